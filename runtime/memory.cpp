@@ -1,0 +1,381 @@
+// Memory manager: node frames, series frames, big frames and buffer growth.
+#include "runtime/memory.h"
+
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/platform/virtual_memory.h"
+#include "runtime/rt.h"
+
+namespace zav {
+
+namespace memory {
+
+Record record;
+
+void init() {
+    platform::reserve_arena();
+    record = Record{};
+    record.s_start = S_START;
+    record.s_size = S_START;
+    record.s_max = S_MAX;
+}
+
+void fill(u8* from, u8* to, u8 byte) {
+    if (to > from) std::memset(from, byte, static_cast<size_t>(to - from));
+}
+
+double used_bytes() { return static_cast<double>(record.total); }
+
+}  // namespace memory
+
+using memory::record;
+
+namespace {
+// Requests are capped well below 4 GiB so that size arithmetic never wraps.
+constexpr u64 MAX_REQUEST = u64(1) << 31;
+
+off32 big_tail = 0;  // big frames are appended newest last
+
+[[noreturn]] void no_memory() { fire("internal", "no-memory"); }
+}  // namespace
+
+u8* os_alloc(u32 size, bool executable) {
+    u64 bytes = (u64(size) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
+    if (bytes > MAX_REQUEST) no_memory();
+    u8* p;
+    try {
+        p = platform::allocate_virtual(static_cast<u32>(bytes), executable);
+    } catch (Throw& t) {
+        if (!catches(THRESHOLD_VIRTUAL, t.value)) throw;
+        system_record.thrown = 0;
+        no_memory();
+    }
+    record.total += bytes;
+    *reinterpret_cast<u32*>(p) = static_cast<u32>(bytes);
+    return p + 4;
+}
+
+void os_free(u8* p) {
+    u8* base = p - 4;
+    u32 bytes = *reinterpret_cast<u32*>(base);
+    try {
+        platform::free_virtual(base);
+    } catch (Throw& t) {
+        if (!catches(THRESHOLD_VIRTUAL, t.value)) throw;
+        system_record.thrown = 0;
+        fire("internal", "wrong-mem");
+    }
+    record.total -= bytes;
+}
+
+// ---- node frames -----------------------------------------------------------
+
+NodeFrame* new_node_frame(u32 n) {
+    auto* f = reinterpret_cast<NodeFrame*>(os_alloc(n * 4 + sizeof(NodeFrame)));
+    *f = NodeFrame{};
+    f->capacity = n;
+    f->born = collector::cycles;
+    off32* nodes = f->nodes();
+    for (u32 i = 0; i + 1 < n; i++) nodes[i] = off_of(&nodes[i + 1]);
+    nodes[n - 1] = 0;
+    f->free = off_of(&nodes[0]);
+    off32 self = off_of(f);
+    f->prev = record.n_tail;
+    if (record.n_tail) at<NodeFrame>(record.n_tail)->next = self;
+    else record.n_head = self;
+    record.n_tail = self;
+    if (!record.n_active) record.n_active = self;
+    return f;
+}
+
+node_t alloc_node() {
+    NodeFrame* f = record.n_active ? at<NodeFrame>(record.n_active) : nullptr;
+    if (!f || !f->free || f->retired) {
+        f = nullptr;
+        for (off32 o = record.n_head; o; o = at<NodeFrame>(o)->next) {
+            NodeFrame* c = at<NodeFrame>(o);
+            if (c->free && !c->retired) {
+                f = c;
+                break;
+            }
+        }
+        if (!f) f = new_node_frame(NODE_FRAME_NODES);
+        record.n_active = off_of(f);
+    }
+    node_t node = f->free;
+    f->free = *at<off32>(node);
+    *at<off32>(node) = 0;
+    f->used++;
+    return node;
+}
+
+void free_node(NodeFrame* frame, node_t node) {
+    *at<off32>(node) = frame->free;
+    frame->free = node;
+    frame->used--;
+}
+
+NodeFrame* node_frame_of(node_t node) {
+    for (off32 o = record.n_head; o; o = at<NodeFrame>(o)->next) {
+        NodeFrame* f = at<NodeFrame>(o);
+        off32 first = off_of(f->nodes());
+        if (node >= first && node < first + f->capacity * 4) return f;
+    }
+    return nullptr;
+}
+
+void free_node_frames() {
+    for (off32 o = record.n_head; o;) {
+        NodeFrame* f = at<NodeFrame>(o);
+        off32 next = f->next;
+        if (f->used == 0 || f->retired) {
+            if (f->prev) at<NodeFrame>(f->prev)->next = f->next; else record.n_head = f->next;
+            if (f->next) at<NodeFrame>(f->next)->prev = f->prev; else record.n_tail = f->prev;
+            if (record.n_active == o) record.n_active = record.n_tail;
+            os_free(reinterpret_cast<u8*>(f));
+        }
+        o = next;
+    }
+    bool active_set = false;
+    for (off32 o = record.n_head; o; o = at<NodeFrame>(o)->next) {
+        NodeFrame* f = at<NodeFrame>(o);
+        if (!active_set && f->used < f->capacity) {
+            record.n_active = o;
+            active_set = true;
+        }
+        f->stable = (f->stable << 1) | (f->last_used == f->used ? 1u : 0u);
+        f->last_used = f->used;
+    }
+}
+
+// ---- series frames ---------------------------------------------------------
+
+SeriesFrame* new_series_frame() {
+    u32 size = record.s_size;
+    if (record.s_size < record.s_max) record.s_size *= 2;
+    auto* f = reinterpret_cast<SeriesFrame*>(os_alloc(size + sizeof(SeriesFrame)));
+    off32 self = off_of(f);
+    f->size = size + sizeof(SeriesFrame);
+    f->heap = self + sizeof(SeriesFrame);
+    f->end = self + sizeof(SeriesFrame) + size;
+    f->next = f->prev = 0;
+    // Keep the list in ascending address order.
+    off32 after = 0, before = record.s_head;
+    while (before && before < self) {
+        after = before;
+        before = at<SeriesFrame>(before)->next;
+    }
+    f->prev = after;
+    f->next = before;
+    if (after) at<SeriesFrame>(after)->next = self; else record.s_head = self;
+    if (before) at<SeriesFrame>(before)->prev = self; else record.s_tail = self;
+    if (!record.s_active) record.s_active = self;
+    return f;
+}
+
+void free_series_frame(SeriesFrame* f) {
+    off32 self = off_of(f);
+    if (f->prev) at<SeriesFrame>(f->prev)->next = f->next; else record.s_head = f->next;
+    if (f->next) at<SeriesFrame>(f->next)->prev = f->prev; else record.s_tail = f->prev;
+    if (record.s_active == self) record.s_active = record.s_head;
+    os_free(reinterpret_cast<u8*>(f));
+}
+
+SeriesFrame* find_series_frame(u32 bytes) {
+    for (off32 o = record.s_head; o; o = at<SeriesFrame>(o)->next) {
+        SeriesFrame* f = at<SeriesFrame>(o);
+        if (u64(f->heap) + bytes < f->end) return f;
+    }
+    return nullptr;
+}
+
+SeriesBuffer* alloc_big(u32 bytes) {
+    auto* f = reinterpret_cast<BigFrame*>(os_alloc(bytes + sizeof(BigFrame)));
+    off32 self = off_of(f);
+    f->next = 0;
+    f->prev = big_tail;
+    f->size = bytes;
+    if (big_tail) at<BigFrame>(big_tail)->next = self; else record.b_head = self;
+    big_tail = self;
+    return f->buffer();
+}
+
+void free_big(SeriesBuffer* buffer) {
+    auto* f = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
+    if (f->prev) at<BigFrame>(f->prev)->next = f->next; else record.b_head = f->next;
+    if (f->next) at<BigFrame>(f->next)->prev = f->prev; else big_tail = f->prev;
+    os_free(reinterpret_cast<u8*>(f));
+}
+
+void free_all_memory() {
+    while (record.n_head) {
+        NodeFrame* f = at<NodeFrame>(record.n_head);
+        record.n_head = f->next;
+        os_free(reinterpret_cast<u8*>(f));
+    }
+    while (record.s_head) {
+        SeriesFrame* f = at<SeriesFrame>(record.s_head);
+        record.s_head = f->next;
+        os_free(reinterpret_cast<u8*>(f));
+    }
+    while (record.b_head) {
+        BigFrame* f = at<BigFrame>(record.b_head);
+        record.b_head = f->next;
+        os_free(reinterpret_cast<u8*>(f));
+    }
+    record.n_tail = record.n_active = record.s_tail = record.s_active = 0;
+    big_tail = 0;
+    record.s_size = record.s_start;
+}
+
+// ---- series buffers --------------------------------------------------------
+
+SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
+    u64 size = (u64(units) * unit + 15) & ~u64(15);
+    if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
+    u32 need = static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK;
+    SeriesBuffer* b;
+    u32 big = 0;
+    if (need >= record.s_max) {
+        collector::run_if();
+        b = alloc_big(need);
+        big = SERIES_BIG;
+    } else {
+        SeriesFrame* f = record.s_active ? at<SeriesFrame>(record.s_active) : nullptr;
+        if (!f || !(u64(f->heap) + need < f->end)) {
+            f = find_series_frame(need);
+            if (!f) {
+                collector::run_if();
+                f = find_series_frame(need);
+                if (!f || f->end - f->heap < FRAME_MIN_FREE) {
+                    if (need >= record.s_size) record.s_size = record.s_max;
+                    f = new_series_frame();
+                }
+            }
+            record.s_active = off_of(f);
+        }
+        b = at<SeriesBuffer>(f->heap);
+        f->heap += need;
+    }
+    b->size = static_cast<u32>(size);
+    b->node = 0;
+    b->flags = unit | SERIES_USED | big | SERIES_NEW;
+    u32 first = offset < 0 ? 0 : static_cast<u32>(offset);
+    if (offset == -1) {
+        b->flags |= SERIES_SHIFTED;
+        first = static_cast<u32>(size) / 2;
+    }
+    if (first > b->size) first = b->size;
+    b->offset = b->tail = off_of(b->data()) + first;
+    return b;
+}
+
+node_t alloc_series(u32 units, u32 unit, i32 offset) {
+    SeriesBuffer* b = alloc_series_buffer(units, unit, offset);
+    node_t node = alloc_node();
+    *at<off32>(node) = off_of(b);
+    b->node = node;
+    return node;
+}
+
+node_t alloc_cells(u32 n) { return alloc_series(n, 16, 0); }
+
+node_t alloc_unset_cells(u32 n) {
+    node_t node = alloc_series(n, 16, 0);
+    SeriesBuffer* b = GET_BUFFER(node);
+    auto* cells = reinterpret_cast<u32*>(b->data());
+    for (u32 i = 0; i < b->size / 16; i++) {
+        cells[i * 4] = 2;  // unset!
+        cells[i * 4 + 1] = cells[i * 4 + 2] = cells[i * 4 + 3] = 0;
+    }
+    return node;
+}
+
+node_t alloc_bytes(u32 n) { return alloc_series(n ? n : 16, 1, 0); }
+
+node_t alloc_codepoints(u32 n, u32 unit) { return alloc_series(n ? n : 16 / unit, unit, 0); }
+
+node_t alloc_bytes_filled(u32 n, u8 byte) {
+    node_t node = alloc_bytes(n);
+    SeriesBuffer* b = GET_BUFFER(node);
+    memory::fill(b->data(), b->data_end(), byte);
+    return node;
+}
+
+node_t alloc_fixed_buffer(u32 units, u32 unit, i32 offset) {
+    u64 size = (u64(units) * unit + 15) & ~u64(15);
+    if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
+    auto* b = reinterpret_cast<SeriesBuffer*>(os_alloc(static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK));
+    b->size = static_cast<u32>(size);
+    b->flags = unit | 0xA0100000;
+    u32 first = offset == -1 ? b->size / 2 : offset < 0 ? 0 : static_cast<u32>(offset);
+    if (first > b->size) first = b->size;
+    b->offset = b->tail = off_of(b->data()) + first;
+    node_t node = alloc_node();
+    *at<off32>(node) = off_of(b);
+    b->node = node;
+    return node;
+}
+
+void set_series_flag(node_t node, u32 bits) { GET_BUFFER(node)->flags |= bits; }
+
+// Allocates the larger buffer, re-points the node and abandons the old buffer,
+// which stays readable until the next compaction; `old_out` receives it.
+static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer** old_out) {
+    u32 unit = buffer->unit();
+    u64 want = bytes ? u64(bytes) : u64(buffer->size) * 2;
+    // Never smaller than the content that must move across.
+    u64 content = u64(off_of(buffer->data_end()) - buffer->offset);
+    if (want < content) want = content;
+    if (want == 0 || want > MAX_REQUEST) no_memory();
+    node_t node = buffer->node;
+    SeriesBuffer* fresh = alloc_series_buffer(static_cast<u32>(want / unit), unit, 0);
+    SeriesBuffer* old = GET_BUFFER(node);  // the allocation may have moved it
+    *at<off32>(node) = off_of(fresh);
+    fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK)) | (fresh->flags & SERIES_BIG);
+    fresh->node = node;
+    fresh->tail = fresh->offset + old->used_bytes();
+    old->node = 0;
+    old->flags &= ~SERIES_USED;
+    *old_out = old;
+    return fresh;
+}
+
+// Bytes that move: from the old first used byte to the end of its data area.
+static u32 movable_bytes(SeriesBuffer* b) { return off_of(b->data_end()) - b->offset; }
+
+SeriesBuffer* expand_series_buffer(SeriesBuffer* buffer, u32 bytes) {
+    SeriesBuffer* old;
+    return expand_buffer(buffer, bytes, &old);
+}
+
+SeriesBuffer* expand_series(SeriesBuffer* buffer, u32 bytes) {
+    SeriesBuffer* old;
+    SeriesBuffer* fresh = expand_buffer(buffer, bytes, &old);
+    std::memcpy(fresh->head(), old->head(), movable_bytes(old));
+    return fresh;
+}
+
+SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, u32 bytes, u8 byte) {
+    SeriesBuffer* old;
+    SeriesBuffer* fresh = expand_buffer(buffer, bytes, &old);
+    u32 moved = movable_bytes(old);
+    std::memcpy(fresh->head(), old->head(), moved);
+    memory::fill(fresh->head() + moved, fresh->data_end(), byte);
+    return fresh;
+}
+
+node_t copy_series(SeriesBuffer* buffer) {
+    node_t node = buffer->node;
+    u32 size = buffer->size;
+    node_t copy = alloc_series(size, 1, 0);
+    SeriesBuffer* old = GET_BUFFER(node);
+    SeriesBuffer* fresh = GET_BUFFER(copy);
+    fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+                   (fresh->flags & SERIES_BIG);
+    std::memcpy(fresh->data(), old->head(), movable_bytes(old));
+    fresh->tail = fresh->offset + old->used_bytes();
+    return copy;
+}
+
+}  // namespace zav

@@ -1,0 +1,127 @@
+// Memory manager: nodes in node frames, series buffers in series frames and big frames.
+#pragma once
+#include "runtime/common.h"
+
+namespace zav {
+
+// Series buffer flags.
+constexpr u32 SERIES_UNIT_MASK = 0x1F;
+constexpr u32 SERIES_USED = 0x80000000;
+constexpr u32 SERIES_NEW = 0x20000000;
+constexpr u32 SERIES_SHIFTED = 0x10000000;  // data placed mid-buffer to leave head room
+constexpr u32 SERIES_MARK = 0x08000000;     // collector mark
+constexpr u32 SERIES_BIG = 0x01000000;      // has a big frame of its own
+constexpr u32 SERIES_FIXED = 0x00100000;    // never moved by compaction
+constexpr u32 SERIES_OWNED = 0x00020000;
+
+// The 20-byte header in front of every buffer's data.
+struct SeriesBuffer {
+    u32 flags;
+    node_t node;   // back reference to the node (0 once abandoned)
+    u32 size;      // bytes of data area, a multiple of 16
+    off32 offset;  // first used byte
+    off32 tail;    // just past the last used byte
+
+    u8* data() { return reinterpret_cast<u8*>(this) + sizeof(SeriesBuffer); }
+    u8* data_end() { return data() + size; }
+    u8* head() { return at(offset); }
+    u8* tail_ptr() { return at(tail); }
+    u32 unit() const { return flags & SERIES_UNIT_MASK; }
+    u32 used_bytes() const { return tail - offset; }
+    u32 length() const { return (tail - offset) / (flags & SERIES_UNIT_MASK); }
+};
+static_assert(sizeof(SeriesBuffer) == 20);
+
+constexpr u32 SERIES_HEADER = 20;
+constexpr u32 SERIES_SLACK = 4;  // after the data, so a frame entry is size + 24
+constexpr u32 NODE_FRAME_NODES = 10000;
+constexpr u32 S_START = 1048576;
+constexpr u32 S_MAX = 2097152;
+constexpr u32 FRAME_MIN_FREE = 0xCCCC;  // a found frame with less room than this is not reused
+constexpr u32 PAGE_SIZE_BYTES = 4096;
+
+inline SeriesBuffer* GET_BUFFER(node_t node) { return at<SeriesBuffer>(*at<off32>(node)); }
+inline u32 GET_UNIT(const SeriesBuffer* b) { return b->flags & SERIES_UNIT_MASK; }
+
+struct NodeFrame {
+    off32 next, prev;
+    u32 capacity;
+    off32 free;  // first free node; free nodes chain through their own slot
+    u32 used;
+    u32 born;
+    u32 last_used;
+    u32 stable;
+    u32 retired;
+    off32* nodes() { return reinterpret_cast<off32*>(reinterpret_cast<u8*>(this) + sizeof(NodeFrame)); }
+};
+static_assert(sizeof(NodeFrame) == 36);
+
+struct SeriesFrame {
+    off32 next, prev;
+    u32 size;  // bytes including this header
+    off32 heap;
+    off32 end;
+};
+static_assert(sizeof(SeriesFrame) == 20);
+
+struct BigFrame {
+    off32 next, prev;
+    u32 size;
+    SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(reinterpret_cast<u8*>(this) + sizeof(BigFrame)); }
+};
+static_assert(sizeof(BigFrame) == 12);
+
+namespace memory {
+
+struct Record {
+    u64 total;  // bytes currently taken from the operating system
+    off32 n_head, n_tail, n_active;
+    off32 s_head, s_active, s_tail;
+    u32 s_start, s_size, s_max;
+    off32 b_head;
+};
+extern Record record;
+
+void init();
+void fill(u8* from, u8* to, u8 byte);
+// Bytes in use: node frames, series frames and big frames.
+double used_bytes();
+
+}  // namespace memory
+
+// Operating-system memory, counted in memory::record.total. Failures become
+// the language errors internal/no-memory and internal/wrong-mem.
+u8* os_alloc(u32 size, bool executable = false);
+void os_free(u8* p);
+
+NodeFrame* new_node_frame(u32 n);
+node_t alloc_node();
+void free_node(NodeFrame* frame, node_t node);
+void free_node_frames();
+NodeFrame* node_frame_of(node_t node);
+
+SeriesFrame* new_series_frame();
+void free_series_frame(SeriesFrame* frame);
+SeriesFrame* find_series_frame(u32 bytes);
+SeriesBuffer* alloc_big(u32 bytes);
+void free_big(SeriesBuffer* buffer);
+void free_all_memory();
+
+// offset: byte offset of the first used byte inside the data area, or -1 for the middle.
+SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset);
+node_t alloc_series(u32 units, u32 unit, i32 offset);
+node_t alloc_cells(u32 n);
+node_t alloc_unset_cells(u32 n);
+node_t alloc_bytes(u32 n);
+node_t alloc_codepoints(u32 n, u32 unit);
+node_t alloc_bytes_filled(u32 n, u8 byte);
+node_t alloc_fixed_buffer(u32 units, u32 unit, i32 offset);
+void set_series_flag(node_t node, u32 bits);
+
+// bytes 0 = twice the old size.
+SeriesBuffer* expand_series_buffer(SeriesBuffer* buffer, u32 bytes);
+SeriesBuffer* expand_series(SeriesBuffer* buffer, u32 bytes);
+SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, u32 bytes, u8 byte);
+node_t copy_series(SeriesBuffer* buffer);
+
+}  // namespace zav

@@ -1,0 +1,91 @@
+// The arena: one reserved 4 GiB range, pages committed on demand and returned
+// to the system when released, so that freed frames cost no resident memory.
+#include "runtime/platform/virtual_memory.h"
+
+#include <sys/mman.h>
+
+#include <map>
+
+namespace zav {
+
+u8* arena_base = nullptr;
+
+namespace platform {
+
+namespace {
+// Offsets are handed out from `bump`; released ranges are kept by address
+// and coalesced, and reused first-fit before the bump pointer moves.
+u64 bump = 0;
+std::map<u64, u64> free_ranges;  // offset -> bytes
+std::map<u64, u64> live_ranges;  // offset -> bytes
+
+constexpr u64 PAGE = 4096;
+
+u64 take_range(u64 bytes) {
+    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
+        if (it->second < bytes) continue;
+        u64 start = it->first, rest = it->second - bytes;
+        free_ranges.erase(it);
+        if (rest) free_ranges.emplace(start + bytes, rest);
+        return start;
+    }
+    if (bump + bytes > ARENA_BYTES) return 0;
+    u64 start = bump;
+    bump += bytes;
+    return start;
+}
+
+void give_back(u64 start, u64 bytes) {
+    auto next = free_ranges.lower_bound(start);
+    if (next != free_ranges.end() && start + bytes == next->first) {
+        bytes += next->second;
+        next = free_ranges.erase(next);
+    }
+    if (next != free_ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            prev->second += bytes;
+            return;
+        }
+    }
+    free_ranges.emplace(start, bytes);
+}
+}  // namespace
+
+void reserve_arena() {
+    if (arena_base) return;
+    void* p = mmap(nullptr, ARENA_BYTES, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw Throw{THROW_ALLOC_VIRTUAL};
+    arena_base = static_cast<u8*>(p);
+    bump = PAGE;  // offset 0 means "no address"
+}
+
+u8* allocate_virtual(u32 size, bool executable) {
+    reserve_arena();
+    u64 bytes = (u64(size) + PAGE - 1) & ~(PAGE - 1);
+    if (bytes == 0) bytes = PAGE;
+    u64 start = take_range(bytes);
+    if (!start) throw Throw{THROW_ALLOC_VIRTUAL};
+    int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    if (mprotect(arena_base + start, bytes, prot) != 0) {
+        give_back(start, bytes);
+        throw Throw{THROW_ALLOC_VIRTUAL};
+    }
+    live_ranges.emplace(start, bytes);
+    return arena_base + start;
+}
+
+void free_virtual(u8* base) {
+    if (!arena_base || base < arena_base) throw Throw{THROW_FREE_VIRTUAL};
+    auto it = live_ranges.find(static_cast<u64>(base - arena_base));
+    if (it == live_ranges.end()) throw Throw{THROW_FREE_VIRTUAL};
+    u64 start = it->first, bytes = it->second;
+    live_ranges.erase(it);
+    // Drop the pages' contents so that reuse starts from zeroes and memory returns to the system.
+    madvise(base, bytes, MADV_DONTNEED);
+    mprotect(base, bytes, PROT_NONE);
+    give_back(start, bytes);
+}
+
+}  // namespace platform
+}  // namespace zav

@@ -1,0 +1,17 @@
+// The reserved address range that holds all language memory, handed out in pages.
+#pragma once
+#include "runtime/common.h"
+
+namespace zav::platform {
+
+constexpr u64 ARENA_BYTES = u64(1) << 32;  // every 32-bit offset lies inside it
+
+// Returns the base of `size` committed, zero-filled bytes inside the arena;
+// throws THROW_ALLOC_VIRTUAL when the range is exhausted.
+u8* allocate_virtual(u32 size, bool executable = false);
+// Returns the pages to the system; throws THROW_FREE_VIRTUAL on failure.
+void free_virtual(u8* base);
+// Sets the arena up; idempotent.
+void reserve_arena();
+
+}  // namespace zav::platform

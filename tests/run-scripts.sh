@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs every Zav script under a folder and compares what it prints (stdout and
+# stderr together) with the expected file beside it. A non-zero exit status is
+# part of the expected text as a last line "[exit N]".
+#   tests/run-scripts.sh path/to/zav tests/scripts [filter]
+set -u
+zav=$1; root=$2; filter=${3:-}
+pass=0; fail=0; failed=()
+while IFS= read -r script; do
+  [ -n "$filter" ] && [[ "$script" != *"$filter"* ]] && continue
+  expected="${script%.zav}.expected"
+  if [ ! -f "$expected" ]; then
+    echo "MISSING expected file for $script"; fail=$((fail+1)); failed+=("$script"); continue
+  fi
+  actual=$(cd "$(dirname "$script")" && timeout 60 "$zav" "$(basename "$script")" </dev/null 2>&1; rc=$?; [ $rc -ne 0 ] && echo "[exit $rc]")
+  if [ "$actual" == "$(cat "$expected")" ]; then
+    pass=$((pass+1))
+  else
+    fail=$((fail+1)); failed+=("$script")
+    echo "FAIL: $script"
+    diff <(echo "$actual") "$expected" | head -40
+  fi
+done < <(find "$root" -name '*.zav' | sort)
+for f in "${failed[@]}"; do echo "failed: $f"; done
+echo "$pass passed, $fail failed"
+[ $fail -eq 0 ]
