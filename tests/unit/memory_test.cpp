@@ -93,13 +93,13 @@ TEST_F(MemoryTest, SeriesFramesGrowToTheMaximum) {
     EXPECT_EQ(memory::record.s_size, S_MAX);
 }
 
-TEST_F(MemoryTest, FoundFrameNeedsEnoughRoom) {
-    // When the active frame is full, a frame found by search is reused only
-    // when it still has 0xCCCC bytes free; otherwise a new frame is made.
+TEST_F(MemoryTest, FullActiveFrameFallsBackToSearch) {
+    // When the active frame is full, the first frame in address order with
+    // room becomes active, however little room it has left.
     struct Case {
         u32 free_left;
         bool reused;
-    } cases[] = {{0xCCCC - 1, false}, {0xCCCC, true}};
+    } cases[] = {{2000, true}, {0xCCCC, true}, {1000, false}};
     for (const Case& c : cases) {
         free_all_memory();
         alloc_bytes(16);
