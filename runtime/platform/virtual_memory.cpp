@@ -21,6 +21,26 @@ std::map<u64, u64> live_ranges;  // offset -> bytes
 
 constexpr u64 PAGE = 4096;
 
+// Recently released ranges stay committed up to this many bytes, so that a
+// program that keeps making and dropping frames does not pay a page fault on
+// every page of every new frame. Beyond it, pages go back to the system.
+constexpr u64 WARM_LIMIT = u64(32) << 20;
+std::multimap<u64, u64> warm;  // bytes -> offset, committed and writable
+u64 warm_total = 0;
+
+u64 take_warm(u64 bytes) {
+    auto it = warm.lower_bound(bytes);
+    if (it == warm.end()) return 0;
+    u64 size = it->first, start = it->second;
+    warm.erase(it);
+    warm_total -= size;
+    if (size > bytes) {
+        warm.emplace(size - bytes, start + bytes);
+        warm_total += size - bytes;
+    }
+    return start;
+}
+
 u64 take_range(u64 bytes) {
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second < bytes) continue;
@@ -64,6 +84,12 @@ u8* allocate_virtual(u32 size, bool executable) {
     reserve_arena();
     u64 bytes = (u64(size) + PAGE - 1) & ~(PAGE - 1);
     if (bytes == 0) bytes = PAGE;
+    if (!executable) {
+        if (u64 start = take_warm(bytes)) {
+            live_ranges.emplace(start, bytes);
+            return arena_base + start;
+        }
+    }
     u64 start = take_range(bytes);
     if (!start) throw Throw{THROW_ALLOC_VIRTUAL};
     int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
@@ -81,6 +107,11 @@ void free_virtual(u8* base) {
     if (it == live_ranges.end()) throw Throw{THROW_FREE_VIRTUAL};
     u64 start = it->first, bytes = it->second;
     live_ranges.erase(it);
+    if (warm_total + bytes <= WARM_LIMIT) {
+        warm.emplace(bytes, start);
+        warm_total += bytes;
+        return;
+    }
     // Drop the pages' contents so that reuse starts from zeroes and memory returns to the system.
     madvise(base, bytes, MADV_DONTNEED);
     mprotect(base, bytes, PROT_NONE);

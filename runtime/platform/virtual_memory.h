@@ -6,7 +6,8 @@ namespace zav::platform {
 
 constexpr u64 ARENA_BYTES = u64(1) << 32;  // every 32-bit offset lies inside it
 
-// Returns the base of `size` committed, zero-filled bytes inside the arena;
+// Returns the base of `size` committed bytes inside the arena (zero-filled
+// when fresh, as they were left when a recently released range is reused);
 // throws THROW_ALLOC_VIRTUAL when the range is exhausted.
 u8* allocate_virtual(u32 size, bool executable = false);
 // Returns the pages to the system; throws THROW_FREE_VIRTUAL on failure.
