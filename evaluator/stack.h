@@ -1,0 +1,94 @@
+// The value stack (arguments and results) and the call-frame stack.
+#pragma once
+#include "datatypes/cell.h"
+
+namespace zav {
+
+// One call frame: five 32-bit words.
+struct CallFrame {
+    u32 header;       // symbol << 8 | kind bits (bits 24-27 kind, 28 body, 31 interpreted)
+    off32 saved_args; // stack::arguments when the frame opened (the caller's region)
+    node_t word_ctx;  // context of the word the frame runs under
+    node_t fn_ctx;    // context of the called function (kind-1 frames)
+    off32 saved_values;  // the function context's values pointer when the frame opened
+};
+static_assert(sizeof(CallFrame) == 20);
+
+// Frame header bits.
+constexpr u32 FRAME_KIND_MASK = 0x0F000000;
+constexpr u32 FRAME_BODY = 0x10000000;
+constexpr u32 FRAME_INTERPRETED = 0x80000000;
+constexpr u32 FRAME_FUNCTION = 0x01000000;     // kind 1: the runtime calls a function value
+constexpr u32 FRAME_CALL = 0x02000000;         // kind 2: native or action call
+constexpr u32 FRAME_TRY = 0x04000000;          // kind 4: error guard
+constexpr u32 FRAME_TRY_ALL = 0x05000000;      // kind 5: guard that also stops break, return...
+constexpr u32 FRAME_CATCH = 0x06000000;        // kind 6: catch
+constexpr u32 FRAME_EVAL = 0x07000000;         // kind 7: block evaluation
+constexpr u32 FRAME_LOOP = 0x08000000;         // kind 8: loops
+
+constexpr u32 ARG_STACK_CELLS = 20000;
+constexpr u32 CALL_STACK_CELLS = 15000;  // 12,000 frames
+
+namespace stack {
+
+extern Cell* bottom;
+extern Cell* arguments;
+extern Cell* top;
+extern Cell* end;
+extern CallFrame* frame_base;
+extern CallFrame* frame_top;
+extern CallFrame* frame_end;
+
+inline u32 frame_kind(const CallFrame* f) { return (f->header & FRAME_KIND_MASK) >> 24; }
+inline u32 frame_symbol(const CallFrame* f) { return (f->header >> 8) & 0xFFFF; }
+
+// Sets the stacks up over two fixed (never moving) cell buffers.
+void init(node_t argument_block, node_t call_block);
+// Makes both buffers and calls init.
+void init_default();
+
+void set_frame_top(CallFrame* frame);
+// Opens a frame named by `word` (may be null) with the given kind bits.
+void mark(const Cell* word, u32 kind_bits);
+void mark_frame(const Cell* word, node_t fn_ctx);
+inline void mark_call(const Cell* word) { mark(word, FRAME_CALL); }
+inline void mark_kind4(const Cell* word) { mark(word, FRAME_TRY); }
+inline void mark_kind5(const Cell* word) { mark(word, FRAME_TRY_ALL); }
+inline void mark_kind6(const Cell* word) { mark(word, FRAME_CATCH); }
+inline void mark_loop(const Cell* word) { mark(word, FRAME_LOOP); }
+inline void mark_kind81(const Cell* word) { mark(word, FRAME_FUNCTION | FRAME_INTERPRETED); }
+inline void mark_kind82(const Cell* word) { mark(word, FRAME_CALL | FRAME_INTERPRETED); }
+inline void mark_kind87(const Cell* word) { mark(word, FRAME_EVAL | FRAME_INTERPRETED); }
+void mark_kind10(bool flag);
+void set_interpreted();
+CallFrame* mark_exit_target();
+void clear_exit_target(CallFrame* frame);
+CallFrame* top_frame();
+bool eval_q(CallFrame* frame, bool single);
+
+// Values.
+Cell* push_star();
+Cell* push(const Cell* value);
+void pop(u32 n);
+inline void reset() { top = arguments; }
+inline void keep() { top = arguments + 1; }
+Cell* set_last(const Cell* value);
+Cell* set_last_reset(const Cell* value);
+void reset_keep_last();
+Cell* get_top();
+u32 top_type_q();
+
+// Unwinding.
+void unwind();
+void unwind_copy();
+void unwind_last();
+void unwind_copy_last();
+void unwind_reset();
+void unwind_only();
+void restore();
+void unwind_frames(u32 kind, bool keep);
+void unwind_to(u32 kind);
+inline void unwind_to_loop(bool keep) { unwind_frames(8, keep); }
+
+}  // namespace stack
+}  // namespace zav

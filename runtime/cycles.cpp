@@ -1,0 +1,49 @@
+// Cycle guard for form, mold, compare and deep copy.
+#include "runtime/cycles.h"
+
+#include "runtime/helpers.h"
+
+namespace zav::cycles {
+
+namespace {
+node_t entries[CYCLES_SIZE];
+u32 count = 0;
+}  // namespace
+
+void push(node_t node) {
+    entries[count++] = node;
+    if (count == CYCLES_SIZE) {
+        count = 0;  // emptied first, so that the error itself can be formed
+        fire("internal", "too-deep");
+    }
+}
+
+void pop() {
+    if (count) count--;
+}
+
+void pop_n(u32 n) { count = n > count ? 0 : count - n; }
+
+void reset() { count = 0; }
+
+u32 depth() { return count; }
+
+bool find_q(node_t node) {
+    for (u32 i = 0; i < count; i++)
+        if (entries[i] == node) return true;
+    return false;
+}
+
+node_t node_of(const Cell* value) {
+    // Objects, errors and ports keep their context node where series keep their head.
+    switch (TYPE_OF(value)) {
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT_ID:
+            return value->data1;
+        default:
+            return value->data2;
+    }
+}
+
+}  // namespace zav::cycles

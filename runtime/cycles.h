@@ -1,0 +1,26 @@
+// Cycle guard: the series and objects whose form, mold, compare or deep copy
+// is in progress, so that values that contain themselves are written once.
+#pragma once
+#include "datatypes/cell.h"
+
+namespace zav::cycles {
+
+constexpr u32 CYCLES_SIZE = 1000;
+
+// Pushes a node; a full stack is emptied and internal/too-deep raised.
+void push(node_t node);
+void pop();
+void pop_n(u32 n);
+void reset();
+bool find_q(node_t node);
+u32 depth();
+
+// Node of the series (or object context) whose contents a value shows.
+node_t node_of(const Cell* value);
+
+// When the value's series is being written already, appends the marker for
+// its type to `buffer` (a string! cell), lowers `limit` by its length and
+// answers true.
+bool detect_q(const Cell* value, Cell* buffer, i32& limit, bool mold);
+
+}  // namespace zav::cycles
