@@ -4,7 +4,65 @@
 #include "datatypes/error.h"
 #include "runtime/rt.h"
 
+#include <cstdio>
+
 namespace zav {
+
+node_t root = 0;
+
+const char* build_date() {
+    // __DATE__ is "Mmm dd yyyy"; the language writes dates as dd-Mmm-yyyy.
+    static char text[24];
+    if (!text[0]) {
+        const char* d = __DATE__;
+        int day = (d[4] == ' ' ? 0 : d[4] - '0') * 10 + (d[5] - '0');
+        std::snprintf(text, sizeof text, "%d-%.3s-%.4s/%s", day, d, d + 7, __TIME__);
+    }
+    return text;
+}
+
+Cell* alloc_tail(SeriesBuffer* buffer) {
+    if (buffer->tail_ptr() >= buffer->data_end()) buffer = expand_series(buffer, 0);
+    Cell* c = reinterpret_cast<Cell*>(buffer->tail_ptr());
+    buffer->tail += sizeof(Cell);
+    make_cell(c, 2);  // unset!
+    return c;
+}
+
+Cell* alloc_at_tail(node_t block) { return alloc_tail(GET_BUFFER(block)); }
+
+u8* alloc_tail_unit(SeriesBuffer* buffer, u32 bytes) {
+    if (u64(buffer->tail) + bytes > off_of(buffer->data_end())) {
+        u64 want = bytes > buffer->size ? u64(bytes) * 2 : u64(buffer->size) * 2;
+        if (want > 0xFFFFFFFFu) fire("internal", "no-memory");
+        buffer = expand_series(buffer, static_cast<u32>(want));
+    }
+    u8* old_tail = buffer->tail_ptr();
+    buffer->tail += bytes;
+    return old_tail;
+}
+
+node_t copy_series_part(node_t node, u32 offset, u32 length) {
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32 unit = b->unit();
+    u32 flags = b->flags;
+    u32 have = b->length();
+    if (offset > have) offset = have;
+    if (length > have - offset) length = have - offset;
+    node_t copy = alloc_series(length, unit, 0);
+    b = GET_BUFFER(node);  // the allocation may have moved it
+    SeriesBuffer* c = GET_BUFFER(copy);
+    u32 bytes = length * unit;
+    std::memcpy(c->data(), b->head() + u64(offset) * unit, bytes);
+    c->tail = c->offset + bytes;
+    c->flags = (flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+               (c->flags & SERIES_BIG);
+    return copy;
+}
+
+Cell* get_root(u32 index) { return reinterpret_cast<Cell*>(GET_BUFFER(root)->head()) + index; }
+
+node_t get_root_node(u32 index) { return get_root(index)->data2; }
 
 [[noreturn]] void fire(const char* category, const char* id, const Cell*, const Cell*, const Cell*) {
     error::last = {category, id};

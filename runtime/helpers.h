@@ -2,6 +2,7 @@
 // the error raiser.
 #pragma once
 #include "datatypes/cell.h"
+#include "runtime/memory.h"
 
 namespace zav {
 
@@ -9,6 +10,30 @@ namespace zav {
 // unwinds with THROW_ERROR. Never returns.
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
+// Date and time of this build, as "dd-Mon-yyyy/hh:mm:ss".
+const char* build_date();
+
+// Appends one unset cell at the tail of a block's buffer, growing it when full.
+Cell* alloc_at_tail(node_t block);
+// The same on a buffer: doubles it first when its tail is at the end of its data.
+Cell* alloc_tail(SeriesBuffer* buffer);
+// Reserves `bytes` at the tail and returns the old tail; grows to twice the
+// request when that is larger than the buffer, else to double.
+u8* alloc_tail_unit(SeriesBuffer* buffer, u32 bytes);
+// New series of the same unit holding `length` units from unit `offset`; not owned.
+node_t copy_series_part(node_t node, u32 offset, u32 length);
+
+// The root block holds the boot environment's values; compiled code reads them by index.
+extern node_t root;
+Cell* get_root(u32 index);
+node_t get_root_node(u32 index);
+
+// Typeset test: bit (0x80 >> (type % 8)) of byte (type / 8) of the typeset's payload.
+inline bool typeset_has(const Cell* typeset, u32 type) {
+    const u8* bits = reinterpret_cast<const u8*>(&typeset->data1);
+    return type < 96 && (bits[type / 8] & (0x80 >> (type % 8)));
+}
 
 inline Cell* copy_cell(const Cell* src, Cell* dst) {
     if (src != dst) *dst = *src;

@@ -1,0 +1,38 @@
+// The datatype registry, the action table and the datatype! datatype.
+#pragma once
+#include <initializer_list>
+
+#include "evaluator/actions.h"
+
+namespace zav::datatype {
+
+struct Record {
+    const char* name;  // "integer!"
+    u32 length;        // name length without the final "!"
+    Cell word;         // the global word of that name, once words exist
+    bool has_word;
+};
+extern Record records[TYPE_TOTAL_COUNT];
+extern u32 top_id;  // highest id registered so far
+
+// Row t, entry s (1..62): the datatype's function for that slot, or null.
+extern ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
+
+// Slot value meaning "take the parent's entry"; null means unsupported.
+void inherit_marker();
+inline const ActionFn INHERIT = &inherit_marker;
+
+// Registers a datatype with exactly 62 slot values (own function, INHERIT or
+// null); any other count is a build fault: reported, and the process exits 0.
+void register_type(u32 id, u32 parent, const char* name, std::initializer_list<ActionFn> slots);
+
+const char* name_of(u32 id);
+
+// datatype! itself.
+void init();
+Cell* make_at(Cell* cell, u32 id);
+i32 form(Cell* value, Cell* buffer, Cell* arg, i32 part);
+i32 mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent);
+i32 compare(Cell* value1, Cell* value2, i32 op);
+
+}  // namespace zav::datatype
