@@ -79,4 +79,4 @@ BENCHMARK(BM_Malloc);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+
