@@ -320,6 +320,9 @@ void read_command_line(int argc, char** argv) {
 
 void platform_start(int argc, char** argv) {
     install_signal_handlers();
+    // Output whose reader has gone is a failed write, which is ignored, not
+    // the end of the process.
+    signal(SIGPIPE, SIG_IGN);
     std_input = STDIN_FILENO;
     std_output = STDOUT_FILENO;
     std_error = STDERR_FILENO;
@@ -337,10 +340,13 @@ void prin(const char* text) {
     print_hooks::print_line(text, static_cast<u32>(n), 1);
 }
 
+// Before the console buffers exist (a report while the heap fails, say) a
+// local buffer serves: printing must not allocate.
 static void prin_formatted(const char* format, auto value) {
-    console::output_init();
-    std::snprintf(console::format_buffer, console::FORMAT_BUFFER_BYTES, format, value);
-    prin(console::format_buffer);
+    char local[console::FORMAT_BUFFER_BYTES];
+    char* text = console::format_buffer ? console::format_buffer : local;
+    std::snprintf(text, console::FORMAT_BUFFER_BYTES, format, value);
+    prin(text);
 }
 
 void prin_int(i32 i) { prin_formatted("%i", i); }

@@ -209,6 +209,7 @@ TEST(RtQuit, ReportsAndExitStatuses) {
              }
          },
          0, ""},
+        {"heap exhausted", [] { rt::allocate(SIZE_MAX); }, 94, report(94, "out of memory")},
         {"unknown unit", [] { console::print_to_file("abc", 3, 3, false); }, 101,
          report(101, "no value matched in SWITCH")},
         {"earlier output first",
