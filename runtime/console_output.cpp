@@ -1,0 +1,127 @@
+// Console output: buffered UTF-8 writes of Latin-1, UTF-16 and UCS-4 text.
+#include "runtime/console_output.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+#include "runtime/rt.h"
+
+namespace zav::console {
+
+bool is_console = false;
+char* format_buffer = nullptr;
+
+namespace {
+
+u8* out_buffer = nullptr;
+u32 out_pos = 0;
+
+// Standard UTF-8 forms. Kept here until the unicode module is in the tree;
+// a code point above 0x10FFFF cannot come from a valid string and is written
+// as U+FFFD rather than stopping the output half-way.
+u32 encode_utf8(u32 cp, u8* out) {
+    if (cp < 0x80) {
+        out[0] = static_cast<u8>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<u8>(0xC0 | (cp >> 6));
+        out[1] = static_cast<u8>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp < 0x10000) {
+        out[0] = static_cast<u8>(0xE0 | (cp >> 12));
+        out[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<u8>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<u8>(0xF0 | (cp >> 18));
+    out[1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<u8>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+void put(u32 cp) {
+    out_pos += encode_utf8(cp, out_buffer + out_pos);
+    if (out_pos > OUTPUT_FLUSH_AT) write_file(out_pos);
+}
+
+}  // namespace
+
+void output_init() {
+    if (out_buffer) return;
+    out_buffer = static_cast<u8*>(rt::allocate(OUTPUT_BUFFER_BYTES));
+    format_buffer = static_cast<char*>(rt::allocate(FORMAT_BUFFER_BYTES));
+    out_pos = 0;
+    is_console = isatty(rt::std_output) == 1;
+}
+
+void write_bytes(const void* text, size_t bytes) {
+    const u8* p = static_cast<const u8*>(text);
+    while (bytes > 0) {
+        ssize_t n = ::write(rt::std_output, p, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        bytes -= static_cast<size_t>(n);
+    }
+}
+
+void write_file(u32 bytes) {
+    write_bytes(out_buffer, bytes);
+    out_pos = 0;
+}
+
+void print_to_file(const void* text, u32 bytes, u32 unit, bool new_line) {
+    output_init();
+    const u8* p = static_cast<const u8*>(text);
+    // A trailing part of a unit is not a character: never read it.
+    const u8* end = p + (bytes - bytes % (unit ? unit : 1));
+    switch (unit) {
+        case 1:
+            for (; p < end; p++) put(*p);
+            break;
+        case 2:
+            for (; p < end; p += 2) {
+                u32 u = p[0] | (p[1] << 8);
+                if (u >= 0xD800 && u < 0xDC00 && end - p >= 4) {
+                    // A surrogate pair is one character; UTF-8 has no halves.
+                    u32 low = p[2] | (p[3] << 8);
+                    if (low >= 0xDC00 && low < 0xE000) {
+                        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                        p += 2;
+                    }
+                }
+                put(u);
+            }
+            break;
+        case 4:
+            for (; p < end; p += 4) {
+                u32 cp;
+                std::memcpy(&cp, p, 4);
+                put(cp);
+            }
+            break;
+        default:
+            rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    }
+    if (new_line) put('\n');
+    if (out_pos) write_file(out_pos);
+}
+
+// A terminal interprets escape sequences itself, so both kinds of output
+// take the same path.
+void print_units(const void* text, u32 bytes, u32 unit, bool new_line) {
+    print_to_file(text, bytes, unit, new_line);
+}
+
+void print_ucs4(const void* text, u32 bytes) { print_to_file(text, bytes, 4, false); }
+void print_line_ucs4(const void* text, u32 bytes) { print_to_file(text, bytes, 4, true); }
+void print_utf16(const void* text, u32 bytes) { print_units(text, bytes, 2, false); }
+void print_line_utf16(const void* text, u32 bytes) { print_units(text, bytes, 2, true); }
+void print_latin1(const void* text, u32 bytes) { print_units(text, bytes, 1, false); }
+void print_line_latin1(const void* text, u32 bytes) { print_units(text, bytes, 1, true); }
+
+}  // namespace zav::console

@@ -1,0 +1,93 @@
+// Operating-system services over POSIX.
+#include "runtime/platform/platform.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+
+#include "runtime/console_output.h"
+#include "runtime/rt.h"
+
+namespace zav::platform {
+
+char* get_current_dir(u32* length) {
+    size_t size = 256;
+    for (;;) {
+        auto* buffer = static_cast<char*>(rt::allocate(size));
+        if (getcwd(buffer, size)) {
+            if (length) *length = static_cast<u32>(std::strlen(buffer));
+            return buffer;
+        }
+        rt::free(buffer);
+        if (errno != ERANGE || size >= (size_t(1) << 24)) break;
+        size *= 2;
+    }
+    if (length) *length = 0;
+    return nullptr;
+}
+
+bool set_current_dir(const char* path) { return path && chdir(path) == 0; }
+
+bool set_env(const char* name, const char* value) {
+    if (!name) return false;
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+u32 get_env(const char* name, char* buffer, u32 size) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    if (!value) return 0;
+    size_t n = std::strlen(value);
+    if (n >= 0xFFFFFFFF) return 0;  // cannot be described in 32 bits
+    if (!buffer || size < n + 1) return static_cast<u32>(n + 1);
+    std::memcpy(buffer, value, n + 1);
+    return static_cast<u32>(n);
+}
+
+u32 sleep_milliseconds(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) return 1;  // also NaN
+    if (ms >= 4294967295.0) return 0xFFFFFFFF;
+    return static_cast<u32>(ms);
+}
+
+void sleep(double seconds) {
+    u32 ms = sleep_milliseconds(seconds);
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+double get_time(bool precise) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm t{};
+    gmtime_r(&now.tv_sec, &t);
+    double seconds = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
+    if (precise) seconds += static_cast<double>(now.tv_nsec / 100 * 100) / 1e9;
+    return seconds;
+}
+
+u32 zone_of(i32 minutes_east) {
+    i32 hours = minutes_east / 60;
+    u32 hour_field = hours < 0 ? ((static_cast<u32>(-hours) & 0xF) | 0x10) : (static_cast<u32>(hours) & 0xF);
+    // The quarter hours are a magnitude, like the hours: 3:45 west is hours
+    // 3 west and three quarters.
+    i32 minutes = minutes_east % 60;
+    if (minutes < 0) minutes = -minutes;
+    return (hour_field << 2) | ((static_cast<u32>(minutes) / 15) & 3);
+}
+
+u32 get_date(bool utc) {
+    time_t now = std::time(nullptr);
+    tm t{};
+    if (utc) gmtime_r(&now, &t); else localtime_r(&now, &t);
+    u32 zone = utc ? 0 : zone_of(static_cast<i32>(t.tm_gmtoff / 60));
+    return (static_cast<u32>(t.tm_year + 1900) << 17) | (static_cast<u32>(t.tm_mon + 1) << 12) |
+           (static_cast<u32>(t.tm_mday) << 7) | zone;
+}
+
+void init() { console::output_init(); }
+
+}  // namespace zav::platform

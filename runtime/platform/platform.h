@@ -1,0 +1,38 @@
+// Thin operating-system services: current directory, environment, time,
+// date, sleep, and the platform step of start-up.
+#pragma once
+#include "runtime/common.h"
+
+namespace zav::platform {
+
+// The current directory as UTF-8 in a new low-level heap block (the caller
+// frees it with rt::free) and its length without the NUL; null and 0 when it
+// cannot be read.
+char* get_current_dir(u32* length);
+// True on success.
+bool set_current_dir(const char* path);
+// A null value removes the variable. True on success.
+bool set_env(const char* name, const char* value);
+// Copies the value with its NUL into buffer and returns its length without
+// the NUL; when buffer is null or smaller than that, returns the size needed
+// with the NUL; 0 when the variable does not exist.
+u32 get_env(const char* name, char* buffer, u32 size);
+
+// Whole milliseconds slept for `seconds`: at least 1 (also for negative or
+// NaN), at most 0xFFFFFFFF.
+u32 sleep_milliseconds(double seconds);
+void sleep(double seconds);
+// UTC time of day in seconds; `precise` adds the fraction of the second
+// (to 100 ns).
+double get_time(bool precise);
+// The packed date: year << 17 | month << 12 | day << 7 | zone; the zone is 0
+// with `utc`, else the local offset (see zone_of).
+u32 get_date(bool utc);
+// 7-bit zone of an offset in minutes east of UTC: hours in bits 2-5 (bit 6
+// set when west of UTC, bits 2-5 then the magnitude), quarter hours in bits 0-1.
+u32 zone_of(i32 minutes_east);
+
+// Platform step of start-up: console output detection.
+void init();
+
+}  // namespace zav::platform
