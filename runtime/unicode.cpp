@@ -427,6 +427,15 @@ node_t load_utf8(const u8* src, u32 len, Cell* str, u32* remaining, bool crlf) {
     // A byte-order mark only means something at the start of the text.
     if (len >= 3 && src[0] == 0xEF && src[1] == 0xBB && src[2] == 0xBF && sink.buf->used_bytes() == 0) i = 3;
     while (i < len) {
+        // Runs of ASCII go straight into a unit-1 buffer while there is room.
+        SeriesBuffer* buf = sink.buf;
+        if (buf->unit() == 1) {
+            u8* o = buf->tail_ptr();
+            u8* o_end = buf->data_end();
+            while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') *o++ = src[i++];
+            buf->tail = off_of(o);
+            if (i == len) break;
+        }
         u8 b = src[i];
         i32 cp;
         if (b < 0x80) {
