@@ -47,4 +47,4 @@ BENCHMARK(BM_QsortNearlySorted)->Arg(1000)->Arg(100000);
 BENCHMARK(BM_MergesortRandom)->Arg(1000)->Arg(100000);
 BENCHMARK(BM_MergesortNearlySorted)->Arg(1000)->Arg(100000);
 
-BENCHMARK_MAIN();
+

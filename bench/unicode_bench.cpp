@@ -67,4 +67,4 @@ BENCHMARK(BM_ToUtf16Cached)->Arg(0)->Arg(1);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+
