@@ -1,6 +1,8 @@
 // string! values: cells, buffer access and the character edits that widen.
 #include "datatypes/string.h"
 
+#include "runtime/helpers.h"
+
 #include <cstdio>
 
 #include "runtime/rt.h"
@@ -9,20 +11,6 @@
 namespace zav::string {
 
 namespace {
-
-// Reserves `bytes` at the tail, expanding a buffer that is short to twice the
-// request when the request exceeds its size, else to twice its size.
-// Returns the old tail; `buf` follows the move.
-u8* reserve_tail(SeriesBuffer*& buf, u32 bytes) {
-    if (buf->tail + u64(bytes) > off_of(buf->data_end())) {
-        u64 want = bytes > buf->size ? u64(bytes) * 2 : u64(buf->size) * 2;
-        if (want < u64(buf->used_bytes()) + bytes) want = u64(buf->used_bytes()) + bytes;
-        buf = expand_series(buf, static_cast<u32>(want));
-    }
-    u8* p = buf->tail_ptr();
-    buf->tail += bytes;
-    return p;
-}
 
 Cell* make_string(Cell* cell, u32 capacity, u32 unit) {
     make_cell(cell, TYPE_UNSET);  // not a string until its buffer exists
@@ -99,7 +87,7 @@ SeriesBuffer* append_char(SeriesBuffer* buf, u32 cp) {
         buf = widen_to(buf, 4);
     }
     unit = buf->unit();
-    put_char(reserve_tail(buf, unit), unit, cp);
+    put_char(alloc_tail_unit(buf, unit), unit, cp);
     return buf;
 }
 

@@ -10,20 +10,9 @@ namespace zav::array {
 
 namespace {
 
-// Reserves n bytes at the tail and returns where they start. A full buffer
-// grows to twice its size, or to twice the request when that is larger, so
-// that appending stays linear.
 u8* reserve_tail(node_t array, u32 n) {
     SeriesBuffer* b = GET_BUFFER(array);
-    if (u64(b->tail) + n > off_of(b->data_end())) {
-        u64 want = n > b->size ? u64(n) * 2 : u64(b->size) * 2;
-        if (want > 0xFFFFFFFFu) fire("internal", "no-memory");
-        expand_series(b, static_cast<u32>(want));
-        b = GET_BUFFER(array);  // the buffer has moved
-    }
-    u8* old_tail = b->tail_ptr();
-    b->tail += n;
-    return old_tail;
+    return alloc_tail_unit(b, n);
 }
 
 template <class T>

@@ -31,9 +31,10 @@ Cell* alloc_tail(SeriesBuffer* buffer) {
 
 Cell* alloc_at_tail(node_t block) { return alloc_tail(GET_BUFFER(block)); }
 
-u8* alloc_tail_unit(SeriesBuffer* buffer, u32 bytes) {
+u8* alloc_tail_unit(SeriesBuffer*& buffer, u32 bytes) {
     if (u64(buffer->tail) + bytes > off_of(buffer->data_end())) {
         u64 want = bytes > buffer->size ? u64(bytes) * 2 : u64(buffer->size) * 2;
+        if (want < u64(buffer->used_bytes()) + bytes) want = u64(buffer->used_bytes()) + bytes;
         if (want > 0xFFFFFFFFu) fire("internal", "no-memory");
         buffer = expand_series(buffer, static_cast<u32>(want));
     }

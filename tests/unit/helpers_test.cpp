@@ -45,7 +45,8 @@ TEST_F(HelpersTest, TailAllocationGrows) {
 
     // 100 bytes on a 16-byte buffer: twice the request.
     node_t bytes = alloc_bytes(16);
-    u8* old_tail = alloc_tail_unit(GET_BUFFER(bytes), 100);
+    SeriesBuffer* buf = GET_BUFFER(bytes);
+    u8* old_tail = alloc_tail_unit(buf, 100);
     EXPECT_EQ(GET_BUFFER(bytes)->size, 208u);  // 200 rounded to the 16-byte granule
     EXPECT_EQ(GET_BUFFER(bytes)->used_bytes(), 100u);
     EXPECT_EQ(old_tail, GET_BUFFER(bytes)->head());
