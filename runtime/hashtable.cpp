@@ -444,10 +444,12 @@ u32 probe_insert(node_t table, u32 h, Match match, bool* found) {
 // Probe for a lookup: the first filled bucket that matches, or -1.
 template <class Match>
 i32 probe_find(node_t table, u32 h, Match match) {
+    // Lookups never allocate, so the flags buffer stays put during the probe.
     Table* t = T(table);
+    const u32* flags = words_of(t->flags);
     u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
     for (;;) {
-        u32 f = flag_at(words_of(T(table)->flags), b);
+        u32 f = flag_at(flags, b);
         if (f == FLAG_EMPTY) return -1;
         if (f == FLAG_FILLED && match(b)) return static_cast<i32>(b);
         b = (b + ++i) & mask;
@@ -500,8 +502,11 @@ void validate_entries(node_t table) {
 }
 
 i32 find_int_entry(node_t table, u32 key) {
+    Table* t = T(table);
+    const u8* entries = GET_BUFFER(t->block)->head();
+    const u32* keys = words_of(t->keys);
     return probe_find(table, hash_int(key), [&](u32 b) {
-        Cell* e = reinterpret_cast<Cell*>(GET_BUFFER(T(table)->block)->head() + words_of(T(table)->keys)[b]);
+        const Cell* e = reinterpret_cast<const Cell*>(entries + keys[b]);
         return e->header == 2 && e->data1 == key;
     });
 }
