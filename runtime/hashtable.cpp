@@ -1,0 +1,1213 @@
+// Hash tables: open addressing with 2-bit bucket flags and triangular probing.
+#include "runtime/hashtable.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "datatypes/map.h"
+#include "datatypes/money.h"
+#include "datatypes/symbol.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/memory.h"
+#include "runtime/rt.h"
+
+namespace zav::hashtable {
+
+u32 seed = 0x5A4B3C2D;
+
+namespace {
+
+// Buckets are grown when 77% of them are filled or deleted: low enough to keep
+// triangular probe sequences short, high enough to waste little memory.
+constexpr double LOAD = 0.77;
+// refresh refuses larger ranges; the caller rebuilds the index instead.
+constexpr u32 REFRESH_MAX = 30000;
+constexpr u32 NONE32 = 0xFFFFFFFF;
+
+constexpr u32 FLAG_EMPTY = 2;
+constexpr u32 FLAG_DELETED = 1;
+constexpr u32 FLAG_FILLED = 0;
+
+Table* T(node_t n) { return reinterpret_cast<Table*>(GET_BUFFER(n)->head()); }
+u32* words_of(node_t n) { return reinterpret_cast<u32*>(GET_BUFFER(n)->head()); }
+Cell* cells_of(node_t n) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()); }
+u32 cell_count(node_t n) { return n ? GET_BUFFER(n)->length() : 0; }
+
+u32 flag_at(const u32* f, u32 i) { return (f[i >> 4] >> ((i & 15) << 1)) & 3; }
+void set_flag(u32* f, u32 i, u32 v) {
+    u32 s = (i & 15) << 1;
+    f[i >> 4] = (f[i >> 4] & ~(3u << s)) | (v << s);
+}
+
+u32 rotl(u32 x, int r) { return (x << r) | (x >> (32 - r)); }
+
+u32 fmix32(u32 h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6B;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35;
+    h ^= h >> 16;
+    return h;
+}
+
+constexpr u32 C1 = 0xCC9E2D51;
+constexpr u32 C2 = 0x1B873593;
+
+u32 mix_block(u32 h, u32 k) {
+    k *= C1;
+    k = rotl(k, 15);
+    k *= C2;
+    h ^= k;
+    h = rotl(h, 13);
+    return h * 5 + 0xE6546B64;
+}
+
+// ---- private readers of strings (code points from a series buffer) ----------
+
+struct Text {
+    const u8* p;
+    u32 unit;
+    u32 len;
+    u32 at(u32 i) const {
+        switch (unit) {
+            case 2: { u16 v; std::memcpy(&v, p + i * 2, 2); return v; }
+            case 4: { u32 v; std::memcpy(&v, p + i * 4, 4); return v; }
+            default: return p[i];
+        }
+    }
+};
+
+Text text_of(const Cell* c) {
+    SeriesBuffer* b = GET_BUFFER(series_node(c));
+    u32 unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) {
+        // An unknown unit is an internal fault; it is read as bytes.
+        unit = 1;
+    }
+    u32 len = b->used_bytes() / unit;
+    u32 head = std::min(series_head(c), len);
+    Text t{b->head() + head * unit, unit, len - head};
+    if (TYPE_OF(c) == TYPE_LOOKUP_KEY && static_cast<i32>(c->data3) >= 0) t.len = std::min(t.len, c->data3);
+    return t;
+}
+
+bool is_any_string(u32 t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+bool is_any_word(u32 t) {
+    return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD ||
+           t == TYPE_REFINEMENT || t == TYPE_ISSUE;
+}
+
+bool text_equal(const Text& a, const Text& b, bool strict) {
+    if (a.len != b.len) return false;
+    for (u32 i = 0; i < a.len; i++) {
+        u32 x = a.at(i), y = b.at(i);
+        if (x == y) continue;
+        if (strict || case_folding::to_lower(x) != case_folding::to_lower(y)) return false;
+    }
+    return true;
+}
+
+// Value equality for the keys of kinds 0 and 1. This stands in for the
+// comparison action: when actions/compare exists, this becomes a call to it
+// with the same operator (0 equal, 2 strict, 9 same, 10/11 word variants, 12 find).
+bool values_equal(const Cell* a, const Cell* key, u32 op) {
+    u32 ta = TYPE_OF(a), tk = TYPE_OF(key);
+    bool strict = op == 2 || op == 8 || op == 9;
+    if (tk == TYPE_LOOKUP_KEY) return is_any_string(ta) && text_equal(text_of(a), text_of(key), strict);
+    if (is_any_word(ta) && is_any_word(tk) && (ta == TYPE_ISSUE) == (tk == TYPE_ISSUE)) {
+        i32 sa = static_cast<i32>(a->data2), sk = static_cast<i32>(key->data2);
+        switch (op) {
+            case 9: return ta == tk && sa == sk && a->data1 == key->data1;
+            case 2: case 8: case 10: return ta == tk && sa == sk;
+            case 11: return ta == tk && symbol::resolve(sa) == symbol::resolve(sk);
+            default: return symbol::resolve(sa) == symbol::resolve(sk);
+        }
+    }
+    if (ta != tk) return false;
+    switch (ta) {
+        case TYPE_NONE: case TYPE_UNSET: return true;
+        case TYPE_LOGIC: case TYPE_DATATYPE: return a->data1 == key->data1;
+        case TYPE_INTEGER: return a->data2 == key->data2;
+        case TYPE_CHAR:
+            return a->data2 == key->data2 ||
+                   (!strict && case_folding::to_lower(a->data2) == case_folding::to_lower(key->data2));
+        case TYPE_FLOAT: case TYPE_PERCENT: return cell_float(a) == cell_float(key);
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+            if (op == 9) return a->data1 == key->data1 && a->data2 == key->data2;
+            return text_equal(text_of(a), text_of(key), strict);
+        case TYPE_BINARY: {
+            if (op == 9) return a->data1 == key->data1 && a->data2 == key->data2;
+            SeriesBuffer* ba = GET_BUFFER(series_node(a));
+            SeriesBuffer* bk = GET_BUFFER(series_node(key));
+            u32 la = ba->used_bytes(), lk = bk->used_bytes();
+            u32 ha = std::min(series_head(a), la), hk = std::min(series_head(key), lk);
+            return la - ha == lk - hk && std::memcmp(ba->head() + ha, bk->head() + hk, la - ha) == 0;
+        }
+        default: return a->data1 == key->data1 && a->data2 == key->data2 && a->data3 == key->data3;
+    }
+}
+
+bool same_type_or_lookup(const Cell* c, const Cell* key) {
+    return TYPE_OF(key) == TYPE_LOOKUP_KEY || TYPE_OF(c) == TYPE_OF(key);
+}
+
+// ---- small growable arrays of 32-bit words ---------------------------------
+
+node_t new_words(u32 n) { return alloc_series(n ? n : 4, 4, 0); }
+
+void append_word(node_t node, u32 v) {
+    SeriesBuffer* b = GET_BUFFER(node);
+    if (b->tail + 4 > off_of(b->data_end())) b = expand_series(b, 0);
+    std::memcpy(b->tail_ptr(), &v, 4);
+    b->tail += 4;
+}
+
+u32 words_length(node_t node) { return GET_BUFFER(node)->used_bytes() / 4; }
+
+// Removes the first element equal to v; false when absent.
+bool remove_word(node_t node, u32 v) {
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32* w = reinterpret_cast<u32*>(b->head());
+    u32 n = b->used_bytes() / 4;
+    for (u32 i = 0; i < n; i++) {
+        if (w[i] != v) continue;
+        std::memmove(w + i, w + i + 1, (n - i - 1) * 4);
+        b->tail -= 4;
+        return true;
+    }
+    return false;
+}
+
+node_t new_flags(u32 buckets) {
+    u32 bytes = std::max<u32>(buckets / 4, 4);
+    node_t n = alloc_bytes_filled(bytes, 0xAA);
+    SeriesBuffer* b = GET_BUFFER(n);
+    b->tail = b->offset + bytes;
+    return n;
+}
+
+void empty_flags(node_t flags) {
+    SeriesBuffer* b = GET_BUFFER(flags);
+    std::memset(b->head(), 0xAA, b->used_bytes());
+}
+
+node_t new_keys(u32 buckets) {
+    node_t n = alloc_series(buckets, 4, 0);
+    SeriesBuffer* b = GET_BUFFER(n);
+    b->tail = b->offset + buckets * 4;
+    return n;
+}
+
+// ---- kind 0: reverse index and duplicate lists -------------------------------
+
+u32 rev_length(node_t t) { return GET_BUFFER(T(t)->aux)->used_bytes() / 4; }
+
+// Makes the reverse index hold at least n words (new words are -1).
+void rev_reserve(node_t table, u32 n) {
+    SeriesBuffer* b = GET_BUFFER(T(table)->aux);
+    if (b->used_bytes() / 4 >= n) return;
+    if (u64(n) * 4 > b->size) {
+        u64 want = std::max<u64>(u64(b->size) * 2, u64(n) * 4);
+        if (want > 0x7FFFFFFF) fire("internal", "no-memory");
+        b = expand_series_filled(b, static_cast<u32>(want), 0xFF);
+    }
+    std::memset(b->tail_ptr(), 0xFF, off_of(b->data_end()) - b->tail);
+    b->tail = off_of(b->data_end());
+}
+
+u32* rev_of(node_t table) { return words_of(T(table)->aux); }
+
+node_t list_node(node_t table, i32 content) { return words_of(T(table)->dups)[-content - 1]; }
+
+// Positions indexed under one bucket of kind 0.
+void bucket_positions(node_t table, u32 bucket, std::vector<u32>& out) {
+    out.clear();
+    i32 k = static_cast<i32>(words_of(T(table)->keys)[bucket]);
+    if (k >= 0) {
+        out.push_back(static_cast<u32>(k));
+        return;
+    }
+    node_t list = list_node(table, k);
+    if (!list) return;
+    u32 n = words_length(list);
+    u32* w = words_of(list);
+    out.assign(w, w + n);
+}
+
+u32 first_position(node_t table, u32 bucket) {
+    i32 k = static_cast<i32>(words_of(T(table)->keys)[bucket]);
+    if (k >= 0) return static_cast<u32>(k);
+    node_t list = list_node(table, k);
+    return list && words_length(list) ? words_of(list)[0] : NONE32;
+}
+
+// Takes one position out of the kind-0 index.
+void unindex(node_t table, u32 pos) {
+    if (pos >= rev_length(table)) return;
+    u32 r = rev_of(table)[pos];
+    if (r == NONE32) return;
+    u32 bucket = r - 1;
+    Table* t = T(table);
+    i32 k = static_cast<i32>(words_of(t->keys)[bucket]);
+    if (k >= 0) {
+        set_flag(words_of(t->flags), bucket, FLAG_DELETED);
+    } else {
+        node_t list = list_node(table, k);
+        if (list) {
+            remove_word(list, pos);
+            if (words_length(list) == 0) {
+                set_flag(words_of(t->flags), bucket, FLAG_DELETED);
+                words_of(t->dups)[-k - 1] = 0;  // released
+            }
+        }
+    }
+    rev_of(table)[pos] = NONE32;
+    t->size--;
+}
+
+// Inserts position pos of the block into a kind-0 index, without a growth check.
+void index_kind0(node_t table, u32 pos) {
+    rev_reserve(table, pos + 1);
+    if (rev_of(table)[pos] != NONE32) return;  // already indexed
+    Table* t = T(table);
+    Cell* key = cells_of(t->block) + pos;
+    if (!t->serial && reference_key_q(key)) t->serial = collector::cycles + 1;
+    u32 h = hash_value(key, 0);
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    i32 deleted = -1, found = -1;
+    u32* flags = words_of(t->flags);
+    for (;;) {
+        u32 f = flag_at(flags, b);
+        if (f == FLAG_EMPTY) break;
+        if (f == FLAG_DELETED) {
+            deleted = static_cast<i32>(b);
+        } else {
+            u32 first = first_position(table, b);
+            Cell* c = cells_of(t->block) + first;
+            if (TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 0)) {
+                found = static_cast<i32>(b);
+                break;
+            }
+        }
+        b = (b + ++i) & mask;
+        if (b == start) {
+            b = deleted >= 0 ? static_cast<u32>(deleted) : NONE32;
+            break;
+        }
+    }
+    if (found >= 0) {
+        i32 k = static_cast<i32>(words_of(t->keys)[found]);
+        if (k >= 0) {
+            node_t list = new_words(4);
+            append_word(list, static_cast<u32>(k));
+            append_word(list, pos);
+            append_word(T(table)->dups, list);
+            t = T(table);
+            words_of(t->keys)[found] = static_cast<u32>(-static_cast<i32>(words_length(t->dups)));
+        } else {
+            append_word(list_node(table, k), pos);
+            t = T(table);
+        }
+        b = static_cast<u32>(found);
+    } else {
+        if (b == NONE32) return;  // cannot happen below the load limit
+        if (flag_at(words_of(t->flags), b) == FLAG_EMPTY) t->occupied++;
+        set_flag(words_of(t->flags), b, FLAG_FILLED);
+        words_of(t->keys)[b] = pos;
+    }
+    t->size++;
+    rev_of(table)[pos] = b + 1;
+}
+
+// Rebuilds a kind-0 index from its whole block, sized from n.
+void rebuild_kind0(node_t table, u32 n) {
+    u32 len = cell_count(T(table)->block);
+    u32 buckets = std::max<u32>(round_pow2(static_cast<u32>(n * 1.5)), 4);
+    u32 upper = static_cast<u32>(buckets * LOAD);
+    while (upper <= len) {  // the whole block must fit below the load limit
+        buckets *= 2;
+        upper = static_cast<u32>(buckets * LOAD);
+    }
+    node_t flags = new_flags(buckets);
+    node_t keys = new_keys(buckets);
+    Table* t = T(table);
+    t->flags = flags;
+    t->keys = keys;
+    t->buckets = buckets;
+    t->upper = upper;
+    t->size = t->occupied = 0;
+    bool had_serial = t->serial != 0;
+    t->serial = 0;
+    SeriesBuffer* d = GET_BUFFER(t->dups);
+    d->tail = d->offset;
+    SeriesBuffer* r = GET_BUFFER(t->aux);
+    std::memset(r->head(), 0xFF, r->used_bytes());
+    for (u32 p = 0; p < len; p++) index_kind0(table, p);
+    if (had_serial) T(table)->serial = collector::cycles + 1;
+}
+
+// ---- kinds 1 to 4: growth ------------------------------------------------------
+
+// First empty bucket of h's probe sequence.
+u32 empty_bucket(const u32* flags, u32 buckets, u32 h) {
+    u32 mask = buckets - 1, b = h & mask, i = 0;
+    while (flag_at(flags, b) != FLAG_EMPTY) b = (b + ++i) & mask;
+    return b;
+}
+
+void resize(node_t table, u32 new_size) {
+    Table* t = T(table);
+    u32 buckets = std::max<u32>(round_pow2(new_size), 4);
+    u32 upper = static_cast<u32>(buckets * LOAD + 0.5);
+    if (t->size >= upper) return;
+    node_t flags = new_flags(buckets);
+    node_t keys = new_keys(buckets);
+    t = T(table);
+    if (t->kind >= KIND_INT_KEY) {
+        // Compact the entry block: live entries only, in block order.
+        u32 esize = t->aux;
+        node_t old_block = t->block;
+        node_t block = alloc_series(std::max<u32>(t->size, 1) * (esize / 16), 16, 0);
+        t = T(table);
+        SeriesBuffer* ob = GET_BUFFER(old_block);
+        SeriesBuffer* nb = GET_BUFFER(block);
+        u32* f = words_of(flags);
+        u32* k = words_of(keys);
+        for (u32 off = 0; off + esize <= ob->used_bytes(); off += esize) {
+            Cell* e = reinterpret_cast<Cell*>(ob->head() + off);
+            if (e->header != 2) continue;
+            u32 noff = nb->used_bytes();
+            std::memcpy(nb->tail_ptr(), e, esize);
+            nb->tail += esize;
+            u32 b = empty_bucket(f, buckets, hash_int(e->data1));
+            set_flag(f, b, FLAG_FILLED);
+            k[b] = noff;
+        }
+        t->block = block;
+    } else {
+        u32* of = words_of(t->flags);
+        u32* ok = words_of(t->keys);
+        u32* f = words_of(flags);
+        u32* k = words_of(keys);
+        Cell* cells = cells_of(t->block);
+        for (u32 b = 0; b < t->buckets; b++) {
+            if (flag_at(of, b) != FLAG_FILLED) continue;
+            u32 nbk = empty_bucket(f, buckets, hash_value(cells + ok[b], 0));
+            set_flag(f, nbk, FLAG_FILLED);
+            k[nbk] = ok[b];
+        }
+    }
+    t->flags = flags;
+    t->keys = keys;
+    t->buckets = buckets;
+    t->upper = upper;
+    t->occupied = t->size;
+}
+
+// Growth before an insertion (kinds 1 to 4).
+void grow_if(node_t table) {
+    Table* t = T(table);
+    if (t->occupied < t->upper) return;
+    u32 n = (t->kind != KIND_MAP && t->size * 2 < t->buckets) ? t->buckets - 1 : t->buckets + 1;
+    resize(table, t->kind == KIND_SYMBOL ? n * 16 : n);
+}
+
+u32 kind0_growth_base(Table* t) { return t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1; }
+
+// Probe for an insertion: the matching bucket, else the empty bucket where the
+// probe stopped, else (after a full turn) the last deleted bucket seen.
+template <class Match>
+u32 probe_insert(node_t table, u32 h, Match match, bool* found) {
+    Table* t = T(table);
+    u32* flags = words_of(t->flags);
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    i32 deleted = -1;
+    *found = false;
+    for (;;) {
+        u32 f = flag_at(flags, b);
+        if (f == FLAG_EMPTY) return b;
+        if (f == FLAG_DELETED) {
+            deleted = static_cast<i32>(b);
+        } else if (match(b)) {
+            *found = true;
+            return b;
+        }
+        b = (b + ++i) & mask;
+        if (b == start) return static_cast<u32>(deleted);
+    }
+}
+
+// Probe for a lookup: the first filled bucket that matches, or -1.
+template <class Match>
+i32 probe_find(node_t table, u32 h, Match match) {
+    // Lookups never allocate, so the flags buffer stays put during the probe.
+    Table* t = T(table);
+    const u32* flags = words_of(t->flags);
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    for (;;) {
+        u32 f = flag_at(flags, b);
+        if (f == FLAG_EMPTY) return -1;
+        if (f == FLAG_FILLED && match(b)) return static_cast<i32>(b);
+        b = (b + ++i) & mask;
+        if (b == start) return -1;
+    }
+}
+
+void fill_bucket(node_t table, u32 b, u32 content) {
+    Table* t = T(table);
+    u32* flags = words_of(t->flags);
+    if (flag_at(flags, b) == FLAG_EMPTY) t->occupied++;
+    set_flag(flags, b, FLAG_FILLED);
+    words_of(t->keys)[b] = content;
+    t->size++;
+}
+
+bool is_map_word(u32 type) {
+    return type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD || type == TYPE_SET_WORD;
+}
+
+// Kind-1 lookup of a key (word keys as set-words), strict equality: the bucket or -1.
+i32 map_find(node_t table, Cell* key, u32 op) {
+    u32 saved = key->header;
+    if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
+    u32 h = hash_value(key, 0);
+    i32 b = probe_find(table, h, [&](u32 bk) {
+        Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+        return same_type_or_lookup(c, key) && values_equal(c, key, op);
+    });
+    key->header = saved;
+    return b;
+}
+
+void validate_entries(node_t table) {
+    Table* t = T(table);
+    empty_flags(t->flags);
+    t->occupied = 0;
+    u32 esize = t->aux;
+    SeriesBuffer* eb = GET_BUFFER(t->block);
+    u32* f = words_of(t->flags);
+    u32* k = words_of(t->keys);
+    for (u32 off = 0; off + esize <= eb->used_bytes(); off += esize) {
+        Cell* e = reinterpret_cast<Cell*>(eb->head() + off);
+        if (e->header != 2) continue;
+        u32 b = empty_bucket(f, t->buckets, hash_int(e->data1));
+        set_flag(f, b, FLAG_FILLED);
+        k[b] = off;
+        t->occupied++;
+    }
+}
+
+i32 find_int_entry(node_t table, u32 key) {
+    Table* t = T(table);
+    const u8* entries = GET_BUFFER(t->block)->head();
+    const u32* keys = words_of(t->keys);
+    return probe_find(table, hash_int(key), [&](u32 b) {
+        const Cell* e = reinterpret_cast<const Cell*>(entries + keys[b]);
+        return e->header == 2 && e->data1 == key;
+    });
+}
+
+std::vector<u8> scratch;  // lowered symbol names
+
+bool ascii_equal_ci(const u8* a, const u8* b, u32 n) {
+    for (u32 i = 0; i < n; i++) {
+        u8 x = a[i], y = b[i];
+        if (u32(x - 'A') < 26u) x += 32;
+        if (u32(y - 'A') < 26u) y += 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Rewrites the positions in [lo, hi) of a kind-0 index through `to`, each
+// bucket and duplicate list once, and moves their reverse-index words along.
+template <class Map>
+void remap_positions(node_t table, u32 lo, u32 hi, Map to) {
+    if (lo >= hi) return;
+    u32 top = 0;
+    for (u32 p = lo; p < hi; p++) top = std::max(top, static_cast<u32>(to(p)) + 1);
+    rev_reserve(table, std::max(top, hi));
+    Table* t = T(table);
+    u32* rev = rev_of(table);
+    u32* keys = words_of(t->keys);
+    std::vector<u8> done(words_length(t->dups), 0);
+    for (u32 p = lo; p < hi; p++) {
+        u32 r = rev[p];
+        if (r == NONE32) continue;
+        i32 k = static_cast<i32>(keys[r - 1]);
+        if (k >= 0) {
+            keys[r - 1] = to(static_cast<u32>(k));
+        } else if (!done[-k - 1]) {
+            done[-k - 1] = 1;
+            node_t list = list_node(table, k);
+            if (!list) continue;
+            u32* w = words_of(list);
+            for (u32 i = 0, n = words_length(list); i < n; i++)
+                if (w[i] >= lo && w[i] < hi) w[i] = to(w[i]);
+        }
+    }
+    std::vector<u32> moved(rev + lo, rev + hi);
+    for (u32 p = lo; p < hi; p++) rev[p] = NONE32;
+    for (u32 p = lo; p < hi; p++) rev[to(p)] = moved[p - lo];
+}
+
+}  // namespace
+
+Table* record(node_t table) { return T(table); }
+
+// ---- hashing -------------------------------------------------------------------
+
+u32 murmur3(const u8* data, u32 len) {
+    u32 h = seed;
+    u32 nblocks = len / 4;
+    for (u32 i = 0; i < nblocks; i++) {
+        u32 k;
+        std::memcpy(&k, data + i * 4, 4);
+        h = mix_block(h, k);
+    }
+    const u8* tail = data + nblocks * 4;
+    u32 k = 0;
+    switch (len & 3) {
+        case 3: k ^= u32(tail[2]) << 16; [[fallthrough]];
+        case 2: k ^= u32(tail[1]) << 8; [[fallthrough]];
+        case 1:
+            k ^= tail[0];
+            k *= C1;
+            k = rotl(k, 15);
+            k *= C2;
+            h ^= k;
+    }
+    return fmix32(h ^ len);
+}
+
+u32 hash_int(u32 value) { return fmix32(value); }
+
+u32 hash_string(const Cell* str, int case_sensitive) {
+    Text t = text_of(str);
+    u32 h = seed;
+    for (u32 i = 0; i < t.len; i++) {
+        u32 cp = t.at(i);
+        h = mix_block(h, case_sensitive == 1 ? cp : case_folding::to_lower(cp));
+    }
+    return fmix32(h ^ (t.len * 4));
+}
+
+u32 hash_symbol(const Cell* sym) {
+    SeriesBuffer* b = GET_BUFFER(symbol::cell_name(sym));
+    u32 len = b->used_bytes();
+    if (scratch.size() < len) scratch.resize(std::max<size_t>(len, 64));
+    const u8* name = b->head();
+    for (u32 i = 0; i < len; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
+    return murmur3(scratch.data(), len);
+}
+
+u32 hash_value(const Cell* v, int case_sensitive) {
+    u32 type = TYPE_OF(v);
+    switch (type) {
+        case TYPE_UNSET: return static_cast<u32>(-2);
+        case TYPE_NONE: return static_cast<u32>(-1);
+        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT_ID:
+            return hash_int(v->data1);
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+            return hash_int(v->data2);
+        case TYPE_NATIVE: case TYPE_ACTION: return hash_int(v->data3);
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
+            return hash_int(static_cast<u32>(symbol::resolve(static_cast<i32>(v->data2))));
+        case TYPE_SYMBOL_ID: return hash_symbol(v);
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_LOOKUP_KEY:
+            return hash_string(v, case_sensitive);
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_POINT2D: case TYPE_IMAGE:
+            return murmur3(reinterpret_cast<const u8*>(&v->data1), 8);
+        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+            return murmur3(reinterpret_cast<const u8*>(&v->data2), 8);
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE_ID: case TYPE_TYPESET: case TYPE_DATE:
+        case TYPE_POINT3D:
+            return murmur3(reinterpret_cast<const u8*>(&v->data1), 12);
+        case TYPE_TUPLE: {
+            u32 n = std::min<u32>((v->header >> 19) & 15, 12);
+            return murmur3(reinterpret_cast<const u8*>(&v->data1), n);
+        }
+        case TYPE_BINARY: {
+            SeriesBuffer* b = GET_BUFFER(series_node(v));
+            u32 len = b->used_bytes();
+            u32 head = std::min(series_head(v), len);
+            return murmur3(b->head() + head, len - head);
+        }
+        case TYPE_MONEY: {
+            Cell bare = *v;
+            bare.header = TYPE_MONEY | (money::get_sign(v) ? money::MONEY_SIGN : 0);
+            return murmur3(reinterpret_cast<const u8*>(&bare), 16);
+        }
+        default: return 0;
+    }
+}
+
+bool reference_key_q(const Cell* v) {
+    u32 t = TYPE_OF(v);
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_NATIVE && t <= TYPE_GET_PATH) || t == TYPE_OBJECT ||
+           t == TYPE_ERROR || t == TYPE_HASH || t == TYPE_MAP || t == TYPE_PORT_ID || t == TYPE_IMAGE ||
+           t == TYPE_EVENT;
+}
+
+u32 round_pow2(u32 n) {
+    if (n <= 1) return 1;
+    n--;
+    n |= n >> 1;
+    n |= n >> 2;
+    n |= n >> 4;
+    n |= n >> 8;
+    n |= n >> 16;
+    return n + 1;
+}
+
+// ---- tables --------------------------------------------------------------------
+
+node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
+    if (size < 4) size = 4;
+    if (kind == KIND_SYMBOL && size >= 4000) size *= 2;
+    u32 buckets = std::max<u32>(round_pow2(static_cast<u32>(size / LOAD)), 4);
+    node_t table = alloc_bytes(sizeof(Table));
+    {
+        SeriesBuffer* b = GET_BUFFER(table);
+        b->tail = b->offset + sizeof(Table);
+        *T(table) = Table{};
+    }
+    node_t flags = new_flags(buckets);
+    node_t keys = new_keys(buckets);
+    Table* t = T(table);
+    t->flags = flags;
+    t->keys = keys;
+    t->buckets = buckets;
+    t->upper = static_cast<u32>(buckets * LOAD);
+    t->kind = kind;
+    if (kind == KIND_HASH) {
+        node_t aux = alloc_bytes_filled(size * 4, 0xFF);
+        SeriesBuffer* a = GET_BUFFER(aux);
+        a->tail = off_of(a->data_end());
+        node_t dups = new_words(4);
+        t = T(table);
+        t->aux = aux;
+        t->dups = dups;
+    }
+    if (kind >= KIND_INT_KEY) {
+        u32 esize = 16 + 16 * value_kind;
+        node_t block = alloc_series(size * (esize / 16), 16, 0);
+        t = T(table);
+        t->aux = esize;
+        t->block = block;
+        t->serial = collector::cycles + 1;
+    } else if (blk) {
+        t->block = series_node(blk);
+        rehash(table, 0, kind == KIND_MAP ? 2 : 1);
+    }
+    return table;
+}
+
+void rehash(node_t table, i32 position, i32 step) {
+    if (step < 1) step = 1;
+    u32 kind = T(table)->kind;
+    for (u32 p = static_cast<u32>(std::max(position, 0)); p < cell_count(T(table)->block);) {
+        Cell* key = cells_of(T(table)->block) + p;
+        if (kind == KIND_MAP && step == 2) {
+            if (p + 1 >= cell_count(T(table)->block)) break;  // a key without its value
+            i32 b = map_find(table, key, 2);
+            if (b >= 0) {
+                // Last value wins; the first key keeps its place and spelling.
+                SeriesBuffer* blk = GET_BUFFER(T(table)->block);
+                Cell* cells = reinterpret_cast<Cell*>(blk->head());
+                u32 earlier = words_of(T(table)->keys)[b];
+                cells[earlier + 1] = cells[p + 1];
+                u32 n = blk->used_bytes() / 16;
+                std::memmove(cells + p, cells + p + 2, (n - p - 2) * sizeof(Cell));
+                blk->tail -= 2 * sizeof(Cell);
+                continue;
+            }
+        }
+        int status;
+        put_value(table, key, &status);
+        if (status == 2) return;  // rebuilt: every cell is indexed
+        p += static_cast<u32>(step);
+    }
+}
+
+Cell* put(node_t table, Cell* cell) {
+    int status;
+    return put_value(table, cell, &status);
+}
+
+Cell* put_value(node_t table, Cell* cell, int* status) {
+    *status = 0;
+    Table* t = T(table);
+    u32 pos = static_cast<u32>(cell - cells_of(t->block));
+    switch (t->kind) {
+        case KIND_HASH:
+            validate(table);
+            t = T(table);
+            if (t->occupied >= t->upper) {
+                rebuild_kind0(table, kind0_growth_base(t));
+                *status = 2;
+            } else {
+                index_kind0(table, pos);
+            }
+            return cells_of(T(table)->block) + pos;
+        case KIND_MAP: {
+            grow_if(table);
+            map::normalise_key(cells_of(T(table)->block) + pos);
+            Cell* key = cells_of(T(table)->block) + pos;
+            bool found;
+            u32 b = probe_insert(table, hash_value(key, 0), [&](u32 bk) {
+                Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+                return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
+            }, &found);
+            if (found) {
+                words_of(T(table)->keys)[b] = pos;
+            } else {
+                fill_bucket(table, b, pos);
+            }
+            return cells_of(T(table)->block) + pos;
+        }
+        case KIND_SYMBOL: {
+            grow_if(table);
+            Cell* key = cells_of(T(table)->block) + pos;
+            bool found;
+            u32 b = probe_insert(table, hash_value(key, 0), [](u32) { return false; }, &found);
+            fill_bucket(table, b, pos);
+            return cells_of(T(table)->block) + pos;
+        }
+        default:
+            return cell;  // kinds 3 and 4 are keyed by integers
+    }
+}
+
+Cell* get(node_t table, Cell* key, i32 position, i32 skip, u32 op, bool last, bool reverse) {
+    Table* t = T(table);
+    if (t->kind == KIND_MAP) {
+        i32 b = map_find(table, key, op);
+        return b < 0 ? nullptr : cells_of(T(table)->block) + words_of(T(table)->keys)[b];
+    }
+    if (t->kind == KIND_SYMBOL) {
+        i32 b = probe_find(table, hash_value(key, 0), [&](u32 bk) {
+            Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+            return same_type_or_lookup(c, key) && values_equal(c, key, op);
+        });
+        return b < 0 ? nullptr : cells_of(T(table)->block) + words_of(T(table)->keys)[b];
+    }
+    if (t->kind != KIND_HASH) return nullptr;
+    validate(table);
+    if (skip == 0) skip = 1;
+    i64 s = skip < 0 ? -i64(skip) : i64(skip);
+    i64 at = position;
+    std::vector<u32> positions;
+    i64 best = -1;
+    probe_find(table, hash_value(key, 0), [&](u32 b) {
+        u32 first = first_position(table, b);
+        if (first == NONE32) return false;
+        Cell* cells = cells_of(T(table)->block);
+        Cell* c = cells + first;
+        if (TYPE_OF(c) != TYPE_OF(key) || !values_equal(c, key, 0)) return false;
+        bucket_positions(table, b, positions);
+        for (u32 p : positions) {
+            i64 d = reverse ? at - p - 1 : p - at;
+            if (d < 0 || d % s != 0) continue;
+            Cell* cand = cells + p;
+            if (TYPE_OF(cand) != TYPE_OF(key) || !values_equal(cand, key, op)) continue;
+            if (best < 0 || (reverse || last ? p > best : p < best)) best = p;
+        }
+        return best >= 0;
+    });
+    return best < 0 ? nullptr : cells_of(T(table)->block) + best;
+}
+
+Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step) {
+    Table* t = T(table);
+    u32 mask = t->buckets - 1;
+    u32 b, i;
+    if (*bucket < 0) {
+        b = hash_value(key, 0) & mask;
+        *start = static_cast<i32>(b);
+        i = 0;
+    } else {
+        i = static_cast<u32>(*step) + 1;
+        b = (static_cast<u32>(*bucket) + i) & mask;
+        if (b == static_cast<u32>(*start)) return nullptr;
+    }
+    for (;;) {
+        u32 f = flag_at(words_of(t->flags), b);
+        if (f == FLAG_EMPTY) break;
+        if (f == FLAG_FILLED) {
+            Cell* c = cells_of(t->block) + words_of(t->keys)[b];
+            if (same_type_or_lookup(c, key) && values_equal(c, key, 0)) {
+                *bucket = static_cast<i32>(b);
+                *step = static_cast<i32>(i);
+                return c;
+            }
+        }
+        b = (b + ++i) & mask;
+        if (b == static_cast<u32>(*start)) break;
+    }
+    *bucket = static_cast<i32>(*start);
+    *step = static_cast<i32>(i);
+    return nullptr;
+}
+
+void delete_key(node_t table, Cell* key) {
+    Table* t = T(table);
+    if (t->kind == KIND_HASH) {
+        Cell* cells = cells_of(t->block);
+        if (key < cells || key >= cells + cell_count(t->block)) return;
+        unindex(table, static_cast<u32>(key - cells));
+    } else if (t->kind == KIND_MAP) {
+        i32 b = map_find(table, key, 2);
+        if (b < 0) return;
+        Cell* value = cells_of(T(table)->block) + words_of(T(table)->keys)[b] + 1;
+        if (value->header == 0) return;  // already removed
+        value->header = 0;
+        T(table)->size--;
+    } else if (t->kind == KIND_SYMBOL) {
+        i32 b = probe_find(table, hash_value(key, 0), [&](u32 bk) {
+            Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+            return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
+        });
+        if (b < 0) return;
+        set_flag(words_of(T(table)->flags), static_cast<u32>(b), FLAG_DELETED);
+        T(table)->size--;
+    }
+}
+
+void delete_(node_t table, u32 position, u32 count) {
+    Table* t = T(table);
+    u32 len = cell_count(t->block);
+    u32 end = static_cast<u32>(std::min<u64>(u64(position) + count, len));
+    if (t->kind == KIND_HASH) {
+        for (u32 p = position; p < end; p++) unindex(table, p);
+        return;
+    }
+    if (t->kind > KIND_SYMBOL) return;
+    for (u32 p = position; p < end; p++) {
+        i32 b = probe_find(table, hash_value(cells_of(T(table)->block) + p, 0),
+                           [&](u32 bk) { return words_of(T(table)->keys)[bk] == p; });
+        if (b < 0) continue;
+        set_flag(words_of(T(table)->flags), static_cast<u32>(b), FLAG_DELETED);
+        T(table)->size--;
+    }
+}
+
+int refresh(node_t table, i32 shift, u32 position, u32 count, bool remove) {
+    if (count > REFRESH_MAX) return 1;
+    if (T(table)->kind != KIND_HASH) return 0;
+    if (remove && shift < 0) {
+        u32 from = position >= static_cast<u32>(-shift) ? position + shift : 0;
+        for (u32 p = from; p < position; p++) unindex(table, p);
+    }
+    if (shift == 0 || count == 0) return 0;
+    if (shift < 0 && static_cast<u32>(-shift) > position) shift = -static_cast<i32>(position);
+    remap_positions(table, position, position + count, [shift](u32 p) { return p + shift; });
+    return 0;
+}
+
+void move(node_t table, u32 destination, u32 source, u32 count) {
+    if (T(table)->kind != KIND_HASH || count == 0) return;
+    if (destination >= source && destination < source + count) return;
+    u32 lo, hi;
+    if (destination < source) {
+        // [dst, src) slides up by count; the moved range goes to dst.
+        lo = destination;
+        hi = source + count;
+        remap_positions(table, lo, hi, [=](u32 p) { return p >= source ? p - (source - destination) : p + count; });
+    } else {
+        // (src + count .. dst] slides down by count; the moved range ends at dst.
+        lo = source;
+        hi = destination + 1;
+        u32 d = destination - source - count + 1;
+        remap_positions(table, lo, hi, [=](u32 p) { return p < source + count ? p + d : p - count; });
+    }
+}
+
+void clear(node_t table, u32 position, u32 count) {
+    Table* t = T(table);
+    u32 len = cell_count(t->block);
+    if (position == 0 && u64(count) >= len && t->kind <= KIND_SYMBOL) {
+        empty_flags(t->flags);
+        t->size = t->occupied = 0;
+        if (t->kind == KIND_HASH) {
+            SeriesBuffer* r = GET_BUFFER(t->aux);
+            std::memset(r->head(), 0xFF, r->used_bytes());
+            SeriesBuffer* d = GET_BUFFER(t->dups);
+            d->tail = d->offset;
+        }
+        return;
+    }
+    delete_(table, position, count);
+}
+
+void clear_map(node_t table) {
+    Table* t = T(table);
+    t->size = t->occupied = 0;
+    if (t->dups) {
+        SeriesBuffer* d = GET_BUFFER(t->dups);
+        d->tail = d->offset;
+    }
+    empty_flags(t->flags);
+}
+
+node_t copy(node_t table, node_t new_block) {
+    node_t c = copy_series(GET_BUFFER(table));
+    node_t flags = copy_series(GET_BUFFER(T(table)->flags));
+    T(c)->flags = flags;
+    node_t keys = copy_series(GET_BUFFER(T(table)->keys));
+    T(c)->keys = keys;
+    u32 kind = T(table)->kind;
+    if (kind == KIND_HASH) {
+        node_t aux = copy_series(GET_BUFFER(T(table)->aux));
+        T(c)->aux = aux;
+        node_t dups = copy_series(GET_BUFFER(T(table)->dups));
+        T(c)->dups = dups;
+        for (u32 i = 0, n = words_length(dups); i < n; i++) {
+            node_t list = words_of(dups)[i];
+            if (!list) continue;
+            node_t dup = copy_series(GET_BUFFER(list));
+            words_of(T(c)->dups)[i] = dup;
+        }
+    }
+    if (kind >= KIND_INT_KEY && !new_block) new_block = copy_series(GET_BUFFER(T(table)->block));
+    T(c)->block = new_block;
+    return c;
+}
+
+i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
+    Table* t = T(table);
+    if (t->occupied >= t->upper) {
+        u32 n = t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
+        resize(table, n * 16);
+    }
+    if (scratch.size() < length) scratch.resize(std::max<size_t>(length, 64));
+    for (u32 i = 0; i < length; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
+    u32 h = murmur3(scratch.data(), length);
+    auto same = [&](u32 bk, bool ci) {
+        Cell* sym = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+        SeriesBuffer* nb = GET_BUFFER(symbol::cell_name(sym));
+        if (nb->used_bytes() != length) return false;
+        return ci ? ascii_equal_ci(nb->head(), name, length) : std::memcmp(nb->head(), name, length) == 0;
+    };
+    bool found;
+    u32 b = probe_insert(table, h, [&](u32 bk) { return same(bk, loose); }, &found);
+    if (found) return static_cast<i32>(words_of(T(table)->keys)[b]) + 1;
+    i32 alias = -1;
+    if (!loose) {
+        i32 ab = probe_find(table, h, [&](u32 bk) { return same(bk, true); });
+        if (ab >= 0) alias = static_cast<i32>(words_of(T(table)->keys)[ab]) + 1;
+    }
+    // The name may point into a series that the allocations below move: copy it first.
+    std::vector<u8> copy(name, name + length);
+    node_t name_node = alloc_bytes(length + 1);
+    {
+        SeriesBuffer* nb = GET_BUFFER(name_node);
+        std::memcpy(nb->head(), copy.data(), length);
+        nb->tail = nb->offset + length;
+        nb->head()[length] = 0;
+    }
+    SeriesBuffer* blk = GET_BUFFER(T(table)->block);
+    if (blk->tail + sizeof(Cell) > off_of(blk->data_end())) blk = expand_series(blk, 0);
+    u32 id = blk->used_bytes() / sizeof(Cell);
+    make_cell(reinterpret_cast<Cell*>(blk->tail_ptr()), TYPE_SYMBOL_ID, static_cast<u32>(alias), 0, name_node);
+    blk->tail += sizeof(Cell);
+    fill_bucket(table, b, id);
+    return static_cast<i32>(id) + 1;
+}
+
+i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_position) {
+    i32 resolved = symbol::resolve(static_cast<i32>(sym));
+    u32 h = hash_int(static_cast<u32>(resolved));
+    auto match = [&](u32 bk) {
+        Cell* w = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+        return case_insensitive ? symbol::resolve(static_cast<i32>(word_symbol(w))) == resolved
+                                : word_symbol(w) == sym;
+    };
+    i32 b = probe_find(table, h, match);
+    if (b >= 0) return static_cast<i32>(words_of(T(table)->keys)[b]);
+    if (!ctx) return -1;
+    grow_if(table);
+    bool found;
+    u32 nb = probe_insert(table, h, match, &found);
+    SeriesBuffer* blk = GET_BUFFER(T(table)->block);
+    if (blk->tail + sizeof(Cell) > off_of(blk->data_end())) blk = expand_series(blk, 0);
+    u32 pos = blk->used_bytes() / sizeof(Cell);
+    make_cell(reinterpret_cast<Cell*>(blk->tail_ptr()), TYPE_WORD, ctx, sym, pos);
+    blk->tail += sizeof(Cell);
+    fill_bucket(table, nb, pos);
+    if (out_position) *out_position = static_cast<i32>(pos);
+    return -1;
+}
+
+Cell* put_int_key(node_t table, u32 key) {
+    validate(table);
+    i32 b = find_int_entry(table, key);
+    if (b >= 0) return reinterpret_cast<Cell*>(GET_BUFFER(T(table)->block)->head() + words_of(T(table)->keys)[b]) + 1;
+    grow_if(table);
+    bool found;
+    u32 nb = probe_insert(table, hash_int(key), [](u32) { return false; }, &found);
+    Table* t = T(table);
+    u32 esize = t->aux;
+    u32 off;
+    if (flag_at(words_of(t->flags), nb) == FLAG_DELETED) {
+        off = words_of(t->keys)[nb];  // reuse the deleted entry's room
+    } else {
+        SeriesBuffer* eb = GET_BUFFER(t->block);
+        if (eb->tail + esize > off_of(eb->data_end())) {
+            eb = expand_series(eb, std::max<u32>(eb->size * 2, eb->used_bytes() + esize));
+        }
+        off = eb->used_bytes();
+        eb->tail += esize;
+    }
+    fill_bucket(table, nb, off);
+    Cell* e = reinterpret_cast<Cell*>(GET_BUFFER(T(table)->block)->head() + off);
+    make_cell(e, 2, key);
+    for (u32 i = 1; i < esize / 16; i++) make_cell(e + i, TYPE_UNSET);
+    return e + 1;
+}
+
+Cell* get_int_key(node_t table, u32 key) {
+    validate(table);
+    i32 b = find_int_entry(table, key);
+    if (b < 0) return nullptr;
+    return reinterpret_cast<Cell*>(GET_BUFFER(T(table)->block)->head() + words_of(T(table)->keys)[b]) + 1;
+}
+
+Cell* delete_int_key(node_t table, u32 key) {
+    validate(table);
+    i32 b = find_int_entry(table, key);
+    if (b < 0) return nullptr;
+    Table* t = T(table);
+    set_flag(words_of(t->flags), static_cast<u32>(b), FLAG_DELETED);
+    t->size--;
+    Cell* e = reinterpret_cast<Cell*>(GET_BUFFER(t->block)->head() + words_of(t->keys)[b]);
+    e->header = 0;
+    return e + 1;
+}
+
+void validate(node_t table) {
+    Table* t = T(table);
+    if (!t->serial || t->serial == collector::cycles + 1) return;
+    if (t->kind == KIND_HASH) {
+        rebuild_kind0(table, cell_count(t->block));
+    } else if (t->kind >= KIND_INT_KEY) {
+        validate_entries(table);
+    }
+    T(table)->serial = collector::cycles + 1;
+}
+
+// ---- the integer table ---------------------------------------------------------
+
+namespace {
+
+void int_buffers(u32 buckets, u32** flags, u32** pairs) {
+    u32 fbytes = std::max<u32>(buckets / 4, 4);
+    *flags = static_cast<u32*>(rt::allocate(fbytes));
+    std::memset(*flags, 0xAA, fbytes);
+    *pairs = static_cast<u32*>(rt::allocate(size_t(buckets) * 8));
+}
+
+i32 int_probe(IntTable* t, u32 key, bool insert) {
+    u32 mask = t->buckets - 1, b = hash_int(key) & mask, start = b, i = 0;
+    i32 deleted = -1;
+    for (;;) {
+        u32 f = flag_at(t->flags, b);
+        if (f == FLAG_EMPTY) return insert ? static_cast<i32>(b) : -1;
+        if (f == FLAG_DELETED) {
+            deleted = static_cast<i32>(b);
+        } else if (t->pairs[b * 2] == key) {
+            return static_cast<i32>(b);
+        }
+        b = (b + ++i) & mask;
+        if (b == start) return insert ? deleted : -1;
+    }
+}
+
+}  // namespace
+
+IntTable* make_int(u32 size) {
+    auto* t = static_cast<IntTable*>(rt::allocate_zeroed(sizeof(IntTable)));
+    t->buckets = std::max<u32>(round_pow2(static_cast<u32>(std::max<u32>(size, 4) / LOAD)), 4);
+    t->upper = static_cast<u32>(t->buckets * LOAD);
+    int_buffers(t->buckets, &t->flags, &t->pairs);
+    return t;
+}
+
+void put_int(IntTable* t, u32 key, u32 value) {
+    if (t->occupied >= t->upper) resize_int(t, t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1);
+    i32 b = int_probe(t, key, true);
+    if (b < 0) return;
+    u32 f = flag_at(t->flags, static_cast<u32>(b));
+    if (f != FLAG_FILLED) {
+        if (f == FLAG_EMPTY) t->occupied++;
+        t->size++;
+        set_flag(t->flags, static_cast<u32>(b), FLAG_FILLED);
+        t->pairs[b * 2] = key;
+    }
+    t->pairs[b * 2 + 1] = value;
+}
+
+u32* get_int(IntTable* t, u32 key) {
+    i32 b = int_probe(t, key, false);
+    return b < 0 ? nullptr : &t->pairs[b * 2 + 1];
+}
+
+i32 find_int(IntTable* t, u32 key) { return int_probe(t, key, false); }
+
+void delete_int(IntTable* t, u32 key) {
+    i32 b = int_probe(t, key, false);
+    if (b < 0) return;
+    set_flag(t->flags, static_cast<u32>(b), FLAG_DELETED);
+    t->size--;
+}
+
+u32* next_int(IntTable* t, u32* prev) {
+    u32 b = prev ? static_cast<u32>((prev - t->pairs) / 2) + 1 : 0;
+    for (; b < t->buckets; b++)
+        if (flag_at(t->flags, b) == FLAG_FILLED) return &t->pairs[b * 2];
+    return nullptr;
+}
+
+void clear_int(IntTable* t) {
+    std::memset(t->flags, 0xAA, std::max<u32>(t->buckets / 4, 4));
+    t->size = t->occupied = 0;
+}
+
+void free_int(IntTable* t) {
+    if (!t) return;
+    rt::free(t->flags);
+    rt::free(t->pairs);
+    rt::free(t);
+}
+
+i32 resize_int(IntTable* t, u32 size) {
+    u32 buckets = std::max<u32>(round_pow2(size), 4);
+    u32 upper = static_cast<u32>(buckets * LOAD + 0.5);
+    if (t->size >= upper) return 0;
+    u32 *flags, *pairs;
+    int_buffers(buckets, &flags, &pairs);
+    for (u32 b = 0; b < t->buckets; b++) {
+        if (flag_at(t->flags, b) != FLAG_FILLED) continue;
+        u32 nb = empty_bucket(flags, buckets, hash_int(t->pairs[b * 2]));
+        set_flag(flags, nb, FLAG_FILLED);
+        pairs[nb * 2] = t->pairs[b * 2];
+        pairs[nb * 2 + 1] = t->pairs[b * 2 + 1];
+    }
+    rt::free(t->flags);
+    rt::free(t->pairs);
+    t->flags = flags;
+    t->pairs = pairs;
+    t->buckets = buckets;
+    t->upper = upper;
+    t->occupied = t->size;
+    return 0;
+}
+
+}  // namespace zav::hashtable
