@@ -106,4 +106,13 @@ SeriesBuffer* poke_char(SeriesBuffer* buf, u8* p, u32 cp) {
     return buf;
 }
 
+void concatenate_literal(Cell* target, const char* text) {
+    concatenate_literal_part(target, text, static_cast<u32>(std::strlen(text)));
+}
+
+void concatenate_literal_part(Cell* target, const char* text, u32 n) {
+    SeriesBuffer* buf = GET_BUFFER(series_node(target));
+    for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+}
+
 }  // namespace zav::string

@@ -55,4 +55,8 @@ SeriesBuffer* poke_char(SeriesBuffer* buf, u8* p, u32 cp);
 // internal fault (runtime error 100).
 SeriesBuffer* widen_to(SeriesBuffer* buf, u32 unit);
 
+// Appends the bytes of a NUL-terminated text (or its first n bytes), each as one code point.
+void concatenate_literal(Cell* target, const char* text);
+void concatenate_literal_part(Cell* target, const char* text, u32 n);
+
 }  // namespace zav::string

@@ -11,9 +11,11 @@ namespace zav {
 namespace memory {
 
 Record record;
+u32 generation = 0;
 
 void init() {
     platform::reserve_arena();
+    generation++;
     record = Record{};
     record.s_start = S_START;
     record.s_size = S_START;
@@ -208,6 +210,7 @@ void free_big(SeriesBuffer* buffer) {
 }
 
 void free_all_memory() {
+    memory::generation++;
     while (record.n_head) {
         NodeFrame* f = at<NodeFrame>(record.n_head);
         record.n_head = f->next;

@@ -81,6 +81,8 @@ struct Record {
     off32 b_head;
 };
 extern Record record;
+// Bumped when every frame is released, so that state built on them knows to rebuild.
+extern u32 generation;
 
 void init();
 void fill(u8* from, u8* to, u8 byte);

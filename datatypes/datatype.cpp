@@ -1,0 +1,73 @@
+// The datatype registry, the action table and the datatype! datatype.
+#include "datatypes/datatype.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "datatypes/string.h"
+#include "runtime/rt.h"
+
+namespace zav::datatype {
+
+Record records[TYPE_TOTAL_COUNT];
+u32 top_id = 0;
+ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
+
+void inherit_marker() {}
+
+void register_type(u32 id, u32 parent, const char* name, std::initializer_list<ActionFn> slots) {
+    if (slots.size() != ACTIONS_COUNT) {
+        std::printf("*** Datatype Error: invalid actions count for type: %u\n*** Found: %zu\n*** Expected: %u\n", id,
+                    slots.size(), ACTIONS_COUNT);
+        std::fflush(stdout);
+        rt::quit(0, 0);
+    }
+    if (id > top_id) top_id = id;
+    Record& r = records[id];
+    r.name = name;
+    r.length = static_cast<u32>(std::strlen(name)) - 1;
+    u32 s = 1;
+    for (ActionFn fn : slots) {
+        action_table[id][s] = (fn == INHERIT && parent) ? action_table[parent][s] : fn;
+        s++;
+    }
+}
+
+const char* name_of(u32 id) { return id < TYPE_TOTAL_COUNT && records[id].name ? records[id].name : "unknown!"; }
+
+Cell* make_at(Cell* cell, u32 id) { return make_cell(cell, TYPE_DATATYPE, id); }
+
+i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
+    const Record& r = records[value->data1];
+    string::concatenate_literal_part(buffer, r.name, r.length);
+    return part - static_cast<i32>(r.length);
+}
+
+i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) {
+    const Record& r = records[value->data1];
+    if (all) string::concatenate_literal(buffer, "#(");
+    string::concatenate_literal(buffer, r.name);
+    if (all) string::concatenate_literal(buffer, ")");
+    return part - static_cast<i32>(r.length + 1) - (all ? 3 : 0);
+}
+
+i32 compare(Cell* value1, Cell* value2, i32 op) {
+    switch (op) {
+        case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_FIND:
+            return TYPE_OF(value2) == TYPE_DATATYPE && value2->data1 == value1->data1 ? 0 : 1;
+        default:
+            return -2;
+    }
+}
+
+void init() {
+    ActionFn n = nullptr;
+    register_type(TYPE_DATATYPE, 0, "datatype!", {
+        n, n, n, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n,
+    });
+}
+
+}  // namespace zav::datatype

@@ -1,0 +1,82 @@
+// The datatype registry and datatype! values.
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
+#include "runtime/helpers.h"
+#include "runtime_fixture.h"
+
+using namespace zav;
+
+namespace {
+
+std::string text_of(Cell* str) {
+    std::string out;
+    for (u32 i = 0; i < string::zs_length_q(str); i++) out += static_cast<char>(string::zs_abs_at(str, i));
+    return out;
+}
+
+struct DatatypeTest : RuntimeTest {};
+
+}  // namespace
+
+TEST_F(DatatypeTest, FormMoldCompare) {
+    Cell dt, buf;
+    datatype::make_at(&dt, TYPE_INTEGER);
+    datatype::records[TYPE_INTEGER].name = "integer!";
+    datatype::records[TYPE_INTEGER].length = 7;
+    struct Case {
+        int kind;  // 0 form, 1 mold, 2 mold/all
+        const char* expect;
+    } cases[] = {{0, "integer"}, {1, "integer!"}, {2, "#(integer!)"}};
+    for (const Case& c : cases) {
+        string::zs_make_at(&buf, 16);
+        i32 left = c.kind == 0 ? datatype::form(&dt, &buf, nullptr, 100)
+                               : datatype::mold(&dt, &buf, false, c.kind == 2, false, nullptr, 100, 0);
+        EXPECT_EQ(text_of(&buf), c.expect);
+        EXPECT_EQ(left, 100 - static_cast<i32>(std::strlen(c.expect)));
+    }
+    Cell other, i;
+    datatype::make_at(&other, TYPE_INTEGER);
+    make_cell(&i, TYPE_INTEGER, 0, 5);
+    EXPECT_EQ(datatype::compare(&dt, &other, COMP_EQUAL), 0);
+    EXPECT_EQ(datatype::compare(&dt, &i, COMP_EQUAL), 1);
+    EXPECT_EQ(datatype::compare(&dt, &i, COMP_LESSER), -2);
+}
+
+TEST_F(DatatypeTest, InheritanceCopiesTheParentRow) {
+    ActionFn n = nullptr, I = datatype::INHERIT;
+    auto parent_compare = A<ACT_COMPARE>(datatype::compare);
+    datatype::register_type(55, 0, "parent!", {n, n, n, n, n, n, n, n, parent_compare, n, n, n, n, n, n, n,
+                                               n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+                                               n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+                                               n, n, n, n, n, n});
+    datatype::register_type(56, 55, "child!", {I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
+                                               I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
+                                               I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, n});
+    EXPECT_EQ(datatype::action_table[56][ACT_COMPARE], parent_compare);
+    EXPECT_EQ(datatype::action_table[56][ACT_FORM], nullptr);
+    EXPECT_EQ(datatype::action_table[56][ACT_WRITE], nullptr);
+}
+
+TEST_F(DatatypeTest, WrongSlotCountIsReportedAndExitsZero) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        ActionFn n = nullptr;
+        datatype::register_type(55, 0, "bad!", {n, n, n});
+        _exit(7);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t r; (r = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, r);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(out, "*** Datatype Error: invalid actions count for type: 55\n*** Found: 3\n*** Expected: 62\n");
+}
