@@ -16,8 +16,47 @@ void init_runtime() {
     done = true;
     memory::init();
     generation = memory::generation;
-    // Datatypes register parent first; the order is fixed.
+
+    // Datatypes register parent first, in this fixed order.
     datatype::init();
+    // unset::init();
+    // none::init();
+    // logic::init();
+    // series::init();
+    // block::init();
+    // string::init();
+    // binary::init();
+    // integer::init();
+    // symbol! registers with the symbol table below
+    // context::init();
+    // word::init();
+    // lit_word::init();
+    // set_word::init();
+    // get_word::init();
+    // refinement::init();
+    // char_::init();
+    // native::init();
+    // action::init();
+    // op::init();
+    // path::init();
+    // lit_path::init();
+    // set_path::init();
+    // get_path::init();
+    // function::init();
+    // routine::init();
+    // paren::init();
+    // issue::init();
+    // url::init();
+    // file::init();
+    // object::init();
+    // bitset::init();
+    // triple::init();
+    // float_::init();
+    // typeset::init();
+    // error::init();
+    // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    // time::init();
+
     case_folding::init();
     symbol::init();
     stack::init_default();
