@@ -2,6 +2,7 @@
 JOBS     ?= $(shell nproc)
 BUILD    ?= build
 ASAN     ?= build-asan
+FUZZ     ?= build-fuzz
 GENERATOR = -G Ninja
 
 .PHONY: all deps build run test test-asan test-gc-stress bench fuzz clean
@@ -33,5 +34,13 @@ test-asan: deps $(ASAN)/build.ninja
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# libFuzzer targets (clang); run e.g. ./build-fuzz/lexer_fuzz -max_total_time=600 corpus/
+$(FUZZ)/build.ninja: | deps
+	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+
+fuzz: deps $(FUZZ)/build.ninja
+	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz
+
 clean:
-	@rm -rf $(BUILD) $(ASAN)
+	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -1,11 +1,47 @@
 // Start-up of the runtime: every module's initialisation, in its fixed order.
 #include "boot/boot.h"
 
+#include <cstdlib>
+
+#include "datatypes/action.h"
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/char.h"
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "loader/lexer.h"
+#include "datatypes/file.h"
+#include "datatypes/url.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/op.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/routine.h"
+#include "datatypes/series.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/triple.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/handles.h"
+#include "runtime/helpers.h"
 #include "runtime/memory.h"
+#include "runtime/slots.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
 
 namespace zav::boot {
 
@@ -16,50 +52,65 @@ void init_runtime() {
     done = true;
     memory::init();
     generation = memory::generation;
+    collector::init();
+    handles::init();
+    collector::stress = [] { const char* v = std::getenv("ZAV_GC_STRESS"); return v && v[0] == '1' && !v[1]; }();
 
     // Datatypes register parent first, in this fixed order.
     datatype::init();
-    // unset::init();
-    // none::init();
-    // logic::init();
-    // series::init();
-    // block::init();
-    // string::init();
-    // binary::init();
-    // integer::init();
-    // symbol! registers with the symbol table below
-    // context::init();
-    // word::init();
-    // lit_word::init();
-    // set_word::init();
-    // get_word::init();
-    // refinement::init();
-    // char_::init();
-    // native::init();
-    // action::init();
-    // op::init();
-    // path::init();
-    // lit_path::init();
-    // set_path::init();
-    // get_path::init();
-    // function::init();
-    // routine::init();
-    // paren::init();
-    // issue::init();
-    // url::init();
-    // file::init();
-    // object::init();
-    // bitset::init();
-    // triple::init();
-    // float_::init();
-    // typeset::init();
-    // error::init();
+    unset::init();
+    none::init();
+    logic::init();
+    series::init();
+    block::init();
+    string::init();
+    binary::init();
+    integer::init();
+    symbol::init_type();
+    context::init();
+    word::init();
+    lit_word::init();
+    set_word::init();
+    get_word::init();
+    refinement::init();
+    char_::init();
+    native::init();
+    action::init();
+    op::init();
+    path::init();
+    lit_path::init();
+    set_path::init();
+    get_path::init();
+    function::init();
+    routine::init();
+    paren::init();
+    issue::init();
+    url::init();
+    file::init();
+    object::init();
+    bitset::init();
+    triple::init();
+    float_::init();
+    typeset::init();
+    error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
-    // time::init();
+    time::init();
 
     case_folding::init();
     symbol::init();
+    // The root block holds values that the runtime keeps for good.
+    root = alloc_cells(1000);
+    context::make_global(4000);
+    words::build();
+    words::build_locals();
+    words::build_issue();
+    typeset::init_named();
+    ownership::init();
     stack::init_default();
+    slots::init();
+    lexer::init();
+    // Errors can be built as values from here on.
+    error::ready();
 }
 
 }  // namespace zav::boot

@@ -1,8 +1,430 @@
-// error! values.
+// error! values: made from a category and an id through the catalog, and
+// formed as the report the console prints for an uncaught error.
 #include "datatypes/error.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/words.h"
 
 namespace zav::error {
 
 Raised last{nullptr, nullptr};
+Cell thrown{TYPE_NONE, 0, 0, 0};
+
+namespace {
+
+u32 ready_generation = 0xFFFFFFFF;
+
+constexpr u32 ERROR_CLASS = 1;
+constexpr i32 INTERNAL = 9;  // category positions used by the report
+constexpr i32 SYNTAX = 2;
+
+Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
+Cell* word_named(Cell* out, const char* name) { return word_cell(out, symbol::make(name)); }
+const char* name_of(const Cell* word) { return symbol::get_c_string(static_cast<i32>(word->data2)); }
+bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+
+Cell datatype_cell(u32 type) {
+    Cell c;
+    datatype::make_at(&c, type);
+    return c;
+}
+
+// A new error on the value stack: a fresh copy of the standard error
+// prototype (ten fields, all none).
+Cell* push_blank() {
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    node_t ctx = context::create(FIELD_COUNT, false, true, nullptr, context::KIND_OBJECT);
+    collector::NodeRoot ctx_root(ctx);
+    for (u32 i = 0; i < FIELD_COUNT; i++) {
+        Cell w;
+        word_named(&w, field_names[i]);
+        context::add_word(context::TO_CTX(ctx), &w);
+    }
+    Cell* v = context::values_of(context::TO_CTX(ctx));
+    for (u32 i = 0; i < FIELD_COUNT; i++) make_cell(v + i, TYPE_NONE);
+    make_cell(out, TYPE_ERROR, ctx, ERROR_CLASS, 0);
+    *context::owner_of(ctx) = *out;
+    return out;
+}
+
+void set_code(Cell* err, i32 cat, i32 id) {
+    make_cell(field(err, FIELD_CODE), TYPE_INTEGER, 0, static_cast<u32>(code_of(cat, id)));
+}
+
+void set_near(Cell* err) { *field(err, FIELD_NEAR) = *interpreter::current_code(); }
+
+// Writes a value formed or molded (flat) into the buffer, cut at `limit` code points.
+void write_limited(Cell* value, Cell* buffer, bool mold, bool only, i32 limit) {
+    u32 before = string::zs_abs_length_q(buffer);
+    Cell v = *value;
+    if (mold) actions::mold_dispatch(&v, buffer, only, false, true, nullptr, limit, 0);
+    else actions::form_dispatch(&v, buffer, nullptr, limit);
+    SeriesBuffer* b = GET_BUFFER(series_node(buffer));
+    if (b->length() > before + static_cast<u32>(limit)) b->tail = b->offset + (before + limit) * b->unit();
+}
+
+void text(Cell* buffer, const char* s) { string::concatenate_literal(buffer, s); }
+
+// Writes a template block of the language (a user message): strings as they
+// are, words and get-words by the error field they name.
+void form_block_message(Cell* err, Cell* blk, Cell* buffer) {
+    bool syntax = get_type(err) >= 0 && find_category(symbol::get_c_string(get_type(err))) == SYNTAX;
+    u32 n = block::zs_length_q(blk);
+    for (u32 i = 0; i < n; i++) {
+        Cell item = *block::zs_abs_at(blk, series_head(blk) + i);
+        if (i > 0) text(buffer, " ");
+        u32 t = TYPE_OF(&item);
+        if (t == TYPE_STRING) {
+            actions::form_dispatch(&item, buffer, nullptr, 0x7FFFFFFF);
+        } else if (t == TYPE_WORD || t == TYPE_GET_WORD) {
+            for (u32 f = 0; f < FIELD_COUNT; f++) {
+                if (symbol::resolve(symbol::make(field_names[f])) != symbol::resolve(static_cast<i32>(item.data2)))
+                    continue;
+                write_limited(field(err, f), buffer, !syntax, false, 80);
+                break;
+            }
+        }
+    }
+}
+
+// Turns an error the report cannot show into internal/invalid-error.
+void make_invalid(Cell* err, const Cell* offender) {
+    Cell w = *offender;
+    *field(err, FIELD_ARG1) = w;
+    word_named(field(err, FIELD_TYPE), "internal");
+    word_named(field(err, FIELD_ID), "invalid-error");
+}
+
+// The field a word or set-word names, or -1.
+i32 field_of(const Cell* word) {
+    i32 sym = symbol::resolve(static_cast<i32>(word->data2));
+    for (u32 f = 0; f < FIELD_COUNT; f++)
+        if (symbol::resolve(symbol::make(field_names[f])) == sym) return static_cast<i32>(f);
+    return -1;
+}
+
+// Checks the type and id fields (after a set-word spec) and sets the code.
+void finish_from_fields(Cell* err) {
+    Cell type_w, id_w;
+    Cell* type = field(err, FIELD_TYPE);
+    i32 cat = TYPE_OF(type) == TYPE_WORD ? find_category(name_of(type)) : -1;
+    if (cat < 0) fire("script", "invalid-spec-field", word_named(&type_w, "type"));
+    Cell* id = field(err, FIELD_ID);
+    i32 pos = TYPE_OF(id) == TYPE_WORD ? find_id(cat, name_of(id)) : -1;
+    if (pos < 0) fire("script", "invalid-spec-field", word_named(&id_w, "id"));
+    set_code(err, cat, pos);
+}
+
+}  // namespace
+
+void ready() { ready_generation = memory::generation; }
+bool ready_q() { return ready_generation == memory::generation; }
+
+Cell* field(const Cell* err, u32 index) { return context::values_of(context::TO_CTX(err->data1)) + index; }
+
+i32 get_type(const Cell* err) {
+    Cell* t = field(err, FIELD_TYPE);
+    return any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
+}
+
+i32 get_id(const Cell* err) {
+    Cell* t = field(err, FIELD_ID);
+    return any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
+}
+
+void set_where(Cell* err, const Cell* value) {
+    Cell v = *value;
+    Cell* w = field(err, FIELD_WHERE);
+    if (TYPE_OF(w) == TYPE_NONE) *w = v;
+}
+
+void capture_stack(Cell* err) {
+    // The trace of the call stack needs the system state object (its
+    // stack-trace level and source files); until then an error keeps its
+    // in-flight position.
+    (void)err;
+}
+
+Cell* get_call_name(Cell* out) {
+    for (CallFrame* f = stack::frame_top - 1; f >= stack::frame_base; f--) {
+        i32 sym = static_cast<i32>(stack::frame_symbol(f));
+        if (sym == words::_body || sym == words::_anon) continue;
+        return make_cell(out, TYPE_WORD, f->word_ctx, static_cast<u32>(sym), 0xFFFFFFFF);
+    }
+    return word_cell(out, words::_not_found);
+}
+
+Cell* get_call_argument(i32 n, Cell* out) {
+    word_cell(out, words::_anon);
+    if (stack::frame_top <= stack::frame_base) return out;
+    CallFrame* f = stack::frame_top - 1;
+    Cell name;
+    make_cell(&name, TYPE_WORD, f->word_ctx, stack::frame_symbol(f), 0xFFFFFFFF);
+    if (!f->word_ctx) return out;
+    i32 idx = context::find_word(context::TO_CTX(f->word_ctx), static_cast<i32>(name.data2), false);
+    if (idx < 0) return out;
+    Cell* values = context::values_of(context::TO_CTX(f->word_ctx));
+    if (!values) return out;
+    Cell fn = values[idx];
+    u32 t = TYPE_OF(&fn);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_OP && t != TYPE_FUNCTION && t != TYPE_ROUTINE) return out;
+    SeriesBuffer* b = GET_BUFFER(fn.data2);
+    const Cell* c = reinterpret_cast<const Cell*>(b->head());
+    i32 k = 0;
+    for (u32 i = 0; i < b->length(); i++) {
+        if (!any_word_q(TYPE_OF(c + i))) continue;
+        if (k++ == n) {
+            *out = c[i];
+            set_type(out, TYPE_WORD);
+            return out;
+        }
+    }
+    return out;
+}
+
+Cell* create(const Cell* type, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    Cell* base = stack::top;
+    Cell* spec = block::push_only_star(2);
+    block::zs_append(spec, type);
+    block::zs_append(spec, id);
+    Cell dt = datatype_cell(TYPE_ERROR);
+    Cell err = *make(&dt, spec, TYPE_ERROR);
+    stack::top = base;
+    Cell* out = stack::push(&err);
+    if (arg1) *field(out, FIELD_ARG1) = *arg1;
+    if (arg2) *field(out, FIELD_ARG2) = *arg2;
+    if (arg3) *field(out, FIELD_ARG3) = *arg3;
+    return out;
+}
+
+Cell* create_named(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    // Copies first: an argument may live where the new cells go.
+    Cell a[3];
+    const Cell* args[3] = {arg1, arg2, arg3};
+    for (int i = 0; i < 3; i++)
+        if (args[i]) a[i] = *args[i];
+    Cell* err = push_blank();
+    word_named(field(err, FIELD_TYPE), category);
+    word_named(field(err, FIELD_ID), id);
+    i32 cat = find_category(category);
+    i32 pos = find_id(cat, id);
+    if (pos >= 0) set_code(err, cat, pos);
+    for (int i = 0; i < 3; i++)
+        if (args[i]) *field(err, FIELD_ARG1 + i) = a[i];
+    set_near(err);
+    return err;
+}
+
+i32 form_message(Cell* err, const ErrorId& id, Cell* buffer, i32 part) {
+    bool syntax = get_type(err) >= 0 && find_category(symbol::get_c_string(get_type(err))) == SYNTAX;
+    bool first = true;
+    for (const MessageItem& item : id.items) {
+        if (!first) text(buffer, " ");
+        first = false;
+        if (item.field < 0) {
+            text(buffer, item.text);
+        } else {
+            // A failure while writing an argument leaves the report going.
+            Cell* saved_top = stack::top;
+            try {
+                write_limited(field(err, static_cast<u32>(item.field)), buffer, !syntax, false, 80);
+            } catch (Throw& t) {
+                if (!catches(THROW_ERROR, t.value)) throw;
+                stack::top = saved_top;
+            }
+        }
+    }
+    return part;
+}
+
+// --- Actions ---------------------------------------------------------------
+
+Cell* make(Cell*, Cell* spec, u32) {
+    Cell s = *spec;
+    switch (TYPE_OF(&s)) {
+        case TYPE_INTEGER: {
+            Cell* err = push_blank();
+            i32 code = static_cast<i32>(s.data2);
+            i32 cat = code / 100;
+            const auto& cats = catalog();
+            if (code < 0 || cat >= static_cast<i32>(cats.size())) fire("script", "out-of-range", &s);
+            i32 pos = code % 100;
+            if (pos >= static_cast<i32>(cats[cat].ids.size())) fire("script", "out-of-range", &s);
+            *field(err, FIELD_CODE) = s;
+            word_named(field(err, FIELD_TYPE), cats[cat].name);
+            word_named(field(err, FIELD_ID), cats[cat].ids[pos].name);
+            set_near(err);
+            return err;
+        }
+        case TYPE_BLOCK: {
+            u32 n = block::zs_length_q(&s);
+            Cell first;
+            if (n > 0) first = *block::zs_head(&s);
+            if (n > 0 && TYPE_OF(&first) == TYPE_WORD) {
+                Cell type_w, id_w;
+                i32 cat = find_category(name_of(&first));
+                if (cat < 0) fire("script", "invalid-spec-field", word_named(&type_w, "type"));
+                if (n < 2) fire("script", "invalid-spec-field", word_named(&id_w, "id"));
+                Cell second = *block::zs_abs_at(&s, series_head(&s) + 1);
+                if (TYPE_OF(&second) != TYPE_WORD) fire("script", "invalid-arg", &second);
+                i32 pos = find_id(cat, name_of(&second));
+                if (pos < 0) fire("script", "invalid-spec-field", word_named(&id_w, "id"));
+                Cell* err = push_blank();
+                *field(err, FIELD_TYPE) = first;
+                *field(err, FIELD_ID) = second;
+                set_code(err, cat, pos);
+                set_near(err);
+                return err;
+            }
+            if (n > 0 && TYPE_OF(&first) == TYPE_SET_WORD) {
+                Cell* err = push_blank();
+                context::bind(&s, context::TO_CTX(err->data1), false);
+                Cell* base = stack::top;
+                interpreter::eval(&s, false);
+                stack::top = base;
+                finish_from_fields(err);
+                set_near(err);
+                return err;
+            }
+            fire("internal", "invalid-error");
+        }
+        case TYPE_STRING: {
+            Cell type_w, id_w;
+            word_named(&type_w, "user");
+            word_named(&id_w, "message");
+            return create(&type_w, &id_w, &s, nullptr, nullptr);
+        }
+        default: {
+            Cell dt = datatype_cell(TYPE_ERROR);
+            fire("script", "bad-make-arg", &dt, &s);
+        }
+    }
+}
+
+i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
+    u32 start = string::zs_abs_length_q(buffer);
+    const auto& cats = catalog();
+    text(buffer, "*** ");
+    Cell* type = field(err, FIELD_TYPE);
+    i32 cat = any_word_q(TYPE_OF(type)) ? find_category(name_of(type)) : -1;
+    if (cat < 0) {
+        make_invalid(err, type);
+        cat = INTERNAL;
+    }
+    Cell* id = field(err, FIELD_ID);
+    i32 pos = any_word_q(TYPE_OF(id)) ? find_id(cat, name_of(id)) : -1;
+    if (pos < 0) {
+        make_invalid(err, id);
+        cat = INTERNAL;
+        pos = find_id(cat, "invalid-error");
+    }
+    const ErrorId* entry = &cats[cat].ids[pos];
+    text(buffer, cats[cat].title);
+    text(buffer, ": ");
+    if (entry->kind == Template::word) {
+        // The template names a field: its value is the message.
+        Cell value = *field(err, static_cast<u32>(entry->items[0].field));
+        if (TYPE_OF(&value) == TYPE_STRING) {
+            actions::form_dispatch(&value, buffer, nullptr, 0x7FFFFFFF);
+        } else if (TYPE_OF(&value) == TYPE_BLOCK) {
+            form_block_message(err, &value, buffer);
+        } else {
+            Cell t = *field(err, FIELD_TYPE);
+            make_invalid(err, &t);
+        }
+    } else {
+        form_message(err, *entry, buffer, part);
+    }
+
+    text(buffer, "\n*** Where: ");
+    Cell where = *field(err, FIELD_WHERE);
+    if (any_word_q(TYPE_OF(&where))) actions::form_dispatch(&where, buffer, nullptr, 0x7FFFFFFF);
+    else if (TYPE_OF(&where) == TYPE_STRING) actions::form_dispatch(&where, buffer, nullptr, 0x7FFFFFFF);
+    else text(buffer, "???");
+
+    text(buffer, "\n*** Near : ");
+    write_limited(field(err, FIELD_NEAR), buffer, true, true, 40);
+
+    // The stack line depends on system/state/stack-trace, which does not exist yet.
+    Cell files = *field(err, FIELD_FILES);
+    if (TYPE_OF(&files) == TYPE_BLOCK) {
+        text(buffer, "\n*** Files: ");
+        write_limited(&files, buffer, true, true, 40);
+    }
+    return part - static_cast<i32>(string::zs_abs_length_q(buffer) - start);
+}
+
+i32 mold(Cell* err, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
+    u32 start = string::zs_abs_length_q(buffer);
+    if (!only) text(buffer, "make error! [");
+    // The object serializer, for the ten fields of an error.
+    // until object provides its field writer
+    for (u32 i = 0; i < FIELD_COUNT; i++) {
+        if (flat) {
+            if (i > 0) text(buffer, " ");
+        } else {
+            text(buffer, "\n");
+            for (i32 k = 0; k <= indent; k++) text(buffer, "    ");
+        }
+        text(buffer, field_names[i]);
+        text(buffer, ": ");
+        Cell v = *field(err, i);
+        if (TYPE_OF(&v) == TYPE_WORD) text(buffer, "'");
+        actions::mold_dispatch(&v, buffer, false, all, flat, arg, part, indent + 1);
+    }
+    if (!flat) {
+        text(buffer, "\n");
+        for (i32 k = 0; k < indent; k++) text(buffer, "    ");
+    }
+    if (!only) text(buffer, "]");
+    return part - static_cast<i32>(string::zs_abs_length_q(buffer) - start);
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool, bool) {
+    // until object provides eval-path: fields by name
+    i32 f = any_word_q(TYPE_OF(element)) ? field_of(element) : -1;
+    if (f < 0) fire("script", "invalid-path", path, element);
+    Cell* slot = field(parent, static_cast<u32>(f));
+    if (value) {
+        *slot = *value;
+        return slot;
+    }
+    return slot;
+}
+
+i32 compare(Cell* err1, Cell* err2, i32 op) {
+    if (TYPE_OF(err2) != TYPE_ERROR) return -2;
+    if (err1->data1 == err2->data1) return 0;
+    // Compared as objects: both read as object! for the comparison.
+    Cell a = *err1, b = *err2;
+    set_type(&a, TYPE_OBJECT);
+    set_type(&b, TYPE_OBJECT);
+    i32 r = actions::compare_value(&a, &b, op);
+    if (r == -2) return op == COMP_SAME || op == COMP_EQUAL || op == COMP_STRICT_EQUAL ? 1 : -2;
+    return r;
+}
+
+void init() {
+    ActionFn n = nullptr, I = datatype::INHERIT;
+    datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!", {
+        A<ACT_MAKE>(make), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), A<ACT_EVAL_PATH>(eval_path), n,
+        A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 10-24
+        n, n, n, n, n, I, n, n, n, n, n, n, n, n, n,  // 25-39: copy inherited
+        n, n, n, n, I, n, n, n, n, n, n, n, n, n, n,  // 40-54: select inherited
+        n, n, n, n, n, n, n, n,                       // 55-62
+    });
+    collector::register_marker([] { collector::mark_value(&thrown); });
+}
 
 }  // namespace zav::error

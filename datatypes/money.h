@@ -1,4 +1,5 @@
-// money!: the sign accessors that hashing needs.
+// money!: the sign accessors that hashing needs, and the operations the
+// scalar datatypes call (the rest is not built yet).
 #pragma once
 #include "datatypes/cell.h"
 
@@ -10,5 +11,17 @@ inline bool get_sign(const Cell* c) { return (c->header & MONEY_SIGN) != 0; }
 inline void set_sign(Cell* c, bool negative) {
     c->header = negative ? (c->header | MONEY_SIGN) : (c->header & ~MONEY_SIGN);
 }
+
+// Arithmetic worker: a money! and an integer!, float! or money! in the two
+// argument slots; the money result is left in the first.
+Cell* do_math(i32 op);
+// -1, 0 or 1 by order, -2 when not comparable.
+i32 compare(Cell* value1, Cell* value2, i32 op);
+i32 to_int32(Cell* value);
+Cell* from_int32(i32 amount);             // pushed on the value stack
+Cell* from_double(double amount, i32 flag);  // pushed on the value stack
+double to_float(Cell* value);
+bool float_too_big_q(double value);
+bool float_too_small_q(double value);
 
 }  // namespace zav::money

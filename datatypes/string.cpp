@@ -1,11 +1,22 @@
-// string! values: cells, buffer access and the character edits that widen.
+// string! values: buffers, character edits, concatenation, comparison and escaping.
 #include "datatypes/string.h"
 
-#include "runtime/helpers.h"
-
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "datatypes/datatype.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/dtoa.h"
+#include "runtime/helpers.h"
+#include "runtime/forming.h"
 #include "runtime/rt.h"
+#include "runtime/sort.h"
 #include "runtime/unicode.h"
 
 namespace zav::string {
@@ -18,7 +29,47 @@ Cell* make_string(Cell* cell, u32 capacity, u32 unit) {
     return make_cell(cell, TYPE_STRING, 0, node, 0);
 }
 
+// A symbol's name as a string cell at index 0: its string cache when filled
+// (symbol::get fills it), else decoded afresh.
+void symbol_as_string(const Cell* sym, Cell* out) {
+    if (sym->data2) {
+        node_t cache = sym->data2;
+        make_cell(out, TYPE_STRING, 0, cache, 0);
+        return;
+    }
+    node_t name = sym->data3;
+    SeriesBuffer* b = GET_BUFFER(name);
+    u32 len = b->used_bytes();
+    std::vector<u8> bytes(b->head(), b->head() + len);  // the allocation below may move it
+    node_t node = unicode::load_utf8(bytes.data(), len, nullptr, nullptr, false);
+    make_cell(out, TYPE_STRING, 0, node, 0);
+}
+
+// Room for `bytes` more at the tail; returns the buffer, which may have moved.
+SeriesBuffer* reserve_tail(SeriesBuffer* buf, u64 bytes) {
+    u64 room = off_of(buf->data_end()) - buf->tail;
+    if (room >= bytes) return buf;
+    u64 want = (u64(buf->used_bytes()) + bytes) * 2;
+    if (want > 0x7FFFFFFFu) fire("internal", "no-memory");
+    return expand_series(buf, static_cast<u32>(want));
+}
+
+const char hex_digits[] = "0123456789ABCDEF";
+
+// Escape letters for code points 0 to 94 (0 = none).
+u8 escape_letter(u32 cp) {
+    static const char controls[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
+    if (cp < 32) return static_cast<u8>(controls[cp]);
+    if (cp == '"') return '"';
+    if (cp == '^') return '^';
+    return 0;
+}
+
+inline u32 fold(u32 cp) { return case_folding::change_char(cp, 1); }
+
 }  // namespace
+
+// ---- Accessors ---------------------------------------------------------------
 
 u32 buffer_unit(const SeriesBuffer* buf) {
     u32 unit = GET_UNIT(buf);
@@ -54,11 +105,34 @@ u32 zs_abs_at(const Cell* str, u32 index) {
     return get_char(b->head() + index * unit, unit);
 }
 
+void zs_reset(Cell* str) {
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    b->tail = b->offset;
+    b->flags = (b->flags & ~SERIES_UNIT_MASK) | 1;
+    series_head(str) = 0;
+}
+
+void update_cursor(SeriesBuffer* buf, u32 n) {
+    u64 bytes = u64(n) * buffer_unit(buf);
+    if (buf->size >= bytes) {
+        u64 end = u64(buf->offset) + bytes;
+        if (end < buf->tail) buf->tail = static_cast<off32>(end);
+    }
+}
+
+// ---- Makers ------------------------------------------------------------------
+
 Cell* zs_make_at(Cell* cell, u32 n) { return make_string(cell, n, 1); }
 
 Cell* make_fixed_at(Cell* cell, u32 capacity, u32 unit) { return make_string(cell, capacity, unit); }
 
+Cell* make_push(u32 n) { return make_string(stack::push_star(), n, 1); }
+
+Cell* push(const Cell* str) { return stack::push(str); }
+
 Cell* load_at(const u8* src, u32 size, Cell* target, i32 encoding) {
+    if (!target) target = stack::push_star();
+    make_cell(target, TYPE_UNSET);
     node_t node;
     if (encoding == 0) {
         node = unicode::load_utf8_new(src, size);
@@ -70,6 +144,33 @@ Cell* load_at(const u8* src, u32 size, Cell* target, i32 encoding) {
     }
     return make_cell(target, TYPE_STRING, 0, node, 0);
 }
+
+Cell* load_in(const u8* src, u32 size, node_t block, i32 encoding) {
+    if (!block) return load_at(src, size, nullptr, encoding);
+    Cell tmp;
+    load_at(src, size, &tmp, encoding);
+    return copy_cell(&tmp, alloc_at_tail(block));
+}
+
+Cell* load(const u8* src, u32 size, i32 encoding) { return load_at(src, size, nullptr, encoding); }
+
+Cell* from_utf8_binary(const u8* src, u32 size) {
+    Cell* out = make_push(size);
+    u32 left = 0;
+    unicode::load_utf8_in(src, size, out, &left);
+    if (left) {
+        Cell bin;
+        node_t node = alloc_bytes(left);
+        SeriesBuffer* b = GET_BUFFER(node);
+        std::memcpy(b->head(), src + (size - left), left);
+        b->tail = b->offset + left;
+        make_cell(&bin, TYPE_BINARY, 0, node, 0);
+        fire("access", "invalid-utf8", &bin);
+    }
+    return out;
+}
+
+// ---- Character edits -------------------------------------------------------------
 
 SeriesBuffer* widen_to(SeriesBuffer* buf, u32 unit) {
     u32 from = buffer_unit(buf);
@@ -93,17 +194,136 @@ SeriesBuffer* append_char(SeriesBuffer* buf, u32 cp) {
 
 SeriesBuffer* poke_char(SeriesBuffer* buf, u8* p, u32 cp) {
     u32 unit = buffer_unit(buf);
-    u32 wider = 0;
-    if (unit == 1 && cp > 0xFF) wider = cp > 0xFFFF ? 4 : 2;
-    else if (unit == 2 && cp > 0xFFFF) wider = 4;
-    if (wider) {
+    u32 need = unit_for(cp);
+    if (need > unit) {
         u32 index = static_cast<u32>(p - buf->head()) / unit;
-        buf = widen_to(buf, wider);
-        unit = wider;
+        buf = widen_to(buf, need);
+        unit = need;
         p = buf->head() + index * unit;
     }
     put_char(p, unit, cp);
     return buf;
+}
+
+SeriesBuffer* overwrite_char(SeriesBuffer* buf, u32 index, u32 cp) {
+    u32 unit = buffer_unit(buf);
+    if (unit_for(cp) > unit) buf = widen_to(buf, unit = unit_for(cp));
+    u32 len = buf->length();
+    if (index >= len) {
+        u64 need = (u64(index) + 1 - len) * unit;
+        buf = reserve_tail(buf, need);
+        std::memset(buf->tail_ptr(), 0, static_cast<size_t>(need));
+        buf->tail += static_cast<u32>(need);
+    }
+    put_char(buf->head() + index * unit, unit, cp);
+    return buf;
+}
+
+SeriesBuffer* insert_char(SeriesBuffer* buf, u32 index, u32 cp) {
+    u32 unit = buffer_unit(buf);
+    if (unit_for(cp) > unit) buf = widen_to(buf, unit = unit_for(cp));
+    buf = reserve_tail(buf, unit);
+    u32 len = buf->length();
+    if (index > len) index = len;
+    u8* p = buf->head() + index * unit;
+    std::memmove(p + unit, p, (len - index) * unit);
+    buf->tail += unit;
+    put_char(p, unit, cp);
+    return buf;
+}
+
+void remove_char(SeriesBuffer* buf, u32 index) { remove_chars(buf, index, 1); }
+
+void remove_chars(SeriesBuffer* buf, u32 index, u32 n) {
+    u32 unit = buffer_unit(buf);
+    u32 len = buf->length();
+    if (index >= len || n == 0) return;
+    if (n > len - index) n = len - index;
+    u8* p = buf->head() + index * unit;
+    std::memmove(p, p + n * unit, (len - index - n) * unit);
+    buf->tail -= n * unit;
+}
+
+void move_chars(Cell* source, Cell* target, u32 index, u32 n) {
+    u32 head = series_head(source);
+    for (u32 i = 0; i < n; i++) {
+        u32 cp = zs_abs_at(source, head + i);
+        insert_char(GET_BUFFER(series_node(target)), index + i, cp);
+    }
+    remove_chars(GET_BUFFER(series_node(source)), head, n);
+}
+
+void copy_widening(const u8* src, u8* dst, u32 n, u32 from, u32 to) {
+    for (u32 i = 0; i < n; i++) put_char(dst + i * to, to, get_char(src + i * from, from));
+}
+
+void swap_chunks(u8* p, u32 a, u32 b) {
+    // The scratch buffer is kept between calls: chunk swaps come in runs.
+    static std::vector<u8> scratch;
+    if (a == 0 || b == 0) return;
+    if (scratch.size() < a) scratch.resize(a);
+    std::memcpy(scratch.data(), p, a);
+    std::memmove(p, p + a, b);
+    std::memcpy(p + b, scratch.data(), a);
+}
+
+// ---- Concatenation -------------------------------------------------------------
+
+void concatenate(Cell* target, Cell* source, i32 part, i32 index, bool keep_source, i32 mode) {
+    Cell src = *source;
+    if (TYPE_OF(&src) == TYPE_SYMBOL_ID) symbol_as_string(&src, &src);
+    node_t tnode = series_node(target);
+    node_t snode = series_node(&src);
+    SeriesBuffer* tb = GET_BUFFER(tnode);
+    SeriesBuffer* sb = GET_BUFFER(snode);
+    u32 tu = buffer_unit(tb);
+    u32 su = buffer_unit(sb);
+    if (tu < su) {
+        tb = widen_to(tb, su);
+        tu = su;
+    } else if (su < tu && !keep_source) {
+        sb = widen_to(sb, tu);
+        su = tu;
+    }
+    u32 count = zs_length_q(&src);
+    if (part >= 0 && static_cast<u32>(part) < count) count = static_cast<u32>(part);
+    if (count == 0) return;
+    u64 need = u64(count) * tu;
+    if (need > 0x7FFFFFFFu) fire("internal", "no-memory");
+    tb = reserve_tail(GET_BUFFER(tnode), need);
+
+    // Inserting a string into itself moves the source text: take it aside first.
+    std::vector<u8> aside;
+    bool same = tnode == snode;
+    if (same && mode != CONCAT_APPEND) {
+        u8* s = GET_BUFFER(snode)->head() + u64(series_head(&src)) * su;
+        aside.assign(s, s + u64(count) * su);
+    }
+
+    u32 tlen = tb->length();
+    u32 at_index = tlen;
+    if (mode != CONCAT_APPEND) {
+        u64 pos = u64(series_head(target) > tlen ? tlen : series_head(target)) + (index > 0 ? index : 0);
+        at_index = pos > tlen ? tlen : static_cast<u32>(pos);
+    }
+    u8* dst = tb->head() + u64(at_index) * tu;
+    if (mode == CONCAT_INSERT) std::memmove(dst + need, dst, u64(tlen - at_index) * tu);
+
+    const u8* from = same && mode != CONCAT_APPEND ? aside.data()
+                                                   : GET_BUFFER(snode)->head() + u64(series_head(&src)) * su;
+    if (su == tu) std::memmove(dst, from, static_cast<size_t>(need));
+    else copy_widening(from, dst, count, su, tu);
+
+    switch (mode) {
+        case CONCAT_APPEND:
+        case CONCAT_INSERT:
+            tb->tail += static_cast<u32>(need);
+            break;
+        default: {
+            off32 end = off_of(dst) + static_cast<u32>(need);
+            if (end > tb->tail) tb->tail = end;
+        }
+    }
 }
 
 void concatenate_literal(Cell* target, const char* text) {
@@ -112,7 +332,1011 @@ void concatenate_literal(Cell* target, const char* text) {
 
 void concatenate_literal_part(Cell* target, const char* text, u32 n) {
     SeriesBuffer* buf = GET_BUFFER(series_node(target));
+    if (buffer_unit(buf) == 1) {
+        // The common case: one block copy while the bytes stay ASCII.
+        u32 ascii = 0;
+        while (ascii < n && static_cast<u8>(text[ascii]) < 0x80) ascii++;
+        std::memcpy(alloc_tail_unit(buf, ascii), text, ascii);
+        text += ascii;
+        n -= ascii;
+    }
     for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+}
+
+void concatenate_utf8(Cell* target, const char* text, u32 n) {
+    unicode::load_utf8(reinterpret_cast<const u8*>(text), n, target, nullptr, false);
+}
+
+// ---- Searching and comparison -----------------------------------------------------
+
+i32 find_char(Cell* str, u32 cp) {
+    u8* p = zs_head(str);
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    u32 unit = b->unit();
+    u32 n = static_cast<u32>(b->tail_ptr() - p) / unit;
+    for (u32 i = 0; i < n; i++)
+        if (get_char(p + i * unit, unit) == cp) return static_cast<i32>(i);
+    return -1;
+}
+
+bool find_char_case(Cell* str, u32 cp, u32 step, bool case_) {
+    u8* p = zs_head(str);
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    u32 unit = b->unit();
+    u32 n = static_cast<u32>(b->tail_ptr() - p) / unit;
+    if (step == 0) step = 1;
+    if (!case_) cp = fold(cp);
+    for (u32 i = 0; i < n; i += step) {
+        u32 c = get_char(p + i * unit, unit);
+        if (!case_) c = fold(c);
+        if (c == cp) return true;
+    }
+    return false;
+}
+
+bool match_c_string_q(Cell* str, const char* text) {
+    u8* p = zs_head(str);
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    u32 unit = b->unit();
+    u32 n = static_cast<u32>(b->tail_ptr() - p) / unit;
+    u32 i = 0;
+    for (; text[i]; i++) {
+        if (i >= n) return false;
+        u32 c = get_char(p + i * unit, unit);
+        if (c > 255 || c != static_cast<u8>(text[i])) return false;
+    }
+    return true;
+}
+
+i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
+    bool same_place = series_node(a) == series_node(b) && series_head(a) == series_head(b) &&
+                      TYPE_OF(a) != TYPE_SYMBOL_ID && TYPE_OF(b) != TYPE_SYMBOL_ID;
+    if (op == COMP_SAME) return same_place ? 0 : -1;
+    bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
+    if (equality && same_place) return 0;
+    Cell sa = *a, sb = *b;
+    if (TYPE_OF(&sa) == TYPE_SYMBOL_ID) symbol_as_string(a, &sa);
+    if (TYPE_OF(&sb) == TYPE_SYMBOL_ID) symbol_as_string(b, &sb);
+    u32 la = zs_length_q(&sa);
+    u32 lb = zs_length_q(&sb);
+    u32 n;
+    if (match) {
+        if (lb == 0) return op == COMP_FIND ? 1 : 0;
+        if (la < lb) return 1;
+        n = lb;
+    } else {
+        if (la != lb) {
+            if (equality) return 1;
+            if (lb == 0) return 1;
+        } else if (la == 0) {
+            return 0;
+        }
+        n = la < lb ? la : lb;
+    }
+    bool fold_case = op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT;
+    SeriesBuffer* ba = GET_BUFFER(series_node(&sa));
+    SeriesBuffer* bb = GET_BUFFER(series_node(&sb));
+    u32 ua = buffer_unit(ba), ub = buffer_unit(bb);
+    const u8* pa = zs_head(&sa);
+    const u8* pb = zs_head(&sb);
+    u32 ca = 0, cb = 0;
+    for (u32 i = 0; i < n; i++) {
+        ca = get_char(pa + i * ua, ua);
+        cb = get_char(pb + i * ub, ub);
+        if (fold_case) {
+            ca = fold(ca);
+            cb = fold(cb);
+        }
+        if (ca != cb) break;
+    }
+    if (ca == cb && !match) return la > lb ? 1 : la == lb ? 0 : -1;
+    return ca > cb ? 1 : ca == cb ? 0 : -1;
+}
+
+bool match_tag_q(Cell* str, Cell* tag) {
+    u32 len = zs_length_q(str);
+    u32 tl = zs_length_q(tag);
+    if (len < tl + 2) return false;
+    u32 head = series_head(str);
+    return zs_abs_at(str, head) == '<' && zs_abs_at(str, head + tl + 1) == '>';
+}
+
+bool match_q(Cell* str, Cell* value, i32 op) {
+    switch (TYPE_OF(value)) {
+        case TYPE_CHAR: {
+            if (zs_tail_q(str)) return false;
+            u32 c = get_char(zs_head(str), GET_BUFFER(series_node(str))->unit());
+            u32 v = value->data2;
+            if (op != COMP_STRICT_EQUAL) {
+                c = fold(c);
+                v = fold(v);
+            }
+            return c == v;
+        }
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_EMAIL: case TYPE_REF:
+            return equal_q(str, value, op, true) == 0;
+        case TYPE_TAG: {
+            if (!match_tag_q(str, value)) return false;
+            Cell moved = *str;
+            series_head(&moved)++;
+            return equal_q(&moved, value, op, true) == 0;
+        }
+        default:
+            return false;
+    }
+}
+
+// until bitset provides its accessors: the bit array is the series bytes,
+// complement is buffer flag bit 19.
+bool match_bitset_q(Cell* str, Cell* bitset) {
+    if (zs_tail_q(str)) return false;
+    u32 c = get_char(zs_head(str), GET_BUFFER(series_node(str))->unit());
+    SeriesBuffer* b = GET_BUFFER(series_node(bitset));
+    bool not_ = (b->flags & 0x80000) != 0;
+    u64 bits = u64(b->used_bytes()) * 8;
+    if (c >= bits) return not_;
+    bool in = (b->head()[c >> 3] & (0x80 >> (c & 7))) != 0;
+    return in;
+}
+
+// ---- Hexadecimal ------------------------------------------------------------------
+
+const char* byte_to_hex(u32 byte) {
+    static char out[2];
+    out[0] = hex_digits[(byte >> 4) & 15];
+    out[1] = hex_digits[byte & 15];
+    return out;
+}
+
+const char* to_hex(u32 value, bool trim) {
+    static char out[9];
+    for (int i = 7; i >= 0; i--) {
+        out[i] = hex_digits[value & 15];
+        value >>= 4;
+    }
+    out[8] = 0;
+    if (!trim) return out;
+    int first = 0;
+    while (first < 7 && out[first] == '0') first++;
+    if (first == 7 && out[7] == '0') return out + 6;  // "00"
+    return out + first;
+}
+
+double to_float(const u8* p, u32 n, u32 unit) {
+    std::vector<char> text(n + 1);
+    for (u32 i = 0; i < n; i++) {
+        u32 c = get_char(p + i * unit, unit);
+        text[i] = c < 128 ? static_cast<char>(c) : '?';
+    }
+    text[n] = 0;
+    i32 error = 0;
+    return dtoa::text_to_float(text.data(), text.data() + n, 0, &error);
+}
+
+// ---- Escaping -------------------------------------------------------------------------
+
+SeriesBuffer* append_escaped_char(SeriesBuffer* buf, u32 cp, i32 mode, bool all) {
+    auto literal = [&](const char* s) {
+        for (; *s; s++) buf = append_char(buf, static_cast<u8>(*s));
+    };
+    if (cp == 30) {
+        literal("^(1E)");
+    } else if ((cp >= 128 && cp <= 159) || (all && cp > 127)) {
+        literal("^(");
+        literal(to_hex(cp, true));
+        literal(")");
+    } else if (mode == ESC_MOLD && cp < 95 && escape_letter(cp)) {
+        buf = append_char(buf, '^');
+        buf = append_char(buf, escape_letter(cp));
+    } else if (cp == 127) {
+        literal("^~");
+    } else {
+        buf = append_char(buf, cp);
+    }
+    return buf;
+}
+
+// ---- Sort comparators -------------------------------------------------------------------
+
+namespace {
+
+template <u32 Unit>
+int sort_cmp_chars(const void* a, const void* b, uintptr_t case_, uintptr_t flags) {
+    const u8* pa = static_cast<const u8*>(a);
+    const u8* pb = static_cast<const u8*>(b);
+    u32 n = static_cast<u32>(flags >> 2);
+    u32 from = 0, count = 1;
+    if (flags & SORT_ALL) count = n;
+    else from = n;
+    int r = 0;
+    for (u32 i = from; i < from + count; i++) {
+        u32 ca = get_char(pa + i * Unit, Unit);
+        u32 cb = get_char(pb + i * Unit, Unit);
+        if (!case_) {
+            if (Unit == 1) {
+                if (ca >= 'A' && ca <= 'Z') ca += 32;
+                if (cb >= 'A' && cb <= 'Z') cb += 32;
+            } else {
+                ca = fold(ca);
+                cb = fold(cb);
+            }
+        }
+        r = static_cast<int>(static_cast<i64>(ca) - static_cast<i64>(cb));
+        if (r) break;
+    }
+    return (flags & SORT_REVERSE) ? -r : r;
+}
+
+template <class F>
+int sort_cmp_floats(const void* a, const void* b, uintptr_t flags) {
+    u32 n = static_cast<u32>(flags >> 2);
+    u32 from = 0, count = 1;
+    if (flags & SORT_ALL) count = n;
+    else from = n;
+    int r = 0;
+    for (u32 i = from; i < from + count; i++) {
+        F fa, fb;
+        std::memcpy(&fa, static_cast<const u8*>(a) + i * sizeof(F), sizeof(F));
+        std::memcpy(&fb, static_cast<const u8*>(b) + i * sizeof(F), sizeof(F));
+        r = fa < fb ? -1 : fa > fb ? 1 : 0;  // unordered pairs compare equal
+        if (r) break;
+    }
+    return (flags & SORT_REVERSE) ? -r : r;
+}
+
+}  // namespace
+
+int sort_cmp_1(const void* a, const void* b, uintptr_t c, uintptr_t f) { return sort_cmp_chars<1>(a, b, c, f); }
+int sort_cmp_2(const void* a, const void* b, uintptr_t c, uintptr_t f) { return sort_cmp_chars<2>(a, b, c, f); }
+int sort_cmp_4(const void* a, const void* b, uintptr_t c, uintptr_t f) { return sort_cmp_chars<4>(a, b, c, f); }
+int sort_cmp_f32(const void* a, const void* b, uintptr_t, uintptr_t f) { return sort_cmp_floats<float>(a, b, f); }
+int sort_cmp_f64(const void* a, const void* b, uintptr_t, uintptr_t f) { return sort_cmp_floats<double>(a, b, f); }
+
+int sort_cmp_call(const void* a, const void* b, uintptr_t fun, uintptr_t flags) {
+    // until the interpreter can call a function value with arguments
+    (void)a;
+    (void)b;
+    (void)fun;
+    (void)flags;
+    fire("internal", "not-done");
+}
+
+// ---- string! actions ------------------------------------------------------------------
+
+namespace {
+
+Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
+Cell* make_none(Cell* c) { return make_cell(c, TYPE_NONE); }
+
+[[noreturn]] void refine_error(const char* refinement, const Cell* value) {
+    Cell w;
+    fire("script", "invalid-refine-arg", series::word_arg(&w, refinement), value);
+}
+
+u32 unit_of(const Cell* s) { return buffer_unit(GET_BUFFER(series_node(s))); }
+
+// Clamped head index.
+u32 head_of(Cell* s) {
+    u32 len = zs_abs_length_q(s);
+    if (series_head(s) > len) series_head(s) = len;
+    return series_head(s);
+}
+
+// Text that a value adds to a string: formed into `out` (a new string).
+void form_into(Cell* value, Cell* out) {
+    Cell v = *value;
+    actions::form_dispatch(&v, out, nullptr, -1);
+}
+
+// The text that append, insert and change write for a value, as a string
+// cell (the value itself for plain any-string values, else a new string on
+// the value stack), limited to `limit` code points when limit >= 0.
+Cell text_of(Cell* value, i32 limit) {
+    u32 type = TYPE_OF(value);
+    Cell text;
+    if (type != TYPE_TAG && any_string_q(type)) {
+        text = *value;
+        return text;
+    }
+    Cell* out = make_push(16);
+    switch (type) {
+        case TYPE_CHAR:
+            append_char(out, value->data2);
+            break;
+        case TYPE_TAG:
+            append_char(out, '<');
+            append(out, value);
+            append_char(out, '>');
+            break;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
+            node_t node = series_node(value);
+            u32 from = series_head(value);
+            for (u32 i = from;; i++) {
+                SeriesBuffer* b = GET_BUFFER(node);
+                if (i >= b->length()) break;
+                if (limit >= 0 && zs_length_q(out) >= static_cast<u32>(limit)) break;
+                Cell item = reinterpret_cast<Cell*>(b->head())[i];
+                form_into(&item, out);
+            }
+            break;
+        }
+        default:
+            form_into(value, out);
+    }
+    if (limit >= 0) update_cursor(GET_BUFFER(series_node(out)), static_cast<u32>(limit));
+    return *out;
+}
+
+i32 int_arg(const Cell* c) { return static_cast<i32>(c->data2); }
+
+bool whitespace_q(u32 c) {
+    return (c >= 1 && c <= 32) || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+bool horizontal_q(u32 c) { return c == ' ' || c == '\t' || (c >= 0x85 && whitespace_q(c)); }
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, u32 type) {
+    u32 st = TYPE_OF(spec);
+    if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
+        i32 size = check_float_range(spec);
+        if (size < 0) fire("script", "out-of-range", spec);
+        make_fixed_at(proto, static_cast<u32>(size), 1);
+        set_type(proto, type);
+        return proto;
+    }
+    if (type == TYPE_BINARY && st == TYPE_MONEY) {
+        Cell dt;
+        datatype::make_at(&dt, type);
+        fire("script", "bad-make-arg", &dt, spec);
+    }
+    return to(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, u32 type) {
+    u32 st = TYPE_OF(spec);
+    Cell result;
+    switch (st) {
+        case TYPE_NONE: {
+            Cell dt;
+            datatype::make_at(&dt, type);
+            fire("script", "bad-to-arg", &dt, spec);
+        }
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
+            result = text_of(spec, -1);
+            break;
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: {
+            u32 from = head_of(spec);
+            node_t node = copy_series_part(series_node(spec), from, zs_abs_length_q(spec) - from);
+            make_cell(&result, TYPE_STRING, 0, node, 0);
+            break;
+        }
+        case TYPE_REFINEMENT: {
+            Cell* out = make_push(16);
+            Cell v = *spec;
+            if (type == TYPE_STRING) actions::form_dispatch(&v, out, nullptr, -1);
+            else actions::mold_dispatch(&v, out, false, false, false, nullptr, -1, 0);
+            result = *out;
+            break;
+        }
+        case TYPE_BINARY: {
+            SeriesBuffer* b = GET_BUFFER(series_node(spec));
+            u32 from = series_head(spec) > b->length() ? b->length() : series_head(spec);
+            std::vector<u8> bytes(b->head() + from, b->tail_ptr());
+            result = *from_utf8_binary(bytes.data(), static_cast<u32>(bytes.size()));
+            break;
+        }
+        default: {
+            Cell* out = make_push(16);
+            form_into(spec, out);
+            result = *out;
+        }
+    }
+    set_type(&result, type);
+    return copy_cell(&result, proto);
+}
+
+i32 form(Cell* value, Cell* buffer, Cell* arg, i32 part) {
+    concatenate(buffer, value, arg ? (part > 0 ? part : 0) : -1, 0, true, CONCAT_APPEND);
+    return part - static_cast<i32>(zs_length_q(value));
+}
+
+i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, i32 part, i32) {
+    u32 head = head_of(value);
+    u32 len = zs_length_q(value);
+    u32 n = len;
+    if (arg && part >= 0 && static_cast<u32>(part) < n) n = static_cast<u32>(part);
+    u32 quotes = 0, lines = 0;
+    for (u32 i = 0; i < n; i++) {
+        u32 c = zs_abs_at(value, head + i);
+        if (c == '"') quotes++;
+        else if (c == '\n') lines++;
+    }
+    node_t out = series_node(buffer);
+    SeriesBuffer* ob = GET_BUFFER(out);
+    if (lines < 3 && quotes == 0 && len < 50) {
+        ob = append_char(ob, '"');
+        for (u32 i = 0; i < n; i++) ob = append_escaped_char(ob, zs_abs_at(value, head + i), ESC_MOLD, all);
+        append_char(ob, '"');
+    } else {
+        ob = append_char(ob, '{');
+        bool tracking = true;
+        u32 open = 0;
+        for (u32 i = 0; i < n; i++) {
+            u32 c = zs_abs_at(value, head + i);
+            switch (c) {
+                case '"':
+                    ob = append_char(ob, c);
+                    break;
+                case '^':
+                    ob = append_char(ob, '^');
+                    ob = append_char(ob, '^');
+                    break;
+                case '{': {
+                    if (tracking) {
+                        // Is there a closing brace for this one later in the range?
+                        u32 depth = 0;
+                        bool closed = false;
+                        for (u32 j = i + 1; j < n && !closed; j++) {
+                            u32 d = zs_abs_at(value, head + j);
+                            if (d == '{') depth++;
+                            else if (d == '}') {
+                                if (depth == 0) closed = true;
+                                else depth--;
+                            }
+                        }
+                        if (!closed) tracking = false;
+                    }
+                    if (tracking) {
+                        open++;
+                        ob = append_char(ob, '{');
+                    } else {
+                        ob = append_char(ob, '^');
+                        ob = append_char(ob, '{');
+                    }
+                    break;
+                }
+                case '}':
+                    if (open > 0) {
+                        open--;
+                        ob = append_char(ob, '}');
+                    } else {
+                        ob = append_char(ob, '^');
+                        ob = append_char(ob, '}');
+                    }
+                    break;
+                default:
+                    ob = append_escaped_char(ob, c, ESC_MOLD, all);
+            }
+        }
+        append_char(ob, '}');
+    }
+    return part - static_cast<i32>(n) - 2;
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool case_, bool,
+                bool) {
+    u32 et = TYPE_OF(element);
+    if (et == TYPE_INTEGER) {
+        Cell* out = stack::push_star();
+        if (value) return series::poke(parent, int_arg(element), value, out);
+        return series::pick(parent, int_arg(element), out);
+    }
+    if (et == TYPE_WORD) fire("script", "invalid-path", path, element);
+    if (!value) {
+        Cell* out = stack::push(parent);
+        return select(out, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    }
+    Cell* found = stack::push(parent);
+    find(found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
+    if (TYPE_OF(found) == TYPE_NONE) fire("script", "bad-path-set", path, element);
+    return series::poke(found, 2, value, stack::push_star());
+}
+
+i32 compare(Cell* value1, Cell* value2, i32 op) {
+    u32 t1 = TYPE_OF(value1), t2 = TYPE_OF(value2);
+    if (t1 != t2) {
+        if (!any_string_q(t1) || !any_string_q(t2) || (op != COMP_EQUAL && op != COMP_NOT_EQUAL)) return -2;
+    }
+    return equal_q(value1, value2, op, false);
+}
+
+Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append_) {
+    i32 limit = -1;
+    if (part) {
+        if (TYPE_OF(part) == TYPE_INTEGER) {
+            limit = int_arg(part) < 0 ? 0 : int_arg(part);
+        } else if (any_string_q(TYPE_OF(part)) && TYPE_OF(part) == TYPE_OF(value) &&
+                   series_node(part) == series_node(value)) {
+            i64 d = i64(series_head(part)) - series_head(value);
+            limit = d < 0 ? 0 : static_cast<i32>(d);
+        } else {
+            refine_error("part", part);
+        }
+    }
+    i32 times = 1;
+    if (dup) {
+        if (TYPE_OF(dup) != TYPE_INTEGER) fire("script", "invalid-arg", dup);
+        times = int_arg(dup);
+        if (times < 1) return series;  // nothing to write
+    }
+    Cell text = text_of(value, limit);
+    u32 count = zs_length_q(&text);
+    if (limit >= 0 && static_cast<u32>(limit) < count) count = static_cast<u32>(limit);
+    u32 unit = unit_of(series) > unit_of(&text) ? unit_of(series) : unit_of(&text);
+    if ((u64(times) * count + zs_abs_length_q(series)) * unit > 0xFFFFFFFFu) fire("internal", "no-memory");
+
+    u32 len = zs_abs_length_q(series);
+    u32 head = head_of(series);
+    bool at_tail = append_ || head >= len;
+    const char* word = append_ ? "append" : "insert";
+    series::tell(series, word, at_tail ? len : head, times * count);
+    // A source in the same buffer must not see the text written before it.
+    Cell src = text;
+    if (series_node(&text) == series_node(series) && times > 1) {
+        Cell* copy = make_push(count);
+        concatenate(copy, &text, static_cast<i32>(count), 0, true, CONCAT_APPEND);
+        src = *copy;
+    }
+    u32 at_index = head;
+    for (i32 t = 0; t < times; t++) {
+        if (at_tail) {
+            concatenate(series, &src, static_cast<i32>(count), 0, true, CONCAT_APPEND);
+        } else {
+            Cell pos = *series;
+            series_head(&pos) = at_index;
+            concatenate(&pos, &src, static_cast<i32>(count), 0, true, CONCAT_INSERT);
+            at_index += count;
+        }
+    }
+    series::tell(series, append_ ? "appended" : "inserted", at_tail ? len : head, times * count);
+    if (append_) series_head(series) = 0;
+    else if (at_tail) series_head(series) = zs_abs_length_q(series);
+    else series_head(series) = at_index;
+    return series;
+}
+
+Cell* change(Cell* series, Cell* value, Cell* part, bool, Cell* dup) {
+    i32 times = 1;
+    if (dup) {
+        if (TYPE_OF(dup) != TYPE_INTEGER) fire("script", "invalid-arg", dup);
+        times = int_arg(dup);
+        if (times < 0) times = 0;
+    }
+    u32 len = zs_abs_length_q(series);
+    u32 head = head_of(series);
+    if (head >= len) {
+        if (times == 0) return series;
+        Cell d;
+        make_int(&d, times);
+        insert(series, value, nullptr, false, &d, true);
+        series_head(series) = zs_abs_length_q(series);
+        return series;
+    }
+    Cell text = text_of(value, -1);
+    if (series_node(&text) == series_node(series)) {
+        Cell* copy = make_push(zs_length_q(&text));
+        concatenate(copy, &text, -1, 0, true, CONCAT_APPEND);
+        text = *copy;
+    }
+    u32 count = zs_length_q(&text);
+    u64 total = u64(times) * count;
+    u32 unit = unit_of(series) > unit_of(&text) ? unit_of(series) : unit_of(&text);
+    if ((total + len) * unit > 0xFFFFFFFFu) fire("internal", "no-memory");
+    // The range replaced: the new text's length, or the /part count.
+    u64 replaced = total;
+    if (part) {
+        if (TYPE_OF(part) == TYPE_INTEGER) {
+            replaced = int_arg(part) < 0 ? 0 : static_cast<u32>(int_arg(part));
+        } else if (TYPE_OF(part) == TYPE_OF(series) && series_node(part) == series_node(series)) {
+            replaced = series_head(part) > head ? series_head(part) - head : 0;
+        } else {
+            refine_error("part", part);
+        }
+    }
+    if (replaced > len - head) replaced = len - head;
+    series::tell(series, "change", head, static_cast<u32>(total));
+    if (part) {
+        remove_chars(GET_BUFFER(series_node(series)), head, static_cast<u32>(replaced));
+        u32 at_index = head;
+        for (i32 t = 0; t < times; t++) {
+            Cell pos = *series;
+            series_head(&pos) = at_index;
+            concatenate(&pos, &text, -1, 0, true, CONCAT_INSERT);
+            at_index += count;
+        }
+    } else {
+        u32 at_index = head;
+        for (i32 t = 0; t < times; t++) {
+            Cell pos = *series;
+            series_head(&pos) = at_index;
+            concatenate(&pos, &text, -1, 0, true, CONCAT_OVERWRITE);
+            at_index += count;
+        }
+    }
+    series::tell(series, "changed", head, static_cast<u32>(total));
+    u64 end = head + total;
+    u32 now = zs_abs_length_q(series);
+    series_head(series) = end > now ? now : static_cast<u32>(end);
+    return series;
+}
+
+namespace {
+
+// What find looks for.
+struct Matcher {
+    enum Kind { CHAR, BITSET, PATTERN, BYTE } kind;
+    u32 cp = 0;
+    Cell pattern{};  // string cell (PATTERN) or bitset cell (BITSET)
+    u32 length = 1;
+};
+
+Matcher matcher_for(Cell* series, Cell* value) {
+    Matcher m{};
+    u32 st = TYPE_OF(series), vt = TYPE_OF(value);
+    switch (vt) {
+        case TYPE_CHAR:
+            m.kind = Matcher::CHAR;
+            m.cp = value->data2;
+            return m;
+        case TYPE_BITSET:
+            m.kind = Matcher::BITSET;
+            m.pattern = *value;
+            return m;
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_EMAIL: case TYPE_REF:
+            m.kind = Matcher::PATTERN;
+            m.pattern = *value;
+            break;
+        case TYPE_BINARY:
+            if (st != TYPE_BINARY) fire("script", "invalid-arg", value);
+            m.kind = Matcher::PATTERN;
+            m.pattern = *value;
+            break;
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
+            if (vt == TYPE_WORD) {
+                m.kind = Matcher::PATTERN;
+                symbol_as_string(symbol::get(static_cast<i32>(value->data2)), &m.pattern);
+                break;
+            }
+            [[fallthrough]];
+        default:
+            if (vt == TYPE_INTEGER && st == TYPE_BINARY) {
+                m.kind = Matcher::BYTE;
+                m.cp = value->data2;
+                return m;
+            }
+            m.kind = Matcher::PATTERN;
+            m.pattern = *make_push(16);
+            form_into(value, &m.pattern);
+    }
+    m.length = zs_length_q(&m.pattern);
+    return m;
+}
+
+// Does the matcher match at absolute position pos (pattern: starting there)?
+bool match_at(Cell* series, const Matcher& m, u32 pos, bool fold_case) {
+    SeriesBuffer* b = GET_BUFFER(series_node(series));
+    u32 unit = b->unit();
+    const u8* base = b->head();
+    switch (m.kind) {
+        case Matcher::CHAR: {
+            u32 c = get_char(base + pos * unit, unit);
+            return fold_case ? fold(c) == fold(m.cp) : c == m.cp;
+        }
+        case Matcher::BYTE:
+            return get_char(base + pos * unit, unit) == m.cp;
+        case Matcher::BITSET: {
+            Cell probe = *series;
+            series_head(&probe) = pos;
+            Cell bits = m.pattern;
+            return match_bitset_q(&probe, &bits);
+        }
+        default: {
+            SeriesBuffer* pb = GET_BUFFER(series_node(&m.pattern));
+            u32 pu = pb->unit();
+            const u8* pp = pb->head() + series_head(&m.pattern) * pu;
+            for (u32 i = 0; i < m.length; i++) {
+                u32 a = get_char(base + (pos + i) * unit, unit);
+                u32 c = get_char(pp + i * pu, pu);
+                if (fold_case ? fold(a) != fold(c) : a != c) return false;
+            }
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
+           bool last, bool reverse, bool tail, bool match) {
+    u32 len = zs_abs_length_q(series);
+    u32 head = series_head(series);
+    if (len == 0 || (head >= len && !reverse)) return make_none(series);
+    if (head > len) head = len;
+    if (any || with) fire("internal", "not-done");
+    u32 step = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-arg", skip);
+        if (int_arg(skip) < 1) fire("script", "out-of-range", skip);
+        step = static_cast<u32>(int_arg(skip));
+    }
+    i64 count = -1;
+    if (part) {
+        if (TYPE_OF(part) == TYPE_INTEGER) count = int_arg(part);
+        else if (TYPE_OF(part) == TYPE_OF(series) && series_node(part) == series_node(series))
+            count = i64(series_head(part)) - head;
+        else refine_error("part", part);
+        if (count < 1) return make_none(series);
+    }
+    bool fold_case = any_string_q(TYPE_OF(series)) && !case_ && !same;
+    Matcher m = matcher_for(series, value);
+    if (m.kind == Matcher::PATTERN && m.length == 0) return make_none(series);  // an empty text is never found
+    u32 plen = m.kind == Matcher::PATTERN ? m.length : 1;
+
+    i64 found = -1;
+    if (!last && !reverse) {
+        i64 end = count < 0 ? len : std::min<i64>(len, head + count);
+        for (i64 pos = head; pos + plen <= end; pos += step) {
+            if (match_at(series, m, static_cast<u32>(pos), fold_case)) {
+                found = pos;
+                break;
+            }
+            if (match) break;
+        }
+    } else {
+        if (reverse && match) return make_none(series);
+        i64 lower, start;
+        if (last) {
+            lower = head;
+            start = (count < 0 ? len : std::min<i64>(len, head + count)) - 1;
+        } else {
+            lower = count < 0 ? 0 : std::max<i64>(0, i64(head) - count);
+            start = i64(head) - 1;
+        }
+        if (start < lower) return make_none(series);
+        // Candidates are where a match would end.
+        for (i64 c = start; c >= lower; c -= step) {
+            i64 pos = c - (plen - 1);
+            if (pos >= lower && match_at(series, m, static_cast<u32>(pos), fold_case)) {
+                found = pos;
+                break;
+            }
+            if (match) break;
+        }
+    }
+    if (found < 0) return make_none(series);
+    series_head(series) = static_cast<u32>(tail ? found + plen : found);
+    return series;
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+             Cell* skip, bool last, bool reverse) {
+    u32 plen = 1;
+    u32 vt = TYPE_OF(value);
+    if (any_string_q(vt) && vt != TYPE_TAG) plen = zs_length_q(value);
+    else if (vt == TYPE_WORD) plen = zs_length_q(symbol::get(static_cast<i32>(value->data2)));
+    else if (vt == TYPE_BINARY) plen = GET_BUFFER(series_node(value))->length() - series_head(value);
+    find(series, value, part, only, case_, same, any, with, skip, last, reverse, false, false);
+    if (TYPE_OF(series) == TYPE_NONE) return series;
+    u32 pos = series_head(series) + plen;
+    SeriesBuffer* b = GET_BUFFER(series_node(series));
+    if (pos >= b->length()) return make_none(series);
+    u32 c = get_char(b->head() + pos * b->unit(), b->unit());
+    if (TYPE_OF(series) == TYPE_BINARY) return make_int(series, static_cast<i32>(c));
+    return make_cell(series, TYPE_CHAR, 0, c);
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable) {
+    u32 head = head_of(series);
+    u32 len = zs_abs_length_q(series) - head;
+    if (part) {
+        i64 n;
+        if (TYPE_OF(part) == TYPE_INTEGER) n = int_arg(part);
+        else if (TYPE_OF(part) == TYPE_OF(series) && series_node(part) == series_node(series))
+            n = i64(series_head(part)) - head;
+        else refine_error("part", part);
+        if (n < 0) {
+            i64 from = std::max<i64>(0, i64(head) + n);
+            len = head - static_cast<u32>(from);
+            head = static_cast<u32>(from);
+            series_head(series) = head;
+        } else if (n < len) {
+            len = static_cast<u32>(n);
+        }
+    }
+    u32 size = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-arg", skip);
+        i32 s = int_arg(skip);
+        if (s < 1 || len % static_cast<u32>(s) != 0 || len < static_cast<u32>(s)) refine_error("skip", skip);
+        size = static_cast<u32>(s);
+    } else if (all) {
+        fire("script", "bad-refines");
+    }
+    u32 count = len / size;
+    if (count < 2) return series;
+    u32 unit = unit_of(series);
+    sort::Comparator cmp = unit == 1 ? sort_cmp_1 : unit == 2 ? sort_cmp_2 : sort_cmp_4;
+    uintptr_t ctx1 = case_ ? 1 : 0;
+    uintptr_t flags = reverse ? SORT_REVERSE : 0;
+    if (comparator) {
+        u32 ct = TYPE_OF(comparator);
+        if (ct == TYPE_FUNCTION) {
+            cmp = sort_cmp_call;
+            ctx1 = reinterpret_cast<uintptr_t>(comparator);
+            flags |= unit << 2;
+            if (all && skip) flags |= SORT_ALL | (uintptr_t(size) << 5);
+        } else if (ct == TYPE_INTEGER) {
+            if (!skip || all) fire("script", "bad-refines");
+            i32 offset = int_arg(comparator);
+            if (offset < 1 || static_cast<u32>(offset) > size) fire("script", "out-of-range", comparator);
+            flags |= uintptr_t(offset - 1) << 2;
+        } else {
+            refine_error("compare", comparator);
+        }
+    } else if (all && skip) {
+        flags |= SORT_ALL | (uintptr_t(size) << 2);
+    }
+    series::tell(series, "sort", head, len);
+    u8* base = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
+    if (stable && !case_) sort::mergesort(base, count, size * unit, ctx1, flags, cmp);
+    else sort::qsort(base, count, size * unit, ctx1, flags, cmp);
+    series::tell(series, "sorted", head, len);
+    return series;
+}
+
+Cell* swap(Cell* series1, Cell* series2) {
+    u32 t2 = TYPE_OF(series2);
+    if (!any_string_q(t2) && t2 != TYPE_BINARY) fire("script", "invalid-arg", series2);
+    if (zs_tail_q(series1) || zs_tail_q(series2)) return series1;
+    u32 h1 = head_of(series1), h2 = head_of(series2);
+    u32 c1 = zs_abs_at(series1, h1), c2 = zs_abs_at(series2, h2);
+    series::tell(series1, "swap", h1, 1);
+    series::tell(series2, "swap", h2, 1);
+    SeriesBuffer* b1 = GET_BUFFER(series_node(series1));
+    poke_char(b1, b1->head() + h1 * b1->unit(), c2);
+    SeriesBuffer* b2 = GET_BUFFER(series_node(series2));
+    if (t2 == TYPE_BINARY) b2->head()[h2] = static_cast<u8>(c1);
+    else poke_char(b2, b2->head() + h2 * b2->unit(), c1);
+    series::tell(series1, "swaped", h1, 1);
+    series::tell(series2, "swaped", h2, 1);
+    return series1;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) { return series::take(series, part, deep, last); }
+
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    u32 from = head_of(series);
+    node_t node = series_node(series);
+    std::vector<u32> text;
+    {
+        SeriesBuffer* b = GET_BUFFER(node);
+        u32 unit = b->unit();
+        for (u32 i = from, n = b->length(); i < n; i++) text.push_back(get_char(b->head() + i * unit, unit));
+    }
+    std::vector<u32> out;
+    out.reserve(text.size());
+    if (all || with) {
+        std::vector<u32> set;
+        if (!with) {
+            set = {'\t', '\n', '\r', ' '};
+        } else {
+            u32 wt = TYPE_OF(with);
+            if (any_string_q(wt)) {
+                for (u32 i = series_head(with), n = zs_abs_length_q(with); i < n; i++) set.push_back(zs_abs_at(with, i));
+            } else if (wt == TYPE_BINARY) {
+                SeriesBuffer* wb = GET_BUFFER(series_node(with));
+                for (u32 i = series_head(with), n = wb->length(); i < n; i++) set.push_back(wb->head()[i]);
+            } else if (wt == TYPE_CHAR || wt == TYPE_INTEGER) {
+                set.push_back(with->data2);
+            } else {
+                fire("script", "invalid-arg", with);
+            }
+        }
+        for (u32 c : text)
+            if (std::find(set.begin(), set.end(), c) == set.end()) out.push_back(c);
+    } else if (auto_) {
+        fire("internal", "not-done");
+    } else if (lines) {
+        bool pending = false;
+        for (u32 c : text) {
+            if (whitespace_q(c)) {
+                pending = !out.empty();
+            } else {
+                if (pending) out.push_back(' ');
+                pending = false;
+                out.push_back(c);
+            }
+        }
+    } else {
+        // Both /head and /tail given trims both ends, as neither alone would.
+        bool cut_head = !tail || head;
+        bool cut_tail = !head || tail;
+        size_t b = 0, e = text.size();
+        if (cut_head)
+            while (b < e && whitespace_q(text[b])) b++;
+        bool newline = false;
+        if (cut_tail)
+            while (e > b && whitespace_q(text[e - 1])) {
+                if (text[e - 1] == '\n') newline = true;
+                e--;
+            }
+        if (!head && !tail) {
+            // Clean each line: no horizontal blanks after or before a line feed.
+            for (size_t i = b; i < e; i++) {
+                u32 c = text[i];
+                if (c == '\n') {
+                    while (!out.empty() && horizontal_q(out.back())) out.pop_back();
+                    out.push_back(c);
+                    while (i + 1 < e && horizontal_q(text[i + 1])) i++;
+                } else {
+                    out.push_back(c);
+                }
+            }
+        } else {
+            out.assign(text.begin() + static_cast<std::ptrdiff_t>(b), text.begin() + static_cast<std::ptrdiff_t>(e));
+        }
+        if (!tail && newline) out.push_back('\n');
+    }
+    series::tell(series, "trim", from, static_cast<u32>(text.size()));
+    // Write back: the characters only ever get fewer, so they fit in place.
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32 unit = b->unit();
+    u8* p = b->head() + u64(from) * unit;
+    for (size_t i = 0; i < out.size(); i++) put_char(p + i * unit, unit, out[i]);
+    b->tail = off_of(p) + static_cast<u32>(out.size()) * unit;
+    series::tell(series, "trimmed", from, static_cast<u32>(out.size()));
+    return series;
+}
+
+Cell* do_set_op(i32 op, Cell* set1, Cell* set2, bool case_, Cell* skip) {
+    u32 step = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER || int_arg(skip) < 1) refine_error("skip", skip);
+        step = static_cast<u32>(int_arg(skip));
+    }
+    Cell* result = make_push(zs_length_q(set1));
+    set_type(result, TYPE_OF(set1));
+    auto walk = [&](Cell* set, Cell* other, bool want_in, bool check) {
+        Cell s = *set;
+        u32 from = head_of(&s);
+        u32 len = zs_abs_length_q(&s);
+        for (u32 i = from; i < len; i += step) {
+            u32 c = zs_abs_at(&s, i);
+            if (find_char_case(result, c, step, case_)) continue;
+            if (check && other) {
+                Cell o = *other;
+                if (find_char_case(&o, c, step, case_) != want_in) continue;
+            }
+            for (u32 k = 0; k < step && i + k < len; k++) append_char(result, zs_abs_at(&s, i + k));
+        }
+    };
+    switch (op) {
+        case SET_UNIQUE: walk(set1, nullptr, false, false); break;
+        case SET_UNION: walk(set1, nullptr, false, false); walk(set2, nullptr, false, false); break;
+        case SET_INTERSECT: walk(set1, set2, true, true); break;
+        case SET_EXCLUDE: walk(set1, set2, false, true); break;
+        case SET_DIFFERENCE: walk(set1, set2, false, true); walk(set2, set1, false, true); break;
+        default: fire("internal", "not-done");
+    }
+    return result;
+}
+
+void init() {
+    ActionFn n = nullptr;
+    ActionFn I = datatype::INHERIT;
+    datatype::register_type(TYPE_STRING, TYPE_SERIES_ID, "string!", {
+        A<ACT_MAKE>(make), I, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
+        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // absolute .. xor~
+        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, I, A<ACT_FIND>(find), I, I, I,
+        A<ACT_INSERT>(insert), I, I, I, I, I, n, I, I, A<ACT_SELECT>(select), A<ACT_SORT>(sort), I,
+        A<ACT_SWAP>(swap), I, I, A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
+        n, n, n, I, n, n, n, n, n, n, n,  // create .. write
+    });
 }
 
 }  // namespace zav::string

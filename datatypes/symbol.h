@@ -5,8 +5,11 @@
 namespace zav::symbol {
 
 // Symbol cell: header 13, data1 alias (-1 none), data2 string cache node, data3 name node
-// (UTF-8 bytes with a NUL just past the buffer's tail).
+// (UTF-8 bytes with a NUL just past the buffer's tail). The alias and the
+// cache sit where a string cell keeps its head and node, so the cell read
+// with data1 = 0 is a string of the name.
 inline i32 cell_alias(const Cell* c) { return static_cast<i32>(c->data1); }
+inline node_t cell_cache(const Cell* c) { return c->data2; }
 inline node_t cell_name(const Cell* c) { return c->data3; }
 
 extern node_t block;  // the symbol block
@@ -14,13 +17,30 @@ extern node_t table;  // its kind-2 hash table
 
 // Makes the symbol block and table (room for `size`); start-up calls it once.
 void init(u32 size = 4000);
+// Registers symbol! (compare only).
+void init_type();
 i32 make(const char* name);       // strict interning
 i32 make_boot(const char* name);  // loose interning: an existing case variant is returned
 i32 make_from_utf8(const u8* bytes, u32 length);
-Cell* get(i32 id);                // the symbol cell (string cache not filled yet)
+// The string from its head, converted to UTF-8, then interned strictly.
+i32 make_from_string(Cell* str);
+// The symbol cell with its string cache filled.
+Cell* get(i32 id);
+// The symbol cell as it is (the cache may still be 0).
+Cell* get_raw(i32 id);
+// Fills the string cache once; returns the node of the cached string buffer.
+node_t cache_string(i32 id);
 const char* get_c_string(i32 id);
+u32 name_length(i32 id);  // bytes of the UTF-8 name
 i32 get_alias(i32 id);
 i32 resolve(i32 id);
 u32 count();
+
+// Compares two names (code points) under a comparison operator: case is
+// ignored except for ==, sameness and the case-sensitive sort order.
+// Answers -1, 0 or 1.
+i32 compare_names(i32 id1, i32 id2, i32 op);
+// The compare slot of symbol!: both cells are symbol cells.
+i32 compare(Cell* value1, Cell* value2, i32 op);
 
 }  // namespace zav::symbol

@@ -1,6 +1,7 @@
 // The value stack and the call-frame stack.
 #include "evaluator/stack.h"
 
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
@@ -208,6 +209,13 @@ void unwind_to(u32 kind) {
     arguments = cell_at(frame_top->saved_args);
     copy_cell(&result, arguments);
     top = arguments;
+}
+
+void mark_for_collector() {
+    for (CallFrame* f = frame_base; f && f < frame_top; f++) {
+        if (f->word_ctx) collector::mark_context(f->word_ctx);
+        if (f->fn_ctx) collector::mark_context(f->fn_ctx);
+    }
 }
 
 }  // namespace zav::stack

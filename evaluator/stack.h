@@ -90,5 +90,8 @@ void unwind_frames(u32 kind, bool keep);
 void unwind_to(u32 kind);
 inline void unwind_to_loop(bool keep) { unwind_frames(8, keep); }
 
+// Marks the contexts that the open call frames refer to (collector roots).
+void mark_for_collector();
+
 }  // namespace stack
 }  // namespace zav

@@ -1,9 +1,13 @@
 // Case folding: direct tables for the BMP, sorted pair lists above it.
 #include "runtime/case_folding.h"
 
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/rt.h"
+#include "runtime/words.h"
 
 namespace zav::case_folding {
 
@@ -23,54 +27,6 @@ u32 astral(const CasePair* list, u32 count, u32 cp) {
     return cp;
 }
 
-u32 read_cp(const u8* p, u32 unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: { u16 v; std::memcpy(&v, p, 2); return v; }
-        default: { u32 v; std::memcpy(&v, p, 4); return v; }
-    }
-}
-
-void write_cp(u8* p, u32 unit, u32 cp) {
-    switch (unit) {
-        case 1: *p = static_cast<u8>(cp); break;
-        case 2: { u16 v = static_cast<u16>(cp); std::memcpy(p, &v, 2); break; }
-        default: std::memcpy(p, &cp, 4); break;
-    }
-}
-
-// Re-encodes a whole string buffer with a wider unit under the same node.
-SeriesBuffer* widen(node_t node, u32 unit) {
-    SeriesBuffer* old = GET_BUFFER(node);
-    u32 len = old->length();
-    SeriesBuffer* fresh = alloc_series_buffer(len ? len : 1, unit, 0);
-    old = GET_BUFFER(node);
-    u32 old_unit = old->unit();
-    fresh->flags = (old->flags & ~(SERIES_UNIT_MASK | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
-                   (fresh->flags & SERIES_BIG) | unit;
-    for (u32 i = 0; i < len; i++) write_cp(fresh->head() + i * unit, unit, read_cp(old->head() + i * old_unit, old_unit));
-    fresh->tail = fresh->offset + len * unit;
-    fresh->node = node;
-    *at<off32>(node) = off_of(fresh);
-    old->node = 0;
-    old->flags &= ~SERIES_USED;
-    return fresh;
-}
-
-// Stores a code point at index i of the buffer, widening it as a positional
-// store does: unit 1 holds up to 255, unit 2 up to 0xFFFF.
-void store(node_t node, u32 i, u32 cp) {
-    SeriesBuffer* b = GET_BUFFER(node);
-    u32 unit = b->unit();
-    u32 need = cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1;
-    if (need > unit) b = widen(node, unit = need);
-    write_cp(b->head() + i * unit, unit, cp);
-}
-
-bool is_stringlike(u32 type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-           type == TYPE_EMAIL || type == TYPE_REF;
-}
 
 }  // namespace
 
@@ -123,19 +79,23 @@ Cell* change_string(Cell* value, const Cell* part, int upper) {
             i32 limit = static_cast<i32>(part->data2);
             if (limit < 0) limit = 0;
             if (static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
-        } else if (TYPE_OF(part) == TYPE_OF(value) && is_stringlike(TYPE_OF(part)) && series_node(part) == node) {
+        } else if (TYPE_OF(part) == TYPE_OF(value) && string::any_string_q(TYPE_OF(part)) && series_node(part) == node) {
             u32 end = series_head(part) > len ? len : series_head(part);
             n = end > head ? end - head : 0;
         } else {
-            fire("script", "invalid-refine-arg", nullptr, part);
+            Cell word;
+            fire("script", "invalid-refine-arg", series::word_arg(&word, "part"), part);
         }
     }
     for (u32 i = head; i < head + n; i++) {
         b = GET_BUFFER(node);
-        u32 cp = read_cp(b->head() + i * b->unit(), b->unit());
+        u8* p = b->head() + i * b->unit();
+        u32 cp = string::get_char(p, b->unit());
         u32 to = change_char(cp, upper);
-        if (to != cp) store(node, i, to);
+        if (to != cp) string::poke_char(b, p, to);  // widens a buffer that cannot hold the new code point
     }
+    ownership::check(value, upper ? words::uppercase : words::lowercase, nullptr, static_cast<i32>(head),
+                     static_cast<i32>(n));
     return value;
 }
 

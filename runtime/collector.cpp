@@ -1,11 +1,457 @@
-// Garbage collector. Collections are not wired up yet: run_if counts nothing.
+// Garbage collector: marks from the roots, sweeps handles and node-keyed
+// tables, slides live buffers together inside (or into the previous) series
+// frame, releases dead big frames and returns dead nodes in sorted batches.
 #include "runtime/collector.h"
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "runtime/handles.h"
+#include "runtime/hashtable.h"
+#include "runtime/helpers.h"
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/rt.h"
+#include "runtime/slots.h"
 
 namespace zav::collector {
 
 bool active = false;
+bool stress = false;
 u32 cycles = 0;
+u32 history_depth = 5;
+Stats last{};
 
-void run_if() {}
+namespace {
+
+std::atomic<bool> collecting{false};
+
+// Only compacting into the previous frame when this gains enough room keeps
+// small frames from trading buffers back and forth.
+constexpr u32 PREV_MIN_FREE = 52429;
+constexpr u32 FREE_LIST_MAX = 20000;
+constexpr u32 CTX_VALUES_ON_STACK = 0x400000;
+constexpr u32 EVENT_HAS_BLOCK = 0x1000;
+
+Marker markers[MAX_MARKERS];
+u32 marker_count = 0;
+
+std::vector<const Cell*> cell_roots;
+std::vector<node_t*> node_roots;
+std::vector<node_t> pins;
+
+// Marking work: buffers whose cells are still to be marked. A context is
+// scanned as its two cells whatever its tail says.
+struct Work {
+    node_t node;
+    bool context;
+};
+std::vector<Work> work;
+std::vector<node_t> fixed_marked;  // marked buffers outside the series frames
+std::vector<NodeFrame*> node_frames;  // sorted by address during a cycle
+std::vector<node_t> free_list;
+std::vector<off32> pinned;  // buffer addresses, sorted, during compaction
+
+NodeFrame* frame_of(off32 node) {
+    auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node,
+                               [](off32 v, NodeFrame* f) { return v < off_of(f); });
+    if (it == node_frames.begin()) return nullptr;
+    NodeFrame* f = *(it - 1);
+    off32 first = off_of(f->nodes());
+    return node >= first && node < first + f->capacity * 4 ? f : nullptr;
+}
+
+void build_node_frames() {
+    node_frames.clear();
+    for (off32 o = memory::record.n_head; o; o = at<NodeFrame>(o)->next) node_frames.push_back(at<NodeFrame>(o));
+    std::sort(node_frames.begin(), node_frames.end());
+}
+
+void flush_free_list() {
+    std::sort(free_list.begin(), free_list.end());
+    for (node_t node : free_list) {
+        if (NodeFrame* f = frame_of(node)) free_node(f, node);
+    }
+    last.nodes_freed += static_cast<u32>(free_list.size());
+    free_list.clear();
+}
+
+void free_later(node_t node) {
+    if (free_list.size() == FREE_LIST_MAX) flush_free_list();
+    free_list.push_back(node);
+}
+
+// True when the buffer at `b` is the live buffer of its node.
+bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && *at<off32>(b->node) == off_of(b); }
+
+void drain() {
+    while (!work.empty()) {
+        Work w = work.back();
+        work.pop_back();
+        SeriesBuffer* b = GET_BUFFER(w.node);
+        auto* first = reinterpret_cast<const Cell*>(b->head());
+        if (w.context) {
+            mark_value(first);
+            mark_value(first + 1);
+        } else {
+            mark_values(first, reinterpret_cast<const Cell*>(b->tail_ptr()));
+        }
+    }
+}
+
+// A node whose use is not known (a guarded local): cells are marked when it holds cells.
+void mark_any(node_t node) {
+    if (!node_q(node)) return;
+    if (GET_BUFFER(node)->unit() == 16) mark_block(node);
+    else mark_node(node);
+}
+
+void mark_roots() {
+    if (root) mark_block(root);
+    if (symbol::table) hashtable::mark(symbol::table);
+    if (symbol::block) mark_block(symbol::block);
+    if (ownership::table) hashtable::mark(ownership::table);
+    if (context::global) mark_context(context::global);
+    mark_value(&slots::registry);
+    if (stack::bottom) {
+        mark_values(stack::bottom, stack::top);
+        stack::mark_for_collector();
+    }
+    for (const Cell* c : cell_roots) mark_value(c);
+    for (node_t* n : node_roots) mark_any(*n);
+    for (node_t n : pins) mark_any(n);
+    drain();
+    for (u32 i = 0; i < marker_count; i++) {
+        if (markers[i]) {
+            markers[i]();
+            drain();
+        }
+    }
+}
+
+// ---- compaction ------------------------------------------------------------
+
+// Moves the live run [from, to) down to dst and re-points its nodes; clears the marks.
+void move_run(off32 from, off32 to, off32 dst) {
+    u32 dist = from - dst;
+    if (dist) {
+        std::memmove(at(dst), at(from), to - from);
+        last.bytes_moved += to - from;
+    }
+    for (off32 p = dst; p < dst + (to - from);) {
+        auto* b = at<SeriesBuffer>(p);
+        b->flags &= ~SERIES_MARK;
+        if (dist) {
+            *at<off32>(b->node) = p;
+            b->offset -= dist;
+            b->tail -= dist;
+        }
+        p += b->size + SERIES_HEADER + SERIES_SLACK;
+    }
+}
+
+// Free space in front of a pinned buffer, formatted as a dead buffer so that
+// the frame can still be walked.
+void make_filler(off32 from, off32 to) {
+    auto* b = at<SeriesBuffer>(from);
+    b->flags = 0;
+    b->node = 0;
+    b->size = to - from - SERIES_HEADER - SERIES_SLACK;
+    b->offset = b->tail = off_of(b->data());
+}
+
+bool pinned_q(off32 buffer) {
+    return !pinned.empty() && std::binary_search(pinned.begin(), pinned.end(), buffer);
+}
+
+void compact_frame(SeriesFrame* f) {
+    off32 start = off_of(f) + sizeof(SeriesFrame);
+    off32 end = f->heap;
+    SeriesFrame* into = nullptr;
+    if (f->prev) {
+        SeriesFrame* p = at<SeriesFrame>(f->prev);
+        if (p->end - p->heap >= PREV_MIN_FREE) into = p;
+    }
+    off32 dst = into ? into->heap : start;
+    off32 run = 0, run_end = 0;
+    auto flush = [&] {
+        if (run == run_end) return;
+        move_run(run, run_end, dst);
+        dst += run_end - run;
+        run = run_end = 0;
+    };
+    auto stop_moving_back = [&] {
+        into->heap = dst;
+        into = nullptr;
+        dst = start;
+    };
+    for (off32 p = start; p < end;) {
+        auto* b = at<SeriesBuffer>(p);
+        u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
+        if (!(b->flags & SERIES_MARK)) {
+            flush();
+            if (owns_node(b)) free_later(b->node);
+        } else if (pinned_q(p)) {
+            flush();
+            if (into) stop_moving_back();
+            b->flags &= ~SERIES_MARK;
+            if (dst < p) make_filler(dst, p);
+            dst = p + entry;
+        } else {
+            if (into && dst + (run_end - run) + entry > into->end) {
+                flush();
+                stop_moving_back();
+            }
+            if (run == run_end) run = run_end = p;
+            run_end = p + entry;
+        }
+        p += entry;
+    }
+    flush();
+    if (into) {
+        into->heap = dst;
+        f->heap = start;
+    } else {
+        f->heap = dst;
+    }
+    if (f->heap == start && f->next) {
+        free_series_frame(f);
+        last.frames_released++;
+    }
+}
+
+void compact_series_frames() {
+    pinned.clear();
+    for (node_t n : pins) {
+        if (!node_q(n)) continue;
+        SeriesBuffer* b = GET_BUFFER(n);
+        if (!(b->flags & (SERIES_BIG | SERIES_FIXED))) pinned.push_back(off_of(b));
+    }
+    std::sort(pinned.begin(), pinned.end());
+    for (off32 o = memory::record.s_head; o;) {
+        off32 next = at<SeriesFrame>(o)->next;
+        compact_frame(at<SeriesFrame>(o));
+        o = next;
+    }
+}
+
+void sweep_big_frames() {
+    for (off32 o = memory::record.b_head; o;) {
+        auto* f = at<BigFrame>(o);
+        off32 next = f->next;
+        SeriesBuffer* b = f->buffer();
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+        } else {
+            if (owns_node(b)) free_later(b->node);
+            free_big(b);
+            last.big_released++;
+        }
+        o = next;
+    }
+}
+
+template <class T>
+void remove_last(std::vector<T>& v, const T& x) {
+    for (size_t i = v.size(); i-- > 0;) {
+        if (v[i] == x) {
+            v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void init() {
+    cycles = 0;
+    history_depth = 5;
+    last = Stats{};
+}
+
+void run_if() {
+    if (active) do_cycle();
+}
+
+bool collecting_q() { return collecting.load(std::memory_order_seq_cst); }
+
+void enable() { active = true; }
+void disable() { active = false; }
+
+void do_cycle() {
+    if (collecting_q() || !memory::record.n_head) return;
+    collecting.store(true, std::memory_order_seq_cst);
+    last = Stats{};
+    build_node_frames();
+    mark_roots();
+    handles::sweep();
+    if (ownership::table) hashtable::sweep_entries(ownership::table);
+    compact_series_frames();
+    sweep_big_frames();
+    flush_free_list();
+    free_node_frames();
+    for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
+    fixed_marked.clear();
+    node_frames.clear();
+    cycles++;
+    collecting.store(false, std::memory_order_seq_cst);
+}
+
+void register_marker(Marker marker) {
+    if (marker_count == MAX_MARKERS) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    markers[marker_count++] = marker;
+}
+
+void unregister_marker(Marker marker) {
+    for (u32 i = 0; i < marker_count; i++) {
+        if (markers[i] == marker) {
+            markers[i] = nullptr;
+            return;
+        }
+    }
+}
+
+// ---- marking ---------------------------------------------------------------
+
+bool node_q(off32 value) {
+    if (!value || (value & 3)) return false;
+    auto in_node_frame = [](off32 v) { return node_frames.empty() ? node_frame_of(v) != nullptr : frame_of(v) != nullptr; };
+    if (!in_node_frame(value)) return false;
+    // A free node holds a link to another node (or 0), never a buffer that points back.
+    off32 content = *at<off32>(value);
+    return content && !in_node_frame(content) && at<SeriesBuffer>(content)->node == value;
+}
+
+bool mark_node(node_t node) {
+    if (!node || !*at<off32>(node)) return false;
+    SeriesBuffer* b = GET_BUFFER(node);
+    if (b->node != node || (b->flags & SERIES_MARK)) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) fixed_marked.push_back(node);
+    return true;
+}
+
+void unmark_node(node_t node) {
+    if (node) GET_BUFFER(node)->flags &= ~SERIES_MARK;
+}
+
+bool marked_q(node_t node) { return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_MARK); }
+
+void mark_block(node_t node) {
+    if (mark_node(node)) work.push_back(Work{node, false});
+}
+
+void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
+
+void mark_context(node_t ctx) {
+    if (mark_node(ctx)) work.push_back(Work{ctx, true});
+}
+
+void mark_values(const Cell* first, const Cell* last) {
+    for (const Cell* c = first; c < last; c++) mark_value(c);
+}
+
+void mark_value(const Cell* c) {
+    switch (TYPE_OF(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+            mark_block(c->data2);
+            break;
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+            mark_node(c->data2);
+            if (c->data3) mark_node(c->data3);  // the UTF-8/UTF-16 conversion cache
+            break;
+        case TYPE_SYMBOL_ID:
+            mark_node(c->data3);
+            if (c->data2) mark_node(c->data2);
+            break;
+        case TYPE_CONTEXT_ID:
+            hashtable::mark(c->data1);
+            if (!(c->header & CTX_VALUES_ON_STACK) && c->data2) mark_block(c->data2);
+            break;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+            if (c->data1) mark_context(c->data1);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            mark_block(c->data2);
+            mark_block(c->data3);
+            break;
+        case TYPE_OP: {
+            mark_block(c->data2);
+            mark_block(c->data3);
+            u32 wrapped = (c->header >> 16) & 0xFF;
+            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) mark_context(c->data1);
+            break;
+        }
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            if (c->data1) mark_context(c->data1);
+            mark_block(c->data2);
+            mark_block(c->data3);
+            break;
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY:
+            mark_node(c->data2);
+            break;
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT_ID:
+            if (c->data1) mark_context(c->data1);
+            if (c->data3) mark_block(c->data3);  // the change-handler record
+            break;
+        case TYPE_HASH:
+        case TYPE_MAP:
+            mark_block(c->data2);
+            if (c->data3) hashtable::mark(c->data3);
+            break;
+        case TYPE_HANDLE:
+            if (static_cast<i32>(c->data3) >= 0) handles::mark(c->data3);
+            break;
+        case TYPE_IMAGE:
+            // The image's own handle slot is marked by the image datatype once it exists.
+            mark_node(c->data2);
+            break;
+        case TYPE_EVENT:
+            if ((c->header & EVENT_HAS_BLOCK) && c->data2) mark_block(c->data2);
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- guards ----------------------------------------------------------------
+
+Root::Root() : value{TYPE_UNSET, 0, 0, 0}, cell(&value) { cell_roots.push_back(cell); }
+
+Root::Root(Cell* c) : value{TYPE_UNSET, 0, 0, 0}, cell(c) { cell_roots.push_back(cell); }
+
+Root::~Root() { remove_last(cell_roots, static_cast<const Cell*>(cell)); }
+
+NodeRoot::NodeRoot(node_t& node) : node_(&node) { node_roots.push_back(node_); }
+
+NodeRoot::~NodeRoot() { remove_last(node_roots, node_); }
+
+Pin::Pin(node_t node) : node_(node) { pins.push_back(node); }
+
+Pin::~Pin() { remove_last(pins, node_); }
 
 }  // namespace zav::collector

@@ -1,13 +1,102 @@
-// Garbage collector entry points used by the memory manager.
+// Garbage collector: precise mark and compact over the series buffers and nodes
+// of the memory manager. Node frames never move; series frames are compacted.
+//
+// Roots: the root block, the value stack and the call frames, the symbol
+// table, the cycle stack, registered marker callbacks, and the guards below
+// for values that C++ code holds outside the value stack.
 #pragma once
-#include "runtime/common.h"
+#include "datatypes/cell.h"
 
 namespace zav::collector {
 
-extern bool active;  // collections allowed
-extern u32 cycles;   // collections run so far
+extern bool active;      // collections allowed
+extern bool stress;      // collect at every series allocation (while active)
+extern u32 cycles;       // collections run so far
+extern u32 history_depth;
 
+// Clears the counters; start-up calls it right after the memory manager.
+void init();
 // Runs a collection when collections are allowed.
 void run_if();
+// One full collection, whatever `active` says (recycle).
+void do_cycle();
+bool collecting_q();
+void enable();
+void disable();
+
+// Marker callbacks, called in registration order during marking (100 places
+// over the life of the process; an unregistered place is not reused).
+using Marker = void (*)();
+constexpr u32 MAX_MARKERS = 100;
+void register_marker(Marker marker);
+void unregister_marker(Marker marker);
+
+// Marking primitives for markers and for the modules that know their own layouts.
+// True when the buffer was not marked yet.
+bool mark_node(node_t node);
+void unmark_node(node_t node);
+bool marked_q(node_t node);
+// True when the value is the address of a node slot in use (during a cycle:
+// by binary search over the sorted node frames).
+bool node_q(off32 value);
+// A node and, when newly marked, every cell from its head to its tail.
+void mark_block(node_t node);
+// The node in a cell's second payload word, as a block.
+void mark_value_node(const Cell* cell);
+// A context node: its word list, its values and its owner value.
+void mark_context(node_t ctx);
+void mark_value(const Cell* cell);
+// Cells from first up to (not including) last.
+void mark_values(const Cell* first, const Cell* last);
+
+// Keeps a cell that C++ code holds outside the value stack (a static, a
+// local, a member) alive with everything it refers to. Guards nest: destroy
+// them in reverse order of construction (scopes do that).
+class Root {
+public:
+    Root();  // guards its own cell, `value`
+    explicit Root(Cell* cell);
+    ~Root();
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+
+    Cell value;
+    Cell* cell;
+};
+
+// Keeps the series of a node held in a C++ local alive; follows the variable,
+// so it may be reassigned. A buffer of cells has its cells marked too.
+class NodeRoot {
+public:
+    explicit NodeRoot(node_t& node);
+    ~NodeRoot();
+    NodeRoot(const NodeRoot&) = delete;
+    NodeRoot& operator=(const NodeRoot&) = delete;
+
+private:
+    node_t* node_;
+};
+
+// Keeps a buffer alive and in place: while pinned, compaction does not move
+// it, so raw pointers into its data stay valid across allocations.
+class Pin {
+public:
+    explicit Pin(node_t node);
+    ~Pin();
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+private:
+    node_t node_;
+};
+
+// Statistics of the last cycle, for tests and benchmarks.
+struct Stats {
+    u32 nodes_freed;
+    u32 bytes_moved;
+    u32 frames_released;
+    u32 big_released;
+};
+extern Stats last;
 
 }  // namespace zav::collector

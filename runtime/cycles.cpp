@@ -1,6 +1,7 @@
 // Cycle guard for form, mold, compare and deep copy.
 #include "runtime/cycles.h"
 
+#include "datatypes/string.h"
 #include "runtime/helpers.h"
 
 namespace zav::cycles {
@@ -44,6 +45,24 @@ node_t node_of(const Cell* value) {
         default:
             return value->data2;
     }
+}
+
+bool detect_q(const Cell* value, Cell* buffer, i32& limit, bool mold) {
+    if (!find_q(node_of(value))) return false;
+    const char* marker = "...";
+    if (mold) {
+        switch (TYPE_OF(value)) {
+            case TYPE_BLOCK: case TYPE_HASH: marker = "[...]"; break;
+            case TYPE_PAREN: marker = "(...)"; break;
+            case TYPE_MAP: marker = "#[...]"; break;
+            case TYPE_OBJECT: marker = "make object! [...]"; break;
+            default: break;
+        }
+    }
+    u32 n = static_cast<u32>(std::strlen(marker));
+    string::concatenate_literal_part(buffer, marker, n);
+    limit -= static_cast<i32>(n);
+    return true;
 }
 
 }  // namespace zav::cycles

@@ -1103,6 +1103,68 @@ void validate(node_t table) {
     T(table)->serial = collector::cycles + 1;
 }
 
+// ---- collector support -----------------------------------------------------------
+
+void mark(node_t table) {
+    if (!table || !collector::mark_node(table)) return;
+    Table* t = T(table);
+    collector::mark_node(t->flags);
+    collector::mark_node(t->keys);
+    if (t->kind >= KIND_INT_KEY) {
+        // Entries hold their key node; a key whose series holds cells has them marked too.
+        if (!t->block) return;
+        collector::mark_node(t->block);
+        SeriesBuffer* eb = GET_BUFFER(t->block);
+        u32 esize = t->aux;
+        for (u32 off = 0; esize && off + esize <= eb->used_bytes(); off += esize) {
+            const Cell* e = reinterpret_cast<const Cell*>(eb->head() + off);
+            if (e->header != 2 || !collector::node_q(e->data1)) continue;
+            if (GET_BUFFER(e->data1)->unit() == 16) collector::mark_block(e->data1);
+            else collector::mark_node(e->data1);
+        }
+        return;
+    }
+    if (t->block) collector::mark_block(t->block);
+    if (t->kind == KIND_HASH) {
+        if (t->aux) collector::mark_node(t->aux);
+        if (t->dups) {
+            collector::mark_node(t->dups);
+            for (u32 i = 0, n = words_length(t->dups); i < n; i++) {
+                node_t list = words_of(t->dups)[i];
+                if (list) collector::mark_node(list);
+            }
+        }
+    }
+}
+
+void sweep_entries(node_t table) {
+    if (!table) return;
+    Table* t = T(table);
+    if (t->kind < KIND_INT_KEY || !t->block) return;
+    u32* f = words_of(t->flags);
+    u32* k = words_of(t->keys);
+    u8* entries = GET_BUFFER(t->block)->head();
+    for (u32 b = 0; b < t->buckets; b++) {
+        if (flag_at(f, b) != FLAG_FILLED) continue;
+        Cell* e = reinterpret_cast<Cell*>(entries + k[b]);
+        if (e->header != 2) continue;
+        bool ownership = t->kind == KIND_OWNERSHIP;
+        // Keys of kind 3 may be plain integers; ownership keys are always nodes.
+        bool dead = collector::node_q(e->data1) ? !collector::marked_q(e->data1) : ownership;
+        // The ownership table also drops entries whose owner (the second value cell) died.
+        if (!dead && ownership) {
+            const Cell* owner = e + 2;
+            u32 type = TYPE_OF(owner);
+            if (type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_PORT_ID)
+                dead = !collector::node_q(owner->data1) || !collector::marked_q(owner->data1);
+        }
+        if (!dead) continue;
+        set_flag(f, b, FLAG_DELETED);
+        t->size--;
+        e->header = 0;
+    }
+}
+
 // ---- the integer table ---------------------------------------------------------
 
 namespace {

@@ -73,6 +73,11 @@ Cell* get_int_key(node_t table, u32 key);
 Cell* delete_int_key(node_t table, u32 key);
 // Rebuilds an index built from node addresses before the last collection.
 void validate(node_t table);
+// Collector support: marks the table's series (and, for kinds 3 and 4, each
+// live entry's key node); after marking, drops kind 3 and 4 entries whose key
+// node (kind 4: or owner) was not marked.
+void mark(node_t table);
+void sweep_entries(node_t table);
 
 // The integer table: one 32-bit key to one 32-bit value, outside the arena.
 struct IntTable {

@@ -1,7 +1,13 @@
 // Small helpers shared by the runtime and the datatypes.
 #include "runtime/helpers.h"
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/logic.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
 #include "runtime/rt.h"
 
 #include <cstdio>
@@ -65,9 +71,171 @@ Cell* get_root(u32 index) { return reinterpret_cast<Cell*>(GET_BUFFER(root)->hea
 
 node_t get_root_node(u32 index) { return get_root(index)->data2; }
 
-[[noreturn]] void fire(const char* category, const char* id, const Cell*, const Cell*, const Cell*) {
+[[noreturn]] void fire(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                       const Cell* arg3) {
+    // Building the error may itself fail (no memory, a full stack): the inner
+    // failure only unwinds the building, and the outer error is thrown bare.
+    static bool building = false;
+    if (building) rt::throw_value(THROW_ERROR);
+    make_cell(&error::thrown, TYPE_NONE);
+    if (error::ready_q()) {
+        building = true;
+        Cell* saved_top = stack::top;
+        try {
+            Cell* err = error::create_named(category, id, arg1, arg2, arg3);
+            if (stack::frame_top > stack::frame_base) {
+                Cell name;
+                error::set_where(err, error::get_call_name(&name));
+            }
+            error::thrown = *err;
+        } catch (Throw& t) {
+            if (!catches(THROW_ERROR, t.value)) {
+                building = false;
+                throw;
+            }
+            make_cell(&error::thrown, TYPE_NONE);
+        }
+        stack::top = saved_top;
+        building = false;
+    }
     error::last = {category, id};
     rt::throw_value(THROW_ERROR);
+}
+
+[[noreturn]] void fire_make_error(const Cell* value, const Cell* spec) {
+    fire("script", "bad-make-arg", value, spec);
+}
+
+// ---- argument checks --------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void expect_arg(const Cell* value, i32 position) {
+    Cell name, type, arg;
+    error::get_call_name(&name);
+    datatype::make_at(&type, TYPE_OF(value));
+    error::get_call_argument(position, &arg);
+    fire("script", "expect-arg", &name, &type, &arg);
+}
+
+}  // namespace
+
+Cell* check_arg_type(Cell* value, const Cell* typeset, i32 position) {
+    if (!typeset_has(typeset, TYPE_OF(value))) expect_arg(value, position);
+    return value;
+}
+
+void check_arg_type_at(i32 index, const Cell* typeset, i32 position) {
+    if (index < 0) return;
+    check_arg_type(stack::arguments + index, typeset, position);
+}
+
+Cell* check_ref_arg_type(const Cell* refinement, const Cell* typeset, i32 position, Cell* value) {
+    if (refinement->data1) return check_arg_type(value, typeset, position);
+    return value;
+}
+
+Cell* check_not_unset(Cell* value, i32 position) {
+    if (TYPE_OF(value) == TYPE_UNSET) expect_arg(value, position);
+    return value;
+}
+
+// ---- words and context slots --------------------------------------------------
+
+void set_word_top(Cell* word, i32) {
+    Cell v = *stack::get_top();
+    if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", word);
+    context::set(word, &v);
+}
+
+void set_word_top_reset(Cell* word, i32 position) {
+    set_word_top(word, position);
+    stack::top = stack::arguments;
+}
+
+namespace {
+
+Cell* slot_of(node_t ctx, i32 index) {
+    Cell* c = context::TO_CTX(ctx);
+    if (c->header & context::CTX_ON_STACK) return at<Cell>(c->data2) + index;
+    return reinterpret_cast<Cell*>(GET_BUFFER(c->data2)->head()) + index;
+}
+
+}  // namespace
+
+void set_ctx_top(node_t ctx, i32 index) {
+    Cell v = *stack::get_top();
+    if (TYPE_OF(&v) == TYPE_UNSET) {
+        Cell w = *context::get_word_at(context::TO_CTX(ctx), static_cast<u32>(index));
+        fire("script", "need-value", &w);
+    }
+    *slot_of(ctx, index) = v;
+}
+
+void set_ctx_top_reset(node_t ctx, i32 index) {
+    set_ctx_top(ctx, index);
+    stack::top = stack::arguments;
+}
+
+void set_ctx_top_nocheck(node_t ctx, i32 index) {
+    Cell v = *stack::get_top();
+    Cell* c = context::TO_CTX(ctx);
+    if (context::kind_of(c) == context::KIND_OBJECT)
+        context::get_word_at(c, static_cast<u32>(index))->header |= context::WORD_CHANGED;
+    *slot_of(ctx, index) = v;
+    stack::top = stack::arguments;
+}
+
+Cell* get_ctx_slot(const Cell*, node_t ctx, i32 index) {
+    Cell* c = context::TO_CTX(ctx);
+    if (!c->data2) {
+        Cell w = *context::get_word_at(c, static_cast<u32>(index));
+        fire("script", "not-defined", &w);
+    }
+    return slot_of(ctx, index);
+}
+
+Cell* get_word_checked(const Cell* word) {
+    Cell* v = context::get(word);
+    if (TYPE_OF(v) == TYPE_UNSET) fire("script", "no-value", word);
+    return v;
+}
+
+void set_refinement_star(const Cell* value, i32 index, i32 count) {
+    if (logic::true_q(value)) {
+        stack::arguments[index].data1 = 1;
+        return;
+    }
+    for (i32 i = 1; i <= count; i++) make_cell(stack::arguments + index + i, TYPE_NONE);
+}
+
+void select_key_star(bool push, bool to_block) {
+    Cell key = stack::arguments[0];
+    Cell series = stack::arguments[1];
+    Cell found;
+    bool hit = false;
+    if (TYPE_OF(&key) != TYPE_BLOCK) {
+        u32 step = push ? 1 : 2;
+        u32 head = series_head(&series);
+        u32 n = GET_BUFFER(series_node(&series))->length();
+        for (u32 i = head; i < n; i += step) {
+            Cell c = *block::zs_abs_at(&series, i);
+            if (TYPE_OF(&c) != TYPE_OF(&key) || !actions::compare_star(&c, &key, COMP_EQUAL)) continue;
+            hit = true;
+            if (to_block) {
+                u32 k = i + 1;
+                while (k < n && TYPE_OF(block::zs_abs_at(&series, k)) != TYPE_BLOCK) k++;
+                if (k < n) found = *block::zs_abs_at(&series, k);
+                else make_cell(&found, TYPE_NONE);  // ran to the end
+            } else {
+                found = *block::zs_abs_at(&series, i + 1 < n ? i + 1 : i);
+            }
+            break;
+        }
+    }
+    if (!hit) make_cell(&found, TYPE_NONE);
+    if (push) stack::push(&found);
+    else stack::set_last(&found);
 }
 
 }  // namespace zav

@@ -11,6 +11,35 @@ namespace zav {
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// script/bad-make-arg ("cannot MAKE" value "from:" spec).
+[[noreturn]] void fire_make_error(const Cell* value, const Cell* spec);
+
+// Argument checks of compiled code. A value whose type is not in the typeset
+// raises script/expect-arg naming the call, the type and the argument at
+// `position` (counting from 0 in the running function's spec).
+Cell* check_arg_type(Cell* value, const Cell* typeset, i32 position);
+// The same on the argument at stack::arguments + index; nothing for index < 0.
+void check_arg_type_at(i32 index, const Cell* typeset, i32 position);
+// Checks only when the refinement cell is set; answers the value.
+Cell* check_ref_arg_type(const Cell* refinement, const Cell* typeset, i32 position, Cell* value);
+// An unset value raises script/expect-arg; answers the value.
+Cell* check_not_unset(Cell* value, i32 position);
+
+// Words and context slots set from the last pushed value, with the
+// language's unset checks (script/need-value), and read with script/no-value.
+void set_word_top(Cell* word, i32 position);
+void set_word_top_reset(Cell* word, i32 position);
+void set_ctx_top(node_t ctx, i32 index);
+void set_ctx_top_reset(node_t ctx, i32 index);
+void set_ctx_top_nocheck(node_t ctx, i32 index);
+Cell* get_ctx_slot(const Cell* word, node_t ctx, i32 index);
+Cell* get_word_checked(const Cell* word);
+// A used refinement sets its logic cell at stack::arguments + index; an
+// unused one sets the `count` cells after it to none.
+void set_refinement_star(const Cell* value, i32 index, i32 count);
+// The key search of select-like compiled code: key at stack::arguments, series next.
+void select_key_star(bool push, bool to_block);
+
 // Date and time of this build, as "dd-Mon-yyyy/hh:mm:ss".
 const char* build_date();
 

@@ -234,6 +234,7 @@ void free_all_memory() {
 // ---- series buffers --------------------------------------------------------
 
 SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
+    if (collector::stress) collector::run_if();
     u64 size = (u64(units) * unit + 15) & ~u64(15);
     if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
     u32 need = static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK;

@@ -1,0 +1,374 @@
+// context!: word lists, values, the global context and binding.
+#include "datatypes/context.h"
+
+#include "datatypes/datatype.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/hashtable.h"
+#include "runtime/helpers.h"
+#include "runtime/words.h"
+
+namespace zav::context {
+
+node_t global = 0;
+
+namespace {
+
+inline Cell* cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFFER(block)->head()); }
+inline u32 cell_count(node_t block) { return GET_BUFFER(block)->length(); }
+
+// The word list block of a context's table.
+inline node_t words_node(node_t ctx) { return hashtable::record(table_of(TO_CTX(ctx)))->block; }
+
+bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+bool any_block_q(u32 t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+
+// Pops the cycle stack on the way out, also when a fire unwinds through.
+struct CycleGuard {
+    bool pushed = false;
+    explicit CycleGuard(node_t n) {
+        cycles::push(n);
+        pushed = true;
+    }
+    ~CycleGuard() {
+        if (pushed) cycles::pop();
+    }
+};
+
+// Appends one unset value for a new word of a context whose values live in a block.
+void append_value(node_t ctx) {
+    Cell* c = TO_CTX(ctx);
+    if (on_stack_q(c) || !c->data2) return;
+    alloc_at_tail(c->data2);
+}
+
+}  // namespace
+
+node_t node_of(const Cell* ctx) {
+    // A context's cells start its buffer's data area.
+    return reinterpret_cast<const SeriesBuffer*>(reinterpret_cast<const u8*>(ctx) - SERIES_HEADER)->node;
+}
+
+node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
+    if (size == 0) size = 1;
+    node_t ctx = alloc_cells(2);
+    collector::NodeRoot ctx_root(ctx);
+    {
+        SeriesBuffer* b = GET_BUFFER(ctx);
+        make_cell(reinterpret_cast<Cell*>(b->head()), TYPE_UNSET);
+        make_cell(reinterpret_cast<Cell*>(b->head()) + 1, TYPE_UNSET);
+        b->tail = b->offset + 2 * sizeof(Cell);
+    }
+    // The table's word list: the given block, or a new one.
+    node_t list = 0;
+    collector::NodeRoot list_root(list);
+    u32 count = 0;
+    if (words && TYPE_OF(words) == TYPE_BLOCK) {
+        list = series_node(words);
+        count = cell_count(list);
+    } else {
+        list = alloc_cells(size);
+    }
+    Cell blk;
+    make_cell(&blk, TYPE_BLOCK, 0, list);
+    // No collection while the table is built: its new nodes are not rooted
+    // until init returns. until hashtable::init roots them itself
+    bool was = collector::active;
+    collector::active = false;
+    node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
+    collector::active = was;
+    collector::NodeRoot table_root(table);
+    u32 header = TYPE_CONTEXT_ID | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (self ? CTX_SELF : 0);
+    node_t values = 0;
+    if (on_stack) {
+        header |= CTX_ON_STACK;
+    } else {
+        values = alloc_unset_cells(size > count ? size : count);
+        SeriesBuffer* vb = GET_BUFFER(values);
+        vb->tail = vb->offset + count * sizeof(Cell);
+    }
+    make_cell(TO_CTX(ctx), header, table, values);
+    return ctx;
+}
+
+node_t make(Cell* spec, bool on_stack, bool self, u32 kind) {
+    node_t sn = series_node(spec);
+    u32 len = cell_count(sn);
+    u32 head = series_head(spec);
+    node_t ctx = create(len > head ? len - head : 1, on_stack, self, nullptr, kind);
+    collector::NodeRoot ctx_root(ctx);
+    for (u32 i = 0; i < cell_count(sn); i++) {
+        Cell* c = cells(sn) + i;
+        u32 t = TYPE_OF(c);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD && t != TYPE_REFINEMENT) continue;
+        i32 pos = -1;
+        hashtable::get_ctx(table_of(TO_CTX(ctx)), word_symbol(c), true, ctx, &pos);
+    }
+    // One value per word (a word named twice is listed once).
+    if (!on_stack) {
+        node_t values = TO_CTX(ctx)->data2;
+        u32 n = cell_count(words_node(ctx));
+        SeriesBuffer* vb = GET_BUFFER(values);
+        if (vb->size < n * sizeof(Cell)) vb = expand_series(vb, n * sizeof(Cell));
+        Cell* v = reinterpret_cast<Cell*>(vb->head());
+        for (u32 i = 0; i < n; i++) make_cell(v + i, TYPE_UNSET);
+        vb->tail = vb->offset + n * sizeof(Cell);
+    }
+    return ctx;
+}
+
+i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
+    return hashtable::get_ctx(table_of(ctx), static_cast<u32>(symbol), case_insensitive, 0, nullptr);
+}
+
+i32 add_word(Cell* ctx, const Cell* word) {
+    node_t n = node_of(ctx);
+    u32 sym = word->data2;
+    i32 pos = -1;
+    i32 idx = hashtable::get_ctx(table_of(ctx), sym, true, n, &pos);
+    if (idx >= 0) return idx;
+    append_value(n);
+    return pos;
+}
+
+void add_with_value(Cell* ctx, const Cell* word, const Cell* value) {
+    node_t n = node_of(ctx);
+    Cell v = *value;
+    if (find_word(ctx, static_cast<i32>(word->data2), true) >= 0) return;
+    i32 idx = add_word(ctx, word);
+    Cell* c = TO_CTX(n);
+    if (on_stack_q(c)) {
+        if (c->data2) at<Cell>(c->data2)[idx] = v;
+    } else {
+        cells(c->data2)[idx] = v;
+    }
+}
+
+Cell* values_of(const Cell* ctx) {
+    if (!ctx->data2) return nullptr;
+    if (on_stack_q(ctx)) return at<Cell>(ctx->data2);
+    return cells(ctx->data2);
+}
+
+Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify) {
+    node_t n = node_of(ctx);
+    Cell v = *value;  // the value may live in a buffer that the steps below move
+    if (word_index(word) == -1) {
+        i32 idx = find_word(ctx, static_cast<i32>(word_symbol(word)), false);
+        if (idx < 0) {
+            Cell w = *word;
+            idx = add_word(ctx, &w);
+        }
+        word->data3 = static_cast<u32>(idx);
+    }
+    ctx = TO_CTX(n);
+    i32 idx = word_index(word);
+    if (!ctx->data2) fire("script", "not-defined", word);
+    if (on_stack_q(ctx)) {
+        Cell* slot = at<Cell>(ctx->data2) + idx;
+        *slot = v;
+        return slot;
+    }
+    if (idx < 0 || static_cast<u32>(idx) >= cell_count(ctx->data2)) fire("script", "not-defined", word);
+    if (kind_of(ctx) == KIND_OBJECT) get_word_at(ctx, static_cast<u32>(idx))->header |= WORD_CHANGED;
+    Cell* slot = cells(ctx->data2) + idx;
+    Cell* owner = owner_of(n);
+    if (notify && TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) {
+        Cell* saved_top = stack::top;
+        Cell* old = stack::push(slot);
+        Cell w = *word;
+        Cell own = *owner;
+        slot = cells(TO_CTX(n)->data2) + idx;
+        *slot = v;
+        object::fire_on_change(&own, &w, old, slot);
+        stack::top = saved_top;
+        return cells(TO_CTX(n)->data2) + idx;
+    }
+    *slot = v;
+    return slot;
+}
+
+Cell* set(Cell* word, const Cell* value) {
+    if (!word_ctx(word)) fire("script", "not-defined", word);
+    return set_in(word, value, TO_CTX(word_ctx(word)), true);
+}
+
+Cell* get_in(const Cell* word, Cell* ctx) {
+    i32 idx = word_index(word);
+    if (idx != -1) {
+        if (!ctx->data2) fire("script", "not-in-context", word);
+        if (on_stack_q(ctx)) return at<Cell>(ctx->data2) + idx;
+        if (idx < 0 || static_cast<u32>(idx) >= cell_count(ctx->data2)) fire("script", "no-value", word);
+        return cells(ctx->data2) + idx;
+    }
+    if (static_cast<i32>(word->data2) == words::self && word->data1) return owner_of(word->data1);
+    fire("script", "no-value", word);
+}
+
+Cell* get(const Cell* word) {
+    // An unbound word (a refinement made outside any context) has no value.
+    if (!word->data1) fire("script", "no-value", word);
+    return get_in(word, TO_CTX(word->data1));
+}
+
+Cell* add_global_word(i32 symbol, bool case_insensitive, bool keep_spelling) {
+    node_t table = table_of(TO_CTX(global));
+    // A case variant already in the global context shares its value slot.
+    i32 variant = -1;
+    if (!case_insensitive && symbol::get_alias(symbol) > 0) {
+        variant = hashtable::get_ctx(table, static_cast<u32>(symbol), true, 0, nullptr);
+    }
+    i32 pos = -1;
+    i32 idx = hashtable::get_ctx(table, static_cast<u32>(symbol), case_insensitive, global, &pos);
+    if (idx >= 0) {
+        Cell* w = get_word_at(TO_CTX(global), static_cast<u32>(idx));
+        if (case_insensitive && keep_spelling && static_cast<i32>(word_symbol(w)) != symbol) {
+            Cell* copy = alloc_at_tail(root);
+            *copy = *get_word_at(TO_CTX(global), static_cast<u32>(idx));
+            word_symbol(copy) = static_cast<u32>(symbol);
+            return copy;
+        }
+        return w;
+    }
+    append_value(global);
+    Cell* w = get_word_at(TO_CTX(global), static_cast<u32>(pos));
+    if (variant >= 0) w->data3 = static_cast<u32>(variant);
+    return w;
+}
+
+Cell* add_global(i32 symbol) { return add_global_word(symbol, false, false); }
+
+node_t clone(Cell* value, u32 kind) {
+    Cell* old = TO_CTX(value->data1);
+    u32 size = word_count(old);
+    bool on_stack = on_stack_q(old);
+    bool self = (old->header & CTX_SELF) != 0;
+    node_t list = copy_series(GET_BUFFER(get_words_node(old)));
+    collector::NodeRoot list_root(list);
+    Cell blk;
+    make_cell(&blk, TYPE_BLOCK, 0, list);
+    node_t ctx = create(size, on_stack, self, &blk, kind);
+    Cell* w = cells(series_node(&blk));
+    for (u32 i = 0, n = cell_count(series_node(&blk)); i < n; i++) {
+        w[i].data1 = ctx;
+        w[i].header &= ~WORD_CHANGED;
+    }
+    value->data1 = ctx;
+    return ctx;
+}
+
+i32 bind_word(Cell* ctx, Cell* word) {
+    i32 idx = find_word(ctx, static_cast<i32>(word_symbol(word)), true);
+    if (idx >= 0) {
+        word->data1 = node_of(ctx);
+        word->data3 = static_cast<u32>(idx);
+    }
+    return idx;
+}
+
+Cell* bind(Cell* block, Cell* ctx, bool self) {
+    node_t bn = series_node(block);
+    if (cycles::find_q(bn)) return block;
+    CycleGuard guard(bn);
+    node_t cn = node_of(ctx);
+    // Binding allocates nothing, so the cell pointers stay put.
+    Cell* c = cells(bn) + series_head(block);
+    Cell* end = cells(bn) + cell_count(bn);
+    for (; c < end; c++) {
+        u32 t = TYPE_OF(c);
+        if (any_block_q(t)) {
+            bind(c, ctx, self);
+        } else if (any_word_q(t)) {
+            if (self && t == TYPE_WORD && static_cast<i32>(word_symbol(c)) == words::self) {
+                c->data1 = cn;
+                c->data3 = static_cast<u32>(-1);
+            } else {
+                bind_word(ctx, c);
+            }
+        }
+    }
+    return block;
+}
+
+bool collect_set_words(Cell* ctx, Cell* block) {
+    node_t cn = node_of(ctx);
+    node_t bn = series_node(block);
+    u32 before = word_count(ctx);
+    for (u32 i = series_head(block); i < cell_count(bn); i++) {
+        Cell* c = cells(bn) + i;
+        if (TYPE_OF(c) != TYPE_SET_WORD) continue;
+        Cell w = *c;
+        add_word(TO_CTX(cn), &w);
+    }
+    return word_count(TO_CTX(cn)) > before;
+}
+
+Cell* get_global(i32 symbol) {
+    Cell* w = add_global_word(symbol, true, false);
+    Cell word = *w;
+    return get_in(&word, TO_CTX(global));
+}
+
+Cell* set_in_ctx(i32 symbol, const Cell* value, node_t ctx) {
+    Cell v = *value;
+    Cell word;
+    make_cell(&word, TYPE_WORD, ctx, static_cast<u32>(symbol), static_cast<u32>(-1));
+    i32 idx = find_word(TO_CTX(ctx), symbol, true);
+    if (idx < 0) idx = add_word(TO_CTX(ctx), &word);
+    word.data3 = static_cast<u32>(idx);
+    return set_in(&word, &v, TO_CTX(ctx), false);
+}
+
+Cell* set_global(i32 symbol, const Cell* value) {
+    Cell v = *value;
+    Cell word = *add_global_word(symbol, true, false);
+    return set_in(&word, &v, TO_CTX(global), false);
+}
+
+Cell* set_integer(Cell* word, i32 value, node_t ctx) {
+    if (word_index(word) == -1) {
+        i32 idx = find_word(TO_CTX(ctx), static_cast<i32>(word_symbol(word)), false);
+        if (idx >= 0) word->data3 = static_cast<u32>(idx);
+    }
+    Cell v;
+    make_cell(&v, TYPE_INTEGER, 0, static_cast<u32>(value));
+    return set_in(word, &v, TO_CTX(ctx), false);
+}
+
+bool any_type_q(const Cell* word) {
+    return symbol::resolve(static_cast<i32>(word->data2)) == symbol::resolve(words::any_type_t);
+}
+
+node_t get_words_node(const Cell* ctx) { return hashtable::record(table_of(ctx))->block; }
+SeriesBuffer* get_words(const Cell* ctx) { return GET_BUFFER(get_words_node(ctx)); }
+Cell* get_word_at(const Cell* ctx, u32 n) { return reinterpret_cast<Cell*>(get_words(ctx)->head()) + n; }
+u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
+
+void init() {
+    ActionFn n = nullptr;
+    datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {
+        n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n,
+    });
+}
+
+void make_global(u32 size) {
+    static bool marker = false;
+    if (!marker) {
+        marker = true;
+        collector::register_marker([] {
+            if (global) collector::mark_context(global);
+        });
+    }
+    global = 0;
+    global = create(size, false, false, nullptr, KIND_GLOBAL);
+}
+
+}  // namespace zav::context

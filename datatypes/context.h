@@ -1,0 +1,73 @@
+// context!: a word list (indexed by a kind-2 hash table) with a parallel set
+// of values, a kind and an owner value; the global context; binding.
+#pragma once
+#include "datatypes/cell.h"
+#include "runtime/memory.h"
+
+namespace zav::context {
+
+// context! cell flags.
+constexpr u32 CTX_OWNER_FLAG = 0x00010000;  // an object that owns series
+constexpr u32 CTX_ON_STACK = 0x00400000;    // values live on the argument stack
+constexpr u32 CTX_SELF = 0x01000000;        // has a self value (its owner)
+constexpr u32 CTX_KIND_SHIFT = 11;
+constexpr u32 CTX_KIND_MASK = 0x1800;
+
+enum Kind : u32 { KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
+
+// The "changed" mark on word cells in an object's word list.
+constexpr u32 WORD_CHANGED = 0x2000;
+
+// The global context's node (a collector root).
+extern node_t global;
+
+// A context node's buffer holds two cells: the context! cell and the owner value.
+inline Cell* TO_CTX(node_t ctx) { return reinterpret_cast<Cell*>(GET_BUFFER(ctx)->head()); }
+inline Cell* owner_of(node_t ctx) { return TO_CTX(ctx) + 1; }
+inline node_t table_of(const Cell* ctx) { return ctx->data1; }
+inline u32 kind_of(const Cell* ctx) { return (ctx->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT; }
+inline bool on_stack_q(const Cell* ctx) { return (ctx->header & CTX_ON_STACK) != 0; }
+// The node of the context whose cell this is.
+node_t node_of(const Cell* ctx);
+
+// Registers context! (no actions).
+void init();
+// Makes the global context with room for `size` words.
+void make_global(u32 size = 4000);
+
+node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind);
+node_t make(Cell* spec, bool on_stack, bool self, u32 kind);
+i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive);
+i32 add_word(Cell* ctx, const Cell* word);
+void add_with_value(Cell* ctx, const Cell* word, const Cell* value);
+Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify);
+Cell* set(Cell* word, const Cell* value);
+Cell* get_in(const Cell* word, Cell* ctx);
+Cell* get(const Cell* word);
+Cell* add_global_word(i32 symbol, bool case_insensitive, bool keep_spelling);
+Cell* add_global(i32 symbol);
+node_t clone(Cell* value, u32 kind);
+i32 bind_word(Cell* ctx, Cell* word);
+Cell* bind(Cell* block, Cell* ctx, bool self);
+bool collect_set_words(Cell* ctx, Cell* block);
+
+// The value cell of a symbol in the global context (added unset when missing).
+Cell* get_global(i32 symbol);
+// Stores a value under a word of the global context, or of the given context,
+// adding the word when missing; answers the value slot.
+Cell* set_global(i32 symbol, const Cell* value);
+Cell* set_in_ctx(i32 symbol, const Cell* value, node_t ctx);
+// Stores an integer! under a word of a context; an index of -1 is looked up exactly first.
+Cell* set_integer(Cell* word, i32 value, node_t ctx);
+// True when the word names any-type! (by resolved symbol).
+bool any_type_q(const Cell* word);
+
+// Word list and values.
+Cell* get_word_at(const Cell* ctx, u32 n);
+SeriesBuffer* get_words(const Cell* ctx);
+node_t get_words_node(const Cell* ctx);
+u32 word_count(const Cell* ctx);
+// The first value cell, or null when the values are absent (a function that is not running).
+Cell* values_of(const Cell* ctx);
+
+}  // namespace zav::context

@@ -1,0 +1,11 @@
+// date!: not built yet; every entry raises internal/not-done.
+#include "datatypes/date.h"
+
+#include "runtime/helpers.h"
+
+namespace zav::date {
+
+Cell* do_math(i32) { fire("internal", "not-done"); }
+i32 to_epoch(Cell*) { fire("internal", "not-done"); }
+
+}  // namespace zav::date

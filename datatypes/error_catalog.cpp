@@ -1,0 +1,219 @@
+// The error catalog: categories, their display names and the message
+// template of every error id, in catalog order (the order fixes the codes).
+#include <cctype>
+
+#include "datatypes/error.h"
+
+namespace zav::error {
+
+const char* const field_names[FIELD_COUNT] = {"code", "type", "id",   "arg1",  "arg2",
+                                              "arg3", "near", "where", "stack", "files"};
+
+namespace {
+
+MessageItem s(const char* text) { return {-1, text, false}; }
+const MessageItem a1{FIELD_ARG1, nullptr, true};
+const MessageItem a2{FIELD_ARG2, nullptr, true};
+const MessageItem a3{FIELD_ARG3, nullptr, true};
+const MessageItem w1{FIELD_ARG1, nullptr, false};  // plain words in a few internal templates
+const MessageItem w2{FIELD_ARG2, nullptr, false};
+
+ErrorId txt(const char* name, const char* text) { return {name, Template::text, {s(text)}}; }
+ErrorId blk(const char* name, std::vector<MessageItem> items) { return {name, Template::block, std::move(items)}; }
+
+std::vector<Category> build() {
+    return {
+        {"throw", "Throw Error", {
+            txt("break", "no loop to break"),
+            txt("return", "return or exit not in function"),
+            blk("throw", {s("no catch for throw:"), a1}),
+            txt("continue", "no loop to continue"),
+            txt("while-cond", "BREAK/CONTINUE cannot be used in WHILE condition block"),
+        }},
+        {"note", "note", {
+            blk("no-load", {s("cannot load: "), a1}),
+        }},
+        {"syntax", "Syntax Error", {
+            blk("invalid", {a1, s("invalid"), a2, s("at"), a3}),
+            blk("missing", {a1, s("missing"), a2, s("at"), a3}),
+            blk("no-header", {s("script is missing a Zav header:"), a1}),
+            blk("no-zs-header", {s("script is missing a Zav/System header:"), a1}),
+            blk("bad-header", {s("script header is not valid:"), a1}),
+            blk("malconstruct", {a1, s("invalid construction spec at"), a2}),
+            blk("bad-char", {a1, s("invalid character at"), a2}),
+        }},
+        {"script", "Script Error", {
+            blk("no-value", {a1, s("has no value")}),
+            blk("need-value", {a1, s("needs a value")}),
+            blk("not-defined", {a1, s("word is not bound to a context")}),
+            blk("not-in-context", {s("context for"), a1, s("is not available")}),
+            blk("no-arg", {a1, s("is missing its"), a2, s("argument")}),
+            blk("expect-arg", {a1, s("does not allow"), a2, s("for its"), a3, s("argument")}),
+            blk("expect-val", {s("expected"), a1, s("not"), a2}),
+            blk("expect-type", {a1, a2, s("field must be of type"), a3}),
+            blk("cannot-use", {s("cannot use"), a1, s("on"), a2, s("value")}),
+            blk("invalid-arg", {s("invalid argument:"), a1}),
+            blk("invalid-type", {a1, s("type is not allowed here")}),
+            blk("invalid-type-spec", {s("invalid type specifier:"), a1}),
+            blk("invalid-key-type", {s("invalid key type:"), a1}),
+            blk("invalid-op", {s("invalid operator:"), a1}),
+            blk("no-op-arg", {a1, s("operator is missing an argument")}),
+            txt("bad-op-spec",
+                "making an op! requires a function with only 2 arguments and no lit/get-word on left argument"),
+            blk("invalid-data", {s("data not in correct format:"), a1}),
+            blk("invalid-part", {s("invalid /part count:"), a1}),
+            txt("not-same-type", "values must be of the same type"),
+            blk("not-same-class", {s("cannot coerce"), a1, s("to"), a2}),
+            blk("not-related", {s("incompatible argument for"), a1, s("of"), a2}),
+            blk("bad-func-def", {s("invalid function definition:"), a1}),
+            blk("bad-func-arg", {s("function argument"), a1, s("is not valid")}),
+            blk("bad-func-extern", {s("invalid /extern value:"), a1}),
+            blk("no-refine", {a1, s("has no refinement called"), a2}),
+            txt("bad-refines", "incompatible or invalid refinements"),
+            blk("bad-refine", {s("invalid refinement value:"), a1}),
+            blk("dup-refine", {s("duplicate refinement usage in:"), a1}),
+            blk("word-first", {s("path must start with a word:"), a1}),
+            txt("empty-path", "cannot evaluate an empty path value"),
+            blk("unset-path", {a2, s("is unset in path"), a1}),
+            blk("invalid-path", {s("cannot access"), a2, s("in path"), a1}),
+            blk("invalid-path-set", {s("unsupported type in"), a1, s("set-path")}),
+            blk("invalid-path-get", {s("unsupported type in"), a1, s("get-path")}),
+            blk("bad-path-type", {a3, s("returned a"), a2, s("value, so"), a1, s("could not be accessed")}),
+            blk("bad-path-type2", {s("path element >"), a1, s("< does not apply to"), a2, s("type")}),
+            blk("bad-path-set", {s("cannot set"), a2, s("in path"), a1}),
+            blk("bad-field-set", {s("cannot set"), a1, s("field to"), a2, s("datatype")}),
+            blk("dup-vars", {s("duplicate variable specified:"), a1}),
+            txt("past-end", "out of range or past end"),
+            txt("missing-arg", "missing a required argument or refinement"),
+            blk("out-of-range", {s("value out of range:"), a1}),
+            txt("invalid-chars", "contains invalid characters"),
+            blk("invalid-compare", {s("cannot compare"), a1, s("with"), a2}),
+            blk("wrong-type", {s("datatype assertion failed for:"), a1}),
+            blk("invalid-refine-arg", {s("invalid"), a1, s("argument:"), a2}),
+            blk("type-limit", {a1, s("overflow/underflow")}),
+            blk("size-limit", {s("maximum limit reached:"), a1}),
+            txt("no-return", "block did not return a value"),
+            txt("throw-usage", "invalid use of a thrown error value"),
+            blk("locked-word", {s("protected word - cannot modify:"), a1}),
+            txt("protected", "protected value or series - cannot modify"),
+            blk("bad-bad", {a1, s("error:"), a2}),
+            blk("bad-make-arg", {s("cannot MAKE"), a1, s("from:"), a2}),
+            blk("bad-to-arg", {s("cannot MAKE/TO"), a1, s("from:"), a2}),
+            txt("invalid-months", "invalid system/locale/month list"),
+            blk("invalid-spec-field", {s("invalid"), a1, s("field in spec block")}),
+            blk("missing-spec-field", {a1, s("not found in spec block")}),
+            blk("move-bad", {s("Cannot MOVE elements from"), a1, s("to"), a2}),
+            txt("too-long", "Content too long"),
+            blk("invalid-char", {s("Invalid char! value:"), a1}),
+            blk("bad-loop-series", {s("Loop series changed to invalid value:"), a1}),
+            blk("wrong-denom", {a1, s("not same denomination as"), a2}),
+            blk("bad-denom", {s("invalid denomination:"), a1}),
+            blk("invalid-obj-evt", {s("invalid object event handler:"), a1}),
+            blk("parse-rule", {s("PARSE - invalid rule or usage of rule:"), a1}),
+            blk("parse-end", {s("PARSE - unexpected end of rule after:"), a1}),
+            blk("parse-invalid-ref", {s("PARSE - get-word refers to a different series!"), a1}),
+            blk("parse-block", {s("PARSE - input must be of any-block! type:"), a1}),
+            txt("parse-unsupported", "PARSE - matching by datatype not supported for any-string! input"),
+            blk("parse-infinite", {s("PARSE - infinite recursion at rule: ["), a1, s("]")}),
+            txt("parse-stack", "PARSE - stack limit reached"),
+            txt("parse-keep", "PARSE - KEEP is used without a wrapping COLLECT"),
+            txt("parse-into-bad", "PARSE - COLLECT INTO/AFTER invalid series! argument"),
+            txt("parse-into-type", "PARSE - COLLECT INTO/AFTER expects a series! of compatible datatype"),
+            blk("draw-invalid", {s("DRAW - invalid input at:"), a1}),
+            blk("draw-infinite", {s("DRAW - infinite recursion at:"), a1}),
+            blk("invalid-data-facet", {s("invalid DATA facet content"), a1}),
+            blk("face-type", {s("VIEW - invalid face type:"), a1}),
+            txt("not-window", "VIEW - expected a window root face"),
+            txt("bad-window", "VIEW - a window face cannot be nested in another window"),
+            txt("not-linked", "VIEW - face not linked to a window"),
+            blk("not-event-type", {s("VIEW - not a valid event type"), a1}),
+            blk("invalid-facet-type", {s("VIEW - invalid rate value:"), a1}),
+            blk("vid-invalid-syntax", {s("VID - invalid syntax at:"), a1}),
+            blk("rtd-invalid-syntax", {s("RTD - invalid syntax at:"), a1}),
+            blk("rtd-no-match", {s("RTD - opening/closing tag not matching for:"), a1}),
+            txt("react-bad-func", "REACT - /LINK option requires a function! as argument"),
+            txt("react-not-enough", "REACT - reactive functions must accept at least 2 arguments"),
+            txt("react-no-match", "REACT - objects block length must match reaction function arg count"),
+            txt("react-bad-obj", "REACT - target can only contain object values"),
+            blk("react-gctx", {s("REACT - word"), a1, s("is not a reactor's field")}),
+            blk("lib-invalid-arg", {s("LIBZAV - invalid argument for"), a1}),
+            blk("zb-invalid-record", {s("ZAVBIN - invalid record at index"), a1}),
+        }},
+        {"math", "Math Error", {
+            txt("zero-divide", "attempt to divide by zero"),
+            txt("overflow", "math or number overflow"),
+            txt("positive", "positive number required"),
+        }},
+        {"access", "Access Error", {
+            blk("cannot-open", {s("cannot open:"), a1}),
+            blk("cannot-close", {s("cannot close:"), a1}),
+            blk("invalid-utf8", {s("invalid UTF-8 encoding:"), a1}),
+            blk("not-open", {s("port is not open:"), a1}),
+            blk("no-connect", {s("cannot connect:"), a1, s("reason: timeout")}),
+            blk("no-scheme", {s("missing port scheme:"), a1}),
+            blk("unknown-scheme", {s("scheme is unknown:"), a1}),
+            blk("invalid-spec", {s("invalid spec or options:"), a1}),
+            blk("invalid-port", {s("invalid port object (invalid field values)")}),
+            blk("invalid-actor", {s("invalid port actor (must be handle or object)")}),
+            txt("no-port-action", "port action not supported"),
+            blk("no-create", {s("cannot create:"), a1}),
+            blk("no-codec", {s("cannot decode or encode (no codec):"), a1}),
+            blk("bad-media", {s("bad media data (corrupt image, sound, video)")}),
+            blk("invalid-cmd", {s("invalid port command:"), a1}),
+        }},
+        {"reserved1", "Reserved1 Error", {}},
+        {"reserved2", "Reserved2 Error", {}},
+        {"user", "User Error", {
+            {"message", Template::word, {w1}},
+        }},
+        {"internal", "Internal Error", {
+            blk("bad-path", {s("bad path:"), w1}),
+            blk("not-here", {w1, s("not supported on your system")}),
+            txt("no-memory", "not enough memory"),
+            txt("wrong-mem", "failed to release memory"),
+            txt("stack-overflow", "stack overflow"),
+            blk("limit-hit", {s("internal limit reached:"), a1}),
+            txt("too-deep", "block or paren series is too deep to process"),
+            txt("no-cycle", "circular reference not allowed"),
+            txt("feature-na", "feature not available"),
+            txt("not-done", "reserved for future use (or not yet implemented)"),
+            blk("invalid-error", {s("invalid error object field value:"), a1}),
+            txt("routines", "routines require compilation, from OS shell: `zav -r <script.zav>`"),
+            txt("zav-system", "contains Zav/System code which requires compilation"),
+            blk("deprecated", {w1, s("is DEPRECATED, please use"), w2, s("instead")}),
+        }},
+    };
+}
+
+// Words compare without ASCII letter case.
+bool same_name(const char* a, const char* b) {
+    for (; *a && *b; a++, b++)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+}  // namespace
+
+const std::vector<Category>& catalog() {
+    static const std::vector<Category> table = build();
+    return table;
+}
+
+i32 find_category(const char* name) {
+    const auto& t = catalog();
+    for (u32 i = 0; i < t.size(); i++)
+        if (same_name(t[i].name, name)) return static_cast<i32>(i);
+    return -1;
+}
+
+i32 find_id(i32 category, const char* name) {
+    const auto& t = catalog();
+    if (category < 0 || category >= static_cast<i32>(t.size())) return -1;
+    const auto& ids = t[category].ids;
+    for (u32 i = 0; i < ids.size(); i++)
+        if (same_name(ids[i].name, name)) return static_cast<i32>(i);
+    return -1;
+}
+
+}  // namespace zav::error

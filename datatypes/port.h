@@ -1,0 +1,17 @@
+// port!: the operations the core datatypes call (not built yet).
+#pragma once
+#include "datatypes/cell.h"
+
+namespace zav::port {
+
+// A new port! made from a spec object, pushed on the value stack.
+Cell* make(Cell* spec);
+// Opens the port with the open action's refinements; answers the port.
+Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+// Reads or writes through the port with the url! action's refinements; the
+// result is written into `result`.
+Cell* read(Cell* port, Cell* result, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* write(Cell* port, Cell* result, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as);
+
+}  // namespace zav::port

@@ -1,0 +1,71 @@
+// routine! values: functions whose body is native code.
+#include "datatypes/routine.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+
+namespace zav::routine {
+
+Cell* push(Cell* spec, Cell* body, i32 code, i32 return_type, bool flag) {
+    Cell spec_copy = *spec;
+    node_t ctx = context::make(&spec_copy, true, false, context::KIND_FUNCTION);
+    collector::NodeRoot ctx_root(ctx);
+    node_t more = alloc_cells(function::MORE_COUNT);
+    collector::NodeRoot more_root(more);
+    for (u32 k = 0; k < function::MORE_COUNT; k++) alloc_at_tail(more);
+    Cell* cells = reinterpret_cast<Cell*>(GET_BUFFER(more)->head());
+    if (body) cells[function::MORE_BODY] = *body; else make_cell(cells + function::MORE_BODY, TYPE_NONE);
+    make_cell(cells + function::MORE_CODE, TYPE_INTEGER, 0, static_cast<u32>(code));
+    make_cell(cells + function::MORE_OWNER, TYPE_INTEGER, 0, static_cast<u32>(return_type));
+
+    // Arity: the word! cells of the whole spec (words inside type blocks do not count).
+    SeriesBuffer* sb = GET_BUFFER(series_node(&spec_copy));
+    const Cell* c = reinterpret_cast<const Cell*>(sb->head());
+    u32 arity = 0;
+    for (u32 i = 0; i < sb->length(); i++)
+        if (TYPE_OF(c + i) == TYPE_WORD) arity++;
+
+    u32 header = TYPE_ROUTINE | (flag ? FLAG_ROUTINE : 0);
+    header = (header & ~(0x1Fu << 25)) | ((arity & 0x1F) << 25);
+    Cell* out = stack::push_star();
+    make_cell(out, header, ctx, series_node(&spec_copy), more);
+    *context::owner_of(ctx) = *out;
+    return out;
+}
+
+i32 form(Cell*, Cell* buffer, Cell*, i32 part) {
+    string::concatenate_literal(buffer, "?routine?");
+    return part - 9;
+}
+
+i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
+    string::concatenate_literal(buffer, "routine ");
+    Cell spec;
+    make_cell(&spec, TYPE_BLOCK, 0, function::spec_of(fn), 0);
+    part = block::mold(&spec, buffer, only, all, flat, arg, part - 8, indent);
+    Cell body = *function::more_cell(fn, function::MORE_BODY);
+    if (TYPE_OF(&body) == TYPE_BLOCK) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
+    string::concatenate_literal(buffer, " ");
+    return actions::mold_dispatch(&body, buffer, only, all, flat, arg, part - 1, indent);
+}
+
+i32 compare(Cell* value1, Cell* value2, i32 op) { return function::compare(value1, value2, op); }
+
+void init() {
+    ActionFn n = nullptr, I = datatype::INHERIT;
+    datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {
+        n, n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+    });
+}
+
+}  // namespace zav::routine

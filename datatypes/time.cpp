@@ -1,0 +1,249 @@
+// time!: a duration or time of day as seconds in a 64-bit float (a child of float!).
+#include "datatypes/time.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "runtime/forming.h"
+#include "runtime/helpers.h"
+
+namespace zav::time {
+
+namespace {
+
+// The global word naming an action or argument in an error (copied: the word
+// list may move).
+Cell* word_of(Cell* cell, const char* name) { return copy_cell(word::load(name), cell); }
+
+bool any_string_q(u32 t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+
+// Field number (1 hour, 2 minute, 3 second) of a path element, 0 when it names none.
+i32 field_of(const Cell* element) {
+    u32 t = TYPE_OF(element);
+    if (t == TYPE_INTEGER) {
+        i32 n = integer::get(element);
+        return n >= 1 && n <= 3 ? n : 0;
+    }
+    if (!any_word_q(t)) return 0;
+    i32 sym = symbol::resolve(static_cast<i32>(element->data2));
+    static const char* const names[] = {"hour", "minute", "second"};
+    for (i32 i = 0; i < 3; i++)
+        if (sym == symbol::resolve(symbol::make(names[i]))) return i + 1;
+    return 0;
+}
+
+// A new value holding a field: hour and minute as integer!, second as float!.
+Cell* push_field(double seconds, i32 field) {
+    switch (field) {
+        case 1: return integer::push(get_hours(seconds));
+        case 2: return integer::push(get_minutes(seconds));
+        default: return float_::push(std::fmod(seconds, 60.0));
+    }
+}
+
+// Rebuilds the time from one new field and the two others; the sign of the
+// time follows a new hour, and stays for a new minute or second.
+void set_field(Cell* time, i32 field, Cell* value) {
+    u32 t = TYPE_OF(value);
+    if (!(t == TYPE_INTEGER || (field == 3 && t == TYPE_FLOAT))) fire("script", "invalid-arg", value);
+    double seconds = cell_float(time);
+    bool negative = std::signbit(seconds);
+    double a = std::fabs(seconds);
+    double hours = std::trunc(a / 3600), minutes = std::floor(std::fmod(a, 3600) / 60), secs = std::fmod(a, 60);
+    double v = t == TYPE_INTEGER ? integer::get(value) : cell_float(value);
+    switch (field) {
+        case 1:
+            if (v != 0) negative = v < 0;
+            hours = std::fabs(v);
+            break;
+        case 2: minutes = v; break;
+        default: secs = v; break;
+    }
+    double magnitude = hours * 3600 + minutes * 60 + secs;
+    set_cell_float(time, negative ? -magnitude : magnitude);
+}
+
+// The dispatch of add, subtract and multiply: a date! right operand is special.
+Cell* arithmetic(i32 op) {
+    Cell* left = stack::arguments;
+    Cell* right = left + 1;
+    if (TYPE_OF(right) == TYPE_DATE) {
+        if (op == integer::OP_ADD) {
+            // The date goes first.
+            Cell tmp = *left;
+            *left = *right;
+            *right = tmp;
+            return date::do_math(op);
+        }
+        Cell w, t;
+        fire("script", "not-related", word_of(&w, op == integer::OP_SUB ? "subtract" : "multiply"),
+             datatype::make_at(&t, TYPE_DATE));
+    }
+    return float_::do_math(op);
+}
+
+}  // namespace
+
+Cell* make_at(Cell* cell, double seconds) {
+    make_cell(cell, TYPE_TIME);
+    set_cell_float(cell, seconds);
+    return cell;
+}
+
+Cell* push(double seconds) { return make_at(stack::push_star(), seconds); }
+
+Cell* make_in(Cell* parent, double seconds) { return make_at(alloc_at_tail(series_node(parent)), seconds); }
+
+i32 get_hours(double seconds) {
+    double h = std::trunc(seconds / 3600);
+    // Hours beyond 32 bits cannot be read as an integer field.
+    if (!(h >= -2147483648.0 && h <= 2147483647.0)) fire("math", "overflow");
+    return static_cast<i32>(h);
+}
+
+i32 get_minutes(double seconds) { return static_cast<i32>(std::floor(std::fmod(std::fabs(seconds), 3600) / 60)); }
+
+[[noreturn]] void invalid_arg(Cell* value) {
+    Cell t;
+    fire("script", "bad-to-arg", datatype::make_at(&t, TYPE_TIME), value);
+}
+
+i32 serialize(double seconds, Cell* buffer, i32 part) {
+    char text[400];
+    if (!std::isfinite(seconds)) {
+        // Only arithmetic makes these; show the float text.
+        const char* special = float_::form_float(seconds, float_::FORM_FLOAT);
+        string::concatenate_literal(buffer, special);
+        return part - static_cast<i32>(std::strlen(special));
+    }
+    i32 n = 0;
+    if (seconds < 0) {
+        text[n++] = '-';
+        seconds = -seconds;
+    }
+    double minutes = std::floor(std::fmod(seconds, 3600) / 60);
+    n += std::snprintf(text + n, sizeof text - n, "%.0f:%s%.0f:", std::floor(seconds / 3600),
+                       minutes < 10 ? "0" : "", minutes);
+    double s = std::fmod(seconds, 60);
+    if (s < 0.000001) {
+        n += std::snprintf(text + n, sizeof text - n, "00");
+    } else {
+        const char* digits = float_::form_float(s, float_::FORM_TIME);
+        bool pad = digits[1] == 0 || digits[1] == '.';
+        n += std::snprintf(text + n, sizeof text - n, "%s%s", pad ? "0" : "", digits);
+    }
+    string::concatenate_literal(buffer, text);
+    return part - n;
+}
+
+i32 form(Cell* value, Cell* buffer, Cell*, i32 part) { return serialize(cell_float(value), buffer, part); }
+
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    return serialize(cell_float(value), buffer, part);
+}
+
+Cell* make(Cell* proto, Cell* spec, u32) {
+    u32 t = TYPE_OF(spec);
+    switch (t) {
+        case TYPE_TIME:
+            return copy_cell(spec, proto);
+        case TYPE_INTEGER:
+            return make_at(proto, integer::get(spec));
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+            return make_at(proto, cell_float(spec));
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_HASH: {
+            // [hours minutes seconds]: only the hours may be negative.
+            SeriesBuffer* b = GET_BUFFER(series_node(spec));
+            u32 len = b->length(), head = series_head(spec);
+            u32 count = head < len ? len - head : 0;
+            if (count > 3) invalid_arg(spec);
+            const Cell* items = reinterpret_cast<const Cell*>(b->head()) + head;
+            double parts[3] = {0, 0, 0};
+            for (u32 i = 0; i < count; i++) {
+                u32 it = TYPE_OF(items + i);
+                if (it == TYPE_INTEGER) parts[i] = integer::get(items + i);
+                else if (i == 2 && it == TYPE_FLOAT) parts[i] = cell_float(items + i);
+                else invalid_arg(spec);
+                if (i > 0 && parts[i] < 0) invalid_arg(spec);
+            }
+            bool negative = parts[0] < 0;
+            double magnitude = std::fabs(parts[0]) * 3600 + parts[1] * 60 + parts[2];
+            return make_at(proto, negative ? -magnitude : magnitude);
+        }
+        default:
+            if (any_string_q(t)) {
+                Cell loaded;
+                if (!load_value(spec, &loaded) || TYPE_OF(&loaded) != TYPE_TIME) invalid_arg(spec);
+                return copy_cell(&loaded, proto);
+            }
+            invalid_arg(spec);
+    }
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool, bool) {
+    i32 field = field_of(element);
+    if (!field) fire("script", "invalid-path", path, element);
+    if (value) {
+        set_field(parent, field, value);
+        return value;
+    }
+    return push_field(cell_float(parent), field);
+}
+
+Cell* pick(Cell* value, i32 index, Cell* boxed) {
+    if (index < 1 || index > 3) fire("script", "out-of-range", boxed);
+    return push_field(cell_float(value), index);
+}
+
+Cell* add() { return arithmetic(integer::OP_ADD); }
+Cell* subtract() { return arithmetic(integer::OP_SUB); }
+Cell* multiply() { return arithmetic(integer::OP_MUL); }
+Cell* divide() { return float_::do_math(integer::OP_DIV); }
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceil, bool half_ceil) {
+    return float_::do_round(value, scale, even, down, half_down, floor, ceil, half_ceil, true);
+}
+
+namespace {
+// The whole seconds within the minute, nudged away from zero so that 3.9999999 counts as 4.
+i32 whole_seconds(Cell* value) {
+    double s = cell_float(value);
+    s += s < 0 ? -0.000001 : 0.000001;
+    return static_cast<i32>(std::trunc(std::fmod(s, 60)));
+}
+}  // namespace
+
+bool even_q(Cell* value) { return (whole_seconds(value) & 1) == 0; }
+bool odd_q(Cell* value) { return (whole_seconds(value) & 1) != 0; }
+
+void init() {
+    ActionFn n = nullptr, I = datatype::INHERIT;
+    datatype::register_type(TYPE_TIME, TYPE_FLOAT, "time!", {
+        A<ACT_MAKE>(make), I, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
+        A<ACT_EVAL_PATH>(eval_path), n, I,
+        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
+        // and~ complement or~ xor~
+        I, A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply), I, n, I, A<ACT_ROUND>(round),
+        A<ACT_SUBTRACT>(subtract), A<ACT_EVEN_Q>(even_q), A<ACT_ODD_Q>(odd_q), n, n, n, n,
+        // 25-51: pick is slot 39
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, A<ACT_PICK>(pick), n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+    });
+}
+
+}  // namespace zav::time

@@ -1,0 +1,53 @@
+// unset!: the absence of a value.
+#include "datatypes/unset.h"
+
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/helpers.h"
+
+namespace zav::unset {
+
+Cell value{TYPE_UNSET, 0, 0, 0};
+
+Cell* push_last() { return make_cell(stack::arguments, TYPE_UNSET); }
+
+Cell* make_in(Cell* parent) { return make_cell(alloc_at_tail(series_node(parent)), TYPE_UNSET); }
+
+Cell* push() { return make_cell(stack::push_star(), TYPE_UNSET); }
+
+// Whatever the argument, the result is unset.
+Cell* make(Cell* proto, Cell*, u32) { return make_cell(proto, TYPE_UNSET); }
+
+i32 form(Cell*, Cell*, Cell*, i32 part) { return part; }
+
+i32 mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) {
+    const char* text = all ? "#(unset)" : "unset";
+    string::concatenate_literal(buffer, text);
+    return part - static_cast<i32>(std::strlen(text));
+}
+
+i32 compare(Cell*, Cell* value2, i32 op) {
+    if (TYPE_OF(value2) != TYPE_UNSET) return -2;
+    switch (op) {
+        case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT: case COMP_CASE_SORT:
+        case COMP_SAME: case COMP_FIND:
+            return 0;
+        default:
+            return -2;
+    }
+}
+
+void init() {
+    ActionFn n = nullptr;
+    value = Cell{TYPE_UNSET, 0, 0, 0};
+    datatype::register_type(TYPE_UNSET, 0, "unset!", {
+        A<ACT_MAKE>(make), n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
+        A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                                     // 10-24
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
+        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+    });
+}
+
+}  // namespace zav::unset

@@ -1,0 +1,449 @@
+// The word family: loading, pushing, reading and writing words, and the
+// actions of word!, set-word!, lit-word!, get-word!, refinement! and issue!.
+#include "datatypes/word.h"
+
+#include <vector>
+
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "loader/lexer.h"
+#include "runtime/forming.h"
+#include "runtime/helpers.h"
+#include "runtime/words.h"
+
+namespace zav {
+
+namespace {
+
+inline bool any_word_type_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+
+inline Cell* block_cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFFER(block)->head()); }
+
+Cell* datatype_cell(Cell* out, u32 type) { return make_cell(out, TYPE_DATATYPE, type); }
+
+[[noreturn]] void bad_to_arg(u32 type, const Cell* spec) {
+    Cell dt;
+    datatype_cell(&dt, type);
+    fire("script", "bad-to-arg", &dt, spec);
+}
+
+// Appends the symbol's name (its cached code points) to a string! buffer;
+// answers the count written.
+i32 append_name(Cell* buffer, i32 sym) {
+    SeriesBuffer* src = GET_BUFFER(symbol::cache_string(sym));
+    u32 n = src->length(), unit = src->unit();
+    std::vector<u32> cps(n);
+    for (u32 i = 0; i < n; i++) cps[i] = string::get_char(src->head() + i * unit, unit);
+    node_t dst_node = series_node(buffer);
+    SeriesBuffer* dst = GET_BUFFER(dst_node);
+    for (u32 cp : cps) dst = string::append_char(dst, cp);
+    return static_cast<i32>(n);
+}
+
+void append_ascii(Cell* buffer, u32 cp) { string::append_char(GET_BUFFER(series_node(buffer)), cp); }
+
+// Pushes a copy of the word-list cell at the index, retyped.
+Cell* push_local_as(node_t ctx, i32 index, u32 type) {
+    return set_type(stack::push(word::at(ctx, index)), type);
+}
+
+Cell* push_as(const Cell* w, u32 type) { return set_type(stack::push(w), type); }
+
+// The set of the non-word! types: stores without the unset check.
+Cell* set_unchecked() {
+    Cell v = stack::arguments[1];
+    context::set(&stack::arguments[0], &v);
+    stack::arguments[0] = v;
+    return stack::arguments;
+}
+
+i32 mold_prefixed(Cell* value, Cell* buffer, i32 part, u32 prefix) {
+    append_ascii(buffer, prefix);
+    return word::form(value, buffer, nullptr, part - 1);
+}
+
+Cell* retyped_load(const char* name, u32 type) {
+    // A copy, so that the global word list keeps its word! cell.
+    Cell w = *word::load(name);
+    return set_type(word::duplicate(&w), type);
+}
+
+}  // namespace
+
+namespace word {
+
+bool root_copy = false;
+
+Cell* duplicate(const Cell* cell) {
+    Cell c = *cell;
+    Cell* d = alloc_at_tail(root);
+    *d = c;
+    return d;
+}
+
+Cell* load(const char* name) {
+    Cell* w = context::add_global_word(symbol::make(name), true, true);
+    return root_copy ? duplicate(w) : w;
+}
+
+Cell* make_at(i32 symbol, Cell* cell) {
+    i32 index = word_index(context::add_global_word(symbol, true, false));
+    return make_cell(cell, TYPE_WORD, context::global, static_cast<u32>(symbol), static_cast<u32>(index));
+}
+
+Cell* push_new(i32 symbol) {
+    Cell w;
+    make_at(symbol, &w);
+    return stack::push(&w);
+}
+
+Cell* set_new(i32 symbol) {
+    Cell w;
+    make_at(symbol, &w);
+    return copy_cell(&w, stack::arguments);
+}
+
+Cell* make_in(i32 symbol, node_t block) {
+    Cell w;
+    make_at(symbol, &w);
+    Cell* c = alloc_at_tail(block);
+    *c = w;
+    return c;
+}
+
+Cell* load_in(const char* name, node_t block, u32 type) {
+    return set_type(make_in(symbol::make(name), block), type);
+}
+
+Cell* push(const Cell* word) { return stack::push(word); }
+
+Cell* at(node_t ctx, i32 index) { return context::get_word_at(context::TO_CTX(ctx), static_cast<u32>(index)); }
+
+Cell* push_local(node_t ctx, i32 index) { return stack::push(at(ctx, index)); }
+
+Cell* from_context(node_t ctx, i32 symbol) {
+    i32 idx = context::find_word(context::TO_CTX(ctx), symbol, false);
+    if (idx >= 0) return at(ctx, idx);
+    return context::add_global(symbol);
+}
+
+Cell* get(Cell* word) {
+    Cell* v = context::get(word);
+    if (TYPE_OF(v) == TYPE_UNSET) fire("script", "no-value", word);
+    return stack::push(v);
+}
+
+Cell* get_any(Cell* word) { return stack::push(context::get(word)); }
+
+Cell* get_local(node_t ctx, i32 index) {
+    Cell* values = context::values_of(context::TO_CTX(ctx));
+    if (!values) fire("script", "not-defined", at(ctx, index));
+    return stack::push(values + index);
+}
+
+Cell* get_in(node_t ctx, i32 index) { return block_cells(context::TO_CTX(ctx)->data2) + index; }
+
+Cell* set() {
+    Cell v = stack::arguments[1];
+    if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", &stack::arguments[0]);
+    context::set(&stack::arguments[0], &v);
+    stack::arguments[0] = v;
+    return stack::arguments;
+}
+
+namespace {
+
+// The value slot at an index of a context's values, with the changed mark
+// on object fields.
+Cell* marked_slot(node_t ctx, i32 index) {
+    Cell* c = context::TO_CTX(ctx);
+    Cell* values = context::values_of(c);
+    if (!values) fire("script", "not-defined", at(ctx, index));
+    if (!context::on_stack_q(c) && context::kind_of(c) == context::KIND_OBJECT) {
+        at(ctx, index)->header |= context::WORD_CHANGED;
+    }
+    return values + index;
+}
+
+}  // namespace
+
+Cell* set_local(node_t ctx, i32 index) {
+    Cell v = *stack::get_top();
+    Cell* slot = marked_slot(ctx, index);
+    *slot = v;
+    return slot;
+}
+
+Cell* get_local_any(node_t ctx, i32 index) {
+    Cell prev = *stack::get_top();
+    Cell* slot = marked_slot(ctx, index);
+    stack::push(slot);
+    slot = marked_slot(ctx, index);
+    *slot = prev;
+    return slot;
+}
+
+Cell* set_local_arg(node_t ctx, i32 index) {
+    Cell* slot = marked_slot(ctx, index);
+    *slot = stack::arguments[0];
+    return slot;
+}
+
+Cell* set_arg_checked(Cell* slot, const Cell* word) {
+    if (TYPE_OF(&stack::arguments[0]) == TYPE_UNSET) fire("script", "need-value", word);
+    *slot = stack::arguments[0];
+    return slot;
+}
+
+Cell* push_string(const Cell* word) {
+    node_t cache = symbol::cache_string(static_cast<i32>(word->data2));
+    Cell s;
+    make_cell(&s, TYPE_STRING, 0, cache, 0);
+    return stack::push(&s);
+}
+
+Cell* get_symbol(const Cell* word) { return symbol::get(static_cast<i32>(word->data2)); }
+
+u32 scan_symbol(const Cell* word) {
+    i32 sym = static_cast<i32>(word->data2);
+    const char* name = symbol::get_c_string(sym);
+    std::vector<u8> text(name, name + symbol::name_length(sym));
+    i32 consumed = 0;
+    i32 t = lexer::scan(nullptr, text.data(), static_cast<u32>(text.size()), true, true, false, &consumed, nullptr,
+                        nullptr);
+    return t < 0 ? 0 : static_cast<u32>(t);
+}
+
+i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
+    return part - append_name(buffer, static_cast<i32>(value->data2));
+}
+
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
+    return form(value, buffer, arg, part);
+}
+
+Cell* make(Cell* proto, Cell* spec, u32 type) {
+    Cell s = *spec;
+    Cell r;
+    switch (TYPE_OF(&s)) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+            r = s;
+            break;
+        case TYPE_REFINEMENT: case TYPE_ISSUE: {
+            u32 t = scan_symbol(&s);
+            if (t < TYPE_WORD || t > TYPE_GET_WORD) bad_to_arg(type, &s);
+            r = s;
+            context::bind_word(context::TO_CTX(context::global), &r);
+            break;
+        }
+        case TYPE_STRING: case TYPE_CHAR: {
+            Cell str = s;
+            if (TYPE_OF(&s) == TYPE_CHAR) {
+                string::zs_make_at(&str, 1);
+                string::append_char(GET_BUFFER(series_node(&str)), s.data2);
+            }
+            Cell* holder = stack::push(&str);  // keeps the text alive while it loads
+            if (!load_value(holder, &r) || !any_word_type_q(TYPE_OF(&r))) fire("script", "invalid-chars", &s);
+            break;
+        }
+        case TYPE_DATATYPE: {
+            u32 id = s.data1;
+            const char* name = datatype::name_of(id);
+            make_at(symbol::make(name), &r);
+            break;
+        }
+        case TYPE_LOGIC:
+            make_at(s.data1 ? words::true_ : words::false_, &r);
+            break;
+        default:
+            bad_to_arg(type, &s);
+    }
+    r.header = (r.header & ~FLAG_NEW_LINE & ~context::WORD_CHANGED & ~TYPE_MASK) | type;
+    *proto = r;
+    return proto;
+}
+
+i32 compare(Cell* value1, Cell* value2, i32 op) {
+    u32 t1 = TYPE_OF(value1), t2 = TYPE_OF(value2);
+    if (!any_word_type_q(t2) || (t2 == TYPE_ISSUE && t1 != TYPE_ISSUE)) return -2;
+    i32 s1 = static_cast<i32>(value1->data2), s2 = static_cast<i32>(value2->data2);
+    bool word_lit = (t1 == TYPE_WORD && t2 == TYPE_LIT_WORD) || (t1 == TYPE_LIT_WORD && t2 == TYPE_WORD);
+    bool equal;
+    switch (op) {
+        case COMP_SAME:
+            equal = s1 == s2 && value1->data1 == value2->data1 && t1 == t2;
+            break;
+        case COMP_STRICT_EQUAL_WORD:
+            equal = word_lit ? s1 == s2 : (t1 == t2 && s1 == s2);
+            break;
+        case COMP_STRICT_EQUAL:
+            equal = t1 == t2 && s1 == s2;
+            break;
+        case COMP_EQUAL_WORD:
+            equal = (word_lit || t1 == t2) && symbol::resolve(s1) == symbol::resolve(s2);
+            break;
+        case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_FIND:
+            equal = symbol::resolve(s1) == symbol::resolve(s2);
+            break;
+        default:
+            return symbol::compare_names(s1, s2, op);
+    }
+    return equal ? 0 : 1;
+}
+
+Cell* index_q() {
+    Cell* w = stack::arguments;
+    i32 idx = word_index(w);
+    if (idx == -1) return make_cell(w, TYPE_NONE);
+    return make_cell(w, TYPE_INTEGER, 0, static_cast<u32>(idx + 1));
+}
+
+void init() {
+    ActionFn n = nullptr;
+    datatype::register_type(TYPE_WORD, TYPE_SYMBOL_ID, "word!", {
+        A<ACT_MAKE>(make), n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
+        A<ACT_COMPARE>(compare),
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, A<ACT_INDEX_Q>(index_q), n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        n, n, n, n, n, n, n, n, n, n, n,
+    });
+}
+
+}  // namespace word
+
+namespace {
+
+// The slot table of a word! child: its own mold, index? as given, the rest inherited.
+void register_child(u32 id, const char* name, action_fn::Mold mold, bool index, action_fn::Make make = nullptr,
+                    action_fn::Compare compare = nullptr) {
+    ActionFn I = datatype::INHERIT;
+    ActionFn mk = make ? A<ACT_MAKE>(make) : I;
+    ActionFn cmp = compare ? A<ACT_COMPARE>(compare) : I;
+    ActionFn idx = index ? I : nullptr;
+    datatype::register_type(id, TYPE_WORD, name, {
+        mk, I, I, mk, I, A<ACT_MOLD>(mold), I, I, cmp,
+        I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
+        I, I, I, I, I, I, I, I, I, idx, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
+        I, I, I, I, I, I, I, I, I, I, I,
+    });
+}
+
+}  // namespace
+
+namespace set_word {
+Cell* load(const char* name) { return retyped_load(name, TYPE_SET_WORD); }
+Cell* push(const Cell* word) { return push_as(word, TYPE_SET_WORD); }
+Cell* push_local(node_t ctx, i32 index) { return push_local_as(ctx, index, TYPE_SET_WORD); }
+Cell* set() { return set_unchecked(); }
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    part = word::form(value, buffer, nullptr, part);
+    append_ascii(buffer, ':');
+    return part - 1;
+}
+void init() { register_child(TYPE_SET_WORD, "set-word!", mold, true); }
+}  // namespace set_word
+
+namespace lit_word {
+Cell* load(const char* name) { return retyped_load(name, TYPE_LIT_WORD); }
+Cell* push(const Cell* word) { return push_as(word, TYPE_LIT_WORD); }
+Cell* push_local(node_t ctx, i32 index) { return push_local_as(ctx, index, TYPE_LIT_WORD); }
+Cell* set() { return set_unchecked(); }
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    return mold_prefixed(value, buffer, part, '\'');
+}
+void init() { register_child(TYPE_LIT_WORD, "lit-word!", mold, true); }
+}  // namespace lit_word
+
+namespace get_word {
+Cell* load(const char* name) { return retyped_load(name, TYPE_GET_WORD); }
+Cell* push(const Cell* word) { return push_as(word, TYPE_GET_WORD); }
+Cell* push_local(node_t ctx, i32 index) { return push_local_as(ctx, index, TYPE_GET_WORD); }
+Cell* get(Cell* word) { return stack::push(context::get(word)); }
+Cell* set() { return set_unchecked(); }
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    return mold_prefixed(value, buffer, part, ':');
+}
+void init() { register_child(TYPE_GET_WORD, "get-word!", mold, true); }
+}  // namespace get_word
+
+namespace refinement {
+Cell* load_in(const char* name) {
+    i32 sym = symbol::make(name);
+    Cell* c = alloc_at_tail(root);
+    return make_cell(c, TYPE_REFINEMENT, 0, static_cast<u32>(sym), static_cast<u32>(-1));
+}
+Cell* push(const Cell* word) { return push_as(word, TYPE_REFINEMENT); }
+Cell* push_local(node_t ctx, i32 index) { return push_local_as(ctx, index, TYPE_REFINEMENT); }
+Cell* set() { return set_unchecked(); }
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    return mold_prefixed(value, buffer, part, '/');
+}
+void init() { register_child(TYPE_REFINEMENT, "refinement!", mold, false); }
+}  // namespace refinement
+
+namespace issue {
+
+Cell* make_at(Cell* cell, const char* name) {
+    i32 sym = symbol::make(name);
+    return make_cell(cell, TYPE_ISSUE, context::global, static_cast<u32>(sym), static_cast<u32>(-1));
+}
+
+Cell* load_in(const char* name, node_t block) {
+    Cell c;
+    make_at(&c, name);
+    Cell* d = alloc_at_tail(block);
+    *d = c;
+    return d;
+}
+
+Cell* load(const char* name) {
+    if (word::root_copy) return load_in(name, root);
+    Cell c;
+    make_at(&c, name);
+    return stack::push(&c);
+}
+
+Cell* push(const Cell* word) { return push_as(word, TYPE_ISSUE); }
+
+Cell* make(Cell* proto, Cell* spec, u32 type) {
+    Cell s = *spec;
+    switch (TYPE_OF(&s)) {
+        case TYPE_STRING: case TYPE_CHAR: {
+            Cell str = s;
+            if (TYPE_OF(&s) == TYPE_CHAR) {
+                string::zs_make_at(&str, 1);
+                string::append_char(GET_BUFFER(series_node(&str)), s.data2);
+            }
+            Cell* holder = stack::push(&str);
+            i32 sym = symbol::make_from_string(holder);
+            make_cell(proto, TYPE_ISSUE, context::global, static_cast<u32>(sym), static_cast<u32>(-1));
+            return proto;
+        }
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
+            *proto = s;
+            proto->header = (proto->header & ~FLAG_NEW_LINE & ~context::WORD_CHANGED & ~TYPE_MASK) | type;
+            return proto;
+        default:
+            word::make(proto, &s, TYPE_WORD);
+            return set_type(proto, type);
+    }
+}
+
+i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
+    return mold_prefixed(value, buffer, part, '#');
+}
+
+i32 compare(Cell* value1, Cell* value2, i32 op) {
+    if (TYPE_OF(value2) != TYPE_ISSUE) return -2;
+    return word::compare(value1, value2, op);
+}
+
+void init() { register_child(TYPE_ISSUE, "issue!", mold, false, make, compare); }
+
+}  // namespace issue
+
+}  // namespace zav

@@ -1,0 +1,614 @@
+// Token loaders: check a token's text and, when loading, append its value to
+// the lexer's value buffer.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "loader/lexer_internal.h"
+#include "loader/tokenizer.h"
+#include "runtime/dtoa.h"
+#include "runtime/helpers.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+namespace zav::lexer {
+
+u32 blank_at(const u8* p, const u8* end);
+
+Cell* make_word_at(Cell* cell, i32 symbol, u32 type) {
+    u32 nl = cell->header & FLAG_NEW_LINE;
+    word::make_at(symbol, cell);
+    cell->header = type | nl;
+    return cell;
+}
+
+// ---- Escapes --------------------------------------------------------------------
+
+static i32 hex_value(u8 c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+i32 decode_escape(const u8*& p, const u8* end) {
+    if (p >= end) return -1;
+    u8 c = *p;
+    switch (c) {
+        case '"': p++; return '"';
+        case '-': p++; return '\t';
+        case '/': p++; return '\n';
+        case '^': p++; return '^';
+        case '{': p++; return '{';
+        case '}': p++; return '}';
+        case '~': p++; return 127;
+        case '@': p++; return 0;
+        case '(': {
+            const u8* q = p + 1;
+            const u8* close = q;
+            while (close < end && close < q + 8 && *close != ')') close++;
+            if (close >= end || *close != ')') return -1;
+            u32 len = static_cast<u32>(close - q);
+            static const struct { const char* name; i32 code; } names[] = {
+                {"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127},
+            };
+            for (auto& n : names) {
+                if (std::strlen(n.name) == len && strncasecmp(n.name, reinterpret_cast<const char*>(q), len) == 0) {
+                    p = close + 1;
+                    return n.code;
+                }
+            }
+            if (len == 0 || len > 6) return -1;
+            i32 v = 0;
+            for (const u8* h = q; h < close; h++) {
+                i32 d = hex_value(*h);
+                if (d < 0) return -1;
+                v = v * 16 + d;
+            }
+            if (v > 0x10FFFF) return -1;
+            p = close + 1;
+            return v;
+        }
+        default:
+            break;
+    }
+    if (c >= 'a' && c <= 'z') {
+        p++;
+        return c - 'a' + 1;
+    }
+    if (c >= 'A' && c <= '_') {
+        p++;
+        return c - '@';
+    }
+    i32 cp;
+    const u8* q = unicode::fast_decode_utf8_char(p, end, &cp);
+    if (cp < 0) return -1;
+    p = q;
+    return cp;
+}
+
+// ---- Strings --------------------------------------------------------------------
+
+// Decodes [s, e) (UTF-8, with "^" escapes when asked) into a new string of
+// `type` at the tail; with load false only checks. Returns false when a
+// character or escape cannot be decoded.
+static bool decode_text(State* lex, const u8* s, const u8* e, u32 flags, bool load, u32 type, bool escapes) {
+    u32 unit = 1u << (flags >> 30);
+    if (unit > 4) unit = 4;
+    if (escapes && (flags & F_CARET)) {
+        // A "^(...)" escape of more than 2 (4) hex digits needs a wider unit.
+        for (const u8* p = s; p + 1 < e; p++) {
+            if (*p != '^') continue;
+            if (p[1] != '(') {
+                p++;
+                continue;
+            }
+            const u8* q = p + 2;
+            u32 digits = 0;
+            while (q < e && hex_value(*q) >= 0 && digits < 7) q++, digits++;
+            if (q < e && *q == ')') {
+                if (digits > 4) unit = 4;
+                else if (digits > 2 && unit < 2) unit = 2;
+            }
+            p = q - 1;
+        }
+    }
+    u32 n = static_cast<u32>(e - s);
+    if (!(escapes && (flags & F_CARET)) && unit == 1) {
+        for (const u8* p = s; p < e; p++)
+            if (*p >= 0x80) return false;  // a stray continuation byte
+        if (!load) return true;
+        Cell* c = alloc_cell(lex);
+        u32 nl = c->header & FLAG_NEW_LINE;
+        string::make_fixed_at(c, n ? n : 1, 1);
+        c->header = type | nl;
+        SeriesBuffer* b = GET_BUFFER(series_node(c));
+        if (n) std::memcpy(b->data(), s, n);
+        b->tail = b->offset + n;
+        return true;
+    }
+    node_t node = 0;
+    u8* w = nullptr;
+    if (load) {
+        node = alloc_codepoints(n ? n : 1, unit);
+        w = GET_BUFFER(node)->data();
+    }
+    u32 count = 0;
+    for (const u8* p = s; p < e;) {
+        i32 cp;
+        if (*p < 0x80 && !(escapes && *p == '^')) {
+            cp = *p++;
+        } else if (*p == '^' && escapes) {
+            p++;
+            cp = decode_escape(p, e);
+        } else {
+            p = unicode::fast_decode_utf8_char(p, e, &cp);
+        }
+        if (cp < 0) return false;
+        if (unit == 1 && cp > 0xFF) return false;
+        if (unit == 2 && cp > 0xFFFF) return false;
+        if (load) {
+            string::put_char(w, unit, static_cast<u32>(cp));
+            w += unit;
+        }
+        count++;
+    }
+    if (!load) return true;
+    SeriesBuffer* b = GET_BUFFER(node);
+    b->tail = b->offset + count * unit;
+    emit(lex, type, 0, node, 0);
+    return true;
+}
+
+static u32 value_type(State* lex, u32 fallback) { return lex->type > 0 ? static_cast<u32>(lex->type) : fallback; }
+
+void load_string(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    u32 type = value_type(lex, TYPE_STRING);
+    if (!decode_text(lex, s + 1, e - 1, flags, load, type, true)) throw_error(lex, s, e, static_cast<i32>(type));
+}
+
+void scan_string_token(State* lex, const u8* s, const u8* e, u32 flags, bool) {
+    if (lex->load) return;  // the loader checks as it decodes
+    load_string(lex, s, e, flags, false);
+}
+
+void load_braced(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_STRING, true)) throw_error(lex, s, e, TYPE_STRING);
+}
+
+void load_rawstring(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    u32 n = 0;
+    while (s + n < e && s[n] == '%') n++;
+    const u8* body = s + n + 1;
+    const u8* end = lex->in_end;
+    const u8* q = body;
+    for (; q < end; q++) {
+        if (*q != '}') continue;
+        u32 k = 0;
+        while (k < n && q + 1 + k < end && q[1 + k] == '%') k++;
+        if (k == n) break;
+    }
+    if (q >= end) throw_error(lex, s, end, TYPE_STRING);
+    const u8* after = q + 1 + n;
+    if (after < end && *after == '%') throw_error(lex, s, after + 1, TYPE_STRING);
+    for (const u8* p = e; p < after; p++) lex->line += *p == '\n';
+    lex->in_pos = after;
+    if (!decode_text(lex, body, q, flags & (F_UTF8_23 | F_UTF8_4), load, TYPE_STRING, false))
+        throw_error(lex, s, after, TYPE_STRING);
+}
+
+// until url provides its decoder: "%" and two hex digits become a byte (read as UTF-8)
+static bool percent_decode(State* lex, const u8* s, const u8* e, u32 type, bool load) {
+    u32 n = static_cast<u32>(e - s);
+    u8* buf = static_cast<u8*>(std::malloc(n ? n : 1));
+    if (!buf) fire("internal", "no-memory");
+    u32 len = 0;
+    for (const u8* p = s; p < e; p++) {
+        if (*p == '%' && p + 2 < e + 0 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
+            buf[len++] = static_cast<u8>(hex_value(p[1]) * 16 + hex_value(p[2]));
+            p += 2;
+        } else {
+            buf[len++] = *p;
+        }
+    }
+    u32 flags = 0;
+    for (u32 i = 0; i < len; i++) {
+        if (buf[i] >= 0xF0) flags |= F_UTF8_4;
+        else if (buf[i] >= 0xC0) flags |= F_UTF8_23;
+    }
+    bool ok;
+    try {
+        ok = decode_text(lex, buf, buf + len, flags, load, type, false);
+    } catch (...) {
+        std::free(buf);
+        throw;
+    }
+    std::free(buf);
+    return ok;
+}
+
+void load_file(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (e - s >= 2 && s[1] == '"') {
+        if (e - s < 3 || e[-1] != '"') throw_error(lex, s, e, TYPE_FILE);
+        if (!decode_text(lex, s + 2, e - 1, flags, load, TYPE_FILE, true)) throw_error(lex, s, e, TYPE_FILE);
+        return;
+    }
+    bool ok = (flags & F_PERCENT) && std::memchr(s + 1, '%', static_cast<size_t>(e - s - 1))
+                  ? percent_decode(lex, s + 1, e, TYPE_FILE, load)
+                  : decode_text(lex, s + 1, e, flags, load, TYPE_FILE, true);
+    if (!ok) throw_error(lex, s, e, TYPE_FILE);
+}
+
+void load_url(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (*s == ':') throw_error(lex, s, e, TYPE_GET_WORD);
+    if (*s == '\'') throw_error(lex, s, e, TYPE_LIT_WORD);
+    bool ok = (flags & F_PERCENT) ? percent_decode(lex, s, e, TYPE_URL, load)
+                                  : decode_text(lex, s, e, flags, load, TYPE_URL, false);
+    if (!ok) throw_error(lex, s, e, TYPE_URL);
+}
+
+// Values of datatypes this lexer does not build yet.
+void load_tag(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TAG); }
+void load_email(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_EMAIL); }
+void load_ref(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_REF); }
+void load_percent(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PERCENT); }
+void load_tuple(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TUPLE); }
+void load_date(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_DATE); }
+void load_pair(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PAIR); }
+void load_point(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_POINT2D); }
+void load_money(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_MONEY); }
+
+// ---- Words ----------------------------------------------------------------------
+
+// The kind of a word token and its name [ns, ne); raises for a misplaced ":" or "'".
+static u32 word_kind(State* lex, const u8* s, const u8* e, u32 flags, const u8*& ns, const u8*& ne) {
+    ns = s;
+    ne = e;
+    u32 type = TYPE_WORD;
+    if (flags & F_COLON) {
+        if (*s == ':' && e - s > 1) {
+            type = TYPE_GET_WORD;
+            ns = s + 1;
+        } else if (e[-1] == ':' && e - s > 1) {
+            type = TYPE_SET_WORD;
+            ne = e - 1;
+        }
+        if (std::memchr(ns, ':', static_cast<size_t>(ne - ns))) throw_error(lex, s, e, TYPE_WORD);
+    }
+    if (*ns == '\'') {
+        if (type == TYPE_SET_WORD) throw_error(lex, s, e, TYPE_LIT_WORD);
+        if (type == TYPE_GET_WORD) throw_error(lex, s, e, TYPE_GET_WORD);
+        type = TYPE_LIT_WORD;
+        ns++;
+    }
+    if (ns >= ne) throw_error(lex, s, e, static_cast<i32>(type));
+    return type;
+}
+
+// A word ends at the first Unicode blank.
+static const u8* word_end(State* lex, const u8* s, const u8* e, u32 flags) {
+    if (!(flags & F_UTF8_23)) return e;
+    for (const u8* p = s; p < e; p++) {
+        if (blank_at(p, e)) {
+            lex->in_pos = p;
+            return p;
+        }
+    }
+    return e;
+}
+
+void scan_word_token(State* lex, const u8* s, const u8* e, u32 flags, bool) {
+    e = word_end(lex, s, e, flags);
+    const u8 *ns, *ne;
+    lex->type = static_cast<i32>(word_kind(lex, s, e, flags, ns, ne));
+}
+
+static void check_name(State* lex, const u8* s, const u8* e, const u8* ns, const u8* ne, u32 type) {
+    for (const u8* p = ns; p < ne;) {
+        i32 cp;
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        p = unicode::fast_decode_utf8_char(p, ne, &cp);
+        if (cp < 0) throw_error(lex, s, e, static_cast<i32>(type));
+    }
+}
+
+static void put_word(State* lex, const u8* ns, const u8* ne, u32 type) {
+    i32 sym = symbol::make_from_utf8(ns, static_cast<u32>(ne - ns));
+    make_word_at(alloc_cell(lex), sym, type);
+}
+
+void load_word(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    e = word_end(lex, s, e, flags);
+    const u8 *ns, *ne;
+    u32 type = word_kind(lex, s, e, flags, ns, ne);
+    if (lex->type > 0 && lex->type != TYPE_WORD) type = static_cast<u32>(lex->type);
+    check_name(lex, s, e, ns, ne, type);
+    if (load) put_word(lex, ns, ne, type);
+}
+
+void scan_issue(State* lex, const u8* s, const u8* e, u32, bool) {
+    if (e - s < 2) throw_error(lex, s, e, TYPE_ISSUE);
+}
+
+void load_issue(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    e = word_end(lex, s, e, flags);
+    if (e - s < 2) throw_error(lex, s, e, TYPE_ISSUE);
+    check_name(lex, s, e, s + 1, e, TYPE_ISSUE);
+    if (load) put_word(lex, s + 1, e, TYPE_ISSUE);
+}
+
+void load_refinement(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    e = word_end(lex, s, e, flags);
+    if (*s != '/' || e - s < 2) throw_error(lex, s, e, TYPE_REFINEMENT);
+    check_name(lex, s, e, s + 1, e, TYPE_REFINEMENT);
+    if (load) put_word(lex, s + 1, e, TYPE_REFINEMENT);
+}
+
+// ---- Numbers --------------------------------------------------------------------
+
+static void put_float(State* lex, double d) {
+    Cell* c = emit(lex, TYPE_FLOAT);
+    set_cell_float(c, d);
+}
+
+void load_float(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (!tokenizer::float_syntax_ok(s, e)) throw_error(lex, s, e, TYPE_FLOAT);
+    char buf[320];
+    u32 n = 0;
+    for (const u8* p = s; p < e; p++)
+        if (!((flags & F_QUOTE) && *p == '\'')) buf[n++] = static_cast<char>(*p);
+    i32 err = 0;
+    double d = dtoa::text_to_float(buf, buf + n, 0, &err);
+    if (err) throw_error(lex, s, e, TYPE_FLOAT);
+    lex->token_type = TYPE_FLOAT;
+    if (load) put_float(lex, d);
+}
+
+void load_integer(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    const u8* p = s;
+    bool neg = false;
+    if (*p == '+' || *p == '-') neg = *p++ == '-';
+    if (e - p == 1) {
+        if (load) emit(lex, TYPE_INTEGER, 0, static_cast<u32>(neg ? -(*p - '0') : *p - '0'));
+        return;
+    }
+    u64 v = 0;
+    u32 digits = 0;
+    bool prev_quote = false;
+    for (; p < e; p++) {
+        if (*p == '\'') {
+            if (!(flags & F_QUOTE) || prev_quote) throw_error(lex, s, e, TYPE_INTEGER);
+            prev_quote = true;
+            continue;
+        }
+        prev_quote = false;
+        if (*p < '0' || *p > '9') throw_error(lex, s, e, TYPE_INTEGER);
+        if (v || *p != '0') digits++;
+        v = v * 10 + static_cast<u32>(*p - '0');
+        if (digits > 10) break;
+    }
+    if (digits > 10 || v > (neg ? 2147483648ull : 2147483647ull)) {
+        lex->token_type = TYPE_FLOAT;
+        load_float(lex, s, e, flags, load);
+        return;
+    }
+    i64 r = neg ? -static_cast<i64>(v) : static_cast<i64>(v);
+    if (load) emit(lex, TYPE_INTEGER, 0, static_cast<u32>(static_cast<i32>(r)));
+}
+
+void load_hex(State* lex, const u8* s, const u8* e, u32, bool load) {
+    const u8* end = e - 1;  // the final "h"
+    u32 n = static_cast<u32>(end - s);
+    if (n == 1) throw_error(lex, s, e, TYPE_WORD);
+    if (n < 2 || n > 8) throw_error(lex, s, e, TYPE_INTEGER);
+    u32 v = 0;
+    for (const u8* p = s; p < end; p++) {
+        i32 d = hex_value(*p);
+        if (d < 0) throw_error(lex, s, e, TYPE_INTEGER);
+        v = v * 16 + static_cast<u32>(d);
+    }
+    if (load) emit(lex, TYPE_INTEGER, 0, v);
+}
+
+void load_float_special(State* lex, const u8* s, const u8* e, u32, bool load) {
+    const u8* p = s;
+    bool neg = false;
+    if (p < e && (*p == '+' || *p == '-')) neg = *p++ == '-';
+    if (e - p != 6 || std::memcmp(p, "1.#", 3) != 0) throw_error(lex, s, e, TYPE_FLOAT);
+    double d;
+    if (strncasecmp(reinterpret_cast<const char*>(p + 3), "NAN", 3) == 0) {
+        u64 bits = 0x7FF8000000000000ull;
+        std::memcpy(&d, &bits, sizeof d);
+    } else if (strncasecmp(reinterpret_cast<const char*>(p + 3), "INF", 3) == 0) {
+        d = neg ? -HUGE_VAL : HUGE_VAL;
+    } else {
+        throw_error(lex, s, e, TYPE_FLOAT);
+    }
+    if (load) put_float(lex, d);
+}
+
+// Digits with "'" separators as a non-negative number; -1 when unreadable.
+static i64 read_count(const u8*& p, const u8* e) {
+    i64 v = 0;
+    u32 digits = 0;
+    while (p < e && ((*p >= '0' && *p <= '9') || *p == '\'')) {
+        if (*p != '\'') {
+            v = v * 10 + (*p - '0');
+            if (++digits > 15) return -1;
+        }
+        p++;
+    }
+    return digits ? v : -1;
+}
+
+void load_time(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (flags & F_EXP) throw_error(lex, s, e, TYPE_TIME);
+    const u8* p = s;
+    bool neg = false;
+    if (*p == '+' || *p == '-') neg = *p++ == '-';
+    i64 first = read_count(p, e);
+    if (first < 0 || p >= e || *p != ':') throw_error(lex, s, e, TYPE_TIME);
+    p++;
+    i64 second = read_count(p, e);
+    if (second < 0) throw_error(lex, s, e, TYPE_TIME);
+    double hours = static_cast<double>(first), minutes = static_cast<double>(second), seconds = 0;
+    if (p < e) {
+        u8 sep = *p;
+        if (sep != ':' && sep != '.' && sep != ',') throw_error(lex, s, e, TYPE_TIME);
+        const u8* f = sep == ':' ? p + 1 : s;
+        if (f >= e) throw_error(lex, s, e, TYPE_TIME);
+        char buf[64] = {};
+        u32 n = 0;
+        if (sep == ':') {
+            for (const u8* q = f; q < e && n < sizeof buf - 1; q++)
+                if (*q != '\'') buf[n++] = *q == ',' ? '.' : static_cast<char>(*q);
+        } else {
+            // minutes:seconds.fraction
+            hours = 0;
+            minutes = static_cast<double>(first);
+            const u8* q = s + (neg ? 1 : 0);
+            while (q < e && *q != ':') q++;
+            for (q++; q < e && n < sizeof buf - 1; q++)
+                if (*q != '\'') buf[n++] = *q == ',' ? '.' : static_cast<char>(*q);
+        }
+        i32 err = 0;
+        seconds = dtoa::text_to_float(buf, buf + n, 0, &err);
+        if (err || n == 0 || buf[0] == '-' || buf[0] == '+' || seconds < 0) throw_error(lex, s, e, TYPE_TIME);
+    }
+    double t = hours * 3600.0 + minutes * 60.0 + seconds;
+    if (neg) t = -t;
+    if (load) {
+        Cell* c = emit(lex, TYPE_TIME);
+        set_cell_float(c, t);
+    }
+}
+
+void load_char(State* lex, const u8* s, const u8* e, u32, bool load) {
+    // #"c": the character between the quotes.
+    const u8* p = s + 2;
+    const u8* end = e - 1;
+    if (e - s < 4 || *p == '"' || *end != '"') throw_error(lex, s, e, TYPE_CHAR);
+    i32 cp;
+    if (*p == '^') {
+        p++;
+        cp = decode_escape(p, end);
+    } else {
+        p = unicode::fast_decode_utf8_char(p, end, &cp);
+    }
+    if (cp < 0 || cp > 0x10FFFF || p != end) throw_error(lex, s, e, TYPE_CHAR);
+    if (load) emit(lex, TYPE_CHAR, 0, static_cast<u32>(cp));
+}
+
+// ---- Binary ---------------------------------------------------------------------
+
+static i32 base64_value(u8 c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
+    u32 base = 16;
+    const u8* p = s;
+    if (*p != '#') {
+        u32 b = 0;
+        while (p < e && *p >= '0' && *p <= '9' && b < 1000) b = b * 10 + (*p++ - '0');
+        base = b;
+        if (base != 2 && base != 16 && base != 64) throw_error(lex, s, e, TYPE_BINARY);
+    }
+    const u8* text = p + 2;  // after "#{"
+    const u8* end = e - 1;   // the "}"
+    u32 len = static_cast<u32>(end - text);
+    u32 size = base == 16 ? len / 2 : base == 64 ? (len + 1) * 3 / 4 : len / 8;
+    node_t node = 0;
+    u8* out = nullptr;
+    if (load) {
+        node = alloc_bytes(size ? size : 1);
+        out = GET_BUFFER(node)->data();
+    }
+    u32 count = 0;
+    u32 acc = 0, have = 0;
+    bool padded = false;
+    for (const u8* q = text; q < end; q++) {
+        u8 c = *q;
+        if (c == ';') {
+            while (q < end && *q != '\n') q++;
+            continue;
+        }
+        if (base == 64) {
+            if (c == 8 || c == '\t' || c == '\n' || c == 12 || c == '\r' || c == ' ' || c == '\'') continue;
+            if (c == '=') {
+                if (!padded) {
+                    if (have == 2) {
+                        if (load) out[count] = static_cast<u8>(acc >> 4);
+                        count++;
+                    } else if (have == 3) {
+                        if (load) {
+                            out[count] = static_cast<u8>(acc >> 10);
+                            out[count + 1] = static_cast<u8>(acc >> 2);
+                        }
+                        count += 2;
+                    } else {
+                        throw_error(lex, q, end, TYPE_BINARY);
+                    }
+                    padded = true;
+                    have = 0;
+                    acc = 0;
+                }
+                continue;
+            }
+            i32 v = base64_value(c);
+            if (v < 0 || padded) throw_error(lex, q, end, TYPE_BINARY);
+            acc = (acc << 6) | static_cast<u32>(v);
+            if (++have == 4) {
+                if (load) {
+                    out[count] = static_cast<u8>(acc >> 16);
+                    out[count + 1] = static_cast<u8>(acc >> 8);
+                    out[count + 2] = static_cast<u8>(acc);
+                }
+                count += 3;
+                acc = 0;
+                have = 0;
+            }
+            continue;
+        }
+        if (c == '\t' || c == '\n' || c == '\r' || c == ' ') continue;
+        if (base == 16) {
+            i32 v = hex_value(c);
+            if (v < 0) throw_error(lex, q, end, TYPE_BINARY);
+            acc = (acc << 4) | static_cast<u32>(v);
+            if (++have == 2) {
+                if (load) out[count] = static_cast<u8>(acc);
+                count++;
+                acc = 0;
+                have = 0;
+            }
+        } else {
+            if (c != '0' && c != '1') throw_error(lex, q, end, TYPE_BINARY);
+            acc = (acc << 1) | static_cast<u32>(c - '0');
+            if (++have == 8) {
+                if (load) out[count] = static_cast<u8>(acc);
+                count++;
+                acc = 0;
+                have = 0;
+            }
+        }
+    }
+    if (have) throw_error(lex, s, e, TYPE_BINARY);
+    if (!load) return;
+    SeriesBuffer* b = GET_BUFFER(node);
+    b->tail = b->offset + count;
+    emit(lex, TYPE_BINARY, 0, node, 0);
+}
+
+}  // namespace zav::lexer

@@ -1,0 +1,439 @@
+// Collector: survival of everything reachable (contents intact after moves),
+// reclamation of the rest, pins, guards, big frames, compaction into the
+// previous frame, handles, marker callbacks, node-keyed tables, stress.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/handles.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime_fixture.h"
+
+using namespace zav;
+
+namespace {
+
+struct CollectorTest : RuntimeTest {
+    Cell* saved_top = nullptr;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        saved_top = stack::top;
+        collector::enable();
+        collector::do_cycle();  // start from a compacted heap
+    }
+    void TearDown() override {
+        collector::stress = false;
+        collector::disable();
+        stack::top = saved_top;
+    }
+};
+
+off32 buffer_of(node_t node) { return *at<off32>(node); }
+
+// A string! series holding `text` (unit 1), not yet referenced by anything.
+node_t new_string(const std::string& text) {
+    node_t n = alloc_codepoints(static_cast<u32>(text.size()), 1);
+    SeriesBuffer* b = GET_BUFFER(n);
+    std::memcpy(b->head(), text.data(), text.size());
+    b->tail = b->offset + static_cast<u32>(text.size());
+    return n;
+}
+
+std::string text_of(node_t n) {
+    SeriesBuffer* b = GET_BUFFER(n);
+    return std::string(reinterpret_cast<const char*>(b->head()), b->used_bytes());
+}
+
+Cell string_cell(node_t n) { return Cell{TYPE_STRING, 0, n, 0}; }
+Cell block_cell(node_t n) { return Cell{TYPE_BLOCK, 0, n, 0}; }
+
+// Appends a cell at the block's tail (the block has room).
+void append(node_t block, const Cell& c) {
+    SeriesBuffer* b = GET_BUFFER(block);
+    *reinterpret_cast<Cell*>(b->tail_ptr()) = c;
+    b->tail += sizeof(Cell);
+}
+
+Cell* cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFFER(block)->head()); }
+
+Cell* push_cell(const Cell& c) { return stack::push(&c); }
+
+// The series frame holding a buffer, or 0.
+off32 frame_holding(off32 buffer) {
+    for (off32 o = memory::record.s_head; o; o = at<SeriesFrame>(o)->next) {
+        if (buffer > o && buffer < at<SeriesFrame>(o)->end) return o;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(CollectorTest, ReachableSeriesMoveWithContentIntact) {
+    node_t dead = new_string(std::string(2000, 'x'));
+    // outer block: [inner-block "on outer" 42], inner: ["in inner" 7]
+    node_t inner_text = new_string("in inner");
+    node_t inner = alloc_cells(4);
+    append(inner, string_cell(inner_text));
+    append(inner, Cell{TYPE_INTEGER, 7, 0, 0});
+    node_t outer_text = new_string("on outer");
+    node_t outer = alloc_cells(4);
+    append(outer, block_cell(inner));
+    append(outer, string_cell(outer_text));
+    append(outer, Cell{TYPE_INTEGER, 42, 0, 0});
+    node_t loose = new_string("only on the stack");
+    push_cell(block_cell(outer));
+    push_cell(string_cell(loose));
+
+    ASSERT_EQ(frame_holding(buffer_of(dead)), frame_holding(buffer_of(loose)));
+    std::vector<node_t> live{inner_text, inner, outer_text, outer, loose};
+    std::vector<off32> before;
+    for (node_t n : live) before.push_back(buffer_of(n));
+
+    collector::do_cycle();
+
+    for (size_t i = 0; i < live.size(); i++) {
+        EXPECT_NE(buffer_of(live[i]), before[i]) << i;
+        EXPECT_TRUE(collector::node_q(live[i])) << i;
+        EXPECT_FALSE(GET_BUFFER(live[i])->flags & SERIES_MARK) << i;
+    }
+    EXPECT_FALSE(collector::node_q(dead));
+    EXPECT_EQ(text_of(loose), "only on the stack");
+    EXPECT_EQ(text_of(outer_text), "on outer");
+    EXPECT_EQ(text_of(inner_text), "in inner");
+    ASSERT_EQ(GET_BUFFER(outer)->length(), 3u);
+    EXPECT_EQ(cells(outer)[0].data2, inner);
+    EXPECT_EQ(cells(outer)[2].data1, 42u);
+    ASSERT_EQ(GET_BUFFER(inner)->length(), 2u);
+    EXPECT_EQ(cells(inner)[0].data2, inner_text);
+    EXPECT_EQ(cells(inner)[1].data1, 7u);
+
+    // A second cycle keeps them: marks were cleared by the first.
+    collector::do_cycle();
+    EXPECT_EQ(text_of(inner_text), "in inner");
+    EXPECT_TRUE(collector::node_q(inner_text));
+}
+
+TEST_F(CollectorTest, UnreachableSeriesAreReclaimed) {
+    u64 total_before = memory::record.total;
+    collector::disable();  // let garbage pile up over several frames
+    for (int i = 0; i < 600; i++) new_string(std::string(10000, 'g'));
+    u64 grown = memory::record.total;
+    ASSERT_GT(grown, total_before + 4 * 1024 * 1024);
+    collector::do_cycle();
+    EXPECT_LT(memory::record.total, grown - 4 * 1024 * 1024);
+    EXPECT_GE(collector::last.nodes_freed, 600u);
+    EXPECT_GT(collector::last.frames_released, 0u);
+}
+
+TEST_F(CollectorTest, RunIfDoesNothingWhenInactive) {
+    collector::disable();
+    u32 cycles = collector::cycles;
+    node_t dead = new_string("dead");
+    collector::run_if();
+    EXPECT_EQ(collector::cycles, cycles);
+    EXPECT_TRUE(collector::node_q(dead));
+    collector::enable();
+    collector::run_if();
+    EXPECT_EQ(collector::cycles, cycles + 1);
+    EXPECT_FALSE(collector::node_q(dead));
+}
+
+TEST_F(CollectorTest, PinnedBufferDoesNotMove) {
+    new_string(std::string(500, 'd'));  // dead, in front of everything
+    node_t before = new_string("live before");
+    new_string(std::string(300, 'd'));
+    node_t pinned = new_string("pinned");
+    node_t after = new_string("live after");
+    push_cell(string_cell(before));
+    push_cell(string_cell(after));
+    off32 at_pinned = buffer_of(pinned);
+    off32 at_before = buffer_of(before);
+    {
+        collector::Pin pin(pinned);
+        const u8* raw = GET_BUFFER(pinned)->head();
+        collector::do_cycle();
+        EXPECT_EQ(buffer_of(pinned), at_pinned);
+        EXPECT_EQ(GET_BUFFER(pinned)->head(), raw);
+        EXPECT_NE(buffer_of(before), at_before);
+        EXPECT_EQ(text_of(pinned), "pinned");
+        EXPECT_EQ(text_of(before), "live before");
+        EXPECT_EQ(text_of(after), "live after");
+        // The hole left in front of the pin is walked like any dead buffer.
+        collector::do_cycle();
+        EXPECT_EQ(buffer_of(pinned), at_pinned);
+        EXPECT_EQ(text_of(after), "live after");
+    }
+    push_cell(string_cell(pinned));
+    collector::do_cycle();
+    EXPECT_NE(buffer_of(pinned), at_pinned);  // free to move once unpinned
+    EXPECT_EQ(text_of(pinned), "pinned");
+    EXPECT_EQ(text_of(before), "live before");
+    EXPECT_EQ(text_of(after), "live after");
+}
+
+TEST_F(CollectorTest, GuardsKeepSeriesAlive) {
+    node_t guarded_text = new_string("held by a root");
+    node_t kept = 0;
+    {
+        collector::Root root;
+        node_t block = alloc_cells(2);
+        append(block, string_cell(guarded_text));
+        root.value = block_cell(block);
+        Cell outside = string_cell(new_string("outside cell"));
+        collector::Root by_pointer(&outside);
+        kept = new_string("held by a node root");
+        collector::NodeRoot node_root(kept);
+        new_string("garbage");
+        collector::do_cycle();
+        EXPECT_EQ(text_of(guarded_text), "held by a root");
+        EXPECT_EQ(text_of(outside.data2), "outside cell");
+        EXPECT_EQ(text_of(kept), "held by a node root");
+        EXPECT_EQ(cells(block)[0].data2, guarded_text);
+    }
+    collector::do_cycle();
+    EXPECT_FALSE(collector::node_q(guarded_text));
+    EXPECT_FALSE(collector::node_q(kept));
+}
+
+TEST_F(CollectorTest, BigFramesAreSweptAndLiveOnesKeepTheirCells) {
+    const u32 cells_in_big = 140000;  // over 2 MB: a big frame of its own
+    u64 total = memory::record.total;
+    collector::disable();  // a big allocation collects first
+    alloc_bytes(3 * 1024 * 1024);  // dead big buffer
+    node_t big = alloc_cells(cells_in_big);
+    ASSERT_TRUE(GET_BUFFER(big)->flags & SERIES_BIG);
+    node_t text = new_string("inside a big block");
+    append(big, string_cell(text));
+    push_cell(block_cell(big));
+    u64 grown = memory::record.total;
+    ASSERT_GT(grown, total + 5 * 1024 * 1024);
+    off32 at_big = buffer_of(big);
+    collector::enable();
+
+    collector::do_cycle();
+    EXPECT_EQ(collector::last.big_released, 1u);
+    EXPECT_LT(memory::record.total, grown - 3 * 1024 * 1024);
+    EXPECT_EQ(buffer_of(big), at_big);
+    // The big buffer's mark is cleared, so its cells are marked again next time.
+    collector::do_cycle();
+    EXPECT_EQ(collector::last.big_released, 0u);
+    EXPECT_EQ(text_of(text), "inside a big block");
+    EXPECT_EQ(cells(big)[0].data2, text);
+}
+
+TEST_F(CollectorTest, FixedBufferCellsAreMarkedEveryCycle) {
+    node_t fixed = alloc_fixed_buffer(4, 16, 0);
+    collector::NodeRoot guard(fixed);
+    node_t text = new_string("in a fixed buffer");
+    append(fixed, string_cell(text));
+    for (int i = 0; i < 3; i++) collector::do_cycle();
+    EXPECT_EQ(text_of(text), "in a fixed buffer");
+}
+
+TEST_F(CollectorTest, CompactsIntoThePreviousFrame) {
+    collector::disable();
+    // Garbage until allocation has gone past the first frame.
+    node_t g;
+    do g = new_string(std::string(20000, 'g'));
+    while (frame_holding(buffer_of(g)) == memory::record.s_head);
+    node_t live = new_string("moves back");
+    push_cell(string_cell(live));
+    off32 frame_before = frame_holding(buffer_of(live));
+    ASSERT_NE(frame_before, 0u);
+    collector::enable();
+    collector::do_cycle();
+    off32 frame_after = frame_holding(buffer_of(live));
+    EXPECT_LT(frame_after, frame_before);
+    EXPECT_EQ(text_of(live), "moves back");
+}
+
+namespace {
+int released = 0;
+void* released_object = nullptr;
+void count_release(void* object) {
+    released++;
+    released_object = object;
+}
+}  // namespace
+
+TEST_F(CollectorTest, HandleIsReleasedOnceWhenUnreachable) {
+    static int object;
+    released = 0;
+    u32 kind = handles::register_kind(0, count_release);
+    u32 slot = handles::store(&object, kind);
+    Cell* h = push_cell(Cell{TYPE_HANDLE, 0, 0, slot});
+    collector::do_cycle();
+    EXPECT_EQ(released, 0);
+    h->header = TYPE_NONE;
+    collector::do_cycle();
+    EXPECT_EQ(released, 1);
+    EXPECT_EQ(released_object, &object);
+    collector::do_cycle();
+    EXPECT_EQ(released, 1);
+}
+
+namespace {
+Cell marker_cell;
+void mark_test_cell() { collector::mark_value(&marker_cell); }
+void never_registered() {}
+}  // namespace
+
+TEST_F(CollectorTest, MarkerCallbackKeepsItsValues) {
+    node_t text = new_string("kept by a marker");
+    marker_cell = string_cell(text);
+    collector::register_marker(mark_test_cell);
+    collector::unregister_marker(never_registered);  // changes nothing
+    collector::do_cycle();
+    collector::do_cycle();
+    EXPECT_EQ(text_of(text), "kept by a marker");
+    collector::unregister_marker(mark_test_cell);
+    collector::do_cycle();
+    EXPECT_FALSE(collector::node_q(text));
+}
+
+// Every layout that refers to series: the cell keeps them, and nothing else does.
+TEST_F(CollectorTest, MarksByTypeLayout) {
+    struct Case {
+        const char* what;
+        std::vector<node_t> kept;
+        Cell cell;
+    };
+    std::vector<Case> cases;
+    {
+        node_t s = new_string("text"), cache = new_string("utf-8 cache");
+        cases.push_back({"string and its conversion cache", {s, cache}, Cell{TYPE_FILE, 0, s, cache}});
+    }
+    for (u32 type : {TYPE_BINARY, TYPE_BITSET, TYPE_VECTOR}) {
+        node_t s = new_string("bytes");
+        cases.push_back({"byte series", {s}, Cell{type, 0, s, 0}});
+    }
+    {
+        node_t s = new_string("in a path");
+        node_t p = alloc_cells(1);
+        append(p, string_cell(s));
+        cases.push_back({"path", {p, s}, Cell{TYPE_SET_PATH, 0, p, 0}});
+    }
+    {
+        // A context: cell 0 the context! cell (values block), cell 1 the owner.
+        node_t v = new_string("a word's value");
+        node_t values = alloc_cells(1);
+        append(values, string_cell(v));
+        node_t ctx = alloc_unset_cells(2);
+        cells(ctx)[0] = Cell{TYPE_CONTEXT_ID, 0, values, 0};
+        cases.push_back({"word through its context", {ctx, values, v}, Cell{TYPE_GET_WORD, ctx, 1, 0}});
+    }
+    {
+        node_t spec = alloc_cells(1), more = alloc_cells(2), ctx = alloc_unset_cells(2);
+        cells(ctx)[0] = Cell{TYPE_CONTEXT_ID | 0x400000, 0, 0, 0};  // values on the stack
+        cases.push_back({"function", {spec, more, ctx}, Cell{TYPE_FUNCTION, ctx, spec, more}});
+        node_t spec2 = alloc_cells(1), more2 = alloc_cells(2);
+        cases.push_back({"native", {spec2, more2}, Cell{TYPE_NATIVE, 5, spec2, more2}});
+    }
+    {
+        node_t ctx = alloc_unset_cells(2), on_set = alloc_cells(2);
+        cases.push_back({"object", {ctx, on_set}, Cell{TYPE_OBJECT, ctx, 1000000, on_set}});
+    }
+    {
+        node_t blk = alloc_cells(2);
+        Cell words{TYPE_BLOCK, 0, blk, 0};
+        node_t table = hashtable::init(4, &words, hashtable::KIND_HASH, 0);
+        auto* t = hashtable::record(table);
+        cases.push_back({"hash", {blk, table, t->flags, t->keys, t->aux}, Cell{TYPE_HASH, 0, blk, table}});
+    }
+    for (Case& c : cases) push_cell(c.cell);
+    collector::do_cycle();
+    for (Case& c : cases)
+        for (node_t n : c.kept) EXPECT_TRUE(collector::node_q(n)) << c.what;
+    stack::top -= cases.size();
+    collector::do_cycle();
+    for (Case& c : cases)
+        for (node_t n : c.kept) EXPECT_FALSE(collector::node_q(n)) << c.what << " " << n;
+}
+
+TEST_F(CollectorTest, SymbolTableSurvives) {
+    i32 id = symbol::make("collector-survivor");
+    for (int i = 0; i < 3; i++) collector::do_cycle();
+    EXPECT_STREQ(symbol::get_c_string(id), "collector-survivor");
+    EXPECT_EQ(symbol::make("collector-survivor"), id);
+}
+
+namespace {
+node_t owner_table = 0;
+void mark_owner_table() { hashtable::mark(owner_table); }
+void sweep_owner_table() { hashtable::sweep_entries(owner_table); }
+}  // namespace
+
+TEST_F(CollectorTest, OwnershipEntriesDieWithTheirOwner) {
+    // The runtime's own ownership table is swept by the cycle; this one is
+    // marked by one marker and swept by a later one, after every root.
+    owner_table = hashtable::init(8, nullptr, hashtable::KIND_OWNERSHIP, 3);
+    collector::register_marker(mark_owner_table);
+    node_t owned1 = new_string("owned by a live object");
+    node_t owned2 = new_string("owned by a dead object");
+    node_t live_owner = alloc_unset_cells(2);
+    node_t dead_owner = alloc_unset_cells(2);
+    push_cell(Cell{TYPE_OBJECT, live_owner, 0, 0});
+    push_cell(string_cell(owned1));
+    hashtable::put_int_key(owner_table, owned1)[1] = Cell{TYPE_OBJECT, live_owner, 0, 0};
+    hashtable::put_int_key(owner_table, owned2)[1] = Cell{TYPE_OBJECT, dead_owner, 0, 0};
+    collector::do_cycle();
+    EXPECT_TRUE(collector::node_q(owned2));  // keys are held by the table
+    EXPECT_FALSE(collector::node_q(dead_owner));
+    collector::register_marker(sweep_owner_table);
+    collector::do_cycle();
+    collector::unregister_marker(sweep_owner_table);
+    collector::unregister_marker(mark_owner_table);
+    EXPECT_NE(hashtable::get_int_key(owner_table, owned1), nullptr);
+    EXPECT_EQ(hashtable::get_int_key(owner_table, owned2), nullptr);
+    EXPECT_EQ(hashtable::record(owner_table)->size, 1u);
+}
+
+TEST_F(CollectorTest, StressModeKeepsNestedBlocksIntact) {
+    collector::stress = true;
+    node_t outer = alloc_cells(1);
+    push_cell(block_cell(outer));
+    u32 cycles = collector::cycles;
+    for (int i = 0; i < 300; i++) {
+        new_string("garbage");
+        node_t s = new_string("item " + std::to_string(i));
+        Cell* tmp = push_cell(string_cell(s));
+        node_t inner = alloc_cells(1);
+        append(inner, *tmp);
+        stack::top--;
+        Cell* held = push_cell(block_cell(inner));
+        SeriesBuffer* b = GET_BUFFER(outer);
+        if (b->tail + sizeof(Cell) > off_of(b->data_end())) b = expand_series(b, 0);
+        append(outer, *held);
+        stack::top--;
+    }
+    EXPECT_GT(collector::cycles, cycles + 900);
+    collector::stress = false;
+    ASSERT_EQ(GET_BUFFER(outer)->length(), 300u);
+    for (u32 i = 0; i < 300; i++) {
+        node_t inner = cells(outer)[i].data2;
+        EXPECT_EQ(text_of(cells(inner)[0].data2), "item " + std::to_string(i));
+    }
+}
+
+TEST_F(CollectorTest, AllocationChurnStaysBounded) {
+    const u32 ring = 16;
+    Cell* slots = stack::top;
+    for (u32 i = 0; i < ring; i++) push_cell(Cell{TYPE_NONE, 0, 0, 0});
+    u64 peak = 0;
+    for (u32 i = 0; i < 100000; i++) {
+        node_t n = new_string(std::string(200 + i % 1800, char('a' + i % 26)));
+        slots[i % ring] = string_cell(n);
+        if (memory::record.total > peak) peak = memory::record.total;
+    }
+    // About 100 MB allocated; the live set is a few kilobytes.
+    EXPECT_LT(peak, 16u * 1024 * 1024);
+    for (u32 i = 0; i < ring; i++) {
+        u32 k = 100000 - ring + i;
+        EXPECT_EQ(text_of(slots[k % ring].data2), std::string(200 + k % 1800, char('a' + k % 26)));
+    }
+}

@@ -1,0 +1,145 @@
+// Forming helpers and the cycle guard.
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/forming.h"
+#include "runtime/helpers.h"
+#include "runtime/unicode.h"
+#include "runtime_fixture.h"
+
+using namespace zav;
+
+namespace {
+
+struct FormingTest : RuntimeTest {
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        stack::reset();
+        cycles::reset();
+    }
+    void TearDown() override {
+        stack::reset();
+        cycles::reset();
+    }
+};
+
+std::string T(Cell* str) {
+    Cell copy = *str;
+    copy.data3 = 0;
+    i32 len = -1;
+    u8* p = unicode::to_utf8(&copy, len);
+    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
+}
+
+Cell make_float(double d) {
+    Cell c;
+    make_cell(&c, TYPE_FLOAT);
+    set_cell_float(&c, d);
+    return c;
+}
+
+std::string error_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        return std::string(error::last.category) + "/" + error::last.id;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST_F(FormingTest, CheckFloatRange) {
+    struct Case {
+        double value;
+        i32 expect;
+    } ok[] = {{2147483647.0, 2147483647}, {-2147483648.0, -2147483647 - 1}, {1.4, 1}, {1.6, 2}, {-2.6, -3}, {0.0, 0}};
+    for (const Case& c : ok) {
+        Cell f = make_float(c.value);
+        EXPECT_EQ(check_float_range(&f), c.expect) << c.value;
+    }
+    for (double bad : {2147483648.0, -2147483649.0, std::nan(""), 1e300}) {
+        Cell f = make_float(bad);
+        EXPECT_EQ(error_of([&] { check_float_range(&f); }), "script/out-of-range") << bad;
+    }
+    Cell i;
+    make_cell(&i, TYPE_INTEGER, 0, static_cast<u32>(-5));
+    EXPECT_EQ(check_float_range(&i), -5);
+}
+
+TEST_F(FormingTest, IndentAndFill) {
+    Cell buf;
+    string::zs_make_at(&buf, 4);
+    EXPECT_EQ(mold_indent(&buf, 2, 100), 92);
+    EXPECT_EQ(T(&buf), std::string(8, ' '));
+    EXPECT_EQ(mold_indent(&buf, 0, 5), 5);
+
+    for (u32 count : {0u, 1u, 2u, 5u, 16u, 33u}) {
+        std::string area(3 * (count + 1) + 3, '.');
+        area.replace(0, 3, "abc");
+        fill_repeat(reinterpret_cast<u8*>(area.data()), 3, count);
+        std::string expect;
+        for (u32 i = 0; i <= count; i++) expect += "abc";
+        EXPECT_EQ(area, expect + "...") << count;
+    }
+}
+
+TEST_F(FormingTest, FormValue) {
+    Cell* s = string::load("hello world");
+    Cell value = *s;
+    EXPECT_EQ(T(form_value(&value, false, 0)), "hello world");
+    EXPECT_EQ(T(form_value(&value, true, 5)), "hello");
+    EXPECT_EQ(T(form_value(&value, true, 0)), "hello world");
+}
+
+TEST_F(FormingTest, CycleDetection) {
+    Cell blk;
+    make_cell(&blk, TYPE_BLOCK, 0, alloc_cells(4));
+    Cell buf;
+    string::zs_make_at(&buf, 16);
+    i32 limit = 100;
+    EXPECT_FALSE(cycles::detect_q(&blk, &buf, limit, true));
+    cycles::push(series_node(&blk));
+    EXPECT_TRUE(cycles::detect_q(&blk, &buf, limit, true));
+    EXPECT_EQ(T(&buf), "[...]");
+    EXPECT_EQ(limit, 95);
+    EXPECT_TRUE(cycles::detect_q(&blk, &buf, limit, false));
+    EXPECT_EQ(T(&buf), "[...]...");
+    EXPECT_EQ(limit, 92);
+    Cell paren = blk;
+    set_type(&paren, TYPE_PAREN);
+    string::zs_reset(&buf);
+    EXPECT_TRUE(cycles::detect_q(&paren, &buf, limit, true));
+    Cell path = blk;
+    set_type(&path, TYPE_PATH);
+    EXPECT_TRUE(cycles::detect_q(&path, &buf, limit, true));
+    EXPECT_EQ(T(&buf), "(...)...");
+    cycles::pop();
+    EXPECT_FALSE(cycles::detect_q(&blk, &buf, limit, true));
+}
+
+TEST_F(FormingTest, TooDeepEmptiesTheStack) {
+    std::string err;
+    for (u32 i = 1; i <= cycles::CYCLES_SIZE && err.empty(); i++) err = error_of([&] { cycles::push(i); });
+    EXPECT_EQ(err, "internal/too-deep");
+    EXPECT_EQ(cycles::depth(), 0u);
+}
+
+TEST_F(FormingTest, LoadValue) {
+    Cell result;
+    ASSERT_TRUE(load_value(string::load("12 abc"), &result));
+    EXPECT_EQ(TYPE_OF(&result), TYPE_INTEGER);
+    EXPECT_EQ(static_cast<i32>(result.data2), 12);
+    ASSERT_TRUE(load_value(string::load("  "), &result));
+    EXPECT_EQ(TYPE_OF(&result), TYPE_UNSET);
+    ASSERT_TRUE(load_value(string::load("\"hi\""), &result));
+    EXPECT_EQ(TYPE_OF(&result), TYPE_STRING);
+    EXPECT_EQ(T(&result), "hi");
+}

@@ -1,0 +1,142 @@
+// The path family and paren!: registration, making, converting, form and mold.
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/helpers.h"
+#include "runtime_fixture.h"
+#include "tests/unit/load_helper.h"
+
+using namespace zav;
+
+namespace {
+
+struct PathTest : RuntimeTest {
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        stack::arguments = stack::top = stack::bottom;
+        cycles::reset();
+    }
+};
+
+template <class F>
+std::string error_of(F f) {
+    try {
+        f();
+    } catch (Throw&) {
+        cycles::reset();
+        return error::last.id;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST_F(PathTest, InheritedSlots) {
+    auto& t = datatype::action_table;
+    EXPECT_EQ(t[TYPE_PAREN][ACT_COPY], t[TYPE_BLOCK][ACT_COPY]);
+    EXPECT_EQ(t[TYPE_PAREN][ACT_SORT], t[TYPE_BLOCK][ACT_SORT]);
+    EXPECT_EQ(t[TYPE_PAREN][ACT_RANDOM], t[TYPE_BLOCK][ACT_RANDOM]);
+    EXPECT_EQ(t[TYPE_PAREN][ACT_TRIM], nullptr);
+    EXPECT_EQ(t[TYPE_PAREN][ACT_APPEND], t[TYPE_BLOCK][ACT_INSERT]);
+    EXPECT_NE(t[TYPE_PAREN][ACT_MOLD], t[TYPE_BLOCK][ACT_MOLD]);
+    for (u32 type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
+        EXPECT_EQ(t[type][ACT_SORT], nullptr) << type;
+        EXPECT_EQ(t[type][ACT_RANDOM], nullptr) << type;
+        EXPECT_EQ(t[type][ACT_TRIM], nullptr) << type;
+        EXPECT_EQ(t[type][ACT_FIND], t[TYPE_BLOCK][ACT_FIND]) << type;
+        EXPECT_EQ(t[type][ACT_PICK], t[TYPE_SERIES_ID][ACT_PICK]) << type;
+        EXPECT_EQ(t[type][ACT_FORM], t[TYPE_PATH][ACT_FORM]) << type;
+    }
+    u32 supported[5] = {};
+    u32 types[5] = {TYPE_SERIES_ID, TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_SET_PATH};
+    for (int i = 0; i < 5; i++)
+        for (u32 s = 1; s <= ACTIONS_COUNT; s++) supported[i] += t[types[i]][s] != nullptr;
+    EXPECT_EQ(supported[0], 21u);
+    EXPECT_EQ(supported[1], 36u);
+    EXPECT_EQ(supported[2], 35u);
+    EXPECT_EQ(supported[3], 33u);
+    EXPECT_EQ(supported[4], 33u);
+}
+
+TEST_F(PathTest, MoldAndFormText) {
+    struct Case {
+        const char* source;
+        const char* mold;
+        const char* form;
+    } cases[] = {
+        {"a/b/c", "a/b/c", "a/b/c"},
+        {"'a/b", "'a/b", "a/b"},
+        {"a/b:", "a/b:", "a/b"},
+        {":a/b", ":a/b", "a/b"},
+        {"a/1/(b c)", "a/1/(b c)", "a/1/b c"},
+        {"(a [b] c)", "(a [b] c)", "a b c"},
+    };
+    for (const Case& c : cases) {
+        Cell* v = test::load_one(c.source);
+        EXPECT_EQ(test::mold(v), c.mold) << c.source;
+        EXPECT_EQ(test::form(v), c.form) << c.source;
+    }
+}
+
+TEST_F(PathTest, MakeAndTo) {
+    Cell* out = stack::push_star();
+    Cell zero;
+    make_cell(&zero, TYPE_INTEGER, 0, 0);
+    path::make(out, &zero, TYPE_PATH);
+    EXPECT_EQ(TYPE_OF(out), TYPE_PATH);
+    EXPECT_EQ(block::zs_length_q(out), 0u);
+    EXPECT_GE(block::buffer_of(out)->size, 16u);  // room for one element
+
+    Cell* blk = test::load("a b");
+    path::to(out, blk, TYPE_PATH);
+    EXPECT_EQ(test::mold(out), "a/b");
+    path::make(out, blk, TYPE_SET_PATH);
+    EXPECT_EQ(test::mold(out), "a/b:");
+    Cell* p = test::load_one("x/y");
+    path::to(out, p, TYPE_GET_PATH);
+    EXPECT_EQ(test::mold(out), ":x/y");
+    Cell dt;
+    datatype::make_at(&dt, TYPE_BLOCK);
+    path::to(out, &dt, TYPE_PATH);
+    EXPECT_EQ(test::mold(out), "block!");
+    EXPECT_EQ(block::zs_length_q(out), 1u);
+    EXPECT_EQ(error_of([&] { path::make(out, &dt, TYPE_PATH); }), "bad-make-arg");
+
+    // copy keeps the path type
+    Cell* copy = stack::push_star();
+    path::copy(p, copy, nullptr, false, nullptr);
+    EXPECT_EQ(TYPE_OF(copy), TYPE_PATH);
+    EXPECT_NE(series_node(copy), series_node(p));
+}
+
+TEST_F(PathTest, SelfContainingPathsAndParensUseTheCycleMark) {
+    Cell* p = test::load_one("a/b");
+    Cell* held = stack::push(p);
+    block::zs_append(held, held);
+    EXPECT_EQ(test::mold(held), "a/b/...");
+    EXPECT_EQ(test::form(held), "a/b/...");
+    Cell* paren = test::load_one("(a)");
+    Cell* ph = stack::push(paren);
+    block::zs_append(ph, ph);
+    EXPECT_EQ(test::mold(ph), "(a (...))");
+    EXPECT_EQ(test::form(ph), "a ...");
+    EXPECT_EQ(cycles::depth(), 0u);
+}
+
+TEST_F(PathTest, ScannerMakers) {
+    Cell* b = test::load_one("[a b]");
+    Cell c = *b;
+    Cell* pushed = lit_path::push(&c);
+    EXPECT_EQ(TYPE_OF(pushed), TYPE_LIT_PATH);
+    EXPECT_EQ(test::mold(pushed), "'a/b");
+    EXPECT_EQ(TYPE_OF(paren::push(&c)), TYPE_PAREN);
+    EXPECT_EQ(TYPE_OF(set_path::push(&c)), TYPE_SET_PATH);
+    EXPECT_EQ(TYPE_OF(get_path::push(&c)), TYPE_GET_PATH);
+    EXPECT_EQ(TYPE_OF(path::push(&c)), TYPE_PATH);
+}
