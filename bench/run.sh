@@ -9,3 +9,12 @@ if [ ! -x "$build/zav_bench" ]; then
   exit 1
 fi
 "$build/zav_bench" --benchmark_counters_tabular=true "$@"
+
+# The lexer benchmark writes its data as JSON too: python3's json.loads on the same data, for reference.
+json="${TMPDIR:-/tmp}/zav_lexer_bench.json"
+if [ -f "$json" ] && [ -x /usr/bin/python3 ]; then
+  /usr/bin/python3 -c 'import json,sys,time
+data=open(sys.argv[1],"rb").read()
+best=min((lambda t0: (json.loads(data), time.perf_counter()-t0)[1])(time.perf_counter()) for _ in range(5))
+print("reference: python3 json.loads of the same data (%.1f MB): %.1f ms" % (len(data)/1e6, best*1e3))' "$json"
+fi

@@ -360,13 +360,6 @@ void init() {
 }
 
 void make_global(u32 size) {
-    static bool marker = false;
-    if (!marker) {
-        marker = true;
-        collector::register_marker([] {
-            if (global) collector::mark_context(global);
-        });
-    }
     global = 0;
     global = create(size, false, false, nullptr, KIND_GLOBAL);
 }

@@ -272,7 +272,9 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     if (part || seek || as) fire("internal", "not-done");
     Cell* answer = simple_io::request_http(symbol::make("get"), source, nullptr, nullptr, binary, lines, info);
     if (!answer) fire("access", "no-connect", source);
-    return copy_cell(answer, source);
+    copy_cell(answer, source);
+    stack::pop(1);
+    return source;
 }
 
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
@@ -283,6 +285,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     }
     // The HTTP service takes binary, lines and info only.
     if (append || part || seek || allow || as) fire("internal", "not-done");
+    Cell* saved = stack::top;
     i32 method;
     Cell* headers = nullptr;
     Cell* body = nullptr;
@@ -315,7 +318,9 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     }
     Cell* answer = simple_io::request_http(method, destination, headers, body, binary, lines, info);
     if (!answer) fire("access", "no-connect", destination);
-    return copy_cell(answer, destination);
+    copy_cell(answer, destination);
+    stack::top = saved;
+    return destination;
 }
 
 void init() {

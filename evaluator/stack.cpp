@@ -1,10 +1,19 @@
 // The value stack and the call-frame stack.
 #include "evaluator/stack.h"
 
+#include <pthread.h>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
+#include "runtime/words.h"
 
 namespace zav::stack {
 
@@ -15,6 +24,8 @@ Cell* end = nullptr;
 CallFrame* frame_base = nullptr;
 CallFrame* frame_top = nullptr;
 CallFrame* frame_end = nullptr;
+CallFrame* throw_origin = nullptr;
+const char* c_stack_limit = nullptr;
 
 namespace {
 
@@ -39,7 +50,47 @@ Cell* cell_at(off32 o) { return at<Cell>(o); }
 
 }  // namespace
 
+namespace {
+
+// The lowest address the evaluator may use on the machine stack: a reserve
+// above the real end is kept for building and reporting the overflow error.
+void set_c_stack_limit() {
+    char here;
+    const char* low = nullptr;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* addr = nullptr;
+        size_t size = 0;
+        if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr && size) {
+            size_t reserve = size / 4 > (512u << 10) ? size / 4 : (512u << 10);
+            if (reserve > size / 2) reserve = size / 2;
+            low = static_cast<const char*>(addr) + reserve;
+        }
+        pthread_attr_destroy(&attr);
+    }
+    if (!low || low >= &here) low = &here - (4u << 20);  // unknown: assume 4 MiB below here are ours
+    c_stack_limit = low;
+}
+
+}  // namespace
+
+void c_stack_overflow() {
+    // The handler below needs machine stack too: lower the limit while the
+    // error is built, and put it back once it is thrown.
+    const char* saved = c_stack_limit;
+    struct Restore {
+        const char* v;
+        ~Restore() { c_stack_limit = v; }
+    } restore{saved};
+    c_stack_limit = saved - (256u << 10);
+    top = top - 5 < bottom ? bottom : top - 5;
+    cycles::reset();
+    fire("internal", "stack-overflow");
+}
+
 void init(node_t argument_block, node_t call_block) {
+    set_c_stack_limit();
+    throw_origin = nullptr;
     SeriesBuffer* a = GET_BUFFER(argument_block);
     SeriesBuffer* c = GET_BUFFER(call_block);
     bottom = arguments = top = reinterpret_cast<Cell*>(a->data());
@@ -209,6 +260,208 @@ void unwind_to(u32 kind) {
     arguments = cell_at(frame_top->saved_args);
     copy_cell(&result, arguments);
     top = arguments;
+}
+
+// ---- throwers --------------------------------------------------------------
+
+namespace {
+
+struct Saved {
+    Cell* arguments;
+    Cell* top;
+    CallFrame* frame_top;
+    void restore() const {
+        stack::arguments = arguments;
+        stack::top = top;
+        stack::frame_top = frame_top;
+    }
+};
+
+Saved save() { return Saved{arguments, top, frame_top}; }
+
+Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
+
+// Drops frames down to the first one of `kind` (kept) or a body frame when
+// `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
+// throw-category error `id` with the stacks as they were.
+CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell* arg) {
+    CallFrame* f = frame_top;
+    while (f > frame_base) {
+        CallFrame* cur = f - 1;
+        if (frame_kind(cur) == 5) break;
+        f = cur;
+        if (kind ? frame_kind(cur) == kind : (cur->header & FRAME_BODY) != 0) {
+            frame_top = f + 1;
+            // The target's region begins where the frame above it was opened.
+            arguments = cell_at((f + 1)->saved_args);
+            top = arguments;
+            return f;
+        }
+    }
+    Cell a;
+    if (arg) a = *arg;
+    saved.restore();
+    fire("throw", id, arg ? &a : nullptr);
+}
+
+}  // namespace
+
+void throw_error(Cell* error) {
+    collector::Root err;
+    err.value = *error;
+    if (frame_top > frame_base) {
+        Cell name;
+        if (TYPE_OF(&err.value) == TYPE_ERROR) {
+            get_call_name(&name);
+            error::set_where(&err.value, &name);
+            note_error_frames(&err.value);
+        }
+        Cell* remembered = top;
+        unwind_frames(4, false);
+        CallFrame* found = frame_top - 1;
+        u32 k = frame_kind(found);
+        if (k == 4 || k == 5) {
+            frame_top = found;  // the guard's own frame goes too
+            top = remembered < bottom ? bottom : remembered;
+        } else {
+            // No guard: every frame is gone; the outermost region of the
+            // process prints the report and ends it with status -2.
+            frame_top = frame_base;
+            arguments = top = bottom;
+        }
+    }
+    // No frame at all: the C++ region around the call catches it.
+    push(&err.value);
+    throw Throw{THROW_ERROR};
+}
+
+void throw_break(bool with_value, bool continue_) {
+    Saved saved = save();
+    if (frame_top > frame_base) frame_top--;
+    seek_target(saved, 8, continue_ ? "continue" : "break", nullptr);
+    if (with_value && !continue_) copy_cell(saved.arguments, arguments);
+    else make_cell(arguments, TYPE_UNSET);
+    throw Throw{continue_ ? THROW_CONTINUE : THROW_BREAK};
+}
+
+void throw_exit(bool with_value, bool at_top) {
+    Saved saved = save();
+    if (frame_top > frame_base && !at_top) frame_top--;
+    seek_target(saved, 0, "return", nullptr);
+    if (with_value) {
+        copy_cell(saved.arguments, arguments);
+        throw Throw{THROW_RETURN};
+    }
+    make_cell(arguments, TYPE_UNSET);
+    throw Throw{THROW_EXIT};
+}
+
+void throw_throw(u32 code) {
+    Saved saved = save();
+    Cell value = *saved.arguments;
+    Cell name = saved.arguments + 1 < saved.top ? saved.arguments[1] : Cell{TYPE_NONE, 0, 0, 0};
+    if (frame_top > frame_base) frame_top--;
+    if (!throw_origin) throw_origin = frame_top;
+    seek_target(saved, 6, "throw", &value);
+    push(&value);
+    push(&name);
+    throw Throw{code};
+}
+
+// ---- frame walks -------------------------------------------------------------
+
+namespace {
+
+bool unnamed_q(const CallFrame* f) {
+    i32 sym = static_cast<i32>(frame_symbol(f));
+    return sym == words::_body || sym == words::_anon || sym == 0;
+}
+
+// The frame's word in a context (the global word of the symbol when the
+// context does not hold it).
+Cell* frame_word(Cell* out, const CallFrame* f, node_t ctx) {
+    i32 sym = static_cast<i32>(frame_symbol(f));
+    if (!ctx) ctx = context::global;
+    *out = *word::from_context(ctx, sym);
+    return out;
+}
+
+bool function_frame_q(const CallFrame* f) {
+    if (!f->word_ctx) return false;
+    Cell* ctx = context::TO_CTX(f->word_ctx);
+    i32 idx = context::find_word(ctx, static_cast<i32>(frame_symbol(f)), false);
+    if (idx < 0) return false;
+    Cell* values = context::values_of(ctx);
+    return values && TYPE_OF(values + idx) == TYPE_FUNCTION;
+}
+
+bool selected_q(const CallFrame* f, i32 level) {
+    if (unnamed_q(f)) return false;
+    return level > 1 || function_frame_q(f);
+}
+
+}  // namespace
+
+Cell* get_call_name(Cell* out) {
+    CallFrame* f = (throw_origin ? throw_origin : frame_top) - 1;
+    while (f >= frame_base && unnamed_q(f)) f--;
+    throw_origin = nullptr;
+    if (f < frame_base) return word_cell(out, words::_not_found);
+    return frame_word(out, f, f->word_ctx);
+}
+
+void collect_calls(Cell* block) {
+    Cell blk = *block;
+    collector::Root guard(&blk);
+    for (CallFrame* f = frame_top - 1; f > frame_base; f--) {
+        if (unnamed_q(f)) continue;
+        Cell w, pos;
+        frame_word(&w, f, f->fn_ctx);
+        block::zs_append(&blk, &w);
+        make_cell(&pos, TYPE_INTEGER, 0, static_cast<u32>(cell_at(f->saved_args) - bottom));
+        block::zs_append(&blk, &pos);
+    }
+}
+
+void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
+    Cell blk = *block;
+    collector::Root guard(&blk);
+    if (!end_frame || end_frame > frame_top) end_frame = frame_top;
+    for (CallFrame* f = frame_base; f < end_frame; f++) {
+        if (!selected_q(f, level)) continue;
+        Cell w;
+        frame_word(&w, f, context::global);
+        block::zs_append(&blk, &w);
+    }
+}
+
+CallFrame* frame_at_position(const Cell* position) {
+    if (TYPE_OF(position) != TYPE_INTEGER) return frame_top;
+    i32 n = static_cast<i32>(position->data2);
+    if (n < 0) n = 0;
+    CallFrame* f = frame_base + n;
+    return f > frame_end ? frame_end : f;
+}
+
+i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget) {
+    CallFrame* end_frame = frame_at_position(position);
+    Cell str = *string;
+    collector::Root guard(&str);
+    for (CallFrame* f = frame_base; f < end_frame && budget > 0; f++) {
+        if (!selected_q(f, level)) continue;
+        Cell w;
+        frame_word(&w, f, context::global);
+        budget = actions::form_dispatch(&w, &str, nullptr, budget);
+        string::concatenate_literal(&str, " ");
+        budget--;
+    }
+    return budget;
+}
+
+void note_error_frames(Cell* error) {
+    Cell* field = error::field(error, error::FIELD_STACK);
+    if (TYPE_OF(field) == TYPE_BLOCK) return;
+    make_cell(field, TYPE_INTEGER, 0, static_cast<u32>(frame_top - frame_base));
 }
 
 void mark_for_collector() {

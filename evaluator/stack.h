@@ -93,5 +93,34 @@ inline void unwind_to_loop(bool keep) { unwind_frames(8, keep); }
 // Marks the contexts that the open call frames refer to (collector roots).
 void mark_for_collector();
 
+// Non-local exits. Each unwinds the frame stack to its target, leaves the
+// stacks as the catching region expects them and throws Throw{code}.
+[[noreturn]] void throw_error(Cell* error);
+[[noreturn]] void throw_break(bool with_value, bool continue_);
+[[noreturn]] void throw_exit(bool with_value, bool at_top);
+[[noreturn]] void throw_throw(u32 code);
+
+// Where the latest language `throw` began (null when clear); names the error
+// raised when no catch takes it.
+extern CallFrame* throw_origin;
+
+// Frame walks. Frames named <body> or <anon> are not user calls and are skipped.
+Cell* get_call_name(Cell* out);
+void collect_calls(Cell* block);
+void walk_frames(i32 level, Cell* block, CallFrame* end_frame);
+i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget);
+void note_error_frames(Cell* error);
+// The frame a `stack` field position (an integer!) stands for.
+CallFrame* frame_at_position(const Cell* position);
+
+// The C++ stack is guarded too: deep recursion of the evaluator raises
+// internal/stack-overflow well before the machine stack runs out.
+extern const char* c_stack_limit;
+[[noreturn]] void c_stack_overflow();
+inline void check_c_stack() {
+    char probe;
+    if (&probe < c_stack_limit) c_stack_overflow();
+}
+
 }  // namespace stack
 }  // namespace zav

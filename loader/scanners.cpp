@@ -7,6 +7,7 @@
 
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "loader/lexer_internal.h"
 #include "loader/tokenizer.h"
@@ -201,34 +202,11 @@ void load_rawstring(State* lex, const u8* s, const u8* e, u32 flags, bool load) 
         throw_error(lex, s, after, TYPE_STRING);
 }
 
-// until url provides its decoder: "%" and two hex digits become a byte (read as UTF-8)
-static bool percent_decode(State* lex, const u8* s, const u8* e, u32 type, bool load) {
-    u32 n = static_cast<u32>(e - s);
-    u8* buf = static_cast<u8*>(std::malloc(n ? n : 1));
-    if (!buf) fire("internal", "no-memory");
-    u32 len = 0;
-    for (const u8* p = s; p < e; p++) {
-        if (*p == '%' && p + 2 < e + 0 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
-            buf[len++] = static_cast<u8>(hex_value(p[1]) * 16 + hex_value(p[2]));
-            p += 2;
-        } else {
-            buf[len++] = *p;
-        }
-    }
-    u32 flags = 0;
-    for (u32 i = 0; i < len; i++) {
-        if (buf[i] >= 0xF0) flags |= F_UTF8_4;
-        else if (buf[i] >= 0xC0) flags |= F_UTF8_23;
-    }
-    bool ok;
-    try {
-        ok = decode_text(lex, buf, buf + len, flags, load, type, false);
-    } catch (...) {
-        std::free(buf);
-        throw;
-    }
-    std::free(buf);
-    return ok;
+// A bare file or url name with "%" is then percent-decoded in place.
+static bool load_percent_text(State* lex, const u8* s, const u8* e, u32 flags, bool load, u32 type, bool escapes) {
+    if (!decode_text(lex, s, e, flags, load, type, escapes)) return false;
+    if (load) url::decode(&values[lex->tail - 1]);
+    return true;
 }
 
 void load_file(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
@@ -238,7 +216,7 @@ void load_file(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
         return;
     }
     bool ok = (flags & F_PERCENT) && std::memchr(s + 1, '%', static_cast<size_t>(e - s - 1))
-                  ? percent_decode(lex, s + 1, e, TYPE_FILE, load)
+                  ? load_percent_text(lex, s + 1, e, flags, load, TYPE_FILE, true)
                   : decode_text(lex, s + 1, e, flags, load, TYPE_FILE, true);
     if (!ok) throw_error(lex, s, e, TYPE_FILE);
 }
@@ -246,7 +224,7 @@ void load_file(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
 void load_url(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     if (*s == ':') throw_error(lex, s, e, TYPE_GET_WORD);
     if (*s == '\'') throw_error(lex, s, e, TYPE_LIT_WORD);
-    bool ok = (flags & F_PERCENT) ? percent_decode(lex, s, e, TYPE_URL, load)
+    bool ok = (flags & F_PERCENT) ? load_percent_text(lex, s, e, flags, load, TYPE_URL, false)
                                   : decode_text(lex, s, e, flags, load, TYPE_URL, false);
     if (!ok) throw_error(lex, s, e, TYPE_URL);
 }

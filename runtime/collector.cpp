@@ -285,6 +285,14 @@ void disable() { active = false; }
 void do_cycle() {
     if (collecting_q() || !memory::record.n_head) return;
     collecting.store(true, std::memory_order_seq_cst);
+    // A failure while releasing frames must not leave the collector locked.
+    struct Done {
+        ~Done() {
+            work.clear();
+            node_frames.clear();
+            collecting.store(false, std::memory_order_seq_cst);
+        }
+    } done;
     last = Stats{};
     build_node_frames();
     mark_roots();
@@ -296,9 +304,7 @@ void do_cycle() {
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
-    node_frames.clear();
     cycles++;
-    collecting.store(false, std::memory_order_seq_cst);
 }
 
 void register_marker(Marker marker) {

@@ -59,13 +59,6 @@ void bind_cells(node_t block, u32 from, const Cell& o, const Cell& w) {
 }  // namespace
 
 void init() {
-    static bool marker = false;
-    if (!marker) {
-        marker = true;
-        collector::register_marker([] {
-            if (table) hashtable::mark(table);
-        });
-    }
     table = 0;
     table = hashtable::init(1000, nullptr, hashtable::KIND_OWNERSHIP, 3);
 }

@@ -106,7 +106,15 @@ TEST_F(ObjectTest, FieldAccessByPosition) {
     EXPECT_EQ(object::find_word(obj, &Y), 1);
     Cell z = *word::load("zz");
     EXPECT_EQ(TYPE_OF(object::select_word(obj, &z)), TYPE_NONE);
-    EXPECT_TRUE(object::unchanged2_q(context::TO_CTX(obj->data1)->data2 ? obj->data1 : 0, 0, 0) == false);
+    // Compiled code checks that a word still holds an object of its class.
+    Cell* holder = construct("o: none");
+    object::get_values(holder)[0] = *obj;
+    EXPECT_TRUE(object::unchanged2_q(holder->data1, 0, object::class_of(obj)));
+    EXPECT_FALSE(object::unchanged2_q(holder->data1, 0, object::class_of(holder)));
+    Cell g = *word::load("oglobal");
+    context::set(&g, obj);
+    EXPECT_TRUE(object::unchanged_q(&g, object::class_of(obj)));
+    EXPECT_FALSE(object::unchanged_q(&g, 1));
 }
 
 TEST_F(ObjectTest, MoldFormAndFlat) {

@@ -762,6 +762,8 @@ TEST_F(ScalarTest, TimeMake) {
         {blk({I(1), I(2), F(-3.0)}), "script/bad-to-arg"}, {blk({}), "0:00:00"}, {blk({I(2)}), "2:00:00"},
         {blk({F(1.0)}), "script/bad-to-arg"},   {I(90), "0:01:30"}, {F(1.5), "0:00:01.5"}, {T(60), "0:01:00"},
         {N(), "script/bad-to-arg"},             {L(true), "script/bad-to-arg"},
+        {str("1:02:03"), "1:02:03"},            {str("-0:00:30.5"), "-0:00:30.5"}, {str("12"), "script/bad-to-arg"},
+        {str(""), "script/bad-to-arg"},
     };
     for (auto& c : cases) EXPECT_EQ(do_make(time::make, c.spec, TYPE_TIME), c.expect) << mold(c.spec);
 }
@@ -810,4 +812,14 @@ TEST_F(ScalarTest, TimeEvenOdd) {
         EXPECT_EQ(time::odd_q(&t), c.odd) << c.s;
         EXPECT_EQ(time::even_q(&t), !c.odd) << c.s;
     }
+}
+
+TEST_F(ScalarTest, LiteralsMoldBackToTheirSource) {
+    const char* sources[] = {
+        "0", "-5", "2147483647", "-2147483648", "0.1", "-2.5", "1.0e20", "1.0e-5", "100.0",
+        "1:02:03.5", "0:01:00", "-0:01:30", "25:00:00", "0:00:00.25", "#\"a\"", "#\"^/\"", "#\"^-\"",
+        "#\"^(1E)\"", "#\"^^\"", "#\"^\"\"", "#\"^@\"", "#\"^~\"",
+    };
+    for (const char* src : sources) EXPECT_EQ(test::mold(test::load_one(src)), src);
+    EXPECT_EQ(test::mold_values(test::load("#(true) #(false) #(none)"), true), "#(true) #(false) #(none)");
 }

@@ -690,7 +690,9 @@ std::string run_action(const char* action, const char* args, const char* refs) {
     std::vector<Cell> a;
     SeriesBuffer* b = GET_BUFFER(series_node(block));
     for (u32 i = 0; i < b->length(); i++) a.push_back(reinterpret_cast<Cell*>(b->head())[i]);
-    size_t next = 2;
+    std::string act = action;
+    bool takes_value = act != "trim" && act != "sort" && act != "take";
+    size_t next = takes_value ? 2 : 1;
     std::string r = std::string(" ") + refs + " ";
     auto has = [&](const char* name) { return r.find(std::string(" ") + name + " ") != std::string::npos; };
     Cell *part = nullptr, *skip = nullptr, *dup = nullptr, *with = nullptr, *compare = nullptr;
@@ -706,8 +708,7 @@ std::string run_action(const char* action, const char* args, const char* refs) {
     Cell* s = stack::push(&a.at(0));
     Cell whole = *s;
     series_head(&whole) = 0;
-    Cell* v = a.size() > 1 ? &a[1] : nullptr;
-    std::string act = action;
+    Cell* v = takes_value ? &a.at(1) : nullptr;
     bool modifies = true;
     if (act == "find") {
         string::find(s, v, part, false, has("case"), false, false, with, skip, has("last"), has("reverse"),
@@ -759,7 +760,7 @@ TEST_F(StringTest, ActionsFromText) {
         {"trim", "{  a b  \n}", "head", R"("a b  ^/" | "a b  ^/")"},
         {"trim", "{  a  \n  b  \n}", "lines", R"("a b" | "a b")"},
         {"trim", R"("a-b-c" "-")", "with", R"("abc" | "abc")"},
-        {"sort", R"("cbaCBA")", "", R"("aAbBcC" | "aAbBcC")"},
+        {"sort", R"("cbaCBA")", "stable", R"("aAbBcC" | "aAbBcC")"},
         {"sort", R"("cbaCBA")", "case", R"("ABCabc" | "ABCabc")"},
         {"sort", R"("b2a1c3" 2)", "skip", R"("a1b2c3" | "a1b2c3")"},
         {"sort", R"("abc")", "reverse", R"("cba" | "cba")"},
