@@ -11,6 +11,8 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/helpers.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
 
 namespace zav::bitset {
 
@@ -31,9 +33,9 @@ bool word_named(const Cell* c, const char* name) {
 SeriesBuffer* buf(const Cell* bits) { return GET_BUFFER(node_of(bits)); }
 
 // Modifying actions tell the owner of the bitset, if any.
-void tell(Cell* bits, const char*) {
+void tell(Cell* bits, i32 action, const Cell* value) {
     if (!(buf(bits)->flags & SERIES_OWNED)) return;
-    // until ownership provides check: nothing listens yet
+    ownership::check(bits, action, value, 0, 0);
 }
 
 // Makes room for member n, filling new bytes with the bits of "beyond".
@@ -311,9 +313,11 @@ Cell* make(Cell* proto, Cell* spec, u32) { return make_bitset(proto, spec, false
 Cell* to(Cell* proto, Cell* spec, u32) { return make_bitset(proto, spec, true); }
 
 Cell* reflect(Cell* bits, u32 field_symbol) {
-    if (std::strcmp(symbol::get_c_string(static_cast<i32>(field_symbol)), "owned") == 0) {
-        // until ownership provides owned?: no bitset has an owner yet
-        return make_cell(bits, TYPE_NONE);
+    if (symbol::resolve(static_cast<i32>(field_symbol)) == symbol::resolve(words::owned)) {
+        Cell* owner = ownership::owned_q(node_of(bits));
+        if (!owner) return make_cell(bits, TYPE_NONE);
+        Cell o = *owner;
+        return copy_cell(&o, bits);
     }
     fire("internal", "not-done");
 }
@@ -393,17 +397,17 @@ Cell* or_t() { return do_bitwise(5); }
 Cell* xor_t() { return do_bitwise(7); }
 
 Cell* insert(Cell* bits, Cell* value, Cell*, bool, Cell*, bool append) {
-    tell(bits, append ? "append" : "insert");
+    tell(bits, append ? words::append : words::insert, value);
     process_spec(value, bits, SET);
-    tell(bits, append ? "appended" : "inserted");
+    tell(bits, append ? words::appended : words::inserted, value);
     return bits;
 }
 
 Cell* clear(Cell* bits) {
-    tell(bits, "clear");
+    tell(bits, words::clear, nullptr);
     SeriesBuffer* b = buf(bits);
     std::memset(b->head(), 0, b->used_bytes());
-    tell(bits, "cleared");
+    tell(bits, words::cleared, nullptr);
     return bits;
 }
 
@@ -441,24 +445,32 @@ Cell* poke(Cell* bits, i32 index, Cell* data, Cell* boxed) {
         case TYPE_FLOAT: off = cell_float(&v) == 0.0; break;
         default: break;
     }
-    tell(bits, "poke");
+    tell(bits, words::poke, &v);
     process_spec(&spec, bits, off ? CLEAR : SET);
-    tell(bits, "poked");
+    tell(bits, words::poked, &v);
     return copy_cell(&v, boxed ? boxed : bits);
 }
 
 Cell* remove(Cell* bits, Cell*, Cell* key) {
     if (!key) fire("script", "missing-arg");
-    tell(bits, "remove");
+    tell(bits, words::remove, key);
     process_spec(key, bits, CLEAR);
-    tell(bits, "removed");
+    tell(bits, words::removed, key);
     return bits;
 }
 
 Cell* modify(Cell* bits, Cell* field, Cell* value, bool) {
-    (void)bits;
-    (void)field;
-    // until ownership provides set-owner and unbind: owners are not recorded yet
+    // `owned`: none removes the owner; a block [owner word] sets it, as for objects.
+    if (!field || TYPE_OF(field) != TYPE_WORD ||
+        symbol::resolve(static_cast<i32>(field->data2)) != symbol::resolve(words::owned))
+        return value;
+    if (TYPE_OF(value) == TYPE_NONE) {
+        ownership::unbind(bits);
+    } else if (TYPE_OF(value) == TYPE_BLOCK && block::zs_length_q(value) >= 2) {
+        Cell owner = *block::zs_head(value);
+        Cell word = *block::zs_abs_at(value, series_head(value) + 1);
+        ownership::set_owner(bits, &owner, &word);
+    }
     return value;
 }
 

@@ -6,9 +6,9 @@
 //   first, in spec order (refinement arguments included, after the plain ones);
 // - refinements[k] is the k-th refinement of the native's spec, in spec order:
 //   -1 when the refinement is not used; when used, the position among the
-//   argument cells of its first argument (for a refinement without arguments,
-//   any non-negative value: the interpreter passes its position in the spec,
-//   compiled callers pass 0). A native without refinements may get null.
+//   argument cells where its arguments begin (for a refinement without
+//   arguments only >= 0 matters; compiled callers pass 0). A native without
+//   refinements may get null.
 // - check set: the entry first checks its arguments against its parameters'
 //   typesets (check_args below) and raises script/expect-arg on a mismatch;
 // - the result is left in argument cell 0 (stack::arguments[0]);
