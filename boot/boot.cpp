@@ -33,6 +33,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -50,6 +51,7 @@ void init_runtime() {
     static u32 generation = 0;
     if (done && generation == memory::generation) return;
     done = true;
+    random::init();
     memory::init();
     generation = memory::generation;
     collector::init();

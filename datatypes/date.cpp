@@ -7,5 +7,6 @@ namespace zav::date {
 
 Cell* do_math(i32) { fire("internal", "not-done"); }
 i32 to_epoch(Cell*) { fire("internal", "not-done"); }
+Cell* difference(Cell*, Cell*) { fire("internal", "not-done"); }
 
 }  // namespace zav::date

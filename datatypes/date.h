@@ -8,5 +8,7 @@ namespace zav::date {
 Cell* do_math(i32 op);
 // The date as seconds since the epoch.
 i32 to_epoch(Cell* value);
+// The difference of two dates as a time!, left in the first cell.
+Cell* difference(Cell* date1, Cell* date2);
 
 }  // namespace zav::date

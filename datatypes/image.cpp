@@ -7,4 +7,6 @@ namespace zav::image {
 
 Cell* extract_data(Cell*, i32) { fire("internal", "not-done"); }
 
+void get_pixels(Cell*, Cell*, i32) { fire("internal", "not-done"); }
+
 }  // namespace zav::image

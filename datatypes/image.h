@@ -8,4 +8,6 @@ namespace zav::image {
 // pixel, 1 three bytes, 2 four bytes.
 Cell* extract_data(Cell* image, i32 mode);
 
+// Sets the n words to successive pixels (tuples) from the image's position.
+void get_pixels(Cell* words, Cell* image, i32 n);
 }  // namespace zav::image

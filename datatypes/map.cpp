@@ -30,4 +30,9 @@ void normalise_key(Cell* key) {
     }
 }
 
+// not built yet
+void extend(Cell*, Cell*, bool) { fire("internal", "not-done"); }
+
+bool foreach_next(Cell*, Cell*, i32) { fire("internal", "not-done"); }
+
 }  // namespace zav::map

@@ -23,5 +23,13 @@ Cell* from_double(double amount, i32 flag);  // pushed on the value stack
 double to_float(Cell* value);
 bool float_too_big_q(double value);
 bool float_too_small_q(double value);
+// Sign and zero tests of the amount.
+bool negative_q(const Cell* value);
+bool positive_q(const Cell* value);
+bool zero_q(const Cell* value);
+i32 sign_q(const Cell* value);  // -1, 0 or 1
+// Index of a currency symbol in the currency list (from 1), or -1.
+i32 find_currency(i32 symbol);
+void set_currency(Cell* value, i32 index);
 
 }  // namespace zav::money

@@ -1,15 +1,64 @@
-// The interpreter's entry points. Until the interpreter exists each raises
-// internal/not-done, so datatypes can already name the calls they make.
+// The interpreter: evaluates blocks of values at run time (words, set-words,
+// paths, parens, operators and calls of natives, actions, functions and
+// routines), and drives the optional tracer.
+//
+// Positions in code are cell indexes counted from the start of the block's
+// buffer (like a series head), never raw pointers: the evaluated code may
+// change or move while it runs. A position at or past the block's live tail
+// ends the evaluation.
 #pragma once
 #include "datatypes/cell.h"
 
 namespace zav::interpreter {
 
-// Evaluates every expression of a block; the last value is the frame result.
-// chain: copy the result into the caller's result slot, else leave it pushed.
+// Fetch modes of a parameter in the argument cache (header bits 20-21).
+constexpr u32 FETCH_EVAL = 0;
+constexpr u32 FETCH_GET = 0x100000;
+constexpr u32 FETCH_LIT = 0x200000;
+constexpr u32 FETCH_RETURN = 0x300000;
+constexpr u32 FETCH_MASK = 0x300000;
+
+// apply's modes of eval_code.
+constexpr i32 MODE_APPLY_ALL = 1;   // /all: every argument positional, refinements as logic values
+constexpr i32 MODE_APPLY = 2;       // refinements as refinement! values, each followed by its truth
+constexpr i32 MODE_SAFER = 4;       // each argument is one single value
+
+// Trace events.
+enum Event : u32 {
+    EVT_INIT = 1, EVT_END = 2, EVT_PROLOG = 4, EVT_EPILOG = 8, EVT_ENTER = 16, EVT_EXIT = 32, EVT_OPEN = 64,
+    EVT_RETURN = 128, EVT_FETCH = 256, EVT_PUSH = 512, EVT_SET = 1024, EVT_CALL = 2048, EVT_ERROR = 4096,
+    EVT_THROW = 8192, EVT_CATCH = 0x4000, EVT_EXPR = 0x8000, EVT_ALL = 0x1FFFF,
+};
+
+// Appends the tracer cell to the root block; the current code cell is unset.
+void init();
+
+// Evaluates every expression of a block; the last value is the frame result
+// (unset for an empty block). chain: copy the result into the caller's
+// result slot, else leave it as the last pushed value of the caller.
 void eval(Cell* code, bool chain);
-// One expression at the block's head; answers the new head index.
+// One expression from `pos`; answers the next position. prefix: no infix
+// look-ahead; sub: push the value (else it becomes the frame result);
+// passive: a function value found literally is pushed, not called.
+u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+// One expression in its own frame named <body> (any, all, case).
+u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub);
+// One expression at the block's head; answers the new head index (unchanged
+// at the tail, the result then unset).
 i32 do_next_index(Cell* code);
+// Calls a function value found in code at `pos` - 1 (arguments from `pos`).
+// path: the path that reached it (its refinements follow), or null; name:
+// the word it was reached by, or null; owner: an object the call runs in, or null.
+u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cell* name, Cell* owner, i32 mode,
+              bool infix);
+// Fetches the arguments and refinements of a call (and runs a native or action).
+u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix);
+// Evaluates a path: set stores the value below top through it, get does not
+// call a function found at its end.
+u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_);
+// The argument cache of a function value (built on first use).
+Cell* cache_path_spec(Cell* fn, Cell* out);
+
 // Runs a function! whose arguments are already on the value stack.
 void call_function(Cell* fn, node_t ctx, Cell* name, u32 trace_flags);
 // Evaluates an interpreted function's body.
@@ -20,5 +69,24 @@ void call_routine(Cell* routine);
 // The block being evaluated, its head at the running expression (unset when
 // nothing runs). Error values copy it into their `near` field.
 Cell* current_code();
+
+// ---- tracing -------------------------------------------------------------------
+struct TraceState {
+    bool active;    // started by do/trace
+    bool enabled;   // events are delivered now
+    i32 locals;     // extra locals of the tracer
+    u32 mask;       // events it wants
+};
+extern TraceState trace;
+// The tracer function value (kept in the root block).
+Cell* tracer();
+u32 trace_event_mask(Cell* tracer_fn);
+void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value);
+void fire_init();
+void fire_end();
+void fire_throw(const Cell* value);
+void fire_catch(const Cell* value);
+void fire_call(Cell* name, Cell* fn);
+void fire_return(Cell* name, Cell* fn);
 
 }  // namespace zav::interpreter

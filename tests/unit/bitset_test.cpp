@@ -12,6 +12,7 @@
 #include "load_helper.h"
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
+#include "runtime/words.h"
 #include "runtime_fixture.h"
 
 using namespace zav;
@@ -270,4 +271,12 @@ TEST_F(BitsetTest, TripleMold) {
     triple::make_at(&t, 1, -2, 300);
     EXPECT_EQ(test::mold(&t), "make triple! [1 -2 300]");
     EXPECT_EQ(test::form(&t), "make triple! [1 -2 300]");
+}
+
+TEST_F(BitsetTest, ReflectOwned) {
+    Cell b = make_bits("\"a\"");
+    Cell r = b;
+    EXPECT_EQ(TYPE_OF(bitset::reflect(&r, static_cast<u32>(words::owned))), u32(TYPE_NONE));
+    r = b;
+    EXPECT_EQ(error_of([&] { bitset::reflect(&r, static_cast<u32>(words::spec)); }), "internal/not-done");
 }

@@ -6,19 +6,19 @@
 #include "datatypes/error.h"
 #include "runtime/case_folding.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 
 using namespace zav;
 namespace cf = zav::case_folding;
 
 namespace {
 
-struct CaseFoldingTest : ::testing::Test {
+// The whole runtime: a bad part argument names the word `part` in its error.
+struct CaseFoldingTest : RuntimeTest {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        RuntimeTest::SetUp();
         cf::init();
     }
-    void TearDown() override { free_all_memory(); }
 
     Cell make_string(const std::vector<u32>& cps, u32 unit) {
         node_t n = alloc_codepoints(static_cast<u32>(cps.size()), unit);

@@ -793,3 +793,26 @@ TEST_F(StringTest, MoldRoundTrip) {
         stack::reset();
     }
 }
+
+TEST_F(StringTest, EvalPath) {
+    Cell* s = S("abc");
+    Cell two = make_int(2);
+    Cell* got = string::eval_path(s, &two, nullptr, nullptr, nullptr, nullptr, 0, false, true, false);
+    EXPECT_EQ(TYPE_OF(got), TYPE_CHAR);
+    EXPECT_EQ(got->data2, static_cast<u32>('b'));
+    Cell z = make_char('Z');
+    string::eval_path(s, &two, &z, nullptr, nullptr, nullptr, 0, false, false, false);
+    EXPECT_EQ(T(s), "aZc");
+    got = string::eval_path(s, S("a"), nullptr, nullptr, nullptr, nullptr, 0, false, true, false);
+    EXPECT_EQ(got->data2, static_cast<u32>('Z'));
+    Cell y = make_char('y');
+    string::eval_path(s, S("z"), &y, nullptr, nullptr, nullptr, 0, false, false, false);
+    EXPECT_EQ(T(s), "aZy");  // the character after the key
+    Cell path;
+    make_cell(&path, TYPE_NONE);
+    EXPECT_EQ(error_of([&] { string::eval_path(s, S("q"), &y, &path, nullptr, nullptr, 0, false, false, false); }),
+              "script/bad-path-set");
+    Cell* word = test::load_one("w");
+    EXPECT_EQ(error_of([&] { string::eval_path(s, word, nullptr, &path, nullptr, nullptr, 0, false, true, false); }),
+              "script/invalid-path");
+}

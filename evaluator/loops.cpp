@@ -1,0 +1,415 @@
+// The loop natives (while, until, loop, repeat, forever, foreach, forall,
+// remove-each) and the iteration steps they share with compiled loops.
+//
+// Every loop opens a loop frame named <body> and evaluates its body under a
+// catch of threshold THROW_BREAK: break leaves the loop, continue goes on
+// with the next iteration, any other code passes on. The break and continue
+// throwers have already unwound the stacks to the loop frame when the catch
+// runs, with the break value (or unset) in the frame's result slot.
+#include "evaluator/loops.h"
+
+#include <cmath>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/image.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/series.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/helpers.h"
+#include "runtime/words.h"
+
+namespace zav::natives {
+
+namespace {
+
+enum : u32 { N_WHILE = 6, N_UNTIL, N_LOOP, N_REPEAT, N_FOREVER, N_FOREACH, N_FORALL, N_REMOVE_EACH };
+
+Cell* arg(u32 n) { return stack::arguments + n; }
+
+void open_loop_frame() {
+    Cell body;
+    make_cell(&body, TYPE_WORD, 0, static_cast<u32>(words::_body), 0xFFFFFFFFu);
+    stack::mark_loop(&body);
+}
+
+// How one body evaluation ended.
+enum Outcome { NORMAL, BROKE, CONTINUED };
+
+Outcome run_body(Cell* body, bool chain) {
+    stack::reset();
+    try {
+        interpreter::eval(body, chain);
+    } catch (Throw& t) {
+        if (t.value == THROW_BREAK) return BROKE;
+        if (t.value == THROW_CONTINUE) return CONTINUED;
+        throw;
+    }
+    return NORMAL;
+}
+
+bool truthy(const Cell* v) {
+    u32 t = TYPE_OF(v);
+    return t != TYPE_NONE && !(t == TYPE_LOGIC && v->data1 == 0);
+}
+
+bool any_word_q(u32 t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
+
+// "A block" to set-many: its values are picked one by one.
+bool block_value_q(u32 t) { return series::block_family_q(t) || t == TYPE_MAP; }
+
+// Value i (1-based) from the head of a block value; none past the tail.
+Cell pick_value(Cell* value, i32 i) {
+    Cell v;
+    if (TYPE_OF(value) == TYPE_MAP) {
+        actions::typed<action_fn::Pick>(value, ACT_PICK)(value, i, &v);
+        return v;
+    }
+    u32 pos = series_head(value) + static_cast<u32>(i - 1);
+    SeriesBuffer* b = GET_BUFFER(series_node(value));
+    if (pos >= b->length()) return *make_cell(&v, TYPE_NONE);
+    return reinterpret_cast<Cell*>(b->head())[pos];
+}
+
+// Word i (1-based) of a words block, checked to be a word.
+Cell word_at(Cell* words, i32 i) {
+    Cell w = pick_value(words, i);
+    if (!any_word_q(TYPE_OF(&w))) fire("script", "invalid-arg", &w);
+    return w;
+}
+
+void set_word(Cell* word, const Cell* value) {
+    Cell w = *word;
+    context::set(&w, value);
+}
+
+Cell* iteration_series() { return stack::arguments - 2; }
+Cell* iteration_words() { return stack::arguments - 1; }
+
+bool pixel_walk_done(const Cell* image) {
+    u32 size = image->data3;
+    return series_head(image) >= (size & 0xFFFF) * (size >> 16);
+}
+
+[[noreturn]] void bad_loop_series(const Cell* value) {
+    Cell v = *value;
+    fire("script", "bad-loop-series", &v);
+}
+
+}  // namespace
+
+// ---- iteration steps ---------------------------------------------------------
+
+bool foreach_more_q(const Cell* series) {
+    u32 t = TYPE_OF(series);
+    if (t == TYPE_IMAGE) return !pixel_walk_done(series);
+    // A map! walks its pairs in its own step, which tells the end.
+    if (t == TYPE_MAP) return true;
+    return series_head(series) < GET_BUFFER(series_node(series))->length();
+}
+
+bool foreach_next() {
+    Cell* s = iteration_series();
+    if (!foreach_more_q(s)) return false;
+    Cell v;
+    if (series::block_family_q(TYPE_OF(s))) {
+        v = reinterpret_cast<Cell*>(GET_BUFFER(series_node(s))->head())[series_head(s)];
+    } else {
+        actions::typed<action_fn::Pick>(s, ACT_PICK)(s, 1, &v);
+    }
+    stack::keep();
+    set_word(iteration_words(), stack::push(&v));
+    stack::keep();
+    series_head(iteration_series())++;
+    return true;
+}
+
+bool foreach_next_block(i32 n) {
+    Cell* s = iteration_series();
+    bool more = foreach_more_q(s) && n > 0;
+    if (!more) return false;
+    Cell* words = iteration_words();
+    u32 t = TYPE_OF(s);
+    if (series::string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+        set_many_string(words, s, n);
+    } else if (t == TYPE_MAP) {
+        if (n != 2) fire("script", "invalid-arg", words);
+        // The map's own step keeps its position (counted in pairs).
+        return map::foreach_next(words, s, n);
+    } else if (t == TYPE_IMAGE) {
+        image::get_pixels(words, s, n);
+    } else {
+        set_many(words, s, n, true, false, false);
+    }
+    series_head(iteration_series()) += static_cast<u32>(n);
+    return true;
+}
+
+void set_many(Cell* words, Cell* value, i32 n, bool any, bool only, bool some) {
+    bool block = block_value_q(TYPE_OF(value)) && !only;
+    if (block) {
+        for (i32 i = 1; i <= n; i++) {
+            Cell w = word_at(words, i);
+            Cell v = pick_value(value, i);
+            if (!any && TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", &w);
+        }
+    }
+    for (i32 i = 1; i <= n; i++) {
+        Cell v = block ? pick_value(value, i) : *value;
+        if (some && TYPE_OF(&v) == TYPE_NONE) continue;
+        Cell w = word_at(words, i);
+        stack::keep();
+        // The value stays on the stack while an object's setter may run.
+        set_word(&w, stack::push(&v));
+        stack::keep();
+    }
+}
+
+void set_many_string(Cell* words, Cell* series, i32 n) {
+    auto pick = actions::typed<action_fn::Pick>(series, ACT_PICK);
+    for (i32 i = 1; i <= n; i++) {
+        Cell w = word_at(words, i);
+        stack::keep();
+        Cell* v = stack::push_star();
+        make_cell(v, TYPE_NONE);
+        pick(series, i, v);
+        set_word(&w, v);
+        stack::keep();
+    }
+}
+
+void remove_each_helper(i32 n) {
+    if (!truthy(stack::arguments)) return;
+    Cell* s = iteration_series();
+    // The body may have shortened the series: remove only what is still there.
+    u32 len = GET_BUFFER(series_node(s))->length();
+    u32 pos = series_head(s) >= static_cast<u32>(n) ? series_head(s) - static_cast<u32>(n) : 0;
+    if (pos > len) pos = len;
+    Cell* target = stack::push(s);
+    series_head(target) = pos;
+    Cell* part = n == 1 ? nullptr : stack::arguments - 3;
+    actions::typed<action_fn::Remove>(target, ACT_REMOVE)(target, part, nullptr);
+    u32 t = TYPE_OF(target);
+    series_head(iteration_series()) = series::series_q(t) ? series_head(target) : pos;
+    stack::pop(1);
+}
+
+bool forall_next(bool advance) {
+    Cell word = *(stack::arguments - 1);
+    Cell* value = context::get(&word);
+    if (!series::series_q(TYPE_OF(value))) bad_loop_series(value);
+    if (advance) series_head(value)++;
+    if (TYPE_OF(value) == TYPE_IMAGE) return pixel_walk_done(value);
+    return series_head(value) >= GET_BUFFER(series_node(value))->length();
+}
+
+void forall_restore() {
+    Cell saved = *(stack::arguments - 2);
+    set_word(stack::arguments - 1, &saved);
+}
+
+Cell* float_to_integer_arg(Cell* cell) {
+    if (TYPE_OF(cell) != TYPE_FLOAT) return cell;
+    double d = std::trunc(cell_float(cell));
+    // Out-of-range counts saturate; NaN counts as 0.
+    i32 v = std::isnan(d) ? 0 : d >= 2147483647.0 ? 2147483647 : d <= -2147483648.0 ? INT32_MIN : static_cast<i32>(d);
+    return integer::make_at(cell, v);
+}
+
+void loop_count_arg() { float_to_integer_arg(stack::arguments); }
+
+void loop_index_step(Cell* word) {
+    Cell w = *word;
+    Cell* slot = context::get(&w);
+    if (TYPE_OF(slot) != TYPE_INTEGER) return;
+    Cell next = *slot;
+    next.data2 = static_cast<u32>(static_cast<i32>(next.data2) + 1);
+    node_t ctx = word_ctx(&w);
+    if (ctx && context::kind_of(context::TO_CTX(ctx)) == context::KIND_OBJECT) {
+        context::set(&w, &next);
+    } else {
+        *slot = next;
+    }
+}
+
+// ---- loop natives ------------------------------------------------------------
+
+void while_star(bool check, const i32* refinements) {
+    if (check) check_args(N_WHILE, refinements);
+    Cell* cond = arg(0);
+    Cell* body = arg(1);
+    open_loop_frame();
+    for (;;) {
+        stack::reset();
+        try {
+            interpreter::eval(cond, true);
+        } catch (Throw& t) {
+            if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
+            throw;
+        }
+        if (!logic::true_arg_q()) break;
+        if (run_body(body, true) == BROKE) break;
+    }
+    stack::unwind();
+    make_cell(stack::arguments, TYPE_UNSET);
+}
+
+void until_star(bool check, const i32* refinements) {
+    if (check) check_args(N_UNTIL, refinements);
+    Cell* body = arg(0);
+    open_loop_frame();
+    for (;;) {
+        Outcome o = run_body(body, true);
+        if (o == BROKE) break;
+        if (o == CONTINUED) continue;
+        if (logic::true_arg_q()) break;
+    }
+    stack::unwind_last();
+}
+
+void loop_star(bool check, const i32* refinements) {
+    if (check) check_args(N_LOOP, refinements);
+    loop_count_arg();
+    i32 n = integer::get(arg(0));
+    if (n < 1) {
+        make_cell(arg(0), TYPE_NONE);
+        return;
+    }
+    Cell* body = arg(1);
+    open_loop_frame();
+    for (; n > 0; n--) {
+        if (run_body(body, true) == BROKE) break;
+    }
+    stack::unwind_last();
+}
+
+void repeat_star(bool check, const i32* refinements) {
+    if (check) check_args(N_REPEAT, refinements);
+    Cell* word = arg(0);
+    Cell* counter = float_to_integer_arg(arg(1));
+    Cell* body = arg(2);
+    i32 n = integer::get(counter);
+    if (n < 1) {
+        make_cell(arg(0), TYPE_NONE);
+        return;
+    }
+    counter->data2 = 1;
+    open_loop_frame();
+    while (n > 0) {
+        set_word(word, counter);
+        if (run_body(body, true) == BROKE) break;
+        counter->data2++;
+        n--;
+    }
+    stack::unwind_last();
+}
+
+void forever_star(bool check, const i32* refinements) {
+    if (check) check_args(N_FOREVER, refinements);
+    Cell* body = arg(0);
+    open_loop_frame();
+    for (;;) {
+        Outcome o = run_body(body, false);
+        if (o == BROKE) break;
+        if (o == NORMAL) stack::pop(1);
+    }
+    stack::unwind_last();
+}
+
+namespace {
+
+// The word spec of foreach and remove-each: the record size, checked.
+i32 record_size(Cell* spec, Cell* series) {
+    if (TYPE_OF(spec) == TYPE_BLOCK) {
+        i32 n = static_cast<i32>(block::zs_length_q(spec));
+        if (n < 1) fire("script", "invalid-arg", spec);
+        for (i32 i = 1; i <= n; i++) word_at(spec, i);
+        if (TYPE_OF(series) == TYPE_MAP && n != 2) fire("script", "invalid-arg", spec);
+        return n;
+    }
+    if (TYPE_OF(series) == TYPE_MAP) fire("script", "invalid-arg", spec);
+    return 0;
+}
+
+// One foreach-style walk over the iteration state below the open loop frame;
+// after_body runs after each body that ended normally.
+template <class AfterBody>
+void walk(i32 n, Cell* body, AfterBody after_body) {
+    for (;;) {
+        stack::keep();
+        bool more = n > 0 ? foreach_next_block(n) : foreach_next();
+        if (!more) break;
+        Outcome o = run_body(body, false);
+        if (o == BROKE) break;
+        if (o == NORMAL) after_body();
+    }
+}
+
+}  // namespace
+
+void foreach_star(bool check, const i32* refinements) {
+    if (check) check_args(N_FOREACH, refinements);
+    i32 n = record_size(arg(0), arg(1));
+    Cell* body = arg(2);
+    stack::push(arg(1));
+    stack::push(arg(0));
+    open_loop_frame();
+    make_cell(stack::push_star(), TYPE_UNSET);
+    walk(n, body, [] {});
+    stack::unwind_last();
+}
+
+void remove_each_star(bool check, const i32* refinements) {
+    if (check) check_args(N_REMOVE_EACH, refinements);
+    i32 n = record_size(arg(0), arg(1));
+    Cell* body = arg(2);
+    Cell data = *arg(1);
+    integer::push(n > 0 ? n : 1);
+    stack::push(arg(1));
+    stack::push(arg(0));
+    open_loop_frame();
+    make_cell(stack::push_star(), TYPE_UNSET);
+    i32 size = n > 0 ? n : 1;
+    walk(n, body, [size] { remove_each_helper(size); });
+    stack::unwind();
+    copy_cell(&data, stack::arguments);
+}
+
+void forall_star(bool check, const i32* refinements) {
+    if (check) check_args(N_FORALL, refinements);
+    Cell* word = arg(0);
+    Cell* body = arg(1);
+    Cell start = *context::get(word);
+    u32 t = TYPE_OF(&start);
+    if (!series::series_q(t)) {
+        Cell name, type;
+        series::word_arg(&name, "forall");
+        datatype::make_at(&type, t);
+        fire("script", "expect-arg", &name, &type, word);
+    }
+    stack::push(&start);
+    stack::push(word);
+    open_loop_frame();
+    make_cell(stack::push_star(), TYPE_UNSET);
+    bool broke = false;
+    while (foreach_more_q(context::get(word))) {
+        if (run_body(body, false) == BROKE) {
+            broke = true;
+            break;
+        }
+        Cell* now = context::get(word);
+        if (!series::series_q(TYPE_OF(now)) || series_node(now) != series_node(&start)) bad_loop_series(now);
+        if (forall_next(true)) break;
+    }
+    if (!broke) forall_restore();
+    stack::unwind_last();
+}
+
+}  // namespace zav::natives
