@@ -34,6 +34,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/random.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -111,6 +112,9 @@ void init_runtime() {
     stack::init_default();
     slots::init();
     lexer::init();
+    // The native table, then the native and action words of the global context.
+    natives::init();
+    natives::bind_globals();
     // Errors can be built as values from here on.
     error::ready();
 }

@@ -379,7 +379,8 @@ void init() {
 
     const NativeFn entries[NATIVE_COUNT] = {
         if_star, unless_star, either_star, any_star, all_star,
-        not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 6-13 loops
+        while_star, until_star, loop_star, repeat_star, forever_star, foreach_star, forall_star,  // 6-12 loops
+        remove_each_star,                                                                // 13
         func_star, function_star, does_star, has_star, switch_star, case_star, do_star,
         not_done, not_done,  // 21 get, 22 set
         print_star, prin_star,
@@ -387,9 +388,11 @@ void init() {
         not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 33-40
         not_done, not_done, not_done, not_done, not_done, not_done,                      // 41-46
         not_done, not_done,                                                              // 47-48 dehex enhex
-        not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 49-56
-        not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 57-64
-        not_done, not_done, not_done, not_done, not_done,                                // 65-69
+        not_done, not_done, not_done, not_done,                                          // 49-52
+        shift_star, to_hex_star, sine_star, cosine_star, tangent_star,                   // 53-57 math
+        arcsine_star, arccosine_star, arctangent_star, arctangent2_star, NaN_q_star,     // 58-62
+        log_2_star, log_10_star, log_e_star, exp_star, square_root_star,                 // 63-67
+        not_done, not_done,                                                              // 68-69
         try_star,
         not_done, not_done,                                                              // 71-72 uppercase lowercase
         not_done, not_done, not_done, not_done,                                          // 73-76 as-pair ...
