@@ -1,4 +1,18 @@
-// Entry point of the zav executable.
+// Entry point of the zav executable: `zav FILE` runs a script.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "boot/boot.h"
+#include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "datatypes/symbol.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "loader/lexer.h"
+#include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
@@ -6,33 +20,120 @@
 
 namespace {
 
-const char PLACEHOLDER[] = "Zav: runtime foundation only; the evaluator is not built yet.";
+using namespace zav;
 
-// The placeholder line as a string! value (unit 1), printed through the hooks.
-void print_placeholder() {
-    using namespace zav;
-    u32 n = sizeof PLACEHOLDER - 1;
+const char PLACEHOLDER[] = "Zav: no console yet; run a script with: zav FILE";
+
+// Status of a script ended by an error nothing caught.
+constexpr int ERROR_STATUS = 254;
+
+// A string! value (unit 1) holding bytes, pushed on the value stack.
+Cell* push_text(const char* text, u32 n) {
     node_t node = alloc_codepoints(n, 1);
     SeriesBuffer* b = GET_BUFFER(node);
-    std::memcpy(b->head(), PLACEHOLDER, n);
+    std::memcpy(b->head(), text, n);
     b->tail = b->offset + n;
-    Cell text;
-    make_cell(&text, TYPE_STRING, 0, node);
-    print_hooks::print(&text, true);
+    return make_cell(stack::push_star(), TYPE_STRING, 0, node);
+}
+
+void print_text(const char* text) {
+    Cell* s = push_text(text, static_cast<u32>(std::strlen(text)));
+    print_hooks::print(s, true);
+    stack::pop(1);
+}
+
+// The whole file with CR LF turned into LF; false when it cannot be read.
+bool read_source(const char* path, std::string& out) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    std::string text;
+    text.reserve(out.size());
+    for (size_t i = 0; i < out.size(); i++) {
+        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+        text += out[i];
+    }
+    out.swap(text);
+    return ok;
+}
+
+// Skips a leading `Zav [...]` header.
+void skip_header(Cell* code) {
+    SeriesBuffer* b = GET_BUFFER(series_node(code));
+    Cell* cells = reinterpret_cast<Cell*>(b->head());
+    if (b->length() < 2 || TYPE_OF(cells) != TYPE_WORD || TYPE_OF(cells + 1) != TYPE_BLOCK) return;
+    if (symbol::resolve(static_cast<i32>(cells->data2)) != symbol::resolve(symbol::make("Zav"))) return;
+    series_head(code) = 2;
+}
+
+// The error's report: its form, printed.
+[[noreturn]] void report_and_exit(Cell* err) {
+    stack::frame_top = stack::frame_base;
+    stack::arguments = stack::top = stack::bottom;
+    Cell* value = stack::push(err);
+    if (TYPE_OF(value) == TYPE_ERROR) {
+        actions::form_star(-1);
+        print_hooks::print(stack::arguments, true);
+    } else {
+        print_text("** Error: script ended by an unknown throw");
+    }
+    std::fflush(nullptr);
+    std::exit(ERROR_STATUS);
+}
+
+int run_script(const char* path) {
+    std::string source;
+    Cell err;
+    try {
+        if (!read_source(path, source)) {
+            Cell* name = push_text(path, static_cast<u32>(std::strlen(path)));
+            fire("access", "cannot-open", name);
+        }
+        Cell* code = stack::push_star();
+        make_cell(code, TYPE_NONE);
+        i32 consumed = 0;
+        lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false, true,
+                    true, &consumed, nullptr, nullptr);
+        skip_header(code);
+        // The guard frame: errors unwind to it.
+        Cell guard;
+        make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
+        stack::mark(&guard, FRAME_TRY);
+        interpreter::eval(code, true);
+        return 0;
+    } catch (Throw& t) {
+        if (t.value == THROW_QUIT) return 0;
+        if (t.value != THROW_ERROR) {
+            make_cell(&err, TYPE_NONE);
+        } else if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
+            err = error::thrown;
+        } else if (stack::top > stack::bottom && TYPE_OF(stack::top - 1) == TYPE_ERROR) {
+            err = stack::top[-1];
+        } else {
+            make_cell(&err, TYPE_NONE);
+        }
+    }
+    report_and_exit(&err);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace zav;
     rt::platform_start(argc, argv);
+    int status = 0;
     try {
         print_hooks::init();
         platform::init();
-        memory::init();
-        print_placeholder();
+        boot::init_runtime();
+        if (argc < 2) print_text(PLACEHOLDER);
+        else status = run_script(argv[1]);
     } catch (Throw& t) {
         rt::top_catch_handler(t.value);
     }
-    rt::quit(0, 0);
+    std::fflush(nullptr);
+    rt::quit(status, 0);
 }

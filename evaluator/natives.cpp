@@ -297,7 +297,7 @@ bool at_tail(const Cell* block) { return series_head(block) >= length_of(series_
 
 void clamp_head(Cell* series) {
     u32 len = length_of(series_node(series));
-    if (series_head(series) > len) series->data2 = len;
+    if (series_head(series) > len) series_head(series) = len;
 }
 
 // Result slot becomes the value (the entry's frame region keeps one cell).
@@ -378,36 +378,115 @@ void init() {
     *alloc_at_tail(root) = buf;
 
     const NativeFn entries[NATIVE_COUNT] = {
-        if_star, unless_star, either_star, any_star, all_star,
-        while_star, until_star, loop_star, repeat_star, forever_star, foreach_star, forall_star,  // 6-12 loops
-        remove_each_star,                                                                // 13
-        func_star, function_star, does_star, has_star, switch_star, case_star, do_star,
-        not_done, not_done,  // 21 get, 22 set
-        print_star, prin_star,
-        not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 25-32 comparisons
-        not_done, not_done, not_done, not_done, not_done, not_done, not_done, not_done,  // 33-40
-        not_done, not_done, not_done, not_done, not_done, not_done,                      // 41-46
-        not_done, not_done,                                                              // 47-48 dehex enhex
-        not_done, not_done, not_done, not_done,                                          // 49-52
-        shift_star, to_hex_star, sine_star, cosine_star, tangent_star,                   // 53-57 math
-        arcsine_star, arccosine_star, arctangent_star, arctangent2_star, NaN_q_star,     // 58-62
-        log_2_star, log_10_star, log_e_star, exp_star, square_root_star,                 // 63-67
-        not_done, not_done,                                                              // 68-69
-        try_star,
-        not_done, not_done,                                                              // 71-72 uppercase lowercase
-        not_done, not_done, not_done, not_done,                                          // 73-76 as-pair ...
-        break_star, continue_star, exit_star, return_star, throw_star, catch_star,
-        not_done,                                                                        // 83 extend
-        not_done, not_done, not_done, not_done,                                          // 84-87 debase ... checksum
-        not_done, not_done, not_done,                                                    // 88-90
-        not_done,                                                                        // 91 enbase
-        not_done,                                                                        // 92 context?
-        not_done, not_done, not_done, not_done,                                          // 93-96 env, now
-        not_done, not_done,                                                              // 97 sign?, 98 as
-        not_done,                                                                        // 99 call
-        not_done,                                                                        // 100 zero?
-        not_done, not_done, not_done, not_done,                                          // 101-104
-        not_done, not_done, not_done,                                                    // 105-107
+        // entries:begin
+        if_star,                    // 1 if
+        unless_star,                // 2 unless
+        either_star,                // 3 either
+        any_star,                   // 4 any
+        all_star,                   // 5 all
+        while_star,                 // 6 while
+        until_star,                 // 7 until
+        loop_star,                  // 8 loop
+        repeat_star,                // 9 repeat
+        forever_star,               // 10 forever
+        foreach_star,               // 11 foreach
+        forall_star,                // 12 forall
+        remove_each_star,           // 13 remove-each
+        func_star,                  // 14 func
+        function_star,              // 15 function
+        does_star,                  // 16 does
+        has_star,                   // 17 has
+        switch_star,                // 18 switch
+        case_star,                  // 19 case
+        do_star,                    // 20 do
+        not_done,                   // 21 get
+        not_done,                   // 22 set
+        print_star,                 // 23 print
+        prin_star,                  // 24 prin
+        equal_q_star,               // 25 equal?
+        not_equal_q_star,           // 26 not-equal?
+        strict_equal_q_star,        // 27 strict-equal?
+        lesser_q_star,              // 28 lesser?
+        greater_q_star,             // 29 greater?
+        lesser_or_equal_q_star,     // 30 lesser-or-equal?
+        greater_or_equal_q_star,    // 31 greater-or-equal?
+        same_q_star,                // 32 same?
+        not_star,                   // 33 not
+        not_done,                   // 34 type?
+        not_done,                   // 35 reduce
+        not_done,                   // 36 compose
+        not_done,                   // 37 stats
+        not_done,                   // 38 bind
+        not_done,                   // 39 in
+        not_done,                   // 40 parse
+        union_star,                 // 41 union
+        intersect_star,             // 42 intersect
+        unique_star,                // 43 unique
+        difference_star,            // 44 difference
+        exclude_star,               // 45 exclude
+        complement_q_star,          // 46 complement?
+        not_done,                   // 47 dehex
+        not_done,                   // 48 enhex
+        negative_q_star,            // 49 negative?
+        positive_q_star,            // 50 positive?
+        max_star,                   // 51 max
+        min_star,                   // 52 min
+        shift_star,                 // 53 shift
+        to_hex_star,                // 54 to-hex
+        sine_star,                  // 55 sine
+        cosine_star,                // 56 cosine
+        tangent_star,               // 57 tangent
+        arcsine_star,               // 58 arcsine
+        arccosine_star,             // 59 arccosine
+        arctangent_star,            // 60 arctangent
+        arctangent2_star,           // 61 arctangent2
+        NaN_q_star,                 // 62 NaN?
+        log_2_star,                 // 63 log-2
+        log_10_star,                // 64 log-10
+        log_e_star,                 // 65 log-e
+        exp_star,                   // 66 exp
+        square_root_star,           // 67 square-root
+        not_done,                   // 68 construct
+        not_done,                   // 69 value?
+        try_star,                   // 70 try
+        not_done,                   // 71 uppercase
+        not_done,                   // 72 lowercase
+        not_done,                   // 73 as-pair
+        not_done,                   // 74 as-point2D
+        not_done,                   // 75 as-point3D
+        not_done,                   // 76 as-money
+        break_star,                 // 77 break
+        continue_star,              // 78 continue
+        exit_star,                  // 79 exit
+        return_star,                // 80 return
+        throw_star,                 // 81 throw
+        catch_star,                 // 82 catch
+        not_done,                   // 83 extend
+        not_done,                   // 84 debase
+        not_done,                   // 85 to-local-file
+        not_done,                   // 86 wait
+        not_done,                   // 87 checksum
+        not_done,                   // 88 unset
+        not_done,                   // 89 new-line
+        not_done,                   // 90 new-line?
+        not_done,                   // 91 enbase
+        not_done,                   // 92 context?
+        not_done,                   // 93 set-env
+        not_done,                   // 94 get-env
+        not_done,                   // 95 list-env
+        not_done,                   // 96 now
+        sign_q_star,                // 97 sign?
+        not_done,                   // 98 as
+        not_done,                   // 99 call
+        zero_q_star,                // 100 zero?
+        not_done,                   // 101 size?
+        not_done,                   // 102 browse
+        not_done,                   // 103 compress
+        not_done,                   // 104 decompress
+        not_done,                   // 105 recycle
+        not_done,                   // 106 transcode
+        not_done,                   // 107 apply
+        // entries:end
     };
     register_(NATIVE_COUNT, entries);
 }
@@ -515,7 +594,7 @@ void any_star(bool check, const i32*) {
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
-        code->data2 = static_cast<u32>(eval_next(code));
+        series_head(code) = static_cast<u32>(eval_next(code));
         if (!falsy(arg(0))) return void(stack::top = stack::arguments + 1);
     }
     none::push_last();
@@ -527,7 +606,7 @@ void all_star(bool check, const i32*) {
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
-        code->data2 = static_cast<u32>(eval_next(code));
+        series_head(code) = static_cast<u32>(eval_next(code));
         if (falsy(arg(0))) {
             none::push_last();
             break;
@@ -626,7 +705,7 @@ void case_star(bool check, const i32* refinements) {
     bool found = false;
     while (!at_tail(code)) {
         if (all) found = false;
-        code->data2 = static_cast<u32>(eval_next(code));
+        series_head(code) = static_cast<u32>(eval_next(code));
         if (at_tail(code)) {
             Cell name;
             word::make_at(words::case_, &name);
@@ -638,9 +717,9 @@ void case_star(bool check, const i32* refinements) {
                 Cell* body = stack::push(branch);
                 interpreter::eval(body, true);
                 stack::top = stack::arguments + 1;
-                code->data2++;
+                series_head(code)++;
             } else {
-                code->data2 = static_cast<u32>(eval_next(code));
+                series_head(code) = static_cast<u32>(eval_next(code));
             }
             if (!all) {
                 stack::unwind_last();
@@ -649,7 +728,7 @@ void case_star(bool check, const i32* refinements) {
             }
             found = true;
         } else {
-            code->data2++;
+            series_head(code)++;
         }
     }
     stack::unwind_last();
@@ -680,7 +759,7 @@ void do_block(i32 expand, i32 next) {
     Cell* code = stack::push(arg(0));
     i32 index = interpreter::do_next_index(code);
     Cell rest = *code;
-    rest.data2 = static_cast<u32>(index);
+    series_head(&rest) = static_cast<u32>(index);
     context::set(&position, &rest);
     stack::top = stack::arguments + 1;
 }

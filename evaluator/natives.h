@@ -50,6 +50,8 @@ void bind_globals();
 
 // The 32-cell block print and prin reduce into.
 node_t print_buffer();
+// Whether the last print or prin ended a line (print sets it, prin clears it).
+extern bool line_ended;
 
 // Truthiness: falsy is none or logic false; unset is truthy here.
 bool falsy(const Cell* value);

@@ -1,0 +1,6 @@
+-- Counting loop: 10 million additions.
+local n = 0
+for _ = 1, 10000000 do
+  n = n + 1
+end
+print(n)

@@ -1,0 +1,5 @@
+# Counting loop: 10 million additions.
+n = 0
+for _ in range(10_000_000):
+    n += 1
+print(n)
