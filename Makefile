@@ -31,6 +31,10 @@ test-asan: deps $(ASAN)/build.ninja
 	@cmake --build $(ASAN) -j $(JOBS)
 	@cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
+# Every test again with a collection at every series allocation.
+test-gc-stress: build
+	@cd $(BUILD) && ZAV_GC_STRESS=1 ctest --output-on-failure -j $(JOBS)
+
 bench: build
 	@bash bench/run.sh $(BUILD)
 

@@ -44,6 +44,9 @@
 #include "runtime/slots.h"
 #include "runtime/ownership.h"
 #include "runtime/words.h"
+#include "evaluator/parse.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 
 namespace zav::boot {
 
@@ -112,11 +115,17 @@ void init_runtime() {
     stack::init_default();
     slots::init();
     lexer::init();
+    // The generic action entries come after every datatype's action table.
+    actions::init();
+    interpreter::init();
     // The native table, then the native and action words of the global context.
     natives::init();
     natives::bind_globals();
+    parse::init();
     // Errors can be built as values from here on.
     error::ready();
+    // Everything built so far is reachable from the roots: collections may run.
+    collector::enable();
 }
 
 }  // namespace zav::boot

@@ -91,6 +91,7 @@ int run_script(const char* path) {
     try {
         if (!read_source(path, source)) {
             Cell* name = push_text(path, static_cast<u32>(std::strlen(path)));
+            set_type(name, TYPE_FILE);
             fire("access", "cannot-open", name);
         }
         Cell* code = stack::push_star();

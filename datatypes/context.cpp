@@ -76,23 +76,18 @@ node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
     }
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, list);
-    // No collection while the table is built: its new nodes are not rooted
-    // until init returns. until hashtable::init roots them itself
-    bool was = collector::active;
-    collector::active = false;
     node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
-    collector::active = was;
-    collector::NodeRoot table_root(table);
+    // The context cell holds the table (and later the values) from here on,
+    // so the guarded context node keeps them.
     u32 header = TYPE_CONTEXT_ID | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (self ? CTX_SELF : 0);
-    node_t values = 0;
-    if (on_stack) {
-        header |= CTX_ON_STACK;
-    } else {
-        values = alloc_unset_cells(size > count ? size : count);
+    if (on_stack) header |= CTX_ON_STACK;
+    make_cell(TO_CTX(ctx), header, table, 0);
+    if (!on_stack) {
+        node_t values = alloc_unset_cells(size > count ? size : count);
         SeriesBuffer* vb = GET_BUFFER(values);
         vb->tail = vb->offset + count * sizeof(Cell);
+        TO_CTX(ctx)->data2 = values;
     }
-    make_cell(TO_CTX(ctx), header, table, values);
     return ctx;
 }
 
@@ -162,7 +157,10 @@ Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify) {
         i32 idx = find_word(ctx, static_cast<i32>(word_symbol(word)), false);
         if (idx < 0) {
             Cell w = *word;
+            u32 before = collector::cycles;
             idx = add_word(ctx, &w);
+            // A word cell inside a series moved if a collection ran: work on the copy.
+            if (collector::cycles != before) word = &w;
         }
         word->data3 = static_cast<u32>(idx);
     }

@@ -1,20 +1,1000 @@
-// The interpreter's entry points; placeholders until the evaluator is built.
+// The interpreter: one expression at a time over the value stack, every call
+// inside a call frame; and the tracer's event delivery.
 #include "evaluator/interpreter.h"
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/op.h"
+#include "datatypes/routine.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/rt.h"
+#include "runtime/words.h"
 
 namespace zav::interpreter {
 
+TraceState trace{false, false, 0, 0};
+
 namespace {
+
 Cell code_cell{TYPE_UNSET, 0, 0, 0};
+node_t tracer_node = 0;  // the root block cell holding the tracer, by position
+u32 tracer_index = 0;
+u32 tracer_generation = 0xFFFFFFFF;
+
+// ---- small helpers -------------------------------------------------------------
+
+Cell* word_of(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
+
+Cell body_word() {
+    Cell w;
+    word_of(&w, words::_body);
+    return w;
 }
 
-void eval(Cell*, bool) { fire("internal", "not-done"); }
-i32 do_next_index(Cell*) { fire("internal", "not-done"); }
-void call_function(Cell*, node_t, Cell*, u32) { fire("internal", "not-done"); }
-void exec_body(Cell*, Cell*, Cell*) { fire("internal", "not-done"); }
-void call_routine(Cell*) { fire("internal", "not-done"); }
+bool function_type_q(u32 t) {
+    return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION;
+}
+
+// Cells of a block value's buffer, re-read at every use (code may move).
+Cell* code_at(const Cell* code, u32 pos) { return block::cells_of(block::buffer_of(code)) + pos; }
+u32 live_tail(const Cell* code) { return block::buffer_of(code)->length(); }
+u32 clamp_tail(const Cell* code, u32 tail) {
+    u32 live = live_tail(code);
+    return tail < live ? tail : live;
+}
+
+// A literal push: a new stack value (sub) or the frame result.
+void push_value(const Cell* v, bool sub) {
+    Cell c = *v;
+    if (sub) stack::push(&c);
+    else stack::set_last_reset(&c);
+}
+
+bool enabled() { return trace.enabled; }
+
+void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* value) {
+    if (trace.enabled) fire_event(event, code, pos, ref, value);
+}
+
+// Restores the current code cell on the way out, also when a throw passes.
+struct CodeRestore {
+    Cell saved;
+    CodeRestore() : saved(code_cell) {}
+    ~CodeRestore() { code_cell = saved; }
+};
+
+// The i-th parameter entry of a spec (words, lit-words, get-words,
+// refinements and the return: set-word, in order), for error messages.
+Cell param_word(const Cell* fn, u32 i) {
+    Cell out;
+    word_of(&out, words::_anon);
+    SeriesBuffer* b = GET_BUFFER(native::spec_of(fn));
+    Cell* c = reinterpret_cast<Cell*>(b->head());
+    u32 k = 0;
+    for (u32 n = 0; n < b->length(); n++) {
+        u32 t = TYPE_OF(c + n);
+        if (t < TYPE_WORD || t > TYPE_REFINEMENT) continue;
+        if (k++ == i) {
+            out = c[n];
+            set_type(&out, TYPE_WORD);
+            out.header &= ~FLAG_NEW_LINE;
+            return out;
+        }
+    }
+    return out;
+}
+
+// Name of the running call for argument errors.
+Cell call_name(const Cell* name) {
+    Cell n;
+    if (name && TYPE_OF(name) >= TYPE_WORD && TYPE_OF(name) <= TYPE_REFINEMENT) {
+        n = *name;
+        set_type(&n, TYPE_WORD);
+    } else {
+        word_of(&n, words::_anon);
+    }
+    return n;
+}
+
+[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param) {
+    Cell n = call_name(name), dt, w = param_word(fn, param);
+    datatype::make_at(&dt, TYPE_OF(value));
+    fire("script", "expect-arg", &n, &dt, &w);
+}
+
+[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param) {
+    Cell n = call_name(name), w = param_word(fn, param);
+    fire("script", "no-arg", &n, &w);
+}
+
+u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
+                 bool case_);
+u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
+                 Cell* owner, i32 mode, bool infix);
+
+// ---- infix ---------------------------------------------------------------------
+
+// Applies the operator at `pos` to the value just produced (at `start`);
+// answers the next position, or `pos` itself when no operator follows.
+u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
+    if (pos >= tail) return pos;
+    Cell w = *code_at(code, pos);
+    if (TYPE_OF(&w) != TYPE_WORD || !word_ctx(&w)) return pos;
+    Cell* ctx = context::TO_CTX(word_ctx(&w));
+    if (!context::values_of(ctx)) return pos;
+    if (word_index(&w) < 0) return pos;
+    Cell v = *context::get(&w);
+    if (TYPE_OF(&v) != TYPE_OP) return pos;
+    if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
+    stack::top = start;
+    Cell fn = v;
+    set_type(&fn, op::wrapped_type(&v));
+    return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
+}
+
+// ---- argument cache -----------------------------------------------------------------
+
+bool builtin_q(u32 t) { return t == TYPE_NATIVE || t == TYPE_ACTION; }
+
+// The more block's argument cache cell (second cell), or null when the value has none.
+Cell* cache_cell(const Cell* fn) {
+    node_t more = native::more_of(fn);
+    if (!more) return nullptr;
+    SeriesBuffer* b = GET_BUFFER(more);
+    if (b->length() < 2) return nullptr;
+    return reinterpret_cast<Cell*>(b->head()) + 1;
+}
+
+}  // namespace
+
+Cell* cache_path_spec(Cell* fn_in, Cell* out) {
+    Cell fn = *fn_in;
+    Cell* cached = cache_cell(&fn);
+    if (cached && TYPE_OF(cached) == TYPE_BLOCK) return copy_cell(cached, out);
+    bool builtin = builtin_q(TYPE_OF(&fn));
+    collector::Root blk;
+    block::make_at(&blk.value, 8);
+    node_t spec = native::spec_of(&fn);
+    i32 locals = -1;
+    u32 refinements = 0;
+    for (u32 i = 0; i < GET_BUFFER(spec)->length(); i++) {
+        Cell item = *(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i);
+        u32 t = TYPE_OF(&item);
+        bool has_types = i + 1 < GET_BUFFER(spec)->length() &&
+                         TYPE_OF(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i + 1) == TYPE_BLOCK;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
+            u32 mode = FETCH_EVAL;
+            if (t == TYPE_LIT_WORD) mode = FETCH_LIT;
+            else if (t == TYPE_GET_WORD) mode = FETCH_GET;
+            else if (t == TYPE_SET_WORD) {
+                if (symbol::resolve(static_cast<i32>(item.data2)) != symbol::resolve(words::return_)) {
+                    fire("script", "bad-func-def", &item);
+                }
+                mode = FETCH_RETURN;
+            }
+            Cell* ts;
+            Cell types;
+            if (has_types) types = *(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i + 1);
+            if (has_types && block::zs_length_q(&types) > 0) ts = typeset::make_from_block(&blk.value, &types);
+            else ts = typeset::make_default(&blk.value);
+            ts->header = (ts->header & ~FETCH_MASK) | mode;
+        } else if (t == TYPE_REFINEMENT) {
+            if (symbol::resolve(static_cast<i32>(item.data2)) == symbol::resolve(words::local)) {
+                locals = 0;
+                for (u32 k = i; k < GET_BUFFER(spec)->length(); k++) {
+                    u32 kt = TYPE_OF(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + k);
+                    if (kt == TYPE_SET_WORD) break;
+                    if (kt == TYPE_REFINEMENT || kt == TYPE_WORD) locals++;
+                }
+                break;
+            }
+            Cell r = item;
+            r.header &= ~FLAG_NEW_LINE;
+            if (builtin) r.data3 = ++refinements;
+            block::zs_append(&blk.value, &r);
+        }
+    }
+    Cell n;
+    if (locals > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, static_cast<u32>(locals)));
+    if (builtin && refinements > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, refinements));
+    cached = cache_cell(&fn);
+    if (cached) *cached = blk.value;
+    return copy_cell(&blk.value, out);
+}
+
+namespace {
+
+// ---- argument fetching ------------------------------------------------------------
+
+// Fetches one argument at `pos` (pushed as a new stack value).
+u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell* code, u32 pos, u32 tail,
+              bool infix, i32 mode) {
+    u32 fetch = ts->header & FETCH_MASK;
+    if (pos >= tail) {
+        if (fetch == FETCH_LIT && typeset::has(ts, TYPE_UNSET)) {
+            make_cell(stack::push_star(), TYPE_UNSET);
+            return pos;
+        }
+        if (mode & (MODE_APPLY_ALL | MODE_APPLY)) {
+            make_cell(stack::push_star(), TYPE_NONE);
+            return pos;
+        }
+        no_arg(fn, name, param);
+    }
+    if (mode & (MODE_APPLY_ALL | MODE_APPLY)) {
+        // apply's argument block holds the values themselves.
+        if (mode & MODE_SAFER) {
+            stack::push(code_at(code, pos));
+            return pos + 1;
+        }
+    }
+    Cell v = *code_at(code, pos);
+    switch (fetch) {
+        case FETCH_GET:
+            if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &v);
+            stack::push(&v);
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &v);
+            return pos + 1;
+        case FETCH_LIT:
+            switch (TYPE_OF(&v)) {
+                case TYPE_PAREN: {
+                    Cell bw = body_word();
+                    stack::mark_kind82(&bw);
+                    eval(&v, true);
+                    stack::unwind();
+                    return pos + 1;
+                }
+                case TYPE_GET_WORD:
+                    stack::push(context::get(&v));
+                    return pos + 1;
+                case TYPE_GET_PATH:
+                    eval_path_at(&v, 1, code, pos, tail, false, true, true, false);
+                    return pos + 1;
+                default:
+                    stack::push(&v);
+                    return pos + 1;
+            }
+        default:
+            return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, infix, true, false);
+    }
+}
+
+void check_type(const Cell* fn, const Cell* name, const Cell* ts, const Cell* value, u32 param) {
+    if (!typeset::has(ts, TYPE_OF(value))) expect_arg(fn, name, value, param);
+}
+
+// A path item used as a refinement: its symbol, or -1 when it cannot be one.
+i32 refinement_symbol(const Cell* item, i32 mode) {
+    u32 t = TYPE_OF(item);
+    if (mode == MODE_APPLY) return t == TYPE_REFINEMENT ? symbol::resolve(static_cast<i32>(item->data2)) : -1;
+    if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT)
+        return symbol::resolve(static_cast<i32>(item->data2));
+    return -1;
+}
+
+}  // namespace
+
+// The arguments of a call: the plain parameters in spec order, then each
+// refinement named by the path (or the apply block) with its arguments.
+u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
+                      bool infix) {
+    Cell fn = *fn_in;
+    u32 type = TYPE_OF(&fn);
+    bool builtin = builtin_q(type);
+    Cell cache;
+    cache_path_spec(&fn, &cache);
+    collector::Root cache_root(&cache);
+    u32 n = block::zs_length_q(&cache);
+    auto entry = [&](u32 i) { return *block::zs_abs_at(&cache, series_head(&cache) + i); };
+
+    i32 refs[32];
+    for (i32& r : refs) r = -1;
+
+    // Plain parameters.
+    u32 i = 0;
+    u32 param = 0;  // position among the spec's parameter words (for errors)
+    bool first = true;
+    for (; i < n; i++, param++) {
+        Cell e = entry(i);
+        if (TYPE_OF(&e) != TYPE_TYPESET) break;
+        if ((e.header & FETCH_MASK) == FETCH_RETURN) {
+            first = false;
+            continue;
+        }
+        if (infix && first) {
+            stack::top = stack::arguments + 1;  // the left operand is already in place
+        } else {
+            pos = fetch_arg(&fn, name, &e, param, code, pos, tail, infix && !first, mode);
+        }
+        first = false;
+        check_type(&fn, name, &e, stack::top - 1, param);
+    }
+
+    // Refinements: for function! and routine! every refinement has its logic
+    // cell and argument slots, in spec order, filled as the call names them.
+    struct Ref {
+        i32 symbol;
+        u32 cache_index;  // index of the refinement entry
+        u32 param;        // its position among the parameter words
+        i32 slot;         // function!: cell index of its logic; builtin: refinement number - 1
+        bool used;
+    };
+    Ref table[32];
+    u32 nrefs = 0;
+    i32 locals = 0;
+    for (u32 k = i, p = param; k < n; k++, p++) {
+        Cell e = entry(k);
+        if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+            if (nrefs < 32) {
+                i32 slot = builtin ? static_cast<i32>(e.data3) - 1 : static_cast<i32>(stack::top - stack::arguments);
+                table[nrefs++] = Ref{symbol::resolve(static_cast<i32>(e.data2)), k, p, slot, false};
+            }
+            if (!builtin) make_cell(stack::push_star(), TYPE_LOGIC, 0);
+        } else if (TYPE_OF(&e) == TYPE_TYPESET) {
+            if (!builtin) make_cell(stack::push_star(), TYPE_NONE);
+        } else if (TYPE_OF(&e) == TYPE_INTEGER && !builtin) {
+            locals = static_cast<i32>(e.data2);
+        }
+    }
+
+    auto use = [&](Ref& r, bool fetch_values) {
+        if (r.used) {
+            Cell w;
+            word_of(&w, r.symbol);
+            set_type(&w, TYPE_REFINEMENT);
+            fire("script", "dup-refine", &w);
+        }
+        r.used = true;
+        if (builtin) {
+            if (r.slot >= 0 && r.slot < 32) refs[r.slot] = static_cast<i32>(stack::top - stack::arguments);
+        } else {
+            make_cell(stack::arguments + r.slot, TYPE_LOGIC, 1);
+        }
+        u32 p = r.param + 1;
+        i32 offset = 1;
+        for (u32 k = r.cache_index + 1; k < n; k++, p++, offset++) {
+            Cell e = entry(k);
+            if (TYPE_OF(&e) != TYPE_TYPESET) break;
+            if (fetch_values) {
+                pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+            } else {
+                make_cell(stack::push_star(), TYPE_NONE);
+            }
+            check_type(&fn, name, &e, stack::top - 1, p);
+            if (!builtin) {
+                stack::arguments[r.slot + offset] = stack::top[-1];
+                stack::top--;
+            }
+        }
+    };
+    auto find_ref = [&](i32 sym) -> Ref* {
+        for (u32 k = 0; k < nrefs; k++)
+            if (table[k].symbol == sym) return &table[k];
+        return nullptr;
+    };
+
+    if (path) {
+        u32 len = block::buffer_of(path)->length();
+        for (u32 k = ref_item; k < len; k++) {
+            Cell item = *code_at(path, k);
+            if (TYPE_OF(&item) == TYPE_GET_WORD) {
+                // A get-word names the refinement by the word it holds.
+                Cell v = *context::get(&item);
+                if (TYPE_OF(&v) >= TYPE_WORD && TYPE_OF(&v) <= TYPE_REFINEMENT) item = v;
+            }
+            i32 sym = refinement_symbol(&item, 0);
+            if (sym < 0) fire("script", "bad-refine", &item);
+            Ref* r = find_ref(sym);
+            if (!r) {
+                Cell nm = call_name(name);
+                fire("script", "no-refine", &nm, &item);
+            }
+            use(*r, true);
+        }
+    } else if (mode & MODE_APPLY_ALL) {
+        // /all: every refinement is a value of the block, its truth deciding its use.
+        for (u32 k = 0; k < nrefs; k++) {
+            bool on = false;
+            if (pos < tail) {
+                Cell v = *code_at(code, pos);
+                if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
+                    Cell* base = stack::top;
+                    pos = eval_expression(code, pos, tail, true, true, false);
+                    v = *base;
+                    stack::top = base;
+                } else {
+                    pos++;
+                }
+                on = !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
+            }
+            if (on) {
+                use(table[k], true);
+            } else {
+                // The arguments of an unused refinement are still in the block.
+                for (u32 c = table[k].cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
+                    if (pos < tail) pos++;
+            }
+        }
+    } else if (mode & MODE_APPLY) {
+        while (pos < tail) {
+            Cell item = *code_at(code, pos);
+            i32 sym = refinement_symbol(&item, MODE_APPLY);
+            if (sym < 0) fire("script", "bad-refine", &item);
+            Ref* r = find_ref(sym);
+            if (!r) {
+                Cell nm = call_name(name);
+                fire("script", "no-refine", &nm, &item);
+            }
+            pos++;
+            bool on = true;
+            if (pos < tail) {
+                Cell v = *code_at(code, pos);
+                pos++;
+                on = !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
+            }
+            if (on) {
+                use(*r, true);
+            } else {
+                for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
+                    if (pos < tail) pos++;
+            }
+        }
+    }
+
+    if (locals > 0) function::init_locals(locals);
+
+    if (builtin) {
+        u32 index = native::entry_of(&fn);
+        if (type == TYPE_NATIVE) natives::call(index, false, refs);
+        else if (type == TYPE_ACTION) actions::call_generic(index, refs);
+        else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+    }
+    return pos;
+}
+
+u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix) {
+    return eval_arguments_at(fn, code, pos, tail, path, 1, name, mode, infix);
+}
+
+namespace {
+
+u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
+                 Cell* owner, i32 mode, bool infix) {
+    stack::check_c_stack();
+    Cell fn = *fn_in;
+    Cell name;
+    if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) {
+        name = *name_in;
+        set_type(&name, TYPE_WORD);
+    } else if (!path && pos > 0 && pos - 1 < live_tail(code) && TYPE_OF(code_at(code, pos - 1)) == TYPE_WORD) {
+        name = *code_at(code, pos - 1);
+    } else {
+        word_of(&name, words::_anon);
+    }
+    if (enabled()) {
+        if (infix) stack::top++;
+        fire_event(EVT_OPEN, code, static_cast<i32>(pos), &name, &fn);
+        if (infix) stack::top--;
+    }
+    if (!infix) stack::push(&fn);
+    switch (TYPE_OF(&fn)) {
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            stack::mark_kind82(&name);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            break;
+        case TYPE_ROUTINE:
+            stack::mark_kind82(&name);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            call_routine(&fn);
+            break;
+        case TYPE_FUNCTION: {
+            node_t ctx = 0;
+            Cell* more_owner = function::more_cell(&fn, function::MORE_OWNER);
+            if (owner && TYPE_OF(owner) == TYPE_OBJECT && object::ctx_of(owner) != context::global) {
+                ctx = object::ctx_of(owner);
+            } else if (TYPE_OF(more_owner) == TYPE_INTEGER) {
+                ctx = more_owner->data2;
+            } else {
+                ctx = word_ctx(&name);
+            }
+            stack::mark_kind81(&name);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            call_function(&fn, ctx, &name, 0);
+            break;
+        }
+        default:
+            rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), &name, stack::get_top());
+    if (!infix) {
+        stack::top--;
+        copy_cell(stack::top, stack::top - 1);
+    }
+    return pos;
+}
+
+}  // namespace
+
+u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cell* name, Cell* owner, i32 mode,
+              bool infix) {
+    return eval_code_at(fn, code, pos, tail, sub, path, 1, name, owner, mode, infix);
+}
+
+// ---- expressions ------------------------------------------------------------------
+
+u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+    stack::check_c_stack();
+    tail = clamp_tail(code, tail);
+    if (pos >= tail) {
+        // Nothing left (the code shrank under us): the value is unset.
+        Cell u{TYPE_UNSET, 0, 0, 0};
+        push_value(&u, sub);
+        return pos;
+    }
+    Cell* start = stack::top;
+    Cell value = *code_at(code, pos);
+    if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &value);
+    u32 next = pos + 1;
+    auto pushed = [&](const Cell* v) {
+        push_value(v, sub);
+        if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, v);
+    };
+    switch (TYPE_OF(&value)) {
+        case TYPE_PAREN: {
+            Cell bw = body_word();
+            stack::mark_kind82(&bw);
+            eval(&value, true);
+            if (sub) stack::unwind();
+            else stack::unwind_last();
+            break;
+        }
+        case TYPE_SET_WORD: {
+            Cell w = value;
+            stack::mark_kind82(&w);
+            stack::push(&w);
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
+            if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
+            next = eval_expression(code, next, tail, false, true, false);
+            if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
+            word::set();
+            if (sub) stack::unwind();
+            else stack::unwind_last();
+            break;
+        }
+        case TYPE_SET_PATH: {
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &value);
+            if (next >= clamp_tail(code, tail)) fire("script", "need-value", &value);
+            Cell sp;
+            word_of(&sp, words::set_path);
+            stack::mark_kind82(&sp);
+            next = eval_expression(code, next, tail, false, true, false);
+            if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
+            eval_path_at(&value, 1, code, pos, tail, true, false, true, false);
+            if (sub) stack::unwind();
+            else stack::unwind_last();
+            break;
+        }
+        case TYPE_GET_WORD: {
+            Cell v = *context::get(&value);
+            pushed(&v);
+            break;
+        }
+        case TYPE_LIT_WORD: {
+            Cell v = value;
+            set_type(&v, TYPE_WORD);
+            pushed(&v);
+            break;
+        }
+        case TYPE_WORD: {
+            Cell v = *context::get(&value);
+            switch (TYPE_OF(&v)) {
+                case TYPE_UNSET:
+                    fire("script", "no-value", &value);
+                case TYPE_FUNCTION:
+                case TYPE_ROUTINE:
+                case TYPE_NATIVE:
+                case TYPE_ACTION:
+                    next = eval_code_at(&v, code, next, tail, sub, nullptr, 0, &value, nullptr, 0, false);
+                    break;
+                case TYPE_OP:
+                    fire("script", "no-op-arg", &value);
+                default:
+                    pushed(&v);
+                    break;
+            }
+            break;
+        }
+        case TYPE_PATH:
+            next = eval_path_at(&value, 1, code, pos, tail, false, false, sub, false);
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
+            break;
+        case TYPE_GET_PATH:
+            next = eval_path_at(&value, 1, code, pos, tail, false, true, sub, false);
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
+            break;
+        case TYPE_LIT_PATH: {
+            Cell v = value;
+            set_type(&v, TYPE_PATH);
+            v.data3 = 0;
+            pushed(&v);
+            break;
+        }
+        case TYPE_OP:
+            fire("internal", "not-done");
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            if (passive) pushed(&value);
+            else next = eval_code_at(&value, code, next, tail, sub, nullptr, 0, nullptr, nullptr, 0, false);
+            break;
+        case TYPE_ISSUE: {
+            if (next < clamp_tail(code, tail) && TYPE_OF(code_at(code, next)) == TYPE_BLOCK) {
+                i32 sym = symbol::resolve(static_cast<i32>(value.data2));
+                if (sym == symbol::resolve(words::system) || sym == symbol::resolve(words::system_global))
+                    fire("internal", "zav-system");
+            }
+            pushed(&value);
+            break;
+        }
+        default:
+            pushed(&value);
+            break;
+    }
+    if (!prefix) {
+        for (;;) {
+            u32 t = clamp_tail(code, tail);
+            u32 after = eval_infix(start, code, next, t, sub);
+            if (after == next) break;
+            next = after;
+        }
+    }
+    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    return next;
+}
+
+void eval(Cell* code_in, bool chain) {
+    stack::check_c_stack();
+    collector::Root code;
+    code.value = *code_in;
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    u32 head = series_head(&code.value);
+    u32 tail = live_tail(&code.value);
+    if (enabled()) fire_event(EVT_ENTER, &code.value, static_cast<i32>(head), nullptr, nullptr);
+    if (head >= tail) {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    } else {
+        u32 pos = head;
+        while (pos < tail) {
+            code_cell = code.value;
+            series_head(&code_cell) = pos;
+            pos = eval_expression(&code.value, pos, tail, false, false, false);
+            tail = clamp_tail(&code.value, tail);
+            if (pos < tail) stack::reset();
+        }
+    }
+    if (enabled()) fire_event(EVT_EXIT, &code.value, static_cast<i32>(tail), nullptr, stack::arguments);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+}
+
+u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    pos = eval_expression(code, pos, tail, false, false, false);
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return pos;
+}
+
+i32 do_next_index(Cell* code_in) {
+    Cell code = *code_in;
+    collector::Root guard(&code);
+    u32 head = series_head(&code);
+    u32 tail = live_tail(&code);
+    if (head >= tail) {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+        return static_cast<i32>(head);
+    }
+    CodeRestore restore;
+    code_cell = code;
+    stack::top = stack::arguments;
+    u32 pos = eval_next(&code, head, tail, false);
+    stack::top = stack::arguments + 1;
+    return static_cast<i32>(pos);
+}
+
+// ---- paths -------------------------------------------------------------------------
+
+namespace {
+
+u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
+                 bool case_) {
+    (void)first_item;
+    collector::Root path;
+    path.value = *path_in;
+    Cell* p = &path.value;
+    u32 len = block::buffer_of(p)->length();
+    u32 head = series_head(p);
+    if (head >= len) fire("script", "empty-path");
+    Cell first = *code_at(p, head);
+    if (TYPE_OF(&first) != TYPE_WORD) fire("script", "word-first", p);
+    if (enabled()) {
+        fire_event(EVT_ENTER, p, static_cast<i32>(head), nullptr, nullptr);
+        fire_event(EVT_FETCH, p, static_cast<i32>(head), nullptr, &first);
+    }
+    Cell* base = stack::top;
+    // The value to store is the running frame's first cell for a set-path.
+    Cell set_value;
+    if (set) set_value = *stack::arguments;
+    Cell cur = *context::get(&first);
+    if (TYPE_OF(&cur) == TYPE_UNSET) fire("script", "unset-path", p, &first);
+    if (function_type_q(TYPE_OF(&cur))) {
+        if (set) fire("script", "invalid-path-set", p);
+        if (get) fire("script", "invalid-path-get", p);
+        u32 next = eval_code_at(&cur, code, pos + 1, tail, true, p, head + 1, &first, nullptr, 0, false);
+        if (!sub) stack::set_last_reset(stack::top - 1);
+        return next;
+    }
+    collector::Root parent_root;
+    Cell& parent = parent_root.value;
+    parent = first;
+    for (u32 i = head + 1; i < len; i++) {
+        Cell item = *code_at(p, i);
+        switch (TYPE_OF(&item)) {
+            case TYPE_GET_WORD:
+                item = *context::get(&item);
+                break;
+            case TYPE_PAREN: {
+                Cell bw = body_word();
+                stack::mark_kind82(&bw);
+                eval(&item, true);
+                stack::unwind();
+                item = stack::top[-1];
+                stack::top--;
+                break;
+            }
+            default:
+                break;
+        }
+        bool last = i + 1 == len;
+        if (set && last) {
+            actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, nullptr, 0, false, true);
+            cur = set_value;
+            break;
+        }
+        Cell* saved_top = stack::top;
+        Cell* r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, nullptr, 0, get, last);
+        Cell nv = *r;
+        stack::top = saved_top;
+        if (TYPE_OF(&nv) == TYPE_UNSET && !(get && last)) fire("script", "invalid-path", p, &item);
+        Cell owner = cur;
+        parent = cur;
+        cur = nv;
+        if (!get && !set && function_type_q(TYPE_OF(&cur))) {
+            // A function reached through the path (an object's method): the
+            // remaining items are its refinements.
+            Cell name = item;
+            if (TYPE_OF(&name) < TYPE_WORD || TYPE_OF(&name) > TYPE_REFINEMENT) word_of(&name, words::_anon);
+            u32 next = eval_code_at(&cur, code, pos + 1, tail, true, p, i + 1, &name,
+                                    TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr, 0, false);
+            if (!sub) stack::set_last_reset(stack::top - 1);
+            return next;
+        }
+    }
+    if (enabled()) fire_event(EVT_EXIT, p, static_cast<i32>(len), nullptr, &cur);
+    stack::top = base;
+    if (set) {
+        // The frame region holds the stored value: it is the result.
+        return pos + 1;
+    }
+    push_value(&cur, sub);
+    return pos + 1;
+}
+
+}  // namespace
+
+u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_) {
+    return eval_path_at(path, 1, code, pos, tail, set, get, sub, case_);
+}
+
+// ---- calls ----------------------------------------------------------------------------
+
+namespace {
+
+// Keeps and restores the enabled flag of the trace state.
+struct EnabledRestore {
+    bool saved = trace.enabled;
+    ~EnabledRestore() { trace.enabled = saved; }
+};
+
+}  // namespace
+
+void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
+    Cell fn = *fn_in;
+    EnabledRestore restore;
+    // The filter of the trace settings passes every flag the runtime gives.
+    if (trace.enabled && trace_flags) trace.enabled = true;
+    Cell* code = function::more_cell(&fn, function::MORE_CODE);
+    if (TYPE_OF(code) == TYPE_INTEGER && code->data2) {
+        // Compiled bodies come with the library; the interpreter runs none yet.
+        fire("internal", "not-done");
+    }
+    if (trace.enabled && trace_flags) fire_call(name, &fn);
+    Cell body = *function::more_cell(&fn, function::MORE_BODY);
+    exec_body(&fn, &body, name);
+    if (trace.enabled && trace_flags) fire_return(name, &fn);
+}
+
+void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
+    Cell fn = *fn_in;
+    Cell body = *body_in;
+    collector::Root body_root(&body);
+    node_t ctx = function::ctx_of(&fn);
+    u32 saved_values = context::TO_CTX(ctx)->data2;
+    context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
+    CallFrame* me = stack::top_frame();
+    me->header |= FRAME_BODY;
+    bool saved_enabled = trace.enabled;
+    if (trace.active) {
+        if (fn.header & function::FLAG_TRACE) trace.enabled = true;
+        else if (fn.header & function::FLAG_NO_TRACE) trace.enabled = false;
+    }
+    auto finish = [&]() {
+        trace.enabled = saved_enabled;
+        me->header &= ~FRAME_BODY;
+        context::TO_CTX(ctx)->data2 = saved_values;
+    };
+    u32 pending = 0;
+    try {
+        if (trace.enabled) fire_event(EVT_PROLOG, &body, 0, name, &fn);
+    } catch (Throw&) {
+        trace.enabled = false;
+        saved_enabled = false;
+        finish();
+        throw;
+    }
+    try {
+        if (TYPE_OF(&body) == TYPE_BLOCK) eval(&body, true);
+        else make_cell(stack::arguments, TYPE_UNSET);
+    } catch (Throw& t) {
+        pending = t.value;
+    }
+    if (trace.enabled) {
+        try {
+            fire_event(EVT_EPILOG, &body, 0, name, &fn);
+        } catch (Throw&) {
+            finish();
+            throw;
+        }
+    }
+    finish();
+    if (pending && pending != THROW_RETURN && pending != THROW_EXIT) throw Throw{pending};
+}
+
+void call_routine(Cell*) {
+    // Routines are native code built with the library; none exist yet.
+    fire("internal", "not-done");
+}
 
 Cell* current_code() { return &code_cell; }
+
+// ---- tracing ---------------------------------------------------------------------------
+
+void init() {
+    make_cell(&code_cell, TYPE_UNSET);
+    trace = TraceState{false, false, 0, 0};
+    Cell* c = alloc_at_tail(root);
+    make_cell(c, TYPE_NONE);
+    tracer_node = root;
+    tracer_index = GET_BUFFER(root)->length() - 1;
+    tracer_generation = memory::generation;
+    static bool marker = false;
+    if (!marker) {
+        marker = true;
+        collector::register_marker([] { collector::mark_value(&code_cell); });
+    }
+}
+
+Cell* tracer() {
+    static Cell none{TYPE_NONE, 0, 0, 0};
+    if (tracer_generation != memory::generation || !tracer_node) return &none;
+    return reinterpret_cast<Cell*>(GET_BUFFER(tracer_node)->head()) + tracer_index;
+}
+
+u32 trace_event_mask(Cell* tracer_fn) {
+    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
+                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
+    if (TYPE_OF(tracer_fn) != TYPE_FUNCTION) return EVT_ALL;
+    Cell body = *function::more_cell(tracer_fn, function::MORE_BODY);
+    if (TYPE_OF(&body) != TYPE_BLOCK || block::zs_length_q(&body) == 0) return EVT_ALL;
+    Cell first = *block::zs_head(&body);
+    if (TYPE_OF(&first) != TYPE_BLOCK) return EVT_ALL;
+    u32 mask = 0;
+    for (u32 i = 0, n = block::zs_length_q(&first); i < n; i++) {
+        Cell w = *block::zs_abs_at(&first, series_head(&first) + i);
+        if (TYPE_OF(&w) != TYPE_WORD) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(w.data2));
+        for (u32 k = 0; k < 16; k++)
+            if (symbol::resolve(symbol::make(names[k])) == sym) mask |= 1u << k;
+    }
+    return mask;
+}
+
+void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value) {
+    if (!(trace.mask & event)) return;
+    Cell fn = *tracer();
+    if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
+    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
+                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
+    u32 bit = 0;
+    while (bit < 16 && !(event & (1u << bit))) bit++;
+    Cell ev, c, pos, val, ref, pair;
+    word_of(&ev, symbol::make(names[bit < 16 ? bit : 0]));
+    if (code && block::any_block_q(TYPE_OF(code))) c = *code;
+    else make_cell(&c, TYPE_NONE);
+    i32 index = -1;
+    if (code && position >= 0 && static_cast<u32>(position) <= block::buffer_of(code)->length())
+        index = position - static_cast<i32>(series_head(code));
+    make_cell(&pos, TYPE_INTEGER, 0, static_cast<u32>(index));
+    if (value && TYPE_OF(value) != 0) val = *value;
+    else make_cell(&val, TYPE_NONE);
+    bool with_ref = event == EVT_SET || event == EVT_EPILOG || event == EVT_PROLOG || event == EVT_RETURN ||
+                    event == EVT_CALL;
+    if (with_ref && reference) ref = *reference;
+    else make_cell(&ref, TYPE_NONE);
+
+    u32 args_index = static_cast<u32>(stack::arguments - stack::bottom);
+    u32 top_index = static_cast<u32>(stack::top - stack::bottom);
+    // until pair! provides a maker: x in the second payload word, y in the third
+    make_cell(&pair, TYPE_PAIR, 0, args_index, top_index);
+    Cell* saved_top = stack::top;
+    CallFrame* saved_frame = stack::frame_top;
+    stack::top++;
+    Cell cb;
+    word_of(&cb, words::_interp_callback);
+    stack::mark_frame(&cb, function::ctx_of(&fn));
+    stack::push(&ev);
+    stack::push(&c);
+    stack::push(&pos);
+    stack::push(&val);
+    stack::push(&ref);
+    stack::push(&pair);
+    if (trace.locals > 0) function::init_locals(trace.locals);
+    node_t ctx = context::global;
+    Cell* more_owner = function::more_cell(&fn, function::MORE_OWNER);
+    if (TYPE_OF(more_owner) == TYPE_INTEGER) ctx = more_owner->data2;
+    trace.enabled = false;
+    call_function(&fn, ctx, &cb, 0);  // a throw out of the tracer leaves delivery off
+    trace.enabled = true;
+    stack::unwind_copy();
+    stack::top = saved_top;
+    stack::frame_top = saved_frame;
+}
+
+void fire_init() { fire_simple(EVT_INIT, nullptr, -1, nullptr, nullptr); }
+void fire_end() { fire_simple(EVT_END, nullptr, -1, nullptr, nullptr); }
+void fire_throw(const Cell* value) { fire_simple(EVT_THROW, nullptr, -1, nullptr, value); }
+void fire_catch(const Cell* value) { fire_simple(EVT_CATCH, nullptr, -1, nullptr, value); }
+void fire_call(Cell* name, Cell* fn) { fire_simple(EVT_CALL, nullptr, -1, name, fn); }
+void fire_return(Cell* name, Cell* fn) { fire_simple(EVT_RETURN, nullptr, -1, name, fn); }
 
 }  // namespace zav::interpreter

@@ -53,8 +53,10 @@ u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cel
               bool infix);
 // Fetches the arguments and refinements of a call (and runs a native or action).
 u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix);
-// Evaluates a path: set stores the value below top through it, get does not
-// call a function found at its end.
+// Evaluates a path at `pos` in code. set: stores the running frame's first
+// cell (stack::arguments[0]) through the path, which stays the result; get:
+// a function found in the path is not called. Other values: pushed (sub) or
+// made the frame result.
 u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_);
 // The argument cache of a function value (built on first use).
 Cell* cache_path_spec(Cell* fn, Cell* out);

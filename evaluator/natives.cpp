@@ -14,6 +14,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/op.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
@@ -281,15 +282,12 @@ Cell caught_error() {
     return err;
 }
 
-// One expression at the block's head inside a <body> call frame; its value
-// goes into the current result slot. Answers the new head index.
-i32 eval_next(Cell* code) {
-    Cell w;
+// One expression at the block's head (in a <body> frame of its own); its
+// value goes into the current result slot. Answers the new head index.
+u32 eval_next(Cell* code) {
     Cell* above = stack::top;
-    stack::mark(frame_word(&w, words::_body), FRAME_CALL | FRAME_INTERPRETED);
-    i32 index = interpreter::do_next_index(code);
-    stack::unwind_last();
-    stack::top = above;
+    u32 index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
+    stack::top = above > stack::arguments ? above : stack::arguments + 1;  // keep the result slot
     return index;
 }
 
@@ -399,8 +397,8 @@ void init() {
         switch_star,                // 18 switch
         case_star,                  // 19 case
         do_star,                    // 20 do
-        not_done,                   // 21 get
-        not_done,                   // 22 set
+        get_star,                   // 21 get
+        set_star,                   // 22 set
         print_star,                 // 23 print
         prin_star,                  // 24 prin
         equal_q_star,               // 25 equal?
@@ -412,13 +410,13 @@ void init() {
         greater_or_equal_q_star,    // 31 greater-or-equal?
         same_q_star,                // 32 same?
         not_star,                   // 33 not
-        not_done,                   // 34 type?
-        not_done,                   // 35 reduce
-        not_done,                   // 36 compose
-        not_done,                   // 37 stats
-        not_done,                   // 38 bind
-        not_done,                   // 39 in
-        not_done,                   // 40 parse
+        type_q_star,                // 34 type?
+        reduce_star,                // 35 reduce
+        compose_star,               // 36 compose
+        stats_star,                 // 37 stats
+        bind_star,                  // 38 bind
+        in_star,                    // 39 in
+        parse_star,                 // 40 parse
         union_star,                 // 41 union
         intersect_star,             // 42 intersect
         unique_star,                // 43 unique
@@ -446,46 +444,46 @@ void init() {
         log_e_star,                 // 65 log-e
         exp_star,                   // 66 exp
         square_root_star,           // 67 square-root
-        not_done,                   // 68 construct
-        not_done,                   // 69 value?
+        construct_star,             // 68 construct
+        value_q_star,               // 69 value?
         try_star,                   // 70 try
         not_done,                   // 71 uppercase
         not_done,                   // 72 lowercase
-        not_done,                   // 73 as-pair
-        not_done,                   // 74 as-point2D
-        not_done,                   // 75 as-point3D
-        not_done,                   // 76 as-money
+        as_pair_star,               // 73 as-pair
+        as_point2D_star,            // 74 as-point2D
+        as_point3D_star,            // 75 as-point3D
+        as_money_star,              // 76 as-money
         break_star,                 // 77 break
         continue_star,              // 78 continue
         exit_star,                  // 79 exit
         return_star,                // 80 return
         throw_star,                 // 81 throw
         catch_star,                 // 82 catch
-        not_done,                   // 83 extend
+        extend_star,                // 83 extend
         not_done,                   // 84 debase
         not_done,                   // 85 to-local-file
         not_done,                   // 86 wait
         not_done,                   // 87 checksum
-        not_done,                   // 88 unset
-        not_done,                   // 89 new-line
-        not_done,                   // 90 new-line?
+        unset_star,                 // 88 unset
+        new_line_star,              // 89 new-line
+        new_line_q_star,            // 90 new-line?
         not_done,                   // 91 enbase
-        not_done,                   // 92 context?
+        context_q_star,             // 92 context?
         not_done,                   // 93 set-env
         not_done,                   // 94 get-env
         not_done,                   // 95 list-env
         not_done,                   // 96 now
         sign_q_star,                // 97 sign?
-        not_done,                   // 98 as
+        as_star,                    // 98 as
         not_done,                   // 99 call
         zero_q_star,                // 100 zero?
         not_done,                   // 101 size?
         not_done,                   // 102 browse
         not_done,                   // 103 compress
         not_done,                   // 104 decompress
-        not_done,                   // 105 recycle
-        not_done,                   // 106 transcode
-        not_done,                   // 107 apply
+        recycle_star,               // 105 recycle
+        transcode_star,             // 106 transcode
+        apply_star,                 // 107 apply
         // entries:end
     };
     register_(NATIVE_COUNT, entries);
@@ -560,11 +558,31 @@ void bind_globals() {
         context::set_global(symbol::make(a.word), fn);
         stack::top = saved;
     }
+    // The operators and the logic and none words.
+    static const struct {
+        const char* word;
+        const char* fn;
+    } ops[] = {
+        {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"//", "remainder"},
+        {"**", "power"}, {"=", "equal?"}, {"<>", "not-equal?"}, {"==", "strict-equal?"}, {"=?", "same?"},
+        {"<", "lesser?"}, {">", "greater?"}, {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"},
+        {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"},
+    };
+    for (const auto& o : ops) {
+        Cell fn = *context::get_global(symbol::make(o.fn));
+        Cell* op = op::make(nullptr, &fn, TYPE_OP);
+        context::set_global(symbol::make(o.word), op);
+        stack::top = saved;
+    }
+    Cell v;
+    context::set_global(symbol::make("true"), logic::make_at(&v, 1));
+    context::set_global(symbol::make("false"), logic::make_at(&v, 0));
+    context::set_global(symbol::make("none"), make_cell(&v, TYPE_NONE));
     // The datatype words name their datatype! values.
     for (u32 t = 0; t <= datatype::top_id && t < TYPE_TOTAL_COUNT; t++) {
         const char* name = datatype::name_of(t);
-        if (!name || !*name) continue;
         Cell dt;
+        if (!name || !*name || typeset::find_named(name, &dt)) continue;
         datatype::make_at(&dt, t);
         context::set_global(symbol::make(name), &dt);
     }
@@ -594,7 +612,7 @@ void any_star(bool check, const i32*) {
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
-        series_head(code) = static_cast<u32>(eval_next(code));
+        series_head(code) = eval_next(code);
         if (!falsy(arg(0))) return void(stack::top = stack::arguments + 1);
     }
     none::push_last();
@@ -606,7 +624,7 @@ void all_star(bool check, const i32*) {
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
-        series_head(code) = static_cast<u32>(eval_next(code));
+        series_head(code) = eval_next(code);
         if (falsy(arg(0))) {
             none::push_last();
             break;
@@ -705,7 +723,7 @@ void case_star(bool check, const i32* refinements) {
     bool found = false;
     while (!at_tail(code)) {
         if (all) found = false;
-        series_head(code) = static_cast<u32>(eval_next(code));
+        series_head(code) = eval_next(code);
         if (at_tail(code)) {
             Cell name;
             word::make_at(words::case_, &name);
@@ -719,7 +737,7 @@ void case_star(bool check, const i32* refinements) {
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
             } else {
-                series_head(code) = static_cast<u32>(eval_next(code));
+                series_head(code) = eval_next(code);
             }
             if (!all) {
                 stack::unwind_last();
@@ -766,6 +784,26 @@ void do_block(i32 expand, i32 next) {
 
 namespace {
 
+// Ends the trace a `do` started, also when it is left by a throw.
+struct TraceGuard {
+    bool started = false;
+    CallFrame* exit_target = nullptr;
+    ~TraceGuard() {
+        stack::clear_exit_target(exit_target);
+        if (!started) return;
+        u32 pending = system_record.thrown;
+        try {
+            if (interpreter::trace.enabled) interpreter::fire_end();
+        } catch (Throw&) {
+            // A tracer that throws at the end loses that throw: the evaluation's own outcome wins.
+        }
+        system_record.thrown = pending;
+        make_cell(interpreter::tracer(), TYPE_NONE);
+        interpreter::trace.active = false;
+        interpreter::trace.enabled = false;
+    }
+};
+
 u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (check) check_args(20, refinements);
     i32 expand = refinements ? refinements[0] : -1;
@@ -776,7 +814,23 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     Cell script_args;
     if (args >= 0) script_args = *arg(args);
     else make_cell(&script_args, TYPE_NONE);
-    if (trace >= 0) fire("internal", "not-done");  // tracing needs the interpreter's tracer
+
+    TraceGuard guard;
+    if (trace >= 0) {
+        // return and exit inside the traced code stop at this do.
+        guard.exit_target = stack::mark_exit_target();
+        if (!interpreter::trace.active) {
+            Cell* fn = arg(trace);
+            *interpreter::tracer() = *fn;
+            interpreter::trace.locals = function::count_locals(function::spec_of(fn), 0, false);
+            if (interpreter::trace.locals < 0) interpreter::trace.locals = 0;
+            interpreter::trace.mask = interpreter::trace_event_mask(fn);
+            interpreter::trace.active = true;
+            interpreter::trace.enabled = true;
+            guard.started = true;
+            interpreter::fire_init();
+        }
+    }
 
     Cell value = *arg(0);
     try {
@@ -784,6 +838,13 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
             case TYPE_BLOCK: case TYPE_PAREN:
                 do_block(expand, next);
                 break;
+            case TYPE_PATH: {
+                Cell* code = stack::push_star();
+                block::make_at(code, 1);
+                block::zs_append(code, &value);
+                interpreter::eval(code, true);
+                break;
+            }
             case TYPE_STRING: {
                 Cell* loaded = stack::push_star();
                 make_cell(loaded, TYPE_NONE);
@@ -797,7 +858,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
             case TYPE_FILE: case TYPE_URL:
                 library_do_file(&value, &script_args);
             case TYPE_ERROR:
-                stack::throw_error(arg(0));
+                break;  // raised after the clean-up below
             default: {
                 // One expression: the value alone in a block.
                 Cell* code = stack::push_star();
@@ -811,8 +872,22 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         u32 code = t.value;
         bool loop_code = code == THROW_BREAK || code == THROW_CONTINUE;
         bool exit_code = code == THROW_RETURN || code == THROW_EXIT;
+        if (exit_code && guard.exit_target) {
+            // The traced code's return stopped at this do: hand it on to the function around it.
+            Cell result_value = *stack::arguments;
+            stack::clear_exit_target(guard.exit_target);
+            guard.exit_target = nullptr;
+            *arg(0) = result_value;
+            stack::top = stack::arguments + 1;
+            stack::throw_exit(code == THROW_RETURN, true);
+        }
         if ((loop_code || exit_code) && hand_back && !interpreted) return code;
         throw;
+    }
+    if (TYPE_OF(&value) == TYPE_ERROR) {
+        stack::clear_exit_target(guard.exit_target);
+        guard.exit_target = nullptr;
+        stack::throw_error(&value);
     }
     return 0;
 }
@@ -833,10 +908,11 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     bool interpreted = stack::eval_q(stack::top_frame(), true);
     Cell w;
     word::make_at(symbol::make("try"), &w);
+    Cell block = *arg(0);
     StackState entry;
     stack::mark(&w, all ? FRAME_TRY_ALL : FRAME_TRY);
     try {
-        interpreter::eval(arg(0), true);
+        interpreter::eval(&block, true);
         stack::unwind_last();
     } catch (Throw& t) {
         u32 code = t.value;
@@ -889,6 +965,7 @@ void return_star(bool check, const i32*) {
 void throw_star(bool check, const i32* refinements) {
     if (check) check_args(81, refinements);
     bool named = refinements && refinements[0] >= 0;
+    if (interpreter::trace.enabled) interpreter::fire_throw(arg(0));
     if (named) {
         Cell name = *arg(refinements[0]);
         stack::top = stack::arguments + 1;
@@ -912,10 +989,11 @@ void catch_star(bool check, const i32* refinements) {
     if (check) check_args(82, refinements);
     i32 name_at = refinements ? refinements[0] : -1;
     Cell w;
+    Cell block = *arg(0);
     StackState entry;
     stack::mark(frame_word(&w, words::_body), FRAME_CATCH);
     try {
-        interpreter::eval(arg(0), true);
+        interpreter::eval(&block, true);
         stack::unwind_last();
         stack::top = stack::arguments + 1;
         return;
@@ -952,6 +1030,7 @@ void catch_star(bool check, const i32* refinements) {
         system_record.thrown = 0;
         stack::throw_origin = nullptr;
         result(&value);
+        if (interpreter::trace.enabled) interpreter::fire_catch(arg(0));
     }
 }
 

@@ -42,6 +42,7 @@ u32 marker_count = 0;
 
 std::vector<const Cell*> cell_roots;
 std::vector<node_t*> node_roots;
+std::vector<node_t*> table_roots;
 std::vector<node_t> pins;
 
 // Marking work: buffers whose cells are still to be marked. A context is
@@ -123,6 +124,8 @@ void mark_roots() {
     }
     for (const Cell* c : cell_roots) mark_value(c);
     for (node_t* n : node_roots) mark_any(*n);
+    for (node_t* t : table_roots)
+        if (node_q(*t)) hashtable::mark(*t);
     for (node_t n : pins) mark_any(n);
     drain();
     for (u32 i = 0; i < marker_count; i++) {
@@ -455,6 +458,10 @@ Root::~Root() { remove_last(cell_roots, static_cast<const Cell*>(cell)); }
 NodeRoot::NodeRoot(node_t& node) : node_(&node) { node_roots.push_back(node_); }
 
 NodeRoot::~NodeRoot() { remove_last(node_roots, node_); }
+
+TableRoot::TableRoot(node_t& table) : table_(&table) { table_roots.push_back(table_); }
+
+TableRoot::~TableRoot() { remove_last(table_roots, table_); }
 
 Pin::Pin(node_t node) : node_(node) { pins.push_back(node); }
 

@@ -77,6 +77,19 @@ private:
     node_t* node_;
 };
 
+// Keeps a hash table held in a C++ local alive with all its series (record,
+// buckets, indexed block, entries); follows the variable like NodeRoot.
+class TableRoot {
+public:
+    explicit TableRoot(node_t& table);
+    ~TableRoot();
+    TableRoot(const TableRoot&) = delete;
+    TableRoot& operator=(const TableRoot&) = delete;
+
+private:
+    node_t* table_;
+};
+
 // Keeps a buffer alive and in place: while pinned, compaction does not move
 // it, so raw pointers into its data stay valid across allocations.
 class Pin {

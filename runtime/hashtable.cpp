@@ -303,6 +303,7 @@ void index_kind0(node_t table, u32 pos) {
         i32 k = static_cast<i32>(words_of(t->keys)[found]);
         if (k >= 0) {
             node_t list = new_words(4);
+            collector::NodeRoot list_root(list);
             append_word(list, static_cast<u32>(k));
             append_word(list, pos);
             append_word(T(table)->dups, list);
@@ -333,6 +334,7 @@ void rebuild_kind0(node_t table, u32 n) {
         upper = static_cast<u32>(buckets * LOAD);
     }
     node_t flags = new_flags(buckets);
+    collector::NodeRoot flags_root(flags);
     node_t keys = new_keys(buckets);
     Table* t = T(table);
     t->flags = flags;
@@ -365,7 +367,9 @@ void resize(node_t table, u32 new_size) {
     u32 upper = static_cast<u32>(buckets * LOAD + 0.5);
     if (t->size >= upper) return;
     node_t flags = new_flags(buckets);
+    collector::NodeRoot flags_root(flags);
     node_t keys = new_keys(buckets);
+    collector::NodeRoot keys_root(keys);
     t = T(table);
     if (t->kind >= KIND_INT_KEY) {
         // Compact the entry block: live entries only, in block order.
@@ -679,10 +683,13 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         b->tail = b->offset + sizeof(Table);
         *T(table) = Table{};
     }
+    // Each new series is hung on the record at once, so the guarded record
+    // keeps them all; the caller roots the table it gets back.
+    collector::TableRoot table_root(table);
     node_t flags = new_flags(buckets);
+    T(table)->flags = flags;
     node_t keys = new_keys(buckets);
     Table* t = T(table);
-    t->flags = flags;
     t->keys = keys;
     t->buckets = buckets;
     t->upper = static_cast<u32>(buckets * LOAD);
@@ -691,9 +698,9 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         node_t aux = alloc_bytes_filled(size * 4, 0xFF);
         SeriesBuffer* a = GET_BUFFER(aux);
         a->tail = off_of(a->data_end());
+        T(table)->aux = aux;
         node_t dups = new_words(4);
         t = T(table);
-        t->aux = aux;
         t->dups = dups;
     }
     if (kind >= KIND_INT_KEY) {
@@ -958,7 +965,11 @@ void clear_map(node_t table) {
 }
 
 node_t copy(node_t table, node_t new_block) {
+    // The copy's record starts out naming the original's series, so guarding
+    // it keeps every series reachable while they are replaced one by one.
     node_t c = copy_series(GET_BUFFER(table));
+    collector::TableRoot copy_root(c);
+    collector::NodeRoot block_root(new_block);
     node_t flags = copy_series(GET_BUFFER(T(table)->flags));
     T(c)->flags = flags;
     node_t keys = copy_series(GET_BUFFER(T(table)->keys));
@@ -983,7 +994,12 @@ node_t copy(node_t table, node_t new_block) {
 
 i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     Table* t = T(table);
+    // The name may point into a series that an allocation moves: it is copied
+    // before the first one.
+    std::vector<u8> held;
     if (t->occupied >= t->upper) {
+        held.assign(name, name + length);
+        name = held.data();
         u32 n = t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
         resize(table, n * 16);
     }
@@ -1004,12 +1020,12 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
         i32 ab = probe_find(table, h, [&](u32 bk) { return same(bk, true); });
         if (ab >= 0) alias = static_cast<i32>(words_of(T(table)->keys)[ab]) + 1;
     }
-    // The name may point into a series that the allocations below move: copy it first.
-    std::vector<u8> copy(name, name + length);
+    if (held.empty()) held.assign(name, name + length);
     node_t name_node = alloc_bytes(length + 1);
+    collector::NodeRoot name_root(name_node);
     {
         SeriesBuffer* nb = GET_BUFFER(name_node);
-        std::memcpy(nb->head(), copy.data(), length);
+        if (length) std::memcpy(nb->head(), held.data(), length);
         nb->tail = nb->offset + length;
         nb->head()[length] = 0;
     }

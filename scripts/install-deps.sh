@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 lua5.4
+  python3 lua5.4 time
   clang libclang-rt-14-dev
 )
 

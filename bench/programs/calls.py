@@ -2,7 +2,10 @@
 def f(x, double=False):
     return x + x if double else x
 
-total = 0
-for i in range(1, 1_000_001):
-    total += f(i % 100, double=True)
-print(total)
+def main():
+    total = 0
+    for i in range(1, 1_000_001):
+        total += f(i % 100, double=True)
+    print(total)
+
+main()

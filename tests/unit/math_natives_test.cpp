@@ -134,7 +134,7 @@ TEST_F(MathNativesTest, Tangent) {
     EXPECT_EQ(f(natives::tangent_star, {I(-90)}, NO_RADIANS), -INF);
     EXPECT_NEAR(f(natives::tangent_star, {I(45)}, NO_RADIANS), 1.0, 1e-15);
     EXPECT_EQ(f(natives::tangent_star, {I(225)}, NO_RADIANS), f(natives::tangent_star, {I(45)}, NO_RADIANS));
-    EXPECT_EQ(f(natives::tangent_star, {I(270)}, NO_RADIANS), INF);  // folds onto 90
+    EXPECT_EQ(f(natives::tangent_star, {I(270)}, NO_RADIANS), -INF);  // folds onto -90
     EXPECT_NEAR(f(natives::tangent_star, {I(-45)}, NO_RADIANS), -1.0, 1e-15);
 }
 

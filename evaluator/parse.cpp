@@ -1,0 +1,1207 @@
+// The parse engine. Rules are matched by a recursive walk over the rule
+// blocks; every level it enters is also recorded on the rule stack block (three
+// cells per level, as the trace callback sees it), and the size of that block
+// bounds the recursion: a runaway rule ends with script/parse-stack long before
+// the machine stack is at risk.
+#include "evaluator/parse.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/triple.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "loader/lexer.h"
+#include "runtime/helpers.h"
+#include "runtime/words.h"
+
+namespace zav::parse {
+
+namespace {
+
+// ---- Keywords -------------------------------------------------------------------
+
+enum Keyword : i32 {
+    KW_NONE_ = -1,
+    KW_BAR, KW_SKIP, KW_ANY, KW_SOME, KW_OPT, KW_WHILE, KW_TO, KW_THRU, KW_COPY, KW_SET, KW_REMOVE,
+    KW_BREAK, KW_REJECT, KW_FAIL, KW_AHEAD, KW_NOT, KW_END, KW_NONE, KW_QUOTE, KW_IF, KW_CASE, KW_INTO,
+    KW_INSERT, KW_CHANGE, KW_COLLECT, KW_KEEP, KW_ONLY, KW_PICK, KW_AFTER,
+    KW_COUNT
+};
+
+const char* const keyword_names[KW_COUNT] = {
+    "|", "skip", "any", "some", "opt", "while", "to", "thru", "copy", "set", "remove",
+    "break", "reject", "fail", "ahead", "not", "end", "none", "quote", "if", "case", "into",
+    "insert", "change", "collect", "keep", "only", "pick", "after",
+};
+
+i32 keyword_syms[KW_COUNT];  // resolved (alias) symbol ids
+
+// Event words given to the trace callback.
+enum Event : u32 { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END, EV_COUNT };
+const char* const event_names[EV_COUNT] = {"push", "pop", "fetch", "match", "iterate", "paren", "end"};
+i32 event_syms[EV_COUNT];
+i32 callback_sym = 0;
+
+node_t rules_node = 0;   // the rule stack
+node_t series_node_ = 0;  // the input stack
+u32 rules_head = 0;      // where the current frame starts
+u32 series_head_ = 0;
+
+i32 keyword_of(const Cell* c) {
+    if (TYPE_OF(c) != TYPE_WORD) return KW_NONE_;
+    i32 sym = symbol::resolve(static_cast<i32>(c->data2));
+    for (i32 k = 0; k < KW_COUNT; k++) {
+        if (keyword_syms[k] == sym) return k;
+    }
+    return KW_NONE_;
+}
+
+bool is_kw(const Cell* c, i32 kw) { return keyword_of(c) == kw; }
+
+// ---- Small cell helpers ---------------------------------------------------------
+
+Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
+Cell* make_logic(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
+Cell* make_pair(Cell* c, i32 x, i32 y) { return make_cell(c, TYPE_PAIR, static_cast<u32>(x), static_cast<u32>(y)); }
+Cell block_cell(node_t node, u32 head) { return Cell{TYPE_BLOCK, head, node, 0}; }
+
+u32 length_of(const Cell* s) { return GET_BUFFER(series_node(s))->length(); }
+u32 node_length(node_t n) { return GET_BUFFER(n)->length(); }
+Cell* cell_at(node_t n, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()) + i; }
+
+bool falsy(const Cell* v) {
+    return TYPE_OF(v) == TYPE_NONE || (TYPE_OF(v) == TYPE_LOGIC && v->data1 == 0);
+}
+
+enum InputKind { IN_BLOCK, IN_STRING, IN_BINARY };
+
+InputKind kind_of(const Cell* input) {
+    u32 t = TYPE_OF(input);
+    if (block::any_block_q(t)) return IN_BLOCK;
+    if (string::any_string_q(t)) return IN_STRING;
+    return IN_BINARY;
+}
+
+// UTF-8 length of a string's text from its head: what it covers in binary input.
+u32 utf8_length(Cell* str) {
+    u32 n = 0;
+    for (u32 i = series_head(str), len = length_of(str); i < len; i++) {
+        u32 cp = string::zs_abs_at(str, i);
+        n += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    }
+    return n;
+}
+
+// ---- The stacks -----------------------------------------------------------------
+
+void append_to(node_t node, const Cell* value) {
+    Cell blk = block_cell(node, 0);
+    block::zs_append(&blk, value);
+}
+
+void truncate(node_t node, u32 n) {
+    if (node_length(node) <= n) return;
+    Cell blk = block_cell(node, 0);
+    block::zs_clear_at(&blk, n);
+}
+
+[[noreturn]] void fire_stack() { fire("script", "parse-stack"); }
+
+void check_stacks() {
+    if (node_length(rules_node) >= STACK_LIMIT || node_length(series_node_) >= STACK_LIMIT) fire_stack();
+}
+
+// The frame of one `process` call; closes it on every way out.
+struct Frame {
+    u32 saved_rules_head, saved_series_head, rules_len, series_len;
+    Frame() {
+        saved_rules_head = rules_head;
+        saved_series_head = series_head_;
+        rules_len = node_length(rules_node);
+        series_len = node_length(series_node_);
+        if (rules_len > rules_head) push_frame();
+    }
+    ~Frame() {
+        truncate(rules_node, rules_len);
+        truncate(series_node_, series_len);
+        rules_head = saved_rules_head;
+        series_head_ = saved_series_head;
+    }
+};
+
+// A level pushed on the rule stack, popped when it goes out of scope.
+struct Level {
+    u32 mark;
+    Level(const Cell* a, const Cell* b, const Cell* c) {
+        check_stacks();
+        mark = node_length(rules_node);
+        append_to(rules_node, a);
+        append_to(rules_node, b);
+        append_to(rules_node, c);
+    }
+    ~Level() { truncate(rules_node, mark); }
+    // The repetition triple's iteration count.
+    void set_count(i32 count) { cell_at(rules_node, mark)->data3 = static_cast<u32>(count); }
+};
+
+// Restores the value stack top on the way out.
+struct TopGuard {
+    Cell* top;
+    TopGuard() : top(stack::top) {}
+    ~TopGuard() { stack::top = top; }
+};
+
+struct Stop {
+    bool match;
+};
+
+// ---- The engine -----------------------------------------------------------------
+
+enum Result { R_FAIL = 0, R_OK = 1, R_BREAK = 2, R_REJECT = 3 };
+inline bool succ(Result r) { return r == R_OK || r == R_BREAK; }
+
+struct Collect {
+    Cell* target = nullptr;  // on the value stack; for insertion its head is the insertion point
+    bool append = true;
+};
+
+struct Engine {
+    Cell* input = nullptr;   // on the value stack: the current input, its head the position
+    Cell* tracer = nullptr;  // on the value stack, or null
+    i32 tracer_locals = 0;
+    i32 op = 0;
+    u32 limit = 0;  // absolute end index of the outer input (0: none)
+    bool last_match = false;
+    Collect collect;
+    Cell* result_block = nullptr;  // on the value stack: the block of a top-level collect
+    bool has_result_block = false;
+
+    u32 pos() const { return series_head(input); }
+    void set_pos(u32 p) { series_head(input) = p; }
+    u32 len() const { return length_of(input); }
+    u32 end() const {
+        u32 t = len();
+        return limit > 0 && limit < t ? limit : t;
+    }
+    bool at_end() const { return pos() >= end(); }
+    InputKind kind() const { return kind_of(input); }
+
+    // -- events --
+    void fire_event(u32 event, bool match, node_t rb, u32 ri) {
+        if (!tracer) return;
+        Cell* base = stack::top;
+        Cell name;
+        word::make_at(callback_sym, &name);
+        Cell fn = *tracer;
+        stack::mark_frame(&name, function::ctx_of(&fn));
+        word::make_at(event_syms[event], stack::push_star());
+        make_logic(stack::push_star(), match);
+        Cell rule = block_cell(rb, ri);
+        stack::push(&rule);
+        stack::push(input);
+        Cell rs = block_cell(rules_node, rules_head);
+        stack::push(&rs);
+        if (tracer_locals > 0) function::init_locals(tracer_locals);
+        interpreter::call_function(&fn, function::ctx_of(&fn), &name, 0);
+        stack::unwind();
+        Cell res = *base;
+        stack::top = base;
+        if (event != EV_END && falsy(&res)) throw Stop{match};
+    }
+
+    // Evaluates a paren; its value is left on the value stack (the caller pops).
+    Cell* eval_paren(const Cell* paren) {
+        Cell* base = stack::top;
+        Cell code = *paren;
+        interpreter::eval(&code, false);
+        stack::top = base + 1;
+        return base;
+    }
+
+    // -- values --
+    Cell get_value(const Cell* word) {
+        Cell v = *context::get(word);
+        if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "no-value", word);
+        return v;
+    }
+
+    // A series position in the input's own series (a get-word or position word).
+    bool same_series(const Cell* v) const {
+        return series::series_q(TYPE_OF(v)) && series_node(v) == series_node(input);
+    }
+
+    // The value an insert, change or keep uses: a paren evaluated, a word's value.
+    // Left on the value stack.
+    Cell* operand(const Cell* c) {
+        u32 t = TYPE_OF(c);
+        if (t == TYPE_PAREN) return eval_paren(c);
+        if (t == TYPE_WORD) {
+            Cell v = get_value(c);
+            return stack::push(&v);
+        }
+        if (block::any_path_q(t)) fire("script", "parse-rule", c);
+        return stack::push(c);
+    }
+
+    // The element at a position as a value: a char! of a string, an integer!
+    // byte of a binary, the cell of a block.
+    Cell element(u32 p) {
+        Cell out;
+        switch (kind()) {
+            case IN_BLOCK: out = *block::zs_abs_at(input, p); break;
+            case IN_STRING: make_cell(&out, TYPE_CHAR, 0, string::zs_abs_at(input, p)); break;
+            default: make_int(&out, binary::zs_abs_at(input, p)); break;
+        }
+        return out;
+    }
+
+    // Copies the input from `start` up to the position (stack-pushed).
+    Cell* copy_part(u32 start) {
+        u32 p = pos();
+        u32 n = p > start ? p - start : 0;
+        Cell src = *input;
+        series_head(&src) = std::min(start, p);
+        Cell part;
+        make_int(&part, static_cast<i32>(n));
+        Cell* slot = stack::push_star();
+        make_cell(slot, TYPE_NONE);
+        Cell* r = actions::typed<action_fn::Copy>(&src, ACT_COPY)(&src, slot, &part, false, nullptr);
+        if (r != slot) *slot = *r;
+        return slot;
+    }
+
+    // -- matching one value at the position --
+    bool compare(Cell* value, Cell* rule) {
+        i32 o = op;
+        u32 t = TYPE_OF(rule);
+        if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH) o = op == COMP_STRICT_EQUAL ? COMP_STRICT_EQUAL_WORD : COMP_EQUAL_WORD;
+        return actions::compare_value(value, rule, o) == 0;
+    }
+
+    bool match_datatype(Cell* rule, u32& adv) {
+        u32 p = pos(), e = end();
+        if (p >= e) return false;
+        SeriesBuffer* b = GET_BUFFER(series_node(input));
+        std::vector<u8> bytes(b->head() + p, b->head() + e);
+        i32 consumed = 0;
+        i32 t = lexer::scan(nullptr, bytes.data(), static_cast<u32>(bytes.size()), true, false, false, &consumed,
+                            nullptr, nullptr);
+        if (t <= 0) return false;
+        bool ok = TYPE_OF(rule) == TYPE_DATATYPE ? static_cast<u32>(t) == rule->data1
+                                                 : typeset_has(rule, static_cast<u32>(t));
+        if (ok) adv = consumed > 0 ? static_cast<u32>(consumed) : 1;
+        return ok;
+    }
+
+    // Does the rule value match at the position? `adv` gets the units covered.
+    bool match_value(Cell* rule, u32& adv) {
+        u32 t = TYPE_OF(rule);
+        u32 p = pos(), e = end();
+        adv = 1;
+        switch (kind()) {
+            case IN_BLOCK: {
+                if (p >= e) return false;
+                Cell el = *block::zs_abs_at(input, p);
+                if (t == TYPE_DATATYPE) return TYPE_OF(&el) == rule->data1;
+                if (t == TYPE_TYPESET) return typeset_has(rule, TYPE_OF(&el));
+                return compare(&el, rule);
+            }
+            case IN_STRING: {
+                if (t == TYPE_DATATYPE || t == TYPE_TYPESET) fire("script", "parse-unsupported");
+                bool text = string::any_string_q(t);
+                if (!text && t != TYPE_CHAR && t != TYPE_BITSET) fire("script", "parse-rule", rule);
+                if (p >= e) {
+                    if ((t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL) && length_of(rule) <= series_head(rule)) {
+                        adv = 0;
+                        return true;
+                    }
+                    return false;
+                }
+                Cell s = *input;
+                bool ok;
+                if (t == TYPE_BITSET) {
+                    ok = string::match_bitset_q(&s, rule);
+                } else {
+                    ok = string::match_q(&s, rule, op);
+                    if (text) adv = string::zs_length_q(rule) + (t == TYPE_TAG ? 2 : 0);
+                }
+                return ok && p + adv <= e;
+            }
+            default: {
+                if (t == TYPE_DATATYPE || t == TYPE_TYPESET) return match_datatype(rule, adv);
+                bool ok;
+                Cell s = *input;
+                if (t == TYPE_BITSET) {
+                    if (p >= e) return false;
+                    ok = binary::match_bitset(&s, rule);
+                } else if (t == TYPE_CHAR || t == TYPE_BINARY || string::any_string_q(t)) {
+                    if (p >= e) return false;
+                    ok = binary::match_q(&s, rule, op);
+                    if (t == TYPE_BINARY) adv = binary::zs_length_q(rule);
+                    else if (t != TYPE_CHAR) adv = utf8_length(rule);
+                } else {
+                    fire("script", "parse-rule", rule);
+                }
+                return ok && p + adv <= e;
+            }
+        }
+    }
+
+    Result value_rule(Cell* rule, node_t rb, u32 ri) {
+        u32 adv;
+        bool ok = match_value(rule, adv);
+        if (ok) set_pos(pos() + adv);
+        last_match = ok;
+        fire_event(EV_MATCH, ok, rb, ri);
+        return ok ? R_OK : R_FAIL;
+    }
+
+    // -- rule shapes --
+    static bool is_bar(const Cell* c) { return is_kw(c, KW_BAR); }
+
+    // An integer rule, or a word holding an integer.
+    bool int_rule(const Cell* c, i32& n) {
+        if (TYPE_OF(c) == TYPE_INTEGER) {
+            n = static_cast<i32>(c->data2);
+            return true;
+        }
+        if (TYPE_OF(c) == TYPE_WORD && keyword_of(c) == KW_NONE_ && c->data1) {
+            const Cell* v = context::get(c);
+            if (TYPE_OF(v) == TYPE_INTEGER) {
+                n = static_cast<i32>(v->data2);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A word whose value is a position in the input series.
+    bool position_word(const Cell* c) {
+        if (TYPE_OF(c) != TYPE_WORD || keyword_of(c) != KW_NONE_ || !c->data1) return false;
+        return same_series(context::get(c));
+    }
+
+    // Index just past the rule at i, without running it (a count of 0 skips).
+    u32 rule_end(node_t rb, u32 i) {
+        u32 n = node_length(rb);
+        if (i >= n) return i;
+        Cell c = *cell_at(rb, i);
+        i32 k;
+        if (int_rule(&c, k)) {
+            u32 j = i + 1;
+            if (j < n && int_rule(cell_at(rb, j), k)) j++;
+            return rule_end(rb, j);
+        }
+        switch (keyword_of(&c)) {
+            case KW_ANY: case KW_SOME: case KW_OPT: case KW_WHILE: case KW_TO: case KW_THRU:
+            case KW_AHEAD: case KW_NOT: case KW_REMOVE:
+                return rule_end(rb, i + 1);
+            case KW_COPY: case KW_SET: case KW_CASE:
+                return rule_end(rb, i + 2);
+            case KW_IF: case KW_QUOTE: case KW_INTO:
+                return std::min(i + 2, n);
+            case KW_KEEP: {
+                u32 j = i + 1;
+                if (j < n && is_kw(cell_at(rb, j), KW_PICK)) j++;
+                return rule_end(rb, j);
+            }
+            case KW_COLLECT: {
+                u32 j = i + 1;
+                if (j < n) {
+                    Cell* m = cell_at(rb, j);
+                    if (is_kw(m, KW_SET) || is_kw(m, KW_INTO) || is_kw(m, KW_AFTER)) j += 2;
+                }
+                return rule_end(rb, j);
+            }
+            case KW_INSERT: {
+                u32 j = i + 1;
+                if (j < n && is_kw(cell_at(rb, j), KW_ONLY)) j++;
+                if (j + 1 < n && position_word(cell_at(rb, j))) j++;
+                return std::min(j + 1, n);
+            }
+            case KW_CHANGE: {
+                u32 j = i + 1;
+                if (j < n && is_kw(cell_at(rb, j), KW_ONLY)) j++;
+                j = (j < n && position_word(cell_at(rb, j))) ? j + 1 : rule_end(rb, j);
+                return std::min(j + 1, n);
+            }
+            default:
+                return i + 1;
+        }
+    }
+
+    // The rule following a keyword at i: raises parse-end when there is none.
+    void need_rule(node_t rb, u32 j, const Cell* keyword) {
+        if (j >= node_length(rb) || is_bar(cell_at(rb, j))) fire("script", "parse-end", keyword);
+    }
+
+    // -- levels --
+    Result match_block(const Cell* blk, u32 resume) {
+        stack::check_c_stack();
+        node_t rb = series_node(blk);
+        u32 begin = series_head(blk);
+        Cell none_c{TYPE_NONE, 0, 0, 0}, pos_c;
+        triple::make_at(&pos_c, static_cast<i32>(resume), static_cast<i32>(pos()), static_cast<i32>(len()));
+        Cell blk_c = *blk;
+        Level level(&none_c, &pos_c, &blk_c);
+        fire_event(EV_PUSH, last_match, rb, begin);
+        u32 start = pos();
+        u32 i = begin;
+        Result r;
+        for (;;) {
+            r = R_OK;
+            for (;;) {
+                u32 n = node_length(rb);
+                if (i >= n) break;
+                if (is_bar(cell_at(rb, i))) {
+                    if (i + 1 >= n) fire("script", "parse-end", cell_at(rb, i));
+                    break;  // a sequence matched: the level succeeds at once
+                }
+                r = match_rule(rb, i);
+                if (r != R_OK) break;
+            }
+            if (r != R_FAIL) break;
+            i32 bar = find_alternative_at(rb, i);
+            if (bar < 0) break;
+            if (static_cast<u32>(bar) + 1 >= node_length(rb)) fire("script", "parse-end", cell_at(rb, bar));
+            set_pos(start);
+            i = static_cast<u32>(bar) + 1;
+        }
+        if (r == R_FAIL || r == R_REJECT) set_pos(std::min(start, len()));
+        last_match = succ(r);
+        fire_event(EV_POP, last_match, rb, begin);
+        return r;
+    }
+
+    static i32 find_alternative_at(node_t rb, u32 i) {
+        for (u32 n = node_length(rb); i < n; i++) {
+            if (is_bar(cell_at(rb, i))) return static_cast<i32>(i);
+        }
+        return -1;
+    }
+
+    // A keyword level: first cell, the position triple, the kind pair.
+    struct KLevel : Level {
+        KLevel(Engine& e, const Cell* first, u32 ri, i32 kind, i32 extra)
+            : Level(first, triple_of(e, ri), pair_of(kind, extra)) {}
+        static Cell* triple_of(Engine& e, u32 ri) {
+            static Cell t;
+            return triple::make_at(&t, static_cast<i32>(ri), static_cast<i32>(e.pos()), static_cast<i32>(e.len()));
+        }
+        static Cell* pair_of(i32 kind, i32 extra) {
+            static Cell p;
+            return make_pair(&p, kind, extra);
+        }
+    };
+
+    Result repeat(node_t rb, u32& i, i32 min, i32 max, bool while_) {
+        if (max == 0) {
+            i = rule_end(rb, i);
+            last_match = true;
+            return R_OK;
+        }
+        Cell counts;
+        triple::make_at(&counts, min, max, 1);
+        KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
+        fire_event(EV_PUSH, last_match, rb, i);
+        u32 start = pos();
+        i32 count = 0;
+        u32 j = i;
+        Result res;
+        for (;;) {
+            if (max >= 0 && count >= max) {
+                res = R_OK;
+                break;
+            }
+            u32 p0 = pos(), l0 = len();
+            if (count > 0) {
+                level.set_count(count + 1);
+                fire_event(EV_ITERATE, last_match, rb, i);
+            }
+            j = i;
+            Result r = match_rule(rb, j);
+            if (r == R_BREAK) {
+                res = R_OK;
+                break;
+            }
+            if (r == R_REJECT) {
+                res = R_FAIL;
+                break;
+            }
+            if (r == R_FAIL) {
+                res = count >= min ? R_OK : R_FAIL;
+                break;
+            }
+            count++;
+            if (!while_ && pos() == p0 && len() == l0) {
+                res = count >= min ? R_OK : R_FAIL;
+                break;
+            }
+        }
+        if (res == R_FAIL) set_pos(std::min(start, len()));
+        last_match = res == R_OK;
+        fire_event(EV_POP, last_match, rb, i);
+        i = j;
+        return res;
+    }
+
+    // to / thru: searches the following rule from the position on.
+    Result to_thru(node_t rb, u32& i, bool thru) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        need_rule(rb, j, &kw);
+        Cell target = *cell_at(rb, j);
+        if (is_kw(&target, KW_END)) {
+            set_pos(std::max(pos(), end()));
+            i = j + 1;
+            last_match = true;
+            fire_event(EV_MATCH, true, rb, j);
+            return R_OK;
+        }
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, thru ? KIND_THRU : KIND_TO, 0);
+        u32 start = pos();
+        Cell value = target;
+        if (TYPE_OF(&target) == TYPE_WORD && keyword_of(&target) == KW_NONE_) value = get_value(&target);
+        u32 vt = TYPE_OF(&value);
+        bool found = false;
+        u32 next_i = j + 1;
+        if (vt == TYPE_BLOCK || TYPE_OF(&value) == TYPE_WORD) {
+            // A block (or a keyword rule) is tried at each position in turn.
+            for (u32 p = start; p <= end() && !found; p++) {
+                set_pos(p);
+                Result r;
+                if (vt == TYPE_BLOCK) {
+                    r = match_block(&value, j);
+                } else {
+                    u32 k = j;
+                    r = match_rule(rb, k);
+                    next_i = k;
+                }
+                if (succ(r)) {
+                    found = true;
+                    if (!thru) set_pos(p);
+                }
+            }
+        } else {
+            if (kind() == IN_STRING && vt != TYPE_CHAR && vt != TYPE_BITSET && vt != TYPE_BINARY &&
+                !string::any_string_q(vt)) {
+                fire("script", "parse-rule", &value);
+            }
+            for (u32 p = start; p <= end() && !found; p++) {
+                set_pos(p);
+                u32 adv;
+                if (match_value(&value, adv)) {
+                    found = true;
+                    if (thru) set_pos(p + adv);
+                }
+            }
+        }
+        if (!found) set_pos(start);
+        i = next_i;
+        last_match = found;
+        fire_event(EV_MATCH, found, rb, j);
+        return found ? R_OK : R_FAIL;
+    }
+
+    Result copy_set(node_t rb, u32& i, bool copy) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        if (j >= node_length(rb) || TYPE_OF(cell_at(rb, j)) != TYPE_WORD) fire("script", "parse-end", &kw);
+        Cell w = *cell_at(rb, j);
+        j++;
+        need_rule(rb, j, &kw);
+        KLevel level(*this, &w, j, copy ? KIND_COPY : KIND_SET, 0);
+        u32 start = pos();
+        Result r = match_rule(rb, j);
+        i = j;
+        if (!succ(r)) return r;
+        TopGuard guard;
+        if (copy) {
+            context::set(&w, copy_part(start));
+        } else if (pos() == start) {
+            Cell none_c{TYPE_NONE, 0, 0, 0};
+            context::set(&w, &none_c);
+        } else {
+            Cell el = element(start);
+            context::set(&w, &el);
+        }
+        return r;
+    }
+
+    void remove_range(u32 from, u32 count) {
+        if (!count) return;
+        Cell s = *input;
+        series_head(&s) = from;
+        Cell part;
+        make_int(&part, static_cast<i32>(count));
+        actions::typed<action_fn::Remove>(&s, ACT_REMOVE)(&s, &part, nullptr);
+    }
+
+    Result remove(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        need_rule(rb, j, &kw);
+        Cell t = *cell_at(rb, j);
+        if (block::any_path_q(TYPE_OF(&t))) fire("script", "parse-rule", &t);
+        if (position_word(&t)) {
+            u32 to = std::min(series_head(context::get(&t)), len());
+            u32 p = pos();
+            u32 from = std::min(p, to);
+            remove_range(from, std::max(p, to) - from);
+            set_pos(from);
+            i = j + 1;
+            return R_OK;
+        }
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, KIND_REMOVE, 0);
+        u32 start = pos();
+        Result r = match_rule(rb, j);
+        i = j;
+        if (!succ(r)) return r;
+        u32 p = pos();
+        if (p > start) remove_range(start, p - start);
+        set_pos(start);
+        return r;
+    }
+
+    Result insert(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        bool only = false;
+        if (j < node_length(rb) && is_kw(cell_at(rb, j), KW_ONLY)) {
+            only = true;
+            j++;
+        }
+        if (j >= node_length(rb)) fire("script", "parse-end", &kw);
+        u32 at_pos = pos();
+        if (j + 1 < node_length(rb) && position_word(cell_at(rb, j))) {
+            at_pos = std::min(series_head(context::get(cell_at(rb, j))), len());
+            j++;
+        }
+        TopGuard guard;
+        Cell t = *cell_at(rb, j);
+        Cell* value = operand(&t);
+        u32 before = len();
+        Cell s = *input;
+        series_head(&s) = at_pos;
+        actions::typed<action_fn::Insert>(&s, ACT_INSERT)(&s, value, nullptr, only, nullptr, false);
+        u32 grown = len() - before;
+        if (at_pos <= pos()) set_pos(pos() + grown);
+        i = j + 1;
+        return R_OK;
+    }
+
+    Result change(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        bool only = false;
+        if (j < node_length(rb) && is_kw(cell_at(rb, j), KW_ONLY)) {
+            only = true;
+            j++;
+        }
+        need_rule(rb, j, &kw);
+        u32 from, to;
+        if (j + 1 < node_length(rb) && position_word(cell_at(rb, j))) {
+            u32 w = std::min(series_head(context::get(cell_at(rb, j))), len());
+            from = std::min(pos(), w);
+            to = std::max(pos(), w);
+            j++;
+        } else {
+            Cell none_c{TYPE_NONE, 0, 0, 0};
+            KLevel level(*this, &none_c, j, only ? KIND_CHANGE_ONLY : KIND_CHANGE, 0);
+            from = pos();
+            Result r = match_rule(rb, j);
+            if (!succ(r)) {
+                i = std::min(j + 1, node_length(rb));
+                return r;
+            }
+            to = std::max(pos(), from);
+        }
+        if (j >= node_length(rb)) fire("script", "parse-end", &kw);
+        TopGuard guard;
+        Cell t = *cell_at(rb, j);
+        Cell* value = operand(&t);
+        u32 before = len();
+        Cell s = *input;
+        series_head(&s) = from;
+        Cell part;
+        make_int(&part, static_cast<i32>(to - from));
+        actions::typed<action_fn::Change>(&s, ACT_CHANGE)(&s, value, &part, only, nullptr);
+        i32 now = static_cast<i32>(len()) - static_cast<i32>(before) + static_cast<i32>(to - from);
+        set_pos(from + static_cast<u32>(std::max(now, 0)));
+        i = j + 1;
+        return R_OK;
+    }
+
+    Result look(node_t rb, u32& i, bool not_) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        need_rule(rb, j, &kw);
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, not_ ? KIND_NOT : KIND_AHEAD, 0);
+        u32 start = pos();
+        Result r = match_rule(rb, j);
+        i = j;
+        set_pos(std::min(start, len()));
+        if (not_) {
+            if (r == R_OK) r = R_FAIL;
+            else if (r == R_FAIL) r = R_OK;
+        }
+        last_match = succ(r);
+        return r;
+    }
+
+    Result into(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        if (kind() != IN_BLOCK) fire("script", "parse-block", input);
+        u32 j = i + 1;
+        if (j >= node_length(rb)) fire("script", "parse-end", &kw);
+        Cell sub = *cell_at(rb, j);
+        if (TYPE_OF(&sub) == TYPE_WORD && keyword_of(&sub) == KW_NONE_) sub = get_value(&sub);
+        if (TYPE_OF(&sub) != TYPE_BLOCK) fire("script", "parse-end", &kw);
+        i = j + 1;
+        if (at_end()) return R_FAIL;
+        Cell el = *block::zs_abs_at(input, pos());
+        u32 et = TYPE_OF(&el);
+        if (!series::series_q(et) || et == TYPE_IMAGE || et == TYPE_VECTOR) {
+            last_match = false;
+            return R_FAIL;
+        }
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, static_cast<i32>(et), 0);
+        check_stacks();
+        u32 mark = node_length(series_node_);
+        append_to(series_node_, input);
+        Cell outer = *input;
+        u32 saved_limit = limit;
+        series_head(&el) = std::min(series_head(&el), length_of(&el));
+        *input = el;
+        limit = 0;
+        Result r;
+        try {
+            r = match_block(&sub, j);
+        } catch (...) {
+            *input = outer;
+            limit = saved_limit;
+            truncate(series_node_, mark);
+            throw;
+        }
+        bool ok = succ(r) && pos() >= len();
+        *input = outer;
+        limit = saved_limit;
+        truncate(series_node_, mark);
+        if (ok) set_pos(pos() + 1);
+        last_match = ok;
+        if (r == R_REJECT) return r;
+        return ok ? R_OK : R_FAIL;
+    }
+
+    // Stores a kept value in the innermost collect target.
+    void insert_value(Cell* value, bool only) {
+        Cell* t = collect.target;
+        u32 before = length_of(t);
+        Cell s = *t;
+        if (collect.append) series_head(&s) = before;
+        actions::typed<action_fn::Insert>(&s, ACT_INSERT)(&s, value, nullptr, only, nullptr, collect.append);
+        if (!collect.append) series_head(t) += length_of(t) - before;
+    }
+
+    Result collect_rule(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        u32 j = i + 1;
+        u32 n = node_length(rb);
+        enum { PLAIN, SET, INTO, AFTER } mode = PLAIN;
+        Cell w{TYPE_NONE, 0, 0, 0};
+        if (j < n) {
+            Cell* m = cell_at(rb, j);
+            if (is_kw(m, KW_SET)) mode = SET;
+            else if (is_kw(m, KW_INTO)) mode = INTO;
+            else if (is_kw(m, KW_AFTER)) mode = AFTER;
+            if (mode != PLAIN) {
+                if (j + 1 >= n || TYPE_OF(cell_at(rb, j + 1)) != TYPE_WORD) fire("script", "parse-end", &kw);
+                w = *cell_at(rb, j + 1);
+                j += 2;
+            }
+        }
+        need_rule(rb, j, &kw);
+        TopGuard guard;
+        Cell* target;
+        if (mode == INTO || mode == AFTER) {
+            Cell v = get_value(&w);
+            u32 vt = TYPE_OF(&v);
+            bool fits = block::any_block_q(vt) ||
+                        ((string::any_string_q(vt) || vt == TYPE_BINARY) && kind() != IN_BLOCK);
+            if (!series::series_q(vt) || !fits) fire("script", "parse-into-type");
+            if (series_node(&v) == series_node(input)) fire("script", "parse-into-bad");
+            target = stack::push(&v);
+            if (mode == AFTER) series_head(target) = length_of(target);
+            else series_head(target) = std::min(series_head(target), length_of(target));
+        } else {
+            target = block::make_at(stack::push_star(), 8);
+        }
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, KIND_COLLECT, mode);
+        Collect outer = collect;
+        collect.target = target;
+        collect.append = mode == PLAIN || mode == SET;
+        Result r;
+        try {
+            r = match_rule(rb, j);
+        } catch (...) {
+            collect = outer;
+            throw;
+        }
+        collect = outer;
+        i = j;
+        if (mode == PLAIN) {
+            if (collect.target) {
+                insert_value(target, true);
+            } else {
+                *result_block = *target;
+                has_result_block = true;
+            }
+        } else if (mode == SET) {
+            context::set(&w, target);
+        }
+        return r;
+    }
+
+    Result keep(node_t rb, u32& i) {
+        Cell kw = *cell_at(rb, i);
+        if (!collect.target) fire("script", "parse-keep");
+        u32 j = i + 1;
+        bool pick = false;
+        if (j < node_length(rb) && is_kw(cell_at(rb, j), KW_PICK)) {
+            pick = true;
+            j++;
+        }
+        need_rule(rb, j, &kw);
+        TopGuard guard;
+        Cell t = *cell_at(rb, j);
+        if (TYPE_OF(&t) == TYPE_PAREN) {
+            fire_event(EV_PAREN, last_match, rb, j);
+            Cell* v = eval_paren(&t);
+            insert_value(v, !pick);
+            i = j + 1;
+            return R_OK;
+        }
+        Cell none_c{TYPE_NONE, 0, 0, 0};
+        KLevel level(*this, &none_c, j, KIND_KEEP, pick ? 1 : 0);
+        u32 start = pos();
+        Result r = match_rule(rb, j);
+        i = j;
+        if (!succ(r)) return r;
+        u32 p = pos();
+        if (p <= start) return r;
+        u32 tt = TYPE_OF(collect.target);
+        if (!block::any_block_q(tt)) {
+            insert_value(copy_part(start), false);
+        } else if (pick) {
+            for (u32 k = start; k < p; k++) {
+                Cell el = element(k);
+                insert_value(&el, true);
+            }
+        } else if (p - start == 1) {
+            Cell el = element(start);
+            insert_value(&el, true);
+        } else {
+            insert_value(copy_part(start), true);
+        }
+        return r;
+    }
+
+    // -- one rule at index i; i moves past the rule and its arguments --
+    Result match_rule(node_t rb, u32& i) {
+        Cell r = *cell_at(rb, i);
+        fire_event(EV_FETCH, last_match, rb, i);
+        u32 t = TYPE_OF(&r);
+        i32 n;
+        if (int_rule(&r, n)) {
+            u32 j = i + 1;
+            i32 m = n;
+            if (n < 0) fire("script", "out-of-range", &r);
+            if (j < node_length(rb) && int_rule(cell_at(rb, j), m)) {
+                Cell second = *cell_at(rb, j);
+                if (m < 0) fire("script", "out-of-range", &second);
+                if (m < n) fire("script", "parse-rule", &second);
+                j++;
+            }
+            if (j >= node_length(rb) || is_bar(cell_at(rb, j))) fire("script", "parse-rule", &r);
+            i = j;
+            return repeat(rb, i, n, m, false);
+        }
+        switch (t) {
+            case TYPE_WORD: {
+                i32 kw = keyword_of(&r);
+                if (kw != KW_NONE_) return keyword(rb, i, kw);
+                Cell v = get_value(&r);
+                i++;
+                if (TYPE_OF(&v) == TYPE_BLOCK) return match_block(&v, i - 1);
+                return value_rule(&v, rb, i - 1);
+            }
+            case TYPE_BLOCK:
+                i++;
+                return match_block(&r, i - 1);
+            case TYPE_PAREN: {
+                fire_event(EV_PAREN, last_match, rb, i);
+                TopGuard guard;
+                eval_paren(&r);
+                i++;
+                return R_OK;
+            }
+            case TYPE_SET_WORD: {
+                context::set(&r, input);
+                i++;
+                return R_OK;
+            }
+            case TYPE_GET_WORD: {
+                Cell v = *context::get(&r);
+                if (!same_series(&v)) fire("script", "parse-invalid-ref", &r);
+                set_pos(std::min(series_head(&v), len()));
+                i++;
+                return R_OK;
+            }
+            case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                fire("script", "parse-rule", &r);
+            default:
+                i++;
+                return value_rule(&r, rb, i - 1);
+        }
+    }
+
+    Result keyword(node_t rb, u32& i, i32 kw) {
+        Cell k = *cell_at(rb, i);
+        switch (kw) {
+            case KW_SKIP: {
+                bool ok = !at_end();
+                if (ok) set_pos(pos() + 1);
+                last_match = ok;
+                fire_event(EV_MATCH, ok, rb, i);
+                i++;
+                return ok ? R_OK : R_FAIL;
+            }
+            case KW_ANY: case KW_SOME: case KW_OPT: case KW_WHILE: {
+                u32 j = i + 1;
+                need_rule(rb, j, &k);
+                i = j;
+                i32 min = kw == KW_SOME ? 1 : 0;
+                i32 max = kw == KW_OPT ? 1 : -1;
+                return repeat(rb, i, min, max, kw == KW_WHILE);
+            }
+            case KW_TO: case KW_THRU:
+                return to_thru(rb, i, kw == KW_THRU);
+            case KW_COPY: case KW_SET:
+                return copy_set(rb, i, kw == KW_COPY);
+            case KW_REMOVE:
+                return remove(rb, i);
+            case KW_BREAK:
+                i++;
+                return R_BREAK;
+            case KW_REJECT:
+                i++;
+                return R_REJECT;
+            case KW_FAIL:
+                i++;
+                last_match = false;
+                return R_FAIL;
+            case KW_AHEAD: case KW_NOT:
+                return look(rb, i, kw == KW_NOT);
+            case KW_END: {
+                bool ok = at_end();
+                last_match = ok;
+                fire_event(EV_MATCH, ok, rb, i);
+                i++;
+                return ok ? R_OK : R_FAIL;
+            }
+            case KW_NONE:
+                i++;
+                return R_OK;
+            case KW_QUOTE: {
+                u32 j = i + 1;
+                if (j >= node_length(rb)) fire("script", "parse-end", &k);
+                Cell v = *cell_at(rb, j);
+                i = j + 1;
+                return value_rule(&v, rb, j);
+            }
+            case KW_IF: {
+                u32 j = i + 1;
+                if (j >= node_length(rb) || TYPE_OF(cell_at(rb, j)) != TYPE_PAREN) fire("script", "parse-end", &k);
+                Cell p = *cell_at(rb, j);
+                fire_event(EV_PAREN, last_match, rb, j);
+                TopGuard guard;
+                bool ok = !falsy(eval_paren(&p));
+                i = j + 1;
+                last_match = ok;
+                return ok ? R_OK : R_FAIL;
+            }
+            case KW_CASE: {
+                u32 j = i + 1;
+                if (j >= node_length(rb) || TYPE_OF(cell_at(rb, j)) != TYPE_WORD) fire("script", "parse-end", &k);
+                Cell w = *cell_at(rb, j);
+                Cell v = get_value(&w);
+                j++;
+                need_rule(rb, j, &k);
+                Cell none_c{TYPE_NONE, 0, 0, 0};
+                KLevel level(*this, &none_c, j, KIND_CASE, op);
+                i32 saved = op;
+                op = falsy(&v) ? 0 : COMP_STRICT_EQUAL;
+                Result r;
+                try {
+                    r = match_rule(rb, j);
+                } catch (...) {
+                    op = saved;
+                    throw;
+                }
+                op = saved;
+                i = j;
+                return r;
+            }
+            case KW_INTO:
+                return into(rb, i);
+            case KW_INSERT:
+                return insert(rb, i);
+            case KW_CHANGE:
+                return change(rb, i);
+            case KW_COLLECT:
+                return collect_rule(rb, i);
+            case KW_KEEP:
+                return keep(rb, i);
+            default:  // only, pick, after out of place
+                fire("script", "parse-rule", &k);
+        }
+    }
+};
+
+}  // namespace
+
+// ---- Interface ---------------------------------------------------------------------
+
+void init() {
+    for (i32 k = 0; k < KW_COUNT; k++) keyword_syms[k] = symbol::resolve(symbol::make_boot(keyword_names[k]));
+    for (u32 e = 0; e < EV_COUNT; e++) event_syms[e] = symbol::make_boot(event_names[e]);
+    callback_sym = symbol::make_boot("<parse-callback>");
+    rules_node = series_node(block::make_in(nullptr, 100));
+    series_node_ = series_node(block::make_in(nullptr, 8));
+    rules_head = 0;
+    series_head_ = 0;
+}
+
+void push_frame() {
+    Cell t;
+    triple::make_at(&t, static_cast<i32>(rules_head), static_cast<i32>(series_head_), 0);
+    check_stacks();
+    append_to(rules_node, &t);
+    rules_head = node_length(rules_node);
+    series_head_ = node_length(series_node_);
+}
+
+void pop_frame() {
+    if (rules_head == 0) return;
+    Cell t = *cell_at(rules_node, rules_head - 1);
+    truncate(rules_node, rules_head - 1);
+    truncate(series_node_, series_head_);
+    rules_head = t.data1;
+    series_head_ = t.data2;
+}
+
+void clear_stacks() {
+    truncate(rules_node, rules_head);
+    truncate(series_node_, series_head_);
+}
+
+Cell* rules_block(Cell* out) {
+    *out = block_cell(rules_node, rules_head);
+    return out;
+}
+
+Cell* series_block(Cell* out) {
+    *out = block_cell(series_node_, series_head_);
+    return out;
+}
+
+i32 find_alternative(const Cell* rules, u32 position) {
+    i32 bar = Engine::find_alternative_at(series_node(rules), series_head(rules) + position);
+    return bar < 0 ? -1 : bar - static_cast<i32>(series_head(rules));
+}
+
+void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* result) {
+    TopGuard guard;
+    Frame frame;
+    Engine e;
+    e.input = stack::push(input);
+    series_head(e.input) = std::min(series_head(e.input), length_of(e.input));
+    e.result_block = stack::push_star();
+    make_cell(e.result_block, TYPE_NONE);
+    if (tracer && TYPE_OF(tracer) == TYPE_FUNCTION) {
+        e.tracer = stack::push(tracer);
+        e.tracer_locals = function::count_locals(function::spec_of(tracer), 0, false);
+    }
+    e.op = op;
+    e.limit = part > 0 ? static_cast<u32>(part) : 0;
+    append_to(series_node_, input);
+    Cell rule_blk = *rules;
+    bool ok;
+    try {
+        Result r = e.match_block(&rule_blk, 0);
+        ok = succ(r) && e.at_end();
+        e.fire_event(EV_END, ok, series_node(&rule_blk), series_head(&rule_blk));
+    } catch (Stop& s) {
+        make_logic(result, s.match);
+        return;
+    }
+    if (e.has_result_block) *result = *e.result_block;
+    else make_logic(result, ok);
+}
+
+}  // namespace zav::parse
+
+namespace zav::natives {
+
+// parse input rules /case /part length /trace callback
+void parse_star(bool check, const i32* refinements) {
+    if (check) check_args(40, refinements);
+    Cell* args = stack::arguments;
+    Cell* input = args;
+    Cell* rules = args + 1;
+    i32 op = refinements && refinements[0] >= 0 ? COMP_STRICT_EQUAL : COMP_EQUAL;
+    i32 end = 0;
+    if (refinements && refinements[1] >= 0) {
+        Cell* limit = args + refinements[1];
+        u32 lt = TYPE_OF(limit);
+        if (lt == TYPE_INTEGER) {
+            end = static_cast<i32>(series_head(input)) + static_cast<i32>(limit->data2);
+        } else if (lt == TYPE_FLOAT) {
+            end = static_cast<i32>(series_head(input)) + static_cast<i32>(cell_float(limit));
+        } else if (lt == TYPE_OF(input) && series_node(limit) == series_node(input)) {
+            end = static_cast<i32>(series_head(limit));
+        } else {
+            Cell w;
+            fire("script", "invalid-refine-arg", series::word_arg(&w, "part"), limit);
+        }
+        if (end <= 0) {
+            bool empty = GET_BUFFER(series_node(input))->length() <= series_head(input);
+            make_cell(args, TYPE_LOGIC, empty ? 1 : 0);
+            return;
+        }
+    }
+    Cell* tracer = refinements && refinements[2] >= 0 ? args + refinements[2] : nullptr;
+    Cell result;
+    parse::process(input, rules, op, end, tracer, &result);
+    *args = result;
+}
+
+}  // namespace zav::natives
