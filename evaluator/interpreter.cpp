@@ -156,6 +156,24 @@ Cell* cache_cell(const Cell* fn) {
     return reinterpret_cast<Cell*>(b->head()) + 1;
 }
 
+// The typeset of a parameter's type block, appended to `blk`. Function specs
+// were checked when the function was made; in a built-in's spec a name
+// without a datatype or typeset value (a type not built in) adds nothing.
+Cell* make_arg_typeset(Cell* blk, Cell* types) {
+    Cell ts;
+    typeset::make_at(&ts, 0, 0, 0);
+    for (u32 i = 0, n = block::zs_length_q(types); i < n; i++) {
+        Cell item = *block::zs_abs_at(types, series_head(types) + i);
+        if (TYPE_OF(&item) == TYPE_WORD && word_ctx(&item)) {
+            Cell* ctx = context::TO_CTX(word_ctx(&item));
+            if (word_index(&item) < 0 || !context::values_of(ctx)) continue;
+            item = *context::get(&item);
+        }
+        if (TYPE_OF(&item) == TYPE_DATATYPE || TYPE_OF(&item) == TYPE_TYPESET) typeset::set_bit(&ts, &item);
+    }
+    return block::zs_append(blk, &ts);
+}
+
 }  // namespace
 
 Cell* cache_path_spec(Cell* fn_in, Cell* out) {
@@ -186,7 +204,7 @@ Cell* cache_path_spec(Cell* fn_in, Cell* out) {
             Cell* ts;
             Cell types;
             if (has_types) types = *(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i + 1);
-            if (has_types && block::zs_length_q(&types) > 0) ts = typeset::make_from_block(&blk.value, &types);
+            if (has_types && block::zs_length_q(&types) > 0) ts = make_arg_typeset(&blk.value, &types);
             else ts = typeset::make_default(&blk.value);
             ts->header = (ts->header & ~FETCH_MASK) | mode;
         } else if (t == TYPE_REFINEMENT) {

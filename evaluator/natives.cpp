@@ -835,7 +835,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     Cell value = *arg(0);
     try {
         switch (TYPE_OF(&value)) {
-            case TYPE_BLOCK: case TYPE_PAREN:
+            case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
                 do_block(expand, next);
                 break;
             case TYPE_PATH: {
@@ -910,6 +910,9 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     word::make_at(symbol::make("try"), &w);
     Cell block = *arg(0);
     StackState entry;
+    // An error raised by fire travels in error::thrown: start clean so that
+    // only an error of this evaluation is found there.
+    make_cell(&error::thrown, TYPE_NONE);
     stack::mark(&w, all ? FRAME_TRY_ALL : FRAME_TRY);
     try {
         interpreter::eval(&block, true);

@@ -371,7 +371,6 @@ void bind_star(bool check, const i32* r) {
         if (ref(r, 0) != -1) {
             Cell* copy = block::clone(target, true, true);
             *target = *copy;
-            stack::top = args + 2;
         }
         context::bind(target, context::TO_CTX(ctx), object);
         return;

@@ -9,6 +9,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
+#include "runtime/cycles.h"
 #include "evaluator/stack.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
@@ -104,13 +105,6 @@ void drain() {
     }
 }
 
-// A node whose use is not known (a guarded local): cells are marked when it holds cells.
-void mark_any(node_t node) {
-    if (!node_q(node)) return;
-    if (GET_BUFFER(node)->unit() == 16) mark_block(node);
-    else mark_node(node);
-}
-
 void mark_roots() {
     if (root) mark_block(root);
     if (symbol::table) hashtable::mark(symbol::table);
@@ -118,6 +112,7 @@ void mark_roots() {
     if (ownership::table) hashtable::mark(ownership::table);
     if (context::global) mark_context(context::global);
     mark_value(&slots::registry);
+    cycles::mark();
     if (stack::bottom) {
         mark_values(stack::bottom, stack::top);
         stack::mark_for_collector();
@@ -349,6 +344,12 @@ void unmark_node(node_t node) {
 }
 
 bool marked_q(node_t node) { return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_MARK); }
+
+void mark_any(node_t node) {
+    if (!node_q(node)) return;
+    if (GET_BUFFER(node)->unit() == 16) mark_block(node);
+    else mark_node(node);
+}
 
 void mark_block(node_t node) {
     if (mark_node(node)) work.push_back(Work{node, false});

@@ -39,6 +39,9 @@ bool marked_q(node_t node);
 // True when the value is the address of a node slot in use (during a cycle:
 // by binary search over the sorted node frames).
 bool node_q(off32 value);
+// A node whose use is not known (a guarded local, a cycle stack entry): marked,
+// with its cells when it holds cells.
+void mark_any(node_t node);
 // A node and, when newly marked, every cell from its head to its tail.
 void mark_block(node_t node);
 // The node in a cell's second payload word, as a block.

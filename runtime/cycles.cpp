@@ -2,6 +2,7 @@
 #include "runtime/cycles.h"
 
 #include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/helpers.h"
 
 namespace zav::cycles {
@@ -28,6 +29,10 @@ void pop_n(u32 n) { count = n > count ? 0 : count - n; }
 void reset() { count = 0; }
 
 u32 depth() { return count; }
+
+void mark() {
+    for (u32 i = 0; i < count; i++) collector::mark_any(entries[i]);
+}
 
 bool find_q(node_t node) {
     for (u32 i = 0; i < count; i++)

@@ -14,6 +14,8 @@ void pop_n(u32 n);
 void reset();
 bool find_q(node_t node);
 u32 depth();
+// Collector support: keeps every series and context on the stack alive.
+void mark();
 
 // Node of the series (or object context) whose contents a value shows.
 node_t node_of(const Cell* value);

@@ -99,6 +99,13 @@ node_t get_root_node(u32 index) { return get_root(index)->data2; }
         building = false;
     }
     error::last = {category, id};
+    system_record.thrown = THROW_ERROR;
+    // A built error travels to its guard frame: the frames above it unwind
+    // and the error is noted with where it happened.
+    if (TYPE_OF(&error::thrown) == TYPE_ERROR && stack::bottom) {
+        Cell err = error::thrown;
+        stack::throw_error(&err);
+    }
     rt::throw_value(THROW_ERROR);
 }
 

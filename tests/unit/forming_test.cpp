@@ -7,6 +7,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/forming.h"
 #include "runtime/helpers.h"
@@ -75,7 +76,8 @@ TEST_F(FormingTest, CheckFloatRange) {
 }
 
 TEST_F(FormingTest, IndentAndFill) {
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(mold_indent(&buf, 2, 100), 92);
     EXPECT_EQ(T(&buf), std::string(8, ' '));
@@ -100,9 +102,11 @@ TEST_F(FormingTest, FormValue) {
 }
 
 TEST_F(FormingTest, CycleDetection) {
-    Cell blk;
+    collector::Root blk_root;
+    Cell& blk = blk_root.value;
     make_cell(&blk, TYPE_BLOCK, 0, alloc_cells(4));
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     i32 limit = 100;
     EXPECT_FALSE(cycles::detect_q(&blk, &buf, limit, true));

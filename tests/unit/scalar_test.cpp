@@ -17,6 +17,7 @@
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
 #include "load_helper.h"
@@ -69,7 +70,8 @@ u32 row_of(const Cell* v) {
 // Values are written through the action table, as the generic actions will.
 std::string mold(Cell v, bool all = false, i32* left = nullptr) {
     if (row_of(&v) != TYPE_OF(&v)) return float_::form_float(cell_float(&v) * 100, float_::FORM_PERCENT, all);
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     i32 part = actions::mold_dispatch(&v, &buf, false, all, false, nullptr, 1000, 0);
     if (left) *left = part;
@@ -77,7 +79,8 @@ std::string mold(Cell v, bool all = false, i32* left = nullptr) {
 }
 
 std::string form(Cell v) {
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     actions::form_dispatch(&v, &buf, nullptr, 1000);
     return text_of(&buf);

@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
@@ -50,7 +51,8 @@ std::string T(Cell* str) {
 }
 
 std::string molded(Cell* value, bool all = false, i32 part = -1) {
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     Cell limit = make_int(part);
     string::mold(value, &buf, false, all, false, part >= 0 ? &limit : nullptr, part, 0);
@@ -257,7 +259,8 @@ TEST_F(StringTest, EscapedChars) {
         {0x1F600, true, "^(1F600)"}, {0x4E2D, false, "\u4E2D"},
     };
     for (const Case& c : cases) {
-        Cell buf;
+        collector::Root buf_root;  // the buffer is a new series
+        Cell& buf = buf_root.value;
         string::zs_make_at(&buf, 4);
         string::append_escaped_char(&buf, c.cp, string::ESC_MOLD, c.all);
         EXPECT_EQ(T(&buf), c.expect) << c.cp;
@@ -307,7 +310,8 @@ TEST_F(StringTest, Mold) {
     EXPECT_EQ(molded(S("caf\u00E9"), true), "\"caf^(E9)\"");
     // A part limit cuts the range; the result is the limit less what was written.
     Cell* s = S("abcdef");
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     Cell limit = make_int(3);
     EXPECT_EQ(string::mold(s, &buf, false, false, false, &limit, 3, 0), -2);
@@ -319,7 +323,8 @@ TEST_F(StringTest, Mold) {
 TEST_F(StringTest, Form) {
     Cell* s = S("hello");
     series_head(s) = 1;
-    Cell buf;
+    collector::Root buf_root;  // the buffer is a new series
+    Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(string::form(s, &buf, nullptr, 0), -4);
     EXPECT_EQ(T(&buf), "ello");
