@@ -36,12 +36,6 @@ i32 compare_value(Cell* value1, Cell* value2, i32 op) {
         case TYPE_LOGIC:
             if (TYPE_OF(value2) != TYPE_LOGIC) break;
             return static_cast<i32>(value1->data1) - static_cast<i32>(value2->data1);
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_OP:
-            if (TYPE_OF(value2) != t) break;
-            // Natives and actions are table indexes; their order is that of the index.
-            return value1->data3 == value2->data3 ? 0 : (value1->data3 < value2->data3 ? -1 : 1);
         default:
             break;
     }

@@ -44,8 +44,10 @@ u32 refinement_count(u32 index);
 // used refinement) against the typeset of its parameter; script/expect-arg.
 void check_args(u32 index, const i32* refinements);
 
-// Makes native! values for the 107 natives and action! values for the 62
-// actions and sets them in the global context under their words.
+// Sets the global words of start-up: native! values for the 107 natives,
+// action! values for the actions (eval-path, set-path and compare have no
+// word), the operators (+ = < and ... as op! values), true, false, none and
+// the datatype words.
 void bind_globals();
 
 // The 32-cell block print and prin reduce into.
