@@ -142,4 +142,10 @@ TEST_F(ValueNativesTest, TypesetSetOperations) {
     EXPECT_EQ(error_of([&] { call(natives::sign_q_star, {a}); }), "script/expect-arg");
 }
 
+TEST_F(ValueNativesTest, UncheckedArgumentsGetTheNativesOwnErrors) {
+    EXPECT_EQ(error_of([&] { call(natives::compose_star, {I(1)}, {-1, -1, -1}); }), "script/expect-val");
+    EXPECT_EQ(error_of([&] { call(natives::complement_q_star, {I(1)}); }), "script/expect-arg");
+    EXPECT_EQ(error_of([&] { call(natives::extend_star, {I(1), I(2)}, {-1}); }), "internal/not-done");
+}
+
 }  // namespace
