@@ -4,7 +4,7 @@
 # part of the expected text as a last line "[exit N]".
 #   tests/run-scripts.sh path/to/zav tests/scripts [filter]
 set -u
-zav=$1; root=$2; filter=${3:-}
+zav=$(realpath "$1"); root=$2; filter=${3:-}
 pass=0; fail=0; failed=()
 while IFS= read -r script; do
   [ -n "$filter" ] && [[ "$script" != *"$filter"* ]] && continue
