@@ -31,7 +31,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 # run CMD... : best wall time of $runs runs in $secs, peak resident KiB in $rss,
-# stdout in $work/out, stdout+stderr of a failed run in $work/err, exit status in $status.
+# stdout in $work/out, stderr in $work/err, exit status of the last run in $status.
 run() {
   local best="" peak=0 i start end t
   status=0
@@ -53,15 +53,22 @@ run() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
-# Until the boot environment defines the operators, a prelude defines the few the
-# programs use; it goes in after each program's header line and is dropped by itself
-# once zav knows them.
-prelude=""
+# Until the runtime defines every operator the programs use, a prelude defines the
+# missing ones; it goes in after each program's header line and shrinks to nothing
+# once zav knows them all.
+prelude="" missing=""
 if [ -x "$zav" ]; then
-  printf 'Zav []\nprint 1 + 1\n' >"$work/probe.zav"
-  if [ "$(timeout 10 "$zav" "$work/probe.zav" 2>/dev/null </dev/null)" != "2" ]; then
-    prelude='+: make op! :add  -: make op! :subtract  *: make op! :multiply  %: make op! :remainder  <: make op! :lesser?  >: make op! :greater?'
-  fi
+  ops=("+" add "-" subtract "*" multiply "%" remainder "<" lesser? ">" greater?)
+  probe="print ["
+  for ((i = 0; i < ${#ops[@]}; i += 2)); do probe+=" value? '${ops[i]}"; done
+  printf 'Zav []\n%s]\n' "$probe" >"$work/probe.zav"
+  known=($(timeout 10 "$zav" "$work/probe.zav" 2>/dev/null </dev/null))
+  for ((i = 0; i < ${#ops[@]}; i += 2)); do
+    if [ "${known[i / 2]:-}" != "true" ]; then
+      prelude+="${ops[i]}: make op! :${ops[i + 1]}  "
+      missing+=" ${ops[i]}"
+    fi
+  done
 fi
 
 names=(fib loop block_sum string_build parse calls alloc_1gb)
@@ -123,6 +130,6 @@ for name in "${names[@]}"; do
   printf "$fmt" "$name" "$secs" "$py_s" "$lua_s" "$r_py" "$r_lua" "$mb"
 done
 
-[ -n "$prelude" ] && notes+=("zav ran with a prelude defining + - * % < > (not defined by the runtime yet)")
+[ -n "$prelude" ] && notes+=("zav ran with a prelude defining${missing} (not defined by the runtime yet)")
 for n in "${notes[@]}"; do echo "  $n"; done
 exit "$failed"

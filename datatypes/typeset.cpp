@@ -127,7 +127,7 @@ Cell* do_set_op(i32 op) {
     return set1;
 }
 
-i32 mold_body(Cell* ts, Cell* buffer, bool only, i32 part) {
+i32 mold_body(Cell* ts, Cell* buffer, bool only, bool limited, i32 part) {
     if (!only) {
         string::concatenate_literal(buffer, "make typeset! [");
         part -= 15;
@@ -135,7 +135,7 @@ i32 mold_body(Cell* ts, Cell* buffer, bool only, i32 part) {
     bool wrote = false;
     for (u32 t = 1; t <= datatype::top_id; t++) {
         if (!has(ts, t) || !datatype::records[t].name) continue;
-        if (part < 0) break;  // only reachable with a part limit given
+        if (limited && part < 0) break;
         const char* name = datatype::records[t].name;
         string::concatenate_literal(buffer, name);
         string::concatenate_literal(buffer, " ");
@@ -166,10 +166,10 @@ Cell* make(Cell*, Cell* spec, u32) {
     return ts;
 }
 
-i32 form(Cell* ts, Cell* buffer, Cell*, i32 part) { return mold_body(ts, buffer, false, part); }
+i32 form(Cell* ts, Cell* buffer, Cell* arg, i32 part) { return mold_body(ts, buffer, false, arg != nullptr, part); }
 
-i32 mold(Cell* ts, Cell* buffer, bool only, bool, bool, Cell*, i32 part, i32) {
-    return mold_body(ts, buffer, only, part);
+i32 mold(Cell* ts, Cell* buffer, bool only, bool, bool, Cell* arg, i32 part, i32) {
+    return mold_body(ts, buffer, only, arg != nullptr, part);
 }
 
 i32 compare(Cell* ts1, Cell* ts2, i32 op) {

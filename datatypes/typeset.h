@@ -28,7 +28,7 @@ Cell* push(const Cell* ts);
 // Set operation on the typesets at stack::arguments and the next cell: 5/9 or,
 // 6/10 and, 7/12 xor, 11 exclude, 8 unique. Leaves the result in the first.
 Cell* do_set_op(i32 op);
-i32 mold_body(Cell* ts, Cell* buffer, bool only, i32 part);
+i32 mold_body(Cell* ts, Cell* buffer, bool only, bool limited, i32 part);
 
 // The named typesets (any-word!, series!, ...): their names and members.
 struct Named {

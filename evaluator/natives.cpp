@@ -563,7 +563,7 @@ void bind_globals() {
         const char* word;
         const char* fn;
     } ops[] = {
-        {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"//", "remainder"},
+        {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"%", "remainder"},
         {"**", "power"}, {"=", "equal?"}, {"<>", "not-equal?"}, {"==", "strict-equal?"}, {"=?", "same?"},
         {"<", "lesser?"}, {">", "greater?"}, {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"},
         {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"},

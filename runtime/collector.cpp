@@ -56,6 +56,9 @@ std::vector<Work> work;
 std::vector<node_t> fixed_marked;  // marked buffers outside the series frames
 std::vector<NodeFrame*> node_frames;  // sorted by address during a cycle
 std::vector<node_t> free_list;
+// While set, every node is checked before it is marked: a slot just taken on
+// the value stack may still hold what an earlier value left there.
+bool checking = false;
 std::vector<off32> pinned;  // buffer addresses, sorted, during compaction
 
 NodeFrame* frame_of(off32 node) {
@@ -87,6 +90,16 @@ void free_later(node_t node) {
     free_list.push_back(node);
 }
 
+// A table a value refers to; in checking mode only a live table record.
+void mark_table(node_t table) {
+    if (checking) {
+        if (!node_q(table)) return;
+        SeriesBuffer* b = GET_BUFFER(table);
+        if (b->unit() != 1 || b->used_bytes() != sizeof(hashtable::Table)) return;
+    }
+    hashtable::mark(table);
+}
+
 // True when the buffer at `b` is the live buffer of its node.
 bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && *at<off32>(b->node) == off_of(b); }
 
@@ -114,7 +127,9 @@ void mark_roots() {
     mark_value(&slots::registry);
     cycles::mark();
     if (stack::bottom) {
+        checking = true;
         mark_values(stack::bottom, stack::top);
+        checking = false;
         stack::mark_for_collector();
     }
     for (const Cell* c : cell_roots) mark_value(c);
@@ -331,7 +346,7 @@ bool node_q(off32 value) {
 }
 
 bool mark_node(node_t node) {
-    if (!node || !*at<off32>(node)) return false;
+    if (checking ? !node_q(node) : (!node || !*at<off32>(node))) return false;
     SeriesBuffer* b = GET_BUFFER(node);
     if (b->node != node || (b->flags & SERIES_MARK)) return false;
     b->flags |= SERIES_MARK;
@@ -352,12 +367,15 @@ void mark_any(node_t node) {
 }
 
 void mark_block(node_t node) {
+    if (checking && (!node_q(node) || GET_BUFFER(node)->unit() != sizeof(Cell))) return;
     if (mark_node(node)) work.push_back(Work{node, false});
 }
 
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
 void mark_context(node_t ctx) {
+    if (checking && (!node_q(ctx) || GET_BUFFER(ctx)->unit() != sizeof(Cell) || GET_BUFFER(ctx)->size < 2 * sizeof(Cell)))
+        return;
     if (mark_node(ctx)) work.push_back(Work{ctx, true});
 }
 
@@ -389,7 +407,7 @@ void mark_value(const Cell* c) {
             if (c->data2) mark_node(c->data2);
             break;
         case TYPE_CONTEXT_ID:
-            hashtable::mark(c->data1);
+            mark_table(c->data1);
             if (!(c->header & CTX_VALUES_ON_STACK) && c->data2) mark_block(c->data2);
             break;
         case TYPE_WORD:
@@ -431,7 +449,7 @@ void mark_value(const Cell* c) {
         case TYPE_HASH:
         case TYPE_MAP:
             mark_block(c->data2);
-            if (c->data3) hashtable::mark(c->data3);
+            if (c->data3) mark_table(c->data3);
             break;
         case TYPE_HANDLE:
             if (static_cast<i32>(c->data3) >= 0) handles::mark(c->data3);

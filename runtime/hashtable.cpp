@@ -677,6 +677,8 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
     if (size < 4) size = 4;
     if (kind == KIND_SYMBOL && size >= 4000) size *= 2;
     u32 buckets = std::max<u32>(round_pow2(static_cast<u32>(size / LOAD)), 4);
+    // The block cell may live in a buffer that the allocations below move.
+    node_t indexed = blk ? series_node(blk) : 0;
     node_t table = alloc_bytes(sizeof(Table));
     {
         SeriesBuffer* b = GET_BUFFER(table);
@@ -711,7 +713,7 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         t->block = block;
         t->serial = collector::cycles + 1;
     } else if (blk) {
-        t->block = series_node(blk);
+        t->block = indexed;
         rehash(table, 0, kind == KIND_MAP ? 2 : 1);
     }
     return table;

@@ -328,6 +328,7 @@ void set_series_flag(node_t node, u32 bits) { GET_BUFFER(node)->flags |= bits; }
 static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer** old_out) {
     u32 unit = buffer->unit();
     u64 want = bytes ? u64(bytes) : u64(buffer->size) * 2;
+    if (want == 0) want = 16;  // doubling an empty buffer still makes room
     // Never smaller than the content that must move across.
     u64 content = u64(off_of(buffer->data_end()) - buffer->offset);
     if (want < content) want = content;

@@ -2,6 +2,7 @@
 #include "runtime/unicode.h"
 
 #include "datatypes/string.h"
+#include "runtime/collector.h"
 #include "runtime/helpers.h"
 
 namespace zav::unicode {
@@ -152,6 +153,8 @@ Source source_of(const void* src, Cell* str, u64& len) {
 // buffer by `grow` bytes.
 struct Sink {
     node_t node;
+    // A new series is only in the sink until the caller gets it.
+    collector::NodeRoot root{node};
     u32 grow;
     SeriesBuffer* buf;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "datatypes/error.h"
+#include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/memory.h"
 #include "runtime_fixture.h"
@@ -27,6 +28,7 @@ struct CaseFoldingTest : RuntimeTest {
         b->tail = b->offset + static_cast<u32>(cps.size()) * unit;
         Cell c;
         make_cell(&c, TYPE_STRING, 0, n);
+        stack::push(&c);  // the value stack keeps the series for the test's copies
         return c;
     }
     std::vector<u32> read(const Cell& c) {

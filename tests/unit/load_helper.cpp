@@ -57,10 +57,10 @@ static std::string to_utf8(Cell* str) {
 
 std::string mold(const Cell* value, bool all) {
     Cell* saved = stack::top;
+    // The value is copied first: it may live in a buffer that the allocation moves.
+    Cell* vc = stack::push(value);
     Cell* buffer = stack::push_star();
     string::zs_make_at(buffer, 64);
-    Cell v = *value;
-    Cell* vc = stack::push(&v);
     actions::mold_dispatch(vc, buffer, false, all, false, nullptr, 0x7FFFFFFF, 0);
     std::string r = to_utf8(buffer);
     stack::top = saved;
@@ -69,10 +69,9 @@ std::string mold(const Cell* value, bool all) {
 
 std::string form(const Cell* value) {
     Cell* saved = stack::top;
+    Cell* vc = stack::push(value);
     Cell* buffer = stack::push_star();
     string::zs_make_at(buffer, 64);
-    Cell v = *value;
-    Cell* vc = stack::push(&v);
     actions::form_dispatch(vc, buffer, nullptr, 0x7FFFFFFF);
     std::string r = to_utf8(buffer);
     stack::top = saved;

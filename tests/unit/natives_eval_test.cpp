@@ -12,9 +12,12 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
 #include "evaluator/stack.h"
+#include "load_helper.h"
+#include "runtime/collector.h"
 #include "runtime_fixture.h"
 
 using namespace zav;
@@ -146,6 +149,44 @@ TEST_F(ValueNativesTest, UncheckedArgumentsGetTheNativesOwnErrors) {
     EXPECT_EQ(error_of([&] { call(natives::compose_star, {I(1)}, {-1, -1, -1}); }), "script/expect-val");
     EXPECT_EQ(error_of([&] { call(natives::complement_q_star, {I(1)}); }), "script/expect-arg");
     EXPECT_EQ(error_of([&] { call(natives::extend_star, {I(1), I(2)}, {-1}); }), "internal/not-done");
+}
+
+// The natives build their results while every allocation may move or free
+// buffers: run them with a collection at each allocation.
+TEST_F(ValueNativesTest, ResultsSurviveCollectionsAtEveryAllocation) {
+    const char* cases[][2] = {
+        {"reduce [copy \"a\" [b] copy \"c\" 1]", "[\"a\" [b] \"c\" 1]"},
+        {"reduce/into [copy \"x\" copy \"y\"] copy []", "[\"x\" \"y\"]"},
+        {"compose/deep [(copy \"a\") [(copy [1 2])] (copy [3 4])]", "[\"a\" [1 2] 3 4]"},
+        {"compose/into [(copy \"a\") b] tail copy [t]", "[\"a\" b]"},
+        {"transcode/next {[1 \"s\"] x}", "[[1 \"s\"] \" x\"]"},
+        {"construct [a: \"s\" b: [1 2]]", "make object! [\n    a: \"s\"\n    b: [1 2]\n]"},
+        {"bind/copy [a [b (c)]] make object! [a: 1]", "[a [b (c)]]"},
+        {"union [\"a\" \"b\"] [\"b\" \"c\"]", "[\"a\" \"b\" \"c\"]"},
+    };
+    bool saved_active = collector::active, saved_stress = collector::stress;
+    for (auto& c : cases) {
+        Cell* saved_args = stack::arguments;
+        Cell* saved_top = stack::top;
+        CallFrame* saved_frame = stack::frame_top;
+        Cell* code = stack::push(test::load(c[0]));
+        stack::mark_call(nullptr);
+        stack::push_star();
+        collector::active = collector::stress = true;
+        std::string result;
+        try {
+            interpreter::eval(code, false);
+            result = test::mold(stack::top - 1);
+        } catch (Throw&) {
+            result = std::string(error::last.category) + "/" + error::last.id;
+        }
+        collector::active = saved_active;
+        collector::stress = saved_stress;
+        EXPECT_EQ(result, c[1]) << c[0];
+        stack::arguments = saved_args;
+        stack::top = saved_top;
+        stack::frame_top = saved_frame;
+    }
 }
 
 }  // namespace
