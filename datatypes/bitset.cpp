@@ -210,8 +210,9 @@ Cell* make_bitset(Cell* proto, Cell* spec, bool is_to) {
         }
         case TYPE_BITSET: {
             SeriesBuffer* b = buf(&s);
+            bool was_not = b->flags & BITSET_NOT;  // read before the copy moves the buffer
             node_t node = copy_series_part(node_of(&s), 0, b->used_bytes());
-            set_not(node, b->flags & BITSET_NOT);
+            set_not(node, was_not);
             make_cell(out, TYPE_BITSET, 0, node, 0);
             break;
         }

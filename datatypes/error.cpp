@@ -29,6 +29,12 @@ constexpr i32 SYNTAX = 2;
 
 Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
 Cell* word_named(Cell* out, const char* name) { return word_cell(out, symbol::make(name)); }
+// A field of the error set to a word: the name is interned first, since that
+// may allocate and move the values the field lives in.
+void set_field_word(Cell* err, u32 index, const char* name) {
+    i32 sym = symbol::make(name);
+    word_cell(field(err, index), sym);
+}
 const char* name_of(const Cell* word) { return symbol::get_c_string(static_cast<i32>(word->data2)); }
 bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 
@@ -101,8 +107,8 @@ void form_block_message(Cell* err, Cell* blk, Cell* buffer) {
 void make_invalid(Cell* err, const Cell* offender) {
     Cell w = *offender;
     *field(err, FIELD_ARG1) = w;
-    word_named(field(err, FIELD_TYPE), "internal");
-    word_named(field(err, FIELD_ID), "invalid-error");
+    set_field_word(err, FIELD_TYPE, "internal");
+    set_field_word(err, FIELD_ID, "invalid-error");
 }
 
 // The field a word or set-word names, or -1.
@@ -214,8 +220,8 @@ Cell* create_named(const char* category, const char* id, const Cell* arg1, const
     for (int i = 0; i < 3; i++)
         if (args[i]) a[i] = *args[i];
     Cell* err = push_blank();
-    word_named(field(err, FIELD_TYPE), category);
-    word_named(field(err, FIELD_ID), id);
+    set_field_word(err, FIELD_TYPE, category);
+    set_field_word(err, FIELD_ID, id);
     i32 cat = find_category(category);
     i32 pos = find_id(cat, id);
     if (pos >= 0) set_code(err, cat, pos);
@@ -261,8 +267,8 @@ Cell* make(Cell*, Cell* spec, u32) {
             i32 pos = code % 100;
             if (pos >= static_cast<i32>(cats[cat].ids.size())) fire("script", "out-of-range", &s);
             *field(err, FIELD_CODE) = s;
-            word_named(field(err, FIELD_TYPE), cats[cat].name);
-            word_named(field(err, FIELD_ID), cats[cat].ids[pos].name);
+            set_field_word(err, FIELD_TYPE, cats[cat].name);
+            set_field_word(err, FIELD_ID, cats[cat].ids[pos].name);
             set_near(err);
             return err;
         }

@@ -146,10 +146,12 @@ Cell* load_at(const u8* src, u32 size, Cell* target, i32 encoding) {
 }
 
 Cell* load_in(const u8* src, u32 size, node_t block, i32 encoding) {
-    if (!block) return load_at(src, size, nullptr, encoding);
-    Cell tmp;
-    load_at(src, size, &tmp, encoding);
-    return copy_cell(&tmp, alloc_at_tail(block));
+    // The new string waits on the value stack while the block's slot is made.
+    Cell* tmp = load_at(src, size, nullptr, encoding);
+    if (!block) return tmp;
+    Cell* c = copy_cell(tmp, alloc_at_tail(block));
+    stack::pop(1);
+    return c;
 }
 
 Cell* load(const u8* src, u32 size, i32 encoding) { return load_at(src, size, nullptr, encoding); }

@@ -6,6 +6,7 @@
 
 #include "datatypes/datatype.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -37,9 +38,12 @@ i32 make_from_string(Cell* str) {
     // business only when the caller's cell lives in a movable buffer.
     Cell s = *str;
     i32 len = -1;
+    u32 before = collector::cycles;
     u8* bytes = unicode::to_utf8(&s, len);
     std::vector<u8> copy(bytes, bytes + len);  // interning allocates
-    if (s.data3 != str->data3) str->data3 = s.data3;
+    // The cache goes back to the caller's cell unless a collection ran: the
+    // cell may then have moved, and the cache (held by the copy only) is dropped.
+    if (s.data3 != str->data3 && collector::cycles == before) str->data3 = s.data3;
     return make_from_utf8(copy.data(), static_cast<u32>(copy.size()));
 }
 

@@ -240,12 +240,11 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             break;
         }
         case TYPE_STRING: case TYPE_CHAR: {
-            Cell str = s;
+            Cell* holder = stack::push(&s);  // keeps the text alive while it is made and loads
             if (TYPE_OF(&s) == TYPE_CHAR) {
-                string::zs_make_at(&str, 1);
-                string::append_char(GET_BUFFER(series_node(&str)), s.data2);
+                string::zs_make_at(holder, 1);
+                string::append_char(GET_BUFFER(series_node(holder)), s.data2);
             }
-            Cell* holder = stack::push(&str);  // keeps the text alive while it loads
             if (!load_value(holder, &r) || !any_word_type_q(TYPE_OF(&r))) fire("script", "invalid-chars", &s);
             break;
         }
@@ -412,12 +411,11 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
     Cell s = *spec;
     switch (TYPE_OF(&s)) {
         case TYPE_STRING: case TYPE_CHAR: {
-            Cell str = s;
+            Cell* holder = stack::push(&s);  // keeps the text alive while it is made
             if (TYPE_OF(&s) == TYPE_CHAR) {
-                string::zs_make_at(&str, 1);
-                string::append_char(GET_BUFFER(series_node(&str)), s.data2);
+                string::zs_make_at(holder, 1);
+                string::append_char(GET_BUFFER(series_node(holder)), s.data2);
             }
-            Cell* holder = stack::push(&str);
             i32 sym = symbol::make_from_string(holder);
             make_cell(proto, TYPE_ISSUE, context::global, static_cast<u32>(sym), static_cast<u32>(-1));
             return proto;

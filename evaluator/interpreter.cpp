@@ -2,6 +2,8 @@
 // inside a call frame; and the tracer's event delivery.
 #include "evaluator/interpreter.h"
 
+#include <cstdlib>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -48,7 +50,9 @@ bool function_type_q(u32 t) {
 
 // Cells of a block value's buffer, re-read at every use (code may move).
 Cell* code_at(const Cell* code, u32 pos) { return block::cells_of(block::buffer_of(code)) + pos; }
-u32 live_tail(const Cell* code) { return block::buffer_of(code)->length(); }
+// Cells in a buffer of cells (a shift, where length() divides by the unit).
+inline u32 cell_count(const SeriesBuffer* b) { return b->used_bytes() / sizeof(Cell); }
+u32 live_tail(const Cell* code) { return cell_count(block::buffer_of(code)); }
 u32 clamp_tail(const Cell* code, u32 tail) {
     u32 live = live_tail(code);
     return tail < live ? tail : live;
@@ -62,6 +66,92 @@ void push_value(const Cell* v, bool sub) {
 }
 
 bool enabled() { return trace.enabled; }
+
+// ---- held cells --------------------------------------------------------------------
+
+// Cells the evaluator keeps in C++ locals across allocations (the code block
+// of a running eval, an argument cache, a function body): a stack of cell
+// addresses that the collector marks. It does the job of collector::Root on
+// the hot paths at the price of two stores; holds nest like scopes.
+struct HeldCells {
+    const Cell** cells = nullptr;
+    u32 count = 0;
+    u32 capacity = 0;
+};
+HeldCells held;
+
+void grow_held() {
+    u32 capacity = held.capacity ? held.capacity * 2 : 1024;
+    auto** cells = static_cast<const Cell**>(std::realloc(held.cells, capacity * sizeof(Cell*)));
+    if (!cells) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, rt::code_address());
+    held.cells = cells;
+    held.capacity = capacity;
+}
+
+void mark_held() {
+    for (u32 i = 0; i < held.count; i++) collector::mark_value(held.cells[i]);
+}
+
+class Hold {
+public:
+    explicit Hold(const Cell* cell) {
+        if (held.count == held.capacity) grow_held();
+        held.cells[held.count++] = cell;
+    }
+    ~Hold() { held.count--; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
+
+// ---- word values -------------------------------------------------------------------
+
+// The value slot of a bound word: the common cases of context::get inline,
+// every other case (unbound, `self`, out of range) through it.
+inline Cell* word_value(const Cell* w) {
+    node_t n = w->data1;
+    i32 idx = word_index(w);
+    if (n && idx >= 0) {
+        Cell* ctx = context::TO_CTX(n);
+        u32 values = ctx->data2;
+        if (values) {
+            if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
+            SeriesBuffer* b = GET_BUFFER(values);
+            if (static_cast<u32>(idx) < cell_count(b)) return block::cells_of(b) + idx;
+        }
+    }
+    return context::get(w);
+}
+
+// word::set over the running frame ([0] the set-word, [1] the value), with
+// the plain stores of context::set_in inline: a bound word of a function
+// context, or of a context that is not an object's and has no change handler.
+void set_frame_word() {
+    Cell* w = stack::arguments;
+    Cell v = w[1];
+    if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", w);
+    node_t n = w->data1;
+    i32 idx = word_index(w);
+    if (n && idx >= 0) {
+        Cell* ctx = context::TO_CTX(n);
+        u32 values = ctx->data2;
+        if (values) {
+            if (context::on_stack_q(ctx)) {
+                at<Cell>(values)[idx] = v;
+                *w = v;
+                return;
+            }
+            SeriesBuffer* b = GET_BUFFER(values);
+            Cell* owner = ctx + 1;
+            if (static_cast<u32>(idx) < cell_count(b) && context::kind_of(ctx) != context::KIND_OBJECT &&
+                !(TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0)) {
+                block::cells_of(b)[idx] = v;
+                *w = v;
+                return;
+            }
+        }
+    }
+    word::set();
+}
 
 void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* value) {
     if (trace.enabled) fire_event(event, code, pos, ref, value);
@@ -127,15 +217,191 @@ u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, 
 
 // Applies the operator at `pos` to the value just produced (at `start`);
 // answers the next position, or `pos` itself when no operator follows.
+// Integer operators done in place: the op wraps one of these actions or
+// comparison natives and both operands are integer! (see fast_infix).
+enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT,
+                    FAST_LE, FAST_GE };
+
+FastOp fast_op_for(u32 type, u32 index) {
+    switch (type) {
+        case TYPE_ACTION:
+            switch (index) {
+                case ACT_ADD: return FAST_ADD;
+                case ACT_SUBTRACT: return FAST_SUB;
+                case ACT_MULTIPLY: return FAST_MUL;
+                case ACT_REMAINDER: return FAST_REM;
+                default: return FAST_NONE;
+            }
+        case TYPE_NATIVE:
+            switch (index) {
+                case 25: return FAST_EQ;   // equal?
+                case 26: return FAST_NE;   // not-equal?
+                case 27: return FAST_EQ;   // strict-equal? (both integer!)
+                case 28: return FAST_LT;   // lesser?
+                case 29: return FAST_GT;   // greater?
+                case 30: return FAST_LE;   // lesser-or-equal?
+                case 31: return FAST_GE;   // greater-or-equal?
+                default: return FAST_NONE;
+            }
+        default:
+            return FAST_NONE;
+    }
+}
+
+// The value slot of a word in the cases word_value does inline, else null
+// (the caller then takes the generic path, which raises what it must).
+inline const Cell* peek_word(const Cell* w) {
+    node_t n = w->data1;
+    i32 idx = word_index(w);
+    if (!n || idx < 0) return nullptr;
+    Cell* ctx = context::TO_CTX(n);
+    u32 values = ctx->data2;
+    if (!values) return nullptr;
+    if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
+    SeriesBuffer* b = GET_BUFFER(values);
+    if (static_cast<u32>(idx) >= cell_count(b)) return nullptr;
+    return block::cells_of(b) + idx;
+}
+
+// The integer operator `kind` over two integer! cells; the result replaces
+// `left` as the generic call leaves it. False (left unchanged) on an
+// overflow or a zero divisor.
+bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
+    i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
+    i64 r;
+    switch (kind) {
+        case FAST_ADD: r = i64(a) + b; break;
+        case FAST_SUB: r = i64(a) - b; break;
+        case FAST_MUL: r = i64(a) * b; break;
+        case FAST_REM:
+            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+            r = a % b;
+            break;
+        case FAST_EQ: r = a == b; break;
+        case FAST_NE: r = a != b; break;
+        case FAST_LT: r = a < b; break;
+        case FAST_GT: r = a > b; break;
+        case FAST_LE: r = a <= b; break;
+        case FAST_GE: r = a >= b; break;
+        default: return false;
+    }
+    if (kind <= FAST_REM) {
+        if (r > INT32_MAX || r < INT32_MIN) return false;
+        left->data2 = static_cast<u32>(static_cast<i32>(r));
+    } else {
+        make_cell(left, TYPE_LOGIC, r ? 1 : 0);
+    }
+    return true;
+}
+
+
+FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
+
+// An operator between two integer! values whose right operand is a literal
+// integer or a word holding one: nothing in the call can fail or be seen
+// (no tracing), so it runs without its call frame and argument fetch. The
+// result is what the action or native leaves: arithmetic rewrites the
+// payload of the left cell, a comparison makes a logic!. Answers false (and
+// changes nothing) for every other case, including an overflow or a zero
+// divisor, which the generic call then raises or widens.
+bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
+    if (trace.enabled || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
+    FastOp kind = fast_op_of(op);
+    if (kind == FAST_NONE) return false;
+    const Cell* right = code_at(code, pos + 1);
+    if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return false;
+    if (TYPE_OF(right) != TYPE_INTEGER) return false;
+    if (!fast_compute(kind, start, right)) return false;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = *start;
+    return true;
+}
+
+// Values that evaluate to themselves, in code and as the value of a word.
+inline bool plain_value_q(u32 t) {
+    switch (t) {
+        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_BITSET: case TYPE_PAIR: case TYPE_PERCENT:
+        case TYPE_TUPLE: case TYPE_BINARY: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL: case TYPE_DATE:
+        case TYPE_MONEY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// One expression that cannot fail, call anything or allocate: a plain value
+// or a word holding one, then any integer operators fast_compute does. The
+// value goes to `out`; answers the next position, or 0 for any other
+// expression (nothing has been changed then).
+u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false) {
+    if (pos >= tail) return 0;
+    const Cell* c = code_at(code, pos);
+    if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
+    if (!plain_value_q(TYPE_OF(c))) return 0;
+    *out = *c;
+    u32 next = pos + 1;
+    while (!prefix && next < tail) {
+        const Cell* w = code_at(code, next);
+        if (TYPE_OF(w) != TYPE_WORD) break;
+        const Cell* op = peek_word(w);
+        if (!op) return 0;
+        if (TYPE_OF(op) != TYPE_OP) break;
+        if (next + 1 >= tail || TYPE_OF(out) != TYPE_INTEGER) return 0;
+        FastOp kind = fast_op_of(op);
+        if (kind == FAST_NONE) return 0;
+        const Cell* right = code_at(code, next + 1);
+        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return 0;
+        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, out, right)) return 0;
+        next += 2;
+    }
+    return next;
+}
+
+// A set-word whose value is a simple expression, stored without the call
+// frame (nothing in it can fail or be seen): false when the word or the
+// expression needs the generic path. Leaves the value as that path does.
+bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next) {
+    Cell* start = stack::top;
+    if (trace.enabled || start + 2 >= stack::end) return false;
+    Cell v;
+    u32 after = eval_simple(code, pos, tail, &v);
+    if (!after) return false;
+    node_t n = word->data1;
+    i32 idx = word_index(word);
+    if (!n || idx < 0) return false;
+    Cell* ctx = context::TO_CTX(n);
+    u32 values = ctx->data2;
+    if (!values) return false;
+    if (context::on_stack_q(ctx)) {
+        at<Cell>(values)[idx] = v;
+    } else {
+        SeriesBuffer* b = GET_BUFFER(values);
+        Cell* owner = ctx + 1;
+        if (static_cast<u32>(idx) >= cell_count(b) || context::kind_of(ctx) == context::KIND_OBJECT ||
+            (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
+            return false;
+        block::cells_of(b)[idx] = v;
+    }
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *next = after;
+    return true;
+}
+
 u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     if (pos >= tail) return pos;
-    Cell w = *code_at(code, pos);
-    if (TYPE_OF(&w) != TYPE_WORD || !word_ctx(&w)) return pos;
+    const Cell* wp = code_at(code, pos);
+    if (TYPE_OF(wp) != TYPE_WORD || !wp->data1) return pos;
+    Cell w = *wp;
     Cell* ctx = context::TO_CTX(word_ctx(&w));
-    if (!context::values_of(ctx)) return pos;
+    if (!ctx->data2) return pos;  // no values (context::values_of is null)
     if (word_index(&w) < 0) return pos;
-    Cell v = *context::get(&w);
-    if (TYPE_OF(&v) != TYPE_OP) return pos;
+    const Cell* vp = word_value(&w);
+    if (TYPE_OF(vp) != TYPE_OP) return pos;
+    if (fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
+    Cell v = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
     Cell fn = v;
@@ -152,7 +418,7 @@ Cell* cache_cell(const Cell* fn) {
     node_t more = native::more_of(fn);
     if (!more) return nullptr;
     SeriesBuffer* b = GET_BUFFER(more);
-    if (b->length() < 2) return nullptr;
+    if (cell_count(b) < 2) return nullptr;
     return reinterpret_cast<Cell*>(b->head()) + 1;
 }
 
@@ -312,12 +578,15 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
     bool builtin = builtin_q(type);
     Cell cache;
     cache_path_spec(&fn, &cache);
-    collector::Root cache_root(&cache);
-    u32 n = block::zs_length_q(&cache);
-    auto entry = [&](u32 i) { return *block::zs_abs_at(&cache, series_head(&cache) + i); };
+    Hold cache_hold(&cache);
+    // Entries are read through the node each time: fetching may move the buffer.
+    const node_t cache_node = series_node(&cache);
+    const u32 cache_head = series_head(&cache);
+    u32 n = cell_count(GET_BUFFER(cache_node));
+    n = n > cache_head ? n - cache_head : 0;
+    auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node))[cache_head + i]; };
 
-    i32 refs[32];
-    for (i32& r : refs) r = -1;
+    i32 refs[32];  // set for the refinements found below
 
     // Plain parameters.
     u32 i = 0;
@@ -365,6 +634,9 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             locals = static_cast<i32>(e.data2);
         }
     }
+
+    if (builtin)
+        for (u32 k = 0; k < 32; k++) refs[k] = -1;
 
     auto use = [&](Ref& r, bool fetch_values) {
         if (r.used) {
@@ -474,6 +746,13 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
 
     if (builtin) {
         u32 index = native::entry_of(&fn);
+        // Integer arithmetic and comparisons in place of the generic entry
+        // (their arguments are checked already; the result is the same).
+        Cell* a = stack::arguments;
+        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER) {
+            FastOp kind = fast_op_for(type, index);
+            if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
+        }
         if (type == TYPE_NATIVE) natives::call(index, false, refs);
         else if (type == TYPE_ACTION) actions::call_generic(index, refs);
         else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
@@ -554,9 +833,46 @@ u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cel
 
 // ---- expressions ------------------------------------------------------------------
 
+namespace {
+
+u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+
+}  // namespace
+
+// The expressions that cannot fail or be seen (see eval_simple and
+// fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
     stack::check_c_stack();
     tail = clamp_tail(code, tail);
+    if (pos < tail && !trace.enabled) {
+        const Cell* c = code_at(code, pos);
+        u32 next;
+        if (TYPE_OF(c) == TYPE_SET_WORD) {
+            Cell w = *c;
+            if (fast_set_word(&w, code, pos + 1, tail, sub, &next)) return next;
+        } else if (stack::top + 1 < stack::end) {
+            Cell* start = stack::top;
+            Cell v;
+            next = eval_simple(code, pos, tail, &v, prefix);
+            if (next == pos + 1) {
+                push_value(&v, sub);
+                return next;
+            }
+            if (next) {
+                // As the operator calls leave it.
+                *start = v;
+                stack::top = start + 1;
+                if (!sub) *stack::arguments = v;
+                return next;
+            }
+        }
+    }
+    return eval_full(code, pos, tail, prefix, sub, passive);
+}
+
+namespace {
+
+u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
     if (pos >= tail) {
         // Nothing left (the code shrank under us): the value is unset.
         Cell u{TYPE_UNSET, 0, 0, 0};
@@ -581,6 +897,7 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
             break;
         }
         case TYPE_SET_WORD: {
+            if (fast_set_word(&value, code, next, tail, sub, &next)) break;
             Cell w = value;
             stack::mark_kind82(&w);
             stack::push(&w);
@@ -588,7 +905,7 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
             next = eval_expression(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
-            word::set();
+            set_frame_word();
             if (sub) stack::unwind();
             else stack::unwind_last();
             break;
@@ -607,7 +924,7 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
             break;
         }
         case TYPE_GET_WORD: {
-            Cell v = *context::get(&value);
+            Cell v = *word_value(&value);
             pushed(&v);
             break;
         }
@@ -618,7 +935,7 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
             break;
         }
         case TYPE_WORD: {
-            Cell v = *context::get(&value);
+            Cell v = *word_value(&value);
             switch (TYPE_OF(&v)) {
                 case TYPE_UNSET:
                     fire("script", "no-value", &value);
@@ -685,10 +1002,14 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
     return next;
 }
 
+}  // namespace
+
 void eval(Cell* code_in, bool chain) {
     stack::check_c_stack();
-    collector::Root code;
-    code.value = *code_in;
+    struct {
+        Cell value;
+    } code{*code_in};
+    Hold code_hold(&code.value);
     CodeRestore restore;
     Cell bw = body_word();
     stack::mark_kind87(&bw);
@@ -747,8 +1068,10 @@ namespace {
 u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
                  bool case_) {
     (void)first_item;
-    collector::Root path;
-    path.value = *path_in;
+    struct {
+        Cell value;
+    } path{*path_in};
+    Hold path_hold(&path.value);
     Cell* p = &path.value;
     u32 len = block::buffer_of(p)->length();
     u32 head = series_head(p);
@@ -772,9 +1095,8 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
         if (!sub) stack::set_last_reset(stack::top - 1);
         return next;
     }
-    collector::Root parent_root;
-    Cell& parent = parent_root.value;
-    parent = first;
+    Cell parent = first;
+    Hold parent_hold(&parent);
     for (u32 i = head + 1; i < len; i++) {
         Cell item = *code_at(p, i);
         switch (TYPE_OF(&item)) {
@@ -865,7 +1187,7 @@ void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
 void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     Cell fn = *fn_in;
     Cell body = *body_in;
-    collector::Root body_root(&body);
+    Hold body_hold(&body);
     node_t ctx = function::ctx_of(&fn);
     u32 saved_values = context::TO_CTX(ctx)->data2;
     context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
@@ -928,7 +1250,10 @@ void init() {
     static bool marker = false;
     if (!marker) {
         marker = true;
-        collector::register_marker([] { collector::mark_value(&code_cell); });
+        collector::register_marker([] {
+            collector::mark_value(&code_cell);
+            mark_held();
+        });
     }
 }
 

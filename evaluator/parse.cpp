@@ -60,13 +60,33 @@ node_t series_node_ = 0;  // the input stack
 u32 rules_head = 0;      // where the current frame starts
 u32 series_head_ = 0;
 
-i32 keyword_of(const Cell* c) {
-    if (TYPE_OF(c) != TYPE_WORD) return KW_NONE_;
-    i32 sym = symbol::resolve(static_cast<i32>(c->data2));
+// The keyword of each symbol id met so far: 0 not looked up yet, else the
+// keyword + 2 (1: none). A symbol's alias never changes once it is
+// interned, so the answer for an id holds until the symbol table is rebuilt
+// (init clears it).
+std::vector<signed char> keyword_memo;
+
+i32 keyword_lookup(u32 id) {
+    i32 sym = symbol::resolve(static_cast<i32>(id));
+    i32 kw = KW_NONE_;
     for (i32 k = 0; k < KW_COUNT; k++) {
-        if (keyword_syms[k] == sym) return k;
+        if (keyword_syms[k] == sym) {
+            kw = k;
+            break;
+        }
     }
-    return KW_NONE_;
+    if (id < (1u << 22)) {
+        if (id >= keyword_memo.size()) keyword_memo.resize(std::max<size_t>(id + 1, keyword_memo.size() * 2), 0);
+        keyword_memo[id] = static_cast<signed char>(kw + 2);
+    }
+    return kw;
+}
+
+inline i32 keyword_of(const Cell* c) {
+    if (TYPE_OF(c) != TYPE_WORD) return KW_NONE_;
+    u32 id = c->data2;
+    if (id < keyword_memo.size() && keyword_memo[id]) return keyword_memo[id] - 2;
+    return keyword_lookup(id);
 }
 
 bool is_kw(const Cell* c, i32 kw) { return keyword_of(c) == kw; }
@@ -201,7 +221,10 @@ struct Engine {
 
     // -- events --
     void fire_event(u32 event, bool match, node_t rb, u32 ri) {
-        if (!tracer) return;
+        if (tracer) fire_traced(event, match, rb, ri);
+    }
+
+    void fire_traced(u32 event, bool match, node_t rb, u32 ri) {
         Cell* base = stack::top;
         Cell name;
         word::make_at(callback_sym, &name);
@@ -1091,6 +1114,7 @@ struct Engine {
 // ---- Interface ---------------------------------------------------------------------
 
 void init() {
+    keyword_memo.clear();
     for (i32 k = 0; k < KW_COUNT; k++) keyword_syms[k] = symbol::resolve(symbol::make_boot(keyword_names[k]));
     for (u32 e = 0; e < EV_COUNT; e++) event_syms[e] = symbol::make_boot(event_names[e]);
     callback_sym = symbol::make_boot("<parse-callback>");

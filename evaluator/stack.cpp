@@ -36,12 +36,6 @@ u32& ctx_values(node_t ctx) { return reinterpret_cast<Cell*>(GET_BUFFER(ctx)->he
 u32 word_symbol_of(const Cell* word) { return word ? word->data2 & 0xFFFF : 0; }
 node_t word_ctx_of(const Cell* word) { return word ? word->data1 : 0; }
 
-[[noreturn]] void overflow() {
-    top = top - 5 < bottom ? bottom : top - 5;
-    cycles::reset();
-    fire("internal", "stack-overflow");
-}
-
 void restore_values(CallFrame* f) {
     if (f->fn_ctx) ctx_values(f->fn_ctx) = f->saved_values;
 }
@@ -74,6 +68,12 @@ void set_c_stack_limit() {
 
 }  // namespace
 
+void overflow() {
+    top = top - 5 < bottom ? bottom : top - 5;
+    cycles::reset();
+    fire("internal", "stack-overflow");
+}
+
 void c_stack_overflow() {
     // The handler below needs machine stack too: lower the limit while the
     // error is built, and put it back once it is thrown.
@@ -105,13 +105,6 @@ void init_default() {
 }
 
 void set_frame_top(CallFrame* frame) { frame_top = frame; }
-
-void mark(const Cell* word, u32 kind_bits) {
-    if (frame_top >= frame_end) overflow();
-    *frame_top = CallFrame{word_symbol_of(word) << 8 | kind_bits, off_of(arguments), word_ctx_of(word), 0, 0};
-    frame_top++;
-    arguments = top;
-}
 
 void mark_frame(const Cell* word, node_t fn_ctx) {
     if (frame_top >= frame_end) overflow();
@@ -149,18 +142,6 @@ bool eval_q(CallFrame* frame, bool single) {
     return false;
 }
 
-Cell* push_star() {
-    Cell* c = top++;
-    if (top >= end) overflow();
-    return c;
-}
-
-Cell* push(const Cell* value) {
-    Cell* c = push_star();
-    *c = *value;
-    return c;
-}
-
 void pop(u32 n) { top = u32(top - bottom) < n ? bottom : top - n; }
 
 Cell* set_last(const Cell* value) { return copy_cell(value, arguments); }
@@ -181,23 +162,11 @@ u32 top_type_q() { return TYPE_OF(get_top()); }
 
 // ---- unwinding -------------------------------------------------------------
 
-void unwind() {
-    frame_top--;
-    top = arguments + 1;
-    arguments = cell_at(frame_top->saved_args);
-}
-
 void unwind_copy() {
     frame_top--;
     restore_values(frame_top);
     top = arguments + 1;
     arguments = cell_at(frame_top->saved_args);
-}
-
-void unwind_last() {
-    Cell* result = arguments;
-    unwind();
-    copy_cell(result, arguments);
 }
 
 void unwind_copy_last() {

@@ -48,8 +48,16 @@ void init(node_t argument_block, node_t call_block);
 void init_default();
 
 void set_frame_top(CallFrame* frame);
+// Raise internal/stack-overflow for a full value or frame stack.
+[[noreturn]] void overflow();
 // Opens a frame named by `word` (may be null) with the given kind bits.
-void mark(const Cell* word, u32 kind_bits);
+inline void mark(const Cell* word, u32 kind_bits) {
+    if (frame_top >= frame_end) overflow();
+    *frame_top = CallFrame{(word ? word->data2 & 0xFFFF : 0) << 8 | kind_bits, off_of(arguments),
+                           word ? word->data1 : 0, 0, 0};
+    frame_top++;
+    arguments = top;
+}
 void mark_frame(const Cell* word, node_t fn_ctx);
 inline void mark_call(const Cell* word) { mark(word, FRAME_CALL); }
 inline void mark_kind4(const Cell* word) { mark(word, FRAME_TRY); }
@@ -67,8 +75,16 @@ CallFrame* top_frame();
 bool eval_q(CallFrame* frame, bool single);
 
 // Values.
-Cell* push_star();
-Cell* push(const Cell* value);
+inline Cell* push_star() {
+    Cell* c = top++;
+    if (top >= end) overflow();
+    return c;
+}
+inline Cell* push(const Cell* value) {
+    Cell* c = push_star();
+    *c = *value;
+    return c;
+}
 void pop(u32 n);
 inline void reset() { top = arguments; }
 inline void keep() { top = arguments + 1; }
@@ -79,9 +95,17 @@ Cell* get_top();
 u32 top_type_q();
 
 // Unwinding.
-void unwind();
+inline void unwind() {
+    frame_top--;
+    top = arguments + 1;
+    arguments = at<Cell>(frame_top->saved_args);
+}
 void unwind_copy();
-void unwind_last();
+inline void unwind_last() {
+    Cell* result = arguments;
+    unwind();
+    *arguments = *result;
+}
 void unwind_copy_last();
 void unwind_reset();
 void unwind_only();

@@ -37,6 +37,7 @@ constexpr u32 PREV_MIN_FREE = 52429;
 constexpr u32 FREE_LIST_MAX = 20000;
 constexpr u32 CTX_VALUES_ON_STACK = 0x400000;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
+constexpr u8 SCRIBBLE = 0xDD;
 
 Marker markers[MAX_MARKERS];
 u32 marker_count = 0;
@@ -88,6 +89,14 @@ void flush_free_list() {
 void free_later(node_t node) {
     if (free_list.size() == FREE_LIST_MAX) flush_free_list();
     free_list.push_back(node);
+}
+
+// The series of a value that holds no cells (string, binary, bitset...); in
+// checking mode only a live buffer of units, so that a stale slot cannot mark a
+// block as done without its cells.
+void mark_data(node_t node) {
+    if (checking && (!node_q(node) || GET_BUFFER(node)->unit() == sizeof(Cell))) return;
+    mark_node(node);
 }
 
 // A table a value refers to; in checking mode only a live table record.
@@ -170,6 +179,7 @@ void move_run(off32 from, off32 to, off32 dst) {
 // Free space in front of a pinned buffer, formatted as a dead buffer so that
 // the frame can still be walked.
 void make_filler(off32 from, off32 to) {
+    if (stress) std::memset(at(from), SCRIBBLE, to - from);
     auto* b = at<SeriesBuffer>(from);
     b->flags = 0;
     b->node = 0;
@@ -231,6 +241,9 @@ void compact_frame(SeriesFrame* f) {
     } else {
         f->heap = dst;
     }
+    // Under stress, what was freed or moved away is overwritten, so that a
+    // stale pointer into it reads garbage at once instead of old contents.
+    if (stress && f->heap < end) std::memset(at(f->heap), SCRIBBLE, end - f->heap);
     if (f->heap == start && f->next) {
         free_series_frame(f);
         last.frames_released++;
@@ -374,8 +387,13 @@ void mark_block(node_t node) {
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
 void mark_context(node_t ctx) {
-    if (checking && (!node_q(ctx) || GET_BUFFER(ctx)->unit() != sizeof(Cell) || GET_BUFFER(ctx)->size < 2 * sizeof(Cell)))
-        return;
+    if (checking) {
+        // Only a live context: its buffer holds the context cell and the owner.
+        if (!node_q(ctx)) return;
+        SeriesBuffer* b = GET_BUFFER(ctx);
+        if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return;
+        if (TYPE_OF(reinterpret_cast<const Cell*>(b->head())) != TYPE_CONTEXT_ID) return;
+    }
     if (mark_node(ctx)) work.push_back(Work{ctx, true});
 }
 
@@ -399,12 +417,12 @@ void mark_value(const Cell* c) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            mark_node(c->data2);
-            if (c->data3) mark_node(c->data3);  // the UTF-8/UTF-16 conversion cache
+            mark_data(c->data2);
+            if (c->data3) mark_data(c->data3);  // the UTF-8/UTF-16 conversion cache
             break;
         case TYPE_SYMBOL_ID:
-            mark_node(c->data3);
-            if (c->data2) mark_node(c->data2);
+            mark_data(c->data3);
+            if (c->data2) mark_data(c->data2);
             break;
         case TYPE_CONTEXT_ID:
             mark_table(c->data1);
@@ -438,7 +456,7 @@ void mark_value(const Cell* c) {
         case TYPE_BITSET:
         case TYPE_VECTOR:
         case TYPE_BINARY:
-            mark_node(c->data2);
+            mark_data(c->data2);
             break;
         case TYPE_OBJECT:
         case TYPE_ERROR:
@@ -456,7 +474,7 @@ void mark_value(const Cell* c) {
             break;
         case TYPE_IMAGE:
             // The image's own handle slot is marked by the image datatype once it exists.
-            mark_node(c->data2);
+            mark_data(c->data2);
             break;
         case TYPE_EVENT:
             if ((c->header & EVENT_HAS_BLOCK) && c->data2) mark_block(c->data2);

@@ -13,9 +13,13 @@ namespace zav {
 
 bool load_value(Cell* str, Cell* result) {
     Cell* mark = stack::top;
+    // Read before the allocation below, which may move the buffer the cell is in.
+    Cell* held = stack::push(str);
+    Cell source = *held;
     Cell* scratch = stack::push_star();
-    make_cell(scratch, TYPE_BLOCK, 0, alloc_cells(4), 0);
-    Cell source = *str;
+    make_cell(scratch, TYPE_NONE);
+    node_t node = alloc_cells(4);
+    make_cell(scratch, TYPE_BLOCK, 0, node, 0);
     i32 consumed = 0;
     lexer::scan_string(scratch, &source, -1, lexer::SCAN_ALL, &consumed, nullptr);
     bool whole = static_cast<u32>(consumed) >= string::zs_length_q(&source);

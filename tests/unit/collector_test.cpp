@@ -21,9 +21,11 @@ namespace {
 struct CollectorTest : RuntimeTest {
     Cell* saved_top = nullptr;
     bool saved_stress = false;
+    bool saved_active = false;
     void SetUp() override {
         RuntimeTest::SetUp();
         saved_top = stack::top;
+        saved_active = collector::active;
         saved_stress = collector::stress;
         collector::stress = false;  // these tests hold fresh nodes in locals; the stress test turns it on
         collector::enable();
@@ -31,7 +33,7 @@ struct CollectorTest : RuntimeTest {
     }
     void TearDown() override {
         collector::stress = saved_stress;
-        collector::disable();
+        collector::active = saved_active;
         stack::top = saved_top;
     }
 };
@@ -63,6 +65,16 @@ void append(node_t block, const Cell& c) {
 }
 
 Cell* cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFFER(block)->head()); }
+
+// A context buffer as the runtime lays it out: the context! cell (no table,
+// the given values) and an unset owner.
+node_t new_context(node_t values = 0, u32 flags = 0) {
+    node_t ctx = alloc_unset_cells(2);
+    SeriesBuffer* b = GET_BUFFER(ctx);
+    b->tail = b->offset + 2 * sizeof(Cell);
+    cells(ctx)[0] = Cell{TYPE_CONTEXT_ID | flags, 0, values, 0};
+    return ctx;
+}
 
 Cell* push_cell(const Cell& c) { return stack::push(&c); }
 
@@ -326,19 +338,17 @@ TEST_F(CollectorTest, MarksByTypeLayout) {
         node_t v = new_string("a word's value");
         node_t values = alloc_cells(1);
         append(values, string_cell(v));
-        node_t ctx = alloc_unset_cells(2);
-        cells(ctx)[0] = Cell{TYPE_CONTEXT_ID, 0, values, 0};
+        node_t ctx = new_context(values);
         cases.push_back({"word through its context", {ctx, values, v}, Cell{TYPE_GET_WORD, ctx, 1, 0}});
     }
     {
-        node_t spec = alloc_cells(1), more = alloc_cells(2), ctx = alloc_unset_cells(2);
-        cells(ctx)[0] = Cell{TYPE_CONTEXT_ID | 0x400000, 0, 0, 0};  // values on the stack
+        node_t spec = alloc_cells(1), more = alloc_cells(2), ctx = new_context(0, 0x400000);  // values on the stack
         cases.push_back({"function", {spec, more, ctx}, Cell{TYPE_FUNCTION, ctx, spec, more}});
         node_t spec2 = alloc_cells(1), more2 = alloc_cells(2);
         cases.push_back({"native", {spec2, more2}, Cell{TYPE_NATIVE, 5, spec2, more2}});
     }
     {
-        node_t ctx = alloc_unset_cells(2), on_set = alloc_cells(2);
+        node_t ctx = new_context(), on_set = alloc_cells(2);
         cases.push_back({"object", {ctx, on_set}, Cell{TYPE_OBJECT, ctx, 1000000, on_set}});
     }
     {
@@ -378,8 +388,8 @@ TEST_F(CollectorTest, OwnershipEntriesDieWithTheirOwner) {
     collector::register_marker(mark_owner_table);
     node_t owned1 = new_string("owned by a live object");
     node_t owned2 = new_string("owned by a dead object");
-    node_t live_owner = alloc_unset_cells(2);
-    node_t dead_owner = alloc_unset_cells(2);
+    node_t live_owner = new_context();
+    node_t dead_owner = new_context();
     push_cell(Cell{TYPE_OBJECT, live_owner, 0, 0});
     push_cell(string_cell(owned1));
     hashtable::put_int_key(owner_table, owned1)[1] = Cell{TYPE_OBJECT, live_owner, 0, 0};

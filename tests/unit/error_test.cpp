@@ -276,6 +276,7 @@ TEST_F(ErrorTest, WordAndSlotHelpers) {
 
     // Object contexts mark the changed word; function contexts do not.
     Cell spec_cell = *test::load_one("[a b]");
+    collector::Root spec_root(&spec_cell);  // the helpers below reset the value stack
     Cell* spec = &spec_cell;
     node_t obj = context::make(spec, false, true, context::KIND_OBJECT);
     collector::NodeRoot obj_root(obj);

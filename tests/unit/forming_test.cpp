@@ -137,7 +137,8 @@ TEST_F(FormingTest, TooDeepEmptiesTheStack) {
 }
 
 TEST_F(FormingTest, LoadValue) {
-    Cell result;
+    collector::Root result_root;  // a loaded string is only in this cell
+    Cell& result = result_root.value;
     ASSERT_TRUE(load_value(string::load("12 abc"), &result));
     EXPECT_EQ(TYPE_OF(&result), TYPE_INTEGER);
     EXPECT_EQ(static_cast<i32>(result.data2), 12);

@@ -2,6 +2,7 @@
 #include "tests/unit/load_helper.h"
 
 #include <cstdio>
+#include <deque>
 
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -9,12 +10,19 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
+#include "runtime/collector.h"
 #include "runtime/common.h"
 #include "runtime/helpers.h"
 
 namespace zav::test {
 
 static std::string last_category;
+
+Cell& kept() {
+    // Never destroyed: a guard must not outlive the collector's own tables at exit.
+    static auto* roots = new std::deque<collector::Root>;
+    return roots->emplace_back().value;
+}
 
 Cell* load(std::string_view text) {
     Cell* out = stack::push_star();

@@ -15,6 +15,10 @@ Cell* load(std::string_view text);
 // Loads the text and answers the first value (unset when there is none).
 Cell* load_one(std::string_view text);
 
+// A cell that the collector keeps (with what it refers to) for the rest of
+// the process: for values that tests hold in C++ tables and locals.
+Cell& kept();
+
 // Mold (with /all when asked) and form of a value, as UTF-8.
 std::string mold(const Cell* value, bool all = false);
 std::string form(const Cell* value);

@@ -166,7 +166,9 @@ TEST_F(ObjectTest, CompareSameEqualAndOrdering) {
 
 TEST_F(ObjectTest, CopyIsShallowOrDeepAndRefusesPart) {
     Cell* a = construct("s: \"abc\" b: [1 [2]] n: 5");
-    Cell shallow, deep;
+    // Results go to value-stack cells, where the collector sees them.
+    Cell& shallow = *stack::push(a);
+    Cell& deep = *stack::push(a);
     object::copy(a, &shallow, nullptr, false, nullptr);
     object::copy(a, &deep, nullptr, true, nullptr);
     EXPECT_NE(shallow.data1, a->data1);
@@ -188,7 +190,8 @@ TEST_F(ObjectTest, ExtendByObjectAndClassIds) {
     Cell* proto = construct("a: 1 b: 2");
     Cell* same = construct("a: 5");
     Cell* more = construct("c: 3");
-    Cell r1 = *proto, r2 = *proto;
+    Cell& r1 = *stack::push(proto);
+    Cell& r2 = *stack::push(proto);
     object::make(&r1, same, TYPE_OBJECT);
     object::make(&r2, more, TYPE_OBJECT);
     EXPECT_EQ(object::class_of(&r1), object::class_of(proto));

@@ -70,6 +70,7 @@ u32 row_of(const Cell* v) {
 // Values are written through the action table, as the generic actions will.
 std::string mold(Cell v, bool all = false, i32* left = nullptr) {
     if (row_of(&v) != TYPE_OF(&v)) return float_::form_float(cell_float(&v) * 100, float_::FORM_PERCENT, all);
+    collector::Root v_root(&v);
     collector::Root buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
@@ -79,6 +80,7 @@ std::string mold(Cell v, bool all = false, i32* left = nullptr) {
 }
 
 std::string form(Cell v) {
+    collector::Root v_root(&v);
     collector::Root buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
@@ -86,27 +88,28 @@ std::string form(Cell v) {
     return text_of(&buf);
 }
 
+// Series for the case tables: kept alive for the rest of the process.
 Cell str(const char* text) {
-    Cell c;
+    Cell& c = test::kept();
     string::load_at(reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), &c, 0);
     return c;
 }
 
 Cell bin(std::initializer_list<u8> bytes) {
-    node_t node = alloc_bytes(static_cast<u32>(bytes.size()) + 1);
-    SeriesBuffer* b = GET_BUFFER(node);
+    Cell& c = test::kept();
+    make_cell(&c, TYPE_BINARY, 0, alloc_bytes(static_cast<u32>(bytes.size()) + 1));
+    SeriesBuffer* b = GET_BUFFER(series_node(&c));
     u8* p = b->head();
     for (u8 x : bytes) *p++ = x;
     b->tail = b->offset + static_cast<u32>(bytes.size());
-    Cell c;
-    return *make_cell(&c, TYPE_BINARY, 0, node);
+    return c;
 }
 
 Cell blk(std::initializer_list<Cell> items) {
-    node_t node = alloc_cells(static_cast<u32>(items.size()) + 1);
-    for (const Cell& it : items) *alloc_at_tail(node) = it;
-    Cell c;
-    return *make_cell(&c, TYPE_BLOCK, 0, node);
+    Cell& c = test::kept();
+    make_cell(&c, TYPE_BLOCK, 0, alloc_cells(static_cast<u32>(items.size()) + 1));
+    for (const Cell& it : items) *alloc_at_tail(series_node(&c)) = it;
+    return c;
 }
 
 Cell word(const char* name, u32 type = TYPE_WORD) {
@@ -174,7 +177,8 @@ i32 cmp_text(const char* source, i32 op) {
 }
 
 std::string do_make(action_fn::Make fn, Cell spec, u32 type) {
-    Cell out;
+    collector::Root out_root;
+    Cell& out = out_root.value;
     std::string err = error_of([&] { fn(&out, &spec, type); });
     if (!err.empty()) return err;
     return mold(out);

@@ -613,7 +613,8 @@ TEST_F(StringTest, SetOperations) {
 }
 
 TEST_F(StringTest, MakeAndTo) {
-    Cell out;
+    collector::Root out_root;  // each result is a new series only in this cell
+    Cell& out = out_root.value;
     Cell size = make_int(10);
     string::make(&out, &size, TYPE_FILE);
     EXPECT_EQ(TYPE_OF(&out), TYPE_FILE);
@@ -633,12 +634,12 @@ TEST_F(StringTest, MakeAndTo) {
 
     // to string! of a binary decodes UTF-8; bad bytes are an access error.
     auto binary = [](std::vector<u8> bytes) {
-        Cell b;
+        Cell* b = stack::push_star();  // on the value stack, where the collector sees it
         node_t node = alloc_bytes(static_cast<u32>(bytes.size()) + 1);
         SeriesBuffer* buf = GET_BUFFER(node);
         std::memcpy(buf->head(), bytes.data(), bytes.size());
         buf->tail = buf->offset + static_cast<u32>(bytes.size());
-        return *make_cell(&b, TYPE_BINARY, 0, node);
+        return *make_cell(b, TYPE_BINARY, 0, node);
     };
     Cell good = binary({'a', 0xC3, 0xA9});
     string::to(&out, &good, TYPE_STRING);

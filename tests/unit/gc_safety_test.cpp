@@ -1,0 +1,207 @@
+// Values that must survive a collection in the middle of an operation: each
+// case runs with a collection at every series allocation, after garbage was
+// made below the series involved so that compaction moves them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "load_helper.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/forming.h"
+#include "runtime/hashtable.h"
+#include "runtime/helpers.h"
+#include "runtime/memory.h"
+#include "runtime_fixture.h"
+
+using namespace zav;
+
+namespace {
+
+struct GcSafetyTest : RuntimeTest {
+    Cell* saved_top = nullptr;
+    bool saved_active = false, saved_stress = false;
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        saved_top = stack::top;
+        saved_active = collector::active;
+        saved_stress = collector::stress;
+        collector::active = true;
+        collector::stress = true;
+    }
+    void TearDown() override {
+        collector::active = saved_active;
+        collector::stress = saved_stress;
+        stack::top = saved_top;
+        cycles::reset();
+    }
+};
+
+// Ballast: a series allocated before an operation's own series, kept alive by
+// a marker for the operation's first `n` collections and dropped at the next
+// one, where everything allocated after it moves down. Running the operation
+// for every n moves its series at each of its allocations in turn.
+node_t ballast = 0;
+u32 ballast_left = 0;
+
+void keep_ballast() {
+    if (!ballast) return;
+    if (ballast_left == 0) {
+        ballast = 0;
+        return;
+    }
+    ballast_left--;
+    collector::mark_node(ballast);
+}
+
+// Allocates the ballast, to be dropped at the n-th collection from now.
+void arm_ballast(u32 n) {
+    static bool registered = false;
+    if (!registered) {
+        collector::register_marker(keep_ballast);
+        registered = true;
+    }
+    ballast = alloc_bytes(4096);
+    ballast_left = n;
+}
+
+template <class F>
+void at_each_collection(u32 rounds, F operation) {
+    for (u32 n = 0; n < rounds; n++) {
+        Cell* saved = stack::top;
+        arm_ballast(n);
+        operation(n);
+        ballast = 0;
+        stack::top = saved;
+    }
+}
+
+std::string text_of(node_t n) {
+    SeriesBuffer* b = GET_BUFFER(n);
+    return std::string(reinterpret_cast<const char*>(b->head()), b->used_bytes());
+}
+
+}  // namespace
+
+// A context made while every allocation collects keeps its word table: the
+// table's buckets were once only in locals while the values were made.
+TEST_F(GcSafetyTest, NewContextKeepsItsTable) {
+    const char* names[] = {"gc-alpha", "gc-beta", "gc-gamma", "gc-delta", "gc-epsilon"};
+    for (const char* name : names) symbol::make(name);
+    at_each_collection(16, [&](u32 n) {
+        node_t ctx = context::create(3, false, true, nullptr, context::KIND_OBJECT);
+        collector::NodeRoot ctx_root(ctx);
+        for (const char* name : names) {
+            Cell w;
+            make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make(name)), 0xFFFFFFFF);
+            context::add_word(context::TO_CTX(ctx), &w);
+        }
+        for (u32 i = 0; i < 5; i++)
+            EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make(names[i]), false), static_cast<i32>(i))
+                << n;
+    });
+}
+
+// A symbol name read from a series whose buffer moves while the table grows.
+TEST_F(GcSafetyTest, SymbolNameFromAMovingBufferIsCopiedFirst) {
+    // The table grows (allocates) before it copies some names: the string
+    // moves at each of an insertion's collections in turn.
+    for (u32 death = 0; death < 6; death++) {
+        Cell blk;
+        node_t words = alloc_cells(4);
+        collector::NodeRoot words_root(words);
+        make_cell(&blk, TYPE_BLOCK, 0, words);
+        node_t table = hashtable::init(4, &blk, hashtable::KIND_SYMBOL, 0);
+        collector::TableRoot table_root(table);
+        for (u32 i = 0; i < 30; i++) {
+            std::string name = "moving-name-" + std::to_string(i);
+            arm_ballast(death);
+            Cell* s = string::load(name.c_str());  // on the value stack
+            i32 id = hashtable::put_symbol(table, string::zs_head(s), static_cast<u32>(name.size()), false);
+            const Cell* sym = reinterpret_cast<const Cell*>(GET_BUFFER(words)->head()) + (id - 1);
+            EXPECT_EQ(text_of(symbol::cell_name(sym)), name) << death;
+            stack::pop(1);
+        }
+        ballast = 0;
+        EXPECT_EQ(hashtable::record(table)->size, 30u);
+    }
+}
+
+// An error whose id is interned while it is being made: the field is written
+// after the name is interned, not through a pointer taken before.
+TEST_F(GcSafetyTest, ErrorFieldsSurviveInterningTheirNames) {
+    at_each_collection(30, [&](u32 n) {
+        std::string id_name = "gc-never-seen-id-" + std::to_string(n);
+        try {
+            fire("script", id_name.c_str());
+        } catch (Throw&) {
+        }
+        Cell err = error::thrown;
+        ASSERT_EQ(TYPE_OF(&err), TYPE_ERROR);
+        const Cell* id = error::field(&err, error::FIELD_ID);
+        ASSERT_EQ(TYPE_OF(id), TYPE_WORD) << n;
+        EXPECT_EQ(symbol::get_c_string(static_cast<i32>(id->data2)), id_name);
+        EXPECT_STREQ(symbol::get_c_string(static_cast<i32>(error::field(&err, error::FIELD_TYPE)->data2)), "script");
+    });
+}
+
+// load_value reads its source cell before it allocates.
+TEST_F(GcSafetyTest, LoadValueReadsItsSourceFirst) {
+    at_each_collection(20, [&](u32 n) {
+        // The source string is a cell inside a block, whose buffer moves.
+        Cell* holder = test::load("\"[1 ^\"two^\" three]\"");
+        Cell* src = reinterpret_cast<Cell*>(GET_BUFFER(series_node(holder))->head());
+        Cell* result = stack::push_star();
+        make_cell(result, TYPE_NONE);
+        ASSERT_TRUE(load_value(src, result));
+        EXPECT_EQ(test::mold(result), "[1 \"two\" three]") << n;
+    });
+}
+
+// A series that only the cycle stack refers to (its writer holds it in a
+// local) lives until it is popped.
+TEST_F(GcSafetyTest, CycleStackEntriesAreRoots) {
+    collector::stress = false;
+    node_t blk = alloc_cells(2);
+    cycles::push(blk);
+    collector::do_cycle();
+    EXPECT_TRUE(collector::node_q(blk));
+    cycles::pop();
+    collector::do_cycle();
+    EXPECT_FALSE(collector::node_q(blk));
+}
+
+// A value-stack slot taken but not yet written may hold what an earlier value
+// left there: a string cell naming what is now a block must not mark the
+// block as done without marking its cells.
+TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
+    collector::stress = false;
+    node_t outer = alloc_cells(2);
+    collector::NodeRoot outer_root(outer);
+    node_t inner = alloc_bytes(16);
+    {
+        SeriesBuffer* b = GET_BUFFER(inner);
+        std::memcpy(b->head(), "inner", 5);
+        b->tail = b->offset + 5;
+    }
+    *alloc_at_tail(outer) = Cell{TYPE_STRING, 0, inner, 0};  // only the block keeps the string
+    Cell* slot = stack::push_star();
+    *slot = Cell{TYPE_STRING, 0, outer, 0};  // left over, as if from an earlier value
+    collector::do_cycle();
+    EXPECT_TRUE(collector::node_q(inner));
+    EXPECT_EQ(text_of(inner), "inner");
+}
+
+// Tables made by the set operations stay whole across collections.
+TEST_F(GcSafetyTest, SetOperationTablesSurvive) {
+    Cell* a = test::load_one("[\"a\" \"b\" c d 1 2 3 \"a\" c 1]");
+    Cell* b = test::load_one("[\"b\" d 3 4 \"e\"]");
+    Cell* u = block::do_set_op(a, b, false, nullptr, 9);
+    EXPECT_EQ(test::mold(u), "[\"a\" \"b\" c d 1 2 3 4 \"e\"]");
+}
