@@ -55,6 +55,10 @@ void init_runtime() {
     static u32 generation = 0;
     if (done && generation == memory::generation) return;
     done = true;
+    // No collection while start-up builds the runtime: its parts are not all
+    // reachable from the roots until the end (a second start-up, after the
+    // memory was wiped, begins with the collector still active).
+    collector::disable();
     random::init();
     memory::init();
     generation = memory::generation;

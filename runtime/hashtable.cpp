@@ -1124,7 +1124,10 @@ void validate(node_t table) {
 // ---- collector support -----------------------------------------------------------
 
 void mark(node_t table) {
-    if (!table || !collector::mark_node(table)) return;
+    if (!table) return;
+    // A record already marked is done when its buckets are: it may have been
+    // marked as plain bytes first (a guarded node, a stale value-stack slot).
+    if (!collector::mark_node(table) && (!collector::node_q(table) || collector::marked_q(T(table)->flags))) return;
     Table* t = T(table);
     collector::mark_node(t->flags);
     collector::mark_node(t->keys);
@@ -1169,14 +1172,22 @@ void sweep_entries(node_t table) {
         bool ownership = t->kind == KIND_OWNERSHIP;
         // Keys of kind 3 may be plain integers; ownership keys are always nodes.
         bool dead = collector::node_q(e->data1) ? !collector::marked_q(e->data1) : ownership;
-        // The ownership table also drops entries whose owner (the second value cell) died.
+        // The ownership table also drops entries whose owner (the second value
+        // cell) died, or whose field word (the third) names a context that died:
+        // the entry does not keep either alive.
         if (!dead && ownership) {
             const Cell* owner = e + 2;
             u32 type = TYPE_OF(owner);
             if (type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_PORT_ID)
                 dead = !collector::node_q(owner->data1) || !collector::marked_q(owner->data1);
+            const Cell* word = e + 3;
+            if (!dead && is_any_word(TYPE_OF(word)) && word->data1)
+                dead = !collector::node_q(word->data1) || !collector::marked_q(word->data1);
         }
         if (!dead) continue;
+        // A series that outlives its entry is no longer owned: it may be bound again.
+        if (ownership && collector::node_q(e->data1) && collector::marked_q(e->data1))
+            GET_BUFFER(e->data1)->flags &= ~SERIES_OWNED;
         set_flag(f, b, FLAG_DELETED);
         t->size--;
         e->header = 0;

@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
@@ -18,6 +19,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime_fixture.h"
 
 using namespace zav;
@@ -196,6 +198,19 @@ TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
     collector::do_cycle();
     EXPECT_TRUE(collector::node_q(inner));
     EXPECT_EQ(text_of(inner), "inner");
+
+    // The same for a table record, which a stale string slot marks as bytes.
+    node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);
+    collector::NodeRoot ctx_root(ctx);
+    Cell w;
+    make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make("gc-stale-word")), 0xFFFFFFFF);
+    context::add_word(context::TO_CTX(ctx), &w);
+    node_t table = context::table_of(context::TO_CTX(ctx));
+    *stack::push_star() = Cell{TYPE_STRING, 0, table, 0};
+    collector::do_cycle();
+    EXPECT_TRUE(collector::node_q(hashtable::record(table)->flags));
+    EXPECT_TRUE(collector::node_q(hashtable::record(table)->keys));
+    EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make("gc-stale-word"), false), 0);
 }
 
 // Tables made by the set operations stay whole across collections.
@@ -204,4 +219,38 @@ TEST_F(GcSafetyTest, SetOperationTablesSurvive) {
     Cell* b = test::load_one("[\"b\" d 3 4 \"e\"]");
     Cell* u = block::do_set_op(a, b, false, nullptr, 9);
     EXPECT_EQ(test::mold(u), "[\"a\" \"b\" c d 1 2 3 4 \"e\"]");
+}
+
+// The ownership table holds neither owners nor the contexts of field words:
+// an entry goes when either dies, and its series can be owned again.
+TEST_F(GcSafetyTest, OwnershipEntriesGoWithTheirOwnerOrWordContext) {
+    collector::stress = false;
+    Cell* series = test::load_one("[1 2 3]");
+    node_t n = series_node(series);
+    Cell* owner = stack::push_star();
+    make_cell(owner, TYPE_NONE);
+    object::make_ctx_at(owner, 4);
+    Cell* other = stack::push_star();  // a context the field word is bound to
+    make_cell(other, TYPE_NONE);
+    object::make_ctx_at(other, 4);
+    Cell word;
+    make_cell(&word, TYPE_WORD, other->data1, static_cast<u32>(symbol::make("field")), 0);
+
+    ownership::bind(series, owner, &word);
+    ASSERT_NE(ownership::owned_q(n), nullptr);
+    collector::do_cycle();
+    ASSERT_NE(ownership::owned_q(n), nullptr);  // both alive: the entry stays
+    make_cell(other, TYPE_NONE);                 // the word's context dies
+    collector::do_cycle();
+    EXPECT_EQ(ownership::owned_q(n), nullptr);
+    EXPECT_FALSE(GET_BUFFER(n)->flags & SERIES_OWNED);
+
+    make_cell(&word, TYPE_WORD, owner->data1, static_cast<u32>(symbol::make("field")), 0);
+    ownership::bind(series, owner, &word);  // owned again
+    ASSERT_NE(ownership::owned_q(n), nullptr);
+    make_cell(owner, TYPE_NONE);  // the owner dies
+    collector::do_cycle();
+    EXPECT_EQ(ownership::owned_q(n), nullptr);
+    EXPECT_FALSE(GET_BUFFER(n)->flags & SERIES_OWNED);
+    EXPECT_TRUE(collector::node_q(n));  // the series itself lives on the value stack
 }

@@ -41,16 +41,6 @@ struct OwnershipTest : RuntimeTest {
     }
 };
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
-
 bool owned_flag(const Cell* v) { return GET_BUFFER(series_node(v))->flags & SERIES_OWNED; }
 
 Cell* cell_at(const Cell* blk, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(blk))->head()) + i; }
