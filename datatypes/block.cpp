@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
@@ -16,6 +19,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/sort.h"
+#include "runtime/words.h"
 
 namespace zav::block {
 
@@ -585,7 +589,38 @@ struct SortSpec {
     u32 size;
     bool all;
     bool reverse;
+    Cell* fn = nullptr;     // on the value stack: the /compare function, or null
+    Cell* args = nullptr;   // on the value stack: the block of the two arguments
+    Cell* rec_a = nullptr;  // on the value stack, with /all: the two records
+    Cell* rec_b = nullptr;
 };
+
+// Fills a scratch block (through its node: a call may move its buffer).
+void fill_scratch(Cell* blk, const Cell* from, u32 n) {
+    SeriesBuffer* b = buffer_of(blk);
+    std::memcpy(cells_of(b), from, u64(n) * sizeof(Cell));
+    b->tail = b->offset + n * sizeof(Cell);
+}
+
+// The user's comparator sees the two values (or, with /all, the two records
+// as blocks); /reverse swaps them.
+int sort_call(const SortSpec& spec, const Cell* a, const Cell* b) {
+    if (spec.reverse) std::swap(a, b);
+    Cell pair[2];
+    if (spec.all && spec.size > 1) {
+        std::vector<Cell> ra(a, a + spec.size), rb(b, b + spec.size);
+        fill_scratch(spec.rec_a, ra.data(), spec.size);
+        fill_scratch(spec.rec_b, rb.data(), spec.size);
+        pair[0] = *spec.rec_a;
+        pair[1] = *spec.rec_b;
+    } else {
+        pair[0] = a[spec.column];
+        pair[1] = b[spec.column];
+    }
+    fill_scratch(spec.args, pair, 2);
+    Cell fn = *spec.fn;
+    return function::call_comparator(&fn, spec.args);
+}
 
 i32 sort_cells(const Cell* a, const Cell* b, i32 op) {
     i32 r = compare_cells(a, b, op);
@@ -600,6 +635,7 @@ int sort_compare(const void* pa, const void* pb, uintptr_t ctx, uintptr_t) {
     const SortSpec& spec = *reinterpret_cast<const SortSpec*>(ctx);
     const Cell* a = static_cast<const Cell*>(pa);
     const Cell* b = static_cast<const Cell*>(pb);
+    if (spec.fn) return sort_call(spec, a, b);
     if (spec.reverse) std::swap(a, b);
     if (!spec.all) return sort_cells(a + spec.column, b + spec.column, spec.op);
     for (u32 j = 0; j < spec.size; j++) {
@@ -617,6 +653,7 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     u32 start = series_head(blk);
     u32 n = part ? series::part_range(blk, part, true, false, start) : remaining;
     SortSpec spec{case_ ? COMP_CASE_SORT : COMP_SORT, 0, 1, all, reverse};
+    Cell* base = stack::top;  // the comparator's scratch cells go above it
     if (skip) {
         if (TYPE_OF(skip) != TYPE_INTEGER) bad_refine("skip", skip);
         i32 k = static_cast<i32>(skip->data2);
@@ -632,23 +669,42 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
             if (c < 1 || static_cast<u32>(c) > spec.size) fire("script", "out-of-range", comparator);
             spec.column = static_cast<u32>(c) - 1;
         } else if (ct == TYPE_FUNCTION) {
-            // until the interpreter can call a function value
-            fire("internal", "not-done");
+            spec.fn = stack::push(comparator);
+            spec.args = push_only_star(2);
+            if (all && spec.size > 1) {
+                spec.rec_a = push_only_star(spec.size);
+                spec.rec_b = push_only_star(spec.size);
+            }
         } else {
             bad_refine("compare", comparator);
         }
     }
-    if (n < 2 * spec.size) return blk;
+    if (n < 2 * spec.size) {
+        stack::top = base;
+        return blk;
+    }
     series::tell(blk, "sort", start, n);
     // Sorted in a private copy: comparisons may allocate and move the buffer.
+    // A comparison function may also change the block: a copy on the value
+    // stack keeps the values being sorted alive, and they go back only when
+    // the block still has room for them.
+    if (spec.fn) {
+        node_t keep = copy_series_part(series_node(blk), start, n);
+        make_cell(stack::push_star(), TYPE_BLOCK, 0, keep, 0);
+    }
     std::vector<Cell> tmp(cells_of(buffer_of(blk)) + start, cells_of(buffer_of(blk)) + start + n);
     u32 count = n / spec.size;
     u32 bytes = spec.size * sizeof(Cell);
     if (stable) sort::mergesort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
     else sort::qsort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
+    if (buffer_of(blk)->length() < start + n) {
+        stack::top = base;
+        return blk;
+    }
     std::memcpy(cells_of(buffer_of(blk)) + start, tmp.data(), u64(n) * sizeof(Cell));
     series::hash_rebuild(blk);
     series::tell(blk, "sorted", start, n);
+    stack::top = base;
     return blk;
 }
 
@@ -825,8 +881,14 @@ i32 compare(Cell* blk1, Cell* blk2, i32 op) {
 
 namespace {
 
-// until object provides its body block
-[[noreturn]] void object_body_not_done() { fire("internal", "not-done"); }
+// An object's body block: its set-words and values.
+Cell* object_body(Cell* out, Cell* spec, u32 type) {
+    Cell body = *spec;
+    object::reflect(&body, static_cast<u32>(words::body));
+    set_type(&body, type);
+    *out = body;  // no allocation between the reflect and this store
+    return out;
+}
 // until vector provides to_block, and map its reflect
 [[noreturn]] void vector_map_not_done() { fire("internal", "not-done"); }
 
@@ -861,7 +923,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             stack::pop(1);
             return proto;
         }
-        case TYPE_OBJECT: object_body_not_done();
+        case TYPE_OBJECT: return object_body(proto, spec, type);
         case TYPE_VECTOR:
         case TYPE_MAP: vector_map_not_done();
         default: {
@@ -876,9 +938,18 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
     if (type == 0) type = TYPE_BLOCK;
     if (any_block_q(st)) return convert(proto, spec, type, false);
     switch (st) {
-        case TYPE_OBJECT: object_body_not_done();
+        case TYPE_OBJECT: return object_body(proto, spec, type);
         case TYPE_VECTOR:
         case TYPE_MAP: vector_map_not_done();
+        case TYPE_TYPESET: {
+            Cell* c = stack::push_star();
+            make_cell(c, TYPE_NONE);
+            typeset::to_block(spec, c);
+            set_type(c, type);
+            *proto = *c;
+            stack::pop(1);
+            return proto;
+        }
         case TYPE_STRING: {
             Cell src = *spec;
             Cell* held = stack::push(&src);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "datatypes/string.h"
 #include "runtime/rt.h"
@@ -33,18 +34,34 @@ void register_type(u32 id, u32 parent, const char* name, std::initializer_list<A
     }
 }
 
-const char* name_of(u32 id) { return id < TYPE_TOTAL_COUNT && records[id].name ? records[id].name : "unknown!"; }
+// The fixed names by id, for the datatypes that have not registered (yet):
+// the lexer still names them in its errors (invalid tag!, invalid money!).
+static const char* const fixed_names[] = {
+    "unknown!", "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!",
+    "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!",
+    "refinement!", "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!",
+    "get-path!", "routine!", "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!",
+    "pair!", "percent!", "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!",
+    "date!", "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!",
+};
+
+const char* name_of(u32 id) {
+    if (id < TYPE_TOTAL_COUNT && records[id].name) return records[id].name;
+    return id < sizeof(fixed_names) / sizeof(fixed_names[0]) ? fixed_names[id] : "unknown!";
+}
 
 Cell* make_at(Cell* cell, u32 id) { return make_cell(cell, TYPE_DATATYPE, id); }
 
 i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
-    const Record& r = records[value->data1];
-    string::concatenate_literal_part(buffer, r.name, r.length);
-    return part - static_cast<i32>(r.length);
+    const char* name = name_of(value->data1);
+    u32 length = static_cast<u32>(std::strlen(name)) - 1;
+    string::concatenate_literal_part(buffer, name, length);
+    return part - static_cast<i32>(length);
 }
 
 i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) {
-    const Record& r = records[value->data1];
+    const char* name = name_of(value->data1);
+    Record r{name, static_cast<u32>(std::strlen(name)) - 1, {}, false};
     if (all) string::concatenate_literal(buffer, "#(");
     string::concatenate_literal(buffer, r.name);
     if (all) string::concatenate_literal(buffer, ")");

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
@@ -111,14 +112,6 @@ void make_invalid(Cell* err, const Cell* offender) {
     set_field_word(err, FIELD_ID, "invalid-error");
 }
 
-// The field a word or set-word names, or -1.
-i32 field_of(const Cell* word) {
-    i32 sym = symbol::resolve(static_cast<i32>(word->data2));
-    for (u32 f = 0; f < FIELD_COUNT; f++)
-        if (symbol::resolve(symbol::make(field_names[f])) == sym) return static_cast<i32>(f);
-    return -1;
-}
-
 // Checks the type and id fields (after a set-word spec) and sets the code.
 void finish_from_fields(Cell* err) {
     Cell type_w, id_w;
@@ -214,11 +207,16 @@ Cell* create(const Cell* type, const Cell* id, const Cell* arg1, const Cell* arg
 }
 
 Cell* create_named(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    // Copies first: an argument may live where the new cells go.
+    // Copies first: an argument may live where the new cells go. The copies
+    // are guarded: an argument made just for the error (a binary of the bad
+    // bytes) has no other owner while the error is built.
     Cell a[3];
     const Cell* args[3] = {arg1, arg2, arg3};
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 3; i++) {
         if (args[i]) a[i] = *args[i];
+        else make_cell(&a[i], TYPE_NONE);
+    }
+    collector::Root guard0(&a[0]), guard1(&a[1]), guard2(&a[2]);
     Cell* err = push_blank();
     set_field_word(err, FIELD_TYPE, category);
     set_field_word(err, FIELD_ID, id);
@@ -245,7 +243,7 @@ i32 form_message(Cell* err, const ErrorId& id, Cell* buffer, i32 part) {
             try {
                 write_limited(field(err, static_cast<u32>(item.field)), buffer, !syntax, false, 80);
             } catch (Throw& t) {
-                if (!catches(THROW_ERROR, t.value)) throw;
+                if (t.value != THROW_ERROR) throw;
                 stack::top = saved_top;
             }
         }
@@ -373,39 +371,20 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
 i32 mold(Cell* err, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
     u32 start = string::zs_abs_length_q(buffer);
     if (!only) text(buffer, "make error! [");
-    // The object serializer, for the ten fields of an error.
-    // until object provides its field writer
-    for (u32 i = 0; i < FIELD_COUNT; i++) {
-        if (flat) {
-            if (i > 0) text(buffer, " ");
-        } else {
-            text(buffer, "\n");
-            for (i32 k = 0; k <= indent; k++) text(buffer, "    ");
-        }
-        text(buffer, field_names[i]);
-        text(buffer, ": ");
-        Cell v = *field(err, i);
-        if (TYPE_OF(&v) == TYPE_WORD) text(buffer, "'");
-        actions::mold_dispatch(&v, buffer, false, all, flat, arg, part, indent + 1);
-    }
-    if (!flat) {
-        text(buffer, "\n");
-        for (i32 k = 0; k < indent; k++) text(buffer, "    ");
-    }
+    if (!flat) text(buffer, "\n");
+    // The fields as the object serializer writes them (with the indentation
+    // of the closing line).
+    Cell fields = *err;
+    set_type(&fields, TYPE_OBJECT);
+    object::mold(&fields, buffer, true, all, flat, arg, part, indent);
     if (!only) text(buffer, "]");
     return part - static_cast<i32>(string::zs_abs_length_q(buffer) - start);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool, bool) {
-    // until object provides eval-path: fields by name
-    i32 f = any_word_q(TYPE_OF(element)) ? field_of(element) : -1;
-    if (f < 0) fire("script", "invalid-path", path, element);
-    Cell* slot = field(parent, static_cast<u32>(f));
-    if (value) {
-        *slot = *value;
-        return slot;
-    }
-    return slot;
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, i32 index,
+                bool case_, bool get, bool tail) {
+    // Fields by name, as in any object.
+    return object::eval_path(parent, element, value, path, gparent, p_item, index, case_, get, tail);
 }
 
 i32 compare(Cell* err1, Cell* err2, i32 op) {

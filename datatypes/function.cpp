@@ -6,6 +6,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -328,6 +330,32 @@ i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 
     if (TYPE_OF(&body) == TYPE_BLOCK) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
     string::concatenate_literal(buffer, " none");
     return part - 5;
+}
+
+i32 call_comparator(Cell* fn, Cell* args) {
+    Cell* base = stack::top;
+    Cell name;
+    word::make_at(words::_anon, &name);
+    u32 head = series_head(args);
+    // Both values are fetched before the body runs, so a comparator that
+    // sorts again (and reuses a scratch block) does not disturb this call.
+    interpreter::eval_code(fn, args, head, head + 2, true, nullptr, &name, nullptr,
+                           interpreter::MODE_APPLY_ALL | interpreter::MODE_SAFER, false);
+    Cell r = *base;
+    stack::top = base;
+    switch (TYPE_OF(&r)) {
+        case TYPE_LOGIC: return r.data1 ? -1 : 1;
+        case TYPE_NONE: return 1;
+        case TYPE_INTEGER: {
+            i32 n = static_cast<i32>(r.data2);
+            return n > 0 ? -1 : n < 0 ? 1 : 0;
+        }
+        case TYPE_FLOAT: {
+            double f = cell_float(&r);
+            return f > 0 ? -1 : f < 0 ? 1 : 0;
+        }
+        default: return -1;
+    }
 }
 
 i32 compare(Cell* value1, Cell* value2, i32 op) {

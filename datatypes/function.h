@@ -30,6 +30,12 @@ i32 count_locals(node_t spec, u32 head, bool strict);
 // Pushes false then n - 1 nones: the first statement of a compiled body.
 void init_locals(i32 n);
 
+// Calls a comparison function (sort/compare) with the first two cells of the
+// block `args`, taken as they are. A true answer (or a positive number) puts
+// the first value before the second: the result is -1; false, none or a
+// negative number give 1; zero gives 0.
+i32 call_comparator(Cell* fn, Cell* args);
+
 // Actions.
 Cell* make(Cell* proto, Cell* spec, u32 type);
 Cell* reflect(Cell* fn, u32 field_symbol);

@@ -352,7 +352,7 @@ Cell* power() {
             base->data2 = static_cast<u32>(int_power(get(base), get(exponent)));
             return base;
         } catch (Throw& th) {
-            if (!catches(THROW_POWER_OVERFLOW, th.value)) throw;
+            if (th.value != THROW_POWER_OVERFLOW) throw;
         }
     }
     float_::make_at(base, get(base));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
@@ -219,6 +220,8 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
     u32 p = static_cast<u32>(pos);
     u32 type = TYPE_OF(s);
     Cell v = *data;
+    u8 byte = 0;
+    if (type == TYPE_BINARY) byte = binary::get_byte(&v);  // checked before the owner hears of it
     tell(s, "poke", p, 1, &v);
     SeriesBuffer* b = buffer_of(s);
     u8* at_p = b->head() + u64(p) * b->unit();
@@ -228,12 +231,7 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
         if (type == TYPE_HASH && s->data3)
             hashtable::put(s->data3, reinterpret_cast<Cell*>(buffer_of(s)->head()) + p);
     } else if (type == TYPE_BINARY) {
-        u32 vt = TYPE_OF(&v);
-        if (vt != TYPE_INTEGER && vt != TYPE_CHAR) fire("script", "invalid-arg", &v);
-        // until binary provides get_byte
-        u32 byte = v.data2;
-        if (byte > 255) fire("script", "out-of-range", &v);
-        *at_p = static_cast<u8>(byte);
+        *at_p = byte;
     } else if (type == TYPE_VECTOR) {
         vector_not_done();
     } else {

@@ -5,13 +5,18 @@
 #include <cstdio>
 #include <vector>
 
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
 #include "runtime/forming.h"
@@ -468,17 +473,9 @@ bool match_q(Cell* str, Cell* value, i32 op) {
     }
 }
 
-// until bitset provides its accessors: the bit array is the series bytes,
-// complement is buffer flag bit 19.
-bool match_bitset_q(Cell* str, Cell* bitset) {
+bool match_bitset_q(Cell* str, Cell* bits) {
     if (zs_tail_q(str)) return false;
-    u32 c = get_char(zs_head(str), GET_BUFFER(series_node(str))->unit());
-    SeriesBuffer* b = GET_BUFFER(series_node(bitset));
-    bool not_ = (b->flags & 0x80000) != 0;
-    u64 bits = u64(b->used_bytes()) * 8;
-    if (c >= bits) return not_;
-    bool in = (b->head()[c >> 3] & (0x80 >> (c & 7))) != 0;
-    return in;
+    return bitset::test(bits, get_char(zs_head(str), GET_BUFFER(series_node(str))->unit()));
 }
 
 // ---- Hexadecimal ------------------------------------------------------------------
@@ -594,13 +591,36 @@ int sort_cmp_4(const void* a, const void* b, uintptr_t c, uintptr_t f) { return 
 int sort_cmp_f32(const void* a, const void* b, uintptr_t, uintptr_t f) { return sort_cmp_floats<float>(a, b, f); }
 int sort_cmp_f64(const void* a, const void* b, uintptr_t, uintptr_t f) { return sort_cmp_floats<double>(a, b, f); }
 
-int sort_cmp_call(const void* a, const void* b, uintptr_t fun, uintptr_t flags) {
-    // until the interpreter can call a function value with arguments
-    (void)a;
-    (void)b;
-    (void)fun;
-    (void)flags;
-    fire("internal", "not-done");
+namespace {
+
+// A new string holding the n code points of a record.
+Cell* record_string(Cell* out, const void* record, u32 n, u32 unit) {
+    make_fixed_at(out, n, unit);
+    SeriesBuffer* buf = GET_BUFFER(series_node(out));
+    std::memcpy(buf->head(), record, u64(n) * unit);
+    buf->tail = buf->offset + n * unit;
+    return out;
+}
+
+}  // namespace
+
+int sort_cmp_call(const void* a, const void* b, uintptr_t call, uintptr_t flags) {
+    const SortCall& sc = *reinterpret_cast<const SortCall*>(call);
+    if (flags & SORT_REVERSE) std::swap(a, b);
+    u32 unit = static_cast<u32>(flags >> 2) & 7;
+    u32 record = static_cast<u32>(flags >> 5);
+    collector::Root va, vb;
+    if ((flags & SORT_ALL) && record > 0) {
+        record_string(&va.value, a, record, unit);
+        record_string(&vb.value, b, record, unit);
+    } else {
+        char_::make_at(&va.value, get_char(static_cast<const u8*>(a), unit));
+        char_::make_at(&vb.value, get_char(static_cast<const u8*>(b), unit));
+    }
+    Cell* slots = block::cells_of(block::buffer_of(sc.args)) + series_head(sc.args);
+    slots[0] = va.value;
+    slots[1] = vb.value;
+    return function::call_comparator(sc.fn, sc.args);
 }
 
 // ---- string! actions ------------------------------------------------------------------
@@ -1168,7 +1188,6 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         u32 ct = TYPE_OF(comparator);
         if (ct == TYPE_FUNCTION) {
             cmp = sort_cmp_call;
-            ctx1 = reinterpret_cast<uintptr_t>(comparator);
             flags |= unit << 2;
             if (all && skip) flags |= SORT_ALL | (uintptr_t(size) << 5);
         } else if (ct == TYPE_INTEGER) {
@@ -1183,9 +1202,29 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         flags |= SORT_ALL | (uintptr_t(size) << 2);
     }
     series::tell(series, "sort", head, len);
-    u8* base = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
-    if (stable && !case_) sort::mergesort(base, count, size * unit, ctx1, flags, cmp);
-    else sort::qsort(base, count, size * unit, ctx1, flags, cmp);
+    if (cmp == sort_cmp_call) {
+        // The comparison function may allocate (moving the buffer) or change
+        // the string: sort a private copy, and put it back only when the
+        // string still has the same unit and room for it.
+        collector::Root args;
+        block::make_at(&args.value, 2);
+        Cell none{TYPE_NONE, 0, 0, 0};
+        block::zs_append(&args.value, &none);
+        block::zs_append(&args.value, &none);
+        SortCall call{comparator, &args.value};
+        const u8* from = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
+        std::vector<u8> tmp(from, from + u64(len) * unit);
+        uintptr_t ctx = reinterpret_cast<uintptr_t>(&call);
+        if (stable) sort::mergesort(tmp.data(), count, size * unit, ctx, flags, cmp);
+        else sort::qsort(tmp.data(), count, size * unit, ctx, flags, cmp);
+        SeriesBuffer* buf = GET_BUFFER(series_node(series));
+        if (buf->unit() == unit && buf->length() >= head + len)
+            std::memcpy(buf->head() + u64(head) * unit, tmp.data(), tmp.size());
+    } else {
+        u8* base = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
+        if (stable && !case_) sort::mergesort(base, count, size * unit, ctx1, flags, cmp);
+        else sort::qsort(base, count, size * unit, ctx1, flags, cmp);
+    }
     series::tell(series, "sorted", head, len);
     return series;
 }

@@ -169,7 +169,13 @@ int sort_cmp_2(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
 int sort_cmp_4(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
 int sort_cmp_f32(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
 int sort_cmp_f64(const void* a, const void* b, uintptr_t case_, uintptr_t flags);
-int sort_cmp_call(const void* a, const void* b, uintptr_t fun, uintptr_t flags);
+// sort_cmp_call's first context points to this: the comparison function and a
+// scratch block of two cells for its arguments, both kept by the caller.
+struct SortCall {
+    Cell* fn;
+    Cell* args;
+};
+int sort_cmp_call(const void* a, const void* b, uintptr_t call, uintptr_t flags);
 
 // ---- string! actions ----------------------------------------------------------------
 

@@ -212,6 +212,7 @@ u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool
                  bool case_);
 u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
                  Cell* owner, i32 mode, bool infix);
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix = false);
 
 // ---- infix ---------------------------------------------------------------------
 
@@ -406,6 +407,8 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     stack::top = start;
     Cell fn = v;
     set_type(&fn, op::wrapped_type(&v));
+    u32 next = pos + 1;
+    if (!enabled() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
 }
 
@@ -635,8 +638,9 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         }
     }
 
+    // Only the slots of the refinements there are (a few more when there are none).
     if (builtin)
-        for (u32 k = 0; k < 32; k++) refs[k] = -1;
+        for (u32 k = 0, m = nrefs ? 32 : 4; k < m; k++) refs[k] = -1;
 
     auto use = [&](Ref& r, bool fetch_values) {
         if (r.used) {
@@ -674,6 +678,21 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         return nullptr;
     };
 
+    // apply: the value deciding whether a refinement is used; evaluated as
+    // one expression like the arguments, unless /safer takes it as it is.
+    auto switch_value = [&]() -> bool {
+        Cell v = *code_at(code, pos);
+        if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
+            Cell* base = stack::top;
+            pos = eval_expression(code, pos, tail, true, true, false);
+            v = *base;
+            stack::top = base;
+        } else {
+            pos++;
+        }
+        return !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
+    };
+
     if (path) {
         u32 len = block::buffer_of(path)->length();
         for (u32 k = ref_item; k < len; k++) {
@@ -696,18 +715,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         // /all: every refinement is a value of the block, its truth deciding its use.
         for (u32 k = 0; k < nrefs; k++) {
             bool on = false;
-            if (pos < tail) {
-                Cell v = *code_at(code, pos);
-                if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
-                    Cell* base = stack::top;
-                    pos = eval_expression(code, pos, tail, true, true, false);
-                    v = *base;
-                    stack::top = base;
-                } else {
-                    pos++;
-                }
-                on = !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
-            }
+            if (pos < tail) on = switch_value();
             if (on) {
                 use(table[k], true);
             } else {
@@ -728,11 +736,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             }
             pos++;
             bool on = true;
-            if (pos < tail) {
-                Cell v = *code_at(code, pos);
-                pos++;
-                on = !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
-            }
+            if (pos < tail) on = switch_value();
             if (on) {
                 use(*r, true);
             } else {
@@ -837,20 +841,131 @@ namespace {
 
 u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
 
-}  // namespace
+// The common call, as eval_code_at makes it: a function!, native! or
+// action! named by a word, no path, whose parameters are all evaluated ones
+// (a function! may have locals but no refinements; a built-in's refinements
+// are all unused). Skips the generic argument walk: no refinement table, no
+// argument-cache copy. Answers false, having done nothing, when the call is
+// not of this shape (or its cache is not built yet). `infix`: a built-in
+// under an operator, its left operand already at stack::top.
+constexpr u32 LEAN_MAX_ARGS = 8;
 
-// The expressions that cannot fail or be seen (see eval_simple and
-// fast_set_word) are done here; eval_full does every expression.
-u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix) {
+    u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return false;
+    SeriesBuffer* cb = GET_BUFFER(series_node(cache));
+    u32 n = cell_count(cb);
+    u32 head = series_head(cache);
+    n = n > head ? n - head : 0;
+    const Cell* entries = block::cells_of(cb) + head;
+    // The parameter typesets, copied: fetching an argument may move the cache.
+    Cell ts[LEAN_MAX_ARGS];
+    u32 args = 0;
+    i32 locals = 0;
+    bool refinements = false;
+    for (u32 i = 0; i < n; i++) {
+        const Cell* e = entries + i;
+        u32 t = TYPE_OF(e);
+        if (t == TYPE_TYPESET && !refinements) {
+            if ((e->header & FETCH_MASK) != FETCH_EVAL || args == LEAN_MAX_ARGS) return false;
+            ts[args++] = *e;
+        } else if (t == TYPE_INTEGER && i + 1 == n) {
+            if (type == TYPE_FUNCTION) locals = static_cast<i32>(e->data2);
+        } else if (t == TYPE_REFINEMENT && type != TYPE_FUNCTION) {
+            refinements = true;  // not named: it and its arguments are skipped
+        } else if (!(t == TYPE_TYPESET && refinements)) {
+            return false;
+        }
+    }
+    if (infix && args == 0) return false;
+    stack::check_c_stack();
+    u32 pos = *pos_io;
+    if (!infix) stack::push(fn);
+    if (type == TYPE_FUNCTION) stack::mark_kind81(name);
+    else stack::mark_kind82(name);
+    for (u32 i = 0; i < args; i++) {
+        if (infix && i == 0) {
+            stack::top = stack::arguments + 1;  // the left operand
+        } else {
+            if (pos >= tail) no_arg(fn, name, i);
+            pos = eval_expression(code, pos, tail, infix, true, false);
+        }
+        if (!typeset::has(&ts[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
+    }
+    if (type == TYPE_FUNCTION) {
+        if (locals > 0) function::init_locals(locals);
+        Cell* more_owner = function::more_cell(fn, function::MORE_OWNER);
+        node_t ctx = TYPE_OF(more_owner) == TYPE_INTEGER ? more_owner->data2 : word_ctx(name);
+        call_function(fn, ctx, name, 0);
+    } else {
+        u32 index = native::entry_of(fn);
+        Cell* a = stack::arguments;
+        FastOp kind;
+        if (args == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
+            (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+        } else {
+            i32 refs[32];
+            for (u32 k = 0, m = refinements ? 32 : 4; k < m; k++) refs[k] = -1;
+            if (type == TYPE_NATIVE) natives::call(index, false, refs);
+            else actions::call_generic(index, refs);
+        }
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+    if (!infix) {
+        stack::top--;
+        copy_cell(stack::top, stack::top - 1);
+    }
+    *pos_io = pos;
+    return true;
+}
+
+// A word whose value is a function value, called as eval_full calls it
+// (the word and its value looked up once), then any operators after it.
+u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+    Cell w = *word;
+    Cell fn = *fn_in;
+    Cell* start = stack::top;
+    u32 next = pos + 1;
+    if (!lean_call(&fn, &w, code, &next, tail, sub))
+        next = eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, false);
+    if (!prefix) {
+        for (;;) {
+            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
+            if (after == next) break;
+            next = after;
+        }
+    }
+    return next;
+}
+
+// eval_expression; `simple` false skips the attempt with eval_simple (the
+// caller knows it fails: a set-word's value that fast_set_word could not do).
+[[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                     bool passive, bool simple) {
     stack::check_c_stack();
     tail = clamp_tail(code, tail);
     if (pos < tail && !trace.enabled) {
         const Cell* c = code_at(code, pos);
         u32 next;
-        if (TYPE_OF(c) == TYPE_SET_WORD) {
+        u32 t = TYPE_OF(c);
+        if (t == TYPE_SET_WORD) {
             Cell w = *c;
             if (fast_set_word(&w, code, pos + 1, tail, sub, &next)) return next;
-        } else if (stack::top + 1 < stack::end) {
+            return eval_full(code, pos, tail, prefix, sub, passive);
+        }
+        if (t == TYPE_WORD) {
+            const Cell* v = peek_word(c);
+            if (v) {
+                u32 vt = TYPE_OF(v);
+                if (vt == TYPE_FUNCTION || vt == TYPE_NATIVE || vt == TYPE_ACTION || vt == TYPE_ROUTINE)
+                    return eval_word_call(c, v, code, pos, tail, prefix, sub);
+            }
+        }
+        if (simple && stack::top + 1 < stack::end) {
             Cell* start = stack::top;
             Cell v;
             next = eval_simple(code, pos, tail, &v, prefix);
@@ -868,6 +983,14 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
         }
     }
     return eval_full(code, pos, tail, prefix, sub, passive);
+}
+
+}  // namespace
+
+// The expressions that cannot fail or be seen (see eval_simple and
+// fast_set_word) are done here; eval_full does every expression.
+u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+    return eval_expression_at(code, pos, tail, prefix, sub, passive, true);
 }
 
 namespace {
@@ -897,13 +1020,13 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             break;
         }
         case TYPE_SET_WORD: {
-            if (fast_set_word(&value, code, next, tail, sub, &next)) break;
+            // eval_expression tried fast_set_word (it declines while tracing).
             Cell w = value;
             stack::mark_kind82(&w);
             stack::push(&w);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-            next = eval_expression(code, next, tail, false, true, false);
+            next = eval_expression_at(code, next, tail, false, true, false, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
             set_frame_word();
             if (sub) stack::unwind();

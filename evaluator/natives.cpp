@@ -794,8 +794,11 @@ struct TraceGuard {
         u32 pending = system_record.thrown;
         try {
             if (interpreter::trace.enabled) interpreter::fire_end();
-        } catch (Throw&) {
-            // A tracer that throws at the end loses that throw: the evaluation's own outcome wins.
+        } catch (Throw& t) {
+            // A tracer that throws at the end loses that throw: the evaluation's
+            // own outcome wins. A quit request cannot travel out of a
+            // destructor, so it ends the process here as the outermost handler would.
+            if (t.value == THROW_QUIT) rt::top_catch_handler(THROW_QUIT);
         }
         system_record.thrown = pending;
         make_cell(interpreter::tracer(), TYPE_NONE);
@@ -919,6 +922,9 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
         stack::unwind_last();
     } catch (Throw& t) {
         u32 code = t.value;
+        // Only the language's own exits stop here; the quit request and the
+        // low-level failures go on to the outermost handler.
+        if (code < THROW_THROW || code > THROW_ERROR) throw;
         if (!all) {
             bool passes = code == THROW_BREAK || code == THROW_CONTINUE || code == THROW_RETURN || code == THROW_EXIT;
             if (passes && hand_back && !interpreted) return code;

@@ -23,6 +23,7 @@ namespace zav::natives {
 using NativeFn = void (*)(bool check, const i32* refinements);
 
 constexpr u32 NATIVE_COUNT = 107;
+constexpr u32 INDEX_PRINT = 23;
 constexpr u32 TABLE_SLOTS = 120;
 
 // Allocates the table and the print buffer, registers the 107 entries.

@@ -78,6 +78,8 @@ bool eval_q(CallFrame* frame, bool single);
 inline Cell* push_star() {
     Cell* c = top++;
     if (top >= end) overflow();
+    // Unset, never stale: the collector may look at the slot before it is filled.
+    *c = Cell{TYPE_UNSET, 0, 0, 0};
     return c;
 }
 inline Cell* push(const Cell* value) {

@@ -802,6 +802,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
         i32 state = lex->entry;
         i32 before = state;
         i32 line0 = lex->line;
+        i32 line_at_token = line0;  // line breaks inside the token itself (a binary) do not count
         while (p < end) {
             u32 c = byte_classes[*p];
             flags |= c;
@@ -810,7 +811,10 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
             if (state > 65) break;
             lex->line += (c & 0xFF) == C_LINE;
             p++;
-            if (state == 0) s = p;  // blanks, line breaks and control bytes before a token
+            if (state == 0) {  // blanks, line breaks and control bytes before a token
+                s = p;
+                line_at_token = lex->line;
+            }
         }
         flags &= ~0xFFu;
         if (state <= 65) {
@@ -818,7 +822,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
             state = transitions[state][C_EOF];
             if (state <= 65) state = T_ERROR;
         }
-        lex->nl = carried_nl || (lex->entry == 0 && lex->line > line0);
+        lex->nl = carried_nl || (lex->entry == 0 && line_at_token > line0);
         carried_nl = false;
         lex->exit = before;
         lex->type = -1;

@@ -26,10 +26,14 @@ bool stress = false;
 u32 cycles = 0;
 u32 history_depth = 5;
 Stats last{};
+u64 allocated = 0;
 
 namespace {
 
 std::atomic<bool> collecting{false};
+
+// Bytes to allocate before run_if_due collects again (0: collect whenever asked).
+u64 grow_budget = 0;
 
 // Only compacting into the previous frame when this gains enough room keeps
 // small frames from trading buffers back and forth.
@@ -281,6 +285,17 @@ void sweep_big_frames() {
     }
 }
 
+// Series bytes in use: the filled part of every series frame and every big frame.
+u64 series_bytes() {
+    u64 n = 0;
+    for (off32 o = memory::record.s_head; o; o = at<SeriesFrame>(o)->next) {
+        auto* f = at<SeriesFrame>(o);
+        n += f->heap - (o + sizeof(SeriesFrame));
+    }
+    for (off32 o = memory::record.b_head; o; o = at<BigFrame>(o)->next) n += at<BigFrame>(o)->size;
+    return n;
+}
+
 template <class T>
 void remove_last(std::vector<T>& v, const T& x) {
     for (size_t i = v.size(); i-- > 0;) {
@@ -297,10 +312,16 @@ void init() {
     cycles = 0;
     history_depth = 5;
     last = Stats{};
+    allocated = 0;
+    grow_budget = 0;
 }
 
 void run_if() {
     if (active) do_cycle();
+}
+
+void run_if_due() {
+    if (active && allocated >= grow_budget) do_cycle();
 }
 
 bool collecting_q() { return collecting.load(std::memory_order_seq_cst); }
@@ -320,6 +341,7 @@ void do_cycle() {
         }
     } done;
     last = Stats{};
+    u64 before = series_bytes();
     build_node_frames();
     mark_roots();
     handles::sweep();
@@ -330,6 +352,12 @@ void do_cycle() {
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
+    u64 live = series_bytes();
+    u64 freed = before > live ? before - live : 0;
+    last.live_bytes = static_cast<u32>(live);
+    last.freed_bytes = static_cast<u32>(freed);
+    allocated = 0;
+    grow_budget = freed < live / 2 ? live : 0;
     cycles++;
 }
 

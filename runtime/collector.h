@@ -18,6 +18,14 @@ extern u32 history_depth;
 void init();
 // Runs a collection when collections are allowed.
 void run_if();
+// The same for an allocation that found no room in any series frame. After a
+// collection that freed less than half of what stayed live, the heap grows
+// instead (the caller makes a new frame) until as many bytes as were live
+// have been allocated since: on a growing heap the marking work stays
+// proportional to what is allocated rather than to its square.
+void run_if_due();
+// Series bytes allocated since the last collection (the memory manager counts them).
+extern u64 allocated;
 // One full collection, whatever `active` says (recycle).
 void do_cycle();
 bool collecting_q();
@@ -112,6 +120,8 @@ struct Stats {
     u32 bytes_moved;
     u32 frames_released;
     u32 big_released;
+    u32 live_bytes;   // series bytes in use after the cycle
+    u32 freed_bytes;  // series bytes in use before it, less live_bytes
 };
 extern Stats last;
 

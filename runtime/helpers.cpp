@@ -7,7 +7,9 @@
 #include "datatypes/error.h"
 #include "datatypes/logic.h"
 #include "evaluator/actions.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/rt.h"
 
 #include <cstdio>
@@ -89,7 +91,7 @@ node_t get_root_node(u32 index) { return get_root(index)->data2; }
             }
             error::thrown = *err;
         } catch (Throw& t) {
-            if (!catches(THROW_ERROR, t.value)) {
+            if (t.value != THROW_ERROR) {
                 building = false;
                 throw;
             }
@@ -243,6 +245,70 @@ void select_key_star(bool push, bool to_block) {
     if (!hit) make_cell(&found, TYPE_NONE);
     if (push) stack::push(&found);
     else stack::set_last(&found);
+}
+
+// ---- calls and paths decided at run time ------------------------------------------
+
+void call_with_refinements_star(u32 index, bool native, u32 count, const RefinementGroup* groups) {
+    if (count > MAX_REFINEMENTS) fire("internal", "limit-hit");
+    // Every slot an entry may read starts unused, also past `count`.
+    i32 refs[MAX_REFINEMENTS];
+    for (i32& r : refs) r = -1;
+    for (u32 g = 0; g < count; g++) {
+        const RefinementGroup& r = groups[g];
+        if (r.position < 1 || static_cast<u32>(r.position) > count) continue;
+        if (logic::true_q(r.value)) {
+            refs[r.position - 1] = r.slot;
+        } else {
+            for (i32 k = 0; k < r.count; k++) {
+                Cell* c = stack::arguments + r.slot + k;
+                if (r.slot >= 0 && c < stack::top) make_cell(c, TYPE_NONE);
+            }
+        }
+    }
+    if (native) natives::call(index, true, refs);
+    else actions::call_generic(index, refs);
+}
+
+Cell* eval_path_star(bool set, Cell* path, Cell* items, u32 count) {
+    if (count == 0) fire("script", "empty-path");
+    // The value to store is the frame's last pushed value: kept before
+    // anything else is pushed.
+    collector::Root value;
+    if (set) value.value = *stack::get_top();
+    collector::Root parent, current, element;
+    parent.value = *items;
+    current.value = *items;
+    if (TYPE_OF(items) == TYPE_WORD) {
+        // A word of an object (not of the global context) makes that object
+        // the parent, so that its change handlers hear about the change.
+        node_t ctx = items->data1;
+        if (ctx && ctx != context::global && context::kind_of(context::TO_CTX(ctx)) == context::KIND_OBJECT)
+            parent.value = *context::owner_of(ctx);
+        current.value = *context::get(items);
+    }
+    for (u32 i = 1; i < count; i++) {
+        bool last = i + 1 == count;
+        element.value = items[i];
+        Cell* saved_top = stack::top;
+        Cell* next = actions::eval_path_dispatch(&current.value, &element.value, set && last ? &value.value : nullptr,
+                                                 path, false, &parent.value, nullptr, static_cast<i32>(i), false,
+                                                 last);
+        Cell v = *next;
+        stack::top = saved_top;
+        parent.value = current.value;
+        current.value = v;
+    }
+    return stack::set_last(set ? &value.value : &current.value);
+}
+
+void throw_console_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                         const Cell* arg3) {
+    stack::mark_call(nullptr);
+    error::create_named(category, id, arg1, arg2, arg3);  // pushed: the print native's argument
+    natives::call(natives::INDEX_PRINT, false, nullptr);
+    make_cell(stack::arguments, TYPE_UNSET);
+    stack::unwind();
 }
 
 }  // namespace zav

@@ -40,6 +40,33 @@ void set_refinement_star(const Cell* value, i32 index, i32 count);
 // The key search of select-like compiled code: key at stack::arguments, series next.
 void select_key_star(bool push, bool to_block);
 
+// A compiled call of a native or action whose refinements are decided at run
+// time: one group per refinement, {its deciding value, its position among
+// the entry's refinements (1-based), the index from stack::arguments of its
+// first argument cell, the number of its argument cells}.
+struct RefinementGroup {
+    const Cell* value;
+    i32 position;
+    i32 slot;
+    i32 count;
+};
+// No native or action has more refinements than this.
+constexpr u32 MAX_REFINEMENTS = 16;
+// Calls native `index` (native set; with its argument check) or the generic
+// entry of action slot `index` over the current frame. A refinement whose
+// value is true passes its slot; an unused one gets its argument cells set to
+// none. The entry leaves its result in stack::arguments[0].
+void call_with_refinements_star(u32 index, bool native, u32 count, const RefinementGroup* groups);
+// A path of compiled code: items[0] is the head (a word is looked up), the
+// others the evaluated elements, each applied in turn with the eval-path
+// action. set: the last element stores the frame's last pushed value, which
+// is then the result. The result goes into stack::arguments[0].
+Cell* eval_path_star(bool set, Cell* path, Cell* items, u32 count);
+// Builds the error category/id and prints it with the print native inside a
+// call frame of its own; the frame's result (unset) is left pushed.
+void throw_console_error(const char* category, const char* id, const Cell* arg1 = nullptr,
+                         const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
 // Date and time of this build, as "dd-Mon-yyyy/hh:mm:ss".
 const char* build_date();
 

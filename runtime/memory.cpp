@@ -48,7 +48,7 @@ u8* os_alloc(u32 size, bool executable) {
     try {
         p = platform::allocate_virtual(static_cast<u32>(bytes), executable);
     } catch (Throw& t) {
-        if (!catches(THRESHOLD_VIRTUAL, t.value)) throw;
+        if (t.value != THROW_ALLOC_VIRTUAL && t.value != THROW_FREE_VIRTUAL) throw;
         system_record.thrown = 0;
         no_memory();
     }
@@ -63,7 +63,7 @@ void os_free(u8* p) {
     try {
         platform::free_virtual(base);
     } catch (Throw& t) {
-        if (!catches(THRESHOLD_VIRTUAL, t.value)) throw;
+        if (t.value != THROW_ALLOC_VIRTUAL && t.value != THROW_FREE_VIRTUAL) throw;
         system_record.thrown = 0;
         fire("internal", "wrong-mem");
     }
@@ -241,7 +241,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
     SeriesBuffer* b;
     u32 big = 0;
     if (need >= record.s_max) {
-        collector::run_if();
+        collector::run_if_due();
         b = alloc_big(need);
         big = SERIES_BIG;
     } else {
@@ -249,7 +249,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
         if (!f || !(u64(f->heap) + need < f->end)) {
             f = find_series_frame(need);
             if (!f) {
-                collector::run_if();
+                collector::run_if_due();
                 f = find_series_frame(need);
                 if (!f || f->end - f->heap < FRAME_MIN_FREE) {
                     if (need >= record.s_size) record.s_size = record.s_max;
@@ -261,6 +261,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
         b = at<SeriesBuffer>(f->heap);
         f->heap += need;
     }
+    collector::allocated += need;
     b->size = static_cast<u32>(size);
     b->node = 0;
     b->flags = unit | SERIES_USED | big | SERIES_NEW;

@@ -56,6 +56,20 @@ void bind_cells(node_t block, u32 from, const Cell& o, const Cell& w) {
     }
 }
 
+// Calls f(field copy, index) for each field of an object context that is
+// neither an owner itself nor already being walked (cycles).
+template <class F>
+void for_each_field(node_t ctx, F f) {
+    if (!ctx || (context::TO_CTX(ctx)->header & OWNER_CONTEXT) || cycles::find_q(ctx)) return;
+    CycleGuard guard(ctx);
+    for (u32 i = 0; i < context::word_count(context::TO_CTX(ctx)); i++) {
+        Cell* values = context::values_of(context::TO_CTX(ctx));
+        if (!values) return;
+        Cell field = values[i];
+        f(field, i);
+    }
+}
+
 }  // namespace
 
 void init() {
@@ -91,17 +105,11 @@ void bind(const Cell* value, const Cell* owner, const Cell* word) {
         return;
     }
     if (t == TYPE_OBJECT) {
-        node_t ctx = v.data1;
-        if (!ctx || (context::TO_CTX(ctx)->header & OWNER_CONTEXT) || cycles::find_q(ctx)) return;
-        CycleGuard guard(ctx);
-        for (u32 i = 0; i < context::word_count(context::TO_CTX(ctx)); i++) {
-            Cell* values = context::values_of(context::TO_CTX(ctx));
-            if (!values) return;
-            Cell field = values[i];
-            if (TYPE_OF(&field) == TYPE_OBJECT && field.data1 == o.data1) continue;
-            Cell fw = *context::get_word_at(context::TO_CTX(ctx), i);
+        for_each_field(v.data1, [&](Cell& field, u32 i) {
+            if (TYPE_OF(&field) == TYPE_OBJECT && field.data1 == o.data1) return;
+            Cell fw = *context::get_word_at(context::TO_CTX(v.data1), i);
             bind(&field, &o, &fw);
-        }
+        });
     }
 }
 
@@ -131,17 +139,7 @@ void unbind(const Cell* value) {
         }
         return;
     }
-    if (t == TYPE_OBJECT) {
-        node_t ctx = v.data1;
-        if (!ctx || (context::TO_CTX(ctx)->header & OWNER_CONTEXT) || cycles::find_q(ctx)) return;
-        CycleGuard guard(ctx);
-        for (u32 i = 0; i < context::word_count(context::TO_CTX(ctx)); i++) {
-            Cell* values = context::values_of(context::TO_CTX(ctx));
-            if (!values) return;
-            Cell field = values[i];
-            unbind(&field);
-        }
-    }
+    if (t == TYPE_OBJECT) for_each_field(v.data1, [](Cell& field, u32) { unbind(&field); });
 }
 
 void unbind_range(const Cell* block, u32 position, u32 count) {

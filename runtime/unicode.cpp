@@ -415,14 +415,20 @@ SeriesBuffer* widen_2_4(SeriesBuffer* buf) { return widen(buf, 2, 4); }
 
 // ---- Loading UTF-8 ---------------------------------------------------------
 
+namespace {
+
+// Where a loader writes: the given string's buffer, or a new one of unit 1.
+node_t target_node(Cell* str, u32 len) {
+    if (!str) return alloc_series(len ? len : 1, 1, 0);
+    node_t node = series_node(str);
+    string::buffer_unit(GET_BUFFER(node));
+    return node;
+}
+
+}  // namespace
+
 node_t load_utf8(const u8* src, u32 len, Cell* str, u32* remaining, bool crlf) {
-    node_t node;
-    if (str) {
-        node = series_node(str);
-        string::buffer_unit(GET_BUFFER(node));
-    } else {
-        node = alloc_series(len ? len : 1, 1, 0);
-    }
+    node_t node = target_node(str, len);
     Sink sink(node, len);
     if (str) sink.reserve(u64(len) * sink.buf->unit());
 
@@ -586,13 +592,7 @@ node_t load_cp1251(const u8* src_ptr, u32 len, Cell* str, bool crlf) {
     u64 bytes = len;
     Source src = source_of(src_ptr, str, bytes);
     len = static_cast<u32>(bytes);
-    node_t node;
-    if (str) {
-        node = series_node(str);
-        string::buffer_unit(GET_BUFFER(node));
-    } else {
-        node = alloc_series(len ? len : 1, 1, 0);
-    }
+    node_t node = target_node(str, len);
     Sink sink(node, len);
     for (u32 i = 0; i < len; i++) {
         const u8* s = src.get();

@@ -15,6 +15,7 @@
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -59,14 +60,7 @@ Bytes bytes_of(node_t node) {
     return Bytes(b->head(), b->tail_ptr());
 }
 
-// The text of a string from its head as UTF-8.
-std::string T(Cell* str) {
-    Cell copy = *str;
-    copy.data3 = 0;
-    i32 len = -1;
-    u8* p = unicode::to_utf8(&copy, len);
-    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
-}
+using test::text_of;
 
 Cell* S(const char* utf8) { return string::load(utf8); }
 
@@ -76,19 +70,10 @@ Cell* C(u32 cp) { return make_cell(stack::push_star(), TYPE_CHAR, 0, cp); }
 std::string molded(Cell* bin, bool flat = false, i32 indent = 0, bool only = false) {
     Cell* buf = string::make_push(16);
     binary::mold(bin, buf, only, false, flat, nullptr, 0x7FFFFFFF, indent);
-    return T(buf);
+    return text_of(buf);
 }
 
-// "category/id" of the error a call raises, or "" when it returns.
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 // Decoding through a string of the given unit, from a buffer sized exactly.
 node_t decode(u32 base, const std::string& text, u32 unit = 1) {
@@ -313,7 +298,7 @@ TEST_F(BinaryTest, MoldShortAndLong) {
     // form writes what mold writes.
     Cell* buf = string::make_push(16);
     binary::form(B("0102"), buf, nullptr, 100);
-    EXPECT_EQ(T(buf), "#{0102}");
+    EXPECT_EQ(text_of(buf), "#{0102}");
 }
 
 TEST_F(BinaryTest, MoldPartStopsEarly) {
@@ -321,7 +306,7 @@ TEST_F(BinaryTest, MoldPartStopsEarly) {
     Cell* limit = I(8);
     i32 left = binary::mold(B("0102030405060708"), buf, false, false, false, limit, 8, 0);
     // "#{" leaves 6; a byte leaves 4; the next would leave 2, below 3.
-    EXPECT_EQ(T(buf), "#{01}");
+    EXPECT_EQ(text_of(buf), "#{01}");
     EXPECT_EQ(left, 3);
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -30,16 +31,7 @@ struct BitsetTest : RuntimeTest {
 // A bitset made from the first loaded value of the text.
 Cell make_bits(const char* text) { return *bitset::make(nullptr, test::load_one(text), TYPE_BITSET); }
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 bool has(Cell bits, const char* member) {
     Cell b = bits;
@@ -48,11 +40,7 @@ bool has(Cell bits, const char* member) {
                ->data1 != 0;
 }
 
-Cell I(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 
 }  // namespace
 
@@ -153,7 +141,7 @@ TEST_F(BitsetTest, PickPokeFindRemove) {
     Cell none, no;
     make_cell(&none, TYPE_NONE);
     make_cell(&no, TYPE_LOGIC, 0);
-    Cell clearing[] = {none, no, I(0), *test::load_one("0.0")};
+    Cell clearing[] = {none, no, integer_cell(0), *test::load_one("0.0")};
     for (Cell& v : clearing) {
         bb = b;
         idx = *test::load_one("#\"b\"");
@@ -162,7 +150,7 @@ TEST_F(BitsetTest, PickPokeFindRemove) {
         bitset::process_spec(test::load_one("#\"b\""), &b, bitset::SET);
     }
     bb = b;
-    idx = I(1000);
+    idx = integer_cell(1000);
     bitset::poke(&bb, 0, test::load_one("yes"), &idx);
     EXPECT_TRUE(has(b, "1000"));
     EXPECT_EQ(bitset::length_q(&b), 1008);
@@ -261,7 +249,7 @@ TEST_F(BitsetTest, MoldPartLimit) {
     Cell b = make_bits("#{0102030405}");
     Cell* buf = stack::push_star();
     string::zs_make_at(buf, 64);
-    Cell part = I(19);
+    Cell part = integer_cell(19);
     bitset::mold(&b, buf, false, false, false, &part, 19, 0);
     // 13 + 2 for the prefix leaves 4: bytes are written while it is not below 0.
     EXPECT_EQ(test::form(buf), "make bitset! #{010203}");

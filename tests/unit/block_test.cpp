@@ -13,6 +13,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 #include "tests/unit/load_helper.h"
 
 using namespace zav;
@@ -27,11 +28,7 @@ struct BlockTest : RuntimeTest {
     }
 };
 
-Cell I(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 
 Cell DT(u32 type) {
     Cell c;
@@ -42,7 +39,7 @@ Cell DT(u32 type) {
 Cell* ints(std::initializer_list<i32> v) {
     Cell* b = block::push_only_star(static_cast<u32>(v.size()));
     for (i32 x : v) {
-        Cell c = I(x);
+        Cell c = integer_cell(x);
         block::zs_append(b, &c);
     }
     return b;
@@ -83,16 +80,7 @@ std::string formed(Cell* v) {
     return text(buf);
 }
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return error::last.id;
-    }
-    return "";
-}
+std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
 
 Cell* find_in(Cell* b, Cell* value, bool only = false, bool last = false, bool reverse = false, bool tail = false,
               bool match = false, Cell* part = nullptr, Cell* skip = nullptr) {
@@ -162,10 +150,10 @@ TEST_F(BlockTest, InsertAndAppendPositions) {
         series_head(b) = c.index;
         Cell* v = block::push_only_star(2);
         for (i32 x : c.value) {
-            Cell e = I(x);
+            Cell e = integer_cell(x);
             block::zs_append(v, &e);
         }
-        Cell part = I(c.part), dup = I(c.dup);
+        Cell part = integer_cell(c.part), dup = integer_cell(c.dup);
         block::insert(b, v, c.part >= -5 && c.part != -1 ? &part : nullptr, c.only, c.dup >= 0 ? &dup : nullptr,
                       c.append);
         EXPECT_EQ(series_head(b), c.result_index) << "case " << &c - cases;
@@ -217,10 +205,10 @@ TEST_F(BlockTest, ChangeReplacesAndGrowsOnlyPastTheTail) {
         series_head(b) = c.index;
         Cell* v = block::push_only_star(2);
         for (i32 x : c.value) {
-            Cell e = I(x);
+            Cell e = integer_cell(x);
             block::zs_append(v, &e);
         }
-        Cell part = I(c.part), dup = I(c.dup);
+        Cell part = integer_cell(c.part), dup = integer_cell(c.dup);
         block::change(b, v, c.part >= 0 ? &part : nullptr, false, c.dup >= 0 ? &dup : nullptr);
         EXPECT_EQ(series_head(b), c.result_index) << "case " << &c - cases;
         series_head(b) = 0;
@@ -230,9 +218,9 @@ TEST_F(BlockTest, ChangeReplacesAndGrowsOnlyPastTheTail) {
 
 TEST_F(BlockTest, FindByValueTypeSequenceAndDirection) {
     Cell* b = block::push_only_star(8);
-    Cell cells[] = {I(1), DT(TYPE_INTEGER), I(2), I(1), I(2), I(3)};
+    Cell cells[] = {integer_cell(1), DT(TYPE_INTEGER), integer_cell(2), integer_cell(1), integer_cell(2), integer_cell(3)};
     for (Cell& c : cells) block::zs_append(b, &c);
-    Cell one = I(1), three = I(3), dt = DT(TYPE_DATATYPE), two = I(2);
+    Cell one = integer_cell(1), three = integer_cell(3), dt = DT(TYPE_DATATYPE), two = integer_cell(2);
     EXPECT_EQ(series_head(find_in(b, &one)), 0u);
     EXPECT_EQ(series_head(find_in(b, &one, false, true)), 3u);                 // /last
     EXPECT_EQ(series_head(find_in(b, &three, false, false, false, true)), 6u); // /tail
@@ -252,14 +240,14 @@ TEST_F(BlockTest, FindByValueTypeSequenceAndDirection) {
     EXPECT_EQ(series_head(find_in(from, &one, false, false, true)), 3u);   // /reverse
     series_head(from) = 5;
     EXPECT_EQ(series_head(find_in(from, seq, false, false, true)), 3u);    // a sequence ends before the index
-    Cell two_cells = I(2);
+    Cell two_cells = integer_cell(2);
     EXPECT_EQ(TYPE_OF(find_in(b, &three, false, false, false, false, false, &two_cells)), TYPE_NONE);  // /part
     EXPECT_EQ(series_head(find_in(b, &two, false, false, false, false, false, nullptr, &two_cells)), 2u);  // /skip
     EXPECT_EQ(TYPE_OF(find_in(b, &three, false, false, false, false, false, nullptr, &two_cells)), TYPE_NONE);
 
     series_head(from) = 6;
     EXPECT_EQ(TYPE_OF(find_in(from, &one)), TYPE_NONE);  // at the tail
-    Cell zero = I(0);
+    Cell zero = integer_cell(0);
     EXPECT_EQ(error_of([&] { find_in(b, &one, false, false, false, false, false, nullptr, &zero); }), "out-of-range");
     Cell* empty = block::push_only_star(1);
     EXPECT_EQ(TYPE_OF(find_in(empty, &one)), TYPE_NONE);
@@ -267,24 +255,24 @@ TEST_F(BlockTest, FindByValueTypeSequenceAndDirection) {
 
 TEST_F(BlockTest, SelectAndPut) {
     Cell* b = ints({1, 10, 2, 20, 3});
-    Cell k = I(2), r = *b;
+    Cell k = integer_cell(2), r = *b;
     block::select(&r, &k, nullptr, false, false, false, false, nullptr, nullptr, false, false);
     EXPECT_EQ(static_cast<i32>(r.data2), 20);
-    k = I(3);
+    k = integer_cell(3);
     r = *b;
     block::select(&r, &k, nullptr, false, false, false, false, nullptr, nullptr, false, false);
     EXPECT_EQ(TYPE_OF(&r), TYPE_NONE);  // nothing follows
 
-    Cell v = I(30);
+    Cell v = integer_cell(30);
     r = *b;
     block::put(&r, &k, &v, false);  // key is the last cell: the value is added after it
     EXPECT_EQ(values(b), V({1, 10, 2, 20, 3, 30}));
-    k = I(1);
-    v = I(11);
+    k = integer_cell(1);
+    v = integer_cell(11);
     r = *b;
     block::put(&r, &k, &v, false);
     EXPECT_EQ(values(b), V({1, 11, 2, 20, 3, 30}));
-    k = I(4);
+    k = integer_cell(4);
     r = *b;
     block::put(&r, &k, &v, false);
     EXPECT_EQ(values(b), V({1, 11, 2, 20, 3, 30, 4, 11}));
@@ -298,7 +286,7 @@ TEST_F(BlockTest, SortOrdersRecordsAndMixedTypes) {
     EXPECT_EQ(values(b), V({5, 4, 3, 2, 1}));
 
     Cell* rec = ints({2, 1, 1, 9, 3, 0});
-    Cell two = I(2);
+    Cell two = integer_cell(2);
     block::sort(rec, false, &two, nullptr, nullptr, false, false, true);
     EXPECT_EQ(values(rec), V({1, 9, 2, 1, 3, 0}));
     block::sort(rec, false, &two, &two, nullptr, false, false, true);  // by the second column
@@ -310,14 +298,14 @@ TEST_F(BlockTest, SortOrdersRecordsAndMixedTypes) {
 
     // Values that cannot be compared are ordered by datatype id.
     Cell* mixed = block::push_only_star(4);
-    Cell cells[] = {I(2), DT(TYPE_BLOCK), I(1)};
+    Cell cells[] = {integer_cell(2), DT(TYPE_BLOCK), integer_cell(1)};
     for (Cell& c : cells) block::zs_append(mixed, &c);
     Cell* inner = block::make_in(mixed, 1);
     (void)inner;
     block::sort(mixed, false, nullptr, nullptr, nullptr, false, false, true);
     EXPECT_EQ(values(mixed), V({-1000 - i32(TYPE_DATATYPE), -1000 - i32(TYPE_BLOCK), 1, 2}));
 
-    Cell three = I(3), zero = I(0);
+    Cell three = integer_cell(3), zero = integer_cell(0);
     EXPECT_EQ(error_of([&] { block::sort(rec, false, &two, &three, nullptr, false, false, false); }), "out-of-range");
     EXPECT_EQ(error_of([&] { block::sort(rec, false, &two, &two, nullptr, true, false, false); }), "bad-refines");
     EXPECT_EQ(error_of([&] { block::sort(rec, false, &zero, nullptr, nullptr, false, false, false); }),
@@ -330,7 +318,7 @@ TEST_F(BlockTest, SortOrdersRecordsAndMixedTypes) {
 TEST_F(BlockTest, CopyDeepAndCycles) {
     Cell* outer = ints({1});
     Cell* inner = block::make_in(outer, 2);
-    Cell two = I(2);
+    Cell two = integer_cell(2);
     block::zs_append(inner, &two);
     Cell* shallow = stack::push_star();
     block::copy(outer, shallow, nullptr, false, nullptr);
@@ -405,7 +393,7 @@ TEST_F(BlockTest, FormSpacesAndPartLimit) {
         block::zs_append(big, &d);
     }
     Cell* buf = new_buffer();
-    Cell limit = I(8);
+    Cell limit = integer_cell(8);
     i32 left = block::form(big, buf, &limit, 8);
     EXPECT_EQ(text(buf), "block block");  // stops once the count falls below 1
     EXPECT_LT(left, 1);
@@ -436,7 +424,7 @@ TEST_F(BlockTest, CompareCellByCell) {
 
 TEST_F(BlockTest, TrimSwapAndHashFind) {
     Cell* b = block::push_only_star(4);
-    Cell none, one = I(1), two = I(2);
+    Cell none, one = integer_cell(1), two = integer_cell(2);
     make_cell(&none, TYPE_NONE);
     for (Cell* c : {&none, &one, &none, &two, &none}) block::zs_append(b, c);
     block::trim(b, false, false, false, false, false, nullptr);
@@ -455,7 +443,7 @@ TEST_F(BlockTest, TrimSwapAndHashFind) {
     Cell* parent = block::push_only_star(1);
     Cell* h = stack::push(block::make_in_star(parent, 4, &model));
     for (i32 k = 1; k <= 5; k++) {
-        Cell v = I(k * 10);
+        Cell v = integer_cell(k * 10);
         Cell* cell = block::zs_append(h, &v);
         hashtable::put(h->data3, cell);
     }
@@ -464,12 +452,12 @@ TEST_F(BlockTest, TrimSwapAndHashFind) {
     series_head(at1) = 1;
     block::insert(at1, ins, nullptr, false, nullptr, false);
     for (i32 k = 1; k <= 5; k++) {
-        Cell v = I(k * 10);
+        Cell v = integer_cell(k * 10);
         Cell* r = find_in(h, &v);
         ASSERT_EQ(TYPE_OF(r), TYPE_HASH) << k;
         EXPECT_EQ(block::zs_head(r)->data2, u32(k * 10));
     }
-    Cell v = I(2);
+    Cell v = integer_cell(2);
     EXPECT_EQ(series_head(find_in(h, &v)), 2u);
     // /match tests only the first position, even on a hash!.
     EXPECT_EQ(TYPE_OF(find_in(h, &v, false, false, false, false, true)), TYPE_NONE);
@@ -489,14 +477,14 @@ TEST_F(BlockTest, SetOperations) {
         EXPECT_EQ(values(r), c.expect) << c.op;
     }
     Cell* recs = ints({1, 10, 2, 20, 1, 30});
-    Cell two = I(2);
+    Cell two = integer_cell(2);
     EXPECT_EQ(values(block::do_set_op(recs, recs, false, &two, 8)), V({1, 10, 2, 20}));
-    Cell zero = I(0);
+    Cell zero = integer_cell(0);
     EXPECT_EQ(error_of([&] { block::do_set_op(recs, recs, false, &zero, 8); }), "invalid-refine-arg");
 }
 
 TEST_F(BlockTest, MakeAndTo) {
-    Cell out, spec = I(0);
+    Cell out, spec = integer_cell(0);
     block::make(&out, &spec, TYPE_BLOCK);
     EXPECT_EQ(TYPE_OF(&out), TYPE_BLOCK);
     EXPECT_EQ(block::zs_length_q(&out), 0u);
@@ -505,7 +493,7 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell* r = stack::push_star();
     block::make(r, src, TYPE_BLOCK);
     EXPECT_EQ(values(r), V({2, 3}));
-    Cell five = I(5);
+    Cell five = integer_cell(5);
     block::to(r, &five, TYPE_BLOCK);
     EXPECT_EQ(values(r), V({5}));
     Cell logic;
@@ -515,7 +503,7 @@ TEST_F(BlockTest, MakeAndTo) {
 
 TEST_F(BlockTest, EvalPathPicksSelectsAndSets) {
     Cell* b = ints({1, 10, 2, 20});
-    Cell two = I(2), v = I(99);
+    Cell two = integer_cell(2), v = integer_cell(99);
     Cell* r = block::eval_path(b, &two, nullptr, nullptr, nullptr, nullptr, 0, false, false, false);
     EXPECT_EQ(r->data2, 10u);
     block::eval_path(b, &two, &v, nullptr, nullptr, nullptr, 0, false, false, false);

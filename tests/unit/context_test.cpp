@@ -12,21 +12,13 @@
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-struct ContextTest : RuntimeTest {
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        stack::reset();
-        cycles::reset();
-    }
-    void TearDown() override {
-        stack::reset();
-        cycles::reset();
-    }
+struct ContextTest : test::CleanRuntimeTest {
 
     // A block of words of the given types, kept on the value stack.
     Cell* block_of(std::initializer_list<std::pair<const char*, u32>> items) {
@@ -37,15 +29,7 @@ struct ContextTest : RuntimeTest {
     }
 };
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 Cell* cell_at(Cell* blk, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(blk))->head()) + i; }
 
@@ -53,11 +37,7 @@ std::string name_at(Cell* ctx, u32 i) {
     return symbol::get_c_string(static_cast<i32>(context::get_word_at(ctx, i)->data2));
 }
 
-Cell integer(i32 n) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(n));
-    return c;
-}
+using test::integer_cell;
 
 }  // namespace
 
@@ -97,7 +77,7 @@ TEST_F(ContextTest, FindAndAddWords) {
     Cell W = *word::load("CFIND");
     EXPECT_EQ(context::add_word(context::TO_CTX(ctx), &W), 0);  // found case-insensitively
     EXPECT_EQ(context::find_word(context::TO_CTX(ctx), static_cast<i32>(W.data2), false), -1);
-    Cell one = integer(1), two = integer(2);
+    Cell one = integer_cell(1), two = integer_cell(2);
     Cell x = *word::load("cx");
     context::add_with_value(context::TO_CTX(ctx), &x, &one);
     context::add_with_value(context::TO_CTX(ctx), &x, &two);  // an existing word keeps its value
@@ -122,7 +102,7 @@ TEST_F(ContextTest, SetInAddsMissingWordsAndMarksObjectFields) {
     Cell w = *word::load("cset");
     w.data1 = ctx;
     w.data3 = static_cast<u32>(-1);
-    Cell five = integer(5);
+    Cell five = integer_cell(5);
     Cell* slot = context::set_in(&w, &five, context::TO_CTX(ctx), true);
     EXPECT_EQ(slot->data2, 5u);
     EXPECT_EQ(word_index(&w), 0);
@@ -143,7 +123,7 @@ TEST_F(ContextTest, SetInAddsMissingWordsAndMarksObjectFields) {
 TEST_F(ContextTest, SelfReadsTheOwnerValue) {
     node_t ctx = context::create(2, false, true, nullptr, context::KIND_OBJECT);
     collector::NodeRoot ctx_root(ctx);
-    Cell owner = integer(42);
+    Cell owner = integer_cell(42);
     *context::owner_of(ctx) = owner;
     Cell self;
     make_cell(&self, TYPE_WORD, ctx, static_cast<u32>(words::self), static_cast<u32>(-1));
@@ -213,7 +193,7 @@ TEST_F(ContextTest, CloneCopiesTheWordListIntoANewContext) {
     Cell* spec = block_of({{"ka", TYPE_WORD}, {"kb", TYPE_WORD}});
     node_t ctx = context::make(spec, false, true, context::KIND_OBJECT);
     collector::NodeRoot ctx_root(ctx);
-    Cell one = integer(1);
+    Cell one = integer_cell(1);
     Cell ka = *context::get_word_at(context::TO_CTX(ctx), 0);
     context::set(&ka, &one);
     Cell value;
@@ -234,7 +214,7 @@ TEST_F(ContextTest, CloneCopiesTheWordListIntoANewContext) {
 }
 
 TEST_F(ContextTest, GlobalHelpers) {
-    Cell three = integer(3);
+    Cell three = integer_cell(3);
     i32 sym = symbol::make("cglobal");
     context::set_global(sym, &three);
     EXPECT_EQ(context::get_global(sym)->data2, 3u);

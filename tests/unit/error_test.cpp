@@ -17,6 +17,7 @@
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -32,16 +33,7 @@ struct ErrorTest : RuntimeTest {
     void TearDown() override { stack::frame_top = stack::frame_base; }
 };
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 // The report of the error a call raises.
 template <class F>
@@ -65,11 +57,7 @@ std::string word_of(const Cell& err, u32 f) {
     return symbol::get_c_string(static_cast<i32>(error::field(&err, f)->data2));
 }
 
-Cell I(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 
 }  // namespace
 
@@ -184,11 +172,11 @@ TEST_F(ErrorTest, ReportWhereAndNear) {
     *error::field(&e, error::FIELD_FILES) = *test::load_one("[%a.zav]");
     EXPECT_NE(test::form(&e).find("\n*** Files: %a.zav"), std::string::npos);
     // The stack field alone gives no stack line.
-    *error::field(&e, error::FIELD_STACK) = I(3);
+    *error::field(&e, error::FIELD_STACK) = integer_cell(3);
     EXPECT_EQ(test::form(&e).find("Stack"), std::string::npos);
     // A message template that names a field whose value is not text turns the error invalid.
     Cell u = make_error("\"x\"");
-    *error::field(&u, error::FIELD_ARG1) = I(5);
+    *error::field(&u, error::FIELD_ARG1) = integer_cell(5);
     // The title is written before the template is looked at: no message follows it.
     EXPECT_EQ(test::form(&u).substr(0, 28), "*** User Error: \n*** Where: ");
     EXPECT_EQ(word_of(u, error::FIELD_TYPE), "internal");
@@ -234,7 +222,7 @@ TEST_F(ErrorTest, ArgumentChecks) {
     Cell w;
     make_cell(&w, TYPE_WORD, context::global, static_cast<u32>(symbol::make("check-me")), 0xFFFFFFFF);
     stack::mark_call(&w);
-    Cell one = I(1);
+    Cell one = integer_cell(1);
     Cell text = *test::load_one("\"x\"");
     EXPECT_EQ(check_arg_type(&one, &ints, 0), &one);
     EXPECT_EQ(error_of([&] { check_arg_type(&text, &ints, 0); }), "script/expect-arg");
@@ -258,13 +246,13 @@ TEST_F(ErrorTest, ArgumentChecks) {
 TEST_F(ErrorTest, WordAndSlotHelpers) {
     Cell w;
     make_cell(&w, TYPE_WORD, context::global, static_cast<u32>(symbol::make("helper-word")), 0xFFFFFFFF);
-    Cell seven = I(7);
+    Cell seven = integer_cell(7);
     context::set(&w, &seven);
     // An unset result leaves the word unchanged.
     make_cell(stack::push_star(), TYPE_UNSET);
     EXPECT_EQ(error_of([&] { set_word_top(&w, 0); }), "script/need-value");
     EXPECT_EQ(get_word_checked(&w)->data2, 7u);
-    Cell eight = I(8);
+    Cell eight = integer_cell(8);
     stack::push(&eight);
     set_word_top_reset(&w, 0);
     EXPECT_EQ(get_word_checked(&w)->data2, 8u);

@@ -17,6 +17,7 @@
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -38,48 +39,34 @@ Cell* W(const char* name, u32 type = TYPE_WORD) {
     return make_cell(stack::push_star(), type, 0, static_cast<u32>(symbol::make(name)), 0xFFFFFFFF);
 }
 
-std::string T(Cell* str) {
-    Cell copy = *str;
-    copy.data3 = 0;
-    i32 len = -1;
-    u8* p = unicode::to_utf8(&copy, len);
-    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
-}
+using test::text_of;
 
 std::string molded(Cell* value, i32 part = -1) {
     Cell* buf = string::make_push(16);
     actions::mold_dispatch(value, buf, false, false, false, part >= 0 ? I(part) : nullptr,
                            part >= 0 ? part : 0x7FFFFFFF, 0);
-    return T(buf);
+    return text_of(buf);
 }
 
 std::string formed(Cell* value) {
     Cell* buf = string::make_push(16);
     actions::form_dispatch(value, buf, nullptr, 0x7FFFFFFF);
-    return T(buf);
+    return text_of(buf);
 }
 
 std::string encoded(const char* text, i32 mode = url::ENCODE_URL) {
     Cell* out = string::make_push(16);
     url::encode(S(text), out, mode);
-    return T(out);
+    return text_of(out);
 }
 
 std::string decoded(const char* text) {
     Cell* out = string::make_push(16);
     url::decode(S(text), out);
-    return T(out);
+    return text_of(out);
 }
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 Cell* block_of(std::initializer_list<Cell*> values) {
     Cell* blk = make_cell(stack::push_star(), TYPE_BLOCK, 0, alloc_cells(8), 0);
@@ -193,12 +180,12 @@ TEST_F(FileTest, PercentDecoding) {
     Cell* u = U("http://h/a%20b");
     url::decode(u);
     EXPECT_EQ(TYPE_OF(u), TYPE_URL);
-    EXPECT_EQ(T(u), "http://h/a b");
+    EXPECT_EQ(text_of(u), "http://h/a b");
 
     Cell* r = stack::push_star();
     const char raw[] = "x%2Fy";
     url::decode_text(reinterpret_cast<const u8*>(raw), 5, r);
-    EXPECT_EQ(T(r), "x/y");
+    EXPECT_EQ(text_of(r), "x/y");
 }
 
 TEST_F(FileTest, PercentRoundTrip) {
@@ -213,7 +200,7 @@ TEST_F(FileTest, PercentRoundTrip) {
             url::encode(s, enc, mode);
             Cell* dec = string::make_push(8);
             url::decode(enc, dec);
-            EXPECT_EQ(T(dec), T(s));
+            EXPECT_EQ(text_of(dec), text_of(s));
         }
     }
 }
@@ -224,7 +211,7 @@ TEST_F(FileTest, LocalPaths) {
     auto local = [](const char* name, bool full) {
         Cell* out = string::make_push(8);
         file::to_local_path(F(name), out, full);
-        return T(out);
+        return text_of(out);
     };
     EXPECT_EQ(local("/c", false), "/c");
     EXPECT_EQ(local("/c/x", true), "/c/x");  // absolute paths stay as they are
@@ -236,18 +223,18 @@ TEST_F(FileTest, LocalPaths) {
 
     Cell* dir = file::get_current_dir(stack::push_star());
     EXPECT_EQ(TYPE_OF(dir), TYPE_FILE);
-    EXPECT_EQ(T(dir), cwd());
+    EXPECT_EQ(text_of(dir), cwd());
 
     Cell* f = F("a\\b\\c");
     series_head(f) = 2;
     file::to_forward_slashes(f);
     series_head(f) = 0;
-    EXPECT_EQ(T(f), "a\\b/c");
+    EXPECT_EQ(text_of(f), "a\\b/c");
 
     const char raw[] = "/home/\xC3\xA9";
     Cell* loaded = file::load(reinterpret_cast<const u8*>(raw), 8, stack::push_star());
     EXPECT_EQ(TYPE_OF(loaded), TYPE_FILE);
-    EXPECT_EQ(T(loaded), raw);
+    EXPECT_EQ(text_of(loaded), raw);
 }
 
 // ---- joining through paths -------------------------------------------------------------------
@@ -264,16 +251,16 @@ TEST_F(FileTest, JoiningThroughPaths) {
     for (const Case& c : cases) {
         Cell* r = joined(F(c.base), S(c.element));
         EXPECT_EQ(TYPE_OF(r), TYPE_FILE);
-        EXPECT_EQ(T(r), c.out) << c.base << " + " << c.element;
+        EXPECT_EQ(text_of(r), c.out) << c.base << " + " << c.element;
     }
     Cell* u = joined(U("http://host/"), W("b"));
     EXPECT_EQ(TYPE_OF(u), TYPE_URL);
-    EXPECT_EQ(T(u), "http://host/b");
-    EXPECT_EQ(T(joined(F("dir"), I(2))), "dir/2");
+    EXPECT_EQ(text_of(u), "http://host/b");
+    EXPECT_EQ(text_of(joined(F("dir"), I(2))), "dir/2");
 
     Cell* base = F("abc/dir");
     series_head(base) = 4;
-    EXPECT_EQ(T(joined(base, S("f"))), "dir/f");
+    EXPECT_EQ(text_of(joined(base, S("f"))), "dir/f");
 
     EXPECT_EQ(error_of([] {
                   url::eval_path(F("d"), S("f"), S("v"), nullptr, nullptr, nullptr, 0, false, false, false);
@@ -288,11 +275,11 @@ TEST_F(FileTest, UrlFromBlock) {
     Cell* out = stack::push_star();
     url::to(out, blk, TYPE_URL);
     EXPECT_EQ(TYPE_OF(out), TYPE_URL);
-    EXPECT_EQ(T(out), "http://host:8080/a#top");
+    EXPECT_EQ(text_of(out), "http://host:8080/a#top");
 
     Cell* blk2 = block_of({W("ftp"), S("h.org"), W("d"), S("f.txt")});
     url::make(out, blk2, TYPE_URL);
-    EXPECT_EQ(T(out), "ftp://h.org/d/f.txt");
+    EXPECT_EQ(text_of(out), "ftp://h.org/d/f.txt");
 
     Cell* empty = block_of({});
     EXPECT_EQ(error_of([&] { url::to(stack::push_star(), empty, TYPE_URL); }), "script/bad-to-arg");
@@ -300,10 +287,10 @@ TEST_F(FileTest, UrlFromBlock) {
     // Other cases are string conversions with the type asked for.
     url::to(out, S("http://x"), TYPE_URL);
     EXPECT_EQ(TYPE_OF(out), TYPE_URL);
-    EXPECT_EQ(T(out), "http://x");
+    EXPECT_EQ(text_of(out), "http://x");
     url::to(out, block_of({S("a"), S("b")}), TYPE_FILE);
     EXPECT_EQ(TYPE_OF(out), TYPE_FILE);
-    EXPECT_EQ(T(out), "ab");
+    EXPECT_EQ(text_of(out), "ab");
 }
 
 // ---- the I/O actions -------------------------------------------------------------------------

@@ -13,47 +13,19 @@
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-struct FormingTest : RuntimeTest {
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        stack::reset();
-        cycles::reset();
-    }
-    void TearDown() override {
-        stack::reset();
-        cycles::reset();
-    }
-};
+struct FormingTest : test::CleanRuntimeTest {};
 
-std::string T(Cell* str) {
-    Cell copy = *str;
-    copy.data3 = 0;
-    i32 len = -1;
-    u8* p = unicode::to_utf8(&copy, len);
-    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
-}
+using test::text_of;
 
-Cell make_float(double d) {
-    Cell c;
-    make_cell(&c, TYPE_FLOAT);
-    set_cell_float(&c, d);
-    return c;
-}
+using test::float_cell;
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 }  // namespace
 
@@ -63,11 +35,11 @@ TEST_F(FormingTest, CheckFloatRange) {
         i32 expect;
     } ok[] = {{2147483647.0, 2147483647}, {-2147483648.0, -2147483647 - 1}, {1.4, 1}, {1.6, 2}, {-2.6, -3}, {0.0, 0}};
     for (const Case& c : ok) {
-        Cell f = make_float(c.value);
+        Cell f = float_cell(c.value);
         EXPECT_EQ(check_float_range(&f), c.expect) << c.value;
     }
     for (double bad : {2147483648.0, -2147483649.0, std::nan(""), 1e300}) {
-        Cell f = make_float(bad);
+        Cell f = float_cell(bad);
         EXPECT_EQ(error_of([&] { check_float_range(&f); }), "script/out-of-range") << bad;
     }
     Cell i;
@@ -80,7 +52,7 @@ TEST_F(FormingTest, IndentAndFill) {
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(mold_indent(&buf, 2, 100), 92);
-    EXPECT_EQ(T(&buf), std::string(8, ' '));
+    EXPECT_EQ(text_of(&buf), std::string(8, ' '));
     EXPECT_EQ(mold_indent(&buf, 0, 5), 5);
 
     for (u32 count : {0u, 1u, 2u, 5u, 16u, 33u}) {
@@ -96,9 +68,9 @@ TEST_F(FormingTest, IndentAndFill) {
 TEST_F(FormingTest, FormValue) {
     Cell* s = string::load("hello world");
     Cell value = *s;
-    EXPECT_EQ(T(form_value(&value, false, 0)), "hello world");
-    EXPECT_EQ(T(form_value(&value, true, 5)), "hello");
-    EXPECT_EQ(T(form_value(&value, true, 0)), "hello world");
+    EXPECT_EQ(text_of(form_value(&value, false, 0)), "hello world");
+    EXPECT_EQ(text_of(form_value(&value, true, 5)), "hello");
+    EXPECT_EQ(text_of(form_value(&value, true, 0)), "hello world");
 }
 
 TEST_F(FormingTest, CycleDetection) {
@@ -112,10 +84,10 @@ TEST_F(FormingTest, CycleDetection) {
     EXPECT_FALSE(cycles::detect_q(&blk, &buf, limit, true));
     cycles::push(series_node(&blk));
     EXPECT_TRUE(cycles::detect_q(&blk, &buf, limit, true));
-    EXPECT_EQ(T(&buf), "[...]");
+    EXPECT_EQ(text_of(&buf), "[...]");
     EXPECT_EQ(limit, 95);
     EXPECT_TRUE(cycles::detect_q(&blk, &buf, limit, false));
-    EXPECT_EQ(T(&buf), "[...]...");
+    EXPECT_EQ(text_of(&buf), "[...]...");
     EXPECT_EQ(limit, 92);
     Cell paren = blk;
     set_type(&paren, TYPE_PAREN);
@@ -124,7 +96,7 @@ TEST_F(FormingTest, CycleDetection) {
     Cell path = blk;
     set_type(&path, TYPE_PATH);
     EXPECT_TRUE(cycles::detect_q(&path, &buf, limit, true));
-    EXPECT_EQ(T(&buf), "(...)...");
+    EXPECT_EQ(text_of(&buf), "(...)...");
     cycles::pop();
     EXPECT_FALSE(cycles::detect_q(&blk, &buf, limit, true));
 }
@@ -146,5 +118,5 @@ TEST_F(FormingTest, LoadValue) {
     EXPECT_EQ(TYPE_OF(&result), TYPE_UNSET);
     ASSERT_TRUE(load_value(string::load("\"hi\""), &result));
     EXPECT_EQ(TYPE_OF(&result), TYPE_STRING);
-    EXPECT_EQ(T(&result), "hi");
+    EXPECT_EQ(text_of(&result), "hi");
 }

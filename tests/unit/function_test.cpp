@@ -20,6 +20,7 @@
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -39,16 +40,7 @@ struct FunctionTest : RuntimeTest {
     }
 };
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 // make function! [spec body] from text.
 Cell make_func(const char* text) { return *function::make(nullptr, test::load_one(text), TYPE_FUNCTION); }

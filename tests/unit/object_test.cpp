@@ -15,21 +15,13 @@
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-struct ObjectTest : RuntimeTest {
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        stack::reset();
-        cycles::reset();
-    }
-    void TearDown() override {
-        stack::reset();
-        cycles::reset();
-    }
+struct ObjectTest : test::CleanRuntimeTest {
 
     // An object built without evaluation from a spec such as "a: 1 b: [x]".
     Cell* construct(const char* spec, Cell* proto = nullptr) {
@@ -41,15 +33,7 @@ struct ObjectTest : RuntimeTest {
     }
 };
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 std::string mold_of(Cell* v, bool flat = false, bool all = false, i32 indent = 0) {
     Cell* buf = stack::push_star();

@@ -16,21 +16,13 @@
 #include "runtime/ownership.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-struct OwnershipTest : RuntimeTest {
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        stack::reset();
-        cycles::reset();
-    }
-    void TearDown() override {
-        stack::reset();
-        cycles::reset();
-    }
+struct OwnershipTest : test::CleanRuntimeTest {
 
     Cell* construct(const char* spec) {
         Cell* blk = test::load(spec);

@@ -10,6 +10,7 @@
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 #include "tests/unit/load_helper.h"
 
 using namespace zav;
@@ -24,16 +25,7 @@ struct PathTest : RuntimeTest {
     }
 };
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return error::last.id;
-    }
-    return "";
-}
+std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include "runtime/helpers.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -117,16 +118,7 @@ Cell word(const char* name, u32 type = TYPE_WORD) {
     return *make_cell(&c, type, 0, static_cast<u32>(symbol::make(name)), 0);
 }
 
-// "category/id" of the error the call raises, or "" when it returns.
-std::string error_of(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 // A two-argument slot action on a fresh frame: the result, or the error as text.
 using StackFn = Cell* (*)();

@@ -11,6 +11,7 @@
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -79,16 +80,7 @@ Cell nav(Cell* (*fn)(), const Cell* s, i32 n = 0) {
     return r;
 }
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return error::last.id;
-    }
-    return "";
-}
+std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
 
 std::vector<i32> V(std::initializer_list<i32> v) { return v; }
 

@@ -14,6 +14,7 @@
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -35,40 +36,20 @@ Cell make_char(u32 cp) {
     make_cell(&c, TYPE_CHAR, 0, cp);
     return c;
 }
-Cell make_int(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 
-// The text from the head as UTF-8.
-std::string T(Cell* str) {
-    Cell copy = *str;
-    copy.data3 = 0;
-    i32 len = -1;
-    u8* p = unicode::to_utf8(&copy, len);
-    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
-}
+using test::text_of;
 
 std::string molded(Cell* value, bool all = false, i32 part = -1) {
     collector::Root buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
-    Cell limit = make_int(part);
+    Cell limit = integer_cell(part);
     string::mold(value, &buf, false, all, false, part >= 0 ? &limit : nullptr, part, 0);
-    return T(&buf);
+    return text_of(&buf);
 }
 
-// The "category/id" of the error a call raises, or "" when it returns.
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 u32 unit_of(Cell* s) { return GET_BUFFER(series_node(s))->unit(); }
 
@@ -80,23 +61,23 @@ TEST_F(StringTest, WideningKeepsContent) {
     Cell* s = S("abc");
     string::append_char(s, 200);  // appending widens a unit-1 buffer from 128 on
     EXPECT_EQ(unit_of(s), 2u);
-    EXPECT_EQ(T(s), "abc\u00C8");
+    EXPECT_EQ(text_of(s), "abc\u00C8");
 
     Cell* p = S("abc");
     SeriesBuffer* b = GET_BUFFER(series_node(p));
     string::poke_char(b, b->head() + 1, 200);  // storing keeps unit 1 up to 255
     EXPECT_EQ(unit_of(p), 1u);
-    EXPECT_EQ(T(p), "a\u00C8c");
+    EXPECT_EQ(text_of(p), "a\u00C8c");
     string::poke_char(GET_BUFFER(series_node(p)), GET_BUFFER(series_node(p))->head(), 0x3B1);
     EXPECT_EQ(unit_of(p), 2u);
-    EXPECT_EQ(T(p), "\u03B1\u00C8c");
+    EXPECT_EQ(text_of(p), "\u03B1\u00C8c");
 
     for (Cell* c : {s, p}) {
         string::append_char(c, 0x1F600);
         EXPECT_EQ(unit_of(c), 4u);
     }
-    EXPECT_EQ(T(s), "abc\u00C8\U0001F600");
-    EXPECT_EQ(T(p), "\u03B1\u00C8c\U0001F600");
+    EXPECT_EQ(text_of(s), "abc\u00C8\U0001F600");
+    EXPECT_EQ(text_of(p), "\u03B1\u00C8c\U0001F600");
 }
 
 TEST_F(StringTest, CharEditsAndHeadClamp) {
@@ -104,12 +85,12 @@ TEST_F(StringTest, CharEditsAndHeadClamp) {
     SeriesBuffer* b = GET_BUFFER(series_node(s));
     b = string::insert_char(b, 0, 'X');
     b = string::insert_char(b, 6, 0x4E2D);
-    EXPECT_EQ(T(s), "Xhello\u4E2D");
+    EXPECT_EQ(text_of(s), "Xhello\u4E2D");
     string::remove_char(GET_BUFFER(series_node(s)), 0);
     string::remove_chars(GET_BUFFER(series_node(s)), 3, 10);
-    EXPECT_EQ(T(s), "hel");
+    EXPECT_EQ(text_of(s), "hel");
     string::overwrite_char(GET_BUFFER(series_node(s)), 3, 'p');
-    EXPECT_EQ(T(s), "help");
+    EXPECT_EQ(text_of(s), "help");
 
     Cell view = *s;
     series_head(&view) = 10;
@@ -145,8 +126,8 @@ TEST_F(StringTest, Concatenate) {
         series_head(t) = c.head;
         string::concatenate(t, src, c.part, c.index, true, c.mode);
         series_head(t) = 0;
-        EXPECT_EQ(T(t), c.expect) << c.target << " + " << c.source;
-        EXPECT_EQ(T(src), c.source);
+        EXPECT_EQ(text_of(t), c.expect) << c.target << " + " << c.source;
+        EXPECT_EQ(text_of(src), c.source);
     }
 }
 
@@ -154,7 +135,7 @@ TEST_F(StringTest, ConcatenateToItselfWhileMoving) {
     Cell* s = S("0123456789");
     for (int i = 0; i < 6; i++) string::append(s, s);  // buffers move as they grow
     EXPECT_EQ(string::zs_length_q(s), 640u);
-    std::string t = T(s);
+    std::string t = text_of(s);
     for (size_t i = 0; i < t.size(); i++) ASSERT_EQ(t[i], '0' + static_cast<char>(i % 10));
 
     Cell* w = S("ab");
@@ -163,21 +144,21 @@ TEST_F(StringTest, ConcatenateToItselfWhileMoving) {
     series_head(&whole) = 0;
     string::concatenate(w, &whole, -1, 0, true, string::CONCAT_INSERT);
     series_head(w) = 0;
-    EXPECT_EQ(T(w), "aabb");
+    EXPECT_EQ(text_of(w), "aabb");
 }
 
 TEST_F(StringTest, LiteralAndNarrowSourceKept) {
     Cell* t = S("\u4E2D");
     string::concatenate_literal(t, "ab\xE9");
-    EXPECT_EQ(T(t), "\u4E2Dab\u00E9");
+    EXPECT_EQ(text_of(t), "\u4E2Dab\u00E9");
     Cell* wide = S("\u4E2D");
     Cell* narrow = S("xy");
     string::concatenate(wide, narrow, -1, 0, true, string::CONCAT_APPEND);
     EXPECT_EQ(unit_of(narrow), 1u);
     string::concatenate(wide, narrow, -1, 0, false, string::CONCAT_APPEND);
     EXPECT_EQ(unit_of(narrow), 2u);  // without keep-source the source is widened
-    EXPECT_EQ(T(wide), "\u4E2Dxyxy");
-    EXPECT_EQ(T(narrow), "xy");
+    EXPECT_EQ(text_of(wide), "\u4E2Dxyxy");
+    EXPECT_EQ(text_of(narrow), "xy");
 }
 
 // ---- comparison ---------------------------------------------------------------------
@@ -227,7 +208,7 @@ TEST_F(StringTest, CompareAcrossTypes) {
     set_type(f, TYPE_FILE);
     EXPECT_EQ(string::compare(s, f, COMP_EQUAL), 0);
     EXPECT_EQ(string::compare(s, f, COMP_LESSER), -2);
-    Cell i = make_int(1);
+    Cell i = integer_cell(1);
     EXPECT_EQ(string::compare(s, &i, COMP_EQUAL), -2);
 }
 
@@ -263,7 +244,7 @@ TEST_F(StringTest, EscapedChars) {
         Cell& buf = buf_root.value;
         string::zs_make_at(&buf, 4);
         string::append_escaped_char(&buf, c.cp, string::ESC_MOLD, c.all);
-        EXPECT_EQ(T(&buf), c.expect) << c.cp;
+        EXPECT_EQ(text_of(&buf), c.expect) << c.cp;
     }
 }
 
@@ -313,9 +294,9 @@ TEST_F(StringTest, Mold) {
     collector::Root buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
-    Cell limit = make_int(3);
+    Cell limit = integer_cell(3);
     EXPECT_EQ(string::mold(s, &buf, false, false, false, &limit, 3, 0), -2);
-    EXPECT_EQ(T(&buf), "\"abc\"");
+    EXPECT_EQ(text_of(&buf), "\"abc\"");
     series_head(s) = 4;
     EXPECT_EQ(molded(s), "\"ef\"");
 }
@@ -327,10 +308,10 @@ TEST_F(StringTest, Form) {
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(string::form(s, &buf, nullptr, 0), -4);
-    EXPECT_EQ(T(&buf), "ello");
-    Cell limit = make_int(2);
+    EXPECT_EQ(text_of(&buf), "ello");
+    Cell limit = integer_cell(2);
     EXPECT_EQ(string::form(s, &buf, &limit, 2), -2);
-    EXPECT_EQ(T(&buf), "elloel");
+    EXPECT_EQ(text_of(&buf), "elloel");
 }
 
 // ---- actions ------------------------------------------------------------------------------
@@ -377,7 +358,7 @@ TEST_F(StringTest, FindAndSelect) {
         } else {
             value = *S(c.value);
         }
-        Cell part = make_int(c.part);
+        Cell part = integer_cell(c.part);
         string::find(s, &value, c.part >= 0 ? &part : nullptr, false, c.case_, false, false, nullptr, nullptr,
                      c.last, c.reverse, c.tail, c.match);
         if (c.expect < 0) {
@@ -396,12 +377,12 @@ TEST_F(StringTest, FindAndSelect) {
     string::select(s, S("c"), nullptr, false, false, false, false, nullptr, nullptr, false, false);
     EXPECT_EQ(TYPE_OF(s), TYPE_NONE);
 
-    Cell skip = make_int(2);
+    Cell skip = integer_cell(2);
     s = S("abab");
     Cell b = make_char('b');
     string::find(s, &b, nullptr, false, false, false, false, nullptr, &skip, false, false, false, false);
     EXPECT_EQ(TYPE_OF(s), TYPE_NONE);  // with /skip 2 only positions 0 and 2 are tried
-    Cell zero = make_int(0);
+    Cell zero = integer_cell(0);
     EXPECT_EQ(error_of([&] {
                   string::find(S("ab"), &b, nullptr, false, false, false, false, nullptr, &zero, false, false, false,
                                false);
@@ -425,42 +406,42 @@ TEST_F(StringTest, InsertAppendChange) {
     Cell* v = S("XY");
     string::insert(s, v, nullptr, false, nullptr, true);
     EXPECT_EQ(series_head(s), 0u);
-    EXPECT_EQ(T(s), "abcXY");
+    EXPECT_EQ(text_of(s), "abcXY");
 
     s = S("abc");
     series_head(s) = 1;
     string::insert(s, v, nullptr, false, nullptr, false);
     EXPECT_EQ(series_head(s), 3u);  // just past the inserted text
     series_head(s) = 0;
-    EXPECT_EQ(T(s), "aXYbc");
+    EXPECT_EQ(text_of(s), "aXYbc");
 
     s = S("abc");
     series_head(s) = 3;
     Cell ch = make_char(0x4E2D);
-    Cell dup = make_int(3);
+    Cell dup = integer_cell(3);
     string::insert(s, &ch, nullptr, false, &dup, false);
     EXPECT_EQ(series_head(s), 6u);
     series_head(s) = 0;
-    EXPECT_EQ(T(s), "abc\u4E2D\u4E2D\u4E2D");
+    EXPECT_EQ(text_of(s), "abc\u4E2D\u4E2D\u4E2D");
 
     s = S("abc");
-    Cell part = make_int(1);
+    Cell part = integer_cell(1);
     string::insert(s, v, &part, false, &dup, true);
-    EXPECT_EQ(T(s), "abcXXX");
+    EXPECT_EQ(text_of(s), "abcXXX");
 
     s = S("ab");
     Cell* tag = S("b");
     set_type(tag, TYPE_TAG);
     string::insert(s, tag, nullptr, false, nullptr, true);
-    EXPECT_EQ(T(s), "ab<b>");
+    EXPECT_EQ(text_of(s), "ab<b>");
 
     // Inserting a string into itself, several times.
     s = S("ab");
     Cell self = *s;
-    Cell two = make_int(2);
+    Cell two = integer_cell(2);
     string::insert(s, &self, nullptr, false, &two, false);
     series_head(s) = 0;
-    EXPECT_EQ(T(s), "ababab");
+    EXPECT_EQ(text_of(s), "ababab");
 
     struct Change {
         const char* series;
@@ -482,11 +463,11 @@ TEST_F(StringTest, InsertAppendChange) {
     for (const Change& c : changes) {
         Cell* t = S(c.series);
         series_head(t) = c.head;
-        Cell p = make_int(c.part), d = make_int(c.dup);
+        Cell p = integer_cell(c.part), d = integer_cell(c.dup);
         string::change(t, S(c.value), c.part >= 0 ? &p : nullptr, false, c.dup >= 0 ? &d : nullptr);
         EXPECT_EQ(series_head(t), c.new_head) << c.series;
         series_head(t) = 0;
-        EXPECT_EQ(T(t), c.expect) << c.series;
+        EXPECT_EQ(text_of(t), c.expect) << c.series;
     }
 }
 
@@ -509,24 +490,24 @@ TEST_F(StringTest, Sort) {
     };
     for (const Case& c : cases) {
         Cell* s = S(c.text);
-        Cell skip = make_int(c.skip), cmp = make_int(c.compare), part = make_int(c.part);
+        Cell skip = integer_cell(c.skip), cmp = integer_cell(c.compare), part = integer_cell(c.part);
         string::sort(s, c.case_, c.skip ? &skip : nullptr, c.compare ? &cmp : nullptr, c.part >= 0 ? &part : nullptr,
                      c.all, c.reverse, c.stable);
-        EXPECT_EQ(T(s), c.expect) << c.text;
+        EXPECT_EQ(text_of(s), c.expect) << c.text;
     }
     Cell* s = S("dcba");
     series_head(s) = 2;
-    Cell back = make_int(-2);
+    Cell back = integer_cell(-2);
     string::sort(s, false, nullptr, nullptr, &back, false, false, false);
     EXPECT_EQ(series_head(s), 0u);  // a negative part sorts what lies before the head
-    EXPECT_EQ(T(s), "cdba");
+    EXPECT_EQ(text_of(s), "cdba");
 
-    Cell three = make_int(3), one = make_int(1), four = make_int(4);
+    Cell three = integer_cell(3), one = integer_cell(1), four = integer_cell(4);
     EXPECT_EQ(error_of([&] { string::sort(S("abcd"), false, &three, nullptr, nullptr, false, false, false); }),
               "script/invalid-refine-arg");
     EXPECT_EQ(error_of([&] { string::sort(S("abcd"), false, nullptr, nullptr, nullptr, true, false, false); }),
               "script/bad-refines");
-    Cell two = make_int(2);
+    Cell two = integer_cell(2);
     EXPECT_EQ(error_of([&] { string::sort(S("abcd"), false, &two, &four, nullptr, false, false, false); }),
               "script/out-of-range");
     EXPECT_EQ(error_of([&] { string::sort(S("abcd"), false, nullptr, &one, nullptr, false, false, false); }),
@@ -554,13 +535,13 @@ TEST_F(StringTest, Trim) {
     for (const Case& c : cases) {
         Cell* s = S(c.text);
         string::trim(s, c.head, c.tail, false, c.lines, c.all, c.with ? S(c.with) : nullptr);
-        EXPECT_EQ(T(s), c.expect) << c.text;
+        EXPECT_EQ(text_of(s), c.expect) << c.text;
     }
     Cell* s = S("xx  a  ");
     series_head(s) = 2;
     string::trim(s, false, false, false, false, false, nullptr);
     series_head(s) = 0;
-    EXPECT_EQ(T(s), "xxa");  // only from the head on
+    EXPECT_EQ(text_of(s), "xxa");  // only from the head on
     EXPECT_EQ(error_of([&] { string::trim(S("a"), false, false, true, false, false, nullptr); }),
               "internal/not-done");
 }
@@ -571,17 +552,17 @@ TEST_F(StringTest, TakeAndSwap) {
     EXPECT_EQ(TYPE_OF(s), TYPE_CHAR);
     EXPECT_EQ(s->data2, static_cast<u32>('a'));
     s = S("abc");
-    Cell one = make_int(1);
+    Cell one = integer_cell(1);
     string::take(s, &one, false, false);
     EXPECT_EQ(TYPE_OF(s), TYPE_STRING);
-    EXPECT_EQ(T(s), "a");
+    EXPECT_EQ(text_of(s), "a");
 
     Cell* a = S("abc");
     Cell* b = S("\u4E2Dxy");
     string::swap(a, b);
-    EXPECT_EQ(T(a), "\u4E2Dbc");
-    EXPECT_EQ(T(b), "axy");
-    Cell i = make_int(1);
+    EXPECT_EQ(text_of(a), "\u4E2Dbc");
+    EXPECT_EQ(text_of(b), "axy");
+    Cell i = integer_cell(1);
     EXPECT_EQ(error_of([&] { string::swap(S("a"), &i); }), "script/invalid-arg");
 }
 
@@ -603,11 +584,11 @@ TEST_F(StringTest, SetOperations) {
         {string::SET_UNIQUE, "a1a2b3", "", false, 2, "a1b3"},
     };
     for (const Case& c : cases) {
-        Cell skip = make_int(c.skip);
+        Cell skip = integer_cell(c.skip);
         Cell* r = string::do_set_op(c.op, S(c.a), S(c.b), c.case_, c.skip ? &skip : nullptr);
-        EXPECT_EQ(T(r), c.expect) << c.op << " " << c.a << " " << c.b;
+        EXPECT_EQ(text_of(r), c.expect) << c.op << " " << c.a << " " << c.b;
     }
-    Cell zero = make_int(0);
+    Cell zero = integer_cell(0);
     EXPECT_EQ(error_of([&] { string::do_set_op(string::SET_UNIQUE, S("a"), S("b"), false, &zero); }),
               "script/invalid-refine-arg");
 }
@@ -615,11 +596,11 @@ TEST_F(StringTest, SetOperations) {
 TEST_F(StringTest, MakeAndTo) {
     collector::Root out_root;  // each result is a new series only in this cell
     Cell& out = out_root.value;
-    Cell size = make_int(10);
+    Cell size = integer_cell(10);
     string::make(&out, &size, TYPE_FILE);
     EXPECT_EQ(TYPE_OF(&out), TYPE_FILE);
     EXPECT_EQ(string::zs_length_q(&out), 0u);
-    Cell neg = make_int(-1);
+    Cell neg = integer_cell(-1);
     EXPECT_EQ(error_of([&] { string::make(&out, &neg, TYPE_STRING); }), "script/out-of-range");
     Cell none;
     make_cell(&none, TYPE_NONE);
@@ -629,7 +610,7 @@ TEST_F(StringTest, MakeAndTo) {
     series_head(src) = 2;
     string::to(&out, src, TYPE_URL);
     EXPECT_EQ(TYPE_OF(&out), TYPE_URL);
-    EXPECT_EQ(T(&out), "llo");
+    EXPECT_EQ(text_of(&out), "llo");
     EXPECT_NE(series_node(&out), series_node(src));
 
     // to string! of a binary decodes UTF-8; bad bytes are an access error.
@@ -643,7 +624,7 @@ TEST_F(StringTest, MakeAndTo) {
     };
     Cell good = binary({'a', 0xC3, 0xA9});
     string::to(&out, &good, TYPE_STRING);
-    EXPECT_EQ(T(&out), "a\u00E9");
+    EXPECT_EQ(text_of(&out), "a\u00E9");
     Cell bad = binary({'a', 0xFF});
     EXPECT_EQ(error_of([&] { string::to(&out, &bad, TYPE_STRING); }), "access/invalid-utf8");
 }
@@ -671,13 +652,13 @@ TEST_F(StringTest, CaseChangeWidens) {
     Cell* s = S("a\u00FFb");
     case_folding::change_string(s, nullptr, 1);
     EXPECT_EQ(unit_of(s), 2u);
-    EXPECT_EQ(T(s), "A\u0178B");
+    EXPECT_EQ(text_of(s), "A\u0178B");
     Cell* t = S("ABCD");
     series_head(t) = 1;
-    Cell two = make_int(2);
+    Cell two = integer_cell(2);
     case_folding::change_string(t, &two, 0);
     series_head(t) = 0;
-    EXPECT_EQ(T(t), "AbcD");
+    EXPECT_EQ(text_of(t), "AbcD");
     EXPECT_EQ(error_of([&] { case_folding::change_string(S("a"), S("b"), 1); }), "script/invalid-refine-arg");
 }
 
@@ -802,18 +783,18 @@ TEST_F(StringTest, MoldRoundTrip) {
 
 TEST_F(StringTest, EvalPath) {
     Cell* s = S("abc");
-    Cell two = make_int(2);
+    Cell two = integer_cell(2);
     Cell* got = string::eval_path(s, &two, nullptr, nullptr, nullptr, nullptr, 0, false, true, false);
     EXPECT_EQ(TYPE_OF(got), TYPE_CHAR);
     EXPECT_EQ(got->data2, static_cast<u32>('b'));
     Cell z = make_char('Z');
     string::eval_path(s, &two, &z, nullptr, nullptr, nullptr, 0, false, false, false);
-    EXPECT_EQ(T(s), "aZc");
+    EXPECT_EQ(text_of(s), "aZc");
     got = string::eval_path(s, S("a"), nullptr, nullptr, nullptr, nullptr, 0, false, true, false);
     EXPECT_EQ(got->data2, static_cast<u32>('Z'));
     Cell y = make_char('y');
     string::eval_path(s, S("z"), &y, nullptr, nullptr, nullptr, 0, false, false, false);
-    EXPECT_EQ(T(s), "aZy");  // the character after the key
+    EXPECT_EQ(text_of(s), "aZy");  // the character after the key
     Cell path;
     make_cell(&path, TYPE_NONE);
     EXPECT_EQ(error_of([&] { string::eval_path(s, S("q"), &y, &path, nullptr, nullptr, 0, false, false, false); }),

@@ -14,6 +14,7 @@
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -39,16 +40,7 @@ Cell* make_ts(const char* spec_text) {
     return typeset::make(nullptr, spec, TYPE_TYPESET);
 }
 
-template <class F>
-std::string error_of(F f) {
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 Cell DT(u32 type) {
     Cell c;

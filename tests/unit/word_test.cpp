@@ -16,30 +16,15 @@
 #include "runtime/unicode.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-struct WordTest : RuntimeTest {
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        stack::reset();
-        cycles::reset();
-    }
-    void TearDown() override {
-        stack::reset();
-        cycles::reset();
-    }
-};
+struct WordTest : test::CleanRuntimeTest {};
 
-std::string text_of(Cell* str) {
-    Cell copy = *str;
-    copy.data3 = 0;
-    i32 len = -1;
-    u8* p = unicode::to_utf8(&copy, len);
-    return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
-}
+using test::text_of;
 
 std::string molded(Cell v, bool form = false) {
     Cell* buf = stack::push_star();
@@ -49,15 +34,7 @@ std::string molded(Cell v, bool form = false) {
     return text_of(buf);
 }
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+using test::error_of;
 
 Cell word_of(const char* name, u32 type = TYPE_WORD) {
     Cell w = *word::load(name);
