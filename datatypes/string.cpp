@@ -883,6 +883,23 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
         times = int_arg(dup);
         if (times < 1) return series;  // nothing to write
     }
+    if (TYPE_OF(value) == TYPE_CHAR && !part && times == 1) {
+        // One character at the tail, the commonest append: written in place
+        // rather than formed into a scratch string first (same widening).
+        u32 len = zs_abs_length_q(series);
+        if (append_ || head_of(series) >= len) {
+            u32 cp = value->data2;
+            u32 unit = cp > 0xFFFF ? 4 : cp > 0x7F ? 2 : 1;
+            if (unit_of(series) > unit) unit = unit_of(series);
+            if ((u64(len) + 1) * unit > 0xFFFFFFFFu) fire("internal", "no-memory");
+            const char* word = append_ ? "append" : "insert";
+            series::tell(series, word, len, 1);
+            append_char(series, cp);
+            series::tell(series, append_ ? "appended" : "inserted", len, 1);
+            series_head(series) = append_ ? 0 : zs_abs_length_q(series);
+            return series;
+        }
+    }
     Cell text = text_of(value, limit);
     u32 count = zs_length_q(&text);
     if (limit >= 0 && static_cast<u32>(limit) < count) count = static_cast<u32>(limit);

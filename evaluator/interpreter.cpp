@@ -212,7 +212,8 @@ u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool
                  bool case_);
 u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
                  Cell* owner, i32 mode, bool infix);
-bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix = false);
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix = false,
+               const Cell* path = nullptr, u32 ref_item = 0);
 
 // ---- infix ---------------------------------------------------------------------
 
@@ -223,30 +224,33 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
 enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT,
                     FAST_LE, FAST_GE };
 
-FastOp fast_op_for(u32 type, u32 index) {
-    switch (type) {
-        case TYPE_ACTION:
-            switch (index) {
-                case ACT_ADD: return FAST_ADD;
-                case ACT_SUBTRACT: return FAST_SUB;
-                case ACT_MULTIPLY: return FAST_MUL;
-                case ACT_REMAINDER: return FAST_REM;
-                default: return FAST_NONE;
-            }
-        case TYPE_NATIVE:
-            switch (index) {
-                case 25: return FAST_EQ;   // equal?
-                case 26: return FAST_NE;   // not-equal?
-                case 27: return FAST_EQ;   // strict-equal? (both integer!)
-                case 28: return FAST_LT;   // lesser?
-                case 29: return FAST_GT;   // greater?
-                case 30: return FAST_LE;   // lesser-or-equal?
-                case 31: return FAST_GE;   // greater-or-equal?
-                default: return FAST_NONE;
-            }
-        default:
-            return FAST_NONE;
+// Looked up on every operator: tables by entry index rather than switches.
+struct FastOpTables {
+    i8 action[64];
+    i8 native[64];
+    constexpr FastOpTables() : action{}, native{} {
+        for (auto& k : action) k = FAST_NONE;
+        for (auto& k : native) k = FAST_NONE;
+        action[ACT_ADD] = FAST_ADD;
+        action[ACT_SUBTRACT] = FAST_SUB;
+        action[ACT_MULTIPLY] = FAST_MUL;
+        action[ACT_REMAINDER] = FAST_REM;
+        native[25] = FAST_EQ;  // equal?
+        native[26] = FAST_NE;  // not-equal?
+        native[27] = FAST_EQ;  // strict-equal? (both integer!)
+        native[28] = FAST_LT;  // lesser?
+        native[29] = FAST_GT;  // greater?
+        native[30] = FAST_LE;  // lesser-or-equal?
+        native[31] = FAST_GE;  // greater-or-equal?
     }
+};
+constexpr FastOpTables fast_op_tables;
+
+inline FastOp fast_op_for(u32 type, u32 index) {
+    if (index >= 64) return FAST_NONE;
+    if (type == TYPE_ACTION) return static_cast<FastOp>(fast_op_tables.action[index]);
+    if (type == TYPE_NATIVE) return static_cast<FastOp>(fast_op_tables.native[index]);
+    return FAST_NONE;
 }
 
 // The value slot of a word in the cases word_value does inline, else null
@@ -443,6 +447,46 @@ Cell* make_arg_typeset(Cell* blk, Cell* types) {
     return block::zs_append(blk, &ts);
 }
 
+// The shape of a call, worked out once from the argument cache and kept in
+// the cache cell's third payload word (unused by blocks), so that the lean
+// call paths need not walk the cache on every call.
+constexpr u32 SHAPE_LEAN = 0x80000000;      // plain parameters all evaluated, at most LEAN_MAX_ARGS
+constexpr u32 SHAPE_REF_LEAN = 0x40000000;  // the same for every refinement's parameters
+constexpr u32 SHAPE_REFS = 0x20000000;      // has refinements
+constexpr u32 SHAPE_ARGS_MASK = 0xF;        // plain parameters
+constexpr u32 SHAPE_LOCALS_SHIFT = 4;       // function! locals, bits 4-19
+constexpr u32 LEAN_MAX_ARGS = 8;
+constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
+
+u32 call_shape(const Cell* blk, bool builtin) {
+    SeriesBuffer* b = block::buffer_of(blk);
+    const Cell* e = block::cells_of(b);
+    u32 n = cell_count(b);
+    u32 args = 0, locals = 0;
+    bool lean = true, ref_lean = true, refs = false;
+    for (u32 i = 0; i < n; i++) {
+        u32 t = TYPE_OF(e + i);
+        if (t == TYPE_TYPESET) {
+            bool eval = (e[i].header & FETCH_MASK) == FETCH_EVAL;
+            if (refs) {
+                ref_lean = ref_lean && eval;
+            } else {
+                if (!eval || args == LEAN_MAX_ARGS) lean = false;
+                else args++;
+            }
+        } else if (t == TYPE_REFINEMENT) {
+            refs = true;
+        } else if (t == TYPE_INTEGER && i + 1 == n) {
+            if (!builtin) locals = e[i].data2;
+        } else {
+            lean = false;
+        }
+    }
+    if (!lean || locals > LEAN_MAX_LOCALS) return 0;
+    return SHAPE_LEAN | (ref_lean ? SHAPE_REF_LEAN : 0) | (refs ? SHAPE_REFS : 0) | args |
+           locals << SHAPE_LOCALS_SHIFT;
+}
+
 }  // namespace
 
 Cell* cache_path_spec(Cell* fn_in, Cell* out) {
@@ -495,6 +539,7 @@ Cell* cache_path_spec(Cell* fn_in, Cell* out) {
     Cell n;
     if (locals > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, static_cast<u32>(locals)));
     if (builtin && refinements > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, refinements));
+    blk.value.data3 = call_shape(&blk.value, builtin);
     cached = cache_cell(&fn);
     if (cached) *cached = blk.value;
     return copy_cell(&blk.value, out);
@@ -842,44 +887,64 @@ namespace {
 u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
 
 // The common call, as eval_code_at makes it: a function!, native! or
-// action! named by a word, no path, whose parameters are all evaluated ones
-// (a function! may have locals but no refinements; a built-in's refinements
-// are all unused). Skips the generic argument walk: no refinement table, no
-// argument-cache copy. Answers false, having done nothing, when the call is
-// not of this shape (or its cache is not built yet). `infix`: a built-in
+// action! named by a word, or by a path whose further items are words or
+// refinements naming its refinements (`path`, items from `ref_item`), whose
+// parameters are all evaluated ones. Skips the generic argument walk: no
+// argument-cache copy, the call's shape read from the cache cell. Answers
+// false, having done nothing, when the call is not of this shape, a path
+// item is not a refinement of it (or names one twice: the generic path
+// raises the error), or its cache is not built yet. `infix`: a built-in
 // under an operator, its left operand already at stack::top.
-constexpr u32 LEAN_MAX_ARGS = 8;
+constexpr u32 LEAN_MAX_REFS = 8;
 
-bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix) {
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
+               u32 ref_item) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
     const Cell* cache = cache_cell(fn);
     if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return false;
-    SeriesBuffer* cb = GET_BUFFER(series_node(cache));
-    u32 n = cell_count(cb);
-    u32 head = series_head(cache);
-    n = n > head ? n - head : 0;
-    const Cell* entries = block::cells_of(cb) + head;
-    // The parameter typesets, copied: fetching an argument may move the cache.
-    Cell ts[LEAN_MAX_ARGS];
-    u32 args = 0;
-    i32 locals = 0;
-    bool refinements = false;
-    for (u32 i = 0; i < n; i++) {
-        const Cell* e = entries + i;
-        u32 t = TYPE_OF(e);
-        if (t == TYPE_TYPESET && !refinements) {
-            if ((e->header & FETCH_MASK) != FETCH_EVAL || args == LEAN_MAX_ARGS) return false;
-            ts[args++] = *e;
-        } else if (t == TYPE_INTEGER && i + 1 == n) {
-            if (type == TYPE_FUNCTION) locals = static_cast<i32>(e->data2);
-        } else if (t == TYPE_REFINEMENT && type != TYPE_FUNCTION) {
-            refinements = true;  // not named: it and its arguments are skipped
-        } else if (!(t == TYPE_TYPESET && refinements)) {
-            return false;
+    u32 shape = cache->data3;
+    if (!(shape & SHAPE_LEAN)) return false;
+    u32 args = shape & SHAPE_ARGS_MASK;
+    if (infix && args == 0) return false;
+    const node_t cache_node = series_node(cache);
+    const u32 cache_head = series_head(cache);
+    // Entry i of the cache, re-read through the node: fetching may move it.
+    auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node)) + cache_head + i; };
+    bool builtin = type != TYPE_FUNCTION;
+
+    // The refinements the path names, as cache indexes in path order; all
+    // checked before anything is evaluated.
+    u32 used[LEAN_MAX_REFS];
+    u32 nused = 0;
+    if (path) {
+        if (!(shape & SHAPE_REF_LEAN)) return false;
+        SeriesBuffer* pb = block::buffer_of(path);
+        const Cell* items = block::cells_of(pb);
+        u32 len = cell_count(pb);
+        SeriesBuffer* cb = GET_BUFFER(cache_node);
+        u32 n = cell_count(cb);
+        n = n > cache_head ? n - cache_head : 0;
+        const Cell* entries = block::cells_of(cb) + cache_head;
+        for (u32 k = ref_item; k < len; k++) {
+            u32 it = TYPE_OF(items + k);
+            if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
+            i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
+            u32 found = 0;
+            for (u32 c = args; c < n; c++) {
+                if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
+                    symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
+                    found = c;
+                    break;
+                }
+            }
+            if (!found) return false;
+            for (u32 u = 0; u < nused; u++)
+                if (used[u] == found) return false;
+            used[nused++] = found;
         }
     }
-    if (infix && args == 0) return false;
+
     stack::check_c_stack();
     u32 pos = *pos_io;
     if (!infix) stack::push(fn);
@@ -892,9 +957,51 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
             if (pos >= tail) no_arg(fn, name, i);
             pos = eval_expression(code, pos, tail, infix, true, false);
         }
-        if (!typeset::has(&ts[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
+        if (!typeset::has(entry(i), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
     }
+
+    i32 refs[32];
+    if (builtin) {
+        for (u32 k = 0, m = (shape & SHAPE_REFS) ? 32 : 4; k < m; k++) refs[k] = -1;
+    } else if (shape & SHAPE_REFS) {
+        // Every refinement has its logic cell and argument slots, unused at first.
+        SeriesBuffer* cb = GET_BUFFER(cache_node);
+        u32 n = cell_count(cb);
+        n = n > cache_head ? n - cache_head : 0;
+        const Cell* entries = block::cells_of(cb) + cache_head;
+        for (u32 c = args; c < n; c++) {
+            u32 et = TYPE_OF(entries + c);
+            if (et == TYPE_REFINEMENT) make_cell(stack::push_star(), TYPE_LOGIC, 0);
+            else if (et == TYPE_TYPESET) make_cell(stack::push_star(), TYPE_NONE);
+        }
+    }
+    for (u32 u = 0; u < nused; u++) {
+        // The named refinement: set, then its arguments fetched in order.
+        u32 c = used[u];
+        i32 slot = 0;
+        if (builtin) {
+            u32 number = entry(c)->data3;
+            if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
+        } else {
+            // Its logic cell: after the plain arguments, one cell per cache entry.
+            slot = static_cast<i32>(c);
+            make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        }
+        for (u32 k = c + 1;; k++) {
+            const Cell* e = entry(k);
+            if (k >= cell_count(GET_BUFFER(cache_node)) - cache_head || TYPE_OF(e) != TYPE_TYPESET) break;
+            if (pos >= tail) no_arg(fn, name, k);
+            pos = eval_expression(code, pos, tail, false, true, false);
+            if (!typeset::has(entry(k), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, k);
+            if (!builtin) {
+                stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
+                stack::top--;
+            }
+        }
+    }
+
     if (type == TYPE_FUNCTION) {
+        i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
         if (locals > 0) function::init_locals(locals);
         Cell* more_owner = function::more_cell(fn, function::MORE_OWNER);
         node_t ctx = TYPE_OF(more_owner) == TYPE_INTEGER ? more_owner->data2 : word_ctx(name);
@@ -903,13 +1010,12 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
         FastOp kind;
-        if (args == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
+        if (args == 2 && !nused && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
             (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+        } else if (type == TYPE_NATIVE) {
+            natives::call(index, false, refs);
         } else {
-            i32 refs[32];
-            for (u32 k = 0, m = refinements ? 32 : 4; k < m; k++) refs[k] = -1;
-            if (type == TYPE_NATIVE) natives::call(index, false, refs);
-            else actions::call_generic(index, refs);
+            actions::call_generic(index, refs);
         }
     }
     if (sub) stack::unwind();
@@ -942,6 +1048,36 @@ u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32
     return next;
 }
 
+// A path whose first item is a word holding a function value, its other
+// items naming refinements: called as eval_path_at calls it, through the
+// lean call, then any operators after it. False (nothing done) when the
+// lean call declines; eval_full then does the path.
+bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub, u32* next_out) {
+    Cell path = *path_in;
+    SeriesBuffer* pb = block::buffer_of(&path);
+    u32 head = series_head(&path);
+    if (head >= cell_count(pb)) return false;
+    const Cell* first = block::cells_of(pb) + head;
+    if (TYPE_OF(first) != TYPE_WORD) return false;
+    const Cell* v = peek_word(first);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    Cell w = *first;
+    Cell fn = *v;
+    Cell* start = stack::top;
+    u32 next = pos + 1;
+    if (!lean_call(&fn, &w, code, &next, tail, true, false, &path, head + 1)) return false;
+    if (!sub) stack::set_last_reset(stack::top - 1);
+    if (!prefix) {
+        for (;;) {
+            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
+            if (after == next) break;
+            next = after;
+        }
+    }
+    *next_out = next;
+    return true;
+}
+
 // eval_expression; `simple` false skips the attempt with eval_simple (the
 // caller knows it fails: a set-word's value that fast_set_word could not do).
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
@@ -965,6 +1101,7 @@ u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32
                     return eval_word_call(c, v, code, pos, tail, prefix, sub);
             }
         }
+        if (t == TYPE_PATH && eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
         if (simple && stack::top + 1 < stack::end) {
             Cell* start = stack::top;
             Cell v;
