@@ -271,7 +271,7 @@ Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, b
     u32 slot = value ? ACT_SET_PATH : ACT_EVAL_PATH;
     EvalPath fn = reinterpret_cast<EvalPath>(get_action_ptr_from(TYPE_OF(parent), parent, slot));
     if (!fn && value) fn = reinterpret_cast<EvalPath>(get_action_ptr_from(TYPE_OF(parent), parent, ACT_EVAL_PATH));
-    if (!fn) fn = get_path_action(parent, ACT_EVAL_PATH, element, path, gparent);
+    if (!fn) fn = get_path_action(parent, ACT_EVAL_PATH, element, path, p_item ? p_item : gparent);
     return fn(parent, element, value, path, gparent, p_item, index, case_, get, tail);
 }
 

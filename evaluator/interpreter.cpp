@@ -226,8 +226,8 @@ enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST
 
 // Looked up on every operator: tables by entry index rather than switches.
 struct FastOpTables {
-    i8 action[64];
-    i8 native[64];
+    signed char action[64];
+    signed char native[64];
     constexpr FastOpTables() : action{}, native{} {
         for (auto& k : action) k = FAST_NONE;
         for (auto& k : native) k = FAST_NONE;
@@ -271,7 +271,7 @@ inline const Cell* peek_word(const Cell* w) {
 // The integer operator `kind` over two integer! cells; the result replaces
 // `left` as the generic call leaves it. False (left unchanged) on an
 // overflow or a zero divisor.
-bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
+[[gnu::always_inline]] inline bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
     i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
     i64 r;
     switch (kind) {
@@ -300,7 +300,7 @@ bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
 }
 
 
-FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
+inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
 // An operator between two integer! values whose right operand is a literal
 // integer or a word holding one: nothing in the call can fail or be seen
@@ -323,43 +323,42 @@ bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool
 }
 
 // Values that evaluate to themselves, in code and as the value of a word.
-inline bool plain_value_q(u32 t) {
-    switch (t) {
-        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_BITSET: case TYPE_PAIR: case TYPE_PERCENT:
-        case TYPE_TUPLE: case TYPE_BINARY: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL: case TYPE_DATE:
-        case TYPE_MONEY:
-            return true;
-        default:
-            return false;
-    }
-}
+constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull << TYPE_BLOCK | 1ull << TYPE_STRING |
+                            1ull << TYPE_FILE | 1ull << TYPE_URL | 1ull << TYPE_CHAR | 1ull << TYPE_INTEGER |
+                            1ull << TYPE_FLOAT | 1ull << TYPE_BITSET | 1ull << TYPE_PAIR | 1ull << TYPE_PERCENT |
+                            1ull << TYPE_TUPLE | 1ull << TYPE_BINARY | 1ull << TYPE_TIME | 1ull << TYPE_TAG |
+                            1ull << TYPE_EMAIL | 1ull << TYPE_DATE | 1ull << TYPE_MONEY;
+static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
+inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // One expression that cannot fail, call anything or allocate: a plain value
 // or a word holding one, then any integer operators fast_compute does. The
 // value goes to `out`; answers the next position, or 0 for any other
-// expression (nothing has been changed then).
+// expression (nothing has been changed then). `tail` is within the live
+// tail; nothing here can move the code, so its cells are read once.
 u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false) {
     if (pos >= tail) return 0;
-    const Cell* c = code_at(code, pos);
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
     if (!plain_value_q(TYPE_OF(c))) return 0;
-    *out = *c;
+    Cell v = *c;
     u32 next = pos + 1;
     while (!prefix && next < tail) {
-        const Cell* w = code_at(code, next);
+        const Cell* w = cells + next;
         if (TYPE_OF(w) != TYPE_WORD) break;
         const Cell* op = peek_word(w);
         if (!op) return 0;
         if (TYPE_OF(op) != TYPE_OP) break;
-        if (next + 1 >= tail || TYPE_OF(out) != TYPE_INTEGER) return 0;
+        if (next + 1 >= tail || TYPE_OF(&v) != TYPE_INTEGER) return 0;
         FastOp kind = fast_op_of(op);
         if (kind == FAST_NONE) return 0;
-        const Cell* right = code_at(code, next + 1);
+        const Cell* right = cells + next + 1;
         if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return 0;
-        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, out, right)) return 0;
+        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, &v, right)) return 0;
         next += 2;
     }
+    *out = v;
     return next;
 }
 
@@ -553,6 +552,7 @@ namespace {
 u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell* code, u32 pos, u32 tail,
               bool infix, i32 mode) {
     u32 fetch = ts->header & FETCH_MASK;
+    tail = clamp_tail(code, tail);  // an earlier argument may have shortened the code
     if (pos >= tail) {
         if (fetch == FETCH_LIT && typeset::has(ts, TYPE_UNSET)) {
             make_cell(stack::push_star(), TYPE_UNSET);
@@ -760,17 +760,17 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         // /all: every refinement is a value of the block, its truth deciding its use.
         for (u32 k = 0; k < nrefs; k++) {
             bool on = false;
-            if (pos < tail) on = switch_value();
+            if (pos < clamp_tail(code, tail)) on = switch_value();
             if (on) {
                 use(table[k], true);
             } else {
                 // The arguments of an unused refinement are still in the block.
                 for (u32 c = table[k].cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
-                    if (pos < tail) pos++;
+                    if (pos < clamp_tail(code, tail)) pos++;
             }
         }
     } else if (mode & MODE_APPLY) {
-        while (pos < tail) {
+        while (pos < clamp_tail(code, tail)) {
             Cell item = *code_at(code, pos);
             i32 sym = refinement_symbol(&item, MODE_APPLY);
             if (sym < 0) fire("script", "bad-refine", &item);
@@ -781,12 +781,12 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             }
             pos++;
             bool on = true;
-            if (pos < tail) on = switch_value();
+            if (pos < clamp_tail(code, tail)) on = switch_value();
             if (on) {
                 use(*r, true);
             } else {
                 for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
-                    if (pos < tail) pos++;
+                    if (pos < clamp_tail(code, tail)) pos++;
             }
         }
     }
@@ -954,7 +954,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         if (infix && i == 0) {
             stack::top = stack::arguments + 1;  // the left operand
         } else {
-            if (pos >= tail) no_arg(fn, name, i);
+            if (pos >= clamp_tail(code, tail)) no_arg(fn, name, i);
             pos = eval_expression(code, pos, tail, infix, true, false);
         }
         if (!typeset::has(entry(i), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
@@ -990,7 +990,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         for (u32 k = c + 1;; k++) {
             const Cell* e = entry(k);
             if (k >= cell_count(GET_BUFFER(cache_node)) - cache_head || TYPE_OF(e) != TYPE_TYPESET) break;
-            if (pos >= tail) no_arg(fn, name, k);
+            if (pos >= clamp_tail(code, tail)) no_arg(fn, name, k);
             pos = eval_expression(code, pos, tail, false, true, false);
             if (!typeset::has(entry(k), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, k);
             if (!builtin) {
@@ -1281,8 +1281,10 @@ void eval(Cell* code_in, bool chain) {
         stack::top = stack::arguments + 1;
     } else {
         u32 pos = head;
+        // Nested evaluations restore the current code cell on their way out,
+        // so only its position changes from one expression to the next.
+        code_cell = code.value;
         while (pos < tail) {
-            code_cell = code.value;
             series_head(&code_cell) = pos;
             pos = eval_expression(&code.value, pos, tail, false, false, false);
             tail = clamp_tail(&code.value, tail);
@@ -1357,6 +1359,8 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     }
     Cell parent = first;
     Hold parent_hold(&parent);
+    Cell parent_item = first;  // the item that reached `cur`, named when its type has no path step
+    Hold parent_item_hold(&parent_item);
     for (u32 i = head + 1; i < len; i++) {
         Cell item = *code_at(p, i);
         switch (TYPE_OF(&item)) {
@@ -1377,17 +1381,18 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
         }
         bool last = i + 1 == len;
         if (set && last) {
-            actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, nullptr, 0, false, true);
+            actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
             cur = set_value;
             break;
         }
         Cell* saved_top = stack::top;
-        Cell* r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, nullptr, 0, get, last);
+        Cell* r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
         Cell nv = *r;
         stack::top = saved_top;
         if (TYPE_OF(&nv) == TYPE_UNSET && !(get && last)) fire("script", "invalid-path", p, &item);
         Cell owner = cur;
         parent = cur;
+        parent_item = item;
         cur = nv;
         if (!get && !set && function_type_q(TYPE_OF(&cur))) {
             // A function reached through the path (an object's method): the
@@ -1428,7 +1433,46 @@ struct EnabledRestore {
 
 }  // namespace
 
+namespace {
+
+// exec_body for the untraced call (no trace started: nothing to deliver and
+// no function's trace flags to honour), with the same frame and context
+// handling: the function's values point at the call's arguments while the
+// body runs.
+void run_body(const Cell* fn, const Cell* body) {
+    node_t ctx = function::ctx_of(fn);
+    Cell* c = context::TO_CTX(ctx);
+    u32 saved_values = c->data2;
+    c->data2 = off_of(stack::arguments);
+    CallFrame* me = stack::frame_top - 1;
+    me->header |= FRAME_BODY;
+    try {
+        if (TYPE_OF(body) == TYPE_BLOCK) eval(const_cast<Cell*>(body), true);
+        else make_cell(stack::arguments, TYPE_UNSET);
+    } catch (Throw& t) {
+        trace.enabled = false;
+        me->header &= ~FRAME_BODY;
+        context::TO_CTX(ctx)->data2 = saved_values;
+        if (t.value != THROW_RETURN && t.value != THROW_EXIT) throw;
+        return;
+    }
+    trace.enabled = false;
+    me->header &= ~FRAME_BODY;
+    context::TO_CTX(ctx)->data2 = saved_values;
+}
+
+}  // namespace
+
 void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
+    if (!trace.active && !trace.enabled) {
+        const Cell* more = block::cells_of(GET_BUFFER(function::more_of(fn_in)));
+        const Cell* code = more + function::MORE_CODE;
+        if (!(TYPE_OF(code) == TYPE_INTEGER && code->data2)) {
+            Cell body = more[function::MORE_BODY];
+            run_body(fn_in, &body);
+            return;
+        }
+    }
     Cell fn = *fn_in;
     EnabledRestore restore;
     // The filter of the trace settings passes every flag the runtime gives.
