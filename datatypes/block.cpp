@@ -11,6 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
@@ -130,7 +131,6 @@ namespace {
 
 Cell none_cell{TYPE_NONE, 0, 0, 0};
 
-inline bool word_family_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 inline bool number_q(u32 t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 [[noreturn]] void bad_refine(const char* name, Cell* value) {
@@ -522,7 +522,7 @@ Cell* select_word(Cell* blk, const Cell* word, bool strict) {
     u32 len = b->length();
     Cell* cells = cells_of(b);
     for (u32 k = series_head(blk); k + 1 < len; k++) {
-        if (!word_family_q(TYPE_OF(cells + k))) continue;
+        if (!word::any_word_q(TYPE_OF(cells + k))) continue;
         i32 s = static_cast<i32>(cells[k].data2);
         if ((strict ? s : symbol::resolve(s)) == want) return cells + k + 1;
     }
@@ -856,7 +856,7 @@ i32 compare_each(Cell* blk1, Cell* blk2, i32 op) {
         Cell a = cells_of(GET_BUFFER(n1))[i1 + k];
         Cell b = cells_of(GET_BUFFER(n2))[i2 + k];
         u32 ta = TYPE_OF(&a), tb = TYPE_OF(&b);
-        if (ta != tb && !(word_family_q(ta) && word_family_q(tb)) && !(number_q(ta) && number_q(tb))) {
+        if (ta != tb && !(word::any_word_q(ta) && word::any_word_q(tb)) && !(number_q(ta) && number_q(tb))) {
             res = ta < tb ? -1 : 1;
             break;
         }

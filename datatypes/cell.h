@@ -78,6 +78,20 @@ static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 
 inline u32 TYPE_OF(const Cell* c) { return c->header & TYPE_MASK; }
 
+// Types whose whole value sits in the cell (no series, context or table behind
+// it): a change to such a value through a path is made on a copy, which must
+// then be stored back where the value came from.
+inline bool immediate_q(u32 type) {
+    switch (type) {
+        case TYPE_LOGIC: case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PAIR:
+        case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_DATE: case TYPE_MONEY:
+        case TYPE_POINT2D: case TYPE_POINT3D:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Replaces the type id and keeps the flags.
 inline Cell* set_type(Cell* c, u32 type) {
     c->header = (c->header & ~TYPE_MASK) | type;

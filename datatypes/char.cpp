@@ -20,10 +20,6 @@ namespace {
     fire("script", "bad-to-arg", datatype::make_at(&t, TYPE_CHAR), spec);
 }
 
-bool any_string_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-
 Cell* checked(Cell* proto, i64 cp, Cell* spec) {
     if (cp < 0 || cp > MAX_CODE_POINT) fire("script", "out-of-range", spec);
     return make_at(proto, static_cast<u32>(cp));
@@ -64,7 +60,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             return make_at(proto, static_cast<u32>(cp));
         }
         default:
-            if (any_string_q(t)) {
+            if (string::any_string_q(t)) {
                 if (string::zs_length_q(spec) == 0) bad_to_arg(spec);
                 u32 unit = string::buffer_unit(GET_BUFFER(series_node(spec)));
                 return make_at(proto, string::get_char(string::zs_head(spec), unit));

@@ -1,9 +1,11 @@
 // context!: word lists, values, the global context and binding.
 #include "datatypes/context.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -22,11 +24,6 @@ inline u32 cell_count(node_t block) { return GET_BUFFER(block)->length(); }
 
 // The word list block of a context's table.
 inline node_t words_node(node_t ctx) { return hashtable::record(table_of(TO_CTX(ctx)))->block; }
-
-bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-bool any_block_q(u32 t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
 
 // Pops the cycle stack on the way out, also when a fire unwinds through.
 struct CycleGuard {
@@ -279,9 +276,9 @@ Cell* bind(Cell* block, Cell* ctx, bool self) {
     Cell* end = cells(bn) + cell_count(bn);
     for (; c < end; c++) {
         u32 t = TYPE_OF(c);
-        if (any_block_q(t)) {
+        if (block::any_block_q(t)) {
             bind(c, ctx, self);
-        } else if (any_word_q(t)) {
+        } else if (word::any_word_q(t)) {
             if (self && t == TYPE_WORD && static_cast<i32>(word_symbol(c)) == words::self) {
                 c->data1 = cn;
                 c->data3 = static_cast<u32>(-1);

@@ -8,6 +8,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -37,7 +38,6 @@ void set_field_word(Cell* err, u32 index, const char* name) {
     word_cell(field(err, index), sym);
 }
 const char* name_of(const Cell* word) { return symbol::get_c_string(static_cast<i32>(word->data2)); }
-bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 
 Cell datatype_cell(u32 type) {
     Cell c;
@@ -133,12 +133,12 @@ Cell* field(const Cell* err, u32 index) { return context::values_of(context::TO_
 
 i32 get_type(const Cell* err) {
     Cell* t = field(err, FIELD_TYPE);
-    return any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
+    return word::any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
 }
 
 i32 get_id(const Cell* err) {
     Cell* t = field(err, FIELD_ID);
-    return any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
+    return word::any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;
 }
 
 void set_where(Cell* err, const Cell* value) {
@@ -181,7 +181,7 @@ Cell* get_call_argument(i32 n, Cell* out) {
     const Cell* c = reinterpret_cast<const Cell*>(b->head());
     i32 k = 0;
     for (u32 i = 0; i < b->length(); i++) {
-        if (!any_word_q(TYPE_OF(c + i))) continue;
+        if (!word::any_word_q(TYPE_OF(c + i))) continue;
         if (k++ == n) {
             *out = c[i];
             set_type(out, TYPE_WORD);
@@ -320,13 +320,13 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
     const auto& cats = catalog();
     text(buffer, "*** ");
     Cell* type = field(err, FIELD_TYPE);
-    i32 cat = any_word_q(TYPE_OF(type)) ? find_category(name_of(type)) : -1;
+    i32 cat = word::any_word_q(TYPE_OF(type)) ? find_category(name_of(type)) : -1;
     if (cat < 0) {
         make_invalid(err, type);
         cat = INTERNAL;
     }
     Cell* id = field(err, FIELD_ID);
-    i32 pos = any_word_q(TYPE_OF(id)) ? find_id(cat, name_of(id)) : -1;
+    i32 pos = word::any_word_q(TYPE_OF(id)) ? find_id(cat, name_of(id)) : -1;
     if (pos < 0) {
         make_invalid(err, id);
         cat = INTERNAL;
@@ -352,7 +352,7 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
 
     text(buffer, "\n*** Where: ");
     Cell where = *field(err, FIELD_WHERE);
-    if (any_word_q(TYPE_OF(&where))) actions::form_dispatch(&where, buffer, nullptr, 0x7FFFFFFF);
+    if (word::any_word_q(TYPE_OF(&where))) actions::form_dispatch(&where, buffer, nullptr, 0x7FFFFFFF);
     else if (TYPE_OF(&where) == TYPE_STRING) actions::form_dispatch(&where, buffer, nullptr, 0x7FFFFFFF);
     else text(buffer, "???");
 

@@ -55,10 +55,6 @@ const char* op_name(i32 op) { return op >= 0 && op <= 7 ? op_names[op] : "add"; 
     fire("script", "bad-to-arg", datatype::make_at(&t, type), spec);
 }
 
-bool any_string_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-
 // Writes a double into a cell of a float-like type, keeping its header flags.
 Cell* set_float(Cell* cell, u32 type, double d) {
     set_type(cell, type);
@@ -501,7 +497,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             break;
         }
         default: {
-            if (!any_string_q(t)) bad_to_arg(type, spec);
+            if (!string::any_string_q(t)) bad_to_arg(type, spec);
             if (type == TYPE_PERCENT) {
                 // Percent text is loaded as a value: 50% or a plain number.
                 Cell loaded;

@@ -50,10 +50,6 @@ Cell* to_float_at(Cell* cell, double d) {
     return cell;
 }
 
-bool any_string_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-
 // The compound operand goes first and the integer second.
 void swap_arguments() {
     Cell tmp = stack::arguments[0];
@@ -80,8 +76,6 @@ i32 int_power(i32 base, i32 exponent) {
 }
 
 }  // namespace
-
-Cell* make_at(Cell* cell, i32 value) { return make_cell(cell, TYPE_INTEGER, 0, static_cast<u32>(value)); }
 
 Cell* make_in(Cell* parent, i32 value) { return make_at(alloc_at_tail(series_node(parent)), value); }
 
@@ -256,7 +250,7 @@ Cell* to(Cell* proto, Cell* spec, u32) {
         case TYPE_DATE:
             return make_at(proto, date::to_epoch(spec));
         default:
-            if (any_string_q(t)) {
+            if (string::any_string_q(t)) {
                 u8* p = string::zs_head(spec);
                 u32 unit = string::buffer_unit(GET_BUFFER(series_node(spec)));
                 i32 count = static_cast<i32>(string::zs_length_q(spec));

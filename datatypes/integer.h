@@ -8,7 +8,7 @@ namespace zav::integer {
 // Arithmetic operation codes shared by every numeric datatype.
 constexpr i32 OP_ADD = 0, OP_SUB = 1, OP_MUL = 2, OP_DIV = 3, OP_REM = 4, OP_OR = 5, OP_AND = 6, OP_XOR = 7;
 
-Cell* make_at(Cell* cell, i32 value);
+inline Cell* make_at(Cell* cell, i32 value) { return make_cell(cell, TYPE_INTEGER, 0, static_cast<u32>(value)); }
 Cell* make_in(Cell* parent, i32 value);
 Cell* push(i32 value);
 Cell* box(i32 value);  // into the first argument slot

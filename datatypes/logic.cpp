@@ -19,11 +19,6 @@ namespace {
 // list may move).
 Cell* word_of(Cell* cell, const char* name) { return copy_cell(word::load(name), cell); }
 
-bool is_true(const Cell* v) {
-    u32 t = TYPE_OF(v);
-    return !(t == TYPE_NONE || (t == TYPE_LOGIC && v->data1 == 0));
-}
-
 // and~ or~ xor~: the second argument must be logic!.
 Cell* bitwise(const char* action, u32 (*op)(u32, u32)) {
     Cell* left = stack::arguments;

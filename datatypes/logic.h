@@ -15,7 +15,11 @@ Cell* make_at(Cell* cell, i32 v);
 inline i32 get(const Cell* c) { return static_cast<i32>(c->data1); }
 
 // Truth: only none and logic false are false.
-// With `check`, an unset value raises script/no-value naming `word`.
+inline bool is_true(const Cell* value) {
+    u32 t = TYPE_OF(value);
+    return !(t == TYPE_NONE || (t == TYPE_LOGIC && value->data1 == 0));
+}
+// The same; with `check`, an unset value raises script/no-value naming `word`.
 bool true_q(const Cell* value, bool check = false, const Cell* word = nullptr);
 // The result slot of the running native; unset raises script/no-return.
 bool true_arg_q();

@@ -32,10 +32,8 @@ inline Cell* CTX(const Cell* obj) { return context::TO_CTX(obj->data1); }
 inline Cell* cells(node_t n) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()); }
 inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
 
-bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
-bool block_like_q(u32 t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
+// word!, set-word!, lit-word! and get-word! (not refinement!).
+bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 bool number_q(u32 t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 // Series whose values make and copy replace by deep copies.
@@ -146,7 +144,7 @@ void clear_marks(const Cell* obj) {
 Cell deep_copy(const Cell* v) {
     Cell src = *v;
     Cell out = src;
-    if (block_like_q(TYPE_OF(&src))) {
+    if (block::any_block_q(TYPE_OF(&src))) {
         Cell* c = block::clone(&src, true, true);
         out = *c;
         out.header = src.header;
@@ -176,7 +174,7 @@ void refresh_values(Cell* obj, bool extended, bool rebind_blocks) {
         u32 t = TYPE_OF(&v);
         if (copied_series_q(t, extended)) {
             Cell copy = deep_copy(&v);
-            if (rebind_blocks && block_like_q(t)) context::bind(&copy, context::TO_CTX(ctx), true);
+            if (rebind_blocks && block::any_block_q(t)) context::bind(&copy, context::TO_CTX(ctx), true);
             context::values_of(context::TO_CTX(ctx))[i] = copy;
         } else if (t == TYPE_FUNCTION) {
             Cell* slot = stack::push(&v);
@@ -563,7 +561,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
                 // The clone copied the prototype's series; bind their words to the new object.
                 for (u32 i = 0; i < get_size(res); i++) {
                     Cell v = get_values(res)[i];
-                    if (block_like_q(TYPE_OF(&v))) context::bind(&v, context::TO_CTX(ctx), true);
+                    if (block::any_block_q(TYPE_OF(&v))) context::bind(&v, context::TO_CTX(ctx), true);
                 }
             }
             res->data2 = static_cast<u32>(grew || !has_proto ? next_class() : class_of(&p));
@@ -695,7 +693,7 @@ i32 mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool get,
                 bool tail) {
     Cell o = *parent;
-    if (!any_word_q(TYPE_OF(element))) fire("script", "invalid-path", path, element);
+    if (!plain_word_q(TYPE_OF(element))) fire("script", "invalid-path", path, element);
     node_t ctx = o.data1;
     if (value && same_symbol(static_cast<i32>(element->data2), words::self)) {
         fire("script", "invalid-path", path, element);
@@ -765,7 +763,7 @@ Cell* copy(Cell* obj, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* put(Cell* obj, Cell* key, Cell* value, bool) {
-    if (!any_word_q(TYPE_OF(key))) {
+    if (!plain_word_q(TYPE_OF(key))) {
         Cell dt = datatype_of(key);
         fire("script", "invalid-key-type", &dt);
     }
@@ -777,7 +775,7 @@ Cell* put(Cell* obj, Cell* key, Cell* value, bool) {
 }
 
 Cell* select(Cell* obj, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
-    if (!any_word_q(TYPE_OF(value))) {
+    if (!plain_word_q(TYPE_OF(value))) {
         Cell dt = datatype_of(value);
         fire("script", "invalid-type", &dt);
     }

@@ -8,6 +8,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/random.h"
@@ -20,7 +21,6 @@ namespace zav::series {
 
 namespace {
 
-inline Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
 inline Cell* make_logic(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
 
 // until vector provides get_value / set_value
@@ -31,8 +31,8 @@ Cell* element_at(Cell* s, u32 pos, Cell* out) {
     SeriesBuffer* b = buffer_of(s);
     u32 type = TYPE_OF(s);
     u8* p = b->head() + u64(pos) * b->unit();
-    if (block_family_q(type) || type == TYPE_MAP) return copy_cell(reinterpret_cast<Cell*>(p), out);
-    if (type == TYPE_BINARY) return make_int(out, *p);
+    if (block::any_block_q(type) || type == TYPE_MAP) return copy_cell(reinterpret_cast<Cell*>(p), out);
+    if (type == TYPE_BINARY) return integer::make_at(out, *p);
     if (type == TYPE_VECTOR) vector_not_done();
     return make_cell(out, TYPE_CHAR, 0, string::get_char(p, b->unit()));
 }
@@ -193,7 +193,7 @@ Cell* tail_q() {
 
 Cell* index_q() {
     Cell* s = stack::arguments;
-    return make_int(s, static_cast<i32>(series_head(s)) + 1);
+    return integer::make_at(s, static_cast<i32>(series_head(s)) + 1);
 }
 
 i32 length_q(Cell* s) { return static_cast<i32>(length_from(s, false)); }
@@ -215,7 +215,7 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
     i64 pos = n > 0 ? i + n - 1 : i + n;
     if (n == 0 || pos < 0 || pos >= buffer_of(s)->length()) {
         Cell arg;
-        fire("script", "out-of-range", make_int(&arg, n));
+        fire("script", "out-of-range", integer::make_at(&arg, n));
     }
     u32 p = static_cast<u32>(pos);
     u32 type = TYPE_OF(s);
@@ -225,7 +225,7 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
     tell(s, "poke", p, 1, &v);
     SeriesBuffer* b = buffer_of(s);
     u8* at_p = b->head() + u64(p) * b->unit();
-    if (block_family_q(type)) {
+    if (block::any_block_q(type)) {
         if (type == TYPE_HASH && s->data3) hashtable::delete_(s->data3, p, 1);
         *reinterpret_cast<Cell*>(buffer_of(s)->head() + u64(p) * sizeof(Cell)) = v;
         if (type == TYPE_HASH && s->data3)
@@ -389,7 +389,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         n = std::min<u32>(static_cast<u32>(p), remaining);
     }
     u32 from = series_head(origin);
-    if (block_family_q(ot) != block_family_q(tt)) fire("script", "move-bad", origin, target);
+    if (block::any_block_q(ot) != block::any_block_q(tt)) fire("script", "move-bad", origin, target);
     if (series_node(origin) == series_node(target)) {
         u32 len = buffer_of(origin)->length();
         u32 to = std::min<u32>(series_head(target), len);
@@ -416,7 +416,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     tell(origin, "move", from, n);
     tell(target, "move", series_head(target), n);
     u32 ou = unit_of(origin), tu = unit_of(target);
-    if (ou != tu && (!string_family_q(ot) || !string_family_q(tt))) fire("script", "move-bad", origin, target);
+    if (ou != tu && (!string::any_string_q(ot) || !string::any_string_q(tt))) fire("script", "move-bad", origin, target);
     // Read the moved units out first: the target may grow.
     std::vector<u8> tmp(u64(n) * ou);
     std::memcpy(tmp.data(), buffer_of(origin)->head() + u64(from) * ou, tmp.size());

@@ -2,7 +2,9 @@
 // any unit size (bytes, code points of 1, 2 or 4 bytes, cells) and switch on
 // the concrete datatype only where the stored element differs.
 #pragma once
+#include "datatypes/block.h"
 #include "datatypes/cell.h"
+#include "datatypes/string.h"
 #include "runtime/memory.h"
 
 namespace zav::series {
@@ -10,16 +12,9 @@ namespace zav::series {
 inline SeriesBuffer* buffer_of(const Cell* s) { return GET_BUFFER(series_node(s)); }
 inline u32 unit_of(const Cell* s) { return buffer_of(s)->unit(); }
 
-inline bool string_family_q(u32 type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-           type == TYPE_EMAIL || type == TYPE_REF;
-}
-inline bool block_family_q(u32 type) {
-    return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH || (type >= TYPE_PATH && type <= TYPE_GET_PATH);
-}
 // Values whose payload is a head index and a node of a series buffer.
 inline bool series_q(u32 type) {
-    return block_family_q(type) || string_family_q(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
+    return block::any_block_q(type) || string::any_string_q(type) || type == TYPE_BINARY || type == TYPE_VECTOR ||
            type == TYPE_IMAGE;
 }
 

@@ -10,6 +10,7 @@
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 
@@ -627,7 +628,6 @@ int sort_cmp_call(const void* a, const void* b, uintptr_t call, uintptr_t flags)
 
 namespace {
 
-Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
 Cell* make_none(Cell* c) { return make_cell(c, TYPE_NONE); }
 
 [[noreturn]] void refine_error(const char* refinement, const Cell* value) {
@@ -948,7 +948,7 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool, Cell* dup) {
     if (head >= len) {
         if (times == 0) return series;
         Cell d;
-        make_int(&d, times);
+        integer::make_at(&d, times);
         insert(series, value, nullptr, false, &d, true);
         series_head(series) = zs_abs_length_q(series);
         return series;
@@ -1163,7 +1163,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
     SeriesBuffer* b = GET_BUFFER(series_node(series));
     if (pos >= b->length()) return make_none(series);
     u32 c = get_char(b->head() + pos * b->unit(), b->unit());
-    if (TYPE_OF(series) == TYPE_BINARY) return make_int(series, static_cast<i32>(c));
+    if (TYPE_OF(series) == TYPE_BINARY) return integer::make_at(series, static_cast<i32>(c));
     return make_cell(series, TYPE_CHAR, 0, c);
 }
 

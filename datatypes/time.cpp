@@ -23,12 +23,6 @@ namespace {
 // list may move).
 Cell* word_of(Cell* cell, const char* name) { return copy_cell(word::load(name), cell); }
 
-bool any_string_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-
-bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
 // Field number (1 hour, 2 minute, 3 second) of a path element, 0 when it names none.
 i32 field_of(const Cell* element) {
     u32 t = TYPE_OF(element);
@@ -36,7 +30,7 @@ i32 field_of(const Cell* element) {
         i32 n = integer::get(element);
         return n >= 1 && n <= 3 ? n : 0;
     }
-    if (!any_word_q(t)) return 0;
+    if (!word::any_word_q(t)) return 0;
     i32 sym = symbol::resolve(static_cast<i32>(element->data2));
     static const char* const names[] = {"hour", "minute", "second"};
     for (i32 i = 0; i < 3; i++)
@@ -186,7 +180,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             return make_at(proto, negative ? -magnitude : magnitude);
         }
         default:
-            if (any_string_q(t)) {
+            if (string::any_string_q(t)) {
                 Cell loaded;
                 if (!load_value(spec, &loaded) || TYPE_OF(&loaded) != TYPE_TIME) invalid_arg(spec);
                 return copy_cell(&loaded, proto);

@@ -7,6 +7,10 @@ namespace zav {
 
 namespace word {
 
+// True for word! through refinement!; issue! shares their cell layout but is
+// not counted among them.
+inline bool any_word_q(u32 type) { return type >= TYPE_WORD && type <= TYPE_REFINEMENT; }
+
 // While on, word::load and issue::load answer copies appended to the root
 // block (start-up turns it on around some of its loading steps).
 extern bool root_copy;

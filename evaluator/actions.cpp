@@ -1,6 +1,7 @@
 // Action dispatch: from a value and an action slot to the datatype's function.
 #include "evaluator/actions.h"
 
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
@@ -273,6 +274,22 @@ Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, b
     if (!fn && value) fn = reinterpret_cast<EvalPath>(get_action_ptr_from(TYPE_OF(parent), parent, ACT_EVAL_PATH));
     if (!fn) fn = get_path_action(parent, ACT_EVAL_PATH, element, path, p_item ? p_item : gparent);
     return fn(parent, element, value, path, gparent, p_item, index, case_, get, tail);
+}
+
+void store_path_back(const Cell* changed, Cell* steps, u32 count, Cell* head, Cell* path, bool case_) {
+    Cell v = *changed;
+    for (u32 k = count; k-- > 0;) {
+        Cell container = steps[2 * k];
+        Cell item = steps[2 * k + 1];
+        Cell* saved_top = stack::top;
+        eval_path_dispatch(&container, &item, &v, path, case_, k ? &steps[2 * (k - 1)] : nullptr, nullptr,
+                           static_cast<i32>(k + 1), false, true);
+        stack::top = saved_top;
+        // A reference value took the change in place (an object also told its handler).
+        if (!immediate_q(TYPE_OF(&container))) return;
+        v = container;
+    }
+    if (head && TYPE_OF(head) == TYPE_WORD) context::set(head, &v);
 }
 
 i32 get_index_argument() {

@@ -122,6 +122,14 @@ i32 get_index_argument();
 void compare_op(i32 op);
 Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_, Cell* gparent = nullptr,
                          Cell* p_item = nullptr, i32 index = 0, bool get = false, bool tail = false);
+// After a set through a path changed an immediate value (time!, pair!, ...),
+// which is always a copy: stores `changed` back where it came from. `steps`
+// holds `count` pairs (container, item), one per path step before the last,
+// the head's value first; the walk goes outward through immediate containers,
+// stops at the first reference container (whose eval-path changes it in place
+// and fires an object's on-change*), and past the first step sets the head
+// word, when it is one.
+void store_path_back(const Cell* changed, Cell* steps, u32 count, Cell* head, Cell* path, bool case_);
 
 void make_star();
 void random_star(i32 seed, i32 secure, i32 only);

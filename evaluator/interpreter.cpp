@@ -1286,7 +1286,7 @@ void eval(Cell* code_in, bool chain) {
         code_cell = code.value;
         while (pos < tail) {
             series_head(&code_cell) = pos;
-            pos = eval_expression(&code.value, pos, tail, false, false, false);
+            pos = eval_expression_at(&code.value, pos, tail, false, false, false, true);
             tail = clamp_tail(&code.value, tail);
             if (pos < tail) stack::reset();
         }
@@ -1349,6 +1349,8 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     Cell set_value;
     if (set) set_value = *stack::arguments;
     Cell cur = *context::get(&first);
+    // A paren later in the path may drop every other reference to it.
+    Hold cur_hold(&cur);
     if (TYPE_OF(&cur) == TYPE_UNSET) fire("script", "unset-path", p, &first);
     if (function_type_q(TYPE_OF(&cur))) {
         if (set) fire("script", "invalid-path-set", p);
@@ -1361,6 +1363,7 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     Hold parent_hold(&parent);
     Cell parent_item = first;  // the item that reached `cur`, named when its type has no path step
     Hold parent_item_hold(&parent_item);
+    u32 steps = 0;  // (value, item) pairs pushed from `base` by a set-path
     for (u32 i = head + 1; i < len; i++) {
         Cell item = *code_at(p, i);
         switch (TYPE_OF(&item)) {
@@ -1382,8 +1385,17 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
         bool last = i + 1 == len;
         if (set && last) {
             actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+            // An immediate value was changed in a copy: put it back where it came from.
+            if (immediate_q(TYPE_OF(&cur)))
+                actions::store_path_back(&cur, base, steps, &first, p, case_);
             cur = set_value;
             break;
+        }
+        if (set) {
+            // Where each step's value came from, for storing a changed immediate back.
+            stack::push(&cur);
+            stack::push(&item);
+            steps++;
         }
         Cell* saved_top = stack::top;
         Cell* r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);

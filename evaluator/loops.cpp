@@ -18,6 +18,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -55,15 +56,11 @@ Outcome run_body(Cell* body, bool chain) {
     return NORMAL;
 }
 
-bool truthy(const Cell* v) {
-    u32 t = TYPE_OF(v);
-    return t != TYPE_NONE && !(t == TYPE_LOGIC && v->data1 == 0);
-}
-
-bool any_word_q(u32 t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
+// word!, set-word!, lit-word! and get-word! (not refinement!).
+bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 
 // "A block" to set-many: its values are picked one by one.
-bool block_value_q(u32 t) { return series::block_family_q(t) || t == TYPE_MAP; }
+bool block_value_q(u32 t) { return block::any_block_q(t) || t == TYPE_MAP; }
 
 // Value i (1-based) from the head of a block value; none past the tail.
 Cell pick_value(Cell* value, i32 i) {
@@ -81,13 +78,39 @@ Cell pick_value(Cell* value, i32 i) {
 // Word i (1-based) of a words block, checked to be a word.
 Cell word_at(Cell* words, i32 i) {
     Cell w = pick_value(words, i);
-    if (!any_word_q(TYPE_OF(&w))) fire("script", "invalid-arg", &w);
+    if (!plain_word_q(TYPE_OF(&w))) fire("script", "invalid-arg", &w);
     return w;
 }
 
 void set_word(Cell* word, const Cell* value) {
     Cell w = *word;
     context::set(&w, value);
+}
+
+// The value slot of a loop word that context::set would fill with a plain
+// store: a bound word of a function context, or of a context that is not an
+// object's and has no change handler. Null for every other case (the caller
+// then goes through set_word). Looked up at every step: the body may move
+// the context's values.
+Cell* plain_slot(const Cell* word) {
+    node_t n = word->data1;
+    i32 idx = word_index(word);
+    if (!n || idx < 0) return nullptr;
+    Cell* ctx = context::TO_CTX(n);
+    u32 values = ctx->data2;
+    if (!values) return nullptr;
+    if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
+    SeriesBuffer* b = GET_BUFFER(values);
+    const Cell* owner = ctx + 1;
+    if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell) || context::kind_of(ctx) == context::KIND_OBJECT ||
+        (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
+        return nullptr;
+    return reinterpret_cast<Cell*>(b->head()) + idx;
+}
+
+void set_loop_word(Cell* word, const Cell* value) {
+    if (Cell* slot = plain_slot(word)) *slot = *value;
+    else set_word(word, value);
 }
 
 Cell* iteration_series() { return stack::arguments - 2; }
@@ -119,14 +142,19 @@ bool foreach_next() {
     Cell* s = iteration_series();
     if (!foreach_more_q(s)) return false;
     Cell v;
-    if (series::block_family_q(TYPE_OF(s))) {
+    if (block::any_block_q(TYPE_OF(s))) {
         v = reinterpret_cast<Cell*>(GET_BUFFER(series_node(s))->head())[series_head(s)];
     } else {
         actions::typed<action_fn::Pick>(s, ACT_PICK)(s, 1, &v);
     }
     stack::keep();
-    set_word(iteration_words(), stack::push(&v));
-    stack::keep();
+    if (Cell* slot = plain_slot(iteration_words())) {
+        *slot = v;
+    } else {
+        // The value stays on the stack while an object's setter may run.
+        set_word(iteration_words(), stack::push(&v));
+        stack::keep();
+    }
     series_head(iteration_series())++;
     return true;
 }
@@ -137,7 +165,7 @@ bool foreach_next_block(i32 n) {
     if (!more) return false;
     Cell* words = iteration_words();
     u32 t = TYPE_OF(s);
-    if (series::string_family_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
+    if (string::any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
         set_many_string(words, s, n);
     } else if (t == TYPE_MAP) {
         if (n != 2) fire("script", "invalid-arg", words);
@@ -186,7 +214,7 @@ void set_many_string(Cell* words, Cell* series, i32 n) {
 }
 
 void remove_each_helper(i32 n) {
-    if (!truthy(stack::arguments)) return;
+    if (!logic::is_true(stack::arguments)) return;
     Cell* s = iteration_series();
     // The body may have shortened the series: remove only what is still there.
     u32 len = GET_BUFFER(series_node(s))->length();
@@ -303,7 +331,7 @@ void repeat_star(bool check, const i32* refinements) {
     counter->data2 = 1;
     open_loop_frame();
     while (n > 0) {
-        set_word(word, counter);
+        set_loop_word(word, counter);
         if (run_body(body, true) == BROKE) break;
         counter->data2++;
         n--;

@@ -361,11 +361,6 @@ u32 refinement_count(u32 index) {
 
 node_t print_buffer() { return print_buffer_node; }
 
-bool falsy(const Cell* value) {
-    u32 t = TYPE_OF(value);
-    return t == TYPE_NONE || (t == TYPE_LOGIC && value->data1 == 0);
-}
-
 void init() {
     std::memset(table, 0, sizeof table);
     next_index = 1;
@@ -613,7 +608,7 @@ void any_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
-        if (!falsy(arg(0))) return void(stack::top = stack::arguments + 1);
+        if (logic::is_true(arg(0))) return void(stack::top = stack::arguments + 1);
     }
     none::push_last();
     stack::top = stack::arguments + 1;
@@ -625,7 +620,7 @@ void all_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
-        if (falsy(arg(0))) {
+        if (!logic::is_true(arg(0))) {
             none::push_last();
             break;
         }
@@ -758,10 +753,8 @@ void case_star(bool check, const i32* refinements) {
 
 namespace {
 
-// Library calls not built yet.
-// until the library provides it
+// until the library provides them: running a script file, and the preprocessor
 [[noreturn]] void library_do_file(const Cell*, const Cell*) { fire("internal", "not-done"); }
-// until the library provides it
 [[noreturn]] void library_preprocessor_expand(Cell*) { fire("internal", "not-done"); }
 
 }  // namespace

@@ -56,9 +56,6 @@ node_t print_buffer();
 // Whether the last print or prin ended a line (print sets it, prin clears it).
 extern bool line_ended;
 
-// Truthiness: falsy is none or logic false; unset is truthy here.
-bool falsy(const Cell* value);
-
 // Steps of the control natives.
 // Block step of `do`: /expand and /next refinement positions (-1 unused).
 void do_block(i32 expand, i32 next);

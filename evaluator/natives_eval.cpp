@@ -48,7 +48,6 @@ Cell* frame_word(Cell* out, i32 symbol) {
     return make_cell(out, TYPE_WORD, 0, static_cast<u32>(symbol), 0xFFFFFFFF);
 }
 
-bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 bool function_q(u32 t) {
     return t == TYPE_FUNCTION || t == TYPE_ACTION || t == TYPE_NATIVE || t == TYPE_ROUTINE || t == TYPE_OP;
 }
@@ -103,7 +102,7 @@ void get_star(bool check, const i32* r) {
         object::reflect(v, static_cast<u32>(words::values));
         return;
     }
-    if (any_word_q(t)) {
+    if (word::any_word_q(t)) {
         Cell word = *v;
         Cell value = *context::get(&word);
         if (TYPE_OF(&value) == TYPE_UNSET && !any) fire("script", "no-value", &word);
@@ -139,7 +138,7 @@ void set_star(bool check, const i32* r) {
         stack::push_star();
         natives::set_many(target, value, static_cast<i32>(block::zs_length_q(target)), any, only, some);
         stack::unwind();
-    } else if (any_word_q(t)) {
+    } else if (word::any_word_q(t)) {
         Cell word = *target;
         context::set(&word, value);
     }
@@ -375,7 +374,7 @@ void bind_star(bool check, const i32* r) {
         context::bind(target, context::TO_CTX(ctx), object);
         return;
     }
-    if (any_word_q(TYPE_OF(target))) context::bind_word(context::TO_CTX(ctx), target);
+    if (word::any_word_q(TYPE_OF(target))) context::bind_word(context::TO_CTX(ctx), target);
 }
 
 void in_star(bool check, const i32* r) {
@@ -394,7 +393,7 @@ void in_star(bool check, const i32* r) {
             break;
     }
     Cell word = args[1];
-    if (!ctx || !any_word_q(TYPE_OF(&word))) {
+    if (!ctx || !word::any_word_q(TYPE_OF(&word))) {
         none::push_last();
         return;
     }
@@ -429,7 +428,7 @@ void value_q_star(bool check, const i32* r) {
     check_if(check, 69, r);
     Cell* v = stack::arguments;
     bool set;
-    if (any_word_q(TYPE_OF(v))) {
+    if (word::any_word_q(TYPE_OF(v))) {
         Cell* slot = value_cell_q(v);
         set = slot && TYPE_OF(slot) != TYPE_UNSET;
     } else {
@@ -609,14 +608,14 @@ void apply_star(bool check, const i32* r) {
     Cell* path = nullptr;
     Cell name;
     Cell* fn;
-    if (any_word_q(t) && t != TYPE_REFINEMENT) {
+    if (word::any_word_q(t) && t != TYPE_REFINEMENT) {
         name = *func;
         fn = stack::push(context::get(&name));
     } else if (t == TYPE_PATH) {
         path = stack::push(func);
         if (block::zs_length_q(path) == 0) fire("script", "invalid-arg", func);
         name = *block::zs_head(path);
-        if (!any_word_q(TYPE_OF(&name))) fire("script", "invalid-arg", func);
+        if (!word::any_word_q(TYPE_OF(&name))) fire("script", "invalid-arg", func);
         fn = stack::push(context::get(&name));
     } else {
         frame_word(&name, words::_applied);

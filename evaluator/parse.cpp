@@ -530,6 +530,43 @@ struct Engine {
         }
     };
 
+    // The repetition of a bitset rule (literal, or a word holding one) over
+    // string input, without a tracer: no step can run code or move the text,
+    // so the rule is looked up once and the characters are tested in place.
+    // Each match covers one character, so the "no progress" end never
+    // applies. Answers false (nothing done) for any other rule or input.
+    bool repeat_bitset(node_t rb, u32& i, i32 min, i32 max, Result& res) {
+        if (kind() != IN_STRING) return false;
+        Cell bits = *cell_at(rb, i);
+        if (TYPE_OF(&bits) == TYPE_WORD) {
+            // As match_rule takes it: not a keyword, and (as int_rule reads
+            // it first) a bound word's value.
+            if (!bits.data1 || keyword_of(&bits) != KW_NONE_) return false;
+            bits = *context::get(&bits);
+        }
+        if (TYPE_OF(&bits) != TYPE_BITSET) return false;
+        const u8* set = bitset::zs_head(&bits);
+        u32 set_bytes = bitset::byte_count(&bits);
+        bool beyond = bitset::complemented_q(&bits);
+        SeriesBuffer* b = GET_BUFFER(series_node(input));
+        const u8* text = b->head();
+        u32 unit = b->unit();
+        u32 p = pos(), e = end();
+        i32 count = 0;
+        while ((max < 0 || count < max) && p < e) {
+            u32 c = string::get_char(text + p * unit, unit);
+            bool member = (c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
+            if (!member) break;
+            p++;
+            count++;
+        }
+        res = count >= min ? R_OK : R_FAIL;
+        set_pos(res == R_OK ? p : std::min(pos(), len()));
+        last_match = res == R_OK;
+        i++;
+        return true;
+    }
+
     Result repeat(node_t rb, u32& i, i32 min, i32 max, bool while_) {
         if (max == 0) {
             i = rule_end(rb, i);
@@ -541,6 +578,13 @@ struct Engine {
         KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
         u32 start = pos();
+        if (!tracer) {
+            Result fast;
+            if (repeat_bitset(rb, i, min, max, fast)) {
+                fire_event(EV_POP, last_match, rb, i);
+                return fast;
+            }
+        }
         i32 count = 0;
         u32 j = i;
         Result res;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "runtime/rt.h"
+#include "runtime/unicode.h"
 
 namespace zav::console {
 
@@ -16,35 +17,10 @@ namespace {
 u8* out_buffer = nullptr;
 u32 out_pos = 0;
 
-// Standard UTF-8 forms. Kept here until the unicode module is in the tree;
-// a code point above 0x10FFFF cannot come from a valid string and is written
+// A code point above 0x10FFFF cannot come from a valid string; it is written
 // as U+FFFD rather than stopping the output half-way.
-u32 encode_utf8(u32 cp, u8* out) {
-    if (cp < 0x80) {
-        out[0] = static_cast<u8>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = static_cast<u8>(0xC0 | (cp >> 6));
-        out[1] = static_cast<u8>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp > 0x10FFFF) cp = 0xFFFD;
-    if (cp < 0x10000) {
-        out[0] = static_cast<u8>(0xE0 | (cp >> 12));
-        out[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = static_cast<u8>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<u8>(0xF0 | (cp >> 18));
-    out[1] = static_cast<u8>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<u8>(0x80 | (cp & 0x3F));
-    return 4;
-}
-
 void put(u32 cp) {
-    out_pos += encode_utf8(cp, out_buffer + out_pos);
+    out_pos += unicode::cp_to_utf8(cp > 0x10FFFF ? 0xFFFD : cp, out_buffer + out_pos);
     if (out_pos > OUTPUT_FLUSH_AT) write_file(out_pos);
 }
 

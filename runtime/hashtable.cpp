@@ -6,6 +6,7 @@
 
 #include "datatypes/map.h"
 #include "datatypes/money.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -93,9 +94,6 @@ Text text_of(const Cell* c) {
     return t;
 }
 
-bool is_any_string(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
 bool is_any_word(u32 t) {
     return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD ||
            t == TYPE_REFINEMENT || t == TYPE_ISSUE;
@@ -111,13 +109,13 @@ bool text_equal(const Text& a, const Text& b, bool strict) {
     return true;
 }
 
-// Value equality for the keys of kinds 0 and 1. This stands in for the
-// comparison action: when actions/compare exists, this becomes a call to it
-// with the same operator (0 equal, 2 strict, 9 same, 10/11 word variants, 12 find).
+// Value equality for the keys of kinds 0 and 1, with the compare action's
+// operator codes (0 equal, 2 strict, 9 same, 10/11 word variants, 12 find).
+// It reads the buffers directly: a probe never calls out of the table.
 bool values_equal(const Cell* a, const Cell* key, u32 op) {
     u32 ta = TYPE_OF(a), tk = TYPE_OF(key);
     bool strict = op == 2 || op == 8 || op == 9;
-    if (tk == TYPE_LOOKUP_KEY) return is_any_string(ta) && text_equal(text_of(a), text_of(key), strict);
+    if (tk == TYPE_LOOKUP_KEY) return string::any_string_q(ta) && text_equal(text_of(a), text_of(key), strict);
     if (is_any_word(ta) && is_any_word(tk) && (ta == TYPE_ISSUE) == (tk == TYPE_ISSUE)) {
         i32 sa = static_cast<i32>(a->data2), sk = static_cast<i32>(key->data2);
         switch (op) {

@@ -287,18 +287,30 @@ Cell* eval_path_star(bool set, Cell* path, Cell* items, u32 count) {
             parent.value = *context::owner_of(ctx);
         current.value = *context::get(items);
     }
+    // A set-path keeps each step's (value, item) pair on the stack from `base`,
+    // for storing a changed immediate value back where it came from.
+    Cell* base = stack::top;
     for (u32 i = 1; i < count; i++) {
         bool last = i + 1 == count;
         element.value = items[i];
+        if (set && !last) {
+            stack::push(&current.value);
+            stack::push(&element.value);
+        }
         Cell* saved_top = stack::top;
         Cell* next = actions::eval_path_dispatch(&current.value, &element.value, set && last ? &value.value : nullptr,
                                                  path, false, &parent.value, nullptr, static_cast<i32>(i), false,
                                                  last);
         Cell v = *next;
         stack::top = saved_top;
+        if (set && last && immediate_q(TYPE_OF(&current.value))) {
+            actions::store_path_back(&current.value, base, i - 1, TYPE_OF(items) == TYPE_WORD ? items : nullptr,
+                                     path, false);
+        }
         parent.value = current.value;
         current.value = v;
     }
+    stack::top = base;
     return stack::set_last(set ? &value.value : &current.value);
 }
 

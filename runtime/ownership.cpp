@@ -1,8 +1,10 @@
 // Ownership of series by objects, for deep change notification.
 #include "runtime/ownership.h"
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
+#include "datatypes/series.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -14,21 +16,6 @@ namespace zav::ownership {
 node_t table = 0;
 
 namespace {
-
-bool block_like_q(u32 t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-
-bool series_q(u32 t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE:
-            return true;
-        default:
-            return false;
-    }
-}
 
 inline Cell* cells(node_t n) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()); }
 inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
@@ -80,7 +67,7 @@ void init() {
 void bind(const Cell* value, const Cell* owner, const Cell* word) {
     Cell v = *value, o = *owner, w = *word;
     u32 t = TYPE_OF(&v);
-    if (series_q(t)) {
+    if (series::series_q(t)) {
         node_t n = series_node(&v);
         if (!n) return;
         if (t == TYPE_IMAGE) {
@@ -93,7 +80,7 @@ void bind(const Cell* value, const Cell* owner, const Cell* word) {
             GET_BUFFER(n)->flags |= SERIES_OWNED;
             add_entry(n, v, o, w);
         }
-        if (block_like_q(t)) bind_cells(n, series_head(&v), o, w);
+        if (block::any_block_q(t)) bind_cells(n, series_head(&v), o, w);
         return;
     }
     if (t == TYPE_BITSET) {
@@ -122,7 +109,7 @@ void set_owner(const Cell* value, const Cell* owner, const Cell* word) {
 void unbind(const Cell* value) {
     Cell v = *value;
     u32 t = TYPE_OF(&v);
-    if (series_q(t) || t == TYPE_BITSET) {
+    if (series::series_q(t) || t == TYPE_BITSET) {
         node_t n = series_node(&v);
         if (!n) return;
         if (t != TYPE_IMAGE) GET_BUFFER(n)->flags &= ~SERIES_OWNED;
@@ -131,7 +118,7 @@ void unbind(const Cell* value) {
         for (int i = 0; i < 3; i++) make_cell(e + i, TYPE_UNSET);
         hashtable::delete_int_key(table, n);
         // The entry is gone now, so meeting this block again ends the walk.
-        if (block_like_q(t)) {
+        if (block::any_block_q(t)) {
             for (u32 i = series_head(&v); i < length(n); i++) {
                 Cell c = cells(n)[i];
                 unbind(&c);
@@ -161,7 +148,7 @@ bool check(const Cell* value, i32 action, const Cell* new_value, i32 index, i32 
     node_t key;
     if (t == TYPE_OBJECT) {
         key = value->data1;
-    } else if (series_q(t) || t == TYPE_BITSET) {
+    } else if (series::series_q(t) || t == TYPE_BITSET) {
         key = series_node(value);
     } else {
         return false;

@@ -132,7 +132,6 @@ TEST_F(BitsetTest, PickPokeFindRemove) {
     Cell idx = *test::load_one("#\"b\"");
     Cell bb = b;
     EXPECT_EQ(bitset::pick(&bb, 0, &idx)->data1, 1u);
-    Cell out;
     bb = b;
     EXPECT_EQ(TYPE_OF(bitset::pick(&bb, 98, nullptr)), u32(TYPE_LOGIC));
     EXPECT_EQ(bb.data1, 1u);

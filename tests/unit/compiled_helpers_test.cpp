@@ -177,6 +177,39 @@ TEST_F(CompiledHelpersTest, EvalPathGetsAndSets) {
     EXPECT_EQ(error_of([&] { eval_path_star(false, path, first, 2); }), "script/invalid-path");
 }
 
+// A time changed through a compiled set-path lands back in its word, its
+// object field (whose handler hears of it) or its block cell.
+TEST_F(CompiledHelpersTest, EvalPathStoresChangedTimesBack) {
+    eval("ct-log: none ct-t: 1:02:03 ct-b: [[1:00:00]]"
+         " ct-o: make object! [t: 0:00:00 on-change*: func [w o n] [ct-log: reduce [w o n]]]");
+    struct Case {
+        const char* path;
+        const char* items;
+        u32 count;
+        const char* value;
+        const char* check;
+        const char* expected;
+    } cases[] = {
+        {"ct-t/minute", "ct-t minute", 2, "5", "ct-t", "1:05:03"},
+        {"ct-t/1", "ct-t 1", 2, "7", "ct-t", "7:05:03"},
+        {"ct-o/t/hour", "ct-o t hour", 3, "2", "reduce [ct-o/t ct-log]", "[2:00:00 [t 0:00:00 2:00:00]]"},
+        {"ct-b/1/1/second", "ct-b 1 1 second", 4, "30", "ct-b", "[[1:00:30]]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Cell* path = test::load_one(c.path);
+        stack::mark_call(nullptr);
+        stack::push_star();
+        Cell* first = items(c.items);
+        test::load_one(c.value);
+        EXPECT_EQ(test::mold(eval_path_star(true, path, first, c.count)), c.value);
+        stack::unwind();
+        std::string source = std::string("ct-r: ") + c.check;
+        eval(source.c_str());
+        EXPECT_EQ(test::mold(global("ct-r")), c.expected);
+    }
+}
+
 TEST_F(CompiledHelpersTest, ConsoleErrorPrintsAndClosesItsFrame) {
     Cell word;
     word::make_at(symbol::make("missing-thing"), &word);

@@ -61,14 +61,6 @@ u32 thrown_by(F f) {
     return 0;
 }
 
-struct Pointers {
-    Cell* arguments;
-    Cell* top;
-    CallFrame* frame_top;
-    bool operator==(const Pointers&) const = default;
-};
-Pointers now() { return {stack::arguments, stack::top, stack::frame_top}; }
-
 }  // namespace
 
 TEST_F(InterpreterTest, PopAndGetTopStayAtTheBottom) {

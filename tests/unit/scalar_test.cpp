@@ -54,7 +54,7 @@ std::string text_of(Cell* str) {
         if (cp < 0x80) {
             out += static_cast<char>(cp);
         } else {
-            char buf[8];
+            char buf[16];
             std::snprintf(buf, sizeof buf, "<%X>", cp);
             out += buf;
         }
