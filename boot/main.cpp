@@ -5,7 +5,6 @@
 #include <string>
 
 #include "boot/boot.h"
-#include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"

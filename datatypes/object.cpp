@@ -11,7 +11,6 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
-#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/forming.h"
 #include "runtime/helpers.h"

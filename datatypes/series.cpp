@@ -16,6 +16,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/ownership.h"
+#include "runtime/words.h"
 
 namespace zav::series {
 
@@ -494,7 +495,7 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
 }
 
 Cell* reflect(Cell* s, u32 field_symbol) {
-    if (symbol::resolve(static_cast<i32>(field_symbol)) != symbol::resolve(symbol::make("owned")))
+    if (symbol::resolve(static_cast<i32>(field_symbol)) != symbol::resolve(words::owned))
         fire("internal", "not-done");
     Cell* owner = ownership::owned_q(series_node(s));
     if (!owner) return make_cell(s, TYPE_NONE);
@@ -504,7 +505,7 @@ Cell* reflect(Cell* s, u32 field_symbol) {
 Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
     u32 ft = TYPE_OF(field);
     if (ft < TYPE_WORD || ft > TYPE_REFINEMENT) return value;
-    if (symbol::resolve(static_cast<i32>(word_symbol(field))) != symbol::resolve(symbol::make("owned")))
+    if (symbol::resolve(static_cast<i32>(word_symbol(field))) != symbol::resolve(words::owned))
         return value;
     if (TYPE_OF(value) == TYPE_NONE) {
         ownership::unbind(s);

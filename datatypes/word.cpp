@@ -22,12 +22,9 @@ inline bool any_word_type_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 
 inline Cell* block_cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFFER(block)->head()); }
 
-Cell* datatype_cell(Cell* out, u32 type) { return make_cell(out, TYPE_DATATYPE, type); }
-
 [[noreturn]] void bad_to_arg(u32 type, const Cell* spec) {
     Cell dt;
-    datatype_cell(&dt, type);
-    fire("script", "bad-to-arg", &dt, spec);
+    fire("script", "bad-to-arg", datatype::make_at(&dt, type), spec);
 }
 
 // Appends the symbol's name (its cached code points) to a string! buffer;

@@ -834,6 +834,9 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         if (infix) stack::top--;
     }
     if (!infix) stack::push(&fn);
+    // An operator's function is not on the stack, and its right operand may
+    // drop every other reference to it (`o: none`) before the body is read.
+    Hold fn_hold(&fn);
     switch (TYPE_OF(&fn)) {
         case TYPE_NATIVE:
         case TYPE_ACTION:
@@ -1176,6 +1179,8 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             Cell sp;
             word_of(&sp, words::set_path);
             stack::mark_kind82(&sp);
+            // The value's expression may take the set-path out of the code.
+            Hold path_hold(&value);
             next = eval_expression(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
             eval_path_at(&value, 1, code, pos, tail, true, false, true, false);

@@ -8,7 +8,6 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
-#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"

@@ -3,12 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
-#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -17,7 +15,6 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
-#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"

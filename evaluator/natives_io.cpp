@@ -1,5 +1,4 @@
 // print and prin: reduce a block, form the value, write it through the print hooks.
-#include "datatypes/block.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"

@@ -24,6 +24,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
+#include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 
@@ -893,6 +894,8 @@ struct Engine {
         u32 n = node_length(rb);
         enum { PLAIN, SET, INTO, AFTER } mode = PLAIN;
         Cell w{TYPE_NONE, 0, 0, 0};
+        // The rules may drop the word (and with it its context) before it is set.
+        collector::Root w_root(&w);
         if (j < n) {
             Cell* m = cell_at(rb, j);
             if (is_kw(m, KW_SET)) mode = SET;

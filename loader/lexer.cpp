@@ -8,7 +8,6 @@
 #include <strings.h>
 
 #include "datatypes/datatype.h"
-#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"

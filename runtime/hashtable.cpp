@@ -111,7 +111,8 @@ bool text_equal(const Text& a, const Text& b, bool strict) {
 
 // Value equality for the keys of kinds 0 and 1, with the compare action's
 // operator codes (0 equal, 2 strict, 9 same, 10/11 word variants, 12 find).
-// It reads the buffers directly: a probe never calls out of the table.
+// It compares cells and buffers itself, so that it agrees with hash_value and
+// a probe runs no datatype code.
 bool values_equal(const Cell* a, const Cell* key, u32 op) {
     u32 ta = TYPE_OF(a), tk = TYPE_OF(key);
     bool strict = op == 2 || op == 8 || op == 9;

@@ -6,7 +6,6 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
