@@ -318,9 +318,19 @@ Cell* insert(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup, bool appe
     }
     if ((u64(len) + total) * sizeof(Cell) > 0xFFFFFFF0u) fire("internal", "no-memory");
     u32 pos = append ? len : series_head(blk);
+    series::tell(blk, append ? "append" : "insert", pos, static_cast<u32>(total), value);
+    // A change handler may have changed the target or the source (and
+    // dropped the source's values): measure both again and copy the source
+    // only now, so that its cells are not held outside the collector's view.
+    len = buffer_of(blk)->length();
+    if (series_head(blk) > len) series_head(blk) = len;
+    pos = append ? len : series_head(blk);
+    if (many) {
+        cnt = std::min(cnt, zs_length_q(value));
+        total = u64(cnt) * dup_count(dup);
+    }
     Source src;
     read_source(src, value, many, cnt);
-    series::tell(blk, append ? "append" : "insert", pos, static_cast<u32>(total), value);
     SeriesBuffer* b = reserve(blk, u64(len) + total, dup_count(dup) < 5);
     Cell* cells = cells_of(b);
     if (pos < len) std::memmove(cells + pos + total, cells + pos, u64(len - pos) * sizeof(Cell));
@@ -334,38 +344,47 @@ Cell* insert(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup, bool appe
             for (u64 k = 0; k < total; k++) hashtable::put(blk->data3, cells_of(buffer_of(blk)) + pos + k);
         }
     }
-    series::tell(blk, append ? "appended" : "inserted", pos, static_cast<u32>(total), &src.data[0]);
+    series::tell(blk, append ? "appended" : "inserted", pos, static_cast<u32>(total), cnt ? &src.data[0] : value);
     series_head(blk) = append ? 0 : static_cast<u32>(std::min<u64>(pos + total, buffer_of(blk)->length()));
     return blk;
 }
 
 Cell* change(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup) {
-    u32 len = buffer_of(blk)->length();
-    if (series_head(blk) > len) series_head(blk) = len;
-    u32 i = series_head(blk);
     bool many = !only && any_block_q(TYPE_OF(value));
-    u32 n = many ? zs_length_q(value) : 1;
-    u64 w = u64(n) * dup_count(dup);
-    if (w * sizeof(Cell) > 0xFFFFFFF0u) fire("internal", "no-memory");
-    u32 remaining = len - i;
-    u64 r;
-    if (part) {
-        if (TYPE_OF(part) == TYPE_INTEGER) {
-            i32 p = static_cast<i32>(part->data2);
-            r = p < 0 ? 0 : std::min<u32>(static_cast<u32>(p), remaining);
-        } else if (TYPE_OF(part) == TYPE_OF(blk) && series_node(part) == series_node(blk)) {
-            i64 d = i64(series_head(part)) - i;
-            r = d < 0 ? 0 : std::min<i64>(d, remaining);
+    u32 len, i, n;
+    u64 w, r, new_len;
+    auto measure = [&] {
+        len = buffer_of(blk)->length();
+        if (series_head(blk) > len) series_head(blk) = len;
+        i = series_head(blk);
+        n = many ? zs_length_q(value) : 1;
+        w = u64(n) * dup_count(dup);
+        if (w * sizeof(Cell) > 0xFFFFFFF0u) fire("internal", "no-memory");
+        u32 remaining = len - i;
+        if (part) {
+            if (TYPE_OF(part) == TYPE_INTEGER) {
+                i32 p = static_cast<i32>(part->data2);
+                r = p < 0 ? 0 : std::min<u32>(static_cast<u32>(p), remaining);
+            } else if (TYPE_OF(part) == TYPE_OF(blk) && series_node(part) == series_node(blk)) {
+                i64 d = i64(series_head(part)) - i;
+                r = d < 0 ? 0 : std::min<i64>(d, remaining);
+            } else {
+                bad_refine("part", part);
+            }
         } else {
-            bad_refine("part", part);
+            r = std::min<u64>(w, remaining);
         }
-    } else {
-        r = std::min<u64>(w, remaining);
-    }
-    u64 new_len = u64(len) + w - r;
+        new_len = u64(len) + w - r;
+    };
+    measure();
+    bool owned = buffer_of(blk)->flags & SERIES_OWNED;
+    series::tell(blk, "change", i, static_cast<u32>(w));
+    // A change handler may have changed the target or the source (and
+    // dropped the source's values): measure both again and copy the source
+    // only now, so that its cells are not held outside the collector's view.
+    if (owned) measure();
     Source src;
     read_source(src, value, many, n);
-    series::tell(blk, "change", i, static_cast<u32>(w));
     SeriesBuffer* b = reserve(blk, new_len, false);
     Cell* cells = cells_of(b);
     if (w != r) std::memmove(cells + i + w, cells + i + r, (len - i - r) * sizeof(Cell));
