@@ -158,6 +158,7 @@ SeriesBuffer* reserve(Cell* blk, u64 need, bool slack) {
 
 // Copies n source cells to dst, then repeats the run by doubling until total cells are filled.
 void fill_cells(Cell* dst, const Cell* src, u32 n, u64 total) {
+    if (n == 0) return;  // a source emptied by a change handler
     std::memcpy(dst, src, u64(n) * sizeof(Cell));
     u64 done = n;
     while (done < total) {
