@@ -40,13 +40,13 @@ test-gc-stress: build
 bench: build
 	@bash bench/run.sh $(BUILD)
 
-# libFuzzer targets (clang); run e.g. ./build-fuzz/lexer_fuzz -max_total_time=600 corpus/
+# libFuzzer targets (clang); run e.g. ./build-fuzz/eval_fuzz -timeout=2 -max_total_time=600 corpus/
 $(FUZZ)/build.ninja: | deps
 	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 fuzz: deps $(FUZZ)/build.ninja
-	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz
+	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz
 
 clean:
 	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -5,6 +5,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -70,12 +71,16 @@ void set_code(Cell* err, i32 cat, i32 id) {
 
 void set_near(Cell* err) { *field(err, FIELD_NEAR) = *interpreter::current_code(); }
 
-// Writes a value formed or molded (flat) into the buffer, cut at `limit` code points.
+// Writes a value formed or molded (flat) into the buffer, cut at `limit` code
+// points. Writing stops at the limit too, so that a value too deep or too big
+// to show whole still makes a report.
 void write_limited(Cell* value, Cell* buffer, bool mold, bool only, i32 limit) {
     u32 before = string::zs_abs_length_q(buffer);
     Cell v = *value;
-    if (mold) actions::mold_dispatch(&v, buffer, only, false, true, nullptr, limit, 0);
-    else actions::form_dispatch(&v, buffer, nullptr, limit);
+    Cell part;
+    integer::make_at(&part, limit);
+    if (mold) actions::mold_dispatch(&v, buffer, only, false, true, &part, limit, 0);
+    else actions::form_dispatch(&v, buffer, &part, limit);
     SeriesBuffer* b = GET_BUFFER(series_node(buffer));
     if (b->length() > before + static_cast<u32>(limit)) b->tail = b->offset + (before + limit) * b->unit();
 }

@@ -363,8 +363,23 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
 }
 
 Cell* copy(Cell* s, Cell* result, Cell* part, bool, Cell*) {
-    u32 start = std::min<u32>(series_head(s), buffer_of(s)->length());
-    u32 n = part ? part_range(s, part, true, true, start) : length_from(s, false);
+    u32 len = buffer_of(s)->length();
+    u32 start = std::min<u32>(series_head(s), len);
+    u32 n;
+    if (!part) {
+        n = length_from(s, false);
+    } else if (TYPE_OF(part) == TYPE_INTEGER) {
+        // part_range's integer case, inline: the common copy/part.
+        i64 k = static_cast<i32>(part->data2);
+        if (k >= 0) {
+            n = static_cast<u32>(std::min<i64>(k, len - start));
+        } else {
+            n = static_cast<u32>(std::min<i64>(-k, start));
+            start -= n;
+        }
+    } else {
+        n = part_range(s, part, true, true, start);
+    }
     u32 header = s->header;
     u32 extra = TYPE_OF(s) == TYPE_VECTOR ? s->data3 : 0;
     node_t node = copy_series_part(series_node(s), start, n);

@@ -428,10 +428,14 @@ i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
     const u8* pa = zs_head(&sa);
     const u8* pb = zs_head(&sb);
     u32 ca = 0, cb = 0;
-    for (u32 i = 0; i < n; i++) {
+    u32 i = 0;
+    // Equal characters stay equal folded: only a mismatch is worth folding.
+    if (ua == 1 && ub == 1)
+        while (i < n && pa[i] == pb[i]) i++;
+    for (; i < n; i++) {
         ca = get_char(pa + i * ua, ua);
         cb = get_char(pb + i * ub, ub);
-        if (fold_case) {
+        if (ca != cb && fold_case) {
             ca = fold(ca);
             cb = fold(cb);
         }
@@ -864,6 +868,28 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
     return equal_q(value1, value2, op, false);
 }
 
+namespace {
+
+// The most text bytes an insert or change may leave: buffers grow by doubling
+// within the 2 GiB a single request may take.
+constexpr u64 MAX_TEXT_BYTES = 0x3FFFFFFF;
+
+// `times` copies of text's first `count` characters, in a new string on the
+// stack, built by doubling. The caller has checked the size.
+Cell* repeat_text(Cell* text, u32 count, u32 times) {
+    Cell* out = make_push(count * times);
+    concatenate(out, text, static_cast<i32>(count), 0, true, CONCAT_APPEND);
+    for (u32 done = 1; done < times;) {
+        u32 more = done < times - done ? done : times - done;
+        Cell whole = *out;
+        concatenate(out, &whole, static_cast<i32>(more * count), 0, true, CONCAT_APPEND);
+        done += more;
+    }
+    return out;
+}
+
+}  // namespace
+
 Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append_) {
     i32 limit = -1;
     if (part) {
@@ -904,30 +930,26 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
     u32 count = zs_length_q(&text);
     if (limit >= 0 && static_cast<u32>(limit) < count) count = static_cast<u32>(limit);
     u32 unit = unit_of(series) > unit_of(&text) ? unit_of(series) : unit_of(&text);
-    if ((u64(times) * count + zs_abs_length_q(series)) * unit > 0xFFFFFFFFu) fire("internal", "no-memory");
+    if ((u64(times) * count + zs_abs_length_q(series)) * unit > MAX_TEXT_BYTES) fire("internal", "no-memory");
 
     u32 len = zs_abs_length_q(series);
     u32 head = head_of(series);
     bool at_tail = append_ || head >= len;
     const char* word = append_ ? "append" : "insert";
     series::tell(series, word, at_tail ? len : head, times * count);
-    // A source in the same buffer must not see the text written before it.
+    // Repeats are built aside once and written in one go (which also keeps a
+    // source in the same buffer from seeing the text written before it).
     Cell src = text;
-    if (series_node(&text) == series_node(series) && times > 1) {
-        Cell* copy = make_push(count);
-        concatenate(copy, &text, static_cast<i32>(count), 0, true, CONCAT_APPEND);
-        src = *copy;
-    }
+    if (times > 1) src = *repeat_text(&text, count, static_cast<u32>(times));
+    u32 written = times * count;
     u32 at_index = head;
-    for (i32 t = 0; t < times; t++) {
-        if (at_tail) {
-            concatenate(series, &src, static_cast<i32>(count), 0, true, CONCAT_APPEND);
-        } else {
-            Cell pos = *series;
-            series_head(&pos) = at_index;
-            concatenate(&pos, &src, static_cast<i32>(count), 0, true, CONCAT_INSERT);
-            at_index += count;
-        }
+    if (at_tail) {
+        concatenate(series, &src, static_cast<i32>(written), 0, true, CONCAT_APPEND);
+    } else {
+        Cell pos = *series;
+        series_head(&pos) = at_index;
+        concatenate(&pos, &src, static_cast<i32>(written), 0, true, CONCAT_INSERT);
+        at_index += written;
     }
     series::tell(series, append_ ? "appended" : "inserted", at_tail ? len : head, times * count);
     if (append_) series_head(series) = 0;
@@ -962,7 +984,12 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool, Cell* dup) {
     u32 count = zs_length_q(&text);
     u64 total = u64(times) * count;
     u32 unit = unit_of(series) > unit_of(&text) ? unit_of(series) : unit_of(&text);
-    if ((total + len) * unit > 0xFFFFFFFFu) fire("internal", "no-memory");
+    if ((total + len) * unit > MAX_TEXT_BYTES) fire("internal", "no-memory");
+    if (times > 1) {
+        text = *repeat_text(&text, count, static_cast<u32>(times));
+        count = static_cast<u32>(total);
+        times = 1;
+    }
     // The range replaced: the new text's length, or the /part count.
     u64 replaced = total;
     if (part) {

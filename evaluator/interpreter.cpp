@@ -3,6 +3,7 @@
 #include "evaluator/interpreter.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -336,7 +337,11 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
 // tail; nothing here can move the code, so its cells are read once.
-u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false) {
+// `stop`, when given, learns how far a failed attempt got: the value of
+// the expression up to there goes to `out` and the position of the
+// operator it could not do to *stop (0 when no value was made), so that
+// resume_simple goes on from there rather than evaluating it again.
+u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false, u32* stop = nullptr) {
     if (pos >= tail) return 0;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     const Cell* c = cells + pos;
@@ -344,18 +349,25 @@ u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false) {
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
     u32 next = pos + 1;
+    auto partial = [&]() -> u32 {
+        if (stop) {
+            *out = v;
+            *stop = next;
+        }
+        return 0;
+    };
     while (!prefix && next < tail) {
         const Cell* w = cells + next;
         if (TYPE_OF(w) != TYPE_WORD) break;
         const Cell* op = peek_word(w);
-        if (!op) return 0;
+        if (!op) return partial();
         if (TYPE_OF(op) != TYPE_OP) break;
-        if (next + 1 >= tail || TYPE_OF(&v) != TYPE_INTEGER) return 0;
+        if (next + 1 >= tail || TYPE_OF(&v) != TYPE_INTEGER) return partial();
         FastOp kind = fast_op_of(op);
-        if (kind == FAST_NONE) return 0;
+        if (kind == FAST_NONE) return partial();
         const Cell* right = cells + next + 1;
-        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return 0;
-        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, &v, right)) return 0;
+        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return partial();
+        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, &v, right)) return partial();
         next += 2;
     }
     *out = v;
@@ -365,12 +377,22 @@ u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false) {
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
 // expression needs the generic path. Leaves the value as that path does.
-bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next) {
+// On false, *stop and `partial` tell what eval_simple got done of the value
+// (see there; *stop 0: nothing), for eval_full to go on from.
+bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
+                   u32* stop) {
     Cell* start = stack::top;
+    *stop = 0;
     if (trace.enabled || start + 2 >= stack::end) return false;
     Cell v;
-    u32 after = eval_simple(code, pos, tail, &v);
-    if (!after) return false;
+    u32 after = eval_simple(code, pos, tail, &v, false, stop);
+    if (!after) {
+        if (*stop) *partial = v;
+        return false;
+    }
+    // Any refusal below leaves the whole value for eval_full to store.
+    *partial = v;
+    *stop = after;
     node_t n = word->data1;
     i32 idx = word_index(word);
     if (!n || idx < 0) return false;
@@ -887,7 +909,8 @@ u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cel
 
 namespace {
 
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial = nullptr,
+              u32 stop = 0);
 
 // The common call, as eval_code_at makes it: a function!, native! or
 // action! named by a word, or by a path whose further items are words or
@@ -965,7 +988,9 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
 
     i32 refs[32];
     if (builtin) {
-        for (u32 k = 0, m = (shape & SHAPE_REFS) ? 32 : 4; k < m; k++) refs[k] = -1;
+        // All refinements unused (-1: every byte 0xFF), in a few wide stores.
+        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+        else std::memset(refs, 0xFF, 4 * sizeof(i32));
     } else if (shape & SHAPE_REFS) {
         // Every refinement has its logic cell and argument slots, unused at first.
         SeriesBuffer* cb = GET_BUFFER(cache_node);
@@ -1081,6 +1106,29 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     return true;
 }
 
+// Goes on with an expression at `pos` as eval_full would, from what
+// eval_simple did of it: `v` its value up to `stop` (see eval_simple),
+// left as eval_full leaves it, then the operators from `stop` on.
+u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
+    Cell* start = stack::top;
+    if (stop == pos + 1) {
+        push_value(v, sub);
+    } else {
+        // As the operator calls leave it.
+        *start = *v;
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = *v;
+    }
+    u32 next = stop;
+    for (;;) {
+        u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
+        if (after == next) break;
+        next = after;
+    }
+    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    return next;
+}
+
 // eval_expression; `simple` false skips the attempt with eval_simple (the
 // caller knows it fails: a set-word's value that fast_set_word could not do).
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
@@ -1093,8 +1141,10 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
         u32 t = TYPE_OF(c);
         if (t == TYPE_SET_WORD) {
             Cell w = *c;
-            if (fast_set_word(&w, code, pos + 1, tail, sub, &next)) return next;
-            return eval_full(code, pos, tail, prefix, sub, passive);
+            Cell partial;
+            u32 stop;
+            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial, &stop)) return next;
+            return eval_full(code, pos, tail, prefix, sub, passive, stop ? &partial : nullptr, stop);
         }
         if (t == TYPE_WORD) {
             const Cell* v = peek_word(c);
@@ -1108,7 +1158,8 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
         if (simple && stack::top + 1 < stack::end) {
             Cell* start = stack::top;
             Cell v;
-            next = eval_simple(code, pos, tail, &v, prefix);
+            u32 stop = 0;
+            next = eval_simple(code, pos, tail, &v, prefix, &stop);
             if (next == pos + 1) {
                 push_value(&v, sub);
                 return next;
@@ -1120,6 +1171,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
                 if (!sub) *stack::arguments = v;
                 return next;
             }
+            if (stop) return resume_simple(&v, code, pos, stop, tail, sub);
         }
     }
     return eval_full(code, pos, tail, prefix, sub, passive);
@@ -1135,7 +1187,9 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
 
 namespace {
 
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+// `partial`, for a set-word: what fast_set_word did of its value (up to
+// `stop`), gone on from rather than evaluated again.
+u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial, u32 stop) {
     if (pos >= tail) {
         // Nothing left (the code shrank under us): the value is unset.
         Cell u{TYPE_UNSET, 0, 0, 0};
@@ -1166,7 +1220,8 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             stack::push(&w);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-            next = eval_expression_at(code, next, tail, false, true, false, false);
+            if (partial) next = resume_simple(partial, code, next, stop, tail, true);
+            else next = eval_expression_at(code, next, tail, false, true, false, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
             set_frame_word();
             if (sub) stack::unwind();

@@ -68,11 +68,33 @@ void set_c_stack_limit() {
 
 }  // namespace
 
-void overflow() {
-    top = top - 5 < bottom ? bottom : top - 5;
+namespace {
+
+// Cells past `end` that only the error of a full value stack may use.
+constexpr u32 RESERVE_CELLS = 64;
+Cell* hard_end = nullptr;
+
+// Raises internal/stack-overflow. The error is built on the value stack: a
+// full one steps back over the innermost frame's own cells (the error
+// abandons them; the cells of outer frames, such as a pending set-word, stay
+// intact) and lends its reserve until the error is thrown.
+[[noreturn]] void raise_overflow() {
+    if (top + 5 > end) {
+        Cell* room = top - 5 < arguments ? arguments : top - 5;
+        if (room < top) top = room;
+    }
+    struct Restore {
+        Cell* v;
+        ~Restore() { end = v; }
+    } restore{end};
+    if (hard_end > end) end = hard_end;
     cycles::reset();
     fire("internal", "stack-overflow");
 }
+
+}  // namespace
+
+void overflow() { raise_overflow(); }
 
 void c_stack_overflow() {
     // The handler below needs machine stack too: lower the limit while the
@@ -83,9 +105,7 @@ void c_stack_overflow() {
         ~Restore() { c_stack_limit = v; }
     } restore{saved};
     c_stack_limit = saved - (256u << 10);
-    top = top - 5 < bottom ? bottom : top - 5;
-    cycles::reset();
-    fire("internal", "stack-overflow");
+    raise_overflow();
 }
 
 void init(node_t argument_block, node_t call_block) {
@@ -94,7 +114,8 @@ void init(node_t argument_block, node_t call_block) {
     SeriesBuffer* a = GET_BUFFER(argument_block);
     SeriesBuffer* c = GET_BUFFER(call_block);
     bottom = arguments = top = reinterpret_cast<Cell*>(a->data());
-    end = reinterpret_cast<Cell*>(a->data() + a->size);
+    hard_end = end = reinterpret_cast<Cell*>(a->data() + a->size);
+    if (end - bottom > 4 * RESERVE_CELLS) end -= RESERVE_CELLS;
     frame_base = frame_top = reinterpret_cast<CallFrame*>(c->data());
     frame_end = reinterpret_cast<CallFrame*>(c->data() + (c->size / sizeof(CallFrame)) * sizeof(CallFrame));
 }
