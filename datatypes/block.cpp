@@ -1087,10 +1087,9 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, i32 op) {
             clear_cell_flag(&v);
             zs_append(result, &v);
             hashtable::put(rtable, cells_of(buffer_of(result)) + at_p);
-            for (u32 j = 1; j < step; j++) {
-                Cell* rec = p + j < len ? cells_of(GET_BUFFER(node)) + p + j : &none_cell;
-                zs_append(result, rec);
-            }
+            // The rest of the record as far as the series goes, as strings do
+            // (padding a short last record would let a huge /skip fill memory).
+            for (u32 j = 1; j < step && p + j < len; j++) zs_append(result, cells_of(GET_BUFFER(node)) + p + j);
         }
     };
     walk(s1, s2, t2);

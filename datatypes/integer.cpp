@@ -355,8 +355,10 @@ Cell* power() {
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceil, bool half_ceil) {
     if (scale && TYPE_OF(scale) == TYPE_MONEY) not_related("round", TYPE_MONEY);
+    // -2147483648 is worked like any other value (its magnitude fits in the
+    // 64-bit arithmetic below): returned unchanged it would not be a multiple
+    // of the scale.
     i32 n = get(value);
-    if (n == INT_MIN) return value;
     i64 sc = 1;
     if (scale) {
         if (TYPE_OF(scale) != TYPE_INTEGER) {
@@ -375,7 +377,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     i64 up = sc - r;
     i64 hi = a + up;
     auto away = [&]() -> i64 {
-        if (hi > INT_MAX) fire("math", "overflow");
+        if (sign * hi > INT_MAX || sign * hi < INT_MIN) fire("math", "overflow");
         return sign * hi;
     };
     i64 toward_zero = sign * (a - r);

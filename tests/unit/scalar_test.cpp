@@ -402,7 +402,9 @@ TEST_F(ScalarTest, IntegerRound) {
         {15, I(10), HALF_DOWN, "10"}, {-15, I(10), HALF_DOWN, "-10"}, {16, I(10), HALF_DOWN, "20"},
         {15, I(10), HALF_CEIL, "20"}, {-15, I(10), HALF_CEIL, "-10"}, {-16, I(10), HALF_CEIL, "-20"},
         {7, I(-5), NONE, "5"},        {8, I(-5), NONE, "10"},        {20, I(10), CEIL, "20"},
-        {5, I(0), NONE, "5"},         {3, I(10), NONE, "0"},         {MIN, I(10), NONE, "-2147483648"},
+        {5, I(0), NONE, "5"},         {3, I(10), NONE, "0"},         {MIN, I(1), NONE, "-2147483648"},
+        // -2147483648 is not a multiple of 10: it rounds like any other value.
+        {MIN, I(10), NONE, "math/overflow"}, {MIN, I(10), DOWN, "-2147483640"}, {MIN, I(2), NONE, "-2147483648"},
         {MAX, I(10), NONE, "math/overflow"}, {MAX, I(10), DOWN, "2147483640"}, {5, I(MIN), NONE, "math/overflow"},
         {-2147483641, I(10), FLOOR, "math/overflow"},
         {7, F(2.5), NONE, "7.5"},     {7, Typed(TYPE_MONEY), NONE, "script/not-related"},
