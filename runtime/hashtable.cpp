@@ -955,6 +955,25 @@ void clear(node_t table, u32 position, u32 count) {
     delete_(table, position, count);
 }
 
+void dump(node_t table) {
+    // Printing allocates nothing, so the record's buffers stay put meanwhile.
+    Table* t = T(table);
+    const u32* flags = words_of(t->flags);
+    const u32* keys = words_of(t->keys);
+    for (u32 pass = 0; pass < 2; pass++) {
+        rt::prin(pass == 0 ? "== Deleted keys ==\n" : "== Alive keys ==\n");
+        u32 want = pass == 0 ? FLAG_DELETED : FLAG_FILLED;
+        for (u32 b = 0; b < t->buckets; b++) {
+            if (flag_at(flags, b) != want) continue;
+            rt::prin("bucket ");
+            rt::prin_int(static_cast<i32>(b));
+            rt::prin(": ");
+            rt::prin_int(static_cast<i32>(keys[b]));
+            rt::prin("\n");
+        }
+    }
+}
+
 void clear_map(node_t table) {
     Table* t = T(table);
     t->size = t->occupied = 0;

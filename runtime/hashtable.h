@@ -64,6 +64,8 @@ int refresh(node_t table, i32 shift, u32 position, u32 count, bool remove);
 void move(node_t table, u32 destination, u32 source, u32 count);
 void clear(node_t table, u32 position, u32 count);
 void clear_map(node_t table);
+// Debug print of a table: its deleted, then its live buckets with their stored keys.
+void dump(node_t table);
 node_t copy(node_t table, node_t new_block);
 inline void destroy(node_t) {}
 i32 put_symbol(node_t table, const u8* name, u32 length, bool loose);

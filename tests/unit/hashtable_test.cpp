@@ -13,6 +13,7 @@
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
+#include "output_capture.h"
 #include "runtime/memory.h"
 
 using namespace zav;
@@ -533,4 +534,18 @@ TEST_F(HashTableTest, IntegerTableAgainstModel) {
     EXPECT_EQ(ht::next_int(t, nullptr), nullptr);
     EXPECT_EQ(ht::get_int(t, model.begin()->first), nullptr);
     ht::free_int(t);
+}
+
+TEST_F(HashTableTest, DumpListsDeletedThenAliveBuckets) {
+    node_t t = ht::init(0, nullptr, ht::KIND_INT_KEY, 1);
+    for (u32 k = 1; k <= 3; k++) ht::put_int_key(t, k);
+    ht::delete_int_key(t, 2);
+    std::string out = zav::testing::capture_output([&] { ht::dump(t); });
+    size_t deleted = out.find("== Deleted keys ==\n"), alive = out.find("== Alive keys ==\n");
+    ASSERT_NE(deleted, std::string::npos);
+    ASSERT_NE(alive, std::string::npos);
+    EXPECT_LT(deleted, alive);
+    auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+    EXPECT_EQ(lines(out.substr(deleted, alive - deleted)), 2);  // heading + one deleted bucket
+    EXPECT_EQ(lines(out.substr(alive)), 3);                    // heading + two live buckets
 }
