@@ -103,6 +103,13 @@ u32 length_of(const Cell* s) { return GET_BUFFER(series_node(s))->length(); }
 u32 node_length(node_t n) { return GET_BUFFER(n)->length(); }
 Cell* cell_at(node_t n, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()) + i; }
 
+// Steps over an `only` after insert or change; answers whether it was there.
+bool skip_only(node_t rb, u32& j) {
+    if (j >= node_length(rb) || !is_kw(cell_at(rb, j), KW_ONLY)) return false;
+    j++;
+    return true;
+}
+
 bool falsy(const Cell* v) {
     return TYPE_OF(v) == TYPE_NONE || (TYPE_OF(v) == TYPE_LOGIC && v->data1 == 0);
 }
@@ -452,13 +459,13 @@ struct Engine {
             }
             case KW_INSERT: {
                 u32 j = i + 1;
-                if (j < n && is_kw(cell_at(rb, j), KW_ONLY)) j++;
+                skip_only(rb, j);
                 if (j + 1 < n && position_word(cell_at(rb, j))) j++;
                 return std::min(j + 1, n);
             }
             case KW_CHANGE: {
                 u32 j = i + 1;
-                if (j < n && is_kw(cell_at(rb, j), KW_ONLY)) j++;
+                skip_only(rb, j);
                 j = (j < n && position_word(cell_at(rb, j))) ? j + 1 : rule_end(rb, j);
                 return std::min(j + 1, n);
             }
@@ -749,11 +756,7 @@ struct Engine {
     Result insert(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
-        bool only = false;
-        if (j < node_length(rb) && is_kw(cell_at(rb, j), KW_ONLY)) {
-            only = true;
-            j++;
-        }
+        bool only = skip_only(rb, j);
         if (j >= node_length(rb)) fire("script", "parse-end", &kw);
         u32 at_pos = pos();
         if (j + 1 < node_length(rb) && position_word(cell_at(rb, j))) {
@@ -776,11 +779,7 @@ struct Engine {
     Result change(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
-        bool only = false;
-        if (j < node_length(rb) && is_kw(cell_at(rb, j), KW_ONLY)) {
-            only = true;
-            j++;
-        }
+        bool only = skip_only(rb, j);
         need_rule(rb, j, &kw);
         u32 from, to;
         if (j + 1 < node_length(rb) && position_word(cell_at(rb, j))) {

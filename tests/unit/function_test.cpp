@@ -31,12 +31,6 @@ struct FunctionTest : RuntimeTest {
         RuntimeTest::SetUp();
         stack::arguments = stack::top = stack::bottom;
         cycles::reset();
-        for (u32 t = 1; t <= datatype::top_id; t++) {
-            Cell dt;
-            if (!datatype::records[t].name || typeset::find_named(datatype::records[t].name, &dt)) continue;
-            datatype::make_at(&dt, t);
-            context::set_global(symbol::make(datatype::records[t].name), &dt);
-        }
     }
 };
 

@@ -25,13 +25,6 @@ struct TypesetTest : RuntimeTest {
         RuntimeTest::SetUp();
         stack::arguments = stack::top = stack::bottom;
         cycles::reset();
-        // Datatype words stand for their datatypes, as the boot environment sets them.
-        for (u32 t = 1; t <= datatype::top_id; t++) {
-            Cell dt;
-            if (!datatype::records[t].name || typeset::find_named(datatype::records[t].name, &dt)) continue;
-            datatype::make_at(&dt, t);
-            context::set_global(symbol::make(datatype::records[t].name), &dt);
-        }
     }
 };
 
