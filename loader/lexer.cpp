@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "loader/lexer_internal.h"
+#include "datatypes/map.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
@@ -639,6 +640,21 @@ static void close_nesting(State* lex, const u8* s, u32 type) {
     u32 lt = m ? level_type(m) : 0;
     bool match = type == TYPE_BLOCK ? (lt == TYPE_BLOCK || lt == TYPE_MAP) : lt == TYPE_PAREN;
     if (!match) throw_error(lex, s, s + 1, -3);
+    if (lt == TYPE_MAP && lex->load) {
+        // A map literal holds key/value pairs with keys a map accepts.
+        u32 n = lex->tail - lex->begin;
+        const u8* opener = lex->input + m->data3;
+        if (n & 1) throw_error(lex, opener, s + 1, TYPE_MAP);
+        for (u32 i = lex->begin; i < lex->tail; i += 2)
+            if (!map::valid_key_type_q(TYPE_OF(&values[i]))) throw_error(lex, opener, s + 1, TYPE_MAP);
+        u32 mpos = lex->begin - 1;
+        close_level(lex, lt);
+        Cell* c = &values[mpos];
+        u32 nl = c->header & FLAG_NEW_LINE;
+        map::make_at(c, series_node(c), n);
+        c->header |= nl;
+        return;
+    }
     close_level(lex, lt);
 }
 
@@ -680,9 +696,7 @@ static void tok_close_brace(State* lex, const u8*, const u8* e, u32 flags, bool 
     lex->in_pos = e;
 }
 
-static void tok_open_map(State* lex, const u8* s, const u8* e, u32, bool) {
-    throw_error(lex, s, e, TYPE_MAP);  // map! values are not built by this lexer yet
-}
+static void tok_open_map(State* lex, const u8* s, const u8*, u32, bool) { open_nesting(lex, s, TYPE_MAP); }
 
 static void tok_path(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     u32 type = *s == '\'' ? TYPE_LIT_PATH : *s == ':' ? TYPE_GET_PATH : TYPE_PATH;
