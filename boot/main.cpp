@@ -45,7 +45,7 @@ void print_text(const char* text) {
 bool read_source(const char* path, std::string& out) {
     std::FILE* f = std::fopen(path, "rb");
     if (!f) return false;
-    char buf[65536];
+    static char buf[65536];  // not on the machine stack, which may be small
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
     bool ok = !std::ferror(f);
