@@ -30,6 +30,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/map.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -104,6 +105,8 @@ void init_runtime() {
     typeset::init();
     error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    map::init();
+    hash::init();
     time::init();
 
     case_folding::init();

@@ -228,7 +228,8 @@ TEST_F(LexerTest, SyntaxErrors) {
         {"@ref", "invalid", "(line 1) invalid ref! at \"@ref\""},
         {"10%", "invalid", "(line 1) invalid percent! at \"10%\""},
         {"1-Jan-2000", "invalid", "(line 1) invalid date! at \"1-Jan-2000\""},
-        {"#[a 1]", "invalid", "(line 1) invalid map! at \"#[\""},
+        {"#[a]", "invalid", "(line 1) invalid map! at \"#[a]\""},
+        {"#[[1] 2]", "invalid", "(line 1) invalid map! at \"#[[1] 2]\""},
         {"(1, 2)", "invalid", "(line 1) invalid point2D! at \"1, 2)\""},
         {"a , b", "invalid", "(line 1) invalid point2D! at \",\""},
     };
@@ -483,8 +484,26 @@ struct Generator {
         std::snprintf(buf, sizeof buf, "^(%X)", cp);
         return buf;
     }
+    // Values of the further datatypes.
+    std::string further(int depth) {
+        switch (below(1)) {
+            default: {
+                std::string s = "#[";
+                for (u32 n = below(4); n > 0; n--) {
+                    switch (below(3)) {
+                        case 0: s += std::to_string(static_cast<i32>(rng())); break;
+                        case 1: s += name() + ":"; break;
+                        default: s += "\"" + name() + "\""; break;
+                    }
+                    s += " " + (depth > 2 ? name() : value(depth + 1)) + " ";
+                }
+                return s + "]";
+            }
+        }
+    }
     std::string value(int depth) {
         char buf[64];
+        if (below(4) == 0) return further(depth);
         switch (below(depth > 2 ? 13 : 15)) {
             case 0: return std::to_string(static_cast<i32>(rng()));
             case 1: {
