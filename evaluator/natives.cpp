@@ -458,7 +458,7 @@ void init() {
         not_done,                   // 84 debase
         not_done,                   // 85 to-local-file
         not_done,                   // 86 wait
-        not_done,                   // 87 checksum
+        checksum_star,              // 87 checksum
         unset_star,                 // 88 unset
         new_line_star,              // 89 new-line
         new_line_q_star,            // 90 new-line?
@@ -474,8 +474,8 @@ void init() {
         zero_q_star,                // 100 zero?
         not_done,                   // 101 size?
         not_done,                   // 102 browse
-        not_done,                   // 103 compress
-        not_done,                   // 104 decompress
+        compress_star,              // 103 compress
+        decompress_star,            // 104 decompress
         recycle_star,               // 105 recycle
         transcode_star,             // 106 transcode
         apply_star,                 // 107 apply
