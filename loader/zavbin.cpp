@@ -22,6 +22,7 @@
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/unicode.h"
 
 namespace zav::zavbin {
@@ -280,7 +281,7 @@ Header Reader::header(const u8*& p, const u8* end) {
 
 const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
     Depth depth(depth_, *this, p);
-    stack::check_c_stack();
+    machine_stack::check();
     if (p >= end) corrupt(p);
     if (fixed_) skip_padding(p, end);
     const u8* lead = p;

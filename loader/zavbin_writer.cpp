@@ -24,6 +24,7 @@
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::zavbin {
 
@@ -55,7 +56,7 @@ public:
     // One record (step 5: every value counts one position in its container).
     void value(const Cell* v) {
         Depth depth(depth_);
-        stack::check_c_stack();
+        machine_stack::check();
         Cell c = *v;
         bool nl = (c.header & FLAG_NEW_LINE) != 0;
         u32 t = TYPE_OF(&c);
