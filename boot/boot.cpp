@@ -31,6 +31,7 @@
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
 #include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -109,6 +110,7 @@ void init_runtime() {
     map::init();
     hash::init();
     time::init();
+    money::init();
 
     case_folding::init();
     symbol::init();

@@ -235,6 +235,9 @@ static bool unicode_blank(i32 cp) {
     switch (cp) {
         case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
         case 0x180E: case 0x200B: case 0x200C:
+        // A byte-order mark is invisible: inside a name it would make a word
+        // that prints like another but is not the same symbol.
+        case 0xFEFF:
             return true;
         default:
             return cp >= 0x2000 && cp <= 0x200A;
@@ -503,6 +506,7 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     std::memset(&r, 0, sizeof r);
     std::snprintf(r.id, sizeof r.id, "%s", id);
     r.line = lex->line;
+    r.offset = static_cast<u32>(s - lex->input);
     r.type = code > 0 ? code : 0;
     u32 n = static_cast<u32>(t - s);
     if (n >= sizeof r.text) n = sizeof r.text - 1;
@@ -533,6 +537,9 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
         if (cp < 0) {
             std::memcpy(clean + k, "\xEF\xBF\xBD", 3);
             k += 3;
+        } else if (cp == 0) {
+            std::memcpy(clean + k, "^@", 2);  // a NUL shown as its escape, not sent raw
+            k += 2;
         } else {
             std::memcpy(clean + k, q, static_cast<size_t>(next - q));
             k += static_cast<u32>(next - q);
@@ -582,7 +589,9 @@ static void tok_error(State* lex, const u8* s, const u8* e, u32, bool) {
 }
 
 // True when "(" at s starts a point: at least 4 bytes follow and the first
-// byte that cannot be part of a point body is "," (or there is none).
+// byte that cannot be part of a point body is ",". Text that ends before any
+// such byte is an unclosed paren, not a point: "(1 + 2" at the end of a file
+// is missing its ")".
 static bool point_ahead(State* lex, const u8* s) {
     const u8* p = s + 1;
     if (lex->in_end - p < 4) return false;
@@ -596,7 +605,7 @@ static bool point_ahead(State* lex, const u8* s) {
                 return *p == ',';
         }
     }
-    return true;
+    return false;
 }
 
 static void open_nesting(State* lex, const u8* s, u32 type) {
@@ -859,6 +868,8 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
                 index = 0;
             }
         }
+        // A NUL byte is not the end of the text: what follows it would be lost.
+        if (state == T_EOF && p < end && *p == 0) throw_error(lex, p, p + 1, -1);
         lex->token_type = kinds[state];
         token_index = index;
 
@@ -942,9 +953,14 @@ static void append_values(node_t block, u32 from, u32 to) {
     }
 }
 
+void check_size(u64 bytes) {
+    if (bytes >= MAX_INPUT_BYTES) fire("script", "too-long");
+}
+
 static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool build, i32* consumed,
                const Cell* tracer, Cell* dst, const Cell* source) {
     if (!values) init();
+    check_size(size);
     State st;
     std::memset(static_cast<void*>(&st), 0, sizeof st);
     st.head = st.begin = st.tail = last_state ? last_state->tail : 0;
@@ -1021,7 +1037,7 @@ i32 scan_string(Cell* dst, Cell* source, i32 length, u32 flags, i32* consumed, c
     u32 n = (length < 0 || static_cast<u32>(length) > have) ? have : static_cast<u32>(length);
     const u8* head = string::zs_head(source);
     u64 bytes = unicode::count_utf8_bytes(head, head + u64(n) * unit, unit);
-    if (bytes >= 0x7FFFFFF0u) fire("internal", "no-memory");
+    check_size(bytes);
     u8* area = scratch;
     bool temporary = scratch_busy || bytes + 1 > SCRATCH_SIZE;
     if (temporary) area = static_cast<u8*>(rt::allocate(size_t(bytes) + 1));

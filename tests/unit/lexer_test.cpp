@@ -222,7 +222,6 @@ TEST_F(LexerTest, SyntaxErrors) {
         // Datatypes this lexer does not build yet fail cleanly.
         {"1.2.3", "invalid", "(line 1) invalid tuple! at \"1.2.3\""},
         {"1x2", "invalid", "(line 1) invalid pair! at \"1x2\""},
-        {"$5", "invalid", "(line 1) invalid money! at \"$5\""},
         {"<tag>", "invalid", "(line 1) invalid tag! at \"<tag>\""},
         {"a@b", "invalid", "(line 1) invalid email! at \"a@b\""},
         {"@ref", "invalid", "(line 1) invalid ref! at \"@ref\""},
@@ -230,6 +229,8 @@ TEST_F(LexerTest, SyntaxErrors) {
         {"1-Jan-2000", "invalid", "(line 1) invalid date! at \"1-Jan-2000\""},
         {"#[a]", "invalid", "(line 1) invalid map! at \"#[a]\""},
         {"#[[1] 2]", "invalid", "(line 1) invalid map! at \"#[[1] 2]\""},
+        {"$1.123456", "invalid", "(line 1) invalid money! at \"$1.123456\""},
+        {"XYZ$1", "invalid", "(line 1) invalid money! at \"XYZ$1\""},
         {"(1, 2)", "invalid", "(line 1) invalid point2D! at \"1, 2)\""},
         {"a , b", "invalid", "(line 1) invalid point2D! at \",\""},
     };
@@ -486,7 +487,14 @@ struct Generator {
     }
     // Values of the further datatypes.
     std::string further(int depth) {
-        switch (below(1)) {
+        char buf[96];
+        switch (below(2)) {
+            case 0: {
+                const char* codes[] = {"", "USD", "eur", "JPY"};
+                std::snprintf(buf, sizeof buf, "%s%s$%u.%05u", below(3) ? "" : "-", codes[below(4)], below(1000000),
+                              below(100000));
+                return buf;
+            }
             default: {
                 std::string s = "#[";
                 for (u32 n = below(4); n > 0; n--) {
