@@ -21,6 +21,7 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/rt.h"
 #include "runtime/words.h"
 
@@ -839,7 +840,7 @@ namespace {
 
 u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
                  Cell* owner, i32 mode, bool infix) {
-    stack::check_c_stack();
+    machine_stack::check();
     Cell fn = *fn_in;
     Cell name;
     if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) {
@@ -856,6 +857,9 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         if (infix) stack::top--;
     }
     if (!infix) stack::push(&fn);
+    // An operator's left operand becomes the frame's first slot (each case
+    // below keeps it under the top at once, so that the collector sees it
+    // while the argument cache is built and the right operand evaluated).
     // An operator's function is not on the stack, and its right operand may
     // drop every other reference to it (`o: none`) before the body is read.
     Hold fn_hold(&fn);
@@ -863,10 +867,12 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         case TYPE_NATIVE:
         case TYPE_ACTION:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             break;
         case TYPE_ROUTINE:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_routine(&fn);
             break;
@@ -881,6 +887,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
                 ctx = word_ctx(&name);
             }
             stack::mark_kind81(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_function(&fn, ctx, &name, 0);
             break;
@@ -971,11 +978,14 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         }
     }
 
-    stack::check_c_stack();
+    machine_stack::check();
     u32 pos = *pos_io;
     if (!infix) stack::push(fn);
     if (type == TYPE_FUNCTION) stack::mark_kind81(name);
     else stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
     for (u32 i = 0; i < args; i++) {
         if (infix && i == 0) {
             stack::top = stack::arguments + 1;  // the left operand
@@ -1133,7 +1143,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 // caller knows it fails: a set-word's value that fast_set_word could not do).
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
                                                      bool passive, bool simple) {
-    stack::check_c_stack();
+    machine_stack::check();
     tail = clamp_tail(code, tail);
     if (pos < tail && !trace.enabled) {
         const Cell* c = code_at(code, pos);
@@ -1325,7 +1335,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 }  // namespace
 
 void eval(Cell* code_in, bool chain) {
-    stack::check_c_stack();
+    machine_stack::check();
     struct {
         Cell value;
     } code{*code_in};
