@@ -4,6 +4,7 @@
 #include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::cycles {
 
@@ -13,6 +14,8 @@ u32 count = 0;
 }  // namespace
 
 void push(node_t node) {
+    // Every level of a nested form, mold, compare or copy passes here.
+    machine_stack::check();
     entries[count++] = node;
     if (count == CYCLES_SIZE) {
         count = 0;  // emptied first, so that the error itself can be formed
