@@ -7,6 +7,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/integer.h"
+#include "datatypes/simple_io.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -15,7 +16,6 @@
 #include "evaluator/stack.h"
 #include "loader/compress.h"
 #include "runtime/helpers.h"
-#include "runtime/simple_io.h"
 #include "runtime/unicode.h"
 
 namespace zav::natives {
