@@ -1,6 +1,8 @@
 // ZAVBIN: the writers' exact bytes, write-then-read round trips in both
 // forms, sharing and cycles, and the reader's refusal of corrupt input.
 #include <cmath>
+#include <dirent.h>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "loader/crush.h"
 #include "loader/zavbin.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
@@ -482,4 +485,44 @@ TEST_F(ZavbinTest, BootDefinitionsSetWordsAndAddNoRoot) {
     EXPECT_EQ(word_ctx(roots + 1), roots[0].data1);
     // In codec mode the same definition is refused.
     EXPECT_EQ(fault(b), "script/zb-invalid-record 44");
+}
+
+// ---- Compressed payloads and the fuzzer's corpus ---------------------------------------------
+
+TEST_F(ZavbinTest, CompressedBodiesDecode) {
+    Cell v = eval("reduce [append/dup copy \"\" \"abc\" 100 [x y z x y z x y z x y z] 12345678]");
+    collector::Root keep(&v);
+    for (bool compact_form : {true, false}) {
+        Bytes e = enc(&v, compact_form);
+        Bytes packed(e.size());
+        i32 n = crush::compress(e.data() + 8, static_cast<u32>(e.size() - 8), packed.data());
+        ASSERT_GT(n, 0);
+        Bytes z(e.begin(), e.begin() + 8);
+        z[7] |= zavbin::FLAG_COMPRESSED;
+        z.insert(z.end(), packed.begin(), packed.begin() + n);
+        EXPECT_EQ(test::mold(block::zs_head(dec(z))), test::mold(&v));
+        // A damaged item is invalid data, whatever the damage.
+        z.back() ^= 0x55;
+        z.resize(z.size() - 3);
+        EXPECT_EQ(fault(z), "script/invalid-data");
+    }
+}
+
+TEST_F(ZavbinTest, FuzzCorpusReplaysWithoutFault) {
+    std::string here = __FILE__;
+    std::string dir = here.substr(0, here.rfind("/unit/")) + "/fuzz-corpus/zavbin";
+    DIR* d = opendir(dir.c_str());
+    ASSERT_NE(d, nullptr) << dir;
+    int files = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(dir + "/" + e->d_name, std::ios::binary);
+        Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string f = fault(data);
+        EXPECT_TRUE(f.empty() || f.rfind("script/", 0) == 0 || f.rfind("access/no-codec", 0) == 0)
+            << e->d_name << ": " << f;
+        files++;
+    }
+    closedir(d);
+    EXPECT_GT(files, 0);
 }
