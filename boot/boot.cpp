@@ -30,6 +30,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/date.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/typeset.h"
@@ -48,6 +49,7 @@
 #include "runtime/words.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 
 namespace zav::boot {
@@ -109,6 +111,7 @@ void init_runtime() {
     map::init();
     hash::init();
     time::init();
+    date::init();
     money::init();
 
     case_folding::init();
@@ -131,6 +134,7 @@ void init_runtime() {
     natives::init();
     natives::bind_globals();
     parse::init();
+    checksum::init();
     // Errors can be built as values from here on.
     error::ready();
     // Everything built so far is reachable from the roots: collections may run.
