@@ -1,6 +1,10 @@
 // Thin operating-system services: current directory, environment, time,
 // date, sleep, and the platform step of start-up.
 #pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "runtime/common.h"
 
 namespace zav::platform {
@@ -17,6 +21,9 @@ bool set_env(const char* name, const char* value);
 // the NUL; when buffer is null or smaller than that, returns the size needed
 // with the NUL; 0 when the variable does not exist.
 u32 get_env(const char* name, char* buffer, u32 size);
+// Every environment variable as {name, value}, split at the first "=" that
+// is not the entry's first character.
+std::vector<std::pair<std::string, std::string>> list_env();
 
 // Whole milliseconds slept for `seconds`: at least 1 (also for negative or
 // NaN), at most 0xFFFFFFFF.
@@ -31,6 +38,14 @@ u32 get_date(bool utc);
 // 7-bit zone of an offset in minutes east of UTC: hours in bits 2-5 (bit 6
 // set when west of UTC, bits 2-5 then the magnitude), quarter hours in bits 0-1.
 u32 zone_of(i32 minutes_east);
+// Date, time of day and zone from one reading of the clock (two readings
+// could straddle midnight): local with its zone, or UTC with zone 0.
+struct Now {
+    i32 year, month, day;
+    double seconds;  // of the day, whole unless precise (then to 100 ns)
+    u32 zone;
+};
+Now get_now(bool utc, bool precise);
 
 // The calling thread's stack: its lowest usable address and its size in
 // bytes (for the main thread, as far as its size limit lets it grow). False
