@@ -670,11 +670,11 @@ i32 Inflater::stored() {
     if ((len ^ 0xFFFF) != nlen) return BAD_DATA;
     in += 4;
     if (static_cast<size_t>(end - in) < len) return STORED_PAST_INPUT;
-    if (room(len)) {
-        std::memcpy(out + pos, in, len);
-    } else {
+    if (len && !room(len)) {
         if (grows) return TOO_SMALL;
         if (pos < capacity) std::memcpy(out + pos, in, capacity - pos);
+    } else if (len) {
+        std::memcpy(out + pos, in, len);
     }
     pos += len;
     in += len;
