@@ -37,6 +37,8 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/money.h"
+#include "datatypes/tag.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -116,9 +118,13 @@ void init_runtime() {
     hash::init();
     pair::init();
     percent::init();
+    tuple::init();
     time::init();
+    tag::init();
+    email::init();
     date::init();
     money::init();
+    ref::init();
     point2D::init();
     point3D::init();
 

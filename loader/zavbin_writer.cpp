@@ -12,6 +12,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/date.h"
 #include "datatypes/function.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
@@ -19,6 +20,7 @@
 #include "datatypes/op.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "loader/zavbin.h"
@@ -44,6 +46,7 @@ constexpr u32 BIT_NEW_LINE = 1u << 31;
 
 // Floats within this range that are whole numbers are written as integers.
 constexpr double WHOLE_LIMIT = 2147483000.0;
+constexpr double PERCENT_LIMIT = 21474836.0;
 
 [[noreturn]] void no_codec(u32 type) {
     Cell dt;
@@ -55,8 +58,8 @@ class Writer {
 public:
     explicit Writer(bool fixed) : fixed_(fixed) {}
 
-    // One record (step 5: every value counts one position in its container).
-    void value(const Cell* v) {
+    // One record, in the writer's form (every value counts one position in its container).
+    void encode_value(const Cell* v) {
         Depth depth(depth_);
         machine_stack::check();
         Cell c = *v;
@@ -94,9 +97,45 @@ public:
                 }
                 break;
             }
-            case TYPE_FLOAT: case TYPE_TIME:
+            case TYPE_FLOAT: case TYPE_TIME: case TYPE_PERCENT:
                 real(c, nl);
                 break;
+            case TYPE_PAIR:
+                start(t, false, 0, nl);
+                znum(static_cast<i32>(c.data2));
+                znum(static_cast<i32>(c.data3));
+                break;
+            case TYPE_TUPLE: {
+                u32 n = tuple::size_of(&c);
+                const u8* bytes = reinterpret_cast<const u8*>(&c.data1);
+                start(t, n != 3, fixed_ ? n << 8 : 0, nl);
+                if (fixed_) {
+                    raw(bytes, 12);
+                } else {
+                    if (n != 3) put8(static_cast<u8>(n));
+                    raw(bytes, n);
+                }
+                break;
+            }
+            case TYPE_POINT2D: case TYPE_POINT3D:
+                start(t, false, 0, nl);
+                put32(c.data1);
+                put32(c.data2);
+                if (t == TYPE_POINT3D) put32(c.data3);
+                break;
+            case TYPE_DATE: {
+                bool timed = (c.data1 & date::HAS_TIME) != 0;
+                start(t, timed, 0, nl);
+                put32(c.data1);
+                if (fixed_) {
+                    put32(c.data3);
+                    put32(c.data2);
+                } else if (timed) {
+                    put32(c.data2);
+                    put32(c.data3);
+                }
+                break;
+            }
             case TYPE_TYPESET: {
                 start(t, false, 0, nl);
                 if (fixed_) {
@@ -124,7 +163,7 @@ public:
                 break;
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY:
-            case TYPE_BITSET:
+            case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
                 series(c, nl);
                 break;
             case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
@@ -141,7 +180,7 @@ public:
                 num(native::entry_of(&c));
                 Cell spec;
                 make_cell(&spec, TYPE_BLOCK, 0, native::spec_of(&c), 0);
-                value(&spec);
+                encode_value(&spec);
                 counter_--;  // the spec stands in the built-in's own place
                 break;
             }
@@ -151,7 +190,7 @@ public:
                 start(t, false, wrapped << 16, nl);
                 Cell fn = c;
                 fn.header = wrapped;
-                value(&fn);
+                encode_value(&fn);
                 counter_--;
                 break;
             }
@@ -225,11 +264,11 @@ private:
         }
         out.push_back(static_cast<u8>(v));
     }
-    void varint(u32 v) { varint_to(payload_, v); }
-    void num(u32 v) { fixed_ ? put32(v) : varint(v); }
+    void write_varint(u32 v) { varint_to(payload_, v); }
+    void num(u32 v) { fixed_ ? put32(v) : write_varint(v); }
     void znum(i32 v) {
         if (fixed_) return put32(static_cast<u32>(v));
-        varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
+        write_varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
     }
     void raw(const u8* p, u32 n) {
         payload_.insert(payload_.end(), p, p + n);
@@ -252,7 +291,7 @@ private:
             put8(static_cast<u8>(type | s));
         } else {
             put8(63 | s);
-            varint(type);
+            write_varint(type);
         }
     }
 
@@ -312,7 +351,16 @@ private:
         double d = cell_float(&c);
         if (!fixed_) {
             bool negative_zero = d == 0 && std::signbit(d);
-            if (!negative_zero && d >= -WHOLE_LIMIT && d <= WHOLE_LIMIT && d == static_cast<double>(static_cast<i32>(d))) {
+            if (TYPE_OF(&c) == TYPE_PERCENT) {
+                // Whole hundredths that divide back to the very same value.
+                double n = std::round(d * 100.0);
+                if (!negative_zero && d >= -PERCENT_LIMIT && d <= PERCENT_LIMIT && n / 100.0 == d) {
+                    start(TYPE_PERCENT, true, 0, nl);
+                    znum(static_cast<i32>(n));
+                    return;
+                }
+            } else if (!negative_zero && d >= -WHOLE_LIMIT && d <= WHOLE_LIMIT &&
+                       d == static_cast<double>(static_cast<i32>(d))) {
                 start(TYPE_OF(&c), true, 0, nl);
                 znum(static_cast<i32>(d));
                 return;
@@ -351,19 +399,32 @@ private:
             return;
         }
         u32 bits = text ? unit << 8 : t == TYPE_BINARY ? 1u << 8 : 0;
+        if (t == TYPE_MAP) head = 0;  // maps have no head field
         auto open = [&](u32 flags) {
             start(t, head != 0, bits, flags);
-            if (fixed_ || head) num(head);
+            if (t != TYPE_MAP && (fixed_ || head)) num(head);
         };
         keyed(node, [&] { open(nl | REF); },
               [&] {
                   open(nl);
-                  if (block::any_block_q(t)) {
-                      num(len);
-                      for (u32 i = 0; i < len; i++) value(cells(node) + i);
+                  if (t == TYPE_MAP) {
+                      // Live pairs only: a removed pair's value cell has header 0.
+                      u32 live = 0;
+                      for (u32 i = 0; i + 1 < len; i += 2) live += cells(node)[i + 1].header != 0;
+                      num(2 * live);
+                      for (u32 i = 0; i + 1 < len; i += 2) {
+                          if (cells(node)[i + 1].header == 0) continue;
+                          encode_value(cells(node) + i);
+                          encode_value(cells(node) + i + 1);
+                      }
                       return;
                   }
-                  if (text && !fixed_) varint(len << 2 | log2);
+                  if (block::any_block_q(t)) {
+                      num(len);
+                      for (u32 i = 0; i < len; i++) encode_value(cells(node) + i);
+                      return;
+                  }
+                  if (text && !fixed_) write_varint(len << 2 | log2);
                   else num(len);
                   SeriesBuffer* buf = GET_BUFFER(node);
                   raw(buf->head(), len * unit);
@@ -425,7 +486,7 @@ private:
         Cell unset{TYPE_UNSET, 0, 0, 0};
         for (u32 i = 0; i < n; i++) {
             Cell* vc = context::TO_CTX(ctx);
-            value(i < stored ? cells(vc->data2) + i : &unset);
+            encode_value(i < stored ? cells(vc->data2) + i : &unset);
         }
     }
 
@@ -451,11 +512,11 @@ private:
         context_record(function::ctx_of(&c));
         u32 saved = counter_;
         counter_ = 0;
-        value(&spec);
+        encode_value(&spec);
         counter_ = 1;
         if (has_body) {
             set_type(&body, TYPE_BLOCK);
-            value(&body);
+            encode_value(&body);
         } else {
             // A function without a body block: an empty one stands in.
             start(TYPE_BLOCK, false, 0, 0);
@@ -480,7 +541,7 @@ private:
         num(TYPE_OF(code) == TYPE_INTEGER ? code->data2 : 0);
         for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
             Cell v = *error::field(&c, f);
-            value(&v);
+            encode_value(&v);
         }
         counter_ = saved;
         path_.pop_back();
@@ -507,7 +568,7 @@ Cell* run(const Cell* value, bool fixed) {
     Cell v = *value;
     collector::Root keep(&v);
     Writer w(fixed);
-    w.value(&v);
+    w.encode_value(&v);
     return w.finish();
 }
 

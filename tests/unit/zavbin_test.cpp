@@ -92,6 +92,12 @@ TEST_F(ZavbinTest, CompactScalarsHaveTheirDocumentedBytes) {
         {"\"abcde\"", {0x07, 20, 'a', 'b', 'c', 'd', 'e'}},
         {"\"\xC4\x80" "bcde\"", {0x07, 21, 0, 1, 'b', 0, 'c', 0, 'd', 0, 'e', 0}},
         {"#{0102}", {0x29, 0x02, 1, 2}},
+        {"50%", {0x66, 0x64}},
+        {"1%", {0x66, 0x02}},
+        {"10x-3", {0x25, 0x14, 0x05}},
+        {"1.2.3", {0x27, 1, 2, 3}},
+        {"1.2.3.4", {0x67, 0x04, 1, 2, 3, 4}},
+        {"<b>", {0x2C, 0x04, 'b'}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -171,7 +177,7 @@ struct Generator {
         return names[below(8)];
     }
     std::string number() {
-        switch (below(6)) {
+        switch (below(10)) {
             case 0: return std::to_string(below(64));
             case 1: return std::to_string(static_cast<i32>(rng()));
             case 2: {
@@ -180,14 +186,30 @@ struct Generator {
             }
             case 3: return std::to_string(static_cast<i32>(below(2000)) - 1000) + ".0";
             case 4: return "-0.0";
-            default: return std::to_string(below(30)) + ":" + std::to_string(10 + below(50)) + (below(2) ? ".25" : "");
+            case 5: return std::to_string(below(30)) + ":" + std::to_string(10 + below(50)) + (below(2) ? ".25" : "");
+            case 6: return std::to_string(static_cast<i32>(rng())) + "x" + std::to_string(below(100));
+            case 7: {
+                static const char* p[] = {"50%", "1%", "12.5%", "0.1%", "-200%", "33.333%"};
+                return p[below(6)];
+            }
+            case 8: {
+                static const char* d[] = {"1-Jan-2000", "29-Feb-2024/23:59:59", "3-Mar-2020/10:20:30+5:30",
+                                          "31-Dec-1999/0:00-8:00"};
+                return d[below(4)];
+            }
+            default: {
+                static const char* m[] = {"$1.25", "-$3", "USD$4.5", "$0.00001", "-EUR$99999999999999999.99999"};
+                return m[below(5)];
+            }
         }
     }
     std::string text() {
         static const char* texts[] = {"\"\"", "\"abc\"", "\"caf\xC3\xA9\"", "\"\xE2\x82\xAC uro\"",
                                       "\"\xF0\x9F\x98\x80!\"", "%a/b.txt", "http://x.org/p?q=1", "#{}",
-                                      "#{DEADBEEF00}", "#\"x\"", "#\"\xE2\x82\xAC\"", "#issue"};
-        return texts[below(12)];
+                                      "#{DEADBEEF00}", "#\"x\"", "#\"\xE2\x82\xAC\"", "#issue",
+                                      "<tag a=1>", "me@x.org", "@ref", "1.2.3", "255.0.10.20.30",
+                                      "(1.5, -2)", "(1, 2, 3.25)"};
+        return texts[below(19)];
     }
     // Literal data, as it stands inside a block.
     std::string literal(int depth) {
@@ -210,7 +232,7 @@ struct Generator {
     }
     // An expression, evaluated.
     std::string expr(int depth) {
-        switch (below(depth > 2 ? 4 : 18)) {
+        switch (below(depth > 2 ? 4 : 20)) {
             case 0: return number();
             case 1: return text();
             case 2: return "[" + literals(depth) + "]";
@@ -228,6 +250,9 @@ struct Generator {
             case 14: return "(b: copy [1] append/only b b b)";
             case 15: return "(o: make object! [x: 1 y: 'x] reduce [in o 'x o 'x])";
             case 16: return "(f: func [a] [a + 1] reduce [:f f 1 :f])";
+            case 17: return below(2) ? "make hash! [" + literals(depth) + "]"
+                                     : "(h: make hash! [1 [a] 2] reduce [h next h])";
+            case 18: return "(m: make map! [a 1 b [x] \"k\" 3 4x4 " + number() + "] remove/key m 'a m)";
             default: return "next \"" + name() + "\"";
         }
     }
@@ -525,4 +550,54 @@ TEST_F(ZavbinTest, FuzzCorpusReplaysWithoutFault) {
     }
     closedir(d);
     EXPECT_GT(files, 0);
+}
+
+TEST_F(ZavbinTest, MapsWriteTheirLivePairsOnly) {
+    Cell m = eval("(m: make map! [a 1 b 2] remove/key m 'a m)");
+    collector::Root keep(&m);
+    Bytes e = enc(&m, true);
+    EXPECT_EQ(Bytes(e.end() - 5, e.end()), (Bytes{0x28, 0x02, 0x10, 0x00, 0x82}));
+    Cell back = first(dec(enc(&m, true)));
+    EXPECT_EQ(test::mold(&back), "#[\n    b: 2\n]");
+    // A map holding itself shares its table with the copy inside.
+    Cell self = eval("(m: make map! [a 1] m/a: m m)");
+    collector::Root keep2(&self);
+    Cell again = first(dec(enc(&self, false)));
+    Cell inner = block::zs_head(&again)[1];
+    EXPECT_EQ(inner.data2, again.data2);
+    EXPECT_EQ(inner.data3, again.data3);
+    EXPECT_EQ(fault(compact({0x28, 0x01, 0x81})), "script/zb-invalid-record 12");
+    EXPECT_EQ(fault(compact({0x28, 0x02, 0x05, 0x00, 0x81})), "script/zb-invalid-record 12");
+}
+
+TEST_F(ZavbinTest, WrittenImagesLoadInBootMode) {
+    Cell v;
+    ASSERT_EQ(test::error_of([&] { v = eval("(o: make object! [x: 1 y: 'x] f: func [a] [a + o/x] reduce [o in o 'y :f])"); }), "");
+    collector::Root keep(&v);
+    std::string molded = test::mold(&v, true);
+    for (bool compact_form : {true, false}) {
+        Bytes e = enc(&v, compact_form);
+        Cell* out = block::push_only_star(1);
+        ASSERT_EQ(test::error_of([&] { zavbin::decode(e.data(), out, zavbin::MODE_BOOT, static_cast<i64>(e.size())); }),
+                  "");
+        Cell back = first(out);
+        EXPECT_EQ(test::mold(&back, true), molded);
+        Cell* m = block::zs_head(&back);
+        EXPECT_EQ(object::class_of(m), object::class_of(block::zs_head(&v)));  // boot mode keeps classes
+        EXPECT_EQ(word_ctx(m + 1), m[0].data1);
+    }
+    // boot_load appends the image's roots to the root block and answers where they start.
+    Bytes e = enc(&v, true);
+    u32 before = GET_BUFFER(zav::root)->length();
+    u32 base = 0;
+    ASSERT_EQ(test::error_of([&] { base = zavbin::boot_load(e.data(), false); }), "");
+    EXPECT_EQ(base, before);
+    EXPECT_EQ(zavbin::root_base, before);
+    EXPECT_EQ(test::mold(get_root(before), true), molded);
+    EXPECT_FALSE(zavbin::codec_q);
+}
+
+TEST_F(ZavbinTest, UnreadableBootImageEndsTheProcessWithAFailure) {
+    static const u8 bad[] = {'N', 'O', 'T', 'Z', 'A', 'V', 1, 5};
+    EXPECT_EXIT(zavbin::boot_load(bad, false), testing::ExitedWithCode(1), "");
 }
