@@ -31,7 +31,9 @@
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
 #include "datatypes/date.h"
+#include "datatypes/handle.h"
 #include "datatypes/map.h"
+#include "datatypes/port.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
@@ -40,6 +42,7 @@
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/random.h"
@@ -114,6 +117,7 @@ void init_runtime() {
     typeset::init();
     error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    vector::init();
     map::init();
     hash::init();
     pair::init();
@@ -122,7 +126,9 @@ void init_runtime() {
     time::init();
     tag::init();
     email::init();
+    handle::init();
     date::init();
+    port::init();
     money::init();
     ref::init();
     point2D::init();
