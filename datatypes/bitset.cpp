@@ -8,11 +8,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::bitset {
 

@@ -12,15 +12,15 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/sort.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::block {
 

@@ -7,7 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 

@@ -6,12 +6,12 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::context {
 
@@ -357,6 +357,9 @@ void init() {
 void make_global(u32 size) {
     global = 0;
     global = create(size, false, false, nullptr, KIND_GLOBAL);
+    collector::register_marker([] {
+        if (global) collector::mark_context(global);
+    });
 }
 
 }  // namespace zav::context

@@ -2,7 +2,7 @@
 #pragma once
 #include <initializer_list>
 
-#include "evaluator/actions.h"
+#include "datatypes/action_slots.h"
 
 namespace zav::datatype {
 

@@ -10,16 +10,15 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::error {
 
-Raised last{nullptr, nullptr};
 Cell thrown{TYPE_NONE, 0, 0, 0};
 
 namespace {
@@ -69,7 +68,7 @@ void set_code(Cell* err, i32 cat, i32 id) {
     make_cell(field(err, FIELD_CODE), TYPE_INTEGER, 0, static_cast<u32>(code_of(cat, id)));
 }
 
-void set_near(Cell* err) { *field(err, FIELD_NEAR) = *interpreter::current_code(); }
+void set_near(Cell* err) { *field(err, FIELD_NEAR) = *user_code::evaluator.current_code(); }
 
 // Writes a value formed or molded (flat) into the buffer, cut at `limit` code
 // points. Writing stops at the limit too, so that a value too deep or too big
@@ -299,7 +298,7 @@ Cell* make(Cell*, Cell* spec, u32) {
                 Cell* err = push_blank();
                 context::bind(&s, context::TO_CTX(err->data1), false);
                 Cell* base = stack::top;
-                interpreter::eval(&s, false);
+                user_code::evaluator.eval(&s, false);
                 stack::top = base;
                 finish_from_fields(err);
                 set_near(err);

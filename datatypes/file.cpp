@@ -4,7 +4,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/platform.h"
 #include "runtime/rt.h"

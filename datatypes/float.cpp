@@ -16,11 +16,11 @@
 #include "datatypes/word.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/dtoa.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::float_ {

@@ -7,12 +7,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::function {
 
@@ -339,8 +339,7 @@ i32 call_comparator(Cell* fn, Cell* args) {
     u32 head = series_head(args);
     // Both values are fetched before the body runs, so a comparator that
     // sorts again (and reuses a scratch block) does not disturb this call.
-    interpreter::eval_code(fn, args, head, head + 2, true, nullptr, &name, nullptr,
-                           interpreter::MODE_APPLY_ALL | interpreter::MODE_SAFER, false);
+    user_code::evaluator.apply_values(fn, args, head, 2, &name);
     Cell r = *base;
     stack::top = base;
     switch (TYPE_OF(&r)) {

@@ -18,8 +18,8 @@
 #include "datatypes/word.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/helpers.h"
 

@@ -4,8 +4,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::logic {

@@ -1,13 +1,9 @@
-// map!: what the hash tables call of it.
+// map!: what the hash tables call of it. (Keys are normalised by
+// hashtable::normalise_map_key.)
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::map {
-
-// Turns a key cell into the form a map stores: strings and binaries get a
-// private copy of their series, words become set-words, scalar keys stay;
-// any other datatype raises script invalid-path.
-void normalise_key(Cell* key);
 
 // foreach over a map: sets the first of the words to the next key, the second
 // to its value; the map cell's head index counts the pairs. False at the end.

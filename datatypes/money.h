@@ -1,16 +1,11 @@
 // money!: the sign accessors that hashing needs, and the operations the
 // scalar datatypes call (the rest is not built yet).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::money {
 
-constexpr u32 MONEY_SIGN = 0x4000;  // header bit 14: negative amount
-
-inline bool get_sign(const Cell* c) { return (c->header & MONEY_SIGN) != 0; }
-inline void set_sign(Cell* c, bool negative) {
-    c->header = negative ? (c->header | MONEY_SIGN) : (c->header & ~MONEY_SIGN);
-}
+// (MONEY_SIGN, get_sign and set_sign are in runtime/cell.h)
 
 // Arithmetic worker: a money! and an integer!, float! or money! in the two
 // argument slots; the money result is left in the first.

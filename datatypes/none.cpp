@@ -3,7 +3,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::none {

@@ -8,14 +8,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/action_slots.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::object {
 
@@ -117,7 +117,7 @@ void call_handler(Cell fn, const Cell& name, const Cell* args, u32 count, i32 lo
     stack::mark_frame(&name, function::ctx_of(&fn));
     for (u32 i = 0; i < count; i++) stack::push(args + i);
     for (i32 i = 0; i < locals; i++) stack::push(&none_cell);
-    interpreter::call_function(&fn, function::ctx_of(&fn), const_cast<Cell*>(&name), 0);
+    user_code::evaluator.call_function(&fn, function::ctx_of(&fn), const_cast<Cell*>(&name), 0);
     stack::unwind();
 }
 
@@ -566,7 +566,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             res->data2 = static_cast<u32>(grew || !has_proto ? next_class() : class_of(&p));
             *context::owner_of(ctx) = *res;
             Cell code = *held;
-            interpreter::eval(&code, false);
+            user_code::evaluator.eval(&code, false);
             clear_marks(res);
             for (u32 i = 0; i < get_size(res); i++) get_values(res)[i].header &= ~FLAG_NEW_LINE;
             break;

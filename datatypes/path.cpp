@@ -4,8 +4,8 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 
 namespace zav::path {

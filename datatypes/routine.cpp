@@ -6,8 +6,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 

@@ -1,5 +1,7 @@
 // string! values: buffers, character edits, concatenation, comparison and escaping.
 #include "datatypes/string.h"
+#include "datatypes/words.h"
+#include "datatypes/ownership.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,13 +16,13 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/rt.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
@@ -76,12 +78,6 @@ inline u32 fold(u32 cp) { return case_folding::change_char(cp, 1); }
 }  // namespace
 
 // ---- Accessors ---------------------------------------------------------------
-
-u32 buffer_unit(const SeriesBuffer* buf) {
-    u32 unit = GET_UNIT(buf);
-    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    return unit;
-}
 
 u8* zs_head(Cell* str) {
     SeriesBuffer* b = GET_BUFFER(series_node(str));
@@ -1422,6 +1418,44 @@ void init() {
         A<ACT_SWAP>(swap), I, I, A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
         n, n, n, I, n, n, n, n, n, n, n,  // create .. write
     });
+}
+
+Cell* change_case(Cell* value, const Cell* part, int upper) {
+    if (TYPE_OF(value) == TYPE_CHAR) {
+        value->data2 = case_folding::change_char(value->data2, upper);
+        return value;
+    }
+    node_t node = series_node(value);
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32 unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    u32 len = b->length();
+    if (series_head(value) > len) series_head(value) = len;
+    u32 head = series_head(value);
+    u32 n = len - head;
+    if (part && TYPE_OF(part) != TYPE_NONE) {
+        if (TYPE_OF(part) == TYPE_INTEGER) {
+            i32 limit = static_cast<i32>(part->data2);
+            if (limit < 0) limit = 0;
+            if (static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
+        } else if (TYPE_OF(part) == TYPE_OF(value) && string::any_string_q(TYPE_OF(part)) && series_node(part) == node) {
+            u32 end = series_head(part) > len ? len : series_head(part);
+            n = end > head ? end - head : 0;
+        } else {
+            Cell word;
+            fire("script", "invalid-refine-arg", series::word_arg(&word, "part"), part);
+        }
+    }
+    for (u32 i = head; i < head + n; i++) {
+        b = GET_BUFFER(node);
+        u8* p = b->head() + i * b->unit();
+        u32 cp = string::get_char(p, b->unit());
+        u32 to = case_folding::change_char(cp, upper);
+        if (to != cp) string::poke_char(b, p, to);  // widens a buffer that cannot hold the new code point
+    }
+    ownership::check(value, upper ? words::uppercase : words::lowercase, nullptr, static_cast<i32>(head),
+                     static_cast<i32>(n));
+    return value;
 }
 
 }  // namespace zav::string

@@ -1,6 +1,6 @@
 // vector!: the operations the scalar datatypes call (not built yet).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::vector {
 

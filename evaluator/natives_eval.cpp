@@ -22,13 +22,13 @@
 #include "evaluator/loops.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::natives {
 

@@ -10,7 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer_internal.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"

@@ -2,7 +2,7 @@
 // whole-file reads and writes, delete, query, rename and one-shot HTTP
 // requests. Not built yet: every entry raises internal/not-done.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::simple_io {
 

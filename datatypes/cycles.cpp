@@ -1,9 +1,10 @@
 // Cycle guard for form, mold, compare and deep copy.
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 
 #include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/stack.h"
 
 namespace zav::cycles {
 
@@ -27,6 +28,12 @@ void pop() {
 void pop_n(u32 n) { count = n > count ? 0 : count - n; }
 
 void reset() { count = 0; }
+
+void init() {
+    collector::register_marker(mark);
+    // A stack overflow abandons the writers that were under way.
+    stack::before_overflow = reset;
+}
 
 u32 depth() { return count; }
 
