@@ -361,7 +361,10 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
     else text(buffer, "???");
 
     text(buffer, "\n*** Near : ");
-    write_limited(field(err, FIELD_NEAR), buffer, true, true, 40);
+    // Source text (where no code was running yet, as for a syntax error in a
+    // script) is written as it is, as `where` writes a string.
+    Cell* near = field(err, FIELD_NEAR);
+    write_limited(near, buffer, TYPE_OF(near) != TYPE_STRING, true, 40);
 
     // The stack line depends on system/state/stack-trace, which does not exist yet.
     Cell files = *field(err, FIELD_FILES);

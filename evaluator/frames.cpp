@@ -7,7 +7,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "datatypes/action_slots.h"
+#include "evaluator/actions.h"
 #include "datatypes/words.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"

@@ -859,6 +859,9 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         if (infix) stack::top--;
     }
     if (!infix) stack::push(&fn);
+    // An operator's left operand becomes the frame's first slot (each case
+    // below keeps it under the top at once, so that the collector sees it
+    // while the argument cache is built and the right operand evaluated).
     // An operator's function is not on the stack, and its right operand may
     // drop every other reference to it (`o: none`) before the body is read.
     Hold fn_hold(&fn);
@@ -866,10 +869,12 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         case TYPE_NATIVE:
         case TYPE_ACTION:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             break;
         case TYPE_ROUTINE:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_routine(&fn);
             break;
@@ -884,6 +889,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
                 ctx = word_ctx(&name);
             }
             stack::mark_kind81(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_function(&fn, ctx, &name, 0);
             break;
@@ -979,6 +985,9 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     if (!infix) stack::push(fn);
     if (type == TYPE_FUNCTION) stack::mark_kind81(name);
     else stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
     for (u32 i = 0; i < args; i++) {
         if (infix && i == 0) {
             stack::top = stack::arguments + 1;  // the left operand

@@ -15,29 +15,7 @@ namespace zav::hashtable {
 i32 identity_alias(i32 id) { return id; }
 i32 (*resolve_alias)(i32 id) = identity_alias;
 
-void normalise_map_key(Cell* key) {
-    switch (TYPE_OF(key)) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            key->data2 = copy_series(GET_BUFFER(key->data2));
-            key->data3 = 0;  // the text cache belonged to the original
-            break;
-        case TYPE_BINARY:
-            key->data2 = copy_series(GET_BUFFER(key->data2));
-            break;
-        case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_SET_WORD:
-            set_type(key, TYPE_SET_WORD);
-            break;
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_ISSUE:
-        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_DATE:
-        case TYPE_MONEY: case TYPE_POINT2D: case TYPE_POINT3D:
-            break;
-        default: {
-            Cell type;
-            make_cell(&type, TYPE_DATATYPE, TYPE_OF(key));
-            fire("script", "invalid-path", &type, key);
-        }
-    }
-}
+void (*normalise_map_key)(Cell* key) = nullptr;
 
 
 u32 seed = 0x5A4B3C2D;
@@ -791,7 +769,12 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
             return cells_of(T(table)->block) + pos;
         case KIND_MAP: {
             grow_if(table);
-            normalise_map_key(cells_of(T(table)->block) + pos);
+            {
+                // Normalising may copy the key's series, which can move the block: work on a copy.
+                Cell k = cells_of(T(table)->block)[pos];
+                normalise_map_key(&k);
+                cells_of(T(table)->block)[pos] = k;
+            }
             Cell* key = cells_of(T(table)->block) + pos;
             bool found;
             u32 b = probe_insert(table, hash_value(key, 0), [&](u32 bk) {

@@ -104,9 +104,7 @@ i32 resize_int(IntTable* t, u32 size);  // -1 when the buffers cannot be made (t
 // until then every id is its own alias).
 extern i32 (*resolve_alias)(i32 id);
 
-// Turns a key cell into the form a map stores: strings and binaries get a
-// private copy of their series, words become set-words, scalar keys stay;
-// any other datatype raises script invalid-path.
-void normalise_map_key(Cell* key);
+// Turns a key cell into the form a map stores (map! registers it).
+extern void (*normalise_map_key)(Cell* key);
 
 }  // namespace zav::hashtable
