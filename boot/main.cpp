@@ -62,7 +62,7 @@ ReadResult read_source(const char* path, std::string& out) {
         std::fclose(f);
         return ReadResult::too_long;
     }
-    char buf[65536];
+    static char buf[65536];  // not on the machine stack, which may be small
     size_t n;
     bool too_long = false;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {

@@ -4,7 +4,7 @@
 #include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
-#include "runtime/stack.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::cycles {
 
@@ -14,6 +14,8 @@ u32 count = 0;
 }  // namespace
 
 void push(node_t node) {
+    // Every level of a nested form, mold, compare or copy passes here.
+    machine_stack::check();
     entries[count++] = node;
     if (count == CYCLES_SIZE) {
         count = 0;  // emptied first, so that the error itself can be formed
@@ -32,7 +34,7 @@ void reset() { count = 0; }
 void init() {
     collector::register_marker(mark);
     // A stack overflow abandons the writers that were under way.
-    stack::before_overflow = reset;
+    machine_stack::before_overflow = reset;
 }
 
 u32 depth() { return count; }

@@ -24,6 +24,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/rt.h"
 #include "datatypes/words.h"
 
@@ -842,7 +843,7 @@ namespace {
 
 u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
                  Cell* owner, i32 mode, bool infix) {
-    stack::check_c_stack();
+    machine_stack::check();
     Cell fn = *fn_in;
     Cell name;
     if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) {
@@ -980,7 +981,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         }
     }
 
-    stack::check_c_stack();
+    machine_stack::check();
     u32 pos = *pos_io;
     if (!infix) stack::push(fn);
     if (type == TYPE_FUNCTION) stack::mark_kind81(name);
@@ -1145,7 +1146,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 // caller knows it fails: a set-word's value that fast_set_word could not do).
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
                                                      bool passive, bool simple) {
-    stack::check_c_stack();
+    machine_stack::check();
     tail = clamp_tail(code, tail);
     if (pos < tail && !trace.enabled) {
         const Cell* c = code_at(code, pos);
@@ -1337,7 +1338,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 }  // namespace
 
 void eval(Cell* code_in, bool chain) {
-    stack::check_c_stack();
+    machine_stack::check();
     struct {
         Cell value;
     } code{*code_in};

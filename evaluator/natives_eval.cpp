@@ -26,6 +26,7 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
@@ -257,7 +258,7 @@ void splice_block(Cell* target, Cell* source, bool insert_mode) {
 }  // namespace
 
 Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
-    stack::check_c_stack();
+    machine_stack::check();
     Cell* target = stack::push_star();
     bool insert_mode = false;
     if (top && into) {

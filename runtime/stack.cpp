@@ -1,10 +1,9 @@
 // The value stack and the call-frame stack.
 #include "runtime/stack.h"
 
-#include <pthread.h>
-
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 
 namespace zav::stack {
@@ -17,8 +16,6 @@ CallFrame* frame_base = nullptr;
 CallFrame* frame_top = nullptr;
 CallFrame* frame_end = nullptr;
 CallFrame* throw_origin = nullptr;
-const char* c_stack_limit = nullptr;
-void (*before_overflow)() = nullptr;
 
 namespace {
 
@@ -34,30 +31,6 @@ void restore_values(CallFrame* f) {
 }
 
 Cell* cell_at(off32 o) { return at<Cell>(o); }
-
-}  // namespace
-
-namespace {
-
-// The lowest address the evaluator may use on the machine stack: a reserve
-// above the real end is kept for building and reporting the overflow error.
-void set_c_stack_limit() {
-    char here;
-    const char* low = nullptr;
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        void* addr = nullptr;
-        size_t size = 0;
-        if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr && size) {
-            size_t reserve = size / 4 > (512u << 10) ? size / 4 : (512u << 10);
-            if (reserve > size / 2) reserve = size / 2;
-            low = static_cast<const char*>(addr) + reserve;
-        }
-        pthread_attr_destroy(&attr);
-    }
-    if (!low || low >= &here) low = &here - (4u << 20);  // unknown: assume 4 MiB below here are ours
-    c_stack_limit = low;
-}
 
 }  // namespace
 
@@ -81,7 +54,7 @@ Cell* hard_end = nullptr;
         ~Restore() { end = v; }
     } restore{end};
     if (hard_end > end) end = hard_end;
-    if (before_overflow) before_overflow();
+    if (machine_stack::before_overflow) machine_stack::before_overflow();
     fire("internal", "stack-overflow");
 }
 
@@ -89,20 +62,9 @@ Cell* hard_end = nullptr;
 
 void overflow() { raise_overflow(); }
 
-void c_stack_overflow() {
-    // The handler below needs machine stack too: lower the limit while the
-    // error is built, and put it back once it is thrown.
-    const char* saved = c_stack_limit;
-    struct Restore {
-        const char* v;
-        ~Restore() { c_stack_limit = v; }
-    } restore{saved};
-    c_stack_limit = saved - (256u << 10);
-    raise_overflow();
-}
-
 void init(node_t argument_block, node_t call_block) {
-    set_c_stack_limit();
+    machine_stack::init();
+    machine_stack::set_raise(raise_overflow);
     throw_origin = nullptr;
     SeriesBuffer* a = GET_BUFFER(argument_block);
     SeriesBuffer* c = GET_BUFFER(call_block);

@@ -50,9 +50,6 @@ void init_default();
 void set_frame_top(CallFrame* frame);
 // Raise internal/stack-overflow for a full value or frame stack.
 [[noreturn]] void overflow();
-// Called before that error is built, by whoever keeps state that a deep
-// recursion leaves behind (the mold cycle stack).
-extern void (*before_overflow)();
 // Opens a frame named by `word` (may be null) with the given kind bits.
 inline void mark(const Cell* word, u32 kind_bits) {
     if (frame_top >= frame_end) overflow();
@@ -136,14 +133,6 @@ extern CallFrame* throw_origin;
 // The frame a `stack` field position (an integer!) stands for.
 CallFrame* frame_at_position(const Cell* position);
 
-// The C++ stack is guarded too: deep recursion of the evaluator raises
-// internal/stack-overflow well before the machine stack runs out.
-extern const char* c_stack_limit;
-[[noreturn]] void c_stack_overflow();
-inline void check_c_stack() {
-    char probe;
-    if (&probe < c_stack_limit) c_stack_overflow();
-}
 
 }  // namespace stack
 }  // namespace zav
