@@ -70,6 +70,7 @@ bool detect_q(const Cell* value, Cell* buffer, i32& limit, bool mold) {
             case TYPE_PAREN: marker = "(...)"; break;
             case TYPE_MAP: marker = "#[...]"; break;
             case TYPE_OBJECT: marker = "make object! [...]"; break;
+            case TYPE_ERROR: marker = "make error! [...]"; break;
             default: break;
         }
     }

@@ -14,6 +14,7 @@
 #include "datatypes/user_code.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 #include "datatypes/words.h"
 
@@ -347,8 +348,10 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
         } else if (TYPE_OF(&value) == TYPE_BLOCK) {
             form_block_message(err, &value, buffer);
         } else {
-            Cell t = *field(err, FIELD_TYPE);
-            make_invalid(err, &t);
+            // Any other value (an error, even this error itself) is shown as an
+            // argument is: molded and cut, so the report stays readable and
+            // bounded, and printing it changes nothing in the error.
+            write_limited(&value, buffer, true, false, 80);
         }
     } else {
         form_message(err, *entry, buffer, part);
@@ -376,6 +379,7 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
 }
 
 i32 mold(Cell* err, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
+    if (cycles::detect_q(err, buffer, part, true)) return part;  // an error inside itself
     u32 start = string::zs_abs_length_q(buffer);
     if (!only) text(buffer, "make error! [");
     if (!flat) text(buffer, "\n");

@@ -13,6 +13,10 @@
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 
+namespace zav {
+ErrorHook on_error = nullptr;
+}  // namespace zav
+
 namespace zav::stack {
 
 namespace {
@@ -170,6 +174,15 @@ void note_error_frames(Cell* error) {
         building = false;
     }
     error::last = {category, id};
+    if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {
+        // The hook runs user code: no throw is in progress while it does.
+        Cell err = error::thrown;
+        collector::Root guard(&err);
+        system_record.thrown = 0;
+        on_error(&err);
+        error::thrown = err;
+        error::last = {category, id};
+    }
     system_record.thrown = THROW_ERROR;
     // A built error travels to its guard frame: the frames above it unwind
     // and the error is noted with where it happened.

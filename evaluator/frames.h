@@ -3,6 +3,15 @@
 #pragma once
 #include "runtime/stack.h"
 
+namespace zav {
+
+// Called by the error raiser with each error built, before it unwinds: the evaluator
+// installs its tracer's `error` event here. Null: no one is told.
+using ErrorHook = void (*)(const Cell* error);
+extern ErrorHook on_error;
+
+}  // namespace zav
+
 namespace zav::stack {
 
 // Unwinds to the innermost error guard (kind 4 or 5) with the error noted

@@ -10,6 +10,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -30,7 +31,7 @@
 
 namespace zav::interpreter {
 
-TraceState trace{false, false, 0, 0};
+TraceState trace{false, false, 0};
 
 namespace {
 
@@ -1634,14 +1635,33 @@ void apply_values(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name) {
     eval_code(fn, args, pos, pos + count, true, nullptr, name, nullptr, MODE_APPLY_ALL | MODE_SAFER, false);
 }
 
+// An error raised while tracing reaches the tracer as its `error` event, with
+// the code position where it was raised.
+void trace_error(const Cell* err) {
+    static bool inside = false;
+    if (!trace.enabled || !(trace.mask & EVT_ERROR) || inside) return;
+    // Telling the tracer needs the stack that an overflow has run out of.
+    if (std::strcmp(error::last.id, "stack-overflow") == 0) return;
+    inside = true;
+    struct Leave {
+        ~Leave() { inside = false; }
+    } leave;
+    Cell code = code_cell;
+    Hold hold(&code);
+    bool in_block = block::any_block_q(TYPE_OF(&code));
+    fire_event(EVT_ERROR, in_block ? &code : nullptr, in_block ? static_cast<i32>(series_head(&code)) : -1, nullptr,
+               err);
+}
+
 }  // namespace
 
 void init() {
     user_code::evaluator = {eval, call_function, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = stack::raise_error;
+    on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
-    trace = TraceState{false, false, 0, 0};
+    trace = TraceState{false, false, 0};
     Cell* c = alloc_at_tail(root);
     make_cell(c, TYPE_NONE);
     tracer_node = root;
@@ -1663,35 +1683,19 @@ Cell* tracer() {
     return reinterpret_cast<Cell*>(GET_BUFFER(tracer_node)->head()) + tracer_index;
 }
 
-u32 trace_event_mask(Cell* tracer_fn) {
-    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
-                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
-    if (TYPE_OF(tracer_fn) != TYPE_FUNCTION) return EVT_ALL;
-    Cell body = *function::more_cell(tracer_fn, function::MORE_BODY);
-    if (TYPE_OF(&body) != TYPE_BLOCK || block::zs_length_q(&body) == 0) return EVT_ALL;
-    Cell first = *block::zs_head(&body);
-    if (TYPE_OF(&first) != TYPE_BLOCK) return EVT_ALL;
-    u32 mask = 0;
-    for (u32 i = 0, n = block::zs_length_q(&first); i < n; i++) {
-        Cell w = *block::zs_abs_at(&first, series_head(&first) + i);
-        if (TYPE_OF(&w) != TYPE_WORD) continue;
-        i32 sym = symbol::resolve(static_cast<i32>(w.data2));
-        for (u32 k = 0; k < 16; k++)
-            if (symbol::resolve(symbol::make(names[k])) == sym) mask |= 1u << k;
-    }
-    return mask;
-}
+const char* const event_names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
+                                   "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
+
+u32 trace_event_mask(Cell* tracer_fn) { return function::event_mask(tracer_fn, event_names, 16, EVT_ALL); }
 
 void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value) {
     if (!(trace.mask & event)) return;
     Cell fn = *tracer();
     if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
-    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
-                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
     u32 bit = 0;
     while (bit < 16 && !(event & (1u << bit))) bit++;
     Cell ev, c, pos, val, ref, pair;
-    word_of(&ev, symbol::make(names[bit < 16 ? bit : 0]));
+    word_of(&ev, symbol::make(event_names[bit < 16 ? bit : 0]));
     if (code && block::any_block_q(TYPE_OF(code))) c = *code;
     else make_cell(&c, TYPE_NONE);
     i32 index = -1;
@@ -1721,7 +1725,7 @@ void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, cons
     stack::push(&val);
     stack::push(&ref);
     stack::push(&pair);
-    if (trace.locals > 0) function::init_locals(trace.locals);
+    function::push_unused_slots(&fn, TRACER_ARITY);
     node_t ctx = context::global;
     Cell* more_owner = function::more_cell(&fn, function::MORE_OWNER);
     if (TYPE_OF(more_owner) == TYPE_INTEGER) ctx = more_owner->data2;

@@ -2,6 +2,7 @@
 // control natives: conditionals, function makers, switch, case, do, try,
 // catch, throw and the non-local exits.
 #include "evaluator/natives.h"
+#include "evaluator/natives_eval.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "loader/lexer.h"
+#include "loader/zavbin.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
@@ -364,6 +366,7 @@ u32 refinement_count(u32 index) {
 node_t print_buffer() { return print_buffer_node; }
 
 void init() {
+    install_lexer_tracer();
     std::memset(table, 0, sizeof table);
     next_index = 1;
     // The print buffer lives in the root block so that the collector keeps it.
@@ -541,9 +544,23 @@ Cell* make_builtin(const char* spec, u32 index, u32 type) {
     return native::make_from(block, type, type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : native::ACTION_TABLE_SIZE);
 }
 
+// The built-in of a table index for the ZAVBIN reader, which does not
+// believe the specs that untrusted data brings along.
+bool codec_builtin(u32 type, u32 index, Cell* out) {
+    Cell* saved = stack::top;
+    Cell* fn = nullptr;
+    if (type == TYPE_NATIVE && index >= 1 && index <= NATIVE_COUNT) fn = make_builtin(spec_text(index), index, type);
+    for (const ActionSpec& a : ACTION_SPECS)
+        if (type == TYPE_ACTION && a.slot == index) fn = make_builtin(a.spec, a.slot, type);
+    if (fn) *out = *fn;
+    stack::top = saved;
+    return fn != nullptr;
+}
+
 }  // namespace
 
 void bind_globals() {
+    zavbin::set_builtin_maker(codec_builtin);
     Cell* saved = stack::top;
     for (u32 i = 1; i <= NATIVE_COUNT; i++) {
         Cell* fn = make_builtin(spec_text(i), i, TYPE_NATIVE);
@@ -822,9 +839,8 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         guard.exit_target = stack::mark_exit_target();
         if (!interpreter::trace.active) {
             Cell* fn = arg(trace);
+            function::check_callback(fn, interpreter::TRACER_ARITY, "trace");
             *interpreter::tracer() = *fn;
-            interpreter::trace.locals = function::count_locals(function::spec_of(fn), 0, false);
-            if (interpreter::trace.locals < 0) interpreter::trace.locals = 0;
             interpreter::trace.mask = interpreter::trace_event_mask(fn);
             interpreter::trace.active = true;
             interpreter::trace.enabled = true;
@@ -888,6 +904,8 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
+        // Raised here rather than by fire: the tracer is told all the same.
+        if (on_error) on_error(&value);
         stack::throw_error(&value);
     }
     return 0;
