@@ -30,6 +30,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/date.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/typeset.h"
@@ -112,6 +113,7 @@ void init_runtime() {
     map::init();
     hash::init();
     time::init();
+    date::init();
     money::init();
 
     cycles::init();

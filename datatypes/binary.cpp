@@ -29,7 +29,7 @@ SeriesBuffer* buffer_of(const Cell* bin) { return GET_BUFFER(series_node(bin)); 
 // them out first when they are about to allocate.
 bool in_arena(const void* p) {
     const u8* q = static_cast<const u8*>(p);
-    return q >= arena_base && q < arena_base + platform::ARENA_BYTES;
+    return q >= arena_base && q < arena_base + platform::arena_bytes;
 }
 
 // The head clamped to the buffer's length.
@@ -575,6 +575,7 @@ node_t decode_16(const u8* src, u32 unit, u32 count) {
             high = -1;
         }
     }
+    if (high >= 0) return 0;  // a lone last digit is not a byte: refuse rather than drop it
     return to_buffer(out);
 }
 
@@ -586,7 +587,7 @@ node_t decode_58(const u8* src, u32 unit, u32 count) {
     bool leading = true;
     while (!r.done()) {
         u32 c = r.get();
-        if (c > 127) break;
+        if (c > 127) return 0;  // not a base-58 digit: refuse rather than stop short
         if (c == ';') { r.skip_comment(); continue; }
         u8 d = t.v[c];
         if (d == SKIP) continue;

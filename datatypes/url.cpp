@@ -10,7 +10,7 @@
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
-#include "runtime/simple_io.h"
+#include "datatypes/simple_io.h"
 #include "runtime/unicode.h"
 
 namespace zav::url {
