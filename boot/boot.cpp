@@ -50,6 +50,7 @@
 #include "datatypes/words.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 #include "view/terminal/gui.h"
 
@@ -137,6 +138,7 @@ void init_runtime() {
     natives::init();
     natives::bind_globals();
     parse::init();
+    checksum::init();
     // Errors can be built as values from here on.
     error::ready();
     // Everything built so far is reachable from the roots: collections may run.
