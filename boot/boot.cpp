@@ -36,7 +36,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/case_folding.h"

@@ -14,7 +14,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
 #include "runtime/helpers.h"

@@ -18,7 +18,7 @@
 #include "datatypes/word.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/helpers.h"

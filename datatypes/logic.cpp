@@ -4,7 +4,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
 

@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/collector.h"

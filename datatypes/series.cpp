@@ -11,7 +11,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"

@@ -11,7 +11,7 @@
 #include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_math.h"
-#include "runtime/random.h"
+#include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
