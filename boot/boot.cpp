@@ -37,6 +37,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/money.h"
+#include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -120,8 +121,11 @@ void init_runtime() {
     pair::init();
     percent::init();
     time::init();
+    tag::init();
+    email::init();
     date::init();
     money::init();
+    ref::init();
     point2D::init();
     point3D::init();
 
