@@ -38,6 +38,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/money.h"
 #include "datatypes/tag.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -120,6 +121,7 @@ void init_runtime() {
     hash::init();
     pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();
