@@ -40,6 +40,7 @@
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "datatypes/random.h"
@@ -117,6 +118,7 @@ void init_runtime() {
     typeset::init();
     error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    vector::init();
     map::init();
     hash::init();
     pair::init();
