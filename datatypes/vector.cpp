@@ -15,8 +15,8 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::vector {
