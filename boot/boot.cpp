@@ -31,6 +31,7 @@
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
 #include "datatypes/date.h"
+#include "datatypes/handle.h"
 #include "datatypes/map.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
@@ -127,6 +128,7 @@ void init_runtime() {
     time::init();
     tag::init();
     email::init();
+    handle::init();
     date::init();
     money::init();
     ref::init();

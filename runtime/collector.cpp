@@ -7,6 +7,7 @@
 #include <atomic>
 #include <vector>
 
+#include "runtime/budget.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
@@ -352,6 +353,8 @@ void do_cycle() {
     allocated = 0;
     grow_budget = freed < live / 2 ? live : 0;
     cycles++;
+    // Marking costs in proportion to what stays live: a unit per 4 KiB.
+    budget::charge(live / 4);
 }
 
 namespace {
