@@ -33,6 +33,7 @@
 #include "datatypes/date.h"
 #include "datatypes/handle.h"
 #include "datatypes/map.h"
+#include "datatypes/port.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
@@ -130,6 +131,7 @@ void init_runtime() {
     email::init();
     handle::init();
     date::init();
+    port::init();
     money::init();
     ref::init();
     point2D::init();
