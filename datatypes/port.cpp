@@ -16,9 +16,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::port {
