@@ -15,7 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
+#include "datatypes/user_code.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "datatypes/forming.h"
@@ -108,7 +108,7 @@ Cell call_actor(Cell* port, const char* action, const std::vector<Cell>& args) {
     u32 given = std::min<u32>(static_cast<u32>(all.size()), slots_of(held));
     for (u32 i = 0; i < given; i++) stack::push(&all[i]);
     function::push_unused_slots(held, given);
-    interpreter::call_function(held, function::ctx_of(held), &name, 0);
+    user_code::evaluator.call_function(held, function::ctx_of(held), &name, 0);
     stack::unwind();
     (void)base;
     return *frame_base;
