@@ -132,4 +132,37 @@ ZAV_SLOT_TYPE(ACT_UPDATE, Port); ZAV_SLOT_TYPE(ACT_WRITE, Write);
 template <u32 Slot>
 inline ActionFn A(typename SlotType<Slot>::T f) { return reinterpret_cast<ActionFn>(f); }
 
+// One entry of a datatype's action table, named by its slot: the datatype's
+// own function, checked against the slot's signature, or the parent's entry.
+// A slot that no entry names stays empty. A slot that does not exist, or a
+// function of the wrong type for its slot, does not compile.
+struct SlotEntry {
+    u32 slot;
+    ActionFn fn;
+    bool inherited;  // the parent's entry (fn is null)
+};
+template <u32 Slot>
+inline SlotEntry own(typename SlotType<Slot>::T f) { return {Slot, A<Slot>(f), false}; }
+template <u32 Slot>
+inline SlotEntry inherit() {
+    static_assert(Slot >= 1 && Slot <= ACTIONS_COUNT, "no such action slot");
+    return {Slot, nullptr, true};
+}
+// Explicitly empty: for tables built in code, where a slot is decided at run time.
+template <u32 Slot>
+inline SlotEntry empty() {
+    static_assert(Slot >= 1 && Slot <= ACTIONS_COUNT, "no such action slot");
+    return {Slot, nullptr, false};
+}
+
+// A table that takes every slot from the parent until told otherwise, for
+// children that differ from their parent in a few slots.
+struct InheritAll {
+    SlotEntry slots[ACTIONS_COUNT];
+    InheritAll() {
+        for (u32 s = 1; s <= ACTIONS_COUNT; s++) slots[s - 1] = {s, nullptr, true};
+    }
+    void set(const SlotEntry& e) { slots[e.slot - 1] = e; }
+};
+
 }  // namespace zav

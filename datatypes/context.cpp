@@ -345,13 +345,7 @@ Cell* get_word_at(const Cell* ctx, u32 n) { return reinterpret_cast<Cell*>(get_w
 u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
 
 void init() {
-    ActionFn n = nullptr;
-    datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {
-        n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
-    });
+    datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {});
 }
 
 void make_global(u32 size) {

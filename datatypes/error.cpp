@@ -424,14 +424,9 @@ i32 compare(Cell* err1, Cell* err2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!", {
-        A<ACT_MAKE>(make), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), A<ACT_EVAL_PATH>(eval_path), n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 10-24
-        n, n, n, n, n, I, n, n, n, n, n, n, n, n, n,  // 25-39: copy inherited
-        n, n, n, n, I, n, n, n, n, n, n, n, n, n, n,  // 40-54: select inherited
-        n, n, n, n, n, n, n, n,                       // 55-62
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), inherit<ACT_COPY>(), inherit<ACT_SELECT>(),
     });
     collector::register_marker([] { collector::mark_value(&thrown); });
 }

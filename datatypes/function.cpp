@@ -424,13 +424,9 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT_ID, "function!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

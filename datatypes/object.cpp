@@ -806,14 +806,10 @@ Cell* modify(Cell* obj, Cell* field, Cell* value, bool) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), n, A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, A<ACT_COPY>(copy), n, n, n, n, n, n, n, n, n, n, A<ACT_PUT>(put), n, n,
-        A<ACT_SELECT>(select), n, n, n, n, n, n, n,
-        n, n, n, A<ACT_MODIFY>(modify), n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_COPY>(copy), own<ACT_PUT>(put),
+        own<ACT_SELECT>(select), own<ACT_MODIFY>(modify),
     });
 }
 

@@ -1413,16 +1413,15 @@ Cell* do_set_op(i32 op, Cell* set1, Cell* set2, bool case_, Cell* skip) {
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_STRING, TYPE_SERIES_ID, "string!", {
-        A<ACT_MAKE>(make), I, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // absolute .. xor~
-        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, I, A<ACT_FIND>(find), I, I, I,
-        A<ACT_INSERT>(insert), I, I, I, I, I, n, I, I, A<ACT_SELECT>(select), A<ACT_SORT>(sort), I,
-        A<ACT_SWAP>(swap), I, I, A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
-        n, n, n, I, n, n, n, n, n, n, n,  // create .. write
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_TO>(to), own<ACT_FORM>(form),
+        own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_APPEND>(insert),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), own<ACT_CHANGE>(change), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        own<ACT_FIND>(find), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        own<ACT_INSERT>(insert), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        own<ACT_SELECT>(select), own<ACT_SORT>(sort), inherit<ACT_SKIP>(), own<ACT_SWAP>(swap), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), own<ACT_TAKE>(take), own<ACT_TRIM>(trim), inherit<ACT_MODIFY>(),
     });
 }
 

@@ -131,12 +131,8 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init_type() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_SYMBOL_ID, 0, "symbol!", {
-        n, n, n, n, n, n, n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_COMPARE>(compare),
     });
 }
 
