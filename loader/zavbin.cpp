@@ -67,7 +67,8 @@ struct Header {
 class Reader {
 public:
     // bias: added to error offsets (an unpacked body counts as if it followed the header).
-    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0) : start_(start), bias_(bias), mode_(mode), dest_(dest) {
+    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0)
+        : start_(start), bias_(bias), mode_(mode), dest_(dest) {
         block::make_at(&scratch_.value, 8);
     }
 
@@ -583,8 +584,9 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             // members share it; it indexes the members once they are read.
             Cell blk;
             make_cell(&blk, TYPE_BLOCK, 0, node, 0);
-            node_t table = hashtable::init(n ? n : 1, &blk, type == TYPE_MAP ? hashtable::KIND_MAP : hashtable::KIND_HASH,
-                                           type == TYPE_MAP ? 1 : 0);
+            bool map_q = type == TYPE_MAP;
+            node_t table = hashtable::init(n ? n : 1, &blk, map_q ? hashtable::KIND_MAP : hashtable::KIND_HASH,
+                                           map_q ? 1 : 0);
             slot(parent, index)->data3 = table;
         }
         for (u32 i = 0; i < n; i++) p = record(p, end, node);
