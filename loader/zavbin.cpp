@@ -182,6 +182,15 @@ public:
 
     // One record of either form, appended to `parent`.
     const u8* record(const u8* p, const u8* end, node_t parent);
+    // One record that must leave exactly one value (not a definition), copied to `out`.
+    const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
+        u32 index = length(parent);
+        const u8* at_ = p;
+        p = record(p, end, parent);
+        if (length(parent) != index + 1) throw_corrupted(at_);
+        out = cells(parent)[index];
+        return p;
+    }
     const u8* decode_value(const u8* p, const u8* end, node_t parent);
     const u8* decode_value_compact(const u8* p, const u8* end, node_t parent);
 
@@ -766,13 +775,13 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             u32 t = fixed_ ? (end - p >= 4 ? p[0] : 0) : (p < end ? *p & 0x3F : 0);
             if (t != TYPE_OBJECT && t != TYPE_FUNCTION) throw_corrupted(at_);
             node_t scratch = series_node(&scratch_.value);
-            u32 k = length(scratch);
             u32 index = append(parent);
             make_cell(slot(parent, index), h.type, 0, static_cast<u32>(sym), static_cast<u32>(idx));
             pending_word_ = {parent, index, true};
-            p = record(p, end, scratch);
+            Cell owner_cell;
+            p = one(p, end, scratch, owner_cell);
             pending_word_.set = false;
-            ctx = context_of(cells(scratch)[k]);
+            ctx = context_of(owner_cell);
             if (!ctx) throw_corrupted(at_);
             return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
         }
@@ -797,8 +806,8 @@ const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_
     *slot(parent, index) = w;
     if (h.def) {
         // Definition: the value follows, is set, and neither stays in the parent.
-        p = record(p, end, parent);
-        Cell value = *slot(parent, length(parent) - 1);
+        Cell value;
+        p = one(p, end, parent, value);
         Cell word_ = w;
         if (!bound) context::set_in(&word_, &value, context::TO_CTX(context::global), false);
         else context::set_in(&word_, &value, context::TO_CTX(ctx), false);
@@ -856,7 +865,10 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
         node_t vals = context::TO_CTX(ctx)->data2;
         SeriesBuffer* vb = GET_BUFFER(vals);
         vb->tail = vb->offset;
+        const u8* at_ = p;
         for (u32 i = 0; i < n; i++) p = record(p, end, vals);
+        // Every word has its value: field access by position relies on it.
+        if (length(vals) != n) throw_corrupted(at_);
     }
     return p;
 }
@@ -902,11 +914,9 @@ const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8*
 }
 
 const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
-    node_t scratch = series_node(&scratch_.value);
-    u32 k = length(scratch);
     const u8* at_ = p;
-    p = record(p, end, scratch);
-    Cell c = cells(scratch)[k];
+    Cell c;
+    p = one(p, end, series_node(&scratch_.value), c);
     if (TYPE_OF(&c) != TYPE_BLOCK) throw_corrupted(at_);
     out = series_node(&c);
     return p;
@@ -984,8 +994,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
     // The spec takes the built-in's own place in the parent.
     u32 index = length(parent);
     const u8* spec_at = p;
-    p = record(p, end, parent);
-    Cell spec = *slot(parent, index);
+    Cell spec;
+    p = one(p, end, parent, spec);
     if (TYPE_OF(&spec) != TYPE_BLOCK) throw_corrupted(spec_at);
     Cell fn;
     if (mode_ == MODE_CODEC) {
@@ -1007,8 +1017,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
 const u8* Reader::op(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
     u32 index = length(parent);
     const u8* at_ = p;
-    p = record(p, end, parent);
-    Cell fn = *slot(parent, index);
+    Cell fn;
+    p = one(p, end, parent, fn);
     u32 t = TYPE_OF(&fn);
     if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) throw_corrupted(at_);
     if (!op::valid_spec_q(native::spec_of(&fn))) throw_corrupted(at_);
@@ -1036,9 +1046,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     }
     node_t scratch = series_node(&scratch_.value);
     for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
-        u32 k = length(scratch);
-        p = record(p, end, scratch);
-        Cell v = cells(scratch)[k];
+        Cell v;
+        p = one(p, end, scratch, v);
         *error::field(slot(parent, index), f) = v;
     }
     return p;
