@@ -52,11 +52,11 @@ void utf8_of(Cell* str, i32 part, std::string& out) {
     out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
 }
 
-// Loads a whole UTF-8 text into a new string node; a sequence cut off by the
-// end is as invalid as any other.
-node_t load_text(const u8* bytes, u32 length) {
+// Loads a whole UTF-8 text into a new string node (with crlf, CR LF and a
+// lone CR read as LF); a sequence cut off by the end is as invalid as any other.
+node_t load_text(const u8* bytes, u32 length, bool crlf) {
     u32 left = 0;
-    node_t node = unicode::load_utf8(bytes, length, nullptr, &left, true);
+    node_t node = unicode::load_utf8(bytes, length, nullptr, &left, crlf);
     if (left) {
         Cell* rest = binary::load(bytes + (length - left), left);
         fire("access", "invalid-utf8", rest);
@@ -76,23 +76,6 @@ void append_header(platform::HeaderList& list, Cell* name, Cell* value) {
     list.emplace_back(std::move(n), std::move(v));
 }
 
-// A header value: UTF-8 when it is, else each byte a Latin-1 character (old
-// servers send those); pushed.
-Cell* header_text(const std::string& value) {
-    const u8* p = reinterpret_cast<const u8*>(value.data());
-    const u8* end = p + value.size();
-    bool utf8 = true;
-    for (const u8* q = p; q < end && utf8;) {
-        i32 cp;
-        q = unicode::fast_decode_utf8_char(q, end, &cp);
-        utf8 = cp >= 0;
-    }
-    if (utf8) return string::load(p, static_cast<u32>(value.size()), 0);
-    Cell* out = string::make_push(static_cast<u32>(value.size()));
-    for (u8 c : value) string::append_char(out, c);
-    return out;
-}
-
 // The response headers as a map of name words to values, a repeated name
 // gathering its values in a block in the order received.
 Cell* header_map(const platform::HeaderList& headers) {
@@ -101,7 +84,7 @@ Cell* header_map(const platform::HeaderList& headers) {
     for (const auto& [name, value] : headers) {
         i32 sym = symbol::make_from_utf8(reinterpret_cast<const u8*>(name.data()), static_cast<u32>(name.size()));
         i32 alias = symbol::resolve(sym);
-        Cell* text = header_text(value);
+        Cell* text = outside_text(value);
         u32 found = 0;
         for (const auto& [a, index] : seen)
             if (a == alias) found = index;
@@ -146,7 +129,7 @@ bool dir_q(const Cell* file) {
 }
 
 Cell* utf8_to_string(const u8* bytes, u32 length) {
-    node_t node = load_text(bytes, length);
+    node_t node = load_text(bytes, length, true);
     return make_cell(stack::push_star(), TYPE_STRING, 0, node, 0);
 }
 
@@ -161,11 +144,26 @@ Cell* utf8_to_lines(const u8* bytes, u32 length) {
         if (i < length && bytes[i] != '\n') continue;
         if (i == length && i == start) break;  // no text after the last line end
         u32 end = i > start && bytes[i - 1] == '\r' ? i - 1 : i;
-        Cell* line = make_cell(stack::push_star(), TYPE_STRING, 0, load_text(bytes + start, end - start), 0);
+        Cell* line = make_cell(stack::push_star(), TYPE_STRING, 0, load_text(bytes + start, end - start, false), 0);
         block::zs_append(out, line);
         stack::pop(1);
         start = i + 1;
     }
+    return out;
+}
+
+Cell* outside_text(const std::string& bytes) {
+    const u8* p = reinterpret_cast<const u8*>(bytes.data());
+    const u8* end = p + bytes.size();
+    bool utf8 = true;
+    for (const u8* q = p; q < end && utf8;) {
+        i32 cp;
+        q = unicode::fast_decode_utf8_char(q, end, &cp);
+        utf8 = cp >= 0;
+    }
+    if (utf8) return string::load(p, static_cast<u32>(bytes.size()), 0);
+    Cell* out = string::make_push(static_cast<u32>(bytes.size()));
+    for (u8 c : bytes) string::append_char(out, c);
     return out;
 }
 

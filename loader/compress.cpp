@@ -226,7 +226,8 @@ struct Deflater {
         block_end += len;
     }
 
-    u32 longest_match(u32 pos, u32 candidate, u32 prev_len, u32* dist_out) {
+    // Out of line, so its loop keeps every variable in a register.
+    [[gnu::noinline]] u32 longest_match(u32 pos, u32 candidate, u32 prev_len, u32* dist_out) {
         u32 max = std::min(MAX_MATCH, length - pos);
         u32 best = prev_len;
         if (best >= max) return best;
@@ -536,8 +537,6 @@ bool build_table(const u8* lengths, u32 n, u32 root, u32* table, u32 capacity, u
     u16 sorted[288];
     for (u32 s = 0; s < n; s++)
         if (lengths[s]) sorted[offsets[lengths[s]]++] = static_cast<u16>(s);
-    u32 symbols = 0;
-    for (u32 l = 1; l < 16; l++) symbols += count[l];
 
     u32 code = 0, used = 1u << root;
     u32 root_mask = (1u << root) - 1;
@@ -579,7 +578,6 @@ bool build_table(const u8* lengths, u32 n, u32 root, u32* table, u32 capacity, u
         }
         code <<= 1;
     }
-    (void)symbols;
     return true;
 }
 
