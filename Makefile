@@ -21,7 +21,7 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@./$(BUILD)/zav
 
-# Every test, then every test again with a collection at every series allocation.
+# Every test, then every test again with a collection at every node and series allocation.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@cd $(BUILD) && ZAV_GC_STRESS=1 ctest --output-on-failure -j $(JOBS)
@@ -33,7 +33,7 @@ test-asan: deps $(ASAN)/build.ninja
 	@cmake --build $(ASAN) -j $(JOBS)
 	@cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
 
-# Only the run with a collection at every series allocation.
+# Only the run with a collection at every node and series allocation.
 test-gc-stress: build
 	@cd $(BUILD) && ZAV_GC_STRESS=1 ctest --output-on-failure -j $(JOBS)
 
@@ -46,7 +46,7 @@ $(FUZZ)/build.ninja: | deps
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 fuzz: deps $(FUZZ)/build.ninja
-	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz
+	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz crush_fuzz
 
 clean:
 	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -36,6 +36,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -113,7 +115,10 @@ void runtime_boot() {
     typeset::init();
     error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    map::init();
+    hash::init();
     time::init();
+    money::init();
 
     case_folding::init();
     symbol::init();

@@ -1,8 +1,10 @@
 // Entry point of the zav executable: `zav FILE` runs a script.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "boot/boot.h"
 #include "datatypes/error.h"
@@ -41,23 +43,72 @@ void print_text(const char* text) {
     stack::pop(1);
 }
 
-// The whole file with CR LF turned into LF; false when it cannot be read.
-bool read_source(const char* path, std::string& out) {
+// A script file longer than this is refused before it is read whole (a
+// stream such as /dev/zero is read no further): a token takes at least two
+// bytes with its separator and loads into a 16-byte cell, so longer text could
+// not be loaded into the 4 GiB arena, and the lexer addresses at most
+// lexer::MAX_INPUT_BYTES anyway.
+constexpr size_t MAX_SCRIPT_BYTES = size_t(1) << 28;
+
+enum class ReadResult { ok, cannot_open, too_long };
+
+// The whole file with a leading byte-order mark dropped and CR LF turned into
+// LF. Streams (pipes, devices) are read up to the limit and no further.
+ReadResult read_source(const char* path, std::string& out) {
     std::FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    char buf[65536];
+    if (!f) return ReadResult::cannot_open;
+    struct stat st{};
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && u64(st.st_size) > MAX_SCRIPT_BYTES) {
+        std::fclose(f);
+        return ReadResult::too_long;
+    }
+    static char buf[65536];  // not on the machine stack, which may be small
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    bool too_long = false;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (out.size() + n > MAX_SCRIPT_BYTES) {
+            too_long = true;
+            break;
+        }
+        out.append(buf, n);
+    }
     bool ok = !std::ferror(f);
     std::fclose(f);
-    std::string text;
-    text.reserve(out.size());
-    for (size_t i = 0; i < out.size(); i++) {
-        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
-        text += out[i];
+    if (too_long) {
+        std::string().swap(out);
+        return ReadResult::too_long;
     }
-    out.swap(text);
-    return ok;
+    size_t from = out.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    size_t to = 0;
+    for (size_t i = from; i < out.size(); i++) {
+        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+        out[to++] = out[i];
+    }
+    out.resize(to);
+    return ok ? ReadResult::ok : ReadResult::cannot_open;
+}
+
+// An error met while reading or loading the script has no code around it:
+// its `where` becomes the script, and a syntax error's `near` the source line
+// of the failing text.
+void place_load_error(const std::string& source, const char* path) {
+    Cell* err = &error::thrown;
+    if (TYPE_OF(err) != TYPE_ERROR) return;
+    Cell* where = push_text(path, static_cast<u32>(std::strlen(path)));
+    *error::field(err, error::FIELD_WHERE) = *where;
+    stack::pop(1);
+    if (std::strcmp(error::last.category, "syntax") != 0) return;
+    size_t at = std::min<size_t>(lexer::last_error.offset, source.size());
+    size_t nl = at == 0 ? std::string::npos : source.rfind('\n', at - 1);
+    size_t start = nl == std::string::npos ? 0 : nl + 1;
+    size_t end = source.find('\n', at);
+    if (end == std::string::npos) end = source.size();
+    std::string text = source.substr(start, std::min<size_t>(end - start, 160));
+    for (char& c : text)
+        if (c == '\0' || c == '\t') c = ' ';
+    Cell* near = push_text(text.data(), static_cast<u32>(text.size()));
+    *error::field(err, error::FIELD_NEAR) = *near;
+    stack::pop(1);
 }
 
 // Skips a leading `Zav [...]` header.
@@ -88,16 +139,23 @@ int run_script(const char* path) {
     std::string source;
     Cell err;
     try {
-        if (!read_source(path, source)) {
-            Cell* name = push_text(path, static_cast<u32>(std::strlen(path)));
-            set_type(name, TYPE_FILE);
-            fire("access", "cannot-open", name);
-        }
         Cell* code = stack::push_star();
         make_cell(code, TYPE_NONE);
-        i32 consumed = 0;
-        lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false, true,
-                    true, &consumed, nullptr, nullptr);
+        try {
+            ReadResult read = read_source(path, source);
+            if (read != ReadResult::ok) {
+                Cell* name = push_text(path, static_cast<u32>(std::strlen(path)));
+                set_type(name, TYPE_FILE);
+                if (read == ReadResult::too_long) fire("script", "size-limit", name);
+                fire("access", "cannot-open", name);
+            }
+            i32 consumed = 0;
+            lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false,
+                        true, true, &consumed, nullptr, nullptr);
+        } catch (Throw& t) {
+            if (t.value == THROW_ERROR) place_load_error(source, path);
+            throw;
+        }
         skip_header(code);
         // The guard frame: errors unwind to it.
         Cell guard;

@@ -1,5 +1,6 @@
 // block!: the list of values programs and data are made of.
 #include "datatypes/block.h"
+#include "datatypes/map.h"
 
 #include <algorithm>
 #include <vector>
@@ -919,8 +920,18 @@ Cell* object_body(Cell* out, Cell* spec, u32 type) {
     *out = body;  // no allocation between the reflect and this store
     return out;
 }
-// until vector provides to_block, and map its reflect
-[[noreturn]] void vector_map_not_done() { fire("internal", "not-done"); }
+// until vector provides to_block
+[[noreturn]] void vector_not_done() { fire("internal", "not-done"); }
+
+// A map's keys and values, alternating, as `type`.
+Cell* map_body(Cell* out, Cell* spec, u32 type) {
+    Cell* held = stack::push(spec);
+    map::reflect(held, static_cast<u32>(words::body));
+    set_type(held, type);
+    *out = *held;
+    stack::pop(1);
+    return out;
+}
 
 // A shallow copy as `type`, written into `out`.
 Cell* convert(Cell* out, Cell* spec, u32 type, bool) {
@@ -954,8 +965,8 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             return proto;
         }
         case TYPE_OBJECT: return object_body(proto, spec, type);
-        case TYPE_VECTOR:
-        case TYPE_MAP: vector_map_not_done();
+        case TYPE_MAP: return map_body(proto, spec, type);
+        case TYPE_VECTOR: vector_not_done();
         default: {
             Cell dt;
             fire("script", "bad-make-arg", datatype::make_at(&dt, type), spec);
@@ -969,8 +980,8 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
     if (any_block_q(st)) return convert(proto, spec, type, false);
     switch (st) {
         case TYPE_OBJECT: return object_body(proto, spec, type);
-        case TYPE_VECTOR:
-        case TYPE_MAP: vector_map_not_done();
+        case TYPE_MAP: return map_body(proto, spec, type);
+        case TYPE_VECTOR: vector_not_done();
         case TYPE_TYPESET: {
             Cell* c = stack::push_star();
             make_cell(c, TYPE_NONE);

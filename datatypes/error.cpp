@@ -14,6 +14,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/words.h"
 
@@ -348,8 +349,10 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
         } else if (TYPE_OF(&value) == TYPE_BLOCK) {
             form_block_message(err, &value, buffer);
         } else {
-            Cell t = *field(err, FIELD_TYPE);
-            make_invalid(err, &t);
+            // Any other value (an error, even this error itself) is shown as an
+            // argument is: molded and cut, so the report stays readable and
+            // bounded, and printing it changes nothing in the error.
+            write_limited(&value, buffer, true, false, 80);
         }
     } else {
         form_message(err, *entry, buffer, part);
@@ -362,7 +365,10 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
     else text(buffer, "???");
 
     text(buffer, "\n*** Near : ");
-    write_limited(field(err, FIELD_NEAR), buffer, true, true, 40);
+    // Source text (where no code was running yet, as for a syntax error in a
+    // script) is written as it is, as `where` writes a string.
+    Cell* near = field(err, FIELD_NEAR);
+    write_limited(near, buffer, TYPE_OF(near) != TYPE_STRING, true, 40);
 
     // The stack line depends on system/state/stack-trace, which does not exist yet.
     Cell files = *field(err, FIELD_FILES);
@@ -374,6 +380,7 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
 }
 
 i32 mold(Cell* err, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
+    if (cycles::detect_q(err, buffer, part, true)) return part;  // an error inside itself
     u32 start = string::zs_abs_length_q(buffer);
     if (!only) text(buffer, "make error! [");
     if (!flat) text(buffer, "\n");

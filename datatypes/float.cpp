@@ -422,8 +422,12 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
         case TYPE_PERCENT:
         case TYPE_TIME: b = cell_float(value2); break;
         case TYPE_MONEY:
-            if (money::float_too_small_q(a)) return -1;
-            if (money::float_too_big_q(a)) return 1;
+            if (std::isnan(a)) return 1;
+            // Beyond the money range the signs and magnitudes order the two.
+            if (money::float_too_small_q(a) || money::float_too_big_q(a)) {
+                double m = money::to_float(value2);
+                return a < m ? -1 : a > m ? 1 : 0;
+            }
             return money::compare(money::from_double(a, 1), value2, op);
         default: return -2;
     }

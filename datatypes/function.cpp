@@ -173,6 +173,53 @@ i32 count_locals(node_t spec, u32 head, bool strict) {
     return count;
 }
 
+u32 arity(const Cell* fn) {
+    node_t spec = spec_of(fn);
+    u32 n = 0;
+    for (u32 i = 0; i < length_of(spec); i++) {
+        u32 t = TYPE_OF(cell_at(spec, i));
+        if (t == TYPE_REFINEMENT || t == TYPE_SET_WORD) break;
+        if (any_param_q(t)) n++;
+    }
+    return n;
+}
+
+void check_callback(const Cell* fn, u32 count, const char* refinement) {
+    if (TYPE_OF(fn) != TYPE_FUNCTION || arity(fn) == count) return;
+    Cell w, f = *fn;
+    word::make_at(symbol::make(refinement), &w);
+    fire("script", "invalid-refine-arg", &w, &f);
+}
+
+u32 event_mask(const Cell* fn, const char* const* names, u32 count, u32 all) {
+    if (TYPE_OF(fn) != TYPE_FUNCTION) return all;
+    Cell body = *more_cell(fn, MORE_BODY);
+    if (TYPE_OF(&body) != TYPE_BLOCK || block::zs_length_q(&body) == 0) return all;
+    Cell first = *block::zs_head(&body);
+    if (TYPE_OF(&first) != TYPE_BLOCK) return all;
+    u32 mask = 0;
+    for (u32 i = 0, n = block::zs_length_q(&first); i < n; i++) {
+        Cell w = *block::zs_abs_at(&first, series_head(&first) + i);
+        if (TYPE_OF(&w) != TYPE_WORD) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(w.data2));
+        for (u32 k = 0; k < count; k++)
+            if (symbol::resolve(symbol::make(names[k])) == sym) mask |= 1u << k;
+    }
+    return mask;
+}
+
+void push_unused_slots(const Cell* fn, u32 given) {
+    node_t spec = spec_of(fn);
+    u32 k = 0;
+    for (u32 i = 0; i < length_of(spec); i++) {
+        u32 t = TYPE_OF(cell_at(spec, i));
+        if (!any_param_q(t) && t != TYPE_REFINEMENT) continue;
+        if (k++ < given) continue;
+        if (t == TYPE_REFINEMENT) make_cell(stack::push_star(), TYPE_LOGIC, 0);
+        else make_cell(stack::push_star(), TYPE_NONE);
+    }
+}
+
 void init_locals(i32 n) {
     make_cell(stack::push_star(), TYPE_LOGIC, 0);
     for (i32 i = 1; i < n; i++) make_cell(stack::push_star(), TYPE_NONE);

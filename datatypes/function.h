@@ -30,6 +30,22 @@ i32 count_locals(node_t spec, u32 head, bool strict);
 // Pushes false then n - 1 nones: the first statement of a compiled body.
 void init_locals(i32 n);
 
+// The argument words before the first refinement: the values a call of the
+// function must be given.
+u32 arity(const Cell* fn);
+// A function the runtime calls back with `count` values must take exactly
+// that many arguments (else it would read cells never given to it): raises
+// script/invalid-refine-arg naming the refinement that passed it.
+void check_callback(const Cell* fn, u32 count, const char* refinement);
+// The events a callback asks for: when its body opens with a block, the OR of
+// bit k for each word of that block naming names[k] (other values count
+// nothing); else `all`.
+u32 event_mask(const Cell* fn, const char* const* names, u32 count, u32 all);
+// For a call made by the runtime that gives the first `given` arguments:
+// pushes the function's remaining frame slots, false for each refinement and
+// none for every other word.
+void push_unused_slots(const Cell* fn, u32 given);
+
 // Calls a comparison function (sort/compare) with the first two cells of the
 // block `args`, taken as they are. A true answer (or a positive number) puts
 // the first value before the second: the result is -1; false, none or a

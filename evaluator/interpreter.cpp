@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -21,12 +22,13 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/rt.h"
 #include "runtime/words.h"
 
 namespace zav::interpreter {
 
-TraceState trace{false, false, 0, 0};
+TraceState trace{false, false, 0};
 
 namespace {
 
@@ -894,7 +896,7 @@ namespace {
 
 u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
                  Cell* owner, i32 mode, bool infix) {
-    stack::check_c_stack();
+    machine_stack::check();
     Cell fn = *fn_in;
     Cell name;
     if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) {
@@ -911,6 +913,9 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         if (infix) stack::top--;
     }
     if (!infix) stack::push(&fn);
+    // An operator's left operand becomes the frame's first slot (each case
+    // below keeps it under the top at once, so that the collector sees it
+    // while the argument cache is built and the right operand evaluated).
     // An operator's function is not on the stack, and its right operand may
     // drop every other reference to it (`o: none`) before the body is read.
     Hold fn_hold(&fn);
@@ -918,10 +923,12 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
         case TYPE_NATIVE:
         case TYPE_ACTION:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             break;
         case TYPE_ROUTINE:
             stack::mark_kind82(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_routine(&fn);
             break;
@@ -936,6 +943,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
                 ctx = word_ctx(&name);
             }
             stack::mark_kind81(&name);
+            if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
             call_function(&fn, ctx, &name, 0);
             break;
@@ -1026,11 +1034,14 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         }
     }
 
-    stack::check_c_stack();
+    machine_stack::check();
     u32 pos = *pos_io;
     if (!infix) stack::push(fn);
     if (type == TYPE_FUNCTION) stack::mark_kind81(name);
     else stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
     for (u32 i = 0; i < args; i++) {
         if (infix && i == 0) {
             stack::top = stack::arguments + 1;  // the left operand
@@ -1188,7 +1199,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 // caller knows it fails: a set-word's value that fast_set_word could not do).
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
                                                      bool passive, bool simple) {
-    stack::check_c_stack();
+    machine_stack::check();
     tail = clamp_tail(code, tail);
     if (pos < tail && !trace.enabled) {
         const Cell* c = code_at(code, pos);
@@ -1381,7 +1392,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 }  // namespace
 
 void eval(Cell* code_in, bool chain) {
-    stack::check_c_stack();
+    machine_stack::check();
     struct {
         Cell value;
     } code{*code_in};
@@ -1681,9 +1692,32 @@ Cell* current_code() { return &code_cell; }
 
 // ---- tracing ---------------------------------------------------------------------------
 
+namespace {
+
+// An error raised while tracing reaches the tracer as its `error` event, with
+// the code position where it was raised.
+void trace_error(const Cell* err) {
+    static bool inside = false;
+    if (!trace.enabled || !(trace.mask & EVT_ERROR) || inside) return;
+    // Telling the tracer needs the stack that an overflow has run out of.
+    if (std::strcmp(error::last.id, "stack-overflow") == 0) return;
+    inside = true;
+    struct Leave {
+        ~Leave() { inside = false; }
+    } leave;
+    Cell code = code_cell;
+    Hold hold(&code);
+    bool in_block = block::any_block_q(TYPE_OF(&code));
+    fire_event(EVT_ERROR, in_block ? &code : nullptr, in_block ? static_cast<i32>(series_head(&code)) : -1, nullptr,
+               err);
+}
+
+}  // namespace
+
 void init() {
+    on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
-    trace = TraceState{false, false, 0, 0};
+    trace = TraceState{false, false, 0};
     Cell* c = alloc_at_tail(root);
     make_cell(c, TYPE_NONE);
     tracer_node = root;
@@ -1705,35 +1739,19 @@ Cell* tracer() {
     return reinterpret_cast<Cell*>(GET_BUFFER(tracer_node)->head()) + tracer_index;
 }
 
-u32 trace_event_mask(Cell* tracer_fn) {
-    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
-                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
-    if (TYPE_OF(tracer_fn) != TYPE_FUNCTION) return EVT_ALL;
-    Cell body = *function::more_cell(tracer_fn, function::MORE_BODY);
-    if (TYPE_OF(&body) != TYPE_BLOCK || block::zs_length_q(&body) == 0) return EVT_ALL;
-    Cell first = *block::zs_head(&body);
-    if (TYPE_OF(&first) != TYPE_BLOCK) return EVT_ALL;
-    u32 mask = 0;
-    for (u32 i = 0, n = block::zs_length_q(&first); i < n; i++) {
-        Cell w = *block::zs_abs_at(&first, series_head(&first) + i);
-        if (TYPE_OF(&w) != TYPE_WORD) continue;
-        i32 sym = symbol::resolve(static_cast<i32>(w.data2));
-        for (u32 k = 0; k < 16; k++)
-            if (symbol::resolve(symbol::make(names[k])) == sym) mask |= 1u << k;
-    }
-    return mask;
-}
+const char* const event_names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
+                                   "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
+
+u32 trace_event_mask(Cell* tracer_fn) { return function::event_mask(tracer_fn, event_names, 16, EVT_ALL); }
 
 void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value) {
     if (!(trace.mask & event)) return;
     Cell fn = *tracer();
     if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
-    static const char* const names[] = {"init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
-                                        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
     u32 bit = 0;
     while (bit < 16 && !(event & (1u << bit))) bit++;
     Cell ev, c, pos, val, ref, pair;
-    word_of(&ev, symbol::make(names[bit < 16 ? bit : 0]));
+    word_of(&ev, symbol::make(event_names[bit < 16 ? bit : 0]));
     if (code && block::any_block_q(TYPE_OF(code))) c = *code;
     else make_cell(&c, TYPE_NONE);
     i32 index = -1;
@@ -1763,7 +1781,7 @@ void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, cons
     stack::push(&val);
     stack::push(&ref);
     stack::push(&pair);
-    if (trace.locals > 0) function::init_locals(trace.locals);
+    function::push_unused_slots(&fn, TRACER_ARITY);
     node_t ctx = context::global;
     Cell* more_owner = function::more_cell(&fn, function::MORE_OWNER);
     if (TYPE_OF(more_owner) == TYPE_INTEGER) ctx = more_owner->data2;

@@ -73,10 +73,11 @@ void call_routine(Cell* routine);
 Cell* current_code();
 
 // ---- tracing -------------------------------------------------------------------
+// A do/trace tracer takes event, code, position, value, reference and frame.
+constexpr u32 TRACER_ARITY = 6;
 struct TraceState {
     bool active;    // started by do/trace
     bool enabled;   // events are delivered now
-    i32 locals;     // extra locals of the tracer
     u32 mask;       // events it wants
 };
 extern TraceState trace;

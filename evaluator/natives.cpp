@@ -2,6 +2,7 @@
 // control natives: conditionals, function makers, switch, case, do, try,
 // catch, throw and the non-local exits.
 #include "evaluator/natives.h"
+#include "evaluator/natives_eval.h"
 
 #include <cstdio>
 #include <cstring>
@@ -362,6 +363,7 @@ u32 refinement_count(u32 index) {
 node_t print_buffer() { return print_buffer_node; }
 
 void init() {
+    install_lexer_tracer();
     std::memset(table, 0, sizeof table);
     next_index = 1;
     // The print buffer lives in the root block so that the collector keeps it.
@@ -803,9 +805,8 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         guard.exit_target = stack::mark_exit_target();
         if (!interpreter::trace.active) {
             Cell* fn = arg(trace);
+            function::check_callback(fn, interpreter::TRACER_ARITY, "trace");
             *interpreter::tracer() = *fn;
-            interpreter::trace.locals = function::count_locals(function::spec_of(fn), 0, false);
-            if (interpreter::trace.locals < 0) interpreter::trace.locals = 0;
             interpreter::trace.mask = interpreter::trace_event_mask(fn);
             interpreter::trace.active = true;
             interpreter::trace.enabled = true;
@@ -869,6 +870,8 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
+        // Raised here rather than by fire: the tracer is told all the same.
+        if (on_error) on_error(&value);
         stack::throw_error(&value);
     }
     return 0;

@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -26,6 +27,7 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/words.h"
@@ -257,7 +259,7 @@ void splice_block(Cell* target, Cell* source, bool insert_mode) {
 }  // namespace
 
 Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
-    stack::check_c_stack();
+    machine_stack::check();
     Cell* target = stack::push_star();
     bool insert_mode = false;
     if (top && into) {
@@ -516,6 +518,60 @@ void as_star(bool check, const i32* r) {
 
 // ---- transcode --------------------------------------------------------------------------
 
+namespace {
+
+// The arguments a transcode/trace callback takes: event, input, type, line, token.
+constexpr u32 LEXER_TRACER_ARITY = 5;
+
+// Calls a transcode/trace callback with the five event cells. The callback's
+// own `input` lives in its frame: when it moved that series' index, the new
+// index goes back to the lexer, which resumes reading there.
+const char* const lexer_events[] = {"prescan", "scan", "load", "open", "close", "error"};
+
+bool call_lexer_tracer(const Cell* callback, u32 event, Cell* input, Cell* type, i32 line, Cell* token) {
+    const char* const* names = lexer_events;
+    Cell fn = *callback;
+    if (TYPE_OF(&fn) != TYPE_FUNCTION) return true;
+    u32 bit = 0;
+    while (bit < 5 && !(event & (1u << bit))) bit++;
+    Cell* saved_top = stack::top;
+    CallFrame* saved_frame = stack::frame_top;
+    stack::top++;  // the frame's result lands below its arguments
+    Cell name;
+    word::make_at(words::_anon, &name);
+    stack::mark_frame(&name, function::ctx_of(&fn));
+    Cell* args = stack::arguments;
+    make_cell(stack::push_star(), TYPE_WORD, 0, static_cast<u32>(symbol::make(names[bit])), 0xFFFFFFFFu);
+    stack::push(input);
+    stack::push(type);
+    make_cell(stack::push_star(), TYPE_INTEGER, 0, static_cast<u32>(line));
+    stack::push(token);
+    function::push_unused_slots(&fn, LEXER_TRACER_ARITY);
+    node_t ctx = context::global;
+    Cell* owner = function::more_cell(&fn, function::MORE_OWNER);
+    if (TYPE_OF(owner) == TYPE_INTEGER) ctx = owner->data2;
+    interpreter::call_function(&fn, ctx, &name, 0);
+    Cell result = args[0];
+    Cell moved = args[1];
+    stack::unwind_copy();
+    stack::top = saved_top;
+    stack::frame_top = saved_frame;
+    if (TYPE_OF(&moved) == TYPE_OF(input) && series_node(&moved) == series_node(input))
+        series_head(input) = series_head(&moved);
+    return !(TYPE_OF(&result) == TYPE_NONE || (TYPE_OF(&result) == TYPE_LOGIC && !result.data1));
+}
+
+u32 lexer_tracer_mask(const Cell* callback) {
+    return function::event_mask(callback, lexer_events, 6, 63);
+}
+
+}  // namespace
+
+void install_lexer_tracer() {
+    lexer::call_tracer = call_lexer_tracer;
+    lexer::tracer_mask = lexer_tracer_mask;
+}
+
 void transcode_star(bool check, const i32* r) {
     check_if(check, 106, r);
     Cell* args = stack::arguments;
@@ -558,6 +614,7 @@ void transcode_star(bool check, const i32* r) {
     bool one_mode = next || one || scan;
     Cell* dst = into >= 0 ? args + into : nullptr;
     const Cell* tracer = trace >= 0 ? args + trace : nullptr;
+    if (tracer) function::check_callback(tracer, LEXER_TRACER_ARITY, "trace");
     i32 consumed = 0;
     i32 type;
     if (binary) {

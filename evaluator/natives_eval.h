@@ -19,4 +19,7 @@ void max_min(bool max_q);
 // 12 difference; `case_ref` and `skip_ref` are the refinement positions.
 void set_operation(i32 case_ref, i32 skip_ref, i32 op);
 
+// Lets the lexer call transcode/trace callbacks (installed at start-up).
+void install_lexer_tracer();
+
 }  // namespace zav::natives

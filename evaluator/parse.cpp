@@ -26,9 +26,13 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/words.h"
 
 namespace zav::parse {
+
+// A parse/trace callback takes event, match?, rule, input and stack.
+constexpr u32 TRACER_ARITY = 5;
 
 namespace {
 
@@ -209,7 +213,6 @@ struct Collect {
 struct Engine {
     Cell* input = nullptr;   // on the value stack: the current input, its head the position
     Cell* tracer = nullptr;  // on the value stack, or null
-    i32 tracer_locals = 0;
     i32 op = 0;
     u32 limit = 0;  // absolute end index of the outer input (0: none)
     bool last_match = false;
@@ -245,7 +248,7 @@ struct Engine {
         stack::push(input);
         Cell rs = block_cell(rules_node, rules_head);
         stack::push(&rs);
-        if (tracer_locals > 0) function::init_locals(tracer_locals);
+        function::push_unused_slots(&fn, TRACER_ARITY);
         interpreter::call_function(&fn, function::ctx_of(&fn), &name, 0);
         stack::unwind();
         Cell res = *base;
@@ -481,7 +484,7 @@ struct Engine {
 
     // -- levels --
     Result match_block(const Cell* blk, u32 resume) {
-        stack::check_c_stack();
+        machine_stack::check();
         node_t rb = series_node(blk);
         u32 begin = series_head(blk);
         Cell none_c{TYPE_NONE, 0, 0, 0}, pos_c;
@@ -1217,8 +1220,8 @@ void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* res
     e.result_block = stack::push_star();
     make_cell(e.result_block, TYPE_NONE);
     if (tracer && TYPE_OF(tracer) == TYPE_FUNCTION) {
+        function::check_callback(tracer, TRACER_ARITY, "trace");
         e.tracer = stack::push(tracer);
-        e.tracer_locals = function::count_locals(function::spec_of(tracer), 0, false);
     }
     e.op = op;
     e.limit = part > 0 ? static_cast<u32>(part) : 0;

@@ -1,8 +1,6 @@
 // The value stack and the call-frame stack.
 #include "evaluator/stack.h"
 
-#include <pthread.h>
-
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -12,6 +10,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "runtime/words.h"
 
@@ -25,7 +24,6 @@ CallFrame* frame_base = nullptr;
 CallFrame* frame_top = nullptr;
 CallFrame* frame_end = nullptr;
 CallFrame* throw_origin = nullptr;
-const char* c_stack_limit = nullptr;
 
 namespace {
 
@@ -41,30 +39,6 @@ void restore_values(CallFrame* f) {
 }
 
 Cell* cell_at(off32 o) { return at<Cell>(o); }
-
-}  // namespace
-
-namespace {
-
-// The lowest address the evaluator may use on the machine stack: a reserve
-// above the real end is kept for building and reporting the overflow error.
-void set_c_stack_limit() {
-    char here;
-    const char* low = nullptr;
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        void* addr = nullptr;
-        size_t size = 0;
-        if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr && size) {
-            size_t reserve = size / 4 > (512u << 10) ? size / 4 : (512u << 10);
-            if (reserve > size / 2) reserve = size / 2;
-            low = static_cast<const char*>(addr) + reserve;
-        }
-        pthread_attr_destroy(&attr);
-    }
-    if (!low || low >= &here) low = &here - (4u << 20);  // unknown: assume 4 MiB below here are ours
-    c_stack_limit = low;
-}
 
 }  // namespace
 
@@ -96,20 +70,9 @@ Cell* hard_end = nullptr;
 
 void overflow() { raise_overflow(); }
 
-void c_stack_overflow() {
-    // The handler below needs machine stack too: lower the limit while the
-    // error is built, and put it back once it is thrown.
-    const char* saved = c_stack_limit;
-    struct Restore {
-        const char* v;
-        ~Restore() { c_stack_limit = v; }
-    } restore{saved};
-    c_stack_limit = saved - (256u << 10);
-    raise_overflow();
-}
-
 void init(node_t argument_block, node_t call_block) {
-    set_c_stack_limit();
+    machine_stack::init();
+    machine_stack::set_raise(raise_overflow);
     throw_origin = nullptr;
     SeriesBuffer* a = GET_BUFFER(argument_block);
     SeriesBuffer* c = GET_BUFFER(call_block);

@@ -139,14 +139,6 @@ void note_error_frames(Cell* error);
 // The frame a `stack` field position (an integer!) stands for.
 CallFrame* frame_at_position(const Cell* position);
 
-// The C++ stack is guarded too: deep recursion of the evaluator raises
-// internal/stack-overflow well before the machine stack runs out.
-extern const char* c_stack_limit;
-[[noreturn]] void c_stack_overflow();
-inline void check_c_stack() {
-    char probe;
-    if (&probe < c_stack_limit) c_stack_overflow();
-}
 
 }  // namespace stack
 }  // namespace zav

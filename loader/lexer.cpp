@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "loader/lexer_internal.h"
+#include "datatypes/map.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
@@ -234,6 +235,9 @@ static bool unicode_blank(i32 cp) {
     switch (cp) {
         case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
         case 0x180E: case 0x200B: case 0x200C:
+        // A byte-order mark is invisible: inside a name it would make a word
+        // that prints like another but is not the same symbol.
+        case 0xFEFF:
             return true;
         default:
             return cp >= 0x2000 && cp <= 0x200A;
@@ -502,6 +506,7 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     std::memset(&r, 0, sizeof r);
     std::snprintf(r.id, sizeof r.id, "%s", id);
     r.line = lex->line;
+    r.offset = static_cast<u32>(s - lex->input);
     r.type = code > 0 ? code : 0;
     u32 n = static_cast<u32>(t - s);
     if (n >= sizeof r.text) n = sizeof r.text - 1;
@@ -532,6 +537,9 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
         if (cp < 0) {
             std::memcpy(clean + k, "\xEF\xBF\xBD", 3);
             k += 3;
+        } else if (cp == 0) {
+            std::memcpy(clean + k, "^@", 2);  // a NUL shown as its escape, not sent raw
+            k += 2;
         } else {
             std::memcpy(clean + k, q, static_cast<size_t>(next - q));
             k += static_cast<u32>(next - q);
@@ -581,7 +589,9 @@ static void tok_error(State* lex, const u8* s, const u8* e, u32, bool) {
 }
 
 // True when "(" at s starts a point: at least 4 bytes follow and the first
-// byte that cannot be part of a point body is "," (or there is none).
+// byte that cannot be part of a point body is ",". Text that ends before any
+// such byte is an unclosed paren, not a point: "(1 + 2" at the end of a file
+// is missing its ")".
 static bool point_ahead(State* lex, const u8* s) {
     const u8* p = s + 1;
     if (lex->in_end - p < 4) return false;
@@ -595,7 +605,7 @@ static bool point_ahead(State* lex, const u8* s) {
                 return *p == ',';
         }
     }
-    return true;
+    return false;
 }
 
 static void open_nesting(State* lex, const u8* s, u32 type) {
@@ -630,6 +640,21 @@ static void close_nesting(State* lex, const u8* s, u32 type) {
     u32 lt = m ? level_type(m) : 0;
     bool match = type == TYPE_BLOCK ? (lt == TYPE_BLOCK || lt == TYPE_MAP) : lt == TYPE_PAREN;
     if (!match) throw_error(lex, s, s + 1, -3);
+    if (lt == TYPE_MAP && lex->load) {
+        // A map literal holds key/value pairs with keys a map accepts.
+        u32 n = lex->tail - lex->begin;
+        const u8* opener = lex->input + m->data3;
+        if (n & 1) throw_error(lex, opener, s + 1, TYPE_MAP);
+        for (u32 i = lex->begin; i < lex->tail; i += 2)
+            if (!map::valid_key_type_q(TYPE_OF(&values[i]))) throw_error(lex, opener, s + 1, TYPE_MAP);
+        u32 mpos = lex->begin - 1;
+        close_level(lex, lt);
+        Cell* c = &values[mpos];
+        u32 nl = c->header & FLAG_NEW_LINE;
+        map::make_at(c, series_node(c), n);
+        c->header |= nl;
+        return;
+    }
     close_level(lex, lt);
 }
 
@@ -671,9 +696,7 @@ static void tok_close_brace(State* lex, const u8*, const u8* e, u32 flags, bool 
     lex->in_pos = e;
 }
 
-static void tok_open_map(State* lex, const u8* s, const u8* e, u32, bool) {
-    throw_error(lex, s, e, TYPE_MAP);  // map! values are not built by this lexer yet
-}
+static void tok_open_map(State* lex, const u8* s, const u8*, u32, bool) { open_nesting(lex, s, TYPE_MAP); }
 
 static void tok_path(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     u32 type = *s == '\'' ? TYPE_LIT_PATH : *s == ':' ? TYPE_GET_PATH : TYPE_PATH;
@@ -845,6 +868,8 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
                 index = 0;
             }
         }
+        // A NUL byte is not the end of the text: what follows it would be lost.
+        if (state == T_EOF && p < end && *p == 0) throw_error(lex, p, p + 1, -1);
         lex->token_type = kinds[state];
         token_index = index;
 
@@ -928,9 +953,14 @@ static void append_values(node_t block, u32 from, u32 to) {
     }
 }
 
+void check_size(u64 bytes) {
+    if (bytes >= MAX_INPUT_BYTES) fire("script", "too-long");
+}
+
 static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool build, i32* consumed,
                const Cell* tracer, Cell* dst, const Cell* source) {
     if (!values) init();
+    check_size(size);
     State st;
     std::memset(static_cast<void*>(&st), 0, sizeof st);
     st.head = st.begin = st.tail = last_state ? last_state->tail : 0;
@@ -1007,7 +1037,7 @@ i32 scan_string(Cell* dst, Cell* source, i32 length, u32 flags, i32* consumed, c
     u32 n = (length < 0 || static_cast<u32>(length) > have) ? have : static_cast<u32>(length);
     const u8* head = string::zs_head(source);
     u64 bytes = unicode::count_utf8_bytes(head, head + u64(n) * unit, unit);
-    if (bytes >= 0x7FFFFFF0u) fire("internal", "no-memory");
+    check_size(bytes);
     u8* area = scratch;
     bool temporary = scratch_busy || bytes + 1 > SCRATCH_SIZE;
     if (temporary) area = static_cast<u8*>(rt::allocate(size_t(bytes) + 1));

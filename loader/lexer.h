@@ -10,6 +10,12 @@ constexpr u32 SCAN_LOAD = 2;   // recognise tokens (off: prescan, nesting and st
 constexpr u32 SCAN_BUILD = 4;  // build the values (off: the type is all that is wanted)
 constexpr u32 SCAN_ALL = SCAN_LOAD | SCAN_BUILD;
 
+// The most input bytes one run can address: positions and the consumed
+// count are 32-bit signed. Longer text is refused with script/too-long.
+constexpr u64 MAX_INPUT_BYTES = 0x7FFFFFF0u;
+// Raises script/too-long for text of `bytes` bytes that a run cannot address.
+void check_size(u64 bytes);
+
 // Trace callback events (bits of the callback's event mask).
 enum TraceEvent : u32 {
     EVT_PRESCAN = 1, EVT_SCAN = 2, EVT_LOAD = 4, EVT_OPEN = 8, EVT_CLOSE = 16, EVT_ERROR = 32,
@@ -48,6 +54,7 @@ struct SyntaxError {
     i32 type;         // datatype id for invalid
     char missing[4];  // the missing character for missing
     char text[128];   // the failing text (at most 30 characters)
+    u32 offset;       // where the failing text starts, in bytes from the input's start
 };
 extern SyntaxError last_error;
 

@@ -238,7 +238,16 @@ void load_tuple(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(l
 void load_date(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_DATE); }
 void load_pair(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PAIR); }
 void load_point(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_POINT2D); }
-void load_money(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_MONEY); }
+void load_money(State* lex, const u8* s, const u8* e, u32, bool load) {
+    Cell m;
+    if (!tokenizer::read_money(s, e, true, &m)) throw_error(lex, s, e, TYPE_MONEY);
+    if (load) {
+        Cell* c = emit(lex, TYPE_MONEY);
+        u32 nl = c->header & FLAG_NEW_LINE;
+        *c = m;
+        c->header |= nl;
+    }
+}
 
 // ---- Words ----------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/money.h"
 #include "runtime/dtoa.h"
 
 namespace zav::tokenizer {
@@ -105,6 +106,66 @@ double scan_float(const u8* p, i32 count, u32 unit, i32* error) {
         return nan;
     }
     return d;
+}
+
+bool read_money(const u8* s, const u8* e, bool lexer, Cell* out) {
+    const u8* p = s;
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    auto letter = [](u8 c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const u8* code = nullptr;
+    if (e - p >= 5 && letter(p[0]) && letter(p[1]) && letter(p[2]) && p[3] == '$') {
+        code = p;
+        p += 4;
+    } else if (p < e && *p == '$') {
+        p++;
+    } else if (lexer) {
+        return false;
+    }
+    if (p >= e) return false;
+    const u8* start = p;
+    const u8* point = nullptr;
+    u32 int_digits = 0, frac_digits = 0;
+    bool leading = true;
+    u8 prev = 0;
+    for (const u8* q = p; q < e; prev = *q++) {
+        u8 c = *q;
+        if (c >= '0' && c <= '9') {
+            if (point) {
+                frac_digits++;
+            } else if (!(leading && c == '0')) {
+                leading = false;
+                int_digits++;
+            }
+        } else if (c == '\'') {
+            if (q == start || prev == '\'' || point) return false;
+        } else if (c == '.' || (lexer && c == ',')) {
+            if (point || q == start || prev == '\'') return false;
+            point = q;
+        } else {
+            return false;
+        }
+    }
+    if (prev == '\'' || (point && point == e - 1)) return false;
+    // More digits than an amount holds would be dropped: refused instead.
+    if (int_digits > money::INT_DIGITS || frac_digits > money::FRAC_DIGITS) return false;
+    return money::make_from_digits(out, negative, code, start, point, e) != nullptr;
+}
+
+void scan_money(const u8* p, i32 count, u32 unit, i32* error, Cell* result) {
+    *error = -1;
+    constexpr i32 MAX_TEXT = 512;
+    if (count < 1 || count > MAX_TEXT) return;
+    u8 text[MAX_TEXT];
+    for (i32 i = 0; i < count; i++) {
+        u32 c = unit_at(p, i, unit);
+        if (c >= 128) return;
+        text[i] = static_cast<u8>(c);
+    }
+    Cell m;
+    if (!read_money(text, text + count, false, &m)) return;
+    *result = m;
+    *error = 0;
 }
 
 }  // namespace zav::tokenizer

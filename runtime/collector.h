@@ -10,7 +10,7 @@
 namespace zav::collector {
 
 extern bool active;      // collections allowed
-extern bool stress;      // collect at every series allocation (while active) and overwrite what is freed
+extern bool stress;      // collect at every node and series allocation (while active) and overwrite what is freed
 extern u32 cycles;       // collections run so far
 extern u32 history_depth;
 

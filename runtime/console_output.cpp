@@ -2,6 +2,7 @@
 #include "runtime/console_output.h"
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 #include "runtime/rt.h"
@@ -18,7 +19,8 @@ u8* out_buffer = nullptr;
 u32 out_pos = 0;
 
 // A code point above 0x10FFFF cannot come from a valid string; it is written
-// as U+FFFD rather than stopping the output half-way.
+// as U+FFFD rather than stopping the output half-way (a lone surrogate becomes
+// U+FFFD in the encoder).
 void put(u32 cp) {
     out_pos += unicode::cp_to_utf8(cp > 0x10FFFF ? 0xFFFD : cp, out_buffer + out_pos);
     if (out_pos > OUTPUT_FLUSH_AT) write_file(out_pos);
@@ -39,7 +41,13 @@ void write_bytes(const void* text, size_t bytes) {
     while (bytes > 0) {
         ssize_t n = ::write(rt::std_output, p, bytes);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) {
+            // Output that cannot go anywhere ends the script: a writer whose
+            // reader has gone, or a full disk, must not run on as if it succeeded.
+            out_pos = 0;
+            rt::output_failed(n < 0 ? errno : ENOSPC);
+            return;
+        }
         p += n;
         bytes -= static_cast<size_t>(n);
     }

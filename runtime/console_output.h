@@ -19,7 +19,8 @@ extern char* format_buffer;
 void output_init();
 // Writes `bytes` of the output buffer to standard output and resets the write position.
 void write_file(u32 bytes);
-// Writes raw bytes to standard output (failures are ignored).
+// Writes raw bytes to standard output; a failed write ends the process
+// through rt::output_failed.
 void write_bytes(const void* text, size_t bytes);
 
 // Text of `bytes` bytes in units of 1 (Latin-1), 2 (UTF-16) or 4 (UCS-4),

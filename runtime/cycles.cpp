@@ -4,6 +4,7 @@
 #include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::cycles {
 
@@ -13,6 +14,8 @@ u32 count = 0;
 }  // namespace
 
 void push(node_t node) {
+    // Every level of a nested form, mold, compare or copy passes here.
+    machine_stack::check();
     entries[count++] = node;
     if (count == CYCLES_SIZE) {
         count = 0;  // emptied first, so that the error itself can be formed
@@ -61,6 +64,7 @@ bool detect_q(const Cell* value, Cell* buffer, i32& limit, bool mold) {
             case TYPE_PAREN: marker = "(...)"; break;
             case TYPE_MAP: marker = "#[...]"; break;
             case TYPE_OBJECT: marker = "make object! [...]"; break;
+            case TYPE_ERROR: marker = "make error! [...]"; break;
             default: break;
         }
     }

@@ -7,7 +7,8 @@ namespace zav::cycles {
 
 constexpr u32 CYCLES_SIZE = 1000;
 
-// Pushes a node; a full stack is emptied and internal/too-deep raised.
+// Pushes a node; a full stack is emptied and internal/too-deep raised, a
+// short machine stack raises internal/stack-overflow.
 void push(node_t node);
 void pop();
 void pop_n(u32 n);

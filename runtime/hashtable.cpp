@@ -767,7 +767,12 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
             return cells_of(T(table)->block) + pos;
         case KIND_MAP: {
             grow_if(table);
-            map::normalise_key(cells_of(T(table)->block) + pos);
+            {
+                // Normalising may copy the key's series, which can move the block: work on a copy.
+                Cell k = cells_of(T(table)->block)[pos];
+                map::normalise_key(&k);
+                cells_of(T(table)->block)[pos] = k;
+            }
             Cell* key = cells_of(T(table)->block) + pos;
             bool found;
             u32 b = probe_insert(table, hash_value(key, 0), [&](u32 bk) {

@@ -73,6 +73,8 @@ Cell* get_root(u32 index) { return reinterpret_cast<Cell*>(GET_BUFFER(root)->hea
 
 node_t get_root_node(u32 index) { return get_root(index)->data2; }
 
+ErrorHook on_error = nullptr;
+
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
                        const Cell* arg3) {
     // Building the error may itself fail (no memory, a full stack): the inner
@@ -101,6 +103,15 @@ node_t get_root_node(u32 index) { return get_root(index)->data2; }
         building = false;
     }
     error::last = {category, id};
+    if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {
+        // The hook runs user code: no throw is in progress while it does.
+        Cell err = error::thrown;
+        collector::Root guard(&err);
+        system_record.thrown = 0;
+        on_error(&err);
+        error::thrown = err;
+        error::last = {category, id};
+    }
     system_record.thrown = THROW_ERROR;
     // A built error travels to its guard frame: the frames above it unwind
     // and the error is noted with where it happened.

@@ -11,6 +11,11 @@ namespace zav {
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// Called by fire with each error built, before it unwinds: the evaluator
+// installs its tracer's `error` event here. Null: no one is told.
+using ErrorHook = void (*)(const Cell* error);
+extern ErrorHook on_error;
+
 // script/bad-make-arg ("cannot MAKE" value "from:" spec).
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec);
 

@@ -90,7 +90,10 @@ NodeFrame* new_node_frame(u32 n) {
     return f;
 }
 
-node_t alloc_node() {
+namespace {
+// A node for a buffer just allocated: no collection may run in between, as
+// the buffer is not reachable from its node yet.
+node_t take_node() {
     NodeFrame* f = record.n_active ? at<NodeFrame>(record.n_active) : nullptr;
     if (!f || !f->free || f->retired) {
         f = nullptr;
@@ -109,6 +112,12 @@ node_t alloc_node() {
     *at<off32>(node) = 0;
     f->used++;
     return node;
+}
+}  // namespace
+
+node_t alloc_node() {
+    if (collector::stress) collector::run_if();
+    return take_node();
 }
 
 void free_node(NodeFrame* frame, node_t node) {
@@ -277,7 +286,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
 
 node_t alloc_series(u32 units, u32 unit, i32 offset) {
     SeriesBuffer* b = alloc_series_buffer(units, unit, offset);
-    node_t node = alloc_node();
+    node_t node = take_node();
     *at<off32>(node) = off_of(b);
     b->node = node;
     return node;
@@ -308,6 +317,7 @@ node_t alloc_bytes_filled(u32 n, u8 byte) {
 }
 
 node_t alloc_fixed_buffer(u32 units, u32 unit, i32 offset) {
+    if (collector::stress) collector::run_if();
     u64 size = (u64(units) * unit + 15) & ~u64(15);
     if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
     auto* b = reinterpret_cast<SeriesBuffer*>(os_alloc(static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK));
@@ -316,7 +326,7 @@ node_t alloc_fixed_buffer(u32 units, u32 unit, i32 offset) {
     u32 first = offset == -1 ? b->size / 2 : offset < 0 ? 0 : static_cast<u32>(offset);
     if (first > b->size) first = b->size;
     b->offset = b->tail = off_of(b->data()) + first;
-    node_t node = alloc_node();
+    node_t node = take_node();
     *at<off32>(node) = off_of(b);
     b->node = node;
     return node;

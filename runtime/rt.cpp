@@ -3,8 +3,10 @@
 #include "runtime/rt.h"
 
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <ucontext.h>
 #include <unistd.h>
@@ -194,6 +196,30 @@ void write_report_raw(int status, uintptr_t address) {
     std::exit(status);
 }
 
+void output_failed(int err) {
+    if (in_fatal_signal) return;
+    static bool failing = false;  // the message itself goes elsewhere, but once is enough
+    if (failing) return;
+    failing = true;
+    const char* head = "*** Output Error: cannot write standard output: ";
+    const char* why = std::strerror(err);
+    auto say = [](const char* s) {
+        size_t n = std::strlen(s);
+        while (n > 0) {
+            ssize_t w = ::write(std_error, s, n);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return;  // standard error may be the same closed pipe
+            s += w;
+            n -= static_cast<size_t>(w);
+        }
+    };
+    say(head);
+    say(why);
+    say("\n");
+    free_all();
+    ::_exit(err == EPIPE ? OUTPUT_PIPE_STATUS : OUTPUT_FAILED_STATUS);
+}
+
 [[noreturn]] void top_catch_handler(u32 thrown) {
     if (thrown == THROW_QUIT) quit(0, 0);
     quit(RT_ERR_NO_CATCH, code_address());
@@ -247,7 +273,7 @@ int signal_error_code(int sig, int si_code, bool stack_fault) {
             }
         case SIGTRAP: return si_code == TRAP_TRACE ? 4 : 3;
         case SIGABRT: return RT_ERR_ASSERTION;
-        case SIGINT: return 0;  // interrupted from the terminal: a quiet exit
+        case SIGINT: return INTERRUPTED_STATUS;
         default: return RT_ERR_UNKNOWN;
     }
 }
@@ -276,6 +302,7 @@ void on_fatal_signal(int sig, siginfo_t* info, void* context) {
 #else
     (void)uc;
 #endif
+    if (sig == SIGINT) ::_exit(INTERRUPTED_STATUS);  // interrupted, not a fault: no report
     fault_place = {sp, fp};
     system_record.fault_record = &fault_place;
     // si_code above 0 comes from the kernel; sent signals carry no detail.
@@ -320,8 +347,8 @@ void read_command_line(int argc, char** argv) {
 
 void platform_start(int argc, char** argv) {
     install_signal_handlers();
-    // Output whose reader has gone is a failed write, which is ignored, not
-    // the end of the process.
+    // Output whose reader has gone comes back as a failed write (EPIPE), which
+    // ends the script with a message rather than silently.
     signal(SIGPIPE, SIG_IGN);
     std_input = STDIN_FILENO;
     std_output = STDOUT_FILENO;

@@ -75,6 +75,16 @@ const char* error_message(int code);
 // Prints the numbered report (nothing for status 0), frees the heap and exits.
 // Inside a fatal-signal handler it writes the report with write(2) only.
 [[noreturn]] void quit(int status, uintptr_t code_address);
+// Standard output failed with `err` (errno): says so on standard error and
+// exits with OUTPUT_PIPE_STATUS (reader gone) or OUTPUT_FAILED_STATUS. Does
+// nothing inside a fatal-signal report, whose own output may be what failed.
+void output_failed(int err);
+// The shell's status for a writer ended by a closed pipe (128 + SIGPIPE).
+constexpr int OUTPUT_PIPE_STATUS = 141;
+// Any other failed write (full disk, I/O error): sysexits' EX_IOERR.
+constexpr int OUTPUT_FAILED_STATUS = 74;
+// An interrupted script (SIGINT), as shells report it (128 + SIGINT).
+constexpr int INTERRUPTED_STATUS = 130;
 // The address just after the call to code_address in its caller; also records
 // the caller's place in the fault record.
 uintptr_t code_address();

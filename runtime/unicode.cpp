@@ -338,6 +338,8 @@ u32 cp_to_utf8(u32 cp, u8* out) {
         return 2;
     }
     if (cp <= 0xFFFF) {
+        // A lone surrogate has no UTF-8 form: U+FFFD (same length) stands for it.
+        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
         out[0] = static_cast<u8>(0xE0 | (cp >> 12));
         out[1] = static_cast<u8>(0x80 | ((cp >> 6) & 0x3F));
         out[2] = static_cast<u8>(0x80 | (cp & 0x3F));

@@ -43,7 +43,8 @@ i32 decode_utf8_char(const u8* p, u32& len);
 u32 utf8_length(u32 cp);
 // Bytes that the code points in [start, end) of the given unit need in UTF-8.
 u64 count_utf8_bytes(const u8* start, const u8* end, u32 unit);
-// Writes the UTF-8 form of cp at out; returns its length 1 to 4.
+// Writes the UTF-8 form of cp at out (a surrogate, which has none, as U+FFFD);
+// returns its length 1 to 4.
 u32 cp_to_utf8(u32 cp, u8* out);
 // Writes cp only when its whole sequence fits in `room` bytes; returns the
 // bytes written (0 when it does not fit).

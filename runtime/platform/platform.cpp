@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -13,6 +14,19 @@
 #include "runtime/rt.h"
 
 namespace zav::platform {
+
+bool thread_stack(const char** low, size_t* size) {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return false;
+    void* addr = nullptr;
+    size_t bytes = 0;
+    bool ok = pthread_attr_getstack(&attr, &addr, &bytes) == 0 && addr && bytes;
+    pthread_attr_destroy(&attr);
+    if (!ok) return false;
+    *low = static_cast<const char*>(addr);
+    *size = bytes;
+    return true;
+}
 
 char* get_current_dir(u32* length) {
     size_t size = 256;

@@ -43,6 +43,11 @@ u32 get_date(bool utc);
 // set when west of UTC, bits 2-5 then the magnitude), quarter hours in bits 0-1.
 u32 zone_of(i32 minutes_east);
 
+// The calling thread's stack: its lowest usable address and its size in
+// bytes (for the main thread, as far as its size limit lets it grow). False
+// when it cannot be told.
+bool thread_stack(const char** low, size_t* size);
+
 // Platform step of start-up: console output detection.
 void init();
 

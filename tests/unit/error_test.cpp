@@ -174,13 +174,13 @@ TEST_F(ErrorTest, ReportWhereAndNear) {
     // The stack field alone gives no stack line.
     *error::field(&e, error::FIELD_STACK) = integer_cell(3);
     EXPECT_EQ(test::form(&e).find("Stack"), std::string::npos);
-    // A message template that names a field whose value is not text turns the error invalid.
+    // A message template that names a field whose value is not text shows
+    // that value molded, and the report leaves the error as it was.
     Cell u = make_error("\"x\"");
     *error::field(&u, error::FIELD_ARG1) = integer_cell(5);
-    // The title is written before the template is looked at: no message follows it.
-    EXPECT_EQ(test::form(&u).substr(0, 28), "*** User Error: \n*** Where: ");
-    EXPECT_EQ(word_of(u, error::FIELD_TYPE), "internal");
-    EXPECT_EQ(word_of(u, error::FIELD_ARG1), "user");
+    EXPECT_EQ(test::form(&u).substr(0, 29), "*** User Error: 5\n*** Where: ");
+    EXPECT_EQ(word_of(u, error::FIELD_TYPE), "user");
+    EXPECT_EQ(TYPE_OF(error::field(&u, error::FIELD_ARG1)), TYPE_INTEGER);
 }
 
 TEST_F(ErrorTest, MoldAndCompare) {

@@ -1,5 +1,5 @@
 // Values that must survive a collection in the middle of an operation: each
-// case runs with a collection at every series allocation, after garbage was
+// case runs with a collection at every node and series allocation, after garbage was
 // made below the series involved so that compaction moves them.
 #include <gtest/gtest.h>
 

@@ -222,13 +222,15 @@ TEST_F(LexerTest, SyntaxErrors) {
         // Datatypes this lexer does not build yet fail cleanly.
         {"1.2.3", "invalid", "(line 1) invalid tuple! at \"1.2.3\""},
         {"1x2", "invalid", "(line 1) invalid pair! at \"1x2\""},
-        {"$5", "invalid", "(line 1) invalid money! at \"$5\""},
         {"<tag>", "invalid", "(line 1) invalid tag! at \"<tag>\""},
         {"a@b", "invalid", "(line 1) invalid email! at \"a@b\""},
         {"@ref", "invalid", "(line 1) invalid ref! at \"@ref\""},
         {"10%", "invalid", "(line 1) invalid percent! at \"10%\""},
         {"1-Jan-2000", "invalid", "(line 1) invalid date! at \"1-Jan-2000\""},
-        {"#[a 1]", "invalid", "(line 1) invalid map! at \"#[\""},
+        {"#[a]", "invalid", "(line 1) invalid map! at \"#[a]\""},
+        {"#[[1] 2]", "invalid", "(line 1) invalid map! at \"#[[1] 2]\""},
+        {"$1.123456", "invalid", "(line 1) invalid money! at \"$1.123456\""},
+        {"XYZ$1", "invalid", "(line 1) invalid money! at \"XYZ$1\""},
         {"(1, 2)", "invalid", "(line 1) invalid point2D! at \"1, 2)\""},
         {"a , b", "invalid", "(line 1) invalid point2D! at \",\""},
     };
@@ -483,8 +485,33 @@ struct Generator {
         std::snprintf(buf, sizeof buf, "^(%X)", cp);
         return buf;
     }
+    // Values of the further datatypes.
+    std::string further(int depth) {
+        char buf[96];
+        switch (below(2)) {
+            case 0: {
+                const char* codes[] = {"", "USD", "eur", "JPY"};
+                std::snprintf(buf, sizeof buf, "%s%s$%u.%05u", below(3) ? "" : "-", codes[below(4)], below(1000000),
+                              below(100000));
+                return buf;
+            }
+            default: {
+                std::string s = "#[";
+                for (u32 n = below(4); n > 0; n--) {
+                    switch (below(3)) {
+                        case 0: s += std::to_string(static_cast<i32>(rng())); break;
+                        case 1: s += name() + ":"; break;
+                        default: s += "\"" + name() + "\""; break;
+                    }
+                    s += " " + (depth > 2 ? name() : value(depth + 1)) + " ";
+                }
+                return s + "]";
+            }
+        }
+    }
     std::string value(int depth) {
         char buf[64];
+        if (below(4) == 0) return further(depth);
         switch (below(depth > 2 ? 13 : 15)) {
             case 0: return std::to_string(static_cast<i32>(rng()));
             case 1: {

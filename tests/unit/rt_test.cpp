@@ -269,7 +269,7 @@ TEST(RtSignals, FatalSignalsBecomeNumberedReports) {
         {"SIGFPE sent", with_handlers([] { raise(SIGFPE); }), 33, report(33, "FPU error")},
         {"abort", with_handlers([] { std::abort(); }), 98, report(98, "assertion failed")},
         {"SIGTRAP", with_handlers([] { raise(SIGTRAP); }), 3, report(3, "breakpoint")},
-        {"SIGINT", with_handlers([] { raise(SIGINT); }), 0, ""},
+        {"SIGINT", with_handlers([] { raise(SIGINT); }), 130, ""},
     });
 }
 
