@@ -1,0 +1,1028 @@
+// ZAVBIN reader: both record forms, boot mode and codec mode.
+#include "loader/zavbin.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/op.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "loader/zavbin_internal.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/machine_stack.h"
+#include "runtime/unicode.h"
+
+namespace zav::zavbin {
+
+bool codec_q = false;
+u32 root_base = 0;
+
+namespace {
+
+BuiltinMaker builtin_maker = nullptr;
+
+inline Cell* cells(node_t n) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()); }
+inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
+
+// Nesting deeper than this is refused as corrupt: the reader recurses once per
+// level, and no value the writers accept goes deeper (they stop at the same depth).
+constexpr u32 MAX_DEPTH = MAX_NESTING;
+
+// Reference paths longer than this are corrupt.
+constexpr u32 MAX_PATH = 65536;
+
+struct Header {
+    u32 type = 0;
+    bool sub = false;      // compact S bit
+    u32 bits = 0;          // fixed-width header word
+    bool ref = false;      // given by reference
+    bool newline = false;
+    bool def = false;      // boot definition
+};
+
+class Reader {
+public:
+    Reader(const u8* start, Mode mode, node_t dest) : start_(start), mode_(mode), dest_(dest) {
+        block::make_at(&scratch_.value, 8);
+    }
+
+    // Offsets in errors count from the data start, 1-based.
+    [[noreturn]] void corrupt(const u8* p) const {
+        Cell at_;
+        make_cell(&at_, TYPE_INTEGER, 0, static_cast<u32>(p - start_ + 1));
+        fire("script", "zb-invalid-record", &at_);
+    }
+
+    // ---- Primitive fields ----------------------------------------------------
+
+    u8 byte(const u8*& p, const u8* end) const {
+        if (p >= end) corrupt(p);
+        return *p++;
+    }
+    u32 varint(const u8*& p, const u8* end) const {
+        const u8* from = p;
+        u32 v = 0;
+        for (u32 i = 0; i < 5; i++) {
+            if (p >= end) corrupt(p);
+            u8 b = *p++;
+            if (i == 4) {
+                // The fifth byte holds bits 28-31 and ends the number.
+                if (b >= 0x10) corrupt(from);
+                return v | (static_cast<u32>(b) << 28);
+            }
+            v |= static_cast<u32>(b & 0x7F) << (7 * i);
+            if (!(b & 0x80)) return v;
+        }
+        return v;
+    }
+    u32 word(const u8*& p, const u8* end) const {
+        if (end - p < 4) corrupt(p);
+        u32 v;
+        std::memcpy(&v, p, 4);
+        p += 4;
+        return v;
+    }
+    // An unsigned count: a varint, or a word in the fixed form.
+    u32 num(const u8*& p, const u8* end) const { return fixed_ ? word(p, end) : varint(p, end); }
+    // A signed number: a zvarint, or a word in the fixed form.
+    i32 znum(const u8*& p, const u8* end) const {
+        if (fixed_) return static_cast<i32>(word(p, end));
+        u32 u = varint(p, end);
+        return static_cast<i32>((u >> 1) ^ (0u - (u & 1)));
+    }
+    // A count of items that each take at least `each` bytes of what is left.
+    u32 count(const u8*& p, const u8* end, u32 each) const {
+        const u8* at_ = p;
+        u32 n = num(p, end);
+        if (static_cast<u64>(n) * each > static_cast<u64>(end - p)) corrupt(at_);
+        return n;
+    }
+    // Raw bytes, padded to 4 in the fixed form.
+    const u8* bytes(const u8*& p, const u8* end, u64 n) const {
+        u64 padded = fixed_ ? (n + 3) & ~u64(3) : n;
+        if (padded > static_cast<u64>(end - p)) corrupt(p);
+        const u8* data = p;
+        p += padded;
+        return data;
+    }
+
+    // ---- Symbols -------------------------------------------------------------
+
+    // Reads the symbol table at p (its two counts already read) and answers
+    // the position after it.
+    const u8* read_symbols(const u8* p, const u8* end, const u8* counts_at, u32 count, u32 size) {
+        u64 left = static_cast<u64>(end - p);
+        if (count > 0x7FFFFFFF || size > 0x7FFFFFFF || count > left / 4 || size > left - u64(count) * 4)
+            corrupt(counts_at);
+        offsets_ = p;
+        strings_ = p + u64(count) * 4;
+        sym_count_ = count;
+        string_size_ = size;
+        if (size && strings_[size - 1] != 0) corrupt(strings_ + size - 1);
+        symbols_.assign(count, 0);
+        return strings_ + size;
+    }
+    // The interned symbol of a table index, checked on first use.
+    i32 symbol(const u8*& p, const u8* end) {
+        const u8* at_ = p;
+        u32 i = num(p, end);
+        if (i >= sym_count_) corrupt(at_);
+        if (symbols_[i]) return symbols_[i];
+        u32 off;
+        std::memcpy(&off, offsets_ + u64(i) * 4, 4);
+        if (off >= string_size_) corrupt(at_);
+        const u8* name = strings_ + off;
+        u32 len = static_cast<u32>(std::strlen(reinterpret_cast<const char*>(name)));
+        if (len == 0) corrupt(at_);
+        for (const u8* q = name; q < name + len;) {
+            i32 cp;
+            q = unicode::fast_decode_utf8_char(q, name + len, &cp);
+            if (cp < 0) corrupt(at_);
+        }
+        symbols_[i] = symbol::make_from_utf8(name, len);
+        return symbols_[i];
+    }
+
+    // ---- Records ------------------------------------------------------------------
+
+    // Reads records up to `end` into the destination block.
+    void read_payload(const u8* p, const u8* end) {
+        while (p < end) {
+            if (fixed_ && skip_padding(p, end)) break;
+            p = record(p, end, dest_);
+        }
+        check_heads();
+    }
+
+    const u8* record(const u8* p, const u8* end, node_t parent);
+
+    bool fixed_ = false;
+    u32 root_base_count_ = 0;
+
+private:
+    struct Depth {
+        u32& d;
+        Depth(u32& depth, const Reader& r, const u8* p) : d(depth) {
+            if (++d > MAX_DEPTH) r.corrupt(p);
+        }
+        ~Depth() { d--; }
+    };
+
+    // Skips type-0 padding words; true when the end is reached.
+    bool skip_padding(const u8*& p, const u8* end) const {
+        while (end - p >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0) p += 4;
+        return p >= end;
+    }
+
+    Header header(const u8*& p, const u8* end);
+    const u8* value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+
+    // Appends one unset cell to `parent` and answers its index.
+    static u32 append(node_t parent) {
+        alloc_at_tail(parent);
+        return length(parent) - 1;
+    }
+    static Cell* slot(node_t parent, u32 index) { return cells(parent) + index; }
+
+    // A reference path: walks it and answers the named cell.
+    const u8* reference(const u8* p, const u8* end, Cell& out);
+    Cell resolve(const u8* after) const;
+    // A reference record under the fixed form's bit 19 (the word 255 first).
+    const u8* fixed_reference(const u8* p, const u8* end, Cell& out) {
+        const u8* at_ = p;
+        if (word(p, end) != 255) corrupt(at_);
+        return reference(p, end, out);
+    }
+    const u8* named(const u8* p, const u8* end, Cell& out) {
+        return fixed_ ? fixed_reference(p, end, out) : reference(p, end, out);
+    }
+
+    const u8* series(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* any_word(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, i32 sym, i32 idx,
+                          const u8* idx_at, node_t ctx, bool bound);
+    const u8* context_record(const u8* p, const u8* end, node_t parent, u32 owner_index, bool function);
+    const u8* object(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* function(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* builtin(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* op(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    const u8* error(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
+    // Reads one block record (prefixes allowed) into the scratch block and answers its node.
+    const u8* block_record(const u8* p, const u8* end, node_t& out);
+    // The context a word binds to through the named value, or 0.
+    static node_t context_of(const Cell& named);
+
+    // Heads given by reference are checked once every series is complete.
+    void check_heads() const {
+        for (const PendingHead& h : heads_)
+            if (h.head > length(h.node)) corrupt(h.at);
+    }
+
+    const u8* start_;
+    Mode mode_;
+    node_t dest_;
+    collector::Root scratch_;
+    const u8* offsets_ = nullptr;
+    const u8* strings_ = nullptr;
+    u32 sym_count_ = 0;
+    u32 string_size_ = 0;
+    std::vector<i32> symbols_;
+    std::vector<u32> path_;
+    struct PendingHead {
+        node_t node;
+        u32 head;
+        const u8* at;
+    };
+    std::vector<PendingHead> heads_;
+    // A word whose owner record is being read: the owner's context binds it
+    // as soon as it exists.
+    struct PendingWord {
+        node_t parent;
+        u32 index;
+        bool set;
+    } pending_word_{0, 0, false};
+    u32 depth_ = 0;
+};
+
+// ---- Record header ----------------------------------------------------------------
+
+Header Reader::header(const u8*& p, const u8* end) {
+    Header h;
+    if (fixed_) {
+        h.bits = word(p, end);
+        h.type = h.bits & 0xFF;
+        h.ref = (h.bits >> 19) & 1;
+        h.newline = h.bits >> 31;
+        return h;
+    }
+    const u8* lead = p;
+    u8 b = byte(p, end);
+    h.sub = (b & 0x40) != 0;
+    h.type = b & 0x3F;
+    if (h.type == 63) {
+        h.type = varint(p, end);
+        if (h.type < 63) corrupt(lead);
+    }
+    return h;
+}
+
+const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
+    Depth depth(depth_, *this, p);
+    machine_stack::check();
+    if (p >= end) corrupt(p);
+    if (fixed_) skip_padding(p, end);
+    const u8* lead = p;
+    Header h;
+    if (!fixed_) {
+        for (;;) {
+            if (p >= end) corrupt(p);
+            u8 b = *p;
+            if (b == 0xC0) h.newline = true;
+            else if (b == 0xC1) h.ref = true;
+            else if (b == 0xC4) {
+                if (mode_ == MODE_CODEC) corrupt(p);
+                h.def = true;
+            } else break;
+            p++;
+        }
+        lead = p;
+        u8 b = *p;
+        if (b >= 0x80) {
+            p++;
+            if ((h.ref || h.def) && (b <= 0xC3 || b == 0xFF)) corrupt(lead);
+            if (b >= 0xC5 && b <= 0xFE) corrupt(lead);
+            Cell v;
+            if (b <= 0xBF) make_cell(&v, TYPE_INTEGER, 0, b & 63);
+            else if (b == 0xC2) make_cell(&v, TYPE_LOGIC, 1);
+            else if (b == 0xC3) make_cell(&v, TYPE_LOGIC, 0);
+            else p = reference(p, end, v);
+            if (h.newline) v.header |= FLAG_NEW_LINE;
+            *slot(parent, append(parent)) = v;
+            return p;
+        }
+        Header t = header(p, end);
+        h.type = t.type;
+        h.sub = t.sub;
+    } else {
+        Header t = header(p, end);
+        t.def = false;
+        h = t;
+        if (mode_ == MODE_BOOT && word::any_word_q(h.type)) h.def = (h.bits >> 25) & 1;
+    }
+    if (h.type == 0) corrupt(lead);
+    if (h.def && (h.type < TYPE_WORD || h.type > TYPE_ISSUE)) corrupt(lead);
+    switch (h.type) {
+        case TYPE_ROUTINE: case TYPE_TRIPLE_ID: case TYPE_HANDLE: case TYPE_PORT_ID: case TYPE_EVENT: {
+            Cell dt;
+            datatype::make_at(&dt, h.type);
+            fire("access", "no-codec", &dt);
+        }
+        default: break;
+    }
+    if (fixed_ && h.type == 255) {
+        Cell v;
+        p = reference(p, end, v);
+        if (h.newline) v.header |= FLAG_NEW_LINE;
+        *slot(parent, append(parent)) = v;
+        return p;
+    }
+    u32 index = length(parent);
+    p = value(h, lead, p, end, parent);
+    // A definition leaves nothing behind; every other record added one cell.
+    if (h.newline && length(parent) > index) slot(parent, index)->header |= FLAG_NEW_LINE;
+    return p;
+}
+
+// ---- Values -----------------------------------------------------------------------------
+
+const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    Cell v;
+    switch (h.type) {
+        case TYPE_DATATYPE: {
+            const u8* at_ = p;
+            u32 id = num(p, end);
+            const char* name = id < TYPE_TOTAL_COUNT && id <= datatype::top_id ? datatype::name_of(id) : nullptr;
+            if (!id || !name || !*name) corrupt(at_);
+            datatype::make_at(&v, id);
+            break;
+        }
+        case TYPE_UNSET: case TYPE_NONE:
+            if (h.ref) corrupt(lead);
+            make_cell(&v, h.type);
+            break;
+        case TYPE_LOGIC:
+            if (!fixed_) corrupt(lead);
+            make_cell(&v, TYPE_LOGIC, word(p, end) != 0);
+            break;
+        case TYPE_CHAR: {
+            const u8* at_ = p;
+            u32 cp = num(p, end);
+            if (cp > 0x10FFFF) corrupt(at_);
+            make_cell(&v, TYPE_CHAR, 0, cp);
+            break;
+        }
+        case TYPE_INTEGER:
+            make_cell(&v, TYPE_INTEGER, 0, static_cast<u32>(znum(p, end)));
+            break;
+        case TYPE_FLOAT: case TYPE_TIME: {
+            make_cell(&v, h.type);
+            if (!fixed_ && h.sub) {
+                set_cell_float(&v, static_cast<double>(znum(p, end)));
+            } else {
+                u32 a = word(p, end), b = word(p, end);
+                // Compact: low word first; fixed: high word first.
+                if (fixed_) std::swap(a, b);
+                v.data2 = a;
+                v.data3 = b;
+            }
+            break;
+        }
+        case TYPE_TYPESET: {
+            make_cell(&v, TYPE_TYPESET);
+            if (fixed_) {
+                v.data1 = word(p, end);
+                v.data2 = word(p, end);
+                v.data3 = word(p, end);
+            } else {
+                const u8* at_ = p;
+                u32 n = byte(p, end);
+                if (n > 12) corrupt(at_);
+                std::memcpy(&v.data1, bytes(p, end, n), n);
+            }
+            break;
+        }
+        case TYPE_ISSUE:
+            // A definition prefix before an issue! has no effect.
+            make_cell(&v, TYPE_ISSUE, context::global, static_cast<u32>(symbol(p, end)), static_cast<u32>(-1));
+            break;
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
+            return series(h, lead, p, end, parent);
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+            return any_word(h, lead, p, end, parent);
+        case TYPE_CONTEXT_ID: {
+            // A bare context becomes an object of no class over it.
+            if (h.ref) corrupt(lead);
+            u32 index = append(parent);
+            make_cell(slot(parent, index), TYPE_OBJECT, 0, static_cast<u32>(-1), 0);
+            return context_record(lead, end, parent, index, false);
+        }
+        case TYPE_OBJECT:
+            return object(h, lead, p, end, parent);
+        case TYPE_FUNCTION:
+            return function(h, lead, p, end, parent);
+        case TYPE_NATIVE: case TYPE_ACTION:
+            if (h.ref) corrupt(lead);
+            return builtin(h, lead, p, end, parent);
+        case TYPE_OP:
+            if (h.ref) corrupt(lead);
+            return op(h, lead, p, end, parent);
+        case TYPE_ERROR:
+            if (h.ref) corrupt(lead);
+            return error(h, lead, p, end, parent);
+        default:
+            corrupt(lead);
+    }
+    if (h.ref) corrupt(lead);
+    *slot(parent, append(parent)) = v;
+    return p;
+}
+
+// ---- Series -------------------------------------------------------------------------------
+
+const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    u32 type = h.type;
+    bool cells_q = block::any_block_q(type);
+    bool text_q = string::any_string_q(type);
+    // The head: present in the fixed form (bitsets have none), and in the compact form under S.
+    u32 head = 0;
+    const u8* head_at = p;
+    if (type != TYPE_BITSET && (fixed_ || h.sub)) head = num(p, end);
+    if (h.ref) {
+        Cell named_;
+        const u8* at_ = p;
+        p = named(p, end, named_);
+        u32 t = TYPE_OF(&named_);
+        node_t node = 0;
+        // The named value must hold the same kind of buffer.
+        if (cells_q && block::any_block_q(t)) node = series_node(&named_);
+        else if (cells_q && type == TYPE_BLOCK &&
+                 (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_OP))
+            node = native::spec_of(&named_);
+        else if (text_q && string::any_string_q(t)) node = series_node(&named_);
+        else if (type == t && (type == TYPE_BINARY || type == TYPE_BITSET)) node = series_node(&named_);
+        if (!node) corrupt(at_);
+        if (head) heads_.push_back({node, head, head_at});
+        Cell v;
+        make_cell(&v, type, head, node, 0);
+        *slot(parent, append(parent)) = v;
+        return p;
+    }
+    u32 index = append(parent);
+    if (cells_q) {
+        u32 n = count(p, end, fixed_ ? 4 : 1);
+        if (head > n) corrupt(head_at);
+        node_t node = alloc_cells(n ? n : 1);
+        make_cell(slot(parent, index), type, head, node, 0);
+        for (u32 i = 0; i < n; i++) p = record(p, end, node);
+        return p;
+    }
+    if (type == TYPE_BITSET) {
+        bool complemented = fixed_ ? (h.bits >> 23) & 1 : h.sub;
+        u32 n = count(p, end, 1);
+        const u8* data = bytes(p, end, n);
+        node_t node = alloc_bytes(n ? n : 1);
+        SeriesBuffer* b = GET_BUFFER(node);
+        std::memcpy(b->head(), data, n);
+        b->tail = b->offset + n;
+        if (complemented) b->flags |= bitset::BITSET_NOT;
+        make_cell(slot(parent, index), TYPE_BITSET, 0, node, 0);
+        return p;
+    }
+    u32 unit = 1;
+    u32 n;
+    const u8* size_at = p;
+    if (text_q) {
+        if (fixed_) {
+            unit = (h.bits >> 8) & 0xFF;
+            n = num(p, end);
+        } else {
+            u32 l = num(p, end);
+            if ((l & 3) == 3) corrupt(size_at);
+            unit = 1u << (l & 3);
+            n = l >> 2;
+        }
+        if (unit != 1 && unit != 2 && unit != 4) corrupt(lead);
+    } else {
+        n = num(p, end);
+    }
+    if (head > n) corrupt(head_at);
+    u64 size = static_cast<u64>(n) * unit;
+    const u8* data = bytes(p, end, size);
+    if (unit == 4) {
+        for (u32 i = 0; i < n; i++) {
+            u32 cp;
+            std::memcpy(&cp, data + u64(i) * 4, 4);
+            if (cp > 0x10FFFF) corrupt(data + u64(i) * 4);
+        }
+    }
+    node_t node = text_q ? alloc_codepoints(n ? n : 1, unit) : alloc_bytes(n ? n : 1);
+    SeriesBuffer* b = GET_BUFFER(node);
+    std::memcpy(b->head(), data, size);
+    b->tail = b->offset + static_cast<u32>(size);
+    make_cell(slot(parent, index), type, head, node, 0);
+    return p;
+}
+
+// ---- References -------------------------------------------------------------------------
+
+const u8* Reader::reference(const u8* p, const u8* end, Cell& out) {
+    const u8* at_ = p;
+    u32 n = num(p, end);
+    if (n == 0 || n > MAX_PATH || n > static_cast<u64>(end - p) / (fixed_ ? 4 : 1)) corrupt(at_);
+    path_.resize(n);
+    for (u32 i = 0; i < n; i++) path_[i] = num(p, end);
+    out = resolve(p);
+    out.header &= ~FLAG_NEW_LINE;
+    return p;
+}
+
+Cell Reader::resolve(const u8* after) const {
+    Cell cur;
+    make_cell(&cur, TYPE_BLOCK, 0, dest_, 0);
+    for (size_t k = 0; k < path_.size(); k++) {
+        u32 i = path_[k];
+        u32 t = TYPE_OF(&cur);
+        if (block::any_block_q(t)) {
+            node_t n = series_node(&cur);
+            if (i >= length(n)) corrupt(after);
+            cur = cells(n)[i];
+            continue;
+        }
+        if (t == TYPE_OBJECT || t == TYPE_ERROR || word::any_word_q(t)) {
+            node_t ctx = cur.data1;
+            if (!ctx || ctx == context::global) corrupt(after);
+            Cell* c = context::TO_CTX(ctx);
+            if (context::on_stack_q(c)) {
+                // A function's context: the step applies to the function.
+                cur = *context::owner_of(ctx);
+                if (TYPE_OF(&cur) != TYPE_FUNCTION) corrupt(after);
+                k--;
+                continue;
+            }
+            u64 at_ = u64(i) + (t == TYPE_ERROR ? u32(error::FIELD_ARG1) : 0u);
+            if (!c->data2 || at_ >= length(c->data2)) corrupt(after);
+            cur = cells(c->data2)[at_];
+            continue;
+        }
+        if (t == TYPE_NATIVE || t == TYPE_ACTION) {
+            node_t spec = native::spec_of(&cur);
+            if (i >= length(spec)) corrupt(after);
+            cur = cells(spec)[i];
+            continue;
+        }
+        if (t == TYPE_FUNCTION || t == TYPE_OP) {
+            if (i == 0) make_cell(&cur, TYPE_BLOCK, 0, native::spec_of(&cur), 0);
+            else if (i == 1 && t == TYPE_FUNCTION) cur = *function::more_cell(&cur, function::MORE_BODY);
+            else corrupt(after);
+            continue;
+        }
+        corrupt(after);
+    }
+    return cur;
+}
+
+node_t Reader::context_of(const Cell& named_) {
+    u32 t = TYPE_OF(&named_);
+    if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_FUNCTION || word::any_word_q(t) ||
+        (t == TYPE_OP && op::wrapped_type(&named_) == TYPE_FUNCTION))
+        return named_.data1;
+    return 0;
+}
+
+// ---- Words ----------------------------------------------------------------------------------
+
+const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    i32 sym = symbol(p, end);
+    bool bound;
+    i32 idx = -1;
+    node_t ctx = 0;
+    const u8* idx_at = p;
+    if (fixed_) {
+        bound = mode_ == MODE_BOOT ? true : !((h.bits >> 25) & 1);
+    } else {
+        bound = h.sub;
+    }
+    // A reference names the binding, so only bound codec words carry one.
+    if (h.ref && (!bound || mode_ == MODE_BOOT)) corrupt(lead);
+    if (mode_ == MODE_BOOT && bound) {
+        // Boot data: root index of the binding value (fixed form: -1 global), then the index.
+        const u8* root_at = p;
+        i32 root_index = fixed_ ? znum(p, end) : static_cast<i32>(num(p, end));
+        idx_at = p;
+        idx = znum(p, end);
+        if (fixed_ && root_index == -1) {
+            bound = false;
+        } else {
+            u64 at_ = u64(root_base_count_) + static_cast<u32>(root_index);
+            if (root_index < 0 || at_ >= length(dest_)) corrupt(root_at);
+            ctx = context_of(cells(dest_)[at_]);
+            if (!ctx) corrupt(root_at);
+        }
+    } else if (bound) {
+        if (!fixed_) {
+            idx = znum(p, end);
+        } else {
+            idx = static_cast<i32>(word(p, end));
+        }
+        Cell owner;
+        if (h.ref) {
+            const u8* at_ = p;
+            p = named(p, end, owner);
+            ctx = context_of(owner);
+            if (!ctx) corrupt(at_);
+        } else {
+            // The owner's whole record, kept in the scratch block only. The
+            // word stands in its place first: the owner's values may name
+            // the owner through it.
+            const u8* at_ = p;
+            u32 t = fixed_ ? (end - p >= 4 ? p[0] : 0) : (p < end ? *p & 0x3F : 0);
+            if (t != TYPE_OBJECT && t != TYPE_FUNCTION) corrupt(at_);
+            node_t scratch = series_node(&scratch_.value);
+            u32 k = length(scratch);
+            u32 index = append(parent);
+            make_cell(slot(parent, index), h.type, 0, static_cast<u32>(sym), static_cast<u32>(idx));
+            pending_word_ = {parent, index, true};
+            p = record(p, end, scratch);
+            pending_word_.set = false;
+            ctx = context_of(cells(scratch)[k]);
+            if (!ctx) corrupt(at_);
+            return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
+        }
+    } else if (fixed_) {
+        word(p, end);  // the index of an unbound word is not used
+    }
+    return finish_word(h, p, end, parent, append(parent), sym, idx, idx_at, ctx, bound);
+}
+
+const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, i32 sym,
+                              i32 idx, const u8* idx_at, node_t ctx, bool bound) {
+    Cell w;
+    if (!bound) {
+        word::make_at(sym, &w);
+        set_type(&w, h.type);
+    } else {
+        Cell* c = context::TO_CTX(ctx);
+        if (idx == -1 && mode_ == MODE_BOOT) idx = context::find_word(c, sym, true);
+        if (idx < 0 || static_cast<u32>(idx) >= context::word_count(c)) corrupt(idx_at);
+        make_cell(&w, h.type, ctx, static_cast<u32>(sym), static_cast<u32>(idx));
+    }
+    *slot(parent, index) = w;
+    if (h.def) {
+        // Definition: the value follows, is set, and neither stays in the parent.
+        p = record(p, end, parent);
+        Cell value = *slot(parent, length(parent) - 1);
+        Cell word_ = w;
+        if (!bound) context::set_in(&word_, &value, context::TO_CTX(context::global), false);
+        else context::set_in(&word_, &value, context::TO_CTX(ctx), false);
+        Cell blk;
+        make_cell(&blk, TYPE_BLOCK, 0, parent, 0);
+        block::zs_clear_at(&blk, index);
+    }
+    return p;
+}
+
+// ---- Contexts, objects, functions --------------------------------------------------
+
+// The context record at p (its type byte or header word included) becomes
+// the context of the cell at parent[owner_index], whose type the caller set.
+const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 owner_index, bool function_q) {
+    const u8* lead = p;
+    u32 flags;
+    if (fixed_) {
+        u32 bits = word(p, end);
+        if ((bits & 0xFF) != TYPE_CONTEXT_ID || (bits >> 19) & 1) corrupt(lead);
+        flags = ((bits >> 26) & 3) | ((bits >> 29) & 1) << 2 | ((bits >> 28) & 1) << 3 | ((bits >> 30) & 1) << 4;
+    } else {
+        if (byte(p, end) != TYPE_CONTEXT_ID) corrupt(lead);
+        flags = byte(p, end);
+    }
+    u32 kind = flags & 3;
+    bool on_stack = (flags >> 2) & 1;
+    bool self = (flags >> 3) & 1;
+    bool values = ((flags >> 4) & 1) && !on_stack;
+    if (kind == 3 || flags > 31) corrupt(lead);
+    // Functions keep their values on the stack; other contexts in a buffer of their own.
+    if (mode_ == MODE_CODEC && (on_stack != function_q || (function_q && kind != context::KIND_FUNCTION)))
+        corrupt(lead);
+    u32 n = count(p, end, fixed_ ? 4 : 1);
+    node_t ctx = context::create(n, on_stack, self, nullptr, kind);
+    {
+        Cell* owner = slot(parent, owner_index);
+        owner->data1 = ctx;
+        *context::owner_of(ctx) = *owner;
+    }
+    if (pending_word_.set) {
+        slot(pending_word_.parent, pending_word_.index)->data1 = ctx;
+        pending_word_.set = false;
+    }
+    for (u32 i = 0; i < n; i++) {
+        const u8* at_ = p;
+        Cell w;
+        make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol(p, end)), static_cast<u32>(-1));
+        Cell* c = context::TO_CTX(ctx);
+        context::add_word(c, &w);
+        // Two names of one word (letters differing in case) would shift every index.
+        if (context::word_count(context::TO_CTX(ctx)) != i + 1) corrupt(at_);
+    }
+    if (values) {
+        node_t vals = context::TO_CTX(ctx)->data2;
+        SeriesBuffer* vb = GET_BUFFER(vals);
+        vb->tail = vb->offset;
+        for (u32 i = 0; i < n; i++) p = record(p, end, vals);
+    }
+    return p;
+}
+
+const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    if (h.ref) {
+        Cell named_;
+        const u8* at_ = p;
+        p = named(p, end, named_);
+        node_t ctx = context_of(named_);
+        if (!ctx) corrupt(at_);
+        Cell owner = *context::owner_of(ctx);
+        if (TYPE_OF(&owner) != TYPE_OBJECT) corrupt(at_);
+        *slot(parent, append(parent)) = owner;
+        return p;
+    }
+    bool on_set = fixed_ ? (h.bits >> 24) & 1 : h.sub;
+    i32 class_id = znum(p, end);
+    i32 handlers[2] = {-1, -1};
+    const u8* handlers_at = p;
+    if (on_set) {
+        handlers[0] = znum(p, end);
+        handlers[1] = znum(p, end);
+    }
+    if (mode_ == MODE_CODEC) class_id = -1;
+    u32 index = append(parent);
+    make_cell(slot(parent, index), TYPE_OBJECT, 0, static_cast<u32>(class_id), 0);
+    p = context_record(p, end, parent, index, false);
+    if (on_set) {
+        // Positions of the two handlers among the fields: -1 (none) or a field.
+        Cell obj = *slot(parent, index);
+        i32 n = static_cast<i32>(context::word_count(context::TO_CTX(obj.data1)));
+        i32 pos[2], locals[2];
+        for (int k = 0; k < 2; k++) {
+            pos[k] = handlers[k] >> 16;
+            locals[k] = handlers[k] & 0xFFFF;
+            if (pos[k] < -1 || pos[k] >= n) corrupt(handlers_at);
+        }
+        object::make_at(&obj, pos[0], locals[0], pos[1], locals[1]);
+        *slot(parent, index) = obj;
+    }
+    return p;
+}
+
+const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
+    node_t scratch = series_node(&scratch_.value);
+    u32 k = length(scratch);
+    const u8* at_ = p;
+    p = record(p, end, scratch);
+    Cell c = cells(scratch)[k];
+    if (TYPE_OF(&c) != TYPE_BLOCK) corrupt(at_);
+    out = series_node(&c);
+    return p;
+}
+
+const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    if (h.ref) {
+        Cell named_;
+        const u8* at_ = p;
+        p = named(p, end, named_);
+        node_t ctx = context_of(named_);
+        if (!ctx) corrupt(at_);
+        Cell owner = *context::owner_of(ctx);
+        if (TYPE_OF(&owner) != TYPE_FUNCTION) corrupt(at_);
+        *slot(parent, append(parent)) = owner;
+        return p;
+    }
+    count(p, end, 1);  // spec and body sizes: the block records carry their own
+    count(p, end, 1);
+    u32 index = append(parent);
+    {
+        // The companion block {body, argument cache, code, op, owner} and a
+        // placeholder spec until the records are read.
+        node_t more = alloc_cells(function::MORE_COUNT);
+        collector::NodeRoot more_root(more);
+        node_t spec = alloc_cells(1);
+        make_cell(slot(parent, index), TYPE_FUNCTION, 0, spec, more);
+        make_cell(alloc_at_tail(more), TYPE_NONE);
+        for (u32 k = 1; k < function::MORE_COUNT; k++) alloc_at_tail(more);
+    }
+    p = context_record(p, end, parent, index, true);
+    node_t spec = 0, body = 0;
+    const u8* spec_at = p;
+    p = block_record(p, end, spec);
+    slot(parent, index)->data2 = spec;
+    *context::owner_of(slot(parent, index)->data1) = *slot(parent, index);
+    p = block_record(p, end, body);
+    Cell fn = *slot(parent, index);
+    make_cell(function::more_cell(&fn, function::MORE_BODY), TYPE_BLOCK, 0, body, 0);
+    // The context must list exactly the spec's words, or calls would index
+    // past the argument frame.
+    Cell spec_cell;
+    make_cell(&spec_cell, TYPE_BLOCK, 0, spec, 0);
+    u32 flags = 0;
+    try {
+        flags = function::validate(&spec_cell);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        corrupt(spec_at);
+    }
+    {
+        node_t check = context::make(&spec_cell, true, false, context::KIND_FUNCTION);
+        Cell* mine = context::TO_CTX(fn.data1);
+        Cell* want = context::TO_CTX(check);
+        u32 n = context::word_count(want);
+        if (context::word_count(mine) != n) corrupt(spec_at);
+        for (u32 i = 0; i < n; i++) {
+            i32 a = symbol::resolve(static_cast<i32>(word_symbol(context::get_word_at(mine, i))));
+            i32 b = symbol::resolve(static_cast<i32>(word_symbol(context::get_word_at(context::TO_CTX(check), i))));
+            if (a != b) corrupt(spec_at);
+            mine = context::TO_CTX(fn.data1);
+        }
+    }
+    Cell* c = slot(parent, index);
+    c->header |= flags;
+    *context::owner_of(c->data1) = *c;
+    return p;
+}
+
+const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    const u8* at_ = p;
+    u32 entry = num(p, end);
+    u32 limit = h.type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : native::ACTION_TABLE_SIZE;
+    if (entry < 1 || entry > limit) corrupt(at_);
+    // The spec takes the built-in's own place in the parent.
+    u32 index = length(parent);
+    const u8* spec_at = p;
+    p = record(p, end, parent);
+    Cell spec = *slot(parent, index);
+    if (TYPE_OF(&spec) != TYPE_BLOCK) corrupt(spec_at);
+    Cell fn;
+    if (mode_ == MODE_CODEC) {
+        // Untrusted specs are not believed: the evaluator's own built-in stands in.
+        if (!builtin_maker || !builtin_maker(h.type, entry, &fn)) corrupt(at_);
+    } else {
+        node_t more = alloc_cells(2);
+        collector::NodeRoot more_root(more);
+        spec = *slot(parent, index);
+        node_t ctx = context::make(&spec, true, false, context::KIND_FUNCTION);
+        *alloc_at_tail(more) = *context::TO_CTX(ctx);
+        make_cell(alloc_at_tail(more), TYPE_NONE);
+        make_cell(&fn, h.type, entry, series_node(slot(parent, index)), more);
+    }
+    *slot(parent, index) = fn;
+    return p;
+}
+
+const u8* Reader::op(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    u32 index = length(parent);
+    const u8* at_ = p;
+    p = record(p, end, parent);
+    Cell fn = *slot(parent, index);
+    u32 t = TYPE_OF(&fn);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) corrupt(at_);
+    if (!op::valid_spec_q(native::spec_of(&fn))) corrupt(at_);
+    Cell o = fn;
+    o.header = (t << 16) | TYPE_OP;
+    if (t == TYPE_FUNCTION) *function::more_cell(&fn, function::MORE_OP) = fn;
+    *slot(parent, index) = o;
+    return p;
+}
+
+const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    const u8* at_ = p;
+    u32 code = num(p, end);
+    const auto& cats = error::catalog();
+    if (code / 100 >= cats.size() || code % 100 >= cats[code / 100].ids.size()) corrupt(at_);
+    u32 index = append(parent);
+    {
+        Cell* saved = stack::top;
+        Cell dt, spec;
+        datatype::make_at(&dt, TYPE_ERROR);
+        make_cell(&spec, TYPE_INTEGER, 0, code);
+        Cell err = *error::make(&dt, &spec, TYPE_ERROR);
+        *slot(parent, index) = err;
+        stack::top = saved;
+    }
+    node_t scratch = series_node(&scratch_.value);
+    for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
+        u32 k = length(scratch);
+        p = record(p, end, scratch);
+        Cell v = cells(scratch)[k];
+        *error::field(slot(parent, index), f) = v;
+    }
+    return p;
+}
+
+// ---- Bodies ---------------------------------------------------------------------------
+
+[[noreturn]] void invalid(const u8* data, i64 length, const Cell* source) {
+    if (source) fire("script", "invalid-data", source);
+    Cell* bin = binary::load(data, length < 0 ? 8 : static_cast<u32>(length < 64 ? length : 64));
+    Cell b = *bin;
+    fire("script", "invalid-data", &b);
+}
+
+[[noreturn]] void boot_failure(const char* message) {
+    std::fputs(message, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    // A boot image that cannot be read is a failed start: never status 0.
+    std::exit(1);
+}
+
+}  // namespace
+
+void set_builtin_maker(BuiltinMaker maker) { builtin_maker = maker; }
+
+u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source) {
+    node_t dest_node = series_node(dest);
+    u32 before = GET_BUFFER(dest_node)->length();
+    const u8* end = length < 0 ? reinterpret_cast<const u8*>(UINTPTR_MAX) : data + length;
+    if ((length >= 0 && length < 6) || std::memcmp(data, "ZAVBIN", 6) != 0) {
+        if (mode == MODE_BOOT) boot_failure("Error: Not a Zavbin file!");
+        invalid(data, length, source);
+    }
+    Reader r(data, mode, dest_node);
+    const u8* p = data + 7;
+    u8 flags = r.byte(p, end);
+    if (flags & FLAG_COMPRESSED) {
+        // The block compressor is not part of this build yet.
+        if (mode == MODE_BOOT) boot_failure("Error: Zavbin compressed data corrupted!");
+        invalid(data, length, source);
+    }
+    r.root_base_count_ = before;
+    r.fixed_ = !(flags & FLAG_COMPACT);
+    bool symbols = flags & FLAG_SYMBOLS;
+    if (r.fixed_) {
+        if (length >= 0 && end - p < 8) invalid(data, length, source);
+        r.word(p, end);  // root count: records are read to the payload's end instead
+        const u8* size_at = p;
+        u32 payload = r.word(p, end);
+        if (symbols) {
+            const u8* counts_at = p;
+            u32 count = r.word(p, end);
+            u32 size = r.word(p, end);
+            p = r.read_symbols(p, end, counts_at, count, size);
+        }
+        if (payload > static_cast<u64>(end - p)) r.corrupt(size_at);
+        r.read_payload(p, p + payload);
+    } else {
+        // Each count is read within 20 bytes of its start.
+        auto bounded = [&](const u8*& q) {
+            const u8* lim = end - q > 20 ? q + 20 : end;
+            return r.varint(q, lim);
+        };
+        bounded(p);
+        const u8* size_at = p;
+        u32 payload = bounded(p);
+        if (symbols) {
+            const u8* counts_at = p;
+            u32 count = bounded(p);
+            u32 size = bounded(p);
+            p = r.read_symbols(p, end, counts_at, count, size);
+        }
+        if (payload > 0x7FFFFFFF || payload > static_cast<u64>(end - p)) r.corrupt(size_at);
+        r.read_payload(p, p + payload);
+    }
+    return before;
+}
+
+u32 boot_load(const u8* data, bool keep_root_base) {
+    codec_q = false;
+    bool was = collector::active;
+    collector::disable();
+    struct Restore {
+        bool was;
+        ~Restore() {
+            if (was) collector::enable();
+        }
+    } restore{was};
+    Cell dest;
+    make_cell(&dest, TYPE_BLOCK, 0, zav::root, 0);
+    u32 previous = root_base;
+    u32 base = decode(data, &dest, MODE_BOOT, -1);
+    root_base = keep_root_base ? previous : base;
+    return base;
+}
+
+Cell* codec_decode(const Cell* payload) {
+    Cell source = *payload;
+    collector::Root source_root(&source);
+    if (TYPE_OF(&source) != TYPE_BINARY || binary::zs_length_q(&source) <= 10) fire("script", "invalid-data", &source);
+    // A private copy: the binary's buffer may move while values are made.
+    std::vector<u8> bytes(binary::zs_head(&source), binary::zs_head(&source) + binary::zs_length_q(&source));
+    codec_q = true;
+    Cell* out = block::push_only_star(4);
+    decode(bytes.data(), out, MODE_CODEC, static_cast<i64>(bytes.size()), &source);
+    if (block::zs_length_q(out) == 1) *out = *block::zs_head(out);
+    return out;
+}
+
+}  // namespace zav::zavbin
