@@ -36,6 +36,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/date.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/typeset.h"
@@ -118,6 +119,7 @@ void runtime_boot() {
     map::init();
     hash::init();
     time::init();
+    date::init();
     money::init();
 
     case_folding::init();

@@ -29,7 +29,7 @@ SeriesBuffer* buffer_of(const Cell* bin) { return GET_BUFFER(series_node(bin)); 
 // them out first when they are about to allocate.
 bool in_arena(const void* p) {
     const u8* q = static_cast<const u8*>(p);
-    return q >= arena_base && q < arena_base + platform::ARENA_BYTES;
+    return q >= arena_base && q < arena_base + platform::arena_bytes;
 }
 
 // The head clamped to the buffer's length.

@@ -132,7 +132,16 @@ void finish_from_fields(Cell* err) {
 
 }  // namespace
 
-void ready() { ready_generation = memory::generation; }
+void ready() {
+    // Every name an error is built from is interned now: building the error
+    // that reports a full symbol table must not need a new symbol.
+    for (const char* f : field_names) symbol::make(f);
+    for (const Category& c : catalog()) {
+        symbol::make(c.name);
+        for (const ErrorId& e : c.ids) symbol::make(e.name);
+    }
+    ready_generation = memory::generation;
+}
 bool ready_q() { return ready_generation == memory::generation; }
 
 Cell* field(const Cell* err, u32 index) { return context::values_of(context::TO_CTX(err->data1)) + index; }

@@ -1,10 +1,12 @@
 // Token loaders: check a token's text and, when loading, append its value to
 // the lexer's value buffer.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
+#include "datatypes/date.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
@@ -235,7 +237,216 @@ void load_email(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(l
 void load_ref(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_REF); }
 void load_percent(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PERCENT); }
 void load_tuple(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TUPLE); }
-void load_date(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_DATE); }
+namespace {
+
+// A cursor over a date token; every failure is the same syntax error.
+struct DateText {
+    const u8* p;
+    const u8* e;
+    bool digit() const { return p < e && *p >= '0' && *p <= '9'; }
+    bool at(u8 c) const { return p < e && *p == c; }
+    bool take(u8 c) {
+        if (!at(c)) return false;
+        p++;
+        return true;
+    }
+    // Up to `most` digits (at least one); -1 when none.
+    i32 number(i32 most, i32* count = nullptr) {
+        i32 v = 0, n = 0;
+        while (n < most && digit()) v = v * 10 + (*p++ - '0'), n++;
+        if (count) *count = n;
+        return n ? v : -1;
+    }
+};
+
+// Month 1-12 of a name given by 3 letters or more of it, case-insensitively; 0 when none.
+i32 month_by_name(const u8* s, const u8* e) {
+    static const char* const names[] = {"January", "February", "March",     "April",   "May",      "June",
+                                        "July",    "August",   "September", "October", "November", "December"};
+    size_t n = static_cast<size_t>(e - s);
+    if (n < 3 || n > 9) return 0;
+    for (i32 m = 0; m < 12; m++)
+        if (std::strlen(names[m]) >= n && strncasecmp(reinterpret_cast<const char*>(s), names[m], n) == 0) return m + 1;
+    return 0;
+}
+
+// hour ":" minute [":" seconds] then "Z" or a zone; false on a malformed text.
+bool date_time_part(DateText& t, double* seconds, i32* zh, i32* zm, bool* zone) {
+    i32 hour = t.number(2);
+    if (hour < 0 || !t.take(':')) return false;
+    i32 minute = t.number(2);
+    if (minute < 0) return false;
+    double sec = 0;
+    if (t.take(':')) {
+        const u8* f = t.p;
+        while (t.digit()) t.p++;
+        if (t.at('.') || t.at(',')) {
+            t.p++;
+            while (t.digit()) t.p++;
+        }
+        if (t.p == f) return false;
+        char buf[64];
+        size_t n = std::min<size_t>(static_cast<size_t>(t.p - f), sizeof buf - 1);
+        for (size_t i = 0; i < n; i++) buf[i] = f[i] == ',' ? '.' : static_cast<char>(f[i]);
+        i32 err = 0;
+        sec = dtoa::text_to_float(buf, buf + n, 0, &err);
+        if (err || !(sec < 60)) return false;
+    }
+    if (hour > 23 || minute > 59) return false;
+    *seconds = hour * 3600.0 + minute * 60.0 + sec;
+    if (t.take('Z')) {
+        *zone = true;
+    } else if (t.at('+') || t.at('-')) {
+        bool negative = *t.p++ == '-';
+        i32 count;
+        i32 v = t.number(4, &count);
+        if (v < 0) return false;
+        i32 h = v, m = 0;
+        if (count == 4) {
+            h = v / 100;
+            m = v % 100;
+        } else if (count > 2) {
+            return false;
+        } else if (t.take(':')) {
+            i32 mc;
+            m = t.number(2, &mc);
+            if (mc != 2) return false;
+        }
+        if (h > 15 || m > 59) return false;
+        *zh = negative ? -h : h;
+        *zm = negative ? -m : m;
+        *zone = true;
+    }
+    return t.p == t.e;
+}
+
+}  // namespace
+
+void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
+    DateText t{s, e};
+    auto fail = [&]() { throw_error(lex, s, e, TYPE_DATE); };
+    i32 year = 0, month = 0, day = 0, week = 0, weekday = 0, yearday = 0;
+    double seconds = 0;
+    i32 zh = 0, zm = 0;
+    bool has_time = false, zone = false;
+    bool negative = t.take('-');
+    i32 first_count;
+    i32 first = t.number(4, &first_count);
+    if (first < 0) fail();
+    if (negative) first = -first;
+    if (t.digit()) {
+        // Compact: yyyymmddThhmm[ss[.f]][Z|+hhmm]
+        if (negative || first_count != 4) fail();
+        i32 c1, c2;
+        month = t.number(2, &c1);
+        day = t.number(2, &c2);
+        year = first;
+        if (c1 != 2 || c2 != 2 || !t.take('T')) fail();
+        i32 h = t.number(2, &c1), mi = t.number(2, &c2);
+        if (c1 != 2 || c2 != 2 || h > 23 || mi > 59) fail();
+        double sec = 0;
+        if (t.digit()) {
+            const u8* f = t.p;
+            while (t.digit() || t.at('.')) t.p++;
+            char buf[64];
+            size_t n = std::min<size_t>(static_cast<size_t>(t.p - f), sizeof buf - 1);
+            std::memcpy(buf, f, n);
+            i32 err = 0;
+            sec = dtoa::text_to_float(buf, buf + n, 0, &err);
+            if (err || !(sec < 60)) fail();
+        }
+        seconds = h * 3600.0 + mi * 60.0 + sec;
+        has_time = true;
+        if (t.take('Z')) {
+            zone = true;
+        } else if (t.at('+') || t.at('-')) {
+            bool neg = *t.p++ == '-';
+            i32 zc;
+            i32 v = t.number(4, &zc);
+            if (zc != 4 || v / 100 > 15 || v % 100 > 59) fail();
+            zh = neg ? -(v / 100) : v / 100;
+            zm = neg ? -(v % 100) : v % 100;
+            zone = true;
+        }
+        if (t.p != e) fail();
+    } else if (first_count == 4 && !negative && t.p + 1 < e && t.p[0] == '-' && t.p[1] == 'W') {
+        // ISO week date: yyyy-Www[-d][Ttime]
+        t.p += 2;
+        i32 c;
+        week = t.number(2, &c);
+        if (c != 2 || week < 1 || week > 53) fail();
+        weekday = 1;
+        if (t.take('-')) {
+            weekday = t.number(1);
+            if (weekday < 1 || weekday > 7) fail();
+        }
+        year = first;
+        month = 1;
+        day = 1;
+        if (t.take('T')) {
+            has_time = true;
+            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+        }
+        if (t.p != e) fail();
+    } else if (t.p + 3 < e + 0 && t.at('-') && t.p + 4 <= e && t.p[1] >= '0' && t.p[1] <= '9' && t.p[2] >= '0' &&
+               t.p[2] <= '9' && t.p[3] >= '0' && t.p[3] <= '9' && (t.p + 4 == e || !(t.p[4] >= '0' && t.p[4] <= '9')) &&
+               (t.p + 4 == e || t.p[4] == 'T')) {
+        // Ordinal date: yyyy-ddd[Ttime]
+        t.p++;
+        yearday = t.number(3);
+        if (yearday < 1 || yearday > (date::leap_year_q(first) ? 366 : 365)) fail();
+        year = first;
+        month = 1;
+        day = 1;
+        if (t.take('T')) {
+            has_time = true;
+            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+        }
+        if (t.p != e) fail();
+    } else {
+        if (!(t.at('-') || t.at('/'))) fail();
+        u8 sep = *t.p++;
+        if (t.digit()) {
+            month = t.number(2);
+        } else {
+            const u8* m = t.p;
+            while (t.p < e && ((*t.p | 0x20) >= 'a' && (*t.p | 0x20) <= 'z')) t.p++;
+            month = month_by_name(m, t.p);
+            if (!month) fail();
+        }
+        if (!t.take(sep)) fail();
+        bool last_negative = t.take('-');
+        i32 last_count;
+        i32 last = t.number(4, &last_count);
+        if (last < 0) fail();
+        if (last_negative) last = -last;
+        if (last < 0 || last > 31 || (first <= 99 && !negative)) {
+            day = first;
+            year = last;
+            if (last_count <= 2 && !last_negative && last >= 0 && last <= 99) year = last > 49 ? 1900 + last : 2000 + last;
+        } else {
+            year = first;
+            day = last;
+            if (first_count <= 2 && !negative && first >= 0 && first <= 99) year = first > 49 ? 1900 + first : 2000 + first;
+        }
+        if (t.take('/') || t.take('T')) {
+            has_time = true;
+            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+        }
+        if (t.p != e) fail();
+    }
+    if (day < 1 || month < 1 || month > 12 || year < -9999 || year > 9999) fail();
+    if (day > date::days_in_month(year, month)) fail();
+    if (!load) return;
+    Cell d;
+    date::make_from_parts(&d, year, month, day, has_time, seconds, zone ? date::zone_bits(zh, zm) : 0);
+    if (week) date::set_week_day(&d, week, weekday);
+    if (yearday) date::set_yearday(&d, yearday);
+    Cell* c = emit(lex, TYPE_DATE);
+    u32 nl = c->header & FLAG_NEW_LINE;
+    *c = d;
+    c->header |= nl;
+}
 void load_pair(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PAIR); }
 void load_point(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_POINT2D); }
 void load_money(State* lex, const u8* s, const u8* e, u32, bool load) {

@@ -1022,12 +1022,6 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     // The name may point into a series that an allocation moves: it is copied
     // before the first one.
     std::vector<u8> held;
-    if (t->occupied >= t->upper) {
-        held.assign(name, name + length);
-        name = held.data();
-        u32 n = t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
-        resize(table, n * 16);
-    }
     if (scratch.size() < length) scratch.resize(std::max<size_t>(length, 64));
     for (u32 i = 0; i < length; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
     u32 h = murmur3(scratch.data(), length);
@@ -1037,6 +1031,17 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
         if (nb->used_bytes() != length) return false;
         return ci ? ascii_equal_ci(nb->head(), name, length) : std::memcmp(nb->head(), name, length) == 0;
     };
+    if (t->occupied >= t->upper) {
+        // A name already there is found without growing the table: a full
+        // table must still serve the names it has (building the error that
+        // says it is full needs them).
+        i32 known = probe_find(table, h, [&](u32 bk) { return same(bk, loose); });
+        if (known >= 0) return static_cast<i32>(words_of(T(table)->keys)[known]) + 1;
+        held.assign(name, name + length);
+        name = held.data();
+        u32 n = t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
+        resize(table, n * 16);
+    }
     bool found;
     u32 b = probe_insert(table, h, [&](u32 bk) { return same(bk, loose); }, &found);
     if (found) return static_cast<i32>(words_of(T(table)->keys)[b]) + 1;

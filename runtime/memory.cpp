@@ -14,7 +14,8 @@ Record record;
 u32 generation = 0;
 
 void init() {
-    platform::reserve_arena();
+    // Without its arena the runtime cannot hold a single value.
+    if (!platform::reserve_arena()) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, 0);
     generation++;
     record = Record{};
     record.s_start = S_START;
@@ -38,19 +39,46 @@ constexpr u64 MAX_REQUEST = u64(1) << 31;
 
 off32 big_tail = 0;  // big frames are appended newest last
 
+// Arena kept back while there is room: released when an allocation finds
+// none, so that the error saying so can still be built (a series frame and a
+// node frame fit in it), and taken again once a collection has run.
+constexpr u32 SPARE_BYTES = 4u << 20;
+u8* spare = nullptr;
+u32 spare_released_at = 0;  // collector::cycles then
+
+void take_spare() {
+    if (spare || spare_released_at == collector::cycles + 1) return;
+    try {
+        spare = platform::allocate_virtual(SPARE_BYTES);
+    } catch (Throw& t) {
+        if (t.value != THROW_ALLOC_VIRTUAL) throw;
+        system_record.thrown = 0;
+    }
+}
+
 [[noreturn]] void no_memory() { fire("internal", "no-memory"); }
+
+[[noreturn]] void arena_full() {
+    if (spare) {
+        platform::free_virtual(spare);
+        spare = nullptr;
+        spare_released_at = collector::cycles + 1;
+    }
+    fire("internal", "no-memory");
+}
 }  // namespace
 
 u8* os_alloc(u32 size, bool executable) {
     u64 bytes = (u64(size) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
     if (bytes > MAX_REQUEST) no_memory();
+    take_spare();
     u8* p;
     try {
         p = platform::allocate_virtual(static_cast<u32>(bytes), executable);
     } catch (Throw& t) {
         if (t.value != THROW_ALLOC_VIRTUAL && t.value != THROW_FREE_VIRTUAL) throw;
         system_record.thrown = 0;
-        no_memory();
+        arena_full();
     }
     record.total += bytes;
     *reinterpret_cast<u32*>(p) = static_cast<u32>(bytes);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -350,6 +351,12 @@ void platform_start(int argc, char** argv) {
     // Output whose reader has gone comes back as a failed write (EPIPE), which
     // ends the script with a message rather than silently.
     signal(SIGPIPE, SIG_IGN);
+    // The C++ heap running out anywhere (a std::bad_alloc) is the runtime's
+    // out-of-memory report, not an abort. A failure while reporting aborts.
+    std::set_new_handler([] {
+        std::set_new_handler(nullptr);
+        quit(RT_ERR_OUT_OF_MEMORY, code_address());
+    });
     std_input = STDIN_FILENO;
     std_output = STDOUT_FILENO;
     std_error = STDERR_FILENO;

@@ -1,4 +1,4 @@
-// The arena: one reserved 4 GiB range, pages committed on demand and returned
+// The arena: one reserved range of up to 4 GiB, pages committed on demand and returned
 // to the system when released, so that freed frames cost no resident memory.
 #include "runtime/platform/virtual_memory.h"
 
@@ -49,7 +49,7 @@ u64 take_range(u64 bytes) {
         if (rest) free_ranges.emplace(start + bytes, rest);
         return start;
     }
-    if (bump + bytes > ARENA_BYTES) return 0;
+    if (bump + bytes > arena_bytes) return 0;
     u64 start = bump;
     bump += bytes;
     return start;
@@ -72,16 +72,39 @@ void give_back(u64 start, u64 bytes) {
 }
 }  // namespace
 
-void reserve_arena() {
-    if (arena_base) return;
-    void* p = mmap(nullptr, ARENA_BYTES, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) throw Throw{THROW_ALLOC_VIRTUAL};
+u64 arena_bytes = 0;
+
+namespace {
+void* map_range(u64 bytes) {
+    void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+}  // namespace
+
+bool reserve_arena() {
+    if (arena_base) return true;
+    u64 bytes = ARENA_MAX_BYTES;
+    void* p = map_range(bytes);
+    if (!p) {
+        // A limited address space: find the largest range that fits, then
+        // keep half of it, leaving the rest to the C++ heap, the libraries
+        // and the stacks.
+        while (!p && bytes / 2 >= ARENA_MIN_BYTES) p = map_range(bytes /= 2);
+        if (!p) return false;
+        if (bytes / 2 >= ARENA_MIN_BYTES) {
+            munmap(p, bytes);
+            p = map_range(bytes /= 2);
+            if (!p) return false;
+        }
+    }
     arena_base = static_cast<u8*>(p);
+    arena_bytes = bytes;
     bump = PAGE;  // offset 0 means "no address"
+    return true;
 }
 
 u8* allocate_virtual(u32 size, bool executable) {
-    reserve_arena();
+    if (!reserve_arena()) throw Throw{THROW_ALLOC_VIRTUAL};
     u64 bytes = (u64(size) + PAGE - 1) & ~(PAGE - 1);
     if (bytes == 0) bytes = PAGE;
     if (!executable) {

@@ -4,7 +4,12 @@
 
 namespace zav::platform {
 
-constexpr u64 ARENA_BYTES = u64(1) << 32;  // every 32-bit offset lies inside it
+constexpr u64 ARENA_MAX_BYTES = u64(1) << 32;  // every 32-bit offset lies inside it
+// Below this an arena is not worth having: start-up alone needs several MiB.
+constexpr u64 ARENA_MIN_BYTES = u64(32) << 20;
+// The size reserved: the whole range when the address space allows it, less
+// under a limit on it (ulimit -v), so that the process can still start.
+extern u64 arena_bytes;
 
 // Returns the base of `size` committed bytes inside the arena (zero-filled
 // when fresh, as they were left when a recently released range is reused);
@@ -12,7 +17,8 @@ constexpr u64 ARENA_BYTES = u64(1) << 32;  // every 32-bit offset lies inside it
 u8* allocate_virtual(u32 size, bool executable = false);
 // Returns the pages to the system; throws THROW_FREE_VIRTUAL on failure.
 void free_virtual(u8* base);
-// Sets the arena up; idempotent.
-void reserve_arena();
+// Sets the arena up; idempotent. False when not even ARENA_MIN_BYTES of
+// address space can be reserved.
+bool reserve_arena();
 
 }  // namespace zav::platform

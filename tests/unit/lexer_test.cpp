@@ -226,7 +226,7 @@ TEST_F(LexerTest, SyntaxErrors) {
         {"a@b", "invalid", "(line 1) invalid email! at \"a@b\""},
         {"@ref", "invalid", "(line 1) invalid ref! at \"@ref\""},
         {"10%", "invalid", "(line 1) invalid percent! at \"10%\""},
-        {"1-Jan-2000", "invalid", "(line 1) invalid date! at \"1-Jan-2000\""},
+        {"29-Feb-2001", "invalid", "(line 1) invalid date! at \"29-Feb-2001\""},
         {"#[a]", "invalid", "(line 1) invalid map! at \"#[a]\""},
         {"#[[1] 2]", "invalid", "(line 1) invalid map! at \"#[[1] 2]\""},
         {"$1.123456", "invalid", "(line 1) invalid money! at \"$1.123456\""},
@@ -488,7 +488,18 @@ struct Generator {
     // Values of the further datatypes.
     std::string further(int depth) {
         char buf[96];
-        switch (below(2)) {
+        switch (below(3)) {
+            case 1: {
+                static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+                i32 year = static_cast<i32>(below(12000)) - 2000;
+                i32 n = std::snprintf(buf, sizeof buf, "%u%s%s%s%s%04d", 1 + below(28), year < 0 ? "/" : "-",
+                                      months[below(12)], year < 0 ? "/" : "-", year < 0 ? "-" : "", std::abs(year));
+                if (below(2))
+                    std::snprintf(buf + n, sizeof buf - n, "/%u:%02u:%02u%s", below(24), below(60), below(60),
+                                  below(2) ? "" : below(2) ? "+05:30" : "-11:45");
+                return buf;
+            }
             case 0: {
                 const char* codes[] = {"", "USD", "eur", "JPY"};
                 std::snprintf(buf, sizeof buf, "%s%s$%u.%05u", below(3) ? "" : "-", codes[below(4)], below(1000000),

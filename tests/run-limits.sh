@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Resource limits the system may start under: a limited address space
+# (ulimit -v), an arena that fills up, a full symbol table, a C++ heap that
+# runs out.
+#   tests/run-limits.sh path/to/zav
+set -u
+zav=$(realpath "$1")
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+cd "$tmp"
+fail=0
+check() {  # name, expected, actual
+    if [ "$2" != "$3" ]; then
+        echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; fail=$((fail + 1))
+    fi
+}
+# Each case fills memory on purpose: a collection at every allocation would
+# only make it slow.
+unset ZAV_GC_STRESS
+
+# An address space too small for the whole 4 GiB arena: the arena shrinks.
+echo 'print 1 + 2' > sum.zav
+check "start under ulimit -v" "3 0" "$( (ulimit -v 2000000; "$zav" sum.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# A full arena: the error saying so is still built and caught, and the memory
+# is used again once dropped.
+cat > fill.zav <<'ZAV'
+recycle/off
+keep: copy [] r: try [forever [append keep make binary! 1000]]
+print [r/type r/id]
+keep: none recycle
+loop 1000 [append keep: [] make binary! 1000] print "room again"
+ZAV
+check "full arena" "internal no-memory room again 0" \
+    "$( (ulimit -v 1000000; "$zav" fill.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# A symbol table that cannot grow any more (its growth needs a large buffer
+# and only small ones are left): try catches it, and the script goes on.
+cat > words.zav <<'ZAV'
+recycle/off
+keep: copy [] r: try [forever [append keep make binary! 1000000]]
+n: 0 r: try [forever [to word! append copy "w" n n: n + 1]]
+print [r/type r/id n > 1000]
+keep: none recycle
+print mold to word! "after-exhaustion"
+ZAV
+check "full symbol table" "internal no-memory true after-exhaustion 0" \
+    "$( (ulimit -v 1000000; "$zav" words.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# The C++ heap running out (reading a 200 MB script in 300 MB of address
+# space) is the runtime's out-of-memory report.
+truncate -s 200M big.zav
+out=$( (ulimit -v 300000; "$zav" big.zav 2>&1; echo "[exit $?]") | grep -v '^\*\*\* at:' | tr '\n' ' ')
+check "C++ heap exhausted" " *** Runtime Error 94: out of memory [exit 94] " "$out"
+
+[ $fail -eq 0 ] && echo "all limits checks passed"
+[ $fail -eq 0 ]
