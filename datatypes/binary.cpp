@@ -575,6 +575,7 @@ node_t decode_16(const u8* src, u32 unit, u32 count) {
             high = -1;
         }
     }
+    if (high >= 0) return 0;  // a lone last digit is not a byte: refuse rather than drop it
     return to_buffer(out);
 }
 
@@ -586,7 +587,7 @@ node_t decode_58(const u8* src, u32 unit, u32 count) {
     bool leading = true;
     while (!r.done()) {
         u32 c = r.get();
-        if (c > 127) break;
+        if (c > 127) return 0;  // not a base-58 digit: refuse rather than stop short
         if (c == ';') { r.skip_comment(); continue; }
         u8 d = t.v[c];
         if (d == SKIP) continue;

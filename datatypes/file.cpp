@@ -8,7 +8,7 @@
 #include "runtime/helpers.h"
 #include "runtime/platform/platform.h"
 #include "runtime/rt.h"
-#include "runtime/simple_io.h"
+#include "datatypes/simple_io.h"
 #include "runtime/unicode.h"
 
 namespace zav::file {

@@ -10,7 +10,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/helpers.h"
-#include "runtime/simple_io.h"
+#include "datatypes/simple_io.h"
 #include "runtime/unicode.h"
 
 namespace zav::url {

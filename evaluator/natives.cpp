@@ -421,8 +421,8 @@ void init() {
         difference_star,            // 44 difference
         exclude_star,               // 45 exclude
         complement_q_star,          // 46 complement?
-        not_done,                   // 47 dehex
-        not_done,                   // 48 enhex
+        dehex_star,                 // 47 dehex
+        enhex_star,                 // 48 enhex
         negative_q_star,            // 49 negative?
         positive_q_star,            // 50 positive?
         max_star,                   // 51 max
@@ -445,8 +445,8 @@ void init() {
         construct_star,             // 68 construct
         value_q_star,               // 69 value?
         try_star,                   // 70 try
-        not_done,                   // 71 uppercase
-        not_done,                   // 72 lowercase
+        uppercase_star,             // 71 uppercase
+        lowercase_star,             // 72 lowercase
         as_pair_star,               // 73 as-pair
         as_point2D_star,            // 74 as-point2D
         as_point3D_star,            // 75 as-point3D
@@ -458,25 +458,25 @@ void init() {
         throw_star,                 // 81 throw
         catch_star,                 // 82 catch
         extend_star,                // 83 extend
-        not_done,                   // 84 debase
-        not_done,                   // 85 to-local-file
-        not_done,                   // 86 wait
+        debase_star,                // 84 debase
+        to_local_file_star,         // 85 to-local-file
+        wait_star,                  // 86 wait
         not_done,                   // 87 checksum
         unset_star,                 // 88 unset
         new_line_star,              // 89 new-line
         new_line_q_star,            // 90 new-line?
-        not_done,                   // 91 enbase
+        enbase_star,                // 91 enbase
         context_q_star,             // 92 context?
-        not_done,                   // 93 set-env
-        not_done,                   // 94 get-env
-        not_done,                   // 95 list-env
+        set_env_star,               // 93 set-env
+        get_env_star,               // 94 get-env
+        list_env_star,              // 95 list-env
         not_done,                   // 96 now
         sign_q_star,                // 97 sign?
         as_star,                    // 98 as
-        not_done,                   // 99 call
+        call_star,                  // 99 call
         zero_q_star,                // 100 zero?
-        not_done,                   // 101 size?
-        not_done,                   // 102 browse
+        size_q_star,                // 101 size?
+        browse_star,                // 102 browse
         not_done,                   // 103 compress
         not_done,                   // 104 decompress
         recycle_star,               // 105 recycle

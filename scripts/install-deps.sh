@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 lua5.4 time
   clang libclang-rt-14-dev
+  libcurl4-openssl-dev
 )
 
 missing=()

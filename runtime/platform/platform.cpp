@@ -74,6 +74,17 @@ u32 get_env(const char* name, char* buffer, u32 size) {
     return static_cast<u32>(n);
 }
 
+std::vector<std::pair<std::string, std::string>> list_env() {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (char** e = environ; e && *e; e++) {
+        std::string entry(*e);
+        size_t eq = entry.find('=', 1);
+        if (eq == std::string::npos) entries.emplace_back(entry, std::string());
+        else entries.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
+    }
+    return entries;
+}
+
 u32 sleep_milliseconds(double seconds) {
     double ms = seconds * 1000.0;
     if (!(ms >= 1.0)) return 1;  // also NaN

@@ -1,6 +1,10 @@
 // Thin operating-system services: current directory, environment, time,
 // date, sleep, and the platform step of start-up.
 #pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "runtime/common.h"
 
 #include <string>
@@ -28,6 +32,9 @@ bool set_env(const char* name, const char* value);
 // the NUL; when buffer is null or smaller than that, returns the size needed
 // with the NUL; 0 when the variable does not exist.
 u32 get_env(const char* name, char* buffer, u32 size);
+// Every environment variable as {name, value}, split at the first "=" that
+// is not the entry's first character.
+std::vector<std::pair<std::string, std::string>> list_env();
 
 // Whole milliseconds slept for `seconds`: at least 1 (also for negative or
 // NaN), at most 0xFFFFFFFF.

@@ -1,0 +1,80 @@
+// call/run: turns the call native's values into redirections and back.
+#include "evaluator/call.h"
+
+#include <string>
+
+#include "datatypes/binary.h"
+#include "datatypes/file.h"
+#include "datatypes/simple_io.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/helpers.h"
+#include "runtime/platform/process.h"
+#include "runtime/unicode.h"
+
+namespace zav::call {
+
+namespace {
+
+std::string utf8_of(Cell* str) {
+    i32 len = -1;
+    const u8* p = unicode::to_utf8(str, len);
+    return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+}
+
+// The redirection a value asks for; input takes text, bytes or a file, the
+// outputs a string, a binary or a file.
+Redirect redirect_of(Cell* value, bool input) {
+    Redirect r;
+    if (!value || TYPE_OF(value) == TYPE_NONE) return r;
+    switch (TYPE_OF(value)) {
+        case TYPE_FILE:
+            r.kind = Redirect::file;
+            r.path = file::to_OS_path(value);
+            if (r.path.find('\0') != std::string::npos) fire("script", "invalid-arg", value);
+            return r;
+        case TYPE_STRING:
+            r.kind = Redirect::pipe;
+            if (input) r.data = utf8_of(value);
+            return r;
+        case TYPE_BINARY:
+            r.kind = Redirect::pipe;
+            if (input) r.data.assign(reinterpret_cast<const char*>(binary::zs_head(value)), binary::zs_length_q(value));
+            return r;
+        default:
+            fire("script", "invalid-arg", value);
+    }
+}
+
+// What the child wrote goes into the target: raw at a binary's head, decoded
+// as UTF-8 text (CR LF read as LF) at a string's tail.
+void output_to_string(Cell* target, const Redirect& r) {
+    if (!target || r.kind != Redirect::pipe || r.data.empty()) return;
+    const u8* p = reinterpret_cast<const u8*>(r.data.data());
+    u32 n = static_cast<u32>(r.data.size());
+    if (TYPE_OF(target) == TYPE_BINARY) {
+        binary::zs_insert(target, 0, p, n);
+        return;
+    }
+    Cell* text = simple_io::utf8_to_string(p, n);
+    string::concatenate(target, text, -1, 0, true, string::CONCAT_APPEND);
+    stack::pop(1);
+}
+
+}  // namespace
+
+i32 run(Cell* command, bool wait, bool, bool console, bool shell, Cell* in, Cell* out, Cell* err) {
+    std::string text = utf8_of(command);
+    Redirect rin = redirect_of(in, true);
+    Redirect rout = redirect_of(out, false);
+    Redirect rerr = redirect_of(err, false);
+    // A NUL would cut the command short at the platform.
+    if (text.find('\0') != std::string::npos) fire("script", "invalid-arg", command);
+    SpawnResult result = spawn(text, wait, console, shell, rin, rout, rerr);
+    output_to_string(out, rout);
+    output_to_string(err, rerr);
+    if (result.value < -0x80000000LL || result.value > 0x7FFFFFFF) return -1;
+    return static_cast<i32>(result.value);
+}
+
+}  // namespace zav::call

@@ -1,0 +1,65 @@
+// Files and folders over POSIX, in bytes: the platform half of the simple I/O
+// layer (datatypes/simple_io.h builds the language's values on top of it).
+// Paths are UTF-8 platform paths; every call answers failure, never raises.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/common.h"
+
+namespace zav::simple_io {
+
+// Open flags: read opens an existing file for reading; otherwise the file is
+// opened for writing, created when absent, and truncated unless append or seek.
+constexpr u32 OPEN_READ = 1;
+constexpr u32 OPEN_APPEND = 4;
+constexpr u32 OPEN_SEEK = 8;
+
+// A descriptor (closed on exec) or -1.
+int open_file(const char* path, u32 flags);
+// The size of a regular file; 0 for devices, pipes and other special files
+// (their size is found by reading them); -1 on failure.
+i64 file_size_q(int fd);
+bool seek_file(int fd, u64 offset);
+// Bytes transferred (fewer only at the end of the file), -1 on failure.
+i64 read_data(int fd, u8* buffer, u64 count);
+i64 write_data(int fd, const u8* buffer, u64 count);
+void close_file(int fd);
+
+// True when the path names anything (a dangling symbolic link counts).
+bool file_exists_q(const char* path);
+bool directory_q(const char* path);
+// True when the folder was created.
+bool make_dir(const char* path);
+
+// The most bytes one value can hold.
+constexpr u64 MAX_CONTENT = 0x7FFFFFFF;
+
+enum class ReadResult { ok, cannot_open, too_long };
+// The file's bytes from `seek` (negative: the start), at most `part` of them
+// (negative: all). A seek at or past the end gives no bytes. Special files
+// are read to their end once, never rewound. A folder cannot be opened.
+ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out);
+
+// Writes the bytes; negative seek means none. Without append or seek the file
+// is replaced as a whole: the bytes go to a new file in the same folder that
+// is renamed over the old one, so a failed write leaves the old file as it
+// was. Appending and writing at an offset change the file in place and undo
+// the change when the write fails. False when nothing could be written.
+bool write_file(const char* path, std::string_view bytes, i64 seek, bool append);
+// Writes everything to a descriptor (standard output); false on failure.
+bool write_all(int fd, std::string_view bytes);
+
+// The folder's entry names sorted by bytes, without "." and "..", each
+// folder's name ending in "/". False when the folder cannot be listed.
+bool read_dir(const char* path, std::vector<std::string>& names);
+
+// Removes a folder (dir) or a file; true on success.
+bool delete_(const char* path, bool dir);
+// Renames; never replaces an existing file or folder. True on success.
+bool rename(const char* from, const char* to);
+// Last modification time in UTC: seconds since the epoch and nanoseconds.
+bool modified_time(const char* path, i64& seconds, i32& nanoseconds);
+
+}  // namespace zav::simple_io

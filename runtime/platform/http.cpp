@@ -1,0 +1,119 @@
+// HTTP requests over libcurl.
+#include "runtime/platform/http.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+namespace zav::platform {
+
+namespace {
+
+// Waits: connecting, and a transfer that stalls below 1 byte a second.
+constexpr long CONNECT_TIMEOUT_S = 30;
+constexpr long STALL_TIMEOUT_S = 60;
+constexpr long MAX_REDIRECTS = 20;
+// A body must fit one value.
+constexpr size_t MAX_BODY = 0x7FFFFFFF;
+
+struct Received {
+    HttpResponse* response;
+    bool too_long = false;
+};
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+    auto* r = static_cast<Received*>(user);
+    size_t n = size * count;
+    if (r->response->body.size() + n > MAX_BODY) {
+        r->too_long = true;
+        return 0;  // stops the transfer
+    }
+    r->response->body.append(data, n);
+    return n;
+}
+
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* r = static_cast<Received*>(user);
+    size_t n = size * count;
+    std::string line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // Each response of a redirect chain starts with its status line; only the
+    // last one's headers are kept.
+    if (line.rfind("HTTP/", 0) == 0) {
+        r->response->headers.clear();
+        return n;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return n;
+    size_t v = colon + 1;
+    while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) v++;
+    r->response->headers.emplace_back(line.substr(0, colon), line.substr(v));
+    return n;
+}
+
+bool initialised = false;
+
+}  // namespace
+
+bool http_request(const HttpRequest& request, HttpResponse& response) {
+    if (!initialised) {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
+        initialised = true;
+    }
+    CURL* curl = curl_easy_init();
+    if (!curl) return false;
+    response = HttpResponse{};
+    Received received{&response};
+    curl_slist* headers = nullptr;
+    bool content_type = false;
+    for (const auto& [name, value] : request.headers) {
+        content_type = content_type || strcasecmp(name.c_str(), "Content-Type") == 0;
+        // "Name:" with nothing after it would remove curl's own header; the
+        // semicolon form sends an empty value.
+        std::string line = value.empty() ? name + ";" : name + ": " + value;
+        headers = curl_slist_append(headers, line.c_str());
+    }
+    // No "Expect: 100-continue" pause before a body, and no content type
+    // that the caller did not give.
+    headers = curl_slist_append(headers, "Expect:");
+    if (!content_type) headers = curl_slist_append(headers, "Content-Type:");
+
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &received);
+    if (request.method == "HEAD") {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (request.method == "GET") {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else {
+        if (request.method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        if (request.body) {
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+        } else if (request.method == "POST") {
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "");
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+        }
+    }
+    CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    if (code == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (code != CURLE_OK || received.too_long) return false;
+    response.status = static_cast<i32>(status);
+    return true;
+}
+
+}  // namespace zav::platform
