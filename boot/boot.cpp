@@ -57,6 +57,7 @@
 #include "runtime/unicode.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 
 namespace zav::boot {
@@ -142,6 +143,7 @@ void runtime_boot() {
     natives::init();
     natives::bind_globals();
     parse::init();
+    checksum::init();
     // Errors can be built as values from here on.
     error::ready();
 }

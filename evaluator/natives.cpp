@@ -461,7 +461,7 @@ void init() {
         debase_star,                // 84 debase
         to_local_file_star,         // 85 to-local-file
         wait_star,                  // 86 wait
-        not_done,                   // 87 checksum
+        checksum_star,              // 87 checksum
         unset_star,                 // 88 unset
         new_line_star,              // 89 new-line
         new_line_q_star,            // 90 new-line?
@@ -477,8 +477,8 @@ void init() {
         zero_q_star,                // 100 zero?
         size_q_star,                // 101 size?
         browse_star,                // 102 browse
-        not_done,                   // 103 compress
-        not_done,                   // 104 decompress
+        compress_star,              // 103 compress
+        decompress_star,            // 104 decompress
         recycle_star,               // 105 recycle
         transcode_star,             // 106 transcode
         apply_star,                 // 107 apply

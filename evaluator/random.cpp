@@ -3,9 +3,10 @@
 // sequence is this system's own and bit 31 of every output is clear.
 #include "evaluator/random.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "runtime/helpers.h"
+#include "runtime/platform/crypto.h"
 
 namespace zav::random {
 
@@ -58,16 +59,11 @@ i32 next() {
 
 i32 next_secure() {
     u32 v = 0;
-    u8* p = reinterpret_cast<u8*>(&v);
-    size_t got = 0;
-    while (got < sizeof v) {
-        ssize_t r = getrandom(p + got, sizeof v - got, 0);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            // No kernel source: fall back to the generator rather than fail.
-            return next();
-        }
-        got += static_cast<size_t>(r);
+    if (!crypto::random_bytes(reinterpret_cast<u8*>(&v), sizeof v)) {
+        // A secure draw must never quietly come from the ordinary generator.
+        Cell word;
+        word::make_at(symbol::make("random"), &word);
+        fire("internal", "not-here", &word);
     }
     return static_cast<i32>(v & 0x7FFFFFFFu);
 }

@@ -2,8 +2,11 @@
 // 4-byte hash chain, decompression with every read and write bounded.
 #include "loader/crush.h"
 
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
+#include "loader/bits.h"
 #include "runtime/rt.h"
 
 namespace zav::crush {
@@ -18,13 +21,12 @@ constexpr u32 CHAIN_STEPS = 256;
 // unpack to more than 206 times its bits; the rest covers block headers.
 constexpr u64 MAX_RATIO = 210;
 
-inline u32 get_u32(const u8* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<u32>(p[3]) << 24; }
-inline void put_u32(u8* p, u32 v) {
-    p[0] = static_cast<u8>(v);
-    p[1] = static_cast<u8>(v >> 8);
-    p[2] = static_cast<u8>(v >> 16);
-    p[3] = static_cast<u8>(v >> 24);
-}
+struct FreeMemory {
+    void operator()(void* p) const { std::free(p); }
+};
+
+using bits::get_le32;
+using bits::put_le32;
 
 // Reads bits least significant first from [pos, end); past the end it fails.
 struct BitReader {
@@ -43,37 +45,7 @@ struct BitReader {
     size_t byte() const { return bit >> 3; }
 };
 
-// Writes bits least significant first; past the capacity it only counts.
-struct BitWriter {
-    u8* out;
-    size_t capacity;
-    size_t pos = 0;
-    u64 acc = 0;
-    u32 count = 0;
-
-    void put(u32 value, u32 bits) {
-        acc |= static_cast<u64>(value) << count;
-        count += bits;
-        while (count >= 8) {
-            if (pos < capacity) out[pos] = static_cast<u8>(acc);
-            pos++;
-            acc >>= 8;
-            count -= 8;
-        }
-    }
-    // Pads the last partial byte with zero bits.
-    void flush() {
-        if (count) put(0, 8 - count);
-        acc = 0;
-        count = 0;
-    }
-    void put_bytes(u32 v) {
-        for (int k = 0; k < 4; k++, v >>= 8) {
-            if (pos < capacity) out[pos] = static_cast<u8>(v);
-            pos++;
-        }
-    }
-};
+using BitWriter = bits::Writer;
 
 // n = match length - 3 (0..563).
 void put_length(BitWriter& w, u32 n) {
@@ -133,8 +105,8 @@ inline u32 match_length(const u8* a, const u8* b, u32 max) {
     return n;
 }
 
+// The tables hold positions + 1, so that zeroed memory means "empty".
 void compress_block(BitWriter& w, const u8* buf, u32 len, i32* head3, i32* head4, i32* chain) {
-    std::fill(head3, head3 + H3_SIZE + H4_SIZE, -1);
     auto h3_of = [&](u32 p) {
         u32 h = 0;
         for (u32 k = 0; k < 3; k++) h = (((h & 0xFFFF) << 7) + buf[p + k]) & 0x7FFFF;
@@ -151,7 +123,7 @@ void compress_block(BitWriter& w, const u8* buf, u32 len, i32* head3, i32* head4
         u32 max = std::min(len - p, MAX_MATCH);
         i32 window = p > WINDOW ? static_cast<i32>(p - WINDOW) : 0;
         u32 best = 2, dist = WINDOW;
-        i32 cand = head3[h3];
+        i32 cand = head3[h3] - 1;
         if (cand >= window && cand != -1 && buf[cand] == buf[p]) {
             u32 n = match_length(buf + cand, buf + p, max);
             if (n > best) {
@@ -160,7 +132,7 @@ void compress_block(BitWriter& w, const u8* buf, u32 len, i32* head3, i32* head4
             }
         }
         if (best < max) {
-            cand = head4[h4];
+            cand = head4[h4] - 1;
             for (u32 steps = 0; steps < CHAIN_STEPS && cand != -1 && cand >= window; steps++) {
                 if (buf[cand + best] == buf[p + best] && buf[cand] == buf[p]) {
                     u32 n = match_length(buf + cand, buf + p, max);
@@ -174,7 +146,7 @@ void compress_block(BitWriter& w, const u8* buf, u32 len, i32* head3, i32* head4
                         if (n >= max) break;
                     }
                 }
-                cand = chain[cand % WINDOW];
+                cand = chain[cand % WINDOW] - 1;
             }
         }
         if (best == 3 && dist > 0x10000) best = 2;
@@ -190,22 +162,22 @@ void compress_block(BitWriter& w, const u8* buf, u32 len, i32* head3, i32* head4
             covered = best;
         }
         for (u32 k = 0; k < covered; k++, p++) {
-            head3[h3] = static_cast<i32>(p);
+            head3[h3] = static_cast<i32>(p + 1);
             chain[p % WINDOW] = head4[h4];
-            head4[h4] = static_cast<i32>(p);
+            head4[h4] = static_cast<i32>(p + 1);
             h3 = (((h3 & 0xFFFF) << 7) + buf[p + 3]) & 0x7FFFF;
             h4 = (((h4 & 0xFFFF) << 5) + buf[p + 4]) & 0xFFFFF;
         }
     }
-    w.flush();
+    w.align();
 }
 
 }  // namespace
 
 u8* decompress(const u8* item, size_t length, u32* out_size) {
     if (!item || length < HEADER_SIZE) return nullptr;
-    u32 packed = get_u32(item);
-    u32 unpacked = get_u32(item + 4);
+    u32 packed = get_le32(item);
+    u32 unpacked = get_le32(item + 4);
     if (packed > length - HEADER_SIZE) return nullptr;
     if (static_cast<u64>(unpacked) > static_cast<u64>(packed) * MAX_RATIO) return nullptr;
     u8* out = static_cast<u8*>(rt::allocate(static_cast<size_t>(unpacked) + 8));
@@ -217,7 +189,7 @@ u8* decompress(const u8* item, size_t length, u32* out_size) {
     };
     while (r.byte() < packed) {
         if (packed - r.byte() < 4) return fail();
-        u32 block = get_u32(item + HEADER_SIZE + r.byte());
+        u32 block = get_le32(item + HEADER_SIZE + r.byte());
         r.bit += 32;
         if (block < 1 || block > BLOCK_SIZE || block > unpacked - produced) return fail();
         u32 start = produced, end = produced + block;
@@ -251,23 +223,26 @@ void free(u8* buffer) {
 
 i32 compress(const u8* src, u32 n, u8* dest) {
     if (n < MIN_INPUT) return -1;
-    std::vector<i32> heads(H3_SIZE + H4_SIZE);
-    std::vector<i32> chain(WINDOW);
+    // Fresh zeroed pages cost nothing until touched, which small inputs never do.
+    std::unique_ptr<i32, FreeMemory> heads(static_cast<i32*>(std::calloc(H3_SIZE + H4_SIZE, sizeof(i32))));
+    auto chain = std::make_unique_for_overwrite<i32[]>(WINDOW);
     // The block and zeroed slack for the hashes' look-ahead reads.
-    std::vector<u8> work(BLOCK_SIZE + MAX_MATCH, 0);
+    std::vector<u8> work(std::min(n, BLOCK_SIZE) + MAX_MATCH, 0);
+    if (!heads) return -1;
     BitWriter w{dest + HEADER_SIZE, n - HEADER_SIZE};
     for (u32 done = 0; done < n;) {
         u32 len = std::min(n - done, BLOCK_SIZE);
         std::memcpy(work.data(), src + done, len);
         std::memset(work.data() + len, 0, 8);
-        w.put_bytes(len);
-        compress_block(w, work.data(), len, heads.data(), heads.data() + H3_SIZE, chain.data());
+        w.put_le32(len);
+        if (done) std::memset(heads.get(), 0, (H3_SIZE + H4_SIZE) * sizeof(i32));
+        compress_block(w, work.data(), len, heads.get(), heads.get() + H3_SIZE, chain.get());
         done += len;
         if (w.pos > n - HEADER_SIZE) return -1;
     }
     if (w.pos >= n - HEADER_SIZE) return -1;
-    put_u32(dest, static_cast<u32>(w.pos));
-    put_u32(dest + 4, n);
+    put_le32(dest, static_cast<u32>(w.pos));
+    put_le32(dest + 4, n);
     return static_cast<i32>(w.pos + HEADER_SIZE);
 }
 

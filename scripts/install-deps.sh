@@ -9,6 +9,7 @@ packages=(
   python3 lua5.4 time
   clang libclang-rt-14-dev
   libcurl4-openssl-dev
+  libssl-dev zlib1g-dev
 )
 
 missing=()

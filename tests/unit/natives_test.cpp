@@ -73,14 +73,6 @@ TEST_F(NativesTest, TableHoldsEveryNativeAtItsIndex) {
     EXPECT_EQ(natives::refinement_count(41), natives::refinement_count(45));  // union, exclude share a spec
 }
 
-TEST_F(NativesTest, LaterNativesRaiseNotDone) {
-    // checksum and compress come with the system natives.
-    for (u32 index : {87u, 103u}) {
-        stack::push(global("none"));
-        EXPECT_EQ(error_of([&] { natives::call(index, false, nullptr); }), "internal/not-done") << index;
-    }
-}
-
 TEST_F(NativesTest, GlobalWordsHoldNativesActionsAndDatatypes) {
     for (u32 i = 1; i <= natives::NATIVE_COUNT; i++) {
         Cell* v = global(natives::word_of(i));

@@ -1,0 +1,30 @@
+// The checksum methods behind the checksum native: the method words, their
+// algorithm codes, digests and HMAC as binary! values. The byte-range
+// checksums themselves (crc32, adler32, tcp) are in runtime/checksum.h.
+#pragma once
+#include "datatypes/cell.h"
+#include "runtime/checksum.h"
+#include "runtime/platform/crypto.h"
+
+namespace zav::checksum {
+
+// Interns the method words tcp md5 sha1 crc32 adler32 sha256 sha384 sha512 hash.
+void init();
+// Is the symbol (letter case ignored) one of the nine method words?
+bool method_q(i32 symbol);
+// The algorithm code of a method word (crypto::Code); adler32 and hash have
+// none, which callers rule out first (anything else is a runtime error).
+i32 method_index(i32 symbol);
+bool is_(i32 symbol, const char* name);  // the method word `name`?
+u32 digest_size(i32 code);
+
+// The digest of the bytes as a new binary! in `out`. An unknown code raises
+// script/invalid-arg; a provider failure raises internal/not-here.
+Cell* digest(const u8* bytes, size_t length, i32 code, Cell* out);
+// HMAC of the data under the key with the method's digest, as a new binary!
+// in `out`. Methods without a digest print a notice and leave none.
+Cell* hmac(const u8* data, size_t length, const u8* key, size_t key_length, i32 symbol, Cell* out);
+// The `hash` method's sized form: a notice, and 0.
+i32 hash_not_implemented(const u8* data, size_t length, i32 size);
+
+}  // namespace zav::checksum
