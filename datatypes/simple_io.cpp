@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/file.h"
+#include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -91,8 +92,8 @@ Cell* header_text(const std::string& value) {
     return out;
 }
 
-// The response headers as name/value pairs, a repeated name gathering its
-// values in a block in the order received.
+// The response headers as a map of name words to values, a repeated name
+// gathering its values in a block in the order received.
 Cell* header_map(const platform::HeaderList& headers) {
     Cell* out = block::make_at(stack::push_star(), static_cast<u32>(headers.size() * 2 + 1));
     std::vector<std::pair<i32, u32>> seen;  // alias of a name, index of its value cell
@@ -124,7 +125,7 @@ Cell* header_map(const platform::HeaderList& headers) {
         }
         stack::pop(1);
     }
-    return out;
+    return map::make_at(out, series_node(out), block::zs_length_q(out));
 }
 
 }  // namespace

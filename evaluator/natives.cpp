@@ -470,7 +470,7 @@ void init() {
         set_env_star,               // 93 set-env
         get_env_star,               // 94 get-env
         list_env_star,              // 95 list-env
-        not_done,                   // 96 now
+        now_star,                   // 96 now
         sign_q_star,                // 97 sign?
         as_star,                    // 98 as
         call_star,                  // 99 call

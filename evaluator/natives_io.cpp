@@ -5,8 +5,10 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -36,7 +38,7 @@ constexpr u32 NATIVE_REDUCE = 35;
 
 enum : u32 {
     N_DEHEX = 47, N_ENHEX = 48, N_UPPERCASE = 71, N_LOWERCASE = 72, N_DEBASE = 84, N_TO_LOCAL_FILE = 85,
-    N_WAIT = 86, N_ENBASE = 91, N_SET_ENV = 93, N_GET_ENV = 94, N_LIST_ENV = 95, N_CALL = 99, N_SIZE_Q = 101,
+    N_WAIT = 86, N_ENBASE = 91, N_SET_ENV = 93, N_GET_ENV = 94, N_LIST_ENV = 95, N_NOW = 96, N_CALL = 99, N_SIZE_Q = 101,
     N_BROWSE = 102,
 };
 
@@ -298,14 +300,43 @@ void get_env_star(bool check, const i32* refinements) {
 
 void list_env_star(bool check, const i32* refinements) {
     if (check) check_args(N_LIST_ENV, refinements);
-    // Names and values alternate in a block; equal names collapse, the last wins.
+    // Names and values alternate in the map's block.
     auto entries = platform::list_env();
     Cell* out = block::make_at(stack::push_star(), static_cast<u32>(entries.size() * 2 + 1));
     for (const auto& [name, value] : entries) {
         string::load_in(reinterpret_cast<const u8*>(name.data()), static_cast<u32>(name.size()), series_node(out), 0);
         string::load_in(reinterpret_cast<const u8*>(value.data()), static_cast<u32>(value.size()), series_node(out), 0);
     }
-    copy_cell(out, arg(0));
+    map::make_at(arg(0), series_node(out), block::zs_length_q(out));
+    stack::keep();
+}
+
+void now_star(bool check, const i32* refinements) {
+    if (check) check_args(N_NOW, refinements);
+    // Refinements: 0 year, 1 month, 2 day, 3 time, 4 zone, 5 date, 6 weekday, 7 yearday, 8 precise, 9 utc.
+    auto used = [&](u32 k) { return ref(refinements, k) >= 0; };
+    u32 chosen = 0;
+    for (u32 k = 0; k < 9; k++) chosen += used(k);
+    if (chosen > 1 && !(chosen == 2 && used(3) && used(8))) fire("script", "bad-refines");
+    platform::Now now = platform::get_now(used(9), used(8));
+    Cell* result = arg(0);
+    if (used(5)) {
+        date::make_from_parts(result, now.year, now.month, now.day, false, 0.0, 0);
+        stack::keep();
+        return;
+    }
+    date::make_from_parts(result, now.year, now.month, now.day, true, now.seconds, now.zone);
+    static const i32 FIELDS[] = {2, 3, 4, 6, 5};  // year month day time zone
+    i32 field = 0;
+    for (u32 k = 0; k < 5; k++)
+        if (used(k)) field = FIELDS[k];
+    if (used(6)) field = 10;
+    if (used(7)) {
+        integer::make_at(result, date::get_yearday(result->data1));
+    } else if (field) {
+        Cell* value = date::get_field(result, field);
+        copy_cell(value, result);
+    }
     stack::keep();
 }
 

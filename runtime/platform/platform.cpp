@@ -110,13 +110,25 @@ double get_time(bool precise) {
 }
 
 u32 zone_of(i32 minutes_east) {
-    i32 hours = minutes_east / 60;
-    u32 hour_field = hours < 0 ? ((static_cast<u32>(-hours) & 0xF) | 0x10) : (static_cast<u32>(hours) & 0xF);
-    // The quarter hours are a magnitude, like the hours: 3:45 west is hours
-    // 3 west and three quarters.
-    i32 minutes = minutes_east % 60;
-    if (minutes < 0) minutes = -minutes;
-    return (hour_field << 2) | ((static_cast<u32>(minutes) / 15) & 3);
+    // The sign belongs to the whole offset: half an hour west is west too.
+    u32 west = minutes_east < 0 ? 0x40 : 0;
+    u32 magnitude = static_cast<u32>(minutes_east < 0 ? -minutes_east : minutes_east);
+    return west | (((magnitude / 60) & 0xF) << 2) | ((magnitude % 60 / 15) & 3);
+}
+
+Now get_now(bool utc, bool precise) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm t{};
+    if (utc) gmtime_r(&now.tv_sec, &t); else localtime_r(&now.tv_sec, &t);
+    Now n;
+    n.year = t.tm_year + 1900;
+    n.month = t.tm_mon + 1;
+    n.day = t.tm_mday;
+    n.seconds = t.tm_hour * 3600.0 + t.tm_min * 60.0 + t.tm_sec;
+    if (precise) n.seconds += static_cast<double>(now.tv_nsec / 100 * 100) / 1e9;
+    n.zone = utc ? 0 : zone_of(static_cast<i32>(t.tm_gmtoff / 60));
+    return n;
 }
 
 u32 get_date(bool utc) {

@@ -49,6 +49,14 @@ u32 get_date(bool utc);
 // 7-bit zone of an offset in minutes east of UTC: hours in bits 2-5 (bit 6
 // set when west of UTC, bits 2-5 then the magnitude), quarter hours in bits 0-1.
 u32 zone_of(i32 minutes_east);
+// Date, time of day and zone from one reading of the clock (two readings
+// could straddle midnight): local with its zone, or UTC with zone 0.
+struct Now {
+    i32 year, month, day;
+    double seconds;  // of the day, whole unless precise (then to 100 ns)
+    u32 zone;
+};
+Now get_now(bool utc, bool precise);
 
 // The calling thread's stack: its lowest usable address and its size in
 // bytes (for the main thread, as far as its size limit lets it grow). False

@@ -369,6 +369,8 @@ TEST(Platform, ZoneOfOffsets) {
         {-210, (0x13 << 2) | 2},
         {-225, (0x13 << 2) | 3},  // 3:45 west: three quarters, not one
         {-480, 0x18 << 2},
+        {-30, (0x10 << 2) | 2},  // half an hour west is west
+        {-59, (0x10 << 2) | 3},
     };
     for (const Case& c : cases) EXPECT_EQ(platform::zone_of(c.minutes_east), c.zone) << c.minutes_east;
 }
