@@ -307,9 +307,16 @@ Cell* insert(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup, bool appe
     bool many = !only && any_block_q(TYPE_OF(value));
     u32 cnt = many ? zs_length_q(value) : 1;
     if (part) {
-        if (TYPE_OF(part) != TYPE_INTEGER) bad_refine("part", part);
-        i32 p = static_cast<i32>(part->data2);
-        if (p >= 0 && static_cast<u32>(p) < cnt) cnt = static_cast<u32>(p);
+        if (TYPE_OF(part) == TYPE_INTEGER) {
+            i32 p = static_cast<i32>(part->data2);
+            if (p >= 0 && static_cast<u32>(p) < cnt) cnt = static_cast<u32>(p);
+        } else if (many && any_block_q(TYPE_OF(part)) && series_node(part) == series_node(value)) {
+            // A position in the inserted block's own series: the cells up to it.
+            i64 d = i64(series_head(part)) - series_head(value);
+            cnt = static_cast<u32>(std::clamp<i64>(d, 0, cnt));
+        } else {
+            bad_refine("part", part);
+        }
     }
     u64 total = u64(cnt) * dup_count(dup);
     u32 len = buffer_of(blk)->length();
@@ -700,6 +707,7 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
             if (c < 1 || static_cast<u32>(c) > spec.size) fire("script", "out-of-range", comparator);
             spec.column = static_cast<u32>(c) - 1;
         } else if (ct == TYPE_FUNCTION) {
+            function::check_callback(comparator, 2, "compare");
             spec.fn = stack::push(comparator);
             spec.args = push_only_star(2);
             if (all && spec.size > 1) {
@@ -717,10 +725,13 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     series::tell(blk, "sort", start, n);
     // Sorted in a private copy: comparisons may allocate and move the buffer.
     // A comparison function may also change the block: a copy on the value
-    // stack keeps the values being sorted alive, and they go back only when
-    // the block still has room for them.
+    // stack keeps the values being sorted alive, and a block changed under
+    // its own sort is an error that leaves it as the comparator made it
+    // (putting the sorted copy back would lose or repeat values).
+    node_t keep = 0;
+    u32 total = buffer_of(blk)->length();
     if (spec.fn) {
-        node_t keep = copy_series_part(series_node(blk), start, n);
+        keep = copy_series_part(series_node(blk), start, n);
         make_cell(stack::push_star(), TYPE_BLOCK, 0, keep, 0);
     }
     std::vector<Cell> tmp(cells_of(buffer_of(blk)) + start, cells_of(buffer_of(blk)) + start + n);
@@ -728,9 +739,10 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     u32 bytes = spec.size * sizeof(Cell);
     if (stable) sort::mergesort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
     else sort::qsort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
-    if (buffer_of(blk)->length() < start + n) {
+    if (keep && (buffer_of(blk)->length() != total ||
+                 std::memcmp(cells_of(buffer_of(blk)) + start, cells_of(GET_BUFFER(keep)), u64(n) * sizeof(Cell)))) {
         stack::top = base;
-        return blk;
+        fire("script", "protected");
     }
     std::memcpy(cells_of(buffer_of(blk)) + start, tmp.data(), u64(n) * sizeof(Cell));
     series::hash_rebuild(blk);

@@ -1,6 +1,9 @@
 // function! values: building, spec validation, local collection and actions.
 #include "datatypes/function.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -104,16 +107,23 @@ u32 validate(Cell* spec) {
             bad_def(spec);
         }
     }
-    // No name may appear twice.
-    for (u32 a = head; a < tail; a++) {
-        if (!is_word_kind(TYPE_OF(cell_at(node, a)))) continue;
-        for (u32 b = a + 1; b < tail; b++) {
-            Cell* w = cell_at(node, b);
-            if (is_word_kind(TYPE_OF(w)) && resolved(w) == resolved(cell_at(node, a))) {
-                Cell dup = *w;
-                fire("script", "dup-vars", &dup);
-            }
+    // No name may appear twice. One pass with the first place of each name
+    // (a spec may hold many thousand gathered locals); the pair reported is
+    // the one whose first name comes earliest, then its earliest repeat.
+    std::unordered_map<i32, u32> first;
+    u32 best_first = tail, best_dup = tail;
+    for (u32 b = head; b < tail; b++) {
+        Cell* w = cell_at(node, b);
+        if (!is_word_kind(TYPE_OF(w))) continue;
+        auto [it, added] = first.try_emplace(resolved(w), b);
+        if (!added && (it->second < best_first || (it->second == best_first && b < best_dup))) {
+            best_first = it->second;
+            best_dup = b;
         }
+    }
+    if (best_dup < tail) {
+        Cell dup = *cell_at(node, best_dup);
+        fire("script", "dup-vars", &dup);
     }
     return flags;
 }
@@ -229,23 +239,15 @@ namespace {
 
 struct Collector {
     Cell* result;  // on the value stack
-    Cell* ignore;  // on the value stack
-
-    bool ignored(i32 sym) {
-        node_t node = series_node(ignore);
-        for (u32 i = 0; i < length_of(node); i++) {
-            Cell* c = cell_at(node, i);
-            if (TYPE_OF(c) == TYPE_WORD && resolved(c) == symbol::resolve(sym)) return true;
-        }
-        return false;
-    }
+    // Names already taken (the spec's, then each one gathered), by resolved
+    // symbol: a body may set many thousand words.
+    std::unordered_set<i32> taken;
 
     void collect(const Cell* word) {
         Cell w = *word;
         set_type(&w, TYPE_WORD);
         w.header &= ~FLAG_NEW_LINE;
-        if (ignored(static_cast<i32>(w.data2))) return;
-        block::zs_append(ignore, &w);
+        if (!taken.insert(symbol::resolve(static_cast<i32>(w.data2))).second) return;
         block::zs_append(result, &w);
     }
 
@@ -314,7 +316,11 @@ Cell* collect_locals(Cell* spec, Cell* body) {
             fire("script", "bad-func-extern", &bad);
         }
     }
-    Collector col{result, ignore};
+    Collector col{result, {}};
+    for (u32 i = 0; i < length_of(in); i++) {
+        Cell* c = cell_at(in, i);
+        if (TYPE_OF(c) == TYPE_WORD) col.taken.insert(resolved(c));
+    }
     col.walk(series_node(body), series_head(body));
 
     if (block::zs_length_q(result) > 0) {

@@ -1231,6 +1231,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     if (comparator) {
         u32 ct = TYPE_OF(comparator);
         if (ct == TYPE_FUNCTION) {
+            function::check_callback(comparator, 2, "compare");
             cmp = sort_cmp_call;
             flags |= unit << 2;
             if (all && skip) flags |= SORT_ALL | (uintptr_t(size) << 5);
@@ -1248,8 +1249,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     series::tell(series, "sort", head, len);
     if (cmp == sort_cmp_call) {
         // The comparison function may allocate (moving the buffer) or change
-        // the string: sort a private copy, and put it back only when the
-        // string still has the same unit and room for it.
+        // the string: sort a private copy; a string changed under its own
+        // sort is an error that leaves it as the comparator made it.
         collector::Root args;
         block::make_at(&args.value, 2);
         Cell none{TYPE_NONE, 0, 0, 0};
@@ -1258,12 +1259,16 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         SortCall call{comparator, &args.value};
         const u8* from = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
         std::vector<u8> tmp(from, from + u64(len) * unit);
+        const std::vector<u8> before = tmp;
+        u32 total = GET_BUFFER(series_node(series))->length();
         uintptr_t ctx = reinterpret_cast<uintptr_t>(&call);
         if (stable) sort::mergesort(tmp.data(), count, size * unit, ctx, flags, cmp);
         else sort::qsort(tmp.data(), count, size * unit, ctx, flags, cmp);
         SeriesBuffer* buf = GET_BUFFER(series_node(series));
-        if (buf->unit() == unit && buf->length() >= head + len)
-            std::memcpy(buf->head() + u64(head) * unit, tmp.data(), tmp.size());
+        if (buf->unit() != unit || buf->length() != total ||
+            std::memcmp(buf->head() + u64(head) * unit, before.data(), before.size()))
+            fire("script", "protected");
+        std::memcpy(buf->head() + u64(head) * unit, tmp.data(), tmp.size());
     } else {
         u8* base = GET_BUFFER(series_node(series))->head() + u64(head) * unit;
         if (stable && !case_) sort::mergesort(base, count, size * unit, ctx1, flags, cmp);

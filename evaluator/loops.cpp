@@ -8,7 +8,10 @@
 // runs, with the break value (or unset) in the frame's result slot.
 #include "evaluator/loops.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -394,6 +397,86 @@ void foreach_star(bool check, const i32* refinements) {
     stack::unwind_last();
 }
 
+namespace {
+
+// The records remove-each's body chose to drop, taken out in one pass when
+// the walk ends (normally, by break or by an error): removing each at once
+// would move the rest of the series every time. Until then the body sees the
+// series whole. Each record's units are kept, so that a body that changed
+// the series' length can be checked: a record past the new tail is gone
+// already; one that no longer holds its units is an error, never a removal of
+// something else.
+struct Removals {
+    node_t node;
+    u32 unit;
+    u32 start_length;
+    std::vector<u32> starts;  // record positions (in units), ascending
+    std::vector<u32> counts;  // units of each record (the last may be short)
+    std::vector<u8> units;    // the records' units, in order
+
+    // Block and string buffers are plain runs of units; a hash! must update
+    // its table and an owned series tell its owner at each removal.
+    static bool applies_q(const Cell* s) {
+        u32 t = TYPE_OF(s);
+        if (t == TYPE_HASH || !(block::any_block_q(t) || string::any_string_q(t) || t == TYPE_BINARY)) return false;
+        return !(GET_BUFFER(series_node(s))->flags & SERIES_OWNED);
+    }
+
+    explicit Removals(const Cell* s)
+        : node(series_node(s)), unit(GET_BUFFER(series_node(s))->unit()),
+          start_length(GET_BUFFER(series_node(s))->length()) {}
+
+    // After a body that answered: drops the record just walked when the answer is true.
+    void note(i32 n) {
+        if (!logic::is_true(stack::arguments)) return;
+        SeriesBuffer* b = GET_BUFFER(node);
+        u32 len = b->length();
+        u32 head = series_head(iteration_series());
+        u32 pos = head >= static_cast<u32>(n) ? head - static_cast<u32>(n) : 0;
+        if (pos >= len || b->unit() != unit || (!starts.empty() && pos < starts.back() + counts.back())) return;
+        u32 count = std::min(static_cast<u32>(n), len - pos);
+        starts.push_back(pos);
+        counts.push_back(count);
+        const u8* from = b->head() + u64(pos) * unit;
+        units.insert(units.end(), from, from + u64(count) * unit);
+    }
+
+    // Takes the records out; answers false when one is no longer where it was.
+    bool finish() {
+        if (starts.empty()) return true;
+        SeriesBuffer* b = GET_BUFFER(node);
+        u32 len = b->length();
+        bool changed = len != start_length || b->unit() != unit;
+        u8* base = b->head();
+        u64 w = 0, r = 0, k = 0;  // write and read positions in bytes, offset into `units`
+        bool ok = true;
+        for (size_t i = 0; i < starts.size(); i++) {
+            u64 at = u64(starts[i]) * unit, bytes = u64(counts[i]) * unit;
+            const u8* kept = units.data() + k;
+            k += bytes;
+            if (changed) {
+                if (b->unit() != unit || starts[i] + counts[i] > len) continue;  // gone already
+                if (std::memcmp(base + at, kept, bytes) != 0) {
+                    ok = false;
+                    continue;
+                }
+            }
+            if (w != r) std::memmove(base + w, base + r, at - r);
+            w += at - r;
+            r = at + bytes;
+        }
+        u64 end = u64(len) * b->unit();
+        if (r > end) r = end;
+        if (w != r) std::memmove(base + w, base + r, end - r);
+        w += end - r;
+        b->tail = b->offset + static_cast<u32>(w);
+        starts.clear();
+        return ok;
+    }
+};
+
+}  // namespace
+
 void remove_each_star(bool check, const i32* refinements) {
     if (check) check_args(N_REMOVE_EACH, refinements);
     i32 n = record_size(arg(0), arg(1));
@@ -405,7 +488,18 @@ void remove_each_star(bool check, const i32* refinements) {
     open_loop_frame();
     make_cell(stack::push_star(), TYPE_UNSET);
     i32 size = n > 0 ? n : 1;
-    walk(n, body, [size] { remove_each_helper(size); });
+    if (Removals::applies_q(&data)) {
+        Removals removals(&data);
+        try {
+            walk(n, body, [&removals, size] { removals.note(size); });
+        } catch (Throw&) {
+            removals.finish();  // what was decided before the error still goes
+            throw;
+        }
+        if (!removals.finish()) fire("script", "protected");
+    } else {
+        walk(n, body, [size] { remove_each_helper(size); });
+    }
     stack::unwind();
     copy_cell(&data, stack::arguments);
 }

@@ -1,0 +1,25 @@
+// Host services as values, for the library's routines: the clipboard, the
+// command line and type guards.
+#pragma once
+#include "datatypes/cell.h"
+
+namespace zav::clipboard {
+
+// Pushes the clipboard's content: a string!, a block of file! values, none
+// when it holds nothing this can read, false when it cannot be read.
+Cell* read();
+// Puts a string! or a block of file! values on the clipboard, or empties it
+// for none; false when that failed. Anything else raises script/invalid-arg.
+bool write(Cell* value);
+
+}  // namespace zav::clipboard
+
+namespace zav::platform {
+
+// The command line the process was started with, its arguments separated by
+// blanks (an argument holding a blank in double quotes), into `result`.
+Cell* command_line(Cell* result);
+// Answers the type when the value has it; else raises script/invalid-arg.
+u32 check_type(Cell* value, u32 type);
+
+}  // namespace zav::platform
