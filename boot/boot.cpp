@@ -38,6 +38,10 @@
 #include "datatypes/triple.h"
 #include "datatypes/date.h"
 #include "datatypes/map.h"
+#include "datatypes/pair.h"
+#include "datatypes/percent.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/money.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
@@ -119,9 +123,13 @@ void runtime_boot() {
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
     map::init();
     hash::init();
+    pair::init();
+    percent::init();
     time::init();
     date::init();
     money::init();
+    point2D::init();
+    point3D::init();
 
     case_folding::init();
     symbol::init();

@@ -245,6 +245,12 @@ i32 form_body(const Cell* value, Cell* buffer, i32 part, bool all, bool grouping
         }
     }
     i32 shown = all || digits_shown > static_cast<i32>(FRAC_DIGITS) ? static_cast<i32>(FRAC_DIGITS) : digits_shown;
+    if (!grouping) {
+        // Mold is source text: it never drops a significant fraction digit.
+        i32 needed = static_cast<i32>(FRAC_DIGITS);
+        while (needed > 0 && d[INT_DIGITS + needed - 1] == '0') needed--;
+        if (needed > shown) shown = needed;
+    }
     if (shown > 0) {
         text += '.';
         text.append(d + INT_DIGITS, static_cast<u32>(shown));
@@ -391,7 +397,7 @@ double to_float(const Cell* value) {
     if (n.mag == 0) return 0.0;
     char d[SIZE_DIGITS + 1];
     digits_of(n.mag, d);
-    char text[SIZE_DIGITS + 2];
+    char text[SIZE_DIGITS + 2] = {};
     std::memcpy(text, d, INT_DIGITS);
     text[INT_DIGITS] = '.';
     std::memcpy(text + INT_DIGITS + 1, d + INT_DIGITS, FRAC_DIGITS);

@@ -1,13 +1,15 @@
-// point3D!: the operations the scalar datatypes call (not built yet).
+// point3D!: the 3-coordinate twin of point2D! (which implements both).
 #pragma once
 #include "datatypes/cell.h"
 
 namespace zav::point3D {
 
-// Arithmetic worker: the point in the first argument slot, the number in the
-// second; the result is left in the first slot.
+Cell* make_in(Cell* cell, float x, float y, float z);
+Cell* make_at(Cell* block, float x, float y, float z);
+Cell* push(float x, float y, float z);
 Cell* do_math(i32 op);
-// Negates every coordinate of the point in place.
 Cell* negate(Cell* value);
+
+void init();
 
 }  // namespace zav::point3D

@@ -750,7 +750,7 @@ static void tok_construct(State* lex, const u8* s, const u8* e, u32, bool load) 
 static void tok_comment(State*, const u8*, const u8*, u32, bool) {}
 
 static void tok_comma(State* lex, const u8* s, const u8* e, u32, bool) {
-    // Commas only separate point coordinates, and point values are not built yet.
+    // Commas only separate point coordinates, which a point token reads itself.
     throw_error(lex, s, e, TYPE_POINT2D);
 }
 
@@ -822,6 +822,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
         const u8* p = s;
         u32 flags = 0;
         i32 state = lex->entry;
+        if (state == S_POINT) lex->entry = 0;  // a point is one token, whatever follows it
         i32 before = state;
         i32 line0 = lex->line;
         i32 line_at_token = line0;  // line breaks inside the token itself (a binary) do not count

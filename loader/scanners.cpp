@@ -7,6 +7,9 @@
 #include <strings.h>
 
 #include "datatypes/date.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
@@ -235,7 +238,21 @@ void load_url(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
 void load_tag(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TAG); }
 void load_email(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_EMAIL); }
 void load_ref(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_REF); }
-void load_percent(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PERCENT); }
+void load_percent(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    const u8* end = e - 1;  // the "%"
+    if (end <= s || *end != '%' || !tokenizer::float_syntax_ok(s, end)) throw_error(lex, s, e, TYPE_FLOAT);
+    char buf[320];
+    u32 n = 0;
+    for (const u8* p = s; p < end; p++)
+        if (!((flags & F_QUOTE) && *p == '\'')) buf[n++] = static_cast<char>(*p);
+    i32 err = 0;
+    double d = dtoa::text_to_float(buf, buf + n, -2, &err);
+    if (err) throw_error(lex, s, e, TYPE_FLOAT);
+    if (load) {
+        Cell* c = emit(lex, TYPE_PERCENT);
+        set_cell_float(c, d);
+    }
+}
 void load_tuple(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TUPLE); }
 namespace {
 
@@ -447,8 +464,6 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
     *c = d;
     c->header |= nl;
 }
-void load_pair(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_PAIR); }
-void load_point(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_POINT2D); }
 void load_money(State* lex, const u8* s, const u8* e, u32, bool load) {
     Cell m;
     if (!tokenizer::read_money(s, e, true, &m)) throw_error(lex, s, e, TYPE_MONEY);
@@ -615,20 +630,26 @@ void load_hex(State* lex, const u8* s, const u8* e, u32, bool load) {
     if (load) emit(lex, TYPE_INTEGER, 0, v);
 }
 
-void load_float_special(State* lex, const u8* s, const u8* e, u32, bool load) {
-    const u8* p = s;
+// "1.#NaN", "-1.#INF" and the like (case-insensitive); false for anything else.
+static bool special_float(const u8* p, const u8* e, double* d) {
     bool neg = false;
     if (p < e && (*p == '+' || *p == '-')) neg = *p++ == '-';
-    if (e - p != 6 || std::memcmp(p, "1.#", 3) != 0) throw_error(lex, s, e, TYPE_FLOAT);
-    double d;
+    if (e - p != 6 || std::memcmp(p, "1.#", 3) != 0) return false;
     if (strncasecmp(reinterpret_cast<const char*>(p + 3), "NAN", 3) == 0) {
         u64 bits = 0x7FF8000000000000ull;
-        std::memcpy(&d, &bits, sizeof d);
-    } else if (strncasecmp(reinterpret_cast<const char*>(p + 3), "INF", 3) == 0) {
-        d = neg ? -HUGE_VAL : HUGE_VAL;
-    } else {
-        throw_error(lex, s, e, TYPE_FLOAT);
+        std::memcpy(d, &bits, sizeof *d);
+        return true;
     }
+    if (strncasecmp(reinterpret_cast<const char*>(p + 3), "INF", 3) == 0) {
+        *d = neg ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+    return false;
+}
+
+void load_float_special(State* lex, const u8* s, const u8* e, u32, bool load) {
+    double d;
+    if (!special_float(s, e, &d)) throw_error(lex, s, e, TYPE_FLOAT);
     if (load) put_float(lex, d);
 }
 
@@ -807,6 +828,69 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
     SeriesBuffer* b = GET_BUFFER(node);
     b->tail = b->offset + count;
     emit(lex, TYPE_BINARY, 0, node, 0);
+}
+
+// ---- Pairs and points ----------------------------------------------------------------
+
+void load_pair(State* lex, const u8* s, const u8* e, u32, bool load) {
+    if (std::memchr(s, '.', static_cast<size_t>(e - s))) throw_error(lex, s, e, TYPE_PAIR);
+    const u8* x = s;
+    while (x < e && *x != 'x' && *x != 'X') x++;
+    if (x == s || x + 1 >= e) throw_error(lex, s, e, TYPE_PAIR);
+    i32 err1, err2;
+    i32 a = tokenizer::scan_integer(s, static_cast<i32>(x - s), 1, &err1);
+    i32 b = tokenizer::scan_integer(x + 1, static_cast<i32>(e - x - 1), 1, &err2);
+    // A coordinate beyond 32 bits is refused rather than wrapped.
+    if (err1 || err2) throw_error(lex, s, e, TYPE_PAIR);
+    if (load) pair::make_in(emit(lex, TYPE_PAIR), a, b);
+}
+
+void load_point(State* lex, const u8* s, const u8* e, u32, bool load) {
+    const u8* p = s;
+    if (p < e && *p == '(') p++;
+    double c[3];
+    u32 n = 0;
+    for (;;) {
+        while (p < e && (*p == ' ' || *p == '\t')) p++;
+        const u8* b = p;
+        while (p < e && *p != ',' && *p != ')' && *p != ' ' && *p != '\t') p++;
+        if (p == b) throw_error(lex, s, e, n == 2 ? TYPE_POINT3D : TYPE_POINT2D);
+        if (std::memchr(b, '#', static_cast<size_t>(p - b))) {
+            if (!special_float(b, p, &c[n])) throw_error(lex, b, p, TYPE_FLOAT);
+        } else {
+            if (!tokenizer::float_syntax_ok(b, p)) throw_error(lex, b, p, TYPE_FLOAT);
+            char buf[320];
+            u32 k = 0;
+            for (const u8* q = b; q < p; q++)
+                if (*q != '\'') buf[k++] = static_cast<char>(*q);
+            i32 err = 0;
+            c[n] = dtoa::text_to_float(buf, buf + k, 0, &err);
+            if (err) throw_error(lex, b, p, TYPE_FLOAT);
+        }
+        n++;
+        while (p < e && (*p == ' ' || *p == '\t')) p++;
+        if (n == 3) {
+            if (p >= e || *p != ')') throw_error(lex, s, e, TYPE_POINT3D);
+            break;
+        }
+        if (p < e && *p == ',' && n == 1) {
+            p++;
+            continue;
+        }
+        if (n == 2 && p < e && *p == ',') {
+            p++;
+            continue;
+        }
+        if (n == 2 && p < e && *p == ')') break;
+        throw_error(lex, s, e, TYPE_POINT2D);
+    }
+    if (!load) return;
+    if (n == 3) {
+        point3D::make_in(emit(lex, TYPE_POINT3D), static_cast<float>(c[0]), static_cast<float>(c[1]),
+                         static_cast<float>(c[2]));
+    } else {
+        point2D::make_in(emit(lex, TYPE_POINT2D), static_cast<float>(c[0]), static_cast<float>(c[1]));
+    }
 }
 
 }  // namespace zav::lexer

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "datatypes/binary.h"
@@ -12,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
@@ -19,6 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "loader/crush.h"
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
@@ -55,14 +58,15 @@ struct Header {
 
 class Reader {
 public:
-    Reader(const u8* start, Mode mode, node_t dest) : start_(start), mode_(mode), dest_(dest) {
+    // bias: added to error offsets (an unpacked body counts as if it followed the header).
+    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0) : start_(start), bias_(bias), mode_(mode), dest_(dest) {
         block::make_at(&scratch_.value, 8);
     }
 
     // Offsets in errors count from the data start, 1-based.
     [[noreturn]] void corrupt(const u8* p) const {
         Cell at_;
-        make_cell(&at_, TYPE_INTEGER, 0, static_cast<u32>(p - start_ + 1));
+        make_cell(&at_, TYPE_INTEGER, 0, static_cast<u32>(p - start_ + 1 + bias_));
         fire("script", "zb-invalid-record", &at_);
     }
 
@@ -232,6 +236,7 @@ private:
     }
 
     const u8* start_;
+    i64 bias_;
     Mode mode_;
     node_t dest_;
     collector::Root scratch_;
@@ -402,6 +407,17 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
                 if (n > 12) corrupt(at_);
                 std::memcpy(&v.data1, bytes(p, end, n), n);
             }
+            break;
+        }
+        case TYPE_MONEY: {
+            // Sign (S, or bit 22), then the currency index and the 11 packed digit bytes.
+            bool negative = fixed_ ? (h.bits >> 22) & 1 : h.sub;
+            const u8* data = bytes(p, end, 12);
+            node_t list = money::currency_list();
+            if (data[0] && (!list || data[0] > length(list))) corrupt(data);
+            for (u32 i = 1; i < 12; i++)
+                if ((data[i] >> 4) > 9 || (data[i] & 15) > 9) corrupt(data + i);
+            money::make_at(&v, negative, data[0], data + 1);
             break;
         }
         case TYPE_ISSUE:
@@ -937,6 +953,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     std::exit(1);
 }
 
+void read_body(Reader& r, const u8* p, const u8* end, i64 length, u8 flags, const u8* data, const Cell* source);
+
 }  // namespace
 
 void set_builtin_maker(BuiltinMaker maker) { builtin_maker = maker; }
@@ -952,13 +970,46 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
     Reader r(data, mode, dest_node);
     const u8* p = data + 7;
     u8 flags = r.byte(p, end);
+    // A compressed body is one item of the block compressor; offsets in
+    // errors then count within the unpacked body, as if it followed the header.
+    struct Unpacked {
+        u8* buffer = nullptr;
+        ~Unpacked() {
+            if (buffer) crush::free(buffer);
+        }
+    } unpacked;
+    Reader* reader = &r;
+    std::unique_ptr<Reader> inner;
     if (flags & FLAG_COMPRESSED) {
-        // The block compressor is not part of this build yet.
-        if (mode == MODE_BOOT) boot_failure("Error: Zavbin compressed data corrupted!");
-        invalid(data, length, source);
+        size_t item = length >= 0 ? static_cast<size_t>(length - 8) : 0;
+        if (length < 0) {
+            // Trusted boot data: the item's own header says how long it is.
+            u32 packed = 0;
+            std::memcpy(&packed, data + 8, 4);
+            item = size_t(packed) + crush::HEADER_SIZE;
+        }
+        u32 size = 0;
+        unpacked.buffer = crush::decompress(data + 8, item, &size);
+        if (!unpacked.buffer) {
+            if (mode == MODE_BOOT) boot_failure("Error: Zavbin compressed data corrupted!");
+            invalid(data, length, source);
+        }
+        inner = std::make_unique<Reader>(unpacked.buffer, mode, dest_node, 8);
+        reader = inner.get();
+        p = unpacked.buffer;
+        end = unpacked.buffer + size;
+        length = size;
     }
-    r.root_base_count_ = before;
-    r.fixed_ = !(flags & FLAG_COMPACT);
+    Reader& r2 = *reader;
+    r2.root_base_count_ = before;
+    r2.fixed_ = !(flags & FLAG_COMPACT);
+    read_body(r2, p, end, length, flags, data, source);
+    return before;
+}
+
+namespace {
+
+void read_body(Reader& r, const u8* p, const u8* end, i64 length, u8 flags, const u8* data, const Cell* source) {
     bool symbols = flags & FLAG_SYMBOLS;
     if (r.fixed_) {
         if (length >= 0 && end - p < 8) invalid(data, length, source);
@@ -991,8 +1042,9 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
         if (payload > 0x7FFFFFFF || payload > static_cast<u64>(end - p)) r.corrupt(size_at);
         r.read_payload(p, p + payload);
     }
-    return before;
 }
+
+}  // namespace
 
 u32 boot_load(const u8* data, bool keep_root_base) {
     codec_q = false;

@@ -13,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
@@ -35,6 +36,7 @@ inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
 
 // Fixed-width header bits.
 constexpr u32 BIT_REFERENCE = 1u << 19;
+constexpr u32 BIT_NEGATIVE = 1u << 22;
 constexpr u32 BIT_COMPLEMENTED = 1u << 23;
 constexpr u32 BIT_ON_SET = 1u << 24;
 constexpr u32 BIT_UNBOUND = 1u << 25;
@@ -108,6 +110,12 @@ public:
                     put8(static_cast<u8>(n));
                     payload_.insert(payload_.end(), bytes, bytes + n);
                 }
+                break;
+            }
+            case TYPE_MONEY: {
+                bool negative = money::get_sign(&c);
+                start(t, negative, negative ? BIT_NEGATIVE : 0, nl);
+                raw(money::payload(&c), 12);
                 break;
             }
             case TYPE_ISSUE:

@@ -1,6 +1,8 @@
 // ZAVBIN: the writers' exact bytes, write-then-read round trips in both
 // forms, sharing and cycles, and the reader's refusal of corrupt input.
 #include <cmath>
+#include <dirent.h>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,10 +11,12 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "loader/crush.h"
 #include "loader/zavbin.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
@@ -268,4 +272,257 @@ TEST_F(ZavbinTest, WriteThenReadGivesBackEqualValues) {
             EXPECT_EQ(enc(&twice, compact), again) << molded;
         }
     }
+}
+
+// ---- Corrupt and refused input ------------------------------------------------------
+
+TEST_F(ZavbinTest, CorruptInputRaisesTheRecordOffset) {
+    const Bytes magic = {'Z', 'A', 'V', 'B', 'I', 'N', 2};
+    auto with = [&](std::initializer_list<u8> rest) {
+        Bytes b = magic;
+        b.insert(b.end(), rest);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        Bytes data;
+        const char* error;
+    } cases[] = {
+        {"empty compact body", with({1}), "script/zb-invalid-record 9"},
+        {"no flags byte", magic, "script/zb-invalid-record 8"},
+        {"0xC1 before an integer", compact({0xC1, 0x85}), "script/zb-invalid-record 12"},
+        {"definition in codec mode", compact({0xC4, 0x0F, 0x00, 0x85}), "script/zb-invalid-record 11"},
+        {"type 0", compact({0x00}), "script/zb-invalid-record 11"},
+        {"lead byte 0xC5", compact({0xC5}), "script/zb-invalid-record 11"},
+        {"fifth varint byte too large", compact({0x0B, 0x80, 0x80, 0x80, 0x80, 0x10}), "script/zb-invalid-record 12"},
+        {"string unit log2 3", compact({0x07, 0x07, 1, 2, 3, 4, 5, 6, 7, 8}), "script/zb-invalid-record 12"},
+        {"string longer than the data", compact({0x07, 0x50, 'a'}), "script/zb-invalid-record 13"},
+        {"block count beyond the data", compact({0x05, 0x7F}), "script/zb-invalid-record 12"},
+        {"head beyond the length", compact({0x45, 0x03, 0x01, 0x81}), "script/zb-invalid-record 12"},
+        {"path of 0 indexes", compact({0xFF, 0x00}), "script/zb-invalid-record 12"},
+        {"path of 65,537 indexes", compact({0xFF, 0x81, 0x80, 0x04}), "script/zb-invalid-record 12"},
+        {"path to nothing", compact({0xFF, 0x01, 0x00}), "script/zb-invalid-record 14"},
+        {"word without a symbol table", compact({0x0F, 0x00}), "script/zb-invalid-record 12"},
+        {"char beyond Unicode", compact({0x0A, 0x80, 0x80, 0xC4, 0x00}), "script/zb-invalid-record 12"},
+        {"unknown datatype id", compact({0x01, 0x3F}), "script/zb-invalid-record 12"},
+        {"typeset of 13 bytes", compact({0x21, 0x0D}), "script/zb-invalid-record 12"},
+        {"truncated float", compact({0x0C, 0, 0, 0}), "script/zb-invalid-record 12"},
+        {"payload size beyond the data", with({1, 1, 9, 0x85}), "script/zb-invalid-record 10"},
+        {"error code outside the catalog", compact({0x22, 0xE7, 0x07}), "script/zb-invalid-record 12"},
+        {"native index outside the table", compact({0x15, 0x7F, 0x05, 0x00}), "script/zb-invalid-record 12"},
+        {"op over an integer", compact({0x17, 0x85}), "script/zb-invalid-record 12"},
+        {"odd money digit", compact({0x31, 0, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "script/zb-invalid-record 13"},
+        {"port!", compact({0x30}), "access/no-codec port!"},
+        {"routine!", compact({0x1D}), "access/no-codec routine!"},
+        {"bad magic", Bytes{'Z', 'A', 'V', 'B', 'I', 'X', 2, 1, 1, 1, 0x85}, "script/invalid-data"},
+        {"compressed garbage", with({3, 1, 2, 3, 4, 5, 6, 7, 8, 9}), "script/invalid-data"},
+        {"fixed body shorter than 8 bytes", with({0, 1, 0, 0}), "script/invalid-data"},
+        {"fixed record past the end", with({0, 1, 0, 0, 0, 4, 0, 0, 0, 11, 0, 0, 0}), "script/zb-invalid-record 21"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(fault(c.data), c.error);
+    }
+}
+
+TEST_F(ZavbinTest, TruncatedAndFlippedEncodingsNeverFault) {
+    // Every prefix and every single-byte change of real encodings either
+    // decodes or raises one of the reader's errors.
+    Cell v = eval("(o: make object! [a: 1 b: 'a c: \"x\"] reduce [o in o 'b [1 2.5] func [x] [x + 1] :append #{01}])");
+    collector::Root keep(&v);
+    for (bool compact_form : {true, false}) {
+        Bytes e = enc(&v, compact_form);
+        for (size_t n = 0; n < e.size(); n++) {
+            std::string f = fault(Bytes(e.begin(), e.begin() + static_cast<long>(n)));
+            EXPECT_TRUE(f.rfind("script/zb-invalid-record", 0) == 0 || f == "script/invalid-data") << n << ": " << f;
+        }
+        for (size_t i = 8; i < e.size(); i++) {
+            for (u8 x : {0x01, 0x40, 0x80, 0xFF}) {
+                Bytes b = e;
+                b[i] ^= x;
+                std::string f = fault(b);
+                EXPECT_TRUE(f.empty() || f.rfind("script/", 0) == 0 || f.rfind("access/no-codec", 0) == 0)
+                    << i << ": " << f;
+            }
+        }
+    }
+}
+
+TEST_F(ZavbinTest, SymbolTableIsChecked) {
+    // One symbol "a": a word naming index 1 is corrupt, as is a table whose
+    // names do not end with a NUL byte.
+    Bytes ok = {'Z', 'A', 'V', 'B', 'I', 'N', 2, 5, 1, 2, 1, 2, 0, 0, 0, 0, 'a', 0, 0x0F, 0x00};
+    EXPECT_EQ(fault(ok), "");
+    Bytes bad_index = ok;
+    bad_index.back() = 0x01;
+    EXPECT_EQ(fault(bad_index), "script/zb-invalid-record 20");
+    Bytes no_nul = ok;
+    no_nul[17] = 'b';
+    EXPECT_EQ(fault(no_nul), "script/zb-invalid-record 18");
+    Bytes too_many = ok;
+    too_many[10] = 0x7F;
+    EXPECT_EQ(fault(too_many), "script/zb-invalid-record 11");
+}
+
+TEST_F(ZavbinTest, SinglePayloadByte0x80IsTheIntegerZero) {
+    Cell v = first(dec(compact({0x80})));
+    EXPECT_EQ(TYPE_OF(&v), TYPE_INTEGER);
+    EXPECT_EQ(v.data2, 0u);
+}
+
+TEST_F(ZavbinTest, RefusedTypesLeaveTheWriterClean) {
+    Cell r;
+    make_cell(&r, TYPE_ROUTINE);
+    Cell* blk = test::load("[1 2]");
+    Cell b = first(blk);
+    block::zs_append(&b, &r);
+    EXPECT_EQ(test::error_of([&] { enc(&b, true); }), "access/no-codec");
+    Cell i = test::integer_cell(5);
+    EXPECT_EQ(payload_of(enc(&i, true)), (Bytes{0x85}));
+}
+
+TEST_F(ZavbinTest, DecodedObjectsHaveNoClass) {
+    Cell o = eval("make object! [a: 1]");
+    collector::Root keep(&o);
+    ASSERT_GT(object::class_of(&o), 0);
+    Cell back = first(dec(enc(&o, true)));
+    EXPECT_EQ(object::class_of(&back), -1);
+    EXPECT_NE(back.data1, o.data1);
+}
+
+// ---- Sharing and bindings -------------------------------------------------------------
+
+TEST_F(ZavbinTest, TwoWordsOfOneObjectShareItsRecord) {
+    Cell v = eval("(o: make object! [x: 1] reduce [in o 'x in o 'x])");
+    collector::Root keep(&v);
+    Bytes e = enc(&v, true);
+    // The second word: reference to the first (destination 0, member 0).
+    Bytes tail(e.end() - 7, e.end());
+    EXPECT_EQ(tail, (Bytes{0xC1, 0x4F, 0x00, 0x00, 0x02, 0x00, 0x00}));
+    for (bool compact_form : {true, false}) {
+        Cell back = first(dec(enc(&v, compact_form)));
+        Cell* w = block::zs_head(&back);
+        EXPECT_EQ(word_ctx(w), word_ctx(w + 1));
+        EXPECT_NE(word_ctx(w), context::global);
+        Cell owner = *context::owner_of(word_ctx(w));
+        EXPECT_EQ(TYPE_OF(&owner), TYPE_OBJECT);
+        Cell field = *context::values_of(context::TO_CTX(owner.data1));
+        EXPECT_EQ(test::mold(&field), "1");
+    }
+}
+
+TEST_F(ZavbinTest, SharedSeriesAndCyclesStayShared) {
+    Cell v = eval("(s: \"ab\" o: make object! [me: none t: s] o/me: o b: copy [] append/only b b "
+                  "reduce [s next s o b])");
+    collector::Root keep(&v);
+    for (bool compact_form : {true, false}) {
+        SCOPED_TRACE(compact_form ? "compact" : "fixed");
+        Cell back = first(dec(enc(&v, compact_form)));
+        Cell* m = block::zs_head(&back);
+        EXPECT_EQ(series_node(m), series_node(m + 1));
+        EXPECT_EQ(series_head(m + 1), 1u);
+        Cell* fields = context::values_of(context::TO_CTX(m[2].data1));
+        EXPECT_EQ(fields[0].data1, m[2].data1);           // o/me is o
+        EXPECT_EQ(series_node(&fields[1]), series_node(m));  // o/t is s
+        EXPECT_EQ(series_node(block::zs_head(m + 3)), series_node(m + 3));
+    }
+}
+
+TEST_F(ZavbinTest, DecodedFunctionsAndBuiltinsRun) {
+    Cell v = eval("reduce [func [x /twice] [either twice [x + x] [x + 1]] :append :+]");
+    collector::Root keep(&v);
+    for (bool compact_form : {true, false}) {
+        SCOPED_TRACE(compact_form ? "compact" : "fixed");
+        Cell back = first(dec(enc(&v, compact_form)));
+        Cell m[3] = {block::zs_head(&back)[0], block::zs_head(&back)[1], block::zs_head(&back)[2]};
+        context::set_global(symbol::make("zb-f"), &m[0]);
+        context::set_global(symbol::make("zb-append"), &m[1]);
+        context::set_global(symbol::make("zb-plus"), &m[2]);
+        std::string result;
+        EXPECT_EQ(test::error_of([&] {
+                      Cell r = eval("reduce [zb-f 41 zb-f/twice 4 zb-append [1] 2 3 zb-plus 4]");
+                      result = test::mold(&r);
+                  }),
+                  "");
+        EXPECT_EQ(result, "[42 8 [1 2] 7]");
+    }
+}
+
+TEST_F(ZavbinTest, FixedFormAlignsFloats) {
+    Cell v = eval("[1 2.5]");
+    collector::Root keep(&v);
+    Bytes e = enc(&v, false);
+    // Header 16 bytes; block header, head, count, integer (8 bytes), one padding word, then the float.
+    ASSERT_EQ(e.size(), 16u + 12 + 8 + 4 + 12);
+    EXPECT_EQ(e[16 + 24], TYPE_FLOAT);
+    EXPECT_EQ((24) % 8, 0);
+    EXPECT_EQ(test::mold(block::zs_head(dec(e))), "[1 2.5]");
+}
+
+// ---- Boot mode ----------------------------------------------------------------------------
+
+TEST_F(ZavbinTest, BootDefinitionsSetWordsAndAddNoRoot) {
+    // Symbols "zb-boot-dt" and "zb-boot-obj"; a definition of zb-boot-dt as
+    // datatype! 2, then an object root and a word bound to it by root index.
+    Bytes b = {'Z', 'A', 'V', 'B', 'I', 'N', 1, 5, 2, 0, 2, 23, 0, 0, 0, 0, 11, 0, 0, 0};
+    for (const char* name : {"zb-boot-dt", "zb-boot-obj"}) {
+        b.insert(b.end(), name, name + std::strlen(name));
+        b.push_back(0);
+    }
+    Bytes payload = {0xC4, 0x10, 0x00, 0x01, 0x02,                            // zb-boot-dt: unset!
+                     0x20, 0x8E, 0x02, 0x0E, 0x1A, 0x01, 0x01, 0x85,  // object [zb-boot-obj: 5], class 135
+                     0x4F, 0x01, 0x00, 0x00};                                 // zb-boot-obj, root 0, index 0
+    b[9] = static_cast<u8>(payload.size());
+    b.insert(b.end(), payload.begin(), payload.end());
+    Cell* out = block::push_only_star(4);
+    u32 base = zavbin::decode(b.data(), out, zavbin::MODE_BOOT, static_cast<i64>(b.size()));
+    EXPECT_EQ(base, 0u);
+    ASSERT_EQ(block::zs_length_q(out), 2u);
+    Cell dt = *context::get_global(symbol::make("zb-boot-dt"));
+    EXPECT_EQ(test::mold(&dt), "unset!");
+    Cell* roots = block::zs_head(out);
+    EXPECT_EQ(object::class_of(roots), 135);
+    EXPECT_EQ(word_ctx(roots + 1), roots[0].data1);
+    // In codec mode the same definition is refused.
+    EXPECT_EQ(fault(b), "script/zb-invalid-record 44");
+}
+
+// ---- Compressed payloads and the fuzzer's corpus ---------------------------------------------
+
+TEST_F(ZavbinTest, CompressedBodiesDecode) {
+    Cell v = eval("reduce [append/dup copy \"\" \"abc\" 100 [x y z x y z x y z x y z] 12345678]");
+    collector::Root keep(&v);
+    for (bool compact_form : {true, false}) {
+        Bytes e = enc(&v, compact_form);
+        Bytes packed(e.size());
+        i32 n = crush::compress(e.data() + 8, static_cast<u32>(e.size() - 8), packed.data());
+        ASSERT_GT(n, 0);
+        Bytes z(e.begin(), e.begin() + 8);
+        z[7] |= zavbin::FLAG_COMPRESSED;
+        z.insert(z.end(), packed.begin(), packed.begin() + n);
+        EXPECT_EQ(test::mold(block::zs_head(dec(z))), test::mold(&v));
+        // A damaged item is invalid data, whatever the damage.
+        z.back() ^= 0x55;
+        z.resize(z.size() - 3);
+        EXPECT_EQ(fault(z), "script/invalid-data");
+    }
+}
+
+TEST_F(ZavbinTest, FuzzCorpusReplaysWithoutFault) {
+    std::string here = __FILE__;
+    std::string dir = here.substr(0, here.rfind("/unit/")) + "/fuzz-corpus/zavbin";
+    DIR* d = opendir(dir.c_str());
+    ASSERT_NE(d, nullptr) << dir;
+    int files = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(dir + "/" + e->d_name, std::ios::binary);
+        Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string f = fault(data);
+        EXPECT_TRUE(f.empty() || f.rfind("script/", 0) == 0 || f.rfind("access/no-codec", 0) == 0)
+            << e->d_name << ": " << f;
+        files++;
+    }
+    closedir(d);
+    EXPECT_GT(files, 0);
 }
