@@ -40,7 +40,15 @@ test-gc-stress: build
 bench: build
 	@bash bench/run.sh $(BUILD)
 
-# libFuzzer targets (clang); run e.g. ./build-fuzz/eval_fuzz -timeout=2 -max_total_time=600 corpus/
+# libFuzzer targets (clang, with AddressSanitizer). The evaluation fuzzer runs
+# for hours on its own: each input has a budget of evaluation steps and of
+# memory, so endless or huge programs end as normal outcomes. Run it niced,
+# seeded with the script tests, keeping what it learns in build-fuzz/eval-corpus:
+#   mkdir -p build-fuzz/eval-corpus
+#   nice -n 10 ./build-fuzz/eval_fuzz -dict=fuzz/eval.dict -timeout=10 -max_total_time=3600 \
+#       build-fuzz/eval-corpus tests/fuzz-corpus/eval tests/scripts/*/
+# With ZAV_GC_STRESS=1 in front it collects at every allocation (slower, finds
+# unprotected values). A finding goes to tests/fuzz-corpus/eval/ once mended.
 $(FUZZ)/build.ninja: | deps
 	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -22,6 +22,7 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/rt.h"
 #include "runtime/words.h"
@@ -897,6 +898,7 @@ namespace {
 u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
                  Cell* owner, i32 mode, bool infix) {
     machine_stack::check();
+    budget::step();
     Cell fn = *fn_in;
     Cell name;
     if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) {
@@ -1035,6 +1037,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     }
 
     machine_stack::check();
+    budget::step();
     u32 pos = *pos_io;
     if (!infix) stack::push(fn);
     if (type == TYPE_FUNCTION) stack::mark_kind81(name);
@@ -1200,6 +1203,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
                                                      bool passive, bool simple) {
     machine_stack::check();
+    budget::step();
     tail = clamp_tail(code, tail);
     if (pos < tail && !trace.enabled) {
         const Cell* c = code_at(code, pos);
@@ -1393,6 +1397,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 
 void eval(Cell* code_in, bool chain) {
     machine_stack::check();
+    budget::step();
     struct {
         Cell value;
     } code{*code_in};

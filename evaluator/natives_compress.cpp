@@ -77,9 +77,10 @@ void checksum_star(bool check, const i32* refinements) {
     if (!checksum::method_q(id)) fire("script", "invalid-arg", method);
     if (TYPE_OF(data) == TYPE_FILE) {
         // Read whole as binary; the read leaves its result on the stack top.
+        Cell* saved = stack::top;
         Cell* content = simple_io::read(data, nullptr, nullptr, true, false);
         *arg(0) = *content;
-        stack::top = stack::arguments + 3;
+        stack::top = saved;
     } else if (TYPE_OF(data) != TYPE_BINARY && TYPE_OF(data) != TYPE_STRING) {
         fire("script", "invalid-arg", data);
     }

@@ -26,6 +26,7 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/words.h"
 
@@ -485,6 +486,7 @@ struct Engine {
     // -- levels --
     Result match_block(const Cell* blk, u32 resume) {
         machine_stack::check();
+        budget::step();
         node_t rb = series_node(blk);
         u32 begin = series_head(blk);
         Cell none_c{TYPE_NONE, 0, 0, 0}, pos_c;

@@ -1,7 +1,10 @@
 // Evaluates untrusted source text in the running runtime, for the evaluation
 // fuzzer and the unit test that replays its findings. Every language error,
 // and any stray break, return or throw, ends the run quietly; the stacks, the
-// global words and the print hooks are as they were before.
+// global words and the print hooks are as they were before. A run has a
+// budget of work and of memory: a program that never ends, or asks for a
+// gigabyte, is stopped as a normal outcome rather than found as a hang or an
+// out-of-memory.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
+#include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/memory.h"
@@ -22,6 +26,15 @@ namespace zav::fuzz {
 
 class EvalSandbox {
 public:
+    // Evaluation steps (plus one per KiB allocated) a run may take: a few
+    // tenths of a second of ordinary code.
+    static constexpr u64 STEPS = 2000000;
+    // Arena bytes the runtime may hold during a run (the boot environment
+    // takes a few MiB): a large but legitimate request fails as no-memory.
+    static constexpr u64 MEMORY_CAP = u64(256) << 20;
+    // Thrown when the budget is spent: no language catch stops it.
+    static constexpr u32 THROW_SPENT = 0x7FFFFFF0;
+
     // Needs a runtime that is up (boot::init_runtime).
     EvalSandbox() : keep_(snapshot_), collecting_(collector::active) {
         Cell* ctx = context::TO_CTX(context::global);
@@ -34,6 +47,8 @@ public:
         print_hooks::add(quiet_print, nullptr);
     }
     ~EvalSandbox() {
+        budget::set(0, nullptr);
+        memory::cap = saved_cap_;
         restore_globals();
         print_hooks::remove(quiet_print, nullptr);
         print_hooks::add(print_hooks::default_print, nullptr);
@@ -51,6 +66,10 @@ public:
         Cell* saved_top = stack::top;
         Cell* saved_args = stack::arguments;
         CallFrame* saved_frames = stack::frame_top;
+        // The cap is on what the arena holds: the garbage of earlier runs goes first.
+        if (memory::record.total > MEMORY_CAP / 2) collector::do_cycle();
+        memory::cap = MEMORY_CAP;
+        budget::set(STEPS, [] { throw Throw{THROW_SPENT}; });
         try {
             Cell* code = stack::push_star();
             make_cell(code, TYPE_NONE);
@@ -62,6 +81,8 @@ public:
             interpreter::eval(code, true);
         } catch (Throw&) {
         }
+        budget::set(0, nullptr);
+        memory::cap = saved_cap_;
         stack::top = saved_top;
         stack::arguments = saved_args;
         stack::frame_top = saved_frames;
@@ -91,6 +112,7 @@ private:
     collector::NodeRoot keep_;
     bool collecting_;
     u32 boot_words_ = 0;
+    u64 saved_cap_ = memory::cap;
 };
 
 }  // namespace zav::fuzz

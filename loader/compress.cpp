@@ -243,6 +243,7 @@ struct Deflater {
             if (static_cast<u32>(scan - m) > MAX_DISTANCE) break;
             // The next link is fetched before the compare can mispredict.
             u32 next = links[(m - src) & (WINDOW - 1)];
+            __builtin_prefetch(window + next + best - 1);
             if (load16(m + best - 1) == end && load16(m) == start) {
                 u32 n = 2;
                 while (n + 8 <= max) {

@@ -34,11 +34,14 @@ struct BitReader {
     size_t end;     // in bytes
     size_t bit = 0; // absolute bit position
 
+    // At most 25 bits at a time.
     bool take(u32 count, u32& out) {
         if (bit + count > end * 8) return false;
-        u32 v = 0;
-        for (u32 k = 0; k < count; k++, bit++) v |= ((data[bit >> 3] >> (bit & 7)) & 1u) << k;
-        out = v;
+        size_t at = bit >> 3;
+        u64 v = 0;
+        std::memcpy(&v, data + at, std::min<size_t>(8, end - at));
+        out = static_cast<u32>((v >> (bit & 7)) & ((1ull << count) - 1));
+        bit += count;
         return true;
     }
     void align() { bit = (bit + 7) & ~static_cast<size_t>(7); }

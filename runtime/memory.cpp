@@ -1,6 +1,7 @@
 // Memory manager: node frames, series frames, big frames and buffer growth.
 #include "runtime/memory.h"
 
+#include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/virtual_memory.h"
@@ -12,6 +13,7 @@ namespace memory {
 
 Record record;
 u32 generation = 0;
+u64 cap = 0;
 
 void init() {
     // Without its arena the runtime cannot hold a single value.
@@ -71,6 +73,9 @@ void take_spare() {
 u8* os_alloc(u32 size, bool executable) {
     u64 bytes = (u64(size) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
     if (bytes > MAX_REQUEST) no_memory();
+    // Past the cap as past the arena's end; once the spare is given up, its
+    // size more is allowed, for the error.
+    if (memory::cap && record.total + bytes > memory::cap + (spare ? 0 : SPARE_BYTES)) arena_full();
     take_spare();
     u8* p;
     try {
@@ -299,6 +304,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
         f->heap += need;
     }
     collector::allocated += need;
+    budget::charge(need);
     b->size = static_cast<u32>(size);
     b->node = 0;
     b->flags = unit | SERIES_USED | big | SERIES_NEW;

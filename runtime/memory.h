@@ -87,6 +87,9 @@ struct Record {
     off32 b_head;
 };
 extern Record record;
+// Bytes the arena may give in all (record.total), 0 for no cap below its own
+// size; a sandbox for untrusted code sets one.
+extern u64 cap;
 // Bumped when every frame is released, so that state built on them knows to rebuild.
 extern u32 generation;
 

@@ -325,3 +325,22 @@ TEST(Compress, GrowingOutputStaysWithinItsLimit) {
         EXPECT_EQ(out.size, data.size());
     }
 }
+
+TEST(Checksums, MatchZlibOnLargeAndSplitInputs) {
+    // Long runs of 0xFF push Adler-32's sums hardest between reductions.
+    Bytes ones(3 << 20, 0xFF);
+    Bytes text = text_corpus(1 << 20, 12);
+    for (const Bytes* b : {&ones, &text}) {
+        EXPECT_EQ(checksum::crc32(b->data(), b->size()), ::crc32(0, b->data(), static_cast<uInt>(b->size())));
+        EXPECT_EQ(checksum::adler32(b->data(), b->size()), ::adler32(1, b->data(), static_cast<uInt>(b->size())));
+        // Continuing over a split gives the same sum as one pass.
+        size_t half = b->size() / 2 + 3;
+        EXPECT_EQ(checksum::crc32_update(checksum::crc32(b->data(), half), b->data() + half, b->size() - half),
+                  checksum::crc32(b->data(), b->size()));
+        EXPECT_EQ(checksum::adler32_update(checksum::adler32(b->data(), half), b->data() + half, b->size() - half),
+                  checksum::adler32(b->data(), b->size()));
+    }
+    EXPECT_EQ(checksum::tcp(nullptr, 0), 0xFFFF);
+    const u8 one = 1;
+    EXPECT_EQ(checksum::tcp(&one, 1), 0xFFFE);
+}

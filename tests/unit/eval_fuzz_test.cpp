@@ -3,6 +3,7 @@
 // now each must end as a normal outcome and leave the runtime usable.
 #include <dirent.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -47,6 +48,36 @@ TEST_F(EvalFuzzTest, CorpusReplaysWithoutFault) {
     }
     closedir(d);
     EXPECT_GT(files, 0);
+}
+
+// Legitimate programs that would run for minutes or take gigabytes are
+// stopped by the sandbox's budgets, and the next run starts afresh.
+TEST_F(EvalFuzzTest, BudgetsStopEndlessAndHugePrograms) {
+    fuzz::EvalSandbox sandbox;
+    auto run = [&](const char* text) { sandbox.run(reinterpret_cast<const uint8_t*>(text), std::strlen(text)); };
+    auto global = [](const char* name) { return context::get_global(symbol::make(name)); };
+    struct Case {
+        const char* program;
+        const char* unset_word;  // set only if the program ran to its end
+    };
+    const Case cases[] = {
+        {"n: 0 loop 100000000 [n: n + 1] done: 1", "done"},
+        {"f: func [] [try [loop 100000000 []]] loop 100 [f] done: 1", "done"},
+        {"parse [] [while [(0)]] done: 1", "done"},
+        {"b: append/dup copy [] 1 50000000", "b"},
+        {"b: copy [] loop 1000 [append b make string! 1000000] done: 1", "done"},
+    };
+    // The loop ran a while before it was stopped.
+    run(cases[0].program);
+    ASSERT_EQ(TYPE_OF(global("n")), TYPE_INTEGER);
+    EXPECT_GT(integer::get(global("n")), 1000);
+    for (const Case& c : cases) {
+        run(c.program);
+        EXPECT_EQ(TYPE_OF(global(c.unset_word)), TYPE_UNSET) << c.program;
+        run("fuzz-probe: 40 + 2");
+        ASSERT_EQ(TYPE_OF(global("fuzz-probe")), TYPE_INTEGER) << c.program;
+        EXPECT_EQ(integer::get(global("fuzz-probe")), 42) << c.program;
+    }
 }
 
 }  // namespace

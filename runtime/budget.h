@@ -1,0 +1,31 @@
+// A budget of work for running untrusted code (the evaluation fuzzer's
+// sandbox): every evaluation step (a block evaluated, a call made, a parse
+// rule entered) takes one unit and every KiB of series allocated one more.
+// The step that finds it spent calls `spent`, which must throw, and so does
+// every later step until the budget is set anew. Off while `spent` is null.
+#pragma once
+#include "runtime/common.h"
+
+namespace zav::budget {
+
+extern u64 left;
+extern void (*spent)();
+
+// Sets the budget (a null `spent` turns it off).
+void set(u64 units, void (*on_spent)());
+
+// An evaluation step.
+inline void step() {
+    if (spent && --left == 0) {
+        left = 1;
+        spent();
+    }
+}
+
+// Allocated bytes: charged, never thrown from (allocation has callers that
+// cannot take a throw of this kind); the next step throws.
+inline void charge(u64 bytes) {
+    if (spent) left -= (bytes >> 10) < left ? (bytes >> 10) : left - 1;
+}
+
+}  // namespace zav::budget
