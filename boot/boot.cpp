@@ -43,6 +43,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/money.h"
+#include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -126,8 +127,11 @@ void runtime_boot() {
     pair::init();
     percent::init();
     time::init();
+    tag::init();
+    email::init();
     date::init();
     money::init();
+    ref::init();
     point2D::init();
     point3D::init();
 

@@ -1705,7 +1705,7 @@ void trace_error(const Cell* err) {
     static bool inside = false;
     if (!trace.enabled || !(trace.mask & EVT_ERROR) || inside) return;
     // Telling the tracer needs the stack that an overflow has run out of.
-    if (std::strcmp(error::last.id, "stack-overflow") == 0) return;
+    if (error::get_id(err) == symbol::make("stack-overflow")) return;
     inside = true;
     struct Leave {
         ~Leave() { inside = false; }

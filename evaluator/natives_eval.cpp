@@ -603,8 +603,13 @@ void transcode_star(bool check, const i32* r) {
         i64 n;
         if (TYPE_OF(limit) == TYPE_INTEGER) {
             n = integer::get(limit);
-        } else if (TYPE_OF(limit) == TYPE_OF(src)) {
+        } else if (TYPE_OF(limit) == TYPE_OF(src) && series_node(limit) == series_node(src)) {
             n = i64(series_head(limit)) - i64(series_head(src));
+        } else if (TYPE_OF(limit) == TYPE_OF(src)) {
+            // A position in another series says nothing about this one.
+            Cell w;
+            word::make_at(symbol::make("part"), &w);
+            fire("script", "invalid-refine-arg", &w, limit);
         } else {
             fire("script", "not-same-type");
         }

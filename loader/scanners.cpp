@@ -234,10 +234,19 @@ void load_url(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     if (!ok) throw_error(lex, s, e, TYPE_URL);
 }
 
-// Values of datatypes this lexer does not build yet.
-void load_tag(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TAG); }
-void load_email(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_EMAIL); }
-void load_ref(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_REF); }
+void load_tag(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (e - s < 2 || *s != '<' || e[-1] != '>') throw_error(lex, s, e, TYPE_TAG);
+    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_TAG, false)) throw_error(lex, s, e, TYPE_TAG);
+}
+
+void load_email(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (!decode_text(lex, s, e, flags, load, TYPE_EMAIL, false)) throw_error(lex, s, e, TYPE_EMAIL);
+}
+
+void load_ref(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
+    if (e - s < 1 || *s != '@' || !decode_text(lex, s + 1, e, flags, load, TYPE_REF, false))
+        throw_error(lex, s, e, TYPE_REF);
+}
 void load_percent(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     const u8* end = e - 1;  // the "%"
     if (end <= s || *end != '%' || !tokenizer::float_syntax_ok(s, end)) throw_error(lex, s, e, TYPE_FLOAT);
