@@ -12,7 +12,9 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/date.h"
 #include "datatypes/function.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -24,6 +26,7 @@
 #include "loader/crush.h"
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/machine_stack.h"
 #include "runtime/unicode.h"
@@ -382,10 +385,12 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
         case TYPE_INTEGER:
             make_cell(&v, TYPE_INTEGER, 0, static_cast<u32>(znum(p, end)));
             break;
-        case TYPE_FLOAT: case TYPE_TIME: {
+        case TYPE_FLOAT: case TYPE_TIME: case TYPE_PERCENT: {
             make_cell(&v, h.type);
             if (!fixed_ && h.sub) {
-                set_cell_float(&v, static_cast<double>(znum(p, end)));
+                // Whole numbers; a percent counts hundredths.
+                double n = static_cast<double>(znum(p, end));
+                set_cell_float(&v, h.type == TYPE_PERCENT ? n / 100.0 : n);
             } else {
                 u32 a = word(p, end), b = word(p, end);
                 // Compact: low word first; fixed: high word first.
@@ -409,6 +414,31 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             }
             break;
         }
+        case TYPE_PAIR: {
+            i32 x = znum(p, end);
+            make_cell(&v, TYPE_PAIR, 0, static_cast<u32>(x), static_cast<u32>(znum(p, end)));
+            break;
+        }
+        case TYPE_DATE: {
+            // The packed date, then with the has-time flag (always, fixed) the time.
+            const u8* at_ = p;
+            u32 d = word(p, end);
+            make_cell(&v, TYPE_DATE, d);
+            bool timed = fixed_ || (d & date::HAS_TIME);
+            if (!fixed_ && h.sub != ((d & date::HAS_TIME) != 0)) corrupt(lead);
+            if (timed) {
+                u32 a = word(p, end), b = word(p, end);
+                if (fixed_) std::swap(a, b);
+                v.data2 = a;
+                v.data3 = b;
+            }
+            i32 month = static_cast<i32>(date::month_of(d)), day = static_cast<i32>(date::day_of(d));
+            double t = cell_float(&v);
+            if (month < 1 || month > 12 || day < 1 || day > date::days_in_month(date::year_of(d), month) ||
+                !(t > -86400.0 && t < 2 * 86400.0))
+                corrupt(at_);
+            break;
+        }
         case TYPE_MONEY: {
             // Sign (S, or bit 22), then the currency index and the 11 packed digit bytes.
             bool negative = fixed_ ? (h.bits >> 22) & 1 : h.sub;
@@ -426,6 +456,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
+        case TYPE_HASH: case TYPE_MAP:
             return series(h, lead, p, end, parent);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
             return any_word(h, lead, p, end, parent);
@@ -461,12 +492,12 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
 
 const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
     u32 type = h.type;
-    bool cells_q = block::any_block_q(type);
+    bool cells_q = block::any_block_q(type) || type == TYPE_MAP;
     bool text_q = string::any_string_q(type);
     // The head: present in the fixed form (bitsets have none), and in the compact form under S.
     u32 head = 0;
     const u8* head_at = p;
-    if (type != TYPE_BITSET && (fixed_ || h.sub)) head = num(p, end);
+    if (type != TYPE_BITSET && type != TYPE_MAP && (fixed_ || h.sub)) head = num(p, end);
     if (h.ref) {
         Cell named_;
         const u8* at_ = p;
@@ -474,7 +505,17 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
         u32 t = TYPE_OF(&named_);
         node_t node = 0;
         // The named value must hold the same kind of buffer.
-        if (cells_q && block::any_block_q(t)) node = series_node(&named_);
+        // hash! and map! cells carry their table: only their own kind may share it.
+        if (type == TYPE_HASH || type == TYPE_MAP || t == TYPE_HASH || t == TYPE_MAP) {
+            if (type == t) {
+                Cell v = named_;
+                v.header = type;
+                series_head(&v) = type == TYPE_MAP ? 0 : head;
+                if (head && type == TYPE_HASH) heads_.push_back({series_node(&v), head, head_at});
+                *slot(parent, append(parent)) = v;
+                return p;
+            }
+        } else if (cells_q && block::any_block_q(t)) node = series_node(&named_);
         else if (cells_q && type == TYPE_BLOCK &&
                  (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_OP))
             node = native::spec_of(&named_);
@@ -489,11 +530,32 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     }
     u32 index = append(parent);
     if (cells_q) {
+        const u8* count_at = p;
         u32 n = count(p, end, fixed_ ? 4 : 1);
         if (head > n) corrupt(head_at);
+        if (type == TYPE_MAP && n % 2) corrupt(count_at);
         node_t node = alloc_cells(n ? n : 1);
         make_cell(slot(parent, index), type, head, node, 0);
+        if (type == TYPE_HASH || type == TYPE_MAP) {
+            // The table exists from the start, so references met among the
+            // members share it; it indexes the members once they are read.
+            Cell blk;
+            make_cell(&blk, TYPE_BLOCK, 0, node, 0);
+            node_t table = hashtable::init(n ? n : 1, &blk, type == TYPE_MAP ? hashtable::KIND_MAP : hashtable::KIND_HASH,
+                                           type == TYPE_MAP ? 1 : 0);
+            slot(parent, index)->data3 = table;
+        }
         for (u32 i = 0; i < n; i++) p = record(p, end, node);
+        if (type == TYPE_MAP) {
+            for (u32 i = 0; i < n; i += 2) {
+                Cell key = cells(node)[i];
+                if (!map::valid_key_type_q(TYPE_OF(&key))) corrupt(count_at);
+                map::normalise_key(&key);
+                cells(node)[i] = key;
+            }
+        }
+        if (type == TYPE_HASH || type == TYPE_MAP)
+            hashtable::rehash(slot(parent, index)->data3, 0, type == TYPE_MAP ? 2 : 1);
         return p;
     }
     if (type == TYPE_BITSET) {
@@ -562,7 +624,7 @@ Cell Reader::resolve(const u8* after) const {
     for (size_t k = 0; k < path_.size(); k++) {
         u32 i = path_[k];
         u32 t = TYPE_OF(&cur);
-        if (block::any_block_q(t)) {
+        if (block::any_block_q(t) || t == TYPE_MAP) {
             node_t n = series_node(&cur);
             if (i >= length(n)) corrupt(after);
             cur = cells(n)[i];

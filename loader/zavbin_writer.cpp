@@ -12,6 +12,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/date.h"
 #include "datatypes/function.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
@@ -44,6 +45,7 @@ constexpr u32 BIT_NEW_LINE = 1u << 31;
 
 // Floats within this range that are whole numbers are written as integers.
 constexpr double WHOLE_LIMIT = 2147483000.0;
+constexpr double PERCENT_LIMIT = 21474836.0;
 
 [[noreturn]] void no_codec(u32 type) {
     Cell dt;
@@ -94,9 +96,27 @@ public:
                 }
                 break;
             }
-            case TYPE_FLOAT: case TYPE_TIME:
+            case TYPE_FLOAT: case TYPE_TIME: case TYPE_PERCENT:
                 real(c, nl);
                 break;
+            case TYPE_PAIR:
+                start(t, false, 0, nl);
+                znum(static_cast<i32>(c.data2));
+                znum(static_cast<i32>(c.data3));
+                break;
+            case TYPE_DATE: {
+                bool timed = (c.data1 & date::HAS_TIME) != 0;
+                start(t, timed, 0, nl);
+                put32(c.data1);
+                if (fixed_) {
+                    put32(c.data3);
+                    put32(c.data2);
+                } else if (timed) {
+                    put32(c.data2);
+                    put32(c.data3);
+                }
+                break;
+            }
             case TYPE_TYPESET: {
                 start(t, false, 0, nl);
                 if (fixed_) {
@@ -124,7 +144,7 @@ public:
                 break;
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY:
-            case TYPE_BITSET:
+            case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP:
                 series(c, nl);
                 break;
             case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
@@ -312,7 +332,16 @@ private:
         double d = cell_float(&c);
         if (!fixed_) {
             bool negative_zero = d == 0 && std::signbit(d);
-            if (!negative_zero && d >= -WHOLE_LIMIT && d <= WHOLE_LIMIT && d == static_cast<double>(static_cast<i32>(d))) {
+            if (TYPE_OF(&c) == TYPE_PERCENT) {
+                // Whole hundredths that divide back to the very same value.
+                double n = std::round(d * 100.0);
+                if (!negative_zero && d >= -PERCENT_LIMIT && d <= PERCENT_LIMIT && n / 100.0 == d) {
+                    start(TYPE_PERCENT, true, 0, nl);
+                    znum(static_cast<i32>(n));
+                    return;
+                }
+            } else if (!negative_zero && d >= -WHOLE_LIMIT && d <= WHOLE_LIMIT &&
+                       d == static_cast<double>(static_cast<i32>(d))) {
                 start(TYPE_OF(&c), true, 0, nl);
                 znum(static_cast<i32>(d));
                 return;
@@ -351,13 +380,26 @@ private:
             return;
         }
         u32 bits = text ? unit << 8 : t == TYPE_BINARY ? 1u << 8 : 0;
+        if (t == TYPE_MAP) head = 0;  // maps have no head field
         auto open = [&](u32 flags) {
             start(t, head != 0, bits, flags);
-            if (fixed_ || head) num(head);
+            if (t != TYPE_MAP && (fixed_ || head)) num(head);
         };
         keyed(node, [&] { open(nl | REF); },
               [&] {
                   open(nl);
+                  if (t == TYPE_MAP) {
+                      // Live pairs only: a removed pair's value cell has header 0.
+                      u32 live = 0;
+                      for (u32 i = 0; i + 1 < len; i += 2) live += cells(node)[i + 1].header != 0;
+                      num(2 * live);
+                      for (u32 i = 0; i + 1 < len; i += 2) {
+                          if (cells(node)[i + 1].header == 0) continue;
+                          value(cells(node) + i);
+                          value(cells(node) + i + 1);
+                      }
+                      return;
+                  }
                   if (block::any_block_q(t)) {
                       num(len);
                       for (u32 i = 0; i < len; i++) value(cells(node) + i);

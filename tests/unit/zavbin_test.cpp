@@ -92,6 +92,9 @@ TEST_F(ZavbinTest, CompactScalarsHaveTheirDocumentedBytes) {
         {"\"abcde\"", {0x07, 20, 'a', 'b', 'c', 'd', 'e'}},
         {"\"\xC4\x80" "bcde\"", {0x07, 21, 0, 1, 'b', 0, 'c', 0, 'd', 0, 'e', 0}},
         {"#{0102}", {0x29, 0x02, 1, 2}},
+        {"50%", {0x66, 0x64}},
+        {"1%", {0x66, 0x02}},
+        {"10x-3", {0x25, 0x14, 0x05}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -171,7 +174,7 @@ struct Generator {
         return names[below(8)];
     }
     std::string number() {
-        switch (below(6)) {
+        switch (below(10)) {
             case 0: return std::to_string(below(64));
             case 1: return std::to_string(static_cast<i32>(rng()));
             case 2: {
@@ -180,7 +183,21 @@ struct Generator {
             }
             case 3: return std::to_string(static_cast<i32>(below(2000)) - 1000) + ".0";
             case 4: return "-0.0";
-            default: return std::to_string(below(30)) + ":" + std::to_string(10 + below(50)) + (below(2) ? ".25" : "");
+            case 5: return std::to_string(below(30)) + ":" + std::to_string(10 + below(50)) + (below(2) ? ".25" : "");
+            case 6: return std::to_string(static_cast<i32>(rng())) + "x" + std::to_string(below(100));
+            case 7: {
+                static const char* p[] = {"50%", "1%", "12.5%", "0.1%", "-200%", "33.333%"};
+                return p[below(6)];
+            }
+            case 8: {
+                static const char* d[] = {"1-Jan-2000", "29-Feb-2024/23:59:59", "3-Mar-2020/10:20:30+5:30",
+                                          "31-Dec-1999/0:00-8:00"};
+                return d[below(4)];
+            }
+            default: {
+                static const char* m[] = {"$1.25", "-$3", "USD$4.5", "$0.00001", "-EUR$99999999999999999.99999"};
+                return m[below(5)];
+            }
         }
     }
     std::string text() {
@@ -210,7 +227,7 @@ struct Generator {
     }
     // An expression, evaluated.
     std::string expr(int depth) {
-        switch (below(depth > 2 ? 4 : 18)) {
+        switch (below(depth > 2 ? 4 : 20)) {
             case 0: return number();
             case 1: return text();
             case 2: return "[" + literals(depth) + "]";
@@ -228,6 +245,9 @@ struct Generator {
             case 14: return "(b: copy [1] append/only b b b)";
             case 15: return "(o: make object! [x: 1 y: 'x] reduce [in o 'x o 'x])";
             case 16: return "(f: func [a] [a + 1] reduce [:f f 1 :f])";
+            case 17: return below(2) ? "make hash! [" + literals(depth) + "]"
+                                     : "(h: make hash! [1 [a] 2] reduce [h next h])";
+            case 18: return "(m: make map! [a 1 b [x] \"k\" 3 4x4 " + number() + "] remove/key m 'a m)";
             default: return "next \"" + name() + "\"";
         }
     }
@@ -525,4 +545,22 @@ TEST_F(ZavbinTest, FuzzCorpusReplaysWithoutFault) {
     }
     closedir(d);
     EXPECT_GT(files, 0);
+}
+
+TEST_F(ZavbinTest, MapsWriteTheirLivePairsOnly) {
+    Cell m = eval("(m: make map! [a 1 b 2] remove/key m 'a m)");
+    collector::Root keep(&m);
+    Bytes e = enc(&m, true);
+    EXPECT_EQ(Bytes(e.end() - 5, e.end()), (Bytes{0x28, 0x02, 0x10, 0x00, 0x82}));
+    Cell back = first(dec(enc(&m, true)));
+    EXPECT_EQ(test::mold(&back), "#[\n    b: 2\n]");
+    // A map holding itself shares its table with the copy inside.
+    Cell self = eval("(m: make map! [a 1] m/a: m m)");
+    collector::Root keep2(&self);
+    Cell again = first(dec(enc(&self, false)));
+    Cell inner = block::zs_head(&again)[1];
+    EXPECT_EQ(inner.data2, again.data2);
+    EXPECT_EQ(inner.data3, again.data3);
+    EXPECT_EQ(fault(compact({0x28, 0x01, 0x81})), "script/zb-invalid-record 12");
+    EXPECT_EQ(fault(compact({0x28, 0x02, 0x05, 0x00, 0x81})), "script/zb-invalid-record 12");
 }
