@@ -44,6 +44,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/money.h"
 #include "datatypes/tag.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -126,6 +127,7 @@ void runtime_boot() {
     hash::init();
     pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();

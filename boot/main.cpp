@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 
@@ -50,7 +51,7 @@ void print_text(const char* text) {
 // lexer::MAX_INPUT_BYTES anyway.
 constexpr size_t MAX_SCRIPT_BYTES = size_t(1) << 28;
 
-enum class ReadResult { ok, cannot_open, too_long };
+enum class ReadResult { ok, cannot_open, too_long, no_memory };
 
 // The whole file with a leading byte-order mark dropped and CR LF turned into
 // LF. Streams (pipes, devices) are read up to the limit and no further.
@@ -70,7 +71,13 @@ ReadResult read_source(const char* path, std::string& out) {
             too_long = true;
             break;
         }
-        out.append(buf, n);
+        try {
+            out.append(buf, n);
+        } catch (const std::bad_alloc&) {  // under a memory limit: the language's error, not an abort
+            std::fclose(f);
+            std::string().swap(out);
+            return ReadResult::no_memory;
+        }
     }
     bool ok = !std::ferror(f);
     std::fclose(f);
@@ -147,6 +154,7 @@ int run_script(const char* path) {
                 Cell* name = push_text(path, static_cast<u32>(std::strlen(path)));
                 set_type(name, TYPE_FILE);
                 if (read == ReadResult::too_long) fire("script", "size-limit", name);
+                if (read == ReadResult::no_memory) fire("internal", "no-memory");
                 fire("access", "cannot-open", name);
             }
             i32 consumed = 0;

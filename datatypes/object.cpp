@@ -112,11 +112,13 @@ Cell* handler_of(Cell* obj, u32 which, i32* locals, bool strict) {
     return fn;
 }
 
-// Calls a handler with its arguments already pushed after the frame mark.
-void call_handler(Cell fn, const Cell& name, const Cell* args, u32 count, i32 locals) {
+// Calls a handler with its `count` arguments. One that takes another number
+// of arguments would read cells never given to it.
+void call_handler(Cell fn, const Cell& name, const Cell* args, u32 count) {
+    if (function::arity(&fn) != count) fire("script", "invalid-obj-evt", &fn);
     stack::mark_frame(&name, function::ctx_of(&fn));
     for (u32 i = 0; i < count; i++) stack::push(args + i);
-    for (i32 i = 0; i < locals; i++) stack::push(&none_cell);
+    function::push_unused_slots(&fn, count);
     interpreter::call_function(&fn, function::ctx_of(&fn), const_cast<Cell*>(&name), 0);
     stack::unwind();
 }
@@ -285,7 +287,7 @@ void fire_on_change(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
     }
     Cell name;
     word::make_at(words::on_change_star, &name);
-    call_handler(handler, name, args, 3, locals);
+    call_handler(handler, name, args, 3);
 }
 
 void fire_on_set(Cell* obj, Cell* word) {
@@ -317,7 +319,7 @@ void fire_on_deep_change(Cell* owner, Cell* word, Cell* target, Cell* action, Ce
     make_cell(&args[6], TYPE_INTEGER, 0, static_cast<u32>(part));
     Cell name;
     word::make_at(words::on_deep_change_star, &name);
-    call_handler(handler, name, args, 7, locals);
+    call_handler(handler, name, args, 7);
 }
 
 namespace {

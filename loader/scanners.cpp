@@ -11,6 +11,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -262,7 +263,26 @@ void load_percent(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
         set_cell_float(c, d);
     }
 }
-void load_tuple(State* lex, const u8* s, const u8* e, u32, bool) { throw_error(lex, s, e, TYPE_TUPLE); }
+void load_tuple(State* lex, const u8* s, const u8* e, u32, bool load) {
+    u8 bytes[12];
+    u32 n = 0;
+    for (const u8* p = s; p <= e; p++) {
+        const u8* b = p;
+        u32 v = 0;
+        while (p < e && *p >= '0' && *p <= '9') {
+            v = v * 10 + (*p++ - '0');
+            if (v > 255) throw_error(lex, s, e, TYPE_TUPLE);
+        }
+        if (p == b || n == 12 || (p < e && *p != '.')) throw_error(lex, s, e, TYPE_TUPLE);
+        bytes[n++] = static_cast<u8>(v);
+    }
+    if (load) {
+        Cell* c = emit(lex, TYPE_TUPLE);
+        u32 nl = c->header & FLAG_NEW_LINE;
+        tuple::make_at(c, n, bytes);
+        c->header |= nl;
+    }
+}
 namespace {
 
 // A cursor over a date token; every failure is the same syntax error.

@@ -220,7 +220,8 @@ TEST_F(LexerTest, SyntaxErrors) {
         {"\\", "bad-char", "(line 1) invalid character at \"\\\""},
         {"%{abc}%%", "invalid", "(line 1) invalid string! at \"%{abc}%%\""},
         // Datatypes this lexer does not build yet fail cleanly.
-        {"1.2.3", "invalid", "(line 1) invalid tuple! at \"1.2.3\""},
+        {"256.1.1", "invalid", "(line 1) invalid tuple! at \"256.1.1\""},
+        {"1.2..3", "invalid", "(line 1) invalid tuple! at \"1.2..3\""},
         {"3000000000x1", "invalid", "(line 1) invalid pair! at \"3000000000x1\""},
         {"1.5x2", "invalid", "(line 1) invalid pair! at \"1.5x2\""},
         {"29-Feb-2001", "invalid", "(line 1) invalid date! at \"29-Feb-2001\""},
@@ -486,7 +487,12 @@ struct Generator {
     // Values of the further datatypes.
     std::string further(int depth) {
         char buf[96];
-        switch (below(7)) {
+        switch (below(8)) {
+            case 6: {
+                std::string t = std::to_string(below(256));
+                for (u32 n = 2 + below(10); n > 0; n--) t += "." + std::to_string(below(256));
+                return t;
+            }
             case 5:
                 switch (below(3)) {
                     case 0: return "<t" + std::to_string(below(1000)) + " x=\"" + name() + "\">";
