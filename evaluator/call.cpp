@@ -71,6 +71,7 @@ i32 run(Cell* command, bool wait, bool, bool console, bool shell, Cell* in, Cell
     // A NUL would cut the command short at the platform.
     if (text.find('\0') != std::string::npos) fire("script", "invalid-arg", command);
     SpawnResult result = spawn(text, wait, console, shell, rin, rout, rerr);
+    if (result.too_long) fire("script", "too-long");
     output_to_string(out, rout);
     output_to_string(err, rerr);
     if (result.value < -0x80000000LL || result.value > 0x7FFFFFFF) return -1;

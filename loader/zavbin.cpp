@@ -67,7 +67,7 @@ public:
     }
 
     // Offsets in errors count from the data start, 1-based.
-    [[noreturn]] void corrupt(const u8* p) const {
+    [[noreturn]] void throw_corrupted(const u8* p) const {
         Cell at_;
         make_cell(&at_, TYPE_INTEGER, 0, static_cast<u32>(p - start_ + 1 + bias_));
         fire("script", "zb-invalid-record", &at_);
@@ -76,18 +76,18 @@ public:
     // ---- Primitive fields ----------------------------------------------------
 
     u8 byte(const u8*& p, const u8* end) const {
-        if (p >= end) corrupt(p);
+        if (p >= end) throw_corrupted(p);
         return *p++;
     }
-    u32 varint(const u8*& p, const u8* end) const {
+    u32 read_varint(const u8*& p, const u8* end) const {
         const u8* from = p;
         u32 v = 0;
         for (u32 i = 0; i < 5; i++) {
-            if (p >= end) corrupt(p);
+            if (p >= end) throw_corrupted(p);
             u8 b = *p++;
             if (i == 4) {
                 // The fifth byte holds bits 28-31 and ends the number.
-                if (b >= 0x10) corrupt(from);
+                if (b >= 0x10) throw_corrupted(from);
                 return v | (static_cast<u32>(b) << 28);
             }
             v |= static_cast<u32>(b & 0x7F) << (7 * i);
@@ -96,31 +96,31 @@ public:
         return v;
     }
     u32 word(const u8*& p, const u8* end) const {
-        if (end - p < 4) corrupt(p);
+        if (end - p < 4) throw_corrupted(p);
         u32 v;
         std::memcpy(&v, p, 4);
         p += 4;
         return v;
     }
     // An unsigned count: a varint, or a word in the fixed form.
-    u32 num(const u8*& p, const u8* end) const { return fixed_ ? word(p, end) : varint(p, end); }
+    u32 num(const u8*& p, const u8* end) const { return fixed_ ? word(p, end) : read_varint(p, end); }
     // A signed number: a zvarint, or a word in the fixed form.
     i32 znum(const u8*& p, const u8* end) const {
         if (fixed_) return static_cast<i32>(word(p, end));
-        u32 u = varint(p, end);
+        u32 u = read_varint(p, end);
         return static_cast<i32>((u >> 1) ^ (0u - (u & 1)));
     }
     // A count of items that each take at least `each` bytes of what is left.
     u32 count(const u8*& p, const u8* end, u32 each) const {
         const u8* at_ = p;
         u32 n = num(p, end);
-        if (static_cast<u64>(n) * each > static_cast<u64>(end - p)) corrupt(at_);
+        if (static_cast<u64>(n) * each > static_cast<u64>(end - p)) throw_corrupted(at_);
         return n;
     }
     // Raw bytes, padded to 4 in the fixed form.
     const u8* bytes(const u8*& p, const u8* end, u64 n) const {
         u64 padded = fixed_ ? (n + 3) & ~u64(3) : n;
-        if (padded > static_cast<u64>(end - p)) corrupt(p);
+        if (padded > static_cast<u64>(end - p)) throw_corrupted(p);
         const u8* data = p;
         p += padded;
         return data;
@@ -133,12 +133,12 @@ public:
     const u8* read_symbols(const u8* p, const u8* end, const u8* counts_at, u32 count, u32 size) {
         u64 left = static_cast<u64>(end - p);
         if (count > 0x7FFFFFFF || size > 0x7FFFFFFF || count > left / 4 || size > left - u64(count) * 4)
-            corrupt(counts_at);
+            throw_corrupted(counts_at);
         offsets_ = p;
         strings_ = p + u64(count) * 4;
         sym_count_ = count;
         string_size_ = size;
-        if (size && strings_[size - 1] != 0) corrupt(strings_ + size - 1);
+        if (size && strings_[size - 1] != 0) throw_corrupted(strings_ + size - 1);
         symbols_.assign(count, 0);
         return strings_ + size;
     }
@@ -146,18 +146,18 @@ public:
     i32 symbol(const u8*& p, const u8* end) {
         const u8* at_ = p;
         u32 i = num(p, end);
-        if (i >= sym_count_) corrupt(at_);
+        if (i >= sym_count_) throw_corrupted(at_);
         if (symbols_[i]) return symbols_[i];
         u32 off;
         std::memcpy(&off, offsets_ + u64(i) * 4, 4);
-        if (off >= string_size_) corrupt(at_);
+        if (off >= string_size_) throw_corrupted(at_);
         const u8* name = strings_ + off;
         u32 len = static_cast<u32>(std::strlen(reinterpret_cast<const char*>(name)));
-        if (len == 0) corrupt(at_);
+        if (len == 0) throw_corrupted(at_);
         for (const u8* q = name; q < name + len;) {
             i32 cp;
             q = unicode::fast_decode_utf8_char(q, name + len, &cp);
-            if (cp < 0) corrupt(at_);
+            if (cp < 0) throw_corrupted(at_);
         }
         symbols_[i] = symbol::make_from_utf8(name, len);
         return symbols_[i];
@@ -174,16 +174,23 @@ public:
         check_heads();
     }
 
+    // One record of either form, appended to `parent`.
     const u8* record(const u8* p, const u8* end, node_t parent);
+    const u8* decode_value(const u8* p, const u8* end, node_t parent);
+    const u8* decode_value_compact(const u8* p, const u8* end, node_t parent);
 
     bool fixed_ = false;
     u32 root_base_count_ = 0;
+    // Boot images of version 1 bind words by root index; what the writers
+    // produce (version 2) carries its bindings as owner records and paths in
+    // boot mode too, so a written image loads as it was written.
+    bool root_bindings_ = false;
 
 private:
     struct Depth {
         u32& d;
         Depth(u32& depth, const Reader& r, const u8* p) : d(depth) {
-            if (++d > MAX_DEPTH) r.corrupt(p);
+            if (++d > MAX_DEPTH) r.throw_corrupted(p);
         }
         ~Depth() { d--; }
     };
@@ -195,6 +202,8 @@ private:
     }
 
     Header header(const u8*& p, const u8* end);
+    const u8* append_value(Cell v, bool newline, const u8* p, node_t parent);
+    const u8* typed_value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
 
     // Appends one unset cell to `parent` and answers its index.
@@ -210,7 +219,7 @@ private:
     // A reference record under the fixed form's bit 19 (the word 255 first).
     const u8* fixed_reference(const u8* p, const u8* end, Cell& out) {
         const u8* at_ = p;
-        if (word(p, end) != 255) corrupt(at_);
+        if (word(p, end) != 255) throw_corrupted(at_);
         return reference(p, end, out);
     }
     const u8* named(const u8* p, const u8* end, Cell& out) {
@@ -235,7 +244,7 @@ private:
     // Heads given by reference are checked once every series is complete.
     void check_heads() const {
         for (const PendingHead& h : heads_)
-            if (h.head > length(h.node)) corrupt(h.at);
+            if (h.head > length(h.node)) throw_corrupted(h.at);
     }
 
     const u8* start_;
@@ -281,8 +290,8 @@ Header Reader::header(const u8*& p, const u8* end) {
     h.sub = (b & 0x40) != 0;
     h.type = b & 0x3F;
     if (h.type == 63) {
-        h.type = varint(p, end);
-        if (h.type < 63) corrupt(lead);
+        h.type = read_varint(p, end);
+        if (h.type < 63) throw_corrupted(lead);
     }
     return h;
 }
@@ -290,48 +299,64 @@ Header Reader::header(const u8*& p, const u8* end) {
 const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
     Depth depth(depth_, *this, p);
     machine_stack::check();
-    if (p >= end) corrupt(p);
-    if (fixed_) skip_padding(p, end);
-    const u8* lead = p;
+    if (p >= end) throw_corrupted(p);
+    return fixed_ ? decode_value(p, end, parent) : decode_value_compact(p, end, parent);
+}
+
+// Appends a value given whole by its lead byte or by reference.
+const u8* Reader::append_value(Cell v, bool newline, const u8* p, node_t parent) {
+    if (newline) v.header |= FLAG_NEW_LINE;
+    *slot(parent, append(parent)) = v;
+    return p;
+}
+
+const u8* Reader::decode_value_compact(const u8* p, const u8* end, node_t parent) {
     Header h;
-    if (!fixed_) {
-        for (;;) {
-            if (p >= end) corrupt(p);
-            u8 b = *p;
-            if (b == 0xC0) h.newline = true;
-            else if (b == 0xC1) h.ref = true;
-            else if (b == 0xC4) {
-                if (mode_ == MODE_CODEC) corrupt(p);
-                h.def = true;
-            } else break;
-            p++;
-        }
-        lead = p;
-        u8 b = *p;
-        if (b >= 0x80) {
-            p++;
-            if ((h.ref || h.def) && (b <= 0xC3 || b == 0xFF)) corrupt(lead);
-            if (b >= 0xC5 && b <= 0xFE) corrupt(lead);
-            Cell v;
-            if (b <= 0xBF) make_cell(&v, TYPE_INTEGER, 0, b & 63);
-            else if (b == 0xC2) make_cell(&v, TYPE_LOGIC, 1);
-            else if (b == 0xC3) make_cell(&v, TYPE_LOGIC, 0);
-            else p = reference(p, end, v);
-            if (h.newline) v.header |= FLAG_NEW_LINE;
-            *slot(parent, append(parent)) = v;
-            return p;
-        }
-        Header t = header(p, end);
-        h.type = t.type;
-        h.sub = t.sub;
-    } else {
-        Header t = header(p, end);
-        t.def = false;
-        h = t;
-        if (mode_ == MODE_BOOT && word::any_word_q(h.type)) h.def = (h.bits >> 25) & 1;
+    for (;; p++) {
+        if (p >= end) throw_corrupted(p);
+        if (*p == 0xC0) h.newline = true;
+        else if (*p == 0xC1) h.ref = true;
+        else if (*p == 0xC4) {
+            if (mode_ == MODE_CODEC) throw_corrupted(p);
+            h.def = true;
+        } else break;
     }
-    if (h.type == 0) corrupt(lead);
-    if (h.def && (h.type < TYPE_WORD || h.type > TYPE_ISSUE)) corrupt(lead);
+    const u8* lead = p;
+    u8 b = *p;
+    if (b >= 0x80) {
+        p++;
+        if ((h.ref || h.def) && (b <= 0xC3 || b == 0xFF)) throw_corrupted(lead);
+        if (b >= 0xC5 && b <= 0xFE) throw_corrupted(lead);
+        Cell v;
+        if (b <= 0xBF) make_cell(&v, TYPE_INTEGER, 0, b & 63);
+        else if (b == 0xC2) make_cell(&v, TYPE_LOGIC, 1);
+        else if (b == 0xC3) make_cell(&v, TYPE_LOGIC, 0);
+        else p = reference(p, end, v);
+        return append_value(v, h.newline, p, parent);
+    }
+    Header t = header(p, end);
+    h.type = t.type;
+    h.sub = t.sub;
+    return typed_value(h, lead, p, end, parent);
+}
+
+const u8* Reader::decode_value(const u8* p, const u8* end, node_t parent) {
+    skip_padding(p, end);
+    const u8* lead = p;
+    Header h = header(p, end);
+    if (root_bindings_ && word::any_word_q(h.type)) h.def = (h.bits >> 25) & 1;
+    if (h.type == 255) {
+        Cell v;
+        p = reference(p, end, v);
+        return append_value(v, h.newline, p, parent);
+    }
+    return typed_value(h, lead, p, end, parent);
+}
+
+// The checks every typed record passes, then its value.
+const u8* Reader::typed_value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    if (h.type == 0) throw_corrupted(lead);
+    if (h.def && (h.type < TYPE_WORD || h.type > TYPE_ISSUE)) throw_corrupted(lead);
     switch (h.type) {
         case TYPE_ROUTINE: case TYPE_TRIPLE_ID: case TYPE_HANDLE: case TYPE_PORT_ID: case TYPE_EVENT: {
             Cell dt;
@@ -339,13 +364,6 @@ const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
             fire("access", "no-codec", &dt);
         }
         default: break;
-    }
-    if (fixed_ && h.type == 255) {
-        Cell v;
-        p = reference(p, end, v);
-        if (h.newline) v.header |= FLAG_NEW_LINE;
-        *slot(parent, append(parent)) = v;
-        return p;
     }
     u32 index = length(parent);
     p = value(h, lead, p, end, parent);
@@ -363,22 +381,22 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             const u8* at_ = p;
             u32 id = num(p, end);
             const char* name = id < TYPE_TOTAL_COUNT && id <= datatype::top_id ? datatype::name_of(id) : nullptr;
-            if (!id || !name || !*name) corrupt(at_);
+            if (!id || !name || !*name) throw_corrupted(at_);
             datatype::make_at(&v, id);
             break;
         }
         case TYPE_UNSET: case TYPE_NONE:
-            if (h.ref) corrupt(lead);
+            if (h.ref) throw_corrupted(lead);
             make_cell(&v, h.type);
             break;
         case TYPE_LOGIC:
-            if (!fixed_) corrupt(lead);
+            if (!fixed_) throw_corrupted(lead);
             make_cell(&v, TYPE_LOGIC, word(p, end) != 0);
             break;
         case TYPE_CHAR: {
             const u8* at_ = p;
             u32 cp = num(p, end);
-            if (cp > 0x10FFFF) corrupt(at_);
+            if (cp > 0x10FFFF) throw_corrupted(at_);
             make_cell(&v, TYPE_CHAR, 0, cp);
             break;
         }
@@ -409,7 +427,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             } else {
                 const u8* at_ = p;
                 u32 n = byte(p, end);
-                if (n > 12) corrupt(at_);
+                if (n > 12) throw_corrupted(at_);
                 std::memcpy(&v.data1, bytes(p, end, n), n);
             }
             break;
@@ -425,7 +443,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             u32 d = word(p, end);
             make_cell(&v, TYPE_DATE, d);
             bool timed = fixed_ || (d & date::HAS_TIME);
-            if (!fixed_ && h.sub != ((d & date::HAS_TIME) != 0)) corrupt(lead);
+            if (!fixed_ && h.sub != ((d & date::HAS_TIME) != 0)) throw_corrupted(lead);
             if (timed) {
                 u32 a = word(p, end), b = word(p, end);
                 if (fixed_) std::swap(a, b);
@@ -436,7 +454,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             double t = cell_float(&v);
             if (month < 1 || month > 12 || day < 1 || day > date::days_in_month(date::year_of(d), month) ||
                 !(t > -86400.0 && t < 2 * 86400.0))
-                corrupt(at_);
+                throw_corrupted(at_);
             break;
         }
         case TYPE_MONEY: {
@@ -444,9 +462,9 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             bool negative = fixed_ ? (h.bits >> 22) & 1 : h.sub;
             const u8* data = bytes(p, end, 12);
             node_t list = money::currency_list();
-            if (data[0] && (!list || data[0] > length(list))) corrupt(data);
+            if (data[0] && (!list || data[0] > length(list))) throw_corrupted(data);
             for (u32 i = 1; i < 12; i++)
-                if ((data[i] >> 4) > 9 || (data[i] & 15) > 9) corrupt(data + i);
+                if ((data[i] >> 4) > 9 || (data[i] & 15) > 9) throw_corrupted(data + i);
             money::make_at(&v, negative, data[0], data + 1);
             break;
         }
@@ -462,7 +480,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             return any_word(h, lead, p, end, parent);
         case TYPE_CONTEXT_ID: {
             // A bare context becomes an object of no class over it.
-            if (h.ref) corrupt(lead);
+            if (h.ref) throw_corrupted(lead);
             u32 index = append(parent);
             make_cell(slot(parent, index), TYPE_OBJECT, 0, static_cast<u32>(-1), 0);
             return context_record(lead, end, parent, index, false);
@@ -472,18 +490,18 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
         case TYPE_FUNCTION:
             return function(h, lead, p, end, parent);
         case TYPE_NATIVE: case TYPE_ACTION:
-            if (h.ref) corrupt(lead);
+            if (h.ref) throw_corrupted(lead);
             return builtin(h, lead, p, end, parent);
         case TYPE_OP:
-            if (h.ref) corrupt(lead);
+            if (h.ref) throw_corrupted(lead);
             return op(h, lead, p, end, parent);
         case TYPE_ERROR:
-            if (h.ref) corrupt(lead);
+            if (h.ref) throw_corrupted(lead);
             return error(h, lead, p, end, parent);
         default:
-            corrupt(lead);
+            throw_corrupted(lead);
     }
-    if (h.ref) corrupt(lead);
+    if (h.ref) throw_corrupted(lead);
     *slot(parent, append(parent)) = v;
     return p;
 }
@@ -521,7 +539,7 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             node = native::spec_of(&named_);
         else if (text_q && string::any_string_q(t)) node = series_node(&named_);
         else if (type == t && (type == TYPE_BINARY || type == TYPE_BITSET)) node = series_node(&named_);
-        if (!node) corrupt(at_);
+        if (!node) throw_corrupted(at_);
         if (head) heads_.push_back({node, head, head_at});
         Cell v;
         make_cell(&v, type, head, node, 0);
@@ -532,8 +550,8 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     if (cells_q) {
         const u8* count_at = p;
         u32 n = count(p, end, fixed_ ? 4 : 1);
-        if (head > n) corrupt(head_at);
-        if (type == TYPE_MAP && n % 2) corrupt(count_at);
+        if (head > n) throw_corrupted(head_at);
+        if (type == TYPE_MAP && n % 2) throw_corrupted(count_at);
         node_t node = alloc_cells(n ? n : 1);
         make_cell(slot(parent, index), type, head, node, 0);
         if (type == TYPE_HASH || type == TYPE_MAP) {
@@ -549,7 +567,7 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
         if (type == TYPE_MAP) {
             for (u32 i = 0; i < n; i += 2) {
                 Cell key = cells(node)[i];
-                if (!map::valid_key_type_q(TYPE_OF(&key))) corrupt(count_at);
+                if (!map::valid_key_type_q(TYPE_OF(&key))) throw_corrupted(count_at);
                 map::normalise_key(&key);
                 cells(node)[i] = key;
             }
@@ -579,22 +597,22 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             n = num(p, end);
         } else {
             u32 l = num(p, end);
-            if ((l & 3) == 3) corrupt(size_at);
+            if ((l & 3) == 3) throw_corrupted(size_at);
             unit = 1u << (l & 3);
             n = l >> 2;
         }
-        if (unit != 1 && unit != 2 && unit != 4) corrupt(lead);
+        if (unit != 1 && unit != 2 && unit != 4) throw_corrupted(lead);
     } else {
         n = num(p, end);
     }
-    if (head > n) corrupt(head_at);
+    if (head > n) throw_corrupted(head_at);
     u64 size = static_cast<u64>(n) * unit;
     const u8* data = bytes(p, end, size);
     if (unit == 4) {
         for (u32 i = 0; i < n; i++) {
             u32 cp;
             std::memcpy(&cp, data + u64(i) * 4, 4);
-            if (cp > 0x10FFFF) corrupt(data + u64(i) * 4);
+            if (cp > 0x10FFFF) throw_corrupted(data + u64(i) * 4);
         }
     }
     node_t node = text_q ? alloc_codepoints(n ? n : 1, unit) : alloc_bytes(n ? n : 1);
@@ -610,7 +628,7 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
 const u8* Reader::reference(const u8* p, const u8* end, Cell& out) {
     const u8* at_ = p;
     u32 n = num(p, end);
-    if (n == 0 || n > MAX_PATH || n > static_cast<u64>(end - p) / (fixed_ ? 4 : 1)) corrupt(at_);
+    if (n == 0 || n > MAX_PATH || n > static_cast<u64>(end - p) / (fixed_ ? 4 : 1)) throw_corrupted(at_);
     path_.resize(n);
     for (u32 i = 0; i < n; i++) path_[i] = num(p, end);
     out = resolve(p);
@@ -619,46 +637,48 @@ const u8* Reader::reference(const u8* p, const u8* end, Cell& out) {
 }
 
 Cell Reader::resolve(const u8* after) const {
-    Cell cur;
-    make_cell(&cur, TYPE_BLOCK, 0, dest_, 0);
-    for (size_t k = 0; k < path_.size(); k++) {
+    // The first step counts from the first root of this decoding.
+    u64 first = u64(path_[0]) + root_base_count_;
+    if (first >= length(dest_)) throw_corrupted(after);
+    Cell cur = cells(dest_)[first];
+    for (size_t k = 1; k < path_.size(); k++) {
         u32 i = path_[k];
         u32 t = TYPE_OF(&cur);
         if (block::any_block_q(t) || t == TYPE_MAP) {
             node_t n = series_node(&cur);
-            if (i >= length(n)) corrupt(after);
+            if (i >= length(n)) throw_corrupted(after);
             cur = cells(n)[i];
             continue;
         }
         if (t == TYPE_OBJECT || t == TYPE_ERROR || word::any_word_q(t)) {
             node_t ctx = cur.data1;
-            if (!ctx || ctx == context::global) corrupt(after);
+            if (!ctx || ctx == context::global) throw_corrupted(after);
             Cell* c = context::TO_CTX(ctx);
             if (context::on_stack_q(c)) {
                 // A function's context: the step applies to the function.
                 cur = *context::owner_of(ctx);
-                if (TYPE_OF(&cur) != TYPE_FUNCTION) corrupt(after);
+                if (TYPE_OF(&cur) != TYPE_FUNCTION) throw_corrupted(after);
                 k--;
                 continue;
             }
             u64 at_ = u64(i) + (t == TYPE_ERROR ? u32(error::FIELD_ARG1) : 0u);
-            if (!c->data2 || at_ >= length(c->data2)) corrupt(after);
+            if (!c->data2 || at_ >= length(c->data2)) throw_corrupted(after);
             cur = cells(c->data2)[at_];
             continue;
         }
         if (t == TYPE_NATIVE || t == TYPE_ACTION) {
             node_t spec = native::spec_of(&cur);
-            if (i >= length(spec)) corrupt(after);
+            if (i >= length(spec)) throw_corrupted(after);
             cur = cells(spec)[i];
             continue;
         }
         if (t == TYPE_FUNCTION || t == TYPE_OP) {
             if (i == 0) make_cell(&cur, TYPE_BLOCK, 0, native::spec_of(&cur), 0);
             else if (i == 1 && t == TYPE_FUNCTION) cur = *function::more_cell(&cur, function::MORE_BODY);
-            else corrupt(after);
+            else throw_corrupted(after);
             continue;
         }
-        corrupt(after);
+        throw_corrupted(after);
     }
     return cur;
 }
@@ -680,13 +700,13 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
     node_t ctx = 0;
     const u8* idx_at = p;
     if (fixed_) {
-        bound = mode_ == MODE_BOOT ? true : !((h.bits >> 25) & 1);
+        bound = root_bindings_ ? true : !((h.bits >> 25) & 1);
     } else {
         bound = h.sub;
     }
     // A reference names the binding, so only bound codec words carry one.
-    if (h.ref && (!bound || mode_ == MODE_BOOT)) corrupt(lead);
-    if (mode_ == MODE_BOOT && bound) {
+    if (h.ref && (!bound || root_bindings_)) throw_corrupted(lead);
+    if (root_bindings_ && bound) {
         // Boot data: root index of the binding value (fixed form: -1 global), then the index.
         const u8* root_at = p;
         i32 root_index = fixed_ ? znum(p, end) : static_cast<i32>(num(p, end));
@@ -696,9 +716,9 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             bound = false;
         } else {
             u64 at_ = u64(root_base_count_) + static_cast<u32>(root_index);
-            if (root_index < 0 || at_ >= length(dest_)) corrupt(root_at);
+            if (root_index < 0 || at_ >= length(dest_)) throw_corrupted(root_at);
             ctx = context_of(cells(dest_)[at_]);
-            if (!ctx) corrupt(root_at);
+            if (!ctx) throw_corrupted(root_at);
         }
     } else if (bound) {
         if (!fixed_) {
@@ -711,14 +731,14 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             const u8* at_ = p;
             p = named(p, end, owner);
             ctx = context_of(owner);
-            if (!ctx) corrupt(at_);
+            if (!ctx) throw_corrupted(at_);
         } else {
             // The owner's whole record, kept in the scratch block only. The
             // word stands in its place first: the owner's values may name
             // the owner through it.
             const u8* at_ = p;
             u32 t = fixed_ ? (end - p >= 4 ? p[0] : 0) : (p < end ? *p & 0x3F : 0);
-            if (t != TYPE_OBJECT && t != TYPE_FUNCTION) corrupt(at_);
+            if (t != TYPE_OBJECT && t != TYPE_FUNCTION) throw_corrupted(at_);
             node_t scratch = series_node(&scratch_.value);
             u32 k = length(scratch);
             u32 index = append(parent);
@@ -727,7 +747,7 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             p = record(p, end, scratch);
             pending_word_.set = false;
             ctx = context_of(cells(scratch)[k]);
-            if (!ctx) corrupt(at_);
+            if (!ctx) throw_corrupted(at_);
             return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
         }
     } else if (fixed_) {
@@ -744,8 +764,8 @@ const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_
         set_type(&w, h.type);
     } else {
         Cell* c = context::TO_CTX(ctx);
-        if (idx == -1 && mode_ == MODE_BOOT) idx = context::find_word(c, sym, true);
-        if (idx < 0 || static_cast<u32>(idx) >= context::word_count(c)) corrupt(idx_at);
+        if (idx == -1 && root_bindings_) idx = context::find_word(c, sym, true);
+        if (idx < 0 || static_cast<u32>(idx) >= context::word_count(c)) throw_corrupted(idx_at);
         make_cell(&w, h.type, ctx, static_cast<u32>(sym), static_cast<u32>(idx));
     }
     *slot(parent, index) = w;
@@ -772,20 +792,20 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
     u32 flags;
     if (fixed_) {
         u32 bits = word(p, end);
-        if ((bits & 0xFF) != TYPE_CONTEXT_ID || (bits >> 19) & 1) corrupt(lead);
+        if ((bits & 0xFF) != TYPE_CONTEXT_ID || (bits >> 19) & 1) throw_corrupted(lead);
         flags = ((bits >> 26) & 3) | ((bits >> 29) & 1) << 2 | ((bits >> 28) & 1) << 3 | ((bits >> 30) & 1) << 4;
     } else {
-        if (byte(p, end) != TYPE_CONTEXT_ID) corrupt(lead);
+        if (byte(p, end) != TYPE_CONTEXT_ID) throw_corrupted(lead);
         flags = byte(p, end);
     }
     u32 kind = flags & 3;
     bool on_stack = (flags >> 2) & 1;
     bool self = (flags >> 3) & 1;
     bool values = ((flags >> 4) & 1) && !on_stack;
-    if (kind == 3 || flags > 31) corrupt(lead);
+    if (kind == 3 || flags > 31) throw_corrupted(lead);
     // Functions keep their values on the stack; other contexts in a buffer of their own.
     if (mode_ == MODE_CODEC && (on_stack != function_q || (function_q && kind != context::KIND_FUNCTION)))
-        corrupt(lead);
+        throw_corrupted(lead);
     u32 n = count(p, end, fixed_ ? 4 : 1);
     node_t ctx = context::create(n, on_stack, self, nullptr, kind);
     {
@@ -804,7 +824,7 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
         Cell* c = context::TO_CTX(ctx);
         context::add_word(c, &w);
         // Two names of one word (letters differing in case) would shift every index.
-        if (context::word_count(context::TO_CTX(ctx)) != i + 1) corrupt(at_);
+        if (context::word_count(context::TO_CTX(ctx)) != i + 1) throw_corrupted(at_);
     }
     if (values) {
         node_t vals = context::TO_CTX(ctx)->data2;
@@ -821,9 +841,9 @@ const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8*
         const u8* at_ = p;
         p = named(p, end, named_);
         node_t ctx = context_of(named_);
-        if (!ctx) corrupt(at_);
+        if (!ctx) throw_corrupted(at_);
         Cell owner = *context::owner_of(ctx);
-        if (TYPE_OF(&owner) != TYPE_OBJECT) corrupt(at_);
+        if (TYPE_OF(&owner) != TYPE_OBJECT) throw_corrupted(at_);
         *slot(parent, append(parent)) = owner;
         return p;
     }
@@ -847,7 +867,7 @@ const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8*
         for (int k = 0; k < 2; k++) {
             pos[k] = handlers[k] >> 16;
             locals[k] = handlers[k] & 0xFFFF;
-            if (pos[k] < -1 || pos[k] >= n) corrupt(handlers_at);
+            if (pos[k] < -1 || pos[k] >= n) throw_corrupted(handlers_at);
         }
         object::make_at(&obj, pos[0], locals[0], pos[1], locals[1]);
         *slot(parent, index) = obj;
@@ -861,7 +881,7 @@ const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
     const u8* at_ = p;
     p = record(p, end, scratch);
     Cell c = cells(scratch)[k];
-    if (TYPE_OF(&c) != TYPE_BLOCK) corrupt(at_);
+    if (TYPE_OF(&c) != TYPE_BLOCK) throw_corrupted(at_);
     out = series_node(&c);
     return p;
 }
@@ -872,9 +892,9 @@ const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u
         const u8* at_ = p;
         p = named(p, end, named_);
         node_t ctx = context_of(named_);
-        if (!ctx) corrupt(at_);
+        if (!ctx) throw_corrupted(at_);
         Cell owner = *context::owner_of(ctx);
-        if (TYPE_OF(&owner) != TYPE_FUNCTION) corrupt(at_);
+        if (TYPE_OF(&owner) != TYPE_FUNCTION) throw_corrupted(at_);
         *slot(parent, append(parent)) = owner;
         return p;
     }
@@ -909,18 +929,18 @@ const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u
         flags = function::validate(&spec_cell);
     } catch (Throw& t) {
         if (t.value != THROW_ERROR) throw;
-        corrupt(spec_at);
+        throw_corrupted(spec_at);
     }
     {
         node_t check = context::make(&spec_cell, true, false, context::KIND_FUNCTION);
         Cell* mine = context::TO_CTX(fn.data1);
         Cell* want = context::TO_CTX(check);
         u32 n = context::word_count(want);
-        if (context::word_count(mine) != n) corrupt(spec_at);
+        if (context::word_count(mine) != n) throw_corrupted(spec_at);
         for (u32 i = 0; i < n; i++) {
             i32 a = symbol::resolve(static_cast<i32>(word_symbol(context::get_word_at(mine, i))));
             i32 b = symbol::resolve(static_cast<i32>(word_symbol(context::get_word_at(context::TO_CTX(check), i))));
-            if (a != b) corrupt(spec_at);
+            if (a != b) throw_corrupted(spec_at);
             mine = context::TO_CTX(fn.data1);
         }
     }
@@ -934,17 +954,17 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
     const u8* at_ = p;
     u32 entry = num(p, end);
     u32 limit = h.type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : native::ACTION_TABLE_SIZE;
-    if (entry < 1 || entry > limit) corrupt(at_);
+    if (entry < 1 || entry > limit) throw_corrupted(at_);
     // The spec takes the built-in's own place in the parent.
     u32 index = length(parent);
     const u8* spec_at = p;
     p = record(p, end, parent);
     Cell spec = *slot(parent, index);
-    if (TYPE_OF(&spec) != TYPE_BLOCK) corrupt(spec_at);
+    if (TYPE_OF(&spec) != TYPE_BLOCK) throw_corrupted(spec_at);
     Cell fn;
     if (mode_ == MODE_CODEC) {
         // Untrusted specs are not believed: the evaluator's own built-in stands in.
-        if (!builtin_maker || !builtin_maker(h.type, entry, &fn)) corrupt(at_);
+        if (!builtin_maker || !builtin_maker(h.type, entry, &fn)) throw_corrupted(at_);
     } else {
         node_t more = alloc_cells(2);
         collector::NodeRoot more_root(more);
@@ -964,8 +984,8 @@ const u8* Reader::op(const Header& h, const u8* lead, const u8* p, const u8* end
     p = record(p, end, parent);
     Cell fn = *slot(parent, index);
     u32 t = TYPE_OF(&fn);
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) corrupt(at_);
-    if (!op::valid_spec_q(native::spec_of(&fn))) corrupt(at_);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) throw_corrupted(at_);
+    if (!op::valid_spec_q(native::spec_of(&fn))) throw_corrupted(at_);
     Cell o = fn;
     o.header = (t << 16) | TYPE_OP;
     if (t == TYPE_FUNCTION) *function::more_cell(&fn, function::MORE_OP) = fn;
@@ -977,7 +997,7 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     const u8* at_ = p;
     u32 code = num(p, end);
     const auto& cats = error::catalog();
-    if (code / 100 >= cats.size() || code % 100 >= cats[code / 100].ids.size()) corrupt(at_);
+    if (code / 100 >= cats.size() || code % 100 >= cats[code / 100].ids.size()) throw_corrupted(at_);
     u32 index = append(parent);
     {
         Cell* saved = stack::top;
@@ -1015,7 +1035,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     std::exit(1);
 }
 
-void read_body(Reader& r, const u8* p, const u8* end, i64 length, u8 flags, const u8* data, const Cell* source);
+void decode_stream(Reader& r, const u8* p, const u8* end, bool symbols);
+void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols);
 
 }  // namespace
 
@@ -1064,46 +1085,52 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
     }
     Reader& r2 = *reader;
     r2.root_base_count_ = before;
+    r2.root_bindings_ = mode == MODE_BOOT && data[6] == 1;
     r2.fixed_ = !(flags & FLAG_COMPACT);
-    read_body(r2, p, end, length, flags, data, source);
+    bool symbols = flags & FLAG_SYMBOLS;
+    if (r2.fixed_) {
+        if (length >= 0 && end - p < 8) invalid(data, length, source);
+        decode_stream(r2, p, end, symbols);
+    } else {
+        decode_compact_stream(r2, p, end, symbols);
+    }
     return before;
 }
 
 namespace {
 
-void read_body(Reader& r, const u8* p, const u8* end, i64 length, u8 flags, const u8* data, const Cell* source) {
-    bool symbols = flags & FLAG_SYMBOLS;
-    if (r.fixed_) {
-        if (length >= 0 && end - p < 8) invalid(data, length, source);
-        r.word(p, end);  // root count: records are read to the payload's end instead
-        const u8* size_at = p;
-        u32 payload = r.word(p, end);
-        if (symbols) {
-            const u8* counts_at = p;
-            u32 count = r.word(p, end);
-            u32 size = r.word(p, end);
-            p = r.read_symbols(p, end, counts_at, count, size);
-        }
-        if (payload > static_cast<u64>(end - p)) r.corrupt(size_at);
-        r.read_payload(p, p + payload);
-    } else {
-        // Each count is read within 20 bytes of its start.
-        auto bounded = [&](const u8*& q) {
-            const u8* lim = end - q > 20 ? q + 20 : end;
-            return r.varint(q, lim);
-        };
-        bounded(p);
-        const u8* size_at = p;
-        u32 payload = bounded(p);
-        if (symbols) {
-            const u8* counts_at = p;
-            u32 count = bounded(p);
-            u32 size = bounded(p);
-            p = r.read_symbols(p, end, counts_at, count, size);
-        }
-        if (payload > 0x7FFFFFFF || payload > static_cast<u64>(end - p)) r.corrupt(size_at);
-        r.read_payload(p, p + payload);
+// The fixed-width body: u32 root count and payload size, the symbol table, the payload.
+void decode_stream(Reader& r, const u8* p, const u8* end, bool symbols) {
+    r.word(p, end);  // root count: records are read to the payload's end instead
+    const u8* size_at = p;
+    u32 payload = r.word(p, end);
+    if (symbols) {
+        const u8* counts_at = p;
+        u32 count = r.word(p, end);
+        u32 size = r.word(p, end);
+        p = r.read_symbols(p, end, counts_at, count, size);
     }
+    if (payload > static_cast<u64>(end - p)) r.throw_corrupted(size_at);
+    r.read_payload(p, p + payload);
+}
+
+// The compact body: the same fields as varints, each read within 20 bytes of its start.
+void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols) {
+    auto bounded = [&](const u8*& q) {
+        const u8* lim = end - q > 20 ? q + 20 : end;
+        return r.read_varint(q, lim);
+    };
+    bounded(p);
+    const u8* size_at = p;
+    u32 payload = bounded(p);
+    if (symbols) {
+        const u8* counts_at = p;
+        u32 count = bounded(p);
+        u32 size = bounded(p);
+        p = r.read_symbols(p, end, counts_at, count, size);
+    }
+    if (payload > 0x7FFFFFFF || payload > static_cast<u64>(end - p)) r.throw_corrupted(size_at);
+    r.read_payload(p, p + payload);
 }
 
 }  // namespace

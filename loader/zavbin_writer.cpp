@@ -57,8 +57,8 @@ class Writer {
 public:
     explicit Writer(bool fixed) : fixed_(fixed) {}
 
-    // One record (step 5: every value counts one position in its container).
-    void value(const Cell* v) {
+    // One record, in the writer's form (every value counts one position in its container).
+    void encode_value(const Cell* v) {
         Depth depth(depth_);
         machine_stack::check();
         Cell c = *v;
@@ -161,7 +161,7 @@ public:
                 num(native::entry_of(&c));
                 Cell spec;
                 make_cell(&spec, TYPE_BLOCK, 0, native::spec_of(&c), 0);
-                value(&spec);
+                encode_value(&spec);
                 counter_--;  // the spec stands in the built-in's own place
                 break;
             }
@@ -171,7 +171,7 @@ public:
                 start(t, false, wrapped << 16, nl);
                 Cell fn = c;
                 fn.header = wrapped;
-                value(&fn);
+                encode_value(&fn);
                 counter_--;
                 break;
             }
@@ -245,11 +245,11 @@ private:
         }
         out.push_back(static_cast<u8>(v));
     }
-    void varint(u32 v) { varint_to(payload_, v); }
-    void num(u32 v) { fixed_ ? put32(v) : varint(v); }
+    void write_varint(u32 v) { varint_to(payload_, v); }
+    void num(u32 v) { fixed_ ? put32(v) : write_varint(v); }
     void znum(i32 v) {
         if (fixed_) return put32(static_cast<u32>(v));
-        varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
+        write_varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
     }
     void raw(const u8* p, u32 n) {
         payload_.insert(payload_.end(), p, p + n);
@@ -272,7 +272,7 @@ private:
             put8(static_cast<u8>(type | s));
         } else {
             put8(63 | s);
-            varint(type);
+            write_varint(type);
         }
     }
 
@@ -395,17 +395,17 @@ private:
                       num(2 * live);
                       for (u32 i = 0; i + 1 < len; i += 2) {
                           if (cells(node)[i + 1].header == 0) continue;
-                          value(cells(node) + i);
-                          value(cells(node) + i + 1);
+                          encode_value(cells(node) + i);
+                          encode_value(cells(node) + i + 1);
                       }
                       return;
                   }
                   if (block::any_block_q(t)) {
                       num(len);
-                      for (u32 i = 0; i < len; i++) value(cells(node) + i);
+                      for (u32 i = 0; i < len; i++) encode_value(cells(node) + i);
                       return;
                   }
-                  if (text && !fixed_) varint(len << 2 | log2);
+                  if (text && !fixed_) write_varint(len << 2 | log2);
                   else num(len);
                   SeriesBuffer* buf = GET_BUFFER(node);
                   raw(buf->head(), len * unit);
@@ -467,7 +467,7 @@ private:
         Cell unset{TYPE_UNSET, 0, 0, 0};
         for (u32 i = 0; i < n; i++) {
             Cell* vc = context::TO_CTX(ctx);
-            value(i < stored ? cells(vc->data2) + i : &unset);
+            encode_value(i < stored ? cells(vc->data2) + i : &unset);
         }
     }
 
@@ -493,11 +493,11 @@ private:
         context_record(function::ctx_of(&c));
         u32 saved = counter_;
         counter_ = 0;
-        value(&spec);
+        encode_value(&spec);
         counter_ = 1;
         if (has_body) {
             set_type(&body, TYPE_BLOCK);
-            value(&body);
+            encode_value(&body);
         } else {
             // A function without a body block: an empty one stands in.
             start(TYPE_BLOCK, false, 0, 0);
@@ -522,7 +522,7 @@ private:
         num(TYPE_OF(code) == TYPE_INTEGER ? code->data2 : 0);
         for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
             Cell v = *error::field(&c, f);
-            value(&v);
+            encode_value(&v);
         }
         counter_ = saved;
         path_.pop_back();
@@ -549,7 +549,7 @@ Cell* run(const Cell* value, bool fixed) {
     Cell v = *value;
     collector::Root keep(&v);
     Writer w(fixed);
-    w.value(&v);
+    w.encode_value(&v);
     return w.finish();
 }
 

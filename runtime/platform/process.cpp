@@ -18,6 +18,8 @@ namespace {
 
 // Pipe reads take this much at a time.
 constexpr size_t CHUNK = 64 * 1024;
+// What one stream may deliver: the most one string or binary can hold.
+constexpr size_t MAX_CAPTURE = 0x7FFFFFFF;
 
 // Children started without waiting, reaped later so none stays a zombie.
 std::vector<pid_t> unwaited;
@@ -114,8 +116,10 @@ i64 wait_for(pid_t pid) {
 }
 
 // Feeds the input and drains both outputs until all three are done.
-void pump(int& in_fd, const std::string& input, int& out_fd, std::string* output, int& err_fd,
+// Answers true when an output stream delivered more than it may.
+bool pump(int& in_fd, const std::string& input, int& out_fd, std::string* output, int& err_fd,
           std::string* error, Fds& fds) {
+    bool overflow = false;
     size_t sent = 0;
     if (in_fd >= 0) ::fcntl(in_fd, F_SETFL, ::fcntl(in_fd, F_GETFL) | O_NONBLOCK);
     if (in_fd >= 0 && input.empty()) fds.close(in_fd);
@@ -141,11 +145,19 @@ void pump(int& in_fd, const std::string& input, int& out_fd, std::string* output
                 if ((w < 0 && errno != EAGAIN && errno != EINTR) || sent == input.size()) fds.close(fd);
             } else {
                 ssize_t r = ::read(fd, buffer, sizeof buffer);
-                if (r > 0) (&fd == &out_fd ? output : error)->append(buffer, static_cast<size_t>(r));
+                std::string* into = &fd == &out_fd ? output : error;
+                if (r > 0) into->append(buffer, static_cast<size_t>(r));
                 else if (r == 0 || (errno != EAGAIN && errno != EINTR)) fds.close(fd);
+                // More than one value can hold: stop listening; the child's
+                // next write to that stream fails.
+                if (fd >= 0 && into->size() > MAX_CAPTURE) {
+                    overflow = true;
+                    fds.close(fd);
+                }
             }
         }
     }
+    return overflow;
 }
 
 }  // namespace
@@ -215,7 +227,7 @@ SpawnResult spawn(const std::string& command, bool wait, bool console, bool shel
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, &saved);
-    pump(feed, in.data, drain_out, &out.data, drain_err, &err.data, fds);
+    result.too_long = pump(feed, in.data, drain_out, &out.data, drain_err, &err.data, fds);
     ::sigaction(SIGPIPE, &saved, nullptr);
 
     if (wait) {

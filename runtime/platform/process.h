@@ -18,6 +18,7 @@ struct Redirect {
 struct SpawnResult {
     i64 value = -1;          // exit status, process id without waiting, -1 on failure
     bool shell_used = false;  // the command ran through /bin/sh
+    bool too_long = false;    // an output stream gave more than one value holds; the rest was refused
 };
 
 // Runs the command. Without shell the text is split at blanks (double quotes

@@ -564,3 +564,35 @@ TEST_F(ZavbinTest, MapsWriteTheirLivePairsOnly) {
     EXPECT_EQ(fault(compact({0x28, 0x01, 0x81})), "script/zb-invalid-record 12");
     EXPECT_EQ(fault(compact({0x28, 0x02, 0x05, 0x00, 0x81})), "script/zb-invalid-record 12");
 }
+
+TEST_F(ZavbinTest, WrittenImagesLoadInBootMode) {
+    Cell v;
+    ASSERT_EQ(test::error_of([&] { v = eval("(o: make object! [x: 1 y: 'x] f: func [a] [a + o/x] reduce [o in o 'y :f])"); }), "");
+    collector::Root keep(&v);
+    std::string molded = test::mold(&v, true);
+    for (bool compact_form : {true, false}) {
+        Bytes e = enc(&v, compact_form);
+        Cell* out = block::push_only_star(1);
+        ASSERT_EQ(test::error_of([&] { zavbin::decode(e.data(), out, zavbin::MODE_BOOT, static_cast<i64>(e.size())); }),
+                  "");
+        Cell back = first(out);
+        EXPECT_EQ(test::mold(&back, true), molded);
+        Cell* m = block::zs_head(&back);
+        EXPECT_EQ(object::class_of(m), object::class_of(block::zs_head(&v)));  // boot mode keeps classes
+        EXPECT_EQ(word_ctx(m + 1), m[0].data1);
+    }
+    // boot_load appends the image's roots to the root block and answers where they start.
+    Bytes e = enc(&v, true);
+    u32 before = GET_BUFFER(zav::root)->length();
+    u32 base = 0;
+    ASSERT_EQ(test::error_of([&] { base = zavbin::boot_load(e.data(), false); }), "");
+    EXPECT_EQ(base, before);
+    EXPECT_EQ(zavbin::root_base, before);
+    EXPECT_EQ(test::mold(get_root(before), true), molded);
+    EXPECT_FALSE(zavbin::codec_q);
+}
+
+TEST_F(ZavbinTest, UnreadableBootImageEndsTheProcessWithAFailure) {
+    static const u8 bad[] = {'N', 'O', 'T', 'Z', 'A', 'V', 1, 5};
+    EXPECT_EXIT(zavbin::boot_load(bad, false), testing::ExitedWithCode(1), "");
+}
