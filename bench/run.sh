@@ -30,13 +30,13 @@ data=open(sys.argv[1],"rb").read()
 ratio,comp,decomp=(float(x) for x in open(sys.argv[2]).read().split())
 t=[]
 for _ in range(2):
-    t0=time.perf_counter(); packed=zlib.compress(data,6); t.append(time.perf_counter()-t0)
+    t0=time.process_time(); packed=zlib.compress(data,6); t.append(time.process_time()-t0)
 d=[]
 for _ in range(5):
-    t0=time.perf_counter(); zlib.decompress(packed); d.append(time.perf_counter()-t0)
+    t0=time.process_time(); zlib.decompress(packed); d.append(time.process_time()-t0)
 mb=len(data)/1e6
 zr,zc,zd=len(data)/len(packed),mb/min(t),mb/min(d)
-print("DEFLATE on a %.0f MB mixed corpus, zlib framing:" % mb)
+print("DEFLATE on a %.0f MB mixed corpus, zlib framing (processor time):" % mb)
 print("  %-22s %8s %14s %16s" % ("", "ratio", "compress MB/s", "decompress MB/s"))
 print("  %-22s %8.3f %14.1f %16.1f" % ("zav", ratio, comp, decomp))
 print("  %-22s %8.3f %14.1f %16.1f" % ("python3 zlib level 6", zr, zc, zd))

@@ -895,8 +895,9 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
     if (part) {
         if (TYPE_OF(part) == TYPE_INTEGER) {
             limit = int_arg(part) < 0 ? 0 : int_arg(part);
-        } else if (any_string_q(TYPE_OF(part)) && TYPE_OF(part) == TYPE_OF(value) &&
+        } else if (series::series_q(TYPE_OF(part)) && series::series_q(TYPE_OF(value)) &&
                    series_node(part) == series_node(value)) {
+            // A position in the inserted value's own series (a string's or a block's).
             i64 d = i64(series_head(part)) - series_head(value);
             limit = d < 0 ? 0 : static_cast<i32>(d);
         } else {

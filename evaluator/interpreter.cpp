@@ -1704,8 +1704,10 @@ namespace {
 void trace_error(const Cell* err) {
     static bool inside = false;
     if (!trace.enabled || !(trace.mask & EVT_ERROR) || inside) return;
-    // Telling the tracer needs the stack that an overflow has run out of.
-    if (error::get_id(err) == symbol::make("stack-overflow")) return;
+    // Telling the tracer needs the stack that an overflow has run out of, and
+    // memory that has run out; no user code runs inside a collection.
+    i32 id = error::get_id(err);
+    if (id == symbol::make("stack-overflow") || id == symbol::make("no-memory") || collector::collecting_q()) return;
     inside = true;
     struct Leave {
         ~Leave() { inside = false; }

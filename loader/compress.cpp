@@ -233,18 +233,20 @@ struct Deflater {
         u32 chain = prev_len >= GOOD_MATCH ? MAX_CHAIN / 4 : MAX_CHAIN;
         u32 nice = std::min(NICE_MATCH, max);
         // Locals, so the stores below cannot make the compiler reload them.
+        // A stored value v stands for the position base + v - 1; one compare
+        // with `least` rules out both "none" (0) and "too far back".
         const u8* const scan = src + pos;
-        const u8* const window = src + base - 1;  // window + candidate = its bytes
+        const u8* const window = src + base - 1;  // window + v: the candidate's bytes
         const u16* const links = prev;
-        u32 dist = 0;
+        u32 least = std::max<i64>(1, static_cast<i64>(pos) - base + 1 - MAX_DISTANCE);
+        const u8* tail = window + best - 1;  // tail + v: where the candidate must match best's last two bytes
         u16 start = load16(scan), end = load16(scan + best - 1);
-        while (candidate) {
-            const u8* m = window + candidate;
-            if (static_cast<u32>(scan - m) > MAX_DISTANCE) break;
-            // The next link is fetched before the compare can mispredict.
-            u32 next = links[(m - src) & (WINDOW - 1)];
-            __builtin_prefetch(window + next + best - 1);
-            if (load16(m + best - 1) == end && load16(m) == start) {
+        u32 dist = 0;
+        u32 v = candidate;
+        if (v < least) return best;
+        do {
+            if (load16(tail + v) == end && load16(window + v) == start) {
+                const u8* m = window + v;
                 u32 n = 2;
                 while (n + 8 <= max) {
                     u64 x, y;
@@ -263,11 +265,11 @@ struct Deflater {
                     dist = static_cast<u32>(scan - m);
                     if (n >= nice) break;
                     end = load16(scan + best - 1);
+                    tail = window + best - 1;
                 }
             }
-            candidate = next;
-            if (--chain == 0) break;
-        }
+            v = links[(v - 1) & (WINDOW - 1)];  // base is a multiple of the window
+        } while (v >= least && --chain != 0);
         if (dist) *dist_out = dist;
         return best;
     }
@@ -668,11 +670,11 @@ i32 Inflater::stored() {
     if ((len ^ 0xFFFF) != nlen) return BAD_DATA;
     in += 4;
     if (static_cast<size_t>(end - in) < len) return STORED_PAST_INPUT;
-    if (room(len)) {
-        std::memcpy(out + pos, in, len);
-    } else {
+    if (len && !room(len)) {
         if (grows) return TOO_SMALL;
         if (pos < capacity) std::memcpy(out + pos, in, capacity - pos);
+    } else if (len) {
+        std::memcpy(out + pos, in, len);
     }
     pos += len;
     in += len;
@@ -991,7 +993,7 @@ i32 decompress(Format format, const u8* src, size_t length, size_t hint, size_t 
         hint = f.size;
     }
     if (hint == 0 || hint > most) hint = std::min<u64>(most, std::max<u64>(4 * static_cast<u64>(length), 4096));
-    hint = std::min(hint, limit) + FAST_OUT;
+    hint = std::min<size_t>(hint + FAST_OUT, limit);
     auto z = std::make_unique<Inflater>();
     z->in = f.data;
     z->end = f.data + f.length;
