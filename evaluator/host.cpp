@@ -1,15 +1,22 @@
 // The clipboard, the command line and type guards as values.
 #include "evaluator/host.h"
 
+#include <fstream>
 #include <string>
+#include <sys/utsname.h>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/simple_io.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/clipboard.h"
@@ -124,6 +131,84 @@ Cell* command_line(Cell* result) {
 u32 check_type(Cell* value, u32 type) {
     if (TYPE_OF(value) != type) fire("script", "invalid-arg", value);
     return type;
+}
+
+namespace {
+
+// The distribution's name when it says one, else the kernel's.
+std::string system_name(const utsname& u) {
+    std::ifstream release("/etc/os-release");
+    std::string line;
+    while (std::getline(release, line)) {
+        if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+        std::string v = line.substr(12);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'')) v = v.substr(1, v.size() - 2);
+        if (!v.empty()) return v;
+    }
+    return u.sysname;
+}
+
+const char* arch_word(const std::string& machine) {
+    if (machine == "x86_64" || machine == "amd64") return "x86-64";
+    if (machine == "i386" || machine == "i486" || machine == "i586" || machine == "i686") return "x86-32";
+    if (machine == "aarch64" || machine == "arm64") return "ARM64";
+    if (machine.rfind("arm", 0) == 0) return "ARM";
+    if (machine == "ia64") return "IA-64";
+    return "Unknown";
+}
+
+// The leading numbers of a text such as "6.1.0-18-amd64" or "#1 SMP ...".
+std::vector<u32> numbers_of(const std::string& text, size_t from, u32 most) {
+    std::vector<u32> out;
+    size_t i = from;
+    while (out.size() < most && i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        u32 n = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') n = n * 10 + static_cast<u32>(text[i++] - '0');
+        out.push_back(n);
+        if (i < text.size() && text[i] == '.') i++;
+        else break;
+    }
+    return out;
+}
+
+void field(Cell* spec, const char* name, Cell* value) {
+    Cell word;
+    word::make_at(symbol::make(name), &word);
+    set_type(&word, TYPE_SET_WORD);
+    block::zs_append(spec, &word);
+    block::zs_append(spec, value);
+}
+
+}  // namespace
+
+Cell* get_OS_info() {
+    utsname u{};
+    uname(&u);
+    Cell* spec = block::make_at(stack::push_star(), 8);
+    std::string name = system_name(u);
+    field(spec, "name", string::load(reinterpret_cast<const u8*>(name.data()), static_cast<u32>(name.size()), 0));
+    stack::pop(1);
+    Cell arch;
+    word::make_at(symbol::make(arch_word(u.machine)), &arch);
+    set_type(&arch, TYPE_LIT_WORD);
+    field(spec, "arch", &arch);
+    u8 version[3] = {0, 0, 0};
+    std::vector<u32> release = numbers_of(u.release, 0, 3);
+    for (size_t i = 0; i < release.size(); i++) version[i] = static_cast<u8>(release[i] > 255 ? 255 : release[i]);
+    Cell tuple;
+    tuple::make_at(&tuple, 3, version);
+    field(spec, "version", &tuple);
+    std::string kernel = u.version;
+    std::vector<u32> build = numbers_of(kernel, kernel.rfind('#', 0) == 0 ? 1 : kernel.size(), 1);
+    Cell number;
+    make_cell(&number, TYPE_INTEGER, 0, build.empty() ? 0 : build[0]);
+    field(spec, "build", &number);
+    Cell* result = stack::push_star();
+    make_cell(result, TYPE_NONE);
+    object::make(result, spec, TYPE_OBJECT);
+    copy_cell(result, spec);
+    stack::pop(1);
+    return spec;
 }
 
 }  // namespace zav::platform

@@ -1,5 +1,5 @@
 // Host services as values, for the library's routines: the clipboard, the
-// command line and type guards.
+// command line, type guards and the operating system's description.
 #pragma once
 #include "datatypes/cell.h"
 
@@ -21,5 +21,8 @@ namespace zav::platform {
 Cell* command_line(Cell* result);
 // Answers the type when the value has it; else raises script/invalid-arg.
 u32 check_type(Cell* value, u32 type);
+// An object! with name (string!), arch (word!), version (tuple! of the
+// kernel's release numbers) and build (integer!), pushed.
+Cell* get_OS_info();
 
 }  // namespace zav::platform

@@ -21,6 +21,7 @@
 #include "datatypes/op.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "loader/crush.h"
@@ -39,6 +40,10 @@ u32 root_base = 0;
 namespace {
 
 BuiltinMaker builtin_maker = nullptr;
+
+bool registered_q(u32 type) {
+    return type < TYPE_TOTAL_COUNT && datatype::records[type].name && *datatype::records[type].name;
+}
 
 inline Cell* cells(node_t n) { return reinterpret_cast<Cell*>(GET_BUFFER(n)->head()); }
 inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
@@ -375,13 +380,14 @@ const u8* Reader::typed_value(const Header& h, const u8* lead, const u8* p, cons
 // ---- Values -----------------------------------------------------------------------------
 
 const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
+    // Only datatypes this build has can be made.
+    if (!registered_q(h.type)) throw_corrupted(lead);
     Cell v;
     switch (h.type) {
         case TYPE_DATATYPE: {
             const u8* at_ = p;
             u32 id = num(p, end);
-            const char* name = id < TYPE_TOTAL_COUNT && id <= datatype::top_id ? datatype::name_of(id) : nullptr;
-            if (!id || !name || !*name) throw_corrupted(at_);
+            if (!id || !registered_q(id)) throw_corrupted(at_);
             datatype::make_at(&v, id);
             break;
         }
@@ -457,6 +463,24 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
                 throw_corrupted(at_);
             break;
         }
+        case TYPE_TUPLE: {
+            // Compact: three bytes, or under S a count and that many; fixed: the
+            // count in header bits 8-15 and all twelve bytes.
+            const u8* at_ = p;
+            u32 n = fixed_ ? (h.bits >> 8) & 0xFF : h.sub ? byte(p, end) : 3;
+            if (n < 1 || n > 12) throw_corrupted(at_);
+            const u8* data = bytes(p, end, fixed_ ? 12 : n);
+            tuple::make_at(&v, n, data);
+            break;
+        }
+        case TYPE_POINT2D: case TYPE_POINT3D: {
+            // The bits of two or three 32-bit floats.
+            make_cell(&v, h.type);
+            v.data1 = word(p, end);
+            v.data2 = word(p, end);
+            if (h.type == TYPE_POINT3D) v.data3 = word(p, end);
+            break;
+        }
         case TYPE_MONEY: {
             // Sign (S, or bit 22), then the currency index and the 11 packed digit bytes.
             bool negative = fixed_ ? (h.bits >> 22) & 1 : h.sub;
@@ -474,7 +498,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
-        case TYPE_HASH: case TYPE_MAP:
+        case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
             return series(h, lead, p, end, parent);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
             return any_word(h, lead, p, end, parent);

@@ -20,6 +20,7 @@
 #include "datatypes/op.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "loader/zavbin.h"
@@ -104,6 +105,24 @@ public:
                 znum(static_cast<i32>(c.data2));
                 znum(static_cast<i32>(c.data3));
                 break;
+            case TYPE_TUPLE: {
+                u32 n = tuple::size_of(&c);
+                const u8* bytes = reinterpret_cast<const u8*>(&c.data1);
+                start(t, n != 3, fixed_ ? n << 8 : 0, nl);
+                if (fixed_) {
+                    raw(bytes, 12);
+                } else {
+                    if (n != 3) put8(static_cast<u8>(n));
+                    raw(bytes, n);
+                }
+                break;
+            }
+            case TYPE_POINT2D: case TYPE_POINT3D:
+                start(t, false, 0, nl);
+                put32(c.data1);
+                put32(c.data2);
+                if (t == TYPE_POINT3D) put32(c.data3);
+                break;
             case TYPE_DATE: {
                 bool timed = (c.data1 & date::HAS_TIME) != 0;
                 start(t, timed, 0, nl);
@@ -144,7 +163,7 @@ public:
                 break;
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY:
-            case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP:
+            case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
                 series(c, nl);
                 break;
             case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:

@@ -95,6 +95,9 @@ TEST_F(ZavbinTest, CompactScalarsHaveTheirDocumentedBytes) {
         {"50%", {0x66, 0x64}},
         {"1%", {0x66, 0x02}},
         {"10x-3", {0x25, 0x14, 0x05}},
+        {"1.2.3", {0x27, 1, 2, 3}},
+        {"1.2.3.4", {0x67, 0x04, 1, 2, 3, 4}},
+        {"<b>", {0x2C, 0x04, 'b'}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
@@ -203,8 +206,10 @@ struct Generator {
     std::string text() {
         static const char* texts[] = {"\"\"", "\"abc\"", "\"caf\xC3\xA9\"", "\"\xE2\x82\xAC uro\"",
                                       "\"\xF0\x9F\x98\x80!\"", "%a/b.txt", "http://x.org/p?q=1", "#{}",
-                                      "#{DEADBEEF00}", "#\"x\"", "#\"\xE2\x82\xAC\"", "#issue"};
-        return texts[below(12)];
+                                      "#{DEADBEEF00}", "#\"x\"", "#\"\xE2\x82\xAC\"", "#issue",
+                                      "<tag a=1>", "me@x.org", "@ref", "1.2.3", "255.0.10.20.30",
+                                      "(1.5, -2)", "(1, 2, 3.25)"};
+        return texts[below(19)];
     }
     // Literal data, as it stands inside a block.
     std::string literal(int depth) {

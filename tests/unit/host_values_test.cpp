@@ -1,5 +1,7 @@
-// The clipboard as values: the process's own clipboard when no desktop is
-// reachable, and the desktop's through its tool (here a stand-in for xclip).
+// Host services as values: the clipboard (the process's own when no desktop
+// is reachable, the desktop's through its tool, here a stand-in for xclip),
+// the operating system's description, the command line, the type guard.
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -31,7 +33,7 @@ struct EnvGuard {
     }
 };
 
-struct ClipboardTest : test::CleanRuntimeTest {
+struct HostValuesTest : test::CleanRuntimeTest {
     EnvGuard env;
     std::string read_molded() { return test::mold(clipboard::read()); }
     bool write(const char* source) { return clipboard::write(test::load_one(source)); }
@@ -43,7 +45,7 @@ struct ClipboardTest : test::CleanRuntimeTest {
 };
 
 // Round trips that every kind of clipboard must pass.
-void round_trips(ClipboardTest& t) {
+void round_trips(HostValuesTest& t) {
     EXPECT_TRUE(t.write("\"a^/b é\""));
     EXPECT_EQ(t.read_molded(), "\"a^/b é\"");
     EXPECT_TRUE(t.write("[%/tmp/a%20b.txt %/x/y]"));
@@ -56,7 +58,7 @@ void round_trips(ClipboardTest& t) {
 
 }  // namespace
 
-TEST_F(ClipboardTest, ProcessClipboardWithoutADesktop) {
+TEST_F(HostValuesTest, ProcessClipboardWithoutADesktop) {
     env.set("WAYLAND_DISPLAY", nullptr);
     env.set("DISPLAY", nullptr);
     EXPECT_TRUE(empty());
@@ -69,7 +71,7 @@ TEST_F(ClipboardTest, ProcessClipboardWithoutADesktop) {
     EXPECT_NE(molded.find("/rel.txt]"), std::string::npos) << molded;
 }
 
-TEST_F(ClipboardTest, DesktopClipboardThroughItsTool) {
+TEST_F(HostValuesTest, DesktopClipboardThroughItsTool) {
     char tmpl[] = "/tmp/zav-clip-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     std::string dir = tmpl;
@@ -96,4 +98,25 @@ esac
     std::remove((dir + "/data").c_str());
     EXPECT_EQ(read_molded(), "false");
     (void)!std::system(("rm -rf " + dir).c_str());
+}
+
+TEST_F(HostValuesTest, OperatingSystemCommandLineAndTypeGuard) {
+    Cell* info = platform::get_OS_info();
+    ASSERT_EQ(TYPE_OF(info), TYPE_OBJECT);
+    std::string molded = test::mold(info);
+    EXPECT_NE(molded.find("name: \""), std::string::npos) << molded;
+    EXPECT_NE(molded.find("arch: '"), std::string::npos) << molded;
+    EXPECT_NE(molded.find("build: "), std::string::npos) << molded;
+    // The version is the kernel's release, three numbers.
+    size_t v = molded.find("version: ");
+    ASSERT_NE(v, std::string::npos) << molded;
+    EXPECT_EQ(std::count(molded.begin() + static_cast<long>(v), molded.begin() + static_cast<long>(molded.find('\n', v)), '.'), 2)
+        << molded;
+
+    Cell* line = platform::command_line(stack::push_star());
+    EXPECT_EQ(TYPE_OF(line), TYPE_STRING);
+
+    Cell* one = test::load_one("1");
+    EXPECT_EQ(platform::check_type(one, TYPE_INTEGER), u32(TYPE_INTEGER));
+    EXPECT_EQ(test::error_of([&] { platform::check_type(one, TYPE_STRING); }), "script/invalid-arg");
 }
