@@ -46,6 +46,7 @@
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/random.h"
@@ -123,6 +124,7 @@ void runtime_boot() {
     typeset::init();
     error::init();
     // (further datatypes: vector! map! hash! pair! percent! tuple! time! tag! email! handle! date! port! money! ref! point2D! point3D! image!)
+    vector::init();
     map::init();
     hash::init();
     pair::init();

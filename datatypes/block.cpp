@@ -1,6 +1,7 @@
 // block!: the list of values programs and data are made of.
 #include "datatypes/block.h"
 #include "datatypes/map.h"
+#include "datatypes/vector.h"
 
 #include <algorithm>
 #include <vector>
@@ -932,8 +933,15 @@ Cell* object_body(Cell* out, Cell* spec, u32 type) {
     *out = body;  // no allocation between the reflect and this store
     return out;
 }
-// until vector provides to_block
-[[noreturn]] void vector_not_done() { fire("internal", "not-done"); }
+// A vector's elements as values, as `type`.
+Cell* vector_values(Cell* out, Cell* spec, u32 type) {
+    Cell* held = stack::push(spec);
+    vector::to_block(held, held);
+    set_type(held, type);
+    *out = *held;
+    stack::pop(1);
+    return out;
+}
 
 // A map's keys and values, alternating, as `type`.
 Cell* map_body(Cell* out, Cell* spec, u32 type) {
@@ -978,7 +986,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
         }
         case TYPE_OBJECT: return object_body(proto, spec, type);
         case TYPE_MAP: return map_body(proto, spec, type);
-        case TYPE_VECTOR: vector_not_done();
+        case TYPE_VECTOR: return vector_values(proto, spec, type);
         default: {
             Cell dt;
             fire("script", "bad-make-arg", datatype::make_at(&dt, type), spec);
@@ -993,7 +1001,7 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
     switch (st) {
         case TYPE_OBJECT: return object_body(proto, spec, type);
         case TYPE_MAP: return map_body(proto, spec, type);
-        case TYPE_VECTOR: vector_not_done();
+        case TYPE_VECTOR: return vector_values(proto, spec, type);
         case TYPE_TYPESET: {
             Cell* c = stack::push_star();
             make_cell(c, TYPE_NONE);

@@ -85,7 +85,7 @@ Cell* do_math(i32 op) {
             break;
         }
         case TYPE_VECTOR:
-            return copy_cell(vector::do_math_scalar(op, right, left), left);
+            return copy_cell(vector::do_math_scalar(op, right, left, true), left);
         default: {
             Cell t;
             fire("script", "invalid-type", datatype::make_at(&t, TYPE_OF(right)));

@@ -278,7 +278,7 @@ Cell* do_math(i32 op) {
     switch (rt) {
         case TYPE_TUPLE: return tuple::do_math(op);
         case TYPE_MONEY: return money::do_math(op);
-        case TYPE_VECTOR: return copy_cell(vector::do_math_scalar(op, right, left), left);
+        case TYPE_VECTOR: return copy_cell(vector::do_math_scalar(op, right, left, true), left);
         case TYPE_PAIR:
         case TYPE_POINT2D:
         case TYPE_POINT3D: {

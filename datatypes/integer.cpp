@@ -179,7 +179,7 @@ Cell* do_math(i32 op) {
             swap_arguments();
             return tuple::do_math(op);
         case TYPE_VECTOR: {
-            Cell* vec = vector::do_math_scalar(op, right, left);
+            Cell* vec = vector::do_math_scalar(op, right, left, true);
             return copy_cell(vec, left);
         }
         case TYPE_DATE:

@@ -1,6 +1,7 @@
 // series!: navigation, length, pick and poke, and the in-place edits that
 // every series datatype takes over.
 #include "datatypes/series.h"
+#include "datatypes/vector.h"
 
 #include <algorithm>
 #include <vector>
@@ -24,9 +25,6 @@ namespace {
 
 inline Cell* make_logic(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
 
-// until vector provides get_value / set_value
-[[noreturn]] void vector_not_done() { fire("internal", "not-done"); }
-
 // The element at unit position pos as a value.
 Cell* element_at(Cell* s, u32 pos, Cell* out) {
     SeriesBuffer* b = buffer_of(s);
@@ -34,7 +32,12 @@ Cell* element_at(Cell* s, u32 pos, Cell* out) {
     u8* p = b->head() + u64(pos) * b->unit();
     if (block::any_block_q(type) || type == TYPE_MAP) return copy_cell(reinterpret_cast<Cell*>(p), out);
     if (type == TYPE_BINARY) return integer::make_at(out, *p);
-    if (type == TYPE_VECTOR) vector_not_done();
+    if (type == TYPE_VECTOR) {
+        Cell* e = vector::get_value(p, b->unit(), vector::element_type(s));
+        *out = *e;
+        stack::pop(1);
+        return out;
+    }
     return make_cell(out, TYPE_CHAR, 0, string::get_char(p, b->unit()));
 }
 
@@ -234,7 +237,7 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
     } else if (type == TYPE_BINARY) {
         *at_p = byte;
     } else if (type == TYPE_VECTOR) {
-        vector_not_done();
+        vector::set_value(at_p, &v, b->unit(), vector::element_type(s));
     } else {
         if (TYPE_OF(&v) != TYPE_CHAR) fire("script", "invalid-arg", &v);
         string::poke_char(b, at_p, v.data2);

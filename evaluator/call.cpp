@@ -10,17 +10,10 @@
 #include "evaluator/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/process.h"
-#include "runtime/unicode.h"
 
 namespace zav::call {
 
 namespace {
-
-std::string utf8_of(Cell* str) {
-    i32 len = -1;
-    const u8* p = unicode::to_utf8(str, len);
-    return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
-}
 
 // The redirection a value asks for; input takes text, bytes or a file, the
 // outputs a string, a binary or a file.
@@ -33,13 +26,9 @@ Redirect redirect_of(Cell* value, bool input) {
             r.path = file::to_OS_path(value);
             if (r.path.find('\0') != std::string::npos) fire("script", "invalid-arg", value);
             return r;
-        case TYPE_STRING:
+        case TYPE_STRING: case TYPE_BINARY:
             r.kind = Redirect::pipe;
-            if (input) r.data = utf8_of(value);
-            return r;
-        case TYPE_BINARY:
-            r.kind = Redirect::pipe;
-            if (input) r.data.assign(reinterpret_cast<const char*>(binary::zs_head(value)), binary::zs_length_q(value));
+            if (input) simple_io::to_bytes(value, -1, true, r.data);
             return r;
         default:
             fire("script", "invalid-arg", value);
@@ -64,7 +53,8 @@ void output_to_string(Cell* target, const Redirect& r) {
 }  // namespace
 
 i32 run(Cell* command, bool wait, bool, bool console, bool shell, Cell* in, Cell* out, Cell* err) {
-    std::string text = utf8_of(command);
+    std::string text;
+    simple_io::to_bytes(command, -1, true, text);
     Redirect rin = redirect_of(in, true);
     Redirect rout = redirect_of(out, false);
     Redirect rerr = redirect_of(err, false);

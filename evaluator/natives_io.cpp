@@ -26,7 +26,6 @@
 #include "runtime/platform/platform.h"
 #include "runtime/platform/process.h"
 #include "runtime/print_hooks.h"
-#include "runtime/unicode.h"
 
 namespace zav::natives {
 
@@ -147,9 +146,7 @@ u32 base_of(const i32* refinements) {
 std::string env_name(Cell* var) {
     std::string name;
     if (string::any_string_q(TYPE_OF(var))) {
-        i32 len = -1;
-        const u8* p = unicode::to_utf8(var, len);
-        name.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+        simple_io::to_bytes(var, -1, true, name);
     } else {
         name = symbol::get_c_string(static_cast<i32>(word_symbol(var)));
     }
@@ -201,13 +198,7 @@ void enbase_star(bool check, const i32* refinements) {
     // The input bytes live in a buffer of the arena; the copy keeps them
     // still while the output is allocated.
     std::string bytes;
-    if (TYPE_OF(value) == TYPE_STRING) {
-        i32 len = -1;
-        const u8* p = unicode::to_utf8(value, len);
-        bytes.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
-    } else {
-        bytes.assign(reinterpret_cast<const char*>(binary::zs_head(value)), binary::zs_length_q(value));
-    }
+    simple_io::to_bytes(value, -1, true, bytes);
     u32 count = static_cast<u32>(bytes.size());
     u64 size = binary::encoded_size(base, count);
     if (count && (size == 0 || size >= 0x7FFFFFFF)) fire("script", "too-long");
@@ -272,9 +263,8 @@ void set_env_star(bool check, const i32* refinements) {
     if (TYPE_OF(value) == TYPE_NONE) {
         ok = platform::set_env(name.c_str(), nullptr);
     } else {
-        i32 len = -1;
-        const u8* p = unicode::to_utf8(value, len);
-        std::string text(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+        std::string text;
+        simple_io::to_bytes(value, -1, true, text);
         if (text.find('\0') != std::string::npos) fire("script", "invalid-arg", value);
         ok = platform::set_env(name.c_str(), text.c_str());
     }
@@ -390,9 +380,8 @@ void browse_star(bool check, const i32* refinements) {
     Cell* text = string::make_push(string::zs_length_q(target));
     if (TYPE_OF(target) == TYPE_FILE) file::to_local_path(target, text, false);
     else string::append(text, target);
-    i32 len = -1;
-    const u8* p = unicode::to_utf8(text, len);
-    std::string what(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
+    std::string what;
+    simple_io::to_bytes(text, -1, true, what);
     // The desktop's opener takes it from here; whether it managed is not known.
     if (what.find('\0') == std::string::npos) {
         call::Redirect none;

@@ -615,7 +615,11 @@ u32 hash_value(const Cell* v, int case_sensitive) {
         case TYPE_NONE: return static_cast<u32>(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT_ID:
             return hash_int(v->data1);
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+        case TYPE_CHAR: case TYPE_INTEGER:
+            // Runs of 64 neighbouring numbers take neighbouring buckets (the
+            // runs themselves are scattered), so that counting keys stay in cache.
+            return hash_int(v->data2 & ~63u) + (v->data2 & 63u);
+        case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
             return hash_int(v->data2);
         case TYPE_NATIVE: case TYPE_ACTION: return hash_int(v->data3);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
