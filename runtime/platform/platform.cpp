@@ -120,6 +120,8 @@ Now get_now(bool utc, bool precise) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     tm t{};
+    // The zone follows TZ as the script sets it (localtime_r alone would not notice).
+    if (!utc) tzset();
     if (utc) gmtime_r(&now.tv_sec, &t); else localtime_r(&now.tv_sec, &t);
     Now n;
     n.year = t.tm_year + 1900;
