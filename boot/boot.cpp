@@ -37,6 +37,7 @@
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
 #include "datatypes/date.h"
+#include "datatypes/handle.h"
 #include "datatypes/map.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
@@ -133,6 +134,7 @@ void runtime_boot() {
     time::init();
     tag::init();
     email::init();
+    handle::init();
     date::init();
     money::init();
     ref::init();

@@ -16,6 +16,7 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
+#include "datatypes/stats.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -26,10 +27,12 @@
 #include "evaluator/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
+#include "runtime/forming.h"
 #include "runtime/helpers.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
+#include "runtime/print_hooks.h"
 #include "runtime/words.h"
 
 namespace zav::natives {
@@ -338,9 +341,21 @@ void memory_in_use(Cell* out) {
 
 void stats_star(bool check, const i32* r) {
     check_if(check, 37, r);
-    // The detailed frame statistics (/show, /info) are not kept yet.
-    if (ref(r, 0) != -1 || ref(r, 1) != -1) fire("internal", "not-done");
-    memory_in_use(stack::arguments);
+    bool show = ref(r, 0) != -1, info = ref(r, 1) != -1;
+    if (!show && !info) {
+        double used = memory::stats(nullptr, 1);
+        if (used > 2147483647.0) float_::make_at(stack::arguments, used);
+        else integer::make_at(stack::arguments, static_cast<i32>(used));
+        return;
+    }
+    Cell* blk = block::push_only_star(5);
+    memory::stats(blk, 2);
+    Cell result = *blk;
+    if (show) {
+        Cell* text = form_value(blk, false, 0);
+        print_hooks::print(text, true);
+    }
+    *stack::arguments = result;
 }
 
 void recycle_star(bool check, const i32* r) {

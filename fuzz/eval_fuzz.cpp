@@ -1,10 +1,9 @@
 // libFuzzer target: arbitrary bytes loaded as source text and evaluated. A
 // language error (or any other throw) is a normal outcome; a crash, hang,
-// sanitizer report or leak is a finding. The interpreter has no step budget:
-// runs are kept short by a corpus of short programs and by libFuzzer's
-// -timeout and -rss_limit_mb (a program that loops for ever is a timeout to
-// look at, not necessarily a fault). Findings go to tests/fuzz-corpus/eval/,
-// which a unit test replays.
+// sanitizer report or leak is a finding. Each run has a budget of work and
+// of memory (see EvalSandbox), so that it runs for hours on its own; how to
+// run it is in the Makefile. Findings go to tests/fuzz-corpus/eval/, which a
+// unit test replays.
 #include <cstddef>
 #include <cstdint>
 

@@ -26,9 +26,9 @@ namespace zav::fuzz {
 
 class EvalSandbox {
 public:
-    // Evaluation steps (plus one per KiB allocated) a run may take: a few
-    // tenths of a second of ordinary code.
-    static constexpr u64 STEPS = 2000000;
+    // Units of work (evaluation steps, allocations and KiB allocated) a run
+    // may take: well under a second of ordinary code, also under the sanitizers.
+    static constexpr u64 STEPS = 1000000;
     // Arena bytes the runtime may hold during a run (the boot environment
     // takes a few MiB): a large but legitimate request fails as no-memory.
     static constexpr u64 MEMORY_CAP = u64(256) << 20;

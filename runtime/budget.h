@@ -1,6 +1,7 @@
 // A budget of work for running untrusted code (the evaluation fuzzer's
 // sandbox): every evaluation step (a block evaluated, a call made, a parse
-// rule entered) takes one unit and every KiB of series allocated one more.
+// rule entered) takes one unit, every series allocation one more and every
+// KiB it takes one more again, and a collection one per 4 KiB it keeps.
 // The step that finds it spent calls `spent`, which must throw, and so does
 // every later step until the budget is set anew. Off while `spent` is null.
 #pragma once
@@ -25,7 +26,9 @@ inline void step() {
 // Allocated bytes: charged, never thrown from (allocation has callers that
 // cannot take a throw of this kind); the next step throws.
 inline void charge(u64 bytes) {
-    if (spent) left -= (bytes >> 10) < left ? (bytes >> 10) : left - 1;
+    if (!spent) return;
+    u64 units = 1 + (bytes >> 10);
+    left -= units < left ? units : left - 1;
 }
 
 }  // namespace zav::budget

@@ -9,6 +9,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
+#include "runtime/budget.h"
 #include "runtime/cycles.h"
 #include "evaluator/stack.h"
 #include "runtime/handles.h"
@@ -359,6 +360,8 @@ void do_cycle() {
     allocated = 0;
     grow_budget = freed < live / 2 ? live : 0;
     cycles++;
+    // Marking costs in proportion to what stays live: a unit per 4 KiB.
+    budget::charge(live / 4);
 }
 
 void register_marker(Marker marker) {
