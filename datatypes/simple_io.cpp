@@ -1,6 +1,7 @@
 // The simple I/O layer: files, folders and HTTP requests as values.
 #include "datatypes/simple_io.h"
 
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -150,7 +151,9 @@ Cell* utf8_to_string(const u8* bytes, u32 length) {
 }
 
 Cell* utf8_to_lines(const u8* bytes, u32 length) {
-    Cell* out = block::make_at(stack::push_star(), 16);
+    u32 lines = 1;
+    for (const u8* p = bytes; (p = static_cast<const u8*>(std::memchr(p, '\n', bytes + length - p))); p++) lines++;
+    Cell* out = block::make_at(stack::push_star(), lines);
     u32 start = 0;
     // A leading byte-order mark belongs to no line.
     if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;

@@ -368,10 +368,27 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
     r = string_range(str, len);  // the cache allocation may have moved the string
     u8* o = out;
     u8* p = r.head;
-    for (u32 i = 0; i < r.count; i++, p += r.unit) {
-        u32 cp = string::get_char(p, r.unit);
-        if (cp == '\n' && crlf) *o++ = '\r';
-        o += cp_to_utf8(cp, o);
+    if (r.unit == 1 && !crlf) {
+        // Latin-1 units: one byte below 128, two from there on.
+        for (const u8* end = p + r.count; p < end; p++) {
+            u8 b = *p;
+            if (b < 0x80) {
+                *o++ = b;
+            } else {
+                *o++ = static_cast<u8>(0xC0 | (b >> 6));
+                *o++ = static_cast<u8>(0x80 | (b & 0x3F));
+            }
+        }
+    } else {
+        for (u32 i = 0; i < r.count; i++, p += r.unit) {
+            u32 cp = string::get_char(p, r.unit);
+            if (cp < 0x80 && cp != '\n') {
+                *o++ = static_cast<u8>(cp);
+                continue;
+            }
+            if (cp == '\n' && crlf) *o++ = '\r';
+            o += cp_to_utf8(cp, o);
+        }
     }
     *o = 0;
     u32 bytes = static_cast<u32>(o - out);

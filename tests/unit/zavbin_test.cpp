@@ -601,3 +601,37 @@ TEST_F(ZavbinTest, UnreadableBootImageEndsTheProcessWithAFailure) {
     static const u8 bad[] = {'N', 'O', 'T', 'Z', 'A', 'V', 1, 5};
     EXPECT_EXIT(zavbin::boot_load(bad, false), testing::ExitedWithCode(1), "");
 }
+
+TEST_F(ZavbinTest, AnErrorHoldingItselfIsTooDeepNotACrash) {
+    // Errors are written whole each time they are met, so one inside itself
+    // would recurse without end: the writer stops at its nesting limit.
+    Cell e;
+    ASSERT_EQ(test::error_of([&] { e = eval("(e: try [1 / 0] e/arg1: e e)"); }), "");
+    collector::Root keep(&e);
+    ASSERT_EQ(TYPE_OF(&e), TYPE_ERROR);
+    EXPECT_EQ(test::error_of([&] { enc(&e, true); }), "internal/too-deep");
+    EXPECT_EQ(test::error_of([&] { enc(&e, false); }), "internal/too-deep");
+    Cell i = test::integer_cell(70);
+    EXPECT_EQ(payload_of(enc(&i, true)), (Bytes{0x0B, 0x8C, 0x01}));
+}
+
+TEST_F(ZavbinTest, NestingHasOneLimitForWritingAndReading) {
+    Cell deep;
+    ASSERT_EQ(test::error_of([&] { deep = eval("(b: x: copy [] loop 3000 [append/only x y: copy [] x: y] b)"); }), "");
+    collector::Root keep(&deep);
+    EXPECT_EQ(test::error_of([&] { enc(&deep, true); }), "internal/too-deep");
+    Bytes nested;
+    for (int i = 0; i < 3000; i++) nested.insert(nested.end(), {0x05, 0x01});
+    nested.push_back(0x80);
+    Bytes b = {'Z', 'A', 'V', 'B', 'I', 'N', 2, 1, 1, 0x81, 0x2F};
+    b.insert(b.end(), nested.begin(), nested.end());
+    EXPECT_EQ(fault(b).rfind("script/zb-invalid-record", 0), 0u);
+    Cell shallow;
+    ASSERT_EQ(test::error_of([&] { shallow = eval("(b: x: copy [] loop 1000 [append/only x y: copy [] x: y] b)"); }), "");
+    collector::Root keep2(&shallow);
+    Cell back;
+    ASSERT_EQ(test::error_of([&] { back = *block::zs_head(dec(enc(&shallow, true))); }), "");
+    u32 depth = 0;
+    for (Cell c = back; block::zs_length_q(&c) == 1; c = *block::zs_head(&c)) depth++;
+    EXPECT_EQ(depth, 1000u);
+}
