@@ -331,6 +331,10 @@ Cell* make(Cell*, Cell* spec, u32) {
 }
 
 i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
+    // An error among its own arguments (formed, in a syntax message) is
+    // written once; inside itself it shows as "...".
+    if (cycles::detect_q(err, buffer, part, false)) return part;
+    cycles::Guard guard(cycles::node_of(err));
     u32 start = string::zs_abs_length_q(buffer);
     const auto& cats = catalog();
     text(buffer, "*** ");

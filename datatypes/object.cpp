@@ -48,10 +48,7 @@ bool copied_series_q(u32 t, bool extended) {
     }
 }
 
-struct CycleGuard {
-    explicit CycleGuard(node_t n) { cycles::push(n); }
-    ~CycleGuard() { cycles::pop(); }
-};
+using CycleGuard = cycles::Guard;
 
 // Restores the value stack's top on the way out.
 struct TopGuard {

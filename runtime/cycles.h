@@ -11,6 +11,13 @@ constexpr u32 CYCLES_SIZE = 1000;
 // short machine stack raises internal/stack-overflow.
 void push(node_t node);
 void pop();
+// Holds a node on the stack for a scope, also when a throw leaves it.
+struct Guard {
+    explicit Guard(node_t node) { push(node); }
+    ~Guard() { pop(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
 void pop_n(u32 n);
 void reset();
 bool find_q(node_t node);
