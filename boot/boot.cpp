@@ -39,6 +39,7 @@
 #include "datatypes/date.h"
 #include "datatypes/handle.h"
 #include "datatypes/map.h"
+#include "datatypes/port.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
@@ -136,6 +137,7 @@ void runtime_boot() {
     email::init();
     handle::init();
     date::init();
+    port::init();
     money::init();
     ref::init();
     point2D::init();

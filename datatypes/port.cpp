@@ -1,13 +1,376 @@
-// port!: not built yet; every entry raises internal/not-done.
+// port!: an object standing for an external resource; every series and port
+// action calls the function of the same name in the port's actor object.
 #include "datatypes/port.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "loader/lexer.h"
+#include "runtime/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::port {
 
-Cell* make(Cell*) { fire("internal", "not-done"); }
-Cell* open(Cell*, bool, bool, bool, bool, Cell*) { fire("internal", "not-done"); }
-Cell* read(Cell*, Cell*, Cell*, Cell*, bool, bool, bool, Cell*) { fire("internal", "not-done"); }
-Cell* write(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) { fire("internal", "not-done"); }
+namespace {
+
+constexpr u32 PORT_CLASS = 2;
+constexpr i32 FIELD_SPEC = 0, FIELD_SCHEME = 1, FIELD_ACTOR = 2;
+
+struct TopGuard {
+    Cell* saved = stack::top;
+    ~TopGuard() { stack::top = saved; }
+};
+
+Cell none_cell() { return Cell{TYPE_NONE, 0, 0, 0}; }
+Cell logic(bool v) { return Cell{TYPE_LOGIC, v ? 1u : 0u, 0, 0}; }
+Cell or_none(const Cell* c) { return c ? *c : none_cell(); }
+
+// A field of an object by name, or null.
+Cell* field(const Cell* obj, const char* name) {
+    Cell w;
+    word::make_at(symbol::make(name), &w);
+    i32 i = object::find_word(obj, &w);
+    return i < 0 ? nullptr : object::get_values(obj) + i;
+}
+
+// An object made from a body of text, pushed (`proto` none: a new object).
+Cell* object_from(const char* body, Cell* proto) {
+    Cell* text = string::load(body);
+    Cell* blk = block::push_only_star(8);
+    i32 consumed = 0;
+    lexer::scan_string(blk, text, -1, lexer::SCAN_LOAD | lexer::SCAN_BUILD, &consumed, nullptr);
+    Cell* out = stack::push_star();
+    if (proto) {
+        *out = *proto;
+    } else {
+        datatype::make_at(out, TYPE_OBJECT);
+    }
+    object::make(out, blk, TYPE_OBJECT);
+    return out;
+}
+
+// The value `system/<path...>` names, or null.
+Cell* system_field(std::initializer_list<const char*> names) {
+    Cell* v = context::get_global(symbol::make("system"));
+    for (const char* n : names) {
+        if (!v || TYPE_OF(v) != TYPE_OBJECT) return nullptr;
+        v = field(v, n);
+    }
+    return v;
+}
+
+// Number of argument cells a function takes before its /local words.
+u32 slots_of(const Cell* fn) {
+    SeriesBuffer* b = GET_BUFFER(function::spec_of(fn));
+    const Cell* c = reinterpret_cast<const Cell*>(b->head());
+    u32 n = 0;
+    i32 local = symbol::resolve(symbol::make("local"));
+    for (u32 i = 0; i < b->length(); i++) {
+        u32 t = TYPE_OF(c + i);
+        if (t == TYPE_REFINEMENT && symbol::resolve(static_cast<i32>(c[i].data2)) == local) break;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT) n++;
+    }
+    return n;
+}
+
+// Calls the actor's function named by the action with the port and the
+// arguments; answers its result.
+Cell call_actor(Cell* port, const char* action, const std::vector<Cell>& args) {
+    Cell* actor = object::get_values(port) + FIELD_ACTOR;
+    if (TYPE_OF(actor) != TYPE_OBJECT) fire("access", "invalid-port");
+    Cell* fn_slot = field(actor, action);
+    if (!fn_slot || TYPE_OF(fn_slot) != TYPE_FUNCTION) fire("access", "no-port-action");
+    TopGuard guard;
+    Cell* base = stack::top;
+    Cell fn = *fn_slot;
+    Cell* held = stack::push(&fn);
+    Cell name;
+    word::make_at(symbol::make(action), &name);
+    Cell* p = stack::push(port);
+    std::vector<Cell> all;
+    all.push_back(*p);
+    all.insert(all.end(), args.begin(), args.end());
+    Cell* frame_base = stack::top;
+    stack::mark_frame(&name, function::ctx_of(held));
+    // Only the arguments the function takes: more would fill its locals.
+    u32 given = std::min<u32>(static_cast<u32>(all.size()), slots_of(held));
+    for (u32 i = 0; i < given; i++) stack::push(&all[i]);
+    function::push_unused_slots(held, given);
+    interpreter::call_function(held, function::ctx_of(held), &name, 0);
+    stack::unwind();
+    (void)base;
+    return *frame_base;
+}
+
+// /part length: an integer! when a length was given, else none.
+Cell part_length(const Cell* part) {
+    if (part && TYPE_OF(part) == TYPE_INTEGER && integer::get(part) >= 0) return *part;
+    return none_cell();
+}
+
+Cell* result_into(Cell* cell, const Cell& r) {
+    *cell = r;
+    return cell;
+}
+
+// ---- the forwarding slots ----------------------------------------------------------
+
+Cell* insert_like(Cell* port, Cell* value, Cell* part, bool only, Cell* dup, const char* action) {
+    Cell len = part_length(part);
+    bool dup_q = dup && TYPE_OF(dup) == TYPE_INTEGER && integer::get(dup) > 1;
+    return result_into(port, call_actor(port, action,
+                                        {*value, logic(TYPE_OF(&len) != TYPE_NONE), len, logic(only), logic(dup_q),
+                                         dup_q ? *dup : none_cell()}));
+}
+
+Cell* insert(Cell* port, Cell* value, Cell* part, bool only, Cell* dup, bool append) {
+    return insert_like(port, value, part, only, dup, append ? "append" : "insert");
+}
+Cell* change(Cell* port, Cell* value, Cell* part, bool only, Cell* dup) {
+    return insert_like(port, value, part, only, dup, "change");
+}
+
+Cell* simple(const char* action) {
+    Cell* port = stack::arguments;
+    return result_into(port, call_actor(port, action, {}));
+}
+Cell* with_arg(const char* action) {
+    Cell* port = stack::arguments;
+    return result_into(port, call_actor(port, action, {stack::arguments[1]}));
+}
+
+Cell* at_() { return with_arg("at"); }
+Cell* skip_() { return with_arg("skip"); }
+Cell* back_() { return simple("back"); }
+Cell* head_() { return simple("head"); }
+Cell* head_q() { return simple("head?"); }
+Cell* index_q() { return simple("index?"); }
+Cell* next_() { return simple("next"); }
+Cell* tail_() { return simple("tail"); }
+Cell* tail_q() { return simple("tail?"); }
+
+Cell* clear(Cell* port) { return result_into(port, call_actor(port, "clear", {})); }
+Cell* create(Cell* port) { return result_into(port, call_actor(port, "create", {})); }
+Cell* close(Cell* port) { return result_into(port, call_actor(port, "close", {})); }
+Cell* delete_(Cell* port) { return result_into(port, call_actor(port, "delete", {})); }
+Cell* query(Cell* port) { return result_into(port, call_actor(port, "query", {})); }
+Cell* update(Cell* port) { return result_into(port, call_actor(port, "update", {})); }
+
+i32 length_q(Cell* port) {
+    Cell r = call_actor(port, "length?", {});
+    return TYPE_OF(&r) == TYPE_INTEGER ? integer::get(&r) : -1;
+}
+
+Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
+    Cell len = part_length(part);
+    return result_into(result, call_actor(port, "copy", {logic(TYPE_OF(&len) != TYPE_NONE), len, logic(deep),
+                                                         logic(types != nullptr), or_none(types)}));
+}
+
+Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with, Cell* skip,
+           bool last, bool reverse, bool tail, bool match) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "find",
+                                        {*value, logic(TYPE_OF(&len) != TYPE_NONE), len, logic(only), logic(case_),
+                                         logic(same), logic(any), logic(with != nullptr), or_none(with),
+                                         logic(skip != nullptr), or_none(skip), logic(last), logic(reverse),
+                                         logic(tail), logic(match)}));
+}
+
+Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with, Cell* skip,
+             bool last, bool reverse) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "select",
+                                        {*value, logic(TYPE_OF(&len) != TYPE_NONE), len, logic(only), logic(case_),
+                                         logic(same), logic(any), logic(with != nullptr), or_none(with),
+                                         logic(skip != nullptr), or_none(skip), logic(last), logic(reverse)}));
+}
+
+Cell* move(Cell* port, Cell* target, Cell* part) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "move", {*target, logic(TYPE_OF(&len) != TYPE_NONE), len}));
+}
+
+Cell* modify(Cell* port, Cell* field_, Cell* value, bool case_) {
+    return result_into(port, call_actor(port, "modify", {*field_, *value, logic(case_)}));
+}
+
+Cell* open_(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return result_into(port, call_actor(port, "open", {logic(new_), logic(read), logic(write), logic(seek),
+                                                       logic(allow != nullptr), or_none(allow)}));
+}
+
+Cell* pick(Cell* port, i32, Cell* boxed) { return result_into(stack::push_star(), call_actor(port, "pick", {*boxed})); }
+Cell* poke(Cell* port, i32, Cell* data, Cell* boxed) {
+    return result_into(stack::push_star(), call_actor(port, "poke", {*boxed, *data}));
+}
+Cell* put(Cell* port, Cell* key, Cell* value, bool case_) {
+    return result_into(port, call_actor(port, "put", {*key, *value, logic(case_)}));
+}
+Cell* remove(Cell* port, Cell* part, Cell*) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "remove", {logic(TYPE_OF(&len) != TYPE_NONE), len}));
+}
+Cell* reverse(Cell* port, Cell* part, Cell*) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "reverse", {logic(TYPE_OF(&len) != TYPE_NONE), len}));
+}
+Cell* rename(Cell* port, Cell* to) { return result_into(port, call_actor(port, "rename", {*to})); }
+Cell* sort(Cell* port, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "sort",
+                                        {logic(case_), logic(skip != nullptr), or_none(skip),
+                                         logic(comparator != nullptr), or_none(comparator),
+                                         logic(TYPE_OF(&len) != TYPE_NONE), len, logic(all), logic(reverse),
+                                         logic(stable)}));
+}
+Cell* swap(Cell* port, Cell* other) { return result_into(port, call_actor(port, "swap", {*other})); }
+Cell* take(Cell* port, Cell* part, bool deep, bool last) {
+    Cell len = part_length(part);
+    return result_into(port, call_actor(port, "take", {logic(TYPE_OF(&len) != TYPE_NONE), len, logic(deep), logic(last)}));
+}
+Cell* trim(Cell* port, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return result_into(port, call_actor(port, "trim", {logic(head), logic(tail), logic(auto_), logic(lines), logic(all),
+                                                       logic(with != nullptr), or_none(with)}));
+}
+
+// read: open, copy, close; write: open/write, insert, copy, close.
+Cell* read_(Cell* port, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
+    Cell p = *port;
+    Cell* held = stack::push(&p);
+    call_actor(held, "open", {logic(false), logic(false), logic(false), logic(seek != nullptr), logic(false),
+                              none_cell()});
+    Cell len = part_length(part);
+    Cell data = call_actor(held, "copy", {logic(TYPE_OF(&len) != TYPE_NONE), len, logic(false), logic(false),
+                                          none_cell()});
+    Cell* kept = stack::push(&data);
+    call_actor(held, "close", {});
+    *port = *kept;
+    return port;
+}
+
+Cell* write_(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cell* seek, Cell*, Cell*) {
+    Cell p = *port;
+    Cell* held = stack::push(&p);
+    call_actor(held, "open", {logic(false), logic(false), logic(true), logic(seek != nullptr), logic(false),
+                              none_cell()});
+    Cell len = part_length(part);
+    call_actor(held, "insert", {*data, logic(TYPE_OF(&len) != TYPE_NONE), len, logic(false), logic(false),
+                                none_cell()});
+    Cell copied = call_actor(held, "copy", {logic(part != nullptr), or_none(part), logic(false), logic(false),
+                                            none_cell()});
+    Cell* kept = stack::push(&copied);
+    call_actor(held, "close", {});
+    *port = *kept;
+    return port;
+}
+
+i32 mold(Cell* port, Cell* buffer, bool, bool all, bool flat, Cell* arg, i32 part, i32 indent) {
+    string::concatenate_literal(buffer, "make port! [");
+    part -= 12;
+    if (!flat) {
+        string::concatenate_literal(buffer, "\n");
+        part--;
+    }
+    Cell o = *port;
+    set_type(&o, TYPE_OBJECT);
+    part = object::mold(&o, buffer, true, all, flat, arg, part, indent);
+    if (!flat && indent > 0) part = mold_indent(buffer, indent, part);
+    string::concatenate_literal(buffer, "]");
+    return part - 1;
+}
+
+i32 form(Cell* port, Cell* buffer, Cell* arg, i32 part) { return mold(port, buffer, false, false, false, arg, part, 0); }
+
+Cell* make_(Cell* proto, Cell* spec, u32) {
+    Cell* p = make(spec);
+    *proto = *p;
+    return proto;
+}
+
+}  // namespace
+
+Cell* make(Cell* spec_in) {
+    Cell given = *spec_in;
+    Cell* spec = stack::push(&given);
+    if (TYPE_OF(spec) != TYPE_OBJECT) {
+        Cell* parts = system_field({"standard", "url-parts"});
+        Cell* base = parts && TYPE_OF(parts) == TYPE_OBJECT
+                         ? stack::push(parts)
+                         : object_from("scheme: user-info: host: port: path: target: query: fragment: ref: none", nullptr);
+        if (!block::any_block_q(TYPE_OF(spec))) fire("access", "no-scheme", &given);
+        Cell* made = stack::push_star();
+        *made = *base;
+        object::make(made, spec, TYPE_OBJECT);
+        spec = made;
+    }
+    Cell* scheme = field(spec, "scheme");
+    if (!scheme || TYPE_OF(scheme) != TYPE_WORD) fire("access", "no-scheme", &given);
+    Cell scheme_word = *scheme;
+    Cell* standard = system_field({"standard", "port"});
+    Cell* port = standard && TYPE_OF(standard) == TYPE_OBJECT
+                     ? object_from("", standard)
+                     : object_from("spec: scheme: actor: awake: state: data: extra: none", nullptr);
+    object::get_values(port)[FIELD_SPEC] = *spec;
+    object::get_values(port)[FIELD_SCHEME] = scheme_word;
+    Cell* schemes = system_field({"schemes"});
+    Cell* found = schemes && TYPE_OF(schemes) == TYPE_OBJECT ? object::select_word(schemes, &scheme_word) : nullptr;
+    if (!found || TYPE_OF(found) != TYPE_OBJECT) fire("access", "unknown-scheme", &given);
+    Cell* actor = field(found, "actor");
+    if (!actor || (TYPE_OF(actor) != TYPE_OBJECT && TYPE_OF(actor) != TYPE_HANDLE)) fire("access", "invalid-actor");
+    object::get_values(port)[FIELD_ACTOR] = *actor;
+    port->header = (port->header & ~TYPE_MASK) | TYPE_PORT_ID;
+    port->data2 = PORT_CLASS;
+    return port;
+}
+
+Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return open_(port, new_, read, write, seek, allow);
+}
+
+Cell* read(Cell* port, Cell* result, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    read_(port, part, seek, binary, lines, info, as);
+    return copy_cell(port, result);
+}
+
+Cell* write(Cell* port, Cell* result, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+            Cell* seek, Cell* allow, Cell* as) {
+    write_(port, data, binary, lines, info, append, part, seek, allow, as);
+    return copy_cell(port, result);
+}
+
+void init() {
+    ActionFn n = nullptr, I = datatype::INHERIT;
+    datatype::register_type(TYPE_PORT_ID, TYPE_OBJECT, "port!", {
+        // make random reflect to form mold eval-path set-path compare
+        A<ACT_MAKE>(make_), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), I, I, I,
+        // absolute add divide multiply negate power remainder round subtract even? odd? and~ complement or~ xor~
+        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
+        // append at back change clear copy find head head? index? insert length? move next
+        A<ACT_APPEND>(insert), A<ACT_AT>(at_), A<ACT_BACK>(back_), A<ACT_CHANGE>(change), A<ACT_CLEAR>(clear),
+        A<ACT_COPY>(copy), A<ACT_FIND>(find), A<ACT_HEAD>(head_), A<ACT_HEAD_Q>(head_q), A<ACT_INDEX_Q>(index_q),
+        A<ACT_INSERT>(insert), A<ACT_LENGTH_Q>(length_q), A<ACT_MOVE>(move), A<ACT_NEXT>(next_),
+        // pick poke put remove reverse select sort skip swap tail tail? take trim
+        A<ACT_PICK>(pick), A<ACT_POKE>(poke), A<ACT_PUT>(put), A<ACT_REMOVE>(remove), A<ACT_REVERSE>(reverse),
+        A<ACT_SELECT>(select), A<ACT_SORT>(sort), A<ACT_SKIP>(skip_), A<ACT_SWAP>(swap), A<ACT_TAIL>(tail_),
+        A<ACT_TAIL_Q>(tail_q), A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
+        // create close delete modify open open? query read rename update write
+        A<ACT_CREATE>(create), A<ACT_CLOSE>(close), A<ACT_DELETE>(delete_), A<ACT_MODIFY>(modify),
+        A<ACT_OPEN>(open_), n, A<ACT_QUERY>(query), A<ACT_READ>(read_), A<ACT_RENAME>(rename),
+        A<ACT_UPDATE>(update), A<ACT_WRITE>(write_),
+    });
+}
 
 }  // namespace zav::port

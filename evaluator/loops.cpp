@@ -403,8 +403,8 @@ namespace {
 // the walk ends (normally, by break or by an error): removing each at once
 // would move the rest of the series every time. Until then the body sees the
 // series whole. Each record's units are kept, so that a body that changed
-// the series' length can be checked: a record past the new tail is gone
-// already; one that no longer holds its units is an error, never a removal of
+// the series can be checked: a record past a shortened tail is gone already;
+// one whose place no longer holds its units is an error, never a removal of
 // something else.
 struct Removals {
     node_t node;
@@ -454,12 +454,10 @@ struct Removals {
             u64 at = u64(starts[i]) * unit, bytes = u64(counts[i]) * unit;
             const u8* kept = units.data() + k;
             k += bytes;
-            if (changed) {
-                if (b->unit() != unit || starts[i] + counts[i] > len) continue;  // gone already
-                if (std::memcmp(base + at, kept, bytes) != 0) {
-                    ok = false;
-                    continue;
-                }
+            if (changed && (b->unit() != unit || starts[i] + counts[i] > len)) continue;  // gone already
+            if (std::memcmp(base + at, kept, bytes) != 0) {  // moved by the body: never remove another
+                ok = false;
+                continue;
             }
             if (w != r) std::memmove(base + w, base + r, at - r);
             w += at - r;

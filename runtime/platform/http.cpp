@@ -1,6 +1,7 @@
 // HTTP requests over libcurl.
 #include "runtime/platform/http.h"
 
+#include <cstdlib>
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -77,6 +78,16 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     headers = curl_slist_append(headers, "Expect:");
     if (!content_type) headers = curl_slist_append(headers, "Content-Type:");
 
+    // Proxies from the environment serve other machines; this one is reached directly.
+    std::string no_proxy = "localhost,127.0.0.1,::1";
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) {
+            no_proxy = std::string(v) + "," + no_proxy;
+            break;
+        }
+    }
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
