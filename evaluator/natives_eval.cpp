@@ -2,6 +2,7 @@
 // compose, binding, building and inspecting values, and the lexer's entry.
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -645,6 +646,13 @@ void transcode_star(bool check, const i32* r) {
             series_head(src) += 3;
             bytes += 3;
             length -= 3;
+        }
+        // A callback may change or grow the binary being read (its buffer
+        // then moves away from under the lexer): it reads a private copy.
+        std::vector<u8> copy;
+        if (tracer && TYPE_OF(tracer) == TYPE_FUNCTION) {
+            copy.assign(bytes, bytes + length);
+            bytes = copy.data();
         }
         type = lexer::scan(dst ? nullptr : value, bytes, length, one_mode, !prescan, !scan, &consumed, tracer, dst);
     } else {
