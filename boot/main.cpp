@@ -104,7 +104,10 @@ void place_load_error(const std::string& source, const char* path) {
     Cell* where = push_text(path, static_cast<u32>(std::strlen(path)));
     *error::field(err, error::FIELD_WHERE) = *where;
     stack::pop(1);
-    if (std::strcmp(error::last.category, "syntax") != 0) return;
+    if (std::strcmp(error::last.category, "syntax") != 0) {
+        make_cell(error::field(err, error::FIELD_NEAR), TYPE_NONE);  // no code ran
+        return;
+    }
     size_t at = std::min<size_t>(lexer::last_error.offset, source.size());
     size_t nl = at == 0 ? std::string::npos : source.rfind('\n', at - 1);
     size_t start = nl == std::string::npos ? 0 : nl + 1;

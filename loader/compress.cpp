@@ -226,7 +226,8 @@ struct Deflater {
         block_end += len;
     }
 
-    u32 longest_match(u32 pos, u32 candidate, u32 prev_len, u32* dist_out) {
+    // Out of line, so its loop keeps every variable in a register.
+    [[gnu::noinline]] u32 longest_match(u32 pos, u32 candidate, u32 prev_len, u32* dist_out) {
         u32 max = std::min(MAX_MATCH, length - pos);
         u32 best = prev_len;
         if (best >= max) return best;

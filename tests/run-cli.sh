@@ -45,5 +45,10 @@ truncate -s 4294967311 huge.zav
 out=$(timeout 20 "$zav" huge.zav 2>&1); rc=$?
 check "file over 4 GiB" "254 *** Script Error: maximum limit reached: %huge.zav" "$rc $(echo "$out" | head -1)"
 
+# A script that cannot be read is reported with its name; no code ran near it.
+out=$("$zav" missing.zav 2>&1); rc=$?
+check "missing script" "$(printf '254\n*** Access Error: cannot open: %%missing.zav\n*** Where: missing.zav\n*** Near : none')" "$rc
+$out"
+
 [ $fail -eq 0 ] && echo "all passed"
 [ $fail -eq 0 ]
