@@ -71,7 +71,7 @@ if [ -x "$zav" ]; then
   done
 fi
 
-names=(fib loop block_sum string_build parse calls alloc_1gb map_int map_string vector_scale)
+names=(fib loop block_sum string_build parse calls alloc_1gb map_int map_string vector_scale files)
 fmt="%-14s %10s %10s %10s %10s %10s %12s\n"
 printf "$fmt" program zav python3 lua zav/python3 zav/lua "zav peak MB"
 notes=()

@@ -463,6 +463,17 @@ node_t load_utf8(const u8* src, u32 len, Cell* str, u32* remaining, bool crlf) {
             while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') *o++ = src[i++];
             buf->tail = off_of(o);
             if (i == len) break;
+        } else if (buf->unit() == 2) {
+            // The same for text that has been widened by an earlier character.
+            u8* o = buf->tail_ptr();
+            u8* o_end = buf->data_end() - 1;
+            while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') {
+                u16 unit = src[i++];
+                std::memcpy(o, &unit, 2);
+                o += 2;
+            }
+            buf->tail = off_of(o);
+            if (i == len) break;
         }
         u8 b = src[i];
         i32 cp;
