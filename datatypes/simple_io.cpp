@@ -52,11 +52,11 @@ void utf8_of(Cell* str, i32 part, std::string& out) {
     out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(len));
 }
 
-// Loads a whole UTF-8 text into a new string node; a sequence cut off by the
-// end is as invalid as any other.
-node_t load_text(const u8* bytes, u32 length) {
+// Loads a whole UTF-8 text into a new string node (with crlf, CR LF and a
+// lone CR read as LF); a sequence cut off by the end is as invalid as any other.
+node_t load_text(const u8* bytes, u32 length, bool crlf) {
     u32 left = 0;
-    node_t node = unicode::load_utf8(bytes, length, nullptr, &left, true);
+    node_t node = unicode::load_utf8(bytes, length, nullptr, &left, crlf);
     if (left) {
         Cell* rest = binary::load(bytes + (length - left), left);
         fire("access", "invalid-utf8", rest);
@@ -146,7 +146,7 @@ bool dir_q(const Cell* file) {
 }
 
 Cell* utf8_to_string(const u8* bytes, u32 length) {
-    node_t node = load_text(bytes, length);
+    node_t node = load_text(bytes, length, true);
     return make_cell(stack::push_star(), TYPE_STRING, 0, node, 0);
 }
 
@@ -161,7 +161,7 @@ Cell* utf8_to_lines(const u8* bytes, u32 length) {
         if (i < length && bytes[i] != '\n') continue;
         if (i == length && i == start) break;  // no text after the last line end
         u32 end = i > start && bytes[i - 1] == '\r' ? i - 1 : i;
-        Cell* line = make_cell(stack::push_star(), TYPE_STRING, 0, load_text(bytes + start, end - start), 0);
+        Cell* line = make_cell(stack::push_star(), TYPE_STRING, 0, load_text(bytes + start, end - start, false), 0);
         block::zs_append(out, line);
         stack::pop(1);
         start = i + 1;

@@ -392,17 +392,26 @@ void resize(node_t table, u32 new_size) {
         }
         t->block = block;
     } else {
+        // A map keeps each bucket's hash beside it: the keys are not hashed again.
+        node_t hashes = t->kind == KIND_MAP ? new_keys(buckets) : 0;
+        collector::NodeRoot hashes_root(hashes);
+        t = T(table);
         u32* of = words_of(t->flags);
         u32* ok = words_of(t->keys);
+        const u32* oh = hashes ? words_of(t->aux) : nullptr;
         u32* f = words_of(flags);
         u32* k = words_of(keys);
+        u32* nh = hashes ? words_of(hashes) : nullptr;
         Cell* cells = cells_of(t->block);
         for (u32 b = 0; b < t->buckets; b++) {
             if (flag_at(of, b) != FLAG_FILLED) continue;
-            u32 nbk = empty_bucket(f, buckets, hash_value(cells + ok[b], 0));
+            u32 h = oh ? oh[b] : hash_value(cells + ok[b], 0);
+            u32 nbk = empty_bucket(f, buckets, h);
             set_flag(f, nbk, FLAG_FILLED);
             k[nbk] = ok[b];
+            if (nh) nh[nbk] = h;
         }
+        if (hashes) t->aux = hashes;
     }
     t->flags = flags;
     t->keys = keys;
@@ -478,7 +487,9 @@ i32 map_find(node_t table, Cell* key, u32 op) {
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
     u32 h = hash_value(key, 0);
+    const u32* hashes = words_of(T(table)->aux);
     i32 b = probe_find(table, h, [&](u32 bk) {
+        if (hashes[bk] != h) return false;  // most other keys are told apart without reading them
         Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
         return same_type_or_lookup(c, key) && values_equal(c, key, op);
     });
@@ -708,6 +719,11 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         t = T(table);
         t->dups = dups;
     }
+    if (kind == KIND_MAP) {
+        node_t hashes = new_keys(buckets);
+        t = T(table);
+        t->aux = hashes;
+    }
     if (kind >= KIND_INT_KEY) {
         u32 esize = 16 + 16 * value_kind;
         node_t block = alloc_series(size * (esize / 16), 16, 0);
@@ -779,7 +795,10 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
             }
             Cell* key = cells_of(T(table)->block) + pos;
             bool found;
-            u32 b = probe_insert(table, hash_value(key, 0), [&](u32 bk) {
+            u32 h = hash_value(key, 0);
+            const u32* hashes = words_of(T(table)->aux);
+            u32 b = probe_insert(table, h, [&](u32 bk) {
+                if (hashes[bk] != h) return false;
                 Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
                 return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
             }, &found);
@@ -788,6 +807,7 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
             } else {
                 fill_bucket(table, b, pos);
             }
+            words_of(T(table)->aux)[b] = h;
             return cells_of(T(table)->block) + pos;
         }
         case KIND_SYMBOL: {
@@ -1004,6 +1024,10 @@ node_t copy(node_t table, node_t new_block) {
     node_t keys = copy_series(GET_BUFFER(T(table)->keys));
     T(c)->keys = keys;
     u32 kind = T(table)->kind;
+    if (kind == KIND_MAP) {
+        node_t hashes = copy_series(GET_BUFFER(T(table)->aux));
+        T(c)->aux = hashes;
+    }
     if (kind == KIND_HASH) {
         node_t aux = copy_series(GET_BUFFER(T(table)->aux));
         T(c)->aux = aux;
@@ -1178,6 +1202,7 @@ void mark(node_t table) {
         return;
     }
     if (t->block) collector::mark_block(t->block);
+    if (t->kind == KIND_MAP && t->aux) collector::mark_node(t->aux);
     if (t->kind == KIND_HASH) {
         if (t->aux) collector::mark_node(t->aux);
         if (t->dups) {

@@ -21,7 +21,7 @@ constexpr u32 TYPE_LOOKUP_KEY = 56;
 // The table record, kept in a byte series of its own; a table is the node of that series.
 struct Table {
     u32 size;      // live entries
-    u32 aux;       // kind 0: node of the reverse index; kinds 3/4: entry size in bytes
+    u32 aux;       // kind 0: node of the reverse index; kind 1: node of the bucket hashes; kinds 3/4: entry size in bytes
     node_t dups;   // kind 0: node of the array of duplicate lists
     node_t flags;  // 2 bits per bucket: 2 empty, 1 deleted, 0 filled
     node_t keys;   // one word per bucket
