@@ -537,8 +537,6 @@ bool build_table(const u8* lengths, u32 n, u32 root, u32* table, u32 capacity, u
     u16 sorted[288];
     for (u32 s = 0; s < n; s++)
         if (lengths[s]) sorted[offsets[lengths[s]]++] = static_cast<u16>(s);
-    u32 symbols = 0;
-    for (u32 l = 1; l < 16; l++) symbols += count[l];
 
     u32 code = 0, used = 1u << root;
     u32 root_mask = (1u << root) - 1;
@@ -580,7 +578,6 @@ bool build_table(const u8* lengths, u32 n, u32 root, u32* table, u32 capacity, u
         }
         code <<= 1;
     }
-    (void)symbols;
     return true;
 }
 

@@ -51,24 +51,27 @@ void put_u32(u8* p, u32 v) {
 }  // namespace
 
 TEST(Crush, RoundTripsAcrossBlockBoundaries) {
-    struct Case {
-        size_t size;
-        u32 blocks;
-    };
-    for (Case c : {Case{128, 1}, Case{5000, 1}, Case{crush::BLOCK_SIZE, 1}, Case{crush::BLOCK_SIZE + 1, 2},
-                   Case{3 * crush::BLOCK_SIZE + 77, 4}}) {
-        SCOPED_TRACE(c.size);
-        auto data = text_like(c.size, static_cast<u32>(c.size));
+    for (size_t size : {size_t{128}, size_t{5000}, size_t{crush::BLOCK_SIZE}, size_t{crush::BLOCK_SIZE + 1},
+                        size_t{3 * crush::BLOCK_SIZE + 77}}) {
+        SCOPED_TRACE(size);
+        auto data = text_like(size, static_cast<u32>(size));
         auto item = packed(data);
         ASSERT_FALSE(item.empty());
         EXPECT_EQ(get_u32(item.data()), item.size() - 8);
-        EXPECT_EQ(get_u32(item.data() + 4), c.size);
-        // Walk the block lengths: only the first is at a fixed place, so count
-        // by decoding and compare the data.
-        EXPECT_EQ(get_u32(item.data() + 8), std::min<size_t>(c.size, crush::BLOCK_SIZE));
+        EXPECT_EQ(get_u32(item.data() + 4), size);
+        EXPECT_EQ(get_u32(item.data() + 8), std::min<size_t>(size, crush::BLOCK_SIZE));
         bool ok;
         EXPECT_EQ(unpacked(item, &ok), data);
         EXPECT_TRUE(ok);
+        if (size == crush::BLOCK_SIZE + 1) {
+            // The second block holds the last byte alone: its length 1, then a
+            // literal (a 0 bit and the byte) padded to two bytes.
+            const u8* end = item.data() + item.size();
+            u8 last = data.back();
+            EXPECT_EQ(get_u32(end - 6), 1u);
+            EXPECT_EQ(end[-2], static_cast<u8>(last << 1));
+            EXPECT_EQ(end[-1], last >> 7);
+        }
     }
 }
 

@@ -47,6 +47,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b"\x00\xff\x10", [("Content-Type", "application/octet-stream")])
         elif self.path == "/latin1":
             self.reply(200, b"x", [("X-Latin", "café")])
+        elif self.path == "/tight":
+            # A header without the usual blank after its colon.
+            self.send_response(200)
+            self._headers_buffer.append(b"X-Tight:tight\r\n")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
         elif self.path == "/redirect":
             self.reply(302, b"", [("Location", "/text")])
         elif self.path == "/bad-utf8":
