@@ -76,23 +76,6 @@ void append_header(platform::HeaderList& list, Cell* name, Cell* value) {
     list.emplace_back(std::move(n), std::move(v));
 }
 
-// A header value: UTF-8 when it is, else each byte a Latin-1 character (old
-// servers send those); pushed.
-Cell* header_text(const std::string& value) {
-    const u8* p = reinterpret_cast<const u8*>(value.data());
-    const u8* end = p + value.size();
-    bool utf8 = true;
-    for (const u8* q = p; q < end && utf8;) {
-        i32 cp;
-        q = unicode::fast_decode_utf8_char(q, end, &cp);
-        utf8 = cp >= 0;
-    }
-    if (utf8) return string::load(p, static_cast<u32>(value.size()), 0);
-    Cell* out = string::make_push(static_cast<u32>(value.size()));
-    for (u8 c : value) string::append_char(out, c);
-    return out;
-}
-
 // The response headers as a map of name words to values, a repeated name
 // gathering its values in a block in the order received.
 Cell* header_map(const platform::HeaderList& headers) {
@@ -101,7 +84,7 @@ Cell* header_map(const platform::HeaderList& headers) {
     for (const auto& [name, value] : headers) {
         i32 sym = symbol::make_from_utf8(reinterpret_cast<const u8*>(name.data()), static_cast<u32>(name.size()));
         i32 alias = symbol::resolve(sym);
-        Cell* text = header_text(value);
+        Cell* text = outside_text(value);
         u32 found = 0;
         for (const auto& [a, index] : seen)
             if (a == alias) found = index;
@@ -166,6 +149,21 @@ Cell* utf8_to_lines(const u8* bytes, u32 length) {
         stack::pop(1);
         start = i + 1;
     }
+    return out;
+}
+
+Cell* outside_text(const std::string& bytes) {
+    const u8* p = reinterpret_cast<const u8*>(bytes.data());
+    const u8* end = p + bytes.size();
+    bool utf8 = true;
+    for (const u8* q = p; q < end && utf8;) {
+        i32 cp;
+        q = unicode::fast_decode_utf8_char(q, end, &cp);
+        utf8 = cp >= 0;
+    }
+    if (utf8) return string::load(p, static_cast<u32>(bytes.size()), 0);
+    Cell* out = string::make_push(static_cast<u32>(bytes.size()));
+    for (u8 c : bytes) string::append_char(out, c);
     return out;
 }
 

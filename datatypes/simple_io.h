@@ -44,6 +44,9 @@ bool rename(Cell* from, Cell* to);
 // UTF-8 raises access/invalid-utf8.
 Cell* utf8_to_string(const u8* bytes, u32 length);
 Cell* utf8_to_lines(const u8* bytes, u32 length);
+// Text from outside that cannot be refused (header values, environment
+// variables): UTF-8 when it is, else each byte a Latin-1 character; pushed.
+Cell* outside_text(const std::string& bytes);
 
 // One HTTP request: method is the resolved symbol of the method word;
 // headers and data may be null. The response (with info: a block of status,

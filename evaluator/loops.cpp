@@ -408,13 +408,14 @@ namespace {
 // something else.
 struct Removals {
     node_t node;
-    u32 unit;
+    bool cells;  // a block (16-byte cells), else a string or binary (characters or bytes)
     u32 start_length;
-    std::vector<u32> starts;  // record positions (in units), ascending
-    std::vector<u32> counts;  // units of each record (the last may be short)
-    std::vector<u8> units;    // the records' units, in order
+    std::vector<u32> starts;  // record positions, ascending
+    std::vector<u32> counts;  // elements of each record (the last may be short)
+    std::vector<Cell> kept_cells;  // the records' elements, in order
+    std::vector<u32> kept_chars;   // (code points: a string may widen meanwhile)
 
-    // Block and string buffers are plain runs of units; a hash! must update
+    // Block and string buffers are plain runs of elements; a hash! must update
     // its table and an owned series tell its owner at each removal.
     static bool applies_q(const Cell* s) {
         u32 t = TYPE_OF(s);
@@ -423,47 +424,57 @@ struct Removals {
     }
 
     explicit Removals(const Cell* s)
-        : node(series_node(s)), unit(GET_BUFFER(series_node(s))->unit()),
+        : node(series_node(s)), cells(block::any_block_q(TYPE_OF(s))),
           start_length(GET_BUFFER(series_node(s))->length()) {}
 
     // After a body that answered: drops the record just walked when the answer is true.
     void note(i32 n) {
         if (!logic::is_true(stack::arguments)) return;
         SeriesBuffer* b = GET_BUFFER(node);
-        u32 len = b->length();
+        u32 len = b->length(), unit = b->unit();
         u32 head = series_head(iteration_series());
         u32 pos = head >= static_cast<u32>(n) ? head - static_cast<u32>(n) : 0;
-        if (pos >= len || b->unit() != unit || (!starts.empty() && pos < starts.back() + counts.back())) return;
+        if (pos >= len || (!starts.empty() && pos < starts.back() + counts.back())) return;
         u32 count = std::min(static_cast<u32>(n), len - pos);
         starts.push_back(pos);
         counts.push_back(count);
         const u8* from = b->head() + u64(pos) * unit;
-        units.insert(units.end(), from, from + u64(count) * unit);
+        for (u32 k = 0; k < count; k++, from += unit) {
+            if (cells) kept_cells.push_back(*reinterpret_cast<const Cell*>(from));
+            else kept_chars.push_back(string::get_char(from, unit));
+        }
     }
 
     // Takes the records out; answers false when one is no longer where it was.
     bool finish() {
         if (starts.empty()) return true;
         SeriesBuffer* b = GET_BUFFER(node);
-        u32 len = b->length();
-        bool changed = len != start_length || b->unit() != unit;
+        u32 len = b->length(), unit = b->unit();
         u8* base = b->head();
-        u64 w = 0, r = 0, k = 0;  // write and read positions in bytes, offset into `units`
+        u64 w = 0, r = 0;  // write and read positions in bytes
+        size_t k = 0;      // first kept element of the record
         bool ok = true;
         for (size_t i = 0; i < starts.size(); i++) {
-            u64 at = u64(starts[i]) * unit, bytes = u64(counts[i]) * unit;
-            const u8* kept = units.data() + k;
-            k += bytes;
-            if (changed && (b->unit() != unit || starts[i] + counts[i] > len)) continue;  // gone already
-            if (std::memcmp(base + at, kept, bytes) != 0) {  // moved by the body: never remove another
+            u32 count = counts[i];
+            size_t first = k;
+            k += count;
+            if (starts[i] + count > len) continue;  // past a shortened tail: gone already
+            const u8* at_p = base + u64(starts[i]) * unit;
+            bool same = true;
+            for (u32 j = 0; j < count && same; j++) {
+                if (cells) same = std::memcmp(at_p + u64(j) * unit, &kept_cells[first + j], sizeof(Cell)) == 0;
+                else same = string::get_char(at_p + u64(j) * unit, unit) == kept_chars[first + j];
+            }
+            if (!same) {  // moved by the body: never remove another
                 ok = false;
                 continue;
             }
+            u64 at = u64(starts[i]) * unit;
             if (w != r) std::memmove(base + w, base + r, at - r);
             w += at - r;
-            r = at + bytes;
+            r = at + u64(count) * unit;
         }
-        u64 end = u64(len) * b->unit();
+        u64 end = u64(len) * unit;
         if (r > end) r = end;
         if (w != r) std::memmove(base + w, base + r, end - r);
         w += end - r;

@@ -282,8 +282,8 @@ void get_env_star(bool check, const i32* refinements) {
         make_cell(arg(0), TYPE_NONE);
     } else {
         std::string value(size, '\0');
-        u32 n = platform::get_env(name.c_str(), value.data(), size);
-        string::load_at(reinterpret_cast<const u8*>(value.data()), n, arg(0), 0);
+        value.resize(platform::get_env(name.c_str(), value.data(), size));
+        copy_cell(simple_io::outside_text(value), arg(0));
     }
     stack::keep();
 }
@@ -294,8 +294,9 @@ void list_env_star(bool check, const i32* refinements) {
     auto entries = platform::list_env();
     Cell* out = block::make_at(stack::push_star(), static_cast<u32>(entries.size() * 2 + 1));
     for (const auto& [name, value] : entries) {
-        string::load_in(reinterpret_cast<const u8*>(name.data()), static_cast<u32>(name.size()), series_node(out), 0);
-        string::load_in(reinterpret_cast<const u8*>(value.data()), static_cast<u32>(value.size()), series_node(out), 0);
+        block::zs_append(out, simple_io::outside_text(name));
+        block::zs_append(out, simple_io::outside_text(value));
+        stack::pop(2);
     }
     map::make_at(arg(0), series_node(out), block::zs_length_q(out));
     stack::keep();

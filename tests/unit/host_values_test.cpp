@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "evaluator/host.h"
+#include "evaluator/natives.h"
 #include "load_helper.h"
 #include "test_util.h"
 
@@ -119,4 +120,19 @@ TEST_F(HostValuesTest, OperatingSystemCommandLineAndTypeGuard) {
     Cell* one = test::load_one("1");
     EXPECT_EQ(platform::check_type(one, TYPE_INTEGER), u32(TYPE_INTEGER));
     EXPECT_EQ(test::error_of([&] { platform::check_type(one, TYPE_STRING); }), "script/invalid-arg");
+}
+
+TEST_F(HostValuesTest, EnvironmentThatIsNotUTF8IsStillRead) {
+    // What other programs put in the environment is read, never refused:
+    // bytes that are not UTF-8 are taken as Latin-1.
+    env.set("ZAV_NOT_UTF8", "caf\xe9");
+    Cell* saved = stack::arguments;
+    stack::arguments = stack::push(test::load_one("\"ZAV_NOT_UTF8\""));
+    natives::get_env_star(false, nullptr);
+    EXPECT_EQ(test::mold(stack::arguments), "\"café\"");
+    stack::arguments = stack::push_star();
+    natives::list_env_star(false, nullptr);
+    EXPECT_EQ(TYPE_OF(stack::arguments), TYPE_MAP);
+    EXPECT_NE(test::mold(stack::arguments).find("\"ZAV_NOT_UTF8\" \"café\""), std::string::npos);
+    stack::arguments = saved;
 }
