@@ -9,7 +9,7 @@
 #include "boot/boot.h"
 #include "datatypes/block.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
