@@ -18,6 +18,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
+#include "evaluator/frames.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/platform.h"
