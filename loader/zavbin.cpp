@@ -67,7 +67,8 @@ struct Header {
 class Reader {
 public:
     // bias: added to error offsets (an unpacked body counts as if it followed the header).
-    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0) : start_(start), bias_(bias), mode_(mode), dest_(dest) {
+    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0)
+        : start_(start), bias_(bias), mode_(mode), dest_(dest) {
         block::make_at(&scratch_.value, 8);
     }
 
@@ -181,6 +182,15 @@ public:
 
     // One record of either form, appended to `parent`.
     const u8* record(const u8* p, const u8* end, node_t parent);
+    // One record that must leave exactly one value (not a definition), copied to `out`.
+    const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
+        u32 index = length(parent);
+        const u8* at_ = p;
+        p = record(p, end, parent);
+        if (length(parent) != index + 1) throw_corrupted(at_);
+        out = cells(parent)[index];
+        return p;
+    }
     const u8* decode_value(const u8* p, const u8* end, node_t parent);
     const u8* decode_value_compact(const u8* p, const u8* end, node_t parent);
 
@@ -583,8 +593,9 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             // members share it; it indexes the members once they are read.
             Cell blk;
             make_cell(&blk, TYPE_BLOCK, 0, node, 0);
-            node_t table = hashtable::init(n ? n : 1, &blk, type == TYPE_MAP ? hashtable::KIND_MAP : hashtable::KIND_HASH,
-                                           type == TYPE_MAP ? 1 : 0);
+            bool map_q = type == TYPE_MAP;
+            node_t table = hashtable::init(n ? n : 1, &blk, map_q ? hashtable::KIND_MAP : hashtable::KIND_HASH,
+                                           map_q ? 1 : 0);
             slot(parent, index)->data3 = table;
         }
         for (u32 i = 0; i < n; i++) p = record(p, end, node);
@@ -764,13 +775,13 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             u32 t = fixed_ ? (end - p >= 4 ? p[0] : 0) : (p < end ? *p & 0x3F : 0);
             if (t != TYPE_OBJECT && t != TYPE_FUNCTION) throw_corrupted(at_);
             node_t scratch = series_node(&scratch_.value);
-            u32 k = length(scratch);
             u32 index = append(parent);
             make_cell(slot(parent, index), h.type, 0, static_cast<u32>(sym), static_cast<u32>(idx));
             pending_word_ = {parent, index, true};
-            p = record(p, end, scratch);
+            Cell owner_cell;
+            p = one(p, end, scratch, owner_cell);
             pending_word_.set = false;
-            ctx = context_of(cells(scratch)[k]);
+            ctx = context_of(owner_cell);
             if (!ctx) throw_corrupted(at_);
             return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
         }
@@ -795,8 +806,8 @@ const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_
     *slot(parent, index) = w;
     if (h.def) {
         // Definition: the value follows, is set, and neither stays in the parent.
-        p = record(p, end, parent);
-        Cell value = *slot(parent, length(parent) - 1);
+        Cell value;
+        p = one(p, end, parent, value);
         Cell word_ = w;
         if (!bound) context::set_in(&word_, &value, context::TO_CTX(context::global), false);
         else context::set_in(&word_, &value, context::TO_CTX(ctx), false);
@@ -854,7 +865,10 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
         node_t vals = context::TO_CTX(ctx)->data2;
         SeriesBuffer* vb = GET_BUFFER(vals);
         vb->tail = vb->offset;
+        const u8* at_ = p;
         for (u32 i = 0; i < n; i++) p = record(p, end, vals);
+        // Every word has its value: field access by position relies on it.
+        if (length(vals) != n) throw_corrupted(at_);
     }
     return p;
 }
@@ -900,11 +914,9 @@ const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8*
 }
 
 const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
-    node_t scratch = series_node(&scratch_.value);
-    u32 k = length(scratch);
     const u8* at_ = p;
-    p = record(p, end, scratch);
-    Cell c = cells(scratch)[k];
+    Cell c;
+    p = one(p, end, series_node(&scratch_.value), c);
     if (TYPE_OF(&c) != TYPE_BLOCK) throw_corrupted(at_);
     out = series_node(&c);
     return p;
@@ -982,8 +994,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
     // The spec takes the built-in's own place in the parent.
     u32 index = length(parent);
     const u8* spec_at = p;
-    p = record(p, end, parent);
-    Cell spec = *slot(parent, index);
+    Cell spec;
+    p = one(p, end, parent, spec);
     if (TYPE_OF(&spec) != TYPE_BLOCK) throw_corrupted(spec_at);
     Cell fn;
     if (mode_ == MODE_CODEC) {
@@ -1005,8 +1017,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
 const u8* Reader::op(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
     u32 index = length(parent);
     const u8* at_ = p;
-    p = record(p, end, parent);
-    Cell fn = *slot(parent, index);
+    Cell fn;
+    p = one(p, end, parent, fn);
     u32 t = TYPE_OF(&fn);
     if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) throw_corrupted(at_);
     if (!op::valid_spec_q(native::spec_of(&fn))) throw_corrupted(at_);
@@ -1034,9 +1046,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     }
     node_t scratch = series_node(&scratch_.value);
     for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
-        u32 k = length(scratch);
-        p = record(p, end, scratch);
-        Cell v = cells(scratch)[k];
+        Cell v;
+        p = one(p, end, scratch, v);
         *error::field(slot(parent, index), f) = v;
     }
     return p;

@@ -436,6 +436,14 @@ private:
         node_t ctx = word_ctx(const_cast<Cell*>(&c));
         i32 sym = static_cast<i32>(c.data2);
         u32 owner_type = ctx && ctx != context::global ? TYPE_OF(context::owner_of(ctx)) : TYPE_NONE;
+        // A binding still to be resolved is resolved by name; a name the
+        // context lacks leaves the word unbound.
+        i32 index = word_index(&c);
+        if (owner_type != TYPE_NONE &&
+            (index < 0 || static_cast<u32>(index) >= context::word_count(context::TO_CTX(ctx)))) {
+            index = context::find_word(context::TO_CTX(ctx), sym, true);
+            if (index < 0) owner_type = TYPE_NONE;
+        }
         if (owner_type == TYPE_NONE || owner_type == TYPE_UNSET || owner_type == TYPE_BLOCK) {
             // Unbound or global: read back bound to the global context.
             start(t, false, BIT_UNBOUND, nl);
@@ -450,7 +458,7 @@ private:
         auto open = [&](u32 flags) {
             start(t, true, 0, flags);
             num(symbol_index(sym));
-            znum(word_index(&c));
+            znum(index);
         };
         keyed(ctx, [&] { open(nl | REF); },
               [&] {

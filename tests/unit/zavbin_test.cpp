@@ -579,7 +579,8 @@ TEST_F(ZavbinTest, MapsWriteTheirLivePairsOnly) {
 
 TEST_F(ZavbinTest, WrittenImagesLoadInBootMode) {
     Cell v;
-    ASSERT_EQ(test::error_of([&] { v = eval("(o: make object! [x: 1 y: 'x] f: func [a] [a + o/x] reduce [o in o 'y :f])"); }), "");
+    const char* source = "(o: make object! [x: 1 y: 'x] f: func [a] [a + o/x] reduce [o in o 'y :f])";
+    ASSERT_EQ(test::error_of([&] { v = eval(source); }), "");
     collector::Root keep(&v);
     std::string molded = test::mold(&v, true);
     for (bool compact_form : {true, false}) {
@@ -634,7 +635,8 @@ TEST_F(ZavbinTest, NestingHasOneLimitForWritingAndReading) {
     b.insert(b.end(), nested.begin(), nested.end());
     EXPECT_EQ(fault(b).rfind("script/zb-invalid-record", 0), 0u);
     Cell shallow;
-    ASSERT_EQ(test::error_of([&] { shallow = eval("(b: x: copy [] loop 1000 [append/only x y: copy [] x: y] b)"); }), "");
+    const char* source = "(b: x: copy [] loop 1000 [append/only x y: copy [] x: y] b)";
+    ASSERT_EQ(test::error_of([&] { shallow = eval(source); }), "");
     collector::Root keep2(&shallow);
     Cell back;
     ASSERT_EQ(test::error_of([&] { back = *block::zs_head(dec(enc(&shallow, true))); }), "");
