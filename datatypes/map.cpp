@@ -108,8 +108,10 @@ u32 length_of(const Cell* map) { return table_of(map)->size; }
 
 // ---- storing -------------------------------------------------------------------
 
-Cell* set_value(Cell* map, Cell* key, Cell* value, bool case_, Cell* path) {
+Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
     TopGuard guard;
+    // The map may sit in a buffer that the allocations below move: a copy is used.
+    Cell* map = stack::push(map_in);
     Cell* v = stack::push(value);
     if (Cell* found = lookup(map, key, case_ ? 2 : 0)) {
         found[1] = *v;
@@ -417,8 +419,9 @@ Cell* select(Cell* map, Cell* value, Cell*, bool, bool case_, bool same, bool, C
     return map;
 }
 
-void extend(Cell* map, Cell* spec, bool case_) {
+void extend(Cell* map_in, Cell* spec, bool case_) {
     TopGuard guard;
+    Cell* map = stack::push(map_in);
     Cell* s = stack::push(spec);
     if (TYPE_OF(s) == TYPE_MAP) {
         for (u32 i = 0; i < cell_count(s); i += 2) {
