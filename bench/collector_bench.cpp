@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "boot/boot.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 

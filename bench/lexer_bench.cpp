@@ -7,7 +7,7 @@
 #include <string>
 
 #include "boot/boot.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 

@@ -12,7 +12,7 @@
 
 #include "boot/boot.h"
 #include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"

@@ -45,21 +45,23 @@
 #include "datatypes/vector.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
+#include "datatypes/random.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
+#include "datatypes/cycles.h"
 #include "runtime/collector.h"
 #include "runtime/handles.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/slots.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
 #include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
+#include "view/terminal/gui.h"
 
 namespace zav::boot {
 
@@ -72,6 +74,7 @@ void init_runtime() {
     // reachable from the roots until the end (a second start-up, after the
     // memory was wiped, begins with the collector still active).
     collector::disable();
+    gui::init();
     random::init();
     memory::init();
     generation = memory::generation;
@@ -134,6 +137,7 @@ void init_runtime() {
     point2D::init();
     point3D::init();
 
+    cycles::init();
     case_folding::init();
     symbol::init();
     // The root block holds values that the runtime keeps for good.

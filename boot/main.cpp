@@ -12,7 +12,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"

@@ -21,12 +21,9 @@ i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 
 i32 compare(Cell* value1, Cell* value2, i32 op) { return native::compare_entries(value1, value2, op); }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_ACTION, TYPE_NATIVE, "action!", {
-        A<ACT_MAKE>(make), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

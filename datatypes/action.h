@@ -1,6 +1,6 @@
 // action! values: the generic actions that dispatch on their first argument.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::action {
 

@@ -10,9 +10,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/virtual_memory.h"
 #include "runtime/unicode.h"
@@ -853,21 +853,16 @@ Cell* complement(Cell* bin) {
 // ---- Registration ------------------------------------------------------------------
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_BINARY, TYPE_STRING, "binary!", {
-        // make random reflect to form mold eval-path set-path compare
-        I, I, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold), I, n, A<ACT_COMPARE>(compare),
-        // absolute add divide multiply negate power remainder round subtract even? odd?
-        n, n, n, n, n, n, n, n, n, n, n,
-        // and~ complement or~ xor~
-        A<ACT_AND_T>(and_t), A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),
-        // append at back change clear copy find head head? index? insert length? move next
-        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, I, I, I, I, I, A<ACT_INSERT>(insert), I, I, I,
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        I, I, n, I, I, I, I, I, I, I, I, I, A<ACT_TRIM>(trim),
-        // create close delete modify open open? query read rename update write
-        n, n, n, I, n, n, n, n, n, n, n,
+        inherit<ACT_MAKE>(), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_TO>(to), own<ACT_FORM>(form),
+        own<ACT_MOLD>(mold), inherit<ACT_EVAL_PATH>(), own<ACT_COMPARE>(compare), own<ACT_AND_T>(and_t),
+        own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t), own<ACT_APPEND>(insert),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), own<ACT_CHANGE>(change), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        inherit<ACT_FIND>(), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        own<ACT_INSERT>(insert), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        inherit<ACT_SELECT>(), inherit<ACT_SORT>(), inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), own<ACT_TRIM>(trim), inherit<ACT_MODIFY>(),
     });
 }
 

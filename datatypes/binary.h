@@ -5,7 +5,7 @@
 // A binary cell: header 41, data1 head index in bytes, data2 node of a unit-1
 // buffer, data3 unused.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zav::binary {

@@ -8,11 +8,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::bitset {
 
@@ -476,17 +476,13 @@ Cell* modify(Cell* bits, Cell* field, Cell* value, bool) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_BITSET, 0, "bitset!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, A<ACT_NEGATE>(negate), n, n, n, n, n, n,                                   // 10-20
-        A<ACT_AND_T>(and_t), A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),  // 21-24
-        A<ACT_APPEND>(insert), n, n, n, A<ACT_CLEAR>(clear), A<ACT_COPY>(copy), A<ACT_FIND>(find),  // 25-31
-        n, n, n, A<ACT_INSERT>(insert), A<ACT_LENGTH_Q>(length_q), n, n,                      // 32-38
-        A<ACT_PICK>(pick), A<ACT_POKE>(poke), n, A<ACT_REMOVE>(remove),                       // 39-42
-        n, n, n, n, n, n, n, n, n,                                                            // 43-51
-        n, n, n, A<ACT_MODIFY>(modify), n, n, n, n, n, n, n,                                  // 52-62
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_NEGATE>(negate), own<ACT_AND_T>(and_t),
+        own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t), own<ACT_APPEND>(insert),
+        own<ACT_CLEAR>(clear), own<ACT_COPY>(copy), own<ACT_FIND>(find), own<ACT_INSERT>(insert),
+        own<ACT_LENGTH_Q>(length_q), own<ACT_PICK>(pick), own<ACT_POKE>(poke), own<ACT_REMOVE>(remove),
+        own<ACT_MODIFY>(modify),
     });
 }
 

@@ -1,7 +1,7 @@
 // bitset! values: sets of non-negative integers (code points above all) kept
 // as bit arrays.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zav::bitset {

@@ -14,15 +14,15 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/sort.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::block {
 
@@ -1134,16 +1134,15 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, i32 op) {
 // ---- registration ----------------------------------------------------------
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_BLOCK, TYPE_SERIES_ID, "block!", {
-        A<ACT_MAKE>(make), I, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, A<ACT_COPY>(copy), A<ACT_FIND>(find), I, I, I,
-        A<ACT_INSERT>(insert), I, I, I, I, I, A<ACT_PUT>(put), I, I, A<ACT_SELECT>(select), A<ACT_SORT>(sort),
-        I, A<ACT_SWAP>(swap), I, I, A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
-        n, n, n, I, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_TO>(to), own<ACT_FORM>(form),
+        own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_APPEND>(insert),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), own<ACT_CHANGE>(change), inherit<ACT_CLEAR>(), own<ACT_COPY>(copy),
+        own<ACT_FIND>(find), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        own<ACT_INSERT>(insert), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), own<ACT_PUT>(put), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        own<ACT_SELECT>(select), own<ACT_SORT>(sort), inherit<ACT_SKIP>(), own<ACT_SWAP>(swap), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), own<ACT_TAKE>(take), own<ACT_TRIM>(trim), inherit<ACT_MODIFY>(),
     });
 }
 

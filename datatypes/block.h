@@ -1,7 +1,7 @@
 // block! values: cell-level accessors and builders used across the runtime,
 // and the block! actions (inherited by paren!, the path family and hash!).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zav::block {

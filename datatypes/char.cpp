@@ -7,7 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 
@@ -130,16 +130,12 @@ i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) 
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_CHAR, TYPE_INTEGER, "char!", {
-        A<ACT_MAKE>(make), I, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        I, A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply), n, n, A<ACT_REMAINDER>(remainder), n,
-        A<ACT_SUBTRACT>(subtract), I, I, A<ACT_AND_T>(and_t), n, A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
-        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare), inherit<ACT_ABSOLUTE>(), own<ACT_ADD>(add), own<ACT_DIVIDE>(divide),
+        own<ACT_MULTIPLY>(multiply), own<ACT_REMAINDER>(remainder), own<ACT_SUBTRACT>(subtract),
+        inherit<ACT_EVEN_Q>(), inherit<ACT_ODD_Q>(), own<ACT_AND_T>(and_t), own<ACT_OR_T>(or_t),
+        own<ACT_XOR_T>(xor_t),
     });
 }
 

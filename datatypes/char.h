@@ -1,6 +1,6 @@
 // char!: a Unicode code point, a child of integer! sharing its cell layout.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::char_ {
 

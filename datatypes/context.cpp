@@ -6,12 +6,12 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::context {
 
@@ -345,18 +345,15 @@ Cell* get_word_at(const Cell* ctx, u32 n) { return reinterpret_cast<Cell*>(get_w
 u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
 
 void init() {
-    ActionFn n = nullptr;
-    datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {
-        n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
-    });
+    datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {});
 }
 
 void make_global(u32 size) {
     global = 0;
     global = create(size, false, false, nullptr, KIND_GLOBAL);
+    collector::register_marker([] {
+        if (global) collector::mark_context(global);
+    });
 }
 
 }  // namespace zav::context

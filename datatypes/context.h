@@ -1,7 +1,7 @@
 // context!: a word list (indexed by a kind-2 hash table) with a parallel set
 // of values, a kind and an owner value; the global context; binding.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zav::context {

@@ -14,23 +14,32 @@ Record records[TYPE_TOTAL_COUNT];
 u32 top_id = 0;
 ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
 
-void inherit_marker() {}
+namespace {
 
-void register_type(u32 id, u32 parent, const char* name, std::initializer_list<ActionFn> slots) {
-    if (slots.size() != ACTIONS_COUNT) {
-        std::printf("*** Datatype Error: invalid actions count for type: %u\n*** Found: %zu\n*** Expected: %u\n", id,
-                    slots.size(), ACTIONS_COUNT);
-        std::fflush(stdout);
-        rt::quit(0, 0);
-    }
+[[noreturn]] void registration_fault(u32 id, const char* what, u32 slot) {
+    std::printf("*** Datatype Error: %s for type: %u, slot: %u\n", what, id, slot);
+    std::fflush(stdout);
+    rt::quit(rt::RT_ERR_ASSERTION, 0);
+}
+
+}  // namespace
+
+void register_type(u32 id, u32 parent, const char* name, std::span<const SlotEntry> entries) {
+    if (id >= TYPE_TOTAL_COUNT || parent >= TYPE_TOTAL_COUNT) registration_fault(id, "invalid type id", 0);
+    if (parent && !records[parent].name) registration_fault(id, "parent not registered", 0);
     if (id > top_id) top_id = id;
     Record& r = records[id];
     r.name = name;
     r.length = static_cast<u32>(std::strlen(name)) - 1;
-    u32 s = 1;
-    for (ActionFn fn : slots) {
-        action_table[id][s] = (fn == INHERIT && parent) ? action_table[parent][s] : fn;
-        s++;
+    ActionFn* row = action_table[id];
+    bool named[ACTIONS_COUNT + 1] = {};
+    for (u32 s = 0; s <= ACTIONS_COUNT; s++) row[s] = nullptr;
+    for (const SlotEntry& e : entries) {
+        if (e.slot < 1 || e.slot > ACTIONS_COUNT) registration_fault(id, "invalid action slot", e.slot);
+        if (named[e.slot]) registration_fault(id, "action slot given twice", e.slot);
+        named[e.slot] = true;
+        if (e.inherited && !parent) registration_fault(id, "inherited action without a parent", e.slot);
+        row[e.slot] = e.inherited ? action_table[parent][e.slot] : e.fn;
     }
 }
 
@@ -78,12 +87,8 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     register_type(TYPE_DATATYPE, 0, "datatype!", {
-        n, n, n, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
     });
 }
 

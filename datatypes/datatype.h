@@ -1,8 +1,9 @@
 // The datatype registry, the action table and the datatype! datatype.
 #pragma once
 #include <initializer_list>
+#include <span>
 
-#include "evaluator/actions.h"
+#include "datatypes/action_slots.h"
 
 namespace zav::datatype {
 
@@ -18,13 +19,14 @@ extern u32 top_id;  // highest id registered so far
 // Row t, entry s (1..62): the datatype's function for that slot, or null.
 extern ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
 
-// Slot value meaning "take the parent's entry"; null means unsupported.
-void inherit_marker();
-inline const ActionFn INHERIT = &inherit_marker;
-
-// Registers a datatype with exactly 62 slot values (own function, INHERIT or
-// null); any other count is a build fault: reported, and the process exits 0.
-void register_type(u32 id, u32 parent, const char* name, std::initializer_list<ActionFn> slots);
+// Registers a datatype with its action table, given slot by slot (see
+// SlotEntry); the parent must be registered first. A slot named twice, an
+// inherited slot without a parent or an unregistered parent is a build fault:
+// reported, and the process exits with a non-zero status.
+void register_type(u32 id, u32 parent, const char* name, std::span<const SlotEntry> entries);
+inline void register_type(u32 id, u32 parent, const char* name, std::initializer_list<SlotEntry> entries) {
+    register_type(id, parent, name, std::span<const SlotEntry>(entries.begin(), entries.size()));
+}
 
 const char* name_of(u32 id);
 

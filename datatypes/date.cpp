@@ -14,9 +14,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::date {
@@ -572,16 +572,10 @@ Cell* subtract_() { return do_math(integer::OP_SUB); }
 }  // namespace
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_DATE, 0, "date!", {
-        A<ACT_MAKE>(make), A<ACT_RANDOM>(random_), n, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        n, A<ACT_ADD>(add_), n, n, n, n, n, n, A<ACT_SUBTRACT>(subtract_), n, n, n, n, n, n,
-        // 25-51: pick is slot 39
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, A<ACT_PICK>(pick), n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+        own<ACT_MAKE>(make), own<ACT_RANDOM>(random_), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_ADD>(add_), own<ACT_SUBTRACT>(subtract_),
+        own<ACT_PICK>(pick),
     });
 }
 

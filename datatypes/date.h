@@ -1,7 +1,7 @@
 // date!: a calendar date with an optional time of day and zone. Word 1 packs
 // the date, words 2-3 hold the time in seconds from midnight UTC of that day.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::date {
 

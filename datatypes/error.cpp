@@ -10,17 +10,16 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::error {
 
-Raised last{nullptr, nullptr};
 Cell thrown{TYPE_NONE, 0, 0, 0};
 
 namespace {
@@ -70,7 +69,7 @@ void set_code(Cell* err, i32 cat, i32 id) {
     make_cell(field(err, FIELD_CODE), TYPE_INTEGER, 0, static_cast<u32>(code_of(cat, id)));
 }
 
-void set_near(Cell* err) { *field(err, FIELD_NEAR) = *interpreter::current_code(); }
+void set_near(Cell* err) { *field(err, FIELD_NEAR) = *user_code::evaluator.current_code(); }
 
 // Writes a value formed or molded (flat) into the buffer, cut at `limit` code
 // points. Writing stops at the limit too, so that a value too deep or too big
@@ -309,7 +308,7 @@ Cell* make(Cell*, Cell* spec, u32) {
                 Cell* err = push_blank();
                 context::bind(&s, context::TO_CTX(err->data1), false);
                 Cell* base = stack::top;
-                interpreter::eval(&s, false);
+                user_code::evaluator.eval(&s, false);
                 stack::top = base;
                 finish_from_fields(err);
                 set_near(err);
@@ -425,14 +424,9 @@ i32 compare(Cell* err1, Cell* err2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_ERROR, TYPE_OBJECT, "error!", {
-        A<ACT_MAKE>(make), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), A<ACT_EVAL_PATH>(eval_path), n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 10-24
-        n, n, n, n, n, I, n, n, n, n, n, n, n, n, n,  // 25-39: copy inherited
-        n, n, n, n, I, n, n, n, n, n, n, n, n, n, n,  // 40-54: select inherited
-        n, n, n, n, n, n, n, n,                       // 55-62
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), inherit<ACT_COPY>(), inherit<ACT_SELECT>(),
     });
     collector::register_marker([] { collector::mark_value(&thrown); });
 }

@@ -2,16 +2,11 @@
 #pragma once
 #include <vector>
 
-#include "datatypes/cell.h"
+#include "runtime/helpers.h"
 
 namespace zav::error {
 
-// The error most recently raised: category and id words as text.
-struct Raised {
-    const char* category;
-    const char* id;
-};
-extern Raised last;
+// (error::last, the error most recently raised, is in runtime/helpers.h.)
 
 // --- Catalog -------------------------------------------------------------
 // A message template is a text, a block of texts and argument words, or a

@@ -4,7 +4,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/platform.h"
 #include "runtime/rt.h"
@@ -129,22 +129,17 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_FILE, TYPE_URL, "file!", {
-        // make random reflect to form mold eval-path set-path compare
-        I, I, I, I, I, A<ACT_MOLD>(mold), I, n, I,
-        // absolute add divide multiply negate power remainder round subtract even? odd?
-        n, n, n, n, n, n, n, n, n, n, n,
-        // and~ complement or~ xor~
-        n, n, n, n,
-        // append at back change clear copy find head head? index? insert length? move next
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        I, I, n, I, I, I, I, I, I, I, I, I, I,
-        // create close delete modify open open? query read rename update write
-        n, n, A<ACT_DELETE>(delete_), I, n, n, A<ACT_QUERY>(query), A<ACT_READ>(read), A<ACT_RENAME>(rename), n,
-        A<ACT_WRITE>(write),
+        inherit<ACT_MAKE>(), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), inherit<ACT_TO>(), inherit<ACT_FORM>(),
+        own<ACT_MOLD>(mold), inherit<ACT_EVAL_PATH>(), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        inherit<ACT_FIND>(), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        inherit<ACT_INSERT>(), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        inherit<ACT_SELECT>(), inherit<ACT_SORT>(), inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), inherit<ACT_TRIM>(), own<ACT_DELETE>(delete_),
+        inherit<ACT_MODIFY>(), own<ACT_QUERY>(query), own<ACT_READ>(read), own<ACT_RENAME>(rename),
+        own<ACT_WRITE>(write),
     });
 }
 

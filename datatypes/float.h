@@ -1,7 +1,7 @@
 // float!: the 64-bit IEEE number, the text form of every float-like value,
 // and the arithmetic worker that integer!, float!, percent! and time! share.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::float_ {
 

@@ -10,12 +10,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::function {
 
@@ -392,8 +392,7 @@ i32 call_comparator(Cell* fn, Cell* args) {
     u32 head = series_head(args);
     // Both values are fetched before the body runs, so a comparator that
     // sorts again (and reuses a scratch block) does not disturb this call.
-    interpreter::eval_code(fn, args, head, head + 2, true, nullptr, &name, nullptr,
-                           interpreter::MODE_APPLY_ALL | interpreter::MODE_SAFER, false);
+    user_code::evaluator.apply_values(fn, args, head, 2, &name);
     Cell r = *base;
     stack::top = base;
     switch (TYPE_OF(&r)) {
@@ -425,13 +424,9 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT_ID, "function!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

@@ -2,7 +2,7 @@
 // a five-cell companion block {body, argument cache, code address, op copy,
 // owner context}.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::function {
 

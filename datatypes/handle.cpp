@@ -5,7 +5,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::handle {
@@ -52,12 +52,8 @@ Cell* push(u32 value, u32 kind) { return make_in(stack::push_star(), value, kind
 Cell* box(u32 value, u32 kind) { return make_in(stack::arguments, value, kind); }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_HANDLE, TYPE_INTEGER, "handle!", {
-        n, n, n, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
     });
 }
 

@@ -1,7 +1,7 @@
 // handle!: an opaque operating-system handle or pointer tagged with its kind;
 // it can be shown, compared and passed, never computed with.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::handle {
 

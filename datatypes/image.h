@@ -1,6 +1,6 @@
 // image!: the operations the core datatypes call (not built yet).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::image {
 

@@ -18,8 +18,8 @@
 #include "datatypes/word.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/helpers.h"
 
@@ -414,16 +414,12 @@ Cell* complement(Cell* value) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_INTEGER, 0, "integer!", {
-        A<ACT_MAKE>(make), A<ACT_RANDOM>(random), n, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        A<ACT_ABSOLUTE>(absolute), A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply),
-        A<ACT_NEGATE>(negate), A<ACT_POWER>(power), A<ACT_REMAINDER>(remainder), A<ACT_ROUND>(round),
-        A<ACT_SUBTRACT>(subtract), A<ACT_EVEN_Q>(even_q), A<ACT_ODD_Q>(odd_q), A<ACT_AND_T>(and_t),
-        A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
-        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+        own<ACT_MAKE>(make), own<ACT_RANDOM>(random), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare), own<ACT_ABSOLUTE>(absolute), own<ACT_ADD>(add), own<ACT_DIVIDE>(divide),
+        own<ACT_MULTIPLY>(multiply), own<ACT_NEGATE>(negate), own<ACT_POWER>(power), own<ACT_REMAINDER>(remainder),
+        own<ACT_ROUND>(round), own<ACT_SUBTRACT>(subtract), own<ACT_EVEN_Q>(even_q), own<ACT_ODD_Q>(odd_q),
+        own<ACT_AND_T>(and_t), own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t),
     });
 }
 

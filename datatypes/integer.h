@@ -1,7 +1,7 @@
 // integer!: the 32-bit signed integer, its arithmetic core with the overflow
 // rules shared by char!, and the dispatch of mixed arithmetic.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::integer {
 

@@ -4,8 +4,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::logic {
@@ -125,18 +125,12 @@ Cell* or_t() { return bitwise("or~", [](u32 a, u32 b) { return a | b; }); }
 Cell* xor_t() { return bitwise("xor~", [](u32 a, u32 b) { return a ^ b; }); }
 
 void init() {
-    ActionFn n = nullptr;
     true_value = Cell{TYPE_LOGIC, 1, 0, 0};
     false_value = Cell{TYPE_LOGIC, 0, 0, 0};
     datatype::register_type(TYPE_LOGIC, 0, "logic!", {
-        A<ACT_MAKE>(make), A<ACT_RANDOM>(random), n, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        n, n, n, n, n, n, n, n, n, n, n, A<ACT_AND_T>(and_t), A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t),
-        A<ACT_XOR_T>(xor_t),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
-        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+        own<ACT_MAKE>(make), own<ACT_RANDOM>(random), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare), own<ACT_AND_T>(and_t), own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t),
+        own<ACT_XOR_T>(xor_t),
     });
 }
 

@@ -1,6 +1,6 @@
 // logic!: true and false, and the truth tests used on every condition.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::logic {
 

@@ -10,14 +10,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::map {
 
@@ -477,17 +477,12 @@ bool foreach_next(Cell* words, Cell* map, i32) {
 }
 
 void init() {
-    ActionFn n = nullptr;
+    hashtable::normalise_map_key = normalise_key;
     datatype::register_type(TYPE_MAP, 0, "map!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        // 25-51: append at back change clear copy find head head? index? insert length? move next pick poke
-        // put remove reverse select sort skip swap tail tail? take trim
-        n, n, n, n, A<ACT_CLEAR>(clear), A<ACT_COPY>(copy), A<ACT_FIND>(find), n, n, n, n,
-        A<ACT_LENGTH_Q>(length_q), n, n, n, n, A<ACT_PUT>(put), A<ACT_REMOVE>(remove), n, A<ACT_SELECT>(select),
-        n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_CLEAR>(clear), own<ACT_COPY>(copy),
+        own<ACT_FIND>(find), own<ACT_LENGTH_Q>(length_q), own<ACT_PUT>(put), own<ACT_REMOVE>(remove),
+        own<ACT_SELECT>(select),
     });
 }
 
@@ -605,14 +600,15 @@ i32 mold(Cell* hash, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i3
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_HASH, TYPE_BLOCK, "hash!", {
-        A<ACT_MAKE>(make), n, I, A<ACT_TO>(to), I, A<ACT_MOLD>(mold), I, n, I,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        // 25-51
-        I, I, I, I, I, A<ACT_COPY>(copy), I, I, I, I, I, I, I, I, I, I, I, I, I, I, A<ACT_SORT>(sort),
-        I, I, I, I, I, A<ACT_TRIM>(trim),
-        n, n, n, I, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_TO>(to), inherit<ACT_FORM>(), own<ACT_MOLD>(mold),
+        inherit<ACT_EVAL_PATH>(), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(), inherit<ACT_AT>(),
+        inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), own<ACT_COPY>(copy), inherit<ACT_FIND>(),
+        inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(), inherit<ACT_INSERT>(),
+        inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(), inherit<ACT_PICK>(), inherit<ACT_POKE>(),
+        inherit<ACT_PUT>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(), inherit<ACT_SELECT>(),
+        own<ACT_SORT>(sort), inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(), inherit<ACT_TAIL_Q>(),
+        inherit<ACT_TAKE>(), own<ACT_TRIM>(trim), inherit<ACT_MODIFY>(),
     });
 }
 

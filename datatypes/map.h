@@ -1,7 +1,7 @@
 // map! and hash!: what the hash tables, the lexer, the loops and the
 // natives call of them, and their action slots.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::map {
 

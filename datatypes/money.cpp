@@ -14,11 +14,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
 #include "loader/tokenizer.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
 
@@ -714,18 +714,12 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_MONEY, 0, "money!", {
-        A<ACT_MAKE>(make), A<ACT_RANDOM>(random), n, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        A<ACT_ABSOLUTE>(absolute_), A<ACT_ADD>(add_), A<ACT_DIVIDE>(divide_), A<ACT_MULTIPLY>(multiply_),
-        A<ACT_NEGATE>(negate_), n, A<ACT_REMAINDER>(remainder_), A<ACT_ROUND>(round),
-        A<ACT_SUBTRACT>(subtract_), A<ACT_EVEN_Q>(even_q_), A<ACT_ODD_Q>(odd_q_), n, n, n, n,
-        // 25-51: pick is slot 39
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, A<ACT_PICK>(pick), n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+        own<ACT_MAKE>(make), own<ACT_RANDOM>(random), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_ABSOLUTE>(absolute_), own<ACT_ADD>(add_),
+        own<ACT_DIVIDE>(divide_), own<ACT_MULTIPLY>(multiply_), own<ACT_NEGATE>(negate_),
+        own<ACT_REMAINDER>(remainder_), own<ACT_ROUND>(round), own<ACT_SUBTRACT>(subtract_),
+        own<ACT_EVEN_Q>(even_q_), own<ACT_ODD_Q>(odd_q_), own<ACT_PICK>(pick),
     });
 }
 

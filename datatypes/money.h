@@ -1,20 +1,16 @@
 // money!: an exact signed decimal of 17 integer and 5 fraction digits, kept
 // as 22 packed BCD digits with an optional currency index.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::money {
 
-constexpr u32 MONEY_SIGN = 0x4000;  // header bit 14: negative amount
 constexpr u32 SIZE_BYTES = 11;      // packed amount bytes
 constexpr u32 SIZE_DIGITS = 22;
 constexpr u32 INT_DIGITS = 17;
 constexpr u32 FRAC_DIGITS = 5;
 
-inline bool get_sign(const Cell* c) { return (c->header & MONEY_SIGN) != 0; }
-inline void set_sign(Cell* c, bool negative) {
-    c->header = negative ? (c->header | MONEY_SIGN) : (c->header & ~MONEY_SIGN);
-}
+// MONEY_SIGN, get_sign and set_sign are in runtime/cell.h: hashing needs them.
 // Byte 0 of the payload: the currency index (0 none); bytes 1-11: the amount.
 inline u8* payload(Cell* c) { return reinterpret_cast<u8*>(&c->data1); }
 inline const u8* payload(const Cell* c) { return reinterpret_cast<const u8*>(&c->data1); }

@@ -7,10 +7,10 @@
 #include "datatypes/op.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::native {
 
@@ -98,13 +98,9 @@ i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 
 i32 compare(Cell* value1, Cell* value2, i32 op) { return compare_entries(value1, value2, op); }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_NATIVE, 0, "native!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

@@ -2,7 +2,7 @@
 // function named by its table index, with a spec block and a two-cell block
 // {function context cell, argument cache}.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::native {
 

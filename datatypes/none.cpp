@@ -3,7 +3,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::none {
@@ -54,17 +54,11 @@ Cell* select(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bo
 Cell* take(Cell*, Cell*, bool, bool) { return push_last(); }
 
 void init() {
-    ActionFn n = nullptr;
     value = Cell{TYPE_NONE, 0, 0, 0};
     datatype::register_type(TYPE_NONE, 0, "none!", {
-        A<ACT_MAKE>(make), n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 10-24
-        // 25-51: append at back change clear copy find head head? index? insert length? move next
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        n, n, n, n, A<ACT_CLEAR>(clear), n, A<ACT_FIND>(find), n, n, n, n, A<ACT_LENGTH_Q>(length_q), n, n,
-        n, n, n, A<ACT_REMOVE>(remove), n, A<ACT_SELECT>(select), n, n, n, n, n, A<ACT_TAKE>(take), n,
-        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+        own<ACT_MAKE>(make), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
+        own<ACT_CLEAR>(clear), own<ACT_FIND>(find), own<ACT_LENGTH_Q>(length_q), own<ACT_REMOVE>(remove),
+        own<ACT_SELECT>(select), own<ACT_TAKE>(take),
     });
 }
 

@@ -1,6 +1,6 @@
 // none!: the explicit "no value".
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::none {
 

@@ -8,14 +8,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/action_slots.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::object {
 
@@ -116,7 +116,7 @@ void call_handler(Cell fn, const Cell& name, const Cell* args, u32 count) {
     stack::mark_frame(&name, function::ctx_of(&fn));
     for (u32 i = 0; i < count; i++) stack::push(args + i);
     function::push_unused_slots(&fn, count);
-    interpreter::call_function(&fn, function::ctx_of(&fn), const_cast<Cell*>(&name), 0);
+    user_code::evaluator.call_function(&fn, function::ctx_of(&fn), const_cast<Cell*>(&name), 0);
     stack::unwind();
 }
 
@@ -565,7 +565,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             res->data2 = static_cast<u32>(grew || !has_proto ? next_class() : class_of(&p));
             *context::owner_of(ctx) = *res;
             Cell code = *held;
-            interpreter::eval(&code, false);
+            user_code::evaluator.eval(&code, false);
             clear_marks(res);
             for (u32 i = 0; i < get_size(res); i++) get_values(res)[i].header &= ~FLAG_NEW_LINE;
             break;
@@ -806,14 +806,10 @@ Cell* modify(Cell* obj, Cell* field, Cell* value, bool) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
-        A<ACT_MAKE>(make), n, A<ACT_REFLECT>(reflect), n, A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, A<ACT_COPY>(copy), n, n, n, n, n, n, n, n, n, n, A<ACT_PUT>(put), n, n,
-        A<ACT_SELECT>(select), n, n, n, n, n, n, n,
-        n, n, n, A<ACT_MODIFY>(modify), n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_COPY>(copy), own<ACT_PUT>(put),
+        own<ACT_SELECT>(select), own<ACT_MODIFY>(modify),
     });
 }
 

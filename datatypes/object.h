@@ -1,7 +1,7 @@
 // object!: a value that owns an object context (kind 2, with self), its class
 // id, and the record of its change handlers on-change* and on-deep-change*.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::object {
 

@@ -6,9 +6,9 @@
 #include "datatypes/native.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::op {
 
@@ -87,12 +87,9 @@ i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 
 i32 compare(Cell* value1, Cell* value2, i32 op) { return native::compare_entries(value1, value2, op); }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_OP, TYPE_NATIVE, "op!", {
-        A<ACT_MAKE>(make), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

@@ -1,7 +1,7 @@
 // op! values: a copy of a two-argument native, action, function or routine
 // that the interpreter calls infix; the wrapped type sits in header bits 16-23.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::op {
 

@@ -1,7 +1,7 @@
 // pair!: two signed 32-bit integers, 10x20. Results that are not integers
 // (overflow, inexact division, float factors) become point2D! values.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::pair {
 

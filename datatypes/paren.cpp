@@ -4,7 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace zav::paren {
 
@@ -28,14 +28,16 @@ i32 mold(Cell* paren, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     // Everything block! supports except trim.
     datatype::register_type(TYPE_PAREN, TYPE_BLOCK, "paren!", {
-        I, I, I, I, I, A<ACT_MOLD>(mold), I, n, I,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, n,
-        n, n, n, I, n, n, n, n, n, n, n,
+        inherit<ACT_MAKE>(), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), inherit<ACT_TO>(), inherit<ACT_FORM>(),
+        own<ACT_MOLD>(mold), inherit<ACT_EVAL_PATH>(), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        inherit<ACT_FIND>(), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        inherit<ACT_INSERT>(), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_PUT>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        inherit<ACT_SELECT>(), inherit<ACT_SORT>(), inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), inherit<ACT_MODIFY>(),
     });
 }
 

@@ -1,6 +1,6 @@
 // paren!: a block that evaluates in place; only its mold is its own.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::paren {
 

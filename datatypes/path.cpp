@@ -4,8 +4,8 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 
 namespace zav::path {
@@ -103,26 +103,24 @@ Cell* copy(Cell* path, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     // block!'s actions, less random, sort and trim.
     datatype::register_type(TYPE_PATH, TYPE_BLOCK, "path!", {
-        A<ACT_MAKE>(make), n, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold), I, n, I,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        I, I, I, I, I, A<ACT_COPY>(copy), I, I, I, I, I, I, I, I, I, I, I, I, I, I, n, I, I, I, I, I, n,
-        n, n, n, I, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        inherit<ACT_EVAL_PATH>(), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(), inherit<ACT_AT>(),
+        inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), own<ACT_COPY>(copy), inherit<ACT_FIND>(),
+        inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(), inherit<ACT_INSERT>(),
+        inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(), inherit<ACT_PICK>(), inherit<ACT_POKE>(),
+        inherit<ACT_PUT>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(), inherit<ACT_SELECT>(),
+        inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(), inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(),
+        inherit<ACT_MODIFY>(),
     });
 }
 
 // The three other path types: their own mold, everything else from path!.
 static void register_child(u32 id, const char* name, action_fn::Mold mold_fn) {
-    ActionFn I = datatype::INHERIT;
-    datatype::register_type(id, TYPE_PATH, name, {
-        I, I, I, I, I, A<ACT_MOLD>(mold_fn), I, I, I,
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        I, I, I, I, I, I, I, I, I, I, I,
-    });
+    InheritAll slots;
+    slots.set(own<ACT_MOLD>(mold_fn));
+    datatype::register_type(id, TYPE_PATH, name, slots.slots);
 }
 
 }  // namespace zav::path

@@ -2,7 +2,7 @@
 // by "/". They share block!'s actions except how they are made, converted,
 // formed and molded; random, sort and trim are not theirs.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::path {
 

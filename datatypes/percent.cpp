@@ -8,7 +8,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
 
@@ -64,14 +64,11 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) { return write(value, buffe
 i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) { return write(value, buffer, part, all); }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_PERCENT, TYPE_FLOAT, "percent!", {
-        I, I, n, I, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, I,
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        I, I, I, I, I, I, I, I, I, I, I, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
-        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+        inherit<ACT_MAKE>(), inherit<ACT_RANDOM>(), inherit<ACT_TO>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        inherit<ACT_COMPARE>(), inherit<ACT_ABSOLUTE>(), inherit<ACT_ADD>(), inherit<ACT_DIVIDE>(),
+        inherit<ACT_MULTIPLY>(), inherit<ACT_NEGATE>(), inherit<ACT_POWER>(), inherit<ACT_REMAINDER>(),
+        inherit<ACT_ROUND>(), inherit<ACT_SUBTRACT>(), inherit<ACT_EVEN_Q>(), inherit<ACT_ODD_Q>(),
     });
 }
 

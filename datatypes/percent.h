@@ -1,7 +1,7 @@
 // percent!: a float! written as a percentage (0.5 is 50%); it shares float!'s
 // layout and numeric actions, only its text forms and makers are its own.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::percent {
 

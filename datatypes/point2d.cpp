@@ -15,9 +15,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 
@@ -321,20 +321,13 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     for (u32 type : {TYPE_POINT2D, TYPE_POINT3D}) {
         datatype::register_type(type, 0, type == TYPE_POINT2D ? "point2D!" : "point3D!", {
-            A<ACT_MAKE>(make), A<ACT_RANDOM>(random), n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-            A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-            // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-            // and~ complement or~ xor~
-            A<ACT_ABSOLUTE>(absolute), A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply),
-            A<ACT_NEGATE>(negate_), n, A<ACT_REMAINDER>(remainder), A<ACT_ROUND>(round),
-            A<ACT_SUBTRACT>(subtract), n, n, n, n, n, n,
-            // 25-51: pick 39, reverse 43
-            n, n, n, n, n, n, n, n, n, n, n, n, n, n, A<ACT_PICK>(pick), n, n, n, A<ACT_REVERSE>(reverse), n, n,
-            n, n, n, n, n, n,
-            n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+            own<ACT_MAKE>(make), own<ACT_RANDOM>(random), own<ACT_TO>(make), own<ACT_FORM>(form),
+            own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare),
+            own<ACT_ABSOLUTE>(absolute), own<ACT_ADD>(add), own<ACT_DIVIDE>(divide), own<ACT_MULTIPLY>(multiply),
+            own<ACT_NEGATE>(negate_), own<ACT_REMAINDER>(remainder), own<ACT_ROUND>(round),
+            own<ACT_SUBTRACT>(subtract), own<ACT_PICK>(pick), own<ACT_REVERSE>(reverse),
         });
     }
 }

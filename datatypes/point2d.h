@@ -1,7 +1,7 @@
 // point2D! and point3D!: points of 32-bit floats, (1.5, 2) and (1, 2, 3).
 // Both types share one implementation here; the dimension follows the type.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::point2D {
 

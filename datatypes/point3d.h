@@ -1,6 +1,6 @@
 // point3D!: the 3-coordinate twin of point2D! (which implements both).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::point3D {
 

@@ -15,10 +15,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "datatypes/user_code.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::port {
@@ -108,7 +108,7 @@ Cell call_actor(Cell* port, const char* action, const std::vector<Cell>& args) {
     u32 given = std::min<u32>(static_cast<u32>(all.size()), slots_of(held));
     for (u32 i = 0; i < given; i++) stack::push(&all[i]);
     function::push_unused_slots(held, given);
-    interpreter::call_function(held, function::ctx_of(held), &name, 0);
+    user_code::evaluator.call_function(held, function::ctx_of(held), &name, 0);
     stack::unwind();
     (void)base;
     return *frame_base;
@@ -352,24 +352,18 @@ Cell* write(Cell* port, Cell* result, Cell* data, bool binary, bool lines, bool 
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_PORT_ID, TYPE_OBJECT, "port!", {
-        // make random reflect to form mold eval-path set-path compare
-        A<ACT_MAKE>(make_), n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), I, I, I,
-        // absolute add divide multiply negate power remainder round subtract even? odd? and~ complement or~ xor~
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        // append at back change clear copy find head head? index? insert length? move next
-        A<ACT_APPEND>(insert), A<ACT_AT>(at_), A<ACT_BACK>(back_), A<ACT_CHANGE>(change), A<ACT_CLEAR>(clear),
-        A<ACT_COPY>(copy), A<ACT_FIND>(find), A<ACT_HEAD>(head_), A<ACT_HEAD_Q>(head_q), A<ACT_INDEX_Q>(index_q),
-        A<ACT_INSERT>(insert), A<ACT_LENGTH_Q>(length_q), A<ACT_MOVE>(move), A<ACT_NEXT>(next_),
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        A<ACT_PICK>(pick), A<ACT_POKE>(poke), A<ACT_PUT>(put), A<ACT_REMOVE>(remove), A<ACT_REVERSE>(reverse),
-        A<ACT_SELECT>(select), A<ACT_SORT>(sort), A<ACT_SKIP>(skip_), A<ACT_SWAP>(swap), A<ACT_TAIL>(tail_),
-        A<ACT_TAIL_Q>(tail_q), A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
-        // create close delete modify open open? query read rename update write
-        A<ACT_CREATE>(create), A<ACT_CLOSE>(close), A<ACT_DELETE>(delete_), A<ACT_MODIFY>(modify),
-        A<ACT_OPEN>(open_), n, A<ACT_QUERY>(query), A<ACT_READ>(read_), A<ACT_RENAME>(rename),
-        A<ACT_UPDATE>(update), A<ACT_WRITE>(write_),
+        own<ACT_MAKE>(make_), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        inherit<ACT_EVAL_PATH>(), inherit<ACT_SET_PATH>(), inherit<ACT_COMPARE>(), own<ACT_APPEND>(insert),
+        own<ACT_AT>(at_), own<ACT_BACK>(back_), own<ACT_CHANGE>(change), own<ACT_CLEAR>(clear), own<ACT_COPY>(copy),
+        own<ACT_FIND>(find), own<ACT_HEAD>(head_), own<ACT_HEAD_Q>(head_q), own<ACT_INDEX_Q>(index_q),
+        own<ACT_INSERT>(insert), own<ACT_LENGTH_Q>(length_q), own<ACT_MOVE>(move), own<ACT_NEXT>(next_),
+        own<ACT_PICK>(pick), own<ACT_POKE>(poke), own<ACT_PUT>(put), own<ACT_REMOVE>(remove),
+        own<ACT_REVERSE>(reverse), own<ACT_SELECT>(select), own<ACT_SORT>(sort), own<ACT_SKIP>(skip_),
+        own<ACT_SWAP>(swap), own<ACT_TAIL>(tail_), own<ACT_TAIL_Q>(tail_q), own<ACT_TAKE>(take),
+        own<ACT_TRIM>(trim), own<ACT_CREATE>(create), own<ACT_CLOSE>(close), own<ACT_DELETE>(delete_),
+        own<ACT_MODIFY>(modify), own<ACT_OPEN>(open_), own<ACT_QUERY>(query), own<ACT_READ>(read_),
+        own<ACT_RENAME>(rename), own<ACT_UPDATE>(update), own<ACT_WRITE>(write_),
     });
 }
 

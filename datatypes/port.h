@@ -1,6 +1,6 @@
 // port!: an object whose actions go to the functions of its actor object.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::port {
 

@@ -6,8 +6,8 @@
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 
@@ -59,12 +59,8 @@ i32 mold(Cell* fn, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 
 i32 compare(Cell* value1, Cell* value2, i32 op) { return function::compare(value1, value2, op); }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {
-        n, n, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-47
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                          // 48-62
+        inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
     });
 }
 

@@ -1,6 +1,6 @@
 // routine! values: functions whose body is native code built ahead of time.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::routine {
 

@@ -12,12 +12,12 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 
 namespace zav::series {
 
@@ -536,16 +536,13 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_SERIES_ID, 0, "series!", {
-        n, A<ACT_RANDOM>(random), A<ACT_REFLECT>(reflect), n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, A<ACT_AT>(at), A<ACT_BACK>(back), n, A<ACT_CLEAR>(clear), A<ACT_COPY>(copy), n,
-        A<ACT_HEAD>(head), A<ACT_HEAD_Q>(head_q), A<ACT_INDEX_Q>(index_q), n, A<ACT_LENGTH_Q>(length_q),
-        A<ACT_MOVE>(move), A<ACT_NEXT>(next), A<ACT_PICK>(pick), A<ACT_POKE>(poke), n,
-        A<ACT_REMOVE>(remove), A<ACT_REVERSE>(reverse), n, n, A<ACT_SKIP>(skip), n, A<ACT_TAIL>(tail),
-        A<ACT_TAIL_Q>(tail_q), A<ACT_TAKE>(take), n,
-        n, n, n, A<ACT_MODIFY>(modify), n, n, n, n, n, n, n,
+        own<ACT_RANDOM>(random), own<ACT_REFLECT>(reflect), own<ACT_AT>(at), own<ACT_BACK>(back),
+        own<ACT_CLEAR>(clear), own<ACT_COPY>(copy), own<ACT_HEAD>(head), own<ACT_HEAD_Q>(head_q),
+        own<ACT_INDEX_Q>(index_q), own<ACT_LENGTH_Q>(length_q), own<ACT_MOVE>(move), own<ACT_NEXT>(next),
+        own<ACT_PICK>(pick), own<ACT_POKE>(poke), own<ACT_REMOVE>(remove), own<ACT_REVERSE>(reverse),
+        own<ACT_SKIP>(skip), own<ACT_TAIL>(tail), own<ACT_TAIL_Q>(tail_q), own<ACT_TAKE>(take),
+        own<ACT_MODIFY>(modify),
     });
 }
 

@@ -3,7 +3,7 @@
 // the concrete datatype only where the stored element differs.
 #pragma once
 #include "datatypes/block.h"
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "datatypes/string.h"
 #include "runtime/memory.h"
 

@@ -7,7 +7,7 @@
 #pragma once
 #include <string>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::simple_io {
 

@@ -1,6 +1,6 @@
 // Memory statistics: bytes in use, or the fill of every frame.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::memory {
 

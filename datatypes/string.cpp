@@ -1,5 +1,7 @@
 // string! values: buffers, character edits, concatenation, comparison and escaping.
 #include "datatypes/string.h"
+#include "datatypes/words.h"
+#include "datatypes/ownership.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,13 +16,13 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/dtoa.h"
 #include "runtime/helpers.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/rt.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
@@ -76,12 +78,6 @@ inline u32 fold(u32 cp) { return case_folding::change_char(cp, 1); }
 }  // namespace
 
 // ---- Accessors ---------------------------------------------------------------
-
-u32 buffer_unit(const SeriesBuffer* buf) {
-    u32 unit = GET_UNIT(buf);
-    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    return unit;
-}
 
 u8* zs_head(Cell* str) {
     SeriesBuffer* b = GET_BUFFER(series_node(str));
@@ -1417,17 +1413,54 @@ Cell* do_set_op(i32 op, Cell* set1, Cell* set2, bool case_, Cell* skip) {
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_STRING, TYPE_SERIES_ID, "string!", {
-        A<ACT_MAKE>(make), I, I, A<ACT_TO>(to), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // absolute .. xor~
-        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, I, A<ACT_FIND>(find), I, I, I,
-        A<ACT_INSERT>(insert), I, I, I, I, I, n, I, I, A<ACT_SELECT>(select), A<ACT_SORT>(sort), I,
-        A<ACT_SWAP>(swap), I, I, A<ACT_TAKE>(take), A<ACT_TRIM>(trim),
-        n, n, n, I, n, n, n, n, n, n, n,  // create .. write
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_TO>(to), own<ACT_FORM>(form),
+        own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_APPEND>(insert),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), own<ACT_CHANGE>(change), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        own<ACT_FIND>(find), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        own<ACT_INSERT>(insert), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        own<ACT_SELECT>(select), own<ACT_SORT>(sort), inherit<ACT_SKIP>(), own<ACT_SWAP>(swap), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), own<ACT_TAKE>(take), own<ACT_TRIM>(trim), inherit<ACT_MODIFY>(),
     });
+}
+
+Cell* change_case(Cell* value, const Cell* part, int upper) {
+    if (TYPE_OF(value) == TYPE_CHAR) {
+        value->data2 = case_folding::change_char(value->data2, upper);
+        return value;
+    }
+    node_t node = series_node(value);
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32 unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    u32 len = b->length();
+    if (series_head(value) > len) series_head(value) = len;
+    u32 head = series_head(value);
+    u32 n = len - head;
+    if (part && TYPE_OF(part) != TYPE_NONE) {
+        if (TYPE_OF(part) == TYPE_INTEGER) {
+            i32 limit = static_cast<i32>(part->data2);
+            if (limit < 0) limit = 0;
+            if (static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
+        } else if (TYPE_OF(part) == TYPE_OF(value) && string::any_string_q(TYPE_OF(part)) && series_node(part) == node) {
+            u32 end = series_head(part) > len ? len : series_head(part);
+            n = end > head ? end - head : 0;
+        } else {
+            Cell word;
+            fire("script", "invalid-refine-arg", series::word_arg(&word, "part"), part);
+        }
+    }
+    for (u32 i = head; i < head + n; i++) {
+        b = GET_BUFFER(node);
+        u8* p = b->head() + i * b->unit();
+        u32 cp = string::get_char(p, b->unit());
+        u32 to = case_folding::change_char(cp, upper);
+        if (to != cp) string::poke_char(b, p, to);  // widens a buffer that cannot hold the new code point
+    }
+    ownership::check(value, upper ? words::uppercase : words::lowercase, nullptr, static_cast<i32>(head),
+                     static_cast<i32>(n));
+    return value;
 }
 
 }  // namespace zav::string

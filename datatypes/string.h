@@ -8,38 +8,18 @@
 // UTF-8/UTF-16 conversion cache (runtime/unicode.h) or 0. The cache is
 // rewritten by every conversion, so edits leave it alone; comparison ignores it.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace zav::string {
 
-// The unit of a string buffer (1, 2 or 4). Any other unit is an internal
-// fault and ends the process with runtime error 101.
-u32 buffer_unit(const SeriesBuffer* buf);
+// Code units of string buffers (kept with the Unicode conversions).
+using unicode::buffer_unit;
+using unicode::get_char;
+using unicode::put_char;
+using unicode::unit_for;
 
-// Code point stored at p in a buffer of the given unit, and the store.
-inline u32 get_char(const u8* p, u32 unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: { u16 v; std::memcpy(&v, p, 2); return v; }
-        default: { u32 v; std::memcpy(&v, p, 4); return v; }
-    }
-}
-inline void put_char(u8* p, u32 unit, u32 cp) {
-    switch (unit) {
-        case 1: *p = static_cast<u8>(cp); break;
-        case 2: { u16 v = static_cast<u16>(cp); std::memcpy(p, &v, 2); break; }
-        default: std::memcpy(p, &cp, 4); break;
-    }
-}
-// The narrowest unit that holds a code point when stored at a position.
-inline u32 unit_for(u32 cp) { return cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1; }
-
-// True for string! and the types that share its storage.
-inline bool any_string_q(u32 type) {
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-           type == TYPE_EMAIL || type == TYPE_REF;
-}
 
 // ---- Accessors; positions count code points from the buffer's offset --------
 
@@ -203,5 +183,10 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 // 11 exclude, 12 difference. The result is a new string on the value stack.
 enum SetOp : i32 { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
 Cell* do_set_op(i32 op, Cell* set1, Cell* set2, bool case_, Cell* skip);
+
+// Maps a char! cell, or a string! cell's code points from its head (up to the
+// part limit: integer!, a position in the same string, or null/none for all),
+// in place. Returns the value.
+Cell* change_case(Cell* value, const Cell* part, int upper);
 
 }  // namespace zav::string

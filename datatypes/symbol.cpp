@@ -21,6 +21,11 @@ void init(u32 size) {
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, block);
     table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
+    hashtable::resolve_alias = resolve;
+    collector::register_marker([] {
+        if (table) hashtable::mark(table);
+        if (block) collector::mark_block(block);
+    });
 }
 
 i32 make_from_utf8(const u8* bytes, u32 length) { return hashtable::put_symbol(table, bytes, length, false); }
@@ -126,12 +131,8 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init_type() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_SYMBOL_ID, 0, "symbol!", {
-        n, n, n, n, n, n, n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_COMPARE>(compare),
     });
 }
 

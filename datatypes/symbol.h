@@ -1,6 +1,6 @@
 // symbol!: interned names with their case-insensitive alias.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::symbol {
 
@@ -8,9 +8,7 @@ namespace zav::symbol {
 // (UTF-8 bytes with a NUL just past the buffer's tail). The alias and the
 // cache sit where a string cell keeps its head and node, so the cell read
 // with data1 = 0 is a string of the name.
-inline i32 cell_alias(const Cell* c) { return static_cast<i32>(c->data1); }
-inline node_t cell_cache(const Cell* c) { return c->data2; }
-inline node_t cell_name(const Cell* c) { return c->data3; }
+// (cell_alias, cell_cache and cell_name are in runtime/cell.h)
 
 extern node_t block;  // the symbol block
 extern node_t table;  // its kind-2 hash table

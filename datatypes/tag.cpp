@@ -2,6 +2,8 @@
 // forms differ; an email also reaches its user and host parts by path.
 #include "datatypes/tag.h"
 
+#include <vector>
+
 #include <algorithm>
 
 #include "datatypes/datatype.h"
@@ -9,38 +11,31 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav {
 
 namespace {
 
-// The string slots every kind takes as they are; `own` fills the others.
-struct Slots {
-    ActionFn form, mold, eval_path, append;
-};
-
-// A slot the kind leaves unsupported although string! has it.
-void no_slot_marker() {}
-const ActionFn NO_SLOT = &no_slot_marker;
-
-void register_kind(u32 type, const char* name, const Slots& own) {
-    ActionFn n = nullptr, I = datatype::INHERIT;
-    ActionFn form = own.form ? own.form : I;
-    ActionFn eval_path = own.eval_path == NO_SLOT ? n : own.eval_path ? own.eval_path : I;
-    datatype::register_type(type, TYPE_STRING, name, {
-        // make random reflect to form mold eval-path set-path compare
-        I, n, I, I, form, own.mold, eval_path, n, I,
-        // absolute add divide multiply negate power remainder round subtract even? odd? and~ complement or~ xor~
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        // append at back change clear copy find head head? index? insert length? move next
-        own.append, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        I, I, n, I, I, I, n, I, I, I, I, I, n,
-        // create close delete modify open open? query read rename update write
-        n, n, n, I, n, n, n, n, n, n, n,
-    });
+// The string! slots every kind takes as they are; `own` adds the kind's own
+// and may take one of these back.
+void register_kind(u32 type, const char* name, std::initializer_list<SlotEntry> own) {
+    std::vector<SlotEntry> slots = {
+        inherit<ACT_MAKE>(), inherit<ACT_REFLECT>(), inherit<ACT_TO>(), inherit<ACT_FORM>(),
+        inherit<ACT_EVAL_PATH>(), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(), inherit<ACT_AT>(),
+        inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(), inherit<ACT_FIND>(),
+        inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(), inherit<ACT_INSERT>(),
+        inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(), inherit<ACT_PICK>(), inherit<ACT_POKE>(),
+        inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(), inherit<ACT_SELECT>(), inherit<ACT_SKIP>(),
+        inherit<ACT_SWAP>(), inherit<ACT_TAIL>(), inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), inherit<ACT_MODIFY>(),
+    };
+    for (const SlotEntry& e : own) {
+        auto same = std::find_if(slots.begin(), slots.end(), [&](const SlotEntry& s) { return s.slot == e.slot; });
+        if (same != slots.end()) *same = e;
+        else slots.push_back(e);
+    }
+    datatype::register_type(type, TYPE_STRING, name, slots);
 }
 
 i32 bracketed(Cell* value, Cell* buffer, Cell* arg, i32 part) {
@@ -102,20 +97,22 @@ Cell* email_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpa
 
 namespace tag {
 Cell* push(const Cell* value) { return stack::push(value); }
-void init() { register_kind(TYPE_TAG, "tag!", {A<ACT_FORM>(tag_form), A<ACT_MOLD>(tag_mold), nullptr, datatype::INHERIT}); }
+void init() { register_kind(TYPE_TAG, "tag!", {own<ACT_FORM>(tag_form), own<ACT_MOLD>(tag_mold)}); }
 }  // namespace tag
 
 namespace email {
 Cell* push(const Cell* value) { return stack::push(value); }
 void init() {
     register_kind(TYPE_EMAIL, "email!",
-                  {nullptr, A<ACT_MOLD>(email_mold), A<ACT_EVAL_PATH>(email_path), datatype::INHERIT});
+                  {own<ACT_MOLD>(email_mold), own<ACT_EVAL_PATH>(email_path)});
 }
 }  // namespace email
 
 namespace ref {
 Cell* push(const Cell* value) { return stack::push(value); }
-void init() { register_kind(TYPE_REF, "ref!", {nullptr, A<ACT_MOLD>(ref_mold), NO_SLOT, nullptr}); }
+void init() {
+    register_kind(TYPE_REF, "ref!", {own<ACT_MOLD>(ref_mold), empty<ACT_EVAL_PATH>(), empty<ACT_APPEND>()});
+}
 }  // namespace ref
 
 }  // namespace zav

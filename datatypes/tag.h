@@ -1,7 +1,7 @@
 // tag!, email! and ref!: string kinds with their own text forms; email!
 // also has user and host paths.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::tag {
 Cell* push(const Cell* value);

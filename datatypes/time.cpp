@@ -11,8 +11,8 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::time {
@@ -226,17 +226,12 @@ bool even_q(Cell* value) { return (whole_seconds(value) & 1) == 0; }
 bool odd_q(Cell* value) { return (whole_seconds(value) & 1) != 0; }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_TIME, TYPE_FLOAT, "time!", {
-        A<ACT_MAKE>(make), I, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, I,
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        I, A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply), I, n, I, A<ACT_ROUND>(round),
-        A<ACT_SUBTRACT>(subtract), A<ACT_EVEN_Q>(even_q), A<ACT_ODD_Q>(odd_q), n, n, n, n,
-        // 25-51: pick is slot 39
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, A<ACT_PICK>(pick), n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), inherit<ACT_COMPARE>(), inherit<ACT_ABSOLUTE>(), own<ACT_ADD>(add),
+        own<ACT_DIVIDE>(divide), own<ACT_MULTIPLY>(multiply), inherit<ACT_NEGATE>(), inherit<ACT_REMAINDER>(),
+        own<ACT_ROUND>(round), own<ACT_SUBTRACT>(subtract), own<ACT_EVEN_Q>(even_q), own<ACT_ODD_Q>(odd_q),
+        own<ACT_PICK>(pick),
     });
 }
 

@@ -1,6 +1,6 @@
 // time!: a duration or time of day as seconds in a 64-bit float (a child of float!).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::time {
 

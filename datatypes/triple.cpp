@@ -26,12 +26,8 @@ i32 form(Cell* value, Cell* buffer, Cell* arg, i32 part) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_TRIPLE_ID, 0, "triple!", {
-        n, n, n, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_FORM>(form), own<ACT_MOLD>(mold),
     });
 }
 

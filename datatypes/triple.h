@@ -1,6 +1,6 @@
 // triple! values: a small internal record of three numbers used by parse.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::triple {
 

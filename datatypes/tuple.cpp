@@ -12,9 +12,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::tuple {
@@ -313,19 +313,12 @@ Cell* xor_t() { return do_math(integer::OP_XOR); }
 }  // namespace
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_TUPLE, 0, "tuple!", {
-        A<ACT_MAKE>(make), A<ACT_RANDOM>(random_), n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold),
-        A<ACT_EVAL_PATH>(eval_path), n, A<ACT_COMPARE>(compare),
-        // 10-24: absolute add divide multiply negate power remainder round subtract even? odd?
-        // and~ complement or~ xor~
-        n, A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply), n, n, A<ACT_REMAINDER>(remainder), n,
-        A<ACT_SUBTRACT>(subtract), n, n, A<ACT_AND_T>(and_t), A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t),
-        A<ACT_XOR_T>(xor_t),
-        // 25-51: length? 36, pick 39, reverse 43
-        n, n, n, n, n, n, n, n, n, n, n, A<ACT_LENGTH_Q>(length_q), n, n, A<ACT_PICK>(pick), n, n, n,
-        A<ACT_REVERSE>(reverse), n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,  // 52-62
+        own<ACT_MAKE>(make), own<ACT_RANDOM>(random_), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_ADD>(add), own<ACT_DIVIDE>(divide),
+        own<ACT_MULTIPLY>(multiply), own<ACT_REMAINDER>(remainder), own<ACT_SUBTRACT>(subtract),
+        own<ACT_AND_T>(and_t), own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t),
+        own<ACT_LENGTH_Q>(length_q), own<ACT_PICK>(pick), own<ACT_REVERSE>(reverse),
     });
 }
 

@@ -1,6 +1,6 @@
 // tuple!: 3 to 12 bytes, the count in header bits 19-22, the bytes in the payload.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::tuple {
 

@@ -8,7 +8,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::typeset {
@@ -282,14 +282,10 @@ void init_named() {
 }
 
 void init() {
-    ActionFn n = nullptr;
-    auto mk = A<ACT_MAKE>(make);
     datatype::register_type(TYPE_TYPESET, 0, "typeset!", {
-        mk, n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n, A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n,
-        A<ACT_AND_T>(and_t), A<ACT_COMPLEMENT>(complement), A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),
-        n, n, n, n, n, n, A<ACT_FIND>(find), n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
+        own<ACT_AND_T>(and_t), own<ACT_COMPLEMENT>(complement), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t),
+        own<ACT_FIND>(find),
     });
 }
 

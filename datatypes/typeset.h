@@ -1,6 +1,6 @@
 // typeset! values: a set of datatypes held in the cell's 96 payload bits.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::typeset {
 

@@ -3,7 +3,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::unset {
@@ -39,14 +39,9 @@ i32 compare(Cell*, Cell* value2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr;
     value = Cell{TYPE_UNSET, 0, 0, 0};
     datatype::register_type(TYPE_UNSET, 0, "unset!", {
-        A<ACT_MAKE>(make), n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,                                     // 10-24
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,  // 25-51
-        n, n, n, n, n, n, n, n, n, n, n,                                                 // 52-62
+        own<ACT_MAKE>(make), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
     });
 }
 

@@ -1,6 +1,6 @@
 // unset!: the absence of a value.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::unset {
 

@@ -7,8 +7,8 @@
 #include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "datatypes/simple_io.h"
 #include "runtime/unicode.h"
@@ -324,21 +324,16 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
 }
 
 void init() {
-    ActionFn n = nullptr;
-    ActionFn I = datatype::INHERIT;
     datatype::register_type(TYPE_URL, TYPE_STRING, "url!", {
-        // make random reflect to form mold eval-path set-path compare
-        A<ACT_MAKE>(make), I, I, A<ACT_TO>(to), I, A<ACT_MOLD>(mold), A<ACT_EVAL_PATH>(eval_path), n, I,
-        // absolute add divide multiply negate power remainder round subtract even? odd?
-        n, n, n, n, n, n, n, n, n, n, n,
-        // and~ complement or~ xor~
-        n, n, n, n,
-        // append at back change clear copy find head head? index? insert length? move next
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        I, I, n, I, I, I, I, I, I, I, I, I, I,
-        // create close delete modify open open? query read rename update write
-        n, n, n, I, A<ACT_OPEN>(open), n, n, A<ACT_READ>(read), n, n, A<ACT_WRITE>(write),
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_TO>(to), inherit<ACT_FORM>(),
+        own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path), inherit<ACT_COMPARE>(), inherit<ACT_APPEND>(),
+        inherit<ACT_AT>(), inherit<ACT_BACK>(), inherit<ACT_CHANGE>(), inherit<ACT_CLEAR>(), inherit<ACT_COPY>(),
+        inherit<ACT_FIND>(), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(), inherit<ACT_INDEX_Q>(),
+        inherit<ACT_INSERT>(), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(), inherit<ACT_NEXT>(),
+        inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(), inherit<ACT_REVERSE>(),
+        inherit<ACT_SELECT>(), inherit<ACT_SORT>(), inherit<ACT_SKIP>(), inherit<ACT_SWAP>(), inherit<ACT_TAIL>(),
+        inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), inherit<ACT_TRIM>(), inherit<ACT_MODIFY>(), own<ACT_OPEN>(open),
+        own<ACT_READ>(read), own<ACT_WRITE>(write),
     });
 }
 

@@ -2,7 +2,7 @@
 // buffer and add percent-encoding, their molded form, joining through paths,
 // URL building from a block, and reads and writes over HTTP or ports.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::url {
 

@@ -15,8 +15,8 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
-#include "runtime/forming.h"
+#include "runtime/stack.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 
 namespace zav::vector {
@@ -629,20 +629,17 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 }
 
 void init() {
-    ActionFn n = nullptr, I = datatype::INHERIT;
     datatype::register_type(TYPE_VECTOR, TYPE_STRING, "vector!", {
-        // make random reflect to form mold eval-path set-path compare
-        A<ACT_MAKE>(make), I, I, n, A<ACT_FORM>(form), A<ACT_MOLD>(mold), I, n, A<ACT_COMPARE>(compare),
-        // absolute add divide multiply negate power remainder round subtract even? odd? and~ complement or~ xor~
-        n, A<ACT_ADD>(add), A<ACT_DIVIDE>(divide), A<ACT_MULTIPLY>(multiply), n, n, A<ACT_REMAINDER>(remainder), n,
-        A<ACT_SUBTRACT>(subtract), n, n, A<ACT_AND_T>(and_t), n, A<ACT_OR_T>(or_t), A<ACT_XOR_T>(xor_t),
-        // append at back change clear copy find head head? index? insert length? move next
-        A<ACT_APPEND>(insert), I, I, A<ACT_CHANGE>(change), I, I, A<ACT_FIND>(find), I, I, I,
-        A<ACT_INSERT>(insert), I, I, I,
-        // pick poke put remove reverse select sort skip swap tail tail? take trim
-        I, I, n, I, I, A<ACT_SELECT>(select), A<ACT_SORT>(sort), I, n, I, I, I, n,
-        // create close delete modify open open? query read rename update write
-        n, n, n, I, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), inherit<ACT_RANDOM>(), inherit<ACT_REFLECT>(), own<ACT_FORM>(form),
+        own<ACT_MOLD>(mold), inherit<ACT_EVAL_PATH>(), own<ACT_COMPARE>(compare), own<ACT_ADD>(add),
+        own<ACT_DIVIDE>(divide), own<ACT_MULTIPLY>(multiply), own<ACT_REMAINDER>(remainder),
+        own<ACT_SUBTRACT>(subtract), own<ACT_AND_T>(and_t), own<ACT_OR_T>(or_t), own<ACT_XOR_T>(xor_t),
+        own<ACT_APPEND>(insert), inherit<ACT_AT>(), inherit<ACT_BACK>(), own<ACT_CHANGE>(change),
+        inherit<ACT_CLEAR>(), inherit<ACT_COPY>(), own<ACT_FIND>(find), inherit<ACT_HEAD>(), inherit<ACT_HEAD_Q>(),
+        inherit<ACT_INDEX_Q>(), own<ACT_INSERT>(insert), inherit<ACT_LENGTH_Q>(), inherit<ACT_MOVE>(),
+        inherit<ACT_NEXT>(), inherit<ACT_PICK>(), inherit<ACT_POKE>(), inherit<ACT_REMOVE>(),
+        inherit<ACT_REVERSE>(), own<ACT_SELECT>(select), own<ACT_SORT>(sort), inherit<ACT_SKIP>(),
+        inherit<ACT_TAIL>(), inherit<ACT_TAIL_Q>(), inherit<ACT_TAKE>(), inherit<ACT_MODIFY>(),
     });
 }
 

@@ -2,7 +2,7 @@
 // (word 3: char!, integer!, float! or percent!) and one width (the buffer's
 // unit: 1, 2 or 4 bytes for char! and integer!, 4 or 8 for float! and percent!).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::vector {
 

@@ -8,11 +8,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav {
 
@@ -298,13 +298,9 @@ Cell* index_q() {
 }
 
 void init() {
-    ActionFn n = nullptr;
     datatype::register_type(TYPE_WORD, TYPE_SYMBOL_ID, "word!", {
-        A<ACT_MAKE>(make), n, n, A<ACT_TO>(make), A<ACT_FORM>(form), A<ACT_MOLD>(mold), n, n,
-        A<ACT_COMPARE>(compare),
-        n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, A<ACT_INDEX_Q>(index_q), n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n, n,
-        n, n, n, n, n, n, n, n, n, n, n,
+        own<ACT_MAKE>(make), own<ACT_TO>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
+        own<ACT_INDEX_Q>(index_q),
     });
 }
 
@@ -315,16 +311,13 @@ namespace {
 // The slot table of a word! child: its own mold, index? as given, the rest inherited.
 void register_child(u32 id, const char* name, action_fn::Mold mold, bool index, action_fn::Make make = nullptr,
                     action_fn::Compare compare = nullptr) {
-    ActionFn I = datatype::INHERIT;
-    ActionFn mk = make ? A<ACT_MAKE>(make) : I;
-    ActionFn cmp = compare ? A<ACT_COMPARE>(compare) : I;
-    ActionFn idx = index ? I : nullptr;
-    datatype::register_type(id, TYPE_WORD, name, {
-        mk, I, I, mk, I, A<ACT_MOLD>(mold), I, I, cmp,
-        I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        I, I, I, I, I, I, I, I, I, idx, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I, I,
-        I, I, I, I, I, I, I, I, I, I, I,
-    });
+    InheritAll slots;
+    if (make) slots.set(own<ACT_MAKE>(make));
+    if (make) slots.set(own<ACT_TO>(make));
+    slots.set(own<ACT_MOLD>(mold));
+    if (compare) slots.set(own<ACT_COMPARE>(compare));
+    if (!index) slots.set(empty<ACT_INDEX_Q>());
+    datatype::register_type(id, TYPE_WORD, name, slots.slots);
 }
 
 }  // namespace

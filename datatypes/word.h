@@ -1,7 +1,7 @@
 // The word family: word!, set-word!, lit-word!, get-word!, refinement! and
 // issue!, one cell layout {context node, symbol id, index} under six type ids.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav {
 

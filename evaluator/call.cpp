@@ -7,7 +7,7 @@
 #include "datatypes/file.h"
 #include "datatypes/simple_io.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/process.h"
 

@@ -1,6 +1,6 @@
 // The call native's side of child processes: values in, values out.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::call {
 

@@ -2,7 +2,7 @@
 // algorithm codes, digests and HMAC as binary! values. The byte-range
 // checksums themselves (crc32, adler32, tcp) are in runtime/checksum.h.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/checksum.h"
 #include "runtime/platform/crypto.h"
 

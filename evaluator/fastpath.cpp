@@ -3,7 +3,7 @@
 
 #include "datatypes/block.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 

@@ -3,7 +3,7 @@
 // handles its common case inline, with no call frame, and otherwise falls
 // back to the generic action inside a call frame named by `word`.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::actions {
 

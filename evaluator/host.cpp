@@ -17,7 +17,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/clipboard.h"
 #include "runtime/rt.h"

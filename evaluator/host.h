@@ -1,7 +1,7 @@
 // Host services as values, for the library's routines: the clipboard, the
 // command line, type guards and the operating system's description.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::clipboard {
 

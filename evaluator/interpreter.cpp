@@ -2,6 +2,8 @@
 // inside a call frame; and the tracer's event delivery.
 #include "evaluator/interpreter.h"
 
+#include "evaluator/frames.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -16,16 +18,17 @@
 #include "datatypes/routine.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/user_code.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/rt.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::interpreter {
 
@@ -1633,6 +1636,10 @@ Cell* current_code() { return &code_cell; }
 
 namespace {
 
+void apply_values(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name) {
+    eval_code(fn, args, pos, pos + count, true, nullptr, name, nullptr, MODE_APPLY_ALL | MODE_SAFER, false);
+}
+
 // An error raised while tracing reaches the tracer as its `error` event, with
 // the code position where it was raised.
 void trace_error(const Cell* err) {
@@ -1656,6 +1663,9 @@ void trace_error(const Cell* err) {
 }  // namespace
 
 void init() {
+    user_code::evaluator = {eval, call_function, apply_values, current_code};
+    // Errors raised from here on are built as values and thrown to their guard frames.
+    error_raiser = stack::raise_error;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     trace = TraceState{false, false, 0};

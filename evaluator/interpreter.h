@@ -7,7 +7,7 @@
 // change or move while it runs. A position at or past the block's live tail
 // ends the evaluation.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::interpreter {
 

@@ -7,7 +7,7 @@
 // - remove-each: as foreach, with an integer! record size at arguments - 3;
 // - forall: the starting series at arguments - 2, the loop word at arguments - 1.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::natives {
 

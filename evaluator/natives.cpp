@@ -20,16 +20,18 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
+#include "evaluator/compiled.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "loader/lexer.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
-#include "runtime/words.h"
+#include "runtime/stack.h"
 
 namespace zav::natives {
 

@@ -16,7 +16,7 @@
 //   Compiled callers that want the unwinding code handed back instead call
 //   the `*_code` variants of do and try.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::natives {
 

@@ -19,7 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 
 namespace zav::natives {

@@ -13,7 +13,7 @@
 #include "datatypes/word.h"
 #include "evaluator/checksum.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/compress.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"

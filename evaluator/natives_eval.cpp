@@ -25,16 +25,16 @@
 #include "evaluator/loops.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 #include "runtime/print_hooks.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::natives {
 

@@ -1,7 +1,7 @@
 // Workers behind the value and comparison natives that other parts of the
 // evaluator call directly.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::natives {
 

@@ -19,7 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/call.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/case_folding.h"
 #include "runtime/platform/files.h"
@@ -221,14 +221,14 @@ void enbase_star(bool check, const i32* refinements) {
 void uppercase_star(bool check, const i32* refinements) {
     if (check) check_args(N_UPPERCASE, refinements);
     i32 part = ref(refinements, 0);
-    case_folding::change_string(arg(0), part >= 0 ? arg(static_cast<u32>(part)) : nullptr, 1);
+    string::change_case(arg(0), part >= 0 ? arg(static_cast<u32>(part)) : nullptr, 1);
     stack::keep();
 }
 
 void lowercase_star(bool check, const i32* refinements) {
     if (check) check_args(N_LOWERCASE, refinements);
     i32 part = ref(refinements, 0);
-    case_folding::change_string(arg(0), part >= 0 ? arg(static_cast<u32>(part)) : nullptr, 0);
+    string::change_case(arg(0), part >= 0 ? arg(static_cast<u32>(part)) : nullptr, 0);
     stack::keep();
 }
 

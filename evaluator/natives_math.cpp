@@ -11,7 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 

@@ -1,7 +1,7 @@
 // Shared workers of the math natives (the entries themselves are declared
 // with the native table in evaluator/natives.h).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav {
 

@@ -22,13 +22,13 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 namespace zav::parse {
 

@@ -6,7 +6,7 @@
 // `into`). A trace callback sees the rule stack; its size is the limit that
 // stops runaway recursion with script/parse-stack.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::parse {
 

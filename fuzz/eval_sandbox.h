@@ -10,15 +10,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/budget.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "boot/boot.h"
-#include "datatypes/cell.h"
-#include "evaluator/stack.h"
+#include "runtime/cell.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 

@@ -8,11 +8,11 @@
 
 #include "boot/boot.h"
 #include "datatypes/block.h"
-#include "datatypes/cell.h"
-#include "evaluator/stack.h"
+#include "runtime/cell.h"
+#include "runtime/stack.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 
 using namespace zav;
 

@@ -10,7 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer_internal.h"
 #include "datatypes/map.h"
 #include "runtime/collector.h"

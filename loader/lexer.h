@@ -1,6 +1,6 @@
 // The lexer: UTF-8 source text to values.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::lexer {
 

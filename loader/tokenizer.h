@@ -1,7 +1,7 @@
 // Number scanning straight from string characters (1, 2 or 4 bytes each), and
 // the float syntax check shared with the lexer.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::tokenizer {
 

@@ -8,7 +8,7 @@
 // a hang or an allocation the data cannot pay for (script/zb-invalid-record
 // with the 1-based byte offset, script/invalid-data, access/no-codec).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::zavbin {
 

@@ -22,7 +22,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/zavbin.h"
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"

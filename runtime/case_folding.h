@@ -1,7 +1,7 @@
 // Case folding: code point to upper or lower case through two direct BMP
 // tables and two short sorted lists for the code points above 0xFFFF.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/common.h"
 
 namespace zav::case_folding {
 
@@ -29,10 +29,5 @@ u32 to_upper(u32 cp);
 inline u32 to_lower(u32 cp) { return change_char(cp, 0); }
 // The upper case when it differs from the code point, else the lower case.
 u32 swap_char(u32 cp);
-
-// Maps a char! cell, or a string! cell's code points from its head (up to the
-// part limit: integer!, a position in the same string, or null/none for all),
-// in place. Returns the value.
-Cell* change_string(Cell* value, const Cell* part, int upper);
 
 }  // namespace zav::case_folding

@@ -7,18 +7,14 @@
 #include <atomic>
 #include <vector>
 
-#include "datatypes/context.h"
-#include "datatypes/symbol.h"
 #include "runtime/budget.h"
-#include "runtime/cycles.h"
-#include "evaluator/stack.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/stack.h"
 
 namespace zav::collector {
 
@@ -46,6 +42,8 @@ constexpr u8 SCRIBBLE = 0xDD;
 
 Marker markers[MAX_MARKERS];
 u32 marker_count = 0;
+Marker sweepers[MAX_MARKERS];
+u32 sweeper_count = 0;
 
 std::vector<const Cell*> cell_roots;
 std::vector<node_t*> node_roots;
@@ -134,12 +132,7 @@ void drain() {
 
 void mark_roots() {
     if (root) mark_block(root);
-    if (symbol::table) hashtable::mark(symbol::table);
-    if (symbol::block) mark_block(symbol::block);
-    if (ownership::table) hashtable::mark(ownership::table);
-    if (context::global) mark_context(context::global);
     mark_value(&slots::registry);
-    cycles::mark();
     if (stack::bottom) {
         checking = true;
         mark_values(stack::bottom, stack::top);
@@ -346,7 +339,7 @@ void do_cycle() {
     build_node_frames();
     mark_roots();
     handles::sweep();
-    if (ownership::table) hashtable::sweep_entries(ownership::table);
+    for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
     compact_series_frames();
     sweep_big_frames();
     flush_free_list();
@@ -364,10 +357,21 @@ void do_cycle() {
     budget::charge(live / 4);
 }
 
-void register_marker(Marker marker) {
-    if (marker_count == MAX_MARKERS) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    markers[marker_count++] = marker;
+namespace {
+
+// Registering the same callback again (a module set up a second time) changes nothing.
+void add_callback(Marker* list, u32& count, Marker callback) {
+    for (u32 i = 0; i < count; i++)
+        if (list[i] == callback) return;
+    if (count == MAX_MARKERS) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    list[count++] = callback;
 }
+
+}  // namespace
+
+void register_marker(Marker marker) { add_callback(markers, marker_count, marker); }
+
+void register_sweeper(Marker sweeper) { add_callback(sweepers, sweeper_count, sweeper); }
 
 void unregister_marker(Marker marker) {
     for (u32 i = 0; i < marker_count; i++) {

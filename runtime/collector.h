@@ -1,11 +1,12 @@
 // Garbage collector: precise mark and compact over the series buffers and nodes
 // of the memory manager. Node frames never move; series frames are compacted.
 //
-// Roots: the root block, the value stack and the call frames, the symbol
-// table, the cycle stack, registered marker callbacks, and the guards below
-// for values that C++ code holds outside the value stack.
+// Roots: the root block, the value stack and the call frames, the marker
+// callbacks that higher modules register for what they keep (the symbol
+// table, the global context, the cycle stack...), and the guards below for
+// values that C++ code holds outside the value stack.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::collector {
 
@@ -33,11 +34,15 @@ void enable();
 void disable();
 
 // Marker callbacks, called in registration order during marking (100 places
-// over the life of the process; an unregistered place is not reused).
+// over the life of the process; an unregistered place is not reused). A
+// callback registered twice is kept once.
 using Marker = void (*)();
-constexpr u32 MAX_MARKERS = 100;
+constexpr u32 MAX_MARKERS = 100;  // a few dozen modules and tests register; fixed so marking never allocates
 void register_marker(Marker marker);
 void unregister_marker(Marker marker);
+// Sweeper callbacks, called once marking is complete and before anything
+// moves: the place to drop entries of weak tables whose keys died.
+void register_sweeper(Marker sweeper);
 
 // Marking primitives for markers and for the modules that know their own layouts.
 // True when the buffer was not marked yet.

@@ -10,6 +10,9 @@
 
 namespace zav::console {
 
+void (*before_print)() = nullptr;
+void (*after_print)() = nullptr;
+
 bool is_console = false;
 char* format_buffer = nullptr;
 

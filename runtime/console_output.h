@@ -15,6 +15,18 @@ extern bool is_console;
 // Scratch space for the numeric prints.
 extern char* format_buffer;
 
+// Called before and after each runtime print, so that an interface drawn on
+// the terminal gives the screen back to plain text and then redraws; the
+// View back-end registers them. Null when nothing is registered.
+extern void (*before_print)();
+extern void (*after_print)();
+inline void print_begin() {
+    if (before_print) before_print();
+}
+inline void print_end() {
+    if (after_print) after_print();
+}
+
 // Allocates the buffers and sets the output kind; later calls do nothing.
 void output_init();
 // Writes `bytes` of the output buffer to standard output and resets the write position.

@@ -4,10 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "datatypes/map.h"
-#include "datatypes/money.h"
-#include "datatypes/string.h"
-#include "datatypes/symbol.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
@@ -15,6 +11,12 @@
 #include "runtime/rt.h"
 
 namespace zav::hashtable {
+
+i32 identity_alias(i32 id) { return id; }
+i32 (*resolve_alias)(i32 id) = identity_alias;
+
+void (*normalise_map_key)(Cell* key) = nullptr;
+
 
 u32 seed = 0x5A4B3C2D;
 
@@ -122,8 +124,8 @@ bool values_equal(const Cell* a, const Cell* key, u32 op) {
         switch (op) {
             case 9: return ta == tk && sa == sk && a->data1 == key->data1;
             case 2: case 8: case 10: return ta == tk && sa == sk;
-            case 11: return ta == tk && symbol::resolve(sa) == symbol::resolve(sk);
-            default: return symbol::resolve(sa) == symbol::resolve(sk);
+            case 11: return ta == tk && resolve_alias(sa) == resolve_alias(sk);
+            default: return resolve_alias(sa) == resolve_alias(sk);
         }
     }
     if (ta != tk) return false;
@@ -635,7 +637,7 @@ u32 hash_value(const Cell* v, int case_sensitive) {
         case TYPE_NATIVE: case TYPE_ACTION: return hash_int(v->data3);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
         case TYPE_ISSUE:
-            return hash_int(static_cast<u32>(symbol::resolve(static_cast<i32>(v->data2))));
+            return hash_int(static_cast<u32>(resolve_alias(static_cast<i32>(v->data2))));
         case TYPE_SYMBOL_ID: return hash_symbol(v);
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
         case TYPE_LOOKUP_KEY:
@@ -790,7 +792,7 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
             {
                 // Normalising may copy the key's series, which can move the block: work on a copy.
                 Cell k = cells_of(T(table)->block)[pos];
-                map::normalise_key(&k);
+                normalise_map_key(&k);
                 cells_of(T(table)->block)[pos] = k;
             }
             Cell* key = cells_of(T(table)->block) + pos;
@@ -1097,11 +1099,11 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
 }
 
 i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_position) {
-    i32 resolved = symbol::resolve(static_cast<i32>(sym));
+    i32 resolved = resolve_alias(static_cast<i32>(sym));
     u32 h = hash_int(static_cast<u32>(resolved));
     auto match = [&](u32 bk) {
         Cell* w = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
-        return case_insensitive ? symbol::resolve(static_cast<i32>(word_symbol(w))) == resolved
+        return case_insensitive ? resolve_alias(static_cast<i32>(word_symbol(w))) == resolved
                                 : word_symbol(w) == sym;
     };
     i32 b = probe_find(table, h, match);

@@ -2,7 +2,7 @@
 // context word lists and node-keyed entry tables, plus a small integer table
 // in low-level heap blocks.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::hashtable {
 
@@ -99,5 +99,12 @@ u32* next_int(IntTable* t, u32* prev);  // next filled pair in bucket order; nul
 void clear_int(IntTable* t);
 void free_int(IntTable* t);
 i32 resize_int(IntTable* t, u32 size);  // -1 when the buffers cannot be made (the old stay)
+
+// The case-insensitive alias of a symbol id (the symbol table sets it up;
+// until then every id is its own alias).
+extern i32 (*resolve_alias)(i32 id);
+
+// Turns a key cell into the form a map stores (map! registers it).
+extern void (*normalise_map_key)(Cell* key);
 
 }  // namespace zav::hashtable

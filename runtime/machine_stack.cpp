@@ -1,13 +1,13 @@
 // The machine stack's budget, derived from the thread's real stack.
 #include "runtime/machine_stack.h"
 
-#include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/platform.h"
 
 namespace zav::machine_stack {
 
 const char* limit = nullptr;
+void (*before_overflow)() = nullptr;
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr size_t MAX_RESERVE = 2u << 20;
 const char* low = nullptr;
 
 void default_raise() {
-    cycles::reset();
+    if (before_overflow) before_overflow();
     fire("internal", "stack-overflow");
 }
 

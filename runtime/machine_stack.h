@@ -24,6 +24,11 @@ inline void check() {
 using Raise = void (*)();
 void set_raise(Raise raise);
 
+// Called before either stack overflow error (machine or value stack) is
+// built, by whoever keeps state that a deep recursion leaves behind (the
+// mold cycle stack).
+extern void (*before_overflow)();
+
 // Bytes between the limit and the real end of the stack.
 size_t reserve();
 

@@ -6,7 +6,6 @@
 #include "runtime/console_output.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
-#include "view/terminal/gui.h"
 
 namespace zav::print_hooks {
 
@@ -72,7 +71,7 @@ void print_line(const void* text, u32 length, u32 unit) {
 }
 
 void default_print(const Cell* string, bool new_line) {
-    gui::print_begin();
+    console::print_begin();
     SeriesBuffer* b = GET_BUFFER(series_node(string));
     u32 unit = b->unit();
     if (unit == 1 || unit == 2 || unit == 4) {
@@ -90,7 +89,7 @@ void default_print(const Cell* string, bool new_line) {
         rt::print_char('\n');
     }
     std::fflush(nullptr);
-    gui::print_end();
+    console::print_end();
 }
 
 }  // namespace zav::print_hooks

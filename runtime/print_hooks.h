@@ -1,7 +1,7 @@
 // Print hooks: every text printed by the language goes to each registered
 // hook, so that other parts (output capture, a terminal interface) see it.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::print_hooks {
 

@@ -14,7 +14,6 @@
 
 #include "runtime/console_output.h"
 #include "runtime/print_hooks.h"
-#include "view/terminal/gui.h"
 
 namespace zav {
 
@@ -397,7 +396,7 @@ void print_char(u8 c) {
 }
 
 static void print_items(int count, const PrintItem* items, bool separate, bool new_line) {
-    gui::print_begin();
+    console::print_begin();
     for (int i = 0; i < count; i++) {
         const PrintItem& item = items[i];
         int last = -1;  // the item's last character, -1 when it has none
@@ -435,7 +434,7 @@ static void print_items(int count, const PrintItem* items, bool separate, bool n
     }
     if (new_line) print_char('\n');
     std::fflush(nullptr);
-    gui::print_end();
+    console::print_end();
 }
 
 void print_typed(int count, const PrintItem* items, bool separate) { print_items(count, items, separate, false); }

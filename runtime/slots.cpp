@@ -1,8 +1,8 @@
 // The value registry.
 #include "runtime/slots.h"
 
-#include "datatypes/block.h"
 #include "runtime/helpers.h"
+#include "runtime/memory.h"
 
 namespace zav::slots {
 
@@ -13,7 +13,7 @@ u32 capacity = 0;
 namespace {
 constexpr u32 INITIAL_CELLS = 100;
 
-Cell* cells() { return block::cells_of(GET_BUFFER(series_node(&registry))); }
+Cell* cells() { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(&registry))->head()); }
 }  // namespace
 
 void link_free(u32 first) {
@@ -26,7 +26,7 @@ void link_free(u32 first) {
 }
 
 void init() {
-    block::make_at(&registry, INITIAL_CELLS);
+    make_cell(&registry, TYPE_BLOCK, 0, alloc_cells(INITIAL_CELLS), 0);
     capacity = INITIAL_CELLS;
     SeriesBuffer* b = GET_BUFFER(series_node(&registry));
     b->tail = b->offset + capacity * sizeof(Cell);

@@ -2,7 +2,7 @@
 // by a 1-based integer handle, for code outside the value model. Free cells
 // are integer! cells chaining to the next free index (-1 ends the list).
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::slots {
 

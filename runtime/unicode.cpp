@@ -1,11 +1,17 @@
 // Unicode conversion between UTF-8, UTF-16LE, Windows-1251 and string buffers.
 #include "runtime/unicode.h"
 
-#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/rt.h"
 
 namespace zav::unicode {
+
+u32 buffer_unit(const SeriesBuffer* buf) {
+    u32 unit = GET_UNIT(buf);
+    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    return unit;
+}
 
 namespace {
 
@@ -97,9 +103,11 @@ struct Range {
 };
 
 Range string_range(Cell* str, i32 limit) {
-    u8* head = string::zs_head(str);
     SeriesBuffer* b = GET_BUFFER(series_node(str));
-    u32 unit = string::buffer_unit(b);
+    u32 unit = buffer_unit(b);
+    // A head beyond the tail is clamped to the length, as every string reader does.
+    if (series_head(str) > b->used_bytes() / unit) series_head(str) = b->used_bytes() / unit;
+    u8* head = b->head() + series_head(str) * unit;
     u32 n = static_cast<u32>(b->tail_ptr() - head) / unit;
     if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
     return {head, unit, n};
@@ -175,7 +183,7 @@ struct Sink {
             u32 more = unit == 4 ? grow * 4 : grow;
             buf = expand_series(buf, buf->used_bytes() + more);
         }
-        string::put_char(buf->tail_ptr(), unit, cp);
+        put_char(buf->tail_ptr(), unit, cp);
         buf->tail += unit;
     }
 
@@ -200,7 +208,7 @@ SeriesBuffer* widen(SeriesBuffer* buf, u32 from, u32 to) {
         buf = expand_series(buf, static_cast<u32>(need));
     }
     u8* p = buf->head();
-    for (u32 i = count; i-- > 0;) string::put_char(p + i * to, to, string::get_char(p + i * from, from));
+    for (u32 i = count; i-- > 0;) put_char(p + i * to, to, get_char(p + i * from, from));
     buf->flags = (buf->flags & ~SERIES_UNIT_MASK) | to;
     buf->tail = buf->offset + count * to;
     return buf;
@@ -323,7 +331,7 @@ u64 count_utf8_bytes(const u8* start, const u8* end, u32 unit) {
         for (; start < end; start++) n += *start < 0x80 ? 1 : 2;
         return n;
     }
-    for (; start + unit <= end; start += unit) n += utf8_length(string::get_char(start, unit));
+    for (; start + unit <= end; start += unit) n += utf8_length(get_char(start, unit));
     return n;
 }
 
@@ -381,7 +389,7 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
         }
     } else {
         for (u32 i = 0; i < r.count; i++, p += r.unit) {
-            u32 cp = string::get_char(p, r.unit);
+            u32 cp = get_char(p, r.unit);
             if (cp < 0x80 && cp != '\n') {
                 *o++ = static_cast<u8>(cp);
                 continue;
@@ -404,7 +412,7 @@ u8* to_utf8_lines(Cell* str, i32& len, bool crlf) { return to_utf8_star(str, len
 u32 to_utf8_buffer(Cell* str, u8* out, i32 count, bool nul) {
     Range r = string_range(str, count);
     u8* o = out;
-    for (u32 i = 0; i < r.count; i++) o += cp_to_utf8(string::get_char(r.head + i * r.unit, r.unit), o);
+    for (u32 i = 0; i < r.count; i++) o += cp_to_utf8(get_char(r.head + i * r.unit, r.unit), o);
     if (nul) *o = 0;
     return static_cast<u32>(o - out);
 }
@@ -417,7 +425,7 @@ u32 to_utf8_buffer_limited(Cell* str, u8* out, u32 room, i32 count, bool nul) {
     Range r = string_range(str, count);
     u8* o = out;
     for (u32 i = 0; i < r.count; i++) {
-        u32 n = cp_to_utf8_limited(string::get_char(r.head + i * r.unit, r.unit), o, room);
+        u32 n = cp_to_utf8_limited(get_char(r.head + i * r.unit, r.unit), o, room);
         if (n == 0) break;
         o += n;
         room -= n;
@@ -440,7 +448,7 @@ namespace {
 node_t target_node(Cell* str, u32 len) {
     if (!str) return alloc_series(len ? len : 1, 1, 0);
     node_t node = series_node(str);
-    string::buffer_unit(GET_BUFFER(node));
+    buffer_unit(GET_BUFFER(node));
     return node;
 }
 
@@ -530,7 +538,7 @@ node_t load_utf16(const void* src_ptr, u32 count, Cell* str, bool crlf) {
     if (str) {
         node = series_node(str);
         SeriesBuffer* b = GET_BUFFER(node);
-        u32 cur = string::buffer_unit(b);
+        u32 cur = buffer_unit(b);
         if (cur < unit) {
             b = cur == 1 ? (unit == 2 ? widen_1_2(b) : widen_1_4(b)) : widen_2_4(b);
         } else {
@@ -584,7 +592,7 @@ u16* to_utf16_star(Cell* str, i32& len, bool crlf) {
     Range r = string_range(str, len);
     u64 extra = 0;  // units beyond one per code point
     for (u32 i = 0; i < r.count; i++) {
-        u32 cp = string::get_char(r.head + i * r.unit, r.unit);
+        u32 cp = get_char(r.head + i * r.unit, r.unit);
         if (cp > MAX_CP) return nullptr;
         if (cp == '\n' || cp >= 0x10000) extra++;
     }
@@ -596,7 +604,7 @@ u16* to_utf16_star(Cell* str, i32& len, bool crlf) {
         o += u64(r.count) * 2;
     } else {
         for (u32 i = 0; i < r.count; i++) {
-            u32 cp = string::get_char(r.head + i * r.unit, r.unit);
+            u32 cp = get_char(r.head + i * r.unit, r.unit);
             if (cp == '\n' && crlf) {
                 write_u16le(o, '\r');
                 o += 2;

@@ -10,10 +10,35 @@
 // Every function that takes a string cell may allocate: the cell must not live
 // inside a series buffer that an allocation could move.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace zav::unicode {
+
+// ---- Code units --------------------------------------------------------------
+
+// The unit of a string buffer (1, 2 or 4). Any other unit is an internal
+// fault and ends the process with runtime error 101.
+u32 buffer_unit(const SeriesBuffer* buf);
+
+// Code point stored at p in a buffer of the given unit, and the store.
+inline u32 get_char(const u8* p, u32 unit) {
+    switch (unit) {
+        case 1: return *p;
+        case 2: { u16 v; std::memcpy(&v, p, 2); return v; }
+        default: { u32 v; std::memcpy(&v, p, 4); return v; }
+    }
+}
+inline void put_char(u8* p, u32 unit, u32 cp) {
+    switch (unit) {
+        case 1: *p = static_cast<u8>(cp); break;
+        case 2: { u16 v = static_cast<u16>(cp); std::memcpy(p, &v, 2); break; }
+        default: std::memcpy(p, &cp, 4); break;
+    }
+}
+// The narrowest unit that holds a code point when stored at a position.
+inline u32 unit_for(u32 cp) { return cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1; }
+
 
 // ---- UTF-8 decoding --------------------------------------------------------
 

@@ -3,6 +3,7 @@
 # stderr together) with the expected file beside it. A non-zero exit status is
 # part of the expected text as a last line "[exit N]".
 #   tests/run-scripts.sh path/to/zav tests/scripts [filter]
+#   tests/run-scripts.sh path/to/zav tests/scripts/some/script.zav
 set -u
 zav=$(realpath "$1"); root=$2; filter=${3:-}
 pass=0; fail=0; failed=()

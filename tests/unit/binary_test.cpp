@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"

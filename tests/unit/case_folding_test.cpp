@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "datatypes/error.h"
-#include "evaluator/stack.h"
+#include "datatypes/string.h"
 #include "runtime/case_folding.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime_fixture.h"
 
 using namespace zav;
@@ -85,9 +86,9 @@ TEST_F(CaseFoldingTest, SingleCodePoints) {
 TEST_F(CaseFoldingTest, ChangeCharCell) {
     Cell c;
     make_cell(&c, TYPE_CHAR, 0, 0xDF);
-    cf::change_string(&c, nullptr, 1);
+    string::change_case(&c, nullptr, 1);
     EXPECT_EQ(c.data2, u32('S'));
-    cf::change_string(&c, nullptr, 0);
+    string::change_case(&c, nullptr, 0);
     EXPECT_EQ(c.data2, u32('s'));
 }
 
@@ -103,7 +104,7 @@ TEST_F(CaseFoldingTest, ChangeStringWithPartLimits) {
     for (const Case& c : cases) {
         Cell s = make_string({'a', 'b', 'c'}, 1);
         make_cell(&part, TYPE_INTEGER, 0, static_cast<u32>(c.part));
-        cf::change_string(&s, c.part == INT32_MIN ? nullptr : &part, 1);
+        string::change_case(&s, c.part == INT32_MIN ? nullptr : &part, 1);
         EXPECT_EQ(read(s), c.want) << c.part;
     }
     // From the head, up to a position in the same string.
@@ -111,23 +112,23 @@ TEST_F(CaseFoldingTest, ChangeStringWithPartLimits) {
     s.data1 = 1;
     Cell end = s;
     end.data1 = 3;
-    cf::change_string(&s, &end, 1);
+    string::change_case(&s, &end, 1);
     EXPECT_EQ(read(s), (std::vector<u32>{'a', 'B', 'C', 'd'}));
     // A head past the tail is clamped and changes nothing.
     s.data1 = 10;
-    cf::change_string(&s, nullptr, 1);
+    string::change_case(&s, nullptr, 1);
     EXPECT_EQ(s.data1, 4u);
 }
 
 TEST_F(CaseFoldingTest, ChangeStringWidensAndMapsAstral) {
     Cell s = make_string({'a', 0xFF, 0xDF, 'z'}, 1);
-    cf::change_string(&s, nullptr, 1);
+    string::change_case(&s, nullptr, 1);
     EXPECT_EQ(GET_BUFFER(series_node(&s))->unit(), 2u);
     EXPECT_EQ(read(s), (std::vector<u32>{'A', 0x178, 'S', 'Z'}));
     Cell w = make_string({0x1E922, 'x', 0x130}, 4);
-    cf::change_string(&w, nullptr, 0);
+    string::change_case(&w, nullptr, 0);
     EXPECT_EQ(read(w), (std::vector<u32>{0x1E922, 'x', 'i'}));
-    cf::change_string(&w, nullptr, 1);
+    string::change_case(&w, nullptr, 1);
     EXPECT_EQ(read(w), (std::vector<u32>{0x1E900, 'X', 'I'}));
 }
 
@@ -138,7 +139,7 @@ TEST_F(CaseFoldingTest, BadPartRaisesBeforeChanging) {
     make_cell(&flt, TYPE_FLOAT);
     for (Cell* bad : {&other, &flt}) {
         error::last = {nullptr, nullptr};
-        EXPECT_THROW(cf::change_string(&s, bad, 1), Throw);
+        EXPECT_THROW(string::change_case(&s, bad, 1), Throw);
         ASSERT_NE(error::last.id, nullptr);
         EXPECT_STREQ(error::last.id, "invalid-refine-arg");
         EXPECT_EQ(read(s), (std::vector<u32>{'a', 'b'}));

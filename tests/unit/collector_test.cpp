@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"

@@ -10,13 +10,14 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/compiled.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "load_helper.h"
 #include "output_capture.h"
 #include "runtime/helpers.h"
 #include "runtime/print_hooks.h"
+#include "runtime/stack.h"
 #include "runtime_fixture.h"
 
 using namespace zav;

@@ -12,7 +12,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/url.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"

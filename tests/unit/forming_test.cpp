@@ -6,10 +6,10 @@
 
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
-#include "runtime/forming.h"
+#include "datatypes/cycles.h"
+#include "datatypes/forming.h"
 #include "runtime/helpers.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"

@@ -8,11 +8,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 #include "runtime_fixture.h"
 
 using namespace zav;
@@ -135,7 +135,7 @@ std::vector<std::string> workload(u32 count) {
         out.push_back(std::string(needle) + " at " +
                       (TYPE_OF(found) == TYPE_NONE ? "none" : std::to_string(series_head(found))));
     }
-    case_folding::change_string(s, nullptr, 1);
+    string::change_case(s, nullptr, 1);
     out.push_back(test::form(s));
     stack::top = saved;
     return out;

@@ -6,7 +6,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/stats.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
 

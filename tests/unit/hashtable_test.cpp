@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "datatypes/error.h"
+#include "datatypes/map.h"
 #include "datatypes/symbol.h"
+#include "output_capture.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "output_capture.h"
 #include "runtime/memory.h"
 
 using namespace zav;
@@ -28,6 +29,7 @@ struct HashTableTest : ::testing::Test {
         case_folding::init();
         collector::cycles = 0;
         symbol::init(64);
+        ht::normalise_map_key = map::normalise_key;  // what map! registers at start-up
     }
     void TearDown() override { free_all_memory(); }
 

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/error.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
 

@@ -6,15 +6,16 @@
 
 #include "datatypes/block.h"
 #include "datatypes/error.h"
-#include "datatypes/word.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/fastpath.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "load_helper.h"
 #include "runtime/helpers.h"
-#include "runtime/words.h"
+#include "runtime/stack.h"
 #include "runtime_fixture.h"
 
 using namespace zav;

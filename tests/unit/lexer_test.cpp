@@ -14,7 +14,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "loader/tokenizer.h"
 #include "runtime/helpers.h"

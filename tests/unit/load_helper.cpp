@@ -8,7 +8,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/common.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::test {
 

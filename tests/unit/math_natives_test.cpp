@@ -11,8 +11,8 @@
 #include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/natives_math.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "datatypes/random.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "datatypes/money.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
 

@@ -8,7 +8,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "load_helper.h"
 #include "output_capture.h"
 #include "runtime/print_hooks.h"

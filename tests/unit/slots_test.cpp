@@ -1,6 +1,6 @@
 // The value registry: handles, the free list and growth.
 #include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/slots.h"
 #include "runtime_fixture.h"

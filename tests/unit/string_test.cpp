@@ -8,7 +8,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
@@ -650,16 +650,16 @@ TEST_F(StringTest, MatchHelpers) {
 TEST_F(StringTest, CaseChangeWidens) {
     // The upper case of U+00FF is U+0178: a unit-1 buffer must widen.
     Cell* s = S("a\u00FFb");
-    case_folding::change_string(s, nullptr, 1);
+    string::change_case(s, nullptr, 1);
     EXPECT_EQ(unit_of(s), 2u);
     EXPECT_EQ(text_of(s), "A\u0178B");
     Cell* t = S("ABCD");
     series_head(t) = 1;
     Cell two = integer_cell(2);
-    case_folding::change_string(t, &two, 0);
+    string::change_case(t, &two, 0);
     series_head(t) = 0;
     EXPECT_EQ(text_of(t), "AbcD");
-    EXPECT_EQ(error_of([&] { case_folding::change_string(S("a"), S("b"), 1); }), "script/invalid-refine-arg");
+    EXPECT_EQ(error_of([&] { string::change_case(S("a"), S("b"), 1); }), "script/invalid-refine-arg");
 }
 
 // ---- the same actions driven by text: loaded arguments, molded results ----------------

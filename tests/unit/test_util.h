@@ -4,10 +4,10 @@
 #include <functional>
 #include <string>
 
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 #include "datatypes/error.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/stack.h"
+#include "datatypes/cycles.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
 

@@ -5,6 +5,9 @@
 
 namespace zav::gui {
 
+// Registers the print callbacks with the console output.
+void init();
+
 // Before runtime printing: give the terminal back to plain text output.
 void print_begin();
 // After runtime printing: return to the interface and redraw it.

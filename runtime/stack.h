@@ -1,6 +1,6 @@
 // The value stack (arguments and results) and the call-frame stack.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav {
 
@@ -120,8 +120,8 @@ inline void unwind_to_loop(bool keep) { unwind_frames(8, keep); }
 void mark_for_collector();
 
 // Non-local exits. Each unwinds the frame stack to its target, leaves the
-// stacks as the catching region expects them and throws Throw{code}.
-[[noreturn]] void throw_error(Cell* error);
+// stacks as the catching region expects them and throws Throw{code}. An
+// error's exit (throw_error) is in evaluator/frames.h.
 [[noreturn]] void throw_break(bool with_value, bool continue_);
 [[noreturn]] void throw_exit(bool with_value, bool at_top);
 [[noreturn]] void throw_throw(u32 code);
@@ -130,12 +130,6 @@ void mark_for_collector();
 // raised when no catch takes it.
 extern CallFrame* throw_origin;
 
-// Frame walks. Frames named <body> or <anon> are not user calls and are skipped.
-Cell* get_call_name(Cell* out);
-void collect_calls(Cell* block);
-void walk_frames(i32 level, Cell* block, CallFrame* end_frame);
-i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget);
-void note_error_frames(Cell* error);
 // The frame a `stack` field position (an integer!) stands for.
 CallFrame* frame_at_position(const Cell* position);
 

@@ -1,7 +1,7 @@
 // Cycle guard: the series and objects whose form, mold, compare or deep copy
 // is in progress, so that values that contain themselves are written once.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::cycles {
 
@@ -20,6 +20,8 @@ struct Guard {
 };
 void pop_n(u32 n);
 void reset();
+// Registers the cycle stack with the collector and the stack-overflow error.
+void init();
 bool find_q(node_t node);
 u32 depth();
 // Collector support: keeps every series and context on the stack alive.

@@ -1,7 +1,7 @@
 // The random generator. The state is the Mersenne Twister's 624 words, but the
 // right shifts of seeding, regeneration and tempering are arithmetic, so the
 // sequence is this system's own and bit 31 of every output is clear.
-#include "evaluator/random.h"
+#include "datatypes/random.h"
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

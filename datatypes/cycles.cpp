@@ -1,5 +1,5 @@
 // Cycle guard for form, mold, compare and deep copy.
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 
 #include "datatypes/string.h"
 #include "runtime/collector.h"
@@ -30,6 +30,12 @@ void pop() {
 void pop_n(u32 n) { count = n > count ? 0 : count - n; }
 
 void reset() { count = 0; }
+
+void init() {
+    collector::register_marker(mark);
+    // A stack overflow abandons the writers that were under way.
+    machine_stack::before_overflow = reset;
+}
 
 u32 depth() { return count; }
 

@@ -3,7 +3,7 @@
 // a few refinements and one issue. One global per word, named after the word
 // ("-" as "_", "?" as "_q", "!" as "_t", "*" as "_star", "<name>" as "_name").
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::words {
 

@@ -2,7 +2,7 @@
 // one value from text, a value formed into a new string, the integer-or-float
 // argument check, and the indentation and fill helpers of the mold writers.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav {
 

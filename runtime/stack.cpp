@@ -1,18 +1,10 @@
 // The value stack and the call-frame stack.
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
-#include "datatypes/block.h"
-#include "datatypes/context.h"
-#include "datatypes/error.h"
-#include "datatypes/string.h"
-#include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
 
 namespace zav::stack {
 
@@ -62,7 +54,7 @@ Cell* hard_end = nullptr;
         ~Restore() { end = v; }
     } restore{end};
     if (hard_end > end) end = hard_end;
-    cycles::reset();
+    if (machine_stack::before_overflow) machine_stack::before_overflow();
     fire("internal", "stack-overflow");
 }
 
@@ -232,7 +224,6 @@ struct Saved {
 
 Saved save() { return Saved{arguments, top, frame_top}; }
 
-Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
 
 // Drops frames down to the first one of `kind` (kept) or a body frame when
 // `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
@@ -258,35 +249,6 @@ CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell*
 }
 
 }  // namespace
-
-void throw_error(Cell* error) {
-    collector::Root err;
-    err.value = *error;
-    if (frame_top > frame_base) {
-        Cell name;
-        if (TYPE_OF(&err.value) == TYPE_ERROR) {
-            get_call_name(&name);
-            error::set_where(&err.value, &name);
-            note_error_frames(&err.value);
-        }
-        Cell* remembered = top;
-        unwind_frames(4, false);
-        CallFrame* found = frame_top - 1;
-        u32 k = frame_kind(found);
-        if (k == 4 || k == 5) {
-            frame_top = found;  // the guard's own frame goes too
-            top = remembered < bottom ? bottom : remembered;
-        } else {
-            // No guard: every frame is gone; the outermost region of the
-            // process prints the report and ends it with status -2.
-            frame_top = frame_base;
-            arguments = top = bottom;
-        }
-    }
-    // No frame at all: the C++ region around the call catches it.
-    push(&err.value);
-    throw Throw{THROW_ERROR};
-}
 
 void throw_break(bool with_value, bool continue_) {
     Saved saved = save();
@@ -321,100 +283,12 @@ void throw_throw(u32 code) {
     throw Throw{code};
 }
 
-// ---- frame walks -------------------------------------------------------------
-
-namespace {
-
-bool unnamed_q(const CallFrame* f) {
-    i32 sym = static_cast<i32>(frame_symbol(f));
-    return sym == words::_body || sym == words::_anon || sym == 0;
-}
-
-// The frame's word in a context (the global word of the symbol when the
-// context does not hold it).
-Cell* frame_word(Cell* out, const CallFrame* f, node_t ctx) {
-    i32 sym = static_cast<i32>(frame_symbol(f));
-    if (!ctx) ctx = context::global;
-    *out = *word::from_context(ctx, sym);
-    return out;
-}
-
-bool function_frame_q(const CallFrame* f) {
-    if (!f->word_ctx) return false;
-    Cell* ctx = context::TO_CTX(f->word_ctx);
-    i32 idx = context::find_word(ctx, static_cast<i32>(frame_symbol(f)), false);
-    if (idx < 0) return false;
-    Cell* values = context::values_of(ctx);
-    return values && TYPE_OF(values + idx) == TYPE_FUNCTION;
-}
-
-bool selected_q(const CallFrame* f, i32 level) {
-    if (unnamed_q(f)) return false;
-    return level > 1 || function_frame_q(f);
-}
-
-}  // namespace
-
-Cell* get_call_name(Cell* out) {
-    CallFrame* f = (throw_origin ? throw_origin : frame_top) - 1;
-    while (f >= frame_base && unnamed_q(f)) f--;
-    throw_origin = nullptr;
-    if (f < frame_base) return word_cell(out, words::_not_found);
-    return frame_word(out, f, f->word_ctx);
-}
-
-void collect_calls(Cell* block) {
-    Cell blk = *block;
-    collector::Root guard(&blk);
-    for (CallFrame* f = frame_top - 1; f > frame_base; f--) {
-        if (unnamed_q(f)) continue;
-        Cell w, pos;
-        frame_word(&w, f, f->fn_ctx);
-        block::zs_append(&blk, &w);
-        make_cell(&pos, TYPE_INTEGER, 0, static_cast<u32>(cell_at(f->saved_args) - bottom));
-        block::zs_append(&blk, &pos);
-    }
-}
-
-void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
-    Cell blk = *block;
-    collector::Root guard(&blk);
-    if (!end_frame || end_frame > frame_top) end_frame = frame_top;
-    for (CallFrame* f = frame_base; f < end_frame; f++) {
-        if (!selected_q(f, level)) continue;
-        Cell w;
-        frame_word(&w, f, context::global);
-        block::zs_append(&blk, &w);
-    }
-}
-
 CallFrame* frame_at_position(const Cell* position) {
     if (TYPE_OF(position) != TYPE_INTEGER) return frame_top;
     i32 n = static_cast<i32>(position->data2);
     if (n < 0) n = 0;
     CallFrame* f = frame_base + n;
     return f > frame_end ? frame_end : f;
-}
-
-i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget) {
-    CallFrame* end_frame = frame_at_position(position);
-    Cell str = *string;
-    collector::Root guard(&str);
-    for (CallFrame* f = frame_base; f < end_frame && budget > 0; f++) {
-        if (!selected_q(f, level)) continue;
-        Cell w;
-        frame_word(&w, f, context::global);
-        budget = actions::form_dispatch(&w, &str, nullptr, budget);
-        string::concatenate_literal(&str, " ");
-        budget--;
-    }
-    return budget;
-}
-
-void note_error_frames(Cell* error) {
-    Cell* field = error::field(error, error::FIELD_STACK);
-    if (TYPE_OF(field) == TYPE_BLOCK) return;
-    make_cell(field, TYPE_INTEGER, 0, static_cast<u32>(frame_top - frame_base));
 }
 
 void mark_for_collector() {

@@ -1,5 +1,5 @@
 // The runtime's own words.
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

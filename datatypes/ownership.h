@@ -2,7 +2,7 @@
 // the object and the field word, so that in-place changes to them can be
 // reported to the object's on-deep-change* handler.
 #pragma once
-#include "datatypes/cell.h"
+#include "runtime/cell.h"
 
 namespace zav::ownership {
 

@@ -1,11 +1,11 @@
 // Forming and loading helpers.
-#include "runtime/forming.h"
+#include "datatypes/forming.h"
 
 #include <cmath>
 
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/action_slots.h"
+#include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/helpers.h"
 

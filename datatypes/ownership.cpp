@@ -1,12 +1,13 @@
 // Ownership of series by objects, for deep change notification.
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
+#include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/helpers.h"
 
@@ -61,6 +62,13 @@ void for_each_field(node_t ctx, F f) {
 void init() {
     table = 0;
     table = hashtable::init(1000, nullptr, hashtable::KIND_OWNERSHIP, 3);
+    collector::register_marker([] {
+        if (table) hashtable::mark(table);
+    });
+    // Entries whose value died go once marking is complete.
+    collector::register_sweeper([] {
+        if (table) hashtable::sweep_entries(table);
+    });
 }
 
 void bind(const Cell* value, const Cell* owner, const Cell* word) {

@@ -117,6 +117,30 @@ inline node_t& word_ctx(Cell* c) { return c->data1; }
 inline u32& word_symbol(Cell* c) { return c->data2; }
 inline i32 word_index(const Cell* c) { return static_cast<i32>(c->data3); }
 
+// Symbol views: alias id (-1 none), string cache node, name node.
+namespace symbol {
+inline i32 cell_alias(const Cell* c) { return static_cast<i32>(c->data1); }
+inline node_t cell_cache(const Cell* c) { return c->data2; }
+inline node_t cell_name(const Cell* c) { return c->data3; }
+}  // namespace symbol
+
+// True for string! and the types that share its storage.
+namespace string {
+inline bool any_string_q(u32 type) {
+    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
+           type == TYPE_EMAIL || type == TYPE_REF;
+}
+}  // namespace string
+
+// money!: the sign sits in the header.
+namespace money {
+constexpr u32 MONEY_SIGN = 0x4000;  // header bit 14: negative amount
+inline bool get_sign(const Cell* c) { return (c->header & MONEY_SIGN) != 0; }
+inline void set_sign(Cell* c, bool negative) {
+    c->header = negative ? (c->header | MONEY_SIGN) : (c->header & ~MONEY_SIGN);
+}
+}  // namespace money
+
 inline Cell* make_cell(Cell* c, u32 header, u32 d1 = 0, u32 d2 = 0, u32 d3 = 0) {
     c->header = header;
     c->data1 = d1;

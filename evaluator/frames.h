@@ -1,0 +1,33 @@
+// Errors thrown to their guard frame, and walks over the call frames that
+// name the calls in error reports.
+#pragma once
+#include "runtime/stack.h"
+
+namespace zav {
+
+// Called by the error raiser with each error built, before it unwinds: the evaluator
+// installs its tracer's `error` event here. Null: no one is told.
+using ErrorHook = void (*)(const Cell* error);
+extern ErrorHook on_error;
+
+}  // namespace zav
+
+namespace zav::stack {
+
+// Unwinds to the innermost error guard (kind 4 or 5) with the error noted
+// where it happened, leaves it pushed and throws Throw{THROW_ERROR}.
+[[noreturn]] void throw_error(Cell* error);
+
+// What fire calls (registered at start-up): builds the error category/id
+// as a value, when errors can be built, and throws it to its guard frame.
+[[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                              const Cell* arg3);
+
+// Frame walks. Frames named <body> or <anon> are not user calls and are skipped.
+Cell* get_call_name(Cell* out);
+void collect_calls(Cell* block);
+void walk_frames(i32 level, Cell* block, CallFrame* end_frame);
+i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget);
+void note_error_frames(Cell* error);
+
+}  // namespace zav::stack
