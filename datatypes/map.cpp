@@ -113,16 +113,11 @@ Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
     // The map may sit in a buffer that the allocations below move: a copy is used.
     Cell* map = stack::push(map_in);
     Cell* v = stack::push(value);
-    if (Cell* found = lookup(map, key, case_ ? 2 : 0)) {
-        found[1] = *v;
-        return value;
-    }
-    // A removed pair comes back in place.
     Cell k = *key;
-    Cell* removed = hashtable::get(map->data3, &k, 0, 0, case_ ? 2 : 0, false, false);
-    if (removed) {
-        removed[1] = *v;
-        table_of(map)->size++;
+    if (Cell* found = hashtable::get(map->data3, &k, 0, 0, case_ ? 2 : 0, false, false)) {
+        // A removed pair comes back in place.
+        if (!live_q(found)) table_of(map)->size++;
+        found[1] = *v;
         return value;
     }
     if (!valid_key_type_q(TYPE_OF(key))) {

@@ -67,7 +67,8 @@ struct Header {
 class Reader {
 public:
     // bias: added to error offsets (an unpacked body counts as if it followed the header).
-    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0) : start_(start), bias_(bias), mode_(mode), dest_(dest) {
+    Reader(const u8* start, Mode mode, node_t dest, i64 bias = 0)
+        : start_(start), bias_(bias), mode_(mode), dest_(dest) {
         block::make_at(&scratch_.value, 8);
     }
 
@@ -181,6 +182,15 @@ public:
 
     // One record of either form, appended to `parent`.
     const u8* record(const u8* p, const u8* end, node_t parent);
+    // One record that must leave exactly one value (not a definition), copied to `out`.
+    const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
+        u32 index = length(parent);
+        const u8* at_ = p;
+        p = record(p, end, parent);
+        if (length(parent) != index + 1) throw_corrupted(at_);
+        out = cells(parent)[index];
+        return p;
+    }
     const u8* decode_value(const u8* p, const u8* end, node_t parent);
     const u8* decode_value_compact(const u8* p, const u8* end, node_t parent);
 
@@ -498,7 +508,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
-        case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_VECTOR:
             return series(h, lead, p, end, parent);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
             return any_word(h, lead, p, end, parent);
@@ -563,6 +573,15 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             node = native::spec_of(&named_);
         else if (text_q && string::any_string_q(t)) node = series_node(&named_);
         else if (type == t && (type == TYPE_BINARY || type == TYPE_BITSET)) node = series_node(&named_);
+        if (type == TYPE_VECTOR && t == TYPE_VECTOR) {
+            // The element type comes with the named vector.
+            Cell v = named_;
+            v.header = type;
+            series_head(&v) = head;
+            if (head) heads_.push_back({series_node(&v), head, head_at});
+            *slot(parent, append(parent)) = v;
+            return p;
+        }
         if (!node) throw_corrupted(at_);
         if (head) heads_.push_back({node, head, head_at});
         Cell v;
@@ -583,8 +602,9 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             // members share it; it indexes the members once they are read.
             Cell blk;
             make_cell(&blk, TYPE_BLOCK, 0, node, 0);
-            node_t table = hashtable::init(n ? n : 1, &blk, type == TYPE_MAP ? hashtable::KIND_MAP : hashtable::KIND_HASH,
-                                           type == TYPE_MAP ? 1 : 0);
+            bool map_q = type == TYPE_MAP;
+            node_t table = hashtable::init(n ? n : 1, &blk, map_q ? hashtable::KIND_MAP : hashtable::KIND_HASH,
+                                           map_q ? 1 : 0);
             slot(parent, index)->data3 = table;
         }
         for (u32 i = 0; i < n; i++) p = record(p, end, node);
@@ -615,7 +635,25 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     u32 unit = 1;
     u32 n;
     const u8* size_at = p;
-    if (text_q) {
+    u32 element = 0;
+    if (type == TYPE_VECTOR) {
+        // Element width and type: fixed, the width in the header and the type
+        // after the count; compact, one byte of log2 width | type << 2.
+        if (fixed_) {
+            unit = (h.bits >> 8) & 0xFF;
+            n = num(p, end);
+            element = num(p, end);
+        } else {
+            u32 b = byte(p, end);
+            unit = 1u << (b & 3);
+            element = b >> 2;
+            n = num(p, end);
+        }
+        bool whole = element == TYPE_CHAR || element == TYPE_INTEGER;
+        bool real = element == TYPE_FLOAT || element == TYPE_PERCENT;
+        if (!(whole && (unit == 1 || unit == 2 || unit == 4)) && !(real && (unit == 4 || unit == 8)))
+            throw_corrupted(size_at);
+    } else if (text_q) {
         if (fixed_) {
             unit = (h.bits >> 8) & 0xFF;
             n = num(p, end);
@@ -632,18 +670,18 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     if (head > n) throw_corrupted(head_at);
     u64 size = static_cast<u64>(n) * unit;
     const u8* data = bytes(p, end, size);
-    if (unit == 4) {
+    if (text_q && unit == 4) {
         for (u32 i = 0; i < n; i++) {
             u32 cp;
             std::memcpy(&cp, data + u64(i) * 4, 4);
             if (cp > 0x10FFFF) throw_corrupted(data + u64(i) * 4);
         }
     }
-    node_t node = text_q ? alloc_codepoints(n ? n : 1, unit) : alloc_bytes(n ? n : 1);
+    node_t node = text_q || type == TYPE_VECTOR ? alloc_series(n ? n : 1, unit, 0) : alloc_bytes(n ? n : 1);
     SeriesBuffer* b = GET_BUFFER(node);
     std::memcpy(b->head(), data, size);
     b->tail = b->offset + static_cast<u32>(size);
-    make_cell(slot(parent, index), type, head, node, 0);
+    make_cell(slot(parent, index), type, head, node, element);
     return p;
 }
 
@@ -764,13 +802,13 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             u32 t = fixed_ ? (end - p >= 4 ? p[0] : 0) : (p < end ? *p & 0x3F : 0);
             if (t != TYPE_OBJECT && t != TYPE_FUNCTION) throw_corrupted(at_);
             node_t scratch = series_node(&scratch_.value);
-            u32 k = length(scratch);
             u32 index = append(parent);
             make_cell(slot(parent, index), h.type, 0, static_cast<u32>(sym), static_cast<u32>(idx));
             pending_word_ = {parent, index, true};
-            p = record(p, end, scratch);
+            Cell owner_cell;
+            p = one(p, end, scratch, owner_cell);
             pending_word_.set = false;
-            ctx = context_of(cells(scratch)[k]);
+            ctx = context_of(owner_cell);
             if (!ctx) throw_corrupted(at_);
             return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
         }
@@ -795,8 +833,8 @@ const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_
     *slot(parent, index) = w;
     if (h.def) {
         // Definition: the value follows, is set, and neither stays in the parent.
-        p = record(p, end, parent);
-        Cell value = *slot(parent, length(parent) - 1);
+        Cell value;
+        p = one(p, end, parent, value);
         Cell word_ = w;
         if (!bound) context::set_in(&word_, &value, context::TO_CTX(context::global), false);
         else context::set_in(&word_, &value, context::TO_CTX(ctx), false);
@@ -854,7 +892,10 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
         node_t vals = context::TO_CTX(ctx)->data2;
         SeriesBuffer* vb = GET_BUFFER(vals);
         vb->tail = vb->offset;
+        const u8* at_ = p;
         for (u32 i = 0; i < n; i++) p = record(p, end, vals);
+        // Every word has its value: field access by position relies on it.
+        if (length(vals) != n) throw_corrupted(at_);
     }
     return p;
 }
@@ -900,11 +941,9 @@ const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8*
 }
 
 const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
-    node_t scratch = series_node(&scratch_.value);
-    u32 k = length(scratch);
     const u8* at_ = p;
-    p = record(p, end, scratch);
-    Cell c = cells(scratch)[k];
+    Cell c;
+    p = one(p, end, series_node(&scratch_.value), c);
     if (TYPE_OF(&c) != TYPE_BLOCK) throw_corrupted(at_);
     out = series_node(&c);
     return p;
@@ -982,8 +1021,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
     // The spec takes the built-in's own place in the parent.
     u32 index = length(parent);
     const u8* spec_at = p;
-    p = record(p, end, parent);
-    Cell spec = *slot(parent, index);
+    Cell spec;
+    p = one(p, end, parent, spec);
     if (TYPE_OF(&spec) != TYPE_BLOCK) throw_corrupted(spec_at);
     Cell fn;
     if (mode_ == MODE_CODEC) {
@@ -1005,8 +1044,8 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
 const u8* Reader::op(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
     u32 index = length(parent);
     const u8* at_ = p;
-    p = record(p, end, parent);
-    Cell fn = *slot(parent, index);
+    Cell fn;
+    p = one(p, end, parent, fn);
     u32 t = TYPE_OF(&fn);
     if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) throw_corrupted(at_);
     if (!op::valid_spec_q(native::spec_of(&fn))) throw_corrupted(at_);
@@ -1034,9 +1073,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
     }
     node_t scratch = series_node(&scratch_.value);
     for (u32 f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
-        u32 k = length(scratch);
-        p = record(p, end, scratch);
-        Cell v = cells(scratch)[k];
+        Cell v;
+        p = one(p, end, scratch, v);
         *error::field(slot(parent, index), f) = v;
     }
     return p;
