@@ -203,7 +203,14 @@ int main(int argc, char** argv) {
     try {
         print_hooks::init();
         platform::init();
-        boot::init_runtime();
+        try {
+            boot::init_runtime();
+        } catch (Throw& t) {
+            // An error of the library's top level: reported like any other.
+            if (t.value != THROW_ERROR || TYPE_OF(&error::thrown) != TYPE_ERROR) throw;
+            Cell err = error::thrown;
+            report_and_exit(&err);
+        }
         if (argc < 2) print_text(PLACEHOLDER);
         else status = run_script(argv[1]);
     } catch (Throw& t) {
