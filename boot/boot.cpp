@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boot/image.h"
+#include "evaluator/host.h"
 #include "loader/zavbin.h"
 #include "library/routines.h"
 
@@ -265,6 +266,14 @@ void complete_system() {
     Cell words = *object::push(context::global, -1, 0);
     *context::owner_of(context::global) = words;
     *field(&sys, "words") = words;
+    // The build's date and time, when the date! datatype reads it.
+    Cell build = *field(&sys, "build");
+    if (TYPE_OF(&build) == TYPE_OBJECT) {
+        Cell* date = push_source(build_date());
+        if (TYPE_OF(date) == TYPE_BLOCK && block::zs_length_q(date) == 1 &&
+            TYPE_OF(block::zs_head(date)) == TYPE_DATE)
+            *field(&build, "date") = *block::zs_head(date);
+    }
     Cell catalog = *field(&sys, "catalog");
     if (TYPE_OF(&catalog) == TYPE_OBJECT) {
         Cell errors;
@@ -273,13 +282,11 @@ void complete_system() {
     }
     Cell script = *field(&sys, "script");
     if (TYPE_OF(&script) == TYPE_OBJECT) {
-        std::string line;
-        for (int i = 0; i < system_record.argc; i++) {
-            if (i) line += ' ';
-            line += system_record.argv[i];
-        }
-        Cell* args = string::load(reinterpret_cast<const u8*>(line.data()), static_cast<u32>(line.size()), 0);
-        *field(&script, "args") = *args;
+        // Made on the stack first: a collection may move the object's values.
+        Cell* line = stack::push_star();
+        make_cell(line, TYPE_NONE);
+        platform::command_line(line);
+        *field(&script, "args") = *line;
     }
     stack::top = saved;
 }
