@@ -95,6 +95,28 @@ ReadResult read_source(const char* path, std::string& out) {
     return ok ? ReadResult::ok : ReadResult::cannot_open;
 }
 
+// Text before the `Zav [` header (a first line for the shell, comments) is
+// not part of the script. The header is looked for at line starts only, so
+// that a script without one keeps its text whole. The skipped text becomes
+// blanks: lines and offsets in error reports stay those of the file.
+void blank_before_header(std::string& text) {
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, 3, "Zav") == 0) {
+            size_t p = at + 3;
+            if (text.compare(p, 7, "/System") == 0) p += 7;
+            while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) p++;
+            if (p < text.size() && text[p] == '[') {
+                for (size_t i = 0; i < at; i++)
+                    if (text[i] != '\n') text[i] = ' ';
+                return;
+            }
+        }
+        size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) return;
+        at = nl + 1;
+    }
+}
+
 // An error met while reading or loading the script has no code around it:
 // its `where` becomes the script, and a syntax error's `near` the source line
 // of the failing text.
@@ -111,6 +133,12 @@ void place_load_error(const std::string& source, const char* path) {
     size_t at = std::min<size_t>(lexer::last_error.offset, source.size());
     size_t nl = at == 0 ? std::string::npos : source.rfind('\n', at - 1);
     size_t start = nl == std::string::npos ? 0 : nl + 1;
+    // The report shows 40 characters: far into a long line, begin a little
+    // before the failing text (on a character's first byte).
+    if (at - start > 30) {
+        start = at - 10;
+        while (start < at && (static_cast<u8>(source[start]) & 0xC0) == 0x80) start++;
+    }
     size_t end = source.find('\n', at);
     if (end == std::string::npos) end = source.size();
     std::string text = source.substr(start, std::min<size_t>(end - start, 160));
@@ -160,6 +188,7 @@ int run_script(const char* path) {
                 if (read == ReadResult::no_memory) fire("internal", "no-memory");
                 fire("access", "cannot-open", name);
             }
+            blank_before_header(source);
             i32 consumed = 0;
             lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false,
                         true, true, &consumed, nullptr, nullptr);
@@ -191,13 +220,23 @@ int run_script(const char* path) {
 
 }  // namespace
 
+// Start-up in its phases: entry set-up (A); the runtime's modules, the boot
+// image, the library's definitions and top level (B to E, boot::init_runtime);
+// then the launch point, which runs the command-line script (F).
 int main(int argc, char** argv) {
     rt::platform_start(argc, argv);
     int status = 0;
     try {
         print_hooks::init();
         platform::init();
-        boot::init_runtime();
+        try {
+            boot::init_runtime();
+        } catch (Throw& t) {
+            // An error of the library's top level: reported like any other.
+            if (t.value != THROW_ERROR || TYPE_OF(&error::thrown) != TYPE_ERROR) throw;
+            Cell err = error::thrown;
+            report_and_exit(&err);
+        }
         if (argc < 2) print_text(PLACEHOLDER);
         else status = run_script(argv[1]);
     } catch (Throw& t) {

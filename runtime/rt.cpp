@@ -2,6 +2,7 @@
 // fatal signals, start-up of the process and the low-level typed prints.
 #include "runtime/rt.h"
 
+#include <bit>
 #include <csignal>
 #include <cerrno>
 #include <cstdio>
@@ -228,6 +229,8 @@ void output_failed(int err) {
 // ---------------------------------------------------------------------------
 // Fatal signals
 
+void (*volatile fatal_signal_cleanup)() = nullptr;
+
 int signal_error_code(int sig, int si_code, bool stack_fault) {
     switch (sig) {
         case SIGSEGV:
@@ -289,6 +292,7 @@ alignas(16) u8 alt_stack[ALT_STACK_BYTES];
 
 void on_fatal_signal(int sig, siginfo_t* info, void* context) {
     in_fatal_signal = 1;
+    if (auto cleanup = fatal_signal_cleanup) cleanup();
     uintptr_t pc = 0, sp = 0, fp = 0;
     auto* uc = static_cast<ucontext_t*>(context);
 #if defined(__x86_64__)
@@ -408,16 +412,11 @@ static void print_items(int count, const PrintItem* items, bool separate, bool n
                 last = static_cast<u8>(item.value);
                 break;
             case PRINT_FLOAT32: {
-                u32 bits = static_cast<u32>(item.value);
-                float f;
-                std::memcpy(&f, &bits, sizeof f);
-                prin_float32(f);
+                prin_float32(std::bit_cast<float>(static_cast<u32>(item.value)));
                 break;
             }
             case PRINT_FLOAT64: {
-                double d;
-                std::memcpy(&d, &item.value, sizeof d);
-                prin_float(d);
+                prin_float(std::bit_cast<double>(item.value));
                 break;
             }
             case PRINT_STRING: {

@@ -3,6 +3,8 @@
 #pragma once
 #include "runtime/common.h"
 
+#include <bit>
+
 namespace zav {
 
 struct HeapBlock {
@@ -96,6 +98,10 @@ void platform_start(int argc, char** argv);
 // Turns fatal signals into numbered runtime errors (on an alternate stack, so
 // that a stack overflow can still be reported).
 void install_signal_handlers();
+// Called first by the fatal-signal handler (and so only async-signal-safe):
+// gives back what must not outlive the process, such as a terminal left in
+// raw mode. Null when nothing is registered.
+extern void (*volatile fatal_signal_cleanup)();
 // Copies the arguments into heap blocks and stores them in the system record.
 void read_command_line(int argc, char** argv);
 // The runtime error number of a fatal signal with its si_code; `stack_fault`
@@ -121,14 +127,10 @@ struct PrintItem {
     static PrintItem integer(i32 i) { return {PRINT_INTEGER, static_cast<u64>(static_cast<u32>(i))}; }
     static PrintItem byte(char c) { return {PRINT_BYTE, static_cast<u8>(c)}; }
     static PrintItem float32(float f) {
-        u32 bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        return {PRINT_FLOAT32, bits};
+        return {PRINT_FLOAT32, std::bit_cast<u32>(f)};
     }
     static PrintItem float64(double d) {
-        u64 bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        return {PRINT_FLOAT64, bits};
+        return {PRINT_FLOAT64, std::bit_cast<u64>(d)};
     }
     static PrintItem string(const char* s) { return {PRINT_STRING, reinterpret_cast<uintptr_t>(s)}; }
     static PrintItem hex(u32 v) { return {PRINT_HEX, v}; }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/console_output.h"
@@ -43,6 +44,13 @@ char* get_current_dir(u32* length) {
 }
 
 bool set_current_dir(const char* path) { return path && chdir(path) == 0; }
+
+bool create_dir(const char* path) { return ::mkdir(path, 0777) == 0; }
+
+bool exists(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0;
+}
 
 bool set_env(const char* name, const char* value) {
     if (!name) return false;
