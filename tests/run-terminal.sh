@@ -67,6 +67,9 @@ tm send-keys -t t Up Up Enter
 expect_count '^\[yzzw\]$' 2
 tm send-keys -t t '中文x' Left 'y' Enter
 expect '^\[中文yx\]$'
+tm send-keys -t t 'paste1' Enter 'paste2' Enter  # lines typed ahead are all kept
+expect '^\[paste1\]$'
+expect '^\[paste2\]$'
 tm send-keys -t t 'abc' C-a C-k 'q' Enter
 same_modes 0 "q"
 
