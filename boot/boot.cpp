@@ -1,7 +1,13 @@
-// Start-up of the runtime: every module's initialisation, in its fixed order.
+// Start-up: every runtime module's initialisation in its fixed order, the
+// boot environment from the embedded image, and the library's top level.
 #include "boot/boot.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "boot/image.h"
+#include "library/routines.h"
 
 #include "datatypes/action.h"
 #include "datatypes/binary.h"
@@ -57,6 +63,8 @@
 #include "runtime/slots.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
+#include "runtime/rt.h"
+#include "runtime/unicode.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
 #include "evaluator/checksum.h"
@@ -65,11 +73,13 @@
 
 namespace zav::boot {
 
-void init_runtime() {
-    static bool done = false;
-    static u32 generation = 0;
-    if (done && generation == memory::generation) return;
-    done = true;
+namespace {
+
+// Root cell of the library block (0: no library loaded).
+u32 library_root = 0;
+
+// Phase B: the runtime modules, each initialised once, in this order.
+void runtime_boot() {
     // No collection while start-up builds the runtime: its parts are not all
     // reachable from the roots until the end (a second start-up, after the
     // memory was wiped, begins with the collector still active).
@@ -77,7 +87,6 @@ void init_runtime() {
     gui::init();
     random::init();
     memory::init();
-    generation = memory::generation;
     collector::init();
     handles::init();
     collector::stress = [] { const char* v = std::getenv("ZAV_GC_STRESS"); return v && v[0] == '1' && !v[1]; }();
@@ -161,8 +170,175 @@ void init_runtime() {
     checksum::init();
     // Errors can be built as values from here on.
     error::ready();
+}
+
+// Cells of a module block, re-read at every use.
+Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
+
+// The boot image into the root block: one block per library module, all of
+// it marked as library code (compiled code for the interpreter).
+void load_image() {
+    library_root = 0;
+    if (!image.size) return;
+    Cell* slot = alloc_at_tail(root);
+    make_cell(slot, TYPE_NONE);
+    u32 index = GET_BUFFER(root)->length() - 1;
+    Cell loaded;
+    make_cell(&loaded, TYPE_NONE);
+    collector::Root guard(&loaded);
+    i32 consumed = 0;
+    lexer::scan(&loaded, image.data, image.size, false, true, true, &consumed, nullptr, nullptr);
+    if (TYPE_OF(&loaded) != TYPE_BLOCK || block::zs_length_q(&loaded) < 1 ||
+        TYPE_OF(block::zs_head(&loaded)) != TYPE_BLOCK) {
+        std::fputs("Error: boot image corrupted!\n", stderr);
+        rt::quit(0, 0);
+    }
+    Cell modules = *block::zs_head(&loaded);
+    block::set_flags_deep(&modules, SERIES_LIBRARY);
+    *get_root(index) = modules;
+    library_root = index;
+}
+
+// A set-word of the global context for a name.
+Cell* global_slot(const char* name) { return context::get_global(symbol::make(name)); }
+
+// A field of an object value by name (the shared none cell when missing).
+Cell* field(const Cell* obj, const char* name) {
+    Cell w;
+    word::make_at(symbol::make(name), &w);
+    return object::select_word(obj, &w);
+}
+
+// A block of loaded source text.
+Cell* push_source(const char* text) {
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(out, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
+                &consumed, nullptr, nullptr);
+    return out;
+}
+
+// One object per error category, from the runtime's catalog: code, type
+// (its title), then each id with its message.
+void make_error_catalog(Cell* out) {
+    std::string spec;
+    const auto& cats = error::catalog();
+    auto quote = [](const char* t) {
+        std::string q = "\"";
+        for (const char* p = t; *p; p++) {
+            if (*p == '"' || *p == '^') q += '^';
+            q += *p;
+        }
+        return q + "\"";
+    };
+    for (u32 c = 0; c < cats.size(); c++) {
+        spec += std::string(cats[c].name) + ": make object! [code: " + std::to_string(100 * c) +
+                " type: " + quote(cats[c].title);
+        for (const auto& id : cats[c].ids) {
+            spec += std::string(" ") + id.name + ": ";
+            if (id.kind == error::Template::text) {
+                spec += quote(id.items[0].text);
+                continue;
+            }
+            if (id.kind == error::Template::word) {
+                spec += std::string("'") + error::field_names[id.items[0].field];
+                continue;
+            }
+            spec += "[";
+            for (const auto& item : id.items) {
+                if (item.field < 0) spec += quote(item.text);
+                else spec += std::string(item.get ? ":" : "") + error::field_names[item.field];
+                spec += " ";
+            }
+            spec += "]";
+        }
+        spec += "] ";
+    }
+    Cell* body = push_source(spec.c_str());
+    Cell none;
+    make_cell(&none, TYPE_NONE);
+    *out = *object::make(&none, body, TYPE_OBJECT);
+}
+
+// What the library's top level cannot say in the language: the object over
+// the global context, the error catalog and the raw command line.
+void complete_system() {
+    Cell* system = global_slot("system");
+    if (TYPE_OF(system) != TYPE_OBJECT) return;
+    Cell sys = *system;
+    collector::Root sys_root(&sys);
+    Cell* saved = stack::top;
+    // system/words reads and sets the global words themselves.
+    Cell words = *object::push(context::global, -1, 0);
+    *context::owner_of(context::global) = words;
+    *field(&sys, "words") = words;
+    Cell catalog = *field(&sys, "catalog");
+    if (TYPE_OF(&catalog) == TYPE_OBJECT) {
+        Cell errors;
+        make_error_catalog(&errors);
+        *field(&catalog, "errors") = errors;
+    }
+    Cell script = *field(&sys, "script");
+    if (TYPE_OF(&script) == TYPE_OBJECT) {
+        std::string line;
+        for (int i = 0; i < system_record.argc; i++) {
+            if (i) line += ' ';
+            line += system_record.argv[i];
+        }
+        Cell* args = string::load(reinterpret_cast<const u8*>(line.data()), static_cast<u32>(line.size()), 0);
+        *field(&script, "args") = *args;
+    }
+    stack::top = saved;
+}
+
+// Phase E: the library modules, in order, as compiled code; routines can be
+// defined only while it runs.
+void run_top_level() {
+    if (!library_root) return;
+    routines::register_all();
+    routine::defining = true;
+    Cell modules = *get_root(library_root);
+    Cell* saved = stack::top;
+    for (u32 i = 0, n = block::buffer_of(&modules)->length(); i < n; i++) {
+        Cell module = cells(&modules)[i];
+        stack::top = saved;
+        interpreter::eval(&module, false);
+    }
+    stack::top = saved;
+    routine::defining = false;
+    complete_system();
+}
+
+}  // namespace
+
+void init_runtime() {
+    static bool done = false;
+    static u32 generation = 0;
+    if (done && generation == memory::generation) return;
+    done = true;
+    runtime_boot();
+    generation = memory::generation;
+    load_image();
     // Everything built so far is reachable from the roots: collections may run.
     collector::enable();
+    run_top_level();
+}
+
+Cell* library() {
+    static Cell none{TYPE_NONE, 0, 0, 0};
+    return library_root ? get_root(library_root) : &none;
+}
+
+std::string encode_image(Cell* modules) {
+    Cell buffer;
+    string::make_at(&buffer, 1 << 16);
+    collector::Root guard(&buffer);
+    // mold/all: floats in their shortest form that reads back the same.
+    actions::mold_dispatch(modules, &buffer, false, true, false, nullptr, 0x7FFFFFFF, 0);
+    i32 len = -1;
+    u8* bytes = unicode::to_utf8(&buffer, len);
+    return std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(len));
 }
 
 }  // namespace zav::boot

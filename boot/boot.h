@@ -1,10 +1,23 @@
-// Start-up of the runtime: every module's initialisation, in its fixed order.
+// Start-up: the runtime's modules in their fixed order, the boot environment
+// from the embedded image, and the library's top level.
 #pragma once
+#include <string>
+
+#include "runtime/cell.h"
 
 namespace zav::boot {
 
-// Brings the runtime up: memory, tables, datatypes, stacks. Idempotent, so
-// that tests can call it from every fixture.
+// Phases B to E: brings the runtime up (memory, tables, datatypes, stacks,
+// natives), loads the boot image into the root block, defines the library
+// and runs its top level. Idempotent, so that tests can call it from every
+// fixture; without an image (the image tool) the library is left out.
 void init_runtime();
+
+// The library modules of the boot image, as loaded into the root block
+// (a block of one block per module, in load order); none without an image.
+Cell* library();
+
+// Writes the image of the library modules (blocks of loaded source) to bytes.
+std::string encode_image(Cell* modules);
 
 }  // namespace zav::boot

@@ -111,6 +111,12 @@ void place_load_error(const std::string& source, const char* path) {
     size_t at = std::min<size_t>(lexer::last_error.offset, source.size());
     size_t nl = at == 0 ? std::string::npos : source.rfind('\n', at - 1);
     size_t start = nl == std::string::npos ? 0 : nl + 1;
+    // The report shows 40 characters: far into a long line, begin a little
+    // before the failing text (on a character's first byte).
+    if (at - start > 30) {
+        start = at - 10;
+        while (start < at && (static_cast<u8>(source[start]) & 0xC0) == 0x80) start++;
+    }
     size_t end = source.find('\n', at);
     if (end == std::string::npos) end = source.size();
     std::string text = source.substr(start, std::min<size_t>(end - start, 160));
@@ -197,7 +203,14 @@ int main(int argc, char** argv) {
     try {
         print_hooks::init();
         platform::init();
-        boot::init_runtime();
+        try {
+            boot::init_runtime();
+        } catch (Throw& t) {
+            // An error of the library's top level: reported like any other.
+            if (t.value != THROW_ERROR || TYPE_OF(&error::thrown) != TYPE_ERROR) throw;
+            Cell err = error::thrown;
+            report_and_exit(&err);
+        }
         if (argc < 2) print_text(PLACEHOLDER);
         else status = run_script(argv[1]);
     } catch (Throw& t) {

@@ -442,6 +442,16 @@ u32 append_star() {
 
 // ---- copies ----------------------------------------------------------------
 
+void set_flags_deep(const Cell* blk, u32 bits) {
+    SeriesBuffer* b = buffer_of(blk);
+    if ((b->flags & bits) == bits) return;
+    b->flags |= bits;
+    for (u32 i = 0, n = b->length(); i < n; i++) {
+        Cell* c = cells_of(buffer_of(blk)) + i;
+        if (any_block_q(TYPE_OF(c))) set_flags_deep(c, bits);
+    }
+}
+
 Cell* clone(Cell* blk, bool deep, bool paths) {
     u32 n = zs_length_q(blk);
     node_t src = series_node(blk);

@@ -42,6 +42,9 @@ Cell* push_only_star(u32 capacity);
 // New block! (pushed) holding copies of the cells from the index; deep copies
 // nested blocks, and with paths also nested parens and paths.
 Cell* clone(Cell* blk, bool deep, bool paths);
+// Sets series flag bits on a block's buffer and on every block, paren and
+// path inside it, at any depth (a buffer that has them all is not entered again).
+void set_flags_deep(const Cell* blk, u32 bits);
 // Replaces in place each cell of [from, from + count) whose datatype is in the
 // typeset (or equals the datatype) and that is a series, bitset, object, error
 // or map by its copy.

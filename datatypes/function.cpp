@@ -155,6 +155,8 @@ node_t push(Cell* spec_in, Cell* body_in, node_t ctx, i32 code, node_t owner, u3
     for (u32 k = 1; k < MORE_COUNT; k++) alloc_at_tail(more);  // unset
     if (body) {
         Cell* copy = block::clone(body, true, true);
+        // The copy of a library body is library code too.
+        if (block::buffer_of(body)->flags & SERIES_LIBRARY) block::set_flags_deep(copy, SERIES_LIBRARY);
         *cell_at(more, MORE_BODY) = *copy;
         stack::pop(1);
         if (own_ctx) context::bind(cell_at(more, MORE_BODY), context::TO_CTX(ctx), false);

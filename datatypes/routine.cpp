@@ -10,6 +10,9 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "datatypes/symbol.h"
+
+#include <cstring>
 
 namespace zav::routine {
 
@@ -40,6 +43,56 @@ Cell* push(Cell* spec, Cell* body, i32 code, i32 return_type, bool flag) {
     return out;
 }
 
+namespace {
+const Row* table = nullptr;
+u32 table_count = 0;
+}  // namespace
+
+bool defining = false;
+
+void register_table(const Row* rows, u32 count) {
+    table = rows;
+    table_count = count;
+}
+
+u32 find(const char* name) {
+    for (u32 i = 0; i < table_count; i++)
+        if (std::strcmp(table[i].name, name) == 0) return i + 1;
+    return 0;
+}
+
+Entry entry(u32 index) { return index >= 1 && index <= table_count ? table[index - 1].entry : nullptr; }
+
+i32 code_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_CODE)->data2); }
+i32 return_type_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_OWNER)->data2); }
+
+// make routine! [spec body]: the body's first word names the row of the
+// routine table. The declared `return:` type is kept as a type id.
+Cell* make(Cell*, Cell* spec, u32) {
+    if (!defining) fire("internal", "routines");
+    if (TYPE_OF(spec) != TYPE_BLOCK || block::zs_length_q(spec) < 2) fire("script", "bad-func-def", spec);
+    Cell fn_spec = *block::zs_head(spec);
+    Cell body = *block::zs_abs_at(spec, series_head(spec) + 1);
+    if (TYPE_OF(&fn_spec) != TYPE_BLOCK || TYPE_OF(&body) != TYPE_BLOCK || block::zs_length_q(&body) < 1 ||
+        TYPE_OF(block::zs_head(&body)) != TYPE_WORD)
+        fire("script", "bad-func-def", spec);
+    u32 code = find(symbol::get_c_string(static_cast<i32>(block::zs_head(&body)->data2)));
+    if (!code) fire("script", "bad-func-def", spec);
+    i32 return_type = -1;
+    for (u32 i = series_head(&fn_spec), n = block::buffer_of(&fn_spec)->length(); i + 1 < n; i++) {
+        Cell* c = block::zs_abs_at(&fn_spec, i);
+        if (TYPE_OF(c) != TYPE_SET_WORD || std::strcmp(symbol::get_c_string(static_cast<i32>(c->data2)), "return"))
+            continue;
+        Cell* types = c + 1;
+        if (TYPE_OF(types) == TYPE_BLOCK && block::zs_length_q(types) > 0) {
+            Cell* t = context::get(block::zs_head(types));
+            if (TYPE_OF(t) == TYPE_DATATYPE) return_type = static_cast<i32>(t->data1);
+        }
+    }
+    function::validate(&fn_spec);
+    return push(&fn_spec, &body, static_cast<i32>(code), return_type, false);
+}
+
 i32 form(Cell*, Cell* buffer, Cell*, i32 part) {
     string::concatenate_literal(buffer, "?routine?");
     return part - 9;
@@ -60,7 +113,8 @@ i32 compare(Cell* value1, Cell* value2, i32 op) { return function::compare(value
 
 void init() {
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {
-        inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_COMPARE>(compare),
+        own<ACT_MAKE>(make), inherit<ACT_REFLECT>(), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_COMPARE>(compare),
     });
 }
 

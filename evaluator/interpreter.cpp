@@ -164,6 +164,45 @@ void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* va
     if (trace.enabled) fire_event(event, code, pos, ref, value);
 }
 
+// Library code runs as compiled code: its blocks deliver no trace events and
+// leave the current code cell (an error's `near`) at the user code that
+// called in. User code that the library evaluates (a loop body, an attempt
+// block) is traced again as it would be outside. Entered at every evaluation
+// of a block; changes state only when crossing between the two.
+bool in_library = false;
+bool user_enabled = false;  // trace.enabled of the user code around the library code
+
+struct CodeScope {
+    bool changed;
+    bool saved_library, saved_enabled, saved_user;
+    explicit CodeScope(const Cell* code) {
+        changed = false;
+        if (!block::any_block_q(TYPE_OF(code))) return;
+        bool library = (block::buffer_of(code)->flags & SERIES_LIBRARY) != 0;
+        changed = library != in_library;
+        if (!changed) return;
+        saved_library = in_library;
+        saved_enabled = trace.enabled;
+        saved_user = user_enabled;
+        if (library) {
+            user_enabled = trace.enabled;
+            trace.enabled = false;
+        } else {
+            // A trace the library itself started (do/trace) stays on.
+            trace.enabled = user_enabled || trace.enabled;
+        }
+        in_library = library;
+    }
+    ~CodeScope() {
+        if (!changed) return;
+        in_library = saved_library;
+        trace.enabled = saved_enabled;
+        user_enabled = saved_user;
+    }
+    CodeScope(const CodeScope&) = delete;
+    CodeScope& operator=(const CodeScope&) = delete;
+};
+
 // Restores the current code cell on the way out, also when a throw passes.
 struct CodeRestore {
     Cell saved;
@@ -770,10 +809,14 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         u32 len = block::buffer_of(path)->length();
         for (u32 k = ref_item; k < len; k++) {
             Cell item = *code_at(path, k);
+            bool on = true;
             if (TYPE_OF(&item) == TYPE_GET_WORD) {
-                // A get-word names the refinement by the word it holds.
+                // A get-word names the refinement by the word it holds, or
+                // holds a logic (or none) that decides whether the
+                // refinement of its own name is used.
                 Cell v = *context::get(&item);
                 if (TYPE_OF(&v) >= TYPE_WORD && TYPE_OF(&v) <= TYPE_REFINEMENT) item = v;
+                else if (TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1)) on = false;
             }
             i32 sym = refinement_symbol(&item, 0);
             if (sym < 0) fire("script", "bad-refine", &item);
@@ -782,7 +825,19 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
                 Cell nm = call_name(name);
                 fire("script", "no-refine", &nm, &item);
             }
-            use(*r, true);
+            if (on) {
+                use(*r, true);
+                continue;
+            }
+            // Unused: its arguments are still evaluated, then dropped.
+            r->used = true;
+            u32 p = r->param + 1;
+            for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++, p++) {
+                Cell e = entry(c);
+                Cell* base = stack::top;
+                pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+                stack::top = base;
+            }
         }
     } else if (mode & MODE_APPLY_ALL) {
         // /all: every refinement is a value of the block, its truth deciding its use.
@@ -1200,6 +1255,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 // The expressions that cannot fail or be seen (see eval_simple and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+    CodeScope scope(code);
     return eval_expression_at(code, pos, tail, prefix, sub, passive, true);
 }
 
@@ -1350,6 +1406,7 @@ void eval(Cell* code_in, bool chain) {
     } code{*code_in};
     Hold code_hold(&code.value);
     CodeRestore restore;
+    CodeScope scope(&code.value);
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     u32 head = series_head(&code.value);
@@ -1362,9 +1419,10 @@ void eval(Cell* code_in, bool chain) {
         u32 pos = head;
         // Nested evaluations restore the current code cell on their way out,
         // so only its position changes from one expression to the next.
-        code_cell = code.value;
+        bool track = !in_library;
+        if (track) code_cell = code.value;
         while (pos < tail) {
-            series_head(&code_cell) = pos;
+            if (track) series_head(&code_cell) = pos;
             pos = eval_expression_at(&code.value, pos, tail, false, false, false, true);
             tail = clamp_tail(&code.value, tail);
             if (pos < tail) stack::reset();
@@ -1376,6 +1434,7 @@ void eval(Cell* code_in, bool chain) {
 }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
+    CodeScope scope(code);
     Cell bw = body_word();
     stack::mark_kind82(&bw);
     pos = eval_expression(code, pos, tail, false, false, false);
@@ -1395,7 +1454,8 @@ i32 do_next_index(Cell* code_in) {
         return static_cast<i32>(head);
     }
     CodeRestore restore;
-    code_cell = code;
+    CodeScope scope(&code);
+    if (!in_library) code_cell = code;
     stack::top = stack::arguments;
     u32 pos = eval_next(&code, head, tail, false);
     stack::top = stack::arguments + 1;
@@ -1588,6 +1648,8 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
     CallFrame* me = stack::top_frame();
     me->header |= FRAME_BODY;
+    // A library function's body is compiled code: no prolog or epilog either.
+    CodeScope scope(&body);
     bool saved_enabled = trace.enabled;
     if (trace.active) {
         if (fn.header & function::FLAG_TRACE) trace.enabled = true;
@@ -1625,9 +1687,13 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     if (pending && pending != THROW_RETURN && pending != THROW_EXIT) throw Throw{pending};
 }
 
-void call_routine(Cell*) {
-    // Routines are native code built with the library; none exist yet.
-    fire("internal", "not-done");
+void call_routine(Cell* fn) {
+    routine::Entry entry = routine::entry(static_cast<u32>(routine::code_of(fn)));
+    if (!entry) fire("internal", "routines");
+    // The result slot of a routine without arguments must be on the stack
+    // (rooted) before the routine allocates.
+    if (stack::top <= stack::arguments) make_cell(stack::push_star(), TYPE_UNSET);
+    entry();
 }
 
 Cell* current_code() { return &code_cell; }

@@ -572,28 +572,11 @@ void bind_globals() {
         context::set_global(symbol::make(a.word), fn);
         stack::top = saved;
     }
-    // The operators and the logic and none words.
-    static const struct {
-        const char* word;
-        const char* fn;
-    } ops[] = {
-        {"+", "add"}, {"-", "subtract"}, {"*", "multiply"}, {"/", "divide"}, {"%", "remainder"},
-        {"**", "power"}, {"=", "equal?"}, {"<>", "not-equal?"}, {"==", "strict-equal?"}, {"=?", "same?"},
-        {"<", "lesser?"}, {">", "greater?"}, {"<=", "lesser-or-equal?"}, {">=", "greater-or-equal?"},
-        {"and", "and~"}, {"or", "or~"}, {"xor", "xor~"},
-    };
-    for (const auto& o : ops) {
-        Cell fn = *context::get_global(symbol::make(o.fn));
-        Cell* op = op::make(nullptr, &fn, TYPE_OP);
-        context::set_global(symbol::make(o.word), op);
-        stack::top = saved;
-    }
-    Cell v;
-    context::set_global(symbol::make("true"), logic::make_at(&v, 1));
-    context::set_global(symbol::make("false"), logic::make_at(&v, 0));
-    context::set_global(symbol::make("none"), make_cell(&v, TYPE_NONE));
     // The datatype words name their datatype! values.
-    for (u32 t = 0; t <= datatype::top_id && t < TYPE_TOTAL_COUNT; t++) {
+    // Every datatype the language names has its word, registered yet or not
+    // (symbol! and context! are internal; series! is a typeset).
+    for (u32 t = TYPE_DATATYPE; t <= TYPE_EVENT; t++) {
+        if (t == TYPE_SYMBOL_ID || t == TYPE_CONTEXT_ID) continue;
         const char* name = datatype::name_of(t);
         Cell dt;
         if (!name || !*name || typeset::find_named(name, &dt)) continue;

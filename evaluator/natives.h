@@ -47,8 +47,8 @@ void check_args(u32 index, const i32* refinements);
 
 // Sets the global words of start-up: native! values for the 107 natives,
 // action! values for the actions (eval-path, set-path and compare have no
-// word), the operators (+ = < and ... as op! values), true, false, none and
-// the datatype words.
+// word) and the datatype words. The library defines the operators, true,
+// false and none.
 void bind_globals();
 
 // The 32-cell block print and prin reduce into.

@@ -508,7 +508,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
             break;
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
-        case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_VECTOR:
             return series(h, lead, p, end, parent);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
             return any_word(h, lead, p, end, parent);
@@ -573,6 +573,15 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             node = native::spec_of(&named_);
         else if (text_q && string::any_string_q(t)) node = series_node(&named_);
         else if (type == t && (type == TYPE_BINARY || type == TYPE_BITSET)) node = series_node(&named_);
+        if (type == TYPE_VECTOR && t == TYPE_VECTOR) {
+            // The element type comes with the named vector.
+            Cell v = named_;
+            v.header = type;
+            series_head(&v) = head;
+            if (head) heads_.push_back({series_node(&v), head, head_at});
+            *slot(parent, append(parent)) = v;
+            return p;
+        }
         if (!node) throw_corrupted(at_);
         if (head) heads_.push_back({node, head, head_at});
         Cell v;
@@ -626,7 +635,25 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     u32 unit = 1;
     u32 n;
     const u8* size_at = p;
-    if (text_q) {
+    u32 element = 0;
+    if (type == TYPE_VECTOR) {
+        // Element width and type: fixed, the width in the header and the type
+        // after the count; compact, one byte of log2 width | type << 2.
+        if (fixed_) {
+            unit = (h.bits >> 8) & 0xFF;
+            n = num(p, end);
+            element = num(p, end);
+        } else {
+            u32 b = byte(p, end);
+            unit = 1u << (b & 3);
+            element = b >> 2;
+            n = num(p, end);
+        }
+        bool whole = element == TYPE_CHAR || element == TYPE_INTEGER;
+        bool real = element == TYPE_FLOAT || element == TYPE_PERCENT;
+        if (!(whole && (unit == 1 || unit == 2 || unit == 4)) && !(real && (unit == 4 || unit == 8)))
+            throw_corrupted(size_at);
+    } else if (text_q) {
         if (fixed_) {
             unit = (h.bits >> 8) & 0xFF;
             n = num(p, end);
@@ -643,18 +670,18 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
     if (head > n) throw_corrupted(head_at);
     u64 size = static_cast<u64>(n) * unit;
     const u8* data = bytes(p, end, size);
-    if (unit == 4) {
+    if (text_q && unit == 4) {
         for (u32 i = 0; i < n; i++) {
             u32 cp;
             std::memcpy(&cp, data + u64(i) * 4, 4);
             if (cp > 0x10FFFF) throw_corrupted(data + u64(i) * 4);
         }
     }
-    node_t node = text_q ? alloc_codepoints(n ? n : 1, unit) : alloc_bytes(n ? n : 1);
+    node_t node = text_q || type == TYPE_VECTOR ? alloc_series(n ? n : 1, unit, 0) : alloc_bytes(n ? n : 1);
     SeriesBuffer* b = GET_BUFFER(node);
     std::memcpy(b->head(), data, size);
     b->tail = b->offset + static_cast<u32>(size);
-    make_cell(slot(parent, index), type, head, node, 0);
+    make_cell(slot(parent, index), type, head, node, element);
     return p;
 }
 

@@ -164,6 +164,7 @@ public:
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY:
             case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+            case TYPE_VECTOR:
                 series(c, nl);
                 break;
             case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
@@ -385,8 +386,8 @@ private:
         // A head past the tail reads as the tail everywhere: write it so.
         u32 head = series_head(&c) < len ? series_head(&c) : len;
         bool text = string::any_string_q(t);
-        u32 unit = text ? b->unit() : 1;
-        u32 log2 = unit == 4 ? 2 : unit == 2 ? 1 : 0;
+        u32 unit = text || t == TYPE_VECTOR ? b->unit() : 1;
+        u32 log2 = unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0;
         if (t == TYPE_BITSET) {
             bool complemented = (b->flags & bitset::BITSET_NOT) != 0;
             u32 bits = complemented ? BIT_COMPLEMENTED : 0;
@@ -398,7 +399,7 @@ private:
                   });
             return;
         }
-        u32 bits = text ? unit << 8 : t == TYPE_BINARY ? 1u << 8 : 0;
+        u32 bits = text || t == TYPE_VECTOR ? unit << 8 : t == TYPE_BINARY ? 1u << 8 : 0;
         if (t == TYPE_MAP) head = 0;  // maps have no head field
         auto open = [&](u32 flags) {
             start(t, head != 0, bits, flags);
@@ -424,8 +425,20 @@ private:
                       for (u32 i = 0; i < len; i++) encode_value(cells(node) + i);
                       return;
                   }
-                  if (text && !fixed_) write_varint(len << 2 | log2);
-                  else num(len);
+                  if (t == TYPE_VECTOR) {
+                      // Element width and type: compact one byte, fixed the count then the type.
+                      if (fixed_) {
+                          num(len);
+                          num(c.data3);
+                      } else {
+                          put8(static_cast<u8>(log2 | c.data3 << 2));
+                          num(len);
+                      }
+                  } else if (text && !fixed_) {
+                      write_varint(len << 2 | log2);
+                  } else {
+                      num(len);
+                  }
                   SeriesBuffer* buf = GET_BUFFER(node);
                   raw(buf->head(), len * unit);
               });

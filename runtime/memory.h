@@ -13,6 +13,7 @@ constexpr u32 SERIES_MARK = 0x08000000;     // collector mark
 constexpr u32 SERIES_BIG = 0x01000000;      // has a big frame of its own
 constexpr u32 SERIES_FIXED = 0x00100000;    // never moved by compaction
 constexpr u32 SERIES_OWNED = 0x00020000;
+constexpr u32 SERIES_LIBRARY = 0x00040000;  // code of the library: runs as compiled code, untraced
 
 // The 20-byte header in front of every buffer's data.
 struct SeriesBuffer {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "runtime/console_output.h"
@@ -43,6 +45,19 @@ char* get_current_dir(u32* length) {
 }
 
 bool set_current_dir(const char* path) { return path && chdir(path) == 0; }
+
+bool create_dir(const char* path) { return ::mkdir(path, 0777) == 0; }
+
+bool exists(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0;
+}
+
+OsInfo os_info() {
+    struct utsname u;
+    if (::uname(&u) != 0) return {"Linux", "", "", ""};
+    return {u.sysname, u.release, u.version, u.machine};
+}
 
 bool set_env(const char* name, const char* value) {
     if (!name) return false;

@@ -7,6 +7,8 @@
 
 #include "runtime/common.h"
 
+#include <string>
+
 namespace zav::platform {
 
 // The current directory as UTF-8 in a new low-level heap block (the caller
@@ -15,6 +17,15 @@ namespace zav::platform {
 char* get_current_dir(u32* length);
 // True on success.
 bool set_current_dir(const char* path);
+// Creates one directory (its parent must exist). True on success.
+bool create_dir(const char* path);
+// Whether a file or directory is found at the path.
+bool exists(const char* path);
+// The running system's name, release, version and machine.
+struct OsInfo {
+    std::string name, version, build, arch;
+};
+OsInfo os_info();
 // A null value removes the variable. True on success.
 bool set_env(const char* name, const char* value);
 // Copies the value with its NUL into buffer and returns its length without

@@ -238,7 +238,7 @@ struct Generator {
     }
     // An expression, evaluated.
     std::string expr(int depth) {
-        switch (below(depth > 2 ? 4 : 20)) {
+        switch (below(depth > 2 ? 4 : 21)) {
             case 0: return number();
             case 1: return text();
             case 2: return "[" + literals(depth) + "]";
@@ -258,6 +258,13 @@ struct Generator {
             case 16: return "(f: func [a] [a + 1] reduce [:f f 1 :f])";
             case 17: return below(2) ? "make hash! [" + literals(depth) + "]"
                                      : "(h: make hash! [1 [a] 2] reduce [h next h])";
+            case 19: {
+                static const char* v[] = {"make vector! [1 2 3]", "make vector! [integer! 8 [1 -2 300]]",
+                                          "make vector! [integer! 16 [1 -2]]", "make vector! [1.5 -0.0]",
+                                          "make vector! [float! 32 [1.5 2.0]]", "make vector! [#\"a\" #\"\xE2\x82\xAC\"]",
+                                          "next make vector! [percent! 64 [50% 1%]]", "(v: make vector! [1 2] reduce [v next v])"};
+                return v[below(8)];
+            }
             case 18: return "(m: make map! [a 1 b [x] \"k\" 3 4x4 " + number() + "] remove/key m 'a m)";
             default: return "next \"" + name() + "\"";
         }
@@ -402,9 +409,20 @@ TEST_F(ZavbinTest, SinglePayloadByte0x80IsTheIntegerZero) {
     EXPECT_EQ(v.data2, 0u);
 }
 
+TEST_F(ZavbinTest, VectorsCarryTheirElementTypeAndWidth) {
+    Cell v;
+    ASSERT_EQ(test::error_of([&] { v = eval("make vector! [1 2 3]"); }), "");
+    collector::Root keep(&v);
+    EXPECT_EQ(payload_of(enc(&v, true)), (Bytes{0x23, 0x2E, 0x03, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}));
+    // Widths that do not fit the element type are corrupt: 8-byte integers, 1-byte floats.
+    EXPECT_EQ(fault(compact({0x23, 0x2F, 0x01, 1, 2, 3, 4, 5, 6, 7, 8})), "script/zb-invalid-record 12");
+    EXPECT_EQ(fault(compact({0x23, 0x30, 0x01, 1})), "script/zb-invalid-record 12");
+    EXPECT_EQ(fault(compact({0x23, 0x02 | 5 << 2, 0x01, 1, 2, 3, 4})), "script/zb-invalid-record 12");
+}
+
 TEST_F(ZavbinTest, RefusedTypesLeaveTheWriterClean) {
     Cell r;
-    make_cell(&r, TYPE_ROUTINE);
+    make_cell(&r, TYPE_HANDLE, 0, 1, 0xFFFFFFFFu);
     Cell* blk = test::load("[1 2]");
     Cell b = first(blk);
     block::zs_append(&b, &r);

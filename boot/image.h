@@ -1,0 +1,15 @@
+// The boot image: the library in serialised form, embedded in the executable
+// by the build (a generated source), or empty in the tool that makes it.
+#pragma once
+#include "runtime/common.h"
+
+namespace zav::boot {
+
+struct Image {
+    const u8* data;
+    u32 size;
+};
+// Defined by the generated image source, or by the tool's empty stand-in.
+extern const Image image;
+
+}  // namespace zav::boot

@@ -1,0 +1,348 @@
+// The library's routines: routine! bodies written in C++. Each works on the
+// current frame's arguments and leaves its result in stack::arguments[0]; a
+// routine that declares no result leaves its first argument there.
+#include "library/routines.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/file.h"
+#include "datatypes/object.h"
+#include "datatypes/routine.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "runtime/stack.h"
+#include "evaluator/frames.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/platform/platform.h"
+#include "runtime/print_hooks.h"
+#include "runtime/rt.h"
+#include "runtime/unicode.h"
+
+namespace zav::routines {
+
+namespace {
+
+Cell* arg(u32 i) { return stack::arguments + i; }
+i32 int_arg(u32 i) { return static_cast<i32>(arg(i)->data2); }
+void result_logic(bool b) { make_cell(arg(0), TYPE_LOGIC, b ? 1 : 0); }
+void result_integer(i32 n) { make_cell(arg(0), TYPE_INTEGER, 0, static_cast<u32>(n)); }
+void result_none() { make_cell(arg(0), TYPE_NONE); }
+
+// script/expect-arg naming the running routine, a datatype and a parameter.
+[[noreturn]] void expect_arg(u32 type, const char* param) {
+    Cell name, dt, p;
+    stack::get_call_name(&name);
+    set_type(&name, TYPE_WORD);
+    make_cell(&dt, TYPE_DATATYPE, type);
+    word::make_at(symbol::make(param), &p);
+    fire("script", "expect-arg", &name, &dt, &p);
+}
+
+// ---- process, values and slots ------------------------------------------------------
+
+void quit_return() {
+    std::fflush(nullptr);
+    rt::free_all();
+    std::exit(int_arg(0));
+}
+
+void set_quiet() {
+    Cell* w = arg(0);
+    u32 t = TYPE_OF(w);
+    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) {
+        Cell name, dt, p;
+        stack::get_call_name(&name);
+        set_type(&name, TYPE_WORD);
+        make_cell(&dt, TYPE_DATATYPE, t);
+        word::make_at(symbol::make("word"), &p);
+        fire("script", "expect-arg", &name, &dt, &p);
+    }
+    // An unbound word has no context to store through.
+    if (!word_ctx(w)) fire("script", "not-defined", w);
+    Cell value = *arg(1);
+    context::set_in(w, &value, context::TO_CTX(word_ctx(w)), false);
+    *arg(0) = value;
+}
+
+void set_slot_quiet() {
+    Cell* s = arg(0);
+    u32 t = TYPE_OF(s);
+    if (t != TYPE_BLOCK && t != TYPE_PAREN && !block::any_path_q(t)) expect_arg(TYPE_BLOCK, "series");
+    u32 head = series_head(s);
+    if (head < block::buffer_of(s)->length()) *block::zs_abs_at(s, head) = *arg(1);
+}
+
+// shift's refinements: /left, /logical.
+void shift_with(i32 left, i32 logical) {
+    i32 refinements[2] = {left, logical};
+    natives::call(53, false, refinements);
+}
+void shift_right() { shift_with(-1, -1); }
+void shift_left() { shift_with(0, -1); }
+void shift_logical() { shift_with(-1, 0); }
+
+void last_lf_q() { result_logic(natives::line_ended); }
+
+// ---- files and the system -------------------------------------------------------------
+
+void get_current_dir() { file::get_current_dir(arg(0)); }
+
+void set_current_dir() {
+    Cell path = *arg(0);
+    if (!platform::set_current_dir(file::to_OS_path(&path).c_str())) fire("access", "cannot-open", &path);
+}
+
+void create_dir() {
+    Cell path = *arg(0);
+    if (!platform::create_dir(file::to_OS_path(&path).c_str())) fire("access", "no-create", &path);
+}
+
+void exists_q() { result_logic(platform::exists(file::to_OS_path(arg(0)).c_str())); }
+
+void os_info() {
+    // Built from the running kernel's name, release and machine.
+    platform::OsInfo info = platform::os_info();
+    Cell spec;
+    block::make_at(&spec, 8);
+    collector::Root spec_root(&spec);
+    const char* names[] = {"name", "version", "build", "arch"};
+    const std::string* values[] = {&info.name, &info.version, &info.build, &info.arch};
+    for (u32 i = 0; i < 4; i++) {
+        Cell* w = word::make_in(symbol::make(names[i]), series_node(&spec));
+        set_type(w, TYPE_SET_WORD);
+        Cell* s = string::load(reinterpret_cast<const u8*>(values[i]->data()), static_cast<u32>(values[i]->size()), 0);
+        block::zs_append(&spec, s);
+        stack::pop(1);
+    }
+    Cell proto;
+    make_cell(&proto, TYPE_NONE);
+    Cell* obj = object::make(&proto, &spec, TYPE_OBJECT);
+    *arg(0) = *obj;
+}
+
+// ---- tuples ----------------------------------------------------------------------------
+
+void result_tuple(u32 count, const u8* bytes) {
+    Cell* out = make_cell(arg(0), TYPE_TUPLE | (count << 19));
+    std::memcpy(&out->data1, bytes, count);
+}
+
+void check_components(u32 count) {
+    for (u32 i = 0; i < count; i++)
+        if (int_arg(i) < 0) fire("script", "invalid-arg", arg(i));
+}
+
+void as_color() {
+    check_components(3);
+    u8 bytes[3];
+    for (u32 i = 0; i < 3; i++) bytes[i] = static_cast<u8>(int_arg(i) % 256);
+    result_tuple(3, bytes);
+}
+
+// The components are or-ed into one word unreduced, so one above 255 spills
+// into the next byte.
+void as_ipv4() {
+    check_components(4);
+    u32 word = 0;
+    for (u32 i = 0; i < 4; i++) word |= static_cast<u32>(int_arg(i)) << (8 * i);
+    u8 bytes[4] = {static_cast<u8>(word), static_cast<u8>(word >> 8), static_cast<u8>(word >> 16),
+                   static_cast<u8>(word >> 24)};
+    result_tuple(4, bytes);
+}
+
+// ---- binaries ---------------------------------------------------------------------------
+
+// Characters from start's position up to pos's position in the same buffer;
+// an end beyond the tail stops at the tail, and a sequence cut by the end
+// still counts as one character.
+void count_chars() {
+    SeriesBuffer* b = GET_BUFFER(series_node(arg(0)));
+    u32 length = b->length();
+    u32 from = series_head(arg(0));
+    u32 to = series_head(arg(1));
+    if (to > length) to = length;
+    i32 count = 0;
+    const u8* p = b->head() + from;
+    const u8* end = b->head() + to;
+    while (p < end) {
+        i32 cp;
+        const u8* next = unicode::fast_decode_utf8_char(p, end, &cp);
+        p = next > p ? next : p + 1;
+        count++;
+    }
+    result_integer(count);
+}
+
+// ---- stacks and tracing ------------------------------------------------------------------
+
+i32 stack_size() { return static_cast<i32>(stack::top - stack::bottom); }
+void stack_size_q() { result_integer(stack_size()); }
+
+void pick_stack() {
+    i32 idx = int_arg(0);
+    i32 size = stack_size();
+    if (idx > 0 && idx < size) *arg(0) = stack::bottom[idx - 1];
+    else result_none();
+}
+
+void frame_index_q() { result_integer(static_cast<i32>(stack::arguments - stack::bottom)); }
+
+void collect_calls() {
+    Cell blk = *arg(0);
+    stack::collect_calls(&blk);
+    *arg(0) = blk;
+}
+
+void tracing_q() { result_logic(interpreter::trace.active); }
+
+// ---- clipboard and standard output ------------------------------------------------------
+
+// No clipboard service here: reading and writing report failure.
+void read_clipboard() { result_logic(false); }
+void write_clipboard() { result_logic(false); }
+
+void write_stdout() {
+    Cell* data = arg(0);
+    if (TYPE_OF(data) == TYPE_BINARY) {
+        SeriesBuffer* b = GET_BUFFER(series_node(data));
+        u32 head = series_head(data);
+        if (head < b->length()) std::fwrite(b->head() + head, 1, b->length() - head, stdout);
+    } else {
+        print_hooks::print(data, false);
+    }
+    std::fflush(stdout);
+}
+
+// ---- the collector ----------------------------------------------------------------------
+
+void gc_active_q() { result_logic(collector::active); }
+void gc_series_cycles() { result_integer(static_cast<i32>(collector::cycles)); }
+// Node frames are never compacted on their own, so no node cycle ever runs.
+void gc_nodes_cycles() { result_integer(0); }
+
+// ---- type tests -------------------------------------------------------------------------
+
+template <u32 TYPE>
+void type_test() {
+    result_logic(TYPE_OF(arg(0)) == TYPE);
+}
+
+// The typeset is read from its global word at each call, so a script that
+// redefines the word changes the test; the value is taken as a typeset as it is.
+template <const char* NAME>
+void typeset_test() {
+    static i32 symbol = 0;
+    if (!symbol) symbol = symbol::make(NAME);
+    const Cell* ts = context::get_global(symbol);
+    result_logic(typeset_has(ts, TYPE_OF(arg(0))));
+}
+
+constexpr char any_list[] = "any-list!", any_block[] = "any-block!", any_function[] = "any-function!",
+               any_object[] = "any-object!", any_path[] = "any-path!", any_string[] = "any-string!",
+               any_word[] = "any-word!", series[] = "series!", number[] = "number!", immediate[] = "immediate!",
+               scalar[] = "scalar!", all_word[] = "all-word!", any_point[] = "any-point!", planar[] = "planar!";
+
+const routine::Row ROWS[] = {
+    {"quit-return", quit_return},
+    {"set-quiet", set_quiet},
+    {"set-slot-quiet", set_slot_quiet},
+    {"shift-right", shift_right},
+    {"shift-left", shift_left},
+    {"shift-logical", shift_logical},
+    {"last-lf?", last_lf_q},
+    {"get-current-dir", get_current_dir},
+    {"set-current-dir", set_current_dir},
+    {"create-dir", create_dir},
+    {"exists?", exists_q},
+    {"os-info", os_info},
+    {"as-color", as_color},
+    {"as-ipv4", as_ipv4},
+    {"count-chars", count_chars},
+    {"stack-size?", stack_size_q},
+    {"pick-stack", pick_stack},
+    {"frame-index?", frame_index_q},
+    {"collect-calls", collect_calls},
+    {"tracing?", tracing_q},
+    {"read-clipboard", read_clipboard},
+    {"write-clipboard", write_clipboard},
+    {"write-stdout", write_stdout},
+    {"gc-active?", gc_active_q},
+    {"gc-series-cycles", gc_series_cycles},
+    {"gc-nodes-cycles", gc_nodes_cycles},
+    {"bitset?", type_test<TYPE_BITSET>},
+    {"binary?", type_test<TYPE_BINARY>},
+    {"block?", type_test<TYPE_BLOCK>},
+    {"char?", type_test<TYPE_CHAR>},
+    {"email?", type_test<TYPE_EMAIL>},
+    {"file?", type_test<TYPE_FILE>},
+    {"float?", type_test<TYPE_FLOAT>},
+    {"get-path?", type_test<TYPE_GET_PATH>},
+    {"get-word?", type_test<TYPE_GET_WORD>},
+    {"hash?", type_test<TYPE_HASH>},
+    {"integer?", type_test<TYPE_INTEGER>},
+    {"issue?", type_test<TYPE_ISSUE>},
+    {"lit-path?", type_test<TYPE_LIT_PATH>},
+    {"lit-word?", type_test<TYPE_LIT_WORD>},
+    {"logic?", type_test<TYPE_LOGIC>},
+    {"map?", type_test<TYPE_MAP>},
+    {"none?", type_test<TYPE_NONE>},
+    {"pair?", type_test<TYPE_PAIR>},
+    {"paren?", type_test<TYPE_PAREN>},
+    {"path?", type_test<TYPE_PATH>},
+    {"percent?", type_test<TYPE_PERCENT>},
+    {"refinement?", type_test<TYPE_REFINEMENT>},
+    {"set-path?", type_test<TYPE_SET_PATH>},
+    {"set-word?", type_test<TYPE_SET_WORD>},
+    {"string?", type_test<TYPE_STRING>},
+    {"tag?", type_test<TYPE_TAG>},
+    {"time?", type_test<TYPE_TIME>},
+    {"typeset?", type_test<TYPE_TYPESET>},
+    {"tuple?", type_test<TYPE_TUPLE>},
+    {"unset?", type_test<TYPE_UNSET>},
+    {"url?", type_test<TYPE_URL>},
+    {"word?", type_test<TYPE_WORD>},
+    {"image?", type_test<TYPE_IMAGE>},
+    {"date?", type_test<TYPE_DATE>},
+    {"money?", type_test<TYPE_MONEY>},
+    {"ref?", type_test<TYPE_REF>},
+    {"point2D?", type_test<TYPE_POINT2D>},
+    {"point3D?", type_test<TYPE_POINT3D>},
+    {"handle?", type_test<TYPE_HANDLE>},
+    {"error?", type_test<TYPE_ERROR>},
+    {"action?", type_test<TYPE_ACTION>},
+    {"native?", type_test<TYPE_NATIVE>},
+    {"datatype?", type_test<TYPE_DATATYPE>},
+    {"function?", type_test<TYPE_FUNCTION>},
+    {"object?", type_test<TYPE_OBJECT>},
+    {"op?", type_test<TYPE_OP>},
+    {"routine?", type_test<TYPE_ROUTINE>},
+    {"vector?", type_test<TYPE_VECTOR>},
+    {"any-list?", typeset_test<any_list>},
+    {"any-block?", typeset_test<any_block>},
+    {"any-function?", typeset_test<any_function>},
+    {"any-object?", typeset_test<any_object>},
+    {"any-path?", typeset_test<any_path>},
+    {"any-string?", typeset_test<any_string>},
+    {"any-word?", typeset_test<any_word>},
+    {"series?", typeset_test<series>},
+    {"number?", typeset_test<number>},
+    {"immediate?", typeset_test<immediate>},
+    {"scalar?", typeset_test<scalar>},
+    {"all-word?", typeset_test<all_word>},
+    {"any-point?", typeset_test<any_point>},
+    {"planar?", typeset_test<planar>},
+};
+
+}  // namespace
+
+void register_all() { routine::register_table(ROWS, sizeof ROWS / sizeof ROWS[0]); }
+
+}  // namespace zav::routines
