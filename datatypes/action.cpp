@@ -7,7 +7,7 @@
 
 namespace zav::action {
 
-Cell* make(Cell*, Cell* spec, u32) { return native::make_from(spec, TYPE_ACTION, native::ACTION_TABLE_SIZE); }
+Cell* make(Cell*, Cell* spec, u32) { return native::make_from(spec, TYPE_ACTION, ACTIONS_COUNT); }
 
 i32 form(Cell*, Cell* buffer, Cell*, i32 part) {
     string::concatenate_literal(buffer, "?action?");

@@ -8,7 +8,6 @@ namespace zav::context {
 
 // context! cell flags.
 constexpr u32 CTX_OWNER_FLAG = 0x00010000;  // an object that owns series
-constexpr u32 CTX_ON_STACK = 0x00400000;    // values live on the argument stack
 constexpr u32 CTX_SELF = 0x01000000;        // has a self value (its owner)
 constexpr u32 CTX_KIND_SHIFT = 11;
 constexpr u32 CTX_KIND_MASK = 0x1800;

@@ -2,6 +2,7 @@
 // and the arithmetic worker that integer!, float!, percent! and time! share.
 #include "datatypes/float.h"
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -69,22 +70,15 @@ double number_of(const Cell* c) {
     return (t == TYPE_INTEGER || t == TYPE_CHAR) ? static_cast<double>(static_cast<i32>(c->data2)) : cell_float(c);
 }
 
-u64 bits_of(double d) {
-    u64 b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
 // Monotonic integer order of the doubles: negative values negated, the others
 // with the top bit set.
 u64 order_key(double d) {
-    u64 b = bits_of(d);
+    u64 b = std::bit_cast<u64>(d);
     return (b & 0x8000000000000000ull) ? (0 - b) : (b | 0x8000000000000000ull);
 }
 
 u32 order_key32(float f) {
-    u32 b;
-    std::memcpy(&b, &f, sizeof b);
+    u32 b = std::bit_cast<u32>(f);
     return (b & 0x80000000u) ? (0 - b) : (b | 0x80000000u);
 }
 
@@ -212,17 +206,14 @@ Cell* make_in(Cell* parent, double value) { return make_at(alloc_at_tail(series_
 
 Cell* box(double value) { return make_at(stack::arguments, value); }
 
-bool special_q(double value) { return (bits_of(value) & 0x7FF0000000000000ull) == 0x7FF0000000000000ull; }
+bool special_q(double value) { return (std::bit_cast<u64>(value) & 0x7FF0000000000000ull) == 0x7FF0000000000000ull; }
 
 bool nan32_q(float value) { return std::isnan(value); }
 
 bool special_value_q(const Cell* value) { return special_q(cell_float(value)); }
 
 double abs_bits(double value) {
-    u64 b = bits_of(value) & 0x7FFFFFFFFFFFFFFFull;
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
+    return std::bit_cast<double>(std::bit_cast<u64>(value) & 0x7FFFFFFFFFFFFFFFull);
 }
 
 bool almost_equal(double a, double b) {
@@ -443,7 +434,7 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
         case COMP_STRICT_EQUAL_WORD:
             return a == b ? 0 : (order ? order : 1);
         case COMP_SAME:
-            return bits_of(a) == bits_of(b) ? 0 : 1;
+            return std::bit_cast<u64>(a) == std::bit_cast<u64>(b) ? 0 : 1;
         case COMP_LESSER:
         case COMP_LESSER_EQUAL:
             return nan ? 1 : order;  // NaN is neither lesser nor equal
@@ -482,7 +473,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             const u8* p = b->head() + head;
             u64 bits = 0;
             for (u32 i = 0; i < n; i++) bits = bits << 8 | p[i];
-            std::memcpy(&d, &bits, sizeof d);
+            d = std::bit_cast<double>(bits);
             break;
         }
         case TYPE_BLOCK:

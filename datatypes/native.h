@@ -11,9 +11,8 @@ inline u32 entry_of(const Cell* fn) { return fn->data1; }
 inline node_t spec_of(const Cell* fn) { return fn->data2; }
 inline node_t more_of(const Cell* fn) { return fn->data3; }
 
-// Entries of the native table (1 to 107 filled) and of the action table.
+// Entries of the native table (1 to 107 filled); an action! indexes its slot (1 to ACTIONS_COUNT).
 constexpr u32 NATIVE_TABLE_SIZE = 120;
-constexpr u32 ACTION_TABLE_SIZE = 62;
 
 // Makes a native! or action! from [spec-block index] on the value stack.
 Cell* make_from(Cell* spec, u32 type, u32 max_index);

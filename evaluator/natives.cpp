@@ -541,7 +541,7 @@ Cell* make_builtin(const char* spec, u32 index, u32 type) {
     i32 consumed = 0;
     lexer::scan(block, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
                 &consumed, nullptr, nullptr);
-    return native::make_from(block, type, type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : native::ACTION_TABLE_SIZE);
+    return native::make_from(block, type, type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : ACTIONS_COUNT);
 }
 
 // The built-in of a table index for the ZAVBIN reader, which does not

@@ -1,5 +1,6 @@
 // Comparison, logic and set-operation natives: the seven comparisons, same?,
 // not, the sign and zero tests, max and min, and the set operations.
+#include <bit>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -44,16 +45,6 @@ void check_if(bool check, u32 index, const i32* refinements) {
 bool float_like_q(u32 t) { return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME; }
 bool number_q(u32 t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
-float f32_of(u32 bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-u32 bits_of(float f) {
-    u32 bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
 
 // Sign of the value as -1, 0 or 1; NaN counts as 0. `native` names the caller
 // for the error on an unsupported type.
@@ -162,9 +153,9 @@ void zero_q_star(bool check, const i32* r) {
         case TYPE_CHAR: case TYPE_INTEGER: zero = v->data2 == 0; break;
         case TYPE_TIME: case TYPE_PERCENT: case TYPE_FLOAT: zero = cell_float(v) == 0.0; break;
         case TYPE_PAIR: zero = v->data2 == 0 && v->data3 == 0; break;
-        case TYPE_POINT2D: zero = f32_of(v->data1) == 0.0f && f32_of(v->data2) == 0.0f; break;
+        case TYPE_POINT2D: zero = std::bit_cast<float>(v->data1) == 0.0f && std::bit_cast<float>(v->data2) == 0.0f; break;
         case TYPE_POINT3D:
-            zero = f32_of(v->data1) == 0.0f && f32_of(v->data2) == 0.0f && f32_of(v->data3) == 0.0f;
+            zero = std::bit_cast<float>(v->data1) == 0.0f && std::bit_cast<float>(v->data2) == 0.0f && std::bit_cast<float>(v->data3) == 0.0f;
             break;
         case TYPE_TUPLE: zero = tuple::zero_q(v); break;
         default: zero = false; break;
@@ -201,9 +192,9 @@ u32 coordinates(const Cell* v, float xyz[3]) {
             xyz[0] = static_cast<float>(static_cast<i32>(v->data2));
             xyz[1] = static_cast<float>(static_cast<i32>(v->data3));
             return 2;
-        case TYPE_POINT2D: xyz[0] = f32_of(v->data1); xyz[1] = f32_of(v->data2); return 2;
+        case TYPE_POINT2D: xyz[0] = std::bit_cast<float>(v->data1); xyz[1] = std::bit_cast<float>(v->data2); return 2;
         case TYPE_POINT3D:
-            xyz[0] = f32_of(v->data1); xyz[1] = f32_of(v->data2); xyz[2] = f32_of(v->data3);
+            xyz[0] = std::bit_cast<float>(v->data1); xyz[1] = std::bit_cast<float>(v->data2); xyz[2] = std::bit_cast<float>(v->data3);
             return 3;
         default: return 0;
     }
@@ -223,13 +214,13 @@ void point_max_min(Cell* v1, Cell* v2, bool max_q) {
         bool replace = std::isnan(b[i]) || (max_q ? a[i] < b[i] : a[i] > b[i]);
         if (replace) a[i] = b[i];
     }
-    v1->data1 = bits_of(a[0]);
-    v1->data2 = bits_of(a[1]);
-    if (n == 3) v1->data3 = bits_of(a[2]);
+    v1->data1 = std::bit_cast<u32>(a[0]);
+    v1->data2 = std::bit_cast<u32>(a[1]);
+    if (n == 3) v1->data3 = std::bit_cast<u32>(a[2]);
 }
 
 void make_point2D(Cell* cell, float x, float y) {
-    make_cell(cell, TYPE_POINT2D, bits_of(x), bits_of(y), 0);
+    make_cell(cell, TYPE_POINT2D, std::bit_cast<u32>(x), std::bit_cast<u32>(y), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Evaluation and value natives: reading and setting words, reduce and
 // compose, binding, building and inspecting values, and the lexer's entry.
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -728,9 +729,7 @@ i32 pair_coordinate(Cell* v) {
 
 u32 point_coordinate(const Cell* v) {
     float f = TYPE_OF(v) == TYPE_INTEGER ? static_cast<float>(integer::get(v)) : static_cast<float>(cell_float(v));
-    u32 bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
+    return std::bit_cast<u32>(f);
 }
 
 }  // namespace

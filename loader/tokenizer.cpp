@@ -1,6 +1,7 @@
 // Number scanning from string characters, and the float syntax automaton.
 #include "loader/tokenizer.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,9 +80,7 @@ bool float_syntax_ok(const u8* p, const u8* end) {
 
 double scan_float(const u8* p, i32 count, u32 unit, i32* error) {
     *error = 0;
-    u64 nan_bits = 0x7FF8000000000000ull;
-    double nan;
-    std::memcpy(&nan, &nan_bits, sizeof nan);
+    double nan = std::bit_cast<double>(0x7FF8000000000000ull);
     if (count < 0 || count > FLOAT_MAX_TEXT) {
         *error = -1;
         return nan;

@@ -1016,7 +1016,7 @@ const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u
 const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
     const u8* at_ = p;
     u32 entry = num(p, end);
-    u32 limit = h.type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : native::ACTION_TABLE_SIZE;
+    u32 limit = h.type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : ACTIONS_COUNT;
     if (entry < 1 || entry > limit) throw_corrupted(at_);
     // The spec takes the built-in's own place in the parent.
     u32 index = length(parent);

@@ -117,6 +117,11 @@ inline node_t& word_ctx(Cell* c) { return c->data1; }
 inline u32& word_symbol(Cell* c) { return c->data2; }
 inline i32 word_index(const Cell* c) { return static_cast<i32>(c->data3); }
 
+// Context views: a flag of the context! cell's header.
+namespace context {
+constexpr u32 CTX_ON_STACK = 0x00400000;  // values live on the argument stack (a running function's)
+}  // namespace context
+
 // Symbol views: alias id (-1 none), string cache node, name node.
 namespace symbol {
 inline i32 cell_alias(const Cell* c) { return static_cast<i32>(c->data1); }

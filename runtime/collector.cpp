@@ -36,7 +36,6 @@ u64 grow_budget = 0;
 // small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
 constexpr u32 FREE_LIST_MAX = 20000;
-constexpr u32 CTX_VALUES_ON_STACK = 0x400000;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;
 
@@ -461,7 +460,7 @@ void mark_value(const Cell* c) {
             break;
         case TYPE_CONTEXT_ID:
             mark_table(c->data1);
-            if (!(c->header & CTX_VALUES_ON_STACK) && c->data2) mark_block(c->data2);
+            if (!(c->header & context::CTX_ON_STACK) && c->data2) mark_block(c->data2);
             break;
         case TYPE_WORD:
         case TYPE_SET_WORD:

@@ -4,6 +4,7 @@
 // module lays out the digits, handles the special values and checks the text.
 #include "runtime/dtoa.h"
 
+#include <bit>
 #include <charconv>
 #include <memory>
 
@@ -20,17 +21,6 @@ constexpr u64 EXPONENT_MASK = 0x7FF0000000000000ull;
 constexpr u64 MANTISSA_MASK = 0x000FFFFFFFFFFFFFull;
 constexpr u64 QUIET_NAN = 0x7FF8000000000000ull;
 
-u64 bits_of(double d) {
-    u64 b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double double_of(u64 b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
 
 const char* special(const char* text, bool negative, i32 point, i32* point_out, i32* length, i32* sign) {
     size_t n = std::strlen(text);
@@ -50,7 +40,7 @@ constexpr i64 EXPONENT_LIMIT = 1000000000000LL;
 }  // namespace
 
 const char* float_to_digits(double value, i32 precision, i32* point, i32* length, i32* sign) {
-    u64 bits = bits_of(value);
+    u64 bits = std::bit_cast<u64>(value);
     bool negative = bits >> 63;
     if ((bits & EXPONENT_MASK) == EXPONENT_MASK) {
         if (bits & MANTISSA_MASK) return special("1.#NaN", false, POINT_SPECIAL, point, length, sign);
@@ -123,7 +113,7 @@ double text_to_float(const char* start, const char* end, i32 exponent_shift, i32
     i32 ignored;
     if (!error) error = &ignored;
     *error = -1;
-    const double failed = double_of(QUIET_NAN);
+    const double failed = std::bit_cast<double>(QUIET_NAN);
     if (!start || end < start) return failed;
 
     const char* s = start;
@@ -169,7 +159,7 @@ double text_to_float(const char* start, const char* end, i32 exponent_shift, i32
 
     // value = d1.d2d3... x 10^lead, so beyond these bounds the result is
     // settled without reading the digits (and the exponent text stays short).
-    const double huge = double_of(EXPONENT_MASK);
+    const double huge = std::bit_cast<double>(EXPONENT_MASK);
     if (lead > 310) return negative ? -huge : huge;
     if (lead < -330) return negative ? -0.0 : 0.0;
 

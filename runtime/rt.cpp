@@ -2,6 +2,7 @@
 // fatal signals, start-up of the process and the low-level typed prints.
 #include "runtime/rt.h"
 
+#include <bit>
 #include <csignal>
 #include <cerrno>
 #include <cstdio>
@@ -408,16 +409,11 @@ static void print_items(int count, const PrintItem* items, bool separate, bool n
                 last = static_cast<u8>(item.value);
                 break;
             case PRINT_FLOAT32: {
-                u32 bits = static_cast<u32>(item.value);
-                float f;
-                std::memcpy(&f, &bits, sizeof f);
-                prin_float32(f);
+                prin_float32(std::bit_cast<float>(static_cast<u32>(item.value)));
                 break;
             }
             case PRINT_FLOAT64: {
-                double d;
-                std::memcpy(&d, &item.value, sizeof d);
-                prin_float(d);
+                prin_float(std::bit_cast<double>(item.value));
                 break;
             }
             case PRINT_STRING: {

@@ -3,6 +3,8 @@
 #pragma once
 #include "runtime/common.h"
 
+#include <bit>
+
 namespace zav {
 
 struct HeapBlock {
@@ -121,14 +123,10 @@ struct PrintItem {
     static PrintItem integer(i32 i) { return {PRINT_INTEGER, static_cast<u64>(static_cast<u32>(i))}; }
     static PrintItem byte(char c) { return {PRINT_BYTE, static_cast<u8>(c)}; }
     static PrintItem float32(float f) {
-        u32 bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        return {PRINT_FLOAT32, bits};
+        return {PRINT_FLOAT32, std::bit_cast<u32>(f)};
     }
     static PrintItem float64(double d) {
-        u64 bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        return {PRINT_FLOAT64, bits};
+        return {PRINT_FLOAT64, std::bit_cast<u64>(d)};
     }
     static PrintItem string(const char* s) { return {PRINT_STRING, reinterpret_cast<uintptr_t>(s)}; }
     static PrintItem hex(u32 v) { return {PRINT_HEX, v}; }

@@ -342,7 +342,7 @@ TEST_F(CollectorTest, MarksByTypeLayout) {
         cases.push_back({"word through its context", {ctx, values, v}, Cell{TYPE_GET_WORD, ctx, 1, 0}});
     }
     {
-        node_t spec = alloc_cells(1), more = alloc_cells(2), ctx = new_context(0, 0x400000);  // values on the stack
+        node_t spec = alloc_cells(1), more = alloc_cells(2), ctx = new_context(0, context::CTX_ON_STACK);
         cases.push_back({"function", {spec, more, ctx}, Cell{TYPE_FUNCTION, ctx, spec, more}});
         node_t spec2 = alloc_cells(1), more2 = alloc_cells(2);
         cases.push_back({"native", {spec2, more2}, Cell{TYPE_NATIVE, 5, spec2, more2}});
