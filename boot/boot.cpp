@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boot/image.h"
+#include "loader/zavbin.h"
 #include "library/routines.h"
 
 #include "datatypes/action.h"
@@ -180,23 +181,14 @@ Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
 void load_image() {
     library_root = 0;
     if (!image.size) return;
-    Cell* slot = alloc_at_tail(root);
-    make_cell(slot, TYPE_NONE);
-    u32 index = GET_BUFFER(root)->length() - 1;
-    Cell loaded;
-    make_cell(&loaded, TYPE_NONE);
-    collector::Root guard(&loaded);
-    i32 consumed = 0;
-    lexer::scan(&loaded, image.data, image.size, false, true, true, &consumed, nullptr, nullptr);
-    if (TYPE_OF(&loaded) != TYPE_BLOCK || block::zs_length_q(&loaded) < 1 ||
-        TYPE_OF(block::zs_head(&loaded)) != TYPE_BLOCK) {
+    u32 base = zavbin::boot_load(image.data, false);
+    Cell* modules = get_root(base);
+    if (GET_BUFFER(root)->length() != base + 1 || TYPE_OF(modules) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
         rt::quit(0, 0);
     }
-    Cell modules = *block::zs_head(&loaded);
-    block::set_flags_deep(&modules, SERIES_LIBRARY);
-    *get_root(index) = modules;
-    library_root = index;
+    block::set_flags_deep(modules, SERIES_LIBRARY);
+    library_root = base;
 }
 
 // A set-word of the global context for a name.
@@ -331,14 +323,10 @@ Cell* library() {
 }
 
 std::string encode_image(Cell* modules) {
-    Cell buffer;
-    string::make_at(&buffer, 1 << 16);
-    collector::Root guard(&buffer);
-    // mold/all: floats in their shortest form that reads back the same.
-    actions::mold_dispatch(modules, &buffer, false, true, false, nullptr, 0x7FFFFFFF, 0);
-    i32 len = -1;
-    u8* bytes = unicode::to_utf8(&buffer, len);
-    return std::string(reinterpret_cast<char*>(bytes), static_cast<size_t>(len));
+    Cell* bin = zavbin::encode_cp(modules);
+    std::string out(reinterpret_cast<const char*>(binary::zs_head(bin)), binary::zs_length_q(bin));
+    stack::pop(1);
+    return out;
 }
 
 }  // namespace zav::boot

@@ -1,5 +1,6 @@
-// The boot image tool: loads the library's source files and writes the boot
-// image as a C++ source that the build compiles into the executable.
+// The boot image tool: loads the library's source files, writes them in the
+// compact ZAVBIN form and puts that image into a C++ source that the build
+// compiles into the executable (and the bare image beside it, OUTPUT.bin).
 //   zav-make-image OUTPUT.cpp MODULE.zav...
 #include <cstdio>
 #include <fstream>
@@ -83,5 +84,10 @@ int main(int argc, char** argv) {
         << "};\n}  // namespace zav::boot\n";
     std::ofstream file(argv[1], std::ios::binary);
     file << out.str();
-    return file ? 0 : 1;
+    // The image itself beside the source, for its size and for inspection.
+    std::string raw = argv[1];
+    raw = raw.substr(0, raw.rfind('.')) + ".bin";
+    std::ofstream image(raw, std::ios::binary);
+    image << bytes;
+    return file && image ? 0 : 1;
 }

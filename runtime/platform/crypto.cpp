@@ -2,41 +2,87 @@
 // secure random bytes through getrandom(2).
 #include "runtime/platform/crypto.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <sys/random.h>
 
 #include <cerrno>
 #include <memory>
+#include <type_traits>
 
 namespace zav::crypto {
 
 namespace {
 
-const EVP_MD* algorithm(i32 code) {
+// libcrypto is opened on the first digest: linked, it and its libraries
+// would be loaded at every start-up, costing more than the start-up itself.
+struct Library {
+    decltype(&::EVP_md5) md5;
+    decltype(&::EVP_sha1) sha1;
+    decltype(&::EVP_sha256) sha256;
+    decltype(&::EVP_sha384) sha384;
+    decltype(&::EVP_sha512) sha512;
+    decltype(&::EVP_MD_CTX_new) ctx_new;
+    decltype(&::EVP_MD_CTX_free) ctx_free;
+    decltype(&::EVP_DigestInit_ex) init;
+    decltype(&::EVP_DigestUpdate) update;
+    decltype(&::EVP_DigestFinal_ex) final;
+};
+
+// Null when the library or one of its entries is missing.
+const Library* library() {
+    static Library lib;
+    static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+    if (state) return state > 0 ? &lib : nullptr;
+    state = -1;
+    void* h = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (!h) return nullptr;
+    bool ok = true;
+    auto get = [&](auto& fn, const char* name) {
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
+        ok = ok && fn;
+    };
+    get(lib.md5, "EVP_md5");
+    get(lib.sha1, "EVP_sha1");
+    get(lib.sha256, "EVP_sha256");
+    get(lib.sha384, "EVP_sha384");
+    get(lib.sha512, "EVP_sha512");
+    get(lib.ctx_new, "EVP_MD_CTX_new");
+    get(lib.ctx_free, "EVP_MD_CTX_free");
+    get(lib.init, "EVP_DigestInit_ex");
+    get(lib.update, "EVP_DigestUpdate");
+    get(lib.final, "EVP_DigestFinal_ex");
+    if (ok) state = 1;
+    return ok ? &lib : nullptr;
+}
+
+const EVP_MD* algorithm(const Library* lib, i32 code) {
     switch (code) {
-        case MD5: return EVP_md5();
-        case SHA1: return EVP_sha1();
-        case SHA256: return EVP_sha256();
-        case SHA384: return EVP_sha384();
-        case SHA512: return EVP_sha512();
+        case MD5: return lib->md5();
+        case SHA1: return lib->sha1();
+        case SHA256: return lib->sha256();
+        case SHA384: return lib->sha384();
+        case SHA512: return lib->sha512();
         default: return nullptr;
     }
 }
 
 struct FreeContext {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { library()->ctx_free(c); }
 };
 
 // The digest of two consecutive pieces, as HMAC needs it.
 bool digest2(const u8* a, size_t a_length, const u8* b, size_t b_length, i32 code, u8* out) {
-    const EVP_MD* md = algorithm(code);
+    const Library* lib = library();
+    if (!lib) return false;
+    const EVP_MD* md = algorithm(lib, code);
     if (!md) return false;
-    std::unique_ptr<EVP_MD_CTX, FreeContext> ctx(EVP_MD_CTX_new());
+    std::unique_ptr<EVP_MD_CTX, FreeContext> ctx(lib->ctx_new());
     unsigned int written = 0;
-    return ctx && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1 &&
-           (a_length == 0 || EVP_DigestUpdate(ctx.get(), a, a_length) == 1) &&
-           (b_length == 0 || EVP_DigestUpdate(ctx.get(), b, b_length) == 1) &&
-           EVP_DigestFinal_ex(ctx.get(), out, &written) == 1 && written == digest_size(code);
+    return ctx && lib->init(ctx.get(), md, nullptr) == 1 &&
+           (a_length == 0 || lib->update(ctx.get(), a, a_length) == 1) &&
+           (b_length == 0 || lib->update(ctx.get(), b, b_length) == 1) &&
+           lib->final(ctx.get(), out, &written) == 1 && written == digest_size(code);
 }
 
 }  // namespace

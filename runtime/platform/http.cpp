@@ -2,7 +2,11 @@
 #include "runtime/platform/http.h"
 
 #include <cstdlib>
+// Plain calls through the pointers below, without the header's type-check macros.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+#include <dlfcn.h>
+#include <type_traits>
 #include <strings.h>
 
 namespace zav::platform {
@@ -51,16 +55,56 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// libcurl is opened on the first request: linked, it and its many libraries
+// would be loaded at every start-up, costing more than the start-up itself.
+struct Library {
+    decltype(&::curl_global_init) global_init;
+    decltype(&::curl_easy_init) easy_init;
+    decltype(&::curl_easy_setopt) easy_setopt;
+    decltype(&::curl_easy_perform) easy_perform;
+    decltype(&::curl_easy_getinfo) easy_getinfo;
+    decltype(&::curl_easy_cleanup) easy_cleanup;
+    decltype(&::curl_slist_append) slist_append;
+    decltype(&::curl_slist_free_all) slist_free_all;
+};
+
+// Null when the library or one of its entries is missing.
+const Library* library() {
+    static Library lib;
+    static int state = 0;  // 0 not tried, 1 loaded, -1 missing
+    if (state) return state > 0 ? &lib : nullptr;
+    state = -1;
+    void* h = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!h) return nullptr;
+    bool ok = true;
+    auto get = [&](auto& fn, const char* name) {
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
+        ok = ok && fn;
+    };
+    get(lib.global_init, "curl_global_init");
+    get(lib.easy_init, "curl_easy_init");
+    get(lib.easy_setopt, "curl_easy_setopt");
+    get(lib.easy_perform, "curl_easy_perform");
+    get(lib.easy_getinfo, "curl_easy_getinfo");
+    get(lib.easy_cleanup, "curl_easy_cleanup");
+    get(lib.slist_append, "curl_slist_append");
+    get(lib.slist_free_all, "curl_slist_free_all");
+    if (ok) state = 1;
+    return ok ? &lib : nullptr;
+}
+
 bool initialised = false;
 
 }  // namespace
 
 bool http_request(const HttpRequest& request, HttpResponse& response) {
+    const Library* lib = library();
+    if (!lib) return false;
     if (!initialised) {
-        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
+        if (lib->global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
         initialised = true;
     }
-    CURL* curl = curl_easy_init();
+    CURL* curl = lib->easy_init();
     if (!curl) return false;
     response = HttpResponse{};
     Received received{&response};
@@ -71,12 +115,12 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
         // "Name:" with nothing after it would remove curl's own header; the
         // semicolon form sends an empty value.
         std::string line = value.empty() ? name + ";" : name + ": " + value;
-        headers = curl_slist_append(headers, line.c_str());
+        headers = lib->slist_append(headers, line.c_str());
     }
     // No "Expect: 100-continue" pause before a body, and no content type
     // that the caller did not give.
-    headers = curl_slist_append(headers, "Expect:");
-    if (!content_type) headers = curl_slist_append(headers, "Content-Type:");
+    headers = lib->slist_append(headers, "Expect:");
+    if (!content_type) headers = lib->slist_append(headers, "Content-Type:");
 
     // Proxies from the environment serve other machines; this one is reached directly.
     std::string no_proxy = "localhost,127.0.0.1,::1";
@@ -87,41 +131,41 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
             break;
         }
     }
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &received);
+    lib->easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
+    lib->easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    lib->easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(curl, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    lib->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_S);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_S);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+    lib->easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
+    lib->easy_setopt(curl, CURLOPT_HEADERDATA, &received);
     if (request.method == "HEAD") {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (request.method == "GET") {
-        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        lib->easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     } else {
-        if (request.method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        if (request.method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         if (request.body) {
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
         } else if (request.method == "POST") {
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "");
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDS, "");
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
         }
     }
-    CURLcode code = curl_easy_perform(curl);
+    CURLcode code = lib->easy_perform(curl);
     long status = 0;
-    if (code == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    if (code == CURLE_OK) lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib->slist_free_all(headers);
+    lib->easy_cleanup(curl);
     if (code != CURLE_OK || received.too_long) return false;
     response.status = static_cast<i32>(status);
     return true;
