@@ -95,6 +95,28 @@ ReadResult read_source(const char* path, std::string& out) {
     return ok ? ReadResult::ok : ReadResult::cannot_open;
 }
 
+// Text before the `Zav [` header (a first line for the shell, comments) is
+// not part of the script. The header is looked for at line starts only, so
+// that a script without one keeps its text whole. The skipped text becomes
+// blanks: lines and offsets in error reports stay those of the file.
+void blank_before_header(std::string& text) {
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, 3, "Zav") == 0) {
+            size_t p = at + 3;
+            if (text.compare(p, 7, "/System") == 0) p += 7;
+            while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == '\r' || text[p] == '\n')) p++;
+            if (p < text.size() && text[p] == '[') {
+                for (size_t i = 0; i < at; i++)
+                    if (text[i] != '\n') text[i] = ' ';
+                return;
+            }
+        }
+        size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) return;
+        at = nl + 1;
+    }
+}
+
 // An error met while reading or loading the script has no code around it:
 // its `where` becomes the script, and a syntax error's `near` the source line
 // of the failing text.
@@ -166,6 +188,7 @@ int run_script(const char* path) {
                 if (read == ReadResult::no_memory) fire("internal", "no-memory");
                 fire("access", "cannot-open", name);
             }
+            blank_before_header(source);
             i32 consumed = 0;
             lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false,
                         true, true, &consumed, nullptr, nullptr);
