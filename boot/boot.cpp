@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boot/image.h"
+#include "evaluator/host.h"
 #include "loader/zavbin.h"
 #include "library/routines.h"
 
@@ -273,13 +274,11 @@ void complete_system() {
     }
     Cell script = *field(&sys, "script");
     if (TYPE_OF(&script) == TYPE_OBJECT) {
-        std::string line;
-        for (int i = 0; i < system_record.argc; i++) {
-            if (i) line += ' ';
-            line += system_record.argv[i];
-        }
-        Cell* args = string::load(reinterpret_cast<const u8*>(line.data()), static_cast<u32>(line.size()), 0);
-        *field(&script, "args") = *args;
+        // Made on the stack first: a collection may move the object's values.
+        Cell* line = stack::push_star();
+        make_cell(line, TYPE_NONE);
+        platform::command_line(line);
+        *field(&script, "args") = *line;
     }
     stack::top = saved;
 }

@@ -10,11 +10,13 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "evaluator/host.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -107,25 +109,21 @@ void create_dir() {
 
 void exists_q() { result_logic(platform::exists(file::to_OS_path(arg(0)).c_str())); }
 
-void os_info() {
-    // Built from the running kernel's name, release and machine.
-    platform::OsInfo info = platform::os_info();
-    Cell spec;
-    block::make_at(&spec, 8);
-    collector::Root spec_root(&spec);
-    const char* names[] = {"name", "version", "build", "arch"};
-    const std::string* values[] = {&info.name, &info.version, &info.build, &info.arch};
-    for (u32 i = 0; i < 4; i++) {
-        Cell* w = word::make_in(symbol::make(names[i]), series_node(&spec));
-        set_type(w, TYPE_SET_WORD);
-        Cell* s = string::load(reinterpret_cast<const u8*>(values[i]->data()), static_cast<u32>(values[i]->size()), 0);
-        block::zs_append(&spec, s);
-        stack::pop(1);
-    }
-    Cell proto;
-    make_cell(&proto, TYPE_NONE);
-    Cell* obj = object::make(&proto, &spec, TYPE_OBJECT);
-    *arg(0) = *obj;
+void os_info() { *arg(0) = *platform::get_OS_info(); }
+
+// ---- float text switches ------------------------------------------------------------
+
+// The second switch is kept for scripts that set it; no formatting step reads it.
+bool float_full = false;
+
+// system/options/float/on-change*: pretty? turns the formatter's pretty
+// printing on or off; full? sets the other switch.
+void float_switch() {
+    const char* name = symbol::get_c_string(static_cast<i32>(arg(0)->data2));
+    Cell* v = arg(1);
+    bool on = !(TYPE_OF(v) == TYPE_NONE || (TYPE_OF(v) == TYPE_LOGIC && !v->data1));
+    if (std::strcmp(name, "pretty?") == 0) float_::pretty_print_q = on;
+    else if (std::strcmp(name, "full?") == 0) float_full = on;
 }
 
 // ---- tuples ----------------------------------------------------------------------------
@@ -205,9 +203,8 @@ void tracing_q() { result_logic(interpreter::trace.active); }
 
 // ---- clipboard and standard output ------------------------------------------------------
 
-// No clipboard service here: reading and writing report failure.
-void read_clipboard() { result_logic(false); }
-void write_clipboard() { result_logic(false); }
+void read_clipboard() { *arg(0) = *clipboard::read(); }
+void write_clipboard() { result_logic(clipboard::write(arg(0))); }
 
 void write_stdout() {
     Cell* data = arg(0);
@@ -263,6 +260,7 @@ const routine::Row ROWS[] = {
     {"create-dir", create_dir},
     {"exists?", exists_q},
     {"os-info", os_info},
+    {"float-switch", float_switch},
     {"as-color", as_color},
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},

@@ -1,16 +1,17 @@
 // Digests through libcrypto's EVP interface; HMAC built on them (RFC 2104);
 // secure random bytes through getrandom(2).
 #include "runtime/platform/crypto.h"
+#include "runtime/platform/dynlib.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <sys/random.h>
 
 #include <cerrno>
 #include <memory>
-#include <type_traits>
 
 namespace zav::crypto {
+
+using platform::open_library;
 
 namespace {
 
@@ -35,23 +36,18 @@ const Library* library() {
     static int state = 0;  // 0 not tried, 1 loaded, -1 missing
     if (state) return state > 0 ? &lib : nullptr;
     state = -1;
-    void* h = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-    if (!h) return nullptr;
-    bool ok = true;
-    auto get = [&](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
-        ok = ok && fn;
-    };
-    get(lib.md5, "EVP_md5");
-    get(lib.sha1, "EVP_sha1");
-    get(lib.sha256, "EVP_sha256");
-    get(lib.sha384, "EVP_sha384");
-    get(lib.sha512, "EVP_sha512");
-    get(lib.ctx_new, "EVP_MD_CTX_new");
-    get(lib.ctx_free, "EVP_MD_CTX_free");
-    get(lib.init, "EVP_DigestInit_ex");
-    get(lib.update, "EVP_DigestUpdate");
-    get(lib.final, "EVP_DigestFinal_ex");
+    bool ok = open_library("libcrypto.so.3", {
+        {&lib.md5, "EVP_md5"},
+        {&lib.sha1, "EVP_sha1"},
+        {&lib.sha256, "EVP_sha256"},
+        {&lib.sha384, "EVP_sha384"},
+        {&lib.sha512, "EVP_sha512"},
+        {&lib.ctx_new, "EVP_MD_CTX_new"},
+        {&lib.ctx_free, "EVP_MD_CTX_free"},
+        {&lib.init, "EVP_DigestInit_ex"},
+        {&lib.update, "EVP_DigestUpdate"},
+        {&lib.final, "EVP_DigestFinal_ex"},
+    });
     if (ok) state = 1;
     return ok ? &lib : nullptr;
 }

@@ -1,12 +1,11 @@
 // HTTP requests over libcurl.
 #include "runtime/platform/http.h"
+#include "runtime/platform/dynlib.h"
 
 #include <cstdlib>
 // Plain calls through the pointers below, without the header's type-check macros.
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
-#include <dlfcn.h>
-#include <type_traits>
 #include <strings.h>
 
 namespace zav::platform {
@@ -74,21 +73,16 @@ const Library* library() {
     static int state = 0;  // 0 not tried, 1 loaded, -1 missing
     if (state) return state > 0 ? &lib : nullptr;
     state = -1;
-    void* h = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!h) return nullptr;
-    bool ok = true;
-    auto get = [&](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(h, name));
-        ok = ok && fn;
-    };
-    get(lib.global_init, "curl_global_init");
-    get(lib.easy_init, "curl_easy_init");
-    get(lib.easy_setopt, "curl_easy_setopt");
-    get(lib.easy_perform, "curl_easy_perform");
-    get(lib.easy_getinfo, "curl_easy_getinfo");
-    get(lib.easy_cleanup, "curl_easy_cleanup");
-    get(lib.slist_append, "curl_slist_append");
-    get(lib.slist_free_all, "curl_slist_free_all");
+    bool ok = open_library("libcurl.so.4", {
+        {&lib.global_init, "curl_global_init"},
+        {&lib.easy_init, "curl_easy_init"},
+        {&lib.easy_setopt, "curl_easy_setopt"},
+        {&lib.easy_perform, "curl_easy_perform"},
+        {&lib.easy_getinfo, "curl_easy_getinfo"},
+        {&lib.easy_cleanup, "curl_easy_cleanup"},
+        {&lib.slist_append, "curl_slist_append"},
+        {&lib.slist_free_all, "curl_slist_free_all"},
+    });
     if (ok) state = 1;
     return ok ? &lib : nullptr;
 }

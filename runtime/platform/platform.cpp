@@ -7,7 +7,6 @@
 #include <ctime>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "runtime/console_output.h"
@@ -51,12 +50,6 @@ bool create_dir(const char* path) { return ::mkdir(path, 0777) == 0; }
 bool exists(const char* path) {
     struct stat st;
     return ::stat(path, &st) == 0;
-}
-
-OsInfo os_info() {
-    struct utsname u;
-    if (::uname(&u) != 0) return {"Linux", "", "", ""};
-    return {u.sysname, u.release, u.version, u.machine};
 }
 
 bool set_env(const char* name, const char* value) {

@@ -7,8 +7,6 @@
 
 #include "runtime/common.h"
 
-#include <string>
-
 namespace zav::platform {
 
 // The current directory as UTF-8 in a new low-level heap block (the caller
@@ -21,11 +19,6 @@ bool set_current_dir(const char* path);
 bool create_dir(const char* path);
 // Whether a file or directory is found at the path.
 bool exists(const char* path);
-// The running system's name, release, version and machine.
-struct OsInfo {
-    std::string name, version, build, arch;
-};
-OsInfo os_info();
 // A null value removes the variable. True on success.
 bool set_env(const char* name, const char* value);
 // Copies the value with its NUL into buffer and returns its length without
