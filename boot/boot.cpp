@@ -266,6 +266,14 @@ void complete_system() {
     Cell words = *object::push(context::global, -1, 0);
     *context::owner_of(context::global) = words;
     *field(&sys, "words") = words;
+    // The build's date and time, when the date! datatype reads it.
+    Cell build = *field(&sys, "build");
+    if (TYPE_OF(&build) == TYPE_OBJECT) {
+        Cell* date = push_source(build_date());
+        if (TYPE_OF(date) == TYPE_BLOCK && block::zs_length_q(date) == 1 &&
+            TYPE_OF(block::zs_head(date)) == TYPE_DATE)
+            *field(&build, "date") = *block::zs_head(date);
+    }
     Cell catalog = *field(&sys, "catalog");
     if (TYPE_OF(&catalog) == TYPE_OBJECT) {
         Cell errors;

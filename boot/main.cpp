@@ -220,6 +220,9 @@ int run_script(const char* path) {
 
 }  // namespace
 
+// Start-up in its phases: entry set-up (A); the runtime's modules, the boot
+// image, the library's definitions and top level (B to E, boot::init_runtime);
+// then the launch point, which runs the command-line script (F).
 int main(int argc, char** argv) {
     rt::platform_start(argc, argv);
     int status = 0;
