@@ -229,6 +229,8 @@ void output_failed(int err) {
 // ---------------------------------------------------------------------------
 // Fatal signals
 
+void (*volatile fatal_signal_cleanup)() = nullptr;
+
 int signal_error_code(int sig, int si_code, bool stack_fault) {
     switch (sig) {
         case SIGSEGV:
@@ -290,6 +292,7 @@ alignas(16) u8 alt_stack[ALT_STACK_BYTES];
 
 void on_fatal_signal(int sig, siginfo_t* info, void* context) {
     in_fatal_signal = 1;
+    if (auto cleanup = fatal_signal_cleanup) cleanup();
     uintptr_t pc = 0, sp = 0, fp = 0;
     auto* uc = static_cast<ucontext_t*>(context);
 #if defined(__x86_64__)

@@ -98,6 +98,10 @@ void platform_start(int argc, char** argv);
 // Turns fatal signals into numbered runtime errors (on an alternate stack, so
 // that a stack overflow can still be reported).
 void install_signal_handlers();
+// Called first by the fatal-signal handler (and so only async-signal-safe):
+// gives back what must not outlive the process, such as a terminal left in
+// raw mode. Null when nothing is registered.
+extern void (*volatile fatal_signal_cleanup)();
 // Copies the arguments into heap blocks and stores them in the system record.
 void read_command_line(int argc, char** argv);
 // The runtime error number of a fatal signal with its si_code; `stack_fault`
