@@ -171,6 +171,14 @@ void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* va
 // of a block; changes state only when crossing between the two.
 bool in_library = false;
 bool user_enabled = false;  // trace.enabled of the user code around the library code
+bool caller_library = false;  // in_library where the running function was called
+
+// Records, for the length of a function body, whether its caller was library code.
+struct CallerScope {
+    bool saved = caller_library;
+    CallerScope() { caller_library = in_library; }
+    ~CallerScope() { caller_library = saved; }
+};
 
 struct CodeScope {
     bool changed;
@@ -1597,6 +1605,7 @@ void run_body(const Cell* fn, const Cell* body) {
     c->data2 = off_of(stack::arguments);
     CallFrame* me = stack::frame_top - 1;
     me->header |= FRAME_BODY;
+    CallerScope caller_scope;
     try {
         if (TYPE_OF(body) == TYPE_BLOCK) eval(const_cast<Cell*>(body), true);
         else make_cell(stack::arguments, TYPE_UNSET);
@@ -1648,6 +1657,7 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
     CallFrame* me = stack::top_frame();
     me->header |= FRAME_BODY;
+    CallerScope caller_scope;
     // A library function's body is compiled code: no prolog or epilog either.
     CodeScope scope(&body);
     bool saved_enabled = trace.enabled;
@@ -1697,6 +1707,8 @@ void call_routine(Cell* fn) {
 }
 
 Cell* current_code() { return &code_cell; }
+
+bool called_from_library() { return caller_library; }
 
 // ---- tracing ---------------------------------------------------------------------------
 

@@ -72,6 +72,10 @@ void call_routine(Cell* routine);
 // nothing runs). Error values copy it into their `near` field.
 Cell* current_code();
 
+// Whether the running function was called by library code (compiled code)
+// rather than by interpreted user code.
+bool called_from_library();
+
 // ---- tracing -------------------------------------------------------------------
 // A do/trace tracer takes event, code, position, value, reference and frame.
 constexpr u32 TRACER_ARITY = 6;

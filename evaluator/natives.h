@@ -53,7 +53,8 @@ void bind_globals();
 
 // The 32-cell block print and prin reduce into.
 node_t print_buffer();
-// Whether the last print or prin ended a line (print sets it, prin clears it).
+// Whether the last print or prin ended a line (print sets it, prin clears
+// it); false before any output.
 extern bool line_ended;
 
 // Steps of the control natives.

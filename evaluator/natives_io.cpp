@@ -29,7 +29,7 @@
 
 namespace zav::natives {
 
-bool line_ended = true;
+bool line_ended = false;  // no output yet
 
 namespace {
 

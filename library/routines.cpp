@@ -201,6 +201,9 @@ void collect_calls() {
 
 void tracing_q() { result_logic(interpreter::trace.active); }
 
+// system/state/interpreted?: whether its caller is interpreted user code.
+void interpreted_q() { result_logic(!interpreter::called_from_library()); }
+
 // ---- clipboard and standard output ------------------------------------------------------
 
 void read_clipboard() { *arg(0) = *clipboard::read(); }
@@ -269,6 +272,7 @@ const routine::Row ROWS[] = {
     {"frame-index?", frame_index_q},
     {"collect-calls", collect_calls},
     {"tracing?", tracing_q},
+    {"interpreted?", interpreted_q},
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},
     {"write-stdout", write_stdout},

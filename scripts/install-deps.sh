@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 lua5.4 time
+  tmux
   clang libclang-rt-14-dev
   libcurl4-openssl-dev
   libssl-dev zlib1g-dev

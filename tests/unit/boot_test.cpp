@@ -1,0 +1,64 @@
+// Start-up: the boot image's library, library code as compiled code, routines.
+#include <gtest/gtest.h>
+
+#include "boot/boot.h"
+#include "datatypes/block.h"
+#include "datatypes/routine.h"
+#include "evaluator/interpreter.h"
+#include "load_helper.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+#include "test_util.h"
+
+namespace zav {
+namespace {
+
+struct BootTest : test::CleanRuntimeTest {
+    void SetUp() override {
+        test::CleanRuntimeTest::SetUp();
+        stack::frame_top = stack::frame_base;
+        stack::arguments = stack::top = stack::bottom;
+    }
+    void TearDown() override {
+        stack::frame_top = stack::frame_base;
+        stack::arguments = stack::top = stack::bottom;
+        test::CleanRuntimeTest::TearDown();
+    }
+    // Evaluates source text, as library code when asked; answers the result molded.
+    std::string run(const char* text, bool library) {
+        Cell code = *test::load(text);
+        collector::Root guard(&code);
+        if (library) block::set_flags_deep(&code, SERIES_LIBRARY);
+        Cell* base = stack::top;
+        interpreter::eval(&code, false);
+        std::string out = test::mold(stack::top - 1);
+        stack::top = base;
+        return out;
+    }
+};
+
+TEST_F(BootTest, TheImageHoldsTheLibraryModulesAsLibraryCode) {
+    Cell modules = *boot::library();
+    ASSERT_EQ(TYPE_OF(&modules), TYPE_BLOCK);
+    EXPECT_EQ(block::zs_length_q(&modules), 2u);  // base, system
+    Cell first = *block::zs_head(&modules);
+    EXPECT_TRUE(block::buffer_of(&first)->flags & SERIES_LIBRARY);
+}
+
+// interpreted? answers for the code that calls it.
+TEST_F(BootTest, InterpretedTellsUserCodeFromLibraryCode) {
+    EXPECT_EQ(run("system/state/interpreted?", false), "true");
+    EXPECT_EQ(run("system/state/interpreted?", true), "false");
+    // A block inside library code is library code; user code it runs is not.
+    EXPECT_EQ(run("do [system/state/interpreted?]", true), "false");
+    EXPECT_EQ(run("attempt [system/state/interpreted?]", false), "true");
+}
+
+TEST_F(BootTest, RoutinesAreMadeOnlyDuringStartUp) {
+    EXPECT_EQ(test::error_of([this] { run("make routine! [[a] [block?]]", true); }), "internal/routines");
+    EXPECT_GT(routine::find("block?"), 0u);
+    EXPECT_EQ(routine::find("no-such-routine"), 0u);
+}
+
+}  // namespace
+}  // namespace zav
