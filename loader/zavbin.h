@@ -23,10 +23,13 @@ constexpr u8 FLAG_SYMBOLS = 4;
 extern bool codec_q;
 
 // Decodes one buffer and appends its root values to `dest` (a block cell the
-// caller keeps rooted). A negative length means unbounded (boot data only).
-// `source` is the value named by invalid-data errors (null: a binary of the
-// data). Answers the number of cells `dest` held before: in boot mode the
-// index of the first root (the root base).
+// caller keeps rooted). `data` must stay in place while values are made, so
+// never in a series buffer (copy a binary's bytes out first). A negative
+// length means unbounded (boot data only). `source` is the value named by
+// invalid-data errors (null: a binary of the data). Answers the number of
+// cells `dest` held before: in boot mode the index of the first root (the
+// root base). Boot images of version 1 bind words by root index; images the
+// writers made (version 2) load in boot mode with their bindings as written.
 u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source = nullptr);
 
 // Loads the boot image into the root block with the collector off; answers
@@ -44,8 +47,9 @@ Cell* encode(const Cell* value);
 Cell* encode_cp(const Cell* value);
 
 // The zavbin codec's entries: decode (a binary! of more than 10 bytes; any
-// other value raises script/invalid-data) answers the only value decoded or
-// a block of them, pushed; encode_star answers the encoding of `data`.
+// other value raises script/invalid-data, so the routine reads a file! or
+// url! payload first) answers the only value decoded or a block of them,
+// pushed; encode_star answers the encoding of `data`.
 Cell* codec_decode(const Cell* payload);
 Cell* codec_encode_star(const Cell* data, bool compact);
 
