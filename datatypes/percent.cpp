@@ -53,7 +53,7 @@ const char* exact_text(double d) {
 }
 
 i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
-    const char* text = exact ? exact_text(cell_float(value))
+    const char* text = exact || !float_::pretty_print_q ? exact_text(cell_float(value))
                              : float_::form_float(cell_float(value) * 100.0, float_::FORM_PERCENT, false);
     string::concatenate_literal(buffer, text);
     return part - static_cast<i32>(std::strlen(text));

@@ -187,7 +187,9 @@ const char* exact_text(float f) {
     return text;
 }
 
+// Exact text for mold/all, and always when pretty float text is off.
 i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
+    exact = exact || !float_::pretty_print_q;
     string::concatenate_literal(buffer, "(");
     part--;
     for (u32 i = 0; i < dims_of(value); i++) {

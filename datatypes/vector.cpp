@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
@@ -179,15 +180,22 @@ Cell* do_math_scalar(i32 op, Cell* vec, Cell* scalar, bool scalar_first) {
     u32 n = length_of(vec), unit = buf(vec)->unit();
     u8* p = head_ptr(vec);
     if (!int_type_q(type)) {
-        if (unit == 8 && !scalar_first) {
-            double* d = reinterpret_cast<double*>(p);
-            // The common cases stay in tight loops.
+        if (unit == 8 && !scalar_first && op <= integer::OP_DIV) {
+            // The common cases stay in tight loops (elements are only 4-byte
+            // aligned: they are read and written through memcpy).
+            auto each = [&](auto fn) {
+                for (u32 i = 0; i < n; i++) {
+                    double d;
+                    std::memcpy(&d, p + u64(i) * 8, 8);
+                    d = fn(d);
+                    std::memcpy(p + u64(i) * 8, &d, 8);
+                }
+            };
             switch (op) {
-                case integer::OP_ADD: for (u32 i = 0; i < n; i++) d[i] += f; return vec;
-                case integer::OP_SUB: for (u32 i = 0; i < n; i++) d[i] -= f; return vec;
-                case integer::OP_MUL: for (u32 i = 0; i < n; i++) d[i] *= f; return vec;
-                case integer::OP_DIV: for (u32 i = 0; i < n; i++) d[i] /= f; return vec;
-                default: break;
+                case integer::OP_ADD: each([f](double d) { return d + f; }); return vec;
+                case integer::OP_SUB: each([f](double d) { return d - f; }); return vec;
+                case integer::OP_MUL: each([f](double d) { return d * f; }); return vec;
+                default: each([f](double d) { return d / f; }); return vec;
             }
         }
         for (u32 i = 0; i < n; i++, p += unit) {
@@ -429,15 +437,19 @@ Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool, bool
     series::tell(vec, "sort", series_head(vec), n);
     u32 unit = buf(vec)->unit(), type = element_type(vec);
     u8* p = head_ptr(vec);
-    auto order = [reverse](auto* first, auto* last) {
-        if (reverse) std::stable_sort(first, last, [](auto a, auto b) { return a > b; });
-        else std::stable_sort(first, last);
+    // Sorted in an aligned copy: the elements in the buffer may not be.
+    auto order = [&](auto zero) {
+        std::vector<decltype(zero)> tmp(n);
+        std::memcpy(tmp.data(), p, u64(n) * sizeof(zero));
+        if (reverse) std::stable_sort(tmp.begin(), tmp.end(), [](auto a, auto b) { return a > b; });
+        else std::stable_sort(tmp.begin(), tmp.end());
+        std::memcpy(p, tmp.data(), u64(n) * sizeof(zero));
     };
-    if (!int_type_q(type) && unit == 8) order(reinterpret_cast<double*>(p), reinterpret_cast<double*>(p) + n);
-    else if (!int_type_q(type)) order(reinterpret_cast<float*>(p), reinterpret_cast<float*>(p) + n);
-    else if (unit == 1) order(reinterpret_cast<int8_t*>(p), reinterpret_cast<int8_t*>(p) + n);
-    else if (unit == 2) order(reinterpret_cast<int16_t*>(p), reinterpret_cast<int16_t*>(p) + n);
-    else order(reinterpret_cast<i32*>(p), reinterpret_cast<i32*>(p) + n);
+    if (!int_type_q(type) && unit == 8) order(0.0);
+    else if (!int_type_q(type)) order(0.0f);
+    else if (unit == 1) order(int8_t(0));
+    else if (unit == 2) order(int16_t(0));
+    else order(i32(0));
     series::tell(vec, "sorted", series_head(vec), n);
     return vec;
 }
