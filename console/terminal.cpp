@@ -575,6 +575,8 @@ namespace {
 
 std::vector<std::u32string> history;
 Completer completer;
+// Keys that came after the end of an edit (pasted lines), for the next one.
+std::deque<i32> leftover;
 int stdin_console = -1;
 
 // A lone ESC is told from the start of a sequence by the pause after it.
@@ -652,6 +654,7 @@ std::optional<std::string> read_line(std::string_view prompt, const EditOptions&
     tty::take_resize();
 
     Input in;
+    in.early.swap(leftover);
     int start_col = cursor_column(in);
     LineEditor editor(history, &completer);
     editor.begin(from_utf8(prompt), options, window_columns(), start_col);
@@ -682,7 +685,11 @@ std::optional<std::string> read_line(std::string_view prompt, const EditOptions&
         }
         LineEditor::Step step = editor.key(key);
         write_out(editor.take_output());
-        if (step == LineEditor::Step::Done) return to_utf8(editor.line());
+        if (step == LineEditor::Step::Done) {
+            leftover.swap(in.early);
+            while (in.decoder.next(&key)) leftover.push_back(key);
+            return to_utf8(editor.line());
+        }
     }
 }
 

@@ -56,7 +56,7 @@ bool method_q(i32 symbol) { return find(symbol) != nullptr; }
 
 i32 method_index(i32 symbol) {
     const Method* m = find(symbol);
-    if (!m || m->code < 0) rt::quit(100, rt::code_address());
+    if (!m || m->code < 0) rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
     return m->code;
 }
 

@@ -38,10 +38,10 @@ void throw_error(Cell* error) {
             note_error_frames(&err.value);
         }
         Cell* remembered = top;
-        unwind_frames(4, false);
+        unwind_frames(FRAME_KIND_TRY, false);
         CallFrame* found = frame_top - 1;
         u32 k = frame_kind(found);
-        if (k == 4 || k == 5) {
+        if (k == FRAME_KIND_TRY || k == FRAME_KIND_TRY_ALL) {
             frame_top = found;  // the guard's own frame goes too
             top = remembered < bottom ? bottom : remembered;
         } else {

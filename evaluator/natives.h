@@ -56,6 +56,9 @@ node_t print_buffer();
 // Whether the last print or prin ended a line (print sets it, prin clears
 // it); false before any output.
 extern bool line_ended;
+// Called after `wait` has slept, so that a text user interface shown on the
+// terminal handles its pending events; the View back-end registers it.
+extern void (*after_wait)();
 
 // Steps of the control natives.
 // Block step of `do`: /expand and /next refinement positions (-1 unused).

@@ -30,6 +30,7 @@
 namespace zav::natives {
 
 bool line_ended = false;  // no output yet
+void (*after_wait)() = nullptr;
 
 namespace {
 
@@ -253,6 +254,7 @@ void wait_star(bool check, const i32* refinements) {
     make_cell(arg(0), TYPE_NONE);
     stack::keep();
     platform::sleep(seconds);
+    if (after_wait) after_wait();
 }
 
 void set_env_star(bool check, const i32* refinements) {

@@ -80,7 +80,7 @@ Cell* arc_trig(i32 radians, i32 kind) {
         case 2: v = std::asin(v); break;
         case 1: v = std::acos(v); break;
         case 0: v = std::atan(v); break;
-        default: rt::quit(101, rt::code_address());
+        default: rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
     }
     if (radians < 0) v = v * 180.0 / PI;
     set_cell_float(c, v);

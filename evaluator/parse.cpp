@@ -197,6 +197,11 @@ struct TopGuard {
     ~TopGuard() { stack::top = top; }
 };
 
+// A tracer that answers false ends the whole parse with that match result.
+// Thrown by the engine itself after the tracer has returned, and caught by
+// the process() that runs the engine, so it never crosses an interpreter
+// frame: paren and tracer calls have returned before it is thrown, and a
+// nested parse catches its own.
 struct Stop {
     bool match;
 };

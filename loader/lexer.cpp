@@ -471,14 +471,14 @@ bool fire_event(State* lex, u32 event, i32 type, const u8* s, const u8* e, Cell*
 
 [[noreturn]] static void stop_run(State* lex) {
     lex->stop = true;
-    throw Throw{10};
+    throw Throw{THROW_LEXER_STOP};
 }
 
 void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     Cell* up = innermost(lex);
     if (code > 0 && !is_path_type(static_cast<u32>(code)) && up && is_path_type(level_type(up)) &&
         lex->entry == S_PATH)
-        code = -1;
+        code = SYNTAX_BAD_CHAR;
     // The failing text: up to a line break, the token end or 30 characters.
     if (s < lex->input) s = lex->input;
     if (e > lex->in_end) e = lex->in_end;
@@ -501,7 +501,7 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
         lex->token_type = -static_cast<i32>(TYPE_ERROR);
         stop_run(lex);
     }
-    const char* id = code > 0 ? "invalid" : code == -1 ? "bad-char" : code == -2 ? "malconstruct" : "missing";
+    const char* id = code > 0 ? "invalid" : code == SYNTAX_BAD_CHAR ? "bad-char" : code == SYNTAX_MALCONSTRUCT ? "malconstruct" : "missing";
     SyntaxError& r = last_error;
     std::memset(&r, 0, sizeof r);
     std::snprintf(r.id, sizeof r.id, "%s", id);
@@ -511,7 +511,7 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     u32 n = static_cast<u32>(t - s);
     if (n >= sizeof r.text) n = sizeof r.text - 1;
     std::memcpy(r.text, s, n);
-    if (code == -3 || code == -4) {
+    if (code == SYNTAX_UNMATCHED || code == SYNTAX_UNCLOSED) {
         const char* missing = ")";
         if (up) {
             u32 lt = level_type(up);
@@ -551,7 +551,7 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
         datatype::make_at(&args[1], static_cast<u32>(code));
         zav::fire("syntax", id, &args[0], &args[1], &args[2]);
     }
-    if (code == -3 || code == -4) {
+    if (code == SYNTAX_UNMATCHED || code == SYNTAX_UNCLOSED) {
         string::load_at(reinterpret_cast<const u8*>(r.missing), 1, &args[1], 0);
         zav::fire("syntax", id, &args[0], &args[1], &args[2]);
     }
@@ -577,9 +577,9 @@ static void tok_error(State* lex, const u8* s, const u8* e, u32, bool) {
     if (code == 0) {
         switch (lex->exit) {
             case 18: code = TYPE_BINARY; break;
-            case 21: code = -2; break;
+            case 21: code = SYNTAX_MALCONSTRUCT; break;
             case 39: code = TYPE_INTEGER; break;
-            default: code = -1; break;
+            default: code = SYNTAX_BAD_CHAR; break;
         }
     }
     if (lex->entry == S_BRACED) s = lex->brace_start;
@@ -639,7 +639,7 @@ static void close_nesting(State* lex, const u8* s, u32 type) {
     }
     u32 lt = m ? level_type(m) : 0;
     bool match = type == TYPE_BLOCK ? (lt == TYPE_BLOCK || lt == TYPE_MAP) : lt == TYPE_PAREN;
-    if (!match) throw_error(lex, s, s + 1, -3);
+    if (!match) throw_error(lex, s, s + 1, SYNTAX_UNMATCHED);
     if (lt == TYPE_MAP && lex->load) {
         // A map literal holds key/value pairs with keys a map accepts.
         u32 n = lex->tail - lex->begin;
@@ -734,7 +734,7 @@ static void tok_construct(State* lex, const u8* s, const u8* e, u32, bool load) 
     else if (is("none")) type = TYPE_NONE;
     else if (is("unset")) type = TYPE_UNSET;
     else if (u32 id = type_by_name(reinterpret_cast<const char*>(name), len)) type = TYPE_DATATYPE, d1 = id;
-    if (!type) throw_error(lex, s, e, -2);
+    if (!type) throw_error(lex, s, e, SYNTAX_MALCONSTRUCT);
     lex->token_type = static_cast<i32>(type);
     if (!load || !lex->load) return;
     if (type == TYPE_DATATYPE) {
@@ -870,7 +870,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
             }
         }
         // A NUL byte is not the end of the text: what follows it would be lost.
-        if (state == T_EOF && p < end && *p == 0) throw_error(lex, p, p + 1, -1);
+        if (state == T_EOF && p < end && *p == 0) throw_error(lex, p, p + 1, SYNTAX_BAD_CHAR);
         lex->token_type = kinds[state];
         token_index = index;
 
@@ -997,10 +997,10 @@ static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool bu
         if (Cell* m = innermost(&st)) {
             u32 lt = level_type(m);
             if (is_path_type(lt)) close_level(&st, lt);
-            else throw_error(&st, st.input + m->data3, st.in_end, -4);
+            else throw_error(&st, st.input + m->data3, st.in_end, SYNTAX_UNCLOSED);
         }
     } catch (Throw& t) {
-        if (t.value != 10) throw;
+        if (t.value != THROW_LEXER_STOP) throw;
         failed = st.token_type == -static_cast<i32>(TYPE_ERROR);
     }
     if (consumed) *consumed = offset_of(&st, st.in_pos);

@@ -64,8 +64,17 @@ Cell* alloc_cell(State* lex);
 // Writes a value of `type` into a new cell at the tail, keeping the new-line flag.
 Cell* emit(State* lex, u32 type, u32 d1 = 0, u32 d2 = 0, u32 d3 = 0);
 
-// Raises a syntax error for the text [s, e): code > 0 datatype id (invalid),
-// -1 bad-char, -2 malconstruct, -3 / -4 missing. Unwinds (or stops the run).
+// Syntax error codes below zero; a code above zero is the id of the datatype
+// whose text is invalid.
+enum SyntaxCode : i32 {
+    SYNTAX_BAD_CHAR = -1,       // a byte no token may hold
+    SYNTAX_MALCONSTRUCT = -2,   // a malformed construct
+    SYNTAX_UNMATCHED = -3,      // a closing ] or ) with no opener of its kind
+    SYNTAX_UNCLOSED = -4,       // the text ends inside a block or paren
+};
+
+// Raises a syntax error for the text [s, e): a datatype id (invalid) or a
+// SyntaxCode. Unwinds (or stops the run).
 [[noreturn]] void throw_error(State* lex, const u8* s, const u8* e, i32 code);
 
 // Fires a trace event when the callback asks for it; answers the callback's result.

@@ -166,7 +166,7 @@ void unwind_only() {
 
 void restore() {
     frame_top--;
-    if (frame_kind(frame_top) == 1) restore_values(frame_top);
+    if (frame_kind(frame_top) == FRAME_KIND_FUNCTION) restore_values(frame_top);
     if (frame_top <= frame_base) {
         arguments = top = bottom;
     } else {
@@ -181,8 +181,8 @@ void unwind_frames(u32 kind, bool keep) {
     while (f > frame_base) {
         f--;
         u32 k = frame_kind(f);
-        if (k == 1) restore_values(f);
-        if (k == kind || k == 5) break;
+        if (k == FRAME_KIND_FUNCTION) restore_values(f);
+        if (k == kind || k == FRAME_KIND_TRY_ALL) break;
     }
     frame_top = f;
     if (keep) frame_top++;
@@ -232,7 +232,7 @@ CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell*
     CallFrame* f = frame_top;
     while (f > frame_base) {
         CallFrame* cur = f - 1;
-        if (frame_kind(cur) == 5) break;
+        if (frame_kind(cur) == FRAME_KIND_TRY_ALL) break;
         f = cur;
         if (kind ? frame_kind(cur) == kind : (cur->header & FRAME_BODY) != 0) {
             frame_top = f + 1;
@@ -253,7 +253,7 @@ CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell*
 void throw_break(bool with_value, bool continue_) {
     Saved saved = save();
     if (frame_top > frame_base) frame_top--;
-    seek_target(saved, 8, continue_ ? "continue" : "break", nullptr);
+    seek_target(saved, FRAME_KIND_LOOP, continue_ ? "continue" : "break", nullptr);
     if (with_value && !continue_) copy_cell(saved.arguments, arguments);
     else make_cell(arguments, TYPE_UNSET);
     throw Throw{continue_ ? THROW_CONTINUE : THROW_BREAK};
@@ -262,7 +262,7 @@ void throw_break(bool with_value, bool continue_) {
 void throw_exit(bool with_value, bool at_top) {
     Saved saved = save();
     if (frame_top > frame_base && !at_top) frame_top--;
-    seek_target(saved, 0, "return", nullptr);
+    seek_target(saved, FRAME_KIND_BODY, "return", nullptr);
     if (with_value) {
         copy_cell(saved.arguments, arguments);
         throw Throw{THROW_RETURN};
@@ -277,7 +277,7 @@ void throw_throw(u32 code) {
     Cell name = saved.arguments + 1 < saved.top ? saved.arguments[1] : Cell{TYPE_NONE, 0, 0, 0};
     if (frame_top > frame_base) frame_top--;
     if (!throw_origin) throw_origin = frame_top;
-    seek_target(saved, 6, "throw", &value);
+    seek_target(saved, FRAME_KIND_CATCH, "throw", &value);
     push(&value);
     push(&name);
     throw Throw{code};

@@ -26,6 +26,19 @@ constexpr u32 FRAME_CATCH = 0x06000000;        // kind 6: catch
 constexpr u32 FRAME_EVAL = 0x07000000;         // kind 7: block evaluation
 constexpr u32 FRAME_LOOP = 0x08000000;         // kind 8: loops
 
+// The kinds themselves, as frame_kind answers them; a search for kind 0 stops
+// at the nearest body frame instead.
+enum FrameKind : u32 {
+    FRAME_KIND_BODY = 0,
+    FRAME_KIND_FUNCTION = FRAME_FUNCTION >> 24,
+    FRAME_KIND_CALL = FRAME_CALL >> 24,
+    FRAME_KIND_TRY = FRAME_TRY >> 24,
+    FRAME_KIND_TRY_ALL = FRAME_TRY_ALL >> 24,
+    FRAME_KIND_CATCH = FRAME_CATCH >> 24,
+    FRAME_KIND_EVAL = FRAME_EVAL >> 24,
+    FRAME_KIND_LOOP = FRAME_LOOP >> 24,
+};
+
 constexpr u32 ARG_STACK_CELLS = 20000;
 constexpr u32 CALL_STACK_CELLS = 15000;  // 12,000 frames
 
@@ -114,7 +127,7 @@ void unwind_only();
 void restore();
 void unwind_frames(u32 kind, bool keep);
 void unwind_to(u32 kind);
-inline void unwind_to_loop(bool keep) { unwind_frames(8, keep); }
+inline void unwind_to_loop(bool keep) { unwind_frames(FRAME_KIND_LOOP, keep); }
 
 // Marks the contexts that the open call frames refer to (collector roots).
 void mark_for_collector();

@@ -42,10 +42,19 @@ expect_count() {
     fail "expected $2 lines of: $1"
 }
 
-# One run of the probe between two readings of the terminal's modes.
+# One run of the probe between two readings of the terminal's modes. Keys
+# are sent only once the probe's own prompt shows (it draws it in raw mode):
+# the marker on the first row tells it from the screen of the run before.
+run=0
 start() {
-    tm send-keys -t t "clear; stty -g >$dir/before; sh -c 'echo \$\$ >$dir/pid; exec $probe'; echo status=\$?; stty -g >$dir/after" Enter
-    expect '^>> ?$'
+    run=$((run + 1))
+    tm send-keys -t t "clear; echo run-$run; stty -g >$dir/before; sh -c 'echo \$\$ >$dir/pid; exec $probe'; echo status=\$?; stty -g >$dir/after" Enter
+    for _ in $(seq 100); do
+        screen=$(tm capture-pane -p -t t)
+        [ "$(echo "$screen" | head -1)" = "run-$run" ] && echo "$screen" | grep -qE '^>> ?$' && return 0
+        sleep 0.1
+    done
+    fail "run $run: no prompt"
 }
 same_modes() {
     expect "status=$1"
@@ -67,6 +76,9 @@ tm send-keys -t t Up Up Enter
 expect_count '^\[yzzw\]$' 2
 tm send-keys -t t '中文x' Left 'y' Enter
 expect '^\[中文yx\]$'
+tm send-keys -t t 'paste1' Enter 'paste2' Enter  # lines typed ahead are all kept
+expect '^\[paste1\]$'
+expect '^\[paste2\]$'
 tm send-keys -t t 'abc' C-a C-k 'q' Enter
 same_modes 0 "q"
 

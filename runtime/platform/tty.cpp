@@ -26,6 +26,7 @@ bool hooks_installed = false;
 // default action runs as if nothing had been caught.
 constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGQUIT};
 struct sigaction previous[3];
+struct sigaction previous_resize;
 
 void on_ending_signal(int sig) {
     leave_raw();
@@ -41,22 +42,24 @@ void install_hooks() {
     hooks_installed = true;
     std::atexit(leave_raw);
     rt::fatal_signal_cleanup = leave_raw;
-    struct sigaction sa{};
-    sigemptyset(&sa.sa_mask);
-    sa.sa_handler = on_resize;
-    sa.sa_flags = 0;  // no SA_RESTART: a waiting read wakes up to redraw
-    sigaction(SIGWINCH, &sa, nullptr);
 }
 
-void catch_ending_signals() {
+// Only while raw: the resize handler interrupts blocking calls (so that a
+// waiting read wakes up to redraw), which the rest of the process, reading
+// files or waiting for children, must not see.
+void catch_signals() {
     struct sigaction sa{};
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = on_ending_signal;
     for (size_t i = 0; i < 3; i++) sigaction(ENDING_SIGNALS[i], &sa, &previous[i]);
+    sa.sa_handler = on_resize;
+    sa.sa_flags = 0;  // no SA_RESTART
+    sigaction(SIGWINCH, &sa, &previous_resize);
 }
 
-void release_ending_signals() {
+void release_signals() {
     for (size_t i = 0; i < 3; i++) sigaction(ENDING_SIGNALS[i], &previous[i], nullptr);
+    sigaction(SIGWINCH, &previous_resize, nullptr);
 }
 
 }  // namespace
@@ -74,11 +77,12 @@ bool enter_raw(int fd) {
     raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    catch_ending_signals();
+    catch_signals();
     raw_fd = fd;
-    if (tcsetattr(fd, TCSAFLUSH, &raw) != 0) {
+    // TCSADRAIN, not TCSAFLUSH: keys typed or pasted ahead are kept.
+    if (tcsetattr(fd, TCSADRAIN, &raw) != 0) {
         raw_fd = -1;
-        release_ending_signals();
+        release_signals();
         return false;
     }
     return true;
@@ -88,10 +92,10 @@ void leave_raw() {
     int fd = raw_fd;
     if (fd < 0) return;
     raw_fd = -1;
-    tcsetattr(fd, TCSAFLUSH, &saved_modes);
+    tcsetattr(fd, TCSADRAIN, &saved_modes);
     // Inside a handler the process is ending anyway; otherwise the default
     // actions come back until the next raw edit.
-    release_ending_signals();
+    release_signals();
 }
 
 bool is_raw() { return raw_fd >= 0; }

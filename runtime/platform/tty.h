@@ -35,9 +35,8 @@ private:
 
 // Columns and rows of the terminal on fd; false when it does not say.
 bool window_size(int fd, int* columns, int* rows);
-// True once after each change of the window size (SIGWINCH), which also
-// interrupts a waiting read_byte. The notice is watched from the first
-// enter_raw on.
+// True once after each change of the window size (SIGWINCH) while raw,
+// which also interrupts a waiting read_byte.
 bool take_resize();
 
 enum class ReadResult { Byte, Timeout, Interrupted, End, Error };

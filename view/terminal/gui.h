@@ -5,7 +5,7 @@
 
 namespace zav::gui {
 
-// Registers the print callbacks with the console output.
+// Registers the print callbacks with the console output and the wait callback.
 void init();
 
 // Before runtime printing: give the terminal back to plain text output.
