@@ -184,8 +184,9 @@ bool halted(const Cell* err) {
         return TYPE_OF(c) == TYPE_WORD &&
                symbol::resolve(static_cast<i32>(c->data2)) == symbol::resolve(symbol::make(text));
     };
-    return TYPE_OF(err) == TYPE_ERROR && std::strcmp(error::last.category, "throw") == 0 &&
-           is(error::field(const_cast<Cell*>(err), error::FIELD_ARG1), "halt-request");
+    Cell* e = const_cast<Cell*>(err);
+    return TYPE_OF(e) == TYPE_ERROR && is(error::field(e, error::FIELD_TYPE), "throw") &&
+           is(error::field(e, error::FIELD_ARG1), "halt-request");
 }
 
 // With `keep`, a failure is reported and the run returns (the console goes on).
@@ -247,33 +248,27 @@ int run_script(const char* path, bool keep) {
     report_and_exit(&err);
 }
 
-// The command-line script, run for the console's launch: an error ends the
-// process; the stacks are left as they were for the launch to go on.
-void run_launch_script(const std::string& path, bool keep) {
+// The console: the library's launch entry, which reads and evaluates lines
+// until quit or the end of input.
+int run_console(const char* entry) {
+    Cell err;
+    // The guard frame refers to a local: the stacks go back as they were.
     Cell* top = stack::top;
     Cell* arguments = stack::arguments;
     CallFrame* frame = stack::frame_top;
-    run_script(path.c_str(), keep);
-    stack::top = top;
-    stack::arguments = arguments;
-    stack::frame_top = frame;
-}
-
-// The console: the library's launch entry, which reads and evaluates lines
-// until quit or the end of input.
-int run_console() {
-    Cell err;
     try {
-        const char entry[] = "cli-console-ctx/launch";
         Cell* code = stack::push_star();
         make_cell(code, TYPE_NONE);
         i32 consumed = 0;
-        lexer::scan(code, reinterpret_cast<const u8*>(entry), sizeof entry - 1, false, true, true, &consumed,
+        lexer::scan(code, reinterpret_cast<const u8*>(entry), static_cast<u32>(std::strlen(entry)), false, true, true, &consumed,
                     nullptr, nullptr);
         Cell guard;
         make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
         stack::mark(&guard, FRAME_TRY);
         interpreter::eval(code, true);
+        stack::top = top;
+        stack::arguments = arguments;
+        stack::frame_top = frame;
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
@@ -302,8 +297,11 @@ int main(int argc, char** argv) {
             Cell err = error::thrown;
             report_and_exit(&err);
         }
-        console::run_script = run_launch_script;
-        status = run_console();
+        status = run_console("cli-console-ctx/launch");
+        if (console::pending_script.set) {
+            status = run_script(console::pending_script.path.c_str(), console::pending_script.keep);
+            if (console::pending_script.keep) status = run_console("system/console/run/no-banner");
+        }
     } catch (Throw& t) {
         rt::top_catch_handler(t.value);
     }

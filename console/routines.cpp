@@ -45,12 +45,12 @@ void console_size() {
     make_cell(stack::arguments, TYPE_PAIR, 0, static_cast<u32>(columns), static_cast<u32>(rows));
 }
 
-ScriptRunner run_script = nullptr;
+PendingScript pending_script;
 
 void run_script_file() {
-    std::string path = file::to_OS_path(stack::arguments);
-    bool keep = TYPE_OF(stack::arguments + 1) == TYPE_LOGIC && stack::arguments[1].data1 != 0;
-    if (run_script) run_script(path, keep);
+    pending_script.set = true;
+    pending_script.path = file::to_OS_path(stack::arguments);
+    pending_script.keep = TYPE_OF(stack::arguments + 1) == TYPE_LOGIC && stack::arguments[1].data1 != 0;
     make_cell(stack::arguments, TYPE_UNSET);
 }
 

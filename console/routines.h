@@ -10,12 +10,16 @@ void read_input();
 // The window's columns x rows as a pair!, 80x50 when there is no terminal.
 void console_size();
 
-// Runs a script file's code for the launch (set by the executable's entry):
-// the file's path and whether the console goes on after a failure (which
-// otherwise ends the process).
-using ScriptRunner = void (*)(const std::string& path, bool keep);
-extern ScriptRunner run_script;
-// The routine over it: the file! and the keep flag (logic!) in the frame's arguments.
+// The command-line script the launch found, run by the executable's entry
+// once the launch has returned (at the top level, outside any function);
+// `keep`: the console goes on after it (--catch).
+struct PendingScript {
+    bool set = false;
+    std::string path;
+    bool keep = false;
+};
+extern PendingScript pending_script;
+// The routine that records it: the file! and the keep flag (logic!).
 void run_script_file();
 
 }  // namespace zav::console
