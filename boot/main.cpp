@@ -24,8 +24,6 @@ namespace {
 
 using namespace zav;
 
-const char PLACEHOLDER[] = "Zav: no console yet; run a script with: zav FILE";
-
 // Status of a script ended by an error nothing caught.
 constexpr int ERROR_STATUS = 254;
 
@@ -218,6 +216,30 @@ int run_script(const char* path) {
     report_and_exit(&err);
 }
 
+// The console: the library's launch entry, which reads and evaluates lines
+// until quit or the end of input.
+int run_console() {
+    Cell err;
+    try {
+        const char entry[] = "cli-console-ctx/launch";
+        Cell* code = stack::push_star();
+        make_cell(code, TYPE_NONE);
+        i32 consumed = 0;
+        lexer::scan(code, reinterpret_cast<const u8*>(entry), sizeof entry - 1, false, true, true, &consumed,
+                    nullptr, nullptr);
+        Cell guard;
+        make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
+        stack::mark(&guard, FRAME_TRY);
+        interpreter::eval(code, true);
+        return 0;
+    } catch (Throw& t) {
+        if (t.value == THROW_QUIT) return 0;
+        if (t.value == THROW_ERROR && TYPE_OF(&error::thrown) == TYPE_ERROR) err = error::thrown;
+        else make_cell(&err, TYPE_NONE);
+    }
+    report_and_exit(&err);
+}
+
 }  // namespace
 
 // Start-up in its phases: entry set-up (A); the runtime's modules, the boot
@@ -237,7 +259,7 @@ int main(int argc, char** argv) {
             Cell err = error::thrown;
             report_and_exit(&err);
         }
-        if (argc < 2) print_text(PLACEHOLDER);
+        if (argc < 2) status = run_console();
         else status = run_script(argv[1]);
     } catch (Throw& t) {
         rt::top_catch_handler(t.value);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/routines.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -276,6 +277,8 @@ const routine::Row ROWS[] = {
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},
     {"write-stdout", write_stdout},
+    {"_read-input", console::read_input},
+    {"_console-size", console::console_size},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
