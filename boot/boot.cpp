@@ -36,6 +36,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_object.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
 #include "datatypes/date.h"
@@ -261,6 +262,8 @@ void complete_system() {
     if (TYPE_OF(system) != TYPE_OBJECT) return;
     Cell sys = *system;
     collector::Root sys_root(&sys);
+    // The datatypes read their settings from it from now on.
+    system_object::set(&sys);
     Cell* saved = stack::top;
     // system/words reads and sets the global words themselves.
     Cell words = *object::push(context::global, -1, 0);

@@ -3,6 +3,7 @@
 // units, which gives the digit-by-digit results exactly.
 #include "datatypes/money.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_object.h"
 #include "datatypes/word.h"
 #include "datatypes/random.h"
 #include "runtime/stack.h"
@@ -24,7 +26,6 @@
 
 namespace zav::money {
 
-i32 digits_shown = 2;
 
 namespace {
 
@@ -210,8 +211,9 @@ Num divide(const Num& a, const Num& b, bool remainder) {
 
 // The currency word of an index, or null.
 const Cell* currency_word(u32 index) {
-    if (index == 0) return nullptr;
-    SeriesBuffer* b = GET_BUFFER(currency_list());
+    node_t list = currency_list();
+    if (index == 0 || !list) return nullptr;
+    SeriesBuffer* b = GET_BUFFER(list);
     if (index > b->length()) return nullptr;
     return block::cells_of(b) + index - 1;
 }
@@ -244,7 +246,7 @@ i32 form_body(const Cell* value, Cell* buffer, i32 part, bool all, bool grouping
             if (grouping && p < INT_DIGITS - 1 && (INT_DIGITS - 1 - p) % 3 == 0) text += '\'';
         }
     }
-    i32 shown = all || digits_shown > static_cast<i32>(FRAC_DIGITS) ? static_cast<i32>(FRAC_DIGITS) : digits_shown;
+    i32 shown = all ? static_cast<i32>(FRAC_DIGITS) : std::clamp(digits_shown(), 0, static_cast<i32>(FRAC_DIGITS));
     if (!grouping) {
         // Mold is source text: it never drops a significant fraction digit.
         i32 needed = static_cast<i32>(FRAC_DIGITS);
@@ -265,56 +267,20 @@ Cell* word_of(Cell* cell, const char* name) { return copy_cell(word::load(name),
 
 // ---- currencies ------------------------------------------------------------------
 
-namespace {
-
-const char* const default_currencies =
-    "AED AFN ALL AMD ANG AOA ARS AUD AWG AZN BAM BBD BDT BGN BHD BIF BMD BND BOB BRL BSD BTN BWP BYN BZD "
-    "CAD CDF CHF CLP CNY COP CRC CUC CUP CVE CZK DJF DKK DOP DZD EGP ERN ETB EUR FJD FKP GBP GEL GGP GHS "
-    "GIP GMD GNF GTQ GYD HKD HNL HRK HTG HUF IDR ILS IMP INR IQD IRR ISK JEP JMD JOD JPY KES KGS KHR KMF "
-    "KPW KRW KWD KYD KZT LAK LBP LKR LRD LSL LYD MAD MDL MGA MKD MMK MNT MOP MRU MUR MVR MWK MXN MYR MZN "
-    "NAD NGN NIO NOK NPR NZD OMR PAB PEN PGK PHP PKR PLN PYG QAR RON RSD RUB RWF SAR SBD SCR SDG SEK SGD "
-    "SHP SLL SOS SPL SRD STN SVC SYP SZL THB TJS TMT TND TOP TRY TTD TVD TWD TZS UAH UGX USD UYU UZS VEF "
-    "VND VUV WST XAF XCD XDR XOF XPF YER ZAR ZMW ZWD BTC ETH";
-
-node_t list_node = 0;
-u32 list_generation = 0;
-
-void mark_list() {
-    if (list_node && list_generation == memory::generation) collector::mark_block(list_node);
+i32 digits_shown() {
+    const Cell* digits = system_object::field({"options", "money-digits"});
+    return digits && TYPE_OF(digits) == TYPE_INTEGER ? integer::get(digits) : 2;
 }
-
-}  // namespace
 
 node_t currency_list() {
-    if (list_node && list_generation == memory::generation) return list_node;
-    static bool registered = false;
-    if (!registered) {
-        collector::register_marker(mark_list);
-        registered = true;
-    }
-    node_t node = alloc_cells(180);
-    list_node = node;
-    list_generation = memory::generation;
-    for (const char* p = default_currencies; *p;) {
-        const char* e = p;
-        while (*e && *e != ' ') e++;
-        i32 sym = symbol::make_from_utf8(reinterpret_cast<const u8*>(p), static_cast<u32>(e - p));
-        Cell w;
-        word::make_at(sym, &w);
-        *alloc_at_tail(list_node) = w;
-        p = *e ? e + 1 : e;
-    }
-    return list_node;
-}
-
-void set_currency_list(node_t block) {
-    currency_list();  // registers the marker
-    list_node = block;
-    list_generation = memory::generation;
+    const Cell* list = system_object::field({"locale", "currencies", "list"});
+    return list && TYPE_OF(list) == TYPE_BLOCK ? series_node(list) : 0;
 }
 
 i32 find_currency(i32 sym) {
-    SeriesBuffer* b = GET_BUFFER(currency_list());
+    node_t list = currency_list();
+    if (!list) return -1;
+    SeriesBuffer* b = GET_BUFFER(list);
     i32 want = symbol::resolve(sym);
     for (u32 i = 0; i < b->length() && i < 255; i++) {
         const Cell* w = block::cells_of(b) + i;

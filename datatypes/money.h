@@ -17,13 +17,14 @@ inline const u8* payload(const Cell* c) { return reinterpret_cast<const u8*>(&c-
 inline u32 get_currency(const Cell* c) { return payload(c)[0]; }
 void set_currency(Cell* value, i32 index);
 
-// Fraction digits that form shows; the system options set it (2 by default).
-extern i32 digits_shown;
+// Fraction digits that form shows: system/options/money-digits, 2 when that
+// is not an integer.
+i32 digits_shown();
 
-// The currency words, in order (a block! node); money values name their
-// currency by the 1-based position of its word here.
+// The currency words, in order: the block node of
+// system/locale/currencies/list (0 when there is none, as before start-up);
+// money values name their currency by the 1-based position of its word here.
 node_t currency_list();
-void set_currency_list(node_t block);
 // Index of a currency symbol in the currency list (from 1), or -1.
 i32 find_currency(i32 symbol);
 

@@ -14,6 +14,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_object.h"
 #include "datatypes/word.h"
 #include "datatypes/user_code.h"
 #include "runtime/stack.h"
@@ -61,14 +62,20 @@ Cell* object_from(const char* body, Cell* proto) {
     return out;
 }
 
-// The value `system/<path...>` names, or null.
-Cell* system_field(std::initializer_list<const char*> names) {
-    Cell* v = context::get_global(symbol::make("system"));
-    for (const char* n : names) {
-        if (!v || TYPE_OF(v) != TYPE_OBJECT) return nullptr;
-        v = field(v, n);
-    }
-    return v;
+// The scheme object registered under a word: system/schemes is a block of
+// name and scheme pairs; an object of schemes is read by field. Null when
+// the word is not there.
+Cell* find_scheme(const Cell* name) {
+    Cell* schemes = system_object::field({"schemes"});
+    if (!schemes) return nullptr;
+    if (TYPE_OF(schemes) == TYPE_OBJECT) return object::select_word(schemes, name);
+    if (TYPE_OF(schemes) != TYPE_BLOCK) return nullptr;
+    i32 want = symbol::resolve(static_cast<i32>(name->data2));
+    SeriesBuffer* b = GET_BUFFER(series_node(schemes));
+    Cell* c = block::cells_of(b);
+    for (u32 i = series_head(schemes); i + 1 < b->length(); i += 2)
+        if (word::any_word_q(TYPE_OF(c + i)) && symbol::resolve(static_cast<i32>(c[i].data2)) == want) return c + i + 1;
+    return nullptr;
 }
 
 // Number of argument cells a function takes before its /local words.
@@ -306,7 +313,7 @@ Cell* make(Cell* spec_in) {
     Cell given = *spec_in;
     Cell* spec = stack::push(&given);
     if (TYPE_OF(spec) != TYPE_OBJECT) {
-        Cell* parts = system_field({"standard", "url-parts"});
+        Cell* parts = system_object::field({"standard", "url-parts"});
         Cell* base = parts && TYPE_OF(parts) == TYPE_OBJECT
                          ? stack::push(parts)
                          : object_from("scheme: user-info: host: port: path: target: query: fragment: ref: none", nullptr);
@@ -319,15 +326,17 @@ Cell* make(Cell* spec_in) {
     Cell* scheme = field(spec, "scheme");
     if (!scheme || TYPE_OF(scheme) != TYPE_WORD) fire("access", "no-scheme", &given);
     Cell scheme_word = *scheme;
-    Cell* standard = system_field({"standard", "port"});
-    Cell* port = standard && TYPE_OF(standard) == TYPE_OBJECT
-                     ? object_from("", standard)
+    // Held on the stack: making the copy allocates, which may move the
+    // system object's values.
+    Cell* standard = system_object::field({"standard", "port"});
+    standard = standard && TYPE_OF(standard) == TYPE_OBJECT ? stack::push(standard) : nullptr;
+    Cell* port = standard ? object_from("", standard)
                      : object_from("spec: scheme: actor: awake: state: data: extra: none", nullptr);
     object::get_values(port)[FIELD_SPEC] = *spec;
     object::get_values(port)[FIELD_SCHEME] = scheme_word;
-    Cell* schemes = system_field({"schemes"});
-    Cell* found = schemes && TYPE_OF(schemes) == TYPE_OBJECT ? object::select_word(schemes, &scheme_word) : nullptr;
+    Cell* found = find_scheme(&scheme_word);
     if (!found || TYPE_OF(found) != TYPE_OBJECT) fire("access", "unknown-scheme", &given);
+    found = stack::push(found);
     Cell* actor = field(found, "actor");
     if (!actor || (TYPE_OF(actor) != TYPE_OBJECT && TYPE_OF(actor) != TYPE_HANDLE)) fire("access", "invalid-actor");
     object::get_values(port)[FIELD_ACTOR] = *actor;

@@ -5,17 +5,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/percent.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/collector.h"
+#include "runtime/sort.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
 #include "runtime/helpers.h"
@@ -428,29 +432,115 @@ Cell* select(Cell* vec, Cell* value, Cell* part, bool, bool, bool, bool, Cell*, 
     return vec;
 }
 
-// Numeric order of the elements from the head (a /part count limits them).
-Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool, bool reverse, bool) {
-    if (skip || comparator) fire("internal", "not-done");
-    u32 n = length_of(vec);
-    if (part && TYPE_OF(part) == TYPE_INTEGER) n = std::min<u32>(n, static_cast<u32>(std::max(0, integer::get(part))));
-    if (n < 2) return vec;
-    series::tell(vec, "sort", series_head(vec), n);
-    u32 unit = buf(vec)->unit(), type = element_type(vec);
-    u8* p = head_ptr(vec);
-    // Sorted in an aligned copy: the elements in the buffer may not be.
-    auto order = [&](auto zero) {
-        std::vector<decltype(zero)> tmp(n);
-        std::memcpy(tmp.data(), p, u64(n) * sizeof(zero));
-        if (reverse) std::stable_sort(tmp.begin(), tmp.end(), [](auto a, auto b) { return a > b; });
-        else std::stable_sort(tmp.begin(), tmp.end());
-        std::memcpy(p, tmp.data(), u64(n) * sizeof(zero));
-    };
-    if (!int_type_q(type) && unit == 8) order(0.0);
-    else if (!int_type_q(type)) order(0.0f);
-    else if (unit == 1) order(int8_t(0));
-    else if (unit == 2) order(int16_t(0));
-    else order(i32(0));
-    series::tell(vec, "sorted", series_head(vec), n);
+// How a vector is sorted: records of `size` elements, ordered by the element
+// at `offset` or by all of them, or by a comparison function.
+struct VecSort {
+    u32 unit, type, size, offset;
+    bool all, reverse;
+    Cell* fn;
+    Cell* args;
+};
+
+double element_number(const u8* p, u32 unit, u32 type) {
+    return int_type_q(type) ? get_int_value(p, unit) : get_float_value(p, unit);
+}
+
+int compare_records(const void* a, const void* b, uintptr_t ctx, uintptr_t) {
+    const VecSort& s = *reinterpret_cast<const VecSort*>(ctx);
+    u32 from = s.all ? 0 : s.offset, to = s.all ? s.size : s.offset + 1;
+    int r = 0;
+    for (u32 i = from; i < to && !r; i++) {
+        double x = element_number(static_cast<const u8*>(a) + u64(i) * s.unit, s.unit, s.type);
+        double y = element_number(static_cast<const u8*>(b) + u64(i) * s.unit, s.unit, s.type);
+        r = x < y ? -1 : x > y ? 1 : 0;  // unordered pairs compare equal
+    }
+    return s.reverse ? -r : r;
+}
+
+// The comparator sees element values, or whole records as vectors with /all.
+void record_value(Cell* out, const u8* p, const VecSort& s) {
+    if (s.all) {
+        make_at(out, s.size, s.type, s.unit);
+        SeriesBuffer* b = buf(out);
+        std::memcpy(b->head(), p, u64(s.size) * s.unit);
+        b->tail = b->offset + s.size * s.unit;
+        return;
+    }
+    *out = *get_value(p, s.unit, s.type);
+    stack::pop(1);
+}
+
+int call_comparator(const void* a, const void* b, uintptr_t ctx, uintptr_t) {
+    const VecSort& s = *reinterpret_cast<const VecSort*>(ctx);
+    if (s.reverse) std::swap(a, b);
+    collector::Root va, vb;
+    record_value(&va.value, static_cast<const u8*>(a), s);
+    record_value(&vb.value, static_cast<const u8*>(b), s);
+    Cell* slots = block::cells_of(block::buffer_of(s.args)) + series_head(s.args);
+    slots[0] = va.value;
+    slots[1] = vb.value;
+    return function::call_comparator(s.fn, s.args);
+}
+
+[[noreturn]] void refine_error(const char* refinement, const Cell* value) {
+    Cell w;
+    fire("script", "invalid-refine-arg", series::word_arg(&w, refinement), value);
+}
+
+// Numeric order of the elements from the head (a /part count limits them);
+// /skip sorts records, /compare orders them by one of their elements or by
+// a function of two values.
+Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool) {
+    u32 len = length_of(vec);
+    if (part && TYPE_OF(part) == TYPE_INTEGER) len = std::min<u32>(len, static_cast<u32>(std::max(0, integer::get(part))));
+    u32 size = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-arg", skip);
+        i32 n = integer::get(skip);
+        if (n < 1 || len < static_cast<u32>(n) || len % static_cast<u32>(n) != 0) refine_error("skip", skip);
+        size = static_cast<u32>(n);
+    } else if (all) {
+        fire("script", "bad-refines");
+    }
+    VecSort s{buf(vec)->unit(), element_type(vec), size, 0, all && skip, reverse, nullptr, nullptr};
+    sort::Comparator cmp = compare_records;
+    if (comparator) {
+        u32 ct = TYPE_OF(comparator);
+        if (ct == TYPE_FUNCTION) {
+            function::check_callback(comparator, 2, "compare");
+            cmp = call_comparator;
+            s.fn = comparator;
+        } else if (ct == TYPE_INTEGER) {
+            if (!skip || all) fire("script", "bad-refines");
+            i32 offset = integer::get(comparator);
+            if (offset < 1 || static_cast<u32>(offset) > size) fire("script", "out-of-range", comparator);
+            s.offset = static_cast<u32>(offset - 1);
+        } else {
+            refine_error("compare", comparator);
+        }
+    }
+    u32 count = len / size;
+    if (count < 2) return vec;
+    series::tell(vec, "sort", series_head(vec), len);
+    u32 bytes = len * s.unit;
+    // Sorted in a private copy: a comparison function may allocate (moving
+    // the buffer) or change the vector, which is an error that leaves it as
+    // the function made it.
+    std::vector<u8> tmp(head_ptr(vec), head_ptr(vec) + bytes);
+    const std::vector<u8> before = tmp;
+    u32 total = buf(vec)->length();
+    collector::Root args;
+    if (s.fn) {
+        block::make_at(&args.value, 2);
+        Cell none{TYPE_NONE, 0, 0, 0};
+        block::zs_append(&args.value, &none);
+        block::zs_append(&args.value, &none);
+        s.args = &args.value;
+    }
+    sort::mergesort(tmp.data(), count, size * s.unit, reinterpret_cast<uintptr_t>(&s), 0, cmp);
+    if (buf(vec)->length() != total || std::memcmp(head_ptr(vec), before.data(), bytes)) fire("script", "protected");
+    std::memcpy(head_ptr(vec), tmp.data(), bytes);
+    series::tell(vec, "sorted", series_head(vec), len);
     return vec;
 }
 

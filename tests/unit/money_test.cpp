@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "datatypes/money.h"
+#include "datatypes/system_object.h"
+#include "datatypes/integer.h"
 #include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
@@ -11,6 +13,9 @@
 using namespace zav;
 
 namespace {
+
+// The shown fraction digits come from the system options.
+void set_digits(i32 n) { integer::make_at(system_object::field({"options", "money-digits"}), n); }
 
 struct MoneyTest : RuntimeTest {
     Cell* saved = nullptr;
@@ -20,7 +25,7 @@ struct MoneyTest : RuntimeTest {
     }
     void TearDown() override {
         stack::top = saved;
-        money::digits_shown = 2;
+        set_digits(2);
     }
 };
 
@@ -42,7 +47,7 @@ TEST_F(MoneyTest, FractionDigitsShownFollowTheSetting) {
         const char* form;
     } cases[] = {{0, "$12"}, {-3, "$12"}, {1, "$12.3"}, {5, "$12.34567"}, {7, "$12.34567"}};
     for (const Case& c : cases) {
-        money::digits_shown = c.digits;
+        set_digits(c.digits);
         EXPECT_EQ(test::form(&m), c.form) << c.digits;
         EXPECT_EQ(test::mold(&m, true), "$12.34567");
     }
