@@ -2,6 +2,7 @@
 // arithmetic and the text form.
 #include "datatypes/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "datatypes/system_object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
@@ -432,10 +434,27 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
     char text[64];
     const char* sep = y < 0 ? "/" : "-";
     u32 m = month_of(d);
-    char month[4] = "???";
-    if (m >= 1 && m <= 12) std::memcpy(month, month_names[m - 1], 3);
-    i32 n = std::snprintf(text, sizeof text, "%u%s%s%s%s%0*d", day_of(d), sep, month, sep, y < 0 ? "-" : "",
-                          std::abs(y) <= 99 ? 4 : 1, std::abs(y));
+    // The month's name comes from the locale (the English names until the
+    // system object exists).
+    u32 month[3] = {'?', '?', '?'};
+    u32 month_len = 3;
+    if (m >= 1 && m <= 12) {
+        Cell* months = system_object::field({"locale", "months"});
+        if (!months) {
+            for (u32 i = 0; i < 3; i++) month[i] = static_cast<u8>(month_names[m - 1][i]);
+        } else {
+            if (TYPE_OF(months) != TYPE_BLOCK || block::zs_length_q(months) < m) fire("script", "invalid-months");
+            const Cell* name = block::zs_head(months) + (m - 1);
+            if (TYPE_OF(name) != TYPE_STRING) fire("script", "invalid-months");
+            month_len = std::min<u32>(3, string::zs_length_q(name));
+            for (u32 i = 0; i < month_len; i++) month[i] = string::zs_abs_at(name, series_head(name) + i);
+        }
+    }
+    i32 n = std::snprintf(text, sizeof text, "%u%s", day_of(d), sep);
+    string::concatenate_literal(buffer, text);
+    for (u32 i = 0; i < month_len; i++) string::append_char(buffer, month[i]);
+    part -= n + static_cast<i32>(month_len);
+    n = std::snprintf(text, sizeof text, "%s%s%0*d", sep, y < 0 ? "-" : "", std::abs(y) <= 99 ? 4 : 1, std::abs(y));
     string::concatenate_literal(buffer, text);
     part -= n;
     if (d & HAS_TIME) {
