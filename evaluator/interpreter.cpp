@@ -752,7 +752,8 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             }
             if (!builtin) make_cell(stack::push_star(), TYPE_LOGIC, 0);
         } else if (TYPE_OF(&e) == TYPE_TYPESET) {
-            if (!builtin) make_cell(stack::push_star(), TYPE_NONE);
+            // A return: after the refinements has no slot.
+            if (!builtin && (e.header & FETCH_MASK) != FETCH_RETURN) make_cell(stack::push_star(), TYPE_NONE);
         } else if (TYPE_OF(&e) == TYPE_INTEGER && !builtin) {
             locals = static_cast<i32>(e.data2);
         }
@@ -779,7 +780,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         i32 offset = 1;
         for (u32 k = r.cache_index + 1; k < n; k++, p++, offset++) {
             Cell e = entry(k);
-            if (TYPE_OF(&e) != TYPE_TYPESET) break;
+            if (TYPE_OF(&e) != TYPE_TYPESET || (e.header & FETCH_MASK) == FETCH_RETURN) break;
             if (fetch_values) {
                 pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
             } else {
