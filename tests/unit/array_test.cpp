@@ -6,6 +6,7 @@
 
 #include "runtime/array.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 
 using namespace zav;
 
@@ -13,8 +14,7 @@ namespace {
 
 struct ArrayTest : ::testing::Test {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        test::bare_memory();
     }
     void TearDown() override { free_all_memory(); }
 

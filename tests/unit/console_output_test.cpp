@@ -7,6 +7,7 @@
 
 #include "runtime/console_output.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 #include "runtime/print_hooks.h"
 #include "runtime/rt.h"
 #include "tests/unit/output_capture.h"
@@ -71,8 +72,7 @@ namespace {
 
 struct PrintHooks : ::testing::Test {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        test::bare_memory();
         print_hooks::init();
     }
     void TearDown() override {

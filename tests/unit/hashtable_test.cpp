@@ -16,6 +16,7 @@
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 
 using namespace zav;
 namespace ht = zav::hashtable;
@@ -24,8 +25,7 @@ namespace {
 
 struct HashTableTest : ::testing::Test {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        test::bare_memory();
         case_folding::init();
         collector::cycles = 0;
         symbol::init(64);

@@ -3,6 +3,7 @@
 
 #include "datatypes/error.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 #include "runtime/rt.h"
 
 using namespace zav;
@@ -11,8 +12,7 @@ namespace {
 
 struct MemoryTest : ::testing::Test {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        test::bare_memory();
     }
     void TearDown() override { free_all_memory(); }
 };

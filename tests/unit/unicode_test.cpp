@@ -11,6 +11,7 @@
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "runtime/memory.h"
+#include "runtime_fixture.h"
 #include "runtime/unicode.h"
 
 using namespace zav;
@@ -22,8 +23,7 @@ using Chars = std::vector<u32>;
 
 struct UnicodeTest : ::testing::Test {
     void SetUp() override {
-        memory::init();
-        free_all_memory();
+        test::bare_memory();
     }
     void TearDown() override { free_all_memory(); }
 };
