@@ -5,6 +5,8 @@
 
 namespace zav::cycles {
 
+// Nesting deeper than this is reported (internal/too-deep) before the walk
+// that meets it could exhaust the machine stack.
 constexpr u32 CYCLES_SIZE = 1000;
 
 // Pushes a node; a full stack is emptied and internal/too-deep raised, a

@@ -35,9 +35,9 @@ u64 grow_budget = 0;
 // Only compacting into the previous frame when this gains enough room keeps
 // small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
-constexpr u32 FREE_LIST_MAX = 20000;
+constexpr u32 FREE_LIST_MAX = 20000;  // dead nodes returned in sorted batches of at most this many
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
-constexpr u8 SCRIBBLE = 0xDD;
+constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 
 Marker markers[MAX_MARKERS];
 u32 marker_count = 0;

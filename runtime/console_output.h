@@ -6,7 +6,7 @@
 
 namespace zav::console {
 
-constexpr u32 OUTPUT_BUFFER_BYTES = 1024;
+constexpr u32 OUTPUT_BUFFER_BYTES = 1024;  // a few lines per write call
 constexpr u32 OUTPUT_FLUSH_AT = 1020;     // more than this many bytes pending: write them
 constexpr u32 FORMAT_BUFFER_BYTES = 64;  // room for any formatted number
 

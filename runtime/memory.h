@@ -41,6 +41,8 @@ static_assert(sizeof(SeriesBuffer) == 20);
 constexpr u32 SERIES_HEADER = 20;
 constexpr u32 SERIES_SLACK = 4;  // after the data, so a frame entry is size + 24
 constexpr u32 NODE_FRAME_NODES = 10000;
+// Series frames start at 1 MiB and double up to 2 MiB; a buffer of 2 MiB or
+// more gets a big frame of its own.
 constexpr u32 S_START = 1048576;
 constexpr u32 S_MAX = 2097152;
 constexpr u32 FRAME_MIN_FREE = 0xCCCC;  // a found frame with less room than this is not reused

@@ -19,6 +19,7 @@
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -69,20 +70,7 @@ Cell* items(const char* text) {
 
 Cell* global(const char* word) { return context::get_global(symbol::make(word)); }
 
-std::string error_of(const std::function<void()>& f) {
-    Cell* top = stack::top;
-    Cell* args = stack::arguments;
-    CallFrame* frames = stack::frame_top;
-    try {
-        f();
-    } catch (Throw&) {
-        stack::top = top;
-        stack::arguments = args;
-        stack::frame_top = frames;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+std::string error_of(const std::function<void()>& f) { return test::error_in_call(f); }
 
 }  // namespace
 

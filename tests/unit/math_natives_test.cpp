@@ -15,6 +15,7 @@
 #include "runtime/stack.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -49,20 +50,7 @@ struct MathNativesTest : RuntimeTest {
         EXPECT_EQ(TYPE_OF(&r), TYPE_FLOAT);
         return cell_float(&r);
     }
-    std::string error_of(const std::function<void()>& fn) {
-        Cell* saved_args = stack::arguments;
-        Cell* saved_top = stack::top;
-        std::string out;
-        try {
-            fn();
-        } catch (Throw& t) {
-            if (t.value != THROW_ERROR) throw;
-            out = std::string(error::last.category) + "/" + error::last.id;
-        }
-        stack::arguments = saved_args;
-        stack::top = saved_top;
-        return out;
-    }
+    std::string error_of(const std::function<void()>& fn) { return test::error_in_call(fn); }
 };
 
 const std::vector<i32> NO_RADIANS{-1};

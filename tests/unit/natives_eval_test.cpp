@@ -19,6 +19,7 @@
 #include "load_helper.h"
 #include "runtime/collector.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -43,22 +44,7 @@ struct ValueNativesTest : RuntimeTest {
         stack::top = saved_top;
         return r;
     }
-    std::string error_of(const std::function<void()>& fn) {
-        Cell* saved_args = stack::arguments;
-        Cell* saved_top = stack::top;
-        CallFrame* saved_frame = stack::frame_top;
-        std::string out = "no error";
-        try {
-            fn();
-        } catch (Throw& t) {
-            if (t.value != THROW_ERROR) throw;
-            out = std::string(error::last.category) + "/" + error::last.id;
-        }
-        stack::arguments = saved_args;
-        stack::top = saved_top;
-        stack::frame_top = saved_frame;
-        return out;
-    }
+    std::string error_of(const std::function<void()>& fn) { return test::error_in_call(fn); }
 };
 
 TEST_F(ValueNativesTest, MaxMinOnPairsAndPoints) {

@@ -14,6 +14,7 @@
 #include "runtime/helpers.h"
 #include "tests/unit/load_helper.h"
 #include "tests/unit/runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -27,22 +28,7 @@ struct NativesTest : RuntimeTest {
     }
 };
 
-template <class F>
-std::string error_of(F f) {
-    Cell* top = stack::top;
-    CallFrame* frame = stack::frame_top;
-    Cell* args = stack::arguments;
-    try {
-        f();
-    } catch (Throw&) {
-        cycles::reset();
-        stack::top = top;
-        stack::frame_top = frame;
-        stack::arguments = args;
-        return std::string(error::last.category) + "/" + error::last.id;
-    }
-    return "";
-}
+std::string error_of(const std::function<void()>& f) { return test::error_in_call(f); }
 
 // The running frame's arguments: one loaded value per text.
 void args(std::initializer_list<const char*> texts) {

@@ -62,6 +62,25 @@ inline std::string error_id_of(const std::function<void()>& f) {
     return "";
 }
 
+// The same for a call made over the running frame: after an error the value
+// stack and the call frames are put back as they were before the call.
+inline std::string error_in_call(const std::function<void()>& f) {
+    Cell* top = stack::top;
+    Cell* args = stack::arguments;
+    CallFrame* frames = stack::frame_top;
+    try {
+        f();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        cycles::reset();
+        stack::top = top;
+        stack::arguments = args;
+        stack::frame_top = frames;
+        return std::string(error::last.category) + "/" + error::last.id;
+    }
+    return "";
+}
+
 // The runtime with an empty value stack and cycle guard before and after each test.
 struct CleanRuntimeTest : RuntimeTest {
     void SetUp() override {
