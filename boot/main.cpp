@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "boot/boot.h"
+#include "console/routines.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
@@ -97,7 +98,7 @@ ReadResult read_source(const char* path, std::string& out) {
 // not part of the script. The header is looked for at line starts only, so
 // that a script without one keeps its text whole. The skipped text becomes
 // blanks: lines and offsets in error reports stay those of the file.
-void blank_before_header(std::string& text) {
+bool blank_before_header(std::string& text) {
     for (size_t at = 0; at < text.size();) {
         if (text.compare(at, 3, "Zav") == 0) {
             size_t p = at + 3;
@@ -106,13 +107,14 @@ void blank_before_header(std::string& text) {
             if (p < text.size() && text[p] == '[') {
                 for (size_t i = 0; i < at; i++)
                     if (text[i] != '\n') text[i] = ' ';
-                return;
+                return true;
             }
         }
         size_t nl = text.find('\n', at);
-        if (nl == std::string::npos) return;
+        if (nl == std::string::npos) return false;
         at = nl + 1;
     }
+    return false;
 }
 
 // An error met while reading or loading the script has no code around it:
@@ -156,11 +158,10 @@ void skip_header(Cell* code) {
     series_head(code) = 2;
 }
 
-// The error's report: its form, printed.
-[[noreturn]] void report_and_exit(Cell* err) {
-    stack::frame_top = stack::frame_base;
-    stack::arguments = stack::top = stack::bottom;
+// The error's report: its form, printed, above the stack's current top.
+void report(Cell* err) {
     Cell* value = stack::push(err);
+    stack::arguments = value;
     if (TYPE_OF(value) == TYPE_ERROR) {
         actions::form_star(-1);
         print_hooks::print(stack::arguments, true);
@@ -168,10 +169,28 @@ void skip_header(Cell* code) {
         print_text("** Error: script ended by an unknown throw");
     }
     std::fflush(nullptr);
+}
+
+[[noreturn]] void report_and_exit(Cell* err) {
+    stack::frame_top = stack::frame_base;
+    stack::arguments = stack::top = stack::bottom;
+    report(err);
     std::exit(ERROR_STATUS);
 }
 
-int run_script(const char* path) {
+// `halt` in a script: its throw of halt-request found no catch.
+bool halted(const Cell* err) {
+    auto is = [](const Cell* c, const char* text) {
+        return TYPE_OF(c) == TYPE_WORD &&
+               symbol::resolve(static_cast<i32>(c->data2)) == symbol::resolve(symbol::make(text));
+    };
+    Cell* e = const_cast<Cell*>(err);
+    return TYPE_OF(e) == TYPE_ERROR && is(error::field(e, error::FIELD_TYPE), "throw") &&
+           is(error::field(e, error::FIELD_ARG1), "halt-request");
+}
+
+// With `keep`, a failure is reported and the run returns (the console goes on).
+int run_script(const char* path, bool keep) {
     std::string source;
     Cell err;
     try {
@@ -186,7 +205,12 @@ int run_script(const char* path) {
                 if (read == ReadResult::no_memory) fire("internal", "no-memory");
                 fire("access", "cannot-open", name);
             }
-            blank_before_header(source);
+            if (!blank_before_header(source)) {
+                print_text("*** Error: Zav header not found!");
+                std::fflush(nullptr);
+                if (keep) return ERROR_STATUS;
+                std::exit(ERROR_STATUS);
+            }
             i32 consumed = 0;
             lexer::scan(code, reinterpret_cast<const u8*>(source.data()), static_cast<u32>(source.size()), false,
                         true, true, &consumed, nullptr, nullptr);
@@ -213,24 +237,38 @@ int run_script(const char* path) {
             make_cell(&err, TYPE_NONE);
         }
     }
+    if (halted(&err)) {
+        print_text("(halted)");
+        return 0;
+    }
+    if (keep) {
+        report(&err);
+        return ERROR_STATUS;
+    }
     report_and_exit(&err);
 }
 
 // The console: the library's launch entry, which reads and evaluates lines
 // until quit or the end of input.
-int run_console() {
+int run_console(const char* entry) {
     Cell err;
+    // The guard frame refers to a local: the stacks go back as they were.
+    Cell* top = stack::top;
+    Cell* arguments = stack::arguments;
+    CallFrame* frame = stack::frame_top;
     try {
-        const char entry[] = "cli-console-ctx/launch";
         Cell* code = stack::push_star();
         make_cell(code, TYPE_NONE);
         i32 consumed = 0;
-        lexer::scan(code, reinterpret_cast<const u8*>(entry), sizeof entry - 1, false, true, true, &consumed,
+        lexer::scan(code, reinterpret_cast<const u8*>(entry), static_cast<u32>(std::strlen(entry)), false, true, true, &consumed,
                     nullptr, nullptr);
         Cell guard;
         make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
         stack::mark(&guard, FRAME_TRY);
         interpreter::eval(code, true);
+        stack::top = top;
+        stack::arguments = arguments;
+        stack::frame_top = frame;
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
@@ -259,8 +297,11 @@ int main(int argc, char** argv) {
             Cell err = error::thrown;
             report_and_exit(&err);
         }
-        if (argc < 2) status = run_console();
-        else status = run_script(argv[1]);
+        status = run_console("cli-console-ctx/launch");
+        if (console::pending_script.set) {
+            status = run_script(console::pending_script.path.c_str(), console::pending_script.keep);
+            if (console::pending_script.keep) status = run_console("system/console/run/no-banner");
+        }
     } catch (Throw& t) {
         rt::top_catch_handler(t.value);
     }

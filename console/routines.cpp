@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "console/terminal.h"
+#include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/tty.h"
@@ -42,6 +43,15 @@ void console_size() {
         rows = 50;
     }
     make_cell(stack::arguments, TYPE_PAIR, 0, static_cast<u32>(columns), static_cast<u32>(rows));
+}
+
+PendingScript pending_script;
+
+void run_script_file() {
+    pending_script.set = true;
+    pending_script.path = file::to_OS_path(stack::arguments);
+    pending_script.keep = TYPE_OF(stack::arguments + 1) == TYPE_LOGIC && stack::arguments[1].data1 != 0;
+    make_cell(stack::arguments, TYPE_UNSET);
 }
 
 }  // namespace zav::console

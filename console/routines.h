@@ -1,5 +1,6 @@
 // The console's routines: reading a line and measuring the window.
 #pragma once
+#include <string>
 
 namespace zav::console {
 
@@ -8,5 +9,17 @@ namespace zav::console {
 void read_input();
 // The window's columns x rows as a pair!, 80x50 when there is no terminal.
 void console_size();
+
+// The command-line script the launch found, run by the executable's entry
+// once the launch has returned (at the top level, outside any function);
+// `keep`: the console goes on after it (--catch).
+struct PendingScript {
+    bool set = false;
+    std::string path;
+    bool keep = false;
+};
+extern PendingScript pending_script;
+// The routine that records it: the file! and the keep flag (logic!).
+void run_script_file();
 
 }  // namespace zav::console

@@ -15,23 +15,23 @@ check() {  # name, expected, actual
 }
 
 # A reader that goes away stops the writer, with a word on standard error.
-echo 'forever [print "y"]' > forever.zav
+echo 'Zav [] forever [print "y"]' > forever.zav
 out=$(timeout 20 "$zav" forever.zav 2>err | head -1; echo "${PIPESTATUS[0]}")
 check "closed pipe status" "$(printf 'y\n141')" "$out"
 check "closed pipe message" "*** Output Error: cannot write standard output: Broken pipe" "$(cat err)"
 
 # A full disk is a failure, not a success.
-echo 'repeat i 100000 [print i]' > count.zav
+echo 'Zav [] repeat i 100000 [print i]' > count.zav
 timeout 20 "$zav" count.zav > /dev/full 2>err
 check "full disk status" 74 $?
 check "full disk message" "*** Output Error: cannot write standard output: No space left on device" "$(cat err)"
 
 # A lone surrogate goes out as U+FFFD, never as bytes that are not UTF-8.
-echo 'print "a^(D800)b^(DFFF)"' > surrogate.zav
+echo 'Zav [] print "a^(D800)b^(DFFF)"' > surrogate.zav
 check "lone surrogates" "61 ef bf bd 62 ef bf bd 0a" "$("$zav" surrogate.zav | od -An -tx1 | xargs)"
 
 # An interrupted script says so in its status (128 + SIGINT), as shells do.
-echo 'forever [1]' > busy.zav
+echo 'Zav [] forever [1]' > busy.zav
 "$zav" busy.zav & pid=$!
 sleep 0.5; kill -INT $pid; wait $pid
 check "SIGINT status" 130 $?
@@ -40,7 +40,7 @@ check "SIGINT status" 130 $?
 # modulo 2^32.
 out=$(timeout 20 "$zav" /dev/zero 2>&1); rc=$?
 check "endless input" "254 *** Script Error: maximum limit reached: %/dev/zero" "$rc $(echo "$out" | head -1)"
-printf 'print "first line"\n' > huge.zav
+printf 'Zav [] print "first line"\n' > huge.zav
 truncate -s 4294967311 huge.zav
 out=$(timeout 20 "$zav" huge.zav 2>&1); rc=$?
 check "file over 4 GiB" "254 *** Script Error: maximum limit reached: %huge.zav" "$rc $(echo "$out" | head -1)"

@@ -20,5 +20,34 @@ for input in "$root"/*.in; do
         diff <(echo "$actual") "$root/$name.expected" | head -40
     fi
 done
+
+# Scripts named on the command line: switches before the script, its
+# arguments, its folder, and what a failing script leaves behind.
+check() {  # name, expected, actual
+    if [ "$2" == "$3" ]; then pass=$((pass + 1)); else
+        fail=$((fail + 1)); echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"
+    fi
+}
+rm -rf "$tmp/home" "$tmp/work"; mkdir -p "$tmp/home" "$tmp/work/sub"
+cd "$tmp/work" || exit 1
+run() { HOME="$tmp/home" timeout 60 "$zav" "$@" 2>&1; echo "[exit $?]"; }
+printf '#!/usr/bin/zav\nZav [Title: "args"]\nprint mold system/options/args print mold system/script/args\nprint mold system/options/script print get-current-dir = clean-dir\n' > sub/args.zav
+sed -i "s|clean-dir|%$tmp/work/sub/|" sub/args.zav
+check "arguments" "$(printf '["a" "b c"]\n{a "b c"}\n%%sub/args.zav\ntrue\n[exit 0]')" "$(run sub/args.zav a "b c")"
+check "--catch and --" "$(printf '["--x"]\n"--x"\n%%sub/args.zav\ntrue\n== 3\n[exit 0]')" \
+    "$(echo '1 + 2' | run --catch --other -- sub/args.zav --x)"
+check "a piece after -- is the script" "$(printf '*** Access Error: cannot open: %%--catch\n*** Where: --catch\n*** Near : none\n[exit 254]')" \
+    "$(run -- --catch)"
+printf 'print 1\n' > nohead.zav
+check "no header" "$(printf '*** Error: Zav header not found!\n[exit 254]')" "$(run nohead.zav)"
+check "no header, --catch" "$(printf '*** Error: Zav header not found!\n== 2\n[exit 0]')" "$(echo 2 | run --catch nohead.zav)"
+printf 'Zav []\nprint "a"\nhalt\nprint "b"\n' > halt.zav
+check "halt in a script" "$(printf 'a\n(halted)\n[exit 0]')" "$(run halt.zav)"
+printf 'Zav []\n1 / 0\n' > fails.zav
+check "failing script, --catch" "$(printf '*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n== 7\n[exit 0]')" \
+    "$(echo 7 | run --catch fails.zav)"
+check "missing script, --catch" "$(printf '*** Access Error: cannot open: %%none.zav\n*** Where: none.zav\n*** Near : none\n[exit 0]')" \
+    "$(run --catch none.zav </dev/null)"
+
 echo "$pass passed, $fail failed"
 [ $fail -eq 0 ]

@@ -19,12 +19,13 @@ check() {  # name, expected, actual
 unset ZAV_GC_STRESS
 
 # An address space too small for the whole 4 GiB arena: the arena shrinks.
-echo 'print 1 + 2' > sum.zav
+echo 'Zav [] print 1 + 2' > sum.zav
 check "start under ulimit -v" "3 0" "$( (ulimit -v 2000000; "$zav" sum.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 
 # A full arena: the error saying so is still built and caught, and the memory
 # is used again once dropped.
 cat > fill.zav <<'ZAV'
+Zav []
 recycle/off
 keep: copy [] r: try [forever [append keep make binary! 1000]]
 print [r/type r/id]
@@ -37,6 +38,7 @@ check "full arena" "internal no-memory room again 0" \
 # A symbol table that cannot grow any more (its growth needs a large buffer
 # and only small ones are left): try catches it, and the script goes on.
 cat > words.zav <<'ZAV'
+Zav []
 recycle/off
 keep: copy [] r: try [forever [append keep make binary! 1000000]]
 n: 0 r: try [forever [to word! append copy "w" n n: n + 1]]
