@@ -2,6 +2,7 @@
 #include "console/routines.h"
 
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "console/terminal.h"
@@ -43,6 +44,22 @@ void console_size() {
         rows = 50;
     }
     make_cell(stack::arguments, TYPE_PAIR, 0, static_cast<u32>(columns), static_cast<u32>(rows));
+}
+
+void set_history() {
+    Cell* blk = stack::arguments;
+    std::vector<std::string> lines;
+    node_t n = series_node(blk);
+    for (u32 i = series_head(blk); i < GET_BUFFER(n)->length(); i++) {
+        // A copy: converting may collect and move the block's cells (never its nodes).
+        Cell c = reinterpret_cast<Cell*>(GET_BUFFER(n)->head())[i];
+        if (TYPE_OF(&c) != TYPE_STRING) continue;
+        i32 len = 0;
+        u8* text = unicode::to_utf8(&c, len);
+        lines.emplace_back(reinterpret_cast<const char*>(text), static_cast<size_t>(len));
+    }
+    terminal::set_history(lines);
+    make_cell(stack::arguments, TYPE_UNSET);
 }
 
 PendingScript pending_script;

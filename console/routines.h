@@ -10,6 +10,9 @@ void read_input();
 // The window's columns x rows as a pair!, 80x50 when there is no terminal.
 void console_size();
 
+// The line editor's history from a block of strings, newest first.
+void set_history();
+
 // The command-line script the launch found, run by the executable's entry
 // once the launch has returned (at the top level, outside any function);
 // `keep`: the console goes on after it (--catch).

@@ -280,6 +280,7 @@ const routine::Row ROWS[] = {
     {"_read-input", console::read_input},
     {"_console-size", console::console_size},
     {"_run-script", console::run_script_file},
+    {"_set-history", console::set_history},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},

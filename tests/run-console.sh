@@ -49,5 +49,23 @@ check "failing script, --catch" "$(printf '*** Math Error: attempt to divide by 
 check "missing script, --catch" "$(printf '*** Access Error: cannot open: %%none.zav\n*** Where: none.zav\n*** Near : none\n[exit 0]')" \
     "$(run --catch none.zav </dev/null)"
 
+# The settings file keeps the history between runs; one that cannot be read
+# or written never stops the console.
+cfg="$tmp/home/.zav/Zav-Console/console-cfg.zav"
+rm -rf "$tmp/home"; mkdir -p "$tmp/home"
+printf '1 + 1\nq\n' | HOME="$tmp/home" "$zav" >/dev/null 2>&1
+check "history saved" "$(printf 'Zav [\n\tPurpose: "Zav Console Configuration File"\n]\n\nbuffer-lines: 10000 history: ["q" "1 + 1"]')" "$(cat "$cfg")"
+check "history loaded" '== ["system/console/history" "print 2" "q" "1 + 1"]' \
+    "$(printf 'print 2\nsystem/console/history\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -1)"
+{ printf 'Zav []\nhistory: ['; for i in $(seq 150); do printf '"%s" ' "$i"; done; printf ']\n'; } > "$cfg"
+# 150 lines and one more typed: the 100 newest go back ("x", then "1" to "99").
+printf 'x\n' | HOME="$tmp/home" "$zav" >/dev/null 2>&1
+check "100 newest lines kept" '100 "x" "99"' \
+    "$(printf 'print [length? h: next system/console/history mold first h mold last h]\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -1)"
+printf 'Zav [ ((( {' > "$cfg"
+check "corrupt settings" "$(printf '== ["system/console/history"]\n[exit 0]')" "$(printf 'system/console/history\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -1; echo "[exit $?]")"
+check "settings folder not writable" "$(printf '== 3\n[exit 0]')" \
+    "$(printf '1 + 2\nq\n' | HOME=/proc/no-such-home "$zav" 2>&1 | tail -1; echo "[exit $?]")"
+
 echo "$pass passed, $fail failed"
 [ $fail -eq 0 ]

@@ -58,14 +58,14 @@ TEST_F(EvalFuzzTest, BudgetsStopEndlessAndHugePrograms) {
     auto global = [](const char* name) { return context::get_global(symbol::make(name)); };
     struct Case {
         const char* program;
-        const char* unset_word;  // set only if the program ran to its end
+        const char* unset_word;  // set only if the program ran to its end (a name no other test sets)
     };
     const Case cases[] = {
-        {"n: 0 loop 100000000 [n: n + 1] done: 1", "done"},
-        {"f: func [] [try [loop 100000000 []]] loop 100 [f] done: 1", "done"},
-        {"parse [] [while [(0)]] done: 1", "done"},
-        {"b: append/dup copy [] 1 50000000", "b"},
-        {"b: copy [] loop 1000 [append b make string! 1000000] done: 1", "done"},
+        {"n: 0 loop 100000000 [n: n + 1] fuzz-done: 1", "fuzz-done"},
+        {"f: func [] [try [loop 100000000 []]] loop 100 [f] fuzz-done: 1", "fuzz-done"},
+        {"parse [] [while [(0)]] fuzz-done: 1", "fuzz-done"},
+        {"fuzz-huge: append/dup copy [] 1 50000000", "fuzz-huge"},
+        {"b: copy [] loop 1000 [append b make string! 1000000] fuzz-done: 1", "fuzz-done"},
     };
     // The loop ran a while before it was stopped.
     run(cases[0].program);
