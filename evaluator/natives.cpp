@@ -756,7 +756,22 @@ void case_star(bool check, const i32* refinements) {
 namespace {
 
 // until the library provides them: running a script file, and the preprocessor
-[[noreturn]] void library_do_file(const Cell*, const Cell*) { fire("internal", "not-done"); }
+// A script file or URL: the library's do-file, called with the value, no
+// trace callback and the /args value.
+void library_do_file(const Cell* file, const Cell* args) {
+    static const char call[] = "do-file";
+    Cell* code = stack::push_star();
+    make_cell(code, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(code, reinterpret_cast<const u8*>(call), sizeof call - 1, false, true, true, &consumed, nullptr,
+                nullptr);
+    block::zs_append(code, file);
+    Cell none_value;
+    make_cell(&none_value, TYPE_NONE);
+    block::zs_append(code, &none_value);
+    block::zs_append(code, args);
+    interpreter::eval(code, true);
+}
 [[noreturn]] void library_preprocessor_expand(Cell*) { fire("internal", "not-done"); }
 
 }  // namespace
@@ -857,6 +872,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
             }
             case TYPE_FILE: case TYPE_URL:
                 library_do_file(&value, &script_args);
+                break;
             case TYPE_ERROR:
                 break;  // raised after the clean-up below
             default: {
