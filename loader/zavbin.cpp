@@ -246,6 +246,19 @@ private:
     const u8* finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, i32 sym, i32 idx,
                           const u8* idx_at, node_t ctx, bool bound);
     const u8* context_record(const u8* p, const u8* end, node_t parent, u32 owner_index, bool function);
+    // A reference to a context already read: appends the value owning it,
+    // which must be of type `type`.
+    const u8* owner_by_name(const u8* p, const u8* end, node_t parent, u32 type) {
+        Cell named_;
+        const u8* at_ = p;
+        p = named(p, end, named_);
+        node_t ctx = context_of(named_);
+        if (!ctx) throw_corrupted(at_);
+        Cell owner = *context::owner_of(ctx);
+        if (TYPE_OF(&owner) != type) throw_corrupted(at_);
+        *slot(parent, append(parent)) = owner;
+        return p;
+    }
     const u8* object(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* function(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* builtin(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
@@ -901,17 +914,7 @@ const u8* Reader::context_record(const u8* p, const u8* end, node_t parent, u32 
 }
 
 const u8* Reader::object(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
-    if (h.ref) {
-        Cell named_;
-        const u8* at_ = p;
-        p = named(p, end, named_);
-        node_t ctx = context_of(named_);
-        if (!ctx) throw_corrupted(at_);
-        Cell owner = *context::owner_of(ctx);
-        if (TYPE_OF(&owner) != TYPE_OBJECT) throw_corrupted(at_);
-        *slot(parent, append(parent)) = owner;
-        return p;
-    }
+    if (h.ref) return owner_by_name(p, end, parent, TYPE_OBJECT);
     bool on_set = fixed_ ? (h.bits >> 24) & 1 : h.sub;
     i32 class_id = znum(p, end);
     i32 handlers[2] = {-1, -1};
@@ -950,17 +953,7 @@ const u8* Reader::block_record(const u8* p, const u8* end, node_t& out) {
 }
 
 const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
-    if (h.ref) {
-        Cell named_;
-        const u8* at_ = p;
-        p = named(p, end, named_);
-        node_t ctx = context_of(named_);
-        if (!ctx) throw_corrupted(at_);
-        Cell owner = *context::owner_of(ctx);
-        if (TYPE_OF(&owner) != TYPE_FUNCTION) throw_corrupted(at_);
-        *slot(parent, append(parent)) = owner;
-        return p;
-    }
+    if (h.ref) return owner_by_name(p, end, parent, TYPE_FUNCTION);
     count(p, end, 1);  // spec and body sizes: the block records carry their own
     count(p, end, 1);
     u32 index = append(parent);

@@ -3,16 +3,7 @@
 # whose disk is full, interrupts, and script files that cannot be loaded whole.
 #   tests/run-cli.sh path/to/zav
 set -u
-zav=$(realpath "$1")
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp"
-fail=0
-check() {  # name, expected, actual
-    if [ "$2" != "$3" ]; then
-        echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; fail=$((fail + 1))
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh" "$1"
 
 # A reader that goes away stops the writer, with a word on standard error.
 echo 'Zav [] forever [print "y"]' > forever.zav

@@ -4,16 +4,7 @@
 # runs out.
 #   tests/run-limits.sh path/to/zav
 set -u
-zav=$(realpath "$1")
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-cd "$tmp"
-fail=0
-check() {  # name, expected, actual
-    if [ "$2" != "$3" ]; then
-        echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; fail=$((fail + 1))
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh" "$1"
 # Each case fills memory on purpose: a collection at every allocation would
 # only make it slow.
 unset ZAV_GC_STRESS
