@@ -9,6 +9,7 @@
 
 #include "boot/boot.h"
 #include "console/routines.h"
+#include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
@@ -189,10 +190,25 @@ bool halted(const Cell* err) {
            is(error::field(e, error::FIELD_ARG1), "halt-request");
 }
 
+// The script's directives and macros, carried out in place before it runs.
+void expand_directives(Cell* code) {
+    static const char call[] = "expand-directives";
+    Cell* top = stack::top;
+    Cell* block = stack::push_star();
+    make_cell(block, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(block, reinterpret_cast<const u8*>(call), sizeof call - 1, false, true, true, &consumed, nullptr,
+                nullptr);
+    block::zs_append(block, code);
+    interpreter::eval(block, false);
+    stack::top = top;
+}
+
 // With `keep`, a failure is reported and the run returns (the console goes on).
 int run_script(const char* path, bool keep) {
     std::string source;
     Cell err;
+    bool expanding = false;
     try {
         Cell* code = stack::push_star();
         make_cell(code, TYPE_NONE);
@@ -218,11 +234,14 @@ int run_script(const char* path, bool keep) {
             if (t.value == THROW_ERROR) place_load_error(source, path);
             throw;
         }
-        skip_header(code);
         // The guard frame: errors unwind to it.
         Cell guard;
         make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
         stack::mark(&guard, FRAME_TRY);
+        expanding = true;
+        expand_directives(code);
+        expanding = false;
+        skip_header(code);
         interpreter::eval(code, true);
         return 0;
     } catch (Throw& t) {
@@ -238,6 +257,12 @@ int run_script(const char* path, bool keep) {
         }
     }
     if (halted(&err)) {
+        // The preprocessor has reported why it stopped: the script never ran.
+        if (expanding) {
+            std::fflush(nullptr);
+            if (keep) return ERROR_STATUS;
+            std::exit(ERROR_STATUS);
+        }
         print_text("(halted)");
         return 0;
     }
