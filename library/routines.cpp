@@ -86,7 +86,7 @@ void set_slot_quiet() {
 // shift's refinements: /left, /logical.
 void shift_with(i32 left, i32 logical) {
     i32 refinements[2] = {left, logical};
-    natives::call(53, false, refinements);
+    natives::call(natives::N_SHIFT, false, refinements);
 }
 void shift_right() { shift_with(-1, -1); }
 void shift_left() { shift_with(0, -1); }
@@ -277,10 +277,13 @@ const routine::Row ROWS[] = {
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},
     {"write-stdout", write_stdout},
+    {"_set-buffer-history", console::set_buffer_history},
     {"_read-input", console::read_input},
-    {"_console-size", console::console_size},
+    {"_terminate-console", console::terminate_console},
+    {"input-stdin", console::input_stdin},
+    {"read-stdin", console::read_stdin},
+    {"_console-init", console::init},
     {"_run-script", console::run_script_file},
-    {"_set-history", console::set_history},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
