@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "console/terminal.h"
-#include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "runtime/helpers.h"
 #include "runtime/platform/tty.h"
@@ -59,15 +58,6 @@ void set_history() {
         lines.emplace_back(reinterpret_cast<const char*>(text), static_cast<size_t>(len));
     }
     terminal::set_history(lines);
-    make_cell(stack::arguments, TYPE_UNSET);
-}
-
-PendingScript pending_script;
-
-void run_script_file() {
-    pending_script.set = true;
-    pending_script.path = file::to_OS_path(stack::arguments);
-    pending_script.keep = TYPE_OF(stack::arguments + 1) == TYPE_LOGIC && stack::arguments[1].data1 != 0;
     make_cell(stack::arguments, TYPE_UNSET);
 }
 

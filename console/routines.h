@@ -1,6 +1,5 @@
 // The console's routines: reading a line and measuring the window.
 #pragma once
-#include <string>
 
 namespace zav::console {
 
@@ -12,17 +11,5 @@ void console_size();
 
 // The line editor's history from a block of strings, newest first.
 void set_history();
-
-// The command-line script the launch found, run by the executable's entry
-// once the launch has returned (at the top level, outside any function);
-// `keep`: the console goes on after it (--catch).
-struct PendingScript {
-    bool set = false;
-    std::string path;
-    bool keep = false;
-};
-extern PendingScript pending_script;
-// The routine that records it: the file! and the keep flag (logic!).
-void run_script_file();
 
 }  // namespace zav::console

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "console/routines.h"
+#include "console/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -279,6 +280,8 @@ const routine::Row ROWS[] = {
     {"write-stdout", write_stdout},
     {"_read-input", console::read_input},
     {"_console-size", console::console_size},
+    {"_read-script", console::read_script},
+    {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
     {"_set-history", console::set_history},
     {"gc-active?", gc_active_q},
