@@ -30,6 +30,10 @@ enum Event : u32 {
     EVT_THROW = 8192, EVT_CATCH = 0x4000, EVT_EXPR = 0x8000, EVT_ALL = 0x1FFFF,
 };
 
+// Forces the reference tier (eval_full) for every expression, as while
+// tracing; set at start-up from ZAV_REFERENCE_EVAL=1.
+extern bool reference_only;
+
 // Appends the tracer cell to the root block; the current code cell is unset.
 void init();
 
