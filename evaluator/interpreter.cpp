@@ -115,20 +115,10 @@ public:
 
 // ---- word values -------------------------------------------------------------------
 
-// The value slot of a bound word: the common cases of context::get inline,
-// every other case (unbound, `self`, out of range) through it.
+// The value slot of a bound word: the common cases inline, every other
+// case (unbound, `self`, out of range) through context::get.
 inline Cell* word_value(const Cell* w) {
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (n && idx >= 0) {
-        Cell* ctx = context::TO_CTX(n);
-        u32 values = ctx->data2;
-        if (values) {
-            if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
-            SeriesBuffer* b = GET_BUFFER(values);
-            if (static_cast<u32>(idx) < cell_count(b)) return block::cells_of(b) + idx;
-        }
-    }
+    if (Cell* slot = context::peek_slot(w)) return slot;
     return context::get(w);
 }
 
@@ -139,26 +129,10 @@ void set_frame_word() {
     Cell* w = stack::arguments;
     Cell v = w[1];
     if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", w);
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (n && idx >= 0) {
-        Cell* ctx = context::TO_CTX(n);
-        u32 values = ctx->data2;
-        if (values) {
-            if (context::on_stack_q(ctx)) {
-                at<Cell>(values)[idx] = v;
-                *w = v;
-                return;
-            }
-            SeriesBuffer* b = GET_BUFFER(values);
-            Cell* owner = ctx + 1;
-            if (static_cast<u32>(idx) < cell_count(b) && context::kind_of(ctx) != context::KIND_OBJECT &&
-                !(TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0)) {
-                block::cells_of(b)[idx] = v;
-                *w = v;
-                return;
-            }
-        }
+    if (Cell* slot = context::plain_slot(w)) {
+        *slot = v;
+        *w = v;
+        return;
     }
     word::set();
 }
@@ -312,18 +286,7 @@ inline FastOp fast_op_for(u32 type, u32 index) {
 
 // The value slot of a word in the cases word_value does inline, else null
 // (the caller then takes the generic path, which raises what it must).
-inline const Cell* peek_word(const Cell* w) {
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (!n || idx < 0) return nullptr;
-    Cell* ctx = context::TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return nullptr;
-    if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
-    SeriesBuffer* b = GET_BUFFER(values);
-    if (static_cast<u32>(idx) >= cell_count(b)) return nullptr;
-    return block::cells_of(b) + idx;
-}
+inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
 // The integer operator `kind` over two integer! cells; the result replaces
 // `left` as the generic call leaves it. False (left unchanged) on an
@@ -457,22 +420,9 @@ bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u3
     // Any refusal below leaves the whole value for eval_full to store.
     *partial = v;
     *stop = after;
-    node_t n = word->data1;
-    i32 idx = word_index(word);
-    if (!n || idx < 0) return false;
-    Cell* ctx = context::TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return false;
-    if (context::on_stack_q(ctx)) {
-        at<Cell>(values)[idx] = v;
-    } else {
-        SeriesBuffer* b = GET_BUFFER(values);
-        Cell* owner = ctx + 1;
-        if (static_cast<u32>(idx) >= cell_count(b) || context::kind_of(ctx) == context::KIND_OBJECT ||
-            (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
-            return false;
-        block::cells_of(b)[idx] = v;
-    }
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return false;
+    *slot = v;
     *start = v;
     stack::top = start + 1;
     if (!sub) *stack::arguments = v;
@@ -499,6 +449,21 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     u32 next = pos + 1;
     if (fast_q() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
+}
+
+// The operators after the value made at `start`, each applied to it in
+// turn; answers the position after the last. Looks no further when the next
+// cell cannot be an operator.
+inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub) {
+    for (;;) {
+        SeriesBuffer* cb = block::buffer_of(code);
+        u32 live = cell_count(cb);
+        u32 t = tail < live ? tail : live;
+        if (next >= t || TYPE_OF(block::cells_of(cb) + next) != TYPE_WORD) return next;
+        u32 after = eval_infix(start, code, next, t, sub);
+        if (after == next) return next;
+        next = after;
+    }
 }
 
 // ---- argument cache -----------------------------------------------------------------
@@ -1012,6 +977,22 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 constexpr u32 LEAN_MAX_REFS = 8;
 
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
+void run_body(const Cell* fn, const Cell* body);
+
+// call_function for a call of the fast tier (no delivery on): an
+// interpreted body with no trace started runs at once.
+inline void invoke_function(Cell* fn, Cell* name) {
+    if (!trace.active) {
+        const Cell* more = block::cells_of(GET_BUFFER(function::more_of(fn)));
+        const Cell* compiled = more + function::MORE_CODE;
+        if (!(TYPE_OF(compiled) == TYPE_INTEGER && compiled->data2)) {
+            Cell body = more[function::MORE_BODY];
+            run_body(fn, &body);
+            return;
+        }
+    }
+    call_function(fn, 0, name, 0);
+}
 
 // One argument of a lean call at `pos`, pushed: a literal that no operator
 // can follow is pushed at once (as the expression would push it), any other
@@ -1143,9 +1124,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     if (type == TYPE_FUNCTION) {
         i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
         if (locals > 0) function::init_locals(locals);
-        Cell* more_owner = function::more_cell(fn, function::MORE_OWNER);
-        node_t ctx = TYPE_OF(more_owner) == TYPE_INTEGER ? more_owner->data2 : word_ctx(name);
-        call_function(fn, ctx, name, 0);
+        invoke_function(fn, name);
     } else {
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
@@ -1178,13 +1157,7 @@ u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32
     u32 next = pos + 1;
     if (!lean_call(&fn, &w, code, &next, tail, sub))
         next = eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, false);
-    if (!prefix) {
-        for (;;) {
-            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     return next;
 }
 
@@ -1207,13 +1180,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     u32 next = pos + 1;
     if (!lean_call(&fn, &w, code, &next, tail, true, false, &path, head + 1)) return false;
     if (!sub) stack::set_last_reset(stack::top - 1);
-    if (!prefix) {
-        for (;;) {
-            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     *next_out = next;
     return true;
 }
@@ -1231,12 +1198,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
         stack::top = start + 1;
         if (!sub) *stack::arguments = *v;
     }
-    u32 next = stop;
-    for (;;) {
-        u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-        if (after == next) break;
-        next = after;
-    }
+    u32 next = infix_chain(start, code, stop, tail, sub);
     if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
@@ -1444,14 +1406,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             pushed(&value);
             break;
     }
-    if (!prefix) {
-        for (;;) {
-            u32 t = clamp_tail(code, tail);
-            u32 after = eval_infix(start, code, next, t, sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
