@@ -383,7 +383,7 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // the expression up to there goes to `out` and the position of the
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
-inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
+[[gnu::always_inline]] inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
     if (pos >= tail) return 0;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     const Cell* c = cells + pos;
@@ -406,7 +406,7 @@ inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
 // expression needs the generic path. Leaves the value as that path does.
 // On false, *stop and `partial` tell what eval_simple got done of the value
 // (see there; *stop 0: nothing), for eval_full to go on from.
-bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
+[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
                    u32* stop) {
     Cell* start = stack::top;
     *stop = 0;
