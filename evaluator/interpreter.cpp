@@ -74,8 +74,6 @@ void push_value(const Cell* v, bool sub) {
 }
 
 bool enabled() { return trace.enabled; }
-// Whether the fast tier runs (else the reference tier, eval_full, does all).
-inline bool fast_q() { return !trace.enabled && !reference_only; }
 
 // ---- held cells --------------------------------------------------------------------
 
@@ -330,7 +328,7 @@ inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(o
 // changes nothing) for every other case, including an overflow or a zero
 // divisor, which the generic call then raises or widens.
 bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
-    if (!fast_q() || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
+    if (!fast_paths_on() || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
     const Cell* right = code_at(code, pos + 1);
@@ -410,7 +408,7 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
                    u32* stop) {
     Cell* start = stack::top;
     *stop = 0;
-    if (start + 2 >= stack::end) return false;
+    if (!fast_paths_on() || start + 2 >= stack::end) return false;
     Cell v;
     u32 after = eval_simple(code, pos, tail, &v, stop);
     if (!after) {
@@ -447,7 +445,7 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     Cell fn = v;
     set_type(&fn, op::wrapped_type(&v));
     u32 next = pos + 1;
-    if (fast_q() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
+    if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
 }
 
@@ -866,7 +864,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         // Integer arithmetic and comparisons in place of the generic entry
         // (their arguments are checked already; the result is the same).
         Cell* a = stack::arguments;
-        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER) {
+        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER && fast_paths_on()) {
             FastOp kind = fast_op_for(type, index);
             if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
         }
@@ -1216,7 +1214,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     SeriesBuffer* cb = block::buffer_of(code);
     u32 live = cell_count(cb);
     if (tail > live) tail = live;
-    if (pos < tail && fast_q()) {
+    if (pos < tail && fast_paths_on()) {
         const Cell* cells = block::cells_of(cb);
         const Cell* c = cells + pos;
         u32 t = TYPE_OF(c);
