@@ -30,10 +30,13 @@ expect 'zzfile-one.txt +zzfile-two.txt'
 expect_last '^>> %zzfile-$'
 tm send-keys -t t 'two.txt' Enter
 expect '^== %zzfile-two.txt$'
-# Esc abandons the line, also one spanning several, and halt returns.
+# Esc abandons the line, also one spanning several (where Ctrl-C does not
+# quit but adds a line "q"), and halt returns.
 tm send-keys -t t '[1' Enter
 expect_last '^\[ *$'
-tm send-keys -t t '2' Escape
+tm send-keys -t t '2' Enter C-c
+expect_count '^\[ *$' 2
+tm send-keys -t t Escape
 expect '^\(escape\)$'
 tm send-keys -t t 'loop 3 [halt]' Enter
 expect '^\(halted\)$'
