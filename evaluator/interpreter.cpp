@@ -977,20 +977,6 @@ constexpr u32 LEAN_MAX_REFS = 8;
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 void run_body(const Cell* fn, const Cell* body);
 
-// call_function for a call of the fast tier (no delivery on): an
-// interpreted body with no trace started runs at once.
-inline void invoke_function(Cell* fn, Cell* name) {
-    if (!trace.active) {
-        const Cell* more = block::cells_of(GET_BUFFER(function::more_of(fn)));
-        const Cell* compiled = more + function::MORE_CODE;
-        if (!(TYPE_OF(compiled) == TYPE_INTEGER && compiled->data2)) {
-            Cell body = more[function::MORE_BODY];
-            run_body(fn, &body);
-            return;
-        }
-    }
-    call_function(fn, 0, name, 0);
-}
 
 // One argument of a lean call at `pos`, pushed: a literal that no operator
 // can follow is pushed at once (as the expression would push it), any other
@@ -1012,18 +998,81 @@ inline void invoke_function(Cell* fn, Cell* name) {
     return eval_sub(code, pos, tail, prefix);
 }
 
+// ---- call records ------------------------------------------------------------------
+
+// What a lean call needs of a native, action or function, copied out of its
+// argument cache and companion block once: reaching them through the nodes
+// at every call is most of a call's cost. Natives and actions have one
+// record per entry index, functions share a small table keyed by their
+// companion node. A record is valid while its value's companion node is the
+// same and no collection has run since (a collection may free the node and
+// a later value get it).
+struct CallRecord {
+    node_t more;     // the value's companion block (0: empty)
+    u32 cycles;      // collector::cycles when made
+    u32 shape;       // call_shape of the argument cache
+    node_t cache_node;
+    u32 cache_head;
+    bool compiled;   // function: a compiled body
+    Cell body;       // function: its body
+    Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+};
+constexpr u32 BUILTIN_RECORDS = 128;
+constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits
+CallRecord native_records[BUILTIN_RECORDS];
+CallRecord action_records[BUILTIN_RECORDS];
+CallRecord function_records[FUNCTION_RECORDS];
+
+inline CallRecord* record_slot(const Cell* fn, u32 type) {
+    if (type == TYPE_FUNCTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    u32 index = native::entry_of(fn);
+    if (index >= BUILTIN_RECORDS) return nullptr;
+    return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];
+}
+
+// The record of a native, action or function value (made from its argument
+// cache when missing); null when it has no slot or no cache yet, or its
+// shape is not a lean one.
+[[gnu::noinline]] CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return nullptr;
+    u32 shape = cache->data3;
+    if (!(shape & SHAPE_LEAN)) return nullptr;
+    r->more = function::more_of(fn);
+    r->cycles = collector::cycles;
+    r->shape = shape;
+    r->cache_node = series_node(cache);
+    r->cache_head = series_head(cache);
+    const Cell* entries = block::cells_of(GET_BUFFER(r->cache_node)) + r->cache_head;
+    for (u32 i = 0, n = shape & SHAPE_ARGS_MASK; i < n; i++) r->types[i] = entries[i];
+    r->compiled = false;
+    if (type == TYPE_FUNCTION) {
+        const Cell* more = block::cells_of(GET_BUFFER(r->more));
+        const Cell* code = more + function::MORE_CODE;
+        r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
+        r->body = more[function::MORE_BODY];
+    }
+    return r;
+}
+
+inline CallRecord* call_record(const Cell* fn, u32 type) {
+    CallRecord* r = record_slot(fn, type);
+    if (!r) return nullptr;
+    if (r->more == function::more_of(fn) && r->more && r->cycles == collector::cycles) return r;
+    return make_record(fn, type, r);
+}
+
 bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
                u32 ref_item) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
-    const Cell* cache = cache_cell(fn);
-    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return false;
-    u32 shape = cache->data3;
-    if (!(shape & SHAPE_LEAN)) return false;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    u32 shape = rec->shape;
     u32 args = shape & SHAPE_ARGS_MASK;
     if (infix && args == 0) return false;
-    const node_t cache_node = series_node(cache);
-    const u32 cache_head = series_head(cache);
+    const node_t cache_node = rec->cache_node;
+    const u32 cache_head = rec->cache_head;
     // Entry i of the cache, re-read through the node: fetching may move it.
     auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node)) + cache_head + i; };
     bool builtin = type != TYPE_FUNCTION;
@@ -1074,8 +1123,10 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
             stack::top = stack::arguments + 1;  // the left operand
         } else {
             pos = lean_arg(fn, name, i, code, pos, tail, infix);
+            // The argument may have run calls that took the record's slot.
+            rec = call_record(fn, type);
         }
-        if (!typeset::has(entry(i), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
+        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
     }
 
     i32 refs[32];
@@ -1122,7 +1173,13 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     if (type == TYPE_FUNCTION) {
         i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
         if (locals > 0) function::init_locals(locals);
-        invoke_function(fn, name);
+        rec = call_record(fn, type);
+        if (!trace.active && !rec->compiled) {
+            Cell body = rec->body;
+            run_body(fn, &body);
+        } else {
+            call_function(fn, 0, name, 0);
+        }
     } else {
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
