@@ -1016,6 +1016,14 @@ struct CallRecord {
     bool compiled;   // function: a compiled body
     Cell body;       // function: its body
     Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+    // The refinements, in spec order: their symbols as written and resolved,
+    // and their cache indexes. refs_known false: more than fit here, or two
+    // that resolve alike (the path items are then matched from the cache).
+    bool refs_known;
+    u32 nrefs;
+    u32 ref_raw[LEAN_MAX_REFS];
+    i32 ref_sym[LEAN_MAX_REFS];
+    u32 ref_entry[LEAN_MAX_REFS];
 };
 constexpr u32 BUILTIN_RECORDS = 128;
 constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits
@@ -1044,7 +1052,23 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     r->cache_node = series_node(cache);
     r->cache_head = series_head(cache);
     const Cell* entries = block::cells_of(GET_BUFFER(r->cache_node)) + r->cache_head;
-    for (u32 i = 0, n = shape & SHAPE_ARGS_MASK; i < n; i++) r->types[i] = entries[i];
+    u32 args = shape & SHAPE_ARGS_MASK;
+    for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
+    r->refs_known = true;
+    r->nrefs = 0;
+    u32 n = cell_count(GET_BUFFER(r->cache_node));
+    n = n > r->cache_head ? n - r->cache_head : 0;
+    for (u32 c = args; c < n && r->refs_known; c++) {
+        if (TYPE_OF(entries + c) != TYPE_REFINEMENT) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(entries[c].data2));
+        for (u32 k = 0; k < r->nrefs; k++)
+            if (r->ref_sym[k] == sym) r->refs_known = false;
+        if (r->nrefs == LEAN_MAX_REFS) r->refs_known = false;
+        if (!r->refs_known) break;
+        r->ref_raw[r->nrefs] = entries[c].data2;
+        r->ref_sym[r->nrefs] = sym;
+        r->ref_entry[r->nrefs++] = c;
+    }
     r->compiled = false;
     if (type == TYPE_FUNCTION) {
         const Cell* more = block::cells_of(GET_BUFFER(r->more));
@@ -1093,13 +1117,25 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         for (u32 k = ref_item; k < len; k++) {
             u32 it = TYPE_OF(items + k);
             if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
-            i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
             u32 found = 0;
-            for (u32 c = args; c < n; c++) {
-                if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
-                    symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
-                    found = c;
-                    break;
+            if (rec->refs_known) {
+                // The refinements resolve apart: one written alike is the match.
+                u32 raw = items[k].data2;
+                for (u32 j = 0; j < rec->nrefs && !found; j++)
+                    if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
+                if (!found) {
+                    i32 sym = symbol::resolve(static_cast<i32>(raw));
+                    for (u32 j = 0; j < rec->nrefs && !found; j++)
+                        if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
+                }
+            } else {
+                i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
+                for (u32 c = args; c < n; c++) {
+                    if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
+                        symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
+                        found = c;
+                        break;
+                    }
                 }
             }
             if (!found) return false;
