@@ -1294,6 +1294,18 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     return next;
 }
 
+void eval_paren(Cell* value, bool sub);
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Cell* partial, u32 stop);
+
+// After the value of an expression made at `start`: the operators that
+// follow (unless prefix), and the expression's trace event as eval_full
+// delivers it should a tracer have started meanwhile.
+inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool prefix, bool sub) {
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
+    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    return next;
+}
+
 // The fast tier's entry to one expression: a single dispatch on the cell at
 // `pos`. Plain values (literal, or held by a word) with any integer operators
 // after them are done in a local; calls through a word or a refinement path
@@ -1323,7 +1335,14 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
             Cell partial;
             u32 stop, next;
             if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial, &stop)) return next;
-            return eval_full(code, pos, tail, prefix, sub, passive, stop ? &partial : nullptr, stop);
+            Cell* start = stack::top;
+            next = eval_set_word(&w, code, pos, tail, sub, stop ? &partial : nullptr, stop);
+            return expression_end(start, code, next, tail, prefix, sub);
+        } else if (t == TYPE_PAREN) {
+            Cell* start = stack::top;
+            Cell value = *c;
+            eval_paren(&value, sub);
+            return expression_end(start, code, pos + 1, tail, prefix, sub);
         } else if (t == TYPE_PATH) {
             u32 next;
             if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
@@ -1374,6 +1393,36 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
 
 namespace {
 
+// A paren: its block evaluated in a frame named <body>, the value pushed
+// (sub) or made the frame result.
+void eval_paren(Cell* value, bool sub) {
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    eval(value, true);
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
+
+// A set-word at `pos` (`value` its cell) and its value's expression, in a
+// frame named by the word; answers the position after the expression.
+// `partial`: what fast_set_word did of the value (up to `stop`), gone on
+// from rather than evaluated again.
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Cell* partial, u32 stop) {
+    Cell w = *value;
+    u32 next = pos + 1;
+    stack::mark_kind82(&w);
+    stack::push(&w);
+    if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
+    if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
+    if (partial) next = resume_simple(partial, code, next, stop, tail, true);
+    else next = eval_expression_at(code, next, tail, false, true, false);
+    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
+    set_frame_word();
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return next;
+}
+
 // `partial`, for a set-word: what fast_set_word did of its value (up to
 // `stop`), gone on from rather than evaluated again.
 u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial, u32 stop) {
@@ -1392,29 +1441,13 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
         if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, v);
     };
     switch (TYPE_OF(&value)) {
-        case TYPE_PAREN: {
-            Cell bw = body_word();
-            stack::mark_kind82(&bw);
-            eval(&value, true);
-            if (sub) stack::unwind();
-            else stack::unwind_last();
+        case TYPE_PAREN:
+            eval_paren(&value, sub);
             break;
-        }
-        case TYPE_SET_WORD: {
+        case TYPE_SET_WORD:
             // eval_expression tried fast_set_word (it declines while tracing).
-            Cell w = value;
-            stack::mark_kind82(&w);
-            stack::push(&w);
-            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
-            if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-            if (partial) next = resume_simple(partial, code, next, stop, tail, true);
-            else next = eval_expression_at(code, next, tail, false, true, false);
-            if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
-            set_frame_word();
-            if (sub) stack::unwind();
-            else stack::unwind_last();
+            next = eval_set_word(&value, code, pos, tail, sub, partial, stop);
             break;
-        }
         case TYPE_SET_PATH: {
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &value);
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &value);
