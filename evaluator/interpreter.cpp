@@ -12,6 +12,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
@@ -973,6 +974,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 // raises the error), or its cache is not built yet. `infix`: a built-in
 // under an operator, its left operand already at stack::top.
 constexpr u32 LEAN_MAX_REFS = 8;
+// Entry indexes of the natives a lean call runs directly.
+constexpr u32 NATIVE_IF = 1;
+constexpr u32 NATIVE_EITHER = 3;
 
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 void run_body(const Cell* fn, const Cell* body);
@@ -1223,7 +1227,20 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         if (args == 2 && !nused && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
             (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
         } else if (type == TYPE_NATIVE) {
-            natives::call(index, false, refs);
+            // The conditionals directly, as their entries do it (their
+            // arguments are checked already).
+            switch (index) {
+                case NATIVE_IF:
+                    if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+                    else eval(a + 1, true);
+                    break;
+                case NATIVE_EITHER:
+                    if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                    eval(a + (logic::is_true(a) ? 1 : 2), true);
+                    break;
+                default:
+                    natives::call(index, false, refs);
+            }
         } else {
             actions::call_generic(index, refs);
         }
