@@ -1,5 +1,27 @@
 // The interpreter: one expression at a time over the value stack, every call
 // inside a call frame; and the tracer's event delivery.
+//
+// Two tiers evaluate an expression, with the same frames, stack cells and
+// order of evaluation; the fast tier runs unless a tracer delivers events or
+// the reference switch is on (fast_paths_on), and hands every shape it does
+// not take to the reference tier.
+//
+//   expression at `pos`                  fast tier (eval_expression_at)
+//   literal, or word holding a value     pushed from a local; integer
+//     then integer operators             operators folded in place (infix_simple)
+//   word holding a function              eval_word_call -> lean_call
+//   path: word + refinements             eval_path_call -> lean_call
+//   set-word of a simple value           fast_set_word: no frame
+//   set-word of any other value          eval_set_word (shared)
+//   paren                                eval_paren (shared)
+//   anything else                        eval_full
+//   operator after a value               infix_chain -> eval_infix: fast_infix,
+//                                        else lean_call, else eval_code_at
+//
+// lean_call takes calls whose parameters are all evaluated ones, reading the
+// callee's call record; eval_code_at with eval_arguments_at takes every call.
+// eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
+// reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
 
 #include "evaluator/frames.h"
@@ -403,21 +425,30 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
 // expression needs the generic path. Leaves the value as that path does.
-// On false, *stop and `partial` tell what eval_simple got done of the value
-// (see there; *stop 0: nothing), for eval_full to go on from.
-[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
-                   u32* stop) {
+// On false, `partial` tells what eval_simple got done of the value (see
+// there), for eval_set_word to go on from.
+// What fast_set_word made of a set-word's value before it declined: the
+// value up to the operator at `stop` (0: nothing made).
+struct Partial {
+    Cell value;
+    u32 stop = 0;
+};
+
+[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub,
+                                                 u32* next, Partial* partial) {
     Cell* start = stack::top;
+    Cell* stopped_value = &partial->value;
+    u32* stop = &partial->stop;
     *stop = 0;
     if (!fast_paths_on() || start + 2 >= stack::end) return false;
     Cell v;
     u32 after = eval_simple(code, pos, tail, &v, stop);
     if (!after) {
-        if (*stop) *partial = v;
+        if (*stop) *stopped_value = v;
         return false;
     }
     // Any refusal below leaves the whole value for eval_full to store.
-    *partial = v;
+    *stopped_value = v;
     *stop = after;
     Cell* slot = context::plain_slot(word);
     if (!slot) return false;
@@ -961,8 +992,16 @@ u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cel
 
 namespace {
 
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial = nullptr,
-              u32 stop = 0);
+// How one expression is evaluated: prefix, no operator look-ahead; sub, its
+// value pushed (else it becomes the frame result); passive, a function
+// value found literally is pushed, not called.
+struct ExprMode {
+    bool prefix;
+    bool sub;
+    bool passive;
+};
+
+u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 
 // The common call, as eval_code_at makes it: a function!, native! or
 // action! named by a word, or by a path whose further items are words or
@@ -1312,7 +1351,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 }
 
 void eval_paren(Cell* value, bool sub);
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Cell* partial, u32 stop);
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
 
 // After the value of an expression made at `start`: the operators that
 // follow (unless prefix), and the expression's trace event as eval_full
@@ -1343,17 +1382,17 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         const Cell* v = c;
         if (t == TYPE_WORD) {
             v = peek_word(c);
-            if (!v) return eval_full(code, pos, tail, prefix, sub, passive);
+            if (!v) return eval_full(code, pos, tail, {prefix, sub, passive});
             u32 vt = TYPE_OF(v);
             if (function_type_q(vt)) return eval_word_call(c, v, code, pos, tail, prefix, sub);
             t = vt;
         } else if (t == TYPE_SET_WORD) {
             Cell w = *c;
-            Cell partial;
-            u32 stop, next;
-            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial, &stop)) return next;
+            Partial partial;
+            u32 next;
+            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial)) return next;
             Cell* start = stack::top;
-            next = eval_set_word(&w, code, pos, tail, sub, stop ? &partial : nullptr, stop);
+            next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
             return expression_end(start, code, next, tail, prefix, sub);
         } else if (t == TYPE_PAREN) {
             Cell* start = stack::top;
@@ -1363,7 +1402,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         } else if (t == TYPE_PATH) {
             u32 next;
             if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
-            return eval_full(code, pos, tail, prefix, sub, passive);
+            return eval_full(code, pos, tail, {prefix, sub, passive});
         }
         if (plain_value_q(t) && stack::top + 1 < stack::end) {
             u32 next = pos + 1;
@@ -1390,7 +1429,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
             return resume_simple(&x, code, pos, stop, tail, sub);
         }
     }
-    return eval_full(code, pos, tail, prefix, sub, passive);
+    return eval_full(code, pos, tail, {prefix, sub, passive});
 }
 
 // One expression of the running code pushed as a new value (an argument):
@@ -1422,16 +1461,16 @@ void eval_paren(Cell* value, bool sub) {
 
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
 // frame named by the word; answers the position after the expression.
-// `partial`: what fast_set_word did of the value (up to `stop`), gone on
-// from rather than evaluated again.
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Cell* partial, u32 stop) {
+// `partial`: what fast_set_word did of the value, gone on from rather than
+// evaluated again.
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial) {
     Cell w = *value;
     u32 next = pos + 1;
     stack::mark_kind82(&w);
     stack::push(&w);
     if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
     if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-    if (partial) next = resume_simple(partial, code, next, stop, tail, true);
+    if (partial) next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
     else next = eval_expression_at(code, next, tail, false, true, false);
     if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
     set_frame_word();
@@ -1440,9 +1479,9 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     return next;
 }
 
-// `partial`, for a set-word: what fast_set_word did of its value (up to
-// `stop`), gone on from rather than evaluated again.
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial, u32 stop) {
+// Every expression shape, with the trace events: the reference tier.
+u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
+    const bool prefix = mode.prefix, sub = mode.sub, passive = mode.passive;
     if (pos >= tail) {
         // Nothing left (the code shrank under us): the value is unset.
         Cell u{TYPE_UNSET, 0, 0, 0};
@@ -1463,7 +1502,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             break;
         case TYPE_SET_WORD:
             // eval_expression tried fast_set_word (it declines while tracing).
-            next = eval_set_word(&value, code, pos, tail, sub, partial, stop);
+            next = eval_set_word(&value, code, pos, tail, sub, nullptr);
             break;
         case TYPE_SET_PATH: {
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &value);
