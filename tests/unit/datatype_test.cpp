@@ -21,6 +21,8 @@ struct DatatypeTest : RuntimeTest {};
 
 TEST_F(DatatypeTest, FormMoldCompare) {
     Cell dt, buf;
+    make_cell(&buf, TYPE_NONE);
+    collector::Root guard(&buf);  // writing the text may collect
     datatype::make_at(&dt, TYPE_INTEGER);
     datatype::records[TYPE_INTEGER].name = "integer!";
     datatype::records[TYPE_INTEGER].length = 7;
