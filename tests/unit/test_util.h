@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "runtime/cell.h"
-#include "runtime/collector.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/error.h"
+#include "runtime/collector.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
 #include "runtime/unicode.h"
