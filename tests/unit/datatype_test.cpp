@@ -20,9 +20,7 @@ struct DatatypeTest : RuntimeTest {};
 }  // namespace
 
 TEST_F(DatatypeTest, FormMoldCompare) {
-    // The buffer sits on the value stack: molding may collect.
-    Cell dt;
-    Cell* buf = stack::push_star();
+    Cell dt, buf;
     datatype::make_at(&dt, TYPE_INTEGER);
     datatype::records[TYPE_INTEGER].name = "integer!";
     datatype::records[TYPE_INTEGER].length = 7;
@@ -31,10 +29,10 @@ TEST_F(DatatypeTest, FormMoldCompare) {
         const char* expect;
     } cases[] = {{0, "integer"}, {1, "integer!"}, {2, "#(integer!)"}};
     for (const Case& c : cases) {
-        string::zs_make_at(buf, 16);
-        i32 left = c.kind == 0 ? datatype::form(&dt, buf, nullptr, 100)
-                               : datatype::mold(&dt, buf, false, c.kind == 2, false, nullptr, 100, 0);
-        EXPECT_EQ(text_of(buf), c.expect);
+        string::zs_make_at(&buf, 16);
+        i32 left = c.kind == 0 ? datatype::form(&dt, &buf, nullptr, 100)
+                               : datatype::mold(&dt, &buf, false, c.kind == 2, false, nullptr, 100, 0);
+        EXPECT_EQ(text_of(&buf), c.expect);
         EXPECT_EQ(left, 100 - static_cast<i32>(std::strlen(c.expect)));
     }
     Cell other, i;
