@@ -938,7 +938,7 @@ struct Engine {
         enum { PLAIN, SET, INTO, AFTER } mode = PLAIN;
         Cell w{TYPE_NONE, 0, 0, 0};
         // The rules may drop the word (and with it its context) before it is set.
-        collector::Root w_root(&w);
+        collector::Guard w_root(&w);
         if (j < n) {
             Cell* m = cell_at(rb, j);
             if (is_kw(m, KW_SET)) mode = SET;
