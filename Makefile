@@ -21,10 +21,12 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@./$(BUILD)/zav
 
-# Every test, then every test again with a collection at every node and series allocation.
+# Every test, then every test again with a collection at every node and series
+# allocation, then the language-level scripts under the reference evaluator.
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@cd $(BUILD) && ZAV_GC_STRESS=1 ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ZAV_REFERENCE_EVAL=1 ctest --output-on-failure -j $(JOBS) -L '^script$$'
 
 $(ASAN)/build.ninja: | deps
 	@cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DZAV_SANITIZE=ON >/dev/null

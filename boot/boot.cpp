@@ -92,7 +92,10 @@ void runtime_boot() {
     memory::init();
     collector::init();
     handles::init();
-    collector::stress = [] { const char* v = std::getenv("ZAV_GC_STRESS"); return v && v[0] == '1' && !v[1]; }();
+    auto env_on = [](const char* name) { const char* v = std::getenv(name); return v && v[0] == '1' && !v[1]; };
+    collector::stress = env_on("ZAV_GC_STRESS");
+    // Only ever switched on here: a test may have set it before start-up.
+    if (env_on("ZAV_REFERENCE_EVAL")) interpreter::reference_only = true;
 
     // Datatypes register parent first, in this fixed order.
     datatype::init();

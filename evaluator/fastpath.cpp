@@ -3,6 +3,7 @@
 
 #include "datatypes/block.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
@@ -97,7 +98,11 @@ bool compare_fallback(i32 op, const Cell* left, const Cell* right, const Cell* w
     return v;
 }
 
-bool int_q(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER; }
+// Under the reference evaluator no operand takes a fast case: every entry
+// runs its generic fallback.
+bool int_q(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER && !interpreter::reference_only; }
+bool float_q(const Cell* c) { return TYPE_OF(c) == TYPE_FLOAT && !interpreter::reference_only; }
+bool block_q(const Cell* c) { return TYPE_OF(c) == TYPE_BLOCK && !interpreter::reference_only; }
 i32 ival(const Cell* c) { return static_cast<i32>(c->data2); }
 
 Cell* logic_cell(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
@@ -124,7 +129,7 @@ Cell* fast_math_op(i32 op, Cell* left, Cell* right, const Cell* word) {
         int_math(op, a, b, out);
         return out;
     }
-    if (TYPE_OF(left) == TYPE_FLOAT && TYPE_OF(right) == TYPE_FLOAT && op <= 2) {
+    if (float_q(left) && float_q(right) && op <= 2) {
         double a = cell_float(left), b = cell_float(right);
         double r = op == 0 ? a + b : op == 1 ? a - b : a * b;
         return float_cell(stack::push_star(), r);
@@ -152,7 +157,7 @@ Cell* fast_math_op_top(i32 op, Cell* right, const Cell* word) {
         int_math(op, ival(left), ival(right), left);
         return left;
     }
-    if (TYPE_OF(left) == TYPE_FLOAT && TYPE_OF(right) == TYPE_FLOAT && op <= 2) {
+    if (float_q(left) && float_q(right) && op <= 2) {
         double a = cell_float(left), b = cell_float(right);
         return float_cell(left, op == 0 ? a + b : op == 1 ? a - b : a * b);
     }
@@ -230,7 +235,7 @@ bool fast_compare_cond_int_2(i32 op, Cell* left, i32 right, const Cell* word) {
 }
 
 Cell* fast_pick_block(Cell* value, i32 index, const Cell* word) {
-    if (TYPE_OF(value) == TYPE_BLOCK) {
+    if (block_q(value)) {
         Cell v = *value;
         i64 n = static_cast<i64>(block::buffer_of(&v)->length()) - series_head(&v);
         Cell* out = stack::push_star();
@@ -250,7 +255,7 @@ Cell* fast_pick_block(Cell* value, i32 index, const Cell* word) {
 
 Cell* fast_series_query(Cell* value, i32 code, const Cell* word) {
     if (code < 1 || code > 8) bad_code();
-    if (TYPE_OF(value) == TYPE_BLOCK) {
+    if (block_q(value)) {
         Cell v = *value;
         i64 head = series_head(&v);
         i64 n = static_cast<i64>(block::buffer_of(&v)->length()) - head;

@@ -33,6 +33,7 @@
 namespace zav::interpreter {
 
 TraceState trace{false, false, 0};
+bool reference_only = false;
 
 namespace {
 
@@ -364,7 +365,7 @@ inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(o
 // changes nothing) for every other case, including an overflow or a zero
 // divisor, which the generic call then raises or widens.
 bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
-    if (trace.enabled || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
+    if (!fast_paths_on() || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
     const Cell* right = code_at(code, pos + 1);
@@ -436,7 +437,7 @@ bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u3
                    u32* stop) {
     Cell* start = stack::top;
     *stop = 0;
-    if (trace.enabled || start + 2 >= stack::end) return false;
+    if (!fast_paths_on() || start + 2 >= stack::end) return false;
     Cell v;
     u32 after = eval_simple(code, pos, tail, &v, false, stop);
     if (!after) {
@@ -486,7 +487,7 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     Cell fn = v;
     set_type(&fn, op::wrapped_type(&v));
     u32 next = pos + 1;
-    if (!enabled() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
+    if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
 }
 
@@ -890,7 +891,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         // Integer arithmetic and comparisons in place of the generic entry
         // (their arguments are checked already; the result is the same).
         Cell* a = stack::arguments;
-        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER) {
+        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER && fast_paths_on()) {
             FastOp kind = fast_op_for(type, index);
             if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
         }
@@ -1217,7 +1218,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     machine_stack::check();
     budget::step();
     tail = clamp_tail(code, tail);
-    if (pos < tail && !trace.enabled) {
+    if (pos < tail && fast_paths_on()) {
         const Cell* c = code_at(code, pos);
         u32 next;
         u32 t = TYPE_OF(c);

@@ -30,6 +30,15 @@ enum Event : u32 {
     EVT_THROW = 8192, EVT_CATCH = 0x4000, EVT_EXPR = 0x8000, EVT_ALL = 0x1FFFF,
 };
 
+// Forces the reference evaluator: every fast path (in-place operators,
+// simple expressions, lean calls, the compiled-code fast entries) is
+// bypassed, as while a tracer runs. Set at start-up from
+// ZAV_REFERENCE_EVAL=1; tests and fuzzers may set it directly.
+extern bool reference_only;
+// Whether the fast paths may run now: no tracer delivering events and no
+// reference_only.
+inline bool fast_paths_on();
+
 // Appends the tracer cell to the root block; the current code cell is unset.
 void init();
 
@@ -85,6 +94,7 @@ struct TraceState {
     u32 mask;       // events it wants
 };
 extern TraceState trace;
+inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
 // The tracer function value (kept in the root block).
 Cell* tracer();
 u32 trace_event_mask(Cell* tracer_fn);

@@ -350,50 +350,65 @@ TEST_F(InterpreterTest, DeepRecursionRaisesStackOverflowAndTheProcessGoesOn) {
 
 // ---- fast paths ------------------------------------------------------------------------
 
+// The fast entries and their generic fallbacks (all the reference evaluator
+// runs) must agree: each fast-path test runs both ways.
+struct ReferenceOnly {
+    explicit ReferenceOnly(bool on) { interpreter::reference_only = on; }
+    ~ReferenceOnly() { interpreter::reference_only = false; }
+};
+
 TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
-    Cell w = named("add");
-    Cell big = integer(2147483647), one = integer(1), min = integer(-2147483647 - 1), k = integer(65536);
-    Cell* r = actions::fast_math_op(0, &big, &one, &w);
-    EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
-    EXPECT_EQ(cell_float(r), 2147483648.0);
-    r = actions::fast_math_op_int(1, &min, 1, &w);
-    EXPECT_EQ(cell_float(r), -2147483649.0);
-    r = actions::fast_math_op(2, &k, &k, &w);
-    EXPECT_EQ(cell_float(r), 4294967296.0);
-    CallFrame* frames = stack::frame_top;
-    Cell five = integer(5), three = integer(3);
-    r = actions::fast_math_op(5, &five, &three, &w);
-    EXPECT_EQ(r->data2, 7u);
-    EXPECT_EQ(stack::frame_top, frames);
-    // A mixed pair takes the generic action.
-    Cell* f = load("1.5");
-    Cell fl = *block::zs_head(f);
-    r = actions::fast_math_op(0, &one, &fl, &w);
-    EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
-    EXPECT_EQ(cell_float(r), 2.5);
+    for (bool reference : {false, true}) {
+        SCOPED_TRACE(reference ? "reference" : "fast");
+        ReferenceOnly mode(reference);
+        Cell w = named("add");
+        Cell big = integer(2147483647), one = integer(1), min = integer(-2147483647 - 1), k = integer(65536);
+        Cell* r = actions::fast_math_op(0, &big, &one, &w);
+        EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
+        EXPECT_EQ(cell_float(r), 2147483648.0);
+        r = actions::fast_math_op_int(1, &min, 1, &w);
+        EXPECT_EQ(cell_float(r), -2147483649.0);
+        r = actions::fast_math_op(2, &k, &k, &w);
+        EXPECT_EQ(cell_float(r), 4294967296.0);
+        CallFrame* frames = stack::frame_top;
+        Cell five = integer(5), three = integer(3);
+        r = actions::fast_math_op(5, &five, &three, &w);
+        EXPECT_EQ(r->data2, 7u);
+        EXPECT_EQ(stack::frame_top, frames);
+        // A mixed pair takes the generic action.
+        Cell* f = load("1.5");
+        Cell fl = *block::zs_head(f);
+        r = actions::fast_math_op(0, &one, &fl, &w);
+        EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
+        EXPECT_EQ(cell_float(r), 2.5);
+    }
 }
 
 TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
-    Cell w = named("lesser?");
-    Cell one = integer(1), two = integer(2);
-    EXPECT_TRUE(actions::fast_compare_cond(3, &one, &two, false, &w));
-    EXPECT_FALSE(actions::fast_compare_cond_int(3, &two, 1, false, &w));
-    EXPECT_TRUE(actions::fast_compare_cond_int(3, &two, 1, true, &w));
-    Cell fl = *block::zs_head(load("1.0"));
-    EXPECT_TRUE(actions::fast_compare_cond(0, &one, &fl, false, &w));
-    Cell* c = actions::fast_compare_op(5, &two, &one, &w);
-    EXPECT_EQ(TYPE_OF(c), TYPE_LOGIC);
-    EXPECT_EQ(c->data1, 1u);
+    for (bool reference : {false, true}) {
+        SCOPED_TRACE(reference ? "reference" : "fast");
+        ReferenceOnly mode(reference);
+        Cell w = named("lesser?");
+        Cell one = integer(1), two = integer(2);
+        EXPECT_TRUE(actions::fast_compare_cond(3, &one, &two, false, &w));
+        EXPECT_FALSE(actions::fast_compare_cond_int(3, &two, 1, false, &w));
+        EXPECT_TRUE(actions::fast_compare_cond_int(3, &two, 1, true, &w));
+        Cell fl = *block::zs_head(load("1.0"));
+        EXPECT_TRUE(actions::fast_compare_cond(0, &one, &fl, false, &w));
+        Cell* c = actions::fast_compare_op(5, &two, &one, &w);
+        EXPECT_EQ(TYPE_OF(c), TYPE_LOGIC);
+        EXPECT_EQ(c->data1, 1u);
 
-    Cell blk = *block::zs_head(load("[a b c]"));
-    EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 2, &w)), "b");
-    EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 0, &w)), "none");
-    EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 4, &w)), "none");
-    EXPECT_EQ(test::mold(actions::fast_series_query(&blk, 1, &w)), "3");
-    Cell tail = *actions::fast_series_query(&blk, 8, &w);
-    EXPECT_EQ(test::mold(actions::fast_series_query(&tail, 5, &w)), "[]");
-    EXPECT_EQ(test::mold(actions::fast_series_query(&blk, 6, &w)), "[a b c]");
-    EXPECT_EQ(test::mold(actions::fast_series_query(&tail, 4, &w)), "true");
-    Cell str = *block::zs_head(load("\"abc\""));
-    EXPECT_EQ(test::mold(actions::fast_series_query(&str, 1, &w)), "3");
+        Cell blk = *block::zs_head(load("[a b c]"));
+        EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 2, &w)), "b");
+        EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 0, &w)), "none");
+        EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 4, &w)), "none");
+        EXPECT_EQ(test::mold(actions::fast_series_query(&blk, 1, &w)), "3");
+        Cell tail = *actions::fast_series_query(&blk, 8, &w);
+        EXPECT_EQ(test::mold(actions::fast_series_query(&tail, 5, &w)), "[]");
+        EXPECT_EQ(test::mold(actions::fast_series_query(&blk, 6, &w)), "[a b c]");
+        EXPECT_EQ(test::mold(actions::fast_series_query(&tail, 4, &w)), "true");
+        Cell str = *block::zs_head(load("\"abc\""));
+        EXPECT_EQ(test::mold(actions::fast_series_query(&str, 1, &w)), "3");
+    }
 }
