@@ -573,8 +573,6 @@ std::optional<std::u32string> stdin_readline(int fd) {
 
 namespace {
 
-std::vector<std::u32string> history;
-Completer completer;
 // Keys that came after the end of an edit (pasted lines), for the next one.
 std::deque<i32> leftover;
 int stdin_console = -1;
@@ -625,23 +623,13 @@ bool stdin_console_q() {
     return stdin_console == 1;
 }
 
-void add_history(std::string_view line) { add_to(history, from_utf8(line)); }
-
-std::vector<std::string> get_history() {
-    std::vector<std::string> out;
-    out.reserve(history.size());
-    for (const auto& h : history) out.push_back(to_utf8(h));
-    return out;
+bool window_size(int* columns, int* rows) {
+    return tty::is_terminal(STDOUT_FILENO) && tty::window_size(STDOUT_FILENO, columns, rows) && *columns > 0 &&
+           *rows > 0;
 }
 
-void set_history(const std::vector<std::string>& lines) {
-    history.clear();
-    for (const auto& l : lines) history.push_back(from_utf8(l));
-}
-
-void set_completer(Completer c) { completer = std::move(c); }
-
-std::optional<std::string> read_line(std::string_view prompt, const EditOptions& options) {
+std::optional<std::string> read_line(std::string_view prompt, const EditOptions& options,
+                                     std::vector<std::u32string>& history, const Completer* completer) {
     std::fflush(stdout);
     auto plain = [] {
         std::optional<std::u32string> line = stdin_readline(STDIN_FILENO);
@@ -656,7 +644,7 @@ std::optional<std::string> read_line(std::string_view prompt, const EditOptions&
     Input in;
     in.early.swap(leftover);
     int start_col = cursor_column(in);
-    LineEditor editor(history, &completer);
+    LineEditor editor(history, completer);
     editor.begin(from_utf8(prompt), options, window_columns(), start_col);
     write_out(editor.take_output());
     for (;;) {

@@ -23,19 +23,6 @@ struct EditOptions {
 // Whether standard input is a terminal; decided once, on the first call.
 bool stdin_console_q();
 
-// One line as UTF-8, without its line feed; nullopt at the end of input.
-// On a terminal the prompt (which may hold escape sequences) is shown and
-// the line edited; Ctrl-C, and Ctrl-D on an empty line, give "q"; Esc gives
-// the typed text followed by the character 27. Redirected input is read
-// without prompt or echo; a carriage return before the line feed is kept.
-std::optional<std::string> read_line(std::string_view prompt, const EditOptions& options = {});
-
-// The console's history, newest first. Adding skips empty lines and a
-// line equal to the newest entry.
-void add_history(std::string_view line);
-std::vector<std::string> get_history();
-void set_history(const std::vector<std::string>& lines);
-
 // Completion asked for by Tab: `line` and the cursor in it. nullopt when
 // there is nothing to complete (the Tab then goes into the line). Otherwise
 // `line` and `cursor` are the line completed as far as the candidates agree;
@@ -46,7 +33,20 @@ struct Completion {
     std::vector<std::u32string> candidates;
 };
 using Completer = std::function<std::optional<Completion>(const std::u32string& line, size_t cursor)>;
-void set_completer(Completer completer);
+
+// One line as UTF-8, without its line feed; nullopt at the end of input.
+// On a terminal the prompt (which may hold escape sequences) is shown and
+// the line edited, with Up and Down walking `history` (newest first, where
+// Enter adds the line unless it is hidden, empty or equal to the newest)
+// and Tab asking `completer`; Ctrl-C, and Ctrl-D on an empty line, give
+// "q"; Esc gives the typed text followed by the character 27. Redirected
+// input is read without prompt, echo or history; a carriage return before
+// the line feed is kept.
+std::optional<std::string> read_line(std::string_view prompt, const EditOptions& options,
+                                     std::vector<std::u32string>& history, const Completer* completer = nullptr);
+
+// The window's columns and rows when standard output is a terminal that says.
+bool window_size(int* columns, int* rows);
 
 // ---- Key decoding -----------------------------------------------------------
 

@@ -5,64 +5,10 @@
 # SIGTERM. Skipped when tmux is missing or cannot start a server.
 #   tests/run-terminal.sh PROBE
 set -u
-probe=$1
-command -v tmux >/dev/null || { echo "skipped: no tmux"; exit 0; }
-
-dir=$(mktemp -d)
-sock="zav-terminal-$$"
-tm() { tmux -L "$sock" -f /dev/null "$@"; }
-trap 'tm kill-server 2>/dev/null; rm -rf "$dir"' EXIT
-
-if ! tm new-session -d -s t -x 40 -y 20 "env -i PATH=$PATH TERM=screen bash --norc --noprofile" 2>/dev/null; then
-    echo "skipped: tmux cannot start"
-    exit 0
-fi
-
-failed=0
-fail() {
-    echo "FAIL: $1"
-    tm capture-pane -p -t t | grep -v '^$' | sed 's/^/  | /'
-    failed=1
-}
-# Waits up to 10 s for the pane to show a line matching the pattern.
-wait_for() {
-    for _ in $(seq 100); do
-        tm capture-pane -p -t t | grep -qE -- "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-expect() { wait_for "$1" || fail "expected: $1"; }
-# Waits for the pattern to match exactly n lines.
-expect_count() {
-    for _ in $(seq 100); do
-        [ "$(tm capture-pane -p -t t | grep -cE -- "$1")" -eq "$2" ] && return 0
-        sleep 0.1
-    done
-    fail "expected $2 lines of: $1"
-}
-
-# One run of the probe between two readings of the terminal's modes. Keys
-# are sent only once the probe's own prompt shows (it draws it in raw mode):
-# the marker on the first row tells it from the screen of the run before.
-run=0
-start() {
-    run=$((run + 1))
-    tm send-keys -t t "clear; echo run-$run; stty -g >$dir/before; sh -c 'echo \$\$ >$dir/pid; exec $probe'; echo status=\$?; stty -g >$dir/after" Enter
-    for _ in $(seq 100); do
-        screen=$(tm capture-pane -p -t t)
-        [ "$(echo "$screen" | head -1)" = "run-$run" ] && echo "$screen" | grep -qE '^>> ?$' && return 0
-        sleep 0.1
-    done
-    fail "run $run: no prompt"
-}
-same_modes() {
-    expect "status=$1"
-    sleep 0.2
-    if ! cmp -s "$dir/before" "$dir/after"; then
-        fail "terminal modes differ after $2: $(cat "$dir/before") / $(cat "$dir/after")"
-    fi
-}
+probe=$(realpath "$1")
+source "$(dirname "$0")/tmux-session.sh"
+tmux_session terminal 40
+start() { start_run "sh -c 'echo \$\$ >$dir/pid; exec $probe'"; }
 
 # Editing keys, history, a wide character, Ctrl-D on an empty line.
 start

@@ -3,14 +3,16 @@
 // as ^X, until "q" or the end of input.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "console/terminal.h"
 #include "runtime/rt.h"
 
 int main() {
     zav::rt::install_signal_handlers();
+    std::vector<std::u32string> history;
     for (;;) {
-        std::optional<std::string> line = zav::terminal::read_line(">> ");
+        std::optional<std::string> line = zav::terminal::read_line(">> ", {}, history);
         if (!line) {
             std::printf("end of input\n");
             return 0;
