@@ -219,7 +219,7 @@ void throw_console_error(const char* category, const char* id, const Cell* arg1,
                          const Cell* arg3) {
     stack::mark_call(nullptr);
     error::create_named(category, id, arg1, arg2, arg3);  // pushed: the print native's argument
-    natives::call(natives::INDEX_PRINT, false, nullptr);
+    natives::call(natives::N_PRINT, false, nullptr);
     make_cell(stack::arguments, TYPE_UNSET);
     stack::unwind();
 }

@@ -290,13 +290,13 @@ struct FastOpTables {
         action[ACT_SUBTRACT] = FAST_SUB;
         action[ACT_MULTIPLY] = FAST_MUL;
         action[ACT_REMAINDER] = FAST_REM;
-        native[25] = FAST_EQ;  // equal?
-        native[26] = FAST_NE;  // not-equal?
-        native[27] = FAST_EQ;  // strict-equal? (both integer!)
-        native[28] = FAST_LT;  // lesser?
-        native[29] = FAST_GT;  // greater?
-        native[30] = FAST_LE;  // lesser-or-equal?
-        native[31] = FAST_GE;  // greater-or-equal?
+        native[natives::N_EQUAL_Q] = FAST_EQ;
+        native[natives::N_NOT_EQUAL_Q] = FAST_NE;
+        native[natives::N_STRICT_EQUAL_Q] = FAST_EQ;  // both integer!
+        native[natives::N_LESSER_Q] = FAST_LT;
+        native[natives::N_GREATER_Q] = FAST_GT;
+        native[natives::N_LESSER_OR_EQUAL_Q] = FAST_LE;
+        native[natives::N_GREATER_OR_EQUAL_Q] = FAST_GE;
     }
 };
 constexpr FastOpTables fast_op_tables;

@@ -34,8 +34,6 @@ namespace zav::natives {
 
 namespace {
 
-enum : u32 { N_WHILE = 6, N_UNTIL, N_LOOP, N_REPEAT, N_FOREVER, N_FOREACH, N_FORALL, N_REMOVE_EACH };
-
 Cell* arg(u32 n) { return stack::arguments + n; }
 
 void open_loop_frame() {

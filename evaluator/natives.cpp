@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -39,132 +41,152 @@ namespace {
 
 // ---- the boot environment's view of the natives -------------------------------
 
-struct NativeSpec {
-    const char* word;
-    const char* spec;
-};
-
-constexpr const char* SETS = "[block! hash! string! bitset! typeset!]";
-
-// Index i + 1 is the native's number.
-const NativeSpec SPECS[NATIVE_COUNT] = {
-    {"if", "cond [any-type!] then-blk [block!]"},
-    {"unless", "cond [any-type!] then-blk [block!]"},
-    {"either", "cond [any-type!] true-blk [block!] false-blk [block!]"},
-    {"any", "conds [block!]"},
-    {"all", "conds [block!]"},
-    {"while", "cond [block!] body [block!]"},
-    {"until", "body [block!]"},
-    {"loop", "count [integer! float!] body [block!]"},
-    {"repeat", "'word [word!] value [integer! float!] body [block!]"},
-    {"forever", "body [block!]"},
-    {"foreach", "'word [word! block!] series [series! map!] body [block!]"},
-    {"forall", "'word [word!] body [block!]"},
-    {"remove-each", "'word [word! block!] data [series!] body [block!]"},
-    {"func", "spec [block!] body [block!]"},
-    {"function", "spec [block!] body [block!]"},
-    {"does", "body [block!]"},
-    {"has", "vars [block!] body [block!]"},
-    {"switch", "value [any-type!] cases [block!] /default case [block!]"},
-    {"case", "cases [block!] /all"},
-    {"do", "value [any-type!] /expand /args arg /next position [word!] /trace callback [function!]"},
-    {"get", "word [any-word! any-path! object!] /any /case"},
-    {"set", "word [any-word! block! object! any-path!] value [any-type!] /any /case /only /some"},
-    {"print", "value [any-type!]"},
-    {"prin", "value [any-type!]"},
-    {"equal?", "value1 [any-type!] value2 [any-type!]"},
-    {"not-equal?", "value1 [any-type!] value2 [any-type!]"},
-    {"strict-equal?", "value1 [any-type!] value2 [any-type!]"},
-    {"lesser?", "value1 [any-type!] value2 [any-type!]"},
-    {"greater?", "value1 [any-type!] value2 [any-type!]"},
-    {"lesser-or-equal?", "value1 [any-type!] value2 [any-type!]"},
-    {"greater-or-equal?", "value1 [any-type!] value2 [any-type!]"},
-    {"same?", "value1 [any-type!] value2 [any-type!]"},
-    {"not", "value [any-type!]"},
-    {"type?", "value [any-type!] /word"},
-    {"reduce", "value [any-type!] /into out [any-block!]"},
-    {"compose", "value [block!] /deep /only /into out [any-block!]"},
-    {"stats", "/show /info"},
-    {"bind", "word [block! any-word!] context [any-word! any-object! function!] /copy"},
-    {"in", "object [any-object! any-function!] word [any-word! refinement!]"},
-    {"parse", "input [binary! any-block! any-string!] rules [block!] /case /part length [number! series!] /trace callback"},
-    {"union", nullptr},
-    {"intersect", nullptr},
-    {"unique", "set [block! hash! string!] /case /skip size [integer!]"},
-    {"difference",
-     "set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! typeset! date!] "
-     "/case /skip size [integer!]"},
-    {"exclude", nullptr},
-    {"complement?", "bits [bitset!]"},
-    {"dehex", "value [any-string!]"},
-    {"enhex", "value [any-string!]"},
-    {"negative?", "number [number! money! time!]"},
-    {"positive?", "number [number! money! time!]"},
-    {"max", "value1 [scalar! series!] value2 [scalar! series!]"},
-    {"min", "value1 [scalar! series!] value2 [scalar! series!]"},
-    {"shift", "data [integer!] bits [integer!] /left /logical"},
-    {"to-hex", "value [integer!] /size length [integer!]"},
-    {"sine", "angle [float! integer!] /radians"},
-    {"cosine", "angle [float! integer!] /radians"},
-    {"tangent", "angle [float! integer!] /radians"},
-    {"arcsine", "sine [float! integer!] /radians"},
-    {"arccosine", "cosine [float! integer!] /radians"},
-    {"arctangent", "tangent [float! integer!] /radians"},
-    {"arctangent2", "y [float! integer!] x [float! integer!] /radians"},
-    {"NaN?", "value [number!]"},
-    {"log-2", "value [float! integer! percent!]"},
-    {"log-10", "value [float! integer! percent!]"},
-    {"log-e", "value [float! integer! percent!]"},
-    {"exp", "value [float! integer! percent!]"},
-    {"square-root", "value [float! integer! percent!]"},
-    {"construct", "block [block!] /with object [object!] /only"},
-    {"value?", "value [word!]"},
-    {"try", "block [block!] /all /keep"},
-    {"uppercase", "string [any-string! char!] /part limit [number! any-string!]"},
-    {"lowercase", "string [any-string! char!] /part limit [number! any-string!]"},
-    {"as-pair", "x [integer! float!] y [integer! float!]"},
-    {"as-point2D", "x [integer! float!] y [integer! float!]"},
-    {"as-point3D", "x [integer! float!] y [integer! float!] z [integer! float!]"},
-    {"as-money", "currency [word!] amount [integer! float!]"},
-    {"break", "/return value [any-type!]"},
-    {"continue", ""},
-    {"exit", ""},
-    {"return", "value [any-type!]"},
-    {"throw", "value [any-type!] /name word [word!]"},
-    {"catch", "block [block!] /name word [word! block!]"},
-    {"extend", "obj [object! map!] spec [block! hash! map!] /case"},
-    {"debase", "value [string!] /base base-value [integer!]"},
-    {"to-local-file", "path [file! string!] /full"},
-    {"wait", "value [number! time! block! none!] /all"},
-    {"checksum", "data [binary! string! file!] method [word!] /with spec [any-string! binary! integer!]"},
-    {"unset", "word [word! block!]"},
-    {"new-line", "position [any-list!] value [logic!] /all /skip size [integer!]"},
-    {"new-line?", "position [any-list!]"},
-    {"enbase", "value [binary! string!] /base base-value [integer!]"},
-    {"context?", "word [any-word!]"},
-    {"set-env", "var [any-string! any-word!] value [string! none!]"},
-    {"get-env", "var [any-string! any-word!]"},
-    {"list-env", ""},
-    {"now", "/year /month /day /time /zone /date /weekday /yearday /precise /utc"},
-    {"sign?", "number [number! money! time!]"},
-    {"as", "type [datatype! block! paren! any-path! any-string!] spec [block! paren! any-path! any-string!]"},
-    {"call", "cmd [string! file!] /wait /show /console /shell /input in /output out /error err"},
-    {"zero?", "value [number! money! pair! time! char! tuple! any-point!]"},
-    {"size?", "file [file!]"},
-    {"browse", "url [url! file!]"},
-    {"compress", "data [any-string! binary!] method [word!]"},
-    {"decompress", "data [binary!] method [word!] /size sz [integer!]"},
-    {"recycle", "/on /off"},
-    {"transcode",
-     "src [binary! string!] /next /one /prescan /scan /part length [integer! binary!] /into dst [block!] "
-     "/trace callback"},
-    {"apply", "func [word! path! any-function!] args [block!] /all /safer"},
-};
-
 // union, intersect and exclude share one spec.
-const char* const SET_OP_SPEC =
+constexpr const char* SET_OP_SPEC =
     "set1 [block! hash! string! bitset! typeset!] set2 [block! hash! string! bitset! typeset!] "
     "/case /skip size [integer!]";
+
+// One native: its index, the word the boot environment binds to it, its spec
+// (the spec block's text without the outer brackets) and its entry.
+struct NativeDef {
+    NativeIndex index;
+    const char* word;
+    const char* spec;
+    NativeFn fn;
+};
+
+constexpr NativeDef NATIVES[] = {
+    {N_IF, "if", "cond [any-type!] then-blk [block!]", if_star},
+    {N_UNLESS, "unless", "cond [any-type!] then-blk [block!]", unless_star},
+    {N_EITHER, "either", "cond [any-type!] true-blk [block!] false-blk [block!]", either_star},
+    {N_ANY, "any", "conds [block!]", any_star},
+    {N_ALL, "all", "conds [block!]", all_star},
+    {N_WHILE, "while", "cond [block!] body [block!]", while_star},
+    {N_UNTIL, "until", "body [block!]", until_star},
+    {N_LOOP, "loop", "count [integer! float!] body [block!]", loop_star},
+    {N_REPEAT, "repeat", "'word [word!] value [integer! float!] body [block!]", repeat_star},
+    {N_FOREVER, "forever", "body [block!]", forever_star},
+    {N_FOREACH, "foreach", "'word [word! block!] series [series! map!] body [block!]", foreach_star},
+    {N_FORALL, "forall", "'word [word!] body [block!]", forall_star},
+    {N_REMOVE_EACH, "remove-each", "'word [word! block!] data [series!] body [block!]", remove_each_star},
+    {N_FUNC, "func", "spec [block!] body [block!]", func_star},
+    {N_FUNCTION, "function", "spec [block!] body [block!]", function_star},
+    {N_DOES, "does", "body [block!]", does_star},
+    {N_HAS, "has", "vars [block!] body [block!]", has_star},
+    {N_SWITCH, "switch", "value [any-type!] cases [block!] /default case [block!]", switch_star},
+    {N_CASE, "case", "cases [block!] /all", case_star},
+    {N_DO, "do", "value [any-type!] /expand /args arg /next position [word!] /trace callback [function!]", do_star},
+    {N_GET, "get", "word [any-word! any-path! object!] /any /case", get_star},
+    {N_SET, "set", "word [any-word! block! object! any-path!] value [any-type!] /any /case /only /some", set_star},
+    {N_PRINT, "print", "value [any-type!]", print_star},
+    {N_PRIN, "prin", "value [any-type!]", prin_star},
+    {N_EQUAL_Q, "equal?", "value1 [any-type!] value2 [any-type!]", equal_q_star},
+    {N_NOT_EQUAL_Q, "not-equal?", "value1 [any-type!] value2 [any-type!]", not_equal_q_star},
+    {N_STRICT_EQUAL_Q, "strict-equal?", "value1 [any-type!] value2 [any-type!]", strict_equal_q_star},
+    {N_LESSER_Q, "lesser?", "value1 [any-type!] value2 [any-type!]", lesser_q_star},
+    {N_GREATER_Q, "greater?", "value1 [any-type!] value2 [any-type!]", greater_q_star},
+    {N_LESSER_OR_EQUAL_Q, "lesser-or-equal?", "value1 [any-type!] value2 [any-type!]", lesser_or_equal_q_star},
+    {N_GREATER_OR_EQUAL_Q, "greater-or-equal?", "value1 [any-type!] value2 [any-type!]", greater_or_equal_q_star},
+    {N_SAME_Q, "same?", "value1 [any-type!] value2 [any-type!]", same_q_star},
+    {N_NOT, "not", "value [any-type!]", not_star},
+    {N_TYPE_Q, "type?", "value [any-type!] /word", type_q_star},
+    {N_REDUCE, "reduce", "value [any-type!] /into out [any-block!]", reduce_star},
+    {N_COMPOSE, "compose", "value [block!] /deep /only /into out [any-block!]", compose_star},
+    {N_STATS, "stats", "/show /info", stats_star},
+    {N_BIND, "bind", "word [block! any-word!] context [any-word! any-object! function!] /copy", bind_star},
+    {N_IN, "in", "object [any-object! any-function!] word [any-word! refinement!]", in_star},
+    {N_PARSE, "parse",
+     "input [binary! any-block! any-string!] rules [block!] /case /part length [number! "
+     "series!] /trace callback",
+     parse_star},
+    {N_UNION, "union", SET_OP_SPEC, union_star},
+    {N_INTERSECT, "intersect", SET_OP_SPEC, intersect_star},
+    {N_UNIQUE, "unique", "set [block! hash! string!] /case /skip size [integer!]", unique_star},
+    {N_DIFFERENCE, "difference",
+     "set1 [block! hash! string! bitset! typeset! date!] set2 [block! hash! string! bitset! "
+     "typeset! date!] /case /skip size [integer!]",
+     difference_star},
+    {N_EXCLUDE, "exclude", SET_OP_SPEC, exclude_star},
+    {N_COMPLEMENT_Q, "complement?", "bits [bitset!]", complement_q_star},
+    {N_DEHEX, "dehex", "value [any-string!]", dehex_star},
+    {N_ENHEX, "enhex", "value [any-string!]", enhex_star},
+    {N_NEGATIVE_Q, "negative?", "number [number! money! time!]", negative_q_star},
+    {N_POSITIVE_Q, "positive?", "number [number! money! time!]", positive_q_star},
+    {N_MAX, "max", "value1 [scalar! series!] value2 [scalar! series!]", max_star},
+    {N_MIN, "min", "value1 [scalar! series!] value2 [scalar! series!]", min_star},
+    {N_SHIFT, "shift", "data [integer!] bits [integer!] /left /logical", shift_star},
+    {N_TO_HEX, "to-hex", "value [integer!] /size length [integer!]", to_hex_star},
+    {N_SINE, "sine", "angle [float! integer!] /radians", sine_star},
+    {N_COSINE, "cosine", "angle [float! integer!] /radians", cosine_star},
+    {N_TANGENT, "tangent", "angle [float! integer!] /radians", tangent_star},
+    {N_ARCSINE, "arcsine", "sine [float! integer!] /radians", arcsine_star},
+    {N_ARCCOSINE, "arccosine", "cosine [float! integer!] /radians", arccosine_star},
+    {N_ARCTANGENT, "arctangent", "tangent [float! integer!] /radians", arctangent_star},
+    {N_ARCTANGENT2, "arctangent2", "y [float! integer!] x [float! integer!] /radians", arctangent2_star},
+    {N_NAN_Q, "NaN?", "value [number!]", NaN_q_star},
+    {N_LOG_2, "log-2", "value [float! integer! percent!]", log_2_star},
+    {N_LOG_10, "log-10", "value [float! integer! percent!]", log_10_star},
+    {N_LOG_E, "log-e", "value [float! integer! percent!]", log_e_star},
+    {N_EXP, "exp", "value [float! integer! percent!]", exp_star},
+    {N_SQUARE_ROOT, "square-root", "value [float! integer! percent!]", square_root_star},
+    {N_CONSTRUCT, "construct", "block [block!] /with object [object!] /only", construct_star},
+    {N_VALUE_Q, "value?", "value [word!]", value_q_star},
+    {N_TRY, "try", "block [block!] /all /keep", try_star},
+    {N_UPPERCASE, "uppercase", "string [any-string! char!] /part limit [number! any-string!]", uppercase_star},
+    {N_LOWERCASE, "lowercase", "string [any-string! char!] /part limit [number! any-string!]", lowercase_star},
+    {N_AS_PAIR, "as-pair", "x [integer! float!] y [integer! float!]", as_pair_star},
+    {N_AS_POINT2D, "as-point2D", "x [integer! float!] y [integer! float!]", as_point2D_star},
+    {N_AS_POINT3D, "as-point3D", "x [integer! float!] y [integer! float!] z [integer! float!]", as_point3D_star},
+    {N_AS_MONEY, "as-money", "currency [word!] amount [integer! float!]", as_money_star},
+    {N_BREAK, "break", "/return value [any-type!]", break_star},
+    {N_CONTINUE, "continue", "", continue_star},
+    {N_EXIT, "exit", "", exit_star},
+    {N_RETURN, "return", "value [any-type!]", return_star},
+    {N_THROW, "throw", "value [any-type!] /name word [word!]", throw_star},
+    {N_CATCH, "catch", "block [block!] /name word [word! block!]", catch_star},
+    {N_EXTEND, "extend", "obj [object! map!] spec [block! hash! map!] /case", extend_star},
+    {N_DEBASE, "debase", "value [string!] /base base-value [integer!]", debase_star},
+    {N_TO_LOCAL_FILE, "to-local-file", "path [file! string!] /full", to_local_file_star},
+    {N_WAIT, "wait", "value [number! time! block! none!] /all", wait_star},
+    {N_CHECKSUM, "checksum",
+     "data [binary! string! file!] method [word!] /with spec [any-string! binary! "
+     "integer!]",
+     checksum_star},
+    {N_UNSET, "unset", "word [word! block!]", unset_star},
+    {N_NEW_LINE, "new-line", "position [any-list!] value [logic!] /all /skip size [integer!]", new_line_star},
+    {N_NEW_LINE_Q, "new-line?", "position [any-list!]", new_line_q_star},
+    {N_ENBASE, "enbase", "value [binary! string!] /base base-value [integer!]", enbase_star},
+    {N_CONTEXT_Q, "context?", "word [any-word!]", context_q_star},
+    {N_SET_ENV, "set-env", "var [any-string! any-word!] value [string! none!]", set_env_star},
+    {N_GET_ENV, "get-env", "var [any-string! any-word!]", get_env_star},
+    {N_LIST_ENV, "list-env", "", list_env_star},
+    {N_NOW, "now", "/year /month /day /time /zone /date /weekday /yearday /precise /utc", now_star},
+    {N_SIGN_Q, "sign?", "number [number! money! time!]", sign_q_star},
+    {N_AS, "as",
+     "type [datatype! block! paren! any-path! any-string!] spec [block! paren! any-path! "
+     "any-string!]",
+     as_star},
+    {N_CALL, "call", "cmd [string! file!] /wait /show /console /shell /input in /output out /error err", call_star},
+    {N_ZERO_Q, "zero?", "value [number! money! pair! time! char! tuple! any-point!]", zero_q_star},
+    {N_SIZE_Q, "size?", "file [file!]", size_q_star},
+    {N_BROWSE, "browse", "url [url! file!]", browse_star},
+    {N_COMPRESS, "compress", "data [any-string! binary!] method [word!]", compress_star},
+    {N_DECOMPRESS, "decompress", "data [binary!] method [word!] /size sz [integer!]", decompress_star},
+    {N_RECYCLE, "recycle", "/on /off", recycle_star},
+    {N_TRANSCODE, "transcode",
+     "src [binary! string!] /next /one /prescan /scan /part length [integer! binary!] /into dst "
+     "[block!] /trace callback",
+     transcode_star},
+    {N_APPLY, "apply", "func [word! path! any-function!] args [block!] /all /safer", apply_star},
+};
+static_assert(std::size(NATIVES) == NATIVE_COUNT, "every native has one entry in the table");
+
+constexpr bool in_index_order() {
+    for (u32 i = 0; i < std::size(NATIVES); i++)
+        if (NATIVES[i].index != i + 1) return false;
+    return true;
+}
+static_assert(in_index_order(), "the table lists the natives in index order");
 
 // The action words (slots 7 to 9, eval-path, set-path and compare, are
 // reached by the runtime only and have no word).
@@ -245,11 +267,7 @@ const ActionSpec ACTION_SPECS[] = {
      "/seek index [any-type!] /allow access [any-type!] /as encoding [any-type!]"},
 };
 
-NativeFn table[TABLE_SLOTS] = {};
-u32 next_index = 1;
 node_t print_buffer_node = 0;
-
-[[noreturn]] void not_done(bool, const i32*) { fire("internal", "not-done"); }
 
 Cell* arg(i32 i) { return stack::arguments + i; }
 
@@ -307,8 +325,9 @@ void result(const Cell* value) { stack::set_last_reset(value); }
 
 // ---- argument checks -----------------------------------------------------------
 
-// Typeset of a block of type words: named typesets and datatype names.
-Cell typeset_of(Cell* types) {
+// Typeset of a block of type words: named typesets and datatype names. A word
+// that names neither is left in `unknown`.
+Cell typeset_of(Cell* types, const char** unknown) {
     Cell ts;
     typeset::make_at(&ts, 0, 0, 0);
     u8* bits = reinterpret_cast<u8*>(&ts.data1);
@@ -323,23 +342,91 @@ Cell typeset_of(Cell* types) {
             for (u32 k = 0; k < 12; k++) bits[k] |= nb[k];
             continue;
         }
+        bool known = false;
         for (u32 t = 0; t <= datatype::top_id && t < 96; t++) {
             const char* dn = datatype::name_of(t);
-            if (dn && std::strcmp(dn, text) == 0) bits[t / 8] |= static_cast<u8>(0x80 >> (t % 8));
+            if (dn && std::strcmp(dn, text) == 0) {
+                bits[t / 8] |= static_cast<u8>(0x80 >> (t % 8));
+                known = true;
+            }
         }
+        if (!known) *unknown = text;
     }
     return ts;
+}
+
+// A spec that does not describe its native is the runtime's own fault.
+[[noreturn]] void native_fault(u32 index, const char* what, const char* detail) {
+    std::printf("*** Native Error: %s%s for native: %u\n", what, detail, index);
+    std::fflush(stdout);
+    rt::quit(rt::RT_ERR_ASSERTION, 0);
+}
+
+// What the check flag tests, worked out once from the specs: per native a run
+// of its typed parameters. A parameter's argument cell is `offset` from cell 0
+// (a plain argument) or from the first argument cell of its refinement, which
+// the entry's refinement integer gives.
+struct ParamCheck {
+    Cell types;
+    i32 refinement;  // -1: a plain argument; else its refinement's number
+    i32 offset;
+    i32 position;    // among the spec's words, for the error's argument name
+};
+struct NativeChecks {
+    u32 first;
+    u32 count;
+    u32 refinements;
+};
+
+std::vector<ParamCheck> param_checks;
+NativeChecks native_checks[NATIVE_COUNT + 1];
+
+void build_checks(u32 index, const char* text) {
+    NativeChecks& nc = native_checks[index];
+    nc = {static_cast<u32>(param_checks.size()), 0, 0};
+    if (!*text) return;
+    Cell* saved = stack::top;
+    Cell* spec = stack::push_star();
+    make_cell(spec, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(spec, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
+                &consumed, nullptr, nullptr);
+    if (TYPE_OF(spec) != TYPE_BLOCK) native_fault(index, "spec does not load", "");
+    node_t n = series_node(spec);
+    i32 position = 0;
+    i32 offset = 0;
+    i32 refinement = -1;
+    for (u32 i = 0; i < length_of(n); i++) {
+        Cell* c = cell_at(n, i);
+        u32 t = TYPE_OF(c);
+        if (t == TYPE_REFINEMENT) {
+            refinement++;
+            offset = 0;
+            position++;
+            continue;
+        }
+        if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD) continue;
+        if (i + 1 < length_of(n) && TYPE_OF(cell_at(n, i + 1)) == TYPE_BLOCK) {
+            Cell types = *cell_at(n, i + 1);
+            const char* unknown = nullptr;
+            Cell ts = typeset_of(&types, &unknown);
+            if (unknown) native_fault(index, "unknown type ", unknown);
+            param_checks.push_back({ts, refinement, offset, position});
+            nc.count++;
+        }
+        offset++;
+        position++;
+    }
+    nc.refinements = static_cast<u32>(refinement + 1);
+    if (nc.refinements > MAX_REFINEMENTS) native_fault(index, "too many refinements", "");
+    stack::top = saved;
 }
 
 }  // namespace
 
 // ---- the table -------------------------------------------------------------------
 
-void register_(u32 count, const NativeFn* entries) {
-    for (u32 i = 0; i < count && next_index <= TABLE_SLOTS; i++) table[next_index++ - 1] = entries[i];
-}
-
-NativeFn entry(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? table[index - 1] : nullptr; }
+NativeFn entry(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? NATIVES[index - 1].fn : nullptr; }
 
 void call(u32 index, bool check, const i32* refinements) {
     NativeFn fn = entry(index);
@@ -347,185 +434,39 @@ void call(u32 index, bool check, const i32* refinements) {
     fn(check, refinements);
 }
 
-const char* word_of(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? SPECS[index - 1].word : nullptr; }
+const char* word_of(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? NATIVES[index - 1].word : nullptr; }
 
-const char* spec_text(u32 index) {
-    if (index < 1 || index > NATIVE_COUNT) return nullptr;
-    const char* s = SPECS[index - 1].spec;
-    return s ? s : SET_OP_SPEC;
-}
+const char* spec_text(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? NATIVES[index - 1].spec : nullptr; }
 
 u32 refinement_count(u32 index) {
-    const char* s = spec_text(index);
-    u32 n = 0;
-    for (; s && *s; s++)
-        if (*s == '/') n++;
-    return n;
+    return index >= 1 && index <= NATIVE_COUNT ? native_checks[index].refinements : 0;
 }
 
 node_t print_buffer() { return print_buffer_node; }
 
 void init() {
     install_lexer_tracer();
-    std::memset(table, 0, sizeof table);
-    next_index = 1;
     // The print buffer lives in the root block so that the collector keeps it.
     Cell buf;
     block::make_at(&buf, 32);
     print_buffer_node = series_node(&buf);
     *alloc_at_tail(root) = buf;
-
-    const NativeFn entries[NATIVE_COUNT] = {
-        // entries:begin
-        if_star,                    // 1 if
-        unless_star,                // 2 unless
-        either_star,                // 3 either
-        any_star,                   // 4 any
-        all_star,                   // 5 all
-        while_star,                 // 6 while
-        until_star,                 // 7 until
-        loop_star,                  // 8 loop
-        repeat_star,                // 9 repeat
-        forever_star,               // 10 forever
-        foreach_star,               // 11 foreach
-        forall_star,                // 12 forall
-        remove_each_star,           // 13 remove-each
-        func_star,                  // 14 func
-        function_star,              // 15 function
-        does_star,                  // 16 does
-        has_star,                   // 17 has
-        switch_star,                // 18 switch
-        case_star,                  // 19 case
-        do_star,                    // 20 do
-        get_star,                   // 21 get
-        set_star,                   // 22 set
-        print_star,                 // 23 print
-        prin_star,                  // 24 prin
-        equal_q_star,               // 25 equal?
-        not_equal_q_star,           // 26 not-equal?
-        strict_equal_q_star,        // 27 strict-equal?
-        lesser_q_star,              // 28 lesser?
-        greater_q_star,             // 29 greater?
-        lesser_or_equal_q_star,     // 30 lesser-or-equal?
-        greater_or_equal_q_star,    // 31 greater-or-equal?
-        same_q_star,                // 32 same?
-        not_star,                   // 33 not
-        type_q_star,                // 34 type?
-        reduce_star,                // 35 reduce
-        compose_star,               // 36 compose
-        stats_star,                 // 37 stats
-        bind_star,                  // 38 bind
-        in_star,                    // 39 in
-        parse_star,                 // 40 parse
-        union_star,                 // 41 union
-        intersect_star,             // 42 intersect
-        unique_star,                // 43 unique
-        difference_star,            // 44 difference
-        exclude_star,               // 45 exclude
-        complement_q_star,          // 46 complement?
-        dehex_star,                 // 47 dehex
-        enhex_star,                 // 48 enhex
-        negative_q_star,            // 49 negative?
-        positive_q_star,            // 50 positive?
-        max_star,                   // 51 max
-        min_star,                   // 52 min
-        shift_star,                 // 53 shift
-        to_hex_star,                // 54 to-hex
-        sine_star,                  // 55 sine
-        cosine_star,                // 56 cosine
-        tangent_star,               // 57 tangent
-        arcsine_star,               // 58 arcsine
-        arccosine_star,             // 59 arccosine
-        arctangent_star,            // 60 arctangent
-        arctangent2_star,           // 61 arctangent2
-        NaN_q_star,                 // 62 NaN?
-        log_2_star,                 // 63 log-2
-        log_10_star,                // 64 log-10
-        log_e_star,                 // 65 log-e
-        exp_star,                   // 66 exp
-        square_root_star,           // 67 square-root
-        construct_star,             // 68 construct
-        value_q_star,               // 69 value?
-        try_star,                   // 70 try
-        uppercase_star,             // 71 uppercase
-        lowercase_star,             // 72 lowercase
-        as_pair_star,               // 73 as-pair
-        as_point2D_star,            // 74 as-point2D
-        as_point3D_star,            // 75 as-point3D
-        as_money_star,              // 76 as-money
-        break_star,                 // 77 break
-        continue_star,              // 78 continue
-        exit_star,                  // 79 exit
-        return_star,                // 80 return
-        throw_star,                 // 81 throw
-        catch_star,                 // 82 catch
-        extend_star,                // 83 extend
-        debase_star,                // 84 debase
-        to_local_file_star,         // 85 to-local-file
-        wait_star,                  // 86 wait
-        checksum_star,              // 87 checksum
-        unset_star,                 // 88 unset
-        new_line_star,              // 89 new-line
-        new_line_q_star,            // 90 new-line?
-        enbase_star,                // 91 enbase
-        context_q_star,             // 92 context?
-        set_env_star,               // 93 set-env
-        get_env_star,               // 94 get-env
-        list_env_star,              // 95 list-env
-        now_star,                   // 96 now
-        sign_q_star,                // 97 sign?
-        as_star,                    // 98 as
-        call_star,                  // 99 call
-        zero_q_star,                // 100 zero?
-        size_q_star,                // 101 size?
-        browse_star,                // 102 browse
-        compress_star,              // 103 compress
-        decompress_star,            // 104 decompress
-        recycle_star,               // 105 recycle
-        transcode_star,             // 106 transcode
-        apply_star,                 // 107 apply
-        // entries:end
-    };
-    register_(NATIVE_COUNT, entries);
+    param_checks.clear();
+    for (const NativeDef& d : NATIVES) build_checks(d.index, d.spec);
 }
 
-void check_args(u32 index, const i32* refinements) {
-    const char* text = spec_text(index);
-    if (!text || !*text) return;
-    Cell* saved = stack::top;
-    Cell* spec = stack::push_star();
-    make_cell(spec, TYPE_NONE);
-    i32 consumed = 0;
-    lexer::scan(spec, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
-                &consumed, nullptr, nullptr);
-    node_t n = series_node(spec);
-    i32 position = 0;     // parameter's position among the spec's words
-    i32 cell = 0;         // argument cell it reads
-    i32 refinement = -1;  // refinement being walked (-1: plain arguments)
-    bool used = true;
-    for (u32 i = 0; i < length_of(n); i++) {
-        Cell* c = cell_at(n, i);
-        u32 t = TYPE_OF(c);
-        if (t == TYPE_REFINEMENT) {
-            refinement++;
-            i32 at = refinements ? refinements[refinement] : -1;
-            used = at >= 0;
-            if (used) cell = at;
-            position++;
-            continue;
+void check_args(NativeIndex index, const i32* refinements) {
+    const NativeChecks& nc = native_checks[index];
+    for (u32 k = nc.first; k < nc.first + nc.count; k++) {
+        const ParamCheck& p = param_checks[k];
+        i32 cell = p.offset;
+        if (p.refinement >= 0) {
+            i32 at = refinements ? refinements[p.refinement] : -1;
+            if (at < 0) continue;
+            cell += at;
         }
-        if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD) continue;
-        if (used) {
-            if (i + 1 < length_of(n) && TYPE_OF(cell_at(n, i + 1)) == TYPE_BLOCK) {
-                Cell types = *cell_at(n, i + 1);
-                Cell ts = typeset_of(&types);
-                check_arg_type(arg(cell), &ts, position);
-            }
-            cell++;
-        }
-        position++;
+        check_arg_type(arg(cell), &p.types, p.position);
     }
-    stack::top = saved;
 }
 
 // ---- the global words --------------------------------------------------------------
@@ -562,9 +503,9 @@ bool codec_builtin(u32 type, u32 index, Cell* out) {
 void bind_globals() {
     zavbin::set_builtin_maker(codec_builtin);
     Cell* saved = stack::top;
-    for (u32 i = 1; i <= NATIVE_COUNT; i++) {
-        Cell* fn = make_builtin(spec_text(i), i, TYPE_NATIVE);
-        context::set_global(symbol::make(SPECS[i - 1].word), fn);
+    for (const NativeDef& d : NATIVES) {
+        Cell* fn = make_builtin(d.spec, d.index, TYPE_NATIVE);
+        context::set_global(symbol::make(d.word), fn);
         stack::top = saved;
     }
     for (const ActionSpec& a : ACTION_SPECS) {
@@ -588,24 +529,24 @@ void bind_globals() {
 // ---- conditionals --------------------------------------------------------------------
 
 void if_star(bool check, const i32*) {
-    if (check) check_args(1, nullptr);
+    if (check) check_args(N_IF, nullptr);
     if (logic::false_arg_q()) none::push_last();
     else interpreter::eval(arg(1), true);
 }
 
 void unless_star(bool check, const i32*) {
-    if (check) check_args(2, nullptr);
+    if (check) check_args(N_UNLESS, nullptr);
     if (logic::false_arg_q()) interpreter::eval(arg(1), true);
     else none::push_last();
 }
 
 void either_star(bool check, const i32*) {
-    if (check) check_args(3, nullptr);
+    if (check) check_args(N_EITHER, nullptr);
     interpreter::eval(arg(logic::true_arg_q() ? 1 : 2), true);
 }
 
 void any_star(bool check, const i32*) {
-    if (check) check_args(4, nullptr);
+    if (check) check_args(N_ANY, nullptr);
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
@@ -617,7 +558,7 @@ void any_star(bool check, const i32*) {
 }
 
 void all_star(bool check, const i32*) {
-    if (check) check_args(5, nullptr);
+    if (check) check_args(N_ALL, nullptr);
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
@@ -633,7 +574,7 @@ void all_star(bool check, const i32*) {
 // ---- function makers -------------------------------------------------------------------
 
 void func_star(bool check, const i32*) {
-    if (check) check_args(14, nullptr);
+    if (check) check_args(N_FUNC, nullptr);
     clamp_head(arg(0));
     clamp_head(arg(1));
     stack::top = stack::arguments + 2;
@@ -643,7 +584,7 @@ void func_star(bool check, const i32*) {
 }
 
 void function_star(bool check, const i32*) {
-    if (check) check_args(15, nullptr);
+    if (check) check_args(N_FUNCTION, nullptr);
     stack::top = stack::arguments + 2;
     Cell* copy = block::clone(arg(0), false, false);
     *arg(0) = *copy;
@@ -655,7 +596,7 @@ void function_star(bool check, const i32*) {
 }
 
 void does_star(bool check, const i32*) {
-    if (check) check_args(16, nullptr);
+    if (check) check_args(N_DOES, nullptr);
     stack::top = stack::arguments + 1;
     stack::push(arg(0));
     block::make_at(arg(0), 1);
@@ -663,7 +604,7 @@ void does_star(bool check, const i32*) {
 }
 
 void has_star(bool check, const i32*) {
-    if (check) check_args(17, nullptr);
+    if (check) check_args(N_HAS, nullptr);
     stack::top = stack::arguments + 2;
     Cell* copy = block::clone(arg(0), false, false);
     *arg(0) = *copy;
@@ -675,7 +616,7 @@ void has_star(bool check, const i32*) {
 // ---- switch and case -----------------------------------------------------------------------
 
 void switch_star(bool check, const i32* refinements) {
-    if (check) check_args(18, refinements);
+    if (check) check_args(N_SWITCH, refinements);
     i32 fallback = refinements ? refinements[0] : -1;
     Cell value = *arg(0);
     Cell cases = *arg(1);
@@ -711,7 +652,7 @@ void switch_star(bool check, const i32* refinements) {
 }
 
 void case_star(bool check, const i32* refinements) {
-    if (check) check_args(19, refinements);
+    if (check) check_args(N_CASE, refinements);
     bool all = refinements && refinements[0] >= 0;
     Cell* code = stack::push(arg(0));
     if (at_tail(code)) return void(none::push_last());
@@ -821,7 +762,7 @@ struct TraceGuard {
 };
 
 u32 do_core(bool check, const i32* refinements, bool hand_back) {
-    if (check) check_args(20, refinements);
+    if (check) check_args(N_DO, refinements);
     i32 expand = refinements ? refinements[0] : -1;
     i32 args = refinements ? refinements[1] : -1;
     i32 next = refinements ? refinements[2] : -1;
@@ -920,7 +861,7 @@ u32 do_code(bool check, const i32* refinements) { return do_core(check, refineme
 namespace {
 
 u32 try_core(bool check, const i32* refinements, bool hand_back) {
-    if (check) check_args(70, refinements);
+    if (check) check_args(N_TRY, refinements);
     bool all = refinements && refinements[0] >= 0;
     bool keep = refinements && refinements[1] >= 0;
     bool interpreted = stack::eval_q(stack::top_frame(), true);
@@ -974,7 +915,7 @@ void try_handler(bool keep) {
 // ---- non-local exits ----------------------------------------------------------------------
 
 void break_star(bool check, const i32* refinements) {
-    if (check) check_args(77, refinements);
+    if (check) check_args(N_BREAK, refinements);
     stack::throw_break(refinements && refinements[0] >= 0, false);
 }
 
@@ -982,12 +923,12 @@ void continue_star(bool, const i32*) { stack::throw_break(false, true); }
 void exit_star(bool, const i32*) { stack::throw_exit(false, false); }
 
 void return_star(bool check, const i32*) {
-    if (check) check_args(80, nullptr);
+    if (check) check_args(N_RETURN, nullptr);
     stack::throw_exit(true, false);
 }
 
 void throw_star(bool check, const i32* refinements) {
-    if (check) check_args(81, refinements);
+    if (check) check_args(N_THROW, refinements);
     bool named = refinements && refinements[0] >= 0;
     if (interpreter::trace.enabled) interpreter::fire_throw(arg(0));
     if (named) {
@@ -1010,7 +951,7 @@ bool same_word(const Cell* a, const Cell* b) {
 }  // namespace
 
 void catch_star(bool check, const i32* refinements) {
-    if (check) check_args(82, refinements);
+    if (check) check_args(N_CATCH, refinements);
     i32 name_at = refinements ? refinements[0] : -1;
     Cell w;
     Cell block = *arg(0);

@@ -1,5 +1,8 @@
 // The native table: the language's 107 built-in functions, each an entry of
-// the runtime at a fixed index (1-based; `if` is 1, `apply` 107).
+// the runtime at a fixed index (1-based; `if` is 1, `apply` 107), named by the
+// NativeIndex enum below. One table in natives.cpp pairs each index with its
+// word, its spec and its entry; it does not compile unless it lists every
+// native once, in index order.
 //
 // Entry shape. Every entry is `void NAME_star(bool check, const i32* refinements)`:
 // - the arguments are the current frame's argument cells, stack::arguments[0]
@@ -22,14 +25,26 @@ namespace zav::natives {
 
 using NativeFn = void (*)(bool check, const i32* refinements);
 
+// The natives by index, in table order.
+enum NativeIndex : u32 {
+    N_IF = 1, N_UNLESS, N_EITHER, N_ANY, N_ALL, N_WHILE, N_UNTIL, N_LOOP, N_REPEAT, N_FOREVER, N_FOREACH, N_FORALL,
+    N_REMOVE_EACH, N_FUNC, N_FUNCTION, N_DOES, N_HAS, N_SWITCH, N_CASE, N_DO, N_GET, N_SET, N_PRINT, N_PRIN,
+    N_EQUAL_Q, N_NOT_EQUAL_Q, N_STRICT_EQUAL_Q, N_LESSER_Q, N_GREATER_Q, N_LESSER_OR_EQUAL_Q, N_GREATER_OR_EQUAL_Q,
+    N_SAME_Q, N_NOT, N_TYPE_Q, N_REDUCE, N_COMPOSE, N_STATS, N_BIND, N_IN, N_PARSE, N_UNION, N_INTERSECT, N_UNIQUE,
+    N_DIFFERENCE, N_EXCLUDE, N_COMPLEMENT_Q, N_DEHEX, N_ENHEX, N_NEGATIVE_Q, N_POSITIVE_Q, N_MAX, N_MIN, N_SHIFT,
+    N_TO_HEX, N_SINE, N_COSINE, N_TANGENT, N_ARCSINE, N_ARCCOSINE, N_ARCTANGENT, N_ARCTANGENT2, N_NAN_Q, N_LOG_2,
+    N_LOG_10, N_LOG_E, N_EXP, N_SQUARE_ROOT, N_CONSTRUCT, N_VALUE_Q, N_TRY, N_UPPERCASE, N_LOWERCASE, N_AS_PAIR,
+    N_AS_POINT2D, N_AS_POINT3D, N_AS_MONEY, N_BREAK, N_CONTINUE, N_EXIT, N_RETURN, N_THROW, N_CATCH, N_EXTEND,
+    N_DEBASE, N_TO_LOCAL_FILE, N_WAIT, N_CHECKSUM, N_UNSET, N_NEW_LINE, N_NEW_LINE_Q, N_ENBASE, N_CONTEXT_Q,
+    N_SET_ENV, N_GET_ENV, N_LIST_ENV, N_NOW, N_SIGN_Q, N_AS, N_CALL, N_ZERO_Q, N_SIZE_Q, N_BROWSE, N_COMPRESS,
+    N_DECOMPRESS, N_RECYCLE, N_TRANSCODE, N_APPLY,
+};
 constexpr u32 NATIVE_COUNT = 107;
-constexpr u32 INDEX_PRINT = 23;
-constexpr u32 TABLE_SLOTS = 120;
+static_assert(N_APPLY == NATIVE_COUNT, "a native index is missing or given twice");
 
-// Allocates the table and the print buffer, registers the 107 entries.
+// Makes the print buffer and the natives' argument checks (from their specs,
+// once); a spec that does not describe its native ends start-up.
 void init();
-// Stores `count` entries from the next native index on.
-void register_(u32 count, const NativeFn* entries);
 // The entry at a 1-based index (null outside 1..107).
 NativeFn entry(u32 index);
 // Calls the entry at `index` over the current frame.
@@ -43,7 +58,7 @@ u32 refinement_count(u32 index);
 
 // The check of a set check flag: every argument (and every argument of a
 // used refinement) against the typeset of its parameter; script/expect-arg.
-void check_args(u32 index, const i32* refinements);
+void check_args(NativeIndex index, const i32* refinements);
 
 // Sets the global words of start-up: native! values for the 107 natives,
 // action! values for the actions (eval-path, set-path and compare have no
@@ -70,113 +85,113 @@ void try_handler(bool keep);
 u32 do_code(bool check, const i32* refinements);
 u32 try_code(bool check, const i32* refinements);
 
-// The entries, in table order.
-void if_star(bool check, const i32* refinements);  // 1 if
-void unless_star(bool check, const i32* refinements);  // 2 unless
-void either_star(bool check, const i32* refinements);  // 3 either
-void any_star(bool check, const i32* refinements);  // 4 any
-void all_star(bool check, const i32* refinements);  // 5 all
-void while_star(bool check, const i32* refinements);  // 6 while
-void until_star(bool check, const i32* refinements);  // 7 until
-void loop_star(bool check, const i32* refinements);  // 8 loop
-void repeat_star(bool check, const i32* refinements);  // 9 repeat
-void forever_star(bool check, const i32* refinements);  // 10 forever
-void foreach_star(bool check, const i32* refinements);  // 11 foreach
-void forall_star(bool check, const i32* refinements);  // 12 forall
-void remove_each_star(bool check, const i32* refinements);  // 13 remove-each
-void func_star(bool check, const i32* refinements);  // 14 func
-void function_star(bool check, const i32* refinements);  // 15 function
-void does_star(bool check, const i32* refinements);  // 16 does
-void has_star(bool check, const i32* refinements);  // 17 has
-void switch_star(bool check, const i32* refinements);  // 18 switch
-void case_star(bool check, const i32* refinements);  // 19 case
-void do_star(bool check, const i32* refinements);  // 20 do
-void get_star(bool check, const i32* refinements);  // 21 get
-void set_star(bool check, const i32* refinements);  // 22 set
-void print_star(bool check, const i32* refinements);  // 23 print
-void prin_star(bool check, const i32* refinements);  // 24 prin
-void equal_q_star(bool check, const i32* refinements);  // 25 equal?
-void not_equal_q_star(bool check, const i32* refinements);  // 26 not-equal?
-void strict_equal_q_star(bool check, const i32* refinements);  // 27 strict-equal?
-void lesser_q_star(bool check, const i32* refinements);  // 28 lesser?
-void greater_q_star(bool check, const i32* refinements);  // 29 greater?
-void lesser_or_equal_q_star(bool check, const i32* refinements);  // 30 lesser-or-equal?
-void greater_or_equal_q_star(bool check, const i32* refinements);  // 31 greater-or-equal?
-void same_q_star(bool check, const i32* refinements);  // 32 same?
-void not_star(bool check, const i32* refinements);  // 33 not
-void type_q_star(bool check, const i32* refinements);  // 34 type?
-void reduce_star(bool check, const i32* refinements);  // 35 reduce
-void compose_star(bool check, const i32* refinements);  // 36 compose
-void stats_star(bool check, const i32* refinements);  // 37 stats
-void bind_star(bool check, const i32* refinements);  // 38 bind
-void in_star(bool check, const i32* refinements);  // 39 in
-void parse_star(bool check, const i32* refinements);  // 40 parse
-void union_star(bool check, const i32* refinements);  // 41 union
-void intersect_star(bool check, const i32* refinements);  // 42 intersect
-void unique_star(bool check, const i32* refinements);  // 43 unique
-void difference_star(bool check, const i32* refinements);  // 44 difference
-void exclude_star(bool check, const i32* refinements);  // 45 exclude
-void complement_q_star(bool check, const i32* refinements);  // 46 complement?
-void dehex_star(bool check, const i32* refinements);  // 47 dehex
-void enhex_star(bool check, const i32* refinements);  // 48 enhex
-void negative_q_star(bool check, const i32* refinements);  // 49 negative?
-void positive_q_star(bool check, const i32* refinements);  // 50 positive?
-void max_star(bool check, const i32* refinements);  // 51 max
-void min_star(bool check, const i32* refinements);  // 52 min
-void shift_star(bool check, const i32* refinements);  // 53 shift
-void to_hex_star(bool check, const i32* refinements);  // 54 to-hex
-void sine_star(bool check, const i32* refinements);  // 55 sine
-void cosine_star(bool check, const i32* refinements);  // 56 cosine
-void tangent_star(bool check, const i32* refinements);  // 57 tangent
-void arcsine_star(bool check, const i32* refinements);  // 58 arcsine
-void arccosine_star(bool check, const i32* refinements);  // 59 arccosine
-void arctangent_star(bool check, const i32* refinements);  // 60 arctangent
-void arctangent2_star(bool check, const i32* refinements);  // 61 arctangent2
-void NaN_q_star(bool check, const i32* refinements);  // 62 NaN?
-void log_2_star(bool check, const i32* refinements);  // 63 log-2
-void log_10_star(bool check, const i32* refinements);  // 64 log-10
-void log_e_star(bool check, const i32* refinements);  // 65 log-e
-void exp_star(bool check, const i32* refinements);  // 66 exp
-void square_root_star(bool check, const i32* refinements);  // 67 square-root
-void construct_star(bool check, const i32* refinements);  // 68 construct
-void value_q_star(bool check, const i32* refinements);  // 69 value?
-void try_star(bool check, const i32* refinements);  // 70 try
-void uppercase_star(bool check, const i32* refinements);  // 71 uppercase
-void lowercase_star(bool check, const i32* refinements);  // 72 lowercase
-void as_pair_star(bool check, const i32* refinements);  // 73 as-pair
-void as_point2D_star(bool check, const i32* refinements);  // 74 as-point2D
-void as_point3D_star(bool check, const i32* refinements);  // 75 as-point3D
-void as_money_star(bool check, const i32* refinements);  // 76 as-money
-void break_star(bool check, const i32* refinements);  // 77 break
-void continue_star(bool check, const i32* refinements);  // 78 continue
-void exit_star(bool check, const i32* refinements);  // 79 exit
-void return_star(bool check, const i32* refinements);  // 80 return
-void throw_star(bool check, const i32* refinements);  // 81 throw
-void catch_star(bool check, const i32* refinements);  // 82 catch
-void extend_star(bool check, const i32* refinements);  // 83 extend
-void debase_star(bool check, const i32* refinements);  // 84 debase
-void to_local_file_star(bool check, const i32* refinements);  // 85 to-local-file
-void wait_star(bool check, const i32* refinements);  // 86 wait
-void checksum_star(bool check, const i32* refinements);  // 87 checksum
-void unset_star(bool check, const i32* refinements);  // 88 unset
-void new_line_star(bool check, const i32* refinements);  // 89 new-line
-void new_line_q_star(bool check, const i32* refinements);  // 90 new-line?
-void enbase_star(bool check, const i32* refinements);  // 91 enbase
-void context_q_star(bool check, const i32* refinements);  // 92 context?
-void set_env_star(bool check, const i32* refinements);  // 93 set-env
-void get_env_star(bool check, const i32* refinements);  // 94 get-env
-void list_env_star(bool check, const i32* refinements);  // 95 list-env
-void now_star(bool check, const i32* refinements);  // 96 now
-void sign_q_star(bool check, const i32* refinements);  // 97 sign?
-void as_star(bool check, const i32* refinements);  // 98 as
-void call_star(bool check, const i32* refinements);  // 99 call
-void zero_q_star(bool check, const i32* refinements);  // 100 zero?
-void size_q_star(bool check, const i32* refinements);  // 101 size?
-void browse_star(bool check, const i32* refinements);  // 102 browse
-void compress_star(bool check, const i32* refinements);  // 103 compress
-void decompress_star(bool check, const i32* refinements);  // 104 decompress
-void recycle_star(bool check, const i32* refinements);  // 105 recycle
-void transcode_star(bool check, const i32* refinements);  // 106 transcode
-void apply_star(bool check, const i32* refinements);  // 107 apply
+// The entries.
+void if_star(bool check, const i32* refinements);
+void unless_star(bool check, const i32* refinements);
+void either_star(bool check, const i32* refinements);
+void any_star(bool check, const i32* refinements);
+void all_star(bool check, const i32* refinements);
+void while_star(bool check, const i32* refinements);
+void until_star(bool check, const i32* refinements);
+void loop_star(bool check, const i32* refinements);
+void repeat_star(bool check, const i32* refinements);
+void forever_star(bool check, const i32* refinements);
+void foreach_star(bool check, const i32* refinements);
+void forall_star(bool check, const i32* refinements);
+void remove_each_star(bool check, const i32* refinements);
+void func_star(bool check, const i32* refinements);
+void function_star(bool check, const i32* refinements);
+void does_star(bool check, const i32* refinements);
+void has_star(bool check, const i32* refinements);
+void switch_star(bool check, const i32* refinements);
+void case_star(bool check, const i32* refinements);
+void do_star(bool check, const i32* refinements);
+void get_star(bool check, const i32* refinements);
+void set_star(bool check, const i32* refinements);
+void print_star(bool check, const i32* refinements);
+void prin_star(bool check, const i32* refinements);
+void equal_q_star(bool check, const i32* refinements);
+void not_equal_q_star(bool check, const i32* refinements);
+void strict_equal_q_star(bool check, const i32* refinements);
+void lesser_q_star(bool check, const i32* refinements);
+void greater_q_star(bool check, const i32* refinements);
+void lesser_or_equal_q_star(bool check, const i32* refinements);
+void greater_or_equal_q_star(bool check, const i32* refinements);
+void same_q_star(bool check, const i32* refinements);
+void not_star(bool check, const i32* refinements);
+void type_q_star(bool check, const i32* refinements);
+void reduce_star(bool check, const i32* refinements);
+void compose_star(bool check, const i32* refinements);
+void stats_star(bool check, const i32* refinements);
+void bind_star(bool check, const i32* refinements);
+void in_star(bool check, const i32* refinements);
+void parse_star(bool check, const i32* refinements);
+void union_star(bool check, const i32* refinements);
+void intersect_star(bool check, const i32* refinements);
+void unique_star(bool check, const i32* refinements);
+void difference_star(bool check, const i32* refinements);
+void exclude_star(bool check, const i32* refinements);
+void complement_q_star(bool check, const i32* refinements);
+void dehex_star(bool check, const i32* refinements);
+void enhex_star(bool check, const i32* refinements);
+void negative_q_star(bool check, const i32* refinements);
+void positive_q_star(bool check, const i32* refinements);
+void max_star(bool check, const i32* refinements);
+void min_star(bool check, const i32* refinements);
+void shift_star(bool check, const i32* refinements);
+void to_hex_star(bool check, const i32* refinements);
+void sine_star(bool check, const i32* refinements);
+void cosine_star(bool check, const i32* refinements);
+void tangent_star(bool check, const i32* refinements);
+void arcsine_star(bool check, const i32* refinements);
+void arccosine_star(bool check, const i32* refinements);
+void arctangent_star(bool check, const i32* refinements);
+void arctangent2_star(bool check, const i32* refinements);
+void NaN_q_star(bool check, const i32* refinements);
+void log_2_star(bool check, const i32* refinements);
+void log_10_star(bool check, const i32* refinements);
+void log_e_star(bool check, const i32* refinements);
+void exp_star(bool check, const i32* refinements);
+void square_root_star(bool check, const i32* refinements);
+void construct_star(bool check, const i32* refinements);
+void value_q_star(bool check, const i32* refinements);
+void try_star(bool check, const i32* refinements);
+void uppercase_star(bool check, const i32* refinements);
+void lowercase_star(bool check, const i32* refinements);
+void as_pair_star(bool check, const i32* refinements);
+void as_point2D_star(bool check, const i32* refinements);
+void as_point3D_star(bool check, const i32* refinements);
+void as_money_star(bool check, const i32* refinements);
+void break_star(bool check, const i32* refinements);
+void continue_star(bool check, const i32* refinements);
+void exit_star(bool check, const i32* refinements);
+void return_star(bool check, const i32* refinements);
+void throw_star(bool check, const i32* refinements);
+void catch_star(bool check, const i32* refinements);
+void extend_star(bool check, const i32* refinements);
+void debase_star(bool check, const i32* refinements);
+void to_local_file_star(bool check, const i32* refinements);
+void wait_star(bool check, const i32* refinements);
+void checksum_star(bool check, const i32* refinements);
+void unset_star(bool check, const i32* refinements);
+void new_line_star(bool check, const i32* refinements);
+void new_line_q_star(bool check, const i32* refinements);
+void enbase_star(bool check, const i32* refinements);
+void context_q_star(bool check, const i32* refinements);
+void set_env_star(bool check, const i32* refinements);
+void get_env_star(bool check, const i32* refinements);
+void list_env_star(bool check, const i32* refinements);
+void now_star(bool check, const i32* refinements);
+void sign_q_star(bool check, const i32* refinements);
+void as_star(bool check, const i32* refinements);
+void call_star(bool check, const i32* refinements);
+void zero_q_star(bool check, const i32* refinements);
+void size_q_star(bool check, const i32* refinements);
+void browse_star(bool check, const i32* refinements);
+void compress_star(bool check, const i32* refinements);
+void decompress_star(bool check, const i32* refinements);
+void recycle_star(bool check, const i32* refinements);
+void transcode_star(bool check, const i32* refinements);
+void apply_star(bool check, const i32* refinements);
 
 }  // namespace zav::natives

@@ -29,7 +29,7 @@ namespace {
 
 Cell* arg(i32 n) { return stack::arguments + n; }
 
-void check_if(bool check, u32 index, const i32* refinements) {
+void check_if(bool check, NativeIndex index, const i32* refinements) {
     if (check) check_args(index, refinements);
 }
 
@@ -59,7 +59,7 @@ i32 sign_of(Cell* value, const char* native) {
     expect_arg(native, value, "number");
 }
 
-void compare_native(bool check, const i32* refinements, u32 index, i32 op) {
+void compare_native(bool check, const i32* refinements, NativeIndex index, i32 op) {
     check_if(check, index, refinements);
     actions::compare_op(op);
 }
@@ -68,13 +68,13 @@ void compare_native(bool check, const i32* refinements, u32 index, i32 op) {
 
 // ---- Comparisons -----------------------------------------------------------
 
-void equal_q_star(bool check, const i32* r) { compare_native(check, r, 25, COMP_EQUAL); }
-void not_equal_q_star(bool check, const i32* r) { compare_native(check, r, 26, COMP_NOT_EQUAL); }
-void strict_equal_q_star(bool check, const i32* r) { compare_native(check, r, 27, COMP_STRICT_EQUAL); }
-void lesser_q_star(bool check, const i32* r) { compare_native(check, r, 28, COMP_LESSER); }
-void greater_q_star(bool check, const i32* r) { compare_native(check, r, 29, COMP_GREATER); }
-void lesser_or_equal_q_star(bool check, const i32* r) { compare_native(check, r, 30, COMP_LESSER_EQUAL); }
-void greater_or_equal_q_star(bool check, const i32* r) { compare_native(check, r, 31, COMP_GREATER_EQUAL); }
+void equal_q_star(bool check, const i32* r) { compare_native(check, r, N_EQUAL_Q, COMP_EQUAL); }
+void not_equal_q_star(bool check, const i32* r) { compare_native(check, r, N_NOT_EQUAL_Q, COMP_NOT_EQUAL); }
+void strict_equal_q_star(bool check, const i32* r) { compare_native(check, r, N_STRICT_EQUAL_Q, COMP_STRICT_EQUAL); }
+void lesser_q_star(bool check, const i32* r) { compare_native(check, r, N_LESSER_Q, COMP_LESSER); }
+void greater_q_star(bool check, const i32* r) { compare_native(check, r, N_GREATER_Q, COMP_GREATER); }
+void lesser_or_equal_q_star(bool check, const i32* r) { compare_native(check, r, N_LESSER_OR_EQUAL_Q, COMP_LESSER_EQUAL); }
+void greater_or_equal_q_star(bool check, const i32* r) { compare_native(check, r, N_GREATER_OR_EQUAL_Q, COMP_GREATER_EQUAL); }
 
 bool same_value_q(Cell* value1, Cell* value2) {
     u32 t = TYPE_OF(value1);
@@ -108,19 +108,19 @@ bool same_value_q(Cell* value1, Cell* value2) {
 }
 
 void same_q_star(bool check, const i32* r) {
-    check_if(check, 32, r);
+    check_if(check, N_SAME_Q, r);
     logic::box(same_value_q(arg(0), arg(1)));
 }
 
 void not_star(bool check, const i32* r) {
-    check_if(check, 33, r);
+    check_if(check, N_NOT, r);
     logic::box(logic::false_arg_q());
 }
 
 // ---- Signs and zero ----------------------------------------------------------
 
 void negative_q_star(bool check, const i32* r) {
-    check_if(check, 49, r);
+    check_if(check, N_NEGATIVE_Q, r);
     Cell* v = arg(0);
     if (TYPE_OF(v) == TYPE_MONEY) {
         logic::box(money::negative_q(v));
@@ -130,7 +130,7 @@ void negative_q_star(bool check, const i32* r) {
 }
 
 void positive_q_star(bool check, const i32* r) {
-    check_if(check, 50, r);
+    check_if(check, N_POSITIVE_Q, r);
     Cell* v = arg(0);
     if (TYPE_OF(v) == TYPE_MONEY) {
         logic::box(money::positive_q(v));
@@ -140,12 +140,12 @@ void positive_q_star(bool check, const i32* r) {
 }
 
 void sign_q_star(bool check, const i32* r) {
-    check_if(check, 97, r);
+    check_if(check, N_SIGN_Q, r);
     integer::box(sign_of(arg(0), "sign?"));
 }
 
 void zero_q_star(bool check, const i32* r) {
-    check_if(check, 100, r);
+    check_if(check, N_ZERO_Q, r);
     Cell* v = arg(0);
     bool zero;
     switch (TYPE_OF(v)) {
@@ -320,12 +320,12 @@ void max_min(bool max_q) {
 }
 
 void max_star(bool check, const i32* r) {
-    check_if(check, 51, r);
+    check_if(check, N_MAX, r);
     max_min(true);
 }
 
 void min_star(bool check, const i32* r) {
-    check_if(check, 52, r);
+    check_if(check, N_MIN, r);
     max_min(false);
 }
 
@@ -387,32 +387,32 @@ void set_operation(i32 case_ref, i32 skip_ref, i32 op) {
 }
 
 void union_star(bool check, const i32* r) {
-    check_if(check, 41, r);
+    check_if(check, N_UNION, r);
     set_operation(r ? r[0] : -1, r ? r[1] : -1, 9);
 }
 
 void intersect_star(bool check, const i32* r) {
-    check_if(check, 42, r);
+    check_if(check, N_INTERSECT, r);
     set_operation(r ? r[0] : -1, r ? r[1] : -1, 10);
 }
 
 void unique_star(bool check, const i32* r) {
-    check_if(check, 43, r);
+    check_if(check, N_UNIQUE, r);
     set_operation(r ? r[0] : -1, r ? r[1] : -1, 8);
 }
 
 void difference_star(bool check, const i32* r) {
-    check_if(check, 44, r);
+    check_if(check, N_DIFFERENCE, r);
     set_operation(r ? r[0] : -1, r ? r[1] : -1, 12);
 }
 
 void exclude_star(bool check, const i32* r) {
-    check_if(check, 45, r);
+    check_if(check, N_EXCLUDE, r);
     set_operation(r ? r[0] : -1, r ? r[1] : -1, 11);
 }
 
 void complement_q_star(bool check, const i32* r) {
-    check_if(check, 46, r);
+    check_if(check, N_COMPLEMENT_Q, r);
     Cell* v = arg(0);
     if (TYPE_OF(v) != TYPE_BITSET) expect_arg("complement?", v, "bits");
     logic::box(bitset::complemented_q(v));

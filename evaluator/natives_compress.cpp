@@ -22,8 +22,6 @@ namespace zav::natives {
 
 namespace {
 
-enum : u32 { N_CHECKSUM = 87, N_COMPRESS = 103, N_DECOMPRESS = 104 };
-
 // Outputs are binary! values, which cannot reach 2 GB.
 constexpr size_t OUTPUT_LIMIT = 0x7FFFFFF0;
 

@@ -41,7 +41,7 @@ namespace zav::natives {
 
 namespace {
 
-void check_if(bool check, u32 index, const i32* refinements) {
+void check_if(bool check, NativeIndex index, const i32* refinements) {
     if (check) check_args(index, refinements);
 }
 
@@ -91,7 +91,7 @@ Cell* value_cell_q(const Cell* word) {
 // ---- get and set ----------------------------------------------------------------
 
 void get_star(bool check, const i32* r) {
-    check_if(check, 21, r);
+    check_if(check, N_GET, r);
     Cell* args = stack::arguments;
     bool any = ref(r, 0) != -1;
     bool case_ = ref(r, 1) != -1;
@@ -115,7 +115,7 @@ void get_star(bool check, const i32* r) {
 }
 
 void set_star(bool check, const i32* r) {
-    check_if(check, 22, r);
+    check_if(check, N_SET, r);
     Cell* args = stack::arguments;
     bool any = ref(r, 0) != -1;
     bool case_ = ref(r, 1) != -1;
@@ -150,7 +150,7 @@ void set_star(bool check, const i32* r) {
 }
 
 void type_q_star(bool check, const i32* r) {
-    check_if(check, 34, r);
+    check_if(check, N_TYPE_Q, r);
     Cell* v = stack::arguments;
     u32 t = TYPE_OF(v);
     if (ref(r, 0) != -1) {
@@ -170,7 +170,7 @@ void type_q_star(bool check, const i32* r) {
 // ---- reduce and compose ----------------------------------------------------------
 
 void reduce_star(bool check, const i32* r) {
-    check_if(check, 35, r);
+    check_if(check, N_REDUCE, r);
     Cell* args = stack::arguments;
     i32 into = ref(r, 0);
     Cell* value = args;
@@ -311,7 +311,7 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
 }
 
 void compose_star(bool check, const i32* r) {
-    check_if(check, 36, r);
+    check_if(check, N_COMPOSE, r);
     Cell* args = stack::arguments;
     Cell* value = args;
     if (TYPE_OF(value) != TYPE_BLOCK) {
@@ -342,7 +342,7 @@ void memory_in_use(Cell* out) {
 }  // namespace
 
 void stats_star(bool check, const i32* r) {
-    check_if(check, 37, r);
+    check_if(check, N_STATS, r);
     bool show = ref(r, 0) != -1, info = ref(r, 1) != -1;
     if (!show && !info) {
         double used = memory::stats(nullptr, 1);
@@ -361,7 +361,7 @@ void stats_star(bool check, const i32* r) {
 }
 
 void recycle_star(bool check, const i32* r) {
-    check_if(check, 105, r);
+    check_if(check, N_RECYCLE, r);
     if (ref(r, 0) != -1 || ref(r, 1) != -1) {
         if (ref(r, 0) != -1) collector::enable();
         else collector::disable();
@@ -375,7 +375,7 @@ void recycle_star(bool check, const i32* r) {
 // ---- binding ------------------------------------------------------------------------
 
 void bind_star(bool check, const i32* r) {
-    check_if(check, 38, r);
+    check_if(check, N_BIND, r);
     Cell* args = stack::arguments;
     Cell* target = args;
     Cell* source = args + 1;
@@ -394,7 +394,7 @@ void bind_star(bool check, const i32* r) {
 }
 
 void in_star(bool check, const i32* r) {
-    check_if(check, 39, r);
+    check_if(check, N_IN, r);
     Cell* args = stack::arguments;
     Cell* owner = args;
     node_t ctx = 0;
@@ -422,7 +422,7 @@ void in_star(bool check, const i32* r) {
 }
 
 void context_q_star(bool check, const i32* r) {
-    check_if(check, 92, r);
+    check_if(check, N_CONTEXT_Q, r);
     Cell* word = stack::arguments;
     if (!word->data1) fire("script", "not-defined", word);
     *word = *context::owner_of(word->data1);
@@ -431,7 +431,7 @@ void context_q_star(bool check, const i32* r) {
 // ---- values ---------------------------------------------------------------------------
 
 void construct_star(bool check, const i32* r) {
-    check_if(check, 68, r);
+    check_if(check, N_CONSTRUCT, r);
     Cell* args = stack::arguments;
     i32 with = ref(r, 0);
     Cell* obj = stack::push_star();
@@ -441,7 +441,7 @@ void construct_star(bool check, const i32* r) {
 }
 
 void value_q_star(bool check, const i32* r) {
-    check_if(check, 69, r);
+    check_if(check, N_VALUE_Q, r);
     Cell* v = stack::arguments;
     bool set;
     if (word::any_word_q(TYPE_OF(v))) {
@@ -454,7 +454,7 @@ void value_q_star(bool check, const i32* r) {
 }
 
 void extend_star(bool check, const i32* r) {
-    check_if(check, 83, r);
+    check_if(check, N_EXTEND, r);
     Cell* args = stack::arguments;
     if (TYPE_OF(args) == TYPE_MAP) {
         map::extend(args, args + 1, ref(r, 0) != -1);
@@ -464,7 +464,7 @@ void extend_star(bool check, const i32* r) {
 }
 
 void unset_star(bool check, const i32* r) {
-    check_if(check, 88, r);
+    check_if(check, N_UNSET, r);
     Cell* args = stack::arguments;
     if (TYPE_OF(args) == TYPE_WORD) {
         Cell word = *args;
@@ -479,7 +479,7 @@ void unset_star(bool check, const i32* r) {
 }
 
 void new_line_star(bool check, const i32* r) {
-    check_if(check, 89, r);
+    check_if(check, N_NEW_LINE, r);
     Cell* args = stack::arguments;
     Cell* position = args;
     bool on = logic::true_q(args + 1);
@@ -509,7 +509,7 @@ void new_line_star(bool check, const i32* r) {
 }
 
 void new_line_q_star(bool check, const i32* r) {
-    check_if(check, 90, r);
+    check_if(check, N_NEW_LINE_Q, r);
     Cell* position = stack::arguments;
     u32 head = series_head(position);
     bool flag = head < block_length(position) && (block::zs_abs_at(position, head)->header & FLAG_NEW_LINE);
@@ -517,7 +517,7 @@ void new_line_q_star(bool check, const i32* r) {
 }
 
 void as_star(bool check, const i32* r) {
-    check_if(check, 98, r);
+    check_if(check, N_AS, r);
     Cell* args = stack::arguments;
     Cell* type = args;
     Cell* spec = args + 1;
@@ -590,7 +590,7 @@ void install_lexer_tracer() {
 }
 
 void transcode_star(bool check, const i32* r) {
-    check_if(check, 106, r);
+    check_if(check, N_TRANSCODE, r);
     Cell* args = stack::arguments;
     bool next = ref(r, 0) != -1;
     bool one = ref(r, 1) != -1;
@@ -683,7 +683,7 @@ void transcode_star(bool check, const i32* r) {
 // ---- apply -------------------------------------------------------------------------------
 
 void apply_star(bool check, const i32* r) {
-    check_if(check, 107, r);
+    check_if(check, N_APPLY, r);
     Cell* args = stack::arguments;
     Cell* func = args;
     Cell* block = args + 1;
@@ -735,7 +735,7 @@ u32 point_coordinate(const Cell* v) {
 }  // namespace
 
 void as_pair_star(bool check, const i32* r) {
-    check_if(check, 73, r);
+    check_if(check, N_AS_PAIR, r);
     Cell* args = stack::arguments;
     i32 x = pair_coordinate(args);
     i32 y = pair_coordinate(args + 1);
@@ -743,21 +743,21 @@ void as_pair_star(bool check, const i32* r) {
 }
 
 void as_point2D_star(bool check, const i32* r) {
-    check_if(check, 74, r);
+    check_if(check, N_AS_POINT2D, r);
     Cell* args = stack::arguments;
     u32 x = point_coordinate(args), y = point_coordinate(args + 1);
     make_cell(args, TYPE_POINT2D, x, y, 0);
 }
 
 void as_point3D_star(bool check, const i32* r) {
-    check_if(check, 75, r);
+    check_if(check, N_AS_POINT3D, r);
     Cell* args = stack::arguments;
     u32 x = point_coordinate(args), y = point_coordinate(args + 1), z = point_coordinate(args + 2);
     make_cell(args, TYPE_POINT3D, x, y, z);
 }
 
 void as_money_star(bool check, const i32* r) {
-    check_if(check, 76, r);
+    check_if(check, N_AS_MONEY, r);
     Cell* args = stack::arguments;
     Cell* currency = args;
     Cell* amount = args + 1;

@@ -34,14 +34,6 @@ void (*after_wait)() = nullptr;
 
 namespace {
 
-constexpr u32 NATIVE_REDUCE = 35;
-
-enum : u32 {
-    N_DEHEX = 47, N_ENHEX = 48, N_UPPERCASE = 71, N_LOWERCASE = 72, N_DEBASE = 84, N_TO_LOCAL_FILE = 85,
-    N_WAIT = 86, N_ENBASE = 91, N_SET_ENV = 93, N_GET_ENV = 94, N_LIST_ENV = 95, N_NOW = 96, N_CALL = 99, N_SIZE_Q = 101,
-    N_BROWSE = 102,
-};
-
 Cell* arg(u32 n) { return stack::arguments + n; }
 
 i32 ref(const i32* refinements, u32 k) { return refinements ? refinements[k] : -1; }
@@ -68,7 +60,7 @@ void reduce_into_buffer(Cell* value, u32 head) {
     stack::push(&v);
     stack::push(&into);
     const i32 refinements[1] = {1};
-    call(NATIVE_REDUCE, false, refinements);
+    call(N_REDUCE, false, refinements);
     stack::unwind();
 }
 
@@ -117,12 +109,12 @@ void print_value(bool new_line) {
 }  // namespace
 
 void print_star(bool check, const i32*) {
-    if (check) check_args(23, nullptr);
+    if (check) check_args(N_PRINT, nullptr);
     print_value(true);
 }
 
 void prin_star(bool check, const i32*) {
-    if (check) check_args(24, nullptr);
+    if (check) check_args(N_PRIN, nullptr);
     print_value(false);
 }
 

@@ -22,11 +22,6 @@ namespace {
 constexpr double PI = 3.141592653589793;
 constexpr double EPSILON = 2.220446049250313e-16;
 
-enum : u32 {
-    N_SHIFT = 53, N_TO_HEX, N_SINE, N_COSINE, N_TANGENT, N_ARCSINE, N_ARCCOSINE, N_ARCTANGENT, N_ARCTANGENT2,
-    N_NAN_Q, N_LOG_2, N_LOG_10, N_LOG_E, N_EXP, N_SQUARE_ROOT,
-};
-
 Cell* arg(u32 n) { return stack::arguments + n; }
 
 i32 ref(const i32* refinements, u32 k) { return refinements ? refinements[k] : -1; }
@@ -35,7 +30,7 @@ double float_arg(u32 n) { return cell_float(natives::arg_to_float(arg(n))); }
 
 // The one-argument float natives share this shape.
 template <class F>
-void unary(bool check, const i32* refinements, u32 index, F f) {
+void unary(bool check, const i32* refinements, natives::NativeIndex index, F f) {
     if (check) natives::check_args(index, refinements);
     float_::make_at(arg(0), f(float_arg(0)));
 }

@@ -1253,7 +1253,7 @@ namespace zav::natives {
 
 // parse input rules /case /part length /trace callback
 void parse_star(bool check, const i32* refinements) {
-    if (check) check_args(40, refinements);
+    if (check) check_args(N_PARSE, refinements);
     Cell* args = stack::arguments;
     Cell* input = args;
     Cell* rules = args + 1;

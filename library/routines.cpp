@@ -86,7 +86,7 @@ void set_slot_quiet() {
 // shift's refinements: /left, /logical.
 void shift_with(i32 left, i32 logical) {
     i32 refinements[2] = {left, logical};
-    natives::call(53, false, refinements);
+    natives::call(natives::N_SHIFT, false, refinements);
 }
 void shift_right() { shift_with(-1, -1); }
 void shift_left() { shift_with(0, -1); }

@@ -544,25 +544,7 @@ TEST_F(BinaryTest, BitwiseWithUnequalLengths) {
     EXPECT_EQ(H(c), "0000F0");
 }
 
-// ---- Registration ---------------------------------------------------------------------------
-
-TEST_F(BinaryTest, ActionTable) {
-    auto slot = [](u32 type, u32 s) { return datatype::action_table[type][s]; };
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_APPEND), slot(TYPE_BINARY, ACT_INSERT));
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_MAKE), slot(TYPE_STRING, ACT_MAKE));
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_FIND), slot(TYPE_STRING, ACT_FIND));
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_COPY), slot(TYPE_STRING, ACT_COPY));
-    EXPECT_NE(slot(TYPE_BINARY, ACT_TO), slot(TYPE_STRING, ACT_TO));
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_SET_PATH), nullptr);
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_PUT), nullptr);
-    EXPECT_EQ(slot(TYPE_BINARY, ACT_ADD), nullptr);
-    u32 own = 0, empty = 0;
-    for (u32 s = 1; s <= ACTIONS_COUNT; s++) empty += slot(TYPE_BINARY, s) == nullptr;
-    for (u32 s = 1; s <= ACTIONS_COUNT; s++)
-        own += slot(TYPE_BINARY, s) != nullptr && slot(TYPE_BINARY, s) != slot(TYPE_STRING, s);
-    EXPECT_EQ(empty, 23u);
-    EXPECT_EQ(own, 12u);
-}
+// ---- Inherited actions ---------------------------------------------------------------------
 
 TEST_F(BinaryTest, InheritedFindAndSelect) {
     auto find = reinterpret_cast<action_fn::Find>(datatype::action_table[TYPE_BINARY][ACT_FIND]);

@@ -80,14 +80,14 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsUsesOnlyTrueOnes) {
     // to-hex value /size length
     frame({"255", "2"});
     RefinementGroup size_on[] = {{&yes, 1, 1, 1}};
-    call_with_refinements_star(54, true, 1, size_on);
+    call_with_refinements_star(natives::N_TO_HEX, true, 1, size_on);
     EXPECT_EQ(test::mold(stack::arguments), "#FF");
     stack::unwind();
 
     // Unused: its argument cell becomes none and the entry ignores it.
     frame({"255", "2"});
     RefinementGroup size_off[] = {{&none, 1, 1, 1}};
-    call_with_refinements_star(54, true, 1, size_off);
+    call_with_refinements_star(natives::N_TO_HEX, true, 1, size_off);
     EXPECT_EQ(test::mold(stack::arguments), "#000000FF");
     EXPECT_EQ(TYPE_OF(stack::arguments + 1), u32(TYPE_NONE));
     stack::unwind();
@@ -95,7 +95,7 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsUsesOnlyTrueOnes) {
     // shift data bits /left /logical: refinements without arguments.
     frame({"-16", "2"});
     RefinementGroup shifts[] = {{&no, 1, 0, 0}, {&yes, 2, 0, 0}};
-    call_with_refinements_star(53, true, 2, shifts);
+    call_with_refinements_star(natives::N_SHIFT, true, 2, shifts);
     EXPECT_EQ(test::mold(stack::arguments), "1073741820");
     stack::unwind();
 
@@ -108,7 +108,7 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsUsesOnlyTrueOnes) {
 
     // The native's own argument check runs.
     frame({"\"x\"", "2"});
-    EXPECT_EQ(error_of([&] { call_with_refinements_star(54, true, 1, size_on); }), "script/expect-arg");
+    EXPECT_EQ(error_of([&] { call_with_refinements_star(natives::N_TO_HEX, true, 1, size_on); }), "script/expect-arg");
 }
 
 TEST_F(CompiledHelpersTest, CallWithRefinementsLimits) {
@@ -116,12 +116,12 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsLimits) {
     Cell yes = logic(true);
     RefinementGroup many[MAX_REFINEMENTS + 1] = {};
     frame({"1"});
-    EXPECT_EQ(error_of([&] { call_with_refinements_star(54, true, MAX_REFINEMENTS + 1, many); }),
+    EXPECT_EQ(error_of([&] { call_with_refinements_star(natives::N_TO_HEX, true, MAX_REFINEMENTS + 1, many); }),
               "internal/limit-hit");
     // A position outside 1..count is ignored: /size stays unused.
     frame({"255", "2"});
     RefinementGroup stray[] = {{&yes, 2, 1, 1}};
-    call_with_refinements_star(54, true, 1, stray);
+    call_with_refinements_star(natives::N_TO_HEX, true, 1, stray);
     EXPECT_EQ(test::mold(stack::arguments), "#000000FF");
 }
 

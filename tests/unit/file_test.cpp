@@ -313,19 +313,3 @@ TEST_F(FileTest, IoActionsReachTheHostServices) {
     EXPECT_EQ(write(block_of({W("post"), block_of({}), I(5)})), "script/invalid-arg");
     EXPECT_EQ(write(S("data")), "access/no-connect");  // nothing listens on port 1
 }
-
-TEST_F(FileTest, ActionTables) {
-    auto slot = [](u32 type, u32 s) { return datatype::action_table[type][s]; };
-    EXPECT_EQ(slot(TYPE_FILE, ACT_MAKE), slot(TYPE_URL, ACT_MAKE));
-    EXPECT_EQ(slot(TYPE_FILE, ACT_TO), slot(TYPE_URL, ACT_TO));
-    EXPECT_EQ(slot(TYPE_FILE, ACT_EVAL_PATH), slot(TYPE_URL, ACT_EVAL_PATH));
-    EXPECT_NE(slot(TYPE_FILE, ACT_MOLD), slot(TYPE_URL, ACT_MOLD));
-    EXPECT_NE(slot(TYPE_FILE, ACT_READ), slot(TYPE_URL, ACT_READ));
-    EXPECT_EQ(slot(TYPE_FILE, ACT_OPEN), nullptr);
-    EXPECT_NE(slot(TYPE_URL, ACT_OPEN), nullptr);
-    EXPECT_EQ(slot(TYPE_URL, ACT_DELETE), nullptr);
-    for (u32 s : {ACT_FORM, ACT_COMPARE, ACT_APPEND, ACT_FIND, ACT_COPY, ACT_TRIM}) {
-        EXPECT_EQ(slot(TYPE_URL, s), slot(TYPE_STRING, s)) << s;
-        EXPECT_EQ(slot(TYPE_FILE, s), slot(TYPE_STRING, s)) << s;
-    }
-}

@@ -29,33 +29,6 @@ std::string error_of(const std::function<void()>& f) { return test::error_id_of(
 
 }  // namespace
 
-TEST_F(PathTest, InheritedSlots) {
-    auto& t = datatype::action_table;
-    EXPECT_EQ(t[TYPE_PAREN][ACT_COPY], t[TYPE_BLOCK][ACT_COPY]);
-    EXPECT_EQ(t[TYPE_PAREN][ACT_SORT], t[TYPE_BLOCK][ACT_SORT]);
-    EXPECT_EQ(t[TYPE_PAREN][ACT_RANDOM], t[TYPE_BLOCK][ACT_RANDOM]);
-    EXPECT_EQ(t[TYPE_PAREN][ACT_TRIM], nullptr);
-    EXPECT_EQ(t[TYPE_PAREN][ACT_APPEND], t[TYPE_BLOCK][ACT_INSERT]);
-    EXPECT_NE(t[TYPE_PAREN][ACT_MOLD], t[TYPE_BLOCK][ACT_MOLD]);
-    for (u32 type : {TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH}) {
-        EXPECT_EQ(t[type][ACT_SORT], nullptr) << type;
-        EXPECT_EQ(t[type][ACT_RANDOM], nullptr) << type;
-        EXPECT_EQ(t[type][ACT_TRIM], nullptr) << type;
-        EXPECT_EQ(t[type][ACT_FIND], t[TYPE_BLOCK][ACT_FIND]) << type;
-        EXPECT_EQ(t[type][ACT_PICK], t[TYPE_SERIES_ID][ACT_PICK]) << type;
-        EXPECT_EQ(t[type][ACT_FORM], t[TYPE_PATH][ACT_FORM]) << type;
-    }
-    u32 supported[5] = {};
-    u32 types[5] = {TYPE_SERIES_ID, TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_SET_PATH};
-    for (int i = 0; i < 5; i++)
-        for (u32 s = 1; s <= ACTIONS_COUNT; s++) supported[i] += t[types[i]][s] != nullptr;
-    EXPECT_EQ(supported[0], 21u);
-    EXPECT_EQ(supported[1], 36u);
-    EXPECT_EQ(supported[2], 35u);
-    EXPECT_EQ(supported[3], 33u);
-    EXPECT_EQ(supported[4], 33u);
-}
-
 TEST_F(PathTest, MoldAndFormText) {
     struct Case {
         const char* source;

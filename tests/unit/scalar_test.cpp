@@ -288,27 +288,6 @@ TEST_F(ScalarTest, NoneSeriesActions) {
     EXPECT_EQ(do_make(none::make, u, TYPE_NONE), "none");
 }
 
-// ---- registration -------------------------------------------------------------
-
-TEST_F(ScalarTest, ActionTablesFollowTheTypeTree) {
-    auto& t = datatype::action_table;
-    // char! takes random, absolute, even? and odd? from integer! and has no negate, power, round, complement.
-    for (u32 s : {ACT_RANDOM, ACT_ABSOLUTE, ACT_EVEN_Q, ACT_ODD_Q}) EXPECT_EQ(t[TYPE_CHAR][s], t[TYPE_INTEGER][s]);
-    for (u32 s : {ACT_NEGATE, ACT_POWER, ACT_ROUND, ACT_COMPLEMENT}) EXPECT_EQ(t[TYPE_CHAR][s], nullptr);
-    EXPECT_NE(t[TYPE_CHAR][ACT_ADD], t[TYPE_INTEGER][ACT_ADD]);
-    // time! takes random, compare, absolute, negate and remainder from float!.
-    for (u32 s : {ACT_RANDOM, ACT_COMPARE, ACT_ABSOLUTE, ACT_NEGATE, ACT_REMAINDER})
-        EXPECT_EQ(t[TYPE_TIME][s], t[TYPE_FLOAT][s]);
-    EXPECT_EQ(t[TYPE_TIME][ACT_POWER], nullptr);
-    EXPECT_EQ(t[TYPE_TIME][ACT_PICK], A<ACT_PICK>(time::pick));
-    EXPECT_EQ(t[TYPE_NONE][ACT_TAKE], A<ACT_TAKE>(none::take));
-    EXPECT_EQ(t[TYPE_NONE][ACT_LENGTH_Q], A<ACT_LENGTH_Q>(none::length_q));
-    EXPECT_EQ(t[TYPE_LOGIC][ACT_XOR_T], A<ACT_XOR_T>(logic::xor_t));
-    EXPECT_EQ(t[TYPE_FLOAT][ACT_AND_T], nullptr);
-    EXPECT_EQ(t[TYPE_UNSET][ACT_TO], A<ACT_TO>(unset::make));
-    EXPECT_EQ(datatype::records[TYPE_TIME].length, 4u);
-}
-
 // ---- integer! -------------------------------------------------------------------
 
 TEST_F(ScalarTest, IntegerArithmetic) {

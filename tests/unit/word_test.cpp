@@ -213,10 +213,6 @@ TEST_F(WordTest, IndexOfWordsAndIssues) {
     stack::push(&i);
     word::index_q();
     EXPECT_EQ(TYPE_OF(stack::arguments), TYPE_NONE);
-    // refinement! and issue! have no index? slot.
-    EXPECT_EQ(datatype::action_table[TYPE_REFINEMENT][ACT_INDEX_Q], nullptr);
-    EXPECT_EQ(datatype::action_table[TYPE_ISSUE][ACT_INDEX_Q], nullptr);
-    EXPECT_NE(datatype::action_table[TYPE_GET_WORD][ACT_INDEX_Q], nullptr);
 }
 
 TEST_F(WordTest, MakeWordFromOtherValues) {
