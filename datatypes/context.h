@@ -29,6 +29,41 @@ inline bool on_stack_q(const Cell* ctx) { return (ctx->header & CTX_ON_STACK) !=
 // The node of the context whose cell this is.
 node_t node_of(const Cell* ctx);
 
+// The value slot of a bound word in the common cases, read without a call:
+// a context on the stack, or one whose values hold the word's index. Null for
+// every other case (unbound, `self`, out of range), which get() handles.
+inline Cell* peek_slot(const Cell* w) {
+    node_t n = w->data1;
+    i32 idx = static_cast<i32>(w->data3);
+    if (!n || idx < 0) return nullptr;
+    Cell* ctx = TO_CTX(n);
+    u32 values = ctx->data2;
+    if (!values) return nullptr;
+    if (on_stack_q(ctx)) return at<Cell>(values) + idx;
+    SeriesBuffer* b = GET_BUFFER(values);
+    if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell)) return nullptr;
+    return reinterpret_cast<Cell*>(b->head()) + idx;
+}
+
+// The value slot that set() would fill with a plain store: a bound word of a
+// function context, or of a context that is not an object's and has no
+// change handler. Null for every other case (set() then does the work).
+inline Cell* plain_slot(const Cell* w) {
+    node_t n = w->data1;
+    i32 idx = static_cast<i32>(w->data3);
+    if (!n || idx < 0) return nullptr;
+    Cell* ctx = TO_CTX(n);
+    u32 values = ctx->data2;
+    if (!values) return nullptr;
+    if (on_stack_q(ctx)) return at<Cell>(values) + idx;
+    SeriesBuffer* b = GET_BUFFER(values);
+    const Cell* owner = ctx + 1;
+    if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell) || kind_of(ctx) == KIND_OBJECT ||
+        (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
+        return nullptr;
+    return reinterpret_cast<Cell*>(b->head()) + idx;
+}
+
 // Registers context! (no actions).
 void init();
 // Makes the global context with room for `size` words.

@@ -113,20 +113,10 @@ public:
 
 // ---- word values -------------------------------------------------------------------
 
-// The value slot of a bound word: the common cases of context::get inline,
-// every other case (unbound, `self`, out of range) through it.
+// The value slot of a bound word: the common cases inline, every other
+// case (unbound, `self`, out of range) through context::get.
 inline Cell* word_value(const Cell* w) {
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (n && idx >= 0) {
-        Cell* ctx = context::TO_CTX(n);
-        u32 values = ctx->data2;
-        if (values) {
-            if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
-            SeriesBuffer* b = GET_BUFFER(values);
-            if (static_cast<u32>(idx) < cell_count(b)) return block::cells_of(b) + idx;
-        }
-    }
+    if (Cell* slot = context::peek_slot(w)) return slot;
     return context::get(w);
 }
 
@@ -137,26 +127,10 @@ void set_frame_word() {
     Cell* w = stack::arguments;
     Cell v = w[1];
     if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "need-value", w);
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (n && idx >= 0) {
-        Cell* ctx = context::TO_CTX(n);
-        u32 values = ctx->data2;
-        if (values) {
-            if (context::on_stack_q(ctx)) {
-                at<Cell>(values)[idx] = v;
-                *w = v;
-                return;
-            }
-            SeriesBuffer* b = GET_BUFFER(values);
-            Cell* owner = ctx + 1;
-            if (static_cast<u32>(idx) < cell_count(b) && context::kind_of(ctx) != context::KIND_OBJECT &&
-                !(TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0)) {
-                block::cells_of(b)[idx] = v;
-                *w = v;
-                return;
-            }
-        }
+    if (Cell* slot = context::plain_slot(w)) {
+        *slot = v;
+        *w = v;
+        return;
     }
     word::set();
 }
@@ -310,18 +284,7 @@ inline FastOp fast_op_for(u32 type, u32 index) {
 
 // The value slot of a word in the cases word_value does inline, else null
 // (the caller then takes the generic path, which raises what it must).
-inline const Cell* peek_word(const Cell* w) {
-    node_t n = w->data1;
-    i32 idx = word_index(w);
-    if (!n || idx < 0) return nullptr;
-    Cell* ctx = context::TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return nullptr;
-    if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
-    SeriesBuffer* b = GET_BUFFER(values);
-    if (static_cast<u32>(idx) >= cell_count(b)) return nullptr;
-    return block::cells_of(b) + idx;
-}
+inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
 // The integer operator `kind` over two integer! cells; the result replaces
 // `left` as the generic call leaves it. False (left unchanged) on an
@@ -386,43 +349,51 @@ constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull << TYP
 static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
 inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
+// The integer operators after a plain value `v` (at `next` - 1 in `cells`)
+// that fast_compute does, applied to `v` in place; nothing here can fail,
+// call anything or allocate, and the code cannot move. Answers the position
+// after the last one; or 0 when an operator follows that it cannot do: `v`
+// then holds the value up to there and *stop the operator's position.
+[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
+    while (next < tail) {
+        const Cell* w = cells + next;
+        if (TYPE_OF(w) != TYPE_WORD) break;
+        const Cell* op = peek_word(w);
+        if (op && TYPE_OF(op) != TYPE_OP) break;
+        FastOp kind;
+        const Cell* right;
+        if (!op || next + 1 >= tail || TYPE_OF(v) != TYPE_INTEGER || (kind = fast_op_of(op)) == FAST_NONE ||
+            (TYPE_OF(right = cells + next + 1) == TYPE_WORD && !(right = peek_word(right))) ||
+            TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, v, right)) {
+            *stop = next;
+            return 0;
+        }
+        next += 2;
+    }
+    return next;
+}
+
 // One expression that cannot fail, call anything or allocate: a plain value
 // or a word holding one, then any integer operators fast_compute does. The
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
-// tail; nothing here can move the code, so its cells are read once.
-// `stop`, when given, learns how far a failed attempt got: the value of
+// tail. `stop`, when given, learns how far a failed attempt got: the value of
 // the expression up to there goes to `out` and the position of the
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
-u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false, u32* stop = nullptr) {
+[[gnu::always_inline]] inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
     if (pos >= tail) return 0;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
-    u32 next = pos + 1;
-    auto partial = [&]() -> u32 {
-        if (stop) {
-            *out = v;
-            *stop = next;
-        }
+    u32 s = 0;
+    u32 next = infix_simple(cells, pos + 1, tail, &v, &s);
+    if (!next) {
+        *out = v;
+        *stop = s;
         return 0;
-    };
-    while (!prefix && next < tail) {
-        const Cell* w = cells + next;
-        if (TYPE_OF(w) != TYPE_WORD) break;
-        const Cell* op = peek_word(w);
-        if (!op) return partial();
-        if (TYPE_OF(op) != TYPE_OP) break;
-        if (next + 1 >= tail || TYPE_OF(&v) != TYPE_INTEGER) return partial();
-        FastOp kind = fast_op_of(op);
-        if (kind == FAST_NONE) return partial();
-        const Cell* right = cells + next + 1;
-        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return partial();
-        if (TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, &v, right)) return partial();
-        next += 2;
     }
     *out = v;
     return next;
@@ -433,13 +404,13 @@ u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, bool prefix = false, u
 // expression needs the generic path. Leaves the value as that path does.
 // On false, *stop and `partial` tell what eval_simple got done of the value
 // (see there; *stop 0: nothing), for eval_full to go on from.
-bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
+[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
                    u32* stop) {
     Cell* start = stack::top;
     *stop = 0;
     if (!fast_paths_on() || start + 2 >= stack::end) return false;
     Cell v;
-    u32 after = eval_simple(code, pos, tail, &v, false, stop);
+    u32 after = eval_simple(code, pos, tail, &v, stop);
     if (!after) {
         if (*stop) *partial = v;
         return false;
@@ -447,22 +418,9 @@ bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u3
     // Any refusal below leaves the whole value for eval_full to store.
     *partial = v;
     *stop = after;
-    node_t n = word->data1;
-    i32 idx = word_index(word);
-    if (!n || idx < 0) return false;
-    Cell* ctx = context::TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return false;
-    if (context::on_stack_q(ctx)) {
-        at<Cell>(values)[idx] = v;
-    } else {
-        SeriesBuffer* b = GET_BUFFER(values);
-        Cell* owner = ctx + 1;
-        if (static_cast<u32>(idx) >= cell_count(b) || context::kind_of(ctx) == context::KIND_OBJECT ||
-            (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
-            return false;
-        block::cells_of(b)[idx] = v;
-    }
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return false;
+    *slot = v;
     *start = v;
     stack::top = start + 1;
     if (!sub) *stack::arguments = v;
@@ -489,6 +447,21 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     u32 next = pos + 1;
     if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
+}
+
+// The operators after the value made at `start`, each applied to it in
+// turn; answers the position after the last. Looks no further when the next
+// cell cannot be an operator.
+inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub) {
+    for (;;) {
+        SeriesBuffer* cb = block::buffer_of(code);
+        u32 live = cell_count(cb);
+        u32 t = tail < live ? tail : live;
+        if (next >= t || TYPE_OF(block::cells_of(cb) + next) != TYPE_WORD) return next;
+        u32 after = eval_infix(start, code, next, t, sub);
+        if (after == next) return next;
+        next = after;
+    }
 }
 
 // ---- argument cache -----------------------------------------------------------------
@@ -1001,6 +974,44 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 // under an operator, its left operand already at stack::top.
 constexpr u32 LEAN_MAX_REFS = 8;
 
+u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
+void run_body(const Cell* fn, const Cell* body);
+
+// call_function for a call of the fast tier (no delivery on): an
+// interpreted body with no trace started runs at once.
+inline void invoke_function(Cell* fn, Cell* name) {
+    if (!trace.active) {
+        const Cell* more = block::cells_of(GET_BUFFER(function::more_of(fn)));
+        const Cell* compiled = more + function::MORE_CODE;
+        if (!(TYPE_OF(compiled) == TYPE_INTEGER && compiled->data2)) {
+            Cell body = more[function::MORE_BODY];
+            run_body(fn, &body);
+            return;
+        }
+    }
+    call_function(fn, 0, name, 0);
+}
+
+// One argument of a lean call at `pos`, pushed: a literal that no operator
+// can follow is pushed at once (as the expression would push it), any other
+// expression evaluated. `param` names a missing argument.
+[[gnu::always_inline]] inline u32 lean_arg(const Cell* fn, const Cell* name, u32 param, Cell* code, u32 pos,
+                                           u32 tail, bool prefix) {
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    u32 t = tail < live ? tail : live;
+    if (pos >= t) no_arg(fn, name, param);
+    const Cell* c = block::cells_of(cb) + pos;
+    if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= t || TYPE_OF(c + 1) != TYPE_WORD) &&
+        stack::top + 1 < stack::end) {
+        machine_stack::check();
+        budget::step();
+        *stack::top++ = *c;
+        return pos + 1;
+    }
+    return eval_sub(code, pos, tail, prefix);
+}
+
 bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
                u32 ref_item) {
     u32 type = TYPE_OF(fn);
@@ -1062,8 +1073,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         if (infix && i == 0) {
             stack::top = stack::arguments + 1;  // the left operand
         } else {
-            if (pos >= clamp_tail(code, tail)) no_arg(fn, name, i);
-            pos = eval_expression(code, pos, tail, infix, true, false);
+            pos = lean_arg(fn, name, i, code, pos, tail, infix);
         }
         if (!typeset::has(entry(i), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
     }
@@ -1100,8 +1110,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         for (u32 k = c + 1;; k++) {
             const Cell* e = entry(k);
             if (k >= cell_count(GET_BUFFER(cache_node)) - cache_head || TYPE_OF(e) != TYPE_TYPESET) break;
-            if (pos >= clamp_tail(code, tail)) no_arg(fn, name, k);
-            pos = eval_expression(code, pos, tail, false, true, false);
+            pos = lean_arg(fn, name, k, code, pos, tail, false);
             if (!typeset::has(entry(k), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, k);
             if (!builtin) {
                 stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
@@ -1113,9 +1122,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     if (type == TYPE_FUNCTION) {
         i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
         if (locals > 0) function::init_locals(locals);
-        Cell* more_owner = function::more_cell(fn, function::MORE_OWNER);
-        node_t ctx = TYPE_OF(more_owner) == TYPE_INTEGER ? more_owner->data2 : word_ctx(name);
-        call_function(fn, ctx, name, 0);
+        invoke_function(fn, name);
     } else {
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
@@ -1148,13 +1155,7 @@ u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32
     u32 next = pos + 1;
     if (!lean_call(&fn, &w, code, &next, tail, sub))
         next = eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, false);
-    if (!prefix) {
-        for (;;) {
-            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     return next;
 }
 
@@ -1177,13 +1178,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     u32 next = pos + 1;
     if (!lean_call(&fn, &w, code, &next, tail, true, false, &path, head + 1)) return false;
     if (!sub) stack::set_last_reset(stack::top - 1);
-    if (!prefix) {
-        for (;;) {
-            u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     *next_out = next;
     return true;
 }
@@ -1201,63 +1196,78 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
         stack::top = start + 1;
         if (!sub) *stack::arguments = *v;
     }
-    u32 next = stop;
-    for (;;) {
-        u32 after = eval_infix(start, code, next, clamp_tail(code, tail), sub);
-        if (after == next) break;
-        next = after;
-    }
+    u32 next = infix_chain(start, code, stop, tail, sub);
     if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
 
-// eval_expression; `simple` false skips the attempt with eval_simple (the
-// caller knows it fails: a set-word's value that fast_set_word could not do).
+// The fast tier's entry to one expression: a single dispatch on the cell at
+// `pos`. Plain values (literal, or held by a word) with any integer operators
+// after them are done in a local; calls through a word or a refinement path
+// take the lean call; set-words store simple values without a frame. Every
+// other shape, and everything while tracing or under the reference switch,
+// goes to eval_full.
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
-                                                     bool passive, bool simple) {
+                                                     bool passive) {
     machine_stack::check();
     budget::step();
-    tail = clamp_tail(code, tail);
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    if (tail > live) tail = live;
     if (pos < tail && fast_paths_on()) {
-        const Cell* c = code_at(code, pos);
-        u32 next;
+        const Cell* cells = block::cells_of(cb);
+        const Cell* c = cells + pos;
         u32 t = TYPE_OF(c);
-        if (t == TYPE_SET_WORD) {
+        const Cell* v = c;
+        if (t == TYPE_WORD) {
+            v = peek_word(c);
+            if (!v) return eval_full(code, pos, tail, prefix, sub, passive);
+            u32 vt = TYPE_OF(v);
+            if (function_type_q(vt)) return eval_word_call(c, v, code, pos, tail, prefix, sub);
+            t = vt;
+        } else if (t == TYPE_SET_WORD) {
             Cell w = *c;
             Cell partial;
-            u32 stop;
+            u32 stop, next;
             if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial, &stop)) return next;
             return eval_full(code, pos, tail, prefix, sub, passive, stop ? &partial : nullptr, stop);
+        } else if (t == TYPE_PATH) {
+            u32 next;
+            if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
+            return eval_full(code, pos, tail, prefix, sub, passive);
         }
-        if (t == TYPE_WORD) {
-            const Cell* v = peek_word(c);
-            if (v) {
-                u32 vt = TYPE_OF(v);
-                if (vt == TYPE_FUNCTION || vt == TYPE_NATIVE || vt == TYPE_ACTION || vt == TYPE_ROUTINE)
-                    return eval_word_call(c, v, code, pos, tail, prefix, sub);
+        if (plain_value_q(t) && stack::top + 1 < stack::end) {
+            u32 next = pos + 1;
+            // The common case: no operator can follow.
+            if (prefix || next >= tail || TYPE_OF(cells + next) != TYPE_WORD) {
+                push_value(v, sub);
+                return next;
             }
-        }
-        if (t == TYPE_PATH && eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
-        if (simple && stack::top + 1 < stack::end) {
             Cell* start = stack::top;
-            Cell v;
+            Cell x = *v;
             u32 stop = 0;
-            next = eval_simple(code, pos, tail, &v, prefix, &stop);
+            next = infix_simple(cells, pos + 1, tail, &x, &stop);
             if (next == pos + 1) {
-                push_value(&v, sub);
+                push_value(&x, sub);
                 return next;
             }
             if (next) {
                 // As the operator calls leave it.
-                *start = v;
+                *start = x;
                 stack::top = start + 1;
-                if (!sub) *stack::arguments = v;
+                if (!sub) *stack::arguments = x;
                 return next;
             }
-            if (stop) return resume_simple(&v, code, pos, stop, tail, sub);
+            return resume_simple(&x, code, pos, stop, tail, sub);
         }
     }
     return eval_full(code, pos, tail, prefix, sub, passive);
+}
+
+// One expression of the running code pushed as a new value (an argument):
+// the code's library or user state is in place already.
+u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
+    return eval_expression_at(code, pos, tail, prefix, true, false);
 }
 
 }  // namespace
@@ -1266,7 +1276,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
     CodeScope scope(code);
-    return eval_expression_at(code, pos, tail, prefix, sub, passive, true);
+    return eval_expression_at(code, pos, tail, prefix, sub, passive);
 }
 
 namespace {
@@ -1305,7 +1315,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
             if (partial) next = resume_simple(partial, code, next, stop, tail, true);
-            else next = eval_expression_at(code, next, tail, false, true, false, false);
+            else next = eval_expression_at(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
             set_frame_word();
             if (sub) stack::unwind();
@@ -1394,14 +1404,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
             pushed(&value);
             break;
     }
-    if (!prefix) {
-        for (;;) {
-            u32 t = clamp_tail(code, tail);
-            u32 after = eval_infix(start, code, next, t, sub);
-            if (after == next) break;
-            next = after;
-        }
-    }
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
     if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
@@ -1433,7 +1436,7 @@ void eval(Cell* code_in, bool chain) {
         if (track) code_cell = code.value;
         while (pos < tail) {
             if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_at(&code.value, pos, tail, false, false, false, true);
+            pos = eval_expression_at(&code.value, pos, tail, false, false, false);
             tail = clamp_tail(&code.value, tail);
             if (pos < tail) stack::reset();
         }

@@ -88,29 +88,8 @@ void set_word(Cell* word, const Cell* value) {
     context::set(&w, value);
 }
 
-// The value slot of a loop word that context::set would fill with a plain
-// store: a bound word of a function context, or of a context that is not an
-// object's and has no change handler. Null for every other case (the caller
-// then goes through set_word). Looked up at every step: the body may move
-// the context's values.
-Cell* plain_slot(const Cell* word) {
-    node_t n = word->data1;
-    i32 idx = word_index(word);
-    if (!n || idx < 0) return nullptr;
-    Cell* ctx = context::TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return nullptr;
-    if (context::on_stack_q(ctx)) return at<Cell>(values) + idx;
-    SeriesBuffer* b = GET_BUFFER(values);
-    const Cell* owner = ctx + 1;
-    if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell) || context::kind_of(ctx) == context::KIND_OBJECT ||
-        (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
-        return nullptr;
-    return reinterpret_cast<Cell*>(b->head()) + idx;
-}
-
 void set_loop_word(Cell* word, const Cell* value) {
-    if (Cell* slot = plain_slot(word)) *slot = *value;
+    if (Cell* slot = context::plain_slot(word)) *slot = *value;
     else set_word(word, value);
 }
 
@@ -149,7 +128,7 @@ bool foreach_next() {
         actions::typed<action_fn::Pick>(s, ACT_PICK)(s, 1, &v);
     }
     stack::keep();
-    if (Cell* slot = plain_slot(iteration_words())) {
+    if (Cell* slot = context::plain_slot(iteration_words())) {
         *slot = v;
     } else {
         // The value stays on the stack while an object's setter may run.

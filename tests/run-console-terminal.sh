@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole console on a real terminal, driven through tmux: Tab completion
-# of words, paths and files at the prompt, Esc, halt, quit with a status,
+# of words, paths and files at the prompt, Esc, halt, hidden input, quit with a status,
 # Ctrl-C at the prompt and while code runs, Ctrl-D, and the history kept in
 # the settings file from one run to the next. The terminal's modes (stty -g)
 # must be the same after every run as before it. Skipped when tmux is
@@ -30,30 +30,41 @@ expect 'zzfile-one.txt +zzfile-two.txt'
 expect_last '^>> %zzfile-$'
 tm send-keys -t t 'two.txt' Enter
 expect '^== %zzfile-two.txt$'
-# Esc abandons the line, also one spanning several, and halt returns.
+# Esc abandons the line, also one spanning several (where Ctrl-C does not
+# quit but adds a line "q"), and halt returns.
 tm send-keys -t t '[1' Enter
 expect_last '^\[ *$'
-tm send-keys -t t '2' Escape
+tm send-keys -t t '2' Enter C-c
+expect_count '^\[ *$' 2
+tm send-keys -t t Escape
 expect '^\(escape\)$'
 tm send-keys -t t 'loop 3 [halt]' Enter
 expect '^\(halted\)$'
 tm send-keys -t t '1 + 2' Enter
 expect '^== 3$'
+# Hidden input shows stars and stays out of the history.
+tm send-keys -t t 'ask/hide "pw: "' Enter
+expect_last '^pw: ?$'
+tm send-keys -t t 'abc'
+expect_last '^pw: \*\*\*$'
+tm send-keys -t t Enter
+expect '^== "abc"$'
 tm send-keys -t t 'quit/return 3' Enter
 same_modes 3 "quit/return 3"
 cfg="$dir/home/.zav/Zav-Console/console-cfg.zav"
 grep -q '"1 + 2"' "$cfg" 2>/dev/null || fail "history not saved: $(cat "$cfg" 2>&1)"
+grep -q '"abc"' "$cfg" 2>/dev/null && fail "hidden input in the history: $(cat "$cfg")"
 
 # History recall across a restart: the newest line first, then older ones.
 start
 tm send-keys -t t Up
 expect_last '^>> quit/return 3$'
-tm send-keys -t t Up Enter
+tm send-keys -t t Up Up Enter
 expect_count '^== 3$' 1
 # Ctrl-C at the prompt quits as q does (the history is saved).
 tm send-keys -t t 'abc' C-c
 same_modes 0 "Ctrl-C at the prompt"
-grep -q '"1 + 2" "quit/return 3" "1 + 2"' "$cfg" 2>/dev/null || fail "history after Ctrl-C: $(cat "$cfg" 2>&1)"
+grep -q '"1 + 2" "quit/return 3" {ask/hide "pw: "} "1 + 2"' "$cfg" 2>/dev/null || fail "history after Ctrl-C: $(cat "$cfg" 2>&1)"
 
 # Ctrl-C while code runs ends the process (nothing saved); Ctrl-D on an
 # empty line quits.

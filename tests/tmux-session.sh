@@ -11,7 +11,7 @@ tmux_session() {
     sock="zav-$1-$$"
     trap 'tm kill-server 2>/dev/null; rm -rf "$dir"' EXIT
     if ! tm new-session -d -s t -x "$2" -y 20 \
-        "cd $dir/work && env -i PATH=$PATH TERM=screen HOME=$dir/home bash --norc --noprofile" 2>/dev/null; then
+        "cd $dir/work && env -i PATH=$PATH TERM=screen HOME=$dir/home HISTFILE=/dev/null bash --norc --noprofile" 2>/dev/null; then
         echo "skipped: tmux cannot start"
         exit 0
     fi
