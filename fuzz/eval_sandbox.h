@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "runtime/cell.h"
 #include "datatypes/context.h"
@@ -18,11 +19,24 @@
 #include "loader/lexer.h"
 #include "runtime/budget.h"
 #include "runtime/collector.h"
+#include "datatypes/action_slots.h"
 #include "datatypes/cycles.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "runtime/unicode.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 
 namespace zav::fuzz {
+
+// What one run did, as text to compare between evaluators: what it printed,
+// then its value or how it ended. `comparable` is false when the run was
+// stopped by its budget or ran out of memory: the evaluators count work and
+// allocate differently, so those stop at different points.
+struct Outcome {
+    std::string text;
+    bool comparable = true;
+};
 
 class EvalSandbox {
 public:
@@ -58,11 +72,16 @@ public:
 
     // Loads and evaluates the bytes, starting from the global values boot made
     // (so that a finding replays on its own) without the words that reach
-    // outside the process.
-    void run(const uint8_t* data, size_t size) {
+    // outside the process. With an outcome: captures it, and the words whose
+    // results differ from run to run (clock, memory figures) are unset too.
+    void run(const uint8_t* data, size_t size, Outcome* outcome = nullptr) {
         restore_globals();
         Cell unset_value{TYPE_UNSET, 0, 0, 0};
         for (const char* w : UNSAFE_WORDS) context::set_global(symbol::make(w), &unset_value);
+        if (outcome)
+            for (const char* w : UNSTABLE_WORDS) context::set_global(symbol::make(w), &unset_value);
+        capture_ = outcome;
+        captured_ = 0;
         Cell* saved_top = stack::top;
         Cell* saved_args = stack::arguments;
         CallFrame* saved_frames = stack::frame_top;
@@ -79,8 +98,15 @@ public:
             make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("fuzz")), 0xFFFFFFFF);
             stack::mark(&guard, FRAME_TRY_ALL);
             interpreter::eval(code, true);
-        } catch (Throw&) {
+            if (outcome) {
+                budget::set(0, nullptr);
+                outcome->text += "\nresult: " + mold(stack::arguments);
+            }
+        } catch (Throw& t) {
+            if (outcome) ended(t.value, outcome);
         }
+        if (outcome) outcome->text += "\nprinted bytes: " + std::to_string(captured_);
+        capture_ = nullptr;
         budget::set(0, nullptr);
         memory::cap = saved_cap_;
         stack::top = saved_top;
@@ -98,7 +124,68 @@ private:
         "call", "browse", "write", "delete", "rename", "make-dir", "set-env", "wait", "quit",
         "halt", "q", "read", "open", "save", "change-dir", "write-clipboard", "launch"};
 
-    static void quiet_print(const Cell*, bool) {}
+    // Of the words that change between runs of the same program.
+    static constexpr const char* UNSTABLE_WORDS[] = {"now", "stats", "recycle", "dt", "delta-time"};
+    // Output captured per run, up to this many bytes (its full length counted).
+    static constexpr size_t CAPTURE_MAX = 64 << 10;
+    // Values are compared by their mold up to this many characters.
+    static constexpr i32 MOLD_MAX = 4096;
+
+    static inline Outcome* capture_ = nullptr;
+    static inline size_t captured_ = 0;
+
+    static void quiet_print(const Cell* str, bool new_line) {
+        if (!capture_) return;
+        captured_ += append_text(capture_->text, str) + new_line;
+        if (new_line && capture_->text.size() < CAPTURE_MAX) capture_->text += '\n';
+    }
+
+    // Appends a string! as UTF-8 while `out` is under CAPTURE_MAX bytes;
+    // answers the length of all of it.
+    static size_t append_text(std::string& out, const Cell* str) {
+        SeriesBuffer* b = GET_BUFFER(series_node(str));
+        u32 unit = b->unit();
+        size_t total = 0;
+        for (u8* p = b->head() + series_head(str) * unit; p < b->tail_ptr(); p += unit) {
+            u8 bytes[4];
+            u32 n = unicode::cp_to_utf8(string::get_char(p, unit), bytes);
+            total += n;
+            if (out.size() < CAPTURE_MAX) out.append(reinterpret_cast<char*>(bytes), n);
+        }
+        return total;
+    }
+
+    // mold/all of a value, cut at MOLD_MAX characters; a mold that itself
+    // fails gives its throw value.
+    static std::string mold(const Cell* value) {
+        Cell* saved = stack::top;
+        std::string r;
+        try {
+            Cell* v = stack::push(value);
+            Cell* buffer = stack::push_star();
+            string::zs_make_at(buffer, 64);
+            actions::mold_dispatch(v, buffer, false, true, true, nullptr, MOLD_MAX, 0);
+            append_text(r, buffer);
+        } catch (Throw& t) {
+            r = "<mold threw " + std::to_string(t.value) + ">";
+        }
+        stack::top = saved;
+        return r;
+    }
+
+    // How a run that threw ended: an error by its fields other than the
+    // stack depth (the machine stack limit comes at different depths),
+    // anything else by its throw value.
+    static void ended(u32 value, Outcome* outcome) {
+        outcome->text += "\nthrow: " + std::to_string(value);
+        if (value == THROW_SPENT) outcome->comparable = false;
+        if (value != THROW_ERROR || TYPE_OF(&error::thrown) != TYPE_ERROR) return;
+        Cell err = error::thrown;
+        Cell* id = error::field(&err, error::FIELD_ID);
+        if (TYPE_OF(id) == TYPE_WORD && static_cast<i32>(word_symbol(id)) == symbol::make("no-memory")) outcome->comparable = false;
+        for (u32 f = error::FIELD_TYPE; f <= error::FIELD_WHERE; f++)
+            outcome->text += std::string("\n") + error::field_names[f] + ": " + mold(error::field(&err, f));
+    }
 
     void restore_globals() {
         Cell* ctx = context::TO_CTX(context::global);

@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "datatypes/integer.h"
+#include "fuzz/eval_diff.h"
 #include "fuzz/eval_sandbox.h"
 #include "runtime_fixture.h"
 
@@ -17,6 +19,13 @@ namespace {
 using namespace zav;
 
 struct EvalFuzzTest : RuntimeTest {};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 TEST_F(EvalFuzzTest, CorpusReplaysWithoutFault) {
     std::string here = __FILE__;
@@ -30,10 +39,7 @@ TEST_F(EvalFuzzTest, CorpusReplaysWithoutFault) {
         fuzz::EvalSandbox sandbox;
         while (dirent* e = readdir(d)) {
             if (e->d_name[0] == '.') continue;
-            std::ifstream in(dir + "/" + e->d_name, std::ios::binary);
-            std::stringstream ss;
-            ss << in.rdbuf();
-            std::string data = ss.str();
+            std::string data = read_file(dir + "/" + e->d_name);
             files++;
             sandbox.run(reinterpret_cast<const uint8_t*>(data.data()), data.size());
             EXPECT_EQ(stack::top, top) << e->d_name;
@@ -78,6 +84,42 @@ TEST_F(EvalFuzzTest, BudgetsStopEndlessAndHugePrograms) {
         ASSERT_EQ(TYPE_OF(global("fuzz-probe")), TYPE_INTEGER) << c.program;
         EXPECT_EQ(integer::get(global("fuzz-probe")), 42) << c.program;
     }
+}
+
+// The differential mode: the fuzzer's findings and the table of code that
+// changes while it runs give the same output, value and error with the fast
+// paths and under the reference evaluator; a difference is reported.
+TEST_F(EvalFuzzTest, EvaluatorsAgreeOnTheCorpusAndOnChangingCode) {
+    std::string here = __FILE__;
+    std::string tests = here.substr(0, here.rfind("/unit/"));
+    std::vector<std::string> inputs;
+    DIR* d = opendir((tests + "/fuzz-corpus/eval").c_str());
+    ASSERT_NE(d, nullptr);
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') inputs.push_back(read_file(tests + "/fuzz-corpus/eval/" + e->d_name));
+    closedir(d);
+    // The script without its header line, whose first word the sandbox would not know.
+    std::string table = read_file(tests + "/scripts/interpreter/changing_code.zav");
+    ASSERT_NE(table.find('\n'), std::string::npos);
+    inputs.push_back(table.substr(table.find('\n') + 1));
+    fuzz::EvalSandbox sandbox;
+    auto differ = [&](const std::string& text) {
+        return fuzz::evaluators_differ(sandbox, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    };
+    for (const std::string& input : inputs) EXPECT_EQ(differ(input), "") << input.substr(0, 200);
+    // What is compared: the output, then the value or the error's fields.
+    auto outcome = [&](const char* text) {
+        fuzz::Outcome o;
+        sandbox.run(reinterpret_cast<const uint8_t*>(text), std::strlen(text), &o);
+        return o;
+    };
+    fuzz::Outcome o = outcome("print 1 + 2 [1.5]");
+    EXPECT_EQ(o.text, "3\n\nresult: [1.5]\nprinted bytes: 2");
+    EXPECT_TRUE(o.comparable);
+    o = outcome("print 1 f: does [2 + \"a\"] f");
+    EXPECT_NE(o.text.find("\nid: invalid-type\n"), std::string::npos) << o.text;
+    EXPECT_NE(o.text.find("\nnear: [2 + \"a\"]\n"), std::string::npos) << o.text;
+    EXPECT_FALSE(outcome("forever []").comparable);
 }
 
 }  // namespace
