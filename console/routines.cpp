@@ -16,7 +16,6 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/file.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -189,15 +188,6 @@ void read_stdin() {
         binary::zs_append(buffer, bytes.data(), static_cast<u32>(got));
     }
     make_cell(stack::arguments, TYPE_INTEGER, 0, static_cast<u32>(got > 0 ? got : 0));
-}
-
-PendingScript pending_script;
-
-void run_script_file() {
-    pending_script.set = true;
-    pending_script.path = file::to_OS_path(stack::arguments);
-    pending_script.keep = TYPE_OF(stack::arguments + 1) == TYPE_LOGIC && stack::arguments[1].data1 != 0;
-    make_cell(stack::arguments, TYPE_UNSET);
 }
 
 }  // namespace zav::console

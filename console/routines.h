@@ -1,7 +1,6 @@
 // The console's routines: the line editor as the language reaches it, the
 // console's start-up, and standard input read directly.
 #pragma once
-#include <string>
 
 namespace zav::console {
 
@@ -23,17 +22,5 @@ void input_stdin();
 // read-stdin: at most the given number of bytes from one read of standard
 // input, written into the binary! at its head; answers how many came.
 void read_stdin();
-
-// The command-line script the launch found, run by the executable's entry
-// once the launch has returned (at the top level, outside any function);
-// `keep`: the console goes on after it (--catch).
-struct PendingScript {
-    bool set = false;
-    std::string path;
-    bool keep = false;
-};
-extern PendingScript pending_script;
-// The routine that records it: the file! and the keep flag (logic!).
-void run_script_file();
 
 }  // namespace zav::console

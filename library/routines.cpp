@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "console/routines.h"
+#include "console/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -283,6 +284,8 @@ const routine::Row ROWS[] = {
     {"input-stdin", console::input_stdin},
     {"read-stdin", console::read_stdin},
     {"_console-init", console::init},
+    {"_read-script", console::read_script},
+    {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},

@@ -46,8 +46,17 @@ check "halt in a script" "$(printf 'a\n(halted)\n[exit 0]')" "$(run halt.zav)"
 printf 'Zav []\n1 / 0\n' > fails.zav
 check "failing script, --catch" "$(printf '*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n== 7\n[exit 0]')" \
     "$(echo 7 | run --catch fails.zav)"
-check "missing script, --catch" "$(printf '*** Access Error: cannot open: %%none.zav\n*** Where: none.zav\n*** Near : none\n[exit 0]')" \
-    "$(run --catch none.zav </dev/null)"
+# A script that cannot be read: with --catch the console starts as if none
+# had been named, banner included.
+check "missing script, --catch" "$(printf '*** Access Error: cannot open: %%none.zav\n*** Where: none.zav\n*** Near : none\n--== Zav V ==-- \nType HELP for starting information. \n\n[exit 0]')" \
+    "$(run --catch none.zav </dev/null | sed 's/^--== Zav [0-9.]* ==--/--== Zav V ==--/')"
+printf 'Zav/System [Title: "compiled"]\nprint 1\n' > system.zav
+check "Zav/System header" "$(printf '*** Error: contains Zav/System code which requires compilation!\n[exit 254]')" "$(run system.zav)"
+check "Zav/System header, --catch" "$(printf '*** Error: contains Zav/System code which requires compilation!\n== 2\n[exit 0]')" \
+    "$(echo 2 | run --catch system.zav)"
+printf 'Zav []\nprint "a" print [1 2 }\n' > syntax.zav
+check "script that does not load, --catch" "$(printf '*** Syntax Error: (line 2) invalid character at }\n*** Where: syntax.zav\n*** Near : print "a" print [1 2 }\n== 3\n[exit 0]')" \
+    "$(echo 3 | run --catch syntax.zav)"
 
 # The settings file keeps the history between runs; one that cannot be read
 # or written never stops the console.
