@@ -1,5 +1,27 @@
 // The interpreter: one expression at a time over the value stack, every call
 // inside a call frame; and the tracer's event delivery.
+//
+// Two tiers evaluate an expression, with the same frames, stack cells and
+// order of evaluation; the fast tier runs unless a tracer delivers events or
+// the reference switch is on (fast_paths_on), and hands every shape it does
+// not take to the reference tier.
+//
+//   expression at `pos`                  fast tier (eval_expression_at)
+//   literal, or word holding a value     pushed from a local; integer
+//     then integer operators             operators folded in place (infix_simple)
+//   word holding a function              eval_word_call -> lean_call
+//   path: word + refinements             eval_path_call -> lean_call
+//   set-word of a simple value           fast_set_word: no frame
+//   set-word of any other value          eval_set_word (shared)
+//   paren                                eval_paren (shared)
+//   anything else                        eval_full
+//   operator after a value               infix_chain -> eval_infix: fast_infix,
+//                                        else lean_call, else eval_code_at
+//
+// lean_call takes calls whose parameters are all evaluated ones, reading the
+// callee's call record; eval_code_at with eval_arguments_at takes every call.
+// eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
+// reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
 
 #include "evaluator/frames.h"
@@ -12,6 +34,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/op.h"
@@ -402,21 +425,30 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
 // expression needs the generic path. Leaves the value as that path does.
-// On false, *stop and `partial` tell what eval_simple got done of the value
-// (see there; *stop 0: nothing), for eval_full to go on from.
-[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub, u32* next, Cell* partial,
-                   u32* stop) {
+// On false, `partial` tells what eval_simple got done of the value (see
+// there), for eval_set_word to go on from.
+// What fast_set_word made of a set-word's value before it declined: the
+// value up to the operator at `stop` (0: nothing made).
+struct Partial {
+    Cell value;
+    u32 stop = 0;
+};
+
+[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub,
+                                                 u32* next, Partial* partial) {
     Cell* start = stack::top;
+    Cell* stopped_value = &partial->value;
+    u32* stop = &partial->stop;
     *stop = 0;
     if (!fast_paths_on() || start + 2 >= stack::end) return false;
     Cell v;
     u32 after = eval_simple(code, pos, tail, &v, stop);
     if (!after) {
-        if (*stop) *partial = v;
+        if (*stop) *stopped_value = v;
         return false;
     }
     // Any refusal below leaves the whole value for eval_full to store.
-    *partial = v;
+    *stopped_value = v;
     *stop = after;
     Cell* slot = context::plain_slot(word);
     if (!slot) return false;
@@ -960,8 +992,16 @@ u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cel
 
 namespace {
 
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial = nullptr,
-              u32 stop = 0);
+// How one expression is evaluated: prefix, no operator look-ahead; sub, its
+// value pushed (else it becomes the frame result); passive, a function
+// value found literally is pushed, not called.
+struct ExprMode {
+    bool prefix;
+    bool sub;
+    bool passive;
+};
+
+u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 
 // The common call, as eval_code_at makes it: a function!, native! or
 // action! named by a word, or by a path whose further items are words or
@@ -973,24 +1013,13 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
 // raises the error), or its cache is not built yet. `infix`: a built-in
 // under an operator, its left operand already at stack::top.
 constexpr u32 LEAN_MAX_REFS = 8;
+// Entry indexes of the natives a lean call runs directly.
+constexpr u32 NATIVE_IF = 1;
+constexpr u32 NATIVE_EITHER = 3;
 
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 void run_body(const Cell* fn, const Cell* body);
 
-// call_function for a call of the fast tier (no delivery on): an
-// interpreted body with no trace started runs at once.
-inline void invoke_function(Cell* fn, Cell* name) {
-    if (!trace.active) {
-        const Cell* more = block::cells_of(GET_BUFFER(function::more_of(fn)));
-        const Cell* compiled = more + function::MORE_CODE;
-        if (!(TYPE_OF(compiled) == TYPE_INTEGER && compiled->data2)) {
-            Cell body = more[function::MORE_BODY];
-            run_body(fn, &body);
-            return;
-        }
-    }
-    call_function(fn, 0, name, 0);
-}
 
 // One argument of a lean call at `pos`, pushed: a literal that no operator
 // can follow is pushed at once (as the expression would push it), any other
@@ -1012,18 +1041,105 @@ inline void invoke_function(Cell* fn, Cell* name) {
     return eval_sub(code, pos, tail, prefix);
 }
 
+// ---- call records ------------------------------------------------------------------
+
+// What a lean call needs of a native, action or function, copied out of its
+// argument cache and companion block once: reaching them through the nodes
+// at every call is most of a call's cost. Natives and actions have one
+// record per entry index, functions share a small table keyed by their
+// companion node. A record is valid while its value's companion node is the
+// same and no collection has run since (a collection may free the node and
+// a later value get it).
+struct CallRecord {
+    node_t more;     // the value's companion block (0: empty)
+    u32 cycles;      // collector::cycles when made
+    u32 shape;       // call_shape of the argument cache
+    node_t cache_node;
+    u32 cache_head;
+    bool compiled;   // function: a compiled body
+    Cell body;       // function: its body
+    Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+    // The refinements, in spec order: their symbols as written and resolved,
+    // and their cache indexes. refs_known false: more than fit here, or two
+    // that resolve alike (the path items are then matched from the cache).
+    bool refs_known;
+    u32 nrefs;
+    u32 ref_raw[LEAN_MAX_REFS];
+    i32 ref_sym[LEAN_MAX_REFS];
+    u32 ref_entry[LEAN_MAX_REFS];
+};
+constexpr u32 BUILTIN_RECORDS = 128;
+constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits
+CallRecord native_records[BUILTIN_RECORDS];
+CallRecord action_records[BUILTIN_RECORDS];
+CallRecord function_records[FUNCTION_RECORDS];
+
+inline CallRecord* record_slot(const Cell* fn, u32 type) {
+    if (type == TYPE_FUNCTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    u32 index = native::entry_of(fn);
+    if (index >= BUILTIN_RECORDS) return nullptr;
+    return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];
+}
+
+// The record of a native, action or function value (made from its argument
+// cache when missing); null when it has no slot or no cache yet, or its
+// shape is not a lean one.
+[[gnu::noinline]] CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return nullptr;
+    u32 shape = cache->data3;
+    if (!(shape & SHAPE_LEAN)) return nullptr;
+    r->more = function::more_of(fn);
+    r->cycles = collector::cycles;
+    r->shape = shape;
+    r->cache_node = series_node(cache);
+    r->cache_head = series_head(cache);
+    const Cell* entries = block::cells_of(GET_BUFFER(r->cache_node)) + r->cache_head;
+    u32 args = shape & SHAPE_ARGS_MASK;
+    for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
+    r->refs_known = true;
+    r->nrefs = 0;
+    u32 n = cell_count(GET_BUFFER(r->cache_node));
+    n = n > r->cache_head ? n - r->cache_head : 0;
+    for (u32 c = args; c < n && r->refs_known; c++) {
+        if (TYPE_OF(entries + c) != TYPE_REFINEMENT) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(entries[c].data2));
+        for (u32 k = 0; k < r->nrefs; k++)
+            if (r->ref_sym[k] == sym) r->refs_known = false;
+        if (r->nrefs == LEAN_MAX_REFS) r->refs_known = false;
+        if (!r->refs_known) break;
+        r->ref_raw[r->nrefs] = entries[c].data2;
+        r->ref_sym[r->nrefs] = sym;
+        r->ref_entry[r->nrefs++] = c;
+    }
+    r->compiled = false;
+    if (type == TYPE_FUNCTION) {
+        const Cell* more = block::cells_of(GET_BUFFER(r->more));
+        const Cell* code = more + function::MORE_CODE;
+        r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
+        r->body = more[function::MORE_BODY];
+    }
+    return r;
+}
+
+inline CallRecord* call_record(const Cell* fn, u32 type) {
+    CallRecord* r = record_slot(fn, type);
+    if (!r) return nullptr;
+    if (r->more == function::more_of(fn) && r->more && r->cycles == collector::cycles) return r;
+    return make_record(fn, type, r);
+}
+
 bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
                u32 ref_item) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
-    const Cell* cache = cache_cell(fn);
-    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return false;
-    u32 shape = cache->data3;
-    if (!(shape & SHAPE_LEAN)) return false;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    u32 shape = rec->shape;
     u32 args = shape & SHAPE_ARGS_MASK;
     if (infix && args == 0) return false;
-    const node_t cache_node = series_node(cache);
-    const u32 cache_head = series_head(cache);
+    const node_t cache_node = rec->cache_node;
+    const u32 cache_head = rec->cache_head;
     // Entry i of the cache, re-read through the node: fetching may move it.
     auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node)) + cache_head + i; };
     bool builtin = type != TYPE_FUNCTION;
@@ -1044,13 +1160,25 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         for (u32 k = ref_item; k < len; k++) {
             u32 it = TYPE_OF(items + k);
             if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
-            i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
             u32 found = 0;
-            for (u32 c = args; c < n; c++) {
-                if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
-                    symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
-                    found = c;
-                    break;
+            if (rec->refs_known) {
+                // The refinements resolve apart: one written alike is the match.
+                u32 raw = items[k].data2;
+                for (u32 j = 0; j < rec->nrefs && !found; j++)
+                    if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
+                if (!found) {
+                    i32 sym = symbol::resolve(static_cast<i32>(raw));
+                    for (u32 j = 0; j < rec->nrefs && !found; j++)
+                        if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
+                }
+            } else {
+                i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
+                for (u32 c = args; c < n; c++) {
+                    if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
+                        symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
+                        found = c;
+                        break;
+                    }
                 }
             }
             if (!found) return false;
@@ -1074,8 +1202,10 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
             stack::top = stack::arguments + 1;  // the left operand
         } else {
             pos = lean_arg(fn, name, i, code, pos, tail, infix);
+            // The argument may have run calls that took the record's slot.
+            rec = call_record(fn, type);
         }
-        if (!typeset::has(entry(i), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
+        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
     }
 
     i32 refs[32];
@@ -1122,7 +1252,13 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
     if (type == TYPE_FUNCTION) {
         i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
         if (locals > 0) function::init_locals(locals);
-        invoke_function(fn, name);
+        rec = call_record(fn, type);
+        if (!trace.active && !rec->compiled) {
+            Cell body = rec->body;
+            run_body(fn, &body);
+        } else {
+            call_function(fn, 0, name, 0);
+        }
     } else {
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
@@ -1130,7 +1266,20 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         if (args == 2 && !nused && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
             (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
         } else if (type == TYPE_NATIVE) {
-            natives::call(index, false, refs);
+            // The conditionals directly, as their entries do it (their
+            // arguments are checked already).
+            switch (index) {
+                case NATIVE_IF:
+                    if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+                    else eval(a + 1, true);
+                    break;
+                case NATIVE_EITHER:
+                    if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                    eval(a + (logic::is_true(a) ? 1 : 2), true);
+                    break;
+                default:
+                    natives::call(index, false, refs);
+            }
         } else {
             actions::call_generic(index, refs);
         }
@@ -1201,6 +1350,18 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     return next;
 }
 
+void eval_paren(Cell* value, bool sub);
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
+
+// After the value of an expression made at `start`: the operators that
+// follow (unless prefix), and the expression's trace event as eval_full
+// delivers it should a tracer have started meanwhile.
+inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool prefix, bool sub) {
+    if (!prefix) next = infix_chain(start, code, next, tail, sub);
+    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    return next;
+}
+
 // The fast tier's entry to one expression: a single dispatch on the cell at
 // `pos`. Plain values (literal, or held by a word) with any integer operators
 // after them are done in a local; calls through a word or a refinement path
@@ -1221,20 +1382,27 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
         const Cell* v = c;
         if (t == TYPE_WORD) {
             v = peek_word(c);
-            if (!v) return eval_full(code, pos, tail, prefix, sub, passive);
+            if (!v) return eval_full(code, pos, tail, {prefix, sub, passive});
             u32 vt = TYPE_OF(v);
             if (function_type_q(vt)) return eval_word_call(c, v, code, pos, tail, prefix, sub);
             t = vt;
         } else if (t == TYPE_SET_WORD) {
             Cell w = *c;
-            Cell partial;
-            u32 stop, next;
-            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial, &stop)) return next;
-            return eval_full(code, pos, tail, prefix, sub, passive, stop ? &partial : nullptr, stop);
+            Partial partial;
+            u32 next;
+            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial)) return next;
+            Cell* start = stack::top;
+            next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
+            return expression_end(start, code, next, tail, prefix, sub);
+        } else if (t == TYPE_PAREN) {
+            Cell* start = stack::top;
+            Cell value = *c;
+            eval_paren(&value, sub);
+            return expression_end(start, code, pos + 1, tail, prefix, sub);
         } else if (t == TYPE_PATH) {
             u32 next;
             if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
-            return eval_full(code, pos, tail, prefix, sub, passive);
+            return eval_full(code, pos, tail, {prefix, sub, passive});
         }
         if (plain_value_q(t) && stack::top + 1 < stack::end) {
             u32 next = pos + 1;
@@ -1261,7 +1429,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
             return resume_simple(&x, code, pos, stop, tail, sub);
         }
     }
-    return eval_full(code, pos, tail, prefix, sub, passive);
+    return eval_full(code, pos, tail, {prefix, sub, passive});
 }
 
 // One expression of the running code pushed as a new value (an argument):
@@ -1281,9 +1449,39 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
 
 namespace {
 
-// `partial`, for a set-word: what fast_set_word did of its value (up to
-// `stop`), gone on from rather than evaluated again.
-u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive, const Cell* partial, u32 stop) {
+// A paren: its block evaluated in a frame named <body>, the value pushed
+// (sub) or made the frame result.
+void eval_paren(Cell* value, bool sub) {
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    eval(value, true);
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
+
+// A set-word at `pos` (`value` its cell) and its value's expression, in a
+// frame named by the word; answers the position after the expression.
+// `partial`: what fast_set_word did of the value, gone on from rather than
+// evaluated again.
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial) {
+    Cell w = *value;
+    u32 next = pos + 1;
+    stack::mark_kind82(&w);
+    stack::push(&w);
+    if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
+    if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
+    if (partial) next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
+    else next = eval_expression_at(code, next, tail, false, true, false);
+    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
+    set_frame_word();
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return next;
+}
+
+// Every expression shape, with the trace events: the reference tier.
+u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
+    const bool prefix = mode.prefix, sub = mode.sub, passive = mode.passive;
     if (pos >= tail) {
         // Nothing left (the code shrank under us): the value is unset.
         Cell u{TYPE_UNSET, 0, 0, 0};
@@ -1299,29 +1497,13 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive
         if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, v);
     };
     switch (TYPE_OF(&value)) {
-        case TYPE_PAREN: {
-            Cell bw = body_word();
-            stack::mark_kind82(&bw);
-            eval(&value, true);
-            if (sub) stack::unwind();
-            else stack::unwind_last();
+        case TYPE_PAREN:
+            eval_paren(&value, sub);
             break;
-        }
-        case TYPE_SET_WORD: {
+        case TYPE_SET_WORD:
             // eval_expression tried fast_set_word (it declines while tracing).
-            Cell w = value;
-            stack::mark_kind82(&w);
-            stack::push(&w);
-            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
-            if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-            if (partial) next = resume_simple(partial, code, next, stop, tail, true);
-            else next = eval_expression_at(code, next, tail, false, true, false);
-            if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
-            set_frame_word();
-            if (sub) stack::unwind();
-            else stack::unwind_last();
+            next = eval_set_word(&value, code, pos, tail, sub, nullptr);
             break;
-        }
         case TYPE_SET_PATH: {
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &value);
             if (next >= clamp_tail(code, tail)) fire("script", "need-value", &value);
