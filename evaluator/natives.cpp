@@ -4,6 +4,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -183,10 +184,18 @@ static_assert(std::size(NATIVES) == NATIVE_COUNT, "every native has one entry in
 
 constexpr bool in_index_order() {
     for (u32 i = 0; i < std::size(NATIVES); i++)
-        if (NATIVES[i].index != i + 1) return false;
+        if (NATIVES[i].index != i + 1 || !NATIVES[i].fn) return false;
     return true;
 }
-static_assert(in_index_order(), "the table lists the natives in index order");
+static_assert(in_index_order(), "the table lists the natives in index order, each with its entry");
+
+// The entries alone, for the call that every native goes through: a dense
+// array keeps that call to one bounds test, one load and one jump.
+constexpr std::array<NativeFn, NATIVE_COUNT> ENTRIES = [] {
+    std::array<NativeFn, NATIVE_COUNT> a{};
+    for (u32 i = 0; i < NATIVE_COUNT; i++) a[i] = NATIVES[i].fn;
+    return a;
+}();
 
 // The action words (slots 7 to 9, eval-path, set-path and compare, are
 // reached by the runtime only and have no word).
@@ -325,32 +334,50 @@ void result(const Cell* value) { stack::set_last_reset(value); }
 
 // ---- argument checks -----------------------------------------------------------
 
-// Typeset of a block of type words: named typesets and datatype names. A word
-// that names neither is left in `unknown`.
-Cell typeset_of(Cell* types, const char** unknown) {
-    Cell ts;
-    typeset::make_at(&ts, 0, 0, 0);
-    u8* bits = reinterpret_cast<u8*>(&ts.data1);
-    node_t n = series_node(types);
-    for (u32 i = series_head(types); i < length_of(n); i++) {
-        Cell* w = cell_at(n, i);
-        if (TYPE_OF(w) != TYPE_WORD) continue;
-        const char* text = symbol::get_c_string(static_cast<i32>(w->data2));
-        Cell named;
-        if (typeset::find_named(text, &named)) {
-            const u8* nb = reinterpret_cast<const u8*>(&named.data1);
-            for (u32 k = 0; k < 12; k++) bits[k] |= nb[k];
-            continue;
-        }
-        bool known = false;
+// The types a type word names: a named typeset or a datatype. Remembered by
+// symbol while the checks are built, as the same few names recur in the specs.
+struct NamedTypes {
+    u32 symbol;
+    Cell types;
+    bool known;
+};
+std::vector<NamedTypes> named_types;
+
+const NamedTypes& types_named(u32 sym) {
+    for (const NamedTypes& r : named_types)
+        if (r.symbol == sym) return r;
+    NamedTypes r{sym, {}, true};
+    const char* text = symbol::get_c_string(static_cast<i32>(sym));
+    if (!typeset::find_named(text, &r.types)) {
+        typeset::make_at(&r.types, 0, 0, 0);
+        u8* bits = reinterpret_cast<u8*>(&r.types.data1);
+        r.known = false;
         for (u32 t = 0; t <= datatype::top_id && t < 96; t++) {
             const char* dn = datatype::name_of(t);
             if (dn && std::strcmp(dn, text) == 0) {
                 bits[t / 8] |= static_cast<u8>(0x80 >> (t % 8));
-                known = true;
+                r.known = true;
             }
         }
-        if (!known) *unknown = text;
+    }
+    named_types.push_back(r);
+    return named_types.back();
+}
+
+// Typeset of a block of type words. A word that names no type is left in
+// `unknown`.
+Cell typeset_of(Cell* types, const char** unknown) {
+    Cell ts;
+    typeset::make_at(&ts, 0, 0, 0);
+    node_t n = series_node(types);
+    for (u32 i = series_head(types); i < length_of(n); i++) {
+        Cell* w = cell_at(n, i);
+        if (TYPE_OF(w) != TYPE_WORD) continue;
+        const NamedTypes& named = types_named(w->data2);
+        if (!named.known) *unknown = symbol::get_c_string(static_cast<i32>(w->data2));
+        ts.data1 |= named.types.data1;
+        ts.data2 |= named.types.data2;
+        ts.data3 |= named.types.data3;
     }
     return ts;
 }
@@ -381,18 +408,10 @@ struct NativeChecks {
 std::vector<ParamCheck> param_checks;
 NativeChecks native_checks[NATIVE_COUNT + 1];
 
-void build_checks(u32 index, const char* text) {
+// The checks of native `index` from its spec block `n`.
+void build_checks(u32 index, node_t n) {
     NativeChecks& nc = native_checks[index];
     nc = {static_cast<u32>(param_checks.size()), 0, 0};
-    if (!*text) return;
-    Cell* saved = stack::top;
-    Cell* spec = stack::push_star();
-    make_cell(spec, TYPE_NONE);
-    i32 consumed = 0;
-    lexer::scan(spec, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
-                &consumed, nullptr, nullptr);
-    if (TYPE_OF(spec) != TYPE_BLOCK) native_fault(index, "spec does not load", "");
-    node_t n = series_node(spec);
     i32 position = 0;
     i32 offset = 0;
     i32 refinement = -1;
@@ -419,19 +438,18 @@ void build_checks(u32 index, const char* text) {
     }
     nc.refinements = static_cast<u32>(refinement + 1);
     if (nc.refinements > MAX_REFINEMENTS) native_fault(index, "too many refinements", "");
-    stack::top = saved;
 }
 
 }  // namespace
 
 // ---- the table -------------------------------------------------------------------
 
-NativeFn entry(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? NATIVES[index - 1].fn : nullptr; }
+NativeFn entry(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? ENTRIES[index - 1] : nullptr; }
 
 void call(u32 index, bool check, const i32* refinements) {
-    NativeFn fn = entry(index);
-    if (!fn) fire("internal", "not-done");
-    fn(check, refinements);
+    // A native! made with an index past the table's filled part has no entry.
+    if (index - 1 >= NATIVE_COUNT) fire("internal", "not-done");
+    ENTRIES[index - 1](check, refinements);
 }
 
 const char* word_of(u32 index) { return index >= 1 && index <= NATIVE_COUNT ? NATIVES[index - 1].word : nullptr; }
@@ -451,8 +469,6 @@ void init() {
     block::make_at(&buf, 32);
     print_buffer_node = series_node(&buf);
     *alloc_at_tail(root) = buf;
-    param_checks.clear();
-    for (const NativeDef& d : NATIVES) build_checks(d.index, d.spec);
 }
 
 void check_args(NativeIndex index, const i32* refinements) {
@@ -503,11 +519,14 @@ bool codec_builtin(u32 type, u32 index, Cell* out) {
 void bind_globals() {
     zavbin::set_builtin_maker(codec_builtin);
     Cell* saved = stack::top;
+    param_checks.clear();
     for (const NativeDef& d : NATIVES) {
         Cell* fn = make_builtin(d.spec, d.index, TYPE_NATIVE);
+        build_checks(d.index, native::spec_of(fn));
         context::set_global(symbol::make(d.word), fn);
         stack::top = saved;
     }
+    named_types.clear();
     for (const ActionSpec& a : ACTION_SPECS) {
         Cell* fn = make_builtin(a.spec, a.slot, TYPE_ACTION);
         context::set_global(symbol::make(a.word), fn);

@@ -42,8 +42,7 @@ enum NativeIndex : u32 {
 constexpr u32 NATIVE_COUNT = 107;
 static_assert(N_APPLY == NATIVE_COUNT, "a native index is missing or given twice");
 
-// Makes the print buffer and the natives' argument checks (from their specs,
-// once); a spec that does not describe its native ends start-up.
+// Makes the print buffer.
 void init();
 // The entry at a 1-based index (null outside 1..107).
 NativeFn entry(u32 index);
@@ -60,7 +59,9 @@ u32 refinement_count(u32 index);
 // used refinement) against the typeset of its parameter; script/expect-arg.
 void check_args(NativeIndex index, const i32* refinements);
 
-// Sets the global words of start-up: native! values for the 107 natives,
+// Sets the global words of start-up: native! values for the 107 natives
+// (working out each one's argument checks from its spec block, once; a spec
+// that does not describe its native ends start-up),
 // action! values for the actions (eval-path, set-path and compare have no
 // word) and the datatype words. The library defines the operators, true,
 // false and none.
