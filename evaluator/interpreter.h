@@ -97,6 +97,11 @@ extern TraceState trace;
 inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
 // The tracer function value (kept in the root block).
 Cell* tracer();
+// Appends the tracer cell to the root block, no trace running (init does it).
+void init_tracer();
+// Delivers an error raised while tracing as the tracer's `error` event, with
+// the code position where it was raised.
+void trace_error(const Cell* err);
 u32 trace_event_mask(Cell* tracer_fn);
 void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value);
 void fire_init();

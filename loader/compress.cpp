@@ -189,9 +189,14 @@ using BitWriter = bits::Writer;
 
 // ---- compressor -------------------------------------------------------------------
 
+// Symbols per block: blocks this long let each block's codes follow the data
+// as it changes without paying a block header every few hundred bytes.
 constexpr u32 SYMBOL_BUFFER = 16384;
 constexpr u32 MAX_LAZY = 16;   // search again only after a match shorter than this
 constexpr u32 GOOD_MATCH = 8;  // after a match this long, walk a quarter of the chain
+// With GOOD_MATCH and MAX_LAZY, the balance of speed and ratio of the usual
+// default level of DEFLATE compressors: chain walks stop after this many
+// candidates, or at a match this long.
 constexpr u32 MAX_CHAIN = 128;
 constexpr u32 NICE_MATCH = 128;
 constexpr u32 TOO_FAR = 4096;  // a 3-byte match farther back than this is not worth it
@@ -498,6 +503,9 @@ inline u32 e_kind(u32 e) { return (e >> 8) & 0xF; }
 inline u32 e_extra(u32 e) { return (e >> 12) & 0xF; }
 inline u32 e_value(u32 e) { return e >> 16; }
 
+// Root bits of the decoding tables: most codes are no longer, so one lookup
+// decodes them; longer ones go through a subtable. The tables have room for
+// the root and every subtable a complete code can need.
 constexpr u32 LITLEN_ROOT = 10;
 constexpr u32 DIST_ROOT = 8;
 constexpr u32 CL_ROOT = 7;
@@ -584,7 +592,7 @@ bool build_table(const u8* lengths, u32 n, u32 root, u32* table, u32 capacity, u
 // ---- decompressor -----------------------------------------------------------------
 
 constexpr u32 FAST_OUT = MAX_MATCH + 16;  // output room the fast loop needs per symbol
-constexpr u32 FAST_IN = 16;
+constexpr u32 FAST_IN = 16;  // input the fast loop needs: its 8-byte read per symbol, with room to spare
 
 struct Inflater {
     const u8* in;

@@ -16,7 +16,7 @@ namespace {
 constexpr u32 MAX_MATCH = 566;
 constexpr u32 H3_SIZE = 0x80000;   // 19-bit hash of 3 bytes
 constexpr u32 H4_SIZE = 0x100000;  // 20-bit hash of 4 bytes
-constexpr u32 CHAIN_STEPS = 256;
+constexpr u32 CHAIN_STEPS = 256;  // candidates tried per position: past this, repetitive data costs time for little gain
 // A match symbol is at least 22 bits for at most 566 bytes, so no block can
 // unpack to more than 206 times its bits; the rest covers block headers.
 constexpr u64 MAX_RATIO = 210;

@@ -256,6 +256,8 @@ u32 blank_at(const u8* p, const u8* end) {
 Cell* values = nullptr;
 u32 values_size = 0;
 static u8* scratch = nullptr;
+// Text converted for one scan fits here without an allocation: console lines
+// and most loaded strings; longer text gets a buffer of its own.
 constexpr u32 SCRATCH_SIZE = 100000;
 static bool scratch_busy = false;
 static State* first_state = nullptr;

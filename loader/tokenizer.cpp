@@ -56,6 +56,8 @@ i32 scan_integer(const u8* p, i32 count, u32 unit, i32* error) {
     return neg ? -v : v;
 }
 
+// The longest float text: the 309 digits of the largest double, a sign, a
+// point and a digit after it.
 constexpr i32 FLOAT_MAX_TEXT = 312;
 
 bool float_syntax_ok(const u8* p, const u8* end) {
@@ -153,7 +155,7 @@ bool read_money(const u8* s, const u8* e, bool lexer, Cell* out) {
 
 void scan_money(const u8* p, i32 count, u32 unit, i32* error, Cell* result) {
     *error = -1;
-    constexpr i32 MAX_TEXT = 512;
+    constexpr i32 MAX_TEXT = 512;  // an amount has at most 22 digits; this leaves room for padding zeros
     if (count < 1 || count > MAX_TEXT) return;
     u8 text[MAX_TEXT];
     for (i32 i = 0; i < count; i++) {

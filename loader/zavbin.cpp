@@ -52,7 +52,9 @@ inline u32 length(node_t n) { return GET_BUFFER(n)->length(); }
 // level, and no value the writers accept goes deeper (they stop at the same depth).
 constexpr u32 MAX_DEPTH = MAX_NESTING;
 
-// Reference paths longer than this are corrupt.
+// Reference paths longer than this are corrupt: a path takes a step per level,
+// so real ones stay near MAX_NESTING, and the bound keeps a corrupt count from
+// sizing the path buffer.
 constexpr u32 MAX_PATH = 65536;
 
 struct Header {

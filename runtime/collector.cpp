@@ -32,10 +32,12 @@ std::atomic<bool> collecting{false};
 // Bytes to allocate before run_if_due collects again (0: collect whenever asked).
 u64 grow_budget = 0;
 
-// Only compacting into the previous frame when this gains enough room keeps
-// small frames from trading buffers back and forth.
+// Only compacting into the previous frame when this gains enough room (5% of
+// a first frame) keeps small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
-constexpr u32 FREE_LIST_MAX = 20000;  // dead nodes returned in sorted batches of at most this many
+// Dead nodes go back in sorted batches, so new nodes come from the lowest
+// slots; a batch of two frames' worth keeps the list at 80 KB.
+constexpr u32 FREE_LIST_MAX = 20000;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 

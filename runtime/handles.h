@@ -8,7 +8,7 @@ namespace zav::handles {
 using ReleaseFn = void (*)(void* object);
 
 constexpr u32 MAX_KINDS = 20;         // kinds of platform objects: a handful exist, registered at start-up
-constexpr u32 INITIAL_SLOTS = 1000;   // doubled whenever full
+constexpr u32 INITIAL_SLOTS = 1000;   // doubled whenever full, which copies the table: more than most runs hold
 constexpr u32 KIND_MASK = 0xFF;
 constexpr u32 SLOT_FREE = 0x40000000;
 constexpr u32 SLOT_MARK = 0x80000000;

@@ -25,7 +25,8 @@ namespace {
 // Buckets are grown when 77% of them are filled or deleted: low enough to keep
 // triangular probe sequences short, high enough to waste little memory.
 constexpr double LOAD = 0.77;
-// refresh refuses larger ranges; the caller rebuilds the index instead.
+// refresh refuses larger ranges, where rehashing entry by entry costs more
+// than the caller's rebuilding of the whole index.
 constexpr u32 REFRESH_MAX = 30000;
 constexpr u32 NONE32 = 0xFFFFFFFF;
 

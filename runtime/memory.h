@@ -40,12 +40,16 @@ static_assert(sizeof(SeriesBuffer) == 20);
 
 constexpr u32 SERIES_HEADER = 20;
 constexpr u32 SERIES_SLACK = 4;  // after the data, so a frame entry is size + 24
+// Start-up takes about 2,000 nodes, so most scripts never need a second
+// frame, for 40 KB of node slots.
 constexpr u32 NODE_FRAME_NODES = 10000;
 // Series frames start at 1 MiB and double up to 2 MiB; a buffer of 2 MiB or
-// more gets a big frame of its own.
+// more gets a big frame of its own, which compaction never copies.
 constexpr u32 S_START = 1048576;
 constexpr u32 S_MAX = 2097152;
-constexpr u32 FRAME_MIN_FREE = 0xCCCC;  // a found frame with less room than this is not reused
+// A found frame with less room than this (5% of a first frame) is not reused:
+// it would fill again at once and send each allocation on another search.
+constexpr u32 FRAME_MIN_FREE = 0xCCCC;
 constexpr u32 PAGE_SIZE_BYTES = 4096;
 
 inline SeriesBuffer* GET_BUFFER(node_t node) { return at<SeriesBuffer>(*at<off32>(node)); }

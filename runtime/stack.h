@@ -41,7 +41,9 @@ enum FrameKind : u32 {
 
 // Both stacks are fixed at start-up (their cursors are raw pointers) and
 // sized together: a call takes at least one value cell and one frame.
-constexpr u32 ARG_STACK_CELLS = 20000;   // 320 KB of value cells
+// 320 KB of value cells: recursion some 9,000 calls deep before "stack
+// overflow", which a runaway recursion reaches in a moment.
+constexpr u32 ARG_STACK_CELLS = 20000;
 constexpr u32 CALL_STACK_CELLS = 15000;  // the same bytes hold 12,000 frames of 20 bytes
 
 namespace stack {

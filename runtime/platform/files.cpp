@@ -15,7 +15,8 @@ namespace zav::simple_io {
 
 namespace {
 
-// Reads of special files grow their buffer by this much at a time.
+// Reads of special files grow their buffer by this much at a time: a pipe's
+// default capacity, so one read takes what a full pipe holds.
 constexpr size_t CHUNK = 64 * 1024;
 
 struct Fd {

@@ -12,9 +12,11 @@ namespace zav::platform {
 
 namespace {
 
-// Waits: connecting, and a transfer that stalls below 1 byte a second.
+// Waits: connecting, and a transfer that stalls below 1 byte a second. Long
+// enough for a slow server, short enough that a dead one does not hang a script.
 constexpr long CONNECT_TIMEOUT_S = 30;
 constexpr long STALL_TIMEOUT_S = 60;
+// More than any sane chain of redirects (browsers stop near 20); a loop ends soon.
 constexpr long MAX_REDIRECTS = 20;
 // A body must fit one value.
 constexpr size_t MAX_BODY = 0x7FFFFFFF;

@@ -16,7 +16,8 @@ namespace zav::call {
 
 namespace {
 
-// Pipe reads take this much at a time.
+// Pipe reads take this much at a time: a pipe's default capacity, so one
+// read empties a full pipe.
 constexpr size_t CHUNK = 64 * 1024;
 // What one stream may deliver: the most one string or binary can hold.
 constexpr size_t MAX_CAPTURE = 0x7FFFFFFF;

@@ -62,9 +62,7 @@ Bytes bytes_of(node_t node) {
 
 using test::text_of;
 
-Cell* S(const char* utf8) { return string::load(utf8); }
-
-Cell* I(i32 v) { return make_cell(stack::push_star(), TYPE_INTEGER, 0, static_cast<u32>(v)); }
+using test::S;
 Cell* C(u32 cp) { return make_cell(stack::push_star(), TYPE_CHAR, 0, cp); }
 
 std::string molded(Cell* bin, bool flat = false, i32 indent = 0, bool only = false) {
@@ -223,10 +221,10 @@ TEST_F(BinaryTest, ByteHelpers) {
     binary::zs_insert(s, 0, binary::zs_head(s) + 1, 2);
     EXPECT_EQ(H(s).substr(0, 8), "23450123");
 
-    EXPECT_EQ(binary::get_byte(I(255)), 255);
+    EXPECT_EQ(binary::get_byte(test::push_integer(255)), 255);
     EXPECT_EQ(binary::get_byte(C('a')), 'a');
-    EXPECT_EQ(error_of([] { binary::get_byte(I(256)); }), "script/invalid-arg");
-    EXPECT_EQ(error_of([] { binary::get_byte(I(-1)); }), "script/invalid-arg");
+    EXPECT_EQ(error_of([] { binary::get_byte(test::push_integer(256)); }), "script/invalid-arg");
+    EXPECT_EQ(error_of([] { binary::get_byte(test::push_integer(-1)); }), "script/invalid-arg");
     EXPECT_EQ(error_of([] { binary::get_byte(C(0x100)); }), "script/invalid-arg");
     EXPECT_EQ(error_of([] { binary::get_byte(S("a")); }), "script/invalid-arg");
 }
@@ -271,7 +269,7 @@ TEST_F(BinaryTest, ToBinary) {
 
 TEST_F(BinaryTest, ToBinaryOfBlockHoldingItself) {
     Cell* self = make_cell(stack::push_star(), TYPE_BLOCK, 0, alloc_cells(4), 0);
-    copy_cell(I(7), alloc_at_tail(series_node(self)));
+    copy_cell(test::push_integer(7), alloc_at_tail(series_node(self)));
     copy_cell(self, alloc_at_tail(series_node(self)));
     EXPECT_EQ(H(binary::to(stack::push_star(), self, TYPE_BINARY)), "07");
 }
@@ -302,7 +300,7 @@ TEST_F(BinaryTest, MoldShortAndLong) {
 
 TEST_F(BinaryTest, MoldPartStopsEarly) {
     Cell* buf = string::make_push(16);
-    Cell* limit = I(8);
+    Cell* limit = test::push_integer(8);
     i32 left = binary::mold(B("0102030405060708"), buf, false, false, false, limit, 8, 0);
     // "#{" leaves 6; a byte leaves 4; the next would leave 2, below 3.
     EXPECT_EQ(text_of(buf), "#{01}");
@@ -328,12 +326,12 @@ TEST_F(BinaryTest, Compare) {
     EXPECT_EQ(binary::equal_q(B("61"), S("ab"), COMP_EQUAL, true), 1);  // never past the end
     EXPECT_EQ(binary::equal_q(B("61"), S(""), COMP_EQUAL, true), 0);
     EXPECT_EQ(binary::equal_q(B("61"), S(""), COMP_LESSER, true), 1);
-    EXPECT_EQ(binary::equal_q(a, I(1), COMP_EQUAL, false), -2);
+    EXPECT_EQ(binary::equal_q(a, test::push_integer(1), COMP_EQUAL, false), -2);
 
     EXPECT_TRUE(binary::match_q(B("6162"), C('a'), COMP_EQUAL));
     EXPECT_FALSE(binary::match_q(B(""), C('a'), COMP_EQUAL));
     EXPECT_TRUE(binary::match_q(B("6162"), B("61"), COMP_EQUAL));
-    EXPECT_FALSE(binary::match_q(B("6162"), I(1), COMP_EQUAL));
+    EXPECT_FALSE(binary::match_q(B("6162"), test::push_integer(1), COMP_EQUAL));
 
     // Bitset membership of the byte at the head; beyond the bits: the complement flag.
     Cell* bits = make_cell(stack::push_star(), TYPE_BITSET, 0, alloc_bytes(1), 0);
@@ -425,12 +423,12 @@ TEST_F(BinaryTest, InsertAndAppend) {
     EXPECT_EQ(H(b), "01AABB02C3A9");
 
     Cell* d = B("");
-    binary::insert(d, B("0102"), nullptr, false, I(3), true);
+    binary::insert(d, B("0102"), nullptr, false, test::push_integer(3), true);
     EXPECT_EQ(H(d), "010201020102");
-    binary::insert(d, B("FFEE"), I(1), false, I(2), false);  // /part 1 /dup 2
+    binary::insert(d, B("FFEE"), test::push_integer(1), false, test::push_integer(2), false);  // /part 1 /dup 2
     series_head(d) = 0;
     EXPECT_EQ(H(d), "FFFF010201020102");
-    binary::insert(d, I(7), nullptr, false, I(0), true);
+    binary::insert(d, test::push_integer(7), nullptr, false, test::push_integer(0), true);
     EXPECT_EQ(H(d), "FFFF010201020102");
 
     // A head left past the tail by another value is clamped.
@@ -446,15 +444,15 @@ TEST_F(BinaryTest, InsertAndAppend) {
     EXPECT_EQ(H(self), "01020102");
 
     Cell* blk = make_cell(stack::push_star(), TYPE_BLOCK, 0, alloc_cells(4), 0);
-    copy_cell(I(9), alloc_at_tail(series_node(blk)));
+    copy_cell(test::push_integer(9), alloc_at_tail(series_node(blk)));
     copy_cell(S("z"), alloc_at_tail(series_node(blk)));
     binary::insert(self, blk, nullptr, false, nullptr, true);
     EXPECT_EQ(H(self), "0102010209" "7A");
 
-    EXPECT_EQ(error_of([&] { binary::insert(B(""), I(300), nullptr, false, nullptr, true); }), "script/invalid-arg");
+    EXPECT_EQ(error_of([&] { binary::insert(B(""), test::push_integer(300), nullptr, false, nullptr, true); }), "script/invalid-arg");
     Cell* f = make_cell(stack::push_star(), TYPE_FLOAT);
     EXPECT_EQ(error_of([&] { binary::insert(B(""), f, nullptr, false, nullptr, true); }), "script/bad-to-arg");
-    EXPECT_EQ(error_of([&] { binary::insert(B("01"), B("0102"), nullptr, false, I(0x7FFFFFFF), true); }),
+    EXPECT_EQ(error_of([&] { binary::insert(B("01"), B("0102"), nullptr, false, test::push_integer(0x7FFFFFFF), true); }),
               "internal/no-memory");
 }
 
@@ -467,12 +465,12 @@ TEST_F(BinaryTest, Change) {
     EXPECT_EQ(H(b), "01AABB0405");
 
     series_head(b) = 1;
-    binary::change(b, B("CC"), I(3), false, nullptr);  // a longer range replaced by one byte
+    binary::change(b, B("CC"), test::push_integer(3), false, nullptr);  // a longer range replaced by one byte
     series_head(b) = 0;
     EXPECT_EQ(H(b), "01CC05");
 
     series_head(b) = 1;
-    binary::change(b, B("DDDD"), I(0), false, I(2));  // an empty range: inserts
+    binary::change(b, B("DDDD"), test::push_integer(0), false, test::push_integer(2));  // an empty range: inserts
     series_head(b) = 0;
     EXPECT_EQ(H(b), "01DDDDDDDDCC05");
 
@@ -500,7 +498,7 @@ TEST_F(BinaryTest, Trim) {
     EXPECT_EQ(trim("000100020000", false, true, false, nullptr), "00010002");
     EXPECT_EQ(trim("000100020000", true, true, false, nullptr), "010002");
     EXPECT_EQ(trim("000100020000", false, false, true, nullptr), "0102");
-    EXPECT_EQ(trim("0001000200", false, false, false, I(1)), "00000200");
+    EXPECT_EQ(trim("0001000200", false, false, false, test::push_integer(1)), "00000200");
     EXPECT_EQ(trim("0001000200", false, false, false, B("0002")), "01");
     EXPECT_EQ(trim("0000", false, false, false, nullptr), "");
 
@@ -526,7 +524,7 @@ TEST_F(BinaryTest, BitwiseWithUnequalLengths) {
     EXPECT_EQ(op("0F0FAABB", "F0F0", 5), "FFFFAABB");
     EXPECT_EQ(op("FFFF", "0F0FAABB", 7), "F0F0AABB");
     EXPECT_EQ(op("", "", 7), "");
-    EXPECT_EQ(error_of([] { binary::do_bitwise(B("01"), I(1), stack::push_star(), 6); }), "script/invalid-arg");
+    EXPECT_EQ(error_of([] { binary::do_bitwise(B("01"), test::push_integer(1), stack::push_star(), 6); }), "script/invalid-arg");
 
     // The stack form leaves the result in the first argument, which may be an operand.
     Cell* a = B("0102");

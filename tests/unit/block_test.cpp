@@ -30,20 +30,9 @@ struct BlockTest : RuntimeTest {
 
 using test::integer_cell;
 
-Cell DT(u32 type) {
-    Cell c;
-    datatype::make_at(&c, type);
-    return c;
-}
+using test::DT;
 
-Cell* ints(std::initializer_list<i32> v) {
-    Cell* b = block::push_only_star(static_cast<u32>(v.size()));
-    for (i32 x : v) {
-        Cell c = integer_cell(x);
-        block::zs_append(b, &c);
-    }
-    return b;
-}
+using test::ints;
 
 // The integers from the index; -1000 - type for other values.
 std::vector<i32> values(const Cell* b) {
@@ -80,7 +69,7 @@ std::string formed(Cell* v) {
     return text(buf);
 }
 
-std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
+using test::error_id_of;
 
 Cell* find_in(Cell* b, Cell* value, bool only = false, bool last = false, bool reverse = false, bool tail = false,
               bool match = false, Cell* part = nullptr, Cell* skip = nullptr) {
@@ -248,7 +237,7 @@ TEST_F(BlockTest, FindByValueTypeSequenceAndDirection) {
     series_head(from) = 6;
     EXPECT_EQ(TYPE_OF(find_in(from, &one)), TYPE_NONE);  // at the tail
     Cell zero = integer_cell(0);
-    EXPECT_EQ(error_of([&] { find_in(b, &one, false, false, false, false, false, nullptr, &zero); }), "out-of-range");
+    EXPECT_EQ(error_id_of([&] { find_in(b, &one, false, false, false, false, false, nullptr, &zero); }), "out-of-range");
     Cell* empty = block::push_only_star(1);
     EXPECT_EQ(TYPE_OF(find_in(empty, &one)), TYPE_NONE);
 }
@@ -306,12 +295,12 @@ TEST_F(BlockTest, SortOrdersRecordsAndMixedTypes) {
     EXPECT_EQ(values(mixed), V({-1000 - i32(TYPE_DATATYPE), -1000 - i32(TYPE_BLOCK), 1, 2}));
 
     Cell three = integer_cell(3), zero = integer_cell(0);
-    EXPECT_EQ(error_of([&] { block::sort(rec, false, &two, &three, nullptr, false, false, false); }), "out-of-range");
-    EXPECT_EQ(error_of([&] { block::sort(rec, false, &two, &two, nullptr, true, false, false); }), "bad-refines");
-    EXPECT_EQ(error_of([&] { block::sort(rec, false, &zero, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(error_id_of([&] { block::sort(rec, false, &two, &three, nullptr, false, false, false); }), "out-of-range");
+    EXPECT_EQ(error_id_of([&] { block::sort(rec, false, &two, &two, nullptr, true, false, false); }), "bad-refines");
+    EXPECT_EQ(error_id_of([&] { block::sort(rec, false, &zero, nullptr, nullptr, false, false, false); }),
               "out-of-range");
     Cell* five = ints({1, 2, 3, 4, 5});
-    EXPECT_EQ(error_of([&] { block::sort(five, false, &two, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(error_id_of([&] { block::sort(five, false, &two, nullptr, nullptr, false, false, false); }),
               "invalid-refine-arg");
 }
 
@@ -332,7 +321,7 @@ TEST_F(BlockTest, CopyDeepAndCycles) {
     Cell* self = ints({1});
     block::zs_append(self, self);
     Cell* out = stack::push_star();
-    EXPECT_EQ(error_of([&] { block::copy(self, out, nullptr, true, nullptr); }), "no-cycle");
+    EXPECT_EQ(error_id_of([&] { block::copy(self, out, nullptr, true, nullptr); }), "no-cycle");
     EXPECT_EQ(cycles::depth(), 0u);
 
     // /types copies only the values of the listed datatypes.
@@ -435,7 +424,7 @@ TEST_F(BlockTest, TrimSwapAndHashFind) {
     EXPECT_EQ(values(b), V({8, 2}));
     series_head(other) = 0;
     EXPECT_EQ(values(other), V({7, 1}));
-    EXPECT_EQ(error_of([&] { block::swap(b, &one); }), "invalid-arg");
+    EXPECT_EQ(error_id_of([&] { block::swap(b, &one); }), "invalid-arg");
 
     // Inserting before the tail of a hash! keeps every later key findable.
     Cell model;
@@ -480,7 +469,7 @@ TEST_F(BlockTest, SetOperations) {
     Cell two = integer_cell(2);
     EXPECT_EQ(values(block::do_set_op(recs, recs, false, &two, 8)), V({1, 10, 2, 20}));
     Cell zero = integer_cell(0);
-    EXPECT_EQ(error_of([&] { block::do_set_op(recs, recs, false, &zero, 8); }), "invalid-refine-arg");
+    EXPECT_EQ(error_id_of([&] { block::do_set_op(recs, recs, false, &zero, 8); }), "invalid-refine-arg");
 }
 
 TEST_F(BlockTest, MakeAndTo) {
@@ -498,7 +487,7 @@ TEST_F(BlockTest, MakeAndTo) {
     EXPECT_EQ(values(r), V({5}));
     Cell logic;
     make_cell(&logic, TYPE_LOGIC, 1);
-    EXPECT_EQ(error_of([&] { block::make(r, &logic, TYPE_BLOCK); }), "bad-make-arg");
+    EXPECT_EQ(error_id_of([&] { block::make(r, &logic, TYPE_BLOCK); }), "bad-make-arg");
 }
 
 TEST_F(BlockTest, EvalPathPicksSelectsAndSets) {
@@ -509,7 +498,7 @@ TEST_F(BlockTest, EvalPathPicksSelectsAndSets) {
     block::eval_path(b, &two, &v, nullptr, nullptr, nullptr, 0, false, false, false);
     EXPECT_EQ(values(b), V({1, 99, 2, 20}));
     Cell key = DT(TYPE_STRING);
-    EXPECT_EQ(error_of([&] { block::eval_path(b, &key, &v, b, nullptr, nullptr, 0, false, false, false); }),
+    EXPECT_EQ(error_id_of([&] { block::eval_path(b, &key, &v, b, nullptr, nullptr, 0, false, false, false); }),
               "bad-path-set");
     Cell* keyed = block::push_only_star(2);
     block::zs_append(keyed, &key);

@@ -13,6 +13,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -49,10 +50,7 @@ node_t new_string(const std::string& text) {
     return n;
 }
 
-std::string text_of(node_t n) {
-    SeriesBuffer* b = GET_BUFFER(n);
-    return std::string(reinterpret_cast<const char*>(b->head()), b->used_bytes());
-}
+using test::bytes_of;
 
 Cell string_cell(node_t n) { return Cell{TYPE_STRING, 0, n, 0}; }
 Cell block_cell(node_t n) { return Cell{TYPE_BLOCK, 0, n, 0}; }
@@ -117,9 +115,9 @@ TEST_F(CollectorTest, ReachableSeriesMoveWithContentIntact) {
         EXPECT_FALSE(GET_BUFFER(live[i])->flags & SERIES_MARK) << i;
     }
     EXPECT_FALSE(collector::node_q(dead));
-    EXPECT_EQ(text_of(loose), "only on the stack");
-    EXPECT_EQ(text_of(outer_text), "on outer");
-    EXPECT_EQ(text_of(inner_text), "in inner");
+    EXPECT_EQ(bytes_of(loose), "only on the stack");
+    EXPECT_EQ(bytes_of(outer_text), "on outer");
+    EXPECT_EQ(bytes_of(inner_text), "in inner");
     ASSERT_EQ(GET_BUFFER(outer)->length(), 3u);
     EXPECT_EQ(cells(outer)[0].data2, inner);
     EXPECT_EQ(cells(outer)[2].data1, 42u);
@@ -129,7 +127,7 @@ TEST_F(CollectorTest, ReachableSeriesMoveWithContentIntact) {
 
     // A second cycle keeps them: marks were cleared by the first.
     collector::do_cycle();
-    EXPECT_EQ(text_of(inner_text), "in inner");
+    EXPECT_EQ(bytes_of(inner_text), "in inner");
     EXPECT_TRUE(collector::node_q(inner_text));
 }
 
@@ -183,20 +181,20 @@ TEST_F(CollectorTest, PinnedBufferDoesNotMove) {
         EXPECT_EQ(buffer_of(pinned), at_pinned);
         EXPECT_EQ(GET_BUFFER(pinned)->head(), raw);
         EXPECT_NE(buffer_of(before), at_before);
-        EXPECT_EQ(text_of(pinned), "pinned");
-        EXPECT_EQ(text_of(before), "live before");
-        EXPECT_EQ(text_of(after), "live after");
+        EXPECT_EQ(bytes_of(pinned), "pinned");
+        EXPECT_EQ(bytes_of(before), "live before");
+        EXPECT_EQ(bytes_of(after), "live after");
         // The hole left in front of the pin is walked like any dead buffer.
         collector::do_cycle();
         EXPECT_EQ(buffer_of(pinned), at_pinned);
-        EXPECT_EQ(text_of(after), "live after");
+        EXPECT_EQ(bytes_of(after), "live after");
     }
     push_cell(string_cell(pinned));
     collector::do_cycle();
     EXPECT_NE(buffer_of(pinned), at_pinned);  // free to move once unpinned
-    EXPECT_EQ(text_of(pinned), "pinned");
-    EXPECT_EQ(text_of(before), "live before");
-    EXPECT_EQ(text_of(after), "live after");
+    EXPECT_EQ(bytes_of(pinned), "pinned");
+    EXPECT_EQ(bytes_of(before), "live before");
+    EXPECT_EQ(bytes_of(after), "live after");
 }
 
 TEST_F(CollectorTest, GuardsKeepSeriesAlive) {
@@ -213,9 +211,9 @@ TEST_F(CollectorTest, GuardsKeepSeriesAlive) {
         collector::NodeRoot node_root(kept);
         new_string("garbage");
         collector::do_cycle();
-        EXPECT_EQ(text_of(guarded_text), "held by a root");
-        EXPECT_EQ(text_of(outside.data2), "outside cell");
-        EXPECT_EQ(text_of(kept), "held by a node root");
+        EXPECT_EQ(bytes_of(guarded_text), "held by a root");
+        EXPECT_EQ(bytes_of(outside.data2), "outside cell");
+        EXPECT_EQ(bytes_of(kept), "held by a node root");
         EXPECT_EQ(cells(block)[0].data2, guarded_text);
     }
     collector::do_cycle();
@@ -245,7 +243,7 @@ TEST_F(CollectorTest, BigFramesAreSweptAndLiveOnesKeepTheirCells) {
     // The big buffer's mark is cleared, so its cells are marked again next time.
     collector::do_cycle();
     EXPECT_EQ(collector::last.big_released, 0u);
-    EXPECT_EQ(text_of(text), "inside a big block");
+    EXPECT_EQ(bytes_of(text), "inside a big block");
     EXPECT_EQ(cells(big)[0].data2, text);
 }
 
@@ -255,7 +253,7 @@ TEST_F(CollectorTest, FixedBufferCellsAreMarkedEveryCycle) {
     node_t text = new_string("in a fixed buffer");
     append(fixed, string_cell(text));
     for (int i = 0; i < 3; i++) collector::do_cycle();
-    EXPECT_EQ(text_of(text), "in a fixed buffer");
+    EXPECT_EQ(bytes_of(text), "in a fixed buffer");
 }
 
 TEST_F(CollectorTest, CompactsIntoThePreviousFrame) {
@@ -278,7 +276,7 @@ TEST_F(CollectorTest, CompactsIntoThePreviousFrame) {
     collector::do_cycle();
     off32 frame_after = frame_holding(buffer_of(live));
     EXPECT_LT(frame_after, frame_before);
-    EXPECT_EQ(text_of(live), "moves back");
+    EXPECT_EQ(bytes_of(live), "moves back");
 }
 
 namespace {
@@ -319,7 +317,7 @@ TEST_F(CollectorTest, MarkerCallbackKeepsItsValues) {
     collector::unregister_marker(never_registered);  // changes nothing
     collector::do_cycle();
     collector::do_cycle();
-    EXPECT_EQ(text_of(text), "kept by a marker");
+    EXPECT_EQ(bytes_of(text), "kept by a marker");
     collector::unregister_marker(mark_test_cell);
     collector::do_cycle();
     EXPECT_FALSE(collector::node_q(text));
@@ -443,7 +441,7 @@ TEST_F(CollectorTest, StressModeKeepsNestedBlocksIntact) {
     ASSERT_EQ(GET_BUFFER(outer)->length(), 300u);
     for (u32 i = 0; i < 300; i++) {
         node_t inner = cells(outer)[i].data2;
-        EXPECT_EQ(text_of(cells(inner)[0].data2), "item " + std::to_string(i));
+        EXPECT_EQ(bytes_of(cells(inner)[0].data2), "item " + std::to_string(i));
     }
 }
 
@@ -461,7 +459,7 @@ TEST_F(CollectorTest, AllocationChurnStaysBounded) {
     EXPECT_LT(peak, 16u * 1024 * 1024);
     for (u32 i = 0; i < ring; i++) {
         u32 k = 100000 - ring + i;
-        EXPECT_EQ(text_of(slots[k % ring].data2), std::string(200 + k % 1800, char('a' + k % 26)));
+        EXPECT_EQ(bytes_of(slots[k % ring].data2), std::string(200 + k % 1800, char('a' + k % 26)));
     }
 }
 
@@ -493,7 +491,7 @@ TEST_F(CollectorTest, GrowingHeapIsMarkedProportionally) {
     EXPECT_LT(cycles, 16u);
     EXPECT_LT(marked, 3 * live);
     for (u32 i = 0; i < count; i += 99991) {
-        EXPECT_EQ(text_of(cells(outer)[i].data2), std::string(40 + i % 32, char('a' + i % 26)));
+        EXPECT_EQ(bytes_of(cells(outer)[i].data2), std::string(40 + i % 32, char('a' + i % 26)));
     }
 }
 

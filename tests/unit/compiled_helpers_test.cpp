@@ -70,7 +70,7 @@ Cell* items(const char* text) {
 
 Cell* global(const char* word) { return context::get_global(symbol::make(word)); }
 
-std::string error_of(const std::function<void()>& f) { return test::error_in_call(f); }
+using test::error_in_call;
 
 }  // namespace
 
@@ -108,7 +108,7 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsUsesOnlyTrueOnes) {
 
     // The native's own argument check runs.
     frame({"\"x\"", "2"});
-    EXPECT_EQ(error_of([&] { call_with_refinements_star(natives::N_TO_HEX, true, 1, size_on); }), "script/expect-arg");
+    EXPECT_EQ(error_in_call([&] { call_with_refinements_star(natives::N_TO_HEX, true, 1, size_on); }), "script/expect-arg");
 }
 
 TEST_F(CompiledHelpersTest, CallWithRefinementsLimits) {
@@ -116,7 +116,7 @@ TEST_F(CompiledHelpersTest, CallWithRefinementsLimits) {
     Cell yes = logic(true);
     RefinementGroup many[MAX_REFINEMENTS + 1] = {};
     frame({"1"});
-    EXPECT_EQ(error_of([&] { call_with_refinements_star(natives::N_TO_HEX, true, MAX_REFINEMENTS + 1, many); }),
+    EXPECT_EQ(error_in_call([&] { call_with_refinements_star(natives::N_TO_HEX, true, MAX_REFINEMENTS + 1, many); }),
               "internal/limit-hit");
     // A position outside 1..count is ignored: /size stays unused.
     frame({"255", "2"});
@@ -161,9 +161,9 @@ TEST_F(CompiledHelpersTest, EvalPathGetsAndSets) {
     stack::push_star();
     first = items("[7 8] 2");
     EXPECT_EQ(test::mold(eval_path_star(false, path, first, 2)), "8");
-    EXPECT_EQ(error_of([&] { eval_path_star(false, path, first, 0); }), "script/empty-path");
+    EXPECT_EQ(error_in_call([&] { eval_path_star(false, path, first, 0); }), "script/empty-path");
     first = items("ph-o nothing-here");
-    EXPECT_EQ(error_of([&] { eval_path_star(false, path, first, 2); }), "script/invalid-path");
+    EXPECT_EQ(error_in_call([&] { eval_path_star(false, path, first, 2); }), "script/invalid-path");
 }
 
 // A time changed through a compiled set-path lands back in its word, its

@@ -31,7 +31,7 @@ struct ContextTest : test::CleanRuntimeTest {
 
 using test::error_of;
 
-Cell* cell_at(Cell* blk, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(blk))->head()) + i; }
+using test::cell_at;
 
 std::string name_at(Cell* ctx, u32 i) {
     return symbol::get_c_string(static_cast<i32>(context::get_word_at(ctx, i)->data2));

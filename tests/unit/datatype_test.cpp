@@ -7,16 +7,13 @@
 #include "datatypes/string.h"
 #include "runtime/helpers.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
 namespace {
 
-std::string text_of(Cell* str) {
-    std::string out;
-    for (u32 i = 0; i < string::zs_length_q(str); i++) out += static_cast<char>(string::zs_abs_at(str, i));
-    return out;
-}
+using test::text_of;
 
 struct DatatypeTest : RuntimeTest {};
 

@@ -31,10 +31,9 @@ struct FileTest : RuntimeTest {
     void TearDown() override { stack::reset(); }
 };
 
-Cell* S(const char* utf8) { return string::load(utf8); }
+using test::S;
 Cell* F(const char* utf8) { return set_type(S(utf8), TYPE_FILE); }
 Cell* U(const char* utf8) { return set_type(S(utf8), TYPE_URL); }
-Cell* I(i32 v) { return make_cell(stack::push_star(), TYPE_INTEGER, 0, static_cast<u32>(v)); }
 Cell* W(const char* name, u32 type = TYPE_WORD) {
     return make_cell(stack::push_star(), type, 0, static_cast<u32>(symbol::make(name)), 0xFFFFFFFF);
 }
@@ -43,7 +42,7 @@ using test::text_of;
 
 std::string molded(Cell* value, i32 part = -1) {
     Cell* buf = string::make_push(16);
-    actions::mold_dispatch(value, buf, false, false, false, part >= 0 ? I(part) : nullptr,
+    actions::mold_dispatch(value, buf, false, false, false, part >= 0 ? test::push_integer(part) : nullptr,
                            part >= 0 ? part : 0x7FFFFFFF, 0);
     return text_of(buf);
 }
@@ -256,7 +255,7 @@ TEST_F(FileTest, JoiningThroughPaths) {
     Cell* u = joined(U("http://host/"), W("b"));
     EXPECT_EQ(TYPE_OF(u), TYPE_URL);
     EXPECT_EQ(text_of(u), "http://host/b");
-    EXPECT_EQ(text_of(joined(F("dir"), I(2))), "dir/2");
+    EXPECT_EQ(text_of(joined(F("dir"), test::push_integer(2))), "dir/2");
 
     Cell* base = F("abc/dir");
     series_head(base) = 4;
@@ -271,7 +270,7 @@ TEST_F(FileTest, JoiningThroughPaths) {
 // ---- make and to ------------------------------------------------------------------------------
 
 TEST_F(FileTest, UrlFromBlock) {
-    Cell* blk = block_of({W("http"), W("host"), I(8080), W("a"), W("top", TYPE_ISSUE)});
+    Cell* blk = block_of({W("http"), W("host"), test::push_integer(8080), W("a"), W("top", TYPE_ISSUE)});
     Cell* out = stack::push_star();
     url::to(out, blk, TYPE_URL);
     EXPECT_EQ(TYPE_OF(out), TYPE_URL);
@@ -307,9 +306,9 @@ TEST_F(FileTest, IoActionsReachTheHostServices) {
             url::write(U("http://127.0.0.1:1/"), data, false, false, false, false, nullptr, nullptr, nullptr, nullptr);
         });
     };
-    EXPECT_EQ(write(I(1)), "script/invalid-arg");
-    EXPECT_EQ(write(block_of({I(1)})), "script/invalid-arg");
+    EXPECT_EQ(write(test::push_integer(1)), "script/invalid-arg");
+    EXPECT_EQ(write(block_of({test::push_integer(1)})), "script/invalid-arg");
     EXPECT_EQ(write(block_of({W("post"), S("not a block")})), "script/invalid-arg");
-    EXPECT_EQ(write(block_of({W("post"), block_of({}), I(5)})), "script/invalid-arg");
+    EXPECT_EQ(write(block_of({W("post"), block_of({}), test::push_integer(5)})), "script/invalid-arg");
     EXPECT_EQ(write(S("data")), "access/no-connect");  // nothing listens on port 1
 }

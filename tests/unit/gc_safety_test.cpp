@@ -21,6 +21,7 @@
 #include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -84,10 +85,7 @@ void at_each_collection(u32 rounds, F operation) {
     }
 }
 
-std::string text_of(node_t n) {
-    SeriesBuffer* b = GET_BUFFER(n);
-    return std::string(reinterpret_cast<const char*>(b->head()), b->used_bytes());
-}
+using test::bytes_of;
 
 }  // namespace
 
@@ -127,7 +125,7 @@ TEST_F(GcSafetyTest, SymbolNameFromAMovingBufferIsCopiedFirst) {
             Cell* s = string::load(name.c_str());  // on the value stack
             i32 id = hashtable::put_symbol(table, string::zs_head(s), static_cast<u32>(name.size()), false);
             const Cell* sym = reinterpret_cast<const Cell*>(GET_BUFFER(words)->head()) + (id - 1);
-            EXPECT_EQ(text_of(symbol::cell_name(sym)), name) << death;
+            EXPECT_EQ(bytes_of(symbol::cell_name(sym)), name) << death;
             stack::pop(1);
         }
         ballast = 0;
@@ -197,7 +195,7 @@ TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
     *slot = Cell{TYPE_STRING, 0, outer, 0};  // left over, as if from an earlier value
     collector::do_cycle();
     EXPECT_TRUE(collector::node_q(inner));
-    EXPECT_EQ(text_of(inner), "inner");
+    EXPECT_EQ(bytes_of(inner), "inner");
 
     // The same for a table record, which a stale string slot marks as bytes.
     node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);

@@ -6,6 +6,7 @@
 #include "datatypes/cycles.h"
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
+#include "test_util.h"
 
 using namespace zav;
 
@@ -14,15 +15,11 @@ struct HelpersTest : ::testing::Test {
     void SetUp() override { memory::init(); }
 };
 
-Cell integer(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 }  // namespace
 
 TEST_F(HelpersTest, CopyCellAndFlags) {
-    Cell a = integer(7);
+    Cell a = integer_cell(7);
     a.header |= FLAG_NEW_LINE;
     EXPECT_EQ(copy_cell(&a, &a), &a);
     EXPECT_EQ(a.data2, 7u);
@@ -37,7 +34,7 @@ TEST_F(HelpersTest, CopyCellAndFlags) {
 
 TEST_F(HelpersTest, TailAllocationGrows) {
     node_t block = alloc_cells(1);
-    for (i32 i = 0; i < 100; i++) *alloc_at_tail(block) = integer(i);
+    for (i32 i = 0; i < 100; i++) *alloc_at_tail(block) = integer_cell(i);
     SeriesBuffer* b = GET_BUFFER(block);
     ASSERT_EQ(b->length(), 100u);
     auto* cells = reinterpret_cast<Cell*>(b->head());
@@ -103,7 +100,7 @@ TEST_F(HelpersTest, CycleGuard) {
 TEST_F(HelpersTest, ValueStackBasics) {
     stack::init_default();
     EXPECT_EQ(stack::get_top(), stack::bottom);  // empty: the bottom cell itself
-    Cell one = integer(1), two = integer(2);
+    Cell one = integer_cell(1), two = integer_cell(2);
     stack::push(&one);
     stack::push(&two);
     EXPECT_EQ(stack::get_top()->data2, 2u);
@@ -123,7 +120,7 @@ TEST_F(HelpersTest, ValueStackBasics) {
 
 TEST_F(HelpersTest, StackOverflowIsALanguageError) {
     stack::init_default();
-    Cell v = integer(3);
+    Cell v = integer_cell(3);
     bool raised = false;
     try {
         for (u32 i = 0; i <= ARG_STACK_CELLS; i++) stack::push(&v);

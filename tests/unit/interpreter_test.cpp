@@ -17,6 +17,7 @@
 #include "runtime/helpers.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
+#include "test_util.h"
 
 using namespace zav;
 using zav::test::load;
@@ -42,10 +43,7 @@ Cell named(const char* name) {
     return w;
 }
 
-Cell integer(i32 v) {
-    Cell c;
-    return *make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-}
+using test::integer_cell;
 
 std::string last_error() {
     return std::string(error::last.category ? error::last.category : "") + "/" + (error::last.id ? error::last.id : "");
@@ -66,7 +64,7 @@ u32 thrown_by(F f) {
 
 TEST_F(InterpreterTest, PopAndGetTopStayAtTheBottom) {
     EXPECT_EQ(stack::get_top(), stack::bottom);
-    Cell one = integer(1);
+    Cell one = integer_cell(1);
     stack::push(&one);
     stack::pop(5);
     EXPECT_EQ(stack::top, stack::bottom);
@@ -81,7 +79,7 @@ TEST_F(InterpreterTest, BreakUnwindsToTheLoopWithItsValue) {
     stack::mark_kind81(&f);            // a function called in the loop body
     stack::mark_kind4(&f);             // a try inside it: passed by break
     stack::mark_kind82(&brk);          // break's own frame
-    Cell v = integer(42);
+    Cell v = integer_cell(42);
     stack::push(&v);
     EXPECT_EQ(thrown_by([] { stack::throw_break(true, false); }), THROW_BREAK);
     EXPECT_EQ(stack::top_frame(), loop_frame);
@@ -133,7 +131,7 @@ TEST_F(InterpreterTest, ReturnPassesTryAndCatchFramesToTheFunctionBody) {
     stack::mark_kind4(&t);
     stack::mark_kind6(&c);
     stack::mark_kind82(&r);
-    Cell v = integer(7);
+    Cell v = integer_cell(7);
     stack::push(&v);
     EXPECT_EQ(thrown_by([] { stack::throw_exit(true, false); }), THROW_RETURN);
     EXPECT_EQ(stack::top_frame(), body);
@@ -161,7 +159,7 @@ TEST_F(InterpreterTest, ThrowReachesCatchWithValueAndName) {
     Cell* region = stack::arguments;
     stack::mark_kind81(&f);
     stack::mark_kind82(&th);
-    Cell v = integer(5), name = named("tag");
+    Cell v = integer_cell(5), name = named("tag");
     stack::push(&v);
     stack::push(&name);
     EXPECT_EQ(thrown_by([] { stack::throw_throw(THROW_THROW); }), THROW_THROW);
@@ -247,7 +245,7 @@ TEST_F(InterpreterTest, WalkAndCountFramesSelectByLevel) {
 
     Cell* s = load("\"\"");
     Cell str = *block::zs_head(s);
-    Cell pos = integer(static_cast<i32>(stack::frame_top - stack::frame_base));
+    Cell pos = integer_cell(static_cast<i32>(stack::frame_top - stack::frame_base));
     i32 left = stack::count_frames(2, &pos, &str, 100);
     EXPECT_EQ(test::form(&str), "console f print ");
     EXPECT_EQ(left, 100 - 16);
@@ -362,7 +360,7 @@ TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
         SCOPED_TRACE(reference ? "reference" : "fast");
         ReferenceOnly mode(reference);
         Cell w = named("add");
-        Cell big = integer(2147483647), one = integer(1), min = integer(-2147483647 - 1), k = integer(65536);
+        Cell big = integer_cell(2147483647), one = integer_cell(1), min = integer_cell(-2147483647 - 1), k = integer_cell(65536);
         Cell* r = actions::fast_math_op(0, &big, &one, &w);
         EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
         EXPECT_EQ(cell_float(r), 2147483648.0);
@@ -371,7 +369,7 @@ TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
         r = actions::fast_math_op(2, &k, &k, &w);
         EXPECT_EQ(cell_float(r), 4294967296.0);
         CallFrame* frames = stack::frame_top;
-        Cell five = integer(5), three = integer(3);
+        Cell five = integer_cell(5), three = integer_cell(3);
         r = actions::fast_math_op(5, &five, &three, &w);
         EXPECT_EQ(r->data2, 7u);
         EXPECT_EQ(stack::frame_top, frames);
@@ -389,7 +387,7 @@ TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
         SCOPED_TRACE(reference ? "reference" : "fast");
         ReferenceOnly mode(reference);
         Cell w = named("lesser?");
-        Cell one = integer(1), two = integer(2);
+        Cell one = integer_cell(1), two = integer_cell(2);
         EXPECT_TRUE(actions::fast_compare_cond(3, &one, &two, false, &w));
         EXPECT_FALSE(actions::fast_compare_cond_int(3, &two, 1, false, &w));
         EXPECT_TRUE(actions::fast_compare_cond_int(3, &two, 1, true, &w));

@@ -23,34 +23,17 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-Cell I(i32 v) { Cell c; return *integer::make_at(&c, v); }
-Cell F(double v) { Cell c; return *float_::make_at(&c, v); }
-Cell P(double fraction) {
-    Cell c;
-    float_::make_at(&c, fraction);
-    return *set_type(&c, TYPE_PERCENT);
-}
+using test::I;
+using test::F;
+using test::P;
 
 struct MathNativesTest : RuntimeTest {
-    // Runs a native over the arguments (refinement positions as the entry
-    // takes them) and answers its result slot.
-    Cell call(natives::NativeFn fn, std::vector<Cell> args, std::vector<i32> refs = {}) {
-        Cell* saved_args = stack::arguments;
-        Cell* saved_top = stack::top;
-        stack::arguments = stack::top;
-        for (const Cell& a : args) stack::push(&a);
-        fn(false, refs.empty() ? nullptr : refs.data());
-        Cell r = *stack::arguments;
-        stack::arguments = saved_args;
-        stack::top = saved_top;
-        return r;
-    }
+    // A native's float! result.
     double f(natives::NativeFn fn, std::vector<Cell> args, std::vector<i32> refs = {}) {
-        Cell r = call(fn, std::move(args), std::move(refs));
+        Cell r = test::call_native(fn, std::move(args), std::move(refs));
         EXPECT_EQ(TYPE_OF(&r), TYPE_FLOAT);
         return cell_float(&r);
     }
-    std::string error_of(const std::function<void()>& fn) { return test::error_in_call(fn); }
 };
 
 const std::vector<i32> NO_RADIANS{-1};
@@ -66,7 +49,7 @@ TEST_F(MathNativesTest, Shift) {
         {-8, 1, 0, 0, -16},  // /left wins over /logical
     };
     for (const Case& c : cases) {
-        Cell r = call(natives::shift_star, {I(c.data), I(c.bits)}, {c.left, c.logical});
+        Cell r = test::call_native(natives::shift_star, {I(c.data), I(c.bits)}, {c.left, c.logical});
         EXPECT_EQ(TYPE_OF(&r), TYPE_INTEGER);
         EXPECT_EQ(integer::get(&r), c.expected) << c.data << " " << c.bits << " " << c.left << c.logical;
     }
@@ -80,13 +63,13 @@ TEST_F(MathNativesTest, ToHex) {
         {INT32_MIN, 0, "#80000000"},
     };
     for (const Case& c : cases) {
-        Cell r = c.size ? call(natives::to_hex_star, {I(c.value), I(c.size)}, {1})
-                        : call(natives::to_hex_star, {I(c.value), I(0)}, {-1});
+        Cell r = c.size ? test::call_native(natives::to_hex_star, {I(c.value), I(c.size)}, {1})
+                        : test::call_native(natives::to_hex_star, {I(c.value), I(0)}, {-1});
         EXPECT_EQ(TYPE_OF(&r), TYPE_ISSUE);
         EXPECT_EQ(test::mold(&r), c.mold);
     }
-    EXPECT_EQ(error_of([&] { call(natives::to_hex_star, {I(255), I(0)}, {1}); }), "script/invalid-arg");
-    EXPECT_EQ(error_of([&] { call(natives::to_hex_star, {I(255), I(-4)}, {1}); }), "script/invalid-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::to_hex_star, {I(255), I(0)}, {1}); }), "script/invalid-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::to_hex_star, {I(255), I(-4)}, {1}); }), "script/invalid-arg");
 }
 
 TEST_F(MathNativesTest, SineCosineInDegrees) {
@@ -150,7 +133,7 @@ TEST_F(MathNativesTest, Arctangent2) {
 
 TEST_F(MathNativesTest, NaNTest) {
     auto nan_q = [&](Cell v) {
-        Cell r = call(natives::NaN_q_star, {v});
+        Cell r = test::call_native(natives::NaN_q_star, {v});
         EXPECT_EQ(TYPE_OF(&r), TYPE_LOGIC);
         return r.data1 != 0;
     };
@@ -191,7 +174,7 @@ TEST_F(MathNativesTest, NormalizeAngle) {
 TEST_F(MathNativesTest, CheckFlagRejectsWrongTypes) {
     Cell s;
     make_cell(&s, TYPE_NONE);
-    std::string e = error_of([&] {
+    std::string e = test::error_in_call([&] {
         stack::arguments = stack::top;
         stack::push(&s);
         const i32 refs[] = {-1};

@@ -25,27 +25,14 @@ using namespace zav;
 
 namespace {
 
-Cell I(i32 v) { Cell c; return *integer::make_at(&c, v); }
-Cell F(double v) { Cell c; return *float_::make_at(&c, v); }
+using test::I;
+using test::F;
 Cell Pair(i32 x, i32 y) { Cell c; return *make_cell(&c, TYPE_PAIR, 0, static_cast<u32>(x), static_cast<u32>(y)); }
 u32 bits(float f) { u32 b; std::memcpy(&b, &f, sizeof b); return b; }
 float fl(u32 b) { float f; std::memcpy(&f, &b, sizeof f); return f; }
 Cell Point(float x, float y) { Cell c; return *make_cell(&c, TYPE_POINT2D, bits(x), bits(y), 0); }
 
-struct ValueNativesTest : RuntimeTest {
-    Cell call(natives::NativeFn fn, std::vector<Cell> args, std::vector<i32> refs = {}) {
-        Cell* saved_args = stack::arguments;
-        Cell* saved_top = stack::top;
-        stack::arguments = stack::top;
-        for (const Cell& a : args) stack::push(&a);
-        fn(false, refs.empty() ? nullptr : refs.data());
-        Cell r = *stack::arguments;
-        stack::arguments = saved_args;
-        stack::top = saved_top;
-        return r;
-    }
-    std::string error_of(const std::function<void()>& fn) { return test::error_in_call(fn); }
-};
+using ValueNativesTest = RuntimeTest;
 
 TEST_F(ValueNativesTest, MaxMinOnPairsAndPoints) {
     struct Case {
@@ -66,7 +53,7 @@ TEST_F(ValueNativesTest, MaxMinOnPairsAndPoints) {
         {Point(1.5f, -1.0f), I(0), false, TYPE_POINT2D, 0, -1},
     };
     for (const Case& c : cases) {
-        Cell r = call(c.max ? natives::max_star : natives::min_star, {c.a, c.b});
+        Cell r = test::call_native(c.max ? natives::max_star : natives::min_star, {c.a, c.b});
         ASSERT_EQ(TYPE_OF(&r), c.type);
         if (c.type == TYPE_PAIR) {
             EXPECT_EQ(static_cast<i32>(r.data2), static_cast<i32>(c.x));
@@ -77,33 +64,33 @@ TEST_F(ValueNativesTest, MaxMinOnPairsAndPoints) {
         }
     }
     // NaN in the second point wins per coordinate.
-    Cell r = call(natives::max_star, {Point(1, 2), Point(std::nanf(""), 0)});
+    Cell r = test::call_native(natives::max_star, {Point(1, 2), Point(std::nanf(""), 0)});
     EXPECT_TRUE(std::isnan(fl(r.data1)));
     EXPECT_FLOAT_EQ(fl(r.data2), 2.0f);
 }
 
 TEST_F(ValueNativesTest, SameAndZeroOnCompoundValues) {
-    EXPECT_EQ(call(natives::same_q_star, {Pair(1, 2), Pair(1, 2)}).data1, 1u);
-    EXPECT_EQ(call(natives::same_q_star, {Pair(1, 2), Pair(2, 1)}).data1, 0u);
-    EXPECT_EQ(call(natives::same_q_star, {Point(1, 2), Point(1, 2)}).data1, 1u);
-    EXPECT_EQ(call(natives::same_q_star, {Pair(1, 2), Point(1, 2)}).data1, 0u);
-    EXPECT_EQ(call(natives::zero_q_star, {Pair(0, 0)}).data1, 1u);
-    EXPECT_EQ(call(natives::zero_q_star, {Pair(0, 1)}).data1, 0u);
-    EXPECT_EQ(call(natives::zero_q_star, {Point(0, -0.0f)}).data1, 1u);
+    EXPECT_EQ(test::call_native(natives::same_q_star, {Pair(1, 2), Pair(1, 2)}).data1, 1u);
+    EXPECT_EQ(test::call_native(natives::same_q_star, {Pair(1, 2), Pair(2, 1)}).data1, 0u);
+    EXPECT_EQ(test::call_native(natives::same_q_star, {Point(1, 2), Point(1, 2)}).data1, 1u);
+    EXPECT_EQ(test::call_native(natives::same_q_star, {Pair(1, 2), Point(1, 2)}).data1, 0u);
+    EXPECT_EQ(test::call_native(natives::zero_q_star, {Pair(0, 0)}).data1, 1u);
+    EXPECT_EQ(test::call_native(natives::zero_q_star, {Pair(0, 1)}).data1, 0u);
+    EXPECT_EQ(test::call_native(natives::zero_q_star, {Point(0, -0.0f)}).data1, 1u);
     // Unchecked callers may pass any value: zero? answers false, no error.
     Cell* s = string::load("abc");
-    EXPECT_EQ(call(natives::zero_q_star, {*s}).data1, 0u);
+    EXPECT_EQ(test::call_native(natives::zero_q_star, {*s}).data1, 0u);
 }
 
 TEST_F(ValueNativesTest, AsPairAndPoints) {
-    Cell p = call(natives::as_pair_star, {F(-2.7), I(3)});
+    Cell p = test::call_native(natives::as_pair_star, {F(-2.7), I(3)});
     ASSERT_EQ(TYPE_OF(&p), TYPE_PAIR);
     EXPECT_EQ(static_cast<i32>(p.data2), -2);
     EXPECT_EQ(static_cast<i32>(p.data3), 3);
-    EXPECT_EQ(error_of([&] { call(natives::as_pair_star, {F(std::nan("")), I(1)}); }), "script/invalid-arg");
-    EXPECT_EQ(error_of([&] { call(natives::as_pair_star, {I(1), F(INFINITY)}); }), "script/invalid-arg");
-    EXPECT_EQ(error_of([&] { call(natives::as_pair_star, {F(1e12), I(1)}); }), "script/invalid-arg");
-    Cell q = call(natives::as_point3D_star, {I(1), F(0.1), F(-3)});
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::as_pair_star, {F(std::nan("")), I(1)}); }), "script/invalid-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::as_pair_star, {I(1), F(INFINITY)}); }), "script/invalid-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::as_pair_star, {F(1e12), I(1)}); }), "script/invalid-arg");
+    Cell q = test::call_native(natives::as_point3D_star, {I(1), F(0.1), F(-3)});
     ASSERT_EQ(TYPE_OF(&q), TYPE_POINT3D);
     EXPECT_EQ(fl(q.data2), 0.1f);
     EXPECT_EQ(fl(q.data3), -3.0f);
@@ -117,24 +104,24 @@ TEST_F(ValueNativesTest, TypesetSetOperations) {
     typeset::add(&a, TYPE_STRING);
     typeset::add(&b, TYPE_STRING);
     typeset::add(&b, TYPE_BLOCK);
-    Cell u = call(natives::union_star, {a, b}, {-1, -1});
+    Cell u = test::call_native(natives::union_star, {a, b}, {-1, -1});
     EXPECT_TRUE(typeset::has(&u, TYPE_INTEGER) && typeset::has(&u, TYPE_STRING) && typeset::has(&u, TYPE_BLOCK));
-    Cell i = call(natives::intersect_star, {a, b}, {-1, -1});
+    Cell i = test::call_native(natives::intersect_star, {a, b}, {-1, -1});
     EXPECT_TRUE(typeset::has(&i, TYPE_STRING));
     EXPECT_FALSE(typeset::has(&i, TYPE_INTEGER) || typeset::has(&i, TYPE_BLOCK));
-    Cell e = call(natives::exclude_star, {a, b}, {-1, -1});
+    Cell e = test::call_native(natives::exclude_star, {a, b}, {-1, -1});
     EXPECT_TRUE(typeset::has(&e, TYPE_INTEGER));
     EXPECT_FALSE(typeset::has(&e, TYPE_STRING));
     // Mixed set types, and a set type of its own, are refused.
-    EXPECT_EQ(error_of([&] { call(natives::union_star, {a, I(1)}, {-1, -1}); }), "script/expect-val");
-    EXPECT_EQ(error_of([&] { call(natives::union_star, {I(1), I(2)}, {-1, -1}); }), "script/expect-arg");
-    EXPECT_EQ(error_of([&] { call(natives::sign_q_star, {a}); }), "script/expect-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::union_star, {a, I(1)}, {-1, -1}); }), "script/expect-val");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::union_star, {I(1), I(2)}, {-1, -1}); }), "script/expect-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::sign_q_star, {a}); }), "script/expect-arg");
 }
 
 TEST_F(ValueNativesTest, UncheckedArgumentsGetTheNativesOwnErrors) {
-    EXPECT_EQ(error_of([&] { call(natives::compose_star, {I(1)}, {-1, -1, -1}); }), "script/expect-val");
-    EXPECT_EQ(error_of([&] { call(natives::complement_q_star, {I(1)}); }), "script/expect-arg");
-    EXPECT_EQ(error_of([&] { call(natives::extend_star, {I(1), I(2)}, {-1}); }), "internal/not-done");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::compose_star, {I(1)}, {-1, -1, -1}); }), "script/expect-val");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::complement_q_star, {I(1)}); }), "script/expect-arg");
+    EXPECT_EQ(test::error_in_call([&] { test::call_native(natives::extend_star, {I(1), I(2)}, {-1}); }), "internal/not-done");
 }
 
 // The natives build their results while every allocation may move or free

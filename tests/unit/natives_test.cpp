@@ -23,7 +23,7 @@ struct NativesTest : RuntimeTest {
     }
 };
 
-std::string error_of(const std::function<void()>& f) { return test::error_in_call(f); }
+using test::error_in_call;
 
 // The running frame's arguments: one loaded value per text.
 void args(std::initializer_list<const char*> texts) {
@@ -48,23 +48,23 @@ TEST_F(NativesTest, TableAnswersOnlyWithinItsIndexes) {
 TEST_F(NativesTest, CheckFlagChecksArgumentsAgainstTheSpec) {
     // if: cond [any-type!] then-blk [block!]
     args({"true", "42"});
-    EXPECT_EQ(error_of([] { natives::if_star(true, nullptr); }), "script/expect-arg");
+    EXPECT_EQ(error_in_call([] { natives::if_star(true, nullptr); }), "script/expect-arg");
     args({"true", "[]"});
-    EXPECT_EQ(error_of([] { natives::check_args(natives::N_IF, nullptr); }), "");
+    EXPECT_EQ(error_in_call([] { natives::check_args(natives::N_IF, nullptr); }), "");
 
     // switch/default: the default case is checked only when the refinement is used.
     args({"1", "[2 [none]]", "3"});
     const i32 used[1] = {2};
-    EXPECT_EQ(error_of([&] { natives::check_args(natives::N_SWITCH, used); }), "script/expect-arg");
+    EXPECT_EQ(error_in_call([&] { natives::check_args(natives::N_SWITCH, used); }), "script/expect-arg");
     const i32 unused[1] = {-1};
-    EXPECT_EQ(error_of([&] { natives::check_args(natives::N_SWITCH, unused); }), "");
+    EXPECT_EQ(error_in_call([&] { natives::check_args(natives::N_SWITCH, unused); }), "");
 
     // catch/name takes a word or a block; the refinement's argument sits where the integer says.
     args({"[]", "x"});
     const i32 at1[1] = {1};
-    EXPECT_EQ(error_of([&] { natives::check_args(natives::N_CATCH, at1); }), "");
+    EXPECT_EQ(error_in_call([&] { natives::check_args(natives::N_CATCH, at1); }), "");
     args({"[]", "5"});
-    EXPECT_EQ(error_of([&] { natives::check_args(natives::N_CATCH, at1); }), "script/expect-arg");
+    EXPECT_EQ(error_in_call([&] { natives::check_args(natives::N_CATCH, at1); }), "script/expect-arg");
 }
 
 TEST_F(NativesTest, PrintBufferIsInTheRootBlock) {

@@ -35,7 +35,7 @@ struct OwnershipTest : test::CleanRuntimeTest {
 
 bool owned_flag(const Cell* v) { return GET_BUFFER(series_node(v))->flags & SERIES_OWNED; }
 
-Cell* cell_at(const Cell* blk, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(blk))->head()) + i; }
+using test::cell_at;
 
 }  // namespace
 

@@ -25,7 +25,7 @@ struct PathTest : RuntimeTest {
     }
 };
 
-std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
+using test::error_id_of;
 
 }  // namespace
 
@@ -71,7 +71,7 @@ TEST_F(PathTest, MakeAndTo) {
     path::to(out, &dt, TYPE_PATH);
     EXPECT_EQ(test::mold(out), "block!");
     EXPECT_EQ(block::zs_length_q(out), 1u);
-    EXPECT_EQ(error_of([&] { path::make(out, &dt, TYPE_PATH); }), "bad-make-arg");
+    EXPECT_EQ(error_id_of([&] { path::make(out, &dt, TYPE_PATH); }), "bad-make-arg");
 
     // copy keeps the path type
     Cell* copy = stack::push_star();

@@ -31,19 +31,14 @@ namespace {
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-Cell I(i32 v) { Cell c; return *integer::make_at(&c, v); }
-Cell F(double v) { Cell c; return *float_::make_at(&c, v); }
+using test::I;
+using test::F;
 Cell T(double v) { Cell c; return *time::make_at(&c, v); }
 Cell C(u32 v) { Cell c; return *char_::make_at(&c, v); }
 Cell L(bool v) { Cell c; return *logic::make_at(&c, v); }
 Cell N() { return none::value; }
 Cell U() { return unset::value; }
-Cell P(double fraction) {  // percent! cell (its datatype registers later)
-    Cell c;
-    make_cell(&c, TYPE_PERCENT);
-    set_cell_float(&c, fraction);
-    return c;
-}
+using test::P;
 Cell Typed(u32 type) { Cell c; return *make_cell(&c, type); }
 
 std::string text_of(Cell* str) {

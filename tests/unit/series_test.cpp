@@ -25,21 +25,9 @@ struct SeriesTest : RuntimeTest {
     }
 };
 
-Cell int_cell(i32 v) {
-    Cell c;
-    make_cell(&c, TYPE_INTEGER, 0, static_cast<u32>(v));
-    return c;
-}
+using test::integer_cell;
 
-// A block of integers, kept on the value stack.
-Cell* ints(std::initializer_list<i32> v) {
-    Cell* b = block::push_only_star(static_cast<u32>(v.size()));
-    for (i32 x : v) {
-        Cell c = int_cell(x);
-        block::zs_append(b, &c);
-    }
-    return b;
-}
+using test::ints;
 
 // The integers from the index (-999 for any other value).
 std::vector<i32> values(Cell* b) {
@@ -51,12 +39,6 @@ std::vector<i32> values(Cell* b) {
     return out;
 }
 
-Cell* str(const char* text) {
-    Cell* s = stack::push_star();
-    string::zs_make_at(s, 16);
-    string::concatenate_literal(s, text);
-    return s;
-}
 
 std::string text(Cell* s) {
     std::string out;
@@ -70,7 +52,7 @@ Cell nav(Cell* (*fn)(), const Cell* s, i32 n = 0) {
     Cell* saved = stack::arguments;
     Cell* base = stack::top;
     stack::push(s);
-    Cell i = int_cell(n);
+    Cell i = integer_cell(n);
     stack::push(&i);
     stack::arguments = base;
     fn();
@@ -80,7 +62,7 @@ Cell nav(Cell* (*fn)(), const Cell* s, i32 n = 0) {
     return r;
 }
 
-std::string error_of(const std::function<void()>& f) { return test::error_id_of(f); }
+using test::error_id_of;
 
 std::vector<i32> V(std::initializer_list<i32> v) { return v; }
 
@@ -108,8 +90,8 @@ TEST_F(SeriesTest, AtAndSkipClampToHeadAndTail) {
     Cell* saved = stack::arguments;
     stack::arguments = stack::top;
     stack::push(&s);
-    stack::push(str("x"));
-    EXPECT_EQ(error_of([] { series::at(); }), "invalid-arg");
+    stack::push(test::S("x"));
+    EXPECT_EQ(error_id_of([] { series::at(); }), "invalid-arg");
     stack::arguments = saved;
 }
 
@@ -160,7 +142,7 @@ TEST_F(SeriesTest, PickCountsFromOneForwardAndMinusOneBackward) {
         if (c.expect < 0) EXPECT_EQ(TYPE_OF(&out), TYPE_NONE) << c.n;
         else EXPECT_EQ(static_cast<i32>(out.data2), c.expect) << c.n;
     }
-    Cell* t = str("abc");
+    Cell* t = test::S("abc");
     Cell out;
     series::pick(t, 2, &out);
     EXPECT_EQ(TYPE_OF(&out), TYPE_CHAR);
@@ -171,14 +153,14 @@ TEST_F(SeriesTest, PokeStoresOrRaises) {
     Cell* b = ints({1, 2, 3});
     Cell s = *b;
     series_head(&s) = 1;
-    Cell v = int_cell(9), out;
+    Cell v = integer_cell(9), out;
     series::poke(&s, -1, &v, &out);
     EXPECT_EQ(values(b), V({9, 2, 3}));
     EXPECT_EQ(static_cast<i32>(out.data2), 9);
-    for (i32 n : {0, 3, -2}) EXPECT_EQ(error_of([&] { series::poke(&s, n, &v, &out); }), "out-of-range") << n;
+    for (i32 n : {0, 3, -2}) EXPECT_EQ(error_id_of([&] { series::poke(&s, n, &v, &out); }), "out-of-range") << n;
 
-    Cell* t = str("abc");
-    EXPECT_EQ(error_of([&] { series::poke(t, 1, &v, &out); }), "invalid-arg");
+    Cell* t = test::S("abc");
+    EXPECT_EQ(error_id_of([&] { series::poke(t, 1, &v, &out); }), "invalid-arg");
     Cell ch;
     make_cell(&ch, TYPE_CHAR, 0, 0x263A);  // needs a wider buffer
     series::poke(t, 2, &ch, &out);
@@ -198,7 +180,7 @@ TEST_F(SeriesTest, RemoveWithPart) {
     for (const Case& c : cases) {
         Cell* b = ints({1, 2, 3, 4, 5});
         series_head(b) = c.index;
-        Cell p = int_cell(c.part);
+        Cell p = integer_cell(c.part);
         series::remove(b, c.part == -100 ? nullptr : &p, nullptr);
         EXPECT_EQ(series_head(b), c.index);
         series_head(b) = 0;
@@ -210,23 +192,23 @@ TEST_F(SeriesTest, RemoveWithPart) {
     series::remove(b, &end, nullptr);
     EXPECT_EQ(values(b), V({4, 5}));
     Cell* other = ints({1});
-    EXPECT_EQ(error_of([&] { series::remove(b, other, nullptr); }), "invalid-refine-arg");
+    EXPECT_EQ(error_id_of([&] { series::remove(b, other, nullptr); }), "invalid-refine-arg");
 }
 
 TEST_F(SeriesTest, ReverseWholeRecordsAndErrors) {
     Cell* b = ints({1, 2, 3, 4, 5, 6});
     series::reverse(b, nullptr, nullptr);
     EXPECT_EQ(values(b), V({6, 5, 4, 3, 2, 1}));
-    Cell two = int_cell(2);
+    Cell two = integer_cell(2);
     series::reverse(b, nullptr, &two);
     EXPECT_EQ(values(b), V({2, 1, 4, 3, 6, 5}));
-    Cell part = int_cell(3);
+    Cell part = integer_cell(3);
     series::reverse(b, &part, nullptr);
     EXPECT_EQ(values(b), V({4, 1, 2, 3, 6, 5}));
-    Cell zero = int_cell(0), four = int_cell(4);
-    EXPECT_EQ(error_of([&] { series::reverse(b, nullptr, &zero); }), "out-of-range");
-    EXPECT_EQ(error_of([&] { series::reverse(b, nullptr, &four); }), "invalid-refine-arg");
-    Cell* s = str("abc");
+    Cell zero = integer_cell(0), four = integer_cell(4);
+    EXPECT_EQ(error_id_of([&] { series::reverse(b, nullptr, &zero); }), "out-of-range");
+    EXPECT_EQ(error_id_of([&] { series::reverse(b, nullptr, &four); }), "invalid-refine-arg");
+    Cell* s = test::S("abc");
     series::reverse(s, nullptr, nullptr);
     EXPECT_EQ(text(s), "cba");
 }
@@ -239,7 +221,7 @@ TEST_F(SeriesTest, TakeFirstLastAndParts) {
     r = *b;
     series::take(&r, nullptr, false, true);
     EXPECT_EQ(static_cast<i32>(r.data2), 5);
-    Cell part = int_cell(2);
+    Cell part = integer_cell(2);
     r = *b;
     series::take(&r, &part, false, true);
     stack::push(&r);
@@ -252,7 +234,7 @@ TEST_F(SeriesTest, TakeFirstLastAndParts) {
     series::take(&r, nullptr, false, false);
     EXPECT_EQ(TYPE_OF(&r), TYPE_NONE);  // nothing left
 
-    Cell* s = str("hello");
+    Cell* s = test::S("hello");
     r = *s;
     series::take(&r, nullptr, false, false);
     EXPECT_EQ(TYPE_OF(&r), TYPE_CHAR);
@@ -272,7 +254,7 @@ TEST_F(SeriesTest, CopyPartCountsAndNewLineFlag) {
         std::vector<i32> expect;
     } cases[] = {{1, {4}}, {9, {4, 5}}, {0, {}}, {-2, {2, 3}}, {-9, {1, 2, 3}}};
     for (const Case& c : cases) {
-        Cell p = int_cell(c.part);
+        Cell p = integer_cell(c.part);
         Cell* out = stack::push_star();
         series::copy(b, out, &p, false, nullptr);
         EXPECT_EQ(values(out), c.expect) << c.part;
@@ -286,8 +268,8 @@ TEST_F(SeriesTest, CopyPartCountsAndNewLineFlag) {
     b->header |= FLAG_NEW_LINE;
     series::copy(b, out, nullptr, false, nullptr);
     EXPECT_TRUE(out->header & FLAG_NEW_LINE);
-    Cell* s = str("x");
-    EXPECT_EQ(error_of([&] { series::copy(b, out, s, false, nullptr); }), "invalid-refine-arg");
+    Cell* s = test::S("x");
+    EXPECT_EQ(error_id_of([&] { series::copy(b, out, s, false, nullptr); }), "invalid-refine-arg");
 }
 
 TEST_F(SeriesTest, MoveInsideOneBufferAndAcross) {
@@ -295,7 +277,7 @@ TEST_F(SeriesTest, MoveInsideOneBufferAndAcross) {
     Cell to = *b;
     series_head(&to) = 4;  // before 5, counted before the removal
     Cell from = *b;
-    Cell two = int_cell(2);
+    Cell two = integer_cell(2);
     series::move(&from, &to, &two);
     EXPECT_EQ(values(b), V({3, 4, 1, 2, 5}));
     from = *b;
@@ -312,19 +294,19 @@ TEST_F(SeriesTest, MoveInsideOneBufferAndAcross) {
     EXPECT_EQ(values(target), V({7, 2, 3, 8}));
     EXPECT_EQ(values(b), V({4, 1, 5}));
 
-    Cell* s = str("ab");
+    Cell* s = test::S("ab");
     from = *b;
-    EXPECT_EQ(error_of([&] { series::move(&from, s, nullptr); }), "move-bad");
+    EXPECT_EQ(error_id_of([&] { series::move(&from, s, nullptr); }), "move-bad");
 }
 
 TEST_F(SeriesTest, MoveWidensAStringTarget) {
-    Cell* wide = str("x");
+    Cell* wide = test::S("x");
     Cell ch;
     make_cell(&ch, TYPE_CHAR, 0, 0x3A9);
     Cell out;
     series::poke(wide, 1, &ch, &out);  // unit 2 now
-    Cell* narrow = str("abc");
-    Cell two = int_cell(2);
+    Cell* narrow = test::S("abc");
+    Cell two = integer_cell(2);
     Cell from = *wide;
     series::move(&from, narrow, &two);  // only one unit remains in the source
     EXPECT_EQ(series_node(&from), series_node(narrow));  // the result is the target

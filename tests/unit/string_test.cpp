@@ -28,8 +28,7 @@ struct StringTest : RuntimeTest {
     void TearDown() override { stack::reset(); }
 };
 
-// A new string from UTF-8, on the value stack.
-Cell* S(const char* utf8) { return string::load(utf8); }
+using test::S;
 
 Cell make_char(u32 cp) {
     Cell c;

@@ -3,8 +3,12 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "runtime/cell.h"
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/string.h"
 #include "datatypes/error.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
@@ -26,6 +30,59 @@ inline Cell float_cell(double d) {
     make_cell(&c, TYPE_FLOAT);
     set_cell_float(&c, d);
     return c;
+}
+
+// Short names for tables of cases.
+inline Cell I(i32 v) { return integer_cell(v); }
+inline Cell F(double d) { return float_cell(d); }
+// A percent! cell from its fraction (0.5 is 50%).
+inline Cell P(double fraction) {
+    Cell c = float_cell(fraction);
+    return *set_type(&c, TYPE_PERCENT);
+}
+inline Cell DT(u32 type) {
+    Cell c;
+    datatype::make_at(&c, type);
+    return c;
+}
+
+// The i-th cell of a block's buffer, from its first cell (not its index).
+inline Cell* cell_at(const Cell* blk, u32 i) { return reinterpret_cast<Cell*>(GET_BUFFER(series_node(blk))->head()) + i; }
+
+// Values pushed on the value stack, where the collector sees them: a string
+// from UTF-8, an integer.
+inline Cell* S(const char* utf8) { return string::load(utf8); }
+inline Cell* push_integer(i32 v) { return make_cell(stack::push_star(), TYPE_INTEGER, 0, static_cast<u32>(v)); }
+// A block of integers, on the value stack.
+inline Cell* ints(std::initializer_list<i32> v) {
+    Cell* b = block::push_only_star(static_cast<u32>(v.size()));
+    for (i32 x : v) {
+        Cell c = integer_cell(x);
+        block::zs_append(b, &c);
+    }
+    return b;
+}
+
+// Runs a native over the arguments (refinement positions as the entry takes
+// them) on top of the value stack and answers its result slot; the stack is
+// left as it was.
+template <typename NativeFn>
+Cell call_native(NativeFn fn, const std::vector<Cell>& args, std::vector<i32> refs = {}) {
+    Cell* saved_args = stack::arguments;
+    Cell* saved_top = stack::top;
+    stack::arguments = stack::top;
+    for (const Cell& a : args) stack::push(&a);
+    fn(false, refs.empty() ? nullptr : refs.data());
+    Cell r = *stack::arguments;
+    stack::arguments = saved_args;
+    stack::top = saved_top;
+    return r;
+}
+
+// The bytes of a series buffer from its head to its tail.
+inline std::string bytes_of(node_t n) {
+    SeriesBuffer* b = GET_BUFFER(n);
+    return std::string(reinterpret_cast<const char*>(b->head()), b->used_bytes());
 }
 
 // A string's text from its index, as UTF-8 (its conversion cache is left alone).

@@ -35,11 +35,7 @@ Cell* make_ts(const char* spec_text) {
 
 using test::error_of;
 
-Cell DT(u32 type) {
-    Cell c;
-    datatype::make_at(&c, type);
-    return c;
-}
+using test::DT;
 
 }  // namespace
 

@@ -1,0 +1,758 @@
+// Argument fetching: the argument cache of a function value, the generic
+// fetch of a call's arguments and refinements (eval_arguments_at), and the
+// lean call with the call records it reads.
+#include <cstring>
+
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter_fast.h"
+#include "evaluator/natives.h"
+#include "runtime/budget.h"
+#include "runtime/machine_stack.h"
+
+namespace zav::interpreter {
+
+// The i-th parameter entry of a spec (words, lit-words, get-words,
+// refinements and the return: set-word, in order), for error messages.
+namespace {
+
+Cell param_word(const Cell* fn, u32 i) {
+    Cell out;
+    word_of(&out, words::_anon);
+    SeriesBuffer* b = GET_BUFFER(native::spec_of(fn));
+    Cell* c = reinterpret_cast<Cell*>(b->head());
+    u32 k = 0;
+    for (u32 n = 0; n < b->length(); n++) {
+        u32 t = TYPE_OF(c + n);
+        if (t < TYPE_WORD || t > TYPE_REFINEMENT) continue;
+        if (k++ == i) {
+            out = c[n];
+            set_type(&out, TYPE_WORD);
+            out.header &= ~FLAG_NEW_LINE;
+            return out;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// Name of the running call for argument errors.
+Cell call_name(const Cell* name) {
+    Cell n;
+    if (name && TYPE_OF(name) >= TYPE_WORD && TYPE_OF(name) <= TYPE_REFINEMENT) {
+        n = *name;
+        set_type(&n, TYPE_WORD);
+    } else {
+        word_of(&n, words::_anon);
+    }
+    return n;
+}
+
+[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param) {
+    Cell n = call_name(name), dt, w = param_word(fn, param);
+    datatype::make_at(&dt, TYPE_OF(value));
+    fire("script", "expect-arg", &n, &dt, &w);
+}
+
+[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param) {
+    Cell n = call_name(name), w = param_word(fn, param);
+    fire("script", "no-arg", &n, &w);
+}
+
+// ---- argument cache -----------------------------------------------------------------
+
+Cell* cache_cell(const Cell* fn) {
+    node_t more = native::more_of(fn);
+    if (!more) return nullptr;
+    SeriesBuffer* b = GET_BUFFER(more);
+    if (cell_count(b) < 2) return nullptr;
+    return reinterpret_cast<Cell*>(b->head()) + 1;
+}
+
+namespace {
+
+// The typeset of a parameter's type block, appended to `blk`. Function specs
+// were checked when the function was made; in a built-in's spec a name
+// without a datatype or typeset value (a type not built in) adds nothing.
+Cell* make_arg_typeset(Cell* blk, Cell* types) {
+    Cell ts;
+    typeset::make_at(&ts, 0, 0, 0);
+    for (u32 i = 0, n = block::zs_length_q(types); i < n; i++) {
+        Cell item = *block::zs_abs_at(types, series_head(types) + i);
+        if (TYPE_OF(&item) == TYPE_WORD && word_ctx(&item)) {
+            Cell* ctx = context::TO_CTX(word_ctx(&item));
+            if (word_index(&item) < 0 || !context::values_of(ctx)) continue;
+            item = *context::get(&item);
+        }
+        if (TYPE_OF(&item) == TYPE_DATATYPE || TYPE_OF(&item) == TYPE_TYPESET) typeset::set_bit(&ts, &item);
+    }
+    return block::zs_append(blk, &ts);
+}
+
+u32 call_shape(const Cell* blk, bool builtin) {
+    SeriesBuffer* b = block::buffer_of(blk);
+    const Cell* e = block::cells_of(b);
+    u32 n = cell_count(b);
+    u32 args = 0, locals = 0;
+    bool lean = true, ref_lean = true, refs = false;
+    for (u32 i = 0; i < n; i++) {
+        u32 t = TYPE_OF(e + i);
+        if (t == TYPE_TYPESET) {
+            bool eval = (e[i].header & FETCH_MASK) == FETCH_EVAL;
+            if (refs) {
+                ref_lean = ref_lean && eval;
+            } else {
+                if (!eval || args == LEAN_MAX_ARGS) lean = false;
+                else args++;
+            }
+        } else if (t == TYPE_REFINEMENT) {
+            refs = true;
+        } else if (t == TYPE_INTEGER && i + 1 == n) {
+            if (!builtin) locals = e[i].data2;
+        } else {
+            lean = false;
+        }
+    }
+    if (!lean || locals > LEAN_MAX_LOCALS) return 0;
+    return SHAPE_LEAN | (ref_lean ? SHAPE_REF_LEAN : 0) | (refs ? SHAPE_REFS : 0) | args |
+           locals << SHAPE_LOCALS_SHIFT;
+}
+
+}  // namespace
+
+Cell* cache_path_spec(Cell* fn_in, Cell* out) {
+    Cell fn = *fn_in;
+    Cell* cached = cache_cell(&fn);
+    if (cached && TYPE_OF(cached) == TYPE_BLOCK) return copy_cell(cached, out);
+    bool builtin = builtin_q(TYPE_OF(&fn));
+    collector::Root blk;
+    block::make_at(&blk.value, 8);
+    node_t spec = native::spec_of(&fn);
+    i32 locals = -1;
+    u32 refinements = 0;
+    for (u32 i = 0; i < GET_BUFFER(spec)->length(); i++) {
+        Cell item = *(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i);
+        u32 t = TYPE_OF(&item);
+        bool has_types = i + 1 < GET_BUFFER(spec)->length() &&
+                         TYPE_OF(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i + 1) == TYPE_BLOCK;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_SET_WORD) {
+            u32 mode = FETCH_EVAL;
+            if (t == TYPE_LIT_WORD) mode = FETCH_LIT;
+            else if (t == TYPE_GET_WORD) mode = FETCH_GET;
+            else if (t == TYPE_SET_WORD) {
+                if (symbol::resolve(static_cast<i32>(item.data2)) != symbol::resolve(words::return_)) {
+                    fire("script", "bad-func-def", &item);
+                }
+                mode = FETCH_RETURN;
+            }
+            Cell* ts;
+            Cell types;
+            if (has_types) types = *(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + i + 1);
+            if (has_types && block::zs_length_q(&types) > 0) ts = make_arg_typeset(&blk.value, &types);
+            else ts = typeset::make_default(&blk.value);
+            ts->header = (ts->header & ~FETCH_MASK) | mode;
+        } else if (t == TYPE_REFINEMENT) {
+            if (symbol::resolve(static_cast<i32>(item.data2)) == symbol::resolve(words::local)) {
+                locals = 0;
+                for (u32 k = i; k < GET_BUFFER(spec)->length(); k++) {
+                    u32 kt = TYPE_OF(reinterpret_cast<Cell*>(GET_BUFFER(spec)->head()) + k);
+                    if (kt == TYPE_SET_WORD) break;
+                    if (kt == TYPE_REFINEMENT || kt == TYPE_WORD) locals++;
+                }
+                break;
+            }
+            Cell r = item;
+            r.header &= ~FLAG_NEW_LINE;
+            if (builtin) r.data3 = ++refinements;
+            block::zs_append(&blk.value, &r);
+        }
+    }
+    Cell n;
+    if (locals > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, static_cast<u32>(locals)));
+    if (builtin && refinements > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, refinements));
+    blk.value.data3 = call_shape(&blk.value, builtin);
+    cached = cache_cell(&fn);
+    if (cached) *cached = blk.value;
+    return copy_cell(&blk.value, out);
+}
+
+namespace {
+
+// ---- argument fetching ------------------------------------------------------------
+
+// Fetches one argument at `pos` (pushed as a new stack value).
+u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell* code, u32 pos, u32 tail,
+              bool infix, i32 mode) {
+    u32 fetch = ts->header & FETCH_MASK;
+    tail = clamp_tail(code, tail);  // an earlier argument may have shortened the code
+    if (pos >= tail) {
+        if (fetch == FETCH_LIT && typeset::has(ts, TYPE_UNSET)) {
+            make_cell(stack::push_star(), TYPE_UNSET);
+            return pos;
+        }
+        if (mode & (MODE_APPLY_ALL | MODE_APPLY)) {
+            make_cell(stack::push_star(), TYPE_NONE);
+            return pos;
+        }
+        no_arg(fn, name, param);
+    }
+    if (mode & (MODE_APPLY_ALL | MODE_APPLY)) {
+        // apply's argument block holds the values themselves.
+        if (mode & MODE_SAFER) {
+            stack::push(code_at(code, pos));
+            return pos + 1;
+        }
+    }
+    Cell v = *code_at(code, pos);
+    switch (fetch) {
+        case FETCH_GET:
+            if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &v);
+            stack::push(&v);
+            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &v);
+            return pos + 1;
+        case FETCH_LIT:
+            switch (TYPE_OF(&v)) {
+                case TYPE_PAREN: {
+                    Cell bw = body_word();
+                    stack::mark_kind82(&bw);
+                    eval(&v, true);
+                    stack::unwind();
+                    return pos + 1;
+                }
+                case TYPE_GET_WORD:
+                    stack::push(context::get(&v));
+                    return pos + 1;
+                case TYPE_GET_PATH:
+                    eval_path_at(&v, 1, code, pos, tail, false, true, true, false);
+                    return pos + 1;
+                default:
+                    stack::push(&v);
+                    return pos + 1;
+            }
+        default:
+            return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, infix, true, false);
+    }
+}
+
+void check_type(const Cell* fn, const Cell* name, const Cell* ts, const Cell* value, u32 param) {
+    if (!typeset::has(ts, TYPE_OF(value))) expect_arg(fn, name, value, param);
+}
+
+// A path item used as a refinement: its symbol, or -1 when it cannot be one.
+i32 refinement_symbol(const Cell* item, i32 mode) {
+    u32 t = TYPE_OF(item);
+    if (mode == MODE_APPLY) return t == TYPE_REFINEMENT ? symbol::resolve(static_cast<i32>(item->data2)) : -1;
+    if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT)
+        return symbol::resolve(static_cast<i32>(item->data2));
+    return -1;
+}
+
+}  // namespace
+
+// The arguments of a call: the plain parameters in spec order, then each
+// refinement named by the path (or the apply block) with its arguments.
+u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
+                      bool infix) {
+    Cell fn = *fn_in;
+    u32 type = TYPE_OF(&fn);
+    bool builtin = builtin_q(type);
+    Cell cache;
+    cache_path_spec(&fn, &cache);
+    Hold cache_hold(&cache);
+    // Entries are read through the node each time: fetching may move the buffer.
+    const node_t cache_node = series_node(&cache);
+    const u32 cache_head = series_head(&cache);
+    u32 n = cell_count(GET_BUFFER(cache_node));
+    n = n > cache_head ? n - cache_head : 0;
+    auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node))[cache_head + i]; };
+
+    i32 refs[32];  // set for the refinements found below
+
+    // Plain parameters.
+    u32 i = 0;
+    u32 param = 0;  // position among the spec's parameter words (for errors)
+    bool first = true;
+    for (; i < n; i++, param++) {
+        Cell e = entry(i);
+        if (TYPE_OF(&e) != TYPE_TYPESET) break;
+        if ((e.header & FETCH_MASK) == FETCH_RETURN) {
+            first = false;
+            continue;
+        }
+        if (infix && first) {
+            stack::top = stack::arguments + 1;  // the left operand is already in place
+        } else {
+            pos = fetch_arg(&fn, name, &e, param, code, pos, tail, infix && !first, mode);
+        }
+        first = false;
+        check_type(&fn, name, &e, stack::top - 1, param);
+    }
+
+    // Refinements: for function! and routine! every refinement has its logic
+    // cell and argument slots, in spec order, filled as the call names them.
+    struct Ref {
+        i32 symbol;
+        u32 cache_index;  // index of the refinement entry
+        u32 param;        // its position among the parameter words
+        i32 slot;         // function!: cell index of its logic; builtin: refinement number - 1
+        bool used;
+    };
+    Ref table[32];
+    u32 nrefs = 0;
+    i32 locals = 0;
+    for (u32 k = i, p = param; k < n; k++, p++) {
+        Cell e = entry(k);
+        if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+            if (nrefs < 32) {
+                i32 slot = builtin ? static_cast<i32>(e.data3) - 1 : static_cast<i32>(stack::top - stack::arguments);
+                table[nrefs++] = Ref{symbol::resolve(static_cast<i32>(e.data2)), k, p, slot, false};
+            }
+            if (!builtin) make_cell(stack::push_star(), TYPE_LOGIC, 0);
+        } else if (TYPE_OF(&e) == TYPE_TYPESET) {
+            // A return: after the refinements has no slot.
+            if (!builtin && (e.header & FETCH_MASK) != FETCH_RETURN) make_cell(stack::push_star(), TYPE_NONE);
+        } else if (TYPE_OF(&e) == TYPE_INTEGER && !builtin) {
+            locals = static_cast<i32>(e.data2);
+        }
+    }
+
+    // Only the slots of the refinements there are (a few more when there are none).
+    if (builtin)
+        for (u32 k = 0, m = nrefs ? 32 : 4; k < m; k++) refs[k] = -1;
+
+    auto use = [&](Ref& r, bool fetch_values) {
+        if (r.used) {
+            Cell w;
+            word_of(&w, r.symbol);
+            set_type(&w, TYPE_REFINEMENT);
+            fire("script", "dup-refine", &w);
+        }
+        r.used = true;
+        if (builtin) {
+            if (r.slot >= 0 && r.slot < 32) refs[r.slot] = static_cast<i32>(stack::top - stack::arguments);
+        } else {
+            make_cell(stack::arguments + r.slot, TYPE_LOGIC, 1);
+        }
+        u32 p = r.param + 1;
+        i32 offset = 1;
+        for (u32 k = r.cache_index + 1; k < n; k++, p++, offset++) {
+            Cell e = entry(k);
+            if (TYPE_OF(&e) != TYPE_TYPESET || (e.header & FETCH_MASK) == FETCH_RETURN) break;
+            if (fetch_values) {
+                pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+            } else {
+                make_cell(stack::push_star(), TYPE_NONE);
+            }
+            check_type(&fn, name, &e, stack::top - 1, p);
+            if (!builtin) {
+                stack::arguments[r.slot + offset] = stack::top[-1];
+                stack::top--;
+            }
+        }
+    };
+    auto find_ref = [&](i32 sym) -> Ref* {
+        for (u32 k = 0; k < nrefs; k++)
+            if (table[k].symbol == sym) return &table[k];
+        return nullptr;
+    };
+
+    // apply: the value deciding whether a refinement is used; evaluated as
+    // one expression like the arguments, unless /safer takes it as it is.
+    auto switch_value = [&]() -> bool {
+        Cell v = *code_at(code, pos);
+        if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
+            Cell* base = stack::top;
+            pos = eval_expression(code, pos, tail, true, true, false);
+            v = *base;
+            stack::top = base;
+        } else {
+            pos++;
+        }
+        return !(TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1));
+    };
+
+    if (path) {
+        u32 len = block::buffer_of(path)->length();
+        for (u32 k = ref_item; k < len; k++) {
+            Cell item = *code_at(path, k);
+            bool on = true;
+            if (TYPE_OF(&item) == TYPE_GET_WORD) {
+                // A get-word names the refinement by the word it holds, or
+                // holds a logic (or none) that decides whether the
+                // refinement of its own name is used.
+                Cell v = *context::get(&item);
+                if (TYPE_OF(&v) >= TYPE_WORD && TYPE_OF(&v) <= TYPE_REFINEMENT) item = v;
+                else if (TYPE_OF(&v) == TYPE_NONE || (TYPE_OF(&v) == TYPE_LOGIC && !v.data1)) on = false;
+            }
+            i32 sym = refinement_symbol(&item, 0);
+            if (sym < 0) fire("script", "bad-refine", &item);
+            Ref* r = find_ref(sym);
+            if (!r) {
+                Cell nm = call_name(name);
+                fire("script", "no-refine", &nm, &item);
+            }
+            if (on) {
+                use(*r, true);
+                continue;
+            }
+            // Unused: its arguments are still evaluated, then dropped.
+            r->used = true;
+            u32 p = r->param + 1;
+            for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++, p++) {
+                Cell e = entry(c);
+                Cell* base = stack::top;
+                pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+                stack::top = base;
+            }
+        }
+    } else if (mode & MODE_APPLY_ALL) {
+        // /all: every refinement is a value of the block, its truth deciding its use.
+        for (u32 k = 0; k < nrefs; k++) {
+            bool on = false;
+            if (pos < clamp_tail(code, tail)) on = switch_value();
+            if (on) {
+                use(table[k], true);
+            } else {
+                // The arguments of an unused refinement are still in the block.
+                for (u32 c = table[k].cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
+                    if (pos < clamp_tail(code, tail)) pos++;
+            }
+        }
+    } else if (mode & MODE_APPLY) {
+        while (pos < clamp_tail(code, tail)) {
+            Cell item = *code_at(code, pos);
+            i32 sym = refinement_symbol(&item, MODE_APPLY);
+            if (sym < 0) fire("script", "bad-refine", &item);
+            Ref* r = find_ref(sym);
+            if (!r) {
+                Cell nm = call_name(name);
+                fire("script", "no-refine", &nm, &item);
+            }
+            pos++;
+            bool on = true;
+            if (pos < clamp_tail(code, tail)) on = switch_value();
+            if (on) {
+                use(*r, true);
+            } else {
+                for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
+                    if (pos < clamp_tail(code, tail)) pos++;
+            }
+        }
+    }
+
+    if (locals > 0) function::init_locals(locals);
+
+    if (builtin) {
+        u32 index = native::entry_of(&fn);
+        // Integer arithmetic and comparisons in place of the generic entry
+        // (their arguments are checked already; the result is the same).
+        Cell* a = stack::arguments;
+        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER && fast_paths_on()) {
+            FastOp kind = fast_op_for(type, index);
+            if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
+        }
+        if (type == TYPE_NATIVE) natives::call(index, false, refs);
+        else if (type == TYPE_ACTION) actions::call_generic(index, refs);
+        else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+    }
+    return pos;
+}
+
+u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix) {
+    return eval_arguments_at(fn, code, pos, tail, path, 1, name, mode, infix);
+}
+
+namespace {
+
+constexpr u32 LEAN_MAX_REFS = 8;
+// Entry indexes of the natives a lean call runs directly.
+constexpr u32 NATIVE_IF = 1;
+constexpr u32 NATIVE_EITHER = 3;
+
+
+
+// One argument of a lean call at `pos`, pushed: a literal that no operator
+// can follow is pushed at once (as the expression would push it), any other
+// expression evaluated. `param` names a missing argument.
+[[gnu::always_inline]] inline u32 lean_arg(const Cell* fn, const Cell* name, u32 param, Cell* code, u32 pos,
+                                           u32 tail, bool prefix) {
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    u32 t = tail < live ? tail : live;
+    if (pos >= t) no_arg(fn, name, param);
+    const Cell* c = block::cells_of(cb) + pos;
+    if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= t || TYPE_OF(c + 1) != TYPE_WORD) &&
+        stack::top + 1 < stack::end) {
+        machine_stack::check();
+        budget::step();
+        *stack::top++ = *c;
+        return pos + 1;
+    }
+    return eval_sub(code, pos, tail, prefix);
+}
+
+// ---- call records ------------------------------------------------------------------
+
+// What a lean call needs of a native, action or function, copied out of its
+// argument cache and companion block once: reaching them through the nodes
+// at every call is most of a call's cost. Natives and actions have one
+// record per entry index, functions share a small table keyed by their
+// companion node. A record is valid while its value's companion node is the
+// same and no collection has run since (a collection may free the node and
+// a later value get it).
+struct CallRecord {
+    node_t more;     // the value's companion block (0: empty)
+    u32 cycles;      // collector::cycles when made
+    u32 shape;       // call_shape of the argument cache
+    node_t cache_node;
+    u32 cache_head;
+    bool compiled;   // function: a compiled body
+    Cell body;       // function: its body
+    Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+    // The refinements, in spec order: their symbols as written and resolved,
+    // and their cache indexes. refs_known false: more than fit here, or two
+    // that resolve alike (the path items are then matched from the cache).
+    bool refs_known;
+    u32 nrefs;
+    u32 ref_raw[LEAN_MAX_REFS];
+    i32 ref_sym[LEAN_MAX_REFS];
+    u32 ref_entry[LEAN_MAX_REFS];
+};
+constexpr u32 BUILTIN_RECORDS = 128;
+constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits
+CallRecord native_records[BUILTIN_RECORDS];
+CallRecord action_records[BUILTIN_RECORDS];
+CallRecord function_records[FUNCTION_RECORDS];
+
+inline CallRecord* record_slot(const Cell* fn, u32 type) {
+    if (type == TYPE_FUNCTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    u32 index = native::entry_of(fn);
+    if (index >= BUILTIN_RECORDS) return nullptr;
+    return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];
+}
+
+// The record of a native, action or function value (made from its argument
+// cache when missing); null when it has no slot or no cache yet, or its
+// shape is not a lean one.
+[[gnu::noinline]] CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return nullptr;
+    u32 shape = cache->data3;
+    if (!(shape & SHAPE_LEAN)) return nullptr;
+    r->more = function::more_of(fn);
+    r->cycles = collector::cycles;
+    r->shape = shape;
+    r->cache_node = series_node(cache);
+    r->cache_head = series_head(cache);
+    const Cell* entries = block::cells_of(GET_BUFFER(r->cache_node)) + r->cache_head;
+    u32 args = shape & SHAPE_ARGS_MASK;
+    for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
+    r->refs_known = true;
+    r->nrefs = 0;
+    u32 n = cell_count(GET_BUFFER(r->cache_node));
+    n = n > r->cache_head ? n - r->cache_head : 0;
+    for (u32 c = args; c < n && r->refs_known; c++) {
+        if (TYPE_OF(entries + c) != TYPE_REFINEMENT) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(entries[c].data2));
+        for (u32 k = 0; k < r->nrefs; k++)
+            if (r->ref_sym[k] == sym) r->refs_known = false;
+        if (r->nrefs == LEAN_MAX_REFS) r->refs_known = false;
+        if (!r->refs_known) break;
+        r->ref_raw[r->nrefs] = entries[c].data2;
+        r->ref_sym[r->nrefs] = sym;
+        r->ref_entry[r->nrefs++] = c;
+    }
+    r->compiled = false;
+    if (type == TYPE_FUNCTION) {
+        const Cell* more = block::cells_of(GET_BUFFER(r->more));
+        const Cell* code = more + function::MORE_CODE;
+        r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
+        r->body = more[function::MORE_BODY];
+    }
+    return r;
+}
+
+inline CallRecord* call_record(const Cell* fn, u32 type) {
+    CallRecord* r = record_slot(fn, type);
+    if (!r) return nullptr;
+    if (r->more == function::more_of(fn) && r->more && r->cycles == collector::cycles) return r;
+    return make_record(fn, type, r);
+}
+
+}  // namespace
+
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
+               u32 ref_item) {
+    u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    u32 shape = rec->shape;
+    u32 args = shape & SHAPE_ARGS_MASK;
+    if (infix && args == 0) return false;
+    const node_t cache_node = rec->cache_node;
+    const u32 cache_head = rec->cache_head;
+    // Entry i of the cache, re-read through the node: fetching may move it.
+    auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node)) + cache_head + i; };
+    bool builtin = type != TYPE_FUNCTION;
+
+    // The refinements the path names, as cache indexes in path order; all
+    // checked before anything is evaluated.
+    u32 used[LEAN_MAX_REFS];
+    u32 nused = 0;
+    if (path) {
+        if (!(shape & SHAPE_REF_LEAN)) return false;
+        SeriesBuffer* pb = block::buffer_of(path);
+        const Cell* items = block::cells_of(pb);
+        u32 len = cell_count(pb);
+        SeriesBuffer* cb = GET_BUFFER(cache_node);
+        u32 n = cell_count(cb);
+        n = n > cache_head ? n - cache_head : 0;
+        const Cell* entries = block::cells_of(cb) + cache_head;
+        for (u32 k = ref_item; k < len; k++) {
+            u32 it = TYPE_OF(items + k);
+            if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
+            u32 found = 0;
+            if (rec->refs_known) {
+                // The refinements resolve apart: one written alike is the match.
+                u32 raw = items[k].data2;
+                for (u32 j = 0; j < rec->nrefs && !found; j++)
+                    if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
+                if (!found) {
+                    i32 sym = symbol::resolve(static_cast<i32>(raw));
+                    for (u32 j = 0; j < rec->nrefs && !found; j++)
+                        if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
+                }
+            } else {
+                i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
+                for (u32 c = args; c < n; c++) {
+                    if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
+                        symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
+                        found = c;
+                        break;
+                    }
+                }
+            }
+            if (!found) return false;
+            for (u32 u = 0; u < nused; u++)
+                if (used[u] == found) return false;
+            used[nused++] = found;
+        }
+    }
+
+    machine_stack::check();
+    budget::step();
+    u32 pos = *pos_io;
+    if (!infix) stack::push(fn);
+    if (type == TYPE_FUNCTION) stack::mark_kind81(name);
+    else stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
+    for (u32 i = 0; i < args; i++) {
+        if (infix && i == 0) {
+            stack::top = stack::arguments + 1;  // the left operand
+        } else {
+            pos = lean_arg(fn, name, i, code, pos, tail, infix);
+            // The argument may have run calls that took the record's slot.
+            rec = call_record(fn, type);
+        }
+        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
+    }
+
+    i32 refs[32];
+    if (builtin) {
+        // All refinements unused (-1: every byte 0xFF), in a few wide stores.
+        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+        else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    } else if (shape & SHAPE_REFS) {
+        // Every refinement has its logic cell and argument slots, unused at first.
+        SeriesBuffer* cb = GET_BUFFER(cache_node);
+        u32 n = cell_count(cb);
+        n = n > cache_head ? n - cache_head : 0;
+        const Cell* entries = block::cells_of(cb) + cache_head;
+        for (u32 c = args; c < n; c++) {
+            u32 et = TYPE_OF(entries + c);
+            if (et == TYPE_REFINEMENT) make_cell(stack::push_star(), TYPE_LOGIC, 0);
+            else if (et == TYPE_TYPESET) make_cell(stack::push_star(), TYPE_NONE);
+        }
+    }
+    for (u32 u = 0; u < nused; u++) {
+        // The named refinement: set, then its arguments fetched in order.
+        u32 c = used[u];
+        i32 slot = 0;
+        if (builtin) {
+            u32 number = entry(c)->data3;
+            if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
+        } else {
+            // Its logic cell: after the plain arguments, one cell per cache entry.
+            slot = static_cast<i32>(c);
+            make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        }
+        for (u32 k = c + 1;; k++) {
+            const Cell* e = entry(k);
+            if (k >= cell_count(GET_BUFFER(cache_node)) - cache_head || TYPE_OF(e) != TYPE_TYPESET) break;
+            pos = lean_arg(fn, name, k, code, pos, tail, false);
+            if (!typeset::has(entry(k), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, k);
+            if (!builtin) {
+                stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
+                stack::top--;
+            }
+        }
+    }
+
+    if (type == TYPE_FUNCTION) {
+        i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
+        if (locals > 0) function::init_locals(locals);
+        rec = call_record(fn, type);
+        if (!trace.active && !rec->compiled) {
+            Cell body = rec->body;
+            run_body(fn, &body);
+        } else {
+            call_function(fn, 0, name, 0);
+        }
+    } else {
+        u32 index = native::entry_of(fn);
+        Cell* a = stack::arguments;
+        FastOp kind;
+        if (args == 2 && !nused && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
+            (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+        } else if (type == TYPE_NATIVE) {
+            // The conditionals directly, as their entries do it (their
+            // arguments are checked already).
+            switch (index) {
+                case NATIVE_IF:
+                    if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+                    else eval(a + 1, true);
+                    break;
+                case NATIVE_EITHER:
+                    if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                    eval(a + (logic::is_true(a) ? 1 : 2), true);
+                    break;
+                default:
+                    natives::call(index, false, refs);
+            }
+        } else {
+            actions::call_generic(index, refs);
+        }
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+    if (!infix) {
+        stack::top--;
+        copy_cell(stack::top, stack::top - 1);
+    }
+    *pos_io = pos;
+    return true;
+}
+
+}  // namespace zav::interpreter

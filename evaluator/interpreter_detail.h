@@ -1,0 +1,111 @@
+// Internals the interpreter's files share: small helpers over code blocks
+// and the value stack, the cells held across allocations, the shape bits of
+// argument caches, and the steps one file calls in another.
+#pragma once
+#include <cstdlib>
+
+#include "datatypes/block.h"
+#include "datatypes/words.h"
+#include "evaluator/interpreter.h"
+#include "runtime/collector.h"
+#include "runtime/helpers.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+
+namespace zav::interpreter {
+
+inline Cell* word_of(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static_cast<u32>(sym), 0xFFFFFFFF); }
+
+inline Cell body_word() {
+    Cell w;
+    word_of(&w, words::_body);
+    return w;
+}
+
+inline bool function_type_q(u32 t) {
+    return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION;
+}
+
+// Cells of a block value's buffer, re-read at every use (code may move).
+inline Cell* code_at(const Cell* code, u32 pos) { return block::cells_of(block::buffer_of(code)) + pos; }
+// Cells in a buffer of cells (a shift, where length() divides by the unit).
+inline u32 cell_count(const SeriesBuffer* b) { return b->used_bytes() / sizeof(Cell); }
+inline u32 live_tail(const Cell* code) { return cell_count(block::buffer_of(code)); }
+inline u32 clamp_tail(const Cell* code, u32 tail) {
+    u32 live = live_tail(code);
+    return tail < live ? tail : live;
+}
+
+// A literal push: a new stack value (sub) or the frame result.
+inline void push_value(const Cell* v, bool sub) {
+    Cell c = *v;
+    if (sub) stack::push(&c);
+    else stack::set_last_reset(&c);
+}
+
+inline bool enabled() { return trace.enabled; }
+
+// Cells the evaluator keeps in C++ locals across allocations (the code block
+// of a running eval, an argument cache, a function body): a stack of cell
+// addresses that the collector marks. It does the job of collector::Root on
+// the hot paths at the price of two stores; holds nest like scopes.
+struct HeldCells {
+    const Cell** cells = nullptr;
+    u32 count = 0;
+    u32 capacity = 0;
+};
+extern HeldCells held;
+void grow_held();
+
+class Hold {
+public:
+    explicit Hold(const Cell* cell) {
+        if (held.count == held.capacity) grow_held();
+        held.cells[held.count++] = cell;
+    }
+    ~Hold() { held.count--; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
+
+// The shape of a call, worked out once from the argument cache and kept in
+// the cache cell's third payload word (unused by blocks), so that the lean
+// call paths need not walk the cache on every call.
+constexpr u32 SHAPE_LEAN = 0x80000000;      // plain parameters all evaluated, at most LEAN_MAX_ARGS
+constexpr u32 SHAPE_REF_LEAN = 0x40000000;  // the same for every refinement's parameters
+constexpr u32 SHAPE_REFS = 0x20000000;      // has refinements
+constexpr u32 SHAPE_ARGS_MASK = 0xF;        // plain parameters
+constexpr u32 SHAPE_LOCALS_SHIFT = 4;       // function! locals, bits 4-19
+constexpr u32 LEAN_MAX_ARGS = 8;
+constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
+
+// The more block's argument cache cell (second cell), or null when the value has none.
+Cell* cache_cell(const Cell* fn);
+inline bool builtin_q(u32 t) { return t == TYPE_NATIVE || t == TYPE_ACTION; }
+
+// Argument errors naming the call and the parameter.
+Cell call_name(const Cell* name);
+[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
+[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
+
+// The generic fetch of a call's arguments and refinements, refinements named
+// from `ref_item` of the path on (arguments.cpp).
+u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
+                      bool infix);
+
+// Steps of the reference tier (interpreter.cpp).
+u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
+                 bool case_);
+u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
+                 Cell* owner, i32 mode, bool infix);
+// One expression of the running code pushed as a new value (an argument).
+u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
+// An untraced function body over the arguments of the open frame.
+void run_body(const Cell* fn, const Cell* body);
+
+// The lean call (arguments.cpp): a function!, native! or action! whose
+// parameters are all evaluated ones, through its call record. See there.
+bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix = false,
+               const Cell* path = nullptr, u32 ref_item = 0);
+
+}  // namespace zav::interpreter

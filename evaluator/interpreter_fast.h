@@ -1,0 +1,207 @@
+// The interpreter's fast paths: integer operators done in place, and the
+// expressions that cannot fail, call anything or allocate (a plain value, a
+// word holding one, integer operators after it, a set-word storing one),
+// done without a call frame. Only the fast tier uses them.
+#pragma once
+#include "datatypes/context.h"
+#include "datatypes/native.h"
+#include "datatypes/op.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter_detail.h"
+#include "evaluator/natives.h"
+
+namespace zav::interpreter {
+
+
+// Applies the operator at `pos` to the value just produced (at `start`);
+// answers the next position, or `pos` itself when no operator follows.
+// Integer operators done in place: the op wraps one of these actions or
+// comparison natives and both operands are integer! (see fast_infix).
+enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT,
+                    FAST_LE, FAST_GE };
+
+// Looked up on every operator: tables by entry index rather than switches.
+struct FastOpTables {
+    signed char action[64];
+    signed char native[64];
+    constexpr FastOpTables() : action{}, native{} {
+        for (auto& k : action) k = FAST_NONE;
+        for (auto& k : native) k = FAST_NONE;
+        action[ACT_ADD] = FAST_ADD;
+        action[ACT_SUBTRACT] = FAST_SUB;
+        action[ACT_MULTIPLY] = FAST_MUL;
+        action[ACT_REMAINDER] = FAST_REM;
+        native[natives::N_EQUAL_Q] = FAST_EQ;
+        native[natives::N_NOT_EQUAL_Q] = FAST_NE;
+        native[natives::N_STRICT_EQUAL_Q] = FAST_EQ;  // both integer!
+        native[natives::N_LESSER_Q] = FAST_LT;
+        native[natives::N_GREATER_Q] = FAST_GT;
+        native[natives::N_LESSER_OR_EQUAL_Q] = FAST_LE;
+        native[natives::N_GREATER_OR_EQUAL_Q] = FAST_GE;
+    }
+};
+inline constexpr FastOpTables fast_op_tables;
+
+inline FastOp fast_op_for(u32 type, u32 index) {
+    if (index >= 64) return FAST_NONE;
+    if (type == TYPE_ACTION) return static_cast<FastOp>(fast_op_tables.action[index]);
+    if (type == TYPE_NATIVE) return static_cast<FastOp>(fast_op_tables.native[index]);
+    return FAST_NONE;
+}
+
+// The value slot of a word in the cases word_value does inline, else null
+// (the caller then takes the generic path, which raises what it must).
+inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
+
+// The integer operator `kind` over two integer! cells; the result replaces
+// `left` as the generic call leaves it. False (left unchanged) on an
+// overflow or a zero divisor.
+[[gnu::always_inline]] inline bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
+    i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
+    i64 r;
+    switch (kind) {
+        case FAST_ADD: r = i64(a) + b; break;
+        case FAST_SUB: r = i64(a) - b; break;
+        case FAST_MUL: r = i64(a) * b; break;
+        case FAST_REM:
+            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+            r = a % b;
+            break;
+        case FAST_EQ: r = a == b; break;
+        case FAST_NE: r = a != b; break;
+        case FAST_LT: r = a < b; break;
+        case FAST_GT: r = a > b; break;
+        case FAST_LE: r = a <= b; break;
+        case FAST_GE: r = a >= b; break;
+        default: return false;
+    }
+    if (kind <= FAST_REM) {
+        if (r > INT32_MAX || r < INT32_MIN) return false;
+        left->data2 = static_cast<u32>(static_cast<i32>(r));
+    } else {
+        make_cell(left, TYPE_LOGIC, r ? 1 : 0);
+    }
+    return true;
+}
+
+
+inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
+
+// An operator between two integer! values whose right operand is a literal
+// integer or a word holding one: nothing in the call can fail or be seen
+// (no tracing), so it runs without its call frame and argument fetch. The
+// result is what the action or native leaves: arithmetic rewrites the
+// payload of the left cell, a comparison makes a logic!. Answers false (and
+// changes nothing) for every other case, including an overflow or a zero
+// divisor, which the generic call then raises or widens.
+inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
+    if (!fast_paths_on() || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
+    FastOp kind = fast_op_of(op);
+    if (kind == FAST_NONE) return false;
+    const Cell* right = code_at(code, pos + 1);
+    if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return false;
+    if (TYPE_OF(right) != TYPE_INTEGER) return false;
+    if (!fast_compute(kind, start, right)) return false;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = *start;
+    return true;
+}
+
+// Values that evaluate to themselves, in code and as the value of a word.
+inline constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull << TYPE_BLOCK | 1ull << TYPE_STRING |
+                            1ull << TYPE_FILE | 1ull << TYPE_URL | 1ull << TYPE_CHAR | 1ull << TYPE_INTEGER |
+                            1ull << TYPE_FLOAT | 1ull << TYPE_BITSET | 1ull << TYPE_PAIR | 1ull << TYPE_PERCENT |
+                            1ull << TYPE_TUPLE | 1ull << TYPE_BINARY | 1ull << TYPE_TIME | 1ull << TYPE_TAG |
+                            1ull << TYPE_EMAIL | 1ull << TYPE_DATE | 1ull << TYPE_MONEY;
+static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
+inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
+
+// The integer operators after a plain value `v` (at `next` - 1 in `cells`)
+// that fast_compute does, applied to `v` in place; nothing here can fail,
+// call anything or allocate, and the code cannot move. Answers the position
+// after the last one; or 0 when an operator follows that it cannot do: `v`
+// then holds the value up to there and *stop the operator's position.
+[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
+    while (next < tail) {
+        const Cell* w = cells + next;
+        if (TYPE_OF(w) != TYPE_WORD) break;
+        const Cell* op = peek_word(w);
+        if (op && TYPE_OF(op) != TYPE_OP) break;
+        FastOp kind;
+        const Cell* right;
+        if (!op || next + 1 >= tail || TYPE_OF(v) != TYPE_INTEGER || (kind = fast_op_of(op)) == FAST_NONE ||
+            (TYPE_OF(right = cells + next + 1) == TYPE_WORD && !(right = peek_word(right))) ||
+            TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, v, right)) {
+            *stop = next;
+            return 0;
+        }
+        next += 2;
+    }
+    return next;
+}
+
+// One expression that cannot fail, call anything or allocate: a plain value
+// or a word holding one, then any integer operators fast_compute does. The
+// value goes to `out`; answers the next position, or 0 for any other
+// expression (nothing has been changed then). `tail` is within the live
+// tail. `stop`, when given, learns how far a failed attempt got: the value of
+// the expression up to there goes to `out` and the position of the
+// operator it could not do to *stop (0 when no value was made), so that
+// resume_simple goes on from there rather than evaluating it again.
+[[gnu::always_inline]] inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
+    if (pos >= tail) return 0;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    const Cell* c = cells + pos;
+    if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
+    if (!plain_value_q(TYPE_OF(c))) return 0;
+    Cell v = *c;
+    u32 s = 0;
+    u32 next = infix_simple(cells, pos + 1, tail, &v, &s);
+    if (!next) {
+        *out = v;
+        *stop = s;
+        return 0;
+    }
+    *out = v;
+    return next;
+}
+
+// A set-word whose value is a simple expression, stored without the call
+// frame (nothing in it can fail or be seen): false when the word or the
+// expression needs the generic path. Leaves the value as that path does.
+// On false, `partial` tells what eval_simple got done of the value (see
+// there), for eval_set_word to go on from.
+// What fast_set_word made of a set-word's value before it declined: the
+// value up to the operator at `stop` (0: nothing made).
+struct Partial {
+    Cell value;
+    u32 stop = 0;
+};
+
+[[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub,
+                                                 u32* next, Partial* partial) {
+    Cell* start = stack::top;
+    Cell* stopped_value = &partial->value;
+    u32* stop = &partial->stop;
+    *stop = 0;
+    if (!fast_paths_on() || start + 2 >= stack::end) return false;
+    Cell v;
+    u32 after = eval_simple(code, pos, tail, &v, stop);
+    if (!after) {
+        if (*stop) *stopped_value = v;
+        return false;
+    }
+    // Any refusal below leaves the whole value for eval_full to store.
+    *stopped_value = v;
+    *stop = after;
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return false;
+    *slot = v;
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *next = after;
+    return true;
+}
+
+}  // namespace zav::interpreter
