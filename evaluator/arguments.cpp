@@ -452,10 +452,10 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
 
     if (builtin) {
         u32 index = native::entry_of(&fn);
-        // Integer arithmetic and comparisons in place of the generic entry
+        // Number arithmetic and comparisons in place of the generic entry
         // (their arguments are checked already; the result is the same).
         Cell* a = stack::arguments;
-        if (stack::top - a == 2 && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER && fast_paths_on()) {
+        if (stack::top - a == 2 && number_q(a) && number_q(a + 1) && fast_paths_on()) {
             FastOp kind = fast_op_for(type, index);
             if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
         }
@@ -723,7 +723,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         u32 index = native::entry_of(fn);
         Cell* a = stack::arguments;
         FastOp kind;
-        if (args == 2 && !nused && TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(a + 1) == TYPE_INTEGER &&
+        if (args == 2 && !nused && number_q(a) && number_q(a + 1) &&
             (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
         } else if (type == TYPE_NATIVE) {
             // The conditionals directly, as their entries do it (their

@@ -1,7 +1,10 @@
-// Fast entries of compiled code; the fallbacks run the generic actions.
+// Numbers in place, and the fast entries of compiled code; the fallbacks run
+// the generic actions.
 #include "evaluator/fastpath.h"
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
@@ -15,39 +18,24 @@ namespace {
 [[noreturn]] void bad_code() { rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address()); }
 
 Cell* int_cell(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
-Cell* float_cell(Cell* c, double d) {
-    make_cell(c, TYPE_FLOAT);
-    set_cell_float(c, d);
-    return c;
+
+// Math operator codes of compiled code (0 add, 1 subtract, 2 multiply) to
+// the in-place kinds; the bitwise ones have none.
+FastOp math_kind(i32 op) { return op == 0 ? FAST_ADD : op == 1 ? FAST_SUB : op == 2 ? FAST_MUL : FAST_NONE; }
+
+// Bitwise operators of two integers, written as the integer actions write them.
+bool int_bitwise(i32 op, Cell* left, const Cell* right) {
+    if (TYPE_OF(left) != TYPE_INTEGER || TYPE_OF(right) != TYPE_INTEGER) return false;
+    u32 a = left->data2, b = right->data2;
+    left->data2 = op == 5 ? a | b : op == 6 ? a & b : a ^ b;
+    return true;
 }
 
-// Integer arithmetic on 32-bit values; an overflowing add, subtract or
-// multiply gives the float! of the exact result.
-void int_math(i32 op, i32 a, i32 b, Cell* out) {
-    switch (op) {
-        case 0: {
-            i32 s = static_cast<i32>(static_cast<u32>(a) + static_cast<u32>(b));
-            if ((s < a) != (b < 0)) float_cell(out, static_cast<double>(a) + b);
-            else int_cell(out, s);
-            return;
-        }
-        case 1: {
-            i32 d = static_cast<i32>(static_cast<u32>(a) - static_cast<u32>(b));
-            if ((d < 0) != (a < b)) float_cell(out, static_cast<double>(a) - b);
-            else int_cell(out, d);
-            return;
-        }
-        case 2: {
-            i64 p = static_cast<i64>(a) * b;
-            if (p != static_cast<i32>(p)) float_cell(out, static_cast<double>(a) * b);
-            else int_cell(out, static_cast<i32>(p));
-            return;
-        }
-        case 5: int_cell(out, a | b); return;
-        case 6: int_cell(out, a & b); return;
-        case 7: int_cell(out, a ^ b); return;
-        default: bad_code();
-    }
+// `left op right` in place: false when the generic action must run.
+bool math_in_place(i32 op, Cell* left, const Cell* right) {
+    if (interpreter::reference_only) return false;
+    if (op >= 5) return int_bitwise(op, left, right);
+    return fast_compute(math_kind(op), left, right);
 }
 
 void check_math_op(i32 op) {
@@ -74,17 +62,8 @@ Cell* math_fallback(i32 op, const Cell* left, const Cell* right, const Cell* wor
     return stack::top - 1;
 }
 
-bool int_compare(i32 op, i32 a, i32 b) {
-    switch (op) {
-        case 0: case 2: return a == b;
-        case 1: return a != b;
-        case 3: return a < b;
-        case 4: return a <= b;
-        case 5: return a > b;
-        case 6: return a >= b;
-        default: bad_code();
-    }
-}
+// Comparison codes of compiled code (0 equal ... 6 greater or equal) to the in-place kinds.
+constexpr FastOp compare_kinds[] = {FAST_EQ, FAST_NE, FAST_STRICT_EQ, FAST_LT, FAST_LE, FAST_GT, FAST_GE};
 
 bool compare_fallback(i32 op, const Cell* left, const Cell* right, const Cell* word) {
     if (op < 0 || op > 6) bad_code();
@@ -98,69 +77,45 @@ bool compare_fallback(i32 op, const Cell* left, const Cell* right, const Cell* w
     return v;
 }
 
-// Under the reference evaluator no operand takes a fast case: every entry
-// runs its generic fallback.
-bool int_q(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER && !interpreter::reference_only; }
-bool float_q(const Cell* c) { return TYPE_OF(c) == TYPE_FLOAT && !interpreter::reference_only; }
-bool block_q(const Cell* c) { return TYPE_OF(c) == TYPE_BLOCK && !interpreter::reference_only; }
-i32 ival(const Cell* c) { return static_cast<i32>(c->data2); }
-
 Cell* logic_cell(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
 
+// Under the reference evaluator every comparison takes its generic fallback.
 bool compare_cells(i32 op, Cell* left, Cell* right, const Cell* word) {
-    if (int_q(left) && int_q(right)) return int_compare(op, ival(left), ival(right));
+    if (op < 0 || op > 6) bad_code();
+    Cell r = *left;
+    if (!interpreter::reference_only && fast_compute(compare_kinds[op], &r, right)) return r.data1 != 0;
     return compare_fallback(op, left, right, word);
 }
 
 bool compare_int(i32 op, Cell* left, i32 right, const Cell* word) {
-    if (int_q(left)) return int_compare(op, ival(left), right);
     Cell r;
     int_cell(&r, right);
-    return compare_fallback(op, left, &r, word);
+    return compare_cells(op, left, &r, word);
 }
+
+bool block_q(const Cell* c) { return TYPE_OF(c) == TYPE_BLOCK && !interpreter::reference_only; }
 
 }  // namespace
 
+double float_remainder(double a, double b) { return float_::do_math_op(a, b, integer::OP_REM); }
+
 Cell* fast_math_op(i32 op, Cell* left, Cell* right, const Cell* word) {
     check_math_op(op);
-    if (int_q(left) && int_q(right)) {
-        i32 a = ival(left), b = ival(right);
-        Cell* out = stack::push_star();
-        int_math(op, a, b, out);
-        return out;
-    }
-    if (float_q(left) && float_q(right) && op <= 2) {
-        double a = cell_float(left), b = cell_float(right);
-        double r = op == 0 ? a + b : op == 1 ? a - b : a * b;
-        return float_cell(stack::push_star(), r);
-    }
+    Cell v = *left;
+    if (math_in_place(op, &v, right)) return stack::push(&v);
     return math_fallback(op, left, right, word);
 }
 
 Cell* fast_math_op_int(i32 op, Cell* left, i32 right, const Cell* word) {
-    check_math_op(op);
-    if (int_q(left)) {
-        i32 a = ival(left);
-        Cell* out = stack::push_star();
-        int_math(op, a, right, out);
-        return out;
-    }
     Cell r;
     int_cell(&r, right);
-    return math_fallback(op, left, &r, word);
+    return fast_math_op(op, left, &r, word);
 }
 
 Cell* fast_math_op_top(i32 op, Cell* right, const Cell* word) {
     check_math_op(op);
     Cell* left = stack::top - 1;
-    if (int_q(left) && int_q(right)) {
-        int_math(op, ival(left), ival(right), left);
-        return left;
-    }
-    if (float_q(left) && float_q(right) && op <= 2) {
-        double a = cell_float(left), b = cell_float(right);
-        return float_cell(left, op == 0 ? a + b : op == 1 ? a - b : a * b);
-    }
+    if (math_in_place(op, left, right)) return left;
     Cell* r = math_fallback(op, left, right, word);
     Cell v = *r;
     stack::top = left + 1;
@@ -169,19 +124,9 @@ Cell* fast_math_op_top(i32 op, Cell* right, const Cell* word) {
 }
 
 Cell* fast_math_op_top_int(i32 op, i32 right, const Cell* word) {
-    check_math_op(op);
-    Cell* left = stack::top - 1;
-    if (int_q(left)) {
-        int_math(op, ival(left), right, left);
-        return left;
-    }
-    Cell rc;
-    int_cell(&rc, right);
-    Cell* r = math_fallback(op, left, &rc, word);
-    Cell v = *r;
-    stack::top = left + 1;
-    *left = v;
-    return left;
+    Cell r;
+    int_cell(&r, right);
+    return fast_math_op_top(op, &r, word);
 }
 
 Cell* fast_compare_op(i32 op, Cell* left, Cell* right, const Cell* word) {

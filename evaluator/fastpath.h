@@ -1,11 +1,88 @@
-// Fast entries of compiled code for the commonest operations: integer and
-// float arithmetic, integer comparisons, block picks and block queries. Each
-// handles its common case inline, with no call frame, and otherwise falls
-// back to the generic action inside a call frame named by `word`.
+// Fast entries for the commonest operations: arithmetic and comparisons of
+// numbers in place (for the interpreter and compiled code), block picks and
+// block queries. Each handles its common case inline, with no call frame;
+// the entries of compiled code otherwise fall back to the generic action
+// inside a call frame named by `word`.
 #pragma once
 #include "runtime/cell.h"
 
 namespace zav::actions {
+
+// ---- numbers in place ----------------------------------------------------------------
+// The operators the interpreter applies to two numbers without a call frame:
+// the math actions and comparison natives it finds behind an op!.
+enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_STRICT_EQ,
+                    FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+
+// integer! or float!: the operands fast_compute takes.
+inline bool number_q(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER || TYPE_OF(c) == TYPE_FLOAT; }
+
+// A float! result written over `c` as the math actions write it: the
+// header's flags are kept.
+inline void float_in_place(Cell* c, double d) {
+    set_type(c, TYPE_FLOAT);
+    c->data1 = 0;
+    set_cell_float(c, d);
+}
+
+// float! remainder as the generic action computes it.
+double float_remainder(double a, double b);
+
+// `left kind right` over two numbers, the result left in `left` exactly as
+// the generic action or native leaves it: an integer sum, difference or
+// product that overflows becomes the float! of the exact value, an
+// integer/float mix is computed as floats, a comparison makes a logic!.
+// False (left unchanged) when the generic call must run: another type, an
+// integer zero divisor or the one overflowing remainder, and `=`/`<>`
+// with a float! (whose tolerance the generic comparison applies).
+[[gnu::always_inline]] inline bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
+    u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
+        i64 r;
+        switch (kind) {
+            case FAST_ADD: r = i64(a) + b; break;
+            case FAST_SUB: r = i64(a) - b; break;
+            case FAST_MUL: r = i64(a) * b; break;
+            case FAST_REM:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                r = a % b;
+                break;
+            case FAST_EQ:
+            case FAST_STRICT_EQ: r = a == b; break;
+            case FAST_NE: r = a != b; break;
+            case FAST_LT: r = a < b; break;
+            case FAST_GT: r = a > b; break;
+            case FAST_LE: r = a <= b; break;
+            case FAST_GE: r = a >= b; break;
+            default: return false;
+        }
+        if (kind > FAST_REM) make_cell(left, TYPE_LOGIC, r ? 1 : 0);
+        else if (r > INT32_MAX || r < INT32_MIN) float_in_place(left, static_cast<double>(r));
+        else left->data2 = static_cast<u32>(static_cast<i32>(r));
+        return true;
+    }
+    if (!number_q(left) || !number_q(right)) return false;
+    double a = lt == TYPE_INTEGER ? static_cast<i32>(left->data2) : cell_float(left);
+    double b = rt == TYPE_INTEGER ? static_cast<i32>(right->data2) : cell_float(right);
+    bool r;
+    switch (kind) {
+        case FAST_ADD: float_in_place(left, a + b); return true;
+        case FAST_SUB: float_in_place(left, a - b); return true;
+        case FAST_MUL: float_in_place(left, a * b); return true;
+        case FAST_REM: float_in_place(left, float_remainder(a, b)); return true;
+        // Of different types never strictly equal; floats exactly.
+        case FAST_STRICT_EQ: r = lt == rt && a == b; break;
+        // NaN is neither lesser, greater nor equal, as in C++.
+        case FAST_LT: r = a < b; break;
+        case FAST_GT: r = a > b; break;
+        case FAST_LE: r = a <= b; break;
+        case FAST_GE: r = a >= b; break;
+        default: return false;
+    }
+    make_cell(left, TYPE_LOGIC, r ? 1 : 0);
+    return true;
+}
 
 // Math operators: 0 add, 1 subtract, 2 multiply, 5 or~, 6 and~, 7 xor~.
 Cell* fast_math_op(i32 op, Cell* left, Cell* right, const Cell* word);

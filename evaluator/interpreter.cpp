@@ -8,8 +8,8 @@
 // not take to the reference tier.
 //
 //   expression at `pos`                  fast tier (eval_expression_at)
-//   literal, or word holding a value     pushed from a local; integer
-//     then integer operators             operators folded in place (infix_simple)
+//   literal, or word holding a value     pushed from a local; number
+//     then number operators              operators folded in place (infix_simple)
 //   word holding a function              eval_word_call -> lean_call
 //   path: word + refinements             eval_path_call -> lean_call
 //   set-word of a simple value           fast_set_word: no frame
@@ -359,7 +359,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 }
 
 // The fast tier's entry to one expression: a single dispatch on the cell at
-// `pos`. Plain values (literal, or held by a word) with any integer operators
+// `pos`. Plain values (literal, or held by a word) with any number operators
 // after them are done in a local; calls through a word or a refinement path
 // take the lean call; set-words store simple values without a frame. Every
 // other shape, and everything while tracing or under the reference switch,

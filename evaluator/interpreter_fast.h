@@ -1,12 +1,13 @@
-// The interpreter's fast paths: integer operators done in place, and the
+// The interpreter's fast paths: number operators done in place, and the
 // expressions that cannot fail, call anything or allocate (a plain value, a
-// word holding one, integer operators after it, a set-word storing one),
+// word holding one, number operators after it, a set-word storing one),
 // done without a call frame. Only the fast tier uses them.
 #pragma once
 #include "datatypes/context.h"
 #include "datatypes/native.h"
 #include "datatypes/op.h"
 #include "evaluator/actions.h"
+#include "evaluator/fastpath.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/natives.h"
 
@@ -15,10 +16,13 @@ namespace zav::interpreter {
 
 // Applies the operator at `pos` to the value just produced (at `start`);
 // answers the next position, or `pos` itself when no operator follows.
-// Integer operators done in place: the op wraps one of these actions or
-// comparison natives and both operands are integer! (see fast_infix).
-enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_LT, FAST_GT,
-                    FAST_LE, FAST_GE };
+// Number operators done in place: the op wraps one of these actions or
+// comparison natives and both operands are numbers (see fast_infix and
+// actions::fast_compute).
+using actions::FastOp;
+using actions::fast_compute;
+using actions::number_q;
+using enum actions::FastOp;
 
 // Looked up on every operator: tables by entry index rather than switches.
 struct FastOpTables {
@@ -33,7 +37,7 @@ struct FastOpTables {
         action[ACT_REMAINDER] = FAST_REM;
         native[natives::N_EQUAL_Q] = FAST_EQ;
         native[natives::N_NOT_EQUAL_Q] = FAST_NE;
-        native[natives::N_STRICT_EQUAL_Q] = FAST_EQ;  // both integer!
+        native[natives::N_STRICT_EQUAL_Q] = FAST_STRICT_EQ;
         native[natives::N_LESSER_Q] = FAST_LT;
         native[natives::N_GREATER_Q] = FAST_GT;
         native[natives::N_LESSER_OR_EQUAL_Q] = FAST_LE;
@@ -53,54 +57,21 @@ inline FastOp fast_op_for(u32 type, u32 index) {
 // (the caller then takes the generic path, which raises what it must).
 inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
-// The integer operator `kind` over two integer! cells; the result replaces
-// `left` as the generic call leaves it. False (left unchanged) on an
-// overflow or a zero divisor.
-[[gnu::always_inline]] inline bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
-    i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
-    i64 r;
-    switch (kind) {
-        case FAST_ADD: r = i64(a) + b; break;
-        case FAST_SUB: r = i64(a) - b; break;
-        case FAST_MUL: r = i64(a) * b; break;
-        case FAST_REM:
-            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-            r = a % b;
-            break;
-        case FAST_EQ: r = a == b; break;
-        case FAST_NE: r = a != b; break;
-        case FAST_LT: r = a < b; break;
-        case FAST_GT: r = a > b; break;
-        case FAST_LE: r = a <= b; break;
-        case FAST_GE: r = a >= b; break;
-        default: return false;
-    }
-    if (kind <= FAST_REM) {
-        if (r > INT32_MAX || r < INT32_MIN) return false;
-        left->data2 = static_cast<u32>(static_cast<i32>(r));
-    } else {
-        make_cell(left, TYPE_LOGIC, r ? 1 : 0);
-    }
-    return true;
-}
-
-
 inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
-// An operator between two integer! values whose right operand is a literal
-// integer or a word holding one: nothing in the call can fail or be seen
+// An operator between two numbers whose right operand is a literal number
+// or a word holding one: nothing in the call can fail or be seen
 // (no tracing), so it runs without its call frame and argument fetch. The
 // result is what the action or native leaves: arithmetic rewrites the
-// payload of the left cell, a comparison makes a logic!. Answers false (and
-// changes nothing) for every other case, including an overflow or a zero
-// divisor, which the generic call then raises or widens.
+// left cell, a comparison makes a logic!. Answers false (and changes
+// nothing) for every other case, including an integer zero divisor and a
+// float equality, which the generic call then raises or compares.
 inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
-    if (!fast_paths_on() || pos + 1 >= tail || TYPE_OF(start) != TYPE_INTEGER) return false;
+    if (!fast_paths_on() || pos + 1 >= tail || !number_q(start)) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
     const Cell* right = code_at(code, pos + 1);
     if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return false;
-    if (TYPE_OF(right) != TYPE_INTEGER) return false;
     if (!fast_compute(kind, start, right)) return false;
     stack::top = start + 1;
     if (!sub) *stack::arguments = *start;
@@ -116,7 +87,7 @@ inline constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull
 static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
 inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
-// The integer operators after a plain value `v` (at `next` - 1 in `cells`)
+// The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, applied to `v` in place; nothing here can fail,
 // call anything or allocate, and the code cannot move. Answers the position
 // after the last one; or 0 when an operator follows that it cannot do: `v`
@@ -129,9 +100,9 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
         if (op && TYPE_OF(op) != TYPE_OP) break;
         FastOp kind;
         const Cell* right;
-        if (!op || next + 1 >= tail || TYPE_OF(v) != TYPE_INTEGER || (kind = fast_op_of(op)) == FAST_NONE ||
+        if (!op || next + 1 >= tail || !number_q(v) || (kind = fast_op_of(op)) == FAST_NONE ||
             (TYPE_OF(right = cells + next + 1) == TYPE_WORD && !(right = peek_word(right))) ||
-            TYPE_OF(right) != TYPE_INTEGER || !fast_compute(kind, v, right)) {
+            !fast_compute(kind, v, right)) {
             *stop = next;
             return 0;
         }
@@ -141,7 +112,7 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 }
 
 // One expression that cannot fail, call anything or allocate: a plain value
-// or a word holding one, then any integer operators fast_compute does. The
+// or a word holding one, then any number operators fast_compute does. The
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
 // tail. `stop`, when given, learns how far a failed attempt got: the value of

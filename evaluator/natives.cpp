@@ -181,6 +181,7 @@ constexpr NativeDef NATIVES[] = {
     {N_APPLY, "apply", "func [word! path! any-function!] args [block!] /all /safer", apply_star},
 };
 static_assert(std::size(NATIVES) == NATIVE_COUNT, "every native has one entry in the table");
+static_assert(NATIVE_COUNT <= native::NATIVE_TABLE_SIZE, "a native! index fits the table");
 
 constexpr bool in_index_order() {
     for (u32 i = 0; i < std::size(NATIVES); i++)

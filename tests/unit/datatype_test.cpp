@@ -20,7 +20,9 @@ struct DatatypeTest : RuntimeTest {};
 }  // namespace
 
 TEST_F(DatatypeTest, FormMoldCompare) {
-    Cell dt, buf;
+    Cell dt;
+    collector::Root buf_root;  // text_of allocates: the collector must see the buffer
+    Cell& buf = buf_root.value;
     datatype::make_at(&dt, TYPE_INTEGER);
     datatype::records[TYPE_INTEGER].name = "integer!";
     datatype::records[TYPE_INTEGER].length = 7;

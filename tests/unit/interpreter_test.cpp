@@ -382,6 +382,51 @@ TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
     }
 }
 
+// The in-place number operators leave exactly what the generic actions
+// leave, header flags included, or decline.
+TEST_F(InterpreterTest, NumbersInPlaceMatchTheGenericActions) {
+    Cell w = named("op");
+    auto num = [](const char* text) { return *block::zs_head(load(text)); };
+    const char* operands[] = {"0", "3", "-7", "2147483647", "-2147483648", "65536", "1.5", "-0.0", "2.5e300",
+                              "1e-320"};
+    const actions::FastOp math[] = {actions::FAST_ADD, actions::FAST_SUB, actions::FAST_MUL, actions::FAST_REM};
+    const i32 math_code[] = {0, 1, 2, -1};
+    for (const char* l : operands) {
+        for (const char* r : operands) {
+            SCOPED_TRACE(std::string(l) + " " + r);
+            Cell left = num(l), right = num(r);
+            left.header |= FLAG_NEW_LINE;
+            for (size_t k = 0; k < 4; k++) {
+                Cell fast = left;
+                if (!actions::fast_compute(math[k], &fast, &right)) {
+                    // Only an integer zero divisor or the overflowing remainder decline.
+                    EXPECT_EQ(math[k], actions::FAST_REM);
+                    continue;
+                }
+                EXPECT_EQ(fast.header & ~TYPE_MASK, FLAG_NEW_LINE);
+                if (math_code[k] < 0) continue;
+                ReferenceOnly mode(true);
+                Cell* generic = actions::fast_math_op(math_code[k], &left, &right, &w);
+                EXPECT_EQ(test::mold(&fast, true), test::mold(generic, true)) << k;
+                EXPECT_EQ(fast.header, generic->header) << k;
+            }
+            // Comparisons: 0 equal ... 6 greater or equal, as compiled code numbers them.
+            const actions::FastOp compare[] = {actions::FAST_EQ, actions::FAST_NE, actions::FAST_STRICT_EQ,
+                                               actions::FAST_LT, actions::FAST_LE, actions::FAST_GT,
+                                               actions::FAST_GE};
+            for (i32 op = 0; op < 7; op++) {
+                Cell fast = left;
+                bool done = actions::fast_compute(compare[op], &fast, &right);
+                bool floats = TYPE_OF(&left) == TYPE_FLOAT || TYPE_OF(&right) == TYPE_FLOAT;
+                EXPECT_EQ(done, !(floats && op < 2)) << op;
+                if (!done) continue;
+                ReferenceOnly mode(true);
+                EXPECT_EQ(fast.data1 != 0, actions::fast_compare_cond(op, &left, &right, false, &w)) << op;
+            }
+        }
+    }
+}
+
 TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
     for (bool reference : {false, true}) {
         SCOPED_TRACE(reference ? "reference" : "fast");

@@ -10,6 +10,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/error.h"
+#include "runtime/collector.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
 #include "runtime/unicode.h"
@@ -89,6 +90,7 @@ inline std::string bytes_of(node_t n) {
 inline std::string text_of(const Cell* str) {
     Cell copy = *str;
     copy.data3 = 0;
+    collector::Root guard(&copy);  // the conversion allocates: the string may be held nowhere else
     i32 len = -1;
     u8* p = unicode::to_utf8(&copy, len);
     return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
