@@ -157,6 +157,7 @@ void runtime_boot() {
     symbol::init();
     // The root block holds values that the runtime keeps for good.
     root = alloc_cells(1000);
+    // Start-up defines about 1,250 words: room for a script's own before it grows.
     context::make_global(4000);
     words::build();
     words::build_locals();

@@ -14,6 +14,7 @@ extern node_t block;  // the symbol block
 extern node_t table;  // its kind-2 hash table
 
 // Makes the symbol block and table (room for `size`); start-up calls it once.
+// It interns about 1,250 names, so the default leaves room for a script's own.
 void init(u32 size = 4000);
 // Registers symbol! (compare only).
 void init_type();
