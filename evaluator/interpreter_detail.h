@@ -37,10 +37,14 @@ inline u32 clamp_tail(const Cell* code, u32 tail) {
 }
 
 // A literal push: a new stack value (sub) or the frame result.
-inline void push_value(const Cell* v, bool sub) {
+[[gnu::always_inline]] inline void push_value(const Cell* v, bool sub) {
     Cell c = *v;
-    if (sub) stack::push(&c);
-    else stack::set_last_reset(&c);
+    if (sub) {
+        stack::push(&c);
+    } else {
+        stack::top = stack::arguments + 1;
+        *stack::arguments = c;
+    }
 }
 
 inline bool enabled() { return trace.enabled; }

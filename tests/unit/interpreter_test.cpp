@@ -37,11 +37,7 @@ struct InterpreterTest : RuntimeTest {
     }
 };
 
-Cell named(const char* name) {
-    Cell w;
-    word::make_at(symbol::make(name), &w);
-    return w;
-}
+using test::word_cell;
 
 using test::integer_cell;
 
@@ -71,7 +67,7 @@ TEST_F(InterpreterTest, PopAndGetTopStayAtTheBottom) {
 }
 
 TEST_F(InterpreterTest, BreakUnwindsToTheLoopWithItsValue) {
-    Cell loop = named("loop"), brk = named("break"), f = named("f");
+    Cell loop = word_cell("loop"), brk = word_cell("break"), f = word_cell("f");
     stack::mark_loop(&loop);
     Cell* region = stack::arguments;
     CallFrame* loop_frame = stack::top_frame();
@@ -95,7 +91,7 @@ TEST_F(InterpreterTest, BreakUnwindsToTheLoopWithItsValue) {
 }
 
 TEST_F(InterpreterTest, BreakWithoutLoopOrAcrossAGuardRaisesWithPointersRestored) {
-    Cell g = named("g"), brk = named("break");
+    Cell g = word_cell("g"), brk = word_cell("break");
     struct Case {
         bool guard;
         bool continue_;
@@ -104,7 +100,7 @@ TEST_F(InterpreterTest, BreakWithoutLoopOrAcrossAGuardRaisesWithPointersRestored
     for (const Case& c : cases) {
         stack::frame_top = stack::frame_base;
         stack::arguments = stack::top = stack::bottom;
-        Cell loop = named("loop"), t = named("try");
+        Cell loop = word_cell("loop"), t = word_cell("try");
         // The error unwinds to the try guard at the base, which goes too.
         stack::mark_kind4(&t);
         CallFrame* guard = stack::top_frame();
@@ -123,7 +119,7 @@ TEST_F(InterpreterTest, BreakWithoutLoopOrAcrossAGuardRaisesWithPointersRestored
 }
 
 TEST_F(InterpreterTest, ReturnPassesTryAndCatchFramesToTheFunctionBody) {
-    Cell f = named("f"), t = named("try"), c = named("catch"), r = named("return");
+    Cell f = word_cell("f"), t = word_cell("try"), c = word_cell("catch"), r = word_cell("return");
     stack::mark_kind81(&f);
     stack::mark_kind10(true);
     CallFrame* body = stack::top_frame();
@@ -153,13 +149,13 @@ TEST_F(InterpreterTest, ReturnPassesTryAndCatchFramesToTheFunctionBody) {
 }
 
 TEST_F(InterpreterTest, ThrowReachesCatchWithValueAndName) {
-    Cell c = named("catch"), f = named("f"), th = named("throw");
+    Cell c = word_cell("catch"), f = word_cell("f"), th = word_cell("throw");
     stack::mark_kind6(&c);
     CallFrame* catch_frame = stack::top_frame();
     Cell* region = stack::arguments;
     stack::mark_kind81(&f);
     stack::mark_kind82(&th);
-    Cell v = integer_cell(5), name = named("tag");
+    Cell v = integer_cell(5), name = word_cell("tag");
     stack::push(&v);
     stack::push(&name);
     EXPECT_EQ(thrown_by([] { stack::throw_throw(THROW_THROW); }), THROW_THROW);
@@ -180,7 +176,7 @@ TEST_F(InterpreterTest, ThrowReachesCatchWithValueAndName) {
 }
 
 TEST_F(InterpreterTest, ErrorUnwindsToTheGuardAndDropsIt) {
-    Cell t = named("try"), f = named("f");
+    Cell t = word_cell("try"), f = word_cell("f");
     stack::mark_kind4(&t);
     Cell* guard_caller = stack::bottom;
     stack::mark_kind81(&f);
@@ -200,7 +196,7 @@ TEST_F(InterpreterTest, CallNameSkipsInternalFrames) {
     Cell out;
     stack::get_call_name(&out);
     EXPECT_EQ(static_cast<i32>(out.data2), words::_not_found);
-    Cell f = named("f"), body, anon;
+    Cell f = word_cell("f"), body, anon;
     make_cell(&body, TYPE_WORD, 0, static_cast<u32>(words::_body), 0xFFFFFFFF);
     make_cell(&anon, TYPE_WORD, 0, static_cast<u32>(words::_anon), 0xFFFFFFFF);
     stack::mark_kind81(&f);
@@ -215,7 +211,7 @@ TEST_F(InterpreterTest, CollectCallsListsNamedFramesAboveTheLowest) {
     Cell b = *blk;
     stack::collect_calls(&b);
     EXPECT_EQ(test::mold(&b), "[]");
-    Cell con = named("console"), f = named("f"), g = named("g"), body;
+    Cell con = word_cell("console"), f = word_cell("f"), g = word_cell("g"), body;
     make_cell(&body, TYPE_WORD, 0, static_cast<u32>(words::_body), 0xFFFFFFFF);
     stack::mark_kind5(&con);
     stack::push_star();
@@ -232,7 +228,7 @@ TEST_F(InterpreterTest, WalkAndCountFramesSelectByLevel) {
     Cell* fn = load("f: func [] [] n: :print");
     Cell code = *fn;
     interpreter::eval(&code, false);
-    Cell con = named("console"), f = named("f"), n = named("print");
+    Cell con = word_cell("console"), f = word_cell("f"), n = word_cell("print");
     stack::mark_kind5(&con);
     stack::mark_kind81(&f);
     stack::mark_kind82(&n);
@@ -259,7 +255,7 @@ namespace {
 std::string run(const char* text) {
     stack::frame_top = stack::frame_base;
     stack::arguments = stack::top = stack::bottom;
-    Cell con = named("console");
+    Cell con = word_cell("console");
     stack::mark_kind5(&con);
     Cell code = *load(text);
     try {
@@ -359,7 +355,7 @@ TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
     for (bool reference : {false, true}) {
         SCOPED_TRACE(reference ? "reference" : "fast");
         ReferenceOnly mode(reference);
-        Cell w = named("add");
+        Cell w = word_cell("add");
         Cell big = integer_cell(2147483647), one = integer_cell(1), min = integer_cell(-2147483647 - 1), k = integer_cell(65536);
         Cell* r = actions::fast_math_op(0, &big, &one, &w);
         EXPECT_EQ(TYPE_OF(r), TYPE_FLOAT);
@@ -385,7 +381,7 @@ TEST_F(InterpreterTest, FastMathOverflowsIntoFloat) {
 // The in-place number operators leave exactly what the generic actions
 // leave, header flags included, or decline.
 TEST_F(InterpreterTest, NumbersInPlaceMatchTheGenericActions) {
-    Cell w = named("op");
+    Cell w = word_cell("op");
     auto num = [](const char* text) { return *block::zs_head(load(text)); };
     const char* operands[] = {"0", "3", "-7", "2147483647", "-2147483648", "65536", "1.5", "-0.0", "2.5e300",
                               "1e-320"};
@@ -431,7 +427,7 @@ TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
     for (bool reference : {false, true}) {
         SCOPED_TRACE(reference ? "reference" : "fast");
         ReferenceOnly mode(reference);
-        Cell w = named("lesser?");
+        Cell w = word_cell("lesser?");
         Cell one = integer_cell(1), two = integer_cell(2);
         EXPECT_TRUE(actions::fast_compare_cond(3, &one, &two, false, &w));
         EXPECT_FALSE(actions::fast_compare_cond_int(3, &two, 1, false, &w));

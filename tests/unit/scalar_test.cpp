@@ -108,10 +108,7 @@ Cell blk(std::initializer_list<Cell> items) {
     return c;
 }
 
-Cell word(const char* name, u32 type = TYPE_WORD) {
-    Cell c;
-    return *make_cell(&c, type, 0, static_cast<u32>(symbol::make(name)), 0);
-}
+using test::word_cell;
 
 using test::error_of;
 
@@ -220,7 +217,7 @@ TEST_F(ScalarTest, TruthRules) {
     Cell truthy[] = {L(true), I(0), F(0.0), U(), str(""), C(0)};
     for (Cell& v : falsy) EXPECT_FALSE(logic::true_q(&v)) << mold(v);
     for (Cell& v : truthy) EXPECT_TRUE(logic::true_q(&v)) << mold(v);
-    Cell u = U(), w = word("x");
+    Cell u = U(), w = word_cell("x");
     EXPECT_EQ(error_of([&] { logic::true_q(&u, true, &w); }), "script/no-value");
 
     stack::reset();
@@ -423,8 +420,8 @@ TEST_F(ScalarTest, IntegerText) {
 }
 
 TEST_F(ScalarTest, ToInteger) {
-    Cell issue_ff = word("FF", TYPE_ISSUE), issue_neg = word("ffffffff", TYPE_ISSUE);
-    Cell issue_long = word("123456789", TYPE_ISSUE), issue_bad = word("xyz", TYPE_ISSUE);
+    Cell issue_ff = word_cell("FF", TYPE_ISSUE), issue_neg = word_cell("ffffffff", TYPE_ISSUE);
+    Cell issue_long = word_cell("123456789", TYPE_ISSUE), issue_bad = word_cell("xyz", TYPE_ISSUE);
     struct Case { action_fn::Make fn; Cell spec; const char* expect; } cases[] = {
         {integer::to, F(2147483648.0), "script/type-limit"}, {integer::to, F(2147483647.0), "2147483647"},
         {integer::to, F(-2147483648.0), "-2147483648"},      {integer::to, F(-2147483649.0), "script/type-limit"},
@@ -746,8 +743,8 @@ TEST_F(ScalarTest, TimeMake) {
 TEST_F(ScalarTest, TimeFields) {
     Cell t = T(3723.5), path = blk({});
     struct Read { Cell element; const char* expect; } reads[] = {
-        {word("hour"), "1"}, {word("minute"), "2"}, {word("second"), "3.5"}, {word("HOUR"), "1"},
-        {I(1), "1"},         {I(3), "3.5"},         {word("foo"), "script/invalid-path"}, {I(4), "script/invalid-path"},
+        {word_cell("hour"), "1"}, {word_cell("minute"), "2"}, {word_cell("second"), "3.5"}, {word_cell("HOUR"), "1"},
+        {I(1), "1"},         {I(3), "3.5"},         {word_cell("foo"), "script/invalid-path"}, {I(4), "script/invalid-path"},
     };
     for (auto& r : reads) {
         stack::reset();
@@ -758,10 +755,10 @@ TEST_F(ScalarTest, TimeFields) {
         EXPECT_EQ(err.empty() ? mold(*out) : err, r.expect) << mold(r.element);
     }
     struct Write { double start; Cell element; Cell value; const char* expect; } writes[] = {
-        {3723, word("minute"), I(5), "1:05:03"},   {3723, word("hour"), I(10), "10:02:03"},
-        {3723, word("second"), F(1.5), "1:02:01.5"}, {3723, word("second"), I(9), "1:02:09"},
-        {1800, word("hour"), I(-1), "-1:30:00"},    {-5400, word("minute"), I(15), "-1:15:00"},
-        {-5400, word("hour"), I(2), "2:30:00"},     {3723, word("minute"), F(1.5), "script/invalid-arg"},
+        {3723, word_cell("minute"), I(5), "1:05:03"},   {3723, word_cell("hour"), I(10), "10:02:03"},
+        {3723, word_cell("second"), F(1.5), "1:02:01.5"}, {3723, word_cell("second"), I(9), "1:02:09"},
+        {1800, word_cell("hour"), I(-1), "-1:30:00"},    {-5400, word_cell("minute"), I(15), "-1:15:00"},
+        {-5400, word_cell("hour"), I(2), "2:30:00"},     {3723, word_cell("minute"), F(1.5), "script/invalid-arg"},
         {3723, I(2), I(7), "1:07:03"},
     };
     for (auto& w : writes) {

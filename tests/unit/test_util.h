@@ -9,6 +9,8 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "datatypes/error.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
@@ -45,6 +47,13 @@ inline Cell DT(u32 type) {
     Cell c;
     datatype::make_at(&c, type);
     return c;
+}
+
+// A word of the given word type, bound to the global context.
+inline Cell word_cell(const char* name, u32 type = TYPE_WORD) {
+    Cell w;
+    word::make_at(symbol::make(name), &w);
+    return *set_type(&w, type);
 }
 
 // The i-th cell of a block's buffer, from its first cell (not its index).
