@@ -509,7 +509,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             Hold path_hold(&value);
             next = eval_expression(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
-            eval_path_at(&value, 1, code, pos, tail, true, false, true, false);
+            eval_path_at(&value, code, pos, tail, PathAccess::SET, true);
             if (sub) stack::unwind();
             else stack::unwind_last();
             break;
@@ -545,11 +545,11 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             break;
         }
         case TYPE_PATH:
-            next = eval_path_at(&value, 1, code, pos, tail, false, false, sub, false);
+            next = eval_path_at(&value, code, pos, tail, PathAccess::EVAL, sub);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_GET_PATH:
-            next = eval_path_at(&value, 1, code, pos, tail, false, true, sub, false);
+            next = eval_path_at(&value, code, pos, tail, PathAccess::GET, sub);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_LIT_PATH: {
@@ -655,9 +655,8 @@ i32 do_next_index(Cell* code_in) {
 // ---- paths -------------------------------------------------------------------------
 
 
-u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
-                 bool case_) {
-    (void)first_item;
+u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_) {
+    const bool set = access == PathAccess::SET, get = access == PathAccess::GET;
     struct {
         Cell value;
     } path{*path_in};
@@ -755,9 +754,9 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     return pos + 1;
 }
 
-
 u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_) {
-    return eval_path_at(path, 1, code, pos, tail, set, get, sub, case_);
+    PathAccess access = set ? PathAccess::SET : get ? PathAccess::GET : PathAccess::EVAL;
+    return eval_path_at(path, code, pos, tail, access, sub, case_);
 }
 
 // ---- calls ----------------------------------------------------------------------------

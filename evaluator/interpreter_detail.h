@@ -98,8 +98,11 @@ u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 r
                       bool infix);
 
 // Steps of the reference tier (interpreter.cpp).
-u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
-                 bool case_);
+// What a path evaluated at `pos` does: answer its value (a function reached
+// through it is called), answer it without calling, or store through it the
+// running frame's first cell.
+enum class PathAccess { EVAL, GET, SET };
+u32 eval_path_at(Cell* path, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_ = false);
 u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
                  Cell* owner, i32 mode, bool infix);
 // One expression of the running code pushed as a new value (an argument).
