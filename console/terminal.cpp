@@ -451,23 +451,22 @@ LineEditor::Step LineEditor::key(i32 key) {
             move_to(position_of(cursor_));
             return Step::More;
         case KEY_UP:
-        case 16:  // Ctrl-P: towards older entries, then one empty step past the oldest
+        case 16:  // Ctrl-P: towards older entries; past the oldest, an empty line
             if (history_index_ < count - 1) {
                 line_ = history_[static_cast<size_t>(++history_index_)];
             } else {
-                history_index_ = count;
                 line_.clear();
             }
             cursor_ = line_.size();
             redraw();
             return Step::More;
         case KEY_DOWN:
-        case 14:  // Ctrl-N: towards newer entries, then the empty line
-            if (history_index_ > 0) {
-                line_ = history_[static_cast<size_t>(--history_index_)];
-            } else {
-                history_index_ = -1;
+        case 14:  // Ctrl-N: the entry shown by the last Up again, then newer ones, then the empty line
+            if (history_index_ < 0) {
                 line_.clear();
+            } else {
+                line_ = history_[static_cast<size_t>(std::min(history_index_, count - 1))];
+                history_index_--;
             }
             cursor_ = line_.size();
             redraw();

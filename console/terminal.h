@@ -138,7 +138,7 @@ private:
     EditOptions options_;
     int columns_ = 80, start_col_ = 0;
     Pos at_{0, 0};           // where the terminal's cursor is, from the prompt's row
-    int history_index_ = -1;  // -1: the line being typed; history_.size(): past the oldest
+    int history_index_ = -1;  // the entry Up showed last; -1: none (the line being typed)
     std::string out_;
 };
 

@@ -1,8 +1,9 @@
 # Sourced by the tests that drive a program on a real terminal through tmux.
 #   tmux_session NAME COLUMNS
 # starts a private tmux server with one pane of COLUMNS x 20 running bash in
-# $dir/work with HOME at $dir/home, or exits 0 with "skipped" when tmux is
-# missing or cannot start. $dir is a scratch folder removed at exit.
+# $dir/work with HOME at $dir/home (and ZAV_GC_STRESS passed on), or exits 0
+# with "skipped" when tmux is missing or cannot start. $dir is a scratch
+# folder removed at exit.
 set -u
 tmux_session() {
     command -v tmux >/dev/null || { echo "skipped: no tmux"; exit 0; }
@@ -11,7 +12,7 @@ tmux_session() {
     sock="zav-$1-$$"
     trap 'tm kill-server 2>/dev/null; rm -rf "$dir"' EXIT
     if ! tm new-session -d -s t -x "$2" -y 20 \
-        "cd $dir/work && env -i PATH=$PATH TERM=screen HOME=$dir/home HISTFILE=/dev/null bash --norc --noprofile" 2>/dev/null; then
+        "cd $dir/work && env -i PATH=$PATH TERM=screen HOME=$dir/home HISTFILE=/dev/null ${ZAV_GC_STRESS:+ZAV_GC_STRESS=$ZAV_GC_STRESS} bash --norc --noprofile" 2>/dev/null; then
         echo "skipped: tmux cannot start"
         exit 0
     fi

@@ -251,9 +251,12 @@ TEST(LineEditor, History) {
         {std::string(UP) + UP + "\r", "one"},
         {std::string(UP) + UP + UP + "\r", ""},            // past the oldest: empty
         {std::string(UP) + UP + UP + DOWN + "\r", "one"},  // and back
-        {std::string(UP) + UP + DOWN + "\r", "two"},       // Down goes to the newer entry at once
-        {std::string(UP) + DOWN + "\r", ""},
-        {std::string(UP) + "\x10\x0e\r", "two"},             // Ctrl-P, Ctrl-N
+        {std::string(UP) + UP + DOWN + "\r", "one"},       // Down shows the entry again first
+        {std::string(UP) + UP + DOWN + DOWN + "\r", "two"},
+        {std::string(UP) + DOWN + "\r", "two"},
+        {std::string(UP) + DOWN + DOWN + "\r", ""},
+        {std::string(DOWN) + "\r", ""},
+        {std::string(UP) + "\x10\x0e\r", "one"},             // Ctrl-P, Ctrl-N
         {std::string(UP) + "!\r", "two!"},
     };
     for (const auto& c : cases) {
