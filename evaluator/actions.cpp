@@ -1,6 +1,8 @@
 // The generic actions: each action! value's entry and the typed workers that dispatch on the target.
 #include "evaluator/actions.h"
 
+#include "evaluator/fastpath.h"
+
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -412,6 +414,7 @@ void register_(u32 n, const GenericEntry* entries) {
 
 void call_generic(u32 slot, const i32* refinements) {
     if (slot < 1 || slot > ACTIONS_COUNT || !generic_table[slot]) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
+    if (fast_series_action(slot, refinements)) return;
     generic_table[slot](refinements);
 }
 

@@ -2,6 +2,8 @@
 // the generic actions.
 #include "evaluator/fastpath.h"
 
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -10,6 +12,7 @@
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
+#include "runtime/unicode.h"
 
 namespace zav::actions {
 
@@ -95,7 +98,64 @@ bool compare_int(i32 op, Cell* left, i32 right, const Cell* word) {
 
 bool block_q(const Cell* c) { return TYPE_OF(c) == TYPE_BLOCK && !interpreter::reference_only; }
 
+// Series pick by an index as the generic pick counts it (from the head:
+// 1 the first, -1 the one before it, 0 none), for a block! or string!.
+void pick_in_place(const Cell* s, i32 n, Cell* out) {
+    SeriesBuffer* b = GET_BUFFER(series_node(s));
+    i64 pos = n > 0 ? i64(series_head(s)) + n - 1 : i64(series_head(s)) + n;
+    if (n == 0 || pos < 0 || pos >= b->length()) make_cell(out, TYPE_NONE);
+    else if (TYPE_OF(s) == TYPE_BLOCK) *out = block::cells_of(b)[pos];
+    else make_cell(out, TYPE_CHAR, 0, unicode::get_char(b->head() + u64(pos) * b->unit(), b->unit()));
+}
+
+// Room for `bytes` more at the tail, in a buffer nobody owns.
+bool room_q(SeriesBuffer* b, u32 bytes) {
+    return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(b->data_end());
+}
+
 }  // namespace
+
+bool fast_series_action(u32 slot, const i32* refinements) {
+    if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
+    if (!interpreter::fast_paths_on()) return false;
+    Cell* s = stack::arguments;
+    Cell* value = s + 1;
+    u32 type = TYPE_OF(s);
+    if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
+    if (slot == ACT_PICK) {
+        if (TYPE_OF(value) != TYPE_INTEGER) return false;
+        Cell v = *s;
+        pick_in_place(&v, static_cast<i32>(value->data2), s);
+        return true;
+    }
+    // /part, /only and /dup unused.
+    if (refinements[0] != -1 || refinements[1] != -1 || refinements[2] != -1) return false;
+    SeriesBuffer* b = GET_BUFFER(series_node(s));
+    if (type == TYPE_STRING) {
+        if (slot != ACT_APPEND || TYPE_OF(value) != TYPE_CHAR) return false;
+        u32 cp = value->data2, unit = b->unit();
+        // A code point the buffer's unit cannot hold widens it: the generic way.
+        if ((unit == 1 && cp > 0x7F) || (unit == 2 && cp > 0xFFFF) || !room_q(b, unit)) return false;
+        unicode::put_char(b->tail_ptr(), unit, cp);
+        b->tail += unit;
+        series_head(s) = 0;
+        return true;
+    }
+    if (block::any_block_q(TYPE_OF(value)) || !room_q(b, sizeof(Cell))) return false;
+    Cell* cells = block::cells_of(b);
+    u32 len = b->length();
+    if (slot == ACT_APPEND) {
+        cells[len] = *value;
+        series_head(s) = 0;
+    } else {
+        u32 pos = series_head(s) < len ? series_head(s) : len;
+        std::memmove(cells + pos + 1, cells + pos, u64(len - pos) * sizeof(Cell));
+        cells[pos] = *value;
+        series_head(s) = pos + 1;
+    }
+    b->tail += sizeof(Cell);
+    return true;
+}
 
 double float_remainder(double a, double b) { return float_::do_math_op(a, b, integer::OP_REM); }
 
@@ -182,11 +242,8 @@ bool fast_compare_cond_int_2(i32 op, Cell* left, i32 right, const Cell* word) {
 Cell* fast_pick_block(Cell* value, i32 index, const Cell* word) {
     if (block_q(value)) {
         Cell v = *value;
-        i64 n = static_cast<i64>(block::buffer_of(&v)->length()) - series_head(&v);
-        Cell* out = stack::push_star();
-        if (index >= 1 && index <= n) *out = block::cells_of(block::buffer_of(&v))[series_head(&v) + index - 1];
-        else make_cell(out, TYPE_NONE);
-        return out;
+        pick_in_place(&v, index, stack::push_star());
+        return stack::top - 1;
     }
     Cell val = *value, idx;
     int_cell(&idx, index);

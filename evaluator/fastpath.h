@@ -84,6 +84,17 @@ double float_remainder(double a, double b);
     return true;
 }
 
+// ---- typed series actions ---------------------------------------------------------------
+// The commonest shapes of three series actions, over the running action's
+// stack arguments and in place of the generic action: append of one value
+// to a block! (of a char! to a string!), insert of one value into a block!,
+// pick of a block! or string! by an integer!. True when done: the result
+// is then in the first argument, as the generic action leaves it. False for
+// every other shape (a refinement, a block to splice, another type), a
+// series someone owns (its owner hears of each change), a buffer that must
+// grow, and while the fast paths are off.
+bool fast_series_action(u32 slot, const i32* refinements);
+
 // Math operators: 0 add, 1 subtract, 2 multiply, 5 or~, 6 and~, 7 xor~.
 Cell* fast_math_op(i32 op, Cell* left, Cell* right, const Cell* word);
 Cell* fast_math_op_int(i32 op, Cell* left, i32 right, const Cell* word);

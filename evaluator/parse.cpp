@@ -27,6 +27,7 @@
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/budget.h"
+#include "runtime/case_folding.h"
 #include "runtime/machine_stack.h"
 #include "datatypes/words.h"
 
@@ -146,9 +147,9 @@ void append_to(node_t node, const Cell* value) {
 }
 
 void truncate(node_t node, u32 n) {
-    if (node_length(node) <= n) return;
-    Cell blk = block_cell(node, 0);
-    block::zs_clear_at(&blk, n);
+    SeriesBuffer* b = GET_BUFFER(node);
+    off32 t = b->offset + n * static_cast<u32>(sizeof(Cell));
+    if (b->tail > t) b->tail = t;
 }
 
 [[noreturn]] void fire_stack() { fire("script", "parse-stack"); }
@@ -178,12 +179,17 @@ struct Frame {
 // A level pushed on the rule stack, popped when it goes out of scope.
 struct Level {
     u32 mark;
+    // The three cells go on in one growth step: every level of every match
+    // passes here.
     Level(const Cell* a, const Cell* b, const Cell* c) {
-        check_stacks();
-        mark = node_length(rules_node);
-        append_to(rules_node, a);
-        append_to(rules_node, b);
-        append_to(rules_node, c);
+        Cell va = *a, vb = *b, vc = *c;  // the growth may move a buffer they live in
+        SeriesBuffer* buf = GET_BUFFER(rules_node);
+        mark = buf->length();
+        if (mark >= STACK_LIMIT || node_length(series_node_) >= STACK_LIMIT) fire_stack();
+        Cell* d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
+        d[0] = va;
+        d[1] = vb;
+        d[2] = vc;
     }
     ~Level() { truncate(rules_node, mark); }
     // The repetition triple's iteration count.
@@ -346,6 +352,31 @@ struct Engine {
         return ok;
     }
 
+    // A string rule against string input at `p`, both of one byte per
+    // character: the text is compared in place, as the string comparison
+    // does it (a mismatch is tried again folded unless the case counts).
+    // Answers 1 or 0 and sets `adv`, or -1 for any other width.
+    int match_bytes(const Cell* rule, u32 p, u32& adv) {
+        SeriesBuffer* ib = GET_BUFFER(series_node(input));
+        SeriesBuffer* rb = GET_BUFFER(series_node(rule));
+        if (ib->unit() != 1 || rb->unit() != 1) return -1;
+        u32 rh = series_head(rule), rl = rb->used_bytes();
+        u32 lb = rh < rl ? rl - rh : 0;
+        adv = lb;
+        if (series_node(rule) == series_node(input) && rh == p) return 1;
+        if (lb == 0) return 1;
+        u32 il = ib->used_bytes();
+        if (p > il || il - p < lb) return 0;
+        const u8* a = ib->head() + p;
+        const u8* b = rb->head() + rh;
+        bool fold = op != COMP_STRICT_EQUAL;
+        for (u32 k = 0; k < lb; k++) {
+            if (a[k] == b[k]) continue;
+            if (!fold || case_folding::change_char(a[k], 1) != case_folding::change_char(b[k], 1)) return 0;
+        }
+        return 1;
+    }
+
     // Does the rule value match at the position? `adv` gets the units covered.
     bool match_value(Cell* rule, u32& adv) {
         u32 t = TYPE_OF(rule);
@@ -369,6 +400,9 @@ struct Engine {
                         return true;
                     }
                     return false;
+                }
+                if (t == TYPE_STRING) {
+                    if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
                 }
                 Cell s = *input;
                 bool ok;
@@ -570,14 +604,23 @@ struct Engine {
         const u8* text = b->head();
         u32 unit = b->unit();
         u32 p = pos(), e = end();
-        i32 count = 0;
-        while ((max < 0 || count < max) && p < e) {
-            u32 c = string::get_char(text + p * unit, unit);
-            bool member = (c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
-            if (!member) break;
-            p++;
-            count++;
+        u32 from = p;
+        u32 room = p < e ? e - p : 0;
+        u32 stop = p + (max >= 0 && static_cast<u32>(max) < room ? static_cast<u32>(max) : room);
+        if (unit == 1) {
+            while (p < stop) {
+                u32 c = text[p];
+                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
+                p++;
+            }
+        } else {
+            while (p < stop) {
+                u32 c = string::get_char(text + p * unit, unit);
+                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
+                p++;
+            }
         }
+        i32 count = static_cast<i32>(p - from);
         res = count >= min ? R_OK : R_FAIL;
         set_pos(res == R_OK ? p : std::min(pos(), len()));
         last_match = res == R_OK;
@@ -591,18 +634,18 @@ struct Engine {
             last_match = true;
             return R_OK;
         }
+        if (!tracer) {
+            // Nothing can see the level of a bitset run (no events, no code
+            // runs inside it), so it is not written; its limit still holds.
+            check_stacks();
+            Result fast;
+            if (repeat_bitset(rb, i, min, max, fast)) return fast;
+        }
         Cell counts;
         triple::make_at(&counts, min, max, 1);
         KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
         u32 start = pos();
-        if (!tracer) {
-            Result fast;
-            if (repeat_bitset(rb, i, min, max, fast)) {
-                fire_event(EV_POP, last_match, rb, i);
-                return fast;
-            }
-        }
         i32 count = 0;
         u32 j = i;
         Result res;
@@ -1003,35 +1046,41 @@ struct Engine {
         return r;
     }
 
+    // A count (the integer `n`, from the rule `r` at i) and an optional
+    // second one, then the rule they repeat.
+    Result count_rule(node_t rb, u32& i, const Cell* r, i32 n) {
+        u32 j = i + 1;
+        i32 m = n;
+        if (n < 0) fire("script", "out-of-range", r);
+        if (j < node_length(rb) && int_rule(cell_at(rb, j), m)) {
+            Cell second = *cell_at(rb, j);
+            if (m < 0) fire("script", "out-of-range", &second);
+            if (m < n) fire("script", "parse-rule", &second);
+            j++;
+        }
+        if (j >= node_length(rb) || is_bar(cell_at(rb, j))) fire("script", "parse-rule", r);
+        i = j;
+        return repeat(rb, i, n, m, false);
+    }
+
     // -- one rule at index i; i moves past the rule and its arguments --
     Result match_rule(node_t rb, u32& i) {
         Cell r = *cell_at(rb, i);
         fire_event(EV_FETCH, last_match, rb, i);
         u32 t = TYPE_OF(&r);
-        i32 n;
-        if (int_rule(&r, n)) {
-            u32 j = i + 1;
-            i32 m = n;
-            if (n < 0) fire("script", "out-of-range", &r);
-            if (j < node_length(rb) && int_rule(cell_at(rb, j), m)) {
-                Cell second = *cell_at(rb, j);
-                if (m < 0) fire("script", "out-of-range", &second);
-                if (m < n) fire("script", "parse-rule", &second);
-                j++;
-            }
-            if (j >= node_length(rb) || is_bar(cell_at(rb, j))) fire("script", "parse-rule", &r);
-            i = j;
-            return repeat(rb, i, n, m, false);
+        if (t == TYPE_WORD) {
+            // A word is looked up once: a keyword, a count, or the rule it holds.
+            i32 kw = keyword_of(&r);
+            if (kw != KW_NONE_) return keyword(rb, i, kw);
+            Cell v = r.data1 ? *context::get(&r) : get_value(&r);
+            if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
+            if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "no-value", &r);
+            i++;
+            if (TYPE_OF(&v) == TYPE_BLOCK) return match_block(&v, i - 1);
+            return value_rule(&v, rb, i - 1);
         }
+        if (t == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(r.data2));
         switch (t) {
-            case TYPE_WORD: {
-                i32 kw = keyword_of(&r);
-                if (kw != KW_NONE_) return keyword(rb, i, kw);
-                Cell v = get_value(&r);
-                i++;
-                if (TYPE_OF(&v) == TYPE_BLOCK) return match_block(&v, i - 1);
-                return value_rule(&v, rb, i - 1);
-            }
             case TYPE_BLOCK:
                 i++;
                 return match_block(&r, i - 1);

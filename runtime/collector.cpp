@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "runtime/budget.h"
@@ -24,6 +26,7 @@ u32 cycles = 0;
 u32 history_depth = 5;
 Stats last{};
 u64 allocated = 0;
+GuardStack guards;
 
 namespace {
 
@@ -145,6 +148,21 @@ void mark_roots() {
     for (node_t* t : table_roots)
         if (node_q(*t)) hashtable::mark(*t);
     for (node_t n : pins) mark_any(n);
+    for (u32 i = 0; i < guards.count; i++) {
+        uintptr_t e = guards.entries[i];
+        void* p = reinterpret_cast<void*>(e & ~GUARD_KIND_MASK);
+        switch (e & GUARD_KIND_MASK) {
+            case GUARD_CELL:
+                mark_value(static_cast<const Cell*>(p));
+                break;
+            case GUARD_TABLE:
+                if (node_q(*static_cast<node_t*>(p))) hashtable::mark(*static_cast<node_t*>(p));
+                break;
+            default:  // a node or a pin
+                mark_any(*static_cast<node_t*>(p));
+                break;
+        }
+    }
     drain();
     for (u32 i = 0; i < marker_count; i++) {
         if (markers[i]) {
@@ -249,12 +267,18 @@ void compact_frame(SeriesFrame* f) {
     }
 }
 
+void pin(node_t n) {
+    if (!node_q(n)) return;
+    SeriesBuffer* b = GET_BUFFER(n);
+    if (!(b->flags & (SERIES_BIG | SERIES_FIXED))) pinned.push_back(off_of(b));
+}
+
 void compact_series_frames() {
     pinned.clear();
-    for (node_t n : pins) {
-        if (!node_q(n)) continue;
-        SeriesBuffer* b = GET_BUFFER(n);
-        if (!(b->flags & (SERIES_BIG | SERIES_FIXED))) pinned.push_back(off_of(b));
+    for (node_t n : pins) pin(n);
+    for (u32 i = 0; i < guards.count; i++) {
+        uintptr_t e = guards.entries[i];
+        if ((e & GUARD_KIND_MASK) == GUARD_PIN) pin(*reinterpret_cast<node_t*>(e & ~GUARD_KIND_MASK));
     }
     std::sort(pinned.begin(), pinned.end());
     for (off32 o = memory::record.s_head; o;) {
@@ -521,6 +545,22 @@ void mark_value(const Cell* c) {
 }
 
 // ---- guards ----------------------------------------------------------------
+
+void grow_guards() {
+    // Deep enough for the evaluator's deepest recursion without regrowing often.
+    u32 capacity = guards.capacity ? guards.capacity * 2 : 1024;
+    auto* entries = static_cast<uintptr_t*>(std::realloc(guards.entries, capacity * sizeof(uintptr_t)));
+    if (!entries) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, rt::code_address());
+    guards.entries = entries;
+    guards.capacity = capacity;
+}
+
+#ifdef ZAV_CHECK_GUARDS
+void guard_out_of_order() {
+    std::fputs("zav: a collector guard was dropped out of order\n", stderr);
+    std::abort();
+}
+#endif
 
 Root::Root() : value{TYPE_UNSET, 0, 0, 0}, cell(&value) { cell_roots.push_back(cell); }
 

@@ -4,8 +4,10 @@
 // Roots: the root block, the value stack and the call frames, the marker
 // callbacks that higher modules register for what they keep (the symbol
 // table, the global context, the cycle stack...), and the guards below for
-// values that C++ code holds outside the value stack.
+// values that C++ locals hold outside the value stack.
 #pragma once
+#include <cstdint>
+
 #include "runtime/cell.h"
 
 namespace zav::collector {
@@ -64,6 +66,85 @@ void mark_context(node_t ctx);
 void mark_value(const Cell* cell);
 // Cells from first up to (not including) last.
 void mark_values(const Cell* first, const Cell* last);
+
+// ---- guards for C++ locals ------------------------------------------------------
+//
+// What C++ code holds outside the value stack across allocations (a local, a
+// member of a local object) is kept by a guard: one stack of tagged addresses
+// that marking walks. A guard costs a compare and two stores to make and one
+// decrement to drop, so hot paths use it freely. Guards nest like scopes:
+// each must be destroyed in reverse order of construction, which scopes do;
+// a static or a heap object that outlives its scope registers a marker
+// instead.
+enum GuardKind : uintptr_t {
+    GUARD_CELL = 0,   // a cell: its value and everything that refers to
+    GUARD_NODE = 1,   // a node variable: the node it holds now, with its cells when a block
+    GUARD_TABLE = 2,  // a hash-table variable: the table with all its series
+    GUARD_PIN = 3,    // a node variable: as GUARD_NODE, and compaction does not move the buffer
+};
+constexpr uintptr_t GUARD_KIND_MASK = 3;  // the kind lives in the low bits of a 4-aligned address
+static_assert(alignof(Cell) >= 4 && alignof(node_t) >= 4);
+
+struct GuardStack {
+    uintptr_t* entries = nullptr;
+    u32 count = 0;
+    u32 capacity = 0;
+};
+extern GuardStack guards;
+// Doubles the guard stack; out of memory ends the process.
+void grow_guards();
+
+// Sanitizer builds check that guards are dropped in order.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZAV_CHECK_GUARDS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZAV_CHECK_GUARDS 1
+#endif
+#endif
+#ifdef ZAV_CHECK_GUARDS
+[[noreturn]] void guard_out_of_order();
+#endif
+
+class Guard {
+public:
+    // A cell: a value held in a C++ variable, marked with what it refers to.
+    explicit Guard(const Cell* cell) { push(reinterpret_cast<uintptr_t>(cell)); }
+    // A node variable (followed, so it may be reassigned), a table variable or a pin.
+    explicit Guard(node_t& node, GuardKind kind = GUARD_NODE) {
+        push(reinterpret_cast<uintptr_t>(&node) | kind);
+    }
+    ~Guard() {
+#ifdef ZAV_CHECK_GUARDS
+        if (guards.count != at_ + 1) guard_out_of_order();
+#endif
+        guards.count--;
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    void push(uintptr_t entry) {
+        if (guards.count == guards.capacity) grow_guards();
+#ifdef ZAV_CHECK_GUARDS
+        at_ = guards.count;
+#endif
+        guards.entries[guards.count++] = entry;
+    }
+#ifdef ZAV_CHECK_GUARDS
+    u32 at_;
+#endif
+};
+
+// A cell that guards itself: a C++ local that holds a value across allocations.
+class GuardedCell {
+public:
+    GuardedCell() : guard_(&value) {}
+    Cell value{TYPE_UNSET, 0, 0, 0};
+
+private:
+    Guard guard_;
+};
 
 // Keeps a cell that C++ code holds outside the value stack (a static, a
 // local, a member) alive with everything it refers to. Guards nest: destroy

@@ -3,6 +3,8 @@
 // previous frame, handles, marker callbacks, node-keyed tables, stress.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -175,7 +177,7 @@ TEST_F(CollectorTest, PinnedBufferDoesNotMove) {
     off32 at_pinned = buffer_of(pinned);
     off32 at_before = buffer_of(before);
     {
-        collector::Pin pin(pinned);
+        collector::Guard pin(pinned, collector::GUARD_PIN);
         const u8* raw = GET_BUFFER(pinned)->head();
         collector::do_cycle();
         EXPECT_EQ(buffer_of(pinned), at_pinned);
@@ -198,27 +200,57 @@ TEST_F(CollectorTest, PinnedBufferDoesNotMove) {
 }
 
 TEST_F(CollectorTest, GuardsKeepSeriesAlive) {
-    node_t guarded_text = new_string("held by a root");
+    node_t guarded_text = new_string("held by a guarded cell");
     node_t kept = 0;
+    node_t first = 0;
+    u32 depth = collector::guards.count;
     {
-        collector::Root root;
+        collector::GuardedCell root;
         node_t block = alloc_cells(2);
         append(block, string_cell(guarded_text));
         root.value = block_cell(block);
         Cell outside = string_cell(new_string("outside cell"));
-        collector::Root by_pointer(&outside);
-        kept = new_string("held by a node root");
-        collector::NodeRoot node_root(kept);
+        collector::Guard by_pointer(&outside);
+        kept = new_string("first");
+        first = kept;
+        collector::Guard node_root(kept);
+        kept = new_string("held by a node guard");  // the guard follows its variable
         new_string("garbage");
         collector::do_cycle();
-        EXPECT_EQ(bytes_of(guarded_text), "held by a root");
+        EXPECT_EQ(bytes_of(guarded_text), "held by a guarded cell");
         EXPECT_EQ(bytes_of(outside.data2), "outside cell");
-        EXPECT_EQ(bytes_of(kept), "held by a node root");
+        EXPECT_EQ(bytes_of(kept), "held by a node guard");
+        EXPECT_FALSE(collector::node_q(first));
         EXPECT_EQ(cells(block)[0].data2, guarded_text);
     }
+    EXPECT_EQ(collector::guards.count, depth);
     collector::do_cycle();
     EXPECT_FALSE(collector::node_q(guarded_text));
     EXPECT_FALSE(collector::node_q(kept));
+}
+
+TEST_F(CollectorTest, GuardsAreDroppedWhenAnExceptionUnwinds) {
+    u32 depth = collector::guards.count;
+    node_t text = new_string("held while thrown through");
+    try {
+        collector::Guard outer(text);
+        // Enough guards to grow the guard stack while others are live.
+        std::vector<Cell> cells(3000, string_cell(text));
+        auto nest = [&](auto& self, u32 i) -> void {
+            if (i == cells.size()) {
+                collector::do_cycle();
+                EXPECT_EQ(bytes_of(text), "held while thrown through");
+                throw 1;
+            }
+            collector::Guard g(&cells[i]);
+            self(self, i + 1);
+        };
+        nest(nest, 0);
+    } catch (int) {
+    }
+    EXPECT_EQ(collector::guards.count, depth);
+    collector::do_cycle();
+    EXPECT_FALSE(collector::node_q(text));
 }
 
 TEST_F(CollectorTest, BigFramesAreSweptAndLiveOnesKeepTheirCells) {
@@ -249,7 +281,7 @@ TEST_F(CollectorTest, BigFramesAreSweptAndLiveOnesKeepTheirCells) {
 
 TEST_F(CollectorTest, FixedBufferCellsAreMarkedEveryCycle) {
     node_t fixed = alloc_fixed_buffer(4, 16, 0);
-    collector::NodeRoot guard(fixed);
+    collector::Guard guard(fixed);
     node_t text = new_string("in a fixed buffer");
     append(fixed, string_cell(text));
     for (int i = 0; i < 3; i++) collector::do_cycle();
@@ -258,25 +290,41 @@ TEST_F(CollectorTest, FixedBufferCellsAreMarkedEveryCycle) {
 
 TEST_F(CollectorTest, CompactsIntoThePreviousFrame) {
     collector::disable();
-    // Garbage until allocation reaches a new frame, one small live string to
-    // keep that frame in use, then garbage until the frame after it: the
-    // collection frees almost all of the middle frame, however much start-up
-    // left live in the first one.
-    node_t g = new_string(std::string(20000, 'g'));
-    off32 first = frame_holding(buffer_of(g));
-    while (frame_holding(buffer_of(g)) == first) g = new_string(std::string(20000, 'g'));
-    off32 middle = frame_holding(buffer_of(g));
-    push_cell(string_cell(new_string("anchor")));
-    while (frame_holding(buffer_of(g)) == middle) g = new_string(std::string(20000, 'g'));
-    node_t live = new_string("moves back");
+    // The shape is built whatever earlier work left in the heap: garbage until
+    // two frames made here lie next to each other, each with a small live
+    // anchor near its start, and a live string in the upper one. The lower
+    // one's anchor is pinned so that the lower frame stays and keeps its
+    // room; the collection then moves the upper frame's live buffers into it.
+    std::set<off32> known;
+    for (off32 o = memory::record.s_head; o; o = at<SeriesFrame>(o)->next) known.insert(o);
+    std::map<off32, node_t> anchors;  // per frame made here
+    node_t live = 0;
+    off32 lower = 0;
+    for (u32 i = 0; i < 50000 && !live; i++) {
+        off32 f = frame_holding(buffer_of(new_string(std::string(4000, 'g'))));
+        if (known.count(f)) continue;
+        if (!anchors.count(f)) {
+            node_t anchor = new_string("anchor");
+            push_cell(string_cell(anchor));
+            if (frame_holding(buffer_of(anchor)) == f) anchors[f] = anchor;
+            continue;
+        }
+        off32 prev = at<SeriesFrame>(f)->prev;
+        if (!anchors.count(prev)) continue;
+        node_t l = new_string("moves back");
+        if (frame_holding(buffer_of(l)) != f) continue;
+        live = l;
+        lower = prev;
+    }
+    ASSERT_NE(live, 0u);
     push_cell(string_cell(live));
-    off32 frame_before = frame_holding(buffer_of(live));
-    ASSERT_NE(frame_before, 0u);
+    node_t anchor = anchors[lower];
+    collector::Guard pin(anchor, collector::GUARD_PIN);
     collector::enable();
     collector::do_cycle();
-    off32 frame_after = frame_holding(buffer_of(live));
-    EXPECT_LT(frame_after, frame_before);
+    EXPECT_EQ(frame_holding(buffer_of(live)), lower);
     EXPECT_EQ(bytes_of(live), "moves back");
+    EXPECT_EQ(bytes_of(anchor), "anchor");
 }
 
 namespace {

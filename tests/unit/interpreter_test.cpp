@@ -442,6 +442,11 @@ TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
         EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 2, &w)), "b");
         EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 0, &w)), "none");
         EXPECT_EQ(test::mold(actions::fast_pick_block(&blk, 4, &w)), "none");
+        // Negative indexes count back from the position, as the generic pick does.
+        Cell third = blk;
+        series_head(&third) = 2;
+        EXPECT_EQ(test::mold(actions::fast_pick_block(&third, -1, &w)), "b");
+        EXPECT_EQ(test::mold(actions::fast_pick_block(&third, -3, &w)), "none");
         EXPECT_EQ(test::mold(actions::fast_series_query(&blk, 1, &w)), "3");
         Cell tail = *actions::fast_series_query(&blk, 8, &w);
         EXPECT_EQ(test::mold(actions::fast_series_query(&tail, 5, &w)), "[]");

@@ -99,7 +99,7 @@ inline std::string bytes_of(node_t n) {
 inline std::string text_of(const Cell* str) {
     Cell copy = *str;
     copy.data3 = 0;
-    collector::Root guard(&copy);  // the conversion allocates: the string may be held nowhere else
+    collector::Guard keep(&copy);  // the conversion allocates; the string may be nowhere else
     i32 len = -1;
     u8* p = unicode::to_utf8(&copy, len);
     return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
