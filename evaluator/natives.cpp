@@ -733,7 +733,24 @@ void library_do_file(const Cell* file, const Cell* args) {
     block::zs_append(code, args);
     interpreter::eval(code, true);
 }
-[[noreturn]] void library_preprocessor_expand(Cell*) { fire("internal", "not-done"); }
+// `do/expand`: the library's preprocessor rewrites the block in place first,
+// with no build configuration and without starting over.
+void library_preprocessor_expand(Cell* block) {
+    static const char call[] = "preprocessor/expand";
+    Cell* top = stack::top;
+    Cell* code = stack::push_star();
+    make_cell(code, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(code, reinterpret_cast<const u8*>(call), sizeof call - 1, false, true, true, &consumed, nullptr,
+                nullptr);
+    block::zs_append(code, block);
+    Cell none_value;
+    make_cell(&none_value, TYPE_NONE);
+    block::zs_append(code, &none_value);
+    interpreter::eval(code, false);
+    *block = top[1];
+    stack::top = top;
+}
 
 }  // namespace
 
