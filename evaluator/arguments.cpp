@@ -231,7 +231,7 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
                     stack::push(context::get(&v));
                     return pos + 1;
                 case TYPE_GET_PATH:
-                    eval_path_at(&v, 1, code, pos, tail, false, true, true, false);
+                    eval_path_at(&v, code, pos, tail, PathAccess::GET, true);
                     return pos + 1;
                 default:
                     stack::push(&v);
