@@ -28,11 +28,6 @@ namespace zav::vector {
 
 namespace {
 
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 bool int_type_q(u32 type) { return type == TYPE_CHAR || type == TYPE_INTEGER; }
 u32 default_unit(u32 type) { return int_type_q(type) ? 4 : 8; }
 
@@ -157,7 +152,7 @@ Cell* make_at(Cell* cell, u32 count, u32 type, u32 unit) {
 }
 
 Cell* to_block(Cell* vec, Cell* block) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     u32 n = length_of(v);
     Cell* out = block::push_only_star(n ? n : 1);
@@ -315,7 +310,7 @@ u32 dup_count(Cell* dup) {
 }
 
 Cell* insert(Cell* vec, Cell* value, Cell* part, bool, Cell* dup, bool append) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     Cell* val = stack::push(value);
     SeriesBuffer* b = buf(v);
@@ -344,7 +339,7 @@ Cell* insert(Cell* vec, Cell* value, Cell* part, bool, Cell* dup, bool append) {
 }
 
 Cell* change(Cell* vec, Cell* value, Cell* part, bool, Cell* dup) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     Cell* val = stack::push(value);
     SeriesBuffer* b = buf(v);
@@ -549,7 +544,7 @@ Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool all, 
 // ---- make ---------------------------------------------------------------------------------
 
 Cell* make(Cell* proto, Cell* spec, u32) {
-    TopGuard guard;
+    stack::TopGuard guard;
     u32 st = TYPE_OF(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         i32 n = check_float_range(spec);

@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "datatypes/words.h"
 #include "runtime/collector.h"
+#include "runtime/scope.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 
@@ -154,7 +155,7 @@ void note_error_frames(Cell* error) {
     if (building) rt::throw_value(THROW_ERROR);
     make_cell(&error::thrown, TYPE_NONE);
     if (error::ready_q()) {
-        building = true;
+        Restore<bool> in_build(building, true);
         Cell* saved_top = top;
         try {
             Cell* err = error::create_named(category, id, arg1, arg2, arg3);
@@ -164,14 +165,10 @@ void note_error_frames(Cell* error) {
             }
             error::thrown = *err;
         } catch (Throw& t) {
-            if (t.value != THROW_ERROR) {
-                building = false;
-                throw;
-            }
+            if (t.value != THROW_ERROR) throw;
             make_cell(&error::thrown, TYPE_NONE);
         }
         top = saved_top;
-        building = false;
     }
     error::last = {category, id};
     if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {
