@@ -299,18 +299,10 @@ struct StackState {
     }
 };
 
-// The error value of a caught THROW_ERROR: `fire` leaves it in error::thrown,
-// stack::throw_error on the stack top.
+// The error value of a caught THROW_ERROR.
 Cell caught_error() {
     Cell err;
-    if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
-        err = error::thrown;
-        make_cell(&error::thrown, TYPE_NONE);
-    } else if (stack::top > stack::bottom && TYPE_OF(stack::top - 1) == TYPE_ERROR) {
-        err = stack::top[-1];
-    } else {
-        make_cell(&err, TYPE_NONE);
-    }
+    stack::take_thrown_error(&err);
     return err;
 }
 
@@ -923,8 +915,10 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
             if (passes && hand_back && !interpreted) return code;
             if (code != THROW_ERROR) throw;
         }
-        Cell err = code == THROW_ERROR ? caught_error() : *stack::arguments;
+        // A bare error is built once the stacks are back where try found them.
+        Cell err = *stack::arguments;
         entry.restore();
+        if (code == THROW_ERROR) err = caught_error();
         result(&err);
         system_record.thrown = 0;
     }
