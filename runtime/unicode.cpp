@@ -162,7 +162,7 @@ Source source_of(const void* src, Cell* str, u64& len) {
 struct Sink {
     node_t node;
     // A new series is only in the sink until the caller gets it.
-    collector::NodeRoot root{node};
+    collector::Guard root{node};
     u32 grow;
     SeriesBuffer* buf;
 
