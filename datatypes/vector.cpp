@@ -477,7 +477,7 @@ void record_value(Cell* out, const u8* p, const VecSort& s) {
 int call_comparator(const void* a, const void* b, uintptr_t ctx, uintptr_t) {
     const VecSort& s = *reinterpret_cast<const VecSort*>(ctx);
     if (s.reverse) std::swap(a, b);
-    collector::Root va, vb;
+    collector::GuardedCell va, vb;
     record_value(&va.value, static_cast<const u8*>(a), s);
     record_value(&vb.value, static_cast<const u8*>(b), s);
     Cell* slots = block::cells_of(block::buffer_of(s.args)) + series_head(s.args);
@@ -533,7 +533,7 @@ Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool all, 
     std::vector<u8> tmp(head_ptr(vec), head_ptr(vec) + bytes);
     const std::vector<u8> before = tmp;
     u32 total = buf(vec)->length();
-    collector::Root args;
+    collector::GuardedCell args;
     if (s.fn) {
         block::make_at(&args.value, 2);
         Cell none{TYPE_NONE, 0, 0, 0};

@@ -28,7 +28,7 @@ Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static
 }  // namespace
 
 void throw_error(Cell* error) {
-    collector::Root err;
+    collector::GuardedCell err;
     err.value = *error;
     if (frame_top > frame_base) {
         Cell name;
@@ -125,7 +125,7 @@ Cell* get_call_name(Cell* out) {
 
 void collect_calls(Cell* block) {
     Cell blk = *block;
-    collector::Root guard(&blk);
+    collector::Guard guard(&blk);
     for (CallFrame* f = frame_top - 1; f > frame_base; f--) {
         if (unnamed_q(f)) continue;
         Cell w, pos;
@@ -138,7 +138,7 @@ void collect_calls(Cell* block) {
 
 void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
     Cell blk = *block;
-    collector::Root guard(&blk);
+    collector::Guard guard(&blk);
     if (!end_frame || end_frame > frame_top) end_frame = frame_top;
     for (CallFrame* f = frame_base; f < end_frame; f++) {
         if (!selected_q(f, level)) continue;
@@ -151,7 +151,7 @@ void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
 i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget) {
     CallFrame* end_frame = frame_at_position(position);
     Cell str = *string;
-    collector::Root guard(&str);
+    collector::Guard guard(&str);
     for (CallFrame* f = frame_base; f < end_frame && budget > 0; f++) {
         if (!selected_q(f, level)) continue;
         Cell w;
@@ -202,7 +202,7 @@ void note_error_frames(Cell* error) {
     if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {
         // The hook runs user code: no throw is in progress while it does.
         Cell err = error::thrown;
-        collector::Root guard(&err);
+        collector::Guard guard(&err);
         system_record.thrown = 0;
         on_error(&err);
         error::thrown = err;

@@ -756,7 +756,7 @@ void do_block(i32 expand, i32 next) {
     // The evaluation overwrites the arguments: the word (and the context
     // it is bound to) may have no other reference by the time it is set.
     Cell position = *arg(next);
-    collector::Root position_root(&position);
+    collector::Guard position_root(&position);
     Cell* code = stack::push(arg(0));
     i32 index = interpreter::do_next_index(code);
     Cell rest = *code;
