@@ -5,9 +5,11 @@
 
 #include "boot/boot.h"
 #include "console/script.h"
+#include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
@@ -70,10 +72,27 @@ bool halted(const Cell* err) {
            is(error::field(e, error::FIELD_ARG1), "halt-request");
 }
 
+// The script's directives and macros, carried out in place before it runs.
+// Here at the top level rather than in the launch, so that a small machine
+// stack has the room for it that the script itself has.
+void expand_directives(Cell* code) {
+    static const char call[] = "expand-directives";
+    Cell* top = stack::top;
+    Cell* block = stack::push_star();
+    make_cell(block, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(block, reinterpret_cast<const u8*>(call), sizeof call - 1, false, true, true, &consumed, nullptr,
+                nullptr);
+    block::zs_append(block, code);
+    interpreter::eval(block, false);
+    stack::top = top;
+}
+
 // The script the launch loaded, at the top level. With `keep`, a failure is
 // reported and the run returns (the console goes on).
 int run_script(bool keep) {
     Cell err;
+    bool expanding = false;
     try {
         Cell* code = stack::push(&console::pending_script.code);
         console::pending_script.set = false;  // the value stack holds it now
@@ -81,21 +100,23 @@ int run_script(bool keep) {
         Cell guard;
         make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
         stack::mark(&guard, FRAME_TRY);
+        expanding = true;
+        expand_directives(code);
+        expanding = false;
         interpreter::eval(code, true);
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
-        if (t.value != THROW_ERROR) {
-            make_cell(&err, TYPE_NONE);
-        } else if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
-            err = error::thrown;
-        } else if (stack::top > stack::bottom && TYPE_OF(stack::top - 1) == TYPE_ERROR) {
-            err = stack::top[-1];
-        } else {
-            make_cell(&err, TYPE_NONE);
-        }
+        if (t.value != THROW_ERROR) make_cell(&err, TYPE_NONE);
+        else stack::take_thrown_error(&err);
     }
     if (halted(&err)) {
+        // The preprocessor has reported why it stopped: the script never ran.
+        if (expanding) {
+            std::fflush(nullptr);
+            if (keep) return ERROR_STATUS;
+            std::exit(ERROR_STATUS);
+        }
         print_text("(halted)");
         return 0;
     }
@@ -130,7 +151,7 @@ int run_console(const char* entry) {
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
-        if (t.value == THROW_ERROR && TYPE_OF(&error::thrown) == TYPE_ERROR) err = error::thrown;
+        if (t.value == THROW_ERROR) stack::take_thrown_error(&err);
         else make_cell(&err, TYPE_NONE);
     }
     report_and_exit(&err);

@@ -349,7 +349,11 @@ Cell* change(Cell* vec, Cell* value, Cell* part, bool, Cell* dup) {
     u64 written = u64(src.count) * times;
     u32 after = b->length() - head;
     u64 replaced = written;
-    if (part && TYPE_OF(part) == TYPE_INTEGER && integer::get(part) >= 0) replaced = static_cast<u32>(integer::get(part));
+    if (part && TYPE_OF(part) == TYPE_INTEGER) {
+        if (integer::get(part) >= 0) replaced = static_cast<u32>(integer::get(part));
+    } else if (part && TYPE_OF(part) == TYPE_VECTOR && series_node(part) == series_node(v)) {
+        replaced = series_head(part) > head ? series_head(part) - head : 0;
+    }
     if (replaced > after) replaced = after;
     u32 unit = b->unit(), type = element_type(v);
     u64 new_len = u64(b->length()) - replaced + written;

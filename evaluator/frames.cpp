@@ -54,7 +54,32 @@ void throw_error(Cell* error) {
     }
     // No frame at all: the C++ region around the call catches it.
     push(&err.value);
+    // The error also travels in error::thrown: a guard on the way out may
+    // lower the stack top below the pushed copy.
+    error::thrown = err.value;
     throw Throw{THROW_ERROR};
+}
+
+Cell* take_thrown_error(Cell* out) {
+    if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
+        *out = error::thrown;
+        make_cell(&error::thrown, TYPE_NONE);
+        return out;
+    }
+    make_cell(out, TYPE_NONE);
+    // Thrown bare: building it failed where it was raised (a stack nearly
+    // full). Built here, where the stacks have unwound, from its names.
+    if (!error::ready_q() || !error::last.category || !error::last.id) return out;
+    Cell* saved_top = top;
+    try {
+        *out = *error::create_named(error::last.category, error::last.id, nullptr, nullptr, nullptr);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        make_cell(out, TYPE_NONE);
+    }
+    top = saved_top;
+    make_cell(&error::thrown, TYPE_NONE);
+    return out;
 }
 
 // ---- frame walks -------------------------------------------------------------

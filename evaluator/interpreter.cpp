@@ -59,23 +59,11 @@
 namespace zav::interpreter {
 
 bool reference_only = false;
-HeldCells held;
-
-void grow_held() {
-    u32 capacity = held.capacity ? held.capacity * 2 : 1024;
-    auto** cells = static_cast<const Cell**>(std::realloc(held.cells, capacity * sizeof(Cell*)));
-    if (!cells) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, rt::code_address());
-    held.cells = cells;
-    held.capacity = capacity;
-}
 
 namespace {
 
 Cell code_cell{TYPE_UNSET, 0, 0, 0};
 
-void mark_held() {
-    for (u32 i = 0; i < held.count; i++) collector::mark_value(held.cells[i]);
-}
 
 // ---- word values -------------------------------------------------------------------
 
@@ -173,7 +161,7 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     set_type(&fn, op::wrapped_type(&v));
     u32 next = pos + 1;
     if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
-    return eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, true);
+    return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
 }
 
 // The operators after the value made at `start`, each applied to it in
@@ -193,8 +181,13 @@ inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub) {
 
 }  // namespace
 
-u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name_in,
-                 Cell* owner, i32 mode, bool infix) {
+u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const CallSite& site) {
+    Cell* const path = site.path;
+    const u32 ref_item = site.ref_item;
+    Cell* const name_in = site.name;
+    Cell* const owner = site.owner;
+    const i32 mode = site.mode;
+    const bool infix = site.infix;
     machine_stack::check();
     budget::step();
     Cell fn = *fn_in;
@@ -218,7 +211,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
     // while the argument cache is built and the right operand evaluated).
     // An operator's function is not on the stack, and its right operand may
     // drop every other reference to it (`o: none`) before the body is read.
-    Hold fn_hold(&fn);
+    collector::Guard fn_hold(&fn);
     switch (TYPE_OF(&fn)) {
         case TYPE_NATIVE:
         case TYPE_ACTION:
@@ -264,7 +257,8 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, Cell* pat
 
 u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cell* name, Cell* owner, i32 mode,
               bool infix) {
-    return eval_code_at(fn, code, pos, tail, sub, path, 1, name, owner, mode, infix);
+    return eval_code_at(fn, code, pos, tail, sub,
+                        {.path = path, .ref_item = 1, .name = name, .owner = owner, .mode = mode, .infix = infix});
 }
 
 // ---- expressions ------------------------------------------------------------------
@@ -299,7 +293,7 @@ u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32
     Cell* start = stack::top;
     u32 next = pos + 1;
     if (!lean_call(&fn, &w, code, &next, tail, sub))
-        next = eval_code_at(&fn, code, pos + 1, tail, sub, nullptr, 0, &w, nullptr, 0, false);
+        next = eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w});
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     return next;
 }
@@ -506,10 +500,10 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             word_of(&sp, words::set_path);
             stack::mark_kind82(&sp);
             // The value's expression may take the set-path out of the code.
-            Hold path_hold(&value);
+            collector::Guard path_hold(&value);
             next = eval_expression(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
-            eval_path_at(&value, 1, code, pos, tail, true, false, true, false);
+            eval_path_at(&value, code, pos, tail, PathAccess::SET, true);
             if (sub) stack::unwind();
             else stack::unwind_last();
             break;
@@ -534,7 +528,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
                 case TYPE_ROUTINE:
                 case TYPE_NATIVE:
                 case TYPE_ACTION:
-                    next = eval_code_at(&v, code, next, tail, sub, nullptr, 0, &value, nullptr, 0, false);
+                    next = eval_code_at(&v, code, next, tail, sub, {.name = &value});
                     break;
                 case TYPE_OP:
                     fire("script", "no-op-arg", &value);
@@ -545,11 +539,11 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             break;
         }
         case TYPE_PATH:
-            next = eval_path_at(&value, 1, code, pos, tail, false, false, sub, false);
+            next = eval_path_at(&value, code, pos, tail, PathAccess::EVAL, sub);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_GET_PATH:
-            next = eval_path_at(&value, 1, code, pos, tail, false, true, sub, false);
+            next = eval_path_at(&value, code, pos, tail, PathAccess::GET, sub);
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_LIT_PATH: {
@@ -566,7 +560,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
         case TYPE_NATIVE:
         case TYPE_ACTION:
             if (passive) pushed(&value);
-            else next = eval_code_at(&value, code, next, tail, sub, nullptr, 0, nullptr, nullptr, 0, false);
+            else next = eval_code_at(&value, code, next, tail, sub, {});
             break;
         case TYPE_ISSUE: {
             if (next < clamp_tail(code, tail) && TYPE_OF(code_at(code, next)) == TYPE_BLOCK) {
@@ -594,7 +588,7 @@ void eval(Cell* code_in, bool chain) {
     struct {
         Cell value;
     } code{*code_in};
-    Hold code_hold(&code.value);
+    collector::Guard code_hold(&code.value);
     CodeRestore restore;
     CodeScope scope(&code.value);
     Cell bw = body_word();
@@ -635,7 +629,7 @@ u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
 
 i32 do_next_index(Cell* code_in) {
     Cell code = *code_in;
-    collector::Root guard(&code);
+    collector::Guard guard(&code);
     u32 head = series_head(&code);
     u32 tail = live_tail(&code);
     if (head >= tail) {
@@ -655,13 +649,12 @@ i32 do_next_index(Cell* code_in) {
 // ---- paths -------------------------------------------------------------------------
 
 
-u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
-                 bool case_) {
-    (void)first_item;
+u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_) {
+    const bool set = access == PathAccess::SET, get = access == PathAccess::GET;
     struct {
         Cell value;
     } path{*path_in};
-    Hold path_hold(&path.value);
+    collector::Guard path_hold(&path.value);
     Cell* p = &path.value;
     u32 len = block::buffer_of(p)->length();
     u32 head = series_head(p);
@@ -678,19 +671,19 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     if (set) set_value = *stack::arguments;
     Cell cur = *context::get(&first);
     // A paren later in the path may drop every other reference to it.
-    Hold cur_hold(&cur);
+    collector::Guard cur_hold(&cur);
     if (TYPE_OF(&cur) == TYPE_UNSET) fire("script", "unset-path", p, &first);
     if (function_type_q(TYPE_OF(&cur))) {
         if (set) fire("script", "invalid-path-set", p);
         if (get) fire("script", "invalid-path-get", p);
-        u32 next = eval_code_at(&cur, code, pos + 1, tail, true, p, head + 1, &first, nullptr, 0, false);
+        u32 next = eval_code_at(&cur, code, pos + 1, tail, true, {.path = p, .ref_item = head + 1, .name = &first});
         if (!sub) stack::set_last_reset(stack::top - 1);
         return next;
     }
     Cell parent = first;
-    Hold parent_hold(&parent);
+    collector::Guard parent_hold(&parent);
     Cell parent_item = first;  // the item that reached `cur`, named when its type has no path step
-    Hold parent_item_hold(&parent_item);
+    collector::Guard parent_item_hold(&parent_item);
     u32 steps = 0;  // (value, item) pairs pushed from `base` by a set-path
     for (u32 i = head + 1; i < len; i++) {
         Cell item = *code_at(p, i);
@@ -739,8 +732,11 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
             // remaining items are its refinements.
             Cell name = item;
             if (TYPE_OF(&name) < TYPE_WORD || TYPE_OF(&name) > TYPE_REFINEMENT) word_of(&name, words::_anon);
-            u32 next = eval_code_at(&cur, code, pos + 1, tail, true, p, i + 1, &name,
-                                    TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr, 0, false);
+            u32 next = eval_code_at(&cur, code, pos + 1, tail, true,
+                                    {.path = p,
+                                     .ref_item = i + 1,
+                                     .name = &name,
+                                     .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
             if (!sub) stack::set_last_reset(stack::top - 1);
             return next;
         }
@@ -755,9 +751,9 @@ u32 eval_path_at(Cell* path_in, u32 first_item, Cell* code, u32 pos, u32 tail, b
     return pos + 1;
 }
 
-
 u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_) {
-    return eval_path_at(path, 1, code, pos, tail, set, get, sub, case_);
+    PathAccess access = set ? PathAccess::SET : get ? PathAccess::GET : PathAccess::EVAL;
+    return eval_path_at(path, code, pos, tail, access, sub, case_);
 }
 
 // ---- calls ----------------------------------------------------------------------------
@@ -829,7 +825,7 @@ void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
 void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     Cell fn = *fn_in;
     Cell body = *body_in;
-    Hold body_hold(&body);
+    collector::Guard body_hold(&body);
     node_t ctx = function::ctx_of(&fn);
     u32 saved_values = context::TO_CTX(ctx)->data2;
     context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
@@ -908,10 +904,7 @@ void init() {
     static bool marker = false;
     if (!marker) {
         marker = true;
-        collector::register_marker([] {
-            collector::mark_value(&code_cell);
-            mark_held();
-        });
+        collector::register_marker([] { collector::mark_value(&code_cell); });
     }
 }
 

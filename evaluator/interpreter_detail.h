@@ -1,6 +1,6 @@
 // Internals the interpreter's files share: small helpers over code blocks
-// and the value stack, the cells held across allocations, the shape bits of
-// argument caches, and the steps one file calls in another.
+// and the value stack, the shape bits of argument caches, and the steps one
+// file calls in another.
 #pragma once
 #include <cstdlib>
 
@@ -49,29 +49,6 @@ inline u32 clamp_tail(const Cell* code, u32 tail) {
 
 inline bool enabled() { return trace.enabled; }
 
-// Cells the evaluator keeps in C++ locals across allocations (the code block
-// of a running eval, an argument cache, a function body): a stack of cell
-// addresses that the collector marks. It does the job of collector::Root on
-// the hot paths at the price of two stores; holds nest like scopes.
-struct HeldCells {
-    const Cell** cells = nullptr;
-    u32 count = 0;
-    u32 capacity = 0;
-};
-extern HeldCells held;
-void grow_held();
-
-class Hold {
-public:
-    explicit Hold(const Cell* cell) {
-        if (held.count == held.capacity) grow_held();
-        held.cells[held.count++] = cell;
-    }
-    ~Hold() { held.count--; }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-};
-
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.
@@ -98,10 +75,24 @@ u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 r
                       bool infix);
 
 // Steps of the reference tier (interpreter.cpp).
-u32 eval_path_at(Cell* path, u32 first_item, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub,
-                 bool case_);
-u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, u32 ref_item, Cell* name,
-                 Cell* owner, i32 mode, bool infix);
+// What a path evaluated at `pos` does: answer its value (a function reached
+// through it is called), answer it without calling, or store through it the
+// running frame's first cell.
+enum class PathAccess { EVAL, GET, SET };
+u32 eval_path_at(Cell* path, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_ = false);
+// How a function value was reached, for eval_code_at: the path that reached
+// it (its refinements from item ref_item on), the word it was reached by, an
+// object it runs in, apply's mode, and whether it is an operator's (its left
+// operand is the frame's first value already).
+struct CallSite {
+    Cell* path = nullptr;
+    u32 ref_item = 0;
+    Cell* name = nullptr;
+    Cell* owner = nullptr;
+    i32 mode = 0;
+    bool infix = false;
+};
+u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, const CallSite& site);
 // One expression of the running code pushed as a new value (an argument).
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // An untraced function body over the arguments of the open frame.

@@ -306,18 +306,10 @@ struct StackState {
     }
 };
 
-// The error value of a caught THROW_ERROR: `fire` leaves it in error::thrown,
-// stack::throw_error on the stack top.
+// The error value of a caught THROW_ERROR.
 Cell caught_error() {
     Cell err;
-    if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
-        err = error::thrown;
-        make_cell(&error::thrown, TYPE_NONE);
-    } else if (stack::top > stack::bottom && TYPE_OF(stack::top - 1) == TYPE_ERROR) {
-        err = stack::top[-1];
-    } else {
-        make_cell(&err, TYPE_NONE);
-    }
+    stack::take_thrown_error(&err);
     return err;
 }
 
@@ -740,7 +732,24 @@ void library_do_file(const Cell* file, const Cell* args) {
     block::zs_append(code, args);
     interpreter::eval(code, true);
 }
-[[noreturn]] void library_preprocessor_expand(Cell*) { fire("internal", "not-done"); }
+// `do/expand`: the library's preprocessor rewrites the block in place first,
+// with no build configuration and without starting over.
+void library_preprocessor_expand(Cell* block) {
+    static const char call[] = "preprocessor/expand";
+    Cell* top = stack::top;
+    Cell* code = stack::push_star();
+    make_cell(code, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(code, reinterpret_cast<const u8*>(call), sizeof call - 1, false, true, true, &consumed, nullptr,
+                nullptr);
+    block::zs_append(code, block);
+    Cell none_value;
+    make_cell(&none_value, TYPE_NONE);
+    block::zs_append(code, &none_value);
+    interpreter::eval(code, false);
+    *block = top[1];
+    stack::top = top;
+}
 
 }  // namespace
 
@@ -913,8 +922,10 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
             if (passes && hand_back && !interpreted) return code;
             if (code != THROW_ERROR) throw;
         }
-        Cell err = code == THROW_ERROR ? caught_error() : *stack::arguments;
+        // A bare error is built once the stacks are back where try found them.
+        Cell err = *stack::arguments;
         entry.restore();
+        if (code == THROW_ERROR) err = caught_error();
         result(&err);
         system_record.thrown = 0;
     }

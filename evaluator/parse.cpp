@@ -598,14 +598,23 @@ struct Engine {
         const u8* text = b->head();
         u32 unit = b->unit();
         u32 p = pos(), e = end();
-        i32 count = 0;
-        while ((max < 0 || count < max) && p < e) {
-            u32 c = string::get_char(text + p * unit, unit);
-            bool member = (c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
-            if (!member) break;
-            p++;
-            count++;
+        u32 from = p;
+        u32 room = p < e ? e - p : 0;
+        u32 stop = p + (max >= 0 && static_cast<u32>(max) < room ? static_cast<u32>(max) : room);
+        if (unit == 1) {
+            while (p < stop) {
+                u32 c = text[p];
+                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
+                p++;
+            }
+        } else {
+            while (p < stop) {
+                u32 c = string::get_char(text + p * unit, unit);
+                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
+                p++;
+            }
         }
+        i32 count = static_cast<i32>(p - from);
         res = count >= min ? R_OK : R_FAIL;
         set_pos(res == R_OK ? p : std::min(pos(), len()));
         last_match = res == R_OK;
@@ -619,18 +628,18 @@ struct Engine {
             last_match = true;
             return R_OK;
         }
+        if (!tracer) {
+            // Nothing can see the level of a bitset run (no events, no code
+            // runs inside it), so it is not written; its limit still holds.
+            check_stacks();
+            Result fast;
+            if (repeat_bitset(rb, i, min, max, fast)) return fast;
+        }
         Cell counts;
         triple::make_at(&counts, min, max, 1);
         KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
         u32 start = pos();
-        if (!tracer) {
-            Result fast;
-            if (repeat_bitset(rb, i, min, max, fast)) {
-                fire_event(EV_POP, last_match, rb, i);
-                return fast;
-            }
-        }
         i32 count = 0;
         u32 j = i;
         Result res;

@@ -494,7 +494,10 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     }
     if (lex->has_callback && (lex->mask & EVT_ERROR)) {
         i32 type = code > 0 ? code : lex->type > 0 ? lex->type : lex->token_type > 0 ? lex->token_type : static_cast<i32>(TYPE_ERROR);
-        if (!trace(lex, EVT_ERROR, type, s, t, nullptr, false)) {
+        // Text that ends inside a level names the level, so that a caller
+        // can tell an unfinished block, paren or map from a wrong token.
+        if (code == SYNTAX_UNCLOSED && up) type = static_cast<i32>(level_type(up));
+        if (!trace(lex, EVT_ERROR, type, s, e, nullptr, false)) {
             close_all_levels(lex);
             stop_run(lex);
         }
@@ -610,22 +613,22 @@ static bool point_ahead(State* lex, const u8* s) {
     return false;
 }
 
-static void open_nesting(State* lex, const u8* s, u32 type) {
+static void open_nesting(State* lex, const u8* s, const u8* e, u32 type) {
     Cell* up = innermost(lex);
-    if (up && level_type(up) == TYPE_POINT2D) throw_error(lex, s, s + 1, TYPE_POINT2D);
+    if (up && level_type(up) == TYPE_POINT2D) throw_error(lex, s, e, TYPE_POINT2D);
     lex->entry = 0;
-    if (lex->has_callback && !trace(lex, EVT_OPEN, static_cast<i32>(type), s, s + 1, nullptr, true)) return;
+    if (lex->has_callback && !trace(lex, EVT_OPEN, static_cast<i32>(type), s, e, nullptr, true)) return;
     open_level(lex, type, s);
 }
 
-static void tok_open_block(State* lex, const u8* s, const u8*, u32, bool) { open_nesting(lex, s, TYPE_BLOCK); }
+static void tok_open_block(State* lex, const u8* s, const u8* e, u32, bool) { open_nesting(lex, s, e, TYPE_BLOCK); }
 
-static void tok_open_paren(State* lex, const u8* s, const u8*, u32, bool) {
+static void tok_open_paren(State* lex, const u8* s, const u8* e, u32, bool) {
     if (point_ahead(lex, s)) {
         lex->entry = S_POINT;  // the whole point is read as one token
         return;
     }
-    open_nesting(lex, s, TYPE_PAREN);
+    open_nesting(lex, s, e, TYPE_PAREN);
 }
 
 static void close_nesting(State* lex, const u8* s, u32 type) {
@@ -683,6 +686,10 @@ static void tok_close_brace(State* lex, const u8*, const u8* e, u32 flags, bool 
     const u8* s = lex->brace_start;
     bool nl = lex->nl;
     lex->nl = lex->brace_nl;
+    // The string was reported open: its end is reported too, so that a
+    // caller counting open delimiters sees it closed. The string is one
+    // value either way, so the answer changes nothing.
+    if (lex->has_callback) trace(lex, EVT_CLOSE, TYPE_STRING, s, e, nullptr, false);
     bool go = load;
     if (lex->has_callback && (lex->mask & EVT_SCAN)) go = trace(lex, EVT_SCAN, TYPE_STRING, s, e, nullptr, false) && go;
     if (go) {
@@ -698,7 +705,7 @@ static void tok_close_brace(State* lex, const u8*, const u8* e, u32 flags, bool 
     lex->in_pos = e;
 }
 
-static void tok_open_map(State* lex, const u8* s, const u8*, u32, bool) { open_nesting(lex, s, TYPE_MAP); }
+static void tok_open_map(State* lex, const u8* s, const u8* e, u32, bool) { open_nesting(lex, s, e, TYPE_MAP); }
 
 static void tok_path(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     u32 type = *s == '\'' ? TYPE_LIT_PATH : *s == ':' ? TYPE_GET_PATH : TYPE_PATH;
@@ -788,13 +795,26 @@ static bool final_byte_included(i32 state, i32 before) {
 
 // ---- Scan loop ---------------------------------------------------------------------
 
+// Closes the innermost level, a path, as `type`, its text ending at `end`;
+// the callback may refuse the close, which leaves the level open.
+static void close_path(State* lex, u32 type, const u8* end) {
+    if (lex->has_callback) {
+        const u8* opener = lex->input + innermost(lex)->data3;
+        if (!trace(lex, EVT_CLOSE, static_cast<i32>(type), opener, end, nullptr, false)) {
+            lex->entry = 0;
+            return;
+        }
+    }
+    close_level(lex, type);
+}
+
 // After an element of a path: closes the path, or steps over the "/" to the next element.
 static void path_end_check(State* lex) {
     const u8* p = lex->in_pos;
     Cell* m = innermost(lex);
     u32 type = level_type(m);
     if (p >= lex->in_end) {
-        close_level(lex, type);
+        close_path(lex, type, p);
         return;
     }
     switch (byte_classes[*p] & 0xFF) {
@@ -806,7 +826,7 @@ static void path_end_check(State* lex) {
                 type = TYPE_SET_PATH;
                 lex->in_pos = p + 1;
             }
-            close_level(lex, type);
+            close_path(lex, type, lex->in_pos);
             return;
         default:
             if (*p != '/') throw_error(lex, lex->input + m->data3, p + 1, static_cast<i32>(type));

@@ -57,6 +57,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(302, b"", [("Location", "/text")])
         elif self.path == "/bad-utf8":
             self.reply(200, b"ok\xff")
+        elif self.path in ("/script.zav", "/shell.zav"):
+            first = b"#!/usr/bin/env zav\n" if self.path == "/shell.zav" else b""
+            self.reply(200, first + b'Zav [Title: "remote"]\nprint system/script/header/title\n1 + 2\n',
+                       [("Content-Type", "text/plain")])
+        elif self.path == "/data":
+            self.reply(200, "[1 \"é\"] 2.5".encode(), [("Content-Type", "text/plain; charset=utf-8")])
+        elif self.path == "/broken":
+            self.reply(200, b"[1 2", [("Content-Type", "text/plain")])
+        elif self.path == "/coded":
+            self.reply(200, b"raw bytes", [("Content-Type", "application/x-tst; charset=binary")])
         elif self.path == "/quit":
             self.reply(200, b"bye")
             threading.Thread(target=self.server.shutdown).start()
