@@ -51,6 +51,10 @@ bench: build
 #       build-fuzz/eval-corpus tests/fuzz-corpus/eval tests/scripts/*/
 # With ZAV_GC_STRESS=1 in front it collects at every allocation (slower, finds
 # unprotected values). A finding goes to tests/fuzz-corpus/eval/ once mended.
+# eval_diff_fuzz, run the same way, is its differential mode: each input
+# with the interpreter's fast paths and under the reference evaluator (a
+# forked copy of the same state); a difference in output, value or error
+# aborts with both outcomes.
 $(FUZZ)/build.ninja: | deps
 	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

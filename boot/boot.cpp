@@ -265,7 +265,7 @@ void complete_system() {
     Cell* system = global_slot("system");
     if (TYPE_OF(system) != TYPE_OBJECT) return;
     Cell sys = *system;
-    collector::Root sys_root(&sys);
+    collector::Guard sys_root(&sys);
     // The datatypes read their settings from it from now on.
     system_object::set(&sys);
     Cell* saved = stack::top;

@@ -33,7 +33,7 @@ bool read_file(const char* path, std::string& out) {
 void load_module(const std::string& text, Cell* modules) {
     Cell code;
     make_cell(&code, TYPE_NONE);
-    collector::Root guard(&code);
+    collector::Guard guard(&code);
     i32 consumed = 0;
     lexer::scan(&code, reinterpret_cast<const u8*>(text.data()), static_cast<u32>(text.size()), false, true, true,
                 &consumed, nullptr, nullptr);
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         boot::init_runtime();
         Cell modules;
         block::make_at(&modules, static_cast<u32>(argc));
-        collector::Root guard(&modules);
+        collector::Guard guard(&modules);
         for (int i = 2; i < argc; i++) {
             std::string text;
             if (!read_file(argv[i], text)) {

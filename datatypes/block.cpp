@@ -1101,11 +1101,11 @@ Cell* do_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, i32 op) {
     u32 size = zs_length_q(s1) + (op == 9 ? zs_length_q(s2) : 0);
     Cell* result = push_only_star(size);
     node_t rtable = hashtable::init(size, result, hashtable::KIND_HASH, 0);
-    collector::TableRoot rtable_root(rtable);
+    collector::Guard rtable_root(rtable, collector::GUARD_TABLE);
     // Temporary tables over the other series when they are not hash! values.
     node_t t1 = 0, t2 = 0;
-    collector::TableRoot t1_root(t1);
-    collector::TableRoot t2_root(t2);
+    collector::Guard t1_root(t1, collector::GUARD_TABLE);
+    collector::Guard t2_root(t2, collector::GUARD_TABLE);
     if (op >= 10) {
         t2 = TYPE_OF(s2) == TYPE_HASH && s2->data3 ? s2->data3 : hashtable::init(zs_length_q(s2), s2, hashtable::KIND_HASH, 0);
         if (op == 12)

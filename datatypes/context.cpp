@@ -54,7 +54,7 @@ node_t node_of(const Cell* ctx) {
 node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
     if (size == 0) size = 1;
     node_t ctx = alloc_cells(2);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     {
         SeriesBuffer* b = GET_BUFFER(ctx);
         make_cell(reinterpret_cast<Cell*>(b->head()), TYPE_UNSET);
@@ -63,7 +63,7 @@ node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
     }
     // The table's word list: the given block, or a new one.
     node_t list = 0;
-    collector::NodeRoot list_root(list);
+    collector::Guard list_root(list);
     u32 count = 0;
     if (words && TYPE_OF(words) == TYPE_BLOCK) {
         list = series_node(words);
@@ -93,7 +93,7 @@ node_t make(Cell* spec, bool on_stack, bool self, u32 kind) {
     u32 len = cell_count(sn);
     u32 head = series_head(spec);
     node_t ctx = create(len > head ? len - head : 1, on_stack, self, nullptr, kind);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     for (u32 i = 0; i < cell_count(sn); i++) {
         Cell* c = cells(sn) + i;
         u32 t = TYPE_OF(c);
@@ -244,7 +244,7 @@ node_t clone(Cell* value, u32 kind) {
     bool on_stack = on_stack_q(old);
     bool self = (old->header & CTX_SELF) != 0;
     node_t list = copy_series(GET_BUFFER(get_words_node(old)));
-    collector::NodeRoot list_root(list);
+    collector::Guard list_root(list);
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, list);
     node_t ctx = create(size, on_stack, self, &blk, kind);

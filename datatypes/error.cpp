@@ -52,7 +52,7 @@ Cell* push_blank() {
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
     node_t ctx = context::create(FIELD_COUNT, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     for (u32 i = 0; i < FIELD_COUNT; i++) {
         Cell w;
         word_named(&w, field_names[i]);
@@ -230,7 +230,7 @@ Cell* create_named(const char* category, const char* id, const Cell* arg1, const
         if (args[i]) a[i] = *args[i];
         else make_cell(&a[i], TYPE_NONE);
     }
-    collector::Root guard0(&a[0]), guard1(&a[1]), guard2(&a[2]);
+    collector::Guard guard0(&a[0]), guard1(&a[1]), guard2(&a[2]);
     Cell* err = push_blank();
     set_field_word(err, FIELD_TYPE, category);
     set_field_word(err, FIELD_ID, id);

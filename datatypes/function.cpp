@@ -141,10 +141,10 @@ node_t push(Cell* spec_in, Cell* body_in, node_t ctx, i32 code, node_t owner, u3
     if (body && series_head(body) > length_of(series_node(body))) series_head(body) = length_of(series_node(body));
 
     node_t more = alloc_cells(MORE_COUNT);
-    collector::NodeRoot more_root(more);
+    collector::Guard more_root(more);
     bool own_ctx = ctx == 0;
     if (own_ctx) ctx = context::make(spec, true, false, context::KIND_FUNCTION);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
 
     Cell fn;
     make_cell(&fn, TYPE_FUNCTION | flags, ctx, series_node(spec), more);

@@ -40,7 +40,7 @@ Cell* make_from(Cell* spec, u32 type, u32 max_index) {
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
     node_t more = alloc_cells(2);
-    collector::NodeRoot more_root(more);
+    collector::Guard more_root(more);
     node_t ctx = context::make(&fn_spec, true, false, context::KIND_FUNCTION);
     Cell* c0 = alloc_at_tail(more);
     *c0 = *context::TO_CTX(ctx);

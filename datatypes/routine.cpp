@@ -19,9 +19,9 @@ namespace zav::routine {
 Cell* push(Cell* spec, Cell* body, i32 code, i32 return_type, bool flag) {
     Cell spec_copy = *spec;
     node_t ctx = context::make(&spec_copy, true, false, context::KIND_FUNCTION);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     node_t more = alloc_cells(function::MORE_COUNT);
-    collector::NodeRoot more_root(more);
+    collector::Guard more_root(more);
     for (u32 k = 0; k < function::MORE_COUNT; k++) alloc_at_tail(more);
     Cell* cells = reinterpret_cast<Cell*>(GET_BUFFER(more)->head());
     if (body) cells[function::MORE_BODY] = *body; else make_cell(cells + function::MORE_BODY, TYPE_NONE);

@@ -610,7 +610,7 @@ int sort_cmp_call(const void* a, const void* b, uintptr_t call, uintptr_t flags)
     if (flags & SORT_REVERSE) std::swap(a, b);
     u32 unit = static_cast<u32>(flags >> 2) & 7;
     u32 record = static_cast<u32>(flags >> 5);
-    collector::Root va, vb;
+    collector::GuardedCell va, vb;
     if ((flags & SORT_ALL) && record > 0) {
         record_string(&va.value, a, record, unit);
         record_string(&vb.value, b, record, unit);
@@ -1248,7 +1248,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         // The comparison function may allocate (moving the buffer) or change
         // the string: sort a private copy; a string changed under its own
         // sort is an error that leaves it as the comparator made it.
-        collector::Root args;
+        collector::GuardedCell args;
         block::make_at(&args.value, 2);
         Cell none{TYPE_NONE, 0, 0, 0};
         block::zs_append(&args.value, &none);

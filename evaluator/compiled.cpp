@@ -175,9 +175,9 @@ Cell* eval_path_star(bool set, Cell* path, Cell* items, u32 count) {
     if (count == 0) fire("script", "empty-path");
     // The value to store is the frame's last pushed value: kept before
     // anything else is pushed.
-    collector::Root value;
+    collector::GuardedCell value;
     if (set) value.value = *stack::get_top();
-    collector::Root parent, current, element;
+    collector::GuardedCell parent, current, element;
     parent.value = *items;
     current.value = *items;
     if (TYPE_OF(items) == TYPE_WORD) {

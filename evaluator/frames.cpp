@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "datatypes/words.h"
 #include "runtime/collector.h"
+#include "runtime/scope.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 
@@ -28,7 +29,7 @@ Cell* word_cell(Cell* out, i32 sym) { return make_cell(out, TYPE_WORD, 0, static
 }  // namespace
 
 void throw_error(Cell* error) {
-    collector::Root err;
+    collector::GuardedCell err;
     err.value = *error;
     if (frame_top > frame_base) {
         Cell name;
@@ -53,7 +54,32 @@ void throw_error(Cell* error) {
     }
     // No frame at all: the C++ region around the call catches it.
     push(&err.value);
+    // The error also travels in error::thrown: a guard on the way out may
+    // lower the stack top below the pushed copy.
+    error::thrown = err.value;
     throw Throw{THROW_ERROR};
+}
+
+Cell* take_thrown_error(Cell* out) {
+    if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
+        *out = error::thrown;
+        make_cell(&error::thrown, TYPE_NONE);
+        return out;
+    }
+    make_cell(out, TYPE_NONE);
+    // Thrown bare: building it failed where it was raised (a stack nearly
+    // full). Built here, where the stacks have unwound, from its names.
+    if (!error::ready_q() || !error::last.category || !error::last.id) return out;
+    Cell* saved_top = top;
+    try {
+        *out = *error::create_named(error::last.category, error::last.id, nullptr, nullptr, nullptr);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        make_cell(out, TYPE_NONE);
+    }
+    top = saved_top;
+    make_cell(&error::thrown, TYPE_NONE);
+    return out;
 }
 
 // ---- frame walks -------------------------------------------------------------
@@ -100,7 +126,7 @@ Cell* get_call_name(Cell* out) {
 
 void collect_calls(Cell* block) {
     Cell blk = *block;
-    collector::Root guard(&blk);
+    collector::Guard guard(&blk);
     for (CallFrame* f = frame_top - 1; f > frame_base; f--) {
         if (unnamed_q(f)) continue;
         Cell w, pos;
@@ -113,7 +139,7 @@ void collect_calls(Cell* block) {
 
 void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
     Cell blk = *block;
-    collector::Root guard(&blk);
+    collector::Guard guard(&blk);
     if (!end_frame || end_frame > frame_top) end_frame = frame_top;
     for (CallFrame* f = frame_base; f < end_frame; f++) {
         if (!selected_q(f, level)) continue;
@@ -126,7 +152,7 @@ void walk_frames(i32 level, Cell* block, CallFrame* end_frame) {
 i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget) {
     CallFrame* end_frame = frame_at_position(position);
     Cell str = *string;
-    collector::Root guard(&str);
+    collector::Guard guard(&str);
     for (CallFrame* f = frame_base; f < end_frame && budget > 0; f++) {
         if (!selected_q(f, level)) continue;
         Cell w;
@@ -154,7 +180,7 @@ void note_error_frames(Cell* error) {
     if (building) rt::throw_value(THROW_ERROR);
     make_cell(&error::thrown, TYPE_NONE);
     if (error::ready_q()) {
-        building = true;
+        Restore<bool> in_build(building, true);
         Cell* saved_top = top;
         try {
             Cell* err = error::create_named(category, id, arg1, arg2, arg3);
@@ -164,20 +190,16 @@ void note_error_frames(Cell* error) {
             }
             error::thrown = *err;
         } catch (Throw& t) {
-            if (t.value != THROW_ERROR) {
-                building = false;
-                throw;
-            }
+            if (t.value != THROW_ERROR) throw;
             make_cell(&error::thrown, TYPE_NONE);
         }
         top = saved_top;
-        building = false;
     }
     error::last = {category, id};
     if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {
         // The hook runs user code: no throw is in progress while it does.
         Cell err = error::thrown;
-        collector::Root guard(&err);
+        collector::Guard guard(&err);
         system_record.thrown = 0;
         on_error(&err);
         error::thrown = err;

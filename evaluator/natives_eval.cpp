@@ -641,7 +641,7 @@ void transcode_star(bool check, const i32* r) {
     i32 type;
     if (binary) {
         node_t node = series_node(src);
-        collector::Pin pin(node);
+        collector::Guard pin(node, collector::GUARD_PIN);
         const u8* bytes = GET_BUFFER(node)->head() + series_head(src);
         if (length > 2 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
             series_head(src) += 3;

@@ -196,7 +196,7 @@ private:
     }
 
     node_t snapshot_ = 0;  // the global values as they were
-    collector::NodeRoot keep_;
+    collector::Guard keep_;
     bool collecting_;
     u32 boot_words_ = 0;
     u64 saved_cap_ = memory::cap;

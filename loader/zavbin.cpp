@@ -23,6 +23,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
+#include "runtime/scope.h"
 #include "runtime/stack.h"
 #include "loader/crush.h"
 #include "loader/zavbin_internal.h"
@@ -281,7 +282,7 @@ private:
     i64 bias_;
     Mode mode_;
     node_t dest_;
-    collector::Root scratch_;
+    collector::GuardedCell scratch_;
     const u8* offsets_ = nullptr;
     const u8* strings_ = nullptr;
     u32 sym_count_ = 0;
@@ -963,7 +964,7 @@ const u8* Reader::function(const Header& h, const u8* lead, const u8* p, const u
         // The companion block {body, argument cache, code, op, owner} and a
         // placeholder spec until the records are read.
         node_t more = alloc_cells(function::MORE_COUNT);
-        collector::NodeRoot more_root(more);
+        collector::Guard more_root(more);
         node_t spec = alloc_cells(1);
         make_cell(slot(parent, index), TYPE_FUNCTION, 0, spec, more);
         make_cell(alloc_at_tail(more), TYPE_NONE);
@@ -1025,7 +1026,7 @@ const u8* Reader::builtin(const Header& h, const u8* lead, const u8* p, const u8
         if (!builtin_maker || !builtin_maker(h.type, entry, &fn)) throw_corrupted(at_);
     } else {
         node_t more = alloc_cells(2);
-        collector::NodeRoot more_root(more);
+        collector::Guard more_root(more);
         spec = *slot(parent, index);
         node_t ctx = context::make(&spec, true, false, context::KIND_FUNCTION);
         *alloc_at_tail(more) = *context::TO_CTX(ctx);
@@ -1196,12 +1197,9 @@ u32 boot_load(const u8* data, bool keep_root_base) {
     codec_q = false;
     bool was = collector::active;
     collector::disable();
-    struct Restore {
-        bool was;
-        ~Restore() {
-            if (was) collector::enable();
-        }
-    } restore{was};
+    OnExit restore([was] {
+        if (was) collector::enable();
+    });
     Cell dest;
     make_cell(&dest, TYPE_BLOCK, 0, zav::root, 0);
     u32 previous = root_base;
@@ -1212,7 +1210,7 @@ u32 boot_load(const u8* data, bool keep_root_base) {
 
 Cell* codec_decode(const Cell* payload) {
     Cell source = *payload;
-    collector::Root source_root(&source);
+    collector::Guard source_root(&source);
     if (TYPE_OF(&source) != TYPE_BINARY || binary::zs_length_q(&source) <= 10) fire("script", "invalid-data", &source);
     // A private copy: the binary's buffer may move while values are made.
     std::vector<u8> bytes(binary::zs_head(&source), binary::zs_head(&source) + binary::zs_length_q(&source));

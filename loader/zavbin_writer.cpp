@@ -587,7 +587,7 @@ private:
 Cell* run(const Cell* value, bool fixed) {
     codec_q = true;
     Cell v = *value;
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     Writer w(fixed);
     w.encode_value(&v);
     return w.finish();

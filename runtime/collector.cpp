@@ -49,11 +49,6 @@ u32 marker_count = 0;
 Marker sweepers[MAX_MARKERS];
 u32 sweeper_count = 0;
 
-std::vector<const Cell*> cell_roots;
-std::vector<node_t*> node_roots;
-std::vector<node_t*> table_roots;
-std::vector<node_t> pins;
-
 // Marking work: buffers whose cells are still to be marked. A context is
 // scanned as its two cells whatever its tail says.
 struct Work {
@@ -143,11 +138,6 @@ void mark_roots() {
         checking = false;
         stack::mark_for_collector();
     }
-    for (const Cell* c : cell_roots) mark_value(c);
-    for (node_t* n : node_roots) mark_any(*n);
-    for (node_t* t : table_roots)
-        if (node_q(*t)) hashtable::mark(*t);
-    for (node_t n : pins) mark_any(n);
     for (u32 i = 0; i < guards.count; i++) {
         uintptr_t e = guards.entries[i];
         void* p = reinterpret_cast<void*>(e & ~GUARD_KIND_MASK);
@@ -275,7 +265,6 @@ void pin(node_t n) {
 
 void compact_series_frames() {
     pinned.clear();
-    for (node_t n : pins) pin(n);
     for (u32 i = 0; i < guards.count; i++) {
         uintptr_t e = guards.entries[i];
         if ((e & GUARD_KIND_MASK) == GUARD_PIN) pin(*reinterpret_cast<node_t*>(e & ~GUARD_KIND_MASK));
@@ -313,16 +302,6 @@ u64 series_bytes() {
     }
     for (off32 o = memory::record.b_head; o; o = at<BigFrame>(o)->next) n += at<BigFrame>(o)->size;
     return n;
-}
-
-template <class T>
-void remove_last(std::vector<T>& v, const T& x) {
-    for (size_t i = v.size(); i-- > 0;) {
-        if (v[i] == x) {
-            v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
-            return;
-        }
-    }
 }
 
 }  // namespace
@@ -561,23 +540,5 @@ void guard_out_of_order() {
     std::abort();
 }
 #endif
-
-Root::Root() : value{TYPE_UNSET, 0, 0, 0}, cell(&value) { cell_roots.push_back(cell); }
-
-Root::Root(Cell* c) : value{TYPE_UNSET, 0, 0, 0}, cell(c) { cell_roots.push_back(cell); }
-
-Root::~Root() { remove_last(cell_roots, static_cast<const Cell*>(cell)); }
-
-NodeRoot::NodeRoot(node_t& node) : node_(&node) { node_roots.push_back(node_); }
-
-NodeRoot::~NodeRoot() { remove_last(node_roots, node_); }
-
-TableRoot::TableRoot(node_t& table) : table_(&table) { table_roots.push_back(table_); }
-
-TableRoot::~TableRoot() { remove_last(table_roots, table_); }
-
-Pin::Pin(node_t node) : node_(node) { pins.push_back(node); }
-
-Pin::~Pin() { remove_last(pins, node_); }
 
 }  // namespace zav::collector

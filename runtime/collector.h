@@ -146,58 +146,18 @@ private:
     Guard guard_;
 };
 
-// Keeps a cell that C++ code holds outside the value stack (a static, a
-// local, a member) alive with everything it refers to. Guards nest: destroy
-// them in reverse order of construction (scopes do that).
+// The older name of a guarded cell, kept for the interpreter core until it
+// uses Guard and GuardedCell: guards its own `value`, or the cell given.
 class Root {
 public:
-    Root();  // guards its own cell, `value`
-    explicit Root(Cell* cell);
-    ~Root();
-    Root(const Root&) = delete;
-    Root& operator=(const Root&) = delete;
+    Root() : cell(&value), guard_(&value) {}
+    explicit Root(Cell* c) : cell(c), guard_(c) {}
 
-    Cell value;
+    Cell value{TYPE_UNSET, 0, 0, 0};
     Cell* cell;
-};
-
-// Keeps the series of a node held in a C++ local alive; follows the variable,
-// so it may be reassigned. A buffer of cells has its cells marked too.
-class NodeRoot {
-public:
-    explicit NodeRoot(node_t& node);
-    ~NodeRoot();
-    NodeRoot(const NodeRoot&) = delete;
-    NodeRoot& operator=(const NodeRoot&) = delete;
 
 private:
-    node_t* node_;
-};
-
-// Keeps a hash table held in a C++ local alive with all its series (record,
-// buckets, indexed block, entries); follows the variable like NodeRoot.
-class TableRoot {
-public:
-    explicit TableRoot(node_t& table);
-    ~TableRoot();
-    TableRoot(const TableRoot&) = delete;
-    TableRoot& operator=(const TableRoot&) = delete;
-
-private:
-    node_t* table_;
-};
-
-// Keeps a buffer alive and in place: while pinned, compaction does not move
-// it, so raw pointers into its data stay valid across allocations.
-class Pin {
-public:
-    explicit Pin(node_t node);
-    ~Pin();
-    Pin(const Pin&) = delete;
-    Pin& operator=(const Pin&) = delete;
-
-private:
-    node_t node_;
+    Guard guard_;
 };
 
 // Statistics of the last cycle, for tests and benchmarks.

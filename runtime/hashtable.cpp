@@ -305,7 +305,7 @@ void index_kind0(node_t table, u32 pos) {
         i32 k = static_cast<i32>(words_of(t->keys)[found]);
         if (k >= 0) {
             node_t list = new_words(4);
-            collector::NodeRoot list_root(list);
+            collector::Guard list_root(list);
             append_word(list, static_cast<u32>(k));
             append_word(list, pos);
             append_word(T(table)->dups, list);
@@ -336,7 +336,7 @@ void rebuild_kind0(node_t table, u32 n) {
         upper = static_cast<u32>(buckets * LOAD);
     }
     node_t flags = new_flags(buckets);
-    collector::NodeRoot flags_root(flags);
+    collector::Guard flags_root(flags);
     node_t keys = new_keys(buckets);
     Table* t = T(table);
     t->flags = flags;
@@ -369,9 +369,9 @@ void resize(node_t table, u32 new_size) {
     u32 upper = static_cast<u32>(buckets * LOAD + 0.5);
     if (t->size >= upper) return;
     node_t flags = new_flags(buckets);
-    collector::NodeRoot flags_root(flags);
+    collector::Guard flags_root(flags);
     node_t keys = new_keys(buckets);
-    collector::NodeRoot keys_root(keys);
+    collector::Guard keys_root(keys);
     t = T(table);
     if (t->kind >= KIND_INT_KEY) {
         // Compact the entry block: live entries only, in block order.
@@ -397,7 +397,7 @@ void resize(node_t table, u32 new_size) {
     } else {
         // A map keeps each bucket's hash beside it: the keys are not hashed again.
         node_t hashes = t->kind == KIND_MAP ? new_keys(buckets) : 0;
-        collector::NodeRoot hashes_root(hashes);
+        collector::Guard hashes_root(hashes);
         t = T(table);
         u32* of = words_of(t->flags);
         u32* ok = words_of(t->keys);
@@ -704,7 +704,7 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
     }
     // Each new series is hung on the record at once, so the guarded record
     // keeps them all; the caller roots the table it gets back.
-    collector::TableRoot table_root(table);
+    collector::Guard table_root(table, collector::GUARD_TABLE);
     node_t flags = new_flags(buckets);
     T(table)->flags = flags;
     node_t keys = new_keys(buckets);
@@ -1020,8 +1020,8 @@ node_t copy(node_t table, node_t new_block) {
     // The copy's record starts out naming the original's series, so guarding
     // it keeps every series reachable while they are replaced one by one.
     node_t c = copy_series(GET_BUFFER(table));
-    collector::TableRoot copy_root(c);
-    collector::NodeRoot block_root(new_block);
+    collector::Guard copy_root(c, collector::GUARD_TABLE);
+    collector::Guard block_root(new_block);
     node_t flags = copy_series(GET_BUFFER(T(table)->flags));
     T(c)->flags = flags;
     node_t keys = copy_series(GET_BUFFER(T(table)->keys));
@@ -1083,7 +1083,7 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     }
     if (held.empty()) held.assign(name, name + length);
     node_t name_node = alloc_bytes(length + 1);
-    collector::NodeRoot name_root(name_node);
+    collector::Guard name_root(name_node);
     {
         SeriesBuffer* nb = GET_BUFFER(name_node);
         if (length) std::memcpy(nb->head(), held.data(), length);

@@ -27,7 +27,7 @@ struct BootTest : test::CleanRuntimeTest {
     // Evaluates source text, as library code when asked; answers the result molded.
     std::string run(const char* text, bool library) {
         Cell code = *test::load(text);
-        collector::Root guard(&code);
+        collector::Guard guard(&code);
         if (library) block::set_flags_deep(&code, SERIES_LIBRARY);
         Cell* base = stack::top;
         interpreter::eval(&code, false);

@@ -45,7 +45,7 @@ TEST_F(ContextTest, MakeTakesWordsButNotSetWords) {
     Cell* spec = block_of({{"a", TYPE_WORD}, {"b", TYPE_SET_WORD}, {"c", TYPE_REFINEMENT},
                            {"d", TYPE_LIT_WORD}, {"e", TYPE_GET_WORD}, {"A", TYPE_WORD}});
     node_t ctx = context::make(spec, false, false, context::KIND_FUNCTION);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell* c = context::TO_CTX(ctx);
     ASSERT_EQ(context::word_count(c), 4u);
     EXPECT_EQ(name_at(c, 0), "a");
@@ -61,14 +61,14 @@ TEST_F(ContextTest, MakeTakesWordsButNotSetWords) {
     }
     // On the stack: no values until the function runs.
     node_t sctx = context::make(spec, true, false, context::KIND_FUNCTION);
-    collector::NodeRoot sctx_root(sctx);
+    collector::Guard sctx_root(sctx);
     EXPECT_TRUE(context::on_stack_q(context::TO_CTX(sctx)));
     EXPECT_EQ(context::values_of(context::TO_CTX(sctx)), nullptr);
 }
 
 TEST_F(ContextTest, FindAndAddWords) {
     node_t ctx = context::create(0, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell* c = context::TO_CTX(ctx);
     EXPECT_TRUE(c->header & context::CTX_SELF);
     Cell w = *word::load("cfind");
@@ -98,7 +98,7 @@ TEST_F(ContextTest, FindAndAddWords) {
 
 TEST_F(ContextTest, SetInAddsMissingWordsAndMarksObjectFields) {
     node_t ctx = context::create(2, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell w = *word::load("cset");
     w.data1 = ctx;
     w.data3 = static_cast<u32>(-1);
@@ -112,7 +112,7 @@ TEST_F(ContextTest, SetInAddsMissingWordsAndMarksObjectFields) {
     EXPECT_TRUE(context::get_word_at(c, 0)->header & context::WORD_CHANGED);  // reading keeps the mark
     // Not in an object context: no mark.
     node_t fctx = context::create(2, false, false, nullptr, context::KIND_FUNCTION);
-    collector::NodeRoot fctx_root(fctx);
+    collector::Guard fctx_root(fctx);
     Cell f = w;
     f.data1 = fctx;
     f.data3 = static_cast<u32>(-1);
@@ -122,7 +122,7 @@ TEST_F(ContextTest, SetInAddsMissingWordsAndMarksObjectFields) {
 
 TEST_F(ContextTest, SelfReadsTheOwnerValue) {
     node_t ctx = context::create(2, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell owner = integer_cell(42);
     *context::owner_of(ctx) = owner;
     Cell self;
@@ -136,7 +136,7 @@ TEST_F(ContextTest, SelfReadsTheOwnerValue) {
 TEST_F(ContextTest, BindWordsNestedBlocksAndSelf) {
     Cell* spec = block_of({{"ba", TYPE_WORD}, {"bb", TYPE_WORD}});
     node_t ctx = context::make(spec, false, true, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell* code = block_of({{"BA", TYPE_SET_WORD}, {"bb", TYPE_GET_WORD}, {"bz", TYPE_WORD},
                            {"self", TYPE_WORD}, {"self", TYPE_SET_WORD}, {"ba", TYPE_ISSUE}});
     Cell* inner = block_of({{"bb", TYPE_LIT_WORD}});
@@ -165,7 +165,7 @@ TEST_F(ContextTest, BindWordsNestedBlocksAndSelf) {
 TEST_F(ContextTest, BindingABlockThatContainsItselfEnds) {
     Cell* spec = block_of({{"ca", TYPE_WORD}});
     node_t ctx = context::make(spec, false, false, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell* blk = block_of({{"ca", TYPE_WORD}});
     Cell self = *blk;
     *alloc_at_tail(series_node(blk)) = self;
@@ -176,7 +176,7 @@ TEST_F(ContextTest, BindingABlockThatContainsItselfEnds) {
 
 TEST_F(ContextTest, CollectSetWordsAtTheTopLevelOnly) {
     node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell* code = block_of({{"sa", TYPE_SET_WORD}, {"sb", TYPE_WORD}, {"SA", TYPE_SET_WORD}});
     Cell* inner = block_of({{"sc", TYPE_SET_WORD}});
     *alloc_at_tail(series_node(code)) = *inner;
@@ -192,14 +192,14 @@ TEST_F(ContextTest, CollectSetWordsAtTheTopLevelOnly) {
 TEST_F(ContextTest, CloneCopiesTheWordListIntoANewContext) {
     Cell* spec = block_of({{"ka", TYPE_WORD}, {"kb", TYPE_WORD}});
     node_t ctx = context::make(spec, false, true, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell one = integer_cell(1);
     Cell ka = *context::get_word_at(context::TO_CTX(ctx), 0);
     context::set(&ka, &one);
     Cell value;
     make_cell(&value, TYPE_OBJECT, ctx);
     node_t copy = context::clone(&value, context::KIND_OBJECT);
-    collector::NodeRoot copy_root(copy);
+    collector::Guard copy_root(copy);
     EXPECT_NE(copy, ctx);
     EXPECT_EQ(value.data1, copy);
     Cell* c = context::TO_CTX(copy);
@@ -220,7 +220,7 @@ TEST_F(ContextTest, GlobalHelpers) {
     EXPECT_EQ(context::get_global(sym)->data2, 3u);
     EXPECT_EQ(context::get_global(symbol::make("CGLOBAL"))->data2, 3u);
     node_t ctx = context::create(2, false, false, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     context::set_in_ctx(sym, &three, ctx);
     EXPECT_EQ(context::values_of(context::TO_CTX(ctx))->data2, 3u);
     Cell w;

@@ -21,7 +21,7 @@ struct DatatypeTest : RuntimeTest {};
 
 TEST_F(DatatypeTest, FormMoldCompare) {
     Cell dt;
-    collector::Root buf_root;  // text_of allocates: the collector must see the buffer
+    collector::GuardedCell buf_root;  // text_of allocates: the collector must see the buffer
     Cell& buf = buf_root.value;
     datatype::make_at(&dt, TYPE_INTEGER);
     datatype::records[TYPE_INTEGER].name = "integer!";

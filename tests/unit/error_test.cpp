@@ -127,7 +127,7 @@ TEST_F(ErrorTest, Reports) {
     Cell dt;
     datatype::make_at(&dt, TYPE_INTEGER);
     Cell* spec = test::load_one("[1 2]");
-    collector::Root text_root;
+    collector::GuardedCell text_root;
     Cell& text = text_root.value;
     string::zs_make_at(&text, 8);
     string::concatenate_literal(&text, "abc");
@@ -265,12 +265,12 @@ TEST_F(ErrorTest, WordAndSlotHelpers) {
 
     // Object contexts mark the changed word; function contexts do not.
     Cell spec_cell = *test::load_one("[a b]");
-    collector::Root spec_root(&spec_cell);  // the helpers below reset the value stack
+    collector::Guard spec_root(&spec_cell);  // the helpers below reset the value stack
     Cell* spec = &spec_cell;
     node_t obj = context::make(spec, false, true, context::KIND_OBJECT);
-    collector::NodeRoot obj_root(obj);
+    collector::Guard obj_root(obj);
     node_t fn = context::make(spec, false, false, context::KIND_FUNCTION);
-    collector::NodeRoot fn_root(fn);
+    collector::Guard fn_root(fn);
     stack::push(&seven);
     set_ctx_top_nocheck(obj, 1);
     EXPECT_TRUE(context::get_word_at(context::TO_CTX(obj), 1)->header & context::WORD_CHANGED);
@@ -281,7 +281,7 @@ TEST_F(ErrorTest, WordAndSlotHelpers) {
     make_cell(stack::push_star(), TYPE_UNSET);
     EXPECT_EQ(error_of([&] { set_ctx_top(obj, 0); }), "script/need-value");
     node_t running = context::make(spec, true, false, context::KIND_FUNCTION);
-    collector::NodeRoot running_root(running);
+    collector::Guard running_root(running);
     EXPECT_EQ(error_of([&] { get_ctx_slot(&w, running, 0); }), "script/not-defined");
 
     // Refinements decided at run time.

@@ -48,7 +48,7 @@ TEST_F(FormingTest, CheckFloatRange) {
 }
 
 TEST_F(FormingTest, IndentAndFill) {
-    collector::Root buf_root;  // the buffer is a new series
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(mold_indent(&buf, 2, 100), 92);
@@ -74,10 +74,10 @@ TEST_F(FormingTest, FormValue) {
 }
 
 TEST_F(FormingTest, CycleDetection) {
-    collector::Root blk_root;
+    collector::GuardedCell blk_root;
     Cell& blk = blk_root.value;
     make_cell(&blk, TYPE_BLOCK, 0, alloc_cells(4));
-    collector::Root buf_root;  // the buffer is a new series
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     i32 limit = 100;
@@ -109,7 +109,7 @@ TEST_F(FormingTest, TooDeepEmptiesTheStack) {
 }
 
 TEST_F(FormingTest, LoadValue) {
-    collector::Root result_root;  // a loaded string is only in this cell
+    collector::GuardedCell result_root;  // a loaded string is only in this cell
     Cell& result = result_root.value;
     ASSERT_TRUE(load_value(string::load("12 abc"), &result));
     EXPECT_EQ(TYPE_OF(&result), TYPE_INTEGER);

@@ -96,7 +96,7 @@ TEST_F(GcSafetyTest, NewContextKeepsItsTable) {
     for (const char* name : names) symbol::make(name);
     at_each_collection(16, [&](u32 n) {
         node_t ctx = context::create(3, false, true, nullptr, context::KIND_OBJECT);
-        collector::NodeRoot ctx_root(ctx);
+        collector::Guard ctx_root(ctx);
         for (const char* name : names) {
             Cell w;
             make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make(name)), 0xFFFFFFFF);
@@ -115,10 +115,10 @@ TEST_F(GcSafetyTest, SymbolNameFromAMovingBufferIsCopiedFirst) {
     for (u32 death = 0; death < 6; death++) {
         Cell blk;
         node_t words = alloc_cells(4);
-        collector::NodeRoot words_root(words);
+        collector::Guard words_root(words);
         make_cell(&blk, TYPE_BLOCK, 0, words);
         node_t table = hashtable::init(4, &blk, hashtable::KIND_SYMBOL, 0);
-        collector::TableRoot table_root(table);
+        collector::Guard table_root(table, collector::GUARD_TABLE);
         for (u32 i = 0; i < 30; i++) {
             std::string name = "moving-name-" + std::to_string(i);
             arm_ballast(death);
@@ -183,7 +183,7 @@ TEST_F(GcSafetyTest, CycleStackEntriesAreRoots) {
 TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
     collector::stress = false;
     node_t outer = alloc_cells(2);
-    collector::NodeRoot outer_root(outer);
+    collector::Guard outer_root(outer);
     node_t inner = alloc_bytes(16);
     {
         SeriesBuffer* b = GET_BUFFER(inner);
@@ -199,7 +199,7 @@ TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
 
     // The same for a table record, which a stale string slot marks as bytes.
     node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell w;
     make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make("gc-stale-word")), 0xFFFFFFFF);
     context::add_word(context::TO_CTX(ctx), &w);

@@ -13,15 +13,27 @@
 #include "runtime/collector.h"
 #include "runtime/common.h"
 #include "runtime/helpers.h"
+#include "runtime/memory.h"
 
 namespace zav::test {
 
 static std::string last_category;
 
 Cell& kept() {
-    // Never destroyed: a guard must not outlive the collector's own tables at exit.
-    static auto* roots = new std::deque<collector::Root>;
-    return roots->emplace_back().value;
+    // Cells that outlive every scope are marked by a marker, not guarded.
+    // Never destroyed: marking may run until the process ends. A runtime
+    // brought up again starts with none.
+    static auto* cells = new std::deque<Cell>;
+    static u32 generation = memory::generation;
+    collector::register_marker([] {
+        if (generation == memory::generation)
+            for (const Cell& c : *cells) collector::mark_value(&c);
+    });
+    if (generation != memory::generation) {
+        cells->clear();
+        generation = memory::generation;
+    }
+    return cells->emplace_back(Cell{TYPE_UNSET, 0, 0, 0});
 }
 
 Cell* load(std::string_view text) {

@@ -66,8 +66,8 @@ u32 row_of(const Cell* v) {
 // Values are written through the action table, as the generic actions will.
 std::string mold(Cell v, bool all = false, i32* left = nullptr) {
     if (row_of(&v) != TYPE_OF(&v)) return float_::form_float(cell_float(&v) * 100, float_::FORM_PERCENT, all);
-    collector::Root v_root(&v);
-    collector::Root buf_root;  // the buffer is a new series
+    collector::Guard v_root(&v);
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     i32 part = actions::mold_dispatch(&v, &buf, false, all, false, nullptr, 1000, 0);
@@ -76,8 +76,8 @@ std::string mold(Cell v, bool all = false, i32* left = nullptr) {
 }
 
 std::string form(Cell v) {
-    collector::Root v_root(&v);
-    collector::Root buf_root;  // the buffer is a new series
+    collector::Guard v_root(&v);
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     actions::form_dispatch(&v, &buf, nullptr, 1000);
@@ -161,7 +161,7 @@ i32 cmp_text(const char* source, i32 op) {
 }
 
 std::string do_make(action_fn::Make fn, Cell spec, u32 type) {
-    collector::Root out_root;
+    collector::GuardedCell out_root;
     Cell& out = out_root.value;
     std::string err = error_of([&] { fn(&out, &spec, type); });
     if (!err.empty()) return err;

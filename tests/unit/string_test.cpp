@@ -40,7 +40,7 @@ using test::integer_cell;
 using test::text_of;
 
 std::string molded(Cell* value, bool all = false, i32 part = -1) {
-    collector::Root buf_root;  // the buffer is a new series
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     Cell limit = integer_cell(part);
@@ -239,7 +239,7 @@ TEST_F(StringTest, EscapedChars) {
         {0x1F600, true, "^(1F600)"}, {0x4E2D, false, "\u4E2D"},
     };
     for (const Case& c : cases) {
-        collector::Root buf_root;  // the buffer is a new series
+        collector::GuardedCell buf_root;  // the buffer is a new series
         Cell& buf = buf_root.value;
         string::zs_make_at(&buf, 4);
         string::append_escaped_char(&buf, c.cp, string::ESC_MOLD, c.all);
@@ -290,7 +290,7 @@ TEST_F(StringTest, Mold) {
     EXPECT_EQ(molded(S("caf\u00E9"), true), "\"caf^(E9)\"");
     // A part limit cuts the range; the result is the limit less what was written.
     Cell* s = S("abcdef");
-    collector::Root buf_root;  // the buffer is a new series
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 16);
     Cell limit = integer_cell(3);
@@ -303,7 +303,7 @@ TEST_F(StringTest, Mold) {
 TEST_F(StringTest, Form) {
     Cell* s = S("hello");
     series_head(s) = 1;
-    collector::Root buf_root;  // the buffer is a new series
+    collector::GuardedCell buf_root;  // the buffer is a new series
     Cell& buf = buf_root.value;
     string::zs_make_at(&buf, 4);
     EXPECT_EQ(string::form(s, &buf, nullptr, 0), -4);
@@ -593,7 +593,7 @@ TEST_F(StringTest, SetOperations) {
 }
 
 TEST_F(StringTest, MakeAndTo) {
-    collector::Root out_root;  // each result is a new series only in this cell
+    collector::GuardedCell out_root;  // each result is a new series only in this cell
     Cell& out = out_root.value;
     Cell size = integer_cell(10);
     string::make(&out, &size, TYPE_FILE);

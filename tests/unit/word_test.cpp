@@ -264,7 +264,7 @@ TEST_F(WordTest, LocalSlotsAndChangedMark) {
     word::make_in(symbol::make("wa"), series_node(spec));
     word::make_in(symbol::make("wb"), series_node(spec));
     node_t ctx = context::make(spec, false, true, context::KIND_OBJECT);
-    collector::NodeRoot ctx_root(ctx);
+    collector::Guard ctx_root(ctx);
     Cell nine;
     make_cell(&nine, TYPE_INTEGER, 0, 9);
     stack::push(&nine);
@@ -283,7 +283,7 @@ TEST_F(WordTest, LocalSlotsAndChangedMark) {
     EXPECT_EQ(stack::get_top()->data2, 9u);
     // A function context that is not running has no values.
     node_t fctx = context::make(spec, true, false, context::KIND_FUNCTION);
-    collector::NodeRoot fctx_root(fctx);
+    collector::Guard fctx_root(fctx);
     EXPECT_EQ(error_of([&] { word::get_local(fctx, 0); }), "script/not-defined");
     Cell fw = *word::at(fctx, 0);
     EXPECT_EQ(error_of([&] { context::get(&fw); }), "script/not-in-context");

@@ -289,7 +289,7 @@ TEST_F(ZavbinTest, WriteThenReadGivesBackEqualValues) {
         Cell original;
         std::string failure = test::error_of([&] { original = eval(source); });
         ASSERT_EQ(failure, "");
-        collector::Root keep(&original);
+        collector::Guard keep(&original);
         std::string molded = test::mold(&original, true);
         for (bool compact : {true, false}) {
             Bytes bytes;
@@ -368,7 +368,7 @@ TEST_F(ZavbinTest, TruncatedAndFlippedEncodingsNeverFault) {
     // Every prefix and every single-byte change of real encodings either
     // decodes or raises one of the reader's errors.
     Cell v = eval("(o: make object! [a: 1 b: 'a c: \"x\"] reduce [o in o 'b [1 2.5] func [x] [x + 1] :append #{01}])");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     for (bool compact_form : {true, false}) {
         Bytes e = enc(&v, compact_form);
         for (size_t n = 0; n < e.size(); n++) {
@@ -412,7 +412,7 @@ TEST_F(ZavbinTest, SinglePayloadByte0x80IsTheIntegerZero) {
 TEST_F(ZavbinTest, VectorsCarryTheirElementTypeAndWidth) {
     Cell v;
     ASSERT_EQ(test::error_of([&] { v = eval("make vector! [1 2 3]"); }), "");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     EXPECT_EQ(payload_of(enc(&v, true)), (Bytes{0x23, 0x2E, 0x03, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}));
     // Widths that do not fit the element type are corrupt: 8-byte integers, 1-byte floats.
     EXPECT_EQ(fault(compact({0x23, 0x2F, 0x01, 1, 2, 3, 4, 5, 6, 7, 8})), "script/zb-invalid-record 12");
@@ -433,7 +433,7 @@ TEST_F(ZavbinTest, RefusedTypesLeaveTheWriterClean) {
 
 TEST_F(ZavbinTest, DecodedObjectsHaveNoClass) {
     Cell o = eval("make object! [a: 1]");
-    collector::Root keep(&o);
+    collector::Guard keep(&o);
     ASSERT_GT(object::class_of(&o), 0);
     Cell back = first(dec(enc(&o, true)));
     EXPECT_EQ(object::class_of(&back), -1);
@@ -444,7 +444,7 @@ TEST_F(ZavbinTest, DecodedObjectsHaveNoClass) {
 
 TEST_F(ZavbinTest, TwoWordsOfOneObjectShareItsRecord) {
     Cell v = eval("(o: make object! [x: 1] reduce [in o 'x in o 'x])");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     Bytes e = enc(&v, true);
     // The second word: reference to the first (destination 0, member 0).
     Bytes tail(e.end() - 7, e.end());
@@ -464,7 +464,7 @@ TEST_F(ZavbinTest, TwoWordsOfOneObjectShareItsRecord) {
 TEST_F(ZavbinTest, SharedSeriesAndCyclesStayShared) {
     Cell v = eval("(s: \"ab\" o: make object! [me: none t: s] o/me: o b: copy [] append/only b b "
                   "reduce [s next s o b])");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     for (bool compact_form : {true, false}) {
         SCOPED_TRACE(compact_form ? "compact" : "fixed");
         Cell back = first(dec(enc(&v, compact_form)));
@@ -480,7 +480,7 @@ TEST_F(ZavbinTest, SharedSeriesAndCyclesStayShared) {
 
 TEST_F(ZavbinTest, DecodedFunctionsAndBuiltinsRun) {
     Cell v = eval("reduce [func [x /twice] [either twice [x + x] [x + 1]] :append :+]");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     for (bool compact_form : {true, false}) {
         SCOPED_TRACE(compact_form ? "compact" : "fixed");
         Cell back = first(dec(enc(&v, compact_form)));
@@ -500,7 +500,7 @@ TEST_F(ZavbinTest, DecodedFunctionsAndBuiltinsRun) {
 
 TEST_F(ZavbinTest, FixedFormAlignsFloats) {
     Cell v = eval("[1 2.5]");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     Bytes e = enc(&v, false);
     // Header 16 bytes; block header, head, count, integer (8 bytes), one padding word, then the float.
     ASSERT_EQ(e.size(), 16u + 12 + 8 + 4 + 12);
@@ -541,7 +541,7 @@ TEST_F(ZavbinTest, BootDefinitionsSetWordsAndAddNoRoot) {
 
 TEST_F(ZavbinTest, CompressedBodiesDecode) {
     Cell v = eval("reduce [append/dup copy \"\" \"abc\" 100 [x y z x y z x y z x y z] 12345678]");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     for (bool compact_form : {true, false}) {
         Bytes e = enc(&v, compact_form);
         Bytes packed(e.size());
@@ -579,14 +579,14 @@ TEST_F(ZavbinTest, FuzzCorpusReplaysWithoutFault) {
 
 TEST_F(ZavbinTest, MapsWriteTheirLivePairsOnly) {
     Cell m = eval("(m: make map! [a 1 b 2] remove/key m 'a m)");
-    collector::Root keep(&m);
+    collector::Guard keep(&m);
     Bytes e = enc(&m, true);
     EXPECT_EQ(Bytes(e.end() - 5, e.end()), (Bytes{0x28, 0x02, 0x10, 0x00, 0x82}));
     Cell back = first(dec(enc(&m, true)));
     EXPECT_EQ(test::mold(&back), "#[\n    b: 2\n]");
     // A map holding itself shares its table with the copy inside.
     Cell self = eval("(m: make map! [a 1] m/a: m m)");
-    collector::Root keep2(&self);
+    collector::Guard keep2(&self);
     Cell again = first(dec(enc(&self, false)));
     Cell inner = block::zs_head(&again)[1];
     EXPECT_EQ(inner.data2, again.data2);
@@ -599,7 +599,7 @@ TEST_F(ZavbinTest, WrittenImagesLoadInBootMode) {
     Cell v;
     const char* source = "(o: make object! [x: 1 y: 'x] f: func [a] [a + o/x] reduce [o in o 'y :f])";
     ASSERT_EQ(test::error_of([&] { v = eval(source); }), "");
-    collector::Root keep(&v);
+    collector::Guard keep(&v);
     std::string molded = test::mold(&v, true);
     for (bool compact_form : {true, false}) {
         Bytes e = enc(&v, compact_form);
@@ -633,7 +633,7 @@ TEST_F(ZavbinTest, AnErrorHoldingItselfIsTooDeepNotACrash) {
     // would recurse without end: the writer stops at its nesting limit.
     Cell e;
     ASSERT_EQ(test::error_of([&] { e = eval("(e: try [1 / 0] e/arg1: e e)"); }), "");
-    collector::Root keep(&e);
+    collector::Guard keep(&e);
     ASSERT_EQ(TYPE_OF(&e), TYPE_ERROR);
     EXPECT_EQ(test::error_of([&] { enc(&e, true); }), "internal/too-deep");
     EXPECT_EQ(test::error_of([&] { enc(&e, false); }), "internal/too-deep");
@@ -644,7 +644,7 @@ TEST_F(ZavbinTest, AnErrorHoldingItselfIsTooDeepNotACrash) {
 TEST_F(ZavbinTest, NestingHasOneLimitForWritingAndReading) {
     Cell deep;
     ASSERT_EQ(test::error_of([&] { deep = eval("(b: x: copy [] loop 3000 [append/only x y: copy [] x: y] b)"); }), "");
-    collector::Root keep(&deep);
+    collector::Guard keep(&deep);
     EXPECT_EQ(test::error_of([&] { enc(&deep, true); }), "internal/too-deep");
     Bytes nested;
     for (int i = 0; i < 3000; i++) nested.insert(nested.end(), {0x05, 0x01});
@@ -655,7 +655,7 @@ TEST_F(ZavbinTest, NestingHasOneLimitForWritingAndReading) {
     Cell shallow;
     const char* source = "(b: x: copy [] loop 1000 [append/only x y: copy [] x: y] b)";
     ASSERT_EQ(test::error_of([&] { shallow = eval(source); }), "");
-    collector::Root keep2(&shallow);
+    collector::Guard keep2(&shallow);
     Cell back;
     ASSERT_EQ(test::error_of([&] { back = *block::zs_head(dec(enc(&shallow, true))); }), "");
     u32 depth = 0;
