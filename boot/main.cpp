@@ -9,6 +9,7 @@
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
@@ -106,15 +107,8 @@ int run_script(bool keep) {
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
-        if (t.value != THROW_ERROR) {
-            make_cell(&err, TYPE_NONE);
-        } else if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
-            err = error::thrown;
-        } else if (stack::top > stack::bottom && TYPE_OF(stack::top - 1) == TYPE_ERROR) {
-            err = stack::top[-1];
-        } else {
-            make_cell(&err, TYPE_NONE);
-        }
+        if (t.value != THROW_ERROR) make_cell(&err, TYPE_NONE);
+        else stack::take_thrown_error(&err);
     }
     if (halted(&err)) {
         // The preprocessor has reported why it stopped: the script never ran.
@@ -157,7 +151,7 @@ int run_console(const char* entry) {
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
-        if (t.value == THROW_ERROR && TYPE_OF(&error::thrown) == TYPE_ERROR) err = error::thrown;
+        if (t.value == THROW_ERROR) stack::take_thrown_error(&err);
         else make_cell(&err, TYPE_NONE);
     }
     report_and_exit(&err);

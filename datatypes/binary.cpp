@@ -694,8 +694,14 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
             return proto;
         default:
             if (string::any_string_q(st)) {
-                append_utf8(spec, bytes);
-                break;
+                // Straight into the new binary: save turns whole molded documents into bytes here.
+                u8* head = string::zs_head(spec);
+                u64 n = unicode::count_utf8_bytes(head, GET_BUFFER(series_node(spec))->tail_ptr(), GET_BUFFER(series_node(spec))->unit());
+                if (n > 0x7FFFFFF0u) fire("internal", "no-memory");
+                node_t node = alloc_bytes(n ? static_cast<u32>(n) : 1);  // may move the string's buffer
+                SeriesBuffer* b = GET_BUFFER(node);
+                b->tail = b->offset + unicode::to_utf8_buffer(spec, b->head(), -1, false);
+                return make_cell(proto, TYPE_BINARY, 0, node, 0);
             }
             bad_to_arg(spec);
     }

@@ -2,6 +2,7 @@
 // rules shared by char!, and the dispatch of mixed arithmetic.
 #include "datatypes/integer.h"
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -94,7 +95,7 @@ i32 sign_q(const Cell* value) {
 
 const char* form_signed(i32 value) {
     static char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
+    *std::to_chars(text, text + sizeof text - 1, value).ptr = 0;
     return text;
 }
 

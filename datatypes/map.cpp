@@ -23,11 +23,6 @@ namespace zav::map {
 
 namespace {
 
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 using block::cells_of;
 
 hashtable::Table* table_of(const Cell* m) { return hashtable::record(m->data3); }
@@ -109,7 +104,7 @@ u32 length_of(const Cell* map) { return table_of(map)->size; }
 // ---- storing -------------------------------------------------------------------
 
 Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
-    TopGuard guard;
+    stack::TopGuard guard;
     // The map may sit in a buffer that the allocations below move: a copy is used.
     Cell* map = stack::push(map_in);
     Cell* v = stack::push(value);
@@ -148,7 +143,7 @@ Cell* from_block(Cell* out, Cell* spec) {
         Cell s = *spec;
         fire("script", "invalid-arg", &s);
     }
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* copy = block::clone(spec, false, false);
     SeriesBuffer* b = block::buffer_of(copy);
     for (u32 i = 0; i < n; i++) clear_cell_flag(cells_of(b) + i);
@@ -169,7 +164,7 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool to) {
                 fire("script", "out-of-range", &s);
             }
             if (n > 0x07FFFFFF) fire("internal", "no-memory");
-            TopGuard guard;
+            stack::TopGuard guard;
             Cell* c = stack::push_star();
             make_at(c, 0, n ? 2 * static_cast<u32>(n) : 2);
             *proto = *c;
@@ -198,7 +193,7 @@ Cell* reflect(Cell* map, u32 field_symbol) {
     auto is = [&](i32 sym) { return f == symbol::resolve(sym); };
     bool keys = is(words::words), values = is(words::values), body = is(words::body);
     if (!keys && !values && !body) fire("internal", "not-done");
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* m = stack::push(map);
     u32 live = length_of(m);
     Cell* blk = block::push_only_star(live ? live * (body ? 2 : 1) : 1);
@@ -349,7 +344,7 @@ Cell* clear(Cell* map) {
 }
 
 Cell* copy(Cell* map, Cell* result, Cell*, bool deep, Cell* types) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* m = stack::push(map);
     Cell blk{TYPE_BLOCK, 0, m->data2, 0};
     Cell* cloned = block::clone(&blk, deep && !types, false);
@@ -415,7 +410,7 @@ Cell* select(Cell* map, Cell* value, Cell*, bool, bool case_, bool same, bool, C
 }
 
 void extend(Cell* map_in, Cell* spec, bool case_) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* map = stack::push(map_in);
     Cell* s = stack::push(spec);
     if (TYPE_OF(s) == TYPE_MAP) {
@@ -489,11 +484,6 @@ namespace zav::hash {
 
 namespace {
 
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 // Gives a block cell (on the stack) its index: type hash!, table in word 3.
 Cell* index_block(Cell* blk, u32 capacity) {
     node_t table = hashtable::init(capacity ? capacity : 1, blk, hashtable::KIND_HASH, 0);
@@ -505,7 +495,7 @@ Cell* index_block(Cell* blk, u32 capacity) {
 }  // namespace
 
 Cell* to(Cell* proto, Cell* spec, u32) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* s = stack::push(spec);
     Cell* out = stack::push_star();
     if (TYPE_OF(s) == TYPE_HASH) {
@@ -519,7 +509,7 @@ Cell* to(Cell* proto, Cell* spec, u32) {
 }
 
 Cell* make(Cell* proto, Cell* spec, u32 type) {
-    TopGuard guard;
+    stack::TopGuard guard;
     switch (TYPE_OF(spec)) {
         case TYPE_INTEGER: case TYPE_FLOAT: {
             i32 n = check_float_range(spec);
@@ -551,7 +541,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
 }
 
 Cell* copy(Cell* hash, Cell* result, Cell* part, bool deep, Cell* types) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* h = stack::push(hash);
     Cell* out = stack::push_star();
     block::copy(h, out, part, deep, types);

@@ -50,12 +50,6 @@ bool copied_series_q(u32 t, bool extended) {
 
 using CycleGuard = cycles::Guard;
 
-// Restores the value stack's top on the way out.
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 Cell datatype_of(const Cell* v) {
     Cell dt;
     make_cell(&dt, TYPE_DATATYPE, TYPE_OF(v));
@@ -329,7 +323,7 @@ void assign_field(Cell* obj, u32 i, const Cell& v) {
         return;
     }
     if (handlers) {
-        TopGuard top;
+        stack::TopGuard top;
         Cell* old = stack::push(get_values(obj) + i);
         get_values(obj)[i] = v;
         Cell w = *get_word(obj->data1, static_cast<i32>(i));
@@ -401,7 +395,7 @@ void rebind_function(Cell* fn, node_t ctx) {
     Cell f = *fn;
     Cell body = *function::more_cell(&f, function::MORE_BODY);
     if (TYPE_OF(&body) != TYPE_BLOCK) fire("script", "bad-func-def", &f);
-    TopGuard top;
+    stack::TopGuard top;
     Cell* copy = block::clone(&body, true, true);
     context::bind(copy, context::TO_CTX(ctx), true);
     context::bind(copy, context::TO_CTX(function::ctx_of(&f)), false);
@@ -536,7 +530,7 @@ Cell* construct_values(Cell* obj, Cell* spec, bool only) {
 Cell* make(Cell* proto, Cell* spec, u32) {
     Cell p = *proto;
     Cell s = *spec;
-    TopGuard top;
+    stack::TopGuard top;
     Cell* held = stack::push(&s);
     Cell* res = stack::push_star();
     bool has_proto = TYPE_OF(&p) == TYPE_OBJECT;
@@ -588,7 +582,7 @@ Cell* reflect(Cell* obj, u32 field_symbol) {
     if (is(words::class_)) return make_cell(obj, TYPE_INTEGER, 0, o.data2);
     if (is(words::owner)) return make_cell(obj, TYPE_LOGIC, (CTX(&o)->header & ownership::OWNER_CONTEXT) ? 1 : 0);
     if (is(words::events_q)) return make_cell(obj, TYPE_LOGIC, o.data3 ? 1 : 0);
-    TopGuard top;
+    stack::TopGuard top;
     stack::push(&o);
     Cell* blk = block::push_only_star(n ? n * (is(words::body) ? 2 : 1) : 1);
     node_t bn = series_node(blk);

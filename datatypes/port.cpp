@@ -29,11 +29,6 @@ namespace {
 constexpr u32 PORT_CLASS = 2;
 constexpr i32 FIELD_SPEC = 0, FIELD_SCHEME = 1, FIELD_ACTOR = 2;
 
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 Cell none_cell() { return Cell{TYPE_NONE, 0, 0, 0}; }
 Cell logic(bool v) { return Cell{TYPE_LOGIC, v ? 1u : 0u, 0, 0}; }
 Cell or_none(const Cell* c) { return c ? *c : none_cell(); }
@@ -99,7 +94,7 @@ Cell call_actor(Cell* port, const char* action, const std::vector<Cell>& args) {
     if (TYPE_OF(actor) != TYPE_OBJECT) fire("access", "invalid-port");
     Cell* fn_slot = field(actor, action);
     if (!fn_slot || TYPE_OF(fn_slot) != TYPE_FUNCTION) fire("access", "no-port-action");
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* base = stack::top;
     Cell fn = *fn_slot;
     Cell* held = stack::push(&fn);

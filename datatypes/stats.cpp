@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "runtime/scope.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
@@ -34,12 +35,7 @@ void append_triple(Cell* list, u32 free, u32 used, u32 total) {
 
 double stats(Cell* block, i32 mode) {
     // Nothing may move or go while the frames are read.
-    bool was_active = collector::active;
-    collector::active = false;
-    struct Restore {
-        bool v;
-        ~Restore() { collector::active = v; }
-    } restore{was_active};
+    Restore<bool> still(collector::active, false);
     if (mode < 2) {
         double sum = 0;
         for (off32 f = record.n_head; f; f = at<NodeFrame>(f)->next) sum += double(NODE_SLOT) * at<NodeFrame>(f)->used;

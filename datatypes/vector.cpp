@@ -28,11 +28,6 @@ namespace zav::vector {
 
 namespace {
 
-struct TopGuard {
-    Cell* saved = stack::top;
-    ~TopGuard() { stack::top = saved; }
-};
-
 bool int_type_q(u32 type) { return type == TYPE_CHAR || type == TYPE_INTEGER; }
 u32 default_unit(u32 type) { return int_type_q(type) ? 4 : 8; }
 
@@ -157,7 +152,7 @@ Cell* make_at(Cell* cell, u32 count, u32 type, u32 unit) {
 }
 
 Cell* to_block(Cell* vec, Cell* block) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     u32 n = length_of(v);
     Cell* out = block::push_only_star(n ? n : 1);
@@ -315,7 +310,7 @@ u32 dup_count(Cell* dup) {
 }
 
 Cell* insert(Cell* vec, Cell* value, Cell* part, bool, Cell* dup, bool append) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     Cell* val = stack::push(value);
     SeriesBuffer* b = buf(v);
@@ -344,7 +339,7 @@ Cell* insert(Cell* vec, Cell* value, Cell* part, bool, Cell* dup, bool append) {
 }
 
 Cell* change(Cell* vec, Cell* value, Cell* part, bool, Cell* dup) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Cell* v = stack::push(vec);
     Cell* val = stack::push(value);
     SeriesBuffer* b = buf(v);
@@ -354,7 +349,11 @@ Cell* change(Cell* vec, Cell* value, Cell* part, bool, Cell* dup) {
     u64 written = u64(src.count) * times;
     u32 after = b->length() - head;
     u64 replaced = written;
-    if (part && TYPE_OF(part) == TYPE_INTEGER && integer::get(part) >= 0) replaced = static_cast<u32>(integer::get(part));
+    if (part && TYPE_OF(part) == TYPE_INTEGER) {
+        if (integer::get(part) >= 0) replaced = static_cast<u32>(integer::get(part));
+    } else if (part && TYPE_OF(part) == TYPE_VECTOR && series_node(part) == series_node(v)) {
+        replaced = series_head(part) > head ? series_head(part) - head : 0;
+    }
     if (replaced > after) replaced = after;
     u32 unit = b->unit(), type = element_type(v);
     u64 new_len = u64(b->length()) - replaced + written;
@@ -549,7 +548,7 @@ Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool all, 
 // ---- make ---------------------------------------------------------------------------------
 
 Cell* make(Cell* proto, Cell* spec, u32) {
-    TopGuard guard;
+    stack::TopGuard guard;
     u32 st = TYPE_OF(spec);
     if (st == TYPE_INTEGER || st == TYPE_FLOAT) {
         i32 n = check_float_range(spec);

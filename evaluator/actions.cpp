@@ -66,8 +66,10 @@ bool series_type_q(u32 t) {
     }
 }
 
-// The /part checks of append, insert and change.
-void check_part(Cell* value, Cell* part) {
+// The /part checks of append, insert and change. Append and insert take
+// their /part from the inserted value; change replaces a range of the target,
+// so its /part is a position in `limited` (the target) rather than the value.
+void check_part(Cell* value, Cell* part, Cell* limited) {
     if (series_type_q(TYPE_OF(value))) {
         u32 len = GET_BUFFER(series_node(value))->length();
         u32 unit = GET_BUFFER(series_node(value))->unit();
@@ -75,8 +77,8 @@ void check_part(Cell* value, Cell* part) {
         if (series_head(value) > n) series_head(value) = n;
     }
     if (!part || TYPE_OF(part) == TYPE_INTEGER) return;
-    bool same = TYPE_OF(part) == TYPE_OF(value) && series_type_q(TYPE_OF(value)) &&
-                series_node(part) == series_node(value);
+    bool same = TYPE_OF(part) == TYPE_OF(limited) && series_type_q(TYPE_OF(limited)) &&
+                series_node(part) == series_node(limited);
     if (!same || TYPE_OF(value) == TYPE_PORT_ID) {
         Cell w, p = *part;
         word::make_at(symbol::make("part"), &w);
@@ -324,13 +326,13 @@ void or_t_star() { dispatch_stack(ACT_OR_T); }
 void xor_t_star() { dispatch_stack(ACT_XOR_T); }
 
 void append_star(i32 part, i32 only, i32 dup) {
-    check_part(A(1), R(part));
+    check_part(A(1), R(part), A(1));
     result(append_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
 void at_star() { dispatch_stack(ACT_AT); }
 void back_star() { dispatch_stack(ACT_BACK); }
 void change_star(i32 part, i32 only, i32 dup) {
-    check_part(A(1), R(part));
+    check_part(A(1), R(part), A0());
     result(change_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
 void clear_star() { clear_dispatch(A0()); }
@@ -358,7 +360,7 @@ void head_star() { dispatch_stack(ACT_HEAD); }
 void head_q_star() { dispatch_stack(ACT_HEAD_Q); }
 void index_q_star() { dispatch_stack(ACT_INDEX_Q); }
 void insert_star(i32 part, i32 only, i32 dup) {
-    check_part(A(1), R(part));
+    check_part(A(1), R(part), A(1));
     result(insert_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
 void length_q_star() {

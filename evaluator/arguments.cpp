@@ -133,7 +133,7 @@ Cell* cache_path_spec(Cell* fn_in, Cell* out) {
     Cell* cached = cache_cell(&fn);
     if (cached && TYPE_OF(cached) == TYPE_BLOCK) return copy_cell(cached, out);
     bool builtin = builtin_q(TYPE_OF(&fn));
-    collector::Root blk;
+    collector::GuardedCell blk;
     block::make_at(&blk.value, 8);
     node_t spec = native::spec_of(&fn);
     i32 locals = -1;
@@ -266,7 +266,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
     bool builtin = builtin_q(type);
     Cell cache;
     cache_path_spec(&fn, &cache);
-    Hold cache_hold(&cache);
+    collector::Guard cache_hold(&cache);
     // Entries are read through the node each time: fetching may move the buffer.
     const node_t cache_node = series_node(&cache);
     const u32 cache_head = series_head(&cache);

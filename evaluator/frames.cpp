@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "datatypes/words.h"
 #include "runtime/collector.h"
+#include "runtime/scope.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 
@@ -53,7 +54,32 @@ void throw_error(Cell* error) {
     }
     // No frame at all: the C++ region around the call catches it.
     push(&err.value);
+    // The error also travels in error::thrown: a guard on the way out may
+    // lower the stack top below the pushed copy.
+    error::thrown = err.value;
     throw Throw{THROW_ERROR};
+}
+
+Cell* take_thrown_error(Cell* out) {
+    if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
+        *out = error::thrown;
+        make_cell(&error::thrown, TYPE_NONE);
+        return out;
+    }
+    make_cell(out, TYPE_NONE);
+    // Thrown bare: building it failed where it was raised (a stack nearly
+    // full). Built here, where the stacks have unwound, from its names.
+    if (!error::ready_q() || !error::last.category || !error::last.id) return out;
+    Cell* saved_top = top;
+    try {
+        *out = *error::create_named(error::last.category, error::last.id, nullptr, nullptr, nullptr);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        make_cell(out, TYPE_NONE);
+    }
+    top = saved_top;
+    make_cell(&error::thrown, TYPE_NONE);
+    return out;
 }
 
 // ---- frame walks -------------------------------------------------------------
@@ -154,7 +180,7 @@ void note_error_frames(Cell* error) {
     if (building) rt::throw_value(THROW_ERROR);
     make_cell(&error::thrown, TYPE_NONE);
     if (error::ready_q()) {
-        building = true;
+        Restore<bool> in_build(building, true);
         Cell* saved_top = top;
         try {
             Cell* err = error::create_named(category, id, arg1, arg2, arg3);
@@ -164,14 +190,10 @@ void note_error_frames(Cell* error) {
             }
             error::thrown = *err;
         } catch (Throw& t) {
-            if (t.value != THROW_ERROR) {
-                building = false;
-                throw;
-            }
+            if (t.value != THROW_ERROR) throw;
             make_cell(&error::thrown, TYPE_NONE);
         }
         top = saved_top;
-        building = false;
     }
     error::last = {category, id};
     if (on_error && TYPE_OF(&error::thrown) == TYPE_ERROR) {

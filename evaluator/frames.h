@@ -18,6 +18,11 @@ namespace zav::stack {
 // where it happened, leaves it pushed and throws Throw{THROW_ERROR}.
 [[noreturn]] void throw_error(Cell* error);
 
+// The error of a caught THROW_ERROR, taken out of error::thrown; one thrown
+// bare (it could not be built) is built from error::last. None when there is
+// no error to build.
+Cell* take_thrown_error(Cell* out);
+
 // What fire calls (registered at start-up): builds the error category/id
 // as a value, when errors can be built, and throws it to its guard frame.
 [[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,

@@ -59,23 +59,11 @@
 namespace zav::interpreter {
 
 bool reference_only = false;
-HeldCells held;
-
-void grow_held() {
-    u32 capacity = held.capacity ? held.capacity * 2 : 1024;
-    auto** cells = static_cast<const Cell**>(std::realloc(held.cells, capacity * sizeof(Cell*)));
-    if (!cells) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, rt::code_address());
-    held.cells = cells;
-    held.capacity = capacity;
-}
 
 namespace {
 
 Cell code_cell{TYPE_UNSET, 0, 0, 0};
 
-void mark_held() {
-    for (u32 i = 0; i < held.count; i++) collector::mark_value(held.cells[i]);
-}
 
 // ---- word values -------------------------------------------------------------------
 
@@ -223,7 +211,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
     // while the argument cache is built and the right operand evaluated).
     // An operator's function is not on the stack, and its right operand may
     // drop every other reference to it (`o: none`) before the body is read.
-    Hold fn_hold(&fn);
+    collector::Guard fn_hold(&fn);
     switch (TYPE_OF(&fn)) {
         case TYPE_NATIVE:
         case TYPE_ACTION:
@@ -512,7 +500,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             word_of(&sp, words::set_path);
             stack::mark_kind82(&sp);
             // The value's expression may take the set-path out of the code.
-            Hold path_hold(&value);
+            collector::Guard path_hold(&value);
             next = eval_expression(code, next, tail, false, true, false);
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
             eval_path_at(&value, code, pos, tail, PathAccess::SET, true);
@@ -600,7 +588,7 @@ void eval(Cell* code_in, bool chain) {
     struct {
         Cell value;
     } code{*code_in};
-    Hold code_hold(&code.value);
+    collector::Guard code_hold(&code.value);
     CodeRestore restore;
     CodeScope scope(&code.value);
     Cell bw = body_word();
@@ -641,7 +629,7 @@ u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
 
 i32 do_next_index(Cell* code_in) {
     Cell code = *code_in;
-    collector::Root guard(&code);
+    collector::Guard guard(&code);
     u32 head = series_head(&code);
     u32 tail = live_tail(&code);
     if (head >= tail) {
@@ -666,7 +654,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
     struct {
         Cell value;
     } path{*path_in};
-    Hold path_hold(&path.value);
+    collector::Guard path_hold(&path.value);
     Cell* p = &path.value;
     u32 len = block::buffer_of(p)->length();
     u32 head = series_head(p);
@@ -683,7 +671,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
     if (set) set_value = *stack::arguments;
     Cell cur = *context::get(&first);
     // A paren later in the path may drop every other reference to it.
-    Hold cur_hold(&cur);
+    collector::Guard cur_hold(&cur);
     if (TYPE_OF(&cur) == TYPE_UNSET) fire("script", "unset-path", p, &first);
     if (function_type_q(TYPE_OF(&cur))) {
         if (set) fire("script", "invalid-path-set", p);
@@ -693,9 +681,9 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         return next;
     }
     Cell parent = first;
-    Hold parent_hold(&parent);
+    collector::Guard parent_hold(&parent);
     Cell parent_item = first;  // the item that reached `cur`, named when its type has no path step
-    Hold parent_item_hold(&parent_item);
+    collector::Guard parent_item_hold(&parent_item);
     u32 steps = 0;  // (value, item) pairs pushed from `base` by a set-path
     for (u32 i = head + 1; i < len; i++) {
         Cell item = *code_at(p, i);
@@ -837,7 +825,7 @@ void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
 void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     Cell fn = *fn_in;
     Cell body = *body_in;
-    Hold body_hold(&body);
+    collector::Guard body_hold(&body);
     node_t ctx = function::ctx_of(&fn);
     u32 saved_values = context::TO_CTX(ctx)->data2;
     context::TO_CTX(ctx)->data2 = off_of(stack::arguments);
@@ -916,10 +904,7 @@ void init() {
     static bool marker = false;
     if (!marker) {
         marker = true;
-        collector::register_marker([] {
-            collector::mark_value(&code_cell);
-            mark_held();
-        });
+        collector::register_marker([] { collector::mark_value(&code_cell); });
     }
 }
 

@@ -1,6 +1,6 @@
 // Internals the interpreter's files share: small helpers over code blocks
-// and the value stack, the cells held across allocations, the shape bits of
-// argument caches, and the steps one file calls in another.
+// and the value stack, the shape bits of argument caches, and the steps one
+// file calls in another.
 #pragma once
 #include <cstdlib>
 
@@ -48,29 +48,6 @@ inline u32 clamp_tail(const Cell* code, u32 tail) {
 }
 
 inline bool enabled() { return trace.enabled; }
-
-// Cells the evaluator keeps in C++ locals across allocations (the code block
-// of a running eval, an argument cache, a function body): a stack of cell
-// addresses that the collector marks. It does the job of collector::Root on
-// the hot paths at the price of two stores; holds nest like scopes.
-struct HeldCells {
-    const Cell** cells = nullptr;
-    u32 count = 0;
-    u32 capacity = 0;
-};
-extern HeldCells held;
-void grow_held();
-
-class Hold {
-public:
-    explicit Hold(const Cell* cell) {
-        if (held.count == held.capacity) grow_held();
-        held.cells[held.count++] = cell;
-    }
-    ~Hold() { held.count--; }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-};
 
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean

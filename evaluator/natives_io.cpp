@@ -19,6 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/call.h"
 #include "evaluator/natives.h"
+#include "runtime/scope.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/case_folding.h"
@@ -69,20 +70,21 @@ void print_value(bool new_line) {
     bool reduced = TYPE_OF(value) == TYPE_BLOCK;
     u32 old_head = print_head;
     u32 head = 0;
-    if (reduced) {
-        head = buffer_length();
-        print_head = head;
-        try {
+    {
+        // What the reduction added to the shared print buffer goes however this ends.
+        OnExit restore([&] {
+            if (reduced) {
+                cut_buffer(head);
+                print_head = old_head;
+            }
+        });
+        if (reduced) {
+            head = buffer_length();
+            print_head = head;
             reduce_into_buffer(value, head);
-        } catch (...) {
-            cut_buffer(head);
-            print_head = old_head;
-            throw;
+            make_cell(stack::arguments, TYPE_BLOCK, head, print_buffer());
+            stack::top = stack::arguments + 1;
         }
-        make_cell(stack::arguments, TYPE_BLOCK, head, print_buffer());
-        stack::top = stack::arguments + 1;
-    }
-    try {
         if (TYPE_OF(stack::arguments) == TYPE_STRING) {
             u32 len = GET_BUFFER(series_node(stack::arguments))->length();
             if (series_head(stack::arguments) > len) series_head(stack::arguments) = len;
@@ -90,16 +92,6 @@ void print_value(bool new_line) {
             actions::form_star(-1);
         }
         print_hooks::print(stack::arguments, new_line);
-    } catch (...) {
-        if (reduced) {
-            cut_buffer(head);
-            print_head = old_head;
-        }
-        throw;
-    }
-    if (reduced) {
-        cut_buffer(head);
-        print_head = old_head;
     }
     line_ended = new_line;
     unset::push_last();

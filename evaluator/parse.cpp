@@ -22,6 +22,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "runtime/scope.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
@@ -194,13 +195,6 @@ struct Level {
     ~Level() { truncate(rules_node, mark); }
     // The repetition triple's iteration count.
     void set_count(i32 count) { cell_at(rules_node, mark)->data3 = static_cast<u32>(count); }
-};
-
-// Restores the value stack top on the way out.
-struct TopGuard {
-    Cell* top;
-    TopGuard() : top(stack::top) {}
-    ~TopGuard() { stack::top = top; }
 };
 
 // A tracer that answers false ends the whole parse with that match result.
@@ -757,7 +751,7 @@ struct Engine {
         Result r = match_rule(rb, j);
         i = j;
         if (!succ(r)) return r;
-        TopGuard guard;
+        stack::TopGuard guard;
         if (copy) {
             context::set(&w, copy_part(start));
         } else if (pos() == start) {
@@ -816,7 +810,7 @@ struct Engine {
             at_pos = std::min(series_head(context::get(cell_at(rb, j))), len());
             j++;
         }
-        TopGuard guard;
+        stack::TopGuard guard;
         Cell t = *cell_at(rb, j);
         Cell* value = operand(&t);
         u32 before = len();
@@ -852,7 +846,7 @@ struct Engine {
             to = std::max(pos(), from);
         }
         if (j >= node_length(rb)) fire("script", "parse-end", &kw);
-        TopGuard guard;
+        stack::TopGuard guard;
         Cell t = *cell_at(rb, j);
         Cell* value = operand(&t);
         u32 before = len();
@@ -912,18 +906,16 @@ struct Engine {
         *input = el;
         limit = 0;
         Result r;
-        try {
+        bool ok;
+        {
+            OnExit restore([&] {
+                *input = outer;
+                limit = saved_limit;
+                truncate(series_node_, mark);
+            });
             r = match_block(&sub, j);
-        } catch (...) {
-            *input = outer;
-            limit = saved_limit;
-            truncate(series_node_, mark);
-            throw;
+            ok = succ(r) && pos() >= len();
         }
-        bool ok = succ(r) && pos() >= len();
-        *input = outer;
-        limit = saved_limit;
-        truncate(series_node_, mark);
         if (ok) set_pos(pos() + 1);
         last_match = ok;
         if (r == R_REJECT) return r;
@@ -960,7 +952,7 @@ struct Engine {
             }
         }
         need_rule(rb, j, &kw);
-        TopGuard guard;
+        stack::TopGuard guard;
         Cell* target;
         if (mode == INTO || mode == AFTER) {
             Cell v = get_value(&w);
@@ -981,13 +973,10 @@ struct Engine {
         collect.target = target;
         collect.append = mode == PLAIN || mode == SET;
         Result r;
-        try {
+        {
+            OnExit restore([&] { collect = outer; });
             r = match_rule(rb, j);
-        } catch (...) {
-            collect = outer;
-            throw;
         }
-        collect = outer;
         i = j;
         if (mode == PLAIN) {
             if (collect.target) {
@@ -1012,7 +1001,7 @@ struct Engine {
             j++;
         }
         need_rule(rb, j, &kw);
-        TopGuard guard;
+        stack::TopGuard guard;
         Cell t = *cell_at(rb, j);
         if (TYPE_OF(&t) == TYPE_PAREN) {
             fire_event(EV_PAREN, last_match, rb, j);
@@ -1086,7 +1075,7 @@ struct Engine {
                 return match_block(&r, i - 1);
             case TYPE_PAREN: {
                 fire_event(EV_PAREN, last_match, rb, i);
-                TopGuard guard;
+                stack::TopGuard guard;
                 eval_paren(&r);
                 i++;
                 return R_OK;
@@ -1170,7 +1159,7 @@ struct Engine {
                 if (j >= node_length(rb) || TYPE_OF(cell_at(rb, j)) != TYPE_PAREN) fire("script", "parse-end", &k);
                 Cell p = *cell_at(rb, j);
                 fire_event(EV_PAREN, last_match, rb, j);
-                TopGuard guard;
+                stack::TopGuard guard;
                 bool ok = !falsy(eval_paren(&p));
                 i = j + 1;
                 last_match = ok;
@@ -1185,16 +1174,11 @@ struct Engine {
                 need_rule(rb, j, &k);
                 Cell none_c{TYPE_NONE, 0, 0, 0};
                 KLevel level(*this, &none_c, j, KIND_CASE, op);
-                i32 saved = op;
-                op = falsy(&v) ? 0 : COMP_STRICT_EQUAL;
                 Result r;
-                try {
+                {
+                    Restore<i32> case_op(op, falsy(&v) ? 0 : COMP_STRICT_EQUAL);
                     r = match_rule(rb, j);
-                } catch (...) {
-                    op = saved;
-                    throw;
                 }
-                op = saved;
                 i = j;
                 return r;
             }
@@ -1268,7 +1252,7 @@ i32 find_alternative(const Cell* rules, u32 position) {
 }
 
 void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* result) {
-    TopGuard guard;
+    stack::TopGuard guard;
     Frame frame;
     Engine e;
     e.input = stack::push(input);

@@ -55,7 +55,7 @@ void trace_error(const Cell* err) {
         ~Leave() { inside = false; }
     } leave;
     // A copy: delivery moves the current code cell.
-    collector::Root code;
+    collector::GuardedCell code;
     code.value = *current_code();
     Cell* c = &code.value;
     bool in_block = block::any_block_q(TYPE_OF(c));

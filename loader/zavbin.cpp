@@ -23,6 +23,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
+#include "runtime/scope.h"
 #include "runtime/stack.h"
 #include "loader/crush.h"
 #include "loader/zavbin_internal.h"
@@ -1196,12 +1197,9 @@ u32 boot_load(const u8* data, bool keep_root_base) {
     codec_q = false;
     bool was = collector::active;
     collector::disable();
-    struct Restore {
-        bool was;
-        ~Restore() {
-            if (was) collector::enable();
-        }
-    } restore{was};
+    OnExit restore([was] {
+        if (was) collector::enable();
+    });
     Cell dest;
     make_cell(&dest, TYPE_BLOCK, 0, zav::root, 0);
     u32 previous = root_base;

@@ -1,4 +1,5 @@
 // The machine stack's budget, derived from the thread's real stack.
+#include "runtime/scope.h"
 #include "runtime/machine_stack.h"
 
 #include "runtime/helpers.h"
@@ -53,12 +54,7 @@ void overflow() {
     // The error is built with the limit lowered to the margin; an overflow
     // while building it (the limit already there) lifts the check altogether
     // and leaves the last word to the fault handler.
-    const char* saved = limit;
-    struct Restore {
-        const char* v;
-        ~Restore() { limit = v; }
-    } restore{saved};
-    limit = saved > low + MARGIN ? low + MARGIN : low;
+    Restore<const char*> lowered(limit, limit > low + MARGIN ? low + MARGIN : low);
     raise_();
     __builtin_unreachable();
 }

@@ -1,4 +1,5 @@
 // The value stack and the call-frame stack.
+#include "runtime/scope.h"
 #include "runtime/stack.h"
 
 #include "runtime/collector.h"
@@ -49,10 +50,7 @@ Cell* hard_end = nullptr;
         Cell* room = top - 5 < arguments ? arguments : top - 5;
         if (room < top) top = room;
     }
-    struct Restore {
-        Cell* v;
-        ~Restore() { end = v; }
-    } restore{end};
+    Restore<Cell*> restore(end);
     if (hard_end > end) end = hard_end;
     if (machine_stack::before_overflow) machine_stack::before_overflow();
     fire("internal", "stack-overflow");

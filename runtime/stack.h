@@ -1,6 +1,7 @@
 // The value stack (arguments and results) and the call-frame stack.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/scope.h"
 
 namespace zav {
 
@@ -51,6 +52,12 @@ namespace stack {
 extern Cell* bottom;
 extern Cell* arguments;
 extern Cell* top;
+
+// Puts the value stack top back on the way out of a scope.
+struct TopGuard : Restore<Cell*> {
+    TopGuard() : Restore<Cell*>(top) {}
+};
+
 extern Cell* end;
 extern CallFrame* frame_base;
 extern CallFrame* frame_top;

@@ -412,7 +412,19 @@ u8* to_utf8_lines(Cell* str, i32& len, bool crlf) { return to_utf8_star(str, len
 u32 to_utf8_buffer(Cell* str, u8* out, i32 count, bool nul) {
     Range r = string_range(str, count);
     u8* o = out;
-    for (u32 i = 0; i < r.count; i++) o += cp_to_utf8(get_char(r.head + i * r.unit, r.unit), o);
+    u32 i = 0;
+    if (r.unit == 1) {
+        // Runs of ASCII are their own UTF-8: copied whole.
+        while (i < r.count) {
+            u32 run = i;
+            while (run < r.count && r.head[run] < 0x80) run++;
+            std::memcpy(o, r.head + i, run - i);
+            o += run - i;
+            i = run;
+            if (i < r.count) o += cp_to_utf8(r.head[i++], o);
+        }
+    }
+    for (; i < r.count; i++) o += cp_to_utf8(get_char(r.head + i * r.unit, r.unit), o);
     if (nul) *o = 0;
     return static_cast<u32>(o - out);
 }

@@ -456,3 +456,23 @@ TEST_F(InterpreterTest, FastComparisonsAndBlockQueries) {
         EXPECT_EQ(test::mold(actions::fast_series_query(&str, 1, &w)), "3");
     }
 }
+
+TEST_F(InterpreterTest, ThrownErrorIsTakenOnceAndABareOneIsBuiltFromItsNames) {
+    // A re-raised error is found even when a guard lowered the stack top.
+    Cell t = word_cell("try");
+    stack::mark_kind4(&t);
+    Cell* err = error::create_named("script", "no-value", nullptr, nullptr, nullptr);
+    EXPECT_EQ(thrown_by([&] { stack::throw_error(err); }), THROW_ERROR);
+    stack::top = stack::bottom;
+    Cell out;
+    stack::take_thrown_error(&out);
+    ASSERT_EQ(TYPE_OF(&out), TYPE_ERROR);
+    EXPECT_STREQ(symbol::get_c_string(error::get_id(&out)), "no-value");
+    EXPECT_EQ(TYPE_OF(&error::thrown), TYPE_NONE);
+    // An error that could not be built where it was raised.
+    error::last = {"math", "zero-divide"};
+    stack::take_thrown_error(&out);
+    ASSERT_EQ(TYPE_OF(&out), TYPE_ERROR);
+    EXPECT_STREQ(symbol::get_c_string(error::get_id(&out)), "zero-divide");
+    EXPECT_EQ(stack::top, stack::bottom);
+}
