@@ -184,14 +184,14 @@ Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
 
 // The boot image into the root block: one block per library module, all of
 // it marked as library code (compiled code for the interpreter).
-void load_image() {
+void load_modules(const Image& from) {
     library_root = 0;
-    if (!image.size) return;
-    u32 base = zavbin::boot_load(image.data, false);
+    if (!from.size) return;
+    u32 base = zavbin::boot_load(from.data, false);
     Cell* modules = get_root(base);
     if (GET_BUFFER(root)->length() != base + 1 || TYPE_OF(modules) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
-        rt::quit(0, 0);
+        std::exit(1);  // a start that cannot load its library has failed: never status 0
     }
     block::set_flags_deep(modules, SERIES_LIBRARY);
     library_root = base;
@@ -318,6 +318,8 @@ void run_top_level() {
 
 }  // namespace
 
+void load_image(const Image& from) { load_modules(from); }
+
 void init_runtime() {
     static bool done = false;
     static u32 generation = 0;
@@ -325,7 +327,7 @@ void init_runtime() {
     done = true;
     runtime_boot();
     generation = memory::generation;
-    load_image();
+    load_image(image);
     // Everything built so far is reachable from the roots: collections may run.
     collector::enable();
     run_top_level();

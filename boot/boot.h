@@ -13,6 +13,11 @@ namespace zav::boot {
 // fixture; without an image (the image tool) the library is left out.
 void init_runtime();
 
+// Loads an image into the root block as library code; an image whose root is
+// not one block of modules ends start-up with status 1.
+struct Image;
+void load_image(const Image& from);
+
 // The library modules of the boot image, as loaded into the root block
 // (a block of one block per module, in load order); none without an image.
 Cell* library();

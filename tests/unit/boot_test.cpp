@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "boot/boot.h"
+#include "boot/image.h"
 #include "datatypes/block.h"
 #include "datatypes/routine.h"
 #include "evaluator/interpreter.h"
@@ -58,6 +59,14 @@ TEST_F(BootTest, RoutinesAreMadeOnlyDuringStartUp) {
     EXPECT_EQ(test::error_of([this] { run("make routine! [[a] [block?]]", true); }), "internal/routines");
     EXPECT_GT(routine::find("block?"), 0u);
     EXPECT_EQ(routine::find("no-such-routine"), 0u);
+}
+
+// An image that reads but is not a block of modules is a failed start, not status 0.
+TEST_F(BootTest, AnImageThatIsNotABlockOfModulesFailsTheStart) {
+    Cell number{TYPE_INTEGER, 0, 7, 0};
+    std::string bytes = boot::encode_image(&number);
+    boot::Image bad{reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size())};
+    EXPECT_EXIT(boot::load_image(bad), testing::ExitedWithCode(1), "boot image corrupted");
 }
 
 }  // namespace
