@@ -146,20 +146,6 @@ private:
     Guard guard_;
 };
 
-// The older name of a guarded cell, kept for the interpreter core until it
-// uses Guard and GuardedCell: guards its own `value`, or the cell given.
-class Root {
-public:
-    Root() : cell(&value), guard_(&value) {}
-    explicit Root(Cell* c) : cell(c), guard_(c) {}
-
-    Cell value{TYPE_UNSET, 0, 0, 0};
-    Cell* cell;
-
-private:
-    Guard guard_;
-};
-
 // Statistics of the last cycle, for tests and benchmarks.
 struct Stats {
     u32 nodes_freed;
