@@ -201,7 +201,7 @@ void add_to(std::vector<std::u32string>& history, const std::u32string& line) {
 
 namespace {
 
-constexpr int TAB_COLUMNS = 4;
+constexpr int TAB_COLUMNS = 4;  // a tab typed into the line is shown as this many blanks
 
 // Emoji of this block are drawn two columns wide by every terminal in use,
 // whatever their East Asian width says.

@@ -12,6 +12,8 @@ inline node_t spec_of(const Cell* fn) { return fn->data2; }
 inline node_t more_of(const Cell* fn) { return fn->data3; }
 
 // Entries of the native table (1 to 107 filled); an action! indexes its slot (1 to ACTIONS_COUNT).
+// The indexes a native! value may carry: room above the filled ones so that a
+// made native! past them raises not-done instead of reading another table.
 constexpr u32 NATIVE_TABLE_SIZE = 120;
 
 // Makes a native! or action! from [spec-block index] on the value stack.

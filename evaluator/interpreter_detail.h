@@ -57,7 +57,7 @@ constexpr u32 SHAPE_REF_LEAN = 0x40000000;  // the same for every refinement's p
 constexpr u32 SHAPE_REFS = 0x20000000;      // has refinements
 constexpr u32 SHAPE_ARGS_MASK = 0xF;        // plain parameters
 constexpr u32 SHAPE_LOCALS_SHIFT = 4;       // function! locals, bits 4-19
-constexpr u32 LEAN_MAX_ARGS = 8;
+constexpr u32 LEAN_MAX_ARGS = 8;  // typesets kept on the C++ stack per call; more take the general path
 constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
 
 // The more block's argument cache cell (second cell), or null when the value has none.
