@@ -49,19 +49,13 @@ inline Cell* peek_slot(const Cell* w) {
 // function context, or of a context that is not an object's and has no
 // change handler. Null for every other case (set() then does the work).
 inline Cell* plain_slot(const Cell* w) {
-    node_t n = w->data1;
-    i32 idx = static_cast<i32>(w->data3);
-    if (!n || idx < 0) return nullptr;
-    Cell* ctx = TO_CTX(n);
-    u32 values = ctx->data2;
-    if (!values) return nullptr;
-    if (on_stack_q(ctx)) return at<Cell>(values) + idx;
-    SeriesBuffer* b = GET_BUFFER(values);
+    Cell* slot = peek_slot(w);
+    if (!slot) return nullptr;
+    Cell* ctx = TO_CTX(w->data1);
+    if (on_stack_q(ctx)) return slot;
     const Cell* owner = ctx + 1;
-    if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell) || kind_of(ctx) == KIND_OBJECT ||
-        (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0))
-        return nullptr;
-    return reinterpret_cast<Cell*>(b->head()) + idx;
+    if (kind_of(ctx) == KIND_OBJECT || (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0)) return nullptr;
+    return slot;
 }
 
 // Registers context! (no actions).
