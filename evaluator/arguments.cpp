@@ -476,6 +476,8 @@ constexpr u32 LEAN_MAX_REFS = 8;
 // Entry indexes of the natives a lean call runs directly.
 constexpr u32 NATIVE_IF = 1;
 constexpr u32 NATIVE_EITHER = 3;
+constexpr u32 NATIVE_ANY = 4;
+constexpr u32 NATIVE_ALL = 5;
 
 
 
@@ -585,6 +587,27 @@ inline CallRecord* call_record(const Cell* fn, u32 type) {
     if (!r) return nullptr;
     if (r->more == function::more_of(fn) && r->more && r->cycles == collector::cycles) return r;
     return make_record(fn, type, r);
+}
+
+// any (`all` false) or all over the block at the frame's first slot, as
+// their entries do it: a copy of the block above it walks the expressions,
+// each in a <body> frame of its own, its value in the result slot.
+void any_all(bool all) {
+    Cell* conds = stack::push(stack::arguments);
+    auto length = [conds] { return GET_BUFFER(series_node(conds))->length(); };
+    if (series_head(conds) >= length()) return void(make_cell(stack::arguments, TYPE_NONE));
+    while (series_head(conds) < length()) {
+        Cell* above = stack::top;
+        series_head(conds) = eval_next(conds, series_head(conds), length(), false);
+        stack::top = above;
+        if (logic::is_true(stack::arguments) != all) {
+            if (all) make_cell(stack::arguments, TYPE_NONE);
+            stack::top = stack::arguments + 1;
+            return;
+        }
+    }
+    if (!all) make_cell(stack::arguments, TYPE_NONE);
+    stack::top = stack::arguments + 1;
 }
 
 }  // namespace
@@ -736,6 +759,12 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
                 case NATIVE_EITHER:
                     if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
                     eval(a + (logic::is_true(a) ? 1 : 2), true);
+                    break;
+                case NATIVE_ANY:
+                case NATIVE_ALL:
+                    // Its expressions run in place; a tracer sees the native's own walk.
+                    if (fast_paths_on()) any_all(index == NATIVE_ALL);
+                    else natives::call(index, false, refs);
                     break;
                 default:
                     natives::call(index, false, refs);
