@@ -270,8 +270,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
     // Entries are read through the node each time: fetching may move the buffer.
     const node_t cache_node = series_node(&cache);
     const u32 cache_head = series_head(&cache);
-    u32 n = cell_count(GET_BUFFER(cache_node));
-    n = n > cache_head ? n - cache_head : 0;
+    const u32 n = cache_entries(cache_node, cache_head).count;
     auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node))[cache_head + i]; };
 
     i32 refs[32];  // set for the refinements found below
@@ -473,11 +472,6 @@ u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* na
 namespace {
 
 constexpr u32 LEAN_MAX_REFS = 8;
-// Entry indexes of the natives a lean call runs directly.
-constexpr u32 NATIVE_IF = 1;
-constexpr u32 NATIVE_EITHER = 3;
-constexpr u32 NATIVE_ANY = 4;
-constexpr u32 NATIVE_ALL = 5;
 
 
 
@@ -554,13 +548,11 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     r->shape = shape;
     r->cache_node = series_node(cache);
     r->cache_head = series_head(cache);
-    const Cell* entries = block::cells_of(GET_BUFFER(r->cache_node)) + r->cache_head;
+    auto [entries, n] = cache_entries(r->cache_node, r->cache_head);
     u32 args = shape & SHAPE_ARGS_MASK;
     for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
     r->refs_known = true;
     r->nrefs = 0;
-    u32 n = cell_count(GET_BUFFER(r->cache_node));
-    n = n > r->cache_head ? n - r->cache_head : 0;
     for (u32 c = args; c < n && r->refs_known; c++) {
         if (TYPE_OF(entries + c) != TYPE_REFINEMENT) continue;
         i32 sym = symbol::resolve(static_cast<i32>(entries[c].data2));
@@ -636,10 +628,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         SeriesBuffer* pb = block::buffer_of(path);
         const Cell* items = block::cells_of(pb);
         u32 len = cell_count(pb);
-        SeriesBuffer* cb = GET_BUFFER(cache_node);
-        u32 n = cell_count(cb);
-        n = n > cache_head ? n - cache_head : 0;
-        const Cell* entries = block::cells_of(cb) + cache_head;
+        auto [entries, n] = cache_entries(cache_node, cache_head);
         for (u32 k = ref_item; k < len; k++) {
             u32 it = TYPE_OF(items + k);
             if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
@@ -698,10 +687,7 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
         else std::memset(refs, 0xFF, 4 * sizeof(i32));
     } else if (shape & SHAPE_REFS) {
         // Every refinement has its logic cell and argument slots, unused at first.
-        SeriesBuffer* cb = GET_BUFFER(cache_node);
-        u32 n = cell_count(cb);
-        n = n > cache_head ? n - cache_head : 0;
-        const Cell* entries = block::cells_of(cb) + cache_head;
+        auto [entries, n] = cache_entries(cache_node, cache_head);
         for (u32 c = args; c < n; c++) {
             u32 et = TYPE_OF(entries + c);
             if (et == TYPE_REFINEMENT) make_cell(stack::push_star(), TYPE_LOGIC, 0);
@@ -752,18 +738,18 @@ bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub
             // The conditionals directly, as their entries do it (their
             // arguments are checked already).
             switch (index) {
-                case NATIVE_IF:
+                case natives::N_IF:
                     if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
                     else eval(a + 1, true);
                     break;
-                case NATIVE_EITHER:
+                case natives::N_EITHER:
                     if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
                     eval(a + (logic::is_true(a) ? 1 : 2), true);
                     break;
-                case NATIVE_ANY:
-                case NATIVE_ALL:
+                case natives::N_ANY:
+                case natives::N_ALL:
                     // Its expressions run in place; a tracer sees the native's own walk.
-                    if (fast_paths_on()) any_all(index == NATIVE_ALL);
+                    if (fast_paths_on()) any_all(index == natives::N_ALL);
                     else natives::call(index, false, refs);
                     break;
                 default:

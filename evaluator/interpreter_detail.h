@@ -31,6 +31,17 @@ inline Cell* code_at(const Cell* code, u32 pos) { return block::cells_of(block::
 // Cells in a buffer of cells (a shift, where length() divides by the unit).
 inline u32 cell_count(const SeriesBuffer* b) { return b->used_bytes() / sizeof(Cell); }
 inline u32 live_tail(const Cell* code) { return cell_count(block::buffer_of(code)); }
+// An argument cache's entries from its head, and how many: valid until
+// something moves the buffer.
+struct CacheEntries {
+    const Cell* cells;
+    u32 count;
+};
+inline CacheEntries cache_entries(node_t cache_node, u32 head) {
+    SeriesBuffer* b = GET_BUFFER(cache_node);
+    u32 n = cell_count(b);
+    return {block::cells_of(b) + head, n > head ? n - head : 0};
+}
 inline u32 clamp_tail(const Cell* code, u32 tail) {
     u32 live = live_tail(code);
     return tail < live ? tail : live;
