@@ -582,6 +582,35 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
 
 }  // namespace
 
+namespace {
+
+// The expressions of a block, in the <body> frame eval opens for it, each
+// value the frame result in turn; the code's library scope is in place.
+[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
+    u32 head = series_head(code);
+    u32 tail = live_tail(code);
+    if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
+    if (head >= tail) {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    } else {
+        u32 pos = head;
+        // Nested evaluations restore the current code cell on their way out,
+        // so only its position changes from one expression to the next.
+        bool track = !in_library;
+        if (track) code_cell = *code;
+        while (pos < tail) {
+            if (track) series_head(&code_cell) = pos;
+            pos = eval_expression_at(code, pos, tail, false, false, false);
+            tail = clamp_tail(code, tail);
+            if (pos < tail) stack::reset();
+        }
+    }
+    if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+}
+
+}  // namespace
+
 void eval(Cell* code_in, bool chain) {
     machine_stack::check();
     budget::step();
@@ -593,28 +622,23 @@ void eval(Cell* code_in, bool chain) {
     CodeScope scope(&code.value);
     Cell bw = body_word();
     stack::mark_kind87(&bw);
-    u32 head = series_head(&code.value);
-    u32 tail = live_tail(&code.value);
-    if (enabled()) fire_event(EVT_ENTER, &code.value, static_cast<i32>(head), nullptr, nullptr);
-    if (head >= tail) {
-        make_cell(stack::arguments, TYPE_UNSET);
-        stack::top = stack::arguments + 1;
-    } else {
-        u32 pos = head;
-        // Nested evaluations restore the current code cell on their way out,
-        // so only its position changes from one expression to the next.
-        bool track = !in_library;
-        if (track) code_cell = code.value;
-        while (pos < tail) {
-            if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_at(&code.value, pos, tail, false, false, false);
-            tail = clamp_tail(&code.value, tail);
-            if (pos < tail) stack::reset();
-        }
-    }
-    if (enabled()) fire_event(EVT_EXIT, &code.value, static_cast<i32>(tail), nullptr, stack::arguments);
+    eval_block_in_frame(&code.value);
     if (chain) stack::unwind_last();
     else stack::unwind();
+}
+
+// eval(code, true) for a block the lean call runs: a function body or a
+// conditional's branch. The call has just checked the machine stack and
+// stepped the budget, and the block stays held by the callee on the value
+// stack (the function value, the conditional's argument) while it runs.
+void run_block(const Cell* code_in) {
+    Cell code = *code_in;
+    CodeRestore restore;
+    CodeScope scope(&code);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code);
+    stack::unwind_last();
 }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
@@ -782,7 +806,7 @@ void run_body(const Cell* fn, const Cell* body) {
     me->header |= FRAME_BODY;
     CallerScope caller_scope;
     try {
-        if (TYPE_OF(body) == TYPE_BLOCK) eval(const_cast<Cell*>(body), true);
+        if (TYPE_OF(body) == TYPE_BLOCK) run_block(body);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
         trace.enabled = false;
