@@ -582,6 +582,39 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
 
 }  // namespace
 
+namespace {
+
+// The expressions of a block (`code`, rooted by the caller) in a frame named
+// <body>, once the entry's library scope and code cell restore are in place.
+[[gnu::always_inline]] inline void eval_block(Cell* code, bool chain) {
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    u32 head = series_head(code);
+    u32 tail = live_tail(code);
+    if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
+    if (head >= tail) {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    } else {
+        u32 pos = head;
+        // Nested evaluations restore the current code cell on their way out,
+        // so only its position changes from one expression to the next.
+        bool track = !in_library;
+        if (track) code_cell = *code;
+        while (pos < tail) {
+            if (track) series_head(&code_cell) = pos;
+            pos = eval_expression_at(code, pos, tail, false, false, false);
+            tail = clamp_tail(code, tail);
+            if (pos < tail) stack::reset();
+        }
+    }
+    if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+}
+
+}  // namespace
+
 void eval(Cell* code_in, bool chain) {
     machine_stack::check();
     budget::step();
@@ -591,30 +624,27 @@ void eval(Cell* code_in, bool chain) {
     collector::Guard code_hold(&code.value);
     CodeRestore restore;
     CodeScope scope(&code.value);
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    u32 head = series_head(&code.value);
-    u32 tail = live_tail(&code.value);
-    if (enabled()) fire_event(EVT_ENTER, &code.value, static_cast<i32>(head), nullptr, nullptr);
-    if (head >= tail) {
-        make_cell(stack::arguments, TYPE_UNSET);
-        stack::top = stack::arguments + 1;
-    } else {
-        u32 pos = head;
-        // Nested evaluations restore the current code cell on their way out,
-        // so only its position changes from one expression to the next.
-        bool track = !in_library;
-        if (track) code_cell = code.value;
-        while (pos < tail) {
-            if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_at(&code.value, pos, tail, false, false, false);
-            tail = clamp_tail(&code.value, tail);
-            if (pos < tail) stack::reset();
-        }
+    eval_block(&code.value, chain);
+}
+
+LoopBody::LoopBody(const Cell* body) : code_(*body), saved_(code_cell), hold_(&code_) {}
+
+LoopBody::~LoopBody() { code_cell = saved_; }
+
+void LoopBody::restore() { code_cell = saved_; }
+
+void LoopBody::run(bool chain) {
+    // Lean only where eval's library scope would change nothing: the body
+    // is a block of the code running now, and no tracer is delivering.
+    if (!fast_paths_on() || !block::any_block_q(TYPE_OF(&code_)) ||
+        ((block::buffer_of(&code_)->flags & SERIES_LIBRARY) != 0) != in_library) {
+        eval(&code_, chain);
+        return;
     }
-    if (enabled()) fire_event(EVT_EXIT, &code.value, static_cast<i32>(tail), nullptr, stack::arguments);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
+    machine_stack::check();
+    budget::step();
+    eval_block(&code_, chain);
+    code_cell = saved_;
 }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
