@@ -472,28 +472,7 @@ u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* na
 namespace {
 
 constexpr u32 LEAN_MAX_REFS = 8;
-
-
-
-// One argument of a lean call at `pos`, pushed: a literal that no operator
-// can follow is pushed at once (as the expression would push it), any other
-// expression evaluated. `param` names a missing argument.
-[[gnu::always_inline]] inline u32 lean_arg(const Cell* fn, const Cell* name, u32 param, Cell* code, u32 pos,
-                                           u32 tail, bool prefix) {
-    SeriesBuffer* cb = block::buffer_of(code);
-    u32 live = cell_count(cb);
-    u32 t = tail < live ? tail : live;
-    if (pos >= t) no_arg(fn, name, param);
-    const Cell* c = block::cells_of(cb) + pos;
-    if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= t || TYPE_OF(c + 1) != TYPE_WORD) &&
-        stack::top + 1 < stack::end) {
-        machine_stack::check();
-        budget::step();
-        *stack::top++ = *c;
-        return pos + 1;
-    }
-    return eval_sub(code, pos, tail, prefix);
-}
+constexpr u32 LEAN_MAX_SLOTS = 64;  // refinement slots of a function described by one mask
 
 // ---- call records ------------------------------------------------------------------
 
@@ -513,6 +492,11 @@ struct CallRecord {
     bool compiled;   // function: a compiled body
     Cell body;       // function: its body
     Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+    // function: the cells after the plain arguments that every call
+    // starts with, one per refinement (a logic, bit set in slot_logic) and
+    // per refinement argument (none).
+    u32 slots;
+    u64 slot_logic;
     // The refinements, in spec order: their symbols as written and resolved,
     // and their cache indexes. refs_known false: more than fit here, or two
     // that resolve alike (the path items are then matched from the cache).
@@ -543,13 +527,31 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return nullptr;
     u32 shape = cache->data3;
     if (!(shape & SHAPE_LEAN)) return nullptr;
+    node_t cache_node = series_node(cache);
+    u32 cache_head = series_head(cache);
+    auto [entries, n] = cache_entries(cache_node, cache_head);
+    u32 args = shape & SHAPE_ARGS_MASK;
+    u32 slots = 0;
+    u64 slot_logic = 0;
+    if (type == TYPE_FUNCTION) {
+        // As the generic fetch lays them out: a return after the
+        // refinements has no slot.
+        for (u32 c = args; c < n; c++) {
+            u32 et = TYPE_OF(entries + c);
+            bool logic = et == TYPE_REFINEMENT;
+            if (!logic && !(et == TYPE_TYPESET && (entries[c].header & FETCH_MASK) != FETCH_RETURN)) continue;
+            if (slots == LEAN_MAX_SLOTS) return nullptr;
+            if (logic) slot_logic |= u64{1} << slots;
+            slots++;
+        }
+    }
     r->more = function::more_of(fn);
     r->cycles = collector::cycles;
     r->shape = shape;
-    r->cache_node = series_node(cache);
-    r->cache_head = series_head(cache);
-    auto [entries, n] = cache_entries(r->cache_node, r->cache_head);
-    u32 args = shape & SHAPE_ARGS_MASK;
+    r->cache_node = cache_node;
+    r->cache_head = cache_head;
+    r->slots = slots;
+    r->slot_logic = slot_logic;
     for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
     r->refs_known = true;
     r->nrefs = 0;
@@ -574,10 +576,17 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     return r;
 }
 
+// Whether a record found earlier in the call still describes the value
+// whose companion node is `more`: code run since (an argument) may have
+// collected or taken the record's slot for another value.
+inline bool record_current(const CallRecord* r, node_t more) {
+    return r->more == more && r->cycles == collector::cycles;
+}
+
 inline CallRecord* call_record(const Cell* fn, u32 type) {
     CallRecord* r = record_slot(fn, type);
     if (!r) return nullptr;
-    if (r->more == function::more_of(fn) && r->more && r->cycles == collector::cycles) return r;
+    if (r->more && record_current(r, function::more_of(fn))) return r;
     return make_record(fn, type, r);
 }
 
@@ -602,172 +611,257 @@ void any_all(bool all) {
     stack::top = stack::arguments + 1;
 }
 
+// ---- the lean call -----------------------------------------------------------------
+
+// The refinements a path call names, as cache indexes in path order.
+struct NamedRefs {
+    u32 at[LEAN_MAX_REFS];
+    u32 count = 0;
+};
+
+// Matches the path items from `ref_item` on with the callee's refinements,
+// all before anything is evaluated. False when an item is not a word or
+// refinement naming one of them, or names one twice: the generic path then
+// does the call (and raises what it must).
+bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
+    if (!(rec->shape & SHAPE_REF_LEAN)) return false;
+    SeriesBuffer* pb = block::buffer_of(path);
+    const Cell* items = block::cells_of(pb);
+    u32 len = cell_count(pb);
+    u32 args = rec->shape & SHAPE_ARGS_MASK;
+    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+    for (u32 k = ref_item; k < len; k++) {
+        u32 it = TYPE_OF(items + k);
+        if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || named->count == LEAN_MAX_REFS) return false;
+        u32 found = 0;
+        if (rec->refs_known) {
+            // The refinements resolve apart: one written alike is the match.
+            u32 raw = items[k].data2;
+            for (u32 j = 0; j < rec->nrefs && !found; j++)
+                if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
+            if (!found) {
+                i32 sym = symbol::resolve(static_cast<i32>(raw));
+                for (u32 j = 0; j < rec->nrefs && !found; j++)
+                    if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
+            }
+        } else {
+            i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
+            for (u32 c = args; c < n; c++) {
+                if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
+                    symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
+                    found = c;
+                    break;
+                }
+            }
+        }
+        if (!found) return false;
+        for (u32 u = 0; u < named->count; u++)
+            if (named->at[u] == found) return false;
+        named->at[named->count++] = found;
+    }
+    return true;
+}
+
+// The call being made: the callee, the word naming it, the code its
+// arguments come from (up to `tail`), and whether it is an operator's (its
+// left operand at the frame's first slot already).
+struct LeanSite {
+    Cell* fn;
+    Cell* name;
+    Cell* code;
+    u32 tail;
+    bool infix;
+};
+
+// One argument of a lean call at `pos`, pushed: a literal that no operator
+// can follow is pushed at once (as the expression would push it), any other
+// expression evaluated; then `rec` made current again if that ran code.
+// `param` names a missing argument.
+[[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
+                                           u32 param, u32 pos, bool prefix) {
+    SeriesBuffer* cb = block::buffer_of(s.code);
+    u32 live = cell_count(cb);
+    u32 t = s.tail < live ? s.tail : live;
+    if (pos >= t) no_arg(s.fn, s.name, param);
+    const Cell* c = block::cells_of(cb) + pos;
+    if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= t || TYPE_OF(c + 1) != TYPE_WORD) &&
+        stack::top + 1 < stack::end) {
+        machine_stack::check();
+        budget::step();
+        *stack::top++ = *c;
+        return pos + 1;
+    }
+    pos = eval_sub(s.code, pos, s.tail, prefix);
+    if (!record_current(rec, more)) rec = call_record(s.fn, type);
+    return pos;
+}
+
+// The plain arguments, each checked against its typeset as it comes.
+[[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
+                                            u32 args, u32 pos) {
+    for (u32 i = 0; i < args; i++) {
+        if (s.infix && i == 0) stack::top = stack::arguments + 1;  // the left operand
+        else pos = lean_arg(s, type, rec, more, i, pos, s.infix);
+        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, i);
+    }
+    return pos;
+}
+
+// The arguments of the refinement at cache index `c`, fetched in order:
+// pushed, or for a function stored into the slots after its logic cell.
+inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, u32 c, u32 pos,
+                                i32 slot) {
+    for (u32 k = c + 1;; k++) {
+        auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+        if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
+        pos = lean_arg(s, type, rec, more, k, pos, false);
+        const Cell* e = cache_entries(rec->cache_node, rec->cache_head).cells + k;
+        if (!typeset::has(e, TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, k);
+        if (type == TYPE_FUNCTION) {
+            stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
+            stack::top--;
+        }
+    }
+    return pos;
+}
+
+// After the callee ran: its frame closed, its value where the expression's
+// value goes (pushed over the callee, or the caller's frame result).
+[[gnu::always_inline]] inline void lean_return(const LeanSite& s, u32 pos, bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, s.code, static_cast<i32>(pos), s.name, stack::get_top());
+    if (!s.infix) {
+        stack::top--;
+        copy_cell(stack::top, stack::top - 1);
+    }
+}
+
+// A function! called by word or path: its frame, arguments, refinement
+// slots and locals laid out as the generic fetch lays them, then its body.
+bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, const Cell* path,
+                        u32 ref_item) {
+    const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
+    if (!rec) return false;
+    const u32 shape = rec->shape;
+    NamedRefs named;
+    if (path && !match_refinements(rec, path, ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, false};
+
+    machine_stack::check();
+    budget::step();
+    stack::push(fn);
+    stack::mark_kind81(name);
+    u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, shape & SHAPE_ARGS_MASK, *pos_io);
+    if (u32 slots = rec->slots) {
+        // Every refinement has its logic cell and argument slots, unused at first.
+        u64 logic = rec->slot_logic;
+        Cell* c = stack::top;
+        if (c + slots >= stack::end) stack::overflow();
+        for (u32 k = 0; k < slots; k++) c[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
+        stack::top = c + slots;
+    }
+    for (u32 u = 0; u < named.count; u++) {
+        // The named refinement's logic cell, after the plain arguments: one
+        // cell per cache entry from there.
+        i32 slot = static_cast<i32>(named.at[u]);
+        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, named.at[u], pos, slot);
+    }
+    i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
+    if (locals > 0) function::init_locals(locals);
+    if (!trace.active && !rec->compiled) {
+        Cell body = rec->body;
+        run_body(fn, &body);
+    } else {
+        call_function(fn, 0, name, 0);
+    }
+    lean_return(s, pos, sub);
+    *pos_io = pos;
+    return true;
+}
+
+// A native! or action! called by word, path or operator: its arguments,
+// the refinement positions its entry reads, then the entry (or the number
+// fast path, or a conditional's direct entry).
+bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix,
+                       const Cell* path, u32 ref_item) {
+    const u32 type = TYPE_OF(fn);
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    const u32 shape = rec->shape;
+    const u32 args = shape & SHAPE_ARGS_MASK;
+    if (infix && args == 0) return false;
+    NamedRefs named;
+    if (path && !match_refinements(rec, path, ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, infix};
+
+    machine_stack::check();
+    budget::step();
+    if (!infix) stack::push(fn);
+    stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
+    u32 pos = lean_args(s, type, rec, more, args, *pos_io);
+
+    i32 refs[32];
+    // All refinements unused (-1: every byte 0xFF), in a few wide stores.
+    if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+    else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    for (u32 u = 0; u < named.count; u++) {
+        // The named refinement: set, then its arguments pushed in order.
+        u32 c = named.at[u];
+        u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
+        if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
+        pos = lean_refinement_args(s, type, rec, more, c, pos, 0);
+    }
+
+    u32 index = native::entry_of(fn);
+    Cell* a = stack::arguments;
+    FastOp kind;
+    if (args == 2 && !named.count && number_q(a) && number_q(a + 1) &&
+        (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+    } else if (type == TYPE_NATIVE) {
+        // The conditionals directly, as their entries do it (their
+        // arguments are checked already).
+        switch (index) {
+            case natives::N_IF:
+                if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+                else run_block(a + 1);
+                break;
+            case natives::N_EITHER:
+                if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                run_block(a + (logic::is_true(a) ? 1 : 2));
+                break;
+            case natives::N_ANY:
+            case natives::N_ALL:
+                // Its expressions run in place; a tracer sees the native's own walk.
+                if (fast_paths_on()) any_all(index == natives::N_ALL);
+                else natives::call(index, false, refs);
+                break;
+            default:
+                natives::call(index, false, refs);
+        }
+    } else {
+        actions::call_generic(index, refs);
+    }
+    lean_return(s, pos, sub);
+    *pos_io = pos;
+    return true;
+}
+
 }  // namespace
 
 bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
                u32 ref_item) {
     u32 type = TYPE_OF(fn);
-    if (type != TYPE_NATIVE && type != TYPE_ACTION && (type != TYPE_FUNCTION || infix)) return false;
-    const CallRecord* rec = call_record(fn, type);
-    if (!rec) return false;
-    u32 shape = rec->shape;
-    u32 args = shape & SHAPE_ARGS_MASK;
-    if (infix && args == 0) return false;
-    const node_t cache_node = rec->cache_node;
-    const u32 cache_head = rec->cache_head;
-    // Entry i of the cache, re-read through the node: fetching may move it.
-    auto entry = [&](u32 i) { return block::cells_of(GET_BUFFER(cache_node)) + cache_head + i; };
-    bool builtin = type != TYPE_FUNCTION;
-
-    // The refinements the path names, as cache indexes in path order; all
-    // checked before anything is evaluated.
-    u32 used[LEAN_MAX_REFS];
-    u32 nused = 0;
-    if (path) {
-        if (!(shape & SHAPE_REF_LEAN)) return false;
-        SeriesBuffer* pb = block::buffer_of(path);
-        const Cell* items = block::cells_of(pb);
-        u32 len = cell_count(pb);
-        auto [entries, n] = cache_entries(cache_node, cache_head);
-        for (u32 k = ref_item; k < len; k++) {
-            u32 it = TYPE_OF(items + k);
-            if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || nused == LEAN_MAX_REFS) return false;
-            u32 found = 0;
-            if (rec->refs_known) {
-                // The refinements resolve apart: one written alike is the match.
-                u32 raw = items[k].data2;
-                for (u32 j = 0; j < rec->nrefs && !found; j++)
-                    if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
-                if (!found) {
-                    i32 sym = symbol::resolve(static_cast<i32>(raw));
-                    for (u32 j = 0; j < rec->nrefs && !found; j++)
-                        if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
-                }
-            } else {
-                i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
-                for (u32 c = args; c < n; c++) {
-                    if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
-                        symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
-                        found = c;
-                        break;
-                    }
-                }
-            }
-            if (!found) return false;
-            for (u32 u = 0; u < nused; u++)
-                if (used[u] == found) return false;
-            used[nused++] = found;
-        }
-    }
-
-    machine_stack::check();
-    budget::step();
-    u32 pos = *pos_io;
-    if (!infix) stack::push(fn);
-    if (type == TYPE_FUNCTION) stack::mark_kind81(name);
-    else stack::mark_kind82(name);
-    // The left operand sits at the frame's first slot: below the top, so
-    // that the collector sees it while the right one is evaluated.
-    if (infix) stack::keep();
-    for (u32 i = 0; i < args; i++) {
-        if (infix && i == 0) {
-            stack::top = stack::arguments + 1;  // the left operand
-        } else {
-            pos = lean_arg(fn, name, i, code, pos, tail, infix);
-            // The argument may have run calls that took the record's slot.
-            rec = call_record(fn, type);
-        }
-        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, i);
-    }
-
-    i32 refs[32];
-    if (builtin) {
-        // All refinements unused (-1: every byte 0xFF), in a few wide stores.
-        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
-        else std::memset(refs, 0xFF, 4 * sizeof(i32));
-    } else if (shape & SHAPE_REFS) {
-        // Every refinement has its logic cell and argument slots, unused at first.
-        auto [entries, n] = cache_entries(cache_node, cache_head);
-        for (u32 c = args; c < n; c++) {
-            u32 et = TYPE_OF(entries + c);
-            if (et == TYPE_REFINEMENT) make_cell(stack::push_star(), TYPE_LOGIC, 0);
-            else if (et == TYPE_TYPESET) make_cell(stack::push_star(), TYPE_NONE);
-        }
-    }
-    for (u32 u = 0; u < nused; u++) {
-        // The named refinement: set, then its arguments fetched in order.
-        u32 c = used[u];
-        i32 slot = 0;
-        if (builtin) {
-            u32 number = entry(c)->data3;
-            if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
-        } else {
-            // Its logic cell: after the plain arguments, one cell per cache entry.
-            slot = static_cast<i32>(c);
-            make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
-        }
-        for (u32 k = c + 1;; k++) {
-            const Cell* e = entry(k);
-            if (k >= cell_count(GET_BUFFER(cache_node)) - cache_head || TYPE_OF(e) != TYPE_TYPESET) break;
-            pos = lean_arg(fn, name, k, code, pos, tail, false);
-            if (!typeset::has(entry(k), TYPE_OF(stack::top - 1))) expect_arg(fn, name, stack::top - 1, k);
-            if (!builtin) {
-                stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
-                stack::top--;
-            }
-        }
-    }
-
-    if (type == TYPE_FUNCTION) {
-        i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
-        if (locals > 0) function::init_locals(locals);
-        rec = call_record(fn, type);
-        if (!trace.active && !rec->compiled) {
-            Cell body = rec->body;
-            run_body(fn, &body);
-        } else {
-            call_function(fn, 0, name, 0);
-        }
-    } else {
-        u32 index = native::entry_of(fn);
-        Cell* a = stack::arguments;
-        FastOp kind;
-        if (args == 2 && !nused && number_q(a) && number_q(a + 1) &&
-            (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
-        } else if (type == TYPE_NATIVE) {
-            // The conditionals directly, as their entries do it (their
-            // arguments are checked already).
-            switch (index) {
-                case natives::N_IF:
-                    if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
-                    else eval(a + 1, true);
-                    break;
-                case natives::N_EITHER:
-                    if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
-                    eval(a + (logic::is_true(a) ? 1 : 2), true);
-                    break;
-                case natives::N_ANY:
-                case natives::N_ALL:
-                    // Its expressions run in place; a tracer sees the native's own walk.
-                    if (fast_paths_on()) any_all(index == natives::N_ALL);
-                    else natives::call(index, false, refs);
-                    break;
-                default:
-                    natives::call(index, false, refs);
-            }
-        } else {
-            actions::call_generic(index, refs);
-        }
-    }
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
-    if (!infix) {
-        stack::top--;
-        copy_cell(stack::top, stack::top - 1);
-    }
-    *pos_io = pos;
-    return true;
+    if (type == TYPE_FUNCTION)
+        return !infix && lean_function_call(fn, name, code, pos_io, tail, sub, path, ref_item);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, infix, path, ref_item);
 }
 
 }  // namespace zav::interpreter

@@ -580,15 +580,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     return next;
 }
 
-}  // namespace
-
-namespace {
-
-// The expressions of a block (`code`, rooted by the caller) in a frame named
-// <body>, once the entry's library scope and code cell restore are in place.
-[[gnu::always_inline]] inline void eval_block(Cell* code, bool chain) {
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
+// The expressions of a block, in the <body> frame eval opens for it, each
+// value the frame result in turn; the code's library scope is in place.
+[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
     u32 head = series_head(code);
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
@@ -609,8 +603,6 @@ namespace {
         }
     }
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
 }
 
 }  // namespace
@@ -624,7 +616,11 @@ void eval(Cell* code_in, bool chain) {
     collector::Guard code_hold(&code.value);
     CodeRestore restore;
     CodeScope scope(&code.value);
-    eval_block(&code.value, chain);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code.value);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
 }
 
 LoopBody::LoopBody(const Cell* body) : code_(*body), saved_(code_cell), hold_(&code_) {}
@@ -643,8 +639,26 @@ void LoopBody::run(bool chain) {
     }
     machine_stack::check();
     budget::step();
-    eval_block(&code_, chain);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code_);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
     code_cell = saved_;
+}
+
+// eval(code, true) for a block the lean call runs: a function body or a
+// conditional's branch. The call has just checked the machine stack and
+// stepped the budget, and the block stays held by the callee on the value
+// stack (the function value, the conditional's argument) while it runs.
+void run_block(const Cell* code_in) {
+    Cell code = *code_in;
+    CodeRestore restore;
+    CodeScope scope(&code);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code);
+    stack::unwind_last();
 }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
@@ -812,7 +826,7 @@ void run_body(const Cell* fn, const Cell* body) {
     me->header |= FRAME_BODY;
     CallerScope caller_scope;
     try {
-        if (TYPE_OF(body) == TYPE_BLOCK) eval(const_cast<Cell*>(body), true);
+        if (TYPE_OF(body) == TYPE_BLOCK) run_block(body);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
         trace.enabled = false;
