@@ -209,6 +209,7 @@ void mark_roots() {
 void move_run(off32 from, off32 to, off32 dst) {
     u32 dist = from - dst;
     if (dist) {
+        memory::forget_buffers();
         std::memmove(at(dst), at(from), to - from);
         last.bytes_moved += to - from;
     }
