@@ -117,6 +117,23 @@ bool skip_only(node_t rb, u32& j) {
     return true;
 }
 
+// A bound word's value slot: the common bindings read in place, the rest
+// (and the errors) through context::get.
+inline Cell* word_slot(const Cell* w) {
+    if (Cell* slot = context::peek_slot(w)) return slot;
+    return context::get(w);
+}
+
+// Sets a word as context::set does; a plain slot (no object, no change
+// handler) is stored in place.
+void set_word(Cell* w, const Cell* v) {
+    if (Cell* slot = context::plain_slot(w)) {
+        *slot = *v;
+        return;
+    }
+    context::set(w, v);
+}
+
 bool falsy(const Cell* v) {
     return TYPE_OF(v) == TYPE_NONE || (TYPE_OF(v) == TYPE_LOGIC && v->data1 == 0);
 }
@@ -155,8 +172,11 @@ void truncate(node_t node, u32 n) {
 
 [[noreturn]] void fire_stack() { fire("script", "parse-stack"); }
 
-void check_stacks() {
-    if (node_length(rules_node) >= STACK_LIMIT || node_length(series_node_) >= STACK_LIMIT) fire_stack();
+// Both stacks are blocks: their cell counts compared as byte sizes.
+inline bool stack_full(node_t n) { return GET_BUFFER(n)->used_bytes() >= STACK_LIMIT * sizeof(Cell); }
+
+inline void check_stacks() {
+    if (stack_full(rules_node) || stack_full(series_node_)) fire_stack();
 }
 
 // The frame of one `process` call; closes it on every way out.
@@ -186,7 +206,7 @@ struct Level {
         Cell va = *a, vb = *b, vc = *c;  // the growth may move a buffer they live in
         SeriesBuffer* buf = GET_BUFFER(rules_node);
         mark = buf->length();
-        if (mark >= STACK_LIMIT || node_length(series_node_) >= STACK_LIMIT) fire_stack();
+        if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
         Cell* d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
         d[0] = va;
         d[1] = vb;
@@ -218,6 +238,7 @@ struct Collect {
 
 struct Engine {
     Cell* input = nullptr;   // on the value stack: the current input, its head the position
+    InputKind in_kind = IN_BLOCK;  // kind_of(input), kept as the input changes (only `into` changes it)
     Cell* tracer = nullptr;  // on the value stack, or null
     i32 op = 0;
     u32 limit = 0;  // absolute end index of the outer input (0: none)
@@ -234,7 +255,7 @@ struct Engine {
         return limit > 0 && limit < t ? limit : t;
     }
     bool at_end() const { return pos() >= end(); }
-    InputKind kind() const { return kind_of(input); }
+    InputKind kind() const { return in_kind; }
 
     // -- events --
     void fire_event(u32 event, bool match, node_t rb, u32 ri) {
@@ -312,12 +333,19 @@ struct Engine {
     Cell* copy_part(u32 start) {
         u32 p = pos();
         u32 n = p > start ? p - start : 0;
+        Cell* slot = stack::push_star();
+        make_cell(slot, TYPE_NONE);
+        if (kind() != IN_BLOCK) {
+            // Every string type and binary! copies with the series copy: one
+            // buffer of the final size, filled at once.
+            node_t node = copy_series_part(series_node(input), std::min(start, p), n);
+            make_cell(slot, input->header, 0, node, 0);
+            return slot;
+        }
         Cell src = *input;
         series_head(&src) = std::min(start, p);
         Cell part;
         make_int(&part, static_cast<i32>(n));
-        Cell* slot = stack::push_star();
-        make_cell(slot, TYPE_NONE);
         Cell* r = actions::typed<action_fn::Copy>(&src, ACT_COPY)(&src, slot, &part, false, nullptr);
         if (r != slot) *slot = *r;
         return slot;
@@ -588,12 +616,13 @@ struct Engine {
             // As match_rule takes it: not a keyword, and (as int_rule reads
             // it first) a bound word's value.
             if (!bits.data1 || keyword_of(&bits) != KW_NONE_) return false;
-            bits = *context::get(&bits);
+            bits = *word_slot(&bits);
         }
         if (TYPE_OF(&bits) != TYPE_BITSET) return false;
-        const u8* set = bitset::zs_head(&bits);
-        u32 set_bytes = bitset::byte_count(&bits);
-        bool beyond = bitset::complemented_q(&bits);
+        SeriesBuffer* sb = GET_BUFFER(bitset::node_of(&bits));
+        const u8* set = sb->head();
+        u32 set_bytes = sb->used_bytes();
+        bool beyond = (sb->flags & bitset::BITSET_NOT) != 0;
         SeriesBuffer* b = GET_BUFFER(series_node(input));
         const u8* text = b->head();
         u32 unit = b->unit();
@@ -753,13 +782,13 @@ struct Engine {
         if (!succ(r)) return r;
         stack::TopGuard guard;
         if (copy) {
-            context::set(&w, copy_part(start));
+            set_word(&w, copy_part(start));
         } else if (pos() == start) {
             Cell none_c{TYPE_NONE, 0, 0, 0};
-            context::set(&w, &none_c);
+            set_word(&w, &none_c);
         } else {
             Cell el = element(start);
-            context::set(&w, &el);
+            set_word(&w, &el);
         }
         return r;
     }
@@ -904,12 +933,14 @@ struct Engine {
         u32 saved_limit = limit;
         series_head(&el) = std::min(series_head(&el), length_of(&el));
         *input = el;
+        in_kind = kind_of(input);
         limit = 0;
         Result r;
         bool ok;
         {
             OnExit restore([&] {
                 *input = outer;
+                in_kind = kind_of(input);
                 limit = saved_limit;
                 truncate(series_node_, mark);
             });
@@ -1061,7 +1092,7 @@ struct Engine {
             // A word is looked up once: a keyword, a count, or the rule it holds.
             i32 kw = keyword_of(&r);
             if (kw != KW_NONE_) return keyword(rb, i, kw);
-            Cell v = r.data1 ? *context::get(&r) : get_value(&r);
+            Cell v = r.data1 ? *word_slot(&r) : get_value(&r);
             if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
             if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "no-value", &r);
             i++;
@@ -1081,7 +1112,7 @@ struct Engine {
                 return R_OK;
             }
             case TYPE_SET_WORD: {
-                context::set(&r, input);
+                set_word(&r, input);
                 i++;
                 return R_OK;
             }
@@ -1256,6 +1287,7 @@ void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* res
     Frame frame;
     Engine e;
     e.input = stack::push(input);
+    e.in_kind = kind_of(input);
     series_head(e.input) = std::min(series_head(e.input), length_of(e.input));
     e.result_block = stack::push_star();
     make_cell(e.result_block, TYPE_NONE);

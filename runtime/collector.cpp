@@ -79,10 +79,51 @@ void build_node_frames() {
     std::sort(node_frames.begin(), node_frames.end());
 }
 
+// Sorts node offsets ascending. A batch holds up to FREE_LIST_MAX nodes, one
+// per dead series: a programme that makes short-lived strings frees tens of
+// thousands per cycle, where a comparison sort costs some 130 instructions a
+// node. Three stable counting passes of 11 bits give the same order at a
+// fraction of it; a pass whose digit all offsets share is skipped.
+void sort_offsets(std::vector<off32>& v) {
+    constexpr u32 BITS = 11, BUCKETS = 1u << BITS;
+    const size_t n = v.size();
+    if (n < 256) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    static std::vector<off32> spare;
+    spare.resize(n);
+    off32* src = v.data();
+    off32* dst = spare.data();
+    for (u32 shift = 0; shift < 32; shift += BITS) {
+        u32 count[BUCKETS] = {};
+        for (size_t k = 0; k < n; k++) count[(src[k] >> shift) & (BUCKETS - 1)]++;
+        if (count[(src[0] >> shift) & (BUCKETS - 1)] == n) continue;
+        u32 sum = 0;
+        for (u32& c : count) {
+            u32 here = c;
+            c = sum;
+            sum += here;
+        }
+        for (size_t k = 0; k < n; k++) dst[count[(src[k] >> shift) & (BUCKETS - 1)]++] = src[k];
+        std::swap(src, dst);
+    }
+    if (src != v.data()) std::copy(src, src + n, v.data());
+}
+
 void flush_free_list() {
-    std::sort(free_list.begin(), free_list.end());
+    sort_offsets(free_list);
+    // Sorted nodes come frame by frame: the frame of the last one is tried first.
+    NodeFrame* f = nullptr;
+    off32 first = 0, past = 0;
     for (node_t node : free_list) {
-        if (NodeFrame* f = frame_of(node)) free_node(f, node);
+        if (node < first || node >= past) {
+            f = frame_of(node);
+            if (!f) continue;
+            first = off_of(f->nodes());
+            past = first + f->capacity * 4;
+        }
+        free_node(f, node);
     }
     last.nodes_freed += static_cast<u32>(free_list.size());
     free_list.clear();
@@ -168,6 +209,7 @@ void mark_roots() {
 void move_run(off32 from, off32 to, off32 dst) {
     u32 dist = from - dst;
     if (dist) {
+        memory::forget_buffers();
         std::memmove(at(dst), at(from), to - from);
         last.bytes_moved += to - from;
     }
@@ -436,8 +478,24 @@ void mark_context(node_t ctx) {
     if (mark_node(ctx)) work.push_back(Work{ctx, true});
 }
 
+namespace {
+
+// Values that refer to nothing (numbers, scalars): a block of a million
+// integers is scanned without a call per cell. Only types listed here are
+// skipped; every other type goes through mark_value.
+constexpr u64 PLAIN_DATA = 1ull << TYPE_UNSET | 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull << TYPE_CHAR |
+                           1ull << TYPE_INTEGER | 1ull << TYPE_FLOAT | 1ull << TYPE_ISSUE | 1ull << TYPE_TYPESET |
+                           1ull << TYPE_PAIR | 1ull << TYPE_PERCENT | 1ull << TYPE_TUPLE | 1ull << TYPE_TIME |
+                           1ull << TYPE_DATE | 1ull << TYPE_MONEY | 1ull << TYPE_POINT2D | 1ull << TYPE_POINT3D;
+static_assert(TYPE_POINT3D < 64);
+
+}  // namespace
+
 void mark_values(const Cell* first, const Cell* last) {
-    for (const Cell* c = first; c < last; c++) mark_value(c);
+    for (const Cell* c = first; c < last; c++) {
+        u32 t = TYPE_OF(c);
+        if (t >= 64 || !(PLAIN_DATA >> t & 1)) mark_value(c);
+    }
 }
 
 void mark_value(const Cell* c) {

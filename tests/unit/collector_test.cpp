@@ -153,6 +153,27 @@ TEST_F(CollectorTest, UnreachableSeriesAreReclaimed) {
     EXPECT_GT(collector::last.frames_released, 0u);
 }
 
+// Tens of thousands of dead nodes in one cycle (more than one batch of the
+// free list): each goes back once, so the next allocations get distinct nodes.
+TEST_F(CollectorTest, ManyDeadNodesAreFreedOnceEach) {
+    collector::disable();
+    const u32 dead = 45000;
+    for (u32 i = 0; i < dead; i++) new_string("x" + std::to_string(i));
+    collector::do_cycle();
+    EXPECT_GE(collector::last.nodes_freed, dead);
+    const u32 live = 50000;
+    node_t keep = alloc_cells(live);
+    push_cell(block_cell(keep));
+    std::set<node_t> seen;
+    for (u32 i = 0; i < live; i++) {
+        node_t n = new_string("live " + std::to_string(i));
+        EXPECT_TRUE(seen.insert(n).second) << "node handed out twice: " << n;
+        append(keep, string_cell(n));
+    }
+    collector::do_cycle();
+    for (u32 i = 0; i < live; i += 997) EXPECT_EQ(bytes_of(cells(keep)[i].data2), "live " + std::to_string(i));
+}
+
 TEST_F(CollectorTest, RunIfDoesNothingWhenInactive) {
     collector::disable();
     u32 cycles = collector::cycles;
