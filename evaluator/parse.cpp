@@ -209,9 +209,15 @@ struct Level {
     Level(const Cell* a, const Cell* b, const Cell* c) {
         Cell va = *a, vb = *b, vc = *c;  // the growth may move a buffer they live in
         SeriesBuffer* buf = GET_BUFFER(rules_node);
-        mark = buf->length();
+        mark = buf->used_bytes() / sizeof(Cell);
         if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
-        Cell* d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
+        Cell* d;
+        if (u64(buf->tail) + 3 * sizeof(Cell) <= off_of(buf->data_end())) {
+            d = at<Cell>(buf->tail);  // room at the tail, as nearly always
+            buf->tail += 3 * sizeof(Cell);
+        } else {
+            d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
+        }
         d[0] = va;
         d[1] = vb;
         d[2] = vc;
