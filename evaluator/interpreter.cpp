@@ -580,10 +580,6 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     return next;
 }
 
-}  // namespace
-
-namespace {
-
 // The expressions of a block, in the <body> frame eval opens for it, each
 // value the frame result in turn; the code's library scope is in place.
 [[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
@@ -625,6 +621,30 @@ void eval(Cell* code_in, bool chain) {
     eval_block_in_frame(&code.value);
     if (chain) stack::unwind_last();
     else stack::unwind();
+}
+
+LoopBody::LoopBody(const Cell* body) : code_(*body), saved_(code_cell), hold_(&code_) {}
+
+LoopBody::~LoopBody() { code_cell = saved_; }
+
+void LoopBody::restore() { code_cell = saved_; }
+
+void LoopBody::run(bool chain) {
+    // Lean only where eval's library scope would change nothing: the body
+    // is a block of the code running now, and no tracer is delivering.
+    if (!fast_paths_on() || !block::any_block_q(TYPE_OF(&code_)) ||
+        ((block::buffer_of(&code_)->flags & SERIES_LIBRARY) != 0) != in_library) {
+        eval(&code_, chain);
+        return;
+    }
+    machine_stack::check();
+    budget::step();
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code_);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+    code_cell = saved_;
 }
 
 // eval(code, true) for a block the lean call runs: a function body or a

@@ -8,6 +8,7 @@
 // ends the evaluation.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/collector.h"
 
 namespace zav::interpreter {
 
@@ -46,6 +47,28 @@ void init();
 // (unset for an empty block). chain: copy the result into the caller's
 // result slot, else leave it as the last pushed value of the caller.
 void eval(Cell* code, bool chain);
+// A loop body, evaluated again and again as eval(body, chain) evaluates it,
+// with what cannot change from one run to the next done once: the body
+// copied and rooted, the current code cell saved (and
+// put back after each run, also after a throw the loop catches, and when
+// the loop ends). Each run opens and closes the same frames as eval; while
+// tracing, under the reference switch, or across library and user code it
+// is eval itself.
+class LoopBody {
+public:
+    explicit LoopBody(const Cell* body);
+    ~LoopBody();
+    LoopBody(const LoopBody&) = delete;
+    LoopBody& operator=(const LoopBody&) = delete;
+    void run(bool chain);
+    // After a throw out of run that the loop catches (break, continue).
+    void restore();
+
+private:
+    Cell code_;
+    Cell saved_;
+    collector::Guard hold_;
+};
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);
 // passive: a function value found literally is pushed, not called.

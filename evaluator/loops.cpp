@@ -45,11 +45,12 @@ void open_loop_frame() {
 // How one body evaluation ended.
 enum Outcome { NORMAL, BROKE, CONTINUED };
 
-Outcome run_body(Cell* body, bool chain) {
+Outcome run_body(interpreter::LoopBody& body, bool chain) {
     stack::reset();
     try {
-        interpreter::eval(body, chain);
+        body.run(chain);
     } catch (Throw& t) {
+        body.restore();
         if (t.value == THROW_BREAK) return BROKE;
         if (t.value == THROW_CONTINUE) return CONTINUED;
         throw;
@@ -251,14 +252,15 @@ void loop_index_step(Cell* word) {
 
 void while_star(bool check, const i32* refinements) {
     if (check) check_args(N_WHILE, refinements);
-    Cell* cond = arg(0);
-    Cell* body = arg(1);
+    interpreter::LoopBody cond(arg(0));
+    interpreter::LoopBody body(arg(1));
     open_loop_frame();
     for (;;) {
         stack::reset();
         try {
-            interpreter::eval(cond, true);
+            cond.run(true);
         } catch (Throw& t) {
+            cond.restore();
             if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
             throw;
         }
@@ -271,7 +273,7 @@ void while_star(bool check, const i32* refinements) {
 
 void until_star(bool check, const i32* refinements) {
     if (check) check_args(N_UNTIL, refinements);
-    Cell* body = arg(0);
+    interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
         Outcome o = run_body(body, true);
@@ -290,7 +292,7 @@ void loop_star(bool check, const i32* refinements) {
         make_cell(arg(0), TYPE_NONE);
         return;
     }
-    Cell* body = arg(1);
+    interpreter::LoopBody body(arg(1));
     open_loop_frame();
     for (; n > 0; n--) {
         if (run_body(body, true) == BROKE) break;
@@ -302,7 +304,7 @@ void repeat_star(bool check, const i32* refinements) {
     if (check) check_args(N_REPEAT, refinements);
     Cell* word = arg(0);
     Cell* counter = float_to_integer_arg(arg(1));
-    Cell* body = arg(2);
+    interpreter::LoopBody body(arg(2));
     i32 n = integer::get(counter);
     if (n < 1) {
         make_cell(arg(0), TYPE_NONE);
@@ -321,7 +323,7 @@ void repeat_star(bool check, const i32* refinements) {
 
 void forever_star(bool check, const i32* refinements) {
     if (check) check_args(N_FOREVER, refinements);
-    Cell* body = arg(0);
+    interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
         Outcome o = run_body(body, false);
@@ -349,7 +351,7 @@ i32 record_size(Cell* spec, Cell* series) {
 // One foreach-style walk over the iteration state below the open loop frame;
 // after_body runs after each body that ended normally.
 template <class AfterBody>
-void walk(i32 n, Cell* body, AfterBody after_body) {
+void walk(i32 n, interpreter::LoopBody& body, AfterBody after_body) {
     for (;;) {
         stack::keep();
         bool more = n > 0 ? foreach_next_block(n) : foreach_next();
@@ -365,7 +367,7 @@ void walk(i32 n, Cell* body, AfterBody after_body) {
 void foreach_star(bool check, const i32* refinements) {
     if (check) check_args(N_FOREACH, refinements);
     i32 n = record_size(arg(0), arg(1));
-    Cell* body = arg(2);
+    interpreter::LoopBody body(arg(2));
     stack::push(arg(1));
     stack::push(arg(0));
     open_loop_frame();
@@ -466,7 +468,7 @@ struct Removals {
 void remove_each_star(bool check, const i32* refinements) {
     if (check) check_args(N_REMOVE_EACH, refinements);
     i32 n = record_size(arg(0), arg(1));
-    Cell* body = arg(2);
+    interpreter::LoopBody body(arg(2));
     Cell data = *arg(1);
     integer::push(n > 0 ? n : 1);
     stack::push(arg(1));
@@ -493,7 +495,7 @@ void remove_each_star(bool check, const i32* refinements) {
 void forall_star(bool check, const i32* refinements) {
     if (check) check_args(N_FORALL, refinements);
     Cell* word = arg(0);
-    Cell* body = arg(1);
+    interpreter::LoopBody body(arg(1));
     Cell start = *context::get(word);
     u32 t = TYPE_OF(&start);
     if (!series::series_q(t)) {

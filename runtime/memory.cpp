@@ -12,6 +12,7 @@ namespace zav {
 namespace memory {
 
 Record record;
+BufferMemo buffer_memo;
 u32 generation = 0;
 u64 cap = 0;
 
@@ -19,6 +20,7 @@ void init() {
     // Without its arena the runtime cannot hold a single value.
     if (!platform::reserve_arena()) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, 0);
     generation++;
+    forget_buffers();
     record = Record{};
     record.s_start = S_START;
     record.s_size = S_START;
@@ -154,6 +156,7 @@ node_t alloc_node() {
 }
 
 void free_node(NodeFrame* frame, node_t node) {
+    memory::forget_buffers();
     *at<off32>(node) = frame->free;
     frame->free = node;
     frame->used--;
@@ -253,6 +256,7 @@ void free_big(SeriesBuffer* buffer) {
 
 void free_all_memory() {
     memory::generation++;
+    memory::forget_buffers();
     while (record.n_head) {
         NodeFrame* f = at<NodeFrame>(record.n_head);
         record.n_head = f->next;
@@ -382,6 +386,7 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
     SeriesBuffer* fresh = alloc_series_buffer(static_cast<u32>(want / unit), unit, 0);
     SeriesBuffer* old = GET_BUFFER(node);  // the allocation may have moved it
     *at<off32>(node) = off_of(fresh);
+    memory::forget_buffers();
     fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK)) | (fresh->flags & SERIES_BIG);
     fresh->node = node;
     fresh->tail = fresh->offset + old->used_bytes();

@@ -83,6 +83,8 @@ struct BigFrame {
 };
 static_assert(sizeof(BigFrame) == 12);
 
+struct Cell;
+
 namespace memory {
 
 struct Record {
@@ -98,6 +100,19 @@ extern Record record;
 extern u64 cap;
 // Bumped when every frame is released, so that state built on them knows to rebuild.
 extern u32 generation;
+
+// Buffer addresses kept across calls by the hottest lookup (the global
+// context's word values, see context::peek_slot): its context node's cell
+// and its values' buffer, good while `key` is set. Forgotten whenever a
+// node's buffer moves (growth, compaction) or a node is freed, so a kept
+// address is never stale.
+struct BufferMemo {
+    node_t key;
+    Cell* ctx;
+    SeriesBuffer* values;
+};
+extern BufferMemo buffer_memo;
+inline void forget_buffers() { buffer_memo.key = 0; }
 
 void init();
 void fill(u8* from, u8* to, u8 byte);
