@@ -491,7 +491,7 @@ struct CallRecord {
     u32 cache_head;
     bool compiled;   // function: a compiled body
     Cell body;       // function: its body
-    Cell types[LEAN_MAX_ARGS];  // typesets of the plain parameters
+    u64 type_bits[LEAN_MAX_ARGS];  // the plain parameters' types: bit t for type id t
     // function: the cells after the plain arguments that every call
     // starts with, one per refinement (a logic, bit set in slot_logic) and
     // per refinement argument (none).
@@ -552,7 +552,12 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     r->cache_head = cache_head;
     r->slots = slots;
     r->slot_logic = slot_logic;
-    for (u32 i = 0; i < args; i++) r->types[i] = entries[i];
+    static_assert(TYPE_TOTAL_COUNT <= 64);
+    for (u32 i = 0; i < args; i++) {
+        r->type_bits[i] = 0;
+        for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++)
+            if (typeset::has(entries + i, t)) r->type_bits[i] |= u64{1} << t;
+    }
     r->refs_known = true;
     r->nrefs = 0;
     for (u32 c = args; c < n && r->refs_known; c++) {
@@ -673,48 +678,77 @@ struct LeanSite {
     bool infix;
 };
 
-// One argument of a lean call at `pos`, pushed: a literal that no operator
-// can follow is pushed at once (as the expression would push it), any other
-// expression evaluated; then `rec` made current again if that ran code.
-// `param` names a missing argument.
+// The code a lean call fetches its arguments from, as far as it reaches
+// now: valid until an argument evaluates code (which may change or move it).
+struct CodeView {
+    const Cell* cells;
+    u32 tail;
+    [[gnu::always_inline]] void read(const Cell* code, u32 call_tail) {
+        SeriesBuffer* cb = block::buffer_of(code);
+        u32 live = cell_count(cb);
+        cells = block::cells_of(cb);
+        tail = call_tail < live ? call_tail : live;
+    }
+};
+
+// One argument of a lean call at `pos`, pushed. A literal that no operator
+// can follow, and (fast tier) a simple expression (a word holding a plain
+// value, number operators after it) are pushed at once, as their
+// expression would push them: nothing in them can fail, recurse or loop, so
+// they take no budget step. Any other expression is evaluated, after which
+// `view` and `rec` are made current again. `param` names a missing argument.
 [[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
-                                           u32 param, u32 pos, bool prefix) {
-    SeriesBuffer* cb = block::buffer_of(s.code);
-    u32 live = cell_count(cb);
-    u32 t = s.tail < live ? s.tail : live;
-    if (pos >= t) no_arg(s.fn, s.name, param);
-    const Cell* c = block::cells_of(cb) + pos;
-    if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= t || TYPE_OF(c + 1) != TYPE_WORD) &&
-        stack::top + 1 < stack::end) {
-        machine_stack::check();
-        budget::step();
-        *stack::top++ = *c;
-        return pos + 1;
+                                           CodeView& view, u32 param, u32 pos, bool prefix) {
+    if (pos >= view.tail) no_arg(s.fn, s.name, param);
+    if (stack::top + 1 < stack::end) {
+        const Cell* c = view.cells + pos;
+        if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD)) {
+            *stack::top++ = *c;
+            return pos + 1;
+        }
+        if (fast_paths_on()) {
+            if (prefix) {
+                const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
+                if (v && plain_value_q(TYPE_OF(v))) {
+                    *stack::top++ = *v;
+                    return pos + 1;
+                }
+            } else {
+                Cell v;
+                u32 stop;
+                if (u32 next = eval_simple(s.code, pos, view.tail, &v, &stop)) {
+                    *stack::top++ = v;
+                    return next;
+                }
+            }
+        }
     }
     pos = eval_sub(s.code, pos, s.tail, prefix);
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
+    view.read(s.code, s.tail);
     return pos;
 }
 
-// The plain arguments, each checked against its typeset as it comes.
+// The plain arguments, each checked against its parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
-                                            u32 args, u32 pos) {
+                                            CodeView& view, u32 args, u32 pos) {
     for (u32 i = 0; i < args; i++) {
         if (s.infix && i == 0) stack::top = stack::arguments + 1;  // the left operand
-        else pos = lean_arg(s, type, rec, more, i, pos, s.infix);
-        if (!typeset::has(&rec->types[i], TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, i);
+        else pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+        u32 t = TYPE_OF(stack::top - 1);
+        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(s.fn, s.name, stack::top - 1, i);
     }
     return pos;
 }
 
 // The arguments of the refinement at cache index `c`, fetched in order:
 // pushed, or for a function stored into the slots after its logic cell.
-inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, u32 c, u32 pos,
-                                i32 slot) {
+inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
+                                u32 c, u32 pos, i32 slot) {
     for (u32 k = c + 1;; k++) {
         auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
         if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
-        pos = lean_arg(s, type, rec, more, k, pos, false);
+        pos = lean_arg(s, type, rec, more, view, k, pos, false);
         const Cell* e = cache_entries(rec->cache_node, rec->cache_head).cells + k;
         if (!typeset::has(e, TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, k);
         if (type == TYPE_FUNCTION) {
@@ -753,7 +787,9 @@ bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
     budget::step();
     stack::push(fn);
     stack::mark_kind81(name);
-    u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, shape & SHAPE_ARGS_MASK, *pos_io);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
     if (u32 slots = rec->slots) {
         // Every refinement has its logic cell and argument slots, unused at first.
         u64 logic = rec->slot_logic;
@@ -767,7 +803,7 @@ bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
         // cell per cache entry from there.
         i32 slot = static_cast<i32>(named.at[u]);
         make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
-        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, named.at[u], pos, slot);
+        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, view, named.at[u], pos, slot);
     }
     i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
     if (locals > 0) function::init_locals(locals);
@@ -805,7 +841,9 @@ bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, 
     // The left operand sits at the frame's first slot: below the top, so
     // that the collector sees it while the right one is evaluated.
     if (infix) stack::keep();
-    u32 pos = lean_args(s, type, rec, more, args, *pos_io);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
 
     i32 refs[32];
     // All refinements unused (-1: every byte 0xFF), in a few wide stores.
@@ -816,7 +854,7 @@ bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, 
         u32 c = named.at[u];
         u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
         if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
-        pos = lean_refinement_args(s, type, rec, more, c, pos, 0);
+        pos = lean_refinement_args(s, type, rec, more, view, c, pos, 0);
     }
 
     u32 index = native::entry_of(fn);

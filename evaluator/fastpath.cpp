@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "evaluator/actions.h"
@@ -115,11 +116,27 @@ bool room_q(SeriesBuffer* b, u32 bytes) {
 
 }  // namespace
 
+// Arithmetic keeps the char! (its flags too) when the result is a code
+// point, else answers false for the generic action to raise overflow or
+// zero-divide; comparisons go by code point, and strict equality needs a
+// char! on both sides.
+bool char_compute(FastOp kind, Cell* left, const Cell* right) {
+    i64 a = left->data2, b = static_cast<i32>(right->data2), r;
+    if (kind == FAST_STRICT_EQ && TYPE_OF(right) != TYPE_CHAR) r = 0;
+    else if (!exact_compute(kind, a, b, &r)) return false;
+    if (kind > FAST_REM) {
+        make_cell(left, TYPE_LOGIC, r ? 1 : 0);
+        return true;
+    }
+    if (r < 0 || r > char_::MAX_CODE_POINT) return false;
+    left->data2 = static_cast<u32>(r);
+    return true;
+}
+
 bool fast_series_action(u32 slot, const i32* refinements) {
-    if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
-    if (!interpreter::fast_paths_on()) return false;
+    if ((slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) || !interpreter::fast_paths_on()) return false;
     Cell* s = stack::arguments;
-    Cell* value = s + 1;
+    const Cell* value = s + 1;
     u32 type = TYPE_OF(s);
     if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
     if (slot == ACT_PICK) {
@@ -128,15 +145,16 @@ bool fast_series_action(u32 slot, const i32* refinements) {
         pick_in_place(&v, static_cast<i32>(value->data2), s);
         return true;
     }
-    // /part, /only and /dup unused.
-    if (refinements[0] != -1 || refinements[1] != -1 || refinements[2] != -1) return false;
+    // /part, /only and /dup unused (each -1).
+    if ((refinements[0] & refinements[1] & refinements[2]) != -1) return false;
     SeriesBuffer* b = GET_BUFFER(series_node(s));
     if (type == TYPE_STRING) {
         if (slot != ACT_APPEND || TYPE_OF(value) != TYPE_CHAR) return false;
         u32 cp = value->data2, unit = b->unit();
         // A code point the buffer's unit cannot hold widens it: the generic way.
-        if ((unit == 1 && cp > 0x7F) || (unit == 2 && cp > 0xFFFF) || !room_q(b, unit)) return false;
-        unicode::put_char(b->tail_ptr(), unit, cp);
+        if (cp > (unit == 1 ? 0x7Fu : unit == 2 ? 0xFFFFu : 0x10FFFFu) || !room_q(b, unit)) return false;
+        if (unit == 1) *b->tail_ptr() = static_cast<u8>(cp);
+        else unicode::put_char(b->tail_ptr(), unit, cp);
         b->tail += unit;
         series_head(s) = 0;
         return true;

@@ -14,8 +14,10 @@ namespace zav::actions {
 enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_STRICT_EQ,
                     FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
-// integer! or float!: the operands fast_compute takes.
-inline bool number_q(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER || TYPE_OF(c) == TYPE_FLOAT; }
+// integer!, float! or char! (a code point in integer!'s layout): the
+// operands fast_compute may take. One compare: the three types are adjacent.
+static_assert(TYPE_INTEGER == TYPE_CHAR + 1 && TYPE_FLOAT == TYPE_CHAR + 2);
+inline bool number_q(const Cell* c) { return TYPE_OF(c) - TYPE_CHAR <= 2u; }
 
 // A float! result written over `c` as the math actions write it: the
 // header's flags are kept.
@@ -28,10 +30,40 @@ inline void float_in_place(Cell* c, double d) {
 // float! remainder as the generic action computes it.
 double float_remainder(double a, double b);
 
+// A char! on the left of an integer! or char!, as char!'s actions and
+// compare leave it (see fastpath.cpp). Out of line: the number cases stay
+// small enough to inline everywhere.
+bool char_compute(FastOp kind, Cell* left, const Cell* right);
+
+// `a kind b` computed exactly into *r (a comparison as 0 or 1; strict
+// equality as plain equality); false for a zero divisor.
+template <class T>
+[[gnu::always_inline]] inline bool exact_compute(FastOp kind, T a, T b, i64* r) {
+    switch (kind) {
+        case FAST_ADD: *r = i64(a) + b; break;
+        case FAST_SUB: *r = i64(a) - b; break;
+        case FAST_MUL: *r = i64(a) * b; break;
+        case FAST_REM:
+            if (b == 0) return false;
+            *r = a % b;
+            break;
+        case FAST_EQ:
+        case FAST_STRICT_EQ: *r = a == b; break;
+        case FAST_NE: *r = a != b; break;
+        case FAST_LT: *r = a < b; break;
+        case FAST_GT: *r = a > b; break;
+        case FAST_LE: *r = a <= b; break;
+        case FAST_GE: *r = a >= b; break;
+        default: return false;
+    }
+    return true;
+}
+
 // `left kind right` over two numbers, the result left in `left` exactly as
 // the generic action or native leaves it: an integer sum, difference or
 // product that overflows becomes the float! of the exact value, an
-// integer/float mix is computed as floats, a comparison makes a logic!.
+// integer/float mix is computed as floats, a comparison makes a logic!;
+// a char! on the left as char_compute says.
 // False (left unchanged) when the generic call must run: another type, an
 // integer zero divisor or the one overflowing remainder, and `=`/`<>`
 // with a float! (whose tolerance the generic comparison applies).
@@ -40,29 +72,14 @@ double float_remainder(double a, double b);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
         i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
         i64 r;
-        switch (kind) {
-            case FAST_ADD: r = i64(a) + b; break;
-            case FAST_SUB: r = i64(a) - b; break;
-            case FAST_MUL: r = i64(a) * b; break;
-            case FAST_REM:
-                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-                r = a % b;
-                break;
-            case FAST_EQ:
-            case FAST_STRICT_EQ: r = a == b; break;
-            case FAST_NE: r = a != b; break;
-            case FAST_LT: r = a < b; break;
-            case FAST_GT: r = a > b; break;
-            case FAST_LE: r = a <= b; break;
-            case FAST_GE: r = a >= b; break;
-            default: return false;
-        }
+        if ((kind == FAST_REM && a == INT32_MIN && b == -1) || !exact_compute(kind, a, b, &r)) return false;
         if (kind > FAST_REM) make_cell(left, TYPE_LOGIC, r ? 1 : 0);
         else if (r > INT32_MAX || r < INT32_MIN) float_in_place(left, static_cast<double>(r));
         else left->data2 = static_cast<u32>(static_cast<i32>(r));
         return true;
     }
-    if (!number_q(left) || !number_q(right)) return false;
+    if (lt == TYPE_CHAR) return (rt == TYPE_CHAR || rt == TYPE_INTEGER) && char_compute(kind, left, right);
+    if (rt == TYPE_CHAR || !number_q(left) || !number_q(right)) return false;
     double a = lt == TYPE_INTEGER ? static_cast<i32>(left->data2) : cell_float(left);
     double b = rt == TYPE_INTEGER ? static_cast<i32>(right->data2) : cell_float(right);
     bool r;

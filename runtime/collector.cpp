@@ -478,8 +478,24 @@ void mark_context(node_t ctx) {
     if (mark_node(ctx)) work.push_back(Work{ctx, true});
 }
 
+namespace {
+
+// Values that refer to nothing (numbers, scalars): a block of a million
+// integers is scanned without a call per cell. Only types listed here are
+// skipped; every other type goes through mark_value.
+constexpr u64 PLAIN_DATA = 1ull << TYPE_UNSET | 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull << TYPE_CHAR |
+                           1ull << TYPE_INTEGER | 1ull << TYPE_FLOAT | 1ull << TYPE_ISSUE | 1ull << TYPE_TYPESET |
+                           1ull << TYPE_PAIR | 1ull << TYPE_PERCENT | 1ull << TYPE_TUPLE | 1ull << TYPE_TIME |
+                           1ull << TYPE_DATE | 1ull << TYPE_MONEY | 1ull << TYPE_POINT2D | 1ull << TYPE_POINT3D;
+static_assert(TYPE_POINT3D < 64);
+
+}  // namespace
+
 void mark_values(const Cell* first, const Cell* last) {
-    for (const Cell* c = first; c < last; c++) mark_value(c);
+    for (const Cell* c = first; c < last; c++) {
+        u32 t = TYPE_OF(c);
+        if (t >= 64 || !(PLAIN_DATA >> t & 1)) mark_value(c);
+    }
 }
 
 void mark_value(const Cell* c) {
