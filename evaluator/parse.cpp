@@ -73,6 +73,8 @@ u32 series_head_ = 0;
 // interned, so the answer for an id holds until the symbol table is rebuilt
 // (init clears it).
 std::vector<signed char> keyword_memo;
+const signed char* memo_cells = nullptr;  // keyword_memo's data and size, read on every rule
+u32 memo_size = 0;
 
 i32 keyword_lookup(u32 id) {
     i32 sym = symbol::resolve(static_cast<i32>(id));
@@ -86,6 +88,8 @@ i32 keyword_lookup(u32 id) {
     if (id < (1u << 22)) {
         if (id >= keyword_memo.size()) keyword_memo.resize(std::max<size_t>(id + 1, keyword_memo.size() * 2), 0);
         keyword_memo[id] = static_cast<signed char>(kw + 2);
+        memo_cells = keyword_memo.data();
+        memo_size = static_cast<u32>(keyword_memo.size());
     }
     return kw;
 }
@@ -93,7 +97,7 @@ i32 keyword_lookup(u32 id) {
 inline i32 keyword_of(const Cell* c) {
     if (TYPE_OF(c) != TYPE_WORD) return KW_NONE_;
     u32 id = c->data2;
-    if (id < keyword_memo.size() && keyword_memo[id]) return keyword_memo[id] - 2;
+    if (id < memo_size && memo_cells[id]) return memo_cells[id] - 2;
     return keyword_lookup(id);
 }
 
@@ -205,9 +209,15 @@ struct Level {
     Level(const Cell* a, const Cell* b, const Cell* c) {
         Cell va = *a, vb = *b, vc = *c;  // the growth may move a buffer they live in
         SeriesBuffer* buf = GET_BUFFER(rules_node);
-        mark = buf->length();
+        mark = buf->used_bytes() / sizeof(Cell);
         if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
-        Cell* d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
+        Cell* d;
+        if (u64(buf->tail) + 3 * sizeof(Cell) <= off_of(buf->data_end())) {
+            d = at<Cell>(buf->tail);  // room at the tail, as nearly always
+            buf->tail += 3 * sizeof(Cell);
+        } else {
+            d = reinterpret_cast<Cell*>(alloc_tail_unit(buf, 3 * sizeof(Cell)));
+        }
         d[0] = va;
         d[1] = vb;
         d[2] = vc;
@@ -403,6 +413,11 @@ struct Engine {
     bool match_value(Cell* rule, u32& adv) {
         u32 t = TYPE_OF(rule);
         u32 p = pos(), e = end();
+        // The commonest literal, a string over string input, goes straight to
+        // the comparison in place (the general path below does the same).
+        if (t == TYPE_STRING && kind() == IN_STRING && p < e) {
+            if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
+        }
         adv = 1;
         switch (kind()) {
             case IN_BLOCK: {
@@ -422,9 +437,6 @@ struct Engine {
                         return true;
                     }
                     return false;
-                }
-                if (t == TYPE_STRING) {
-                    if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
                 }
                 Cell s = *input;
                 bool ok;
@@ -561,10 +573,12 @@ struct Engine {
         for (;;) {
             r = R_OK;
             for (;;) {
-                u32 n = node_length(rb);
+                SeriesBuffer* b = GET_BUFFER(rb);
+                u32 n = b->used_bytes() / sizeof(Cell);
                 if (i >= n) break;
-                if (is_bar(cell_at(rb, i))) {
-                    if (i + 1 >= n) fire("script", "parse-end", cell_at(rb, i));
+                const Cell* c = reinterpret_cast<Cell*>(b->head()) + i;
+                if (is_bar(c)) {
+                    if (i + 1 >= n) fire("script", "parse-end", c);
                     break;  // a sequence matched: the level succeeds at once
                 }
                 r = match_rule(rb, i);
@@ -710,7 +724,7 @@ struct Engine {
     }
 
     // to / thru: searches the following rule from the position on.
-    Result to_thru(node_t rb, u32& i, bool thru) {
+    [[gnu::noinline]] Result to_thru(node_t rb, u32& i, bool thru) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         need_rule(rb, j, &kw);
@@ -769,12 +783,20 @@ struct Engine {
     }
 
     Result copy_set(node_t rb, u32& i, bool copy) {
-        Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
-        if (j >= node_length(rb) || TYPE_OF(cell_at(rb, j)) != TYPE_WORD) fire("script", "parse-end", &kw);
-        Cell w = *cell_at(rb, j);
-        j++;
-        need_rule(rb, j, &kw);
+        Cell w;
+        {
+            // The keyword, its word and the start of its rule, read in one go.
+            SeriesBuffer* b = GET_BUFFER(rb);
+            const Cell* cells = reinterpret_cast<Cell*>(b->head());
+            u32 n = b->used_bytes() / sizeof(Cell);
+            if (j + 1 >= n || TYPE_OF(cells + j) != TYPE_WORD || is_bar(cells + j + 1)) {
+                Cell kw = cells[i];
+                fire("script", "parse-end", &kw);
+            }
+            w = cells[j];
+            j++;
+        }
         KLevel level(*this, &w, j, copy ? KIND_COPY : KIND_SET, 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
@@ -802,7 +824,7 @@ struct Engine {
         actions::typed<action_fn::Remove>(&s, ACT_REMOVE)(&s, &part, nullptr);
     }
 
-    Result remove(node_t rb, u32& i) {
+    [[gnu::noinline]] Result remove(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         need_rule(rb, j, &kw);
@@ -829,7 +851,7 @@ struct Engine {
         return r;
     }
 
-    Result insert(node_t rb, u32& i) {
+    [[gnu::noinline]] Result insert(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         bool only = skip_only(rb, j);
@@ -852,7 +874,7 @@ struct Engine {
         return R_OK;
     }
 
-    Result change(node_t rb, u32& i) {
+    [[gnu::noinline]] Result change(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         bool only = skip_only(rb, j);
@@ -890,7 +912,7 @@ struct Engine {
         return R_OK;
     }
 
-    Result look(node_t rb, u32& i, bool not_) {
+    [[gnu::noinline]] Result look(node_t rb, u32& i, bool not_) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         need_rule(rb, j, &kw);
@@ -908,7 +930,7 @@ struct Engine {
         return r;
     }
 
-    Result into(node_t rb, u32& i) {
+    [[gnu::noinline]] Result into(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         if (kind() != IN_BLOCK) fire("script", "parse-block", input);
         u32 j = i + 1;
@@ -963,7 +985,7 @@ struct Engine {
         if (!collect.append) series_head(t) += length_of(t) - before;
     }
 
-    Result collect_rule(node_t rb, u32& i) {
+    [[gnu::noinline]] Result collect_rule(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         u32 n = node_length(rb);
@@ -1022,7 +1044,7 @@ struct Engine {
         return r;
     }
 
-    Result keep(node_t rb, u32& i) {
+    [[gnu::noinline]] Result keep(node_t rb, u32& i) {
         Cell kw = *cell_at(rb, i);
         if (!collect.target) fire("script", "parse-keep");
         u32 j = i + 1;
@@ -1068,7 +1090,7 @@ struct Engine {
 
     // A count (the integer `n`, from the rule `r` at i) and an optional
     // second one, then the rule they repeat.
-    Result count_rule(node_t rb, u32& i, const Cell* r, i32 n) {
+    [[gnu::noinline]] Result count_rule(node_t rb, u32& i, const Cell* r, i32 n) {
         u32 j = i + 1;
         i32 m = n;
         if (n < 0) fire("script", "out-of-range", r);
@@ -1235,6 +1257,8 @@ struct Engine {
 
 void init() {
     keyword_memo.clear();
+    memo_cells = nullptr;
+    memo_size = 0;
     for (i32 k = 0; k < KW_COUNT; k++) keyword_syms[k] = symbol::resolve(symbol::make_boot(keyword_names[k]));
     for (u32 e = 0; e < EV_COUNT; e++) event_syms[e] = symbol::make_boot(event_names[e]);
     callback_sym = symbol::make_boot("<parse-callback>");
