@@ -326,7 +326,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
 }
 
 // Goes on with an expression at `pos` as eval_full would, from what
-// eval_simple did of it: `v` its value up to `stop` (see eval_simple),
+// simple_value did of it: `v` its value up to `stop` (see simple_value),
 // left as eval_full leaves it, then the operators from `stop` on.
 u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
     Cell* start = stack::top;
@@ -447,7 +447,7 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
     return eval_expression_at(code, pos, tail, prefix, true, false);
 }
 
-// The expressions that cannot fail or be seen (see eval_simple and
+// The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
     CodeScope scope(code);

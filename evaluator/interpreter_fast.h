@@ -119,16 +119,17 @@ struct KnownSlot {
     Cell* slot = nullptr;
 };
 
-// One expression that cannot fail, call anything or allocate: a plain value
-// or a word holding one, then any number operators fast_compute does. The
+// One expression in a code block's `cells` from `pos` that cannot fail, call
+// anything or allocate: a plain value or a word holding one, then any number
+// operators fast_compute does. The
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
 // tail. `stop`, when given, learns how far a failed attempt got: the value of
 // the expression up to there goes to `out` and the position of the
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
-[[gnu::always_inline]] inline u32 eval_simple(const Cell* cells, u32 pos, u32 tail, Cell* out, u32* stop,
-                                              KnownSlot known = {}) {
+[[gnu::always_inline]] inline u32 simple_value(const Cell* cells, u32 pos, u32 tail, Cell* out, u32* stop,
+                                               KnownSlot known = {}) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD) {
@@ -154,7 +155,7 @@ struct Partial {
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
 // expression needs the generic path. Leaves the value as that path does.
-// On false, `partial` tells what eval_simple got done of the value (see
+// On false, `partial` tells what simple_value got done of the value (see
 // there), for eval_set_word to go on from. The fast paths are on (the
 // caller checked).
 [[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub,
@@ -165,7 +166,7 @@ struct Partial {
     // Nothing below allocates, so the slot stays put until the store.
     Cell* slot = context::plain_slot(word);
     Cell v;
-    u32 after = eval_simple(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot});
+    u32 after = simple_value(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot});
     if (!after || !slot) {
         // A refused store leaves the whole value for eval_set_word to store.
         if (after) partial->stop = after;
