@@ -672,7 +672,9 @@ void LoopBody::run(bool chain) {
 // conditional's branch. The call has just checked the machine stack and
 // stepped the budget, and the block stays held by the callee on the value
 // stack (the function value, the conditional's argument) while it runs.
-void run_block(const Cell* code_in) {
+namespace {
+
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in) {
     Cell code = *code_in;
     CodeRestore restore;
     CodeScope scope(&code);
@@ -681,6 +683,10 @@ void run_block(const Cell* code_in) {
     eval_block_in_frame(&code);
     stack::unwind_last();
 }
+
+}  // namespace
+
+void run_block(const Cell* code) { enter_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
@@ -847,7 +853,7 @@ void run_body(const Cell* fn, const Cell* body) {
     me->header |= FRAME_BODY;
     CallerScope caller_scope;
     try {
-        if (TYPE_OF(body) == TYPE_BLOCK) run_block(body);
+        if (TYPE_OF(body) == TYPE_BLOCK) enter_block(body);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
         trace.enabled = false;
