@@ -628,15 +628,16 @@ struct Engine {
     // applies. Answers false (nothing done) for any other rule or input.
     bool repeat_bitset(node_t rb, u32& i, i32 min, i32 max, Result& res) {
         if (kind() != IN_STRING) return false;
-        Cell bits = *cell_at(rb, i);
-        if (TYPE_OF(&bits) == TYPE_WORD) {
+        // Read in place: nothing runs or allocates until the run is over.
+        const Cell* bits = cell_at(rb, i);
+        if (TYPE_OF(bits) == TYPE_WORD) {
             // As match_rule takes it: not a keyword, and (as int_rule reads
             // it first) a bound word's value.
-            if (!bits.data1 || keyword_of(&bits) != KW_NONE_) return false;
-            bits = *word_slot(&bits);
+            if (!bits->data1 || keyword_of(bits) != KW_NONE_) return false;
+            bits = word_slot(bits);
         }
-        if (TYPE_OF(&bits) != TYPE_BITSET) return false;
-        SeriesBuffer* sb = GET_BUFFER(bitset::node_of(&bits));
+        if (TYPE_OF(bits) != TYPE_BITSET) return false;
+        SeriesBuffer* sb = GET_BUFFER(bitset::node_of(bits));
         const u8* set = sb->head();
         u32 set_bytes = sb->used_bytes();
         bool beyond = (sb->flags & bitset::BITSET_NOT) != 0;
@@ -1110,12 +1111,15 @@ struct Engine {
 
     // -- one rule at index i; i moves past the rule and its arguments --
     Result match_rule(node_t rb, u32& i) {
-        Cell r = *cell_at(rb, i);
+        const Cell* c = cell_at(rb, i);
+        Cell r = *c;  // as it was before the fetch event
+        // The type and keyword read from the block, not back from the copy
+        // just stored (the same values, without waiting on the store).
+        u32 t = TYPE_OF(c);
+        i32 kw = keyword_of(c);
         fire_event(EV_FETCH, last_match, rb, i);
-        u32 t = TYPE_OF(&r);
         if (t == TYPE_WORD) {
             // A word is looked up once: a keyword, a count, or the rule it holds.
-            i32 kw = keyword_of(&r);
             if (kw != KW_NONE_) return keyword(rb, i, kw);
             Cell v = r.data1 ? *word_slot(&r) : get_value(&r);
             if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
