@@ -715,7 +715,7 @@ struct CodeView {
             } else {
                 Cell v;
                 u32 stop;
-                if (u32 next = eval_simple(s.code, pos, view.tail, &v, &stop)) {
+                if (u32 next = simple_value(view.cells, pos, view.tail, &v, &stop)) {
                     *stack::top++ = v;
                     return next;
                 }
