@@ -29,39 +29,31 @@ inline bool on_stack_q(const Cell* ctx) { return (ctx->header & CTX_ON_STACK) !=
 // The node of the context whose cell this is.
 node_t node_of(const Cell* ctx);
 
-// The context cell of a bound word's context, and its values' buffer
-// (null for a context on the stack), for peek_slot: the global context's
-// come from memory::buffer_memo, refilled after buffers have moved.
-struct WordContext {
-    Cell* ctx;
-    SeriesBuffer* values;
-};
-[[gnu::always_inline]] inline WordContext word_context(node_t n) {
-    if (n == memory::buffer_memo.key) return {memory::buffer_memo.ctx, memory::buffer_memo.values};
-    Cell* ctx = TO_CTX(n);
-    if (!ctx->data2 || on_stack_q(ctx)) return {ctx, nullptr};
-    SeriesBuffer* values = GET_BUFFER(ctx->data2);
-    if (n == global) memory::buffer_memo = {n, ctx, values};
-    return {ctx, values};
-}
-
 // The value slot of a bound word in the common cases, read without a call:
 // a context on the stack, or one whose values hold the word's index. Null for
 // every other case (unbound, `self`, out of range), which get() handles.
-// `ctx_out` learns the word's context cell.
+// `ctx_out` learns the word's context cell. The global context's addresses
+// come from memory::buffer_memo, kept again after buffers have moved.
 [[gnu::always_inline]] inline Cell* peek_slot(const Cell* w, Cell** ctx_out = nullptr) {
     node_t n = w->data1;
-    i32 idx = static_cast<i32>(w->data3);
-    if (!n || idx < 0) return nullptr;
-    WordContext c = word_context(n);
-    if (ctx_out) *ctx_out = c.ctx;
-    if (SeriesBuffer* b = c.values) {
-        if (static_cast<u32>(idx) >= b->used_bytes() / sizeof(Cell)) return nullptr;
-        return reinterpret_cast<Cell*>(b->head()) + idx;
+    u32 idx = w->data3;
+    const memory::BufferMemo& memo = memory::buffer_memo;
+    if (n == memo.key && idx < memo.count) {
+        if (ctx_out) *ctx_out = memo.ctx;
+        return memo.cells + idx;
     }
-    u32 values = c.ctx->data2;
+    if (!n || static_cast<i32>(idx) < 0) return nullptr;
+    Cell* ctx = TO_CTX(n);
+    if (ctx_out) *ctx_out = ctx;
+    u32 values = ctx->data2;
     if (!values) return nullptr;
-    return at<Cell>(values) + idx;
+    if (on_stack_q(ctx)) return at<Cell>(values) + idx;
+    SeriesBuffer* b = GET_BUFFER(values);
+    u32 count = b->used_bytes() / sizeof(Cell);
+    Cell* cells = reinterpret_cast<Cell*>(b->head());
+    if (n == global) memory::buffer_memo = {n, count, ctx, cells};
+    if (idx >= count) return nullptr;
+    return cells + idx;
 }
 
 // The value slot that set() would fill with a plain store: a bound word of a

@@ -109,7 +109,8 @@ Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
     Cell* map = stack::push(map_in);
     Cell* v = stack::push(value);
     Cell k = *key;
-    if (Cell* found = hashtable::get(map->data3, &k, 0, 0, case_ ? 2 : 0, false, false)) {
+    hashtable::MapMiss miss;
+    if (Cell* found = hashtable::map_get(map->data3, &k, case_ ? 2 : 0, &miss)) {
         // A removed pair comes back in place.
         if (!live_q(found)) table_of(map)->size++;
         found[1] = *v;
@@ -127,7 +128,7 @@ Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
     cells[pos] = *held;
     clear_cell_flag(cells + pos);
     cells[pos + 1] = Cell{TYPE_UNSET, 0, 0, 0};
-    hashtable::put(map->data3, cells + pos);
+    hashtable::map_put(map->data3, cells + pos, miss);
     cells_of(pairs_of(map))[pos + 1] = *v;
     return value;
 }

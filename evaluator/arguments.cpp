@@ -624,41 +624,40 @@ struct NamedRefs {
     u32 count = 0;
 };
 
+// The cache index of the refinement a path item names, or 0 when it names
+// none of the callee's (or cannot name one).
+inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
+    u32 raw = item->data2;
+    if (rec->refs_known) {
+        // The refinements resolve apart: one written alike is the match.
+        for (u32 j = 0; j < rec->nrefs; j++)
+            if (rec->ref_raw[j] == raw) return rec->ref_entry[j];
+        i32 sym = symbol::resolve(static_cast<i32>(raw));
+        for (u32 j = 0; j < rec->nrefs; j++)
+            if (rec->ref_sym[j] == sym) return rec->ref_entry[j];
+        return 0;
+    }
+    i32 sym = symbol::resolve(static_cast<i32>(raw));
+    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+    for (u32 c = rec->shape & SHAPE_ARGS_MASK; c < n; c++)
+        if (TYPE_OF(entries + c) == TYPE_REFINEMENT && symbol::resolve(static_cast<i32>(entries[c].data2)) == sym)
+            return c;
+    return 0;
+}
+
 // Matches the path items from `ref_item` on with the callee's refinements,
 // all before anything is evaluated. False when an item is not a word or
 // refinement naming one of them, or names one twice: the generic path then
 // does the call (and raises what it must).
-bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
+[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
     if (!(rec->shape & SHAPE_REF_LEAN)) return false;
     SeriesBuffer* pb = block::buffer_of(path);
     const Cell* items = block::cells_of(pb);
     u32 len = cell_count(pb);
-    u32 args = rec->shape & SHAPE_ARGS_MASK;
-    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
     for (u32 k = ref_item; k < len; k++) {
         u32 it = TYPE_OF(items + k);
         if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || named->count == LEAN_MAX_REFS) return false;
-        u32 found = 0;
-        if (rec->refs_known) {
-            // The refinements resolve apart: one written alike is the match.
-            u32 raw = items[k].data2;
-            for (u32 j = 0; j < rec->nrefs && !found; j++)
-                if (rec->ref_raw[j] == raw) found = rec->ref_entry[j];
-            if (!found) {
-                i32 sym = symbol::resolve(static_cast<i32>(raw));
-                for (u32 j = 0; j < rec->nrefs && !found; j++)
-                    if (rec->ref_sym[j] == sym) found = rec->ref_entry[j];
-            }
-        } else {
-            i32 sym = symbol::resolve(static_cast<i32>(items[k].data2));
-            for (u32 c = args; c < n; c++) {
-                if (TYPE_OF(entries + c) == TYPE_REFINEMENT &&
-                    symbol::resolve(static_cast<i32>(entries[c].data2)) == sym) {
-                    found = c;
-                    break;
-                }
-            }
-        }
+        u32 found = find_refinement(rec, items + k);
         if (!found) return false;
         for (u32 u = 0; u < named->count; u++)
             if (named->at[u] == found) return false;
@@ -716,7 +715,7 @@ struct CodeView {
             } else {
                 Cell v;
                 u32 stop;
-                if (u32 next = eval_simple(s.code, pos, view.tail, &v, &stop)) {
+                if (u32 next = simple_value(view.cells, pos, view.tail, &v, &stop)) {
                     *stack::top++ = v;
                     return next;
                 }
@@ -732,11 +731,18 @@ struct CodeView {
 // The plain arguments, each checked against its parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                             CodeView& view, u32 args, u32 pos) {
-    for (u32 i = 0; i < args; i++) {
-        if (s.infix && i == 0) stack::top = stack::arguments + 1;  // the left operand
-        else pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+    auto check = [&](u32 i) {
         u32 t = TYPE_OF(stack::top - 1);
         if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(s.fn, s.name, stack::top - 1, i);
+    };
+    u32 i = 0;
+    if (s.infix) {
+        stack::top = stack::arguments + 1;  // the left operand
+        check(i++);
+    }
+    for (; i < args; i++) {
+        pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+        check(i);
     }
     return pos;
 }

@@ -19,6 +19,9 @@
 //   operator after a value               infix_chain -> eval_infix: fast_infix,
 //                                        else lean_call, else eval_code_at
 //
+// Loop natives run their body through LoopBody: each run is eval's, less
+// what stays the same from one run to the next.
+//
 // lean_call takes calls whose parameters are all evaluated ones, reading the
 // callee's call record; eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
@@ -287,7 +290,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // under an operator, its left operand already at stack::top.
 // A word whose value is a function value, called as eval_full calls it
 // (the word and its value looked up once), then any operators after it.
-u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Cell w = *word;
     Cell fn = *fn_in;
     Cell* start = stack::top;
@@ -323,7 +326,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
 }
 
 // Goes on with an expression at `pos` as eval_full would, from what
-// eval_simple did of it: `v` its value up to `stop` (see eval_simple),
+// simple_value did of it: `v` its value up to `stop` (see simple_value),
 // left as eval_full leaves it, then the operators from `stop` on.
 u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
     Cell* start = stack::top;
@@ -352,15 +355,30 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     return next;
 }
 
+// A set-word expression (`c` the set-word's cell at `pos`): the simple
+// value stored without a frame, else eval_set_word going on from what
+// fast_set_word made of it.
+[[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+    Partial partial;
+    u32 next;
+    // The code cannot change before fast_set_word answers.
+    if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
+    Cell w = *c;
+    Cell* start = stack::top;
+    next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
+    return expression_end(start, code, next, tail, prefix, sub);
+}
+
 // The fast tier's entry to one expression: a single dispatch on the cell at
 // `pos`. Plain values (literal, or held by a word) with any number operators
 // after them are done in a local; calls through a word or a refinement path
 // take the lean call; set-words store simple values without a frame. Every
 // other shape, and everything while tracing or under the reference switch,
 // goes to eval_full.
-[[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
-                                                     bool passive) {
-    machine_stack::check();
+// eval_expression_at where the machine stack was checked at this depth
+// already: the expressions of a block, checked at the block's entry.
+[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                          bool passive) {
     budget::step();
     SeriesBuffer* cb = block::buffer_of(code);
     u32 live = cell_count(cb);
@@ -377,13 +395,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
             if (function_type_q(vt)) return eval_word_call(c, v, code, pos, tail, prefix, sub);
             t = vt;
         } else if (t == TYPE_SET_WORD) {
-            Cell w = *c;
-            Partial partial;
-            u32 next;
-            if (fast_set_word(&w, code, pos + 1, tail, sub, &next, &partial)) return next;
-            Cell* start = stack::top;
-            next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
-            return expression_end(start, code, next, tail, prefix, sub);
+            return set_word_expression(c, code, pos, tail, prefix, sub);
         } else if (t == TYPE_PAREN) {
             Cell* start = stack::top;
             Cell value = *c;
@@ -422,6 +434,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     return eval_full(code, pos, tail, {prefix, sub, passive});
 }
 
+[[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                     bool passive) {
+    machine_stack::check();
+    return eval_expression_checked(code, pos, tail, prefix, sub, passive);
+}
+
 }  // namespace
 
 // An argument's expression: the code's library or user state is in place already.
@@ -429,7 +447,7 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
     return eval_expression_at(code, pos, tail, prefix, true, false);
 }
 
-// The expressions that cannot fail or be seen (see eval_simple and
+// The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
     CodeScope scope(code);
@@ -597,7 +615,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
         if (track) code_cell = *code;
         while (pos < tail) {
             if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_at(code, pos, tail, false, false, false);
+            pos = eval_expression_checked(code, pos, tail, false, false, false);
             tail = clamp_tail(code, tail);
             if (pos < tail) stack::reset();
         }
@@ -623,17 +641,20 @@ void eval(Cell* code_in, bool chain) {
     else stack::unwind();
 }
 
-LoopBody::LoopBody(const Cell* body) : code_(*body), saved_(code_cell), hold_(&code_) {}
+// Lean only where eval's library scope would change nothing: the body is a
+// block of the code running now (a block's library mark is set when it is
+// made, and the running code's state is the same at every run).
+LoopBody::LoopBody(const Cell* body)
+    : code_(*body), saved_(code_cell), hold_(&code_),
+      lean_(block::any_block_q(TYPE_OF(body)) &&
+            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {}
 
 LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
 void LoopBody::run(bool chain) {
-    // Lean only where eval's library scope would change nothing: the body
-    // is a block of the code running now, and no tracer is delivering.
-    if (!fast_paths_on() || !block::any_block_q(TYPE_OF(&code_)) ||
-        ((block::buffer_of(&code_)->flags & SERIES_LIBRARY) != 0) != in_library) {
+    if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
     }
@@ -651,7 +672,9 @@ void LoopBody::run(bool chain) {
 // conditional's branch. The call has just checked the machine stack and
 // stepped the budget, and the block stays held by the callee on the value
 // stack (the function value, the conditional's argument) while it runs.
-void run_block(const Cell* code_in) {
+namespace {
+
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in) {
     Cell code = *code_in;
     CodeRestore restore;
     CodeScope scope(&code);
@@ -660,6 +683,10 @@ void run_block(const Cell* code_in) {
     eval_block_in_frame(&code);
     stack::unwind_last();
 }
+
+}  // namespace
+
+void run_block(const Cell* code) { enter_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
@@ -826,7 +853,7 @@ void run_body(const Cell* fn, const Cell* body) {
     me->header |= FRAME_BODY;
     CallerScope caller_scope;
     try {
-        if (TYPE_OF(body) == TYPE_BLOCK) run_block(body);
+        if (TYPE_OF(body) == TYPE_BLOCK) enter_block(body);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
         trace.enabled = false;

@@ -68,6 +68,7 @@ private:
     Cell code_;
     Cell saved_;
     collector::Guard hold_;
+    bool lean_;
 };
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);

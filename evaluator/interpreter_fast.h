@@ -46,7 +46,7 @@ struct FastOpTables {
 };
 inline constexpr FastOpTables fast_op_tables;
 
-inline FastOp fast_op_for(u32 type, u32 index) {
+[[gnu::always_inline]] inline FastOp fast_op_for(u32 type, u32 index) {
     if (index >= 64) return FAST_NONE;
     if (type == TYPE_ACTION) return static_cast<FastOp>(fast_op_tables.action[index]);
     if (type == TYPE_NATIVE) return static_cast<FastOp>(fast_op_tables.native[index]);
@@ -57,7 +57,7 @@ inline FastOp fast_op_for(u32 type, u32 index) {
 // (the caller then takes the generic path, which raises what it must).
 inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
-inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
+[[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
 // An operator between two numbers whose right operand is a literal number
 // or a word holding one: nothing in the call can fail or be seen
@@ -92,56 +92,59 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // call anything or allocate, and the code cannot move. Answers the position
 // after the last one; or 0 when an operator follows that it cannot do: `v`
 // then holds the value up to there and *stop the operator's position.
-[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
-    while (next < tail) {
-        const Cell* w = cells + next;
+// Out of line: its callers run in few registers then.
+[[gnu::noinline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
+    const Cell* w = cells + next;
+    const Cell* end = cells + tail;
+    for (; w < end; w += 2) {
         if (TYPE_OF(w) != TYPE_WORD) break;
         const Cell* op = peek_word(w);
         if (op && TYPE_OF(op) != TYPE_OP) break;
         FastOp kind;
-        const Cell* right;
-        if (!op || next + 1 >= tail || !number_q(v) || (kind = fast_op_of(op)) == FAST_NONE ||
-            (TYPE_OF(right = cells + next + 1) == TYPE_WORD && !(right = peek_word(right))) ||
-            !fast_compute(kind, v, right)) {
-            *stop = next;
+        const Cell* right = w + 1;
+        // fast_compute declines what is not a number.
+        if (!op || right >= end || (kind = fast_op_of(op)) == FAST_NONE ||
+            (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) || !fast_compute(kind, v, right)) {
+            *stop = static_cast<u32>(w - cells);
             return 0;
         }
-        next += 2;
     }
-    return next;
+    return static_cast<u32>(w - cells);
 }
 
-// One expression that cannot fail, call anything or allocate: a plain value
-// or a word holding one, then any number operators fast_compute does. The
+// A word whose value slot is known already (the set-word of the
+// expression): a word of the same binding has the same slot.
+struct KnownSlot {
+    const Cell* word = nullptr;
+    Cell* slot = nullptr;
+};
+
+// One expression in a code block's `cells` from `pos` that cannot fail, call
+// anything or allocate: a plain value or a word holding one, then any number
+// operators fast_compute does. The
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
 // tail. `stop`, when given, learns how far a failed attempt got: the value of
 // the expression up to there goes to `out` and the position of the
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
-[[gnu::always_inline]] inline u32 eval_simple(Cell* code, u32 pos, u32 tail, Cell* out, u32* stop) {
+[[gnu::always_inline]] inline u32 simple_value(const Cell* cells, u32 pos, u32 tail, Cell* out, u32* stop,
+                                               KnownSlot known = {}) {
     if (pos >= tail) return 0;
-    const Cell* cells = block::cells_of(block::buffer_of(code));
     const Cell* c = cells + pos;
-    if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
+        else if (!(c = peek_word(c))) return 0;
+    }
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
     u32 s = 0;
     u32 next = infix_simple(cells, pos + 1, tail, &v, &s);
-    if (!next) {
-        *out = v;
-        *stop = s;
-        return 0;
-    }
     *out = v;
+    if (!next) *stop = s;
     return next;
 }
 
-// A set-word whose value is a simple expression, stored without the call
-// frame (nothing in it can fail or be seen): false when the word or the
-// expression needs the generic path. Leaves the value as that path does.
-// On false, `partial` tells what eval_simple got done of the value (see
-// there), for eval_set_word to go on from.
 // What fast_set_word made of a set-word's value before it declined: the
 // value up to the operator at `stop` (0: nothing made).
 struct Partial {
@@ -149,24 +152,27 @@ struct Partial {
     u32 stop = 0;
 };
 
+// A set-word whose value is a simple expression, stored without the call
+// frame (nothing in it can fail or be seen): false when the word or the
+// expression needs the generic path. Leaves the value as that path does.
+// On false, `partial` tells what simple_value got done of the value (see
+// there), for eval_set_word to go on from. The fast paths are on (the
+// caller checked).
 [[gnu::always_inline]] inline bool fast_set_word(const Cell* word, Cell* code, u32 pos, u32 tail, bool sub,
                                                  u32* next, Partial* partial) {
     Cell* start = stack::top;
-    Cell* stopped_value = &partial->value;
-    u32* stop = &partial->stop;
-    *stop = 0;
-    if (!fast_paths_on() || start + 2 >= stack::end) return false;
+    partial->stop = 0;
+    if (start + 2 >= stack::end) return false;
+    // Nothing below allocates, so the slot stays put until the store.
+    Cell* slot = context::plain_slot(word);
     Cell v;
-    u32 after = eval_simple(code, pos, tail, &v, stop);
-    if (!after) {
-        if (*stop) *stopped_value = v;
+    u32 after = simple_value(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot});
+    if (!after || !slot) {
+        // A refused store leaves the whole value for eval_set_word to store.
+        if (after) partial->stop = after;
+        if (partial->stop) partial->value = v;
         return false;
     }
-    // Any refusal below leaves the whole value for eval_full to store.
-    *stopped_value = v;
-    *stop = after;
-    Cell* slot = context::plain_slot(word);
-    if (!slot) return false;
     *slot = v;
     *start = v;
     stack::top = start + 1;

@@ -26,7 +26,9 @@ void init();
 // The mapped code point (upper: 1 upper case, 0 lower case); unchanged when it has no mapping.
 u32 change_char(u32 cp, int upper);
 u32 to_upper(u32 cp);
-inline u32 to_lower(u32 cp) { return change_char(cp, 0); }
+// ASCII inline (hashing and comparing keys folds every character); the
+// tables give the same there.
+inline u32 to_lower(u32 cp) { return cp < 0x80 ? (cp - 'A' < 26u ? cp + 32 : cp) : change_char(cp, 0); }
 // The upper case when it differs from the code point, else the lower case.
 u32 swap_char(u32 cp);
 

@@ -2,6 +2,7 @@
 #include "runtime/hashtable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "runtime/case_folding.h"
@@ -104,6 +105,12 @@ bool is_any_word(u32 t) {
 
 bool text_equal(const Text& a, const Text& b, bool strict) {
     if (a.len != b.len) return false;
+    // In the same unit, equal bytes are equal text; and different bytes
+    // differ strictly.
+    if (a.unit == b.unit) {
+        if (std::memcmp(a.p, b.p, u64(a.len) * a.unit) == 0) return true;
+        if (strict) return false;
+    }
     for (u32 i = 0; i < a.len; i++) {
         u32 x = a.at(i), y = b.at(i);
         if (x == y) continue;
@@ -458,14 +465,17 @@ u32 probe_insert(node_t table, u32 h, Match match, bool* found) {
 
 // Probe for a lookup: the first filled bucket that matches, or -1.
 template <class Match>
-i32 probe_find(node_t table, u32 h, Match match) {
+i32 probe_find(node_t table, u32 h, Match match, u32* empty_at = nullptr) {
     // Lookups never allocate, so the flags buffer stays put during the probe.
     Table* t = T(table);
     const u32* flags = words_of(t->flags);
     u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
     for (;;) {
         u32 f = flag_at(flags, b);
-        if (f == FLAG_EMPTY) return -1;
+        if (f == FLAG_EMPTY) {
+            if (empty_at) *empty_at = b;
+            return -1;
+        }
         if (f == FLAG_FILLED && match(b)) return static_cast<i32>(b);
         b = (b + ++i) & mask;
         if (b == start) return -1;
@@ -486,18 +496,68 @@ bool is_map_word(u32 type) {
 }
 
 // Kind-1 lookup of a key (word keys as set-words), strict equality: the bucket or -1.
-i32 map_find(node_t table, Cell* key, u32 op) {
+// A miss that stopped at an empty bucket fills *miss, when given.
+i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
     u32 h = hash_value(key, 0);
     const u32* hashes = words_of(T(table)->aux);
+    u32 empty = NONE32;
     i32 b = probe_find(table, h, [&](u32 bk) {
         if (hashes[bk] != h) return false;  // most other keys are told apart without reading them
         Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
         return same_type_or_lookup(c, key) && values_equal(c, key, op);
-    });
+    }, miss ? &empty : nullptr);
     key->header = saved;
+    if (miss) {
+        Table* t = T(table);
+        *miss = empty == NONE32 ? MapMiss{}
+                                : MapMiss{table, t->flags, h, empty, collector::cycles, t->size, t->occupied};
+    }
     return b;
+}
+
+// The bucket a MapMiss saw, when the table is still as it was then.
+bool miss_holds(node_t table, const MapMiss& miss) {
+    const Table* t = T(table);
+    return miss.table == table && miss.flags == t->flags && miss.cycles == collector::cycles &&
+           miss.size == t->size && miss.occupied == t->occupied;
+}
+
+// Indexes the key at `pos` of a map's block; `miss` (or null) from the
+// lookup of the same key that found nothing.
+Cell* map_insert(node_t table, u32 pos, const MapMiss* miss) {
+    grow_if(table);
+    {
+        // Normalising may copy the key's series, which can move the block: work on a copy.
+        Cell k = cells_of(T(table)->block)[pos];
+        normalise_map_key(&k);
+        cells_of(T(table)->block)[pos] = k;
+    }
+    Cell* key = cells_of(T(table)->block) + pos;
+    bool found = false;
+    u32 h, b;
+    if (miss && miss_holds(table, *miss)) {
+        // The same key, so the same hash; with nothing changed since, its
+        // probe would walk the same buckets to the same empty one.
+        h = miss->hash;
+        b = miss->bucket;
+    } else {
+        h = hash_value(key, 0);
+        const u32* hashes = words_of(T(table)->aux);
+        b = probe_insert(table, h, [&](u32 bk) {
+            if (hashes[bk] != h) return false;
+            Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+            return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
+        }, &found);
+    }
+    if (found) {
+        words_of(T(table)->keys)[b] = pos;
+    } else {
+        fill_bucket(table, b, pos);
+    }
+    words_of(T(table)->aux)[b] = h;
+    return cells_of(T(table)->block) + pos;
 }
 
 void validate_entries(node_t table) {
@@ -788,31 +848,8 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
                 index_kind0(table, pos);
             }
             return cells_of(T(table)->block) + pos;
-        case KIND_MAP: {
-            grow_if(table);
-            {
-                // Normalising may copy the key's series, which can move the block: work on a copy.
-                Cell k = cells_of(T(table)->block)[pos];
-                normalise_map_key(&k);
-                cells_of(T(table)->block)[pos] = k;
-            }
-            Cell* key = cells_of(T(table)->block) + pos;
-            bool found;
-            u32 h = hash_value(key, 0);
-            const u32* hashes = words_of(T(table)->aux);
-            u32 b = probe_insert(table, h, [&](u32 bk) {
-                if (hashes[bk] != h) return false;
-                Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
-                return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
-            }, &found);
-            if (found) {
-                words_of(T(table)->keys)[b] = pos;
-            } else {
-                fill_bucket(table, b, pos);
-            }
-            words_of(T(table)->aux)[b] = h;
-            return cells_of(T(table)->block) + pos;
-        }
+        case KIND_MAP:
+            return map_insert(table, pos, nullptr);
         case KIND_SYMBOL: {
             grow_if(table);
             Cell* key = cells_of(T(table)->block) + pos;
@@ -824,6 +861,15 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
         default:
             return cell;  // kinds 3 and 4 are keyed by integers
     }
+}
+
+Cell* map_get(node_t table, Cell* key, u32 op, MapMiss* miss) {
+    i32 b = map_find(table, key, op, miss);
+    return b < 0 ? nullptr : cells_of(T(table)->block) + words_of(T(table)->keys)[b];
+}
+
+Cell* map_put(node_t table, Cell* cell, const MapMiss& miss) {
+    return map_insert(table, static_cast<u32>(cell - cells_of(T(table)->block)), &miss);
 }
 
 Cell* get(node_t table, Cell* key, i32 position, i32 skip, u32 op, bool last, bool reverse) {

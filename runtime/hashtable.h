@@ -55,6 +55,18 @@ Cell* put(node_t table, Cell* cell);
 // Worker of put: status is 2 when the table was rebuilt instead (the cell included).
 Cell* put_value(node_t table, Cell* cell, int* status);
 Cell* get(node_t table, Cell* key, i32 position, i32 skip, u32 op, bool last, bool reverse);
+// A map! (kind 1) lookup that found nothing, and where its probe stopped:
+// map_put of the same key goes straight to that bucket while the table is
+// as the lookup left it (nothing put, removed, grown or collected since).
+struct MapMiss {
+    node_t table = 0;
+    node_t flags = 0;
+    u32 hash = 0, bucket = 0, cycles = 0, size = 0, occupied = 0;
+};
+// get for a map! table; on a miss (null) fills *miss.
+Cell* map_get(node_t table, Cell* key, u32 op, MapMiss* miss);
+// put for a map! table of the key cell just added, after map_get missed it.
+Cell* map_put(node_t table, Cell* cell, const MapMiss& miss);
 // Resumes a probe from a saved bucket and step; start is the bucket the probe began at.
 // bucket = -1 starts a new probe. Null at the end.
 Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step);

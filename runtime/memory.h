@@ -101,18 +101,23 @@ extern u64 cap;
 // Bumped when every frame is released, so that state built on them knows to rebuild.
 extern u32 generation;
 
-// Buffer addresses kept across calls by the hottest lookup (the global
-// context's word values, see context::peek_slot): its context node's cell
-// and its values' buffer, good while `key` is set. Forgotten whenever a
-// node's buffer moves (growth, compaction) or a node is freed, so a kept
-// address is never stale.
+// Addresses kept across calls by the hottest lookup (the global context's
+// word values, see context::peek_slot): its context node's cell and its
+// values' first cell and count, good while `key` is set. Forgotten whenever
+// a node's buffer moves (growth, compaction) or a node is freed, so a kept
+// address is never stale; a context's values only ever grow, so a kept
+// count is never too high.
 struct BufferMemo {
     node_t key;
+    u32 count;
     Cell* ctx;
-    SeriesBuffer* values;
+    Cell* cells;
 };
 extern BufferMemo buffer_memo;
-inline void forget_buffers() { buffer_memo.key = 0; }
+inline void forget_buffers() {
+    buffer_memo.key = 0;
+    buffer_memo.count = 0;
+}
 
 void init();
 void fill(u8* from, u8* to, u8 byte);

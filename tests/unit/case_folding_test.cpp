@@ -79,6 +79,7 @@ TEST_F(CaseFoldingTest, SingleCodePoints) {
         EXPECT_EQ(cf::change_char(c.cp, 0), c.lower) << std::hex << c.cp;
         EXPECT_EQ(cf::swap_char(c.cp), c.upper != c.cp ? c.upper : c.lower) << std::hex << c.cp;
     }
+    for (u32 cp = 0; cp < 0x100; cp++) EXPECT_EQ(cf::to_lower(cp), cf::change_char(cp, 0)) << std::hex << cp;
     // Every Adlam small letter has its capital.
     for (u32 cp = 0x1E922; cp <= 0x1E943; cp++) EXPECT_EQ(cf::to_upper(cp), cp - 0x22);
 }
