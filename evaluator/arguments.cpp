@@ -649,7 +649,7 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
 // all before anything is evaluated. False when an item is not a word or
 // refinement naming one of them, or names one twice: the generic path then
 // does the call (and raises what it must).
-inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
+[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
     if (!(rec->shape & SHAPE_REF_LEAN)) return false;
     SeriesBuffer* pb = block::buffer_of(path);
     const Cell* items = block::cells_of(pb);

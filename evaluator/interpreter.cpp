@@ -290,7 +290,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // under an operator, its left operand already at stack::top.
 // A word whose value is a function value, called as eval_full calls it
 // (the word and its value looked up once), then any operators after it.
-u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Cell w = *word;
     Cell fn = *fn_in;
     Cell* start = stack::top;

@@ -123,10 +123,10 @@ bool foreach_next() {
     Cell* s = iteration_series();
     Cell v;
     if (block::any_block_q(TYPE_OF(s))) {
-        // The common walk: a block's cell read in place.
+        // The common case first: the next cell of a block, read in place.
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
-        if (head >= b->used_bytes() / sizeof(Cell)) return false;
+        if (u64(head) * sizeof(Cell) >= b->used_bytes()) return false;
         v = block::cells_of(b)[head];
     } else {
         if (!foreach_more_q(s)) return false;
