@@ -121,11 +121,15 @@ bool foreach_more_q(const Cell* series) {
 
 bool foreach_next() {
     Cell* s = iteration_series();
-    if (!foreach_more_q(s)) return false;
     Cell v;
     if (block::any_block_q(TYPE_OF(s))) {
-        v = reinterpret_cast<Cell*>(GET_BUFFER(series_node(s))->head())[series_head(s)];
+        // The common case first: the next cell of a block, read in place.
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        u32 head = series_head(s);
+        if (u64(head) * sizeof(Cell) >= b->used_bytes()) return false;
+        v = block::cells_of(b)[head];
     } else {
+        if (!foreach_more_q(s)) return false;
         actions::typed<action_fn::Pick>(s, ACT_PICK)(s, 1, &v);
     }
     stack::keep();

@@ -17,7 +17,6 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/triple.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -108,6 +107,10 @@ bool is_kw(const Cell* c, i32 kw) { return keyword_of(c) == kw; }
 Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
 Cell* make_logic(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
 Cell* make_pair(Cell* c, i32 x, i32 y) { return make_cell(c, TYPE_PAIR, static_cast<u32>(x), static_cast<u32>(y)); }
+// A triple! cell, made in line: every rule level makes one.
+Cell* make_triple(Cell* c, i32 a, i32 b, i32 d) {
+    return make_cell(c, TYPE_TRIPLE_ID, static_cast<u32>(a), static_cast<u32>(b), static_cast<u32>(d));
+}
 Cell block_cell(node_t node, u32 head) { return Cell{TYPE_BLOCK, head, node, 0}; }
 
 u32 length_of(const Cell* s) { return GET_BUFFER(series_node(s))->length(); }
@@ -563,7 +566,7 @@ struct Engine {
         node_t rb = series_node(blk);
         u32 begin = series_head(blk);
         Cell none_c{TYPE_NONE, 0, 0, 0}, pos_c;
-        triple::make_at(&pos_c, static_cast<i32>(resume), static_cast<i32>(pos()), static_cast<i32>(len()));
+        make_triple(&pos_c, static_cast<i32>(resume), static_cast<i32>(pos()), static_cast<i32>(len()));
         Cell blk_c = *blk;
         Level level(&none_c, &pos_c, &blk_c);
         fire_event(EV_PUSH, last_match, rb, begin);
@@ -610,7 +613,7 @@ struct Engine {
             : Level(first, triple_of(e, ri), pair_of(kind, extra)) {}
         static Cell* triple_of(Engine& e, u32 ri) {
             static Cell t;
-            return triple::make_at(&t, static_cast<i32>(ri), static_cast<i32>(e.pos()), static_cast<i32>(e.len()));
+            return make_triple(&t, static_cast<i32>(ri), static_cast<i32>(e.pos()), static_cast<i32>(e.len()));
         }
         static Cell* pair_of(i32 kind, i32 extra) {
             static Cell p;
@@ -625,15 +628,16 @@ struct Engine {
     // applies. Answers false (nothing done) for any other rule or input.
     bool repeat_bitset(node_t rb, u32& i, i32 min, i32 max, Result& res) {
         if (kind() != IN_STRING) return false;
-        Cell bits = *cell_at(rb, i);
-        if (TYPE_OF(&bits) == TYPE_WORD) {
+        // Read in place: nothing runs or allocates until the run is over.
+        const Cell* bits = cell_at(rb, i);
+        if (TYPE_OF(bits) == TYPE_WORD) {
             // As match_rule takes it: not a keyword, and (as int_rule reads
             // it first) a bound word's value.
-            if (!bits.data1 || keyword_of(&bits) != KW_NONE_) return false;
-            bits = *word_slot(&bits);
+            if (!bits->data1 || keyword_of(bits) != KW_NONE_) return false;
+            bits = word_slot(bits);
         }
-        if (TYPE_OF(&bits) != TYPE_BITSET) return false;
-        SeriesBuffer* sb = GET_BUFFER(bitset::node_of(&bits));
+        if (TYPE_OF(bits) != TYPE_BITSET) return false;
+        SeriesBuffer* sb = GET_BUFFER(bitset::node_of(bits));
         const u8* set = sb->head();
         u32 set_bytes = sb->used_bytes();
         bool beyond = (sb->flags & bitset::BITSET_NOT) != 0;
@@ -679,7 +683,7 @@ struct Engine {
             if (repeat_bitset(rb, i, min, max, fast)) return fast;
         }
         Cell counts;
-        triple::make_at(&counts, min, max, 1);
+        make_triple(&counts, min, max, 1);
         KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
         u32 start = pos();
@@ -1107,12 +1111,15 @@ struct Engine {
 
     // -- one rule at index i; i moves past the rule and its arguments --
     Result match_rule(node_t rb, u32& i) {
-        Cell r = *cell_at(rb, i);
+        const Cell* c = cell_at(rb, i);
+        Cell r = *c;  // as it was before the fetch event
+        // The type and keyword read from the block, not back from the copy
+        // just stored (the same values, without waiting on the store).
+        u32 t = TYPE_OF(c);
+        i32 kw = keyword_of(c);
         fire_event(EV_FETCH, last_match, rb, i);
-        u32 t = TYPE_OF(&r);
         if (t == TYPE_WORD) {
             // A word is looked up once: a keyword, a count, or the rule it holds.
-            i32 kw = keyword_of(&r);
             if (kw != KW_NONE_) return keyword(rb, i, kw);
             Cell v = r.data1 ? *word_slot(&r) : get_value(&r);
             if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
@@ -1270,7 +1277,7 @@ void init() {
 
 void push_frame() {
     Cell t;
-    triple::make_at(&t, static_cast<i32>(rules_head), static_cast<i32>(series_head_), 0);
+    make_triple(&t, static_cast<i32>(rules_head), static_cast<i32>(series_head_), 0);
     check_stacks();
     append_to(rules_node, &t);
     rules_head = node_length(rules_node);
