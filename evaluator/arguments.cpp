@@ -649,7 +649,8 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
 // all before anything is evaluated. False when an item is not a word or
 // refinement naming one of them, or names one twice: the generic path then
 // does the call (and raises what it must).
-[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
+[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item,
+                                                     NamedRefs* named) {
     if (!(rec->shape & SHAPE_REF_LEAN)) return false;
     SeriesBuffer* pb = block::buffer_of(path);
     const Cell* items = block::cells_of(pb);
@@ -779,8 +780,8 @@ inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& 
 
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
-bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, const Cell* path,
-                        u32 ref_item) {
+[[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub, const Cell* path, u32 ref_item) {
     const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
     if (!rec) return false;
     const u32 shape = rec->shape;
@@ -827,8 +828,8 @@ bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
 // A native! or action! called by word, path or operator: its arguments,
 // the refinement positions its entry reads, then the entry (or the number
 // fast path, or a conditional's direct entry).
-bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix,
-                       const Cell* path, u32 ref_item) {
+[[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                     bool sub, bool infix, const Cell* path, u32 ref_item) {
     const u32 type = TYPE_OF(fn);
     const CallRecord* rec = call_record(fn, type);
     if (!rec) return false;

@@ -290,7 +290,8 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // under an operator, its left operand already at stack::top.
 // A word whose value is a function value, called as eval_full calls it
 // (the word and its value looked up once), then any operators after it.
-[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail,
+                                                 bool prefix, bool sub) {
     Cell w = *word;
     Cell fn = *fn_in;
     Cell* start = stack::top;
@@ -653,7 +654,7 @@ LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
-void LoopBody::run(bool chain) {
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
@@ -668,12 +669,36 @@ void LoopBody::run(bool chain) {
     code_cell = saved_;
 }
 
+void LoopBody::run(bool chain) { run_inline(chain); }
+
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
+    stack::reset();
+    try {
+        run_inline(chain);
+    } catch (Throw& t) {
+        restore();
+        if (t.value == THROW_BREAK) return BodyEnd::BROKE;
+        if (t.value == THROW_CONTINUE) return BodyEnd::CONTINUED;
+        throw;
+    }
+    return BodyEnd::NORMAL;
+}
+
+BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
+
+void LoopBody::run_times(i32 n) {
+    // Each run inline here: the counting loop pays no call per run.
+    for (; n > 0; n--) {
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
+}
+
+namespace {
+
 // eval(code, true) for a block the lean call runs: a function body or a
 // conditional's branch. The call has just checked the machine stack and
 // stepped the budget, and the block stays held by the callee on the value
 // stack (the function value, the conditional's argument) while it runs.
-namespace {
-
 [[gnu::always_inline]] inline void enter_block(const Cell* code_in) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -684,9 +709,42 @@ namespace {
     stack::unwind_last();
 }
 
+// A conditional's branch that is one simple expression (see simple_value):
+// nothing in it can fail, call anything, allocate or be seen, so its value
+// goes where enter_block's frame would leave it (the frame's first cell,
+// then the caller's result slot) without the frame. False, having done
+// nothing, for any other block, while tracing or under the reference
+// switch, and when a frame could not be opened (enter_block then raises
+// the overflow).
+[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
+    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+    SeriesBuffer* b = block::buffer_of(code);
+    u32 head = series_head(code);
+    u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
+    if (stack::frame_top >= stack::frame_end || stack::top + 2 >= stack::end) return false;
+    const Cell* c = block::cells_of(b) + head;
+    Cell v;
+    if (head + 1 == tail) {
+        // One value: a literal or a word holding one.
+        if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return false;
+        if (!plain_value_q(TYPE_OF(c))) return false;
+        v = *c;
+    } else {
+        u32 stop;
+        if (simple_value(block::cells_of(b), head, tail, &v, &stop) != tail) return false;
+    }
+    *stack::top++ = v;
+    *stack::arguments = v;
+    return true;
+}
+
 }  // namespace
 
-void run_block(const Cell* code) { enter_block(code); }
+// A conditional's branch: enter_block unless simple_block does it.
+void run_block(const Cell* code) {
+    if (!simple_block(code)) enter_block(code);
+}
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);

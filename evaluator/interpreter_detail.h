@@ -108,8 +108,8 @@ u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, const CallSi
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // An untraced function body over the arguments of the open frame.
 void run_body(const Cell* fn, const Cell* body);
-// A function body or a conditional's branch that the lean call runs, as
-// eval(code, true) runs it (see there for what it leaves out).
+// A conditional's branch that the lean call runs, as eval(code, true) runs
+// it (see there for what it leaves out).
 void run_block(const Cell* code);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
