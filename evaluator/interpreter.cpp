@@ -669,8 +669,6 @@ void LoopBody::restore() { code_cell = saved_; }
     code_cell = saved_;
 }
 
-void LoopBody::run(bool chain) { run_inline(chain); }
-
 [[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
     stack::reset();
     try {
@@ -689,6 +687,22 @@ BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_while(LoopBody& cond) {
+    // Both runs inline here, as in run_times.
+    for (;;) {
+        stack::reset();
+        try {
+            cond.run_inline(true);
+        } catch (Throw& t) {
+            cond.restore();
+            if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
+            throw;
+        }
+        if (!logic::true_arg_q()) return;
         if (run_caught_inline(true) == BodyEnd::BROKE) return;
     }
 }
