@@ -1121,11 +1121,14 @@ struct Engine {
         if (t == TYPE_WORD) {
             // A word is looked up once: a keyword, a count, or the rule it holds.
             if (kw != KW_NONE_) return keyword(rb, i, kw);
-            Cell v = r.data1 ? *word_slot(&r) : get_value(&r);
-            if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
-            if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "no-value", &r);
+            // An unbound word fails in word_slot with no-value, as get_value would.
+            const Cell* slot = word_slot(&r);
+            u32 vt = TYPE_OF(slot);
+            Cell v = *slot;
+            if (vt == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
+            if (vt == TYPE_UNSET) fire("script", "no-value", &r);
             i++;
-            if (TYPE_OF(&v) == TYPE_BLOCK) return match_block(&v, i - 1);
+            if (vt == TYPE_BLOCK) return match_block(&v, i - 1);
             return value_rule(&v, rb, i - 1);
         }
         if (t == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(r.data2));
