@@ -656,7 +656,7 @@ LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
-void LoopBody::run(bool chain) {
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
@@ -669,6 +669,30 @@ void LoopBody::run(bool chain) {
     if (chain) stack::unwind_last();
     else stack::unwind();
     code_cell = saved_;
+}
+
+void LoopBody::run(bool chain) { run_inline(chain); }
+
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
+    stack::reset();
+    try {
+        run_inline(chain);
+    } catch (Throw& t) {
+        restore();
+        if (t.value == THROW_BREAK) return BodyEnd::BROKE;
+        if (t.value == THROW_CONTINUE) return BodyEnd::CONTINUED;
+        throw;
+    }
+    return BodyEnd::NORMAL;
+}
+
+BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
+
+void LoopBody::run_times(i32 n) {
+    // Each run inline here: the counting loop pays no call per run.
+    for (; n > 0; n--) {
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
 }
 
 namespace {

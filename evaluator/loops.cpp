@@ -42,21 +42,10 @@ void open_loop_frame() {
     stack::mark_loop(&body);
 }
 
-// How one body evaluation ended.
-enum Outcome { NORMAL, BROKE, CONTINUED };
+using interpreter::BodyEnd;
+using enum interpreter::BodyEnd;
 
-Outcome run_body(interpreter::LoopBody& body, bool chain) {
-    stack::reset();
-    try {
-        body.run(chain);
-    } catch (Throw& t) {
-        body.restore();
-        if (t.value == THROW_BREAK) return BROKE;
-        if (t.value == THROW_CONTINUE) return CONTINUED;
-        throw;
-    }
-    return NORMAL;
-}
+BodyEnd run_body(interpreter::LoopBody& body, bool chain) { return body.run_caught(chain); }
 
 // word!, set-word!, lit-word! and get-word! (not refinement!).
 bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
@@ -280,7 +269,7 @@ void until_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        Outcome o = run_body(body, true);
+        BodyEnd o = run_body(body, true);
         if (o == BROKE) break;
         if (o == CONTINUED) continue;
         if (logic::true_arg_q()) break;
@@ -298,9 +287,7 @@ void loop_star(bool check, const i32* refinements) {
     }
     interpreter::LoopBody body(arg(1));
     open_loop_frame();
-    for (; n > 0; n--) {
-        if (run_body(body, true) == BROKE) break;
-    }
+    body.run_times(n);
     stack::unwind_last();
 }
 
@@ -330,7 +317,7 @@ void forever_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        Outcome o = run_body(body, false);
+        BodyEnd o = run_body(body, false);
         if (o == BROKE) break;
         if (o == NORMAL) stack::pop(1);
     }
@@ -360,7 +347,7 @@ void walk(i32 n, interpreter::LoopBody& body, AfterBody after_body) {
         stack::keep();
         bool more = n > 0 ? foreach_next_block(n) : foreach_next();
         if (!more) break;
-        Outcome o = run_body(body, false);
+        BodyEnd o = run_body(body, false);
         if (o == BROKE) break;
         if (o == NORMAL) after_body();
     }
