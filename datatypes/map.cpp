@@ -39,7 +39,7 @@ bool live_q(const Cell* key) { return key[1].header != 0; }
 // The live key cell matching `key` under lookup mode op, or null.
 Cell* lookup(Cell* map, const Cell* key, u32 op) {
     Cell k = *key;
-    Cell* found = hashtable::get(map->data3, &k, 0, 0, op, false, false);
+    Cell* found = hashtable::map_get(map->data3, &k, op, nullptr);
     return found && live_q(found) ? found : nullptr;
 }
 

@@ -649,7 +649,8 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
 // all before anything is evaluated. False when an item is not a word or
 // refinement naming one of them, or names one twice: the generic path then
 // does the call (and raises what it must).
-[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item, NamedRefs* named) {
+[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item,
+                                                     NamedRefs* named) {
     if (!(rec->shape & SHAPE_REF_LEAN)) return false;
     SeriesBuffer* pb = block::buffer_of(path);
     const Cell* items = block::cells_of(pb);
@@ -701,12 +702,14 @@ struct CodeView {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
     if (stack::top + 1 < stack::end) {
         const Cell* c = view.cells + pos;
-        if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD)) {
+        // No operator can follow.
+        bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
+        if (plain_value_q(TYPE_OF(c)) && alone) {
             *stack::top++ = *c;
             return pos + 1;
         }
         if (fast_paths_on()) {
-            if (prefix) {
+            if (alone) {
                 const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
                 if (v && plain_value_q(TYPE_OF(v))) {
                     *stack::top++ = *v;
@@ -749,8 +752,8 @@ struct CodeView {
 
 // The arguments of the refinement at cache index `c`, fetched in order:
 // pushed, or for a function stored into the slots after its logic cell.
-inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
-                                u32 c, u32 pos, i32 slot) {
+[[gnu::always_inline]] inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec,
+                                                       node_t more, CodeView& view, u32 c, u32 pos, i32 slot) {
     for (u32 k = c + 1;; k++) {
         auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
         if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
@@ -779,8 +782,8 @@ inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& 
 
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
-bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, const Cell* path,
-                        u32 ref_item) {
+[[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub, const Cell* path, u32 ref_item) {
     const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
     if (!rec) return false;
     const u32 shape = rec->shape;
@@ -827,8 +830,8 @@ bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
 // A native! or action! called by word, path or operator: its arguments,
 // the refinement positions its entry reads, then the entry (or the number
 // fast path, or a conditional's direct entry).
-bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix,
-                       const Cell* path, u32 ref_item) {
+[[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                     bool sub, bool infix, const Cell* path, u32 ref_item) {
     const u32 type = TYPE_OF(fn);
     const CallRecord* rec = call_record(fn, type);
     if (!rec) return false;
@@ -899,13 +902,26 @@ bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, 
 
 }  // namespace
 
-bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
-               u32 ref_item) {
+// Each entry its own copy of the lean call, with what cannot apply to its
+// kind of call left out.
+bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION)
-        return !infix && lean_function_call(fn, name, code, pos_io, tail, sub, path, ref_item);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, nullptr, 0);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, infix, path, ref_item);
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, nullptr, 0);
+}
+
+bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
+    u32 type = TYPE_OF(fn);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, path, ref_item);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, path, ref_item);
+}
+
+bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, nullptr, 0);
 }
 
 }  // namespace zav::interpreter

@@ -8,6 +8,7 @@
 #include "datatypes/char.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
@@ -114,6 +115,27 @@ bool room_q(SeriesBuffer* b, u32 bytes) {
     return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(b->data_end());
 }
 
+// No refinement among the first n used (each -1).
+bool plain_call_q(const i32* refinements, u32 n) {
+    i32 all = -1;
+    for (u32 i = 0; i < n; i++) all &= refinements[i];
+    return all == -1;
+}
+
+// select and put of a map! without refinements: straight to map!'s own entries.
+bool fast_map_action(u32 slot, const i32* refinements) {
+    Cell* m = stack::arguments;
+    if (slot == ACT_SELECT && plain_call_q(refinements, 9)) {
+        map::select(m, m + 1, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+        return true;
+    }
+    if (slot == ACT_PUT && plain_call_q(refinements, 1)) {
+        map::put(m, m + 1, m + 2, false);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Arithmetic keeps the char! (its flags too) when the result is a code
@@ -134,10 +156,12 @@ bool char_compute(FastOp kind, Cell* left, const Cell* right) {
 }
 
 bool fast_series_action(u32 slot, const i32* refinements) {
-    if ((slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) || !interpreter::fast_paths_on()) return false;
+    if (!interpreter::fast_paths_on()) return false;
     Cell* s = stack::arguments;
-    const Cell* value = s + 1;
     u32 type = TYPE_OF(s);
+    if (type == TYPE_MAP) return fast_map_action(slot, refinements);
+    if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
+    const Cell* value = s + 1;
     if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
     if (slot == ACT_PICK) {
         if (TYPE_OF(value) != TYPE_INTEGER) return false;
@@ -145,8 +169,8 @@ bool fast_series_action(u32 slot, const i32* refinements) {
         pick_in_place(&v, static_cast<i32>(value->data2), s);
         return true;
     }
-    // /part, /only and /dup unused (each -1).
-    if ((refinements[0] & refinements[1] & refinements[2]) != -1) return false;
+    // /part, /only and /dup unused.
+    if (!plain_call_q(refinements, 3)) return false;
     SeriesBuffer* b = GET_BUFFER(series_node(s));
     if (type == TYPE_STRING) {
         if (slot != ACT_APPEND || TYPE_OF(value) != TYPE_CHAR) return false;

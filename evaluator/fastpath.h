@@ -102,10 +102,11 @@ template <class T>
 }
 
 // ---- typed series actions ---------------------------------------------------------------
-// The commonest shapes of three series actions, over the running action's
+// The commonest shapes of a few series actions, over the running action's
 // stack arguments and in place of the generic action: append of one value
 // to a block! (of a char! to a string!), insert of one value into a block!,
-// pick of a block! or string! by an integer!. True when done: the result
+// pick of a block! or string! by an integer!, select and put of a map!
+// without refinements (map!'s own entries directly). True when done: the result
 // is then in the first argument, as the generic action leaves it. False for
 // every other shape (a refinement, a block to splice, another type), a
 // series someone owns (its owner hears of each change), a buffer that must

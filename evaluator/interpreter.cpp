@@ -10,20 +10,22 @@
 //   expression at `pos`                  fast tier (eval_expression_at)
 //   literal, or word holding a value     pushed from a local; number
 //     then number operators              operators folded in place (infix_simple)
-//   word holding a function              eval_word_call -> lean_call
-//   path: word + refinements             eval_path_call -> lean_call
+//   word holding a function              eval_word_call -> lean_word_call
+//   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of any other value          eval_set_word (shared)
 //   paren                                eval_paren (shared)
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_call, else eval_code_at
+//                                        else lean_op_call, else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next.
 //
-// lean_call takes calls whose parameters are all evaluated ones, reading the
-// callee's call record; eval_code_at with eval_arguments_at takes every call.
+// The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
+// whose parameters are all evaluated ones, reading the callee's call record;
+// a conditional's branch of one simple expression runs without its frame
+// (run_block). eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
@@ -163,7 +165,7 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     Cell fn = v;
     set_type(&fn, op::wrapped_type(&v));
     u32 next = pos + 1;
-    if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
+    if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
 }
 
@@ -290,12 +292,13 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // under an operator, its left operand already at stack::top.
 // A word whose value is a function value, called as eval_full calls it
 // (the word and its value looked up once), then any operators after it.
-[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+[[gnu::always_inline]] inline u32 eval_word_call(const Cell* word, const Cell* fn_in, Cell* code, u32 pos, u32 tail,
+                                                 bool prefix, bool sub) {
     Cell w = *word;
     Cell fn = *fn_in;
     Cell* start = stack::top;
     u32 next = pos + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, sub))
+    if (!lean_word_call(&fn, &w, code, &next, tail, sub))
         next = eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w});
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     return next;
@@ -318,7 +321,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell fn = *v;
     Cell* start = stack::top;
     u32 next = pos + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, true, false, &path, head + 1)) return false;
+    if (!lean_path_call(&fn, &w, code, &next, tail, &path, head + 1)) return false;
     if (!sub) stack::set_last_reset(stack::top - 1);
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     *next_out = next;
@@ -653,7 +656,7 @@ LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
-void LoopBody::run(bool chain) {
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
@@ -668,12 +671,36 @@ void LoopBody::run(bool chain) {
     code_cell = saved_;
 }
 
+void LoopBody::run(bool chain) { run_inline(chain); }
+
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
+    stack::reset();
+    try {
+        run_inline(chain);
+    } catch (Throw& t) {
+        restore();
+        if (t.value == THROW_BREAK) return BodyEnd::BROKE;
+        if (t.value == THROW_CONTINUE) return BodyEnd::CONTINUED;
+        throw;
+    }
+    return BodyEnd::NORMAL;
+}
+
+BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
+
+void LoopBody::run_times(i32 n) {
+    // Each run inline here: the counting loop pays no call per run.
+    for (; n > 0; n--) {
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
+}
+
+namespace {
+
 // eval(code, true) for a block the lean call runs: a function body or a
 // conditional's branch. The call has just checked the machine stack and
 // stepped the budget, and the block stays held by the callee on the value
 // stack (the function value, the conditional's argument) while it runs.
-namespace {
-
 [[gnu::always_inline]] inline void enter_block(const Cell* code_in) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -684,9 +711,42 @@ namespace {
     stack::unwind_last();
 }
 
+// A conditional's branch that is one simple expression (see simple_value):
+// nothing in it can fail, call anything, allocate or be seen, so its value
+// goes where enter_block's frame would leave it (the frame's first cell,
+// then the caller's result slot) without the frame. False, having done
+// nothing, for any other block, while tracing or under the reference
+// switch, and when a frame could not be opened (enter_block then raises
+// the overflow).
+[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
+    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+    SeriesBuffer* b = block::buffer_of(code);
+    u32 head = series_head(code);
+    u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
+    if (stack::frame_top >= stack::frame_end || stack::top + 2 >= stack::end) return false;
+    const Cell* c = block::cells_of(b) + head;
+    Cell v;
+    if (head + 1 == tail) {
+        // One value: a literal or a word holding one.
+        if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return false;
+        if (!plain_value_q(TYPE_OF(c))) return false;
+        v = *c;
+    } else {
+        u32 stop;
+        if (simple_value(block::cells_of(b), head, tail, &v, &stop) != tail) return false;
+    }
+    *stack::top++ = v;
+    *stack::arguments = v;
+    return true;
+}
+
 }  // namespace
 
-void run_block(const Cell* code) { enter_block(code); }
+// A conditional's branch: enter_block unless simple_block does it.
+void run_block(const Cell* code) {
+    if (!simple_block(code)) enter_block(code);
+}
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);

@@ -47,13 +47,15 @@ void init();
 // (unset for an empty block). chain: copy the result into the caller's
 // result slot, else leave it as the last pushed value of the caller.
 void eval(Cell* code, bool chain);
+// How one run of a loop body ended: break and continue are the loop's.
+enum class BodyEnd { NORMAL, BROKE, CONTINUED };
+
 // A loop body, evaluated again and again as eval(body, chain) evaluates it,
 // with what cannot change from one run to the next done once: the body
-// copied and rooted, the current code cell saved (and
-// put back after each run, also after a throw the loop catches, and when
-// the loop ends). Each run opens and closes the same frames as eval; while
-// tracing, under the reference switch, or across library and user code it
-// is eval itself.
+// copied and rooted, the current code cell saved (and put back after each
+// run, also after a throw the loop catches, and when the loop ends). Each
+// run opens and closes the same frames as eval; while tracing, under the
+// reference switch, or across library and user code it is eval itself.
 class LoopBody {
 public:
     explicit LoopBody(const Cell* body);
@@ -63,8 +65,15 @@ public:
     void run(bool chain);
     // After a throw out of run that the loop catches (break, continue).
     void restore();
+    // One run from an empty frame region, break and continue caught; any
+    // other throw passes on.
+    BodyEnd run_caught(bool chain);
+    // Up to n runs of run_caught(true), until a break.
+    void run_times(i32 n);
 
 private:
+    void run_inline(bool chain);
+    BodyEnd run_caught_inline(bool chain);
     Cell code_;
     Cell saved_;
     collector::Guard hold_;

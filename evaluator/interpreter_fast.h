@@ -96,6 +96,8 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 [[gnu::noinline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
     const Cell* w = cells + next;
     const Cell* end = cells + tail;
+    // Quickly out when no operator can follow.
+    if (w >= end || TYPE_OF(w) != TYPE_WORD) return next;
     for (; w < end; w += 2) {
         if (TYPE_OF(w) != TYPE_WORD) break;
         const Cell* op = peek_word(w);

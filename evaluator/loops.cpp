@@ -42,21 +42,10 @@ void open_loop_frame() {
     stack::mark_loop(&body);
 }
 
-// How one body evaluation ended.
-enum Outcome { NORMAL, BROKE, CONTINUED };
+using interpreter::BodyEnd;
+using enum interpreter::BodyEnd;
 
-Outcome run_body(interpreter::LoopBody& body, bool chain) {
-    stack::reset();
-    try {
-        body.run(chain);
-    } catch (Throw& t) {
-        body.restore();
-        if (t.value == THROW_BREAK) return BROKE;
-        if (t.value == THROW_CONTINUE) return CONTINUED;
-        throw;
-    }
-    return NORMAL;
-}
+BodyEnd run_body(interpreter::LoopBody& body, bool chain) { return body.run_caught(chain); }
 
 // word!, set-word!, lit-word! and get-word! (not refinement!).
 bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
@@ -121,11 +110,15 @@ bool foreach_more_q(const Cell* series) {
 
 bool foreach_next() {
     Cell* s = iteration_series();
-    if (!foreach_more_q(s)) return false;
     Cell v;
     if (block::any_block_q(TYPE_OF(s))) {
-        v = reinterpret_cast<Cell*>(GET_BUFFER(series_node(s))->head())[series_head(s)];
+        // The common case first: the next cell of a block, read in place.
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        u32 head = series_head(s);
+        if (u64(head) * sizeof(Cell) >= b->used_bytes()) return false;
+        v = block::cells_of(b)[head];
     } else {
+        if (!foreach_more_q(s)) return false;
         actions::typed<action_fn::Pick>(s, ACT_PICK)(s, 1, &v);
     }
     stack::keep();
@@ -276,7 +269,7 @@ void until_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        Outcome o = run_body(body, true);
+        BodyEnd o = run_body(body, true);
         if (o == BROKE) break;
         if (o == CONTINUED) continue;
         if (logic::true_arg_q()) break;
@@ -294,9 +287,7 @@ void loop_star(bool check, const i32* refinements) {
     }
     interpreter::LoopBody body(arg(1));
     open_loop_frame();
-    for (; n > 0; n--) {
-        if (run_body(body, true) == BROKE) break;
-    }
+    body.run_times(n);
     stack::unwind_last();
 }
 
@@ -326,7 +317,7 @@ void forever_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        Outcome o = run_body(body, false);
+        BodyEnd o = run_body(body, false);
         if (o == BROKE) break;
         if (o == NORMAL) stack::pop(1);
     }
@@ -356,7 +347,7 @@ void walk(i32 n, interpreter::LoopBody& body, AfterBody after_body) {
         stack::keep();
         bool more = n > 0 ? foreach_next_block(n) : foreach_next();
         if (!more) break;
-        Outcome o = run_body(body, false);
+        BodyEnd o = run_body(body, false);
         if (o == BROKE) break;
         if (o == NORMAL) after_body();
     }

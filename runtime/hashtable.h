@@ -63,7 +63,7 @@ struct MapMiss {
     node_t flags = 0;
     u32 hash = 0, bucket = 0, cycles = 0, size = 0, occupied = 0;
 };
-// get for a map! table; on a miss (null) fills *miss.
+// get for a map! table; a miss (null) fills *miss when one is given.
 Cell* map_get(node_t table, Cell* key, u32 op, MapMiss* miss);
 // put for a map! table of the key cell just added, after map_get missed it.
 Cell* map_put(node_t table, Cell* cell, const MapMiss& miss);
