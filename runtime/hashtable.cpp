@@ -663,14 +663,26 @@ u32 murmur3(const u8* data, u32 len) {
 
 u32 hash_int(u32 value) { return fmix32(value); }
 
+namespace {
+
+template <class Read>
+u32 hash_code_points(u32 len, bool fold, Read read) {
+    u32 h = seed;
+    for (u32 i = 0; i < len; i++) {
+        u32 cp = read(i);
+        h = mix_block(h, fold ? case_folding::to_lower(cp) : cp);
+    }
+    return fmix32(h ^ (len * 4));
+}
+
+}  // namespace
+
 u32 hash_string(const Cell* str, int case_sensitive) {
     Text t = text_of(str);
-    u32 h = seed;
-    for (u32 i = 0; i < t.len; i++) {
-        u32 cp = t.at(i);
-        h = mix_block(h, case_sensitive == 1 ? cp : case_folding::to_lower(cp));
-    }
-    return fmix32(h ^ (t.len * 4));
+    bool fold = case_sensitive != 1;
+    // One byte per code point, the commonest text, read without the unit switch.
+    if (t.unit == 1) return hash_code_points(t.len, fold, [&](u32 i) { return u32(t.p[i]); });
+    return hash_code_points(t.len, fold, [&](u32 i) { return t.at(i); });
 }
 
 u32 hash_symbol(const Cell* sym) {
