@@ -702,12 +702,14 @@ struct CodeView {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
     if (stack::top + 1 < stack::end) {
         const Cell* c = view.cells + pos;
-        if (plain_value_q(TYPE_OF(c)) && (prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD)) {
+        // No operator can follow.
+        bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
+        if (plain_value_q(TYPE_OF(c)) && alone) {
             *stack::top++ = *c;
             return pos + 1;
         }
         if (fast_paths_on()) {
-            if (prefix) {
+            if (alone) {
                 const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
                 if (v && plain_value_q(TYPE_OF(v))) {
                     *stack::top++ = *v;
@@ -750,8 +752,8 @@ struct CodeView {
 
 // The arguments of the refinement at cache index `c`, fetched in order:
 // pushed, or for a function stored into the slots after its logic cell.
-inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
-                                u32 c, u32 pos, i32 slot) {
+[[gnu::always_inline]] inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec,
+                                                       node_t more, CodeView& view, u32 c, u32 pos, i32 slot) {
     for (u32 k = c + 1;; k++) {
         auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
         if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
@@ -900,13 +902,26 @@ inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& 
 
 }  // namespace
 
-bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix, const Cell* path,
-               u32 ref_item) {
+// Each entry its own copy of the lean call, with what cannot apply to its
+// kind of call left out.
+bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION)
-        return !infix && lean_function_call(fn, name, code, pos_io, tail, sub, path, ref_item);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, nullptr, 0);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, infix, path, ref_item);
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, nullptr, 0);
+}
+
+bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
+    u32 type = TYPE_OF(fn);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, path, ref_item);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, path, ref_item);
+}
+
+bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, nullptr, 0);
 }
 
 }  // namespace zav::interpreter

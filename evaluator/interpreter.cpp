@@ -10,20 +10,22 @@
 //   expression at `pos`                  fast tier (eval_expression_at)
 //   literal, or word holding a value     pushed from a local; number
 //     then number operators              operators folded in place (infix_simple)
-//   word holding a function              eval_word_call -> lean_call
-//   path: word + refinements             eval_path_call -> lean_call
+//   word holding a function              eval_word_call -> lean_word_call
+//   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of any other value          eval_set_word (shared)
 //   paren                                eval_paren (shared)
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_call, else eval_code_at
+//                                        else lean_op_call, else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next.
 //
-// lean_call takes calls whose parameters are all evaluated ones, reading the
-// callee's call record; eval_code_at with eval_arguments_at takes every call.
+// The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
+// whose parameters are all evaluated ones, reading the callee's call record;
+// a conditional's branch of one simple expression runs without its frame
+// (run_block). eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
@@ -163,7 +165,7 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     Cell fn = v;
     set_type(&fn, op::wrapped_type(&v));
     u32 next = pos + 1;
-    if (fast_paths_on() && lean_call(&fn, &w, code, &next, tail, sub, true)) return next;
+    if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
 }
 
@@ -296,7 +298,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
     Cell fn = *fn_in;
     Cell* start = stack::top;
     u32 next = pos + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, sub))
+    if (!lean_word_call(&fn, &w, code, &next, tail, sub))
         next = eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w});
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     return next;
@@ -319,7 +321,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell fn = *v;
     Cell* start = stack::top;
     u32 next = pos + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, true, false, &path, head + 1)) return false;
+    if (!lean_path_call(&fn, &w, code, &next, tail, &path, head + 1)) return false;
     if (!sub) stack::set_last_reset(stack::top - 1);
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     *next_out = next;
@@ -669,8 +671,6 @@ void LoopBody::restore() { code_cell = saved_; }
     code_cell = saved_;
 }
 
-void LoopBody::run(bool chain) { run_inline(chain); }
-
 [[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
     stack::reset();
     try {
@@ -689,6 +689,22 @@ BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_while(LoopBody& cond) {
+    // Both runs inline here, as in run_times.
+    for (;;) {
+        stack::reset();
+        try {
+            cond.run_inline(true);
+        } catch (Throw& t) {
+            cond.restore();
+            if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
+            throw;
+        }
+        if (!logic::true_arg_q()) return;
         if (run_caught_inline(true) == BodyEnd::BROKE) return;
     }
 }

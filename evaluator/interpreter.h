@@ -62,17 +62,20 @@ public:
     ~LoopBody();
     LoopBody(const LoopBody&) = delete;
     LoopBody& operator=(const LoopBody&) = delete;
-    void run(bool chain);
-    // After a throw out of run that the loop catches (break, continue).
-    void restore();
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
     BodyEnd run_caught(bool chain);
     // Up to n runs of run_caught(true), until a break.
     void run_times(i32 n);
+    // `while`: runs of `cond` (a break or continue there is an error), each
+    // answering true followed by a run_caught(true) of this body, until
+    // one answers false or the body breaks.
+    void run_while(LoopBody& cond);
 
 private:
     void run_inline(bool chain);
+    // After a throw out of a run that the loop catches.
+    void restore();
     BodyEnd run_caught_inline(bool chain);
     Cell code_;
     Cell saved_;

@@ -113,8 +113,12 @@ void run_body(const Cell* fn, const Cell* body);
 void run_block(const Cell* code);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
-// parameters are all evaluated ones, through its call record. See there.
-bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub, bool infix = false,
-               const Cell* path = nullptr, u32 ref_item = 0);
+// parameters are all evaluated ones, through its call record; false, having
+// done nothing, for any other call. By word; by path (`sub`: its value
+// pushed), its refinements named from item `ref_item` on; as an operator
+// (a native or action only), its left operand at the stack top.
+bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
+bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item);
+bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
 
 }  // namespace zav::interpreter

@@ -2,8 +2,8 @@
 // remove-each) and the iteration steps they share with compiled loops.
 //
 // Every loop opens a loop frame named <body> and evaluates its body under a
-// catch of threshold THROW_BREAK: break leaves the loop, continue goes on
-// with the next iteration, any other code passes on. The break and continue
+// catch of threshold THROW_BREAK (interpreter::LoopBody): break leaves the
+// loop, continue goes on with the next iteration, any other code passes on. The break and continue
 // throwers have already unwound the stacks to the loop frame when the catch
 // runs, with the break value (or unset) in the frame's result slot.
 #include "evaluator/loops.h"
@@ -44,8 +44,6 @@ void open_loop_frame() {
 
 using interpreter::BodyEnd;
 using enum interpreter::BodyEnd;
-
-BodyEnd run_body(interpreter::LoopBody& body, bool chain) { return body.run_caught(chain); }
 
 // word!, set-word!, lit-word! and get-word! (not refinement!).
 bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
@@ -248,18 +246,7 @@ void while_star(bool check, const i32* refinements) {
     interpreter::LoopBody cond(arg(0));
     interpreter::LoopBody body(arg(1));
     open_loop_frame();
-    for (;;) {
-        stack::reset();
-        try {
-            cond.run(true);
-        } catch (Throw& t) {
-            cond.restore();
-            if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
-            throw;
-        }
-        if (!logic::true_arg_q()) break;
-        if (run_body(body, true) == BROKE) break;
-    }
+    body.run_while(cond);
     stack::unwind();
     make_cell(stack::arguments, TYPE_UNSET);
 }
@@ -269,7 +256,7 @@ void until_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        BodyEnd o = run_body(body, true);
+        BodyEnd o = body.run_caught(true);
         if (o == BROKE) break;
         if (o == CONTINUED) continue;
         if (logic::true_arg_q()) break;
@@ -305,7 +292,7 @@ void repeat_star(bool check, const i32* refinements) {
     open_loop_frame();
     while (n > 0) {
         set_loop_word(word, counter);
-        if (run_body(body, true) == BROKE) break;
+        if (body.run_caught(true) == BROKE) break;
         counter->data2++;
         n--;
     }
@@ -317,7 +304,7 @@ void forever_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     for (;;) {
-        BodyEnd o = run_body(body, false);
+        BodyEnd o = body.run_caught(false);
         if (o == BROKE) break;
         if (o == NORMAL) stack::pop(1);
     }
@@ -347,7 +334,7 @@ void walk(i32 n, interpreter::LoopBody& body, AfterBody after_body) {
         stack::keep();
         bool more = n > 0 ? foreach_next_block(n) : foreach_next();
         if (!more) break;
-        BodyEnd o = run_body(body, false);
+        BodyEnd o = body.run_caught(false);
         if (o == BROKE) break;
         if (o == NORMAL) after_body();
     }
@@ -501,7 +488,7 @@ void forall_star(bool check, const i32* refinements) {
     make_cell(stack::push_star(), TYPE_UNSET);
     bool broke = false;
     while (foreach_more_q(context::get(word))) {
-        if (run_body(body, false) == BROKE) {
+        if (body.run_caught(false) == BROKE) {
             broke = true;
             break;
         }

@@ -106,11 +106,13 @@ bool is_kw(const Cell* c, i32 kw) { return keyword_of(c) == kw; }
 
 Cell* make_int(Cell* c, i32 v) { return make_cell(c, TYPE_INTEGER, 0, static_cast<u32>(v)); }
 Cell* make_logic(Cell* c, bool v) { return make_cell(c, TYPE_LOGIC, v ? 1 : 0); }
-Cell* make_pair(Cell* c, i32 x, i32 y) { return make_cell(c, TYPE_PAIR, static_cast<u32>(x), static_cast<u32>(y)); }
-// A triple! cell, made in line: every rule level makes one.
-Cell* make_triple(Cell* c, i32 a, i32 b, i32 d) {
-    return make_cell(c, TYPE_TRIPLE_ID, static_cast<u32>(a), static_cast<u32>(b), static_cast<u32>(d));
+// The cells of a rule level, made as values: they go straight onto the rule
+// stack rather than being written field by field and read back whole.
+Cell pair_cell(i32 x, i32 y) { return Cell{TYPE_PAIR, static_cast<u32>(x), static_cast<u32>(y), 0}; }
+Cell triple_cell(i32 a, i32 b, i32 d) {
+    return Cell{TYPE_TRIPLE_ID, static_cast<u32>(a), static_cast<u32>(b), static_cast<u32>(d)};
 }
+constexpr Cell NONE_CELL{TYPE_NONE, 0, 0, 0};
 Cell block_cell(node_t node, u32 head) { return Cell{TYPE_BLOCK, head, node, 0}; }
 
 u32 length_of(const Cell* s) { return GET_BUFFER(series_node(s))->length(); }
@@ -208,9 +210,9 @@ struct Frame {
 struct Level {
     u32 mark;
     // The three cells go on in one growth step: every level of every match
-    // passes here.
-    Level(const Cell* a, const Cell* b, const Cell* c) {
-        Cell va = *a, vb = *b, vc = *c;  // the growth may move a buffer they live in
+    // passes here. They come by value: the growth may move a buffer they
+    // were read from.
+    Level(Cell va, Cell vb, Cell vc) {
         SeriesBuffer* buf = GET_BUFFER(rules_node);
         mark = buf->used_bytes() / sizeof(Cell);
         if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
@@ -565,10 +567,8 @@ struct Engine {
         budget::step();
         node_t rb = series_node(blk);
         u32 begin = series_head(blk);
-        Cell none_c{TYPE_NONE, 0, 0, 0}, pos_c;
-        make_triple(&pos_c, static_cast<i32>(resume), static_cast<i32>(pos()), static_cast<i32>(len()));
-        Cell blk_c = *blk;
-        Level level(&none_c, &pos_c, &blk_c);
+        Level level(NONE_CELL, triple_cell(static_cast<i32>(resume), static_cast<i32>(pos()), static_cast<i32>(len())),
+                    *blk);
         fire_event(EV_PUSH, last_match, rb, begin);
         u32 start = pos();
         u32 i = begin;
@@ -609,16 +609,9 @@ struct Engine {
 
     // A keyword level: first cell, the position triple, the kind pair.
     struct KLevel : Level {
-        KLevel(Engine& e, const Cell* first, u32 ri, i32 kind, i32 extra)
-            : Level(first, triple_of(e, ri), pair_of(kind, extra)) {}
-        static Cell* triple_of(Engine& e, u32 ri) {
-            static Cell t;
-            return make_triple(&t, static_cast<i32>(ri), static_cast<i32>(e.pos()), static_cast<i32>(e.len()));
-        }
-        static Cell* pair_of(i32 kind, i32 extra) {
-            static Cell p;
-            return make_pair(&p, kind, extra);
-        }
+        KLevel(Engine& e, const Cell& first, u32 ri, i32 kind, i32 extra)
+            : Level(first, triple_cell(static_cast<i32>(ri), static_cast<i32>(e.pos()), static_cast<i32>(e.len())),
+                    pair_cell(kind, extra)) {}
     };
 
     // The repetition of a bitset rule (literal, or a word holding one) over
@@ -682,9 +675,7 @@ struct Engine {
             Result fast;
             if (repeat_bitset(rb, i, min, max, fast)) return fast;
         }
-        Cell counts;
-        make_triple(&counts, min, max, 1);
-        KLevel level(*this, &counts, i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
+        KLevel level(*this, triple_cell(min, max, 1), i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
         u32 start = pos();
         i32 count = 0;
@@ -740,8 +731,7 @@ struct Engine {
             fire_event(EV_MATCH, true, rb, j);
             return R_OK;
         }
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, thru ? KIND_THRU : KIND_TO, 0);
+        KLevel level(*this, NONE_CELL, j, thru ? KIND_THRU : KIND_TO, 0);
         u32 start = pos();
         Cell value = target;
         if (TYPE_OF(&target) == TYPE_WORD && keyword_of(&target) == KW_NONE_) value = get_value(&target);
@@ -801,7 +791,7 @@ struct Engine {
             w = cells[j];
             j++;
         }
-        KLevel level(*this, &w, j, copy ? KIND_COPY : KIND_SET, 0);
+        KLevel level(*this, w, j, copy ? KIND_COPY : KIND_SET, 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
         i = j;
@@ -810,8 +800,7 @@ struct Engine {
         if (copy) {
             set_word(&w, copy_part(start));
         } else if (pos() == start) {
-            Cell none_c{TYPE_NONE, 0, 0, 0};
-            set_word(&w, &none_c);
+            set_word(&w, &NONE_CELL);
         } else {
             Cell el = element(start);
             set_word(&w, &el);
@@ -843,8 +832,7 @@ struct Engine {
             i = j + 1;
             return R_OK;
         }
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, KIND_REMOVE, 0);
+        KLevel level(*this, NONE_CELL, j, KIND_REMOVE, 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
         i = j;
@@ -890,8 +878,7 @@ struct Engine {
             to = std::max(pos(), w);
             j++;
         } else {
-            Cell none_c{TYPE_NONE, 0, 0, 0};
-            KLevel level(*this, &none_c, j, only ? KIND_CHANGE_ONLY : KIND_CHANGE, 0);
+            KLevel level(*this, NONE_CELL, j, only ? KIND_CHANGE_ONLY : KIND_CHANGE, 0);
             from = pos();
             Result r = match_rule(rb, j);
             if (!succ(r)) {
@@ -920,8 +907,7 @@ struct Engine {
         Cell kw = *cell_at(rb, i);
         u32 j = i + 1;
         need_rule(rb, j, &kw);
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, not_ ? KIND_NOT : KIND_AHEAD, 0);
+        KLevel level(*this, NONE_CELL, j, not_ ? KIND_NOT : KIND_AHEAD, 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
         i = j;
@@ -950,8 +936,7 @@ struct Engine {
             last_match = false;
             return R_FAIL;
         }
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, static_cast<i32>(et), 0);
+        KLevel level(*this, NONE_CELL, j, static_cast<i32>(et), 0);
         check_stacks();
         u32 mark = node_length(series_node_);
         append_to(series_node_, input);
@@ -1024,8 +1009,7 @@ struct Engine {
         } else {
             target = block::make_at(stack::push_star(), 8);
         }
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, KIND_COLLECT, mode);
+        KLevel level(*this, NONE_CELL, j, KIND_COLLECT, mode);
         Collect outer = collect;
         collect.target = target;
         collect.append = mode == PLAIN || mode == SET;
@@ -1067,8 +1051,7 @@ struct Engine {
             i = j + 1;
             return R_OK;
         }
-        Cell none_c{TYPE_NONE, 0, 0, 0};
-        KLevel level(*this, &none_c, j, KIND_KEEP, pick ? 1 : 0);
+        KLevel level(*this, NONE_CELL, j, KIND_KEEP, pick ? 1 : 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
         i = j;
@@ -1121,11 +1104,14 @@ struct Engine {
         if (t == TYPE_WORD) {
             // A word is looked up once: a keyword, a count, or the rule it holds.
             if (kw != KW_NONE_) return keyword(rb, i, kw);
-            Cell v = r.data1 ? *word_slot(&r) : get_value(&r);
-            if (TYPE_OF(&v) == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
-            if (TYPE_OF(&v) == TYPE_UNSET) fire("script", "no-value", &r);
+            // An unbound word fails in word_slot with no-value, as get_value would.
+            const Cell* slot = word_slot(&r);
+            u32 vt = TYPE_OF(slot);
+            Cell v = *slot;
+            if (vt == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(v.data2));
+            if (vt == TYPE_UNSET) fire("script", "no-value", &r);
             i++;
-            if (TYPE_OF(&v) == TYPE_BLOCK) return match_block(&v, i - 1);
+            if (vt == TYPE_BLOCK) return match_block(&v, i - 1);
             return value_rule(&v, rb, i - 1);
         }
         if (t == TYPE_INTEGER) return count_rule(rb, i, &r, static_cast<i32>(r.data2));
@@ -1232,8 +1218,7 @@ struct Engine {
                 Cell v = get_value(&w);
                 j++;
                 need_rule(rb, j, &k);
-                Cell none_c{TYPE_NONE, 0, 0, 0};
-                KLevel level(*this, &none_c, j, KIND_CASE, op);
+                KLevel level(*this, NONE_CELL, j, KIND_CASE, op);
                 Result r;
                 {
                     Restore<i32> case_op(op, falsy(&v) ? 0 : COMP_STRICT_EQUAL);
@@ -1277,7 +1262,7 @@ void init() {
 
 void push_frame() {
     Cell t;
-    make_triple(&t, static_cast<i32>(rules_head), static_cast<i32>(series_head_), 0);
+    t = triple_cell(static_cast<i32>(rules_head), static_cast<i32>(series_head_), 0);
     check_stacks();
     append_to(rules_node, &t);
     rules_head = node_length(rules_node);
