@@ -52,6 +52,7 @@
 #include "datatypes/user_code.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/loops.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
@@ -690,6 +691,14 @@ void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
         if (run_caught_inline(true) == BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
+    for (; n > 0; n--) {
+        natives::set_loop_word(word, counter);
+        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        counter->data2++;
     }
 }
 

@@ -67,6 +67,9 @@ public:
     BodyEnd run_caught(bool chain);
     // Up to n runs of run_caught(true), until a break.
     void run_times(i32 n);
+    // `repeat`: as run_times, the loop word set to `counter` (an integer!
+    // from 1) before each run and the counter moved on after it.
+    void run_counted(const Cell* word, Cell* counter, i32 n);
     // `while`: runs of `cond` (a break or continue there is an error), each
     // answering true followed by a run_caught(true) of this body, until
     // one answers false or the body breaks.

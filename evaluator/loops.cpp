@@ -76,11 +76,6 @@ void set_word(Cell* word, const Cell* value) {
     context::set(&w, value);
 }
 
-void set_loop_word(Cell* word, const Cell* value) {
-    if (Cell* slot = context::plain_slot(word)) *slot = *value;
-    else set_word(word, value);
-}
-
 Cell* iteration_series() { return stack::arguments - 2; }
 Cell* iteration_words() { return stack::arguments - 1; }
 
@@ -290,12 +285,7 @@ void repeat_star(bool check, const i32* refinements) {
     }
     counter->data2 = 1;
     open_loop_frame();
-    while (n > 0) {
-        set_loop_word(word, counter);
-        if (body.run_caught(true) == BROKE) break;
-        counter->data2++;
-        n--;
-    }
+    body.run_counted(word, counter, n);
     stack::unwind_last();
 }
 

@@ -7,9 +7,21 @@
 // - remove-each: as foreach, with an integer! record size at arguments - 3;
 // - forall: the starting series at arguments - 2, the loop word at arguments - 1.
 #pragma once
+#include "datatypes/context.h"
 #include "runtime/cell.h"
 
 namespace zav::natives {
+
+// Sets a loop word (repeat's count): a plain store where context::set would
+// make one, else context::set itself (an object's change handler runs).
+inline void set_loop_word(const Cell* word, const Cell* value) {
+    if (Cell* slot = context::plain_slot(word)) {
+        *slot = *value;
+        return;
+    }
+    Cell w = *word;
+    context::set(&w, value);
+}
 
 // Single-word step: sets the word to the element at the position and moves
 // on by one; false when no element remains.
