@@ -695,8 +695,10 @@ struct CodeView {
 // can follow, and (fast tier) a simple expression (a word holding a plain
 // value, number operators after it) are pushed at once, as their
 // expression would push them: nothing in them can fail, recurse or loop, so
-// they take no budget step. Any other expression is evaluated, after which
-// `view` and `rec` are made current again. `param` names a missing argument.
+// they take no budget step. An operator's operand that is a word holding a
+// function is called as eval_expression_at would call it. Any other
+// expression is evaluated; after either, `view` and `rec` are made current
+// again. `param` names a missing argument.
 [[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                            CodeView& view, u32 param, u32 pos, bool prefix) {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
@@ -725,7 +727,21 @@ struct CodeView {
             }
         }
     }
-    pos = eval_sub(s.code, pos, s.tail, prefix);
+    const Cell* c = view.cells + pos;
+    const Cell* v = prefix && TYPE_OF(c) == TYPE_WORD && fast_paths_on() ? peek_word(c) : nullptr;
+    if (v && function_type_q(TYPE_OF(v))) {
+        // An operator's operand that is a call (`1 + length? s`): the call
+        // its expression would make, less the expression's dispatch.
+        machine_stack::check();
+        budget::step();
+        Cell w = *c, fn = *v;
+        u32 next = pos + 1;
+        if (!lean_word_call(&fn, &w, s.code, &next, view.tail, true))
+            next = eval_code_at(&fn, s.code, pos + 1, view.tail, true, {.name = &w});
+        pos = next;
+    } else {
+        pos = eval_sub(s.code, pos, s.tail, prefix);
+    }
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
     view.read(s.code, s.tail);
     return pos;

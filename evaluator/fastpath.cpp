@@ -9,6 +9,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
+#include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
@@ -160,9 +161,14 @@ bool fast_series_action(u32 slot, const i32* refinements) {
     Cell* s = stack::arguments;
     u32 type = TYPE_OF(s);
     if (type == TYPE_MAP) return fast_map_action(slot, refinements);
+    if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
+    if (slot == ACT_LENGTH_Q) {
+        // series!'s own length?, which both inherit, without the type dispatch.
+        make_cell(s, TYPE_INTEGER, 0, static_cast<u32>(series::length_q(s)));
+        return true;
+    }
     if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
     const Cell* value = s + 1;
-    if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
     if (slot == ACT_PICK) {
         if (TYPE_OF(value) != TYPE_INTEGER) return false;
         Cell v = *s;
