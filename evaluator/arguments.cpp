@@ -691,14 +691,31 @@ struct CodeView {
     }
 };
 
+// How a lean call was reached: by a path (its refinement items from
+// `ref_item` on), and as an operator's operand, whose expression's stack
+// check and step are then taken as the call begins (after the checks that
+// may decline it, which change nothing).
+struct LeanFrom {
+    const Cell* path = nullptr;
+    u32 ref_item = 0;
+    bool operand = false;
+};
+
+// What eval_expression_at does before it evaluates an expression.
+[[gnu::always_inline]] inline void expression_step() {
+    machine_stack::check();
+    budget::step();
+}
+
+bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
+
 // One argument of a lean call at `pos`, pushed. A literal that no operator
 // can follow, and (fast tier) a simple expression (a word holding a plain
 // value, number operators after it) are pushed at once, as their
 // expression would push them: nothing in them can fail, recurse or loop, so
-// they take no budget step. An operator's operand that is a word holding a
-// function is called as eval_expression_at would call it. Any other
-// expression is evaluated; after either, `view` and `rec` are made current
-// again. `param` names a missing argument.
+// they take no budget step. An operator's operand that is a call is made
+// by operand_call. Any other expression is evaluated; after either, `view`
+// and `rec` are made current again. `param` names a missing argument.
 [[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                            CodeView& view, u32 param, u32 pos, bool prefix) {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
@@ -727,21 +744,8 @@ struct CodeView {
             }
         }
     }
-    const Cell* c = view.cells + pos;
-    const Cell* v = prefix && TYPE_OF(c) == TYPE_WORD && fast_paths_on() ? peek_word(c) : nullptr;
-    if (v && function_type_q(TYPE_OF(v))) {
-        // An operator's operand that is a call (`1 + length? s`): the call
-        // its expression would make, less the expression's dispatch.
-        machine_stack::check();
-        budget::step();
-        Cell w = *c, fn = *v;
-        u32 next = pos + 1;
-        if (!lean_word_call(&fn, &w, s.code, &next, view.tail, true))
-            next = eval_code_at(&fn, s.code, pos + 1, view.tail, true, {.name = &w});
-        pos = next;
-    } else {
+    if (!(prefix && fast_paths_on() && operand_call(s.code, view.cells + pos, &pos, view.tail)))
         pos = eval_sub(s.code, pos, s.tail, prefix);
-    }
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
     view.read(s.code, s.tail);
     return pos;
@@ -799,15 +803,16 @@ struct CodeView {
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
-                                                      bool sub, const Cell* path, u32 ref_item) {
+                                                      bool sub, const LeanFrom& from) {
     const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
     if (!rec) return false;
     const u32 shape = rec->shape;
     NamedRefs named;
-    if (path && !match_refinements(rec, path, ref_item, &named)) return false;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
 
+    if (from.operand) expression_step();
     machine_stack::check();
     budget::step();
     stack::push(fn);
@@ -847,7 +852,7 @@ struct CodeView {
 // the refinement positions its entry reads, then the entry (or the number
 // fast path, or a conditional's direct entry).
 [[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
-                                                     bool sub, bool infix, const Cell* path, u32 ref_item) {
+                                                     bool sub, bool infix, const LeanFrom& from) {
     const u32 type = TYPE_OF(fn);
     const CallRecord* rec = call_record(fn, type);
     if (!rec) return false;
@@ -855,10 +860,11 @@ struct CodeView {
     const u32 args = shape & SHAPE_ARGS_MASK;
     if (infix && args == 0) return false;
     NamedRefs named;
-    if (path && !match_refinements(rec, path, ref_item, &named)) return false;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, infix};
 
+    if (from.operand) expression_step();
     machine_stack::check();
     budget::step();
     if (!infix) stack::push(fn);
@@ -916,28 +922,64 @@ struct CodeView {
     return true;
 }
 
+// An operator's operand that is a call through a word or a path (`1 +
+// length? s`, `x + f/twice 3`): the call its expression would make, less
+// the expression's dispatch. False, having done nothing, for any other
+// operand, or a path call the lean call declines. Out of line: the lean
+// calls around it keep their registers.
+[[gnu::noinline]] bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    if (TYPE_OF(c) == TYPE_WORD) {
+        const Cell* v = peek_word(c);
+        if (!v || !function_type_q(TYPE_OF(v))) return false;
+        expression_step();
+        Cell w = *c, fn = *v;
+        u32 next = *pos_io + 1;
+        if (!lean_word_call(&fn, &w, code, &next, tail, true))
+            next = eval_code_at(&fn, code, *pos_io + 1, tail, true, {.name = &w});
+        *pos_io = next;
+        return true;
+    }
+    if (TYPE_OF(c) != TYPE_PATH) return false;
+    Cell path = *c;
+    Cell w, fn;
+    u32 head;
+    if (!path_function(&path, &w, &fn, &head)) return false;
+    u32 next = *pos_io + 1;
+    u32 type = TYPE_OF(&fn);
+    const LeanFrom from{&path, head + 1, true};
+    if (type == TYPE_FUNCTION) {
+        if (!lean_function_call(&fn, &w, code, &next, tail, true, from)) return false;
+    } else if (type != TYPE_NATIVE && type != TYPE_ACTION) {
+        return false;
+    } else if (!lean_builtin_call(&fn, &w, code, &next, tail, true, false, from)) {
+        return false;
+    }
+    *pos_io = next;
+    return true;
+}
+
 }  // namespace
 
 // Each entry its own copy of the lean call, with what cannot apply to its
 // kind of call left out.
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, nullptr, 0);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, {});
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, nullptr, 0);
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, {});
 }
 
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
     u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, path, ref_item);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, {path, ref_item});
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, path, ref_item);
+    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, {path, ref_item});
 }
 
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, nullptr, 0);
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
 }
 
 }  // namespace zav::interpreter

@@ -311,15 +311,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // lean call declines; eval_full then does the path.
 bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool prefix, bool sub, u32* next_out) {
     Cell path = *path_in;
-    SeriesBuffer* pb = block::buffer_of(&path);
-    u32 head = series_head(&path);
-    if (head >= cell_count(pb)) return false;
-    const Cell* first = block::cells_of(pb) + head;
-    if (TYPE_OF(first) != TYPE_WORD) return false;
-    const Cell* v = peek_word(first);
-    if (!v || !function_type_q(TYPE_OF(v))) return false;
-    Cell w = *first;
-    Cell fn = *v;
+    Cell w, fn;
+    u32 head;
+    if (!path_function(&path, &w, &fn, &head)) return false;
     Cell* start = stack::top;
     u32 next = pos + 1;
     if (!lean_path_call(&fn, &w, code, &next, tail, &path, head + 1)) return false;

@@ -57,6 +57,21 @@ inline constexpr FastOpTables fast_op_tables;
 // (the caller then takes the generic path, which raises what it must).
 inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
+// The function a path calls: its first item a word holding a function
+// value. `w` gets the word, `fn` its value, `head` the item's index.
+[[gnu::always_inline]] inline bool path_function(const Cell* path, Cell* w, Cell* fn, u32* head) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    *head = series_head(path);
+    if (*head >= cell_count(pb)) return false;
+    const Cell* first = block::cells_of(pb) + *head;
+    if (TYPE_OF(first) != TYPE_WORD) return false;
+    const Cell* v = peek_word(first);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    *w = *first;
+    *fn = *v;
+    return true;
+}
+
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
 // An operator between two numbers whose right operand is a literal number

@@ -26,9 +26,14 @@ fail() {
     tm capture-pane -p -t t | grep -v '^$' | sed 's/^/  | /'
     failed=1
 }
-# Waits up to 10 s for the pane to show a line matching the pattern.
+# How many tenths of a second a wait lasts: 10 s, or 40 s when every
+# allocation collects (start-up alone is then many times slower, and more
+# so on a loaded machine).
+patience=100
+[ "${ZAV_GC_STRESS:-0}" = 1 ] && patience=400
+# Waits for the pane to show a line matching the pattern.
 wait_for() {
-    for _ in $(seq 100); do
+    for _ in $(seq $patience); do
         tm capture-pane -p -t t | grep -qE -- "$1" && return 0
         sleep 0.1
     done
@@ -37,7 +42,7 @@ wait_for() {
 expect() { wait_for "$1" || fail "expected: $1"; }
 # Waits for the pattern to match exactly n lines.
 expect_count() {
-    for _ in $(seq 100); do
+    for _ in $(seq $patience); do
         [ "$(tm capture-pane -p -t t | grep -cE -- "$1")" -eq "$2" ] && return 0
         sleep 0.1
     done
@@ -45,7 +50,7 @@ expect_count() {
 }
 # Waits until the last line that is not empty matches the pattern.
 expect_last() {
-    for _ in $(seq 100); do
+    for _ in $(seq $patience); do
         tm capture-pane -p -t t | grep -v '^$' | tail -1 | grep -qE -- "$1" && return 0
         sleep 0.1
     done
@@ -59,7 +64,7 @@ run=0
 start_run() {
     run=$((run + 1))
     tm send-keys -t t "clear; echo run-$run; stty -g >$dir/before; $1; echo status=\$?; stty -g >$dir/after" Enter
-    for _ in $(seq 100); do
+    for _ in $(seq $patience); do
         screen=$(tm capture-pane -p -t t)
         [ "$(echo "$screen" | head -1)" = "run-$run" ] && echo "$screen" | grep -qE '^>> ?$' && return 0
         sleep 0.1
