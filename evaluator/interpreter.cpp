@@ -454,16 +454,6 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool p
 
 namespace {
 
-// A paren: its block evaluated in a frame named <body>, the value pushed
-// (sub) or made the frame result.
-void eval_paren(Cell* value, bool sub) {
-    Cell bw = body_word();
-    stack::mark_kind82(&bw);
-    eval(value, true);
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-}
-
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
 // frame named by the word; answers the position after the expression.
 // `partial`: what fast_set_word did of the value, gone on from rather than
@@ -728,34 +718,73 @@ namespace {
     stack::unwind_last();
 }
 
-// A conditional's branch that is one simple expression (see simple_value):
-// nothing in it can fail, call anything, allocate or be seen, so its value
-// goes where enter_block's frame would leave it (the frame's first cell,
-// then the caller's result slot) without the frame. False, having done
-// nothing, for any other block, while tracing or under the reference
-// switch, and when a frame could not be opened (enter_block then raises
-// the overflow).
-[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
-    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+// The value of a block or paren that is one simple expression (see
+// simple_value): nothing in it can fail, call anything, allocate or be seen,
+// so its value can go where the `frames` frames evaluating it would leave it
+// without them. False, having done nothing, for any other code, while
+// tracing or under the reference switch, and when the frames could not be
+// opened (the generic path then raises the overflow).
+[[gnu::always_inline]] inline bool simple_code_value(const Cell* code, u32 frames, Cell* out) {
+    if (!fast_paths_on()) return false;
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
     u32 tail = cell_count(b);
     if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
-    if (stack::frame_top >= stack::frame_end || stack::top + 2 >= stack::end) return false;
+    if (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end) return false;
     const Cell* c = block::cells_of(b) + head;
-    Cell v;
     if (head + 1 == tail) {
         // One value: a literal or a word holding one.
         if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return false;
         if (!plain_value_q(TYPE_OF(c))) return false;
-        v = *c;
-    } else {
-        u32 stop;
-        if (simple_value(block::cells_of(b), head, tail, &v, &stop) != tail) return false;
+        *out = *c;
+        return true;
     }
+    u32 stop;
+    return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
+}
+
+// A conditional's branch that is one simple expression: its value goes
+// where enter_block's frame would leave it (the frame's first cell, then
+// the caller's result slot).
+[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
+    Cell v;
+    if (TYPE_OF(code) != TYPE_BLOCK || !simple_code_value(code, 1, &v)) return false;
     *stack::top++ = v;
     *stack::arguments = v;
     return true;
+}
+
+// A paren: its block evaluated in a frame named <body>, the value pushed
+// (sub) or made the frame result. One simple expression leaves its value
+// where the two frames would, without them (see simple_code_value).
+void eval_paren(Cell* value, bool sub) {
+    Cell v;
+    if (simple_code_value(value, 2, &v)) {
+        Cell* start = stack::top;
+        *start = v;
+        if (sub) {
+            stack::top = start + 1;
+        } else {
+            *stack::arguments = v;
+            stack::top = stack::arguments + 1;
+        }
+        return;
+    }
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    if (fast_paths_on()) {
+        // eval(value, true), inline: nothing but the running code holds the
+        // paren, which it may drop.
+        machine_stack::check();
+        budget::step();
+        Cell code = *value;
+        collector::Guard code_hold(&code);
+        enter_block(&code);
+    } else {
+        eval(value, true);
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
 }
 
 }  // namespace
