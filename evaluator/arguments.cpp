@@ -707,15 +707,17 @@ struct LeanFrom {
     budget::step();
 }
 
-bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
+bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
+bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 // One argument of a lean call at `pos`, pushed. A literal that no operator
 // can follow, and (fast tier) a simple expression (a word holding a plain
 // value, number operators after it) are pushed at once, as their
 // expression would push them: nothing in them can fail, recurse or loop, so
 // they take no budget step. An operator's operand that is a call is made
-// by operand_call. Any other expression is evaluated; after either, `view`
-// and `rec` are made current again. `param` names a missing argument.
+// by operand_word_call or operand_path_call. Any other expression is
+// evaluated; after either, `view` and `rec` are made current again.
+// `param` names a missing argument.
 [[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                            CodeView& view, u32 param, u32 pos, bool prefix) {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
@@ -744,8 +746,12 @@ bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
             }
         }
     }
-    if (!(prefix && fast_paths_on() && operand_call(s.code, view.cells + pos, &pos, view.tail)))
-        pos = eval_sub(s.code, pos, s.tail, prefix);
+    const Cell* c = view.cells + pos;
+    bool done = prefix && fast_paths_on() &&
+                (TYPE_OF(c) == TYPE_WORD   ? operand_word_call(s.code, c, &pos, view.tail)
+                 : TYPE_OF(c) == TYPE_PATH ? operand_path_call(s.code, c, &pos, view.tail)
+                                           : false);
+    if (!done) pos = eval_sub(s.code, pos, s.tail, prefix);
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
     view.read(s.code, s.tail);
     return pos;
@@ -922,38 +928,40 @@ bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return true;
 }
 
-// An operator's operand that is a call through a word or a path (`1 +
-// length? s`, `x + f/twice 3`): the call its expression would make, less
-// the expression's dispatch. False, having done nothing, for any other
-// operand, or a path call the lean call declines. Out of line: the lean
-// calls around it keep their registers.
-[[gnu::noinline]] bool operand_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
-    if (TYPE_OF(c) == TYPE_WORD) {
-        const Cell* v = peek_word(c);
-        if (!v || !function_type_q(TYPE_OF(v))) return false;
-        expression_step();
-        Cell w = *c, fn = *v;
-        u32 next = *pos_io + 1;
-        if (!lean_word_call(&fn, &w, code, &next, tail, true))
-            next = eval_code_at(&fn, code, *pos_io + 1, tail, true, {.name = &w});
-        *pos_io = next;
-        return true;
-    }
-    if (TYPE_OF(c) != TYPE_PATH) return false;
+// A function!, native! or action! called by word or path, its value
+// pushed; false, having done nothing, when the lean call declines.
+[[gnu::always_inline]] inline bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                             const LeanFrom& from) {
+    u32 type = TYPE_OF(fn);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, from);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, from);
+}
+
+// An operator's operand that is a call (`1 + length? s`, `x + f/twice 3`):
+// the call its expression would make, less the expression's dispatch.
+// False, having done nothing, for an operand that is not a call through a
+// word, or a path call the lean call declines. Out of line, one function
+// per kind: the lean calls around them keep their registers.
+[[gnu::noinline]] bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    expression_step();
+    Cell w = *c, fn = *v;
+    u32 next = *pos_io + 1;
+    if (!lean_call(&fn, &w, code, &next, tail, {}))
+        next = eval_code_at(&fn, code, *pos_io + 1, tail, true, {.name = &w});
+    *pos_io = next;
+    return true;
+}
+
+[[gnu::noinline]] bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
     Cell path = *c;
     Cell w, fn;
     u32 head;
     if (!path_function(&path, &w, &fn, &head)) return false;
     u32 next = *pos_io + 1;
-    u32 type = TYPE_OF(&fn);
-    const LeanFrom from{&path, head + 1, true};
-    if (type == TYPE_FUNCTION) {
-        if (!lean_function_call(&fn, &w, code, &next, tail, true, from)) return false;
-    } else if (type != TYPE_NATIVE && type != TYPE_ACTION) {
-        return false;
-    } else if (!lean_builtin_call(&fn, &w, code, &next, tail, true, false, from)) {
-        return false;
-    }
+    if (!lean_call(&fn, &w, code, &next, tail, {&path, head + 1, true})) return false;
     *pos_io = next;
     return true;
 }
@@ -970,10 +978,7 @@ bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, boo
 }
 
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
-    u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, {path, ref_item});
-    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, {path, ref_item});
+    return lean_call(fn, name, code, pos_io, tail, {path, ref_item});
 }
 
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
