@@ -73,16 +73,6 @@ bool skip_in(Cell* s, i32 count) {
     return series_head(s) >= len;
 }
 
-u32 length_from(Cell* s, bool from_head) {
-    u32 len = buffer_of(s)->length();
-    i64 i = from_head ? 0 : static_cast<i32>(series_head(s));
-    if (i < 0) i = 0;
-    if (i > len) {
-        series_head(s) = len;
-        return 0;
-    }
-    return len - static_cast<u32>(i);
-}
 
 u32 get_int_arg(i32 base) {
     Cell* s = stack::arguments;

@@ -22,7 +22,18 @@ inline bool series_q(u32 type) {
 bool tail_at_q(const Cell* s);                  // at or past the tail
 u32 buffer_length_q(const Cell* s);             // units in the buffer
 bool skip_in(Cell* s, i32 count);               // moves unless that passes the tail; true when at tail
-u32 length_from(Cell* s, bool from_head);       // clamps an index past the tail
+// Units from the index (or the head) to the tail; clamps an index past the
+// tail. Inline: length? of a block or string is a hot call.
+inline u32 length_from(Cell* s, bool from_head) {
+    u32 len = buffer_of(s)->length();
+    i64 i = from_head ? 0 : static_cast<i32>(series_head(s));
+    if (i < 0) i = 0;
+    if (i > len) {
+        series_head(s) = len;
+        return 0;
+    }
+    return len - static_cast<u32>(i);
+}
 // New index for at (base 1) and skip (base 0) from stack::arguments[0] and [1].
 u32 get_int_arg(i32 base);
 

@@ -164,7 +164,7 @@ bool fast_series_action(u32 slot, const i32* refinements) {
     if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
     if (slot == ACT_LENGTH_Q) {
         // series!'s own length?, which both inherit, without the type dispatch.
-        make_cell(s, TYPE_INTEGER, 0, static_cast<u32>(series::length_q(s)));
+        make_cell(s, TYPE_INTEGER, 0, series::length_from(s, false));
         return true;
     }
     if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
