@@ -14,7 +14,8 @@
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of any other value          eval_set_word (shared)
-//   paren                                eval_paren (shared)
+//   paren                                eval_paren (shared): one simple
+//                                        value without its frames
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix,
 //                                        else lean_op_call, else eval_code_at
@@ -24,8 +25,9 @@
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
-// a conditional's branch of one simple expression runs without its frame
-// (run_block). eval_code_at with eval_arguments_at takes every call.
+// a conditional's branch or a function body of one simple expression runs
+// without its frame (simple_block), and so does a paren of one (eval_paren).
+// eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
@@ -729,7 +731,9 @@ namespace {
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
     u32 tail = cell_count(b);
-    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
+    // A value then operator and operand pairs: an odd count of cells. Most
+    // code that holds a call is turned away here, before any word is looked up.
+    if (head >= tail || !((tail - head) & 1) || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
     if (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end) return false;
     const Cell* c = block::cells_of(b) + head;
     if (head + 1 == tail) {
@@ -959,8 +963,12 @@ void run_body(const Cell* fn, const Cell* body) {
     me->header |= FRAME_BODY;
     CallerScope caller_scope;
     try {
-        if (TYPE_OF(body) == TYPE_BLOCK) enter_block(body);
-        else make_cell(stack::arguments, TYPE_UNSET);
+        // A body of one simple expression without its frame, as a branch.
+        if (TYPE_OF(body) == TYPE_BLOCK) {
+            if (!simple_block(body)) enter_block(body);
+        } else {
+            make_cell(stack::arguments, TYPE_UNSET);
+        }
     } catch (Throw& t) {
         trace.enabled = false;
         me->header &= ~FRAME_BODY;

@@ -179,7 +179,9 @@ struct Partial {
                                                  u32* next, Partial* partial) {
     Cell* start = stack::top;
     partial->stop = 0;
-    if (start + 2 >= stack::end) return false;
+    // Where the set-word's frame could not be opened, the generic path
+    // raises the overflow, as it would at this depth.
+    if (start + 2 >= stack::end || stack::frame_top >= stack::frame_end) return false;
     // Nothing below allocates, so the slot stays put until the store.
     Cell* slot = context::plain_slot(word);
     Cell v;
