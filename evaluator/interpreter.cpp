@@ -70,7 +70,7 @@ bool reference_only = false;
 
 namespace {
 
-Cell code_cell{TYPE_UNSET, 0, 0, 0};
+alignas(16) Cell code_cell{TYPE_UNSET, 0, 0, 0};
 
 
 // ---- word values -------------------------------------------------------------------
@@ -146,9 +146,11 @@ struct CodeScope {
 
 // Restores the current code cell on the way out, also when a throw passes.
 struct CodeRestore {
-    Cell saved;
-    CodeRestore() : saved(code_cell) {}
-    ~CodeRestore() { code_cell = saved; }
+    // Kept as bytes: a Cell copy is split into four words here (the head of
+    // code_cell is written alone elsewhere), one 16-byte move each way is not.
+    alignas(16) unsigned char saved[sizeof(Cell)];
+    CodeRestore() { std::memcpy(saved, &code_cell, sizeof(Cell)); }
+    ~CodeRestore() { std::memcpy(&code_cell, saved, sizeof(Cell)); }
 };
 
 u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
