@@ -928,14 +928,15 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return true;
 }
 
-// A function!, native! or action! called by word or path, its value
-// pushed; false, having done nothing, when the lean call declines.
-[[gnu::always_inline]] inline bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+// A function!, native! or action! called by word or path, its value pushed
+// (sub) or made the frame result; false, having done nothing, when the lean
+// call declines.
+[[gnu::always_inline]] inline bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub,
                                              const LeanFrom& from) {
     u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, true, from);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, true, false, from);
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
 
 // An operator's operand that is a call (`1 + length? s`, `x + f/twice 3`):
@@ -949,7 +950,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     expression_step();
     Cell w = *c, fn = *v;
     u32 next = *pos_io + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, {}))
+    if (!lean_call(&fn, &w, code, &next, tail, true, {}))
         next = eval_code_at(&fn, code, *pos_io + 1, tail, true, {.name = &w});
     *pos_io = next;
     return true;
@@ -961,7 +962,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     u32 head;
     if (!path_function(&path, &w, &fn, &head)) return false;
     u32 next = *pos_io + 1;
-    if (!lean_call(&fn, &w, code, &next, tail, {&path, head + 1, true})) return false;
+    if (!lean_call(&fn, &w, code, &next, tail, true, {&path, head + 1, true})) return false;
     *pos_io = next;
     return true;
 }
@@ -971,14 +972,11 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // Each entry its own copy of the lean call, with what cannot apply to its
 // kind of call left out.
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
-    u32 type = TYPE_OF(fn);
-    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, {});
-    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, {});
+    return lean_call(fn, name, code, pos_io, tail, sub, {});
 }
 
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
-    return lean_call(fn, name, code, pos_io, tail, {path, ref_item});
+    return lean_call(fn, name, code, pos_io, tail, true, {path, ref_item});
 }
 
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {

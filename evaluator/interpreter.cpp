@@ -615,6 +615,21 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
 }
 
+// eval(code, chain) after its machine stack check and budget step, for a
+// block that something holds while it runs: eval's own rooted copy, a
+// function body (its function value on the value stack) or a conditional's
+// branch (its argument).
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true) {
+    Cell code = *code_in;
+    CodeRestore restore;
+    CodeScope scope(&code);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_block_in_frame(&code);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+}
+
 }  // namespace
 
 void eval(Cell* code_in, bool chain) {
@@ -624,13 +639,7 @@ void eval(Cell* code_in, bool chain) {
         Cell value;
     } code{*code_in};
     collector::Guard code_hold(&code.value);
-    CodeRestore restore;
-    CodeScope scope(&code.value);
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    eval_block_in_frame(&code.value);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
+    enter_block(&code.value, chain);
 }
 
 // Lean only where eval's library scope would change nothing: the body is a
@@ -708,20 +717,6 @@ void LoopBody::run_while(LoopBody& cond) {
 
 namespace {
 
-// eval(code, true) for a block the lean call runs: a function body or a
-// conditional's branch. The call has just checked the machine stack and
-// stepped the budget, and the block stays held by the callee on the value
-// stack (the function value, the conditional's argument) while it runs.
-[[gnu::always_inline]] inline void enter_block(const Cell* code_in) {
-    Cell code = *code_in;
-    CodeRestore restore;
-    CodeScope scope(&code);
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    eval_block_in_frame(&code);
-    stack::unwind_last();
-}
-
 // The value of a block or paren that is one simple expression (see
 // simple_value): nothing in it can fail, call anything, allocate or be seen,
 // so its value can go where the `frames` frames evaluating it would leave it
@@ -739,7 +734,8 @@ namespace {
     if (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end) return false;
     const Cell* c = block::cells_of(b) + head;
     if (head + 1 == tail) {
-        // One value: a literal or a word holding one.
+        // One value (a literal or a word holding one), the most common
+        // branch: read here, without simple_value's operator step.
         if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return false;
         if (!plain_value_q(TYPE_OF(c))) return false;
         *out = *c;
@@ -793,12 +789,15 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-}  // namespace
-
-// A conditional's branch: enter_block unless simple_block does it.
-void run_block(const Cell* code) {
+// A conditional's branch or a function body: enter_block unless
+// simple_block does it.
+[[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
     if (!simple_block(code)) enter_block(code);
 }
+
+}  // namespace
+
+void run_block(const Cell* code) { run_block_inline(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
@@ -967,7 +966,7 @@ void run_body(const Cell* fn, const Cell* body) {
     try {
         // A body of one simple expression without its frame, as a branch.
         if (TYPE_OF(body) == TYPE_BLOCK) {
-            if (!simple_block(body)) enter_block(body);
+            run_block_inline(body);
         } else {
             make_cell(stack::arguments, TYPE_UNSET);
         }
