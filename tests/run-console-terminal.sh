@@ -61,7 +61,10 @@ tm send-keys -t t Up
 expect_last '^>> quit/return 3$'
 tm send-keys -t t Up Up Enter
 expect_count '^== 3$' 1
-# Ctrl-C at the prompt quits as q does (the history is saved).
+# Ctrl-C at the prompt quits as q does (the history is saved). Sent once
+# the prompt is back: before it, the terminal would still turn Ctrl-C into
+# an interrupt of the running code.
+expect_last '^>> ?$'
 tm send-keys -t t 'abc' C-c
 same_modes 0 "Ctrl-C at the prompt"
 grep -q '"1 + 2" "quit/return 3" {ask/hide "pw: "} "1 + 2"' "$cfg" 2>/dev/null || fail "history after Ctrl-C: $(cat "$cfg" 2>&1)"
