@@ -396,14 +396,13 @@ struct Engine {
         return ok;
     }
 
-    // A string rule against string input at `p`, both of one byte per
-    // character: the text is compared in place, as the string comparison
-    // does it (a mismatch is tried again folded unless the case counts).
-    // Answers 1 or 0 and sets `adv`, or -1 for any other width.
-    [[gnu::always_inline]] int match_bytes(const Cell* rule, u32 p, u32& adv) {
-        SeriesBuffer* ib = GET_BUFFER(series_node(input));
+    // A string rule against one-byte string input (its buffer `ib`) at `p`:
+    // the text is compared in place, as the string comparison does it (a
+    // mismatch is tried again folded unless the case counts). Answers 1 or 0
+    // and sets `adv`, or -1 for a rule of wider characters.
+    [[gnu::always_inline]] int match_bytes(SeriesBuffer* ib, const Cell* rule, u32 p, u32& adv) {
         SeriesBuffer* rb = GET_BUFFER(series_node(rule));
-        if (ib->unit() != 1 || rb->unit() != 1) return -1;
+        if (rb->unit() != 1) return -1;
         u32 rh = series_head(rule), rl = rb->used_bytes();
         u32 lb = rh < rl ? rl - rh : 0;
         adv = lb;
@@ -431,9 +430,16 @@ struct Engine {
     [[gnu::always_inline]] bool match_value(Cell* rule, u32& adv) {
         // The commonest literal, a string over string input, goes straight to
         // the comparison in place (match_other does the same).
-        u32 p = pos(), e = end();
-        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING && p < e) {
-            if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
+        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING) {
+            SeriesBuffer* ib = GET_BUFFER(series_node(input));
+            if (ib->unit() == 1) {
+                // One byte a character: the length is the byte count.
+                u32 p = pos(), n = ib->used_bytes();
+                u32 e = limit > 0 && limit < n ? limit : n;
+                if (p < e) {
+                    if (const int m = match_bytes(ib, rule, p, adv); m >= 0) return m && p + adv <= e;
+                }
+            }
         }
         return match_other(rule, adv);
     }
