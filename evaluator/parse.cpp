@@ -272,6 +272,11 @@ struct Engine {
     bool at_end() const { return pos() >= end(); }
     InputKind kind() const { return in_kind; }
 
+    // The engine's shortcuts, which leave levels unwritten: not under a
+    // tracer (it sees every level), nor under the reference switch, so that
+    // the differential fuzzer weighs them against the plain walk.
+    bool shortcuts() const { return !tracer && interpreter::fast_paths_on(); }
+
     // -- events --
     void fire_event(u32 event, bool match, node_t rb, u32 ri) {
         if (tracer) fire_traced(event, match, rb, ri);
@@ -609,7 +614,22 @@ struct Engine {
                     if (i + 1 >= n) fire("script", "parse-end", c);
                     break;  // a sequence matched: the level succeeds at once
                 }
-                r = match_rule_at(rb, i, c, kw);
+                if (tracer) {
+                    r = match_rule_at(rb, i, c, kw);
+                } else if (TYPE_OF(c) == TYPE_STRING) {
+                    // The commonest rules go straight to their step: with
+                    // no tracer, match_rule's fetch event is nothing.
+                    Cell v = *c;
+                    i++;
+                    r = value_rule(&v, rb, i - 1);
+                } else if (kw == KW_COPY || kw == KW_SET) {
+                    r = copy_set(rb, i, kw == KW_COPY);
+                } else if (TYPE_OF(c) == TYPE_PAREN) {
+                    Cell v = *c;
+                    r = paren_rule(&v, rb, i);
+                } else {
+                    r = match_rule_at(rb, i, c, kw);
+                }
                 if (r != R_OK) break;
             }
             if (r != R_FAIL) break;
@@ -698,7 +718,7 @@ struct Engine {
             last_match = true;
             return R_OK;
         }
-        if (!tracer) {
+        if (shortcuts()) {
             // Nothing can see the level of a bitset run (no events, no code
             // runs inside it), so it is not written; its limit still holds.
             check_stacks();
@@ -811,7 +831,16 @@ struct Engine {
         return found ? R_OK : R_FAIL;
     }
 
-    Result copy_set(node_t rb, u32& i, bool copy) {
+    // A paren rule: its code run, its value dropped.
+    Result paren_rule(const Cell* paren, node_t rb, u32& i) {
+        fire_event(EV_PAREN, last_match, rb, i);
+        stack::TopGuard guard;
+        eval_paren(paren);
+        i++;
+        return R_OK;
+    }
+
+    [[gnu::noinline]] Result copy_set(node_t rb, u32& i, bool copy) {
         u32 j = i + 1;
         Cell w;
         {
@@ -830,7 +859,7 @@ struct Engine {
             // run goes straight to the text. Nothing sees the copy's level or
             // the run's, so neither is written; the limit they would meet
             // (three cells for the copy, checked by the run) still holds.
-            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && !tracer &&
+            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && shortcuts() &&
                 kind() == IN_STRING && j + 1 < n) {
                 const Cell* rule = cells + j + 1;
                 i32 rule_kw = keyword_of(rule);
@@ -1197,13 +1226,8 @@ struct Engine {
             case TYPE_BLOCK:
                 i++;
                 return match_block(&r, i - 1);
-            case TYPE_PAREN: {
-                fire_event(EV_PAREN, last_match, rb, i);
-                stack::TopGuard guard;
-                eval_paren(&r);
-                i++;
-                return R_OK;
-            }
+            case TYPE_PAREN:
+                return paren_rule(&r, rb, i);
             case TYPE_SET_WORD: {
                 set_word(&r, input);
                 i++;
