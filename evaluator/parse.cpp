@@ -675,7 +675,7 @@ struct Engine {
     // step can run code or move the text, so the characters are tested in
     // place. Each match covers one character, so the "no progress" end
     // never applies.
-    Result bitset_run(const Cell* bits, i32 min, i32 max) {
+    [[gnu::always_inline]] Result bitset_run(const Cell* bits, i32 min, i32 max) {
         SeriesBuffer* sb = GET_BUFFER(bitset::node_of(bits));
         const u8* set = sb->head();
         u32 set_bytes = sb->used_bytes();
@@ -688,11 +688,16 @@ struct Engine {
         u32 room = p < e ? e - p : 0;
         u32 stop = p + (max >= 0 && static_cast<u32>(max) < room ? static_cast<u32>(max) : room);
         if (unit == 1) {
-            while (p < stop) {
-                u32 c = text[p];
-                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
-                p++;
+            // Bytes from `stored` up are all in the set or all out of it.
+            u32 stored = set_bytes < 32 ? set_bytes * 8 : 256;
+            const u8* q = text + p;
+            const u8* last = text + stop;
+            if (beyond) {
+                while (q < last && (*q >= stored || (set[*q >> 3] << (*q & 7)) & 0x80)) q++;
+            } else {
+                while (q < last && *q < stored && (set[*q >> 3] << (*q & 7)) & 0x80) q++;
             }
+            p = static_cast<u32>(q - text);
         } else {
             while (p < stop) {
                 u32 c = string::get_char(text + p * unit, unit);
@@ -887,7 +892,7 @@ struct Engine {
     }
 
     // Sets the word of a copy or set that matched from `start`.
-    void store_capture(Cell w, u32 start, bool copy) {
+    [[gnu::always_inline]] void store_capture(Cell w, u32 start, bool copy) {
         if (copy && kind() != IN_BLOCK) {
             // A plain slot takes the copy at once, nothing allocating between.
             Cell v = text_copy(start);
