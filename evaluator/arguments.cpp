@@ -806,6 +806,67 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     }
 }
 
+// `either cond [a] [b]` or `if cond [a]` by word, the condition one simple
+// expression (see simple_value) and the branches literal blocks, with room
+// for everything the lean call would open: the branch is chosen before
+// anything is pushed. When the branch is one simple expression too (or
+// `if` has none to run), nothing in the call can fail or be seen and its
+// value goes where the lean call leaves it, without the frames; otherwise
+// the conditional's frame is opened over the values read here and the
+// branch runs in it, as the lean call runs it. False, having done nothing,
+// for any other shape (the lean call then takes it).
+[[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub) {
+    const u32 index = native::entry_of(fn);
+    if (index != natives::N_EITHER && index != natives::N_IF) return false;
+    const u32 blocks = index == natives::N_EITHER ? 2 : 1;
+    Cell* start = stack::top;
+    if (!fast_paths_on() || start + 6 >= stack::end || stack::frame_top + 2 > stack::frame_end) return false;
+    CodeView view;
+    view.read(code, tail);
+    Cell cond;
+    u32 stop;
+    u32 pos = simple_value(view.cells, *pos_io, view.tail, &cond, &stop);
+    if (!pos || pos + blocks > view.tail) return false;
+    const Cell* b = view.cells + pos;
+    if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
+    pos += blocks;
+    // An operator after the last block would take it as its left operand.
+    if (pos < view.tail && TYPE_OF(view.cells + pos) == TYPE_WORD) {
+        const Cell* after = peek_word(view.cells + pos);
+        if (!after || TYPE_OF(after) == TYPE_OP) return false;
+    }
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != blocks + 1 || !(rec->type_bits[0] >> TYPE_OF(&cond) & 1) ||
+        !(rec->type_bits[1] >> TYPE_BLOCK & 1) || (blocks == 2 && !(rec->type_bits[2] >> TYPE_BLOCK & 1)))
+        return false;
+    const Cell* branch = logic::is_true(&cond) ? b : blocks == 2 ? b + 1 : nullptr;
+    Cell v;
+    if (!branch) {
+        make_cell(&v, TYPE_NONE);
+    } else if (!simple_branch_value(branch, 2, &v)) {
+        machine_stack::check();
+        budget::step();
+        stack::push(fn);
+        stack::mark_kind82(name);
+        Cell* a = stack::top;
+        a[0] = cond;
+        a[1] = b[0];
+        if (blocks == 2) a[2] = b[1];
+        stack::top = a + 1 + blocks;
+        run_block(a + (branch - b) + 1);
+        lean_return({fn, name, code, tail, false}, pos, sub);
+        *pos_io = pos;
+        return true;
+    }
+    // As lean_return leaves the value.
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *pos_io = pos;
+    return true;
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -936,6 +997,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     u32 type = TYPE_OF(fn);
     if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
     return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
 

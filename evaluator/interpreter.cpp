@@ -27,6 +27,9 @@
 // whose parameters are all evaluated ones, reading the callee's call record;
 // a conditional's branch or a function body of one simple expression runs
 // without its frame (simple_block), and so does a paren of one (eval_paren).
+// `either`/`if` by word with a simple condition and literal blocks choose
+// their branch before anything is pushed (direct_conditional): a simple
+// branch leaves its value without the conditional's frame either.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
@@ -798,6 +801,8 @@ void eval_paren(Cell* value, bool sub) {
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
+
+bool simple_branch_value(const Cell* code, u32 frames, Cell* out) { return simple_code_value(code, frames, out); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);

@@ -111,6 +111,9 @@ void run_body(const Cell* fn, const Cell* body);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);
+// The value of a block of one simple expression run inside `frames` frames
+// that would open for it, without them; false for any other block.
+bool simple_branch_value(const Cell* code, u32 frames, Cell* out);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having
