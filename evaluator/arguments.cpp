@@ -501,6 +501,9 @@ struct CallRecord {
     // and their cache indexes. refs_known false: more than fit here, or two
     // that resolve alike (the path items are then matched from the cache).
     bool refs_known;
+    // native: `either` or `if` whose parameters take every simple value,
+    // then blocks (a native made from a spec of its own may not).
+    bool conditional;
     u32 nrefs;
     u32 ref_raw[LEAN_MAX_REFS];
     i32 ref_sym[LEAN_MAX_REFS];
@@ -570,6 +573,15 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
         r->ref_raw[r->nrefs] = entries[c].data2;
         r->ref_sym[r->nrefs] = sym;
         r->ref_entry[r->nrefs++] = c;
+    }
+    r->conditional = false;
+    if (type == TYPE_NATIVE) {
+        u32 index = native::entry_of(fn);
+        u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
+        bool ok = blocks && args == blocks + 1 && !(shape & SHAPE_REFS) &&
+                  (r->type_bits[0] & PLAIN_TYPES) == PLAIN_TYPES;
+        for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
+        r->conditional = ok;
     }
     r->compiled = false;
     if (type == TYPE_FUNCTION) {
@@ -806,57 +818,92 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     }
 }
 
-// `either cond [a] [b]` or `if cond [a]` by word, the condition one simple
-// expression (see simple_value) and the branches literal blocks, with room
-// for everything the lean call would open: the branch is chosen before
-// anything is pushed. When the branch is one simple expression too (or
-// `if` has none to run), nothing in the call can fail or be seen and its
-// value goes where the lean call leaves it, without the frames; otherwise
-// the conditional's frame is opened over the values read here and the
-// branch runs in it, as the lean call runs it. False, having done nothing,
-// for any other shape (the lean call then takes it).
-[[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
-                                                      bool sub) {
+// `either cond [a] [b]` or `if cond [a]` (`fn`, its arguments from `pos`
+// of `cells`, up to `tail`): the condition one simple expression (see
+// simple_value), the branches literal blocks and no operator after the
+// last. Reads the call without evaluating anything or pushing; false for
+// any other shape (or any other native).
+[[gnu::always_inline]] inline bool read_conditional_inline(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
+                                                           Conditional* out) {
     const u32 index = native::entry_of(fn);
     if (index != natives::N_EITHER && index != natives::N_IF) return false;
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || !rec->conditional) return false;
     const u32 blocks = index == natives::N_EITHER ? 2 : 1;
+    u32 stop;
+    u32 next = simple_value(cells, pos, tail, &out->cond, &stop);
+    if (!next || next + blocks > tail) return false;
+    const Cell* b = cells + next;
+    if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
+    next += blocks;
+    // An operator after the last block would take it as its left operand.
+    if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
+        const Cell* after = peek_word(cells + next);
+        if (!after || TYPE_OF(after) == TYPE_OP) return false;
+    }
+    out->blocks = b;
+    out->count = blocks;
+    out->branch = logic::is_true(&out->cond) ? b : blocks == 2 ? b + 1 : nullptr;
+    out->next = next;
+    return true;
+}
+
+}  // namespace
+
+bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out) {
+    return read_conditional_inline(fn, cells, pos, tail, out);
+}
+
+namespace {
+
+// The call read_conditional read, its branch not simple: its frame opened
+// over the values read, the branch run in it, as the lean call does it.
+[[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
+                                                          const Conditional& c) {
+    machine_stack::check();
+    budget::step();
+    stack::push(fn);
+    stack::mark_kind82(name);
+    Cell* a = stack::top;
+    a[0] = c.cond;
+    a[1] = c.blocks[0];
+    if (c.count == 2) a[2] = c.blocks[1];
+    stack::top = a + 1 + c.count;
+    enter_branch(a + (c.branch - c.blocks) + 1);
+    lean_return({fn, name, code, 0, false}, c.next, sub);
+    return c.next;
+}
+
+}  // namespace
+
+u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c) {
+    return conditional_call_inline(fn, name, code, sub, c);
+}
+
+namespace {
+
+// A conditional by word that read_conditional reads, with room for
+// everything the lean call would open: its branch is chosen before anything
+// is pushed. When the branch is simple (see simple_branch_value), or `if`
+// has none to run, nothing in the call can fail or be seen and its value
+// goes where the lean call leaves it, without the frames; otherwise the
+// conditional's frame is opened over the values read here and the branch
+// runs in it, as the lean call runs it. False, having done nothing, for
+// any other call (the lean call then takes it).
+[[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub) {
     Cell* start = stack::top;
     if (!fast_paths_on() || start + 6 >= stack::end || stack::frame_top + 2 > stack::frame_end) return false;
     CodeView view;
     view.read(code, tail);
-    Cell cond;
-    u32 stop;
-    u32 pos = simple_value(view.cells, *pos_io, view.tail, &cond, &stop);
-    if (!pos || pos + blocks > view.tail) return false;
-    const Cell* b = view.cells + pos;
-    if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
-    pos += blocks;
-    // An operator after the last block would take it as its left operand.
-    if (pos < view.tail && TYPE_OF(view.cells + pos) == TYPE_WORD) {
-        const Cell* after = peek_word(view.cells + pos);
-        if (!after || TYPE_OF(after) == TYPE_OP) return false;
-    }
-    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != blocks + 1 || !(rec->type_bits[0] >> TYPE_OF(&cond) & 1) ||
-        !(rec->type_bits[1] >> TYPE_BLOCK & 1) || (blocks == 2 && !(rec->type_bits[2] >> TYPE_BLOCK & 1)))
-        return false;
-    const Cell* branch = logic::is_true(&cond) ? b : blocks == 2 ? b + 1 : nullptr;
+    Conditional c;
+    if (!read_conditional_inline(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    const u32 pos = c.next;
     Cell v;
-    if (!branch) {
+    if (!c.branch) {
         make_cell(&v, TYPE_NONE);
-    } else if (!simple_branch_value(branch, 2, &v)) {
-        machine_stack::check();
-        budget::step();
-        stack::push(fn);
-        stack::mark_kind82(name);
-        Cell* a = stack::top;
-        a[0] = cond;
-        a[1] = b[0];
-        if (blocks == 2) a[2] = b[1];
-        stack::top = a + 1 + blocks;
-        run_block(a + (branch - b) + 1);
-        lean_return({fn, name, code, tail, false}, pos, sub);
-        *pos_io = pos;
+    } else if (!simple_branch_value(c.branch, 2, &v)) {
+        *pos_io = conditional_call_inline(fn, name, code, sub, c);
         return true;
     }
     // As lean_return leaves the value.

@@ -26,7 +26,7 @@
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
 // a conditional's branch or a function body of one simple expression runs
-// without its frame (simple_block), and so does a paren of one (eval_paren).
+// without its frame (run_block_inline), and so does a paren of one (eval_paren).
 // `either`/`if` by word with a simple condition and literal blocks choose
 // their branch before anything is pushed (direct_conditional): a simple
 // branch leaves its value without the conditional's frame either.
@@ -748,15 +748,81 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
-// A conditional's branch that is one simple expression: its value goes
-// where enter_block's frame would leave it (the frame's first cell, then
-// the caller's result slot).
-[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
-    Cell v;
-    if (TYPE_OF(code) != TYPE_BLOCK || !simple_code_value(code, 1, &v)) return false;
-    *stack::top++ = v;
-    *stack::arguments = v;
-    return true;
+// A block read as one `either` or `if` call (see read_conditional), with
+// the word and the native it calls.
+struct BlockConditional {
+    Conditional call;
+    Cell word;
+    Cell fn;
+};
+enum class BlockShape { OTHER, SIMPLE, CONDITIONAL };
+
+// A block (evaluated inside `frames` frames) of one `either` or `if` call:
+// SIMPLE when its branch is one simple expression (or `if` has none to
+// run): nothing in it can fail or be seen, so its value (`out`) can go
+// where the block's, the conditional's and the branch's frames would leave
+// it, without them. CONDITIONAL for any other branch, the call read into
+// `bc` for enter_conditional. OTHER for any other block.
+[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+    SeriesBuffer* b = block::buffer_of(code);
+    u32 head = series_head(code);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD) return BlockShape::OTHER;
+    const Cell* fn = peek_word(cells + head);
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
+    // Room for what the generic path opens: the conditional's frame above
+    // the block's, its native and arguments, and the branch's frame.
+    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + 2 > stack::frame_end ||
+        stack::top + 6 >= stack::end)
+        return BlockShape::OTHER;
+    Conditional& c = bc->call;
+    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    bc->word = cells[head];
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
+// A block that read_block_conditional read as CONDITIONAL, run as
+// enter_block runs it: its frame, the call as its one expression (no
+// operator can follow it), the branch in the call's frame. Its library
+// mark is the running code's (checked there), and no tracer runs.
+[[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
+    Cell code = *code_in;
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (!in_library) code_cell = code;
+    budget::step();
+    u32 next = conditional_call(&bc->fn, &bc->word, &code, false, bc->call);
+    if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
+    stack::unwind_last();
+}
+
+// A conditional's branch or a function body: one simple expression (see
+// simple_code_value) or one conditional (see read_block_conditional) whose
+// value goes where enter_block's frame would leave it (the frame's first
+// cell, then the caller's result slot), else enter_block, or
+// enter_conditional for a conditional of another branch.
+[[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
+    if (TYPE_OF(code) == TYPE_BLOCK) {
+        Cell v;
+        BlockConditional bc;
+        BlockShape shape =
+            simple_code_value(code, 1, &v) ? BlockShape::SIMPLE : read_block_conditional(code, 1, &bc, &v);
+        if (shape == BlockShape::SIMPLE) {
+            *stack::top++ = v;
+            *stack::arguments = v;
+            return;
+        }
+        if (shape == BlockShape::CONDITIONAL) return enter_conditional(code, &bc);
+    }
+    enter_block(code);
 }
 
 // A paren: its block evaluated in a frame named <body>, the value pushed
@@ -792,17 +858,18 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-// A conditional's branch or a function body: enter_block unless
-// simple_block does it.
-[[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
-    if (!simple_block(code)) enter_block(code);
-}
 
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
 
-bool simple_branch_value(const Cell* code, u32 frames, Cell* out) { return simple_code_value(code, frames, out); }
+bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+    BlockConditional bc;
+    return simple_code_value(code, frames, out) ||
+           read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
+}
+
+void enter_branch(const Cell* code) { enter_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
