@@ -346,11 +346,11 @@ Header Reader::header(const u8*& p, const u8* end) {
 
 // The compact form's most common records, read without the general
 // machinery: a small integer, a logic value, or an unbound word of a symbol
-// met before (one index byte), each with an optional new-line prefix. Answers
+// met before, each with an optional new-line prefix. Answers
 // null, having changed nothing, for anything else, which the general reader
 // then takes from the same place (and faults exactly as before).
 const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
-    if (end - p < 3) return nullptr;
+    if (end - p < 4) return nullptr;
     bool newline = *p == 0xC0;
     const u8* q = p + newline;
     u8 b = q[0];
@@ -362,12 +362,17 @@ const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
         else return nullptr;
         q++;
     } else {
-        // S clear: an unbound word.
+        // S clear: an unbound word, its symbol's index in one or two bytes.
         u32 type = b;
-        u8 i = q[1];
-        if (!word::any_word_q(type) || i >= 0x80 || i >= sym_count_ || globals_[i] < 0) return nullptr;
-        make_cell(&v, type, context::global, static_cast<u32>(symbols_[i]), static_cast<u32>(globals_[i]));
+        if (!word::any_word_q(type)) return nullptr;
+        u32 i = q[1];
         q += 2;
+        if (i >= 0x80) {
+            if (q[0] >= 0x80) return nullptr;
+            i = (i & 0x7F) | u32(*q++) << 7;
+        }
+        if (i >= sym_count_ || globals_[i] < 0) return nullptr;
+        make_cell(&v, type, context::global, static_cast<u32>(symbols_[i]), static_cast<u32>(globals_[i]));
     }
     if (newline) v.header |= FLAG_NEW_LINE;
     *alloc_at_tail(parent) = v;
