@@ -893,7 +893,9 @@ namespace {
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
     Cell* start = stack::top;
-    if (!fast_paths_on() || start + 6 >= stack::end || stack::frame_top + 2 > stack::frame_end) return false;
+    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
     CodeView view;
     view.read(code, tail);
     Conditional c;
@@ -991,9 +993,13 @@ namespace {
     u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
 
     i32 refs[32];
-    // All refinements unused (-1: every byte 0xFF), in a few wide stores.
-    if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
-    else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    // All refinements unused (-1: every byte 0xFF), in a few wide stores;
+    // an action's typed entry with none named needs no refinement list.
+    auto unused_refs = [&] {
+        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+        else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    };
+    if (type == TYPE_NATIVE || named.count) unused_refs();
     for (u32 u = 0; u < named.count; u++) {
         // The named refinement: set, then its arguments pushed in order.
         u32 c = named.at[u];
@@ -1028,7 +1034,8 @@ namespace {
             default:
                 natives::call(index, false, refs);
         }
-    } else {
+    } else if (named.count || !actions::plain_series_action(index)) {
+        if (!named.count) unused_refs();
         actions::call_generic(index, refs);
     }
     lean_return(s, pos, sub);

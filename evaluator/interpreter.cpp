@@ -9,7 +9,9 @@
 //
 //   expression at `pos`                  fast tier (eval_expression_at)
 //   literal, or word holding a value     pushed from a local; number
-//     then number operators              operators folded in place (infix_simple)
+//     then number operators              operators folded in place (infix_simple),
+//                                        a paren operand of one simple value
+//                                        without its frames (paren_operand)
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
@@ -773,8 +775,8 @@ enum class BlockShape { OTHER, SIMPLE, CONDITIONAL };
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
     // Room for what the generic path opens: the conditional's frame above
     // the block's, its native and arguments, and the branch's frame.
-    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + 2 > stack::frame_end ||
-        stack::top + 6 >= stack::end)
+    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + CONDITIONAL_ROOM > stack::frame_end ||
+        stack::top + CONDITIONAL_ROOM >= stack::end)
         return BlockShape::OTHER;
     Conditional& c = bc->call;
     if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
@@ -857,6 +859,28 @@ void eval_paren(Cell* value, bool sub) {
     if (sub) stack::unwind();
     else stack::unwind_last();
 }
+
+// A paren operand's frames (the operator's and the paren's two) open above
+// those of the expression around it, which opens at most a paren's two and
+// a set-word's one; its cells likewise. Near the end of either stack the
+// generic path runs instead, and raises the overflow where it must.
+constexpr u32 PAREN_OPERAND_ROOM = 8;
+// Set while a paren operand's expression is read: a paren in it is left to
+// the generic path (no recursion here).
+bool in_paren_operand = false;
+
+}  // namespace
+
+bool paren_operand(const Cell* paren, Cell* out) {
+    if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
+    in_paren_operand = true;
+    // Nothing in it can throw.
+    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
+    in_paren_operand = false;
+    return done;
+}
+
+namespace {
 
 
 }  // namespace

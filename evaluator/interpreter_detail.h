@@ -129,6 +129,11 @@ struct Conditional {
     u32 next;
 };
 bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out);
+// Frames and cells a conditional taken without its frames must have room
+// for: its own frame, its native and arguments and its branch's frame, and
+// what its condition's paren operands would open. Nearer the end of either
+// stack the generic path runs, and raises the overflow where it must.
+constexpr u32 CONDITIONAL_ROOM = 16;
 // The call read_conditional read (by `name`, in `code`), its branch not
 // simple: as the lean call makes it. Answers the position after it.
 u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c);
