@@ -1083,6 +1083,15 @@ namespace {
     return true;
 }
 
+// A native's or action's entry over the open frame's arguments, no
+// refinement used. Out of line: the operator call around it stays small.
+[[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
+    i32 refs[32];
+    std::memset(refs, 0xFF, 4 * sizeof(i32));
+    if (type == TYPE_NATIVE) natives::call(index, false, refs);
+    else actions::call_generic(index, refs);
+}
+
 }  // namespace
 
 // Each entry its own copy of the lean call, with what cannot apply to its
@@ -1098,7 +1107,49 @@ bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, con
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    // Two plain parameters and no refinements, the shape of every number
+    // operator: lean_builtin_call with what that shape fixes folded in.
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2)
+        return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, true};
+    machine_stack::check();
+    budget::step();
+    stack::mark_kind82(name);
+    // The left operand at the frame's first slot, under the top so that the
+    // collector sees it while the right one is evaluated.
+    stack::keep();
+    Cell* a = stack::arguments;
+    auto check = [&](u32 i) {
+        u32 t = TYPE_OF(a + i);
+        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(fn, name, a + i, i);
+    };
+    check(0);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = *pos_io;
+    if (pos >= view.tail) no_arg(fn, name, 1);
+    // The right operand is mostly a call here (infix_simple and fast_infix
+    // take the simple ones): tried first, lean_arg for the rest.
+    const Cell* c = view.cells + pos;
+    u32 ct = TYPE_OF(c);
+    if ((ct == TYPE_WORD && operand_word_call(code, c, &pos, view.tail)) ||
+        (ct == TYPE_PATH && operand_path_call(code, c, &pos, view.tail))) {
+        if (!record_current(rec, more)) rec = call_record(fn, type);
+    } else {
+        pos = lean_arg(s, type, rec, more, view, 1, pos, true);
+    }
+    check(1);
+    u32 index = native::entry_of(fn);
+    FastOp kind;
+    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
+        !fast_compute(kind, a, a + 1))
+        call_builtin_plain(type, index);
+    lean_return(s, pos, sub);
+    *pos_io = pos;
+    return true;
 }
 
 }  // namespace zav::interpreter

@@ -158,17 +158,27 @@ struct CodeRestore {
     ~CodeRestore() { std::memcpy(&code_cell, saved, sizeof(Cell)); }
 };
 
-u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
+// The operator at `pos` applied to the value at `start`; answers the next
+// position, or `pos` itself when no operator is there. `refused`: the
+// position of an operator that infix_simple could not do (0: none), not
+// tried in place again.
+u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused) {
     if (pos >= tail) return pos;
     const Cell* wp = code_at(code, pos);
-    if (TYPE_OF(wp) != TYPE_WORD || !wp->data1) return pos;
+    if (TYPE_OF(wp) != TYPE_WORD) return pos;
     Cell w = *wp;
-    Cell* ctx = context::TO_CTX(word_ctx(&w));
-    if (!ctx->data2) return pos;  // no values (context::values_of is null)
-    if (word_index(&w) < 0) return pos;
-    const Cell* vp = word_value(&w);
+    // The common bound word's slot at once; the rare others looked up
+    // only where that cannot fail.
+    const Cell* vp = peek_word(&w);
+    if (!vp) {
+        if (!w.data1) return pos;
+        Cell* ctx = context::TO_CTX(word_ctx(&w));
+        if (!ctx->data2) return pos;  // no values (context::values_of is null)
+        if (word_index(&w) < 0) return pos;
+        vp = word_value(&w);
+    }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
-    if (fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
+    if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
     Cell v = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
@@ -181,14 +191,14 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
 
 // The operators after the value made at `start`, each applied to it in
 // turn; answers the position after the last. Looks no further when the next
-// cell cannot be an operator.
-inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub) {
+// cell cannot be an operator. `refused` as for eval_infix.
+inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub, u32 refused = 0) {
     for (;;) {
         SeriesBuffer* cb = block::buffer_of(code);
         u32 live = cell_count(cb);
         u32 t = tail < live ? tail : live;
         if (next >= t || TYPE_OF(block::cells_of(cb) + next) != TYPE_WORD) return next;
-        u32 after = eval_infix(start, code, next, t, sub);
+        u32 after = eval_infix(start, code, next, t, sub, refused);
         if (after == next) return next;
         next = after;
     }
@@ -345,7 +355,8 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
         stack::top = start + 1;
         if (!sub) *stack::arguments = *v;
     }
-    u32 next = infix_chain(start, code, stop, tail, sub);
+    // At `stop` is no operator, or one infix_simple could not do.
+    u32 next = infix_chain(start, code, stop, tail, sub, stop);
     if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
