@@ -78,6 +78,10 @@ namespace zav::boot {
 
 namespace {
 
+// Series bytes the library's top level may allocate before a collection is
+// due (it takes about 3 MiB).
+constexpr u64 STARTUP_HEAP = u64(8) << 20;
+
 // Root cell of the library block (0: no library loaded).
 u32 library_root = 0;
 
@@ -330,7 +334,13 @@ void init_runtime() {
     load_image(image);
     // Everything built so far is reachable from the roots: collections may run.
     collector::enable();
+    // The library's top level leaves little garbage: collecting it would cost
+    // more than the room it frees, so none runs before the script starts
+    // unless start-up allocates far more than it does (or every allocation
+    // collects, under stress).
+    if (!collector::stress) collector::defer_until(STARTUP_HEAP);
     run_top_level();
+    collector::defer_until(0);
 }
 
 Cell* library() {

@@ -1,6 +1,9 @@
 // context!: word lists, values, the global context and binding.
 #include "datatypes/context.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/object.h"
@@ -266,27 +269,80 @@ i32 bind_word(Cell* ctx, Cell* word) {
     return idx;
 }
 
-Cell* bind(Cell* block, Cell* ctx, bool self) {
+namespace {
+
+// The words of one context by resolved symbol, for binding a whole block:
+// a lookup is then two loads instead of a hash probe. Entries are valid for
+// the current stamp only, so each bind starts afresh without clearing. A
+// context holding two case variants of one word is left to its own table,
+// whose choice between them depends on its probing history.
+struct Binder {
+    std::vector<u32> position;
+    std::vector<u32> stamp;
+    u32 current = 0;
+
+    // False (and nothing to find) for case variants or a word of no interned symbol.
+    bool load(const Cell* ctx) {
+        if (++current == 0) {
+            std::fill(stamp.begin(), stamp.end(), 0u);
+            current = 1;
+        }
+        Cell* w = get_word_at(ctx, 0);
+        for (u32 i = 0, n = word_count(ctx); i < n; i++) {
+            u32 sym = static_cast<u32>(symbol::resolve(static_cast<i32>(word_symbol(w + i))));
+            if (sym < 1 || sym > symbol::count()) return false;
+            if (sym >= stamp.size()) {
+                position.resize(sym + 64);
+                stamp.resize(sym + 64, 0);
+            }
+            if (stamp[sym] == current) return false;
+            stamp[sym] = current;
+            position[sym] = i;
+        }
+        return true;
+    }
+    i32 find(i32 symbol) const {
+        u32 sym = static_cast<u32>(symbol::resolve(symbol));
+        return sym < stamp.size() && stamp[sym] == current ? static_cast<i32>(position[sym]) : -1;
+    }
+};
+Binder binder;
+
+void bind_block(Cell* block, node_t cn, bool self, bool by_table) {
     node_t bn = series_node(block);
-    if (cycles::find_q(bn)) return block;
+    if (cycles::find_q(bn)) return;
     CycleGuard guard(bn);
-    node_t cn = node_of(ctx);
     // Binding allocates nothing, so the cell pointers stay put.
     Cell* c = cells(bn) + series_head(block);
     Cell* end = cells(bn) + cell_count(bn);
     for (; c < end; c++) {
         u32 t = TYPE_OF(c);
         if (block::any_block_q(t)) {
-            bind(c, ctx, self);
+            bind_block(c, cn, self, by_table);
         } else if (word::any_word_q(t)) {
             if (self && t == TYPE_WORD && static_cast<i32>(word_symbol(c)) == words::self) {
                 c->data1 = cn;
                 c->data3 = static_cast<u32>(-1);
+            } else if (!by_table) {
+                if (i32 idx = binder.find(static_cast<i32>(word_symbol(c))); idx >= 0) {
+                    c->data1 = cn;
+                    c->data3 = static_cast<u32>(idx);
+                }
             } else {
-                bind_word(ctx, c);
+                bind_word(TO_CTX(cn), c);
             }
         }
     }
+}
+
+}  // namespace
+
+Cell* bind(Cell* block, Cell* ctx, bool self) {
+    // Loading the binder costs a step per word of the context: worth it
+    // unless a big context (the global one) binds a short block.
+    u32 words = word_count(ctx), length = cell_count(series_node(block));
+    bool by_table = (words > 16 && words > 4 * length) || !binder.load(ctx);
+    bind_block(block, node_of(ctx), self, by_table);
     return block;
 }
 

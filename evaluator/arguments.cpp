@@ -883,9 +883,13 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
 
     i32 refs[32];
-    // All refinements unused (-1: every byte 0xFF), in a few wide stores.
-    if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
-    else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    // All refinements unused (-1: every byte 0xFF), in a few wide stores;
+    // an action's typed entry with none named needs no refinement list.
+    auto unused_refs = [&] {
+        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+        else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    };
+    if (type == TYPE_NATIVE || named.count) unused_refs();
     for (u32 u = 0; u < named.count; u++) {
         // The named refinement: set, then its arguments pushed in order.
         u32 c = named.at[u];
@@ -920,7 +924,8 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
             default:
                 natives::call(index, false, refs);
         }
-    } else {
+    } else if (named.count || !actions::plain_series_action(index)) {
+        if (!named.count) unused_refs();
         actions::call_generic(index, refs);
     }
     lean_return(s, pos, sub);

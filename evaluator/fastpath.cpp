@@ -123,21 +123,90 @@ bool plain_call_q(const i32* refinements, u32 n) {
     return all == -1;
 }
 
-// select and put of a map! without refinements: straight to map!'s own entries.
-bool fast_map_action(u32 slot, const i32* refinements) {
-    Cell* m = stack::arguments;
-    if (slot == ACT_SELECT && plain_call_q(refinements, 9)) {
-        map::select(m, m + 1, nullptr, false, false, false, false, nullptr, nullptr, false, false);
-        return true;
+// append of a char! to a string!: the code point stored at the tail when it
+// fits the buffer's unit and the buffer has room.
+[[gnu::always_inline]] inline bool append_char(Cell* s, const Cell* value) {
+    if (TYPE_OF(value) != TYPE_CHAR) return false;
+    SeriesBuffer* b = GET_BUFFER(series_node(s));
+    u32 cp = value->data2, unit = b->unit();
+    // A code point the buffer's unit cannot hold widens it: the generic way.
+    if (cp > (unit == 1 ? 0x7Fu : unit == 2 ? 0xFFFFu : 0x10FFFFu) || !room_q(b, unit)) return false;
+    if (unit == 1) *b->tail_ptr() = static_cast<u8>(cp);
+    else unicode::put_char(b->tail_ptr(), unit, cp);
+    b->tail += unit;
+    series_head(s) = 0;
+    return true;
+}
+
+// append (insert: at the head) of one value that is no block to a block!
+// with room for it.
+[[gnu::always_inline]] inline bool add_cell(Cell* s, const Cell* value, bool append) {
+    if (block::any_block_q(TYPE_OF(value))) return false;
+    SeriesBuffer* b = GET_BUFFER(series_node(s));
+    if (!room_q(b, sizeof(Cell))) return false;
+    Cell* cells = block::cells_of(b);
+    u32 len = b->used_bytes() / sizeof(Cell);
+    if (append) {
+        cells[len] = *value;
+        series_head(s) = 0;
+    } else {
+        u32 pos = series_head(s) < len ? series_head(s) : len;
+        std::memmove(cells + pos + 1, cells + pos, u64(len - pos) * sizeof(Cell));
+        cells[pos] = *value;
+        series_head(s) = pos + 1;
     }
-    if (slot == ACT_PUT && plain_call_q(refinements, 1)) {
-        map::put(m, m + 1, m + 2, false);
-        return true;
-    }
-    return false;
+    b->tail += sizeof(Cell);
+    return true;
 }
 
 }  // namespace
+
+bool plain_series_action(u32 slot) {
+    if (!interpreter::fast_paths_on()) return false;
+    Cell* s = stack::arguments;
+    u32 type = TYPE_OF(s);
+    switch (slot) {
+        case ACT_APPEND:
+            if (type == TYPE_BLOCK) return add_cell(s, s + 1, true);
+            return type == TYPE_STRING && append_char(s, s + 1);
+        case ACT_INSERT:
+            return type == TYPE_BLOCK && add_cell(s, s + 1, false);
+        case ACT_LENGTH_Q:
+            // series!'s own length?, which both inherit, without the type dispatch.
+            if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
+            make_cell(s, TYPE_INTEGER, 0, series::length_from(s, false));
+            return true;
+        case ACT_PICK: {
+            if ((type != TYPE_BLOCK && type != TYPE_STRING) || TYPE_OF(s + 1) != TYPE_INTEGER) return false;
+            Cell v = *s;
+            pick_in_place(&v, static_cast<i32>(s[1].data2), s);
+            return true;
+        }
+        // map!'s own entries directly.
+        case ACT_SELECT:
+            if (type != TYPE_MAP) return false;
+            map::select(s, s + 1, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+            return true;
+        case ACT_PUT:
+            if (type != TYPE_MAP) return false;
+            map::put(s, s + 1, s + 2, false);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool fast_series_action(u32 slot, const i32* refinements) {
+    u32 used;  // refinements the typed entries take unused
+    switch (slot) {
+        case ACT_APPEND: case ACT_INSERT: used = 3; break;  // /part, /only, /dup
+        case ACT_SELECT: used = 9; break;
+        case ACT_PUT: used = 1; break;  // /case
+        case ACT_LENGTH_Q: case ACT_PICK: used = 0; break;
+        default: return false;
+    }
+    return plain_call_q(refinements, used) && plain_series_action(slot);
+}
 
 // Arithmetic keeps the char! (its flags too) when the result is a code
 // point, else answers false for the generic action to raise overflow or
@@ -153,55 +222,6 @@ bool char_compute(FastOp kind, Cell* left, const Cell* right) {
     }
     if (r < 0 || r > char_::MAX_CODE_POINT) return false;
     left->data2 = static_cast<u32>(r);
-    return true;
-}
-
-bool fast_series_action(u32 slot, const i32* refinements) {
-    if (!interpreter::fast_paths_on()) return false;
-    Cell* s = stack::arguments;
-    u32 type = TYPE_OF(s);
-    if (type == TYPE_MAP) return fast_map_action(slot, refinements);
-    if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
-    if (slot == ACT_LENGTH_Q) {
-        // series!'s own length?, which both inherit, without the type dispatch.
-        make_cell(s, TYPE_INTEGER, 0, series::length_from(s, false));
-        return true;
-    }
-    if (slot != ACT_APPEND && slot != ACT_INSERT && slot != ACT_PICK) return false;
-    const Cell* value = s + 1;
-    if (slot == ACT_PICK) {
-        if (TYPE_OF(value) != TYPE_INTEGER) return false;
-        Cell v = *s;
-        pick_in_place(&v, static_cast<i32>(value->data2), s);
-        return true;
-    }
-    // /part, /only and /dup unused.
-    if (!plain_call_q(refinements, 3)) return false;
-    SeriesBuffer* b = GET_BUFFER(series_node(s));
-    if (type == TYPE_STRING) {
-        if (slot != ACT_APPEND || TYPE_OF(value) != TYPE_CHAR) return false;
-        u32 cp = value->data2, unit = b->unit();
-        // A code point the buffer's unit cannot hold widens it: the generic way.
-        if (cp > (unit == 1 ? 0x7Fu : unit == 2 ? 0xFFFFu : 0x10FFFFu) || !room_q(b, unit)) return false;
-        if (unit == 1) *b->tail_ptr() = static_cast<u8>(cp);
-        else unicode::put_char(b->tail_ptr(), unit, cp);
-        b->tail += unit;
-        series_head(s) = 0;
-        return true;
-    }
-    if (block::any_block_q(TYPE_OF(value)) || !room_q(b, sizeof(Cell))) return false;
-    Cell* cells = block::cells_of(b);
-    u32 len = b->length();
-    if (slot == ACT_APPEND) {
-        cells[len] = *value;
-        series_head(s) = 0;
-    } else {
-        u32 pos = series_head(s) < len ? series_head(s) : len;
-        std::memmove(cells + pos + 1, cells + pos, u64(len - pos) * sizeof(Cell));
-        cells[pos] = *value;
-        series_head(s) = pos + 1;
-    }
-    b->tail += sizeof(Cell);
     return true;
 }
 

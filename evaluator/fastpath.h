@@ -105,12 +105,16 @@ template <class T>
 // The commonest shapes of a few series actions, over the running action's
 // stack arguments and in place of the generic action: append of one value
 // to a block! (of a char! to a string!), insert of one value into a block!,
-// pick of a block! or string! by an integer!, select and put of a map!
-// without refinements (map!'s own entries directly). True when done: the result
-// is then in the first argument, as the generic action leaves it. False for
-// every other shape (a refinement, a block to splice, another type), a
-// series someone owns (its owner hears of each change), a buffer that must
-// grow, and while the fast paths are off.
+// length? and pick by an integer! of a block! or string!, select and put of
+// a map! (map!'s own entries directly). True when done: the result is then
+// in the first argument, as the generic action leaves it. False for every
+// other shape (a block to splice, another type), a series someone owns (its
+// owner hears of each change), a buffer that must grow, and while the fast
+// paths are off.
+// plain_series_action: a call that uses no refinement (the lean call knows).
+bool plain_series_action(u32 slot);
+// fast_series_action: the same from the generic entry, declining when a
+// refinement is used.
 bool fast_series_action(u32 slot, const i32* refinements);
 
 // Math operators: 0 add, 1 subtract, 2 multiply, 5 or~, 6 and~, 7 xor~.

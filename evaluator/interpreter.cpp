@@ -9,7 +9,9 @@
 //
 //   expression at `pos`                  fast tier (eval_expression_at)
 //   literal, or word holding a value     pushed from a local; number
-//     then number operators              operators folded in place (infix_simple)
+//     then number operators              operators folded in place (infix_simple),
+//                                        a paren operand of one simple value
+//                                        without its frames (paren_operand)
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
@@ -905,6 +907,28 @@ void eval_paren(Cell* value, bool sub) {
     if (sub) stack::unwind();
     else stack::unwind_last();
 }
+
+// A paren operand's frames (the operator's and the paren's two) open above
+// those of the expression around it, which opens at most a paren's two and
+// a set-word's one; its cells likewise. Near the end of either stack the
+// generic path runs instead, and raises the overflow where it must.
+constexpr u32 PAREN_OPERAND_ROOM = 8;
+// Set while a paren operand's expression is read: a paren in it is left to
+// the generic path (no recursion here).
+bool in_paren_operand = false;
+
+}  // namespace
+
+bool paren_operand(const Cell* paren, Cell* out) {
+    if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
+    in_paren_operand = true;
+    // Nothing in it can throw.
+    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
+    in_paren_operand = false;
+    return done;
+}
+
+namespace {
 
 // A conditional's branch or a function body: enter_block unless
 // simple_block does it.

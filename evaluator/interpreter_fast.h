@@ -74,20 +74,38 @@ inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
-// An operator between two numbers whose right operand is a literal number
-// or a word holding one: nothing in the call can fail or be seen
-// (no tracing), so it runs without its call frame and argument fetch. The
-// result is what the action or native leaves: arithmetic rewrites the
-// left cell, a comparison makes a logic!. Answers false (and changes
-// nothing) for every other case, including an integer zero divisor and a
-// float equality, which the generic call then raises or compares.
+// The value of a paren holding one simple expression, as its frames would
+// leave it, into *out; false, having done nothing, for any other paren, a
+// paren inside one (no nesting on this path), and near the end of either
+// stack (see interpreter.cpp). Out of line: parens are rarer operands than
+// words.
+bool paren_operand(const Cell* paren, Cell* out);
+
+// The value of an operator's right operand in which nothing can fail, call
+// anything or allocate: a literal, a word holding a value, or a paren as
+// paren_operand takes it (its value in *inner); null for any other
+// operand. What is not a number fast_compute declines.
+[[gnu::always_inline]] inline const Cell* simple_operand(const Cell* c, Cell* inner) {
+    u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD) return peek_word(c);
+    if (t == TYPE_PAREN) return paren_operand(c, inner) ? inner : nullptr;
+    return c;
+}
+
+// An operator between two numbers whose right operand is a simple one (see
+// simple_operand): nothing in the call can fail or be seen (no tracing), so
+// it runs without its call frame and argument fetch. The result is what the
+// action or native leaves: arithmetic rewrites the left cell, a comparison
+// makes a logic!. Answers false (and changes nothing) for every other case,
+// including an integer zero divisor and a float equality, which the generic
+// call then raises or compares.
 inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
     if (!fast_paths_on() || pos + 1 >= tail || !number_q(start)) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
-    const Cell* right = code_at(code, pos + 1);
-    if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return false;
-    if (!fast_compute(kind, start, right)) return false;
+    Cell inner;
+    const Cell* right = simple_operand(code_at(code, pos + 1), &inner);
+    if (!right || !fast_compute(kind, start, right)) return false;
     stack::top = start + 1;
     if (!sub) *stack::arguments = *start;
     return true;
@@ -103,7 +121,8 @@ static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG <
 inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
-// that fast_compute does, applied to `v` in place; nothing here can fail,
+// that fast_compute does, each right operand a simple one (simple_operand),
+// applied to `v` in place; nothing here can fail,
 // call anything or allocate, and the code cannot move. Answers the position
 // after the last one; or 0 when an operator follows that it cannot do: `v`
 // then holds the value up to there and *stop the operator's position.
@@ -119,9 +138,9 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
         if (op && TYPE_OF(op) != TYPE_OP) break;
         FastOp kind;
         const Cell* right = w + 1;
-        // fast_compute declines what is not a number.
+        Cell inner;
         if (!op || right >= end || (kind = fast_op_of(op)) == FAST_NONE ||
-            (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) || !fast_compute(kind, v, right)) {
+            !(right = simple_operand(right, &inner)) || !fast_compute(kind, v, right)) {
             *stop = static_cast<u32>(w - cells);
             return 0;
         }

@@ -344,19 +344,26 @@ struct Engine {
         return out;
     }
 
+    // Copies string or binary input from `start` up to the position with the
+    // series copy: one buffer of the final size, filled at once. The value is
+    // not rooted: it must be stored before anything else allocates.
+    Cell text_copy(u32 start) {
+        u32 p = pos();
+        u32 n = p > start ? p - start : 0;
+        node_t node = copy_series_part(series_node(input), std::min(start, p), n);
+        return Cell{input->header, 0, node, 0};
+    }
+
     // Copies the input from `start` up to the position (stack-pushed).
     Cell* copy_part(u32 start) {
+        if (kind() != IN_BLOCK) {
+            Cell v = text_copy(start);
+            return stack::push(&v);
+        }
         u32 p = pos();
         u32 n = p > start ? p - start : 0;
         Cell* slot = stack::push_star();
         make_cell(slot, TYPE_NONE);
-        if (kind() != IN_BLOCK) {
-            // Every string type and binary! copies with the series copy: one
-            // buffer of the final size, filled at once.
-            node_t node = copy_series_part(series_node(input), std::min(start, p), n);
-            make_cell(slot, input->header, 0, node, 0);
-            return slot;
-        }
         Cell src = *input;
         series_head(&src) = std::min(start, p);
         Cell part;
@@ -393,7 +400,7 @@ struct Engine {
     // character: the text is compared in place, as the string comparison
     // does it (a mismatch is tried again folded unless the case counts).
     // Answers 1 or 0 and sets `adv`, or -1 for any other width.
-    int match_bytes(const Cell* rule, u32 p, u32& adv) {
+    [[gnu::always_inline]] int match_bytes(const Cell* rule, u32 p, u32& adv) {
         SeriesBuffer* ib = GET_BUFFER(series_node(input));
         SeriesBuffer* rb = GET_BUFFER(series_node(rule));
         if (ib->unit() != 1 || rb->unit() != 1) return -1;
@@ -406,23 +413,34 @@ struct Engine {
         if (p > il || il - p < lb) return 0;
         const u8* a = ib->head() + p;
         const u8* b = rb->head() + rh;
-        bool fold = op != COMP_STRICT_EQUAL;
-        for (u32 k = 0; k < lb; k++) {
-            if (a[k] == b[k]) continue;
-            if (!fold || case_folding::change_char(a[k], 1) != case_folding::change_char(b[k], 1)) return 0;
+        u32 k = 0;
+        while (k < lb && a[k] == b[k]) k++;
+        return k == lb || (op != COMP_STRICT_EQUAL && folded_equal(a + k, b + k, lb - k));
+    }
+
+    // The rest of two one-byte texts from their first difference, compared
+    // with the case folded.
+    [[gnu::noinline]] static bool folded_equal(const u8* a, const u8* b, u32 n) {
+        for (u32 k = 0; k < n; k++) {
+            if (a[k] != b[k] && case_folding::change_char(a[k], 1) != case_folding::change_char(b[k], 1)) return false;
         }
-        return 1;
+        return true;
     }
 
     // Does the rule value match at the position? `adv` gets the units covered.
-    bool match_value(Cell* rule, u32& adv) {
-        u32 t = TYPE_OF(rule);
-        u32 p = pos(), e = end();
+    [[gnu::always_inline]] bool match_value(Cell* rule, u32& adv) {
         // The commonest literal, a string over string input, goes straight to
-        // the comparison in place (the general path below does the same).
-        if (t == TYPE_STRING && kind() == IN_STRING && p < e) {
+        // the comparison in place (match_other does the same).
+        u32 p = pos(), e = end();
+        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING && p < e) {
             if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
         }
+        return match_other(rule, adv);
+    }
+
+    [[gnu::noinline]] bool match_other(Cell* rule, u32& adv) {
+        u32 t = TYPE_OF(rule);
+        u32 p = pos(), e = end();
         adv = 1;
         switch (kind()) {
             case IN_BLOCK: {
@@ -580,11 +598,12 @@ struct Engine {
                 u32 n = b->used_bytes() / sizeof(Cell);
                 if (i >= n) break;
                 const Cell* c = reinterpret_cast<Cell*>(b->head()) + i;
-                if (is_bar(c)) {
+                i32 kw = keyword_of(c);
+                if (kw == KW_BAR) {
                     if (i + 1 >= n) fire("script", "parse-end", c);
                     break;  // a sequence matched: the level succeeds at once
                 }
-                r = match_rule(rb, i);
+                r = match_rule_at(rb, i, c, kw);
                 if (r != R_OK) break;
             }
             if (r != R_FAIL) break;
@@ -614,22 +633,23 @@ struct Engine {
                     pair_cell(kind, extra)) {}
     };
 
-    // The repetition of a bitset rule (literal, or a word holding one) over
-    // string input, without a tracer: no step can run code or move the text,
-    // so the rule is looked up once and the characters are tested in place.
-    // Each match covers one character, so the "no progress" end never
-    // applies. Answers false (nothing done) for any other rule or input.
-    bool repeat_bitset(node_t rb, u32& i, i32 min, i32 max, Result& res) {
-        if (kind() != IN_STRING) return false;
-        // Read in place: nothing runs or allocates until the run is over.
-        const Cell* bits = cell_at(rb, i);
-        if (TYPE_OF(bits) == TYPE_WORD) {
-            // As match_rule takes it: not a keyword, and (as int_rule reads
-            // it first) a bound word's value.
-            if (!bits->data1 || keyword_of(bits) != KW_NONE_) return false;
-            bits = word_slot(bits);
+    // The bitset a rule cell (of keyword `kw`) stands for in a run over text:
+    // a literal bitset, or (as match_rule takes a word, int_rule reading it
+    // first) a bound word that is no keyword and holds one; else null. Read
+    // in place: good until anything runs or allocates.
+    static const Cell* bitset_rule(const Cell* c, i32 kw) {
+        if (TYPE_OF(c) == TYPE_WORD) {
+            if (!c->data1 || kw != KW_NONE_) return nullptr;
+            c = word_slot(c);
         }
-        if (TYPE_OF(bits) != TYPE_BITSET) return false;
+        return TYPE_OF(c) == TYPE_BITSET ? c : nullptr;
+    }
+
+    // The repetition of a bitset over string input, without a tracer: no
+    // step can run code or move the text, so the characters are tested in
+    // place. Each match covers one character, so the "no progress" end
+    // never applies.
+    Result bitset_run(const Cell* bits, i32 min, i32 max) {
         SeriesBuffer* sb = GET_BUFFER(bitset::node_of(bits));
         const u8* set = sb->head();
         u32 set_bytes = sb->used_bytes();
@@ -654,12 +674,16 @@ struct Engine {
                 p++;
             }
         }
-        i32 count = static_cast<i32>(p - from);
-        res = count >= min ? R_OK : R_FAIL;
+        Result res = static_cast<i32>(p - from) >= min ? R_OK : R_FAIL;
         set_pos(res == R_OK ? p : std::min(pos(), len()));
         last_match = res == R_OK;
-        i++;
-        return true;
+        return res;
+    }
+
+    // The bounds of `any`, `some`, `opt` and `while`.
+    static void repeat_bounds(i32 kw, i32& min, i32& max) {
+        min = kw == KW_SOME ? 1 : 0;
+        max = kw == KW_OPT ? 1 : -1;
     }
 
     Result repeat(node_t rb, u32& i, i32 min, i32 max, bool while_) {
@@ -672,8 +696,13 @@ struct Engine {
             // Nothing can see the level of a bitset run (no events, no code
             // runs inside it), so it is not written; its limit still holds.
             check_stacks();
-            Result fast;
-            if (repeat_bitset(rb, i, min, max, fast)) return fast;
+            if (kind() == IN_STRING) {
+                const Cell* rule = cell_at(rb, i);
+                if (const Cell* bits = bitset_rule(rule, keyword_of(rule))) {
+                    i++;
+                    return bitset_run(bits, min, max);
+                }
+            }
         }
         KLevel level(*this, triple_cell(min, max, 1), i, while_ ? KIND_WHILE : KIND_REPEAT, 0);
         fire_event(EV_PUSH, last_match, rb, i);
@@ -784,18 +813,57 @@ struct Engine {
             SeriesBuffer* b = GET_BUFFER(rb);
             const Cell* cells = reinterpret_cast<Cell*>(b->head());
             u32 n = b->used_bytes() / sizeof(Cell);
-            if (j + 1 >= n || TYPE_OF(cells + j) != TYPE_WORD || is_bar(cells + j + 1)) {
-                Cell kw = cells[i];
-                fire("script", "parse-end", &kw);
+            i32 kw = j + 1 < n ? keyword_of(cells + j + 1) : KW_BAR;
+            if (kw == KW_BAR || TYPE_OF(cells + j) != TYPE_WORD) {
+                Cell k = cells[i];
+                fire("script", "parse-end", &k);
             }
             w = cells[j];
             j++;
+            // `copy word some charset` and its kin, without a tracer: the
+            // run goes straight to the text. Nothing sees the copy's level or
+            // the run's, so neither is written; the limit they would meet
+            // (three cells for the copy, checked by the run) still holds.
+            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && !tracer &&
+                kind() == IN_STRING && j + 1 < n) {
+                const Cell* rule = cells + j + 1;
+                i32 rule_kw = keyword_of(rule);
+                if (rule_kw != KW_BAR) {
+                    u32 mark = GET_BUFFER(rules_node)->used_bytes() / sizeof(Cell);
+                    if (mark + 3 >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
+                    if (const Cell* bits = bitset_rule(rule, rule_kw)) {
+                        i32 min, max;
+                        repeat_bounds(kw, min, max);
+                        u32 start = pos();
+                        i = j + 2;
+                        Result r = bitset_run(bits, min, max);
+                        if (r == R_OK) store_capture(w, start, copy);
+                        return r;
+                    }
+                }
+            }
         }
         KLevel level(*this, w, j, copy ? KIND_COPY : KIND_SET, 0);
         u32 start = pos();
         Result r = match_rule(rb, j);
         i = j;
-        if (!succ(r)) return r;
+        if (succ(r)) store_capture(w, start, copy);
+        return r;
+    }
+
+    // Sets the word of a copy or set that matched from `start`.
+    void store_capture(Cell w, u32 start, bool copy) {
+        if (copy && kind() != IN_BLOCK) {
+            // A plain slot takes the copy at once, nothing allocating between.
+            Cell v = text_copy(start);
+            if (Cell* slot = context::plain_slot(&w)) {
+                *slot = v;
+                return;
+            }
+            stack::TopGuard guard;
+            context::set(&w, stack::push(&v));
+            return;
+        }
         stack::TopGuard guard;
         if (copy) {
             set_word(&w, copy_part(start));
@@ -805,7 +873,6 @@ struct Engine {
             Cell el = element(start);
             set_word(&w, &el);
         }
-        return r;
     }
 
     void remove_range(u32 from, u32 count) {
@@ -1095,11 +1162,16 @@ struct Engine {
     // -- one rule at index i; i moves past the rule and its arguments --
     Result match_rule(node_t rb, u32& i) {
         const Cell* c = cell_at(rb, i);
+        return match_rule_at(rb, i, c, keyword_of(c));
+    }
+
+    // match_rule with the rule's cell (in the block, at i) and its keyword
+    // already read.
+    Result match_rule_at(node_t rb, u32& i, const Cell* c, i32 kw) {
         Cell r = *c;  // as it was before the fetch event
-        // The type and keyword read from the block, not back from the copy
-        // just stored (the same values, without waiting on the store).
+        // The type read from the block, not back from the copy just stored
+        // (the same value, without waiting on the store).
         u32 t = TYPE_OF(c);
-        i32 kw = keyword_of(c);
         fire_event(EV_FETCH, last_match, rb, i);
         if (t == TYPE_WORD) {
             // A word is looked up once: a keyword, a count, or the rule it holds.
@@ -1161,8 +1233,8 @@ struct Engine {
                 u32 j = i + 1;
                 need_rule(rb, j, &k);
                 i = j;
-                i32 min = kw == KW_SOME ? 1 : 0;
-                i32 max = kw == KW_OPT ? 1 : -1;
+                i32 min, max;
+                repeat_bounds(kw, min, max);
                 return repeat(rb, i, min, max, kw == KW_WHILE);
             }
             case KW_TO: case KW_THRU:

@@ -149,6 +149,7 @@ public:
         string_size_ = size;
         if (size && strings_[size - 1] != 0) throw_corrupted(strings_ + size - 1);
         symbols_.assign(count, 0);
+        globals_.assign(count, -1);
         return strings_ + size;
     }
     // The interned symbol of a table index, checked on first use.
@@ -156,6 +157,9 @@ public:
         const u8* at_ = p;
         u32 i = num(p, end);
         if (i >= sym_count_) throw_corrupted(at_);
+        return interned(i, at_);
+    }
+    i32 interned(u32 i, const u8* at_) {
         if (symbols_[i]) return symbols_[i];
         u32 off;
         std::memcpy(&off, offsets_ + u64(i) * 4, 4);
@@ -220,6 +224,7 @@ private:
     }
 
     Header header(const u8*& p, const u8* end);
+    const u8* leaf(const u8* p, const u8* end, node_t parent);
     const u8* append_value(Cell v, bool newline, const u8* p, node_t parent);
     const u8* typed_value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
@@ -246,8 +251,16 @@ private:
 
     const u8* series(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* any_word(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
-    const u8* finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, i32 sym, i32 idx,
-                          const u8* idx_at, node_t ctx, bool bound);
+    // What any_word read of a word before its cell is made.
+    struct WordRead {
+        u32 table_index;  // of its symbol
+        i32 sym;
+        i32 idx = -1;
+        const u8* idx_at;
+        node_t ctx = 0;
+        bool bound;
+    };
+    const u8* finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, WordRead& w);
     const u8* context_record(const u8* p, const u8* end, node_t parent, u32 owner_index, bool function);
     // A reference to a context already read: appends the value owning it,
     // which must be of type `type`.
@@ -288,6 +301,10 @@ private:
     u32 sym_count_ = 0;
     u32 string_size_ = 0;
     std::vector<i32> symbols_;
+    // Per table index, the global context's index of the symbol's word once
+    // an unbound word of it was read (-1 before): the global context only
+    // grows while data is read, so the first lookup holds for the rest.
+    std::vector<i32> globals_;
     std::vector<u32> path_;
     struct PendingHead {
         node_t node;
@@ -327,7 +344,44 @@ Header Reader::header(const u8*& p, const u8* end) {
     return h;
 }
 
+// The compact form's most common records, read without the general
+// machinery: a small integer, a logic value, or an unbound word of a symbol
+// met before, each with an optional new-line prefix. Answers
+// null, having changed nothing, for anything else, which the general reader
+// then takes from the same place (and faults exactly as before).
+const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
+    if (end - p < 4) return nullptr;
+    bool newline = *p == 0xC0;
+    const u8* q = p + newline;
+    u8 b = q[0];
+    Cell v;
+    if (b >= 0x80) {
+        if (b <= 0xBF) make_cell(&v, TYPE_INTEGER, 0, b & 63);
+        else if (b == 0xC2) make_cell(&v, TYPE_LOGIC, 1);
+        else if (b == 0xC3) make_cell(&v, TYPE_LOGIC, 0);
+        else return nullptr;
+        q++;
+    } else {
+        // S clear: an unbound word, its symbol's index in one or two bytes.
+        u32 type = b;
+        if (!word::any_word_q(type)) return nullptr;
+        u32 i = q[1];
+        q += 2;
+        if (i >= 0x80) {
+            if (q[0] >= 0x80) return nullptr;
+            i = (i & 0x7F) | u32(*q++) << 7;
+        }
+        if (i >= sym_count_ || globals_[i] < 0) return nullptr;
+        make_cell(&v, type, context::global, static_cast<u32>(symbols_[i]), static_cast<u32>(globals_[i]));
+    }
+    if (newline) v.header |= FLAG_NEW_LINE;
+    *alloc_at_tail(parent) = v;
+    return q;
+}
+
 const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
+    if (!fixed_ && depth_ < MAX_DEPTH)
+        if (const u8* q = leaf(p, end, parent)) return q;
     Depth depth(depth_, *this, p);
     machine_stack::check();
     if (p >= end) throw_corrupted(p);
@@ -772,44 +826,45 @@ node_t Reader::context_of(const Cell& named_) {
 // ---- Words ----------------------------------------------------------------------------------
 
 const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent) {
-    i32 sym = symbol(p, end);
-    bool bound;
-    i32 idx = -1;
-    node_t ctx = 0;
-    const u8* idx_at = p;
+    WordRead r;
+    const u8* sym_at = p;
+    r.table_index = num(p, end);
+    if (r.table_index >= sym_count_) throw_corrupted(sym_at);
+    r.sym = interned(r.table_index, sym_at);
+    r.idx_at = p;
     if (fixed_) {
-        bound = root_bindings_ ? true : !((h.bits >> 25) & 1);
+        r.bound = root_bindings_ ? true : !((h.bits >> 25) & 1);
     } else {
-        bound = h.sub;
+        r.bound = h.sub;
     }
     // A reference names the binding, so only bound codec words carry one.
-    if (h.ref && (!bound || root_bindings_)) throw_corrupted(lead);
-    if (root_bindings_ && bound) {
+    if (h.ref && (!r.bound || root_bindings_)) throw_corrupted(lead);
+    if (root_bindings_ && r.bound) {
         // Boot data: root index of the binding value (fixed form: -1 global), then the index.
         const u8* root_at = p;
         i32 root_index = fixed_ ? znum(p, end) : static_cast<i32>(num(p, end));
-        idx_at = p;
-        idx = znum(p, end);
+        r.idx_at = p;
+        r.idx = znum(p, end);
         if (fixed_ && root_index == -1) {
-            bound = false;
+            r.bound = false;
         } else {
             u64 at_ = u64(root_base_count_) + static_cast<u32>(root_index);
             if (root_index < 0 || at_ >= length(dest_)) throw_corrupted(root_at);
-            ctx = context_of(cells(dest_)[at_]);
-            if (!ctx) throw_corrupted(root_at);
+            r.ctx = context_of(cells(dest_)[at_]);
+            if (!r.ctx) throw_corrupted(root_at);
         }
-    } else if (bound) {
+    } else if (r.bound) {
         if (!fixed_) {
-            idx = znum(p, end);
+            r.idx = znum(p, end);
         } else {
-            idx = static_cast<i32>(word(p, end));
+            r.idx = static_cast<i32>(word(p, end));
         }
         Cell owner;
         if (h.ref) {
             const u8* at_ = p;
             p = named(p, end, owner);
-            ctx = context_of(owner);
-            if (!ctx) throw_corrupted(at_);
+            r.ctx = context_of(owner);
+            if (!r.ctx) throw_corrupted(at_);
         } else {
             // The owner's whole record, kept in the scratch block only. The
             // word stands in its place first: the owner's values may name
@@ -819,32 +874,35 @@ const u8* Reader::any_word(const Header& h, const u8* lead, const u8* p, const u
             if (t != TYPE_OBJECT && t != TYPE_FUNCTION) throw_corrupted(at_);
             node_t scratch = series_node(&scratch_.value);
             u32 index = append(parent);
-            make_cell(slot(parent, index), h.type, 0, static_cast<u32>(sym), static_cast<u32>(idx));
+            make_cell(slot(parent, index), h.type, 0, static_cast<u32>(r.sym), static_cast<u32>(r.idx));
             pending_word_ = {parent, index, true};
             Cell owner_cell;
             p = one(p, end, scratch, owner_cell);
             pending_word_.set = false;
-            ctx = context_of(owner_cell);
-            if (!ctx) throw_corrupted(at_);
-            return finish_word(h, p, end, parent, index, sym, idx, idx_at, ctx, true);
+            r.ctx = context_of(owner_cell);
+            if (!r.ctx) throw_corrupted(at_);
+            return finish_word(h, p, end, parent, index, r);
         }
     } else if (fixed_) {
         word(p, end);  // the index of an unbound word is not used
     }
-    return finish_word(h, p, end, parent, append(parent), sym, idx, idx_at, ctx, bound);
+    return finish_word(h, p, end, parent, append(parent), r);
 }
 
-const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, i32 sym,
-                              i32 idx, const u8* idx_at, node_t ctx, bool bound) {
+const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_t parent, u32 index, WordRead& r) {
     Cell w;
-    if (!bound) {
-        word::make_at(sym, &w);
-        set_type(&w, h.type);
+    if (!r.bound) {
+        i32& global = globals_[r.table_index];
+        if (global < 0) {
+            word::make_at(r.sym, &w);
+            global = word_index(&w);
+        }
+        make_cell(&w, h.type, context::global, static_cast<u32>(r.sym), static_cast<u32>(global));
     } else {
-        Cell* c = context::TO_CTX(ctx);
-        if (idx == -1 && root_bindings_) idx = context::find_word(c, sym, true);
-        if (idx < 0 || static_cast<u32>(idx) >= context::word_count(c)) throw_corrupted(idx_at);
-        make_cell(&w, h.type, ctx, static_cast<u32>(sym), static_cast<u32>(idx));
+        Cell* c = context::TO_CTX(r.ctx);
+        if (r.idx == -1 && root_bindings_) r.idx = context::find_word(c, r.sym, true);
+        if (r.idx < 0 || static_cast<u32>(r.idx) >= context::word_count(c)) throw_corrupted(r.idx_at);
+        make_cell(&w, h.type, r.ctx, static_cast<u32>(r.sym), static_cast<u32>(r.idx));
     }
     *slot(parent, index) = w;
     if (h.def) {
@@ -852,8 +910,7 @@ const u8* Reader::finish_word(const Header& h, const u8* p, const u8* end, node_
         Cell value;
         p = one(p, end, parent, value);
         Cell word_ = w;
-        if (!bound) context::set_in(&word_, &value, context::TO_CTX(context::global), false);
-        else context::set_in(&word_, &value, context::TO_CTX(ctx), false);
+        context::set_in(&word_, &value, context::TO_CTX(r.bound ? r.ctx : context::global), false);
         Cell blk;
         make_cell(&blk, TYPE_BLOCK, 0, parent, 0);
         block::zs_clear_at(&blk, index);

@@ -1,13 +1,12 @@
 // Case folding: direct tables for the BMP, sorted pair lists above it.
 #include "runtime/case_folding.h"
 
-#include <cstring>
-
 namespace zav::case_folding {
 
 namespace {
 
-// 0 = unchanged. 256 KB each, filled once.
+// 0 = unchanged. 256 KB each, zero from the start and filled once: they
+// never change after, so a later start-up finds them ready.
 u32 upper_table[0x10000];
 u32 lower_table[0x10000];
 bool filled = false;
@@ -25,8 +24,7 @@ u32 astral(const CasePair* list, u32 count, u32 cp) {
 }  // namespace
 
 void init() {
-    std::memset(upper_table, 0, sizeof upper_table);
-    std::memset(lower_table, 0, sizeof lower_table);
+    if (filled) return;
     for (u32 i = 0; i < upper_bmp_count; i++) upper_table[upper_bmp[i].from] = upper_bmp[i].to;
     for (u32 i = 0; i < lower_bmp_count; i++) lower_table[lower_bmp[i].from] = lower_bmp[i].to;
     filled = true;

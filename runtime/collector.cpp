@@ -364,6 +364,11 @@ void run_if_due() {
     if (active && allocated >= grow_budget) do_cycle();
 }
 
+void defer_until(u64 bytes) {
+    allocated = 0;
+    grow_budget = bytes;
+}
+
 bool collecting_q() { return collecting.load(std::memory_order_seq_cst); }
 
 void enable() { active = true; }

@@ -27,6 +27,10 @@ void run_if();
 // have been allocated since: on a growing heap the marking work stays
 // proportional to what is allocated rather than to its square.
 void run_if_due();
+// Makes run_if_due wait until this many series bytes more have been allocated
+// (0: back to collecting whenever a frame is full). Start-up uses it: its
+// garbage is small and known, and a collection of it costs more than it frees.
+void defer_until(u64 bytes);
 // Series bytes allocated since the last collection (the memory manager counts them).
 extern u64 allocated;
 // One full collection, whatever `active` says (recycle).

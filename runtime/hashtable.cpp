@@ -46,6 +46,14 @@ void set_flag(u32* f, u32 i, u32 v) {
     f[i >> 4] = (f[i >> 4] & ~(3u << s)) | (v << s);
 }
 
+// The next bucket of a probe sequence: triangular steps (each bucket once
+// per turn of a power-of-two table) scaled by an odd stride from the hash's
+// high bits. Keys with neighbouring home buckets (integers, hashed in runs)
+// then leave a collision along different paths instead of lengthening one
+// cluster that every later neighbour must walk.
+inline u32 probe_stride(u32 h) { return (h >> 16) | 1; }
+inline u32 next_bucket(u32 b, u32* i, u32 stride, u32 mask) { return (b + ++*i * stride) & mask; }
+
 u32 rotl(u32 x, int r) { return (x << r) | (x >> (32 - r)); }
 
 u32 fmix32(u32 h) {
@@ -286,7 +294,7 @@ void index_kind0(node_t table, u32 pos) {
     Cell* key = cells_of(t->block) + pos;
     if (!t->serial && reference_key_q(key)) t->serial = collector::cycles + 1;
     u32 h = hash_value(key, 0);
-    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0, stride = probe_stride(h);
     i32 deleted = -1, found = -1;
     u32* flags = words_of(t->flags);
     for (;;) {
@@ -302,7 +310,7 @@ void index_kind0(node_t table, u32 pos) {
                 break;
             }
         }
-        b = (b + ++i) & mask;
+        b = next_bucket(b, &i, stride, mask);
         if (b == start) {
             b = deleted >= 0 ? static_cast<u32>(deleted) : NONE32;
             break;
@@ -365,8 +373,8 @@ void rebuild_kind0(node_t table, u32 n) {
 
 // First empty bucket of h's probe sequence.
 u32 empty_bucket(const u32* flags, u32 buckets, u32 h) {
-    u32 mask = buckets - 1, b = h & mask, i = 0;
-    while (flag_at(flags, b) != FLAG_EMPTY) b = (b + ++i) & mask;
+    u32 mask = buckets - 1, b = h & mask, i = 0, stride = probe_stride(h);
+    while (flag_at(flags, b) != FLAG_EMPTY) b = next_bucket(b, &i, stride, mask);
     return b;
 }
 
@@ -446,7 +454,7 @@ template <class Match>
 u32 probe_insert(node_t table, u32 h, Match match, bool* found) {
     Table* t = T(table);
     u32* flags = words_of(t->flags);
-    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0, stride = probe_stride(h);
     i32 deleted = -1;
     *found = false;
     for (;;) {
@@ -458,7 +466,7 @@ u32 probe_insert(node_t table, u32 h, Match match, bool* found) {
             *found = true;
             return b;
         }
-        b = (b + ++i) & mask;
+        b = next_bucket(b, &i, stride, mask);
         if (b == start) return static_cast<u32>(deleted);
     }
 }
@@ -469,7 +477,7 @@ i32 probe_find(node_t table, u32 h, Match match, u32* empty_at = nullptr) {
     // Lookups never allocate, so the flags buffer stays put during the probe.
     Table* t = T(table);
     const u32* flags = words_of(t->flags);
-    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0;
+    u32 mask = t->buckets - 1, b = h & mask, start = b, i = 0, stride = probe_stride(h);
     for (;;) {
         u32 f = flag_at(flags, b);
         if (f == FLAG_EMPTY) {
@@ -477,7 +485,7 @@ i32 probe_find(node_t table, u32 h, Match match, u32* empty_at = nullptr) {
             return -1;
         }
         if (f == FLAG_FILLED && match(b)) return static_cast<i32>(b);
-        b = (b + ++i) & mask;
+        b = next_bucket(b, &i, stride, mask);
         if (b == start) return -1;
     }
 }
@@ -926,14 +934,15 @@ Cell* get(node_t table, Cell* key, i32 position, i32 skip, u32 op, bool last, bo
 Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step) {
     Table* t = T(table);
     u32 mask = t->buckets - 1;
+    u32 h = hash_value(key, 0), stride = probe_stride(h);
     u32 b, i;
     if (*bucket < 0) {
-        b = hash_value(key, 0) & mask;
+        b = h & mask;
         *start = static_cast<i32>(b);
         i = 0;
     } else {
-        i = static_cast<u32>(*step) + 1;
-        b = (static_cast<u32>(*bucket) + i) & mask;
+        i = static_cast<u32>(*step);
+        b = next_bucket(static_cast<u32>(*bucket), &i, stride, mask);
         if (b == static_cast<u32>(*start)) return nullptr;
     }
     for (;;) {
@@ -947,7 +956,7 @@ Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step) {
                 return c;
             }
         }
-        b = (b + ++i) & mask;
+        b = next_bucket(b, &i, stride, mask);
         if (b == static_cast<u32>(*start)) break;
     }
     *bucket = static_cast<i32>(*start);
@@ -1324,7 +1333,7 @@ void int_buffers(u32 buckets, u32** flags, u32** pairs) {
 }
 
 i32 int_probe(IntTable* t, u32 key, bool insert) {
-    u32 mask = t->buckets - 1, b = hash_int(key) & mask, start = b, i = 0;
+    u32 h = hash_int(key), mask = t->buckets - 1, b = h & mask, start = b, i = 0, stride = probe_stride(h);
     i32 deleted = -1;
     for (;;) {
         u32 f = flag_at(t->flags, b);
@@ -1334,7 +1343,7 @@ i32 int_probe(IntTable* t, u32 key, bool insert) {
         } else if (t->pairs[b * 2] == key) {
             return static_cast<i32>(b);
         }
-        b = (b + ++i) & mask;
+        b = next_bucket(b, &i, stride, mask);
         if (b == start) return insert ? deleted : -1;
     }
 }

@@ -142,6 +142,36 @@ TEST_F(ZavbinTest, SelfContainingBlockIsWrittenOnce) {
     EXPECT_EQ(series_node(block::zs_head(&back)), series_node(&back));
 }
 
+// Words met again are read by a shorter path than their first occurrence:
+// every form, one- and two-byte symbol indexes, new-line marks and small
+// integers between them come back as written, bound like a fresh word.
+TEST_F(ZavbinTest, RepeatedWordsReadBackLikeTheirFirstOccurrence) {
+    std::string text = "[";
+    for (int round = 0; round < 2; round++)
+        for (int i = 0; i < 300; i++) {
+            static const char* forms[] = {"w", "'w", ":w", "w", "/w"};
+            text += std::string(i % 7 == 0 ? "\n" : " ") + (i % 5 == 3 ? "s" : forms[i % 5]) +
+                    std::to_string(i) + (i % 5 == 3 ? "-x:" : "") + (i % 11 == 0 ? " 7 true" : "");
+        }
+    text += "]";
+    Cell v = first(test::load(text));
+    collector::Guard keep(&v);
+    std::string molded = test::mold(&v, true);
+    Cell* out = dec(enc(&v, true));
+    Cell back = first(out);
+    EXPECT_EQ(test::mold(&back, true), molded);
+    u32 n = block::zs_length_q(&back);
+    ASSERT_EQ(n, block::zs_length_q(&v));
+    for (u32 i = 0; i < n; i++) {
+        Cell* a = block::zs_head(&v) + i;
+        Cell* b = block::zs_head(&back) + i;
+        ASSERT_EQ(a->header, b->header) << i;
+        ASSERT_EQ(a->data1, b->data1) << i;
+        ASSERT_EQ(a->data2, b->data2) << i;
+        ASSERT_EQ(a->data3, b->data3) << i;
+    }
+}
+
 TEST_F(ZavbinTest, SymbolsAreListedOnceInOrderOfFirstUse) {
     Cell v = first(test::load("[foo bar foo]"));
     Bytes e = enc(&v, true);
