@@ -104,32 +104,31 @@ u32 length_of(const Cell* map) { return table_of(map)->size; }
 // ---- storing -------------------------------------------------------------------
 
 Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
-    stack::TopGuard guard;
-    // The map may sit in a buffer that the allocations below move: a copy is used.
-    Cell* map = stack::push(map_in);
-    Cell* v = stack::push(value);
     Cell k = *key;
     hashtable::MapMiss miss;
-    if (Cell* found = hashtable::map_get(map->data3, &k, case_ ? 2 : 0, &miss)) {
+    // The lookup allocates nothing: the arguments stay where they are until the key is new.
+    if (Cell* found = hashtable::map_get(map_in->data3, &k, case_ ? 2 : 0, &miss)) {
         // A removed pair comes back in place.
-        if (!live_q(found)) table_of(map)->size++;
-        found[1] = *v;
+        if (!live_q(found)) table_of(map_in)->size++;
+        found[1] = *value;
         return value;
     }
     if (!valid_key_type_q(TYPE_OF(key))) {
         Cell dt, at = path ? *path : *key;
         fire("script", "invalid-path", &at, datatype::make_at(&dt, TYPE_OF(key)));
     }
+    stack::TopGuard guard;
+    // The map may sit in a buffer that the allocations below move: a copy is used.
+    Cell* map = stack::push(map_in);
+    Cell* v = stack::push(value);
     Cell* held = stack::push(key);
-    alloc_at_tail(map->data2);
-    alloc_at_tail(map->data2);
-    u32 pos = cell_count(map) - 2;
-    Cell* cells = cells_of(pairs_of(map));
-    cells[pos] = *held;
-    clear_cell_flag(cells + pos);
-    cells[pos + 1] = Cell{TYPE_UNSET, 0, 0, 0};
-    hashtable::map_put(map->data3, cells + pos, miss);
-    cells_of(pairs_of(map))[pos + 1] = *v;
+    SeriesBuffer* pairs = pairs_of(map);
+    Cell* pair = reinterpret_cast<Cell*>(alloc_tail_unit(pairs, 2 * sizeof(Cell)));
+    pair[0] = *held;
+    clear_cell_flag(pair);
+    pair[1] = Cell{TYPE_UNSET, 0, 0, 0};
+    hashtable::map_put(map->data3, pair, miss);
+    cells_of(pairs_of(map))[cell_count(map) - 1] = *v;
     return value;
 }
 

@@ -47,11 +47,12 @@ void set_flag(u32* f, u32 i, u32 v) {
 }
 
 // The next bucket of a probe sequence: triangular steps (each bucket once
-// per turn of a power-of-two table) scaled by an odd stride from the hash's
-// high bits. Keys with neighbouring home buckets (integers, hashed in runs)
-// then leave a collision along different paths instead of lengthening one
-// cluster that every later neighbour must walk.
-inline u32 probe_stride(u32 h) { return (h >> 16) | 1; }
+// per turn of a power-of-two table) scaled by an odd stride below 16 from
+// the hash's high bits. Keys with neighbouring home buckets (integers,
+// hashed in runs) then leave a collision along different paths instead of
+// lengthening one cluster that every later neighbour must walk, while the
+// first steps stay near the home bucket's cache lines.
+inline u32 probe_stride(u32 h) { return (h >> 16 & 15) | 1; }
 inline u32 next_bucket(u32 b, u32* i, u32 stride, u32 mask) { return (b + ++*i * stride) & mask; }
 
 u32 rotl(u32 x, int r) { return (x << r) | (x >> (32 - r)); }
@@ -509,16 +510,21 @@ i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
     u32 h = hash_value(key, 0);
-    const u32* hashes = words_of(T(table)->aux);
+    // Lookups never allocate: the table's buffers stay put during the probe.
+    const Table* t = T(table);
+    const u32* hashes = words_of(t->aux);
+    const u32* keys = words_of(t->keys);
+    const Cell* cells = cells_of(t->block);
     u32 empty = NONE32;
     i32 b = probe_find(table, h, [&](u32 bk) {
         if (hashes[bk] != h) return false;  // most other keys are told apart without reading them
-        Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+        const Cell* c = cells + keys[bk];
+        // Integer keys, the commonest, compared in place.
+        if (TYPE_OF(key) == TYPE_INTEGER) return TYPE_OF(c) == TYPE_INTEGER && c->data2 == key->data2;
         return same_type_or_lookup(c, key) && values_equal(c, key, op);
     }, miss ? &empty : nullptr);
     key->header = saved;
     if (miss) {
-        Table* t = T(table);
         *miss = empty == NONE32 ? MapMiss{}
                                 : MapMiss{table, t->flags, h, empty, collector::cycles, t->size, t->occupied};
     }

@@ -279,7 +279,12 @@ void free_all_memory() {
 
 // ---- series buffers --------------------------------------------------------
 
-SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
+namespace {
+// A buffer of `units` units; `replaces` bytes of an older buffer are
+// abandoned for it (a series grown into a new buffer), so that only the
+// growth counts towards the next collection: a series grown in place of
+// its old buffer makes no more garbage than its old size.
+SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
     if (collector::stress) collector::run_if();
     u64 size = (u64(units) * unit + 15) & ~u64(15);
     if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
@@ -307,7 +312,7 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
         b = at<SeriesBuffer>(f->heap);
         f->heap += need;
     }
-    collector::allocated += need;
+    collector::allocated += need > replaces ? need - replaces : 0;
     budget::charge(need);
     b->size = static_cast<u32>(size);
     b->node = 0;
@@ -321,6 +326,10 @@ SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) {
     b->offset = b->tail = off_of(b->data()) + first;
     return b;
 }
+
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) { return alloc_buffer(units, unit, offset, 0); }
 
 node_t alloc_series(u32 units, u32 unit, i32 offset) {
     SeriesBuffer* b = alloc_series_buffer(units, unit, offset);
@@ -383,7 +392,8 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
     if (want < content) want = content;
     if (want == 0 || want > MAX_REQUEST) no_memory();
     node_t node = buffer->node;
-    SeriesBuffer* fresh = alloc_series_buffer(static_cast<u32>(want / unit), unit, 0);
+    u32 replaces = buffer->size + SERIES_HEADER + SERIES_SLACK;
+    SeriesBuffer* fresh = alloc_buffer(static_cast<u32>(want / unit), unit, 0, replaces);
     SeriesBuffer* old = GET_BUFFER(node);  // the allocation may have moved it
     *at<off32>(node) = off_of(fresh);
     memory::forget_buffers();

@@ -564,6 +564,24 @@ TEST_F(CollectorTest, GrowingHeapIsMarkedProportionally) {
     }
 }
 
+// A series grown into a bigger buffer abandons its old one: only the growth
+// counts towards the next collection, so one growing block does not collect
+// as often as if each of its buffers were new garbage-making allocations.
+TEST_F(CollectorTest, GrowingASeriesCountsOnlyItsGrowth) {
+    node_t n = alloc_cells(1000);  // 16,000 bytes
+    push_cell(block_cell(n));
+    u64 before = collector::allocated;
+    u32 seen = collector::cycles;
+    SeriesBuffer* b = expand_series(GET_BUFFER(n), 64000);
+    EXPECT_EQ(b->size, 64000u);
+    // A collection on the way (every allocation collects under stress) starts the count again.
+    u64 counted = collector::allocated - (collector::cycles == seen ? before : 0);
+    EXPECT_EQ(counted, 64000u - 16000u);
+    node_t fresh = alloc_cells(1000);
+    EXPECT_NE(fresh, 0u);
+    EXPECT_GE(collector::allocated, 16000u);
+}
+
 // While collections free most of what is in use, every full frame still
 // collects: the heap stays small under churn.
 TEST_F(CollectorTest, CollectionsThatFreeMuchKeepCollecting) {
