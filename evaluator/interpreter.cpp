@@ -19,8 +19,11 @@
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
-//   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_op_call, else eval_code_at
+//   operator after a value               infix_chain -> eval_infix: fast_infix
+//                                        (not again where infix_simple
+//                                        refused), else lean_op_call (its
+//                                        own path for two parameters and
+//                                        no refinements), else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next.
@@ -815,11 +818,11 @@ bool in_paren_operand = false;
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
-    in_paren_operand = true;
-    // Nothing in it can throw.
-    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
-    in_paren_operand = false;
-    return done;
+    struct Nested {
+        Nested() { in_paren_operand = true; }
+        ~Nested() { in_paren_operand = false; }
+    } nested;
+    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
 }
 
 namespace {
