@@ -179,11 +179,10 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
-    Cell v = *vp;
+    Cell fn = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
-    Cell fn = v;
-    set_type(&fn, op::wrapped_type(&v));
+    set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
