@@ -31,7 +31,11 @@
 // without its frame (run_block_inline), and so does a paren of one (eval_paren).
 // `either`/`if` by word with a simple condition and literal blocks choose
 // their branch before anything is pushed (direct_conditional): a simple
-// branch leaves its value without the conditional's frame either.
+// branch leaves its value without the conditional's frame either, and a
+// branch or body of one such conditional without its own
+// (read_block_conditional). A function call whose arguments are simple
+// reads its body before its frame opens (frameless_function_call): a body
+// that needs no frames leaves its value without the function's frame.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
@@ -761,15 +765,6 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
-// A block read as one `either` or `if` call (see read_conditional), with
-// the word and the native it calls.
-struct BlockConditional {
-    Conditional call;
-    Cell word;
-    Cell fn;
-};
-enum class BlockShape { OTHER, SIMPLE, CONDITIONAL };
-
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
@@ -897,6 +892,11 @@ namespace {
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
+
+BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+}
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
     BlockConditional bc;
@@ -1062,7 +1062,7 @@ struct EnabledRestore {
 // no function's trace flags to honour), with the same frame and context
 // handling: the function's values point at the call's arguments while the
 // body runs.
-void run_body(const Cell* fn, const Cell* body) {
+void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     node_t ctx = function::ctx_of(fn);
     Cell* c = context::TO_CTX(ctx);
     u32 saved_values = c->data2;
@@ -1072,11 +1072,10 @@ void run_body(const Cell* fn, const Cell* body) {
     CallerScope caller_scope;
     try {
         // A body of one simple expression without its frame, as a branch.
-        if (TYPE_OF(body) == TYPE_BLOCK) {
-            run_block_inline(body);
-        } else {
-            make_cell(stack::arguments, TYPE_UNSET);
-        }
+        if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
+        else if (read == BlockShape::UNREAD) run_block_inline(body);
+        else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else enter_block(body);
     } catch (Throw& t) {
         trace.enabled = false;
         me->header &= ~FRAME_BODY;
