@@ -424,7 +424,10 @@ static SeriesBuffer* grow_in_place(SeriesBuffer* buffer, u32 bytes) {
     u64 want = bytes ? u64(bytes) : u64(buffer->size) * 2;
     u64 content = u64(off_of(buffer->data_end()) - buffer->offset);
     if (want < content) want = content;
-    u64 size = (want / unit * unit + 15) & ~u64(15);
+    // A moved buffer starts its content at its data's first byte; in place,
+    // the room before the content stays, so the data area grows by it too.
+    u64 gap = buffer->offset - off_of(buffer->data());
+    u64 size = (want / unit * unit + gap + 15) & ~u64(15);
     if (size <= buffer->size || size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) return nullptr;
     auto* frame = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
     u8* base = reinterpret_cast<u8*>(frame) - 4;  // os_alloc's size word

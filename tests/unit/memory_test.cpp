@@ -177,6 +177,16 @@ TEST_F(MemoryTest, BigBufferGrowsInPlaceWhileThePagesAfterItAreFree) {
     EXPECT_EQ(again->used_bytes(), S_MAX);
     EXPECT_EQ(again->head()[0], 'x');
     EXPECT_EQ(again->head()[2 * S_MAX - 1], '-');
+    // Content that starts past the data's first byte keeps the room asked for after it.
+    node_t m = alloc_series(S_MAX, 1, -1);
+    SeriesBuffer* shifted = GET_BUFFER(m);
+    ASSERT_TRUE(shifted->flags & SERIES_BIG);
+    u32 gap = shifted->offset - off_of(shifted->data());
+    EXPECT_GT(gap, 0u);
+    shifted->tail = shifted->offset + 100;
+    SeriesBuffer* roomy = expand_series(shifted, 3 * S_MAX);
+    EXPECT_EQ(roomy->used_bytes(), 100u);
+    EXPECT_GE(u64(off_of(roomy->data_end()) - roomy->offset), 3u * S_MAX);
     // A grown frame is released whole.
     u64 before_free = memory::record.total;
     free_big(again);
