@@ -501,6 +501,9 @@ struct CallRecord {
     // and their cache indexes. refs_known false: more than fit here, or two
     // that resolve alike (the path items are then matched from the cache).
     bool refs_known;
+    // native: `either` or `if` whose parameters take every simple value,
+    // then blocks (a native made from a spec of its own may not).
+    bool conditional;
     u32 nrefs;
     u32 ref_raw[LEAN_MAX_REFS];
     i32 ref_sym[LEAN_MAX_REFS];
@@ -570,6 +573,15 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
         r->ref_raw[r->nrefs] = entries[c].data2;
         r->ref_sym[r->nrefs] = sym;
         r->ref_entry[r->nrefs++] = c;
+    }
+    r->conditional = false;
+    if (type == TYPE_NATIVE) {
+        u32 index = native::entry_of(fn);
+        u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
+        bool ok = blocks && args == blocks + 1 && !(shape & SHAPE_REFS) &&
+                  (r->type_bits[0] & PLAIN_TYPES) == PLAIN_TYPES;
+        for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
+        r->conditional = ok;
     }
     r->compiled = false;
     if (type == TYPE_FUNCTION) {
@@ -806,6 +818,104 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     }
 }
 
+// `either cond [a] [b]` or `if cond [a]` (`fn`, its arguments from `pos`
+// of `cells`, up to `tail`): the condition one simple expression (see
+// simple_value), the branches literal blocks and no operator after the
+// last. Reads the call without evaluating anything or pushing; false for
+// any other shape (or any other native).
+[[gnu::always_inline]] inline bool read_conditional_inline(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
+                                                           Conditional* out) {
+    const u32 index = native::entry_of(fn);
+    if (index != natives::N_EITHER && index != natives::N_IF) return false;
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || !rec->conditional) return false;
+    const u32 blocks = index == natives::N_EITHER ? 2 : 1;
+    u32 stop;
+    u32 next = simple_value(cells, pos, tail, &out->cond, &stop);
+    if (!next || next + blocks > tail) return false;
+    const Cell* b = cells + next;
+    if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
+    next += blocks;
+    // An operator after the last block would take it as its left operand.
+    if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
+        const Cell* after = peek_word(cells + next);
+        if (!after || TYPE_OF(after) == TYPE_OP) return false;
+    }
+    out->blocks = b;
+    out->count = blocks;
+    out->branch = logic::is_true(&out->cond) ? b : blocks == 2 ? b + 1 : nullptr;
+    out->next = next;
+    return true;
+}
+
+}  // namespace
+
+bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out) {
+    return read_conditional_inline(fn, cells, pos, tail, out);
+}
+
+namespace {
+
+// The call read_conditional read, its branch not simple: its frame opened
+// over the values read, the branch run in it, as the lean call does it.
+[[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
+                                                          const Conditional& c) {
+    machine_stack::check();
+    budget::step();
+    stack::push(fn);
+    stack::mark_kind82(name);
+    Cell* a = stack::top;
+    a[0] = c.cond;
+    a[1] = c.blocks[0];
+    if (c.count == 2) a[2] = c.blocks[1];
+    stack::top = a + 1 + c.count;
+    enter_branch(a + (c.branch - c.blocks) + 1);
+    lean_return({fn, name, code, 0, false}, c.next, sub);
+    return c.next;
+}
+
+}  // namespace
+
+u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c) {
+    return conditional_call_inline(fn, name, code, sub, c);
+}
+
+namespace {
+
+// A conditional by word that read_conditional reads, with room for
+// everything the lean call would open: its branch is chosen before anything
+// is pushed. When the branch is simple (see simple_branch_value), or `if`
+// has none to run, nothing in the call can fail or be seen and its value
+// goes where the lean call leaves it, without the frames; otherwise the
+// conditional's frame is opened over the values read here and the branch
+// runs in it, as the lean call runs it. False, having done nothing, for
+// any other call (the lean call then takes it).
+[[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub) {
+    Cell* start = stack::top;
+    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    CodeView view;
+    view.read(code, tail);
+    Conditional c;
+    if (!read_conditional_inline(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    const u32 pos = c.next;
+    Cell v;
+    if (!c.branch) {
+        make_cell(&v, TYPE_NONE);
+    } else if (!simple_branch_value(c.branch, 2, &v)) {
+        *pos_io = conditional_call_inline(fn, name, code, sub, c);
+        return true;
+    }
+    // As lean_return leaves the value.
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *pos_io = pos;
+    return true;
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -941,6 +1051,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     u32 type = TYPE_OF(fn);
     if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
     return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
 
@@ -972,6 +1083,15 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return true;
 }
 
+// A native's or action's entry over the open frame's arguments, no
+// refinement used. Out of line: the operator call around it stays small.
+[[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
+    i32 refs[32];
+    std::memset(refs, 0xFF, 4 * sizeof(i32));
+    if (type == TYPE_NATIVE) natives::call(index, false, refs);
+    else actions::call_generic(index, refs);
+}
+
 }  // namespace
 
 // Each entry its own copy of the lean call, with what cannot apply to its
@@ -987,7 +1107,49 @@ bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, con
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
-    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    // Two plain parameters and no refinements, the shape of every number
+    // operator: lean_builtin_call with what that shape fixes folded in.
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2)
+        return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, true};
+    machine_stack::check();
+    budget::step();
+    stack::mark_kind82(name);
+    // The left operand at the frame's first slot, under the top so that the
+    // collector sees it while the right one is evaluated.
+    stack::keep();
+    Cell* a = stack::arguments;
+    auto check = [&](u32 i) {
+        u32 t = TYPE_OF(a + i);
+        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(fn, name, a + i, i);
+    };
+    check(0);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = *pos_io;
+    if (pos >= view.tail) no_arg(fn, name, 1);
+    // The right operand is mostly a call here (infix_simple and fast_infix
+    // take the simple ones): tried first, lean_arg for the rest.
+    const Cell* c = view.cells + pos;
+    u32 ct = TYPE_OF(c);
+    if ((ct == TYPE_WORD && operand_word_call(code, c, &pos, view.tail)) ||
+        (ct == TYPE_PATH && operand_path_call(code, c, &pos, view.tail))) {
+        if (!record_current(rec, more)) rec = call_record(fn, type);
+    } else {
+        pos = lean_arg(s, type, rec, more, view, 1, pos, true);
+    }
+    check(1);
+    u32 index = native::entry_of(fn);
+    FastOp kind;
+    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
+        !fast_compute(kind, a, a + 1))
+        call_builtin_plain(type, index);
+    lean_return(s, pos, sub);
+    *pos_io = pos;
+    return true;
 }
 
 }  // namespace zav::interpreter

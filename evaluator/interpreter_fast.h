@@ -55,7 +55,7 @@ inline constexpr FastOpTables fast_op_tables;
 
 // The value slot of a word in the cases word_value does inline, else null
 // (the caller then takes the generic path, which raises what it must).
-inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
+[[gnu::always_inline]] inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
 // The function a path calls: its first item a word holding a function
 // value. `w` gets the word, `fn` its value, `head` the item's index.
@@ -126,8 +126,9 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // call anything or allocate, and the code cannot move. Answers the position
 // after the last one; or 0 when an operator follows that it cannot do: `v`
 // then holds the value up to there and *stop the operator's position.
-// Out of line: its callers run in few registers then.
-[[gnu::noinline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
+// Inline: the call and its saved registers cost more than the work of an
+// operator or two.
+[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
     const Cell* w = cells + next;
     const Cell* end = cells + tail;
     // Quickly out when no operator can follow.
