@@ -26,12 +26,21 @@
 //                                        no refinements), else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
-// what stays the same from one run to the next.
+// what stays the same from one run to the next; a run's leading set-words
+// of simple values and simple values go before its frame is opened, which
+// a body of nothing else never opens (LoopBody::run_lean).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
 // a conditional's branch or a function body of one simple expression runs
-// without its frame (simple_block), and so does a paren of one (eval_paren).
+// without its frame (run_block_inline), and so does a paren of one (eval_paren).
+// `either`/`if` by word with a simple condition and literal blocks choose
+// their branch before anything is pushed (direct_conditional): a simple
+// branch leaves its value without the conditional's frame either, and a
+// branch or body of one such conditional without its own
+// (read_block_conditional). A function call whose arguments are simple
+// reads its body before its frame opens (frameless_function_call): a body
+// that needs no frames leaves its value without the function's frame.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
@@ -605,28 +614,34 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     return next;
 }
 
-// The expressions of a block, in the <body> frame eval opens for it, each
-// value the frame result in turn; the code's library scope is in place.
+// The expressions of a block from `pos` to `tail`, in the <body> frame eval
+// opens for it, each value the frame result in turn; the code's library
+// scope is in place.
+[[gnu::always_inline]] inline void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
+    // Nested evaluations restore the current code cell on their way out,
+    // so only its position changes from one expression to the next.
+    bool track = !in_library;
+    if (track) code_cell = *code;
+    while (pos < tail) {
+        if (track) series_head(&code_cell) = pos;
+        pos = eval_expression_checked(code, pos, tail, false, false, false);
+        tail = clamp_tail(code, tail);
+        if (pos < tail) stack::reset();
+    }
+    if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+}
+
+// The expressions of a block, in the <body> frame eval opens for it.
 [[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
     u32 head = series_head(code);
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
-    if (head >= tail) {
-        make_cell(stack::arguments, TYPE_UNSET);
-        stack::top = stack::arguments + 1;
-    } else {
-        u32 pos = head;
-        // Nested evaluations restore the current code cell on their way out,
-        // so only its position changes from one expression to the next.
-        bool track = !in_library;
-        if (track) code_cell = *code;
-        while (pos < tail) {
-            if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_checked(code, pos, tail, false, false, false);
-            tail = clamp_tail(code, tail);
-            if (pos < tail) stack::reset();
-        }
+    if (head < tail) {
+        eval_rest_in_frame(code, head, tail);
+        return;
     }
+    make_cell(stack::arguments, TYPE_UNSET);
+    stack::top = stack::arguments + 1;
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
 }
 
@@ -669,6 +684,60 @@ LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
+// Whether the next budget step would find the budget spent (and throw).
+[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+
+// A set-word of a simple value and a simple value (see fast_set_word and
+// simple_value) can neither fail, call anything, allocate nor be seen, so
+// nothing can tell whether the body's frame was open while they ran: they
+// run first, from the region where the frame would start, each value left
+// where the frame's result would be. The first other expression opens the
+// frame there (from then on the run is eval's), and so does one that finds
+// the budget spent (its error is raised in the frame). Runs with no room for
+// the frame open it at once, to raise the overflow.
+[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain) {
+    Cell* base = stack::top;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 pos = head;
+    u32 tail = cell_count(b);
+    if (simple_ && base == stack::arguments && stack::frame_top < stack::frame_end && base + 2 < stack::end) {
+        // Nothing below can change or move the code.
+        const Cell* cells = block::cells_of(b);
+        while (pos < tail && !step_would_spend()) {
+            stack::top = base;
+            const Cell* c = cells + pos;
+            u32 next;
+            if (TYPE_OF(c) == TYPE_SET_WORD) {
+                Partial partial;
+                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
+            } else {
+                Cell v;
+                u32 stop;
+                if (!(next = simple_value(cells, pos, tail, &v, &stop))) break;
+                *base = v;
+                stack::top = base + 1;
+            }
+            budget::step();
+            pos = next;
+        }
+        if (pos >= tail && pos > head) return;
+        simple_ = pos > head;
+        stack::top = base;
+    }
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (pos < tail) {
+        eval_rest_in_frame(&code_, pos, tail);
+    } else {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    }
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+    code_cell = saved_;
+}
+
 [[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
@@ -676,15 +745,10 @@ void LoopBody::restore() { code_cell = saved_; }
     }
     machine_stack::check();
     budget::step();
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    eval_block_in_frame(&code_);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
-    code_cell = saved_;
+    run_lean(chain);
 }
 
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain) {
     stack::reset();
     try {
         run_inline(chain);
@@ -697,19 +761,24 @@ void LoopBody::restore() { code_cell = saved_; }
     return BodyEnd::NORMAL;
 }
 
-BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
-
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        if (run_caught(true) == BodyEnd::BROKE) return;
     }
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
-        natives::set_loop_word(word, counter);
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        // set_loop_word inline: the slot is looked up again at each run,
+        // as the body may move the values it lives in (a global added).
+        if (Cell* slot = context::plain_slot(word)) {
+            *slot = *counter;
+        } else {
+            Cell w = *word;
+            context::set(&w, counter);
+        }
+        if (run_caught(true) == BodyEnd::BROKE) return;
         counter->data2++;
     }
 }
@@ -726,7 +795,62 @@ void LoopBody::run_while(LoopBody& cond) {
             throw;
         }
         if (!logic::true_arg_q()) return;
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        if (run_caught(true) == BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_until() {
+    for (;;) {
+        BodyEnd end = run_caught(true);
+        if (end == BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
+    }
+}
+
+void LoopBody::run_forever() {
+    for (;;) {
+        BodyEnd end = run_caught(false);
+        if (end == BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL) stack::pop(1);
+    }
+}
+
+bool LoopBody::run_walk(const Walk& walk) {
+    for (;;) {
+        stack::keep();
+        if (!walk.next(walk.state)) return true;
+        BodyEnd end = run_caught(false);
+        if (end == BodyEnd::BROKE) return false;
+        if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
+    }
+}
+
+namespace {
+
+// foreach's one-word step over a block, inline: the next cell stored
+// straight into the word's plain slot. Every other case is the step's own.
+[[gnu::always_inline]] inline bool foreach_step() {
+    Cell* s = stack::arguments - 2;
+    if (block::any_block_q(TYPE_OF(s))) {
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        u32 head = series_head(s);
+        if (head >= cell_count(b)) return false;
+        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
+            *slot = block::cells_of(b)[head];
+            series_head(s) = head + 1;
+            return true;
+        }
+    }
+    return natives::foreach_next();
+}
+
+}  // namespace
+
+void LoopBody::run_foreach(i32 n) {
+    for (;;) {
+        stack::keep();
+        if (!(n > 0 ? natives::foreach_next_block(n) : foreach_step())) return;
+        if (run_caught(false) == BodyEnd::BROKE) return;
     }
 }
 
@@ -760,15 +884,72 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
-// A conditional's branch that is one simple expression: its value goes
-// where enter_block's frame would leave it (the frame's first cell, then
-// the caller's result slot).
-[[gnu::always_inline]] inline bool simple_block(const Cell* code) {
-    Cell v;
-    if (TYPE_OF(code) != TYPE_BLOCK || !simple_code_value(code, 1, &v)) return false;
-    *stack::top++ = v;
-    *stack::arguments = v;
-    return true;
+// A block (evaluated inside `frames` frames) of one `either` or `if` call:
+// SIMPLE when its branch is one simple expression (or `if` has none to
+// run): nothing in it can fail or be seen, so its value (`out`) can go
+// where the block's, the conditional's and the branch's frames would leave
+// it, without them. CONDITIONAL for any other branch, the call read into
+// `bc` for enter_conditional. OTHER for any other block.
+[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+    SeriesBuffer* b = block::buffer_of(code);
+    u32 head = series_head(code);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD) return BlockShape::OTHER;
+    const Cell* fn = peek_word(cells + head);
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
+    // Room for what the generic path opens: the conditional's frame above
+    // the block's, its native and arguments, and the branch's frame.
+    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + CONDITIONAL_ROOM > stack::frame_end ||
+        stack::top + CONDITIONAL_ROOM >= stack::end)
+        return BlockShape::OTHER;
+    Conditional& c = bc->call;
+    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    bc->word = cells[head];
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
+// A block that read_block_conditional read as CONDITIONAL, run as
+// enter_block runs it: its frame, the call as its one expression (no
+// operator can follow it), the branch in the call's frame. Its library
+// mark is the running code's (checked there), and no tracer runs.
+[[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
+    Cell code = *code_in;
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (!in_library) code_cell = code;
+    budget::step();
+    u32 next = conditional_call(&bc->fn, &bc->word, &code, false, bc->call);
+    if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
+    stack::unwind_last();
+}
+
+// A conditional's branch or a function body: one simple expression (see
+// simple_code_value) or one conditional (see read_block_conditional) whose
+// value goes where enter_block's frame would leave it (the frame's first
+// cell, then the caller's result slot), else enter_block, or
+// enter_conditional for a conditional of another branch.
+[[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
+    if (TYPE_OF(code) == TYPE_BLOCK) {
+        Cell v;
+        BlockConditional bc;
+        BlockShape shape =
+            simple_code_value(code, 1, &v) ? BlockShape::SIMPLE : read_block_conditional(code, 1, &bc, &v);
+        if (shape == BlockShape::SIMPLE) {
+            *stack::top++ = v;
+            *stack::arguments = v;
+            return;
+        }
+        if (shape == BlockShape::CONDITIONAL) return enter_conditional(code, &bc);
+    }
+    enter_block(code);
 }
 
 // A paren: its block evaluated in a frame named <body>, the value pushed
@@ -826,15 +1007,23 @@ bool paren_operand(const Cell* paren, Cell* out) {
 
 namespace {
 
-// A conditional's branch or a function body: enter_block unless
-// simple_block does it.
-[[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
-    if (!simple_block(code)) enter_block(code);
-}
 
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
+
+BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+}
+
+bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+    BlockConditional bc;
+    return simple_code_value(code, frames, out) ||
+           read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
+}
+
+void enter_branch(const Cell* code) { enter_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
@@ -992,7 +1181,7 @@ struct EnabledRestore {
 // no function's trace flags to honour), with the same frame and context
 // handling: the function's values point at the call's arguments while the
 // body runs.
-void run_body(const Cell* fn, const Cell* body) {
+void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     node_t ctx = function::ctx_of(fn);
     Cell* c = context::TO_CTX(ctx);
     u32 saved_values = c->data2;
@@ -1002,11 +1191,10 @@ void run_body(const Cell* fn, const Cell* body) {
     CallerScope caller_scope;
     try {
         // A body of one simple expression without its frame, as a branch.
-        if (TYPE_OF(body) == TYPE_BLOCK) {
-            run_block_inline(body);
-        } else {
-            make_cell(stack::arguments, TYPE_UNSET);
-        }
+        if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
+        else if (read == BlockShape::UNREAD) run_block_inline(body);
+        else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else enter_block(body);
     } catch (Throw& t) {
         trace.enabled = false;
         me->header &= ~FRAME_BODY;

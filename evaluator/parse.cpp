@@ -272,6 +272,11 @@ struct Engine {
     bool at_end() const { return pos() >= end(); }
     InputKind kind() const { return in_kind; }
 
+    // The engine's shortcuts, which leave levels unwritten: not under a
+    // tracer (it sees every level), nor under the reference switch, so that
+    // the differential fuzzer weighs them against the plain walk.
+    bool shortcuts() const { return !tracer && interpreter::fast_paths_on(); }
+
     // -- events --
     void fire_event(u32 event, bool match, node_t rb, u32 ri) {
         if (tracer) fire_traced(event, match, rb, ri);
@@ -396,14 +401,13 @@ struct Engine {
         return ok;
     }
 
-    // A string rule against string input at `p`, both of one byte per
-    // character: the text is compared in place, as the string comparison
-    // does it (a mismatch is tried again folded unless the case counts).
-    // Answers 1 or 0 and sets `adv`, or -1 for any other width.
-    [[gnu::always_inline]] int match_bytes(const Cell* rule, u32 p, u32& adv) {
-        SeriesBuffer* ib = GET_BUFFER(series_node(input));
+    // A string rule against one-byte string input (its buffer `ib`) at `p`:
+    // the text is compared in place, as the string comparison does it (a
+    // mismatch is tried again folded unless the case counts). Answers 1 or 0
+    // and sets `adv`, or -1 for a rule of wider characters.
+    [[gnu::always_inline]] int match_bytes(SeriesBuffer* ib, const Cell* rule, u32 p, u32& adv) {
         SeriesBuffer* rb = GET_BUFFER(series_node(rule));
-        if (ib->unit() != 1 || rb->unit() != 1) return -1;
+        if (rb->unit() != 1) return -1;
         u32 rh = series_head(rule), rl = rb->used_bytes();
         u32 lb = rh < rl ? rl - rh : 0;
         adv = lb;
@@ -431,9 +435,16 @@ struct Engine {
     [[gnu::always_inline]] bool match_value(Cell* rule, u32& adv) {
         // The commonest literal, a string over string input, goes straight to
         // the comparison in place (match_other does the same).
-        u32 p = pos(), e = end();
-        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING && p < e) {
-            if (const int m = match_bytes(rule, p, adv); m >= 0) return m && p + adv <= e;
+        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING) {
+            SeriesBuffer* ib = GET_BUFFER(series_node(input));
+            if (ib->unit() == 1) {
+                // One byte a character: the length is the byte count.
+                u32 p = pos(), n = ib->used_bytes();
+                u32 e = limit > 0 && limit < n ? limit : n;
+                if (p < e) {
+                    if (const int m = match_bytes(ib, rule, p, adv); m >= 0) return m && p + adv <= e;
+                }
+            }
         }
         return match_other(rule, adv);
     }
@@ -603,7 +614,22 @@ struct Engine {
                     if (i + 1 >= n) fire("script", "parse-end", c);
                     break;  // a sequence matched: the level succeeds at once
                 }
-                r = match_rule_at(rb, i, c, kw);
+                if (tracer) {
+                    r = match_rule_at(rb, i, c, kw);
+                } else if (TYPE_OF(c) == TYPE_STRING) {
+                    // The commonest rules go straight to their step: with
+                    // no tracer, match_rule's fetch event is nothing.
+                    Cell v = *c;
+                    i++;
+                    r = value_rule(&v, rb, i - 1);
+                } else if (kw == KW_COPY || kw == KW_SET) {
+                    r = copy_set(rb, i, kw == KW_COPY);
+                } else if (TYPE_OF(c) == TYPE_PAREN) {
+                    Cell v = *c;
+                    r = paren_rule(&v, rb, i);
+                } else {
+                    r = match_rule_at(rb, i, c, kw);
+                }
                 if (r != R_OK) break;
             }
             if (r != R_FAIL) break;
@@ -649,7 +675,7 @@ struct Engine {
     // step can run code or move the text, so the characters are tested in
     // place. Each match covers one character, so the "no progress" end
     // never applies.
-    Result bitset_run(const Cell* bits, i32 min, i32 max) {
+    [[gnu::always_inline]] Result bitset_run(const Cell* bits, i32 min, i32 max) {
         SeriesBuffer* sb = GET_BUFFER(bitset::node_of(bits));
         const u8* set = sb->head();
         u32 set_bytes = sb->used_bytes();
@@ -662,11 +688,16 @@ struct Engine {
         u32 room = p < e ? e - p : 0;
         u32 stop = p + (max >= 0 && static_cast<u32>(max) < room ? static_cast<u32>(max) : room);
         if (unit == 1) {
-            while (p < stop) {
-                u32 c = text[p];
-                if (!((c >> 3) < set_bytes ? (set[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond)) break;
-                p++;
+            // Bytes from `stored` up are all in the set or all out of it.
+            u32 stored = set_bytes < 32 ? set_bytes * 8 : 256;
+            const u8* q = text + p;
+            const u8* last = text + stop;
+            if (beyond) {
+                while (q < last && (*q >= stored || (set[*q >> 3] << (*q & 7)) & 0x80)) q++;
+            } else {
+                while (q < last && *q < stored && (set[*q >> 3] << (*q & 7)) & 0x80) q++;
             }
+            p = static_cast<u32>(q - text);
         } else {
             while (p < stop) {
                 u32 c = string::get_char(text + p * unit, unit);
@@ -692,7 +723,7 @@ struct Engine {
             last_match = true;
             return R_OK;
         }
-        if (!tracer) {
+        if (shortcuts()) {
             // Nothing can see the level of a bitset run (no events, no code
             // runs inside it), so it is not written; its limit still holds.
             check_stacks();
@@ -805,7 +836,16 @@ struct Engine {
         return found ? R_OK : R_FAIL;
     }
 
-    Result copy_set(node_t rb, u32& i, bool copy) {
+    // A paren rule: its code run, its value dropped.
+    Result paren_rule(const Cell* paren, node_t rb, u32& i) {
+        fire_event(EV_PAREN, last_match, rb, i);
+        stack::TopGuard guard;
+        eval_paren(paren);
+        i++;
+        return R_OK;
+    }
+
+    [[gnu::noinline]] Result copy_set(node_t rb, u32& i, bool copy) {
         u32 j = i + 1;
         Cell w;
         {
@@ -824,7 +864,7 @@ struct Engine {
             // run goes straight to the text. Nothing sees the copy's level or
             // the run's, so neither is written; the limit they would meet
             // (three cells for the copy, checked by the run) still holds.
-            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && !tracer &&
+            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && shortcuts() &&
                 kind() == IN_STRING && j + 1 < n) {
                 const Cell* rule = cells + j + 1;
                 i32 rule_kw = keyword_of(rule);
@@ -852,7 +892,7 @@ struct Engine {
     }
 
     // Sets the word of a copy or set that matched from `start`.
-    void store_capture(Cell w, u32 start, bool copy) {
+    [[gnu::always_inline]] void store_capture(Cell w, u32 start, bool copy) {
         if (copy && kind() != IN_BLOCK) {
             // A plain slot takes the copy at once, nothing allocating between.
             Cell v = text_copy(start);
@@ -1191,13 +1231,8 @@ struct Engine {
             case TYPE_BLOCK:
                 i++;
                 return match_block(&r, i - 1);
-            case TYPE_PAREN: {
-                fire_event(EV_PAREN, last_match, rb, i);
-                stack::TopGuard guard;
-                eval_paren(&r);
-                i++;
-                return R_OK;
-            }
+            case TYPE_PAREN:
+                return paren_rule(&r, rb, i);
             case TYPE_SET_WORD: {
                 set_word(&r, input);
                 i++;
