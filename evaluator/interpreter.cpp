@@ -19,11 +19,16 @@
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
-//   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_op_call, else eval_code_at
+//   operator after a value               infix_chain -> eval_infix: fast_infix
+//                                        (not again where infix_simple
+//                                        refused), else lean_op_call (its
+//                                        own path for two parameters and
+//                                        no refinements), else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
-// what stays the same from one run to the next.
+// what stays the same from one run to the next; a run's leading set-words
+// of simple values and simple values go before its frame is opened, which
+// a body of nothing else never opens (LoopBody::run_lean).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -31,7 +36,11 @@
 // without its frame (run_block_inline), and so does a paren of one (eval_paren).
 // `either`/`if` by word with a simple condition and literal blocks choose
 // their branch before anything is pushed (direct_conditional): a simple
-// branch leaves its value without the conditional's frame either.
+// branch leaves its value without the conditional's frame either, and a
+// branch or body of one such conditional without its own
+// (read_block_conditional). A function call whose arguments are simple
+// reads its body before its frame opens (frameless_function_call): a body
+// that needs no frames leaves its value without the function's frame.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
@@ -179,11 +188,10 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
-    Cell v = *vp;
+    Cell fn = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
-    Cell fn = v;
-    set_type(&fn, op::wrapped_type(&v));
+    set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -606,28 +614,34 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     return next;
 }
 
-// The expressions of a block, in the <body> frame eval opens for it, each
-// value the frame result in turn; the code's library scope is in place.
+// The expressions of a block from `pos` to `tail`, in the <body> frame eval
+// opens for it, each value the frame result in turn; the code's library
+// scope is in place.
+[[gnu::always_inline]] inline void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
+    // Nested evaluations restore the current code cell on their way out,
+    // so only its position changes from one expression to the next.
+    bool track = !in_library;
+    if (track) code_cell = *code;
+    while (pos < tail) {
+        if (track) series_head(&code_cell) = pos;
+        pos = eval_expression_checked(code, pos, tail, false, false, false);
+        tail = clamp_tail(code, tail);
+        if (pos < tail) stack::reset();
+    }
+    if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+}
+
+// The expressions of a block, in the <body> frame eval opens for it.
 [[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
     u32 head = series_head(code);
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
-    if (head >= tail) {
-        make_cell(stack::arguments, TYPE_UNSET);
-        stack::top = stack::arguments + 1;
-    } else {
-        u32 pos = head;
-        // Nested evaluations restore the current code cell on their way out,
-        // so only its position changes from one expression to the next.
-        bool track = !in_library;
-        if (track) code_cell = *code;
-        while (pos < tail) {
-            if (track) series_head(&code_cell) = pos;
-            pos = eval_expression_checked(code, pos, tail, false, false, false);
-            tail = clamp_tail(code, tail);
-            if (pos < tail) stack::reset();
-        }
+    if (head < tail) {
+        eval_rest_in_frame(code, head, tail);
+        return;
     }
+    make_cell(stack::arguments, TYPE_UNSET);
+    stack::top = stack::arguments + 1;
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
 }
 
@@ -670,6 +684,60 @@ LoopBody::~LoopBody() { code_cell = saved_; }
 
 void LoopBody::restore() { code_cell = saved_; }
 
+// Whether the next budget step would find the budget spent (and throw).
+[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+
+// A set-word of a simple value and a simple value (see fast_set_word and
+// simple_value) can neither fail, call anything, allocate nor be seen, so
+// nothing can tell whether the body's frame was open while they ran: they
+// run first, from the region where the frame would start, each value left
+// where the frame's result would be. The first other expression opens the
+// frame there (from then on the run is eval's), and so does one that finds
+// the budget spent (its error is raised in the frame). Runs with no room for
+// the frame open it at once, to raise the overflow.
+[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain) {
+    Cell* base = stack::top;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 pos = head;
+    u32 tail = cell_count(b);
+    if (simple_ && base == stack::arguments && stack::frame_top < stack::frame_end && base + 2 < stack::end) {
+        // Nothing below can change or move the code.
+        const Cell* cells = block::cells_of(b);
+        while (pos < tail && !step_would_spend()) {
+            stack::top = base;
+            const Cell* c = cells + pos;
+            u32 next;
+            if (TYPE_OF(c) == TYPE_SET_WORD) {
+                Partial partial;
+                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
+            } else {
+                Cell v;
+                u32 stop;
+                if (!(next = simple_value(cells, pos, tail, &v, &stop))) break;
+                *base = v;
+                stack::top = base + 1;
+            }
+            budget::step();
+            pos = next;
+        }
+        if (pos >= tail && pos > head) return;
+        simple_ = pos > head;
+        stack::top = base;
+    }
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (pos < tail) {
+        eval_rest_in_frame(&code_, pos, tail);
+    } else {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    }
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+    code_cell = saved_;
+}
+
 [[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
@@ -677,15 +745,10 @@ void LoopBody::restore() { code_cell = saved_; }
     }
     machine_stack::check();
     budget::step();
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    eval_block_in_frame(&code_);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
-    code_cell = saved_;
+    run_lean(chain);
 }
 
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught_inline(bool chain) {
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain) {
     stack::reset();
     try {
         run_inline(chain);
@@ -698,19 +761,24 @@ void LoopBody::restore() { code_cell = saved_; }
     return BodyEnd::NORMAL;
 }
 
-BodyEnd LoopBody::run_caught(bool chain) { return run_caught_inline(chain); }
-
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        if (run_caught(true) == BodyEnd::BROKE) return;
     }
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
-        natives::set_loop_word(word, counter);
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        // set_loop_word inline: the slot is looked up again at each run,
+        // as the body may move the values it lives in (a global added).
+        if (Cell* slot = context::plain_slot(word)) {
+            *slot = *counter;
+        } else {
+            Cell w = *word;
+            context::set(&w, counter);
+        }
+        if (run_caught(true) == BodyEnd::BROKE) return;
         counter->data2++;
     }
 }
@@ -727,7 +795,62 @@ void LoopBody::run_while(LoopBody& cond) {
             throw;
         }
         if (!logic::true_arg_q()) return;
-        if (run_caught_inline(true) == BodyEnd::BROKE) return;
+        if (run_caught(true) == BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_until() {
+    for (;;) {
+        BodyEnd end = run_caught(true);
+        if (end == BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
+    }
+}
+
+void LoopBody::run_forever() {
+    for (;;) {
+        BodyEnd end = run_caught(false);
+        if (end == BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL) stack::pop(1);
+    }
+}
+
+bool LoopBody::run_walk(const Walk& walk) {
+    for (;;) {
+        stack::keep();
+        if (!walk.next(walk.state)) return true;
+        BodyEnd end = run_caught(false);
+        if (end == BodyEnd::BROKE) return false;
+        if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
+    }
+}
+
+namespace {
+
+// foreach's one-word step over a block, inline: the next cell stored
+// straight into the word's plain slot. Every other case is the step's own.
+[[gnu::always_inline]] inline bool foreach_step() {
+    Cell* s = stack::arguments - 2;
+    if (block::any_block_q(TYPE_OF(s))) {
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        u32 head = series_head(s);
+        if (head >= cell_count(b)) return false;
+        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
+            *slot = block::cells_of(b)[head];
+            series_head(s) = head + 1;
+            return true;
+        }
+    }
+    return natives::foreach_next();
+}
+
+}  // namespace
+
+void LoopBody::run_foreach(i32 n) {
+    for (;;) {
+        stack::keep();
+        if (!(n > 0 ? natives::foreach_next_block(n) : foreach_step())) return;
+        if (run_caught(false) == BodyEnd::BROKE) return;
     }
 }
 
@@ -760,15 +883,6 @@ namespace {
     u32 stop;
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
-
-// A block read as one `either` or `if` call (see read_conditional), with
-// the word and the native it calls.
-struct BlockConditional {
-    Conditional call;
-    Cell word;
-    Cell fn;
-};
-enum class BlockShape { OTHER, SIMPLE, CONDITIONAL };
 
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
@@ -884,11 +998,11 @@ bool in_paren_operand = false;
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
-    in_paren_operand = true;
-    // Nothing in it can throw.
-    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
-    in_paren_operand = false;
-    return done;
+    struct Nested {
+        Nested() { in_paren_operand = true; }
+        ~Nested() { in_paren_operand = false; }
+    } nested;
+    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
 }
 
 namespace {
@@ -897,6 +1011,11 @@ namespace {
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
+
+BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+}
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
     BlockConditional bc;
@@ -1062,7 +1181,7 @@ struct EnabledRestore {
 // no function's trace flags to honour), with the same frame and context
 // handling: the function's values point at the call's arguments while the
 // body runs.
-void run_body(const Cell* fn, const Cell* body) {
+void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     node_t ctx = function::ctx_of(fn);
     Cell* c = context::TO_CTX(ctx);
     u32 saved_values = c->data2;
@@ -1072,11 +1191,10 @@ void run_body(const Cell* fn, const Cell* body) {
     CallerScope caller_scope;
     try {
         // A body of one simple expression without its frame, as a branch.
-        if (TYPE_OF(body) == TYPE_BLOCK) {
-            run_block_inline(body);
-        } else {
-            make_cell(stack::arguments, TYPE_UNSET);
-        }
+        if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
+        else if (read == BlockShape::UNREAD) run_block_inline(body);
+        else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else enter_block(body);
     } catch (Throw& t) {
         trace.enabled = false;
         me->header &= ~FRAME_BODY;

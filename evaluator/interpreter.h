@@ -62,9 +62,6 @@ public:
     ~LoopBody();
     LoopBody(const LoopBody&) = delete;
     LoopBody& operator=(const LoopBody&) = delete;
-    // One run from an empty frame region, break and continue caught; any
-    // other throw passes on.
-    BodyEnd run_caught(bool chain);
     // Up to n runs of run_caught(true), until a break.
     void run_times(i32 n);
     // `repeat`: as run_times, the loop word set to `counter` (an integer!
@@ -74,16 +71,44 @@ public:
     // answering true followed by a run_caught(true) of this body, until
     // one answers false or the body breaks.
     void run_while(LoopBody& cond);
+    // `until`: runs of run_caught(true) until one answers true or breaks
+    // (a continue goes on without looking at the answer).
+    void run_until();
+    // `forever`: runs of run_caught(false), each value dropped, until a break.
+    void run_forever();
+    // The walks of foreach, remove-each and forall over the iteration state
+    // below the open loop frame: before each run of run_caught(false) `next`
+    // sets the loop words (false: the walk is over); after each run that
+    // ended normally `after` (when given) looks at its value. Answers false
+    // when the body broke.
+    struct Walk {
+        bool (*next)(void* state);
+        void (*after)(void* state);
+        void* state;
+    };
+    bool run_walk(const Walk& walk);
+    // foreach's walk with one word (n = 0, the step natives::foreach_next)
+    // or a block of n words (natives::foreach_next_block).
+    void run_foreach(i32 n);
 
 private:
     void run_inline(bool chain);
+    // A run from the loop frame's empty region without the body's frame
+    // while its expressions are simple ones; see there.
+    void run_lean(bool chain);
     // After a throw out of a run that the loop catches.
     void restore();
-    BodyEnd run_caught_inline(bool chain);
+    // One run from an empty frame region, break and continue caught; any
+    // other throw passes on.
+    BodyEnd run_caught(bool chain);
     Cell code_;
     Cell saved_;
     collector::Guard hold_;
     bool lean_;
+    // Whether runs try their first expressions without the frame: off once
+    // a run found its first expression not a simple one (most bodies that
+    // start with a call always do), so that they do not pay for the try.
+    bool simple_ = true;
 };
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);

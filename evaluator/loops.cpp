@@ -42,9 +42,6 @@ void open_loop_frame() {
     stack::mark_loop(&body);
 }
 
-using interpreter::BodyEnd;
-using enum interpreter::BodyEnd;
-
 // word!, set-word!, lit-word! and get-word! (not refinement!).
 bool plain_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
 
@@ -250,12 +247,7 @@ void until_star(bool check, const i32* refinements) {
     if (check) check_args(N_UNTIL, refinements);
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
-    for (;;) {
-        BodyEnd o = body.run_caught(true);
-        if (o == BROKE) break;
-        if (o == CONTINUED) continue;
-        if (logic::true_arg_q()) break;
-    }
+    body.run_until();
     stack::unwind_last();
 }
 
@@ -293,11 +285,7 @@ void forever_star(bool check, const i32* refinements) {
     if (check) check_args(N_FOREVER, refinements);
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
-    for (;;) {
-        BodyEnd o = body.run_caught(false);
-        if (o == BROKE) break;
-        if (o == NORMAL) stack::pop(1);
-    }
+    body.run_forever();
     stack::unwind_last();
 }
 
@@ -316,18 +304,19 @@ i32 record_size(Cell* spec, Cell* series) {
     return 0;
 }
 
-// One foreach-style walk over the iteration state below the open loop frame;
-// after_body runs after each body that ended normally.
+// remove-each's walk: foreach's steps, `after` (a callable) following each
+// body that ended normally.
 template <class AfterBody>
-void walk(i32 n, interpreter::LoopBody& body, AfterBody after_body) {
-    for (;;) {
-        stack::keep();
-        bool more = n > 0 ? foreach_next_block(n) : foreach_next();
-        if (!more) break;
-        BodyEnd o = body.run_caught(false);
-        if (o == BROKE) break;
-        if (o == NORMAL) after_body();
-    }
+void walk(i32 n, interpreter::LoopBody& body, AfterBody& after) {
+    struct State {
+        i32 n;
+        AfterBody* after;
+    } state{n, &after};
+    body.run_walk({[](void* s) {
+                       i32 k = static_cast<State*>(s)->n;
+                       return k > 0 ? foreach_next_block(k) : foreach_next();
+                   },
+                   [](void* s) { (*static_cast<State*>(s)->after)(); }, &state});
 }
 
 }  // namespace
@@ -340,7 +329,7 @@ void foreach_star(bool check, const i32* refinements) {
     stack::push(arg(0));
     open_loop_frame();
     make_cell(stack::push_star(), TYPE_UNSET);
-    walk(n, body, [] {});
+    body.run_foreach(n);
     stack::unwind_last();
 }
 
@@ -446,15 +435,17 @@ void remove_each_star(bool check, const i32* refinements) {
     i32 size = n > 0 ? n : 1;
     if (Removals::applies_q(&data)) {
         Removals removals(&data);
+        auto note = [&removals, size] { removals.note(size); };
         try {
-            walk(n, body, [&removals, size] { removals.note(size); });
+            walk(n, body, note);
         } catch (Throw&) {
             removals.finish();  // what was decided before the error still goes
             throw;
         }
         if (!removals.finish()) fire("script", "protected");
     } else {
-        walk(n, body, [size] { remove_each_helper(size); });
+        auto remove = [size] { remove_each_helper(size); };
+        walk(n, body, remove);
     }
     stack::unwind();
     copy_cell(&data, stack::arguments);
@@ -476,16 +467,25 @@ void forall_star(bool check, const i32* refinements) {
     stack::push(word);
     open_loop_frame();
     make_cell(stack::push_star(), TYPE_UNSET);
-    bool broke = false;
-    while (foreach_more_q(context::get(word))) {
-        if (body.run_caught(false) == BROKE) {
-            broke = true;
-            break;
-        }
-        Cell* now = context::get(word);
-        if (!series::series_q(TYPE_OF(now)) || series_node(now) != series_node(&start)) bad_loop_series(now);
-        if (forall_next(true)) break;
-    }
+    // After each run (also one that continued): the word must still hold
+    // the same series; it moves on by one.
+    struct State {
+        Cell* word;
+        Cell* start;
+        bool first;
+    } state{word, &start, true};
+    bool broke = !body.run_walk({[](void* p) {
+                                     auto* s = static_cast<State*>(p);
+                                     if (!s->first) {
+                                         Cell* now = context::get(s->word);
+                                         if (!series::series_q(TYPE_OF(now)) || series_node(now) != series_node(s->start))
+                                             bad_loop_series(now);
+                                         if (forall_next(true)) return false;
+                                     }
+                                     s->first = false;
+                                     return foreach_more_q(context::get(s->word));
+                                 },
+                                 nullptr, &state});
     if (!broke) forall_restore();
     stack::unwind_last();
 }
