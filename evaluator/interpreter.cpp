@@ -19,8 +19,11 @@
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
-//   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_op_call, else eval_code_at
+//   operator after a value               infix_chain -> eval_infix: fast_infix
+//                                        (not again where infix_simple
+//                                        refused), else lean_op_call (its
+//                                        own path for two parameters and
+//                                        no refinements), else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next; a run's leading set-words
@@ -185,11 +188,10 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
-    Cell v = *vp;
+    Cell fn = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
-    Cell fn = v;
-    set_type(&fn, op::wrapped_type(&v));
+    set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -1001,11 +1003,11 @@ bool in_paren_operand = false;
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
-    in_paren_operand = true;
-    // Nothing in it can throw.
-    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
-    in_paren_operand = false;
-    return done;
+    struct Nested {
+        Nested() { in_paren_operand = true; }
+        ~Nested() { in_paren_operand = false; }
+    } nested;
+    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
 }
 
 namespace {
