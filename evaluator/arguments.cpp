@@ -1000,7 +1000,8 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
 
-    if (from.operand) expression_step();
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
     machine_stack::check();
     budget::step();
     if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
@@ -1053,7 +1054,8 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, infix};
 
-    if (from.operand) expression_step();
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
     machine_stack::check();
     budget::step();
     if (!infix) stack::push(fn);
