@@ -985,11 +985,6 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-// A paren operand's frames (the operator's and the paren's two) open above
-// those of the expression around it, which opens at most a paren's two and
-// a set-word's one; its cells likewise. Near the end of either stack the
-// generic path runs instead, and raises the overflow where it must.
-constexpr u32 PAREN_OPERAND_ROOM = 8;
 // Set while a paren operand's expression is read: a paren in it is left to
 // the generic path (no recursion here).
 bool in_paren_operand = false;
@@ -997,12 +992,12 @@ bool in_paren_operand = false;
 }  // namespace
 
 bool paren_operand(const Cell* paren, Cell* out) {
-    if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
+    if (in_paren_operand) return false;
     struct Nested {
         Nested() { in_paren_operand = true; }
         ~Nested() { in_paren_operand = false; }
     } nested;
-    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
+    return simple_code_value(paren, OPERATOR_ROOM, out);
 }
 
 namespace {
