@@ -112,12 +112,13 @@ bool paren_operand(const Cell* paren, Cell* out);
 // including an integer zero divisor and a float equality, which the generic
 // call then raises or compares.
 inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
-    if (!fast_paths_on() || pos + 1 >= tail || !number_q(start) || !operator_room_q()) return false;
+    if (!fast_paths_on() || pos + 1 >= tail || !number_q(start)) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
     Cell inner;
     const Cell* right = simple_operand(code_at(code, pos + 1), &inner);
-    if (!right || !fast_compute(kind, start, right)) return false;
+    // The room asked only of an operand that can be done here: not of a call.
+    if (!right || !number_q(right) || !operator_room_q() || !fast_compute(kind, start, right)) return false;
     stack::top = start + 1;
     if (!sub) *stack::arguments = *start;
     return true;
