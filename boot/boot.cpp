@@ -67,6 +67,7 @@
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 #include "runtime/rt.h"
+#include "runtime/scope.h"
 #include "runtime/unicode.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
@@ -84,6 +85,20 @@ constexpr u64 STARTUP_HEAP = u64(8) << 20;
 
 // Root cell of the library block (0: no library loaded).
 u32 library_root = 0;
+
+// A block the image tool loaded from text, decoded onto the value stack;
+// null for an empty image (the tool's own start-up).
+Cell* load_block(const Image& from) {
+    if (!from.size) return nullptr;
+    Cell* out = block::push_only_star(1);
+    zavbin::decode(from.data, out, zavbin::MODE_BOOT, from.size);
+    if (block::zs_length_q(out) != 1 || TYPE_OF(block::zs_head(out)) != TYPE_BLOCK) {
+        std::fputs("Error: boot image corrupted!\n", stderr);
+        std::exit(1);
+    }
+    *out = *block::zs_head(out);
+    return out;
+}
 
 // Phase B: the runtime modules, each initialised once, in this order.
 void runtime_boot() {
@@ -176,7 +191,11 @@ void runtime_boot() {
     interpreter::init();
     // The native table, then the native and action words of the global context.
     natives::init();
-    natives::bind_globals();
+    {
+        Cell* saved = stack::top;
+        natives::bind_globals(load_block(builtin_specs));
+        stack::top = saved;
+    }
     parse::init();
     checksum::init();
     // Errors can be built as values from here on.
@@ -187,17 +206,16 @@ void runtime_boot() {
 Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
 
 // The boot image into the root block: one block per library module, all of
-// it marked as library code (compiled code for the interpreter).
+// it marked as library code (compiled code for the interpreter) as it is read.
 void load_modules(const Image& from) {
     library_root = 0;
     if (!from.size) return;
-    u32 base = zavbin::boot_load(from.data, false);
+    u32 base = zavbin::boot_load(from.data, false, SERIES_LIBRARY);
     Cell* modules = get_root(base);
     if (GET_BUFFER(root)->length() != base + 1 || TYPE_OF(modules) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
         std::exit(1);  // a start that cannot load its library has failed: never status 0
     }
-    block::set_flags_deep(modules, SERIES_LIBRARY);
     library_root = base;
 }
 
@@ -211,53 +229,11 @@ Cell* field(const Cell* obj, const char* name) {
     return object::select_word(obj, &w);
 }
 
-// A block of loaded source text.
-Cell* push_source(const char* text) {
-    Cell* out = stack::push_star();
-    make_cell(out, TYPE_NONE);
-    i32 consumed = 0;
-    lexer::scan(out, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
-                &consumed, nullptr, nullptr);
-    return out;
-}
 
-// One object per error category, from the runtime's catalog: code, type
-// (its title), then each id with its message.
+// One object per error category: the catalog's source as the tool loaded it.
 void make_error_catalog(Cell* out) {
-    std::string spec;
-    const auto& cats = error::catalog();
-    auto quote = [](const char* t) {
-        std::string q = "\"";
-        for (const char* p = t; *p; p++) {
-            if (*p == '"' || *p == '^') q += '^';
-            q += *p;
-        }
-        return q + "\"";
-    };
-    for (u32 c = 0; c < cats.size(); c++) {
-        spec += std::string(cats[c].name) + ": make object! [code: " + std::to_string(100 * c) +
-                " type: " + quote(cats[c].title);
-        for (const auto& id : cats[c].ids) {
-            spec += std::string(" ") + id.name + ": ";
-            if (id.kind == error::Template::text) {
-                spec += quote(id.items[0].text);
-                continue;
-            }
-            if (id.kind == error::Template::word) {
-                spec += std::string("'") + error::field_names[id.items[0].field];
-                continue;
-            }
-            spec += "[";
-            for (const auto& item : id.items) {
-                if (item.field < 0) spec += quote(item.text);
-                else spec += std::string(item.get ? ":" : "") + error::field_names[item.field];
-                spec += " ";
-            }
-            spec += "]";
-        }
-        spec += "] ";
-    }
-    Cell* body = push_source(spec.c_str());
+    Cell* body = load_block(error_catalog);
+    if (!body) body = load_source(error_catalog_source().c_str());
     Cell none;
     make_cell(&none, TYPE_NONE);
     *out = *object::make(&none, body, TYPE_OBJECT);
@@ -280,7 +256,7 @@ void complete_system() {
     // The build's date and time, when the date! datatype reads it.
     Cell build = *field(&sys, "build");
     if (TYPE_OF(&build) == TYPE_OBJECT) {
-        Cell* date = push_source(build_date());
+        Cell* date = load_source(build_date());
         if (TYPE_OF(date) == TYPE_BLOCK && block::zs_length_q(date) == 1 &&
             TYPE_OF(block::zs_head(date)) == TYPE_DATE)
             *field(&build, "date") = *block::zs_head(date);
@@ -324,6 +300,53 @@ void run_top_level() {
 
 void load_image(const Image& from) { load_modules(from); }
 
+// Code, type (its title), then each id with its message, per category.
+std::string error_catalog_source() {
+    std::string spec;
+    const auto& cats = error::catalog();
+    auto quote = [](const char* t) {
+        std::string q = "\"";
+        for (const char* p = t; *p; p++) {
+            if (*p == '"' || *p == '^') q += '^';
+            q += *p;
+        }
+        return q + "\"";
+    };
+    for (u32 c = 0; c < cats.size(); c++) {
+        spec += std::string(cats[c].name) + ": make object! [code: " + std::to_string(100 * c) +
+                " type: " + quote(cats[c].title);
+        for (const auto& id : cats[c].ids) {
+            spec += std::string(" ") + id.name + ": ";
+            if (id.kind == error::Template::text) {
+                spec += quote(id.items[0].text);
+                continue;
+            }
+            if (id.kind == error::Template::word) {
+                spec += std::string("'") + error::field_names[id.items[0].field];
+                continue;
+            }
+            spec += "[";
+            for (const auto& item : id.items) {
+                if (item.field < 0) spec += quote(item.text);
+                else spec += std::string(item.get ? ":" : "") + error::field_names[item.field];
+                spec += " ";
+            }
+            spec += "]";
+        }
+        spec += "] ";
+    }
+    return spec;
+}
+
+Cell* load_source(const char* text) {
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    i32 consumed = 0;
+    lexer::scan(out, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
+                &consumed, nullptr, nullptr);
+    return out;
+}
+
 void init_runtime() {
     static bool done = false;
     static u32 generation = 0;
@@ -339,8 +362,9 @@ void init_runtime() {
     // unless start-up allocates far more than it does (or every allocation
     // collects, under stress).
     if (!collector::stress) collector::defer_until(STARTUP_HEAP);
+    // Back to collecting whenever a frame is full, also when the top level fails.
+    OnExit collect_again([] { collector::defer_until(0); });
     run_top_level();
-    collector::defer_until(0);
 }
 
 Cell* library() {

@@ -25,4 +25,11 @@ Cell* library();
 // Writes the image of the library modules (blocks of loaded source) to bytes.
 std::string encode_image(Cell* modules);
 
+// The source of the system's error catalog: one object per error category,
+// from the runtime's catalog.
+std::string error_catalog_source();
+
+// A block of loaded source text, pushed on the value stack.
+Cell* load_source(const char* text);
+
 }  // namespace zav::boot

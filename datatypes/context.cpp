@@ -280,6 +280,16 @@ struct Binder {
     std::vector<u32> position;
     std::vector<u32> stamp;
     u32 current = 0;
+    // The symbol block as symbol::resolve reads it, taken once per bind:
+    // binding makes no symbol and moves no buffer.
+    const Cell* symbols = nullptr;
+    u32 symbol_count = 0;
+
+    i32 resolve(i32 id) const {
+        if (id < 1 || static_cast<u32>(id) > symbol_count) return id;
+        i32 alias = symbol::cell_alias(symbols + (id - 1));
+        return alias > 0 ? alias : id;
+    }
 
     // False (and nothing to find) for case variants or a word of no interned symbol.
     bool load(const Cell* ctx) {
@@ -287,10 +297,12 @@ struct Binder {
             std::fill(stamp.begin(), stamp.end(), 0u);
             current = 1;
         }
+        symbol_count = symbol::count();
+        symbols = symbol_count ? symbol::get_raw(1) : nullptr;
         Cell* w = get_word_at(ctx, 0);
         for (u32 i = 0, n = word_count(ctx); i < n; i++) {
-            u32 sym = static_cast<u32>(symbol::resolve(static_cast<i32>(word_symbol(w + i))));
-            if (sym < 1 || sym > symbol::count()) return false;
+            u32 sym = static_cast<u32>(resolve(static_cast<i32>(word_symbol(w + i))));
+            if (sym < 1 || sym > symbol_count) return false;
             if (sym >= stamp.size()) {
                 position.resize(sym + 64);
                 stamp.resize(sym + 64, 0);
@@ -302,7 +314,7 @@ struct Binder {
         return true;
     }
     i32 find(i32 symbol) const {
-        u32 sym = static_cast<u32>(symbol::resolve(symbol));
+        u32 sym = static_cast<u32>(resolve(symbol));
         return sym < stamp.size() && stamp[sym] == current ? static_cast<i32>(position[sym]) : -1;
     }
 };

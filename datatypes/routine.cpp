@@ -13,6 +13,8 @@
 #include "datatypes/symbol.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace zav::routine {
 
@@ -46,6 +48,9 @@ Cell* push(Cell* spec, Cell* body, i32 code, i32 return_type, bool flag) {
 namespace {
 const Row* table = nullptr;
 u32 table_count = 0;
+// Row number by name (the first row of a name), built at the first lookup:
+// start-up looks up every routine.
+std::unordered_map<std::string_view, u32> by_name;
 }  // namespace
 
 bool defining = false;
@@ -53,12 +58,14 @@ bool defining = false;
 void register_table(const Row* rows, u32 count) {
     table = rows;
     table_count = count;
+    by_name.clear();
 }
 
 u32 find(const char* name) {
-    for (u32 i = 0; i < table_count; i++)
-        if (std::strcmp(table[i].name, name) == 0) return i + 1;
-    return 0;
+    if (by_name.empty())
+        for (u32 i = 0; i < table_count; i++) by_name.emplace(table[i].name, i + 1);
+    auto it = by_name.find(name);
+    return it == by_name.end() ? 0 : it->second;
 }
 
 Entry entry(u32 index) { return index >= 1 && index <= table_count ? table[index - 1].entry : nullptr; }

@@ -722,6 +722,29 @@ struct LeanFrom {
 bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
+// An argument at `pos` (before the view's tail) that lean_arg takes at
+// once: a literal that no operator can follow, and (fast tier) a simple
+// expression (see simple_value). Its value goes to `out`; answers the
+// position after it, or 0 for any other argument.
+[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out) {
+    const Cell* c = view.cells + pos;
+    // No operator can follow.
+    bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
+    if (plain_value_q(TYPE_OF(c)) && alone) {
+        *out = *c;
+        return pos + 1;
+    }
+    if (!fast_paths_on()) return 0;
+    if (!alone) {
+        u32 stop;
+        return simple_value(view.cells, pos, view.tail, out, &stop);
+    }
+    const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
+    if (!v || !plain_value_q(TYPE_OF(v))) return 0;
+    *out = *v;
+    return pos + 1;
+}
+
 // One argument of a lean call at `pos`, pushed. A literal that no operator
 // can follow, and (fast tier) a simple expression (a word holding a plain
 // value, number operators after it) are pushed at once, as their
@@ -734,28 +757,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
                                            CodeView& view, u32 param, u32 pos, bool prefix) {
     if (pos >= view.tail) no_arg(s.fn, s.name, param);
     if (stack::top + 1 < stack::end) {
-        const Cell* c = view.cells + pos;
-        // No operator can follow.
-        bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
-        if (plain_value_q(TYPE_OF(c)) && alone) {
-            *stack::top++ = *c;
-            return pos + 1;
-        }
-        if (fast_paths_on()) {
-            if (alone) {
-                const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
-                if (v && plain_value_q(TYPE_OF(v))) {
-                    *stack::top++ = *v;
-                    return pos + 1;
-                }
-            } else {
-                Cell v;
-                u32 stop;
-                if (u32 next = simple_value(view.cells, pos, view.tail, &v, &stop)) {
-                    *stack::top++ = v;
-                    return next;
-                }
-            }
+        Cell v;
+        if (u32 next = simple_arg(view, pos, prefix, &v)) {
+            *stack::top++ = v;
+            return next;
         }
     }
     const Cell* c = view.cells + pos;
@@ -916,6 +921,72 @@ namespace {
     return true;
 }
 
+// A function call (after its stack check and step) whose arguments are
+// all ones lean_arg takes at once and of the parameters' types, whose
+// named refinements take no arguments, and which has no locals: its
+// arguments, refinement slots and the function value are laid out where
+// the lean call lays them, and its body read (read_body) before the frame
+// opens. A body that needs no frames (SIMPLE) leaves its value where the
+// call would, the function's frame never opened: nothing in the call can
+// fail or be seen. Any other body runs in the frame opened then over the
+// arguments in place, with what read_body read of it. False, having
+// changed nothing that counts, for any other call.
+[[gnu::always_inline]] inline bool frameless_function_call(const CallRecord* rec, const NamedRefs& named,
+                                                           const LeanSite& s, u32* pos_io, bool sub) {
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    const u32 slots = rec->slots;
+    Cell* start = stack::top;
+    if (trace.active || rec->compiled || (rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS) || !fast_paths_on() ||
+        start + 1 + args + slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+    for (u32 u = 0; u < named.count; u++) {
+        u32 c = named.at[u];
+        if (c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET) return false;
+    }
+    CodeView view;
+    view.read(s.code, s.tail);
+    Cell* a = start + 1;
+    u32 pos = *pos_io;
+    for (u32 i = 0; i < args; i++) {
+        if (pos >= view.tail) return false;
+        pos = simple_arg(view, pos, false, a + i);
+        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return false;
+    }
+    Cell* top = a + args;
+    for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
+    for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
+    top += slots;
+    stack::top = top;
+    // The body reads the arguments through the function's context, as it
+    // does while the body runs.
+    Cell* ctx = context::TO_CTX(function::ctx_of(s.fn));
+    u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    Cell body = rec->body;
+    BlockConditional bc;
+    Cell v;
+    BlockShape read = read_body(&body, &bc, &v);
+    ctx->data2 = saved_values;
+    if (read == BlockShape::SIMPLE) {
+        // As lean_return leaves the value.
+        *start = v;
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = v;
+        *pos_io = pos;
+        return true;
+    }
+    *start = *s.fn;
+    stack::top = a;
+    stack::mark_kind81(s.name);
+    stack::top = top;
+    run_body(s.fn, &body, read, &bc);
+    lean_return(s, pos, sub);
+    *pos_io = pos;
+    return true;
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -931,6 +1002,7 @@ namespace {
     if (from.operand) expression_step();
     machine_stack::check();
     budget::step();
+    if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
     stack::push(fn);
     stack::mark_kind81(name);
     CodeView view;

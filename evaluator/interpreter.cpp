@@ -19,8 +19,11 @@
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
-//   operator after a value               infix_chain -> eval_infix: fast_infix,
-//                                        else lean_op_call, else eval_code_at
+//   operator after a value               infix_chain -> eval_infix: fast_infix
+//                                        (not again where infix_simple
+//                                        refused), else lean_op_call (its
+//                                        own path for two parameters and
+//                                        no refinements), else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next; a run's leading set-words
@@ -33,7 +36,11 @@
 // without its frame (run_block_inline), and so does a paren of one (eval_paren).
 // `either`/`if` by word with a simple condition and literal blocks choose
 // their branch before anything is pushed (direct_conditional): a simple
-// branch leaves its value without the conditional's frame either.
+// branch leaves its value without the conditional's frame either, and a
+// branch or body of one such conditional without its own
+// (read_block_conditional). A function call whose arguments are simple
+// reads its body before its frame opens (frameless_function_call): a body
+// that needs no frames leaves its value without the function's frame.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
@@ -181,11 +188,10 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
-    Cell v = *vp;
+    Cell fn = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
-    Cell fn = v;
-    set_type(&fn, op::wrapped_type(&v));
+    set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -888,15 +894,6 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
-// A block read as one `either` or `if` call (see read_conditional), with
-// the word and the native it calls.
-struct BlockConditional {
-    Conditional call;
-    Cell word;
-    Cell fn;
-};
-enum class BlockShape { OTHER, SIMPLE, CONDITIONAL };
-
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
@@ -1011,11 +1008,11 @@ bool in_paren_operand = false;
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
-    in_paren_operand = true;
-    // Nothing in it can throw.
-    bool done = simple_code_value(paren, PAREN_OPERAND_ROOM, out);
-    in_paren_operand = false;
-    return done;
+    struct Nested {
+        Nested() { in_paren_operand = true; }
+        ~Nested() { in_paren_operand = false; }
+    } nested;
+    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
 }
 
 namespace {
@@ -1024,6 +1021,11 @@ namespace {
 }  // namespace
 
 void run_block(const Cell* code) { run_block_inline(code); }
+
+BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+}
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
     BlockConditional bc;
@@ -1189,7 +1191,7 @@ struct EnabledRestore {
 // no function's trace flags to honour), with the same frame and context
 // handling: the function's values point at the call's arguments while the
 // body runs.
-void run_body(const Cell* fn, const Cell* body) {
+void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     node_t ctx = function::ctx_of(fn);
     Cell* c = context::TO_CTX(ctx);
     u32 saved_values = c->data2;
@@ -1199,11 +1201,10 @@ void run_body(const Cell* fn, const Cell* body) {
     CallerScope caller_scope;
     try {
         // A body of one simple expression without its frame, as a branch.
-        if (TYPE_OF(body) == TYPE_BLOCK) {
-            run_block_inline(body);
-        } else {
-            make_cell(stack::arguments, TYPE_UNSET);
-        }
+        if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
+        else if (read == BlockShape::UNREAD) run_block_inline(body);
+        else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else enter_block(body);
     } catch (Throw& t) {
         trace.enabled = false;
         me->header &= ~FRAME_BODY;

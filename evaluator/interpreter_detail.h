@@ -106,8 +106,6 @@ struct CallSite {
 u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, const CallSite& site);
 // One expression of the running code pushed as a new value (an argument).
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
-// An untraced function body over the arguments of the open frame.
-void run_body(const Cell* fn, const Cell* body);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);
@@ -129,6 +127,25 @@ struct Conditional {
     u32 next;
 };
 bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out);
+// A block read as one `either` or `if` call (see read_conditional), with
+// the word and the native it calls.
+struct BlockConditional {
+    Conditional call;
+    Cell word;
+    Cell fn;
+};
+// What a branch or body is to its runner: one simple expression, or one
+// conditional whose branch is (SIMPLE, both run without their frames), a
+// conditional of another branch (CONDITIONAL), any other block (OTHER);
+// UNREAD, not looked at yet.
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
+// A function body read before its function's frame opens, over arguments
+// in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
+// UNREAD for a body that is no block.
+BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out);
+// An untraced function body over the arguments of the open frame; `read`
+// what read_body answered for it (a body it read as SIMPLE is not run).
+void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UNREAD, BlockConditional* bc = nullptr);
 // Frames and cells a conditional taken without its frames must have room
 // for: its own frame, its native and arguments and its branch's frame, and
 // what its condition's paren operands would open. Nearer the end of either

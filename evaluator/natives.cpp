@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -490,14 +491,20 @@ void check_args(NativeIndex index, const i32* refinements) {
 namespace {
 
 // Loads "[spec] index" and makes the built-in from it (left on the stack).
-Cell* make_builtin(const char* spec, u32 index, u32 type) {
-    char text[512];
-    std::snprintf(text, sizeof text, "[%s] %u", spec, index);
+// A block of loaded source text, pushed.
+Cell* push_loaded(const char* text, size_t size) {
     Cell* block = stack::push_star();
     make_cell(block, TYPE_NONE);
     i32 consumed = 0;
-    lexer::scan(block, reinterpret_cast<const u8*>(text), static_cast<u32>(std::strlen(text)), false, true, true,
-                &consumed, nullptr, nullptr);
+    lexer::scan(block, reinterpret_cast<const u8*>(text), static_cast<u32>(size), false, true, true, &consumed,
+                nullptr, nullptr);
+    return block;
+}
+
+Cell* make_builtin(const char* spec, u32 index, u32 type) {
+    char text[512];
+    std::snprintf(text, sizeof text, "[%s] %u", spec, index);
+    Cell* block = push_loaded(text, std::strlen(text));
     return native::make_from(block, type, type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : ACTIONS_COUNT);
 }
 
@@ -514,24 +521,66 @@ bool codec_builtin(u32 type, u32 index, Cell* out) {
     return fn != nullptr;
 }
 
+// "[spec] index word " of one built-in.
+void append_row(std::string& text, const char* spec, u32 index, const char* word) {
+    text.append("[").append(spec).append("] ").append(std::to_string(index)).append(" ").append(word).append(" ");
+}
+
+// Built-in k of a table's triples (see load_builtin_specs) made and left on
+// the stack; the symbol of its word in `name`. A triple that is not what
+// the table says ends start-up.
+Cell* builtin_at(const Cell* triples, u32 k, u32 type, u32 index, const char* word, i32& name) {
+    Cell rows = *triples;
+    Cell* pair = block::push_only_star(2);
+    Cell* at = block::zs_head(&rows) + 3 * k;
+    if (TYPE_OF(&rows) != TYPE_BLOCK || block::zs_length_q(&rows) < 3 * k + 3 || TYPE_OF(at) != TYPE_BLOCK ||
+        TYPE_OF(at + 1) != TYPE_INTEGER || at[1].data2 != index || TYPE_OF(at + 2) != TYPE_WORD ||
+        std::strcmp(symbol::get_c_string(static_cast<i32>(word_symbol(at + 2))), word) != 0)
+        native_fault(index, "spec does not load", "");
+    name = static_cast<i32>(word_symbol(at + 2));
+    block::zs_append(pair, at);
+    block::zs_append(pair, block::zs_head(&rows) + 3 * k + 1);
+    return native::make_from(pair, type, type == TYPE_NATIVE ? native::NATIVE_TABLE_SIZE : ACTIONS_COUNT);
+}
+
 }  // namespace
 
-void bind_globals() {
+Cell* load_builtin_specs() {
+    std::string text = "[";
+    for (const NativeDef& d : NATIVES) append_row(text, d.spec, d.index, d.word);
+    text += "] [";
+    for (const ActionSpec& a : ACTION_SPECS) append_row(text, a.spec, a.slot, a.word);
+    text += "]";
+    return push_loaded(text.data(), text.size());
+}
+
+void bind_globals(const Cell* specs) {
     zavbin::set_builtin_maker(codec_builtin);
     Cell* saved = stack::top;
+    Cell loaded = specs ? *specs : *load_builtin_specs();
+    collector::Guard loaded_root(&loaded);
+    if (TYPE_OF(&loaded) != TYPE_BLOCK || block::zs_length_q(&loaded) != 2)
+        native_fault(0, "built-in specs do not load", "");
+    Cell* tables = stack::push(&loaded);
+    Cell* after = stack::top;
     param_checks.clear();
-    for (const NativeDef& d : NATIVES) {
-        Cell* fn = make_builtin(d.spec, d.index, TYPE_NATIVE);
+    for (u32 k = 0; k < NATIVE_COUNT; k++) {
+        const NativeDef& d = NATIVES[k];
+        i32 name;
+        Cell* fn = builtin_at(block::zs_head(tables), k, TYPE_NATIVE, d.index, d.word, name);
         build_checks(d.index, native::spec_of(fn));
-        context::set_global(symbol::make(d.word), fn);
-        stack::top = saved;
+        context::set_global(name, fn);
+        stack::top = after;
     }
     named_types.clear();
-    for (const ActionSpec& a : ACTION_SPECS) {
-        Cell* fn = make_builtin(a.spec, a.slot, TYPE_ACTION);
-        context::set_global(symbol::make(a.word), fn);
-        stack::top = saved;
+    for (u32 k = 0; k < std::size(ACTION_SPECS); k++) {
+        const ActionSpec& a = ACTION_SPECS[k];
+        i32 name;
+        Cell* fn = builtin_at(block::zs_head(tables) + 1, k, TYPE_ACTION, a.slot, a.word, name);
+        context::set_global(name, fn);
+        stack::top = after;
     }
+    stack::top = saved;
     // The datatype words name their datatype! values.
     // Every datatype the language names has its word, registered yet or not
     // (symbol! and context! are internal; series! is a typeset).

@@ -64,8 +64,15 @@ void check_args(NativeIndex index, const i32* refinements);
 // that does not describe its native ends start-up),
 // action! values for the actions (eval-path, set-path and compare have no
 // word) and the datatype words. The library defines the operators, true,
-// false and none.
-void bind_globals();
+// false and none. `specs` is what load_builtin_specs answers, loaded here
+// when null (start-up passes the copy that the boot image carries).
+void bind_globals(const Cell* specs = nullptr);
+
+// The built-ins' specs loaded from their text, pushed: a block of two
+// blocks (natives, then actions), each of "[spec] index word" triples in
+// table order. Loading them makes each word where loading each spec and
+// then naming its built-in would.
+Cell* load_builtin_specs();
 
 // The 32-cell block print and prin reduce into.
 node_t print_buffer();

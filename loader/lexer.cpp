@@ -203,6 +203,23 @@ static void fill_classes() {
     }
 }
 
+// strtol in base 10 for the tables below, without its locale lookups (a
+// start-up cost): blanks, a sign, digits; `end` is `p` when none are there.
+static long table_number(const char* p, char** end) {
+    const char* q = p;
+    while (*q == ' ' || (*q >= '\t' && *q <= '\r')) q++;
+    bool negative = *q == '-';
+    if (*q == '-' || *q == '+') q++;
+    if (*q < '0' || *q > '9') {
+        *end = const_cast<char*>(p);
+        return 0;
+    }
+    long v = 0;
+    while (*q >= '0' && *q <= '9') v = v * 10 + (*q++ - '0');
+    *end = const_cast<char*>(q);
+    return negative ? -v : v;
+}
+
 static void fill_transitions() {
     for (int s = 0; s < STATES; s++) {
         for (int c = 0; c < CLASSES; c++) transitions[s][c] = rows[s].common;
@@ -211,14 +228,14 @@ static void fill_transitions() {
         int n = 0;
         while (*p) {
             char* q;
-            long v = std::strtol(p, &q, 10);
+            long v = table_number(p, &q);
             if (q == p) break;
             p = q;
             if (n < CLASSES) list[n++] = static_cast<int>(v);
             if (*p == ',') {
                 p++;
             } else if (p[0] == '-' && p[1] == '>') {
-                long to = std::strtol(p + 2, &q, 10);
+                long to = table_number(p + 2, &q);
                 p = q;
                 for (int i = 0; i < n; i++) transitions[s][list[i]] = static_cast<u8>(to);
                 n = 0;

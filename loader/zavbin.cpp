@@ -168,6 +168,10 @@ public:
         u32 len = static_cast<u32>(std::strlen(reinterpret_cast<const char*>(name)));
         if (len == 0) throw_corrupted(at_);
         for (const u8* q = name; q < name + len;) {
+            if (*q < 0x80) {  // most names are ASCII
+                q++;
+                continue;
+            }
             i32 cp;
             q = unicode::fast_decode_utf8_char(q, name + len, &cp);
             if (cp < 0) throw_corrupted(at_);
@@ -207,6 +211,8 @@ public:
     // produce (version 2) carries its bindings as owner records and paths in
     // boot mode too, so a written image loads as it was written.
     bool root_bindings_ = false;
+    // Series flags for any-block roots and the any-blocks within them (boot_load).
+    u32 block_flags_ = 0;
 
 private:
     struct Depth {
@@ -284,6 +290,13 @@ private:
     const u8* block_record(const u8* p, const u8* end, node_t& out);
     // The context a word binds to through the named value, or 0.
     static node_t context_of(const Cell& named);
+
+    // An any-block read into `parent` takes block_flags_ when the parent is
+    // the destination or has them: the flags reach what a deep walk from the
+    // roots through any-blocks would reach, without the walk.
+    bool flagged_parent(node_t parent) const {
+        return parent == dest_ || (GET_BUFFER(parent)->flags & block_flags_) == block_flags_;
+    }
 
     // Heads given by reference are checked once every series is complete.
     void check_heads() const {
@@ -657,6 +670,7 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
         Cell v;
         make_cell(&v, type, head, node, 0);
         *slot(parent, append(parent)) = v;
+        if (block_flags_ && block::any_block_q(type) && flagged_parent(parent)) block::set_flags_deep(&v, block_flags_);
         return p;
     }
     u32 index = append(parent);
@@ -667,6 +681,7 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
         if (type == TYPE_MAP && n % 2) throw_corrupted(count_at);
         node_t node = alloc_cells(n ? n : 1);
         make_cell(slot(parent, index), type, head, node, 0);
+        if (block_flags_ && block::any_block_q(type) && flagged_parent(parent)) GET_BUFFER(node)->flags |= block_flags_;
         if (type == TYPE_HASH || type == TYPE_MAP) {
             // The table exists from the start, so references met among the
             // members share it; it indexes the members once they are read.
@@ -1153,11 +1168,8 @@ const u8* Reader::error(const Header& h, const u8* lead, const u8* p, const u8* 
 void decode_stream(Reader& r, const u8* p, const u8* end, bool symbols);
 void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols);
 
-}  // namespace
-
-void set_builtin_maker(BuiltinMaker maker) { builtin_maker = maker; }
-
-u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source) {
+// decode, with the block flags boot_load takes.
+u32 decode_flagged(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source, u32 block_flags) {
     node_t dest_node = series_node(dest);
     u32 before = GET_BUFFER(dest_node)->length();
     const u8* end = length < 0 ? reinterpret_cast<const u8*>(UINTPTR_MAX) : data + length;
@@ -1199,6 +1211,7 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
         length = size;
     }
     Reader& r2 = *reader;
+    r2.block_flags_ = block_flags;
     r2.root_base_count_ = before;
     r2.root_bindings_ = mode == MODE_BOOT && data[6] == 1;
     r2.fixed_ = !(flags & FLAG_COMPACT);
@@ -1210,6 +1223,14 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
         decode_compact_stream(r2, p, end, symbols);
     }
     return before;
+}
+
+}  // namespace
+
+void set_builtin_maker(BuiltinMaker maker) { builtin_maker = maker; }
+
+u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source) {
+    return decode_flagged(data, dest, mode, length, source, 0);
 }
 
 namespace {
@@ -1250,7 +1271,7 @@ void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols) 
 
 }  // namespace
 
-u32 boot_load(const u8* data, bool keep_root_base) {
+u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags) {
     codec_q = false;
     bool was = collector::active;
     collector::disable();
@@ -1260,7 +1281,7 @@ u32 boot_load(const u8* data, bool keep_root_base) {
     Cell dest;
     make_cell(&dest, TYPE_BLOCK, 0, zav::root, 0);
     u32 previous = root_base;
-    u32 base = decode(data, &dest, MODE_BOOT, -1);
+    u32 base = decode_flagged(data, &dest, MODE_BOOT, -1, nullptr, block_flags);
     root_base = keep_root_base ? previous : base;
     return base;
 }

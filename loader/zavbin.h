@@ -34,8 +34,10 @@ u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source
 
 // Loads the boot image into the root block with the collector off; answers
 // the root base (the root-block index of its first root). With keep_root_base
-// the previous root base stays the current one.
-u32 boot_load(const u8* data, bool keep_root_base);
+// the previous root base stays the current one. Series flags in block_flags
+// are set on every any-block root and every any-block reached from one
+// through any-blocks, as block::set_flags_deep would set them.
+u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags = 0);
 // Root-block index of the boot environment's first root.
 extern u32 root_base;
 

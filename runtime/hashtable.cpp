@@ -1124,8 +1124,10 @@ node_t copy(node_t table, node_t new_block) {
 i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     Table* t = T(table);
     // The name may point into a series that an allocation moves: it is copied
-    // before the first one.
-    std::vector<u8> held;
+    // before the first one (into a buffer kept from call to call: a new
+    // symbol is made often at start-up, and nothing here makes another).
+    static std::vector<u8> held;
+    held.clear();
     if (scratch.size() < length) scratch.resize(std::max<size_t>(length, 64));
     for (u32 i = 0; i < length; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
     u32 h = murmur3(scratch.data(), length);

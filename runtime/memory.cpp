@@ -409,12 +409,52 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
 // Bytes that move: from the old first used byte to the end of its data area.
 static u32 movable_bytes(SeriesBuffer* b) { return off_of(b->data_end()) - b->offset; }
 
+// A buffer in a big frame of its own grows into the arena pages right after
+// the frame when they are free: nothing is copied, the pages already written
+// stay, and no old buffer is left for the collector. Null when it cannot
+// (another kind of buffer, taken pages, the cap); the caller then moves it.
+static SeriesBuffer* grow_in_place(SeriesBuffer* buffer, u32 bytes) {
+    node_t node = buffer->node;
+    if (!(buffer->flags & SERIES_BIG) || !node) return nullptr;
+    // Every allocation may collect under stress; growing is one. Big
+    // buffers never move, but the node is followed all the same.
+    if (collector::stress) collector::run_if();
+    buffer = GET_BUFFER(node);
+    u32 unit = buffer->unit();
+    u64 want = bytes ? u64(bytes) : u64(buffer->size) * 2;
+    u64 content = u64(off_of(buffer->data_end()) - buffer->offset);
+    if (want < content) want = content;
+    // A moved buffer starts its content at its data's first byte; in place,
+    // the room before the content stays, so the data area grows by it too.
+    u64 gap = buffer->offset - off_of(buffer->data());
+    u64 size = (want / unit * unit + gap + 15) & ~u64(15);
+    if (size <= buffer->size || size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) return nullptr;
+    auto* frame = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
+    u8* base = reinterpret_cast<u8*>(frame) - 4;  // os_alloc's size word
+    u32 need = static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK;
+    u64 total = (u64(need) + sizeof(BigFrame) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
+    u32 have = *reinterpret_cast<u32*>(base);
+    u64 extra = total > have ? total - have : 0;
+    if (total > MAX_REQUEST || (memory::cap && record.total + extra > memory::cap)) return nullptr;
+    if (extra && !platform::extend_virtual(base, static_cast<u32>(total))) return nullptr;
+    *reinterpret_cast<u32*>(base) = static_cast<u32>(have + extra);
+    record.total += extra;
+    u32 grown = need - frame->size;
+    frame->size = need;
+    buffer->size = static_cast<u32>(size);
+    // Only the growth is new memory, for the collector's count and the budget.
+    collector::allocated += grown;
+    budget::charge(grown);
+    return buffer;
+}
+
 SeriesBuffer* expand_series_buffer(SeriesBuffer* buffer, u32 bytes) {
     SeriesBuffer* old;
     return expand_buffer(buffer, bytes, &old);
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* buffer, u32 bytes) {
+    if (SeriesBuffer* grown = grow_in_place(buffer, bytes)) return grown;
     SeriesBuffer* old;
     SeriesBuffer* fresh = expand_buffer(buffer, bytes, &old);
     std::memcpy(fresh->head(), old->head(), movable_bytes(old));
@@ -422,6 +462,11 @@ SeriesBuffer* expand_series(SeriesBuffer* buffer, u32 bytes) {
 }
 
 SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, u32 bytes, u8 byte) {
+    u8* old_end = buffer->data_end();
+    if (SeriesBuffer* grown = grow_in_place(buffer, bytes)) {
+        memory::fill(old_end, grown->data_end(), byte);
+        return grown;
+    }
     SeriesBuffer* old;
     SeriesBuffer* fresh = expand_buffer(buffer, bytes, &old);
     u32 moved = movable_bytes(old);

@@ -124,6 +124,45 @@ u8* allocate_virtual(u32 size, bool executable) {
     return arena_base + start;
 }
 
+bool extend_virtual(u8* base, u32 size) {
+    if (!arena_base || base < arena_base) return false;
+    auto it = live_ranges.find(static_cast<u64>(base - arena_base));
+    if (it == live_ranges.end()) return false;
+    u64 start = it->first, bytes = it->second;
+    u64 want = (u64(size) + PAGE - 1) & ~(PAGE - 1);
+    if (want <= bytes) return true;
+    u64 end = start + bytes, extra = want - bytes;
+    // The pages right after the range: a recently released range still
+    // committed (a few entries at most), the untouched rest of the arena, or
+    // a released range (uncommitted, so it reads as zeroes again).
+    for (auto w = warm.begin(); w != warm.end(); ++w) {
+        if (w->second != end || w->first < extra) continue;
+        u64 rest = w->first - extra;
+        warm.erase(w);
+        warm_total -= extra;
+        if (rest) warm.emplace(rest, end + extra);
+        it->second = want;
+        return true;
+    }
+    if (end == bump) {
+        if (bump + extra > arena_bytes) return false;
+    } else {
+        auto next = free_ranges.find(end);
+        if (next == free_ranges.end() || next->second < extra) return false;
+    }
+    if (mprotect(arena_base + end, extra, PROT_READ | PROT_WRITE) != 0) return false;
+    if (end == bump) {
+        bump += extra;
+    } else {
+        auto next = free_ranges.find(end);
+        u64 rest = next->second - extra;
+        free_ranges.erase(next);
+        if (rest) free_ranges.emplace(end + extra, rest);
+    }
+    it->second = want;
+    return true;
+}
+
 void free_virtual(u8* base) {
     if (!arena_base || base < arena_base) throw Throw{THROW_FREE_VIRTUAL};
     auto it = live_ranges.find(static_cast<u64>(base - arena_base));

@@ -15,6 +15,10 @@ extern u64 arena_bytes;
 // when fresh, as they were left when a recently released range is reused);
 // throws THROW_ALLOC_VIRTUAL when the range is exhausted.
 u8* allocate_virtual(u32 size, bool executable = false);
+// Grows the range at `base` (from allocate_virtual) to `size` bytes in
+// place, when the pages right after it are free; false, changing nothing,
+// when they are not.
+bool extend_virtual(u8* base, u32 size);
 // Returns the pages to the system; throws THROW_FREE_VIRTUAL on failure.
 void free_virtual(u8* base);
 // Sets the arena up; idempotent. False when not even ARENA_MIN_BYTES of

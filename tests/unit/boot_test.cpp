@@ -6,6 +6,8 @@
 #include "datatypes/block.h"
 #include "datatypes/routine.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "loader/zavbin.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -59,6 +61,20 @@ TEST_F(BootTest, RoutinesAreMadeOnlyDuringStartUp) {
     EXPECT_EQ(test::error_of([this] { run("make routine! [[a] [block?]]", true); }), "internal/routines");
     EXPECT_GT(routine::find("block?"), 0u);
     EXPECT_EQ(routine::find("no-such-routine"), 0u);
+}
+
+// The tool loads the built-ins' specs and the error catalog's source at build
+// time: what start-up decodes is what loading the text now gives.
+TEST_F(BootTest, WhatTheToolLoadedIsWhatTheTextLoads) {
+    auto decoded = [](const boot::Image& image) {
+        Cell* out = block::push_only_star(1);
+        zavbin::decode(image.data, out, zavbin::MODE_BOOT, image.size);
+        return test::mold(block::zs_head(out), true);
+    };
+    ASSERT_GT(boot::builtin_specs.size, 0u);
+    ASSERT_GT(boot::error_catalog.size, 0u);
+    EXPECT_EQ(decoded(boot::builtin_specs), test::mold(natives::load_builtin_specs(), true));
+    EXPECT_EQ(decoded(boot::error_catalog), test::mold(test::load(boot::error_catalog_source()), true));
 }
 
 // An image that reads but is not a block of modules is a failed start, not status 0.

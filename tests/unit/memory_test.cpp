@@ -148,6 +148,52 @@ TEST_F(MemoryTest, ExpansionFilledAndCopy) {
     EXPECT_EQ(std::memcmp(cb->head(), fresh->head(), 16), 0);
 }
 
+// A buffer in a big frame grows into the free pages after it: same address,
+// content kept, the new room filled as asked, only the growth counted.
+// Whether it grows in place or moves once another frame may follow it, the
+// content is the same.
+TEST_F(MemoryTest, BigBufferGrowsInPlaceWhileThePagesAfterItAreFree) {
+    alloc_node();
+    node_t n = alloc_bytes(S_MAX);
+    SeriesBuffer* b = GET_BUFFER(n);
+    ASSERT_TRUE(b->flags & SERIES_BIG);
+    std::memset(b->head(), 'x', S_MAX);
+    b->tail = b->offset + S_MAX;
+    u64 total = memory::record.total;
+    SeriesBuffer* grown = expand_series_filled(b, 2 * S_MAX, '-');
+    EXPECT_EQ(grown, b);
+    EXPECT_EQ(GET_BUFFER(n), b);
+    EXPECT_EQ(grown->size, 2 * S_MAX);
+    EXPECT_EQ(grown->used_bytes(), S_MAX);
+    EXPECT_EQ(grown->head()[S_MAX - 1], 'x');
+    EXPECT_EQ(grown->head()[S_MAX], '-');
+    EXPECT_EQ(grown->head()[2 * S_MAX - 1], '-');
+    EXPECT_EQ(memory::record.total, total + S_MAX);
+
+    node_t after = alloc_bytes(S_MAX);
+    SeriesBuffer* again = expand_series(GET_BUFFER(n), 0);
+    EXPECT_EQ(GET_BUFFER(n), again);
+    EXPECT_EQ(again->size, 4 * S_MAX);
+    EXPECT_EQ(again->used_bytes(), S_MAX);
+    EXPECT_EQ(again->head()[0], 'x');
+    EXPECT_EQ(again->head()[2 * S_MAX - 1], '-');
+    // Content that starts past the data's first byte keeps the room asked for after it.
+    node_t m = alloc_series(S_MAX, 1, -1);
+    SeriesBuffer* shifted = GET_BUFFER(m);
+    ASSERT_TRUE(shifted->flags & SERIES_BIG);
+    u32 gap = shifted->offset - off_of(shifted->data());
+    EXPECT_GT(gap, 0u);
+    shifted->tail = shifted->offset + 100;
+    SeriesBuffer* roomy = expand_series(shifted, 3 * S_MAX);
+    EXPECT_EQ(roomy->used_bytes(), 100u);
+    EXPECT_GE(u64(off_of(roomy->data_end()) - roomy->offset), 3u * S_MAX);
+    // A grown frame is released whole.
+    u64 before_free = memory::record.total;
+    free_big(again);
+    EXPECT_EQ(memory::record.total, before_free - (4 * S_MAX + PAGE_SIZE_BYTES));
+    free_big(GET_BUFFER(after));
+}
+
 TEST_F(MemoryTest, OversizedRequestsRaiseNoMemory) {
     struct Case {
         u32 units, unit;

@@ -1,7 +1,9 @@
 // ZAVBIN: the writers' exact bytes, write-then-read round trips in both
 // forms, sharing and cycles, and the reader's refusal of corrupt input.
 #include <cmath>
+#include <algorithm>
 #include <dirent.h>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -651,6 +653,45 @@ TEST_F(ZavbinTest, WrittenImagesLoadInBootMode) {
     EXPECT_EQ(zavbin::root_base, before);
     EXPECT_EQ(test::mold(get_root(before), true), molded);
     EXPECT_FALSE(zavbin::codec_q);
+}
+
+// boot_load's block flags land where a deep walk from the roots through
+// any-blocks puts them: on nested blocks, parens and paths, on a block first
+// read inside an object once a block names it, not on an object's own blocks.
+TEST_F(ZavbinTest, BootLoadFlagsWhatADeepWalkThroughBlocksReaches) {
+    Cell v;
+    const char* source =
+        "(s: [shared [deeper]] o: make object! [b: s c: [own]] reduce [o s [x [y (z)]] 'w/p reduce [s]])";
+    ASSERT_EQ(test::error_of([&] { v = eval(source); }), "");
+    collector::Guard keep(&v);
+    Bytes e = enc(&v, true);
+    // Library flags of every series buffer met, depth first, through blocks and objects.
+    std::function<void(const Cell*, std::string&, std::vector<node_t>&)> walk =
+        [&](const Cell* c, std::string& out, std::vector<node_t>& seen) {
+            u32 t = TYPE_OF(c);
+            if (t == TYPE_OBJECT) {
+                Cell* values = object::get_values(c);
+                for (u32 i = 0, n = object::get_size(c); i < n; i++) walk(values + i, out, seen);
+                return;
+            }
+            if (!block::any_block_q(t)) return;
+            node_t n = series_node(c);
+            out += GET_BUFFER(n)->flags & SERIES_LIBRARY ? 'L' : '-';
+            if (std::find(seen.begin(), seen.end(), n) != seen.end()) return;
+            seen.push_back(n);
+            for (u32 i = 0; i < GET_BUFFER(n)->length(); i++) walk(block::cells_of(GET_BUFFER(n)) + i, out, seen);
+        };
+    u32 flagged = 0, walked = 0;
+    ASSERT_EQ(test::error_of([&] { flagged = zavbin::boot_load(e.data(), false, SERIES_LIBRARY); }), "");
+    ASSERT_EQ(test::error_of([&] { walked = zavbin::boot_load(e.data(), false); }), "");
+    block::set_flags_deep(get_root(walked), SERIES_LIBRARY);
+    std::string by_reader, by_walk;
+    std::vector<node_t> seen;
+    walk(get_root(flagged), by_reader, seen);
+    seen.clear();
+    walk(get_root(walked), by_walk, seen);
+    EXPECT_EQ(by_reader, by_walk);
+    EXPECT_NE(by_walk.find('-'), std::string::npos);  // the object's own block stays unflagged
 }
 
 TEST_F(ZavbinTest, UnreadableBootImageEndsTheProcessWithAFailure) {
