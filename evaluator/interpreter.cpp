@@ -900,7 +900,8 @@ namespace {
 // where the block's, the conditional's and the branch's frames would leave
 // it, without them. CONDITIONAL for any other branch, the call read into
 // `bc` for enter_conditional. OTHER for any other block.
-[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+[[gnu::always_inline]] inline BlockShape read_block_conditional_inline(const Cell* code, u32 frames,
+                                                                      BlockConditional* bc, Cell* out) {
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
     u32 tail = cell_count(b);
@@ -923,6 +924,10 @@ namespace {
     bc->word = cells[head];
     bc->fn = *fn;
     return BlockShape::CONDITIONAL;
+}
+
+[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+    return read_block_conditional_inline(code, frames, bc, out);
 }
 
 // A block that read_block_conditional read as CONDITIONAL, run as
@@ -1024,7 +1029,7 @@ void run_block(const Cell* code) { run_block_inline(code); }
 
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional_inline(body, 2, bc, out);
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
