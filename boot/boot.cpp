@@ -67,6 +67,7 @@
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 #include "runtime/rt.h"
+#include "runtime/scope.h"
 #include "runtime/unicode.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
@@ -361,8 +362,9 @@ void init_runtime() {
     // unless start-up allocates far more than it does (or every allocation
     // collects, under stress).
     if (!collector::stress) collector::defer_until(STARTUP_HEAP);
+    // Back to collecting whenever a frame is full, also when the top level fails.
+    OnExit collect_again([] { collector::defer_until(0); });
     run_top_level();
-    collector::defer_until(0);
 }
 
 Cell* library() {

@@ -14,6 +14,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
+#include "evaluator/series_fast.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 
@@ -999,7 +1000,8 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
 
-    if (from.operand) expression_step();
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
     machine_stack::check();
     budget::step();
     if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
@@ -1052,7 +1054,8 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, infix};
 
-    if (from.operand) expression_step();
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
     machine_stack::check();
     budget::step();
     if (!infix) stack::push(fn);
@@ -1106,7 +1109,7 @@ namespace {
             default:
                 natives::call(index, false, refs);
         }
-    } else if (named.count || !actions::plain_series_action(index)) {
+    } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
         if (!named.count) unused_refs();
         actions::call_generic(index, refs);
     }

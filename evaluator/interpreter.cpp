@@ -492,9 +492,13 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     stack::mark_kind82(&w);
     stack::push(&w);
     if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
-    if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-    if (partial) next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
-    else next = eval_expression_at(code, next, tail, false, true, false);
+    if (partial) {
+        // fast_set_word found the value's first cells: the code holds a value.
+        next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
+    } else {
+        if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
+        next = eval_expression_at(code, next, tail, false, true, false);
+    }
     if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
     set_frame_word();
     if (sub) stack::unwind();
@@ -701,7 +705,12 @@ void LoopBody::restore() { code_cell = saved_; }
     u32 head = series_head(&code_);
     u32 pos = head;
     u32 tail = cell_count(b);
-    if (simple_ && base == stack::arguments && stack::frame_top < stack::frame_end && base + 2 < stack::end) {
+    CallFrame* frame_end = stack::frame_end;
+    if (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end) {
+        // The expressions find the frame stack as full as with the body's
+        // frame open, so that each declines (and raises the overflow
+        // later) exactly where it would in the frame.
+        stack::frame_end = frame_end - 1;
         // Nothing below can change or move the code.
         const Cell* cells = block::cells_of(b);
         while (pos < tail && !step_would_spend()) {
@@ -721,6 +730,7 @@ void LoopBody::restore() { code_cell = saved_; }
             budget::step();
             pos = next;
         }
+        stack::frame_end = frame_end;
         if (pos >= tail && pos > head) return;
         simple_ = pos > head;
         stack::top = base;
@@ -890,7 +900,8 @@ namespace {
 // where the block's, the conditional's and the branch's frames would leave
 // it, without them. CONDITIONAL for any other branch, the call read into
 // `bc` for enter_conditional. OTHER for any other block.
-[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+[[gnu::always_inline]] inline BlockShape read_block_conditional_inline(const Cell* code, u32 frames,
+                                                                      BlockConditional* bc, Cell* out) {
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
     u32 tail = cell_count(b);
@@ -913,6 +924,10 @@ namespace {
     bc->word = cells[head];
     bc->fn = *fn;
     return BlockShape::CONDITIONAL;
+}
+
+[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
+    return read_block_conditional_inline(code, frames, bc, out);
 }
 
 // A block that read_block_conditional read as CONDITIONAL, run as
@@ -1009,7 +1024,7 @@ void run_block(const Cell* code) { run_block_inline(code); }
 
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional(body, 2, bc, out);
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional_inline(body, 2, bc, out);
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {

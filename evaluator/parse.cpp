@@ -2,7 +2,9 @@
 // blocks; every level it enters is also recorded on the rule stack block (three
 // cells per level, as the trace callback sees it), and the size of that block
 // bounds the recursion: a runaway rule ends with script/parse-stack long before
-// the machine stack is at risk.
+// the machine stack is at risk. With no tracer, the levels nothing can see (a
+// bitset run's, and a copy's or set's around one) are not written; the limit
+// they would meet is checked all the same.
 #include "evaluator/parse.h"
 
 #include <algorithm>
@@ -435,18 +437,24 @@ struct Engine {
     [[gnu::always_inline]] bool match_value(Cell* rule, u32& adv) {
         // The commonest literal, a string over string input, goes straight to
         // the comparison in place (match_other does the same).
-        if (TYPE_OF(rule) == TYPE_STRING && kind() == IN_STRING) {
-            SeriesBuffer* ib = GET_BUFFER(series_node(input));
-            if (ib->unit() == 1) {
-                // One byte a character: the length is the byte count.
-                u32 p = pos(), n = ib->used_bytes();
-                u32 e = limit > 0 && limit < n ? limit : n;
-                if (p < e) {
-                    if (const int m = match_bytes(ib, rule, p, adv); m >= 0) return m && p + adv <= e;
-                }
-            }
+        if (TYPE_OF(rule) == TYPE_STRING) {
+            if (const int m = text_literal(rule, adv); m >= 0) return m;
         }
         return match_other(rule, adv);
+    }
+
+    // A string rule over one-byte string input, short of the end: answers
+    // whether it matches there (1 or 0, `adv` set), or -1 for any other case.
+    [[gnu::always_inline]] int text_literal(const Cell* rule, u32& adv) {
+        if (kind() != IN_STRING) return -1;
+        SeriesBuffer* ib = GET_BUFFER(series_node(input));
+        if (ib->unit() != 1) return -1;
+        // One byte a character: the length is the byte count.
+        u32 p = pos(), n = ib->used_bytes();
+        u32 e = limit > 0 && limit < n ? limit : n;
+        if (p >= e) return -1;
+        const int m = match_bytes(ib, rule, p, adv);
+        return m < 0 ? -1 : m && p + adv <= e;
     }
 
     [[gnu::noinline]] bool match_other(Cell* rule, u32& adv) {
@@ -505,10 +513,15 @@ struct Engine {
     Result value_rule(Cell* rule, node_t rb, u32 ri) {
         u32 adv;
         bool ok = match_value(rule, adv);
+        fire_event(EV_MATCH, matched(ok, adv), rb, ri);
+        return ok ? R_OK : R_FAIL;
+    }
+
+    // Moves past a value rule's match; answers `ok`.
+    bool matched(bool ok, u32 adv) {
         if (ok) set_pos(pos() + adv);
         last_match = ok;
-        fire_event(EV_MATCH, ok, rb, ri);
-        return ok ? R_OK : R_FAIL;
+        return ok;
     }
 
     // -- rule shapes --
@@ -618,10 +631,14 @@ struct Engine {
                     r = match_rule_at(rb, i, c, kw);
                 } else if (TYPE_OF(c) == TYPE_STRING) {
                     // The commonest rules go straight to their step: with
-                    // no tracer, match_rule's fetch event is nothing.
+                    // no tracer, match_rule's fetch event is nothing, and
+                    // so is a value rule's match event.
                     Cell v = *c;
                     i++;
-                    r = value_rule(&v, rb, i - 1);
+                    u32 adv;
+                    const int m = text_literal(&v, adv);
+                    if (m < 0) r = value_rule(&v, rb, i - 1);
+                    else r = matched(m, adv) ? R_OK : R_FAIL;
                 } else if (kw == KW_COPY || kw == KW_SET) {
                     r = copy_set(rb, i, kw == KW_COPY);
                 } else if (TYPE_OF(c) == TYPE_PAREN) {
