@@ -15,6 +15,7 @@
 #include "evaluator/conditional.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
+#include "evaluator/series_fast.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 
@@ -1080,7 +1081,7 @@ namespace {
             default:
                 natives::call(index, false, refs);
         }
-    } else if (named.count || !actions::plain_series_action(index)) {
+    } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
         if (!named.count) unused_refs();
         actions::call_generic(index, refs);
     }

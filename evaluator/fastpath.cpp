@@ -12,6 +12,7 @@
 #include "datatypes/series.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/series_fast.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
@@ -111,52 +112,11 @@ void pick_in_place(const Cell* s, i32 n, Cell* out) {
     else make_cell(out, TYPE_CHAR, 0, unicode::get_char(b->head() + u64(pos) * b->unit(), b->unit()));
 }
 
-// Room for `bytes` more at the tail, in a buffer nobody owns.
-bool room_q(SeriesBuffer* b, u32 bytes) {
-    return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(b->data_end());
-}
-
 // No refinement among the first n used (each -1).
 bool plain_call_q(const i32* refinements, u32 n) {
     i32 all = -1;
     for (u32 i = 0; i < n; i++) all &= refinements[i];
     return all == -1;
-}
-
-// append of a char! to a string!: the code point stored at the tail when it
-// fits the buffer's unit and the buffer has room.
-[[gnu::always_inline]] inline bool append_char(Cell* s, const Cell* value) {
-    if (TYPE_OF(value) != TYPE_CHAR) return false;
-    SeriesBuffer* b = GET_BUFFER(series_node(s));
-    u32 cp = value->data2, unit = b->unit();
-    // A code point the buffer's unit cannot hold widens it: the generic way.
-    if (cp > (unit == 1 ? 0x7Fu : unit == 2 ? 0xFFFFu : 0x10FFFFu) || !room_q(b, unit)) return false;
-    if (unit == 1) *b->tail_ptr() = static_cast<u8>(cp);
-    else unicode::put_char(b->tail_ptr(), unit, cp);
-    b->tail += unit;
-    series_head(s) = 0;
-    return true;
-}
-
-// append (insert: at the head) of one value that is no block to a block!
-// with room for it.
-[[gnu::always_inline]] inline bool add_cell(Cell* s, const Cell* value, bool append) {
-    if (block::any_block_q(TYPE_OF(value))) return false;
-    SeriesBuffer* b = GET_BUFFER(series_node(s));
-    if (!room_q(b, sizeof(Cell))) return false;
-    Cell* cells = block::cells_of(b);
-    u32 len = b->used_bytes() / sizeof(Cell);
-    if (append) {
-        cells[len] = *value;
-        series_head(s) = 0;
-    } else {
-        u32 pos = series_head(s) < len ? series_head(s) : len;
-        std::memmove(cells + pos + 1, cells + pos, u64(len - pos) * sizeof(Cell));
-        cells[pos] = *value;
-        series_head(s) = pos + 1;
-    }
-    b->tail += sizeof(Cell);
-    return true;
 }
 
 }  // namespace

@@ -66,6 +66,10 @@ u32 fmix32(u32 h) {
     return h;
 }
 
+// Integers and chars: runs of 64 neighbouring numbers take neighbouring
+// buckets (the runs themselves are scattered), so that counting keys stay in cache.
+u32 number_hash(u32 v) { return fmix32(v & ~63u) + (v & 63u); }
+
 constexpr u32 C1 = 0xCC9E2D51;
 constexpr u32 C2 = 0x1B873593;
 
@@ -509,7 +513,7 @@ bool is_map_word(u32 type) {
 i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
-    u32 h = hash_value(key, 0);
+    u32 h = TYPE_OF(key) == TYPE_INTEGER ? number_hash(key->data2) : hash_value(key, 0);
     // Lookups never allocate: the table's buffers stay put during the probe.
     const Table* t = T(table);
     const u32* hashes = words_of(t->aux);
@@ -715,10 +719,7 @@ u32 hash_value(const Cell* v, int case_sensitive) {
         case TYPE_NONE: return static_cast<u32>(-1);
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT_ID:
             return hash_int(v->data1);
-        case TYPE_CHAR: case TYPE_INTEGER:
-            // Runs of 64 neighbouring numbers take neighbouring buckets (the
-            // runs themselves are scattered), so that counting keys stay in cache.
-            return hash_int(v->data2 & ~63u) + (v->data2 & 63u);
+        case TYPE_CHAR: case TYPE_INTEGER: return number_hash(v->data2);
         case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
             return hash_int(v->data2);
         case TYPE_NATIVE: case TYPE_ACTION: return hash_int(v->data3);
