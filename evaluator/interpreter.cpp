@@ -46,6 +46,7 @@
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
 
+#include "evaluator/conditional.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/interpreter_fast.h"
