@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "evaluator/actions.h"
+#include "evaluator/conditional.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
 #include "evaluator/series_fast.h"
@@ -824,40 +825,11 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     }
 }
 
-// `either cond [a] [b]` or `if cond [a]` (`fn`, its arguments from `pos`
-// of `cells`, up to `tail`): the condition one simple expression (see
-// simple_value), the branches literal blocks and no operator after the
-// last. Reads the call without evaluating anything or pushing; false for
-// any other shape (or any other native).
-[[gnu::always_inline]] inline bool read_conditional_inline(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
-                                                           Conditional* out) {
-    const u32 index = native::entry_of(fn);
-    if (index != natives::N_EITHER && index != natives::N_IF) return false;
-    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    if (!rec || !rec->conditional) return false;
-    const u32 blocks = index == natives::N_EITHER ? 2 : 1;
-    u32 stop;
-    u32 next = simple_value(cells, pos, tail, &out->cond, &stop);
-    if (!next || next + blocks > tail) return false;
-    const Cell* b = cells + next;
-    if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
-    next += blocks;
-    // An operator after the last block would take it as its left operand.
-    if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
-        const Cell* after = peek_word(cells + next);
-        if (!after || TYPE_OF(after) == TYPE_OP) return false;
-    }
-    out->blocks = b;
-    out->count = blocks;
-    out->branch = logic::is_true(&out->cond) ? b : blocks == 2 ? b + 1 : nullptr;
-    out->next = next;
-    return true;
-}
-
 }  // namespace
 
-bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out) {
-    return read_conditional_inline(fn, cells, pos, tail, out);
+bool conditional_native(const Cell* fn) {
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    return rec && rec->conditional;
 }
 
 namespace {
@@ -905,7 +877,7 @@ namespace {
     CodeView view;
     view.read(code, tail);
     Conditional c;
-    if (!read_conditional_inline(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c)) return false;
     const u32 pos = c.next;
     Cell v;
     if (!c.branch) {

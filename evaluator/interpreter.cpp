@@ -46,6 +46,7 @@
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
 
+#include "evaluator/conditional.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/interpreter_fast.h"
@@ -492,9 +493,13 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     stack::mark_kind82(&w);
     stack::push(&w);
     if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
-    if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
-    if (partial) next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
-    else next = eval_expression_at(code, next, tail, false, true, false);
+    if (partial) {
+        // fast_set_word found the value's first cells: the code holds a value.
+        next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
+    } else {
+        if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
+        next = eval_expression_at(code, next, tail, false, true, false);
+    }
     if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
     set_frame_word();
     if (sub) stack::unwind();
@@ -701,7 +706,12 @@ void LoopBody::restore() { code_cell = saved_; }
     u32 head = series_head(&code_);
     u32 pos = head;
     u32 tail = cell_count(b);
-    if (simple_ && base == stack::arguments && stack::frame_top < stack::frame_end && base + 2 < stack::end) {
+    CallFrame* frame_end = stack::frame_end;
+    if (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end) {
+        // The expressions find the frame stack as full as with the body's
+        // frame open, so that each declines (and raises the overflow
+        // later) exactly where it would in the frame.
+        stack::frame_end = frame_end - 1;
         // Nothing below can change or move the code.
         const Cell* cells = block::cells_of(b);
         while (pos < tail && !step_would_spend()) {
@@ -721,6 +731,7 @@ void LoopBody::restore() { code_cell = saved_; }
             budget::step();
             pos = next;
         }
+        stack::frame_end = frame_end;
         if (pos >= tail && pos > head) return;
         simple_ = pos > head;
         stack::top = base;
@@ -990,11 +1001,6 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-// A paren operand's frames (the operator's and the paren's two) open above
-// those of the expression around it, which opens at most a paren's two and
-// a set-word's one; its cells likewise. Near the end of either stack the
-// generic path runs instead, and raises the overflow where it must.
-constexpr u32 PAREN_OPERAND_ROOM = 8;
 // Set while a paren operand's expression is read: a paren in it is left to
 // the generic path (no recursion here).
 bool in_paren_operand = false;
@@ -1002,12 +1008,12 @@ bool in_paren_operand = false;
 }  // namespace
 
 bool paren_operand(const Cell* paren, Cell* out) {
-    if (in_paren_operand || stack::top + PAREN_OPERAND_ROOM >= stack::end) return false;
+    if (in_paren_operand) return false;
     struct Nested {
         Nested() { in_paren_operand = true; }
         ~Nested() { in_paren_operand = false; }
     } nested;
-    return simple_code_value(paren, PAREN_OPERAND_ROOM, out);
+    return simple_code_value(paren, OPERATOR_ROOM, out);
 }
 
 namespace {

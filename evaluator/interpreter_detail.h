@@ -126,7 +126,10 @@ struct Conditional {
     u32 count;
     u32 next;
 };
-bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Conditional* out);
+// Whether a native is `either` or `if` whose parameters take every simple
+// value, then blocks (a native made from a spec of its own may not), from
+// its call record (arguments.cpp). See read_conditional (conditional.h).
+bool conditional_native(const Cell* fn);
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {

@@ -74,11 +74,23 @@ inline constexpr FastOpTables fast_op_tables;
 
 [[gnu::always_inline]] inline FastOp fast_op_of(const Cell* op) { return fast_op_for(op::wrapped_type(op), native::entry_of(op)); }
 
+// The frames and value cells that the generic evaluation of a simple
+// expression's operators could open and push above the current tops: those
+// of the code around it (a set-word's frame, a paren's two), an operator's,
+// a paren operand's two and the operator inside it, with their operands.
+// Operators are done in place only where all of them could be opened, so
+// that recursion bounded by either stack ends at the same depth whichever
+// evaluator runs it; nearer the end the generic path runs, and raises the
+// overflow where the reference evaluator does.
+inline constexpr u32 OPERATOR_ROOM = 8;
+[[gnu::always_inline]] inline bool operator_room_q() {
+    return stack::frame_top + OPERATOR_ROOM <= stack::frame_end && stack::top + OPERATOR_ROOM < stack::end;
+}
+
 // The value of a paren holding one simple expression, as its frames would
-// leave it, into *out; false, having done nothing, for any other paren, a
-// paren inside one (no nesting on this path), and near the end of either
-// stack (see interpreter.cpp). Out of line: parens are rarer operands than
-// words.
+// leave it, into *out; false, having done nothing, for any other paren and a
+// paren inside one (no nesting on this path). The caller checked
+// operator_room_q. Out of line: parens are rarer operands than words.
 bool paren_operand(const Cell* paren, Cell* out);
 
 // The value of an operator's right operand in which nothing can fail, call
@@ -105,7 +117,8 @@ inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tai
     if (kind == FAST_NONE) return false;
     Cell inner;
     const Cell* right = simple_operand(code_at(code, pos + 1), &inner);
-    if (!right || !fast_compute(kind, start, right)) return false;
+    // The room asked only of an operand that can be done here: not of a call.
+    if (!right || !number_q(right) || !operator_room_q() || !fast_compute(kind, start, right)) return false;
     stack::top = start + 1;
     if (!sub) *stack::arguments = *start;
     return true;
@@ -122,9 +135,9 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, each right operand a simple one (simple_operand),
-// applied to `v` in place; nothing here can fail,
-// call anything or allocate, and the code cannot move. Answers the position
-// after the last one; or 0 when an operator follows that it cannot do: `v`
+// applied to `v` in place where operator_room_q allows; nothing here can
+// fail, call anything or allocate, and the code cannot move. Answers the
+// position after the last one; or 0 when an operator follows that it cannot do: `v`
 // then holds the value up to there and *stop the operator's position.
 // Inline: the call and its saved registers cost more than the work of an
 // operator or two.
@@ -133,6 +146,10 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
     const Cell* end = cells + tail;
     // Quickly out when no operator can follow.
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return next;
+    if (!operator_room_q()) {
+        *stop = next;
+        return 0;
+    }
     for (; w < end; w += 2) {
         if (TYPE_OF(w) != TYPE_WORD) break;
         const Cell* op = peek_word(w);

@@ -2,7 +2,9 @@
 // blocks; every level it enters is also recorded on the rule stack block (three
 // cells per level, as the trace callback sees it), and the size of that block
 // bounds the recursion: a runaway rule ends with script/parse-stack long before
-// the machine stack is at risk.
+// the machine stack is at risk. With no tracer, the levels nothing can see (a
+// bitset run's, and a copy's or set's around one) are not written; the limit
+// they would meet is checked all the same.
 #include "evaluator/parse.h"
 
 #include <algorithm>
