@@ -1,6 +1,6 @@
 // Garbage collector: marks from the roots, sweeps handles and node-keyed
 // tables, slides live buffers together inside (or into the previous) series
-// frame, releases dead big frames and returns dead nodes in sorted batches.
+// frame, releases dead big frames and returns dead nodes in one pass over the node frames.
 #include "runtime/collector.h"
 
 #include <algorithm>
@@ -38,9 +38,6 @@ u64 grow_budget = 0;
 // Only compacting into the previous frame when this gains enough room (5% of
 // a first frame) keeps small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
-// Dead nodes go back in sorted batches, so new nodes come from the lowest
-// slots; a batch of two frames' worth keeps the list at 80 KB.
-constexpr u32 FREE_LIST_MAX = 20000;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 
@@ -58,7 +55,6 @@ struct Work {
 std::vector<Work> work;
 std::vector<node_t> fixed_marked;  // marked buffers outside the series frames
 std::vector<NodeFrame*> node_frames;  // sorted by address during a cycle
-std::vector<node_t> free_list;
 // While set, every node is checked before it is marked: a slot just taken on
 // the value stack may still hold what an earlier value left there.
 bool checking = false;
@@ -79,59 +75,46 @@ void build_node_frames() {
     std::sort(node_frames.begin(), node_frames.end());
 }
 
-// Sorts node offsets ascending. A batch holds up to FREE_LIST_MAX nodes, one
-// per dead series: a programme that makes short-lived strings frees tens of
-// thousands per cycle, where a comparison sort costs some 130 instructions a
-// node. Three stable counting passes of 11 bits give the same order at a
-// fraction of it; a pass whose digit all offsets share is skipped.
-void sort_offsets(std::vector<off32>& v) {
-    constexpr u32 BITS = 11, BUCKETS = 1u << BITS;
-    const size_t n = v.size();
-    if (n < 256) {
-        std::sort(v.begin(), v.end());
-        return;
-    }
-    static std::vector<off32> spare;
-    spare.resize(n);
-    off32* src = v.data();
-    off32* dst = spare.data();
-    for (u32 shift = 0; shift < 32; shift += BITS) {
-        u32 count[BUCKETS] = {};
-        for (size_t k = 0; k < n; k++) count[(src[k] >> shift) & (BUCKETS - 1)]++;
-        if (count[(src[0] >> shift) & (BUCKETS - 1)] == n) continue;
-        u32 sum = 0;
-        for (u32& c : count) {
-            u32 here = c;
-            c = sum;
-            sum += here;
-        }
-        for (size_t k = 0; k < n; k++) dst[count[(src[k] >> shift) & (BUCKETS - 1)]++] = src[k];
-        std::swap(src, dst);
-    }
-    if (src != v.data()) std::copy(src, src + n, v.data());
+// Dead nodes are found as compaction walks the buffers, in buffer order. Each
+// is tagged in its own slot (bit 0: slots hold 4-aligned offsets) and freed
+// by one pass over the node frames afterwards, which meets them in slot
+// order: no list to gather and no sort, and a frame's free chain is rebuilt
+// in ascending slot order, so the highest freed slot is reused first.
+constexpr off32 DEAD_TAG = 1;
+u32 dead_count = 0;
+off32 dead_low = ~0u, dead_high = 0;  // the tagged slots lie within these
+
+void doom(node_t node) {
+    *at<off32>(node) |= DEAD_TAG;
+    if (node < dead_low) dead_low = node;
+    if (node > dead_high) dead_high = node;
+    dead_count++;
 }
 
-void flush_free_list() {
-    sort_offsets(free_list);
-    // Sorted nodes come frame by frame: the frame of the last one is tried first.
-    NodeFrame* f = nullptr;
-    off32 first = 0, past = 0;
-    for (node_t node : free_list) {
-        if (node < first || node >= past) {
-            f = frame_of(node);
-            if (!f) continue;
-            first = off_of(f->nodes());
-            past = first + f->capacity * 4;
+void free_dead_nodes() {
+    if (!dead_count) return;
+    memory::forget_buffers();
+    for (NodeFrame* f : node_frames) {
+        off32 first = off_of(f->nodes());
+        off32 past = first + f->capacity * 4;
+        if (dead_high < first || dead_low >= past) continue;
+        off32* slot = at<off32>(std::max(first, dead_low));
+        off32* end = at<off32>(std::min(past, dead_high + 4));
+        off32 free = f->free;
+        u32 freed = 0;
+        for (; slot < end; slot++) {
+            if (!(*slot & DEAD_TAG)) continue;
+            *slot = free;
+            free = off_of(slot);
+            freed++;
         }
-        free_node(f, node);
+        f->free = free;
+        f->used -= freed;
     }
-    last.nodes_freed += static_cast<u32>(free_list.size());
-    free_list.clear();
-}
-
-void free_later(node_t node) {
-    if (free_list.size() == FREE_LIST_MAX) flush_free_list();
-    free_list.push_back(node);
+    last.nodes_freed += dead_count;
+    dead_count = 0;
+    dead_low = ~0u;
+    dead_high = 0;
 }
 
 // The series of a value that holds no cells (string, binary, bitset...); in
@@ -266,7 +249,7 @@ void compact_frame(SeriesFrame* f) {
         u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
         if (!(b->flags & SERIES_MARK)) {
             flush();
-            if (owns_node(b)) free_later(b->node);
+            if (owns_node(b)) doom(b->node);
         } else if (pinned_q(p)) {
             flush();
             if (into) stop_moving_back();
@@ -327,7 +310,7 @@ void sweep_big_frames() {
         if (b->flags & SERIES_MARK) {
             b->flags &= ~SERIES_MARK;
         } else {
-            if (owns_node(b)) free_later(b->node);
+            if (owns_node(b)) doom(b->node);
             free_big(b);
             last.big_released++;
         }
@@ -380,6 +363,7 @@ void do_cycle() {
     // A failure while releasing frames must not leave the collector locked.
     struct Done {
         ~Done() {
+            free_dead_nodes();  // a failure while releasing frames leaves no slot tagged
             work.clear();
             node_frames.clear();
             collecting.store(false, std::memory_order_seq_cst);
@@ -393,7 +377,7 @@ void do_cycle() {
     for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
     compact_series_frames();
     sweep_big_frames();
-    flush_free_list();
+    free_dead_nodes();
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
