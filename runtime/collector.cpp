@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -47,12 +48,30 @@ Marker sweepers[MAX_MARKERS];
 u32 sweeper_count = 0;
 
 // Marking work: buffers whose cells are still to be marked. A context is
-// scanned as its two cells whatever its tail says.
+// scanned as its two cells whatever its tail says. Pushed once per marked
+// block, so the push is a compare and two stores; growing is out of line.
 struct Work {
     node_t node;
     bool context;
 };
-std::vector<Work> work;
+struct WorkStack {
+    Work* items = nullptr;
+    u32 count = 0;
+    u32 capacity = 0;
+
+    void push(node_t node, bool context) {
+        if (count == capacity) grow();
+        items[count++] = Work{node, context};
+    }
+    [[gnu::noinline]] void grow() {
+        u32 more = capacity ? capacity * 2 : 4096;
+        auto* grown = static_cast<Work*>(std::realloc(items, more * sizeof(Work)));
+        if (!grown) rt::quit(rt::RT_ERR_OUT_OF_MEMORY, rt::code_address());
+        items = grown;
+        capacity = more;
+    }
+};
+WorkStack work;
 std::vector<node_t> fixed_marked;  // marked buffers outside the series frames
 std::vector<NodeFrame*> node_frames;  // sorted by address during a cycle
 // While set, every node is checked before it is marked: a slot just taken on
@@ -157,9 +176,8 @@ void mark_table(node_t table) {
 bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && *at<off32>(b->node) == off_of(b); }
 
 void drain() {
-    while (!work.empty()) {
-        Work w = work.back();
-        work.pop_back();
+    while (work.count) {
+        Work w = work.items[--work.count];
         SeriesBuffer* b = GET_BUFFER(w.node);
         auto* first = reinterpret_cast<const Cell*>(b->head());
         if (w.context) {
@@ -382,7 +400,7 @@ void do_cycle() {
         ~Done() {
             free_dead_nodes();  // a failure while releasing frames leaves no slot tagged
             last_context = 0;
-            work.clear();
+            work.count = 0;
             node_frames.clear();
             collecting.store(false, std::memory_order_seq_cst);
         }
@@ -464,11 +482,6 @@ void mark_any(node_t node) {
     else mark_node(node);
 }
 
-void mark_block(node_t node) {
-    if (checking && (!node_q(node) || GET_BUFFER(node)->unit() != sizeof(Cell))) return;
-    if (set_mark(node)) work.push_back(Work{node, false});
-}
-
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
 void mark_context(node_t ctx) {
@@ -481,7 +494,7 @@ void mark_context(node_t ctx) {
         if (TYPE_OF(reinterpret_cast<const Cell*>(b->head())) != TYPE_CONTEXT_ID) return;
     }
     last_context = ctx;
-    if (set_mark(ctx)) work.push_back(Work{ctx, true});
+    if (set_mark(ctx)) work.push(ctx, true);
 }
 
 namespace {
@@ -503,22 +516,49 @@ constexpr u64 TEXT_TYPES = 1ull << TYPE_STRING | 1ull << TYPE_FILE | 1ull << TYP
 constexpr u64 BLOCK_TYPES = 1ull << TYPE_BLOCK | 1ull << TYPE_PAREN | 1ull << TYPE_PATH | 1ull << TYPE_LIT_PATH |
                             1ull << TYPE_SET_PATH | 1ull << TYPE_GET_PATH;
 
+// What the scan loop does with each type, one load per cell.
+enum Shape : u8 { SHAPE_OTHER, SHAPE_PLAIN, SHAPE_WORD, SHAPE_TEXT, SHAPE_BLOCK };
+constexpr auto SHAPES = [] {
+    std::array<u8, TYPE_MASK + 1> shapes{};
+    for (u32 t = 0; t < 64; t++) {
+        u64 bit = 1ull << t;
+        shapes[t] = bit & PLAIN_DATA    ? SHAPE_PLAIN
+                    : bit & WORD_TYPES  ? SHAPE_WORD
+                    : bit & TEXT_TYPES  ? SHAPE_TEXT
+                    : bit & BLOCK_TYPES ? SHAPE_BLOCK
+                                        : SHAPE_OTHER;
+    }
+    return shapes;
+}();
+
+// mark_block, inlined into the scan loop.
+[[gnu::always_inline]] inline void push_block(node_t node) {
+    if (checking && (!node_q(node) || GET_BUFFER(node)->unit() != sizeof(Cell))) return;
+    if (set_mark(node)) work.push(node, false);
+}
+
 }  // namespace
+
+void mark_block(node_t node) { push_block(node); }
 
 void mark_values(const Cell* first, const Cell* last) {
     for (const Cell* c = first; c < last; c++) {
-        u32 t = TYPE_OF(c);
-        u64 bit = t < 64 ? 1ull << t : 0;
-        if (bit & PLAIN_DATA) continue;
-        if (bit & WORD_TYPES) {
-            if (c->data1 && c->data1 != last_context) mark_context(c->data1);
-        } else if (bit & TEXT_TYPES) {
-            mark_data(c->data2);
-            if (c->data3) mark_data(c->data3);
-        } else if (bit & BLOCK_TYPES) {
-            mark_block(c->data2);
-        } else {
-            mark_value(c);
+        switch (SHAPES[TYPE_OF(c)]) {
+            case SHAPE_PLAIN:
+                break;
+            case SHAPE_WORD:
+                if (c->data1 && c->data1 != last_context) mark_context(c->data1);
+                break;
+            case SHAPE_TEXT:
+                mark_data(c->data2);
+                if (c->data3) mark_data(c->data3);
+                break;
+            case SHAPE_BLOCK:
+                push_block(c->data2);
+                break;
+            default:
+                mark_value(c);
+                break;
         }
     }
 }
