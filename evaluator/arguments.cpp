@@ -499,6 +499,11 @@ struct CallRecord {
     // per refinement argument (none).
     u32 slots;
     u64 slot_logic;
+    // function: no compiled body and no locals (see frameless_function_call),
+    // and bit c set for a refinement at cache index c (below 64) taking no
+    // arguments.
+    bool frameless;
+    u64 argless_refs;
     // The refinements, in spec order: their symbols as written and resolved,
     // and their cache indexes. refs_known false: more than fit here, or two
     // that resolve alike (the path items are then matched from the cache).
@@ -586,11 +591,17 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
         r->conditional = ok;
     }
     r->compiled = false;
+    r->frameless = false;
+    r->argless_refs = 0;
     if (type == TYPE_FUNCTION) {
         const Cell* more = block::cells_of(GET_BUFFER(r->more));
         const Cell* code = more + function::MORE_CODE;
         r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
         r->body = more[function::MORE_BODY];
+        r->frameless = !r->compiled && !(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
+        for (u32 c = args; c < n && c < 64; c++)
+            if (TYPE_OF(entries + c) == TYPE_REFINEMENT && !(c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET))
+                r->argless_refs |= u64{1} << c;
     }
     return r;
 }
@@ -909,14 +920,12 @@ namespace {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
     Cell* start = stack::top;
-    if (trace.active || rec->compiled || (rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS) || !fast_paths_on() ||
-        start + 1 + args + slots + CONDITIONAL_ROOM >= stack::end ||
+    if (!rec->frameless || trace.active || !fast_paths_on() || start + 1 + args + slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end)
         return false;
-    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
     for (u32 u = 0; u < named.count; u++) {
         u32 c = named.at[u];
-        if (c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET) return false;
+        if (c >= 64 || !(rec->argless_refs >> c & 1)) return false;
     }
     CodeView view;
     view.read(s.code, s.tail);

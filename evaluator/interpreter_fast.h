@@ -135,9 +135,9 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, each right operand a simple one (simple_operand),
-// applied to `v` in place; nothing here can fail,
-// call anything or allocate, and the code cannot move. Answers the position
-// after the last one; or 0 when an operator follows that it cannot do: `v`
+// applied to `v` in place where operator_room_q allows; nothing here can
+// fail, call anything or allocate, and the code cannot move. Answers the
+// position after the last one; or 0 when an operator follows that it cannot do: `v`
 // then holds the value up to there and *stop the operator's position.
 // Inline: the call and its saved registers cost more than the work of an
 // operator or two.

@@ -1,6 +1,6 @@
 // Garbage collector: marks from the roots, sweeps handles and node-keyed
 // tables, slides live buffers together inside (or into the previous) series
-// frame, releases dead big frames and returns dead nodes in sorted batches.
+// frame, releases dead big frames and returns dead nodes in one pass over the node frames.
 #include "runtime/collector.h"
 
 #include <algorithm>
@@ -38,9 +38,6 @@ u64 grow_budget = 0;
 // Only compacting into the previous frame when this gains enough room (5% of
 // a first frame) keeps small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
-// Dead nodes go back in sorted batches, so new nodes come from the lowest
-// slots; a batch of two frames' worth keeps the list at 80 KB.
-constexpr u32 FREE_LIST_MAX = 20000;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 
@@ -58,7 +55,6 @@ struct Work {
 std::vector<Work> work;
 std::vector<node_t> fixed_marked;  // marked buffers outside the series frames
 std::vector<NodeFrame*> node_frames;  // sorted by address during a cycle
-std::vector<node_t> free_list;
 // While set, every node is checked before it is marked: a slot just taken on
 // the value stack may still hold what an earlier value left there.
 bool checking = false;
@@ -79,67 +75,72 @@ void build_node_frames() {
     std::sort(node_frames.begin(), node_frames.end());
 }
 
-// Sorts node offsets ascending. A batch holds up to FREE_LIST_MAX nodes, one
-// per dead series: a programme that makes short-lived strings frees tens of
-// thousands per cycle, where a comparison sort costs some 130 instructions a
-// node. Three stable counting passes of 11 bits give the same order at a
-// fraction of it; a pass whose digit all offsets share is skipped.
-void sort_offsets(std::vector<off32>& v) {
-    constexpr u32 BITS = 11, BUCKETS = 1u << BITS;
-    const size_t n = v.size();
-    if (n < 256) {
-        std::sort(v.begin(), v.end());
-        return;
-    }
-    static std::vector<off32> spare;
-    spare.resize(n);
-    off32* src = v.data();
-    off32* dst = spare.data();
-    for (u32 shift = 0; shift < 32; shift += BITS) {
-        u32 count[BUCKETS] = {};
-        for (size_t k = 0; k < n; k++) count[(src[k] >> shift) & (BUCKETS - 1)]++;
-        if (count[(src[0] >> shift) & (BUCKETS - 1)] == n) continue;
-        u32 sum = 0;
-        for (u32& c : count) {
-            u32 here = c;
-            c = sum;
-            sum += here;
-        }
-        for (size_t k = 0; k < n; k++) dst[count[(src[k] >> shift) & (BUCKETS - 1)]++] = src[k];
-        std::swap(src, dst);
-    }
-    if (src != v.data()) std::copy(src, src + n, v.data());
+// Dead nodes are found as compaction walks the buffers, in buffer order. Each
+// is tagged in its own slot (bit 0: slots hold 4-aligned offsets) and freed
+// by one pass over the node frames afterwards, which meets them in slot
+// order: no list to gather and no sort, and a frame's free chain is rebuilt
+// in ascending slot order, so the highest freed slot is reused first.
+constexpr off32 DEAD_TAG = 1;
+u32 dead_count = 0;
+off32 dead_low = ~0u, dead_high = 0;  // the tagged slots lie within these
+
+void doom(node_t node) {
+    *at<off32>(node) |= DEAD_TAG;
+    if (node < dead_low) dead_low = node;
+    if (node > dead_high) dead_high = node;
+    dead_count++;
 }
 
-void flush_free_list() {
-    sort_offsets(free_list);
-    // Sorted nodes come frame by frame: the frame of the last one is tried first.
-    NodeFrame* f = nullptr;
-    off32 first = 0, past = 0;
-    for (node_t node : free_list) {
-        if (node < first || node >= past) {
-            f = frame_of(node);
-            if (!f) continue;
-            first = off_of(f->nodes());
-            past = first + f->capacity * 4;
+void free_dead_nodes() {
+    if (!dead_count) return;
+    memory::forget_buffers();
+    for (NodeFrame* f : node_frames) {
+        off32 first = off_of(f->nodes());
+        off32 past = first + f->capacity * 4;
+        if (dead_high < first || dead_low >= past) continue;
+        off32* slot = at<off32>(std::max(first, dead_low));
+        off32* end = at<off32>(std::min(past, dead_high + 4));
+        off32 free = f->free;
+        u32 freed = 0;
+        for (; slot < end; slot++) {
+            if (!(*slot & DEAD_TAG)) continue;
+            *slot = free;
+            free = off_of(slot);
+            freed++;
         }
-        free_node(f, node);
+        f->free = free;
+        f->used -= freed;
     }
-    last.nodes_freed += static_cast<u32>(free_list.size());
-    free_list.clear();
+    last.nodes_freed += dead_count;
+    dead_count = 0;
+    dead_low = ~0u;
+    dead_high = 0;
 }
 
-void free_later(node_t node) {
-    if (free_list.size() == FREE_LIST_MAX) flush_free_list();
-    free_list.push_back(node);
+// Marks a node's buffer, the node taken as it is (callers in checking mode
+// have tested it). Most of a cycle is this test, so it is inlined into the
+// marking loop rather than reached through the checking entry points.
+[[gnu::always_inline]] inline bool set_mark(node_t node) {
+    off32 buffer = node ? *at<off32>(node) : 0;
+    if (!buffer) return false;
+    auto* b = at<SeriesBuffer>(buffer);
+    if (b->node != node || (b->flags & SERIES_MARK)) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) fixed_marked.push_back(node);
+    return true;
 }
+
+// The context that mark_context met last, marked: words bound to one context
+// come in long runs, and each of them is skipped at one compare. Cleared at
+// the start and end of a cycle, when marks are clear.
+node_t last_context = 0;
 
 // The series of a value that holds no cells (string, binary, bitset...); in
 // checking mode only a live buffer of units, so that a stale slot cannot mark a
 // block as done without its cells.
-void mark_data(node_t node) {
+[[gnu::always_inline]] inline void mark_data(node_t node) {
     if (checking && (!node_q(node) || GET_BUFFER(node)->unit() == sizeof(Cell))) return;
-    mark_node(node);
+    set_mark(node);
 }
 
 // A table a value refers to; in checking mode only a live table record.
@@ -171,6 +172,7 @@ void drain() {
 }
 
 void mark_roots() {
+    last_context = 0;
     if (root) mark_block(root);
     mark_value(&slots::registry);
     if (stack::bottom) {
@@ -205,22 +207,19 @@ void mark_roots() {
 
 // ---- compaction ------------------------------------------------------------
 
-// Moves the live run [from, to) down to dst and re-points its nodes; clears the marks.
+// Moves the live run [from, to) down to dst and re-points its nodes (the
+// walk that found the run cleared its marks; a run that stays is not walked again).
 void move_run(off32 from, off32 to, off32 dst) {
     u32 dist = from - dst;
-    if (dist) {
-        memory::forget_buffers();
-        std::memmove(at(dst), at(from), to - from);
-        last.bytes_moved += to - from;
-    }
+    if (!dist) return;
+    memory::forget_buffers();
+    std::memmove(at(dst), at(from), to - from);
+    last.bytes_moved += to - from;
     for (off32 p = dst; p < dst + (to - from);) {
         auto* b = at<SeriesBuffer>(p);
-        b->flags &= ~SERIES_MARK;
-        if (dist) {
-            *at<off32>(b->node) = p;
-            b->offset -= dist;
-            b->tail -= dist;
-        }
+        *at<off32>(b->node) = p;
+        b->offset -= dist;
+        b->tail -= dist;
         p += b->size + SERIES_HEADER + SERIES_SLACK;
     }
 }
@@ -266,7 +265,7 @@ void compact_frame(SeriesFrame* f) {
         u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
         if (!(b->flags & SERIES_MARK)) {
             flush();
-            if (owns_node(b)) free_later(b->node);
+            if (owns_node(b)) doom(b->node);
         } else if (pinned_q(p)) {
             flush();
             if (into) stop_moving_back();
@@ -274,6 +273,7 @@ void compact_frame(SeriesFrame* f) {
             if (dst < p) make_filler(dst, p);
             dst = p + entry;
         } else {
+            b->flags &= ~SERIES_MARK;
             if (into && dst + (run_end - run) + entry > into->end) {
                 flush();
                 stop_moving_back();
@@ -327,7 +327,7 @@ void sweep_big_frames() {
         if (b->flags & SERIES_MARK) {
             b->flags &= ~SERIES_MARK;
         } else {
-            if (owns_node(b)) free_later(b->node);
+            if (owns_node(b)) doom(b->node);
             free_big(b);
             last.big_released++;
         }
@@ -380,6 +380,8 @@ void do_cycle() {
     // A failure while releasing frames must not leave the collector locked.
     struct Done {
         ~Done() {
+            free_dead_nodes();  // a failure while releasing frames leaves no slot tagged
+            last_context = 0;
             work.clear();
             node_frames.clear();
             collecting.store(false, std::memory_order_seq_cst);
@@ -393,7 +395,7 @@ void do_cycle() {
     for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
     compact_series_frames();
     sweep_big_frames();
-    flush_free_list();
+    free_dead_nodes();
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
@@ -445,15 +447,12 @@ bool node_q(off32 value) {
 }
 
 bool mark_node(node_t node) {
-    if (checking ? !node_q(node) : (!node || !*at<off32>(node))) return false;
-    SeriesBuffer* b = GET_BUFFER(node);
-    if (b->node != node || (b->flags & SERIES_MARK)) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) fixed_marked.push_back(node);
-    return true;
+    if (checking && !node_q(node)) return false;
+    return set_mark(node);
 }
 
 void unmark_node(node_t node) {
+    if (node == last_context) last_context = 0;
     if (node) GET_BUFFER(node)->flags &= ~SERIES_MARK;
 }
 
@@ -467,12 +466,13 @@ void mark_any(node_t node) {
 
 void mark_block(node_t node) {
     if (checking && (!node_q(node) || GET_BUFFER(node)->unit() != sizeof(Cell))) return;
-    if (mark_node(node)) work.push_back(Work{node, false});
+    if (set_mark(node)) work.push_back(Work{node, false});
 }
 
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
 void mark_context(node_t ctx) {
+    if (ctx == last_context) return;
     if (checking) {
         // Only a live context: its buffer holds the context cell and the owner.
         if (!node_q(ctx)) return;
@@ -480,7 +480,8 @@ void mark_context(node_t ctx) {
         if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return;
         if (TYPE_OF(reinterpret_cast<const Cell*>(b->head())) != TYPE_CONTEXT_ID) return;
     }
-    if (mark_node(ctx)) work.push_back(Work{ctx, true});
+    last_context = ctx;
+    if (set_mark(ctx)) work.push_back(Work{ctx, true});
 }
 
 namespace {
@@ -493,13 +494,32 @@ constexpr u64 PLAIN_DATA = 1ull << TYPE_UNSET | 1ull << TYPE_NONE | 1ull << TYPE
                            1ull << TYPE_PAIR | 1ull << TYPE_PERCENT | 1ull << TYPE_TUPLE | 1ull << TYPE_TIME |
                            1ull << TYPE_DATE | 1ull << TYPE_MONEY | 1ull << TYPE_POINT2D | 1ull << TYPE_POINT3D;
 static_assert(TYPE_POINT3D < 64);
+// The shapes that make up most of a heap, marked in the loop itself as
+// mark_value marks them; the other types go through its switch.
+constexpr u64 WORD_TYPES = 1ull << TYPE_WORD | 1ull << TYPE_SET_WORD | 1ull << TYPE_LIT_WORD |
+                           1ull << TYPE_GET_WORD | 1ull << TYPE_REFINEMENT;
+constexpr u64 TEXT_TYPES = 1ull << TYPE_STRING | 1ull << TYPE_FILE | 1ull << TYPE_URL | 1ull << TYPE_TAG |
+                           1ull << TYPE_EMAIL | 1ull << TYPE_REF;
+constexpr u64 BLOCK_TYPES = 1ull << TYPE_BLOCK | 1ull << TYPE_PAREN | 1ull << TYPE_PATH | 1ull << TYPE_LIT_PATH |
+                            1ull << TYPE_SET_PATH | 1ull << TYPE_GET_PATH;
 
 }  // namespace
 
 void mark_values(const Cell* first, const Cell* last) {
     for (const Cell* c = first; c < last; c++) {
         u32 t = TYPE_OF(c);
-        if (t >= 64 || !(PLAIN_DATA >> t & 1)) mark_value(c);
+        u64 bit = t < 64 ? 1ull << t : 0;
+        if (bit & PLAIN_DATA) continue;
+        if (bit & WORD_TYPES) {
+            if (c->data1 && c->data1 != last_context) mark_context(c->data1);
+        } else if (bit & TEXT_TYPES) {
+            mark_data(c->data2);
+            if (c->data3) mark_data(c->data3);
+        } else if (bit & BLOCK_TYPES) {
+            mark_block(c->data2);
+        } else {
+            mark_value(c);
+        }
     }
 }
 

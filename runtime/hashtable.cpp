@@ -546,15 +546,20 @@ bool miss_holds(node_t table, const MapMiss& miss) {
 // lookup of the same key that found nothing.
 Cell* map_insert(node_t table, u32 pos, const MapMiss* miss) {
     grow_if(table);
-    {
+    // An integer key is stored as it is; other keys may need their form.
+    if (TYPE_OF(cells_of(T(table)->block) + pos) != TYPE_INTEGER) {
         // Normalising may copy the key's series, which can move the block: work on a copy.
         Cell k = cells_of(T(table)->block)[pos];
         normalise_map_key(&k);
         cells_of(T(table)->block)[pos] = k;
     }
-    Cell* key = cells_of(T(table)->block) + pos;
+    // Nothing below allocates: the table's buffers stay put.
+    const Table* t = T(table);
+    Cell* key = cells_of(t->block) + pos;
     bool found = false;
     u32 h, b;
+    u32* keys = words_of(t->keys);
+    u32* hashes = words_of(t->aux);
     if (miss && miss_holds(table, *miss)) {
         // The same key, so the same hash; with nothing changed since, its
         // probe would walk the same buckets to the same empty one.
@@ -562,20 +567,20 @@ Cell* map_insert(node_t table, u32 pos, const MapMiss* miss) {
         b = miss->bucket;
     } else {
         h = hash_value(key, 0);
-        const u32* hashes = words_of(T(table)->aux);
+        const Cell* cells = cells_of(t->block);
         b = probe_insert(table, h, [&](u32 bk) {
             if (hashes[bk] != h) return false;
-            Cell* c = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
+            const Cell* c = cells + keys[bk];
             return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
         }, &found);
     }
     if (found) {
-        words_of(T(table)->keys)[b] = pos;
+        keys[b] = pos;
     } else {
         fill_bucket(table, b, pos);
     }
-    words_of(T(table)->aux)[b] = h;
-    return cells_of(T(table)->block) + pos;
+    hashes[b] = h;
+    return key;
 }
 
 void validate_entries(node_t table) {

@@ -409,17 +409,16 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
 // Bytes that move: from the old first used byte to the end of its data area.
 static u32 movable_bytes(SeriesBuffer* b) { return off_of(b->data_end()) - b->offset; }
 
-// A buffer in a big frame of its own grows into the arena pages right after
-// the frame when they are free: nothing is copied, the pages already written
-// stay, and no old buffer is left for the collector. Null when it cannot
-// (another kind of buffer, taken pages, the cap); the caller then moves it.
+// A buffer grows where it is when the memory after it is free: the last
+// buffer of the active series frame into the frame's free bytes, a buffer in
+// a big frame of its own into the arena pages right after the frame. Nothing
+// is copied, the pages already written stay, and no old buffer is left for
+// the collector. Null when it cannot (another buffer or frame follows, a
+// fixed buffer, the cap); the caller then moves it.
 static SeriesBuffer* grow_in_place(SeriesBuffer* buffer, u32 bytes) {
-    node_t node = buffer->node;
-    if (!(buffer->flags & SERIES_BIG) || !node) return nullptr;
-    // Every allocation may collect under stress; growing is one. Big
-    // buffers never move, but the node is followed all the same.
-    if (collector::stress) collector::run_if();
-    buffer = GET_BUFFER(node);
+    // Not an allocation, so no collection even under stress: the caller's
+    // buffer stays where it is, for its own use and for the move if this fails.
+    if (!buffer->node || (buffer->flags & SERIES_FIXED)) return nullptr;
     u32 unit = buffer->unit();
     u64 want = bytes ? u64(bytes) : u64(buffer->size) * 2;
     u64 content = u64(off_of(buffer->data_end()) - buffer->offset);
@@ -429,22 +428,30 @@ static SeriesBuffer* grow_in_place(SeriesBuffer* buffer, u32 bytes) {
     u64 gap = buffer->offset - off_of(buffer->data());
     u64 size = (want / unit * unit + gap + 15) & ~u64(15);
     if (size <= buffer->size || size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) return nullptr;
-    auto* frame = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
-    u8* base = reinterpret_cast<u8*>(frame) - 4;  // os_alloc's size word
     u32 need = static_cast<u32>(size) + SERIES_HEADER + SERIES_SLACK;
-    u64 total = (u64(need) + sizeof(BigFrame) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
-    u32 have = *reinterpret_cast<u32*>(base);
-    u64 extra = total > have ? total - have : 0;
-    if (total > MAX_REQUEST || (memory::cap && record.total + extra > memory::cap)) return nullptr;
-    if (extra && !platform::extend_virtual(base, static_cast<u32>(total))) return nullptr;
-    *reinterpret_cast<u32*>(base) = static_cast<u32>(have + extra);
-    record.total += extra;
-    u32 grown = need - frame->size;
-    frame->size = need;
+    u32 had = buffer->size + SERIES_HEADER + SERIES_SLACK;
+    if (buffer->flags & SERIES_BIG) {
+        auto* frame = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
+        u8* base = reinterpret_cast<u8*>(frame) - 4;  // os_alloc's size word
+        u64 total = (u64(need) + sizeof(BigFrame) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
+        u32 have = *reinterpret_cast<u32*>(base);
+        u64 extra = total > have ? total - have : 0;
+        if (total > MAX_REQUEST || (memory::cap && record.total + extra > memory::cap)) return nullptr;
+        if (extra && !platform::extend_virtual(base, static_cast<u32>(total))) return nullptr;
+        *reinterpret_cast<u32*>(base) = static_cast<u32>(have + extra);
+        record.total += extra;
+        frame->size = need;
+    } else {
+        // Frame buffers stay below a big frame's size: the frame's end sees to it.
+        SeriesFrame* f = record.s_active ? at<SeriesFrame>(record.s_active) : nullptr;
+        off32 self = off_of(buffer);
+        if (!f || self + had != f->heap || u64(self) + need >= f->end) return nullptr;
+        f->heap = self + need;
+    }
     buffer->size = static_cast<u32>(size);
     // Only the growth is new memory, for the collector's count and the budget.
-    collector::allocated += grown;
-    budget::charge(grown);
+    collector::allocated += need - had;
+    budget::charge(need - had);
     return buffer;
 }
 

@@ -3,6 +3,7 @@
 // previous frame, handles, marker callbacks, node-keyed tables, stress.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -153,8 +154,8 @@ TEST_F(CollectorTest, UnreachableSeriesAreReclaimed) {
     EXPECT_GT(collector::last.frames_released, 0u);
 }
 
-// Tens of thousands of dead nodes in one cycle (more than one batch of the
-// free list): each goes back once, so the next allocations get distinct nodes.
+// Tens of thousands of dead nodes in one cycle, over several node frames:
+// each goes back once, so the next allocations get distinct nodes.
 TEST_F(CollectorTest, ManyDeadNodesAreFreedOnceEach) {
     collector::disable();
     const u32 dead = 45000;
@@ -172,6 +173,54 @@ TEST_F(CollectorTest, ManyDeadNodesAreFreedOnceEach) {
     }
     collector::do_cycle();
     for (u32 i = 0; i < live; i += 997) EXPECT_EQ(bytes_of(cells(keep)[i].data2), "live " + std::to_string(i));
+}
+
+// Dead and live nodes interleaved over several node frames, the first and the
+// last node made among the dead: exactly the dead ones go back on their
+// frame's free chain, each frame's count of used nodes agrees with its chain,
+// and a frame hands its freed nodes out highest slot first.
+TEST_F(CollectorTest, DeadNodesGoBackToTheirFramesHighestFirst) {
+    collector::disable();
+    const u32 n = 25000;
+    node_t keep = alloc_cells(n);
+    push_cell(block_cell(keep));
+    std::vector<node_t> dead;
+    std::set<node_t> live;
+    for (u32 i = 0; i <= n; i++) {
+        node_t s = new_string("s");
+        if (i % 2 == 0 || i % 7 == 3) {
+            dead.push_back(s);
+        } else {
+            append(keep, string_cell(s));
+            live.insert(s);
+        }
+    }
+    collector::do_cycle();
+    EXPECT_EQ(collector::last.nodes_freed, dead.size());
+    std::map<NodeFrame*, std::vector<node_t>> chains;
+    for (off32 o = memory::record.n_head; o; o = at<NodeFrame>(o)->next) {
+        NodeFrame* f = at<NodeFrame>(o);
+        std::vector<node_t>& chain = chains[f];
+        for (off32 x = f->free; x; x = *at<off32>(x)) chain.push_back(x);
+        EXPECT_EQ(chain.size() + f->used, f->capacity);
+    }
+    std::set<node_t> dead_set(dead.begin(), dead.end());
+    for (node_t d : dead) {
+        std::vector<node_t>& chain = chains[node_frame_of(d)];
+        EXPECT_NE(std::find(chain.begin(), chain.end(), d), chain.end()) << "dead node not freed: " << d;
+    }
+    for (node_t l : live) EXPECT_TRUE(collector::node_q(l)) << l;
+    NodeFrame* last_frame = node_frame_of(dead.back());
+    std::vector<node_t> freed_here;
+    for (node_t x : chains[last_frame]) {
+        if (!dead_set.count(x)) break;
+        freed_here.push_back(x);
+    }
+    ASSERT_GT(freed_here.size(), 1u);
+    EXPECT_TRUE(std::is_sorted(freed_here.rbegin(), freed_here.rend()));
+    EXPECT_EQ(freed_here.front(), *std::max_element(dead.begin(), dead.end(), [&](node_t a, node_t b) {
+        return (node_frame_of(a) == last_frame ? a : 0) < (node_frame_of(b) == last_frame ? b : 0);
+    }));
 }
 
 TEST_F(CollectorTest, RunIfDoesNothingWhenInactive) {
@@ -379,17 +428,28 @@ void mark_test_cell() { collector::mark_value(&marker_cell); }
 void never_registered() {}
 }  // namespace
 
+// A string, and a word whose context is the last one a cycle marks: the next
+// cycle must still mark that context afresh.
 TEST_F(CollectorTest, MarkerCallbackKeepsItsValues) {
-    node_t text = new_string("kept by a marker");
-    marker_cell = string_cell(text);
-    collector::register_marker(mark_test_cell);
-    collector::unregister_marker(never_registered);  // changes nothing
-    collector::do_cycle();
-    collector::do_cycle();
-    EXPECT_EQ(bytes_of(text), "kept by a marker");
-    collector::unregister_marker(mark_test_cell);
-    collector::do_cycle();
-    EXPECT_FALSE(collector::node_q(text));
+    for (bool word : {false, true}) {
+        node_t text = new_string("kept by a marker");
+        if (word) {
+            node_t values = alloc_cells(1);
+            append(values, string_cell(text));
+            marker_cell = Cell{TYPE_WORD, new_context(values), 1, 0};
+        } else {
+            marker_cell = string_cell(text);
+        }
+        collector::register_marker(mark_test_cell);
+        collector::unregister_marker(never_registered);  // changes nothing
+        collector::do_cycle();
+        collector::do_cycle();
+        ASSERT_TRUE(collector::node_q(text)) << word;
+        EXPECT_EQ(bytes_of(text), "kept by a marker") << word;
+        collector::unregister_marker(mark_test_cell);
+        collector::do_cycle();
+        EXPECT_FALSE(collector::node_q(text)) << word;
+    }
 }
 
 // Every layout that refers to series: the cell keeps them, and nothing else does.
@@ -440,9 +500,12 @@ TEST_F(CollectorTest, MarksByTypeLayout) {
         cases.push_back({"hash", {blk, table, t->flags, t->keys, t->aux}, Cell{TYPE_HASH, 0, blk, table}});
     }
     for (Case& c : cases) push_cell(c.cell);
-    collector::do_cycle();
-    for (Case& c : cases)
-        for (node_t n : c.kept) EXPECT_TRUE(collector::node_q(n)) << c.what;
+    // Twice: what one cycle remembers of its marking must not skip anything in the next.
+    for (int cycle = 0; cycle < 2; cycle++) {
+        collector::do_cycle();
+        for (Case& c : cases)
+            for (node_t n : c.kept) EXPECT_TRUE(collector::node_q(n)) << c.what << " cycle " << cycle;
+    }
     stack::top -= cases.size();
     collector::do_cycle();
     for (Case& c : cases)

@@ -122,6 +122,7 @@ TEST_F(MemoryTest, ExpansionDoublesAndKeepsContent) {
     std::memcpy(b->head(), "abcdefghij", 10);
     b->tail = b->offset + 10;
     b->flags |= SERIES_OWNED;
+    alloc_bytes(16);  // a buffer after it: it moves
     SeriesBuffer* old = b;
     SeriesBuffer* fresh = expand_series(b, 0);
     EXPECT_EQ(GET_BUFFER(n), fresh);
@@ -146,6 +147,29 @@ TEST_F(MemoryTest, ExpansionFilledAndCopy) {
     EXPECT_NE(c, n);
     EXPECT_EQ(cb->used_bytes(), 16u);
     EXPECT_EQ(std::memcmp(cb->head(), fresh->head(), 16), 0);
+}
+
+// The last buffer of the active series frame grows into the frame's free
+// bytes; once another buffer follows it, it moves. Content is kept either way.
+TEST_F(MemoryTest, LastBufferOfTheFrameGrowsInPlace) {
+    node_t n = alloc_bytes(64);
+    SeriesBuffer* b = GET_BUFFER(n);
+    std::memcpy(b->head(), "abcdefgh", 8);
+    b->tail = b->offset + 8;
+    SeriesFrame* f = at<SeriesFrame>(memory::record.s_active);
+    SeriesBuffer* grown = expand_series(b, 256);
+    EXPECT_EQ(grown, b);
+    EXPECT_EQ(grown->size, 256u);
+    EXPECT_EQ(f->heap, off_of(b) + 256 + SERIES_HEADER + SERIES_SLACK);
+    EXPECT_EQ(std::memcmp(grown->head(), "abcdefgh", 8), 0);
+
+    node_t after = alloc_bytes(16);
+    SeriesBuffer* moved = expand_series(GET_BUFFER(n), 0);
+    EXPECT_NE(moved, b);
+    EXPECT_EQ(GET_BUFFER(n), moved);
+    EXPECT_EQ(moved->size, 512u);
+    EXPECT_EQ(std::memcmp(moved->head(), "abcdefgh", 8), 0);
+    EXPECT_EQ(GET_BUFFER(after)->size, 16u);
 }
 
 // A buffer in a big frame grows into the free pages after it: same address,
