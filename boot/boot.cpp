@@ -252,6 +252,7 @@ void complete_system() {
     // system/words reads and sets the global words themselves.
     Cell words = *object::push(context::global, -1, 0);
     *context::owner_of(context::global) = words;
+    memory::forget_buffers();  // the memo knows the global context's owner
     *field(&sys, "words") = words;
     // The build's date and time, when the date! datatype reads it.
     Cell build = *field(&sys, "build");

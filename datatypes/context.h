@@ -29,6 +29,13 @@ inline bool on_stack_q(const Cell* ctx) { return (ctx->header & CTX_ON_STACK) !=
 // The node of the context whose cell this is.
 node_t node_of(const Cell* ctx);
 
+// Whether set() stores into a context's values plainly: not an object's, no
+// change handler in its owner.
+inline bool plain_q(const Cell* ctx) {
+    const Cell* owner = ctx + 1;
+    return kind_of(ctx) != KIND_OBJECT && (TYPE_OF(owner) == TYPE_UNSET || owner->data3 == 0);
+}
+
 // The value slot of a bound word in the common cases, read without a call:
 // a context on the stack, or one whose values hold the word's index. Null for
 // every other case (unbound, `self`, out of range), which get() handles.
@@ -51,7 +58,7 @@ node_t node_of(const Cell* ctx);
     SeriesBuffer* b = GET_BUFFER(values);
     u32 count = b->used_bytes() / sizeof(Cell);
     Cell* cells = reinterpret_cast<Cell*>(b->head());
-    if (n == global) memory::buffer_memo = {n, count, ctx, cells};
+    if (n == global) memory::buffer_memo = {n, count, ctx, cells, plain_q(ctx)};
     if (idx >= count) return nullptr;
     return cells + idx;
 }
@@ -60,12 +67,12 @@ node_t node_of(const Cell* ctx);
 // function context, or of a context that is not an object's and has no
 // change handler. Null for every other case (set() then does the work).
 [[gnu::always_inline]] inline Cell* plain_slot(const Cell* w) {
+    const memory::BufferMemo& memo = memory::buffer_memo;
+    if (w->data1 == memo.key && w->data3 < memo.count) return memo.plain ? memo.cells + w->data3 : nullptr;
     Cell* ctx;
     Cell* slot = peek_slot(w, &ctx);
     if (!slot || on_stack_q(ctx)) return slot;
-    const Cell* owner = ctx + 1;
-    if (kind_of(ctx) == KIND_OBJECT || (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0)) return nullptr;
-    return slot;
+    return plain_q(ctx) ? slot : nullptr;
 }
 
 // Registers context! (no actions).

@@ -54,8 +54,10 @@ enum class BodyEnd { NORMAL, BROKE, CONTINUED };
 // with what cannot change from one run to the next done once: the body
 // copied and rooted, the current code cell saved (and put back after each
 // run, also after a throw the loop catches, and when the loop ends). Each
-// run opens and closes the same frames as eval; while tracing, under the
-// reference switch, or across library and user code it is eval itself.
+// run opens and closes the same frames as eval, except that the body's own
+// frame opens only at its first expression that could tell (see run_lean);
+// while tracing, under the reference switch, or across library and user
+// code it is eval itself.
 class LoopBody {
 public:
     explicit LoopBody(const Cell* body);

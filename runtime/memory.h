@@ -106,12 +106,15 @@ extern u32 generation;
 // values' first cell and count, good while `key` is set. Forgotten whenever
 // a node's buffer moves (growth, compaction) or a node is freed, so a kept
 // address is never stale; a context's values only ever grow, so a kept
-// count is never too high.
+// count is never too high. `plain`: whether a store to the context's values
+// is a plain one (see context::plain_slot), which only a new owner of the
+// context changes (its writer forgets the memo).
 struct BufferMemo {
     node_t key;
     u32 count;
     Cell* ctx;
     Cell* cells;
+    bool plain;
 };
 extern BufferMemo buffer_memo;
 inline void forget_buffers() {
