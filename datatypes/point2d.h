@@ -1,16 +1,23 @@
 // point2D! and point3D!: points of 32-bit floats, (1.5, 2) and (1, 2, 3).
 // Both types share one implementation here; the dimension follows the type.
 #pragma once
+#include <cstddef>
+#include <cstring>
+
 #include "runtime/cell.h"
 
 namespace zav::point2D {
 
+// Coordinate i is payload word i: addressed from the cell's bytes, since a
+// pointer to one payload word may not reach past it.
 inline float coord(const Cell* c, u32 i) {
     float f;
-    std::memcpy(&f, &c->data1 + i, sizeof f);
+    std::memcpy(&f, reinterpret_cast<const u8*>(c) + offsetof(Cell, data1) + 4 * i, sizeof f);
     return f;
 }
-inline void set_coord(Cell* c, u32 i, float f) { std::memcpy(&c->data1 + i, &f, sizeof f); }
+inline void set_coord(Cell* c, u32 i, float f) {
+    std::memcpy(reinterpret_cast<u8*>(c) + offsetof(Cell, data1) + 4 * i, &f, sizeof f);
+}
 inline u32 dims_of(const Cell* c) { return TYPE_OF(c) == TYPE_POINT3D ? 3 : 2; }
 
 Cell* make_in(Cell* cell, float x, float y);
