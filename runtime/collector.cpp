@@ -112,24 +112,7 @@ void doom(node_t node) {
 
 void free_dead_nodes() {
     if (!dead_count) return;
-    memory::forget_buffers();
-    for (NodeFrame* f : node_frames) {
-        off32 first = off_of(f->nodes());
-        off32 past = first + f->capacity * 4;
-        if (dead_high < first || dead_low >= past) continue;
-        off32* slot = at<off32>(std::max(first, dead_low));
-        off32* end = at<off32>(std::min(past, dead_high + 4));
-        off32 free = f->free;
-        u32 freed = 0;
-        for (; slot < end; slot++) {
-            if (!(*slot & DEAD_TAG)) continue;
-            *slot = free;
-            free = off_of(slot);
-            freed++;
-        }
-        f->free = free;
-        f->used -= freed;
-    }
+    for (NodeFrame* f : node_frames) free_tagged_nodes(f, dead_low, dead_high + 4, DEAD_TAG);
     last.nodes_freed += dead_count;
     dead_count = 0;
     dead_low = ~0u;

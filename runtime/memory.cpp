@@ -1,6 +1,8 @@
 // Memory manager: node frames, series frames, big frames and buffer growth.
 #include "runtime/memory.h"
 
+#include <algorithm>
+
 #include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
@@ -160,6 +162,25 @@ void free_node(NodeFrame* frame, node_t node) {
     *at<off32>(node) = frame->free;
     frame->free = node;
     frame->used--;
+}
+
+void free_tagged_nodes(NodeFrame* frame, off32 from, off32 to, off32 tag) {
+    off32 first = off_of(frame->nodes());
+    off32 past = first + frame->capacity * 4;
+    if (to <= first || from >= past) return;
+    memory::forget_buffers();
+    off32* slot = at<off32>(std::max(first, from));
+    off32* end = at<off32>(std::min(past, to));
+    off32 free = frame->free;
+    u32 freed = 0;
+    for (; slot < end; slot++) {
+        if (!(*slot & tag)) continue;
+        *slot = free;
+        free = off_of(slot);
+        freed++;
+    }
+    frame->free = free;
+    frame->used -= freed;
 }
 
 NodeFrame* node_frame_of(node_t node) {

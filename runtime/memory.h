@@ -137,6 +137,10 @@ void os_free(u8* p);
 NodeFrame* new_node_frame(u32 n);
 node_t alloc_node();
 void free_node(NodeFrame* frame, node_t node);
+// Frees the frame's nodes in [from, to) whose slot has `tag` set (a bit that
+// 4-aligned contents leave clear), lowest slot first, so the highest is
+// handed out next.
+void free_tagged_nodes(NodeFrame* frame, off32 from, off32 to, off32 tag);
 void free_node_frames();
 NodeFrame* node_frame_of(node_t node);
 
