@@ -712,8 +712,12 @@ void LoopBody::restore() { code_cell = saved_; }
         // frame open, so that each declines (and raises the overflow
         // later) exactly where it would in the frame.
         stack::frame_end = frame_end - 1;
-        // Nothing below can change or move the code.
+        // Nothing below can move the code; an append can grow it at its
+        // tail, in place, past the `tail` this run stops at (as eval's does).
         const Cell* cells = block::cells_of(b);
+        // An append the first expression could take: a run that finds no
+        // room at the series' tail this time tries again next time.
+        bool append = false;
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -724,7 +728,14 @@ void LoopBody::restore() { code_cell = saved_; }
             } else {
                 Cell v;
                 u32 stop;
-                if (!(next = simple_value(cells, pos, tail, &v, &stop))) break;
+                const Cell* fn;
+                if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
+                    native::entry_of(fn) == ACT_APPEND) {
+                    append = pos == head;
+                    if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
+                } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
+                    break;
+                }
                 *base = v;
                 stack::top = base + 1;
             }
@@ -733,7 +744,7 @@ void LoopBody::restore() { code_cell = saved_; }
         }
         stack::frame_end = frame_end;
         if (pos >= tail && pos > head) return;
-        simple_ = pos > head;
+        simple_ = pos > head || append;
         stack::top = base;
     }
     Cell bw = body_word();
