@@ -27,8 +27,9 @@
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next; a run's leading set-words
-// of simple values and simple values go before its frame is opened, which
-// a body of nothing else never opens (LoopBody::run_lean).
+// of simple values, simple values and appends of them (frameless_append) go
+// before its frame is opened, which a body of nothing else never opens
+// (LoopBody::run_lean).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -692,8 +693,9 @@ void LoopBody::restore() { code_cell = saved_; }
 // Whether the next budget step would find the budget spent (and throw).
 [[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
-// A set-word of a simple value and a simple value (see fast_set_word and
-// simple_value) can neither fail, call anything, allocate nor be seen, so
+// A set-word of a simple value, a simple value and an append of simple
+// values with room (see fast_set_word, simple_value and frameless_append)
+// can neither fail, call anything, allocate nor be seen, so
 // nothing can tell whether the body's frame was open while they ran: they
 // run first, from the region where the frame would start, each value left
 // where the frame's result would be. The first other expression opens the
