@@ -15,7 +15,10 @@
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
-//   set-word of any other value          eval_set_word (shared)
+//   set-word of any other value          eval_set_word (shared); a value
+//                                        cut short at an operator goes on
+//                                        with that operator's call at once
+//                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
@@ -371,6 +374,31 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     return next;
 }
 
+// resume_simple for a set-word's value (pushed), where the value stopped at
+// an operator that infix_simple could not do (the common `t: t + f x`): that
+// operator is called at once, its word and value read once, rather than
+// through resume_simple and eval_infix; the operators after it as
+// infix_chain does them. Nothing has run since infix_simple read the code,
+// so it is as infix_simple saw it, and the fast paths are still on.
+[[gnu::always_inline]] inline u32 resume_set_word_value(const Partial& partial, Cell* code, u32 pos, u32 tail) {
+    const u32 stop = partial.stop;
+    const Cell* wp = stop < tail ? code_at(code, stop) : nullptr;
+    const Cell* vp;
+    if (!wp || TYPE_OF(wp) != TYPE_WORD || !(vp = peek_word(wp)) || TYPE_OF(vp) != TYPE_OP)
+        return resume_simple(&partial.value, code, pos, stop, tail, true);
+    // The left operand where the operator call keeps it: fast_set_word made
+    // sure of the room.
+    Cell* start = stack::top;
+    *start = partial.value;
+    Cell w = *wp;
+    Cell fn = *vp;
+    set_type(&fn, op::wrapped_type(&fn));
+    u32 next = stop + 1;
+    if (!lean_op_call(&fn, &w, code, &next, tail, true))
+        next = eval_code_at(&fn, code, stop + 1, tail, true, {.name = &w, .infix = true});
+    return infix_chain(start, code, next, tail, true);
+}
+
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
 
@@ -496,7 +524,7 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
     if (partial) {
         // fast_set_word found the value's first cells: the code holds a value.
-        next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
+        next = resume_set_word_value(*partial, code, next, tail);
     } else {
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
