@@ -1150,6 +1150,30 @@ namespace {
 
 }  // namespace
 
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    // Room for everything the call would open (its frame, its action and
+    // arguments, what the arguments' operators check for) and for the
+    // machine frames it would run in: nearer an end the call runs in its
+    // frame and raises the overflow where it must.
+    char probe;
+    if (stack::frame_top + 1 + OPERATOR_ROOM > stack::frame_end || stack::top + 16 + OPERATOR_ROOM >= stack::end ||
+        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 2))
+        return 0;
+    const CallRecord* rec = call_record(fn, TYPE_ACTION);
+    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return 0;
+    Cell series, value;
+    u32 stop;
+    u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    if (!(rec->type_bits[0] >> TYPE_OF(&series) & 1) || !(rec->type_bits[1] >> TYPE_OF(&value) & 1)) return 0;
+    if (TYPE_OF(&series) == TYPE_BLOCK ? !actions::add_cell(&series, &value, true)
+                                       : TYPE_OF(&series) != TYPE_STRING || !actions::append_char(&series, &value))
+        return 0;
+    budget::step();
+    *out = series;
+    return next;
+}
+
 // Each entry its own copy of the lean call, with what cannot apply to its
 // kind of call left out.
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {

@@ -15,7 +15,10 @@
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
-//   set-word of any other value          eval_set_word (shared)
+//   set-word of any other value          eval_set_word (shared); a value
+//                                        cut short at an operator goes on
+//                                        with that operator's call at once
+//                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
 //                                        value without its frames
 //   anything else                        eval_full
@@ -27,8 +30,9 @@
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next; a run's leading set-words
-// of simple values and simple values go before its frame is opened, which
-// a body of nothing else never opens (LoopBody::run_lean).
+// of simple values, simple values and appends of them (frameless_append) go
+// before its frame is opened, which a body of nothing else never opens
+// (LoopBody::run_lean).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -370,6 +374,31 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     return next;
 }
 
+// resume_simple for a set-word's value (pushed), where the value stopped at
+// an operator that infix_simple could not do (the common `t: t + f x`): that
+// operator is called at once, its word and value read once, rather than
+// through resume_simple and eval_infix; the operators after it as
+// infix_chain does them. Nothing has run since infix_simple read the code,
+// so it is as infix_simple saw it, and the fast paths are still on.
+[[gnu::always_inline]] inline u32 resume_set_word_value(const Partial& partial, Cell* code, u32 pos, u32 tail) {
+    const u32 stop = partial.stop;
+    const Cell* wp = stop < tail ? code_at(code, stop) : nullptr;
+    const Cell* vp;
+    if (!wp || TYPE_OF(wp) != TYPE_WORD || !(vp = peek_word(wp)) || TYPE_OF(vp) != TYPE_OP)
+        return resume_simple(&partial.value, code, pos, stop, tail, true);
+    // The left operand where the operator call keeps it: fast_set_word made
+    // sure of the room.
+    Cell* start = stack::top;
+    *start = partial.value;
+    Cell w = *wp;
+    Cell fn = *vp;
+    set_type(&fn, op::wrapped_type(&fn));
+    u32 next = stop + 1;
+    if (!lean_op_call(&fn, &w, code, &next, tail, true))
+        next = eval_code_at(&fn, code, stop + 1, tail, true, {.name = &w, .infix = true});
+    return infix_chain(start, code, next, tail, true);
+}
+
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
 
@@ -495,7 +524,7 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &w);
     if (partial) {
         // fast_set_word found the value's first cells: the code holds a value.
-        next = resume_simple(&partial->value, code, next, partial->stop, tail, true);
+        next = resume_set_word_value(*partial, code, next, tail);
     } else {
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
@@ -692,8 +721,9 @@ void LoopBody::restore() { code_cell = saved_; }
 // Whether the next budget step would find the budget spent (and throw).
 [[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
-// A set-word of a simple value and a simple value (see fast_set_word and
-// simple_value) can neither fail, call anything, allocate nor be seen, so
+// A set-word of a simple value, a simple value and an append of simple
+// values with room (see fast_set_word, simple_value and frameless_append)
+// can neither fail, call anything, allocate nor be seen, so
 // nothing can tell whether the body's frame was open while they ran: they
 // run first, from the region where the frame would start, each value left
 // where the frame's result would be. The first other expression opens the
@@ -712,8 +742,12 @@ void LoopBody::restore() { code_cell = saved_; }
         // frame open, so that each declines (and raises the overflow
         // later) exactly where it would in the frame.
         stack::frame_end = frame_end - 1;
-        // Nothing below can change or move the code.
+        // Nothing below can move the code; an append can grow it at its
+        // tail, in place, past the `tail` this run stops at (as eval's does).
         const Cell* cells = block::cells_of(b);
+        // An append the first expression could take: a run that finds no
+        // room at the series' tail this time tries again next time.
+        bool append = false;
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -724,7 +758,14 @@ void LoopBody::restore() { code_cell = saved_; }
             } else {
                 Cell v;
                 u32 stop;
-                if (!(next = simple_value(cells, pos, tail, &v, &stop))) break;
+                const Cell* fn;
+                if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
+                    native::entry_of(fn) == ACT_APPEND) {
+                    append = pos == head;
+                    if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
+                } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
+                    break;
+                }
                 *base = v;
                 stack::top = base + 1;
             }
@@ -733,7 +774,7 @@ void LoopBody::restore() { code_cell = saved_; }
         }
         stack::frame_end = frame_end;
         if (pos >= tail && pos > head) return;
-        simple_ = pos > head;
+        simple_ = pos > head || append;
         stack::top = base;
     }
     Cell bw = body_word();

@@ -166,5 +166,13 @@ u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Condition
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item);
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
+// `append series value` by word at `pos` (`fn` its action, append's entry) where
+// nothing in the call can fail, allocate or be seen: a block! and a value
+// that is no block, or a string! and a char! it holds, both simple (see
+// simple_value) with room at the series' tail and the stacks far from their
+// ends. The value goes where the call's frame would leave it, into *out,
+// with the call's own budget step taken; the caller takes the expression's.
+// Answers the position after the call, or 0 having done nothing.
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
 
 }  // namespace zav::interpreter

@@ -15,7 +15,7 @@ namespace zav::actions {
 
 // Room for `bytes` more at the tail, in a buffer nobody owns (its owner
 // hears of each change through the generic action).
-inline bool room_q(const SeriesBuffer* b, u32 bytes) {
+[[gnu::always_inline]] inline bool room_q(const SeriesBuffer* b, u32 bytes) {
     return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(const_cast<SeriesBuffer*>(b)->data_end());
 }
 
