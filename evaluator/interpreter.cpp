@@ -822,14 +822,9 @@ void LoopBody::run_times(i32 n) {
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
-        // set_loop_word inline: the slot is looked up again at each run,
-        // as the body may move the values it lives in (a global added).
-        if (Cell* slot = context::plain_slot(word)) {
-            *slot = *counter;
-        } else {
-            Cell w = *word;
-            context::set(&w, counter);
-        }
+        // The slot is looked up again at each run, as the body may move
+        // the values it lives in (a global added).
+        natives::set_loop_word(word, counter);
         if (run_caught(true) == BodyEnd::BROKE) return;
         counter->data2++;
     }
