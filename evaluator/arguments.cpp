@@ -827,13 +827,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // After the callee ran: its frame closed, its value where the expression's
 // value goes (pushed over the callee, or the caller's frame result).
 [[gnu::always_inline]] inline void lean_return(const LeanSite& s, u32 pos, bool sub) {
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, s.code, static_cast<i32>(pos), s.name, stack::get_top());
-    if (!s.infix) {
-        stack::top--;
-        copy_cell(stack::top, stack::top - 1);
-    }
+    call_return(s.code, pos, s.name, sub, s.infix);
 }
 
 }  // namespace
@@ -845,31 +839,10 @@ bool conditional_native(const Cell* fn) {
 
 namespace {
 
-// The call read_conditional read, its branch not simple: its frame opened
-// over the values read, the branch run in it, as the lean call does it.
 [[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
                                                           const Conditional& c) {
-    machine_stack::check();
-    budget::step();
-    stack::push(fn);
-    stack::mark_kind82(name);
-    Cell* a = stack::top;
-    a[0] = c.cond;
-    a[1] = c.blocks[0];
-    if (c.count == 2) a[2] = c.blocks[1];
-    stack::top = a + 1 + c.count;
-    enter_branch(a + (c.branch - c.blocks) + 1);
-    lean_return({fn, name, code, 0, false}, c.next, sub);
-    return c.next;
+    return conditional_frame(fn, name, code, sub, c, enter_branch);
 }
-
-}  // namespace
-
-u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c) {
-    return conditional_call_inline(fn, name, code, sub, c);
-}
-
-namespace {
 
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything

@@ -977,8 +977,9 @@ namespace {
 
 // A block that read_block_conditional read as CONDITIONAL, run as
 // enter_block runs it: its frame, the call as its one expression (no
-// operator can follow it), the branch in the call's frame. Its library
-// mark is the running code's (checked there), and no tracer runs.
+// operator can follow it), the branch in the call's frame, entered here
+// rather than through enter_branch. Its library mark is the running code's
+// (checked there), and no tracer runs.
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -986,7 +987,8 @@ namespace {
     stack::mark_kind87(&bw);
     if (!in_library) code_cell = code;
     budget::step();
-    u32 next = conditional_call(&bc->fn, &bc->word, &code, false, bc->call);
+    u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
+                                 [](const Cell* branch) { enter_block(branch); });
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
 }
