@@ -936,6 +936,23 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
+// The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
+// makes up a block up to `tail` (evaluated inside `frames` frames, with
+// room checked for the conditional's): as read_block_conditional answers.
+[[gnu::always_inline]] inline BlockShape read_conditional_shape(const Cell* fn, const Cell* cells, u32 head, u32 tail,
+                                                               u32 frames, BlockConditional* bc, Cell* out) {
+    Conditional& c = bc->call;
+    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    bc->word = cells[head];
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
@@ -956,16 +973,7 @@ namespace {
     if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + CONDITIONAL_ROOM > stack::frame_end ||
         stack::top + CONDITIONAL_ROOM >= stack::end)
         return BlockShape::OTHER;
-    Conditional& c = bc->call;
-    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
-    if (!c.branch) {
-        make_cell(out, TYPE_NONE);
-        return BlockShape::SIMPLE;
-    }
-    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
-    bc->word = cells[head];
-    bc->fn = *fn;
-    return BlockShape::CONDITIONAL;
+    return read_conditional_shape(fn, cells, head, tail, frames, bc, out);
 }
 
 [[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
@@ -1064,9 +1072,26 @@ namespace {
 
 void run_block(const Cell* code) { run_block_inline(code); }
 
+// What simple_code_value, then read_block_conditional, make of the body,
+// its buffer read once: a body led by a word holding a native can only be
+// a conditional (a native is no simple value), any other only simple.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional_inline(body, 2, bc, out);
+    SeriesBuffer* b = block::buffer_of(body);
+    const u32 head = series_head(body);
+    const u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return BlockShape::OTHER;
+    const Cell* cells = block::cells_of(b);
+    if (TYPE_OF(cells + head) == TYPE_WORD) {
+        const Cell* fn = peek_word(cells + head);
+        if (!fn) return BlockShape::OTHER;
+        if (TYPE_OF(fn) == TYPE_NATIVE) {
+            if (stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end || stack::top + CONDITIONAL_ROOM >= stack::end)
+                return BlockShape::OTHER;
+            return read_conditional_shape(fn, cells, head, tail, 2, bc, out);
+        }
+    }
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
