@@ -15,6 +15,9 @@
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
+//   set-word of a value up to a number   set_word_operator_call: no frames
+//     operator over a function call        where the call's arguments are
+//     that needs no frames                 simple and its body reads SIMPLE
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -412,13 +415,15 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 }
 
 // A set-word expression (`c` the set-word's cell at `pos`): the simple
-// value stored without a frame, else eval_set_word going on from what
+// value stored without a frame, or an operator over a call that needs
+// none (set_word_operator_call), else eval_set_word going on from what
 // fast_set_word made of it.
 [[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Partial partial;
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
+    if (partial.stop && (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub))) return next;
     Cell w = *c;
     Cell* start = stack::top;
     next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
