@@ -279,6 +279,47 @@ void complete_system() {
     stack::top = saved;
 }
 
+// The words that make functions and objects, as the walk below reads them.
+struct Makers {
+    i32 func = symbol::resolve(symbol::make("func"));
+    i32 function = symbol::resolve(symbol::make("function"));
+    i32 has = symbol::resolve(symbol::make("has"));
+    i32 does = symbol::resolve(symbol::make("does"));
+    i32 context = symbol::resolve(symbol::make("context"));
+    i32 object = symbol::resolve(symbol::make("object"));
+    i32 make = symbol::resolve(symbol::make("make"));
+    i32 object_type = symbol::resolve(symbol::make("object!"));
+};
+
+// Marks the literal bodies of the functions that a module's top level makes,
+// directly or in the body of an object it makes, as private: that code runs
+// once and the module block never again, so the function made from such a
+// body may take it without copying it.
+void mark_private_bodies(const Cell* code, const Makers& m) {
+    node_t n = series_node(code);
+    u32 len = GET_BUFFER(n)->length();
+    auto at = [&](u32 i) { return block::cells_of(GET_BUFFER(n)) + i; };
+    auto symbol_of = [&](u32 i) { return symbol::resolve(static_cast<i32>(word_symbol(at(i)))); };
+    for (u32 i = series_head(code); i < len; i++) {
+        if (TYPE_OF(at(i)) != TYPE_WORD) continue;
+        i32 s = symbol_of(i);
+        u32 args = s == m.func || s == m.function || s == m.has ? 2 : s == m.does ? 1 : 0;
+        if (args) {
+            if (i + args >= len) continue;
+            bool literal = true;
+            for (u32 k = 1; k <= args; k++) literal = literal && TYPE_OF(at(i + k)) == TYPE_BLOCK;
+            if (literal && series_head(at(i + args)) == 0) block::buffer_of(at(i + args))->flags |= SERIES_PRIVATE;
+            continue;
+        }
+        if ((s == m.context || s == m.object) && i + 1 < len && TYPE_OF(at(i + 1)) == TYPE_BLOCK) {
+            mark_private_bodies(at(i + 1), m);
+        } else if (s == m.make && i + 2 < len && TYPE_OF(at(i + 2)) == TYPE_BLOCK &&
+                   (TYPE_OF(at(i + 1)) == TYPE_PATH || (TYPE_OF(at(i + 1)) == TYPE_WORD && symbol_of(i + 1) == m.object_type))) {
+            mark_private_bodies(at(i + 2), m);
+        }
+    }
+}
+
 // Phase E: the library modules, in order, as compiled code; routines can be
 // defined only while it runs.
 void run_top_level() {
@@ -287,8 +328,10 @@ void run_top_level() {
     routine::defining = true;
     Cell modules = *get_root(library_root);
     Cell* saved = stack::top;
+    const Makers makers;
     for (u32 i = 0, n = block::buffer_of(&modules)->length(); i < n; i++) {
         Cell module = cells(&modules)[i];
+        mark_private_bodies(&module, makers);
         stack::top = saved;
         interpreter::eval(&module, false);
     }

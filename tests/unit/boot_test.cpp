@@ -48,6 +48,24 @@ TEST_F(BootTest, TheImageHoldsTheLibraryModulesAsLibraryCode) {
     EXPECT_TRUE(block::buffer_of(&first)->flags & SERIES_LIBRARY);
 }
 
+// Start-up lets a function take a top-level body of the library without a
+// copy, once: a mark left on any block would let a later function share it.
+TEST_F(BootTest, NoLibraryBlockStaysMarkedPrivate) {
+    u32 marked = 0, blocks = 0;
+    auto walk = [&](auto& self, const Cell* blk) -> void {
+        blocks++;
+        if (block::buffer_of(blk)->flags & SERIES_PRIVATE) marked++;
+        for (u32 i = 0, n = block::buffer_of(blk)->length(); i < n; i++) {
+            const Cell* c = block::cells_of(block::buffer_of(blk)) + i;
+            if (block::any_block_q(TYPE_OF(c))) self(self, c);
+        }
+    };
+    Cell modules = *boot::library();
+    walk(walk, &modules);
+    EXPECT_GT(blocks, 100u);
+    EXPECT_EQ(marked, 0u);
+}
+
 // interpreted? answers for the code that calls it.
 TEST_F(BootTest, InterpretedTellsUserCodeFromLibraryCode) {
     EXPECT_EQ(run("system/state/interpreted?", false), "true");
