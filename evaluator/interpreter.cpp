@@ -15,6 +15,9 @@
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
+//   set-word of a value up to a number   set_word_operator_call: no frames
+//     operator over a function call        where the call's arguments are
+//     that needs no frames                 simple and its body reads SIMPLE
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -412,13 +415,15 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 }
 
 // A set-word expression (`c` the set-word's cell at `pos`): the simple
-// value stored without a frame, else eval_set_word going on from what
+// value stored without a frame, or an operator over a call that needs
+// none (set_word_operator_call), else eval_set_word going on from what
 // fast_set_word made of it.
 [[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Partial partial;
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
+    if (partial.stop && (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub))) return next;
     Cell w = *c;
     Cell* start = stack::top;
     next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
@@ -931,6 +936,23 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
+// The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
+// makes up a block up to `tail` (evaluated inside `frames` frames, with
+// room checked for the conditional's): as read_block_conditional answers.
+[[gnu::always_inline]] inline BlockShape read_conditional_shape(const Cell* fn, const Cell* cells, u32 head, u32 tail,
+                                                               u32 frames, BlockConditional* bc, Cell* out) {
+    Conditional& c = bc->call;
+    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    bc->word = cells[head];
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
@@ -951,16 +973,7 @@ namespace {
     if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + CONDITIONAL_ROOM > stack::frame_end ||
         stack::top + CONDITIONAL_ROOM >= stack::end)
         return BlockShape::OTHER;
-    Conditional& c = bc->call;
-    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
-    if (!c.branch) {
-        make_cell(out, TYPE_NONE);
-        return BlockShape::SIMPLE;
-    }
-    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
-    bc->word = cells[head];
-    bc->fn = *fn;
-    return BlockShape::CONDITIONAL;
+    return read_conditional_shape(fn, cells, head, tail, frames, bc, out);
 }
 
 [[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
@@ -969,8 +982,9 @@ namespace {
 
 // A block that read_block_conditional read as CONDITIONAL, run as
 // enter_block runs it: its frame, the call as its one expression (no
-// operator can follow it), the branch in the call's frame. Its library
-// mark is the running code's (checked there), and no tracer runs.
+// operator can follow it), the branch in the call's frame, entered here
+// rather than through enter_branch. Its library mark is the running code's
+// (checked there), and no tracer runs.
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -978,7 +992,8 @@ namespace {
     stack::mark_kind87(&bw);
     if (!in_library) code_cell = code;
     budget::step();
-    u32 next = conditional_call(&bc->fn, &bc->word, &code, false, bc->call);
+    u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
+                                 [](const Cell* branch) { enter_block(branch); });
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
 }
@@ -1059,9 +1074,26 @@ namespace {
 
 void run_block(const Cell* code) { run_block_inline(code); }
 
+// What simple_code_value, then read_block_conditional, make of the body,
+// its buffer read once: a body led by a word holding a native can only be
+// a conditional (a native is no simple value), any other only simple.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional_inline(body, 2, bc, out);
+    SeriesBuffer* b = block::buffer_of(body);
+    const u32 head = series_head(body);
+    const u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return BlockShape::OTHER;
+    const Cell* cells = block::cells_of(b);
+    if (TYPE_OF(cells + head) == TYPE_WORD) {
+        const Cell* fn = peek_word(cells + head);
+        if (!fn) return BlockShape::OTHER;
+        if (TYPE_OF(fn) == TYPE_NATIVE) {
+            if (stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end || stack::top + CONDITIONAL_ROOM >= stack::end)
+                return BlockShape::OTHER;
+            return read_conditional_shape(fn, cells, head, tail, 2, bc, out);
+        }
+    }
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
