@@ -643,10 +643,12 @@ void any_all(bool all) {
 
 // ---- the lean call -----------------------------------------------------------------
 
-// The refinements a path call names, as cache indexes in path order.
+// The refinements a path call names, as cache indexes in path order, and
+// whether all of them take no arguments.
 struct NamedRefs {
     u32 at[LEAN_MAX_REFS];
     u32 count = 0;
+    bool argless = true;
 };
 
 // The cache index of the refinement a path item names, or 0 when it names
@@ -688,6 +690,7 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
         for (u32 u = 0; u < named->count; u++)
             if (named->at[u] == found) return false;
         named->at[named->count++] = found;
+        if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
     }
     return true;
 }
@@ -882,12 +885,7 @@ namespace {
 // frame opens (see frameless_function_call): no compiled body and no
 // locals, and its named refinements take no arguments.
 [[gnu::always_inline]] inline bool frameless_q(const CallRecord* rec, const NamedRefs& named) {
-    if (!rec->frameless || trace.active) return false;
-    for (u32 u = 0; u < named.count; u++) {
-        u32 c = named.at[u];
-        if (c >= 64 || !(rec->argless_refs >> c & 1)) return false;
-    }
-    return true;
+    return rec->frameless && named.argless && !trace.active;
 }
 
 // A frameless_q call's arguments from `*pos_io` in `view`, each one
@@ -1174,7 +1172,7 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub) {
+u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
@@ -1221,7 +1219,8 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     stack::top = start;
     Cell x = left;
     u32 s;
-    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)))
+    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
+        !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
         return 0;
     Cell* slot = context::plain_slot(word);
     if (!slot) return 0;

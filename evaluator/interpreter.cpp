@@ -35,7 +35,9 @@
 // what stays the same from one run to the next; a run's leading set-words
 // of simple values, simple values and appends of them (frameless_append) go
 // before its frame is opened, which a body of nothing else never opens
-// (LoopBody::run_lean).
+// (LoopBody::run_lean); `repeat` takes a body of one set-word over an
+// operator's call that needs no frames (set_word_operator_call) without
+// the run's steps around it (LoopBody::run_operator_set_word).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -825,12 +827,54 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
+// A run of a body that is one set-word whose value set_word_operator_call
+// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
+// it before the body's frame opens; taken here without the run's steps
+// around it, which are the same every time. False, having done nothing,
+// for any other body and where run_lean would not take it.
+[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
+    Cell* base = stack::arguments;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    CallFrame* frame_end = stack::frame_end;
+    // The run's own step and its expression's are taken with the calls'.
+    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
+        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
+        operator_tries_--;
+        return false;
+    }
+    stack::top = base;
+    // As run_lean runs it: the frame stack as full as with the body's frame open.
+    stack::frame_end = frame_end - 1;
+    const Cell* c = cells + head;
+    Cell v;
+    u32 stop = 0;
+    u32 next = simple_value(cells, head + 1, tail, &v, &stop, {c, context::plain_slot(c)});
+    if (!next && stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    else next = 0;
+    stack::frame_end = frame_end;
+    if (!next) {
+        operator_tries_--;
+        return false;
+    }
+    operator_tries_ = 2;
+    // The machine stack had room for the calls, so it has for the run.
+    machine_stack::check();
+    budget::step();
+    budget::step();
+    return true;
+}
+
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         natives::set_loop_word(word, counter);
-        if (run_caught(true) == BodyEnd::BROKE) return;
+        if (!operator_tries_ || !run_operator_set_word()) {
+            if (run_caught(true) == BodyEnd::BROKE) return;
+        }
         counter->data2++;
     }
 }
