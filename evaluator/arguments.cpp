@@ -1234,6 +1234,26 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     return pos;
 }
 
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    const Cell* v = peek_word(cells + pos);
+    if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
+    out->fn = *v;
+    out->word = cells[pos];
+    const CallRecord* rec = call_record(&out->fn, TYPE_FUNCTION);
+    NamedRefs named;
+    Cell* start = stack::top;
+    // The room frameless_function_call asks, above the `frames` frames.
+    if (!rec || !frameless_q(rec, named) ||
+        start + 1 + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + frames + 2 + CONDITIONAL_ROOM > stack::frame_end)
+        return BlockShape::UNREAD;
+    const CodeView view{cells, tail};
+    out->next = pos + 1;
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
+    if (read == BlockShape::UNREAD) stack::top = start;
+    return read;
+}
+
 // Each entry its own copy of the lean call, with what cannot apply to its
 // kind of call left out.
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {

@@ -23,7 +23,10 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames
+//                                        value without its frames; one call
+//                                        of a function by word without its
+//                                        dispatch (paren_call), and without
+//                                        its frames where the call needs none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -1063,22 +1066,93 @@ namespace {
     enter_block(code);
 }
 
+// A paren's value `v`, pushed (sub) or made the frame result, as its frames leave it.
+[[gnu::always_inline]] inline void paren_value(const Cell& v, bool sub) {
+    Cell* start = stack::top;
+    *start = v;
+    if (sub) {
+        stack::top = start + 1;
+    } else {
+        *stack::arguments = v;
+        stack::top = stack::arguments + 1;
+    }
+}
+
+// Machine stack that the generic evaluation of a paren of one call takes
+// from eval_paren down to the call's own stack check: nearer the limit the
+// paren goes the generic way, and raises the overflow where it does.
+constexpr size_t PAREN_CALL_STACK = 16384;
+
+// A paren that is one call of a function by word, read as the lean call
+// reads it (read_word_call), without the paren's frames and expression
+// dispatch: a call that needs no frames leaves its value where the paren's
+// frames would (nothing in it can fail or be seen); any other has the
+// paren's frames opened under its own, as eval_paren, enter_block and the
+// lean call open them, and runs its body. Takes the budget steps of the
+// paren, its expression and the call, where none of them can find the
+// budget spent. False, having changed nothing, for any other paren.
+[[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
+    SeriesBuffer* b = block::buffer_of(value);
+    const u32 head = series_head(value);
+    const u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    char probe;
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || ((b->flags & SERIES_LIBRARY) != 0) != in_library ||
+        &probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 3))
+        return false;
+    Cell* start = stack::top;
+    WordCall call;
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    if (read == BlockShape::UNREAD) return false;
+    if (call.next != tail) {
+        // More follows the call in the paren.
+        stack::top = start;
+        return false;
+    }
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        stack::top = start;
+        paren_value(call.value, sub);
+        return true;
+    }
+    Cell* top = stack::top;
+    stack::top = start;
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    // Nothing but the running code holds the paren, which the call may drop.
+    Cell code = *value;
+    collector::Guard code_hold(&code);
+    {
+        CodeRestore restore;
+        stack::mark_kind87(&bw);
+        if (!in_library) code_cell = code;
+        *start = call.fn;
+        stack::top = start + 1;
+        stack::mark_kind81(&call.word);
+        stack::top = top;
+        run_body(&call.fn, &call.body, read, &call.bc);
+        call_return(&code, call.next, &call.word, false, false);
+        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        stack::unwind_last();
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return true;
+}
+
 // A paren: its block evaluated in a frame named <body>, the value pushed
 // (sub) or made the frame result. One simple expression leaves its value
-// where the two frames would, without them (see simple_code_value).
+// where the two frames would, without them (see simple_code_value), and
+// one call goes through paren_call.
 void eval_paren(Cell* value, bool sub) {
     Cell v;
     if (simple_code_value(value, 2, &v)) {
-        Cell* start = stack::top;
-        *start = v;
-        if (sub) {
-            stack::top = start + 1;
-        } else {
-            *stack::arguments = v;
-            stack::top = stack::arguments + 1;
-        }
+        paren_value(v, sub);
         return;
     }
+    if (fast_paths_on() && paren_call(value, sub)) return;
     Cell bw = body_word();
     stack::mark_kind82(&bw);
     if (fast_paths_on()) {

@@ -189,6 +189,22 @@ template <class Enter>
     return c.next;
 }
 
+// A call of a function by word at `pos` of `cells` (up to `tail`) read as
+// frameless_function_call reads it, with room for `frames` more frames
+// opened first: its arguments laid out above the function value's slot at
+// stack::top (the top left above them), its body read over them. What
+// read_body answered, the call's parts in *out; UNREAD, having changed
+// nothing, for any other call.
+struct WordCall {
+    Cell fn;
+    Cell word;
+    Cell body;
+    BlockConditional bc;
+    Cell value;  // SIMPLE: the call's value
+    u32 next;    // the position after the call
+};
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
+
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having
 // done nothing, for any other call. By word; by path (`sub`: its value
