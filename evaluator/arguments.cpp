@@ -835,9 +835,13 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 }  // namespace
 
+ConditionalSeen conditional_seen[2];
+
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    return rec && rec->conditional;
+    if (!rec || !rec->conditional) return false;
+    conditional_seen[native::entry_of(fn) == natives::N_IF] = {rec->more, rec->cycles};
+    return true;
 }
 
 namespace {

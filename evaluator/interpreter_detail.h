@@ -132,6 +132,14 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// The `either` ([0]) and `if` ([1]) that conditional_native last found to
+// be such, as their call records knew them: valid for a native of the same
+// companion node while no collection has run (see read_conditional).
+struct ConditionalSeen {
+    node_t more = 0;
+    u32 cycles = 0;
+};
+extern ConditionalSeen conditional_seen[2];
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
