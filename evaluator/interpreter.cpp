@@ -23,7 +23,10 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames
+//                                        value without its frames; one call
+//                                        of a function by word without its
+//                                        dispatch (paren_call), and without
+//                                        its frames where the call needs none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -35,7 +38,9 @@
 // what stays the same from one run to the next; a run's leading set-words
 // of simple values, simple values and appends of them (frameless_append) go
 // before its frame is opened, which a body of nothing else never opens
-// (LoopBody::run_lean).
+// (LoopBody::run_lean); `repeat` takes a body of one set-word over an
+// operator's call that needs no frames (set_word_operator_call) without
+// the run's steps around it (LoopBody::run_operator_set_word).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -825,12 +830,54 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
+// A run of a body that is one set-word whose value set_word_operator_call
+// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
+// it before the body's frame opens; taken here without the run's steps
+// around it, which are the same every time. False, having done nothing,
+// for any other body and where run_lean would not take it.
+[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
+    Cell* base = stack::arguments;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    CallFrame* frame_end = stack::frame_end;
+    // The run's own step and its expression's are taken with the calls'.
+    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
+        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
+        operator_tries_--;
+        return false;
+    }
+    stack::top = base;
+    // As run_lean runs it: the frame stack as full as with the body's frame open.
+    stack::frame_end = frame_end - 1;
+    const Cell* c = cells + head;
+    Cell v;
+    u32 stop = 0;
+    u32 next = simple_value(cells, head + 1, tail, &v, &stop, {c, context::plain_slot(c)});
+    if (!next && stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    else next = 0;
+    stack::frame_end = frame_end;
+    if (!next) {
+        operator_tries_--;
+        return false;
+    }
+    operator_tries_ = 2;
+    // The machine stack had room for the calls, so it has for the run.
+    machine_stack::check();
+    budget::step();
+    budget::step();
+    return true;
+}
+
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         natives::set_loop_word(word, counter);
-        if (run_caught(true) == BodyEnd::BROKE) return;
+        if (!operator_tries_ || !run_operator_set_word()) {
+            if (run_caught(true) == BodyEnd::BROKE) return;
+        }
         counter->data2++;
     }
 }
@@ -1019,22 +1066,93 @@ namespace {
     enter_block(code);
 }
 
+// A paren's value `v`, pushed (sub) or made the frame result, as its frames leave it.
+[[gnu::always_inline]] inline void paren_value(const Cell& v, bool sub) {
+    Cell* start = stack::top;
+    *start = v;
+    if (sub) {
+        stack::top = start + 1;
+    } else {
+        *stack::arguments = v;
+        stack::top = stack::arguments + 1;
+    }
+}
+
+// Machine stack that the generic evaluation of a paren of one call takes
+// from eval_paren down to the call's own stack check: nearer the limit the
+// paren goes the generic way, and raises the overflow where it does.
+constexpr size_t PAREN_CALL_STACK = 16384;
+
+// A paren that is one call of a function by word, read as the lean call
+// reads it (read_word_call), without the paren's frames and expression
+// dispatch: a call that needs no frames leaves its value where the paren's
+// frames would (nothing in it can fail or be seen); any other has the
+// paren's frames opened under its own, as eval_paren, enter_block and the
+// lean call open them, and runs its body. Takes the budget steps of the
+// paren, its expression and the call, where none of them can find the
+// budget spent. False, having changed nothing, for any other paren.
+[[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
+    SeriesBuffer* b = block::buffer_of(value);
+    const u32 head = series_head(value);
+    const u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    char probe;
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || ((b->flags & SERIES_LIBRARY) != 0) != in_library ||
+        &probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 3))
+        return false;
+    Cell* start = stack::top;
+    WordCall call;
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    if (read == BlockShape::UNREAD) return false;
+    if (call.next != tail) {
+        // More follows the call in the paren.
+        stack::top = start;
+        return false;
+    }
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        stack::top = start;
+        paren_value(call.value, sub);
+        return true;
+    }
+    Cell* top = stack::top;
+    stack::top = start;
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    // Nothing but the running code holds the paren, which the call may drop.
+    Cell code = *value;
+    collector::Guard code_hold(&code);
+    {
+        CodeRestore restore;
+        stack::mark_kind87(&bw);
+        if (!in_library) code_cell = code;
+        *start = call.fn;
+        stack::top = start + 1;
+        stack::mark_kind81(&call.word);
+        stack::top = top;
+        run_body(&call.fn, &call.body, read, &call.bc);
+        call_return(&code, call.next, &call.word, false, false);
+        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        stack::unwind_last();
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return true;
+}
+
 // A paren: its block evaluated in a frame named <body>, the value pushed
 // (sub) or made the frame result. One simple expression leaves its value
-// where the two frames would, without them (see simple_code_value).
+// where the two frames would, without them (see simple_code_value), and
+// one call goes through paren_call.
 void eval_paren(Cell* value, bool sub) {
     Cell v;
     if (simple_code_value(value, 2, &v)) {
-        Cell* start = stack::top;
-        *start = v;
-        if (sub) {
-            stack::top = start + 1;
-        } else {
-            *stack::arguments = v;
-            stack::top = stack::arguments + 1;
-        }
+        paren_value(v, sub);
         return;
     }
+    if (fast_paths_on() && paren_call(value, sub)) return;
     Cell bw = body_word();
     stack::mark_kind82(&bw);
     if (fast_paths_on()) {
