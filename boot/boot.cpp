@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "boot/image.h"
 #include "evaluator/host.h"
@@ -229,15 +231,121 @@ Cell* field(const Cell* obj, const char* name) {
     return object::select_word(obj, &w);
 }
 
+}  // namespace
 
-// One object per error category: the catalog's source as the tool loaded it.
+// The error catalog as `make object!` makes it from error_catalog_source(),
+// built without loading and evaluating that text (the unit tests compare the
+// two): one object per category of code, type (its title) and a field per id
+// holding its message: a text, a field word or a block of texts and
+// (get-)words of fields.
 void make_error_catalog(Cell* out) {
-    Cell* body = load_block(error_catalog);
-    if (!body) body = load_source(error_catalog_source().c_str());
-    Cell none;
-    make_cell(&none, TYPE_NONE);
-    *out = *object::make(&none, body, TYPE_OBJECT);
+    using error::Template;
+    const auto& cats = error::catalog();
+    // Every name's symbol, looked up once.
+    i32 fields[error::FIELD_COUNT];
+    for (u32 f = 0; f < error::FIELD_COUNT; f++) fields[f] = symbol::make(error::field_names[f]);
+    const i32 make = symbol::make("make"), object_type = symbol::make("object!");
+    const i32 code = fields[error::FIELD_CODE], type = fields[error::FIELD_TYPE];
+    std::vector<i32> names;  // per category: its own, then its ids'
+    for (const auto& c : cats) {
+        names.push_back(symbol::make(c.name));
+        for (const auto& id : c.ids) names.push_back(symbol::make(id.name));
+    }
+    // Loading the text makes the global word of each of its words, in order
+    // of their first appearance.
+    std::unordered_map<i32, i32> global;
+    auto add_global = [&](i32 sym) {
+        if (global.count(sym)) return;
+        Cell w;
+        word::make_at(sym, &w);
+        global[sym] = word_index(&w);
+    };
+    for (u32 k = 0, n = 0; k < cats.size(); k++) {
+        for (i32 sym : {names[n++], make, object_type, code, type}) add_global(sym);
+        for (const auto& id : cats[k].ids) {
+            add_global(names[n++]);
+            if (id.kind == Template::text) continue;
+            for (const auto& item : id.items)
+                if (item.field >= 0) add_global(fields[item.field]);
+        }
+    }
+    auto values = [](const Cell& obj) { return context::values_of(context::TO_CTX(obj.data1)); };
+    // A new object of fields of these names (case variants share one), given
+    // its class as make does before it evaluates the body; answers the index
+    // of each name.
+    auto new_object = [](Cell* obj, const i32* syms, u32 count, std::vector<i32>& at) {
+        object::make_ctx_at(obj, 4);
+        at.resize(count);
+        for (u32 i = 0; i < count; i++) {
+            Cell w;
+            make_cell(&w, TYPE_SET_WORD, 0, static_cast<u32>(syms[i]), static_cast<u32>(-1));
+            at[i] = context::add_word(context::TO_CTX(obj->data1), &w);
+        }
+        obj->data2 = static_cast<u32>(object::next_class());
+        *context::owner_of(obj->data1) = *obj;
+    };
+    std::vector<i32> cat_syms, outer_at, cat_at;
+    for (u32 k = 0, n = 0; k < cats.size(); n += 1 + static_cast<u32>(cats[k].ids.size()), k++) cat_syms.push_back(names[n]);
+    Cell outer;
+    make_cell(&outer, TYPE_NONE);
+    collector::Guard outer_root(&outer);
+    new_object(&outer, cat_syms.data(), static_cast<u32>(cat_syms.size()), outer_at);
+    Cell* saved = stack::top;
+    for (u32 k = 0, n = 0; k < cats.size(); k++) {
+        const auto& c = cats[k];
+        Cell cat;
+        make_cell(&cat, TYPE_NONE);
+        collector::Guard cat_root(&cat);
+        std::vector<i32> syms{code, type};
+        syms.insert(syms.end(), names.begin() + n + 1, names.begin() + n + 1 + c.ids.size());
+        n += 1 + static_cast<u32>(c.ids.size());
+        new_object(&cat, syms.data(), static_cast<u32>(syms.size()), cat_at);
+        // A field word of a message ends bound in the innermost object having its name.
+        Cell bound[error::FIELD_COUNT];
+        for (u32 f = 0; f < error::FIELD_COUNT; f++) {
+            i32 in_cat = context::find_word(context::TO_CTX(cat.data1), fields[f], true);
+            i32 in_outer = context::find_word(context::TO_CTX(outer.data1), fields[f], true);
+            node_t ctx = in_cat >= 0 ? cat.data1 : in_outer >= 0 ? outer.data1 : context::global;
+            i32 at = in_cat >= 0 ? in_cat : in_outer >= 0 ? in_outer : global.count(fields[f]) ? global[fields[f]] : -1;
+            make_cell(&bound[f], TYPE_WORD, ctx, static_cast<u32>(fields[f]), static_cast<u32>(at));
+        }
+        auto word_of = [&](const error::MessageItem& item, u32 as) {
+            Cell w = bound[item.field];
+            set_type(&w, as);
+            return w;
+        };
+        // Nothing below allocates between reading a field's place and setting it.
+        make_cell(values(cat) + cat_at[0], TYPE_INTEGER, 0, 100 * k);
+        Cell title = *string::load(c.title);
+        values(cat)[cat_at[1]] = title;
+        for (u32 j = 0; j < c.ids.size(); j++) {
+            const auto& id = c.ids[j];
+            Cell v;
+            if (id.kind == Template::text) {
+                v = *string::load(id.items[0].text);
+            } else if (id.kind == Template::word) {
+                v = word_of(id.items[0], TYPE_WORD);
+            } else {
+                block::make_at(&v, static_cast<u32>(id.items.size()));
+                collector::Guard v_root(&v);
+                for (const auto& item : id.items) {
+                    Cell e = item.field < 0 ? *string::load(item.text)
+                                            : word_of(item, item.get ? TYPE_GET_WORD : TYPE_WORD);
+                    *alloc_at_tail(series_node(&v)) = e;
+                    stack::top = saved;
+                }
+            }
+            stack::top = saved;
+            values(cat)[cat_at[2 + j]] = v;
+        }
+        object::finish_make(&cat);
+        values(outer)[outer_at[k]] = cat;
+    }
+    object::finish_make(&outer);
+    *out = outer;
 }
+
+namespace {
 
 // What the library's top level cannot say in the language: the object over
 // the global context, the error catalog and the raw command line.
@@ -279,6 +387,47 @@ void complete_system() {
     stack::top = saved;
 }
 
+// The words that make functions and objects, as the walk below reads them.
+struct Makers {
+    i32 func = symbol::resolve(symbol::make("func"));
+    i32 function = symbol::resolve(symbol::make("function"));
+    i32 has = symbol::resolve(symbol::make("has"));
+    i32 does = symbol::resolve(symbol::make("does"));
+    i32 context = symbol::resolve(symbol::make("context"));
+    i32 object = symbol::resolve(symbol::make("object"));
+    i32 make = symbol::resolve(symbol::make("make"));
+    i32 object_type = symbol::resolve(symbol::make("object!"));
+};
+
+// Marks the literal bodies of the functions that a module's top level makes,
+// directly or in the body of an object it makes, as private: that code runs
+// once and the module block never again, so the function made from such a
+// body may take it without copying it.
+void mark_private_bodies(const Cell* code, const Makers& m) {
+    node_t n = series_node(code);
+    u32 len = GET_BUFFER(n)->length();
+    auto at = [&](u32 i) { return block::cells_of(GET_BUFFER(n)) + i; };
+    auto symbol_of = [&](u32 i) { return symbol::resolve(static_cast<i32>(word_symbol(at(i)))); };
+    for (u32 i = series_head(code); i < len; i++) {
+        if (TYPE_OF(at(i)) != TYPE_WORD) continue;
+        i32 s = symbol_of(i);
+        u32 args = s == m.func || s == m.function || s == m.has ? 2 : s == m.does ? 1 : 0;
+        if (args) {
+            if (i + args >= len) continue;
+            bool literal = true;
+            for (u32 k = 1; k <= args; k++) literal = literal && TYPE_OF(at(i + k)) == TYPE_BLOCK;
+            if (literal && series_head(at(i + args)) == 0) block::buffer_of(at(i + args))->flags |= SERIES_PRIVATE;
+            continue;
+        }
+        if ((s == m.context || s == m.object) && i + 1 < len && TYPE_OF(at(i + 1)) == TYPE_BLOCK) {
+            mark_private_bodies(at(i + 1), m);
+        } else if (s == m.make && i + 2 < len && TYPE_OF(at(i + 2)) == TYPE_BLOCK &&
+                   (TYPE_OF(at(i + 1)) == TYPE_PATH || (TYPE_OF(at(i + 1)) == TYPE_WORD && symbol_of(i + 1) == m.object_type))) {
+            mark_private_bodies(at(i + 2), m);
+        }
+    }
+}
+
 // Phase E: the library modules, in order, as compiled code; routines can be
 // defined only while it runs.
 void run_top_level() {
@@ -287,8 +436,10 @@ void run_top_level() {
     routine::defining = true;
     Cell modules = *get_root(library_root);
     Cell* saved = stack::top;
+    const Makers makers;
     for (u32 i = 0, n = block::buffer_of(&modules)->length(); i < n; i++) {
         Cell module = cells(&modules)[i];
+        mark_private_bodies(&module, makers);
         stack::top = saved;
         interpreter::eval(&module, false);
     }

@@ -110,15 +110,42 @@ u32 validate(Cell* spec) {
     // No name may appear twice. One pass with the first place of each name
     // (a spec may hold many thousand gathered locals); the pair reported is
     // the one whose first name comes earliest, then its earliest repeat.
-    std::unordered_map<i32, u32> first;
     u32 best_first = tail, best_dup = tail;
-    for (u32 b = head; b < tail; b++) {
+    auto repeat = [&](u32 first_at, u32 b) {
+        if (first_at < best_first || (first_at == best_first && b < best_dup)) {
+            best_first = first_at;
+            best_dup = b;
+        }
+    };
+    // Most specs name a handful of words: compared pairwise without a map.
+    constexpr u32 FEW = 24;
+    i32 names[FEW];
+    u32 places[FEW];
+    u32 count = 0;
+    for (u32 b = head; b < tail && count <= FEW; b++) {
         Cell* w = cell_at(node, b);
         if (!is_word_kind(TYPE_OF(w))) continue;
-        auto [it, added] = first.try_emplace(resolved(w), b);
-        if (!added && (it->second < best_first || (it->second == best_first && b < best_dup))) {
-            best_first = it->second;
-            best_dup = b;
+        if (count == FEW) {
+            count++;
+            break;
+        }
+        names[count] = resolved(w);
+        places[count++] = b;
+    }
+    if (count <= FEW) {
+        for (u32 j = 1; j < count; j++)
+            for (u32 k = 0; k < j; k++)
+                if (names[k] == names[j]) {
+                    repeat(places[k], places[j]);
+                    break;
+                }
+    } else {
+        std::unordered_map<i32, u32> first;
+        for (u32 b = head; b < tail; b++) {
+            Cell* w = cell_at(node, b);
+            if (!is_word_kind(TYPE_OF(w))) continue;
+            auto [it, added] = first.try_emplace(resolved(w), b);
+            if (!added) repeat(it->second, b);
         }
     }
     if (best_dup < tail) {
@@ -154,11 +181,18 @@ node_t push(Cell* spec_in, Cell* body_in, node_t ctx, i32 code, node_t owner, u3
     make_cell(c, TYPE_NONE);
     for (u32 k = 1; k < MORE_COUNT; k++) alloc_at_tail(more);  // unset
     if (body) {
-        Cell* copy = block::clone(body, true, true);
-        // The copy of a library body is library code too.
-        if (block::buffer_of(body)->flags & SERIES_LIBRARY) block::set_flags_deep(copy, SERIES_LIBRARY);
-        *cell_at(more, MORE_BODY) = *copy;
-        stack::pop(1);
+        u32 source_flags = block::buffer_of(body)->flags;
+        if ((source_flags & SERIES_PRIVATE) && series_head(body) == 0) {
+            // Nothing else holds it: a copy would only be garbage.
+            block::buffer_of(body)->flags &= ~SERIES_PRIVATE;
+            make_cell(cell_at(more, MORE_BODY), TYPE_BLOCK, 0, series_node(body), 0);
+        } else {
+            Cell* copy = block::clone(body, true, true);
+            // The copy of a library body is library code too.
+            if (source_flags & SERIES_LIBRARY) block::set_flags_deep(copy, SERIES_LIBRARY);
+            *cell_at(more, MORE_BODY) = *copy;
+            stack::pop(1);
+        }
         if (own_ctx) context::bind(cell_at(more, MORE_BODY), context::TO_CTX(ctx), false);
     }
     if (code) make_cell(cell_at(more, MORE_CODE), TYPE_INTEGER, 0, static_cast<u32>(code));

@@ -643,10 +643,12 @@ void any_all(bool all) {
 
 // ---- the lean call -----------------------------------------------------------------
 
-// The refinements a path call names, as cache indexes in path order.
+// The refinements a path call names, as cache indexes in path order, and
+// whether all of them take no arguments.
 struct NamedRefs {
     u32 at[LEAN_MAX_REFS];
     u32 count = 0;
+    bool argless = true;
 };
 
 // The cache index of the refinement a path item names, or 0 when it names
@@ -688,6 +690,7 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
         for (u32 u = 0; u < named->count; u++)
             if (named->at[u] == found) return false;
         named->at[named->count++] = found;
+        if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
     }
     return true;
 }
@@ -827,49 +830,26 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // After the callee ran: its frame closed, its value where the expression's
 // value goes (pushed over the callee, or the caller's frame result).
 [[gnu::always_inline]] inline void lean_return(const LeanSite& s, u32 pos, bool sub) {
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, s.code, static_cast<i32>(pos), s.name, stack::get_top());
-    if (!s.infix) {
-        stack::top--;
-        copy_cell(stack::top, stack::top - 1);
-    }
+    call_return(s.code, pos, s.name, sub, s.infix);
 }
 
 }  // namespace
+
+ConditionalSeen conditional_seen[2];
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    return rec && rec->conditional;
+    if (!rec || !rec->conditional) return false;
+    conditional_seen[native::entry_of(fn) == natives::N_IF] = {rec->more, rec->cycles};
+    return true;
 }
 
 namespace {
 
-// The call read_conditional read, its branch not simple: its frame opened
-// over the values read, the branch run in it, as the lean call does it.
 [[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
                                                           const Conditional& c) {
-    machine_stack::check();
-    budget::step();
-    stack::push(fn);
-    stack::mark_kind82(name);
-    Cell* a = stack::top;
-    a[0] = c.cond;
-    a[1] = c.blocks[0];
-    if (c.count == 2) a[2] = c.blocks[1];
-    stack::top = a + 1 + c.count;
-    enter_branch(a + (c.branch - c.blocks) + 1);
-    lean_return({fn, name, code, 0, false}, c.next, sub);
-    return c.next;
+    return conditional_frame(fn, name, code, sub, c, enter_branch);
 }
-
-}  // namespace
-
-u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c) {
-    return conditional_call_inline(fn, name, code, sub, c);
-}
-
-namespace {
 
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything
@@ -905,6 +885,47 @@ namespace {
     return true;
 }
 
+// Whether a function call can be laid out and its body read before its
+// frame opens (see frameless_function_call): no compiled body and no
+// locals, and its named refinements take no arguments.
+[[gnu::always_inline]] inline bool frameless_q(const CallRecord* rec, const NamedRefs& named) {
+    return rec->frameless && named.argless && !trace.active;
+}
+
+// A frameless_q call's arguments from `*pos_io` in `view`, each one
+// simple_arg takes at once and of its parameter's types, laid out from `a`
+// where the lean call lays them, its refinement slots after them (the top
+// left above them), and its body read over them (read_body) as it is read
+// while the body runs: what read_body answered. UNREAD, having read
+// nothing, for any other argument (and for a body that is no block, which
+// the lean call then runs).
+[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
+                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
+                                                        BlockConditional* bc, Cell* out) {
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    const u32 slots = rec->slots;
+    u32 pos = *pos_io;
+    for (u32 i = 0; i < args; i++) {
+        if (pos >= view.tail) return BlockShape::UNREAD;
+        pos = simple_arg(view, pos, false, a + i);
+        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return BlockShape::UNREAD;
+    }
+    Cell* top = a + args;
+    for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
+    for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
+    stack::top = top + slots;
+    // The body reads the arguments through the function's context, as it
+    // does while the body runs.
+    Cell* ctx = context::TO_CTX(function::ctx_of(fn));
+    u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    *body = rec->body;
+    BlockShape read = read_body(body, bc, out);
+    ctx->data2 = saved_values;
+    *pos_io = pos;
+    return read;
+}
+
 // A function call (after its stack check and step) whose arguments are
 // all ones lean_arg takes at once and of the parameters' types, whose
 // named refinements take no arguments, and which has no locals: its
@@ -918,39 +939,19 @@ namespace {
 [[gnu::always_inline]] inline bool frameless_function_call(const CallRecord* rec, const NamedRefs& named,
                                                            const LeanSite& s, u32* pos_io, bool sub) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
-    const u32 slots = rec->slots;
     Cell* start = stack::top;
-    if (!rec->frameless || trace.active || !fast_paths_on() || start + 1 + args + slots + CONDITIONAL_ROOM >= stack::end ||
+    if (!frameless_q(rec, named) || !fast_paths_on() || start + 1 + args + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end)
         return false;
-    for (u32 u = 0; u < named.count; u++) {
-        u32 c = named.at[u];
-        if (c >= 64 || !(rec->argless_refs >> c & 1)) return false;
-    }
     CodeView view;
     view.read(s.code, s.tail);
     Cell* a = start + 1;
     u32 pos = *pos_io;
-    for (u32 i = 0; i < args; i++) {
-        if (pos >= view.tail) return false;
-        pos = simple_arg(view, pos, false, a + i);
-        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return false;
-    }
-    Cell* top = a + args;
-    for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
-    for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
-    top += slots;
-    stack::top = top;
-    // The body reads the arguments through the function's context, as it
-    // does while the body runs.
-    Cell* ctx = context::TO_CTX(function::ctx_of(s.fn));
-    u32 saved_values = ctx->data2;
-    ctx->data2 = off_of(a);
-    Cell body = rec->body;
+    Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = read_body(&body, &bc, &v);
-    ctx->data2 = saved_values;
+    BlockShape read = read_frameless(rec, named, s.fn, view, a, &pos, &body, &bc, &v);
+    if (read == BlockShape::UNREAD) return false;
     if (read == BlockShape::SIMPLE) {
         // As lean_return leaves the value.
         *start = v;
@@ -959,6 +960,7 @@ namespace {
         *pos_io = pos;
         return true;
     }
+    Cell* top = stack::top;
     *start = *s.fn;
     stack::top = a;
     stack::mark_kind81(s.name);
@@ -1168,6 +1170,88 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     budget::step();
     *out = series;
     return next;
+}
+
+u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
+    Cell* start = stack::top;
+    CodeView view;
+    view.read(code, tail);
+    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return 0;
+    const Cell* ow = view.cells + stop;
+    const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
+    FastOp kind;
+    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return 0;
+    // The steps the operator's call and its operand's take; nearer the
+    // budget's end, and nearer the machine stack's, the calls are made.
+    char probe;
+    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return 0;
+    // The operand: a function called by word or by a path naming refinements.
+    const Cell* c = view.cells + stop + 1;
+    Cell fn;
+    NamedRefs named;
+    const CallRecord* rec;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        const Cell* v = peek_word(c);
+        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return 0;
+        fn = *v;
+        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return 0;
+    } else if (TYPE_OF(c) == TYPE_PATH) {
+        Cell w;
+        u32 head;
+        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return 0;
+        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return 0;
+    } else {
+        return 0;
+    }
+    // Where the generic path lays the callee's arguments out (over the
+    // set-word, the left operand and the function value), with room for
+    // the frames it opens: the set-word's, the operator's and what the
+    // function's call asks room for.
+    Cell* a = start + 3;
+    if (!frameless_q(rec, named) || a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
+        return 0;
+    u32 pos = stop + 2;
+    Cell body;
+    BlockConditional bc;
+    Cell v;
+    BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    stack::top = start;
+    Cell x = left;
+    u32 s;
+    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
+        !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
+        return 0;
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return 0;
+    budget::step();
+    budget::step();
+    budget::step();
+    *slot = x;
+    *start = x;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = x;
+    return pos;
+}
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    const Cell* v = peek_word(cells + pos);
+    if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
+    out->fn = *v;
+    out->word = cells[pos];
+    const CallRecord* rec = call_record(&out->fn, TYPE_FUNCTION);
+    NamedRefs named;
+    Cell* start = stack::top;
+    // The room frameless_function_call asks, above the `frames` frames.
+    if (!rec || !frameless_q(rec, named) ||
+        start + 1 + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + frames + 2 + CONDITIONAL_ROOM > stack::frame_end)
+        return BlockShape::UNREAD;
+    const CodeView view{cells, tail};
+    out->next = pos + 1;
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
+    if (read == BlockShape::UNREAD) stack::top = start;
+    return read;
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

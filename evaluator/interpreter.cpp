@@ -15,12 +15,18 @@
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
 //   set-word of a simple value           fast_set_word: no frame
+//   set-word of a value up to a number   set_word_operator_call: no frames
+//     operator over a function call        where the call's arguments are
+//     that needs no frames                 simple and its body reads SIMPLE
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames
+//                                        value without its frames; one call
+//                                        of a function by word without its
+//                                        dispatch (paren_call), and without
+//                                        its frames where the call needs none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -34,6 +40,9 @@
 // before its frame is opened, which a body of nothing else never opens
 // (LoopBody::run_lean); such a body is decoded once into a plan
 // (loop_plan.h) that later runs take while what it was read from holds.
+// `repeat` takes a body of one set-word over an operator's call that needs
+// no frames (set_word_operator_call) without the run's steps around it
+// (LoopBody::run_operator_set_word).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -414,13 +423,15 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 }
 
 // A set-word expression (`c` the set-word's cell at `pos`): the simple
-// value stored without a frame, else eval_set_word going on from what
+// value stored without a frame, or an operator over a call that needs
+// none (set_word_operator_call), else eval_set_word going on from what
 // fast_set_word made of it.
 [[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Partial partial;
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
+    if (partial.stop && (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub))) return next;
     Cell w = *c;
     Cell* start = stack::top;
     next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
@@ -877,12 +888,57 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
+// A run of a body that is one set-word whose value set_word_operator_call
+// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
+// it before the body's frame opens; taken here without the run's steps
+// around it, which are the same every time. False, having done nothing,
+// for any other body and where run_lean would not take it.
+[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
+    Cell* base = stack::arguments;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    CallFrame* frame_end = stack::frame_end;
+    // The run's own step and its expression's are taken with the calls'.
+    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
+        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
+        operator_tries_--;
+        return false;
+    }
+    stack::top = base;
+    // As run_lean runs it: the frame stack as full as with the body's frame open.
+    stack::frame_end = frame_end - 1;
+    const Cell* c = cells + head;
+    Cell v;
+    u32 stop = 0;
+    u32 next = simple_value(cells, head + 1, tail, &v, &stop, {c, context::plain_slot(c)});
+    if (!next && stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    else next = 0;
+    stack::frame_end = frame_end;
+    if (!next) {
+        operator_tries_--;
+        return false;
+    }
+    operator_tries_ = 2;
+    // The machine stack had room for the calls, so it has for the run.
+    machine_stack::check();
+    budget::step();
+    budget::step();
+    return true;
+}
+
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         bool plain = natives::set_loop_word(word, counter);
-        if (run_caught(true, plain) == BodyEnd::BROKE) return;
+        if (!operator_tries_ || !run_operator_set_word()) {
+            if (run_caught(true, plain) == BodyEnd::BROKE) return;
+        } else if (plan_) {
+            // Calls ran outside run_caught: the next run is not quiet.
+            plan_->fresh = false;
+        }
         counter->data2++;
     }
 }
@@ -994,6 +1050,23 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
 }
 
+// The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
+// makes up a block up to `tail` (evaluated inside `frames` frames, with
+// room checked for the conditional's): as read_block_conditional answers.
+[[gnu::always_inline]] inline BlockShape read_conditional_shape(const Cell* fn, const Cell* cells, u32 head, u32 tail,
+                                                               u32 frames, BlockConditional* bc, Cell* out) {
+    Conditional& c = bc->call;
+    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    bc->word = cells[head];
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
 // A block (evaluated inside `frames` frames) of one `either` or `if` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
@@ -1014,16 +1087,7 @@ namespace {
     if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::frame_top + frames + CONDITIONAL_ROOM > stack::frame_end ||
         stack::top + CONDITIONAL_ROOM >= stack::end)
         return BlockShape::OTHER;
-    Conditional& c = bc->call;
-    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
-    if (!c.branch) {
-        make_cell(out, TYPE_NONE);
-        return BlockShape::SIMPLE;
-    }
-    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
-    bc->word = cells[head];
-    bc->fn = *fn;
-    return BlockShape::CONDITIONAL;
+    return read_conditional_shape(fn, cells, head, tail, frames, bc, out);
 }
 
 [[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
@@ -1032,8 +1096,9 @@ namespace {
 
 // A block that read_block_conditional read as CONDITIONAL, run as
 // enter_block runs it: its frame, the call as its one expression (no
-// operator can follow it), the branch in the call's frame. Its library
-// mark is the running code's (checked there), and no tracer runs.
+// operator can follow it), the branch in the call's frame, entered here
+// rather than through enter_branch. Its library mark is the running code's
+// (checked there), and no tracer runs.
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -1041,7 +1106,8 @@ namespace {
     stack::mark_kind87(&bw);
     if (!in_library) code_cell = code;
     budget::step();
-    u32 next = conditional_call(&bc->fn, &bc->word, &code, false, bc->call);
+    u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
+                                 [](const Cell* branch) { enter_block(branch); });
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
 }
@@ -1067,22 +1133,93 @@ namespace {
     enter_block(code);
 }
 
+// A paren's value `v`, pushed (sub) or made the frame result, as its frames leave it.
+[[gnu::always_inline]] inline void paren_value(const Cell& v, bool sub) {
+    Cell* start = stack::top;
+    *start = v;
+    if (sub) {
+        stack::top = start + 1;
+    } else {
+        *stack::arguments = v;
+        stack::top = stack::arguments + 1;
+    }
+}
+
+// Machine stack that the generic evaluation of a paren of one call takes
+// from eval_paren down to the call's own stack check: nearer the limit the
+// paren goes the generic way, and raises the overflow where it does.
+constexpr size_t PAREN_CALL_STACK = 16384;
+
+// A paren that is one call of a function by word, read as the lean call
+// reads it (read_word_call), without the paren's frames and expression
+// dispatch: a call that needs no frames leaves its value where the paren's
+// frames would (nothing in it can fail or be seen); any other has the
+// paren's frames opened under its own, as eval_paren, enter_block and the
+// lean call open them, and runs its body. Takes the budget steps of the
+// paren, its expression and the call, where none of them can find the
+// budget spent. False, having changed nothing, for any other paren.
+[[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
+    SeriesBuffer* b = block::buffer_of(value);
+    const u32 head = series_head(value);
+    const u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    char probe;
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || ((b->flags & SERIES_LIBRARY) != 0) != in_library ||
+        &probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 3))
+        return false;
+    Cell* start = stack::top;
+    WordCall call;
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    if (read == BlockShape::UNREAD) return false;
+    if (call.next != tail) {
+        // More follows the call in the paren.
+        stack::top = start;
+        return false;
+    }
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        stack::top = start;
+        paren_value(call.value, sub);
+        return true;
+    }
+    Cell* top = stack::top;
+    stack::top = start;
+    Cell bw = body_word();
+    stack::mark_kind82(&bw);
+    // Nothing but the running code holds the paren, which the call may drop.
+    Cell code = *value;
+    collector::Guard code_hold(&code);
+    {
+        CodeRestore restore;
+        stack::mark_kind87(&bw);
+        if (!in_library) code_cell = code;
+        *start = call.fn;
+        stack::top = start + 1;
+        stack::mark_kind81(&call.word);
+        stack::top = top;
+        run_body(&call.fn, &call.body, read, &call.bc);
+        call_return(&code, call.next, &call.word, false, false);
+        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        stack::unwind_last();
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return true;
+}
+
 // A paren: its block evaluated in a frame named <body>, the value pushed
 // (sub) or made the frame result. One simple expression leaves its value
-// where the two frames would, without them (see simple_code_value).
+// where the two frames would, without them (see simple_code_value), and
+// one call goes through paren_call.
 void eval_paren(Cell* value, bool sub) {
     Cell v;
     if (simple_code_value(value, 2, &v)) {
-        Cell* start = stack::top;
-        *start = v;
-        if (sub) {
-            stack::top = start + 1;
-        } else {
-            *stack::arguments = v;
-            stack::top = stack::arguments + 1;
-        }
+        paren_value(v, sub);
         return;
     }
+    if (fast_paths_on() && paren_call(value, sub)) return;
     Cell bw = body_word();
     stack::mark_kind82(&bw);
     if (fast_paths_on()) {
@@ -1122,9 +1259,26 @@ namespace {
 
 void run_block(const Cell* code) { run_block_inline(code); }
 
+// What simple_code_value, then read_block_conditional, make of the body,
+// its buffer read once: a body led by a word holding a native can only be
+// a conditional (a native is no simple value), any other only simple.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : read_block_conditional_inline(body, 2, bc, out);
+    SeriesBuffer* b = block::buffer_of(body);
+    const u32 head = series_head(body);
+    const u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return BlockShape::OTHER;
+    const Cell* cells = block::cells_of(b);
+    if (TYPE_OF(cells + head) == TYPE_WORD) {
+        const Cell* fn = peek_word(cells + head);
+        if (!fn) return BlockShape::OTHER;
+        if (TYPE_OF(fn) == TYPE_NATIVE) {
+            if (stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end || stack::top + CONDITIONAL_ROOM >= stack::end)
+                return BlockShape::OTHER;
+            return read_conditional_shape(fn, cells, head, tail, 2, bc, out);
+        }
+    }
+    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {

@@ -117,6 +117,11 @@ private:
     // a run found its first expression not a simple one (most bodies that
     // start with a call always do), so that they do not pay for the try.
     bool simple_ = true;
+    // A run of a body of one set-word over an operator's call (see there).
+    bool run_operator_set_word();
+    // Runs left to try run_operator_set_word: none once two runs in a row
+    // found it no such body (the first run builds the call's record).
+    u8 operator_tries_ = 2;
 };
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);

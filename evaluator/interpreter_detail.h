@@ -7,7 +7,9 @@
 #include "datatypes/block.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
+#include "runtime/budget.h"
 #include "runtime/collector.h"
+#include "runtime/machine_stack.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
@@ -130,6 +132,14 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// The `either` ([0]) and `if` ([1]) that conditional_native last found to
+// be such, as their call records knew them: valid for a native of the same
+// companion node while no collection has run (see read_conditional).
+struct ConditionalSeen {
+    node_t more = 0;
+    u32 cycles = 0;
+};
+extern ConditionalSeen conditional_seen[2];
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
@@ -154,9 +164,54 @@ void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UN
 // what its condition's paren operands would open. Nearer the end of either
 // stack the generic path runs, and raises the overflow where it must.
 constexpr u32 CONDITIONAL_ROOM = 16;
-// The call read_conditional read (by `name`, in `code`), its branch not
-// simple: as the lean call makes it. Answers the position after it.
-u32 conditional_call(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c);
+// After a callee by `name` in `code` ran: its frame closed, its value where
+// the expression's value goes (pushed over the callee, or the caller's frame
+// result; an operator's callee is not on the stack).
+[[gnu::always_inline]] inline void call_return(Cell* code, u32 pos, Cell* name, bool sub, bool infix) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+    if (!infix) {
+        stack::top--;
+        copy_cell(stack::top, stack::top - 1);
+    }
+}
+// The call read_conditional read (`fn` by `name`, in `code`), its branch not
+// simple, as the lean call makes it: its frame opened over the values read,
+// the branch run in it by `enter` (enter_branch, or its inline form where
+// the caller is in the same file). Answers the position after the call.
+template <class Enter>
+[[gnu::always_inline]] inline u32 conditional_frame(Cell* fn, Cell* name, Cell* code, bool sub, const Conditional& c,
+                                                    Enter enter) {
+    machine_stack::check();
+    budget::step();
+    stack::push(fn);
+    stack::mark_kind82(name);
+    Cell* a = stack::top;
+    a[0] = c.cond;
+    a[1] = c.blocks[0];
+    if (c.count == 2) a[2] = c.blocks[1];
+    stack::top = a + 1 + c.count;
+    enter(a + (c.branch - c.blocks) + 1);
+    call_return(code, c.next, name, sub, false);
+    return c.next;
+}
+
+// A call of a function by word at `pos` of `cells` (up to `tail`) read as
+// frameless_function_call reads it, with room for `frames` more frames
+// opened first: its arguments laid out above the function value's slot at
+// stack::top (the top left above them), its body read over them. What
+// read_body answered, the call's parts in *out; UNREAD, having changed
+// nothing, for any other call.
+struct WordCall {
+    Cell fn;
+    Cell word;
+    Cell body;
+    BlockConditional bc;
+    Cell value;  // SIMPLE: the call's value
+    u32 next;    // the position after the call
+};
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having

@@ -230,6 +230,20 @@ struct Partial {
     u32 stop = 0;
 };
 
+// A set-word (`word`) whose value fast_set_word cut short at the number
+// operator at `stop` (`left` the value up to there, see Partial), whose
+// right operand is a call of a function that needs no frames: its
+// arguments simple (see simple_value), its body one simple expression or a
+// conditional whose branch is one (see read_body), then any operators
+// infix_simple does. Nothing in it can fail, allocate or be seen, so the
+// value is made and stored without the set-word's, the operator's and the
+// function's frames, where those could be opened, with the calls' budget
+// steps. The value is left as fast_set_word leaves it (`sub`); answers
+// the position after the expression, or 0, having changed nothing that
+// counts, for any other value, and (`whole`) for an expression that does
+// not reach the code's tail. The fast paths are on (the caller checked).
+u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole = false);
+
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
 // expression needs the generic path. Leaves the value as that path does.

@@ -245,7 +245,8 @@ struct Stop {
 
 // ---- The engine -----------------------------------------------------------------
 
-enum Result { R_FAIL = 0, R_OK = 1, R_BREAK = 2, R_REJECT = 3 };
+// R_NEXT: lean_rules leaves the rule at its index to the general step.
+enum Result { R_FAIL = 0, R_OK = 1, R_BREAK = 2, R_REJECT = 3, R_NEXT = 4 };
 inline bool succ(Result r) { return r == R_OK || r == R_BREAK; }
 
 struct Collect {
@@ -615,9 +616,15 @@ struct Engine {
         u32 start = pos();
         u32 i = begin;
         Result r;
+        const bool lean = !tracer && kind() == IN_STRING;
         for (;;) {
             r = R_OK;
             for (;;) {
+                if (lean) {
+                    r = lean_rules(rb, i);
+                    if (r != R_NEXT) break;
+                    r = R_OK;
+                }
                 SeriesBuffer* b = GET_BUFFER(rb);
                 u32 n = b->used_bytes() / sizeof(Cell);
                 if (i >= n) break;
@@ -627,26 +634,7 @@ struct Engine {
                     if (i + 1 >= n) fire("script", "parse-end", c);
                     break;  // a sequence matched: the level succeeds at once
                 }
-                if (tracer) {
-                    r = match_rule_at(rb, i, c, kw);
-                } else if (TYPE_OF(c) == TYPE_STRING) {
-                    // The commonest rules go straight to their step: with
-                    // no tracer, match_rule's fetch event is nothing, and
-                    // so is a value rule's match event.
-                    Cell v = *c;
-                    i++;
-                    u32 adv;
-                    const int m = text_literal(&v, adv);
-                    if (m < 0) r = value_rule(&v, rb, i - 1);
-                    else r = matched(m, adv) ? R_OK : R_FAIL;
-                } else if (kw == KW_COPY || kw == KW_SET) {
-                    r = copy_set(rb, i, kw == KW_COPY);
-                } else if (TYPE_OF(c) == TYPE_PAREN) {
-                    Cell v = *c;
-                    r = paren_rule(&v, rb, i);
-                } else {
-                    r = match_rule_at(rb, i, c, kw);
-                }
+                r = match_rule_at(rb, i, c, kw);
                 if (r != R_OK) break;
             }
             if (r != R_FAIL) break;
@@ -660,6 +648,74 @@ struct Engine {
         last_match = succ(r);
         fire_event(EV_POP, last_match, rb, begin);
         return r;
+    }
+
+    // The commonest rules of a sequence over string input, stepped in one
+    // loop when nothing traces: string literals over one-byte text, bitset
+    // runs (`some alpha`) and copies or sets of them, and parens. They do
+    // what match_rule does for them, less its unseen levels and events.
+    // Answers the result of the first rule that fails, R_OK at the block's
+    // end, or R_NEXT at a rule left to the general step (`i` at it): any
+    // other rule, a `|`, and every case that could end in an error.
+    [[gnu::noinline]] Result lean_rules(node_t rb, u32& i) {
+        if (!interpreter::fast_paths_on()) return R_NEXT;
+        // The limit the unwritten levels of a run would meet (a copy's three
+        // cells and its run's): the stacks are as deep at every rule here, a
+        // paren's nested parse taking its levels off again. Near it, the
+        // general step raises the error where it falls.
+        if (GET_BUFFER(rules_node)->used_bytes() / sizeof(Cell) + 3 >= STACK_LIMIT || stack_full(series_node_))
+            return R_NEXT;
+        for (;;) {
+            // The block is read again after anything that can allocate or run code.
+            SeriesBuffer* b = GET_BUFFER(rb);
+            const u32 n = b->used_bytes() / sizeof(Cell);
+            const Cell* cells = block::cells_of(b);
+            const Cell* c;
+            u32 t;
+            // String literals in a row, comparing in place.
+            for (;;) {
+                if (i >= n) return R_OK;
+                c = cells + i;
+                t = TYPE_OF(c);
+                if (t != TYPE_STRING) break;
+                u32 adv;
+                const int m = text_literal(c, adv);
+                if (m < 0) return R_NEXT;
+                i++;
+                if (!matched(m, adv)) return R_FAIL;
+            }
+            if (t == TYPE_PAREN) {
+                Cell v = *c;
+                paren_rule(&v, rb, i);
+                // The paren may have started a trace.
+                if (!interpreter::fast_paths_on()) return R_NEXT;
+                continue;
+            }
+            if (t != TYPE_WORD) return R_NEXT;
+            i32 kw = keyword_of(c);
+            const bool copy = kw == KW_COPY;
+            const bool capture = copy || kw == KW_SET;
+            // The word a copy or set stores (checked below), then the repeat.
+            const u32 j = capture ? i + 2 : i;
+            if (j + 1 >= n) return R_NEXT;
+            if (capture) {
+                if (TYPE_OF(c + 1) != TYPE_WORD) return R_NEXT;
+                kw = keyword_of(c + 2);
+            }
+            if (kw != KW_ANY && kw != KW_SOME && kw != KW_OPT && kw != KW_WHILE) return R_NEXT;
+            const Cell* rule = cells + j + 1;
+            const i32 rule_kw = keyword_of(rule);
+            if (rule_kw == KW_BAR) return R_NEXT;
+            const Cell* bits = bitset_rule(rule, rule_kw);
+            if (!bits) return R_NEXT;
+            i32 min, max;
+            repeat_bounds(kw, min, max);
+            const u32 start = pos();
+            const Cell word = c[1];  // kept: the copy's allocation may move the block
+            i = j + 2;
+            if (bitset_run(bits, min, max) != R_OK) return R_FAIL;
+            if (capture) store_capture(word, start, copy);
+        }
     }
 
     static i32 find_alternative_at(node_t rb, u32 i) {
@@ -680,7 +736,7 @@ struct Engine {
     // a literal bitset, or (as match_rule takes a word, int_rule reading it
     // first) a bound word that is no keyword and holds one; else null. Read
     // in place: good until anything runs or allocates.
-    static const Cell* bitset_rule(const Cell* c, i32 kw) {
+    [[gnu::always_inline]] static const Cell* bitset_rule(const Cell* c, i32 kw) {
         if (TYPE_OF(c) == TYPE_WORD) {
             if (!c->data1 || kw != KW_NONE_) return nullptr;
             c = word_slot(c);
@@ -870,35 +926,12 @@ struct Engine {
             SeriesBuffer* b = GET_BUFFER(rb);
             const Cell* cells = reinterpret_cast<Cell*>(b->head());
             u32 n = b->used_bytes() / sizeof(Cell);
-            i32 kw = j + 1 < n ? keyword_of(cells + j + 1) : KW_BAR;
-            if (kw == KW_BAR || TYPE_OF(cells + j) != TYPE_WORD) {
+            if (j + 1 >= n || keyword_of(cells + j + 1) == KW_BAR || TYPE_OF(cells + j) != TYPE_WORD) {
                 Cell k = cells[i];
                 fire("script", "parse-end", &k);
             }
             w = cells[j];
             j++;
-            // `copy word some charset` and its kin, without a tracer: the
-            // run goes straight to the text. Nothing sees the copy's level or
-            // the run's, so neither is written; the limit they would meet
-            // (three cells for the copy, checked by the run) still holds.
-            if ((kw == KW_ANY || kw == KW_SOME || kw == KW_OPT || kw == KW_WHILE) && shortcuts() &&
-                kind() == IN_STRING && j + 1 < n) {
-                const Cell* rule = cells + j + 1;
-                i32 rule_kw = keyword_of(rule);
-                if (rule_kw != KW_BAR) {
-                    u32 mark = GET_BUFFER(rules_node)->used_bytes() / sizeof(Cell);
-                    if (mark + 3 >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
-                    if (const Cell* bits = bitset_rule(rule, rule_kw)) {
-                        i32 min, max;
-                        repeat_bounds(kw, min, max);
-                        u32 start = pos();
-                        i = j + 2;
-                        Result r = bitset_run(bits, min, max);
-                        if (r == R_OK) store_capture(w, start, copy);
-                        return r;
-                    }
-                }
-            }
         }
         KLevel level(*this, w, j, copy ? KIND_COPY : KIND_SET, 0);
         u32 start = pos();

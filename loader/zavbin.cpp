@@ -191,8 +191,10 @@ public:
         check_heads();
     }
 
-    // One record of either form, appended to `parent`.
-    const u8* record(const u8* p, const u8* end, node_t parent);
+    // One record of either form, appended to `parent`: the short path for
+    // leaves inline, the rest out of line (its frame is large).
+    inline const u8* record(const u8* p, const u8* end, node_t parent);
+    [[gnu::noinline]] const u8* general_record(const u8* p, const u8* end, node_t parent);
     // One record that must leave exactly one value (not a definition), copied to `out`.
     const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
         u32 index = length(parent);
@@ -230,14 +232,24 @@ private:
     }
 
     Header header(const u8*& p, const u8* end);
-    const u8* leaf(const u8* p, const u8* end, node_t parent);
+    inline const u8* leaf(const u8* p, const u8* end, node_t parent);
+    // A new cell at the tail of `parent`: most blocks read are sized for their
+    // records, so the room test is inline.
+    static Cell* append_cell(node_t parent) {
+        SeriesBuffer* b = GET_BUFFER(parent);
+        if (b->tail + sizeof(Cell) > off_of(b->data_end())) return alloc_at_tail(parent);
+        Cell* c = reinterpret_cast<Cell*>(b->tail_ptr());
+        b->tail += sizeof(Cell);
+        make_cell(c, TYPE_UNSET);
+        return c;
+    }
     const u8* append_value(Cell v, bool newline, const u8* p, node_t parent);
     const u8* typed_value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
     const u8* value(const Header& h, const u8* lead, const u8* p, const u8* end, node_t parent);
 
     // Appends one unset cell to `parent` and answers its index.
     static u32 append(node_t parent) {
-        alloc_at_tail(parent);
+        append_cell(parent);
         return length(parent) - 1;
     }
     static Cell* slot(node_t parent, u32 index) { return cells(parent) + index; }
@@ -388,13 +400,17 @@ const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
         make_cell(&v, type, context::global, static_cast<u32>(symbols_[i]), static_cast<u32>(globals_[i]));
     }
     if (newline) v.header |= FLAG_NEW_LINE;
-    *alloc_at_tail(parent) = v;
+    *append_cell(parent) = v;
     return q;
 }
 
 const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
     if (!fixed_ && depth_ < MAX_DEPTH)
         if (const u8* q = leaf(p, end, parent)) return q;
+    return general_record(p, end, parent);
+}
+
+const u8* Reader::general_record(const u8* p, const u8* end, node_t parent) {
     Depth depth(depth_, *this, p);
     machine_stack::check();
     if (p >= end) throw_corrupted(p);

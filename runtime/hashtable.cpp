@@ -10,6 +10,7 @@
 #include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
+#include "runtime/platform/virtual_memory.h"
 
 namespace zav::hashtable {
 
@@ -708,13 +709,31 @@ u32 hash_string(const Cell* str, int case_sensitive) {
     return hash_code_points(t.len, fold, [&](u32 i) { return t.at(i); });
 }
 
+namespace {
+
+// The hash of a symbol's name with ASCII letters lowered (case variants share it).
+u32 lowered_hash(const u8* name, u32 len) {
+    if (scratch.size() < len + 4) scratch.resize(std::max<size_t>(len + 4, 64));
+    u8* lowered = scratch.data();
+    // Four bytes at a time: a byte below 0x80 from 'A' to 'Z' gains 0x20.
+    u32 i = 0;
+    for (; i + 4 <= len; i += 4) {
+        u32 x;
+        std::memcpy(&x, name + i, 4);
+        u32 seven = x & 0x7F7F7F7F;
+        u32 upper = ~x & ((seven + 0x3F3F3F3F) ^ (seven + 0x25252525)) & 0x80808080;
+        x |= upper >> 2;
+        std::memcpy(lowered + i, &x, 4);
+    }
+    for (; i < len; i++) lowered[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
+    return murmur3(lowered, len);
+}
+
+}  // namespace
+
 u32 hash_symbol(const Cell* sym) {
     SeriesBuffer* b = GET_BUFFER(symbol::cell_name(sym));
-    u32 len = b->used_bytes();
-    if (scratch.size() < len) scratch.resize(std::max<size_t>(len, 64));
-    const u8* name = b->head();
-    for (u32 i = 0; i < len; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
-    return murmur3(scratch.data(), len);
+    return lowered_hash(b->head(), b->used_bytes());
 }
 
 u32 hash_value(const Cell* v, int case_sensitive) {
@@ -1129,17 +1148,21 @@ node_t copy(node_t table, node_t new_block) {
 
 i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     Table* t = T(table);
-    // The name may point into a series that an allocation moves: it is copied
-    // before the first one (into a buffer kept from call to call: a new
-    // symbol is made often at start-up, and nothing here makes another).
+    // A name inside the arena may move when the name's own series is
+    // allocated: it is copied first (into a buffer kept from call to call).
     static std::vector<u8> held;
     held.clear();
-    if (scratch.size() < length) scratch.resize(std::max<size_t>(length, 64));
-    for (u32 i = 0; i < length; i++) scratch[i] = (u32(name[i] - 'A') < 26u) ? name[i] + 32 : name[i];
-    u32 h = murmur3(scratch.data(), length);
-    auto same = [&](u32 bk, bool ci) {
+    if (reinterpret_cast<uintptr_t>(name) - reinterpret_cast<uintptr_t>(arena_base) < platform::ARENA_MAX_BYTES) {
+        held.assign(name, name + length);
+        name = held.data();
+    }
+    u32 h = lowered_hash(name, length);
+    auto name_of = [&](u32 bk) {
         Cell* sym = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
-        SeriesBuffer* nb = GET_BUFFER(symbol::cell_name(sym));
+        return GET_BUFFER(symbol::cell_name(sym));
+    };
+    auto same = [&](u32 bk, bool ci) {
+        SeriesBuffer* nb = name_of(bk);
         if (nb->used_bytes() != length) return false;
         return ci ? ascii_equal_ci(nb->head(), name, length) : std::memcmp(nb->head(), name, length) == 0;
     };
@@ -1149,25 +1172,54 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
         // says it is full needs them).
         i32 known = probe_find(table, h, [&](u32 bk) { return same(bk, loose); });
         if (known >= 0) return static_cast<i32>(words_of(T(table)->keys)[known]) + 1;
-        held.assign(name, name + length);
-        name = held.data();
         u32 n = t->size * 2 < t->buckets ? t->buckets - 1 : t->buckets + 1;
         resize(table, n * 16);
     }
-    bool found;
-    u32 b = probe_insert(table, h, [&](u32 bk) { return same(bk, loose); }, &found);
-    if (found) return static_cast<i32>(words_of(T(table)->keys)[b]) + 1;
+    // One walk finds the name, or the first case variant and the empty
+    // bucket where both lookups would stop: symbols are never removed, so
+    // that bucket is where the name goes.
     i32 alias = -1;
-    if (!loose) {
-        i32 ab = probe_find(table, h, [&](u32 bk) { return same(bk, true); });
-        if (ab >= 0) alias = static_cast<i32>(words_of(T(table)->keys)[ab]) + 1;
+    u32 b = NONE32;
+    {
+        const u32* flags = words_of(T(table)->flags);
+        u32 mask = T(table)->buckets - 1, at_ = h & mask, start = at_, i = 0, stride = probe_stride(h);
+        for (;;) {
+            u32 f = flag_at(flags, at_);
+            if (f == FLAG_EMPTY) {
+                b = at_;
+                break;
+            }
+            if (f == FLAG_FILLED) {
+                SeriesBuffer* nb = name_of(at_);
+                if (nb->used_bytes() == length) {
+                    bool exact = std::memcmp(nb->head(), name, length) == 0;
+                    if (exact || (alias < 0 && ascii_equal_ci(nb->head(), name, length))) {
+                        i32 id = static_cast<i32>(words_of(T(table)->keys)[at_]) + 1;
+                        if (exact || loose) return id;
+                        alias = id;
+                    }
+                }
+            }
+            at_ = next_bucket(at_, &i, stride, mask);
+            if (at_ == start) break;
+        }
     }
-    if (held.empty()) held.assign(name, name + length);
+    if (b == NONE32) {
+        // No empty bucket: the slow lookups of a table full of removals.
+        bool found;
+        b = probe_insert(table, h, [&](u32 bk) { return same(bk, loose); }, &found);
+        if (found) return static_cast<i32>(words_of(T(table)->keys)[b]) + 1;
+        alias = -1;
+        if (!loose) {
+            i32 ab = probe_find(table, h, [&](u32 bk) { return same(bk, true); });
+            if (ab >= 0) alias = static_cast<i32>(words_of(T(table)->keys)[ab]) + 1;
+        }
+    }
     node_t name_node = alloc_bytes(length + 1);
     collector::Guard name_root(name_node);
     {
         SeriesBuffer* nb = GET_BUFFER(name_node);
-        if (length) std::memcpy(nb->head(), held.data(), length);
+        if (length) std::memcpy(nb->head(), name, length);
         nb->tail = nb->offset + length;
         nb->head()[length] = 0;
     }
@@ -1188,12 +1240,17 @@ i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_p
         return case_insensitive ? resolve_alias(static_cast<i32>(word_symbol(w))) == resolved
                                 : word_symbol(w) == sym;
     };
-    i32 b = probe_find(table, h, match);
+    u32 empty = NONE32;
+    i32 b = probe_find(table, h, match, &empty);
     if (b >= 0) return static_cast<i32>(words_of(T(table)->keys)[b]);
     if (!ctx) return -1;
-    grow_if(table);
-    bool found;
-    u32 nb = probe_insert(table, h, match, &found);
+    u32 nb = empty;
+    // Without growth, insertion would walk the same probe to the same empty bucket.
+    if (empty == NONE32 || T(table)->occupied >= T(table)->upper) {
+        grow_if(table);
+        bool found;
+        nb = probe_insert(table, h, match, &found);
+    }
     SeriesBuffer* blk = GET_BUFFER(T(table)->block);
     if (blk->tail + sizeof(Cell) > off_of(blk->data_end())) blk = expand_series(blk, 0);
     u32 pos = blk->used_bytes() / sizeof(Cell);

@@ -131,20 +131,25 @@ NodeFrame* new_node_frame(u32 n) {
 namespace {
 // A node for a buffer just allocated: no collection may run in between, as
 // the buffer is not reachable from its node yet.
-node_t take_node() {
-    NodeFrame* f = record.n_active ? at<NodeFrame>(record.n_active) : nullptr;
-    if (!f || !f->free || f->retired) {
-        f = nullptr;
-        for (off32 o = record.n_head; o; o = at<NodeFrame>(o)->next) {
-            NodeFrame* c = at<NodeFrame>(o);
-            if (c->free && !c->retired) {
-                f = c;
-                break;
-            }
+// The first frame with a free node, made the active one (a new frame when none has).
+[[gnu::noinline]] NodeFrame* node_frame_with_room() {
+    NodeFrame* f = nullptr;
+    for (off32 o = record.n_head; o; o = at<NodeFrame>(o)->next) {
+        NodeFrame* c = at<NodeFrame>(o);
+        if (c->free && !c->retired) {
+            f = c;
+            break;
         }
-        if (!f) f = new_node_frame(NODE_FRAME_NODES);
-        record.n_active = off_of(f);
     }
+    if (!f) f = new_node_frame(NODE_FRAME_NODES);
+    record.n_active = off_of(f);
+    return f;
+}
+
+// Inline where series are made: the active frame nearly always has a node.
+[[gnu::always_inline]] inline node_t take_node() {
+    NodeFrame* f = record.n_active ? at<NodeFrame>(record.n_active) : nullptr;
+    if (!f || !f->free || f->retired) f = node_frame_with_room();
     node_t node = f->free;
     f->free = *at<off32>(node);
     *at<off32>(node) = 0;
@@ -306,7 +311,29 @@ namespace {
 // abandoned for it (a series grown into a new buffer), so that only the
 // growth counts towards the next collection: a series grown in place of
 // its old buffer makes no more garbage than its old size.
-SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
+// A series frame with `need` bytes free, made the active one: a frame found
+// from the first, else after a collection, else a new one.
+[[gnu::noinline]] SeriesFrame* series_frame_with_room(u32 need) {
+    SeriesFrame* f = find_series_frame(need);
+    if (!f) {
+        collector::run_if_due();
+        f = find_series_frame(need);
+        if (!f || f->end - f->heap < FRAME_MIN_FREE) {
+            if (need >= record.s_size) record.s_size = record.s_max;
+            f = new_series_frame();
+        }
+    }
+    record.s_active = off_of(f);
+    return f;
+}
+
+[[gnu::noinline]] SeriesBuffer* big_buffer(u32 need) {
+    collector::run_if_due();
+    return alloc_big(need);
+}
+
+// Inline in its callers: the common case is a bump in the active frame.
+[[gnu::always_inline]] inline SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
     if (collector::stress) collector::run_if();
     u64 size = (u64(units) * unit + 15) & ~u64(15);
     if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
@@ -314,23 +341,11 @@ SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
     SeriesBuffer* b;
     u32 big = 0;
     if (need >= record.s_max) {
-        collector::run_if_due();
-        b = alloc_big(need);
+        b = big_buffer(need);
         big = SERIES_BIG;
     } else {
         SeriesFrame* f = record.s_active ? at<SeriesFrame>(record.s_active) : nullptr;
-        if (!f || !(u64(f->heap) + need < f->end)) {
-            f = find_series_frame(need);
-            if (!f) {
-                collector::run_if_due();
-                f = find_series_frame(need);
-                if (!f || f->end - f->heap < FRAME_MIN_FREE) {
-                    if (need >= record.s_size) record.s_size = record.s_max;
-                    f = new_series_frame();
-                }
-            }
-            record.s_active = off_of(f);
-        }
+        if (!f || !(u64(f->heap) + need < f->end)) f = series_frame_with_room(need);
         b = at<SeriesBuffer>(f->heap);
         f->heap += need;
     }
@@ -354,7 +369,7 @@ SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
 SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) { return alloc_buffer(units, unit, offset, 0); }
 
 node_t alloc_series(u32 units, u32 unit, i32 offset) {
-    SeriesBuffer* b = alloc_series_buffer(units, unit, offset);
+    SeriesBuffer* b = alloc_buffer(units, unit, offset, 0);
     node_t node = take_node();
     *at<off32>(node) = off_of(b);
     b->node = node;

@@ -14,6 +14,9 @@ constexpr u32 SERIES_BIG = 0x01000000;      // has a big frame of its own
 constexpr u32 SERIES_FIXED = 0x00100000;    // never moved by compaction
 constexpr u32 SERIES_OWNED = 0x00020000;
 constexpr u32 SERIES_LIBRARY = 0x00040000;  // code of the library: runs as compiled code, untraced
+// A library block that only the function made from it will hold (start-up
+// marks them): that function takes it as its body without a copy, once.
+constexpr u32 SERIES_PRIVATE = 0x00200000;
 
 // The 20-byte header in front of every buffer's data.
 struct SeriesBuffer {

@@ -431,6 +431,30 @@ TEST_F(HashTableTest, SymbolInterningAndAliases) {
     EXPECT_GT(ht::record(symbol::table)->buckets, 16384u);
 }
 
+// Names are lowered for hashing four bytes at a time: every ASCII letter in
+// every position folds, the bytes beside 'A' and 'Z' and non-ASCII bytes do not.
+TEST_F(HashTableTest, EveryLetterFoldsInEveryPosition) {
+    const std::string letters = "abcdefghijklmnopqrstuvwxyz";
+    for (size_t len = 1; len <= 9; len++) {
+        for (size_t shift = 0; shift < letters.size(); shift++) {
+            std::string low, up;
+            for (size_t k = 0; k < len; k++) low += letters[(shift + k * 7) % letters.size()];
+            up = low;
+            for (char& c : up) c = static_cast<char>(c - 32);
+            i32 a = symbol::make(low.c_str()), b = symbol::make(up.c_str());
+            ASSERT_NE(a, b) << up;
+            ASSERT_EQ(symbol::resolve(b), symbol::resolve(a)) << up;
+        }
+    }
+    // Pairs 32 apart that are not letters stay apart.
+    for (const char* pair : {"@`", "[{", "]}", "^~", "\\|"}) {
+        std::string x = std::string("ab") + pair[0] + "cdefg", y = std::string("ab") + pair[1] + "cdefg";
+        ASSERT_NE(symbol::resolve(symbol::make(x.c_str())), symbol::resolve(symbol::make(y.c_str()))) << x;
+    }
+    i32 hi1 = symbol::make("xy\xC3\x81zw"), hi2 = symbol::make("xy\xC3\xA1zw");
+    EXPECT_NE(symbol::resolve(hi1), symbol::resolve(hi2));
+}
+
 TEST_F(HashTableTest, ContextWordLists) {
     node_t words = alloc_cells(4);
     Cell wc = block_cell(words);
