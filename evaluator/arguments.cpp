@@ -1152,24 +1152,20 @@ namespace {
 
 }  // namespace
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
-    // Room for everything the call would open (its frame, its action and
-    // arguments, what the arguments' operators check for) and for the
-    // machine frames it would run in: nearer an end the call runs in its
-    // frame and raises the overflow where it must.
-    char probe;
-    if (stack::frame_top + 1 + OPERATOR_ROOM > stack::frame_end || stack::top + 16 + OPERATOR_ROOM >= stack::end ||
-        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 2))
-        return 0;
+bool append_types(const Cell* fn, AppendTypes* types) {
     const CallRecord* rec = call_record(fn, TYPE_ACTION);
-    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return 0;
+    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return false;
+    *types = {rec->type_bits[0], rec->type_bits[1]};
+    return true;
+}
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    AppendTypes types;
+    if (!append_room_q() || !append_types(fn, &types)) return 0;
     Cell series, value;
     u32 stop;
     u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
-    if (!(rec->type_bits[0] >> TYPE_OF(&series) & 1) || !(rec->type_bits[1] >> TYPE_OF(&value) & 1)) return 0;
-    if (TYPE_OF(&series) == TYPE_BLOCK ? !actions::add_cell(&series, &value, true)
-                                       : TYPE_OF(&series) != TYPE_STRING || !actions::append_char(&series, &value))
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop)) || !append_in_place(&series, &value, types))
         return 0;
     budget::step();
     *out = series;

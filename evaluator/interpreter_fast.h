@@ -10,6 +10,9 @@
 #include "evaluator/fastpath.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/natives.h"
+#include "evaluator/series_fast.h"
+#include "runtime/budget.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::interpreter {
 
@@ -197,6 +200,27 @@ struct KnownSlot {
     *out = v;
     if (!next) *stop = s;
     return next;
+}
+
+// Room for everything an append without its frames (frameless_append)
+// stands for: its frame, its action and arguments, what the arguments'
+// operators check for, and the machine frames it would run in; nearer an
+// end the call runs in its frame and raises the overflow where it must.
+[[gnu::always_inline]] inline bool append_room_q() {
+    char probe;
+    return stack::frame_top + 1 + OPERATOR_ROOM <= stack::frame_end && stack::top + 16 + OPERATOR_ROOM < stack::end &&
+           &probe >= machine_stack::limit + 16384 && !(budget::spent && budget::left <= 2);
+}
+
+// The store of an append without its frames (see frameless_append): a
+// value that is no block at the tail of a block!, or a char! at the tail of
+// a string!, where the parameters' types allow it and the buffer has room;
+// false, having done nothing, for anything else.
+[[gnu::always_inline]] inline bool append_in_place(Cell* series, const Cell* value, const AppendTypes& types) {
+    u32 st = TYPE_OF(series), vt = TYPE_OF(value);
+    if (!(types.series >> st & 1) || !(types.value >> vt & 1)) return false;
+    return st == TYPE_BLOCK ? actions::add_cell(series, value, true)
+                            : st == TYPE_STRING && actions::append_char(series, value);
 }
 
 // What fast_set_word made of a set-word's value before it declined: the
