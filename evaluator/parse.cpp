@@ -825,7 +825,7 @@ struct Engine {
                 fire_event(EV_ITERATE, last_match, rb, i);
             }
             j = i;
-            Result r = match_rule(rb, j);
+            Result r = tracer ? match_rule(rb, j) : repeated_rule(rb, j);
             if (r == R_BREAK) {
                 res = R_OK;
                 break;
@@ -849,6 +849,20 @@ struct Engine {
         fire_event(EV_POP, last_match, rb, i);
         i = j;
         return res;
+    }
+
+    // match_rule without a tracer (no fetch event to deliver), a word
+    // holding a block (`some record`) going straight to the block.
+    [[gnu::always_inline]] Result repeated_rule(node_t rb, u32& j) {
+        const Cell* c = cell_at(rb, j);
+        const i32 kw = keyword_of(c);
+        if (TYPE_OF(c) == TYPE_WORD && kw == KW_NONE_) {
+            if (const Cell* slot = context::peek_slot(c); slot && TYPE_OF(slot) == TYPE_BLOCK) {
+                const Cell v = *slot;
+                return match_block(&v, j++);
+            }
+        }
+        return match_rule_at(rb, j, c, kw);
     }
 
     // to / thru: searches the following rule from the position on.
