@@ -12,9 +12,7 @@ struct Image {
 // Defined by the generated image source, or by the tool's empty stand-in.
 extern const Image image;
 // What start-up would otherwise load from text, loaded by the tool: the
-// built-ins' specs (natives::load_builtin_specs) and the error catalog's
-// source (error_catalog_source), each one block.
+// built-ins' specs (natives::load_builtin_specs), one block.
 extern const Image builtin_specs;
-extern const Image error_catalog;
 
 }  // namespace zav::boot

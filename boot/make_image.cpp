@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     rt::platform_start(argc, argv);
-    std::string bytes, specs, catalog;
+    std::string bytes, specs;
     try {
         boot::init_runtime();
         Cell modules;
@@ -83,7 +83,6 @@ int main(int argc, char** argv) {
         bytes = boot::encode_image(&modules);
         // What start-up loads from text besides, in the same way as there.
         specs = boot::encode_image(natives::load_builtin_specs());
-        catalog = boot::encode_image(boot::load_source(boot::error_catalog_source().c_str()));
     } catch (Throw&) {
         std::fputs("zav-make-image: the library does not load\n", stderr);
         return 1;
@@ -93,7 +92,6 @@ int main(int argc, char** argv) {
            "#include \"boot/image.h\"\n\n";
     write_image(out, "image", bytes);
     write_image(out, "builtin_specs", specs);
-    write_image(out, "error_catalog", catalog);
     std::ofstream file(argv[1], std::ios::binary);
     file << out.str();
     // The image itself beside the source, for its size and for inspection.

@@ -132,6 +132,14 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// The `either` ([0]) and `if` ([1]) that conditional_native last found to
+// be such, as their call records knew them: valid for a native of the same
+// companion node while no collection has run (see read_conditional).
+struct ConditionalSeen {
+    node_t more = 0;
+    u32 cycles = 0;
+};
+extern ConditionalSeen conditional_seen[2];
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
@@ -189,6 +197,22 @@ template <class Enter>
     return c.next;
 }
 
+// A call of a function by word at `pos` of `cells` (up to `tail`) read as
+// frameless_function_call reads it, with room for `frames` more frames
+// opened first: its arguments laid out above the function value's slot at
+// stack::top (the top left above them), its body read over them. What
+// read_body answered, the call's parts in *out; UNREAD, having changed
+// nothing, for any other call.
+struct WordCall {
+    Cell fn;
+    Cell word;
+    Cell body;
+    BlockConditional bc;
+    Cell value;  // SIMPLE: the call's value
+    u32 next;    // the position after the call
+};
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
+
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having
 // done nothing, for any other call. By word; by path (`sub`: its value
@@ -205,5 +229,12 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // with the call's own budget step taken; the caller takes the expression's.
 // Answers the position after the call, or 0 having done nothing.
 u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
+// The types append's two parameters take (bit t for type id t), which a
+// loop body's decoded appends keep; false when `fn`'s call record is not of
+// append's shape.
+struct AppendTypes {
+    u64 series, value;
+};
+bool append_types(const Cell* fn, AppendTypes* types);
 
 }  // namespace zav::interpreter

@@ -55,6 +55,11 @@ Now get_now(bool utc, bool precise);
 // bytes (for the main thread, as far as its size limit lets it grow). False
 // when it cannot be told.
 bool thread_stack(const char** low, size_t* size);
+// The same as the C library reports it (slower for the main thread).
+bool library_thread_stack(const char** low, size_t* size);
+// The main thread's stack as the C library would report it; false on another
+// thread or when it cannot be told (no finite size limit).
+bool main_thread_stack(const char** low, size_t* size);
 
 // Platform step of start-up: console output detection.
 void init();

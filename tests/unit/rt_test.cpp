@@ -2,6 +2,7 @@
 // fatal signals, typed printing, start-up arguments and the OS services.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <csignal>
@@ -436,4 +437,17 @@ TEST(Platform, CurrentDirectory) {
     EXPECT_TRUE(platform::set_current_dir(start));
     rt::free(root);
     rt::free(start);
+}
+
+// The main thread's stack is told without the memory map: the same bounds as
+// the C library reads from it.
+TEST(Platform, MainThreadStackAsTheLibraryTellsIt) {
+    const char *fast = nullptr, *slow = nullptr;
+    size_t fast_size = 0, slow_size = 0;
+    rlimit rl;
+    if (getrlimit(RLIMIT_STACK, &rl) != 0 || rl.rlim_cur > (rlim_t(256) << 20)) GTEST_SKIP() << "no usual stack size limit";
+    ASSERT_TRUE(platform::main_thread_stack(&fast, &fast_size));
+    ASSERT_TRUE(platform::library_thread_stack(&slow, &slow_size));
+    EXPECT_EQ(fast, slow);
+    EXPECT_EQ(fast_size, slow_size);
 }
