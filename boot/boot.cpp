@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "boot/image.h"
 #include "evaluator/host.h"
@@ -86,12 +88,15 @@ constexpr u64 STARTUP_HEAP = u64(8) << 20;
 // Root cell of the library block (0: no library loaded).
 u32 library_root = 0;
 
+zavbin::SymbolHashes hashes_of(const Image& from) { return {from.symbol_hashes, from.symbol_count, from.hash_seed}; }
+
 // A block the image tool loaded from text, decoded onto the value stack;
 // null for an empty image (the tool's own start-up).
 Cell* load_block(const Image& from) {
     if (!from.size) return nullptr;
     Cell* out = block::push_only_star(1);
-    zavbin::decode(from.data, out, zavbin::MODE_BOOT, from.size);
+    zavbin::SymbolHashes hashes = hashes_of(from);
+    zavbin::decode(from.data, out, zavbin::MODE_BOOT, from.size, nullptr, &hashes);
     if (block::zs_length_q(out) != 1 || TYPE_OF(block::zs_head(out)) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
         std::exit(1);
@@ -210,7 +215,8 @@ Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
 void load_modules(const Image& from) {
     library_root = 0;
     if (!from.size) return;
-    u32 base = zavbin::boot_load(from.data, false, SERIES_LIBRARY);
+    zavbin::SymbolHashes hashes = hashes_of(from);
+    u32 base = zavbin::boot_load(from.data, false, SERIES_LIBRARY, &hashes);
     Cell* modules = get_root(base);
     if (GET_BUFFER(root)->length() != base + 1 || TYPE_OF(modules) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
@@ -229,15 +235,121 @@ Cell* field(const Cell* obj, const char* name) {
     return object::select_word(obj, &w);
 }
 
+}  // namespace
 
-// One object per error category: the catalog's source as the tool loaded it.
+// The error catalog as `make object!` makes it from error_catalog_source(),
+// built without loading and evaluating that text (the unit tests compare the
+// two): one object per category of code, type (its title) and a field per id
+// holding its message: a text, a field word or a block of texts and
+// (get-)words of fields.
 void make_error_catalog(Cell* out) {
-    Cell* body = load_block(error_catalog);
-    if (!body) body = load_source(error_catalog_source().c_str());
-    Cell none;
-    make_cell(&none, TYPE_NONE);
-    *out = *object::make(&none, body, TYPE_OBJECT);
+    using error::Template;
+    const auto& cats = error::catalog();
+    // Every name's symbol, looked up once.
+    i32 fields[error::FIELD_COUNT];
+    for (u32 f = 0; f < error::FIELD_COUNT; f++) fields[f] = symbol::make(error::field_names[f]);
+    const i32 make = symbol::make("make"), object_type = symbol::make("object!");
+    const i32 code = fields[error::FIELD_CODE], type = fields[error::FIELD_TYPE];
+    std::vector<i32> names;  // per category: its own, then its ids'
+    for (const auto& c : cats) {
+        names.push_back(symbol::make(c.name));
+        for (const auto& id : c.ids) names.push_back(symbol::make(id.name));
+    }
+    // Loading the text makes the global word of each of its words, in order
+    // of their first appearance.
+    std::unordered_map<i32, i32> global;
+    auto add_global = [&](i32 sym) {
+        if (global.count(sym)) return;
+        Cell w;
+        word::make_at(sym, &w);
+        global[sym] = word_index(&w);
+    };
+    for (u32 k = 0, n = 0; k < cats.size(); k++) {
+        for (i32 sym : {names[n++], make, object_type, code, type}) add_global(sym);
+        for (const auto& id : cats[k].ids) {
+            add_global(names[n++]);
+            if (id.kind == Template::text) continue;
+            for (const auto& item : id.items)
+                if (item.field >= 0) add_global(fields[item.field]);
+        }
+    }
+    auto values = [](const Cell& obj) { return context::values_of(context::TO_CTX(obj.data1)); };
+    // A new object of fields of these names (case variants share one), given
+    // its class as make does before it evaluates the body; answers the index
+    // of each name.
+    auto new_object = [](Cell* obj, const i32* syms, u32 count, std::vector<i32>& at) {
+        object::make_ctx_at(obj, 4);
+        at.resize(count);
+        for (u32 i = 0; i < count; i++) {
+            Cell w;
+            make_cell(&w, TYPE_SET_WORD, 0, static_cast<u32>(syms[i]), static_cast<u32>(-1));
+            at[i] = context::add_word(context::TO_CTX(obj->data1), &w);
+        }
+        obj->data2 = static_cast<u32>(object::next_class());
+        *context::owner_of(obj->data1) = *obj;
+    };
+    std::vector<i32> cat_syms, outer_at, cat_at;
+    for (u32 k = 0, n = 0; k < cats.size(); n += 1 + static_cast<u32>(cats[k].ids.size()), k++) cat_syms.push_back(names[n]);
+    Cell outer;
+    make_cell(&outer, TYPE_NONE);
+    collector::Guard outer_root(&outer);
+    new_object(&outer, cat_syms.data(), static_cast<u32>(cat_syms.size()), outer_at);
+    Cell* saved = stack::top;
+    for (u32 k = 0, n = 0; k < cats.size(); k++) {
+        const auto& c = cats[k];
+        Cell cat;
+        make_cell(&cat, TYPE_NONE);
+        collector::Guard cat_root(&cat);
+        std::vector<i32> syms{code, type};
+        syms.insert(syms.end(), names.begin() + n + 1, names.begin() + n + 1 + c.ids.size());
+        n += 1 + static_cast<u32>(c.ids.size());
+        new_object(&cat, syms.data(), static_cast<u32>(syms.size()), cat_at);
+        // A field word of a message ends bound in the innermost object having its name.
+        Cell bound[error::FIELD_COUNT];
+        for (u32 f = 0; f < error::FIELD_COUNT; f++) {
+            i32 in_cat = context::find_word(context::TO_CTX(cat.data1), fields[f], true);
+            i32 in_outer = context::find_word(context::TO_CTX(outer.data1), fields[f], true);
+            node_t ctx = in_cat >= 0 ? cat.data1 : in_outer >= 0 ? outer.data1 : context::global;
+            i32 at = in_cat >= 0 ? in_cat : in_outer >= 0 ? in_outer : global.count(fields[f]) ? global[fields[f]] : -1;
+            make_cell(&bound[f], TYPE_WORD, ctx, static_cast<u32>(fields[f]), static_cast<u32>(at));
+        }
+        auto word_of = [&](const error::MessageItem& item, u32 as) {
+            Cell w = bound[item.field];
+            set_type(&w, as);
+            return w;
+        };
+        // Nothing below allocates between reading a field's place and setting it.
+        make_cell(values(cat) + cat_at[0], TYPE_INTEGER, 0, 100 * k);
+        Cell title = *string::load(c.title);
+        values(cat)[cat_at[1]] = title;
+        for (u32 j = 0; j < c.ids.size(); j++) {
+            const auto& id = c.ids[j];
+            Cell v;
+            if (id.kind == Template::text) {
+                v = *string::load(id.items[0].text);
+            } else if (id.kind == Template::word) {
+                v = word_of(id.items[0], TYPE_WORD);
+            } else {
+                block::make_at(&v, static_cast<u32>(id.items.size()));
+                collector::Guard v_root(&v);
+                for (const auto& item : id.items) {
+                    Cell e = item.field < 0 ? *string::load(item.text)
+                                            : word_of(item, item.get ? TYPE_GET_WORD : TYPE_WORD);
+                    *alloc_at_tail(series_node(&v)) = e;
+                    stack::top = saved;
+                }
+            }
+            stack::top = saved;
+            values(cat)[cat_at[2 + j]] = v;
+        }
+        object::finish_make(&cat);
+        values(outer)[outer_at[k]] = cat;
+    }
+    object::finish_make(&outer);
+    *out = outer;
 }
+
+namespace {
 
 // What the library's top level cannot say in the language: the object over
 // the global context, the error catalog and the raw command line.

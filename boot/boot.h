@@ -28,6 +28,8 @@ std::string encode_image(Cell* modules);
 // The source of the system's error catalog: one object per error category,
 // from the runtime's catalog.
 std::string error_catalog_source();
+// The object that `make object!` makes of that source, made directly.
+void make_error_catalog(Cell* out);
 
 // A block of loaded source text, pushed on the value stack.
 Cell* load_source(const char* text);

@@ -8,13 +8,15 @@ namespace zav::boot {
 struct Image {
     const u8* data;
     u32 size;
+    // The hashes its symbols intern with, worked out by the tool under hash_seed.
+    const u32* symbol_hashes = nullptr;
+    u32 symbol_count = 0;
+    u32 hash_seed = 0;
 };
 // Defined by the generated image source, or by the tool's empty stand-in.
 extern const Image image;
 // What start-up would otherwise load from text, loaded by the tool: the
-// built-ins' specs (natives::load_builtin_specs) and the error catalog's
-// source (error_catalog_source), each one block.
+// built-ins' specs (natives::load_builtin_specs), one block.
 extern const Image builtin_specs;
-extern const Image error_catalog;
 
 }  // namespace zav::boot

@@ -6,6 +6,5 @@ namespace zav::boot {
 
 const Image image{nullptr, 0};
 const Image builtin_specs{nullptr, 0};
-const Image error_catalog{nullptr, 0};
 
 }  // namespace zav::boot

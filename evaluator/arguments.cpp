@@ -643,10 +643,12 @@ void any_all(bool all) {
 
 // ---- the lean call -----------------------------------------------------------------
 
-// The refinements a path call names, as cache indexes in path order.
+// The refinements a path call names, as cache indexes in path order, and
+// whether all of them take no arguments.
 struct NamedRefs {
     u32 at[LEAN_MAX_REFS];
     u32 count = 0;
+    bool argless = true;
 };
 
 // The cache index of the refinement a path item names, or 0 when it names
@@ -688,6 +690,7 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
         for (u32 u = 0; u < named->count; u++)
             if (named->at[u] == found) return false;
         named->at[named->count++] = found;
+        if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
     }
     return true;
 }
@@ -886,12 +889,7 @@ namespace {
 // frame opens (see frameless_function_call): no compiled body and no
 // locals, and its named refinements take no arguments.
 [[gnu::always_inline]] inline bool frameless_q(const CallRecord* rec, const NamedRefs& named) {
-    if (!rec->frameless || trace.active) return false;
-    for (u32 u = 0; u < named.count; u++) {
-        u32 c = named.at[u];
-        if (c >= 64 || !(rec->argless_refs >> c & 1)) return false;
-    }
-    return true;
+    return rec->frameless && named.argless && !trace.active;
 }
 
 // A frameless_q call's arguments from `*pos_io` in `view`, each one
@@ -1171,31 +1169,27 @@ namespace {
 
 }  // namespace
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
-    // Room for everything the call would open (its frame, its action and
-    // arguments, what the arguments' operators check for) and for the
-    // machine frames it would run in: nearer an end the call runs in its
-    // frame and raises the overflow where it must.
-    char probe;
-    if (stack::frame_top + 1 + OPERATOR_ROOM > stack::frame_end || stack::top + 16 + OPERATOR_ROOM >= stack::end ||
-        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 2))
-        return 0;
+bool append_types(const Cell* fn, AppendTypes* types) {
     const CallRecord* rec = call_record(fn, TYPE_ACTION);
-    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return 0;
+    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return false;
+    *types = {rec->type_bits[0], rec->type_bits[1]};
+    return true;
+}
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    AppendTypes types;
+    if (!append_room_q() || !append_types(fn, &types)) return 0;
     Cell series, value;
     u32 stop;
     u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
-    if (!(rec->type_bits[0] >> TYPE_OF(&series) & 1) || !(rec->type_bits[1] >> TYPE_OF(&value) & 1)) return 0;
-    if (TYPE_OF(&series) == TYPE_BLOCK ? !actions::add_cell(&series, &value, true)
-                                       : TYPE_OF(&series) != TYPE_STRING || !actions::append_char(&series, &value))
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop)) || !append_in_place(&series, &value, types))
         return 0;
     budget::step();
     *out = series;
     return next;
 }
 
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub) {
+u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
@@ -1242,7 +1236,8 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     stack::top = start;
     Cell x = left;
     u32 s;
-    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)))
+    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
+        !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
         return 0;
     Cell* slot = context::plain_slot(word);
     if (!slot) return 0;

@@ -42,7 +42,11 @@
 // what stays the same from one run to the next; a run's leading set-words
 // of simple values, simple values and appends of them (frameless_append) go
 // before its frame is opened, which a body of nothing else never opens
-// (LoopBody::run_lean).
+// (LoopBody::run_lean); such a body is decoded once into a plan
+// (loop_plan.h) that later runs take while what it was read from holds.
+// `repeat` takes a body of one set-word over an operator's call that needs
+// no frames (set_word_operator_call) without the run's steps around it
+// (LoopBody::run_operator_set_word).
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -64,6 +68,7 @@
 #include "evaluator/frames.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/interpreter_fast.h"
+#include "evaluator/loop_plan.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -721,20 +726,56 @@ void eval(Cell* code_in, bool chain) {
     enter_block(&code.value, chain);
 }
 
+namespace {
+
+// The plans of the loop bodies running now, one per nesting level (loops
+// nest as their natives' C++ frames do): a LoopBody holds only a pointer,
+// so the frames of the loop natives stay as small as they were.
+constexpr u32 PLAN_LEVELS = 8;
+LoopPlan plans[PLAN_LEVELS];
+u32 plan_level = 0;
+
+}  // namespace
+
 // Lean only where eval's library scope would change nothing: the body is a
 // block of the code running now (a block's library mark is set when it is
 // made, and the running code's state is the same at every run).
 LoopBody::LoopBody(const Cell* body)
-    : code_(*body), saved_(code_cell), hold_(&code_),
+    : code_(*body), saved_(code_cell), hold_(&code_), plan_(nullptr),
       lean_(block::any_block_q(TYPE_OF(body)) &&
-            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {}
+            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
+    if (lean_ && plan_level < PLAN_LEVELS) {
+        plan_ = &plans[plan_level];
+        plan_->ready = plan_->fresh = plan_->seen = plan_->refused = false;
+    }
+    plan_level++;
+}
 
-LoopBody::~LoopBody() { code_cell = saved_; }
+LoopBody::~LoopBody() {
+    plan_level--;
+    code_cell = saved_;
+}
 
 void LoopBody::restore() { code_cell = saved_; }
 
 // Whether the next budget step would find the budget spent (and throw).
 [[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+
+namespace {
+
+// After a run simple from its head to its tail that no plan took whole: the
+// body is read into a plan at the second such run (a loop of one run would
+// not use it), and again when a plan fell short where run_lean went on.
+[[gnu::noinline]] void plan_simple_run(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
+    if (p.refused) return;
+    if (!p.seen) {
+        p.seen = true;
+        return;
+    }
+    p.refused = !read_plan(p, cells, head, tail, base);
+}
+
+}  // namespace
 
 // A set-word of a simple value, a simple value and an append of simple
 // values with room (see fast_set_word, simple_value and frameless_append)
@@ -744,8 +785,9 @@ void LoopBody::restore() { code_cell = saved_; }
 // where the frame's result would be. The first other expression opens the
 // frame there (from then on the run is eval's), and so does one that finds
 // the budget spent (its error is raised in the frame). Runs with no room for
-// the frame open it at once, to raise the overflow.
-[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain) {
+// the frame open it at once, to raise the overflow. A plan read from an
+// earlier run takes the expressions first, as far as its checks allow.
+[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain, bool quiet) {
     Cell* base = stack::top;
     SeriesBuffer* b = block::buffer_of(&code_);
     u32 head = series_head(&code_);
@@ -763,6 +805,9 @@ void LoopBody::restore() { code_cell = saved_; }
         // An append the first expression could take: a run that finds no
         // room at the series' tail this time tries again next time.
         bool append = false;
+        // The plan read at an earlier run does what it can of this one.
+        u32 planned = plan_ && plan_current(*plan_, quiet, cells, head, tail, base) ? run_plan(*plan_, base) : head;
+        pos = planned;
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -787,8 +832,15 @@ void LoopBody::restore() { code_cell = saved_; }
             budget::step();
             pos = next;
         }
+        if (pos >= tail && pos > head) {
+            if (plan_) {
+                if (planned < tail) plan_simple_run(*plan_, cells, head, tail, base);
+                plan_->fresh = plan_->ready;
+            }
+            stack::frame_end = frame_end;
+            return;
+        }
         stack::frame_end = frame_end;
-        if (pos >= tail && pos > head) return;
         simple_ = pos > head || append;
         stack::top = base;
     }
@@ -805,20 +857,25 @@ void LoopBody::restore() { code_cell = saved_; }
     code_cell = saved_;
 }
 
-[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain) {
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
+    // Fresh from the last run only while this one stays simple to its end.
+    if (plan_) {
+        quiet = quiet && plan_->fresh;
+        plan_->fresh = false;
+    }
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
     }
     machine_stack::check();
     budget::step();
-    run_lean(chain);
+    run_lean(chain, quiet);
 }
 
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain) {
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet) {
     stack::reset();
     try {
-        run_inline(chain);
+        run_inline(chain, quiet);
     } catch (Throw& t) {
         restore();
         if (t.value == THROW_BREAK) return BodyEnd::BROKE;
@@ -828,19 +885,76 @@ void LoopBody::restore() { code_cell = saved_; }
     return BodyEnd::NORMAL;
 }
 
+// The loops below tell each run whether it is quiet (see plan_current): no
+// code ran since the body's last run, only plain stores of loop words or
+// (while's) a run of the other body that was simple to its end (fresh).
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
-        if (run_caught(true) == BodyEnd::BROKE) return;
+        if (run_caught(true, true) == BodyEnd::BROKE) return;
     }
+}
+
+// A run of a body that is one set-word whose value set_word_operator_call
+// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
+// it before the body's frame opens; taken here without the run's steps
+// around it, which are the same every time. False, having done nothing,
+// for any other body and where run_lean would not take it.
+[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
+    Cell* base = stack::arguments;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    CallFrame* frame_end = stack::frame_end;
+    // The run's own step and its expression's are taken with the calls'.
+    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
+        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
+        operator_tries_--;
+        return false;
+    }
+    stack::top = base;
+    // As run_lean runs it: the frame stack as full as with the body's frame open.
+    stack::frame_end = frame_end - 1;
+    const Cell* c = cells + head;
+    const KnownSlot known{c, context::plain_slot(c)};
+    Cell v;
+    u32 stop = operator_stop_;
+    u32 next = 0;
+    // The value up to the operator where the last run found it: made as
+    // far as there, the operator itself is not tried as a simple one
+    // (set_word_operator_call declines an operand that is no call).
+    u32 unused;
+    if (!(stop > head + 1 && stop < tail && simple_value(cells, head + 1, stop, &v, &unused, known) == stop)) {
+        stop = 0;
+        if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
+    }
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    stack::frame_end = frame_end;
+    if (!next) {
+        operator_tries_--;
+        return false;
+    }
+    operator_tries_ = 2;
+    operator_stop_ = stop;
+    // The machine stack had room for the calls, so it has for the run.
+    machine_stack::check();
+    budget::step();
+    budget::step();
+    return true;
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
-        natives::set_loop_word(word, counter);
-        if (run_caught(true) == BodyEnd::BROKE) return;
+        bool plain = natives::set_loop_word(word, counter);
+        if (!operator_tries_ || !run_operator_set_word()) {
+            if (run_caught(true, plain) == BodyEnd::BROKE) return;
+        } else if (plan_) {
+            // Calls ran outside run_caught: the next run is not quiet.
+            plan_->fresh = false;
+        }
         counter->data2++;
     }
 }
@@ -850,20 +964,21 @@ void LoopBody::run_while(LoopBody& cond) {
     for (;;) {
         stack::reset();
         try {
-            cond.run_inline(true);
+            // Quiet after a body that ran from its fresh plan.
+            cond.run_inline(true, plan_ && plan_->fresh);
         } catch (Throw& t) {
             cond.restore();
             if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
             throw;
         }
         if (!logic::true_arg_q()) return;
-        if (run_caught(true) == BodyEnd::BROKE) return;
+        if (run_caught(true, cond.plan_ && cond.plan_->fresh) == BodyEnd::BROKE) return;
     }
 }
 
 void LoopBody::run_until() {
     for (;;) {
-        BodyEnd end = run_caught(true);
+        BodyEnd end = run_caught(true, true);
         if (end == BodyEnd::BROKE) return;
         if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
     }
@@ -871,7 +986,7 @@ void LoopBody::run_until() {
 
 void LoopBody::run_forever() {
     for (;;) {
-        BodyEnd end = run_caught(false);
+        BodyEnd end = run_caught(false, true);
         if (end == BodyEnd::BROKE) return;
         if (end == BodyEnd::NORMAL) stack::pop(1);
     }
@@ -881,7 +996,7 @@ bool LoopBody::run_walk(const Walk& walk) {
     for (;;) {
         stack::keep();
         if (!walk.next(walk.state)) return true;
-        BodyEnd end = run_caught(false);
+        BodyEnd end = run_caught(false, false);
         if (end == BodyEnd::BROKE) return false;
         if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
     }
@@ -889,21 +1004,25 @@ bool LoopBody::run_walk(const Walk& walk) {
 
 namespace {
 
+// The outcome of a foreach step: the walk is over, or a next run follows,
+// quiet when the step only stored the next value (see plan_current).
+enum class Step { DONE, NEXT, QUIET };
+
 // foreach's one-word step over a block, inline: the next cell stored
 // straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline bool foreach_step() {
+[[gnu::always_inline]] inline Step foreach_step() {
     Cell* s = stack::arguments - 2;
     if (block::any_block_q(TYPE_OF(s))) {
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
-        if (head >= cell_count(b)) return false;
+        if (head >= cell_count(b)) return Step::DONE;
         if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
             *slot = block::cells_of(b)[head];
             series_head(s) = head + 1;
-            return true;
+            return Step::QUIET;
         }
     }
-    return natives::foreach_next();
+    return natives::foreach_next() ? Step::NEXT : Step::DONE;
 }
 
 }  // namespace
@@ -911,8 +1030,9 @@ namespace {
 void LoopBody::run_foreach(i32 n) {
     for (;;) {
         stack::keep();
-        if (!(n > 0 ? natives::foreach_next_block(n) : foreach_step())) return;
-        if (run_caught(false) == BodyEnd::BROKE) return;
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
+        if (step == Step::DONE) return;
+        if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
     }
 }
 

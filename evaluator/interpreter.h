@@ -58,6 +58,8 @@ enum class BodyEnd { NORMAL, BROKE, CONTINUED };
 // frame opens only at its first expression that could tell (see run_lean);
 // while tracing, under the reference switch, or across library and user
 // code it is eval itself.
+struct LoopPlan;
+
 class LoopBody {
 public:
     explicit LoopBody(const Cell* body);
@@ -94,23 +96,34 @@ public:
     void run_foreach(i32 n);
 
 private:
-    void run_inline(bool chain);
+    // quiet: see plan_current (loop_plan.h).
+    void run_inline(bool chain, bool quiet);
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.
-    void run_lean(bool chain);
+    void run_lean(bool chain, bool quiet);
     // After a throw out of a run that the loop catches.
     void restore();
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
-    BodyEnd run_caught(bool chain);
+    BodyEnd run_caught(bool chain, bool quiet);
     Cell code_;
     Cell saved_;
     collector::Guard hold_;
+    // The plan of the body's expressions (loop_plan.h), from a pool by loop
+    // nesting level; null past the pool's depth and where runs are not lean.
+    LoopPlan* plan_;
     bool lean_;
     // Whether runs try their first expressions without the frame: off once
     // a run found its first expression not a simple one (most bodies that
     // start with a call always do), so that they do not pay for the try.
     bool simple_ = true;
+    // A run of a body of one set-word over an operator's call (see there).
+    bool run_operator_set_word();
+    // Runs left to try run_operator_set_word: none once two runs in a row
+    // found it no such body (the first run builds the call's record).
+    u8 operator_tries_ = 2;
+    // Where the last run_operator_set_word found the operator (0: none yet).
+    u32 operator_stop_ = 0;
 };
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);

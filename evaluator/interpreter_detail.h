@@ -239,5 +239,12 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // with the call's own budget step taken; the caller takes the expression's.
 // Answers the position after the call, or 0 having done nothing.
 u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
+// The types append's two parameters take (bit t for type id t), which a
+// loop body's decoded appends keep; false when `fn`'s call record is not of
+// append's shape.
+struct AppendTypes {
+    u64 series, value;
+};
+bool append_types(const Cell* fn, AppendTypes* types);
 
 }  // namespace zav::interpreter

@@ -10,6 +10,9 @@
 #include "evaluator/fastpath.h"
 #include "evaluator/interpreter_detail.h"
 #include "evaluator/natives.h"
+#include "evaluator/series_fast.h"
+#include "runtime/budget.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::interpreter {
 
@@ -199,6 +202,27 @@ struct KnownSlot {
     return next;
 }
 
+// Room for everything an append without its frames (frameless_append)
+// stands for: its frame, its action and arguments, what the arguments'
+// operators check for, and the machine frames it would run in; nearer an
+// end the call runs in its frame and raises the overflow where it must.
+[[gnu::always_inline]] inline bool append_room_q() {
+    char probe;
+    return stack::frame_top + 1 + OPERATOR_ROOM <= stack::frame_end && stack::top + 16 + OPERATOR_ROOM < stack::end &&
+           &probe >= machine_stack::limit + 16384 && !(budget::spent && budget::left <= 2);
+}
+
+// The store of an append without its frames (see frameless_append): a
+// value that is no block at the tail of a block!, or a char! at the tail of
+// a string!, where the parameters' types allow it and the buffer has room;
+// false, having done nothing, for anything else.
+[[gnu::always_inline]] inline bool append_in_place(Cell* series, const Cell* value, const AppendTypes& types) {
+    u32 st = TYPE_OF(series), vt = TYPE_OF(value);
+    if (!(types.series >> st & 1) || !(types.value >> vt & 1)) return false;
+    return st == TYPE_BLOCK ? actions::add_cell(series, value, true)
+                            : st == TYPE_STRING && actions::append_char(series, value);
+}
+
 // What fast_set_word made of a set-word's value before it declined: the
 // value up to the operator at `stop` (0: nothing made).
 struct Partial {
@@ -214,10 +238,11 @@ struct Partial {
 // infix_simple does. Nothing in it can fail, allocate or be seen, so the
 // value is made and stored without the set-word's, the operator's and the
 // function's frames, where those could be opened, with the calls' budget
-// steps. The value is left as fast_set_word leaves it; answers the
-// position after the expression, or 0, having changed nothing that
-// counts, for any other value. The fast paths are on (the caller checked).
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub);
+// steps. The value is left as fast_set_word leaves it (`sub`); answers
+// the position after the expression, or 0, having changed nothing that
+// counts, for any other value, and (`whole`) for an expression that does
+// not reach the code's tail. The fast paths are on (the caller checked).
+u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole = false);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the

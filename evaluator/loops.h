@@ -13,14 +13,16 @@
 namespace zav::natives {
 
 // Sets a loop word (repeat's count): a plain store where context::set would
-// make one, else context::set itself (an object's change handler runs).
-inline void set_loop_word(const Cell* word, const Cell* value) {
+// make one (answering true), else context::set itself (an object's change
+// handler runs).
+inline bool set_loop_word(const Cell* word, const Cell* value) {
     if (Cell* slot = context::plain_slot(word)) {
         *slot = *value;
-        return;
+        return true;
     }
     Cell w = *word;
     context::set(&w, value);
+    return false;
 }
 
 // Single-word step: sets the word to the element at the position and moves

@@ -120,9 +120,14 @@ struct BufferMemo {
     bool plain;
 };
 extern BufferMemo buffer_memo;
+// Bumped at each forget: state kept longer than the memo (a loop body's
+// decoded expressions, see evaluator/loop_plan.h) holds addresses only while
+// it is unchanged.
+extern u32 buffer_epoch;
 inline void forget_buffers() {
     buffer_memo.key = 0;
     buffer_memo.count = 0;
+    buffer_epoch++;
 }
 
 void init();

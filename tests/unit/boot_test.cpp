@@ -4,12 +4,17 @@
 #include "boot/boot.h"
 #include "boot/image.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/word.h"
 #include "datatypes/routine.h"
+#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "loader/zavbin.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "test_util.h"
 
@@ -81,18 +86,84 @@ TEST_F(BootTest, RoutinesAreMadeOnlyDuringStartUp) {
     EXPECT_EQ(routine::find("no-such-routine"), 0u);
 }
 
-// The tool loads the built-ins' specs and the error catalog's source at build
-// time: what start-up decodes is what loading the text now gives.
+// The tool loads the built-ins' specs at build time: what start-up decodes is
+// what loading the text now gives.
 TEST_F(BootTest, WhatTheToolLoadedIsWhatTheTextLoads) {
-    auto decoded = [](const boot::Image& image) {
+    Cell* out = block::push_only_star(1);
+    ASSERT_GT(boot::builtin_specs.size, 0u);
+    zavbin::decode(boot::builtin_specs.data, out, zavbin::MODE_BOOT, boot::builtin_specs.size);
+    EXPECT_EQ(test::mold(block::zs_head(out), true), test::mold(natives::load_builtin_specs(), true));
+}
+
+// The tool works out the hashes the images' symbols intern with; hashes that
+// do not fit (another seed, another count) are not used.
+TEST_F(BootTest, TheImagesCarryTheHashesOfTheirSymbols) {
+    for (const boot::Image* image : {&boot::image, &boot::builtin_specs}) {
+        std::vector<u32> hashes = zavbin::symbol_hashes(image->data, image->size);
+        ASSERT_GT(hashes.size(), 100u);
+        EXPECT_EQ(hashes, std::vector<u32>(image->symbol_hashes, image->symbol_hashes + image->symbol_count));
+        EXPECT_EQ(image->hash_seed, hashtable::seed);
+    }
+    std::vector<u32> wrong(boot::builtin_specs.symbol_count, 12345);
+    auto decoded = [](const zavbin::SymbolHashes& h) {
         Cell* out = block::push_only_star(1);
-        zavbin::decode(image.data, out, zavbin::MODE_BOOT, image.size);
+        zavbin::decode(boot::builtin_specs.data, out, zavbin::MODE_BOOT, boot::builtin_specs.size, nullptr, &h);
         return test::mold(block::zs_head(out), true);
     };
-    ASSERT_GT(boot::builtin_specs.size, 0u);
-    ASSERT_GT(boot::error_catalog.size, 0u);
-    EXPECT_EQ(decoded(boot::builtin_specs), test::mold(natives::load_builtin_specs(), true));
-    EXPECT_EQ(decoded(boot::error_catalog), test::mold(test::load(boot::error_catalog_source()), true));
+    std::string plain = test::mold(natives::load_builtin_specs(), true);
+    u32 symbols = symbol::count();  // every name is known: wrong hashes would make new ones
+    EXPECT_EQ(decoded({wrong.data(), boot::builtin_specs.symbol_count, hashtable::seed + 1}), plain);
+    EXPECT_EQ(decoded({wrong.data(), boot::builtin_specs.symbol_count - 1, hashtable::seed}), plain);
+    EXPECT_EQ(symbol::count(), symbols);
+}
+
+// Start-up makes the error catalog without evaluating its source: the same
+// objects, in the same class order, with every word bound alike.
+TEST_F(BootTest, TheErrorCatalogIsWhatItsSourceMakes) {
+    Cell made, evaluated;
+    boot::make_error_catalog(&made);
+    collector::Guard made_root(&made);
+    {
+        Cell none{TYPE_NONE, 0, 0, 0};
+        evaluated = *object::make(&none, boot::load_source(boot::error_catalog_source().c_str()), TYPE_OBJECT);
+    }
+    collector::Guard evaluated_root(&evaluated);
+    EXPECT_EQ(test::mold(&made, true), test::mold(&evaluated, true));
+    auto values = [](const Cell& obj) { return context::values_of(context::TO_CTX(obj.data1)); };
+    u32 n = context::word_count(context::TO_CTX(made.data1));
+    ASSERT_EQ(n, context::word_count(context::TO_CTX(evaluated.data1)));
+    for (u32 k = 0; k < n; k++) {
+        Cell a = values(made)[k], b = values(evaluated)[k];
+        ASSERT_EQ(TYPE_OF(&a), TYPE_OBJECT);
+        EXPECT_EQ(object::class_of(&a), object::class_of(&made) + 1 + k);
+        EXPECT_EQ(object::class_of(&b), object::class_of(&evaluated) + 1 + k);
+        // The context of a word of one catalog, as the other catalog has it.
+        auto same_binding = [&](Cell x_cell, Cell y_cell) {
+            Cell *x = &x_cell, *y = &y_cell;
+            node_t cx = word_ctx(x), cy = word_ctx(y);
+            bool same = cx == context::global ? cy == context::global
+                        : cx == made.data1    ? cy == evaluated.data1
+                        : cx == a.data1       ? cy == b.data1
+                                              : false;
+            return same && word_index(x) == word_index(y) && TYPE_OF(x) == TYPE_OF(y);
+        };
+        for (u32 i = 0, m = context::word_count(context::TO_CTX(a.data1)); i < m; i++) {
+            Cell x = values(a)[i], y = values(b)[i];
+            ASSERT_EQ(TYPE_OF(&x), TYPE_OF(&y));
+            if (word::any_word_q(TYPE_OF(&x))) {
+                EXPECT_TRUE(same_binding(x, y)) << k << " " << i;
+            }
+            if (TYPE_OF(&x) != TYPE_BLOCK) continue;
+            ASSERT_EQ(block::zs_length_q(&x), block::zs_length_q(&y));
+            for (u32 j = 0; j < block::zs_length_q(&x); j++) {
+                const Cell* cx = block::zs_head(&x) + j;
+                const Cell* cy = block::zs_head(&y) + j;
+                if (word::any_word_q(TYPE_OF(cx))) {
+                    EXPECT_TRUE(same_binding(*cx, *cy)) << k << " " << i << " " << j;
+                }
+            }
+        }
+    }
 }
 
 // An image that reads but is not a block of modules is a failed start, not status 0.

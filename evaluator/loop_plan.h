@@ -1,0 +1,114 @@
+// A loop body's simple expressions decoded once: a plan of what
+// LoopBody::run_lean finds in them (the set-words' slots, the operands'
+// cells and slots, the operators), run again from the plan while nothing it
+// was read from has changed. Only the fast tier uses it.
+//
+// A plan is run only when the body's cells are the ones it was read from
+// (compared at each run), no buffer has moved or node been freed since
+// (memory::buffer_epoch) and the stacks are where they were, so every word's
+// slot and every room check is what run_lean would find. What a run itself
+// can change is looked at again at each run: the values in the slots (a
+// plain value where one is needed, the same operator or action where one
+// was), the budget and the machine stack. An expression whose checks fail
+// has done nothing: run_lean goes on from it.
+#pragma once
+#include <cstring>
+
+#include "evaluator/interpreter_fast.h"
+#include "runtime/budget.h"
+#include "runtime/memory.h"
+
+namespace zav::interpreter {
+
+// Bodies longer than this are run by run_lean alone: the plan compares the
+// body's cells at each run, which pays only for short bodies.
+inline constexpr u32 PLAN_CELLS = 12;
+inline constexpr u32 PLAN_EXPRS = 6;
+inline constexpr u32 PLAN_OPS = 6;
+
+// An operator applied in place: its word's slot holds `op`, its right
+// operand is `right` (a literal of the body or a word's slot).
+struct PlanOp {
+    const Cell* slot;
+    const Cell* right;
+    Cell op;
+    FastOp kind;
+};
+
+// A simple value (see simple_value): `first` (a literal of the body or a
+// word's slot) and the operators ops[op, op + count). `after`: the slot of
+// the word that ended it, which must hold no operator (else the value
+// would go on), or null.
+struct PlanValue {
+    const Cell* first;
+    const Cell* after;
+    u8 op, count;
+};
+
+enum class PlanKind : u8 { VALUE, SET, APPEND };
+
+struct PlanExpr {
+    PlanKind kind;
+    u32 pos;          // its first cell
+    Cell* slot;       // SET: the set-word's plain slot
+    const Cell* fn;   // APPEND: the slot of append's word, holding `action`
+    Cell action;
+    AppendTypes types;
+    PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
+};
+
+struct LoopPlan {
+    bool ready;      // read and not known stale
+    bool fresh;      // ready, and the last run was simple from its head to its tail
+    bool seen;       // a run was simple from its head to its tail once
+    bool refused;    // the body holds what a plan does not take
+    u32 epoch;
+    const Cell* cells;
+    u32 head, tail;
+    Cell* base;
+    CallFrame* frame_top;
+    CallFrame* frame_end;
+    Cell* end;
+    u32 steps;       // budget steps of a whole run
+    u8 exprs, ops;
+    PlanExpr expr[PLAN_EXPRS];
+    PlanOp op[PLAN_OPS];
+    Cell copy[PLAN_CELLS];  // the body's cells it was read from
+};
+
+// Reads the body's cells [head, tail) into a plan, with the stacks as they
+// are for a run from `base` (the body's frame end lowered as run_lean has
+// it); false when it holds what a plan does not take.
+bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base);
+
+[[gnu::always_inline]] inline bool same_cell(const Cell* a, const Cell* b) {
+    u64 a0, a1, b0, b1;
+    std::memcpy(&a0, a, 8);
+    std::memcpy(&a1, reinterpret_cast<const u8*>(a) + 8, 8);
+    std::memcpy(&b0, b, 8);
+    std::memcpy(&b1, reinterpret_cast<const u8*>(b) + 8, 8);
+    return !((a0 ^ b0) | (a1 ^ b1));
+}
+
+// Whether the plan may run over the body's cells [head, tail) from `base`.
+// quiet: the plan was fresh and since the last run only plain stores to
+// loop words were made (no code ran), so the body's cells and the stacks
+// are as that run left them; an append of it may only have grown the body.
+[[gnu::always_inline]] inline bool plan_current(const LoopPlan& p, bool quiet, const Cell* cells, u32 head, u32 tail,
+                                                const Cell* base) {
+    if (quiet) return p.epoch == memory::buffer_epoch && p.tail == tail && p.base == base;
+    if (!p.ready || p.epoch != memory::buffer_epoch || p.cells != cells || p.head != head || p.tail != tail ||
+        p.base != base || p.frame_top != stack::frame_top || p.frame_end != stack::frame_end || p.end != stack::end)
+        return false;
+    for (u32 i = 0; i < tail - head; i++) {
+        if (!same_cell(cells + head + i, p.copy + i)) return false;
+    }
+    return true;
+}
+
+// Runs the plan from `base` (the loop frame's empty region); answers the
+// position reached: the tail when every expression ran, else the first cell
+// of the one that could not, nothing of which has been done.
+u32 run_plan(const LoopPlan& p, Cell* base);
+
+}  // namespace zav::interpreter
