@@ -787,7 +787,8 @@ namespace {
     u32 pos = head;
     u32 tail = cell_count(b);
     CallFrame* frame_end = stack::frame_end;
-    if (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end) {
+    // A quiet run finds the stacks as the last run, simple to its end, found them.
+    if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
         // The expressions find the frame stack as full as with the body's
         // frame open, so that each declines (and raises the overflow
         // later) exactly where it would in the frame.
@@ -992,15 +993,24 @@ namespace {
 // quiet when the step only stored the next value (see plan_current).
 enum class Step { DONE, NEXT, QUIET };
 
+// The loop word's plain slot as a step found it: the same while no buffer
+// has moved nor node been freed (memory::buffer_epoch), as the word is.
+struct WordSlot {
+    Cell* slot = nullptr;
+    u32 epoch = 0;
+};
+
 // foreach's one-word step over a block, inline: the next cell stored
 // straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline Step foreach_step() {
+[[gnu::always_inline]] inline Step foreach_step(WordSlot& ws) {
     Cell* s = stack::arguments - 2;
     if (block::any_block_q(TYPE_OF(s))) {
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
         if (head >= cell_count(b)) return Step::DONE;
-        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
+        if (!ws.slot || ws.epoch != memory::buffer_epoch)
+            ws = {context::plain_slot(stack::arguments - 1), memory::buffer_epoch};
+        if (Cell* slot = ws.slot) {
             *slot = block::cells_of(b)[head];
             series_head(s) = head + 1;
             return Step::QUIET;
@@ -1012,9 +1022,10 @@ enum class Step { DONE, NEXT, QUIET };
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
+    WordSlot ws;
     for (;;) {
         stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step(ws);
         if (step == Step::DONE) return;
         if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
     }

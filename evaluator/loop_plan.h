@@ -36,13 +36,14 @@ struct PlanOp {
 };
 
 // A simple value (see simple_value): `first` (a literal of the body or a
-// word's slot) and the operators ops[op, op + count). `after`: the slot of
-// the word that ended it, which must hold no operator (else the value
+// word's slot) and the operators [op, end) of the plan's. `after`: the slot
+// of the word that ended it, which must hold no operator (else the value
 // would go on), or null.
 struct PlanValue {
     const Cell* first;
     const Cell* after;
-    u8 op, count;
+    const PlanOp* op;
+    const PlanOp* end;
 };
 
 enum class PlanKind : u8 { VALUE, SET, APPEND };
