@@ -786,6 +786,17 @@ namespace {
     u32 head = series_head(&code_);
     u32 pos = head;
     u32 tail = cell_count(b);
+    // A quiet run's fresh plan goes first, and mostly takes the run whole:
+    // it reads none of the stack ends lowered below.
+    bool tried = quiet && plan_quiet_q(*plan_, tail, base);
+    if (tried) {
+        pos = run_plan(*plan_, base);
+        if (pos == tail) {
+            plan_->fresh = true;
+            return;
+        }
+    }
+    u32 planned = pos;
     CallFrame* frame_end = stack::frame_end;
     // A quiet run finds the stacks as the last run, simple to its end, found them.
     if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
@@ -800,8 +811,7 @@ namespace {
         // room at the series' tail this time tries again next time.
         bool append = false;
         // The plan read at an earlier run does what it can of this one.
-        u32 planned = plan_ && plan_current(*plan_, quiet, cells, head, tail, base) ? run_plan(*plan_, base) : head;
-        pos = planned;
+        if (!tried && plan_ && plan_current(*plan_, cells, head, tail, base)) pos = planned = run_plan(*plan_, base);
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -853,10 +863,8 @@ namespace {
 
 [[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
     // Fresh from the last run only while this one stays simple to its end.
-    if (plan_) {
-        quiet = quiet && plan_->fresh;
-        plan_->fresh = false;
-    }
+    quiet = quiet && plan_ && plan_->fresh;
+    if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
@@ -879,7 +887,7 @@ namespace {
     return BodyEnd::NORMAL;
 }
 
-// The loops below tell each run whether it is quiet (see plan_current): no
+// The loops below tell each run whether it is quiet (see plan_quiet_q): no
 // code ran since the body's last run, only plain stores of loop words or
 // (while's) a run of the other body that was simple to its end (fresh).
 void LoopBody::run_times(i32 n) {
@@ -990,7 +998,7 @@ bool LoopBody::run_walk(const Walk& walk) {
 namespace {
 
 // The outcome of a foreach step: the walk is over, or a next run follows,
-// quiet when the step only stored the next value (see plan_current).
+// quiet when the step only stored the next value (see plan_quiet_q).
 enum class Step { DONE, NEXT, QUIET };
 
 // The loop word's plain slot as a step found it: the same while no buffer
