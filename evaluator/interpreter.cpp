@@ -919,17 +919,26 @@ void LoopBody::run_times(i32 n) {
     // As run_lean runs it: the frame stack as full as with the body's frame open.
     stack::frame_end = frame_end - 1;
     const Cell* c = cells + head;
+    const KnownSlot known{c, context::plain_slot(c)};
     Cell v;
-    u32 stop = 0;
-    u32 next = simple_value(cells, head + 1, tail, &v, &stop, {c, context::plain_slot(c)});
-    if (!next && stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
-    else next = 0;
+    u32 stop = operator_stop_;
+    u32 next = 0;
+    // The value up to the operator where the last run found it: made as
+    // far as there, the operator itself is not tried as a simple one
+    // (set_word_operator_call declines an operand that is no call).
+    u32 unused;
+    if (!(stop > head + 1 && stop < tail && simple_value(cells, head + 1, stop, &v, &unused, known) == stop)) {
+        stop = 0;
+        if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
+    }
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
         return false;
     }
     operator_tries_ = 2;
+    operator_stop_ = stop;
     // The machine stack had room for the calls, so it has for the run.
     machine_stack::check();
     budget::step();

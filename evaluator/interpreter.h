@@ -122,6 +122,8 @@ private:
     // Runs left to try run_operator_set_word: none once two runs in a row
     // found it no such body (the first run builds the call's record).
     u8 operator_tries_ = 2;
+    // Where the last run_operator_set_word found the operator (0: none yet).
+    u32 operator_stop_ = 0;
 };
 // One expression from `pos`; answers the next position. prefix: no infix
 // look-ahead; sub: push the value (else it becomes the frame result);
