@@ -1150,6 +1150,23 @@ namespace {
     else actions::call_generic(index, refs);
 }
 
+// The rest of a call of an operator of two plain parameters (`rec` its
+// current record) once its right operand is the frame's second value: the
+// operand's type checked, the operator applied (numbers in place), its
+// frame closed. Shared by lean_op_call and operator_word_call.
+[[gnu::always_inline]] inline void operator_finish(const LeanSite& s, u32 type, const CallRecord* rec, u32 pos,
+                                                   bool sub) {
+    Cell* a = stack::arguments;
+    u32 t = TYPE_OF(a + 1);
+    if (t >= 64 || !(rec->type_bits[1] >> t & 1)) expect_arg(s.fn, s.name, a + 1, 1);
+    u32 index = native::entry_of(s.fn);
+    FastOp kind;
+    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
+        !fast_compute(kind, a, a + 1))
+        call_builtin_plain(type, index);
+    lean_return(s, pos, sub);
+}
+
 }  // namespace
 
 bool append_types(const Cell* fn, AppendTypes* types) {
@@ -1301,15 +1318,69 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     } else {
         pos = lean_arg(s, type, rec, more, view, 1, pos, true);
     }
-    check(1);
-    u32 index = native::entry_of(fn);
-    FastOp kind;
-    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
-        !fast_compute(kind, a, a + 1))
-        call_builtin_plain(type, index);
-    lean_return(s, pos, sub);
+    operator_finish(s, type, rec, pos, sub);
     *pos_io = pos;
     return true;
+}
+
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
+    const u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
+    const FastOp kind = fast_op_for(type, native::entry_of(fn));
+    Cell* start = stack::top;
+    // Room on the machine stack for the frames the lean call would run the
+    // operand's call in: nearer its end the lean call raises the overflow.
+    char probe;
+    if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
+        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
+        return 0;
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
+    // The operand's call laid out where the lean call lays it: above the
+    // operator's frame, whose first value is the left operand.
+    stack::top = start + 1;
+    WordCall call;
+    const BlockShape read = read_word_call(view.cells, pos, view.tail, 1, &call);
+    Cell* const top = stack::top;
+    stack::top = start;
+    if (read == BlockShape::UNREAD) return 0;
+    if (read == BlockShape::SIMPLE) {
+        Cell x = *start;
+        if (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) || !number_q(&call.value) ||
+            !fast_compute(kind, &x, &call.value))
+            return 0;
+    }
+    // The steps of the operator's call, its operand's expression and the
+    // operand's call.
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        // Nothing in the call can fail or be seen: its value where
+        // operator_finish leaves it, without the frames.
+        fast_compute(kind, start, &call.value);
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = *start;
+        return call.next;
+    }
+    // The operator's frame, then the operand's call in its own, as
+    // lean_op_call and frameless_function_call open them.
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, true};
+    stack::mark_kind82(name);
+    stack::keep();
+    start[1] = call.fn;
+    stack::top = start + 2;
+    stack::mark_kind81(&call.word);
+    stack::top = top;
+    run_body(&call.fn, &call.body, read, &call.bc);
+    call_return(code, call.next, &call.word, true, false);
+    if (!record_current(rec, more)) rec = call_record(fn, type);
+    operator_finish(s, type, rec, call.next, sub);
+    return call.next;
 }
 
 }  // namespace zav::interpreter
