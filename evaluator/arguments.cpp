@@ -1264,6 +1264,24 @@ bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, con
     return lean_call(fn, name, code, pos_io, tail, true, {path, ref_item});
 }
 
+namespace {
+
+// lean_op_call's shapes other than two plain parameters, and its right
+// operand when that is not a call: out of line, so that the operator call,
+// which recurs with the calls in its operands, keeps a small frame.
+[[gnu::noinline]] bool lean_op_builtin(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+}
+
+[[gnu::noinline]] u32 op_operand_arg(Cell* fn, Cell* name, Cell* code, u32 tail, const CallRecord* rec, u32 pos) {
+    const LeanSite s{fn, name, code, tail, true};
+    CodeView view;
+    view.read(code, tail);
+    return lean_arg(s, TYPE_OF(fn), rec, function::more_of(fn), view, 1, pos, true);
+}
+
+}  // namespace
+
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
@@ -1271,10 +1289,7 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     if (!rec) return false;
     // Two plain parameters and no refinements, the shape of every number
     // operator: lean_builtin_call with what that shape fixes folded in.
-    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2)
-        return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, true};
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
     machine_stack::check();
     budget::step();
     stack::mark_kind82(name);
@@ -1282,32 +1297,34 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     // collector sees it while the right one is evaluated.
     stack::keep();
     Cell* a = stack::arguments;
-    auto check = [&](u32 i) {
-        u32 t = TYPE_OF(a + i);
-        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(fn, name, a + i, i);
-    };
-    check(0);
-    CodeView view;
-    view.read(code, tail);
+    u32 t = TYPE_OF(a);
+    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) expect_arg(fn, name, a, 0);
+    // The right operand's types, read before it runs code that may take
+    // the record's slot: they are the value's own.
+    const u64 right_types = rec->type_bits[1];
+    SeriesBuffer* cb = block::buffer_of(code);
     u32 pos = *pos_io;
-    if (pos >= view.tail) no_arg(fn, name, 1);
+    u32 live = cell_count(cb);
+    if (pos >= (tail < live ? tail : live)) no_arg(fn, name, 1);
     // The right operand is mostly a call here (infix_simple and fast_infix
     // take the simple ones): tried first, lean_arg for the rest.
-    const Cell* c = view.cells + pos;
+    const Cell* c = block::cells_of(cb) + pos;
     u32 ct = TYPE_OF(c);
-    if ((ct == TYPE_WORD && operand_word_call(code, c, &pos, view.tail)) ||
-        (ct == TYPE_PATH && operand_path_call(code, c, &pos, view.tail))) {
-        if (!record_current(rec, more)) rec = call_record(fn, type);
-    } else {
-        pos = lean_arg(s, type, rec, more, view, 1, pos, true);
-    }
-    check(1);
+    u32 view_tail = tail < live ? tail : live;
+    if (!((ct == TYPE_WORD && operand_word_call(code, c, &pos, view_tail)) ||
+          (ct == TYPE_PATH && operand_path_call(code, c, &pos, view_tail))))
+        pos = op_operand_arg(fn, name, code, tail, rec, pos);
+    t = TYPE_OF(a + 1);
+    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
     u32 index = native::entry_of(fn);
     FastOp kind;
     if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
         !fast_compute(kind, a, a + 1))
         call_builtin_plain(type, index);
-    lean_return(s, pos, sub);
+    // As lean_return leaves an operator's value.
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
     *pos_io = pos;
     return true;
 }
