@@ -88,12 +88,15 @@ constexpr u64 STARTUP_HEAP = u64(8) << 20;
 // Root cell of the library block (0: no library loaded).
 u32 library_root = 0;
 
+zavbin::SymbolHashes hashes_of(const Image& from) { return {from.symbol_hashes, from.symbol_count, from.hash_seed}; }
+
 // A block the image tool loaded from text, decoded onto the value stack;
 // null for an empty image (the tool's own start-up).
 Cell* load_block(const Image& from) {
     if (!from.size) return nullptr;
     Cell* out = block::push_only_star(1);
-    zavbin::decode(from.data, out, zavbin::MODE_BOOT, from.size);
+    zavbin::SymbolHashes hashes = hashes_of(from);
+    zavbin::decode(from.data, out, zavbin::MODE_BOOT, from.size, nullptr, &hashes);
     if (block::zs_length_q(out) != 1 || TYPE_OF(block::zs_head(out)) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);
         std::exit(1);
@@ -212,7 +215,8 @@ Cell* cells(const Cell* blk) { return block::cells_of(block::buffer_of(blk)); }
 void load_modules(const Image& from) {
     library_root = 0;
     if (!from.size) return;
-    u32 base = zavbin::boot_load(from.data, false, SERIES_LIBRARY);
+    zavbin::SymbolHashes hashes = hashes_of(from);
+    u32 base = zavbin::boot_load(from.data, false, SERIES_LIBRARY, &hashes);
     Cell* modules = get_root(base);
     if (GET_BUFFER(root)->length() != base + 1 || TYPE_OF(modules) != TYPE_BLOCK) {
         std::fputs("Error: boot image corrupted!\n", stderr);

@@ -8,6 +8,10 @@ namespace zav::boot {
 struct Image {
     const u8* data;
     u32 size;
+    // The hashes its symbols intern with, worked out by the tool under hash_seed.
+    const u32* symbol_hashes = nullptr;
+    u32 symbol_count = 0;
+    u32 hash_seed = 0;
 };
 // Defined by the generated image source, or by the tool's empty stand-in.
 extern const Image image;

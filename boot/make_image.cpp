@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "boot/boot.h"
 #include "datatypes/block.h"
@@ -13,6 +14,8 @@
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
+#include "loader/zavbin.h"
+#include "runtime/hashtable.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
 #include "runtime/rt.h"
@@ -30,15 +33,21 @@ bool read_file(const char* path, std::string& out) {
     return true;
 }
 
-// One byte array and the Image over it, in the generated source.
+// One byte array, the hashes of its symbols and the Image over them, in the
+// generated source.
 void write_image(std::ostringstream& out, const char* name, const std::string& bytes) {
     out << "namespace {\nconst zav::u8 " << name << "_bytes[] = {";
     for (size_t i = 0; i < bytes.size(); i++) {
         if (i % 16 == 0) out << "\n   ";
         out << ' ' << static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << ',';
     }
+    std::vector<u32> hashes =
+        zavbin::symbol_hashes(reinterpret_cast<const u8*>(bytes.data()), static_cast<u32>(bytes.size()));
+    out << "\n};\nconst zav::u32 " << name << "_hashes[] = {0,";
+    for (size_t i = 0; i < hashes.size(); i++) out << (i % 8 == 0 ? "\n   " : "") << ' ' << hashes[i] << "u,";
     out << "\n};\n}  // namespace\n\nnamespace zav::boot {\nconst Image " << name << "{" << name << "_bytes, "
-        << bytes.size() << "};\n}  // namespace zav::boot\n\n";
+        << bytes.size() << ", " << name << "_hashes + 1, " << hashes.size() << ", " << hashtable::seed
+        << "u};\n}  // namespace zav::boot\n\n";
 }
 
 // One module: its source loaded into a block, the `Zav [...]` header left out.

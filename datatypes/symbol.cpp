@@ -30,6 +30,10 @@ void init(u32 size) {
 
 i32 make_from_utf8(const u8* bytes, u32 length) { return hashtable::put_symbol(table, bytes, length, false); }
 
+i32 make_hashed(const u8* bytes, u32 length, u32 hash) {
+    return hashtable::put_symbol_hashed(table, bytes, length, hash);
+}
+
 i32 make(const char* name) {
     return make_from_utf8(reinterpret_cast<const u8*>(name), static_cast<u32>(std::strlen(name)));
 }

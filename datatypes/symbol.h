@@ -21,6 +21,8 @@ void init_type();
 i32 make(const char* name);       // strict interning
 i32 make_boot(const char* name);  // loose interning: an existing case variant is returned
 i32 make_from_utf8(const u8* bytes, u32 length);
+// The same with the name's hash (hashtable::symbol_hash) worked out before.
+i32 make_hashed(const u8* bytes, u32 length, u32 hash);
 // The string from its head, converted to UTF-8, then interned strictly.
 i32 make_from_string(Cell* str);
 // The symbol cell with its string cache filled.

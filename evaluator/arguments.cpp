@@ -1150,6 +1150,26 @@ namespace {
     else actions::call_generic(index, refs);
 }
 
+// The rest of a call of an operator of two plain parameters (`rec` its
+// current record) once its right operand is the frame's second value: the
+// operand's type checked, the operator applied (numbers in place), its
+// frame closed. Shared by lean_op_call and operator_word_call.
+[[gnu::always_inline]] inline void operator_finish(Cell* fn, Cell* name, Cell* code, u32 type, u64 right_types,
+                                                   u32 pos, bool sub) {
+    Cell* a = stack::arguments;
+    u32 t = TYPE_OF(a + 1);
+    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
+    u32 index = native::entry_of(fn);
+    FastOp kind;
+    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
+        !fast_compute(kind, a, a + 1))
+        call_builtin_plain(type, index);
+    // As lean_return leaves an operator's value.
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+}
+
 }  // namespace
 
 bool append_types(const Cell* fn, AppendTypes* types) {
@@ -1305,28 +1325,77 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     SeriesBuffer* cb = block::buffer_of(code);
     u32 pos = *pos_io;
     u32 live = cell_count(cb);
-    if (pos >= (tail < live ? tail : live)) no_arg(fn, name, 1);
+    u32 view_tail = tail < live ? tail : live;
+    if (pos >= view_tail) no_arg(fn, name, 1);
     // The right operand is mostly a call here (infix_simple and fast_infix
     // take the simple ones): tried first, lean_arg for the rest.
     const Cell* c = block::cells_of(cb) + pos;
     u32 ct = TYPE_OF(c);
-    u32 view_tail = tail < live ? tail : live;
     if (!((ct == TYPE_WORD && operand_word_call(code, c, &pos, view_tail)) ||
           (ct == TYPE_PATH && operand_path_call(code, c, &pos, view_tail))))
         pos = op_operand_arg(fn, name, code, tail, rec, pos);
-    t = TYPE_OF(a + 1);
-    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
-    u32 index = native::entry_of(fn);
-    FastOp kind;
-    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
-        !fast_compute(kind, a, a + 1))
-        call_builtin_plain(type, index);
-    // As lean_return leaves an operator's value.
-    if (sub) stack::unwind();
-    else stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+    operator_finish(fn, name, code, type, right_types, pos, sub);
     *pos_io = pos;
     return true;
+}
+
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
+    const u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
+    const FastOp kind = fast_op_for(type, native::entry_of(fn));
+    Cell* start = stack::top;
+    // Room on the machine stack for the frames the lean call would run the
+    // operand's call in: nearer its end the lean call raises the overflow.
+    char probe;
+    if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
+        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
+        return 0;
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
+    // The operand's call laid out where the lean call lays it: above the
+    // operator's frame, whose first value is the left operand.
+    stack::top = start + 1;
+    WordCall call;
+    const BlockShape read = read_word_call(view.cells, pos, view.tail, 1, &call);
+    Cell* const top = stack::top;
+    stack::top = start;
+    if (read == BlockShape::UNREAD) return 0;
+    if (read == BlockShape::SIMPLE) {
+        Cell x = *start;
+        if (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) || !number_q(&call.value) ||
+            !fast_compute(kind, &x, &call.value))
+            return 0;
+    }
+    // The steps of the operator's call, its operand's expression and the
+    // operand's call.
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        // Nothing in the call can fail or be seen: its value where
+        // operator_finish leaves it, without the frames.
+        fast_compute(kind, start, &call.value);
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = *start;
+        return call.next;
+    }
+    // The operator's frame, then the operand's call in its own, as
+    // lean_op_call and frameless_function_call open them; the right
+    // operand's types read first, as lean_op_call reads them.
+    const u64 right_types = rec->type_bits[1];
+    stack::mark_kind82(name);
+    stack::keep();
+    start[1] = call.fn;
+    stack::top = start + 2;
+    stack::mark_kind81(&call.word);
+    stack::top = top;
+    run_body(&call.fn, &call.body, read, &call.bc);
+    call_return(code, call.next, &call.word, true, false);
+    operator_finish(fn, name, code, type, right_types, call.next, sub);
+    return call.next;
 }
 
 }  // namespace zav::interpreter

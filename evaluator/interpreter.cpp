@@ -30,9 +30,13 @@
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
-//                                        refused), else lean_op_call (its
-//                                        own path for two parameters and
-//                                        no refinements), else eval_code_at
+//                                        refused), else operator_word_call
+//                                        (a number operator over a call of
+//                                        a function by word, without frames
+//                                        where the call needs none), else
+//                                        lean_op_call (its own path for two
+//                                        parameters and no refinements),
+//                                        else eval_code_at
 //
 // Loop natives run their body through LoopBody: each run is eval's, less
 // what stays the same from one run to the next; a run's leading set-words
@@ -209,7 +213,10 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     stack::top = start;
     set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
-    if (fast_paths_on() && lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
+    if (fast_paths_on()) {
+        if (u32 after = operator_word_call(&fn, &w, code, next, tail, sub)) return after;
+        if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
+    }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
 }
 

@@ -213,6 +213,16 @@ struct WordCall {
 };
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 
+// An operator of two plain parameters that fast_compute does (`fn` the
+// native or action it wraps, `name` its word) whose right operand at `pos`
+// is a call of a function by word read as read_word_call reads it, its left
+// operand a number at stack::top. A call that needs no frames leaves its
+// value to the operator in place, without the operator's and the call's
+// frames; any other runs in them, as the lean call opens them, without the
+// operand's expression dispatch. Answers the position after the operand,
+// or 0 having changed nothing.
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub);
+
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having
 // done nothing, for any other call. By word; by path (`sub`: its value

@@ -4,7 +4,10 @@
 // bounds the recursion: a runaway rule ends with script/parse-stack long before
 // the machine stack is at risk. With no tracer, the levels nothing can see (a
 // bitset run's, and a copy's or set's around one) are not written; the limit
-// they would meet is checked all the same.
+// they would meet is checked all the same. Over string input with no tracer,
+// a block's commonest rules (string literals, bitset runs and their copies
+// and sets, parens) are stepped in one loop (lean_rules), the rest one at a
+// time by match_rule.
 #include "evaluator/parse.h"
 
 #include <algorithm>
@@ -825,7 +828,7 @@ struct Engine {
                 fire_event(EV_ITERATE, last_match, rb, i);
             }
             j = i;
-            Result r = match_rule(rb, j);
+            Result r = tracer ? match_rule(rb, j) : repeated_rule(rb, j);
             if (r == R_BREAK) {
                 res = R_OK;
                 break;
@@ -849,6 +852,20 @@ struct Engine {
         fire_event(EV_POP, last_match, rb, i);
         i = j;
         return res;
+    }
+
+    // match_rule without a tracer (no fetch event to deliver), a word
+    // holding a block (`some record`) going straight to the block.
+    [[gnu::always_inline]] Result repeated_rule(node_t rb, u32& j) {
+        const Cell* c = cell_at(rb, j);
+        const i32 kw = keyword_of(c);
+        if (TYPE_OF(c) == TYPE_WORD && kw == KW_NONE_) {
+            if (const Cell* slot = context::peek_slot(c); slot && TYPE_OF(slot) == TYPE_BLOCK) {
+                const Cell v = *slot;
+                return match_block(&v, j++);
+            }
+        }
+        return match_rule_at(rb, j, c, kw);
     }
 
     // to / thru: searches the following rule from the position on.

@@ -30,21 +30,17 @@ TraceMask tracer_mask = default_mask;
 
 // ---- Tables ------------------------------------------------------------------
 
-u32 byte_classes[256];
-
 constexpr i32 STATES = 65;
 constexpr i32 CLASSES = 40;
 constexpr i32 T_EOF = 66, T_ERROR = 67, T_PATH = 75, T_STRING = 79, T_WORD = 80;
 constexpr i32 S_BRACED = 4, S_POINT = 35, S_PATH = 59;
-
-static u8 transitions[STATES][CLASSES];
 
 // Each row: the most frequent next state, then "classes->state" exceptions.
 struct Row {
     u8 common;
     const char* exceptions;
 };
-static const Row rows[STATES] = {
+constexpr Row rows[STATES] = {
     {52, "0,1,35->0; 28->1; 10->2; 26->6; 21->13; 11->16; 2,3->23; 31->36; 18,20->40; 23->43; 32,33->47; 30->49; 12,13->51; 29->57; 25->58; 39->66; 9,22,36,38->67; 4->68; 5->69; 6->70; 7->71; 8->72; 27->78"},  // 0
     {1, "38->67; 1,39->77"},  // 1
     {2, "34->3; 1,38,39->67; 10->79"},  // 2
@@ -114,10 +110,9 @@ static const Row rows[STATES] = {
 
 // Datatype id a token ending in each state produces (scanning states: the
 // type guessed when the input ends or an error strikes inside them).
-static u8 kinds[102];
 
-static void fill_kinds() {
-    auto set = [](std::initializer_list<int> states, u8 type) {
+constexpr void fill_kinds(u8 (&kinds)[102]) {
+    auto set = [&](std::initializer_list<int> states, u8 type) {
         for (int s : states) kinds[s] = type;
     };
     set({2, 3, 4, 5, 10, 11, 12}, TYPE_STRING);
@@ -141,7 +136,7 @@ static void fill_kinds() {
     set({56}, TYPE_EMAIL);
     set({57}, TYPE_REF);
     set({59}, TYPE_PATH);
-    static const u8 finals[36] = {
+    const u8 finals[36] = {
         0, TYPE_ERROR, 0, 0, 0, 0, 0, TYPE_STRING, 0, 0, 0, 0, 0, TYPE_STRING, TYPE_WORD, TYPE_ISSUE,
         TYPE_INTEGER, TYPE_REFINEMENT, TYPE_CHAR, TYPE_FILE, TYPE_BINARY, TYPE_PERCENT, TYPE_FLOAT,
         TYPE_FLOAT, TYPE_TUPLE, TYPE_DATE, TYPE_PAIR, TYPE_POINT2D, TYPE_TIME, TYPE_MONEY, TYPE_TAG,
@@ -150,7 +145,7 @@ static void fill_kinds() {
     for (int i = 0; i < 36; i++) kinds[66 + i] = finals[i];
 }
 
-static void fill_classes() {
+constexpr void fill_classes(u32 (&byte_classes)[256]) {
     for (int b = 0; b < 256; b++) {
         u32 c = C_WORD;
         if (b == 0) c = C_EOF | F_EOF;
@@ -203,31 +198,31 @@ static void fill_classes() {
     }
 }
 
-// strtol in base 10 for the tables below, without its locale lookups (a
-// start-up cost): blanks, a sign, digits; `end` is `p` when none are there.
-static long table_number(const char* p, char** end) {
+// strtol in base 10 for the tables below, at compile time: blanks, a sign,
+// digits; `end` is `p` when none are there.
+constexpr long table_number(const char* p, const char** end) {
     const char* q = p;
     while (*q == ' ' || (*q >= '\t' && *q <= '\r')) q++;
     bool negative = *q == '-';
     if (*q == '-' || *q == '+') q++;
     if (*q < '0' || *q > '9') {
-        *end = const_cast<char*>(p);
+        *end = p;
         return 0;
     }
     long v = 0;
     while (*q >= '0' && *q <= '9') v = v * 10 + (*q++ - '0');
-    *end = const_cast<char*>(q);
+    *end = q;
     return negative ? -v : v;
 }
 
-static void fill_transitions() {
+constexpr void fill_transitions(u8 (&transitions)[STATES][CLASSES]) {
     for (int s = 0; s < STATES; s++) {
         for (int c = 0; c < CLASSES; c++) transitions[s][c] = rows[s].common;
         const char* p = rows[s].exceptions;
-        int list[CLASSES];
+        int list[CLASSES] = {};
         int n = 0;
         while (*p) {
-            char* q;
+            const char* q = p;
             long v = table_number(p, &q);
             if (q == p) break;
             p = q;
@@ -246,6 +241,24 @@ static void fill_transitions() {
         }
     }
 }
+
+// The scanner's tables, built at compile time.
+struct Tables {
+    u32 byte_classes[256] = {};
+    u8 transitions[STATES][CLASSES] = {};
+    u8 kinds[102] = {};
+};
+constexpr Tables build_tables() {
+    Tables t;
+    fill_classes(t.byte_classes);
+    fill_transitions(t.transitions);
+    fill_kinds(t.kinds);
+    return t;
+}
+constexpr Tables tables = build_tables();
+const u32 (&byte_classes)[256] = tables.byte_classes;
+constexpr auto& transitions = tables.transitions;
+constexpr auto& kinds = tables.kinds;
 
 // Unicode blanks: between tokens and ending a word.
 static bool unicode_blank(i32 cp) {
@@ -306,9 +319,6 @@ Cell* emit(State* lex, u32 type, u32 d1, u32 d2, u32 d3) {
 }
 
 void init() {
-    fill_classes();
-    fill_transitions();
-    fill_kinds();
     if (!values) {
         values_size = 1000;
         values = static_cast<Cell*>(rt::allocate(values_size * sizeof(Cell)));

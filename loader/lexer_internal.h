@@ -18,7 +18,7 @@ constexpr u32 F_SHARP = 0x00800000, F_QUOTE = 0x02000000, F_COLON = 0x04000000, 
               F_DOT = 0x10000000, F_SIGN = 0x00200000, F_CARET = 0x20000000, F_UTF8_23 = 0x40000000,
               F_UTF8_4 = 0x80000000, F_EOF = 0x00400000;
 
-extern u32 byte_classes[256];
+extern const u32 (&byte_classes)[256];
 
 // One run of the lexer.
 struct State {

@@ -150,6 +150,8 @@ public:
         if (size && strings_[size - 1] != 0) throw_corrupted(strings_ + size - 1);
         symbols_.assign(count, 0);
         globals_.assign(count, -1);
+        if (given_hashes_ && given_hashes_->count == count && given_hashes_->seed == hashtable::seed)
+            hashes_ = given_hashes_->hashes;
         return strings_ + size;
     }
     // The interned symbol of a table index, checked on first use.
@@ -176,7 +178,7 @@ public:
             q = unicode::fast_decode_utf8_char(q, name + len, &cp);
             if (cp < 0) throw_corrupted(at_);
         }
-        symbols_[i] = symbol::make_from_utf8(name, len);
+        symbols_[i] = hashes_ ? symbol::make_hashed(name, len, hashes_[i]) : symbol::make_from_utf8(name, len);
         return symbols_[i];
     }
 
@@ -208,6 +210,8 @@ public:
     const u8* decode_value_compact(const u8* p, const u8* end, node_t parent);
 
     bool fixed_ = false;
+    // Hashes of the symbols, offered by the caller, used when they fit.
+    const SymbolHashes* given_hashes_ = nullptr;
     u32 root_base_count_ = 0;
     // Boot images of version 1 bind words by root index; what the writers
     // produce (version 2) carries its bindings as owner records and paths in
@@ -326,6 +330,7 @@ private:
     u32 sym_count_ = 0;
     u32 string_size_ = 0;
     std::vector<i32> symbols_;
+    const u32* hashes_ = nullptr;
     // Per table index, the global context's index of the symbol's word once
     // an unbound word of it was read (-1 before): the global context only
     // grows while data is read, so the first lookup holds for the rest.
@@ -1185,7 +1190,8 @@ void decode_stream(Reader& r, const u8* p, const u8* end, bool symbols);
 void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols);
 
 // decode, with the block flags boot_load takes.
-u32 decode_flagged(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source, u32 block_flags) {
+u32 decode_flagged(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source, u32 block_flags,
+                   const SymbolHashes* hashes) {
     node_t dest_node = series_node(dest);
     u32 before = GET_BUFFER(dest_node)->length();
     const u8* end = length < 0 ? reinterpret_cast<const u8*>(UINTPTR_MAX) : data + length;
@@ -1228,6 +1234,7 @@ u32 decode_flagged(const u8* data, Cell* dest, Mode mode, i64 length, const Cell
     }
     Reader& r2 = *reader;
     r2.block_flags_ = block_flags;
+    r2.given_hashes_ = hashes;
     r2.root_base_count_ = before;
     r2.root_bindings_ = mode == MODE_BOOT && data[6] == 1;
     r2.fixed_ = !(flags & FLAG_COMPACT);
@@ -1245,8 +1252,8 @@ u32 decode_flagged(const u8* data, Cell* dest, Mode mode, i64 length, const Cell
 
 void set_builtin_maker(BuiltinMaker maker) { builtin_maker = maker; }
 
-u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source) {
-    return decode_flagged(data, dest, mode, length, source, 0);
+u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source, const SymbolHashes* hashes) {
+    return decode_flagged(data, dest, mode, length, source, 0, hashes);
 }
 
 namespace {
@@ -1287,7 +1294,48 @@ void decode_compact_stream(Reader& r, const u8* p, const u8* end, bool symbols) 
 
 }  // namespace
 
-u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags) {
+std::vector<u32> symbol_hashes(const u8* data, u32 length) {
+    std::vector<u32> out;
+    if (length < 8 || std::memcmp(data, "ZAVBIN", 6) != 0) return out;
+    u8 flags = data[7];
+    if ((flags & FLAG_COMPRESSED) || !(flags & FLAG_SYMBOLS)) return out;
+    const u8* p = data + 8;
+    const u8* end = data + length;
+    bool ok = true;
+    auto next = [&]() -> u32 {
+        u32 v = 0;
+        if (!(flags & FLAG_COMPACT)) {
+            if (end - p < 4) return ok = false, 0;
+            std::memcpy(&v, p, 4);
+            p += 4;
+            return v;
+        }
+        for (u32 shift = 0; shift < 35; shift += 7) {
+            if (p >= end) return ok = false, 0;
+            u8 b = *p++;
+            v |= u32(b & 0x7F) << shift;
+            if (!(b & 0x80)) return v;
+        }
+        return ok = false, 0;
+    };
+    next();  // root count
+    next();  // payload size
+    u32 count = next(), size = next();
+    if (!ok || u64(count) * 4 + size > u64(end - p)) return out;
+    const u8* strings = p + u64(count) * 4;
+    for (u32 i = 0; i < count; i++) {
+        u32 off;
+        std::memcpy(&off, p + u64(i) * 4, 4);
+        if (off >= size) return {};
+        const u8* name = strings + off;
+        const void* nul = std::memchr(name, 0, size - off);
+        if (!nul) return {};
+        out.push_back(hashtable::symbol_hash(name, static_cast<u32>(static_cast<const u8*>(nul) - name)));
+    }
+    return out;
+}
+
+u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags, const SymbolHashes* hashes) {
     codec_q = false;
     bool was = collector::active;
     collector::disable();
@@ -1297,7 +1345,7 @@ u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags) {
     Cell dest;
     make_cell(&dest, TYPE_BLOCK, 0, zav::root, 0);
     u32 previous = root_base;
-    u32 base = decode_flagged(data, &dest, MODE_BOOT, -1, nullptr, block_flags);
+    u32 base = decode_flagged(data, &dest, MODE_BOOT, -1, nullptr, block_flags, hashes);
     root_base = keep_root_base ? previous : base;
     return base;
 }

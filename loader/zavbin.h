@@ -8,6 +8,8 @@
 // a hang or an allocation the data cannot pay for (script/zb-invalid-record
 // with the 1-based byte offset, script/invalid-data, access/no-codec).
 #pragma once
+#include <vector>
+
 #include "runtime/cell.h"
 
 namespace zav::zavbin {
@@ -30,14 +32,25 @@ extern bool codec_q;
 // cells `dest` held before: in boot mode the index of the first root (the
 // root base). Boot images of version 1 bind words by root index; images the
 // writers made (version 2) load in boot mode with their bindings as written.
-u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source = nullptr);
+// Hashes of a boot image's symbols (hashtable::symbol_hash, in the order of
+// its symbol table) worked out when the image was made, under `seed`; the
+// reader interns with them when they fit the image and the seed is the same.
+struct SymbolHashes {
+    const u32* hashes;
+    u32 count;
+    u32 seed;
+};
+u32 decode(const u8* data, Cell* dest, Mode mode, i64 length, const Cell* source = nullptr,
+           const SymbolHashes* hashes = nullptr);
+// The hashes of the symbols of an encoding (empty for a compressed one).
+std::vector<u32> symbol_hashes(const u8* data, u32 length);
 
 // Loads the boot image into the root block with the collector off; answers
 // the root base (the root-block index of its first root). With keep_root_base
 // the previous root base stays the current one. Series flags in block_flags
 // are set on every any-block root and every any-block reached from one
 // through any-blocks, as block::set_flags_deep would set them.
-u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags = 0);
+u32 boot_load(const u8* data, bool keep_root_base, u32 block_flags = 0, const SymbolHashes* hashes = nullptr);
 // Root-block index of the boot environment's first root.
 extern u32 root_base;
 

@@ -496,7 +496,7 @@ i32 probe_find(node_t table, u32 h, Match match, u32* empty_at = nullptr) {
     }
 }
 
-void fill_bucket(node_t table, u32 b, u32 content) {
+[[gnu::always_inline]] inline void fill_bucket(node_t table, u32 b, u32 content) {
     Table* t = T(table);
     u32* flags = words_of(t->flags);
     if (flag_at(flags, b) == FLAG_EMPTY) t->occupied++;
@@ -1146,7 +1146,9 @@ node_t copy(node_t table, node_t new_block) {
     return c;
 }
 
-i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
+namespace {
+
+i32 put_symbol_as(node_t table, const u8* name, u32 length, bool loose, u32 h) {
     Table* t = T(table);
     // A name inside the arena may move when the name's own series is
     // allocated: it is copied first (into a buffer kept from call to call).
@@ -1156,7 +1158,6 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
         held.assign(name, name + length);
         name = held.data();
     }
-    u32 h = lowered_hash(name, length);
     auto name_of = [&](u32 bk) {
         Cell* sym = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
         return GET_BUFFER(symbol::cell_name(sym));
@@ -1230,6 +1231,18 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
     blk->tail += sizeof(Cell);
     fill_bucket(table, b, id);
     return static_cast<i32>(id) + 1;
+}
+
+}  // namespace
+
+u32 symbol_hash(const u8* name, u32 length) { return lowered_hash(name, length); }
+
+i32 put_symbol(node_t table, const u8* name, u32 length, bool loose) {
+    return put_symbol_as(table, name, length, loose, lowered_hash(name, length));
+}
+
+i32 put_symbol_hashed(node_t table, const u8* name, u32 length, u32 hash) {
+    return put_symbol_as(table, name, length, false, hash);
 }
 
 i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_position) {

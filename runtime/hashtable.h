@@ -81,6 +81,10 @@ void dump(node_t table);
 node_t copy(node_t table, node_t new_block);
 inline void destroy(node_t) {}
 i32 put_symbol(node_t table, const u8* name, u32 length, bool loose);
+// The hash put_symbol gives a name (ASCII letters lowered, under the current
+// seed), and put_symbol given it: a name's hash worked out ahead of time.
+u32 symbol_hash(const u8* name, u32 length);
+i32 put_symbol_hashed(node_t table, const u8* name, u32 length, u32 hash);
 i32 get_ctx(node_t table, u32 symbol, bool case_insensitive, node_t ctx, i32* out_position);
 Cell* put_int_key(node_t table, u32 key);
 Cell* get_int_key(node_t table, u32 key);

@@ -2,6 +2,7 @@
 #include "runtime/memory.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "runtime/budget.h"
 #include "runtime/collector.h"
@@ -368,13 +369,60 @@ namespace {
 
 SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) { return alloc_buffer(units, unit, offset, 0); }
 
-node_t alloc_series(u32 units, u32 unit, i32 offset) {
+namespace {
+// alloc_series in line, for the copy below.
+[[gnu::always_inline]] inline node_t make_series(u32 units, u32 unit, i32 offset) {
     SeriesBuffer* b = alloc_buffer(units, unit, offset, 0);
     node_t node = take_node();
     *at<off32>(node) = off_of(b);
     b->node = node;
     return node;
 }
+}  // namespace
+
+node_t alloc_series(u32 units, u32 unit, i32 offset) { return make_series(units, unit, offset); }
+
+namespace {
+
+// n bytes (from sizeof(W) to twice that) as two words that may overlap:
+// nothing outside the n bytes is read or written.
+template <typename W>
+[[gnu::always_inline]] inline void copy_two_words(u8* to, const u8* from, u32 n) {
+    W a, b;
+    std::memcpy(&a, from, sizeof(W));
+    std::memcpy(&b, from + n - sizeof(W), sizeof(W));
+    std::memcpy(to, &a, sizeof(W));
+    std::memcpy(to + n - sizeof(W), &b, sizeof(W));
+}
+
+// memcpy, with the short copies most series copies are done in line.
+[[gnu::always_inline]] inline void copy_bytes(u8* to, const u8* from, u32 n) {
+    if (n > 16) std::memcpy(to, from, n);
+    else if (n >= 8) copy_two_words<u64>(to, from, n);
+    else if (n >= 4) copy_two_words<u32>(to, from, n);
+    else for (u32 k = 0; k < n; k++) to[k] = from[k];
+}
+
+}  // namespace
+
+node_t copy_series_part(node_t node, u32 offset, u32 length) {
+    SeriesBuffer* b = GET_BUFFER(node);
+    u32 unit = b->unit();
+    u32 flags = b->flags;
+    u32 have = b->length();
+    if (offset > have) offset = have;
+    if (length > have - offset) length = have - offset;
+    node_t copy = make_series(length, unit, 0);
+    b = GET_BUFFER(node);  // the allocation may have moved it
+    SeriesBuffer* c = GET_BUFFER(copy);
+    u32 bytes = length * unit;
+    copy_bytes(c->data(), b->head() + u64(offset) * unit, bytes);
+    c->tail = c->offset + bytes;
+    c->flags = (flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+               (c->flags & SERIES_BIG);
+    return copy;
+}
+
 
 node_t alloc_cells(u32 n) { return alloc_series(n, 16, 0); }
 

@@ -8,11 +8,13 @@
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "datatypes/routine.h"
+#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "loader/zavbin.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "test_util.h"
 
@@ -91,6 +93,28 @@ TEST_F(BootTest, WhatTheToolLoadedIsWhatTheTextLoads) {
     ASSERT_GT(boot::builtin_specs.size, 0u);
     zavbin::decode(boot::builtin_specs.data, out, zavbin::MODE_BOOT, boot::builtin_specs.size);
     EXPECT_EQ(test::mold(block::zs_head(out), true), test::mold(natives::load_builtin_specs(), true));
+}
+
+// The tool works out the hashes the images' symbols intern with; hashes that
+// do not fit (another seed, another count) are not used.
+TEST_F(BootTest, TheImagesCarryTheHashesOfTheirSymbols) {
+    for (const boot::Image* image : {&boot::image, &boot::builtin_specs}) {
+        std::vector<u32> hashes = zavbin::symbol_hashes(image->data, image->size);
+        ASSERT_GT(hashes.size(), 100u);
+        EXPECT_EQ(hashes, std::vector<u32>(image->symbol_hashes, image->symbol_hashes + image->symbol_count));
+        EXPECT_EQ(image->hash_seed, hashtable::seed);
+    }
+    std::vector<u32> wrong(boot::builtin_specs.symbol_count, 12345);
+    auto decoded = [](const zavbin::SymbolHashes& h) {
+        Cell* out = block::push_only_star(1);
+        zavbin::decode(boot::builtin_specs.data, out, zavbin::MODE_BOOT, boot::builtin_specs.size, nullptr, &h);
+        return test::mold(block::zs_head(out), true);
+    };
+    std::string plain = test::mold(natives::load_builtin_specs(), true);
+    u32 symbols = symbol::count();  // every name is known: wrong hashes would make new ones
+    EXPECT_EQ(decoded({wrong.data(), boot::builtin_specs.symbol_count, hashtable::seed + 1}), plain);
+    EXPECT_EQ(decoded({wrong.data(), boot::builtin_specs.symbol_count - 1, hashtable::seed}), plain);
+    EXPECT_EQ(symbol::count(), symbols);
 }
 
 // Start-up makes the error catalog without evaluating its source: the same
