@@ -793,8 +793,20 @@ namespace {
     u32 head = series_head(&code_);
     u32 pos = head;
     u32 tail = cell_count(b);
+    // A quiet run's fresh plan goes first, and mostly takes the run whole:
+    // it reads none of the stack ends lowered below.
+    bool tried = quiet && plan_quiet_q(*plan_, tail, base);
+    if (tried) {
+        pos = run_plan(*plan_, base);
+        if (pos == tail) {
+            plan_->fresh = true;
+            return;
+        }
+    }
+    u32 planned = pos;
     CallFrame* frame_end = stack::frame_end;
-    if (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end) {
+    // A quiet run finds the stacks as the last run, simple to its end, found them.
+    if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
         // The expressions find the frame stack as full as with the body's
         // frame open, so that each declines (and raises the overflow
         // later) exactly where it would in the frame.
@@ -806,8 +818,7 @@ namespace {
         // room at the series' tail this time tries again next time.
         bool append = false;
         // The plan read at an earlier run does what it can of this one.
-        u32 planned = plan_ && plan_current(*plan_, quiet, cells, head, tail, base) ? run_plan(*plan_, base) : head;
-        pos = planned;
+        if (!tried && plan_ && plan_current(*plan_, cells, head, tail, base)) pos = planned = run_plan(*plan_, base);
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -859,10 +870,8 @@ namespace {
 
 [[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
     // Fresh from the last run only while this one stays simple to its end.
-    if (plan_) {
-        quiet = quiet && plan_->fresh;
-        plan_->fresh = false;
-    }
+    quiet = quiet && plan_ && plan_->fresh;
+    if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
         eval(&code_, chain);
         return;
@@ -885,7 +894,7 @@ namespace {
     return BodyEnd::NORMAL;
 }
 
-// The loops below tell each run whether it is quiet (see plan_current): no
+// The loops below tell each run whether it is quiet (see plan_quiet_q): no
 // code ran since the body's last run, only plain stores of loop words or
 // (while's) a run of the other body that was simple to its end (fresh).
 void LoopBody::run_times(i32 n) {
@@ -1005,18 +1014,27 @@ bool LoopBody::run_walk(const Walk& walk) {
 namespace {
 
 // The outcome of a foreach step: the walk is over, or a next run follows,
-// quiet when the step only stored the next value (see plan_current).
+// quiet when the step only stored the next value (see plan_quiet_q).
 enum class Step { DONE, NEXT, QUIET };
+
+// The loop word's plain slot as a step found it: the same while no buffer
+// has moved nor node been freed (memory::buffer_epoch), as the word is.
+struct WordSlot {
+    Cell* slot = nullptr;
+    u32 epoch = 0;
+};
 
 // foreach's one-word step over a block, inline: the next cell stored
 // straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline Step foreach_step() {
+[[gnu::always_inline]] inline Step foreach_step(WordSlot& ws) {
     Cell* s = stack::arguments - 2;
     if (block::any_block_q(TYPE_OF(s))) {
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
         if (head >= cell_count(b)) return Step::DONE;
-        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
+        if (!ws.slot || ws.epoch != memory::buffer_epoch)
+            ws = {context::plain_slot(stack::arguments - 1), memory::buffer_epoch};
+        if (Cell* slot = ws.slot) {
             *slot = block::cells_of(b)[head];
             series_head(s) = head + 1;
             return Step::QUIET;
@@ -1028,9 +1046,10 @@ enum class Step { DONE, NEXT, QUIET };
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
+    WordSlot ws;
     for (;;) {
         stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step(ws);
         if (step == Step::DONE) return;
         if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
     }

@@ -96,7 +96,7 @@ public:
     void run_foreach(i32 n);
 
 private:
-    // quiet: see plan_current (loop_plan.h).
+    // quiet: see plan_quiet_q (loop_plan.h).
     void run_inline(bool chain, bool quiet);
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.

@@ -203,13 +203,19 @@ struct KnownSlot {
 }
 
 // Room for everything an append without its frames (frameless_append)
-// stands for: its frame, its action and arguments, what the arguments'
-// operators check for, and the machine frames it would run in; nearer an
-// end the call runs in its frame and raises the overflow where it must.
-[[gnu::always_inline]] inline bool append_room_q() {
+// stands for: on the stacks (from a top at `top`) its frame, its action and
+// arguments and what the arguments' operators check for; the machine frames
+// it would run in; and the budget's two steps. Nearer an end the call runs
+// in its frame and raises the overflow where it must.
+[[gnu::always_inline]] inline bool append_stack_room_q(const Cell* top) {
+    return stack::frame_top + 1 + OPERATOR_ROOM <= stack::frame_end && top + 16 + OPERATOR_ROOM < stack::end;
+}
+[[gnu::always_inline]] inline bool append_machine_room_q() {
     char probe;
-    return stack::frame_top + 1 + OPERATOR_ROOM <= stack::frame_end && stack::top + 16 + OPERATOR_ROOM < stack::end &&
-           &probe >= machine_stack::limit + 16384 && !(budget::spent && budget::left <= 2);
+    return &probe >= machine_stack::limit + 16384;
+}
+[[gnu::always_inline]] inline bool append_room_q() {
+    return append_stack_room_q(stack::top) && append_machine_room_q() && !(budget::spent && budget::left <= 2);
 }
 
 // The store of an append without its frames (see frameless_append): a

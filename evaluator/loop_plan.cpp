@@ -14,7 +14,7 @@ u32 read_value(LoopPlan& p, const Cell* cells, u32 pos, u32 tail, bool op_room, 
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
-    *v = {c, nullptr, p.ops, 0};
+    *v = {c, nullptr, p.op + p.ops, p.op + p.ops};
     const Cell* w = cells + pos + 1;
     const Cell* end = cells + tail;
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return pos + 1;
@@ -31,22 +31,23 @@ u32 read_value(LoopPlan& p, const Cell* cells, u32 pos, u32 tail, bool op_room, 
         if (kind == FAST_NONE || right >= end || TYPE_OF(right) == TYPE_PAREN || p.ops == PLAN_OPS) return 0;
         if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return 0;
         p.op[p.ops++] = {op, right, *op, kind};
-        v->count++;
+        v->end++;
     }
     return static_cast<u32>(w - cells);
 }
 
-// A plan's simple value, as simple_value makes it; false, having done
-// nothing, where it would not make the same value.
-[[gnu::always_inline]] inline bool plan_value(const LoopPlan& p, const PlanValue& pv, Cell* out) {
+// A plan's simple value, as simple_value makes it, into *out: a cell of
+// the value stack above its top, which nothing reads until it is pushed, so
+// that the value is made in memory rather than taken apart into registers.
+// False where simple_value would not make the same value (*out is then
+// left as it may be).
+[[gnu::always_inline]] inline bool plan_value(const PlanValue& pv, Cell* out) {
     if (!plain_value_q(TYPE_OF(pv.first))) return false;
-    Cell v = *pv.first;
-    for (const PlanOp *o = p.op + pv.op, *e = o + pv.count; o < e; o++) {
-        if (!same_cell(o->slot, &o->op) || !fast_compute(o->kind, &v, o->right)) return false;
+    *out = *pv.first;
+    for (const PlanOp* o = pv.op; o < pv.end; o++) {
+        if (!same_cell(o->slot, &o->op) || !fast_compute(o->kind, out, o->right)) return false;
     }
-    if (pv.after && TYPE_OF(pv.after) == TYPE_OP) return false;
-    *out = v;
-    return true;
+    return !pv.after || TYPE_OF(pv.after) != TYPE_OP;
 }
 
 }  // namespace
@@ -58,6 +59,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
     // every run while the stacks are where they are now.
     bool set_room = base + 2 < stack::end && stack::frame_top < stack::frame_end;
     bool op_room = stack::frame_top + OPERATOR_ROOM <= stack::frame_end && base + OPERATOR_ROOM < stack::end;
+    bool append_room = append_stack_room_q(base);
     p.exprs = p.ops = 0;
     p.steps = 0;
     for (u32 pos = head; pos < tail;) {
@@ -75,6 +77,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                    native::entry_of(fn) == ACT_APPEND) {
             e.kind = PlanKind::APPEND;
+            if (!append_room) return false;
             e.fn = fn;
             e.action = *fn;
             p.steps++;
@@ -105,25 +108,24 @@ u32 run_plan(const LoopPlan& p, Cell* base) {
     if (budget::spent && budget::left <= p.steps + 2) return p.head;
     for (const PlanExpr *e = p.expr, *end = e + p.exprs; e < end; e++) {
         stack::top = base;
-        Cell v;
         switch (e->kind) {
             case PlanKind::SET:
-                if (!plan_value(p, e->a, &v)) return e->pos;
-                *e->slot = v;
+                if (!plan_value(e->a, base)) return e->pos;
+                *e->slot = *base;
                 break;
             case PlanKind::VALUE:
-                if (!plan_value(p, e->a, &v)) return e->pos;
+                if (!plan_value(e->a, base)) return e->pos;
                 break;
             case PlanKind::APPEND: {
-                Cell value;
-                if (!same_cell(e->fn, &e->action) || !append_room_q() || !plan_value(p, e->a, &v) ||
-                    !plan_value(p, e->b, &value) || !append_in_place(&v, &value, e->types))
+                // The stacks' room was there when the plan was read (and
+                // the budget's is above); the machine stack's is looked at.
+                if (!same_cell(e->fn, &e->action) || !append_machine_room_q() ||
+                    !plan_value(e->a, base) || !plan_value(e->b, base + 1) || !append_in_place(base, base + 1, e->types))
                     return e->pos;
                 budget::step();
                 break;
             }
         }
-        *base = v;
         stack::top = base + 1;
         budget::step();
     }

@@ -36,13 +36,14 @@ struct PlanOp {
 };
 
 // A simple value (see simple_value): `first` (a literal of the body or a
-// word's slot) and the operators ops[op, op + count). `after`: the slot of
-// the word that ended it, which must hold no operator (else the value
+// word's slot) and the operators [op, end) of the plan's. `after`: the slot
+// of the word that ended it, which must hold no operator (else the value
 // would go on), or null.
 struct PlanValue {
     const Cell* first;
     const Cell* after;
-    u8 op, count;
+    const PlanOp* op;
+    const PlanOp* end;
 };
 
 enum class PlanKind : u8 { VALUE, SET, APPEND };
@@ -91,12 +92,8 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base);
 }
 
 // Whether the plan may run over the body's cells [head, tail) from `base`.
-// quiet: the plan was fresh and since the last run only plain stores to
-// loop words were made (no code ran), so the body's cells and the stacks
-// are as that run left them; an append of it may only have grown the body.
-[[gnu::always_inline]] inline bool plan_current(const LoopPlan& p, bool quiet, const Cell* cells, u32 head, u32 tail,
+[[gnu::always_inline]] inline bool plan_current(const LoopPlan& p, const Cell* cells, u32 head, u32 tail,
                                                 const Cell* base) {
-    if (quiet) return p.epoch == memory::buffer_epoch && p.tail == tail && p.base == base;
     if (!p.ready || p.epoch != memory::buffer_epoch || p.cells != cells || p.head != head || p.tail != tail ||
         p.base != base || p.frame_top != stack::frame_top || p.frame_end != stack::frame_end || p.end != stack::end)
         return false;
@@ -104,6 +101,14 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base);
         if (!same_cell(cells + head + i, p.copy + i)) return false;
     }
     return true;
+}
+
+// The same for a quiet run: the plan was fresh and since the last run only
+// plain stores to loop words were made (no code ran), so the body's cells
+// and the stacks are as that run left them; an append of it may only have
+// grown the body.
+[[gnu::always_inline]] inline bool plan_quiet_q(const LoopPlan& p, u32 tail, const Cell* base) {
+    return p.epoch == memory::buffer_epoch && p.tail == tail && p.base == base;
 }
 
 // Runs the plan from `base` (the loop frame's empty region); answers the
