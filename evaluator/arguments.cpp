@@ -1154,17 +1154,20 @@ namespace {
 // current record) once its right operand is the frame's second value: the
 // operand's type checked, the operator applied (numbers in place), its
 // frame closed. Shared by lean_op_call and operator_word_call.
-[[gnu::always_inline]] inline void operator_finish(const LeanSite& s, u32 type, const CallRecord* rec, u32 pos,
-                                                   bool sub) {
+[[gnu::always_inline]] inline void operator_finish(Cell* fn, Cell* name, Cell* code, u32 type, u64 right_types,
+                                                   u32 pos, bool sub) {
     Cell* a = stack::arguments;
     u32 t = TYPE_OF(a + 1);
-    if (t >= 64 || !(rec->type_bits[1] >> t & 1)) expect_arg(s.fn, s.name, a + 1, 1);
-    u32 index = native::entry_of(s.fn);
+    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
+    u32 index = native::entry_of(fn);
     FastOp kind;
     if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
         !fast_compute(kind, a, a + 1))
         call_builtin_plain(type, index);
-    lean_return(s, pos, sub);
+    // As lean_return leaves an operator's value.
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
 }
 
 }  // namespace
@@ -1281,6 +1284,24 @@ bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, con
     return lean_call(fn, name, code, pos_io, tail, true, {path, ref_item});
 }
 
+namespace {
+
+// lean_op_call's shapes other than two plain parameters, and its right
+// operand when that is not a call: out of line, so that the operator call,
+// which recurs with the calls in its operands, keeps a small frame.
+[[gnu::noinline]] bool lean_op_builtin(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+}
+
+[[gnu::noinline]] u32 op_operand_arg(Cell* fn, Cell* name, Cell* code, u32 tail, const CallRecord* rec, u32 pos) {
+    const LeanSite s{fn, name, code, tail, true};
+    CodeView view;
+    view.read(code, tail);
+    return lean_arg(s, TYPE_OF(fn), rec, function::more_of(fn), view, 1, pos, true);
+}
+
+}  // namespace
+
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
@@ -1288,10 +1309,7 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     if (!rec) return false;
     // Two plain parameters and no refinements, the shape of every number
     // operator: lean_builtin_call with what that shape fixes folded in.
-    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2)
-        return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, true};
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
     machine_stack::check();
     budget::step();
     stack::mark_kind82(name);
@@ -1299,26 +1317,24 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     // collector sees it while the right one is evaluated.
     stack::keep();
     Cell* a = stack::arguments;
-    auto check = [&](u32 i) {
-        u32 t = TYPE_OF(a + i);
-        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(fn, name, a + i, i);
-    };
-    check(0);
-    CodeView view;
-    view.read(code, tail);
+    u32 t = TYPE_OF(a);
+    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) expect_arg(fn, name, a, 0);
+    // The right operand's types, read before it runs code that may take
+    // the record's slot: they are the value's own.
+    const u64 right_types = rec->type_bits[1];
+    SeriesBuffer* cb = block::buffer_of(code);
     u32 pos = *pos_io;
-    if (pos >= view.tail) no_arg(fn, name, 1);
+    u32 live = cell_count(cb);
+    u32 view_tail = tail < live ? tail : live;
+    if (pos >= view_tail) no_arg(fn, name, 1);
     // The right operand is mostly a call here (infix_simple and fast_infix
     // take the simple ones): tried first, lean_arg for the rest.
-    const Cell* c = view.cells + pos;
+    const Cell* c = block::cells_of(cb) + pos;
     u32 ct = TYPE_OF(c);
-    if ((ct == TYPE_WORD && operand_word_call(code, c, &pos, view.tail)) ||
-        (ct == TYPE_PATH && operand_path_call(code, c, &pos, view.tail))) {
-        if (!record_current(rec, more)) rec = call_record(fn, type);
-    } else {
-        pos = lean_arg(s, type, rec, more, view, 1, pos, true);
-    }
-    operator_finish(s, type, rec, pos, sub);
+    if (!((ct == TYPE_WORD && operand_word_call(code, c, &pos, view_tail)) ||
+          (ct == TYPE_PATH && operand_path_call(code, c, &pos, view_tail))))
+        pos = op_operand_arg(fn, name, code, tail, rec, pos);
+    operator_finish(fn, name, code, type, right_types, pos, sub);
     *pos_io = pos;
     return true;
 }
@@ -1367,9 +1383,9 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
         return call.next;
     }
     // The operator's frame, then the operand's call in its own, as
-    // lean_op_call and frameless_function_call open them.
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, true};
+    // lean_op_call and frameless_function_call open them; the right
+    // operand's types read first, as lean_op_call reads them.
+    const u64 right_types = rec->type_bits[1];
     stack::mark_kind82(name);
     stack::keep();
     start[1] = call.fn;
@@ -1378,8 +1394,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     stack::top = top;
     run_body(&call.fn, &call.body, read, &call.bc);
     call_return(code, call.next, &call.word, true, false);
-    if (!record_current(rec, more)) rec = call_record(fn, type);
-    operator_finish(s, type, rec, call.next, sub);
+    operator_finish(fn, name, code, type, right_types, call.next, sub);
     return call.next;
 }
 
