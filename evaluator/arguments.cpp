@@ -898,10 +898,11 @@ namespace {
 // left above them), and its body read over them (read_body) as it is read
 // while the body runs: what read_body answered. UNREAD, having read
 // nothing, for any other argument (and for a body that is no block, which
-// the lean call then runs).
+// the lean call then runs), and for arguments that do not end at `end`
+// where that is given (the body left unread: its read is the dear part).
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out) {
+                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
     u32 pos = *pos_io;
@@ -910,6 +911,7 @@ namespace {
         pos = simple_arg(view, pos, false, a + i);
         if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return BlockShape::UNREAD;
     }
+    if (end && pos != end) return BlockShape::UNREAD;
     Cell* top = a + args;
     for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
     for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
@@ -1192,6 +1194,49 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
+namespace {
+
+// The end of set_word_operator_call: the value `x` stored and left as
+// fast_set_word leaves it, with the steps of the operator's call, its
+// operand's expression and the operand's call; 0, having changed nothing,
+// where the word needs the generic store (a change handler, protection).
+[[gnu::always_inline]] inline u32 store_operator_value(const Cell* word, const Cell& x, u32 pos, bool sub) {
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return 0;
+    budget::step();
+    budget::step();
+    budget::step();
+    Cell* start = stack::top;
+    *slot = x;
+    *start = x;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = x;
+    return pos;
+}
+
+// set_word_operator_call's operand that is length? by word (`fn` its
+// action) of a block! or string! given as simple_arg takes it (`x: x +
+// length? s`): nothing in the call can fail or be seen, so its value is
+// read off the series, with room checked for the frames the generic path
+// would open (the set-word's, the operator's and length?'s). Out of line:
+// the function operand's path keeps its frame.
+[[gnu::noinline]] u32 set_word_length_call(const Cell* word, const CodeView& view, const Cell& left, FastOp kind,
+                                           u32 stop, bool sub, bool whole, const Cell* fn) {
+    if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
+        stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
+        return 0;
+    u32 pos = stop + 2;
+    Cell series, x = left, v;
+    u32 s;
+    if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
+        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
+        (whole && pos < view.tail))
+        return 0;
+    return store_operator_value(word, x, pos, sub);
+}
+
+}  // namespace
+
 u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
     Cell* start = stack::top;
     CodeView view;
@@ -1205,13 +1250,15 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     // budget's end, and nearer the machine stack's, the calls are made.
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return 0;
-    // The operand: a function called by word or by a path naming refinements.
+    // The operand: a function called by word or by a path naming
+    // refinements, or length? by word.
     const Cell* c = view.cells + stop + 1;
     Cell fn;
     NamedRefs named;
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, whole, v);
         if (!v || TYPE_OF(v) != TYPE_FUNCTION) return 0;
         fn = *v;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return 0;
@@ -1242,19 +1289,10 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
         !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
         return 0;
-    Cell* slot = context::plain_slot(word);
-    if (!slot) return 0;
-    budget::step();
-    budget::step();
-    budget::step();
-    *slot = x;
-    *start = x;
-    stack::top = start + 1;
-    if (!sub) *stack::arguments = x;
-    return pos;
+    return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole) {
     const Cell* v = peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1269,7 +1307,8 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
     out->next = pos + 1;
-    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
+                                     &out->value, whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
 }
@@ -1342,6 +1381,13 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    // An operand that is no word of a function first: the common refusal
+    // (a paren, an action's word) at the least cost.
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
+    const Cell* ov = peek_word(view.cells + pos);
+    if (!ov || TYPE_OF(ov) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1352,9 +1398,6 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
         &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
         return 0;
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
     // The operand's call laid out where the lean call lays it: above the
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;

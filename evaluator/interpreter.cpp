@@ -17,7 +17,8 @@
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
-//     that needs no frames                 simple and its body reads SIMPLE
+//     that needs no frames, or over        simple and its body reads SIMPLE;
+//     length? of a series                  length? read off the series
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -1204,13 +1205,9 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    // A paren with more after the call is declined before the body is read.
+    BlockShape read = read_word_call(cells, head, tail, 2, &call, true);
     if (read == BlockShape::UNREAD) return false;
-    if (call.next != tail) {
-        // More follows the call in the paren.
-        stack::top = start;
-        return false;
-    }
     budget::step();
     budget::step();
     budget::step();
