@@ -63,7 +63,7 @@ struct LoopPlan {
     bool fresh;      // ready, and the last run was simple from its head to its tail
     bool seen;       // a run was simple from its head to its tail once
     bool refused;    // the body holds what a plan does not take
-    u32 epoch;
+    u64 epoch;
     const Cell* cells;
     u32 head, tail;
     Cell* base;
