@@ -198,6 +198,7 @@ public:
     inline const u8* record(const u8* p, const u8* end, node_t parent);
     [[gnu::noinline]] const u8* general_record(const u8* p, const u8* end, node_t parent);
     const u8* plain_block(const u8* p, const u8* end, node_t parent);
+    const u8* plain_text(const u8* p, const u8* end, node_t parent);
     // One record that must leave exactly one value (not a definition), copied to `out`.
     const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
         u32 index = length(parent);
@@ -424,8 +425,32 @@ const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
     if (!fixed_ && depth_ < MAX_DEPTH) {
         if (const u8* q = leaf(p, end, parent)) return q;
         if (const u8* q = plain_block(p, end, parent)) return q;
+        if (const u8* q = plain_text(p, end, parent)) return q;
     }
     return general_record(p, end, parent);
+}
+
+// The compact form's text of one byte per character and no head (a
+// string!, file!, url!...), with an optional new-line prefix, read as
+// series() reads it; null, having changed nothing, for anything else.
+const u8* Reader::plain_text(const u8* p, const u8* end, node_t parent) {
+    if (end - p < 2) return nullptr;
+    bool newline = *p == 0xC0;
+    const u8* q = p + newline;
+    u32 type = *q++;
+    if (type >= 0x40 || !string::any_string_q(type) || q >= end || (*q & 3) != 0) return nullptr;
+    Depth depth(depth_, *this, p);
+    machine_stack::check();
+    u32 index = append(parent);
+    u32 n = num(q, end) >> 2;
+    const u8* data = bytes(q, end, n);
+    node_t node = alloc_series(n ? n : 1, 1, 0);
+    SeriesBuffer* b = GET_BUFFER(node);
+    std::memcpy(b->head(), data, n);
+    b->tail = b->offset + n;
+    Cell* c = make_cell(slot(parent, index), type, 0, node, 0);
+    if (newline) c->header |= FLAG_NEW_LINE;
+    return q;
 }
 
 // The compact form's block or paren of no head, with an optional new-line
