@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "boot/image.h"
@@ -257,9 +256,9 @@ void make_error_catalog(Cell* out) {
     }
     // Loading the text makes the global word of each of its words, in order
     // of their first appearance.
-    std::unordered_map<i32, i32> global;
+    std::vector<i32> global(symbol::count() + 1, -1);  // by symbol: the index of its global word
     auto add_global = [&](i32 sym) {
-        if (global.count(sym)) return;
+        if (global[sym] >= 0) return;
         Cell w;
         word::make_at(sym, &w);
         global[sym] = word_index(&w);
@@ -310,7 +309,7 @@ void make_error_catalog(Cell* out) {
             i32 in_cat = context::find_word(context::TO_CTX(cat.data1), fields[f], true);
             i32 in_outer = context::find_word(context::TO_CTX(outer.data1), fields[f], true);
             node_t ctx = in_cat >= 0 ? cat.data1 : in_outer >= 0 ? outer.data1 : context::global;
-            i32 at = in_cat >= 0 ? in_cat : in_outer >= 0 ? in_outer : global.count(fields[f]) ? global[fields[f]] : -1;
+            i32 at = in_cat >= 0 ? in_cat : in_outer >= 0 ? in_outer : global[fields[f]];
             make_cell(&bound[f], TYPE_WORD, ctx, static_cast<u32>(fields[f]), static_cast<u32>(at));
         }
         auto word_of = [&](const error::MessageItem& item, u32 as) {

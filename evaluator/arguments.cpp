@@ -1154,17 +1154,20 @@ namespace {
 // current record) once its right operand is the frame's second value: the
 // operand's type checked, the operator applied (numbers in place), its
 // frame closed. Shared by lean_op_call and operator_word_call.
-[[gnu::always_inline]] inline void operator_finish(const LeanSite& s, u32 type, const CallRecord* rec, u32 pos,
-                                                   bool sub) {
+[[gnu::always_inline]] inline void operator_finish(Cell* fn, Cell* name, Cell* code, u32 type, u64 right_types,
+                                                   u32 pos, bool sub) {
     Cell* a = stack::arguments;
     u32 t = TYPE_OF(a + 1);
-    if (t >= 64 || !(rec->type_bits[1] >> t & 1)) expect_arg(s.fn, s.name, a + 1, 1);
-    u32 index = native::entry_of(s.fn);
+    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
+    u32 index = native::entry_of(fn);
     FastOp kind;
     if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
         !fast_compute(kind, a, a + 1))
         call_builtin_plain(type, index);
-    lean_return(s, pos, sub);
+    // As lean_return leaves an operator's value.
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
 }
 
 }  // namespace
@@ -1189,19 +1192,66 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
+// set_word_operator_call's call (of `fn`, its arguments laid out from the
+// top, three cells above it, to `top`) whose body read_body did not read as
+// SIMPLE (`read`, `body`, `bc`): it runs in its frames, opened now over the
+// arguments in place as eval_set_word, lean_op_call and
+// frameless_function_call open them: the set-word's, the operator's over
+// its left operand, the function's over the function value; then the
+// operator's value is made and its frame closed, as lean_op_call does.
+// What is left of the set-word is the caller's. False, having opened
+// nothing, for an operator whose call the lean call would not make.
+// Out of line: the calls that need no frames stay small.
+[[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
+                                            Cell* top, Cell* body, BlockShape read, BlockConditional* bc, u32 pos) {
+    Cell* start = stack::top;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    Cell op_word = cells[stop];
+    Cell opfn = *peek_word(&op_word);
+    set_type(&opfn, op::wrapped_type(&opfn));
+    const u32 type = TYPE_OF(&opfn);
+    const CallRecord* rec = builtin_q(type) ? call_record(&opfn, type) : nullptr;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2 || !(rec->type_bits[0] >> TYPE_OF(&left) & 1))
+        return false;
+    const u64 right_types = rec->type_bits[1];
+    // The word the call is made by: the operand, or its path's first item.
+    const Cell* c = cells + stop + 1;
+    Cell fn_word = TYPE_OF(c) == TYPE_WORD ? *c : block::cells_of(block::buffer_of(c))[series_head(c)];
+    Cell set_word = *word;
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    start[1] = left;
+    stack::top = start + 1;
+    stack::mark_kind82(&op_word);
+    start[2] = *fn;
+    stack::top = start + 3;
+    stack::mark_kind81(&fn_word);
+    stack::top = top;
+    // The steps of the operator's call, its operand's expression and the
+    // function's call.
+    budget::step();
+    budget::step();
+    budget::step();
+    run_body(fn, body, read, bc);
+    lean_return({fn, &fn_word, code, tail, false}, pos, true);
+    operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
+    return true;
+}
+
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          bool whole) {
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
-    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return 0;
+    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
     const Cell* ow = view.cells + stop;
     const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
     FastOp kind;
-    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return 0;
+    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return {};
     // The steps the operator's call and its operand's take; nearer the
     // budget's end, and nearer the machine stack's, the calls are made.
     char probe;
-    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return 0;
+    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming refinements.
     const Cell* c = view.cells + stop + 1;
     Cell fn;
@@ -1209,16 +1259,16 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
-        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return 0;
+        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
-        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return 0;
+        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;
         u32 head;
-        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return 0;
-        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return 0;
+        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return {};
+        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return {};
     } else {
-        return 0;
+        return {};
     }
     // Where the generic path lays the callee's arguments out (over the
     // set-word, the left operand and the function value), with room for
@@ -1227,20 +1277,26 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     Cell* a = start + 3;
     if (!frameless_q(rec, named) || a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
-        return 0;
+        return {};
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
     BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    Cell* const top = stack::top;
     stack::top = start;
+    if (read != BlockShape::SIMPLE) [[unlikely]] {
+        if (read == BlockShape::UNREAD) return {};
+        if (whole || !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, read, &bc, pos)) return {};
+        return {pos, true};
+    }
     Cell x = left;
     u32 s;
-    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
-        !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
-        return 0;
+    if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
+        (whole && pos < view.tail))
+        return {};
     Cell* slot = context::plain_slot(word);
-    if (!slot) return 0;
+    if (!slot) return {};
     budget::step();
     budget::step();
     budget::step();
@@ -1248,7 +1304,7 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     *start = x;
     stack::top = start + 1;
     if (!sub) *stack::arguments = x;
-    return pos;
+    return {pos, false};
 }
 
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
@@ -1281,6 +1337,24 @@ bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, con
     return lean_call(fn, name, code, pos_io, tail, true, {path, ref_item});
 }
 
+namespace {
+
+// lean_op_call's shapes other than two plain parameters, and its right
+// operand when that is not a call: out of line, so that the operator call,
+// which recurs with the calls in its operands, keeps a small frame.
+[[gnu::noinline]] bool lean_op_builtin(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+}
+
+[[gnu::noinline]] u32 op_operand_arg(Cell* fn, Cell* name, Cell* code, u32 tail, const CallRecord* rec, u32 pos) {
+    const LeanSite s{fn, name, code, tail, true};
+    CodeView view;
+    view.read(code, tail);
+    return lean_arg(s, TYPE_OF(fn), rec, function::more_of(fn), view, 1, pos, true);
+}
+
+}  // namespace
+
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
     u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
@@ -1288,10 +1362,7 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     if (!rec) return false;
     // Two plain parameters and no refinements, the shape of every number
     // operator: lean_builtin_call with what that shape fixes folded in.
-    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2)
-        return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, true};
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
     machine_stack::check();
     budget::step();
     stack::mark_kind82(name);
@@ -1299,26 +1370,24 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     // collector sees it while the right one is evaluated.
     stack::keep();
     Cell* a = stack::arguments;
-    auto check = [&](u32 i) {
-        u32 t = TYPE_OF(a + i);
-        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(fn, name, a + i, i);
-    };
-    check(0);
-    CodeView view;
-    view.read(code, tail);
+    u32 t = TYPE_OF(a);
+    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) expect_arg(fn, name, a, 0);
+    // The right operand's types, read before it runs code that may take
+    // the record's slot: they are the value's own.
+    const u64 right_types = rec->type_bits[1];
+    SeriesBuffer* cb = block::buffer_of(code);
     u32 pos = *pos_io;
-    if (pos >= view.tail) no_arg(fn, name, 1);
+    u32 live = cell_count(cb);
+    u32 view_tail = tail < live ? tail : live;
+    if (pos >= view_tail) no_arg(fn, name, 1);
     // The right operand is mostly a call here (infix_simple and fast_infix
     // take the simple ones): tried first, lean_arg for the rest.
-    const Cell* c = view.cells + pos;
+    const Cell* c = block::cells_of(cb) + pos;
     u32 ct = TYPE_OF(c);
-    if ((ct == TYPE_WORD && operand_word_call(code, c, &pos, view.tail)) ||
-        (ct == TYPE_PATH && operand_path_call(code, c, &pos, view.tail))) {
-        if (!record_current(rec, more)) rec = call_record(fn, type);
-    } else {
-        pos = lean_arg(s, type, rec, more, view, 1, pos, true);
-    }
-    operator_finish(s, type, rec, pos, sub);
+    if (!((ct == TYPE_WORD && operand_word_call(code, c, &pos, view_tail)) ||
+          (ct == TYPE_PATH && operand_path_call(code, c, &pos, view_tail))))
+        pos = op_operand_arg(fn, name, code, tail, rec, pos);
+    operator_finish(fn, name, code, type, right_types, pos, sub);
     *pos_io = pos;
     return true;
 }
@@ -1367,9 +1436,9 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
         return call.next;
     }
     // The operator's frame, then the operand's call in its own, as
-    // lean_op_call and frameless_function_call open them.
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, true};
+    // lean_op_call and frameless_function_call open them; the right
+    // operand's types read first, as lean_op_call reads them.
+    const u64 right_types = rec->type_bits[1];
     stack::mark_kind82(name);
     stack::keep();
     start[1] = call.fn;
@@ -1378,8 +1447,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     stack::top = top;
     run_body(&call.fn, &call.body, read, &call.bc);
     call_return(code, call.next, &call.word, true, false);
-    if (!record_current(rec, more)) rec = call_record(fn, type);
-    operator_finish(s, type, rec, call.next, sub);
+    operator_finish(fn, name, code, type, right_types, call.next, sub);
     return call.next;
 }
 

@@ -17,7 +17,9 @@
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
-//     that needs no frames                 simple and its body reads SIMPLE
+//     with simple arguments                simple and its body reads SIMPLE,
+//                                        else its frames opened around the
+//                                        body read (set_word_framed_end)
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -419,6 +421,16 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
+u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
+
+// The end of a set-word's expression (`w` at `pos`) in its frame, its
+// value above it: the value stored, the frame closed.
+inline void close_set_word(const Cell* w, Cell* code, u32 pos, bool sub) {
+    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), w, stack::get_top());
+    set_frame_word();
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
 
 // After the value of an expression made at `start`: the operators that
 // follow (unless prefix), and the expression's trace event as eval_full
@@ -438,9 +450,13 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
-    if (partial.stop && (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub))) return next;
     Cell w = *c;
     Cell* start = stack::top;
+    if (partial.stop) {
+        OperatorSetWordEnd end = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub);
+        if (end.framed) return expression_end(start, code, set_word_framed_end(w, code, pos, end.next, tail, sub), tail, prefix, sub);
+        if (end.next) return end.next;
+    }
     next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
@@ -549,10 +565,17 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
     }
-    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
-    set_frame_word();
-    if (sub) stack::unwind();
-    else stack::unwind_last();
+    close_set_word(&w, code, pos, sub);
+    return next;
+}
+
+// After set_word_operator_call ran its call in its frames: the set-word's
+// frame open, the operator's value above the set-word; the operators after
+// it, then the store, as eval_set_word goes on. Out of line, as
+// eval_set_word is.
+[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
+    next = infix_chain(stack::arguments + 1, code, next, tail, true);
+    close_set_word(&w, code, pos, sub);
     return next;
 }
 
@@ -944,7 +967,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;

@@ -197,6 +197,8 @@ public:
     // leaves inline, the rest out of line (its frame is large).
     inline const u8* record(const u8* p, const u8* end, node_t parent);
     [[gnu::noinline]] const u8* general_record(const u8* p, const u8* end, node_t parent);
+    const u8* plain_block(const u8* p, const u8* end, node_t parent);
+    const u8* plain_text(const u8* p, const u8* end, node_t parent);
     // One record that must leave exactly one value (not a definition), copied to `out`.
     const u8* one(const u8* p, const u8* end, node_t parent, Cell& out) {
         u32 index = length(parent);
@@ -237,6 +239,14 @@ private:
 
     Header header(const u8*& p, const u8* end);
     inline const u8* leaf(const u8* p, const u8* end, node_t parent);
+    // The first unbound word of a symbol: its symbol and global word, as
+    // finish_word makes them.
+    [[gnu::noinline]] void first_global(u32 i, const u8* at_) {
+        i32 sym = interned(i, at_);
+        Cell w;
+        word::make_at(sym, &w);
+        globals_[i] = word_index(&w);
+    }
     // A new cell at the tail of `parent`: most blocks read are sized for their
     // records, so the room test is inline.
     static Cell* append_cell(node_t parent) {
@@ -375,10 +385,10 @@ Header Reader::header(const u8*& p, const u8* end) {
 }
 
 // The compact form's most common records, read without the general
-// machinery: a small integer, a logic value, or an unbound word of a symbol
-// met before, each with an optional new-line prefix. Answers
-// null, having changed nothing, for anything else, which the general reader
-// then takes from the same place (and faults exactly as before).
+// machinery: a small integer, a logic value, or an unbound word, each with
+// an optional new-line prefix. Answers null, having changed nothing, for
+// anything else, which the general reader then takes from the same place
+// (and faults exactly as before).
 const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
     if (end - p < 4) return nullptr;
     bool newline = *p == 0xC0;
@@ -395,13 +405,15 @@ const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
         // S clear: an unbound word, its symbol's index in one or two bytes.
         u32 type = b;
         if (!word::any_word_q(type)) return nullptr;
+        const u8* sym_at = q + 1;
         u32 i = q[1];
         q += 2;
         if (i >= 0x80) {
             if (q[0] >= 0x80) return nullptr;
             i = (i & 0x7F) | u32(*q++) << 7;
         }
-        if (i >= sym_count_ || globals_[i] < 0) return nullptr;
+        if (i >= sym_count_) return nullptr;
+        if (globals_[i] < 0) first_global(i, sym_at);
         make_cell(&v, type, context::global, static_cast<u32>(symbols_[i]), static_cast<u32>(globals_[i]));
     }
     if (newline) v.header |= FLAG_NEW_LINE;
@@ -410,9 +422,58 @@ const u8* Reader::leaf(const u8* p, const u8* end, node_t parent) {
 }
 
 const u8* Reader::record(const u8* p, const u8* end, node_t parent) {
-    if (!fixed_ && depth_ < MAX_DEPTH)
+    if (!fixed_ && depth_ < MAX_DEPTH) {
         if (const u8* q = leaf(p, end, parent)) return q;
+        if (const u8* q = plain_block(p, end, parent)) return q;
+        if (const u8* q = plain_text(p, end, parent)) return q;
+    }
     return general_record(p, end, parent);
+}
+
+// The compact form's text of one byte per character and no head (a
+// string!, file!, url!...), with an optional new-line prefix, read as
+// series() reads it; null, having changed nothing, for anything else.
+const u8* Reader::plain_text(const u8* p, const u8* end, node_t parent) {
+    if (end - p < 2) return nullptr;
+    bool newline = *p == 0xC0;
+    const u8* q = p + newline;
+    u32 type = *q++;
+    if (type >= 0x40 || !string::any_string_q(type) || q >= end || (*q & 3) != 0) return nullptr;
+    Depth depth(depth_, *this, p);
+    machine_stack::check();
+    u32 index = append(parent);
+    u32 n = num(q, end) >> 2;
+    const u8* data = bytes(q, end, n);
+    node_t node = alloc_series(n ? n : 1, 1, 0);
+    SeriesBuffer* b = GET_BUFFER(node);
+    std::memcpy(b->head(), data, n);
+    b->tail = b->offset + n;
+    Cell* c = make_cell(slot(parent, index), type, 0, node, 0);
+    if (newline) c->header |= FLAG_NEW_LINE;
+    return q;
+}
+
+// The compact form's block or paren of no head, with an optional new-line
+// prefix, read without the general machinery (code is mostly blocks):
+// the same steps and checks as series() takes for it. Null, having changed
+// nothing, for anything else.
+const u8* Reader::plain_block(const u8* p, const u8* end, node_t parent) {
+    if (end - p < 2) return nullptr;
+    bool newline = *p == 0xC0;
+    const u8* q = p + newline;
+    u32 type = *q;
+    if (type != TYPE_BLOCK && type != TYPE_PAREN) return nullptr;
+    Depth depth(depth_, *this, p);
+    machine_stack::check();
+    q++;
+    u32 index = append(parent);
+    u32 n = count(q, end, 1);
+    node_t node = alloc_cells(n ? n : 1);
+    Cell* c = make_cell(slot(parent, index), type, 0, node, 0);
+    if (newline) c->header |= FLAG_NEW_LINE;
+    if (block_flags_ && flagged_parent(parent)) GET_BUFFER(node)->flags |= block_flags_;
+    for (u32 i = 0; i < n; i++) q = record(q, end, node);
+    return q;
 }
 
 const u8* Reader::general_record(const u8* p, const u8* end, node_t parent) {
