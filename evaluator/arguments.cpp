@@ -1194,15 +1194,62 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
+// set_word_operator_call's call (of `fn`, its arguments laid out from the
+// top, three cells above it, to `top`) whose body read_body did not read as
+// SIMPLE (`read`, `body`, `bc`): it runs in its frames, opened now over the
+// arguments in place as eval_set_word, lean_op_call and
+// frameless_function_call open them: the set-word's, the operator's over
+// its left operand, the function's over the function value; then the
+// operator's value is made and its frame closed, as lean_op_call does.
+// What is left of the set-word is the caller's. False, having opened
+// nothing, for an operator whose call the lean call would not make.
+// Out of line: the calls that need no frames stay small.
+[[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
+                                            Cell* top, Cell* body, BlockShape read, BlockConditional* bc, u32 pos) {
+    Cell* start = stack::top;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    Cell op_word = cells[stop];
+    Cell opfn = *peek_word(&op_word);
+    set_type(&opfn, op::wrapped_type(&opfn));
+    const u32 type = TYPE_OF(&opfn);
+    const CallRecord* rec = builtin_q(type) ? call_record(&opfn, type) : nullptr;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2 || !(rec->type_bits[0] >> TYPE_OF(&left) & 1))
+        return false;
+    const u64 right_types = rec->type_bits[1];
+    // The word the call is made by: the operand, or its path's first item.
+    const Cell* c = cells + stop + 1;
+    Cell fn_word = TYPE_OF(c) == TYPE_WORD ? *c : block::cells_of(block::buffer_of(c))[series_head(c)];
+    Cell set_word = *word;
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    start[1] = left;
+    stack::top = start + 1;
+    stack::mark_kind82(&op_word);
+    start[2] = *fn;
+    stack::top = start + 3;
+    stack::mark_kind81(&fn_word);
+    stack::top = top;
+    // The steps of the operator's call, its operand's expression and the
+    // function's call.
+    budget::step();
+    budget::step();
+    budget::step();
+    run_body(fn, body, read, bc);
+    lean_return({fn, &fn_word, code, tail, false}, pos, true);
+    operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
+    return true;
+}
+
 namespace {
 
 // The end of set_word_operator_call: the value `x` stored and left as
 // fast_set_word leaves it, with the steps of the operator's call, its
-// operand's expression and the operand's call; 0, having changed nothing,
-// where the word needs the generic store (a change handler, protection).
-[[gnu::always_inline]] inline u32 store_operator_value(const Cell* word, const Cell& x, u32 pos, bool sub) {
+// operand's expression and the operand's call; nothing, having changed
+// nothing, where the word needs the generic store (a change handler).
+[[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
+                                                                      bool sub) {
     Cell* slot = context::plain_slot(word);
-    if (!slot) return 0;
+    if (!slot) return {};
     budget::step();
     budget::step();
     budget::step();
@@ -1211,7 +1258,7 @@ namespace {
     *start = x;
     stack::top = start + 1;
     if (!sub) *stack::arguments = x;
-    return pos;
+    return {pos, false};
 }
 
 // set_word_operator_call's operand that is length? by word (`fn` its
@@ -1220,36 +1267,38 @@ namespace {
 // read off the series, with room checked for the frames the generic path
 // would open (the set-word's, the operator's and length?'s). Out of line:
 // the function operand's path keeps its frame.
-[[gnu::noinline]] u32 set_word_length_call(const Cell* word, const CodeView& view, const Cell& left, FastOp kind,
-                                           u32 stop, bool sub, bool whole, const Cell* fn) {
+[[gnu::noinline]] OperatorSetWordEnd set_word_length_call(const Cell* word, const CodeView& view, const Cell& left,
+                                                          FastOp kind, u32 stop, bool sub, bool whole,
+                                                          const Cell* fn) {
     if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
         stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
-        return 0;
+        return {};
     u32 pos = stop + 2;
     Cell series, x = left, v;
     u32 s;
     if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
         !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
         (whole && pos < view.tail))
-        return 0;
+        return {};
     return store_operator_value(word, x, pos, sub);
 }
 
 }  // namespace
 
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole) {
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          bool whole) {
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
-    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return 0;
+    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
     const Cell* ow = view.cells + stop;
     const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
     FastOp kind;
-    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return 0;
+    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return {};
     // The steps the operator's call and its operand's take; nearer the
     // budget's end, and nearer the machine stack's, the calls are made.
     char probe;
-    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return 0;
+    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
     // refinements, or length? by word.
     const Cell* c = view.cells + stop + 1;
@@ -1259,16 +1308,16 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
         if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, whole, v);
-        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return 0;
+        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
-        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return 0;
+        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;
         u32 head;
-        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return 0;
-        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return 0;
+        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return {};
+        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return {};
     } else {
-        return 0;
+        return {};
     }
     // Where the generic path lays the callee's arguments out (over the
     // set-word, the left operand and the function value), with room for
@@ -1277,18 +1326,24 @@ u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u3
     Cell* a = start + 3;
     if (!frameless_q(rec, named) || a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
-        return 0;
+        return {};
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
     BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    Cell* const top = stack::top;
     stack::top = start;
+    if (read != BlockShape::SIMPLE) [[unlikely]] {
+        if (read == BlockShape::UNREAD) return {};
+        if (whole || !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, read, &bc, pos)) return {};
+        return {pos, true};
+    }
     Cell x = left;
     u32 s;
-    if (read != BlockShape::SIMPLE || !fast_compute(kind, &x, &v) ||
-        !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) || (whole && pos < view.tail))
-        return 0;
+    if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
+        (whole && pos < view.tail))
+        return {};
     return store_operator_value(word, x, pos, sub);
 }
 

@@ -17,8 +17,10 @@
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
-//     that needs no frames, or over        simple and its body reads SIMPLE;
-//     length? of a series                  length? read off the series
+//     with simple arguments, or over       simple and its body reads SIMPLE,
+//     length? of a series                  else its frames opened around the
+//                                        body read (set_word_framed_end);
+//                                        length? read off the series
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -420,6 +422,16 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
+u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
+
+// The end of a set-word's expression (`w` at `pos`) in its frame, its
+// value above it: the value stored, the frame closed.
+inline void close_set_word(const Cell* w, Cell* code, u32 pos, bool sub) {
+    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), w, stack::get_top());
+    set_frame_word();
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
 
 // After the value of an expression made at `start`: the operators that
 // follow (unless prefix), and the expression's trace event as eval_full
@@ -439,9 +451,13 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
-    if (partial.stop && (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub))) return next;
     Cell w = *c;
     Cell* start = stack::top;
+    if (partial.stop) {
+        OperatorSetWordEnd end = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub);
+        if (end.framed) return expression_end(start, code, set_word_framed_end(w, code, pos, end.next, tail, sub), tail, prefix, sub);
+        if (end.next) return end.next;
+    }
     next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
@@ -550,10 +566,17 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
     }
-    if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &w, stack::get_top());
-    set_frame_word();
-    if (sub) stack::unwind();
-    else stack::unwind_last();
+    close_set_word(&w, code, pos, sub);
+    return next;
+}
+
+// After set_word_operator_call ran its call in its frames: the set-word's
+// frame open, the operator's value above the set-word; the operators after
+// it, then the store, as eval_set_word goes on. Out of line, as
+// eval_set_word is.
+[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
+    next = infix_chain(stack::arguments + 1, code, next, tail, true);
+    close_set_word(&w, code, pos, sub);
     return next;
 }
 
@@ -796,15 +819,13 @@ namespace {
     u32 tail = cell_count(b);
     // A quiet run's fresh plan goes first, and mostly takes the run whole:
     // it reads none of the stack ends lowered below.
-    bool tried = quiet && plan_quiet_q(*plan_, tail, base);
-    if (tried) {
+    if (quiet && plan_quiet_q(*plan_, tail, base)) {
         pos = run_plan(*plan_, base);
         if (pos == tail) {
             plan_->fresh = true;
             return;
         }
     }
-    u32 planned = pos;
     CallFrame* frame_end = stack::frame_end;
     // A quiet run finds the stacks as the last run, simple to its end, found them.
     if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
@@ -819,7 +840,14 @@ namespace {
         // room at the series' tail this time tries again next time.
         bool append = false;
         // The plan read at an earlier run does what it can of this one.
-        if (!tried && plan_ && plan_current(*plan_, cells, head, tail, base)) pos = planned = run_plan(*plan_, base);
+        if (!quiet && plan_ && plan_current(*plan_, cells, head, tail, base)) {
+            pos = run_plan(*plan_, base);
+            if (pos == tail) {
+                plan_->fresh = true;
+                stack::frame_end = frame_end;
+                return;
+            }
+        }
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -845,8 +873,9 @@ namespace {
             pos = next;
         }
         if (pos >= tail && pos > head) {
+            // No plan took the whole run.
             if (plan_) {
-                if (planned < tail) plan_simple_run(*plan_, cells, head, tail, base);
+                plan_simple_run(*plan_, cells, head, tail, base);
                 plan_->fresh = plan_->ready;
             }
             stack::frame_end = frame_end;
@@ -939,7 +968,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true);
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
@@ -1018,24 +1047,15 @@ namespace {
 // quiet when the step only stored the next value (see plan_quiet_q).
 enum class Step { DONE, NEXT, QUIET };
 
-// The loop word's plain slot as a step found it: the same while no buffer
-// has moved nor node been freed (memory::buffer_epoch), as the word is.
-struct WordSlot {
-    Cell* slot = nullptr;
-    u32 epoch = 0;
-};
-
 // foreach's one-word step over a block, inline: the next cell stored
 // straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline Step foreach_step(WordSlot& ws) {
+[[gnu::always_inline]] inline Step foreach_step() {
     Cell* s = stack::arguments - 2;
     if (block::any_block_q(TYPE_OF(s))) {
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
         if (head >= cell_count(b)) return Step::DONE;
-        if (!ws.slot || ws.epoch != memory::buffer_epoch)
-            ws = {context::plain_slot(stack::arguments - 1), memory::buffer_epoch};
-        if (Cell* slot = ws.slot) {
+        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
             *slot = block::cells_of(b)[head];
             series_head(s) = head + 1;
             return Step::QUIET;
@@ -1047,10 +1067,9 @@ struct WordSlot {
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
-    WordSlot ws;
     for (;;) {
         stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step(ws);
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
         if (step == Step::DONE) return;
         if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
     }

@@ -238,17 +238,26 @@ struct Partial {
 
 // A set-word (`word`) whose value fast_set_word cut short at the number
 // operator at `stop` (`left` the value up to there, see Partial), whose
-// right operand is a call of a function that needs no frames: its
-// arguments simple (see simple_value), its body one simple expression or a
-// conditional whose branch is one (see read_body), then any operators
-// infix_simple does. Nothing in it can fail, allocate or be seen, so the
-// value is made and stored without the set-word's, the operator's and the
-// function's frames, where those could be opened, with the calls' budget
-// steps. The value is left as fast_set_word leaves it (`sub`); answers
-// the position after the expression, or 0, having changed nothing that
-// counts, for any other value, and (`whole`) for an expression that does
-// not reach the code's tail. The fast paths are on (the caller checked).
-u32 set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub, bool whole = false);
+// right operand is a call of a function that needs no frames of its own
+// before its body: its arguments simple (see simple_value) and no locals.
+// When its body is one simple expression or a conditional whose branch is
+// one (see read_body), nothing in it can fail, allocate or be seen: the
+// value, with any operators infix_simple does after it, is made and stored
+// without the set-word's, the operator's and the function's frames, where
+// those could be opened, with the calls' budget steps, and left as
+// fast_set_word leaves it (`sub`). Any other body runs in those frames,
+// opened then over the arguments in place (`framed`): the set-word's frame
+// is left open with the operator's value above the set-word, for the
+// caller to go on as eval_set_word does. Answers the position after what
+// it did (0: nothing done that counts, for any other value, and under
+// `whole` for a value that does not reach the code's tail or a body that
+// needs its frames). The fast paths are on (the caller checked).
+struct OperatorSetWordEnd {
+    u32 next = 0;
+    bool framed = false;
+};
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          bool whole = false);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
