@@ -818,15 +818,13 @@ namespace {
     u32 tail = cell_count(b);
     // A quiet run's fresh plan goes first, and mostly takes the run whole:
     // it reads none of the stack ends lowered below.
-    bool tried = quiet && plan_quiet_q(*plan_, tail, base);
-    if (tried) {
+    if (quiet && plan_quiet_q(*plan_, tail, base)) {
         pos = run_plan(*plan_, base);
         if (pos == tail) {
             plan_->fresh = true;
             return;
         }
     }
-    u32 planned = pos;
     CallFrame* frame_end = stack::frame_end;
     // A quiet run finds the stacks as the last run, simple to its end, found them.
     if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
@@ -841,7 +839,14 @@ namespace {
         // room at the series' tail this time tries again next time.
         bool append = false;
         // The plan read at an earlier run does what it can of this one.
-        if (!tried && plan_ && plan_current(*plan_, cells, head, tail, base)) pos = planned = run_plan(*plan_, base);
+        if (!quiet && plan_ && plan_current(*plan_, cells, head, tail, base)) {
+            pos = run_plan(*plan_, base);
+            if (pos == tail) {
+                plan_->fresh = true;
+                stack::frame_end = frame_end;
+                return;
+            }
+        }
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -867,8 +872,9 @@ namespace {
             pos = next;
         }
         if (pos >= tail && pos > head) {
+            // No plan took the whole run.
             if (plan_) {
-                if (planned < tail) plan_simple_run(*plan_, cells, head, tail, base);
+                plan_simple_run(*plan_, cells, head, tail, base);
                 plan_->fresh = plan_->ready;
             }
             stack::frame_end = frame_end;
@@ -1040,24 +1046,15 @@ namespace {
 // quiet when the step only stored the next value (see plan_quiet_q).
 enum class Step { DONE, NEXT, QUIET };
 
-// The loop word's plain slot as a step found it: the same while no buffer
-// has moved nor node been freed (memory::buffer_epoch), as the word is.
-struct WordSlot {
-    Cell* slot = nullptr;
-    u32 epoch = 0;
-};
-
 // foreach's one-word step over a block, inline: the next cell stored
 // straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline Step foreach_step(WordSlot& ws) {
+[[gnu::always_inline]] inline Step foreach_step() {
     Cell* s = stack::arguments - 2;
     if (block::any_block_q(TYPE_OF(s))) {
         SeriesBuffer* b = GET_BUFFER(series_node(s));
         u32 head = series_head(s);
         if (head >= cell_count(b)) return Step::DONE;
-        if (!ws.slot || ws.epoch != memory::buffer_epoch)
-            ws = {context::plain_slot(stack::arguments - 1), memory::buffer_epoch};
-        if (Cell* slot = ws.slot) {
+        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
             *slot = block::cells_of(b)[head];
             series_head(s) = head + 1;
             return Step::QUIET;
@@ -1069,10 +1066,9 @@ struct WordSlot {
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
-    WordSlot ws;
     for (;;) {
         stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step(ws);
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
         if (step == Step::DONE) return;
         if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
     }

@@ -4,13 +4,14 @@
 // was read from has changed. Only the fast tier uses it.
 //
 // A plan is run only when the body's cells are the ones it was read from
-// (compared at each run), no buffer has moved or node been freed since
-// (memory::buffer_epoch) and the stacks are where they were, so every word's
-// slot and every room check is what run_lean would find. What a run itself
-// can change is looked at again at each run: the values in the slots (a
-// plain value where one is needed, the same operator or action where one
-// was), the budget and the machine stack. An expression whose checks fail
-// has done nothing: run_lean goes on from it.
+// (compared, unless no code has run since a run the plan matched), no
+// buffer has moved or node been freed since (memory::buffer_epoch) and the
+// stacks are where they were, so every word's slot and every room check is
+// what run_lean would find. What a run itself can change is looked at again
+// at each run: the values in the slots (a plain value where one is needed,
+// the same operator or action where one was), the body's length, the budget
+// and the machine stack. An expression whose checks fail has done nothing:
+// run_lean goes on from it.
 #pragma once
 #include <cstring>
 
@@ -63,7 +64,7 @@ struct LoopPlan {
     bool fresh;      // ready, and the last run was simple from its head to its tail
     bool seen;       // a run was simple from its head to its tail once
     bool refused;    // the body holds what a plan does not take
-    u32 epoch;
+    u64 epoch;
     const Cell* cells;
     u32 head, tail;
     Cell* base;

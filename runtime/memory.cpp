@@ -16,7 +16,7 @@ namespace memory {
 
 Record record;
 BufferMemo buffer_memo;
-u32 buffer_epoch;
+u64 buffer_epoch;
 u32 generation = 0;
 u64 cap = 0;
 

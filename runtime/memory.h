@@ -123,7 +123,7 @@ extern BufferMemo buffer_memo;
 // Bumped at each forget: state kept longer than the memo (a loop body's
 // decoded expressions, see evaluator/loop_plan.h) holds addresses only while
 // it is unchanged.
-extern u32 buffer_epoch;
+extern u64 buffer_epoch;  // never wraps round to a value kept earlier
 inline void forget_buffers() {
     buffer_memo.key = 0;
     buffer_memo.count = 0;
