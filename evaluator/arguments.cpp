@@ -741,8 +741,9 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // An argument at `pos` (before the view's tail) that lean_arg takes at
 // once: a literal that no operator can follow, and (fast tier) a simple
 // expression (see simple_value). Its value goes to `out`; answers the
-// position after it, or 0 for any other argument.
-[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out) {
+// position after it, or 0 for any other argument. `room` as for simple_value.
+[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out,
+                                             Room room = Room::CHECK) {
     const Cell* c = view.cells + pos;
     // No operator can follow.
     bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
@@ -753,7 +754,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     if (!fast_paths_on()) return 0;
     if (!alone) {
         u32 stop;
-        return simple_value(view.cells, pos, view.tail, out, &stop);
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, room);
     }
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
     if (!v || !plain_value_q(TYPE_OF(v))) return 0;
@@ -898,7 +899,8 @@ namespace {
 // left above them), and its body read over them (read_body) as it is read
 // while the body runs: what read_body answered. UNREAD, having read
 // nothing, for any other argument (and for a body that is no block, which
-// the lean call then runs).
+// the lean call then runs). The caller made sure of room for CONDITIONAL_ROOM
+// frames and cells above the function's frame and slots.
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
                                                         BlockConditional* bc, Cell* out) {
@@ -907,7 +909,7 @@ namespace {
     u32 pos = *pos_io;
     for (u32 i = 0; i < args; i++) {
         if (pos >= view.tail) return BlockShape::UNREAD;
-        pos = simple_arg(view, pos, false, a + i);
+        pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
         if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return BlockShape::UNREAD;
     }
     Cell* top = a + args;
