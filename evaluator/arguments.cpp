@@ -893,29 +893,37 @@ namespace {
     return rec->frameless && named.argless && !trace.active;
 }
 
-// A frameless_q call's arguments from `*pos_io` in `view`, each one
-// simple_arg takes at once and of its parameter's types, laid out from `a`
-// where the lean call lays them, its refinement slots after them (the top
-// left above them), and its body read over them (read_body) as it is read
-// while the body runs: what read_body answered. UNREAD, having read
-// nothing, for any other argument (and for a body that is no block, which
-// the lean call then runs). The caller made sure of room for CONDITIONAL_ROOM
-// frames and cells above the function's frame and slots.
-[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
-                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out) {
+// A call's arguments from `*pos_io` in `view`, each one simple_arg takes
+// at once and of its parameter's types, laid out from `a` where the lean
+// call lays them, its refinement slots after them (the top left above
+// them); the position after them, or 0, having laid out nothing that
+// counts, for any other argument. The caller made sure of room for
+// CONDITIONAL_ROOM frames and cells above the function's frame and slots.
+[[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, const NamedRefs& named, const CodeView& view,
+                                                  Cell* a, u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
-    u32 pos = *pos_io;
     for (u32 i = 0; i < args; i++) {
-        if (pos >= view.tail) return BlockShape::UNREAD;
+        if (pos >= view.tail) return 0;
         pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
-        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return BlockShape::UNREAD;
+        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return 0;
     }
     Cell* top = a + args;
     for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
     for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
     stack::top = top + slots;
+    return pos;
+}
+
+// A frameless_q call's arguments laid out (lay_simple_args), and its body
+// read over them (read_body) as it is read while the body runs: what
+// read_body answered. UNREAD, having read nothing, for any other argument
+// (and for a body that is no block, which the lean call then runs).
+[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
+                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
+                                                        BlockConditional* bc, Cell* out) {
+    u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
+    if (!pos) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     Cell* ctx = context::TO_CTX(function::ctx_of(fn));
@@ -1194,9 +1202,17 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
+// What set_word_operator_call made of a body that needs its frames: how
+// read_body read it (UNREAD: not read, its function has locals), and how
+// many locals its frame starts with.
+struct FramedBody {
+    BlockShape read;
+    u32 locals;
+};
+
 // set_word_operator_call's call (of `fn`, its arguments laid out from the
 // top, three cells above it, to `top`) whose body read_body did not read as
-// SIMPLE (`read`, `body`, `bc`): it runs in its frames, opened now over the
+// SIMPLE (`how`, `body`, `bc`): it runs in its frames, opened now over the
 // arguments in place as eval_set_word, lean_op_call and
 // frameless_function_call open them: the set-word's, the operator's over
 // its left operand, the function's over the function value; then the
@@ -1205,7 +1221,7 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
 // nothing, for an operator whose call the lean call would not make.
 // Out of line: the calls that need no frames stay small.
 [[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
-                                            Cell* top, Cell* body, BlockShape read, BlockConditional* bc, u32 pos) {
+                                            Cell* top, Cell* body, FramedBody how, BlockConditional* bc, u32 pos) {
     Cell* start = stack::top;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     Cell op_word = cells[stop];
@@ -1234,7 +1250,8 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     budget::step();
     budget::step();
     budget::step();
-    run_body(fn, body, read, bc);
+    if (how.locals) function::init_locals(static_cast<i32>(how.locals));
+    run_body(fn, body, how.read, bc);
     lean_return({fn, &fn_word, code, tail, false}, pos, true);
     operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
     return true;
@@ -1277,19 +1294,34 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     // the frames it opens: the set-word's, the operator's and what the
     // function's call asks room for.
     Cell* a = start + 3;
-    if (!frameless_q(rec, named) || a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+    if (rec->compiled || !named.argless || trace.active ||
+        a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    BlockShape read = BlockShape::UNREAD;
+    bool laid;
+    const u32 locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
+    if (!locals) {
+        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+        laid = read != BlockShape::UNREAD;
+    } else {
+        // Locals: the body is read in its frame, as the lean call runs it.
+        u32 after = whole ? 0 : lay_simple_args(rec, named, view, a, pos);
+        if ((laid = after != 0)) {
+            pos = after;
+            body = rec->body;
+        }
+    }
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (read == BlockShape::UNREAD) return {};
-        if (whole || !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, read, &bc, pos)) return {};
+        if (!laid || whole ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
+            return {};
         return {pos, true};
     }
     Cell x = left;

@@ -847,7 +847,8 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         t->serial = collector::cycles + 1;
     } else if (blk) {
         t->block = indexed;
-        rehash(table, 0, kind == KIND_MAP ? 2 : 1);
+        // A new context's word list is empty: nothing to index.
+        if (cell_count(indexed)) rehash(table, 0, kind == KIND_MAP ? 2 : 1);
     }
     return table;
 }
