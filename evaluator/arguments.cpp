@@ -741,8 +741,9 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // An argument at `pos` (before the view's tail) that lean_arg takes at
 // once: a literal that no operator can follow, and (fast tier) a simple
 // expression (see simple_value). Its value goes to `out`; answers the
-// position after it, or 0 for any other argument.
-[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out) {
+// position after it, or 0 for any other argument. `room` as for simple_value.
+[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out,
+                                             Room room = Room::CHECK) {
     const Cell* c = view.cells + pos;
     // No operator can follow.
     bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
@@ -753,7 +754,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     if (!fast_paths_on()) return 0;
     if (!alone) {
         u32 stop;
-        return simple_value(view.cells, pos, view.tail, out, &stop);
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, room);
     }
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
     if (!v || !plain_value_q(TYPE_OF(v))) return 0;
@@ -896,14 +897,15 @@ namespace {
 // at once and of its parameter's types, laid out from `a` where the lean
 // call lays them, its refinement slots after them (the top left above
 // them); the position after them, or 0, having laid out nothing that
-// counts, for any other argument.
+// counts, for any other argument. The caller made sure of room for
+// CONDITIONAL_ROOM frames and cells above the function's frame and slots.
 [[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, const NamedRefs& named, const CodeView& view,
                                                   Cell* a, u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
     for (u32 i = 0; i < args; i++) {
         if (pos >= view.tail) return 0;
-        pos = simple_arg(view, pos, false, a + i);
+        pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
         if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return 0;
     }
     Cell* top = a + args;

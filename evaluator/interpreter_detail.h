@@ -154,7 +154,8 @@ struct BlockConditional {
 enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
 // A function body read before its function's frame opens, over arguments
 // in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
-// UNREAD for a body that is no block.
+// UNREAD for a body that is no block. The caller made sure of room for the
+// function's frame and CONDITIONAL_ROOM more frames and cells above the top.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
