@@ -1308,7 +1308,8 @@ namespace {
 }  // namespace
 
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          bool whole) {
+                                          OperatorReach reach) {
+    const bool whole = reach == OperatorReach::WHOLE;
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
@@ -1362,7 +1363,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
         laid = read != BlockShape::UNREAD;
     } else {
         // Locals: the body is read in its frame, as the lean call runs it.
-        u32 after = whole ? 0 : lay_simple_args(rec, named, view, a, pos);
+        u32 after = reach != OperatorReach::ANY ? 0 : lay_simple_args(rec, named, view, a, pos);
         if ((laid = after != 0)) {
             pos = after;
             body = rec->body;
@@ -1371,7 +1372,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (!laid || whole ||
+        if (!laid || reach != OperatorReach::ANY ||
             !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
             return {};
         return {pos, true};

@@ -758,6 +758,74 @@ void eval(Cell* code_in, bool chain) {
 
 namespace {
 
+// Whether the next budget step would find the budget spent (and throw).
+[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+
+// The leading set-words of `code` from `pos` that need no frames (see
+// fast_set_word and set_word_operator_call), each value pushed at `base`
+// as in a frame opened there, with eval_expression_checked's budget step.
+// They find the frame stack as full as with the block's frame open, so
+// that each declines (and raises the overflow later) exactly where it
+// would in the frame; nothing in them can move the code. Answers the
+// position reached.
+u32 frameless_set_words(Cell* code, u32 pos, u32 tail, Cell* base) {
+    CallFrame* const frame_end = stack::frame_end;
+    stack::frame_end = frame_end - 1;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    while (pos < tail && TYPE_OF(cells + pos) == TYPE_SET_WORD && !step_would_spend()) {
+        const Cell* c = cells + pos;
+        stack::top = base;
+        Partial partial;
+        u32 next;
+        if (!fast_set_word(c, code, pos + 1, tail, true, &next, &partial) &&
+            !(partial.stop &&
+              (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, true, OperatorReach::FRAMELESS)
+                          .next)))
+            break;
+        budget::step();
+        pos = next;
+    }
+    stack::frame_end = frame_end;
+    return pos;
+}
+
+// eval_pushed of code led by a set-word, in the library scope running now.
+[[gnu::noinline]] void eval_pushed_lean(const Cell* code_in) {
+    machine_stack::check();
+    budget::step();
+    Cell code = *code_in;
+    collector::Guard code_hold(&code);
+    Cell* base = stack::top;
+    const u32 head = series_head(&code);
+    const u32 tail = live_tail(&code);
+    const u32 pos = frameless_set_words(&code, head, tail, base);
+    if (pos == head) {
+        stack::top = base;
+        return enter_block(&code, false);
+    }
+    if (pos >= tail) return;  // the last value at base, as the frame leaves it
+    stack::top = base;
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_rest_in_frame(&code, pos, tail);
+    stack::unwind();
+}
+
+}  // namespace
+
+void eval_pushed(Cell* code) {
+    SeriesBuffer* b;
+    const u32 head = series_head(code);
+    if (fast_paths_on() && block::any_block_q(TYPE_OF(code)) &&
+        (((b = block::buffer_of(code))->flags & SERIES_LIBRARY) != 0) == in_library && head < cell_count(b) &&
+        TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD)
+        return eval_pushed_lean(code);
+    eval(code, false);
+}
+
+namespace {
+
 // The plans of the loop bodies running now, one per nesting level (loops
 // nest as their natives' C++ frames do): a LoopBody holds only a pointer,
 // so the frames of the loop natives stay as small as they were.
@@ -787,9 +855,6 @@ LoopBody::~LoopBody() {
 }
 
 void LoopBody::restore() { code_cell = saved_; }
-
-// Whether the next budget step would find the budget spent (and throw).
-[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
 namespace {
 
@@ -974,7 +1039,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true).next;
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
