@@ -49,7 +49,9 @@
 // (loop_plan.h) that later runs take while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
 // no frames (set_word_operator_call) without the run's steps around it
-// (LoopBody::run_operator_set_word).
+// (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
+// their leading set-words that need no frames go before the block's frame
+// is opened, which an action of nothing else never opens.
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
