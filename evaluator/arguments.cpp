@@ -741,8 +741,9 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // An argument at `pos` (before the view's tail) that lean_arg takes at
 // once: a literal that no operator can follow, and (fast tier) a simple
 // expression (see simple_value). Its value goes to `out`; answers the
-// position after it, or 0 for any other argument.
-[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out) {
+// position after it, or 0 for any other argument. `room` as for simple_value.
+[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out,
+                                             Room room = Room::CHECK) {
     const Cell* c = view.cells + pos;
     // No operator can follow.
     bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
@@ -753,7 +754,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     if (!fast_paths_on()) return 0;
     if (!alone) {
         u32 stop;
-        return simple_value(view.cells, pos, view.tail, out, &stop);
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, room);
     }
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
     if (!v || !plain_value_q(TYPE_OF(v))) return 0;
@@ -892,28 +893,42 @@ namespace {
     return rec->frameless && named.argless && !trace.active;
 }
 
-// A frameless_q call's arguments from `*pos_io` in `view`, each one
-// simple_arg takes at once and of its parameter's types, laid out from `a`
-// where the lean call lays them, its refinement slots after them (the top
-// left above them), and its body read over them (read_body) as it is read
-// while the body runs: what read_body answered. UNREAD, having read
-// nothing, for any other argument (and for a body that is no block, which
-// the lean call then runs).
-[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
-                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out) {
+// A call's arguments from `*pos_io` in `view`, each one simple_arg takes
+// at once and of its parameter's types, laid out from `a` where the lean
+// call lays them, its refinement slots after them (the top left above
+// them); the position after them, or 0, having laid out nothing that
+// counts, for any other argument. The caller made sure of room for
+// CONDITIONAL_ROOM frames and cells above the function's frame and slots.
+[[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, const NamedRefs& named, const CodeView& view,
+                                                  Cell* a, u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
-    u32 pos = *pos_io;
     for (u32 i = 0; i < args; i++) {
-        if (pos >= view.tail) return BlockShape::UNREAD;
-        pos = simple_arg(view, pos, false, a + i);
-        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return BlockShape::UNREAD;
+        if (pos >= view.tail) return 0;
+        pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
+        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return 0;
     }
     Cell* top = a + args;
     for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
     for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
     stack::top = top + slots;
+    return pos;
+}
+
+// A frameless_q call's arguments laid out (lay_simple_args), and its body
+// read over them (read_body) as it is read while the body runs: what
+// read_body answered. UNREAD, having read nothing, for any other argument
+// (and for a body that is no block, which the lean call then runs).
+// A frameless_q call laid out by lay_simple_args and its body read over
+// the arguments (read_body) as it is read while the body runs: what
+// read_body answered. UNREAD, having read nothing, where lay_simple_args
+// declined, and for arguments that do not end at `end` where that is
+// given (the body left unread: its read is the dear part).
+[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
+                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
+                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
+    u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
+    if (!pos || (end && pos != end)) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     Cell* ctx = context::TO_CTX(function::ctx_of(fn));
@@ -1192,9 +1207,17 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
+// What set_word_operator_call made of a body that needs its frames: how
+// read_body read it (UNREAD: not read, its function has locals), and how
+// many locals its frame starts with.
+struct FramedBody {
+    BlockShape read;
+    u32 locals;
+};
+
 // set_word_operator_call's call (of `fn`, its arguments laid out from the
 // top, three cells above it, to `top`) whose body read_body did not read as
-// SIMPLE (`read`, `body`, `bc`): it runs in its frames, opened now over the
+// SIMPLE (`how`, `body`, `bc`): it runs in its frames, opened now over the
 // arguments in place as eval_set_word, lean_op_call and
 // frameless_function_call open them: the set-word's, the operator's over
 // its left operand, the function's over the function value; then the
@@ -1203,7 +1226,7 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
 // nothing, for an operator whose call the lean call would not make.
 // Out of line: the calls that need no frames stay small.
 [[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
-                                            Cell* top, Cell* body, BlockShape read, BlockConditional* bc, u32 pos) {
+                                            Cell* top, Cell* body, FramedBody how, BlockConditional* bc, u32 pos) {
     Cell* start = stack::top;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     Cell op_word = cells[stop];
@@ -1232,11 +1255,57 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     budget::step();
     budget::step();
     budget::step();
-    run_body(fn, body, read, bc);
+    if (how.locals) function::init_locals(static_cast<i32>(how.locals));
+    run_body(fn, body, how.read, bc);
     lean_return({fn, &fn_word, code, tail, false}, pos, true);
     operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
     return true;
 }
+
+namespace {
+
+// The end of set_word_operator_call: the value `x` stored and left as
+// fast_set_word leaves it, with the steps of the operator's call, its
+// operand's expression and the operand's call; nothing, having changed
+// nothing, where the word needs the generic store (a change handler).
+[[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
+                                                                      bool sub) {
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return {};
+    budget::step();
+    budget::step();
+    budget::step();
+    Cell* start = stack::top;
+    *slot = x;
+    *start = x;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = x;
+    return {pos, false};
+}
+
+// set_word_operator_call's operand that is length? by word (`fn` its
+// action) of a block! or string! given as simple_arg takes it (`x: x +
+// length? s`): nothing in the call can fail or be seen, so its value is
+// read off the series, with room checked for the frames the generic path
+// would open (the set-word's, the operator's and length?'s). Out of line:
+// the function operand's path keeps its frame.
+[[gnu::noinline]] OperatorSetWordEnd set_word_length_call(const Cell* word, const CodeView& view, const Cell& left,
+                                                          FastOp kind, u32 stop, bool sub, bool whole,
+                                                          const Cell* fn) {
+    if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
+        stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    Cell series, x = left, v;
+    u32 s;
+    if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
+        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
+        (whole && pos < view.tail))
+        return {};
+    return store_operator_value(word, x, pos, sub);
+}
+
+}  // namespace
 
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
                                           bool whole) {
@@ -1252,13 +1321,15 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     // budget's end, and nearer the machine stack's, the calls are made.
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
-    // The operand: a function called by word or by a path naming refinements.
+    // The operand: a function called by word or by a path naming
+    // refinements, or length? by word.
     const Cell* c = view.cells + stop + 1;
     Cell fn;
     NamedRefs named;
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, whole, v);
         if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
@@ -1275,19 +1346,34 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     // the frames it opens: the set-word's, the operator's and what the
     // function's call asks room for.
     Cell* a = start + 3;
-    if (!frameless_q(rec, named) || a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+    if (rec->compiled || !named.argless || trace.active ||
+        a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    BlockShape read = BlockShape::UNREAD;
+    bool laid;
+    const u32 locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
+    if (!locals) {
+        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+        laid = read != BlockShape::UNREAD;
+    } else {
+        // Locals: the body is read in its frame, as the lean call runs it.
+        u32 after = whole ? 0 : lay_simple_args(rec, named, view, a, pos);
+        if ((laid = after != 0)) {
+            pos = after;
+            body = rec->body;
+        }
+    }
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (read == BlockShape::UNREAD) return {};
-        if (whole || !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, read, &bc, pos)) return {};
+        if (!laid || whole ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
+            return {};
         return {pos, true};
     }
     Cell x = left;
@@ -1295,19 +1381,10 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
         (whole && pos < view.tail))
         return {};
-    Cell* slot = context::plain_slot(word);
-    if (!slot) return {};
-    budget::step();
-    budget::step();
-    budget::step();
-    *slot = x;
-    *start = x;
-    stack::top = start + 1;
-    if (!sub) *stack::arguments = x;
-    return {pos, false};
+    return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole) {
     const Cell* v = peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1322,7 +1399,8 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
     out->next = pos + 1;
-    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
+                                     &out->value, whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
 }
@@ -1395,6 +1473,13 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    // An operand that is no word of a function first: the common refusal
+    // (a paren, an action's word) at the least cost.
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
+    const Cell* ov = peek_word(view.cells + pos);
+    if (!ov || TYPE_OF(ov) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1405,9 +1490,6 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
         &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
         return 0;
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
     // The operand's call laid out where the lean call lays it: above the
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;

@@ -17,9 +17,10 @@
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
-//     with simple arguments                simple and its body reads SIMPLE,
-//                                        else its frames opened around the
-//                                        body read (set_word_framed_end)
+//     with simple arguments, or over       simple and its body reads SIMPLE,
+//     length? of a series                  else its frames opened around the
+//                                        body read (set_word_framed_end);
+//                                        length? read off the series
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -209,7 +210,13 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
         vp = word_value(&w);
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
-    if (pos != refused && fast_infix(vp, start, code, pos, tail, sub)) return pos + 2;
+    // A right operand that is a word holding a function is a call, which
+    // fast_infix never takes: the operator's call goes on without the try.
+    const Cell* operand = pos + 1 < tail ? code_at(code, pos + 1) : nullptr;
+    const Cell* operand_value = operand && TYPE_OF(operand) == TYPE_WORD ? peek_word(operand) : nullptr;
+    if (pos != refused && !(operand_value && function_type_q(TYPE_OF(operand_value))) &&
+        fast_infix(vp, start, operand, operand_value, sub))
+        return pos + 2;
     Cell fn = *vp;
     if (enabled()) fire_event(EVT_FETCH, code, static_cast<i32>(pos), nullptr, &w);
     stack::top = start;
@@ -1081,8 +1088,10 @@ namespace {
 // so its value can go where the `frames` frames evaluating it would leave it
 // without them. False, having done nothing, for any other code, while
 // tracing or under the reference switch, and when the frames could not be
-// opened (the generic path then raises the overflow).
-[[gnu::always_inline]] inline bool simple_code_value(const Cell* code, u32 frames, Cell* out) {
+// opened (the generic path then raises the overflow). `room` as for
+// simple_value, KNOWN where the caller made sure of room for `frames` too.
+[[gnu::always_inline]] inline bool simple_code_value(const Cell* code, u32 frames, Cell* out,
+                                                     Room room = Room::CHECK) {
     if (!fast_paths_on()) return false;
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
@@ -1090,7 +1099,8 @@ namespace {
     // A value then operator and operand pairs: an odd count of cells. Most
     // code that holds a call is turned away here, before any word is looked up.
     if (head >= tail || !((tail - head) & 1) || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
-    if (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end) return false;
+    if (room == Room::CHECK && (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end))
+        return false;
     const Cell* c = block::cells_of(b) + head;
     if (head + 1 == tail) {
         // One value (a literal or a word holding one), the most common
@@ -1101,21 +1111,23 @@ namespace {
         return true;
     }
     u32 stop;
-    return simple_value(block::cells_of(b), head, tail, out, &stop) == tail;
+    return simple_value(block::cells_of(b), head, tail, out, &stop, {}, room) == tail;
 }
 
 // The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
 // makes up a block up to `tail` (evaluated inside `frames` frames, with
 // room checked for the conditional's): as read_block_conditional answers.
+// `room` as for simple_code_value.
 [[gnu::always_inline]] inline BlockShape read_conditional_shape(const Cell* fn, const Cell* cells, u32 head, u32 tail,
-                                                               u32 frames, BlockConditional* bc, Cell* out) {
+                                                               u32 frames, BlockConditional* bc, Cell* out,
+                                                               Room room = Room::CHECK) {
     Conditional& c = bc->call;
-    if (!read_conditional(fn, cells, head + 1, tail, &c) || c.next != tail) return BlockShape::OTHER;
+    if (!read_conditional(fn, cells, head + 1, tail, &c, room) || c.next != tail) return BlockShape::OTHER;
     if (!c.branch) {
         make_cell(out, TYPE_NONE);
         return BlockShape::SIMPLE;
     }
-    if (simple_code_value(c.branch, frames + 2, out)) return BlockShape::SIMPLE;
+    if (simple_code_value(c.branch, frames + 2, out, room)) return BlockShape::SIMPLE;
     bc->word = cells[head];
     bc->fn = *fn;
     return BlockShape::CONDITIONAL;
@@ -1223,13 +1235,9 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    // A paren with more after the call is declined before the body is read.
+    BlockShape read = read_word_call(cells, head, tail, 2, &call, true);
     if (read == BlockShape::UNREAD) return false;
-    if (call.next != tail) {
-        // More follows the call in the paren.
-        stack::top = start;
-        return false;
-    }
     budget::step();
     budget::step();
     budget::step();
@@ -1315,7 +1323,9 @@ void run_block(const Cell* code) { run_block_inline(code); }
 
 // What simple_code_value, then read_block_conditional, make of the body,
 // its buffer read once: a body led by a word holding a native can only be
-// a conditional (a native is no simple value), any other only simple.
+// a conditional (a native is no simple value), any other only simple. The
+// callers (read_frameless) made sure of room for the conditional's frames
+// and cells above the function's two: no room is asked again.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
     SeriesBuffer* b = block::buffer_of(body);
@@ -1326,13 +1336,9 @@ BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(cells + head) == TYPE_WORD) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        if (TYPE_OF(fn) == TYPE_NATIVE) {
-            if (stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end || stack::top + CONDITIONAL_ROOM >= stack::end)
-                return BlockShape::OTHER;
-            return read_conditional_shape(fn, cells, head, tail, 2, bc, out);
-        }
+        if (TYPE_OF(fn) == TYPE_NATIVE) return read_conditional_shape(fn, cells, head, tail, 2, bc, out, Room::KNOWN);
     }
-    return simple_code_value(body, 2, out) ? BlockShape::SIMPLE : BlockShape::OTHER;
+    return simple_code_value(body, 2, out, Room::KNOWN) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {

@@ -154,7 +154,8 @@ struct BlockConditional {
 enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
 // A function body read before its function's frame opens, over arguments
 // in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
-// UNREAD for a body that is no block.
+// UNREAD for a body that is no block. The caller made sure of room for the
+// function's frame and CONDITIONAL_ROOM more frames and cells above the top.
 BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
@@ -202,7 +203,8 @@ template <class Enter>
 // opened first: its arguments laid out above the function value's slot at
 // stack::top (the top left above them), its body read over them. What
 // read_body answered, the call's parts in *out; UNREAD, having changed
-// nothing, for any other call.
+// nothing, for any other call, and (`whole`) for a call that does not
+// end at `tail`.
 struct WordCall {
     Cell fn;
     Cell word;
@@ -211,7 +213,7 @@ struct WordCall {
     Cell value;  // SIMPLE: the call's value
     u32 next;    // the position after the call
 };
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole = false);
 
 // An operator of two plain parameters that fast_compute does (`fn` the
 // native or action it wraps, `name` its word) whose right operand at `pos`

@@ -90,6 +90,11 @@ inline constexpr u32 OPERATOR_ROOM = 8;
     return stack::frame_top + OPERATOR_ROOM <= stack::frame_end && stack::top + OPERATOR_ROOM < stack::end;
 }
 
+// Whether a reader of simple code checks the room its operators need
+// (operator_room_q) itself, or its caller made sure of more room already
+// (a call read before its frames open asks for CONDITIONAL_ROOM).
+enum class Room : bool { CHECK, KNOWN };
+
 // The value of a paren holding one simple expression, as its frames would
 // leave it, into *out; false, having done nothing, for any other paren and a
 // paren inside one (no nesting on this path). The caller checked
@@ -113,13 +118,14 @@ bool paren_operand(const Cell* paren, Cell* out);
 // action or native leaves: arithmetic rewrites the left cell, a comparison
 // makes a logic!. Answers false (and changes nothing) for every other case,
 // including an integer zero divisor and a float equality, which the generic
-// call then raises or compares.
-inline bool fast_infix(const Cell* op, Cell* start, Cell* code, u32 pos, u32 tail, bool sub) {
-    if (!fast_paths_on() || pos + 1 >= tail || !number_q(start)) return false;
+// call then raises or compares. `operand`: the right operand's cell (null:
+// none), `word_value` its value when it is a word (null: none or unbound).
+inline bool fast_infix(const Cell* op, Cell* start, const Cell* operand, const Cell* word_value, bool sub) {
+    if (!fast_paths_on() || !operand || !number_q(start)) return false;
     FastOp kind = fast_op_of(op);
     if (kind == FAST_NONE) return false;
     Cell inner;
-    const Cell* right = simple_operand(code_at(code, pos + 1), &inner);
+    const Cell* right = TYPE_OF(operand) == TYPE_WORD ? word_value : simple_operand(operand, &inner);
     // The room asked only of an operand that can be done here: not of a call.
     if (!right || !number_q(right) || !operator_room_q() || !fast_compute(kind, start, right)) return false;
     stack::top = start + 1;
@@ -144,12 +150,13 @@ inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 // then holds the value up to there and *stop the operator's position.
 // Inline: the call and its saved registers cost more than the work of an
 // operator or two.
-[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop) {
+[[gnu::always_inline]] inline u32 infix_simple(const Cell* cells, u32 next, u32 tail, Cell* v, u32* stop,
+                                               Room room = Room::CHECK) {
     const Cell* w = cells + next;
     const Cell* end = cells + tail;
     // Quickly out when no operator can follow.
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return next;
-    if (!operator_room_q()) {
+    if (room == Room::CHECK && !operator_room_q()) {
         *stop = next;
         return 0;
     }
@@ -186,7 +193,7 @@ struct KnownSlot {
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
 [[gnu::always_inline]] inline u32 simple_value(const Cell* cells, u32 pos, u32 tail, Cell* out, u32* stop,
-                                               KnownSlot known = {}) {
+                                               KnownSlot known = {}, Room room = Room::CHECK) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD) {
@@ -196,7 +203,7 @@ struct KnownSlot {
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
     u32 s = 0;
-    u32 next = infix_simple(cells, pos + 1, tail, &v, &s);
+    u32 next = infix_simple(cells, pos + 1, tail, &v, &s, room);
     *out = v;
     if (!next) *stop = s;
     return next;

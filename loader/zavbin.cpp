@@ -453,8 +453,8 @@ const u8* Reader::plain_text(const u8* p, const u8* end, node_t parent) {
     return q;
 }
 
-// The compact form's block or paren of no head, with an optional new-line
-// prefix, read without the general machinery (code is mostly blocks):
+// The compact form's block, paren or path of no head, with an optional
+// new-line prefix, read without the general machinery (code is mostly blocks):
 // the same steps and checks as series() takes for it. Null, having changed
 // nothing, for anything else.
 const u8* Reader::plain_block(const u8* p, const u8* end, node_t parent) {
@@ -462,7 +462,7 @@ const u8* Reader::plain_block(const u8* p, const u8* end, node_t parent) {
     bool newline = *p == 0xC0;
     const u8* q = p + newline;
     u32 type = *q;
-    if (type != TYPE_BLOCK && type != TYPE_PAREN) return nullptr;
+    if (type != TYPE_BLOCK && type != TYPE_PAREN && !block::any_path_q(type)) return nullptr;
     Depth depth(depth_, *this, p);
     machine_stack::check();
     q++;

@@ -14,8 +14,7 @@
 
 namespace zav::hashtable {
 
-i32 identity_alias(i32 id) { return id; }
-i32 (*resolve_alias)(i32 id) = identity_alias;
+const node_t* alias_block = nullptr;
 
 void (*normalise_map_key)(Cell* key) = nullptr;
 
@@ -847,7 +846,8 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         t->serial = collector::cycles + 1;
     } else if (blk) {
         t->block = indexed;
-        rehash(table, 0, kind == KIND_MAP ? 2 : 1);
+        // A new context's word list is empty: nothing to index.
+        if (cell_count(indexed)) rehash(table, 0, kind == KIND_MAP ? 2 : 1);
     }
     return table;
 }
