@@ -1450,12 +1450,11 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;
-    if (read == BlockShape::SIMPLE) {
-        Cell x = *start;
-        if (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) || !number_q(&call.value) ||
-            !fast_compute(kind, &x, &call.value))
-            return 0;
-    }
+    // SIMPLE: the operator's value, made once here.
+    Cell x = *start;
+    if (read == BlockShape::SIMPLE && (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) ||
+                                       !number_q(&call.value) || !fast_compute(kind, &x, &call.value)))
+        return 0;
     // The steps of the operator's call, its operand's expression and the
     // operand's call.
     budget::step();
@@ -1464,7 +1463,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (read == BlockShape::SIMPLE) {
         // Nothing in the call can fail or be seen: its value where
         // operator_finish leaves it, without the frames.
-        fast_compute(kind, start, &call.value);
+        *start = x;
         stack::top = start + 1;
         if (!sub) *stack::arguments = *start;
         return call.next;

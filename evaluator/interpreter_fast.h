@@ -140,7 +140,7 @@ inline constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull
                             1ull << TYPE_TUPLE | 1ull << TYPE_BINARY | 1ull << TYPE_TIME | 1ull << TYPE_TAG |
                             1ull << TYPE_EMAIL | 1ull << TYPE_DATE | 1ull << TYPE_MONEY;
 static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
-inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
+[[gnu::always_inline]] inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, each right operand a simple one (simple_operand),
