@@ -747,7 +747,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     const Cell* c = view.cells + pos;
     // No operator can follow.
     bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
-    if (plain_value_q(TYPE_OF(c)) && alone) {
+    if (alone && plain_value_q(TYPE_OF(c))) {
         *out = *c;
         return pos + 1;
     }
@@ -836,12 +836,12 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 }  // namespace
 
-ConditionalSeen conditional_seen[2];
+u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;
-    conditional_seen[native::entry_of(fn) == natives::N_IF] = {rec->more, rec->cycles};
+    conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
     return true;
 }
 

@@ -19,9 +19,9 @@ namespace zav::interpreter {
     const u32 index = native::entry_of(fn);
     if (index != natives::N_EITHER && index != natives::N_IF) return false;
     // The native conditional_native found last, without its record looked up.
-    const ConditionalSeen& seen = conditional_seen[index == natives::N_IF];
-    const node_t more = native::more_of(fn);
-    if (!(more && seen.more == more && seen.cycles == collector::cycles) && !conditional_native(fn)) return false;
+    if (conditional_seen[index == natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
+        !conditional_native(fn))
+        return false;
     const u32 blocks = index == natives::N_EITHER ? 2 : 1;
     u32 stop;
     u32 next = simple_value(cells, pos, tail, &out->cond, &stop, {}, room);

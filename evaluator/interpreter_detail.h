@@ -134,12 +134,11 @@ struct Conditional {
 bool conditional_native(const Cell* fn);
 // The `either` ([0]) and `if` ([1]) that conditional_native last found to
 // be such, as their call records knew them: valid for a native of the same
-// companion node while no collection has run (see read_conditional).
-struct ConditionalSeen {
-    node_t more = 0;
-    u32 cycles = 0;
-};
-extern ConditionalSeen conditional_seen[2];
+// companion node while no collection has run (see read_conditional). One
+// key of both, compared at once: the collections run in the high half, the
+// companion node (never 0 in a record, nor all ones) in the low.
+inline u64 conditional_key(node_t more, u32 cycles) { return u64{cycles} << 32 | more; }
+extern u64 conditional_seen[2];
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
