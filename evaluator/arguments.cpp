@@ -754,7 +754,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     if (!fast_paths_on()) return 0;
     if (!alone) {
         u32 stop;
-        return simple_value(view.cells, pos, view.tail, out, &stop, {}, room);
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
     }
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
     if (!v || !plain_value_q(TYPE_OF(v))) return 0;
@@ -926,11 +926,13 @@ namespace {
     if (!pos) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
-    Cell* ctx = context::TO_CTX(function::ctx_of(fn));
+    const node_t ctx_node = function::ctx_of(fn);
+    Cell* ctx = context::TO_CTX(ctx_node);
     u32 saved_values = ctx->data2;
     ctx->data2 = off_of(a);
     *body = rec->body;
-    BlockShape read = read_body(body, bc, out);
+    const BodyArgs args{context::on_stack_q(ctx) ? ctx_node : NO_CONTEXT, a};
+    BlockShape read = read_body(body, args, bc, out);
     ctx->data2 = saved_values;
     *pos_io = pos;
     return read;
