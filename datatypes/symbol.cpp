@@ -21,7 +21,7 @@ void init(u32 size) {
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, block);
     table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
-    hashtable::resolve_alias = resolve;
+    hashtable::alias_block = &block;
     collector::register_marker([] {
         if (table) hashtable::mark(table);
         if (block) collector::mark_block(block);
@@ -87,12 +87,8 @@ u32 name_length(i32 id) { return GET_BUFFER(cell_name(get_raw(id)))->used_bytes(
 
 i32 get_alias(i32 id) { return cell_alias(get_raw(id)); }
 
-i32 resolve(i32 id) {
-    // Ids outside the table (none yet, or not a symbol) resolve to themselves.
-    if (id < 1 || static_cast<u32>(id) > count()) return id;
-    i32 alias = cell_alias(get_raw(id));
-    return alias > 0 ? alias : id;
-}
+// Ids outside the table (none yet, or not a symbol) resolve to themselves.
+i32 resolve(i32 id) { return hashtable::resolve_alias(id); }
 
 namespace {
 

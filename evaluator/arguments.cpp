@@ -919,11 +919,16 @@ namespace {
 // read over them (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, for any other argument
 // (and for a body that is no block, which the lean call then runs).
+// A frameless_q call laid out by lay_simple_args and its body read over
+// the arguments (read_body) as it is read while the body runs: what
+// read_body answered. UNREAD, having read nothing, where lay_simple_args
+// declined, and for arguments that do not end at `end` where that is
+// given (the body left unread: its read is the dear part).
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out) {
+                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
     u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
-    if (!pos) return BlockShape::UNREAD;
+    if (!pos || (end && pos != end)) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     const node_t ctx_node = function::ctx_of(fn);
@@ -1259,8 +1264,54 @@ struct FramedBody {
     return true;
 }
 
+namespace {
+
+// The end of set_word_operator_call: the value `x` stored and left as
+// fast_set_word leaves it, with the steps of the operator's call, its
+// operand's expression and the operand's call; nothing, having changed
+// nothing, where the word needs the generic store (a change handler).
+[[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
+                                                                      bool sub) {
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return {};
+    budget::step();
+    budget::step();
+    budget::step();
+    Cell* start = stack::top;
+    *slot = x;
+    *start = x;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = x;
+    return {pos, false};
+}
+
+// set_word_operator_call's operand that is length? by word (`fn` its
+// action) of a block! or string! given as simple_arg takes it (`x: x +
+// length? s`): nothing in the call can fail or be seen, so its value is
+// read off the series, with room checked for the frames the generic path
+// would open (the set-word's, the operator's and length?'s). Out of line:
+// the function operand's path keeps its frame.
+[[gnu::noinline]] OperatorSetWordEnd set_word_length_call(const Cell* word, const CodeView& view, const Cell& left,
+                                                          FastOp kind, u32 stop, bool sub, bool whole,
+                                                          const Cell* fn) {
+    if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
+        stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    Cell series, x = left, v;
+    u32 s;
+    if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
+        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
+        (whole && pos < view.tail))
+        return {};
+    return store_operator_value(word, x, pos, sub);
+}
+
+}  // namespace
+
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          bool whole) {
+                                          OperatorReach reach) {
+    const bool whole = reach == OperatorReach::WHOLE;
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
@@ -1273,13 +1324,15 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     // budget's end, and nearer the machine stack's, the calls are made.
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
-    // The operand: a function called by word or by a path naming refinements.
+    // The operand: a function called by word or by a path naming
+    // refinements, or length? by word.
     const Cell* c = view.cells + stop + 1;
     Cell fn;
     NamedRefs named;
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, whole, v);
         if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
@@ -1312,7 +1365,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
         laid = read != BlockShape::UNREAD;
     } else {
         // Locals: the body is read in its frame, as the lean call runs it.
-        u32 after = whole ? 0 : lay_simple_args(rec, named, view, a, pos);
+        u32 after = reach != OperatorReach::ANY ? 0 : lay_simple_args(rec, named, view, a, pos);
         if ((laid = after != 0)) {
             pos = after;
             body = rec->body;
@@ -1321,7 +1374,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (!laid || whole ||
+        if (!laid || reach != OperatorReach::ANY ||
             !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
             return {};
         return {pos, true};
@@ -1331,19 +1384,10 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
         (whole && pos < view.tail))
         return {};
-    Cell* slot = context::plain_slot(word);
-    if (!slot) return {};
-    budget::step();
-    budget::step();
-    budget::step();
-    *slot = x;
-    *start = x;
-    stack::top = start + 1;
-    if (!sub) *stack::arguments = x;
-    return {pos, false};
+    return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole) {
     const Cell* v = peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1358,7 +1402,8 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
     out->next = pos + 1;
-    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
+                                     &out->value, whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
 }
@@ -1431,6 +1476,13 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    // An operand that is no word of a function first: the common refusal
+    // (a paren, an action's word) at the least cost.
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
+    const Cell* ov = peek_word(view.cells + pos);
+    if (!ov || TYPE_OF(ov) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1441,9 +1493,6 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
         &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
         return 0;
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
     // The operand's call laid out where the lean call lays it: above the
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;

@@ -132,10 +132,8 @@ bool plain_series_action(u32 slot) {
         case ACT_INSERT:
             return type == TYPE_BLOCK && add_cell(s, s + 1, false);
         case ACT_LENGTH_Q:
-            // series!'s own length?, which both inherit, without the type dispatch.
-            if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
-            make_cell(s, TYPE_INTEGER, 0, series::length_from(s, false));
-            return true;
+            // Without the type dispatch.
+            return series_length(s, s);
         case ACT_PICK: {
             if ((type != TYPE_BLOCK && type != TYPE_STRING) || TYPE_OF(s + 1) != TYPE_INTEGER) return false;
             Cell v = *s;

@@ -17,9 +17,10 @@
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
-//     with simple arguments                simple and its body reads SIMPLE,
-//                                        else its frames opened around the
-//                                        body read (set_word_framed_end)
+//     with simple arguments, or over       simple and its body reads SIMPLE,
+//     length? of a series                  else its frames opened around the
+//                                        body read (set_word_framed_end);
+//                                        length? read off the series
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -48,7 +49,9 @@
 // (loop_plan.h) that later runs take while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
 // no frames (set_word_operator_call) without the run's steps around it
-// (LoopBody::run_operator_set_word).
+// (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
+// their leading set-words that need no frames go before the block's frame
+// is opened, which an action of nothing else never opens.
 //
 // The lean calls (lean_word_call, lean_path_call, lean_op_call) take calls
 // whose parameters are all evaluated ones, reading the callee's call record;
@@ -757,6 +760,74 @@ void eval(Cell* code_in, bool chain) {
 
 namespace {
 
+// Whether the next budget step would find the budget spent (and throw).
+[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+
+// The leading set-words of `code` from `pos` that need no frames (see
+// fast_set_word and set_word_operator_call), each value pushed at `base`
+// as in a frame opened there, with eval_expression_checked's budget step.
+// They find the frame stack as full as with the block's frame open, so
+// that each declines (and raises the overflow later) exactly where it
+// would in the frame; nothing in them can move the code. Answers the
+// position reached.
+u32 frameless_set_words(Cell* code, u32 pos, u32 tail, Cell* base) {
+    CallFrame* const frame_end = stack::frame_end;
+    stack::frame_end = frame_end - 1;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    while (pos < tail && TYPE_OF(cells + pos) == TYPE_SET_WORD && !step_would_spend()) {
+        const Cell* c = cells + pos;
+        stack::top = base;
+        Partial partial;
+        u32 next;
+        if (!fast_set_word(c, code, pos + 1, tail, true, &next, &partial) &&
+            !(partial.stop &&
+              (next = set_word_operator_call(c, code, partial.value, partial.stop, tail, true, OperatorReach::FRAMELESS)
+                          .next)))
+            break;
+        budget::step();
+        pos = next;
+    }
+    stack::frame_end = frame_end;
+    return pos;
+}
+
+// eval_pushed of code led by a set-word, in the library scope running now.
+[[gnu::noinline]] void eval_pushed_lean(const Cell* code_in) {
+    machine_stack::check();
+    budget::step();
+    Cell code = *code_in;
+    collector::Guard code_hold(&code);
+    Cell* base = stack::top;
+    const u32 head = series_head(&code);
+    const u32 tail = live_tail(&code);
+    const u32 pos = frameless_set_words(&code, head, tail, base);
+    if (pos == head) {
+        stack::top = base;
+        return enter_block(&code, false);
+    }
+    if (pos >= tail) return;  // the last value at base, as the frame leaves it
+    stack::top = base;
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    eval_rest_in_frame(&code, pos, tail);
+    stack::unwind();
+}
+
+}  // namespace
+
+void eval_pushed(Cell* code) {
+    SeriesBuffer* b;
+    const u32 head = series_head(code);
+    if (fast_paths_on() && block::any_block_q(TYPE_OF(code)) &&
+        (((b = block::buffer_of(code))->flags & SERIES_LIBRARY) != 0) == in_library && head < cell_count(b) &&
+        TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD)
+        return eval_pushed_lean(code);
+    eval(code, false);
+}
+
+namespace {
+
 // The plans of the loop bodies running now, one per nesting level (loops
 // nest as their natives' C++ frames do): a LoopBody holds only a pointer,
 // so the frames of the loop natives stay as small as they were.
@@ -786,9 +857,6 @@ LoopBody::~LoopBody() {
 }
 
 void LoopBody::restore() { code_cell = saved_; }
-
-// Whether the next budget step would find the budget spent (and throw).
-[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
 namespace {
 
@@ -973,7 +1041,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, true).next;
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
@@ -1234,13 +1302,9 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    BlockShape read = read_word_call(cells, head, tail, 2, &call);
+    // A paren with more after the call is declined before the body is read.
+    BlockShape read = read_word_call(cells, head, tail, 2, &call, true);
     if (read == BlockShape::UNREAD) return false;
-    if (call.next != tail) {
-        // More follows the call in the paren.
-        stack::top = start;
-        return false;
-    }
     budget::step();
     budget::step();
     budget::step();

@@ -47,6 +47,10 @@ void init();
 // (unset for an empty block). chain: copy the result into the caller's
 // result slot, else leave it as the last pushed value of the caller.
 void eval(Cell* code, bool chain);
+// eval(code, false) for code run again and again for its effects (a parse
+// action): its leading set-words that need no frames run before the
+// block's frame opens, which code of nothing else never opens.
+void eval_pushed(Cell* code);
 // How one run of a loop body ended: break and continue are the loop's.
 enum class BodyEnd { NORMAL, BROKE, CONTINUED };
 

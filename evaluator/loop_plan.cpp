@@ -66,6 +66,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
         if (p.exprs == PLAN_EXPRS) return false;
         PlanExpr& e = p.expr[p.exprs++];
         e.pos = pos;
+        e.steps_before = p.steps;
         const Cell* c = cells + pos;
         const Cell* fn;
         p.steps++;
@@ -102,33 +103,39 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
     return true;
 }
 
+// The budget steps of the expressions before `e`, taken at once: no code
+// runs in a plan, so nothing can tell when they were taken.
+[[gnu::always_inline]] inline u32 plan_stop(const PlanExpr* e, Cell* base) {
+    if (budget::spent) budget::left -= e->steps_before;
+    stack::top = base;
+    return e->pos;
+}
+
 u32 run_plan(const LoopPlan& p, Cell* base) {
     // With more budget than the run takes, no step below can spend it (nor
     // would run_lean's expressions decline for it).
     if (budget::spent && budget::left <= p.steps + 2) return p.head;
     for (const PlanExpr *e = p.expr, *end = e + p.exprs; e < end; e++) {
-        stack::top = base;
         switch (e->kind) {
             case PlanKind::SET:
-                if (!plan_value(e->a, base)) return e->pos;
+                if (!plan_value(e->a, base)) return plan_stop(e, base);
                 *e->slot = *base;
                 break;
             case PlanKind::VALUE:
-                if (!plan_value(e->a, base)) return e->pos;
+                if (!plan_value(e->a, base)) return plan_stop(e, base);
                 break;
             case PlanKind::APPEND: {
                 // The stacks' room was there when the plan was read (and
                 // the budget's is above); the machine stack's is looked at.
                 if (!same_cell(e->fn, &e->action) || !append_machine_room_q() ||
                     !plan_value(e->a, base) || !plan_value(e->b, base + 1) || !append_in_place(base, base + 1, e->types))
-                    return e->pos;
-                budget::step();
+                    return plan_stop(e, base);
                 break;
             }
         }
-        stack::top = base + 1;
-        budget::step();
     }
+    if (budget::spent) budget::left -= p.steps;
+    stack::top = base + 1;
     return p.tail;
 }
 

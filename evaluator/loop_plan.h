@@ -52,6 +52,7 @@ enum class PlanKind : u8 { VALUE, SET, APPEND };
 struct PlanExpr {
     PlanKind kind;
     u32 pos;          // its first cell
+    u32 steps_before; // budget steps of the expressions before it
     Cell* slot;       // SET: the set-word's plain slot
     const Cell* fn;   // APPEND: the slot of append's word, holding `action`
     Cell action;

@@ -310,10 +310,11 @@ struct Engine {
     }
 
     // Evaluates a paren; its value is left on the value stack (the caller pops).
+    // Actions run again and again: their leading set-words go without the frame.
     Cell* eval_paren(const Cell* paren) {
         Cell* base = stack::top;
         Cell code = *paren;
-        interpreter::eval(&code, false);
+        interpreter::eval_pushed(&code);
         stack::top = base + 1;
         return base;
     }

@@ -6,6 +6,7 @@
 
 #include "datatypes/action_slots.h"
 #include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "evaluator/interpreter.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -52,6 +53,16 @@ namespace zav::actions {
         series_head(s) = pos + 1;
     }
     b->tail += sizeof(Cell);
+    return true;
+}
+
+// length? of a block! or string! (series!'s own length?, which both
+// inherit), read off the value: the integer! into *out; false for any
+// other type. Nothing in it can fail or allocate.
+[[gnu::always_inline]] inline bool series_length(const Cell* s, Cell* out) {
+    if (TYPE_OF(s) != TYPE_BLOCK && TYPE_OF(s) != TYPE_STRING) return false;
+    Cell v = *s;
+    make_cell(out, TYPE_INTEGER, 0, series::length_from(&v, false));
     return true;
 }
 

@@ -14,8 +14,7 @@
 
 namespace zav::hashtable {
 
-i32 identity_alias(i32 id) { return id; }
-i32 (*resolve_alias)(i32 id) = identity_alias;
+const node_t* alias_block = nullptr;
 
 void (*normalise_map_key)(Cell* key) = nullptr;
 

@@ -3,6 +3,7 @@
 // in low-level heap blocks.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace zav::hashtable {
 
@@ -116,9 +117,19 @@ void clear_int(IntTable* t);
 void free_int(IntTable* t);
 i32 resize_int(IntTable* t, u32 size);  // -1 when the buffers cannot be made (the old stay)
 
-// The case-insensitive alias of a symbol id (the symbol table sets it up;
-// until then every id is its own alias).
-extern i32 (*resolve_alias)(i32 id);
+// The symbol block, which the symbol table registers: cell id - 1 holds
+// symbol id's case-insensitive alias in its first payload word (none when
+// not above 0). Until it is there every id is its own alias.
+extern const node_t* alias_block;
+// The case-insensitive alias of a symbol id (ids outside the table: itself).
+inline i32 resolve_alias(i32 id) {
+    node_t blk = alias_block ? *alias_block : 0;
+    if (!blk) return id;
+    SeriesBuffer* b = GET_BUFFER(blk);
+    if (id < 1 || static_cast<u32>(id) > b->used_bytes() / sizeof(Cell)) return id;
+    i32 alias = symbol::cell_alias(reinterpret_cast<const Cell*>(b->head()) + (id - 1));
+    return alias > 0 ? alias : id;
+}
 
 // Turns a key cell into the form a map stores (map! registers it).
 extern void (*normalise_map_key)(Cell* key);
