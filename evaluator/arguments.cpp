@@ -1384,10 +1384,9 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const CallAt& at, u32 frames, WordCall* out) {
-    const Cell* cells = at.cells;
-    const u32 pos = at.pos, tail = at.tail;
-    const Cell* v = at.fn ? at.fn : peek_word(cells + pos);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, CallReading how, WordCall* out, const Cell* fn) {
+    const u32 frames = how.frames;
+    const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
     out->word = cells[pos];
@@ -1402,7 +1401,7 @@ BlockShape read_word_call(const CallAt& at, u32 frames, WordCall* out) {
     const CodeView view{cells, tail};
     out->next = pos + 1;
     BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, at.whole ? tail : 0);
+                                     &out->value, how.whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
 }
@@ -1472,13 +1471,13 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     return true;
 }
 
-u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const CallAt& operand, bool sub) {
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
     // An operand that is no word of a function first (its value the
     // caller's look-up): the common refusal (a paren, an action's word) at
     // the least cost.
-    if (!operand.fn || TYPE_OF(operand.fn) != TYPE_FUNCTION) return 0;
+    if (!operand.value || TYPE_OF(operand.value) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1493,7 +1492,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const CallAt& operand, 
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;
     WordCall call;
-    const BlockShape read = read_word_call(operand, 1, &call);
+    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, {1, false}, &call, operand.value);
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;

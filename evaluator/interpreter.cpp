@@ -1304,7 +1304,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     Cell* start = stack::top;
     WordCall call;
     // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_word_call({cells, head, tail, nullptr, true}, 2, &call);
+    BlockShape read = read_word_call(cells, head, tail, {2, true}, &call);
     if (read == BlockShape::UNREAD) return false;
     budget::step();
     budget::step();

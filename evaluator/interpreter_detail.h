@@ -205,23 +205,18 @@ template <class Enter>
     return c.next;
 }
 
-// Where a call by word is read: at `pos` of the code's `cells` as they are
-// now, up to `tail` (within their count); `fn` the word's value where the
-// caller looked it up already (null: not yet); `whole`: the call must end
-// at `tail`.
-struct CallAt {
-    const Cell* cells;
-    u32 pos;
-    u32 tail;
-    const Cell* fn = nullptr;
-    bool whole = false;
+// How read_word_call reads a call: with room for `frames` more frames
+// opened first; `whole`: the call must end at the code's tail. One register.
+struct CallReading {
+    u32 frames;
+    bool whole;
 };
-// A call of a function by word (`at`) read as frameless_function_call
-// reads it, with room for `frames` more frames opened first: its arguments
-// laid out above the function value's slot at stack::top (the top left
-// above them), its body read over them. What read_body answered, the
-// call's parts in *out; UNREAD, having changed nothing, for any other call,
-// and (`whole`) for a call that does not end at `tail`.
+// A call of a function by word at `pos` of `cells` (up to `tail`) read as
+// frameless_function_call reads it, as `how` says: its arguments laid out
+// above the function value's slot at stack::top (the top left above them),
+// its body read over them. `fn`: the word's value where the caller looked
+// it up already (null: not yet). What read_body answered, the call's parts
+// in *out; UNREAD, having changed nothing, for any other call.
 struct WordCall {
     Cell fn;
     Cell word;
@@ -230,7 +225,17 @@ struct WordCall {
     Cell value;  // SIMPLE: the call's value
     u32 next;    // the position after the call
 };
-BlockShape read_word_call(const CallAt& at, u32 frames, WordCall* out);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, CallReading how, WordCall* out,
+                          const Cell* fn = nullptr);
+// An operator's right operand at `pos` of the code's `cells` as they are
+// now, up to `tail` (within their count), and its value where it is a word
+// (null: none or unbound).
+struct Operand {
+    const Cell* cells;
+    u32 pos;
+    u32 tail;
+    const Cell* value;
+};
 
 // An operator of two plain parameters that fast_compute does (`fn` the
 // native or action it wraps, `name` its word) whose right operand at `pos`
@@ -238,10 +243,9 @@ BlockShape read_word_call(const CallAt& at, u32 frames, WordCall* out);
 // operand a number at stack::top. A call that needs no frames leaves its
 // value to the operator in place, without the operator's and the call's
 // frames; any other runs in them, as the lean call opens them, without the
-// operand's expression dispatch. The operand as read_word_call takes it
-// (`operand`, never `whole`). Answers the position after the operand, or 0
-// having changed nothing.
-u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const CallAt& operand, bool sub);
+// operand's expression dispatch. Answers the position after the operand,
+// or 0 having changed nothing.
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having
