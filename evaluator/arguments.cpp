@@ -1385,7 +1385,13 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole) {
+namespace {
+
+// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
+// the common one reads no more than it needs.
+template <bool Whole>
+[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
+                                                           WordCall* out) {
     const Cell* v = peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1401,9 +1407,19 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
     const CodeView view{cells, tail};
     out->next = pos + 1;
     BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, whole ? tail : 0);
+                                     &out->value, Whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+}  // namespace
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    return read_word_call_as<false>(cells, pos, tail, frames, out);
+}
+
+BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its
@@ -1474,13 +1490,6 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
-    // An operand that is no word of a function first: the common refusal
-    // (a paren, an action's word) at the least cost.
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
-    const Cell* ov = peek_word(view.cells + pos);
-    if (!ov || TYPE_OF(ov) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1491,6 +1500,9 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
         &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
         return 0;
+    CodeView view;
+    view.read(code, tail);
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
     // The operand's call laid out where the lean call lays it: above the
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;

@@ -203,8 +203,8 @@ template <class Enter>
 // opened first: its arguments laid out above the function value's slot at
 // stack::top (the top left above them), its body read over them. What
 // read_body answered, the call's parts in *out; UNREAD, having changed
-// nothing, for any other call, and (`whole`) for a call that does not
-// end at `tail`.
+// nothing, for any other call. read_whole_word_call: the same, and
+// UNREAD, its body left unread, for a call that does not end at `tail`.
 struct WordCall {
     Cell fn;
     Cell word;
@@ -213,7 +213,8 @@ struct WordCall {
     Cell value;  // SIMPLE: the call's value
     u32 next;    // the position after the call
 };
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole = false);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
+BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 
 // An operator of two plain parameters that fast_compute does (`fn` the
 // native or action it wraps, `name` its word) whose right operand at `pos`
