@@ -21,7 +21,7 @@ constexpr u32 WORD_CHANGED = 0x2000;
 extern node_t global;
 
 // A context node's buffer holds two cells: the context! cell and the owner value.
-inline Cell* TO_CTX(node_t ctx) { return reinterpret_cast<Cell*>(GET_BUFFER(ctx)->head()); }
+[[gnu::always_inline]] inline Cell* TO_CTX(node_t ctx) { return reinterpret_cast<Cell*>(GET_BUFFER(ctx)->head()); }
 inline Cell* owner_of(node_t ctx) { return TO_CTX(ctx) + 1; }
 inline node_t table_of(const Cell* ctx) { return ctx->data1; }
 inline u32 kind_of(const Cell* ctx) { return (ctx->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT; }

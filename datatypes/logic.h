@@ -15,7 +15,7 @@ Cell* make_at(Cell* cell, i32 v);
 inline i32 get(const Cell* c) { return static_cast<i32>(c->data1); }
 
 // Truth: only none and logic false are false.
-inline bool is_true(const Cell* value) {
+[[gnu::always_inline]] inline bool is_true(const Cell* value) {
     u32 t = TYPE_OF(value);
     return !(t == TYPE_NONE || (t == TYPE_LOGIC && value->data1 == 0));
 }

@@ -747,14 +747,14 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     const Cell* c = view.cells + pos;
     // No operator can follow.
     bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
-    if (plain_value_q(TYPE_OF(c)) && alone) {
+    if (alone && plain_value_q(TYPE_OF(c))) {
         *out = *c;
         return pos + 1;
     }
     if (!fast_paths_on()) return 0;
     if (!alone) {
         u32 stop;
-        return simple_value(view.cells, pos, view.tail, out, &stop, {}, room);
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
     }
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
     if (!v || !plain_value_q(TYPE_OF(v))) return 0;
@@ -836,12 +836,12 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 }  // namespace
 
-ConditionalSeen conditional_seen[2];
+u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;
-    conditional_seen[native::entry_of(fn) == natives::N_IF] = {rec->more, rec->cycles};
+    conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
     return true;
 }
 
@@ -931,11 +931,13 @@ namespace {
     if (!pos || (end && pos != end)) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
-    Cell* ctx = context::TO_CTX(function::ctx_of(fn));
+    const node_t ctx_node = function::ctx_of(fn);
+    Cell* ctx = context::TO_CTX(ctx_node);
     u32 saved_values = ctx->data2;
     ctx->data2 = off_of(a);
     *body = rec->body;
-    BlockShape read = read_body(body, bc, out);
+    const BodyArgs args{context::on_stack_q(ctx) ? ctx_node : NO_CONTEXT, a};
+    BlockShape read = read_body(body, args, bc, out);
     ctx->data2 = saved_values;
     *pos_io = pos;
     return read;
@@ -1511,12 +1513,11 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;
-    if (read == BlockShape::SIMPLE) {
-        Cell x = *start;
-        if (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) || !number_q(&call.value) ||
-            !fast_compute(kind, &x, &call.value))
-            return 0;
-    }
+    // SIMPLE: the operator's value, made once here.
+    Cell x = *start;
+    if (read == BlockShape::SIMPLE && (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) ||
+                                       !number_q(&call.value) || !fast_compute(kind, &x, &call.value)))
+        return 0;
     // The steps of the operator's call, its operand's expression and the
     // operand's call.
     budget::step();
@@ -1525,7 +1526,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (read == BlockShape::SIMPLE) {
         // Nothing in the call can fail or be seen: its value where
         // operator_finish leaves it, without the frames.
-        fast_compute(kind, start, &call.value);
+        *start = x;
         stack::top = start + 1;
         if (!sub) *stack::arguments = *start;
         return call.next;

@@ -13,18 +13,18 @@ namespace zav::interpreter {
 // of `cells`, up to `tail`): the condition one simple expression (see
 // simple_value), the branches literal blocks and no operator after the
 // last. Reads the call without evaluating anything or pushing; false for
-// any other shape (or any other native). `room` as for simple_value.
+// any other shape (or any other native). `k` as for simple_value.
 [[gnu::always_inline]] inline bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
-                                                    Conditional* out, Room room = Room::CHECK) {
+                                                    Conditional* out, Known k = {}) {
     const u32 index = native::entry_of(fn);
     if (index != natives::N_EITHER && index != natives::N_IF) return false;
     // The native conditional_native found last, without its record looked up.
-    const ConditionalSeen& seen = conditional_seen[index == natives::N_IF];
-    const node_t more = native::more_of(fn);
-    if (!(more && seen.more == more && seen.cycles == collector::cycles) && !conditional_native(fn)) return false;
+    if (conditional_seen[index == natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
+        !conditional_native(fn))
+        return false;
     const u32 blocks = index == natives::N_EITHER ? 2 : 1;
     u32 stop;
-    u32 next = simple_value(cells, pos, tail, &out->cond, &stop, {}, room);
+    u32 next = simple_value(cells, pos, tail, &out->cond, &stop, {}, k);
     if (!next || next + blocks > tail) return false;
     const Cell* b = cells + next;
     if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;

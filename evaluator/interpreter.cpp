@@ -1157,10 +1157,10 @@ namespace {
 // so its value can go where the `frames` frames evaluating it would leave it
 // without them. False, having done nothing, for any other code, while
 // tracing or under the reference switch, and when the frames could not be
-// opened (the generic path then raises the overflow). `room` as for
-// simple_value, KNOWN where the caller made sure of room for `frames` too.
-[[gnu::always_inline]] inline bool simple_code_value(const Cell* code, u32 frames, Cell* out,
-                                                     Room room = Room::CHECK) {
+// opened (the generic path then raises the overflow). `k` as for
+// simple_value, its room KNOWN where the caller made sure of room for
+// `frames` too.
+[[gnu::always_inline]] inline bool simple_code_value(const Cell* code, u32 frames, Cell* out, Known k = {}) {
     if (!fast_paths_on()) return false;
     SeriesBuffer* b = block::buffer_of(code);
     u32 head = series_head(code);
@@ -1168,35 +1168,35 @@ namespace {
     // A value then operator and operand pairs: an odd count of cells. Most
     // code that holds a call is turned away here, before any word is looked up.
     if (head >= tail || !((tail - head) & 1) || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return false;
-    if (room == Room::CHECK && (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end))
+    if (k.room == Room::CHECK && (stack::frame_top + frames > stack::frame_end || stack::top + 2 >= stack::end))
         return false;
     const Cell* c = block::cells_of(b) + head;
     if (head + 1 == tail) {
         // One value (a literal or a word holding one), the most common
         // branch: read here, without simple_value's operator step.
-        if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return false;
+        if (TYPE_OF(c) == TYPE_WORD && !(c = peek_known(c, k.args))) return false;
         if (!plain_value_q(TYPE_OF(c))) return false;
         *out = *c;
         return true;
     }
     u32 stop;
-    return simple_value(block::cells_of(b), head, tail, out, &stop, {}, room) == tail;
+    return simple_value(block::cells_of(b), head, tail, out, &stop, {}, k) == tail;
 }
 
 // The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
 // makes up a block up to `tail` (evaluated inside `frames` frames, with
 // room checked for the conditional's): as read_block_conditional answers.
-// `room` as for simple_code_value.
+// `k` as for simple_code_value.
 [[gnu::always_inline]] inline BlockShape read_conditional_shape(const Cell* fn, const Cell* cells, u32 head, u32 tail,
                                                                u32 frames, BlockConditional* bc, Cell* out,
-                                                               Room room = Room::CHECK) {
+                                                               Known k = {}) {
     Conditional& c = bc->call;
-    if (!read_conditional(fn, cells, head + 1, tail, &c, room) || c.next != tail) return BlockShape::OTHER;
+    if (!read_conditional(fn, cells, head + 1, tail, &c, k) || c.next != tail) return BlockShape::OTHER;
     if (!c.branch) {
         make_cell(out, TYPE_NONE);
         return BlockShape::SIMPLE;
     }
-    if (simple_code_value(c.branch, frames + 2, out, room)) return BlockShape::SIMPLE;
+    if (simple_code_value(c.branch, frames + 2, out, k)) return BlockShape::SIMPLE;
     bc->word = cells[head];
     bc->fn = *fn;
     return BlockShape::CONDITIONAL;
@@ -1394,8 +1394,9 @@ void run_block(const Cell* code) { run_block_inline(code); }
 // its buffer read once: a body led by a word holding a native can only be
 // a conditional (a native is no simple value), any other only simple. The
 // callers (read_frameless) made sure of room for the conditional's frames
-// and cells above the function's two: no room is asked again.
-BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
+// and cells above the function's two: no room is asked again. The words of
+// its arguments are found without their context.
+BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1405,9 +1406,10 @@ BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out) {
     if (TYPE_OF(cells + head) == TYPE_WORD) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        if (TYPE_OF(fn) == TYPE_NATIVE) return read_conditional_shape(fn, cells, head, tail, 2, bc, out, Room::KNOWN);
+        if (TYPE_OF(fn) == TYPE_NATIVE)
+            return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
-    return simple_code_value(body, 2, out, Room::KNOWN) ? BlockShape::SIMPLE : BlockShape::OTHER;
+    return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {

@@ -177,7 +177,7 @@ struct TraceState {
     u32 mask;       // events it wants
 };
 extern TraceState trace;
-inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
+[[gnu::always_inline]] inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
 // The tracer function value (kept in the root block).
 Cell* tracer();
 // Appends the tracer cell to the root block, no trace running (init does it).

@@ -134,12 +134,11 @@ struct Conditional {
 bool conditional_native(const Cell* fn);
 // The `either` ([0]) and `if` ([1]) that conditional_native last found to
 // be such, as their call records knew them: valid for a native of the same
-// companion node while no collection has run (see read_conditional).
-struct ConditionalSeen {
-    node_t more = 0;
-    u32 cycles = 0;
-};
-extern ConditionalSeen conditional_seen[2];
+// companion node while no collection has run (see read_conditional). One
+// key of both, compared at once: the collections run in the high half, the
+// companion node (never 0 in a record, nor all ones) in the low.
+inline u64 conditional_key(node_t more, u32 cycles) { return u64{cycles} << 32 | more; }
+extern u64 conditional_seen[2];
 // A block read as one `either` or `if` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
@@ -152,11 +151,19 @@ struct BlockConditional {
 // conditional of another branch (CONDITIONAL), any other block (OTHER);
 // UNREAD, not looked at yet.
 enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
+// The arguments a function body is read over: the function's context
+// (NO_CONTEXT where its values are not on the stack) and its values, which
+// the context points at while the body is read.
+constexpr node_t NO_CONTEXT = ~node_t{0};
+struct BodyArgs {
+    node_t ctx;
+    const Cell* values;
+};
 // A function body read before its function's frame opens, over arguments
 // in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
 // UNREAD for a body that is no block. The caller made sure of room for the
 // function's frame and CONDITIONAL_ROOM more frames and cells above the top.
-BlockShape read_body(const Cell* body, BlockConditional* bc, Cell* out);
+BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
 void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UNREAD, BlockConditional* bc = nullptr);

@@ -95,6 +95,22 @@ inline constexpr u32 OPERATOR_ROOM = 8;
 // (a call read before its frames open asks for CONDITIONAL_ROOM).
 enum class Room : bool { CHECK, KNOWN };
 
+// What a reader of simple code knows from its caller: whether room was made
+// sure of, and the arguments of the call whose body it reads (null: none),
+// whose words' slots it finds without looking at their context.
+struct Known {
+    Room room = Room::CHECK;
+    const BodyArgs* args = nullptr;
+};
+
+// The slot of a word as peek_word finds it; a word of the arguments the
+// body is read over (see BodyArgs) found at once: its context's values
+// point at them while the body is read.
+[[gnu::always_inline]] inline const Cell* peek_known(const Cell* w, const BodyArgs* args) {
+    if (args && w->data1 == args->ctx && static_cast<i32>(w->data3) >= 0) return args->values + w->data3;
+    return context::peek_slot(w);
+}
+
 // The value of a paren holding one simple expression, as its frames would
 // leave it, into *out; false, having done nothing, for any other paren and a
 // paren inside one (no nesting on this path). The caller checked
@@ -140,7 +156,7 @@ inline constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull
                             1ull << TYPE_TUPLE | 1ull << TYPE_BINARY | 1ull << TYPE_TIME | 1ull << TYPE_TAG |
                             1ull << TYPE_EMAIL | 1ull << TYPE_DATE | 1ull << TYPE_MONEY;
 static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
-inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
+[[gnu::always_inline]] inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, each right operand a simple one (simple_operand),
@@ -193,17 +209,17 @@ struct KnownSlot {
 // operator it could not do to *stop (0 when no value was made), so that
 // resume_simple goes on from there rather than evaluating it again.
 [[gnu::always_inline]] inline u32 simple_value(const Cell* cells, u32 pos, u32 tail, Cell* out, u32* stop,
-                                               KnownSlot known = {}, Room room = Room::CHECK) {
+                                               KnownSlot known = {}, Known k = {}) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD) {
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
-        else if (!(c = peek_word(c))) return 0;
+        else if (!(c = peek_known(c, k.args))) return 0;
     }
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
     u32 s = 0;
-    u32 next = infix_simple(cells, pos + 1, tail, &v, &s, room);
+    u32 next = infix_simple(cells, pos + 1, tail, &v, &s, k.room);
     *out = v;
     if (!next) *stop = s;
     return next;
