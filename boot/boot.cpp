@@ -236,11 +236,11 @@ Cell* field(const Cell* obj, const char* name) {
 
 }  // namespace
 
-// The error catalog as `make object!` makes it from error_catalog_source(),
-// built without loading and evaluating that text (the unit tests compare the
-// two): one object per category of code, type (its title) and a field per id
-// holding its message: a text, a field word or a block of texts and
-// (get-)words of fields.
+// The error catalog as `make object!` makes it from its text, built without
+// loading and evaluating that text (the unit tests compare the two): one
+// object per category of code, type (its title) and a field per id holding
+// its message: a text, a field word or a block of texts and (get-)words of
+// fields.
 void make_error_catalog(Cell* out) {
     using error::Template;
     const auto& cats = error::catalog();
@@ -454,44 +454,6 @@ void run_top_level() {
 }  // namespace
 
 void load_image(const Image& from) { load_modules(from); }
-
-// Code, type (its title), then each id with its message, per category.
-std::string error_catalog_source() {
-    std::string spec;
-    const auto& cats = error::catalog();
-    auto quote = [](const char* t) {
-        std::string q = "\"";
-        for (const char* p = t; *p; p++) {
-            if (*p == '"' || *p == '^') q += '^';
-            q += *p;
-        }
-        return q + "\"";
-    };
-    for (u32 c = 0; c < cats.size(); c++) {
-        spec += std::string(cats[c].name) + ": make object! [code: " + std::to_string(100 * c) +
-                " type: " + quote(cats[c].title);
-        for (const auto& id : cats[c].ids) {
-            spec += std::string(" ") + id.name + ": ";
-            if (id.kind == error::Template::text) {
-                spec += quote(id.items[0].text);
-                continue;
-            }
-            if (id.kind == error::Template::word) {
-                spec += std::string("'") + error::field_names[id.items[0].field];
-                continue;
-            }
-            spec += "[";
-            for (const auto& item : id.items) {
-                if (item.field < 0) spec += quote(item.text);
-                else spec += std::string(item.get ? ":" : "") + error::field_names[item.field];
-                spec += " ";
-            }
-            spec += "]";
-        }
-        spec += "] ";
-    }
-    return spec;
-}
 
 Cell* load_source(const char* text) {
     Cell* out = stack::push_star();

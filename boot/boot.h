@@ -25,10 +25,8 @@ Cell* library();
 // Writes the image of the library modules (blocks of loaded source) to bytes.
 std::string encode_image(Cell* modules);
 
-// The source of the system's error catalog: one object per error category,
-// from the runtime's catalog.
-std::string error_catalog_source();
-// The object that `make object!` makes of that source, made directly.
+// The system's error catalog: one object per error category, from the
+// runtime's table.
 void make_error_catalog(Cell* out);
 
 // A block of loaded source text, pushed on the value stack.

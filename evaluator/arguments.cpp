@@ -1384,8 +1384,13 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, CallReading how, WordCall* out, const Cell* fn) {
-    const u32 frames = how.frames;
+namespace {
+
+// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
+// the common one reads no more than it needs.
+template <bool Whole>
+[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
+                                                           WordCall* out, const Cell* fn = nullptr) {
     const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1401,9 +1406,19 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, CallReading how,
     const CodeView view{cells, tail};
     out->next = pos + 1;
     BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, how.whole ? tail : 0);
+                                     &out->value, Whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+}  // namespace
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
+    return read_word_call_as<false>(cells, pos, tail, frames, out, fn);
+}
+
+BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its
@@ -1474,10 +1489,6 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
-    // An operand that is no word of a function first (its value the
-    // caller's look-up): the common refusal (a paren, an action's word) at
-    // the least cost.
-    if (!operand.value || TYPE_OF(operand.value) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1492,7 +1503,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand,
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;
     WordCall call;
-    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, {1, false}, &call, operand.value);
+    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, 1, &call, operand.value);
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;

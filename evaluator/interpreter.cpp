@@ -225,7 +225,9 @@ u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool 
     set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on()) {
-        if (u32 after = operator_word_call(&fn, &w, code, {wp - pos, next, tail, operand_value}, sub)) return after;
+        // Only a word holding a function calls one (a paren operand is the common other).
+        if (operand_value && TYPE_OF(operand_value) == TYPE_FUNCTION)
+            if (u32 after = operator_word_call(&fn, &w, code, {wp - pos, next, tail, operand_value}, sub)) return after;
         if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -1304,7 +1306,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     Cell* start = stack::top;
     WordCall call;
     // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_word_call(cells, head, tail, {2, true}, &call);
+    BlockShape read = read_whole_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
     budget::step();
     budget::step();

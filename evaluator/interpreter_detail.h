@@ -205,18 +205,14 @@ template <class Enter>
     return c.next;
 }
 
-// How read_word_call reads a call: with room for `frames` more frames
-// opened first; `whole`: the call must end at the code's tail. One register.
-struct CallReading {
-    u32 frames;
-    bool whole;
-};
 // A call of a function by word at `pos` of `cells` (up to `tail`) read as
-// frameless_function_call reads it, as `how` says: its arguments laid out
-// above the function value's slot at stack::top (the top left above them),
-// its body read over them. `fn`: the word's value where the caller looked
-// it up already (null: not yet). What read_body answered, the call's parts
-// in *out; UNREAD, having changed nothing, for any other call.
+// frameless_function_call reads it, with room for `frames` more frames
+// opened first: its arguments laid out above the function value's slot at
+// stack::top (the top left above them), its body read over them. What
+// read_body answered, the call's parts in *out; UNREAD, having changed
+// nothing, for any other call. `fn`: the word's value where the caller
+// looked it up already (null: not yet). read_whole_word_call: the same, and
+// UNREAD, its body left unread, for a call that does not end at `tail`.
 struct WordCall {
     Cell fn;
     Cell word;
@@ -225,11 +221,10 @@ struct WordCall {
     Cell value;  // SIMPLE: the call's value
     u32 next;    // the position after the call
 };
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, CallReading how, WordCall* out,
-                          const Cell* fn = nullptr);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn = nullptr);
+BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 // An operator's right operand at `pos` of the code's `cells` as they are
-// now, up to `tail` (within their count), and its value where it is a word
-// (null: none or unbound).
+// now, up to `tail` (within their count), and its value, a function.
 struct Operand {
     const Cell* cells;
     u32 pos;
@@ -238,8 +233,8 @@ struct Operand {
 };
 
 // An operator of two plain parameters that fast_compute does (`fn` the
-// native or action it wraps, `name` its word) whose right operand at `pos`
-// is a call of a function by word read as read_word_call reads it, its left
+// native or action it wraps, `name` its word) whose right operand (a word
+// holding a function) is a call read as read_word_call reads it, its left
 // operand a number at stack::top. A call that needs no frames leaves its
 // value to the operator in place, without the operator's and the call's
 // frames; any other runs in them, as the lean call opens them, without the

@@ -5,6 +5,7 @@
 #include "boot/image.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "datatypes/routine.h"
@@ -117,6 +118,45 @@ TEST_F(BootTest, TheImagesCarryTheHashesOfTheirSymbols) {
     EXPECT_EQ(symbol::count(), symbols);
 }
 
+// The catalog as text: per category a `make object!` of code, type (its
+// title), then each id with its message.
+std::string error_catalog_source() {
+    std::string spec;
+    const auto& cats = error::catalog();
+    auto quote = [](const char* t) {
+        std::string q = "\"";
+        for (const char* p = t; *p; p++) {
+            if (*p == '"' || *p == '^') q += '^';
+            q += *p;
+        }
+        return q + "\"";
+    };
+    for (u32 c = 0; c < cats.size(); c++) {
+        spec += std::string(cats[c].name) + ": make object! [code: " + std::to_string(100 * c) +
+                " type: " + quote(cats[c].title);
+        for (const auto& id : cats[c].ids) {
+            spec += std::string(" ") + id.name + ": ";
+            if (id.kind == error::Template::text) {
+                spec += quote(id.items[0].text);
+                continue;
+            }
+            if (id.kind == error::Template::word) {
+                spec += std::string("'") + error::field_names[id.items[0].field];
+                continue;
+            }
+            spec += "[";
+            for (const auto& item : id.items) {
+                if (item.field < 0) spec += quote(item.text);
+                else spec += std::string(item.get ? ":" : "") + error::field_names[item.field];
+                spec += " ";
+            }
+            spec += "]";
+        }
+        spec += "] ";
+    }
+    return spec;
+}
+
 // Start-up makes the error catalog without evaluating its source: the same
 // objects, in the same class order, with every word bound alike.
 TEST_F(BootTest, TheErrorCatalogIsWhatItsSourceMakes) {
@@ -125,7 +165,7 @@ TEST_F(BootTest, TheErrorCatalogIsWhatItsSourceMakes) {
     collector::Guard made_root(&made);
     {
         Cell none{TYPE_NONE, 0, 0, 0};
-        evaluated = *object::make(&none, boot::load_source(boot::error_catalog_source().c_str()), TYPE_OBJECT);
+        evaluated = *object::make(&none, boot::load_source(error_catalog_source().c_str()), TYPE_OBJECT);
     }
     collector::Guard evaluated_root(&evaluated);
     EXPECT_EQ(test::mold(&made, true), test::mold(&evaluated, true));
