@@ -920,15 +920,12 @@ namespace {
     return pos;
 }
 
-// A frameless_q call's arguments laid out (lay_simple_args), and its body
-// read over them (read_body) as it is read while the body runs: what
-// read_body answered. UNREAD, having read nothing, for any other argument
-// (and for a body that is no block, which the lean call then runs).
 // A frameless_q call laid out by lay_simple_args and its body read over
 // the arguments (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
-// declined, and for arguments that do not end at `end` where that is
-// given (the body left unread: its read is the dear part).
+// declined, for a body that is no block (which the lean call then runs),
+// and for arguments that do not end at `end` where that is given (the
+// body left unread: its read is the dear part).
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
                                                         BlockConditional* bc, Cell* out, u32 end = 0) {
@@ -1387,8 +1384,14 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub, slot);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, bool whole) {
-    const Cell* v = peek_word(cells + pos);
+namespace {
+
+// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
+// the common one reads no more than it needs.
+template <bool Whole>
+[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
+                                                           WordCall* out, const Cell* fn = nullptr) {
+    const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
     out->word = cells[pos];
@@ -1403,9 +1406,19 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
     const CodeView view{cells, tail};
     out->next = pos + 1;
     BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, whole ? tail : 0);
+                                     &out->value, Whole ? tail : 0);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+}  // namespace
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
+    return read_word_call_as<false>(cells, pos, tail, frames, out, fn);
+}
+
+BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
+    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its
@@ -1473,16 +1486,9 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     return true;
 }
 
-u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
-    // An operand that is no word of a function first: the common refusal
-    // (a paren, an action's word) at the least cost.
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
-    const Cell* ov = peek_word(view.cells + pos);
-    if (!ov || TYPE_OF(ov) != TYPE_FUNCTION) return 0;
     const CallRecord* rec = call_record(fn, type);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
@@ -1497,7 +1503,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;
     WordCall call;
-    const BlockShape read = read_word_call(view.cells, pos, view.tail, 1, &call);
+    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, 1, &call, operand.value);
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;
