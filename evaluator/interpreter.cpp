@@ -48,7 +48,8 @@
 // (LoopBody::run_lean); such a body is decoded once into a plan
 // (loop_plan.h) that later runs take while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
-// no frames (set_word_operator_call) without the run's steps around it
+// no frames (set_word_operator_whole, set_word_operator_call's copy without
+// the paths that open frames) without the run's steps around it
 // (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
@@ -1010,7 +1011,7 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
-// A run of a body that is one set-word whose value set_word_operator_call
+// A run of a body that is one set-word whose value set_word_operator_whole
 // takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
 // it before the body's frame opens; taken here without the run's steps
 // around it, which are the same every time. False, having done nothing,
@@ -1044,7 +1045,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE, known.slot).next;
+    if (stop) next = set_word_operator_whole(c, &code_, v, stop, tail, known.slot).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
