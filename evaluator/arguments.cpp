@@ -922,13 +922,12 @@ namespace {
 // A frameless_q call laid out by lay_simple_args and its body read over
 // the arguments (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
-// declined, and for arguments that do not end at `end` where that is
-// given (the body left unread: its read is the dear part).
+// declined.
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
+                                                        BlockConditional* bc, Cell* out) {
     u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
-    if (!pos || (end && pos != end)) return BlockShape::UNREAD;
+    if (!pos) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     const node_t ctx_node = function::ctx_of(fn);
@@ -1387,13 +1386,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub);
 }
 
-namespace {
-
-// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
-// the common one reads no more than it needs.
-template <bool Whole>
-[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
-                                                           WordCall* out) {
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
     const Cell* v = peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1408,20 +1401,9 @@ template <bool Whole>
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
     out->next = pos + 1;
-    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, Whole ? tail : 0);
+    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc, &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
-}
-
-}  // namespace
-
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
-    return read_word_call_as<false>(cells, pos, tail, frames, out);
-}
-
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
-    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

@@ -26,10 +26,11 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames; one call
-//                                        of a function by word without its
-//                                        dispatch (paren_call), and without
-//                                        its frames where the call needs none
+//                                        value without its frames; a call
+//                                        of a function by word first without
+//                                        its dispatch (paren_call), and
+//                                        without its frames where the call
+//                                        and its operators need none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -1285,14 +1286,31 @@ namespace {
 // paren goes the generic way, and raises the overflow where it does.
 constexpr size_t PAREN_CALL_STACK = 16384;
 
-// A paren that is one call of a function by word, read as the lean call
-// reads it (read_word_call), without the paren's frames and expression
-// dispatch: a call that needs no frames leaves its value where the paren's
-// frames would (nothing in it can fail or be seen); any other has the
-// paren's frames opened under its own, as eval_paren, enter_block and the
-// lean call open them, and runs its body. Takes the budget steps of the
-// paren, its expression and the call, where none of them can find the
-// budget spent. False, having changed nothing, for any other paren.
+// What follows the call that a paren starts with (at `next`), in the
+// paren's frame over the call's value at `start`: the operators after it
+// and the paren's other expressions, as eval_rest_in_frame goes on after
+// the call's expression. Out of line: paren_call recurs with the calls.
+[[gnu::noinline]] void paren_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
+    next = expression_end(start, code, next, tail, false, false);
+    tail = clamp_tail(code, tail);
+    if (next < tail) {
+        stack::reset();
+        eval_rest_in_frame(code, next, tail);
+    } else if (enabled()) {
+        fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    }
+}
+
+// A paren that starts with a call of a function by word, read as the lean
+// call reads it (read_word_call), without the paren's frames and the
+// call's expression dispatch: a call that needs no frames, with any number
+// operators after it that infix_simple does up to the paren's end, leaves
+// its value where the paren's frames would (nothing in it can fail or be
+// seen); any other has the paren's frames opened under its own, as
+// eval_paren, enter_block and the lean call open them, runs its body, and
+// goes on with what follows it (paren_call_rest). Takes the budget steps
+// of the paren, its expression and the call, where none of them can find
+// the budget spent. False, having changed nothing, for any other paren.
 [[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
     SeriesBuffer* b = block::buffer_of(value);
     const u32 head = series_head(value);
@@ -1304,9 +1322,13 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_whole_word_call(cells, head, tail, 2, &call);
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
+    u32 stop;
+    if (read == BlockShape::SIMPLE && infix_simple(cells, call.next, tail, &call.value, &stop) != tail) {
+        stack::top = start;
+        return false;
+    }
     budget::step();
     budget::step();
     budget::step();
@@ -1332,7 +1354,8 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         stack::top = top;
         run_body(&call.fn, &call.body, read, &call.bc);
         call_return(&code, call.next, &call.word, false, false);
-        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
+        else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
         stack::unwind_last();
     }
     if (sub) stack::unwind();

@@ -210,8 +210,7 @@ template <class Enter>
 // opened first: its arguments laid out above the function value's slot at
 // stack::top (the top left above them), its body read over them. What
 // read_body answered, the call's parts in *out; UNREAD, having changed
-// nothing, for any other call. read_whole_word_call: the same, and
-// UNREAD, its body left unread, for a call that does not end at `tail`.
+// nothing, for any other call.
 struct WordCall {
     Cell fn;
     Cell word;
@@ -221,7 +220,6 @@ struct WordCall {
     u32 next;    // the position after the call
 };
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 
 // An operator of two plain parameters that fast_compute does (`fn` the
 // native or action it wraps, `name` its word) whose right operand at `pos`
