@@ -915,14 +915,11 @@ namespace {
     return pos;
 }
 
-// A frameless_q call's arguments laid out (lay_simple_args), and its body
-// read over them (read_body) as it is read while the body runs: what
-// read_body answered. UNREAD, having read nothing, for any other argument
-// (and for a body that is no block, which the lean call then runs).
 // A frameless_q call laid out by lay_simple_args and its body read over
 // the arguments (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
-// declined.
+// declined, and for a body that is no block (which the lean call then
+// runs).
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
                                                         BlockConditional* bc, Cell* out) {
@@ -1267,15 +1264,15 @@ namespace {
 
 // The end of set_word_operator_call: the value `x` stored and left as
 // fast_set_word leaves it, with the steps of the operator's call, its
-// operand's expression and the operand's call (taken at once: the caller
-// made sure that none of them finds the budget spent); nothing, having
-// changed nothing, where the word needs the generic store (a change
-// handler).
+// operand's expression and the operand's call; nothing, having changed
+// nothing, where the word needs the generic store (a change handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
                                                                       bool sub) {
     Cell* slot = context::plain_slot(word);
     if (!slot) return {};
-    if (budget::spent) budget::left -= 3;
+    budget::step();
+    budget::step();
+    budget::step();
     Cell* start = stack::top;
     *slot = x;
     *start = x;
@@ -1386,8 +1383,8 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     return store_operator_value(word, x, pos, sub);
 }
 
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
-    const Cell* v = peek_word(cells + pos);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
+    const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
     out->word = cells[pos];
@@ -1471,7 +1468,7 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     return true;
 }
 
-u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub) {
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub) {
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
     const CallRecord* rec = call_record(fn, type);
@@ -1484,14 +1481,11 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool
     if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
         &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
         return 0;
-    CodeView view;
-    view.read(code, tail);
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD) return 0;
     // The operand's call laid out where the lean call lays it: above the
     // operator's frame, whose first value is the left operand.
     stack::top = start + 1;
     WordCall call;
-    const BlockShape read = read_word_call(view.cells, pos, view.tail, 1, &call);
+    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, 1, &call, operand.value);
     Cell* const top = stack::top;
     stack::top = start;
     if (read == BlockShape::UNREAD) return 0;

@@ -194,13 +194,11 @@ struct CodeRestore {
 };
 
 // The operator at `pos` applied to the value at `start`; answers the next
-// position, or `pos` itself when no operator is there. `refused`: the
-// position of an operator that infix_simple could not do (0: none), not
-// tried in place again.
-u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused) {
-    if (pos >= tail) return pos;
-    const Cell* wp = code_at(code, pos);
-    if (TYPE_OF(wp) != TYPE_WORD) return pos;
+// position, or `pos` itself when no operator is there. `wp`: the word at
+// `pos`, read from the code's cells as they are now, with `tail` within
+// their count. `refused`: the position of an operator that infix_simple
+// could not do (0: none), not tried in place again.
+u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
     Cell w = *wp;
     // The common bound word's slot at once; the rare others looked up
     // only where that cannot fail.
@@ -211,11 +209,13 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
         if (!ctx->data2) return pos;  // no values (context::values_of is null)
         if (word_index(&w) < 0) return pos;
         vp = word_value(&w);
+        // The code read again after the general look-up.
+        wp = code_at(code, pos);
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     // A right operand that is a word holding a function is a call, which
     // fast_infix never takes: the operator's call goes on without the try.
-    const Cell* operand = pos + 1 < tail ? code_at(code, pos + 1) : nullptr;
+    const Cell* operand = pos + 1 < tail ? wp + 1 : nullptr;
     const Cell* operand_value = operand && TYPE_OF(operand) == TYPE_WORD ? peek_word(operand) : nullptr;
     if (pos != refused && !(operand_value && function_type_q(TYPE_OF(operand_value))) &&
         fast_infix(vp, start, operand, operand_value, sub))
@@ -226,9 +226,9 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on()) {
-        // Only a word can call a function (a paren operand is the common other).
-        if (next < tail && TYPE_OF(code_at(code, next)) == TYPE_WORD)
-            if (u32 after = operator_word_call(&fn, &w, code, next, tail, sub)) return after;
+        // Only a word holding a function calls one (a paren operand is the common other).
+        if (operand_value && TYPE_OF(operand_value) == TYPE_FUNCTION)
+            if (u32 after = operator_word_call(&fn, &w, code, {wp - pos, next, tail, operand_value}, sub)) return after;
         if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -242,8 +242,9 @@ inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub, u3
         SeriesBuffer* cb = block::buffer_of(code);
         u32 live = cell_count(cb);
         u32 t = tail < live ? tail : live;
-        if (next >= t || TYPE_OF(block::cells_of(cb) + next) != TYPE_WORD) return next;
-        u32 after = eval_infix(start, code, next, t, sub, refused);
+        const Cell* wp = block::cells_of(cb) + next;
+        if (next >= t || TYPE_OF(wp) != TYPE_WORD) return next;
+        u32 after = eval_infix(start, code, wp, next, t, sub, refused);
         if (after == next) return next;
         next = after;
     }
