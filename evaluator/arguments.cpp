@@ -1264,15 +1264,15 @@ namespace {
 
 // The end of set_word_operator_call: the value `x` stored and left as
 // fast_set_word leaves it, with the steps of the operator's call, its
-// operand's expression and the operand's call; nothing, having changed
-// nothing, where the word needs the generic store (a change handler).
+// operand's expression and the operand's call (taken at once: the caller
+// made sure that none of them finds the budget spent); nothing, having
+// changed nothing, where the word needs the generic store (a change
+// handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
                                                                       bool sub) {
     Cell* slot = context::plain_slot(word);
     if (!slot) return {};
-    budget::step();
-    budget::step();
-    budget::step();
+    if (budget::spent) budget::left -= 3;
     Cell* start = stack::top;
     *slot = x;
     *start = x;

@@ -1302,6 +1302,14 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     }
 }
 
+// Whether the number operators after a call that needs no frames (from
+// `next`) reach the paren's end, applied to its value `v` as infix_simple
+// does. Out of line: paren_call keeps a small frame.
+[[gnu::noinline]] bool simple_rest_q(const Cell* cells, u32 next, u32 tail, Cell* v) {
+    u32 stop;
+    return infix_simple(cells, next, tail, v, &stop) == tail;
+}
+
 // A paren that starts with a call of a function by word, read as the lean
 // call reads it (read_word_call), without the paren's frames and the
 // call's expression dispatch: a call that needs no frames, with any number
@@ -1325,8 +1333,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     WordCall call;
     BlockShape read = read_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
-    u32 stop;
-    if (read == BlockShape::SIMPLE && infix_simple(cells, call.next, tail, &call.value, &stop) != tail) {
+    if (read == BlockShape::SIMPLE && call.next != tail && !simple_rest_q(cells, call.next, tail, &call.value)) {
         stack::top = start;
         return false;
     }
