@@ -649,6 +649,8 @@ struct NamedRefs {
     u32 at[LEAN_MAX_REFS];
     u32 count = 0;
     bool argless = true;
+    // The same indexes as bits, where all are below 64 (argless ones are).
+    u64 on = 0;
 };
 
 // The cache index of the refinement a path item names, or 0 when it names
@@ -691,6 +693,7 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
             if (named->at[u] == found) return false;
         named->at[named->count++] = found;
         if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
+        else named->on |= u64{1} << found;
     }
     return true;
 }
@@ -908,9 +911,11 @@ namespace {
         pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
         if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return 0;
     }
+    // The slots in one pass: a named refinement's logic true, the other
+    // refinements' logic false, the rest none.
     Cell* top = a + args;
-    for (u32 k = 0; k < slots; k++) top[k] = Cell{rec->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
-    for (u32 u = 0; u < named.count; u++) make_cell(a + named.at[u], TYPE_LOGIC, 1);
+    const u64 on = named.on >> args, logic = rec->slot_logic | on;
+    for (u32 k = 0; k < slots; k++) top[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on >> k & 1), 0, 0};
     stack::top = top + slots;
     return pos;
 }
@@ -1251,9 +1256,7 @@ struct FramedBody {
     stack::top = top;
     // The steps of the operator's call, its operand's expression and the
     // function's call.
-    budget::step();
-    budget::step();
-    budget::step();
+    budget::steps(3);
     if (how.locals) function::init_locals(static_cast<i32>(how.locals));
     run_body(fn, body, how.read, bc);
     lean_return({fn, &fn_word, code, tail, false}, pos, true);
@@ -1268,12 +1271,9 @@ namespace {
 // operand's expression and the operand's call; nothing, having changed
 // nothing, where the word needs the generic store (a change handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
-                                                                      bool sub) {
-    Cell* slot = context::plain_slot(word);
-    if (!slot) return {};
-    budget::step();
-    budget::step();
-    budget::step();
+                                                                      bool sub, Cell* slot = nullptr) {
+    if (!slot && !(slot = context::plain_slot(word))) return {};
+    budget::steps(3);
     Cell* start = stack::top;
     *slot = x;
     *start = x;
@@ -1307,7 +1307,7 @@ namespace {
 }  // namespace
 
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          OperatorReach reach) {
+                                          OperatorReach reach, Cell* slot) {
     const bool whole = reach == OperatorReach::WHOLE;
     Cell* start = stack::top;
     CodeView view;
@@ -1381,7 +1381,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
         (whole && pos < view.tail))
         return {};
-    return store_operator_value(word, x, pos, sub);
+    return store_operator_value(word, x, pos, sub, slot);
 }
 
 namespace {

@@ -1057,7 +1057,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE).next;
+    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE, known.slot).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
@@ -1067,8 +1067,7 @@ void LoopBody::run_times(i32 n) {
     operator_stop_ = stop;
     // The machine stack had room for the calls, so it has for the run.
     machine_stack::check();
-    budget::step();
-    budget::step();
+    budget::steps(2);
     return true;
 }
 

@@ -275,14 +275,15 @@ struct Partial {
 // it did (0: nothing done that counts, for any other value, for a body
 // that needs its frames unless `reach` is ANY, and under WHOLE for a value
 // that does not reach the code's tail). The fast paths are on (the caller
-// checked).
+// checked). `slot`, where given, is the word's context::plain_slot, found
+// by the caller.
 struct OperatorSetWordEnd {
     u32 next = 0;
     bool framed = false;
 };
 enum class OperatorReach { ANY, FRAMELESS, WHOLE };
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          OperatorReach reach = OperatorReach::ANY);
+                                          OperatorReach reach = OperatorReach::ANY, Cell* slot = nullptr);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
