@@ -479,17 +479,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 // after them are done in a local; calls through a word or a refinement path
 // take the lean call; set-words store simple values without a frame. Every
 // other shape, and everything while tracing or under the reference switch,
-// goes to eval_full.
-// eval_expression_at where the machine stack was checked at this depth
-// already: the expressions of a block, checked at the block's entry.
-[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
-                                                          bool passive) {
-    budget::step();
-    SeriesBuffer* cb = block::buffer_of(code);
-    u32 live = cell_count(cb);
-    if (tail > live) tail = live;
+// goes to eval_full. eval_expression_read is the dispatch after the
+// expression's budget step, over the code's cells as read now (`cells`,
+// `tail` within their count).
+[[gnu::always_inline]] inline u32 eval_expression_read(Cell* code, const Cell* cells, u32 pos, u32 tail, bool prefix,
+                                                       bool sub, bool passive) {
     if (pos < tail && fast_paths_on()) {
-        const Cell* cells = block::cells_of(cb);
         const Cell* c = cells + pos;
         u32 t = TYPE_OF(c);
         const Cell* v = c;
@@ -537,6 +532,16 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         }
     }
     return eval_full(code, pos, tail, {prefix, sub, passive});
+}
+
+// eval_expression_at where the machine stack was checked at this depth
+// already.
+[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                          bool passive) {
+    budget::step();
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    return eval_expression_read(code, block::cells_of(cb), pos, tail < live ? tail : live, prefix, sub, passive);
 }
 
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
@@ -712,10 +717,18 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     // so only its position changes from one expression to the next.
     bool track = !in_library;
     if (track) code_cell = *code;
+    // The code read once between expressions: after one (which may have
+    // changed or moved it) for the loop's test and the next one's start.
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    if (tail > live) tail = live;
     while (pos < tail) {
         if (track) series_head(&code_cell) = pos;
-        pos = eval_expression_checked(code, pos, tail, false, false, false);
-        tail = clamp_tail(code, tail);
+        budget::step();
+        pos = eval_expression_read(code, block::cells_of(cb), pos, tail, false, false, false);
+        cb = block::buffer_of(code);
+        live = cell_count(cb);
+        if (tail > live) tail = live;
         if (pos < tail) stack::reset();
     }
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
