@@ -946,14 +946,13 @@ namespace {
 // A frameless_q call laid out by lay_simple_args and its body read over
 // the arguments (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
-// declined, for a body that is no block (which the lean call then runs),
-// and for arguments that do not end at `end` where that is given (the
-// body left unread: its read is the dear part).
+// declined, and for a body that is no block (which the lean call then
+// runs).
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, u64 named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
+                                                        BlockConditional* bc, Cell* out) {
     u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
-    if (!pos || (end && pos != end)) return BlockShape::UNREAD;
+    if (!pos) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     const node_t ctx_node = function::ctx_of(fn);
@@ -1291,8 +1290,9 @@ namespace {
 
 // The end of set_word_operator_call: the value `x` stored and left as
 // fast_set_word leaves it, with the steps of the operator's call, its
-// operand's expression and the operand's call; nothing, having changed
-// nothing, where the word needs the generic store (a change handler).
+// operand's expression and the operand's call, taken at once; nothing,
+// having changed nothing, where the word needs the generic store (a change
+// handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
                                                                       bool sub, Cell* slot = nullptr) {
     if (!slot && !(slot = context::plain_slot(word))) return {};
@@ -1434,13 +1434,7 @@ OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, Cell le
     return set_word_operator_call_as<true>(word, code, left, stop, tail, false, OperatorReach::FRAMELESS, slot);
 }
 
-namespace {
-
-// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
-// the common one reads no more than it needs.
-template <bool Whole>
-[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
-                                                           WordCall* out, const Cell* fn = nullptr) {
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
     const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1456,19 +1450,9 @@ template <bool Whole>
     const CodeView view{cells, tail};
     out->next = pos + 1;
     BlockShape read = read_frameless(rec, named.on, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, Whole ? tail : 0);
+                                     &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
-}
-
-}  // namespace
-
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
-    return read_word_call_as<false>(cells, pos, tail, frames, out, fn);
-}
-
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
-    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

@@ -26,10 +26,11 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames; one call
-//                                        of a function by word without its
-//                                        dispatch (paren_call), and without
-//                                        its frames where the call needs none
+//                                        value without its frames; a call
+//                                        of a function by word first without
+//                                        its dispatch (paren_call), and
+//                                        without its frames where the call
+//                                        and its operators need none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -479,17 +480,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 // after them are done in a local; calls through a word or a refinement path
 // take the lean call; set-words store simple values without a frame. Every
 // other shape, and everything while tracing or under the reference switch,
-// goes to eval_full.
-// eval_expression_at where the machine stack was checked at this depth
-// already: the expressions of a block, checked at the block's entry.
-[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
-                                                          bool passive) {
-    budget::step();
-    SeriesBuffer* cb = block::buffer_of(code);
-    u32 live = cell_count(cb);
-    if (tail > live) tail = live;
+// goes to eval_full. eval_expression_read is the dispatch after the
+// expression's budget step, over the code's cells as read now (`cells`,
+// `tail` within their count).
+[[gnu::always_inline]] inline u32 eval_expression_read(Cell* code, const Cell* cells, u32 pos, u32 tail, bool prefix,
+                                                       bool sub, bool passive) {
     if (pos < tail && fast_paths_on()) {
-        const Cell* cells = block::cells_of(cb);
         const Cell* c = cells + pos;
         u32 t = TYPE_OF(c);
         const Cell* v = c;
@@ -537,6 +533,16 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         }
     }
     return eval_full(code, pos, tail, {prefix, sub, passive});
+}
+
+// eval_expression_at where the machine stack was checked at this depth
+// already.
+[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                          bool passive) {
+    budget::step();
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    return eval_expression_read(code, block::cells_of(cb), pos, tail < live ? tail : live, prefix, sub, passive);
 }
 
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
@@ -712,10 +718,18 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     // so only its position changes from one expression to the next.
     bool track = !in_library;
     if (track) code_cell = *code;
+    // The code read once between expressions: after one (which may have
+    // changed or moved it) for the loop's test and the next one's start.
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    if (tail > live) tail = live;
     while (pos < tail) {
         if (track) series_head(&code_cell) = pos;
-        pos = eval_expression_checked(code, pos, tail, false, false, false);
-        tail = clamp_tail(code, tail);
+        budget::step();
+        pos = eval_expression_read(code, block::cells_of(cb), pos, tail, false, false, false);
+        cb = block::buffer_of(code);
+        live = cell_count(cb);
+        if (tail > live) tail = live;
         if (pos < tail) stack::reset();
     }
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
@@ -1286,14 +1300,39 @@ namespace {
 // paren goes the generic way, and raises the overflow where it does.
 constexpr size_t PAREN_CALL_STACK = 16384;
 
-// A paren that is one call of a function by word, read as the lean call
-// reads it (read_word_call), without the paren's frames and expression
-// dispatch: a call that needs no frames leaves its value where the paren's
-// frames would (nothing in it can fail or be seen); any other has the
-// paren's frames opened under its own, as eval_paren, enter_block and the
-// lean call open them, and runs its body. Takes the budget steps of the
-// paren, its expression and the call, where none of them can find the
-// budget spent. False, having changed nothing, for any other paren.
+// What follows the call that a paren starts with (at `next`), in the
+// paren's frame over the call's value at `start`: the operators after it
+// and the paren's other expressions, as eval_rest_in_frame goes on after
+// the call's expression. Out of line: paren_call recurs with the calls.
+[[gnu::noinline]] void paren_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
+    next = expression_end(start, code, next, tail, false, false);
+    tail = clamp_tail(code, tail);
+    if (next < tail) {
+        stack::reset();
+        eval_rest_in_frame(code, next, tail);
+    } else if (enabled()) {
+        fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    }
+}
+
+// Whether the number operators after a call that needs no frames (from
+// `next`) reach the paren's end, applied to its value `v` as infix_simple
+// does. Out of line: paren_call keeps a small frame.
+[[gnu::noinline]] bool simple_rest_q(const Cell* cells, u32 next, u32 tail, Cell* v) {
+    u32 stop;
+    return infix_simple(cells, next, tail, v, &stop) == tail;
+}
+
+// A paren that starts with a call of a function by word, read as the lean
+// call reads it (read_word_call), without the paren's frames and the
+// call's expression dispatch: a call that needs no frames, with any number
+// operators after it that infix_simple does up to the paren's end, leaves
+// its value where the paren's frames would (nothing in it can fail or be
+// seen); any other has the paren's frames opened under its own, as
+// eval_paren, enter_block and the lean call open them, runs its body, and
+// goes on with what follows it (paren_call_rest). Takes the budget steps
+// of the paren, its expression and the call, where none of them can find
+// the budget spent. False, having changed nothing, for any other paren.
 [[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
     SeriesBuffer* b = block::buffer_of(value);
     const u32 head = series_head(value);
@@ -1305,9 +1344,12 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_whole_word_call(cells, head, tail, 2, &call);
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
+    if (read == BlockShape::SIMPLE && call.next != tail && !simple_rest_q(cells, call.next, tail, &call.value)) {
+        stack::top = start;
+        return false;
+    }
     budget::step();
     budget::step();
     budget::step();
@@ -1333,7 +1375,8 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         stack::top = top;
         run_body(&call.fn, &call.body, read, &call.bc);
         call_return(&code, call.next, &call.word, false, false);
-        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
+        else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
         stack::unwind_last();
     }
     if (sub) stack::unwind();
