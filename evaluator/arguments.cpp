@@ -620,6 +620,7 @@ inline CallRecord* call_record(const Cell* fn, u32 type) {
     return make_record(fn, type, r);
 }
 
+
 // any (`all` false) or all over the block at the frame's first slot, as
 // their entries do it: a copy of the block above it walks the expressions,
 // each in a <body> frame of its own, its value in the result slot.
@@ -1384,7 +1385,7 @@ template <bool Whole>
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;
         u32 head;
-        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return {};
+        if (!path_function<true>(c, &w, &fn, &head)) return {};
         if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_argless_refinements(rec, c, head + 1, &named)) return {};
     } else {
         return {};
