@@ -26,10 +26,11 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames; one call
-//                                        of a function by word without its
-//                                        dispatch (paren_call), and without
-//                                        its frames where the call needs none
+//                                        value without its frames; a call
+//                                        of a function by word first without
+//                                        its dispatch (paren_call), and
+//                                        without its frames where the call
+//                                        and its operators need none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -49,7 +50,8 @@
 // value, is decoded once into a plan (loop_plan.h) that later runs take
 // while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
-// no frames (set_word_operator_call) without the run's steps around it
+// no frames (set_word_operator_whole, set_word_operator_call's copy without
+// the paths that open frames) without the run's steps around it
 // (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
@@ -194,13 +196,11 @@ struct CodeRestore {
 };
 
 // The operator at `pos` applied to the value at `start`; answers the next
-// position, or `pos` itself when no operator is there. `refused`: the
-// position of an operator that infix_simple could not do (0: none), not
-// tried in place again.
-u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused) {
-    if (pos >= tail) return pos;
-    const Cell* wp = code_at(code, pos);
-    if (TYPE_OF(wp) != TYPE_WORD) return pos;
+// position, or `pos` itself when no operator is there. `wp`: the word at
+// `pos`, read from the code's cells as they are now, with `tail` within
+// their count. `refused`: the position of an operator that infix_simple
+// could not do (0: none), not tried in place again.
+u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
     Cell w = *wp;
     // The common bound word's slot at once; the rare others looked up
     // only where that cannot fail.
@@ -211,11 +211,13 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
         if (!ctx->data2) return pos;  // no values (context::values_of is null)
         if (word_index(&w) < 0) return pos;
         vp = word_value(&w);
+        // The code read again after the general look-up.
+        wp = code_at(code, pos);
     }
     if (TYPE_OF(vp) != TYPE_OP) return pos;
     // A right operand that is a word holding a function is a call, which
     // fast_infix never takes: the operator's call goes on without the try.
-    const Cell* operand = pos + 1 < tail ? code_at(code, pos + 1) : nullptr;
+    const Cell* operand = pos + 1 < tail ? wp + 1 : nullptr;
     const Cell* operand_value = operand && TYPE_OF(operand) == TYPE_WORD ? peek_word(operand) : nullptr;
     if (pos != refused && !(operand_value && function_type_q(TYPE_OF(operand_value))) &&
         fast_infix(vp, start, operand, operand_value, sub))
@@ -226,9 +228,9 @@ u32 eval_infix(Cell* start, Cell* code, u32 pos, u32 tail, bool sub, u32 refused
     set_type(&fn, op::wrapped_type(&fn));
     u32 next = pos + 1;
     if (fast_paths_on()) {
-        // Only a word can call a function (a paren operand is the common other).
-        if (next < tail && TYPE_OF(code_at(code, next)) == TYPE_WORD)
-            if (u32 after = operator_word_call(&fn, &w, code, next, tail, sub)) return after;
+        // Only a word holding a function calls one (a paren operand is the common other).
+        if (operand_value && TYPE_OF(operand_value) == TYPE_FUNCTION)
+            if (u32 after = operator_word_call(&fn, &w, code, {wp - pos, next, tail, operand_value}, sub)) return after;
         if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
@@ -242,8 +244,9 @@ inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub, u3
         SeriesBuffer* cb = block::buffer_of(code);
         u32 live = cell_count(cb);
         u32 t = tail < live ? tail : live;
-        if (next >= t || TYPE_OF(block::cells_of(cb) + next) != TYPE_WORD) return next;
-        u32 after = eval_infix(start, code, next, t, sub, refused);
+        const Cell* wp = block::cells_of(cb) + next;
+        if (next >= t || TYPE_OF(wp) != TYPE_WORD) return next;
+        u32 after = eval_infix(start, code, wp, next, t, sub, refused);
         if (after == next) return next;
         next = after;
     }
@@ -478,17 +481,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 // after them are done in a local; calls through a word or a refinement path
 // take the lean call; set-words store simple values without a frame. Every
 // other shape, and everything while tracing or under the reference switch,
-// goes to eval_full.
-// eval_expression_at where the machine stack was checked at this depth
-// already: the expressions of a block, checked at the block's entry.
-[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
-                                                          bool passive) {
-    budget::step();
-    SeriesBuffer* cb = block::buffer_of(code);
-    u32 live = cell_count(cb);
-    if (tail > live) tail = live;
+// goes to eval_full. eval_expression_read is the dispatch after the
+// expression's budget step, over the code's cells as read now (`cells`,
+// `tail` within their count).
+[[gnu::always_inline]] inline u32 eval_expression_read(Cell* code, const Cell* cells, u32 pos, u32 tail, bool prefix,
+                                                       bool sub, bool passive) {
     if (pos < tail && fast_paths_on()) {
-        const Cell* cells = block::cells_of(cb);
         const Cell* c = cells + pos;
         u32 t = TYPE_OF(c);
         const Cell* v = c;
@@ -536,6 +534,16 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         }
     }
     return eval_full(code, pos, tail, {prefix, sub, passive});
+}
+
+// eval_expression_at where the machine stack was checked at this depth
+// already.
+[[gnu::always_inline]] inline u32 eval_expression_checked(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
+                                                          bool passive) {
+    budget::step();
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    return eval_expression_read(code, block::cells_of(cb), pos, tail < live ? tail : live, prefix, sub, passive);
 }
 
 [[gnu::always_inline]] inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub,
@@ -711,10 +719,18 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     // so only its position changes from one expression to the next.
     bool track = !in_library;
     if (track) code_cell = *code;
+    // The code read once between expressions: after one (which may have
+    // changed or moved it) for the loop's test and the next one's start.
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 live = cell_count(cb);
+    if (tail > live) tail = live;
     while (pos < tail) {
         if (track) series_head(&code_cell) = pos;
-        pos = eval_expression_checked(code, pos, tail, false, false, false);
-        tail = clamp_tail(code, tail);
+        budget::step();
+        pos = eval_expression_read(code, block::cells_of(cb), pos, tail, false, false, false);
+        cb = block::buffer_of(code);
+        live = cell_count(cb);
+        if (tail > live) tail = live;
         if (pos < tail) stack::reset();
     }
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
@@ -1010,7 +1026,7 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
-// A run of a body that is one set-word whose value set_word_operator_call
+// A run of a body that is one set-word whose value set_word_operator_whole
 // takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
 // it before the body's frame opens; taken here without the run's steps
 // around it, which are the same every time. False, having done nothing,
@@ -1044,7 +1060,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE).next;
+    if (stop) next = set_word_operator_whole(c, &code_, v, stop, tail, known.slot).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
@@ -1054,8 +1070,7 @@ void LoopBody::run_times(i32 n) {
     operator_stop_ = stop;
     // The machine stack had room for the calls, so it has for the run.
     machine_stack::check();
-    budget::step();
-    budget::step();
+    budget::steps(2);
     return true;
 }
 
@@ -1286,14 +1301,39 @@ namespace {
 // paren goes the generic way, and raises the overflow where it does.
 constexpr size_t PAREN_CALL_STACK = 16384;
 
-// A paren that is one call of a function by word, read as the lean call
-// reads it (read_word_call), without the paren's frames and expression
-// dispatch: a call that needs no frames leaves its value where the paren's
-// frames would (nothing in it can fail or be seen); any other has the
-// paren's frames opened under its own, as eval_paren, enter_block and the
-// lean call open them, and runs its body. Takes the budget steps of the
-// paren, its expression and the call, where none of them can find the
-// budget spent. False, having changed nothing, for any other paren.
+// What follows the call that a paren starts with (at `next`), in the
+// paren's frame over the call's value at `start`: the operators after it
+// and the paren's other expressions, as eval_rest_in_frame goes on after
+// the call's expression. Out of line: paren_call recurs with the calls.
+[[gnu::noinline]] void paren_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
+    next = expression_end(start, code, next, tail, false, false);
+    tail = clamp_tail(code, tail);
+    if (next < tail) {
+        stack::reset();
+        eval_rest_in_frame(code, next, tail);
+    } else if (enabled()) {
+        fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    }
+}
+
+// Whether the number operators after a call that needs no frames (from
+// `next`) reach the paren's end, applied to its value `v` as infix_simple
+// does. Out of line: paren_call keeps a small frame.
+[[gnu::noinline]] bool simple_rest_q(const Cell* cells, u32 next, u32 tail, Cell* v) {
+    u32 stop;
+    return infix_simple(cells, next, tail, v, &stop) == tail;
+}
+
+// A paren that starts with a call of a function by word, read as the lean
+// call reads it (read_word_call), without the paren's frames and the
+// call's expression dispatch: a call that needs no frames, with any number
+// operators after it that infix_simple does up to the paren's end, leaves
+// its value where the paren's frames would (nothing in it can fail or be
+// seen); any other has the paren's frames opened under its own, as
+// eval_paren, enter_block and the lean call open them, runs its body, and
+// goes on with what follows it (paren_call_rest). Takes the budget steps
+// of the paren, its expression and the call, where none of them can find
+// the budget spent. False, having changed nothing, for any other paren.
 [[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
     SeriesBuffer* b = block::buffer_of(value);
     const u32 head = series_head(value);
@@ -1305,9 +1345,12 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_whole_word_call(cells, head, tail, 2, &call);
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
+    if (read == BlockShape::SIMPLE && call.next != tail && !simple_rest_q(cells, call.next, tail, &call.value)) {
+        stack::top = start;
+        return false;
+    }
     budget::step();
     budget::step();
     budget::step();
@@ -1333,7 +1376,8 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         stack::top = top;
         run_body(&call.fn, &call.body, read, &call.bc);
         call_return(&code, call.next, &call.word, false, false);
-        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
+        else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
         stack::unwind_last();
     }
     if (sub) stack::unwind();

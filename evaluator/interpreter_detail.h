@@ -210,8 +210,8 @@ template <class Enter>
 // opened first: its arguments laid out above the function value's slot at
 // stack::top (the top left above them), its body read over them. What
 // read_body answered, the call's parts in *out; UNREAD, having changed
-// nothing, for any other call. read_whole_word_call: the same, and
-// UNREAD, its body left unread, for a call that does not end at `tail`.
+// nothing, for any other call. `fn`: the word's value where the caller
+// looked it up already (null: not yet).
 struct WordCall {
     Cell fn;
     Cell word;
@@ -220,18 +220,25 @@ struct WordCall {
     Cell value;  // SIMPLE: the call's value
     u32 next;    // the position after the call
 };
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn = nullptr);
+// An operator's right operand at `pos` of the code's `cells` as they are
+// now, up to `tail` (within their count), and its value, a function.
+struct Operand {
+    const Cell* cells;
+    u32 pos;
+    u32 tail;
+    const Cell* value;
+};
 
 // An operator of two plain parameters that fast_compute does (`fn` the
-// native or action it wraps, `name` its word) whose right operand at `pos`
-// is a call of a function by word read as read_word_call reads it, its left
+// native or action it wraps, `name` its word) whose right operand (a word
+// holding a function) is a call read as read_word_call reads it, its left
 // operand a number at stack::top. A call that needs no frames leaves its
 // value to the operator in place, without the operator's and the call's
 // frames; any other runs in them, as the lean call opens them, without the
 // operand's expression dispatch. Answers the position after the operand,
 // or 0 having changed nothing.
-u32 operator_word_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, bool sub);
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub);
 
 // The lean call (arguments.cpp): a function!, native! or action! whose
 // parameters are all evaluated ones, through its call record; false, having

@@ -23,6 +23,14 @@ inline void step() {
     }
 }
 
+// `n` evaluation steps at once, as `n` calls of step: one subtraction
+// where the budget is off or cannot run out in them.
+[[gnu::always_inline]] inline void steps(u32 n) {
+    if (!spent) return;
+    if (left > n) left -= n;
+    else for (u32 k = 0; k < n; k++) step();
+}
+
 // Allocated bytes: charged, never thrown from (allocation has callers that
 // cannot take a throw of this kind); the next step throws.
 inline void charge(u64 bytes) {
