@@ -707,15 +707,16 @@ struct NamedRefs {
                                                              u64* named) {
     if (!(rec->shape & SHAPE_REF_LEAN)) return false;
     SeriesBuffer* pb = block::buffer_of(path);
-    const Cell* items = block::cells_of(pb);
-    const u32 len = cell_count(pb);
+    const Cell* const items = block::cells_of(pb);
+    const Cell* const end = items + cell_count(pb);
     u64 bits = 0;
-    for (u32 k = ref_item; k < len; k++) {
-        u32 it = TYPE_OF(items + k);
-        if (it != TYPE_WORD && it != TYPE_REFINEMENT) return false;
-        u32 found = find_refinement(rec, items + k);
-        if (!found || found >= 64 || !(rec->argless_refs >> found & 1 & ~(bits >> found))) return false;
-        bits |= u64{1} << found;
+    for (const Cell* item = items + ref_item; item < end; item++) {
+        u32 t = TYPE_OF(item);
+        if (t != TYPE_WORD && t != TYPE_REFINEMENT) return false;
+        u32 found = find_refinement(rec, item);
+        u64 bit = found && found < 64 ? u64{1} << found : 0;
+        if (!(rec->argless_refs & bit & ~bits)) return false;
+        bits |= bit;
     }
     *named = bits;
     return true;
