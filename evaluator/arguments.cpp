@@ -1331,28 +1331,11 @@ namespace {
     return store_operator_value(word, x, pos, sub);
 }
 
-// set_word_operator_call's call of a function with locals (`rec` its
-// record, `named` its refinements named), whose body is read in its frame
-// as the lean call runs it: its arguments laid out as lay_simple_args lays
-// them, then run in its frames by operator_call_framed. Nothing, having
-// opened nothing, where lay_simple_args declines. Out of line: the calls
-// that need no frames stay small.
-[[gnu::noinline]] OperatorSetWordEnd operator_call_locals(const Cell* word, Cell* code, u32 stop, u32 tail,
-                                                          const Cell& left, Cell fn, const CallRecord* rec,
-                                                          u64 named) {
-    Cell* start = stack::top;
-    CodeView view;
-    view.read(code, tail);
-    const u32 pos = lay_simple_args(rec, named, view, start + 3, stop + 2);
-    if (!pos) return {};
-    Cell* const top = stack::top;
-    stack::top = start;
-    Cell body = rec->body;
-    BlockConditional bc;
-    const u32 locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
-    if (!operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {BlockShape::UNREAD, locals}, &bc, pos))
-        return {};
-    return {pos, true};
+// lay_simple_args for set_word_operator_call's call of a function with
+// locals, whose body is read in its frame: out of line, as such calls are
+// rare and the common ones keep one copy.
+[[gnu::noinline]] u32 lay_simple_args_apart(const CallRecord* rec, u64 named, const CodeView& view, Cell* a, u32 pos) {
+    return lay_simple_args(rec, named, view, a, pos);
 }
 
 // set_word_operator_call, and (Whole) set_word_operator_whole: one copy
@@ -1402,20 +1385,27 @@ template <bool Whole>
         a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
-    if (!rec->frameless) [[unlikely]] {
-        if (Whole || reach != OperatorReach::ANY) return {};
-        return operator_call_locals(word, code, stop, tail, left, fn, rec, named);
-    }
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
-    const BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+    BlockShape read = BlockShape::UNREAD;
+    u32 locals = 0;
+    bool laid;
+    if (rec->frameless) [[likely]] {
+        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+        laid = read != BlockShape::UNREAD;
+    } else {
+        // Locals: the body is read in its frame, as the lean call runs it.
+        laid = !Whole && reach == OperatorReach::ANY && (pos = lay_simple_args_apart(rec, named, view, a, pos));
+        locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
+        body = rec->body;
+    }
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (Whole || reach != OperatorReach::ANY || read == BlockShape::UNREAD ||
-            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, 0}, &bc, pos))
+        if (Whole || reach != OperatorReach::ANY || !laid ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
             return {};
         return {pos, true};
     }
