@@ -1338,24 +1338,25 @@ namespace {
     return lay_simple_args(rec, named, view, a, pos);
 }
 
-// set_word_operator_call, and (Whole) set_word_operator_whole: one copy
-// each, so that the loops' copy has none of the paths that open frames.
+// set_word_operator_call (`view` read from `code` up to `tail`), and
+// (Whole) set_word_operator_whole: one copy each, so that the loops' copy
+// has none of the paths that open frames.
 template <bool Whole>
-[[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code, Cell left,
-                                                                           u32 stop, u32 tail, bool sub,
-                                                                           OperatorReach reach, Cell* slot) {
+[[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code,
+                                                                           const CodeView& view, Cell left, u32 stop,
+                                                                           u32 tail, bool sub, OperatorReach reach,
+                                                                           Cell* slot) {
     Cell* start = stack::top;
-    CodeView view;
-    view.read(code, tail);
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
     const Cell* ow = view.cells + stop;
     const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
     FastOp kind;
     if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return {};
     // The steps the operator's call and its operand's take; nearer the
-    // budget's end, and nearer the machine stack's, the calls are made.
+    // budget's end, and nearer the machine stack's, the calls are made
+    // (the loops' caller made sure of the budget's room).
     char probe;
-    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
+    if ((!Whole && budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
     // refinements that take no arguments, or length? by word.
     const Cell* c = view.cells + stop + 1;
@@ -1381,7 +1382,7 @@ template <bool Whole>
     // the frames it opens: the set-word's, the operator's and what the
     // function's call asks room for.
     Cell* a = start + 3;
-    if (rec->compiled || trace.active ||
+    if (rec->compiled ||
         a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
@@ -1421,11 +1422,15 @@ template <bool Whole>
 
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
                                           OperatorReach reach) {
-    return set_word_operator_call_as<false>(word, code, left, stop, tail, sub, reach, nullptr);
+    CodeView view;
+    view.read(code, tail);
+    return set_word_operator_call_as<false>(word, code, view, left, stop, tail, sub, reach, nullptr);
 }
 
-OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, Cell* slot) {
-    return set_word_operator_call_as<true>(word, code, left, stop, tail, false, OperatorReach::FRAMELESS, slot);
+OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, const Cell* cells, Cell left, u32 stop,
+                                           u32 tail, Cell* slot) {
+    const CodeView view{cells, tail};
+    return set_word_operator_call_as<true>(word, code, view, left, stop, tail, false, OperatorReach::FRAMELESS, slot);
 }
 
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {

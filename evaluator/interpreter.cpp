@@ -1060,7 +1060,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_whole(c, &code_, v, stop, tail, known.slot).next;
+    if (stop) next = set_word_operator_whole(c, &code_, cells, v, stop, tail, known.slot).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
