@@ -1306,8 +1306,8 @@ namespace {
 
 }  // namespace
 
-OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          OperatorReach reach, Cell* slot) {
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Cell& left, u32 stop, u32 tail,
+                                          bool sub, OperatorReach reach, Cell* slot) {
     const bool whole = reach == OperatorReach::WHOLE;
     Cell* start = stack::top;
     CodeView view;

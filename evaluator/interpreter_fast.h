@@ -276,14 +276,16 @@ struct Partial {
 // that needs its frames unless `reach` is ANY, and under WHOLE for a value
 // that does not reach the code's tail). The fast paths are on (the caller
 // checked). `slot`, where given, is the word's context::plain_slot, found
-// by the caller.
+// by the caller. `left` by reference: the set-word expression that calls it
+// is inlined into the evaluator's recursive functions, whose frames grow
+// with every argument passed on the machine stack.
 struct OperatorSetWordEnd {
     u32 next = 0;
     bool framed = false;
 };
 enum class OperatorReach { ANY, FRAMELESS, WHOLE };
-OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
-                                          OperatorReach reach = OperatorReach::ANY, Cell* slot = nullptr);
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Cell& left, u32 stop, u32 tail,
+                                          bool sub, OperatorReach reach = OperatorReach::ANY, Cell* slot = nullptr);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
