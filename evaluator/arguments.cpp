@@ -655,7 +655,7 @@ struct NamedRefs {
 
 // The cache index of the refinement a path item names, or 0 when it names
 // none of the callee's (or cannot name one).
-inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
+[[gnu::always_inline]] inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
     u32 raw = item->data2;
     if (rec->refs_known) {
         // The refinements resolve apart: one written alike is the match.
@@ -695,6 +695,28 @@ inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
         if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
         else named->on |= u64{1} << found;
     }
+    return true;
+}
+
+// The refinements a path names from `ref_item` on, as bits of their cache
+// indexes (`*named`), for a call of no refinement arguments: false where an
+// item is not a word or refinement naming one of the callee's, names one
+// twice, or names one that takes arguments (the lean call then does it).
+[[gnu::always_inline]] inline bool match_argless_refinements(const CallRecord* rec, const Cell* path, u32 ref_item,
+                                                             u64* named) {
+    if (!(rec->shape & SHAPE_REF_LEAN)) return false;
+    SeriesBuffer* pb = block::buffer_of(path);
+    const Cell* items = block::cells_of(pb);
+    const u32 len = cell_count(pb);
+    u64 bits = 0;
+    for (u32 k = ref_item; k < len; k++) {
+        u32 it = TYPE_OF(items + k);
+        if (it != TYPE_WORD && it != TYPE_REFINEMENT) return false;
+        u32 found = find_refinement(rec, items + k);
+        if (!found || found >= 64 || !(rec->argless_refs >> found & 1 & ~(bits >> found))) return false;
+        bits |= u64{1} << found;
+    }
+    *named = bits;
     return true;
 }
 
@@ -898,12 +920,13 @@ namespace {
 
 // A call's arguments from `*pos_io` in `view`, each one simple_arg takes
 // at once and of its parameter's types, laid out from `a` where the lean
-// call lays them, its refinement slots after them (the top left above
-// them); the position after them, or 0, having laid out nothing that
-// counts, for any other argument. The caller made sure of room for
+// call lays them, its refinement slots after them, those named (`named`,
+// as bits of their cache indexes) set (the top left above them); the
+// position after them, or 0, having laid out nothing that counts, for any
+// other argument. The caller made sure of room for
 // CONDITIONAL_ROOM frames and cells above the function's frame and slots.
-[[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, const NamedRefs& named, const CodeView& view,
-                                                  Cell* a, u32 pos) {
+[[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
+                                                  u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     const u32 slots = rec->slots;
     for (u32 i = 0; i < args; i++) {
@@ -914,7 +937,7 @@ namespace {
     // The slots in one pass: a named refinement's logic true, the other
     // refinements' logic false, the rest none.
     Cell* top = a + args;
-    const u64 on = named.on >> args, logic = rec->slot_logic | on;
+    const u64 on = named >> args, logic = rec->slot_logic | on;
     for (u32 k = 0; k < slots; k++) top[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on >> k & 1), 0, 0};
     stack::top = top + slots;
     return pos;
@@ -923,14 +946,13 @@ namespace {
 // A frameless_q call laid out by lay_simple_args and its body read over
 // the arguments (read_body) as it is read while the body runs: what
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
-// declined, for a body that is no block (which the lean call then runs),
-// and for arguments that do not end at `end` where that is given (the
-// body left unread: its read is the dear part).
-[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, const NamedRefs& named, const Cell* fn,
+// declined, and for a body that is no block (which the lean call then
+// runs).
+[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, u64 named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
-                                                        BlockConditional* bc, Cell* out, u32 end = 0) {
+                                                        BlockConditional* bc, Cell* out) {
     u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
-    if (!pos || (end && pos != end)) return BlockShape::UNREAD;
+    if (!pos) return BlockShape::UNREAD;
     // The body reads the arguments through the function's context, as it
     // does while the body runs.
     const node_t ctx_node = function::ctx_of(fn);
@@ -969,7 +991,7 @@ namespace {
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = read_frameless(rec, named, s.fn, view, a, &pos, &body, &bc, &v);
+    BlockShape read = read_frameless(rec, named.on, s.fn, view, a, &pos, &body, &bc, &v);
     if (read == BlockShape::UNREAD) return false;
     if (read == BlockShape::SIMPLE) {
         // As lean_return leaves the value.
@@ -1268,8 +1290,9 @@ namespace {
 
 // The end of set_word_operator_call: the value `x` stored and left as
 // fast_set_word leaves it, with the steps of the operator's call, its
-// operand's expression and the operand's call; nothing, having changed
-// nothing, where the word needs the generic store (a change handler).
+// operand's expression and the operand's call, taken at once; nothing,
+// having changed nothing, where the word needs the generic store (a change
+// handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
                                                                       bool sub, Cell* slot = nullptr) {
     if (!slot && !(slot = context::plain_slot(word))) return {};
@@ -1304,11 +1327,36 @@ namespace {
     return store_operator_value(word, x, pos, sub);
 }
 
-}  // namespace
+// set_word_operator_call's call of a function with locals (`rec` its
+// record, `named` its refinements named), whose body is read in its frame
+// as the lean call runs it: its arguments laid out as lay_simple_args lays
+// them, then run in its frames by operator_call_framed. Nothing, having
+// opened nothing, where lay_simple_args declines. Out of line: the calls
+// that need no frames stay small.
+[[gnu::noinline]] OperatorSetWordEnd operator_call_locals(const Cell* word, Cell* code, u32 stop, u32 tail,
+                                                          const Cell& left, Cell fn, const CallRecord* rec,
+                                                          u64 named) {
+    Cell* start = stack::top;
+    CodeView view;
+    view.read(code, tail);
+    const u32 pos = lay_simple_args(rec, named, view, start + 3, stop + 2);
+    if (!pos) return {};
+    Cell* const top = stack::top;
+    stack::top = start;
+    Cell body = rec->body;
+    BlockConditional bc;
+    const u32 locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
+    if (!operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {BlockShape::UNREAD, locals}, &bc, pos))
+        return {};
+    return {pos, true};
+}
 
-OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Cell& left, u32 stop, u32 tail,
-                                          bool sub, OperatorReach reach, Cell* slot) {
-    const bool whole = reach == OperatorReach::WHOLE;
+// set_word_operator_call, and (Whole) set_word_operator_whole: one copy
+// each, so that the loops' copy has none of the paths that open frames.
+template <bool Whole>
+[[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code, Cell left,
+                                                                           u32 stop, u32 tail, bool sub,
+                                                                           OperatorReach reach, Cell* slot) {
     Cell* start = stack::top;
     CodeView view;
     view.read(code, tail);
@@ -1322,14 +1370,14 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Ce
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
-    // refinements, or length? by word.
+    // refinements that take no arguments, or length? by word.
     const Cell* c = view.cells + stop + 1;
     Cell fn;
-    NamedRefs named;
+    u64 named = 0;
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
-        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, whole, v);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, Whole, v);
         if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
@@ -1337,7 +1385,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Ce
         Cell w;
         u32 head;
         if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return {};
-        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_refinements(rec, c, head + 1, &named)) return {};
+        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_argless_refinements(rec, c, head + 1, &named)) return {};
     } else {
         return {};
     }
@@ -1346,51 +1394,47 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Ce
     // the frames it opens: the set-word's, the operator's and what the
     // function's call asks room for.
     Cell* a = start + 3;
-    if (rec->compiled || !named.argless || trace.active ||
+    if (rec->compiled || trace.active ||
         a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
+    if (!rec->frameless) [[unlikely]] {
+        if (Whole || reach != OperatorReach::ANY) return {};
+        return operator_call_locals(word, code, stop, tail, left, fn, rec, named);
+    }
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = BlockShape::UNREAD;
-    bool laid;
-    const u32 locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
-    if (!locals) {
-        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
-        laid = read != BlockShape::UNREAD;
-    } else {
-        // Locals: the body is read in its frame, as the lean call runs it.
-        u32 after = reach != OperatorReach::ANY ? 0 : lay_simple_args(rec, named, view, a, pos);
-        if ((laid = after != 0)) {
-            pos = after;
-            body = rec->body;
-        }
-    }
+    const BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (!laid || reach != OperatorReach::ANY ||
-            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
+        if (Whole || reach != OperatorReach::ANY || read == BlockShape::UNREAD ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, 0}, &bc, pos))
             return {};
         return {pos, true};
     }
     Cell x = left;
     u32 s;
     if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
-        (whole && pos < view.tail))
+        (Whole && pos < view.tail))
         return {};
     return store_operator_value(word, x, pos, sub, slot);
 }
 
-namespace {
+}  // namespace
 
-// read_word_call, and (Whole) read_whole_word_call: one copy each, so that
-// the common one reads no more than it needs.
-template <bool Whole>
-[[gnu::always_inline]] inline BlockShape read_word_call_as(const Cell* cells, u32 pos, u32 tail, u32 frames,
-                                                           WordCall* out, const Cell* fn = nullptr) {
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          OperatorReach reach) {
+    return set_word_operator_call_as<false>(word, code, left, stop, tail, sub, reach, nullptr);
+}
+
+OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, Cell* slot) {
+    return set_word_operator_call_as<true>(word, code, left, stop, tail, false, OperatorReach::FRAMELESS, slot);
+}
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
     const Cell* v = fn ? fn : peek_word(cells + pos);
     if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
     out->fn = *v;
@@ -1405,20 +1449,10 @@ template <bool Whole>
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
     out->next = pos + 1;
-    BlockShape read = read_frameless(rec, named, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
-                                     &out->value, Whole ? tail : 0);
+    BlockShape read = read_frameless(rec, named.on, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
+                                     &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
-}
-
-}  // namespace
-
-BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
-    return read_word_call_as<false>(cells, pos, tail, frames, out, fn);
-}
-
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out) {
-    return read_word_call_as<true>(cells, pos, tail, frames, out);
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

@@ -26,10 +26,11 @@
 //                                        with that operator's call at once
 //                                        (resume_set_word_value)
 //   paren                                eval_paren (shared): one simple
-//                                        value without its frames; one call
-//                                        of a function by word without its
-//                                        dispatch (paren_call), and without
-//                                        its frames where the call needs none
+//                                        value without its frames; a call
+//                                        of a function by word first without
+//                                        its dispatch (paren_call), and
+//                                        without its frames where the call
+//                                        and its operators need none
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
@@ -48,7 +49,8 @@
 // (LoopBody::run_lean); such a body is decoded once into a plan
 // (loop_plan.h) that later runs take while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
-// no frames (set_word_operator_call) without the run's steps around it
+// no frames (set_word_operator_whole, set_word_operator_call's copy without
+// the paths that open frames) without the run's steps around it
 // (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
@@ -1023,7 +1025,7 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
-// A run of a body that is one set-word whose value set_word_operator_call
+// A run of a body that is one set-word whose value set_word_operator_whole
 // takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
 // it before the body's frame opens; taken here without the run's steps
 // around it, which are the same every time. False, having done nothing,
@@ -1057,7 +1059,7 @@ void LoopBody::run_times(i32 n) {
         stop = 0;
         if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
     }
-    if (stop) next = set_word_operator_call(c, &code_, v, stop, tail, false, OperatorReach::WHOLE, known.slot).next;
+    if (stop) next = set_word_operator_whole(c, &code_, v, stop, tail, known.slot).next;
     stack::frame_end = frame_end;
     if (!next) {
         operator_tries_--;
@@ -1298,14 +1300,39 @@ namespace {
 // paren goes the generic way, and raises the overflow where it does.
 constexpr size_t PAREN_CALL_STACK = 16384;
 
-// A paren that is one call of a function by word, read as the lean call
-// reads it (read_word_call), without the paren's frames and expression
-// dispatch: a call that needs no frames leaves its value where the paren's
-// frames would (nothing in it can fail or be seen); any other has the
-// paren's frames opened under its own, as eval_paren, enter_block and the
-// lean call open them, and runs its body. Takes the budget steps of the
-// paren, its expression and the call, where none of them can find the
-// budget spent. False, having changed nothing, for any other paren.
+// What follows the call that a paren starts with (at `next`), in the
+// paren's frame over the call's value at `start`: the operators after it
+// and the paren's other expressions, as eval_rest_in_frame goes on after
+// the call's expression. Out of line: paren_call recurs with the calls.
+[[gnu::noinline]] void paren_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
+    next = expression_end(start, code, next, tail, false, false);
+    tail = clamp_tail(code, tail);
+    if (next < tail) {
+        stack::reset();
+        eval_rest_in_frame(code, next, tail);
+    } else if (enabled()) {
+        fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    }
+}
+
+// Whether the number operators after a call that needs no frames (from
+// `next`) reach the paren's end, applied to its value `v` as infix_simple
+// does. Out of line: paren_call keeps a small frame.
+[[gnu::noinline]] bool simple_rest_q(const Cell* cells, u32 next, u32 tail, Cell* v) {
+    u32 stop;
+    return infix_simple(cells, next, tail, v, &stop) == tail;
+}
+
+// A paren that starts with a call of a function by word, read as the lean
+// call reads it (read_word_call), without the paren's frames and the
+// call's expression dispatch: a call that needs no frames, with any number
+// operators after it that infix_simple does up to the paren's end, leaves
+// its value where the paren's frames would (nothing in it can fail or be
+// seen); any other has the paren's frames opened under its own, as
+// eval_paren, enter_block and the lean call open them, runs its body, and
+// goes on with what follows it (paren_call_rest). Takes the budget steps
+// of the paren, its expression and the call, where none of them can find
+// the budget spent. False, having changed nothing, for any other paren.
 [[gnu::noinline]] bool paren_call(Cell* value, bool sub) {
     SeriesBuffer* b = block::buffer_of(value);
     const u32 head = series_head(value);
@@ -1317,9 +1344,12 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    // A paren with more after the call is declined before the body is read.
-    BlockShape read = read_whole_word_call(cells, head, tail, 2, &call);
+    BlockShape read = read_word_call(cells, head, tail, 2, &call);
     if (read == BlockShape::UNREAD) return false;
+    if (read == BlockShape::SIMPLE && call.next != tail && !simple_rest_q(cells, call.next, tail, &call.value)) {
+        stack::top = start;
+        return false;
+    }
     budget::step();
     budget::step();
     budget::step();
@@ -1345,7 +1375,8 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         stack::top = top;
         run_body(&call.fn, &call.body, read, &call.bc);
         call_return(&code, call.next, &call.word, false, false);
-        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
+        else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
         stack::unwind_last();
     }
     if (sub) stack::unwind();

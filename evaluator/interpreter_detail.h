@@ -211,8 +211,7 @@ template <class Enter>
 // stack::top (the top left above them), its body read over them. What
 // read_body answered, the call's parts in *out; UNREAD, having changed
 // nothing, for any other call. `fn`: the word's value where the caller
-// looked it up already (null: not yet). read_whole_word_call: the same, and
-// UNREAD, its body left unread, for a call that does not end at `tail`.
+// looked it up already (null: not yet).
 struct WordCall {
     Cell fn;
     Cell word;
@@ -222,7 +221,6 @@ struct WordCall {
     u32 next;    // the position after the call
 };
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn = nullptr);
-BlockShape read_whole_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out);
 // An operator's right operand at `pos` of the code's `cells` as they are
 // now, up to `tail` (within their count), and its value, a function.
 struct Operand {

@@ -272,20 +272,20 @@ struct Partial {
 // opened then over the arguments in place (`framed`): the set-word's frame
 // is left open with the operator's value above the set-word, for the
 // caller to go on as eval_set_word does. Answers the position after what
-// it did (0: nothing done that counts, for any other value, for a body
-// that needs its frames unless `reach` is ANY, and under WHOLE for a value
-// that does not reach the code's tail). The fast paths are on (the caller
-// checked). `slot`, where given, is the word's context::plain_slot, found
-// by the caller. `left` by reference: the set-word expression that calls it
-// is inlined into the evaluator's recursive functions, whose frames grow
-// with every argument passed on the machine stack.
+// it did (0: nothing done that counts, for any other value, and for a
+// body that needs its frames unless `reach` is ANY). The fast paths are on
+// (the caller checked).
 struct OperatorSetWordEnd {
     u32 next = 0;
     bool framed = false;
 };
-enum class OperatorReach { ANY, FRAMELESS, WHOLE };
-OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, const Cell& left, u32 stop, u32 tail,
-                                          bool sub, OperatorReach reach = OperatorReach::ANY, Cell* slot = nullptr);
+enum class OperatorReach { ANY, FRAMELESS };
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          OperatorReach reach = OperatorReach::ANY);
+// set_word_operator_call for a loop's body of that one set-word: FRAMELESS,
+// not `sub`, and nothing done for a value that does not reach the code's
+// tail; `slot` is the word's context::plain_slot, found by the caller.
+OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, Cell* slot);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the

@@ -25,7 +25,7 @@ inline void step() {
 
 // `n` evaluation steps at once, as `n` calls of step: one subtraction
 // where the budget is off or cannot run out in them.
-inline void steps(u32 n) {
+[[gnu::always_inline]] inline void steps(u32 n) {
     if (!spent) return;
     if (left > n) left -= n;
     else for (u32 k = 0; k < n; k++) step();
