@@ -10,8 +10,9 @@ namespace zav::block {
 inline SeriesBuffer* buffer_of(const Cell* blk) { return GET_BUFFER(series_node(blk)); }
 inline Cell* cells_of(const SeriesBuffer* b) { return reinterpret_cast<Cell*>(const_cast<SeriesBuffer*>(b)->head()); }
 
-// True for block!, paren!, the path family and hash!: the values that hold cells.
-inline bool any_block_q(u32 type) {
+// True for block!, paren!, the path family and hash!: the values that hold
+// cells. Always inlined: the typed appends ask it per value.
+[[gnu::always_inline]] inline bool any_block_q(u32 type) {
     return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH ||
            (type >= TYPE_PATH && type <= TYPE_GET_PATH);
 }

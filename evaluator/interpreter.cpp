@@ -47,8 +47,9 @@
 // what stays the same from one run to the next; a run's leading set-words
 // of simple values, simple values and appends of them (frameless_append) go
 // before its frame is opened, which a body of nothing else never opens
-// (LoopBody::run_lean); such a body is decoded once into a plan
-// (loop_plan.h) that later runs take while what it was read from holds.
+// (LoopBody::run_lean); such a body, with paren operands of one simple
+// value, is decoded once into a plan (loop_plan.h) that later runs take
+// while what it was read from holds.
 // `repeat` takes a body of one set-word over an operator's call that needs
 // no frames (set_word_operator_whole, set_word_operator_call's copy without
 // the paths that open frames) without the run's steps around it
@@ -888,7 +889,7 @@ namespace {
         p.seen = true;
         return;
     }
-    p.refused = !read_plan(p, cells, head, tail, base);
+    p.refused = !read_plan(p, cells, head, tail, base, in_library);
 }
 
 }  // namespace

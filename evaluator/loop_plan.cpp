@@ -7,14 +7,49 @@ namespace zav::interpreter {
 
 namespace {
 
+// Where read_value puts the operators it reads: the plan's, or a paren's.
+struct OpList {
+    PlanOp* op;
+    u8* count;
+};
+
+u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v);
+
+// A paren operand as paren_operand takes it (one simple value, no paren in
+// it, in code of the running code's library state) into a paren of the
+// plan's, its cells copied after those read so far; null for any other.
+const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
+    if (p.parens == PLAN_PARENS) return nullptr;
+    SeriesBuffer* b = block::buffer_of(paren);
+    u32 head = series_head(paren);
+    u32 tail = cell_count(b);
+    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_CELLS)
+        return nullptr;
+    PlanParen& r = p.paren[p.parens];
+    r.ops = 0;
+    const Cell* cells = block::cells_of(b);
+    // A paren of one value, a lone operator word or more values is not one
+    // simple value: read_value would stop short of its tail.
+    if (read_value(p, {r.op, &r.ops}, cells, head, tail, op_room, &r.value) != tail) return nullptr;
+    r.buffer = b;
+    r.head = head;
+    r.tail = tail;
+    r.copy_at = p.cells_read;
+    std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
+    p.cells_read += tail - head;
+    p.parens++;
+    return &r;
+}
+
 // A simple value from `pos`, read as simple_value reads it; answers the
 // position after it, or 0 for anything a plan does not take. Only what
-// cannot change while the plan stays current is decided here.
-u32 read_value(LoopPlan& p, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
+// cannot change while the plan stays current is decided here. A paren
+// operand is taken where `ops` are the plan's own (no paren in a paren).
+u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
-    *v = {c, nullptr, p.op + p.ops, p.op + p.ops};
+    *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count};
     const Cell* w = cells + pos + 1;
     const Cell* end = cells + tail;
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return pos + 1;
@@ -28,9 +63,14 @@ u32 read_value(LoopPlan& p, const Cell* cells, u32 pos, u32 tail, bool op_room, 
         }
         FastOp kind = fast_op_of(op);
         const Cell* right = w + 1;
-        if (kind == FAST_NONE || right >= end || TYPE_OF(right) == TYPE_PAREN || p.ops == PLAN_OPS) return 0;
-        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) return 0;
-        p.op[p.ops++] = {op, right, *op, kind};
+        if (kind == FAST_NONE || right >= end || *ops.count == PLAN_OPS) return 0;
+        const PlanParen* paren = nullptr;
+        if (TYPE_OF(right) == TYPE_PAREN) {
+            if (ops.op != p.op || !(paren = read_paren(p, right, op_room))) return 0;
+        } else if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) {
+            return 0;
+        }
+        ops.op[(*ops.count)++] = {op, right, paren, *op, kind};
         v->end++;
     }
     return static_cast<u32>(w - cells);
@@ -40,31 +80,54 @@ u32 read_value(LoopPlan& p, const Cell* cells, u32 pos, u32 tail, bool op_room, 
 // the value stack above its top, which nothing reads until it is pushed, so
 // that the value is made in memory rather than taken apart into registers.
 // False where simple_value would not make the same value (*out is then
-// left as it may be).
+// left as it may be). A paren operand's value (PARENS) is made as
+// paren_operand makes it, where the paren still ends where it did (an
+// append of a quiet run may have grown it).
+template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_value(const PlanValue& pv, Cell* out) {
     if (!plain_value_q(TYPE_OF(pv.first))) return false;
     *out = *pv.first;
     for (const PlanOp* o = pv.op; o < pv.end; o++) {
-        if (!same_cell(o->slot, &o->op) || !fast_compute(o->kind, out, o->right)) return false;
+        if (!same_cell(o->slot, &o->op)) return false;
+        const Cell* right = o->right;
+        Cell inner;
+        if constexpr (PARENS) {
+            if (const PlanParen* r = o->paren) {
+                if (cell_count(r->buffer) != r->tail || !plan_value<false>(r->value, &inner)) return false;
+                right = &inner;
+            }
+        }
+        if (!fast_compute(o->kind, out, right)) return false;
     }
     return !pv.after || TYPE_OF(pv.after) != TYPE_OP;
 }
 
+// The kind of an expression that holds a paren operand: its values are
+// made with their parens' (plan_value<true>), which others do not look for.
+PlanKind paren_kind(PlanKind k) {
+    if (k == PlanKind::SET) return PlanKind::PAREN_SET;
+    return k == PlanKind::VALUE ? PlanKind::PAREN_VALUE : PlanKind::PAREN_APPEND;
+}
+
 }  // namespace
 
-bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
+bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, bool library) {
     p.ready = false;
+    p.library = library;
     if (tail - head > PLAN_CELLS) return false;
     // The room checks of run_lean's expressions, at `base`: the same at
     // every run while the stacks are where they are now.
     bool set_room = base + 2 < stack::end && stack::frame_top < stack::frame_end;
     bool op_room = stack::frame_top + OPERATOR_ROOM <= stack::frame_end && base + OPERATOR_ROOM < stack::end;
     bool append_room = append_stack_room_q(base);
-    p.exprs = p.ops = 0;
+    p.exprs = p.ops = p.parens = 0;
     p.steps = 0;
+    p.cells_read = tail - head;
+    const OpList ops{p.op, &p.ops};
     for (u32 pos = head; pos < tail;) {
         if (p.exprs == PLAN_EXPRS) return false;
         PlanExpr& e = p.expr[p.exprs++];
+        const u8 parens = p.parens;
         e.pos = pos;
         e.steps_before = p.steps;
         const Cell* c = cells + pos;
@@ -73,7 +136,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
         if (TYPE_OF(c) == TYPE_SET_WORD) {
             e.kind = PlanKind::SET;
             if (!set_room || !(e.slot = context::plain_slot(c)) ||
-                !(pos = read_value(p, cells, pos + 1, tail, op_room, &e.a)))
+                !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)))
                 return false;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                    native::entry_of(fn) == ACT_APPEND) {
@@ -82,13 +145,14 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
             e.fn = fn;
             e.action = *fn;
             p.steps++;
-            if (!append_types(fn, &e.types) || !(pos = read_value(p, cells, pos + 1, tail, op_room, &e.a)) ||
-                !(pos = read_value(p, cells, pos, tail, op_room, &e.b)))
+            if (!append_types(fn, &e.types) || !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) ||
+                !(pos = read_value(p, ops, cells, pos, tail, op_room, &e.b)))
                 return false;
         } else {
             e.kind = PlanKind::VALUE;
-            if (!(pos = read_value(p, cells, pos, tail, op_room, &e.a))) return false;
+            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a))) return false;
         }
+        if (p.parens > parens) e.kind = paren_kind(e.kind);
     }
     std::memcpy(p.copy, cells + head, (tail - head) * sizeof(Cell));
     p.epoch = memory::buffer_epoch;
@@ -111,6 +175,31 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
     return e->pos;
 }
 
+// An append of the plan's: false, having done nothing, where run_lean's
+// would not do it in place.
+template <bool PARENS>
+[[gnu::always_inline]] inline bool plan_append(const PlanExpr* e, Cell* base) {
+    // The stacks' room was there when the plan was read (and the budget's
+    // is looked at by run_plan); the machine stack's is looked at here.
+    return same_cell(e->fn, &e->action) && append_machine_room_q() && plan_value<PARENS>(e->a, base) &&
+           plan_value<PARENS>(e->b, base + 1) && append_in_place(base, base + 1, e->types);
+}
+
+// An expression with a paren operand: out of run_plan's loop, which the
+// others take without looking for parens.
+[[gnu::noinline]] bool run_paren_expr(const PlanExpr* e, Cell* base) {
+    switch (e->kind) {
+        case PlanKind::PAREN_SET:
+            if (!plan_value<true>(e->a, base)) return false;
+            *e->slot = *base;
+            return true;
+        case PlanKind::PAREN_VALUE:
+            return plan_value<true>(e->a, base);
+        default:
+            return plan_append<true>(e, base);
+    }
+}
+
 u32 run_plan(const LoopPlan& p, Cell* base) {
     // With more budget than the run takes, no step below can spend it (nor
     // would run_lean's expressions decline for it).
@@ -118,20 +207,18 @@ u32 run_plan(const LoopPlan& p, Cell* base) {
     for (const PlanExpr *e = p.expr, *end = e + p.exprs; e < end; e++) {
         switch (e->kind) {
             case PlanKind::SET:
-                if (!plan_value(e->a, base)) return plan_stop(e, base);
+                if (!plan_value<false>(e->a, base)) return plan_stop(e, base);
                 *e->slot = *base;
                 break;
             case PlanKind::VALUE:
-                if (!plan_value(e->a, base)) return plan_stop(e, base);
+                if (!plan_value<false>(e->a, base)) return plan_stop(e, base);
                 break;
-            case PlanKind::APPEND: {
-                // The stacks' room was there when the plan was read (and
-                // the budget's is above); the machine stack's is looked at.
-                if (!same_cell(e->fn, &e->action) || !append_machine_room_q() ||
-                    !plan_value(e->a, base) || !plan_value(e->b, base + 1) || !append_in_place(base, base + 1, e->types))
-                    return plan_stop(e, base);
+            case PlanKind::APPEND:
+                if (!plan_append<false>(e, base)) return plan_stop(e, base);
                 break;
-            }
+            default:
+                if (!run_paren_expr(e, base)) return plan_stop(e, base);
+                break;
         }
     }
     if (budget::spent) budget::left -= p.steps;

@@ -1,10 +1,12 @@
 // A loop body's simple expressions decoded once: a plan of what
 // LoopBody::run_lean finds in them (the set-words' slots, the operands'
-// cells and slots, the operators), run again from the plan while nothing it
-// was read from has changed. Only the fast tier uses it.
+// cells and slots, the operators, a paren operand of one simple value),
+// run again from the plan while nothing it was read from has changed. Only
+// the fast tier uses it.
 //
-// A plan is run only when the body's cells are the ones it was read from
-// (compared, unless no code has run since a run the plan matched), no
+// A plan is run only when the body's cells and its parens' are the ones it
+// was read from (compared, unless no code has run since a run the plan
+// matched; a paren's tail is looked at by every run), no
 // buffer has moved or node been freed since (memory::buffer_epoch) and the
 // stacks are where they were, so every word's slot and every room check is
 // what run_lean would find. What a run itself can change is looked at again
@@ -21,17 +23,23 @@
 
 namespace zav::interpreter {
 
-// Bodies longer than this are run by run_lean alone: the plan compares the
-// body's cells at each run, which pays only for short bodies.
+// Bodies longer than this (with their parens' cells) are run by run_lean
+// alone: the plan compares those cells at each run, which pays only for
+// short bodies.
 inline constexpr u32 PLAN_CELLS = 12;
 inline constexpr u32 PLAN_EXPRS = 6;
 inline constexpr u32 PLAN_OPS = 6;
+inline constexpr u32 PLAN_PARENS = 2;
+
+struct PlanParen;
 
 // An operator applied in place: its word's slot holds `op`, its right
-// operand is `right` (a literal of the body or a word's slot).
+// operand is `right` (a literal of the body or a word's slot) or, where
+// `paren` is set, that paren's value.
 struct PlanOp {
     const Cell* slot;
     const Cell* right;
+    const PlanParen* paren;
     Cell op;
     FastOp kind;
 };
@@ -47,7 +55,20 @@ struct PlanValue {
     const PlanOp* end;
 };
 
-enum class PlanKind : u8 { VALUE, SET, APPEND };
+// A paren operand of one simple value, as paren_operand takes it: its
+// cells [head, tail) of `buffer` (a copy of them in the plan's `copy` from
+// `copy_at`), its value with operators of its own and no paren in it.
+struct PlanParen {
+    const SeriesBuffer* buffer;
+    u32 head, tail;
+    u32 copy_at;
+    PlanValue value;
+    u8 ops;
+    PlanOp op[PLAN_OPS];
+};
+
+// PAREN_*: the same, with a paren operand in it.
+enum class PlanKind : u8 { VALUE, SET, APPEND, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
 
 struct PlanExpr {
     PlanKind kind;
@@ -65,6 +86,7 @@ struct LoopPlan {
     bool fresh;      // ready, and the last run was simple from its head to its tail
     bool seen;       // a run was simple from its head to its tail once
     bool refused;    // the body holds what a plan does not take
+    bool library;    // read in library code (its parens are too)
     u64 epoch;
     const Cell* cells;
     u32 head, tail;
@@ -73,16 +95,19 @@ struct LoopPlan {
     CallFrame* frame_end;
     Cell* end;
     u32 steps;       // budget steps of a whole run
-    u8 exprs, ops;
+    u8 exprs, ops, parens;
+    u32 cells_read;  // of `copy`: the body's, then its parens'
     PlanExpr expr[PLAN_EXPRS];
     PlanOp op[PLAN_OPS];
-    Cell copy[PLAN_CELLS];  // the body's cells it was read from
+    PlanParen paren[PLAN_PARENS];
+    Cell copy[PLAN_CELLS];  // the cells it was read from
 };
 
 // Reads the body's cells [head, tail) into a plan, with the stacks as they
 // are for a run from `base` (the body's frame end lowered as run_lean has
-// it); false when it holds what a plan does not take.
-bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base);
+// it), in code of the library or not (`library`, as the body's); false
+// when it holds what a plan does not take.
+bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, bool library);
 
 [[gnu::always_inline]] inline bool same_cell(const Cell* a, const Cell* b) {
     u64 a0, a1, b0, b1;
@@ -102,13 +127,20 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base);
     for (u32 i = 0; i < tail - head; i++) {
         if (!same_cell(cells + head + i, p.copy + i)) return false;
     }
+    // The parens' cells: their tails are looked at by every run.
+    for (const PlanParen *r = p.paren, *end = r + p.parens; r < end; r++) {
+        const Cell* pc = block::cells_of(r->buffer) + r->head;
+        for (u32 i = 0; i < r->tail - r->head; i++) {
+            if (!same_cell(pc + i, p.copy + r->copy_at + i)) return false;
+        }
+    }
     return true;
 }
 
 // The same for a quiet run: the plan was fresh and since the last run only
 // plain stores to loop words were made (no code ran), so the body's cells
 // and the stacks are as that run left them; an append of it may only have
-// grown the body.
+// grown the body (or a paren of it: run_plan looks at their tails).
 [[gnu::always_inline]] inline bool plan_quiet_q(const LoopPlan& p, u32 tail, const Cell* base) {
     return p.epoch == memory::buffer_epoch && p.tail == tail && p.base == base;
 }
