@@ -620,6 +620,7 @@ inline CallRecord* call_record(const Cell* fn, u32 type) {
     return make_record(fn, type, r);
 }
 
+
 // any (`all` false) or all over the block at the frame's first slot, as
 // their entries do it: a copy of the block above it walks the expressions,
 // each in a <body> frame of its own, its value in the result slot.
@@ -928,18 +929,20 @@ namespace {
 [[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
                                                   u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
-    const u32 slots = rec->slots;
-    for (u32 i = 0; i < args; i++) {
+    Cell* const top = a + args;
+    const u64* types = rec->type_bits;
+    for (Cell* p = a; p < top; p++, types++) {
         if (pos >= view.tail) return 0;
-        pos = simple_arg(view, pos, false, a + i, Room::KNOWN);
-        if (!pos || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) return 0;
+        pos = simple_arg(view, pos, false, p, Room::KNOWN);
+        if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
     }
     // The slots in one pass: a named refinement's logic true, the other
     // refinements' logic false, the rest none.
-    Cell* top = a + args;
-    const u64 on = named >> args, logic = rec->slot_logic | on;
-    for (u32 k = 0; k < slots; k++) top[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on >> k & 1), 0, 0};
-    stack::top = top + slots;
+    u64 on = named >> args, logic = rec->slot_logic | on;
+    Cell* const end = top + rec->slots;
+    for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
+        *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
+    stack::top = end;
     return pos;
 }
 
@@ -1391,7 +1394,7 @@ template <bool Whole>
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;
         u32 head;
-        if (!path_function(c, &w, &fn, &head) || TYPE_OF(&fn) != TYPE_FUNCTION) return {};
+        if (!path_function<true>(c, &w, &fn, &head)) return {};
         if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_argless_refinements(rec, c, head + 1, &named)) return {};
     } else {
         return {};

@@ -61,7 +61,9 @@ inline constexpr FastOpTables fast_op_tables;
 [[gnu::always_inline]] inline const Cell* peek_word(const Cell* w) { return context::peek_slot(w); }
 
 // The function a path calls: its first item a word holding a function
-// value. `w` gets the word, `fn` its value, `head` the item's index.
+// value (Plain: a function! only). `w` gets the word, `fn` its value,
+// `head` the item's index.
+template <bool Plain = false>
 [[gnu::always_inline]] inline bool path_function(const Cell* path, Cell* w, Cell* fn, u32* head) {
     SeriesBuffer* pb = block::buffer_of(path);
     *head = series_head(path);
@@ -69,7 +71,7 @@ inline constexpr FastOpTables fast_op_tables;
     const Cell* first = block::cells_of(pb) + *head;
     if (TYPE_OF(first) != TYPE_WORD) return false;
     const Cell* v = peek_word(first);
-    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    if (!v || !(Plain ? TYPE_OF(v) == TYPE_FUNCTION : function_type_q(TYPE_OF(v)))) return false;
     *w = *first;
     *fn = *v;
     return true;
