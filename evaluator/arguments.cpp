@@ -1217,16 +1217,23 @@ namespace {
 
 }  // namespace
 
-bool append_types(const Cell* fn, AppendTypes* types) {
+namespace {
+
+// Inline where frameless_append asks it at every append.
+[[gnu::always_inline]] inline bool read_append_types(const Cell* fn, AppendTypes* types) {
     const CallRecord* rec = call_record(fn, TYPE_ACTION);
     if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return false;
     *types = {rec->type_bits[0], rec->type_bits[1]};
     return true;
 }
 
+}  // namespace
+
+bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
+
 u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
     AppendTypes types;
-    if (!append_room_q() || !append_types(fn, &types)) return 0;
+    if (!append_room_q() || !read_append_types(fn, &types)) return 0;
     Cell series, value;
     u32 stop;
     u32 next = simple_value(cells, pos + 1, tail, &series, &stop);

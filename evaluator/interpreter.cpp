@@ -34,7 +34,8 @@
 //   anything else                        eval_full
 //   operator after a value               infix_chain -> eval_infix: fast_infix
 //                                        (not again where infix_simple
-//                                        refused), else operator_word_call
+//                                        refused, nor for a word holding a
+//                                        function), else operator_word_call
 //                                        (a number operator over a call of
 //                                        a function by word, without frames
 //                                        where the call needs none), else
