@@ -865,6 +865,25 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
 
+// Out of line: the operator calls around it stay small.
+[[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
+    i32 refs[32];
+    std::memset(refs, 0xFF, 4 * sizeof(i32));
+    if (type == TYPE_NATIVE) natives::call(index, false, refs);
+    else actions::call_generic(index, refs);
+}
+
+bool record_info(const Cell* fn, RecordInfo* out) {
+    const CallRecord* rec = call_record(fn, TYPE_OF(fn));
+    if (!rec) return false;
+    out->shape = rec->shape;
+    out->slots = rec->slots;
+    out->frameless = rec->frameless;
+    out->body = rec->body;
+    for (u32 i = 0; i < (rec->shape & SHAPE_ARGS_MASK); i++) out->type_bits[i] = rec->type_bits[i];
+    return true;
+}
+
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;
@@ -1186,14 +1205,6 @@ namespace {
     return true;
 }
 
-// A native's or action's entry over the open frame's arguments, no
-// refinement used. Out of line: the operator call around it stays small.
-[[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
-    i32 refs[32];
-    std::memset(refs, 0xFF, 4 * sizeof(i32));
-    if (type == TYPE_NATIVE) natives::call(index, false, refs);
-    else actions::call_generic(index, refs);
-}
 
 // The rest of a call of an operator of two plain parameters (`rec` its
 // current record) once its right operand is the frame's second value: the

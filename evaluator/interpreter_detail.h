@@ -132,6 +132,22 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// What a call plan (call_plan.h) takes from the call record of a native,
+// action or function value (arguments.cpp): its shape, its refinement
+// slots, whether frameless_function_call may take it (no compiled body, no
+// locals), its body, its plain parameters' types (bit t for type id t).
+// False where the value has no lean record.
+struct RecordInfo {
+    u32 shape;
+    u32 slots;
+    bool frameless;
+    Cell body;
+    u64 type_bits[LEAN_MAX_ARGS];
+};
+bool record_info(const Cell* fn, RecordInfo* out);
+// A native's or action's entry over the open frame's arguments, no
+// refinement used.
+void call_builtin_plain(u32 type, u32 index);
 // The `either` ([0]) and `if` ([1]) that conditional_native last found to
 // be such, as their call records knew them: valid for a native of the same
 // companion node while no collection has run (see read_conditional). One

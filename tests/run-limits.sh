@@ -47,7 +47,8 @@ out=$( (ulimit -v 300000; "$zav" big.zav 2>&1; echo "[exit $?]") | grep -v '^\*\
 check "C++ heap exhausted" " *** Runtime Error 94: out of memory [exit 94] " "$out"
 
 # Recursion of a fib-like function (a conditional whose branch holds calls
-# in a paren and under an operator) ends at the same depth under the fast
+# in a paren and under an operator; the last one run from its plan, its
+# depth the frames open at the error) ends at the same depth under the fast
 # paths and the reference evaluator, where the machine stack is large enough
 # for the frame and value stacks to bind first (the reference evaluator's
 # larger C++ frames reach a usual 8 MiB machine stack first).
@@ -56,8 +57,10 @@ Zav []
 n: 0 deep: func [k] [n: n + 1 either k < 0 [k] [(deep k + 1) + deep k + 2]] e: try [deep 0] prin [e/id n ""]
 n: 0 deep: func [k] [either k < 0 [k] [n: n + 1 1 + deep k + 1]] e: try [deep 0] prin [e/id n ""]
 n: 0 deep: func [k] [either (n: n + 1) < 0 [k] [deep k]] e: try [deep 0] print [e/id n]
+lim: 9 deep: func [k] [either k > lim [k] [(deep k + 1) + deep k + 2]] deep 0
+lim: 100000000 e: try [deep 0] print [e/id e/stack]
 ZAV
-depths="stack-overflow 1999 stack-overflow 2398 stack-overflow 2997 0"
+depths="stack-overflow 1999 stack-overflow 2398 stack-overflow 2997 stack-overflow 12000 0"
 check "recursion depth, fast paths" "$depths" "$( (ulimit -s 65536; "$zav" deep.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 check "recursion depth, reference evaluator" "$depths" \
     "$( (ulimit -s 65536; ZAV_REFERENCE_EVAL=1 "$zav" deep.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
