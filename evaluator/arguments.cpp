@@ -240,7 +240,7 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
                     return pos + 1;
             }
         default:
-            return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, infix, true, false);
+            return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, {.prefix = infix, .sub = true});
     }
 }
 
@@ -371,7 +371,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         Cell v = *code_at(code, pos);
         if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
             Cell* base = stack::top;
-            pos = eval_expression(code, pos, tail, true, true, false);
+            pos = eval_expression(code, pos, tail, {.prefix = true, .sub = true});
             v = *base;
             stack::top = base;
         } else {
@@ -465,10 +465,6 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
     }
     return pos;
-}
-
-u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix) {
-    return eval_arguments_at(fn, code, pos, tail, path, 1, name, mode, infix);
 }
 
 namespace {

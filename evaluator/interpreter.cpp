@@ -337,24 +337,9 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
 }
 
 
-u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cell* name, Cell* owner, i32 mode,
-              bool infix) {
-    return eval_code_at(fn, code, pos, tail, sub,
-                        {.path = path, .ref_item = 1, .name = name, .owner = owner, .mode = mode, .infix = infix});
-}
-
 // ---- expressions ------------------------------------------------------------------
 
 namespace {
-
-// How one expression is evaluated: prefix, no operator look-ahead; sub, its
-// value pushed (else it becomes the frame result); passive, a function
-// value found literally is pushed, not called.
-struct ExprMode {
-    bool prefix;
-    bool sub;
-    bool passive;
-};
 
 u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode);
 
@@ -570,9 +555,9 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
 
 // The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
-u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive) {
+u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     CodeScope scope(code);
-    return eval_expression_at(code, pos, tail, prefix, sub, passive);
+    return eval_expression_at(code, pos, tail, mode.prefix, mode.sub, mode.passive);
 }
 
 namespace {
@@ -641,7 +626,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             stack::mark_kind82(&sp);
             // The value's expression may take the set-path out of the code.
             collector::Guard path_hold(&value);
-            next = eval_expression(code, next, tail, false, true, false);
+            next = eval_expression(code, next, tail, {.sub = true});
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
             eval_path_at(&value, code, pos, tail, PathAccess::SET, true);
             if (sub) stack::unwind();
@@ -1478,7 +1463,7 @@ u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
     Cell bw = body_word();
     stack::mark_kind82(&bw);
-    pos = eval_expression(code, pos, tail, false, false, false);
+    pos = eval_expression(code, pos, tail, {});
     if (sub) stack::unwind();
     else stack::unwind_last();
     return pos;
@@ -1606,11 +1591,6 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
     }
     push_value(&cur, sub);
     return pos + 1;
-}
-
-u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_) {
-    PathAccess access = set ? PathAccess::SET : get ? PathAccess::GET : PathAccess::EVAL;
-    return eval_path_at(path, code, pos, tail, access, sub, case_);
 }
 
 // ---- calls ----------------------------------------------------------------------------
@@ -2013,7 +1993,7 @@ bool called_from_library() { return caller_library; }
 namespace {
 
 void apply_values(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name) {
-    eval_code(fn, args, pos, pos + count, true, nullptr, name, nullptr, MODE_APPLY_ALL | MODE_SAFER, false);
+    eval_code_at(fn, args, pos, pos + count, true, {.ref_item = 1, .name = name, .mode = MODE_APPLY_ALL | MODE_SAFER});
 }
 
 }  // namespace

@@ -129,27 +129,42 @@ private:
     // Where the last run_operator_set_word found the operator (0: none yet).
     u32 operator_stop_ = 0;
 };
-// One expression from `pos`; answers the next position. prefix: no infix
-// look-ahead; sub: push the value (else it becomes the frame result);
-// passive: a function value found literally is pushed, not called.
-u32 eval_expression(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+// How one expression is evaluated: prefix, no operator look-ahead; sub, its
+// value pushed (else it becomes the frame result); passive, a function
+// value found literally is pushed, not called.
+struct ExprMode {
+    bool prefix = false;
+    bool sub = false;
+    bool passive = false;
+};
+// One expression from `pos`; answers the next position.
+u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode);
 // One expression in its own frame named <body> (any, all, case).
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub);
 // One expression at the block's head; answers the new head index (unchanged
 // at the tail, the result then unset).
 i32 do_next_index(Cell* code);
-// Calls a function value found in code at `pos` - 1 (arguments from `pos`).
-// path: the path that reached it (its refinements follow), or null; name:
-// the word it was reached by, or null; owner: an object the call runs in, or null.
-u32 eval_code(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, Cell* path, Cell* name, Cell* owner, i32 mode,
-              bool infix);
-// Fetches the arguments and refinements of a call (and runs a native or action).
-u32 eval_arguments(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, Cell* name, i32 mode, bool infix);
-// Evaluates a path at `pos` in code. set: stores the running frame's first
-// cell (stack::arguments[0]) through the path, which stays the result; get:
-// a function found in the path is not called. Other values: pushed (sub) or
-// made the frame result.
-u32 eval_path(Cell* path, Cell* code, u32 pos, u32 tail, bool set, bool get, bool sub, bool case_);
+// How a function value was reached, for eval_code_at: the path that reached
+// it (its refinements from item ref_item on), the word it was reached by, an
+// object it runs in, apply's mode, and whether it is an operator's (its left
+// operand is the frame's first value already).
+struct CallSite {
+    Cell* path = nullptr;
+    u32 ref_item = 0;
+    Cell* name = nullptr;
+    Cell* owner = nullptr;
+    i32 mode = 0;
+    bool infix = false;
+};
+// Calls a function value found in code at `pos` - 1 (arguments from `pos`):
+// its value pushed (sub) or made the frame result.
+u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, const CallSite& site);
+// What a path evaluated at `pos` in code does: answer its value (a function
+// reached through it is called), answer it without calling (GET), or store
+// through it the running frame's first cell (SET: stack::arguments[0],
+// which stays the result). The value is pushed (sub) or made the frame result.
+enum class PathAccess { EVAL, GET, SET };
+u32 eval_path_at(Cell* path, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_ = false);
 // The argument cache of a function value (built on first use).
 Cell* cache_path_spec(Cell* fn, Cell* out);
 

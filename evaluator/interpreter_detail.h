@@ -88,24 +88,6 @@ u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 r
                       bool infix);
 
 // Steps of the reference tier (interpreter.cpp).
-// What a path evaluated at `pos` does: answer its value (a function reached
-// through it is called), answer it without calling, or store through it the
-// running frame's first cell.
-enum class PathAccess { EVAL, GET, SET };
-u32 eval_path_at(Cell* path, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_ = false);
-// How a function value was reached, for eval_code_at: the path that reached
-// it (its refinements from item ref_item on), the word it was reached by, an
-// object it runs in, apply's mode, and whether it is an operator's (its left
-// operand is the frame's first value already).
-struct CallSite {
-    Cell* path = nullptr;
-    u32 ref_item = 0;
-    Cell* name = nullptr;
-    Cell* owner = nullptr;
-    i32 mode = 0;
-    bool infix = false;
-};
-u32 eval_code_at(Cell* fn, Cell* code, u32 pos, u32 tail, bool sub, const CallSite& site);
 // One expression of the running code pushed as a new value (an argument).
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // A conditional's branch that the lean call runs, as eval(code, true) runs

@@ -99,7 +99,7 @@ void get_star(bool check, const i32* r) {
     u32 t = TYPE_OF(v);
     if (block::any_path_q(t)) {
         Cell* path = stack::push(v);
-        interpreter::eval_path(path, path, 0, 0, false, true, false, case_);
+        interpreter::eval_path_at(path, path, 0, 0, interpreter::PathAccess::GET, false, case_);
         return;
     }
     if (t == TYPE_OBJECT) {
@@ -130,7 +130,7 @@ void set_star(bool check, const i32* r) {
         *args = *value;
         stack::top = args + 1;
         Cell* p = stack::push(&path);
-        interpreter::eval_path(p, p, 0, 0, true, false, false, case_);
+        interpreter::eval_path_at(p, p, 0, 0, interpreter::PathAccess::SET, false, case_);
         stack::top = args + 1;
         return;  // the value stays in the result slot
     }
@@ -212,7 +212,7 @@ void reduce_star(bool check, const i32* r) {
         Cell* code = stack::push_star();
         block::make_at(code, 1);
         block::zs_append(code, value);
-        interpreter::eval_expression(code, 0, 1, true, true, false);
+        interpreter::eval_expression(code, 0, 1, {.prefix = true, .sub = true});
         copy_cell(stack::top - 1, value);
         stack::top = code;
     }
@@ -710,8 +710,8 @@ void apply_star(bool check, const i32* r) {
     Cell* code = stack::push(block);
     i32 mode = ref(r, 0) != -1 ? interpreter::MODE_APPLY_ALL : interpreter::MODE_APPLY;
     if (ref(r, 1) != -1) mode |= interpreter::MODE_SAFER;
-    interpreter::eval_code(fn, code, series_head(code), block_length(code), false, path, name_cell, nullptr, mode,
-                           false);
+    interpreter::eval_code_at(fn, code, series_head(code), block_length(code), false,
+                              {.path = path, .ref_item = 1, .name = name_cell, .mode = mode});
 }
 
 // ---- coordinates and money ---------------------------------------------------------------
