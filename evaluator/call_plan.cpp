@@ -55,6 +55,7 @@ bool read_operand(FnPlan& p, const Cell* c, PlanOperand* o) {
     if (t == TYPE_PAREN) return false;
     o->source = PlanSource::LITERAL;
     o->literal = *c;
+    o->at = &o->literal;
     return true;
 }
 

@@ -34,7 +34,7 @@ enum class PlanSource : u8 { LITERAL, ARGUMENT, SLOT };
 struct PlanOperand {
     PlanSource source;
     u32 index;       // ARGUMENT
-    const Cell* at;  // SLOT
+    const Cell* at;  // SLOT; LITERAL: `literal` (set once the plan is in place)
     Cell literal;    // LITERAL
 };
 
@@ -140,11 +140,7 @@ struct FnPlan {
 
 // An operand's cell now; `a` the running function's arguments.
 [[gnu::always_inline]] inline const Cell* plan_operand(const PlanOperand& o, const Cell* a) {
-    switch (o.source) {
-        case PlanSource::LITERAL: return &o.literal;
-        case PlanSource::ARGUMENT: return a + o.index;
-        default: return o.at;
-    }
+    return o.source == PlanSource::ARGUMENT ? a + o.index : o.at;
 }
 
 // The simple value into *out as simple_value makes it; false where

@@ -1669,9 +1669,7 @@ struct PlanRead {
         stack::top = start;
         return false;
     }
-    budget::step();
-    budget::step();
-    budget::step();
+    budget::steps(3);
     if (shape == PlanShape::SIMPLE) {
         stack::top = start;
         paren_value(read.value, false);
@@ -1723,9 +1721,7 @@ struct PlanRead {
     if (shape == PlanShape::SIMPLE && (!(r.op_right >> TYPE_OF(&read.value) & 1) || !number_q(&read.value) ||
                                        !fast_compute(r.op_kind, &x, &read.value)))
         return false;
-    budget::step();
-    budget::step();
-    budget::step();
+    budget::steps(3);
     if (shape == PlanShape::SIMPLE) {
         *start = x;
         stack::top = start + 1;
