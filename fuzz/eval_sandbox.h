@@ -25,14 +25,17 @@
 #include "datatypes/string.h"
 #include "runtime/unicode.h"
 #include "runtime/memory.h"
+#include "runtime/machine_stack.h"
 #include "runtime/print_hooks.h"
 
 namespace zav::fuzz {
 
 // What one run did, as text to compare between evaluators: what it printed,
 // then its value or how it ended. `comparable` is false when the run was
-// stopped by its budget or ran out of memory: the evaluators count work and
-// allocate differently, so those stop at different points.
+// stopped by its budget, ran out of memory or reached the machine stack's
+// limit: the evaluators count work, allocate and use the machine stack
+// differently, so those stop at different points. (The language's own frame
+// and value stack limits come at the same depth: those runs are compared.)
 struct Outcome {
     std::string text;
     bool comparable = true;
@@ -89,6 +92,7 @@ public:
         if (memory::record.total > MEMORY_CAP / 2) collector::do_cycle();
         memory::cap = MEMORY_CAP;
         budget::set(STEPS, [] { throw Throw{THROW_SPENT}; });
+        const u32 overflows = machine_stack::overflows;
         try {
             Cell* code = stack::push_star();
             make_cell(code, TYPE_NONE);
@@ -106,6 +110,7 @@ public:
             if (outcome) ended(t.value, outcome);
         }
         if (outcome) outcome->text += "\nprinted bytes: " + std::to_string(captured_);
+        if (outcome && machine_stack::overflows != overflows) outcome->comparable = false;
         capture_ = nullptr;
         budget::set(0, nullptr);
         memory::cap = saved_cap_;

@@ -9,6 +9,7 @@ namespace zav::machine_stack {
 
 const char* limit = nullptr;
 void (*before_overflow)() = nullptr;
+u32 overflows = 0;
 
 namespace {
 
@@ -51,6 +52,7 @@ size_t reserve() { return static_cast<size_t>(limit - low); }
 void set_raise(Raise raise) { raise_ = raise ? raise : default_raise; }
 
 void overflow() {
+    overflows++;
     // The error is built with the limit lowered to the margin; an overflow
     // while building it (the limit already there) lifts the check altogether
     // and leaves the last word to the fault handler.

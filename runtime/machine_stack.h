@@ -29,6 +29,11 @@ void set_raise(Raise raise);
 // mold cycle stack).
 extern void (*before_overflow)();
 
+// How many times the limit was reached. The depth at which that happens
+// depends on the C++ frames of the code that ran, not on the language's own
+// frames: the differential fuzzer leaves such runs uncompared.
+extern u32 overflows;
+
 // Bytes between the limit and the real end of the stack.
 size_t reserve();
 
