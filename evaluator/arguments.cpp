@@ -1201,7 +1201,6 @@ namespace {
     return true;
 }
 
-
 // The rest of a call of an operator of two plain parameters (`rec` its
 // current record) once its right operand is the frame's second value: the
 // operand's type checked, the operator applied (numbers in place), its

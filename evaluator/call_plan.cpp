@@ -142,9 +142,10 @@ void read_branch(FnPlan& p, const Cell* block, PlanBranch& r, bool* later) {
         Cell fn = *slot;
         set_type(&fn, op::wrapped_type(slot));
         RecordInfo info;
-        if ((TYPE_OF(&fn) == TYPE_NATIVE || TYPE_OF(&fn) == TYPE_ACTION) && !record_info(&fn, &info)) *later = true;
-        if ((TYPE_OF(&fn) != TYPE_NATIVE && TYPE_OF(&fn) != TYPE_ACTION) || !record_info(&fn, &info) ||
-            (info.shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2 || (r.op_kind = fast_op_of(slot)) == FAST_NONE ||
+        const bool builtin = TYPE_OF(&fn) == TYPE_NATIVE || TYPE_OF(&fn) == TYPE_ACTION;
+        const bool recorded = builtin && record_info(&fn, &info);
+        if (builtin && !recorded) *later = true;
+        if (!recorded || (info.shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2 || (r.op_kind = fast_op_of(slot)) == FAST_NONE ||
             !keep_check(p, slot) || read_site(p, cells, 2, n, &r.second) != n)
             return void(p.checks = saved_checks);
         r.op_word = cells[1];

@@ -1610,6 +1610,32 @@ struct EnabledRestore {
 
 namespace {
 
+// Runs `body` in the open frame of a call of the function of context `ctx`:
+// the function's values are the frame's arguments meanwhile, and the frame
+// is marked as its body's. False where a return or exit ended the body.
+template <class Body>
+[[gnu::always_inline]] inline bool in_function_body(node_t ctx, Body body) {
+    Cell* c = context::TO_CTX(ctx);
+    u32 saved_values = c->data2;
+    c->data2 = off_of(stack::arguments);
+    CallFrame* me = stack::frame_top - 1;
+    me->header |= FRAME_BODY;
+    CallerScope caller_scope;
+    try {
+        body();
+    } catch (Throw& t) {
+        trace.enabled = false;
+        me->header &= ~FRAME_BODY;
+        context::TO_CTX(ctx)->data2 = saved_values;
+        if (t.value != THROW_RETURN && t.value != THROW_EXIT) throw;
+        return false;
+    }
+    trace.enabled = false;
+    me->header &= ~FRAME_BODY;
+    context::TO_CTX(ctx)->data2 = saved_values;
+    return true;
+}
+
 // What a planned run did: only the plan's own steps (PURE), or also steps of
 // the other paths, after which the code and words may differ from the plan.
 enum class PlanRun : bool { IMPURE, PURE };
@@ -1824,27 +1850,12 @@ struct PlanRead {
 // run_body of a planned function whose frame is open, its body read as a
 // conditional taking the CALLS branch `k` by `cond`.
 [[gnu::noinline]] PlanRun planned_body(const FnPlan& p, u32 k, const Cell& cond) {
-    const node_t ctx = p.ctx;
     Cell* const fa = stack::arguments;
-    u32 saved_values = context::TO_CTX(ctx)->data2;
-    context::TO_CTX(ctx)->data2 = off_of(fa);
-    CallFrame* me = stack::frame_top - 1;
-    me->header |= FRAME_BODY;
-    CallerScope caller_scope;
-    PlanRun run;
-    try {
+    PlanRun run = PlanRun::IMPURE;
+    const bool ended = in_function_body(p.ctx, [&]() __attribute__((always_inline)) {
         run = planned_conditional(p, k, cond, fa);
-    } catch (Throw& t) {
-        trace.enabled = false;
-        me->header &= ~FRAME_BODY;
-        context::TO_CTX(ctx)->data2 = saved_values;
-        if (t.value != THROW_RETURN && t.value != THROW_EXIT) throw;
-        return PlanRun::IMPURE;
-    }
-    trace.enabled = false;
-    me->header &= ~FRAME_BODY;
-    context::TO_CTX(ctx)->data2 = saved_values;
-    return run;
+    });
+    return ended ? run : PlanRun::IMPURE;
 }
 
 // A run from the other paths: the plan checked, and kept while it runs.
@@ -1871,29 +1882,13 @@ struct PlanRead {
 // body runs.
 void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     if (read == BlockShape::CONDITIONAL && planned_root(fn, body, bc)) return;
-    node_t ctx = function::ctx_of(fn);
-    Cell* c = context::TO_CTX(ctx);
-    u32 saved_values = c->data2;
-    c->data2 = off_of(stack::arguments);
-    CallFrame* me = stack::frame_top - 1;
-    me->header |= FRAME_BODY;
-    CallerScope caller_scope;
-    try {
+    in_function_body(function::ctx_of(fn), [&]() __attribute__((always_inline)) {
         // A body of one simple expression without its frame, as a branch.
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
         else enter_block(body);
-    } catch (Throw& t) {
-        trace.enabled = false;
-        me->header &= ~FRAME_BODY;
-        context::TO_CTX(ctx)->data2 = saved_values;
-        if (t.value != THROW_RETURN && t.value != THROW_EXIT) throw;
-        return;
-    }
-    trace.enabled = false;
-    me->header &= ~FRAME_BODY;
-    context::TO_CTX(ctx)->data2 = saved_values;
+    });
 }
 
 
