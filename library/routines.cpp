@@ -11,6 +11,7 @@
 #include "console/routines.h"
 #include "console/script.h"
 #include "library/codecs.h"
+#include "library/json.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -319,6 +320,8 @@ const routine::Row ROWS[] = {
     {"_run-script", console::run_script_file},
     {"zavbin-encode*", codecs::zavbin_encode_star},
     {"zavbin-decode", codecs::zavbin_decode},
+    {"json-decode", json::decode},
+    {"json-encode", json::encode},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
