@@ -4,6 +4,8 @@
 #include "datatypes/context.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 
@@ -55,6 +57,21 @@ i32 word_alias(const Cell* value) {
     u32 t = TYPE_OF(value);
     if (t < TYPE_WORD || t > TYPE_REFINEMENT) return -1;
     return symbol::resolve(static_cast<i32>(value->data2));
+}
+
+bool planar(const Cell* value, float* x, float* y) {
+    if (TYPE_OF(value) == TYPE_PAIR) {
+        *x = static_cast<float>(pair::x_of(value));
+        *y = static_cast<float>(pair::y_of(value));
+        return true;
+    }
+    if (TYPE_OF(value) == TYPE_POINT2D) {
+        *x = point2D::coord(value, 0);
+        *y = point2D::coord(value, 1);
+        return true;
+    }
+    *x = *y = 0;
+    return false;
 }
 
 bool word_is(const Cell* value, i32 sym_id) { return word_alias(value) == sym_id; }

@@ -22,6 +22,9 @@ bool word_is(const Cell* value, i32 symbol);
 // The symbol of a word value's name, letter case folded; -1 for other values.
 i32 word_alias(const Cell* value);
 
+// A pair! or point2D! as two floats; false (and 0, 0) for anything else.
+bool planar(const Cell* value, float* x, float* y);
+
 // The symbols the back-end looks for, made once per start-up.
 struct Symbols {
 #define ZAV_GUI_SYMBOLS(X)                                                                              \

@@ -14,7 +14,6 @@ struct FrameState {
     i32 lines_below_top = 0;  // rows between the UI's top row and the cursor after the last frame
     bool redraw_needed = false;
     i32 caret_column = -1, caret_row = -1;  // screen cells, set by the editing widgets
-    i32 ui_left = 0, ui_top = 0;            // the UI's place on the terminal (from cursor reports)
     bool fullscreen = false;                // a window with the fullscreen flag exists
     bool alt_screen = false;                // the alternate screen has been entered
     bool frame_shown = false;               // a frame was written since the last erase
