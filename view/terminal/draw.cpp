@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
+#include "datatypes/pair.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr u32 FULL_BLOCK = 0x2588;
 // Radii past this draw as this: a walk over a huge ellipse would take
 // seconds, and nothing of it that far out reaches a screen.
-constexpr i64 MAX_RADIUS = i64(1) << 20;
+constexpr i64 MAX_RADIUS = i64(1) << 16;
 
 // ---- the command words --------------------------------------------------------
 
@@ -462,6 +463,7 @@ void check_shape_args(Cursor& c) {
 
 void shape_block(Cell* block) {
     const Words& w = words();
+    if (cycles::find_q(series_node(block))) fire("script", "draw-infinite", block);
     cycles::Guard hold(series_node(block));
     Cursor c{*block, series_head(block), block::buffer_of(block)->length()};
     while (!c.end()) {
@@ -469,11 +471,6 @@ void shape_block(Cell* block) {
         if (TYPE_OF(v) == TYPE_BLOCK) {
             Cell inner = *v;
             c.pos++;
-            if (cycles::find_q(series_node(&inner))) {
-                Cell here = c.block;
-                series_head(&here) = c.pos - 1;
-                fire("script", "draw-infinite", &here);
-            }
             shape_block(&inner);
             continue;
         }
@@ -494,7 +491,6 @@ void shape_block(Cell* block) {
             if (held && TYPE_OF(held) == TYPE_BLOCK) {
                 Cell inner = *held;
                 c.pos++;
-                if (cycles::find_q(series_node(&inner))) c.invalid(c.pos - 1);
                 shape_block(&inner);
             } else {
                 c.invalid();
@@ -752,7 +748,6 @@ void run(DrawContext& ctx, Cell* block) {
             case TYPE_BLOCK: {
                 Cell inner = *v;
                 c.pos++;
-                if (cycles::find_q(series_node(&inner))) c.invalid(c.pos - 1);
                 run(ctx, &inner);
                 break;
             }
@@ -790,7 +785,7 @@ void draw_text_styles(StyledLine& line, Cell* styles) {
         c.pos++;
         u32 t = TYPE_OF(v);
         if (t == TYPE_PAIR) {
-            i64 s = static_cast<i32>(v->data1), n = static_cast<i32>(v->data2);
+            i64 s = pair::x_of(v), n = pair::y_of(v);
             start = static_cast<u32>(std::clamp<i64>(s - 1, 0, count));
             length = static_cast<u32>(std::clamp<i64>(n, 0, count - start));
         } else if (t == TYPE_TUPLE) {

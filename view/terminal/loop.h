@@ -86,8 +86,5 @@ bool tty_get_size();
 void on_resize();
 // Reads pending console input into the decoder; the number of bytes.
 i32 tty_read_events(bool process);
-// Around every runtime print while terminal mode is on.
-void print_begin();
-void print_end();
 
 }  // namespace zav::gui

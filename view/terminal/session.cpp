@@ -13,6 +13,7 @@
 #include "view/terminal/compositor.h"
 #include "view/terminal/faces.h"
 #include "view/terminal/frame.h"
+#include "view/terminal/gui.h"
 #include "view/terminal/loop.h"
 #include "view/terminal/tty_io.h"
 
