@@ -2,9 +2,10 @@
 // compact ZAVBIN form and puts that image into a C++ source that the build
 // compiles into the executable (and the bare image beside it, OUTPUT.bin).
 //   zav-make-image OUTPUT.cpp MODULE.zav...
-// The modules may come in any order: each runs after the modules its header
-// names in `Needs: [name ...]` (file names without folder and suffix), and
-// otherwise in the order given.
+// A file is a module when its header names the modules it needs, in
+// `Needs: [name ...]` (file names without folder and suffix; empty for
+// none); other files are left out. The modules may come in any order: each
+// runs after the ones it needs, and otherwise in the order given.
 #include <cstdio>
 #include <algorithm>
 #include <fstream>
@@ -57,7 +58,7 @@ void write_image(std::ostringstream& out, const char* name, const std::string& b
 struct Module {
     std::string path, name, text;
     std::vector<std::string> needs;
-    bool placed = false, visiting = false;
+    bool module = false, placed = false, visiting = false;
 };
 
 std::string name_of(i32 symbol) { return std::string(symbol::get_c_string(symbol), symbol::name_length(symbol)); }
@@ -91,6 +92,7 @@ void read_needs(Module& m) {
         if (TYPE_OF(f + i) != TYPE_SET_WORD || symbol::resolve(static_cast<i32>(f[i].data2)) != needs) continue;
         Cell* list = f + i + 1;
         if (TYPE_OF(list) != TYPE_BLOCK) continue;
+        m.module = true;
         Cell* w = block::zs_head(list);
         for (u32 k = 0; k < block::zs_length_q(list); k++)
             if (TYPE_OF(w + k) == TYPE_WORD) m.needs.push_back(name_of(static_cast<i32>(w[k].data2)));
@@ -107,7 +109,7 @@ bool place(std::vector<Module>& all, Module& m, std::vector<Module*>& order) {
     }
     m.visiting = true;
     for (const std::string& need : m.needs) {
-        auto it = std::find_if(all.begin(), all.end(), [&](const Module& o) { return o.name == need; });
+        auto it = std::find_if(all.begin(), all.end(), [&](const Module& o) { return o.module && o.name == need; });
         if (it == all.end()) {
             std::fprintf(stderr, "zav-make-image: %s needs %s, which is not a module\n", m.path.c_str(), need.c_str());
             return false;
@@ -160,7 +162,7 @@ int main(int argc, char** argv) {
         }
         std::vector<Module*> order;
         for (Module& m : all)
-            if (!place(all, m, order)) return 1;
+            if (m.module && !place(all, m, order)) return 1;
         for (Module* m : order) load_module(m->text, &modules);
         bytes = boot::encode_image(&modules);
         // What start-up loads from text besides, in the same way as there.
