@@ -13,6 +13,7 @@
 #include "library/codecs.h"
 #include "library/csv.h"
 #include "library/json.h"
+#include "library/math.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -329,6 +330,14 @@ const routine::Row ROWS[] = {
     {"json-encode", json::encode},
     {"csv-decode", csv::decode},
     {"csv-encode", csv::encode},
+    {"cos", math::cos_},
+    {"sin", math::sin_},
+    {"tan", math::tan_},
+    {"acos", math::acos_},
+    {"asin", math::asin_},
+    {"atan", math::atan_},
+    {"atan2", math::atan2_},
+    {"sqrt", math::sqrt_},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
