@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev
   libssl-dev zlib1g-dev
+  libpng-dev libjpeg-dev libgif-dev libtiff-dev
 )
 
 missing=()
