@@ -31,7 +31,7 @@ struct Library {
     decltype(&::png_set_palette_to_rgb) palette_to_rgb;
     decltype(&::png_set_expand_gray_1_2_4_to_8) expand_gray;
     decltype(&::png_set_tRNS_to_alpha) tRNS_to_alpha;
-    decltype(&::png_set_strip_16) strip_16;
+    decltype(&::png_set_scale_16) scale_16;
     decltype(&::png_set_gray_to_rgb) gray_to_rgb;
     decltype(&::png_set_bgr) bgr;
     decltype(&::png_set_filler) filler;
@@ -69,7 +69,7 @@ const Library* library() {
         {&lib.palette_to_rgb, "png_set_palette_to_rgb"},
         {&lib.expand_gray, "png_set_expand_gray_1_2_4_to_8"},
         {&lib.tRNS_to_alpha, "png_set_tRNS_to_alpha"},
-        {&lib.strip_16, "png_set_strip_16"},
+        {&lib.scale_16, "png_set_scale_16"},
         {&lib.gray_to_rgb, "png_set_gray_to_rgb"},
         {&lib.bgr, "png_set_bgr"},
         {&lib.filler, "png_set_filler"},
@@ -144,7 +144,7 @@ Status read_png(Run& r) {
         lib->tRNS_to_alpha(r.png);
         alpha = true;
     }
-    if (depth == 16) lib->strip_16(r.png);
+    if (depth == 16) lib->scale_16(r.png);
     if (!(colour & PNG_COLOR_MASK_COLOR)) lib->gray_to_rgb(r.png);
     lib->bgr(r.png);
     if (!alpha) lib->filler(r.png, 0xFF, PNG_FILLER_AFTER);
