@@ -291,20 +291,22 @@ i32 mold(Cell* image, Cell* buffer, bool only, bool, bool flat, Cell* arg, i32 p
 
 i32 compare(Cell* value1, Cell* value2, i32 op) {
     if (TYPE_OF(value2) != TYPE_IMAGE) return -2;
-    if (series_node(value1) == series_node(value2) && head_of(value1) == head_of(value2)) return 0;
-    if (op == COMP_SAME) return 1;
     switch (op) {
         case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT: case COMP_CASE_SORT:
-        case COMP_FIND:
+        case COMP_FIND: case COMP_SAME:
             break;
         default:
             return -2;  // images have no order
     }
+    if (series_node(value1) == series_node(value2) && head_of(value1) == head_of(value2)) return 0;
+    if (op == COMP_SAME) return 1;
     // Images of different shapes differ, whatever their bytes.
     u32 n1 = pixel_count(value1), n2 = pixel_count(value2);
     if (n1 != n2) return n1 < n2 ? -1 : 1;
     u32 w1 = width_of(value1), w2 = width_of(value2);
     if (w1 != w2) return w1 < w2 ? -1 : 1;
+    u32 h1 = height_of(value1), h2 = height_of(value2);
+    if (h1 != h2) return h1 < h2 ? -1 : 1;
     if (n1 == 0) return 0;
     int r = std::memcmp(pixels_of(value1), pixels_of(value2), u64(n1) * 4);
     return r < 0 ? -1 : r > 0 ? 1 : 0;
