@@ -49,6 +49,7 @@
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
 #include "datatypes/image.h"
+#include "datatypes/event.h"
 #include "datatypes/money.h"
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
@@ -176,6 +177,7 @@ void runtime_boot() {
     point2D::init();
     point3D::init();
     image::init();
+    event::init();
 
     cycles::init();
     case_folding::init();
