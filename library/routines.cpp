@@ -11,6 +11,7 @@
 #include "console/routines.h"
 #include "console/script.h"
 #include "library/codecs.h"
+#include "library/csv.h"
 #include "library/image_codecs.h"
 #include "library/json.h"
 #include "datatypes/block.h"
@@ -333,6 +334,8 @@ const routine::Row ROWS[] = {
     {"zavbin-decode", codecs::zavbin_decode},
     {"json-decode", json::decode},
     {"json-encode", json::encode},
+    {"csv-decode", csv::decode},
+    {"csv-encode", csv::encode},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
