@@ -51,8 +51,9 @@ void eval(Cell* code, bool chain);
 // action): its leading set-words that need no frames run before the
 // block's frame opens, which code of nothing else never opens.
 void eval_pushed(Cell* code);
-// How one run of a loop body ended: break and continue are the loop's.
-enum class BodyEnd { NORMAL, BROKE, CONTINUED };
+// How one run of a loop body ended: break and continue are the loop's;
+// EXITED, by another exit, pending for the loop's caller.
+enum class BodyEnd { NORMAL, CONTINUED, BROKE, EXITED };
 
 // A loop body, evaluated again and again as eval(body, chain) evaluates it,
 // with what cannot change from one run to the next done once: the body
@@ -105,8 +106,11 @@ private:
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.
     void run_lean(bool chain, bool quiet);
-    // After a throw out of a run that the loop catches.
+    // After an exit out of a run that the loop takes.
     void restore();
+    // A run ended by the exit of `code` (pending): a break or continue
+    // taken, any other left pending.
+    BodyEnd loop_exit(u32 code);
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
     BodyEnd run_caught(bool chain, bool quiet);

@@ -62,6 +62,11 @@ inline u32 clamp_tail(const Cell* code, u32 tail) {
 
 inline bool enabled() { return trace.enabled; }
 
+// An exit (break, continue, return, exit, throw) on its way back to its
+// target (see stack::pending): the caller returns at once, leaving the
+// stacks as the thrower left them.
+[[gnu::always_inline]] inline bool exiting() { return stack::pending != 0; }
+
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.
@@ -199,6 +204,7 @@ template <class Enter>
     if (c.count == 2) a[2] = c.blocks[1];
     stack::top = a + 1 + c.count;
     enter(a + (c.branch - c.blocks) + 1);
+    if (exiting()) [[unlikely]] return c.next;
     call_return(code, c.next, name, sub, false);
     return c.next;
 }

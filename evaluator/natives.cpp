@@ -319,6 +319,7 @@ Cell caught_error() {
 u32 eval_next(Cell* code) {
     Cell* above = stack::top;
     u32 index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
+    if (stack::pending) [[unlikely]] return index;
     stack::top = above > stack::arguments ? above : stack::arguments + 1;  // keep the result slot
     return index;
 }
@@ -619,6 +620,7 @@ void any_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (logic::is_true(arg(0))) return void(stack::top = stack::arguments + 1);
     }
     none::push_last();
@@ -631,6 +633,7 @@ void all_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (!logic::is_true(arg(0))) {
             none::push_last();
             break;
@@ -730,6 +733,7 @@ void case_star(bool check, const i32* refinements) {
     while (!at_tail(code)) {
         if (all) found = false;
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (at_tail(code)) {
             Cell name;
             word::make_at(words::case_, &name);
@@ -740,10 +744,12 @@ void case_star(bool check, const i32* refinements) {
             if (TYPE_OF(branch) == TYPE_BLOCK) {
                 Cell* body = stack::push(branch);
                 interpreter::eval(body, true);
+                if (stack::pending) [[unlikely]] return;
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
             } else {
                 series_head(code) = eval_next(code);
+                if (stack::pending) [[unlikely]] return;
             }
             if (!all) {
                 stack::unwind_last();
@@ -796,6 +802,7 @@ void library_preprocessor_expand(Cell* block) {
     make_cell(&none_value, TYPE_NONE);
     block::zs_append(code, &none_value);
     interpreter::eval(code, false);
+    stack::throw_pending();
     *block = top[1];
     stack::top = top;
 }
@@ -815,6 +822,7 @@ void do_block(i32 expand, i32 next) {
     collector::Guard position_root(&position);
     Cell* code = stack::push(arg(0));
     i32 index = interpreter::do_next_index(code);
+    if (stack::pending) [[unlikely]] return;
     Cell rest = *code;
     series_head(&rest) = static_cast<u32>(index);
     context::set(&position, &rest);
@@ -831,6 +839,9 @@ struct TraceGuard {
         stack::clear_exit_target(exit_target);
         if (!started) return;
         u32 pending = system_record.thrown;
+        // The end event runs user code: an exit on its way out waits.
+        u32 exit = stack::pending;
+        stack::pending = 0;
         try {
             if (interpreter::trace.enabled) interpreter::fire_end();
         } catch (Throw& t) {
@@ -840,6 +851,7 @@ struct TraceGuard {
             if (t.value == THROW_QUIT) rt::top_catch_handler(THROW_QUIT);
         }
         system_record.thrown = pending;
+        stack::pending = exit;
         make_cell(interpreter::tracer(), TYPE_NONE);
         interpreter::trace.active = false;
         interpreter::trace.enabled = false;
@@ -873,6 +885,27 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         }
     }
 
+    // An exit out of the evaluation (pending, or thrown by code that could
+    // not return at once): a traced return stops here and goes on to the
+    // function around; compiled callers take break, continue, return and
+    // exit as a code. Answers that code, or 0 with the exit pending.
+    auto exit_from = [&](u32 code) -> u32 {
+        bool loop_code = code == THROW_BREAK || code == THROW_CONTINUE;
+        bool exit_code = code == THROW_RETURN || code == THROW_EXIT;
+        if (exit_code && guard.exit_target) {
+            // The traced code's return stopped at this do: hand it on to the function around it.
+            Cell result_value = *stack::arguments;
+            stack::clear_exit_target(guard.exit_target);
+            guard.exit_target = nullptr;
+            *arg(0) = result_value;
+            stack::top = stack::arguments + 1;
+            stack::throw_exit(code == THROW_RETURN, true);
+            return 0;
+        }
+        if ((loop_code || exit_code) && hand_back && !interpreted) return code;
+        stack::pending = code;
+        return 0;
+    };
     Cell value = *arg(0);
     try {
         switch (TYPE_OF(&value)) {
@@ -911,20 +944,12 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
             }
         }
     } catch (Throw& t) {
-        u32 code = t.value;
-        bool loop_code = code == THROW_BREAK || code == THROW_CONTINUE;
-        bool exit_code = code == THROW_RETURN || code == THROW_EXIT;
-        if (exit_code && guard.exit_target) {
-            // The traced code's return stopped at this do: hand it on to the function around it.
-            Cell result_value = *stack::arguments;
-            stack::clear_exit_target(guard.exit_target);
-            guard.exit_target = nullptr;
-            *arg(0) = result_value;
-            stack::top = stack::arguments + 1;
-            stack::throw_exit(code == THROW_RETURN, true);
-        }
-        if ((loop_code || exit_code) && hand_back && !interpreted) return code;
-        throw;
+        if (t.value < THROW_THROW || t.value >= THROW_ERROR) throw;
+        return exit_from(t.value);
+    }
+    if (u32 code = stack::pending) [[unlikely]] {
+        stack::pending = 0;
+        return exit_from(code);
     }
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
@@ -960,6 +985,14 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     stack::mark(&w, all ? FRAME_TRY_ALL : FRAME_TRY);
     try {
         interpreter::eval(&block, true);
+        // An exit passes the guard (a kind-5 one stops it with an error).
+        if (u32 code = stack::pending) [[unlikely]] {
+            if (hand_back && !interpreted) {
+                stack::pending = 0;
+                return code;
+            }
+            return 0;
+        }
         stack::unwind_last();
     } catch (Throw& t) {
         u32 code = t.value;
@@ -1046,11 +1079,18 @@ void catch_star(bool check, const i32* refinements) {
     stack::mark(frame_word(&w, words::_body), FRAME_CATCH);
     try {
         interpreter::eval(&block, true);
+    } catch (Throw& t) {
+        if (t.value != THROW_THROW) throw;
+        stack::pending = t.value;
+    }
+    if (stack::pending != THROW_THROW) {
+        if (stack::pending) [[unlikely]] return;
         stack::unwind_last();
         stack::top = stack::arguments + 1;
         return;
-    } catch (Throw& t) {
-        if (t.value != THROW_THROW) throw;
+    }
+    stack::pending = 0;
+    {
         // The thrower left the value and its name at the head of our region.
         Cell value = stack::arguments[0];
         Cell thrown_name = stack::arguments[1];
@@ -1078,6 +1118,7 @@ void catch_star(bool check, const i32* refinements) {
             stack::top = stack::arguments + 1;
             stack::push(&thrown_name);
             stack::throw_throw(THROW_THROW);
+            return;
         }
         system_record.thrown = 0;
         stack::throw_origin = nullptr;

@@ -118,6 +118,7 @@ public:
         stack::arguments = saved_args;
         stack::frame_top = saved_frames;
         stack::throw_origin = nullptr;
+        stack::pending = 0;
         interpreter::trace.active = interpreter::trace.enabled = false;
         cycles::reset();
         if (collecting_) collector::enable();  // after recycle/off
