@@ -225,7 +225,7 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
                 case TYPE_PAREN: {
                     Cell bw = body_word();
                     stack::mark_kind82(&bw);
-                    eval(&v, true);
+                    evaluate(&v, true);
                     if (exiting()) [[unlikely]] return pos + 1;
                     stack::unwind();
                     return pos + 1;
@@ -470,9 +470,8 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             FastOp kind = fast_op_for(type, index);
             if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
         }
-        if (type == TYPE_NATIVE) natives::call(index, false, refs);
-        else if (type == TYPE_ACTION) actions::call_generic(index, refs);
-        else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+        if (type != TYPE_NATIVE && type != TYPE_ACTION) rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+        call_builtin(type, index, refs);
     }
     return pos;
 }
@@ -875,12 +874,21 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
 
+void call_builtin(u32 type, u32 index, const i32* refs) {
+    try {
+        if (type == TYPE_NATIVE) natives::call(index, false, refs);
+        else actions::call_generic(index, refs);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
+}
+
 // Out of line: the operator calls around it stay small.
 [[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
     i32 refs[32];
     std::memset(refs, 0xFF, 4 * sizeof(i32));
-    if (type == TYPE_NATIVE) natives::call(index, false, refs);
-    else actions::call_generic(index, refs);
+    call_builtin(type, index, refs);
 }
 
 bool record_info(const Cell* fn, RecordInfo* out) {
@@ -1171,14 +1179,14 @@ namespace {
             case natives::N_ALL:
                 // Its expressions run in place; a tracer sees the native's own walk.
                 if (fast_paths_on()) any_all(index == natives::N_ALL);
-                else natives::call(index, false, refs);
+                else call_builtin(TYPE_NATIVE, index, refs);
                 break;
             default:
-                natives::call(index, false, refs);
+                call_builtin(TYPE_NATIVE, index, refs);
         }
     } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
         if (!named.count) unused_refs();
-        actions::call_generic(index, refs);
+        call_builtin(TYPE_ACTION, index, refs);
     }
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;

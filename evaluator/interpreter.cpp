@@ -776,7 +776,12 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
 
 }  // namespace
 
-void eval(Cell* code_in, bool chain) {
+void eval(Cell* code, bool chain) {
+    evaluate(code, chain);
+    stack::throw_pending();
+}
+
+void evaluate(Cell* code_in, bool chain) {
     machine_stack::check();
     budget::step();
     struct {
@@ -852,7 +857,7 @@ void eval_pushed(Cell* code) {
         (((b = block::buffer_of(code))->flags & SERIES_LIBRARY) != 0) == in_library && head < cell_count(b) &&
         TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD)
         return eval_pushed_lean(code);
-    eval(code, false);
+    evaluate(code, false);
 }
 
 namespace {
@@ -1006,7 +1011,7 @@ namespace {
     quiet = quiet && plan_ && plan_->fresh;
     if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
-        eval(&code_, chain);
+        evaluate(&code_, chain);
         return;
     }
     machine_stack::check();
@@ -1435,7 +1440,7 @@ void eval_paren(Cell* value, bool sub) {
         collector::Guard code_hold(&code);
         enter_block(&code);
     } else {
-        eval(value, true);
+        evaluate(value, true);
     }
     if (exiting()) [[unlikely]] return;
     if (sub) stack::unwind();
@@ -1574,7 +1579,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
             case TYPE_PAREN: {
                 Cell bw = body_word();
                 stack::mark_kind82(&bw);
-                eval(&item, true);
+                evaluate(&item, true);
                 if (exiting()) [[unlikely]] return pos + 1;
                 stack::unwind();
                 item = stack::top[-1];
@@ -2001,7 +2006,7 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
         throw;
     }
     try {
-        if (TYPE_OF(&body) == TYPE_BLOCK) eval(&body, true);
+        if (TYPE_OF(&body) == TYPE_BLOCK) evaluate(&body, true);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
         thrown = t.value;
@@ -2030,7 +2035,13 @@ void call_routine(Cell* fn) {
     // The result slot of a routine without arguments must be on the stack
     // (rooted) before the routine allocates.
     if (stack::top <= stack::arguments) make_cell(stack::push_star(), TYPE_UNSET);
-    entry();
+    // An error goes on as a pending exit, as a native's does (call_builtin).
+    try {
+        entry();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
 }
 
 Cell* current_code() { return &code_cell; }
@@ -2048,11 +2059,6 @@ void apply_values(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name) {
     stack::throw_pending();
 }
 
-void eval_user(Cell* code, bool chain) {
-    eval(code, chain);
-    stack::throw_pending();
-}
-
 void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
     call_function(fn, ctx, name, trace_flags);
     stack::throw_pending();
@@ -2061,7 +2067,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval_user, call_user, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = stack::raise_error;
     on_error = trace_error;

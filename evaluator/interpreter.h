@@ -45,8 +45,14 @@ void init();
 
 // Evaluates every expression of a block; the last value is the frame result
 // (unset for an empty block). chain: copy the result into the caller's
-// result slot, else leave it as the last pushed value of the caller.
+// result slot, else leave it as the last pushed value of the caller. For
+// code outside the evaluator: an exit or error that the block ends with
+// comes out as a C++ throw.
 void eval(Cell* code, bool chain);
+// eval for the evaluator's own natives, as every entry below: an exit or
+// error that the block ends with is left pending (stack::pending), the
+// stacks as its thrower left them, for the caller to check as it returns.
+void evaluate(Cell* code, bool chain);
 // eval(code, false) for code run again and again for its effects (a parse
 // action): its leading set-words that need no frames run before the
 // block's frame opens, which code of nothing else never opens.

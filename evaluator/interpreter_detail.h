@@ -135,6 +135,11 @@ bool record_info(const Cell* fn, RecordInfo* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.
 void call_builtin_plain(u32 type, u32 index);
+// A native's (type native!) or action's entry over the open frame's
+// arguments with its refinement slots: an error it raises goes on from here
+// as a pending exit (see stack::pending), not as a C++ throw through the
+// evaluator's frames, which then cost it no more than the other exits.
+void call_builtin(u32 type, u32 index, const i32* refs);
 // The `either` ([0]) and `if` ([1]) that conditional_native last found to
 // be such, as their call records knew them: valid for a native of the same
 // companion node while no collection has run (see read_conditional). One

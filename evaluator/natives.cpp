@@ -600,18 +600,18 @@ void bind_globals(const Cell* specs) {
 void if_star(bool check, const i32*) {
     if (check) check_args(N_IF, nullptr);
     if (logic::false_arg_q()) none::push_last();
-    else interpreter::eval(arg(1), true);
+    else interpreter::evaluate(arg(1), true);
 }
 
 void unless_star(bool check, const i32*) {
     if (check) check_args(N_UNLESS, nullptr);
-    if (logic::false_arg_q()) interpreter::eval(arg(1), true);
+    if (logic::false_arg_q()) interpreter::evaluate(arg(1), true);
     else none::push_last();
 }
 
 void either_star(bool check, const i32*) {
     if (check) check_args(N_EITHER, nullptr);
-    interpreter::eval(arg(logic::true_arg_q() ? 1 : 2), true);
+    interpreter::evaluate(arg(logic::true_arg_q() ? 1 : 2), true);
 }
 
 void any_star(bool check, const i32*) {
@@ -706,7 +706,7 @@ void switch_star(bool check, const i32* refinements) {
                     chosen = *cell_at(n, k);
                     stack::top = stack::arguments;
                     Cell* code = stack::push(&chosen);
-                    interpreter::eval(code, true);
+                    interpreter::evaluate(code, true);
                     return;
                 }
             }
@@ -716,7 +716,7 @@ void switch_star(bool check, const i32* refinements) {
         chosen = *arg(fallback);
         stack::top = stack::arguments;
         Cell* code = stack::push(&chosen);
-        interpreter::eval(code, true);
+        interpreter::evaluate(code, true);
         return;
     }
     none::push_last();
@@ -743,7 +743,7 @@ void case_star(bool check, const i32* refinements) {
             Cell* branch = block::zs_head(code);
             if (TYPE_OF(branch) == TYPE_BLOCK) {
                 Cell* body = stack::push(branch);
-                interpreter::eval(body, true);
+                interpreter::evaluate(body, true);
                 if (stack::pending) [[unlikely]] return;
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
@@ -785,7 +785,7 @@ void library_do_file(const Cell* file, const Cell* args) {
     make_cell(&none_value, TYPE_NONE);
     block::zs_append(code, &none_value);
     block::zs_append(code, args);
-    interpreter::eval(code, true);
+    interpreter::evaluate(code, true);
 }
 // `do/expand`: the library's preprocessor rewrites the block in place first,
 // with no build configuration and without starting over.
@@ -802,7 +802,6 @@ void library_preprocessor_expand(Cell* block) {
     make_cell(&none_value, TYPE_NONE);
     block::zs_append(code, &none_value);
     interpreter::eval(code, false);
-    stack::throw_pending();
     *block = top[1];
     stack::top = top;
 }
@@ -813,7 +812,7 @@ void do_block(i32 expand, i32 next) {
     clamp_head(arg(0));
     if (expand > 0) library_preprocessor_expand(arg(0));
     if (next < 0) {
-        interpreter::eval(arg(0), true);
+        interpreter::evaluate(arg(0), true);
         return;
     }
     // The evaluation overwrites the arguments: the word (and the context
@@ -916,7 +915,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* code = stack::push_star();
                 block::make_at(code, 1);
                 block::zs_append(code, &value);
-                interpreter::eval(code, true);
+                interpreter::evaluate(code, true);
                 break;
             }
             case TYPE_STRING: {
@@ -939,7 +938,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* code = stack::push_star();
                 block::make_at(code, 1);
                 block::zs_append(code, &value);
-                interpreter::eval(code, true);
+                interpreter::evaluate(code, true);
                 break;
             }
         }
@@ -948,6 +947,8 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         return exit_from(t.value);
     }
     if (u32 code = stack::pending) [[unlikely]] {
+        // An error goes on as it came.
+        if (code == THROW_ERROR) return 0;
         stack::pending = 0;
         return exit_from(code);
     }
@@ -983,27 +984,36 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     // only an error of this evaluation is found there.
     make_cell(&error::thrown, TYPE_NONE);
     stack::mark(&w, all ? FRAME_TRY_ALL : FRAME_TRY);
+    // How the evaluation ended: an exit pending as it returned, or thrown.
+    u32 code = 0;
+    bool thrown = false;
     try {
-        interpreter::eval(&block, true);
-        // An exit passes the guard (a kind-5 one stops it with an error).
-        if (u32 code = stack::pending) [[unlikely]] {
-            if (hand_back && !interpreted) {
+        interpreter::evaluate(&block, true);
+        code = stack::pending;
+    } catch (Throw& t) {
+        // Only the language's own exits stop here; the quit request and the
+        // low-level failures go on to the outermost handler.
+        if (t.value < THROW_THROW || t.value > THROW_ERROR) throw;
+        code = t.value;
+        thrown = true;
+    }
+    if (!code) {
+        stack::unwind_last();
+    } else {
+        if (!all) {
+            bool passes = code == THROW_BREAK || code == THROW_CONTINUE || code == THROW_RETURN || code == THROW_EXIT;
+            if (passes && hand_back && !interpreted) {
                 stack::pending = 0;
                 return code;
             }
-            return 0;
+            // Any exit but an error passes the guard (a kind-5 one stops it
+            // with an error).
+            if (code != THROW_ERROR) {
+                if (thrown) throw Throw{code};
+                return 0;
+            }
         }
-        stack::unwind_last();
-    } catch (Throw& t) {
-        u32 code = t.value;
-        // Only the language's own exits stop here; the quit request and the
-        // low-level failures go on to the outermost handler.
-        if (code < THROW_THROW || code > THROW_ERROR) throw;
-        if (!all) {
-            bool passes = code == THROW_BREAK || code == THROW_CONTINUE || code == THROW_RETURN || code == THROW_EXIT;
-            if (passes && hand_back && !interpreted) return code;
-            if (code != THROW_ERROR) throw;
-        }
+        stack::pending = 0;
         // A bare error is built once the stacks are back where try found them.
         Cell err = *stack::arguments;
         entry.restore();
@@ -1078,7 +1088,7 @@ void catch_star(bool check, const i32* refinements) {
     StackState entry;
     stack::mark(frame_word(&w, words::_body), FRAME_CATCH);
     try {
-        interpreter::eval(&block, true);
+        interpreter::evaluate(&block, true);
     } catch (Throw& t) {
         if (t.value != THROW_THROW) throw;
         stack::pending = t.value;

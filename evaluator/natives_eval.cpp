@@ -291,9 +291,8 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
                 break;
             case TYPE_PAREN: {
                 if (block::zs_length_q(v) == 0) break;
-                interpreter::eval(v, false);
                 // compose works deep down in its own recursion: an exit goes on as a throw.
-                stack::throw_pending();
+                interpreter::eval(v, false);
                 Cell* result = stack::top - 1;
                 u32 rt = TYPE_OF(result);
                 if (rt == TYPE_UNSET) break;

@@ -102,6 +102,7 @@ public:
             make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("fuzz")), 0xFFFFFFFF);
             stack::mark(&guard, FRAME_TRY_ALL);
             interpreter::eval(code, true);
+            stack::throw_pending();
             if (outcome) {
                 budget::set(0, nullptr);
                 outcome->text += "\nresult: " + mold(stack::arguments);
