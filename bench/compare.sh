@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the same small programs in Zav, python3 and Lua 5.4 and compares their speed.
-#   bench/compare.sh BUILD
+#   bench/compare.sh BUILD [NAME...]   (no NAME: every program in bench/programs)
 # Each program in bench/programs prints one checksum line; the three must agree
 # (a program without a python3 and Lua twin has its line in NAME.expected).
+# A new program is a NAME.zav with NAME.py and NAME.lua (or NAME.expected) beside it.
 # Prints one row per program: seconds for each language, zav/python3 and zav/lua,
 # and zav's peak resident memory. A program zav cannot run yet shows "not yet";
 # a zav checksum that differs shows "wrong" and makes the run fail.
@@ -11,6 +12,7 @@
 set -uo pipefail
 
 build="${1:-build}"
+shift || true
 here="$(cd "$(dirname "$0")" && pwd)"
 programs="$here/programs"
 zav="$build/zav"
@@ -71,8 +73,13 @@ if [ -x "$zav" ]; then
   done
 fi
 
-names=(fib loop block_sum string_build parse calls alloc_1gb map_int map_string vector_scale files)
-fmt="%-14s %10s %10s %10s %10s %10s %12s\n"
+if [ $# -gt 0 ]; then
+  names=("$@")
+else
+  names=()
+  for f in "$programs"/*.zav; do names+=("$(basename "$f" .zav)"); done
+fi
+fmt="%-16s %10s %10s %10s %10s %10s %12s\n"
 printf "$fmt" program zav python3 lua zav/python3 zav/lua "zav peak MB"
 notes=()
 failed=0
@@ -84,14 +91,16 @@ for name in "${names[@]}"; do
       echo "compare.sh: $name.py failed:" >&2; cat "$work/err" >&2; exit 1
     fi
     py_s=$secs; expected=$(cat "$work/out")
-    run "$lua" "$programs/$name.lua"
-    if [ "$status" -ne 0 ]; then
-      echo "compare.sh: $name.lua failed:" >&2; cat "$work/err" >&2; exit 1
-    fi
-    lua_s=$secs
-    if [ "$(cat "$work/out")" != "$expected" ]; then
-      echo "compare.sh: $name: python3 printed '$expected', lua printed '$(cat "$work/out")'" >&2
-      exit 1
+    if [ -f "$programs/$name.lua" ]; then
+      run "$lua" "$programs/$name.lua"
+      if [ "$status" -ne 0 ]; then
+        echo "compare.sh: $name.lua failed:" >&2; cat "$work/err" >&2; exit 1
+      fi
+      lua_s=$secs
+      if [ "$(cat "$work/out")" != "$expected" ]; then
+        echo "compare.sh: $name: python3 printed '$expected', lua printed '$(cat "$work/out")'" >&2
+        exit 1
+      fi
     fi
   else
     expected=$(cat "$programs/$name.expected")

@@ -48,6 +48,7 @@
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
+#include "datatypes/event.h"
 #include "datatypes/money.h"
 #include "datatypes/tag.h"
 #include "datatypes/tuple.h"
@@ -174,6 +175,7 @@ void runtime_boot() {
     ref::init();
     point2D::init();
     point3D::init();
+    event::init();
 
     cycles::init();
     case_folding::init();

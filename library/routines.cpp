@@ -6,15 +6,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "console/routines.h"
 #include "console/script.h"
+#include "library/codecs.h"
+#include "library/json.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
+#include "datatypes/simple_io.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -25,6 +29,7 @@
 #include "evaluator/frames.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/platform/files.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/rt.h"
@@ -52,10 +57,18 @@ void result_none() { make_cell(arg(0), TYPE_NONE); }
 
 // ---- process, values and slots ------------------------------------------------------
 
+// The process's status is 8 bits: a status outside 0 to 255 must not end up
+// 0, success. Negative ones keep their low byte (-2 is 254); larger ones are 255.
+int exit_status(i32 n) {
+    if (n >= 0 && n <= 255) return n;
+    if (n > 255) return 255;
+    return (n & 0xFF) ? (n & 0xFF) : 255;
+}
+
 void quit_return() {
     std::fflush(nullptr);
     rt::free_all();
-    std::exit(int_arg(0));
+    std::exit(exit_status(int_arg(0)));
 }
 
 void set_quiet() {
@@ -110,6 +123,21 @@ void create_dir() {
 }
 
 void exists_q() { result_logic(platform::exists(file::to_OS_path(arg(0)).c_str())); }
+
+void home_folder() {
+    std::string home = platform::home_folder();
+    file::load(reinterpret_cast<const u8*>(home.data()), static_cast<u32>(home.size()), arg(0));
+}
+
+void own_or_absent_q() { result_logic(platform::own_or_absent(file::to_OS_path(arg(0)).c_str())); }
+
+void warn() {
+    std::string text;
+    simple_io::to_bytes(arg(0), -1, false, text);
+    text += '\n';
+    (void)simple_io::write_all(STDERR_FILENO, text);
+    make_cell(arg(0), TYPE_UNSET);
+}
 
 void os_info() { *arg(0) = *platform::get_OS_info(); }
 
@@ -264,6 +292,9 @@ const routine::Row ROWS[] = {
     {"set-current-dir", set_current_dir},
     {"create-dir", create_dir},
     {"exists?", exists_q},
+    {"_home-folder", home_folder},
+    {"_own-or-absent?", own_or_absent_q},
+    {"_warn", warn},
     {"os-info", os_info},
     {"float-switch", float_switch},
     {"as-color", as_color},
@@ -287,6 +318,10 @@ const routine::Row ROWS[] = {
     {"_read-script", console::read_script},
     {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
+    {"zavbin-encode*", codecs::zavbin_encode_star},
+    {"zavbin-decode", codecs::zavbin_decode},
+    {"json-decode", json::decode},
+    {"json-encode", json::encode},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},

@@ -86,6 +86,7 @@ inline bool immediate_q(u32 type) {
         case TYPE_LOGIC: case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PAIR:
         case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_DATE: case TYPE_MONEY:
         case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_EVENT:  // its type code, the one field a path sets, sits in the cell
             return true;
         default:
             return false;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "runtime/console_output.h"
+#include "runtime/platform/files.h"
 #include "runtime/print_hooks.h"
 
 namespace zav {
@@ -293,6 +294,7 @@ alignas(16) u8 alt_stack[ALT_STACK_BYTES];
 void on_fatal_signal(int sig, siginfo_t* info, void* context) {
     in_fatal_signal = 1;
     if (auto cleanup = fatal_signal_cleanup) cleanup();
+    simple_io::remove_temporary_file();
     uintptr_t pc = 0, sp = 0, fp = 0;
     auto* uc = static_cast<ucontext_t*>(context);
 #if defined(__x86_64__)
@@ -354,6 +356,9 @@ void platform_start(int argc, char** argv) {
     // Output whose reader has gone comes back as a failed write (EPIPE), which
     // ends the script with a message rather than silently.
     signal(SIGPIPE, SIG_IGN);
+    // A file that would pass the size limit (ulimit -f) fails its write
+    // (EFBIG), an error a script can catch, instead of killing the process.
+    signal(SIGXFSZ, SIG_IGN);
     // The C++ heap running out anywhere (a std::bad_alloc) is the runtime's
     // out-of-memory report, not an abort. A failure while reporting aborts.
     std::set_new_handler([] {

@@ -41,5 +41,21 @@ out=$("$zav" missing.zav 2>&1); rc=$?
 check "missing script" "$(printf '254\n*** Access Error: cannot open: %%missing.zav\n*** Where: missing.zav\n*** Near : none')" "$rc
 $out"
 
+# A path that leads to standard output or input writes to the descriptor: the
+# file behind it is neither replaced nor cut.
+printf 'Zav []\nprint "a"\nwrite %%/dev/stdout "b^/"\nwrite/append %%/dev/fd/1 "c^/"\nprint "d"\n' > to-stdout.zav
+"$zav" to-stdout.zav > out.txt 2>&1
+check "write to /dev/stdout" "$(printf 'a\nb\nc\nd')" "$(cat out.txt)"
+printf 'input text\n' > in.txt
+printf 'Zav []\nprint error? try [write %%/dev/stdin "x"]\n' > to-stdin.zav
+check "write to /dev/stdin" "true input text" "$("$zav" to-stdin.zav < in.txt) $(cat in.txt)"
+
+# Under a file-size limit a large write or save fails as an error the script
+# catches; the old file and no temporary file remain.
+printf 'Zav []\nwrite %%big.txt "old"\nprint error? try [write %%big.txt append/dup "" "x" 200000]\nprint error? try [save %%big.txt array/initial 50000 "y"]\nprint read %%big.txt\n' > fsize.zav
+out=$(ulimit -f 64; "$zav" fsize.zav 2>&1; echo "[exit $?]")
+check "file-size limit" "$(printf 'true\ntrue\nold\n[exit 0]')" "$out"
+check "no temporary file left" "big.txt" "$(ls -A | grep big)"
+
 [ $fail -eq 0 ] && echo "all passed"
 [ $fail -eq 0 ]

@@ -74,7 +74,36 @@ printf 'insert system/console/history "x"\nq\n' | HOME="$tmp/home" "$zav" >/dev/
 check "100 newest lines kept" '100 "x" "99"' \
     "$(printf 'print [length? h: system/console/history mold first h mold last h]\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -1)"
 printf 'Zav [ ((( {' > "$cfg"
-check "corrupt settings" "$(printf '== []\n[exit 0]')" "$(printf 'system/console/history\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -1; echo "[exit $?]")"
+check "corrupt settings" "$(printf '== []\n[exit 0]')" "$(printf 'system/console/history\n' | HOME="$tmp/home" "$zav" 2>/dev/null | tail -1; echo "[exit $?]")"
+# ... is kept aside, with a word on standard error, and a new one written.
+check "corrupt settings kept" "Zav [ ((( {" "$(cat "$cfg.bad")"
+check "corrupt settings reported" "Zav Console: cannot read $cfg; moved to $cfg.bad-2" \
+    "$(printf 'Zav [ ((( {' > "$cfg"; printf 'q\n' | HOME="$tmp/home" "$zav" 2>&1 >/dev/null)"
+check "corrupt settings kept twice" "Zav [ ((( {|Zav [ ((( {|true" "$(cat "$cfg.bad")|$(cat "$cfg.bad-2")|$(grep -q history "$cfg" && echo true)"
+# Settings are never written through a link nor into another user's folder.
+rm -rf "$tmp/home" "$tmp/elsewhere"; mkdir -p "$tmp/home" "$tmp/elsewhere"
+ln -s "$tmp/elsewhere" "$tmp/home/.zav"
+printf '1\nq\n' | HOME="$tmp/home" "$zav" >/dev/null 2>&1
+check "no settings through a linked folder" "" "$(ls -A "$tmp/elsewhere")"
+rm "$tmp/home/.zav"; mkdir -p "$(dirname "$cfg")"; echo "precious" > "$tmp/elsewhere/file"
+ln -s "$tmp/elsewhere/file" "$cfg"
+printf '1\nq\n' | HOME="$tmp/home" "$zav" >/dev/null 2>&1
+check "no settings through a linked file" "precious" "$(cat "$tmp/elsewhere/file")"
+if [ "$(id -u)" -eq 0 ]; then
+    rm -rf "$tmp/home/.zav"; mkdir -p "$tmp/home/.zav"; chown 65534 "$tmp/home/.zav"
+    printf '1\nq\n' | HOME="$tmp/home" "$zav" >/dev/null 2>&1
+    check "no settings in another user's folder" "" "$(ls -A "$tmp/home/.zav")"
+fi
+rm -rf "$tmp/home" "$tmp/elsewhere"; mkdir -p "$tmp/home"
+
+# Input that ends inside an open block is an error, not a success; a status
+# outside 0 to 255 never becomes 0.
+check "end of input in an open block" "$(printf '1\n*** Syntax Error: (line 3) missing ] at [1 2\n*** Where: transcode\n*** Near : x: [1 2\n3\n[exit 254]')" \
+    "$(printf 'print 1\nx: [1 2\n3\n' | HOME="$tmp/home" "$zav" 2>&1 | tail -n +4; r=${PIPESTATUS[1]}; echo "[exit $r]")"
+for status in "256 255" "512 255" "-256 255" "255 255" "-2 254" "7 7"; do
+    set -- $status
+    check "quit/return $1" "$2" "$(echo "quit/return $1" | HOME="$tmp/home" "$zav" >/dev/null 2>&1; echo $?)"
+done
 check "settings folder not writable" "$(printf '== 3\n[exit 0]')" \
     "$(printf '1 + 2\nq\n' | HOME=/proc/no-such-home "$zav" 2>&1 | tail -1; echo "[exit $?]")"
 

@@ -65,5 +65,36 @@ check "recursion depth, fast paths" "$depths" "$( (ulimit -s 65536; "$zav" deep.
 check "recursion depth, reference evaluator" "$depths" \
     "$( (ulimit -s 65536; ZAV_REFERENCE_EVAL=1 "$zav" deep.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 
+# Big series grown and replaced over and over leave their old buffers behind:
+# each new buffer counts towards the next collection, so those are removed
+# long before the arena fills (here about 2 GB of dead buffers in a 1 GB
+# address space).
+cat > churn.zav <<'ZAV'
+Zav []
+a: append/dup make block! 0 1 70000  b: copy a
+loop 1000 [change/part a [1 1] 1 change/part b [1 1] 1]
+s: append/dup make string! 0 "x" 1000000  t: copy s
+loop 1000 [change/part s "ab" 1 change/part t "ab" 1]
+u: append/dup make binary! 0 #{01} 1000000  v: copy u
+loop 1000 [insert u #{02} insert v #{02}]
+print [length? a length? b length? s length? t length? u length? v]
+ZAV
+check "dead buffers collected" "71000 71000 1001000 1001000 1001000 1001000 0" \
+    "$( (ulimit -v 1000000; "$zav" churn.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# With much live data the next collection is far off, and dead buffers can
+# fill the arena (256 MiB here) first: an allocation that finds no room
+# collects before it fails.
+cat > live.zav <<'ZAV'
+Zav []
+keep: copy [] loop 150 [append keep make binary! 1000000]
+recycle
+loop 2000 [x: make binary! 1000000]
+loop 2000 [x: make binary! 100000]
+print "room found"
+ZAV
+check "collection before no-memory" "room found 0" \
+    "$( (ulimit -v 1000000; "$zav" live.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
 [ $fail -eq 0 ] && echo "all limits checks passed"
 [ $fail -eq 0 ]

@@ -4,10 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,27 +65,165 @@ void split_path(const std::string& path, std::string& dir, std::string& name) {
     }
 }
 
+// The named temporary file that exists while a file is replaced, if any, for
+// a fatal signal's handler to remove (see remove_temporary_file).
+char pending_temp[PATH_MAX + 1];
+volatile sig_atomic_t pending_set = 0;
+
+struct PendingTemp {
+    explicit PendingTemp(const std::string& p) {
+        if (p.size() >= sizeof pending_temp) return;
+        std::memcpy(pending_temp, p.c_str(), p.size() + 1);
+        pending_set = 1;
+    }
+    ~PendingTemp() { pending_set = 0; }
+};
+
+// A temporary name beside the target: a dot, at most 24 bytes of the name
+// (cut between characters) and six random letters. Short, so that a target
+// whose name is near the 255-byte limit still has one.
+std::string temp_name(const std::string& dir, const std::string& name) {
+    size_t keep = std::min<size_t>(name.size(), 24);
+    while (keep > 0 && keep < name.size() && (static_cast<u8>(name[keep]) & 0xC0) == 0x80) keep--;
+    std::string temp = dir + "/." + name.substr(0, keep) + ".";
+    u8 random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        u64 t = static_cast<u64>(::getpid()) * 2654435761u ^ static_cast<u64>(::time(nullptr));
+        for (u8& r : random) r = static_cast<u8>(t), t >>= 8;
+    }
+    for (u8 r : random) temp += "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[r % 62];
+    return temp;
+}
+
+// Sets the new file's permissions (the old file's, else the usual ones for a
+// new file) and, for root, its owner.
+bool take_mode(int fd, const struct stat* old) {
+    if (!old) return ::fchmod(fd, 0666 & ~current_umask()) == 0;
+    if (::fchmod(fd, old->st_mode & 07777) != 0) return false;
+    if (::geteuid() == 0) (void)!::fchown(fd, old->st_uid, old->st_gid);
+    return true;
+}
+
 // Replaces the file through a new file renamed into place. Answers 1 on
 // success, 0 on failure, -1 when no new file can be made in the folder.
+// The new file has no name while it is written (O_TMPFILE), so that nothing
+// is left behind whatever ends the process; it is named just before the
+// rename. Where the file system cannot do that, it is written under its
+// temporary name, removed on every failure.
 int replace_file(const std::string& path, std::string_view bytes, const struct stat* old) {
     std::string dir, name;
     split_path(path, dir, name);
-    std::string temp = dir + "/." + name + ".XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return -1;
-    Fd guard(fd);
-    bool ok = write_all(fd, bytes);
-    if (ok) {
-        if (old) {
-            ok = ::fchmod(fd, old->st_mode & 07777) == 0;
-            if (ok && ::geteuid() == 0) (void)!::fchown(fd, old->st_uid, old->st_gid);
-        } else {
-            ok = ::fchmod(fd, 0666 & ~current_umask()) == 0;
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        Fd guard(fd);
+        if (!write_all(fd, bytes) || !take_mode(fd, old)) return 0;
+        std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 100; attempt++) {
+            std::string temp = temp_name(dir, name);
+            PendingTemp pending(temp);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                if (errno == EEXIST) continue;
+                break;  // no /proc: write it again under a name
+            }
+            bool ok = ::rename(temp.c_str(), path.c_str()) == 0;
+            if (!ok) ::unlink(temp.c_str());
+            return ok ? 1 : 0;
         }
     }
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok ? 1 : 0;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string temp = temp_name(dir, name);
+        PendingTemp pending(temp);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        Fd guard(fd);
+        bool ok = write_all(fd, bytes) && take_mode(fd, old) && ::rename(temp.c_str(), path.c_str()) == 0;
+        if (!ok) ::unlink(temp.c_str());
+        return ok ? 1 : 0;
+    }
+    return -1;
+}
+
+// Writes `bytes` at `at` (at the end when appending) in the file itself,
+// cutting it after them when `cut`. What the write covers is read first and
+// put back, and the old size restored, when it fails; room past the old end
+// is reserved before any old byte is overwritten. So a full disk or a size
+// limit leaves the old content.
+bool write_in_place(int fd, std::string_view bytes, u64 at, bool append, bool cut) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return write_all(fd, bytes);
+    u64 old_size = static_cast<u64>(st.st_size);
+    if (append) at = old_size;
+    u64 end = at + bytes.size();
+    auto restore_size = [&] { (void)!::ftruncate(fd, static_cast<off_t>(old_size)); };
+    if (!append && end > old_size) {
+        int err = ::posix_fallocate(fd, static_cast<off_t>(old_size), static_cast<off_t>(end - old_size));
+        if (err != 0 && err != EOPNOTSUPP && err != ENOSYS && err != EINVAL) {
+            restore_size();
+            return false;
+        }
+    }
+    std::string saved;
+    if (at < old_size) {
+        saved.resize(static_cast<size_t>(std::min<u64>(bytes.size(), old_size - at)));
+        if (::pread(fd, saved.data(), saved.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(saved.size())) {
+            restore_size();
+            return false;
+        }
+    }
+    bool ok = append ? write_all(fd, bytes)
+                     : pwrite_all(fd, reinterpret_cast<const u8*>(bytes.data()), bytes.size(), at);
+    if (ok && cut && end < old_size) ok = ::ftruncate(fd, static_cast<off_t>(end)) == 0;
+    if (!ok) {
+        pwrite_all(fd, reinterpret_cast<const u8*>(saved.data()), saved.size(), at);
+        restore_size();
+    }
+    return ok;
+}
+
+// When the path leads, through links, to an entry of a process's descriptor
+// folder (/proc/PID/fd/N, where /dev/stdout, /dev/fd/N and /proc/self/fd/N
+// lead): the descriptor's number, and whether it is this process's own.
+// Such an entry is no file's own name: the file behind it may have none.
+bool names_descriptor(const char* path, int& number, bool& own) {
+    struct stat st {};
+    if (::lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) return false;  // descriptor entries are links
+    std::string p = path;
+    for (int hop = 0; hop < 40; hop++) {
+        std::string dir, name;
+        split_path(p, dir, name);
+        char* real = ::realpath(dir.c_str(), nullptr);
+        if (!real) return false;
+        std::string folder = real;
+        std::free(real);
+        // /proc/PID/fd or /proc/PID/task/TID/fd
+        unsigned long pid = 0;
+        int used = 0;
+        if (std::sscanf(folder.c_str(), "/proc/%lu/%n", &pid, &used) == 1 && used > 0) {
+            std::string rest = folder.substr(static_cast<size_t>(used));
+            unsigned long tid = 0;
+            int tail = 0;
+            bool fd_folder = rest == "fd" || (std::sscanf(rest.c_str(), "task/%lu/fd%n", &tid, &tail) == 1 &&
+                                              static_cast<size_t>(tail) == rest.size());
+            if (fd_folder && !name.empty() && name.find_first_not_of("0123456789") == std::string::npos &&
+                name.size() < 10) {
+                number = std::atoi(name.c_str());
+                own = pid == static_cast<unsigned long>(::getpid());
+                return true;
+            }
+        }
+        std::string full = folder == "/" ? "/" + name : folder + "/" + name;
+        if (::lstat(full.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+        char target[PATH_MAX + 1];
+        ssize_t n = ::readlink(full.c_str(), target, PATH_MAX);
+        if (n <= 0) return false;
+        target[n] = 0;
+        p = target[0] == '/' ? std::string(target) : folder + "/" + target;
+    }
+    return false;
 }
 
 }  // namespace
@@ -208,28 +350,22 @@ bool write_all(int fd, std::string_view bytes) {
 }
 
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+    int number = -1;
+    bool own = false;
+    if (names_descriptor(path, number, own)) {
+        // This process's descriptor is written as it stands, at its own
+        // position (standard output goes on after what was printed); another
+        // process's is opened anew, never cut.
+        if (own) {
+            if (seek >= 0) return write_in_place(number, bytes, static_cast<u64>(seek), false, false);
+            return write_all(number, bytes);
+        }
+        Fd f(open_file(path, seek >= 0 ? OPEN_SEEK : OPEN_APPEND));
+        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, seek < 0, false);
+    }
     if (append || seek >= 0) {
         Fd f(open_file(path, append ? OPEN_APPEND : OPEN_SEEK));
-        if (f.fd < 0) return false;
-        struct stat st {};
-        if (::fstat(f.fd, &st) != 0) return false;
-        if (!S_ISREG(st.st_mode)) return write_all(f.fd, bytes);
-        u64 old_size = static_cast<u64>(st.st_size);
-        u64 at = append ? old_size : static_cast<u64>(seek);
-        // What the write covers of the old content, to put back on failure.
-        std::string saved;
-        if (at < old_size) {
-            saved.resize(static_cast<size_t>(std::min<u64>(bytes.size(), old_size - at)));
-            if (::pread(f.fd, saved.data(), saved.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(saved.size()))
-                return false;
-        }
-        bool ok = append ? write_all(f.fd, bytes)
-                         : pwrite_all(f.fd, reinterpret_cast<const u8*>(bytes.data()), bytes.size(), at);
-        if (!ok) {
-            pwrite_all(f.fd, reinterpret_cast<const u8*>(saved.data()), saved.size(), at);
-            (void)!::ftruncate(f.fd, static_cast<off_t>(old_size));
-        }
-        return ok;
+        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, append, false);
     }
     std::string target = path;
     struct stat st {};
@@ -255,10 +391,19 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
     }
     int done = replace_file(target, bytes, exists ? &st : nullptr);
     if (done >= 0) return done == 1;
-    // No new file can be made in the folder, yet the file itself may be writable.
+    // No new file can be made in the folder, yet the file itself may be
+    // writable: it is changed in place, its old content kept on failure.
     if (!exists) return false;
-    Fd f(open_file(target.c_str(), 0));
-    return f.fd >= 0 && write_all(f.fd, bytes);
+    int fd;
+    do {
+        fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    Fd f(fd);
+    return f.fd >= 0 && write_in_place(f.fd, bytes, 0, false, true);
+}
+
+void remove_temporary_file() {
+    if (pending_set) ::unlink(pending_temp);
 }
 
 bool read_dir(const char* path, std::vector<std::string>& names) {

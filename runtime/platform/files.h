@@ -45,9 +45,16 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out);
 // Writes the bytes; negative seek means none. Without append or seek the file
 // is replaced as a whole: the bytes go to a new file in the same folder that
 // is renamed over the old one, so a failed write leaves the old file as it
-// was. Appending and writing at an offset change the file in place and undo
-// the change when the write fails. False when nothing could be written.
+// was; when no new file can be made there, the file is changed in place and
+// its old content put back on failure. Appending and writing at an offset
+// change the file in place and undo the change when the write fails. A path
+// that leads to an open descriptor (/dev/stdout, /dev/fd/N, /proc/PID/fd/N)
+// is written through it, never replaced nor cut. False when nothing could be
+// written.
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append);
+// Removes the temporary file of a replacement under way, if it has a name:
+// for the handler of a signal that ends the process. Async-signal-safe.
+void remove_temporary_file();
 // Writes everything to a descriptor (standard output); false on failure.
 bool write_all(int fd, std::string_view bytes);
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <cstring>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/auxv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -111,6 +112,34 @@ std::vector<std::pair<std::string, std::string>> list_env() {
         else entries.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
     }
     return entries;
+}
+
+std::string home_folder() {
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h) {
+        home = h;
+    } else {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+        passwd entry{}, *found = nullptr;
+        if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir && *found->pw_dir)
+            home = found->pw_dir;
+        else
+            home = "/tmp/zav-" + std::to_string(::geteuid());
+    }
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home == "/") home.clear();  // root's home: the folders go under "/" itself
+    return home;
+}
+
+bool own_or_absent(const char* path) {
+    // A final "/" would make lstat follow a link.
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT;
+    return !S_ISLNK(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 u32 sleep_milliseconds(double seconds) {

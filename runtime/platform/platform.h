@@ -29,6 +29,15 @@ u32 get_env(const char* name, char* buffer, u32 size);
 // is not the entry's first character.
 std::vector<std::pair<std::string, std::string>> list_env();
 
+// The user's home folder, without a final "/": HOME when it is set and not
+// empty, else the password database's entry for this user, else a folder of
+// this user's own under /tmp ("/tmp/zav-UID"), never a folder shared by all.
+std::string home_folder();
+// True when nothing is at the path, or what is there is no symbolic link and
+// belongs to this process's user: a settings file may be written there
+// without reaching through a link or into another user's folder.
+bool own_or_absent(const char* path);
+
 // Whole milliseconds slept for `seconds`: at least 1 (also for negative or
 // NaN), at most 0xFFFFFFFF.
 u32 sleep_milliseconds(double seconds);

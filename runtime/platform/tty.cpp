@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "runtime/platform/files.h"
 #include "runtime/rt.h"
 
 namespace zav::tty {
@@ -30,6 +31,7 @@ struct sigaction previous_resize;
 
 void on_ending_signal(int sig) {
     leave_raw();
+    simple_io::remove_temporary_file();
     for (size_t i = 0; i < 3; i++)
         if (ENDING_SIGNALS[i] == sig) sigaction(sig, &previous[i], nullptr);
     raise(sig);

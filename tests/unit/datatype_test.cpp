@@ -65,8 +65,8 @@ TEST_F(DatatypeTest, RegistrationFaultsStopTheProcess) {
          "*** Datatype Error: inherited action without a parent for type: 55, slot: 1\n"},
         {[] { datatype::register_type(55, 0, "twice!", {own<ACT_FORM>(datatype::form), own<ACT_FORM>(datatype::form)}); },
          "*** Datatype Error: action slot given twice for type: 55, slot: 5\n"},
-        {[] { datatype::register_type(55, 54, "orphan!", {}); },
-         "*** Datatype Error: parent not registered for type: 55, slot: 0\n"},
+        {[] { datatype::records[55] = {}; datatype::register_type(56, 55, "orphan!", {}); },
+         "*** Datatype Error: parent not registered for type: 56, slot: 0\n"},
     };
     for (const Case& c : cases) {
         int fds[2];
