@@ -11,6 +11,8 @@
 #include "console/routines.h"
 #include "console/script.h"
 #include "library/codecs.h"
+#include "library/csv.h"
+#include "library/image_codecs.h"
 #include "library/json.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -231,6 +233,9 @@ void collect_calls() {
 
 void tracing_q() { result_logic(interpreter::trace.active); }
 
+// trace on / trace off: delivery in the traced run in progress.
+void trace_switch() { interpreter::suspend_trace(!arg(0)->data1); }
+
 // system/state/interpreted?: whether its caller is interpreted user code.
 void interpreted_q() { result_logic(!interpreter::called_from_library()); }
 
@@ -305,6 +310,7 @@ const routine::Row ROWS[] = {
     {"frame-index?", frame_index_q},
     {"collect-calls", collect_calls},
     {"tracing?", tracing_q},
+    {"_trace-switch", trace_switch},
     {"interpreted?", interpreted_q},
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},
@@ -318,10 +324,18 @@ const routine::Row ROWS[] = {
     {"_read-script", console::read_script},
     {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
+    {"image-encode-png", image_codecs::encode_png},
+    {"image-encode-jpeg", image_codecs::encode_jpeg},
+    {"image-encode-bmp", image_codecs::encode_bmp},
+    {"image-encode-gif", image_codecs::encode_gif},
+    {"image-encode-tiff", image_codecs::encode_tiff},
+    {"image-decode", image_codecs::decode},
     {"zavbin-encode*", codecs::zavbin_encode_star},
     {"zavbin-decode", codecs::zavbin_decode},
     {"json-decode", json::decode},
     {"json-encode", json::encode},
+    {"csv-decode", csv::decode},
+    {"csv-encode", csv::encode},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},

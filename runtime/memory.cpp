@@ -132,6 +132,13 @@ void os_free(u8* p) {
     record.total -= bytes;
 }
 
+u64 memory::room_for_series() {
+    u64 size = memory::cap ? memory::cap : platform::arena_bytes;
+    u64 room = size > record.total ? size - record.total : 0;
+    u64 most = MAX_REQUEST - SERIES_HEADER - SERIES_SLACK - 16;
+    return room < most ? room : most;
+}
+
 // ---- node frames -----------------------------------------------------------
 
 NodeFrame* new_node_frame(u32 n) {

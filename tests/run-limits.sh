@@ -4,7 +4,8 @@
 # runs out.
 #   tests/run-limits.sh path/to/zav
 set -u
-. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh" "$1"
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/check-lib.sh" "$1"
 # Each case fills memory on purpose: a collection at every allocation would
 # only make it slow.
 unset ZAV_GC_STRESS
@@ -95,6 +96,19 @@ print "room found"
 ZAV
 check "collection before no-memory" "room found 0" \
     "$( (ulimit -v 1000000; "$zav" live.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# An HTTP body without a length (an endless chunked stream) stops at what one
+# value, and the memory left, can hold: a clear error, long before the
+# process's memory runs out. (Without python3 there is no server to ask.)
+if command -v python3 >/dev/null; then
+    python3 "$here/scripts/io/http-server.py" "$tmp/port" &
+    server=$!
+    for _ in $(seq 200); do [ -f "$tmp/port" ] && break; sleep 0.05; done
+    printf 'Zav []\nr: try [read http://127.0.0.1:%s/endless]\nprint [r/type r/id]\n' "$(cat "$tmp/port")" > endless.zav
+    check "endless HTTP body" "access too-large 0" \
+        "$( (ulimit -v 1000000; timeout 60 "$zav" endless.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+    kill $server 2>/dev/null; wait $server 2>/dev/null
+fi
 
 [ $fail -eq 0 ] && echo "all limits checks passed"
 [ $fail -eq 0 ]
