@@ -25,7 +25,7 @@ seconds() {
 # row NAME N ZAV-PROGRAM PYTHON-PROGRAM LUA-PROGRAM (empty: none)
 row() {
   local name=$1 n=$2 z=$3 p=$4 l=$5 zs ps ls zo
-  printf '%s\n' "$z" > "$work/p.zav"
+  printf 'Zav []\n%s\n' "$z" > "$work/p.zav"
   seconds "$zav" "$work/p.zav"; zs=$secs; zo=$out
   printf '%s\n' "$p" > "$work/p.py"
   seconds "$python" "$work/p.py"; ps=$secs
@@ -65,4 +65,32 @@ for i = 1, $n do b[i] = i end
 local w = 0
 for r = 1, #b do local x = b[r]; b[r] = nil; if x % 2 == 0 then w = w + 1; b[w] = x end end
 print(#b)"
+done
+for n in 50000 100000 200000 400000; do
+  row "replace/all in text" $n \
+    "s: append/dup make string! 0 \"ab\" $n
+replace/all s \"a\" \"xyz\"
+print length? s" \
+    "s = 'ab' * $n
+s = s.replace('a', 'xyz')
+print(len(s))" \
+    "local s = string.rep('ab', $n)
+s = string.gsub(s, 'a', 'xyz')
+print(#s)"
+done
+for n in 50000 100000 200000 400000; do
+  row "replace/all in a block" $n \
+    "b: append/dup make block! 0 [1 2] $n
+replace/all b 1 [3 4]
+print length? b" \
+    "b = [1, 2] * $n
+out = []
+for x in b:
+    if x == 1:
+        out.extend([3, 4])
+    else:
+        out.append(x)
+b[:] = out
+print(len(b))" \
+    ""
 done

@@ -1,6 +1,7 @@
 // The simple I/O layer: files, folders and HTTP requests as values.
 #include "datatypes/simple_io.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
 #include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/http.h"
 #include "runtime/unicode.h"
@@ -33,6 +35,10 @@ bool os_path(Cell* file, std::string& path) {
 }
 
 [[noreturn]] void cannot_open(Cell* file) { fire("access", "cannot-open", file); }
+[[noreturn]] void cannot_write(Cell* file, int err) {
+    Cell where = *file;
+    fire("access", "cannot-write", &where, outside_text(std::strerror(err)));
+}
 
 // The integer of a /part or /seek argument; another type raises
 // script/invalid-refine-arg naming the refinement.
@@ -253,11 +259,17 @@ i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool app
         if (lines) bytes += '\n';
     }
     if (!file) {
-        if (!write_all(STDOUT_FILENO, bytes)) fire("access", "cannot-open", value);
+        if (!write_all(STDOUT_FILENO, bytes)) cannot_write(value, errno);
         return static_cast<i32>(bytes.size());
     }
     std::string path;
-    if (!os_path(file, path) || dir_q(file) || !write_file(path.c_str(), bytes, at, append)) cannot_open(file);
+    if (!os_path(file, path) || dir_q(file)) cannot_open(file);
+    if (!write_file(path.c_str(), bytes, at, append)) {
+        // A file that opened but took not all the bytes (a full disk, the
+        // size limit) is a failed write, not a file that cannot be opened.
+        if (int err = last_write_error()) cannot_write(file, err);
+        cannot_open(file);
+    }
     return static_cast<i32>(bytes.size());
 }
 
@@ -314,8 +326,22 @@ Cell* request_http(i32 method, Cell* url, Cell* headers, Cell* data, bool binary
                            {"Accept-Charset", "UTF-8"},
                            {"User-Agent", "Mozilla/5.0 (Windows NT 6.1; Win64; x64)"}};
     }
+    // A body must fit one value, and the memory left.
+    request.max_body = memory::room_for_series();
     platform::HttpResponse response;
-    if (!platform::http_request(request, response)) return nullptr;
+    if (!platform::http_request(request, response)) {
+        Cell where = *url;
+        switch (response.failure) {
+            case platform::HttpFailure::timeout: fire("access", "timeout", &where);
+            case platform::HttpFailure::too_large: fire("access", "too-large", &where);
+            case platform::HttpFailure::cut_short: fire("access", "cut-short", &where);
+            case platform::HttpFailure::redirect_loop: fire("access", "redirect-loop", &where);
+            default: {
+                Cell* reason = outside_text(response.reason);
+                fire("access", "no-connect", &where, reason);
+            }
+        }
+    }
     Cell* result = nullptr;
     if (info) {
         result = block::make_at(stack::push_star(), 3);

@@ -248,6 +248,30 @@ void remove_chars(SeriesBuffer* buf, u32 index, u32 n) {
     buf->tail -= n * unit;
 }
 
+// Replaces n characters at index with the first count of text's, moving the
+// tail once (a remove then an insert would move it twice). text must not
+// share the target's buffer.
+void splice_chars(Cell* target, u32 index, u32 n, const Cell* text, u32 count) {
+    node_t tnode = series_node(target);
+    SeriesBuffer* tb = GET_BUFFER(tnode);
+    u32 tu = buffer_unit(tb);
+    u32 su = buffer_unit(GET_BUFFER(series_node(text)));
+    if (count && tu < su) {
+        tb = widen_to(tb, su);
+        tu = su;
+    }
+    u32 len = tb->length();
+    if (index > len) index = len;
+    if (n > len - index) n = len - index;
+    if (count > n) tb = reserve_tail(tb, u64(count - n) * tu);
+    u8* dst = tb->head() + u64(index) * tu;
+    if (count != n) std::memmove(dst + u64(count) * tu, dst + u64(n) * tu, u64(len - index - n) * tu);
+    const u8* from = GET_BUFFER(series_node(text))->head() + u64(series_head(text)) * su;
+    if (su == tu) std::memcpy(dst, from, u64(count) * tu);
+    else copy_widening(from, dst, count, su, tu);
+    tb->tail = tb->tail - n * tu + count * tu;
+}
+
 void move_chars(Cell* source, Cell* target, u32 index, u32 n) {
     u32 head = series_head(source);
     for (u32 i = 0; i < n; i++) {
@@ -1001,14 +1025,7 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool, Cell* dup) {
     if (replaced > len - head) replaced = len - head;
     series::tell(series, "change", head, static_cast<u32>(total));
     if (part) {
-        remove_chars(GET_BUFFER(series_node(series)), head, static_cast<u32>(replaced));
-        u32 at_index = head;
-        for (i32 t = 0; t < times; t++) {
-            Cell pos = *series;
-            series_head(&pos) = at_index;
-            concatenate(&pos, &text, -1, 0, true, CONCAT_INSERT);
-            at_index += count;
-        }
+        splice_chars(series, head, static_cast<u32>(replaced), &text, static_cast<u32>(total));
     } else {
         u32 at_index = head;
         for (i32 t = 0; t < times; t++) {

@@ -79,6 +79,9 @@ SeriesBuffer* insert_char(SeriesBuffer* buf, u32 index, u32 cp);
 // Removes one, or n, code points at an absolute index; nothing past the tail.
 void remove_char(SeriesBuffer* buf, u32 index);
 void remove_chars(SeriesBuffer* buf, u32 index, u32 n);
+// Replaces n code points at an absolute index with count of text's (another
+// buffer), moving the tail once.
+void splice_chars(Cell* target, u32 index, u32 n, const Cell* text, u32 count);
 // Moves n code points from the source's head into the target at an absolute
 // index, then removes them from the source (different buffers).
 void move_chars(Cell* source, Cell* target, u32 index, u32 n);

@@ -271,13 +271,20 @@ Source source_of(Cell* value, Cell* part) {
     if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH) {
         s.cells = block::zs_head(value);
         s.count = block::zs_length_q(value);
-        if (part && TYPE_OF(part) == TYPE_INTEGER && integer::get(part) >= 0)
-            s.count = std::min<u32>(s.count, static_cast<u32>(integer::get(part)));
     } else if (t == TYPE_VECTOR) {
         s.count = length_of(value);
         s.vector = true;
     } else {
         s.cells = value;
+        return s;
+    }
+    // /part: a count, or a position in the inserted series.
+    if (part && TYPE_OF(part) == TYPE_INTEGER) {
+        i32 n = integer::get(part);
+        s.count = std::min<u32>(s.count, n < 0 ? 0 : static_cast<u32>(n));
+    } else if (part && TYPE_OF(part) == t && series_node(part) == series_node(value)) {
+        u32 from = series_head(value), to = series_head(part);
+        s.count = std::min<u32>(s.count, to > from ? to - from : 0);
     }
     return s;
 }

@@ -262,7 +262,7 @@ i32 refinement_symbol(const Cell* item, i32 mode) {
 // The arguments of a call: the plain parameters in spec order, then each
 // refinement named by the path (or the apply block) with its arguments.
 u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
-                      bool infix) {
+                      bool infix, const Cell* site) {
     Cell fn = *fn_in;
     u32 type = TYPE_OF(&fn);
     bool builtin = builtin_q(type);
@@ -450,6 +450,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
     }
 
     if (locals > 0) function::init_locals(locals);
+    if (site && enabled()) fire_event(EVT_CALL, code, static_cast<i32>(pos), site, &fn);
 
     if (builtin) {
         u32 index = native::entry_of(&fn);

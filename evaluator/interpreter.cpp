@@ -282,11 +282,21 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
     } else {
         word_of(&name, words::_anon);
     }
+    // What named the call, as the tracer sees it: the word or path as
+    // written, else the value before the arguments (a function value).
+    Cell called;
+    make_cell(&called, TYPE_NONE);
     if (enabled()) {
+        if (path) called = *path;
+        else if (name_in && TYPE_OF(name_in) >= TYPE_WORD && TYPE_OF(name_in) <= TYPE_REFINEMENT) called = name;
+        else if (pos > 0 && pos - 1 < live_tail(code)) called = *code_at(code, pos - 1);
+        else called = name;
         if (infix) stack::top++;
-        fire_event(EVT_OPEN, code, static_cast<i32>(pos), &name, &fn);
+        fire_event(EVT_OPEN, code, static_cast<i32>(pos), nullptr, &called);
         if (infix) stack::top--;
     }
+    collector::Guard called_hold(&called);
+    Cell* site_arg = enabled() ? &called : nullptr;
     if (!infix) stack::push(&fn);
     // An operator's left operand becomes the frame's first slot (each case
     // below keeps it under the top at once, so that the collector sees it
@@ -299,12 +309,12 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
         case TYPE_ACTION:
             stack::mark_kind82(&name);
             if (infix) stack::keep();
-            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix, site_arg);
             break;
         case TYPE_ROUTINE:
             stack::mark_kind82(&name);
             if (infix) stack::keep();
-            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix, site_arg);
             call_routine(&fn);
             break;
         case TYPE_FUNCTION: {
@@ -319,7 +329,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
             }
             stack::mark_kind81(&name);
             if (infix) stack::keep();
-            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix);
+            pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix, site_arg);
             call_function(&fn, ctx, &name, 0);
             break;
         }
@@ -328,7 +338,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
     }
     if (sub) stack::unwind();
     else stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), &name, stack::get_top());
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), site_arg ? site_arg : &name, stack::get_top());
     if (!infix) {
         stack::top--;
         copy_cell(stack::top, stack::top - 1);
@@ -1930,12 +1940,16 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
     // A library function's body is compiled code: no prolog or epilog either.
     CodeScope scope(&body);
     bool saved_enabled = trace.enabled;
+    // A [trace] body is heard even while `trace off` holds.
+    bool heard = trace.active && (fn.header & function::FLAG_TRACE) && trace.suspended;
     if (trace.active) {
         if (fn.header & function::FLAG_TRACE) trace.enabled = true;
         else if (fn.header & function::FLAG_NO_TRACE) trace.enabled = false;
     }
+    if (heard) trace.suspended = false;
     auto finish = [&]() {
         trace.enabled = saved_enabled;
+        if (heard) trace.suspended = true;
         me->header &= ~FRAME_BODY;
         context::TO_CTX(ctx)->data2 = saved_values;
     };

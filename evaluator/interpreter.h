@@ -187,9 +187,10 @@ bool called_from_library();
 // A do/trace tracer takes event, code, position, value, reference and frame.
 constexpr u32 TRACER_ARITY = 6;
 struct TraceState {
-    bool active;    // started by do/trace
-    bool enabled;   // events are delivered now
-    u32 mask;       // events it wants
+    bool active;     // started by do/trace
+    bool enabled;    // events are delivered now
+    u32 mask;        // events it wants
+    bool suspended;  // `trace off` in the traced run: only init, end and [trace] bodies deliver
 };
 extern TraceState trace;
 [[gnu::always_inline]] inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
@@ -208,5 +209,7 @@ void fire_throw(const Cell* value);
 void fire_catch(const Cell* value);
 void fire_call(Cell* name, Cell* fn);
 void fire_return(Cell* name, Cell* fn);
+// `trace on` / `trace off` inside a traced run; nothing outside one.
+void suspend_trace(bool off);
 
 }  // namespace zav::interpreter

@@ -83,9 +83,10 @@ Cell call_name(const Cell* name);
 [[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
 
 // The generic fetch of a call's arguments and refinements, refinements named
-// from `ref_item` of the path on (arguments.cpp).
+// from `ref_item` of the path on (arguments.cpp). With `site` (what named
+// the call, while tracing) the tracer hears `call` once the arguments are in.
 u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
-                      bool infix);
+                      bool infix, const Cell* site = nullptr);
 
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).

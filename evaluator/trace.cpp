@@ -16,7 +16,7 @@
 
 namespace zav::interpreter {
 
-TraceState trace{false, false, 0};
+TraceState trace{false, false, 0, false};
 
 namespace {
 
@@ -33,7 +33,7 @@ void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* va
 }  // namespace
 
 void init_tracer() {
-    trace = TraceState{false, false, 0};
+    trace = TraceState{false, false, 0, false};
     Cell* c = alloc_at_tail(root);
     make_cell(c, TYPE_NONE);
     tracer_node = root;
@@ -75,6 +75,7 @@ u32 trace_event_mask(Cell* tracer_fn) { return function::event_mask(tracer_fn, e
 
 void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, const Cell* value) {
     if (!(trace.mask & event)) return;
+    if (trace.suspended && event != EVT_INIT && event != EVT_END) return;
     Cell fn = *tracer();
     if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
     u32 bit = 0;
@@ -86,6 +87,8 @@ void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, cons
     i32 index = -1;
     if (code && position >= 0 && static_cast<u32>(position) <= block::buffer_of(code)->length())
         index = position - static_cast<i32>(series_head(code));
+    // A body's events: the body block, from before its first value.
+    if (event == EVT_PROLOG || event == EVT_EPILOG) index = -1;
     make_cell(&pos, TYPE_INTEGER, 0, static_cast<u32>(index));
     if (value && TYPE_OF(value) != 0) val = *value;
     else make_cell(&val, TYPE_NONE);
@@ -122,8 +125,17 @@ void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, cons
     stack::frame_top = saved_frame;
 }
 
-void fire_init() { fire_simple(EVT_INIT, nullptr, -1, nullptr, nullptr); }
-void fire_end() { fire_simple(EVT_END, nullptr, -1, nullptr, nullptr); }
+void fire_init() {
+    trace.suspended = false;
+    fire_simple(EVT_INIT, nullptr, -1, nullptr, nullptr);
+}
+void fire_end() {
+    fire_simple(EVT_END, nullptr, -1, nullptr, nullptr);
+    trace.suspended = false;
+}
+void suspend_trace(bool off) {
+    if (trace.active) trace.suspended = off;
+}
 void fire_throw(const Cell* value) { fire_simple(EVT_THROW, nullptr, -1, nullptr, value); }
 void fire_catch(const Cell* value) { fire_simple(EVT_CATCH, nullptr, -1, nullptr, value); }
 void fire_call(Cell* name, Cell* fn) { fire_simple(EVT_CALL, nullptr, -1, name, fn); }

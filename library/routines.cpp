@@ -232,6 +232,9 @@ void collect_calls() {
 
 void tracing_q() { result_logic(interpreter::trace.active); }
 
+// trace on / trace off: delivery in the traced run in progress.
+void trace_switch() { interpreter::suspend_trace(!arg(0)->data1); }
+
 // system/state/interpreted?: whether its caller is interpreted user code.
 void interpreted_q() { result_logic(!interpreter::called_from_library()); }
 
@@ -309,6 +312,7 @@ const routine::Row ROWS[] = {
     {"frame-index?", frame_index_q},
     {"collect-calls", collect_calls},
     {"tracing?", tracing_q},
+    {"_trace-switch", trace_switch},
     {"interpreted?", interpreted_q},
     {"read-clipboard", read_clipboard},
     {"write-clipboard", write_clipboard},

@@ -76,12 +76,15 @@ void take_spare() {
 }
 }  // namespace
 
-u8* os_alloc(u32 size, bool executable) {
+namespace {
+// os_alloc, answering null instead of raising when the arena (or the cap)
+// has no room left.
+u8* try_os_alloc(u32 size, bool executable) {
     u64 bytes = (u64(size) + 4 + PAGE_SIZE_BYTES - 1) & ~u64(PAGE_SIZE_BYTES - 1);
     if (bytes > MAX_REQUEST) no_memory();
     // Past the cap as past the arena's end; once the spare is given up, its
     // size more is allowed, for the error.
-    if (memory::cap && record.total + bytes > memory::cap + (spare ? 0 : SPARE_BYTES)) arena_full();
+    if (memory::cap && record.total + bytes > memory::cap + (spare ? 0 : SPARE_BYTES)) return nullptr;
     take_spare();
     u8* p;
     try {
@@ -89,11 +92,31 @@ u8* os_alloc(u32 size, bool executable) {
     } catch (Throw& t) {
         if (t.value != THROW_ALLOC_VIRTUAL && t.value != THROW_FREE_VIRTUAL) throw;
         system_record.thrown = 0;
-        arena_full();
+        return nullptr;
     }
     record.total += bytes;
     *reinterpret_cast<u32*>(p) = static_cast<u32>(bytes);
     return p + 4;
+}
+
+// Where a collection may run: dead buffers may be what fills the arena, so
+// an allocation that finds no room collects once and tries again before it
+// fails, unless a collection has just run (`cycles_before` differs).
+u8* os_alloc_collecting(u32 size, u32 cycles_before) {
+    u8* p = try_os_alloc(size, false);
+    if (!p && collector::active && collector::cycles == cycles_before && !collector::collecting_q()) {
+        collector::do_cycle();
+        p = try_os_alloc(size, false);
+    }
+    if (!p) arena_full();
+    return p;
+}
+}  // namespace
+
+u8* os_alloc(u32 size, bool executable) {
+    u8* p = try_os_alloc(size, executable);
+    if (!p) arena_full();
+    return p;
 }
 
 void os_free(u8* p) {
@@ -107,6 +130,13 @@ void os_free(u8* p) {
         fire("internal", "wrong-mem");
     }
     record.total -= bytes;
+}
+
+u64 memory::room_for_series() {
+    u64 size = memory::cap ? memory::cap : platform::arena_bytes;
+    u64 room = size > record.total ? size - record.total : 0;
+    u64 most = MAX_REQUEST - SERIES_HEADER - SERIES_SLACK - 16;
+    return room < most ? room : most;
 }
 
 // ---- node frames -----------------------------------------------------------
@@ -225,10 +255,9 @@ void free_node_frames() {
 
 // ---- series frames ---------------------------------------------------------
 
-SeriesFrame* new_series_frame() {
-    u32 size = record.s_size;
-    if (record.s_size < record.s_max) record.s_size *= 2;
-    auto* f = reinterpret_cast<SeriesFrame*>(os_alloc(size + sizeof(SeriesFrame)));
+namespace {
+SeriesFrame* link_series_frame(u8* memory, u32 size) {
+    auto* f = reinterpret_cast<SeriesFrame*>(memory);
     off32 self = off_of(f);
     f->size = size + sizeof(SeriesFrame);
     f->heap = self + sizeof(SeriesFrame);
@@ -247,6 +276,13 @@ SeriesFrame* new_series_frame() {
     if (!record.s_active) record.s_active = self;
     return f;
 }
+}  // namespace
+
+SeriesFrame* new_series_frame() {
+    u32 size = record.s_size;
+    if (record.s_size < record.s_max) record.s_size *= 2;
+    return link_series_frame(os_alloc(size + sizeof(SeriesFrame)), size);
+}
 
 void free_series_frame(SeriesFrame* f) {
     off32 self = off_of(f);
@@ -264,8 +300,9 @@ SeriesFrame* find_series_frame(u32 bytes) {
     return nullptr;
 }
 
-SeriesBuffer* alloc_big(u32 bytes) {
-    auto* f = reinterpret_cast<BigFrame*>(os_alloc(bytes + sizeof(BigFrame)));
+namespace {
+SeriesBuffer* link_big(u8* memory, u32 bytes) {
+    auto* f = reinterpret_cast<BigFrame*>(memory);
     off32 self = off_of(f);
     f->next = 0;
     f->prev = big_tail;
@@ -274,6 +311,9 @@ SeriesBuffer* alloc_big(u32 bytes) {
     big_tail = self;
     return f->buffer();
 }
+}  // namespace
+
+SeriesBuffer* alloc_big(u32 bytes) { return link_big(os_alloc(bytes + sizeof(BigFrame)), bytes); }
 
 void free_big(SeriesBuffer* buffer) {
     auto* f = reinterpret_cast<BigFrame*>(reinterpret_cast<u8*>(buffer) - sizeof(BigFrame));
@@ -308,20 +348,28 @@ void free_all_memory() {
 // ---- series buffers --------------------------------------------------------
 
 namespace {
-// A buffer of `units` units; `replaces` bytes of an older buffer are
-// abandoned for it (a series grown into a new buffer), so that only the
-// growth counts towards the next collection: a series grown in place of
-// its old buffer makes no more garbage than its old size.
 // A series frame with `need` bytes free, made the active one: a frame found
 // from the first, else after a collection, else a new one.
 [[gnu::noinline]] SeriesFrame* series_frame_with_room(u32 need) {
     SeriesFrame* f = find_series_frame(need);
     if (!f) {
+        u32 cycles = collector::cycles;
         collector::run_if_due();
         f = find_series_frame(need);
         if (!f || f->end - f->heap < FRAME_MIN_FREE) {
             if (need >= record.s_size) record.s_size = record.s_max;
-            f = new_series_frame();
+            u32 size = record.s_size;
+            if (u8* memory = try_os_alloc(size + sizeof(SeriesFrame), false)) {
+                if (record.s_size < record.s_max) record.s_size *= 2;
+                f = link_series_frame(memory, size);
+            } else if (!f) {
+                // No room for a new frame: a collection may make room in the old ones.
+                if (collector::active && collector::cycles == cycles && !collector::collecting_q()) {
+                    collector::do_cycle();
+                    f = find_series_frame(need);
+                }
+                if (!f) f = link_series_frame(os_alloc(size + sizeof(SeriesFrame)), size);
+            }
         }
     }
     record.s_active = off_of(f);
@@ -329,12 +377,16 @@ namespace {
 }
 
 [[gnu::noinline]] SeriesBuffer* big_buffer(u32 need) {
+    u32 cycles = collector::cycles;
     collector::run_if_due();
-    return alloc_big(need);
+    return link_big(os_alloc_collecting(need + sizeof(BigFrame), cycles), need);
 }
 
-// Inline in its callers: the common case is a bump in the active frame.
-[[gnu::always_inline]] inline SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset, u32 replaces) {
+// A buffer of `units` units. Inline in its callers: the common case is a
+// bump in the active frame. Every byte of it counts towards the next
+// collection, also when it replaces a series' older buffer: that one is
+// garbage until a collection removes it.
+[[gnu::always_inline]] inline SeriesBuffer* alloc_buffer(u32 units, u32 unit, i32 offset) {
     if (collector::stress) collector::run_if();
     u64 size = (u64(units) * unit + 15) & ~u64(15);
     if (size + SERIES_HEADER + SERIES_SLACK > MAX_REQUEST) no_memory();
@@ -350,7 +402,7 @@ namespace {
         b = at<SeriesBuffer>(f->heap);
         f->heap += need;
     }
-    collector::allocated += need > replaces ? need - replaces : 0;
+    collector::allocated += need;
     budget::charge(need);
     b->size = static_cast<u32>(size);
     b->node = 0;
@@ -367,12 +419,12 @@ namespace {
 
 }  // namespace
 
-SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) { return alloc_buffer(units, unit, offset, 0); }
+SeriesBuffer* alloc_series_buffer(u32 units, u32 unit, i32 offset) { return alloc_buffer(units, unit, offset); }
 
 namespace {
 // alloc_series in line, for the copy below.
 [[gnu::always_inline]] inline node_t make_series(u32 units, u32 unit, i32 offset) {
-    SeriesBuffer* b = alloc_buffer(units, unit, offset, 0);
+    SeriesBuffer* b = alloc_buffer(units, unit, offset);
     node_t node = take_node();
     *at<off32>(node) = off_of(b);
     b->node = node;
@@ -477,8 +529,7 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
     if (want < content) want = content;
     if (want == 0 || want > MAX_REQUEST) no_memory();
     node_t node = buffer->node;
-    u32 replaces = buffer->size + SERIES_HEADER + SERIES_SLACK;
-    SeriesBuffer* fresh = alloc_buffer(static_cast<u32>(want / unit), unit, 0, replaces);
+    SeriesBuffer* fresh = alloc_buffer(static_cast<u32>(want / unit), unit, 0);
     SeriesBuffer* old = GET_BUFFER(node);  // the allocation may have moved it
     *at<off32>(node) = off_of(fresh);
     memory::forget_buffers();

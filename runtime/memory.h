@@ -134,6 +134,10 @@ void init();
 void fill(u8* from, u8* to, u8 byte);
 // Bytes in use: node frames, series frames and big frames.
 double used_bytes();
+// The most bytes a new series could hold now: below the largest request and
+// the room left in the arena (or under the cap). A bound for data that
+// arrives before its size is known.
+u64 room_for_series();
 
 }  // namespace memory
 

@@ -4,7 +4,8 @@
 # runs out.
 #   tests/run-limits.sh path/to/zav
 set -u
-. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh" "$1"
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/check-lib.sh" "$1"
 # Each case fills memory on purpose: a collection at every allocation would
 # only make it slow.
 unset ZAV_GC_STRESS
@@ -64,6 +65,50 @@ depths="stack-overflow 1999 stack-overflow 2398 stack-overflow 2997 stack-overfl
 check "recursion depth, fast paths" "$depths" "$( (ulimit -s 65536; "$zav" deep.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 check "recursion depth, reference evaluator" "$depths" \
     "$( (ulimit -s 65536; ZAV_REFERENCE_EVAL=1 "$zav" deep.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# Big series grown and replaced over and over leave their old buffers behind:
+# each new buffer counts towards the next collection, so those are removed
+# long before the arena fills (here about 2 GB of dead buffers in a 1 GB
+# address space).
+cat > churn.zav <<'ZAV'
+Zav []
+a: append/dup make block! 0 1 70000  b: copy a
+loop 1000 [change/part a [1 1] 1 change/part b [1 1] 1]
+s: append/dup make string! 0 "x" 1000000  t: copy s
+loop 1000 [change/part s "ab" 1 change/part t "ab" 1]
+u: append/dup make binary! 0 #{01} 1000000  v: copy u
+loop 1000 [insert u #{02} insert v #{02}]
+print [length? a length? b length? s length? t length? u length? v]
+ZAV
+check "dead buffers collected" "71000 71000 1001000 1001000 1001000 1001000 0" \
+    "$( (ulimit -v 1000000; "$zav" churn.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# With much live data the next collection is far off, and dead buffers can
+# fill the arena (256 MiB here) first: an allocation that finds no room
+# collects before it fails.
+cat > live.zav <<'ZAV'
+Zav []
+keep: copy [] loop 150 [append keep make binary! 1000000]
+recycle
+loop 2000 [x: make binary! 1000000]
+loop 2000 [x: make binary! 100000]
+print "room found"
+ZAV
+check "collection before no-memory" "room found 0" \
+    "$( (ulimit -v 1000000; "$zav" live.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
+# An HTTP body without a length (an endless chunked stream) stops at what one
+# value, and the memory left, can hold: a clear error, long before the
+# process's memory runs out. (Without python3 there is no server to ask.)
+if command -v python3 >/dev/null; then
+    python3 "$here/scripts/io/http-server.py" "$tmp/port" &
+    server=$!
+    for _ in $(seq 200); do [ -f "$tmp/port" ] && break; sleep 0.05; done
+    printf 'Zav []\nr: try [read http://127.0.0.1:%s/endless]\nprint [r/type r/id]\n' "$(cat "$tmp/port")" > endless.zav
+    check "endless HTTP body" "access too-large 0" \
+        "$( (ulimit -v 1000000; timeout 60 "$zav" endless.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+    kill $server 2>/dev/null; wait $server 2>/dev/null
+fi
 
 [ $fail -eq 0 ] && echo "all limits checks passed"
 [ $fail -eq 0 ]

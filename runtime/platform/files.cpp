@@ -33,11 +33,15 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
+// The error of the last write that failed, for last_write_error.
+int write_error = 0;
+
 bool pwrite_all(int fd, const u8* p, u64 n, u64 offset) {
     while (n > 0) {
         ssize_t w = ::pwrite(fd, p, n > (1u << 30) ? (1u << 30) : n, static_cast<off_t>(offset));
         if (w < 0) {
             if (errno == EINTR) continue;
+            write_error = errno;
             return false;
         }
         p += w;
@@ -162,6 +166,7 @@ bool write_in_place(int fd, std::string_view bytes, u64 at, bool append, bool cu
     if (!append && end > old_size) {
         int err = ::posix_fallocate(fd, static_cast<off_t>(old_size), static_cast<off_t>(end - old_size));
         if (err != 0 && err != EOPNOTSUPP && err != ENOSYS && err != EINVAL) {
+            write_error = err;
             restore_size();
             return false;
         }
@@ -275,6 +280,7 @@ i64 write_data(int fd, const u8* buffer, u64 count) {
         ssize_t w = ::write(fd, buffer + done, want);
         if (w < 0) {
             if (errno == EINTR) continue;
+            write_error = errno;
             return -1;
         }
         done += static_cast<u64>(w);
@@ -349,7 +355,10 @@ bool write_all(int fd, std::string_view bytes) {
     return write_data(fd, reinterpret_cast<const u8*>(bytes.data()), bytes.size()) == static_cast<i64>(bytes.size());
 }
 
+int last_write_error() { return write_error; }
+
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+    write_error = 0;
     int number = -1;
     bool own = false;
     if (names_descriptor(path, number, own)) {

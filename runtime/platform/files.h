@@ -52,6 +52,9 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out);
 // is written through it, never replaced nor cut. False when nothing could be
 // written.
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append);
+// After write_file failed: the error (errno) of the write that failed once
+// the file was open, or 0 when it could not be opened or made at all.
+int last_write_error();
 // Removes the temporary file of a replacement under way, if it has a name:
 // for the handler of a signal that ends the process. Async-signal-safe.
 void remove_temporary_file();

@@ -2,6 +2,7 @@
 #include "runtime/platform/http.h"
 #include "runtime/platform/dynlib.h"
 
+#include <algorithm>
 #include <cstdlib>
 // Plain calls through the pointers below, without the header's type-check macros.
 #define CURL_DISABLE_TYPECHECK
@@ -18,23 +19,42 @@ constexpr long CONNECT_TIMEOUT_S = 30;
 constexpr long STALL_TIMEOUT_S = 60;
 // More than any sane chain of redirects (browsers stop near 20); a loop ends soon.
 constexpr long MAX_REDIRECTS = 20;
-// A body must fit one value.
-constexpr size_t MAX_BODY = 0x7FFFFFFF;
-
 struct Received {
     HttpResponse* response;
+    u64 max_body;
     bool too_long = false;
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<Received*>(user);
     size_t n = size * count;
-    if (r->response->body.size() + n > MAX_BODY) {
+    std::string& body = r->response->body;
+    if (body.size() + n > r->max_body) {
         r->too_long = true;
         return 0;  // stops the transfer
     }
-    r->response->body.append(data, n);
+    // Doubling, but never past the limit: a body without a length grows
+    // to what one value can hold, not to twice that.
+    if (body.size() + n > body.capacity()) {
+        u64 want = std::max<u64>({body.size() + n, u64(body.capacity()) * 2, 65536});
+        body.reserve(static_cast<size_t>(std::min<u64>(want, r->max_body)));
+    }
+    body.append(data, n);
     return n;
+}
+
+HttpFailure failure_of(CURLcode code, bool too_long) {
+    if (too_long) return HttpFailure::too_large;
+    switch (code) {
+        case CURLE_OK: return HttpFailure::none;
+        case CURLE_FILESIZE_EXCEEDED: return HttpFailure::too_large;
+        case CURLE_OPERATION_TIMEDOUT: return HttpFailure::timeout;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING: return HttpFailure::cut_short;
+        case CURLE_TOO_MANY_REDIRECTS: return HttpFailure::redirect_loop;
+        default: return HttpFailure::no_connect;
+    }
 }
 
 size_t on_header(char* data, size_t size, size_t count, void* user) {
@@ -67,6 +87,7 @@ struct Library {
     decltype(&::curl_easy_cleanup) easy_cleanup;
     decltype(&::curl_slist_append) slist_append;
     decltype(&::curl_slist_free_all) slist_free_all;
+    decltype(&::curl_easy_strerror) easy_strerror;
 };
 
 // Null when the library or one of its entries is missing.
@@ -84,6 +105,7 @@ const Library* library() {
         {&lib.easy_cleanup, "curl_easy_cleanup"},
         {&lib.slist_append, "curl_slist_append"},
         {&lib.slist_free_all, "curl_slist_free_all"},
+        {&lib.easy_strerror, "curl_easy_strerror"},
     });
     if (ok) state = 1;
     return ok ? &lib : nullptr;
@@ -94,16 +116,21 @@ bool initialised = false;
 }  // namespace
 
 bool http_request(const HttpRequest& request, HttpResponse& response) {
+    response = HttpResponse{};
+    auto fail = [&](const char* reason) {
+        response.failure = HttpFailure::no_connect;
+        response.reason = reason;
+        return false;
+    };
     const Library* lib = library();
-    if (!lib) return false;
+    if (!lib) return fail("libcurl is missing");
     if (!initialised) {
-        if (lib->global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return false;
+        if (lib->global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return fail("libcurl cannot start");
         initialised = true;
     }
     CURL* curl = lib->easy_init();
-    if (!curl) return false;
-    response = HttpResponse{};
-    Received received{&response};
+    if (!curl) return fail("libcurl cannot start");
+    Received received{&response, request.max_body};
     curl_slist* headers = nullptr;
     bool content_type = false;
     for (const auto& [name, value] : request.headers) {
@@ -143,6 +170,10 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     lib->easy_setopt(curl, CURLOPT_WRITEDATA, &received);
     lib->easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
     lib->easy_setopt(curl, CURLOPT_HEADERDATA, &received);
+    // A body announced larger than the limit is refused before it comes
+    // (not for HEAD, whose length announces a body that does not come).
+    if (request.method != "HEAD")
+        lib->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.max_body));
     if (request.method == "HEAD") {
         lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (request.method == "GET") {
@@ -162,7 +193,12 @@ bool http_request(const HttpRequest& request, HttpResponse& response) {
     if (code == CURLE_OK) lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     lib->slist_free_all(headers);
     lib->easy_cleanup(curl);
-    if (code != CURLE_OK || received.too_long) return false;
+    response.failure = failure_of(code, received.too_long);
+    if (response.failure != HttpFailure::none) {
+        response.body = std::string();  // what came of it is not kept
+        response.reason = lib->easy_strerror(received.too_long ? CURLE_FILESIZE_EXCEEDED : code);
+        return false;
+    }
     response.status = static_cast<i32>(status);
     return true;
 }

@@ -55,6 +55,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
         elif self.path == "/redirect":
             self.reply(302, b"", [("Location", "/text")])
+        elif self.path == "/loop":
+            self.reply(302, b"", [("Location", "/loop")])
+        elif self.path == "/short":
+            # Announces more than it sends, then closes.
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"only ten b")
+            self.close_connection = True
+        elif self.path == "/huge":
+            # Announces 3 GB; the client refuses before any body comes.
+            self.send_response(200)
+            self.send_header("Content-Length", "3000000000")
+            self.end_headers()
+            self.close_connection = True
+        elif self.path == "/endless":
+            # A chunked body without end, until the client stops reading.
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"%x\r\n%s\r\n" % (1 << 20, b"z" * (1 << 20))
+            try:
+                while True:
+                    self.wfile.write(chunk)
+            except OSError:
+                pass
+            self.close_connection = True
         elif self.path == "/bad-utf8":
             self.reply(200, b"ok\xff")
         elif self.path in ("/script.zav", "/shell.zav"):
