@@ -11,12 +11,12 @@
 #include "console/routines.h"
 #include "console/script.h"
 #include "library/codecs.h"
+#include "library/csv.h"
 #include "library/json.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
-#include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
 #include "datatypes/simple_io.h"
@@ -258,9 +258,6 @@ void write_stdout() {
 // ---- the collector ----------------------------------------------------------------------
 
 void gc_active_q() { result_logic(collector::active); }
-
-// The View engine's handle of no platform view.
-void make_null_handle() { handle::box(0, handle::CLASS_NULL); }
 void gc_series_cycles() { result_integer(static_cast<i32>(collector::cycles)); }
 // Node frames are never compacted on their own, so no node cycle ever runs.
 void gc_nodes_cycles() { result_integer(0); }
@@ -330,8 +327,9 @@ const routine::Row ROWS[] = {
     {"zavbin-decode", codecs::zavbin_decode},
     {"json-decode", json::decode},
     {"json-encode", json::encode},
+    {"csv-decode", csv::decode},
+    {"csv-encode", csv::encode},
     {"gc-active?", gc_active_q},
-    {"make-null-handle", make_null_handle},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
     {"bitset?", type_test<TYPE_BITSET>},
