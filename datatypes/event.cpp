@@ -68,9 +68,12 @@ struct Symbols {
     i32 type_words[TYPE_CODE_COUNT];  // the symbols themselves, for making words
     i32 flag_words[LISTED_FLAGS];
 };
+// Made again after each start-up, whose symbol table is new.
+bool symbols_made = false;
+
 const Symbols& symbols() {
     static Symbols s;
-    static bool made = false;
+    bool& made = symbols_made;
     if (!made) {
         for (u32 i = 0; i < TYPE_CODE_COUNT; i++) {
             s.type_words[i] = symbol::make(TYPE_NAMES[i]);
@@ -311,6 +314,7 @@ Cell* get_field(const Cell* ev, i32 field, Cell* out) {
 }
 
 void init() {
+    symbols_made = false;
     datatype::register_type(TYPE_EVENT, 0, "event!", {
         own<ACT_MAKE>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path),
         own<ACT_COMPARE>(compare), own<ACT_PICK>(pick),

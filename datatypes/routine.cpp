@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace zav::routine {
 
@@ -46,8 +47,13 @@ Cell* push(Cell* spec, Cell* body, i32 code, i32 return_type, bool flag) {
 }
 
 namespace {
-const Row* table = nullptr;
-u32 table_count = 0;
+// The tables of the modules that have routines, in registration order; a
+// routine's code is its row counted over all of them, from 1.
+struct Table {
+    const Row* rows;
+    u32 count;
+};
+std::vector<Table> tables;
 // Row number by name (the first row of a name), built at the first lookup:
 // start-up looks up every routine.
 std::unordered_map<std::string_view, u32> by_name;
@@ -56,19 +62,30 @@ std::unordered_map<std::string_view, u32> by_name;
 bool defining = false;
 
 void register_table(const Row* rows, u32 count) {
-    table = rows;
-    table_count = count;
+    for (const Table& t : tables)
+        if (t.rows == rows) return;
+    tables.push_back({rows, count});
     by_name.clear();
 }
 
 u32 find(const char* name) {
-    if (by_name.empty())
-        for (u32 i = 0; i < table_count; i++) by_name.emplace(table[i].name, i + 1);
+    if (by_name.empty()) {
+        u32 n = 0;
+        for (const Table& t : tables)
+            for (u32 i = 0; i < t.count; i++) by_name.emplace(t.rows[i].name, ++n);
+    }
     auto it = by_name.find(name);
     return it == by_name.end() ? 0 : it->second;
 }
 
-Entry entry(u32 index) { return index >= 1 && index <= table_count ? table[index - 1].entry : nullptr; }
+Entry entry(u32 index) {
+    if (index == 0) return nullptr;
+    for (const Table& t : tables) {
+        if (index <= t.count) return t.rows[index - 1].entry;
+        index -= t.count;
+    }
+    return nullptr;
+}
 
 i32 code_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_CODE)->data2); }
 i32 return_type_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_OWNER)->data2); }

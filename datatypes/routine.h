@@ -19,6 +19,7 @@ struct Row {
     const char* name;
     Entry entry;
 };
+// Each module with routines registers its table once (again is nothing).
 void register_table(const Row* rows, u32 count);
 // 1-based row of a name, 0 when the table has none.
 u32 find(const char* name);

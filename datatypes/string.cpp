@@ -650,6 +650,11 @@ int sort_cmp_call(const void* a, const void* b, uintptr_t call, uintptr_t flags)
 
 // ---- string! actions ------------------------------------------------------------------
 
+bool whitespace_q(u32 c) {
+    return (c >= 1 && c <= 32) || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
 namespace {
 
 Cell* make_none(Cell* c) { return make_cell(c, TYPE_NONE); }
@@ -715,10 +720,6 @@ Cell text_of(Cell* value, i32 limit) {
 
 i32 int_arg(const Cell* c) { return static_cast<i32>(c->data2); }
 
-bool whitespace_q(u32 c) {
-    return (c >= 1 && c <= 32) || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
 bool horizontal_q(u32 c) { return c == ' ' || c == '\t' || (c >= 0x85 && whitespace_q(c)); }
 
 }  // namespace

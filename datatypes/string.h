@@ -125,6 +125,9 @@ bool match_q(Cell* str, Cell* value, i32 op);
 bool match_bitset_q(Cell* str, Cell* bitset);
 bool match_tag_q(Cell* str, Cell* tag);
 
+// White space as trim sees it: controls and blanks up to 32 and the Unicode spaces.
+bool whitespace_q(u32 c);
+
 // ---- Hexadecimal ------------------------------------------------------------------
 
 // Two upper-case digits in a static buffer (no NUL; valid until the next call).

@@ -3,6 +3,8 @@
 // container is made at its closing bracket from the values above its start.
 #include "library/json.h"
 
+#include "library/codec_text.h"
+
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,48 +29,14 @@ namespace zav::json {
 
 namespace {
 
+using codec_text::make_text;
+using codec_text::Text;
+using codec_text::Work;
+
 // Containers open at once: no deeper than what mold and to-json can write back.
 constexpr u32 MAX_DEPTH = cycles::CYCLES_SIZE - 1;
 // Characters of the text shown after "Near:" in the error message.
 constexpr u32 NEAR_CHARS = 40;
-
-// A block of values under construction, kept by the collector.
-class Work {
-public:
-    Work() : node_(alloc_cells(64)), guard_(node_) {}
-    u32 size() const { return GET_BUFFER(node_)->length(); }
-    Cell* at(u32 i) const { return block::cells_of(GET_BUFFER(node_)) + i; }
-    // A new unset cell at the top; may collect, so take it before making the value.
-    u32 push() {
-        u32 i = size();
-        alloc_at_tail(node_);
-        return i;
-    }
-    void truncate(u32 n) {
-        SeriesBuffer* b = GET_BUFFER(node_);
-        b->tail = b->offset + n * sizeof(Cell);
-    }
-
-private:
-    node_t node_;
-    collector::Guard guard_;
-};
-
-// A new string of the code points, in the narrowest unit that holds them.
-template <class C>
-node_t make_text(const C* chars, u32 n, u32 max_cp) {
-    u32 unit = unicode::unit_for(max_cp);
-    node_t s = alloc_codepoints(n, unit);
-    SeriesBuffer* b = GET_BUFFER(s);
-    u8* out = b->head();
-    if (unit == sizeof(C)) {
-        std::memcpy(out, chars, n * sizeof(C));
-    } else {
-        for (u32 i = 0; i < n; i++) unicode::put_char(out + i * unit, unit, chars[i]);
-    }
-    b->tail = b->offset + n * unit;
-    return s;
-}
 
 bool hex_digit(u32 c, u32* v) {
     if (c >= '0' && c <= '9') *v = c - '0';
@@ -493,53 +461,6 @@ void read(Cell* input, u32 length) {
 
 // ---- writer ---------------------------------------------------------------------------
 
-// Text in the narrowest unit that holds it: widened in place when a wider
-// code point comes.
-class Text {
-public:
-    void put(u32 cp) {
-        if (cp <= limit_ && unit_ == 1) {
-            bytes_.push_back(static_cast<char>(cp));
-            return;
-        }
-        if (cp > limit_) widen(unicode::unit_for(cp));
-        u8 b[4];
-        unicode::put_char(b, unit_, cp);
-        bytes_.append(reinterpret_cast<char*>(b), unit_);
-    }
-    void ascii(const char* s, size_t n) {
-        if (unit_ == 1) {
-            bytes_.append(s, n);
-            return;
-        }
-        for (size_t i = 0; i < n; i++) put(static_cast<u8>(s[i]));
-    }
-    void ascii(const char* s) { ascii(s, std::strlen(s)); }
-    void make(Cell* out) const {
-        u32 n = static_cast<u32>(bytes_.size() / unit_);
-        node_t s = alloc_codepoints(n, unit_);
-        SeriesBuffer* b = GET_BUFFER(s);
-        std::memcpy(b->head(), bytes_.data(), bytes_.size());
-        b->tail = b->offset + static_cast<u32>(bytes_.size());
-        make_cell(out, TYPE_STRING, 0, s, 0);
-    }
-
-private:
-    void widen(u32 unit) {
-        std::string wide(bytes_.size() / unit_ * unit, '\0');
-        for (size_t i = 0, n = bytes_.size() / unit_; i < n; i++)
-            unicode::put_char(reinterpret_cast<u8*>(wide.data()) + i * unit, unit,
-                              unicode::get_char(reinterpret_cast<const u8*>(bytes_.data()) + i * unit_, unit_));
-        bytes_.swap(wide);
-        unit_ = unit;
-        limit_ = unit == 2 ? 0xFFFF : 0xFFFFFFFF;
-    }
-
-    std::string bytes_;
-    u32 unit_ = 1;
-    u32 limit_ = 0xFF;
-};
-
 class Writer {
 public:
     Writer(const Cell* indent, bool ascii) : ascii_(ascii) {
@@ -595,8 +516,9 @@ private:
     }
     void number(double d, const Cell* v) {
         if (float_::special_q(d)) fire("script", "invalid-arg", v);
-        // The shortest text that reads back to the same number: JSON carries data.
-        out.ascii(float_::form_float(d, float_::FORM_FLOAT, true));
+        // The shortest text that reads back to the same number (as mold/all
+        // writes it): JSON carries data.
+        out.ascii(dtoa::form_float(d, 0, true));
     }
     void array(const Cell* blk);
     void map(const Cell* m);
@@ -616,12 +538,12 @@ private:
 void Writer::text(const u8* chars, u32 n, u32 unit) {
     static const char hex[] = "0123456789ABCDEF";
     out.put('"');
+    u32 run = 0;  // start of the run of characters written as they are
     for (u32 i = 0; i < n; i++) {
         u32 c = unicode::get_char(chars + i * unit, unit);
-        if (c >= 32 && c != '"' && c != '\\' && (ascii_ ? c <= 127 : (c < 0xD800 || c > 0xDFFF))) {
-            out.put(c);
-            continue;
-        }
+        if (c >= 32 && c != '"' && c != '\\' && (ascii_ ? c <= 127 : (c < 0xD800 || c > 0xDFFF))) continue;
+        out.chars(chars + run * unit, i - run, unit);
+        run = i + 1;
         const char* esc = nullptr;
         switch (c) {
             case '"': esc = "\\\""; break;
@@ -650,6 +572,7 @@ void Writer::text(const u8* chars, u32 n, u32 unit) {
             out.ascii(e, 6);
         }
     }
+    out.chars(chars + run * unit, n - run, unit);
     out.put('"');
 }
 
@@ -745,14 +668,7 @@ void Writer::object(const Cell* v) {
 }  // namespace
 
 void decode() {
-    Cell* input = stack::arguments;
-    SeriesBuffer* b = GET_BUFFER(series_node(input));
-    u32 len = b->length(), head = std::min(series_head(input), len);
-    switch (b->unit()) {
-        case 1: read<u8>(input, len - head); break;
-        case 2: read<u16>(input, len - head); break;
-        default: read<u32>(input, len - head); break;
-    }
+    codec_text::by_unit(stack::arguments, [](auto unit, u32 n) { read<decltype(unit)>(stack::arguments, n); });
 }
 
 void encode() {

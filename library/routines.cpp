@@ -11,7 +11,10 @@
 #include "console/routines.h"
 #include "console/script.h"
 #include "library/codecs.h"
+#include "library/csv.h"
+#include "library/image_codecs.h"
 #include "library/json.h"
+#include "library/math.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -322,10 +325,26 @@ const routine::Row ROWS[] = {
     {"_read-script", console::read_script},
     {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
+    {"image-encode-png", image_codecs::encode_png},
+    {"image-encode-jpeg", image_codecs::encode_jpeg},
+    {"image-encode-bmp", image_codecs::encode_bmp},
+    {"image-encode-gif", image_codecs::encode_gif},
+    {"image-encode-tiff", image_codecs::encode_tiff},
+    {"image-decode", image_codecs::decode},
     {"zavbin-encode*", codecs::zavbin_encode_star},
     {"zavbin-decode", codecs::zavbin_decode},
     {"json-decode", json::decode},
     {"json-encode", json::encode},
+    {"csv-decode", csv::decode},
+    {"csv-encode", csv::encode},
+    {"cos", math::cos_},
+    {"sin", math::sin_},
+    {"tan", math::tan_},
+    {"acos", math::acos_},
+    {"asin", math::asin_},
+    {"atan", math::atan_},
+    {"atan2", math::atan2_},
+    {"sqrt", math::sqrt_},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},

@@ -68,15 +68,23 @@ void release_signals() {
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }
 
-bool enter_raw(int fd) {
+void (*volatile before_leave)() = nullptr;
+
+bool enter_raw(int fd, RawKind kind) {
     if (raw_fd >= 0) return true;
     if (!is_terminal(fd) || tcgetattr(fd, &saved_modes) != 0) return false;
     install_hooks();
     struct termios raw = saved_modes;
     raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
-    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     raw.c_cflag |= CS8;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
+    if (kind == RawKind::EDITOR) {
+        raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        raw.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    } else {
+        raw.c_cc[VQUIT] = _POSIX_VDISABLE;
+        raw.c_cc[VSUSP] = _POSIX_VDISABLE;
+    }
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     catch_signals();
@@ -93,6 +101,7 @@ bool enter_raw(int fd) {
 void leave_raw() {
     int fd = raw_fd;
     if (fd < 0) return;
+    if (auto hook = before_leave) hook();
     raw_fd = -1;
     tcsetattr(fd, TCSADRAIN, &saved_modes);
     // Inside a handler the process is ending anyway; otherwise the default

@@ -15,7 +15,14 @@ bool is_terminal(int fd);
 // a fatal signal and on SIGTERM, SIGHUP and SIGQUIT. False when fd is not a
 // terminal or its modes cannot be set. Not nested: a second call while raw
 // does nothing and returns true.
-bool enter_raw(int fd);
+// The interface kind keeps output processing (LF still ends a line) and the
+// interrupt key (Ctrl-C raises SIGINT), with the suspend and quit keys off.
+enum class RawKind { EDITOR, INTERFACE };
+bool enter_raw(int fd, RawKind kind = RawKind::EDITOR);
+// Called by leave_raw first, on every way out (normal, exit, signal), so
+// that what was switched on with the raw modes goes back too (the mouse
+// reports, a hidden cursor). Must be async-signal-safe. Null: nothing.
+extern void (*volatile before_leave)();
 // Puts the saved modes back; does nothing when not raw. Async-signal-safe.
 void leave_raw();
 bool is_raw();

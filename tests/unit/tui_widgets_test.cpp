@@ -1,0 +1,236 @@
+// The back-end over a fake terminal, with faces made from a small template
+// and a system/view whose awake records every event: widgets, frames, keys,
+// the mouse, timers, the draw renderer and text metrics.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/event.h"
+#include "datatypes/handle.h"
+#include "evaluator/interpreter.h"
+#include "fake_tty.h"
+#include "load_helper.h"
+#include "test_util.h"
+#include "view/terminal/compositor.h"
+#include "view/terminal/draw.h"
+#include "view/terminal/faces.h"
+#include "view/terminal/frame.h"
+#include "view/terminal/loop.h"
+#include "view/terminal/metrics.h"
+#include "view/terminal/widgets.h"
+
+using namespace zav;
+using namespace zav::gui;
+
+namespace {
+
+const char* const SHIM = R"(
+tui-test-face!: object [
+	type: offset: size: text: image: color: menu: data: none enabled?: true visible?: true
+	selected: flags: options: parent: pane: state: rate: edge: para: font: actors: extra: draw: none
+]
+tui-test-log: copy []
+tui-test-saved: system/view
+system/view: object [
+	screens: none
+	platform: object [mouse-event?: true]
+	auto-sync?: true
+	awake: func [event /local f] [
+		f: event/face
+		append tui-test-log reduce [event/type either string? f/text [copy f/text][f/type]]
+		if all [event/type = 'key-down event/key = #"!"] [return 'done]
+		none
+	]
+]
+)";
+
+struct TuiWidgets : test::CleanRuntimeTest {
+    test::UseFakeTty fake;
+
+    void SetUp() override {
+        test::CleanRuntimeTest::SetUp();
+        event::set_backend(read_event_field);
+        run(SHIM);
+        screen.reset();
+        frame = FrameState{};
+        fake.tty.columns = 40;
+        fake.tty.rows = 10;
+    }
+    void TearDown() override {
+        if (Widget* w = get(windows.current)) destroy_view(&w->face, false);
+        screen_reset();
+        release_dead();
+        run("system/view: tui-test-saved");
+        test::CleanRuntimeTest::TearDown();
+    }
+    static Cell* run(const char* text) {
+        Cell code = *test::load(text);
+        collector::Guard guard(&code);
+        interpreter::eval(&code, false);
+        return stack::top - 1;
+    }
+    // A face from the template, kept for the test.
+    static Cell& make_face(const char* spec) {
+        std::string text = std::string("make tui-test-face! [") + spec + "]";
+        Cell& kept = test::kept();
+        kept = *run(text.c_str());
+        return kept;
+    }
+    // What show does: a widget, and the state that holds it.
+    static WidgetId show(Cell& f, WidgetId parent) {
+        WidgetId id = make_view(&f, parent);
+        Cell* state = block::make_at(stack::push_star(), 4);
+        handle::make_at(state, id, handle::CLASS_WINDOW);
+        Cell zero;
+        make_cell(&zero, TYPE_INTEGER, 0, 0);
+        block::zs_append(state, &zero);
+        Cell none{TYPE_NONE, 0, 0, 0}, no{TYPE_LOGIC, 0, 0, 0};
+        block::zs_append(state, &none);
+        block::zs_append(state, &no);
+        Cell s = *state;
+        stack::pop(1);
+        set_state(f, s);
+        return id;
+    }
+    static void set_state(Cell& f, const Cell& s) { *face::facet(&f, face::STATE) = s; }
+    std::string log() {
+        std::string s = test::mold(run("tui-test-log"));
+        run("clear tui-test-log");
+        return s;
+    }
+    static std::u32string row(i32 y) {
+        std::u32string s;
+        for (i32 x = 0; x < screen.width; x++) {
+            u32 cp = screen.at(x, y).cp;
+            s += cp == 0 ? U'.' : static_cast<char32_t>(cp);
+        }
+        return s;
+    }
+    // A window of 20 x 3 with a button and a field, shown and current.
+    struct Ui {
+        WidgetId window, button, field;
+    };
+    Ui basic_ui() {
+        Cell& button = make_face("type: 'button offset: 1x0 size: 4x1 text: \"OK\"");
+        Cell& field = make_face("type: 'field offset: 1x1 size: 8x1 text: \"ab\" flags: 'focusable");
+        Cell& win = make_face("type: 'window size: 20x3 text: \"w\" pane: copy []");
+        Ui ui;
+        ui.window = show(win, 0);
+        ui.button = show(button, ui.window);
+        ui.field = show(field, ui.window);
+        Cell* pane = face::facet(&win, face::PANE);
+        block::zs_append(pane, &button);
+        block::zs_append(pane, &field);
+        show_window(ui.window);
+        log();
+        return ui;
+    }
+    void pass(const std::string& input) {
+        fake.tty.input += input;
+        do_events(true);
+    }
+};
+
+TEST_F(TuiWidgets, FrameOfAWindow) {
+    basic_ui();
+    screen.raw = true;
+    screen.term_columns = 40;
+    screen.term_rows = 10;
+    request_full_redraw();
+    render_frame();
+    EXPECT_EQ(screen.width, 20);
+    EXPECT_EQ(screen.height, 3);
+    EXPECT_EQ(row(0), U".OK  ...............");
+    EXPECT_EQ(row(1), U".ab      ...........");
+    // The focused field puts the cursor after its text.
+    std::string bytes = fake.tty.take();
+    EXPECT_NE(bytes.find("\r\x1b[1A\x1b[3C"), std::string::npos) << bytes;
+    // Nothing changed: no frame.
+    render_frame();
+    EXPECT_EQ(fake.tty.take(), "");
+}
+
+TEST_F(TuiWidgets, KeysEditTheFocusedField) {
+    Ui ui = basic_ui();
+    pass("xy\x1b[D\x7f");
+    EXPECT_EQ(test::form(face::facet(&get(ui.field)->face, face::TEXT)), "aby");
+    Caret c = get(ui.field)->caret;
+    EXPECT_EQ(c.index, 2);
+    EXPECT_EQ(c.column, 2);
+    EXPECT_EQ(c.width, 3);
+    EXPECT_EQ(log(),
+              "[key-down \"ab\" key \"ab\" change \"abx\" key-down \"abx\" key \"abx\" change \"abxy\" "
+              "key-down \"abxy\" key \"abxy\" key-down \"abxy\" key \"abxy\" change \"aby\"]");
+    // A key-down answered with done never reaches the widget.
+    pass("!");
+    EXPECT_EQ(test::form(face::facet(&get(ui.field)->face, face::TEXT)), "aby");
+    // A full field drops what is typed; backspace at the start does nothing.
+    pass("123456789");
+    EXPECT_EQ(test::form(face::facet(&get(ui.field)->face, face::TEXT)), "ab12345y");
+    pass("\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x7f");
+    EXPECT_EQ(test::form(face::facet(&get(ui.field)->face, face::TEXT)), "ab12345y");
+    EXPECT_EQ(get(ui.field)->caret.index, 0);
+}
+
+TEST_F(TuiWidgets, ClicksAndDoubleClicks) {
+    Ui ui = basic_ui();
+    pass("\x1b[<0;3;1M\x1b[<0;3;1m");
+    std::string first = log();
+    EXPECT_NE(first.find("down \"OK\""), std::string::npos) << first;
+    EXPECT_NE(first.find("click \"OK\""), std::string::npos) << first;
+    EXPECT_EQ(first.find("dbl-click"), std::string::npos) << first;
+    pass("\x1b[<0;3;1M\x1b[<0;3;1m");
+    EXPECT_NE(log().find("dbl-click \"OK\""), std::string::npos);
+    // A third quick release is a single click again.
+    pass("\x1b[<0;3;1M\x1b[<0;3;1m");
+    EXPECT_EQ(log().find("dbl-click"), std::string::npos);
+    // A disabled widget gets nothing.
+    get(ui.button)->flags |= WF_DISABLED;
+    pass("\x1b[<0;3;1M\x1b[<0;3;1m");
+    EXPECT_EQ(log().find("\"OK\""), std::string::npos);
+    // Space on a focused button clicks it.
+    get(ui.button)->flags &= ~WF_DISABLED;
+    set_focus(ui.button, nullptr);
+    log();
+    pass(" ");
+    EXPECT_NE(log().find("click \"OK\""), std::string::npos);
+}
+
+TEST_F(TuiWidgets, HoverAndAway) {
+    Ui ui = basic_ui();
+    (void)ui;
+    pass("\x1b[<35;3;1M");  // over the button: every widget on the way down
+    EXPECT_EQ(log(), "[over \"w\" over \"OK\"]");
+    pass("\x1b[<35;3;2M");  // to the field, its sibling
+    EXPECT_EQ(log(), "[over \"OK\" over \"ab\"]");
+    pass("\x1b[<35;15;3M");  // out to the window: the field is left
+    EXPECT_EQ(log(), "[over \"ab\"]");
+    EXPECT_EQ(test::mold(run("tui-test-log")), "[]");
+}
+
+TEST_F(TuiWidgets, TimersByRate) {
+    Ui ui = basic_ui();
+    Cell rate = test::I(10);
+    apply_rate(*get(ui.button), &rate);
+    tick_timers(99);
+    EXPECT_EQ(log(), "[]");
+    tick_timers(1);
+    EXPECT_EQ(log(), "[time \"OK\"]");
+    tick_timers(250);
+    EXPECT_EQ(log(), "[time \"OK\"]");
+    Cell none{TYPE_NONE, 0, 0, 0};
+    apply_rate(*get(ui.button), &none);
+    tick_timers(1000);
+    EXPECT_EQ(log(), "[]");
+    Cell two = *test::load_one("0:0:2");
+    apply_rate(*get(ui.button), &two);
+    tick_timers(1999);
+    EXPECT_EQ(log(), "[]");
+    tick_timers(1);
+    EXPECT_EQ(log(), "[time \"OK\"]");
+    Cell zero = test::I(0);
+    EXPECT_EQ(test::error_id_of([&] { apply_rate(*get(ui.button), &zero); }), "invalid-facet-type");
+}
+
+}  // namespace
