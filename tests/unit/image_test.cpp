@@ -257,3 +257,106 @@ TEST_F(ImageRegionTest, CopyRegionPlacesAndMirrors) {
     EXPECT_EQ(TYPE_OF(image::copy_region(&img, &result, crop, points, 1, at)), TYPE_NONE);
     EXPECT_EQ(TYPE_OF(image::copy_region(&img, &result, nullptr, points, 5, at)), TYPE_NONE);
 }
+
+// ---- BMP variants -------------------------------------------------------------------------
+
+namespace {
+
+void le16(std::string& s, u32 v) {
+    s += static_cast<char>(v);
+    s += static_cast<char>(v >> 8);
+}
+void le32(std::string& s, u32 v) {
+    le16(s, v);
+    le16(s, v >> 16);
+}
+
+// A BMP file: the 14-byte file header, a 40-byte (or 12-byte core) info
+// header, then `extra` (masks, palette) and the pixel data.
+std::string bmp(i32 width, i32 height, u32 bpp, u32 compression, const std::string& extra, const std::string& data,
+                bool core = false) {
+    std::string h;
+    if (core) {
+        le32(h, 12);
+        le16(h, static_cast<u32>(width));
+        le16(h, static_cast<u32>(height));
+        le16(h, 1);
+        le16(h, bpp);
+    } else {
+        le32(h, 40);
+        le32(h, static_cast<u32>(width));
+        le32(h, static_cast<u32>(height));
+        le16(h, 1);
+        le16(h, bpp);
+        le32(h, compression);
+        le32(h, static_cast<u32>(data.size()));
+        le32(h, 0);
+        le32(h, 0);
+        le32(h, 0);
+        le32(h, 0);
+    }
+    std::string f = "BM";
+    le32(f, static_cast<u32>(14 + h.size() + extra.size() + data.size()));
+    le32(f, 0);
+    le32(f, static_cast<u32>(14 + h.size() + extra.size()));
+    return f + h + extra + data;
+}
+
+std::string bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int x : b) s += static_cast<char>(x);
+    return s;
+}
+
+constexpr u32 RED = 0xFFFF0000, GREEN = 0xFF00FF00, BLUE = 0xFF0000FF, WHITE = 0xFFFFFFFF, BLACK = 0xFF000000;
+
+}  // namespace
+
+TEST(ImageFiles, BmpVariantsDecode) {
+    // Palette entries: blue, green, red, 0.
+    std::string palette = bytes({0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0});
+    struct Case {
+        const char* what;
+        std::string file;
+        std::vector<u32> pixels;  // top row first
+    } cases[] = {
+        {"24 bits, bottom-up, rows padded to 4 bytes",
+         bmp(2, 2, 24, 0, "", bytes({255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 0, 0})),
+         {RED, WHITE, BLUE, GREEN}},
+        {"8-bit palette, top-down", bmp(3, -1, 8, 0, palette, bytes({0, 1, 3, 0})), {RED, GREEN, WHITE}},
+        {"1-bit core header, 3-byte palette entries",
+         bmp(3, 1, 1, 0, bytes({0, 0, 0, 255, 255, 255}), bytes({0xA0, 0, 0, 0}), true), {WHITE, BLACK, WHITE}},
+        {"16 bits 5-5-5", bmp(2, 1, 16, 0, "", bytes({0x00, 0x7C, 0x1F, 0x00})), {RED, BLUE}},
+        {"16 bits with 5-6-5 masks",
+         bmp(2, 1, 16, 3, bytes({0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0}), bytes({0xE0, 0x07, 0x00, 0xF8})),
+         {GREEN, RED}},
+        {"32 bits without masks: the fourth byte is not alpha", bmp(1, 1, 32, 0, "", bytes({255, 0, 0, 7})), {BLUE}},
+        {"RLE8: a run, end of line, a literal run, end of bitmap",
+         bmp(3, 2, 8, 1, palette, bytes({3, 1, 0, 0, 0, 3, 0, 2, 3, 0, 0, 1})), {RED, BLUE, WHITE, GREEN, GREEN, GREEN}},
+        {"RLE4: two pixels a byte; a delta leaves pixels transparent",
+         bmp(4, 1, 4, 2, palette, bytes({2, 0x01, 0, 2, 1, 0, 1, 0x30, 0, 1})), {RED, GREEN, 0, WHITE}},
+    };
+    for (const Case& c : cases) {
+        Pixels out;
+        ASSERT_EQ(decode(c.file, out), Status::ok) << c.what;
+        EXPECT_EQ(out.words, c.pixels) << c.what;
+    }
+}
+
+TEST(ImageFiles, BrokenBmpsAreRefused) {
+    std::string palette = bytes({0, 0, 255, 0, 0, 255, 0, 0});
+    std::string cases[] = {
+        bmp(2, 1, 8, 0, palette, bytes({0, 5, 0, 0})),        // an index beyond the palette
+        bmp(4, 4, 24, 0, "", std::string(20, '\0')),           // rows missing
+        bmp(2, 1, 8, 1, palette, bytes({2, 0})),               // runs without their end mark
+        bmp(2, 1, 8, 1, palette, bytes({0, 4, 0, 0, 0, 1})),   // a literal run past the data
+        bmp(0, 1, 24, 0, "", std::string(4, '\0')),            // no width
+        bmp(1, 1, 7, 0, "", std::string(4, '\0')),             // no such depth
+        bmp(1, 1, 24, 4, "", std::string(4, '\0')),            // a JPEG inside
+        bmp(2, -1, 8, 1, palette, bytes({2, 0, 0, 1})),        // run-length rows cannot go top-down
+    };
+    for (const std::string& file : cases) {
+        Pixels out;
+        EXPECT_EQ(decode(file, out), Status::corrupt);
+    }
+}
