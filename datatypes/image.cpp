@@ -531,6 +531,11 @@ Cell* encode(Cell* image, Cell* where, i32 format) {
     return where;
 }
 
+Cell* resize(Cell* image, u32 width, u32 height) {
+    Cell source = *image;
+    return scale(stack::push_star(), &source, width, height);
+}
+
 void init() {
     datatype::register_type(TYPE_IMAGE, TYPE_SERIES_ID, "image!", {
         own<ACT_MAKE>(make), own<ACT_TO>(to), own<ACT_FORM>(form), own<ACT_MOLD>(mold),

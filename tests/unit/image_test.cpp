@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/image.h"
 #include "datatypes/image_transforms.h"
 #include "datatypes/imaging.h"
 #include "datatypes/pair.h"
@@ -386,4 +387,21 @@ TEST(ImageFiles, BrokenBmpsAreRefused) {
         Pixels out;
         EXPECT_EQ(decode(file, out), Status::corrupt);
     }
+}
+
+TEST_F(ImageRegionTest, ResizeTakesTheNearestPixels) {
+    Cell img;
+    image::make_blank(&img, 4, 2);
+    collector::Guard keep(&img);
+    std::vector<u32> src = numbered(8);
+    std::copy(src.begin(), src.end(), image::pixels_of(&img));
+    // Halved: the pixel under each new pixel's centre; doubled: each twice.
+    Cell* half = image::resize(&img, 2, 1);
+    EXPECT_EQ(std::vector<u32>(image::pixels_of(half), image::pixels_of(half) + 2), (std::vector<u32>{src[5], src[7]}));
+    Cell* twice = image::resize(&img, 8, 4);
+    EXPECT_EQ(image::pixels_of(twice)[0], src[0]);
+    EXPECT_EQ(image::pixels_of(twice)[1], src[0]);
+    EXPECT_EQ(image::pixels_of(twice)[8 * 3 + 7], src[7]);
+    Cell* none = image::resize(&img, 0, 5);
+    EXPECT_EQ(image::pixel_count(none), 0u);
 }
