@@ -7,7 +7,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/print_hooks.h"
 #include "runtime/rt.h"
 

@@ -15,7 +15,7 @@
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "loader/compress.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/unicode.h"
 
 namespace zav::natives {

@@ -31,7 +31,7 @@
 #include "runtime/stack.h"
 #include "evaluator/frames.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
