@@ -48,6 +48,7 @@
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
+#include "datatypes/image.h"
 #include "datatypes/event.h"
 #include "datatypes/money.h"
 #include "datatypes/tag.h"
@@ -175,6 +176,7 @@ void runtime_boot() {
     ref::init();
     point2D::init();
     point3D::init();
+    image::init();
     event::init();
 
     cycles::init();

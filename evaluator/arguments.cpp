@@ -450,7 +450,12 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
     }
 
     if (locals > 0) function::init_locals(locals);
-    if (site && enabled()) fire_event(EVT_CALL, code, static_cast<i32>(pos), site, &fn);
+    if (site && enabled()) {
+        // An operator is heard as the op! it is, not the function it wraps.
+        Cell callee = fn;
+        if (infix) set_type(&callee, TYPE_OP);
+        fire_event(EVT_CALL, code, static_cast<i32>(pos), site, &callee);
+    }
 
     if (builtin) {
         u32 index = native::entry_of(&fn);

@@ -12,6 +12,7 @@
 #include "console/script.h"
 #include "library/codecs.h"
 #include "library/csv.h"
+#include "library/image_codecs.h"
 #include "library/json.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -323,6 +324,12 @@ const routine::Row ROWS[] = {
     {"_read-script", console::read_script},
     {"_load-script", console::load_script},
     {"_run-script", console::run_script_file},
+    {"image-encode-png", image_codecs::encode_png},
+    {"image-encode-jpeg", image_codecs::encode_jpeg},
+    {"image-encode-bmp", image_codecs::encode_bmp},
+    {"image-encode-gif", image_codecs::encode_gif},
+    {"image-encode-tiff", image_codecs::encode_tiff},
+    {"image-decode", image_codecs::decode},
     {"zavbin-encode*", codecs::zavbin_encode_star},
     {"zavbin-decode", codecs::zavbin_decode},
     {"json-decode", json::decode},

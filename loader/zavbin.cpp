@@ -9,6 +9,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/imaging.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -674,6 +675,7 @@ const u8* Reader::value(const Header& h, const u8* lead, const u8* p, const u8* 
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY: case TYPE_BITSET:
         case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_VECTOR:
+        case TYPE_IMAGE:
             return series(h, lead, p, end, parent);
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
             return any_word(h, lead, p, end, parent);
@@ -738,6 +740,16 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
             node = native::spec_of(&named_);
         else if (text_q && string::any_string_q(t)) node = series_node(&named_);
         else if (type == t && (type == TYPE_BINARY || type == TYPE_BITSET)) node = series_node(&named_);
+        if (type == TYPE_IMAGE) {
+            // The size comes with the named image.
+            if (t != TYPE_IMAGE) throw_corrupted(at_);
+            Cell v = named_;
+            v.header = type;
+            series_head(&v) = head;
+            if (head) heads_.push_back({series_node(&v), head, head_at});
+            *slot(parent, append(parent)) = v;
+            return p;
+        }
         if (type == TYPE_VECTOR && t == TYPE_VECTOR) {
             // The element type comes with the named vector.
             Cell v = named_;
@@ -785,6 +797,30 @@ const u8* Reader::series(const Header& h, const u8* lead, const u8* p, const u8*
         }
         if (type == TYPE_HASH || type == TYPE_MAP)
             hashtable::rehash(slot(parent, index)->data3, 0, type == TYPE_MAP ? 2 : 1);
+        return p;
+    }
+    if (type == TYPE_IMAGE) {
+        // Width and height: one size word in the fixed form, two varints in
+        // the compact one; then the pixel words as the image keeps them.
+        const u8* size_at = p;
+        u32 width, height;
+        if (fixed_) {
+            u32 size = num(p, end);
+            width = size & 0xFFFF;
+            height = size >> 16;
+        } else {
+            width = num(p, end);
+            height = num(p, end);
+            if (width > image::MAX_SIDE || height > image::MAX_SIDE) throw_corrupted(size_at);
+        }
+        u64 n = u64(width) * height;
+        if (head > n) throw_corrupted(head_at);
+        const u8* data = bytes(p, end, n * 4);
+        Cell v;
+        image::make_blank(&v, width, height);
+        std::memcpy(image::pixels_of(&v), data, n * 4);
+        series_head(&v) = head;
+        *slot(parent, index) = v;
         return p;
     }
     if (type == TYPE_BITSET) {

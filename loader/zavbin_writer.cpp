@@ -9,6 +9,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/imaging.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
@@ -164,7 +165,7 @@ public:
             case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
             case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_BINARY:
             case TYPE_BITSET: case TYPE_HASH: case TYPE_MAP: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            case TYPE_VECTOR:
+            case TYPE_VECTOR: case TYPE_IMAGE:
                 series(c, nl);
                 break;
             case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
@@ -388,6 +389,26 @@ private:
         bool text = string::any_string_q(t);
         u32 unit = text || t == TYPE_VECTOR ? b->unit() : 1;
         u32 log2 = unit == 8 ? 3 : unit == 4 ? 2 : unit == 2 ? 1 : 0;
+        if (t == TYPE_IMAGE) {
+            // Width and height: the size word fixed, two varints compact.
+            u32 width = image::width_of(&c), height = image::height_of(&c);
+            auto open = [&](u32 flags) {
+                start(t, head != 0, 0, flags);
+                if (fixed_ || head) num(head);
+            };
+            keyed(node, [&] { open(nl | REF); },
+                  [&] {
+                      open(nl);
+                      if (fixed_) {
+                          num(c.data3);
+                      } else {
+                          num(width);
+                          num(height);
+                      }
+                      raw(GET_BUFFER(node)->head(), len * 4);
+                  });
+            return;
+        }
         if (t == TYPE_BITSET) {
             bool complemented = (b->flags & bitset::BITSET_NOT) != 0;
             u32 bits = complemented ? BIT_COMPLEMENTED : 0;

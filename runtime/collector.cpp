@@ -575,7 +575,7 @@ void mark_other(const Cell* c) {
             if (static_cast<i32>(c->data3) >= 0) handles::mark(c->data3);
             break;
         case TYPE_IMAGE:
-            // The image's own handle slot is marked by the image datatype once it exists.
+            // The pixels: a buffer of 4-byte units, no values inside.
             mark_data(c->data2);
             break;
         case TYPE_EVENT:

@@ -13,6 +13,7 @@ set -euo pipefail
 run_packages=(
   g++ cmake ninja-build make pkg-config
   libcurl4-openssl-dev libssl-dev
+  libpng-dev libjpeg-dev libgif-dev libtiff-dev
 )
 test_packages=(
   libgtest-dev libgmock-dev zlib1g-dev
