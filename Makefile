@@ -79,7 +79,8 @@ $(FUZZ)/build.ninja: | deps-fuzz
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 fuzz: deps-fuzz $(FUZZ)/build.ninja
-	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz eval_diff_fuzz crush_fuzz inflate_fuzz zlib_fuzz gunzip_fuzz zavbin_fuzz
+	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz eval_diff_fuzz crush_fuzz inflate_fuzz zlib_fuzz gunzip_fuzz zavbin_fuzz \
+		json_fuzz csv_fuzz url_fuzz
 
 clean:
 	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -354,8 +354,20 @@ void stats_star(bool check, const i32* r) {
     memory::stats(blk, 2);
     Cell result = *blk;
     if (show) {
-        Cell* text = form_value(blk, false, 0);
-        print_hooks::print(text, true);
+        // The library's report, show-memory-stats, called with the block;
+        // the block formed while the library has none.
+        Cell* report = context::get_global(symbol::make("show-memory-stats"));
+        if (TYPE_OF(report) == TYPE_FUNCTION) {
+            Cell* code = block::push_only_star(2);
+            Cell word;
+            word::make_at(symbol::make("show-memory-stats"), &word);
+            block::zs_append(code, &word);
+            block::zs_append(code, &result);
+            interpreter::eval(code, true);
+        } else {
+            Cell* text = form_value(blk, false, 0);
+            print_hooks::print(text, true);
+        }
     }
     *stack::arguments = result;
 }

@@ -14,6 +14,7 @@
 #include "library/csv.h"
 #include "library/image_codecs.h"
 #include "library/json.h"
+#include "library/math.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
@@ -336,6 +337,14 @@ const routine::Row ROWS[] = {
     {"json-encode", json::encode},
     {"csv-decode", csv::decode},
     {"csv-encode", csv::encode},
+    {"cos", math::cos_},
+    {"sin", math::sin_},
+    {"tan", math::tan_},
+    {"acos", math::acos_},
+    {"asin", math::asin_},
+    {"atan", math::atan_},
+    {"atan2", math::atan2_},
+    {"sqrt", math::sqrt_},
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
