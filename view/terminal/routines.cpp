@@ -198,6 +198,22 @@ void event_q() { result_logic(TYPE_OF(arg(0)) == TYPE_EVENT); }
 
 void send_event_os() { result_logic(false); }
 
+void find_flag_q() {
+    const Cell* facet = arg(0);
+    i32 flag = face::word_alias(arg(1));
+    bool found = false;
+    if (TYPE_OF(facet) == TYPE_WORD) {
+        found = face::word_alias(facet) == flag;
+    } else if (TYPE_OF(facet) == TYPE_BLOCK) {
+        Cell blk = *facet;
+        for (u32 i = 0, n = block::zs_length_q(&blk); i < n && !found; i++) {
+            const Cell* item = block::zs_head(&blk) + i;
+            found = (TYPE_OF(item) == TYPE_WORD || TYPE_OF(item) == TYPE_LIT_WORD) && face::word_alias(item) == flag;
+        }
+    }
+    result_logic(found);
+}
+
 const routine::Row ROWS[] = {
     {"gui-make-null-handle", make_null_handle},
     {"gui-get-screen-size", get_screen_size},
@@ -221,6 +237,7 @@ const routine::Row ROWS[] = {
     {"gui-init", tui_init},
     {"event?", event_q},
     {"send-event-os", send_event_os},
+    {"find-flag?", find_flag_q},
 };
 
 }  // namespace
