@@ -397,6 +397,8 @@ void rebind_function(Cell* fn, node_t ctx) {
     if (TYPE_OF(&body) != TYPE_BLOCK) fire("script", "bad-func-def", &f);
     stack::TopGuard top;
     Cell* copy = block::clone(&body, true, true);
+    // A method copied from a library object is library code too.
+    if (block::buffer_of(&body)->flags & SERIES_LIBRARY) block::set_flags_deep(copy, SERIES_LIBRARY);
     context::bind(copy, context::TO_CTX(ctx), true);
     context::bind(copy, context::TO_CTX(function::ctx_of(&f)), false);
     Cell spec;
