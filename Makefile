@@ -80,7 +80,7 @@ $(FUZZ)/build.ninja: | deps-fuzz
 
 fuzz: deps-fuzz $(FUZZ)/build.ninja
 	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz eval_diff_fuzz crush_fuzz inflate_fuzz zlib_fuzz gunzip_fuzz zavbin_fuzz \
-		json_fuzz csv_fuzz url_fuzz
+		json_fuzz csv_fuzz url_fuzz image_fuzz
 
 clean:
 	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -94,3 +94,25 @@ b[:] = out
 print(len(b))" \
     ""
 done
+
+# Console input redirected from a file, no reference: a block pasted over n
+# lines (the pending text is not lexed again for every line), and one line of
+# n bytes read by `input` (read in blocks, not a byte per call).
+# stdin_row NAME N INPUT-FILE [SCRIPT]: the console (or the script) reading the file.
+stdin_row() {
+  local name=$1 n=$2 file=$3 start end
+  start=$(date +%s%N)
+  "$zav" ${4:+"$4"} < "$file" > /dev/null 2>&1
+  end=$(date +%s%N)
+  awk -v name="$name" -v n="$n" -v ns=$((end - start)) 'BEGIN {
+    printf "%-26s %9d %9.3f %9s %9s %14.3f\n", name, n, ns / 1e9, "-", "-", ns / 1e3 / n }'
+}
+for n in 8000 16000 32000 64000; do
+  { echo 'x: ['; seq 1 $n | sed 's/.*/  & "s" [a b] (c)/'; echo ']'; echo 'print length? x'; } > "$work/paste.txt"
+  stdin_row "console paste, lines" $n "$work/paste.txt"
+done
+printf 'Zav []\nprint length? input\n' > "$work/line.zav"
+for n in 5000000 10000000 20000000 40000000; do
+  head -c $n /dev/zero | tr '\0' a > "$work/line.txt"; echo >> "$work/line.txt"
+  stdin_row "input of one long line" $n "$work/line.txt" "$work/line.zav"
+done

@@ -449,6 +449,7 @@ void run_top_level() {
         mark_private_bodies(&module, makers);
         stack::top = saved;
         interpreter::eval(&module, false);
+        stack::throw_pending();
     }
     stack::top = saved;
     routine::defining = false;

@@ -85,6 +85,7 @@ void expand_directives(Cell* code) {
                 nullptr);
     block::zs_append(block, code);
     interpreter::eval(block, false);
+    stack::throw_pending();
     stack::top = top;
 }
 
@@ -104,6 +105,7 @@ int run_script(bool keep) {
         expand_directives(code);
         expanding = false;
         interpreter::eval(code, true);
+        stack::throw_pending();
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
@@ -145,6 +147,7 @@ int run_console(const char* entry) {
         make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("zav")), 0xFFFFFFFF);
         stack::mark(&guard, FRAME_TRY);
         interpreter::eval(code, true);
+        stack::throw_pending();
         stack::top = top;
         stack::arguments = arguments;
         stack::frame_top = frame;

@@ -22,6 +22,7 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/helpers.h"
+#include "runtime/platform/input.h"
 #include "runtime/platform/tty.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -177,11 +178,8 @@ void read_stdin() {
     // huge count from reserving memory that will not be used.
     constexpr i32 MOST = 1 << 20;
     std::vector<u8> bytes(static_cast<size_t>(std::clamp(wanted, 0, MOST)));
-    ssize_t got = 0;
-    if (!bytes.empty()) {
-        do got = ::read(STDIN_FILENO, bytes.data(), bytes.size());
-        while (got < 0 && errno == EINTR);
-    }
+    // What line reads took ahead comes first.
+    ssize_t got = bytes.empty() ? 0 : input::read_bytes(STDIN_FILENO, bytes.data(), bytes.size());
     if (got > 0) {
         // The bytes go at the head, over whatever was there; the series grows to hold them.
         binary::zs_clear(buffer);

@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "console/char_width.h"
+#include "runtime/platform/input.h"
 #include "runtime/platform/tty.h"
 #include "runtime/unicode.h"
 
@@ -520,18 +521,18 @@ std::optional<std::u32string> stdin_readline(int fd) {
     std::u32string line;
     bool any = false;
     int held = -1;  // a byte that broke a sequence, read again as a start
+    // Read ahead in blocks (input::next_byte), so that a long line costs no
+    // system call per byte; what is read past the line stays for the next.
     auto read_one = [&](u8* b) {
         if (held >= 0) {
             *b = static_cast<u8>(held);
             held = -1;
             return true;
         }
-        for (;;) {
-            ssize_t r = ::read(fd, b, 1);
-            if (r == 1) return true;
-            if (r < 0 && errno == EINTR) continue;
-            return false;  // the end, or input that is gone
-        }
+        int c = input::next_byte(fd);  // -1: the end, or input that is gone
+        if (c < 0) return false;
+        *b = static_cast<u8>(c);
+        return true;
     };
     u8 b;
     while (read_one(&b)) {

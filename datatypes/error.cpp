@@ -26,6 +26,16 @@ namespace {
 
 u32 ready_generation = 0xFFFFFFFF;
 
+// The names errors are built from, interned once by ready(): the fields, and
+// each catalog category and id (symbols by catalog position), so that
+// raising an error hashes no name.
+struct Names {
+    i32 fields[FIELD_COUNT];
+    std::vector<i32> categories;
+    std::vector<std::vector<i32>> ids;
+};
+Names names;
+
 constexpr u32 ERROR_CLASS = 1;
 constexpr i32 INTERNAL = 9;  // category positions used by the report
 constexpr i32 SYNTAX = 2;
@@ -53,9 +63,11 @@ Cell* push_blank() {
     make_cell(out, TYPE_NONE);
     node_t ctx = context::create(FIELD_COUNT, false, true, nullptr, context::KIND_OBJECT);
     collector::Guard ctx_root(ctx);
+    const bool named = ready_q();
     for (u32 i = 0; i < FIELD_COUNT; i++) {
         Cell w;
-        word_named(&w, field_names[i]);
+        if (named) word_cell(&w, names.fields[i]);
+        else word_named(&w, field_names[i]);
         context::add_word(context::TO_CTX(ctx), &w);
     }
     Cell* v = context::values_of(context::TO_CTX(ctx));
@@ -134,10 +146,13 @@ void finish_from_fields(Cell* err) {
 void ready() {
     // Every name an error is built from is interned now: building the error
     // that reports a full symbol table must not need a new symbol.
-    for (const char* f : field_names) symbol::make(f);
+    for (u32 i = 0; i < FIELD_COUNT; i++) names.fields[i] = symbol::make(field_names[i]);
+    names.categories.clear();
+    names.ids.clear();
     for (const Category& c : catalog()) {
-        symbol::make(c.name);
-        for (const ErrorId& e : c.ids) symbol::make(e.name);
+        names.categories.push_back(symbol::make(c.name));
+        std::vector<i32>& ids = names.ids.emplace_back();
+        for (const ErrorId& e : c.ids) ids.push_back(symbol::make(e.name));
     }
     ready_generation = memory::generation;
 }
@@ -232,10 +247,15 @@ Cell* create_named(const char* category, const char* id, const Cell* arg1, const
     }
     collector::Guard guard0(&a[0]), guard1(&a[1]), guard2(&a[2]);
     Cell* err = push_blank();
-    set_field_word(err, FIELD_TYPE, category);
-    set_field_word(err, FIELD_ID, id);
     i32 cat = find_category(category);
     i32 pos = find_id(cat, id);
+    if (pos >= 0 && ready_q()) {
+        word_cell(field(err, FIELD_TYPE), names.categories[cat]);
+        word_cell(field(err, FIELD_ID), names.ids[cat][pos]);
+    } else {
+        set_field_word(err, FIELD_TYPE, category);
+        set_field_word(err, FIELD_ID, id);
+    }
     if (pos >= 0) set_code(err, cat, pos);
     for (int i = 0; i < 3; i++)
         if (args[i]) *field(err, FIELD_ARG1 + i) = a[i];

@@ -225,7 +225,8 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
                 case TYPE_PAREN: {
                     Cell bw = body_word();
                     stack::mark_kind82(&bw);
-                    eval(&v, true);
+                    evaluate(&v, true);
+                    if (exiting()) [[unlikely]] return pos + 1;
                     stack::unwind();
                     return pos + 1;
                 }
@@ -292,6 +293,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             stack::top = stack::arguments + 1;  // the left operand is already in place
         } else {
             pos = fetch_arg(&fn, name, &e, param, code, pos, tail, infix && !first, mode);
+            if (exiting()) [[unlikely]] return pos;
         }
         first = false;
         check_type(&fn, name, &e, stack::top - 1, param);
@@ -349,6 +351,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             if (TYPE_OF(&e) != TYPE_TYPESET || (e.header & FETCH_MASK) == FETCH_RETURN) break;
             if (fetch_values) {
                 pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+                if (exiting()) [[unlikely]] return;
             } else {
                 make_cell(stack::push_star(), TYPE_NONE);
             }
@@ -372,6 +375,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         if (!(mode & MODE_SAFER) && TYPE_OF(&v) != TYPE_LOGIC && TYPE_OF(&v) != TYPE_NONE) {
             Cell* base = stack::top;
             pos = eval_expression(code, pos, tail, {.prefix = true, .sub = true});
+            if (exiting()) [[unlikely]] return false;
             v = *base;
             stack::top = base;
         } else {
@@ -402,6 +406,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             }
             if (on) {
                 use(*r, true);
+                if (exiting()) [[unlikely]] return pos;
                 continue;
             }
             // Unused: its arguments are still evaluated, then dropped.
@@ -411,6 +416,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
                 Cell e = entry(c);
                 Cell* base = stack::top;
                 pos = fetch_arg(&fn, name, &e, p, code, pos, tail, false, mode);
+                if (exiting()) [[unlikely]] return pos;
                 stack::top = base;
             }
         }
@@ -419,8 +425,10 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
         for (u32 k = 0; k < nrefs; k++) {
             bool on = false;
             if (pos < clamp_tail(code, tail)) on = switch_value();
+            if (exiting()) [[unlikely]] return pos;
             if (on) {
                 use(table[k], true);
+                if (exiting()) [[unlikely]] return pos;
             } else {
                 // The arguments of an unused refinement are still in the block.
                 for (u32 c = table[k].cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
@@ -440,8 +448,10 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             pos++;
             bool on = true;
             if (pos < clamp_tail(code, tail)) on = switch_value();
+            if (exiting()) [[unlikely]] return pos;
             if (on) {
                 use(*r, true);
+                if (exiting()) [[unlikely]] return pos;
             } else {
                 for (u32 c = r->cache_index + 1; c < n && TYPE_OF(block::zs_abs_at(&cache, c)) == TYPE_TYPESET; c++)
                     if (pos < clamp_tail(code, tail)) pos++;
@@ -466,9 +476,8 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             FastOp kind = fast_op_for(type, index);
             if (kind != FAST_NONE && fast_compute(kind, a, a + 1)) return pos;
         }
-        if (type == TYPE_NATIVE) natives::call(index, false, refs);
-        else if (type == TYPE_ACTION) actions::call_generic(index, refs);
-        else rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+        if (type != TYPE_NATIVE && type != TYPE_ACTION) rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+        call_builtin(type, index, refs);
     }
     return pos;
 }
@@ -633,6 +642,7 @@ void any_all(bool all) {
     while (series_head(conds) < length()) {
         Cell* above = stack::top;
         series_head(conds) = eval_next(conds, series_head(conds), length(), false);
+        if (exiting()) [[unlikely]] return;
         stack::top = above;
         if (logic::is_true(stack::arguments) != all) {
             if (all) make_cell(stack::arguments, TYPE_NONE);
@@ -815,6 +825,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
                  : TYPE_OF(c) == TYPE_PATH ? operand_path_call(s.code, c, &pos, view.tail)
                                            : false);
     if (!done) pos = eval_sub(s.code, pos, s.tail, prefix);
+    if (exiting()) [[unlikely]] return pos;
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
     view.read(s.code, s.tail);
     return pos;
@@ -834,6 +845,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     }
     for (; i < args; i++) {
         pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+        if (exiting()) [[unlikely]] return pos;
         check(i);
     }
     return pos;
@@ -847,6 +859,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
         if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
         pos = lean_arg(s, type, rec, more, view, k, pos, false);
+        if (exiting()) [[unlikely]] return pos;
         const Cell* e = cache_entries(rec->cache_node, rec->cache_head).cells + k;
         if (!typeset::has(e, TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, k);
         if (type == TYPE_FUNCTION) {
@@ -867,12 +880,21 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
 
+void call_builtin(u32 type, u32 index, const i32* refs) {
+    try {
+        if (type == TYPE_NATIVE) natives::call(index, false, refs);
+        else actions::call_generic(index, refs);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
+}
+
 // Out of line: the operator calls around it stay small.
 [[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
     i32 refs[32];
     std::memset(refs, 0xFF, 4 * sizeof(i32));
-    if (type == TYPE_NATIVE) natives::call(index, false, refs);
-    else actions::call_generic(index, refs);
+    call_builtin(type, index, refs);
 }
 
 bool record_info(const Cell* fn, RecordInfo* out) {
@@ -1032,8 +1054,9 @@ namespace {
     stack::mark_kind81(s.name);
     stack::top = top;
     run_body(s.fn, &body, read, &bc);
-    lean_return(s, pos, sub);
     *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
     return true;
 }
 
@@ -1059,6 +1082,8 @@ namespace {
     CodeView view;
     view.read(code, tail);
     u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
     if (u32 slots = rec->slots) {
         // Every refinement has its logic cell and argument slots, unused at first.
         u64 logic = rec->slot_logic;
@@ -1073,6 +1098,8 @@ namespace {
         i32 slot = static_cast<i32>(named.at[u]);
         make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
         pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, view, named.at[u], pos, slot);
+        *pos_io = pos;
+        if (exiting()) [[unlikely]] return true;
     }
     i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
     if (locals > 0) function::init_locals(locals);
@@ -1082,8 +1109,9 @@ namespace {
     } else {
         call_function(fn, 0, name, 0);
     }
-    lean_return(s, pos, sub);
     *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
     return true;
 }
 
@@ -1115,6 +1143,8 @@ namespace {
     CodeView view;
     view.read(code, tail);
     u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
 
     i32 refs[32];
     // All refinements unused (-1: every byte 0xFF), in a few wide stores;
@@ -1130,6 +1160,8 @@ namespace {
         u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
         if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
         pos = lean_refinement_args(s, type, rec, more, view, c, pos, 0);
+        *pos_io = pos;
+        if (exiting()) [[unlikely]] return true;
     }
 
     u32 index = native::entry_of(fn);
@@ -1153,17 +1185,18 @@ namespace {
             case natives::N_ALL:
                 // Its expressions run in place; a tracer sees the native's own walk.
                 if (fast_paths_on()) any_all(index == natives::N_ALL);
-                else natives::call(index, false, refs);
+                else call_builtin(TYPE_NATIVE, index, refs);
                 break;
             default:
-                natives::call(index, false, refs);
+                call_builtin(TYPE_NATIVE, index, refs);
         }
     } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
         if (!named.count) unused_refs();
-        actions::call_generic(index, refs);
+        call_builtin(TYPE_ACTION, index, refs);
     }
-    lean_return(s, pos, sub);
     *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
     return true;
 }
 
@@ -1213,14 +1246,18 @@ namespace {
 // frame closed. Shared by lean_op_call and operator_word_call.
 [[gnu::always_inline]] inline void operator_finish(Cell* fn, Cell* name, Cell* code, u32 type, u64 right_types,
                                                    u32 pos, bool sub) {
+    // The right operand's evaluation may have ended in an exit.
+    if (exiting()) [[unlikely]] return;
     Cell* a = stack::arguments;
     u32 t = TYPE_OF(a + 1);
     if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
     u32 index = native::entry_of(fn);
     FastOp kind;
     if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
-        !fast_compute(kind, a, a + 1))
+        !fast_compute(kind, a, a + 1)) {
         call_builtin_plain(type, index);
+        if (exiting()) [[unlikely]] return;
+    }
     // As lean_return leaves an operator's value.
     if (sub) stack::unwind();
     else stack::unwind_last();
@@ -1304,6 +1341,7 @@ struct FramedBody {
     budget::steps(3);
     if (how.locals) function::init_locals(static_cast<i32>(how.locals));
     run_body(fn, body, how.read, bc);
+    if (exiting()) [[unlikely]] return true;
     lean_return({fn, &fn_word, code, tail, false}, pos, true);
     operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
     return true;
@@ -1588,6 +1626,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand,
     stack::mark_kind81(&call.word);
     stack::top = top;
     run_body(&call.fn, &call.body, read, &call.bc);
+    if (exiting()) [[unlikely]] return call.next;
     call_return(code, call.next, &call.word, true, false);
     operator_finish(fn, name, code, type, right_types, call.next, sub);
     return call.next;

@@ -169,6 +169,7 @@ void call_with_refinements_star(u32 index, bool native, u32 count, const Refinem
     }
     if (native) natives::call(index, true, refs);
     else actions::call_generic(index, refs);
+    stack::throw_pending();
 }
 
 Cell* eval_path_star(bool set, Cell* path, Cell* items, u32 count) {

@@ -249,6 +249,8 @@ u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool 
 // turn; answers the position after the last. Looks no further when the next
 // cell cannot be an operator. `refused` as for eval_infix.
 inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub, u32 refused = 0) {
+    // The value's own evaluation may have ended in an exit.
+    if (exiting()) [[unlikely]] return next;
     for (;;) {
         SeriesBuffer* cb = block::buffer_of(code);
         u32 live = cell_count(cb);
@@ -256,7 +258,7 @@ inline u32 infix_chain(Cell* start, Cell* code, u32 next, u32 tail, bool sub, u3
         const Cell* wp = block::cells_of(cb) + next;
         if (next >= t || TYPE_OF(wp) != TYPE_WORD) return next;
         u32 after = eval_infix(start, code, wp, next, t, sub, refused);
-        if (after == next) return next;
+        if (after == next || exiting()) return after;
         next = after;
     }
 }
@@ -315,6 +317,7 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
             stack::mark_kind82(&name);
             if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix, site_arg);
+            if (exiting()) [[unlikely]] return pos;
             call_routine(&fn);
             break;
         case TYPE_FUNCTION: {
@@ -330,12 +333,14 @@ u32 eval_code_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, bool sub, const Cal
             stack::mark_kind81(&name);
             if (infix) stack::keep();
             pos = eval_arguments_at(&fn, code, pos, tail, path, ref_item, &name, mode, infix, site_arg);
+            if (exiting()) [[unlikely]] return pos;
             call_function(&fn, ctx, &name, 0);
             break;
         }
         default:
             rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
     }
+    if (exiting()) [[unlikely]] return pos;
     if (sub) stack::unwind();
     else stack::unwind_last();
     if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), site_arg ? site_arg : &name, stack::get_top());
@@ -388,6 +393,8 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell* start = stack::top;
     u32 next = pos + 1;
     if (!lean_path_call(&fn, &w, code, &next, tail, &path, head + 1)) return false;
+    *next_out = next;
+    if (exiting()) [[unlikely]] return true;
     if (!sub) stack::set_last_reset(stack::top - 1);
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
     *next_out = next;
@@ -409,7 +416,7 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
     }
     // At `stop` is no operator, or one infix_simple could not do.
     u32 next = infix_chain(start, code, stop, tail, sub, stop);
-    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    if (enabled() && !sub && !exiting()) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
 
@@ -456,7 +463,7 @@ inline void close_set_word(const Cell* w, Cell* code, u32 pos, bool sub) {
 // delivers it should a tracer have started meanwhile.
 inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool prefix, bool sub) {
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
-    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    if (enabled() && !sub && !exiting()) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
 
@@ -473,6 +480,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     Cell* start = stack::top;
     if (partial.stop) {
         OperatorSetWordEnd end = set_word_operator_call(c, code, partial.value, partial.stop, tail, sub);
+        if (exiting()) [[unlikely]] return end.next;
         if (end.framed) return expression_end(start, code, set_word_framed_end(w, code, pos, end.next, tail, sub), tail, prefix, sub);
         if (end.next) return end.next;
     }
@@ -589,6 +597,7 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
     }
+    if (exiting()) [[unlikely]] return next;
     close_set_word(&w, code, pos, sub);
     return next;
 }
@@ -599,6 +608,7 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
 // eval_set_word is.
 [[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
     next = infix_chain(stack::arguments + 1, code, next, tail, true);
+    if (exiting()) [[unlikely]] return next;
     close_set_word(&w, code, pos, sub);
     return next;
 }
@@ -637,8 +647,10 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             // The value's expression may take the set-path out of the code.
             collector::Guard path_hold(&value);
             next = eval_expression(code, next, tail, {.sub = true});
+            if (exiting()) [[unlikely]] return next;
             if (enabled()) fire_event(EVT_SET, code, static_cast<i32>(pos), &value, stack::get_top());
             eval_path_at(&value, code, pos, tail, PathAccess::SET, true);
+            if (exiting()) [[unlikely]] return next;
             if (sub) stack::unwind();
             else stack::unwind_last();
             break;
@@ -675,11 +687,11 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
         }
         case TYPE_PATH:
             next = eval_path_at(&value, code, pos, tail, PathAccess::EVAL, sub);
-            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
+            if (enabled() && !exiting()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_GET_PATH:
             next = eval_path_at(&value, code, pos, tail, PathAccess::GET, sub);
-            if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
+            if (enabled() && !exiting()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, stack::get_top());
             break;
         case TYPE_LIT_PATH: {
             Cell v = value;
@@ -710,8 +722,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             pushed(&value);
             break;
     }
+    if (exiting()) [[unlikely]] return next;
     if (!prefix) next = infix_chain(start, code, next, tail, sub);
-    if (enabled() && !sub) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    if (enabled() && !sub && !exiting()) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
     return next;
 }
 
@@ -732,6 +745,7 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
         if (track) series_head(&code_cell) = pos;
         budget::step();
         pos = eval_expression_read(code, block::cells_of(cb), pos, tail, false, false, false);
+        if (exiting()) [[unlikely]] return;
         cb = block::buffer_of(code);
         live = cell_count(cb);
         if (tail > live) tail = live;
@@ -765,13 +779,19 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     eval_block_in_frame(&code);
+    if (exiting()) [[unlikely]] return;
     if (chain) stack::unwind_last();
     else stack::unwind();
 }
 
 }  // namespace
 
-void eval(Cell* code_in, bool chain) {
+void eval(Cell* code, bool chain) {
+    evaluate(code, chain);
+    stack::throw_pending();
+}
+
+void evaluate(Cell* code_in, bool chain) {
     machine_stack::check();
     budget::step();
     struct {
@@ -834,6 +854,7 @@ u32 frameless_set_words(Cell* code, u32 pos, u32 tail, Cell* base) {
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     eval_rest_in_frame(&code, pos, tail);
+    if (exiting()) [[unlikely]] return;
     stack::unwind();
 }
 
@@ -846,7 +867,7 @@ void eval_pushed(Cell* code) {
         (((b = block::buffer_of(code))->flags & SERIES_LIBRARY) != 0) == in_library && head < cell_count(b) &&
         TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD)
         return eval_pushed_lean(code);
-    eval(code, false);
+    evaluate(code, false);
 }
 
 namespace {
@@ -985,6 +1006,7 @@ namespace {
     stack::mark_kind87(&bw);
     if (pos < tail) {
         eval_rest_in_frame(&code_, pos, tail);
+        if (exiting()) [[unlikely]] return;
     } else {
         make_cell(stack::arguments, TYPE_UNSET);
         stack::top = stack::arguments + 1;
@@ -999,7 +1021,7 @@ namespace {
     quiet = quiet && plan_ && plan_->fresh;
     if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
-        eval(&code_, chain);
+        evaluate(&code_, chain);
         return;
     }
     machine_stack::check();
@@ -1007,16 +1029,26 @@ namespace {
     run_lean(chain, quiet);
 }
 
+// A run's break or continue, taken; any other exit is the loop's caller's.
+[[gnu::noinline]] BodyEnd LoopBody::loop_exit(u32 code) {
+    restore();
+    if (code == THROW_BREAK || code == THROW_CONTINUE) {
+        stack::pending = 0;
+        return code == THROW_BREAK ? BodyEnd::BROKE : BodyEnd::CONTINUED;
+    }
+    return BodyEnd::EXITED;
+}
+
 [[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet) {
     stack::reset();
     try {
         run_inline(chain, quiet);
     } catch (Throw& t) {
-        restore();
-        if (t.value == THROW_BREAK) return BodyEnd::BROKE;
-        if (t.value == THROW_CONTINUE) return BodyEnd::CONTINUED;
-        throw;
+        // Code that cannot return at once threw it (see stack::throw_pending).
+        if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
+        stack::pending = t.value;
     }
+    if (exiting()) [[unlikely]] return loop_exit(stack::pending);
     return BodyEnd::NORMAL;
 }
 
@@ -1026,7 +1058,7 @@ namespace {
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
     for (; n > 0; n--) {
-        if (run_caught(true, true) == BodyEnd::BROKE) return;
+        if (run_caught(true, true) >= BodyEnd::BROKE) return;
     }
 }
 
@@ -1084,7 +1116,7 @@ void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
         // the values it lives in (a global added).
         bool plain = natives::set_loop_word(word, counter);
         if (!operator_tries_ || !run_operator_set_word()) {
-            if (run_caught(true, plain) == BodyEnd::BROKE) return;
+            if (run_caught(true, plain) >= BodyEnd::BROKE) return;
         } else if (plan_) {
             // Calls ran outside run_caught: the next run is not quiet.
             plan_->fresh = false;
@@ -1101,19 +1133,22 @@ void LoopBody::run_while(LoopBody& cond) {
             // Quiet after a body that ran from its fresh plan.
             cond.run_inline(true, plan_ && plan_->fresh);
         } catch (Throw& t) {
-            cond.restore();
-            if (t.value == THROW_BREAK || t.value == THROW_CONTINUE) fire("throw", "while-cond");
-            throw;
+            if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
+            stack::pending = t.value;
+        }
+        if (exiting()) [[unlikely]] {
+            if (cond.loop_exit(stack::pending) == BodyEnd::EXITED) return;
+            fire("throw", "while-cond");
         }
         if (!logic::true_arg_q()) return;
-        if (run_caught(true, cond.plan_ && cond.plan_->fresh) == BodyEnd::BROKE) return;
+        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
     }
 }
 
 void LoopBody::run_until() {
     for (;;) {
         BodyEnd end = run_caught(true, true);
-        if (end == BodyEnd::BROKE) return;
+        if (end >= BodyEnd::BROKE) return;
         if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
     }
 }
@@ -1121,7 +1156,7 @@ void LoopBody::run_until() {
 void LoopBody::run_forever() {
     for (;;) {
         BodyEnd end = run_caught(false, true);
-        if (end == BodyEnd::BROKE) return;
+        if (end >= BodyEnd::BROKE) return;
         if (end == BodyEnd::NORMAL) stack::pop(1);
     }
 }
@@ -1131,7 +1166,7 @@ bool LoopBody::run_walk(const Walk& walk) {
         stack::keep();
         if (!walk.next(walk.state)) return true;
         BodyEnd end = run_caught(false, false);
-        if (end == BodyEnd::BROKE) return false;
+        if (end >= BodyEnd::BROKE) return false;
         if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
     }
 }
@@ -1166,7 +1201,7 @@ void LoopBody::run_foreach(i32 n) {
         stack::keep();
         Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
         if (step == Step::DONE) return;
-        if (run_caught(false, step == Step::QUIET) == BodyEnd::BROKE) return;
+        if (run_caught(false, step == Step::QUIET) >= BodyEnd::BROKE) return;
     }
 }
 
@@ -1263,6 +1298,7 @@ namespace {
     budget::step();
     u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
                                  [](const Cell* branch) { enter_block(branch); });
+    if (exiting()) [[unlikely]] return;
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
 }
@@ -1311,6 +1347,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
 // the call's expression. Out of line: paren_call recurs with the calls.
 [[gnu::noinline]] void paren_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
     next = expression_end(start, code, next, tail, false, false);
+    if (exiting()) [[unlikely]] return;
     tail = clamp_tail(code, tail);
     if (next < tail) {
         stack::reset();
@@ -1379,9 +1416,11 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         stack::mark_kind81(&call.word);
         stack::top = top;
         run_body(&call.fn, &call.body, read, &call.bc);
+        if (exiting()) [[unlikely]] return true;
         call_return(&code, call.next, &call.word, false, false);
         if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
         else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
+        if (exiting()) [[unlikely]] return true;
         stack::unwind_last();
     }
     if (sub) stack::unwind();
@@ -1411,8 +1450,9 @@ void eval_paren(Cell* value, bool sub) {
         collector::Guard code_hold(&code);
         enter_block(&code);
     } else {
-        eval(value, true);
+        evaluate(value, true);
     }
+    if (exiting()) [[unlikely]] return;
     if (sub) stack::unwind();
     else stack::unwind_last();
 }
@@ -1474,6 +1514,7 @@ u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     Cell bw = body_word();
     stack::mark_kind82(&bw);
     pos = eval_expression(code, pos, tail, {});
+    if (exiting()) [[unlikely]] return pos;
     if (sub) stack::unwind();
     else stack::unwind_last();
     return pos;
@@ -1494,6 +1535,7 @@ i32 do_next_index(Cell* code_in) {
     if (!in_library) code_cell = code;
     stack::top = stack::arguments;
     u32 pos = eval_next(&code, head, tail, false);
+    if (exiting()) [[unlikely]] return static_cast<i32>(pos);
     stack::top = stack::arguments + 1;
     return static_cast<i32>(pos);
 }
@@ -1529,6 +1571,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         if (set) fire("script", "invalid-path-set", p);
         if (get) fire("script", "invalid-path-get", p);
         u32 next = eval_code_at(&cur, code, pos + 1, tail, true, {.path = p, .ref_item = head + 1, .name = &first});
+        if (exiting()) [[unlikely]] return next;
         if (!sub) stack::set_last_reset(stack::top - 1);
         return next;
     }
@@ -1546,7 +1589,8 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
             case TYPE_PAREN: {
                 Cell bw = body_word();
                 stack::mark_kind82(&bw);
-                eval(&item, true);
+                evaluate(&item, true);
+                if (exiting()) [[unlikely]] return pos + 1;
                 stack::unwind();
                 item = stack::top[-1];
                 stack::top--;
@@ -1589,6 +1633,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
                                      .ref_item = i + 1,
                                      .name = &name,
                                      .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
+            if (exiting()) [[unlikely]] return next;
             if (!sub) stack::set_last_reset(stack::top - 1);
             return next;
         }
@@ -1643,6 +1688,11 @@ template <class Body>
     trace.enabled = false;
     me->header &= ~FRAME_BODY;
     context::TO_CTX(ctx)->data2 = saved_values;
+    if (exiting()) [[unlikely]] {
+        // A return or exit stops here, its value in place already.
+        if (stack::pending == THROW_RETURN || stack::pending == THROW_EXIT) stack::pending = 0;
+        return false;
+    }
     return true;
 }
 
@@ -1731,6 +1781,7 @@ struct PlanRead {
         stack::mark_kind81(&word);
         stack::top = top;
         *run = planned_body(p, read.branch, read.cond);
+        if (exiting()) [[unlikely]] return true;
         call_return(&code, next, &word, false, false);
         if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
         stack::unwind_last();
@@ -1779,6 +1830,7 @@ struct PlanRead {
     stack::mark_kind81(&word);
     stack::top = top;
     *run = planned_body(p, read.branch, read.cond);
+    if (exiting()) [[unlikely]] return true;
     call_return(code, next, &word, true, false);
     // As operator_finish does it.
     Cell* a = stack::arguments;
@@ -1787,6 +1839,7 @@ struct PlanRead {
     if (!number_q(a) || !number_q(a + 1) || !fast_compute(kind, a, a + 1)) {
         call_builtin_plain(TYPE_OF(&fn), native::entry_of(&fn));
         *run = PlanRun::IMPURE;
+        if (exiting()) [[unlikely]] return true;
     }
     stack::unwind_last();
     if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(next), &name, stack::get_top());
@@ -1818,13 +1871,16 @@ struct PlanRead {
         eval_paren(&value, false);
         run = PlanRun::IMPURE;
     }
+    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
     u32 next = head + 1;
     if (run == PlanRun::PURE && r.has_op) {
         const u32 after = head + r.second.next;
         if (planned_operator(p, r, fa, &code, start, &run)) next = after;
         else run = PlanRun::IMPURE;
+        if (exiting()) [[unlikely]] return PlanRun::IMPURE;
     }
     if (run == PlanRun::IMPURE) paren_call_rest(&code, start, next, tail);
+    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
     stack::unwind_last();
     return run;
 }
@@ -1851,6 +1907,7 @@ struct PlanRead {
     if (p.blocks == 2) a[2] = p.block[1];
     stack::top = a + 1 + p.blocks;
     PlanRun run = planned_branch(p, p.branch[k], a + k + 1, fa);
+    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
     call_return(&code, next, &name, false, false);
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
@@ -1924,7 +1981,7 @@ void call_function(Cell* fn_in, node_t, Cell* name, u32 trace_flags) {
     if (trace.enabled && trace_flags) fire_call(name, &fn);
     Cell body = *function::more_cell(&fn, function::MORE_BODY);
     exec_body(&fn, &body, name);
-    if (trace.enabled && trace_flags) fire_return(name, &fn);
+    if (trace.enabled && trace_flags && !exiting()) fire_return(name, &fn);
 }
 
 void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
@@ -1953,7 +2010,7 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
         me->header &= ~FRAME_BODY;
         context::TO_CTX(ctx)->data2 = saved_values;
     };
-    u32 pending = 0;
+    u32 thrown = 0;
     try {
         if (trace.enabled) fire_event(EVT_PROLOG, &body, 0, name, &fn);
     } catch (Throw&) {
@@ -1963,11 +2020,16 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
         throw;
     }
     try {
-        if (TYPE_OF(&body) == TYPE_BLOCK) eval(&body, true);
+        if (TYPE_OF(&body) == TYPE_BLOCK) evaluate(&body, true);
         else make_cell(stack::arguments, TYPE_UNSET);
     } catch (Throw& t) {
-        pending = t.value;
+        thrown = t.value;
     }
+    // A return or exit stops here, its value in place already; any other
+    // exit goes on as it came, once the epilog is delivered.
+    u32 exit = stack::pending;
+    if (exit == THROW_RETURN || exit == THROW_EXIT) exit = 0;
+    stack::pending = 0;
     if (trace.enabled) {
         try {
             fire_event(EVT_EPILOG, &body, 0, name, &fn);
@@ -1977,7 +2039,8 @@ void exec_body(Cell* fn_in, Cell* body_in, Cell* name) {
         }
     }
     finish();
-    if (pending && pending != THROW_RETURN && pending != THROW_EXIT) throw Throw{pending};
+    stack::pending = exit;
+    if (thrown && thrown != THROW_RETURN && thrown != THROW_EXIT) throw Throw{thrown};
 }
 
 void call_routine(Cell* fn) {
@@ -1986,7 +2049,13 @@ void call_routine(Cell* fn) {
     // The result slot of a routine without arguments must be on the stack
     // (rooted) before the routine allocates.
     if (stack::top <= stack::arguments) make_cell(stack::push_star(), TYPE_UNSET);
-    entry();
+    // An error goes on as a pending exit, as a native's does (call_builtin).
+    try {
+        entry();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
 }
 
 Cell* current_code() { return &code_cell; }
@@ -1997,14 +2066,22 @@ bool called_from_library() { return caller_library; }
 
 namespace {
 
+// The datatypes' calls of user code: an exit out of it goes on as a throw,
+// as they go on with their own work after the call.
 void apply_values(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name) {
     eval_code_at(fn, args, pos, pos + count, true, {.ref_item = 1, .name = name, .mode = MODE_APPLY_ALL | MODE_SAFER});
+    stack::throw_pending();
+}
+
+void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
+    call_function(fn, ctx, name, trace_flags);
+    stack::throw_pending();
 }
 
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval, call_function, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = stack::raise_error;
     on_error = trace_error;

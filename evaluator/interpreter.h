@@ -45,14 +45,21 @@ void init();
 
 // Evaluates every expression of a block; the last value is the frame result
 // (unset for an empty block). chain: copy the result into the caller's
-// result slot, else leave it as the last pushed value of the caller.
+// result slot, else leave it as the last pushed value of the caller. For
+// code outside the evaluator: an exit or error that the block ends with
+// comes out as a C++ throw.
 void eval(Cell* code, bool chain);
+// eval for the evaluator's own natives, as every entry below: an exit or
+// error that the block ends with is left pending (stack::pending), the
+// stacks as its thrower left them, for the caller to check as it returns.
+void evaluate(Cell* code, bool chain);
 // eval(code, false) for code run again and again for its effects (a parse
 // action): its leading set-words that need no frames run before the
 // block's frame opens, which code of nothing else never opens.
 void eval_pushed(Cell* code);
-// How one run of a loop body ended: break and continue are the loop's.
-enum class BodyEnd { NORMAL, BROKE, CONTINUED };
+// How one run of a loop body ended: break and continue are the loop's;
+// EXITED, by another exit, pending for the loop's caller.
+enum class BodyEnd { NORMAL, CONTINUED, BROKE, EXITED };
 
 // A loop body, evaluated again and again as eval(body, chain) evaluates it,
 // with what cannot change from one run to the next done once: the body
@@ -105,8 +112,11 @@ private:
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.
     void run_lean(bool chain, bool quiet);
-    // After a throw out of a run that the loop catches.
+    // After an exit out of a run that the loop takes.
     void restore();
+    // A run ended by the exit of `code` (pending): a break or continue
+    // taken, any other left pending.
+    BodyEnd loop_exit(u32 code);
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
     BodyEnd run_caught(bool chain, bool quiet);

@@ -62,6 +62,11 @@ inline u32 clamp_tail(const Cell* code, u32 tail) {
 
 inline bool enabled() { return trace.enabled; }
 
+// An exit (break, continue, return, exit, throw) on its way back to its
+// target (see stack::pending): the caller returns at once, leaving the
+// stacks as the thrower left them.
+[[gnu::always_inline]] inline bool exiting() { return stack::pending != 0; }
+
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.
@@ -131,6 +136,11 @@ bool record_info(const Cell* fn, RecordInfo* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.
 void call_builtin_plain(u32 type, u32 index);
+// A native's (type native!) or action's entry over the open frame's
+// arguments with its refinement slots: an error it raises goes on from here
+// as a pending exit (see stack::pending), not as a C++ throw through the
+// evaluator's frames, which then cost it no more than the other exits.
+void call_builtin(u32 type, u32 index, const i32* refs);
 // The `either` ([0]) and `if` ([1]) that conditional_native last found to
 // be such, as their call records knew them: valid for a native of the same
 // companion node while no collection has run (see read_conditional). One
@@ -200,6 +210,7 @@ template <class Enter>
     if (c.count == 2) a[2] = c.blocks[1];
     stack::top = a + 1 + c.count;
     enter(a + (c.branch - c.blocks) + 1);
+    if (exiting()) [[unlikely]] return c.next;
     call_return(code, c.next, name, sub, false);
     return c.next;
 }

@@ -1,11 +1,12 @@
 // The loop natives (while, until, loop, repeat, forever, foreach, forall,
 // remove-each) and the iteration steps they share with compiled loops.
 //
-// Every loop opens a loop frame named <body> and evaluates its body under a
-// catch of threshold THROW_BREAK (interpreter::LoopBody): break leaves the
-// loop, continue goes on with the next iteration, any other code passes on. The break and continue
-// throwers have already unwound the stacks to the loop frame when the catch
-// runs, with the break value (or unset) in the frame's result slot.
+// Every loop opens a loop frame named <body> and runs its body through
+// interpreter::LoopBody, which takes its break and continue: break leaves the
+// loop, continue goes on with the next iteration, any other exit passes on
+// (pending: the loop returns at once). The break and continue throwers have
+// already unwound the stacks to the loop frame when the loop takes them, with
+// the break value (or unset) in the frame's result slot.
 #include "evaluator/loops.h"
 
 #include <algorithm>
@@ -239,6 +240,7 @@ void while_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(1));
     open_loop_frame();
     body.run_while(cond);
+    if (stack::pending) [[unlikely]] return;
     stack::unwind();
     make_cell(stack::arguments, TYPE_UNSET);
 }
@@ -248,6 +250,7 @@ void until_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     body.run_until();
+    if (stack::pending) [[unlikely]] return;
     stack::unwind_last();
 }
 
@@ -262,6 +265,7 @@ void loop_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(1));
     open_loop_frame();
     body.run_times(n);
+    if (stack::pending) [[unlikely]] return;
     stack::unwind_last();
 }
 
@@ -278,6 +282,7 @@ void repeat_star(bool check, const i32* refinements) {
     counter->data2 = 1;
     open_loop_frame();
     body.run_counted(word, counter, n);
+    if (stack::pending) [[unlikely]] return;
     stack::unwind_last();
 }
 
@@ -286,6 +291,7 @@ void forever_star(bool check, const i32* refinements) {
     interpreter::LoopBody body(arg(0));
     open_loop_frame();
     body.run_forever();
+    if (stack::pending) [[unlikely]] return;
     stack::unwind_last();
 }
 
@@ -330,6 +336,7 @@ void foreach_star(bool check, const i32* refinements) {
     open_loop_frame();
     make_cell(stack::push_star(), TYPE_UNSET);
     body.run_foreach(n);
+    if (stack::pending) [[unlikely]] return;
     stack::unwind_last();
 }
 
@@ -442,10 +449,13 @@ void remove_each_star(bool check, const i32* refinements) {
             removals.finish();  // what was decided before the error still goes
             throw;
         }
-        if (!removals.finish()) fire("script", "protected");
+        bool same = removals.finish();
+        if (stack::pending) [[unlikely]] return;
+        if (!same) fire("script", "protected");
     } else {
         auto remove = [size] { remove_each_helper(size); };
         walk(n, body, remove);
+        if (stack::pending) [[unlikely]] return;
     }
     stack::unwind();
     copy_cell(&data, stack::arguments);
@@ -486,6 +496,7 @@ void forall_star(bool check, const i32* refinements) {
                                      return foreach_more_q(context::get(s->word));
                                  },
                                  nullptr, &state});
+    if (stack::pending) [[unlikely]] return;
     if (!broke) forall_restore();
     stack::unwind_last();
 }

@@ -319,6 +319,7 @@ Cell caught_error() {
 u32 eval_next(Cell* code) {
     Cell* above = stack::top;
     u32 index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
+    if (stack::pending) [[unlikely]] return index;
     stack::top = above > stack::arguments ? above : stack::arguments + 1;  // keep the result slot
     return index;
 }
@@ -599,18 +600,18 @@ void bind_globals(const Cell* specs) {
 void if_star(bool check, const i32*) {
     if (check) check_args(N_IF, nullptr);
     if (logic::false_arg_q()) none::push_last();
-    else interpreter::eval(arg(1), true);
+    else interpreter::evaluate(arg(1), true);
 }
 
 void unless_star(bool check, const i32*) {
     if (check) check_args(N_UNLESS, nullptr);
-    if (logic::false_arg_q()) interpreter::eval(arg(1), true);
+    if (logic::false_arg_q()) interpreter::evaluate(arg(1), true);
     else none::push_last();
 }
 
 void either_star(bool check, const i32*) {
     if (check) check_args(N_EITHER, nullptr);
-    interpreter::eval(arg(logic::true_arg_q() ? 1 : 2), true);
+    interpreter::evaluate(arg(logic::true_arg_q() ? 1 : 2), true);
 }
 
 void any_star(bool check, const i32*) {
@@ -619,6 +620,7 @@ void any_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (logic::is_true(arg(0))) return void(stack::top = stack::arguments + 1);
     }
     none::push_last();
@@ -631,6 +633,7 @@ void all_star(bool check, const i32*) {
     if (at_tail(code)) return void(none::push_last());
     while (!at_tail(code)) {
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (!logic::is_true(arg(0))) {
             none::push_last();
             break;
@@ -703,7 +706,7 @@ void switch_star(bool check, const i32* refinements) {
                     chosen = *cell_at(n, k);
                     stack::top = stack::arguments;
                     Cell* code = stack::push(&chosen);
-                    interpreter::eval(code, true);
+                    interpreter::evaluate(code, true);
                     return;
                 }
             }
@@ -713,7 +716,7 @@ void switch_star(bool check, const i32* refinements) {
         chosen = *arg(fallback);
         stack::top = stack::arguments;
         Cell* code = stack::push(&chosen);
-        interpreter::eval(code, true);
+        interpreter::evaluate(code, true);
         return;
     }
     none::push_last();
@@ -730,6 +733,7 @@ void case_star(bool check, const i32* refinements) {
     while (!at_tail(code)) {
         if (all) found = false;
         series_head(code) = eval_next(code);
+        if (stack::pending) [[unlikely]] return;
         if (at_tail(code)) {
             Cell name;
             word::make_at(words::case_, &name);
@@ -739,11 +743,13 @@ void case_star(bool check, const i32* refinements) {
             Cell* branch = block::zs_head(code);
             if (TYPE_OF(branch) == TYPE_BLOCK) {
                 Cell* body = stack::push(branch);
-                interpreter::eval(body, true);
+                interpreter::evaluate(body, true);
+                if (stack::pending) [[unlikely]] return;
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
             } else {
                 series_head(code) = eval_next(code);
+                if (stack::pending) [[unlikely]] return;
             }
             if (!all) {
                 stack::unwind_last();
@@ -779,7 +785,7 @@ void library_do_file(const Cell* file, const Cell* args) {
     make_cell(&none_value, TYPE_NONE);
     block::zs_append(code, &none_value);
     block::zs_append(code, args);
-    interpreter::eval(code, true);
+    interpreter::evaluate(code, true);
 }
 // `do/expand`: the library's preprocessor rewrites the block in place first,
 // with no build configuration and without starting over.
@@ -806,7 +812,7 @@ void do_block(i32 expand, i32 next) {
     clamp_head(arg(0));
     if (expand > 0) library_preprocessor_expand(arg(0));
     if (next < 0) {
-        interpreter::eval(arg(0), true);
+        interpreter::evaluate(arg(0), true);
         return;
     }
     // The evaluation overwrites the arguments: the word (and the context
@@ -815,6 +821,7 @@ void do_block(i32 expand, i32 next) {
     collector::Guard position_root(&position);
     Cell* code = stack::push(arg(0));
     i32 index = interpreter::do_next_index(code);
+    if (stack::pending) [[unlikely]] return;
     Cell rest = *code;
     series_head(&rest) = static_cast<u32>(index);
     context::set(&position, &rest);
@@ -831,6 +838,9 @@ struct TraceGuard {
         stack::clear_exit_target(exit_target);
         if (!started) return;
         u32 pending = system_record.thrown;
+        // The end event runs user code: an exit on its way out waits.
+        u32 exit = stack::pending;
+        stack::pending = 0;
         try {
             if (interpreter::trace.enabled) interpreter::fire_end();
         } catch (Throw& t) {
@@ -840,6 +850,7 @@ struct TraceGuard {
             if (t.value == THROW_QUIT) rt::top_catch_handler(THROW_QUIT);
         }
         system_record.thrown = pending;
+        stack::pending = exit;
         make_cell(interpreter::tracer(), TYPE_NONE);
         interpreter::trace.active = false;
         interpreter::trace.enabled = false;
@@ -873,6 +884,27 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         }
     }
 
+    // An exit out of the evaluation (pending, or thrown by code that could
+    // not return at once): a traced return stops here and goes on to the
+    // function around; compiled callers take break, continue, return and
+    // exit as a code. Answers that code, or 0 with the exit pending.
+    auto exit_from = [&](u32 code) -> u32 {
+        bool loop_code = code == THROW_BREAK || code == THROW_CONTINUE;
+        bool exit_code = code == THROW_RETURN || code == THROW_EXIT;
+        if (exit_code && guard.exit_target) {
+            // The traced code's return stopped at this do: hand it on to the function around it.
+            Cell result_value = *stack::arguments;
+            stack::clear_exit_target(guard.exit_target);
+            guard.exit_target = nullptr;
+            *arg(0) = result_value;
+            stack::top = stack::arguments + 1;
+            stack::throw_exit(code == THROW_RETURN, true);
+            return 0;
+        }
+        if ((loop_code || exit_code) && hand_back && !interpreted) return code;
+        stack::pending = code;
+        return 0;
+    };
     Cell value = *arg(0);
     try {
         switch (TYPE_OF(&value)) {
@@ -883,7 +915,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* code = stack::push_star();
                 block::make_at(code, 1);
                 block::zs_append(code, &value);
-                interpreter::eval(code, true);
+                interpreter::evaluate(code, true);
                 break;
             }
             case TYPE_STRING: {
@@ -906,25 +938,19 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* code = stack::push_star();
                 block::make_at(code, 1);
                 block::zs_append(code, &value);
-                interpreter::eval(code, true);
+                interpreter::evaluate(code, true);
                 break;
             }
         }
     } catch (Throw& t) {
-        u32 code = t.value;
-        bool loop_code = code == THROW_BREAK || code == THROW_CONTINUE;
-        bool exit_code = code == THROW_RETURN || code == THROW_EXIT;
-        if (exit_code && guard.exit_target) {
-            // The traced code's return stopped at this do: hand it on to the function around it.
-            Cell result_value = *stack::arguments;
-            stack::clear_exit_target(guard.exit_target);
-            guard.exit_target = nullptr;
-            *arg(0) = result_value;
-            stack::top = stack::arguments + 1;
-            stack::throw_exit(code == THROW_RETURN, true);
-        }
-        if ((loop_code || exit_code) && hand_back && !interpreted) return code;
-        throw;
+        if (t.value < THROW_THROW || t.value >= THROW_ERROR) throw;
+        return exit_from(t.value);
+    }
+    if (u32 code = stack::pending) [[unlikely]] {
+        // An error goes on as it came.
+        if (code == THROW_ERROR) return 0;
+        stack::pending = 0;
+        return exit_from(code);
     }
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
@@ -958,19 +984,36 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     // only an error of this evaluation is found there.
     make_cell(&error::thrown, TYPE_NONE);
     stack::mark(&w, all ? FRAME_TRY_ALL : FRAME_TRY);
+    // How the evaluation ended: an exit pending as it returned, or thrown.
+    u32 code = 0;
+    bool thrown = false;
     try {
-        interpreter::eval(&block, true);
-        stack::unwind_last();
+        interpreter::evaluate(&block, true);
+        code = stack::pending;
     } catch (Throw& t) {
-        u32 code = t.value;
         // Only the language's own exits stop here; the quit request and the
         // low-level failures go on to the outermost handler.
-        if (code < THROW_THROW || code > THROW_ERROR) throw;
+        if (t.value < THROW_THROW || t.value > THROW_ERROR) throw;
+        code = t.value;
+        thrown = true;
+    }
+    if (!code) {
+        stack::unwind_last();
+    } else {
         if (!all) {
             bool passes = code == THROW_BREAK || code == THROW_CONTINUE || code == THROW_RETURN || code == THROW_EXIT;
-            if (passes && hand_back && !interpreted) return code;
-            if (code != THROW_ERROR) throw;
+            if (passes && hand_back && !interpreted) {
+                stack::pending = 0;
+                return code;
+            }
+            // Any exit but an error passes the guard (a kind-5 one stops it
+            // with an error).
+            if (code != THROW_ERROR) {
+                if (thrown) throw Throw{code};
+                return 0;
+            }
         }
+        stack::pending = 0;
         // A bare error is built once the stacks are back where try found them.
         Cell err = *stack::arguments;
         entry.restore();
@@ -1045,12 +1088,19 @@ void catch_star(bool check, const i32* refinements) {
     StackState entry;
     stack::mark(frame_word(&w, words::_body), FRAME_CATCH);
     try {
-        interpreter::eval(&block, true);
+        interpreter::evaluate(&block, true);
+    } catch (Throw& t) {
+        if (t.value != THROW_THROW) throw;
+        stack::pending = t.value;
+    }
+    if (stack::pending != THROW_THROW) {
+        if (stack::pending) [[unlikely]] return;
         stack::unwind_last();
         stack::top = stack::arguments + 1;
         return;
-    } catch (Throw& t) {
-        if (t.value != THROW_THROW) throw;
+    }
+    stack::pending = 0;
+    {
         // The thrower left the value and its name at the head of our region.
         Cell value = stack::arguments[0];
         Cell thrown_name = stack::arguments[1];
@@ -1078,6 +1128,7 @@ void catch_star(bool check, const i32* refinements) {
             stack::top = stack::arguments + 1;
             stack::push(&thrown_name);
             stack::throw_throw(THROW_THROW);
+            return;
         }
         system_record.thrown = 0;
         stack::throw_origin = nullptr;

@@ -131,6 +131,7 @@ void set_star(bool check, const i32* r) {
         stack::top = args + 1;
         Cell* p = stack::push(&path);
         interpreter::eval_path_at(p, p, 0, 0, interpreter::PathAccess::SET, false, case_);
+        if (stack::pending) [[unlikely]] return;
         stack::top = args + 1;
         return;  // the value stays in the result slot
     }
@@ -191,6 +192,7 @@ void reduce_star(bool check, const i32* r) {
         u32 pos = series_head(code);
         while (pos < block_length(code)) {
             pos = interpreter::eval_next(code, pos, block_length(code), true);
+            if (stack::pending) [[unlikely]] return;
             Cell* v = stack::top - 1;
             clear_cell_flag(v);
             if (append) {
@@ -213,6 +215,7 @@ void reduce_star(bool check, const i32* r) {
         block::make_at(code, 1);
         block::zs_append(code, value);
         interpreter::eval_expression(code, 0, 1, {.prefix = true, .sub = true});
+        if (stack::pending) [[unlikely]] return;
         copy_cell(stack::top - 1, value);
         stack::top = code;
     }
@@ -288,6 +291,7 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
                 break;
             case TYPE_PAREN: {
                 if (block::zs_length_q(v) == 0) break;
+                // compose works deep down in its own recursion: an exit goes on as a throw.
                 interpreter::eval(v, false);
                 Cell* result = stack::top - 1;
                 u32 rt = TYPE_OF(result);
@@ -580,6 +584,8 @@ bool call_lexer_tracer(const Cell* callback, u32 event, Cell* input, Cell* type,
     Cell* owner = function::more_cell(&fn, function::MORE_OWNER);
     if (TYPE_OF(owner) == TYPE_INTEGER) ctx = owner->data2;
     interpreter::call_function(&fn, ctx, &name, 0);
+    // The lexer's scan goes on after its callback: an exit goes on as a throw.
+    stack::throw_pending();
     Cell result = args[0];
     Cell moved = args[1];
     stack::unwind_copy();

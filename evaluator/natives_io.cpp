@@ -62,6 +62,8 @@ void reduce_into_buffer(Cell* value, u32 head) {
     stack::push(&into);
     const i32 refinements[1] = {1};
     call(N_REDUCE, false, refinements);
+    // print goes on with the reduced values: an exit goes on as a throw.
+    stack::throw_pending();
     stack::unwind();
 }
 

@@ -303,6 +303,7 @@ struct Engine {
         stack::push(&rs);
         function::push_unused_slots(&fn, TRACER_ARITY);
         interpreter::call_function(&fn, function::ctx_of(&fn), &name, 0);
+        stack::throw_pending();
         stack::unwind();
         Cell res = *base;
         stack::top = base;
@@ -315,6 +316,8 @@ struct Engine {
         Cell* base = stack::top;
         Cell code = *paren;
         interpreter::eval_pushed(&code);
+        // The rules go on after the action: an exit out of it goes on as a throw.
+        stack::throw_pending();
         stack::top = base + 1;
         return base;
     }

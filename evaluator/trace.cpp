@@ -118,7 +118,10 @@ void fire_event(u32 event, Cell* code, i32 position, const Cell* reference, cons
     Cell* more_owner = function::more_cell(&fn, function::MORE_OWNER);
     if (TYPE_OF(more_owner) == TYPE_INTEGER) ctx = more_owner->data2;
     trace.enabled = false;
-    call_function(&fn, ctx, &cb, 0);  // a throw out of the tracer leaves delivery off
+    call_function(&fn, ctx, &cb, 0);
+    // An exit out of the tracer goes on as a throw (the events are delivered
+    // from everywhere in the evaluator), leaving delivery off.
+    stack::throw_pending();
     trace.enabled = true;
     stack::unwind_copy();
     stack::top = saved_top;

@@ -102,6 +102,7 @@ public:
             make_cell(&guard, TYPE_WORD, 0, static_cast<u32>(symbol::make("fuzz")), 0xFFFFFFFF);
             stack::mark(&guard, FRAME_TRY_ALL);
             interpreter::eval(code, true);
+            stack::throw_pending();
             if (outcome) {
                 budget::set(0, nullptr);
                 outcome->text += "\nresult: " + mold(stack::arguments);
@@ -118,6 +119,7 @@ public:
         stack::arguments = saved_args;
         stack::frame_top = saved_frames;
         stack::throw_origin = nullptr;
+        stack::pending = 0;
         interpreter::trace.active = interpreter::trace.enabled = false;
         cycles::reset();
         if (collecting_) collector::enable();  // after recycle/off

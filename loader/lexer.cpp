@@ -403,11 +403,11 @@ static i32 offset_of(State* lex, const u8* p) {
     if (p < lex->input) p = lex->input;
     if (p > lex->in_end) p = lex->in_end;
     if (!lex->string_input) return static_cast<i32>(p - lex->input);
-    if (p < lex->cache_pos) {
-        lex->cache_pos = lex->input;
-        lex->cache_chars = 0;
-    }
-    lex->cache_chars += static_cast<i32>(unicode::count_utf8_chars(lex->cache_pos, p));
+    // Counted from the last position asked for, backwards as well as
+    // forwards: a token's start after its end must not count from the
+    // input's start, or tracing a long text is quadratic.
+    if (p < lex->cache_pos) lex->cache_chars -= static_cast<i32>(unicode::count_utf8_chars(p, lex->cache_pos));
+    else lex->cache_chars += static_cast<i32>(unicode::count_utf8_chars(lex->cache_pos, p));
     lex->cache_pos = p;
     return lex->cache_chars;
 }

@@ -6,6 +6,7 @@
 #include "runtime/helpers.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
+#include "runtime/rt.h"
 
 namespace zav::stack {
 
@@ -17,6 +18,7 @@ CallFrame* frame_base = nullptr;
 CallFrame* frame_top = nullptr;
 CallFrame* frame_end = nullptr;
 CallFrame* throw_origin = nullptr;
+u32 pending = 0;
 
 namespace {
 
@@ -60,10 +62,13 @@ Cell* hard_end = nullptr;
 
 void overflow() { raise_overflow(); }
 
+void exit_overrun() { rt::quit(rt::RT_ERR_ASSERTION, rt::code_address()); }
+
 void init(node_t argument_block, node_t call_block) {
     machine_stack::init();
     machine_stack::set_raise(raise_overflow);
     throw_origin = nullptr;
+    pending = 0;
     SeriesBuffer* a = GET_BUFFER(argument_block);
     SeriesBuffer* c = GET_BUFFER(call_block);
     bottom = arguments = top = reinterpret_cast<Cell*>(a->data());
@@ -254,7 +259,7 @@ void throw_break(bool with_value, bool continue_) {
     seek_target(saved, FRAME_KIND_LOOP, continue_ ? "continue" : "break", nullptr);
     if (with_value && !continue_) copy_cell(saved.arguments, arguments);
     else make_cell(arguments, TYPE_UNSET);
-    throw Throw{continue_ ? THROW_CONTINUE : THROW_BREAK};
+    pending = continue_ ? THROW_CONTINUE : THROW_BREAK;
 }
 
 void throw_exit(bool with_value, bool at_top) {
@@ -263,10 +268,11 @@ void throw_exit(bool with_value, bool at_top) {
     seek_target(saved, FRAME_KIND_BODY, "return", nullptr);
     if (with_value) {
         copy_cell(saved.arguments, arguments);
-        throw Throw{THROW_RETURN};
+        pending = THROW_RETURN;
+        return;
     }
     make_cell(arguments, TYPE_UNSET);
-    throw Throw{THROW_EXIT};
+    pending = THROW_EXIT;
 }
 
 void throw_throw(u32 code) {
@@ -278,7 +284,7 @@ void throw_throw(u32 code) {
     seek_target(saved, FRAME_KIND_CATCH, "throw", &value);
     push(&value);
     push(&name);
-    throw Throw{code};
+    pending = code;
 }
 
 CallFrame* frame_at_position(const Cell* position) {

@@ -74,9 +74,17 @@ void init_default();
 void set_frame_top(CallFrame* frame);
 // Raise internal/stack-overflow for a full value or frame stack.
 [[noreturn]] void overflow();
+// An evaluation begun while an exit is on its way back (see pending): a
+// caller that went on after its callee ended in one. Ends the process with
+// the runtime's assertion report.
+[[noreturn]] void exit_overrun();
+extern u32 pending;
 // Opens a frame named by `word` (may be null) with the given kind bits.
 inline void mark(const Cell* word, u32 kind_bits) {
-    if (frame_top >= frame_end) overflow();
+    if (frame_top >= frame_end || pending) [[unlikely]] {
+        if (pending) exit_overrun();
+        overflow();
+    }
     *frame_top = CallFrame{(word ? word->data2 & 0xFFFF : 0) << 8 | kind_bits, off_of(arguments),
                            word ? word->data1 : 0, 0, 0};
     frame_top++;
@@ -143,12 +151,30 @@ inline void unwind_to_loop(bool keep) { unwind_frames(FRAME_KIND_LOOP, keep); }
 // Marks the contexts that the open call frames refer to (collector roots).
 void mark_for_collector();
 
-// Non-local exits. Each unwinds the frame stack to its target, leaves the
-// stacks as the catching region expects them and throws Throw{code}. An
-// error's exit (throw_error) is in evaluator/frames.h.
-[[noreturn]] void throw_break(bool with_value, bool continue_);
-[[noreturn]] void throw_exit(bool with_value, bool at_top);
-[[noreturn]] void throw_throw(u32 code);
+// The language's exits (break, continue, return, exit, throw). Each thrower
+// unwinds the frame stack to its target, leaves the stacks as the target's
+// region expects them and sets `pending` to its code; it then returns, and
+// so does every C++ caller between it and the target, each checking
+// `pending` as its callee returns and leaving the stacks alone. The target
+// (a loop, a function body, a catch) takes the code and clears it. An
+// error's exit (throw_error, evaluator/frames.h) stays a C++ throw. A thrower
+// that finds no target, or a kind-5 guard first, raises the throw-category
+// error instead.
+void throw_break(bool with_value, bool continue_);
+void throw_exit(bool with_value, bool at_top);
+void throw_throw(u32 code);
+
+// The code of the exit travelling back to its target (0: none).
+extern u32 pending;
+// For a caller that cannot return at once (code that calls back into the
+// evaluator from deep inside its own work): the pending exit goes on as a
+// C++ throw of its code, which the targets catch as well.
+inline void throw_pending() {
+    if (u32 code = pending) [[unlikely]] {
+        pending = 0;
+        throw Throw{code};
+    }
+}
 
 // Where the latest language `throw` began (null when clear); names the error
 // raised when no catch takes it.

@@ -57,5 +57,11 @@ out=$(ulimit -f 64; "$zav" fsize.zav 2>&1; echo "[exit $?]")
 check "file-size limit" "$(printf 'true\ntrue\nold\n[exit 0]')" "$out"
 check "no temporary file left" "big.txt" "$(ls -A | grep big)"
 
+# Lines of redirected input are read in blocks, yet a child that shares the
+# input reads on from the line after the script's.
+printf 'Zav []\nprint input\ncall/console/shell "read x; echo child: $x"\nprint input\n' > shared-input.zav
+printf 'l1\nl2\nl3\n' > lines.txt
+check "input shared with a child" "$(printf 'l1\nchild: l2\nl3')" "$("$zav" shared-input.zav < lines.txt)"
+
 [ $fail -eq 0 ] && echo "all passed"
 [ $fail -eq 0 ]

@@ -1,5 +1,6 @@
 // Child processes over posix_spawn, pipes and poll.
 #include "runtime/platform/process.h"
+#include "runtime/platform/input.h"
 
 #include <cerrno>
 #include <csignal>
@@ -87,6 +88,7 @@ int start(const std::vector<std::string>& args, int in, int out, int err, pid_t&
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else input::give_back(STDIN_FILENO);  // the child reads on where the script stopped
     if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
     if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, 2);
     posix_spawnattr_t attr;

@@ -45,7 +45,8 @@ std::string last_error() {
     return std::string(error::last.category ? error::last.category : "") + "/" + (error::last.id ? error::last.id : "");
 }
 
-// Runs f and answers the throw value it ends with (0 when it returns).
+// Runs f and answers the exit it ends with: thrown, or pending as it
+// returns (taken); 0 when it returns with none.
 template <class F>
 u32 thrown_by(F f) {
     try {
@@ -53,7 +54,9 @@ u32 thrown_by(F f) {
     } catch (Throw& t) {
         return t.value;
     }
-    return 0;
+    u32 code = stack::pending;
+    stack::pending = 0;
+    return code;
 }
 
 }  // namespace

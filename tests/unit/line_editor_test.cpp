@@ -8,6 +8,7 @@
 
 #include "console/char_width.h"
 #include "console/terminal.h"
+#include "runtime/platform/input.h"
 
 using namespace zav;
 using namespace zav::terminal;
@@ -425,15 +426,31 @@ TEST(StdinReadline, Lines) {
     for (const auto& c : cases) EXPECT_EQ(read_lines(c.input), c.lines) << c.input;
 }
 
-TEST(StdinReadline, TakesNothingPastTheLine) {
+// Lines are read in blocks: what follows a line stays for the process's
+// other readers (read-stdin), and a file shared with a child gets its offset
+// back to just after the line.
+TEST(StdinReadline, LeavesWhatFollowsTheLineForOtherReaders) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "one\nrest", 8), 8);
     close(fds[1]);
-    ASSERT_TRUE(stdin_readline(fds[0]).has_value());
-    char buf[8];
-    EXPECT_EQ(read(fds[0], buf, sizeof buf), 4);
+    EXPECT_EQ(stdin_readline(fds[0]), std::u32string(U"one"));
+    u8 buf[8];
+    EXPECT_EQ(input::read_bytes(fds[0], buf, sizeof buf), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "rest");
     close(fds[0]);
+
+    char name[] = "/tmp/zav-lines-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    unlink(name);
+    ASSERT_EQ(write(fd, "one\ntwo\n", 8), 8);
+    ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    EXPECT_EQ(stdin_readline(fd), std::u32string(U"one"));
+    input::give_back(fd);
+    char rest[8];
+    EXPECT_EQ(read(fd, rest, sizeof rest), 4);
+    close(fd);
 }
 
 }  // namespace
