@@ -45,7 +45,7 @@ struct Header {
     u32 header_size;
     u32 colours;  // palette entries
     u32 entry;    // bytes a palette entry: 3 in a core header, else 4
-    Field red, green, blue, alpha;
+    Field red{}, green{}, blue{}, alpha{};
 };
 
 // The header, checked; false for anything this reader cannot make sense of.
