@@ -9,6 +9,7 @@
 
 #include "datatypes/block.h"
 #include "runtime/collector.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
