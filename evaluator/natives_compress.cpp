@@ -11,7 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/checksum.h"
+#include "datatypes/checksum.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "loader/compress.h"

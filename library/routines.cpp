@@ -31,7 +31,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -148,7 +148,7 @@ void warn() {
     make_cell(arg(0), TYPE_UNSET);
 }
 
-void os_info() { *arg(0) = *platform::get_OS_info(); }
+void os_info() { *arg(0) = *host::os_info(); }
 
 // ---- float text switches ------------------------------------------------------------
 
@@ -248,8 +248,8 @@ void interpreted_q() { result_logic(!interpreter::called_from_library()); }
 
 // ---- clipboard and standard output ------------------------------------------------------
 
-void read_clipboard() { *arg(0) = *clipboard::read(); }
-void write_clipboard() { result_logic(clipboard::write(arg(0))); }
+void read_clipboard() { *arg(0) = *host::read_clipboard(); }
+void write_clipboard() { result_logic(host::write_clipboard(arg(0))); }
 
 void write_stdout() {
     Cell* data = arg(0);
