@@ -192,6 +192,31 @@ namespace {
 
 // ---- argument fetching ------------------------------------------------------------
 
+// A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
+// a paren evaluated in a frame of its own, a get-word's or get-path's
+// value, anything else as it is. Answers whether code ran for it.
+bool push_literal_arg(Cell* v, Cell* code, u32 pos, u32 tail) {
+    switch (TYPE_OF(v)) {
+        case TYPE_PAREN: {
+            Cell bw = body_word();
+            stack::mark_kind82(&bw);
+            evaluate(v, true);
+            if (exiting()) [[unlikely]] return true;
+            stack::unwind();
+            return true;
+        }
+        case TYPE_GET_WORD:
+            stack::push(context::get(v));
+            return false;
+        case TYPE_GET_PATH:
+            eval_path_at(v, code, pos, tail, PathAccess::GET, true);
+            return true;
+        default:
+            stack::push(v);
+            return false;
+    }
+}
+
 // Fetches one argument at `pos` (pushed as a new stack value).
 u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell* code, u32 pos, u32 tail,
               bool infix, i32 mode) {
@@ -223,25 +248,8 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &v);
             return pos + 1;
         case FETCH_LIT:
-            switch (TYPE_OF(&v)) {
-                case TYPE_PAREN: {
-                    Cell bw = body_word();
-                    stack::mark_kind82(&bw);
-                    evaluate(&v, true);
-                    if (exiting()) [[unlikely]] return pos + 1;
-                    stack::unwind();
-                    return pos + 1;
-                }
-                case TYPE_GET_WORD:
-                    stack::push(context::get(&v));
-                    return pos + 1;
-                case TYPE_GET_PATH:
-                    eval_path_at(&v, code, pos, tail, PathAccess::GET, true);
-                    return pos + 1;
-                default:
-                    stack::push(&v);
-                    return pos + 1;
-            }
+            push_literal_arg(&v, code, pos, tail);
+            return pos + 1;
         default:
             return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, {.prefix = infix, .sub = true});
     }
@@ -833,10 +841,9 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return pos;
 }
 
-// A lit-word parameter's argument at `pos`, pushed as fetch_arg takes it:
-// a paren evaluated in a frame of its own, a get-word's or get-path's
-// value, anything else as it is. At the tail it is unset where the
-// parameter takes unset, else missing.
+// A lit-word parameter's argument at `pos`, pushed as fetch_arg takes it
+// (push_literal_arg); at the tail it is unset where the parameter takes
+// unset, else missing.
 [[gnu::noinline]] u32 lit_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
                               u32 param, u32 pos) {
     if (pos >= view.tail) {
@@ -845,26 +852,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         return pos;
     }
     Cell v = view.cells[pos];
-    switch (TYPE_OF(&v)) {
-        case TYPE_PAREN: {
-            Cell bw = body_word();
-            stack::mark_kind82(&bw);
-            evaluate(&v, true);
-            if (exiting()) [[unlikely]] return pos + 1;
-            stack::unwind();
-            break;
-        }
-        case TYPE_GET_WORD:
-            stack::push(context::get(&v));
-            break;
-        case TYPE_GET_PATH:
-            eval_path_at(&v, s.code, pos, s.tail, PathAccess::GET, true);
-            if (exiting()) [[unlikely]] return pos + 1;
-            break;
-        default:
-            stack::push(&v);
-            return pos + 1;
-    }
+    if (!push_literal_arg(&v, s.code, pos, s.tail) || exiting()) return pos + 1;
     // Code ran: the record and the code as they are now.
     if (!record_current(rec, more)) rec = call_record(s.fn, type);
     view.read(s.code, s.tail);
