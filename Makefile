@@ -74,13 +74,15 @@ bench: deps-bench $(BUILD)/build.ninja
 # with the interpreter's fast paths and under the reference evaluator (a
 # forked copy of the same state); a difference in output, value or error
 # aborts with both outcomes.
+# image_fuzz runs the image codecs' decoder the same way, seeded with
+# tests/fuzz-corpus/image and tests/fixtures/pngsuite/png.
 $(FUZZ)/build.ninja: | deps-fuzz
 	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 fuzz: deps-fuzz $(FUZZ)/build.ninja
 	@cmake --build $(FUZZ) -j $(JOBS) --target lexer_fuzz eval_fuzz eval_diff_fuzz crush_fuzz inflate_fuzz zlib_fuzz gunzip_fuzz zavbin_fuzz \
-		json_fuzz csv_fuzz url_fuzz
+		json_fuzz csv_fuzz url_fuzz image_fuzz
 
 clean:
 	@rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -14,6 +14,7 @@ bash "$(dirname "$0")/growth.sh" "$build"    # work that must grow linearly, at 
 bash "$(dirname "$0")/startup.sh" "$build"   # start-up of the whole process, and the boot image's size
 bash "$(dirname "$0")/load-save.sh" "$build" # save and load of 10 MB of values against python3's json and pickle
 bash "$(dirname "$0")/codecs.sh" "$build"    # JSON and CSV codecs against python3's json and csv
+bash "$(dirname "$0")/images/images.sh" "$build"  # image load and save against libpng and libjpeg called directly
 
 # The lexer benchmark writes its data as JSON too: python3's json.loads on the same data, for reference.
 json="${TMPDIR:-/tmp}/zav_lexer_bench.json"

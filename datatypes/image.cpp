@@ -33,9 +33,10 @@ namespace {
 
 inline u32 head_of(const Cell* image) { return series_head(image); }
 
-// Tells an owning object about a change (only an owned image pays).
+// Tells an owning object about a change (only an owned image pays more
+// than a look-up).
 void tell(const Cell* image, const char* action, i32 index, i32 count, const Cell* value = nullptr) {
-    if (!(image->header & ownership::OWNED_IMAGE)) return;
+    if (!ownership::owned_q(series_node(image))) return;
     Cell held = *image;
     ownership::check(&held, symbol::make(action), value, index, count);
 }
@@ -528,6 +529,11 @@ Cell* encode(Cell* image, Cell* where, i32 format) {
     *where = *out;
     stack::pop(1);
     return where;
+}
+
+Cell* resize(Cell* image, u32 width, u32 height) {
+    Cell source = *image;
+    return scale(stack::push_star(), &source, width, height);
 }
 
 void init() {

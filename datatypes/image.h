@@ -32,6 +32,10 @@ Cell* decode(Cell* data);
 // given, else pushed. An image of width or height 0 raises access/bad-media.
 Cell* encode(Cell* image, Cell* where, i32 format);
 
+// A new image! of width x height pushed on the stack, each pixel taken from
+// the nearest of the image's (a drawing back-end fits pictures to its cells).
+Cell* resize(Cell* image, u32 width, u32 height);
+
 void init();
 
 }  // namespace zav::image

@@ -6,9 +6,11 @@
 #include <sys/utsname.h>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/simple_io.h"
@@ -80,6 +82,10 @@ Cell* read() {
         case ReadResult::ok: break;
     }
     if (kind == Kind::files) return files_of(data);
+    if (kind == Kind::image) {
+        Cell* bytes = binary::load(reinterpret_cast<const u8*>(data.data()), static_cast<u32>(data.size()));
+        return image::decode(bytes);
+    }
     return simple_io::utf8_to_string(reinterpret_cast<const u8*>(data.data()), static_cast<u32>(data.size()));
 }
 
@@ -105,6 +111,12 @@ bool write(Cell* value) {
                 stack::pop(2);
             }
             return set(Kind::files, data);
+        }
+        case TYPE_IMAGE: {
+            Cell* png = image::encode(value, nullptr, image::IMAGE_PNG);
+            data.assign(reinterpret_cast<const char*>(binary::zs_head(png)), binary::zs_length_q(png));
+            stack::pop(1);
+            return set(Kind::image, data);
         }
         default: fire("script", "invalid-arg", value);
     }

@@ -5,11 +5,12 @@
 
 namespace zav::clipboard {
 
-// Pushes the clipboard's content: a string!, a block of file! values, none
-// when it holds nothing this can read, false when it cannot be read.
+// Pushes the clipboard's content: a string!, a block of file! values, an
+// image!, none when it holds nothing this can read, false when it cannot be read.
 Cell* read();
-// Puts a string! or a block of file! values on the clipboard, or empties it
-// for none; false when that failed. Anything else raises script/invalid-arg.
+// Puts a string!, a block of file! values or an image! (as PNG) on the
+// clipboard, or empties it for none; false when that failed. Anything else
+// raises script/invalid-arg.
 bool write(Cell* value);
 
 }  // namespace zav::clipboard

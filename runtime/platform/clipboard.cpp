@@ -97,11 +97,17 @@ ReadResult get(Kind& kind, std::string& data) {
     bool text = wayland ? has_line(types, "text/plain", true) || has_line(types, "UTF8_STRING", false)
                         : has_line(types, "UTF8_STRING", false) || has_line(types, "text/plain", true);
     bool files = has_line(types, "text/uri-list", false);
-    if (!text && !files) return ReadResult::empty;
-    kind = text ? Kind::text : Kind::files;
+    bool image = has_line(types, "image/png", false);
+    if (!text && !files && !image) return ReadResult::empty;
+    kind = text ? Kind::text : files ? Kind::files : Kind::image;
     std::string command;
-    if (wayland) command = text ? "wl-paste --no-newline --type text" : "wl-paste --no-newline --type text/uri-list";
-    else command = text ? "xclip -selection clipboard -o -t UTF8_STRING" : "xclip -selection clipboard -o -t text/uri-list";
+    if (wayland) {
+        command = text ? "wl-paste --no-newline --type text"
+                : files ? "wl-paste --no-newline --type text/uri-list" : "wl-paste --type image/png";
+    } else {
+        command = text ? "xclip -selection clipboard -o -t UTF8_STRING"
+                : files ? "xclip -selection clipboard -o -t text/uri-list" : "xclip -selection clipboard -o -t image/png";
+    }
     if (run(command, nullptr, &data) != 0) {
         kind = Kind::nothing;
         return ReadResult::unavailable;
@@ -118,13 +124,16 @@ bool set(Kind kind, const std::string& data) {
     }
     if (b == Backend::wayland) {
         if (kind == Kind::nothing) return run("wl-copy --clear", nullptr, nullptr) == 0;
-        return run(kind == Kind::files ? "wl-copy --type text/uri-list" : "wl-copy --type \"text/plain;charset=utf-8\"",
+        return run(kind == Kind::files   ? "wl-copy --type text/uri-list"
+                   : kind == Kind::image ? "wl-copy --type image/png"
+                                         : "wl-copy --type \"text/plain;charset=utf-8\"",
                    &data, nullptr) == 0;
     }
     static const std::string nothing;
     if (kind == Kind::nothing) return run("xclip -selection clipboard -i", &nothing, nullptr) == 0;
-    return run(kind == Kind::files ? "xclip -selection clipboard -i -t text/uri-list"
-                                   : "xclip -selection clipboard -i -t UTF8_STRING",
+    return run(kind == Kind::files   ? "xclip -selection clipboard -i -t text/uri-list"
+               : kind == Kind::image ? "xclip -selection clipboard -i -t image/png"
+                                     : "xclip -selection clipboard -i -t UTF8_STRING",
                &data, nullptr) == 0;
 }
 

@@ -8,13 +8,14 @@
 
 namespace zav::clipboard {
 
-// What the clipboard offers, richest first.
-enum class Kind { nothing, text, files };
+// What the clipboard offers, in the order reading prefers it.
+enum class Kind { nothing, text, files, image };
 
 enum class ReadResult { ok, empty, unavailable };
-// The UTF-8 text, or for files the "text/uri-list" lines.
+// The UTF-8 text, for files the "text/uri-list" lines, for an image the
+// bytes of a PNG file.
 ReadResult get(Kind& kind, std::string& data);
-// Puts UTF-8 text or a "text/uri-list" on the clipboard; Kind::nothing
+// Puts UTF-8 text, a "text/uri-list" or a PNG image on the clipboard; Kind::nothing
 // empties it. False when the clipboard could not be written.
 bool set(Kind kind, const std::string& data);
 

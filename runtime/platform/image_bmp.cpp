@@ -2,6 +2,7 @@
 // V5 headers; 1, 2, 4 and 8 bits with a palette (RLE8 and RLE4 too), 16, 24
 // and 32 bits, with bit-field masks. Written as 32-bit BGRA with an alpha
 // mask in a V5 header, bottom-up, so that alpha survives the round trip.
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/platform/image_files_internal.h"
@@ -22,7 +23,8 @@ u32 u32_at(const u8* p) { return p[0] | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p
 // One channel of a bit-field mask, scaled to 8 bits.
 struct Field {
     u32 mask = 0, shift = 0, bits = 0;
-    explicit Field(u32 m = 0) : mask(m) {
+    Field() = default;
+    explicit Field(u32 m) : mask(m) {
         if (!m) return;
         while (!((m >> shift) & 1)) shift++;
         while (shift + bits < 32 && ((m >> (shift + bits)) & 1)) bits++;
@@ -43,7 +45,7 @@ struct Header {
     u32 header_size;
     u32 colours;  // palette entries
     u32 entry;    // bytes a palette entry: 3 in a core header, else 4
-    Field red, green, blue, alpha;
+    Field red{}, green{}, blue{}, alpha{};
 };
 
 // The header, checked; false for anything this reader cannot make sense of.
@@ -231,6 +233,8 @@ Status decode_bmp(const u8* bytes, size_t length, Sink sink, void* context) {
     bool rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
     // Uncompressed rows must all be there before anything is made.
     if (!rle && h.height > (length - offset) / stride_of(h.width, h.bpp)) return Status::corrupt;
+    // The palette ends where the pixels begin, whatever count the header says.
+    if (h.colours && offset >= palette_at) h.colours = std::min<u64>(h.colours, (offset - palette_at) / h.entry);
     u32 palette[256];
     read_palette(bytes, length, palette_at, h, palette);
     u32* pixels = sink(context, h.width, h.height);

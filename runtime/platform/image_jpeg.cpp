@@ -203,6 +203,8 @@ Status decode_jpeg(const u8* bytes, size_t length, Sink sink, void* context) {
 Status encode_jpeg(const u32* pixels, u32 width, u32 height, std::string& out) {
     const Library* lib = library();
     if (!lib) return Status::no_library;
+    // Refused before the library starts, which would fail holding its buffer.
+    if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) return Status::corrupt;
     Encoder e{};
     set_errors(lib, e.errors);
     e.info.err = &e.errors.mgr;
@@ -210,8 +212,8 @@ Status encode_jpeg(const u32* pixels, u32 width, u32 height, std::string& out) {
     lib->create_compress(&e.info, JPEG_LIB_VERSION, sizeof e.info);
     Status s = write_jpeg(lib, e, pixels, width, height);
     lib->destroy_compress(&e.info);
-    // The library's own buffer, made with malloc. After a failure it may
-    // already have been replaced and freed by the library: left alone then.
+    // The library's own buffer, made with malloc. After a failure (out of
+    // memory) it may already have been replaced and freed: left alone then.
     if (s == Status::ok) {
         if (e.buffer) out.assign(reinterpret_cast<const char*>(e.buffer), e.size);
         std::free(e.buffer);

@@ -62,9 +62,11 @@ const Library* library() {
     return ok ? &lib : nullptr;
 }
 
-// libtiff's buffers follow sizes the file declares; none may be larger than
-// this (the largest strip of a 65535-pixel-wide image is far below it).
-constexpr tmsize_t MAX_ALLOC = tmsize_t(1) << 30;
+// libtiff's buffers follow sizes the file declares (a tile may claim to be
+// larger than its image); none may be larger than this. Writers make strips
+// of a few kilobytes; even a picture held in one strip fits up to some 60
+// million pixels.
+constexpr tmsize_t MAX_ALLOC = tmsize_t(256) << 20;
 
 // The file in memory: read from the bytes, or written to a string that grows.
 struct File {

@@ -452,6 +452,19 @@ TEST_F(ZavbinTest, VectorsCarryTheirElementTypeAndWidth) {
     EXPECT_EQ(fault(compact({0x23, 0x02 | 5 << 2, 0x01, 1, 2, 3, 4})), "script/zb-invalid-record 12");
 }
 
+TEST_F(ZavbinTest, ImagesCarryTheirSizeAndPixelWords) {
+    Cell v;
+    ASSERT_EQ(test::error_of([&] { v = eval("make image! [2x1 #{FF00000000FF}]"); }), "");
+    collector::Guard keep(&v);
+    EXPECT_EQ(payload_of(enc(&v, true)), (Bytes{0x35, 0x02, 0x01, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF}));
+    // A side beyond 65,535, pixels beyond the data (checked before anything
+    // is made for them, however large the size), a head beyond the pixels.
+    EXPECT_EQ(fault(compact({0x35, 0x80, 0x80, 0x04, 0x01})), "script/zb-invalid-record 12");
+    EXPECT_EQ(fault(compact({0x35, 0x02, 0x01, 0, 0, 0})), "script/zb-invalid-record 14");
+    EXPECT_EQ(fault(compact({0x35, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0x03})), "script/zb-invalid-record 18");
+    EXPECT_EQ(fault(compact({0x75, 0x03, 0x01, 0x01, 1, 2, 3, 4})), "script/zb-invalid-record 12");
+}
+
 TEST_F(ZavbinTest, RefusedTypesLeaveTheWriterClean) {
     Cell r;
     make_cell(&r, TYPE_HANDLE, 0, 1, 0xFFFFFFFFu);
