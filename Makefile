@@ -74,6 +74,8 @@ bench: deps-bench $(BUILD)/build.ninja
 # with the interpreter's fast paths and under the reference evaluator (a
 # forked copy of the same state); a difference in output, value or error
 # aborts with both outcomes.
+# image_fuzz runs the image codecs' decoder the same way, seeded with
+# tests/fuzz-corpus/image and tests/fixtures/pngsuite/png.
 $(FUZZ)/build.ninja: | deps-fuzz
 	@cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

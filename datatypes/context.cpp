@@ -118,6 +118,17 @@ node_t make(Cell* spec, bool on_stack, bool self, u32 kind) {
 }
 
 i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
+    // A small context (an object's fields, a function's locals) is read
+    // faster than hashed: the word is mostly spelt as it was defined, and a
+    // context holds one spelling of each word, so the first equal symbol is it.
+    SeriesBuffer* b = GET_BUFFER(hashtable::record(table_of(ctx))->block);
+    u32 n = b->used_bytes() / sizeof(Cell);
+    if (n <= 16) {
+        const Cell* words = reinterpret_cast<const Cell*>(b->head());
+        for (u32 i = 0; i < n; i++)
+            if (words[i].data2 == static_cast<u32>(symbol)) return static_cast<i32>(i);
+        if (!case_insensitive) return -1;
+    }
     return hashtable::get_ctx(table_of(ctx), static_cast<u32>(symbol), case_insensitive, 0, nullptr);
 }
 

@@ -8,6 +8,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
+#include "datatypes/system_object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/action_slots.h"
@@ -114,7 +115,14 @@ void form_block_message(Cell* err, Cell* blk, Cell* buffer) {
             for (u32 f = 0; f < FIELD_COUNT; f++) {
                 if (symbol::resolve(symbol::make(field_names[f])) != symbol::resolve(static_cast<i32>(item.data2)))
                     continue;
-                write_limited(field(err, f), buffer, !syntax, false, 80);
+                // A failure while writing an argument leaves the report going.
+                Cell* saved_top = stack::top;
+                try {
+                    write_limited(field(err, f), buffer, !syntax, false, 80);
+                } catch (Throw& thrown) {
+                    if (thrown.value != THROW_ERROR) throw;
+                    stack::top = saved_top;
+                }
                 break;
             }
         }
@@ -349,14 +357,91 @@ Cell* make(Cell*, Cell* spec, u32) {
     }
 }
 
-i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
-    // An error among its own arguments (formed, in a syntax message) is
-    // written once; inside itself it shows as "...".
-    if (cycles::detect_q(err, buffer, part, false)) return part;
-    cycles::Guard guard(cycles::node_of(err));
-    u32 start = string::zs_abs_length_q(buffer);
+namespace {
+
+// The catalog the report reads: system/catalog/errors, which scripts may
+// change; before the system object exists (and in tests without one), the
+// runtime's own table.
+Cell* catalog_object() {
+    Cell* c = system_object::field({"catalog", "errors"});
+    return c && TYPE_OF(c) == TYPE_OBJECT ? c : nullptr;
+}
+
+// The field of an object that a word names, or null.
+Cell* field_named(Cell* obj, const Cell* word) {
+    if (!word::any_word_q(TYPE_OF(word)) || object::find_word(obj, word) < 0) return nullptr;
+    return object::select_word(obj, word);
+}
+Cell* field_named(Cell* obj, const char* name) {
+    Cell w;
+    word_named(&w, name);
+    return field_named(obj, &w);
+}
+
+// A template that is a word stands for the error field it names.
+void write_word_template(Cell* err, Cell* value, Cell* buffer) {
+    if (TYPE_OF(value) == TYPE_STRING) {
+        actions::form_dispatch(value, buffer, nullptr, 0x7FFFFFFF);
+    } else if (TYPE_OF(value) == TYPE_BLOCK) {
+        form_block_message(err, value, buffer);
+    } else {
+        // Any other value (an error, even this error itself) is shown as an
+        // argument is: molded and cut, so the report stays readable and
+        // bounded, and printing it changes nothing in the error.
+        write_limited(value, buffer, true, false, 80);
+    }
+}
+
+// "Category: message" from the catalog object: the category's `type` text,
+// then the id's template (a string as it is, a block filled from the
+// error's fields). An unknown category or id, or a template of another
+// kind, makes the error internal/invalid-error and the report goes on.
+void form_head(Cell* cats, Cell* err, Cell* buffer) {
+    Cell* cat = field_named(cats, field(err, FIELD_TYPE));
+    Cell* entry = nullptr;
+    if (!cat || TYPE_OF(cat) != TYPE_OBJECT) {
+        make_invalid(err, field(err, FIELD_TYPE));
+    } else if (!(entry = field_named(cat, field(err, FIELD_ID)))) {
+        make_invalid(err, field(err, FIELD_ID));
+    }
+    if (!entry) {
+        cat = field_named(cats, "internal");
+        entry = cat && TYPE_OF(cat) == TYPE_OBJECT ? field_named(cat, "invalid-error") : nullptr;
+    }
+    // Copies: writing allocates, which may move the objects' values.
+    Cell title, tmpl;
+    make_cell(&title, TYPE_NONE);
+    make_cell(&tmpl, TYPE_NONE);
+    if (cat && TYPE_OF(cat) == TYPE_OBJECT) {
+        if (Cell* t = field_named(cat, "type")) title = *t;
+    }
+    if (entry) tmpl = *entry;
+    if (TYPE_OF(&title) == TYPE_STRING) actions::form_dispatch(&title, buffer, nullptr, 0x7FFFFFFF);
+    else if (TYPE_OF(&title) != TYPE_NONE) write_limited(&title, buffer, false, false, 80);
+    text(buffer, ": ");
+    if (TYPE_OF(&tmpl) == TYPE_WORD || TYPE_OF(&tmpl) == TYPE_GET_WORD) {
+        // The word names a field of the error: its value is the message.
+        Cell value;
+        make_cell(&value, TYPE_NONE);
+        for (u32 f = 0; f < FIELD_COUNT; f++) {
+            if (symbol::resolve(symbol::make(field_names[f])) != symbol::resolve(static_cast<i32>(tmpl.data2))) continue;
+            value = *field(err, f);
+            break;
+        }
+        write_word_template(err, &value, buffer);
+    } else if (TYPE_OF(&tmpl) == TYPE_STRING) {
+        actions::form_dispatch(&tmpl, buffer, nullptr, 0x7FFFFFFF);
+    } else if (TYPE_OF(&tmpl) == TYPE_BLOCK) {
+        form_block_message(err, &tmpl, buffer);
+    } else {
+        Cell t = *field(err, FIELD_TYPE);
+        make_invalid(err, &t);
+    }
+}
+
+// The same from the runtime's table.
+void form_head_from_table(Cell* err, Cell* buffer, i32 part) {
     const auto& cats = catalog();
-    text(buffer, "*** ");
     Cell* type = field(err, FIELD_TYPE);
     i32 cat = word::any_word_q(TYPE_OF(type)) ? find_category(name_of(type)) : -1;
     if (cat < 0) {
@@ -374,21 +459,24 @@ i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
     text(buffer, cats[cat].title);
     text(buffer, ": ");
     if (entry->kind == Template::word) {
-        // The template names a field: its value is the message.
         Cell value = *field(err, static_cast<u32>(entry->items[0].field));
-        if (TYPE_OF(&value) == TYPE_STRING) {
-            actions::form_dispatch(&value, buffer, nullptr, 0x7FFFFFFF);
-        } else if (TYPE_OF(&value) == TYPE_BLOCK) {
-            form_block_message(err, &value, buffer);
-        } else {
-            // Any other value (an error, even this error itself) is shown as an
-            // argument is: molded and cut, so the report stays readable and
-            // bounded, and printing it changes nothing in the error.
-            write_limited(&value, buffer, true, false, 80);
-        }
+        write_word_template(err, &value, buffer);
     } else {
         form_message(err, *entry, buffer, part);
     }
+}
+
+}  // namespace
+
+i32 form(Cell* err, Cell* buffer, Cell*, i32 part) {
+    // An error among its own arguments (formed, in a syntax message) is
+    // written once; inside itself it shows as "...".
+    if (cycles::detect_q(err, buffer, part, false)) return part;
+    cycles::Guard guard(cycles::node_of(err));
+    u32 start = string::zs_abs_length_q(buffer);
+    text(buffer, "*** ");
+    if (Cell* cats = catalog_object()) form_head(cats, err, buffer);
+    else form_head_from_table(err, buffer, part);
 
     text(buffer, "\n*** Where: ");
     Cell where = *field(err, FIELD_WHERE);

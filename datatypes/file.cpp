@@ -90,10 +90,35 @@ i32 mold(Cell* file, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
     u32 head = series_head(file);
     u32 n = string::zs_length_q(file);
     if (arg && part >= 0 && static_cast<u32>(part) < n) n = static_cast<u32>(part);
-    bool quoted = n == 0;
-    for (u32 i = 0; i < n && !quoted; i++) {
+    bool quoted = n == 0, encoded = false;
+    for (u32 i = 0; i < n && !encoded; i++) {
         u32 c = string::zs_abs_at(file, head + i);
-        quoted = c < 127 && quoted_char_q(c);
+        quoted = quoted || (c < 127 && quoted_char_q(c));
+        // Quotes cannot carry these: a control character would reach the
+        // terminal raw (a line feed ends the name), and "^" and a double
+        // quote load back as something else.
+        encoded = (string::control_char_q(c) && c != '\t') || c == '"' || c == '^';
+    }
+    if (encoded) {
+        // The unquoted form with "%" escapes, which the lexer decodes.
+        SeriesBuffer* out = GET_BUFFER(series_node(buffer));
+        u32 before = out->length();
+        out = string::append_char(out, '%');
+        for (u32 i = 0; i < n; i++) {
+            u32 c = string::zs_abs_at(file, head + i);
+            if ((c < 127 && quoted_char_q(c)) || string::control_char_q(c)) {
+                u8 bytes[4];
+                u32 k = unicode::cp_to_utf8(c, bytes);
+                for (u32 j = 0; j < k; j++) {
+                    out = string::append_char(out, '%');
+                    out = string::append_char(out, static_cast<u8>("0123456789ABCDEF"[bytes[j] >> 4]));
+                    out = string::append_char(out, static_cast<u8>("0123456789ABCDEF"[bytes[j] & 15]));
+                }
+            } else {
+                out = string::append_char(out, c);
+            }
+        }
+        return part - static_cast<i32>(out->length() - before);
     }
     string::append_char(buffer, '%');
     if (quoted) string::append_char(buffer, '"');

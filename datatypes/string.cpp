@@ -74,6 +74,25 @@ u8 escape_letter(u32 cp) {
 }
 
 inline u32 fold(u32 cp) { return case_folding::change_char(cp, 1); }
+// The same for a code point of a one-byte text: ASCII without the tables.
+inline u32 fold_narrow(u32 cp) {
+    if (cp < 0x80) return cp - 'a' < 26 ? cp - 32 : cp;
+    return fold(cp);
+}
+
+// A text from its head: where it starts, how many code points, their width.
+struct Text {
+    const u8* head;
+    u32 length;
+    u32 unit;
+};
+inline Text text_view(Cell* str) {
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    u32 unit = buffer_unit(b);
+    u32 total = b->used_bytes() >> (unit >> 1);  // units are 1, 2 or 4
+    if (series_head(str) > total) series_head(str) = total;
+    return {b->head() + series_head(str) * unit, total - series_head(str), unit};
+}
 
 }  // namespace
 
@@ -425,8 +444,8 @@ i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
     Cell sa = *a, sb = *b;
     if (TYPE_OF(&sa) == TYPE_SYMBOL_ID) symbol_as_string(a, &sa);
     if (TYPE_OF(&sb) == TYPE_SYMBOL_ID) symbol_as_string(b, &sb);
-    u32 la = zs_length_q(&sa);
-    u32 lb = zs_length_q(&sb);
+    Text ta = text_view(&sa), tb = text_view(&sb);
+    u32 la = ta.length, lb = tb.length;
     u32 n;
     if (match) {
         if (lb == 0) return op == COMP_FIND ? 1 : 0;
@@ -442,24 +461,32 @@ i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
         n = la < lb ? la : lb;
     }
     bool fold_case = op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT;
-    SeriesBuffer* ba = GET_BUFFER(series_node(&sa));
-    SeriesBuffer* bb = GET_BUFFER(series_node(&sb));
-    u32 ua = buffer_unit(ba), ub = buffer_unit(bb);
-    const u8* pa = zs_head(&sa);
-    const u8* pb = zs_head(&sb);
+    u32 ua = ta.unit, ub = tb.unit;
+    const u8* pa = ta.head;
+    const u8* pb = tb.head;
     u32 ca = 0, cb = 0;
     u32 i = 0;
     // Equal characters stay equal folded: only a mismatch is worth folding.
-    if (ua == 1 && ub == 1)
-        while (i < n && pa[i] == pb[i]) i++;
-    for (; i < n; i++) {
-        ca = get_char(pa + i * ua, ua);
-        cb = get_char(pb + i * ub, ub);
-        if (ca != cb && fold_case) {
-            ca = fold(ca);
-            cb = fold(cb);
+    if (ua == 1 && ub == 1) {
+        for (; i < n; i++) {
+            ca = pa[i];
+            cb = pb[i];
+            if (ca == cb) continue;
+            if (!fold_case) break;
+            ca = fold_narrow(ca);
+            cb = fold_narrow(cb);
+            if (ca != cb) break;
         }
-        if (ca != cb) break;
+    } else {
+        for (; i < n; i++) {
+            ca = get_char(pa + i * ua, ua);
+            cb = get_char(pb + i * ub, ub);
+            if (ca != cb && fold_case) {
+                ca = fold(ca);
+                cb = fold(cb);
+            }
+            if (ca != cb) break;
+        }
     }
     if (ca == cb && !match) return la > lb ? 1 : la == lb ? 0 : -1;
     return ca > cb ? 1 : ca == cb ? 0 : -1;

@@ -142,6 +142,11 @@ constexpr i32 ESC_MOLD = 253;
 // Appends cp as mold writes it: ^ escapes for control characters, caret and
 // double quote, ^(hex) from 128 to 159 (above 127 with all).
 SeriesBuffer* append_escaped_char(SeriesBuffer* buf, u32 cp, i32 mode, bool all);
+// The control characters: C0, DEL and C1.
+inline bool control_char_q(u32 cp) { return cp < 32 || (cp >= 127 && cp <= 159); }
+// Those a terminal acts on beyond laying out lines (tab and line feed): a
+// molded value never writes them raw.
+inline bool terminal_control_q(u32 cp) { return control_char_q(cp) && cp != '\t' && cp != '\n'; }
 inline void append_escaped_char(Cell* buffer, u32 cp, i32 mode, bool all) {
     append_escaped_char(GET_BUFFER(series_node(buffer)), cp, mode, all);
 }

@@ -38,25 +38,49 @@ void register_kind(u32 type, const char* name, std::initializer_list<SlotEntry> 
     datatype::register_type(type, TYPE_STRING, name, slots);
 }
 
-i32 bracketed(Cell* value, Cell* buffer, Cell* arg, i32 part) {
+// The text from its head (up to the part limit with `arg`), as form writes
+// it, but with control characters as string! escapes: a molded value never
+// sends raw control codes to a terminal. (These kinds have no escapes of
+// their own to load back; their text is shown, not changed.)
+i32 form_visible(Cell* value, Cell* buffer, Cell* arg, i32 part) {
+    u32 head = series_head(value);
+    u32 n = string::zs_length_q(value);
+    if (arg && part >= 0 && static_cast<u32>(part) < n) n = static_cast<u32>(part);
+    bool plain = true;
+    for (u32 i = 0; i < n && plain; i++) {
+        u32 c = string::zs_abs_at(value, head + i);
+        plain = !string::terminal_control_q(c);
+    }
+    if (plain) return string::form(value, buffer, arg, part);
+    SeriesBuffer* out = GET_BUFFER(series_node(buffer));
+    u32 before = out->length();
+    for (u32 i = 0; i < n; i++) {
+        u32 c = string::zs_abs_at(value, head + i);
+        if (string::terminal_control_q(c)) out = string::append_escaped_char(out, c, string::ESC_MOLD, false);
+        else out = string::append_char(out, c);
+    }
+    return part - static_cast<i32>(out->length() - before);
+}
+
+i32 bracketed(Cell* value, Cell* buffer, Cell* arg, i32 part, bool mold) {
     string::concatenate_literal(buffer, "<");
-    part = string::form(value, buffer, arg, part - 1);
+    part = mold ? form_visible(value, buffer, arg, part - 1) : string::form(value, buffer, arg, part - 1);
     string::concatenate_literal(buffer, ">");
     return part - 1;
 }
 
-i32 tag_form(Cell* value, Cell* buffer, Cell* arg, i32 part) { return bracketed(value, buffer, arg, part); }
+i32 tag_form(Cell* value, Cell* buffer, Cell* arg, i32 part) { return bracketed(value, buffer, arg, part, false); }
 i32 tag_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
-    return bracketed(value, buffer, arg, part);
+    return bracketed(value, buffer, arg, part, true);
 }
 
 i32 email_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
-    return string::form(value, buffer, arg, part);
+    return form_visible(value, buffer, arg, part);
 }
 
 i32 ref_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
     string::concatenate_literal(buffer, "@");
-    return string::form(value, buffer, arg, part - 1);
+    return form_visible(value, buffer, arg, part - 1);
 }
 
 // email/user and email/host: the characters before the first "@" from the

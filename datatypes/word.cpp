@@ -29,15 +29,22 @@ inline Cell* block_cells(node_t block) { return reinterpret_cast<Cell*>(GET_BUFF
 
 // Appends the symbol's name (its cached code points) to a string! buffer;
 // answers the count written.
-i32 append_name(Cell* buffer, i32 sym) {
+// Writes the symbol's name; `visible` writes control characters (a name made
+// with `to issue!` may hold them) as string! escapes, so that a molded word
+// never sends raw control codes to a terminal.
+i32 append_name(Cell* buffer, i32 sym, bool visible = false) {
     SeriesBuffer* src = GET_BUFFER(symbol::cache_string(sym));
     u32 n = src->length(), unit = src->unit();
     std::vector<u32> cps(n);
     for (u32 i = 0; i < n; i++) cps[i] = string::get_char(src->head() + i * unit, unit);
     node_t dst_node = series_node(buffer);
     SeriesBuffer* dst = GET_BUFFER(dst_node);
-    for (u32 cp : cps) dst = string::append_char(dst, cp);
-    return static_cast<i32>(n);
+    u32 before = dst->length();
+    for (u32 cp : cps) {
+        if (visible && string::terminal_control_q(cp)) dst = string::append_escaped_char(dst, cp, string::ESC_MOLD, false);
+        else dst = string::append_char(dst, cp);
+    }
+    return static_cast<i32>(dst->length() - before);
 }
 
 void append_ascii(Cell* buffer, u32 cp) { string::append_char(GET_BUFFER(series_node(buffer)), cp); }
@@ -59,7 +66,7 @@ Cell* set_unchecked() {
 
 i32 mold_prefixed(Cell* value, Cell* buffer, i32 part, u32 prefix) {
     append_ascii(buffer, prefix);
-    return word::form(value, buffer, nullptr, part - 1);
+    return part - 1 - append_name(buffer, static_cast<i32>(value->data2), true);
 }
 
 Cell* retyped_load(const char* name, u32 type) {
@@ -219,7 +226,7 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
 }
 
 i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {
-    return form(value, buffer, arg, part);
+    return part - append_name(buffer, static_cast<i32>(value->data2), true);
 }
 
 Cell* make(Cell* proto, Cell* spec, u32 type) {

@@ -132,7 +132,7 @@ private:
         "halt", "q", "read", "open", "save", "change-dir", "write-clipboard", "launch"};
 
     // Of the words that change between runs of the same program.
-    static constexpr const char* UNSTABLE_WORDS[] = {"now", "stats", "recycle", "dt", "delta-time"};
+    static constexpr const char* UNSTABLE_WORDS[] = {"now", "stats", "recycle", "dt", "delta-time", "time-it", "clock"};
     // Output captured per run, up to this many bytes (its full length counted).
     static constexpr size_t CAPTURE_MAX = 64 << 10;
     // Values are compared by their mold up to this many characters.

@@ -98,7 +98,9 @@ TEST_F(FileTest, MoldOfFiles) {
         {"a;b", "%\"a;b\""},
         {"50%", "%\"50%\""},           // a bare "%" would be decoded when loaded again
         {"tab\there", "%\"tab\there\""},
-        {"a\"b", "%\"a\"b\""},          // characters inside the quotes are written as they are
+        {"a\"b", "%a%22b"},             // a quote, a caret or a control character: "%" escapes
+        {"a^b c", "%a%5Eb%20c"},
+        {"esc\x1b[2J", "%esc%1B%5B2J"},
         {"caf\xC3\xA9", "%caf\xC3\xA9"},  // only characters below 127 force quotes
     };
     for (const Case& c : cases) EXPECT_EQ(molded(F(c.name)), c.mold) << c.name;

@@ -405,3 +405,130 @@ TEST_F(ImageRegionTest, ResizeTakesTheNearestPixels) {
     Cell* none = image::resize(&img, 0, 5);
     EXPECT_EQ(image::pixel_count(none), 0u);
 }
+
+// ---- GIF and TIFF layouts this system does not write ---------------------------------------
+
+namespace {
+
+// A GIF of one frame with a 4-colour global palette (red, green, blue,
+// white), its pixels coded without compression: a clear code before every
+// two pixels keeps every code 3 bits wide.
+std::string gif(u32 screen_w, u32 screen_h, u32 left, u32 top, u32 w, u32 h, bool interlaced, int transparent,
+                const std::vector<u8>& rows_as_stored) {
+    std::string g = "GIF89a";
+    le16(g, screen_w);
+    le16(g, screen_h);
+    g += bytes({0x91, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+    if (transparent >= 0) g += bytes({0x21, 0xF9, 4, 1, 0, 0, transparent, 0});
+    g += ',';
+    le16(g, left);
+    le16(g, top);
+    le16(g, w);
+    le16(g, h);
+    g += static_cast<char>(interlaced ? 0x40 : 0);
+    std::string codes;
+    u32 acc = 0, bits = 0;
+    auto put = [&](u32 code) {
+        acc |= code << bits;
+        bits += 3;
+        while (bits >= 8) {
+            codes += static_cast<char>(acc & 255);
+            acc >>= 8;
+            bits -= 8;
+        }
+    };
+    for (size_t i = 0; i < rows_as_stored.size(); i++) {
+        if (i % 2 == 0) put(4);
+        put(rows_as_stored[i]);
+    }
+    put(5);
+    if (bits) codes += static_cast<char>(acc & 255);
+    g += static_cast<char>(2);  // minimum code size
+    for (size_t i = 0; i < codes.size(); i += 255) {
+        std::string block = codes.substr(i, 255);
+        g += static_cast<char>(block.size());
+        g += block;
+    }
+    g += bytes({0, 0x3B});
+    return g;
+}
+
+// A little-endian TIFF of one strip: the entries (tag, type, count, value)
+// in tag order, values of more than four bytes at `extra`'s place, then the pixels.
+struct Tag {
+    u32 tag, type, count, value;
+};
+std::string tiff(std::vector<Tag> tags, const std::string& extra, const std::string& pixels) {
+    u32 ifd = 8, ifd_size = 2 + 12 * static_cast<u32>(tags.size() + 1) + 4;
+    u32 extra_at = ifd + ifd_size, pixels_at = extra_at + static_cast<u32>(extra.size());
+    tags.push_back({273, 4, 1, pixels_at});  // StripOffsets, in tag order after 262
+    std::sort(tags.begin(), tags.end(), [](const Tag& a, const Tag& b) { return a.tag < b.tag; });
+    std::string t = std::string("II\x2A\x00", 4);
+    le32(t, ifd);
+    le16(t, static_cast<u32>(tags.size()));
+    for (Tag& e : tags) {
+        le16(t, e.tag);
+        le16(t, e.type);
+        le32(t, e.count);
+        if (e.value == ~0u) e.value = extra_at;  // the extra data
+        if (e.type == 3 && e.count == 1) {
+            le16(t, e.value);
+            le16(t, 0);
+        } else {
+            le32(t, e.value);
+        }
+    }
+    le32(t, 0);
+    return t + extra + pixels;
+}
+
+}  // namespace
+
+TEST(ImageFiles, GifFramesOnTheScreen) {
+    // A 3x5 interlaced frame at 1x1 on a 5x7 screen, index 3 transparent:
+    // rows come as 0, 4 (pass 1), 2 (pass 3), 1, 3 (pass 4).
+    std::vector<u8> rows = {0, 0, 0, 2, 2, 2, 1, 1, 1, 3, 0, 3, 0, 3, 0};
+    Pixels out;
+    ASSERT_EQ(decode(gif(5, 7, 1, 1, 3, 5, true, 3, rows), out), Status::ok);
+    ASSERT_EQ(out.width, 5u);
+    ASSERT_EQ(out.height, 7u);
+    auto at = [&](u32 x, u32 y) { return out.words[y * 5 + x]; };
+    EXPECT_EQ(at(0, 0), 0u);  // the screen outside the frame: transparent
+    EXPECT_EQ(at(1, 1), RED);
+    EXPECT_EQ(at(1, 2), 0x00FFFFFFu);  // row 1 of the frame, index 3: transparent white
+    EXPECT_EQ(at(2, 2), RED);
+    EXPECT_EQ(at(1, 3), GREEN);
+    EXPECT_EQ(at(2, 4), 0x00FFFFFFu);
+    EXPECT_EQ(at(3, 4), RED);
+    EXPECT_EQ(at(1, 5), BLUE);
+    EXPECT_EQ(at(4, 6), 0u);
+    // An index beyond the palette, or pixels cut short, is a damaged file.
+    std::vector<u8> wrong = rows;
+    wrong[4] = 7;
+    EXPECT_EQ(decode(gif(5, 7, 1, 1, 3, 5, true, 3, wrong), out), Status::corrupt);
+    EXPECT_EQ(decode(gif(5, 7, 1, 1, 3, 5, true, 3, std::vector<u8>(rows.begin(), rows.begin() + 9)), out),
+              Status::corrupt);
+}
+
+TEST(ImageFiles, TiffLayoutsThroughTheLibrary) {
+    std::vector<Tag> grey = {{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 1, 8}, {259, 3, 1, 1},
+                             {262, 3, 1, 1}, {277, 3, 1, 1}, {278, 3, 1, 2}, {279, 4, 1, 4}};
+    Pixels out;
+    ASSERT_EQ(decode(tiff(grey, "", bytes({0, 85, 170, 255})), out), Status::ok);
+    EXPECT_EQ(out.words, (std::vector<u32>{BLACK, 0xFF555555, 0xFFAAAAAA, WHITE}));
+    // A palette of 16-bit entries: all reds, then all greens, then all blues.
+    std::vector<Tag> palette = {{256, 3, 1, 2}, {257, 3, 1, 1}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 3},
+                                {277, 3, 1, 1}, {278, 3, 1, 1}, {279, 4, 1, 2}, {320, 3, 768, ~0u}};
+    std::string map(1536, '\0');
+    map[2] = map[3] = '\xFF';                 // entry 1: red
+    map[512 + 0] = map[512 + 1] = '\xFF';     // entry 0: green
+    ASSERT_EQ(decode(tiff(palette, map, bytes({0, 1})), out), Status::ok);
+    EXPECT_EQ(out.words, (std::vector<u32>{GREEN, RED}));
+    // RGBA with premultiplied alpha comes back straight.
+    std::vector<Tag> rgba = {{256, 3, 1, 1}, {257, 3, 1, 1}, {258, 3, 4, ~0u}, {259, 3, 1, 1}, {262, 3, 1, 2},
+                             {277, 3, 1, 4}, {278, 3, 1, 1}, {279, 4, 1, 4}, {338, 3, 1, 1}};
+    ASSERT_EQ(decode(tiff(rgba, bytes({8, 0, 8, 0, 8, 0, 8, 0}), bytes({128, 0, 64, 128})), out), Status::ok);
+    EXPECT_EQ(out.words, (std::vector<u32>{0x80FF0080u}));
+    // Pixels the strip does not hold: refused.
+    EXPECT_NE(decode(tiff(grey, "", bytes({0, 85})), out), Status::ok);
+}

@@ -94,6 +94,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b"[1 2", [("Content-Type", "text/plain")])
         elif self.path == "/coded":
             self.reply(200, b"raw bytes", [("Content-Type", "application/x-tst; charset=binary")])
+        elif self.path == "/counter":
+            # Another body at every request, for the disk cache's tests.
+            self.server.count = getattr(self.server, "count", 0) + 1
+            self.reply(200, b"count %d\r\n" % self.server.count, [("Content-Type", "text/plain")])
+        elif self.path == "/json":
+            self.reply(200, b'{"a": [1, 2], "b": null}', [("Content-Type", "application/json")])
         elif self.path == "/quit":
             self.reply(200, b"bye")
             threading.Thread(target=self.server.shutdown).start()
