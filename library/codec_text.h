@@ -3,6 +3,7 @@
 // unit that holds it.
 #pragma once
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -52,61 +53,79 @@ inline node_t make_text(const C* chars, u32 n, u32 max_cp) {
 }
 
 // Text in the narrowest unit that holds it: widened in place when a wider
-// code point comes.
+// code point comes. The buffer grows by realloc, which moves large buffers
+// by remapping their pages rather than copying them.
 class Text {
 public:
+    Text() = default;
+    ~Text() { std::free(data_); }
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+
     void put(u32 cp) {
-        if (cp <= limit_ && unit_ == 1) {
-            bytes_.push_back(static_cast<char>(cp));
-            return;
-        }
         if (cp > limit_) widen(unicode::unit_for(cp));
-        size_t k = bytes_.size();
-        bytes_.resize(k + unit_);
-        unicode::put_char(reinterpret_cast<u8*>(bytes_.data()) + k, unit_, cp);
+        reserve(unit_);
+        unicode::put_char(data_ + size_, unit_, cp);
+        size_ += unit_;
     }
-    void ascii(const char* s, size_t n) {
-        if (unit_ == 1) bytes_.append(s, n);
-        else chars(reinterpret_cast<const u8*>(s), static_cast<u32>(n), 1);
-    }
+    void ascii(const char* s, size_t n) { chars(reinterpret_cast<const u8*>(s), static_cast<u32>(n), 1); }
     void ascii(const char* s) { ascii(s, std::strlen(s)); }
     // n code points stored in the given unit.
     void chars(const u8* p, u32 n, u32 unit) {
+        if (n == 0) return;
         if (unit > unit_) {
             u32 max_cp = 0;
             for (u32 i = 0; i < n; i++) max_cp = std::max(max_cp, unicode::get_char(p + i * unit, unit));
             if (max_cp > limit_) widen(unicode::unit_for(max_cp));
         }
+        reserve(size_t(n) * unit_);
+        u8* out = data_ + size_;
+        size_ += size_t(n) * unit_;
         if (unit == unit_) {
-            bytes_.append(reinterpret_cast<const char*>(p), size_t(n) * unit);
-            return;
+            std::memcpy(out, p, size_t(n) * unit);
+        } else if (unit == 1 && unit_ == 4) {
+            for (u32 i = 0; i < n; i++) {
+                u32 c = p[i];
+                std::memcpy(out + i * 4, &c, 4);
+            }
+        } else {
+            for (u32 i = 0; i < n; i++) unicode::put_char(out + i * unit_, unit_, unicode::get_char(p + i * unit, unit));
         }
-        size_t k = bytes_.size();
-        bytes_.resize(k + size_t(n) * unit_);
-        u8* out = reinterpret_cast<u8*>(bytes_.data()) + k;
-        for (u32 i = 0; i < n; i++) unicode::put_char(out + i * unit_, unit_, unicode::get_char(p + i * unit, unit));
     }
     void make(Cell* out) const {
-        u32 n = static_cast<u32>(bytes_.size() / unit_);
+        u32 n = static_cast<u32>(size_ / unit_);
         node_t s = alloc_codepoints(n, unit_);
         SeriesBuffer* b = GET_BUFFER(s);
-        std::memcpy(b->head(), bytes_.data(), bytes_.size());
-        b->tail = b->offset + static_cast<u32>(bytes_.size());
+        if (size_) std::memcpy(b->head(), data_, size_);
+        b->tail = b->offset + static_cast<u32>(size_);
         make_cell(out, TYPE_STRING, 0, s, 0);
     }
 
 private:
+    void reserve(size_t more) {
+        if (size_ + more <= capacity_) return;
+        size_t want = std::max({capacity_ * 2, size_ + more, size_t(4096)});
+        void* p = std::realloc(data_, want);
+        if (!p) fire("internal", "no-memory");
+        data_ = static_cast<u8*>(p);
+        capacity_ = want;
+    }
     void widen(u32 unit) {
-        std::string wide(bytes_.size() / unit_ * unit, '\0');
-        for (size_t i = 0, n = bytes_.size() / unit_; i < n; i++)
-            unicode::put_char(reinterpret_cast<u8*>(wide.data()) + i * unit, unit,
-                              unicode::get_char(reinterpret_cast<const u8*>(bytes_.data()) + i * unit_, unit_));
-        bytes_.swap(wide);
+        size_t n = size_ / unit_;
+        u8* wide = static_cast<u8*>(std::malloc(std::max(capacity_ / unit_ * unit, size_t(4096))));
+        if (!wide) fire("internal", "no-memory");
+        for (size_t i = 0; i < n; i++) unicode::put_char(wide + i * unit, unit, unicode::get_char(data_ + i * unit_, unit_));
+        std::free(data_);
+        data_ = wide;
+        capacity_ = std::max(capacity_ / unit_ * unit, size_t(4096));
+        size_ = n * unit;
         unit_ = unit;
         limit_ = unit == 2 ? 0xFFFF : 0xFFFFFFFF;
     }
 
-    std::string bytes_;
+    u8* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
     u32 unit_ = 1;
     u32 limit_ = 0xFF;
 };

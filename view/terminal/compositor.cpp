@@ -210,6 +210,7 @@ void render_frame() {
     emit_frame(caret);
     if (caret) show_cursor();
     flush_out();
+    set_exit_moves(frame.fullscreen ? -1 : screen.height - 1 - frame.lines_below_top);
 }
 
 void erase_ui() {
@@ -220,6 +221,7 @@ void erase_ui() {
     flush_out();
     frame.lines_below_top = 0;
     frame.frame_shown = false;
+    set_exit_moves(-1);
 }
 
 void leave_ui_area() {
@@ -228,6 +230,7 @@ void leave_ui_area() {
     out.append("\r\n");
     flush_out();
     frame.frame_shown = false;
+    set_exit_moves(-1);
 }
 
 void on_resize_windows() {

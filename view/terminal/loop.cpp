@@ -340,7 +340,10 @@ void tick_timers(i32 elapsed) {
         timers[i].accumulated += elapsed;
         if (timers[i].fired || timers[i].accumulated < timers[i].interval) continue;
         WidgetId w = timers[i].widget;
-        timers[i].accumulated = 0;
+        // What the pass overshot counts toward the next event, so that the
+        // rate holds on average; a timer behind by more waits no burst.
+        timers[i].accumulated -= timers[i].interval;
+        if (timers[i].accumulated >= timers[i].interval) timers[i].accumulated = 0;
         timers[i].fired = timers[i].one_shot;
         if (!get(w)) {
             timers[i].dead = true;
