@@ -1550,7 +1550,19 @@ Cell* change_case(Cell* value, const Cell* part, int upper) {
             fire("script", "invalid-refine-arg", series::word_arg(&word, "part"), part);
         }
     }
-    for (u32 i = head; i < head + n; i++) {
+    u32 i = head;
+    if (unit == 1) {
+        // One-byte text in place, ASCII without the tables, until a code
+        // point needs a wider buffer.
+        u8* p = b->head();
+        for (; i < head + n; i++) {
+            u32 cp = p[i], to;
+            if (cp < 0x80) to = upper ? (cp - 'a' < 26 ? cp - 32 : cp) : (cp - 'A' < 26 ? cp + 32 : cp);
+            else if ((to = case_folding::change_char(cp, upper)) > 0xFF) break;
+            p[i] = static_cast<u8>(to);
+        }
+    }
+    for (; i < head + n; i++) {
         b = GET_BUFFER(node);
         u8* p = b->head() + i * b->unit();
         u32 cp = string::get_char(p, b->unit());
