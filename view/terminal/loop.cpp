@@ -10,7 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/scope.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"

@@ -13,7 +13,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"

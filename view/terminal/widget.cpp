@@ -8,7 +8,7 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"
 #include "view/terminal/faces.h"
