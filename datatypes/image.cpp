@@ -22,7 +22,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/image_files.h"
 #include "runtime/stack.h"
@@ -160,8 +160,9 @@ Cell* poke(Cell* image, i32 index, Cell* data, Cell* boxed) {
     bool outside;
     u32 at = pixel_position(image, index, boxed, &outside);
     if (outside) {
+        // The index as it was given.
         Cell i;
-        if (index == 0 && boxed && TYPE_OF(boxed) == TYPE_PAIR) i = *boxed;
+        if (boxed) i = *boxed;
         else integer::make_at(&i, index);
         fire("script", "out-of-range", &i);
     }
@@ -237,44 +238,56 @@ void put_hex(std::string& out, u32 byte) {
 }
 
 // Both forms: "make image! [" WxH, the colours from the head as red, green,
-// blue, then, when any of those pixels is not opaque, their alpha. More than
-// ten pixels go on lines of ten, indented a level deeper than the value.
-i32 serialize(Cell* image, Cell* buffer, bool only, bool flat, Cell* arg, i32 part, i32 indent) {
+// blue, then, when any of those pixels is not opaque, their alpha. `level`
+// is the depth of the lines inside the braces (mold: one deeper than the
+// value, form: 0). More than ten pixels go on lines of ten; a line break
+// follows every tenth pixel (every tenth alpha byte), so a full last line
+// leaves the closing brace at the inner indentation. The alpha always
+// stands on lines of its own. /flat writes no line break at all: it
+// promises one line, which error messages rely on.
+i32 serialize(Cell* image, Cell* buffer, bool only, bool flat, Cell* arg, i32 part, i32 level) {
     std::string out;
     auto spent = [&] { return arg && static_cast<i64>(out.size()) >= part; };
-    auto line = [&](i32 level) {
+    auto line = [&](i32 depth) {
+        if (flat) return;
         out += '\n';
-        if (level > 0) out.append(static_cast<size_t>(level) * 4, ' ');
+        if (depth > 0) out.append(static_cast<size_t>(depth) * 4, ' ');
     };
     if (!only) out += "make image! [";
     out += std::to_string(width_of(image)) + "x" + std::to_string(height_of(image));
-    u32 n = pixel_count(image), head = std::min(head_of(image), n), count = n - head;
-    const u32* p = pixels_of(image) + head;  // nothing allocates until the text is appended
-    constexpr u32 PER_LINE = 10;
-    bool lines = !flat && count > PER_LINE;
-    out += " #{";
-    if (lines) line(indent + 1);
-    bool translucent = false;
-    for (u32 i = 0; i < count && !spent(); i++) {
-        if (i && lines && i % PER_LINE == 0) line(indent + 1);
-        put_hex(out, p[i] >> 16);
-        put_hex(out, p[i] >> 8);
-        put_hex(out, p[i]);
-        translucent |= (p[i] >> 24) != 255;
-    }
-    if (lines) line(indent);
-    out += '}';
-    if (translucent && !spent()) {
+    u32 n = pixel_count(image);
+    if (n == 0) {
+        // Balanced under /only too: the text must load back.
+        out += only ? " #{}" : " #{}]";
+    } else {
+        u32 head = std::min(head_of(image), n), count = n - head;
+        const u32* p = pixels_of(image) + head;  // nothing allocates until the text is appended
+        constexpr u32 PER_LINE = 10;
+        u64 data = u64(count) * 3;
         out += " #{";
-        if (lines) line(indent + 1);
+        if (data >= 31) line(level);
+        bool translucent = false;
         for (u32 i = 0; i < count && !spent(); i++) {
-            if (i && lines && i % PER_LINE == 0) line(indent + 1);
-            put_hex(out, 255 - (p[i] >> 24));
+            put_hex(out, p[i] >> 16);
+            put_hex(out, p[i] >> 8);
+            put_hex(out, p[i]);
+            translucent |= (p[i] >> 24) != 255;
+            if ((i + 1) % PER_LINE == 0) line(level);
         }
-        if (lines) line(indent);
+        if (data > 30 && count % PER_LINE != 0) line(level - 1);
         out += '}';
+        if (translucent && !spent()) {
+            out += " #{";
+            line(level);
+            for (u32 i = 0; i < count && !spent(); i++) {
+                put_hex(out, 255 - (p[i] >> 24));
+                if ((i + 1) % PER_LINE == 0) line(level);
+            }
+            line(level - 1);
+            out += '}';
+        }
+        if (!only) out += ']';
     }
-    if (!only) out += ']';
     if (arg && static_cast<i64>(out.size()) > part) out.resize(static_cast<size_t>(std::max(part, 0)));
     string::concatenate_literal_part(buffer, out.data(), static_cast<u32>(out.size()));
     return part - static_cast<i32>(out.size());
@@ -285,7 +298,7 @@ i32 form(Cell* image, Cell* buffer, Cell* arg, i32 part) {
 }
 
 i32 mold(Cell* image, Cell* buffer, bool only, bool, bool flat, Cell* arg, i32 part, i32 indent) {
-    return serialize(image, buffer, only, flat, arg, part, indent);
+    return serialize(image, buffer, only, flat, arg, part, indent + 1);
 }
 
 // ---- comparison -------------------------------------------------------------------
@@ -402,11 +415,11 @@ Rect part_rect(const Cell* image, const Cell* part) {
         i64 x = head % w, y = head / w;
         if (pw >= 1 && ph >= 1 && head < w * h) return {x, y, std::min(pw, w - x), std::min(ph, h - y)};
         if (pw < 0 && ph < 0 && head >= 1) {
-            // Left of the head and up from its row; a head at a row's start
-            // stands at the right edge of the row above.
-            i64 right = x, bottom = y + 1;
-            if (x == 0) right = w, bottom = y;
-            if (bottom > h) bottom = h;
+            // Left of the head's column and up from its row, the row
+            // included; column 0 stands for the right edge. The tail's row
+            // lies below the image: from there the rectangle ends at the
+            // bottom edge.
+            i64 right = x == 0 ? w : x, bottom = std::min(y + 1, h);
             i64 left = std::max<i64>(right + pw, 0), top = std::max<i64>(bottom + ph, 0);
             return {left, top, right - left, bottom - top};
         }
@@ -505,10 +518,11 @@ Cell* decode(Cell* data) {
         if (f != Failure::none) fire("access", "bad-media");
         return out;
     }
+    // Anything but bytes names where the image is; only a file! can.
     Cell file = *data;
-    if (TYPE_OF(&file) != TYPE_FILE) invalid_arg(&file);
     std::string bytes;
-    if (simple_io::read_file(file::to_OS_path(&file).c_str(), -1, -1, bytes) == simple_io::ReadResult::ok) {
+    if (TYPE_OF(&file) == TYPE_FILE &&
+        simple_io::read_file(file::to_OS_path(&file).c_str(), -1, -1, bytes) == simple_io::ReadResult::ok) {
         const u8* p = reinterpret_cast<const u8*>(bytes.data());
         Failure f = image::decode(out, p, bytes.size());
         if (f == Failure::no_library) no_codec(image_files::format_of(p, bytes.size()));

@@ -25,7 +25,8 @@ void get_pixels(Cell* words, Cell* image, i32 n);
 bool known_format_q(const Cell* binary);
 // A new image! pushed on the stack from a binary (none when it carries no
 // known signature; access/bad-media when it does not decode) or from a
-// file! (access/cannot-open when it cannot be read or decoded). A format
+// file! (access/cannot-open when it cannot be read or decoded, and for any
+// other value, which names no file). A format
 // whose library is missing raises access/no-codec.
 Cell* decode(Cell* data);
 // The image encoded in a format as a new binary!, written into `where` when

@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 
 namespace zav::percent {
 

@@ -103,16 +103,18 @@ u32 call_shape(const Cell* blk, bool builtin) {
     SeriesBuffer* b = block::buffer_of(blk);
     const Cell* e = block::cells_of(b);
     u32 n = cell_count(b);
-    u32 args = 0, locals = 0;
+    u32 args = 0, locals = 0, lit = 0;
     bool lean = true, ref_lean = true, refs = false;
     for (u32 i = 0; i < n; i++) {
         u32 t = TYPE_OF(e + i);
         if (t == TYPE_TYPESET) {
-            bool eval = (e[i].header & FETCH_MASK) == FETCH_EVAL;
+            u32 fetch = e[i].header & FETCH_MASK;
+            bool eval = fetch == FETCH_EVAL;
             if (refs) {
                 ref_lean = ref_lean && eval;
             } else {
-                if (!eval || args == LEAN_MAX_ARGS) lean = false;
+                if ((!eval && fetch != FETCH_LIT) || args == LEAN_MAX_ARGS) lean = false;
+                else if (fetch == FETCH_LIT) lit |= 1u << args++;
                 else args++;
             }
         } else if (t == TYPE_REFINEMENT) {
@@ -125,7 +127,7 @@ u32 call_shape(const Cell* blk, bool builtin) {
     }
     if (!lean || locals > LEAN_MAX_LOCALS) return 0;
     return SHAPE_LEAN | (ref_lean ? SHAPE_REF_LEAN : 0) | (refs ? SHAPE_REFS : 0) | args |
-           locals << SHAPE_LOCALS_SHIFT;
+           locals << SHAPE_LOCALS_SHIFT | lit << SHAPE_LIT_SHIFT;
 }
 
 }  // namespace
@@ -190,6 +192,31 @@ namespace {
 
 // ---- argument fetching ------------------------------------------------------------
 
+// A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
+// a paren evaluated in a frame of its own, a get-word's or get-path's
+// value, anything else as it is. Answers whether code ran for it.
+bool push_literal_arg(Cell* v, Cell* code, u32 pos, u32 tail) {
+    switch (TYPE_OF(v)) {
+        case TYPE_PAREN: {
+            Cell bw = body_word();
+            stack::mark_kind82(&bw);
+            evaluate(v, true);
+            if (exiting()) [[unlikely]] return true;
+            stack::unwind();
+            return true;
+        }
+        case TYPE_GET_WORD:
+            stack::push(context::get(v));
+            return false;
+        case TYPE_GET_PATH:
+            eval_path_at(v, code, pos, tail, PathAccess::GET, true);
+            return true;
+        default:
+            stack::push(v);
+            return false;
+    }
+}
+
 // Fetches one argument at `pos` (pushed as a new stack value).
 u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell* code, u32 pos, u32 tail,
               bool infix, i32 mode) {
@@ -221,25 +248,8 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
             if (enabled()) fire_event(EVT_PUSH, code, static_cast<i32>(pos), nullptr, &v);
             return pos + 1;
         case FETCH_LIT:
-            switch (TYPE_OF(&v)) {
-                case TYPE_PAREN: {
-                    Cell bw = body_word();
-                    stack::mark_kind82(&bw);
-                    evaluate(&v, true);
-                    if (exiting()) [[unlikely]] return pos + 1;
-                    stack::unwind();
-                    return pos + 1;
-                }
-                case TYPE_GET_WORD:
-                    stack::push(context::get(&v));
-                    return pos + 1;
-                case TYPE_GET_PATH:
-                    eval_path_at(&v, code, pos, tail, PathAccess::GET, true);
-                    return pos + 1;
-                default:
-                    stack::push(&v);
-                    return pos + 1;
-            }
+            push_literal_arg(&v, code, pos, tail);
+            return pos + 1;
         default:
             return eval_expression(code, pos, (mode & MODE_SAFER) ? pos + 1 : tail, {.prefix = infix, .sub = true});
     }
@@ -596,7 +606,7 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
     if (type == TYPE_NATIVE) {
         u32 index = native::entry_of(fn);
         u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
-        bool ok = blocks && args == blocks + 1 && !(shape & SHAPE_REFS) &&
+        bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
                   (r->type_bits[0] & PLAIN_TYPES) == PLAIN_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
         r->conditional = ok;
@@ -609,7 +619,7 @@ inline CallRecord* record_slot(const Cell* fn, u32 type) {
         const Cell* code = more + function::MORE_CODE;
         r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
         r->body = more[function::MORE_BODY];
-        r->frameless = !r->compiled && !(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
+        r->frameless = !r->compiled && !(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS) && !(shape & SHAPE_LIT_MASK);
         for (u32 c = args; c < n && c < 64; c++)
             if (TYPE_OF(entries + c) == TYPE_REFINEMENT && !(c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET))
                 r->argless_refs |= u64{1} << c;
@@ -831,6 +841,24 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return pos;
 }
 
+// A lit-word parameter's argument at `pos`, pushed as fetch_arg takes it
+// (push_literal_arg); at the tail it is unset where the parameter takes
+// unset, else missing.
+[[gnu::noinline]] u32 lit_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
+                              u32 param, u32 pos) {
+    if (pos >= view.tail) {
+        if (!(rec->type_bits[param] >> TYPE_UNSET & 1)) no_arg(s.fn, s.name, param);
+        make_cell(stack::push_star(), TYPE_UNSET);
+        return pos;
+    }
+    Cell v = view.cells[pos];
+    if (!push_literal_arg(&v, s.code, pos, s.tail) || exiting()) return pos + 1;
+    // Code ran: the record and the code as they are now.
+    if (!record_current(rec, more)) rec = call_record(s.fn, type);
+    view.read(s.code, s.tail);
+    return pos + 1;
+}
+
 // The plain arguments, each checked against its parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                             CodeView& view, u32 args, u32 pos) {
@@ -843,8 +871,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         stack::top = stack::arguments + 1;  // the left operand
         check(i++);
     }
+    const u32 lit = rec->shape >> SHAPE_LIT_SHIFT;
     for (; i < args; i++) {
-        pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+        if (lit >> i & 1) pos = lit_arg(s, type, rec, more, view, i, pos);
+        else pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
         if (exiting()) [[unlikely]] return pos;
         check(i);
     }
@@ -897,16 +927,6 @@ void call_builtin(u32 type, u32 index, const i32* refs) {
     call_builtin(type, index, refs);
 }
 
-bool record_info(const Cell* fn, RecordInfo* out) {
-    const CallRecord* rec = call_record(fn, TYPE_OF(fn));
-    if (!rec) return false;
-    out->shape = rec->shape;
-    out->slots = rec->slots;
-    out->frameless = rec->frameless;
-    out->body = rec->body;
-    for (u32 i = 0; i < (rec->shape & SHAPE_ARGS_MASK); i++) out->type_bits[i] = rec->type_bits[i];
-    return true;
-}
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
@@ -1271,7 +1291,7 @@ namespace {
 // Inline where frameless_append asks it at every append.
 [[gnu::always_inline]] inline bool read_append_types(const Cell* fn, AppendTypes* types) {
     const CallRecord* rec = call_record(fn, TYPE_ACTION);
-    if (!rec || (rec->shape & SHAPE_ARGS_MASK) != 2) return false;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != 2) return false;
     *types = {rec->type_bits[0], rec->type_bits[1]};
     return true;
 }
@@ -1320,7 +1340,7 @@ struct FramedBody {
     set_type(&opfn, op::wrapped_type(&opfn));
     const u32 type = TYPE_OF(&opfn);
     const CallRecord* rec = builtin_q(type) ? call_record(&opfn, type) : nullptr;
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2 || !(rec->type_bits[0] >> TYPE_OF(&left) & 1))
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 || !(rec->type_bits[0] >> TYPE_OF(&left) & 1))
         return false;
     const u64 right_types = rec->type_bits[1];
     // The word the call is made by: the operand, or its path's first item.
@@ -1439,7 +1459,7 @@ template <bool Whole>
     // the frames it opens: the set-word's, the operator's and what the
     // function's call asks room for.
     Cell* a = start + 3;
-    if (rec->compiled ||
+    if (rec->compiled || (rec->shape & SHAPE_LIT_MASK) ||
         a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
@@ -1546,7 +1566,7 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     if (!rec) return false;
     // Two plain parameters and no refinements, the shape of every number
     // operator: lean_builtin_call with what that shape fixes folded in.
-    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
     machine_stack::check();
     budget::step();
     stack::mark_kind82(name);
@@ -1580,7 +1600,7 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand,
     const u32 type = TYPE_OF(fn);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
     const CallRecord* rec = call_record(fn, type);
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS)) != 2) return 0;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2) return 0;
     const FastOp kind = fast_op_for(type, native::entry_of(fn));
     Cell* start = stack::top;
     // Room on the machine stack for the frames the lean call would run the

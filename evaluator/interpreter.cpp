@@ -68,19 +68,11 @@
 // (read_block_conditional). A function call whose arguments are simple
 // reads its body before its frame opens (frameless_function_call): a body
 // that needs no frames leaves its value without the function's frame.
-// A body so read as one conditional whose branch is a paren of a call of
-// the function itself with an operator over a second such call after it
-// (`(f n - 1) + f n - 2`) runs from the function's plan (call_plan.h,
-// planned_root from run_body): the plan is checked once there, and the
-// calls below, with the same frames, cells, steps and order, take no look
-// at the code while nothing but the plan's own steps ran (planned_body);
-// any other step is the paths' above, and so is the rest of its branch.
 // eval_code_at with eval_arguments_at takes every call.
 // eval_full, eval_code_at, eval_arguments_at and eval_path_at are the
 // reference tier and deliver the trace events.
 #include "evaluator/interpreter.h"
 
-#include "evaluator/call_plan.h"
 #include "evaluator/conditional.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter_detail.h"
@@ -109,7 +101,7 @@
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/rt.h"
@@ -1661,7 +1653,7 @@ struct EnabledRestore {
 }  // namespace
 
 
-// ---- planned calls ------------------------------------------------------------------
+// ---- function bodies ------------------------------------------------------------
 
 namespace {
 
@@ -1696,251 +1688,6 @@ template <class Body>
     return true;
 }
 
-// What a planned run did: only the plan's own steps (PURE), or also steps of
-// the other paths, after which the code and words may differ from the plan.
-enum class PlanRun : bool { IMPURE, PURE };
-
-PlanRun planned_body(const FnPlan& p, u32 k, const Cell& cond);
-
-// What read_word_call makes of a planned call: SIMPLE, its value in `value`;
-// CALLS, the branch it takes (`branch`) and its condition's value.
-enum class PlanShape { DECLINED, SIMPLE, CALLS };
-struct PlanRead {
-    Cell value;
-    Cell cond;
-    u32 branch;
-};
-
-// read_word_call of a planned call (`s`, with room for `frames` frames),
-// read from the plan: its arguments laid out above `start` (the top left
-// above them) from the running function's arguments `fa`, its condition and
-// branch over them. DECLINED, the top at `start`, where read_word_call would
-// not read it so (a value of another type, no room), or would read it as a
-// branch the plan does not run.
-[[gnu::always_inline]] inline PlanShape plan_read(const FnPlan& p, const PlanSite& s, const Cell* fa, Cell* start,
-                                                  u32 frames, PlanRead* out) {
-    if (start + 1 + p.args + CONDITIONAL_ROOM >= stack::end ||
-        stack::frame_top + frames + 2 + CONDITIONAL_ROOM > stack::frame_end)
-        return PlanShape::DECLINED;
-    Cell* a = start + 1;
-    for (u32 i = 0; i < p.args; i++)
-        if (!plan_simple(s.arg[i], fa, a + i) || !(p.type_bits[i] >> TYPE_OF(a + i) & 1)) return PlanShape::DECLINED;
-    if (!plan_simple(p.cond, a, &out->cond)) return PlanShape::DECLINED;
-    const u32 k = logic::is_true(&out->cond) ? 0 : 1;
-    if (k == p.blocks) {
-        make_cell(&out->value, TYPE_NONE);
-    } else if (p.branch[k].kind == PlanBranchKind::SIMPLE) {
-        if (!plan_simple(p.branch[k].value, a, &out->value)) return PlanShape::DECLINED;
-    } else if (p.branch[k].kind == PlanBranchKind::CALLS) {
-        out->branch = k;
-        stack::top = a + p.args;
-        return PlanShape::CALLS;
-    } else {
-        return PlanShape::DECLINED;
-    }
-    stack::top = a + p.args;
-    return PlanShape::SIMPLE;
-}
-
-// The paren at the head of a CALLS branch (`r`), as eval_paren and
-// paren_call run it: false, having done nothing, where paren_call would
-// not take it as the plan does.
-[[gnu::always_inline]] inline bool planned_paren(const FnPlan& p, const PlanBranch& r, const Cell* fa, PlanRun* run) {
-    char probe;
-    if (&probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 3)) return false;
-    Cell* start = stack::top;
-    PlanRead read;
-    const PlanShape shape = plan_read(p, r.first, fa, start, 2, &read);
-    if (shape == PlanShape::DECLINED) {
-        stack::top = start;
-        return false;
-    }
-    budget::steps(3);
-    if (shape == PlanShape::SIMPLE) {
-        stack::top = start;
-        paren_value(read.value, false);
-        *run = PlanRun::PURE;
-        return true;
-    }
-    // Read before the call: a run below may leave the plan behind.
-    const u32 next = r.paren_head + r.first.next;
-    const u32 tail = r.paren_tail;
-    Cell word = r.first.word;
-    Cell* top = stack::top;
-    stack::top = start;
-    Cell bw = body_word();
-    stack::mark_kind82(&bw);
-    Cell code = r.paren;
-    collector::Guard code_hold(&code);
-    {
-        CodeRestore restore;
-        stack::mark_kind87(&bw);
-        if (!in_library) code_cell = code;
-        *start = p.fn;
-        stack::top = start + 1;
-        stack::mark_kind81(&word);
-        stack::top = top;
-        *run = planned_body(p, read.branch, read.cond);
-        if (exiting()) [[unlikely]] return true;
-        call_return(&code, next, &word, false, false);
-        if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
-        stack::unwind_last();
-    }
-    stack::unwind_last();
-    return true;
-}
-
-// The operator after the paren, over the second call, as eval_infix and
-// operator_word_call run it, the paren's value at `start`: false, having
-// done nothing, where operator_word_call would not take it as the plan does.
-[[gnu::always_inline]] inline bool planned_operator(const FnPlan& p, const PlanBranch& r, const Cell* fa, Cell* code,
-                                                    Cell* start, PlanRun* run) {
-    char probe;
-    if (!number_q(start) || !(r.op_left >> TYPE_OF(start) & 1) || &probe < machine_stack::limit + 16384 ||
-        (budget::spent && budget::left <= 3))
-        return false;
-    PlanRead read;
-    const PlanShape shape = plan_read(p, r.second, fa, start + 1, 1, &read);
-    Cell* const top = stack::top;
-    stack::top = start;
-    if (shape == PlanShape::DECLINED) return false;
-    Cell x = *start;
-    if (shape == PlanShape::SIMPLE && (!(r.op_right >> TYPE_OF(&read.value) & 1) || !number_q(&read.value) ||
-                                       !fast_compute(r.op_kind, &x, &read.value)))
-        return false;
-    budget::steps(3);
-    if (shape == PlanShape::SIMPLE) {
-        *start = x;
-        stack::top = start + 1;
-        *stack::arguments = *start;
-        *run = PlanRun::PURE;
-        return true;
-    }
-    // Read before the call: a run below may leave the plan behind.
-    const u32 next = r.head + r.second.next;
-    const u64 right_types = r.op_right;
-    const FastOp kind = r.op_kind;
-    Cell fn = r.op;
-    Cell name = r.op_word;
-    Cell word = r.second.word;
-    stack::mark_kind82(&name);
-    stack::keep();
-    start[1] = p.fn;
-    stack::top = start + 2;
-    stack::mark_kind81(&word);
-    stack::top = top;
-    *run = planned_body(p, read.branch, read.cond);
-    if (exiting()) [[unlikely]] return true;
-    call_return(code, next, &word, true, false);
-    // As operator_finish does it.
-    Cell* a = stack::arguments;
-    const u32 t = TYPE_OF(a + 1);
-    if (t >= 64 || !(right_types >> t & 1)) expect_arg(&fn, &name, a + 1, 1);
-    if (!number_q(a) || !number_q(a + 1) || !fast_compute(kind, a, a + 1)) {
-        call_builtin_plain(TYPE_OF(&fn), native::entry_of(&fn));
-        *run = PlanRun::IMPURE;
-        if (exiting()) [[unlikely]] return true;
-    }
-    stack::unwind_last();
-    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(next), &name, stack::get_top());
-    return true;
-}
-
-// A CALLS branch (`code_in`, the conditional's argument), as enter_block
-// and eval_rest_in_frame run it: the paren's call, then the operator's,
-// each from the plan while the run is pure; from the first step that is
-// not, the rest as eval_rest_in_frame goes on with it.
-[[gnu::always_inline]] inline PlanRun planned_branch(const FnPlan& p, const PlanBranch& r, const Cell* code_in,
-                                                     const Cell* fa) {
-    Cell code = *code_in;
-    CodeRestore restore;
-    // The branch is of the running code's kind (the plan was read so): no
-    // scope to change.
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    const u32 head = r.head, tail = r.tail;
-    if (!in_library) {
-        code_cell = code;
-        series_head(&code_cell) = head;
-    }
-    budget::step();
-    Cell* start = stack::top;
-    PlanRun run = PlanRun::IMPURE;
-    if (!planned_paren(p, r, fa, &run)) {
-        Cell value = r.paren;
-        eval_paren(&value, false);
-        run = PlanRun::IMPURE;
-    }
-    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
-    u32 next = head + 1;
-    if (run == PlanRun::PURE && r.has_op) {
-        const u32 after = head + r.second.next;
-        if (planned_operator(p, r, fa, &code, start, &run)) next = after;
-        else run = PlanRun::IMPURE;
-        if (exiting()) [[unlikely]] return PlanRun::IMPURE;
-    }
-    if (run == PlanRun::IMPURE) paren_call_rest(&code, start, next, tail);
-    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
-    stack::unwind_last();
-    return run;
-}
-
-// The body's conditional, as enter_conditional and conditional_frame run
-// it, its branch `k` (a CALLS one) chosen by `cond`.
-[[gnu::always_inline]] inline PlanRun planned_conditional(const FnPlan& p, u32 k, const Cell& cond, const Cell* fa) {
-    Cell code = p.body;
-    CodeRestore restore;
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    if (!in_library) code_cell = code;
-    budget::step();
-    machine_stack::check();
-    budget::step();
-    Cell fn = p.cond_fn;
-    Cell name = p.cond_word;
-    const u32 next = p.body_tail;
-    stack::push(&fn);
-    stack::mark_kind82(&name);
-    Cell* a = stack::top;
-    a[0] = cond;
-    a[1] = p.block[0];
-    if (p.blocks == 2) a[2] = p.block[1];
-    stack::top = a + 1 + p.blocks;
-    PlanRun run = planned_branch(p, p.branch[k], a + k + 1, fa);
-    if (exiting()) [[unlikely]] return PlanRun::IMPURE;
-    call_return(&code, next, &name, false, false);
-    if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
-    stack::unwind_last();
-    return run;
-}
-
-// run_body of a planned function whose frame is open, its body read as a
-// conditional taking the CALLS branch `k` by `cond`.
-[[gnu::noinline]] PlanRun planned_body(const FnPlan& p, u32 k, const Cell& cond) {
-    Cell* const fa = stack::arguments;
-    PlanRun run = PlanRun::IMPURE;
-    const bool ended = in_function_body(p.ctx, [&]() __attribute__((always_inline)) {
-        run = planned_conditional(p, k, cond, fa);
-    });
-    return ended ? run : PlanRun::IMPURE;
-}
-
-// A run from the other paths: the plan checked, and kept while it runs.
-[[gnu::noinline]] bool planned_root(const Cell* fn, const Cell* body, const BlockConditional* bc) {
-    if (!fast_paths_on() || trace.active) return false;
-    FnPlan* p = const_cast<FnPlan*>(current_plan(fn, body, in_library));
-    if (!p) return false;
-    const u32 k = static_cast<u32>(bc->call.branch - bc->call.blocks);
-    if (k >= p->blocks || p->branch[k].kind != PlanBranchKind::CALLS) return false;
-    struct Running {
-        FnPlan* p;
-        explicit Running(FnPlan* plan) : p(plan) { p->running++; }
-        ~Running() { p->running--; }
-    } running(p);
-    planned_body(*p, k, bc->call.cond);
-    return true;
-}
-
 }  // namespace
 
 // exec_body for the untraced call (no trace started: nothing to deliver and
@@ -1948,7 +1695,6 @@ struct PlanRead {
 // handling: the function's values point at the call's arguments while the
 // body runs.
 void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
-    if (read == BlockShape::CONDITIONAL && planned_root(fn, body, bc)) return;
     in_function_body(function::ctx_of(fn), [&]() __attribute__((always_inline)) {
         // A body of one simple expression without its frame, as a branch.
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);

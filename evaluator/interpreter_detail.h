@@ -10,7 +10,7 @@
 #include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/machine_stack.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 
@@ -70,11 +70,13 @@ inline bool enabled() { return trace.enabled; }
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.
-constexpr u32 SHAPE_LEAN = 0x80000000;      // plain parameters all evaluated, at most LEAN_MAX_ARGS
+constexpr u32 SHAPE_LEAN = 0x80000000;      // plain parameters evaluated or lit-word ones, at most LEAN_MAX_ARGS
 constexpr u32 SHAPE_REF_LEAN = 0x40000000;  // the same for every refinement's parameters
 constexpr u32 SHAPE_REFS = 0x20000000;      // has refinements
 constexpr u32 SHAPE_ARGS_MASK = 0xF;        // plain parameters
 constexpr u32 SHAPE_LOCALS_SHIFT = 4;       // function! locals, bits 4-19
+constexpr u32 SHAPE_LIT_SHIFT = 20;         // bit 20 + i: plain parameter i is a lit-word one
+constexpr u32 SHAPE_LIT_MASK = 0xFFu << SHAPE_LIT_SHIFT;
 constexpr u32 LEAN_MAX_ARGS = 8;  // typesets kept on the C++ stack per call; more take the general path
 constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
 
@@ -120,19 +122,6 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
-// What a call plan (call_plan.h) takes from the call record of a native,
-// action or function value (arguments.cpp): its shape, its refinement
-// slots, whether frameless_function_call may take it (no compiled body, no
-// locals), its body, its plain parameters' types (bit t for type id t).
-// False where the value has no lean record.
-struct RecordInfo {
-    u32 shape;
-    u32 slots;
-    bool frameless;
-    Cell body;
-    u64 type_bits[LEAN_MAX_ARGS];
-};
-bool record_info(const Cell* fn, RecordInfo* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.
 void call_builtin_plain(u32 type, u32 index);

@@ -14,7 +14,7 @@
 #include "loader/lexer_internal.h"
 #include "datatypes/map.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
 #include "runtime/unicode.h"

@@ -97,16 +97,20 @@ ReadResult get(Kind& kind, std::string& data) {
     bool text = wayland ? has_line(types, "text/plain", true) || has_line(types, "UTF8_STRING", false)
                         : has_line(types, "UTF8_STRING", false) || has_line(types, "text/plain", true);
     bool files = has_line(types, "text/uri-list", false);
-    bool image = has_line(types, "image/png", false);
-    if (!text && !files && !image) return ReadResult::empty;
+    // Encoded pictures first, the first offered winning; a bare bitmap last.
+    // The decoder tells the format by the bytes.
+    std::string image;
+    for (const char* type : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
+        if (image.empty() && has_line(types, type, false)) image = type;
+    if (!text && !files && image.empty()) return ReadResult::empty;
     kind = text ? Kind::text : files ? Kind::files : Kind::image;
     std::string command;
     if (wayland) {
         command = text ? "wl-paste --no-newline --type text"
-                : files ? "wl-paste --no-newline --type text/uri-list" : "wl-paste --type image/png";
+                : files ? "wl-paste --no-newline --type text/uri-list" : "wl-paste --type " + image;
     } else {
         command = text ? "xclip -selection clipboard -o -t UTF8_STRING"
-                : files ? "xclip -selection clipboard -o -t text/uri-list" : "xclip -selection clipboard -o -t image/png";
+                : files ? "xclip -selection clipboard -o -t text/uri-list" : "xclip -selection clipboard -o -t " + image;
     }
     if (run(command, nullptr, &data) != 0) {
         kind = Kind::nothing;

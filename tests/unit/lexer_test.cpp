@@ -17,7 +17,7 @@
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "loader/tokenizer.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "tests/unit/load_helper.h"
 #include "tests/unit/runtime_fixture.h"
 

@@ -179,10 +179,38 @@ TEST_F(TuiFrame, BlankScreen) {
     EXPECT_EQ(frame_of(3, 2), "\r\x1b[0J   \x1b[49m\r\n   ");
     EXPECT_EQ(frame.lines_below_top, 1);
     EXPECT_TRUE(frame.frame_shown);
-    // The next frame starts by going back up to the UI's top.
+    // A full frame starts by going back up to the UI's top.
+    frame.full = true;
     EXPECT_EQ(frame_of(3, 2), "\r\x1b[1A\x1b[0J   \x1b[49m\r\n   ");
+    frame.full = true;
     frame.fullscreen = true;
     EXPECT_EQ(frame_of(3, 2), "\x1b[H   \x1b[49m\r\n   ");
+}
+
+TEST_F(TuiFrame, OnlyChangedCellsOnceAFrameIsShown) {
+    screen.reset();
+    screen.set_size(20, 3);
+    screen.clear();
+    std::string first = frame_of(20, 3);
+    EXPECT_EQ(frame.lines_below_top, 2);
+    // Nothing changed: the cursor stays where it is.
+    EXPECT_EQ(frame_of(20, 3), "\r");
+    // One cell in the middle row: up one row, across, the cell.
+    screen.at(7, 1).cp = 'x';
+    screen.at(7, 1).fg = color256(9);
+    EXPECT_EQ(frame_of(20, 3), "\r\x1b[1A\x1b[7C\x1b[38;5;9mx\x1b[39m\r\x1b[1B");
+    // Two changes close together are one run; far apart, two.
+    screen.at(1, 0).cp = 'a';
+    screen.at(3, 0).cp = 'b';
+    screen.at(18, 2).cp = 'c';
+    EXPECT_EQ(frame_of(20, 3), "\r\x1b[2A\x1b[1Ca b\r\x1b[2B\x1b[18Cc\r");
+    // A wide character is written whole, its covered half skipped.
+    screen.at(10, 2) = {0x4E00, 0, 0, 0};
+    screen.at(11, 2) = {0, 0, 0, ATTR_CONTINUATION};
+    EXPECT_EQ(frame_of(20, 3), "\r\x1b[10C\xe4\xb8\x80\r");
+    // A different size starts again with a full frame.
+    std::string resized = frame_of(10, 3);
+    EXPECT_NE(resized.find("\x1b[0J"), std::string::npos);
 }
 
 TEST_F(TuiFrame, CaretPlacement) {
@@ -256,6 +284,7 @@ TEST_F(TuiFrame, NothingRawReachesTheTerminal) {
     screen.at(3, 0) = {'p', 0, 0, ATTR_MASKED};
     screen.at(4, 0) = {0x4E00, 0, 0, 0};
     screen.at(5, 0) = {0, 0, 0, ATTR_CONTINUATION};
+    frame.full = true;
     EXPECT_EQ(frame_of(6, 1), "\r\x1b[0J x *\xe4\xb8\x80");
 }
 

@@ -17,6 +17,7 @@ struct FrameState {
     bool fullscreen = false;                // a window with the fullscreen flag exists
     bool alt_screen = false;                // the alternate screen has been entered
     bool frame_shown = false;               // a frame was written since the last erase
+    bool full = true;                       // the next frame repaints everything (the terminal may have moved it)
     u64 bytes_written = 0;                  // every frame's bytes, for measurements
 };
 extern FrameState frame;
@@ -34,7 +35,8 @@ void emit_default_color(bool foreground);
 void emit_char(u32 cp);
 
 // The screen as one frame, the cursor placed at the caret when `caret`;
-// written with one write.
+// written with one write. While the last frame is still on the terminal
+// at the same size, only the cells that changed since are written.
 void emit_frame(bool caret);
 
 // Formatted sequences: ESC "[" n letter.

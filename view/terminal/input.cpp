@@ -203,9 +203,10 @@ InputDecoder::Item InputDecoder::parse_csi(InputSink& sink, size_t from) {
             if ((b == 'M' || b == 'm') && count == 3 && mouse) {
                 mouse_event(sink, params[0], params[1], params[2], b == 'M');
             } else if (b == 'R' && count == 2 && !mouse) {
-                top_row = params[0] - 1;
+                top_row = params[0] - 1 - report_offset;
                 left_column = params[1] - 1;
                 cursor_reported = true;
+                reports++;
             } else if (!mouse) {
                 u32 flags;
                 i32 special = decode_vt_key('[', params, std::min(count, MAX_PARAMS), b, &flags);

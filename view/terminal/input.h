@@ -70,8 +70,11 @@ public:
 
     // From the last cursor position report: the UI's top row and left column.
     i32 top_row = 0, left_column = 0;
-    // A cursor report arrived since this was last cleared.
+    // Rows between the UI's top and the cursor when the report was asked for.
+    i32 report_offset = 0;
+    // A cursor report arrived since this was last cleared; reports arrived in all.
     bool cursor_reported = false;
+    u32 reports = 0;
 
 private:
     enum class Item { DONE, INCOMPLETE };

@@ -10,7 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/scope.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"
@@ -340,7 +340,10 @@ void tick_timers(i32 elapsed) {
         timers[i].accumulated += elapsed;
         if (timers[i].fired || timers[i].accumulated < timers[i].interval) continue;
         WidgetId w = timers[i].widget;
-        timers[i].accumulated = 0;
+        // What the pass overshot counts toward the next event, so that the
+        // rate holds on average; a timer behind by more waits no burst.
+        timers[i].accumulated -= timers[i].interval;
+        if (timers[i].accumulated >= timers[i].interval) timers[i].accumulated = 0;
         timers[i].fired = timers[i].one_shot;
         if (!get(w)) {
             timers[i].dead = true;
@@ -443,7 +446,6 @@ bool do_events(bool no_wait) {
     Dispatch dispatch;
     bool read = false;
     i64 last_tick = now_ms();
-    bool had_input = false;
     for (;;) {
         i32 n = tty_read_events(true);
         read = n > 0;
@@ -463,8 +465,8 @@ bool do_events(bool no_wait) {
         render_frame();
         // A lone ESC, or a sequence cut short, that nothing followed for a
         // whole pass is taken as it stands.
-        session.input.process(dispatch, !read && had_input);
-        had_input = !session.input.empty();
+        session.input.process(dispatch, !read && session.input_kept);
+        session.input_kept = !session.input.empty();
         render_frame();
         if (loop.click_state == 2 && loop.click_timer < CLICK_TIMER_LIMIT) loop.click_timer += elapsed;
         if (loop.running == 1) release_dead();

@@ -63,6 +63,8 @@ struct Session {
     bool cursor_hidden = false;
     InputDecoder input;
     i32 columns = 80, rows = 24;
+    u32 reports_asked = 0;  // cursor position reports asked for
+    bool input_kept = false;  // the last pass left an unfinished sequence
 };
 extern Session session;
 
@@ -70,6 +72,9 @@ extern Session session;
 // (inline UIs) so that the report fixes the UI's top row.
 void enter_tui();
 void leave_tui();
+// How far below the cursor the UI's last row is (-1: no UI on the terminal),
+// for an exit that never reaches the loop's end (a signal, `quit`).
+void set_exit_moves(i32 down);
 void enable_mouse();
 void disable_mouse();
 void hide_cursor();

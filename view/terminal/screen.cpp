@@ -104,7 +104,7 @@ Text text_of(const Cell* value) {
     if (!string::any_string_q(TYPE_OF(value))) return t;
     SeriesBuffer* b = GET_BUFFER(series_node(value));
     t.unit = unicode::buffer_unit(b);
-    u32 length = b->length() / t.unit;
+    u32 length = b->length();
     u32 head = std::min(series_head(value), length);
     t.data = b->head() + static_cast<size_t>(head) * t.unit;
     t.length = length - head;

@@ -28,6 +28,10 @@ namespace {
 volatile sig_atomic_t mouse_reporting = 0;
 volatile sig_atomic_t cursor_hidden_now = 0;
 volatile sig_atomic_t alternate_screen = 0;
+// The moves that take the cursor from where the last frame left it to the
+// line below the UI, for an exit that skips the loop's own ending.
+char below_ui[48];
+volatile sig_atomic_t below_ui_set = 0;
 
 void write_raw(const char* s) {
     size_t n = 0;
@@ -43,6 +47,8 @@ void write_raw(const char* s) {
 // Called by the terminal's restore on every way out, also from a signal
 // handler: only writes of constant text.
 void restore_everything() {
+    if (below_ui_set && !alternate_screen) write_raw(below_ui);
+    below_ui_set = 0;
     if (mouse_reporting) write_raw("\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l");
     if (cursor_hidden_now) write_raw("\x1b[?25h");
     if (alternate_screen) write_raw("\x1b[?1049l");
@@ -52,6 +58,14 @@ void restore_everything() {
 void write(const char* s) { tty().write(s, std::strlen(s)); }
 
 }  // namespace
+
+void set_exit_moves(i32 down) {
+    below_ui_set = 0;
+    if (down < 0) return;
+    if (down > 0) std::snprintf(below_ui, sizeof below_ui, "\r\x1b[%dB\r\n", down);
+    else std::snprintf(below_ui, sizeof below_ui, "\r\n");
+    below_ui_set = 1;
+}
 
 void set_private_mode(i32 n) {
     char buf[24];
@@ -65,7 +79,12 @@ void reset_private_mode(i32 n) {
     tty().write(buf, static_cast<size_t>(len));
 }
 
-void request_cursor_pos() { write("\x1b[6n"); }
+void request_cursor_pos() {
+    // The cursor sits where the last frame left it, below the UI's top.
+    session.input.report_offset = frame.frame_shown ? frame.lines_below_top : 0;
+    write("\x1b[6n");
+    session.reports_asked++;
+}
 
 void enter_alt_screen() {
     if (!session.active) return;
@@ -124,6 +143,8 @@ bool tty_get_size() {
 
 void on_resize() {
     tty_get_size();
+    // The terminal may have moved or rewrapped what it showed.
+    frame.full = true;
     // The first screen face learns the new size directly (no change event).
     Cell* screens = view_field(face::sym().screens);
     if (TYPE_OF(screens) == TYPE_BLOCK && block::zs_length_q(screens) > 0) {
@@ -153,7 +174,34 @@ void enter_tui() {
     if (session.active && !frame.fullscreen) request_cursor_pos();
 }
 
+namespace {
+
+// Input that nobody will see: only its cursor reports count.
+struct Discard final : InputSink {
+    void key(i32, i32, u32) override {}
+    void mouse_move(float, float, u32) override {}
+    void button(u32, float, float, u32) override {}
+    void wheel(float, float, float, u32) override {}
+};
+
+// A cursor report still on its way would be echoed once raw mode is off:
+// it is waited for (briefly) and read while the terminal is still raw.
+void drain_reports() {
+    Discard discard;
+    i64 until = now_ms() + 200;
+    while (session.input.reports < session.reports_asked && now_ms() < until) {
+        if (tty().poll(20)) tty_read_events(true);
+        session.input.process(discard, true);
+    }
+    tty_read_events(true);
+    session.input.process(discard, true);
+}
+
+}  // namespace
+
 void leave_tui() {
+    if (session.active) drain_reports();
+    session.reports_asked = session.input.reports = 0;
     if (session.active) {
         session.active = false;
         tty().restore_mode();
