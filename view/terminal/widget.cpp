@@ -382,7 +382,7 @@ void update_view(Cell* face_in) {
         w->flags = (w->flags & ~(WF_ALL_OVER | WF_PASSWORD)) | ((f & FF_ALL_OVER) ? WF_ALL_OVER : 0) |
                    ((f & FF_PASSWORD) ? WF_PASSWORD : 0);
     }
-    if (bit(face::IMAGE)) update_image(*w);
+    if (bit(face::IMAGE) || bit(face::SIZE)) update_image(*w);
     if (bit(face::TEXT) && w->kind == Kind::FIELD) kind_made(*w);
     if (!(w = get(id))) return;
     kind_update(*w);
