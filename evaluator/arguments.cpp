@@ -651,8 +651,20 @@ void any_all(bool all) {
     if (series_head(conds) >= length()) return void(make_cell(stack::arguments, TYPE_NONE));
     while (series_head(conds) < length()) {
         Cell* above = stack::top;
-        series_head(conds) = eval_next(conds, series_head(conds), length(), false);
-        if (exiting()) [[unlikely]] return;
+        // A simple expression (see simple_value) needs none of the frame
+        // eval_next opens for it, where it could be opened.
+        Cell v;
+        u32 stop, next;
+        SeriesBuffer* b = block::buffer_of(conds);
+        if (!trace.active && stack::frame_top + 1 < stack::frame_end && above + 2 < stack::end &&
+            (next = simple_value(block::cells_of(b), series_head(conds), cell_count(b), &v, &stop))) {
+            budget::step();
+            *stack::arguments = v;
+            series_head(conds) = next;
+        } else {
+            series_head(conds) = eval_next(conds, series_head(conds), length(), false);
+            if (exiting()) [[unlikely]] return;
+        }
         stack::top = above;
         if (logic::is_true(stack::arguments) != all) {
             if (all) make_cell(stack::arguments, TYPE_NONE);

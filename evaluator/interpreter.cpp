@@ -480,6 +480,45 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     return expression_end(start, code, next, tail, prefix, sub);
 }
 
+inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+
+// A set-path of an object's field (see object_field) whose object has no
+// change handler: the value's expression in the set-path's frame as the
+// reference tier evaluates it (none where the value is a simple one: see
+// simple_value), then stored as the object's eval-path action stores it,
+// marking the field changed. Any other set-path as eval_full makes it.
+[[gnu::noinline]] u32 set_path_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+    Cell path = *c;
+    Cell* start = stack::top;
+    // Nothing in a simple value nor in the store can fail, call anything or
+    // be seen: no frame for it, where the frame could be opened.
+    Cell v;
+    u32 stop;
+    const u32 live = clamp_tail(code, tail);
+    u32 next = stack::frame_top < stack::frame_end && start + 2 < stack::end
+                   ? simple_value(code_at(code, 0), pos + 1, live, &v, &stop)
+                   : 0;
+    if (next && store_object_field(&path, &v)) {
+        push_value(&v, sub);
+        return expression_end(start, code, next, tail, prefix, sub);
+    }
+    if (pos + 1 >= live) return eval_full(code, pos, tail, {prefix, sub, false});
+    Cell sp;
+    word_of(&sp, words::set_path);
+    stack::mark_kind82(&sp);
+    // The value's expression may take the set-path out of the code.
+    collector::Guard path_hold(&path);
+    next = eval_expression_at(code, pos + 1, tail, false, true, false);
+    if (exiting()) [[unlikely]] return next;
+    if (!store_object_field(&path, stack::arguments)) {
+        eval_path_at(&path, code, pos, tail, PathAccess::SET, true);
+        if (exiting()) [[unlikely]] return next;
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return expression_end(start, code, next, tail, prefix, sub);
+}
+
 // The fast tier's entry to one expression: a single dispatch on the cell at
 // `pos`. Plain values (literal, or held by a word) with any number operators
 // after them are done in a local; calls through a word or a refinement path
@@ -510,7 +549,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         } else if (t == TYPE_PATH) {
             u32 next;
             if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
-            return eval_full(code, pos, tail, {prefix, sub, passive});
+            // An object's field holding a plain value: read as a word's.
+            node_t ctx;
+            if (!(v = object_field(c, &ctx))) return eval_full(code, pos, tail, {prefix, sub, passive});
+            t = TYPE_OF(v);
+        } else if (t == TYPE_SET_PATH) {
+            return set_path_expression(c, code, pos, tail, prefix, sub);
         }
         if (plain_value_q(t) && stack::top + 1 < stack::end) {
             u32 next = pos + 1;
@@ -1454,6 +1498,39 @@ void eval_paren(Cell* value, bool sub) {
 bool in_paren_operand = false;
 
 }  // namespace
+
+bool store_object_field(const Cell* path, const Cell* value) {
+    node_t n;
+    Cell* slot = object_field(path, &n);
+    if (!slot || TYPE_OF(value) == TYPE_UNSET) return false;
+    const Cell* owner = context::owner_of(n);
+    if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
+    Cell* ctx = context::TO_CTX(n);
+    Cell* word = context::get_word_at(ctx, static_cast<u32>(slot - context::values_of(ctx)));
+    // `self` is the object itself, never set through a path.
+    if (symbol::resolve(static_cast<i32>(word->data2)) == symbol::resolve(words::self)) return false;
+    word->header |= context::WORD_CHANGED;
+    *slot = *value;
+    return true;
+}
+
+Cell* object_field(const Cell* path, node_t* ctx_out) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    if (cell_count(pb) != head + 2) return nullptr;
+    const Cell* items = block::cells_of(pb) + head;
+    if (TYPE_OF(items) != TYPE_WORD || TYPE_OF(items + 1) != TYPE_WORD) return nullptr;
+    const Cell* o = peek_word(items);
+    if (!o || TYPE_OF(o) != TYPE_OBJECT) return nullptr;
+    const i32 sym = static_cast<i32>(items[1].data2);
+    const node_t n = o->data1;
+    Cell* ctx = context::TO_CTX(n);
+    Cell* values = context::values_of(ctx);
+    const i32 idx = values ? context::find_word(ctx, sym, true) : -1;
+    if (idx < 0) return nullptr;
+    *ctx_out = n;
+    return values + idx;
+}
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand) return false;
