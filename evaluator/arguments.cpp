@@ -940,6 +940,16 @@ void call_builtin(u32 type, u32 index, const i32* refs) {
 }
 
 
+u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return 0;
+    Conditional c;
+    if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
+    if (!c.branch) make_cell(out, TYPE_NONE);
+    else if (!simple_branch_value(c.branch, 2, out)) return 0;
+    return c.next;
+}
+
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;

@@ -926,7 +926,14 @@ LoopBody::LoopBody(const Cell* body)
             ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
     if (lean_ && plan_level < PLAN_LEVELS) {
         plan_ = &plans[plan_level];
-        plan_->ready = plan_->fresh = plan_->seen = plan_->refused = false;
+        // The same body again (a loop in a function called again): what
+        // was read of it holds while plan_current says so.
+        SeriesBuffer* b = block::buffer_of(body);
+        if (plan_->node != series_node(body) || plan_->head != series_head(body) || plan_->cells != block::cells_of(b)) {
+            plan_->ready = plan_->seen = plan_->refused = false;
+            plan_->node = series_node(body);
+        }
+        plan_->fresh = false;
     }
     plan_level++;
 }
@@ -1016,6 +1023,10 @@ namespace {
                     native::entry_of(fn) == ACT_APPEND) {
                     append = pos == head;
                     if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
+                } else if (TYPE_OF(c) == TYPE_WORD && fn && TYPE_OF(fn) == TYPE_NATIVE) {
+                    // A conditional whose branch needs no frames (or `if`
+                    // has none to run): its value without them.
+                    if (!(next = frameless_conditional(fn, cells, pos, tail, &v))) break;
                 } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
                     break;
                 }

@@ -122,6 +122,12 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// An `either` or `if` call by word at `pos` of `cells` (`fn` the native)
+// whose branch is simple (see simple_branch_value), or `if` whose condition
+// is false: its value into *out without the frames its call would open
+// (nothing in it can fail or be seen), where they could be opened. Answers
+// the position after it, or 0 having done nothing (arguments.cpp).
+u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.
 void call_builtin_plain(u32 type, u32 index);
