@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "boot/image.h"
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "loader/zavbin.h"
 #include "library/routines.h"
 
@@ -388,7 +388,7 @@ void complete_system() {
         // Made on the stack first: a collection may move the object's values.
         Cell* line = stack::push_star();
         make_cell(line, TYPE_NONE);
-        platform::command_line(line);
+        host::command_line(line);
         *field(&script, "args") = *line;
     }
     stack::top = saved;

@@ -1316,7 +1316,9 @@ namespace {
     u32 head = series_head(code);
     u32 tail = cell_count(b);
     const Cell* cells = block::cells_of(b);
-    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD) return BlockShape::OTHER;
+    // A conditional's call ends with its (last) branch.
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || TYPE_OF(cells + tail - 1) != TYPE_BLOCK)
+        return BlockShape::OTHER;
     const Cell* fn = peek_word(cells + head);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
     // Room for what the generic path opens: the conditional's frame above
@@ -1575,7 +1577,8 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     if (TYPE_OF(cells + head) == TYPE_WORD) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        if (TYPE_OF(fn) == TYPE_NATIVE)
+        // A conditional's call ends with its (last) branch.
+        if (TYPE_OF(fn) == TYPE_NATIVE && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)
             return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
@@ -1917,7 +1920,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 void init() {
     user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
-    error_raiser = stack::raise_error;
+    error_raiser = frames::raise_error;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     init_tracer();

@@ -25,7 +25,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -51,7 +51,7 @@ void result_none() { make_cell(arg(0), TYPE_NONE); }
 // script/expect-arg naming the running routine, a datatype and a parameter.
 [[noreturn]] void expect_arg(u32 type, const char* param) {
     Cell name, dt, p;
-    stack::get_call_name(&name);
+    frames::get_call_name(&name);
     set_type(&name, TYPE_WORD);
     make_cell(&dt, TYPE_DATATYPE, type);
     word::make_at(symbol::make(param), &p);
@@ -79,7 +79,7 @@ void set_quiet() {
     u32 t = TYPE_OF(w);
     if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) {
         Cell name, dt, p;
-        stack::get_call_name(&name);
+        frames::get_call_name(&name);
         set_type(&name, TYPE_WORD);
         make_cell(&dt, TYPE_DATATYPE, t);
         word::make_at(symbol::make("word"), &p);
@@ -142,7 +142,7 @@ void warn() {
     make_cell(arg(0), TYPE_UNSET);
 }
 
-void os_info() { *arg(0) = *platform::get_OS_info(); }
+void os_info() { *arg(0) = *host::os_info(); }
 
 // ---- float text switches ------------------------------------------------------------
 
@@ -228,7 +228,7 @@ void frame_index_q() { result_integer(static_cast<i32>(stack::arguments - stack:
 
 void collect_calls() {
     Cell blk = *arg(0);
-    stack::collect_calls(&blk);
+    frames::collect_calls(&blk);
     *arg(0) = blk;
 }
 
@@ -242,8 +242,8 @@ void interpreted_q() { result_logic(!interpreter::called_from_library()); }
 
 // ---- clipboard and standard output ------------------------------------------------------
 
-void read_clipboard() { *arg(0) = *clipboard::read(); }
-void write_clipboard() { result_logic(clipboard::write(arg(0))); }
+void read_clipboard() { *arg(0) = *host::read_clipboard(); }
+void write_clipboard() { result_logic(host::write_clipboard(arg(0))); }
 
 void write_stdout() {
     Cell* data = arg(0);
