@@ -1397,8 +1397,9 @@ namespace {
 // having changed nothing, where the word needs the generic store (a change
 // handler).
 [[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
-                                                                      bool sub, Cell* slot = nullptr) {
-    if (!slot && !(slot = context::plain_slot(word))) return {};
+                                                                      bool sub) {
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return {};
     budget::steps(3);
     Cell* start = stack::top;
     *slot = x;
@@ -1415,8 +1416,7 @@ namespace {
 // would open (the set-word's, the operator's and length?'s). Out of line:
 // the function operand's path keeps its frame.
 [[gnu::noinline]] OperatorSetWordEnd set_word_length_call(const Cell* word, const CodeView& view, const Cell& left,
-                                                          FastOp kind, u32 stop, bool sub, bool whole,
-                                                          const Cell* fn) {
+                                                          FastOp kind, u32 stop, bool sub, const Cell* fn) {
     if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
         stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
         return {};
@@ -1424,8 +1424,7 @@ namespace {
     Cell series, x = left, v;
     u32 s;
     if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
-        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
-        (whole && pos < view.tail))
+        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)))
         return {};
     return store_operator_value(word, x, pos, sub);
 }
@@ -1437,14 +1436,10 @@ namespace {
     return lay_simple_args(rec, named, view, a, pos);
 }
 
-// set_word_operator_call (`view` read from `code` up to `tail`), and
-// (Whole) set_word_operator_whole: one copy each, so that the loops' copy
-// has none of the paths that open frames.
-template <bool Whole>
+// set_word_operator_call, `view` read from `code` up to `tail`.
 [[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code,
                                                                            const CodeView& view, Cell left, u32 stop,
-                                                                           u32 tail, bool sub, OperatorReach reach,
-                                                                           Cell* slot) {
+                                                                           u32 tail, bool sub, OperatorReach reach) {
     Cell* start = stack::top;
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
     const Cell* ow = view.cells + stop;
@@ -1455,7 +1450,7 @@ template <bool Whole>
     // budget's end, and nearer the machine stack's, the calls are made
     // (the loops' caller made sure of the budget's room).
     char probe;
-    if ((!Whole && budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
+    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
     // refinements that take no arguments, or length? by word.
     const Cell* c = view.cells + stop + 1;
@@ -1464,7 +1459,7 @@ template <bool Whole>
     const CallRecord* rec;
     if (TYPE_OF(c) == TYPE_WORD) {
         const Cell* v = peek_word(c);
-        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, Whole, v);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, v);
         if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
         fn = *v;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
@@ -1497,24 +1492,22 @@ template <bool Whole>
         laid = read != BlockShape::UNREAD;
     } else {
         // Locals: the body is read in its frame, as the lean call runs it.
-        laid = !Whole && reach == OperatorReach::ANY && (pos = lay_simple_args_apart(rec, named, view, a, pos));
+        laid = reach == OperatorReach::ANY && (pos = lay_simple_args_apart(rec, named, view, a, pos));
         locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
         body = rec->body;
     }
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (Whole || reach != OperatorReach::ANY || !laid ||
+        if (reach != OperatorReach::ANY || !laid ||
             !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
             return {};
         return {pos, true};
     }
     Cell x = left;
     u32 s;
-    if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)) ||
-        (Whole && pos < view.tail))
-        return {};
-    return store_operator_value(word, x, pos, sub, slot);
+    if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s))) return {};
+    return store_operator_value(word, x, pos, sub);
 }
 
 }  // namespace
@@ -1523,13 +1516,7 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
                                           OperatorReach reach) {
     CodeView view;
     view.read(code, tail);
-    return set_word_operator_call_as<false>(word, code, view, left, stop, tail, sub, reach, nullptr);
-}
-
-OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, const Cell* cells, Cell left, u32 stop,
-                                           u32 tail, Cell* slot) {
-    const CodeView view{cells, tail};
-    return set_word_operator_call_as<true>(word, code, view, left, stop, tail, false, OperatorReach::FRAMELESS, slot);
+    return set_word_operator_call_as(word, code, view, left, stop, tail, sub, reach);
 }
 
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {

@@ -50,10 +50,7 @@
 // (LoopBody::run_lean); such a body, with paren operands of one simple
 // value, is decoded once into a plan (loop_plan.h) that later runs take
 // while what it was read from holds.
-// `repeat` takes a body of one set-word over an operator's call that needs
-// no frames (set_word_operator_whole, set_word_operator_call's copy without
-// the paths that open frames) without the run's steps around it
-// (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
+// Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
 //
@@ -1109,65 +1106,12 @@ void LoopBody::run_times(i32 n) {
     }
 }
 
-// A run of a body that is one set-word whose value set_word_operator_whole
-// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
-// it before the body's frame opens; taken here without the run's steps
-// around it, which are the same every time. False, having done nothing,
-// for any other body and where run_lean would not take it.
-[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
-    Cell* base = stack::arguments;
-    SeriesBuffer* b = block::buffer_of(&code_);
-    u32 head = series_head(&code_);
-    u32 tail = cell_count(b);
-    const Cell* cells = block::cells_of(b);
-    CallFrame* frame_end = stack::frame_end;
-    // The run's own step and its expression's are taken with the calls'.
-    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
-        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
-        operator_tries_--;
-        return false;
-    }
-    stack::top = base;
-    // As run_lean runs it: the frame stack as full as with the body's frame open.
-    stack::frame_end = frame_end - 1;
-    const Cell* c = cells + head;
-    const KnownSlot known{c, context::plain_slot(c)};
-    Cell v;
-    u32 stop = operator_stop_;
-    u32 next = 0;
-    // The value up to the operator where the last run found it: made as
-    // far as there, the operator itself is not tried as a simple one
-    // (set_word_operator_call declines an operand that is no call).
-    u32 unused;
-    if (!(stop > head + 1 && stop < tail && simple_value(cells, head + 1, stop, &v, &unused, known) == stop)) {
-        stop = 0;
-        if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
-    }
-    if (stop) next = set_word_operator_whole(c, &code_, cells, v, stop, tail, known.slot).next;
-    stack::frame_end = frame_end;
-    if (!next) {
-        operator_tries_--;
-        return false;
-    }
-    operator_tries_ = 2;
-    operator_stop_ = stop;
-    // The machine stack had room for the calls, so it has for the run.
-    machine_stack::check();
-    budget::steps(2);
-    return true;
-}
-
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         bool plain = natives::set_loop_word(word, counter);
-        if (!operator_tries_ || !run_operator_set_word()) {
-            if (run_caught(true, plain) >= BodyEnd::BROKE) return;
-        } else if (plan_) {
-            // Calls ran outside run_caught: the next run is not quiet.
-            plan_->fresh = false;
-        }
+        if (run_caught(true, plain) >= BodyEnd::BROKE) return;
         counter->data2++;
     }
 }

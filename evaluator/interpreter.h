@@ -131,13 +131,6 @@ private:
     // a run found its first expression not a simple one (most bodies that
     // start with a call always do), so that they do not pay for the try.
     bool simple_ = true;
-    // A run of a body of one set-word over an operator's call (see there).
-    bool run_operator_set_word();
-    // Runs left to try run_operator_set_word: none once two runs in a row
-    // found it no such body (the first run builds the call's record).
-    u8 operator_tries_ = 2;
-    // Where the last run_operator_set_word found the operator (0: none yet).
-    u32 operator_stop_ = 0;
 };
 // How one expression is evaluated: prefix, no operator look-ahead; sub, its
 // value pushed (else it becomes the frame result); passive, a function

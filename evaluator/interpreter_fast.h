@@ -304,13 +304,6 @@ struct OperatorSetWordEnd {
 enum class OperatorReach { ANY, FRAMELESS };
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
                                           OperatorReach reach = OperatorReach::ANY);
-// set_word_operator_call for a loop's body of that one set-word: FRAMELESS,
-// not `sub`, and nothing done for a value that does not reach the code's
-// tail (`tail`, its cells `cells`, as read now); `slot` is the word's
-// context::plain_slot, found by the caller, which also made sure of room
-// in the budget for the steps.
-OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, const Cell* cells, Cell left, u32 stop,
-                                           u32 tail, Cell* slot);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the
