@@ -90,6 +90,10 @@ Cell call_name(const Cell* name);
 [[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
 [[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
 
+// A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
+// a paren evaluated in a frame of its own, a get-word's or get-path's
+// value, anything else as it is. Answers whether code ran for it.
+bool push_literal_arg(Cell* v, Cell* code, u32 pos, u32 tail);
 // The generic fetch of a call's arguments and refinements, refinements named
 // from `ref_item` of the path on (arguments.cpp). With `site` (what named
 // the call, while tracing) the tracer hears `call` once the arguments are in.
