@@ -92,7 +92,8 @@ const Symbols& symbols() {
 
 ReadField backend = nullptr;
 
-// The block every read of `flags` refills, made once and kept in the root block.
+// The block every read of `flags` refills, made once per runtime and kept in
+// its root block.
 node_t flags_block = 0;
 
 Cell* source_cell(const Cell* ev, u32 n) {
@@ -107,6 +108,7 @@ Cell* flags_of(u32 bits, Cell* out) {
     if (!flags_block) {
         Cell blk;
         block::make_at(&blk, 4);
+        collector::Guard keep(&blk);  // the root block may grow to take it
         *alloc_at_tail(root) = blk;
         flags_block = series_node(&blk);
     }
@@ -186,6 +188,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
         collector::Guard g0(&slot[0]), g1(&slot[1]);
         Cell blk;
         block::make_at(&blk, 4);
+        collector::Guard gb(&blk);
         for (const Cell& c : slot) block::zs_append(&blk, &c);
         source = series_node(&blk);
     }
@@ -314,7 +317,9 @@ Cell* get_field(const Cell* ev, i32 field, Cell* out) {
 }
 
 void init() {
+    // A runtime brought up again has a new symbol table and a new root block.
     symbols_made = false;
+    flags_block = 0;
     datatype::register_type(TYPE_EVENT, 0, "event!", {
         own<ACT_MAKE>(make), own<ACT_FORM>(form), own<ACT_MOLD>(mold), own<ACT_EVAL_PATH>(eval_path),
         own<ACT_COMPARE>(compare), own<ACT_PICK>(pick),

@@ -1,6 +1,7 @@
 // Back-end events: their fields come from the back-end's live record and read
 // as none once its dispatch has ended; type and flags live in the cell.
 #include "datatypes/event.h"
+
 #include "datatypes/symbol.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
@@ -58,6 +59,24 @@ TEST_F(EventTest, NamesMatchWithoutRegardToCase) {
     EXPECT_EQ(event::flag_bit(symbol::make("ctrl")), 0u);
     EXPECT_EQ(event::field_index(symbol::make("Orientation")), 15);
     EXPECT_EQ(event::field_index(symbol::make("control")), -1);
+}
+
+// The one flags block belongs to the runtime that made it: a runtime brought
+// up again (as after the memory is freed) makes its own, and never writes
+// into a node that the new runtime has given to something else.
+TEST_F(EventTest, FlagsBlockIsRemadeByEachRuntime) {
+    Cell ev, flags;
+    event::make_backend(&ev, 1, 1, event::DOWN);
+    event::get_field(&ev, event::F_FLAGS, &flags);
+    EXPECT_EQ(test::mold(&flags), "[down]");
+    node_t before = series_node(&flags);
+    test::bare_memory();
+    boot::init_runtime();
+    for (int i = 0; i < 100; i++) test::load("x y");
+    event::make_backend(&ev, 1, 1, event::SHIFT);
+    event::get_field(&ev, event::F_FLAGS, &flags);
+    EXPECT_EQ(test::mold(&flags), "[shift]");
+    EXPECT_NE(series_node(&flags), before);
 }
 
 }  // namespace
