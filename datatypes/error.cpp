@@ -16,7 +16,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "datatypes/words.h"
 
 namespace zav::error {

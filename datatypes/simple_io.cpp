@@ -17,7 +17,7 @@
 #include "datatypes/word.h"
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/http.h"

@@ -31,7 +31,7 @@
 #include "evaluator/loop_plan.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "datatypes/words.h"
 
 namespace zav::natives {

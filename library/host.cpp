@@ -20,7 +20,7 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/clipboard.h"
 #include "runtime/rt.h"
 #include "runtime/unicode.h"

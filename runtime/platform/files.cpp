@@ -393,6 +393,9 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         }
     }
     if (exists && S_ISDIR(st.st_mode)) return false;
+    // A file the user may not write stays as it is, as open would refuse it:
+    // being able to write its folder does not make it writable.
+    if (exists && ::access(target.c_str(), W_OK) != 0) return false;
     if (exists && !S_ISREG(st.st_mode)) {
         // Devices and pipes are written to, never replaced.
         Fd f(open_file(target.c_str(), 0));

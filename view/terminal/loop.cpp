@@ -10,7 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/scope.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"
@@ -446,7 +446,6 @@ bool do_events(bool no_wait) {
     Dispatch dispatch;
     bool read = false;
     i64 last_tick = now_ms();
-    bool had_input = false;
     for (;;) {
         i32 n = tty_read_events(true);
         read = n > 0;
@@ -466,8 +465,8 @@ bool do_events(bool no_wait) {
         render_frame();
         // A lone ESC, or a sequence cut short, that nothing followed for a
         // whole pass is taken as it stands.
-        session.input.process(dispatch, !read && had_input);
-        had_input = !session.input.empty();
+        session.input.process(dispatch, !read && session.input_kept);
+        session.input_kept = !session.input.empty();
         render_frame();
         if (loop.click_state == 2 && loop.click_timer < CLICK_TIMER_LIMIT) loop.click_timer += elapsed;
         if (loop.running == 1) release_dead();
