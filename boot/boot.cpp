@@ -2,13 +2,14 @@
 // boot environment from the embedded image, and the library's top level.
 #include "boot/boot.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "boot/image.h"
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "loader/zavbin.h"
 #include "library/routines.h"
 
@@ -64,7 +65,6 @@
 #include "datatypes/cycles.h"
 #include "runtime/collector.h"
 #include "runtime/handles.h"
-#include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/slots.h"
 #include "datatypes/ownership.h"
@@ -74,7 +74,7 @@
 #include "runtime/unicode.h"
 #include "evaluator/parse.h"
 #include "evaluator/actions.h"
-#include "evaluator/checksum.h"
+#include "datatypes/checksum.h"
 #include "evaluator/interpreter.h"
 #include "view/terminal/gui.h"
 
@@ -354,6 +354,18 @@ void make_error_catalog(Cell* out) {
 
 namespace {
 
+// Date and time of this build, as "dd-Mon-yyyy/hh:mm:ss".
+const char* build_date() {
+    // __DATE__ is "Mmm dd yyyy"; the language writes dates as dd-Mmm-yyyy.
+    static char text[24];
+    if (!text[0]) {
+        const char* d = __DATE__;
+        int day = (d[4] == ' ' ? 0 : d[4] - '0') * 10 + (d[5] - '0');
+        std::snprintf(text, sizeof text, "%d-%.3s-%.4s/%s", day, d, d + 7, __TIME__);
+    }
+    return text;
+}
+
 // What the library's top level cannot say in the language: the object over
 // the global context, the error catalog and the raw command line.
 void complete_system() {
@@ -388,7 +400,7 @@ void complete_system() {
         // Made on the stack first: a collection may move the object's values.
         Cell* line = stack::push_star();
         make_cell(line, TYPE_NONE);
-        platform::command_line(line);
+        host::command_line(line);
         *field(&script, "args") = *line;
     }
     stack::top = saved;

@@ -13,7 +13,7 @@
 #include "evaluator/interpreter.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"

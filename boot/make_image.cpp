@@ -22,7 +22,7 @@
 #include "loader/zavbin.h"
 #include "runtime/hashtable.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/rt.h"
 
 using namespace zav;

@@ -21,7 +21,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/input.h"
 #include "runtime/platform/tty.h"
 #include "runtime/stack.h"

@@ -14,7 +14,7 @@
 #include "datatypes/string.h"
 #include "loader/lexer.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"

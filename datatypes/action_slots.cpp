@@ -3,7 +3,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 
 namespace zav::actions {

@@ -13,7 +13,8 @@
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/platform/virtual_memory.h"
 #include "runtime/unicode.h"
 

@@ -10,7 +10,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 

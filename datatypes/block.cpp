@@ -20,7 +20,8 @@
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/sort.h"
 #include "datatypes/words.h"
 

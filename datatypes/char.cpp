@@ -8,7 +8,8 @@
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/unicode.h"
 
 namespace zav::char_ {

@@ -13,7 +13,8 @@
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/words.h"
 
 namespace zav::context {

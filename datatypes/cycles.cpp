@@ -3,7 +3,7 @@
 
 #include "datatypes/string.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/machine_stack.h"
 
 namespace zav::cycles {

@@ -19,7 +19,7 @@
 #include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::date {
 

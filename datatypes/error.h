@@ -2,11 +2,11 @@
 #pragma once
 #include <vector>
 
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::error {
 
-// (error::last, the error most recently raised, is in runtime/helpers.h.)
+// (error::last, the error most recently raised, is in runtime/fire.h.)
 
 // --- Catalog -------------------------------------------------------------
 // A message template is a text, a block of texts and argument words, or a

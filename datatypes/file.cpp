@@ -5,7 +5,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 #include "runtime/rt.h"
 #include "datatypes/simple_io.h"

@@ -23,7 +23,8 @@
 #include "loader/tokenizer.h"
 #include "runtime/dtoa.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::float_ {
 

@@ -7,7 +7,7 @@
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
 #include "loader/lexer.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav {
 

@@ -14,7 +14,8 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/words.h"
 
 namespace zav::function {

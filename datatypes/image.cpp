@@ -22,7 +22,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/image_files.h"
 #include "runtime/stack.h"

@@ -8,7 +8,8 @@
 
 #include "datatypes/pair.h"
 #include "datatypes/tuple.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/platform/image_files.h"
 
 namespace zav::image {

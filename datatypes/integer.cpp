@@ -22,7 +22,8 @@
 #include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "loader/tokenizer.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::integer {
 

@@ -6,7 +6,8 @@
 #include "datatypes/word.h"
 #include "datatypes/random.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::logic {
 

@@ -22,7 +22,7 @@
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::money {
 

@@ -4,7 +4,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 
 namespace zav::none {
 

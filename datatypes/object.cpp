@@ -13,7 +13,8 @@
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 

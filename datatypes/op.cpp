@@ -7,7 +7,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "datatypes/words.h"
 
 namespace zav::op {

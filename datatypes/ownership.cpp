@@ -9,7 +9,7 @@
 #include "datatypes/cycles.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 
 namespace zav::ownership {
 

@@ -15,7 +15,8 @@
 #include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::pair {
 

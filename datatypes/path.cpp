@@ -6,7 +6,7 @@
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::path {
 

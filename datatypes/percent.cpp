@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 
 namespace zav::percent {
 
@@ -53,8 +53,10 @@ const char* exact_text(double d) {
 }
 
 i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
-    const char* text = exact || !float_::pretty_print_q ? exact_text(cell_float(value))
-                             : float_::form_float(cell_float(value) * 100.0, float_::FORM_PERCENT, false);
+    double d = cell_float(value);
+    // A fraction above about 1.8e306 has no finite hundredfold: its own digits then.
+    bool own_digits = exact || !float_::pretty_print_q || (std::isfinite(d) && !std::isfinite(d * 100.0));
+    const char* text = own_digits ? exact_text(d) : float_::form_float(d * 100.0, float_::FORM_PERCENT, false);
     string::concatenate_literal(buffer, text);
     return part - static_cast<i32>(std::strlen(text));
 }

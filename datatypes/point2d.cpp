@@ -19,7 +19,8 @@
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::point2D {
 

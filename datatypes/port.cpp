@@ -20,7 +20,7 @@
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::port {
 

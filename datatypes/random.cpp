@@ -5,7 +5,7 @@
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/crypto.h"
 
 namespace zav::random {

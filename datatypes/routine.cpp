@@ -9,7 +9,8 @@
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/symbol.h"
 
 #include <cstring>

@@ -15,7 +15,8 @@
 #include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 

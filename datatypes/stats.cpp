@@ -9,7 +9,7 @@
 #include "datatypes/integer.h"
 #include "runtime/scope.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/rt.h"
 
 namespace zav::memory {

@@ -12,7 +12,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav {
 

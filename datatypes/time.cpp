@@ -13,7 +13,8 @@
 #include "datatypes/word.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace zav::time {
 

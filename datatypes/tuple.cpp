@@ -15,7 +15,7 @@
 #include "datatypes/random.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::tuple {
 

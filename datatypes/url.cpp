@@ -9,7 +9,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/action_slots.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "datatypes/simple_io.h"
 #include "runtime/unicode.h"
 

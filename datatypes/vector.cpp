@@ -22,7 +22,7 @@
 #include "runtime/sort.h"
 #include "runtime/stack.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::vector {
 

@@ -11,7 +11,9 @@
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
+#include "runtime/collector.h"
 #include "datatypes/words.h"
 
 namespace zav {

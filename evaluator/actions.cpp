@@ -10,7 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 
 namespace zav::actions {

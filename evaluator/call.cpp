@@ -8,7 +8,7 @@
 #include "datatypes/simple_io.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/process.h"
 
 namespace zav::call {

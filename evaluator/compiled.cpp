@@ -10,7 +10,7 @@
 #include "evaluator/frames.h"
 #include "evaluator/natives.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 

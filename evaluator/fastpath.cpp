@@ -14,7 +14,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/series_fast.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/rt.h"
 #include "runtime/unicode.h"
 

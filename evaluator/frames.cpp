@@ -11,7 +11,7 @@
 #include "datatypes/words.h"
 #include "runtime/collector.h"
 #include "runtime/scope.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 
 namespace zav {

@@ -101,7 +101,7 @@
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/rt.h"

@@ -10,7 +10,7 @@
 #include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/machine_stack.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 

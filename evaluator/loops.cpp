@@ -28,7 +28,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "datatypes/words.h"
 
 namespace zav::natives {

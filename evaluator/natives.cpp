@@ -32,7 +32,7 @@
 #include "loader/lexer.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"

@@ -21,7 +21,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/natives_eval.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::natives {
 

@@ -11,11 +11,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/checksum.h"
+#include "datatypes/checksum.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "loader/compress.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/unicode.h"
 
 namespace zav::natives {

@@ -30,7 +30,7 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "datatypes/ownership.h"

@@ -21,7 +21,7 @@
 #include "evaluator/natives.h"
 #include "runtime/scope.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/case_folding.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/platform.h"

@@ -12,7 +12,7 @@
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 
 namespace zav {

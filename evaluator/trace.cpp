@@ -10,7 +10,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/words.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 

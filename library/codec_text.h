@@ -9,7 +9,8 @@
 
 #include "datatypes/block.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/unicode.h"
 
 namespace zav::codec_text {

@@ -11,6 +11,7 @@
 #include "datatypes/string.h"
 #include "library/codec_text.h"
 #include "runtime/collector.h"
+#include "runtime/fire.h"
 #include "runtime/stack.h"
 
 namespace zav::csv {

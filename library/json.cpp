@@ -21,7 +21,8 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

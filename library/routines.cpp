@@ -3,10 +3,14 @@
 // routine that declares no result leaves its first argument there.
 #include "library/routines.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "console/routines.h"
 #include "console/script.h"
@@ -17,6 +21,7 @@
 #include "library/math.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/object.h"
@@ -24,14 +29,15 @@
 #include "datatypes/simple_io.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "evaluator/frames.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/files.h"
 #include "runtime/platform/platform.h"
 #include "runtime/print_hooks.h"
@@ -142,7 +148,7 @@ void warn() {
     make_cell(arg(0), TYPE_UNSET);
 }
 
-void os_info() { *arg(0) = *platform::get_OS_info(); }
+void os_info() { *arg(0) = *host::os_info(); }
 
 // ---- float text switches ------------------------------------------------------------
 
@@ -242,8 +248,8 @@ void interpreted_q() { result_logic(!interpreter::called_from_library()); }
 
 // ---- clipboard and standard output ------------------------------------------------------
 
-void read_clipboard() { *arg(0) = *clipboard::read(); }
-void write_clipboard() { result_logic(clipboard::write(arg(0))); }
+void read_clipboard() { *arg(0) = *host::read_clipboard(); }
+void write_clipboard() { result_logic(host::write_clipboard(arg(0))); }
 
 void write_stdout() {
     Cell* data = arg(0);
@@ -266,25 +272,65 @@ void gc_nodes_cycles() { result_integer(0); }
 
 // ---- type tests -------------------------------------------------------------------------
 
+// A test for every datatype ("NAME?" for "NAME!") and every named typeset;
+// the library says which of them it defines. A datatype test is one
+// comparison of the value's type id.
 template <u32 TYPE>
 void type_test() {
     result_logic(TYPE_OF(arg(0)) == TYPE);
 }
 
-// The typeset is read from its global word at each call, so a script that
-// redefines the word changes the test; the value is taken as a typeset as it is.
-template <const char* NAME>
+// A typeset test reads its typeset from the global word at each call, so a
+// script that redefines the word changes the test; the value is taken as a
+// typeset as it is.
+constexpr u32 MAX_TYPESET_TESTS = 32;
+const char* typeset_names[MAX_TYPESET_TESTS];
+template <u32 I>
 void typeset_test() {
     static i32 symbol = 0;
-    if (!symbol) symbol = symbol::make(NAME);
+    if (!symbol) symbol = symbol::make(typeset_names[I]);
     const Cell* ts = context::get_global(symbol);
     result_logic(typeset_has(ts, TYPE_OF(arg(0))));
 }
 
-constexpr char any_list[] = "any-list!", any_block[] = "any-block!", any_function[] = "any-function!",
-               any_object[] = "any-object!", any_path[] = "any-path!", any_string[] = "any-string!",
-               any_word[] = "any-word!", series[] = "series!", number[] = "number!", immediate[] = "immediate!",
-               scalar[] = "scalar!", all_word[] = "all-word!", any_point[] = "any-point!", planar[] = "planar!";
+template <u32... I>
+constexpr std::array<routine::Entry, sizeof...(I)> type_tests(std::integer_sequence<u32, I...>) {
+    return {type_test<I>...};
+}
+template <u32... I>
+constexpr std::array<routine::Entry, sizeof...(I)> typeset_tests(std::integer_sequence<u32, I...>) {
+    return {typeset_test<I>...};
+}
+constexpr auto TYPE_TESTS = type_tests(std::make_integer_sequence<u32, TYPE_TOTAL_COUNT>{});
+constexpr auto TYPESET_TESTS = typeset_tests(std::make_integer_sequence<u32, MAX_TYPESET_TESTS>{});
+
+// The tests' table, made once from the datatype and typeset names.
+void register_type_tests() {
+    static std::vector<std::string> names;
+    static std::vector<routine::Row> rows;
+    if (rows.empty()) {
+        std::vector<std::pair<std::string, routine::Entry>> tests;
+        auto add = [&](const char* name, routine::Entry entry) {
+            std::string s = name;
+            if (s.size() > 1 && s.back() == '!' && s != "unknown!") tests.push_back({s.substr(0, s.size() - 1) + "?", entry});
+        };
+        // Typesets first: a name found twice is the first one's, and series!
+        // names both a typeset and an id that no value has.
+        u32 n = typeset::named_count();
+        if (n > MAX_TYPESET_TESTS) rt::quit(rt::RT_ERR_NO_CASE, rt::code_address());
+        for (u32 i = 0; i < n; i++) {
+            typeset_names[i] = typeset::named(i).name;
+            add(typeset_names[i], TYPESET_TESTS[i]);
+        }
+        for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++) add(datatype::name_of(t), TYPE_TESTS[t]);
+        names.reserve(tests.size());
+        for (auto& [name, entry] : tests) {
+            names.push_back(name);
+            rows.push_back({names.back().c_str(), entry});
+        }
+    }
+    routine::register_table(rows.data(), static_cast<u32>(rows.size()));
+}
 
 const routine::Row ROWS[] = {
     {"quit-return", quit_return},
@@ -348,72 +394,13 @@ const routine::Row ROWS[] = {
     {"gc-active?", gc_active_q},
     {"gc-series-cycles", gc_series_cycles},
     {"gc-nodes-cycles", gc_nodes_cycles},
-    {"bitset?", type_test<TYPE_BITSET>},
-    {"binary?", type_test<TYPE_BINARY>},
-    {"block?", type_test<TYPE_BLOCK>},
-    {"char?", type_test<TYPE_CHAR>},
-    {"email?", type_test<TYPE_EMAIL>},
-    {"file?", type_test<TYPE_FILE>},
-    {"float?", type_test<TYPE_FLOAT>},
-    {"get-path?", type_test<TYPE_GET_PATH>},
-    {"get-word?", type_test<TYPE_GET_WORD>},
-    {"hash?", type_test<TYPE_HASH>},
-    {"integer?", type_test<TYPE_INTEGER>},
-    {"issue?", type_test<TYPE_ISSUE>},
-    {"lit-path?", type_test<TYPE_LIT_PATH>},
-    {"lit-word?", type_test<TYPE_LIT_WORD>},
-    {"logic?", type_test<TYPE_LOGIC>},
-    {"map?", type_test<TYPE_MAP>},
-    {"none?", type_test<TYPE_NONE>},
-    {"pair?", type_test<TYPE_PAIR>},
-    {"paren?", type_test<TYPE_PAREN>},
-    {"path?", type_test<TYPE_PATH>},
-    {"percent?", type_test<TYPE_PERCENT>},
-    {"refinement?", type_test<TYPE_REFINEMENT>},
-    {"set-path?", type_test<TYPE_SET_PATH>},
-    {"set-word?", type_test<TYPE_SET_WORD>},
-    {"string?", type_test<TYPE_STRING>},
-    {"tag?", type_test<TYPE_TAG>},
-    {"time?", type_test<TYPE_TIME>},
-    {"typeset?", type_test<TYPE_TYPESET>},
-    {"tuple?", type_test<TYPE_TUPLE>},
-    {"unset?", type_test<TYPE_UNSET>},
-    {"url?", type_test<TYPE_URL>},
-    {"word?", type_test<TYPE_WORD>},
-    {"image?", type_test<TYPE_IMAGE>},
-    {"date?", type_test<TYPE_DATE>},
-    {"money?", type_test<TYPE_MONEY>},
-    {"ref?", type_test<TYPE_REF>},
-    {"point2D?", type_test<TYPE_POINT2D>},
-    {"point3D?", type_test<TYPE_POINT3D>},
-    {"handle?", type_test<TYPE_HANDLE>},
-    {"error?", type_test<TYPE_ERROR>},
-    {"action?", type_test<TYPE_ACTION>},
-    {"native?", type_test<TYPE_NATIVE>},
-    {"datatype?", type_test<TYPE_DATATYPE>},
-    {"function?", type_test<TYPE_FUNCTION>},
-    {"object?", type_test<TYPE_OBJECT>},
-    {"op?", type_test<TYPE_OP>},
-    {"routine?", type_test<TYPE_ROUTINE>},
-    {"vector?", type_test<TYPE_VECTOR>},
-    {"any-list?", typeset_test<any_list>},
-    {"any-block?", typeset_test<any_block>},
-    {"any-function?", typeset_test<any_function>},
-    {"any-object?", typeset_test<any_object>},
-    {"any-path?", typeset_test<any_path>},
-    {"any-string?", typeset_test<any_string>},
-    {"any-word?", typeset_test<any_word>},
-    {"series?", typeset_test<series>},
-    {"number?", typeset_test<number>},
-    {"immediate?", typeset_test<immediate>},
-    {"scalar?", typeset_test<scalar>},
-    {"all-word?", typeset_test<all_word>},
-    {"any-point?", typeset_test<any_point>},
-    {"planar?", typeset_test<planar>},
 };
 
 }  // namespace
 
-void register_all() { routine::register_table(ROWS, sizeof ROWS / sizeof ROWS[0]); }
+void register_all() {
+    routine::register_table(ROWS, sizeof ROWS / sizeof ROWS[0]);
+    register_type_tests();
+}
 
 }  // namespace zav::routines

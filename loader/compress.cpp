@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "loader/bits.h"
-#include "runtime/checksum.h"
+#include "datatypes/checksum.h"
 
 namespace zav::compress {
 

@@ -18,7 +18,7 @@
 #include "loader/lexer_internal.h"
 #include "loader/tokenizer.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 

@@ -30,7 +30,8 @@
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/machine_stack.h"
 #include "runtime/unicode.h"
 

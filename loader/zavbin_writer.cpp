@@ -27,7 +27,7 @@
 #include "loader/zavbin.h"
 #include "loader/zavbin_internal.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/machine_stack.h"
 
 namespace zav::zavbin {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "runtime/helpers.h"
 #include "runtime/memory.h"
 
 namespace zav::array {

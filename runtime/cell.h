@@ -155,4 +155,17 @@ inline Cell* make_cell(Cell* c, u32 header, u32 d1 = 0, u32 d2 = 0, u32 d3 = 0) 
     return c;
 }
 
+inline Cell* copy_cell(const Cell* src, Cell* dst) {
+    if (src != dst) *dst = *src;
+    return dst;
+}
+
+inline void clear_cell_flag(Cell* c) { c->header &= ~FLAG_NEW_LINE; }
+
+// Typeset test: bit (0x80 >> (type % 8)) of byte (type / 8) of the typeset's payload.
+inline bool typeset_has(const Cell* typeset, u32 type) {
+    const u8* bits = reinterpret_cast<const u8*>(&typeset->data1);
+    return type < 96 && (bits[type / 8] & (0x80 >> (type % 8)));
+}
+
 }  // namespace zav

@@ -13,11 +13,21 @@
 #include "runtime/budget.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 #include "runtime/stack.h"
+
+namespace zav {
+
+node_t root = 0;
+
+Cell* get_root(u32 index) { return reinterpret_cast<Cell*>(GET_BUFFER(root)->head()) + index; }
+
+node_t get_root_node(u32 index) { return get_root(index)->data2; }
+
+}  // namespace zav
 
 namespace zav::collector {
 

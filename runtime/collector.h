@@ -10,6 +10,16 @@
 
 #include "runtime/cell.h"
 
+namespace zav {
+
+// The root block holds the boot environment's values and what the runtime
+// keeps for good; compiled code reads them by index.
+extern node_t root;
+Cell* get_root(u32 index);
+node_t get_root_node(u32 index);
+
+}  // namespace zav
+
 namespace zav::collector {
 
 extern bool active;      // collections allowed

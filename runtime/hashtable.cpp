@@ -7,7 +7,7 @@
 
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
 #include "runtime/platform/virtual_memory.h"

@@ -2,7 +2,7 @@
 #include "runtime/scope.h"
 #include "runtime/machine_stack.h"
 
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/platform.h"
 
 namespace zav::machine_stack {

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "runtime/budget.h"
+#include "runtime/cell.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/virtual_memory.h"
 #include "runtime/rt.h"
 
@@ -629,6 +630,30 @@ node_t copy_series(SeriesBuffer* buffer) {
     std::memcpy(fresh->data(), old->head(), movable_bytes(old));
     fresh->tail = fresh->offset + old->used_bytes();
     return copy;
+}
+
+// ---- Tail allocation -----------------------------------------------------------
+
+Cell* alloc_tail(SeriesBuffer* buffer) {
+    if (buffer->tail_ptr() >= buffer->data_end()) buffer = expand_series(buffer, 0);
+    Cell* c = reinterpret_cast<Cell*>(buffer->tail_ptr());
+    buffer->tail += sizeof(Cell);
+    make_cell(c, 2);  // unset!
+    return c;
+}
+
+Cell* alloc_at_tail(node_t block) { return alloc_tail(GET_BUFFER(block)); }
+
+u8* alloc_tail_unit(SeriesBuffer*& buffer, u32 bytes) {
+    if (u64(buffer->tail) + bytes > off_of(buffer->data_end())) {
+        u64 want = bytes > buffer->size ? u64(bytes) * 2 : u64(buffer->size) * 2;
+        if (want < u64(buffer->used_bytes()) + bytes) want = u64(buffer->used_bytes()) + bytes;
+        if (want > 0xFFFFFFFFu) fire("internal", "no-memory");
+        buffer = expand_series(buffer, static_cast<u32>(want));
+    }
+    u8* old_tail = buffer->tail_ptr();
+    buffer->tail += bytes;
+    return old_tail;
 }
 
 }  // namespace zav

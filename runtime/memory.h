@@ -179,5 +179,18 @@ SeriesBuffer* expand_series_buffer(SeriesBuffer* buffer, u32 bytes);
 SeriesBuffer* expand_series(SeriesBuffer* buffer, u32 bytes);
 SeriesBuffer* expand_series_filled(SeriesBuffer* buffer, u32 bytes, u8 byte);
 node_t copy_series(SeriesBuffer* buffer);
+// New series of the same unit holding `length` units from unit `offset`; not owned.
+node_t copy_series_part(node_t node, u32 offset, u32 length);
+
+// Tail allocation.
+struct Cell;
+// Appends one unset cell at the tail of a block's buffer, growing it when full.
+Cell* alloc_at_tail(node_t block);
+// The same on a buffer: doubles it first when its tail is at the end of its data.
+Cell* alloc_tail(SeriesBuffer* buffer);
+// Reserves `bytes` at the tail and returns the old tail; grows to twice the
+// request when that is larger than the buffer, else to double. `buffer`
+// follows the move.
+u8* alloc_tail_unit(SeriesBuffer*& buffer, u32 bytes);
 
 }  // namespace zav

@@ -1,7 +1,7 @@
 // The value registry.
 #include "runtime/slots.h"
 
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 
 namespace zav::slots {

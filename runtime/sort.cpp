@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 
 namespace zav::sort {
 

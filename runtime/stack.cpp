@@ -3,7 +3,7 @@
 #include "runtime/stack.h"
 
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/machine_stack.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"

@@ -2,7 +2,7 @@
 #include "runtime/unicode.h"
 
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/rt.h"
 
 namespace zav::unicode {

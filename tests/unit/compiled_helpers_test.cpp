@@ -15,7 +15,7 @@
 #include "evaluator/natives.h"
 #include "load_helper.h"
 #include "output_capture.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"

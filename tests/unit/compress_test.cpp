@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "loader/compress.h"
-#include "runtime/checksum.h"
+#include "datatypes/checksum.h"
 
 using namespace zav;
 using Bytes = std::vector<u8>;

@@ -9,7 +9,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "datatypes/words.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

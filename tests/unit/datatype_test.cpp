@@ -5,7 +5,7 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime_fixture.h"
 #include "test_util.h"
 

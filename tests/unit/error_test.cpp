@@ -15,7 +15,7 @@
 #include "evaluator/compiled.h"
 #include "load_helper.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

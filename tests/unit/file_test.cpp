@@ -14,7 +14,7 @@
 #include "evaluator/actions.h"
 #include "runtime/stack.h"
 #include "load_helper.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

@@ -10,7 +10,7 @@
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

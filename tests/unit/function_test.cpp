@@ -17,7 +17,7 @@
 #include "runtime/stack.h"
 #include "load_helper.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "datatypes/words.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

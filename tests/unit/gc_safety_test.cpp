@@ -17,7 +17,7 @@
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "runtime_fixture.h"

@@ -4,7 +4,7 @@
 #include "datatypes/error.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "test_util.h"
 

@@ -178,6 +178,18 @@ TEST_F(HostFiles, InPlaceReplacementKeepsTheOldContentOnFailure) {
     EXPECT_EQ(status, 0);
 }
 
+// A file the user may not write is not replaced, though its folder is writable.
+TEST_F(HostFiles, ReadOnlyFilesAreNotReplaced) {
+    int status = as_unprivileged(dir, [&] {
+        std::string f = path("read-only.txt");
+        if (!simple_io::write_file(f.c_str(), "kept", -1, false) || chmod(f.c_str(), 0444) != 0) return 1;
+        if (simple_io::write_file(f.c_str(), "lost", -1, false)) return 2;
+        if (slurp(f) != "kept") return 3;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
 // Names near the limit of 255 bytes: the temporary name must not exceed it,
 // for new files and replaced ones alike.
 TEST_F(HostFiles, LongNamesAreReplacedWhole) {

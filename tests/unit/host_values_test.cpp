@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "evaluator/host.h"
+#include "library/host.h"
 #include "evaluator/natives.h"
 #include "load_helper.h"
 #include "test_util.h"
@@ -36,12 +36,12 @@ struct EnvGuard {
 
 struct HostValuesTest : test::CleanRuntimeTest {
     EnvGuard env;
-    std::string read_molded() { return test::mold(clipboard::read()); }
-    bool write(const char* source) { return clipboard::write(test::load_one(source)); }
+    std::string read_molded() { return test::mold(host::read_clipboard()); }
+    bool write(const char* source) { return host::write_clipboard(test::load_one(source)); }
     bool empty() {
         Cell* none = stack::push_star();
         make_cell(none, TYPE_NONE);
-        return clipboard::write(none);
+        return host::write_clipboard(none);
     }
 };
 
@@ -102,7 +102,7 @@ esac
 }
 
 TEST_F(HostValuesTest, OperatingSystemCommandLineAndTypeGuard) {
-    Cell* info = platform::get_OS_info();
+    Cell* info = host::os_info();
     ASSERT_EQ(TYPE_OF(info), TYPE_OBJECT);
     std::string molded = test::mold(info);
     EXPECT_NE(molded.find("name: \""), std::string::npos) << molded;
@@ -114,12 +114,12 @@ TEST_F(HostValuesTest, OperatingSystemCommandLineAndTypeGuard) {
     EXPECT_EQ(std::count(molded.begin() + static_cast<long>(v), molded.begin() + static_cast<long>(molded.find('\n', v)), '.'), 2)
         << molded;
 
-    Cell* line = platform::command_line(stack::push_star());
+    Cell* line = host::command_line(stack::push_star());
     EXPECT_EQ(TYPE_OF(line), TYPE_STRING);
 
     Cell* one = test::load_one("1");
-    EXPECT_EQ(platform::check_type(one, TYPE_INTEGER), u32(TYPE_INTEGER));
-    EXPECT_EQ(test::error_of([&] { platform::check_type(one, TYPE_STRING); }), "script/invalid-arg");
+    EXPECT_EQ(host::check_type(one, TYPE_INTEGER), u32(TYPE_INTEGER));
+    EXPECT_EQ(test::error_of([&] { host::check_type(one, TYPE_STRING); }), "script/invalid-arg");
 }
 
 TEST_F(HostValuesTest, EnvironmentThatIsNotUTF8IsStillRead) {

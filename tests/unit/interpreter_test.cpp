@@ -14,7 +14,7 @@
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "load_helper.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

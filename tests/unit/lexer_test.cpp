@@ -17,7 +17,7 @@
 #include "runtime/stack.h"
 #include "loader/lexer.h"
 #include "loader/tokenizer.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "tests/unit/load_helper.h"
 #include "tests/unit/runtime_fixture.h"
 
@@ -654,6 +654,50 @@ TEST_F(LexerTest, FloatsRoundTripBitForBit) {
         u64 back_bits;
         std::memcpy(&back_bits, &back, sizeof back);
         ASSERT_EQ(back_bits, bits) << text;
+    }
+}
+
+// A percent far from 1 molds with an exponent ("1.0e-7%"), which must load
+// back as the same percent, with either letter case.
+TEST_F(LexerTest, PercentsWithExponentsRoundTripBitForBit) {
+    struct Text { const char* source; double value; } texts[] = {
+        {"1e2%", 1.0},        {"1E2%", 1.0},          {"1.5e-5%", 1.5e-7}, {"1.5E+5%", 1500.0},
+        {"-2.5e-3%", -2.5e-5}, {"5.0e-322%", 5e-324}, {"1.7976931348623157e310%", 1.7976931348623157e308},
+    };
+    for (const Text& t : texts) {
+        stack::top = saved;
+        Cell* w = nullptr;
+        try {
+            w = test::load(t.source);
+        } catch (Throw&) {
+            FAIL() << t.source << ": " << test::last_syntax_message();
+        }
+        ASSERT_EQ(TYPE_OF(item(w, 0)), TYPE_PERCENT) << t.source;
+        EXPECT_EQ(cell_float(item(w, 0)), t.value) << t.source;
+    }
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; i++) {
+        stack::top = saved;
+        u64 bits = rng();
+        if (i % 4 == 0) bits &= 0x800FFFFFFFFFFFFFull;  // subnormals and zeros
+        if (i % 4 == 1) bits = (bits & 0x800FFFFFFFFFFFFFull) | (u64(1023 + i % 60 - 30) << 52);  // near 1
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isnan(d) || std::isinf(d)) continue;
+        Cell p;
+        make_cell(&p, TYPE_PERCENT);
+        set_cell_float(&p, d);
+        std::string text = test::mold(&p, true);
+        Cell* w = nullptr;
+        try {
+            w = test::load(text);
+        } catch (Throw&) {
+            FAIL() << text << ": " << test::last_syntax_message();
+        }
+        ASSERT_EQ(count(w), 1u) << text;
+        ASSERT_EQ(TYPE_OF(item(w, 0)), TYPE_PERCENT) << text;
+        double back = cell_float(item(w, 0));
+        ASSERT_EQ(std::memcmp(&back, &d, sizeof d), 0) << text;
     }
 }
 

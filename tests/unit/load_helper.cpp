@@ -12,7 +12,7 @@
 #include "loader/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/common.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 
 namespace zav::test {

@@ -6,7 +6,7 @@
 
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "tests/unit/load_helper.h"
 #include "tests/unit/runtime_fixture.h"
 #include "test_util.h"

@@ -12,7 +12,7 @@
 #include "runtime/stack.h"
 #include "load_helper.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "datatypes/words.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

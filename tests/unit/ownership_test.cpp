@@ -12,7 +12,7 @@
 #include "load_helper.h"
 #include "datatypes/cycles.h"
 #include "runtime/hashtable.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "datatypes/ownership.h"
 #include "datatypes/words.h"
 #include "runtime_fixture.h"

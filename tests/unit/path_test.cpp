@@ -8,7 +8,7 @@
 #include "datatypes/path.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime_fixture.h"
 #include "test_util.h"
 #include "tests/unit/load_helper.h"

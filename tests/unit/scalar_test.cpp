@@ -19,7 +19,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/dtoa.h"
-#include "runtime/helpers.h"
+#include "runtime/memory.h"
 #include "load_helper.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

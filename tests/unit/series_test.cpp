@@ -9,7 +9,7 @@
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime_fixture.h"
 #include "test_util.h"
 

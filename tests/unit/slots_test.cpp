@@ -1,7 +1,7 @@
 // The value registry: handles, the free list and growth.
 #include "datatypes/block.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/slots.h"
 #include "runtime_fixture.h"
 

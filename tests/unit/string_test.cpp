@@ -11,7 +11,7 @@
 #include "runtime/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"
 #include "test_util.h"

@@ -31,6 +31,7 @@ tui-test-face!: object [
 	selected: flags: options: parent: pane: state: rate: edge: para: font: actors: extra: draw: none
 ]
 tui-test-log: copy []
+tui-test-keys: copy []
 tui-test-saved: system/view
 system/view: object [
 	screens: none
@@ -39,6 +40,7 @@ system/view: object [
 	awake: func [event /local f] [
 		f: event/face
 		append tui-test-log reduce [event/type either string? f/text [copy f/text][f/type]]
+		if event/type = 'key [append tui-test-keys reduce [event/key copy event/flags]]
 		if all [event/type = 'key-down event/key = #"!"] [return 'done]
 		none
 	]
@@ -231,6 +233,82 @@ TEST_F(TuiWidgets, TimersByRate) {
     EXPECT_EQ(log(), "[time \"OK\"]");
     Cell zero = test::I(0);
     EXPECT_EQ(test::error_id_of([&] { apply_rate(*get(ui.button), &zero); }), "invalid-facet-type");
+}
+
+TEST_F(TuiWidgets, KeysAsTheLanguageSeesThem) {
+    basic_ui();
+    run("clear tui-test-keys");
+    pass("a\x1b[15~\x1b[Z\x1b[1;5A\x1b");
+    pass("");  // the lone ESC is the Escape key once nothing follows it
+    EXPECT_EQ(test::mold(run("tui-test-keys")), "[#\"a\" [] F5 [] #\"^-\" [shift] up [control] #\"^[\" []]");
+}
+
+TEST_F(TuiWidgets, HiddenFacesAreNeitherDrawnNorHit) {
+    Ui ui = basic_ui();
+    get(ui.button)->flags |= WF_HIDDEN;
+    screen.raw = true;
+    screen.term_columns = 40;
+    screen.term_rows = 10;
+    request_full_redraw();
+    render_frame();
+    EXPECT_EQ(row(0), U"....................");
+    pass("\x1b[<0;3;1M\x1b[<0;3;1m");
+    EXPECT_EQ(log().find("\"OK\""), std::string::npos);
+}
+
+TEST_F(TuiWidgets, ATerminalWithoutASize) {
+    fake.tty.columns = 0;
+    EXPECT_FALSE(tty_get_size());
+    EXPECT_EQ(session.columns, 80);
+    EXPECT_EQ(session.rows, 24);
+}
+
+// Faces laid out and shown by the View engine itself: an image facet as
+// half blocks, two pixels a cell.
+TEST_F(TuiWidgets, ImagesAsHalfBlocks) {
+    run("system/view: tui-test-saved");
+    run("img: make image! [2x4 0.0.255] poke img 2 255.0.0 poke img 5 0.0.0.255 "
+        "view/no-wait [image 2x2 img]");
+    Widget* win = get(windows.current);
+    ASSERT_TRUE(win);
+    screen.raw = true;
+    screen.term_columns = 40;
+    screen.term_rows = 10;
+    request_full_redraw();
+    render_frame();
+    i32 x = 0, y = 0;
+    bool found = false;
+    for (i32 r = 0; r < screen.height && !found; r++)
+        for (i32 c = 0; c < screen.width && !found; c++)
+            if (screen.at(c, r).cp == 0x2584) x = c, y = r, found = true;
+    ASSERT_TRUE(found);
+    // Upper pixels are backgrounds, lower ones foregrounds; a transparent
+    // upper pixel leaves a blank.
+    EXPECT_EQ(screen.at(x, y).bg, color_support == 4 ? color_rgb(0, 0, 255) : color256(21));
+    EXPECT_EQ(screen.at(x + 1, y).bg, color_support == 4 ? color_rgb(255, 0, 0) : color256(196));
+    EXPECT_EQ(screen.at(x, y + 1).cp, 32u);
+    run("unview/all");
+}
+
+// The dragging event function: a face follows the pointer while the button
+// is held, inside the box its on-drag-start actor gives.
+TEST_F(TuiWidgets, DraggingAFace) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true "
+        "view/no-wait [size 30x6 at 2x2 d: base 3x1 options [drag-on: 'down] "
+        "on-drag-start [object [min: 0x0 max: 10x3]]]");
+    EXPECT_EQ(test::mold(run("d/offset")), "2x2");
+    // Press on it (terminal rows from 1, the UI's top at row 0), move right
+    // and down with the button held, release.
+    pass("\x1b[<35;4;3M\x1b[<0;4;3M\x1b[<32;7;4M\x1b[<32;9;4M\x1b[<0;9;4m");
+    EXPECT_EQ(test::mold(run("d/offset")), "7x3");
+    // Moves after the release leave it where it is.
+    pass("\x1b[<35;3;3M");
+    EXPECT_EQ(test::mold(run("d/offset")), "7x3");
+    // The box holds it: far to the right stops at 10.
+    pass("\x1b[<35;9;4M\x1b[<0;9;4M\x1b[<32;30;4M\x1b[<0;30;4m");
+    EXPECT_EQ(test::mold(run("d/offset")), "10x3");
+    run("unview/all system/view/platform/mouse-event?: false");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
+#include "runtime/cell.h"
 #include "runtime/unicode.h"
 #include "datatypes/words.h"
 #include "runtime_fixture.h"

@@ -23,7 +23,6 @@
 #include "load_helper.h"
 #include "runtime/collector.h"
 #include "datatypes/cycles.h"
-#include "runtime/helpers.h"
 #include "test_util.h"
 
 using namespace zav;

@@ -116,11 +116,12 @@ void render_face(i32 x, i32 y, Widget& w, u32 flags) {
     Rect clip = face_clip(x, y, w);
     if (clip.width() < 1 || clip.height() < 1) return;
     fill_rect(clip.left, clip.top, clip.width(), clip.height(), bg);
-    if (w.image) {
-        TextStyle st;
-        st.para = PARA_WRAP;
-        st.line = w.image.get();
-        render_text(Text{}, x, y, clip, st);
+    if (w.image && w.image_width > 0) {
+        const auto& cells = w.image->cells;
+        i32 rows = static_cast<i32>(cells.size()) / w.image_width;
+        for (i32 r = std::max(clip.top - y, 0); r < rows && y + r < clip.bottom; r++)
+            for (i32 c = std::max(clip.left - x, 0); c < w.image_width && x + c < clip.right; c++)
+                screen.at(x + c, y + r) = cells[static_cast<size_t>(r) * static_cast<size_t>(w.image_width) + static_cast<size_t>(c)];
     }
     if (TYPE_OF(&w.ui) == TYPE_STRING) {
         TextStyle st;

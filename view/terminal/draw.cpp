@@ -10,7 +10,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "view/terminal/faces.h"
 
 namespace zav::gui {

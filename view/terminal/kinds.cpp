@@ -5,6 +5,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/image.h"
+#include "datatypes/imaging.h"
 #include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "view/terminal/calls.h"
@@ -362,9 +364,34 @@ void kind_event(u32 type, Widget& w, EventRecord& rec) {
 }
 
 void update_image(Widget& w) {
-    // Images show once the image! datatype is built; until then a face's
-    // image facet draws nothing.
     w.image.reset();
+    w.image_width = 0;
+    Cell img = *face::facet(&w.face, face::IMAGE);
+    i32 cols = w.width(), rows = w.height();
+    if (TYPE_OF(&img) != TYPE_IMAGE || cols < 1 || rows < 1 || image::pixel_count(&img) == 0) return;
+    collector::Guard keep(&img);
+    // Two pixels a cell: the upper one is the background of a lower half
+    // block, the lower one its foreground.
+    collector::GuardedCell scaled;
+    image::scale(&scaled.value, &img, static_cast<u32>(cols), static_cast<u32>(2 * rows));
+    const u32* px = image::pixels_of(&scaled.value);
+    auto color = [](u32 p) -> u32 {
+        u32 r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF, a = p >> 24;
+        if (color_support == 4) return color_rgb(r, g, b);
+        return rgb_to_256(r | g << 8 | b << 16 | (255 - a) << 24);
+    };
+    auto line = std::make_unique<StyledLine>();
+    line->cells.resize(static_cast<size_t>(cols) * static_cast<size_t>(rows));
+    for (i32 y = 0; y < rows; y++)
+        for (i32 x = 0; x < cols; x++) {
+            u32 upper = px[static_cast<size_t>(2 * y) * static_cast<size_t>(cols) + static_cast<size_t>(x)];
+            u32 lower = px[static_cast<size_t>(2 * y + 1) * static_cast<size_t>(cols) + static_cast<size_t>(x)];
+            ScreenCell& c = line->cells[static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(x)];
+            if ((upper >> 24) == 0) c = {32, 0, 0, 0};
+            else c = {0x2584, color(upper), (lower >> 24) ? color(lower) : 0, 0};
+        }
+    w.image = std::move(line);
+    w.image_width = cols;
 }
 
 }  // namespace zav::gui

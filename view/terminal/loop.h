@@ -64,6 +64,7 @@ struct Session {
     InputDecoder input;
     i32 columns = 80, rows = 24;
     u32 reports_asked = 0;  // cursor position reports asked for
+    bool input_kept = false;  // the last pass left an unfinished sequence
 };
 extern Session session;
 

@@ -6,12 +6,14 @@
 #include "datatypes/block.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
+#include "datatypes/imaging.h"
+#include "datatypes/ownership.h"
 #include "datatypes/point2d.h"
 #include "datatypes/routine.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/stack.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"
@@ -139,10 +141,16 @@ void make_view_routine() {
     handle::box(id, handle::CLASS_WINDOW);
 }
 
+// Draw commands run over an image: checked, and the image's owner told of
+// a change to the whole of it, as a poke would. An empty image is left alone.
 void draw_image() {
-    Cell cmds = *arg(1);
-    collector::Guard keep(&cmds);
-    do_draw(&cmds);
+    Cell img = *arg(0), cmds = *arg(1);
+    collector::Guard keep(&img), keep_cmds(&cmds);
+    if (TYPE_OF(&img) != TYPE_IMAGE) invalid_type(&img);
+    if (image::width_of(&img) > 0 && image::height_of(&img) > 0) {
+        do_draw(&cmds);
+        if (ownership::owned_q(series_node(&img))) ownership::check(&img, symbol::make("poke"), nullptr, -1, -1);
+    }
     result_none();
 }
 

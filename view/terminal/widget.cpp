@@ -8,7 +8,7 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "view/terminal/calls.h"
 #include "view/terminal/compositor.h"
 #include "view/terminal/faces.h"
@@ -382,7 +382,7 @@ void update_view(Cell* face_in) {
         w->flags = (w->flags & ~(WF_ALL_OVER | WF_PASSWORD)) | ((f & FF_ALL_OVER) ? WF_ALL_OVER : 0) |
                    ((f & FF_PASSWORD) ? WF_PASSWORD : 0);
     }
-    if (bit(face::IMAGE)) update_image(*w);
+    if (bit(face::IMAGE) || bit(face::SIZE)) update_image(*w);
     if (bit(face::TEXT) && w->kind == Kind::FIELD) kind_made(*w);
     if (!(w = get(id))) return;
     kind_update(*w);
@@ -433,7 +433,10 @@ void destroy_view(Cell* face, bool ends_loop) {
 void show_window(WidgetId id) {
     Widget* w = get(id);
     if (!w) return;
-    if (Widget* win = window_of(*w)) activate_window(*win);
+    // show calls this for a visible window at every update: the window
+    // already in front keeps its focus, hover and a drag in progress.
+    Widget* win = window_of(*w);
+    if (win && win->id != windows.current) activate_window(*win);
 }
 
 void refresh_window(WidgetId id) {

@@ -61,7 +61,8 @@ struct Widget {
     WidgetId parent = 0;
     Cell face{TYPE_NONE, 0, 0, 0};
     Cell ui{TYPE_NONE, 0, 0, 0};  // text shown instead of the face's (check and radio marks)
-    std::unique_ptr<StyledLine> image;  // the image facet as half-block cells
+    std::unique_ptr<StyledLine> image;  // the image facet as half-block cells, row by row
+    i32 image_width = 0;
     // Kind data.
     Caret caret;                        // field
     i32 first_visible = 0;              // text-list
@@ -126,6 +127,8 @@ struct EventRecord;
 void kind_event(u32 type, Widget& w, EventRecord& rec);
 // The image facet as cells.
 void update_image(Widget& w);
+// The terminal's colours: 4 true colour, 2 the 256-colour palette.
+extern i32 color_support;
 
 // The widgets of the faces in a face's pane, in pane order (ids).
 std::vector<WidgetId> children(const Widget& w);

@@ -100,6 +100,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b"count %d\r\n" % self.server.count, [("Content-Type", "text/plain")])
         elif self.path == "/json":
             self.reply(200, b'{"a": [1, 2], "b": null}', [("Content-Type", "application/json")])
+        elif self.path == "/nested.json":
+            self.reply(200, b'[[1, 0.30000000000000004]]', [("Content-Type", "application/json")])
+        elif self.path == "/line.csv":
+            self.reply(200, b'a,b\r\n', [("Content-Type", "text/csv")])
         elif self.path == "/quit":
             self.reply(200, b"bye")
             threading.Thread(target=self.server.shutdown).start()

@@ -1,5 +1,5 @@
 // The clipboard, the command line and type guards as values.
-#include "evaluator/host.h"
+#include "library/host.h"
 
 #include <fstream>
 #include <string>
@@ -20,12 +20,15 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "runtime/stack.h"
-#include "runtime/helpers.h"
+#include "runtime/fire.h"
 #include "runtime/platform/clipboard.h"
 #include "runtime/rt.h"
 #include "runtime/unicode.h"
 
-namespace zav::clipboard {
+namespace zav::host {
+
+using clipboard::Kind;
+using clipboard::ReadResult;
 
 namespace {
 
@@ -73,10 +76,10 @@ std::string uri_escaped(const std::string& path) {
 
 }  // namespace
 
-Cell* read() {
+Cell* read_clipboard() {
     Kind kind;
     std::string data;
-    switch (get(kind, data)) {
+    switch (clipboard::get(kind, data)) {
         case ReadResult::unavailable: return logic::make_at(stack::push_star(), false);
         case ReadResult::empty: return make_cell(stack::push_star(), TYPE_NONE);
         case ReadResult::ok: break;
@@ -89,13 +92,13 @@ Cell* read() {
     return simple_io::utf8_to_string(reinterpret_cast<const u8*>(data.data()), static_cast<u32>(data.size()));
 }
 
-bool write(Cell* value) {
+bool write_clipboard(Cell* value) {
     std::string data;
     switch (TYPE_OF(value)) {
-        case TYPE_NONE: return set(Kind::nothing, data);
+        case TYPE_NONE: return clipboard::set(Kind::nothing, data);
         case TYPE_STRING: {
             simple_io::to_bytes(value, -1, true, data);
-            return set(Kind::text, data);
+            return clipboard::set(Kind::text, data);
         }
         case TYPE_BLOCK: {
             u32 n = block::zs_length_q(value);
@@ -110,21 +113,18 @@ bool write(Cell* value) {
                 data += "file://" + uri_escaped(path) + "\r\n";
                 stack::pop(2);
             }
-            return set(Kind::files, data);
+            return clipboard::set(Kind::files, data);
         }
         case TYPE_IMAGE: {
             Cell* png = image::encode(value, nullptr, image::IMAGE_PNG);
             data.assign(reinterpret_cast<const char*>(binary::zs_head(png)), binary::zs_length_q(png));
             stack::pop(1);
-            return set(Kind::image, data);
+            return clipboard::set(Kind::image, data);
         }
         default: fire("script", "invalid-arg", value);
     }
 }
 
-}  // namespace zav::clipboard
-
-namespace zav::platform {
 
 Cell* command_line(Cell* result) {
     std::string text;
@@ -193,7 +193,7 @@ void field(Cell* spec, const char* name, Cell* value) {
 
 }  // namespace
 
-Cell* get_OS_info() {
+Cell* os_info() {
     utsname u{};
     uname(&u);
     Cell* spec = block::make_at(stack::push_star(), 8);
@@ -223,4 +223,4 @@ Cell* get_OS_info() {
     return spec;
 }
 
-}  // namespace zav::platform
+}  // namespace zav::host

@@ -1,12 +1,26 @@
-// The checksum methods behind the checksum native: the method words, their
-// algorithm codes, digests and HMAC as binary! values. The byte-range
-// checksums themselves (crc32, adler32, tcp) are in runtime/checksum.h.
+// Checksums: over byte ranges, CRC-32 (the reflected ISO-HDLC CRC of gzip and
+// PNG), Adler-32 (zlib's) and the 16-bit ones'-complement TCP checksum, which
+// the compression codecs frame their data with; and the methods behind the
+// checksum native: the method words, their algorithm codes, digests and HMAC
+// as binary! values.
 #pragma once
 #include "runtime/cell.h"
-#include "runtime/checksum.h"
 #include "runtime/platform/crypto.h"
 
 namespace zav::checksum {
+
+u32 crc32(const u8* bytes, size_t length);
+// Continues a CRC-32 over more bytes (crc32 = crc32_update(0, ...)).
+u32 crc32_update(u32 crc, const u8* bytes, size_t length);
+
+u32 adler32(const u8* bytes, size_t length);
+// Continues an Adler-32 over more bytes (adler32 = adler32_update(1, ...)).
+u32 adler32_update(u32 adler, const u8* bytes, size_t length);
+
+// Big-endian 16-bit words summed, a last odd byte added unshifted, folded.
+u16 tcp(const u8* bytes, size_t length);
+
+// ---- the checksum native's methods
 
 // Interns the method words tcp md5 sha1 crc32 adler32 sha256 sha384 sha512 hash.
 void init();
