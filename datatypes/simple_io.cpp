@@ -177,7 +177,8 @@ Cell* read_file(Cell* file, i64 part, i64 seek, bool binary, bool lines) {
     std::string path;
     if (!os_path(file, path)) return nullptr;
     std::string bytes;
-    switch (read_file(path.c_str(), part, seek, bytes)) {
+    // No more than one value, and the memory left, can hold.
+    switch (read_file(path.c_str(), part, seek, bytes, memory::room_for_series())) {
         case ReadResult::cannot_open: return nullptr;
         case ReadResult::too_long: fire("script", "too-long");
         case ReadResult::ok: break;

@@ -97,6 +97,12 @@ ZAV
 check "collection before no-memory" "room found 0" \
     "$( (ulimit -v 1000000; "$zav" live.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 
+# Reading an endless device stops at what one value, and the memory left,
+# can hold: an error the script catches, not the process's memory running out.
+printf 'Zav []\nr: try [read %%/dev/zero] print [r/type r/id]\n' > endless-read.zav
+check "endless device" "script too-long 0" \
+    "$( (ulimit -v 1000000; "$zav" endless-read.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+
 # An HTTP body without a length (an endless chunked stream) stops at what one
 # value, and the memory left, can hold: a clear error, long before the
 # process's memory runs out. (Without python3 there is no server to ask.)

@@ -304,7 +304,18 @@ bool directory_q(const char* path) {
 
 bool make_dir(const char* path) { return ::mkdir(path, 0777) == 0; }
 
-ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out) {
+void grow_within(std::string& text, size_t more, u64 most) {
+    size_t need = text.size() + more;
+    if (need <= text.capacity()) return;
+    u64 want = std::max<u64>({need, u64(text.capacity()) * 2, CHUNK});
+    std::string bigger;
+    bigger.reserve(static_cast<size_t>(std::max<u64>(std::min<u64>(want, most), need)));  // a fresh string takes it exactly
+    bigger.append(text);
+    text.swap(bigger);
+}
+
+ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most) {
+    most = std::min<u64>(most, MAX_CONTENT);
     out.clear();
     Fd f(open_file(path, OPEN_READ));
     if (f.fd < 0) return ReadResult::cannot_open;
@@ -317,7 +328,7 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out) {
         u64 size = static_cast<u64>(st.st_size);
         if (skip >= size) return ReadResult::ok;  // past the end: nothing to read
         size = std::min(size - skip, limit);
-        if (size > MAX_CONTENT) return ReadResult::too_long;
+        if (size > most) return ReadResult::too_long;
         if (skip && !seek_file(f.fd, skip)) return ReadResult::cannot_open;
         out.resize(size);
         i64 n = read_data(f.fd, reinterpret_cast<u8*>(out.data()), size);
@@ -330,7 +341,8 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out) {
     for (;;) {
         size_t have = out.size();
         if (have >= limit) break;
-        if (have > MAX_CONTENT) return ReadResult::too_long;
+        if (have > most) return ReadResult::too_long;
+        grow_within(out, CHUNK, most + CHUNK);
         out.resize(have + CHUNK);
         u64 want = std::min<u64>(CHUNK, limit - have);
         ssize_t r = ::read(f.fd, out.data() + have, want);
@@ -347,7 +359,7 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out) {
             skip -= drop;
         }
     }
-    if (out.size() > MAX_CONTENT) return ReadResult::too_long;
+    if (out.size() > most) return ReadResult::too_long;
     return ReadResult::ok;
 }
 

@@ -39,8 +39,14 @@ constexpr u64 MAX_CONTENT = 0x7FFFFFFF;
 enum class ReadResult { ok, cannot_open, too_long };
 // The file's bytes from `seek` (negative: the start), at most `part` of them
 // (negative: all). A seek at or past the end gives no bytes. Special files
-// are read to their end once, never rewound. A folder cannot be opened.
-ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out);
+// are read to their end once, never rewound; one that goes on past `most`
+// bytes (an endless device) is too long, its buffer never grown beyond that.
+// A folder cannot be opened.
+ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most = MAX_CONTENT);
+// Makes room for `more` bytes after the string's content, growing it by
+// doubling but never past `most` bytes: the memory held is bounded by what
+// may be taken (a plain reserve may double past that).
+void grow_within(std::string& text, size_t more, u64 most);
 
 // Writes the bytes; negative seek means none. Without append or seek the file
 // is replaced as a whole: the bytes go to a new file in the same folder that

@@ -1,6 +1,7 @@
 // HTTP requests over libcurl.
 #include "runtime/platform/http.h"
 #include "runtime/platform/dynlib.h"
+#include "runtime/platform/files.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,10 +36,7 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     }
     // Doubling, but never past the limit: a body without a length grows
     // to what one value can hold, not to twice that.
-    if (body.size() + n > body.capacity()) {
-        u64 want = std::max<u64>({body.size() + n, u64(body.capacity()) * 2, 65536});
-        body.reserve(static_cast<size_t>(std::min<u64>(want, r->max_body)));
-    }
+    simple_io::grow_within(body, n, r->max_body);
     body.append(data, n);
     return n;
 }

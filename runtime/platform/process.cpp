@@ -1,5 +1,6 @@
 // Child processes over posix_spawn, pipes and poll.
 #include "runtime/platform/process.h"
+#include "runtime/platform/files.h"
 #include "runtime/platform/input.h"
 
 #include <cerrno>
@@ -149,7 +150,10 @@ bool pump(int& in_fd, const std::string& input, int& out_fd, std::string* output
             } else {
                 ssize_t r = ::read(fd, buffer, sizeof buffer);
                 std::string* into = &fd == &out_fd ? output : error;
-                if (r > 0) into->append(buffer, static_cast<size_t>(r));
+                if (r > 0) {
+                    simple_io::grow_within(*into, static_cast<size_t>(r), MAX_CAPTURE + sizeof buffer);
+                    into->append(buffer, static_cast<size_t>(r));
+                }
                 else if (r == 0 || (errno != EAGAIN && errno != EINTR)) fds.close(fd);
                 // More than one value can hold: stop listening; the child's
                 // next write to that stream fails.
