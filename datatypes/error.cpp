@@ -344,12 +344,7 @@ Cell* make(Cell*, Cell* spec, u32) {
             }
             fire("internal", "invalid-error");
         }
-        case TYPE_STRING: {
-            Cell type_w, id_w;
-            word_named(&type_w, "user");
-            word_named(&id_w, "message");
-            return create(&type_w, &id_w, &s, nullptr, nullptr);
-        }
+        case TYPE_STRING: return create_named("user", "message", &s, nullptr, nullptr);
         default: {
             Cell dt = datatype_cell(TYPE_ERROR);
             fire("script", "bad-make-arg", &dt, &s);

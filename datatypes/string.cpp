@@ -1156,6 +1156,53 @@ bool match_at(Cell* series, const Matcher& m, u32 pos, bool fold_case) {
     }
 }
 
+// The forward search of a character or a text in a one-byte text, the
+// commonest: a tight loop over the bytes for the first character, then the
+// rest compared. Answers the position, -1 when none, or NOT_NARROW for the
+// other cases (wider texts, bitsets), which match_at serves.
+constexpr i64 NOT_NARROW = -2;
+i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_case) {
+    SeriesBuffer* b = GET_BUFFER(series_node(series));
+    if (b->unit() != 1) return NOT_NARROW;
+    const u8* t = b->head();
+    const u8* p;
+    u32 first, n;
+    u8 one;
+    if (m.kind == Matcher::CHAR) {
+        if (m.cp > 0xFF) return NOT_NARROW;
+        one = static_cast<u8>(m.cp);
+        p = &one;
+        n = 1;
+    } else if (m.kind == Matcher::PATTERN) {
+        SeriesBuffer* pb = GET_BUFFER(series_node(&m.pattern));
+        if (pb->unit() != 1) return NOT_NARROW;
+        p = pb->head() + series_head(&m.pattern);
+        n = m.length;
+    } else {
+        return NOT_NARROW;
+    }
+    first = p[0];
+    u32 folded = fold_narrow(first);
+    // A first character that folds as itself only (no letter) is found by memchr.
+    bool plain = !fold_case || (folded == first && (first < 0x80 ? !(first - 'A' < 26) : false));
+    for (i64 pos = from; pos + n <= end; pos++) {
+        if (plain) {
+            const void* hit = std::memchr(t + pos, static_cast<int>(first), static_cast<size_t>(end - n + 1 - pos));
+            if (!hit) return -1;
+            pos = static_cast<const u8*>(hit) - t;
+        } else if (t[pos] != first && fold_narrow(t[pos]) != folded) {
+            continue;
+        }
+        u32 i = 1;
+        for (; i < n; i++) {
+            u32 a = t[pos + i], c = p[i];
+            if (a != c && (!fold_case || fold_narrow(a) != fold_narrow(c))) break;
+        }
+        if (i == n) return pos;
+    }
+    return -1;
+}
+
 }  // namespace
 
 Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
@@ -1187,6 +1234,12 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, b
     i64 found = -1;
     if (!last && !reverse) {
         i64 end = count < 0 ? len : std::min<i64>(len, head + count);
+        if (step == 1 && !match && (found = scan_narrow(series, m, head, end, fold_case)) != NOT_NARROW) {
+            if (found < 0) return make_none(series);
+            series_head(series) = static_cast<u32>(tail ? found + plen : found);
+            return series;
+        }
+        found = -1;
         for (i64 pos = head; pos + plen <= end; pos += step) {
             if (match_at(series, m, static_cast<u32>(pos), fold_case)) {
                 found = pos;
@@ -1497,7 +1550,19 @@ Cell* change_case(Cell* value, const Cell* part, int upper) {
             fire("script", "invalid-refine-arg", series::word_arg(&word, "part"), part);
         }
     }
-    for (u32 i = head; i < head + n; i++) {
+    u32 i = head;
+    if (unit == 1) {
+        // One-byte text in place, ASCII without the tables, until a code
+        // point needs a wider buffer.
+        u8* p = b->head();
+        for (; i < head + n; i++) {
+            u32 cp = p[i], to;
+            if (cp < 0x80) to = upper ? (cp - 'a' < 26 ? cp - 32 : cp) : (cp - 'A' < 26 ? cp + 32 : cp);
+            else if ((to = case_folding::change_char(cp, upper)) > 0xFF) break;
+            p[i] = static_cast<u8>(to);
+        }
+    }
+    for (; i < head + n; i++) {
         b = GET_BUFFER(node);
         u8* p = b->head() + i * b->unit();
         u32 cp = string::get_char(p, b->unit());

@@ -18,7 +18,9 @@ namespace zav {
 ErrorHook on_error = nullptr;
 }  // namespace zav
 
-namespace zav::stack {
+namespace zav::frames {
+
+using namespace stack;
 
 namespace {
 
@@ -225,4 +227,4 @@ void note_error_frames(Cell* error) {
     rt::throw_value(THROW_ERROR);
 }
 
-}  // namespace zav::stack
+}  // namespace zav::frames

@@ -12,7 +12,7 @@ extern ErrorHook on_error;
 
 }  // namespace zav
 
-namespace zav::stack {
+namespace zav::frames {
 
 // Unwinds to the innermost error guard (kind 4 or 5) with the error noted
 // where it happened, leaves it pushed and throws Throw{THROW_ERROR}.
@@ -35,4 +35,4 @@ void walk_frames(i32 level, Cell* block, CallFrame* end_frame);
 i32 count_frames(i32 level, const Cell* position, Cell* string, i32 budget);
 void note_error_frames(Cell* error);
 
-}  // namespace zav::stack
+}  // namespace zav::frames

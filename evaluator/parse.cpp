@@ -915,7 +915,26 @@ struct Engine {
                 !string::any_string_q(vt)) {
                 fire("script", "parse-rule", &value);
             }
-            for (u32 p = start; p <= end() && !found; p++) {
+            // A character, a bitset or a non-empty string in text is searched
+            // for by find, which compares as a value rule does.
+            bool text_search = kind() == IN_STRING &&
+                               (vt == TYPE_CHAR || vt == TYPE_BITSET ||
+                                (vt == TYPE_STRING && length_of(&value) > series_head(&value)));
+            if (text_search) {
+                u32 e = end();
+                if (start < e) {
+                    Cell probe = *input, what = value, part;
+                    series_head(&probe) = start;
+                    make_cell(&part, TYPE_INTEGER, 0, e - start);
+                    string::find(&probe, &what, &part, false, op == COMP_STRICT_EQUAL, false, false, nullptr, nullptr,
+                                 false, false, thru, false);
+                    if (TYPE_OF(&probe) != TYPE_NONE) {
+                        found = true;
+                        set_pos(series_head(&probe));
+                    }
+                }
+            }
+            for (u32 p = start; !text_search && p <= end() && !found; p++) {
                 set_pos(p);
                 u32 adv;
                 if (match_value(&value, adv)) {

@@ -129,7 +129,9 @@ private:
     // Shell, files, browser, environment, sleeping, leaving the process.
     static constexpr const char* UNSAFE_WORDS[] = {
         "call", "browse", "write", "delete", "rename", "make-dir", "set-env", "wait", "quit",
-        "halt", "q", "read", "open", "save", "change-dir", "write-clipboard", "launch"};
+        "halt", "q", "read", "open", "save", "change-dir", "write-clipboard", "launch",
+        // A UI's loop waits for the terminal, where no input ever comes.
+        "view", "do-events", "alert", "request-file", "request-dir"};
 
     // Of the words that change between runs of the same program.
     static constexpr const char* UNSTABLE_WORDS[] = {"now", "stats", "recycle", "dt", "delta-time", "time-it", "clock"};

@@ -290,4 +290,25 @@ TEST_F(TuiWidgets, ImagesAsHalfBlocks) {
     run("unview/all");
 }
 
+// The dragging event function: a face follows the pointer while the button
+// is held, inside the box its on-drag-start actor gives.
+TEST_F(TuiWidgets, DraggingAFace) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true "
+        "view/no-wait [size 30x6 at 2x2 d: base 3x1 options [drag-on: 'down] "
+        "on-drag-start [object [min: 0x0 max: 10x3]]]");
+    EXPECT_EQ(test::mold(run("d/offset")), "2x2");
+    // Press on it (terminal rows from 1, the UI's top at row 0), move right
+    // and down with the button held, release.
+    pass("\x1b[<35;4;3M\x1b[<0;4;3M\x1b[<32;7;4M\x1b[<32;9;4M\x1b[<0;9;4m");
+    EXPECT_EQ(test::mold(run("d/offset")), "7x3");
+    // Moves after the release leave it where it is.
+    pass("\x1b[<35;3;3M");
+    EXPECT_EQ(test::mold(run("d/offset")), "7x3");
+    // The box holds it: far to the right stops at 10.
+    pass("\x1b[<35;9;4M\x1b[<0;9;4M\x1b[<32;30;4M\x1b[<0;30;4m");
+    EXPECT_EQ(test::mold(run("d/offset")), "10x3");
+    run("unview/all system/view/platform/mouse-event?: false");
+}
+
 }  // namespace

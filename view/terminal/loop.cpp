@@ -9,6 +9,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/scope.h"
@@ -27,6 +28,9 @@ constexpr i32 PASS_MS = 33;
 // Two releases closer than this make a double click.
 constexpr i32 DOUBLE_CLICK_MS = 500;
 constexpr i32 CLICK_TIMER_LIMIT = 800;
+// What a waiting pass costs of a budget of evaluation steps: ten passes, a
+// third of a second, take what a long computation does.
+constexpr u32 WAIT_COST = 100000;
 
 struct LoopState {
     i32 depth = 0;  // loop levels running that were not told to stop
@@ -450,6 +454,9 @@ bool do_events(bool no_wait) {
         i32 n = tty_read_events(true);
         read = n > 0;
         if (!no_wait) {
+            // A budget of work (running untrusted code) also bounds a loop
+            // that waits for input that never comes.
+            budget::steps(WAIT_COST);
             i64 wait = last_tick + PASS_MS - now_ms();
             if (wait > 0 && !read && tty().poll(static_cast<int>(wait))) {
                 n = tty_read_events(true);

@@ -433,7 +433,10 @@ void destroy_view(Cell* face, bool ends_loop) {
 void show_window(WidgetId id) {
     Widget* w = get(id);
     if (!w) return;
-    if (Widget* win = window_of(*w)) activate_window(*win);
+    // show calls this for a visible window at every update: the window
+    // already in front keeps its focus, hover and a drag in progress.
+    Widget* win = window_of(*w);
+    if (win && win->id != windows.current) activate_window(*win);
 }
 
 void refresh_window(WidgetId id) {
