@@ -110,7 +110,7 @@ int run_script(bool keep) {
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
         if (t.value != THROW_ERROR) make_cell(&err, TYPE_NONE);
-        else stack::take_thrown_error(&err);
+        else frames::take_thrown_error(&err);
     }
     if (halted(&err)) {
         // The preprocessor has reported why it stopped: the script never ran.
@@ -154,7 +154,7 @@ int run_console(const char* entry) {
         return 0;
     } catch (Throw& t) {
         if (t.value == THROW_QUIT) return 0;
-        if (t.value == THROW_ERROR) stack::take_thrown_error(&err);
+        if (t.value == THROW_ERROR) frames::take_thrown_error(&err);
         else make_cell(&err, TYPE_NONE);
     }
     report_and_exit(&err);

@@ -147,7 +147,8 @@ Cell* utf8_to_lines(const u8* bytes, u32 length) {
     // A leading byte-order mark belongs to no line.
     if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;
     for (u32 i = start; i <= length; i++) {
-        if (i < length && bytes[i] != '\n') continue;
+        const void* nl = i < length ? std::memchr(bytes + i, '\n', length - i) : nullptr;
+        i = nl ? static_cast<u32>(static_cast<const u8*>(nl) - bytes) : length;
         if (i == length && i == start) break;  // no text after the last line end
         u32 end = i > start && bytes[i - 1] == '\r' ? i - 1 : i;
         Cell* line = make_cell(stack::push_star(), TYPE_STRING, 0, load_text(bytes + start, end - start, false), 0);

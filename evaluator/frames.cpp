@@ -18,7 +18,9 @@ namespace zav {
 ErrorHook on_error = nullptr;
 }  // namespace zav
 
-namespace zav::stack {
+namespace zav::frames {
+
+using namespace stack;
 
 namespace {
 
@@ -68,6 +70,11 @@ namespace {
 void throw_error(Cell* error) {
     unwind_to_guard(error);
     throw Throw{THROW_ERROR};
+}
+
+void pend_error(Cell* error) {
+    unwind_to_guard(error);
+    stack::pending = THROW_ERROR;
 }
 
 Cell* take_thrown_error(Cell* out) {
@@ -225,4 +232,4 @@ void note_error_frames(Cell* error) {
     rt::throw_value(THROW_ERROR);
 }
 
-}  // namespace zav::stack
+}  // namespace zav::frames

@@ -14,6 +14,8 @@
 //                                        without its frames (paren_operand)
 //   word holding a function              eval_word_call -> lean_word_call
 //   path: word + refinements             eval_path_call -> lean_path_call
+//   path: an object's field              object_field: as a word holding a value
+//   set-path of an object's field        set_path_expression: stored in place
 //   set-word of a simple value           fast_set_word: no frame
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
@@ -43,17 +45,16 @@
 //                                        parameters and no refinements),
 //                                        else eval_code_at
 //
-// Loop natives run their body through LoopBody: each run is eval's, less
-// what stays the same from one run to the next; a run's leading set-words
-// of simple values, simple values and appends of them (frameless_append) go
+// Loop natives run their body through LoopBody (loops.cpp): each run is
+// eval's, less what stays the same from one run to the next; a run's
+// leading set-words of simple values, simple values, appends of them
+// (frameless_append) and conditionals whose branch needs no frames go
 // before its frame is opened, which a body of nothing else never opens
 // (LoopBody::run_lean); such a body, with paren operands of one simple
 // value, is decoded once into a plan (loop_plan.h) that later runs take
-// while what it was read from holds.
-// `repeat` takes a body of one set-word over an operator's call that needs
-// no frames (set_word_operator_whole, set_word_operator_call's copy without
-// the paths that open frames) without the run's steps around it
-// (LoopBody::run_operator_set_word). Parse actions run through eval_pushed:
+// while what it was read from holds. An object's field read through a
+// path of two words (object_field) is a simple value.
+// Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
 //
@@ -111,9 +112,12 @@ namespace zav::interpreter {
 
 bool reference_only = false;
 
-namespace {
-
 alignas(16) Cell code_cell{TYPE_UNSET, 0, 0, 0};
+bool in_library = false;
+bool user_enabled = false;
+bool caller_library = false;
+
+namespace {
 
 
 // ---- word values -------------------------------------------------------------------
@@ -139,62 +143,6 @@ void set_frame_word() {
     }
     word::set();
 }
-
-// Library code runs as compiled code: its blocks deliver no trace events and
-// leave the current code cell (an error's `near`) at the user code that
-// called in. User code that the library evaluates (a loop body, an attempt
-// block) is traced again as it would be outside. Entered at every evaluation
-// of a block; changes state only when crossing between the two.
-bool in_library = false;
-bool user_enabled = false;  // trace.enabled of the user code around the library code
-bool caller_library = false;  // in_library where the running function was called
-
-// Records, for the length of a function body, whether its caller was library code.
-struct CallerScope {
-    bool saved = caller_library;
-    CallerScope() { caller_library = in_library; }
-    ~CallerScope() { caller_library = saved; }
-};
-
-struct CodeScope {
-    bool changed;
-    bool saved_library, saved_enabled, saved_user;
-    explicit CodeScope(const Cell* code) {
-        changed = false;
-        if (!block::any_block_q(TYPE_OF(code))) return;
-        bool library = (block::buffer_of(code)->flags & SERIES_LIBRARY) != 0;
-        changed = library != in_library;
-        if (!changed) return;
-        saved_library = in_library;
-        saved_enabled = trace.enabled;
-        saved_user = user_enabled;
-        if (library) {
-            user_enabled = trace.enabled;
-            trace.enabled = false;
-        } else {
-            // A trace the library itself started (do/trace) stays on.
-            trace.enabled = user_enabled || trace.enabled;
-        }
-        in_library = library;
-    }
-    ~CodeScope() {
-        if (!changed) return;
-        in_library = saved_library;
-        trace.enabled = saved_enabled;
-        user_enabled = saved_user;
-    }
-    CodeScope(const CodeScope&) = delete;
-    CodeScope& operator=(const CodeScope&) = delete;
-};
-
-// Restores the current code cell on the way out, also when a throw passes.
-struct CodeRestore {
-    // Kept as bytes: a Cell copy is split into four words here (the head of
-    // code_cell is written alone elsewhere), one 16-byte move each way is not.
-    alignas(16) unsigned char saved[sizeof(Cell)];
-    CodeRestore() { std::memcpy(saved, &code_cell, sizeof(Cell)); }
-    ~CodeRestore() { std::memcpy(&code_cell, saved, sizeof(Cell)); }
-};
 
 // The operator at `pos` applied to the value at `start`; answers the next
 // position, or `pos` itself when no operator is there. `wp`: the word at
@@ -480,6 +428,45 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     return expression_end(start, code, next, tail, prefix, sub);
 }
 
+inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
+
+// A set-path of an object's field (see object_field) whose object has no
+// change handler: the value's expression in the set-path's frame as the
+// reference tier evaluates it (none where the value is a simple one: see
+// simple_value), then stored as the object's eval-path action stores it,
+// marking the field changed. Any other set-path as eval_full makes it.
+[[gnu::noinline]] u32 set_path_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
+    Cell path = *c;
+    Cell* start = stack::top;
+    // Nothing in a simple value nor in the store can fail, call anything or
+    // be seen: no frame for it, where the frame could be opened.
+    Cell v;
+    u32 stop;
+    const u32 live = clamp_tail(code, tail);
+    u32 next = stack::frame_top < stack::frame_end && start + 2 < stack::end
+                   ? simple_value(code_at(code, 0), pos + 1, live, &v, &stop)
+                   : 0;
+    if (next && store_object_field(&path, &v)) {
+        push_value(&v, sub);
+        return expression_end(start, code, next, tail, prefix, sub);
+    }
+    if (pos + 1 >= live) return eval_full(code, pos, tail, {prefix, sub, false});
+    Cell sp;
+    word_of(&sp, words::set_path);
+    stack::mark_kind82(&sp);
+    // The value's expression may take the set-path out of the code.
+    collector::Guard path_hold(&path);
+    next = eval_expression_at(code, pos + 1, tail, false, true, false);
+    if (exiting()) [[unlikely]] return next;
+    if (!store_object_field(&path, stack::arguments)) {
+        eval_path_at(&path, code, pos, tail, PathAccess::SET, true);
+        if (exiting()) [[unlikely]] return next;
+    }
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return expression_end(start, code, next, tail, prefix, sub);
+}
+
 // The fast tier's entry to one expression: a single dispatch on the cell at
 // `pos`. Plain values (literal, or held by a word) with any number operators
 // after them are done in a local; calls through a word or a refinement path
@@ -510,7 +497,12 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         } else if (t == TYPE_PATH) {
             u32 next;
             if (eval_path_call(c, code, pos, tail, prefix, sub, &next)) return next;
-            return eval_full(code, pos, tail, {prefix, sub, passive});
+            // An object's field holding a plain value: read as a word's.
+            node_t ctx;
+            if (!(v = object_field(c, &ctx))) return eval_full(code, pos, tail, {prefix, sub, passive});
+            t = TYPE_OF(v);
+        } else if (t == TYPE_SET_PATH) {
+            return set_path_expression(c, code, pos, tail, prefix, sub);
         }
         if (plain_value_q(t) && stack::top + 1 < stack::end) {
             u32 next = pos + 1;
@@ -723,7 +715,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
 // The expressions of a block from `pos` to `tail`, in the <body> frame eval
 // opens for it, each value the frame result in turn; the code's library
 // scope is in place.
-[[gnu::always_inline]] inline void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
+}  // namespace
+
+void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
     // Nested evaluations restore the current code cell on their way out,
     // so only its position changes from one expression to the next.
     bool track = !in_library;
@@ -745,6 +739,8 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     }
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
 }
+
+namespace {
 
 // The expressions of a block, in the <body> frame eval opens for it.
 [[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
@@ -795,8 +791,6 @@ void evaluate(Cell* code_in, bool chain) {
 
 namespace {
 
-// Whether the next budget step would find the budget spent (and throw).
-[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
 // The leading set-words of `code` from `pos` that need no frames (see
 // fast_set_word and set_word_operator_call), each value pushed at `base`
@@ -864,341 +858,6 @@ void eval_pushed(Cell* code) {
 
 namespace {
 
-// The plans of the loop bodies running now, one per nesting level (loops
-// nest as their natives' C++ frames do): a LoopBody holds only a pointer,
-// so the frames of the loop natives stay as small as they were.
-constexpr u32 PLAN_LEVELS = 8;
-LoopPlan plans[PLAN_LEVELS];
-u32 plan_level = 0;
-
-}  // namespace
-
-// Lean only where eval's library scope would change nothing: the body is a
-// block of the code running now (a block's library mark is set when it is
-// made, and the running code's state is the same at every run).
-LoopBody::LoopBody(const Cell* body)
-    : code_(*body), saved_(code_cell), hold_(&code_), plan_(nullptr),
-      lean_(block::any_block_q(TYPE_OF(body)) &&
-            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
-    if (lean_ && plan_level < PLAN_LEVELS) {
-        plan_ = &plans[plan_level];
-        plan_->ready = plan_->fresh = plan_->seen = plan_->refused = false;
-    }
-    plan_level++;
-}
-
-LoopBody::~LoopBody() {
-    plan_level--;
-    code_cell = saved_;
-}
-
-void LoopBody::restore() { code_cell = saved_; }
-
-namespace {
-
-// After a run simple from its head to its tail that no plan took whole: the
-// body is read into a plan at the second such run (a loop of one run would
-// not use it), and again when a plan fell short where run_lean went on.
-[[gnu::noinline]] void plan_simple_run(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
-    if (p.refused) return;
-    if (!p.seen) {
-        p.seen = true;
-        return;
-    }
-    p.refused = !read_plan(p, cells, head, tail, base, in_library);
-}
-
-}  // namespace
-
-// A set-word of a simple value, a simple value and an append of simple
-// values with room (see fast_set_word, simple_value and frameless_append)
-// can neither fail, call anything, allocate nor be seen, so
-// nothing can tell whether the body's frame was open while they ran: they
-// run first, from the region where the frame would start, each value left
-// where the frame's result would be. The first other expression opens the
-// frame there (from then on the run is eval's), and so does one that finds
-// the budget spent (its error is raised in the frame). Runs with no room for
-// the frame open it at once, to raise the overflow. A plan read from an
-// earlier run takes the expressions first, as far as its checks allow.
-[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain, bool quiet) {
-    Cell* base = stack::top;
-    SeriesBuffer* b = block::buffer_of(&code_);
-    u32 head = series_head(&code_);
-    u32 pos = head;
-    u32 tail = cell_count(b);
-    // A quiet run's fresh plan goes first, and mostly takes the run whole:
-    // it reads none of the stack ends lowered below.
-    if (quiet && plan_quiet_q(*plan_, tail, base)) {
-        pos = run_plan(*plan_, base);
-        if (pos == tail) {
-            plan_->fresh = true;
-            return;
-        }
-    }
-    CallFrame* frame_end = stack::frame_end;
-    // A quiet run finds the stacks as the last run, simple to its end, found them.
-    if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
-        // The expressions find the frame stack as full as with the body's
-        // frame open, so that each declines (and raises the overflow
-        // later) exactly where it would in the frame.
-        stack::frame_end = frame_end - 1;
-        // Nothing below can move the code; an append can grow it at its
-        // tail, in place, past the `tail` this run stops at (as eval's does).
-        const Cell* cells = block::cells_of(b);
-        // An append the first expression could take: a run that finds no
-        // room at the series' tail this time tries again next time.
-        bool append = false;
-        // The plan read at an earlier run does what it can of this one.
-        if (!quiet && plan_ && plan_current(*plan_, cells, head, tail, base)) {
-            pos = run_plan(*plan_, base);
-            if (pos == tail) {
-                plan_->fresh = true;
-                stack::frame_end = frame_end;
-                return;
-            }
-        }
-        while (pos < tail && !step_would_spend()) {
-            stack::top = base;
-            const Cell* c = cells + pos;
-            u32 next;
-            if (TYPE_OF(c) == TYPE_SET_WORD) {
-                Partial partial;
-                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
-            } else {
-                Cell v;
-                u32 stop;
-                const Cell* fn;
-                if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
-                    native::entry_of(fn) == ACT_APPEND) {
-                    append = pos == head;
-                    if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
-                } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
-                    break;
-                }
-                *base = v;
-                stack::top = base + 1;
-            }
-            budget::step();
-            pos = next;
-        }
-        if (pos >= tail && pos > head) {
-            // No plan took the whole run.
-            if (plan_) {
-                plan_simple_run(*plan_, cells, head, tail, base);
-                plan_->fresh = plan_->ready;
-            }
-            stack::frame_end = frame_end;
-            return;
-        }
-        stack::frame_end = frame_end;
-        simple_ = pos > head || append;
-        stack::top = base;
-    }
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    if (pos < tail) {
-        eval_rest_in_frame(&code_, pos, tail);
-        if (exiting()) [[unlikely]] return;
-    } else {
-        make_cell(stack::arguments, TYPE_UNSET);
-        stack::top = stack::arguments + 1;
-    }
-    if (chain) stack::unwind_last();
-    else stack::unwind();
-    code_cell = saved_;
-}
-
-[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
-    // Fresh from the last run only while this one stays simple to its end.
-    quiet = quiet && plan_ && plan_->fresh;
-    if (plan_) plan_->fresh = false;
-    if (!lean_ || !fast_paths_on()) {
-        evaluate(&code_, chain);
-        return;
-    }
-    machine_stack::check();
-    budget::step();
-    run_lean(chain, quiet);
-}
-
-// A run's break or continue, taken; any other exit is the loop's caller's.
-[[gnu::noinline]] BodyEnd LoopBody::loop_exit(u32 code) {
-    restore();
-    if (code == THROW_BREAK || code == THROW_CONTINUE) {
-        stack::pending = 0;
-        return code == THROW_BREAK ? BodyEnd::BROKE : BodyEnd::CONTINUED;
-    }
-    return BodyEnd::EXITED;
-}
-
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet) {
-    stack::reset();
-    try {
-        run_inline(chain, quiet);
-    } catch (Throw& t) {
-        // Code that cannot return at once threw it (see stack::throw_pending).
-        if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
-        stack::pending = t.value;
-    }
-    if (exiting()) [[unlikely]] return loop_exit(stack::pending);
-    return BodyEnd::NORMAL;
-}
-
-// The loops below tell each run whether it is quiet (see plan_quiet_q): no
-// code ran since the body's last run, only plain stores of loop words or
-// (while's) a run of the other body that was simple to its end (fresh).
-void LoopBody::run_times(i32 n) {
-    // Each run inline here: the counting loop pays no call per run.
-    for (; n > 0; n--) {
-        if (run_caught(true, true) >= BodyEnd::BROKE) return;
-    }
-}
-
-// A run of a body that is one set-word whose value set_word_operator_whole
-// takes (`t: t + f x`), as run_caught(true) makes it: run_lean would take
-// it before the body's frame opens; taken here without the run's steps
-// around it, which are the same every time. False, having done nothing,
-// for any other body and where run_lean would not take it.
-[[gnu::noinline]] bool LoopBody::run_operator_set_word() {
-    Cell* base = stack::arguments;
-    SeriesBuffer* b = block::buffer_of(&code_);
-    u32 head = series_head(&code_);
-    u32 tail = cell_count(b);
-    const Cell* cells = block::cells_of(b);
-    CallFrame* frame_end = stack::frame_end;
-    // The run's own step and its expression's are taken with the calls'.
-    if (!lean_ || !fast_paths_on() || head >= tail || TYPE_OF(cells + head) != TYPE_SET_WORD ||
-        stack::frame_top >= frame_end || base + 2 >= stack::end || (budget::spent && budget::left <= 6)) {
-        operator_tries_--;
-        return false;
-    }
-    stack::top = base;
-    // As run_lean runs it: the frame stack as full as with the body's frame open.
-    stack::frame_end = frame_end - 1;
-    const Cell* c = cells + head;
-    const KnownSlot known{c, context::plain_slot(c)};
-    Cell v;
-    u32 stop = operator_stop_;
-    u32 next = 0;
-    // The value up to the operator where the last run found it: made as
-    // far as there, the operator itself is not tried as a simple one
-    // (set_word_operator_call declines an operand that is no call).
-    u32 unused;
-    if (!(stop > head + 1 && stop < tail && simple_value(cells, head + 1, stop, &v, &unused, known) == stop)) {
-        stop = 0;
-        if (simple_value(cells, head + 1, tail, &v, &stop, known)) stop = 0;
-    }
-    if (stop) next = set_word_operator_whole(c, &code_, cells, v, stop, tail, known.slot).next;
-    stack::frame_end = frame_end;
-    if (!next) {
-        operator_tries_--;
-        return false;
-    }
-    operator_tries_ = 2;
-    operator_stop_ = stop;
-    // The machine stack had room for the calls, so it has for the run.
-    machine_stack::check();
-    budget::steps(2);
-    return true;
-}
-
-void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
-    for (; n > 0; n--) {
-        // The slot is looked up again at each run, as the body may move
-        // the values it lives in (a global added).
-        bool plain = natives::set_loop_word(word, counter);
-        if (!operator_tries_ || !run_operator_set_word()) {
-            if (run_caught(true, plain) >= BodyEnd::BROKE) return;
-        } else if (plan_) {
-            // Calls ran outside run_caught: the next run is not quiet.
-            plan_->fresh = false;
-        }
-        counter->data2++;
-    }
-}
-
-void LoopBody::run_while(LoopBody& cond) {
-    // Both runs inline here, as in run_times.
-    for (;;) {
-        stack::reset();
-        try {
-            // Quiet after a body that ran from its fresh plan.
-            cond.run_inline(true, plan_ && plan_->fresh);
-        } catch (Throw& t) {
-            if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
-            stack::pending = t.value;
-        }
-        if (exiting()) [[unlikely]] {
-            if (cond.loop_exit(stack::pending) == BodyEnd::EXITED) return;
-            fire("throw", "while-cond");
-        }
-        if (!logic::true_arg_q()) return;
-        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
-    }
-}
-
-void LoopBody::run_until() {
-    for (;;) {
-        BodyEnd end = run_caught(true, true);
-        if (end >= BodyEnd::BROKE) return;
-        if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
-    }
-}
-
-void LoopBody::run_forever() {
-    for (;;) {
-        BodyEnd end = run_caught(false, true);
-        if (end >= BodyEnd::BROKE) return;
-        if (end == BodyEnd::NORMAL) stack::pop(1);
-    }
-}
-
-bool LoopBody::run_walk(const Walk& walk) {
-    for (;;) {
-        stack::keep();
-        if (!walk.next(walk.state)) return true;
-        BodyEnd end = run_caught(false, false);
-        if (end >= BodyEnd::BROKE) return false;
-        if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
-    }
-}
-
-namespace {
-
-// The outcome of a foreach step: the walk is over, or a next run follows,
-// quiet when the step only stored the next value (see plan_quiet_q).
-enum class Step { DONE, NEXT, QUIET };
-
-// foreach's one-word step over a block, inline: the next cell stored
-// straight into the word's plain slot. Every other case is the step's own.
-[[gnu::always_inline]] inline Step foreach_step() {
-    Cell* s = stack::arguments - 2;
-    if (block::any_block_q(TYPE_OF(s))) {
-        SeriesBuffer* b = GET_BUFFER(series_node(s));
-        u32 head = series_head(s);
-        if (head >= cell_count(b)) return Step::DONE;
-        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
-            *slot = block::cells_of(b)[head];
-            series_head(s) = head + 1;
-            return Step::QUIET;
-        }
-    }
-    return natives::foreach_next() ? Step::NEXT : Step::DONE;
-}
-
-}  // namespace
-
-void LoopBody::run_foreach(i32 n) {
-    for (;;) {
-        stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
-        if (step == Step::DONE) return;
-        if (run_caught(false, step == Step::QUIET) >= BodyEnd::BROKE) return;
-    }
-}
-
-namespace {
-
 // The value of a block or paren that is one simple expression (see
 // simple_value): nothing in it can fail, call anything, allocate or be seen,
 // so its value can go where the `frames` frames evaluating it would leave it
@@ -1261,7 +920,9 @@ namespace {
     u32 head = series_head(code);
     u32 tail = cell_count(b);
     const Cell* cells = block::cells_of(b);
-    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD) return BlockShape::OTHER;
+    // A conditional's call ends with its (last) branch.
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || TYPE_OF(cells + tail - 1) != TYPE_BLOCK)
+        return BlockShape::OTHER;
     const Cell* fn = peek_word(cells + head);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
     // Room for what the generic path opens: the conditional's frame above
@@ -1455,6 +1116,39 @@ bool in_paren_operand = false;
 
 }  // namespace
 
+bool store_object_field(const Cell* path, const Cell* value) {
+    node_t n;
+    Cell* slot = object_field(path, &n);
+    if (!slot || TYPE_OF(value) == TYPE_UNSET) return false;
+    const Cell* owner = context::owner_of(n);
+    if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
+    Cell* ctx = context::TO_CTX(n);
+    Cell* word = context::get_word_at(ctx, static_cast<u32>(slot - context::values_of(ctx)));
+    // `self` is the object itself, never set through a path.
+    if (symbol::resolve(static_cast<i32>(word->data2)) == symbol::resolve(words::self)) return false;
+    word->header |= context::WORD_CHANGED;
+    *slot = *value;
+    return true;
+}
+
+Cell* object_field(const Cell* path, node_t* ctx_out) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    if (cell_count(pb) != head + 2) return nullptr;
+    const Cell* items = block::cells_of(pb) + head;
+    if (TYPE_OF(items) != TYPE_WORD || TYPE_OF(items + 1) != TYPE_WORD) return nullptr;
+    const Cell* o = peek_word(items);
+    if (!o || TYPE_OF(o) != TYPE_OBJECT) return nullptr;
+    const i32 sym = static_cast<i32>(items[1].data2);
+    const node_t n = o->data1;
+    Cell* ctx = context::TO_CTX(n);
+    Cell* values = context::values_of(ctx);
+    const i32 idx = values ? context::find_word(ctx, sym, true) : -1;
+    if (idx < 0) return nullptr;
+    *ctx_out = n;
+    return values + idx;
+}
+
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand) return false;
     struct Nested {
@@ -1487,7 +1181,8 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     if (TYPE_OF(cells + head) == TYPE_WORD) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        if (TYPE_OF(fn) == TYPE_NATIVE)
+        // A conditional's call ends with its (last) branch.
+        if (TYPE_OF(fn) == TYPE_NATIVE && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)
             return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
@@ -1829,7 +1524,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 void init() {
     user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
-    error_raiser = stack::raise_error;
+    error_raiser = frames::raise_error;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     init_tracer();

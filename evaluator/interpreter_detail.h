@@ -3,6 +3,7 @@
 // file calls in another.
 #pragma once
 #include <cstdlib>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/words.h"
@@ -89,11 +90,84 @@ Cell call_name(const Cell* name);
 [[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
 [[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
 
+// A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
+// a paren evaluated in a frame of its own, a get-word's or get-path's
+// value, anything else as it is. Answers whether code ran for it.
+bool push_literal_arg(Cell* v, Cell* code, u32 pos, u32 tail);
 // The generic fetch of a call's arguments and refinements, refinements named
 // from `ref_item` of the path on (arguments.cpp). With `site` (what named
 // the call, while tracing) the tracer hears `call` once the arguments are in.
 u32 eval_arguments_at(Cell* fn, Cell* code, u32 pos, u32 tail, Cell* path, u32 ref_item, Cell* name, i32 mode,
                       bool infix, const Cell* site = nullptr);
+
+// ---- what the interpreter's files share (interpreter.cpp) ------------------------
+
+// The block being evaluated, its head at the running expression.
+extern Cell code_cell;
+
+// Library code runs as compiled code: its blocks deliver no trace events and
+// leave the current code cell (an error's `near`) at the user code that
+// called in. User code that the library evaluates (a loop body, an attempt
+// block) is traced again as it would be outside. Entered at every evaluation
+// of a block; changes state only when crossing between the two.
+extern bool in_library;
+extern bool user_enabled;    // trace.enabled of the user code around the library code
+extern bool caller_library;  // in_library where the running function was called
+
+// Records, for the length of a function body, whether its caller was library code.
+struct CallerScope {
+    bool saved = caller_library;
+    CallerScope() { caller_library = in_library; }
+    ~CallerScope() { caller_library = saved; }
+};
+
+struct CodeScope {
+    bool changed;
+    bool saved_library, saved_enabled, saved_user;
+    explicit CodeScope(const Cell* code) {
+        changed = false;
+        if (!block::any_block_q(TYPE_OF(code))) return;
+        bool library = (block::buffer_of(code)->flags & SERIES_LIBRARY) != 0;
+        changed = library != in_library;
+        if (!changed) return;
+        saved_library = in_library;
+        saved_enabled = trace.enabled;
+        saved_user = user_enabled;
+        if (library) {
+            user_enabled = trace.enabled;
+            trace.enabled = false;
+        } else {
+            // A trace the library itself started (do/trace) stays on.
+            trace.enabled = user_enabled || trace.enabled;
+        }
+        in_library = library;
+    }
+    ~CodeScope() {
+        if (!changed) return;
+        in_library = saved_library;
+        trace.enabled = saved_enabled;
+        user_enabled = saved_user;
+    }
+    CodeScope(const CodeScope&) = delete;
+    CodeScope& operator=(const CodeScope&) = delete;
+};
+
+// Restores the current code cell on the way out, also when a throw passes.
+struct CodeRestore {
+    // Kept as bytes: a Cell copy is split into four words here (the head of
+    // code_cell is written alone elsewhere), one 16-byte move each way is not.
+    alignas(16) unsigned char saved[sizeof(Cell)];
+    CodeRestore() { std::memcpy(saved, &code_cell, sizeof(Cell)); }
+    ~CodeRestore() { std::memcpy(&code_cell, saved, sizeof(Cell)); }
+};
+
+// The expressions of a block from `pos` to `tail`, in the <body> frame eval
+// opens for it, each value the frame result in turn; the code's library
+// scope is in place.
+void eval_rest_in_frame(Cell* code, u32 pos, u32 tail);
+
+// Whether the next budget step would find the budget spent (and throw).
+[[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
 
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).
@@ -122,6 +196,12 @@ struct Conditional {
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
+// An `either` or `if` call by word at `pos` of `cells` (`fn` the native)
+// whose branch is simple (see simple_branch_value), or `if` whose condition
+// is false: its value into *out without the frames its call would open
+// (nothing in it can fail or be seen), where they could be opened. Answers
+// the position after it, or 0 having done nothing (arguments.cpp).
+u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.
 void call_builtin_plain(u32 type, u32 index);

@@ -119,14 +119,31 @@ struct Known {
 // operator_room_q. Out of line: parens are rarer operands than words.
 bool paren_operand(const Cell* paren, Cell* out);
 
+// The slot of the field of an object that a path of two words names
+// (`obj/field`: the first word holding an object!, the second one of its
+// fields), as the object's eval-path action finds it; its
+// context node into *ctx. Null for any other path: the generic path then
+// evaluates it, and raises what it must. Reading it cannot fail, call
+// anything or allocate.
+Cell* object_field(const Cell* path, node_t* ctx);
+// Stores a value (not unset) into such a field of an object without a
+// change handler, as its eval-path action stores it (marking the field
+// changed); false, having done nothing, for any other path or object.
+bool store_object_field(const Cell* path, const Cell* value);
+
 // The value of an operator's right operand in which nothing can fail, call
-// anything or allocate: a literal, a word holding a value, or a paren as
-// paren_operand takes it (its value in *inner); null for any other
-// operand. What is not a number fast_compute declines.
+// anything or allocate: a literal, a word holding a value, an object's
+// field (see object_field), or a paren as paren_operand takes it (its
+// value in *inner); null for any other operand. What is not a number
+// fast_compute declines.
 [[gnu::always_inline]] inline const Cell* simple_operand(const Cell* c, Cell* inner) {
     u32 t = TYPE_OF(c);
     if (t == TYPE_WORD) return peek_word(c);
     if (t == TYPE_PAREN) return paren_operand(c, inner) ? inner : nullptr;
+    if (t == TYPE_PATH) {
+        node_t ctx;
+        return object_field(c, &ctx);
+    }
     return c;
 }
 
@@ -217,6 +234,9 @@ struct KnownSlot {
     if (TYPE_OF(c) == TYPE_WORD) {
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
+    } else if (TYPE_OF(c) == TYPE_PATH) {
+        node_t ctx;
+        if (!(c = object_field(c, &ctx))) return 0;
     }
     if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
@@ -284,13 +304,6 @@ struct OperatorSetWordEnd {
 enum class OperatorReach { ANY, FRAMELESS };
 OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
                                           OperatorReach reach = OperatorReach::ANY);
-// set_word_operator_call for a loop's body of that one set-word: FRAMELESS,
-// not `sub`, and nothing done for a value that does not reach the code's
-// tail (`tail`, its cells `cells`, as read now); `slot` is the word's
-// context::plain_slot, found by the caller, which also made sure of room
-// in the budget for the steps.
-OperatorSetWordEnd set_word_operator_whole(const Cell* word, Cell* code, const Cell* cells, Cell left, u32 stop,
-                                           u32 tail, Cell* slot);
 
 // A set-word whose value is a simple expression, stored without the call
 // frame (nothing in it can fail or be seen): false when the word or the

@@ -1,6 +1,9 @@
 // Reading and running a loop body's plan (see loop_plan.h).
 #include "evaluator/loop_plan.h"
 
+#include "datatypes/logic.h"
+#include "evaluator/natives.h"
+
 #include <cstring>
 
 namespace zav::interpreter {
@@ -148,9 +151,24 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
             if (!append_types(fn, &e.types) || !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) ||
                 !(pos = read_value(p, ops, cells, pos, tail, op_room, &e.b)))
                 return false;
+        } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_NATIVE) {
+            // `if` over a simple condition (as read_conditional takes it).
+            e.kind = PlanKind::IF;
+            e.fn = fn;
+            e.action = *fn;
+            e.after = nullptr;
+            if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
+                !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) || pos >= tail ||
+                TYPE_OF(cells + pos) != TYPE_BLOCK || !plain_value_q(TYPE_OF(e.a.first)) || p.parens > parens)
+                return false;
+            pos++;
+            if (pos < tail && TYPE_OF(cells + pos) == TYPE_WORD) {
+                if (!(e.after = peek_word(cells + pos)) || TYPE_OF(e.after) == TYPE_OP) return false;
+            }
         } else {
             e.kind = PlanKind::VALUE;
-            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a))) return false;
+            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a)) || !plain_value_q(TYPE_OF(e.a.first)))
+                return false;
         }
         if (p.parens > parens) e.kind = paren_kind(e.kind);
     }
@@ -215,6 +233,13 @@ u32 run_plan(const LoopPlan& p, Cell* base) {
                 break;
             case PlanKind::APPEND:
                 if (!plan_append<false>(e, base)) return plan_stop(e, base);
+                break;
+            case PlanKind::IF:
+                // Its branch runs in its frames, from run_lean.
+                if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
+                    !plan_value<false>(e->a, base) || logic::is_true(base))
+                    return plan_stop(e, base);
+                make_cell(base, TYPE_NONE);
                 break;
             default:
                 if (!run_paren_expr(e, base)) return plan_stop(e, base);

@@ -67,21 +67,24 @@ struct PlanParen {
     PlanOp op[PLAN_OPS];
 };
 
-// PAREN_*: the same, with a paren operand in it.
-enum class PlanKind : u8 { VALUE, SET, APPEND, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
+// PAREN_*: the same, with a paren operand in it. IF: `if` whose
+// condition is a simple value; a run stops at it where the branch must run.
+enum class PlanKind : u8 { VALUE, SET, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
 
 struct PlanExpr {
     PlanKind kind;
     u32 pos;          // its first cell
     u32 steps_before; // budget steps of the expressions before it
     Cell* slot;       // SET: the set-word's plain slot
-    const Cell* fn;   // APPEND: the slot of append's word, holding `action`
+    const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
     Cell action;
+    const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
     AppendTypes types;
     PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
 };
 
 struct LoopPlan {
+    node_t node;     // the body's (reading it again is only for another body)
     bool ready;      // read and not known stale
     bool fresh;      // ready, and the last run was simple from its head to its tail
     bool seen;       // a run was simple from its head to its tail once

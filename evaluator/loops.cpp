@@ -26,6 +26,9 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/interpreter_detail.h"
+#include "evaluator/interpreter_fast.h"
+#include "evaluator/loop_plan.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
 #include "runtime/fire.h"
@@ -231,6 +234,385 @@ void loop_index_step(Cell* word) {
         *slot = next;
     }
 }
+
+}  // namespace zav::natives
+
+// ---- loop bodies --------------------------------------------------------------
+
+namespace zav::interpreter {
+
+// How one run of a loop body ended: break and continue are the loop's;
+// EXITED, by another exit, pending for the loop's caller.
+enum class BodyEnd { NORMAL, CONTINUED, BROKE, EXITED };
+
+// A loop body, evaluated again and again as eval(body, chain) evaluates it,
+// with what cannot change from one run to the next done once: the body
+// copied and rooted, the current code cell saved (and put back after each
+// run, also after a throw the loop catches, and when the loop ends). Each
+// run opens and closes the same frames as eval, except that the body's own
+// frame opens only at its first expression that could tell (see run_lean);
+// while tracing, under the reference switch, or across library and user
+// code it is eval itself.
+struct LoopPlan;
+
+class LoopBody {
+public:
+    explicit LoopBody(const Cell* body);
+    ~LoopBody();
+    LoopBody(const LoopBody&) = delete;
+    LoopBody& operator=(const LoopBody&) = delete;
+    // Up to n runs of run_caught(true), until a break.
+    void run_times(i32 n);
+    // `repeat`: as run_times, the loop word set to `counter` (an integer!
+    // from 1) before each run and the counter moved on after it.
+    void run_counted(const Cell* word, Cell* counter, i32 n);
+    // `while`: runs of `cond` (a break or continue there is an error), each
+    // answering true followed by a run_caught(true) of this body, until
+    // one answers false or the body breaks.
+    void run_while(LoopBody& cond);
+    // `until`: runs of run_caught(true) until one answers true or breaks
+    // (a continue goes on without looking at the answer).
+    void run_until();
+    // `forever`: runs of run_caught(false), each value dropped, until a break.
+    void run_forever();
+    // The walks of foreach, remove-each and forall over the iteration state
+    // below the open loop frame: before each run of run_caught(false) `next`
+    // sets the loop words (false: the walk is over); after each run that
+    // ended normally `after` (when given) looks at its value. Answers false
+    // when the body broke.
+    struct Walk {
+        bool (*next)(void* state);
+        void (*after)(void* state);
+        void* state;
+    };
+    bool run_walk(const Walk& walk);
+    // foreach's walk with one word (n = 0, the step natives::foreach_next)
+    // or a block of n words (natives::foreach_next_block).
+    void run_foreach(i32 n);
+
+private:
+    // quiet: see plan_quiet_q (loop_plan.h).
+    void run_inline(bool chain, bool quiet);
+    // A run from the loop frame's empty region without the body's frame
+    // while its expressions are simple ones; see there.
+    void run_lean(bool chain, bool quiet);
+    // After an exit out of a run that the loop takes.
+    void restore();
+    // A run ended by the exit of `code` (pending): a break or continue
+    // taken, any other left pending.
+    BodyEnd loop_exit(u32 code);
+    // One run from an empty frame region, break and continue caught; any
+    // other throw passes on.
+    BodyEnd run_caught(bool chain, bool quiet);
+    Cell code_;
+    Cell saved_;
+    collector::Guard hold_;
+    // The plan of the body's expressions (loop_plan.h), from a pool by loop
+    // nesting level; null past the pool's depth and where runs are not lean.
+    LoopPlan* plan_;
+    bool lean_;
+    // Whether runs try their first expressions without the frame: off once
+    // a run found its first expression not a simple one (most bodies that
+    // start with a call always do), so that they do not pay for the try.
+    bool simple_ = true;
+};
+namespace {
+
+// The plans of the loop bodies running now, one per nesting level (loops
+// nest as their natives' C++ frames do): a LoopBody holds only a pointer,
+// so the frames of the loop natives stay as small as they were.
+constexpr u32 PLAN_LEVELS = 8;
+LoopPlan plans[PLAN_LEVELS];
+u32 plan_level = 0;
+
+}  // namespace
+
+// Lean only where eval's library scope would change nothing: the body is a
+// block of the code running now (a block's library mark is set when it is
+// made, and the running code's state is the same at every run).
+LoopBody::LoopBody(const Cell* body)
+    : code_(*body), saved_(code_cell), hold_(&code_), plan_(nullptr),
+      lean_(block::any_block_q(TYPE_OF(body)) &&
+            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
+    if (lean_ && plan_level < PLAN_LEVELS) {
+        plan_ = &plans[plan_level];
+        // The same body again (a loop in a function called again): what
+        // was read of it holds while plan_current says so.
+        SeriesBuffer* b = block::buffer_of(body);
+        if (plan_->node != series_node(body) || plan_->head != series_head(body) || plan_->cells != block::cells_of(b)) {
+            plan_->ready = plan_->seen = plan_->refused = false;
+            plan_->node = series_node(body);
+        }
+        plan_->fresh = false;
+    }
+    plan_level++;
+}
+
+LoopBody::~LoopBody() {
+    plan_level--;
+    code_cell = saved_;
+}
+
+void LoopBody::restore() { code_cell = saved_; }
+
+namespace {
+
+// After a run simple from its head to its tail that no plan took whole: the
+// body is read into a plan at the second such run (a loop of one run would
+// not use it), and again when a plan fell short where run_lean went on.
+[[gnu::noinline]] void plan_simple_run(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
+    if (p.refused) return;
+    if (!p.seen) {
+        p.seen = true;
+        return;
+    }
+    p.refused = !read_plan(p, cells, head, tail, base, in_library);
+}
+
+}  // namespace
+
+// A set-word of a simple value, a simple value and an append of simple
+// values with room (see fast_set_word, simple_value and frameless_append)
+// can neither fail, call anything, allocate nor be seen, so
+// nothing can tell whether the body's frame was open while they ran: they
+// run first, from the region where the frame would start, each value left
+// where the frame's result would be. The first other expression opens the
+// frame there (from then on the run is eval's), and so does one that finds
+// the budget spent (its error is raised in the frame). Runs with no room for
+// the frame open it at once, to raise the overflow. A plan read from an
+// earlier run takes the expressions first, as far as its checks allow.
+[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain, bool quiet) {
+    Cell* base = stack::top;
+    SeriesBuffer* b = block::buffer_of(&code_);
+    u32 head = series_head(&code_);
+    u32 pos = head;
+    u32 tail = cell_count(b);
+    // A quiet run's fresh plan goes first, and mostly takes the run whole:
+    // it reads none of the stack ends lowered below.
+    if (quiet && plan_quiet_q(*plan_, tail, base)) {
+        pos = run_plan(*plan_, base);
+        if (pos == tail) {
+            plan_->fresh = true;
+            return;
+        }
+    }
+    CallFrame* frame_end = stack::frame_end;
+    // A quiet run finds the stacks as the last run, simple to its end, found them.
+    if (quiet || (simple_ && base == stack::arguments && stack::frame_top < frame_end && base + 2 < stack::end)) {
+        // The expressions find the frame stack as full as with the body's
+        // frame open, so that each declines (and raises the overflow
+        // later) exactly where it would in the frame.
+        stack::frame_end = frame_end - 1;
+        // Nothing below can move the code; an append can grow it at its
+        // tail, in place, past the `tail` this run stops at (as eval's does).
+        const Cell* cells = block::cells_of(b);
+        // An append the first expression could take: a run that finds no
+        // room at the series' tail this time tries again next time.
+        bool append = false;
+        // The plan read at an earlier run does what it can of this one.
+        if (!quiet && plan_ && plan_current(*plan_, cells, head, tail, base)) {
+            pos = run_plan(*plan_, base);
+            if (pos == tail) {
+                plan_->fresh = true;
+                stack::frame_end = frame_end;
+                return;
+            }
+        }
+        while (pos < tail && !step_would_spend()) {
+            stack::top = base;
+            const Cell* c = cells + pos;
+            u32 next;
+            if (TYPE_OF(c) == TYPE_SET_WORD) {
+                Partial partial;
+                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
+            } else {
+                Cell v;
+                u32 stop;
+                const Cell* fn;
+                if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
+                    native::entry_of(fn) == ACT_APPEND) {
+                    append = pos == head;
+                    if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
+                } else if (TYPE_OF(c) == TYPE_WORD && fn && TYPE_OF(fn) == TYPE_NATIVE) {
+                    // A conditional whose branch needs no frames (or `if`
+                    // has none to run): its value without them.
+                    if (!(next = frameless_conditional(fn, cells, pos, tail, &v))) break;
+                } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
+                    break;
+                }
+                *base = v;
+                stack::top = base + 1;
+            }
+            budget::step();
+            pos = next;
+        }
+        if (pos >= tail && pos > head) {
+            // No plan took the whole run.
+            if (plan_) {
+                plan_simple_run(*plan_, cells, head, tail, base);
+                plan_->fresh = plan_->ready;
+            }
+            stack::frame_end = frame_end;
+            return;
+        }
+        stack::frame_end = frame_end;
+        simple_ = pos > head || append;
+        stack::top = base;
+    }
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (pos < tail) {
+        eval_rest_in_frame(&code_, pos, tail);
+        if (exiting()) [[unlikely]] return;
+    } else {
+        make_cell(stack::arguments, TYPE_UNSET);
+        stack::top = stack::arguments + 1;
+    }
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+    code_cell = saved_;
+}
+
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
+    // Fresh from the last run only while this one stays simple to its end.
+    quiet = quiet && plan_ && plan_->fresh;
+    if (plan_) plan_->fresh = false;
+    if (!lean_ || !fast_paths_on()) {
+        evaluate(&code_, chain);
+        return;
+    }
+    machine_stack::check();
+    budget::step();
+    run_lean(chain, quiet);
+}
+
+// A run's break or continue, taken; any other exit is the loop's caller's.
+[[gnu::noinline]] BodyEnd LoopBody::loop_exit(u32 code) {
+    restore();
+    if (code == THROW_BREAK || code == THROW_CONTINUE) {
+        stack::pending = 0;
+        return code == THROW_BREAK ? BodyEnd::BROKE : BodyEnd::CONTINUED;
+    }
+    return BodyEnd::EXITED;
+}
+
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet) {
+    stack::reset();
+    try {
+        run_inline(chain, quiet);
+    } catch (Throw& t) {
+        // Code that cannot return at once threw it (see stack::throw_pending).
+        if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
+        stack::pending = t.value;
+    }
+    if (exiting()) [[unlikely]] return loop_exit(stack::pending);
+    return BodyEnd::NORMAL;
+}
+
+// The loops below tell each run whether it is quiet (see plan_quiet_q): no
+// code ran since the body's last run, only plain stores of loop words or
+// (while's) a run of the other body that was simple to its end (fresh).
+void LoopBody::run_times(i32 n) {
+    // Each run inline here: the counting loop pays no call per run.
+    for (; n > 0; n--) {
+        if (run_caught(true, true) >= BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
+    for (; n > 0; n--) {
+        // The slot is looked up again at each run, as the body may move
+        // the values it lives in (a global added).
+        bool plain = natives::set_loop_word(word, counter);
+        if (run_caught(true, plain) >= BodyEnd::BROKE) return;
+        counter->data2++;
+    }
+}
+
+void LoopBody::run_while(LoopBody& cond) {
+    // Both runs inline here, as in run_times.
+    for (;;) {
+        stack::reset();
+        try {
+            // Quiet after a body that ran from its fresh plan.
+            cond.run_inline(true, plan_ && plan_->fresh);
+        } catch (Throw& t) {
+            if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
+            stack::pending = t.value;
+        }
+        if (exiting()) [[unlikely]] {
+            if (cond.loop_exit(stack::pending) == BodyEnd::EXITED) return;
+            fire("throw", "while-cond");
+        }
+        if (!logic::true_arg_q()) return;
+        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
+    }
+}
+
+void LoopBody::run_until() {
+    for (;;) {
+        BodyEnd end = run_caught(true, true);
+        if (end >= BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
+    }
+}
+
+void LoopBody::run_forever() {
+    for (;;) {
+        BodyEnd end = run_caught(false, true);
+        if (end >= BodyEnd::BROKE) return;
+        if (end == BodyEnd::NORMAL) stack::pop(1);
+    }
+}
+
+bool LoopBody::run_walk(const Walk& walk) {
+    for (;;) {
+        stack::keep();
+        if (!walk.next(walk.state)) return true;
+        BodyEnd end = run_caught(false, false);
+        if (end >= BodyEnd::BROKE) return false;
+        if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
+    }
+}
+
+namespace {
+
+// The outcome of a foreach step: the walk is over, or a next run follows,
+// quiet when the step only stored the next value (see plan_quiet_q).
+enum class Step { DONE, NEXT, QUIET };
+
+// foreach's one-word step over a block, inline: the next cell stored
+// straight into the word's plain slot. Every other case is the step's own.
+[[gnu::always_inline]] inline Step foreach_step() {
+    Cell* s = stack::arguments - 2;
+    if (block::any_block_q(TYPE_OF(s))) {
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        u32 head = series_head(s);
+        if (head >= cell_count(b)) return Step::DONE;
+        if (Cell* slot = context::plain_slot(stack::arguments - 1)) {
+            *slot = block::cells_of(b)[head];
+            series_head(s) = head + 1;
+            return Step::QUIET;
+        }
+    }
+    return natives::foreach_next() ? Step::NEXT : Step::DONE;
+}
+
+}  // namespace
+
+void LoopBody::run_foreach(i32 n) {
+    for (;;) {
+        stack::keep();
+        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
+        if (step == Step::DONE) return;
+        if (run_caught(false, step == Step::QUIET) >= BodyEnd::BROKE) return;
+    }
+}
+
+
+}  // namespace zav::interpreter
+
+namespace zav::natives {
 
 // ---- loop natives ------------------------------------------------------------
 

@@ -310,7 +310,7 @@ struct StackState {
 // The error value of a caught THROW_ERROR.
 Cell caught_error() {
     Cell err;
-    stack::take_thrown_error(&err);
+    frames::take_thrown_error(&err);
     return err;
 }
 
@@ -956,8 +956,9 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
         // Raised here rather than by fire: the tracer is told all the same.
+        // It goes on as a pending exit, as a native's error does.
         if (on_error) on_error(&value);
-        stack::throw_error(&value);
+        frames::pend_error(&value);
     }
     return 0;
 }

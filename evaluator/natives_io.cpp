@@ -17,7 +17,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/call.h"
+#include "evaluator/call_values.h"
 #include "evaluator/natives.h"
 #include "runtime/scope.h"
 #include "runtime/stack.h"
@@ -335,7 +335,7 @@ void call_star(bool check, const i32* refinements) {
     }
     auto used = [&](u32 k) { return ref(refinements, k) >= 0; };
     auto value = [&](u32 k) { return used(k) ? arg(static_cast<u32>(ref(refinements, k))) : nullptr; };
-    i32 status = call::run(cmd, used(0), used(1), used(2), used(3), value(4), value(5), value(6));
+    i32 status = call_values::run(cmd, used(0), used(1), used(2), used(3), value(4), value(5), value(6));
     integer::make_at(arg(0), status);
     stack::keep();
 }

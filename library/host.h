@@ -1,5 +1,6 @@
-// Host services as values, for the library's routines: the clipboard, the
-// command line, type guards and the operating system's description.
+// Host services as values, for the library's routines and start-up: the
+// clipboard, the command line, type guards and the operating system's
+// description.
 #pragma once
 #include "runtime/cell.h"
 

@@ -57,7 +57,7 @@ void result_none() { make_cell(arg(0), TYPE_NONE); }
 // script/expect-arg naming the running routine, a datatype and a parameter.
 [[noreturn]] void expect_arg(u32 type, const char* param) {
     Cell name, dt, p;
-    stack::get_call_name(&name);
+    frames::get_call_name(&name);
     set_type(&name, TYPE_WORD);
     make_cell(&dt, TYPE_DATATYPE, type);
     word::make_at(symbol::make(param), &p);
@@ -85,7 +85,7 @@ void set_quiet() {
     u32 t = TYPE_OF(w);
     if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD) {
         Cell name, dt, p;
-        stack::get_call_name(&name);
+        frames::get_call_name(&name);
         set_type(&name, TYPE_WORD);
         make_cell(&dt, TYPE_DATATYPE, t);
         word::make_at(symbol::make("word"), &p);
@@ -234,7 +234,7 @@ void frame_index_q() { result_integer(static_cast<i32>(stack::arguments - stack:
 
 void collect_calls() {
     Cell blk = *arg(0);
-    stack::collect_calls(&blk);
+    frames::collect_calls(&blk);
     *arg(0) = blk;
 }
 

@@ -157,7 +157,7 @@ void mark_for_collector();
 // so does every C++ caller between it and the target, each checking
 // `pending` as its callee returns and leaving the stacks alone. The target
 // (a loop, a function body, a catch) takes the code and clears it. An
-// error's exit (throw_error, evaluator/frames.h) stays a C++ throw. A thrower
+// error's exit (frames::throw_error, evaluator/frames.h) stays a C++ throw. A thrower
 // that finds no target, or a kind-5 guard first, raises the throw-category
 // error instead.
 void throw_break(bool with_value, bool continue_);

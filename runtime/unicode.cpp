@@ -1,6 +1,8 @@
 // Unicode conversion between UTF-8, UTF-16LE, Windows-1251 and string buffers.
 #include "runtime/unicode.h"
 
+#include <cstring>
+
 #include "runtime/collector.h"
 #include "runtime/fire.h"
 #include "runtime/rt.h"
@@ -377,8 +379,18 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
     u8* o = out;
     u8* p = r.head;
     if (r.unit == 1 && !crlf) {
-        // Latin-1 units: one byte below 128, two from there on.
+        // Latin-1 units: one byte below 128 (eight at a time while they
+        // are), two from there on.
         for (const u8* end = p + r.count; p < end; p++) {
+            while (end - p >= 8) {
+                u64 w;
+                std::memcpy(&w, p, 8);
+                if (w & 0x8080808080808080ull) break;
+                std::memcpy(o, &w, 8);
+                o += 8;
+                p += 8;
+            }
+            if (p == end) break;
             u8 b = *p;
             if (b < 0x80) {
                 *o++ = b;
@@ -389,6 +401,20 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
         }
     } else {
         for (u32 i = 0; i < r.count; i++, p += r.unit) {
+            // Two-byte units below 128, four at a time while they are.
+            while (r.unit == 2 && !crlf && r.count - i >= 4) {
+                u64 w;
+                std::memcpy(&w, p, 8);
+                if (w & 0xFF80FF80FF80FF80ull) break;
+                o[0] = static_cast<u8>(w);
+                o[1] = static_cast<u8>(w >> 16);
+                o[2] = static_cast<u8>(w >> 32);
+                o[3] = static_cast<u8>(w >> 48);
+                o += 4;
+                p += 8;
+                i += 4;
+            }
+            if (i == r.count) break;
             u32 cp = get_char(p, r.unit);
             if (cp < 0x80 && cp != '\n') {
                 *o++ = static_cast<u8>(cp);
@@ -480,7 +506,26 @@ node_t load_utf8(const u8* src, u32 len, Cell* str, u32* remaining, bool crlf) {
         if (buf->unit() == 1) {
             u8* o = buf->tail_ptr();
             u8* o_end = buf->data_end();
-            while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') *o++ = src[i++];
+            for (;;) {
+                // Eight bytes at a time while none is above 0x7F or a CR.
+                while (len - i >= 8 && o_end - o >= 8) {
+                    u64 w;
+                    std::memcpy(&w, src + i, 8);
+                    u64 cr = w ^ 0x0D0D0D0D0D0D0D0Dull;
+                    if ((w | ((cr - 0x0101010101010101ull) & ~cr)) & 0x8080808080808080ull) break;
+                    std::memcpy(o, &w, 8);
+                    o += 8;
+                    i += 8;
+                }
+                while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') *o++ = src[i++];
+                // A two-byte sequence of a code point below 0x100 (Latin-1) fits as it is.
+                if (len - i >= 2 && o < o_end && (src[i] & 0xFE) == 0xC2 && (src[i + 1] & 0xC0) == 0x80) {
+                    *o++ = static_cast<u8>(((src[i] & 0x1F) << 6) | (src[i + 1] & 0x3F));
+                    i += 2;
+                    continue;
+                }
+                break;
+            }
             buf->tail = off_of(o);
             if (i == len) break;
         } else if (buf->unit() == 2) {

@@ -185,7 +185,7 @@ TEST_F(InterpreterTest, ErrorUnwindsToTheGuardAndDropsIt) {
     stack::mark_kind81(&f);
     stack::mark_kind87(&f);
     Cell* err = error::create_named("script", "no-value", nullptr, nullptr, nullptr);
-    EXPECT_EQ(thrown_by([&] { stack::throw_error(err); }), THROW_ERROR);
+    EXPECT_EQ(thrown_by([&] { frames::throw_error(err); }), THROW_ERROR);
     EXPECT_EQ(stack::frame_top, stack::frame_base);
     EXPECT_EQ(stack::arguments, guard_caller);
     EXPECT_EQ(TYPE_OF(stack::get_top()), TYPE_ERROR);
@@ -197,7 +197,7 @@ TEST_F(InterpreterTest, ErrorUnwindsToTheGuardAndDropsIt) {
 
 TEST_F(InterpreterTest, CallNameSkipsInternalFrames) {
     Cell out;
-    stack::get_call_name(&out);
+    frames::get_call_name(&out);
     EXPECT_EQ(static_cast<i32>(out.data2), words::_not_found);
     Cell f = word_cell("f"), body, anon;
     make_cell(&body, TYPE_WORD, 0, static_cast<u32>(words::_body), 0xFFFFFFFF);
@@ -205,14 +205,14 @@ TEST_F(InterpreterTest, CallNameSkipsInternalFrames) {
     stack::mark_kind81(&f);
     stack::mark_kind87(&body);
     stack::mark_kind82(&anon);
-    stack::get_call_name(&out);
+    frames::get_call_name(&out);
     EXPECT_EQ(symbol::resolve(static_cast<i32>(out.data2)), symbol::resolve(symbol::make("f")));
 }
 
 TEST_F(InterpreterTest, CollectCallsListsNamedFramesAboveTheLowest) {
     Cell* blk = load("");
     Cell b = *blk;
-    stack::collect_calls(&b);
+    frames::collect_calls(&b);
     EXPECT_EQ(test::mold(&b), "[]");
     Cell con = word_cell("console"), f = word_cell("f"), g = word_cell("g"), body;
     make_cell(&body, TYPE_WORD, 0, static_cast<u32>(words::_body), 0xFFFFFFFF);
@@ -222,7 +222,7 @@ TEST_F(InterpreterTest, CollectCallsListsNamedFramesAboveTheLowest) {
     stack::mark_kind87(&body);
     stack::push_star();
     stack::mark_kind81(&g);
-    stack::collect_calls(&b);
+    frames::collect_calls(&b);
     EXPECT_EQ(test::mold(&b), "[g 2 f 1]");
 }
 
@@ -236,16 +236,16 @@ TEST_F(InterpreterTest, WalkAndCountFramesSelectByLevel) {
     stack::mark_kind81(&f);
     stack::mark_kind82(&n);
     Cell b = *load("");
-    stack::walk_frames(1, &b, nullptr);
+    frames::walk_frames(1, &b, nullptr);
     EXPECT_EQ(test::mold(&b), "[f]");
     Cell b2 = *load("");
-    stack::walk_frames(2, &b2, nullptr);
+    frames::walk_frames(2, &b2, nullptr);
     EXPECT_EQ(test::mold(&b2), "[console f print]");
 
     Cell* s = load("\"\"");
     Cell str = *block::zs_head(s);
     Cell pos = integer_cell(static_cast<i32>(stack::frame_top - stack::frame_base));
-    i32 left = stack::count_frames(2, &pos, &str, 100);
+    i32 left = frames::count_frames(2, &pos, &str, 100);
     EXPECT_EQ(test::form(&str), "console f print ");
     EXPECT_EQ(left, 100 - 16);
 }
@@ -465,16 +465,16 @@ TEST_F(InterpreterTest, ThrownErrorIsTakenOnceAndABareOneIsBuiltFromItsNames) {
     Cell t = word_cell("try");
     stack::mark_kind4(&t);
     Cell* err = error::create_named("script", "no-value", nullptr, nullptr, nullptr);
-    EXPECT_EQ(thrown_by([&] { stack::throw_error(err); }), THROW_ERROR);
+    EXPECT_EQ(thrown_by([&] { frames::throw_error(err); }), THROW_ERROR);
     stack::top = stack::bottom;
     Cell out;
-    stack::take_thrown_error(&out);
+    frames::take_thrown_error(&out);
     ASSERT_EQ(TYPE_OF(&out), TYPE_ERROR);
     EXPECT_STREQ(symbol::get_c_string(error::get_id(&out)), "no-value");
     EXPECT_EQ(TYPE_OF(&error::thrown), TYPE_NONE);
     // An error that could not be built where it was raised.
     error::last = {"math", "zero-divide"};
-    stack::take_thrown_error(&out);
+    frames::take_thrown_error(&out);
     ASSERT_EQ(TYPE_OF(&out), TYPE_ERROR);
     EXPECT_STREQ(symbol::get_c_string(error::get_id(&out)), "zero-divide");
     EXPECT_EQ(stack::top, stack::bottom);

@@ -1,5 +1,5 @@
-// call/run: turns the call native's values into redirections and back.
-#include "evaluator/call.h"
+// call_values::run: turns the call native's values into redirections and back.
+#include "evaluator/call_values.h"
 
 #include <string>
 
@@ -11,7 +11,11 @@
 #include "runtime/fire.h"
 #include "runtime/platform/process.h"
 
-namespace zav::call {
+namespace zav::call_values {
+
+using call::Redirect;
+using call::SpawnResult;
+using call::spawn;
 
 namespace {
 
@@ -68,4 +72,4 @@ i32 run(Cell* command, bool wait, bool, bool console, bool shell, Cell* in, Cell
     return static_cast<i32>(result.value);
 }
 
-}  // namespace zav::call
+}  // namespace zav::call_values

@@ -2,7 +2,7 @@
 #pragma once
 #include "runtime/cell.h"
 
-namespace zav::call {
+namespace zav::call_values {
 
 // Runs the command (a string!) with the input value (string!, binary!, file!
 // or null) and the output and error values (string! or binary! receive what
@@ -10,4 +10,4 @@ namespace zav::call {
 // waited, the process id when it did not, -1 on failure.
 i32 run(Cell* command, bool wait, bool show, bool console, bool shell, Cell* in, Cell* out, Cell* err);
 
-}  // namespace zav::call
+}  // namespace zav::call_values

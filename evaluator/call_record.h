@@ -1,0 +1,167 @@
+// Call records: what the lean call needs of a native, action or function
+// (its shape, parameter types, refinements and body), decoded once from its
+// argument cache and companion block; and the matching of a path's
+// refinement items against them.
+#pragma once
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "evaluator/interpreter_detail.h"
+#include "runtime/collector.h"
+
+namespace zav::interpreter {
+
+constexpr u32 LEAN_MAX_REFS = 8;
+constexpr u32 LEAN_MAX_SLOTS = 64;  // refinement slots of a function described by one mask
+
+// What a call needs of a native, action or function, copied out of its
+// argument cache and companion block once: reaching them through the nodes
+// at every call is most of a call's cost. Natives and actions have one
+// record per entry index, functions share a small table keyed by their
+// companion node. A record is valid while its value's companion node is the
+// same and no collection has run since (a collection may free the node and
+// a later value get it).
+struct CallRecord {
+    node_t more;     // the value's companion block (0: empty)
+    u32 cycles;      // collector::cycles when made
+    u32 shape;       // call_shape of the argument cache
+    node_t cache_node;
+    u32 cache_head;
+    bool compiled;   // function: a compiled body
+    Cell body;       // function: its body
+    u64 type_bits[LEAN_MAX_ARGS];  // the plain parameters' types: bit t for type id t
+    // function: the cells after the plain arguments that every call
+    // starts with, one per refinement (a logic, bit set in slot_logic) and
+    // per refinement argument (none).
+    u32 slots;
+    u64 slot_logic;
+    // function: no compiled body and no locals (see frameless_function_call),
+    // and bit c set for a refinement at cache index c (below 64) taking no
+    // arguments.
+    bool frameless;
+    u64 argless_refs;
+    // The refinements, in spec order: their symbols as written and resolved,
+    // and their cache indexes. refs_known false: more than fit here, or two
+    // that resolve alike (the path items are then matched from the cache).
+    bool refs_known;
+    // native: `either` or `if` whose parameters take every simple value,
+    // then blocks (a native made from a spec of its own may not).
+    bool conditional;
+    u32 nrefs;
+    u32 ref_raw[LEAN_MAX_REFS];
+    i32 ref_sym[LEAN_MAX_REFS];
+    u32 ref_entry[LEAN_MAX_REFS];
+};
+constexpr u32 BUILTIN_RECORDS = 128;
+constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits
+extern CallRecord native_records[BUILTIN_RECORDS];
+extern CallRecord action_records[BUILTIN_RECORDS];
+extern CallRecord function_records[FUNCTION_RECORDS];
+
+[[gnu::always_inline]] inline CallRecord* record_slot(const Cell* fn, u32 type) {
+    if (type == TYPE_FUNCTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    u32 index = native::entry_of(fn);
+    if (index >= BUILTIN_RECORDS) return nullptr;
+    return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];
+}
+
+// The record of a native, action or function value made anew into `r`
+// (call_records.cpp); null when the value has no argument cache yet or its
+// shape is not a lean one.
+CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
+
+// Whether a record found earlier in the call still describes the value
+// whose companion node is `more`: code run since (an argument) may have
+// collected or taken the record's slot for another value.
+[[gnu::always_inline]] inline bool record_current(const CallRecord* r, node_t more) {
+    return r->more == more && r->cycles == collector::cycles;
+}
+
+[[gnu::always_inline]] inline CallRecord* call_record(const Cell* fn, u32 type) {
+    CallRecord* r = record_slot(fn, type);
+    if (!r) return nullptr;
+    if (r->more && record_current(r, function::more_of(fn))) return r;
+    return make_record(fn, type, r);
+}
+
+
+
+// The refinements a path call names, as cache indexes in path order, and
+// whether all of them take no arguments.
+struct NamedRefs {
+    u32 at[LEAN_MAX_REFS];
+    u32 count = 0;
+    bool argless = true;
+    // The same indexes as bits, where all are below 64 (argless ones are).
+    u64 on = 0;
+};
+
+// The cache index of the refinement a path item names, or 0 when it names
+// none of the callee's (or cannot name one).
+[[gnu::always_inline]] inline u32 find_refinement(const CallRecord* rec, const Cell* item) {
+    u32 raw = item->data2;
+    if (rec->refs_known) {
+        // The refinements resolve apart: one written alike is the match.
+        for (u32 j = 0; j < rec->nrefs; j++)
+            if (rec->ref_raw[j] == raw) return rec->ref_entry[j];
+        i32 sym = symbol::resolve(static_cast<i32>(raw));
+        for (u32 j = 0; j < rec->nrefs; j++)
+            if (rec->ref_sym[j] == sym) return rec->ref_entry[j];
+        return 0;
+    }
+    i32 sym = symbol::resolve(static_cast<i32>(raw));
+    auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+    for (u32 c = rec->shape & SHAPE_ARGS_MASK; c < n; c++)
+        if (TYPE_OF(entries + c) == TYPE_REFINEMENT && symbol::resolve(static_cast<i32>(entries[c].data2)) == sym)
+            return c;
+    return 0;
+}
+
+// Matches the path items from `ref_item` on with the callee's refinements,
+// all before anything is evaluated. False when an item is not a word or
+// refinement naming one of them, or names one twice: the generic path then
+// does the call (and raises what it must).
+[[gnu::always_inline]] inline bool match_refinements(const CallRecord* rec, const Cell* path, u32 ref_item,
+                                                     NamedRefs* named) {
+    if (!(rec->shape & SHAPE_REF_LEAN)) return false;
+    SeriesBuffer* pb = block::buffer_of(path);
+    const Cell* items = block::cells_of(pb);
+    u32 len = cell_count(pb);
+    for (u32 k = ref_item; k < len; k++) {
+        u32 it = TYPE_OF(items + k);
+        if ((it != TYPE_WORD && it != TYPE_REFINEMENT) || named->count == LEAN_MAX_REFS) return false;
+        u32 found = find_refinement(rec, items + k);
+        if (!found) return false;
+        for (u32 u = 0; u < named->count; u++)
+            if (named->at[u] == found) return false;
+        named->at[named->count++] = found;
+        if (found >= 64 || !(rec->argless_refs >> found & 1)) named->argless = false;
+        else named->on |= u64{1} << found;
+    }
+    return true;
+}
+
+// The refinements a path names from `ref_item` on, as bits of their cache
+// indexes (`*named`), for a call of no refinement arguments: false where an
+// item is not a word or refinement naming one of the callee's, names one
+// twice, or names one that takes arguments (the lean call then does it).
+[[gnu::always_inline]] inline bool match_argless_refinements(const CallRecord* rec, const Cell* path, u32 ref_item,
+                                                             u64* named) {
+    if (!(rec->shape & SHAPE_REF_LEAN)) return false;
+    SeriesBuffer* pb = block::buffer_of(path);
+    const Cell* const items = block::cells_of(pb);
+    const Cell* const end = items + cell_count(pb);
+    u64 bits = 0;
+    for (const Cell* item = items + ref_item; item < end; item++) {
+        u32 t = TYPE_OF(item);
+        if (t != TYPE_WORD && t != TYPE_REFINEMENT) return false;
+        u32 found = find_refinement(rec, item);
+        u64 bit = found && found < 64 ? u64{1} << found : 0;
+        if (!(rec->argless_refs & bit & ~bits)) return false;
+        bits |= bit;
+    }
+    *named = bits;
+    return true;
+}
+
+}  // namespace zav::interpreter

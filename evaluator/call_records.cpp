@@ -1,0 +1,101 @@
+// Call records (see call_record.h): made from a value's argument cache.
+#include "evaluator/call_record.h"
+
+#include "datatypes/block.h"
+#include "datatypes/typeset.h"
+#include "evaluator/interpreter_fast.h"
+#include "evaluator/natives.h"
+
+namespace zav::interpreter {
+
+CallRecord native_records[BUILTIN_RECORDS];
+CallRecord action_records[BUILTIN_RECORDS];
+CallRecord function_records[FUNCTION_RECORDS];
+
+// The record of a native, action or function value (made from its argument
+// cache when missing); null when it has no slot or no cache yet, or its
+// shape is not a lean one.
+CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return nullptr;
+    u32 shape = cache->data3;
+    if (!(shape & SHAPE_LEAN)) return nullptr;
+    node_t cache_node = series_node(cache);
+    u32 cache_head = series_head(cache);
+    auto [entries, n] = cache_entries(cache_node, cache_head);
+    u32 args = shape & SHAPE_ARGS_MASK;
+    u32 slots = 0;
+    u64 slot_logic = 0;
+    if (type == TYPE_FUNCTION) {
+        // As the generic fetch lays them out: a return after the
+        // refinements has no slot.
+        for (u32 c = args; c < n; c++) {
+            u32 et = TYPE_OF(entries + c);
+            bool logic = et == TYPE_REFINEMENT;
+            if (!logic && !(et == TYPE_TYPESET && (entries[c].header & FETCH_MASK) != FETCH_RETURN)) continue;
+            if (slots == LEAN_MAX_SLOTS) return nullptr;
+            if (logic) slot_logic |= u64{1} << slots;
+            slots++;
+        }
+    }
+    r->more = function::more_of(fn);
+    r->cycles = collector::cycles;
+    r->shape = shape;
+    r->cache_node = cache_node;
+    r->cache_head = cache_head;
+    r->slots = slots;
+    r->slot_logic = slot_logic;
+    static_assert(TYPE_TOTAL_COUNT <= 64);
+    for (u32 i = 0; i < args; i++) {
+        r->type_bits[i] = 0;
+        for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++)
+            if (typeset::has(entries + i, t)) r->type_bits[i] |= u64{1} << t;
+    }
+    r->refs_known = true;
+    r->nrefs = 0;
+    for (u32 c = args; c < n && r->refs_known; c++) {
+        if (TYPE_OF(entries + c) != TYPE_REFINEMENT) continue;
+        i32 sym = symbol::resolve(static_cast<i32>(entries[c].data2));
+        for (u32 k = 0; k < r->nrefs; k++)
+            if (r->ref_sym[k] == sym) r->refs_known = false;
+        if (r->nrefs == LEAN_MAX_REFS) r->refs_known = false;
+        if (!r->refs_known) break;
+        r->ref_raw[r->nrefs] = entries[c].data2;
+        r->ref_sym[r->nrefs] = sym;
+        r->ref_entry[r->nrefs++] = c;
+    }
+    r->conditional = false;
+    if (type == TYPE_NATIVE) {
+        u32 index = native::entry_of(fn);
+        u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
+        bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
+                  (r->type_bits[0] & PLAIN_TYPES) == PLAIN_TYPES;
+        for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
+        r->conditional = ok;
+    }
+    r->compiled = false;
+    r->frameless = false;
+    r->argless_refs = 0;
+    if (type == TYPE_FUNCTION) {
+        const Cell* more = block::cells_of(GET_BUFFER(r->more));
+        const Cell* code = more + function::MORE_CODE;
+        r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
+        r->body = more[function::MORE_BODY];
+        r->frameless = !r->compiled && !(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS) && !(shape & SHAPE_LIT_MASK);
+        for (u32 c = args; c < n && c < 64; c++)
+            if (TYPE_OF(entries + c) == TYPE_REFINEMENT && !(c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET))
+                r->argless_refs |= u64{1} << c;
+    }
+    return r;
+}
+
+u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
+
+bool conditional_native(const Cell* fn) {
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || !rec->conditional) return false;
+    conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
+    return true;
+}
+
+}  // namespace zav::interpreter

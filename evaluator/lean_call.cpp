@@ -1,0 +1,962 @@
+// The lean call: a call of a function!, native! or action! whose
+// parameters are evaluated or lit-word ones, made from the callee's call
+// record (call_record.h) rather than the generic argument walk; with it the
+// calls that need no frames (a conditional whose branch is simple, a
+// function whose body is simple over simple arguments, an operator over
+// such a call), made without them.
+#include <cstring>
+
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/op.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/actions.h"
+#include "evaluator/call_record.h"
+#include "evaluator/conditional.h"
+#include "evaluator/interpreter_fast.h"
+#include "evaluator/natives.h"
+#include "evaluator/series_fast.h"
+#include "runtime/budget.h"
+#include "runtime/machine_stack.h"
+
+namespace zav::interpreter {
+
+namespace {
+
+// any (`all` false) or all over the block at the frame's first slot, as
+// their entries do it: a copy of the block above it walks the expressions,
+// each in a <body> frame of its own, its value in the result slot.
+void any_all(bool all) {
+    Cell* conds = stack::push(stack::arguments);
+    auto length = [conds] { return GET_BUFFER(series_node(conds))->length(); };
+    if (series_head(conds) >= length()) return void(make_cell(stack::arguments, TYPE_NONE));
+    while (series_head(conds) < length()) {
+        Cell* above = stack::top;
+        // A simple expression (see simple_value) needs none of the frame
+        // eval_next opens for it, where it could be opened.
+        Cell v;
+        u32 stop, next;
+        SeriesBuffer* b = block::buffer_of(conds);
+        if (!trace.active && stack::frame_top + 1 < stack::frame_end && above + 2 < stack::end &&
+            (next = simple_value(block::cells_of(b), series_head(conds), cell_count(b), &v, &stop))) {
+            budget::step();
+            *stack::arguments = v;
+            series_head(conds) = next;
+        } else {
+            series_head(conds) = eval_next(conds, series_head(conds), length(), false);
+            if (exiting()) [[unlikely]] return;
+        }
+        stack::top = above;
+        if (logic::is_true(stack::arguments) != all) {
+            if (all) make_cell(stack::arguments, TYPE_NONE);
+            stack::top = stack::arguments + 1;
+            return;
+        }
+    }
+    if (!all) make_cell(stack::arguments, TYPE_NONE);
+    stack::top = stack::arguments + 1;
+}
+
+// The call being made: the callee, the word naming it, the code its
+// arguments come from (up to `tail`), and whether it is an operator's (its
+// left operand at the frame's first slot already).
+struct LeanSite {
+    Cell* fn;
+    Cell* name;
+    Cell* code;
+    u32 tail;
+    bool infix;
+};
+
+// The code a lean call fetches its arguments from, as far as it reaches
+// now: valid until an argument evaluates code (which may change or move it).
+struct CodeView {
+    const Cell* cells;
+    u32 tail;
+    [[gnu::always_inline]] void read(const Cell* code, u32 call_tail) {
+        SeriesBuffer* cb = block::buffer_of(code);
+        u32 live = cell_count(cb);
+        cells = block::cells_of(cb);
+        tail = call_tail < live ? call_tail : live;
+    }
+};
+
+// How a lean call was reached: by a path (its refinement items from
+// `ref_item` on), and as an operator's operand, whose expression's stack
+// check and step are then taken as the call begins (after the checks that
+// may decline it, which change nothing).
+struct LeanFrom {
+    const Cell* path = nullptr;
+    u32 ref_item = 0;
+    bool operand = false;
+};
+
+// What eval_expression_at does before it evaluates an expression.
+[[gnu::always_inline]] inline void expression_step() {
+    machine_stack::check();
+    budget::step();
+}
+
+bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
+bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
+
+// An argument at `pos` (before the view's tail) that lean_arg takes at
+// once: a literal that no operator can follow, and (fast tier) a simple
+// expression (see simple_value). Its value goes to `out`; answers the
+// position after it, or 0 for any other argument. `room` as for simple_value.
+[[gnu::always_inline]] inline u32 simple_arg(const CodeView& view, u32 pos, bool prefix, Cell* out,
+                                             Room room = Room::CHECK) {
+    const Cell* c = view.cells + pos;
+    // No operator can follow.
+    bool alone = prefix || pos + 1 >= view.tail || TYPE_OF(c + 1) != TYPE_WORD;
+    if (alone && plain_value_q(TYPE_OF(c))) {
+        *out = *c;
+        return pos + 1;
+    }
+    if (!fast_paths_on()) return 0;
+    if (!alone) {
+        u32 stop;
+        return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
+    }
+    const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : nullptr;
+    if (!v || !plain_value_q(TYPE_OF(v))) return 0;
+    *out = *v;
+    return pos + 1;
+}
+
+// One argument of a lean call at `pos`, pushed. A literal that no operator
+// can follow, and (fast tier) a simple expression (a word holding a plain
+// value, number operators after it) are pushed at once, as their
+// expression would push them: nothing in them can fail, recurse or loop, so
+// they take no budget step. An operator's operand that is a call is made
+// by operand_word_call or operand_path_call. Any other expression is
+// evaluated; after either, `view` and `rec` are made current again.
+// `param` names a missing argument.
+[[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
+                                           CodeView& view, u32 param, u32 pos, bool prefix) {
+    if (pos >= view.tail) no_arg(s.fn, s.name, param);
+    if (stack::top + 1 < stack::end) {
+        Cell v;
+        if (u32 next = simple_arg(view, pos, prefix, &v)) {
+            *stack::top++ = v;
+            return next;
+        }
+    }
+    const Cell* c = view.cells + pos;
+    bool done = prefix && fast_paths_on() &&
+                (TYPE_OF(c) == TYPE_WORD   ? operand_word_call(s.code, c, &pos, view.tail)
+                 : TYPE_OF(c) == TYPE_PATH ? operand_path_call(s.code, c, &pos, view.tail)
+                                           : false);
+    if (!done) pos = eval_sub(s.code, pos, s.tail, prefix);
+    if (exiting()) [[unlikely]] return pos;
+    if (!record_current(rec, more)) rec = call_record(s.fn, type);
+    view.read(s.code, s.tail);
+    return pos;
+}
+
+// A lit-word parameter's argument at `pos`, pushed as fetch_arg takes it
+// (push_literal_arg); at the tail it is unset where the parameter takes
+// unset, else missing.
+[[gnu::noinline]] u32 lit_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
+                              u32 param, u32 pos) {
+    if (pos >= view.tail) {
+        if (!(rec->type_bits[param] >> TYPE_UNSET & 1)) no_arg(s.fn, s.name, param);
+        make_cell(stack::push_star(), TYPE_UNSET);
+        return pos;
+    }
+    Cell v = view.cells[pos];
+    if (!push_literal_arg(&v, s.code, pos, s.tail) || exiting()) return pos + 1;
+    // Code ran: the record and the code as they are now.
+    if (!record_current(rec, more)) rec = call_record(s.fn, type);
+    view.read(s.code, s.tail);
+    return pos + 1;
+}
+
+// The plain arguments, each checked against its parameter's types as it comes.
+[[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
+                                            CodeView& view, u32 args, u32 pos) {
+    auto check = [&](u32 i) {
+        u32 t = TYPE_OF(stack::top - 1);
+        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(s.fn, s.name, stack::top - 1, i);
+    };
+    u32 i = 0;
+    if (s.infix) {
+        stack::top = stack::arguments + 1;  // the left operand
+        check(i++);
+    }
+    const u32 lit = rec->shape >> SHAPE_LIT_SHIFT;
+    for (; i < args; i++) {
+        if (lit >> i & 1) pos = lit_arg(s, type, rec, more, view, i, pos);
+        else pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
+        if (exiting()) [[unlikely]] return pos;
+        check(i);
+    }
+    return pos;
+}
+
+// The arguments of the refinement at cache index `c`, fetched in order:
+// pushed, or for a function stored into the slots after its logic cell.
+[[gnu::always_inline]] inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec,
+                                                       node_t more, CodeView& view, u32 c, u32 pos, i32 slot) {
+    for (u32 k = c + 1;; k++) {
+        auto [entries, n] = cache_entries(rec->cache_node, rec->cache_head);
+        if (k >= n || TYPE_OF(entries + k) != TYPE_TYPESET) break;
+        pos = lean_arg(s, type, rec, more, view, k, pos, false);
+        if (exiting()) [[unlikely]] return pos;
+        const Cell* e = cache_entries(rec->cache_node, rec->cache_head).cells + k;
+        if (!typeset::has(e, TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, k);
+        if (type == TYPE_FUNCTION) {
+            stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
+            stack::top--;
+        }
+    }
+    return pos;
+}
+
+// After the callee ran: its frame closed, its value where the expression's
+// value goes (pushed over the callee, or the caller's frame result).
+[[gnu::always_inline]] inline void lean_return(const LeanSite& s, u32 pos, bool sub) {
+    call_return(s.code, pos, s.name, sub, s.infix);
+}
+
+}  // namespace
+
+
+void call_builtin(u32 type, u32 index, const i32* refs) {
+    try {
+        if (type == TYPE_NATIVE) natives::call(index, false, refs);
+        else actions::call_generic(index, refs);
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
+}
+
+// Out of line: the operator calls around it stay small.
+[[gnu::noinline]] void call_builtin_plain(u32 type, u32 index) {
+    i32 refs[32];
+    std::memset(refs, 0xFF, 4 * sizeof(i32));
+    call_builtin(type, index, refs);
+}
+
+
+u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return 0;
+    Conditional c;
+    if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
+    if (!c.branch) make_cell(out, TYPE_NONE);
+    else if (!simple_branch_value(c.branch, 2, out)) return 0;
+    return c.next;
+}
+
+
+namespace {
+
+[[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
+                                                          const Conditional& c) {
+    return conditional_frame(fn, name, code, sub, c, enter_branch);
+}
+
+// A conditional by word that read_conditional reads, with room for
+// everything the lean call would open: its branch is chosen before anything
+// is pushed. When the branch is simple (see simple_branch_value), or `if`
+// has none to run, nothing in the call can fail or be seen and its value
+// goes where the lean call leaves it, without the frames; otherwise the
+// conditional's frame is opened over the values read here and the branch
+// runs in it, as the lean call runs it. False, having done nothing, for
+// any other call (the lean call then takes it).
+[[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub) {
+    Cell* start = stack::top;
+    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    CodeView view;
+    view.read(code, tail);
+    Conditional c;
+    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    const u32 pos = c.next;
+    Cell v;
+    if (!c.branch) {
+        make_cell(&v, TYPE_NONE);
+    } else if (!simple_branch_value(c.branch, 2, &v)) {
+        *pos_io = conditional_call_inline(fn, name, code, sub, c);
+        return true;
+    }
+    // As lean_return leaves the value.
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *pos_io = pos;
+    return true;
+}
+
+// Whether a function call can be laid out and its body read before its
+// frame opens (see frameless_function_call): no compiled body and no
+// locals, and its named refinements take no arguments.
+[[gnu::always_inline]] inline bool frameless_q(const CallRecord* rec, const NamedRefs& named) {
+    return rec->frameless && named.argless && !trace.active;
+}
+
+// A call's arguments from `*pos_io` in `view`, each one simple_arg takes
+// at once and of its parameter's types, laid out from `a` where the lean
+// call lays them, its refinement slots after them, those named (`named`,
+// as bits of their cache indexes) set (the top left above them); the
+// position after them, or 0, having laid out nothing that counts, for any
+// other argument. The caller made sure of room for
+// CONDITIONAL_ROOM frames and cells above the function's frame and slots.
+[[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
+                                                  u32 pos) {
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    Cell* const top = a + args;
+    const u64* types = rec->type_bits;
+    for (Cell* p = a; p < top; p++, types++) {
+        if (pos >= view.tail) return 0;
+        pos = simple_arg(view, pos, false, p, Room::KNOWN);
+        if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
+    }
+    // The slots in one pass: a named refinement's logic true, the other
+    // refinements' logic false, the rest none.
+    u64 on = named >> args, logic = rec->slot_logic | on;
+    Cell* const end = top + rec->slots;
+    for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
+        *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
+    stack::top = end;
+    return pos;
+}
+
+// A frameless_q call laid out by lay_simple_args and its body read over
+// the arguments (read_body) as it is read while the body runs: what
+// read_body answered. UNREAD, having read nothing, where lay_simple_args
+// declined, and for a body that is no block (which the lean call then
+// runs).
+[[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, u64 named, const Cell* fn,
+                                                        const CodeView& view, Cell* a, u32* pos_io, Cell* body,
+                                                        BlockConditional* bc, Cell* out) {
+    u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
+    if (!pos) return BlockShape::UNREAD;
+    // The body reads the arguments through the function's context, as it
+    // does while the body runs.
+    const node_t ctx_node = function::ctx_of(fn);
+    Cell* ctx = context::TO_CTX(ctx_node);
+    u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    *body = rec->body;
+    const BodyArgs args{context::on_stack_q(ctx) ? ctx_node : NO_CONTEXT, a};
+    BlockShape read = read_body(body, args, bc, out);
+    ctx->data2 = saved_values;
+    *pos_io = pos;
+    return read;
+}
+
+// A function call (after its stack check and step) whose arguments are
+// all ones lean_arg takes at once and of the parameters' types, whose
+// named refinements take no arguments, and which has no locals: its
+// arguments, refinement slots and the function value are laid out where
+// the lean call lays them, and its body read (read_body) before the frame
+// opens. A body that needs no frames (SIMPLE) leaves its value where the
+// call would, the function's frame never opened: nothing in the call can
+// fail or be seen. Any other body runs in the frame opened then over the
+// arguments in place, with what read_body read of it. False, having
+// changed nothing that counts, for any other call.
+[[gnu::always_inline]] inline bool frameless_function_call(const CallRecord* rec, const NamedRefs& named,
+                                                           const LeanSite& s, u32* pos_io, bool sub) {
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    Cell* start = stack::top;
+    if (!frameless_q(rec, named) || !fast_paths_on() || start + 1 + args + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    CodeView view;
+    view.read(s.code, s.tail);
+    Cell* a = start + 1;
+    u32 pos = *pos_io;
+    Cell body;
+    BlockConditional bc;
+    Cell v;
+    BlockShape read = read_frameless(rec, named.on, s.fn, view, a, &pos, &body, &bc, &v);
+    if (read == BlockShape::UNREAD) return false;
+    if (read == BlockShape::SIMPLE) {
+        // As lean_return leaves the value.
+        *start = v;
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = v;
+        *pos_io = pos;
+        return true;
+    }
+    Cell* top = stack::top;
+    *start = *s.fn;
+    stack::top = a;
+    stack::mark_kind81(s.name);
+    stack::top = top;
+    run_body(s.fn, &body, read, &bc);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
+    return true;
+}
+
+// A function! called by word or path: its frame, arguments, refinement
+// slots and locals laid out as the generic fetch lays them, then its body.
+[[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                      bool sub, const LeanFrom& from) {
+    const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
+    if (!rec) return false;
+    const u32 shape = rec->shape;
+    NamedRefs named;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, false};
+
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
+    machine_stack::check();
+    budget::step();
+    if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
+    stack::push(fn);
+    stack::mark_kind81(name);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    if (u32 slots = rec->slots) {
+        // Every refinement has its logic cell and argument slots, unused at first.
+        u64 logic = rec->slot_logic;
+        Cell* c = stack::top;
+        if (c + slots >= stack::end) stack::overflow();
+        for (u32 k = 0; k < slots; k++) c[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
+        stack::top = c + slots;
+    }
+    for (u32 u = 0; u < named.count; u++) {
+        // The named refinement's logic cell, after the plain arguments: one
+        // cell per cache entry from there.
+        i32 slot = static_cast<i32>(named.at[u]);
+        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, view, named.at[u], pos, slot);
+        *pos_io = pos;
+        if (exiting()) [[unlikely]] return true;
+    }
+    i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
+    if (locals > 0) function::init_locals(locals);
+    if (!trace.active && !rec->compiled) {
+        Cell body = rec->body;
+        run_body(fn, &body);
+    } else {
+        call_function(fn, 0, name, 0);
+    }
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
+    return true;
+}
+
+// A native! or action! called by word, path or operator: its arguments,
+// the refinement positions its entry reads, then the entry (or the number
+// fast path, or a conditional's direct entry).
+[[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                     bool sub, bool infix, const LeanFrom& from) {
+    const u32 type = TYPE_OF(fn);
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    const u32 shape = rec->shape;
+    const u32 args = shape & SHAPE_ARGS_MASK;
+    if (infix && args == 0) return false;
+    NamedRefs named;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, infix};
+
+    // An operand's expression step; one stack check serves both (the same machine frame).
+    if (from.operand) budget::step();
+    machine_stack::check();
+    budget::step();
+    if (!infix) stack::push(fn);
+    stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+
+    i32 refs[32];
+    // All refinements unused (-1: every byte 0xFF), in a few wide stores;
+    // an action's typed entry with none named needs no refinement list.
+    auto unused_refs = [&] {
+        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
+        else std::memset(refs, 0xFF, 4 * sizeof(i32));
+    };
+    if (type == TYPE_NATIVE || named.count) unused_refs();
+    for (u32 u = 0; u < named.count; u++) {
+        // The named refinement: set, then its arguments pushed in order.
+        u32 c = named.at[u];
+        u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
+        if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
+        pos = lean_refinement_args(s, type, rec, more, view, c, pos, 0);
+        *pos_io = pos;
+        if (exiting()) [[unlikely]] return true;
+    }
+
+    u32 index = native::entry_of(fn);
+    Cell* a = stack::arguments;
+    FastOp kind;
+    if (args == 2 && !named.count && number_q(a) && number_q(a + 1) &&
+        (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+    } else if (type == TYPE_NATIVE) {
+        // The conditionals directly, as their entries do it (their
+        // arguments are checked already).
+        switch (index) {
+            case natives::N_IF:
+                if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+                else run_block(a + 1);
+                break;
+            case natives::N_EITHER:
+                if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                run_block(a + (logic::is_true(a) ? 1 : 2));
+                break;
+            case natives::N_ANY:
+            case natives::N_ALL:
+                // Its expressions run in place; a tracer sees the native's own walk.
+                if (fast_paths_on()) any_all(index == natives::N_ALL);
+                else call_builtin(TYPE_NATIVE, index, refs);
+                break;
+            default:
+                call_builtin(TYPE_NATIVE, index, refs);
+        }
+    } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
+        if (!named.count) unused_refs();
+        call_builtin(TYPE_ACTION, index, refs);
+    }
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
+    return true;
+}
+
+// A function!, native! or action! called by word or path, its value pushed
+// (sub) or made the frame result; false, having done nothing, when the lean
+// call declines.
+[[gnu::always_inline]] inline bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub,
+                                             const LeanFrom& from) {
+    u32 type = TYPE_OF(fn);
+    if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
+}
+
+// An operator's operand that is a call (`1 + length? s`, `x + f/twice 3`):
+// the call its expression would make, less the expression's dispatch.
+// False, having done nothing, for an operand that is not a call through a
+// word, or a path call the lean call declines. Out of line, one function
+// per kind: the lean calls around them keep their registers.
+[[gnu::noinline]] bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    expression_step();
+    Cell w = *c, fn = *v;
+    u32 next = *pos_io + 1;
+    if (!lean_call(&fn, &w, code, &next, tail, true, {}))
+        next = eval_code_at(&fn, code, *pos_io + 1, tail, true, {.name = &w});
+    *pos_io = next;
+    return true;
+}
+
+[[gnu::noinline]] bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    Cell path = *c;
+    Cell w, fn;
+    u32 head;
+    if (!path_function(&path, &w, &fn, &head)) return false;
+    u32 next = *pos_io + 1;
+    if (!lean_call(&fn, &w, code, &next, tail, true, {&path, head + 1, true})) return false;
+    *pos_io = next;
+    return true;
+}
+
+// The rest of a call of an operator of two plain parameters (`rec` its
+// current record) once its right operand is the frame's second value: the
+// operand's type checked, the operator applied (numbers in place), its
+// frame closed. Shared by lean_op_call and operator_word_call.
+[[gnu::always_inline]] inline void operator_finish(Cell* fn, Cell* name, Cell* code, u32 type, u64 right_types,
+                                                   u32 pos, bool sub) {
+    // The right operand's evaluation may have ended in an exit.
+    if (exiting()) [[unlikely]] return;
+    Cell* a = stack::arguments;
+    u32 t = TYPE_OF(a + 1);
+    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
+    u32 index = native::entry_of(fn);
+    FastOp kind;
+    if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
+        !fast_compute(kind, a, a + 1)) {
+        call_builtin_plain(type, index);
+        if (exiting()) [[unlikely]] return;
+    }
+    // As lean_return leaves an operator's value.
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    if (enabled()) fire_event(EVT_RETURN, code, static_cast<i32>(pos), name, stack::get_top());
+}
+
+}  // namespace
+
+namespace {
+
+// Inline where frameless_append asks it at every append.
+[[gnu::always_inline]] inline bool read_append_types(const Cell* fn, AppendTypes* types) {
+    const CallRecord* rec = call_record(fn, TYPE_ACTION);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != 2) return false;
+    *types = {rec->type_bits[0], rec->type_bits[1]};
+    return true;
+}
+
+}  // namespace
+
+bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    AppendTypes types;
+    if (!append_room_q() || !read_append_types(fn, &types)) return 0;
+    Cell series, value;
+    u32 stop;
+    u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop)) || !append_in_place(&series, &value, types))
+        return 0;
+    budget::step();
+    *out = series;
+    return next;
+}
+
+// What set_word_operator_call made of a body that needs its frames: how
+// read_body read it (UNREAD: not read, its function has locals), and how
+// many locals its frame starts with.
+struct FramedBody {
+    BlockShape read;
+    u32 locals;
+};
+
+// set_word_operator_call's call (of `fn`, its arguments laid out from the
+// top, three cells above it, to `top`) whose body read_body did not read as
+// SIMPLE (`how`, `body`, `bc`): it runs in its frames, opened now over the
+// arguments in place as eval_set_word, lean_op_call and
+// frameless_function_call open them: the set-word's, the operator's over
+// its left operand, the function's over the function value; then the
+// operator's value is made and its frame closed, as lean_op_call does.
+// What is left of the set-word is the caller's. False, having opened
+// nothing, for an operator whose call the lean call would not make.
+// Out of line: the calls that need no frames stay small.
+[[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
+                                            Cell* top, Cell* body, FramedBody how, BlockConditional* bc, u32 pos) {
+    Cell* start = stack::top;
+    const Cell* cells = block::cells_of(block::buffer_of(code));
+    Cell op_word = cells[stop];
+    Cell opfn = *peek_word(&op_word);
+    set_type(&opfn, op::wrapped_type(&opfn));
+    const u32 type = TYPE_OF(&opfn);
+    const CallRecord* rec = builtin_q(type) ? call_record(&opfn, type) : nullptr;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 || !(rec->type_bits[0] >> TYPE_OF(&left) & 1))
+        return false;
+    const u64 right_types = rec->type_bits[1];
+    // The word the call is made by: the operand, or its path's first item.
+    const Cell* c = cells + stop + 1;
+    Cell fn_word = TYPE_OF(c) == TYPE_WORD ? *c : block::cells_of(block::buffer_of(c))[series_head(c)];
+    Cell set_word = *word;
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    start[1] = left;
+    stack::top = start + 1;
+    stack::mark_kind82(&op_word);
+    start[2] = *fn;
+    stack::top = start + 3;
+    stack::mark_kind81(&fn_word);
+    stack::top = top;
+    // The steps of the operator's call, its operand's expression and the
+    // function's call.
+    budget::steps(3);
+    if (how.locals) function::init_locals(static_cast<i32>(how.locals));
+    run_body(fn, body, how.read, bc);
+    if (exiting()) [[unlikely]] return true;
+    lean_return({fn, &fn_word, code, tail, false}, pos, true);
+    operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
+    return true;
+}
+
+namespace {
+
+// The end of set_word_operator_call: the value `x` stored and left as
+// fast_set_word leaves it, with the steps of the operator's call, its
+// operand's expression and the operand's call, taken at once; nothing,
+// having changed nothing, where the word needs the generic store (a change
+// handler).
+[[gnu::always_inline]] inline OperatorSetWordEnd store_operator_value(const Cell* word, const Cell& x, u32 pos,
+                                                                      bool sub) {
+    Cell* slot = context::plain_slot(word);
+    if (!slot) return {};
+    budget::steps(3);
+    Cell* start = stack::top;
+    *slot = x;
+    *start = x;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = x;
+    return {pos, false};
+}
+
+// set_word_operator_call's operand that is length? by word (`fn` its
+// action) of a block! or string! given as simple_arg takes it (`x: x +
+// length? s`): nothing in the call can fail or be seen, so its value is
+// read off the series, with room checked for the frames the generic path
+// would open (the set-word's, the operator's and length?'s). Out of line:
+// the function operand's path keeps its frame.
+[[gnu::noinline]] OperatorSetWordEnd set_word_length_call(const Cell* word, const CodeView& view, const Cell& left,
+                                                          FastOp kind, u32 stop, bool sub, const Cell* fn) {
+    if (native::entry_of(fn) != ACT_LENGTH_Q || stack::top + 4 + OPERATOR_ROOM >= stack::end ||
+        stack::frame_top + 3 + OPERATOR_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    Cell series, x = left, v;
+    u32 s;
+    if (pos >= view.tail || !(pos = simple_arg(view, pos, false, &series)) || !actions::series_length(&series, &v) ||
+        !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)))
+        return {};
+    return store_operator_value(word, x, pos, sub);
+}
+
+// lay_simple_args for set_word_operator_call's call of a function with
+// locals, whose body is read in its frame: out of line, as such calls are
+// rare and the common ones keep one copy.
+[[gnu::noinline]] u32 lay_simple_args_apart(const CallRecord* rec, u64 named, const CodeView& view, Cell* a, u32 pos) {
+    return lay_simple_args(rec, named, view, a, pos);
+}
+
+// set_word_operator_call, `view` read from `code` up to `tail`.
+[[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code,
+                                                                           const CodeView& view, Cell left, u32 stop,
+                                                                           u32 tail, bool sub, OperatorReach reach) {
+    Cell* start = stack::top;
+    if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
+    const Cell* ow = view.cells + stop;
+    const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
+    FastOp kind;
+    if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return {};
+    // The steps the operator's call and its operand's take; nearer the
+    // budget's end, and nearer the machine stack's, the calls are made
+    // (the loops' caller made sure of the budget's room).
+    char probe;
+    if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
+    // The operand: a function called by word or by a path naming
+    // refinements that take no arguments, or length? by word.
+    const Cell* c = view.cells + stop + 1;
+    Cell fn;
+    u64 named = 0;
+    const CallRecord* rec;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        const Cell* v = peek_word(c);
+        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, v);
+        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
+        fn = *v;
+        if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
+    } else if (TYPE_OF(c) == TYPE_PATH) {
+        Cell w;
+        u32 head;
+        if (!path_function<true>(c, &w, &fn, &head)) return {};
+        if (!(rec = call_record(&fn, TYPE_FUNCTION)) || !match_argless_refinements(rec, c, head + 1, &named)) return {};
+    } else {
+        return {};
+    }
+    // Where the generic path lays the callee's arguments out (over the
+    // set-word, the left operand and the function value), with room for
+    // the frames it opens: the set-word's, the operator's and what the
+    // function's call asks room for.
+    Cell* a = start + 3;
+    if (rec->compiled || (rec->shape & SHAPE_LIT_MASK) ||
+        a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    Cell body;
+    BlockConditional bc;
+    Cell v;
+    BlockShape read = BlockShape::UNREAD;
+    u32 locals = 0;
+    bool laid;
+    if (rec->frameless) [[likely]] {
+        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
+        laid = read != BlockShape::UNREAD;
+    } else {
+        // Locals: the body is read in its frame, as the lean call runs it.
+        laid = reach == OperatorReach::ANY && (pos = lay_simple_args_apart(rec, named, view, a, pos));
+        locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
+        body = rec->body;
+    }
+    Cell* const top = stack::top;
+    stack::top = start;
+    if (read != BlockShape::SIMPLE) [[unlikely]] {
+        if (reach != OperatorReach::ANY || !laid ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
+            return {};
+        return {pos, true};
+    }
+    Cell x = left;
+    u32 s;
+    if (!fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s))) return {};
+    return store_operator_value(word, x, pos, sub);
+}
+
+}  // namespace
+
+OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell left, u32 stop, u32 tail, bool sub,
+                                          OperatorReach reach) {
+    CodeView view;
+    view.read(code, tail);
+    return set_word_operator_call_as(word, code, view, left, stop, tail, sub, reach);
+}
+
+BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn) {
+    const Cell* v = fn ? fn : peek_word(cells + pos);
+    if (!v || TYPE_OF(v) != TYPE_FUNCTION) return BlockShape::UNREAD;
+    out->fn = *v;
+    out->word = cells[pos];
+    const CallRecord* rec = call_record(&out->fn, TYPE_FUNCTION);
+    NamedRefs named;
+    Cell* start = stack::top;
+    // The room frameless_function_call asks, above the `frames` frames.
+    if (!rec || !frameless_q(rec, named) ||
+        start + 1 + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + frames + 2 + CONDITIONAL_ROOM > stack::frame_end)
+        return BlockShape::UNREAD;
+    const CodeView view{cells, tail};
+    out->next = pos + 1;
+    BlockShape read = read_frameless(rec, named.on, &out->fn, view, start + 1, &out->next, &out->body, &out->bc,
+                                     &out->value);
+    if (read == BlockShape::UNREAD) stack::top = start;
+    return read;
+}
+
+// Each entry its own copy of the lean call, with what cannot apply to its
+// kind of call left out.
+bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return lean_call(fn, name, code, pos_io, tail, sub, {});
+}
+
+bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
+    return lean_call(fn, name, code, pos_io, tail, true, {path, ref_item});
+}
+
+namespace {
+
+// lean_op_call's shapes other than two plain parameters, and its right
+// operand when that is not a call: out of line, so that the operator call,
+// which recurs with the calls in its operands, keeps a small frame.
+[[gnu::noinline]] bool lean_op_builtin(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return lean_builtin_call(fn, name, code, pos_io, tail, sub, true, {});
+}
+
+[[gnu::noinline]] u32 op_operand_arg(Cell* fn, Cell* name, Cell* code, u32 tail, const CallRecord* rec, u32 pos) {
+    const LeanSite s{fn, name, code, tail, true};
+    CodeView view;
+    view.read(code, tail);
+    return lean_arg(s, TYPE_OF(fn), rec, function::more_of(fn), view, 1, pos, true);
+}
+
+}  // namespace
+
+bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    // Two plain parameters and no refinements, the shape of every number
+    // operator: lean_builtin_call with what that shape fixes folded in.
+    if ((rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2) return lean_op_builtin(fn, name, code, pos_io, tail, sub);
+    machine_stack::check();
+    budget::step();
+    stack::mark_kind82(name);
+    // The left operand at the frame's first slot, under the top so that the
+    // collector sees it while the right one is evaluated.
+    stack::keep();
+    Cell* a = stack::arguments;
+    u32 t = TYPE_OF(a);
+    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) expect_arg(fn, name, a, 0);
+    // The right operand's types, read before it runs code that may take
+    // the record's slot: they are the value's own.
+    const u64 right_types = rec->type_bits[1];
+    SeriesBuffer* cb = block::buffer_of(code);
+    u32 pos = *pos_io;
+    u32 live = cell_count(cb);
+    u32 view_tail = tail < live ? tail : live;
+    if (pos >= view_tail) no_arg(fn, name, 1);
+    // The right operand is mostly a call here (infix_simple and fast_infix
+    // take the simple ones): tried first, lean_arg for the rest.
+    const Cell* c = block::cells_of(cb) + pos;
+    u32 ct = TYPE_OF(c);
+    if (!((ct == TYPE_WORD && operand_word_call(code, c, &pos, view_tail)) ||
+          (ct == TYPE_PATH && operand_path_call(code, c, &pos, view_tail))))
+        pos = op_operand_arg(fn, name, code, tail, rec, pos);
+    operator_finish(fn, name, code, type, right_types, pos, sub);
+    *pos_io = pos;
+    return true;
+}
+
+u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand, bool sub) {
+    const u32 type = TYPE_OF(fn);
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return 0;
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2) return 0;
+    const FastOp kind = fast_op_for(type, native::entry_of(fn));
+    Cell* start = stack::top;
+    // Room on the machine stack for the frames the lean call would run the
+    // operand's call in: nearer its end the lean call raises the overflow.
+    char probe;
+    if (kind == FAST_NONE || !number_q(start) || !(rec->type_bits[0] >> TYPE_OF(start) & 1) ||
+        &probe < machine_stack::limit + 16384 || (budget::spent && budget::left <= 3))
+        return 0;
+    // The operand's call laid out where the lean call lays it: above the
+    // operator's frame, whose first value is the left operand.
+    stack::top = start + 1;
+    WordCall call;
+    const BlockShape read = read_word_call(operand.cells, operand.pos, operand.tail, 1, &call, operand.value);
+    Cell* const top = stack::top;
+    stack::top = start;
+    if (read == BlockShape::UNREAD) return 0;
+    // SIMPLE: the operator's value, made once here.
+    Cell x = *start;
+    if (read == BlockShape::SIMPLE && (!(rec->type_bits[1] >> TYPE_OF(&call.value) & 1) ||
+                                       !number_q(&call.value) || !fast_compute(kind, &x, &call.value)))
+        return 0;
+    // The steps of the operator's call, its operand's expression and the
+    // operand's call.
+    budget::step();
+    budget::step();
+    budget::step();
+    if (read == BlockShape::SIMPLE) {
+        // Nothing in the call can fail or be seen: its value where
+        // operator_finish leaves it, without the frames.
+        *start = x;
+        stack::top = start + 1;
+        if (!sub) *stack::arguments = *start;
+        return call.next;
+    }
+    // The operator's frame, then the operand's call in its own, as
+    // lean_op_call and frameless_function_call open them; the right
+    // operand's types read first, as lean_op_call reads them.
+    const u64 right_types = rec->type_bits[1];
+    stack::mark_kind82(name);
+    stack::keep();
+    start[1] = call.fn;
+    stack::top = start + 2;
+    stack::mark_kind81(&call.word);
+    stack::top = top;
+    run_body(&call.fn, &call.body, read, &call.bc);
+    if (exiting()) [[unlikely]] return call.next;
+    call_return(code, call.next, &call.word, true, false);
+    operator_finish(fn, name, code, type, right_types, call.next, sub);
+    return call.next;
+}
+
+}  // namespace zav::interpreter
