@@ -72,6 +72,11 @@ void throw_error(Cell* error) {
     throw Throw{THROW_ERROR};
 }
 
+void pend_error(Cell* error) {
+    unwind_to_guard(error);
+    stack::pending = THROW_ERROR;
+}
+
 Cell* take_thrown_error(Cell* out) {
     if (TYPE_OF(&error::thrown) == TYPE_ERROR) {
         *out = error::thrown;

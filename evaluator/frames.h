@@ -17,6 +17,9 @@ namespace zav::frames {
 // Unwinds to the innermost error guard (kind 4 or 5) with the error noted
 // where it happened, leaves it pushed and throws Throw{THROW_ERROR}.
 [[noreturn]] void throw_error(Cell* error);
+// The same for a caller that returns at once: the error is left pending
+// (stack::pending) rather than thrown.
+void pend_error(Cell* error);
 
 // The error of a caught THROW_ERROR, taken out of error::thrown; one thrown
 // bare (it could not be built) is built from error::last. None when there is

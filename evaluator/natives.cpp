@@ -956,8 +956,9 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
         // Raised here rather than by fire: the tracer is told all the same.
+        // It goes on as a pending exit, as a native's error does.
         if (on_error) on_error(&value);
-        frames::throw_error(&value);
+        frames::pend_error(&value);
     }
     return 0;
 }
