@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
+#include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "fake_tty.h"
 #include "load_helper.h"
@@ -175,6 +176,25 @@ TEST_F(TuiWidgets, KeysEditTheFocusedField) {
     EXPECT_EQ(get(ui.field)->caret.index, 0);
 }
 
+// A script replaces or shortens a field's text between two keys: the caret
+// follows (a new text puts it at its end; a shorter one keeps it inside).
+TEST_F(TuiWidgets, TheCaretFollowsTheTextAScriptSets) {
+    Ui ui = basic_ui();
+    Cell* text = face::facet(&get(ui.field)->face, face::TEXT);
+    *text = *run("\"hello\"");
+    pass("\x7f");
+    EXPECT_EQ(test::form(text), "hell");
+    pass("\x1b[D");
+    EXPECT_EQ(get(ui.field)->caret.index, 3);
+    string::remove_chars(GET_BUFFER(series_node(text)), 0, 3);
+    pass("\x1b[Dz");
+    EXPECT_EQ(test::form(text), "zl");
+    Caret c = get(ui.field)->caret;
+    EXPECT_EQ(c.index, 1);
+    EXPECT_EQ(c.column, 1);
+    EXPECT_EQ(c.width, 2);
+}
+
 TEST_F(TuiWidgets, ClicksAndDoubleClicks) {
     Ui ui = basic_ui();
     pass("\x1b[<0;3;1M\x1b[<0;3;1m");
@@ -288,6 +308,27 @@ TEST_F(TuiWidgets, ImagesAsHalfBlocks) {
     EXPECT_EQ(screen.at(x + 1, y).bg, color_support == 4 ? color_rgb(255, 0, 0) : color256(196));
     EXPECT_EQ(screen.at(x, y + 1).cp, 32u);
     run("unview/all");
+}
+
+// Keys from the terminal with standard output sent to a file: a whole loop
+// (mouse reports wanted, a field with its caret) writes no sequence there,
+// and the terminal's modes come back.
+TEST_F(TuiWidgets, OutputToAFileGetsNoSequences) {
+    run("system/view: tui-test-saved system/view/platform/mouse-event?: true");
+    const char* const ui = "n: 0 view [f: field 10 text \"x\" rate 20 on-time [n: n + 1 if n = 3 [unview]]]";
+    fake.tty.output = false;
+    run(ui);
+    EXPECT_EQ(fake.tty.take(), "");
+    EXPECT_FALSE(fake.tty.raw);
+    // The same on the terminal: mouse reports, the cursor report, the
+    // frames, and all of it switched off again.
+    fake.tty.output = true;
+    run(ui);
+    std::string bytes = fake.tty.take();
+    for (const char* s : {"\x1b[?1000h", "\x1b[6n", "\x1b[0J", "\x1b[?1000l"})
+        EXPECT_NE(bytes.find(s), std::string::npos) << s;
+    EXPECT_FALSE(fake.tty.raw);
+    run("system/view/platform/mouse-event?: false");
 }
 
 // The dragging event function: a face follows the pointer while the button

@@ -55,10 +55,32 @@ Cell* field_text(Widget& w) {
     return face::facet(&w.face, face::TEXT);
 }
 
+// The caret kept in step with the text, which a script can replace or
+// change (`f/text: "x"`, `clear f/text`) between two keys: a new text puts
+// it at the end of what fits, as when the field was made; a changed one
+// keeps its place, never past the end.
+void sync_caret(Widget& w, const Cell* text) {
+    Caret& c = w.caret;
+    Text t = text_of(text);
+    u32 series = TYPE_OF(text) == TYPE_STRING ? series_node(text) : 0;
+    if (series != c.series) {
+        c.series = series;
+        c.index = text_extent(t, std::max(w.width(), 0)).chars;
+    }
+    c.index = std::clamp(c.index, 0, static_cast<i32>(t.length));
+    c.column = c.width = 0;
+    for (u32 i = 0; i < t.length; i++) {
+        i32 cw = static_cast<i32>(char_width(t.at(i)));
+        if (static_cast<i32>(i) < c.index) c.column += cw;
+        c.width += cw;
+    }
+}
+
 void field_event(u32 type, Widget& w, EventRecord& rec) {
     WidgetId id = w.id;
     Caret& c = w.caret;
     if (type == EVT_CLICK) {
+        sync_caret(w, field_text(w));
         Text t = text_of(field_text(w));
         TextWalk walk = text_extent(t, static_cast<i32>(rec.x));
         c.index = walk.chars;
@@ -70,6 +92,7 @@ void field_event(u32 type, Widget& w, EventRecord& rec) {
     i32 code = rec.key;
     if (code == 0 || code == 9 || code == 13 || code == 10) return;
     Cell* text = field_text(w);
+    sync_caret(w, text);
     Text t = text_of(text);
     bool edited = false;
     if (code == KEY_LEFT || code == 2) {
@@ -252,9 +275,7 @@ void kind_made(Widget& w) {
     switch (w.kind) {
         case Kind::FIELD: {
             w.flags |= WF_CARET;
-            const Cell* text = face::facet(&w.face, face::TEXT);
-            TextWalk walk = text_extent(text_of(text), std::max(w.width(), 0));
-            w.caret = {walk.chars, walk.width, walk.width};
+            sync_caret(w, face::facet(&w.face, face::TEXT));
             break;
         }
         case Kind::BASE:
@@ -326,6 +347,7 @@ void kind_render(i32 x, i32 y, Widget& w) {
             w.y2 = w.y1 + 1;
             render_face(x, y, w, STYLE_TEXT | (w.has(WF_PASSWORD) ? ATTR_MASKED : 0));
             if (focused) {
+                sync_caret(w, face::facet(&w.face, face::TEXT));
                 frame.caret_column = x + std::clamp(w.caret.column, 0, std::max(w.width(), 0));
                 frame.caret_row = y;
             }
