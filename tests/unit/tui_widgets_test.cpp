@@ -331,6 +331,29 @@ TEST_F(TuiWidgets, OutputToAFileGetsNoSequences) {
     run("system/view/platform/mouse-event?: false");
 }
 
+// With the View engine's event functions: a radio clicked (or toggled with
+// Space) tells its face once; a click below a text list's last item picks
+// nothing.
+TEST_F(TuiWidgets, ClicksOnRadiosAndTextLists) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true changes: copy [] "
+        "view/no-wait [at 0x0 r1: radio \"A\" on-change [append changes 'r1] "
+        "at 10x0 r2: radio \"B\" on-change [append changes 'r2] "
+        "at 0x2 tl: text-list 10x4 data [\"a\" \"b\"] on-change [append changes event/picked]]");
+    // Terminal rows and columns from 1; the UI's top on row 1.
+    auto click = [&](int column, int row) {
+        std::string at = std::to_string(column) + ";" + std::to_string(row);
+        pass("\x1b[<0;" + at + "M\x1b[<0;" + at + "m");
+    };
+    click(2, 1);
+    click(12, 1);
+    EXPECT_EQ(test::mold(run("reduce [changes r1/data r2/data]")), "[[r1 r2] false true]");
+    click(2, 4);
+    click(2, 6);  // the fourth row of the list: no item there
+    EXPECT_EQ(test::mold(run("reduce [changes tl/selected]")), "[[r1 r2 2] 2]");
+    run("unview/all system/view/platform/mouse-event?: false");
+}
+
 // The dragging event function: a face follows the pointer while the button
 // is held, inside the box its on-drag-start actor gives.
 TEST_F(TuiWidgets, DraggingAFace) {

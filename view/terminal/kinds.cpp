@@ -129,7 +129,10 @@ void field_event(u32 type, Widget& w, EventRecord& rec) {
     if (edited) send_value_event(EVT_CHANGE, id, 0);
 }
 
-void toggle(Widget& w, bool radio) {
+// `announce`: the face learns of it by a change event. A click on a radio
+// is not announced here: the click itself goes on to the face, and the
+// `radio` event function makes it the change, so the face hears of it once.
+void toggle(Widget& w, bool radio, bool announce) {
     WidgetId id = w.id;
     Cell* data = face::facet(&w.face, face::DATA);
     Cell value;
@@ -139,7 +142,7 @@ void toggle(Widget& w, bool radio) {
     set_facet_quiet(&w.face, face::DATA, &value);
     kind_update(w);
     if (Widget* self = get(id)) request_redraw(self);
-    send_value_event(EVT_CHANGE, id, 0);
+    if (announce) send_value_event(EVT_CHANGE, id, 0);
 }
 
 i32 list_count(const Cell* face) {
@@ -170,7 +173,9 @@ void text_list_event(u32 type, Widget& w, EventRecord& rec) {
         if (sel < count) sel++;
         if (w.first_visible < sel - height) w.first_visible++;
     } else if (type == EVT_CLICK) {
+        // A click below the last item picks nothing.
         sel = w.first_visible + static_cast<i32>(rec.y) + 1;
+        if (sel < 1 || sel > count) return;
         if (TYPE_OF(selected) != TYPE_INTEGER) {
             Cell v;
             make_cell(&v, TYPE_INTEGER, 0, static_cast<u32>(old));
@@ -375,7 +380,10 @@ void kind_event(u32 type, Widget& w, EventRecord& rec) {
             return;
         case Kind::CHECK:
         case Kind::RADIO:
-            if ((type == EVT_KEY && rec.key == 32) || type == EVT_CLICK) return toggle(w, w.kind == Kind::RADIO);
+            if ((type == EVT_KEY && rec.key == 32) || type == EVT_CLICK) {
+                bool radio = w.kind == Kind::RADIO;
+                return toggle(w, radio, !(radio && type == EVT_CLICK));
+            }
             if (type == EVT_FOCUS || type == EVT_UNFOCUS) request_redraw(&w);
             return;
         case Kind::TEXT_LIST: return text_list_event(type, w, rec);
