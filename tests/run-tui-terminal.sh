@@ -4,9 +4,9 @@
 # a progress bar moved by a timer, mouse clicks, a resize, Esc closing the
 # windows, alert, request-file in a folder of its own, and a full-screen
 # window on the alternate screen. After every run, however it ended (the
-# loop's end, quit from an actor, Ctrl-C, SIGTERM, an error), the terminal
-# must be as before: the same modes (stty -g), the cursor shown, no mouse
-# reports, the main screen. Then a UI run with standard input from a pipe
+# loop's end, quit from an actor, Ctrl-C, SIGTERM, SIGHUP, a fatal signal,
+# an error), the terminal must be as before: the same modes (stty -g), the
+# cursor shown, no mouse reports, the main screen. Then a UI run with standard input from a pipe
 # must leave the input unread and take little processor time. Skipped when
 # tmux is missing or cannot start a server.
 #   tests/run-tui-terminal.sh path/to/zav tests/tui
@@ -148,6 +148,12 @@ expect '^back on the main screen$'
 restored 0 "full screen"
 ui fullscreen.zav 'full screen' "timeout --foreground -s TERM 2"
 restored 124 "SIGTERM"
+ui fullscreen.zav 'full screen' "timeout --foreground -s HUP 2"
+restored 124 "SIGHUP"
+# A fatal signal, with mouse reports on.
+ui mouse.zav 'nothing' "timeout --foreground -s SEGV 2"
+expect 'Runtime Error'
+restored 124 "a fatal signal"
 fi
 
 [ $failed -eq 0 ] || exit 1

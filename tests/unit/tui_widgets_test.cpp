@@ -354,6 +354,18 @@ TEST_F(TuiWidgets, ClicksOnRadiosAndTextLists) {
     run("unview/all system/view/platform/mouse-event?: false");
 }
 
+// An alert's message longer than the box is broken at a space, not cut.
+TEST_F(TuiWidgets, ALongAlertShowsAllOfItsMessage) {
+    run("system/view: tui-test-saved");
+    run("tui-test-size: system/view/screens/1/size system/view/screens/1/size: 40x10");
+    fake.tty.input = "\r";  // Enter closes it
+    run("alert \"one two three four five six seven eight nine ten eleven\"");
+    std::string bytes = fake.tty.take();
+    EXPECT_NE(bytes.find("one two three four five six "), std::string::npos);
+    EXPECT_NE(bytes.find("seven eight nine ten eleven"), std::string::npos);
+    run("system/view/screens/1/size: tui-test-size");
+}
+
 // The dragging event function: a face follows the pointer while the button
 // is held, inside the box its on-drag-start actor gives.
 TEST_F(TuiWidgets, DraggingAFace) {
