@@ -9,6 +9,8 @@ zav=$(realpath "$1"); root=$2; filter=${3:-}
 # A collection at every allocation makes a script many times slower, the
 # more so the larger the library's heap: it gets a longer limit.
 limit=60; [ -n "${ZAV_GC_STRESS:-}" ] && limit=240
+# So do the sanitizers' unoptimised builds (set by CMake for them).
+[ -n "${ZAV_SANITIZED:-}" ] && limit=$((limit * 4))
 pass=0; fail=0; failed=()
 while IFS= read -r script; do
   [ -n "$filter" ] && [[ "$script" != *"$filter"* ]] && continue
