@@ -112,10 +112,31 @@ TEST(TuiInput, HostileParameters) {
     std::string many = "\x1b[";
     for (int i = 0; i < 1000; i++) many += "1;";
     EXPECT_EQ(decode(many + "A"), Items{"key 0 -20 -"});
+    // Dropped once it runs too long; what still comes of it is skipped up
+    // to its final byte (or the next ESC), not typed as text.
     InputDecoder d;
-    EXPECT_EQ(decode(d, many), Items{});  // dropped once it runs too long
+    EXPECT_EQ(decode(d, many), Items{});
+    EXPECT_EQ(decode(d, "9999;9999"), Items{});
+    EXPECT_EQ(decode(d, "9~ab"), (Items{"key 97 0 -", "key 98 0 -"}));
     EXPECT_TRUE(d.empty());
+    EXPECT_EQ(decode(d, many), Items{});
+    EXPECT_EQ(decode(d, "12\x1b[A"), Items{"key 0 -20 -"});
+    // A pass without input ends the skipping: the next key is a key.
+    EXPECT_EQ(decode(d, many), Items{});
+    EXPECT_EQ(decode(d, "", true), Items{});
     EXPECT_EQ(decode(d, "A"), Items{"key 65 0 -"});
+    // A string (OSC) that runs too long is skipped up to its BEL or ESC "\\",
+    // also when the ESC and the backslash come in two reads.
+    std::string osc = "\x1b]" + std::string(1000, 'x');
+    EXPECT_EQ(decode(d, osc), Items{});
+    EXPECT_EQ(decode(d, "yyy\ay"), Items{"key 121 0 -"});
+    EXPECT_EQ(decode(d, osc + "\x1b"), Items{});
+    EXPECT_EQ(decode(d, "\\z"), Items{"key 122 0 -"});
+    // A long paste is taken at an even pace, item by item.
+    std::string paste(200000, 'p');
+    Items keys = decode(d, paste);
+    EXPECT_EQ(keys.size(), paste.size());
+    EXPECT_TRUE(d.empty());
     EXPECT_EQ(decode("\x1b[0;1;1;1M"), Items{});
 }
 

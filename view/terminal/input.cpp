@@ -13,7 +13,8 @@ namespace {
 // input, however odd, overflows the store or the numbers.
 constexpr u32 MAX_PARAMS = 4;
 constexpr i32 PARAM_LIMIT = 1000000;
-// A sequence that has run this long without its final byte is dropped.
+// A sequence that has run this long without its final byte is dropped, and
+// the rest of it skipped as it comes.
 constexpr size_t MAX_SEQUENCE = 256;
 
 i32 control_key(u8 b) { return b == 8 ? 127 : b == 10 ? 13 : b; }
@@ -69,25 +70,61 @@ i32 decode_vt_key(u8 intro, const i32* params, u32 count, u8 final, u32* flags) 
     }
 }
 
-void InputDecoder::append(const u8* bytes, size_t n) { buffer_.insert(buffer_.end(), bytes, bytes + n); }
+void InputDecoder::append(const u8* bytes, size_t n) {
+    // What was taken is given back before the buffer grows.
+    if (pos_ == buffer_.size()) {
+        buffer_.clear();
+        pos_ = 0;
+    } else if (pos_ >= 4096) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        pos_ = 0;
+    }
+    buffer_.insert(buffer_.end(), bytes, bytes + n);
+}
 
-void InputDecoder::clear() { buffer_.clear(); }
+void InputDecoder::clear() {
+    buffer_.clear();
+    pos_ = 0;
+    skipping_ = 0;
+}
+
+void InputDecoder::take(size_t n) { pos_ += std::min(n, size()); }
+
+void InputDecoder::drop_long(u8 kind) {
+    take(2);
+    skipping_ = kind;
+}
+
+bool InputDecoder::skip_rest() {
+    for (size_t i = 0; i < size(); i++) {
+        u8 b = at(i);
+        bool end = skipping_ == '[' ? (b >= 64 && b <= 126 && b != '[') || b == 27
+                                    : (b == 27 && i + 1 < size() && at(i + 1) == '\\') || (skipping_ == ']' && b == 7);
+        if (!end) continue;
+        // An ESC inside a control sequence begins the next one.
+        take(skipping_ == '[' ? (b == 27 ? i : i + 1) : (b == 7 ? i + 1 : i + 2));
+        skipping_ = 0;
+        return true;
+    }
+    // A string's ESC may still be waiting for its backslash.
+    take(skipping_ != '[' && size() > 0 && at(size() - 1) == 27 ? size() - 1 : size());
+    return false;
+}
 
 bool InputDecoder::process(InputSink& sink, bool stale) {
-    while (!buffer_.empty()) {
+    // A pass without input ends whatever was being skipped: what comes next is new.
+    if (stale) skipping_ = 0;
+    for (;;) {
+        if (skipping_ && !skip_rest()) return true;
+        if (size() == 0) return true;
         if (parse(sink, stale) == Item::INCOMPLETE) return false;
     }
-    return true;
 }
 
 InputDecoder::Item InputDecoder::parse(InputSink& sink, bool stale) {
-    const u8 b = buffer_[0];
-    auto take = [&](size_t n) {
-        n = std::min(n, buffer_.size());
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
-    };
+    const u8 b = at(0);
     if (b == 27) {
-        if (buffer_.size() == 1) {
+        if (size() == 1) {
             if (!stale) return Item::INCOMPLETE;
             take(1);
             sink.key(27, 0, 0);
@@ -100,8 +137,8 @@ InputDecoder::Item InputDecoder::parse(InputSink& sink, bool stale) {
         sink.key(control_key(b), 0, 0);
         return Item::DONE;
     }
-    const u8* p = buffer_.data();
-    const u8* end = p + buffer_.size();
+    const u8* p = buffer_.data() + pos_;
+    const u8* end = p + size();
     i32 cp;
     const u8* next = unicode::fast_decode_utf8_char(p, end, &cp);
     if (cp < 0) {
@@ -119,43 +156,46 @@ InputDecoder::Item InputDecoder::parse(InputSink& sink, bool stale) {
 }
 
 InputDecoder::Item InputDecoder::parse_escape(InputSink& sink, bool stale) {
-    const u8 c = buffer_[1];
-    auto take = [&](size_t n) {
-        n = std::min(n, buffer_.size());
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
-    };
+    const u8 c = at(1);
     if (c == 'P' || c == ']') {
         // A device control or operating system string: skipped up to its
         // terminator (ESC "\", or BEL after an OSC).
-        for (size_t i = 2; i < buffer_.size(); i++) {
-            if ((buffer_[i] == 27 && i + 1 < buffer_.size() && buffer_[i + 1] == '\\') ||
-                (c == ']' && buffer_[i] == 7)) {
-                take(buffer_[i] == 7 ? i + 1 : i + 2);
+        for (size_t i = 2; i < size(); i++) {
+            if ((at(i) == 27 && i + 1 < size() && at(i + 1) == '\\') || (c == ']' && at(i) == 7)) {
+                take(at(i) == 7 ? i + 1 : i + 2);
                 return Item::DONE;
             }
         }
-        if (stale || buffer_.size() > MAX_SEQUENCE) {
-            take(buffer_.size());
+        if (stale) {
+            take(size());
+            return Item::DONE;
+        }
+        if (size() > MAX_SEQUENCE) {
+            drop_long(c);
             return Item::DONE;
         }
         return Item::INCOMPLETE;
     }
     if (c == '[') {
         Item item = parse_csi(sink, 2);
-        if (item == Item::INCOMPLETE && (stale || buffer_.size() > MAX_SEQUENCE)) {
-            take(buffer_.size());
+        if (item == Item::INCOMPLETE && stale) {
+            take(size());
+            return Item::DONE;
+        }
+        if (item == Item::INCOMPLETE && size() > MAX_SEQUENCE) {
+            drop_long('[');
             return Item::DONE;
         }
         return item;
     }
     if (c == 'O') {
-        if (buffer_.size() < 3) {
+        if (size() < 3) {
             if (!stale) return Item::INCOMPLETE;
             take(2);
             sink.key('O', 0, FLAG_ALT);
             return Item::DONE;
         }
-        u8 final = buffer_[2];
+        u8 final = at(2);
         take(3);
         u32 flags;
         i32 special = decode_vt_key('O', nullptr, 0, final, &flags);
@@ -185,8 +225,8 @@ InputDecoder::Item InputDecoder::parse_csi(InputSink& sink, size_t from) {
         count++;
         current = 0;
     };
-    for (size_t i = from; i < buffer_.size(); i++) {
-        u8 b = buffer_[i];
+    for (size_t i = from; i < size(); i++) {
+        u8 b = at(i);
         if (b == '<') {
             mouse = true;
         } else if (b >= '0' && b <= '9') {
@@ -195,11 +235,11 @@ InputDecoder::Item InputDecoder::parse_csi(InputSink& sink, size_t from) {
             store();
         } else if (b == 27) {
             // A new sequence began before this one ended: this one is dropped.
-            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(i));
+            take(i);
             return Item::DONE;
         } else if (b >= 64 && b <= 126 && b != '[') {
             store();
-            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(i + 1));
+            take(i + 1);
             if ((b == 'M' || b == 'm') && count == 3 && mouse) {
                 mouse_event(sink, params[0], params[1], params[2], b == 'M');
             } else if (b == 'R' && count == 2 && !mouse) {

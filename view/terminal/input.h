@@ -66,7 +66,8 @@ public:
     // True when the buffer was used up.
     bool process(InputSink& sink, bool stale);
     void clear();
-    bool empty() const { return buffer_.empty(); }
+    // Nothing waits: no bytes, and no sequence cut short whose rest is still to be skipped.
+    bool empty() const { return pos_ == buffer_.size() && !skipping_; }
 
     // From the last cursor position report: the UI's top row and left column.
     i32 top_row = 0, left_column = 0;
@@ -83,7 +84,19 @@ private:
     Item parse_escape(InputSink& sink, bool stale);
     Item parse_csi(InputSink& sink, size_t from);
     void mouse_event(InputSink& sink, i32 b, i32 column, i32 row, bool press);
+    // The bytes not yet taken: from pos_ on, so that taking an item costs
+    // nothing however much was pasted.
+    size_t size() const { return buffer_.size() - pos_; }
+    u8 at(size_t i) const { return buffer_[pos_ + i]; }
+    void take(size_t n);
+    // Drops what is pending of a sequence that ran too long; the rest of it
+    // is skipped as it comes, up to its end.
+    void drop_long(u8 kind);
+    bool skip_rest();
     std::vector<u8> buffer_;
+    size_t pos_ = 0;
+    // What a dropped sequence was ('[' or a string's 'P' or ']'), 0 when none.
+    u8 skipping_ = 0;
     i32 last_button_state_ = 1;  // 0 after a press report, 1 after a release
 };
 

@@ -337,7 +337,13 @@ void remove_timer(WidgetId w) {
 
 void tick_timers(i32 elapsed) {
     // Timers added during the walk wait for the next round; removed ones
-    // are skipped and dropped after it.
+    // are skipped and dropped after it. An actor can run a loop of its own
+    // (a window shown from on-time) whose walk runs inside this one: only
+    // the outermost walk drops timers, so that the places of those still to
+    // come stay where they were.
+    static i32 walking = 0;
+    walking++;
+    OnExit leave([] { walking--; });
     size_t n = timers.size();
     for (size_t i = 0; i < n; i++) {
         if (timers[i].dead) continue;
@@ -355,6 +361,7 @@ void tick_timers(i32 elapsed) {
         }
         send_face_event(EVT_TIME, w, 0);
     }
+    if (walking > 1) return;
     timers.erase(std::remove_if(timers.begin(), timers.end(), [](const Timer& t) { return t.dead || !get(t.widget); }),
                  timers.end());
 }

@@ -52,7 +52,9 @@ void restore_everything() {
     if (mouse_reporting) write_raw("\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l");
     if (cursor_hidden_now) write_raw("\x1b[?25h");
     if (alternate_screen) write_raw("\x1b[?1049l");
-    mouse_reporting = cursor_hidden_now = alternate_screen = 0;
+    mouse_reporting = 0;
+    cursor_hidden_now = 0;
+    alternate_screen = 0;
 }
 
 void write(const char* s) { tty().write(s, std::strlen(s)); }
