@@ -55,31 +55,22 @@ node_t node_of(const Cell* ctx) {
     return reinterpret_cast<const SeriesBuffer*>(reinterpret_cast<const u8*>(ctx) - SERIES_HEADER)->node;
 }
 
-node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
-    if (size == 0) size = 1;
+namespace {
+
+// A context node over a table already made: its cell, an unset owner and
+// (unless its values live on the stack) room for `size` values, `count` in use.
+node_t wrap(node_t table, u32 count, u32 size, bool on_stack, bool self, u32 kind) {
+    collector::Guard table_root(table, collector::GUARD_TABLE);
     node_t ctx = alloc_cells(2);
-    collector::Guard ctx_root(ctx);
     {
         SeriesBuffer* b = GET_BUFFER(ctx);
         make_cell(reinterpret_cast<Cell*>(b->head()), TYPE_UNSET);
         make_cell(reinterpret_cast<Cell*>(b->head()) + 1, TYPE_UNSET);
         b->tail = b->offset + 2 * sizeof(Cell);
     }
-    // The table's word list: the given block, or a new one.
-    node_t list = 0;
-    collector::Guard list_root(list);
-    u32 count = 0;
-    if (words && TYPE_OF(words) == TYPE_BLOCK) {
-        list = series_node(words);
-        count = cell_count(list);
-    } else {
-        list = alloc_cells(size);
-    }
-    Cell blk;
-    make_cell(&blk, TYPE_BLOCK, 0, list);
-    node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
     // The context cell holds the table (and later the values) from here on,
     // so the guarded context node keeps them.
+    collector::Guard ctx_root(ctx);
     u32 header = TYPE_CONTEXT_ID | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (self ? CTX_SELF : 0);
     if (on_stack) header |= CTX_ON_STACK;
     make_cell(TO_CTX(ctx), header, table, 0);
@@ -90,6 +81,26 @@ node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
         TO_CTX(ctx)->data2 = values;
     }
     return ctx;
+}
+
+}  // namespace
+
+node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
+    if (size == 0) size = 1;
+    // The table's word list: the given block, or a new one.
+    node_t list = 0;
+    u32 count = 0;
+    if (words && TYPE_OF(words) == TYPE_BLOCK) {
+        list = series_node(words);
+        count = cell_count(list);
+    } else {
+        list = alloc_cells(size);
+    }
+    collector::Guard list_root(list);
+    Cell blk;
+    make_cell(&blk, TYPE_BLOCK, 0, list);
+    node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
+    return wrap(table, count, size, on_stack, self, kind);
 }
 
 node_t make(Cell* spec, bool on_stack, bool self, u32 kind) {
@@ -260,11 +271,13 @@ node_t clone(Cell* value, u32 kind) {
     bool self = (old->header & CTX_SELF) != 0;
     node_t list = copy_series(GET_BUFFER(get_words_node(old)));
     collector::Guard list_root(list);
-    Cell blk;
-    make_cell(&blk, TYPE_BLOCK, 0, list);
-    node_t ctx = create(size, on_stack, self, &blk, kind);
-    Cell* w = cells(series_node(&blk));
-    for (u32 i = 0, n = cell_count(series_node(&blk)); i < n; i++) {
+    // The same words in the same places: the original's index serves the
+    // copy as it is, without hashing every word again (the copy allocates:
+    // the original's cell is read anew).
+    node_t table = hashtable::copy(table_of(TO_CTX(value->data1)), list);
+    node_t ctx = wrap(table, size, size, on_stack, self, kind);
+    Cell* w = cells(list);
+    for (u32 i = 0, n = cell_count(list); i < n; i++) {
         w[i].data1 = ctx;
         w[i].header &= ~WORD_CHANGED;
     }

@@ -152,9 +152,17 @@ void normalise_time(i32* days, double* seconds, u32 zone) {
     i64 carry = static_cast<i64>(std::trunc(t / 3600.0 + z)) / 24;
     t -= double(carry) * DAY;
     i64 n = *days + carry;
-    if (t + z * 3600.0 < 0) {
+    // The local time t + z lies in [0, DAY): compared without rounding the
+    // sum, so that a hair before midnight stays in its own day.
+    double zs = zone_seconds(zone);
+    if (t < -zs) {
         t += DAY;
         n--;
+    }
+    // Also when a hair before midnight rounded up to a whole day on the way.
+    if (t >= DAY - zs) {
+        t -= DAY;
+        n++;
     }
     if (n < INT32_MIN || n > INT32_MAX) out_of_range(static_cast<i32>(carry));
     *days = static_cast<i32>(n);
@@ -166,6 +174,12 @@ Cell* make_from_parts(Cell* cell, i32 year, i32 month, i32 day, bool has_time, d
     if (!has_time) return store(cell, days, 0.0, false, zone);
     return store(cell, days, local_seconds - zone_seconds(zone), true, zone);
 }
+
+Cell* make_from_utc(Cell* cell, i32 year, i32 month, i32 day, double utc_seconds, u32 zone) {
+    return store(cell, date_to_days(year, month, 1) + day - 1, utc_seconds, true, zone);
+}
+
+double zone_offset(u32 zone) { return zone_seconds(zone); }
 
 Cell* make_from_hms(Cell* cell, i32 year, i32 month, i32 day, i32 hour, i32 minute, i32 second, i32 nanoseconds) {
     double t = hour * 3600.0 + minute * 60.0 + second + nanoseconds * 1e-9;
@@ -428,8 +442,38 @@ i32 compare(Cell* value1, Cell* value2, i32 op) {
 
 // ---- text --------------------------------------------------------------------------
 
-i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
+namespace {
+
+// The time of an exact text: the local whole seconds (a multiple of 60 within
+// the day) and the seconds field, read back by the lexer as whole seconds less
+// the zone plus the field, with one rounding.
+std::string exact_time(const Cell* value, u32 zone) {
+    double t = time_of(value);
+    double r = std::fmod(t, 60);
+    // A negative remainder is written as 60 + r from the minute before.
+    double utc_whole = t - r - (r < 0 ? 60 : 0);
+    double whole = utc_whole + zone_seconds(zone);
+    if (!(whole >= 0 && whole < DAY)) {
+        Cell dt;
+        fire("script", "type-limit", datatype::make_at(&dt, TYPE_DATE));
+    }
+    i64 w = static_cast<i64>(whole);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:", static_cast<long long>(w / 3600), static_cast<long long>(w % 3600 / 60));
+    return text + time::exact_seconds(t, utc_whole, r);
+}
+
+i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
     u32 d = value->data1;
+    double local = time_of(value) + zone_seconds(d & ZONE_MASK);
+    if ((d & HAS_TIME) && !exact &&
+        (local >= DAY || (local >= DAY - 60 && time::rounds_to_minute(std::fmod(local, 60))))) {
+        // 23:59:59.99999 shows as midnight of the next day, not as a 60th second.
+        i32 y, m, day;
+        days_to_date(days_of(d) + 1, &y, &m, &day);
+        d = pack(y, m, day, true, d & ZONE_MASK);
+        local = 0;
+    }
     i32 y = year_of(d);
     char text[64];
     const char* sep = y < 0 ? "/" : "-";
@@ -460,7 +504,13 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
     if (d & HAS_TIME) {
         string::concatenate_literal(buffer, "/");
         u32 zone = d & ZONE_MASK;
-        part = time::serialize(time_of(value) + zone_seconds(zone), buffer, part - 1);
+        if (exact) {
+            std::string text = exact_time(value, zone);
+            string::concatenate_literal(buffer, text.c_str());
+            part -= 1 + static_cast<i32>(text.size());
+        } else {
+            part = time::serialize(local, buffer, part - 1);
+        }
         if (zone & (ZONE_MASK & ~ZONE_NEGATIVE)) {
             n = std::snprintf(text, sizeof text, "%c%02u:%02u", (zone & ZONE_NEGATIVE) ? '-' : '+', (zone >> 2) & 15,
                               (zone & 3) * 15);
@@ -471,7 +521,11 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
     return part;
 }
 
-i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) { return form(value, buffer, arg, part); }
+}  // namespace
+
+i32 form(Cell* value, Cell* buffer, Cell*, i32 part) { return write(value, buffer, part, false); }
+
+i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) { return write(value, buffer, part, all); }
 
 // ---- make, to, random ----------------------------------------------------------------
 

@@ -27,6 +27,10 @@ u32 zone_bits(i32 hours, i32 minutes);
 // A date from its parts with a local time (seconds) and a zone; without time
 // the has-time flag is clear and the time 0.
 Cell* make_from_parts(Cell* cell, i32 year, i32 month, i32 day, bool has_time, double local_seconds, u32 zone);
+// A date with time from its parts, the time given in seconds from midnight UTC.
+Cell* make_from_utc(Cell* cell, i32 year, i32 month, i32 day, double utc_seconds, u32 zone);
+// The offset of zone bits in seconds.
+double zone_offset(u32 zone);
 // From the platform clock: UTC, with time.
 Cell* make_from_hms(Cell* cell, i32 year, i32 month, i32 day, i32 hour, i32 minute, i32 second, i32 nanoseconds);
 // Moves the date to ISO week `week`, weekday `weekday` (1 Monday) of its year.

@@ -57,11 +57,18 @@ Cell datatype_cell(u32 type) {
     return c;
 }
 
-// A new error on the value stack: a fresh copy of the standard error
-// prototype (ten fields, all none).
-Cell* push_blank() {
-    Cell* out = stack::push_star();
-    make_cell(out, TYPE_NONE);
+// The error every new one copies (ten fields, all none), made once per
+// memory generation: a copy takes its word list and index as they are,
+// where building one would hash ten words.
+Cell prototype{TYPE_NONE, 0, 0, 0};
+u32 prototype_generation = 0xFFFFFFFF;
+
+void mark_prototype() {
+    if (prototype_generation == memory::generation) collector::mark_value(&prototype);
+}
+
+// A new error context built word by word, its values none.
+node_t build_context() {
     node_t ctx = context::create(FIELD_COUNT, false, true, nullptr, context::KIND_OBJECT);
     collector::Guard ctx_root(ctx);
     const bool named = ready_q();
@@ -73,6 +80,29 @@ Cell* push_blank() {
     }
     Cell* v = context::values_of(context::TO_CTX(ctx));
     for (u32 i = 0; i < FIELD_COUNT; i++) make_cell(v + i, TYPE_NONE);
+    return ctx;
+}
+
+// A new error on the value stack, its fields none.
+Cell* push_blank() {
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    node_t ctx;
+    if (ready_q()) {
+        if (prototype_generation != memory::generation) {
+            node_t made = build_context();
+            make_cell(&prototype, TYPE_ERROR, made, ERROR_CLASS, 0);
+            *context::owner_of(made) = prototype;
+            prototype_generation = memory::generation;
+            collector::register_marker(mark_prototype);
+        }
+        *out = prototype;
+        ctx = context::clone(out, context::KIND_OBJECT);
+        Cell* v = context::values_of(context::TO_CTX(ctx));
+        for (u32 i = 0; i < FIELD_COUNT; i++) make_cell(v + i, TYPE_NONE);
+    } else {
+        ctx = build_context();
+    }
     make_cell(out, TYPE_ERROR, ctx, ERROR_CLASS, 0);
     *context::owner_of(ctx) = *out;
     return out;

@@ -1,6 +1,5 @@
 // The error catalog: categories, their display names and the message
 // template of every error id, in catalog order (the order fixes the codes).
-#include <cctype>
 
 #include "datatypes/error.h"
 
@@ -191,10 +190,12 @@ std::vector<Category> build() {
 }
 
 // Words compare without ASCII letter case.
+// Raising an error looks its names up each time: the fold is inline, not
+// the C library's locale-aware tolower.
+inline char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 bool same_name(const char* a, const char* b) {
     for (; *a && *b; a++, b++)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
+        if (*a != *b && fold(*a) != fold(*b)) return false;
     return *a == *b;
 }
 

@@ -187,6 +187,16 @@ const char* form_float(double value, i32 mode, bool exact) {
     return text;
 }
 
+const char* exact_text32(float f) {
+    static char text[32];
+    if (!std::isfinite(f)) return form_float(f, FORM_POINT);
+    for (int precision = 1; precision <= 9; precision++) {
+        std::snprintf(text, sizeof text, "%.*g", precision, double(f));
+        if (static_cast<float>(std::strtod(text, nullptr)) == f) break;
+    }
+    return text;
+}
+
 i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
     const char* text = form_float(cell_float(value), FORM_FLOAT);
     string::concatenate_literal(buffer, text);

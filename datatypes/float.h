@@ -24,6 +24,8 @@ enum FormMode : i32 {
 // pretty printing off, or `exact` set, float! and percent! text is the
 // shortest that reads back to the same double.
 const char* form_float(double value, i32 mode, bool exact = false);
+// The shortest text that reads back to the same single-precision value.
+const char* exact_text32(float f);
 
 // Arithmetic on the two argument slots (0 add, 1 subtract, 2 multiply,
 // 3 divide, 4 remainder); the result is left in the first slot.

@@ -10,6 +10,7 @@
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "runtime/dtoa.h"
+#include "runtime/fire.h"
 #include "runtime/memory.h"
 
 namespace zav::percent {
@@ -28,7 +29,7 @@ namespace {
 // The fraction's own shortest digits with the point moved two places: the
 // text reads back (divided by 100) to the very same double, which the text
 // of the multiplied value would not always do.
-const char* exact_text(double d) {
+const char* own_digits_text(double d) {
     static char text[64];
     if (!std::isfinite(d) || d == 0) return float_::form_float(d * 100.0, float_::FORM_PERCENT, true);
     i32 point, length, sign;
@@ -56,11 +57,22 @@ i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
     double d = cell_float(value);
     // A fraction above about 1.8e306 has no finite hundredfold: its own digits then.
     bool own_digits = exact || !float_::pretty_print_q || (std::isfinite(d) && !std::isfinite(d * 100.0));
-    const char* text = own_digits ? exact_text(d) : float_::form_float(d * 100.0, float_::FORM_PERCENT, false);
+    const char* text = exact                ? exact_text(d)
+                       : own_digits         ? own_digits_text(d)
+                                            : float_::form_float(d * 100.0, float_::FORM_PERCENT, false);
     string::concatenate_literal(buffer, text);
     return part - static_cast<i32>(std::strlen(text));
 }
 }  // namespace
+
+const char* exact_text(double fraction) {
+    if (!std::isfinite(fraction)) {
+        // "1.#INF" would load as a float!.
+        Cell t;
+        fire("script", "type-limit", datatype::make_at(&t, TYPE_PERCENT));
+    }
+    return own_digits_text(fraction);
+}
 
 i32 form(Cell* value, Cell* buffer, Cell*, i32 part) { return write(value, buffer, part, false); }
 i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) { return write(value, buffer, part, all); }

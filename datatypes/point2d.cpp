@@ -177,17 +177,6 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 namespace {
 
-// The shortest text that reads back to the same single-precision value.
-const char* exact_text(float f) {
-    static char text[32];
-    if (!std::isfinite(f)) return float_::form_float(f, float_::FORM_POINT);
-    for (int precision = 1; precision <= 9; precision++) {
-        std::snprintf(text, sizeof text, "%.*g", precision, double(f));
-        if (static_cast<float>(std::strtod(text, nullptr)) == f) break;
-    }
-    return text;
-}
-
 // Exact text for mold/all, and always when pretty float text is off.
 i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
     exact = exact || !float_::pretty_print_q;
@@ -198,7 +187,7 @@ i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
             string::concatenate_literal(buffer, ", ");
             part -= 2;
         }
-        const char* text = exact ? exact_text(coord(value, i)) : float_::form_float(coord(value, i), float_::FORM_POINT);
+        const char* text = exact ? float_::exact_text32(coord(value, i)) : float_::form_float(coord(value, i), float_::FORM_POINT);
         string::concatenate_literal(buffer, text);
         part -= static_cast<i32>(std::strlen(text));
     }

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
@@ -15,6 +16,7 @@
 #include "datatypes/forming.h"
 #include "runtime/fire.h"
 #include "runtime/memory.h"
+#include "runtime/dtoa.h"
 
 namespace zav::time {
 
@@ -115,38 +117,91 @@ i32 get_minutes(double seconds) { return static_cast<i32>(std::floor(std::fmod(s
     fire("script", "bad-to-arg", datatype::make_at(&t, TYPE_TIME), value);
 }
 
-i32 serialize(double seconds, Cell* buffer, i32 part) {
-    char text[400];
-    if (!std::isfinite(seconds)) {
+namespace {
+
+// The lexer reads at most 15 digits of hours.
+constexpr double LARGEST_TEXT = 1e15 * 3600;
+
+// The shortest digits of x (finite, above 0) laid out without an exponent.
+std::string positional(double x) {
+    i32 point, length, sign;
+    const char* digits = dtoa::float_to_digits(x, 0, &point, &length, &sign);
+    if (point <= 0) return "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+    if (point >= length) return digits + std::string(static_cast<size_t>(point - length), '0');
+    std::string text(digits, static_cast<size_t>(point));
+    return text + "." + (digits + point);
+}
+
+const char* short_seconds(double s) { return s < 0.000001 ? "00" : float_::form_float(s, float_::FORM_TIME); }
+
+}  // namespace
+
+std::string exact_seconds(double value, double whole, double remainder) {
+    // Digits before the point, or -1 when the text is not within [0, 60).
+    auto integer_digits = [](const std::string& text) -> i32 {
+        size_t point = text.find('.');
+        std::string integer = text.substr(0, point);
+        if (integer.empty() || integer[0] == '-' || integer.size() > 2 || (integer.size() == 2 && integer >= "60")) return -1;
+        return static_cast<i32>(integer.size());
+    };
+    std::string text = value == 0 ? "0"
+                                  : dtoa::add_decimal(-static_cast<i64>(whole), positional(std::fabs(value)), value < 0);
+    if (integer_digits(text) < 0)
+        text = remainder == 0 ? "0" : remainder > 0 ? positional(remainder) : dtoa::add_decimal(60, positional(-remainder), true);
+    if (integer_digits(text) < 2) text.insert(0, 1, '0');
+    return text;
+}
+
+bool rounds_to_minute(double s) { return std::strcmp(short_seconds(s), "60") == 0; }
+
+i32 serialize(double seconds, Cell* buffer, i32 part, bool exact) {
+    if (!std::isfinite(seconds) || (exact && std::fabs(seconds) >= LARGEST_TEXT)) {
+        // The text cannot hold it: an exact form would load as something else.
+        if (exact) {
+            Cell t;
+            fire("script", "type-limit", datatype::make_at(&t, TYPE_TIME));
+        }
         // Only arithmetic makes these; show the float text.
         const char* special = float_::form_float(seconds, float_::FORM_FLOAT);
         string::concatenate_literal(buffer, special);
         return part - static_cast<i32>(std::strlen(special));
     }
-    i32 n = 0;
-    if (seconds < 0) {
-        text[n++] = '-';
-        seconds = -seconds;
-    }
-    double minutes = std::floor(std::fmod(seconds, 3600) / 60);
-    n += std::snprintf(text + n, sizeof text - n, "%.0f:%s%.0f:", std::floor(seconds / 3600),
-                       minutes < 10 ? "0" : "", minutes);
-    double s = std::fmod(seconds, 60);
-    if (s < 0.000001) {
-        n += std::snprintf(text + n, sizeof text - n, "00");
+    double magnitude = std::fabs(seconds);
+    double s = std::fmod(magnitude, 60);
+    double whole = magnitude - s;  // exact: a multiple of 60
+    std::string field;
+    if (exact) {
+        field = exact_seconds(magnitude, whole, s);
     } else {
-        const char* digits = float_::form_float(s, float_::FORM_TIME);
-        bool pad = digits[1] == 0 || digits[1] == '.';
-        n += std::snprintf(text + n, sizeof text - n, "%s%s", pad ? "0" : "", digits);
+        const char* digits = short_seconds(s);
+        // 59.99999 shows as the next minute, not as a 60th second.
+        if (std::strcmp(digits, "60") == 0) {
+            whole += 60;
+            digits = "00";
+        }
+        field = digits[1] == 0 || digits[1] == '.' ? std::string("0") + digits : digits;
+    }
+    char text[400];
+    const char* sign = std::signbit(seconds) ? "-" : "";
+    i32 n;
+    if (whole < 9.2e18) {
+        // In integers, so that the hours of the largest exact texts are exact too.
+        u64 w = static_cast<u64>(whole);
+        n = std::snprintf(text, sizeof text, "%s%llu:%02llu:", sign, static_cast<unsigned long long>(w / 3600),
+                          static_cast<unsigned long long>(w % 3600 / 60));
+    } else {
+        n = std::snprintf(text, sizeof text, "%s%.0f:%02.0f:", sign, std::floor(whole / 3600),
+                          std::floor(std::fmod(whole, 3600) / 60));
     }
     string::concatenate_literal(buffer, text);
-    return part - n;
+    string::concatenate_literal(buffer, field.c_str());
+    return part - n - static_cast<i32>(field.size());
 }
 
 i32 form(Cell* value, Cell* buffer, Cell*, i32 part) { return serialize(cell_float(value), buffer, part); }
 
-i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, i32 part, i32) {
-    return serialize(cell_float(value), buffer, part);
+i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, i32 part, i32) {
+    return serialize(cell_float(value), buffer, part, all);
 }
 
 Cell* make(Cell* proto, Cell* spec, u32) {

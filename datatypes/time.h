@@ -1,5 +1,7 @@
 // time!: a duration or time of day as seconds in a 64-bit float (a child of float!).
 #pragma once
+#include <string>
+
 #include "runtime/cell.h"
 
 namespace zav::time {
@@ -13,7 +15,18 @@ i32 get_hours(double seconds);
 i32 get_minutes(double seconds);
 
 // Appends the text form (h:mm:ss[.fff]); answers part less what was written.
-i32 serialize(double seconds, Cell* buffer, i32 part);
+// `exact` (mold/all) writes as many digits as the value needs to read back
+// unchanged, and raises script/type-limit for a time the text cannot hold.
+i32 serialize(double seconds, Cell* buffer, i32 part, bool exact = false);
+// The seconds field of an exact text, at least two digits before any point,
+// which the lexer adds to `whole` (an exact whole number of seconds) with one
+// rounding to read back `value`: the shortest digits of value less whole,
+// or when those do not fit below 60 (huge values) the digits of `remainder`
+// (value - whole, exact; one below 0 stands for the exact 60 + remainder).
+std::string exact_seconds(double value, double whole, double remainder);
+// Whether the short seconds field of s (0 <= s < 60) rounds up to "60", so
+// that the text carries into the minutes.
+bool rounds_to_minute(double s);
 [[noreturn]] void invalid_arg(Cell* value);  // script/bad-to-arg with time!
 
 // Actions (random, compare, absolute, negate and remainder come from float!).

@@ -655,7 +655,8 @@ void append_text(Cell* buffer, const char* text, i32& part) {
     part -= static_cast<i32>(std::strlen(text));
 }
 
-i32 write_elements(Cell* vec, Cell* buffer, Cell* arg, i32 part, bool mold) {
+// With `exact` (mold/all) every float and percent reads back unchanged.
+i32 write_elements(Cell* vec, Cell* buffer, Cell* arg, i32 part, bool mold, bool exact = false) {
     u32 n = length_of(vec), unit = buf(vec)->unit(), type = element_type(vec);
     for (u32 i = 0; i < n; i++) {
         if (mold && arg && part < 1) break;
@@ -676,16 +677,22 @@ i32 write_elements(Cell* vec, Cell* buffer, Cell* arg, i32 part, bool mold) {
                 break;
             }
             case TYPE_INTEGER: append_text(buffer, integer::form_signed(get_int_value(p, unit)), part); break;
-            case TYPE_FLOAT:
-                append_text(buffer, float_::form_float(get_float_value(p, unit),
-                                                       unit == 4 ? float_::FORM_FLOAT32 : float_::FORM_FLOAT),
+            case TYPE_FLOAT: {
+                double v = get_float_value(p, unit);
+                append_text(buffer,
+                            exact && unit == 4 ? float_::exact_text32(static_cast<float>(v))
+                                               : float_::form_float(v, unit == 4 ? float_::FORM_FLOAT32 : float_::FORM_FLOAT, exact),
                             part);
                 break;
-            default:
-                append_text(buffer, float_::form_float(get_float_value(p, unit) * 100.0,
-                                                       unit == 4 ? float_::FORM_PERCENT32 : float_::FORM_PERCENT),
+            }
+            default: {
+                double v = get_float_value(p, unit);
+                append_text(buffer,
+                            exact ? percent::exact_text(v)
+                                  : float_::form_float(v * 100.0, unit == 4 ? float_::FORM_PERCENT32 : float_::FORM_PERCENT),
                             part);
                 break;
+            }
         }
     }
     return part;
@@ -695,7 +702,7 @@ i32 write_elements(Cell* vec, Cell* buffer, Cell* arg, i32 part, bool mold) {
 
 i32 form(Cell* value, Cell* buffer, Cell* arg, i32 part) { return write_elements(value, buffer, arg, part, false); }
 
-i32 mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell* arg, i32 part, i32) {
+i32 mold(Cell* value, Cell* buffer, bool only, bool all, bool, Cell* arg, i32 part, i32) {
     u32 type = element_type(value), unit = buf(value)->unit();
     if (!only) append_text(buffer, "make vector! [", part);
     bool plain = length_of(value) > 0 && unit == default_unit(type);
@@ -704,7 +711,7 @@ i32 mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell* arg, i32 part, 
         std::snprintf(text, sizeof text, "%s %u [", datatype::name_of(type), unit * 8);
         append_text(buffer, text, part);
     }
-    part = write_elements(value, buffer, arg, part, true);
+    part = write_elements(value, buffer, arg, part, true, all);
     if (!plain) append_text(buffer, "]", part);
     if (!only) append_text(buffer, "]", part);
     return part;

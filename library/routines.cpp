@@ -3,6 +3,7 @@
 // routine that declares no result leaves its first argument there.
 #include "library/routines.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "library/host.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -218,6 +220,75 @@ void count_chars() {
     result_integer(count);
 }
 
+// split's scan of a text: each piece up to the next delimiter, the delimiter
+// skipped, then what remains after the last one (an empty string when the
+// text ends with one). Delimiters are found as parse's `to` finds them in
+// text, letter case ignored, and a piece is a copy of the text's own type.
+void split_text() {
+    Cell* out = block::push_only_star(8);
+    u32 len = string::zs_abs_length_q(arg(0));
+    u32 pos = series_head(arg(0));
+    u32 skip = 1;
+    if (TYPE_OF(arg(1)) == TYPE_STRING) skip = string::zs_abs_length_q(arg(1)) - series_head(arg(1));
+    collector::GuardedCell piece;
+    auto keep = [&](u32 from, u32 n) {
+        piece.value = Cell{arg(0)->header, 0, copy_series_part(series_node(arg(0)), from, n), 0};
+        block::zs_append(out, &piece.value);
+    };
+    while (pos < len) {
+        Cell probe = *arg(0), what = *arg(1), part;
+        series_head(&probe) = pos;
+        make_cell(&part, TYPE_INTEGER, 0, len - pos);
+        string::find(&probe, &what, &part, false, false, false, false, nullptr, nullptr, false, false, false, false);
+        if (TYPE_OF(&probe) == TYPE_NONE) break;
+        u32 hit = series_head(&probe);
+        keep(pos, hit - pos);
+        pos = hit + skip;
+    }
+    if (pos >= len) {
+        string::make_at(&piece.value, 0);
+        block::zs_append(out, &piece.value);
+    } else {
+        keep(pos, len - pos);
+    }
+    *arg(0) = *out;
+}
+
+// replace/all's scan when the new value is no function: each match found as
+// `find` finds it is replaced, the result built aside and put into the
+// series by one change, so the tail moves once. Arguments: the series, the
+// pattern, the new value, the length a match covers and the /case switch.
+void replace_all() {
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    const u32 many = static_cast<u32>(int_arg(3));
+    const bool case_ = !(TYPE_OF(arg(4)) == TYPE_NONE || (TYPE_OF(arg(4)) == TYPE_LOGIC && !arg(4)->data1));
+    Cell pos = *arg(0);
+    for (;;) {
+        Cell probe = pos, pattern = *arg(1);
+        Cell hit = *actions::find_dispatch(&probe, &pattern, nullptr, false, case_, false, false, nullptr, nullptr,
+                                           false, false, false, false);
+        if (TYPE_OF(&hit) == TYPE_NONE) break;
+        if (TYPE_OF(out) == TYPE_NONE) {
+            Cell source = *arg(0), none_yet, zero;
+            make_cell(&none_yet, TYPE_NONE);
+            make_cell(&zero, TYPE_INTEGER, 0, 0);
+            *out = *actions::copy_dispatch(&source, &none_yet, &zero, false, nullptr);
+        }
+        Cell from = pos, value = *arg(2);
+        actions::append_dispatch(out, &from, &hit, false, nullptr);
+        actions::append_dispatch(out, &value, nullptr, false, nullptr);
+        pos = hit;
+        const u32 length = GET_BUFFER(series_node(&hit))->length();
+        series_head(&pos) = std::min(series_head(&hit) + many, length);
+    }
+    if (TYPE_OF(out) == TYPE_NONE) return;
+    actions::append_dispatch(out, &pos, nullptr, false, nullptr);
+    Cell series = *arg(0), end = *arg(0), all = *out;
+    series_head(&end) = GET_BUFFER(series_node(&end))->length();
+    actions::change_dispatch(&series, &all, &end, false, nullptr);
+}
+
 // ---- stacks and tracing ------------------------------------------------------------------
 
 i32 stack_size() { return static_cast<i32>(stack::top - stack::bottom); }
@@ -352,6 +423,8 @@ const routine::Row ROWS[] = {
     {"as-color", as_color},
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
+    {"_split-text", split_text},
+    {"_replace-all", replace_all},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
     {"frame-index?", frame_index_q},

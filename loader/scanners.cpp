@@ -316,30 +316,36 @@ i32 month_by_name(const u8* s, const u8* e) {
     return 0;
 }
 
+// The seconds field at t.p: digits with an optional fraction, below 60; its
+// text with "," read as the point. False when malformed.
+bool date_seconds(DateText& t, std::string* text, bool comma) {
+    const u8* f = t.p;
+    while (t.digit()) t.p++;
+    const u8* point = t.p;
+    if (t.at('.') || (comma && t.at(','))) {
+        t.p++;
+        while (t.digit()) t.p++;
+    }
+    if (t.p == f) return false;
+    text->assign(reinterpret_cast<const char*>(f), static_cast<size_t>(t.p - f));
+    if (point < t.p) (*text)[static_cast<size_t>(point - f)] = '.';
+    // Below 60 by its whole part: a long fraction may round up to 60.0.
+    i64 whole = 0;
+    for (const u8* q = f; q < point; q++)
+        if ((whole = whole * 10 + (*q - '0')) >= 60) return false;
+    return text->size() > 1 || (*text)[0] != '.';
+}
+
 // hour ":" minute [":" seconds] then "Z" or a zone; false on a malformed text.
-bool date_time_part(DateText& t, double* seconds, i32* zh, i32* zm, bool* zone) {
+// The time comes back as whole seconds and the seconds field's text.
+bool date_time_part(DateText& t, i64* whole, std::string* seconds, i32* zh, i32* zm, bool* zone) {
     i32 hour = t.number(2);
     if (hour < 0 || !t.take(':')) return false;
     i32 minute = t.number(2);
     if (minute < 0) return false;
-    double sec = 0;
-    if (t.take(':')) {
-        const u8* f = t.p;
-        while (t.digit()) t.p++;
-        if (t.at('.') || t.at(',')) {
-            t.p++;
-            while (t.digit()) t.p++;
-        }
-        if (t.p == f) return false;
-        char buf[64];
-        size_t n = std::min<size_t>(static_cast<size_t>(t.p - f), sizeof buf - 1);
-        for (size_t i = 0; i < n; i++) buf[i] = f[i] == ',' ? '.' : static_cast<char>(f[i]);
-        i32 err = 0;
-        sec = dtoa::text_to_float(buf, buf + n, 0, &err);
-        if (err || !(sec < 60)) return false;
-    }
+    if (t.take(':') && !date_seconds(t, seconds, true)) return false;
     if (hour > 23 || minute > 59) return false;
-    *seconds = hour * 3600.0 + minute * 60.0 + sec;
+    *whole = hour * 3600 + minute * 60;
     if (t.take('Z')) {
         *zone = true;
     } else if (t.at('+') || t.at('-')) {
@@ -372,7 +378,8 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
     DateText t{s, e};
     auto fail = [&]() { throw_error(lex, s, e, TYPE_DATE); };
     i32 year = 0, month = 0, day = 0, week = 0, weekday = 0, yearday = 0;
-    double seconds = 0;
+    i64 whole = 0;
+    std::string seconds;
     i32 zh = 0, zm = 0;
     bool has_time = false, zone = false;
     bool negative = t.take('-');
@@ -390,18 +397,8 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
         if (c1 != 2 || c2 != 2 || !t.take('T')) fail();
         i32 h = t.number(2, &c1), mi = t.number(2, &c2);
         if (c1 != 2 || c2 != 2 || h > 23 || mi > 59) fail();
-        double sec = 0;
-        if (t.digit()) {
-            const u8* f = t.p;
-            while (t.digit() || t.at('.')) t.p++;
-            char buf[64];
-            size_t n = std::min<size_t>(static_cast<size_t>(t.p - f), sizeof buf - 1);
-            std::memcpy(buf, f, n);
-            i32 err = 0;
-            sec = dtoa::text_to_float(buf, buf + n, 0, &err);
-            if (err || !(sec < 60)) fail();
-        }
-        seconds = h * 3600.0 + mi * 60.0 + sec;
+        if (t.digit() && !date_seconds(t, &seconds, false)) fail();
+        whole = h * 3600 + mi * 60;
         has_time = true;
         if (t.take('Z')) {
             zone = true;
@@ -431,7 +428,7 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
         day = 1;
         if (t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
         }
         if (t.p != e) fail();
     } else if (t.p + 3 < e + 0 && t.at('-') && t.p + 4 <= e && t.p[1] >= '0' && t.p[1] <= '9' && t.p[2] >= '0' &&
@@ -446,7 +443,7 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
         day = 1;
         if (t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
         }
         if (t.p != e) fail();
     } else {
@@ -477,7 +474,7 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
         }
         if (t.take('/') || t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
         }
         if (t.p != e) fail();
     }
@@ -485,7 +482,20 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
     if (day > date::days_in_month(year, month)) fail();
     if (!load) return;
     Cell d;
-    date::make_from_parts(&d, year, month, day, has_time, seconds, zone ? date::zone_bits(zh, zm) : 0);
+    u32 zone_bits = zone ? date::zone_bits(zh, zm) : 0;
+    if (has_time) {
+        // The time from midnight UTC with one rounding of the whole sum, so
+        // that molded dates read back exactly.
+        i64 utc = whole - static_cast<i64>(date::zone_offset(zone_bits));
+        double t = static_cast<double>(utc);
+        if (!seconds.empty()) {
+            std::string sum = dtoa::add_decimal(utc, seconds, false);
+            t = dtoa::text_to_float(sum.data(), sum.data() + sum.size(), 0, nullptr);
+        }
+        date::make_from_utc(&d, year, month, day, t, zone_bits);
+    } else {
+        date::make_from_parts(&d, year, month, day, false, 0.0, zone_bits);
+    }
     if (week) date::set_week_day(&d, week, weekday);
     if (yearday) date::set_yearday(&d, yearday);
     Cell* c = emit(lex, TYPE_DATE);
@@ -706,31 +716,34 @@ void load_time(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     p++;
     i64 second = read_count(p, e);
     if (second < 0) throw_error(lex, s, e, TYPE_TIME);
-    double hours = static_cast<double>(first), minutes = static_cast<double>(second), seconds = 0;
+    i64 hours = first, minutes = second;
+    double t;
     if (p < e) {
         u8 sep = *p;
         if (sep != ':' && sep != '.' && sep != ',') throw_error(lex, s, e, TYPE_TIME);
         const u8* f = sep == ':' ? p + 1 : s;
         if (f >= e) throw_error(lex, s, e, TYPE_TIME);
-        char buf[64] = {};
-        u32 n = 0;
-        if (sep == ':') {
-            for (const u8* q = f; q < e && n < sizeof buf - 1; q++)
-                if (*q != '\'') buf[n++] = *q == ',' ? '.' : static_cast<char>(*q);
-        } else {
+        // The seconds text, however long: the tiniest fractions have hundreds of digits.
+        std::string buf;
+        if (sep != ':') {
             // minutes:seconds.fraction
             hours = 0;
-            minutes = static_cast<double>(first);
-            const u8* q = s + (neg ? 1 : 0);
-            while (q < e && *q != ':') q++;
-            for (q++; q < e && n < sizeof buf - 1; q++)
-                if (*q != '\'') buf[n++] = *q == ',' ? '.' : static_cast<char>(*q);
+            minutes = first;
+            f = s + (neg ? 1 : 0);
+            while (f < e && *f != ':') f++;
+            f++;
         }
+        for (const u8* q = f; q < e; q++)
+            if (*q != '\'') buf += *q == ',' ? '.' : static_cast<char>(*q);
         i32 err = 0;
-        seconds = dtoa::text_to_float(buf, buf + n, 0, &err);
-        if (err || n == 0 || buf[0] == '-' || buf[0] == '+' || seconds < 0) throw_error(lex, s, e, TYPE_TIME);
+        double seconds = dtoa::text_to_float(buf.data(), buf.data() + buf.size(), 0, &err);
+        if (err || buf.empty() || buf[0] == '-' || buf[0] == '+' || seconds < 0) throw_error(lex, s, e, TYPE_TIME);
+        // One rounding of the whole sum, so that molded times read back exactly.
+        std::string sum = dtoa::add_decimal(hours * 3600 + minutes * 60, buf, false);
+        t = dtoa::text_to_float(sum.data(), sum.data() + sum.size(), 0, nullptr);
+    } else {
+        t = static_cast<double>(hours * 3600 + minutes * 60);
     }
-    double t = hours * 3600.0 + minutes * 60.0 + seconds;
     if (neg) t = -t;
     if (load) {
         Cell* c = emit(lex, TYPE_TIME);

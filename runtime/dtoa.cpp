@@ -186,4 +186,69 @@ double text_to_float(const char* start, const char* end, i32 exponent_shift, i32
     return negative ? -value : value;
 }
 
+namespace {
+
+// Digit strings without leading zeros ("" is zero), compared and combined as
+// unsigned integers.
+bool digits_less(const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+std::string digits_add(const std::string& a, const std::string& b) {
+    std::string out;
+    i32 carry = 0;
+    for (size_t i = 0; i < a.size() || i < b.size() || carry; i++) {
+        i32 d = carry + (i < a.size() ? a[a.size() - 1 - i] - '0' : 0) + (i < b.size() ? b[b.size() - 1 - i] - '0' : 0);
+        out.push_back(static_cast<char>('0' + d % 10));
+        carry = d / 10;
+    }
+    return {out.rbegin(), out.rend()};
+}
+
+// a - b with a >= b.
+std::string digits_subtract(const std::string& a, const std::string& b) {
+    std::string out;
+    i32 borrow = 0;
+    for (size_t i = 0; i < a.size(); i++) {
+        i32 d = (a[a.size() - 1 - i] - '0') - borrow - (i < b.size() ? b[b.size() - 1 - i] - '0' : 0);
+        borrow = d < 0;
+        out.push_back(static_cast<char>('0' + d + (borrow ? 10 : 0)));
+    }
+    while (!out.empty() && out.back() == '0') out.pop_back();
+    return {out.rbegin(), out.rend()};
+}
+
+std::string strip_zeros(std::string s) {
+    size_t n = s.find_first_not_of('0');
+    return n == std::string::npos ? std::string() : s.substr(n);
+}
+
+}  // namespace
+
+std::string add_decimal(i64 whole, std::string_view decimal, bool subtract) {
+    size_t dot = decimal.find('.');
+    std::string_view fraction = dot == std::string_view::npos ? std::string_view() : decimal.substr(dot + 1);
+    // Both as integers counted in units of the fraction's last digit.
+    std::string scaled = whole == 0 ? std::string() : std::to_string(whole < 0 ? 0 - static_cast<u64>(whole) : static_cast<u64>(whole));
+    if (!scaled.empty()) scaled.append(fraction.size(), '0');
+    std::string other = strip_zeros(std::string(decimal.substr(0, dot)) + std::string(fraction));
+    bool whole_negative = whole < 0;
+    std::string sum;
+    bool negative;
+    if (whole_negative == subtract) {
+        sum = digits_add(scaled, other);
+        negative = whole_negative;
+    } else if (digits_less(scaled, other)) {
+        sum = digits_subtract(other, scaled);
+        negative = subtract;
+    } else {
+        sum = digits_subtract(scaled, other);
+        negative = whole_negative;
+    }
+    if (sum.size() <= fraction.size()) sum.insert(0, fraction.size() + 1 - sum.size(), '0');
+    if (!fraction.empty()) sum.insert(sum.size() - fraction.size(), 1, '.');
+    if (negative) sum.insert(0, 1, '-');
+    return sum;
+}
+
 }  // namespace zav::dtoa

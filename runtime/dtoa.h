@@ -1,5 +1,8 @@
 // Exact conversion between 64-bit IEEE floats and decimal text.
 #pragma once
+#include <string>
+#include <string_view>
+
 #include "runtime/common.h"
 
 namespace zav::dtoa {
@@ -34,5 +37,12 @@ const char* form_float(double value, i32 precision, bool keep_zero);
 // *error (when given) is 0 on success, -1 when the text is not such a number;
 // the result is then NaN. Never reads outside [start, end).
 double text_to_float(const char* start, const char* end, i32 exponent_shift, i32* error);
+
+// The exact decimal text of whole + decimal (or whole - decimal when
+// `subtract`), where decimal is digits with an optional point and no sign or
+// exponent ("59.25", "7", ".5"): a time's whole seconds and its seconds field
+// are read as one number with a single rounding, so that any double can be
+// written as such a pair and read back unchanged.
+std::string add_decimal(i64 whole, std::string_view decimal, bool subtract);
 
 }  // namespace zav::dtoa

@@ -363,3 +363,21 @@ TEST(Dtoa, VeryLongInputsAreCorrectlyRounded) {
     EXPECT_EQ(read_ok("0." + std::string(5000, '0') + "15e5001"), 1.5);
     EXPECT_EQ(read_ok(std::string(5000, '0') + "7"), 7.0);
 }
+
+TEST(Dtoa, AddDecimalIsExact) {
+    struct Case {
+        i64 whole;
+        const char* decimal;
+        bool subtract;
+        const char* sum;
+    };
+    const Case cases[] = {
+        {0, "59.25", false, "59.25"},         {3600, "3.1", false, "3603.1"},
+        {-3600, "0.5", false, "-3599.5"},     {-60, "59.999", false, "-0.001"},
+        {60, "0.000001", true, "59.999999"},  {-43200, "7", false, "-43193"},
+        {0, ".5", false, "0.5"},              {120, "120", true, "0"},
+        {0, "0.0", true, "0.0"},              {-9000000000000000000, "1.5", true, "-9000000000000000001.5"},
+        {99, "0.01", false, "99.01"},         {1, "99.99", false, "100.99"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(dtoa::add_decimal(c.whole, c.decimal, c.subtract), c.sum) << c.whole << " " << c.decimal;
+}
