@@ -396,7 +396,9 @@ Cell* change(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup) {
     if (owned) measure();
     Source src;
     read_source(src, value, many, n);
-    SeriesBuffer* b = reserve(blk, new_len, false);
+    // Grown with room to spare, as insert grows: a block changed into a
+    // longer one over and over would otherwise be copied whole each time.
+    SeriesBuffer* b = reserve(blk, new_len, dup_count(dup) < 5);
     Cell* cells = cells_of(b);
     if (w != r) std::memmove(cells + i + w, cells + i + r, (len - i - r) * sizeof(Cell));
     if (w) fill_cells(cells + i, src.data, n, w);

@@ -225,11 +225,13 @@ void note_error_frames(Cell* error) {
     system_record.thrown = THROW_ERROR;
     // A built error travels to its guard frame: the frames above it unwind
     // and the error is noted with where it happened.
+    // Thrown from this frame, not through throw_error's: each frame the
+    // unwinder crosses costs it two walks.
     if (TYPE_OF(&error::thrown) == TYPE_ERROR && bottom) {
         Cell err = error::thrown;
-        throw_error(&err);
+        unwind_to_guard(&err);
     }
-    rt::throw_value(THROW_ERROR);
+    throw Throw{THROW_ERROR};
 }
 
 }  // namespace zav::frames

@@ -103,6 +103,13 @@ void set_interpreted() { (frame_top - 1)->header |= FRAME_INTERPRETED; }
 CallFrame* mark_exit_target() {
     CallFrame* f = frame_top - 2;
     if (f < frame_base || (f->header & FRAME_BODY)) return nullptr;
+    // With no function around to hand the exit on to, none is marked: a
+    // return in the code fails where it stands, as it does untraced, and a
+    // try around it catches that error.
+    CallFrame* around = f;
+    while (around >= frame_base && !(around->header & FRAME_BODY) && frame_kind(around) != FRAME_KIND_TRY_ALL)
+        around--;
+    if (around < frame_base || !(around->header & FRAME_BODY)) return nullptr;
     f->header |= FRAME_BODY;
     return f;
 }

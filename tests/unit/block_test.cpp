@@ -205,6 +205,25 @@ TEST_F(BlockTest, ChangeReplacesAndGrowsOnlyPastTheTail) {
     }
 }
 
+// A block changed into a longer one over and over (one cell more each time)
+// grows with room to spare, as by insert: grown to the exact length each
+// time, it was copied whole at every change, and its dead buffers brought
+// collection after collection.
+TEST_F(BlockTest, ChangeGrowsWithRoomToSpare) {
+    Cell* b = ints({1, 2});
+    Cell* two = ints({8, 9});
+    Cell one = integer_cell(1);
+    u32 regrown = 0, size = block::buffer_of(b)->size;
+    for (int k = 0; k < 2000; k++) {
+        series_head(b) = 0;
+        block::change(b, two, &one, false, nullptr);  // change/part b [8 9] 1
+        if (block::buffer_of(b)->size > size) regrown++;
+        size = block::buffer_of(b)->size;
+    }
+    EXPECT_EQ(block::buffer_of(b)->length(), 2002u);
+    EXPECT_LT(regrown, 20u);
+}
+
 TEST_F(BlockTest, FindByValueTypeSequenceAndDirection) {
     Cell* b = block::push_only_star(8);
     Cell cells[] = {integer_cell(1), DT(TYPE_INTEGER), integer_cell(2), integer_cell(1), integer_cell(2), integer_cell(3)};
