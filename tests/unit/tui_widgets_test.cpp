@@ -381,6 +381,18 @@ TEST_F(TuiWidgets, RadiosOfAPanelAndARoundGroupBox) {
     run("unview/all system/view/platform/mouse-event?: false");
 }
 
+// A window shown without waiting does not make the next loop a nested one:
+// that loop still takes the terminal (raw mode, then the cursor report it
+// asks for) and gives it back.
+TEST_F(TuiWidgets, AWindowShownWithoutWaitingBeforeALoop) {
+    run("system/view: tui-test-saved");
+    run("w1: view/no-wait [text \"first\"]");
+    fake.tty.take();
+    run("n: 0 view [text \"second\" rate 20 on-time [n: n + 1 if n = 2 [unview]]] unview/only w1");
+    EXPECT_NE(fake.tty.take().find("\x1b[6n"), std::string::npos);
+    EXPECT_FALSE(fake.tty.raw);
+}
+
 // A click whose actor closes the window while the press and release are
 // still on their way through the widgets (and a second click that finds
 // nothing there any more).
