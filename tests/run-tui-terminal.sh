@@ -4,9 +4,9 @@
 # a progress bar moved by a timer, mouse clicks, a resize, Esc closing the
 # windows, alert, request-file in a folder of its own, and a full-screen
 # window on the alternate screen. After every run, however it ended (the
-# loop's end, quit from an actor, Ctrl-C, SIGTERM, an error), the terminal
-# must be as before: the same modes (stty -g), the cursor shown, no mouse
-# reports, the main screen. Then a UI run with standard input from a pipe
+# loop's end, quit from an actor, Ctrl-C, SIGTERM, SIGHUP, a fatal signal,
+# an error), the terminal must be as before: the same modes (stty -g), the
+# cursor shown, no mouse reports, the main screen. Then a UI run with standard input from a pipe
 # must leave the input unread and take little processor time. Skipped when
 # tmux is missing or cannot start a server.
 #   tests/run-tui-terminal.sh path/to/zav tests/tui
@@ -148,6 +148,12 @@ expect '^back on the main screen$'
 restored 0 "full screen"
 ui fullscreen.zav 'full screen' "timeout --foreground -s TERM 2"
 restored 124 "SIGTERM"
+ui fullscreen.zav 'full screen' "timeout --foreground -s HUP 2"
+restored 124 "SIGHUP"
+# A fatal signal, with mouse reports on.
+ui mouse.zav 'nothing' "timeout --foreground -s SEGV 2"
+expect 'Runtime Error'
+restored 124 "a fatal signal"
 fi
 
 [ $failed -eq 0 ] || exit 1
@@ -160,4 +166,29 @@ read -r user sys real <<<"$(echo "$out" | tail -1)"
 # (Collecting at every allocation makes start-up itself take the time.)
 stress || awk -v u="$user" -v s="$sys" -v r="$real" 'BEGIN { exit !(u + s < r / 4) }' ||
     { echo "FAIL: processor time $user + $sys of $real seconds"; exit 1; }
+# A terminal that goes away while the UI runs (its hang-up ignored, as under
+# nohup): the loop sleeps between its timer events instead of spinning.
+if command -v python3 >/dev/null && ! stress; then
+    out=$(python3 - "$zav" "$scripts/ticks.zav" <<'PY'
+import os, pty, resource, signal, subprocess, sys, time
+master, slave = pty.openpty()
+p = subprocess.Popen(sys.argv[1:], stdin=slave, stdout=slave, stderr=slave,
+                     preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+os.close(slave)
+time.sleep(0.3)
+os.close(master)
+start = time.time()
+try:
+    p.wait(timeout=20)
+except subprocess.TimeoutExpired:
+    p.kill()
+    p.wait()
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.2f %.2f" % (used.ru_utime + used.ru_stime, time.time() - start))
+PY
+)
+    read -r cpu wall <<<"$out"
+    awk -v c="$cpu" -v w="$wall" 'BEGIN { exit !(c < w / 2) }' ||
+        { echo "FAIL: with the terminal gone: processor time $cpu of $wall seconds"; exit 1; }
+fi
 echo "tui terminal: all passed"

@@ -13,6 +13,7 @@ public:
     std::string written;  // everything written
     int columns = 80, rows = 24;
     bool console = true;  // standard input and output are terminals
+    bool output = true;   // standard output is one (when console is set)
     bool raw = false;
     bool resized = false;
     int polls = 0;
@@ -39,7 +40,7 @@ public:
         return true;
     }
     bool input_is_console() override { return console; }
-    bool output_is_console() override { return console; }
+    bool output_is_console() override { return console && output; }
     bool raw_mode() override { return raw = console; }
     void restore_mode() override { raw = false; }
     bool take_resize() override {

@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/event.h"
 #include "datatypes/handle.h"
+#include "datatypes/string.h"
 #include "evaluator/interpreter.h"
 #include "fake_tty.h"
 #include "load_helper.h"
@@ -175,6 +176,26 @@ TEST_F(TuiWidgets, KeysEditTheFocusedField) {
     EXPECT_EQ(get(ui.field)->caret.index, 0);
 }
 
+// A script replaces or shortens a field's text between two keys: the caret
+// follows (a new text puts it at its end; a shorter one keeps it inside).
+TEST_F(TuiWidgets, TheCaretFollowsTheTextAScriptSets) {
+    Ui ui = basic_ui();
+    // (Fetched again after each pass: a collection can move the facets.)
+    auto text = [&] { return face::facet(&get(ui.field)->face, face::TEXT); };
+    *text() = *run("\"hello\"");
+    pass("\x7f");
+    EXPECT_EQ(test::form(text()), "hell");
+    pass("\x1b[D");
+    EXPECT_EQ(get(ui.field)->caret.index, 3);
+    string::remove_chars(GET_BUFFER(series_node(text())), 0, 3);
+    pass("\x1b[Dz");
+    EXPECT_EQ(test::form(text()), "zl");
+    Caret c = get(ui.field)->caret;
+    EXPECT_EQ(c.index, 1);
+    EXPECT_EQ(c.column, 1);
+    EXPECT_EQ(c.width, 2);
+}
+
 TEST_F(TuiWidgets, ClicksAndDoubleClicks) {
     Ui ui = basic_ui();
     pass("\x1b[<0;3;1M\x1b[<0;3;1m");
@@ -288,6 +309,62 @@ TEST_F(TuiWidgets, ImagesAsHalfBlocks) {
     EXPECT_EQ(screen.at(x + 1, y).bg, color_support == 4 ? color_rgb(255, 0, 0) : color256(196));
     EXPECT_EQ(screen.at(x, y + 1).cp, 32u);
     run("unview/all");
+}
+
+// Keys from the terminal with standard output sent to a file: a whole loop
+// (mouse reports wanted, a field with its caret) writes no sequence there,
+// and the terminal's modes come back.
+TEST_F(TuiWidgets, OutputToAFileGetsNoSequences) {
+    run("system/view: tui-test-saved system/view/platform/mouse-event?: true");
+    const char* const ui = "n: 0 view [f: field 10 text \"x\" rate 20 on-time [n: n + 1 if n = 3 [unview]]]";
+    fake.tty.output = false;
+    run(ui);
+    EXPECT_EQ(fake.tty.take(), "");
+    EXPECT_FALSE(fake.tty.raw);
+    // The same on the terminal: mouse reports, the cursor report, the
+    // frames, and all of it switched off again.
+    fake.tty.output = true;
+    run(ui);
+    std::string bytes = fake.tty.take();
+    for (const char* s : {"\x1b[?1000h", "\x1b[6n", "\x1b[0J", "\x1b[?1000l"})
+        EXPECT_NE(bytes.find(s), std::string::npos) << s;
+    EXPECT_FALSE(fake.tty.raw);
+    run("system/view/platform/mouse-event?: false");
+}
+
+// With the View engine's event functions: a radio clicked (or toggled with
+// Space) tells its face once; a click below a text list's last item picks
+// nothing.
+TEST_F(TuiWidgets, ClicksOnRadiosAndTextLists) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true changes: copy [] "
+        "view/no-wait [at 0x0 r1: radio \"A\" on-change [append changes 'r1] "
+        "at 10x0 r2: radio \"B\" on-change [append changes 'r2] "
+        "at 0x2 tl: text-list 10x4 data [\"a\" \"b\"] on-change [append changes event/picked]]");
+    // Terminal rows and columns from 1; the UI's top on row 1.
+    auto click = [&](int column, int row) {
+        std::string at = std::to_string(column) + ";" + std::to_string(row);
+        pass("\x1b[<0;" + at + "M\x1b[<0;" + at + "m");
+    };
+    click(2, 1);
+    click(12, 1);
+    EXPECT_EQ(test::mold(run("reduce [changes r1/data r2/data]")), "[[r1 r2] false true]");
+    click(2, 4);
+    click(2, 6);  // the fourth row of the list: no item there
+    EXPECT_EQ(test::mold(run("reduce [changes tl/selected]")), "[[r1 r2 2] 2]");
+    run("unview/all system/view/platform/mouse-event?: false");
+}
+
+// An alert's message longer than the box is broken at a space, not cut.
+TEST_F(TuiWidgets, ALongAlertShowsAllOfItsMessage) {
+    run("system/view: tui-test-saved");
+    run("tui-test-size: system/view/screens/1/size system/view/screens/1/size: 40x10");
+    fake.tty.input = "\r";  // Enter closes it
+    run("alert \"one two three four five six seven eight nine ten eleven\"");
+    std::string bytes = fake.tty.take();
+    EXPECT_NE(bytes.find("one two three four five six "), std::string::npos);
+    EXPECT_NE(bytes.find("seven eight nine ten eleven"), std::string::npos);
+    run("system/view/screens/1/size: tui-test-size");
 }
 
 // The dragging event function: a face follows the pointer while the button

@@ -249,7 +249,7 @@ void on_resize_windows() {
 }
 
 void enter_fullscreen() {
-    if (!frame.fullscreen || frame.alt_screen || !session.active) return;
+    if (!frame.fullscreen || frame.alt_screen || !terminal_output()) return;
     enter_alt_screen();
     frame.alt_screen = true;
 }

@@ -83,7 +83,6 @@ struct Cursor {
 
 i32 alias(const Cell* v) { return face::word_alias(v); }
 
-bool is_word(const Cell* v, i32 sym) { return v && TYPE_OF(v) == TYPE_WORD && alias(v) == sym; }
 bool is_lit_word(const Cell* v, i32 sym) { return v && TYPE_OF(v) == TYPE_LIT_WORD && alias(v) == sym; }
 
 // The value a word refers to, for arguments that may be given by a word.

@@ -55,10 +55,32 @@ Cell* field_text(Widget& w) {
     return face::facet(&w.face, face::TEXT);
 }
 
+// The caret kept in step with the text, which a script can replace or
+// change (`f/text: "x"`, `clear f/text`) between two keys: a new text puts
+// it at the end of what fits, as when the field was made; a changed one
+// keeps its place, never past the end.
+void sync_caret(Widget& w, const Cell* text) {
+    Caret& c = w.caret;
+    Text t = text_of(text);
+    u32 series = TYPE_OF(text) == TYPE_STRING ? series_node(text) : 0;
+    if (series != c.series) {
+        c.series = series;
+        c.index = text_extent(t, std::max(w.width(), 0)).chars;
+    }
+    c.index = std::clamp(c.index, 0, static_cast<i32>(t.length));
+    c.column = c.width = 0;
+    for (u32 i = 0; i < t.length; i++) {
+        i32 cw = static_cast<i32>(char_width(t.at(i)));
+        if (static_cast<i32>(i) < c.index) c.column += cw;
+        c.width += cw;
+    }
+}
+
 void field_event(u32 type, Widget& w, EventRecord& rec) {
     WidgetId id = w.id;
     Caret& c = w.caret;
     if (type == EVT_CLICK) {
+        sync_caret(w, field_text(w));
         Text t = text_of(field_text(w));
         TextWalk walk = text_extent(t, static_cast<i32>(rec.x));
         c.index = walk.chars;
@@ -70,6 +92,7 @@ void field_event(u32 type, Widget& w, EventRecord& rec) {
     i32 code = rec.key;
     if (code == 0 || code == 9 || code == 13 || code == 10) return;
     Cell* text = field_text(w);
+    sync_caret(w, text);
     Text t = text_of(text);
     bool edited = false;
     if (code == KEY_LEFT || code == 2) {
@@ -106,7 +129,10 @@ void field_event(u32 type, Widget& w, EventRecord& rec) {
     if (edited) send_value_event(EVT_CHANGE, id, 0);
 }
 
-void toggle(Widget& w, bool radio) {
+// `announce`: the face learns of it by a change event. A click on a radio
+// is not announced here: the click itself goes on to the face, and the
+// `radio` event function makes it the change, so the face hears of it once.
+void toggle(Widget& w, bool radio, bool announce) {
     WidgetId id = w.id;
     Cell* data = face::facet(&w.face, face::DATA);
     Cell value;
@@ -116,7 +142,7 @@ void toggle(Widget& w, bool radio) {
     set_facet_quiet(&w.face, face::DATA, &value);
     kind_update(w);
     if (Widget* self = get(id)) request_redraw(self);
-    send_value_event(EVT_CHANGE, id, 0);
+    if (announce) send_value_event(EVT_CHANGE, id, 0);
 }
 
 i32 list_count(const Cell* face) {
@@ -147,7 +173,9 @@ void text_list_event(u32 type, Widget& w, EventRecord& rec) {
         if (sel < count) sel++;
         if (w.first_visible < sel - height) w.first_visible++;
     } else if (type == EVT_CLICK) {
+        // A click below the last item picks nothing.
         sel = w.first_visible + static_cast<i32>(rec.y) + 1;
+        if (sel < 1 || sel > count) return;
         if (TYPE_OF(selected) != TYPE_INTEGER) {
             Cell v;
             make_cell(&v, TYPE_INTEGER, 0, static_cast<u32>(old));
@@ -252,9 +280,7 @@ void kind_made(Widget& w) {
     switch (w.kind) {
         case Kind::FIELD: {
             w.flags |= WF_CARET;
-            const Cell* text = face::facet(&w.face, face::TEXT);
-            TextWalk walk = text_extent(text_of(text), std::max(w.width(), 0));
-            w.caret = {walk.chars, walk.width, walk.width};
+            sync_caret(w, face::facet(&w.face, face::TEXT));
             break;
         }
         case Kind::BASE:
@@ -326,6 +352,7 @@ void kind_render(i32 x, i32 y, Widget& w) {
             w.y2 = w.y1 + 1;
             render_face(x, y, w, STYLE_TEXT | (w.has(WF_PASSWORD) ? ATTR_MASKED : 0));
             if (focused) {
+                sync_caret(w, face::facet(&w.face, face::TEXT));
                 frame.caret_column = x + std::clamp(w.caret.column, 0, std::max(w.width(), 0));
                 frame.caret_row = y;
             }
@@ -353,7 +380,10 @@ void kind_event(u32 type, Widget& w, EventRecord& rec) {
             return;
         case Kind::CHECK:
         case Kind::RADIO:
-            if ((type == EVT_KEY && rec.key == 32) || type == EVT_CLICK) return toggle(w, w.kind == Kind::RADIO);
+            if ((type == EVT_KEY && rec.key == 32) || type == EVT_CLICK) {
+                bool radio = w.kind == Kind::RADIO;
+                return toggle(w, radio, !(radio && type == EVT_CLICK));
+            }
             if (type == EVT_FOCUS || type == EVT_UNFOCUS) request_redraw(&w);
             return;
         case Kind::TEXT_LIST: return text_list_event(type, w, rec);

@@ -406,7 +406,7 @@ void sync_mouse() {
     Cell* platform = view_field(face::sym().platform);
     Cell* wanted = face::field(platform, face::sym().mouse_event_q);
     bool on = TYPE_OF(wanted) == TYPE_LOGIC && wanted->data1;
-    if (on == session.mouse_on || !session.active) return;
+    if (on == session.mouse_on || !terminal_output()) return;
     session.mouse_on = on;
     if (on) enable_mouse();
     else disable_mouse();

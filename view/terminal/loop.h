@@ -72,6 +72,9 @@ extern Session session;
 // (inline UIs) so that the report fixes the UI's top row.
 void enter_tui();
 void leave_tui();
+// Terminal mode is on and standard output is the terminal: only then do the
+// cursor, mouse and screen sequences go out (never into a file).
+bool terminal_output();
 // How far below the cursor the UI's last row is (-1: no UI on the terminal),
 // for an exit that never reaches the loop's end (a signal, `quit`).
 void set_exit_moves(i32 down);

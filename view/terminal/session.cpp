@@ -81,7 +81,10 @@ void reset_private_mode(i32 n) {
     tty().write(buf, static_cast<size_t>(len));
 }
 
+bool terminal_output() { return session.active && tty().output_is_console(); }
+
 void request_cursor_pos() {
+    if (!terminal_output()) return;
     // The cursor sits where the last frame left it, below the UI's top.
     session.input.report_offset = frame.frame_shown ? frame.lines_below_top : 0;
     write("\x1b[6n");
@@ -89,7 +92,7 @@ void request_cursor_pos() {
 }
 
 void enter_alt_screen() {
-    if (!session.active) return;
+    if (!terminal_output()) return;
     alternate_screen = 1;
     set_private_mode(1049);
     write("\x1b[2J");
@@ -101,7 +104,7 @@ void leave_alt_screen() {
 }
 
 void enable_mouse() {
-    if (!session.active) return;
+    if (!terminal_output()) return;
     mouse_reporting = 1;
     for (i32 n : {1000, 1003, 1015, 1006}) set_private_mode(n);
 }
@@ -113,7 +116,7 @@ void disable_mouse() {
 
 void hide_cursor() {
     // Only in terminal mode, whose every way out shows it again.
-    if (session.cursor_hidden || !session.active) return;
+    if (session.cursor_hidden || !terminal_output()) return;
     cursor_hidden_now = 1;
     reset_private_mode(25);
     session.cursor_hidden = true;

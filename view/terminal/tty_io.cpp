@@ -17,29 +17,27 @@ namespace {
 class ProcessTty final : public Tty {
 public:
     int read(u8* buf, int max) override {
-        if (!input_is_console()) return -1;
+        if (!input_is_console() || input_gone_) return -1;
         struct pollfd p{STDIN_FILENO, POLLIN, 0};
         if (::poll(&p, 1, 0) <= 0) return 0;
         ssize_t n = ::read(STDIN_FILENO, buf, static_cast<size_t>(max));
         if (n > 0) return static_cast<int>(n);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+        input_gone_ = true;
         return -1;
     }
     bool poll(int ms) override {
         if (ms < 0) ms = 0;
-        // Input that is not a terminal is never read: the wait is a plain sleep.
-        if (!input_is_console()) {
-            struct timespec t{ms / 1000, (ms % 1000) * 1000000L};
-            while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-                if (tty::take_resize()) {
-                    resized_ = true;
-                    return true;
-                }
-            }
-            return false;
-        }
+        // Input that is not a terminal is never read, and a terminal that
+        // went away (hung up, its end closed) has nothing more to give:
+        // the wait is a plain sleep, never a loop that spins.
+        if (!input_is_console() || input_gone_) return sleep(ms);
         struct pollfd p{STDIN_FILENO, POLLIN, 0};
         int n = ::poll(&p, 1, ms);
+        if (n > 0 && !(p.revents & POLLIN)) {
+            input_gone_ = true;
+            return sleep(ms);
+        }
         return n > 0 || (n < 0 && errno == EINTR);
     }
     bool write(const void* data, size_t size) override { return tty::write_all(STDOUT_FILENO, data, size); }
@@ -61,7 +59,19 @@ public:
     }
 
 private:
+    // Sleeps; true when the window changed size meanwhile.
+    bool sleep(int ms) {
+        struct timespec t{ms / 1000, (ms % 1000) * 1000000L};
+        while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+            if (tty::take_resize()) {
+                resized_ = true;
+                return true;
+            }
+        }
+        return false;
+    }
     int input_console_ = -1;
+    bool input_gone_ = false;
     int output_console_ = -1;
     bool resized_ = false;
 };

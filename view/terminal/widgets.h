@@ -38,9 +38,11 @@ u32 get_flags(const Cell* flags);
 
 enum class Kind : u8 { DEFAULT, WINDOW, FIELD, BUTTON, BASE, PROGRESS, GROUP_BOX, CHECK, RADIO, TEXT_LIST, RICH_TEXT };
 
-// A field's caret: characters and cells before it, cells of the whole text.
+// A field's caret: characters and cells before it, cells of the whole text,
+// and the series of the text it was placed in (0: none yet).
 struct Caret {
     i32 index = 0, column = 0, width = 0;
+    u32 series = 0;
 };
 
 // A window's record: its box grown over its children, the widget that has
