@@ -149,6 +149,7 @@ i32 on_parse_event = 0;
 i32 on_change_star = 0;
 i32 on_deep_change_star = 0;
 i32 catch_ = 0;
+i32 try_ = 0;
 i32 name = 0;
 i32 multiply = 0;
 i32 browse = 0;
@@ -347,6 +348,7 @@ void build() {
     on_deep_change_star = symbol::make("on-deep-change*");
     type = symbol::make("type");
     catch_ = symbol::make("catch");
+    try_ = symbol::make("try");
     name = symbol::make("name");
     multiply = symbol::make("multiply");
     browse = symbol::make("browse");

@@ -151,6 +151,7 @@ extern i32 on_parse_event;
 extern i32 on_change_star;
 extern i32 on_deep_change_star;
 extern i32 catch_;
+extern i32 try_;
 extern i32 name;
 extern i32 multiply;
 extern i32 browse;

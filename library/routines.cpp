@@ -27,6 +27,7 @@
 #include "datatypes/float.h"
 #include "datatypes/object.h"
 #include "datatypes/routine.h"
+#include "datatypes/series.h"
 #include "datatypes/simple_io.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -254,28 +255,54 @@ void split_text() {
     *arg(0) = *out;
 }
 
-// replace/all's scan when the new value is no function: each match found as
-// `find` finds it is replaced, the result built aside and put into the
-// series by one change, so the tail moves once. Arguments: the series, the
-// pattern, the new value, the length a match covers and the /case switch.
-void replace_all() {
+// replace of a plain pattern (no parse rule) by a plain value (no function):
+// the pattern formed when text is searched for a value that is not text,
+// the extent of a match, then the first match changed or, with /all, every
+// match found as `find` finds it, the result built aside and put into the
+// series by one change so that the tail moves once. Arguments: the series,
+// the pattern, the new value, the /all and /case switches.
+void replace_plain() {
+    auto on = [](const Cell* c) { return !(TYPE_OF(c) == TYPE_NONE || (TYPE_OF(c) == TYPE_LOGIC && !c->data1)); };
+    const bool all = on(arg(3)), case_ = on(arg(4));
+    const u32 st = TYPE_OF(arg(0));
+    const bool text = string::any_string_q(st) || st == TYPE_BINARY;
+    if (string::any_string_q(st) && (!string::any_string_q(TYPE_OF(arg(1))) || TYPE_OF(arg(1)) == TYPE_TAG)) {
+        Cell value = *arg(1);
+        Cell* formed = string::make_push(16);
+        actions::form_dispatch(&value, formed, nullptr, 0);
+        *arg(1) = *formed;
+    }
+    const u32 pt = TYPE_OF(arg(1));
+    const bool any_list = st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH;
+    const bool pattern_list = pt == TYPE_BLOCK || pt == TYPE_PAREN || pt == TYPE_HASH;
+    u32 many = 1;
+    if (text ? series::series_q(pt) : any_list && pattern_list) {
+        Cell pattern = *arg(1);
+        many = static_cast<u32>(actions::length_q_dispatch(&pattern));
+    }
+    if (many == 0) return;
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
-    const u32 many = static_cast<u32>(int_arg(3));
-    const bool case_ = !(TYPE_OF(arg(4)) == TYPE_NONE || (TYPE_OF(arg(4)) == TYPE_LOGIC && !arg(4)->data1));
     Cell pos = *arg(0);
     for (;;) {
         Cell probe = pos, pattern = *arg(1);
         Cell hit = *actions::find_dispatch(&probe, &pattern, nullptr, false, case_, false, false, nullptr, nullptr,
                                            false, false, false, false);
         if (TYPE_OF(&hit) == TYPE_NONE) break;
+        Cell value = *arg(2);
+        if (!all) {
+            Cell part;
+            make_cell(&part, TYPE_INTEGER, 0, many);
+            actions::change_dispatch(&hit, &value, &part, false, nullptr);
+            return;
+        }
         if (TYPE_OF(out) == TYPE_NONE) {
             Cell source = *arg(0), none_yet, zero;
             make_cell(&none_yet, TYPE_NONE);
             make_cell(&zero, TYPE_INTEGER, 0, 0);
             *out = *actions::copy_dispatch(&source, &none_yet, &zero, false, nullptr);
         }
-        Cell from = pos, value = *arg(2);
+        Cell from = pos;
         actions::append_dispatch(out, &from, &hit, false, nullptr);
         actions::append_dispatch(out, &value, nullptr, false, nullptr);
         pos = hit;
@@ -284,9 +311,9 @@ void replace_all() {
     }
     if (TYPE_OF(out) == TYPE_NONE) return;
     actions::append_dispatch(out, &pos, nullptr, false, nullptr);
-    Cell series = *arg(0), end = *arg(0), all = *out;
+    Cell series = *arg(0), end = *arg(0), result = *out;
     series_head(&end) = GET_BUFFER(series_node(&end))->length();
-    actions::change_dispatch(&series, &all, &end, false, nullptr);
+    actions::change_dispatch(&series, &result, &end, false, nullptr);
 }
 
 // ---- stacks and tracing ------------------------------------------------------------------
@@ -424,7 +451,7 @@ const routine::Row ROWS[] = {
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
     {"_split-text", split_text},
-    {"_replace-all", replace_all},
+    {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
     {"frame-index?", frame_index_q},
