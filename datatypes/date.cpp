@@ -475,6 +475,11 @@ i32 write(Cell* value, Cell* buffer, i32 part, bool exact) {
         local = 0;
     }
     i32 y = year_of(d);
+    if (exact && (y < -9999 || y > 9999)) {
+        // The lexer reads four digits of year.
+        Cell dt;
+        fire("script", "type-limit", datatype::make_at(&dt, TYPE_DATE));
+    }
     char text[64];
     const char* sep = y < 0 ? "/" : "-";
     u32 m = month_of(d);
