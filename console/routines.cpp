@@ -22,6 +22,8 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/memory.h"
+#include "runtime/platform/files.h"
 #include "runtime/platform/input.h"
 #include "runtime/platform/tty.h"
 #include "runtime/stack.h"
@@ -68,6 +70,10 @@ std::string utf8_of(Cell* str) {
     return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(len));
 }
 
+// The longest line of redirected input taken: what one string, and the
+// memory left, can hold.
+u64 line_most() { return std::min<u64>(memory::room_for_series(), simple_io::MAX_CONTENT); }
+
 // The text lines of a history block from its index, newest first.
 std::vector<std::u32string> history_lines(const Cell* blk) {
     std::vector<std::u32string> lines;
@@ -109,12 +115,17 @@ void read_input() {
     options.hide = TYPE_OF(args + 1) == TYPE_LOGIC && args[1].data1 != 0;
     if (options.hide) options.complete = false;
 
+    // A redirected line stops at what one string, and the memory left, can hold.
+    bool too_long = false;
+    options.most = line_most();
+    options.too_long = &too_long;
     std::vector<std::u32string> history = history_lines(hist);
     size_t before = history.size();
     if (terminal::stdin_console_q()) measure_window();
     terminal::Completer completer = completion::complete_input;
     std::optional<std::string> text = terminal::read_line(prompt, options, history, &completer);
     if (terminal::stdin_console_q()) measure_window();
+    if (too_long) fire("script", "too-long");
     if (!text) {
         make_cell(stack::arguments, TYPE_LOGIC, 0);
         return;
@@ -160,14 +171,15 @@ void init() {
 void terminate_console() { make_cell(stack::arguments, TYPE_UNSET); }
 
 void input_stdin() {
-    std::optional<std::u32string> line = terminal::stdin_readline(STDIN_FILENO);
+    bool too_long = false;
+    std::optional<std::string> line = terminal::stdin_readline(STDIN_FILENO, line_most(), &too_long);
+    if (too_long) fire("script", "too-long");
     if (!line) {
         make_cell(stack::arguments, TYPE_NONE);
         return;
     }
-    if (!line->empty() && line->back() == U'\r') line->pop_back();
-    std::string text = terminal::to_utf8(*line);
-    Cell* s = string::load(reinterpret_cast<const u8*>(text.data()), static_cast<u32>(text.size()), 0);
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    Cell* s = string::load(reinterpret_cast<const u8*>(line->data()), static_cast<u32>(line->size()), 0);
     stack::arguments[0] = *s;
 }
 

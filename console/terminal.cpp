@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <deque>
+#include <new>
 
 #include "console/char_width.h"
 #include "runtime/platform/input.h"
@@ -517,8 +518,9 @@ std::string LineEditor::take_output() {
 
 // ---- Redirected input --------------------------------------------------------
 
-std::optional<std::u32string> stdin_readline(int fd) {
-    std::u32string line;
+std::optional<std::string> stdin_readline(int fd, u64 most, bool* too_long) {
+    if (too_long) *too_long = false;
+    std::string line;
     bool any = false;
     int held = -1;  // a byte that broke a sequence, read again as a start
     // Read ahead in blocks (input::next_byte), so that a long line costs no
@@ -534,18 +536,37 @@ std::optional<std::u32string> stdin_readline(int fd) {
         *b = static_cast<u8>(c);
         return true;
     };
+    // Room for a character more, the buffer doubled but never past the
+    // bound; false when the bound, or the memory left, is reached.
+    auto room = [&] {
+        if (line.size() + 4 <= line.capacity()) return true;
+        if (line.size() >= most) return false;
+        u64 want = std::min<u64>(std::max<u64>(u64(line.capacity()) * 2, 256), most + 4);
+        try {
+            line.reserve(static_cast<size_t>(want));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    };
     u8 b;
-    while (read_one(&b)) {
+    for (;;) {
+        // What follows stays unread, for the next read.
+        if (line.size() >= most || !room()) {
+            if (too_long) *too_long = true;
+            return line;
+        }
+        if (!read_one(&b)) break;
         any = true;
         if (b == '\n') return line;
         if (b < 0x80) {
-            line.push_back(b);
+            line.push_back(static_cast<char>(b));
             continue;
         }
         u32 min = 0;
         u32 n = lead_length(b, &min);
         if (n == 0) {
-            line.push_back(U'\uFFFD');
+            append_utf8(line, 0xFFFD);
             continue;
         }
         u32 cp = b & (0x7F >> n);
@@ -563,7 +584,7 @@ std::optional<std::u32string> stdin_readline(int fd) {
             }
             cp = (cp << 6) | (next & 0x3F);
         }
-        line.push_back(whole ? static_cast<char32_t>(checked(cp, min)) : U'\uFFFD');
+        append_utf8(line, whole ? checked(cp, min) : 0xFFFD);
     }
     if (!any) return std::nullopt;
     return line;
@@ -631,10 +652,7 @@ bool window_size(int* columns, int* rows) {
 std::optional<std::string> read_line(std::string_view prompt, const EditOptions& options,
                                      std::vector<std::u32string>& history, const Completer* completer) {
     std::fflush(stdout);
-    auto plain = [] {
-        std::optional<std::u32string> line = stdin_readline(STDIN_FILENO);
-        return line ? std::optional<std::string>(to_utf8(*line)) : std::nullopt;
-    };
+    auto plain = [&] { return stdin_readline(STDIN_FILENO, options.most, options.too_long); };
     // Editing needs the terminal on both sides; otherwise the line is read as it comes.
     if (!stdin_console_q() || !tty::is_terminal(STDOUT_FILENO)) return plain();
     tty::RawMode raw(STDIN_FILENO);

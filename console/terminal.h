@@ -18,6 +18,10 @@ namespace zav::terminal {
 struct EditOptions {
     bool hide = false;      // echo "*" for every typed character; the line goes to no history
     bool complete = true;   // Tab completes (never while hidden)
+    // Redirected input: a line of more than `most` bytes stops there and
+    // sets `too_long` (see stdin_readline).
+    u64 most = UINT64_MAX;
+    bool* too_long = nullptr;
 };
 
 // Whether standard input is a terminal; decided once, on the first call.
@@ -145,10 +149,12 @@ private:
 // The history rule: nothing empty, nothing equal to the newest entry.
 void add_to(std::vector<std::u32string>& history, const std::u32string& line);
 
-// One line of redirected input, decoded as UTF-8 (an invalid byte is U+FFFD),
-// read a byte at a time so that nothing past the line feed is taken from fd.
-// nullopt when the input ended before any byte.
-std::optional<std::u32string> stdin_readline(int fd);
+// One line of redirected input as UTF-8 text (an invalid byte becomes
+// U+FFFD), without its line feed; what follows the line stays for the next
+// read. nullopt when the input ended before any byte. A line of more than
+// `most` bytes stops there, with `too_long` set: an endless line (a device,
+// a pipe that never ends it) cannot take all memory.
+std::optional<std::string> stdin_readline(int fd, u64 most = UINT64_MAX, bool* too_long = nullptr);
 
 std::string to_utf8(const std::u32string& text);
 std::u32string from_utf8(std::string_view text);

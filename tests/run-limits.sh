@@ -103,6 +103,14 @@ printf 'Zav []\nr: try [read %%/dev/zero] print [r/type r/id]\n' > endless-read.
 check "endless device" "script too-long 0" \
     "$( (ulimit -v 1000000; "$zav" endless-read.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 
+# So does a line of redirected input that never ends, read by input, ask or
+# the console itself.
+printf 'Zav []\nr: try [input] print [r/type r/id]\nr: try [ask ">"] print [r/type r/id]\n' > endless-line.zav
+check "endless input line" "script too-long script too-long 0" \
+    "$( (ulimit -v 1000000; timeout 60 "$zav" endless-line.zav < /dev/zero 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+check "endless console line" "*** Script Error: Content too long 254" \
+    "$( (ulimit -v 1000000; timeout 60 "$zav" < /dev/zero 2>&1; echo $?) | grep -v '^\*\*\* \(Where\|Near\)\|^--==\|^Type HELP\|^$' | tr '\n' ' ' | sed 's/^ *//; s/ $//')"
+
 # An HTTP body without a length (an endless chunked stream) stops at what one
 # value, and the memory left, can hold: a clear error, long before the
 # process's memory runs out. (Without python3 there is no server to ask.)

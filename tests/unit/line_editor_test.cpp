@@ -404,7 +404,7 @@ std::vector<std::string> read_lines(const std::string& input) {
     EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
     close(fds[1]);
     std::vector<std::string> lines;
-    while (auto line = stdin_readline(fds[0])) lines.push_back(to_utf8(*line));
+    while (auto line = stdin_readline(fds[0])) lines.push_back(*line);
     close(fds[0]);
     return lines;
 }
@@ -426,6 +426,24 @@ TEST(StdinReadline, Lines) {
     for (const auto& c : cases) EXPECT_EQ(read_lines(c.input), c.lines) << c.input;
 }
 
+// A line longer than the bound stops there, what follows left for the next
+// read: an endless line cannot take all memory.
+TEST(StdinReadline, StopsAtTheBound) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "abcdefgh\nij\n", 12), 12);
+    close(fds[1]);
+    bool too_long = false;
+    EXPECT_EQ(stdin_readline(fds[0], 5, &too_long), "abcde");
+    EXPECT_TRUE(too_long);
+    EXPECT_EQ(stdin_readline(fds[0], 5, &too_long), "fgh");
+    EXPECT_FALSE(too_long);
+    EXPECT_EQ(stdin_readline(fds[0], 5, &too_long), "ij");
+    EXPECT_EQ(stdin_readline(fds[0], 5, &too_long), std::nullopt);
+    EXPECT_FALSE(too_long);
+    close(fds[0]);
+}
+
 // Lines are read in blocks: what follows a line stays for the process's
 // other readers (read-stdin), and a file shared with a child gets its offset
 // back to just after the line.
@@ -434,7 +452,7 @@ TEST(StdinReadline, LeavesWhatFollowsTheLineForOtherReaders) {
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "one\nrest", 8), 8);
     close(fds[1]);
-    EXPECT_EQ(stdin_readline(fds[0]), std::u32string(U"one"));
+    EXPECT_EQ(stdin_readline(fds[0]), "one");
     u8 buf[8];
     EXPECT_EQ(input::read_bytes(fds[0], buf, sizeof buf), 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "rest");
@@ -446,7 +464,7 @@ TEST(StdinReadline, LeavesWhatFollowsTheLineForOtherReaders) {
     unlink(name);
     ASSERT_EQ(write(fd, "one\ntwo\n", 8), 8);
     ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
-    EXPECT_EQ(stdin_readline(fd), std::u32string(U"one"));
+    EXPECT_EQ(stdin_readline(fd), "one");
     input::give_back(fd);
     char rest[8];
     EXPECT_EQ(read(fd, rest, sizeof rest), 4);
