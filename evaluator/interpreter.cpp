@@ -1166,8 +1166,9 @@ namespace {
 void run_block(const Cell* code) { run_block_inline(code); }
 
 // What simple_code_value, then read_block_conditional, make of the body,
-// its buffer read once: a body led by a word holding a native can only be
-// a conditional (a native is no simple value), any other only simple. The
+// its buffer read once: a body led by a word holding a native and ending
+// with a block can only be a conditional (a number operator's native called
+// by word takes no block), any other only simple. The
 // callers (read_frameless) made sure of room for the conditional's frames
 // and cells above the function's two: no room is asked again. The words of
 // its arguments are found without their context.
