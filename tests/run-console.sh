@@ -57,6 +57,10 @@ check "Zav/System header, --catch" "$(printf '*** Error: contains Zav/System cod
 printf 'Zav []\nprint "a" print [1 2 }\n' > syntax.zav
 check "script that does not load, --catch" "$(printf '*** Syntax Error: (line 2) invalid character at }\n*** Where: syntax.zav\n*** Near : print "a" print [1 2 }\n== 3\n[exit 0]')" \
     "$(echo 3 | run --catch syntax.zav)"
+# A script that ends inside an open block does not run at all: the error, and a failing status.
+printf 'Zav []\nprint "a"\nx: [1 2\n' > open.zav
+check "script ending in an open block" "$(printf '*** Syntax Error: (line 4) missing ] at [1 2\n*** Where: open.zav\n*** Near : x: [1 2\n[exit 254]')" \
+    "$(run open.zav)"
 
 # The settings file keeps the history between runs; one that cannot be read
 # or written never stops the console.

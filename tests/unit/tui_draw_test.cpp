@@ -130,6 +130,12 @@ TEST_F(TuiDraw, RichTextStyles) {
     EXPECT_EQ(line.cells[3].attrs, ATTR_UNDERLINE);
     EXPECT_EQ(line.cells[4].bg, color256(21));
     EXPECT_EQ(line.cells[2].bg, 0u);
+    // One cell a code point: a character past U+FFFF moves no range.
+    StyledLine wide;
+    for (u32 cp : {u32('a'), 0x1F600u, u32('b'), u32('c'), u32('d')}) wide.cells.push_back({cp, 0, 0, 0});
+    styles = *test::load_one("[3x2 bold]");
+    draw_text_styles(wide, &styles);
+    for (u32 i = 0; i < 5; i++) EXPECT_EQ(wide.cells[i].attrs, i == 2 || i == 3 ? ATTR_BOLD : 0u) << i;
     styles = *test::load_one("[1x1 wobble]");
     EXPECT_EQ(test::error_id_of([&] { draw_text_styles(line, &styles); }), "draw-invalid");
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fake_tty.h"
+#include "view/terminal/compositor.h"
 #include "view/terminal/frame.h"
 #include "view/terminal/screen.h"
 
@@ -222,6 +223,13 @@ TEST_F(TuiFrame, CaretPlacement) {
     std::string bytes = frame_of(10, 10, true);
     EXPECT_EQ(bytes.substr(bytes.size() - 9), "\r\x1b[9A\x1b[5C");
     EXPECT_EQ(frame.lines_below_top, 0);
+    // When the loop ends the cursor goes below the UI's last row, also from
+    // a caret on its first row, and no further.
+    leave_ui_area();
+    EXPECT_EQ(fake.tty.take(), "\x1b[9B\r\n");
+    frame_of(10, 10);
+    leave_ui_area();
+    EXPECT_EQ(fake.tty.take(), "\r\n");
 }
 
 TEST_F(TuiFrame, StyleChanges) {

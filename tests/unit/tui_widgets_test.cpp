@@ -367,6 +367,46 @@ TEST_F(TuiWidgets, ALongAlertShowsAllOfItsMessage) {
     run("system/view/screens/1/size: tui-test-size");
 }
 
+// Setting a radio clears the radios of its own panel only; a group box with
+// round corners draws them.
+TEST_F(TuiWidgets, RadiosOfAPanelAndARoundGroupBox) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true "
+        "view/no-wait [at 0x0 panel 20x1 [at 0x0 a1: radio \"a\" data true at 8x0 a2: radio \"b\"] "
+        "at 0x2 panel 20x1 [at 0x0 b1: radio \"c\" data true] "
+        "at 0x4 group-box 10x3 \"G\" options [border-corners: round]]");
+    pass("\x1b[<0;10;1M\x1b[<0;10;1m");
+    EXPECT_EQ(test::mold(run("reduce [a1/data a2/data b1/data]")), "[false true true]");
+    EXPECT_EQ(row(4).substr(0, 3), U"\u256dG\u2500");
+    run("unview/all system/view/platform/mouse-event?: false");
+}
+
+// A window shown without waiting does not make the next loop a nested one:
+// that loop still takes the terminal (raw mode, then the cursor report it
+// asks for) and gives it back.
+TEST_F(TuiWidgets, AWindowShownWithoutWaitingBeforeALoop) {
+    run("system/view: tui-test-saved");
+    run("w1: view/no-wait [text \"first\"]");
+    fake.tty.take();
+    run("n: 0 view [text \"second\" rate 20 on-time [n: n + 1 if n = 2 [unview]]] unview/only w1");
+    EXPECT_NE(fake.tty.take().find("\x1b[6n"), std::string::npos);
+    EXPECT_FALSE(fake.tty.raw);
+}
+
+// A click whose actor closes the window while the press and release are
+// still on their way through the widgets (and a second click that finds
+// nothing there any more).
+TEST_F(TuiWidgets, AClickThatClosesItsWindow) {
+    run("system/view: tui-test-saved");
+    run("system/view/platform/mouse-event?: true clicks: 0 "
+        "view/no-wait [at 0x0 panel 10x2 [at 0x0 button \"X\" [clicks: clicks + 1 unview]]]");
+    pass("\x1b[<0;2;1M\x1b[<0;2;1m\x1b[<0;2;1M\x1b[<0;2;1m");
+    release_dead();
+    EXPECT_EQ(test::mold(run("reduce [clicks empty? system/view/screens/1/pane]")), "[1 true]");
+    EXPECT_EQ(live_count(), 0u);
+    run("system/view/platform/mouse-event?: false");
+}
+
 // The dragging event function: a face follows the pointer while the button
 // is held, inside the box its on-drag-start actor gives.
 TEST_F(TuiWidgets, DraggingAFace) {
