@@ -5,6 +5,7 @@
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
+#include "runtime/machine_stack.h"
 
 namespace zav::interpreter {
 
@@ -96,6 +97,40 @@ bool conditional_native(const Cell* fn) {
     if (!rec || !rec->conditional) return false;
     conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
     return true;
+}
+
+FastOp prefix_fast_op(const Cell* fn, const CallRecord** rec_out) {
+    const u32 type = TYPE_OF(fn);
+    const FastOp kind = fast_op_for(type, native::entry_of(fn));
+    if (kind == FAST_NONE) return FAST_NONE;
+    // Two plain parameters, as the operator's own native has. The record
+    // is read from the argument cache where it is missing, which allocates
+    // nothing.
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != 2) return FAST_NONE;
+    *rec_out = rec;
+    return kind;
+}
+
+u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    const CallRecord* rec;
+    const FastOp kind = prefix_fast_op(fn, &rec);
+    if (kind == FAST_NONE) return 0;
+    // Room for the call's frame and its arguments above what an operator
+    // asks, so that the generic path would not overflow here either.
+    char probe;
+    if (&probe < machine_stack::limit + 16384 || stack::frame_top + OPERATOR_ROOM + 2 > stack::frame_end ||
+        stack::top + OPERATOR_ROOM + 4 >= stack::end)
+        return 0;
+    const Known inner{Room::CHECK, args, false};
+    Cell a, b;
+    u32 s;
+    u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, inner);
+    if (!next || !(rec->type_bits[0] >> TYPE_OF(&a) & 1)) return 0;
+    next = simple_value(cells, next, tail, &b, &s, {}, inner);
+    if (!next || !(rec->type_bits[1] >> TYPE_OF(&b) & 1) || !fast_compute(kind, &a, &b)) return 0;
+    *out = a;
+    return next;
 }
 
 }  // namespace zav::interpreter

@@ -103,6 +103,9 @@ enum class Room : bool { CHECK, KNOWN };
 struct Known {
     Room room = Room::CHECK;
     const BodyArgs* args = nullptr;
+    // Whether a call by word of a number operator's own native or action
+    // is taken (see simple_prefix_call); not inside such a call's arguments.
+    bool calls = true;
 };
 
 // The slot of a word as peek_word finds it; a word of the arguments the
@@ -218,9 +221,25 @@ struct KnownSlot {
     Cell* slot = nullptr;
 };
 
+struct CallRecord;
+// The number operator a native or action (`fn`, of a builtin type) is the
+// entry of, where it takes two plain parameters (its call record into
+// *rec); FAST_NONE otherwise.
+FastOp prefix_fast_op(const Cell* fn, const CallRecord** rec);
+
+// A call by word of the native or action behind a number operator (`add`,
+// `lesser?` ...; `fn` the word's value, at `pos`) whose two arguments are
+// simple values without calls in them: done as its operator is done in
+// place, with the room checked for the frame the call would open. Its value
+// goes to `out`; answers the position after it, or 0 for any other call,
+// which the generic path then makes. `args` as for Known. Out of line, with
+// few parameters: most words hold no such native, and the recursive calls
+// around it keep their machine frames small.
+u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+
 // One expression in a code block's `cells` from `pos` that cannot fail, call
 // anything or allocate: a plain value or a word holding one, then any number
-// operators fast_compute does. The
+// operators fast_compute does; or a call simple_prefix_call takes. The
 // value goes to `out`; answers the next position, or 0 for any other
 // expression (nothing has been changed then). `tail` is within the live
 // tail. `stop`, when given, learns how far a failed attempt got: the value of
@@ -234,6 +253,12 @@ struct KnownSlot {
     if (TYPE_OF(c) == TYPE_WORD) {
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
+        if (!plain_value_q(TYPE_OF(c))) {
+            if (!builtin_q(TYPE_OF(c)) || !k.calls || fast_op_for(TYPE_OF(c), native::entry_of(c)) == FAST_NONE)
+                return 0;
+            *stop = 0;
+            return simple_prefix_call(c, cells, pos, tail, out, k.args);
+        }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;
         if (!(c = object_field(c, &ctx))) return 0;

@@ -32,23 +32,29 @@ namespace {
 // each in a <body> frame of its own, its value in the result slot.
 void any_all(bool all) {
     Cell* conds = stack::push(stack::arguments);
-    auto length = [conds] { return GET_BUFFER(series_node(conds))->length(); };
-    if (series_head(conds) >= length()) return void(make_cell(stack::arguments, TYPE_NONE));
-    while (series_head(conds) < length()) {
+    // The block's cells and tail, read again only after code has run.
+    SeriesBuffer* b = block::buffer_of(conds);
+    u32 pos = series_head(conds);
+    u32 tail = cell_count(b);
+    if (pos >= tail) return void(make_cell(stack::arguments, TYPE_NONE));
+    // Room for the frame eval_next would open: the same for every expression.
+    const bool room = !trace.active && stack::frame_top + 1 < stack::frame_end && stack::top + 2 < stack::end;
+    while (pos < tail) {
         Cell* above = stack::top;
         // A simple expression (see simple_value) needs none of the frame
         // eval_next opens for it, where it could be opened.
         Cell v;
         u32 stop, next;
-        SeriesBuffer* b = block::buffer_of(conds);
-        if (!trace.active && stack::frame_top + 1 < stack::frame_end && above + 2 < stack::end &&
-            (next = simple_value(block::cells_of(b), series_head(conds), cell_count(b), &v, &stop))) {
+        if (room && (next = simple_value(block::cells_of(b), pos, tail, &v, &stop))) {
             budget::step();
             *stack::arguments = v;
-            series_head(conds) = next;
+            pos = next;
         } else {
-            series_head(conds) = eval_next(conds, series_head(conds), length(), false);
+            series_head(conds) = pos;
+            pos = eval_next(conds, pos, tail, false);
             if (exiting()) [[unlikely]] return;
+            b = block::buffer_of(conds);
+            tail = cell_count(b);
         }
         stack::top = above;
         if (logic::is_true(stack::arguments) != all) {

@@ -2,6 +2,7 @@
 #include "evaluator/loop_plan.h"
 
 #include "datatypes/logic.h"
+#include "evaluator/call_record.h"
 #include "evaluator/natives.h"
 
 #include <cstring>
@@ -17,6 +18,7 @@ struct OpList {
 };
 
 u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v);
+u32 read_prefix_call(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v);
 
 // A paren operand as paren_operand takes it (one simple value, no paren in
 // it, in code of the running code's library state) into a paren of the
@@ -44,6 +46,38 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     return &r;
 }
 
+// A call by word of a number operator's native or action, as
+// simple_prefix_call takes it, read as its operator applied to its first
+// argument's value: that argument a simple value, the second one cell (a
+// literal or a word) that no operator follows. The native's types must
+// take every number, so that a run need check only that the word holds it.
+u32 read_prefix_call(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
+    const Cell* slot = peek_word(cells + pos);
+    const CallRecord* rec;
+    const FastOp kind = prefix_fast_op(slot, &rec);
+    constexpr u64 numbers = 1ull << TYPE_INTEGER | 1ull << TYPE_FLOAT | 1ull << TYPE_CHAR;
+    if (kind == FAST_NONE || !op_room || !p.call_room || (rec->type_bits[0] & numbers) != numbers ||
+        (rec->type_bits[1] & numbers) != numbers)
+        return 0;
+    // No call in its arguments, as simple_prefix_call takes none.
+    const Cell* first = pos + 1 < tail && TYPE_OF(cells + pos + 1) == TYPE_WORD ? peek_word(cells + pos + 1) : nullptr;
+    if (first && builtin_q(TYPE_OF(first))) return 0;
+    u32 next = read_value(p, ops, cells, pos + 1, tail, op_room, v);
+    if (!next || next >= tail || *ops.count == PLAN_OPS) return 0;
+    const Cell* right = cells + next;
+    u32 rt = TYPE_OF(right);
+    if (rt == TYPE_WORD ? !(right = peek_word(right)) : !plain_value_q(rt)) return 0;
+    ops.op[(*ops.count)++] = {slot, right, nullptr, *slot, kind};
+    v->end++;
+    // What follows the second argument must not go on with it.
+    v->after = nullptr;
+    next++;
+    if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
+        if (!(v->after = peek_word(cells + next)) || TYPE_OF(v->after) == TYPE_OP) return 0;
+    }
+    return next;
+}
+
 // A simple value from `pos`, read as simple_value reads it; answers the
 // position after it, or 0 for anything a plan does not take. Only what
 // cannot change while the plan stays current is decided here. A paren
@@ -51,7 +85,10 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
 u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
-    if (TYPE_OF(c) == TYPE_WORD && !(c = peek_word(c))) return 0;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        if (!(c = peek_word(c))) return 0;
+        if (builtin_q(TYPE_OF(c))) return read_prefix_call(p, ops, cells, pos, tail, op_room, v);
+    }
     *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count};
     const Cell* w = cells + pos + 1;
     const Cell* end = cells + tail;
@@ -123,6 +160,8 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
     bool set_room = base + 2 < stack::end && stack::frame_top < stack::frame_end;
     bool op_room = stack::frame_top + OPERATOR_ROOM <= stack::frame_end && base + OPERATOR_ROOM < stack::end;
     bool append_room = append_stack_room_q(base);
+    // As simple_prefix_call asks for a call's frame.
+    p.call_room = stack::frame_top + OPERATOR_ROOM + 2 <= stack::frame_end && base + OPERATOR_ROOM + 4 < stack::end;
     p.exprs = p.ops = p.parens = 0;
     p.steps = 0;
     p.cells_read = tail - head;

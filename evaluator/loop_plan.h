@@ -90,6 +90,7 @@ struct LoopPlan {
     bool seen;       // a run was simple from its head to its tail once
     bool refused;    // the body holds what a plan does not take
     bool library;    // read in library code (its parens are too)
+    bool call_room;  // room for a number operator's native called by word (see read_prefix_call)
     u64 epoch;
     const Cell* cells;
     u32 head, tail;

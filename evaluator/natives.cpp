@@ -29,6 +29,7 @@
 #include "evaluator/compiled.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/interpreter_fast.h"
 #include "loader/lexer.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"
@@ -555,6 +556,16 @@ Cell* load_builtin_specs() {
     return push_loaded(text.data(), text.size());
 }
 
+// The argument cache of a number operator's native or action, made now:
+// the expressions that call it by word without its frame (see
+// simple_prefix_call) read its call record, which needs the cache, and
+// cannot make it themselves (it allocates).
+void prepare_operator_cache(Cell* fn, u32 type, u32 index) {
+    if (interpreter::fast_op_for(type, index) == actions::FAST_NONE) return;
+    Cell cache;
+    interpreter::cache_path_spec(fn, &cache);
+}
+
 void bind_globals(const Cell* specs) {
     zavbin::set_builtin_maker(codec_builtin);
     Cell* saved = stack::top;
@@ -570,6 +581,7 @@ void bind_globals(const Cell* specs) {
         i32 name;
         Cell* fn = builtin_at(block::zs_head(tables), k, TYPE_NATIVE, d.index, d.word, name);
         build_checks(d.index, native::spec_of(fn));
+        prepare_operator_cache(fn, TYPE_NATIVE, d.index);
         context::set_global(name, fn);
         stack::top = after;
     }
@@ -578,6 +590,7 @@ void bind_globals(const Cell* specs) {
         const ActionSpec& a = ACTION_SPECS[k];
         i32 name;
         Cell* fn = builtin_at(block::zs_head(tables) + 1, k, TYPE_ACTION, a.slot, a.word, name);
+        prepare_operator_cache(fn, TYPE_ACTION, a.slot);
         context::set_global(name, fn);
         stack::top = after;
     }
