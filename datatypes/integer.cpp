@@ -279,9 +279,11 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 }
 
 i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
-    const char* text = form_signed(get(value));
-    string::concatenate_literal(buffer, text);
-    return part - static_cast<i32>(std::strlen(text));
+    // Digits written where they are counted: no length measured twice.
+    char text[16];
+    u32 n = static_cast<u32>(std::to_chars(text, text + sizeof text, get(value)).ptr - text);
+    string::concatenate_literal_part(buffer, text, n);
+    return part - static_cast<i32>(n);
 }
 
 i32 mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, i32 part, i32) {

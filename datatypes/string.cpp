@@ -976,13 +976,14 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
             return series;
         }
     }
-    if (!part && times == 1 && TYPE_OF(value) != TYPE_TAG && any_string_q(TYPE_OF(value)) &&
+    if (times == 1 && TYPE_OF(value) != TYPE_TAG && any_string_q(TYPE_OF(value)) &&
         series_node(value) != series_node(series) && unit_of(value) == 1 && unit_of(series) == 1) {
         // Narrow text onto narrow text at the tail, the commonest append:
         // copied straight in, no view of the value made nor widths weighed.
         u32 len = zs_abs_length_q(series);
         if (append_ || head_of(series) >= len) {
             u32 count = zs_length_q(value);
+            if (limit >= 0 && static_cast<u32>(limit) < count) count = static_cast<u32>(limit);
             if (u64(count) + len > MAX_TEXT_BYTES) fire("internal", "no-memory");
             series::tell(series, append_ ? "append" : "insert", len, count);
             if (count) {

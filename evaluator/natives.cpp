@@ -991,7 +991,8 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     bool keep = refinements && refinements[1] >= 0;
     bool interpreted = stack::eval_q(stack::top_frame(), true);
     Cell w;
-    word::make_at(words::try_, &w);
+    // The frame keeps only the word's context and symbol: no lookup needed.
+    make_cell(&w, TYPE_WORD, context::global, static_cast<u32>(words::try_), 0xFFFFFFFF);
     Cell block = *arg(0);
     StackState entry;
     // An error raised by fire travels in error::thrown: start clean so that

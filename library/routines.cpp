@@ -301,8 +301,12 @@ void replace_plain() {
             make_cell(&none_yet, TYPE_NONE);
             make_cell(&zero, TYPE_INTEGER, 0, 0);
             *out = *actions::copy_dispatch(&source, &none_yet, &zero, false, nullptr);
+            // Text is gathered as string!: a tag's own pieces go in as they
+            // are, not formed again with angle brackets.
+            if (string::any_string_q(st)) set_type(out, TYPE_STRING);
         }
         Cell from = pos;
+        if (string::any_string_q(st)) set_type(&from, TYPE_STRING);
         actions::append_dispatch(out, &from, &hit, false, nullptr);
         actions::append_dispatch(out, &value, nullptr, false, nullptr);
         pos = hit;
@@ -310,6 +314,7 @@ void replace_plain() {
         series_head(&pos) = std::min(series_head(&hit) + many, length);
     }
     if (TYPE_OF(out) == TYPE_NONE) return;
+    if (string::any_string_q(st)) set_type(&pos, TYPE_STRING);
     actions::append_dispatch(out, &pos, nullptr, false, nullptr);
     Cell series = *arg(0), end = *arg(0), result = *out;
     series_head(&end) = GET_BUFFER(series_node(&end))->length();
