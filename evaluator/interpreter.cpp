@@ -103,6 +103,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/hashtable.h"
 #include "runtime/budget.h"
 #include "runtime/machine_stack.h"
 #include "runtime/rt.h"
@@ -1116,37 +1117,72 @@ bool in_paren_operand = false;
 
 }  // namespace
 
-bool store_object_field(const Cell* path, const Cell* value) {
-    node_t n;
-    Cell* slot = object_field(path, &n);
-    if (!slot || TYPE_OF(value) == TYPE_UNSET) return false;
-    const Cell* owner = context::owner_of(n);
-    if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
+namespace {
+
+// The field a path of two words names (see object_field): its value slot,
+// its word cell in the object's word list and the object's context node.
+// Read with no call out where the object is small (the usual record): the
+// word list is scanned as context::find_word scans it, and only a word
+// spelt otherwise than its field (or a large object) takes the hashed
+// lookup.
+struct Field {
+    Cell* slot;
+    Cell* word;
+    node_t ctx;
+};
+
+[[gnu::always_inline]] inline bool find_field(const Cell* path, Field* f) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    if (cell_count(pb) != head + 2) return false;
+    const Cell* items = block::cells_of(pb) + head;
+    if (TYPE_OF(items) != TYPE_WORD || TYPE_OF(items + 1) != TYPE_WORD) return false;
+    const Cell* o = peek_word(items);
+    if (!o || TYPE_OF(o) != TYPE_OBJECT) return false;
+    const u32 sym = items[1].data2;
+    const node_t n = o->data1;
     Cell* ctx = context::TO_CTX(n);
-    Cell* word = context::get_word_at(ctx, static_cast<u32>(slot - context::values_of(ctx)));
+    if (!ctx->data2) return false;
+    Cell* values = context::on_stack_q(ctx) ? at<Cell>(ctx->data2) : reinterpret_cast<Cell*>(GET_BUFFER(ctx->data2)->head());
+    SeriesBuffer* wb = GET_BUFFER(hashtable::record(context::table_of(ctx))->block);
+    Cell* words = reinterpret_cast<Cell*>(wb->head());
+    const u32 count = wb->used_bytes() / sizeof(Cell);
+    i32 idx = -1;
+    if (count <= 16) {
+        for (u32 i = 0; i < count; i++) {
+            if (words[i].data2 == sym) {
+                idx = static_cast<i32>(i);
+                break;
+            }
+        }
+    }
+    if (idx < 0 && (idx = context::find_word(ctx, static_cast<i32>(sym), true)) < 0) return false;
+    f->slot = values + idx;
+    f->word = words + idx;
+    f->ctx = n;
+    return true;
+}
+
+}  // namespace
+
+bool store_object_field(const Cell* path, const Cell* value) {
+    Field f;
+    if (TYPE_OF(value) == TYPE_UNSET || !find_field(path, &f)) return false;
+    const Cell* owner = context::owner_of(f.ctx);
+    if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // `self` is the object itself, never set through a path.
-    if (symbol::resolve(static_cast<i32>(word->data2)) == symbol::resolve(words::self)) return false;
-    word->header |= context::WORD_CHANGED;
-    *slot = *value;
+    const i32 sym = static_cast<i32>(f.word->data2);
+    if (sym == words::self || hashtable::resolve_alias(sym) == hashtable::resolve_alias(words::self)) return false;
+    f.word->header |= context::WORD_CHANGED;
+    *f.slot = *value;
     return true;
 }
 
 Cell* object_field(const Cell* path, node_t* ctx_out) {
-    SeriesBuffer* pb = block::buffer_of(path);
-    const u32 head = series_head(path);
-    if (cell_count(pb) != head + 2) return nullptr;
-    const Cell* items = block::cells_of(pb) + head;
-    if (TYPE_OF(items) != TYPE_WORD || TYPE_OF(items + 1) != TYPE_WORD) return nullptr;
-    const Cell* o = peek_word(items);
-    if (!o || TYPE_OF(o) != TYPE_OBJECT) return nullptr;
-    const i32 sym = static_cast<i32>(items[1].data2);
-    const node_t n = o->data1;
-    Cell* ctx = context::TO_CTX(n);
-    Cell* values = context::values_of(ctx);
-    const i32 idx = values ? context::find_word(ctx, sym, true) : -1;
-    if (idx < 0) return nullptr;
-    *ctx_out = n;
-    return values + idx;
+    Field f;
+    if (!find_field(path, &f)) return nullptr;
+    *ctx_out = f.ctx;
+    return f.slot;
 }
 
 bool paren_operand(const Cell* paren, Cell* out) {

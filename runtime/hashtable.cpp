@@ -657,7 +657,6 @@ void remap_positions(node_t table, u32 lo, u32 hi, Map to) {
 
 }  // namespace
 
-Table* record(node_t table) { return T(table); }
 
 // ---- hashing -------------------------------------------------------------------
 

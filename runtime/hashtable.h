@@ -36,7 +36,7 @@ struct Table {
 static_assert(sizeof(Table) == 44);
 
 // The record of a table node. Re-read after any allocation.
-Table* record(node_t table);
+inline Table* record(node_t table) { return reinterpret_cast<Table*>(GET_BUFFER(table)->head()); }
 
 // Hashing. The seed is set once at start-up; any constant behaves the same.
 extern u32 seed;
