@@ -448,8 +448,10 @@ inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool s
                    ? simple_value(code_at(code, 0), pos + 1, live, &v, &stop)
                    : 0;
     if (next && store_object_field(&path, &v)) {
+        // A simple value ends where no operator follows, and nothing in it
+        // could have started a tracer: nothing for expression_end to do.
         push_value(&v, sub);
-        return expression_end(start, code, next, tail, prefix, sub);
+        return next;
     }
     if (pos + 1 >= live) return eval_full(code, pos, tail, {prefix, sub, false});
     Cell sp;
@@ -1171,8 +1173,10 @@ bool store_object_field(const Cell* path, const Cell* value) {
     const Cell* owner = context::owner_of(f.ctx);
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // `self` is the object itself, never set through a path.
+    // (A symbol's alias is fixed when it is interned, before any code runs.)
+    static const i32 self_alias = hashtable::resolve_alias(words::self);
     const i32 sym = static_cast<i32>(f.word->data2);
-    if (sym == words::self || hashtable::resolve_alias(sym) == hashtable::resolve_alias(words::self)) return false;
+    if (sym == words::self || hashtable::resolve_alias(sym) == self_alias) return false;
     f.word->header |= context::WORD_CHANGED;
     *f.slot = *value;
     return true;
