@@ -408,6 +408,14 @@ namespace {
     return true;
 }
 
+// Entering a lean call: an operand's expression step, then the call's own;
+// one stack check serves both (the same machine frame).
+[[gnu::always_inline]] inline void lean_enter(const LeanFrom& from) {
+    if (from.operand) budget::step();
+    machine_stack::check();
+    budget::step();
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -420,10 +428,7 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
 
-    // An operand's expression step; one stack check serves both (the same machine frame).
-    if (from.operand) budget::step();
-    machine_stack::check();
-    budget::step();
+    lean_enter(from);
     if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
     stack::push(fn);
     stack::mark_kind81(name);
@@ -479,10 +484,7 @@ namespace {
     const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, infix};
 
-    // An operand's expression step; one stack check serves both (the same machine frame).
-    if (from.operand) budget::step();
-    machine_stack::check();
-    budget::step();
+    lean_enter(from);
     if (!infix) stack::push(fn);
     stack::mark_kind82(name);
     // The left operand sits at the frame's first slot: below the top, so

@@ -259,8 +259,9 @@ void split_text() {
 // the pattern formed when text is searched for a value that is not text,
 // the extent of a match, then the first match changed or, with /all, every
 // match found as `find` finds it, the result built aside and put into the
-// series by one change so that the tail moves once. Arguments: the series,
-// the pattern, the new value, the /all and /case switches.
+// series by one change so that the tail moves once. Arguments: the series
+// (a tag comes as its text, so that its pieces take no angle brackets), the
+// pattern, the new value, the /all and /case switches.
 void replace_plain() {
     auto on = [](const Cell* c) { return !(TYPE_OF(c) == TYPE_NONE || (TYPE_OF(c) == TYPE_LOGIC && !c->data1)); };
     const bool all = on(arg(3)), case_ = on(arg(4));
@@ -301,12 +302,8 @@ void replace_plain() {
             make_cell(&none_yet, TYPE_NONE);
             make_cell(&zero, TYPE_INTEGER, 0, 0);
             *out = *actions::copy_dispatch(&source, &none_yet, &zero, false, nullptr);
-            // Text is gathered as string!: a tag's own pieces go in as they
-            // are, not formed again with angle brackets.
-            if (string::any_string_q(st)) set_type(out, TYPE_STRING);
         }
         Cell from = pos;
-        if (string::any_string_q(st)) set_type(&from, TYPE_STRING);
         actions::append_dispatch(out, &from, &hit, false, nullptr);
         actions::append_dispatch(out, &value, nullptr, false, nullptr);
         pos = hit;
@@ -314,7 +311,6 @@ void replace_plain() {
         series_head(&pos) = std::min(series_head(&hit) + many, length);
     }
     if (TYPE_OF(out) == TYPE_NONE) return;
-    if (string::any_string_q(st)) set_type(&pos, TYPE_STRING);
     actions::append_dispatch(out, &pos, nullptr, false, nullptr);
     Cell series = *arg(0), end = *arg(0), result = *out;
     series_head(&end) = GET_BUFFER(series_node(&end))->length();

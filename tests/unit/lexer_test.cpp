@@ -38,6 +38,16 @@ struct LexerTest : RuntimeTest {
 
     std::string type_name(const Cell* c) { return datatype::name_of(TYPE_OF(c)); }
 
+    // The text loaded, or null with a failure naming the lexer's message.
+    Cell* load_or_fail(const std::string& text) {
+        try {
+            return test::load(text);
+        } catch (Throw&) {
+            ADD_FAILURE() << text << ": " << test::last_syntax_message();
+            return nullptr;
+        }
+    }
+
     Cell* item(Cell* block, u32 i) {
         return reinterpret_cast<Cell*>(GET_BUFFER(series_node(block))->head()) + i;
     }
@@ -605,21 +615,13 @@ TEST_F(LexerTest, MoldedValuesLoadBackEqual) {
         stack::top = saved;
         std::string source = g.value(0);
         SCOPED_TRACE(source);
-        Cell* v = nullptr;
-        try {
-            v = test::load(source);
-        } catch (Throw&) {
-            FAIL() << source << ": " << test::last_syntax_message();
-        }
+        Cell* v = load_or_fail(source);
+        ASSERT_NE(v, nullptr);
         ASSERT_EQ(count(v), 1u);
         Cell original = *item(v, 0);
         std::string text = test::mold(&original, true);
-        Cell* w = nullptr;
-        try {
-            w = test::load(text);
-        } catch (Throw&) {
-            FAIL() << text << ": " << test::last_syntax_message();
-        }
+        Cell* w = load_or_fail(text);
+        ASSERT_NE(w, nullptr);
         ASSERT_EQ(count(w), 1u) << text;
         Cell back = *item(w, 0);
         EXPECT_EQ(TYPE_OF(&back), TYPE_OF(&original)) << text;
@@ -666,12 +668,8 @@ TEST_F(LexerTest, PercentsWithExponentsRoundTripBitForBit) {
     };
     for (const Text& t : texts) {
         stack::top = saved;
-        Cell* w = nullptr;
-        try {
-            w = test::load(t.source);
-        } catch (Throw&) {
-            FAIL() << t.source << ": " << test::last_syntax_message();
-        }
+        Cell* w = load_or_fail(t.source);
+        ASSERT_NE(w, nullptr);
         ASSERT_EQ(TYPE_OF(item(w, 0)), TYPE_PERCENT) << t.source;
         EXPECT_EQ(cell_float(item(w, 0)), t.value) << t.source;
     }
@@ -688,12 +686,8 @@ TEST_F(LexerTest, PercentsWithExponentsRoundTripBitForBit) {
         make_cell(&p, TYPE_PERCENT);
         set_cell_float(&p, d);
         std::string text = test::mold(&p, true);
-        Cell* w = nullptr;
-        try {
-            w = test::load(text);
-        } catch (Throw&) {
-            FAIL() << text << ": " << test::last_syntax_message();
-        }
+        Cell* w = load_or_fail(text);
+        ASSERT_NE(w, nullptr);
         ASSERT_EQ(count(w), 1u) << text;
         ASSERT_EQ(TYPE_OF(item(w, 0)), TYPE_PERCENT) << text;
         double back = cell_float(item(w, 0));
