@@ -131,7 +131,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     // A word, or an object's field (see object_field), holding a value.
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
-    if (!v || !plain_value_q(TYPE_OF(v))) return 0;
+    if (!v || !held_value_q(TYPE_OF(v))) return 0;
     *out = *v;
     return pos + 1;
 }
