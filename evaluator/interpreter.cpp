@@ -1223,11 +1223,12 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     const u32 tail = cell_count(b);
     if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return BlockShape::OTHER;
     const Cell* cells = block::cells_of(b);
-    if (TYPE_OF(cells + head) == TYPE_WORD) {
+    // A conditional's call ends with its (last) branch: the first word is
+    // looked up only then.
+    if (TYPE_OF(cells + head) == TYPE_WORD && TYPE_OF(cells + tail - 1) == TYPE_BLOCK) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        // A conditional's call ends with its (last) branch.
-        if (TYPE_OF(fn) == TYPE_NATIVE && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)
+        if (TYPE_OF(fn) == TYPE_NATIVE)
             return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
