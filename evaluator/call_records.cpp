@@ -70,7 +70,7 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
         u32 index = native::entry_of(fn);
         u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
         bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
-                  (r->type_bits[0] & PLAIN_TYPES) == PLAIN_TYPES;
+                  (r->type_bits[0] & HELD_TYPES) == HELD_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
         r->conditional = ok;
     }

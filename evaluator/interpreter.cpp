@@ -507,7 +507,7 @@ inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool s
         } else if (t == TYPE_SET_PATH) {
             return set_path_expression(c, code, pos, tail, prefix, sub);
         }
-        if (plain_value_q(t) && stack::top + 1 < stack::end) {
+        if ((v == c ? plain_value_q(t) : held_value_q(t)) && stack::top + 1 < stack::end) {
             u32 next = pos + 1;
             // The common case: no operator can follow.
             if (prefix || next >= tail || TYPE_OF(cells + next) != TYPE_WORD) {
@@ -883,8 +883,9 @@ namespace {
     if (head + 1 == tail) {
         // One value (a literal or a word holding one), the most common
         // branch: read here, without simple_value's operator step.
-        if (TYPE_OF(c) == TYPE_WORD && !(c = peek_known(c, k.args))) return false;
-        if (!plain_value_q(TYPE_OF(c))) return false;
+        if (TYPE_OF(c) == TYPE_WORD ? !(c = peek_known(c, k.args)) || !held_value_q(TYPE_OF(c))
+                                    : !plain_value_q(TYPE_OF(c)))
+            return false;
         *out = *c;
         return true;
     }
@@ -1566,6 +1567,7 @@ void init() {
     user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
+    error_pender = frames::pend_raised;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     init_tracer();

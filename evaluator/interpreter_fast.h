@@ -180,6 +180,18 @@ inline constexpr u64 PLAIN_TYPES = 1ull << TYPE_NONE | 1ull << TYPE_LOGIC | 1ull
 static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG < 64);
 [[gnu::always_inline]] inline bool plain_value_q(u32 t) { return t < 64 && (PLAIN_TYPES >> t & 1); }
 
+// Values that a word, or an object's field read through a path, gives as
+// they are: every value but unset (an error), the functions and operators
+// (called) and the internal ids. Wider than PLAIN_TYPES, which also says
+// what a cell of code gives as it is (a word, path or paren there does not).
+inline constexpr u64 HELD_TYPES = ((1ull << TYPE_TOTAL_COUNT) - 1) &
+                                  ~(1ull << TYPE_NONE_ID | 1ull << TYPE_UNSET | 1ull << TYPE_SYMBOL_ID |
+                                    1ull << TYPE_CONTEXT_ID | 1ull << TYPE_NATIVE | 1ull << TYPE_ACTION |
+                                    1ull << TYPE_OP | 1ull << TYPE_FUNCTION | 1ull << TYPE_ROUTINE |
+                                    1ull << TYPE_TRIPLE_ID | 1ull << TYPE_SERIES_ID);
+static_assert((HELD_TYPES & PLAIN_TYPES) == PLAIN_TYPES && TYPE_TOTAL_COUNT < 64);
+[[gnu::always_inline]] inline bool held_value_q(u32 t) { return t < 64 && (HELD_TYPES >> t & 1); }
+
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)
 // that fast_compute does, each right operand a simple one (simple_operand),
 // applied to `v` in place where operator_room_q allows; nothing here can
@@ -253,7 +265,7 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     if (TYPE_OF(c) == TYPE_WORD) {
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
-        if (!plain_value_q(TYPE_OF(c))) {
+        if (!held_value_q(TYPE_OF(c))) {
             if (!builtin_q(TYPE_OF(c)) || !k.calls || fast_op_for(TYPE_OF(c), native::entry_of(c)) == FAST_NONE)
                 return 0;
             *stop = 0;
@@ -261,9 +273,10 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
         }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;
-        if (!(c = object_field(c, &ctx))) return 0;
+        if (!(c = object_field(c, &ctx)) || !held_value_q(TYPE_OF(c))) return 0;
+    } else if (!plain_value_q(TYPE_OF(c))) {
+        return 0;
     }
-    if (!plain_value_q(TYPE_OF(c))) return 0;
     Cell v = *c;
     u32 s = 0;
     u32 next = infix_simple(cells, pos + 1, tail, &v, &s, k.room);

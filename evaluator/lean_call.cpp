@@ -131,7 +131,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     // A word, or an object's field (see object_field), holding a value.
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
-    if (!v || !plain_value_q(TYPE_OF(v))) return 0;
+    if (!v || !held_value_q(TYPE_OF(v))) return 0;
     *out = *v;
     return pos + 1;
 }
@@ -536,6 +536,16 @@ namespace {
                 // Its expressions run in place; a tracer sees the native's own walk.
                 if (fast_paths_on()) any_all(index == natives::N_ALL);
                 else call_builtin(TYPE_NATIVE, index, refs);
+                break;
+            // The exits directly, as their entries make them (arguments
+            // checked already): each costs about a call.
+            case natives::N_RETURN:
+            case natives::N_EXIT:
+                stack::throw_exit(index == natives::N_RETURN, false);
+                break;
+            case natives::N_BREAK:
+            case natives::N_CONTINUE:
+                stack::throw_break(refs[0] >= 0, index == natives::N_CONTINUE);
                 break;
             default:
                 call_builtin(TYPE_NATIVE, index, refs);
