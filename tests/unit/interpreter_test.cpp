@@ -13,6 +13,7 @@
 #include "evaluator/fastpath.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/interpreter_detail.h"
 #include "load_helper.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -328,6 +329,21 @@ TEST_F(InterpreterTest, EvaluatesTheBasicForms) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(run(c.code), c.result);
+    }
+}
+
+// The boot's `if` and `either` are read as conditionals by the fast tier
+// (no frames where the branch is simple): their condition takes every value
+// a word can hold and give as it is.
+TEST_F(InterpreterTest, BootConditionalsAreReadWithoutTheirFrames) {
+    // Their first calls build the argument caches the call records come from.
+    EXPECT_EQ(run("if true [1] either true [1] [2]"), "1");
+    for (const char* name : {":if", ":either"}) {
+        SCOPED_TRACE(name);
+        run(name);
+        Cell fn = *stack::arguments;
+        ASSERT_EQ(TYPE_OF(&fn), TYPE_NATIVE);
+        EXPECT_TRUE(interpreter::conditional_native(&fn));
     }
 }
 
