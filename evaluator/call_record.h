@@ -59,8 +59,9 @@ extern CallRecord action_records[BUILTIN_RECORDS];
 extern CallRecord function_records[FUNCTION_RECORDS];
 
 [[gnu::always_inline]] inline CallRecord* record_slot(const Cell* fn, u32 type) {
-    if (type == TYPE_FUNCTION || type == TYPE_ROUTINE)
-        return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    // One test for both kinds keyed by node: function! and routine! come after native! and action!.
+    static_assert(TYPE_NATIVE < TYPE_FUNCTION && TYPE_ACTION < TYPE_FUNCTION && TYPE_FUNCTION < TYPE_ROUTINE);
+    if (type > TYPE_ACTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
     u32 index = native::entry_of(fn);
     if (index >= BUILTIN_RECORDS) return nullptr;
     return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];

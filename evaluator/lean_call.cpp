@@ -585,8 +585,7 @@ namespace {
                                              const LeanFrom& from) {
     u32 type = TYPE_OF(fn);
     if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
-    if (type == TYPE_ROUTINE) return lean_routine_call(fn, name, code, pos_io, tail, sub, from);
-    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return type == TYPE_ROUTINE && lean_routine_call(fn, name, code, pos_io, tail, sub, from);
     if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
     return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
