@@ -665,6 +665,10 @@ int sort_call(const SortSpec& spec, const Cell* a, const Cell* b) {
 }
 
 i32 sort_cells(const Cell* a, const Cell* b, i32 op) {
+    // Two strings, the commonest text keys, are ordered without the action
+    // dispatch and the copies: the comparison neither allocates nor writes.
+    if (TYPE_OF(a) == TYPE_STRING && TYPE_OF(b) == TYPE_STRING)
+        return string::equal_q(const_cast<Cell*>(a), const_cast<Cell*>(b), op, false);
     i32 r = compare_cells(a, b, op);
     if (r == -2) {
         u32 ta = TYPE_OF(a), tb = TYPE_OF(b);
@@ -685,6 +689,56 @@ int sort_compare(const void* pa, const void* pb, uintptr_t ctx, uintptr_t) {
         if (r) return r;
     }
     return 0;
+}
+
+// A string sorted by key: its first code points packed in one word, so that
+// most comparisons read neither its cell nor its buffer.
+struct TextKey {
+    u64 prefix;
+    u32 index;  // in the unsorted values
+    u32 state;  // string::sort_prefix's
+};
+static_assert(sizeof(TextKey) == 16);
+
+struct TextKeys {
+    const Cell* values;
+    i32 op;
+    bool reverse;
+};
+
+int text_key_compare(const void* pa, const void* pb, uintptr_t ctx, uintptr_t) {
+    const TextKeys& keys = *reinterpret_cast<const TextKeys*>(ctx);
+    const TextKey* a = static_cast<const TextKey*>(pa);
+    const TextKey* b = static_cast<const TextKey*>(pb);
+    if (keys.reverse) std::swap(a, b);
+    if (a->state != string::PREFIX_NONE && b->state != string::PREFIX_NONE) {
+        if (a->prefix != b->prefix) return a->prefix < b->prefix ? -1 : 1;
+        if (a->state < string::PREFIX_PART && b->state < string::PREFIX_PART)
+            return a->state < b->state ? -1 : a->state > b->state ? 1 : 0;
+    }
+    return string::equal_q(const_cast<Cell*>(keys.values + a->index), const_cast<Cell*>(keys.values + b->index),
+                           keys.op, false);
+}
+
+// Sorts n strings by key (the same comparisons' outcomes as sort_compare,
+// so the same order, equal values included); false when some value is no
+// string.
+bool sort_texts(Cell* values, u32 n, const SortSpec& spec, bool stable) {
+    for (u32 i = 0; i < n; i++)
+        if (TYPE_OF(values + i) != TYPE_STRING) return false;
+    std::vector<TextKey> keys(n);
+    for (u32 i = 0; i < n; i++) {
+        keys[i].index = i;
+        keys[i].prefix = string::sort_prefix(values + i, spec.op == COMP_CASE_SORT, &keys[i].state);
+    }
+    TextKeys ctx{values, spec.op, spec.reverse};
+    auto c = reinterpret_cast<uintptr_t>(&ctx);
+    if (stable) sort::mergesort(keys.data(), n, sizeof(TextKey), c, 0, text_key_compare);
+    else sort::qsort(keys.data(), n, sizeof(TextKey), c, 0, text_key_compare);
+    std::vector<Cell> sorted(n);
+    for (u32 i = 0; i < n; i++) sorted[i] = values[keys[i].index];
+    std::memcpy(values, sorted.data(), u64(n) * sizeof(Cell));
+    return true;
 }
 
 }  // namespace
@@ -741,8 +795,10 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     std::vector<Cell> tmp(cells_of(buffer_of(blk)) + start, cells_of(buffer_of(blk)) + start + n);
     u32 count = n / spec.size;
     u32 bytes = spec.size * sizeof(Cell);
-    if (stable) sort::mergesort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
-    else sort::qsort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
+    if (spec.fn || spec.size != 1 || !sort_texts(tmp.data(), count, spec, stable)) {
+        if (stable) sort::mergesort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
+        else sort::qsort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
+    }
     if (keep && (buffer_of(blk)->length() != total ||
                  std::memcmp(cells_of(buffer_of(blk)) + start, cells_of(GET_BUFFER(keep)), u64(n) * sizeof(Cell)))) {
         stack::top = base;

@@ -150,9 +150,17 @@ Cell* do_math(i32 op) {
     Cell* right = left + 1;
     switch (TYPE_OF(right)) {
         case TYPE_INTEGER:
-        case TYPE_CHAR:
-            do_math_op(get(left), get(right), op, left);
+        case TYPE_CHAR: {
+            // The action's own errors go back pending: a zero divisor in a
+            // loop under try costs a few returns, not an unwinder's walk.
+            i32 a = get(left), b = get(right);
+            if (op == OP_DIV || op == OP_REM) [[unlikely]] {
+                if (b == 0) return fire_pending("math", "zero-divide"), nullptr;
+                if (a == INT_MIN && b == -1) return fire_pending("math", "overflow"), nullptr;
+            }
+            do_math_op(a, b, op, left);
             return left;
+        }
         case TYPE_MONEY:
             return money::do_math(op);
         case TYPE_FLOAT:

@@ -437,11 +437,13 @@ bool match_c_string_q(Cell* str, const char* text) {
 }
 
 i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
-    bool same_place = series_node(a) == series_node(b) && series_head(a) == series_head(b) &&
-                      TYPE_OF(a) != TYPE_SYMBOL_ID && TYPE_OF(b) != TYPE_SYMBOL_ID;
-    if (op == COMP_SAME) return same_place ? 0 : -1;
     bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
-    if (equality && same_place) return 0;
+    if (op == COMP_SAME || equality) {
+        bool same_place = series_node(a) == series_node(b) && series_head(a) == series_head(b) &&
+                          TYPE_OF(a) != TYPE_SYMBOL_ID && TYPE_OF(b) != TYPE_SYMBOL_ID;
+        if (op == COMP_SAME) return same_place ? 0 : -1;
+        if (same_place) return 0;
+    }
     Cell sa = *a, sb = *b;
     if (TYPE_OF(&sa) == TYPE_SYMBOL_ID) symbol_as_string(a, &sa);
     if (TYPE_OF(&sb) == TYPE_SYMBOL_ID) symbol_as_string(b, &sb);
@@ -491,6 +493,28 @@ i32 equal_q(Cell* a, Cell* b, i32 op, bool match) {
     }
     if (ca == cb && !match) return la > lb ? 1 : la == lb ? 0 : -1;
     return ca > cb ? 1 : ca == cb ? 0 : -1;
+}
+
+u64 sort_prefix(const Cell* str, bool case_, u32* state) {
+    SeriesBuffer* b = GET_BUFFER(series_node(str));
+    u32 unit = buffer_unit(b);
+    u32 total = b->used_bytes() >> (unit >> 1);
+    u32 head = std::min(series_head(str), total);
+    u32 len = total - head;
+    const u8* p = b->head() + u64(head) * unit;
+    u32 n = len < 8 ? len : 8;
+    u64 key = 0;
+    for (u32 i = 0; i < n; i++) {
+        u32 c = unit == 1 ? p[i] : get_char(p + u64(i) * unit, unit);
+        if (!case_) c = unit == 1 ? fold_narrow(c) : fold(c);
+        if (c > 0xFF) {
+            *state = PREFIX_NONE;
+            return 0;
+        }
+        key |= u64(c) << (56 - 8 * i);
+    }
+    *state = len <= 8 ? len : PREFIX_PART;
+    return key;
 }
 
 bool match_tag_q(Cell* str, Cell* tag) {
@@ -1184,9 +1208,8 @@ constexpr i64 NOT_NARROW = -2;
 i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_case) {
     SeriesBuffer* b = GET_BUFFER(series_node(series));
     if (b->unit() != 1) return NOT_NARROW;
-    const u8* t = b->head();
     const u8* p;
-    u32 first, n;
+    u32 n;
     u8 one;
     if (m.kind == Matcher::CHAR) {
         if (m.cp > 0xFF) return NOT_NARROW;
@@ -1201,7 +1224,13 @@ i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_cas
     } else {
         return NOT_NARROW;
     }
-    first = p[0];
+    return find_narrow(b->head(), from, end, p, n, fold_case);
+}
+
+}  // namespace
+
+i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case) {
+    u32 first = p[0];
     u32 folded = fold_narrow(first);
     // A first character that folds as itself only (no letter) is found by memchr.
     bool plain = !fold_case || (folded == first && (first < 0x80 ? !(first - 'A' < 26) : false));
@@ -1222,8 +1251,6 @@ i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_cas
     }
     return -1;
 }
-
-}  // namespace
 
 Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
            bool last, bool reverse, bool tail, bool match) {

@@ -111,6 +111,10 @@ void concatenate_utf8(Cell* target, const char* text, u32 n);
 
 // ---- Searching and comparison ---------------------------------------------------
 
+// The first position from `from` where n bytes of p occur in t before `end`,
+// or -1: the forward search of one-byte text by one-byte text, with letter
+// case folded as find folds it unless fold_case is off.
+i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case);
 // Index relative to the head of the first occurrence of cp, or -1.
 i32 find_char(Cell* str, u32 cp);
 // True when cp occurs at the head or at every step-th code point after it;
@@ -120,6 +124,15 @@ bool match_c_string_q(Cell* str, const char* text);
 // Compares two strings (or symbols) with a comparison operator; with `match`
 // only the second string's length is compared (a prefix test). Answers -1, 0, 1.
 i32 equal_q(Cell* a, Cell* b, i32 op, bool match);
+// The first eight code points of a string from its head as a sort key:
+// one byte each (folded as the sort folds letter case unless case_), the
+// first in the top byte, zeros after a shorter text. *state: the length
+// when the whole text is in the key, PREFIX_PART when only its start is,
+// PREFIX_NONE when a code point does not fit a byte. Keys that differ order
+// their texts as equal_q does; equal keys of whole texts order by length.
+constexpr u32 PREFIX_PART = 9;
+constexpr u32 PREFIX_NONE = 10;
+u64 sort_prefix(const Cell* str, bool case_, u32* state);
 // Does the string at its head start with the value (char!, any-string, tag!)?
 bool match_q(Cell* str, Cell* value, i32 op);
 bool match_bitset_q(Cell* str, Cell* bitset);

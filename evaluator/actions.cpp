@@ -185,7 +185,12 @@ Cell* write_dispatch(Cell* destination, Cell* data, bool binary, bool lines, boo
                                                   as);
 }
 
-void dispatch_stack(u32 slot) { result(slot_of<Stack>(A0(), slot)()); }
+void dispatch_stack(u32 slot) {
+    Cell* r = slot_of<Stack>(A0(), slot)();
+    // An error the action raised pending: the stacks are its guard's now.
+    if (stack::pending) [[unlikely]] return;
+    result(r);
+}
 
 action_fn::EvalPath get_path_action(const Cell* value, u32 slot, Cell* element, Cell* path, Cell* parent) {
     ActionFn fn = get_action_ptr_from(TYPE_OF(value), value, slot);

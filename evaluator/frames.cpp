@@ -187,10 +187,12 @@ void note_error_frames(Cell* error) {
     make_cell(field, TYPE_INTEGER, 0, static_cast<u32>(frame_top - frame_base));
 }
 
-// The error raiser that fire calls once the evaluator is up: builds the
-// error value when errors can be built and throws it to its guard frame.
-[[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                       const Cell* arg3) {
+namespace {
+
+// The work of both raisers: builds the error category/id as a value, when
+// errors can be built, tells the tracer, and unwinds the frames above its
+// guard. False when it could not be built: it must then be thrown bare.
+bool raise_built(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     // Building the error may itself fail (no memory, a full stack): the inner
     // failure only unwinds the building, and the outer error is thrown bare.
     static bool building = false;
@@ -225,13 +227,26 @@ void note_error_frames(Cell* error) {
     system_record.thrown = THROW_ERROR;
     // A built error travels to its guard frame: the frames above it unwind
     // and the error is noted with where it happened.
+    if (TYPE_OF(&error::thrown) != TYPE_ERROR || !bottom) return false;
+    Cell err = error::thrown;
+    unwind_to_guard(&err);
+    return true;
+}
+
+}  // namespace
+
+// The error raiser that fire calls once the evaluator is up.
+[[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                       const Cell* arg3) {
+    raise_built(category, id, arg1, arg2, arg3);
     // Thrown from this frame, not through throw_error's: each frame the
     // unwinder crosses costs it two walks.
-    if (TYPE_OF(&error::thrown) == TYPE_ERROR && bottom) {
-        Cell err = error::thrown;
-        unwind_to_guard(&err);
-    }
     throw Throw{THROW_ERROR};
+}
+
+void pend_raised(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    if (!raise_built(category, id, arg1, arg2, arg3)) throw Throw{THROW_ERROR};
+    stack::pending = THROW_ERROR;
 }
 
 }  // namespace zav::frames

@@ -31,6 +31,10 @@ Cell* take_thrown_error(Cell* out);
 [[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
                               const Cell* arg3);
 
+// What fire_pending calls (registered at start-up): the same, but the error
+// is left pending (stack::pending) and the raiser returns.
+void pend_raised(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+
 // Frame walks. Frames named <body> or <anon> are not user calls and are skipped.
 Cell* get_call_name(Cell* out);
 void collect_calls(Cell* block);

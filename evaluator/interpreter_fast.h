@@ -182,16 +182,16 @@ static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG <
 
 // Values that a word, or an object's field read through a path, gives as
 // they are: every value but unset (an error), the functions and operators
-// (called), the internal ids and the ids after the last datatype (no value
-// has them, and any-type! leaves them out). Wider than PLAIN_TYPES, which
-// also says what a cell of code gives as it is (a word, path or paren there
-// does not).
+// (called) and the internal ids. Wider than PLAIN_TYPES, which also says
+// what a cell of code gives as it is (a word, path or paren there does not).
+// Only the ids of datatypes that exist: a conditional's record asks its
+// condition's typeset for every one of them (see make_record).
 inline constexpr u64 HELD_TYPES = ((1ull << (TYPE_EVENT + 1)) - 1) &
                                   ~(1ull << TYPE_NONE_ID | 1ull << TYPE_UNSET | 1ull << TYPE_SYMBOL_ID |
                                     1ull << TYPE_CONTEXT_ID | 1ull << TYPE_NATIVE | 1ull << TYPE_ACTION |
                                     1ull << TYPE_OP | 1ull << TYPE_FUNCTION | 1ull << TYPE_ROUTINE |
                                     1ull << TYPE_TRIPLE_ID | 1ull << TYPE_SERIES_ID);
-static_assert((HELD_TYPES & PLAIN_TYPES) == PLAIN_TYPES && TYPE_EVENT < 64);
+static_assert((HELD_TYPES & PLAIN_TYPES) == PLAIN_TYPES && TYPE_TOTAL_COUNT < 64);
 [[gnu::always_inline]] inline bool held_value_q(u32 t) { return t < 64 && (HELD_TYPES >> t & 1); }
 
 // The number operators after a plain value `v` (at `next` - 1 in `cells`)

@@ -565,6 +565,16 @@ namespace {
                 if (fast_paths_on()) any_all(index == natives::N_ALL);
                 else call_builtin(TYPE_NATIVE, index, refs);
                 break;
+            // The exits directly, as their entries make them (arguments
+            // checked already): each costs about a call.
+            case natives::N_RETURN:
+            case natives::N_EXIT:
+                stack::throw_exit(index == natives::N_RETURN, false);
+                break;
+            case natives::N_BREAK:
+            case natives::N_CONTINUE:
+                stack::throw_break(refs[0] >= 0, index == natives::N_CONTINUE);
+                break;
             default:
                 call_builtin(TYPE_NATIVE, index, refs);
         }

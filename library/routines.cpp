@@ -226,17 +226,49 @@ void count_chars() {
 // text ends with one). Delimiters are found as parse's `to` finds them in
 // text, letter case ignored, and a piece is a copy of the text's own type.
 void split_text() {
-    Cell* out = block::push_only_star(8);
     u32 len = string::zs_abs_length_q(arg(0));
     u32 pos = series_head(arg(0));
     u32 skip = 1;
     if (TYPE_OF(arg(1)) == TYPE_STRING) skip = string::zs_abs_length_q(arg(1)) - series_head(arg(1));
+    // One-byte text split at one-byte text or a character below 256: the
+    // delimiter found by the byte search that find uses, without its set-up.
+    u8 one = 0;
+    u32 dn = 0;
+    if (GET_BUFFER(series_node(arg(0)))->unit() == 1) {
+        if (TYPE_OF(arg(1)) == TYPE_CHAR && arg(1)->data2 < 256) {
+            one = static_cast<u8>(arg(1)->data2);
+            dn = 1;
+        } else if (TYPE_OF(arg(1)) == TYPE_STRING && skip > 0 && GET_BUFFER(series_node(arg(1)))->unit() == 1) {
+            dn = skip;
+            one = *(GET_BUFFER(series_node(arg(1)))->head() + series_head(arg(1)));
+        }
+    }
+    // Pieces allocate: a longer delimiter's buffer is found again each time.
+    auto delimiter = [&]() {
+        return dn == 1 ? &one : GET_BUFFER(series_node(arg(1)))->head() + series_head(arg(1));
+    };
+    // A delimiter byte that no letter case can change (the commonest: a
+    // blank, a comma, a line end) is counted first, so that the block is
+    // made once at its size.
+    u32 pieces = 8;
+    if (dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26 && pos < len) {
+        const u8* text = GET_BUFFER(series_node(arg(0)))->head();
+        pieces = 1 + static_cast<u32>(std::count(text + pos, text + len, one));
+    }
+    Cell* out = block::push_only_star(pieces);
     collector::GuardedCell piece;
     auto keep = [&](u32 from, u32 n) {
         piece.value = Cell{arg(0)->header, 0, copy_series_part(series_node(arg(0)), from, n), 0};
         block::zs_append(out, &piece.value);
     };
-    while (pos < len) {
+    while (pos < len && dn) {
+        const u8* text = GET_BUFFER(series_node(arg(0)))->head();
+        i64 hit = string::find_narrow(text, pos, len, delimiter(), dn, true);
+        if (hit < 0) break;
+        keep(pos, static_cast<u32>(hit) - pos);
+        pos = static_cast<u32>(hit) + skip;
+    }
+    while (pos < len && !dn) {
         Cell probe = *arg(0), what = *arg(1), part;
         series_head(&probe) = pos;
         make_cell(&part, TYPE_INTEGER, 0, len - pos);

@@ -18,6 +18,14 @@ void (*error_raiser)(const char* category, const char* id, const Cell* arg1, con
     rt::throw_value(THROW_ERROR);
 }
 
+void (*error_pender)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                     const Cell* arg3) = nullptr;
+
+void fire_pending(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    if (!error_pender) fire(category, id, arg1, arg2, arg3);
+    error_pender(category, id, arg1, arg2, arg3);
+}
+
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec) {
     fire("script", "bad-make-arg", value, spec);
 }

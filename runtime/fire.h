@@ -23,6 +23,16 @@ extern void (*error_raiser)(const char* category, const char* id, const Cell* ar
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// As fire, for a raise point whose callers all return at once to the
+// evaluator, each checking stack::pending as its callee returns: the error
+// goes back as a pending exit, a few returns where a C++ throw costs the
+// unwinder a walk over every frame. Where the evaluator cannot take it so
+// (not up yet, the error not buildable) it throws as fire does.
+extern void (*error_pender)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                            const Cell* arg3);
+void fire_pending(const char* category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+                  const Cell* arg3 = nullptr);
+
 // script/bad-make-arg ("cannot MAKE" value "from:" spec).
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec);
 

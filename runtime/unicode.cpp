@@ -9,11 +9,7 @@
 
 namespace zav::unicode {
 
-u32 buffer_unit(const SeriesBuffer* buf) {
-    u32 unit = GET_UNIT(buf);
-    if (unit != 1 && unit != 2 && unit != 4) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    return unit;
-}
+void bad_unit() { rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address()); }
 
 namespace {
 

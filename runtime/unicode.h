@@ -18,8 +18,14 @@ namespace zav::unicode {
 // ---- Code units --------------------------------------------------------------
 
 // The unit of a string buffer (1, 2 or 4). Any other unit is an internal
-// fault and ends the process with runtime error 101.
-u32 buffer_unit(const SeriesBuffer* buf);
+// fault and ends the process with runtime error 101. Inline: text natives
+// ask it on every call, and it is the first touch of the buffer.
+[[noreturn]] void bad_unit();
+inline u32 buffer_unit(const SeriesBuffer* buf) {
+    u32 unit = GET_UNIT(buf);
+    if (unit != 1 && unit != 2 && unit != 4) [[unlikely]] bad_unit();
+    return unit;
+}
 
 // Code point stored at p in a buffer of the given unit, and the store.
 inline u32 get_char(const u8* p, u32 unit) {

@@ -105,6 +105,15 @@ inline std::string text_of(const Cell* str) {
     return std::string(reinterpret_cast<char*>(p), static_cast<size_t>(len));
 }
 
+// An error f left pending (raised by fire_pending) rather than threw:
+// taken, as a guard frame takes it.
+inline bool took_pending_error() {
+    if (stack::pending != THROW_ERROR) return false;
+    stack::pending = 0;
+    cycles::reset();
+    return true;
+}
+
 // "category/id" of the language error that f raises, or "" when it returns.
 // The cycle guard is cleared after an error; other throws pass on.
 inline std::string error_of(const std::function<void()>& f) {
@@ -115,6 +124,7 @@ inline std::string error_of(const std::function<void()>& f) {
         cycles::reset();
         return std::string(error::last.category) + "/" + error::last.id;
     }
+    if (took_pending_error()) return std::string(error::last.category) + "/" + error::last.id;
     return "";
 }
 
@@ -127,6 +137,7 @@ inline std::string error_id_of(const std::function<void()>& f) {
         cycles::reset();
         return error::last.id;
     }
+    if (took_pending_error()) return error::last.id;
     return "";
 }
 
@@ -141,6 +152,12 @@ inline std::string error_in_call(const std::function<void()>& f) {
     } catch (Throw& t) {
         if (t.value != THROW_ERROR) throw;
         cycles::reset();
+        stack::top = top;
+        stack::arguments = args;
+        stack::frame_top = frames;
+        return std::string(error::last.category) + "/" + error::last.id;
+    }
+    if (took_pending_error()) {
         stack::top = top;
         stack::arguments = args;
         stack::frame_top = frames;
