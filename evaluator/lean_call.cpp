@@ -788,6 +788,18 @@ namespace {
                                                                            u32 tail, bool sub, OperatorReach reach) {
     Cell* start = stack::top;
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
+    // The operand's kind first: most operands here are calls of natives and
+    // actions (`s + select m k`), which this path does not make.
+    const Cell* c = view.cells + stop + 1;
+    const Cell* called = nullptr;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        called = peek_word(c);
+        if (!called || (TYPE_OF(called) != TYPE_FUNCTION &&
+                        (TYPE_OF(called) != TYPE_ACTION || native::entry_of(called) != ACT_LENGTH_Q)))
+            return {};
+    } else if (TYPE_OF(c) != TYPE_PATH) {
+        return {};
+    }
     const Cell* ow = view.cells + stop;
     const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
     FastOp kind;
@@ -799,15 +811,12 @@ namespace {
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
     // refinements that take no arguments, or length? by word.
-    const Cell* c = view.cells + stop + 1;
     Cell fn;
     u64 named = 0;
     const CallRecord* rec;
-    if (TYPE_OF(c) == TYPE_WORD) {
-        const Cell* v = peek_word(c);
-        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, v);
-        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
-        fn = *v;
+    if (called) {
+        if (TYPE_OF(called) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, called);
+        fn = *called;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;
