@@ -281,8 +281,10 @@ namespace {
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
     Cell* start = stack::top;
-    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
-        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+    // Most natives called by word are no conditional: turned away first.
+    const u32 index = native::entry_of(fn);
+    if ((index != natives::N_EITHER && index != natives::N_IF) || !fast_paths_on() ||
+        start + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return false;
     CodeView view;
     view.read(code, tail);
