@@ -184,16 +184,18 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
 [[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
     // Only an odd count of cells can be one simple expression, and only a
     // block led by a word and ended by a block a conditional; a word alone
-    // that calls (`break`, `exit`) is neither: any such branch is turned
-    // away here, without the call.
+    // that calls (`break`, `exit`) is neither, nor is a block led by a
+    // set-word: any such branch is turned away here, without the call.
     const SeriesBuffer* b = block::buffer_of(code);
     const u32 head = series_head(code);
     const u32 tail = cell_count(b);
     if (head >= tail) return false;
     const Cell* cells = block::cells_of(b);
-    if (!((tail - head) & 1) && !(TYPE_OF(cells + head) == TYPE_WORD && TYPE_OF(cells + tail - 1) == TYPE_BLOCK))
+    const u32 first = TYPE_OF(cells + head);
+    if (first == TYPE_SET_WORD || first == TYPE_SET_PATH ||
+        (!((tail - head) & 1) && !(first == TYPE_WORD && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)))
         return false;
-    if (tail - head == 1 && TYPE_OF(cells + head) == TYPE_WORD) {
+    if (tail - head == 1 && first == TYPE_WORD) {
         const Cell* v = context::peek_slot(cells + head);
         if (v && function_type_q(TYPE_OF(v))) return false;
     }
