@@ -657,7 +657,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             Cell v = *word_value(&value);
             switch (TYPE_OF(&v)) {
                 case TYPE_UNSET:
-                    fire("script", "no-value", &value);
+                    // Pending: the callers return at once.
+                    fire_pending("script", "no-value", &value);
+                    return next;
                 case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
                 case TYPE_NATIVE:
