@@ -4,6 +4,7 @@
 #include "datatypes/ownership.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -1229,24 +1230,46 @@ i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_cas
 
 }  // namespace
 
+namespace {
+
+// fold_narrow of every byte, read by the searches' inner loops.
+const u16* narrow_folds() {
+    static const std::array<u16, 256> table = [] {
+        std::array<u16, 256> t{};
+        for (u32 c = 0; c < 256; c++) t[c] = static_cast<u16>(fold_narrow(c));
+        return t;
+    }();
+    return table.data();
+}
+
+}  // namespace
+
 i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case) {
     u32 first = p[0];
-    u32 folded = fold_narrow(first);
+    const i64 last = end - n;
     // A first character that folds as itself only (no letter) is found by memchr.
-    bool plain = !fold_case || (folded == first && (first < 0x80 ? !(first - 'A' < 26) : false));
-    for (i64 pos = from; pos + n <= end; pos++) {
-        if (plain) {
-            const void* hit = std::memchr(t + pos, static_cast<int>(first), static_cast<size_t>(end - n + 1 - pos));
+    if (!fold_case || (first < 0x80 && u32((first | 0x20) - 'a') >= 26)) {
+        for (i64 pos = from; pos <= last; pos++) {
+            const void* hit = std::memchr(t + pos, static_cast<int>(first), static_cast<size_t>(last + 1 - pos));
             if (!hit) return -1;
             pos = static_cast<const u8*>(hit) - t;
-        } else if (t[pos] != first && fold_narrow(t[pos]) != folded) {
-            continue;
+            u32 i = 1;
+            if (fold_case) {
+                const u16* f = narrow_folds();
+                while (i < n && f[t[pos + i]] == f[p[i]]) i++;
+            } else {
+                while (i < n && t[pos + i] == p[i]) i++;
+            }
+            if (i == n) return pos;
         }
+        return -1;
+    }
+    const u16* f = narrow_folds();
+    const u16 folded = f[first];
+    for (i64 pos = from; pos <= last; pos++) {
+        if (f[t[pos]] != folded) continue;
         u32 i = 1;
-        for (; i < n; i++) {
-            u32 a = t[pos + i], c = p[i];
-            if (a != c && (!fold_case || fold_narrow(a) != fold_narrow(c))) break;
-        }
+        while (i < n && f[t[pos + i]] == f[p[i]]) i++;
         if (i == n) return pos;
     }
     return -1;
