@@ -31,7 +31,7 @@ node_t node_of(const Cell* ctx);
 
 // Whether set() stores into a context's values plainly: not an object's, no
 // change handler in its owner.
-inline bool plain_q(const Cell* ctx) {
+[[gnu::always_inline]] inline bool plain_q(const Cell* ctx) {
     const Cell* owner = ctx + 1;
     return kind_of(ctx) != KIND_OBJECT && (TYPE_OF(owner) == TYPE_UNSET || owner->data3 == 0);
 }

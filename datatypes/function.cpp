@@ -265,11 +265,6 @@ void push_unused_slots(const Cell* fn, u32 given) {
     }
 }
 
-void init_locals(i32 n) {
-    make_cell(stack::push_star(), TYPE_LOGIC, 0);
-    for (i32 i = 1; i < n; i++) make_cell(stack::push_star(), TYPE_NONE);
-}
-
 namespace {
 
 struct Collector {

@@ -3,6 +3,7 @@
 // owner context}.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace zav::function {
 
@@ -28,7 +29,14 @@ Cell* collect_locals(Cell* spec, Cell* body);
 // Entries from /local on (the refinement counts one), or -1 in strict mode without /local.
 i32 count_locals(node_t spec, u32 head, bool strict);
 // Pushes false then n - 1 nones: the first statement of a compiled body.
-void init_locals(i32 n);
+// Inline: every call of a function with locals makes it (n >= 1).
+inline void init_locals(i32 n) {
+    Cell* c = stack::top;
+    if (c + n >= stack::end) stack::overflow();
+    c[0] = Cell{TYPE_LOGIC, 0, 0, 0};
+    for (i32 i = 1; i < n; i++) c[i] = Cell{TYPE_NONE, 0, 0, 0};
+    stack::top = c + n;
+}
 
 // The argument words before the first refinement: the values a call of the
 // function must be given.

@@ -17,7 +17,7 @@ enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST
 // integer!, float! or char! (a code point in integer!'s layout): the
 // operands fast_compute may take. One compare: the three types are adjacent.
 static_assert(TYPE_INTEGER == TYPE_CHAR + 1 && TYPE_FLOAT == TYPE_CHAR + 2);
-inline bool number_q(const Cell* c) { return TYPE_OF(c) - TYPE_CHAR <= 2u; }
+[[gnu::always_inline]] inline bool number_q(const Cell* c) { return TYPE_OF(c) - TYPE_CHAR <= 2u; }
 
 // A float! result written over `c` as the math actions write it: the
 // header's flags are kept.

@@ -657,7 +657,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             Cell v = *word_value(&value);
             switch (TYPE_OF(&v)) {
                 case TYPE_UNSET:
-                    fire("script", "no-value", &value);
+                    // Pending: the callers return at once.
+                    fire_pending("script", "no-value", &value);
+                    return next;
                 case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
                 case TYPE_NATIVE:
@@ -912,21 +914,10 @@ namespace {
     return BlockShape::CONDITIONAL;
 }
 
-// A block (evaluated inside `frames` frames) of one `either` or `if` call:
-// SIMPLE when its branch is one simple expression (or `if` has none to
-// run): nothing in it can fail or be seen, so its value (`out`) can go
-// where the block's, the conditional's and the branch's frames would leave
-// it, without them. CONDITIONAL for any other branch, the call read into
-// `bc` for enter_conditional. OTHER for any other block.
-[[gnu::always_inline]] inline BlockShape read_block_conditional_inline(const Cell* code, u32 frames,
-                                                                      BlockConditional* bc, Cell* out) {
-    SeriesBuffer* b = block::buffer_of(code);
-    u32 head = series_head(code);
-    u32 tail = cell_count(b);
-    const Cell* cells = block::cells_of(b);
-    // A conditional's call ends with its (last) branch.
-    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || TYPE_OF(cells + tail - 1) != TYPE_BLOCK)
-        return BlockShape::OTHER;
+// read_block_conditional past the ends' check: out of line, as most
+// blocks are turned away by their ends alone.
+[[gnu::noinline]] BlockShape read_block_conditional_rest(const SeriesBuffer* b, const Cell* cells, u32 head, u32 tail,
+                                                          u32 frames, BlockConditional* bc, Cell* out) {
     const Cell* fn = peek_word(cells + head);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE || !fast_paths_on()) return BlockShape::OTHER;
     // Room for what the generic path opens: the conditional's frame above
@@ -937,8 +928,22 @@ namespace {
     return read_conditional_shape(fn, cells, head, tail, frames, bc, out);
 }
 
-[[gnu::noinline]] BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc, Cell* out) {
-    return read_block_conditional_inline(code, frames, bc, out);
+// A block (evaluated inside `frames` frames) of one `either` or `if` call:
+// SIMPLE when its branch is one simple expression (or `if` has none to
+// run): nothing in it can fail or be seen, so its value (`out`) can go
+// where the block's, the conditional's and the branch's frames would leave
+// it, without them. CONDITIONAL for any other branch, the call read into
+// `bc` for enter_conditional. OTHER for any other block.
+[[gnu::always_inline]] inline BlockShape read_block_conditional(const Cell* code, u32 frames, BlockConditional* bc,
+                                                               Cell* out) {
+    SeriesBuffer* b = block::buffer_of(code);
+    u32 head = series_head(code);
+    u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    // A conditional's call ends with its (last) branch.
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || TYPE_OF(cells + tail - 1) != TYPE_BLOCK)
+        return BlockShape::OTHER;
+    return read_block_conditional_rest(b, cells, head, tail, frames, bc, out);
 }
 
 // A block that read_block_conditional read as CONDITIONAL, run as
@@ -1220,11 +1225,12 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     const u32 tail = cell_count(b);
     if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != in_library) return BlockShape::OTHER;
     const Cell* cells = block::cells_of(b);
-    if (TYPE_OF(cells + head) == TYPE_WORD) {
+    // A conditional's call ends with its (last) branch: the first word is
+    // looked up only then.
+    if (TYPE_OF(cells + head) == TYPE_WORD && TYPE_OF(cells + tail - 1) == TYPE_BLOCK) {
         const Cell* fn = peek_word(cells + head);
         if (!fn) return BlockShape::OTHER;
-        // A conditional's call ends with its (last) branch.
-        if (TYPE_OF(fn) == TYPE_NATIVE && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)
+        if (TYPE_OF(fn) == TYPE_NATIVE)
             return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;

@@ -85,10 +85,11 @@ constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
 Cell* cache_cell(const Cell* fn);
 inline bool builtin_q(u32 t) { return t == TYPE_NATIVE || t == TYPE_ACTION; }
 
-// Argument errors naming the call and the parameter.
+// Argument errors naming the call and the parameter, raised pending (see
+// fire_pending): the caller returns at once, its callers seeing the exit.
 Cell call_name(const Cell* name);
-[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
-[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
+void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
+void no_arg(const Cell* fn, const Cell* name, u32 param);
 
 // A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
 // a paren evaluated in a frame of its own, a get-word's or get-path's

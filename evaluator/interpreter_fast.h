@@ -184,7 +184,9 @@ static_assert(TYPE_MONEY < 64 && TYPE_EMAIL < 64 && TYPE_DATE < 64 && TYPE_TAG <
 // they are: every value but unset (an error), the functions and operators
 // (called) and the internal ids. Wider than PLAIN_TYPES, which also says
 // what a cell of code gives as it is (a word, path or paren there does not).
-inline constexpr u64 HELD_TYPES = ((1ull << TYPE_TOTAL_COUNT) - 1) &
+// Only the ids of datatypes that exist: a conditional's record asks its
+// condition's typeset for every one of them (see make_record).
+inline constexpr u64 HELD_TYPES = ((1ull << (TYPE_EVENT + 1)) - 1) &
                                   ~(1ull << TYPE_NONE_ID | 1ull << TYPE_UNSET | 1ull << TYPE_SYMBOL_ID |
                                     1ull << TYPE_CONTEXT_ID | 1ull << TYPE_NATIVE | 1ull << TYPE_ACTION |
                                     1ull << TYPE_OP | 1ull << TYPE_FUNCTION | 1ull << TYPE_ROUTINE |

@@ -14,7 +14,7 @@ extern const char* limit;
 void init();
 // Raises the error with the limit lowered into the reserve while it is built.
 [[noreturn]] void overflow();
-inline void check() {
+[[gnu::always_inline]] inline void check() {
     char probe;
     if (&probe < limit) overflow();
 }

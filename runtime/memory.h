@@ -55,7 +55,7 @@ constexpr u32 S_MAX = 2097152;
 constexpr u32 FRAME_MIN_FREE = 0xCCCC;
 constexpr u32 PAGE_SIZE_BYTES = 4096;
 
-inline SeriesBuffer* GET_BUFFER(node_t node) { return at<SeriesBuffer>(*at<off32>(node)); }
+[[gnu::always_inline]] inline SeriesBuffer* GET_BUFFER(node_t node) { return at<SeriesBuffer>(*at<off32>(node)); }
 
 // Opens n bytes `at` bytes into a buffer's used part by moving the shorter
 // side: the part before it down into the room before the head when that

@@ -80,7 +80,7 @@ void set_frame_top(CallFrame* frame);
 [[noreturn]] void exit_overrun();
 extern u32 pending;
 // Opens a frame named by `word` (may be null) with the given kind bits.
-inline void mark(const Cell* word, u32 kind_bits) {
+[[gnu::always_inline]] inline void mark(const Cell* word, u32 kind_bits) {
     if (frame_top >= frame_end || pending) [[unlikely]] {
         if (pending) exit_overrun();
         overflow();
@@ -107,14 +107,14 @@ CallFrame* top_frame();
 bool eval_q(CallFrame* frame, bool single);
 
 // Values.
-inline Cell* push_star() {
+[[gnu::always_inline]] inline Cell* push_star() {
     Cell* c = top++;
     if (top >= end) overflow();
     // Unset, never stale: the collector may look at the slot before it is filled.
     *c = Cell{TYPE_UNSET, 0, 0, 0};
     return c;
 }
-inline Cell* push(const Cell* value) {
+[[gnu::always_inline]] inline Cell* push(const Cell* value) {
     Cell* c = push_star();
     *c = *value;
     return c;
@@ -129,13 +129,13 @@ Cell* get_top();
 u32 top_type_q();
 
 // Unwinding.
-inline void unwind() {
+[[gnu::always_inline]] inline void unwind() {
     frame_top--;
     top = arguments + 1;
     arguments = at<Cell>(frame_top->saved_args);
 }
 void unwind_copy();
-inline void unwind_last() {
+[[gnu::always_inline]] inline void unwind_last() {
     Cell* result = arguments;
     unwind();
     *arguments = *result;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -13,6 +14,7 @@
 #include "evaluator/fastpath.h"
 #include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/interpreter_detail.h"
 #include "load_helper.h"
 #include "runtime/fire.h"
 #include "runtime/stack.h"
@@ -328,6 +330,20 @@ TEST_F(InterpreterTest, EvaluatesTheBasicForms) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(run(c.code), c.result);
+    }
+}
+
+// Their records say they take every held value as the condition: without
+// that, the conditionals by word never choose their branch before their
+// call (nothing else tells, their results being the same).
+TEST_F(InterpreterTest, IfAndEitherHaveConditionalCallRecords) {
+    EXPECT_EQ(run("if true [1] either true [1] [2]"), "1");
+    for (const char* name : {"if", "either"}) {
+        SCOPED_TRACE(name);
+        Cell w = word_cell(name);
+        Cell fn = *context::get(&w);
+        ASSERT_EQ(TYPE_OF(&fn), TYPE_NATIVE);
+        EXPECT_TRUE(interpreter::conditional_native(&fn));
     }
 }
 
