@@ -1242,6 +1242,18 @@ const u16* narrow_folds() {
     return table.data();
 }
 
+// Whether no byte but an ASCII letter folds as one: the letter search below
+// then need look only at the letter's two cases.
+bool letters_apart() {
+    static const bool apart = [] {
+        const u16* f = narrow_folds();
+        for (u32 c = 0; c < 256; c++)
+            if (u32((c | 0x20) - 'a') >= 26 && u32(f[c] - 'A') < 26) return false;
+        return true;
+    }();
+    return apart;
+}
+
 }  // namespace
 
 i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case) {
@@ -1266,7 +1278,29 @@ i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_ca
     }
     const u16* f = narrow_folds();
     const u16 folded = f[first];
-    for (i64 pos = from; pos <= last; pos++) {
+    i64 pos = from;
+    if (first < 0x80 && letters_apart()) {
+        // An ASCII letter: only its two cases fold as it does, so eight
+        // bytes at a time are looked at with the case bit set, and a byte
+        // that then equals the lower case letter is a place to compare.
+        const u64 ones = 0x0101010101010101ull, letter = ones * (first | 0x20);
+        while (pos + 8 <= last + 1) {
+            u64 w;
+            std::memcpy(&w, t + pos, 8);
+            u64 x = (w | (ones * 0x20)) ^ letter;
+            u64 zero = (x - ones) & ~x & (ones * 0x80);
+            if (!zero) {
+                pos += 8;
+                continue;
+            }
+            pos += __builtin_ctzll(zero) >> 3;
+            u32 i = 1;
+            while (i < n && f[t[pos + i]] == f[p[i]]) i++;
+            if (i == n) return pos;
+            pos++;
+        }
+    }
+    for (; pos <= last; pos++) {
         if (f[t[pos]] != folded) continue;
         u32 i = 1;
         while (i < n && f[t[pos + i]] == f[p[i]]) i++;
