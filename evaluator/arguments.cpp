@@ -104,6 +104,10 @@ u32 call_shape(const Cell* blk, bool builtin) {
     u32 n = cell_count(b);
     u32 args = 0, locals = 0, lit = 0;
     bool lean = true, ref_lean = true, refs = false;
+    // A return: entry after the plain parameters has no slot (the generic
+    // fetch skips it): they keep their places. The refinements after it
+    // would not sit at their cache indexes, which named ones are found by.
+    bool returns = false;
     for (u32 i = 0; i < n; i++) {
         u32 t = TYPE_OF(e + i);
         if (t == TYPE_TYPESET) {
@@ -111,13 +115,16 @@ u32 call_shape(const Cell* blk, bool builtin) {
             bool eval = fetch == FETCH_EVAL;
             if (refs) {
                 ref_lean = ref_lean && eval;
+            } else if (fetch == FETCH_RETURN) {
+                returns = true;
             } else {
-                if ((!eval && fetch != FETCH_LIT) || args == LEAN_MAX_ARGS) lean = false;
+                if (returns || (!eval && fetch != FETCH_LIT) || args == LEAN_MAX_ARGS) lean = false;
                 else if (fetch == FETCH_LIT) lit |= 1u << args++;
                 else args++;
             }
         } else if (t == TYPE_REFINEMENT) {
             refs = true;
+            if (returns) ref_lean = false;
         } else if (t == TYPE_INTEGER && i + 1 == n) {
             if (!builtin) locals = e[i].data2;
         } else {

@@ -1,5 +1,5 @@
-// Call records: what the lean call needs of a native, action or function
-// (its shape, parameter types, refinements and body), decoded once from its
+// Call records: what the lean call needs of a native, action, function or
+// routine (its shape, parameter types, refinements and body), decoded once from its
 // argument cache and companion block; and the matching of a path's
 // refinement items against them.
 #pragma once
@@ -20,7 +20,7 @@ constexpr u32 LEAN_MAX_SLOTS = 64;  // refinement slots of a function described 
 // record per entry index, functions share a small table keyed by their
 // companion node. A record is valid while its value's companion node is the
 // same and no collection has run since (a collection may free the node and
-// a later value get it).
+// a later value get it). Routines share the functions' table.
 struct CallRecord {
     node_t more;     // the value's companion block (0: empty)
     u32 cycles;      // collector::cycles when made
@@ -30,7 +30,7 @@ struct CallRecord {
     bool compiled;   // function: a compiled body
     Cell body;       // function: its body
     u64 type_bits[LEAN_MAX_ARGS];  // the plain parameters' types: bit t for type id t
-    // function: the cells after the plain arguments that every call
+    // function and routine: the cells after the plain arguments that every call
     // starts with, one per refinement (a logic, bit set in slot_logic) and
     // per refinement argument (none).
     u32 slots;
@@ -59,7 +59,9 @@ extern CallRecord action_records[BUILTIN_RECORDS];
 extern CallRecord function_records[FUNCTION_RECORDS];
 
 [[gnu::always_inline]] inline CallRecord* record_slot(const Cell* fn, u32 type) {
-    if (type == TYPE_FUNCTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
+    // One test for both kinds keyed by node: function! and routine! come after native! and action!.
+    static_assert(TYPE_NATIVE < TYPE_FUNCTION && TYPE_ACTION < TYPE_FUNCTION && TYPE_FUNCTION < TYPE_ROUTINE);
+    if (type > TYPE_ACTION) return &function_records[(function::more_of(fn) >> 4) & (FUNCTION_RECORDS - 1)];
     u32 index = native::entry_of(fn);
     if (index >= BUILTIN_RECORDS) return nullptr;
     return type == TYPE_NATIVE ? &native_records[index] : &action_records[index];

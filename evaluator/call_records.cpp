@@ -27,7 +27,7 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     u32 args = shape & SHAPE_ARGS_MASK;
     u32 slots = 0;
     u64 slot_logic = 0;
-    if (type == TYPE_FUNCTION) {
+    if (type == TYPE_FUNCTION || type == TYPE_ROUTINE) {
         // As the generic fetch lays them out: a return after the
         // refinements has no slot.
         for (u32 c = args; c < n; c++) {

@@ -1236,7 +1236,7 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
-bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
     BlockConditional bc;
     return simple_code_value(code, frames, out) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
@@ -1573,7 +1573,6 @@ void init() {
     user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
-    error_pender = frames::pend_raised;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     init_tracer();

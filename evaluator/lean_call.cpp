@@ -293,8 +293,10 @@ namespace {
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
     Cell* start = stack::top;
-    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
-        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+    // Most natives called by word are no conditional: turned away first.
+    const u32 index = native::entry_of(fn);
+    if ((index != natives::N_EITHER && index != natives::N_IF) || !fast_paths_on() ||
+        start + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return false;
     CodeView view;
     view.read(code, tail);
@@ -420,6 +422,18 @@ namespace {
     return true;
 }
 
+// A function's or routine's refinement slots after its plain arguments:
+// every refinement has its logic cell and argument slots, unused at first.
+[[gnu::always_inline]] inline void push_unused_refinements(const CallRecord* rec) {
+    const u32 slots = rec->slots;
+    if (!slots) return;
+    u64 logic = rec->slot_logic;
+    Cell* c = stack::top;
+    if (c + slots >= stack::end) stack::overflow();
+    for (u32 k = 0; k < slots; k++) c[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
+    stack::top = c + slots;
+}
+
 // Entering a lean call: an operand's expression step, then the call's own;
 // one stack check serves both (the same machine frame).
 [[gnu::always_inline]] inline void lean_enter(const LeanFrom& from) {
@@ -449,14 +463,7 @@ namespace {
     u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
-    if (u32 slots = rec->slots) {
-        // Every refinement has its logic cell and argument slots, unused at first.
-        u64 logic = rec->slot_logic;
-        Cell* c = stack::top;
-        if (c + slots >= stack::end) stack::overflow();
-        for (u32 k = 0; k < slots; k++) c[k] = Cell{logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
-        stack::top = c + slots;
-    }
+    push_unused_refinements(rec);
     for (u32 u = 0; u < named.count; u++) {
         // The named refinement's logic cell, after the plain arguments: one
         // cell per cache entry from there.
@@ -475,6 +482,29 @@ namespace {
         call_function(fn, 0, name, 0);
     }
     *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    lean_return(s, pos, sub);
+    return true;
+}
+
+// A routine! called by word: its frame, arguments and refinement slots laid
+// out as the generic fetch lays them (a function's, no locals), then its
+// entry. By a path the generic call makes it.
+[[gnu::always_inline]] inline bool lean_routine_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                     bool sub, const LeanFrom& from) {
+    const CallRecord* rec = from.path ? nullptr : call_record(fn, TYPE_ROUTINE);
+    if (!rec || (rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS)) return false;
+    const LeanSite s{fn, name, code, tail, false};
+    lean_enter(from);
+    stack::push(fn);
+    stack::mark_kind82(name);
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, TYPE_ROUTINE, rec, function::more_of(fn), view, rec->shape & SHAPE_ARGS_MASK, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+    push_unused_refinements(rec);
+    call_routine(fn);
     if (exiting()) [[unlikely]] return true;
     lean_return(s, pos, sub);
     return true;
@@ -572,14 +602,14 @@ namespace {
     return true;
 }
 
-// A function!, native! or action! called by word or path, its value pushed
+// A function!, routine!, native! or action! called by word or path, its value pushed
 // (sub) or made the frame result; false, having done nothing, when the lean
 // call declines.
 [[gnu::always_inline]] inline bool lean_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub,
                                              const LeanFrom& from) {
     u32 type = TYPE_OF(fn);
     if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
-    if (type != TYPE_NATIVE && type != TYPE_ACTION) return false;
+    if (type != TYPE_NATIVE && type != TYPE_ACTION) return type == TYPE_ROUTINE && lean_routine_call(fn, name, code, pos_io, tail, sub, from);
     if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
     return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
@@ -775,6 +805,18 @@ namespace {
                                                                            u32 tail, bool sub, OperatorReach reach) {
     Cell* start = stack::top;
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
+    // The operand's kind first: most operands here are calls of natives and
+    // actions (`s + select m k`), which this path does not make.
+    const Cell* c = view.cells + stop + 1;
+    const Cell* called = nullptr;
+    if (TYPE_OF(c) == TYPE_WORD) {
+        called = peek_word(c);
+        if (!called || (TYPE_OF(called) != TYPE_FUNCTION &&
+                        (TYPE_OF(called) != TYPE_ACTION || native::entry_of(called) != ACT_LENGTH_Q)))
+            return {};
+    } else if (TYPE_OF(c) != TYPE_PATH) {
+        return {};
+    }
     const Cell* ow = view.cells + stop;
     const Cell* op = TYPE_OF(ow) == TYPE_WORD ? peek_word(ow) : nullptr;
     FastOp kind;
@@ -786,15 +828,12 @@ namespace {
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
     // refinements that take no arguments, or length? by word.
-    const Cell* c = view.cells + stop + 1;
     Cell fn;
     u64 named = 0;
     const CallRecord* rec;
-    if (TYPE_OF(c) == TYPE_WORD) {
-        const Cell* v = peek_word(c);
-        if (v && TYPE_OF(v) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, v);
-        if (!v || TYPE_OF(v) != TYPE_FUNCTION) return {};
-        fn = *v;
+    if (called) {
+        if (TYPE_OF(called) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, called);
+        fn = *called;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {
         Cell w;

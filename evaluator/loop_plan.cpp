@@ -88,6 +88,10 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
     if (TYPE_OF(c) == TYPE_WORD) {
         if (!(c = peek_word(c))) return 0;
         if (builtin_q(TYPE_OF(c))) return read_prefix_call(p, ops, cells, pos, tail, op_room, v);
+    } else if (!plain_value_q(TYPE_OF(c))) {
+        // A path or anything else a run would refuse each time: a plan that
+        // never runs would be read again after every run (run_lean takes it).
+        return 0;
     }
     *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count};
     const Cell* w = cells + pos + 1;
@@ -107,7 +111,7 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
         const PlanParen* paren = nullptr;
         if (TYPE_OF(right) == TYPE_PAREN) {
             if (ops.op != p.op || !(paren = read_paren(p, right, op_room))) return 0;
-        } else if (TYPE_OF(right) == TYPE_WORD && !(right = peek_word(right))) {
+        } else if (TYPE_OF(right) == TYPE_WORD ? !(right = peek_word(right)) : !plain_value_q(TYPE_OF(right))) {
             return 0;
         }
         ops.op[(*ops.count)++] = {op, right, paren, *op, kind};
@@ -125,7 +129,9 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
 // append of a quiet run may have grown it).
 template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_value(const PlanValue& pv, Cell* out) {
-    if (!plain_value_q(TYPE_OF(pv.first))) return false;
+    // A literal first value was plain when read (and its cell is unchanged):
+    // only a word's slot can hold anything else.
+    if (!held_value_q(TYPE_OF(pv.first))) return false;
     *out = *pv.first;
     for (const PlanOp* o = pv.op; o < pv.end; o++) {
         if (!same_cell(o->slot, &o->op)) return false;
@@ -198,7 +204,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
             e.after = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
                 !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) || pos >= tail ||
-                TYPE_OF(cells + pos) != TYPE_BLOCK || !plain_value_q(TYPE_OF(e.a.first)) || p.parens > parens)
+                TYPE_OF(cells + pos) != TYPE_BLOCK || !held_value_q(TYPE_OF(e.a.first)) || p.parens > parens)
                 return false;
             pos++;
             if (pos < tail && TYPE_OF(cells + pos) == TYPE_WORD) {
@@ -206,7 +212,7 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
             }
         } else {
             e.kind = PlanKind::VALUE;
-            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a)) || !plain_value_q(TYPE_OF(e.a.first)))
+            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a)) || !held_value_q(TYPE_OF(e.a.first)))
                 return false;
         }
         if (p.parens > parens) e.kind = paren_kind(e.kind);

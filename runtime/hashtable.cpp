@@ -97,7 +97,8 @@ struct Text {
     }
 };
 
-Text text_of(const Cell* c) {
+// Inline: a string key's lookup reads the texts of both keys and hashes one.
+[[gnu::always_inline]] inline Text text_of(const Cell* c) {
     SeriesBuffer* b = GET_BUFFER(series_node(c));
     u32 unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) {
@@ -116,12 +117,30 @@ bool is_any_word(u32 t) {
            t == TYPE_REFINEMENT || t == TYPE_ISSUE;
 }
 
+// Short keys (most words, most names) compared in place, in two loads from
+// each end that overlap, rather than by the library call.
+[[gnu::always_inline]] inline bool same_bytes(const u8* a, const u8* b, u64 n) {
+    auto two = [&](auto word) {
+        decltype(word) a0, a1, b0, b1;
+        std::memcpy(&a0, a, sizeof word);
+        std::memcpy(&b0, b, sizeof word);
+        std::memcpy(&a1, a + n - sizeof word, sizeof word);
+        std::memcpy(&b1, b + n - sizeof word, sizeof word);
+        return !((a0 ^ b0) | (a1 ^ b1));
+    };
+    if (n >= 8) return n <= 16 ? two(u64{}) : std::memcmp(a, b, n) == 0;
+    if (n >= 4) return two(u32{});
+    for (u64 i = 0; i < n; i++)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 bool text_equal(const Text& a, const Text& b, bool strict) {
     if (a.len != b.len) return false;
     // In the same unit, equal bytes are equal text; and different bytes
     // differ strictly.
     if (a.unit == b.unit) {
-        if (std::memcmp(a.p, b.p, u64(a.len) * a.unit) == 0) return true;
+        if (same_bytes(a.p, b.p, u64(a.len) * a.unit)) return true;
         if (strict) return false;
     }
     for (u32 i = 0; i < a.len; i++) {
@@ -508,12 +527,45 @@ bool is_map_word(u32 type) {
     return type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD || type == TYPE_SET_WORD;
 }
 
+// map_find of an integer key, the commonest: hashed and compared in place,
+// none of the other keys' handling on its way.
+[[gnu::always_inline]] inline i32 map_find_int(node_t table, u32 v, MapMiss* miss) {
+    // Lookups never allocate: the table's buffers stay put during the probe.
+    const Table* t = T(table);
+    const u32* flags = words_of(t->flags);
+    const u32* hashes = words_of(t->aux);
+    const u32* keys = words_of(t->keys);
+    const Cell* cells = cells_of(t->block);
+    const u32 h = number_hash(v);
+    const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
+    u32 b = start, i = 0;
+    for (;;) {
+        const u32 f = flag_at(flags, b);
+        if (f == FLAG_EMPTY) {
+            if (miss) *miss = MapMiss{table, t->flags, h, b, collector::cycles, t->size, t->occupied};
+            return -1;
+        }
+        if (f == FLAG_FILLED && hashes[b] == h) {
+            const Cell* c = cells + keys[b];
+            if (TYPE_OF(c) == TYPE_INTEGER && c->data2 == v) break;
+        }
+        b = next_bucket(b, &i, stride, mask);
+        if (b == start) {
+            b = NONE32;
+            break;
+        }
+    }
+    if (miss) *miss = MapMiss{};
+    return static_cast<i32>(b);
+}
+
 // Kind-1 lookup of a key (word keys as set-words), strict equality: the bucket or -1.
 // A miss that stopped at an empty bucket fills *miss, when given.
 i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
+    if (TYPE_OF(key) == TYPE_INTEGER) return map_find_int(table, key->data2, miss);
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
-    u32 h = TYPE_OF(key) == TYPE_INTEGER ? number_hash(key->data2) : hash_value(key, 0);
+    u32 h = hash_value(key, 0);
     // Lookups never allocate: the table's buffers stay put during the probe.
     const Table* t = T(table);
     const u32* hashes = words_of(t->aux);
@@ -523,8 +575,6 @@ i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     i32 b = probe_find(table, h, [&](u32 bk) {
         if (hashes[bk] != h) return false;  // most other keys are told apart without reading them
         const Cell* c = cells + keys[bk];
-        // Integer keys, the commonest, compared in place.
-        if (TYPE_OF(key) == TYPE_INTEGER) return TYPE_OF(c) == TYPE_INTEGER && c->data2 == key->data2;
         return same_type_or_lookup(c, key) && values_equal(c, key, op);
     }, miss ? &empty : nullptr);
     key->header = saved;
