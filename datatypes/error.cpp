@@ -285,8 +285,8 @@ Cell* create_named(const char* category, const char* id, const Cell* arg1, const
     }
     collector::Guard guard0(&a[0]), guard1(&a[1]), guard2(&a[2]);
     Cell* err = push_blank();
-    i32 cat = find_category(category);
-    i32 pos = find_id(cat, id);
+    i32 cat, pos;
+    find_named(category, id, &cat, &pos);
     if (pos >= 0 && ready_q()) {
         word_cell(field(err, FIELD_TYPE), names.categories[cat]);
         word_cell(field(err, FIELD_ID), names.ids[cat][pos]);

@@ -38,6 +38,9 @@ const std::vector<Category>& catalog();
 // Position of a category or of an id within it (letter case ignored), or -1.
 i32 find_category(const char* name);
 i32 find_id(i32 category, const char* name);
+// Both at once, by an index over the catalog: *cat as find_category answers,
+// *pos as find_id answers for it.
+void find_named(const char* category, const char* id, i32* cat, i32* pos);
 // 100 x category position + id position (ids count from 0 here).
 inline i32 code_of(i32 category, i32 id) { return 100 * category + id; }
 

@@ -3,6 +3,9 @@
 
 #include "datatypes/error.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace zav::error {
 
 const char* const field_names[FIELD_COUNT] = {"code", "type", "id",   "arg1",  "arg2",
@@ -204,6 +207,87 @@ bool same_name(const char* a, const char* b) {
 const std::vector<Category>& catalog() {
     static const std::vector<Category> table = build();
     return table;
+}
+
+namespace {
+
+u32 name_hash(const char* s, u32 h) {
+    for (; *s; s++) h = (h ^ static_cast<u8>(fold(*s))) * 16777619u;
+    return h;
+}
+u32 pair_hash(const char* category, const char* id) { return name_hash(id, name_hash(category, 2166136261u) * 31); }
+
+// Every category and id of the catalog by a hash of both names, so that
+// raising an error in a loop finds its place without scanning the catalog.
+struct PairIndex {
+    struct Slot {
+        i32 category = -1, id = -1;
+    };
+    std::vector<Slot> slots;
+    u32 mask = 0;
+};
+
+const PairIndex& pair_index() {
+    static const PairIndex index = [] {
+        const auto& t = catalog();
+        u32 n = 0;
+        for (const Category& c : t) n += static_cast<u32>(c.ids.size());
+        PairIndex x;
+        u32 size = 16;
+        while (size < 2 * n) size *= 2;
+        x.slots.resize(size);
+        x.mask = size - 1;
+        for (u32 c = 0; c < t.size(); c++) {
+            // The first category of a name answers for it, and the first id
+            // of a name in it, as the scans answer.
+            if (find_category(t[c].name) != static_cast<i32>(c)) continue;
+            for (u32 i = 0; i < t[c].ids.size(); i++) {
+                if (find_id(static_cast<i32>(c), t[c].ids[i].name) != static_cast<i32>(i)) continue;
+                u32 k = pair_hash(t[c].name, t[c].ids[i].name) & x.mask;
+                while (x.slots[k].category >= 0) k = (k + 1) & x.mask;
+                x.slots[k] = {static_cast<i32>(c), static_cast<i32>(i)};
+            }
+        }
+        return x;
+    }();
+    return index;
+}
+
+}  // namespace
+
+void find_named(const char* category, const char* id, i32* cat, i32* pos) {
+    const auto& t = catalog();
+    // The raisers pass the same few literals again and again: the pair last
+    // found at these addresses, if the names there are still its names.
+    struct Recent {
+        const char *category = nullptr, *id = nullptr;
+        i32 cat = 0, pos = 0;
+    };
+    static Recent recent[16];
+    Recent& r = recent[(reinterpret_cast<uintptr_t>(category) ^ reinterpret_cast<uintptr_t>(id) >> 4) & 15];
+    if (r.category == category && r.id == id && std::strcmp(t[r.cat].ids[r.pos].name, id) == 0 &&
+        std::strcmp(t[r.cat].name, category) == 0) {
+        *cat = r.cat;
+        *pos = r.pos;
+        return;
+    }
+    const PairIndex& x = pair_index();
+    for (u32 k = pair_hash(category, id) & x.mask;; k = (k + 1) & x.mask) {
+        const PairIndex::Slot& s = x.slots[k];
+        if (s.category < 0) break;
+        if (same_name(t[s.category].ids[s.id].name, id) && same_name(t[s.category].name, category)) {
+            *cat = s.category;
+            *pos = s.id;
+            // Remembered only when the text is the catalog's own: another
+            // letter case is looked up again.
+            if (std::strcmp(t[s.category].ids[s.id].name, id) == 0 && std::strcmp(t[s.category].name, category) == 0)
+                r = {category, id, s.category, s.id};
+            return;
+        }
+    }
+    // Not a pair of the catalog: the category alone may be.
+    *cat = find_category(category);
+    *pos = find_id(*cat, id);
 }
 
 i32 find_category(const char* name) {

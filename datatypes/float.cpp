@@ -311,8 +311,12 @@ Cell* do_math(i32 op) {
         case TYPE_CHAR:
             if (lt == TYPE_TIME || lt == TYPE_PERCENT) invalid_type(rt);
             break;
-        default:
-            invalid_type(rt);
+        default: {
+            // Pending, as the integer actions raise it.
+            Cell t;
+            fire_pending("script", "invalid-type", datatype::make_at(&t, rt));
+            return nullptr;
+        }
     }
     // The result keeps the left operand's type (integers become float!),
     // except that a time! right operand makes it a time!.

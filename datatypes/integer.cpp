@@ -198,7 +198,8 @@ Cell* do_math(i32 op) {
             return date::do_math(op);
         default: {
             Cell t;
-            fire("script", "invalid-type", datatype::make_at(&t, TYPE_OF(right)));
+            fire_pending("script", "invalid-type", datatype::make_at(&t, TYPE_OF(right)));
+            return nullptr;
         }
     }
 }

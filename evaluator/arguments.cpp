@@ -57,15 +57,15 @@ Cell call_name(const Cell* name) {
     return n;
 }
 
-[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param) {
+void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param) {
     Cell n = call_name(name), dt, w = param_word(fn, param);
     datatype::make_at(&dt, TYPE_OF(value));
-    fire("script", "expect-arg", &n, &dt, &w);
+    fire_pending("script", "expect-arg", &n, &dt, &w);
 }
 
-[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param) {
+void no_arg(const Cell* fn, const Cell* name, u32 param) {
     Cell n = call_name(name), w = param_word(fn, param);
-    fire("script", "no-arg", &n, &w);
+    fire_pending("script", "no-arg", &n, &w);
 }
 
 // ---- argument cache -----------------------------------------------------------------
@@ -238,6 +238,7 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
             return pos;
         }
         no_arg(fn, name, param);
+        return pos;
     }
     if (mode & (MODE_APPLY_ALL | MODE_APPLY)) {
         // apply's argument block holds the values themselves.
@@ -261,8 +262,11 @@ u32 fetch_arg(const Cell* fn, const Cell* name, const Cell* ts, u32 param, Cell*
     }
 }
 
-void check_type(const Cell* fn, const Cell* name, const Cell* ts, const Cell* value, u32 param) {
-    if (!typeset::has(ts, TYPE_OF(value))) expect_arg(fn, name, value, param);
+// False, the error raised pending, for a value not of the parameter's types.
+bool check_type(const Cell* fn, const Cell* name, const Cell* ts, const Cell* value, u32 param) {
+    if (typeset::has(ts, TYPE_OF(value))) return true;
+    expect_arg(fn, name, value, param);
+    return false;
 }
 
 // A path item used as a refinement: its symbol, or -1 when it cannot be one.
@@ -312,7 +316,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             if (exiting()) [[unlikely]] return pos;
         }
         first = false;
-        check_type(&fn, name, &e, stack::top - 1, param);
+        if (!check_type(&fn, name, &e, stack::top - 1, param)) [[unlikely]] return pos;
     }
 
     // Refinements: for function! and routine! every refinement has its logic
@@ -371,7 +375,7 @@ u32 eval_arguments_at(Cell* fn_in, Cell* code, u32 pos, u32 tail, Cell* path, u3
             } else {
                 make_cell(stack::push_star(), TYPE_NONE);
             }
-            check_type(&fn, name, &e, stack::top - 1, p);
+            if (!check_type(&fn, name, &e, stack::top - 1, p)) [[unlikely]] return;
             if (!builtin) {
                 stack::arguments[r.slot + offset] = stack::top[-1];
                 stack::top--;

@@ -40,8 +40,14 @@ namespace {
     if (frame_top > frame_base) {
         Cell name;
         if (TYPE_OF(&err.value) == TYPE_ERROR) {
-            get_call_name(&name);
-            error::set_where(&err.value, &name);
+            // A raised error has its `where` already: the walk for the name
+            // is only for one made by the language.
+            if (TYPE_OF(error::field(&err.value, error::FIELD_WHERE)) == TYPE_NONE) {
+                get_call_name(&name);
+                error::set_where(&err.value, &name);
+            } else {
+                throw_origin = nullptr;
+            }
             note_error_frames(&err.value);
         }
         Cell* remembered = top;

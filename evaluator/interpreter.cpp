@@ -657,7 +657,9 @@ u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
             Cell v = *word_value(&value);
             switch (TYPE_OF(&v)) {
                 case TYPE_UNSET:
-                    fire("script", "no-value", &value);
+                    // Pending: the callers return at once.
+                    fire_pending("script", "no-value", &value);
+                    return next;
                 case TYPE_FUNCTION:
                 case TYPE_ROUTINE:
                 case TYPE_NATIVE:
@@ -1234,7 +1236,7 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
-bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
     BlockConditional bc;
     return simple_code_value(code, frames, out) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
 #include "runtime/budget.h"
@@ -85,10 +86,11 @@ constexpr u32 LEAN_MAX_LOCALS = 0xFFFF;
 Cell* cache_cell(const Cell* fn);
 inline bool builtin_q(u32 t) { return t == TYPE_NATIVE || t == TYPE_ACTION; }
 
-// Argument errors naming the call and the parameter.
+// Argument errors naming the call and the parameter, raised pending (see
+// fire_pending): the caller returns at once, its callers seeing the exit.
 Cell call_name(const Cell* name);
-[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
-[[noreturn]] void no_arg(const Cell* fn, const Cell* name, u32 param);
+void expect_arg(const Cell* fn, const Cell* name, const Cell* value, u32 param);
+void no_arg(const Cell* fn, const Cell* name, u32 param);
 
 // A lit-word parameter's argument `v` (the cell at `pos` of `code`), pushed:
 // a paren evaluated in a frame of its own, a get-word's or get-path's
@@ -179,7 +181,27 @@ void run_block(const Cell* code);
 // or one conditional whose branch is (see read_conditional), evaluated
 // inside `frames` frames that would open for it, without them; false for
 // any other block.
-bool simple_branch_value(const Cell* code, u32 frames, Cell* out);
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
+[[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+    // Only an odd count of cells can be one simple expression, and only a
+    // block led by a word and ended by a block a conditional; a word alone
+    // that calls (`break`, `exit`) is neither, nor is a block led by a
+    // set-word: any such branch is turned away here, without the call.
+    const SeriesBuffer* b = block::buffer_of(code);
+    const u32 head = series_head(code);
+    const u32 tail = cell_count(b);
+    if (head >= tail) return false;
+    const Cell* cells = block::cells_of(b);
+    const u32 first = TYPE_OF(cells + head);
+    if (first == TYPE_SET_WORD || first == TYPE_SET_PATH ||
+        (!((tail - head) & 1) && !(first == TYPE_WORD && TYPE_OF(cells + tail - 1) == TYPE_BLOCK)))
+        return false;
+    if (tail - head == 1 && first == TYPE_WORD) {
+        const Cell* v = context::peek_slot(cells + head);
+        if (v && function_type_q(TYPE_OF(v))) return false;
+    }
+    return read_simple_branch(code, frames, out);
+}
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);
 // An `either` or `if` call read without evaluating anything (arguments.cpp):

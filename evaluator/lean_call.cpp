@@ -146,7 +146,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // `param` names a missing argument.
 [[gnu::always_inline]] inline u32 lean_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                            CodeView& view, u32 param, u32 pos, bool prefix) {
-    if (pos >= view.tail) no_arg(s.fn, s.name, param);
+    if (pos >= view.tail) [[unlikely]] {
+        no_arg(s.fn, s.name, param);
+        return pos;
+    }
     if (stack::top + 1 < stack::end) {
         Cell v;
         if (u32 next = simple_arg(view, pos, prefix, &v)) {
@@ -172,7 +175,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 [[gnu::noinline]] u32 lit_arg(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more, CodeView& view,
                               u32 param, u32 pos) {
     if (pos >= view.tail) {
-        if (!(rec->type_bits[param] >> TYPE_UNSET & 1)) no_arg(s.fn, s.name, param);
+        if (!(rec->type_bits[param] >> TYPE_UNSET & 1)) {
+            no_arg(s.fn, s.name, param);
+            return pos;
+        }
         make_cell(stack::push_star(), TYPE_UNSET);
         return pos;
     }
@@ -187,21 +193,24 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 // The plain arguments, each checked against its parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
                                             CodeView& view, u32 args, u32 pos) {
+    // False, the error raised pending, for an argument not of its types.
     auto check = [&](u32 i) {
         u32 t = TYPE_OF(stack::top - 1);
-        if (t >= 64 || !(rec->type_bits[i] >> t & 1)) expect_arg(s.fn, s.name, stack::top - 1, i);
+        if (t < 64 && (rec->type_bits[i] >> t & 1)) [[likely]] return true;
+        expect_arg(s.fn, s.name, stack::top - 1, i);
+        return false;
     };
     u32 i = 0;
     if (s.infix) {
         stack::top = stack::arguments + 1;  // the left operand
-        check(i++);
+        if (!check(i++)) [[unlikely]] return pos;
     }
     const u32 lit = rec->shape >> SHAPE_LIT_SHIFT;
     for (; i < args; i++) {
         if (lit >> i & 1) pos = lit_arg(s, type, rec, more, view, i, pos);
         else pos = lean_arg(s, type, rec, more, view, i, pos, s.infix);
         if (exiting()) [[unlikely]] return pos;
-        check(i);
+        if (!check(i)) [[unlikely]] return pos;
     }
     return pos;
 }
@@ -216,7 +225,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         pos = lean_arg(s, type, rec, more, view, k, pos, false);
         if (exiting()) [[unlikely]] return pos;
         const Cell* e = cache_entries(rec->cache_node, rec->cache_head).cells + k;
-        if (!typeset::has(e, TYPE_OF(stack::top - 1))) expect_arg(s.fn, s.name, stack::top - 1, k);
+        if (!typeset::has(e, TYPE_OF(stack::top - 1))) [[unlikely]] {
+            expect_arg(s.fn, s.name, stack::top - 1, k);
+            return pos;
+        }
         if (type == TYPE_FUNCTION) {
             stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
             stack::top--;
@@ -281,8 +293,10 @@ namespace {
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
     Cell* start = stack::top;
-    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
-        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+    // Most natives called by word are no conditional: turned away first.
+    const u32 index = native::entry_of(fn);
+    if ((index != natives::N_EITHER && index != natives::N_IF) || !fast_paths_on() ||
+        start + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return false;
     CodeView view;
     view.read(code, tail);
@@ -638,7 +652,10 @@ namespace {
     if (exiting()) [[unlikely]] return;
     Cell* a = stack::arguments;
     u32 t = TYPE_OF(a + 1);
-    if (t >= 64 || !(right_types >> t & 1)) expect_arg(fn, name, a + 1, 1);
+    if (t >= 64 || !(right_types >> t & 1)) [[unlikely]] {
+        expect_arg(fn, name, a + 1, 1);
+        return;
+    }
     u32 index = native::entry_of(fn);
     FastOp kind;
     if (!number_q(a) || !number_q(a + 1) || (kind = fast_op_for(type, index)) == FAST_NONE ||
@@ -939,7 +956,10 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     stack::keep();
     Cell* a = stack::arguments;
     u32 t = TYPE_OF(a);
-    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) expect_arg(fn, name, a, 0);
+    if (t >= 64 || !(rec->type_bits[0] >> t & 1)) [[unlikely]] {
+        expect_arg(fn, name, a, 0);
+        return true;
+    }
     // The right operand's types, read before it runs code that may take
     // the record's slot: they are the value's own.
     const u64 right_types = rec->type_bits[1];
@@ -947,7 +967,10 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
     u32 pos = *pos_io;
     u32 live = cell_count(cb);
     u32 view_tail = tail < live ? tail : live;
-    if (pos >= view_tail) no_arg(fn, name, 1);
+    if (pos >= view_tail) [[unlikely]] {
+        no_arg(fn, name, 1);
+        return true;
+    }
     // The right operand is mostly a call here (infix_simple and fast_infix
     // take the simple ones): tried first, lean_arg for the rest.
     const Cell* c = block::cells_of(cb) + pos;

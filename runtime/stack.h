@@ -91,14 +91,14 @@ extern u32 pending;
     arguments = top;
 }
 void mark_frame(const Cell* word, node_t fn_ctx);
-inline void mark_call(const Cell* word) { mark(word, FRAME_CALL); }
-inline void mark_kind4(const Cell* word) { mark(word, FRAME_TRY); }
-inline void mark_kind5(const Cell* word) { mark(word, FRAME_TRY_ALL); }
-inline void mark_kind6(const Cell* word) { mark(word, FRAME_CATCH); }
-inline void mark_loop(const Cell* word) { mark(word, FRAME_LOOP); }
-inline void mark_kind81(const Cell* word) { mark(word, FRAME_FUNCTION | FRAME_INTERPRETED); }
-inline void mark_kind82(const Cell* word) { mark(word, FRAME_CALL | FRAME_INTERPRETED); }
-inline void mark_kind87(const Cell* word) { mark(word, FRAME_EVAL | FRAME_INTERPRETED); }
+[[gnu::always_inline]] inline void mark_call(const Cell* word) { mark(word, FRAME_CALL); }
+[[gnu::always_inline]] inline void mark_kind4(const Cell* word) { mark(word, FRAME_TRY); }
+[[gnu::always_inline]] inline void mark_kind5(const Cell* word) { mark(word, FRAME_TRY_ALL); }
+[[gnu::always_inline]] inline void mark_kind6(const Cell* word) { mark(word, FRAME_CATCH); }
+[[gnu::always_inline]] inline void mark_loop(const Cell* word) { mark(word, FRAME_LOOP); }
+[[gnu::always_inline]] inline void mark_kind81(const Cell* word) { mark(word, FRAME_FUNCTION | FRAME_INTERPRETED); }
+[[gnu::always_inline]] inline void mark_kind82(const Cell* word) { mark(word, FRAME_CALL | FRAME_INTERPRETED); }
+[[gnu::always_inline]] inline void mark_kind87(const Cell* word) { mark(word, FRAME_EVAL | FRAME_INTERPRETED); }
 void mark_kind10(bool flag);
 void set_interpreted();
 CallFrame* mark_exit_target();
