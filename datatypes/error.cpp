@@ -273,6 +273,12 @@ Cell* create(const Cell* type, const Cell* id, const Cell* arg1, const Cell* arg
     return out;
 }
 
+Cell* pend_bad_to_arg(u32 type, const Cell* spec) {
+    Cell t = datatype_cell(type);
+    fire_pending("script", "bad-to-arg", &t, spec);
+    return nullptr;
+}
+
 Cell* create_named(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     // Copies first: an argument may live where the new cells go. The copies
     // are guarded: an argument made just for the error (a binary of the bad

@@ -41,6 +41,11 @@ i32 find_id(i32 category, const char* name);
 // Both at once, by an index over the catalog: *cat as find_category answers,
 // *pos as find_id answers for it.
 void find_named(const char* category, const char* id, i32* cat, i32* pos);
+
+// script/bad-to-arg for a value make or to cannot turn into `type`, raised
+// pending (see fire_pending): a conversion's entries are called only by the
+// make and to actions, which return at once. Answers null.
+Cell* pend_bad_to_arg(u32 type, const Cell* spec);
 // 100 x category position + id position (ids count from 0 here).
 inline i32 code_of(i32 category, i32 id) { return 100 * category + id; }
 

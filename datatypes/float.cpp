@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/pair.h"
@@ -515,7 +516,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
             break;
         }
         default: {
-            if (!string::any_string_q(t)) bad_to_arg(type, spec);
+            if (!string::any_string_q(t)) return zav::error::pend_bad_to_arg(type, spec);
             if (type == TYPE_PERCENT) {
                 // Percent text is loaded as a value: 50% or a plain number.
                 Cell loaded;
@@ -526,10 +527,10 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
                 break;
             }
             i32 count = static_cast<i32>(string::zs_length_q(spec));
-            if (count == 0) bad_to_arg(type, spec);
+            if (count == 0) return zav::error::pend_bad_to_arg(type, spec);
             i32 error = 0;
             d = tokenizer::scan_float(string::zs_head(spec), count, string::buffer_unit(GET_BUFFER(series_node(spec))), &error);
-            if (error) bad_to_arg(type, spec);
+            if (error) return zav::error::pend_bad_to_arg(type, spec);
             break;
         }
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
@@ -38,11 +39,6 @@ const char* const op_names[] = {"add", "subtract", "multiply", "divide", "remain
 [[noreturn]] void not_related(const char* action, u32 type) {
     Cell w, t;
     fire("script", "not-related", word_of(&w, action), datatype::make_at(&t, type));
-}
-
-[[noreturn]] void bad_to_arg(u32 type, Cell* spec) {
-    Cell t;
-    fire("script", "bad-to-arg", datatype::make_at(&t, type), spec);
 }
 
 Cell* to_float_at(Cell* cell, double d) {
@@ -267,13 +263,14 @@ Cell* to(Cell* proto, Cell* spec, u32) {
                 i32 count = static_cast<i32>(string::zs_length_q(spec));
                 // The scanner reads no digits as 0: an empty or sign-only text is no number.
                 u32 first = count ? string::get_char(p, unit) : 0;
-                if (count == 0 || (count == 1 && (first == '+' || first == '-'))) bad_to_arg(TYPE_INTEGER, spec);
+                if (count == 0 || (count == 1 && (first == '+' || first == '-')))
+                    return zav::error::pend_bad_to_arg(TYPE_INTEGER, spec);
                 i32 error = 0;
                 i32 v = tokenizer::scan_integer(p, count, unit, &error);
-                if (error) bad_to_arg(TYPE_INTEGER, spec);
+                if (error) return zav::error::pend_bad_to_arg(TYPE_INTEGER, spec);
                 return make_at(proto, v);
             }
-            bad_to_arg(TYPE_INTEGER, spec);
+            return zav::error::pend_bad_to_arg(TYPE_INTEGER, spec);
     }
 }
 

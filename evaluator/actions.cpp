@@ -251,7 +251,10 @@ void compare_op(i32 op) {
 
 void make_star() {
     Cell* proto = A0();
-    result(make_dispatch(proto, A(1), target_type(proto)));
+    Cell* r = make_dispatch(proto, A(1), target_type(proto));
+    // A conversion's error raised pending: the stacks are its guard's now.
+    if (stack::pending) [[unlikely]] return;
+    result(r);
 }
 
 void random_star(i32 seed, i32 secure, i32 only) { result(random_dispatch(A0(), F(seed), F(secure), F(only))); }
@@ -260,7 +263,9 @@ void reflect_star() { result(reflect_dispatch(A0(), A(1)->data2)); }
 
 void to_star() {
     Cell* proto = A0();
-    result(to_dispatch(proto, A(1), target_type(proto)));
+    Cell* r = to_dispatch(proto, A(1), target_type(proto));
+    if (stack::pending) [[unlikely]] return;  // as make_star
+    result(r);
 }
 
 namespace {

@@ -193,12 +193,11 @@ void note_error_frames(Cell* error) {
     make_cell(field, TYPE_INTEGER, 0, static_cast<u32>(frame_top - frame_base));
 }
 
-namespace {
-
-// The work of both raisers: builds the error category/id as a value, when
-// errors can be built, tells the tracer, and unwinds the frames above its
-// guard. False when it could not be built: it must then be thrown bare.
-bool raise_built(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+// The error raiser that fire and fire_pending call once the evaluator is
+// up: builds the error category/id as a value, when errors can be built,
+// tells the tracer, and unwinds the frames above its guard. False when it
+// could not be built: it is then thrown bare.
+bool raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     // Building the error may itself fail (no memory, a full stack): the inner
     // failure only unwinds the building, and the outer error is thrown bare.
     static bool building = false;
@@ -237,22 +236,6 @@ bool raise_built(const char* category, const char* id, const Cell* arg1, const C
     Cell err = error::thrown;
     unwind_to_guard(&err);
     return true;
-}
-
-}  // namespace
-
-// The error raiser that fire calls once the evaluator is up.
-[[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                       const Cell* arg3) {
-    raise_built(category, id, arg1, arg2, arg3);
-    // Thrown from this frame, not through throw_error's: each frame the
-    // unwinder crosses costs it two walks.
-    throw Throw{THROW_ERROR};
-}
-
-void pend_raised(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    if (!raise_built(category, id, arg1, arg2, arg3)) throw Throw{THROW_ERROR};
-    stack::pending = THROW_ERROR;
 }
 
 }  // namespace zav::frames

@@ -26,14 +26,10 @@ void pend_error(Cell* error);
 // no error to build.
 Cell* take_thrown_error(Cell* out);
 
-// What fire calls (registered at start-up): builds the error category/id
-// as a value, when errors can be built, and throws it to its guard frame.
-[[noreturn]] void raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                              const Cell* arg3);
-
-// What fire_pending calls (registered at start-up): the same, but the error
-// is left pending (stack::pending) and the raiser returns.
-void pend_raised(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+// What fire and fire_pending call (registered at start-up): builds the
+// error category/id as a value, when errors can be built, and unwinds the
+// frames above its guard; false when it could not build it.
+bool raise_error(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 
 // Frame walks. Frames named <body> or <anon> are not user calls and are skipped.
 Cell* get_call_name(Cell* out);

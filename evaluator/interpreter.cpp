@@ -1573,7 +1573,6 @@ void init() {
     user_code::evaluator = {eval, call_user, apply_values, current_code};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
-    error_pender = frames::pend_raised;
     on_error = trace_error;
     make_cell(&code_cell, TYPE_UNSET);
     init_tracer();

@@ -2,28 +2,36 @@
 #include "runtime/fire.h"
 
 #include "runtime/rt.h"
+#include "runtime/stack.h"
 
 namespace zav {
 
 error::Raised error::last = {nullptr, nullptr};
-void (*error_raiser)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+bool (*error_raiser)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
                      const Cell* arg3) = nullptr;
+
+namespace {
+// The raiser's work, or before the evaluator is up only the note: true when
+// the error was built and the frames above its guard unwound.
+bool raise(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    if (error_raiser) return error_raiser(category, id, arg1, arg2, arg3);
+    error::last = {category, id};
+    system_record.thrown = THROW_ERROR;
+    return false;
+}
+}  // namespace
 
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
                        const Cell* arg3) {
-    if (error_raiser) error_raiser(category, id, arg1, arg2, arg3);
-    // Before the evaluator is up: the error is only noted.
-    error::last = {category, id};
-    system_record.thrown = THROW_ERROR;
-    rt::throw_value(THROW_ERROR);
+    raise(category, id, arg1, arg2, arg3);
+    // Thrown from here rather than inside the raiser: each frame the
+    // unwinder crosses costs it two walks.
+    throw Throw{THROW_ERROR};
 }
 
-void (*error_pender)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                     const Cell* arg3) = nullptr;
-
 void fire_pending(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    if (!error_pender) fire(category, id, arg1, arg2, arg3);
-    error_pender(category, id, arg1, arg2, arg3);
+    if (!raise(category, id, arg1, arg2, arg3)) throw Throw{THROW_ERROR};
+    stack::pending = THROW_ERROR;
 }
 
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec) {

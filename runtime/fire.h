@@ -16,9 +16,10 @@ extern Raised last;
 
 // Raises the language error category/id with up to three argument values and
 // unwinds with THROW_ERROR. Never returns. The evaluator registers the
-// raiser that builds the error value and throws it to its guard frame; until
-// then the error is only noted in error::last.
-extern void (*error_raiser)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+// raiser that builds the error value and unwinds the frames above its guard
+// (true when it could build it); until then the error is only noted in
+// error::last.
+extern bool (*error_raiser)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
                             const Cell* arg3);
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
@@ -28,8 +29,6 @@ extern void (*error_raiser)(const char* category, const char* id, const Cell* ar
 // goes back as a pending exit, a few returns where a C++ throw costs the
 // unwinder a walk over every frame. Where the evaluator cannot take it so
 // (not up yet, the error not buildable) it throws as fire does.
-extern void (*error_pender)(const char* category, const char* id, const Cell* arg1, const Cell* arg2,
-                            const Cell* arg3);
 void fire_pending(const char* category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                   const Cell* arg3 = nullptr);
 
