@@ -343,10 +343,15 @@ Cell* insert(Cell* blk, Cell* value, Cell* part, bool only, Cell* dup, bool appe
     Source src;
     read_source(src, value, many, cnt);
     SeriesBuffer* b = reserve(blk, u64(len) + total, dup_count(dup) < 5);
-    Cell* cells = cells_of(b);
-    if (pos < len) std::memmove(cells + pos + total, cells + pos, u64(len - pos) * sizeof(Cell));
-    fill_cells(cells + pos, src.data, cnt, total);
-    b->tail += static_cast<u32>(total * sizeof(Cell));
+    u32 bytes = static_cast<u32>(total * sizeof(Cell));
+    // A hash!'s index is refreshed below for the values after pos: they must be the ones that move.
+    Cell* at = TYPE_OF(blk) == TYPE_HASH ? nullptr : reinterpret_cast<Cell*>(open_gap(b, pos * sizeof(Cell), bytes));
+    if (!at) {
+        at = cells_of(b) + pos;
+        std::memmove(at + total, at, u64(len - pos) * sizeof(Cell));
+        b->tail += bytes;
+    }
+    fill_cells(at, src.data, cnt, total);
     if (TYPE_OF(blk) == TYPE_HASH && blk->data3) {
         bool rebuild = pos < len && hashtable::refresh(blk->data3, static_cast<i32>(total), pos, len - pos, false);
         if (rebuild) {
