@@ -49,6 +49,12 @@ void remove_units(Cell* s, u32 from, u32 n) {
     u32 len = b->length();
     if (from >= len || n == 0) return;
     if (n > len - from) n = len - from;
+    if (TYPE_OF(s) != TYPE_HASH) {
+        close_gap(b, from * unit, n * unit);
+        return;
+    }
+    // A hash!'s index is refreshed below for the values after the gap: they
+    // are the ones that must move.
     u8* p = b->head() + u64(from) * unit;
     std::memmove(p, p + u64(n) * unit, u64(len - from - n) * unit);
     b->tail -= n * unit;

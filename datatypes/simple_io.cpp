@@ -236,6 +236,20 @@ void to_bytes(Cell* value, i32 part, bool binary, std::string& out) {
     }
 }
 
+namespace {
+
+// Writes the bytes to the file's path, or raises the error of the failure.
+void written(Cell* file, const std::string& path, std::string_view bytes, i64 at, bool append) {
+    if (!write_file(path.c_str(), bytes, at, append)) {
+        // A file that opened but took not all the bytes (a full disk, the
+        // size limit) is a failed write, not a file that cannot be opened.
+        if (int err = last_write_error()) cannot_write(file, err);
+        cannot_open(file);
+    }
+}
+
+}  // namespace
+
 i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool append, bool lines) {
     i32 limit = -1;
     if (part && TYPE_OF(part) != TYPE_NONE) {
@@ -247,6 +261,26 @@ i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool app
         if (limit < 0) return -1;
     }
     i64 at = integer_arg(seek, "seek");
+    u32 vt = TYPE_OF(value);
+    if (file && !lines && (string::any_string_q(vt) || vt == TYPE_BINARY)) {
+        // One text or binary goes to the file from where its bytes lie (a
+        // text's UTF-8 conversion), without a copy: the path is made first,
+        // since its making may allocate and move them.
+        std::string path;
+        if (!os_path(file, path) || dir_q(file)) cannot_open(file);
+        std::string_view bytes;
+        if (vt == TYPE_BINARY) {
+            u32 n = binary::zs_length_q(value);
+            if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
+            bytes = {reinterpret_cast<const char*>(binary::zs_head(value)), n};
+        } else {
+            i32 len = limit;
+            const u8* p = unicode::to_utf8(value, len);
+            bytes = {reinterpret_cast<const char*>(p), static_cast<size_t>(len)};
+        }
+        written(file, path, bytes, at, append);
+        return static_cast<i32>(bytes.size());
+    }
     std::string bytes;
     if (lines && TYPE_OF(value) == TYPE_BLOCK) {
         u32 n = block::zs_length_q(value);
@@ -266,12 +300,7 @@ i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool app
     }
     std::string path;
     if (!os_path(file, path) || dir_q(file)) cannot_open(file);
-    if (!write_file(path.c_str(), bytes, at, append)) {
-        // A file that opened but took not all the bytes (a full disk, the
-        // size limit) is a failed write, not a file that cannot be opened.
-        if (int err = last_write_error()) cannot_write(file, err);
-        cannot_open(file);
-    }
+    written(file, path, bytes, at, append);
     return static_cast<i32>(bytes.size());
 }
 

@@ -4,6 +4,7 @@
 #include "datatypes/ownership.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -1229,24 +1230,80 @@ i64 scan_narrow(Cell* series, const Matcher& m, u32 from, i64 end, bool fold_cas
 
 }  // namespace
 
+namespace {
+
+// fold_narrow of every byte, read by the searches' inner loops.
+const u16* narrow_folds() {
+    static const std::array<u16, 256> table = [] {
+        std::array<u16, 256> t{};
+        for (u32 c = 0; c < 256; c++) t[c] = static_cast<u16>(fold_narrow(c));
+        return t;
+    }();
+    return table.data();
+}
+
+// Whether no byte but an ASCII letter folds as one: the letter search below
+// then need look only at the letter's two cases.
+bool letters_apart() {
+    static const bool apart = [] {
+        const u16* f = narrow_folds();
+        for (u32 c = 0; c < 256; c++)
+            if (u32((c | 0x20) - 'a') >= 26 && u32(f[c] - 'A') < 26) return false;
+        return true;
+    }();
+    return apart;
+}
+
+}  // namespace
+
 i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case) {
     u32 first = p[0];
-    u32 folded = fold_narrow(first);
+    const i64 last = end - n;
     // A first character that folds as itself only (no letter) is found by memchr.
-    bool plain = !fold_case || (folded == first && (first < 0x80 ? !(first - 'A' < 26) : false));
-    for (i64 pos = from; pos + n <= end; pos++) {
-        if (plain) {
-            const void* hit = std::memchr(t + pos, static_cast<int>(first), static_cast<size_t>(end - n + 1 - pos));
+    if (!fold_case || (first < 0x80 && u32((first | 0x20) - 'a') >= 26)) {
+        for (i64 pos = from; pos <= last; pos++) {
+            const void* hit = std::memchr(t + pos, static_cast<int>(first), static_cast<size_t>(last + 1 - pos));
             if (!hit) return -1;
             pos = static_cast<const u8*>(hit) - t;
-        } else if (t[pos] != first && fold_narrow(t[pos]) != folded) {
-            continue;
+            u32 i = 1;
+            if (fold_case) {
+                const u16* f = narrow_folds();
+                while (i < n && f[t[pos + i]] == f[p[i]]) i++;
+            } else {
+                while (i < n && t[pos + i] == p[i]) i++;
+            }
+            if (i == n) return pos;
         }
+        return -1;
+    }
+    const u16* f = narrow_folds();
+    const u16 folded = f[first];
+    i64 pos = from;
+    if (first < 0x80 && letters_apart()) {
+        // An ASCII letter: only its two cases fold as it does, so eight
+        // bytes at a time are looked at with the case bit set, and a byte
+        // that then equals the lower case letter is a place to compare.
+        const u64 ones = 0x0101010101010101ull, letter = ones * (first | 0x20);
+        while (pos + 8 <= last + 1) {
+            u64 w;
+            std::memcpy(&w, t + pos, 8);
+            u64 x = (w | (ones * 0x20)) ^ letter;
+            u64 zero = (x - ones) & ~x & (ones * 0x80);
+            if (!zero) {
+                pos += 8;
+                continue;
+            }
+            pos += __builtin_ctzll(zero) >> 3;
+            u32 i = 1;
+            while (i < n && f[t[pos + i]] == f[p[i]]) i++;
+            if (i == n) return pos;
+            pos++;
+        }
+    }
+    for (; pos <= last; pos++) {
+        if (f[t[pos]] != folded) continue;
         u32 i = 1;
-        for (; i < n; i++) {
-            u32 a = t[pos + i], c = p[i];
-            if (a != c && (!fold_case || fold_narrow(a) != fold_narrow(c))) break;
-        }
+        while (i < n && f[t[pos + i]] == f[p[i]]) i++;
         if (i == n) return pos;
     }
     return -1;

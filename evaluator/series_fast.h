@@ -46,13 +46,12 @@ namespace zav::actions {
     if (append) {
         cells[len] = *value;
         series_head(s) = 0;
+        b->tail += sizeof(Cell);
     } else {
         u32 pos = series_head(s) < len ? series_head(s) : len;
-        std::memmove(cells + pos + 1, cells + pos, u64(len - pos) * sizeof(Cell));
-        cells[pos] = *value;
+        *reinterpret_cast<Cell*>(open_gap(b, pos * sizeof(Cell), sizeof(Cell))) = *value;
         series_head(s) = pos + 1;
     }
-    b->tail += sizeof(Cell);
     return true;
 }
 

@@ -287,16 +287,77 @@ void split_text() {
     *arg(0) = *out;
 }
 
+// replace/all of one-byte text by one-byte text in a one-byte string: the
+// matches found by the byte search that find uses and the result built in
+// one pass, then put in by the one change of the general way. False (nothing
+// done) for any other arguments.
+bool replace_narrow(bool case_) {
+    auto narrow = [](const Cell* c) {
+        return string::any_string_q(TYPE_OF(c)) && TYPE_OF(c) != TYPE_TAG && GET_BUFFER(series_node(c))->unit() == 1;
+    };
+    if (!narrow(arg(0)) || !narrow(arg(1)) || TYPE_OF(arg(2)) != TYPE_STRING || !narrow(arg(2))) return false;
+    auto text_at = [](const Cell* c, u32* n) {
+        SeriesBuffer* b = GET_BUFFER(series_node(c));
+        u32 head = std::min(series_head(c), b->used_bytes());
+        *n = b->used_bytes() - head;
+        return b->head() + head;
+    };
+    u32 len = GET_BUFFER(series_node(arg(0)))->used_bytes();
+    const u8* t = GET_BUFFER(series_node(arg(0)))->head();
+    u32 pn, vn;
+    const u8* p = text_at(arg(1), &pn);
+    const u8* v = text_at(arg(2), &vn);
+    u32 pos = series_head(arg(0));
+    // Built aside in one buffer kept from call to call (nothing runs while it fills).
+    static std::vector<u8> out;
+    u64 size = 0;
+    auto put = [&](const u8* from, u64 n) {
+        if (size + n > out.size()) out.resize(std::max<u64>(2 * out.size(), size + n));
+        std::memcpy(out.data() + size, from, n);
+        size += n;
+    };
+    bool found = false;
+    for (i64 hit; pos < len && (hit = string::find_narrow(t, pos, len, p, pn, !case_)) >= 0; found = true) {
+        put(t + pos, static_cast<u64>(hit) - pos);
+        put(v, vn);
+        pos = static_cast<u32>(hit) + pn;
+    }
+    if (!found) return true;  // the series stays as it is
+    put(t + pos, len - pos);
+    if (size > 0x3FFFFFFF) fire("internal", "no-memory");
+    Cell* result = string::make_push(static_cast<u32>(size));
+    SeriesBuffer* rb = GET_BUFFER(series_node(result));
+    std::memcpy(rb->head(), out.data(), size);
+    rb->tail += static_cast<u32>(size);
+    if (out.size() > (1u << 20)) std::vector<u8>().swap(out);  // a large text's room is given back
+    Cell series = *arg(0), end = *arg(0), value = *result;
+    series_head(&end) = len;
+    actions::change_dispatch(&series, &value, &end, false, nullptr);
+    return true;
+}
+
 // replace of a plain pattern (no parse rule) by a plain value (no function):
 // the pattern formed when text is searched for a value that is not text,
 // the extent of a match, then the first match changed or, with /all, every
 // match found as `find` finds it, the result built aside and put into the
 // series by one change so that the tail moves once. Arguments: the series
 // (a tag comes as its text, so that its pieces take no angle brackets), the
-// pattern, the new value, the /all and /case switches.
+// pattern, the new value, the /all, /case and /deep switches. Answers false,
+// having done nothing, for /deep, a block or bitset pattern (a rule) and a
+// function value: the library's general code serves those.
+void replace_with(bool all, bool case_);
 void replace_plain() {
     auto on = [](const Cell* c) { return !(TYPE_OF(c) == TYPE_NONE || (TYPE_OF(c) == TYPE_LOGIC && !c->data1)); };
-    const bool all = on(arg(3)), case_ = on(arg(4));
+    if (on(arg(5)) || TYPE_OF(arg(1)) == TYPE_BLOCK || TYPE_OF(arg(1)) == TYPE_BITSET ||
+        TYPE_OF(arg(2)) == TYPE_FUNCTION) {
+        result_logic(false);
+        return;
+    }
+    replace_with(on(arg(3)), on(arg(4)));
+    result_logic(true);
+}
+
+void replace_with(bool all, bool case_) {
     const u32 st = TYPE_OF(arg(0));
     const bool text = string::any_string_q(st) || st == TYPE_BINARY;
     if (string::any_string_q(st) && (!string::any_string_q(TYPE_OF(arg(1))) || TYPE_OF(arg(1)) == TYPE_TAG)) {
@@ -314,6 +375,7 @@ void replace_plain() {
         many = static_cast<u32>(actions::length_q_dispatch(&pattern));
     }
     if (many == 0) return;
+    if (all && replace_narrow(case_)) return;
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
     Cell pos = *arg(0);

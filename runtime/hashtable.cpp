@@ -82,6 +82,17 @@ u32 mix_block(u32 h, u32 k) {
     return h * 5 + 0xE6546B64;
 }
 
+// A text's hash from its code points, the same whatever their unit.
+template <class Read>
+u32 hash_code_points(u32 len, bool fold, Read read) {
+    u32 h = seed;
+    for (u32 i = 0; i < len; i++) {
+        u32 cp = read(i);
+        h = mix_block(h, fold ? case_folding::to_lower(cp) : cp);
+    }
+    return fmix32(h ^ (len * 4));
+}
+
 // ---- private readers of strings (code points from a series buffer) ----------
 
 struct Text {
@@ -527,16 +538,17 @@ bool is_map_word(u32 type) {
     return type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD || type == TYPE_SET_WORD;
 }
 
-// map_find of an integer key, the commonest: hashed and compared in place,
-// none of the other keys' handling on its way.
-[[gnu::always_inline]] inline i32 map_find_int(node_t table, u32 v, MapMiss* miss) {
+// A map's probe for a key of hash `h` that `match` tells (given a key cell
+// whose bucket has the same hash): the bucket, or -1. A miss at an empty
+// bucket fills *miss, when given, as map_find does.
+template <class Match>
+[[gnu::always_inline]] inline i32 map_probe(node_t table, u32 h, MapMiss* miss, Match match) {
     // Lookups never allocate: the table's buffers stay put during the probe.
     const Table* t = T(table);
     const u32* flags = words_of(t->flags);
     const u32* hashes = words_of(t->aux);
     const u32* keys = words_of(t->keys);
     const Cell* cells = cells_of(t->block);
-    const u32 h = number_hash(v);
     const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
     u32 b = start, i = 0;
     for (;;) {
@@ -545,10 +557,7 @@ bool is_map_word(u32 type) {
             if (miss) *miss = MapMiss{table, t->flags, h, b, collector::cycles, t->size, t->occupied};
             return -1;
         }
-        if (f == FLAG_FILLED && hashes[b] == h) {
-            const Cell* c = cells + keys[b];
-            if (TYPE_OF(c) == TYPE_INTEGER && c->data2 == v) break;
-        }
+        if (f == FLAG_FILLED && hashes[b] == h && match(cells + keys[b])) break;
         b = next_bucket(b, &i, stride, mask);
         if (b == start) {
             b = NONE32;
@@ -559,10 +568,33 @@ bool is_map_word(u32 type) {
     return static_cast<i32>(b);
 }
 
+// The commonest keys, found without the generic key's handling: an integer
+// compared in place; a string! of one byte per code point hashed in place,
+// a key of the same bytes found at once (equal bytes are equal text in every
+// mode but sameness) and any other string compared as text.
+[[gnu::always_inline]] inline i32 map_find_int(node_t table, u32 v, MapMiss* miss) {
+    return map_probe(table, number_hash(v), miss,
+                     [&](const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER && c->data2 == v; });
+}
+
+[[gnu::always_inline]] inline i32 map_find_text(node_t table, const Text& k, bool strict, MapMiss* miss) {
+    const u32 h = hash_code_points(k.len, true, [&](u32 i) { return u32(k.p[i]); });
+    return map_probe(table, h, miss, [&](const Cell* c) {
+        if (TYPE_OF(c) != TYPE_STRING) return false;
+        const Text ct = text_of(c);
+        if (ct.unit == 1 && ct.len == k.len && same_bytes(ct.p, k.p, k.len)) return true;
+        return text_equal(ct, k, strict);
+    });
+}
+
 // Kind-1 lookup of a key (word keys as set-words), strict equality: the bucket or -1.
 // A miss that stopped at an empty bucket fills *miss, when given.
 i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     if (TYPE_OF(key) == TYPE_INTEGER) return map_find_int(table, key->data2, miss);
+    if (TYPE_OF(key) == TYPE_STRING && op != 9) {
+        const Text k = text_of(key);
+        if (k.unit == 1) return map_find_text(table, k, op == 2 || op == 8, miss);
+    }
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
     u32 h = hash_value(key, 0);
@@ -735,19 +767,6 @@ u32 murmur3(const u8* data, u32 len) {
 
 u32 hash_int(u32 value) { return fmix32(value); }
 
-namespace {
-
-template <class Read>
-u32 hash_code_points(u32 len, bool fold, Read read) {
-    u32 h = seed;
-    for (u32 i = 0; i < len; i++) {
-        u32 cp = read(i);
-        h = mix_block(h, fold ? case_folding::to_lower(cp) : cp);
-    }
-    return fmix32(h ^ (len * 4));
-}
-
-}  // namespace
 
 u32 hash_string(const Cell* str, int case_sensitive) {
     Text t = text_of(str);

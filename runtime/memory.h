@@ -56,6 +56,39 @@ constexpr u32 FRAME_MIN_FREE = 0xCCCC;
 constexpr u32 PAGE_SIZE_BYTES = 4096;
 
 [[gnu::always_inline]] inline SeriesBuffer* GET_BUFFER(node_t node) { return at<SeriesBuffer>(*at<off32>(node)); }
+
+// Opens n bytes `at` bytes into a buffer's used part by moving the shorter
+// side: the part before it down into the room before the head when that
+// room holds n bytes, else the part after it up (the caller has made room
+// at the tail). Returns where the n bytes go.
+inline u8* open_gap(SeriesBuffer* b, u32 at, u32 n) {
+    u32 used = b->used_bytes();
+    u8* h = b->head();
+    if (at < used - at && b->offset - off_of(b->data()) >= n) {
+        std::memmove(h - n, h, at);
+        b->offset -= n;
+        return h - n + at;
+    }
+    std::memmove(h + at + n, h + at, used - at);
+    b->tail += n;
+    return h + at;
+}
+
+// Closes n used bytes at `at` by moving the shorter side. The room left
+// before the head stays below what is used, so that taking values from the
+// head again and again (a queue) does not make room without end.
+inline void close_gap(SeriesBuffer* b, u32 at, u32 n) {
+    u32 used = b->used_bytes();
+    u32 after = used - at - n;
+    u8* h = b->head();
+    if (at < after && u64(b->offset - off_of(b->data())) + n <= used - n) {
+        std::memmove(h + n, h, at);
+        b->offset += n;
+        return;
+    }
+    std::memmove(h + at, h + at + n, after);
+    b->tail -= n;
+}
 inline u32 GET_UNIT(const SeriesBuffer* b) { return b->flags & SERIES_UNIT_MASK; }
 
 struct NodeFrame {

@@ -370,7 +370,15 @@ u32 cp_to_utf8_limited(u32 cp, u8* out, u32 room) {
 u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
     Range r = string_range(str, len);
     u32 w = r.unit == 1 ? 2 : r.unit == 2 ? 3 : 4;  // widest form of one unit, or CR LF
-    u8* out = cache_reserve(str, (u64(r.count) + 1) * w);
+    u64 room = (u64(r.count) + 1) * w;
+    if (r.unit == 1 && !crlf) {
+        // One-byte text takes one byte more per unit above 127: its exact
+        // size, so that a large text's cache can be made from warm pages.
+        u64 high = 0;
+        for (u32 i = 0; i < r.count; i++) high += r.head[i] >> 7;
+        room = u64(r.count) + high + 1;
+    }
+    u8* out = cache_reserve(str, room);
     r = string_range(str, len);  // the cache allocation may have moved the string
     u8* o = out;
     u8* p = r.head;

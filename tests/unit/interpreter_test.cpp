@@ -197,6 +197,33 @@ TEST_F(InterpreterTest, ErrorUnwindsToTheGuardAndDropsIt) {
     EXPECT_EQ(TYPE_OF(error::field(stack::get_top(), error::FIELD_STACK)), TYPE_INTEGER);
 }
 
+TEST_F(InterpreterTest, PendingErrorLeavesTheStacksAsAThrownOneAndIsThrownBeforeTheRaiserIsUp) {
+    Cell t = word_cell("try"), f = word_cell("f");
+    stack::mark_kind4(&t);
+    Cell* guard_caller = stack::bottom;
+    stack::mark_kind81(&f);
+    stack::mark_kind82(&f);
+    bool threw = false;
+    try {
+        fire_pending("math", "zero-divide");
+    } catch (Throw&) {
+        threw = true;
+    }
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(stack::pending, THROW_ERROR);
+    stack::pending = 0;
+    EXPECT_EQ(stack::frame_top, stack::frame_base);
+    EXPECT_EQ(stack::arguments, guard_caller);
+    ASSERT_EQ(TYPE_OF(&error::thrown), TYPE_ERROR);
+    Cell* where = error::field(&error::thrown, error::FIELD_WHERE);
+    EXPECT_EQ(symbol::resolve(static_cast<i32>(where->data2)), symbol::resolve(symbol::make("f")));
+    EXPECT_EQ(last_error(), "math/zero-divide");
+    // With no raiser there is no guard to leave it at: thrown, only noted.
+    Restore<decltype(error_raiser)> no_raiser(error_raiser, nullptr);
+    EXPECT_EQ(thrown_by([] { fire_pending("math", "overflow"); }), THROW_ERROR);
+    EXPECT_EQ(last_error(), "math/overflow");
+}
+
 TEST_F(InterpreterTest, CallNameSkipsInternalFrames) {
     Cell out;
     frames::get_call_name(&out);
