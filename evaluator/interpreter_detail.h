@@ -204,6 +204,14 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
 }
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);
+// A branch (led by a set-word) of set-words of simple values, none reading
+// a word stored before it, then `return`, `exit`, `break` or `continue`
+// whose exit has a target: nothing in it can fail or be seen, so its stores
+// and exit are made without the branch's frame, which the exit would close
+// at once, with the steps of its expressions and of the exit's call. False,
+// having done nothing, for any other branch and near either stack's or the
+// budget's end. The fast paths are on (the caller checked).
+bool branch_stores_exit(const Cell* branch);
 // An `either` or `if` call read without evaluating anything (arguments.cpp):
 // its condition's value, its literal blocks in the code, the branch to run
 // (null: none, `if` whose condition is false) and the position after it.
