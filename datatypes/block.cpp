@@ -733,9 +733,9 @@ int text_key_compare(const void* pa, const void* pb, uintptr_t ctx, uintptr_t) {
 }
 
 // Sorts n strings by key (the same comparisons' outcomes as sort_compare,
-// so the same order, equal values included); false when some value is no
-// string.
-bool sort_texts(Cell* values, u32 n, const SortSpec& spec, bool stable) {
+// so the same order, equal values included) into `out`; false, with
+// nothing written, when some value is no string.
+bool sort_texts(const Cell* values, u32 n, const SortSpec& spec, bool stable, Cell* out) {
     for (u32 i = 0; i < n; i++)
         if (TYPE_OF(values + i) != TYPE_STRING) return false;
     std::vector<TextKey> keys(n);
@@ -747,9 +747,7 @@ bool sort_texts(Cell* values, u32 n, const SortSpec& spec, bool stable) {
     auto c = reinterpret_cast<uintptr_t>(&ctx);
     if (stable) sort::mergesort(keys.data(), n, sizeof(TextKey), c, 0, text_key_compare);
     else sort::qsort(keys.data(), n, sizeof(TextKey), c, 0, text_key_compare);
-    std::vector<Cell> sorted(n);
-    for (u32 i = 0; i < n; i++) sorted[i] = values[keys[i].index];
-    std::memcpy(values, sorted.data(), u64(n) * sizeof(Cell));
+    for (u32 i = 0; i < n; i++) out[i] = values[keys[i].index];
     return true;
 }
 
@@ -807,16 +805,18 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     std::vector<Cell> tmp(cells_of(buffer_of(blk)) + start, cells_of(buffer_of(blk)) + start + n);
     u32 count = n / spec.size;
     u32 bytes = spec.size * sizeof(Cell);
-    if (spec.fn || spec.size != 1 || !sort_texts(tmp.data(), count, spec, stable)) {
+    // Strings sorted by key go straight back into the block (nothing in that
+    // sort allocates, so the buffer stays put).
+    if (spec.fn || spec.size != 1 || !sort_texts(tmp.data(), count, spec, stable, cells_of(buffer_of(blk)) + start)) {
         if (stable) sort::mergesort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
         else sort::qsort(tmp.data(), count, bytes, reinterpret_cast<uintptr_t>(&spec), 0, sort_compare);
+        if (keep && (buffer_of(blk)->length() != total ||
+                     std::memcmp(cells_of(buffer_of(blk)) + start, cells_of(GET_BUFFER(keep)), u64(n) * sizeof(Cell)))) {
+            stack::top = base;
+            fire("script", "protected");
+        }
+        std::memcpy(cells_of(buffer_of(blk)) + start, tmp.data(), u64(n) * sizeof(Cell));
     }
-    if (keep && (buffer_of(blk)->length() != total ||
-                 std::memcmp(cells_of(buffer_of(blk)) + start, cells_of(GET_BUFFER(keep)), u64(n) * sizeof(Cell)))) {
-        stack::top = base;
-        fire("script", "protected");
-    }
-    std::memcpy(cells_of(buffer_of(blk)) + start, tmp.data(), u64(n) * sizeof(Cell));
     series::hash_rebuild(blk);
     series::tell(blk, "sorted", start, n);
     stack::top = base;

@@ -247,13 +247,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 
 void call_builtin(u32 type, u32 index, const i32* refs) {
-    try {
+    errors_pending([&] {
         if (type == TYPE_NATIVE) natives::call(index, false, refs);
         else actions::call_generic(index, refs);
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        stack::pending = THROW_ERROR;
-    }
+    });
 }
 
 // Out of line: the operator calls around it stay small.
@@ -282,6 +279,64 @@ namespace {
     return conditional_frame(fn, name, code, sub, c, enter_branch);
 }
 
+// A call of `return`, `exit`, `break` or `continue` (`fn`, its argument
+// from `pos` of `view`) by word, return's argument one simple_arg takes at
+// once and of its parameter's types, whose exit has a target: once that is
+// known nothing in the call can fail or be seen, so the exit can be made
+// without the native's frame, which it would close at once. Answers the
+// position after the call, its exit in *out; 0, having done nothing, for
+// any other call and where the exit would raise (no target). The caller
+// checked the fast paths are on and for room on both stacks.
+[[gnu::always_inline]] inline bool exit_native_q(const Cell* fn) {
+    static_assert(natives::N_CONTINUE == natives::N_BREAK + 1 && natives::N_EXIT == natives::N_BREAK + 2 &&
+                  natives::N_RETURN == natives::N_BREAK + 3);
+    return native::entry_of(fn) - natives::N_BREAK <= natives::N_RETURN - natives::N_BREAK;
+}
+struct ExitCall {
+    CallFrame* target;
+    u32 code;
+    Cell value;
+};
+[[gnu::always_inline]] inline u32 read_exit_call(const Cell* fn, const CodeView& view, u32 pos, ExitCall* out) {
+    const u32 index = native::entry_of(fn);
+    if (!exit_native_q(fn)) return 0;
+    // The natives' own specs: return takes one argument, the others none
+    // by word (break's refinement is named by a path).
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    const u32 args = index == natives::N_RETURN;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != args) return 0;
+    make_cell(&out->value, TYPE_UNSET);
+    if (args && (pos >= view.tail || !(pos = simple_arg(view, pos, false, &out->value)) ||
+                 !(rec->type_bits[0] >> TYPE_OF(&out->value) & 1)))
+        return 0;
+    if (!(out->target = stack::exit_target(index <= natives::N_CONTINUE))) return 0;
+    static constexpr u32 codes[] = {THROW_BREAK, THROW_CONTINUE, THROW_EXIT, THROW_RETURN};
+    out->code = codes[index - natives::N_BREAK];
+    return pos;
+}
+
+// A conditional's branch that is one exit call read_exit_call takes: its
+// exit made without the conditional's and the branch's frames, which it
+// would close at once, taking their steps and the call's. False, having
+// done nothing, for any other branch and near the budget's or the machine
+// stack's end. The caller checked as for read_exit_call.
+[[gnu::always_inline]] inline bool branch_exit(const Cell* branch) {
+    SeriesBuffer* b = block::buffer_of(branch);
+    const u32 head = series_head(branch);
+    const CodeView view{block::cells_of(b), cell_count(b)};
+    const Cell* fn;
+    char probe;
+    ExitCall e;
+    if (head >= view.tail || TYPE_OF(view.cells + head) != TYPE_WORD ||
+        ((b->flags & SERIES_LIBRARY) != 0) != in_library || !(fn = peek_word(view.cells + head)) ||
+        TYPE_OF(fn) != TYPE_NATIVE || (budget::spent && budget::left <= 3) ||
+        &probe < machine_stack::limit + 16384 || read_exit_call(fn, view, head + 1, &e) != view.tail)
+        return false;
+    budget::steps(3);
+    stack::exit_to(e.target, e.code, &e.value);
+    return true;
+}
+
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything
 // is pushed. When the branch is simple (see simple_branch_value), or `if`
@@ -307,7 +362,8 @@ namespace {
     if (!c.branch) {
         make_cell(&v, TYPE_NONE);
     } else if (!simple_branch_value(c.branch, 2, &v)) {
-        *pos_io = conditional_call_inline(fn, name, code, sub, c);
+        if (branch_exit(c.branch)) *pos_io = pos;
+        else *pos_io = conditional_call_inline(fn, name, code, sub, c);
         return true;
     }
     // As lean_return leaves the value.
@@ -440,6 +496,26 @@ namespace {
     if (from.operand) budget::step();
     machine_stack::check();
     budget::step();
+}
+
+// An exit call by word that read_exit_call takes, made without the
+// native's frame, with the call's stack check and step. False, having done
+// nothing, for any other call: the lean call then makes it in its frame.
+// Out of line: the caller turns most natives away by exit_native_q, and
+// the lean calls around it keep their registers.
+[[gnu::noinline]] bool direct_exit(Cell* fn, Cell* code, u32* pos_io, u32 tail) {
+    if (!fast_paths_on() || stack::top + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    CodeView view;
+    view.read(code, tail);
+    ExitCall e;
+    const u32 pos = read_exit_call(fn, view, *pos_io, &e);
+    if (!pos) return false;
+    lean_enter({});
+    stack::exit_to(e.target, e.code, &e.value);
+    *pos_io = pos;
+    return true;
 }
 
 // A function! called by word or path: its frame, arguments, refinement
@@ -914,7 +990,20 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
 
 // Each entry its own copy of the lean call, with what cannot apply to its
 // kind of call left out.
+namespace {
+
+// An exit's native called by word: made by direct_exit where it takes it,
+// else by the lean call. Apart, so that the common call's machine frame
+// stays as small as it was.
+[[gnu::noinline]] bool exit_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    return direct_exit(fn, code, pos_io, tail) || lean_call(fn, name, code, pos_io, tail, sub, {});
+}
+
+}  // namespace
+
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub) {
+    if (TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn)) [[unlikely]]
+        return exit_word_call(fn, name, code, pos_io, tail, sub);
     return lean_call(fn, name, code, pos_io, tail, sub, {});
 }
 

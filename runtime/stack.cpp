@@ -238,19 +238,24 @@ Saved save() { return Saved{arguments, top, frame_top}; }
 // Drops frames down to the first one of `kind` (kept) or a body frame when
 // `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
 // throw-category error `id` with the stacks as they were.
+// The first frame of `kind` (a body frame for kind 0) below the frame top,
+// or null where a kind-5 guard comes first or there is none.
+[[gnu::always_inline]] inline CallFrame* find_target(u32 kind) {
+    for (CallFrame* f = frame_top; f > frame_base;) {
+        f--;
+        if (frame_kind(f) == FRAME_KIND_TRY_ALL) return nullptr;
+        if (kind ? frame_kind(f) == kind : (f->header & FRAME_BODY) != 0) return f;
+    }
+    return nullptr;
+}
+
 CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell* arg) {
-    CallFrame* f = frame_top;
-    while (f > frame_base) {
-        CallFrame* cur = f - 1;
-        if (frame_kind(cur) == FRAME_KIND_TRY_ALL) break;
-        f = cur;
-        if (kind ? frame_kind(cur) == kind : (cur->header & FRAME_BODY) != 0) {
-            frame_top = f + 1;
-            // The target's region begins where the frame above it was opened.
-            arguments = cell_at((f + 1)->saved_args);
-            top = arguments;
-            return f;
-        }
+    if (CallFrame* f = find_target(kind)) {
+        frame_top = f + 1;
+        // The target's region begins where the frame above it was opened.
+        arguments = cell_at((f + 1)->saved_args);
+        top = arguments;
+        return f;
     }
     Cell a;
     if (arg) a = *arg;
@@ -280,6 +285,19 @@ void throw_exit(bool with_value, bool at_top) {
     }
     make_cell(arguments, TYPE_UNSET);
     pending = THROW_EXIT;
+}
+
+CallFrame* exit_target(bool loop) { return find_target(loop ? FRAME_KIND_LOOP : FRAME_KIND_BODY); }
+
+void exit_to(CallFrame* target, u32 code, const Cell* value) {
+    Cell v = value ? *value : Cell{TYPE_UNSET, 0, 0, 0};
+    // The target's region begins where the frame above it was opened; a
+    // target at the top is the running frame, its region the current one.
+    if (target + 1 < frame_top) arguments = cell_at((target + 1)->saved_args);
+    frame_top = target + 1;
+    top = arguments;
+    *arguments = v;
+    pending = code;
 }
 
 void throw_throw(u32 code) {

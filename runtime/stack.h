@@ -163,6 +163,15 @@ void mark_for_collector();
 void throw_break(bool with_value, bool continue_);
 void throw_exit(bool with_value, bool at_top);
 void throw_throw(u32 code);
+// The frame a return or exit (`loop` false), or a break or continue (`loop`
+// true), made at the frame top would end at; null, nothing changed, where
+// its thrower would raise instead.
+CallFrame* exit_target(bool loop);
+// That exit made to `target` (from exit_target) by the evaluator without a
+// frame of the exit's native (nothing pushed for it): the stacks cut back as
+// its thrower leaves them, `value` (null: unset) the result, `code`
+// (THROW_RETURN, THROW_EXIT, THROW_BREAK or THROW_CONTINUE) pending.
+void exit_to(CallFrame* target, u32 code, const Cell* value);
 
 // The code of the exit travelling back to its target (0: none).
 extern u32 pending;
