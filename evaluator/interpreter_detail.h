@@ -69,6 +69,20 @@ inline bool enabled() { return trace.enabled; }
 // stacks as the thrower left them.
 [[gnu::always_inline]] inline bool exiting() { return stack::pending != 0; }
 
+// Runs f, C++ code that raises its errors by throwing (a native, a routine,
+// a datatype's action): an error it throws goes on as a pending exit, which
+// every caller here checks for as its callee returns. Caught as near the
+// raise point as this, the unwinder crosses only f's own frames.
+template <class F>
+[[gnu::always_inline]] inline void errors_pending(F f) {
+    try {
+        f();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
+}
+
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.

@@ -247,13 +247,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 
 void call_builtin(u32 type, u32 index, const i32* refs) {
-    try {
+    errors_pending([&] {
         if (type == TYPE_NATIVE) natives::call(index, false, refs);
         else actions::call_generic(index, refs);
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        stack::pending = THROW_ERROR;
-    }
+    });
 }
 
 // Out of line: the operator calls around it stay small.
