@@ -1242,7 +1242,14 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
-void enter_branch(const Cell* code) { enter_block(code); }
+void enter_branch(const Cell* code) {
+    const SeriesBuffer* b = block::buffer_of(code);
+    const u32 head = series_head(code);
+    if (fast_paths_on() && head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD &&
+        branch_stores_exit(code))
+        return;
+    enter_block(code);
+}
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
@@ -1336,7 +1343,11 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         }
         bool last = i + 1 == len;
         if (set && last) {
-            actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+            // The step's error goes on pending, as a native's does.
+            errors_pending([&] {
+                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+            });
+            if (exiting()) [[unlikely]] return pos + 1;
             // An immediate value was changed in a copy: put it back where it came from.
             if (immediate_q(TYPE_OF(&cur)))
                 actions::store_path_back(&cur, base, steps, &first, p, case_);
@@ -1350,10 +1361,17 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
             steps++;
         }
         Cell* saved_top = stack::top;
-        Cell* r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
+        Cell* r = nullptr;
+        errors_pending([&] {
+            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
+        });
+        if (exiting()) [[unlikely]] return pos + 1;
         Cell nv = *r;
         stack::top = saved_top;
-        if (TYPE_OF(&nv) == TYPE_UNSET && !(get && last)) fire("script", "invalid-path", p, &item);
+        if (TYPE_OF(&nv) == TYPE_UNSET && !(get && last)) [[unlikely]] {
+            fire_pending("script", "invalid-path", p, &item);
+            return pos + 1;
+        }
         Cell owner = cur;
         parent = cur;
         parent_item = item;
@@ -1539,12 +1557,7 @@ void call_routine(Cell* fn) {
     // (rooted) before the routine allocates.
     if (stack::top <= stack::arguments) make_cell(stack::push_star(), TYPE_UNSET);
     // An error goes on as a pending exit, as a native's does (call_builtin).
-    try {
-        entry();
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        stack::pending = THROW_ERROR;
-    }
+    errors_pending(entry);
 }
 
 Cell* current_code() { return &code_cell; }

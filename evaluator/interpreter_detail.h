@@ -69,6 +69,20 @@ inline bool enabled() { return trace.enabled; }
 // stacks as the thrower left them.
 [[gnu::always_inline]] inline bool exiting() { return stack::pending != 0; }
 
+// Runs f, C++ code that raises its errors by throwing (a native, a routine,
+// a datatype's action): an error it throws goes on as a pending exit, which
+// every caller here checks for as its callee returns. Caught as near the
+// raise point as this, the unwinder crosses only f's own frames.
+template <class F>
+[[gnu::always_inline]] inline void errors_pending(F f) {
+    try {
+        f();
+    } catch (Throw& t) {
+        if (t.value != THROW_ERROR) throw;
+        stack::pending = THROW_ERROR;
+    }
+}
+
 // The shape of a call, worked out once from the argument cache and kept in
 // the cache cell's third payload word (unused by blocks), so that the lean
 // call paths need not walk the cache on every call.
@@ -204,6 +218,14 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
 }
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);
+// A branch (led by a set-word) of set-words of simple values, none reading
+// a word stored before it, then `return`, `exit`, `break` or `continue`
+// whose exit has a target: nothing in it can fail or be seen, so its stores
+// and exit are made without the branch's frame, which the exit would close
+// at once, with the steps of its expressions and of the exit's call. False,
+// having done nothing, for any other branch and near either stack's or the
+// budget's end. The fast paths are on (the caller checked).
+bool branch_stores_exit(const Cell* branch);
 // An `either` or `if` call read without evaluating anything (arguments.cpp):
 // its condition's value, its literal blocks in the code, the branch to run
 // (null: none, `if` whose condition is false) and the position after it.

@@ -247,13 +247,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 
 void call_builtin(u32 type, u32 index, const i32* refs) {
-    try {
+    errors_pending([&] {
         if (type == TYPE_NATIVE) natives::call(index, false, refs);
         else actions::call_generic(index, refs);
-    } catch (Throw& t) {
-        if (t.value != THROW_ERROR) throw;
-        stack::pending = THROW_ERROR;
-    }
+    });
 }
 
 // Out of line: the operator calls around it stay small.
@@ -339,6 +336,70 @@ struct ExitCall {
     stack::exit_to(e.target, e.code, &e.value);
     return true;
 }
+
+// The set-words of simple values that lead a branch ending with an exit,
+// read before anything is stored.
+constexpr u32 BRANCH_STORES = 4;
+struct BranchStores {
+    u32 count = 0;
+    Cell* slot[BRANCH_STORES];
+    Cell value[BRANCH_STORES];
+};
+
+// Whether the cells [pos, end) may read a slot `st` stores: paths and
+// parens, which could, count as reading one.
+[[gnu::always_inline]] inline bool reads_stored(const Cell* cells, u32 pos, u32 end, const BranchStores& st) {
+    for (const Cell* c = cells + pos; c < cells + end; c++) {
+        const u32 t = TYPE_OF(c);
+        if (t == TYPE_PATH || t == TYPE_PAREN) return true;
+        if (t != TYPE_WORD) continue;
+        const Cell* slot = context::peek_slot(c);
+        for (u32 k = 0; k < st.count; k++)
+            if (slot == st.slot[k]) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+[[gnu::noinline]] bool branch_stores_exit(const Cell* branch) {
+    SeriesBuffer* b = block::buffer_of(branch);
+    const CodeView view{block::cells_of(b), cell_count(b)};
+    u32 pos = series_head(branch);
+    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || stack::top + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    // The set-words, each with its plain slot as fast_set_word stores, none
+    // reading a word stored before it.
+    BranchStores st;
+    while (pos < view.tail && TYPE_OF(view.cells + pos) == TYPE_SET_WORD) {
+        if (st.count == BRANCH_STORES) return false;
+        Cell* slot = context::plain_slot(view.cells + pos);
+        u32 stop;
+        const u32 next = slot ? simple_value(view.cells, pos + 1, view.tail, &st.value[st.count], &stop, {},
+                                             {Room::CHECK, nullptr, false})
+                              : 0;
+        if (!next || reads_stored(view.cells, pos + 1, next, st)) return false;
+        st.slot[st.count++] = slot;
+        pos = next;
+    }
+    // Then the exit, its argument reading none of them either.
+    const Cell* fn;
+    char probe;
+    ExitCall e;
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD || !(fn = peek_word(view.cells + pos)) ||
+        TYPE_OF(fn) != TYPE_NATIVE || (budget::spent && budget::left <= 2 + st.count) ||
+        &probe < machine_stack::limit + 16384 || read_exit_call(fn, view, pos + 1, &e) != view.tail ||
+        reads_stored(view.cells, pos + 1, view.tail, st))
+        return false;
+    // The steps of the branch's expressions and of the exit's call.
+    budget::steps(2 + st.count);
+    for (u32 k = 0; k < st.count; k++) *st.slot[k] = st.value[k];
+    stack::exit_to(e.target, e.code, &e.value);
+    return true;
+}
+
+namespace {
 
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything
