@@ -82,15 +82,23 @@ u32 mix_block(u32 h, u32 k) {
     return h * 5 + 0xE6546B64;
 }
 
-// A text's hash from its code points, the same whatever their unit.
+// A text's hash from its code points, the same whatever their unit. Each
+// code point costs an exclusive or and a multiply by an odd number: both
+// steps are invertible, so texts of one length that differ leave different
+// 64-bit states, which the final mix spreads over the 32 bits kept.
 template <class Read>
 u32 hash_code_points(u32 len, bool fold, Read read) {
-    u32 h = seed;
+    u64 h = (u64(seed) << 32) ^ len;
     for (u32 i = 0; i < len; i++) {
         u32 cp = read(i);
-        h = mix_block(h, fold ? case_folding::to_lower(cp) : cp);
+        h = (h ^ (fold ? case_folding::to_lower(cp) : cp)) * 0x9E3779B97F4A7C15ull;
     }
-    return fmix32(h ^ (len * 4));
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return static_cast<u32>(h);
 }
 
 // ---- private readers of strings (code points from a series buffer) ----------
