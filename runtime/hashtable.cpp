@@ -254,6 +254,42 @@ node_t new_keys(u32 buckets) {
     return n;
 }
 
+// ---- kind 1: buckets of a map --------------------------------------------------
+
+// A map bucket keeps its key's hash beside the key's position, so a probe
+// reads one 8-byte slot per bucket tried and tells empty and other keys'
+// buckets apart there: the flags are kept for the generic code but not read
+// by a map's probes. A stored hash has its top bit set (the bucket and the
+// probe stride come from lower bits), so 0 and 1 are free to mark an empty
+// and a deleted bucket.
+struct MapSlot {
+    u32 hash;
+    u32 pos;
+};
+constexpr u32 SLOT_EMPTY = 0;
+constexpr u32 SLOT_DELETED = 1;
+constexpr u32 MAP_HASH_BIT = 0x80000000u;
+inline u32 map_hash(u32 h) { return h | MAP_HASH_BIT; }
+
+MapSlot* slots_of(node_t keys) { return reinterpret_cast<MapSlot*>(GET_BUFFER(keys)->head()); }
+
+node_t new_slots(u32 buckets) {
+    node_t n = alloc_bytes_filled(buckets * sizeof(MapSlot), 0);
+    SeriesBuffer* b = GET_BUFFER(n);
+    b->tail = b->offset + buckets * sizeof(MapSlot);
+    return n;
+}
+
+void empty_slots(node_t keys) {
+    SeriesBuffer* b = GET_BUFFER(keys);
+    std::memset(b->head(), 0, b->used_bytes());
+}
+
+// The block position a bucket indexes, whatever the table's kind.
+u32 key_position(const Table* t, u32 bucket) {
+    return t->kind == KIND_MAP ? slots_of(t->keys)[bucket].pos : words_of(t->keys)[bucket];
+}
+
 // ---- kind 0: reverse index and duplicate lists -------------------------------
 
 u32 rev_length(node_t t) { return GET_BUFFER(T(t)->aux)->used_bytes() / 4; }
@@ -418,12 +454,24 @@ void resize(node_t table, u32 new_size) {
     u32 buckets = std::max<u32>(round_pow2(new_size), 4);
     u32 upper = static_cast<u32>(buckets * LOAD + 0.5);
     if (t->size >= upper) return;
+    const bool map = t->kind == KIND_MAP;
     node_t flags = new_flags(buckets);
     collector::Guard flags_root(flags);
-    node_t keys = new_keys(buckets);
+    node_t keys = map ? new_slots(buckets) : new_keys(buckets);
     collector::Guard keys_root(keys);
     t = T(table);
-    if (t->kind >= KIND_INT_KEY) {
+    if (map) {
+        // The stored hashes place the keys again without hashing them.
+        const MapSlot* old = slots_of(t->keys);
+        MapSlot* slots = slots_of(keys);
+        u32* f = words_of(flags);
+        for (u32 b = 0; b < t->buckets; b++) {
+            if (!(old[b].hash & MAP_HASH_BIT)) continue;
+            u32 nbk = empty_bucket(f, buckets, old[b].hash);
+            set_flag(f, nbk, FLAG_FILLED);
+            slots[nbk] = old[b];
+        }
+    } else if (t->kind >= KIND_INT_KEY) {
         // Compact the entry block: live entries only, in block order.
         u32 esize = t->aux;
         node_t old_block = t->block;
@@ -445,26 +493,17 @@ void resize(node_t table, u32 new_size) {
         }
         t->block = block;
     } else {
-        // A map keeps each bucket's hash beside it: the keys are not hashed again.
-        node_t hashes = t->kind == KIND_MAP ? new_keys(buckets) : 0;
-        collector::Guard hashes_root(hashes);
-        t = T(table);
         u32* of = words_of(t->flags);
         u32* ok = words_of(t->keys);
-        const u32* oh = hashes ? words_of(t->aux) : nullptr;
         u32* f = words_of(flags);
         u32* k = words_of(keys);
-        u32* nh = hashes ? words_of(hashes) : nullptr;
         Cell* cells = cells_of(t->block);
         for (u32 b = 0; b < t->buckets; b++) {
             if (flag_at(of, b) != FLAG_FILLED) continue;
-            u32 h = oh ? oh[b] : hash_value(cells + ok[b], 0);
-            u32 nbk = empty_bucket(f, buckets, h);
+            u32 nbk = empty_bucket(f, buckets, hash_value(cells + ok[b], 0));
             set_flag(f, nbk, FLAG_FILLED);
             k[nbk] = ok[b];
-            if (nh) nh[nbk] = h;
         }
-        if (hashes) t->aux = hashes;
     }
     t->flags = flags;
     t->keys = keys;
@@ -538,26 +577,24 @@ bool is_map_word(u32 type) {
     return type == TYPE_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD || type == TYPE_SET_WORD;
 }
 
-// A map's probe for a key of hash `h` that `match` tells (given a key cell
-// whose bucket has the same hash): the bucket, or -1. A miss at an empty
-// bucket fills *miss, when given, as map_find does.
+// A map's probe for a key of map hash `h` that `match` tells (given a key
+// cell whose bucket has the same hash): the bucket, or -1. A miss at an
+// empty bucket fills *miss, when given, for map_put.
 template <class Match>
 [[gnu::always_inline]] inline i32 map_probe(node_t table, u32 h, MapMiss* miss, Match match) {
     // Lookups never allocate: the table's buffers stay put during the probe.
     const Table* t = T(table);
-    const u32* flags = words_of(t->flags);
-    const u32* hashes = words_of(t->aux);
-    const u32* keys = words_of(t->keys);
+    const MapSlot* slots = slots_of(t->keys);
     const Cell* cells = cells_of(t->block);
     const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
     u32 b = start, i = 0;
     for (;;) {
-        const u32 f = flag_at(flags, b);
-        if (f == FLAG_EMPTY) {
+        const MapSlot s = slots[b];
+        if (s.hash == h && match(cells + s.pos)) break;
+        if (s.hash == SLOT_EMPTY) {
             if (miss) *miss = MapMiss{table, t->flags, h, b, collector::cycles, t->size, t->occupied};
             return -1;
         }
-        if (f == FLAG_FILLED && hashes[b] == h && match(cells + keys[b])) break;
         b = next_bucket(b, &i, stride, mask);
         if (b == start) {
             b = NONE32;
@@ -573,12 +610,12 @@ template <class Match>
 // a key of the same bytes found at once (equal bytes are equal text in every
 // mode but sameness) and any other string compared as text.
 [[gnu::always_inline]] inline i32 map_find_int(node_t table, u32 v, MapMiss* miss) {
-    return map_probe(table, number_hash(v), miss,
+    return map_probe(table, map_hash(number_hash(v)), miss,
                      [&](const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER && c->data2 == v; });
 }
 
 [[gnu::always_inline]] inline i32 map_find_text(node_t table, const Text& k, bool strict, MapMiss* miss) {
-    const u32 h = hash_code_points(k.len, true, [&](u32 i) { return u32(k.p[i]); });
+    const u32 h = map_hash(hash_code_points(k.len, true, [&](u32 i) { return u32(k.p[i]); }));
     return map_probe(table, h, miss, [&](const Cell* c) {
         if (TYPE_OF(c) != TYPE_STRING) return false;
         const Text ct = text_of(c);
@@ -597,23 +634,9 @@ i32 map_find(node_t table, Cell* key, u32 op, MapMiss* miss = nullptr) {
     }
     u32 saved = key->header;
     if (is_map_word(TYPE_OF(key))) set_type(key, TYPE_SET_WORD);
-    u32 h = hash_value(key, 0);
-    // Lookups never allocate: the table's buffers stay put during the probe.
-    const Table* t = T(table);
-    const u32* hashes = words_of(t->aux);
-    const u32* keys = words_of(t->keys);
-    const Cell* cells = cells_of(t->block);
-    u32 empty = NONE32;
-    i32 b = probe_find(table, h, [&](u32 bk) {
-        if (hashes[bk] != h) return false;  // most other keys are told apart without reading them
-        const Cell* c = cells + keys[bk];
-        return same_type_or_lookup(c, key) && values_equal(c, key, op);
-    }, miss ? &empty : nullptr);
+    i32 b = map_probe(table, map_hash(hash_value(key, 0)), miss,
+                      [&](const Cell* c) { return same_type_or_lookup(c, key) && values_equal(c, key, op); });
     key->header = saved;
-    if (miss) {
-        *miss = empty == NONE32 ? MapMiss{}
-                                : MapMiss{table, t->flags, h, empty, collector::cycles, t->size, t->occupied};
-    }
     return b;
 }
 
@@ -636,32 +659,46 @@ Cell* map_insert(node_t table, u32 pos, const MapMiss* miss) {
         cells_of(T(table)->block)[pos] = k;
     }
     // Nothing below allocates: the table's buffers stay put.
-    const Table* t = T(table);
+    Table* t = T(table);
     Cell* key = cells_of(t->block) + pos;
-    bool found = false;
+    MapSlot* slots = slots_of(t->keys);
     u32 h, b;
-    u32* keys = words_of(t->keys);
-    u32* hashes = words_of(t->aux);
     if (miss && miss_holds(table, *miss)) {
         // The same key, so the same hash; with nothing changed since, its
         // probe would walk the same buckets to the same empty one.
         h = miss->hash;
         b = miss->bucket;
     } else {
-        h = hash_value(key, 0);
+        // The matching bucket, else the empty one where the probe stopped,
+        // else (after a full turn) the last deleted one seen.
+        h = map_hash(hash_value(key, 0));
         const Cell* cells = cells_of(t->block);
-        b = probe_insert(table, h, [&](u32 bk) {
-            if (hashes[bk] != h) return false;
-            const Cell* c = cells + keys[bk];
-            return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2);
-        }, &found);
+        const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
+        u32 i = 0, deleted = NONE32;
+        b = start;
+        for (;;) {
+            const MapSlot s = slots[b];
+            if (s.hash == h) {
+                const Cell* c = cells + s.pos;
+                if (TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2)) {
+                    slots[b].pos = pos;
+                    return key;
+                }
+            }
+            if (s.hash == SLOT_EMPTY) break;
+            if (s.hash == SLOT_DELETED) deleted = b;
+            b = next_bucket(b, &i, stride, mask);
+            if (b == start) {
+                b = deleted;
+                break;
+            }
+        }
     }
-    if (found) {
-        keys[b] = pos;
-    } else {
-        fill_bucket(table, b, pos);
-    }
-    hashes[b] = h;
+    u32* flags = words_of(t->flags);
+    if (slots[b].hash == SLOT_EMPTY) t->occupied++;
+    set_flag(flags, b, FLAG_FILLED);
+    slots[b] = MapSlot{h, pos};
+    t->size++;
     return key;
 }
 
@@ -885,7 +922,7 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
     collector::Guard table_root(table, collector::GUARD_TABLE);
     node_t flags = new_flags(buckets);
     T(table)->flags = flags;
-    node_t keys = new_keys(buckets);
+    node_t keys = kind == KIND_MAP ? new_slots(buckets) : new_keys(buckets);
     Table* t = T(table);
     t->keys = keys;
     t->buckets = buckets;
@@ -899,11 +936,6 @@ node_t init(u32 size, const Cell* blk, u32 kind, u32 value_kind) {
         node_t dups = new_words(4);
         t = T(table);
         t->dups = dups;
-    }
-    if (kind == KIND_MAP) {
-        node_t hashes = new_keys(buckets);
-        t = T(table);
-        t->aux = hashes;
     }
     if (kind >= KIND_INT_KEY) {
         u32 esize = 16 + 16 * value_kind;
@@ -932,7 +964,7 @@ void rehash(node_t table, i32 position, i32 step) {
                 // Last value wins; the first key keeps its place and spelling.
                 SeriesBuffer* blk = GET_BUFFER(T(table)->block);
                 Cell* cells = reinterpret_cast<Cell*>(blk->head());
-                u32 earlier = words_of(T(table)->keys)[b];
+                u32 earlier = slots_of(T(table)->keys)[b].pos;
                 cells[earlier + 1] = cells[p + 1];
                 u32 n = blk->used_bytes() / 16;
                 std::memmove(cells + p, cells + p + 2, (n - p - 2) * sizeof(Cell));
@@ -984,7 +1016,7 @@ Cell* put_value(node_t table, Cell* cell, int* status) {
 
 Cell* map_get(node_t table, Cell* key, u32 op, MapMiss* miss) {
     i32 b = map_find(table, key, op, miss);
-    return b < 0 ? nullptr : cells_of(T(table)->block) + words_of(T(table)->keys)[b];
+    return b < 0 ? nullptr : cells_of(T(table)->block) + slots_of(T(table)->keys)[b].pos;
 }
 
 Cell* map_put(node_t table, Cell* cell, const MapMiss& miss) {
@@ -995,7 +1027,7 @@ Cell* get(node_t table, Cell* key, i32 position, i32 skip, u32 op, bool last, bo
     Table* t = T(table);
     if (t->kind == KIND_MAP) {
         i32 b = map_find(table, key, op);
-        return b < 0 ? nullptr : cells_of(T(table)->block) + words_of(T(table)->keys)[b];
+        return b < 0 ? nullptr : cells_of(T(table)->block) + slots_of(T(table)->keys)[b].pos;
     }
     if (t->kind == KIND_SYMBOL) {
         i32 b = probe_find(table, hash_value(key, 0), [&](u32 bk) {
@@ -1048,7 +1080,7 @@ Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step) {
         u32 f = flag_at(words_of(t->flags), b);
         if (f == FLAG_EMPTY) break;
         if (f == FLAG_FILLED) {
-            Cell* c = cells_of(t->block) + words_of(t->keys)[b];
+            Cell* c = cells_of(t->block) + key_position(t, b);
             if (same_type_or_lookup(c, key) && values_equal(c, key, 0)) {
                 *bucket = static_cast<i32>(b);
                 *step = static_cast<i32>(i);
@@ -1072,7 +1104,7 @@ void delete_key(node_t table, Cell* key) {
     } else if (t->kind == KIND_MAP) {
         i32 b = map_find(table, key, 2);
         if (b < 0) return;
-        Cell* value = cells_of(T(table)->block) + words_of(T(table)->keys)[b] + 1;
+        Cell* value = cells_of(T(table)->block) + slots_of(T(table)->keys)[b].pos + 1;
         if (value->header == 0) return;  // already removed
         value->header = 0;
         T(table)->size--;
@@ -1098,9 +1130,10 @@ void delete_(node_t table, u32 position, u32 count) {
     if (t->kind > KIND_SYMBOL) return;
     for (u32 p = position; p < end; p++) {
         i32 b = probe_find(table, hash_value(cells_of(T(table)->block) + p, 0),
-                           [&](u32 bk) { return words_of(T(table)->keys)[bk] == p; });
+                           [&](u32 bk) { return key_position(T(table), bk) == p; });
         if (b < 0) continue;
         set_flag(words_of(T(table)->flags), static_cast<u32>(b), FLAG_DELETED);
+        if (T(table)->kind == KIND_MAP) slots_of(T(table)->keys)[b].hash = SLOT_DELETED;
         T(table)->size--;
     }
 }
@@ -1141,6 +1174,7 @@ void clear(node_t table, u32 position, u32 count) {
     u32 len = cell_count(t->block);
     if (position == 0 && u64(count) >= len && t->kind <= KIND_SYMBOL) {
         empty_flags(t->flags);
+        if (t->kind == KIND_MAP) empty_slots(t->keys);
         t->size = t->occupied = 0;
         if (t->kind == KIND_HASH) {
             SeriesBuffer* r = GET_BUFFER(t->aux);
@@ -1157,7 +1191,6 @@ void dump(node_t table) {
     // Printing allocates nothing, so the record's buffers stay put meanwhile.
     Table* t = T(table);
     const u32* flags = words_of(t->flags);
-    const u32* keys = words_of(t->keys);
     for (u32 pass = 0; pass < 2; pass++) {
         rt::prin(pass == 0 ? "== Deleted keys ==\n" : "== Alive keys ==\n");
         u32 want = pass == 0 ? FLAG_DELETED : FLAG_FILLED;
@@ -1166,7 +1199,7 @@ void dump(node_t table) {
             rt::prin("bucket ");
             rt::prin_int(static_cast<i32>(b));
             rt::prin(": ");
-            rt::prin_int(static_cast<i32>(keys[b]));
+            rt::prin_int(static_cast<i32>(key_position(t, b)));
             rt::prin("\n");
         }
     }
@@ -1180,6 +1213,7 @@ void clear_map(node_t table) {
         d->tail = d->offset;
     }
     empty_flags(t->flags);
+    if (t->kind == KIND_MAP) empty_slots(t->keys);
 }
 
 node_t copy(node_t table, node_t new_block) {
@@ -1193,10 +1227,6 @@ node_t copy(node_t table, node_t new_block) {
     node_t keys = copy_series(GET_BUFFER(T(table)->keys));
     T(c)->keys = keys;
     u32 kind = T(table)->kind;
-    if (kind == KIND_MAP) {
-        node_t hashes = copy_series(GET_BUFFER(T(table)->aux));
-        T(c)->aux = hashes;
-    }
     if (kind == KIND_HASH) {
         node_t aux = copy_series(GET_BUFFER(T(table)->aux));
         T(c)->aux = aux;
@@ -1424,7 +1454,6 @@ void mark(node_t table) {
         return;
     }
     if (t->block) collector::mark_block(t->block);
-    if (t->kind == KIND_MAP && t->aux) collector::mark_node(t->aux);
     if (t->kind == KIND_HASH) {
         if (t->aux) collector::mark_node(t->aux);
         if (t->dups) {
