@@ -98,6 +98,7 @@
 #include "datatypes/user_code.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/call_record.h"
 #include "evaluator/loops.h"
 #include "evaluator/natives.h"
 #include "runtime/stack.h"
@@ -863,6 +864,24 @@ void eval_pushed(Cell* code) {
 
 namespace {
 
+// A function body that is `return` of one simple expression (see
+// simple_value; its word at `head` of `cells`, the expression up to
+// `tail`), read before its frame opens (see read_body): the function's
+// value, the return's target being that function, as the body without its
+// frames would leave it. False for any other body.
+[[gnu::always_inline]] inline bool body_return_value(const Cell* cells, u32 head, u32 tail, Cell* out,
+                                                     const Known& k) {
+    const Cell* fn;
+    if (TYPE_OF(cells + head) != TYPE_WORD || !(fn = peek_known(cells + head, k.args)) ||
+        TYPE_OF(fn) != TYPE_NATIVE || native::entry_of(fn) != natives::N_RETURN)
+        return false;
+    // The native's own spec: one argument.
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    u32 stop;
+    return rec && (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) == 1 &&
+           simple_value(cells, head + 1, tail, out, &stop, {}, k) == tail && (rec->type_bits[0] >> TYPE_OF(out) & 1);
+}
+
 // The value of a block or paren that is one simple expression (see
 // simple_value): nothing in it can fail, call anything, allocate or be seen,
 // so its value can go where the `frames` frames evaluating it would leave it
@@ -1233,7 +1252,11 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
         if (TYPE_OF(fn) == TYPE_NATIVE)
             return read_conditional_shape(fn, cells, head, tail, 2, bc, out, {Room::KNOWN, &args});
     }
-    return simple_code_value(body, 2, out, {Room::KNOWN, &args}) ? BlockShape::SIMPLE : BlockShape::OTHER;
+    const Known k{Room::KNOWN, &args};
+    // A simple expression has an odd count of cells, its return an even one.
+    if (!((tail - head) & 1))
+        return fast_paths_on() && body_return_value(cells, head, tail, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
+    return simple_code_value(body, 2, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
