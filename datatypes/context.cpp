@@ -167,12 +167,6 @@ void add_with_value(Cell* ctx, const Cell* word, const Cell* value) {
     }
 }
 
-Cell* values_of(const Cell* ctx) {
-    if (!ctx->data2) return nullptr;
-    if (on_stack_q(ctx)) return at<Cell>(ctx->data2);
-    return cells(ctx->data2);
-}
-
 Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify) {
     node_t n = node_of(ctx);
     Cell v = *value;  // the value may live in a buffer that the steps below move
@@ -432,8 +426,6 @@ bool any_type_q(const Cell* word) {
     return symbol::resolve(static_cast<i32>(word->data2)) == symbol::resolve(words::any_type_t);
 }
 
-node_t get_words_node(const Cell* ctx) { return hashtable::record(table_of(ctx))->block; }
-SeriesBuffer* get_words(const Cell* ctx) { return GET_BUFFER(get_words_node(ctx)); }
 Cell* get_word_at(const Cell* ctx, u32 n) { return reinterpret_cast<Cell*>(get_words(ctx)->head()) + n; }
 u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
 

@@ -2,6 +2,7 @@
 // of values, a kind and an owner value; the global context; binding.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
 namespace zav::context {
@@ -109,10 +110,14 @@ bool any_type_q(const Cell* word);
 
 // Word list and values.
 Cell* get_word_at(const Cell* ctx, u32 n);
-SeriesBuffer* get_words(const Cell* ctx);
-node_t get_words_node(const Cell* ctx);
+[[gnu::always_inline]] inline node_t get_words_node(const Cell* ctx) { return hashtable::record(table_of(ctx))->block; }
+[[gnu::always_inline]] inline SeriesBuffer* get_words(const Cell* ctx) { return GET_BUFFER(get_words_node(ctx)); }
 u32 word_count(const Cell* ctx);
 // The first value cell, or null when the values are absent (a function that is not running).
-Cell* values_of(const Cell* ctx);
+[[gnu::always_inline]] inline Cell* values_of(const Cell* ctx) {
+    if (!ctx->data2) return nullptr;
+    if (on_stack_q(ctx)) return at<Cell>(ctx->data2);
+    return reinterpret_cast<Cell*>(GET_BUFFER(ctx->data2)->head());
+}
 
 }  // namespace zav::context

@@ -1169,9 +1169,9 @@ struct Field {
     const u32 sym = items[1].data2;
     const node_t n = o->data1;
     Cell* ctx = context::TO_CTX(n);
-    if (!ctx->data2) return false;
-    Cell* values = context::on_stack_q(ctx) ? at<Cell>(ctx->data2) : reinterpret_cast<Cell*>(GET_BUFFER(ctx->data2)->head());
-    SeriesBuffer* wb = GET_BUFFER(hashtable::record(context::table_of(ctx))->block);
+    Cell* values = context::values_of(ctx);
+    if (!values) return false;
+    SeriesBuffer* wb = context::get_words(ctx);
     Cell* words = reinterpret_cast<Cell*>(wb->head());
     const u32 count = wb->used_bytes() / sizeof(Cell);
     i32 idx = -1;

@@ -587,24 +587,29 @@ bool is_map_word(u32 type) {
 
 // A map's probe for a key of map hash `h` that `match` tells (given a key
 // cell whose bucket has the same hash): the bucket, or -1. A miss at an
-// empty bucket fills *miss, when given, for map_put.
+// empty bucket fills *miss, when given, for map_put; *free_at, when given,
+// learns the bucket a new key would take: that empty one, or after a full
+// turn the last deleted one seen.
 template <class Match>
-[[gnu::always_inline]] inline i32 map_probe(node_t table, u32 h, MapMiss* miss, Match match) {
+[[gnu::always_inline]] inline i32 map_probe(node_t table, u32 h, MapMiss* miss, Match match, u32* free_at = nullptr) {
     // Lookups never allocate: the table's buffers stay put during the probe.
     const Table* t = T(table);
     const MapSlot* slots = slots_of(t->keys);
     const Cell* cells = cells_of(t->block);
     const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
-    u32 b = start, i = 0;
+    u32 b = start, i = 0, deleted = NONE32;
     for (;;) {
         const MapSlot s = slots[b];
         if (s.hash == h && match(cells + s.pos)) break;
         if (s.hash == SLOT_EMPTY) {
             if (miss) *miss = MapMiss{table, t->flags, h, b, collector::cycles, t->size, t->occupied};
+            if (free_at) *free_at = b;
             return -1;
         }
+        if (free_at && s.hash == SLOT_DELETED) deleted = b;
         b = next_bucket(b, &i, stride, mask);
         if (b == start) {
+            if (free_at) *free_at = deleted;
             b = NONE32;
             break;
         }
@@ -670,36 +675,22 @@ Cell* map_insert(node_t table, u32 pos, const MapMiss* miss) {
     Table* t = T(table);
     Cell* key = cells_of(t->block) + pos;
     MapSlot* slots = slots_of(t->keys);
-    u32 h, b;
+    u32 h, b = NONE32;
     if (miss && miss_holds(table, *miss)) {
         // The same key, so the same hash; with nothing changed since, its
         // probe would walk the same buckets to the same empty one.
         h = miss->hash;
         b = miss->bucket;
     } else {
-        // The matching bucket, else the empty one where the probe stopped,
-        // else (after a full turn) the last deleted one seen.
+        // The matching bucket takes the new position; else the key goes
+        // where the probe says a new one goes.
         h = map_hash(hash_value(key, 0));
-        const Cell* cells = cells_of(t->block);
-        const u32 mask = t->buckets - 1, stride = probe_stride(h), start = h & mask;
-        u32 i = 0, deleted = NONE32;
-        b = start;
-        for (;;) {
-            const MapSlot s = slots[b];
-            if (s.hash == h) {
-                const Cell* c = cells + s.pos;
-                if (TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2)) {
-                    slots[b].pos = pos;
-                    return key;
-                }
-            }
-            if (s.hash == SLOT_EMPTY) break;
-            if (s.hash == SLOT_DELETED) deleted = b;
-            b = next_bucket(b, &i, stride, mask);
-            if (b == start) {
-                b = deleted;
-                break;
-            }
+        const i32 found = map_probe(
+            table, h, nullptr, [&](const Cell* c) { return TYPE_OF(c) == TYPE_OF(key) && values_equal(c, key, 2); },
+            &b);
+        if (found >= 0) {
+            slots[found].pos = pos;
+            return key;
         }
     }
     u32* flags = words_of(t->flags);

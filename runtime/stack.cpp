@@ -235,9 +235,6 @@ struct Saved {
 Saved save() { return Saved{arguments, top, frame_top}; }
 
 
-// Drops frames down to the first one of `kind` (kept) or a body frame when
-// `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
-// throw-category error `id` with the stacks as they were.
 // The first frame of `kind` (a body frame for kind 0) below the frame top,
 // or null where a kind-5 guard comes first or there is none.
 [[gnu::always_inline]] inline CallFrame* find_target(u32 kind) {
@@ -249,6 +246,9 @@ Saved save() { return Saved{arguments, top, frame_top}; }
     return nullptr;
 }
 
+// Drops frames down to the first one of `kind` (kept) or a body frame when
+// `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
+// throw-category error `id` with the stacks as they were.
 CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell* arg) {
     if (CallFrame* f = find_target(kind)) {
         frame_top = f + 1;
