@@ -251,7 +251,8 @@ void split_text() {
     // blank, a comma, a line end) is counted first, so that the block is
     // made once at its size.
     u32 pieces = 8;
-    if (dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26 && pos < len) {
+    const bool counted = dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26;
+    if (counted && pos < len) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
         pieces = 1 + static_cast<u32>(std::count(text + pos, text + len, one));
     }
@@ -261,7 +262,16 @@ void split_text() {
         piece.value = Cell{arg(0)->header, 0, copy_series_part(series_node(arg(0)), from, n), 0};
         block::zs_append(out, &piece.value);
     };
-    while (pos < len && dn) {
+    // A delimiter byte that letter case cannot change is found by memchr.
+    while (pos < len && counted) {
+        const u8* text = GET_BUFFER(series_node(arg(0)))->head();
+        const void* hit = std::memchr(text + pos, one, len - pos);
+        if (!hit) break;
+        u32 at = static_cast<u32>(static_cast<const u8*>(hit) - text);
+        keep(pos, at - pos);
+        pos = at + 1;
+    }
+    while (pos < len && dn && !counted) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
         i64 hit = string::find_narrow(text, pos, len, delimiter(), dn, true);
         if (hit < 0) break;
