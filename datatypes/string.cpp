@@ -385,11 +385,23 @@ void concatenate_literal_part(Cell* target, const char* text, u32 n) {
         // The common case: one block copy while the bytes stay ASCII.
         u32 ascii = 0;
         while (ascii < n && static_cast<u8>(text[ascii]) < 0x80) ascii++;
-        std::memcpy(alloc_tail_unit(buf, ascii), text, ascii);
+        append_ascii(target, text, ascii);
+        buf = GET_BUFFER(series_node(target));
         text += ascii;
         n -= ascii;
     }
     for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+}
+
+void append_ascii(Cell* target, const char* text, u32 n) {
+    SeriesBuffer* buf = GET_BUFFER(series_node(target));
+    if (buffer_unit(buf) != 1) {
+        for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+        return;
+    }
+    buf = reserve_tail(buf, n);
+    copy_bytes(buf->tail_ptr(), reinterpret_cast<const u8*>(text), n);
+    buf->tail += n;
 }
 
 void concatenate_utf8(Cell* target, const char* text, u32 n) {
