@@ -1671,6 +1671,16 @@ Cell* change_case(Cell* value, const Cell* part, int upper) {
         // One-byte text in place, ASCII without the tables, until a code
         // point needs a wider buffer.
         u8* p = b->head();
+        // Eight ASCII bytes at a time: the high bit of each byte's sum with
+        // the distance from the first letter to 0x80 tells it is at least
+        // that letter, the same with the last letter's tells it is past it;
+        // a letter's case bit (0x20) is then flipped.
+        const u64 ones = 0x0101010101010101ull, high = ones * 0x80;
+        const u64 from = ones * (0x80 - (upper ? 'a' : 'A')), past = ones * (0x80 - (upper ? 'z' : 'Z') - 1);
+        for (u64 w; head + n - i >= 8 && (std::memcpy(&w, p + i, 8), !(w & high)); i += 8) {
+            w ^= (((w + from) & ~(w + past)) & high) >> 2;
+            std::memcpy(p + i, &w, 8);
+        }
         for (; i < head + n; i++) {
             u32 cp = p[i], to;
             if (cp < 0x80) to = upper ? (cp - 'a' < 26 ? cp - 32 : cp) : (cp - 'A' < 26 ? cp + 32 : cp);

@@ -351,8 +351,8 @@ bool replace_narrow(bool case_) {
 // the extent of a match, then the first match changed or, with /all, every
 // match found as `find` finds it, the result built aside and put into the
 // series by one change so that the tail moves once. Arguments: the series
-// (a tag comes as its text, so that its pieces take no angle brackets), the
-// pattern, the new value, the /all, /case and /deep switches. Answers false,
+// (a tag is worked on as its text, so that its pieces take no angle
+// brackets), the pattern, the new value, the /all, /case and /deep switches. Answers false,
 // having done nothing, for /deep, a block or bitset pattern (a rule) and a
 // function value: the library's general code serves those.
 void replace_with(bool all, bool case_);
@@ -363,6 +363,9 @@ void replace_plain() {
         result_logic(false);
         return;
     }
+    // A tag's pieces appended to a tag would take angle brackets: its text
+    // (the same buffer) is worked on.
+    if (TYPE_OF(arg(0)) == TYPE_TAG) set_type(arg(0), TYPE_STRING);
     replace_with(on(arg(3)), on(arg(4)));
     result_logic(true);
 }
