@@ -1197,6 +1197,8 @@ bool store_object_field(const Cell* path, const Cell* value) {
     if (TYPE_OF(value) == TYPE_UNSET || !find_field(path, &f)) return false;
     const Cell* owner = context::owner_of(f.ctx);
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
+    // A shared word list is copied before it is marked: the general path does it.
+    if (context::TO_CTX(f.ctx)->header & context::CTX_SHARED_WORDS) return false;
     // `self` is the object itself, never set through a path.
     // (A symbol's alias is fixed when it is interned, before any code runs.)
     static const i32 self_alias = hashtable::resolve_alias(words::self);
