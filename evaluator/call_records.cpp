@@ -2,6 +2,7 @@
 #include "evaluator/call_record.h"
 
 #include "datatypes/block.h"
+#include "datatypes/logic.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
@@ -130,6 +131,44 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     next = simple_value(cells, next, tail, &b, &s, {}, inner);
     if (!next || !(rec->type_bits[1] >> TYPE_OF(&b) & 1) || !fast_compute(kind, &a, &b)) return 0;
     *out = a;
+    return next;
+}
+
+u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    // One block parameter, as the natives' own spec has.
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
+        !(rec->type_bits[0] >> TYPE_BLOCK & 1) || pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK)
+        return 0;
+    // An operator after the block would take it as its left operand.
+    const u32 next = pos + 2;
+    if (operator_follows(cells, next, tail)) return 0;
+    // Room for the native's frame and an expression's, above what an
+    // operator asks; and no tracer that a block of other code could wake.
+    char probe;
+    if (trace.active || &probe < machine_stack::limit + 16384 ||
+        stack::frame_top + OPERATOR_ROOM + 2 > stack::frame_end || stack::top + OPERATOR_ROOM + 4 >= stack::end)
+        return 0;
+    const Cell* block = cells + pos + 1;
+    const SeriesBuffer* b = block::buffer_of(block);
+    const Cell* conds = block::cells_of(b);
+    const u32 end = cell_count(b);
+    const bool all = native::entry_of(fn) == natives::N_ALL;
+    const Known inner{Room::CHECK, args, true};
+    Cell v;
+    make_cell(&v, TYPE_NONE);
+    // Each expression is read only once those before it decided nothing:
+    // what the native would not evaluate is not looked at.
+    bool decided = false;
+    for (u32 p = series_head(block); p < end && !decided;) {
+        u32 s;
+        if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) return 0;
+        decided = logic::is_true(&v) != all;
+    }
+    // `any` decided by a true value answers it, `all` by a false one none;
+    // undecided, `all` answers its last value (none for no expression).
+    if (decided == all) make_cell(&v, TYPE_NONE);
+    *out = v;
     return next;
 }
 

@@ -30,10 +30,7 @@ namespace zav::interpreter {
     if (TYPE_OF(b) != TYPE_BLOCK || (blocks == 2 && TYPE_OF(b + 1) != TYPE_BLOCK)) return false;
     next += blocks;
     // An operator after the last block would take it as its left operand.
-    if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
-        const Cell* after = peek_word(cells + next);
-        if (!after || TYPE_OF(after) == TYPE_OP) return false;
-    }
+    if (operator_follows(cells, next, tail)) return false;
     out->blocks = b;
     out->count = blocks;
     out->branch = logic::is_true(&out->cond) ? b : blocks == 2 ? b + 1 : nullptr;

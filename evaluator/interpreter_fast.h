@@ -251,6 +251,27 @@ FastOp prefix_fast_op(const Cell* fn, const CallRecord** rec);
 // around it keep their machine frames small.
 u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
 
+// Whether an operator (or a word that may be one) is at `next` of `cells`:
+// it would take the value before it as its left operand.
+[[gnu::always_inline]] inline bool operator_follows(const Cell* cells, u32 next, u32 tail) {
+    if (next >= tail || TYPE_OF(cells + next) != TYPE_WORD) return false;
+    const Cell* after = peek_word(cells + next);
+    return !after || TYPE_OF(after) == TYPE_OP;
+}
+
+// Whether a builtin (`fn`) is the `any` or `all` native.
+[[gnu::always_inline]] inline bool any_all_native_q(const Cell* fn) {
+    static_assert(natives::N_ALL == natives::N_ANY + 1);
+    return TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) - natives::N_ANY <= 1;
+}
+// A call by word of `any` or `all` (`fn`, at `pos`) over a literal block
+// whose expressions, as far as the call reads them, are simple values (see
+// simple_value): its value, as the native leaves it, into `out`, without its
+// frame and those of its expressions (nothing in them can fail or be seen).
+// Answers the position after it, or 0 for any other call, which the generic
+// path then makes. `args` as for Known. Out of line, as simple_prefix_call.
+u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+
 // One expression in a code block's `cells` from `pos` that cannot fail, call
 // anything or allocate: a plain value or a word holding one, then any number
 // operators fast_compute does; or a call simple_prefix_call takes. The
@@ -268,10 +289,11 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
-            if (!builtin_q(TYPE_OF(c)) || !k.calls || fast_op_for(TYPE_OF(c), native::entry_of(c)) == FAST_NONE)
-                return 0;
+            if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
             *stop = 0;
-            return simple_prefix_call(c, cells, pos, tail, out, k.args);
+            if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
+                return simple_prefix_call(c, cells, pos, tail, out, k.args);
+            return any_all_native_q(c) ? simple_any_all(c, cells, pos, tail, out, k.args) : 0;
         }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;
