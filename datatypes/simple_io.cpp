@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <unistd.h>
 
 #include "datatypes/binary.h"
@@ -177,16 +178,49 @@ Cell* outside_text(const std::string& bytes) {
 Cell* read_file(Cell* file, i64 part, i64 seek, bool binary, bool lines) {
     std::string path;
     if (!os_path(file, path)) return nullptr;
-    std::string bytes;
+    // Bytes go straight into a binary's buffer, or into one scratch buffer
+    // (its memory not zeroed first) that the text is decoded from.
+    struct IntoBinary final : ReadInto {
+        Cell* bin = nullptr;
+        u8* room(u64 n) override {
+            if (!bin) bin = binary::load_in(stack::push_star(), static_cast<u32>(n));
+            SeriesBuffer* b = GET_BUFFER(series_node(bin));
+            if (b->size < n) b = expand_series(b, static_cast<u32>(n));
+            return b->head();
+        }
+        void done(u64 n) override {
+            if (!bin) return;
+            SeriesBuffer* b = GET_BUFFER(series_node(bin));
+            b->tail = b->offset + static_cast<u32>(n);
+        }
+    };
+    struct IntoScratch final : ReadInto {
+        std::unique_ptr<u8[]> bytes;
+        u64 capacity = 0, size = 0;
+        u8* room(u64 n) override {
+            if (n > capacity) {
+                std::unique_ptr<u8[]> bigger(new u8[n]);
+                if (size) std::memcpy(bigger.get(), bytes.get(), size);
+                bytes = std::move(bigger);
+                capacity = n;
+            }
+            size = n;
+            return bytes.get();
+        }
+        void done(u64 n) override { size = n; }
+    };
+    IntoBinary into_binary;
+    IntoScratch into_scratch;
+    ReadInto& into = binary ? static_cast<ReadInto&>(into_binary) : into_scratch;
     // No more than one value, and the memory left, can hold.
-    switch (read_file(path.c_str(), part, seek, bytes, memory::room_for_series())) {
+    switch (read_file(path.c_str(), part, seek, into, memory::room_for_series())) {
         case ReadResult::cannot_open: return nullptr;
         case ReadResult::too_long: fire("script", "too-long");
         case ReadResult::ok: break;
     }
-    const u8* p = reinterpret_cast<const u8*>(bytes.data());
-    u32 n = static_cast<u32>(bytes.size());
-    if (binary) return binary::load(p, n);
+    if (binary) return into_binary.bin ? into_binary.bin : binary::load_in(stack::push_star(), 0);
+    const u8* p = into_scratch.bytes.get();
+    u32 n = static_cast<u32>(into_scratch.size);
     if (lines) return utf8_to_lines(p, n);
     return utf8_to_string(p, n);
 }

@@ -1227,6 +1227,8 @@ template <bool ToFunction>
 [[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
     const Cell* owner = context::owner_of(f.ctx);
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
+    // A shared word list is copied before it is marked: the general path does it.
+    if (context::TO_CTX(f.ctx)->header & context::CTX_SHARED_WORDS) return false;
     // (A symbol's alias is fixed when it is interned, before any code runs.)
     static const i32 self_alias = hashtable::resolve_alias(words::self);
     const i32 sym = static_cast<i32>(f.word->data2);

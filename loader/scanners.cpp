@@ -106,6 +106,9 @@ i32 decode_escape(const u8*& p, const u8* end) {
 static bool decode_text(State* lex, const u8* s, const u8* e, u32 flags, bool load, u32 type, bool escapes) {
     u32 unit = 1u << (flags >> 30);
     if (unit > 4) unit = 4;
+    // Two-byte sequences whose lead is C2 or C3 are code points below 256:
+    // a text of those and ASCII fits one byte per character, as read gives it.
+    if (unit == 2 && std::none_of(s, e, [](u8 b) { return b >= 0xC4; })) unit = 1;
     if (escapes && (flags & F_CARET)) {
         // A "^(...)" escape of more than 2 (4) hex digits needs a wider unit.
         for (const u8* p = s; p + 1 < e; p++) {
@@ -125,7 +128,7 @@ static bool decode_text(State* lex, const u8* s, const u8* e, u32 flags, bool lo
         }
     }
     u32 n = static_cast<u32>(e - s);
-    if (!(escapes && (flags & F_CARET)) && unit == 1) {
+    if (!(escapes && (flags & F_CARET)) && unit == 1 && !(flags & F_UTF8_23)) {
         for (const u8* p = s; p < e; p++)
             if (*p >= 0x80) return false;  // a stray continuation byte
         if (!load) return true;

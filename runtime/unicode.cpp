@@ -1,7 +1,11 @@
 // Unicode conversion between UTF-8, UTF-16LE, Windows-1251 and string buffers.
 #include "runtime/unicode.h"
 
+#include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -58,6 +62,46 @@ const u32 cp1251[128] = {
     0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
+
+// Copies the leading bytes of from[0, n) below 0x80 and other than `stop`
+// (0x80: none) to `to`, and returns how many: the runs of ASCII that every
+// conversion copies whole. Up to n bytes of `to` may be written.
+inline u32 copy_ascii(u8* to, const u8* from, u32 n, u8 stop) {
+    u32 i = 0;
+#ifdef __SSE2__
+    const __m128i s = _mm_set1_epi8(static_cast<char>(stop));
+    for (; n - i >= 16; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
+        if (u32 m = static_cast<u32>(_mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, s)))))
+            return i + static_cast<u32>(__builtin_ctz(m));
+    }
+#endif
+    const u64 ones = 0x0101010101010101ull, stops = ones * stop;
+    for (; n - i >= 8; i += 8) {
+        u64 w;
+        std::memcpy(&w, from + i, 8);
+        std::memcpy(to + i, &w, 8);
+        u64 x = w ^ stops;
+        if (u64 bad = (w | ((x - ones) & ~x)) & (ones * 0x80)) return i + static_cast<u32>(__builtin_ctzll(bad) >> 3);
+    }
+    for (; i < n && from[i] < 0x80 && from[i] != stop; i++) to[i] = from[i];
+    return i;
+}
+
+// The number of bytes above 0x7F in p[0, n).
+inline u64 high_bytes(const u8* p, u32 n) {
+    u64 high = 0;
+    u32 i = 0;
+    for (; n - i >= 8; i += 8) {
+        u64 w;
+        std::memcpy(&w, p + i, 8);
+        // The top bits moved down to the low bit of each byte, then summed into the top byte.
+        high += (((w & 0x8080808080808080ull) >> 7) * 0x0101010101010101ull) >> 56;
+    }
+    for (; i < n; i++) high += p[i] >> 7;
+    return high;
+}
 
 constexpr u32 MAX_CP = 0x10FFFF;
 // Conversions larger than this are refused like any other oversized allocation.
@@ -374,9 +418,7 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
     if (r.unit == 1 && !crlf) {
         // One-byte text takes one byte more per unit above 127: its exact
         // size, so that a large text's cache can be made from warm pages.
-        u64 high = 0;
-        for (u32 i = 0; i < r.count; i++) high += r.head[i] >> 7;
-        room = u64(r.count) + high + 1;
+        room = u64(r.count) + high_bytes(r.head, r.count) + 1;
     }
     u8* out = cache_reserve(str, room);
     r = string_range(str, len);  // the cache allocation may have moved the string
@@ -386,14 +428,9 @@ u8* to_utf8_star(Cell* str, i32& len, bool crlf) {
         // Latin-1 units: one byte below 128 (eight at a time while they
         // are), two from there on.
         for (const u8* end = p + r.count; p < end; p++) {
-            while (end - p >= 8) {
-                u64 w;
-                std::memcpy(&w, p, 8);
-                if (w & 0x8080808080808080ull) break;
-                std::memcpy(o, &w, 8);
-                o += 8;
-                p += 8;
-            }
+            u32 run = copy_ascii(o, p, static_cast<u32>(end - p), 0x80);
+            o += run;
+            p += run;
             if (p == end) break;
             u8 b = *p;
             if (b < 0x80) {
@@ -446,11 +483,9 @@ u32 to_utf8_buffer(Cell* str, u8* out, i32 count, bool nul) {
     if (r.unit == 1) {
         // Runs of ASCII are their own UTF-8: copied whole.
         while (i < r.count) {
-            u32 run = i;
-            while (run < r.count && r.head[run] < 0x80) run++;
-            std::memcpy(o, r.head + i, run - i);
-            o += run - i;
-            i = run;
+            u32 run = copy_ascii(o, r.head + i, r.count - i, 0x80);
+            o += run;
+            i += run;
             if (i < r.count) o += cp_to_utf8(r.head[i++], o);
         }
     }
@@ -511,17 +546,10 @@ node_t load_utf8(const u8* src, u32 len, Cell* str, u32* remaining, bool crlf) {
             u8* o = buf->tail_ptr();
             u8* o_end = buf->data_end();
             for (;;) {
-                // Eight bytes at a time while none is above 0x7F or a CR.
-                while (len - i >= 8 && o_end - o >= 8) {
-                    u64 w;
-                    std::memcpy(&w, src + i, 8);
-                    u64 cr = w ^ 0x0D0D0D0D0D0D0D0Dull;
-                    if ((w | ((cr - 0x0101010101010101ull) & ~cr)) & 0x8080808080808080ull) break;
-                    std::memcpy(o, &w, 8);
-                    o += 8;
-                    i += 8;
-                }
-                while (i < len && o < o_end && src[i] < 0x80 && src[i] != '\r') *o++ = src[i++];
+                // Up to the first byte above 0x7F or CR.
+                u32 run = copy_ascii(o, src + i, std::min<u32>(len - i, static_cast<u32>(o_end - o)), '\r');
+                o += run;
+                i += run;
                 // A two-byte sequence of a code point below 0x100 (Latin-1) fits as it is.
                 if (len - i >= 2 && o < o_end && (src[i] & 0xFE) == 0xC2 && (src[i + 1] & 0xC0) == 0x80) {
                     *o++ = static_cast<u8>(((src[i] & 0x1F) << 6) | (src[i + 1] & 0x3F));

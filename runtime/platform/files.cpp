@@ -314,9 +314,9 @@ void grow_within(std::string& text, size_t more, u64 most) {
     text.swap(bigger);
 }
 
-ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most) {
+ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 most) {
     most = std::min<u64>(most, MAX_CONTENT);
-    out.clear();
+    into.done(0);
     Fd f(open_file(path, OPEN_READ));
     if (f.fd < 0) return ReadResult::cannot_open;
     struct stat st {};
@@ -330,37 +330,52 @@ ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64
         size = std::min(size - skip, limit);
         if (size > most) return ReadResult::too_long;
         if (skip && !seek_file(f.fd, skip)) return ReadResult::cannot_open;
-        out.resize(size);
-        i64 n = read_data(f.fd, reinterpret_cast<u8*>(out.data()), size);
+        i64 n = read_data(f.fd, into.room(size), size);
         if (n < 0) return ReadResult::cannot_open;
-        out.resize(static_cast<size_t>(n));  // the file may have shrunk meanwhile
+        into.done(static_cast<u64>(n));  // the file may have shrunk meanwhile
         return ReadResult::ok;
     }
     // Devices, pipes and files whose size is not known: one pass to the end,
-    // dropping what lies before the seek (such files cannot be rewound).
+    // dropping what lies before the seek (such files cannot be rewound). The
+    // room asked for doubles, but never past `most` bytes and a chunk.
+    u64 have = 0, capacity = 0;
+    u8* buffer = nullptr;
     for (;;) {
-        size_t have = out.size();
         if (have >= limit) break;
         if (have > most) return ReadResult::too_long;
-        grow_within(out, CHUNK, most + CHUNK);
-        out.resize(have + CHUNK);
-        u64 want = std::min<u64>(CHUNK, limit - have);
-        ssize_t r = ::read(f.fd, out.data() + have, want);
-        if (r < 0 && errno == EINTR) {
-            out.resize(have);
-            continue;
+        if (capacity - have < CHUNK) {
+            capacity = std::max<u64>(std::min<u64>(std::max<u64>(capacity * 2, CHUNK), most + CHUNK), have + CHUNK);
+            buffer = into.room(capacity);
         }
+        u64 want = std::min<u64>(CHUNK, limit - have);
+        ssize_t r = ::read(f.fd, buffer + have, want);
+        if (r < 0 && errno == EINTR) continue;
         if (r < 0) return ReadResult::cannot_open;
-        out.resize(have + static_cast<size_t>(r));
+        have += static_cast<u64>(r);
         if (r == 0) break;
         if (skip) {
-            size_t drop = static_cast<size_t>(std::min<u64>(skip, out.size()));
-            out.erase(0, drop);
+            u64 drop = std::min<u64>(skip, have);
+            std::memmove(buffer, buffer + drop, have - drop);
+            have -= drop;
             skip -= drop;
         }
     }
-    if (out.size() > most) return ReadResult::too_long;
+    if (have > most) return ReadResult::too_long;
+    into.done(have);
     return ReadResult::ok;
+}
+
+ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most) {
+    struct IntoString final : ReadInto {
+        std::string& s;
+        explicit IntoString(std::string& to) : s(to) {}
+        u8* room(u64 n) override {
+            s.resize(n);
+            return reinterpret_cast<u8*>(s.data());
+        }
+        void done(u64 n) override { s.resize(n); }
+    } into(out);
+    return read_file(path, part, seek, into, most);
 }
 
 bool write_all(int fd, std::string_view bytes) {

@@ -43,6 +43,19 @@ enum class ReadResult { ok, cannot_open, too_long };
 // bytes (an endless device) is too long, its buffer never grown beyond that.
 // A folder cannot be opened.
 ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most = MAX_CONTENT);
+// Where read_file puts the bytes as they come: room(n) gives n bytes of
+// space whose start holds the bytes given before; done(n) says how many are
+// the file's.
+class ReadInto {
+public:
+    virtual u8* room(u64 n) = 0;
+    virtual void done(u64 n) = 0;
+
+protected:
+    ~ReadInto() = default;
+};
+// read_file into a buffer of the caller's making (no zero-filled string first).
+ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 most = MAX_CONTENT);
 // Makes room for `more` bytes after the string's content, growing it by
 // doubling but never past `most` bytes: the memory held is bounded by what
 // may be taken (a plain reserve may double past that).

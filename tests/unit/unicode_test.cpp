@@ -614,6 +614,37 @@ TEST_F(UnicodeTest, StringsConvertToUtf8FromTheirHead) {
     }
 }
 
+// ASCII runs are copied many bytes at a time: a byte that ends a run (a
+// Latin-1 letter, a CR) at every place of texts of every length up to past
+// two steps must come out the same in each direction.
+TEST_F(UnicodeTest, AsciiRunsEndAtEveryPlace) {
+    for (u32 len = 1; len <= 40; len++) {
+        for (u32 at = 0; at < len; at++) {
+            for (u32 stop : {0xE9u, u32('\r')}) {
+                SCOPED_TRACE(testing::Message() << len << " " << at << " " << stop);
+                Chars text;
+                std::string utf8;
+                for (u32 i = 0; i < len; i++) {
+                    u32 cp = i == at ? stop : 'a' + i % 26;
+                    text.push_back(cp);
+                    u8 buf[4];
+                    utf8.append(reinterpret_cast<char*>(buf), unicode::cp_to_utf8(cp, buf));
+                }
+                node_t n = unicode::load_utf8_new(reinterpret_cast<const u8*>(utf8.data()), static_cast<u32>(utf8.size()));
+                EXPECT_EQ(unit_of(n), 1u);
+                EXPECT_EQ(chars_of(n), text);
+                Cell s = string_of(text, 1);
+                i32 count = -1;
+                u8* out = unicode::to_utf8(&s, count);
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(out), static_cast<size_t>(count)), utf8);
+                std::string buffer(utf8.size(), '\0');
+                EXPECT_EQ(unicode::to_utf8_buffer(&s, reinterpret_cast<u8*>(buffer.data()), -1, false), utf8.size());
+                EXPECT_EQ(buffer, utf8);
+            }
+        }
+    }
+}
+
 TEST_F(UnicodeTest, ConversionCacheIsReusedGrownAndShared) {
     Cell s = string_of(ascii("abc"), 1);
     EXPECT_EQ(s.data3, 0u);
