@@ -147,6 +147,11 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
 i32 add_word(Cell* ctx, const Cell* word) {
     node_t n = node_of(ctx);
     u32 sym = word->data2;
+    if (ctx->header & CTX_SHARED_WORDS) [[unlikely]] {
+        i32 found = hashtable::get_ctx(table_of(ctx), sym, true, 0, nullptr);
+        if (found >= 0) return found;
+        ctx = own_words(n);
+    }
     i32 pos = -1;
     i32 idx = hashtable::get_ctx(table_of(ctx), sym, true, n, &pos);
     if (idx >= 0) return idx;
@@ -190,7 +195,18 @@ Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify) {
         return slot;
     }
     if (idx < 0 || static_cast<u32>(idx) >= cell_count(ctx->data2)) fire("script", "not-defined", word);
-    if (kind_of(ctx) == KIND_OBJECT) get_word_at(ctx, static_cast<u32>(idx))->header |= WORD_CHANGED;
+    Cell held;
+    if (kind_of(ctx) == KIND_OBJECT) {
+        // Marking may copy a shared word list, which may move the word.
+        held = *word;
+        word = &held;
+        if (ctx->header & CTX_SHARED_WORDS) {
+            collector::Guard value_root(&v);
+            own_words(n);
+        }
+        mark_changed(n, static_cast<u32>(idx));
+        ctx = TO_CTX(n);
+    }
     Cell* slot = cells(ctx->data2) + idx;
     Cell* owner = owner_of(n);
     if (notify && TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) {
@@ -258,25 +274,60 @@ Cell* add_global_word(i32 symbol, bool case_insensitive, bool keep_spelling) {
 
 Cell* add_global(i32 symbol) { return add_global_word(symbol, false, false); }
 
-node_t clone(Cell* value, u32 kind) {
-    Cell* old = TO_CTX(value->data1);
-    u32 size = word_count(old);
-    bool on_stack = on_stack_q(old);
-    bool self = (old->header & CTX_SELF) != 0;
-    node_t list = copy_series(GET_BUFFER(get_words_node(old)));
+namespace {
+
+// A copy of the context's word list with its index, the words bound to `ctx`
+// and unmarked: the original's index serves the copy as it is, without
+// hashing every word again.
+node_t copy_words(node_t old, node_t ctx) {
+    node_t list = copy_series(GET_BUFFER(words_node(old)));
     collector::Guard list_root(list);
-    // The same words in the same places: the original's index serves the
-    // copy as it is, without hashing every word again (the copy allocates:
-    // the original's cell is read anew).
-    node_t table = hashtable::copy(table_of(TO_CTX(value->data1)), list);
-    node_t ctx = wrap(table, size, size, on_stack, self, kind);
+    // The copy allocates: the original's cell is read anew.
+    node_t table = hashtable::copy(table_of(TO_CTX(old)), list);
     Cell* w = cells(list);
     for (u32 i = 0, n = cell_count(list); i < n; i++) {
         w[i].data1 = ctx;
         w[i].header &= ~WORD_CHANGED;
     }
+    return table;
+}
+
+}  // namespace
+
+node_t clone(Cell* value, u32 kind) {
+    Cell* old = TO_CTX(value->data1);
+    u32 size = word_count(old);
+    bool on_stack = on_stack_q(old);
+    bool self = (old->header & CTX_SELF) != 0;
+    // The new context's node is only known once the table exists: the
+    // words are bound to it afterwards.
+    node_t table = copy_words(value->data1, 0);
+    node_t ctx = wrap(table, size, size, on_stack, self, kind);
+    Cell* w = cells(hashtable::record(table)->block);
+    for (u32 i = 0; i < size; i++) w[i].data1 = ctx;
     value->data1 = ctx;
     return ctx;
+}
+
+node_t clone_sharing_words(Cell* value, u32 kind) {
+    Cell* old = TO_CTX(value->data1);
+    u32 size = word_count(old);
+    bool self = (old->header & CTX_SELF) != 0;
+    node_t ctx = wrap(table_of(old), size, size, false, self, kind);
+    TO_CTX(ctx)->header |= CTX_SHARED_WORDS;
+    value->data1 = ctx;
+    return ctx;
+}
+
+Cell* own_words(node_t ctx) {
+    Cell* c = TO_CTX(ctx);
+    if (!(c->header & CTX_SHARED_WORDS)) return c;
+    collector::Guard ctx_root(ctx);
+    node_t table = copy_words(ctx, ctx);
+    c = TO_CTX(ctx);
+    c->data1 = table;
+    c->header &= ~CTX_SHARED_WORDS;
+    return c;
 }
 
 i32 bind_word(Cell* ctx, Cell* word) {

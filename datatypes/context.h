@@ -17,6 +17,10 @@ enum Kind : u32 { KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
 
 // The "changed" mark on word cells in an object's word list.
 constexpr u32 WORD_CHANGED = 0x2000;
+// The context's word list and index are another context's (a new error
+// shares its prototype's): they are copied before a word is added or marked,
+// and the list's words are bound to that other context.
+constexpr u32 CTX_SHARED_WORDS = 0x00020000;
 
 // The global context's node (a collector root).
 extern node_t global;
@@ -93,6 +97,14 @@ Cell* get(const Cell* word);
 Cell* add_global_word(i32 symbol, bool case_insensitive, bool keep_spelling);
 Cell* add_global(i32 symbol);
 node_t clone(Cell* value, u32 kind);
+// As clone, with the values unset and the word list and index shared with
+// the original until the copy adds or marks a word (see CTX_SHARED_WORDS).
+node_t clone_sharing_words(Cell* value, u32 kind);
+// Gives a context that shares its word list a copy of its own; answers its
+// cell (allocation may have moved it).
+Cell* own_words(node_t ctx);
+// Marks the word at the index as changed (an object's field set).
+inline void mark_changed(node_t ctx, u32 index);
 i32 bind_word(Cell* ctx, Cell* word);
 Cell* bind(Cell* block, Cell* ctx, bool self);
 bool collect_set_words(Cell* ctx, Cell* block);
@@ -113,6 +125,19 @@ Cell* get_word_at(const Cell* ctx, u32 n);
 [[gnu::always_inline]] inline node_t get_words_node(const Cell* ctx) { return hashtable::record(table_of(ctx))->block; }
 [[gnu::always_inline]] inline SeriesBuffer* get_words(const Cell* ctx) { return GET_BUFFER(get_words_node(ctx)); }
 u32 word_count(const Cell* ctx);
+// A copy of the word at the index, bound to the context (a shared list's
+// words are bound to the context that owns it).
+inline Cell word_at(node_t ctx, u32 index) {
+    const Cell* c = TO_CTX(ctx);
+    Cell w = reinterpret_cast<Cell*>(get_words(c)->head())[index];
+    if (c->header & CTX_SHARED_WORDS) w.data1 = ctx;
+    return w;
+}
+inline void mark_changed(node_t ctx, u32 index) {
+    Cell* c = TO_CTX(ctx);
+    if (c->header & CTX_SHARED_WORDS) [[unlikely]] c = own_words(ctx);
+    reinterpret_cast<Cell*>(get_words(c)->head())[index].header |= WORD_CHANGED;
+}
 // The first value cell, or null when the values are absent (a function that is not running).
 [[gnu::always_inline]] inline Cell* values_of(const Cell* ctx) {
     if (!ctx->data2) return nullptr;

@@ -58,8 +58,9 @@ Cell datatype_cell(u32 type) {
 }
 
 // The error every new one copies (ten fields, all none), made once per
-// memory generation: a copy takes its word list and index as they are,
-// where building one would hash ten words.
+// memory generation: a copy shares its word list and index until it adds or
+// marks a word, where building one would hash ten words. Nothing sets the
+// prototype's own fields.
 Cell prototype{TYPE_NONE, 0, 0, 0};
 u32 prototype_generation = 0xFFFFFFFF;
 
@@ -97,7 +98,7 @@ Cell* push_blank() {
             collector::register_marker(mark_prototype);
         }
         *out = prototype;
-        ctx = context::clone(out, context::KIND_OBJECT);
+        ctx = context::clone_sharing_words(out, context::KIND_OBJECT);
         Cell* v = context::values_of(context::TO_CTX(ctx));
         for (u32 i = 0; i < FIELD_COUNT; i++) make_cell(v + i, TYPE_NONE);
     } else {

@@ -125,9 +125,11 @@ bool handler_field_q(const Cell* obj, u32 i) {
     return static_cast<i32>(i) == record_position(rec) || static_cast<i32>(i) == record_position(rec + 1);
 }
 
-void mark_changed(const Cell* obj, u32 i) { context::get_word_at(CTX(obj), i)->header |= context::WORD_CHANGED; }
+void mark_changed(const Cell* obj, u32 i) { context::mark_changed(obj->data1, i); }
 
 void clear_marks(const Cell* obj) {
+    // A shared word list holds no marks.
+    if (CTX(obj)->header & context::CTX_SHARED_WORDS) return;
     for (u32 i = 0, n = get_size(obj); i < n; i++) {
         context::get_word_at(CTX(obj), i)->header &= ~context::WORD_CHANGED;
     }
@@ -590,7 +592,7 @@ Cell* reflect(Cell* obj, u32 field_symbol) {
     Cell* blk = block::push_only_star(n ? n * (is(words::body) ? 2 : 1) : 1);
     node_t bn = series_node(blk);
     for (u32 i = 0; i < n; i++) {
-        Cell w = *get_word(o.data1, static_cast<i32>(i));
+        Cell w = context::word_at(o.data1, i);
         w.header &= ~context::WORD_CHANGED;
         Cell v = get_values(&o)[i];
         Cell tmp;

@@ -166,12 +166,12 @@ namespace {
 // on object fields.
 Cell* marked_slot(node_t ctx, i32 index) {
     Cell* c = context::TO_CTX(ctx);
-    Cell* values = context::values_of(c);
-    if (!values) fire("script", "not-defined", at(ctx, index));
+    if (!context::values_of(c)) fire("script", "not-defined", at(ctx, index));
     if (!context::on_stack_q(c) && context::kind_of(c) == context::KIND_OBJECT) {
-        at(ctx, index)->header |= context::WORD_CHANGED;
+        // Marking may copy a shared word list: the values are read after it.
+        context::mark_changed(ctx, static_cast<u32>(index));
     }
-    return values + index;
+    return context::values_of(context::TO_CTX(ctx)) + index;
 }
 
 }  // namespace

@@ -89,9 +89,10 @@ void set_ctx_top_reset(node_t ctx, i32 index) {
 
 void set_ctx_top_nocheck(node_t ctx, i32 index) {
     Cell v = *stack::get_top();
-    Cell* c = context::TO_CTX(ctx);
-    if (context::kind_of(c) == context::KIND_OBJECT)
-        context::get_word_at(c, static_cast<u32>(index))->header |= context::WORD_CHANGED;
+    if (context::kind_of(context::TO_CTX(ctx)) == context::KIND_OBJECT) {
+        collector::Guard value_root(&v);
+        context::mark_changed(ctx, static_cast<u32>(index));
+    }
     *slot_of(ctx, index) = v;
     stack::top = stack::arguments;
 }

@@ -213,6 +213,45 @@ TEST_F(ContextTest, CloneCopiesTheWordListIntoANewContext) {
     EXPECT_EQ(context::get_word_at(context::TO_CTX(ctx), 0)->data1, ctx);
 }
 
+TEST_F(ContextTest, ASharedWordListIsCopiedBeforeAWordIsMarkedOrAdded) {
+    Cell* spec = block_of({{"ka", TYPE_WORD}, {"kb", TYPE_WORD}});
+    node_t ctx = context::make(spec, false, true, context::KIND_OBJECT);
+    collector::Guard ctx_root(ctx);
+    Cell first, second;
+    make_cell(&first, TYPE_OBJECT, ctx);
+    make_cell(&second, TYPE_OBJECT, ctx);
+    node_t a = context::clone_sharing_words(&first, context::KIND_OBJECT);
+    collector::Guard a_root(a);
+    node_t b = context::clone_sharing_words(&second, context::KIND_OBJECT);
+    collector::Guard b_root(b);
+    const node_t shared = context::get_words_node(context::TO_CTX(ctx));
+    EXPECT_EQ(context::get_words_node(context::TO_CTX(a)), shared);
+    // Words handed out are bound to the context asked, not the list's owner.
+    EXPECT_EQ(context::word_at(a, 1).data1, a);
+    EXPECT_EQ(context::find_word(context::TO_CTX(b), symbol::make("kb"), false), 1);
+
+    // Marking a field gives the context its own list, bound to it; the
+    // other sharer and the owner keep theirs, unmarked.
+    context::mark_changed(a, 1);
+    Cell* ca = context::TO_CTX(a);
+    EXPECT_FALSE(ca->header & context::CTX_SHARED_WORDS);
+    EXPECT_NE(context::get_words_node(ca), shared);
+    EXPECT_TRUE(context::get_word_at(ca, 1)->header & context::WORD_CHANGED);
+    EXPECT_EQ(context::get_word_at(ca, 0)->data1, a);
+    EXPECT_FALSE(context::get_word_at(context::TO_CTX(b), 1)->header & context::WORD_CHANGED);
+    EXPECT_FALSE(context::get_word_at(context::TO_CTX(ctx), 1)->header & context::WORD_CHANGED);
+
+    // A word already there adds nothing; a new one goes to a list of its own.
+    Cell kb = context::word_at(b, 1), kc;
+    EXPECT_EQ(context::add_word(context::TO_CTX(b), &kb), 1);
+    EXPECT_EQ(context::get_words_node(context::TO_CTX(b)), shared);
+    word::make_at(symbol::make("kc"), &kc);
+    EXPECT_EQ(context::add_word(context::TO_CTX(b), &kc), 2);
+    EXPECT_EQ(context::word_count(context::TO_CTX(b)), 3u);
+    EXPECT_EQ(context::word_count(context::TO_CTX(ctx)), 2u);
+    EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make("kc"), true), -1);
+}
+
 TEST_F(ContextTest, GlobalHelpers) {
     Cell three = integer_cell(3);
     i32 sym = symbol::make("cglobal");
