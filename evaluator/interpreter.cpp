@@ -971,6 +971,17 @@ namespace {
 // operator can follow it), the branch in the call's frame, entered here
 // rather than through enter_branch. Its library mark is the running code's
 // (checked there), and no tracer runs.
+bool branch_call(const Cell* branch);
+
+// A conditional's branch entered by branch_call where it starts with a
+// word, else by enter_block: most other branches are turned away here.
+[[gnu::always_inline]] inline void enter_branch_block(const Cell* branch) {
+    const SeriesBuffer* b = block::buffer_of(branch);
+    const u32 head = series_head(branch);
+    if (head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_WORD && branch_call(branch)) return;
+    enter_block(branch);
+}
+
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -979,7 +990,7 @@ namespace {
     if (!in_library) code_cell = code;
     budget::step();
     u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
-                                 [](const Cell* branch) { enter_block(branch); });
+                                 [](const Cell* branch) { enter_branch_block(branch); });
     if (exiting()) [[unlikely]] return;
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
@@ -1039,6 +1050,41 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     }
 }
 
+// What follows a block's first call (`next`, its value at `start`, the
+// block's frame open), then the frame closed as enter_block closes it.
+[[gnu::noinline]] void block_call_rest(Cell* code, Cell* start, u32 next, u32 tail) {
+    paren_call_rest(code, start, next, tail);
+    if (exiting()) [[unlikely]] return;
+    stack::unwind_last();
+}
+[[gnu::always_inline]] inline void block_call_end(Cell* code, Cell* start, u32 next, u32 tail) {
+    if (exiting()) [[unlikely]] return;
+    tail = clamp_tail(code, tail);
+    if (next < tail) return block_call_rest(code, start, next, tail);
+    if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+    stack::unwind_last();
+}
+
+// A block's first call as read_word_call read it (`read`, its arguments
+// laid out above `start`, the top left at `top`), made as enter_block and
+// the lean call make it: the block's frame opened at `start`, the call's
+// over it and its body run, then what follows the call (block_call_rest).
+[[gnu::always_inline]] inline void block_call_framed(Cell* code, WordCall* call, BlockShape read, Cell* start, Cell* top,
+                                         u32 tail) {
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (!in_library) code_cell = *code;
+    *start = call->fn;
+    stack::top = start + 1;
+    stack::mark_kind81(&call->word);
+    stack::top = top;
+    run_body(&call->fn, &call->body, read, &call->bc);
+    if (exiting()) [[unlikely]] return;
+    call_return(code, call->next, &call->word, false, false);
+    block_call_end(code, start, call->next, tail);
+}
+
 // Whether the number operators after a call that needs no frames (from
 // `next`) reach the paren's end, applied to its value `v` as infix_simple
 // does. Out of line: paren_call keeps a small frame.
@@ -1089,24 +1135,64 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     // Nothing but the running code holds the paren, which the call may drop.
     Cell code = *value;
     collector::Guard code_hold(&code);
-    {
-        CodeRestore restore;
-        stack::mark_kind87(&bw);
-        if (!in_library) code_cell = code;
-        *start = call.fn;
-        stack::top = start + 1;
-        stack::mark_kind81(&call.word);
-        stack::top = top;
-        run_body(&call.fn, &call.body, read, &call.bc);
-        if (exiting()) [[unlikely]] return true;
-        call_return(&code, call.next, &call.word, false, false);
-        if (call.next < tail) paren_call_rest(&code, start, call.next, tail);
-        else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, tail)), nullptr, stack::arguments);
-        if (exiting()) [[unlikely]] return true;
-        stack::unwind_last();
-    }
+    block_call_framed(&code, &call, read, start, top, tail);
+    if (exiting()) [[unlikely]] return true;
     if (sub) stack::unwind();
     else stack::unwind_last();
+    return true;
+}
+
+// A conditional's branch that starts with a call of a function by word
+// (`[f n - 1]`), entered as enter_block enters it less its expression's
+// dispatch: a call read_word_call reads is laid out and its body read before
+// the branch's frame opens, and one that needs no frames (with any number
+// operators after it up to the branch's end) leaves its value where the
+// branch's frame would; any other call of a function by word is made by the
+// lean call in the branch's open frame. Takes the steps of the branch's
+// expression and of the call, where neither can find the budget spent.
+// False, having changed nothing, for any other branch.
+[[gnu::noinline]] bool branch_call(const Cell* branch) {
+    SeriesBuffer* b = block::buffer_of(branch);
+    const u32 head = series_head(branch);
+    const u32 tail = cell_count(b);
+    const Cell* cells = block::cells_of(b);
+    const Cell* fn;
+    char probe;
+    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || ((b->flags & SERIES_LIBRARY) != 0) != in_library ||
+        !fast_paths_on() || !(fn = peek_word(cells + head)) || TYPE_OF(fn) != TYPE_FUNCTION ||
+        &probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 2))
+        return false;
+    Cell* start = stack::top;
+    WordCall call;
+    BlockShape read = read_word_call(cells, head, tail, 1, &call, fn);
+    Cell* top = stack::top;
+    stack::top = start;
+    if (read == BlockShape::SIMPLE && (call.next == tail || simple_rest_q(cells, call.next, tail, &call.value))) {
+        budget::steps(2);
+        // As enter_block's frame leaves the value.
+        *stack::top++ = call.value;
+        *stack::arguments = call.value;
+        return true;
+    }
+    Cell code = *branch;
+    if (read != BlockShape::UNREAD) {
+        budget::steps(2);
+        block_call_framed(&code, &call, read, start, top, tail);
+        return true;
+    }
+    // The lean call in the branch's frame, as eval_rest_in_frame makes its
+    // first expression.
+    CodeRestore restore;
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (!in_library) code_cell = code;
+    budget::step();
+    Cell w = cells[head];
+    Cell f = *fn;
+    u32 next = head + 1;
+    if (!lean_unread_call(&f, &w, &code, &next, tail))
+        next = eval_code_at(&f, &code, head + 1, tail, false, {.name = &w});
+    block_call_end(&code, start, next, tail);
     return true;
 }
 
@@ -1335,7 +1421,7 @@ void enter_branch(const Cell* code) {
     if (fast_paths_on() && head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD &&
         branch_stores_exit(code))
         return;
-    enter_block(code);
+    enter_branch_block(code);
 }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {

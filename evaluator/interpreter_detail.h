@@ -369,6 +369,9 @@ u32 operator_word_call(Cell* fn, Cell* name, Cell* code, const Operand& operand,
 // pushed), its refinements named from item `ref_item` on; as an operator
 // (a native or action only), its left operand at the stack top.
 bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
+// lean_word_call of a function! whose call read_word_call declined (as the
+// frame's result), less the reading that would decline again.
+bool lean_unread_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail);
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item);
 bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub);
 // `append series value` by word at `pos` (`fn` its action, append's entry) where

@@ -99,6 +99,8 @@ struct LeanFrom {
     const Cell* path = nullptr;
     u32 ref_item = 0;
     bool operand = false;
+    // read_word_call declined the call already: frameless_function_call would too.
+    bool unread = false;
 };
 
 // What eval_expression_at does before it evaluates an expression.
@@ -595,7 +597,7 @@ namespace {
     const LeanSite s{fn, name, code, tail, false};
 
     lean_enter(from);
-    if (frameless_function_call(rec, named, s, pos_io, sub)) return true;
+    if (!from.unread && frameless_function_call(rec, named, s, pos_io, sub)) return true;
     stack::push(fn);
     stack::mark_kind81(name);
     CodeView view;
@@ -1070,6 +1072,10 @@ bool lean_word_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, boo
     if (TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn)) [[unlikely]]
         return exit_word_call(fn, name, code, pos_io, tail, sub);
     return lean_call(fn, name, code, pos_io, tail, sub, {});
+}
+
+bool lean_unread_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail) {
+    return lean_function_call(fn, name, code, pos_io, tail, false, {.unread = true});
 }
 
 bool lean_path_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, const Cell* path, u32 ref_item) {
