@@ -29,15 +29,19 @@ bool F(i32 r) { return r != -1; }
 
 // The slot entry of the type `type` (the value's own unless given), raising
 // script/expect-arg (call name, datatype, the action's first parameter).
+// Raised pending (see fire_pending) where the action's caller returns at once.
+void no_entry(u32 type, bool pending) {
+    Cell name, dt, arg;
+    error::get_call_name(&name);
+    datatype::make_at(&dt, type);
+    error::get_call_argument(0, &arg);
+    if (pending) return fire_pending("script", "expect-arg", &name, &dt, &arg);
+    fire("script", "expect-arg", &name, &dt, &arg);
+}
+
 ActionFn entry_for(u32 type, const Cell* value, u32 slot) {
     ActionFn fn = get_action_ptr_from(type, value, slot);
-    if (!fn) {
-        Cell name, dt, arg;
-        error::get_call_name(&name);
-        datatype::make_at(&dt, type);
-        error::get_call_argument(0, &arg);
-        fire("script", "expect-arg", &name, &dt, &arg);
-    }
+    if (!fn) no_entry(type, false);
     return fn;
 }
 
@@ -186,7 +190,10 @@ Cell* write_dispatch(Cell* destination, Cell* data, bool binary, bool lines, boo
 }
 
 void dispatch_stack(u32 slot) {
-    Cell* r = slot_of<Stack>(A0(), slot)();
+    ActionFn fn = get_action_ptr_from(TYPE_OF(A0()), A0(), slot);
+    // Its callers return at once: a type without the action is raised pending too.
+    if (!fn) [[unlikely]] return no_entry(TYPE_OF(A0()), true);
+    Cell* r = reinterpret_cast<Stack>(fn)();
     // An error the action raised pending: the stacks are its guard's now.
     if (stack::pending) [[unlikely]] return;
     result(r);
