@@ -53,7 +53,7 @@
 // (LoopBody::run_lean); such a body, with paren operands of one simple
 // value, is decoded once into a plan (loop_plan.h) that later runs take
 // while what it was read from holds. An object's field read through a
-// path of two words (object_field) is a simple value.
+// path of words (object_field) is a simple value.
 // Parse actions run through eval_pushed:
 // their leading set-words that need no frames go before the block's frame
 // is opened, which an action of nothing else never opens.
@@ -331,10 +331,11 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell path = *path_in;
     Cell w, fn;
     u32 head;
-    if (!path_function(&path, &w, &fn, &head)) return false;
+    if (path_function(&path, &w, &fn, &head)) head++;
+    else if (!object_method(&path, &w, &fn, &head)) return false;
     Cell* start = stack::top;
     u32 next = pos + 1;
-    if (!lean_path_call(&fn, &w, code, &next, tail, &path, head + 1)) return false;
+    if (!lean_path_call(&fn, &w, code, &next, tail, &path, head)) return false;
     *next_out = next;
     if (exiting()) [[unlikely]] return true;
     if (!sub) stack::set_last_reset(stack::top - 1);
@@ -1146,27 +1147,19 @@ bool in_paren_operand = false;
 
 namespace {
 
-// The field a path of two words names (see object_field): its value slot,
-// its word cell in the object's word list and the object's context node.
-// Read with no call out where the object is small (the usual record): the
-// word list is scanned as context::find_word scans it, and only a word
-// spelt otherwise than its field (or a large object) takes the hashed
-// lookup.
+// The field a path of words names through objects (see object_field): its
+// value slot, its word cell in the last object's word list and that
+// object's context node. Each step looks its word up with no call out where
+// the object is small (the usual record): the word list is scanned as
+// context::find_word scans it, and only a word spelt otherwise than its
+// field (or a large object) takes the hashed lookup.
 struct Field {
     Cell* slot;
     Cell* word;
     node_t ctx;
 };
 
-[[gnu::always_inline]] inline bool find_field(const Cell* path, Field* f) {
-    SeriesBuffer* pb = block::buffer_of(path);
-    const u32 head = series_head(path);
-    if (cell_count(pb) != head + 2) return false;
-    const Cell* items = block::cells_of(pb) + head;
-    if (TYPE_OF(items) != TYPE_WORD || TYPE_OF(items + 1) != TYPE_WORD) return false;
-    const Cell* o = peek_word(items);
-    if (!o || TYPE_OF(o) != TYPE_OBJECT) return false;
-    const u32 sym = items[1].data2;
+[[gnu::always_inline]] inline bool find_in_object(const Cell* o, u32 sym, Field* f) {
     const node_t n = o->data1;
     Cell* ctx = context::TO_CTX(n);
     Cell* values = context::values_of(ctx);
@@ -1190,16 +1183,52 @@ struct Field {
     return true;
 }
 
-}  // namespace
+// One step of a walk through objects: the field of object `o` (a value
+// slot, null or not an object: no step) that the word `item` names.
+[[gnu::always_inline]] inline bool field_step(const Cell* o, const Cell* item, Field* f) {
+    return o && TYPE_OF(o) == TYPE_OBJECT && TYPE_OF(item) == TYPE_WORD && find_in_object(o, item->data2, f);
+}
 
-bool store_object_field(const Cell* path, const Cell* value) {
-    Field f;
-    if (TYPE_OF(value) == TYPE_UNSET || !find_field(path, &f)) return false;
+// The walk of a path of words through objects from its head: each item
+// after the first a field of the object before it, the field's value into
+// *f. Answers the last item, or (ToFunction) the first whose field holds a
+// function; null for any other path. Out of line: the usual path of two
+// words takes find_field's own steps.
+template <bool ToFunction>
+[[gnu::noinline]] const Cell* walk_fields(const Cell* path, Field* f) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    const u32 len = cell_count(pb);
+    if (len < head + 2) return nullptr;
+    const Cell* item = block::cells_of(pb) + head;
+    const Cell* const last = item + (len - head - 1);
+    if (TYPE_OF(item) != TYPE_WORD) return nullptr;
+    const Cell* o = peek_word(item);
+    do {
+        if (!field_step(o, ++item, f)) return nullptr;
+        o = f->slot;
+        if (ToFunction && function_type_q(TYPE_OF(o))) return item;
+    } while (item != last);
+    return ToFunction ? nullptr : item;
+}
+
+// The field a path of two words names (see walk_fields), the usual
+// record's field, with its steps inline; false for any other path.
+[[gnu::always_inline]] inline bool two_word_field(const Cell* path, Field* f) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    if (cell_count(pb) != head + 2) return false;
+    const Cell* items = block::cells_of(pb) + head;
+    return TYPE_OF(items) == TYPE_WORD && field_step(peek_word(items), items + 1, f);
+}
+
+// A store into a field found: not into an object with a change handler,
+// nor into `self` (the object itself), as the eval-path action refuses it.
+[[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
     const Cell* owner = context::owner_of(f.ctx);
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // A shared word list is copied before it is marked: the general path does it.
     if (context::TO_CTX(f.ctx)->header & context::CTX_SHARED_WORDS) return false;
-    // `self` is the object itself, never set through a path.
     // (A symbol's alias is fixed when it is interned, before any code runs.)
     static const i32 self_alias = hashtable::resolve_alias(words::self);
     const i32 sym = static_cast<i32>(f.word->data2);
@@ -1209,9 +1238,42 @@ bool store_object_field(const Cell* path, const Cell* value) {
     return true;
 }
 
+// object_field and store_object_field for the paths of more words, apart:
+// the usual path of two keeps a small frame.
+[[gnu::noinline]] Cell* long_object_field(const Cell* path, node_t* ctx_out) {
+    Field f;
+    if (!walk_fields<false>(path, &f)) return nullptr;
+    *ctx_out = f.ctx;
+    return f.slot;
+}
+
+[[gnu::noinline]] bool store_long_field(const Cell* path, const Cell* value) {
+    Field f;
+    return walk_fields<false>(path, &f) && store_in_field(f, value);
+}
+
+}  // namespace
+
+bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
+    Field f;
+    const Cell* item = walk_fields<true>(path, &f);
+    if (!item) return false;
+    *w = *item;
+    *fn = *f.slot;
+    *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
+    return true;
+}
+
+bool store_object_field(const Cell* path, const Cell* value) {
+    if (TYPE_OF(value) == TYPE_UNSET) return false;
+    Field f;
+    if (!two_word_field(path, &f)) return store_long_field(path, value);
+    return store_in_field(f, value);
+}
+
 Cell* object_field(const Cell* path, node_t* ctx_out) {
     Field f;
-    if (!find_field(path, &f)) return nullptr;
+    if (!two_word_field(path, &f)) return long_object_field(path, ctx_out);
     *ctx_out = f.ctx;
     return f.slot;
 }

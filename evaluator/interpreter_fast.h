@@ -122,13 +122,20 @@ struct Known {
 // operator_room_q. Out of line: parens are rarer operands than words.
 bool paren_operand(const Cell* paren, Cell* out);
 
-// The slot of the field of an object that a path of two words names
-// (`obj/field`: the first word holding an object!, the second one of its
-// fields), as the object's eval-path action finds it; its
-// context node into *ctx. Null for any other path: the generic path then
-// evaluates it, and raises what it must. Reading it cannot fail, call
-// anything or allocate.
+// The slot of the field of an object that a path of words names
+// (`obj/field`, `obj/part/field`: the first word holding an object!, each
+// later word a field of the object before it, every field but the last
+// holding an object), as the objects' eval-path action finds it; the
+// last object's context node into *ctx. Null for any other path: the
+// generic path then evaluates it, and raises what it must. Reading it
+// cannot fail, call anything or allocate.
 Cell* object_field(const Cell* path, node_t* ctx);
+// A function reached through objects by such a path (`obj/method`,
+// `obj/part/method/refinement`), as the objects' eval-path action reaches
+// it: the item naming it into *w, its value into *fn and the index of the
+// item after it (its first refinement) into *ref_item. False for any other
+// path, which the generic path then evaluates (and raises what it must).
+bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item);
 // Stores a value (not unset) into such a field of an object without a
 // change handler, as its eval-path action stores it (marking the field
 // changed); false, having done nothing, for any other path or object.

@@ -36,7 +36,7 @@ struct Table {
 static_assert(sizeof(Table) == 44);
 
 // The record of a table node. Re-read after any allocation.
-inline Table* record(node_t table) { return reinterpret_cast<Table*>(GET_BUFFER(table)->head()); }
+[[gnu::always_inline]] inline Table* record(node_t table) { return reinterpret_cast<Table*>(GET_BUFFER(table)->head()); }
 
 // Hashing. The seed is set once at start-up; any constant behaves the same.
 extern u32 seed;
@@ -122,7 +122,7 @@ i32 resize_int(IntTable* t, u32 size);  // -1 when the buffers cannot be made (t
 // not above 0). Until it is there every id is its own alias.
 extern const node_t* alias_block;
 // The case-insensitive alias of a symbol id (ids outside the table: itself).
-inline i32 resolve_alias(i32 id) {
+[[gnu::always_inline]] inline i32 resolve_alias(i32 id) {
     node_t blk = alias_block ? *alias_block : 0;
     if (!blk) return id;
     SeriesBuffer* b = GET_BUFFER(blk);
