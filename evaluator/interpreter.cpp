@@ -1372,11 +1372,6 @@ i32 do_next_index(Cell* code_in) {
 // ---- paths -------------------------------------------------------------------------
 
 
-namespace {
-// A value whose path steps are object::eval_path's field lookups.
-inline bool fields_q(const Cell* v) { return TYPE_OF(v) == TYPE_OBJECT || TYPE_OF(v) == TYPE_ERROR; }
-}  // namespace
-
 u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access, bool sub, bool case_) {
     const bool set = access == PathAccess::SET, get = access == PathAccess::GET;
     struct {
@@ -1437,10 +1432,9 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         if (set && last) {
             // The step's error goes on pending, as a native's does.
             errors_pending([&] {
-                object::pend_path_errors = fields_q(&cur);
-                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true,
+                                            true);
             });
-            object::pend_path_errors = false;
             if (exiting()) [[unlikely]] return pos + 1;
             // An immediate value was changed in a copy: put it back where it came from.
             if (immediate_q(TYPE_OF(&cur)))
@@ -1457,10 +1451,8 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         Cell* saved_top = stack::top;
         Cell* r = nullptr;
         errors_pending([&] {
-            object::pend_path_errors = fields_q(&cur);
-            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
+            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last, true);
         });
-        object::pend_path_errors = false;
         if (exiting()) [[unlikely]] return pos + 1;
         Cell nv = *r;
         stack::top = saved_top;
