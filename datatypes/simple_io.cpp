@@ -1,6 +1,7 @@
 // The simple I/O layer: files, folders and HTTP requests as values.
 #include "datatypes/simple_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -272,8 +273,9 @@ void to_bytes(Cell* value, i32 part, bool binary, std::string& out) {
 
 namespace {
 
-// Writes the bytes to the file's path, or raises the error of the failure.
-void written(Cell* file, const std::string& path, std::string_view bytes, i64 at, bool append) {
+// Writes the bytes (a view or a ByteSource) to the file's path, or raises the error of the failure.
+template <class Bytes>
+void written(Cell* file, const std::string& path, Bytes&& bytes, i64 at, bool append) {
     if (!write_file(path.c_str(), bytes, at, append)) {
         // A file that opened but took not all the bytes (a full disk, the
         // size limit) is a failed write, not a file that cannot be opened.
@@ -302,18 +304,47 @@ i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool app
         // since its making may allocate and move them.
         std::string path;
         if (!os_path(file, path) || dir_q(file)) cannot_open(file);
-        std::string_view bytes;
         if (vt == TYPE_BINARY) {
             u32 n = binary::zs_length_q(value);
             if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
-            bytes = {reinterpret_cast<const char*>(binary::zs_head(value)), n};
-        } else {
-            i32 len = limit;
-            const u8* p = unicode::to_utf8(value, len);
-            bytes = {reinterpret_cast<const char*>(p), static_cast<size_t>(len)};
+            std::string_view bytes{reinterpret_cast<const char*>(binary::zs_head(value)), n};
+            written(file, path, bytes, at, append);
+            return static_cast<i32>(bytes.size());
         }
-        written(file, path, bytes, at, append);
-        return static_cast<i32>(bytes.size());
+        // A text's UTF-8 is made a piece at a time as it is written: no
+        // buffer of it all (fresh memory for a large text) unless the file
+        // is changed in place. Nothing allocates meanwhile: the text stays put.
+        struct Utf8Pieces final : ByteSource {
+            node_t node = 0;
+            u32 start = 0, from = 0, end = 0;
+            u64 given = 0;
+            std::unique_ptr<u8[]> buffer;
+            std::string whole;
+            std::string_view piece() override {
+                constexpr u32 PIECE = 1u << 18;
+                if (!buffer) buffer.reset(new u8[PIECE]);
+                u32 n = unicode::to_utf8_piece(node, &from, end, buffer.get(), PIECE);
+                given += n;
+                return {reinterpret_cast<const char*>(buffer.get()), n};
+            }
+            void rewind() override {
+                from = start;
+                given = 0;
+            }
+            std::string_view all() override {
+                rewind();
+                whole.clear();
+                for (std::string_view p; !(p = piece()).empty();) whole.append(p);
+                return whole;
+            }
+        } text;
+        text.node = series_node(value);
+        text.start = text.from = std::min(series_head(value), string::zs_abs_length_q(value));
+        u32 n = string::zs_length_q(value);
+        if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
+        text.end = text.start + n;
+        written(file, path, text, at, append);
+        return static_cast<i32>(text.given);
     }
     std::string bytes;
     if (lines && TYPE_OF(value) == TYPE_BLOCK) {

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace zav::simple_io {
 
 namespace {
@@ -108,19 +110,27 @@ bool take_mode(int fd, const struct stat* old) {
     return true;
 }
 
+// Writes every piece of the source; false on failure.
+bool write_pieces(int fd, ByteSource& bytes) {
+    bytes.rewind();
+    for (std::string_view p; !(p = bytes.piece()).empty();)
+        if (!write_all(fd, p)) return false;
+    return true;
+}
+
 // Replaces the file through a new file renamed into place. Answers 1 on
 // success, 0 on failure, -1 when no new file can be made in the folder.
 // The new file has no name while it is written (O_TMPFILE), so that nothing
 // is left behind whatever ends the process; it is named just before the
 // rename. Where the file system cannot do that, it is written under its
 // temporary name, removed on every failure.
-int replace_file(const std::string& path, std::string_view bytes, const struct stat* old) {
+int replace_file(const std::string& path, ByteSource& bytes, const struct stat* old) {
     std::string dir, name;
     split_path(path, dir, name);
     int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
         Fd guard(fd);
-        if (!write_all(fd, bytes) || !take_mode(fd, old)) return 0;
+        if (!write_pieces(fd, bytes) || !take_mode(fd, old)) return 0;
         std::string self = "/proc/self/fd/" + std::to_string(fd);
         for (int attempt = 0; attempt < 100; attempt++) {
             std::string temp = temp_name(dir, name);
@@ -143,7 +153,7 @@ int replace_file(const std::string& path, std::string_view bytes, const struct s
             return -1;
         }
         Fd guard(fd);
-        bool ok = write_all(fd, bytes) && take_mode(fd, old) && ::rename(temp.c_str(), path.c_str()) == 0;
+        bool ok = write_pieces(fd, bytes) && take_mode(fd, old) && ::rename(temp.c_str(), path.c_str()) == 0;
         if (!ok) ::unlink(temp.c_str());
         return ok ? 1 : 0;
     }
@@ -384,7 +394,7 @@ bool write_all(int fd, std::string_view bytes) {
 
 int last_write_error() { return write_error; }
 
-bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+bool write_file(const char* path, ByteSource& bytes, i64 seek, bool append) {
     write_error = 0;
     int number = -1;
     bool own = false;
@@ -393,15 +403,15 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         // position (standard output goes on after what was printed); another
         // process's is opened anew, never cut.
         if (own) {
-            if (seek >= 0) return write_in_place(number, bytes, static_cast<u64>(seek), false, false);
-            return write_all(number, bytes);
+            if (seek >= 0) return write_in_place(number, bytes.all(), static_cast<u64>(seek), false, false);
+            return write_pieces(number, bytes);
         }
         Fd f(open_file(path, seek >= 0 ? OPEN_SEEK : OPEN_APPEND));
-        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, seek < 0, false);
+        return f.fd >= 0 && write_in_place(f.fd, bytes.all(), seek >= 0 ? static_cast<u64>(seek) : 0, seek < 0, false);
     }
     if (append || seek >= 0) {
         Fd f(open_file(path, append ? OPEN_APPEND : OPEN_SEEK));
-        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, append, false);
+        return f.fd >= 0 && write_in_place(f.fd, bytes.all(), seek >= 0 ? static_cast<u64>(seek) : 0, append, false);
     }
     std::string target = path;
     struct stat st {};
@@ -416,7 +426,7 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         } else {
             exists = false;  // a dangling link: its target is made below
             Fd f(open_file(path, 0));
-            return f.fd >= 0 && write_all(f.fd, bytes);
+            return f.fd >= 0 && write_pieces(f.fd, bytes);
         }
     }
     if (exists && S_ISDIR(st.st_mode)) return false;
@@ -426,7 +436,7 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
     if (exists && !S_ISREG(st.st_mode)) {
         // Devices and pipes are written to, never replaced.
         Fd f(open_file(target.c_str(), 0));
-        return f.fd >= 0 && write_all(f.fd, bytes);
+        return f.fd >= 0 && write_pieces(f.fd, bytes);
     }
     int done = replace_file(target, bytes, exists ? &st : nullptr);
     if (done >= 0) return done == 1;
@@ -438,7 +448,19 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     Fd f(fd);
-    return f.fd >= 0 && write_in_place(f.fd, bytes, 0, false, true);
+    return f.fd >= 0 && write_in_place(f.fd, bytes.all(), 0, false, true);
+}
+
+bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+    struct Whole final : ByteSource {
+        std::string_view bytes;
+        bool given = false;
+        std::string_view piece() override { return std::exchange(given, true) ? std::string_view{} : bytes; }
+        void rewind() override { given = false; }
+        std::string_view all() override { return bytes; }
+    } whole;
+    whole.bytes = bytes;
+    return write_file(path, whole, seek, append);
 }
 
 void remove_temporary_file() {

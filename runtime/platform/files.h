@@ -71,6 +71,22 @@ void grow_within(std::string& text, size_t more, u64 most);
 // is written through it, never replaced nor cut. False when nothing could be
 // written.
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append);
+// What write_file writes when its bytes are made as they go (a text's UTF-8):
+// piece() gives the next bytes (empty at the end), rewind() starts them again
+// from the first, all() gives every byte in one view. A view holds until the
+// next call.
+class ByteSource {
+public:
+    virtual std::string_view piece() = 0;
+    virtual void rewind() = 0;
+    virtual std::string_view all() = 0;
+
+protected:
+    ~ByteSource() = default;
+};
+// write_file of bytes made piece by piece: a whole file replaced is written
+// as they come, with no copy of them all; the other ways take all().
+bool write_file(const char* path, ByteSource& bytes, i64 seek, bool append);
 // After write_file failed: the error (errno) of the write that failed once
 // the file was open, or 0 when it could not be opened or made at all.
 int last_write_error();
