@@ -195,35 +195,51 @@ Cell* read_file(Cell* file, i64 part, i64 seek, bool binary, bool lines) {
             b->tail = b->offset + static_cast<u32>(n);
         }
     };
-    struct IntoScratch final : ReadInto {
-        std::unique_ptr<u8[]> bytes;
-        u64 capacity = 0, size = 0;
-        u8* room(u64 n) override {
-            if (n > capacity) {
-                std::unique_ptr<u8[]> bigger(new u8[n]);
-                if (size) std::memcpy(bigger.get(), bytes.get(), size);
-                bytes = std::move(bigger);
-                capacity = n;
+    // A whole text is decoded a piece at a time as it is read (CR LF and a
+    // lone CR as LF): a CR that ends a piece waits for the next, as does a
+    // code point cut by its end. Bytes that are not UTF-8 are kept from
+    // there to the end of the file for the error, as for a text read whole.
+    struct IntoText final : ReadPieces {
+        Cell* str = nullptr;
+        bool failed = false;
+        std::string bad;
+        void size(u64 n) override { str = string::make_push(static_cast<u32>(n)); }
+        u64 take(const u8* bytes, u64 n, bool last) override {
+            if (failed) {
+                bad.append(reinterpret_cast<const char*>(bytes), n);
+                return 0;
             }
-            size = n;
-            return bytes.get();
+            u64 used = !last && n && bytes[n - 1] == '\r' ? n - 1 : n;
+            u32 left = 0;
+            unicode::load_utf8(bytes, static_cast<u32>(used), str, &left, true);
+            if (left && (last || left > 3)) {
+                failed = true;
+                bad.assign(reinterpret_cast<const char*>(bytes + used - left), n - (used - left));
+                return 0;
+            }
+            return (n - used) + left;
         }
-        void done(u64 n) override { size = n; }
     };
-    IntoBinary into_binary;
-    IntoScratch into_scratch;
-    ReadInto& into = binary ? static_cast<ReadInto&>(into_binary) : into_scratch;
+    auto check = [&](ReadResult r) {
+        if (r == ReadResult::too_long) fire("script", "too-long");
+        return r == ReadResult::ok;
+    };
     // No more than one value, and the memory left, can hold.
-    switch (read_file(path.c_str(), part, seek, into, memory::room_for_series())) {
-        case ReadResult::cannot_open: return nullptr;
-        case ReadResult::too_long: fire("script", "too-long");
-        case ReadResult::ok: break;
+    const u64 most = memory::room_for_series();
+    if (binary) {
+        IntoBinary into;
+        if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+        return into.bin ? into.bin : binary::load_in(stack::push_star(), 0);
     }
-    if (binary) return into_binary.bin ? into_binary.bin : binary::load_in(stack::push_star(), 0);
-    const u8* p = into_scratch.bytes.get();
-    u32 n = static_cast<u32>(into_scratch.size);
-    if (lines) return utf8_to_lines(p, n);
-    return utf8_to_string(p, n);
+    if (lines) {
+        ReadScratch into;
+        if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+        return utf8_to_lines(into.bytes(), static_cast<u32>(into.size()));
+    }
+    IntoText into;
+    if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+    if (into.failed) fire("access", "invalid-utf8", binary::load(reinterpret_cast<const u8*>(into.bad.data()), static_cast<u32>(into.bad.size())));
+    return into.str ? into.str : string::make_push(0);
 }
 
 Cell* read_dir(Cell* file) {
