@@ -288,7 +288,7 @@ i32 form(Cell* value, Cell* buffer, Cell*, i32 part) {
     // Digits written where they are counted: no length measured twice.
     char text[16];
     u32 n = static_cast<u32>(std::to_chars(text, text + sizeof text, get(value)).ptr - text);
-    string::concatenate_literal_part(buffer, text, n);
+    string::append_ascii(buffer, text, n);
     return part - static_cast<i32>(n);
 }
 

@@ -385,11 +385,23 @@ void concatenate_literal_part(Cell* target, const char* text, u32 n) {
         // The common case: one block copy while the bytes stay ASCII.
         u32 ascii = 0;
         while (ascii < n && static_cast<u8>(text[ascii]) < 0x80) ascii++;
-        std::memcpy(alloc_tail_unit(buf, ascii), text, ascii);
+        append_ascii(target, text, ascii);
+        buf = GET_BUFFER(series_node(target));
         text += ascii;
         n -= ascii;
     }
     for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+}
+
+void append_ascii(Cell* target, const char* text, u32 n) {
+    SeriesBuffer* buf = GET_BUFFER(series_node(target));
+    if (buffer_unit(buf) != 1) {
+        for (u32 i = 0; i < n; i++) buf = append_char(buf, static_cast<u8>(text[i]));
+        return;
+    }
+    buf = reserve_tail(buf, n);
+    copy_bytes(buf->tail_ptr(), reinterpret_cast<const u8*>(text), n);
+    buf->tail += n;
 }
 
 void concatenate_utf8(Cell* target, const char* text, u32 n) {
@@ -1659,6 +1671,16 @@ Cell* change_case(Cell* value, const Cell* part, int upper) {
         // One-byte text in place, ASCII without the tables, until a code
         // point needs a wider buffer.
         u8* p = b->head();
+        // Eight ASCII bytes at a time: the high bit of each byte's sum with
+        // the distance from the first letter to 0x80 tells it is at least
+        // that letter, the same with the last letter's tells it is past it;
+        // a letter's case bit (0x20) is then flipped.
+        const u64 ones = 0x0101010101010101ull, high = ones * 0x80;
+        const u64 from = ones * (0x80 - (upper ? 'a' : 'A')), past = ones * (0x80 - (upper ? 'z' : 'Z') - 1);
+        for (u64 w; head + n - i >= 8 && (std::memcpy(&w, p + i, 8), !(w & high)); i += 8) {
+            w ^= (((w + from) & ~(w + past)) & high) >> 2;
+            std::memcpy(p + i, &w, 8);
+        }
         for (; i < head + n; i++) {
             u32 cp = p[i], to;
             if (cp < 0x80) to = upper ? (cp - 'a' < 26 ? cp - 32 : cp) : (cp - 'A' < 26 ? cp + 32 : cp);

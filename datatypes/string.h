@@ -106,6 +106,8 @@ inline void append(Cell* target, Cell* source) { concatenate(target, source, -1,
 // Appends the bytes of a NUL-terminated text (or its first n bytes), each as one code point.
 void concatenate_literal(Cell* target, const char* text);
 void concatenate_literal_part(Cell* target, const char* text, u32 n);
+// The same for text known to be ASCII (digits, a number's text).
+void append_ascii(Cell* target, const char* text, u32 n);
 // Appends UTF-8 text, decoded.
 void concatenate_utf8(Cell* target, const char* text, u32 n);
 

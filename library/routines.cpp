@@ -251,7 +251,8 @@ void split_text() {
     // blank, a comma, a line end) is counted first, so that the block is
     // made once at its size.
     u32 pieces = 8;
-    if (dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26 && pos < len) {
+    const bool counted = dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26;
+    if (counted && pos < len) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
         pieces = 1 + static_cast<u32>(std::count(text + pos, text + len, one));
     }
@@ -261,7 +262,16 @@ void split_text() {
         piece.value = Cell{arg(0)->header, 0, copy_series_part(series_node(arg(0)), from, n), 0};
         block::zs_append(out, &piece.value);
     };
-    while (pos < len && dn) {
+    // A delimiter byte that letter case cannot change is found by memchr.
+    while (pos < len && counted) {
+        const u8* text = GET_BUFFER(series_node(arg(0)))->head();
+        const void* hit = std::memchr(text + pos, one, len - pos);
+        if (!hit) break;
+        u32 at = static_cast<u32>(static_cast<const u8*>(hit) - text);
+        keep(pos, at - pos);
+        pos = at + 1;
+    }
+    while (pos < len && dn && !counted) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
         i64 hit = string::find_narrow(text, pos, len, delimiter(), dn, true);
         if (hit < 0) break;
@@ -341,8 +351,8 @@ bool replace_narrow(bool case_) {
 // the extent of a match, then the first match changed or, with /all, every
 // match found as `find` finds it, the result built aside and put into the
 // series by one change so that the tail moves once. Arguments: the series
-// (a tag comes as its text, so that its pieces take no angle brackets), the
-// pattern, the new value, the /all, /case and /deep switches. Answers false,
+// (a tag is worked on as its text, so that its pieces take no angle
+// brackets), the pattern, the new value, the /all, /case and /deep switches. Answers false,
 // having done nothing, for /deep, a block or bitset pattern (a rule) and a
 // function value: the library's general code serves those.
 void replace_with(bool all, bool case_);
@@ -353,6 +363,9 @@ void replace_plain() {
         result_logic(false);
         return;
     }
+    // A tag's pieces appended to a tag would take angle brackets: its text
+    // (the same buffer) is worked on.
+    if (TYPE_OF(arg(0)) == TYPE_TAG) set_type(arg(0), TYPE_STRING);
     replace_with(on(arg(3)), on(arg(4)));
     result_logic(true);
 }

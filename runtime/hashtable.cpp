@@ -124,7 +124,7 @@ struct Text {
         // An unknown unit is an internal fault; it is read as bytes.
         unit = 1;
     }
-    u32 len = b->used_bytes() / unit;
+    u32 len = b->used_bytes() >> (unit >> 1);  // unit 1, 2 or 4: no division
     u32 head = std::min(series_head(c), len);
     Text t{b->head() + head * unit, unit, len - head};
     if (TYPE_OF(c) == TYPE_LOOKUP_KEY && static_cast<i32>(c->data3) >= 0) t.len = std::min(t.len, c->data3);

@@ -435,29 +435,6 @@ namespace {
 
 node_t alloc_series(u32 units, u32 unit, i32 offset) { return make_series(units, unit, offset); }
 
-namespace {
-
-// n bytes (from sizeof(W) to twice that) as two words that may overlap:
-// nothing outside the n bytes is read or written.
-template <typename W>
-[[gnu::always_inline]] inline void copy_two_words(u8* to, const u8* from, u32 n) {
-    W a, b;
-    std::memcpy(&a, from, sizeof(W));
-    std::memcpy(&b, from + n - sizeof(W), sizeof(W));
-    std::memcpy(to, &a, sizeof(W));
-    std::memcpy(to + n - sizeof(W), &b, sizeof(W));
-}
-
-// memcpy, with the short copies most series copies are done in line.
-[[gnu::always_inline]] inline void copy_bytes(u8* to, const u8* from, u32 n) {
-    if (n > 16) std::memcpy(to, from, n);
-    else if (n >= 8) copy_two_words<u64>(to, from, n);
-    else if (n >= 4) copy_two_words<u32>(to, from, n);
-    else for (u32 k = 0; k < n; k++) to[k] = from[k];
-}
-
-}  // namespace
-
 node_t copy_series_part(node_t node, u32 offset, u32 length) {
     SeriesBuffer* b = GET_BUFFER(node);
     u32 unit = b->unit();

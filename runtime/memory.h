@@ -91,6 +91,25 @@ inline void close_gap(SeriesBuffer* b, u32 at, u32 n) {
 }
 inline u32 GET_UNIT(const SeriesBuffer* b) { return b->flags & SERIES_UNIT_MASK; }
 
+// n bytes (from sizeof(W) to twice that) as two words that may overlap:
+// nothing outside the n bytes is read or written.
+template <typename W>
+[[gnu::always_inline]] inline void copy_two_words(u8* to, const u8* from, u32 n) {
+    W a, b;
+    std::memcpy(&a, from, sizeof(W));
+    std::memcpy(&b, from + n - sizeof(W), sizeof(W));
+    std::memcpy(to, &a, sizeof(W));
+    std::memcpy(to + n - sizeof(W), &b, sizeof(W));
+}
+
+// memcpy, with the short copies most series copies are done in line.
+[[gnu::always_inline]] inline void copy_bytes(u8* to, const u8* from, u32 n) {
+    if (n > 16) std::memcpy(to, from, n);
+    else if (n >= 8) copy_two_words<u64>(to, from, n);
+    else if (n >= 4) copy_two_words<u32>(to, from, n);
+    else for (u32 k = 0; k < n; k++) to[k] = from[k];
+}
+
 struct NodeFrame {
     off32 next, prev;
     u32 capacity;
