@@ -479,9 +479,9 @@ void register_(u32 n, const GenericEntry* entries) {
     for (u32 i = 0; i < n && i < ACTIONS_COUNT; i++) generic_table[i + 1] = entries[i];
 }
 
-void call_generic(u32 slot, const i32* refinements) {
+void call_generic(u32 slot, const i32* refinements, bool tried) {
     if (slot < 1 || slot > ACTIONS_COUNT || !generic_table[slot]) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    if (fast_series_action(slot, refinements)) return;
+    if (!tried && fast_series_action(slot, refinements)) return;
     generic_table[slot](refinements);
 }
 

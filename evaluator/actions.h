@@ -17,7 +17,9 @@ extern GenericEntry generic_table[ACTIONS_COUNT + 1];
 void register_(u32 n, const GenericEntry* entries);
 void init();
 // Calls the generic entry of an action slot with its refinement integers.
-void call_generic(u32 slot, const i32* refinements);
+// `tried`: the caller tried the typed series shapes (plain_series_action)
+// already, which are not tried again.
+void call_generic(u32 slot, const i32* refinements, bool tried = false);
 
 // Calls the slot entry (a "stack" slot) for the type of the first argument.
 void dispatch_stack(u32 slot);

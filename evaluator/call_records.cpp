@@ -69,7 +69,7 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     r->conditional = false;
     if (type == TYPE_NATIVE) {
         u32 index = native::entry_of(fn);
-        u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
+        u32 blocks = index == natives::N_EITHER ? 2 : conditional_index_q(index) ? 1 : 0;
         bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
                   (r->type_bits[0] & HELD_TYPES) == HELD_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
@@ -91,12 +91,12 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     return r;
 }
 
-u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
+u64 conditional_seen[3] = {~u64{0}, ~u64{0}, ~u64{0}};
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;
-    conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
+    conditional_seen[native::entry_of(fn) - natives::N_IF] = conditional_key(rec->more, rec->cycles);
     return true;
 }
 
