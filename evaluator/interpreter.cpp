@@ -1432,7 +1432,8 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         if (set && last) {
             // The step's error goes on pending, as a native's does.
             errors_pending([&] {
-                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true,
+                                            true);
             });
             if (exiting()) [[unlikely]] return pos + 1;
             // An immediate value was changed in a copy: put it back where it came from.
@@ -1450,7 +1451,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         Cell* saved_top = stack::top;
         Cell* r = nullptr;
         errors_pending([&] {
-            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
+            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last, true);
         });
         if (exiting()) [[unlikely]] return pos + 1;
         Cell nv = *r;
