@@ -385,8 +385,10 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // simple_value) with room at the series' tail and the stacks far from their
 // ends. The value goes where the call's frame would leave it, into *out,
 // with the call's own budget step taken; the caller takes the expression's.
-// Answers the position after the call, or 0 having done nothing.
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
+// Answers the position after the call, or 0 having done nothing; then
+// *retry tells whether the same call may be taken another time (its
+// arguments were simple: only room or the values' types turned it away).
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry);
 // The types append's two parameters take (bit t for type id t), which a
 // loop body's decoded appends keep; false when `fn`'s call record is not of
 // append's shape.

@@ -831,14 +831,18 @@ namespace {
 
 bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry) {
     AppendTypes types;
-    if (!append_room_q() || !read_append_types(fn, &types)) return 0;
+    *retry = true;
+    if (!append_room_q()) return 0;
+    *retry = false;
+    if (!read_append_types(fn, &types)) return 0;
     Cell series, value;
     u32 stop;
     u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop)) || !append_in_place(&series, &value, types))
-        return 0;
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    *retry = true;
+    if (!append_in_place(&series, &value, types)) return 0;
     budget::step();
     *out = series;
     return next;
