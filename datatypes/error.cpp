@@ -294,17 +294,21 @@ Cell* create_named(const char* category, const char* id, const Cell* arg1, const
     Cell* err = push_blank();
     i32 cat, pos;
     find_named(category, id, &cat, &pos);
-    if (pos >= 0 && ready_q()) {
-        word_cell(field(err, FIELD_TYPE), names.categories[cat]);
-        word_cell(field(err, FIELD_ID), names.ids[cat][pos]);
-    } else {
+    if (pos < 0 || !ready_q()) {
+        // Names not interned yet: making their symbols may move the fields.
         set_field_word(err, FIELD_TYPE, category);
         set_field_word(err, FIELD_ID, id);
     }
-    if (pos >= 0) set_code(err, cat, pos);
+    // Nothing below allocates: the fields are written in place.
+    Cell* f = field(err, 0);
+    if (pos >= 0 && ready_q()) {
+        word_cell(f + FIELD_TYPE, names.categories[cat]);
+        word_cell(f + FIELD_ID, names.ids[cat][pos]);
+    }
+    if (pos >= 0) make_cell(f + FIELD_CODE, TYPE_INTEGER, 0, static_cast<u32>(code_of(cat, pos)));
     for (int i = 0; i < 3; i++)
-        if (args[i]) *field(err, FIELD_ARG1 + i) = a[i];
-    set_near(err);
+        if (args[i]) f[FIELD_ARG1 + i] = a[i];
+    f[FIELD_NEAR] = *user_code::evaluator.current_code();
     return err;
 }
 

@@ -687,14 +687,21 @@ i32 mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32
     return part;
 }
 
+bool pend_path_errors = false;
+
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool get,
                 bool tail) {
+    const bool pend = pend_path_errors;
+    pend_path_errors = false;
+    auto path_error = [&](const char* id) -> Cell* {
+        if (!pend) fire("script", id, path, element);
+        fire_pending("script", id, path, element);
+        return nullptr;
+    };
     Cell o = *parent;
-    if (!plain_word_q(TYPE_OF(element))) fire("script", "invalid-path", path, element);
+    if (!plain_word_q(TYPE_OF(element))) return path_error("invalid-path");
     node_t ctx = o.data1;
-    if (value && same_symbol(static_cast<i32>(element->data2), words::self)) {
-        fire("script", "invalid-path", path, element);
-    }
+    if (value && same_symbol(static_cast<i32>(element->data2), words::self)) return path_error("invalid-path");
     i32 idx;
     if (element->data1 == ctx && word_index(element) >= 0) {
         idx = word_index(element);
@@ -707,8 +714,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     }
     auto missing = [&]() -> Cell* {
         if (get && tail) return make_cell(stack::push_star(), TYPE_UNSET);
-        if (tail) fire("script", "invalid-path", path, element);
-        fire("script", "unset-path", path, element);
+        return path_error(tail ? "invalid-path" : "unset-path");
     };
     if (idx < 0) return missing();
     if (value) {

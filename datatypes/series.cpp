@@ -120,9 +120,8 @@ u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start) {
     return static_cast<u32>(to - from);
 }
 
-void tell(Cell* s, const char* action, u32 index, u32 count, const Cell* value) {
-    // Only owned series have someone to tell; the word is interned only then.
-    if (!(buffer_of(s)->flags & SERIES_OWNED)) return;
+void tell_owner(Cell* s, const char* action, u32 index, u32 count, const Cell* value) {
+    // The action's word is interned only here, for an owned series.
     Cell held = *s;
     ownership::check(&held, symbol::make(action), value, static_cast<i32>(index), static_cast<i32>(count));
 }

@@ -46,7 +46,11 @@ u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start);
 
 // Tells the ownership layer about a change (only an owned series pays).
 // `value` (may be null) is passed through to the owner's handler.
-void tell(Cell* s, const char* action, u32 index, u32 count, const Cell* value = nullptr);
+void tell_owner(Cell* s, const char* action, u32 index, u32 count, const Cell* value);
+// In line: only an owned series has someone to tell, and most have none.
+inline void tell(Cell* s, const char* action, u32 index, u32 count, const Cell* value = nullptr) {
+    if (buffer_of(s)->flags & SERIES_OWNED) [[unlikely]] tell_owner(s, action, index, count, value);
+}
 
 // hash!: keeps its table in step after `count` cells moved by `shift` from `position`.
 void hash_refresh(Cell* s, i32 shift, u32 position, u32 count, bool remove);

@@ -1,6 +1,7 @@
 // The simple I/O layer: files, folders and HTTP requests as values.
 #include "datatypes/simple_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -194,35 +195,51 @@ Cell* read_file(Cell* file, i64 part, i64 seek, bool binary, bool lines) {
             b->tail = b->offset + static_cast<u32>(n);
         }
     };
-    struct IntoScratch final : ReadInto {
-        std::unique_ptr<u8[]> bytes;
-        u64 capacity = 0, size = 0;
-        u8* room(u64 n) override {
-            if (n > capacity) {
-                std::unique_ptr<u8[]> bigger(new u8[n]);
-                if (size) std::memcpy(bigger.get(), bytes.get(), size);
-                bytes = std::move(bigger);
-                capacity = n;
+    // A whole text is decoded a piece at a time as it is read (CR LF and a
+    // lone CR as LF): a CR that ends a piece waits for the next, as does a
+    // code point cut by its end. Bytes that are not UTF-8 are kept from
+    // there to the end of the file for the error, as for a text read whole.
+    struct IntoText final : ReadPieces {
+        Cell* str = nullptr;
+        bool failed = false;
+        std::string bad;
+        void size(u64 n) override { str = string::make_push(static_cast<u32>(n)); }
+        u64 take(const u8* bytes, u64 n, bool last) override {
+            if (failed) {
+                bad.append(reinterpret_cast<const char*>(bytes), n);
+                return 0;
             }
-            size = n;
-            return bytes.get();
+            u64 used = !last && n && bytes[n - 1] == '\r' ? n - 1 : n;
+            u32 left = 0;
+            unicode::load_utf8(bytes, static_cast<u32>(used), str, &left, true);
+            if (left && (last || left > 3)) {
+                failed = true;
+                bad.assign(reinterpret_cast<const char*>(bytes + used - left), n - (used - left));
+                return 0;
+            }
+            return (n - used) + left;
         }
-        void done(u64 n) override { size = n; }
     };
-    IntoBinary into_binary;
-    IntoScratch into_scratch;
-    ReadInto& into = binary ? static_cast<ReadInto&>(into_binary) : into_scratch;
+    auto check = [&](ReadResult r) {
+        if (r == ReadResult::too_long) fire("script", "too-long");
+        return r == ReadResult::ok;
+    };
     // No more than one value, and the memory left, can hold.
-    switch (read_file(path.c_str(), part, seek, into, memory::room_for_series())) {
-        case ReadResult::cannot_open: return nullptr;
-        case ReadResult::too_long: fire("script", "too-long");
-        case ReadResult::ok: break;
+    const u64 most = memory::room_for_series();
+    if (binary) {
+        IntoBinary into;
+        if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+        return into.bin ? into.bin : binary::load_in(stack::push_star(), 0);
     }
-    if (binary) return into_binary.bin ? into_binary.bin : binary::load_in(stack::push_star(), 0);
-    const u8* p = into_scratch.bytes.get();
-    u32 n = static_cast<u32>(into_scratch.size);
-    if (lines) return utf8_to_lines(p, n);
-    return utf8_to_string(p, n);
+    if (lines) {
+        ReadScratch into;
+        if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+        return utf8_to_lines(into.bytes(), static_cast<u32>(into.size()));
+    }
+    IntoText into;
+    if (!check(read_file(path.c_str(), part, seek, into, most))) return nullptr;
+    if (into.failed) fire("access", "invalid-utf8", binary::load(reinterpret_cast<const u8*>(into.bad.data()), static_cast<u32>(into.bad.size())));
+    return into.str ? into.str : string::make_push(0);
 }
 
 Cell* read_dir(Cell* file) {
@@ -272,8 +289,9 @@ void to_bytes(Cell* value, i32 part, bool binary, std::string& out) {
 
 namespace {
 
-// Writes the bytes to the file's path, or raises the error of the failure.
-void written(Cell* file, const std::string& path, std::string_view bytes, i64 at, bool append) {
+// Writes the bytes (a view or a ByteSource) to the file's path, or raises the error of the failure.
+template <class Bytes>
+void written(Cell* file, const std::string& path, Bytes&& bytes, i64 at, bool append) {
     if (!write_file(path.c_str(), bytes, at, append)) {
         // A file that opened but took not all the bytes (a full disk, the
         // size limit) is a failed write, not a file that cannot be opened.
@@ -302,18 +320,47 @@ i32 write(Cell* file, Cell* value, Cell* part, Cell* seek, bool binary, bool app
         // since its making may allocate and move them.
         std::string path;
         if (!os_path(file, path) || dir_q(file)) cannot_open(file);
-        std::string_view bytes;
         if (vt == TYPE_BINARY) {
             u32 n = binary::zs_length_q(value);
             if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
-            bytes = {reinterpret_cast<const char*>(binary::zs_head(value)), n};
-        } else {
-            i32 len = limit;
-            const u8* p = unicode::to_utf8(value, len);
-            bytes = {reinterpret_cast<const char*>(p), static_cast<size_t>(len)};
+            std::string_view bytes{reinterpret_cast<const char*>(binary::zs_head(value)), n};
+            written(file, path, bytes, at, append);
+            return static_cast<i32>(bytes.size());
         }
-        written(file, path, bytes, at, append);
-        return static_cast<i32>(bytes.size());
+        // A text's UTF-8 is made a piece at a time as it is written: no
+        // buffer of it all (fresh memory for a large text) unless the file
+        // is changed in place. Nothing allocates meanwhile: the text stays put.
+        struct Utf8Pieces final : ByteSource {
+            node_t node = 0;
+            u32 start = 0, from = 0, end = 0;
+            u64 given = 0;
+            std::unique_ptr<u8[]> buffer;
+            std::string whole;
+            std::string_view piece() override {
+                constexpr u32 PIECE = 1u << 18;
+                if (!buffer) buffer.reset(new u8[PIECE]);
+                u32 n = unicode::to_utf8_piece(node, &from, end, buffer.get(), PIECE);
+                given += n;
+                return {reinterpret_cast<const char*>(buffer.get()), n};
+            }
+            void rewind() override {
+                from = start;
+                given = 0;
+            }
+            std::string_view all() override {
+                rewind();
+                whole.clear();
+                for (std::string_view p; !(p = piece()).empty();) whole.append(p);
+                return whole;
+            }
+        } text;
+        text.node = series_node(value);
+        text.start = text.from = std::min(series_head(value), string::zs_abs_length_q(value));
+        u32 n = string::zs_length_q(value);
+        if (limit >= 0 && static_cast<u32>(limit) < n) n = static_cast<u32>(limit);
+        text.end = text.start + n;
+        written(file, path, text, at, append);
+        return static_cast<i32>(text.given);
     }
     std::string bytes;
     if (lines && TYPE_OF(value) == TYPE_BLOCK) {

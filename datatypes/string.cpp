@@ -1323,6 +1323,22 @@ i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_ca
 
 Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
            bool last, bool reverse, bool tail, bool match) {
+    if (!part && !skip && !last && !reverse && !match && !any && !with && TYPE_OF(value) == TYPE_STRING) {
+        // The commonest search, one-byte text for one-byte text forward:
+        // straight to the byte search, none of the options weighed.
+        SeriesBuffer* b = GET_BUFFER(series_node(series));
+        SeriesBuffer* pb = GET_BUFFER(series_node(value));
+        if (b->unit() == 1 && pb->unit() == 1) {
+            u32 len = b->used_bytes(), head = series_head(series);
+            u32 plen = pb->used_bytes(), phead = series_head(value);
+            if (head >= len || phead >= plen) return make_none(series);  // an empty text is never found
+            i64 found = find_narrow(b->head(), head, len, pb->head() + phead, plen - phead,
+                                    any_string_q(TYPE_OF(series)) && !case_ && !same);
+            if (found < 0) return make_none(series);
+            series_head(series) = static_cast<u32>(tail ? found + (plen - phead) : found);
+            return series;
+        }
+    }
     u32 len = zs_abs_length_q(series);
     u32 head = series_head(series);
     if (len == 0 || (head >= len && !reverse)) return make_none(series);

@@ -5,6 +5,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/object.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -29,15 +30,19 @@ bool F(i32 r) { return r != -1; }
 
 // The slot entry of the type `type` (the value's own unless given), raising
 // script/expect-arg (call name, datatype, the action's first parameter).
+// Raised pending (see fire_pending) where the action's caller returns at once.
+void no_entry(u32 type, bool pending) {
+    Cell name, dt, arg;
+    error::get_call_name(&name);
+    datatype::make_at(&dt, type);
+    error::get_call_argument(0, &arg);
+    if (pending) return fire_pending("script", "expect-arg", &name, &dt, &arg);
+    fire("script", "expect-arg", &name, &dt, &arg);
+}
+
 ActionFn entry_for(u32 type, const Cell* value, u32 slot) {
     ActionFn fn = get_action_ptr_from(type, value, slot);
-    if (!fn) {
-        Cell name, dt, arg;
-        error::get_call_name(&name);
-        datatype::make_at(&dt, type);
-        error::get_call_argument(0, &arg);
-        fire("script", "expect-arg", &name, &dt, &arg);
-    }
+    if (!fn) no_entry(type, false);
     return fn;
 }
 
@@ -186,33 +191,67 @@ Cell* write_dispatch(Cell* destination, Cell* data, bool binary, bool lines, boo
 }
 
 void dispatch_stack(u32 slot) {
-    Cell* r = slot_of<Stack>(A0(), slot)();
+    ActionFn fn = get_action_ptr_from(TYPE_OF(A0()), A0(), slot);
+    // Its callers return at once: a type without the action is raised pending too.
+    if (!fn) [[unlikely]] return no_entry(TYPE_OF(A0()), true);
+    Cell* r = reinterpret_cast<Stack>(fn)();
     // An error the action raised pending: the stacks are its guard's now.
     if (stack::pending) [[unlikely]] return;
     result(r);
 }
 
+namespace {
+
+// True, the error raised pending, when the first argument's type lacks the
+// action: the action natives check it before their dispatch, which would
+// throw it, since their callers return at once.
+bool lacks(u32 slot) {
+    if (get_action_ptr_from(TYPE_OF(A0()), A0(), slot)) [[likely]] return false;
+    no_entry(TYPE_OF(A0()), true);
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// script/bad-path-type (path given) or bad-path-type2 for a value whose type
+// has no path step; raised pending where the step's caller returns at once.
+void no_path_step(const Cell* value, Cell* element, Cell* path, Cell* parent, bool pending) {
+    Cell dt, a1, a3;
+    datatype::make_at(&dt, TYPE_OF(value));
+    const char* id = path ? "bad-path-type" : "bad-path-type2";
+    if (path) {
+        a1 = *path;
+        if (parent) a3 = *parent; else make_cell(&a3, TYPE_NONE);
+    } else if (element) {
+        a1 = *element;
+    } else {
+        make_cell(&a1, TYPE_NONE);
+    }
+    if (pending) return fire_pending("script", id, &a1, &dt, path ? &a3 : nullptr);
+    fire("script", id, &a1, &dt, path ? &a3 : nullptr);
+}
+
+}  // namespace
+
 action_fn::EvalPath get_path_action(const Cell* value, u32 slot, Cell* element, Cell* path, Cell* parent) {
     ActionFn fn = get_action_ptr_from(TYPE_OF(value), value, slot);
-    if (fn) return reinterpret_cast<EvalPath>(fn);
-    Cell dt;
-    datatype::make_at(&dt, TYPE_OF(value));
-    if (path) {
-        Cell p = *path, w;
-        if (parent) w = *parent; else make_cell(&w, TYPE_NONE);
-        fire("script", "bad-path-type", &p, &dt, &w);
-    }
-    Cell e;
-    if (element) e = *element; else make_cell(&e, TYPE_NONE);
-    fire("script", "bad-path-type2", &e, &dt);
+    if (!fn) no_path_step(value, element, path, parent, false);
+    return reinterpret_cast<EvalPath>(fn);
 }
 
 Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_, Cell* gparent,
-                         Cell* p_item, i32 index, bool get, bool tail) {
+                         Cell* p_item, i32 index, bool get, bool tail, bool pending) {
     u32 slot = value ? ACT_SET_PATH : ACT_EVAL_PATH;
     EvalPath fn = reinterpret_cast<EvalPath>(get_action_ptr_from(TYPE_OF(parent), parent, slot));
     if (!fn && value) fn = reinterpret_cast<EvalPath>(get_action_ptr_from(TYPE_OF(parent), parent, ACT_EVAL_PATH));
-    if (!fn) fn = get_path_action(parent, ACT_EVAL_PATH, element, path, p_item ? p_item : gparent);
+    if (!fn) {
+        if (pending) return no_path_step(parent, element, path, p_item ? p_item : gparent, true), nullptr;
+        fn = get_path_action(parent, ACT_EVAL_PATH, element, path, p_item ? p_item : gparent);
+    }
+    // An object's step (object::eval_path) takes the word at once.
+    object::pend_path_errors = pending && (TYPE_OF(parent) == TYPE_OBJECT || TYPE_OF(parent) == TYPE_ERROR);
     return fn(parent, element, value, path, gparent, p_item, index, case_, get, tail);
 }
 
@@ -321,10 +360,13 @@ void absolute_star() { dispatch_stack(ACT_ABSOLUTE); }
 void add_star() { dispatch_stack(ACT_ADD); }
 void divide_star() { dispatch_stack(ACT_DIVIDE); }
 void multiply_star() { dispatch_stack(ACT_MULTIPLY); }
-void negate_star() { result(negate_dispatch(A0())); }
+void negate_star() {
+    if (!lacks(ACT_NEGATE)) result(negate_dispatch(A0()));
+}
 void power_star() { dispatch_stack(ACT_POWER); }
 void remainder_star() { dispatch_stack(ACT_REMAINDER); }
 void round_star(i32 to, i32 even, i32 down, i32 half_down, i32 floor, i32 ceiling, i32 half_ceiling) {
+    if (lacks(ACT_ROUND)) return;
     result(round_dispatch(A0(), R(to), F(even), F(down), F(half_down), F(floor), F(ceiling), F(half_ceiling)));
 }
 void subtract_star() { dispatch_stack(ACT_SUBTRACT); }
@@ -337,15 +379,19 @@ void xor_t_star() { dispatch_stack(ACT_XOR_T); }
 
 void append_star(i32 part, i32 only, i32 dup) {
     check_part(A(1), R(part), A(1));
+    if (lacks(ACT_APPEND)) return;
     result(append_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
 void at_star() { dispatch_stack(ACT_AT); }
 void back_star() { dispatch_stack(ACT_BACK); }
 void change_star(i32 part, i32 only, i32 dup) {
     check_part(A(1), R(part), A0());
+    if (lacks(ACT_CHANGE)) return;
     result(change_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
-void clear_star() { clear_dispatch(A0()); }
+void clear_star() {
+    if (!lacks(ACT_CLEAR)) clear_dispatch(A0());
+}
 void copy_star(i32 part, i32 deep, i32 types) {
     Cell* t = R(types);
     if (t && TYPE_OF(t) != TYPE_DATATYPE && TYPE_OF(t) != TYPE_TYPESET) {
@@ -355,6 +401,7 @@ void copy_star(i32 part, i32 deep, i32 types) {
         word::make_at(symbol::make("types"), &arg);
         fire("script", "expect-arg", &name, &dt, &arg);
     }
+    if (lacks(ACT_COPY)) return;
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
     Cell* r = copy_dispatch(A0(), out, R(part), F(deep), t);
@@ -363,6 +410,7 @@ void copy_star(i32 part, i32 deep, i32 types) {
 }
 void find_star(i32 part, i32 only, i32 case_, i32 same, i32 any, i32 with, i32 skip, i32 last, i32 reverse,
                i32 tail, i32 match) {
+    if (lacks(ACT_FIND)) return;
     result(find_dispatch(A0(), A(1), R(part), F(only), F(case_), F(same), F(any), R(with), R(skip), F(last),
                          F(reverse), F(tail), F(match)));
 }
@@ -371,9 +419,11 @@ void head_q_star() { dispatch_stack(ACT_HEAD_Q); }
 void index_q_star() { dispatch_stack(ACT_INDEX_Q); }
 void insert_star(i32 part, i32 only, i32 dup) {
     check_part(A(1), R(part), A(1));
+    if (lacks(ACT_INSERT)) return;
     result(insert_dispatch(A0(), A(1), R(part), F(only), R(dup)));
 }
 void length_q_star() {
+    if (lacks(ACT_LENGTH_Q)) return;
     i32 n = length_q_dispatch(A0());
     if (n == -1) make_cell(A0(), TYPE_NONE);
     else make_cell(A0(), TYPE_INTEGER, 0, static_cast<u32>(n));
@@ -383,9 +433,12 @@ void next_star() { dispatch_stack(ACT_NEXT); }
 void pick_star() { result(pick_dispatch(A0(), get_index_argument(), A(1))); }
 void poke_star() { result(poke_dispatch(A0(), get_index_argument(), A(2), A(1))); }
 void put_star(i32 case_) { result(put_dispatch(A0(), A(1), A(2), F(case_))); }
-void remove_star(i32 part, i32 key) { remove_dispatch(A0(), R(part), R(key)); }
+void remove_star(i32 part, i32 key) {
+    if (!lacks(ACT_REMOVE)) remove_dispatch(A0(), R(part), R(key));
+}
 void reverse_star(i32 part, i32 skip) { reverse_dispatch(A0(), R(part), R(skip)); }
 void select_star(i32 part, i32 only, i32 case_, i32 same, i32 any, i32 with, i32 skip, i32 last, i32 reverse) {
+    if (lacks(ACT_SELECT)) return;
     result(select_dispatch(A0(), A(1), R(part), F(only), F(case_), F(same), F(any), R(with), R(skip), F(last),
                            F(reverse)));
 }
@@ -396,7 +449,9 @@ void skip_star() { dispatch_stack(ACT_SKIP); }
 void swap_star() { swap_dispatch(A0(), A(1)); }
 void tail_star() { dispatch_stack(ACT_TAIL); }
 void tail_q_star() { dispatch_stack(ACT_TAIL_Q); }
-void take_star(i32 part, i32 deep, i32 last) { result(take_dispatch(A0(), R(part), F(deep), F(last))); }
+void take_star(i32 part, i32 deep, i32 last) {
+    if (!lacks(ACT_TAKE)) result(take_dispatch(A0(), R(part), F(deep), F(last)));
+}
 void trim_star(i32 head, i32 tail, i32 auto_, i32 lines, i32 all, i32 with) {
     trim_dispatch(A0(), F(head), F(tail), F(auto_), F(lines), F(all), R(with));
 }
@@ -424,9 +479,9 @@ void register_(u32 n, const GenericEntry* entries) {
     for (u32 i = 0; i < n && i < ACTIONS_COUNT; i++) generic_table[i + 1] = entries[i];
 }
 
-void call_generic(u32 slot, const i32* refinements) {
+void call_generic(u32 slot, const i32* refinements, bool tried) {
     if (slot < 1 || slot > ACTIONS_COUNT || !generic_table[slot]) rt::quit(rt::RT_ERR_NO_SWITCH, rt::code_address());
-    if (fast_series_action(slot, refinements)) return;
+    if (!tried && fast_series_action(slot, refinements)) return;
     generic_table[slot](refinements);
 }
 

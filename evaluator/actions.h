@@ -17,7 +17,9 @@ extern GenericEntry generic_table[ACTIONS_COUNT + 1];
 void register_(u32 n, const GenericEntry* entries);
 void init();
 // Calls the generic entry of an action slot with its refinement integers.
-void call_generic(u32 slot, const i32* refinements);
+// `tried`: the caller tried the typed series shapes (plain_series_action)
+// already, which are not tried again.
+void call_generic(u32 slot, const i32* refinements, bool tried = false);
 
 // Calls the slot entry (a "stack" slot) for the type of the first argument.
 void dispatch_stack(u32 slot);
@@ -28,8 +30,12 @@ action_fn::EvalPath get_path_action(const Cell* value, u32 slot, Cell* element, 
 i32 get_index_argument();
 // Compares argument cells 0 and 1; the logic result goes into cell 0.
 void compare_op(i32 op);
+// With `pending` (the evaluator's own path steps, which check for an exit as
+// the step returns), a value without path steps and a missing object field
+// are raised pending (see fire_pending), the step answering null.
 Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, bool case_, Cell* gparent = nullptr,
-                         Cell* p_item = nullptr, i32 index = 0, bool get = false, bool tail = false);
+                         Cell* p_item = nullptr, i32 index = 0, bool get = false, bool tail = false,
+                         bool pending = false);
 // After a set through a path changed an immediate value (time!, pair!, ...),
 // which is always a copy: stores `changed` back where it came from. `steps`
 // holds `count` pairs (container, item), one per path step before the last,

@@ -44,7 +44,7 @@ struct CallRecord {
     // and their cache indexes. refs_known false: more than fit here, or two
     // that resolve alike (the path items are then matched from the cache).
     bool refs_known;
-    // native: `either` or `if` whose parameters take every simple value,
+    // native: `either`, `if` or `unless` whose parameters take every simple value,
     // then blocks (a native made from a spec of its own may not).
     bool conditional;
     u32 nrefs;

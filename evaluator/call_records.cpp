@@ -69,7 +69,7 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     r->conditional = false;
     if (type == TYPE_NATIVE) {
         u32 index = native::entry_of(fn);
-        u32 blocks = index == natives::N_EITHER ? 2 : index == natives::N_IF ? 1 : 0;
+        u32 blocks = index == natives::N_EITHER ? 2 : conditional_index_q(index) ? 1 : 0;
         bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
                   (r->type_bits[0] & HELD_TYPES) == HELD_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
@@ -91,12 +91,12 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     return r;
 }
 
-u64 conditional_seen[2] = {~u64{0}, ~u64{0}};
+u64 conditional_seen[3] = {~u64{0}, ~u64{0}, ~u64{0}};
 
 bool conditional_native(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || !rec->conditional) return false;
-    conditional_seen[native::entry_of(fn) == natives::N_IF] = conditional_key(rec->more, rec->cycles);
+    conditional_seen[native::entry_of(fn) - natives::N_IF] = conditional_key(rec->more, rec->cycles);
     return true;
 }
 
@@ -134,12 +134,30 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     return next;
 }
 
+namespace {
+
+// The blocks of `any` and `all` calls found holding an expression that is
+// not simple, by their buffer node (with the collections run when found,
+// as a call record's key): the next call over one is left to the generic
+// path at once rather than read again up to that expression. Only a guess:
+// a block found so is merely evaluated the general way.
+constexpr u32 REFUSED_BLOCKS = 64;
+u64 refused_blocks[REFUSED_BLOCKS];
+
+[[gnu::always_inline]] inline u64& refused_slot(node_t node) {
+    return refused_blocks[(node * 0x9E3779B1u) >> 26];
+}
+
+}  // namespace
+
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
     // One block parameter, as the natives' own spec has.
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
     if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
         !(rec->type_bits[0] >> TYPE_BLOCK & 1) || pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK)
         return 0;
+    const u64 key = conditional_key(series_node(cells + pos + 1), collector::cycles);
+    if (refused_slot(series_node(cells + pos + 1)) == key) return 0;
     // An operator after the block would take it as its left operand.
     const u32 next = pos + 2;
     if (operator_follows(cells, next, tail)) return 0;
@@ -162,7 +180,10 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     bool decided = false;
     for (u32 p = series_head(block); p < end && !decided;) {
         u32 s;
-        if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) return 0;
+        if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) {
+            refused_slot(series_node(block)) = key;
+            return 0;
+        }
         decided = logic::is_true(&v) != all;
     }
     // `any` decided by a true value answers it, `all` by a false one none;

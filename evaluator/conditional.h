@@ -1,5 +1,5 @@
-// Reading an `either` or `if` call without evaluating it, for the fast
-// tier's conditionals taken before anything is pushed.
+// Reading an `either`, `if` or `unless` call without evaluating it, for
+// the fast tier's conditionals taken before anything is pushed.
 #pragma once
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -9,17 +9,18 @@
 
 namespace zav::interpreter {
 
-// `either cond [a] [b]` or `if cond [a]` (`fn`, its arguments from `pos`
-// of `cells`, up to `tail`): the condition one simple expression (see
-// simple_value), the branches literal blocks and no operator after the
-// last. Reads the call without evaluating anything or pushing; false for
-// any other shape (or any other native). `k` as for simple_value.
+// `either cond [a] [b]`, `if cond [a]` or `unless cond [a]` (`fn`, its
+// arguments from `pos` of `cells`, up to `tail`): the condition one simple
+// expression (see simple_value), the branches literal blocks and no
+// operator after the last. Reads the call without evaluating anything or
+// pushing; false for any other shape (or any other native). `k` as for
+// simple_value.
 [[gnu::always_inline]] inline bool read_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
                                                     Conditional* out, Known k = {}) {
     const u32 index = native::entry_of(fn);
-    if (index != natives::N_EITHER && index != natives::N_IF) return false;
+    if (!conditional_index_q(index)) return false;
     // The native conditional_native found last, without its record looked up.
-    if (conditional_seen[index == natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
+    if (conditional_seen[index - natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
         !conditional_native(fn))
         return false;
     const u32 blocks = index == natives::N_EITHER ? 2 : 1;
@@ -33,7 +34,8 @@ namespace zav::interpreter {
     if (operator_follows(cells, next, tail)) return false;
     out->blocks = b;
     out->count = blocks;
-    out->branch = logic::is_true(&out->cond) ? b : blocks == 2 ? b + 1 : nullptr;
+    // `unless` runs its branch where `if` would not.
+    out->branch = logic::is_true(&out->cond) != (index == natives::N_UNLESS) ? b : blocks == 2 ? b + 1 : nullptr;
     out->next = next;
     return true;
 }

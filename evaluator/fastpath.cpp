@@ -155,6 +155,7 @@ bool plain_series_action(u32 slot) {
 }
 
 bool fast_series_action(u32 slot, const i32* refinements) {
+    if (!plain_series_slot_q(slot)) return false;
     u32 used;  // refinements the typed entries take unused
     switch (slot) {
         case ACT_APPEND: case ACT_INSERT: used = 3; break;  // /part, /only, /dup

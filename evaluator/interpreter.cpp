@@ -915,7 +915,7 @@ namespace {
     return simple_value(block::cells_of(b), head, tail, out, &stop, {}, k) == tail;
 }
 
-// The `either` or `if` call (`fn`, by the word at `head` of `cells`) that
+// The `either`, `if` or `unless` call (`fn`, by the word at `head` of `cells`) that
 // makes up a block up to `tail` (evaluated inside `frames` frames, with
 // room checked for the conditional's): as read_block_conditional answers.
 // `k` as for simple_code_value.
@@ -948,7 +948,7 @@ namespace {
     return read_conditional_shape(fn, cells, head, tail, frames, bc, out);
 }
 
-// A block (evaluated inside `frames` frames) of one `either` or `if` call:
+// A block (evaluated inside `frames` frames) of one `either`, `if` or `unless` call:
 // SIMPLE when its branch is one simple expression (or `if` has none to
 // run): nothing in it can fail or be seen, so its value (`out`) can go
 // where the block's, the conditional's and the branch's frames would leave
@@ -1518,7 +1518,8 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         if (set && last) {
             // The step's error goes on pending, as a native's does.
             errors_pending([&] {
-                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true);
+                actions::eval_path_dispatch(&cur, &item, &set_value, p, case_, &parent, &parent_item, 0, false, true,
+                                            true);
             });
             if (exiting()) [[unlikely]] return pos + 1;
             // An immediate value was changed in a copy: put it back where it came from.
@@ -1536,7 +1537,7 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
         Cell* saved_top = stack::top;
         Cell* r = nullptr;
         errors_pending([&] {
-            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last);
+            r = actions::eval_path_dispatch(&cur, &item, nullptr, p, case_, &parent, &parent_item, 0, get, last, true);
         });
         if (exiting()) [[unlikely]] return pos + 1;
         Cell nv = *r;

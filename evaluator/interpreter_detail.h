@@ -9,6 +9,7 @@
 #include "datatypes/context.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "runtime/budget.h"
 #include "runtime/collector.h"
 #include "runtime/machine_stack.h"
@@ -226,9 +227,10 @@ void enter_branch(const Cell* code);
 // having done nothing, for any other branch and near either stack's or the
 // budget's end. The fast paths are on (the caller checked).
 bool branch_stores_exit(const Cell* branch);
-// An `either` or `if` call read without evaluating anything (arguments.cpp):
-// its condition's value, its literal blocks in the code, the branch to run
-// (null: none, `if` whose condition is false) and the position after it.
+// An `either`, `if` or `unless` call read without evaluating anything
+// (arguments.cpp): its condition's value, its literal blocks in the code,
+// the branch to run (null: none, `if` whose condition is false or `unless`
+// whose condition is true) and the position after it.
 struct Conditional {
     Cell cond;
     const Cell* blocks;
@@ -236,11 +238,11 @@ struct Conditional {
     u32 count;
     u32 next;
 };
-// Whether a native is `either` or `if` whose parameters take every simple
+// Whether a native is `either`, `if` or `unless` whose parameters take every simple
 // value, then blocks (a native made from a spec of its own may not), from
 // its call record (arguments.cpp). See read_conditional (conditional.h).
 bool conditional_native(const Cell* fn);
-// An `either` or `if` call by word at `pos` of `cells` (`fn` the native)
+// An `either`, `if` or `unless` call by word at `pos` of `cells` (`fn` the native)
 // whose branch is simple (see simple_branch_value), or `if` whose condition
 // is false: its value into *out without the frames its call would open
 // (nothing in it can fail or be seen), where they could be opened. Answers
@@ -253,15 +255,21 @@ void call_builtin_plain(u32 type, u32 index);
 // arguments with its refinement slots: an error it raises goes on from here
 // as a pending exit (see stack::pending), not as a C++ throw through the
 // evaluator's frames, which then cost it no more than the other exits.
-void call_builtin(u32 type, u32 index, const i32* refs);
-// The `either` ([0]) and `if` ([1]) that conditional_native last found to
-// be such, as their call records knew them: valid for a native of the same
+// `tried`: as for actions::call_generic.
+void call_builtin(u32 type, u32 index, const i32* refs, bool tried = false);
+// Whether a native's entry index is a conditional's: `if`, `unless` or
+// `either` (consecutive), each a condition then its branches.
+static_assert(natives::N_UNLESS == natives::N_IF + 1 && natives::N_EITHER == natives::N_IF + 2);
+[[gnu::always_inline]] inline bool conditional_index_q(u32 index) { return index - natives::N_IF <= 2; }
+// The `if`, `unless` and `either` (by entry index from `if`'s) that
+// conditional_native last found to be such, as their call records knew
+// them: valid for a native of the same
 // companion node while no collection has run (see read_conditional). One
 // key of both, compared at once: the collections run in the high half, the
 // companion node (never 0 in a record, nor all ones) in the low.
 inline u64 conditional_key(node_t more, u32 cycles) { return u64{cycles} << 32 | more; }
-extern u64 conditional_seen[2];
-// A block read as one `either` or `if` call (see read_conditional), with
+extern u64 conditional_seen[3];
+// A block read as one `either`, `if` or `unless` call (see read_conditional), with
 // the word and the native it calls.
 struct BlockConditional {
     Conditional call;
@@ -380,8 +388,10 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // simple_value) with room at the series' tail and the stacks far from their
 // ends. The value goes where the call's frame would leave it, into *out,
 // with the call's own budget step taken; the caller takes the expression's.
-// Answers the position after the call, or 0 having done nothing.
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
+// Answers the position after the call, or 0 having done nothing; then
+// *retry tells whether the same call may be taken another time (its
+// arguments were simple: only room or the values' types turned it away).
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry);
 // The types append's two parameters take (bit t for type id t), which a
 // loop body's decoded appends keep; false when `fn`'s call record is not of
 // append's shape.

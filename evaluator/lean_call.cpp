@@ -248,10 +248,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 }  // namespace
 
 
-void call_builtin(u32 type, u32 index, const i32* refs) {
+void call_builtin(u32 type, u32 index, const i32* refs, bool tried) {
     errors_pending([&] {
         if (type == TYPE_NATIVE) natives::call(index, false, refs);
-        else actions::call_generic(index, refs);
+        else actions::call_generic(index, refs, tried);
     });
 }
 
@@ -416,7 +416,7 @@ namespace {
     Cell* start = stack::top;
     // Most natives called by word are no conditional: turned away first.
     const u32 index = native::entry_of(fn);
-    if ((index != natives::N_EITHER && index != natives::N_IF) || !fast_paths_on() ||
+    if (!conditional_index_q(index) || !fast_paths_on() ||
         start + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return false;
     CodeView view;
@@ -708,7 +708,8 @@ namespace {
         // arguments are checked already).
         switch (index) {
             case natives::N_IF:
-                if (logic::false_arg_q()) make_cell(a, TYPE_NONE);
+            case natives::N_UNLESS:
+                if (logic::false_arg_q() != (index == natives::N_UNLESS)) make_cell(a, TYPE_NONE);
                 else run_block(a + 1);
                 break;
             case natives::N_EITHER:
@@ -734,9 +735,13 @@ namespace {
             default:
                 call_builtin(TYPE_NATIVE, index, refs);
         }
-    } else if (named.count || !(actions::typed_append(index) || actions::plain_series_action(index))) {
-        if (!named.count) unused_refs();
+    } else if (named.count) {
         call_builtin(TYPE_ACTION, index, refs);
+    } else if (!actions::plain_series_slot_q(index) ||
+               !(actions::typed_append(index) || actions::plain_series_action(index))) {
+        // The typed series shapes, tried here, are not tried again.
+        unused_refs();
+        call_builtin(TYPE_ACTION, index, refs, true);
     }
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
@@ -828,14 +833,18 @@ namespace {
 
 bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry) {
     AppendTypes types;
-    if (!append_room_q() || !read_append_types(fn, &types)) return 0;
+    *retry = true;
+    if (!append_room_q()) return 0;
+    *retry = false;
+    if (!read_append_types(fn, &types)) return 0;
     Cell series, value;
     u32 stop;
     u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop)) || !append_in_place(&series, &value, types))
-        return 0;
+    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    *retry = true;
+    if (!append_in_place(&series, &value, types)) return 0;
     budget::step();
     *out = series;
     return next;

@@ -431,8 +431,11 @@ namespace {
                 const Cell* fn;
                 if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                     native::entry_of(fn) == ACT_APPEND) {
-                    append = pos == head;
-                    if (!(next = frameless_append(fn, cells, pos, tail, &v))) break;
+                    bool retry;
+                    next = frameless_append(fn, cells, pos, tail, &v, &retry);
+                    // An append whose arguments are not simple is not tried again.
+                    append = pos == head && (next || retry);
+                    if (!next) break;
                 } else if (TYPE_OF(c) == TYPE_WORD && fn && TYPE_OF(fn) == TYPE_NATIVE) {
                     // A conditional whose branch needs no frames (or `if`
                     // has none to run): its value without them.

@@ -511,6 +511,36 @@ u32 to_utf8_buffer_limited(Cell* str, u8* out, u32 room, i32 count, bool nul) {
     return static_cast<u32>(o - out);
 }
 
+u32 to_utf8_piece(node_t node, u32* from, u32 end, u8* out, u32 room) {
+    SeriesBuffer* b = GET_BUFFER(node);
+    const u32 unit = buffer_unit(b);
+    const u8* p = b->head();
+    u8* o = out;
+    u8* const o_end = out + room;
+    u32 i = *from;
+    if (unit == 1) {
+        // Runs of ASCII copied whole; a Latin-1 letter takes two bytes.
+        for (;;) {
+            u32 n = std::min<u32>(end - i, static_cast<u32>(o_end - o));
+            u32 run = copy_ascii(o, p + i, n, 0x80);
+            o += run;
+            i += run;
+            if (run == n || o_end - o < 2) break;
+            u8 c = p[i++];
+            *o++ = static_cast<u8>(0xC0 | (c >> 6));
+            *o++ = static_cast<u8>(0x80 | (c & 0x3F));
+        }
+    } else {
+        for (; i < end && o_end - o >= 4; i++) {
+            u32 cp = get_char(p + u64(i) * unit, unit);
+            if (cp < 0x80) *o++ = static_cast<u8>(cp);
+            else o += cp_to_utf8(cp, o);
+        }
+    }
+    *from = i;
+    return static_cast<u32>(o - out);
+}
+
 // ---- Widening --------------------------------------------------------------
 
 SeriesBuffer* widen_1_2(SeriesBuffer* buf) { return widen(buf, 1, 2); }

@@ -94,6 +94,11 @@ u32 to_utf8_buffer(Cell* str, u8* out, i32 count, bool nul);
 // The same within `room` bytes (the NUL included when asked for); stops before
 // the first code point whose sequence does not fit whole.
 u32 to_utf8_buffer_limited(Cell* str, u8* out, u32 room, i32 count, bool nul);
+// UTF-8 of the code points [*from, end) of a string buffer (units from its
+// head), as many whole ones as fit in `room` bytes (at least 4): returns the
+// bytes written and moves *from past the code points written. Large texts
+// are converted a piece at a time this way, with no buffer of them all.
+u32 to_utf8_piece(node_t node, u32* from, u32 end, u8* out, u32 room);
 
 // ---- Widening --------------------------------------------------------------
 // Converts a string buffer in place to a wider unit, keeping its code points.

@@ -15,6 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+#include <utility>
+
 namespace zav::simple_io {
 
 namespace {
@@ -108,19 +111,27 @@ bool take_mode(int fd, const struct stat* old) {
     return true;
 }
 
+// Writes every piece of the source; false on failure.
+bool write_pieces(int fd, ByteSource& bytes) {
+    bytes.rewind();
+    for (std::string_view p; !(p = bytes.piece()).empty();)
+        if (!write_all(fd, p)) return false;
+    return true;
+}
+
 // Replaces the file through a new file renamed into place. Answers 1 on
 // success, 0 on failure, -1 when no new file can be made in the folder.
 // The new file has no name while it is written (O_TMPFILE), so that nothing
 // is left behind whatever ends the process; it is named just before the
 // rename. Where the file system cannot do that, it is written under its
 // temporary name, removed on every failure.
-int replace_file(const std::string& path, std::string_view bytes, const struct stat* old) {
+int replace_file(const std::string& path, ByteSource& bytes, const struct stat* old) {
     std::string dir, name;
     split_path(path, dir, name);
     int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
         Fd guard(fd);
-        if (!write_all(fd, bytes) || !take_mode(fd, old)) return 0;
+        if (!write_pieces(fd, bytes) || !take_mode(fd, old)) return 0;
         std::string self = "/proc/self/fd/" + std::to_string(fd);
         for (int attempt = 0; attempt < 100; attempt++) {
             std::string temp = temp_name(dir, name);
@@ -143,7 +154,7 @@ int replace_file(const std::string& path, std::string_view bytes, const struct s
             return -1;
         }
         Fd guard(fd);
-        bool ok = write_all(fd, bytes) && take_mode(fd, old) && ::rename(temp.c_str(), path.c_str()) == 0;
+        bool ok = write_pieces(fd, bytes) && take_mode(fd, old) && ::rename(temp.c_str(), path.c_str()) == 0;
         if (!ok) ::unlink(temp.c_str());
         return ok ? 1 : 0;
     }
@@ -314,30 +325,39 @@ void grow_within(std::string& text, size_t more, u64 most) {
     text.swap(bigger);
 }
 
-ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 most) {
-    most = std::min<u64>(most, MAX_CONTENT);
-    into.done(0);
-    Fd f(open_file(path, OPEN_READ));
+namespace {
+
+// read_file's start: the file opened, checked and, when regular, positioned
+// at the seek. ok with *size the bytes to read from a regular file (0 for
+// others, read to their end), or the result to answer at once: `done` set
+// for a file with nothing to read.
+ReadResult open_to_read(const char* path, i64 part, i64 seek, u64 most, Fd& f, u64* size, u64* skip, u64* limit,
+                        bool* done) {
+    *done = false;
+    *size = 0;
+    f.fd = open_file(path, OPEN_READ);
     if (f.fd < 0) return ReadResult::cannot_open;
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || S_ISDIR(st.st_mode)) return ReadResult::cannot_open;
-    if (part == 0) return ReadResult::ok;
-    u64 skip = seek > 0 ? static_cast<u64>(seek) : 0;
-    u64 limit = part > 0 ? static_cast<u64>(part) : UINT64_MAX;
+    *done = part == 0;
+    if (*done) return ReadResult::ok;
+    *skip = seek > 0 ? static_cast<u64>(seek) : 0;
+    *limit = part > 0 ? static_cast<u64>(part) : UINT64_MAX;
     if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        u64 size = static_cast<u64>(st.st_size);
-        if (skip >= size) return ReadResult::ok;  // past the end: nothing to read
-        size = std::min(size - skip, limit);
-        if (size > most) return ReadResult::too_long;
-        if (skip && !seek_file(f.fd, skip)) return ReadResult::cannot_open;
-        i64 n = read_data(f.fd, into.room(size), size);
-        if (n < 0) return ReadResult::cannot_open;
-        into.done(static_cast<u64>(n));  // the file may have shrunk meanwhile
-        return ReadResult::ok;
+        u64 n = static_cast<u64>(st.st_size);
+        *done = *skip >= n;  // past the end: nothing to read
+        if (*done) return ReadResult::ok;
+        *size = std::min(n - *skip, *limit);
+        if (*size > most) return ReadResult::too_long;
+        if (*skip && !seek_file(f.fd, *skip)) return ReadResult::cannot_open;
     }
-    // Devices, pipes and files whose size is not known: one pass to the end,
-    // dropping what lies before the seek (such files cannot be rewound). The
-    // room asked for doubles, but never past `most` bytes and a chunk.
+    return ReadResult::ok;
+}
+
+// Devices, pipes and files whose size is not known: one pass to the end,
+// dropping what lies before the seek (such files cannot be rewound). The
+// room asked for doubles, but never past `most` bytes and a chunk.
+ReadResult read_to_end(int fd, u64 skip, u64 limit, u64 most, ReadInto& into) {
     u64 have = 0, capacity = 0;
     u8* buffer = nullptr;
     for (;;) {
@@ -348,7 +368,7 @@ ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 m
             buffer = into.room(capacity);
         }
         u64 want = std::min<u64>(CHUNK, limit - have);
-        ssize_t r = ::read(f.fd, buffer + have, want);
+        ssize_t r = ::read(fd, buffer + have, want);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return ReadResult::cannot_open;
         have += static_cast<u64>(r);
@@ -363,6 +383,69 @@ ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 m
     if (have > most) return ReadResult::too_long;
     into.done(have);
     return ReadResult::ok;
+}
+
+}  // namespace
+
+ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 most) {
+    most = std::min<u64>(most, MAX_CONTENT);
+    into.done(0);
+    Fd f(-1);
+    u64 size, skip, limit;
+    bool done;
+    ReadResult r = open_to_read(path, part, seek, most, f, &size, &skip, &limit, &done);
+    if (r != ReadResult::ok || done) return r;
+    if (!size) return read_to_end(f.fd, skip, limit, most, into);
+    i64 n = read_data(f.fd, into.room(size), size);
+    if (n < 0) return ReadResult::cannot_open;
+    into.done(static_cast<u64>(n));  // the file may have shrunk meanwhile
+    return ReadResult::ok;
+}
+
+ReadResult read_file(const char* path, i64 part, i64 seek, ReadPieces& to, u64 most) {
+    most = std::min<u64>(most, MAX_CONTENT);
+    Fd f(-1);
+    u64 size, skip, limit;
+    bool done;
+    ReadResult r = open_to_read(path, part, seek, most, f, &size, &skip, &limit, &done);
+    if (r != ReadResult::ok || done) {
+        if (r == ReadResult::ok) to.size(0);
+        return r;
+    }
+    if (!size) {
+        // Read whole, then given as one piece.
+        ReadScratch whole;
+        r = read_to_end(f.fd, skip, limit, most, whole);
+        if (r != ReadResult::ok) return r;
+        to.size(whole.size());
+        to.take(whole.bytes(), whole.size(), true);
+        return r;
+    }
+    to.size(size);
+    constexpr u64 PIECE = 1u << 18;
+    std::unique_ptr<u8[]> piece(new u8[PIECE]);
+    u64 kept = 0;
+    for (u64 left = size;;) {
+        i64 n = read_data(f.fd, piece.get() + kept, std::min(left, PIECE - kept));
+        if (n < 0) return ReadResult::cannot_open;
+        left -= static_cast<u64>(n);
+        const u64 have = kept + static_cast<u64>(n);
+        const bool last = left == 0 || n == 0;  // n == 0: the file shrank meanwhile
+        kept = to.take(piece.get(), have, last);
+        if (last) break;
+        std::memmove(piece.get(), piece.get() + have - kept, kept);
+    }
+    return ReadResult::ok;
+}
+
+u8* ReadScratch::room(u64 n) {
+    if (n > capacity_) {
+        std::unique_ptr<u8[]> bigger(new u8[n]);
+        if (capacity_) std::memcpy(bigger.get(), bytes_.get(), capacity_);
+        bytes_ = std::move(bigger);
+        capacity_ = n;
+    }
+    return bytes_.get();
 }
 
 ReadResult read_file(const char* path, i64 part, i64 seek, std::string& out, u64 most) {
@@ -384,7 +467,7 @@ bool write_all(int fd, std::string_view bytes) {
 
 int last_write_error() { return write_error; }
 
-bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+bool write_file(const char* path, ByteSource& bytes, i64 seek, bool append) {
     write_error = 0;
     int number = -1;
     bool own = false;
@@ -393,15 +476,15 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         // position (standard output goes on after what was printed); another
         // process's is opened anew, never cut.
         if (own) {
-            if (seek >= 0) return write_in_place(number, bytes, static_cast<u64>(seek), false, false);
-            return write_all(number, bytes);
+            if (seek >= 0) return write_in_place(number, bytes.all(), static_cast<u64>(seek), false, false);
+            return write_pieces(number, bytes);
         }
         Fd f(open_file(path, seek >= 0 ? OPEN_SEEK : OPEN_APPEND));
-        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, seek < 0, false);
+        return f.fd >= 0 && write_in_place(f.fd, bytes.all(), seek >= 0 ? static_cast<u64>(seek) : 0, seek < 0, false);
     }
     if (append || seek >= 0) {
         Fd f(open_file(path, append ? OPEN_APPEND : OPEN_SEEK));
-        return f.fd >= 0 && write_in_place(f.fd, bytes, seek >= 0 ? static_cast<u64>(seek) : 0, append, false);
+        return f.fd >= 0 && write_in_place(f.fd, bytes.all(), seek >= 0 ? static_cast<u64>(seek) : 0, append, false);
     }
     std::string target = path;
     struct stat st {};
@@ -416,7 +499,7 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         } else {
             exists = false;  // a dangling link: its target is made below
             Fd f(open_file(path, 0));
-            return f.fd >= 0 && write_all(f.fd, bytes);
+            return f.fd >= 0 && write_pieces(f.fd, bytes);
         }
     }
     if (exists && S_ISDIR(st.st_mode)) return false;
@@ -426,7 +509,7 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
     if (exists && !S_ISREG(st.st_mode)) {
         // Devices and pipes are written to, never replaced.
         Fd f(open_file(target.c_str(), 0));
-        return f.fd >= 0 && write_all(f.fd, bytes);
+        return f.fd >= 0 && write_pieces(f.fd, bytes);
     }
     int done = replace_file(target, bytes, exists ? &st : nullptr);
     if (done >= 0) return done == 1;
@@ -438,7 +521,19 @@ bool write_file(const char* path, std::string_view bytes, i64 seek, bool append)
         fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     Fd f(fd);
-    return f.fd >= 0 && write_in_place(f.fd, bytes, 0, false, true);
+    return f.fd >= 0 && write_in_place(f.fd, bytes.all(), 0, false, true);
+}
+
+bool write_file(const char* path, std::string_view bytes, i64 seek, bool append) {
+    struct Whole final : ByteSource {
+        std::string_view bytes;
+        bool given = false;
+        std::string_view piece() override { return std::exchange(given, true) ? std::string_view{} : bytes; }
+        void rewind() override { given = false; }
+        std::string_view all() override { return bytes; }
+    } whole;
+    whole.bytes = bytes;
+    return write_file(path, whole, seek, append);
 }
 
 void remove_temporary_file() {

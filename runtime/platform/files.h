@@ -2,6 +2,7 @@
 // layer (datatypes/simple_io.h builds the language's values on top of it).
 // Paths are UTF-8 platform paths; every call answers failure, never raises.
 #pragma once
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,33 @@ protected:
 };
 // read_file into a buffer of the caller's making (no zero-filled string first).
 ReadResult read_file(const char* path, i64 part, i64 seek, ReadInto& into, u64 most = MAX_CONTENT);
+// A ReadInto of memory not zeroed first, grown as asked.
+class ReadScratch final : public ReadInto {
+public:
+    u8* room(u64 n) override;
+    void done(u64 n) override { size_ = n; }
+    const u8* bytes() const { return bytes_.get(); }
+    u64 size() const { return size_; }
+
+private:
+    std::unique_ptr<u8[]> bytes_;
+    u64 capacity_ = 0, size_ = 0;
+};
+// Where read_file gives the bytes of a file that are used as they come (a
+// text decoded piece by piece, with no buffer of the whole file): size(n)
+// first (0 when not known), then take() of each piece in order, `last` on
+// the final one. take() answers how many bytes at the end of the piece it
+// left (a code point cut by the piece's end), at most 4: they come again
+// at the start of the next piece.
+class ReadPieces {
+public:
+    virtual void size(u64 n) = 0;
+    virtual u64 take(const u8* bytes, u64 n, bool last) = 0;
+
+protected:
+    ~ReadPieces() = default;
+};
+ReadResult read_file(const char* path, i64 part, i64 seek, ReadPieces& to, u64 most = MAX_CONTENT);
 // Makes room for `more` bytes after the string's content, growing it by
 // doubling but never past `most` bytes: the memory held is bounded by what
 // may be taken (a plain reserve may double past that).
@@ -71,6 +99,22 @@ void grow_within(std::string& text, size_t more, u64 most);
 // is written through it, never replaced nor cut. False when nothing could be
 // written.
 bool write_file(const char* path, std::string_view bytes, i64 seek, bool append);
+// What write_file writes when its bytes are made as they go (a text's UTF-8):
+// piece() gives the next bytes (empty at the end), rewind() starts them again
+// from the first, all() gives every byte in one view. A view holds until the
+// next call.
+class ByteSource {
+public:
+    virtual std::string_view piece() = 0;
+    virtual void rewind() = 0;
+    virtual std::string_view all() = 0;
+
+protected:
+    ~ByteSource() = default;
+};
+// write_file of bytes made piece by piece: a whole file replaced is written
+// as they come, with no copy of them all; the other ways take all().
+bool write_file(const char* path, ByteSource& bytes, i64 seek, bool append);
 // After write_file failed: the error (errno) of the write that failed once
 // the file was open, or 0 when it could not be opened or made at all.
 int last_write_error();

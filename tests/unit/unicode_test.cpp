@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -641,6 +642,42 @@ TEST_F(UnicodeTest, AsciiRunsEndAtEveryPlace) {
                 EXPECT_EQ(unicode::to_utf8_buffer(&s, reinterpret_cast<u8*>(buffer.data()), -1, false), utf8.size());
                 EXPECT_EQ(buffer, utf8);
             }
+        }
+    }
+}
+
+// A large text is written a piece at a time: pieces of any room never cut a
+// code point, and together they are the whole conversion, in every unit.
+TEST_F(UnicodeTest, PiecesTogetherAreTheWholeConversion) {
+    const Chars texts[] = {
+        ascii("a plain line of text that is longer than one step\n"),
+        {'a', 0xE9, 'b', 0xFF, 0xE9, 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 0xE0},
+        {'x', 0x20AC, 'y', 0xE9, 0x4E2D, 'z'},
+        {0x1F600, 'a', 0x20AC, 0xE9, 'b', 0x1F601},
+    };
+    for (const Chars& text : texts) {
+        u32 unit = 1;
+        for (u32 cp : text) unit = std::max(unit, cp > 0xFFFF ? 4u : cp > 0xFF ? 2u : 1u);
+        Cell s = string_of(text, unit);
+        i32 count = -1;
+        u8* out = unicode::to_utf8(&s, count);
+        const std::string whole(reinterpret_cast<char*>(out), static_cast<size_t>(count));
+        for (u32 room = 4; room <= 20; room++) {
+            SCOPED_TRACE(testing::Message() << whole << " room " << room);
+            std::string joined;
+            u32 from = 1, end = static_cast<u32>(text.size()) - 1;  // not from the very first nor to the last
+            u8 piece[32];
+            while (from < end) {
+                u32 n = unicode::to_utf8_piece(series_node(&s), &from, end, piece, room);
+                ASSERT_GT(n, 0u);
+                ASSERT_LE(n, room);
+                joined.append(reinterpret_cast<char*>(piece), n);
+            }
+            Cell inner = s;
+            series_head(&inner) = 1;
+            i32 inner_count = static_cast<i32>(text.size()) - 2;
+            u8* expected = unicode::to_utf8(&inner, inner_count);
+            EXPECT_EQ(joined, std::string(reinterpret_cast<char*>(expected), static_cast<size_t>(inner_count)));
         }
     }
 }
