@@ -1324,6 +1324,12 @@ template <bool ToFunction>
     return true;
 }
 
+// Whether a path has more than two items: a path of two that two_word_field
+// turned away (a function's refinement, a block's index) is no walk's either.
+[[gnu::always_inline]] inline bool longer_path_q(const Cell* path) {
+    return cell_count(block::buffer_of(path)) > series_head(path) + 2;
+}
+
 // object_field and store_object_field for the paths of more words, apart:
 // the usual path of two keeps a small frame.
 [[gnu::noinline]] Cell* long_object_field(const Cell* path, node_t* ctx_out) {
@@ -1353,13 +1359,13 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
 bool store_object_field(const Cell* path, const Cell* value) {
     if (TYPE_OF(value) == TYPE_UNSET) return false;
     Field f;
-    if (!two_word_field(path, &f)) return store_long_field(path, value);
+    if (!two_word_field(path, &f)) return longer_path_q(path) && store_long_field(path, value);
     return store_in_field(f, value);
 }
 
 Cell* object_field(const Cell* path, node_t* ctx_out) {
     Field f;
-    if (!two_word_field(path, &f)) return long_object_field(path, ctx_out);
+    if (!two_word_field(path, &f)) return longer_path_q(path) ? long_object_field(path, ctx_out) : nullptr;
     *ctx_out = f.ctx;
     return f.slot;
 }
