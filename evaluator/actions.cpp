@@ -28,9 +28,9 @@ Cell* A(u32 i) { return stack::arguments + i; }
 Cell* R(i32 r) { return r < 0 ? nullptr : stack::arguments + r; }
 bool F(i32 r) { return r != -1; }
 
-// The slot entry of the type `type` (the value's own unless given), raising
-// script/expect-arg (call name, datatype, the action's first parameter).
-// Raised pending (see fire_pending) where the action's caller returns at once.
+// script/expect-arg (call name, datatype, the action's first parameter) for
+// a type without the action; raised pending (see fire_pending) where the
+// action's caller returns at once.
 void no_entry(u32 type, bool pending) {
     Cell name, dt, arg;
     error::get_call_name(&name);
@@ -40,6 +40,8 @@ void no_entry(u32 type, bool pending) {
     fire("script", "expect-arg", &name, &dt, &arg);
 }
 
+// The slot entry of the type `type` (the value's own unless given), raising
+// no_entry's error where there is none.
 ActionFn entry_for(u32 type, const Cell* value, u32 slot) {
     ActionFn fn = get_action_ptr_from(type, value, slot);
     if (!fn) no_entry(type, false);
@@ -210,10 +212,6 @@ bool lacks(u32 slot) {
     no_entry(TYPE_OF(A0()), true);
     return true;
 }
-
-}  // namespace
-
-namespace {
 
 // script/bad-path-type (path given) or bad-path-type2 for a value whose type
 // has no path step; raised pending where the step's caller returns at once.

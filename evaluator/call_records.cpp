@@ -113,16 +113,23 @@ FastOp prefix_fast_op(const Cell* fn, const CallRecord** rec_out) {
     return kind;
 }
 
+namespace {
+
+// Room for a call's frame and its arguments (or an expression's) above what
+// an operator asks, so that the generic path would not overflow here either.
+[[gnu::always_inline]] inline bool prefix_call_room_q() {
+    char probe;
+    return &probe >= machine_stack::limit + 16384 && stack::frame_top + OPERATOR_ROOM + 2 <= stack::frame_end &&
+           stack::top + OPERATOR_ROOM + 4 < stack::end;
+}
+
+}  // namespace
+
 u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
     const CallRecord* rec;
     const FastOp kind = prefix_fast_op(fn, &rec);
     if (kind == FAST_NONE) return 0;
-    // Room for the call's frame and its arguments above what an operator
-    // asks, so that the generic path would not overflow here either.
-    char probe;
-    if (&probe < machine_stack::limit + 16384 || stack::frame_top + OPERATOR_ROOM + 2 > stack::frame_end ||
-        stack::top + OPERATOR_ROOM + 4 >= stack::end)
-        return 0;
+    if (!prefix_call_room_q()) return 0;
     const Known inner{Room::CHECK, args, false};
     Cell a, b;
     u32 s;
@@ -161,12 +168,8 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     // An operator after the block would take it as its left operand.
     const u32 next = pos + 2;
     if (operator_follows(cells, next, tail)) return 0;
-    // Room for the native's frame and an expression's, above what an
-    // operator asks; and no tracer that a block of other code could wake.
-    char probe;
-    if (trace.active || &probe < machine_stack::limit + 16384 ||
-        stack::frame_top + OPERATOR_ROOM + 2 > stack::frame_end || stack::top + OPERATOR_ROOM + 4 >= stack::end)
-        return 0;
+    // No tracer that a block of other code could wake.
+    if (trace.active || !prefix_call_room_q()) return 0;
     const Cell* block = cells + pos + 1;
     const SeriesBuffer* b = block::buffer_of(block);
     const Cell* conds = block::cells_of(b);

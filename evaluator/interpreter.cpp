@@ -966,11 +966,6 @@ namespace {
     return read_block_conditional_rest(b, cells, head, tail, frames, bc, out);
 }
 
-// A block that read_block_conditional read as CONDITIONAL, run as
-// enter_block runs it: its frame, the call as its one expression (no
-// operator can follow it), the branch in the call's frame, entered here
-// rather than through enter_branch. Its library mark is the running code's
-// (checked there), and no tracer runs.
 bool branch_call(const Cell* branch);
 
 // A conditional's branch entered by branch_call where it starts with a
@@ -982,6 +977,11 @@ bool branch_call(const Cell* branch);
     enter_block(branch);
 }
 
+// A block that read_block_conditional read as CONDITIONAL, run as
+// enter_block runs it: its frame, the call as its one expression (no
+// operator can follow it), the branch in the call's frame, entered here
+// rather than through enter_branch. Its library mark is the running code's
+// (checked there), and no tracer runs.
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -1150,7 +1150,8 @@ constexpr size_t PAREN_CALL_STACK = 16384;
 // branch's frame would; any other call of a function by word is made by the
 // lean call in the branch's open frame. Takes the steps of the branch's
 // expression and of the call, where neither can find the budget spent.
-// False, having changed nothing, for any other branch.
+// False, having changed nothing, for any other branch. The branch starts
+// with a word (enter_branch_block checked).
 [[gnu::noinline]] bool branch_call(const Cell* branch) {
     SeriesBuffer* b = block::buffer_of(branch);
     const u32 head = series_head(branch);
@@ -1158,8 +1159,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     const Cell* cells = block::cells_of(b);
     const Cell* fn;
     char probe;
-    if (head >= tail || TYPE_OF(cells + head) != TYPE_WORD || ((b->flags & SERIES_LIBRARY) != 0) != in_library ||
-        !fast_paths_on() || !(fn = peek_word(cells + head)) || TYPE_OF(fn) != TYPE_FUNCTION ||
+    if (((b->flags & SERIES_LIBRARY) != 0) != in_library || !fast_paths_on() || !(fn = peek_word(cells + head)) || TYPE_OF(fn) != TYPE_FUNCTION ||
         &probe < machine_stack::limit + PAREN_CALL_STACK || (budget::spent && budget::left <= 2))
         return false;
     Cell* start = stack::top;
@@ -1279,7 +1279,7 @@ struct Field {
 // after the first a field of the object before it, the field's value into
 // *f. Answers the last item, or (ToFunction) the first whose field holds a
 // function; null for any other path. Out of line: the usual path of two
-// words takes find_field's own steps.
+// words takes two_word_field's own steps.
 template <bool ToFunction>
 [[gnu::noinline]] const Cell* walk_fields(const Cell* path, Field* f) {
     SeriesBuffer* pb = block::buffer_of(path);
