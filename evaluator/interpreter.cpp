@@ -112,8 +112,6 @@
 
 namespace zav::interpreter {
 
-bool reference_only = false;
-
 alignas(16) Cell code_cell{TYPE_UNSET, 0, 0, 0};
 bool in_library = false;
 bool user_enabled = false;
