@@ -221,6 +221,12 @@ void count_chars() {
     result_integer(count);
 }
 
+// empty?'s test in one call: true for none, a series at or past its tail
+// and an empty map.
+void empty_q() {
+    result_logic(TYPE_OF(arg(0)) == TYPE_NONE || actions::length_q_dispatch(arg(0)) == 0);
+}
+
 // split's scan of a text: each piece up to the next delimiter, the delimiter
 // skipped, then what remains after the last one (an empty string when the
 // text ends with one). Delimiters are found as parse's `to` finds them in
@@ -558,6 +564,7 @@ const routine::Row ROWS[] = {
     {"as-color", as_color},
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
+    {"_empty?", empty_q},
     {"_split-text", split_text},
     {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
