@@ -60,6 +60,9 @@ void hash_rebuild(Cell* s);
 
 // Builds a word! cell for an error argument.
 Cell* word_arg(Cell* out, const char* name);
+// script/invalid-refine-arg for a refinement's value, raised pending with
+// `pend` (see fire_pending), answering null.
+Cell* refine_arg_error(const char* refinement, const Cell* value, bool pend);
 
 // Actions (slot order): the result is left in the first argument.
 Cell* random(Cell* s, bool seed, bool secure, bool only);
@@ -76,6 +79,9 @@ Cell* move(Cell* origin, Cell* target, Cell* part);
 Cell* next();
 // Pick and poke write their result into `boxed`, or into `s` when it is null.
 Cell* pick(Cell* s, i32 index, Cell* boxed);
+// An index out of range is raised pending with `pend` (see fire_pending),
+// answering null; the poke action raises it so.
+Cell* poke_at(Cell* s, i32 index, Cell* data, Cell* boxed, bool pend);
 Cell* poke(Cell* s, i32 index, Cell* data, Cell* boxed);
 Cell* remove(Cell* s, Cell* part, Cell* key);
 Cell* reverse(Cell* s, Cell* part, Cell* skip);
