@@ -129,6 +129,17 @@ inline Cell* word_value(const Cell* w) {
     return context::get(w);
 }
 
+// set_frame_word's stores other than the plain one: an object's field in
+// place, else word::set. Apart, so that the plain store keeps a small frame.
+[[gnu::noinline]] void set_frame_word_other() {
+    Cell* w = stack::arguments;
+    if (store_object_word(w, w + 1)) {
+        *w = w[1];
+        return;
+    }
+    word::set();
+}
+
 // word::set over the running frame ([0] the set-word, [1] the value), with
 // the plain stores of context::set_in inline: a bound word of a function
 // context, or of a context that is not an object's and has no change handler.
@@ -141,7 +152,7 @@ void set_frame_word() {
         *w = v;
         return;
     }
-    word::set();
+    set_frame_word_other();
 }
 
 // The slot of a word of the global context (as peek_slot last found it)
@@ -1376,6 +1387,16 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
     *fn = *f.slot;
     *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
     return true;
+}
+
+[[gnu::noinline]] bool store_object_word(const Cell* w, const Cell* value) {
+    Cell* ctx;
+    Cell* slot = context::peek_slot(w, &ctx);
+    if (!slot || TYPE_OF(value) == TYPE_UNSET || context::kind_of(ctx) != context::KIND_OBJECT ||
+        context::on_stack_q(ctx))
+        return false;
+    Field f{slot, reinterpret_cast<Cell*>(context::get_words(ctx)->head()) + w->data3, w->data1};
+    return store_in_field(f, value);
 }
 
 bool store_object_field(const Cell* path, const Cell* value) {
