@@ -131,7 +131,7 @@ u32 hash_code_points(u32 len, bool fold, Read read) {
     const u64 upper = ((x + 0x3F * ones) ^ (x + 0x25 * ones)) & 0x80 * ones;
     return x | upper >> 2;
 }
-u32 hash_narrow(const u8* p, u32 len, bool fold) {
+[[gnu::always_inline]] inline u32 hash_narrow(const u8* p, u32 len, bool fold) {
     constexpr u64 high_bits = 0x8080808080808080ull;
     auto byte = [p](u32 i) { return u32(p[i]); };
     u64 h = hash_start(len);
