@@ -57,6 +57,7 @@ Cell* zs_abs_at(const Cell* blk, u32 n) { return cells_of(buffer_of(blk)) + n; }
 
 void zs_clear_at(Cell* blk, u32 n) {
     SeriesBuffer* b = buffer_of(blk);
+    memory::note_write(b);
     if (n < b->length()) b->tail = b->offset + n * sizeof(Cell);
 }
 
@@ -73,6 +74,7 @@ void zs_pop(Cell* blk) {
     SeriesBuffer* b = buffer_of(blk);
     u32 len = b->length();
     if (!len) return;
+    memory::note_write(b);
     b->tail -= sizeof(Cell);
     if (series_head(blk) > len - 1) series_head(blk) = len - 1;
 }
@@ -760,12 +762,13 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     u32 n = part ? series::part_range(blk, part, true, false, start) : remaining;
     SortSpec spec{case_ ? COMP_CASE_SORT : COMP_SORT, 0, 1, all, reverse};
     Cell* base = stack::top;  // the comparator's scratch cells go above it
+    // Its argument errors are raised pending: the sort action returns at once.
     if (skip) {
-        if (TYPE_OF(skip) != TYPE_INTEGER) bad_refine("skip", skip);
+        if (TYPE_OF(skip) != TYPE_INTEGER) return series::refine_arg_error("skip", skip, true);
         i32 k = static_cast<i32>(skip->data2);
-        if (k < 1) fire("script", "out-of-range", skip);
+        if (k < 1) return fire_or_pend(true, "script", "out-of-range", skip);
         spec.size = static_cast<u32>(k);
-        if (n % spec.size) bad_refine("skip", skip);
+        if (n % spec.size) return series::refine_arg_error("skip", skip, true);
     }
     if (comparator) {
         u32 ct = TYPE_OF(comparator);
@@ -1107,11 +1110,12 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
 }
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool case_, bool, bool) {
+    const bool pend = take_pend_path_errors();
     u32 et = TYPE_OF(element);
     Cell s = *parent;
     if (et == TYPE_INTEGER) {
         i32 n = static_cast<i32>(element->data2);
-        if (value) return series::poke(&s, n, value, value);
+        if (value) return series::poke_at(&s, n, value, value, pend);
         Cell* out = stack::push_star();
         return series::pick(&s, n, out);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
@@ -16,10 +17,8 @@ namespace zav::char_ {
 
 namespace {
 
-[[noreturn]] void bad_to_arg(Cell* spec) {
-    Cell t;
-    fire("script", "bad-to-arg", datatype::make_at(&t, TYPE_CHAR), spec);
-}
+// Raised pending: a conversion's entries return at once (see pend_bad_to_arg).
+Cell* bad_to_arg(Cell* spec) { return error::pend_bad_to_arg(TYPE_CHAR, spec); }
 
 Cell* checked(Cell* proto, i64 cp, Cell* spec) {
     if (cp < 0 || cp > MAX_CODE_POINT) fire("script", "out-of-range", spec);
@@ -54,19 +53,19 @@ Cell* make(Cell* proto, Cell* spec, u32) {
         case TYPE_BINARY: {
             SeriesBuffer* b = GET_BUFFER(series_node(spec));
             u32 len = b->length(), head = series_head(spec);
-            if (head >= len) bad_to_arg(spec);
+            if (head >= len) return bad_to_arg(spec);
             i32 cp = 0;
             const u8* p = b->head() + head;
-            if (!unicode::fast_decode_utf8_char(p, p + (len - head), &cp) || cp < 0) bad_to_arg(spec);
+            if (!unicode::fast_decode_utf8_char(p, p + (len - head), &cp) || cp < 0) return bad_to_arg(spec);
             return make_at(proto, static_cast<u32>(cp));
         }
         default:
             if (string::any_string_q(t)) {
-                if (string::zs_length_q(spec) == 0) bad_to_arg(spec);
+                if (string::zs_length_q(spec) == 0) return bad_to_arg(spec);
                 u32 unit = string::buffer_unit(GET_BUFFER(series_node(spec)));
                 return make_at(proto, string::get_char(string::zs_head(spec), unit));
             }
-            bad_to_arg(spec);
+            return bad_to_arg(spec);
     }
 }
 

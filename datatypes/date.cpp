@@ -9,6 +9,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -92,10 +93,8 @@ i32 field_of(const Cell* element) {
     return 0;
 }
 
-[[noreturn]] void bad_to(const Cell* spec) {
-    Cell dt, s = *spec;
-    fire("script", "bad-to-arg", datatype::make_at(&dt, TYPE_DATE), &s);
-}
+// Raised pending: a conversion's entries return at once (see pend_bad_to_arg).
+Cell* bad_to(const Cell* spec) { return error::pend_bad_to_arg(TYPE_DATE, spec); }
 
 [[noreturn]] void invalid_type(u32 type) {
     Cell dt;
@@ -542,9 +541,9 @@ double number_of(const Cell* c) { return TYPE_OF(c) == TYPE_INTEGER ? integer::g
 Cell* from_block(Cell* proto, Cell* spec, bool strict) {
     u32 n = block::zs_length_q(spec);
     const Cell* v = block::zs_head(spec);
-    if (n < 3 || n > 8) bad_to(spec);
+    if (n < 3 || n > 8) return bad_to(spec);
     for (u32 i = 0; i < 3; i++)
-        if (TYPE_OF(v + i) != TYPE_INTEGER) bad_to(spec);
+        if (TYPE_OF(v + i) != TYPE_INTEGER) return bad_to(spec);
     i32 day = integer::get(v), month = integer::get(v + 1), year = integer::get(v + 2);
     if (day > 99 && day > year) std::swap(day, year);
     double seconds = 0;
@@ -554,7 +553,7 @@ Cell* from_block(Cell* proto, Cell* spec, bool strict) {
     if (i < n) {
         if (TYPE_OF(v + i) == TYPE_TIME) {
             seconds = cell_float(v + i);
-            if (!std::isfinite(seconds)) bad_to(spec);
+            if (!std::isfinite(seconds)) return bad_to(spec);
             hour = static_cast<i32>(std::floor(seconds / 3600));
             minute = static_cast<i32>(std::floor(std::fmod(seconds, 3600) / 60));
             i++;
@@ -563,38 +562,38 @@ Cell* from_block(Cell* proto, Cell* spec, bool strict) {
             hour = integer::get(v + i);
             minute = integer::get(v + i + 1);
             seconds = hour * 3600.0 + minute * 60.0 + number_of(v + i + 2);
-            if (!std::isfinite(seconds)) bad_to(spec);
+            if (!std::isfinite(seconds)) return bad_to(spec);
             i += 3;
         } else {
-            bad_to(spec);
+            return bad_to(spec);
         }
         if (i < n) {
             if (TYPE_OF(v + i) == TYPE_TIME && i + 1 == n) {
                 double z = cell_float(v + i);
-                if (!(std::fabs(z) < 16 * 3600.0)) bad_to(spec);
+                if (!(std::fabs(z) < 16 * 3600.0)) return bad_to(spec);
                 zh = time::get_hours(z);
                 zm = time::get_minutes(z) * (z < 0 ? -1 : 1);
                 i++;
             } else if (TYPE_OF(v + i) == TYPE_INTEGER) {
                 zh = integer::get(v + i++);
                 if (i < n) {
-                    if (TYPE_OF(v + i) != TYPE_INTEGER) bad_to(spec);
+                    if (TYPE_OF(v + i) != TYPE_INTEGER) return bad_to(spec);
                     zm = integer::get(v + i++);
                     if (zh < 0) zm = -zm;
                 }
             }
-            if (i < n) bad_to(spec);
+            if (i < n) return bad_to(spec);
         }
     }
-    if (std::abs(zh) > 15 || std::abs(zm) > 59) bad_to(spec);
+    if (std::abs(zh) > 15 || std::abs(zm) > 59) return bad_to(spec);
     if (year < YEAR_MIN || year > YEAR_MAX || month < -100000 || month > 100000 || day < -10000000 ||
         day > 10000000)
-        bad_to(spec);
+        return bad_to(spec);
     bool has_time = n > 3;
     // Months beyond 12 carry into years.
     i32 carry = floor_div(i64(month) - 1, 12);
     i32 y = year + carry, mo = floor_mod(i64(month) - 1, 12) + 1;
-    if (y < YEAR_MIN || y > YEAR_MAX) bad_to(spec);
+    if (y < YEAR_MIN || y > YEAR_MAX) return bad_to(spec);
     Cell out;
     make_from_parts(&out, y, mo, day, has_time, seconds, zone_bits(zh, zm));
     if (strict) {
@@ -605,7 +604,7 @@ Cell* from_block(Cell* proto, Cell* spec, bool strict) {
             double local = time_of(&out) + zone_seconds(d & ZONE_MASK);
             ok = time::get_hours(local) == hour && time::get_minutes(local) == minute;
         }
-        if (!ok) bad_to(spec);
+        if (!ok) return bad_to(spec);
     }
     return copy_cell(&out, proto);
 }
@@ -621,7 +620,7 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool strict) {
             return store(proto, date_to_days(1970, 1, 1) + days, t, true, 0);
         }
         default:
-            bad_to(spec);
+            return bad_to(spec);
     }
 }
 

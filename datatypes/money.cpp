@@ -10,6 +10,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -96,15 +97,20 @@ i32 sign_of(const Num& n) { return n.mag == 0 ? 0 : n.neg ? -1 : 1; }
     fire("script", "invalid-type", datatype::make_at(&dt, type));
 }
 
+// script/bad-make-arg, raised pending with `pend` (answering null): the
+// conversion entries return at once, the helpers below them throw it.
+Cell* bad_make_arg(const Cell* spec, bool pend) {
+    Cell dt, s = *spec;
+    return fire_or_pend(pend, "script", "bad-make-arg", datatype::make_at(&dt, TYPE_MONEY), &s);
+}
 [[noreturn]] void bad_make(const Cell* spec) {
-    Cell dt, s = *spec;
-    fire("script", "bad-make-arg", datatype::make_at(&dt, TYPE_MONEY), &s);
+    bad_make_arg(spec, false);
+    __builtin_unreachable();
 }
+Cell* pend_bad_make(const Cell* spec) { return bad_make_arg(spec, true); }
 
-[[noreturn]] void bad_to(const Cell* spec) {
-    Cell dt, s = *spec;
-    fire("script", "bad-to-arg", datatype::make_at(&dt, TYPE_MONEY), &s);
-}
+// The conversion entries' own bad-to-arg, raised pending (see pend_bad_to_arg).
+Cell* bad_to(const Cell* spec) { return error::pend_bad_to_arg(TYPE_MONEY, spec); }
 
 Num from_int(i32 n) {
     Num r;
@@ -550,11 +556,11 @@ Cell* to(Cell* proto, Cell* spec, u32) {
             i32 error = 0;
             Cell out;
             tokenizer::scan_money(string::zs_head(&s), static_cast<i32>(count), unit, &error, &out);
-            if (error) bad_to(spec);
+            if (error) return bad_to(spec);
             return copy_cell(&out, proto);
         }
         default:
-            bad_to(spec);
+            return bad_to(spec);
     }
 }
 
@@ -562,19 +568,19 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
     u32 t = TYPE_OF(spec);
     if (t == TYPE_WORD) {
         i32 index = find_currency(static_cast<i32>(spec->data2));
-        if (index < 0) bad_make(spec);
+        if (index < 0) return pend_bad_make(spec);
         Num n;
         n.cur = static_cast<u32>(index);
         return write(proto, n);
     }
     if (t != TYPE_BLOCK) return to(proto, spec, type);
     u32 n = block::zs_length_q(spec);
-    if (n < 1 || n > 3) bad_make(spec);
+    if (n < 1 || n > 3) return pend_bad_make(spec);
     const Cell* items = block::zs_head(spec);
     u32 i = 0, cur = 0;
     if (TYPE_OF(items) == TYPE_WORD) {
         i32 index = find_currency(static_cast<i32>(items->data2));
-        if (index < 0 || n == 1) bad_make(spec);
+        if (index < 0 || n == 1) return pend_bad_make(spec);
         cur = static_cast<u32>(index);
         i = 1;
     }
@@ -582,16 +588,16 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
     const Cell* a = items + i++;
     if (TYPE_OF(a) == TYPE_INTEGER) amount = from_int(integer::get(a));
     else if (TYPE_OF(a) == TYPE_FLOAT) amount = from_float(cell_float(a), true, a);
-    else bad_make(spec);
+    else return pend_bad_make(spec);
     if (i < n) {
         const Cell* f = items + i++;
-        if (TYPE_OF(a) == TYPE_FLOAT || TYPE_OF(f) != TYPE_INTEGER) bad_make(spec);
+        if (TYPE_OF(a) == TYPE_FLOAT || TYPE_OF(f) != TYPE_INTEGER) return pend_bad_make(spec);
         i32 frac = integer::get(f);
-        if (frac < 0 || frac > 99999) bad_make(spec);
+        if (frac < 0 || frac > 99999) return pend_bad_make(spec);
         amount.mag += static_cast<u128>(frac);
         if (amount.mag >= LIMIT) overflow();
     }
-    if (i < n) bad_make(spec);
+    if (i < n) return pend_bad_make(spec);
     amount.cur = cur;
     return write(proto, amount);
 }

@@ -687,17 +687,12 @@ i32 mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32
     return part;
 }
 
-bool pend_path_errors = false;
-
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool get,
                 bool tail) {
-    const bool pend = pend_path_errors;
-    pend_path_errors = false;
-    auto path_error = [&](const char* id) -> Cell* {
-        if (!pend) fire("script", id, path, element);
-        fire_pending("script", id, path, element);
-        return nullptr;
-    };
+    // A field it cannot find (a lookup that runs no code first) is raised
+    // pending when the evaluator's step asked for it.
+    const bool pend = take_pend_path_errors();
+    auto path_error = [&](const char* id) { return fire_or_pend(pend, "script", id, path, element); };
     Cell o = *parent;
     if (!plain_word_q(TYPE_OF(element))) return path_error("invalid-path");
     node_t ctx = o.data1;

@@ -56,12 +56,6 @@ Cell* make(Cell* proto, Cell* spec, u32 type);
 Cell* reflect(Cell* obj, u32 field_symbol);
 i32 form(Cell* obj, Cell* buffer, Cell* arg, i32 part);
 i32 mold(Cell* obj, Cell* buffer, bool only, bool all, bool flat, Cell* arg, i32 part, i32 indent);
-// Set by eval_path_dispatch for the evaluator's own path steps just before
-// it asks an object for a field (a lookup that runs no code first), and taken
-// by that step: a field it cannot find is then raised pending (see
-// fire_pending), the step answering null, for the evaluator checks for the
-// exit as the step returns.
-extern bool pend_path_errors;
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, i32 index,
                 bool case_, bool get, bool tail);
 i32 compare(Cell* obj1, Cell* obj2, i32 op);

@@ -6,6 +6,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/point2d.h"
@@ -27,10 +28,8 @@ namespace {
     fire("script", "invalid-type", datatype::make_at(&dt, type));
 }
 
-[[noreturn]] void bad_to(const Cell* spec) {
-    Cell dt, s = *spec;
-    fire("script", "bad-to-arg", datatype::make_at(&dt, TYPE_PAIR), &s);
-}
+// Raised pending: a conversion's entries return at once (see pend_bad_to_arg).
+Cell* bad_to(const Cell* spec) { return error::pend_bad_to_arg(TYPE_PAIR, spec); }
 
 void finite_or_fail(const Cell* value) {
     if (!std::isfinite(cell_float(value))) {
@@ -177,11 +176,11 @@ Cell* make(Cell* proto, Cell* spec, u32) {
         }
         case TYPE_STRING: {
             Cell s = *spec, loaded;
-            if (!load_value(&s, &loaded) || TYPE_OF(&loaded) != TYPE_PAIR) bad_to(spec);
+            if (!load_value(&s, &loaded) || TYPE_OF(&loaded) != TYPE_PAIR) return bad_to(spec);
             return copy_cell(&loaded, proto);
         }
         case TYPE_PAIR: return copy_cell(spec, proto);
-        default: bad_to(spec);
+        default: return bad_to(spec);
     }
 }
 

@@ -121,6 +121,8 @@ u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start) {
 }
 
 void tell_owner(Cell* s, const char* action, u32 index, u32 count, const Cell* value) {
+    memory::note_write(buffer_of(s));
+    if (!(buffer_of(s)->flags & SERIES_OWNED)) return;
     // The action's word is interned only here, for an owned series.
     Cell held = *s;
     ownership::check(&held, symbol::make(action), value, static_cast<i32>(index), static_cast<i32>(count));
@@ -210,12 +212,12 @@ Cell* pick(Cell* s, i32 n, Cell* boxed) {
     return copy_cell(&v, out);
 }
 
-Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
+Cell* poke_at(Cell* s, i32 n, Cell* data, Cell* boxed, bool pend) {
     i64 i = series_head(s);
     i64 pos = n > 0 ? i + n - 1 : i + n;
     if (n == 0 || pos < 0 || pos >= buffer_of(s)->length()) {
         Cell arg;
-        fire("script", "out-of-range", integer::make_at(&arg, n));
+        return fire_or_pend(pend, "script", "out-of-range", integer::make_at(&arg, n));
     }
     u32 p = static_cast<u32>(pos);
     u32 type = TYPE_OF(s);
@@ -242,6 +244,14 @@ Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) {
     Cell* out = boxed ? boxed : s;
     return copy_cell(&v, out);
 }
+
+Cell* refine_arg_error(const char* refinement, const Cell* value, bool pend) {
+    Cell w, v = *value;
+    return fire_or_pend(pend, "script", "invalid-refine-arg", word_arg(&w, refinement), &v);
+}
+
+// The action's one caller, the poke native, returns at once.
+Cell* poke(Cell* s, i32 n, Cell* data, Cell* boxed) { return poke_at(s, n, data, boxed, true); }
 
 // ---- in-place edits --------------------------------------------------------
 

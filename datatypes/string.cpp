@@ -929,21 +929,22 @@ i32 mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, i32 part, i
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool case_, bool,
                 bool) {
+    const bool pend = take_pend_path_errors();
     u32 et = TYPE_OF(element);
     if (et == TYPE_INTEGER) {
         Cell* out = stack::push_star();
-        if (value) return series::poke(parent, int_arg(element), value, out);
+        if (value) return series::poke_at(parent, int_arg(element), value, out, pend);
         return series::pick(parent, int_arg(element), out);
     }
-    if (et == TYPE_WORD) fire("script", "invalid-path", path, element);
+    if (et == TYPE_WORD) return fire_or_pend(pend, "script", "invalid-path", path, element);
     if (!value) {
         Cell* out = stack::push(parent);
         return select(out, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
     }
     Cell* found = stack::push(parent);
     find(found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
-    if (TYPE_OF(found) == TYPE_NONE) fire("script", "bad-path-set", path, element);
-    return series::poke(found, 2, value, stack::push_star());
+    if (TYPE_OF(found) == TYPE_NONE) return fire_or_pend(pend, "script", "bad-path-set", path, element);
+    return series::poke_at(found, 2, value, stack::push_star(), pend);
 }
 
 i32 compare(Cell* value1, Cell* value2, i32 op) {
@@ -1426,12 +1427,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
            bool stable) {
     u32 head = head_of(series);
     u32 len = zs_abs_length_q(series) - head;
+    // Its argument errors are raised pending: the sort action returns at once.
     if (part) {
         i64 n;
         if (TYPE_OF(part) == TYPE_INTEGER) n = int_arg(part);
         else if (TYPE_OF(part) == TYPE_OF(series) && series_node(part) == series_node(series))
             n = i64(series_head(part)) - head;
-        else refine_error("part", part);
+        else return series::refine_arg_error("part", part, true);
         if (n < 0) {
             i64 from = std::max<i64>(0, i64(head) + n);
             len = head - static_cast<u32>(from);
@@ -1443,9 +1445,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     }
     u32 size = 1;
     if (skip) {
-        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-arg", skip);
+        if (TYPE_OF(skip) != TYPE_INTEGER) return fire_or_pend(true, "script", "invalid-arg", skip);
         i32 s = int_arg(skip);
-        if (s < 1 || len % static_cast<u32>(s) != 0 || len < static_cast<u32>(s)) refine_error("skip", skip);
+        if (s < 1 || len % static_cast<u32>(s) != 0 || len < static_cast<u32>(s)) return series::refine_arg_error("skip", skip, true);
         size = static_cast<u32>(s);
     } else if (all) {
         fire("script", "bad-refines");

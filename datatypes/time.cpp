@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -112,10 +113,8 @@ i32 get_hours(double seconds) {
 
 i32 get_minutes(double seconds) { return static_cast<i32>(std::floor(std::fmod(std::fabs(seconds), 3600) / 60)); }
 
-[[noreturn]] void invalid_arg(Cell* value) {
-    Cell t;
-    fire("script", "bad-to-arg", datatype::make_at(&t, TYPE_TIME), value);
-}
+// Raised pending: a conversion's entries return at once (see pend_bad_to_arg).
+Cell* invalid_arg(Cell* value) { return error::pend_bad_to_arg(TYPE_TIME, value); }
 
 namespace {
 
@@ -221,15 +220,15 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             SeriesBuffer* b = GET_BUFFER(series_node(spec));
             u32 len = b->length(), head = series_head(spec);
             u32 count = head < len ? len - head : 0;
-            if (count > 3) invalid_arg(spec);
+            if (count > 3) return invalid_arg(spec);
             const Cell* items = reinterpret_cast<const Cell*>(b->head()) + head;
             double parts[3] = {0, 0, 0};
             for (u32 i = 0; i < count; i++) {
                 u32 it = TYPE_OF(items + i);
                 if (it == TYPE_INTEGER) parts[i] = integer::get(items + i);
                 else if (i == 2 && it == TYPE_FLOAT) parts[i] = cell_float(items + i);
-                else invalid_arg(spec);
-                if (i > 0 && parts[i] < 0) invalid_arg(spec);
+                else return invalid_arg(spec);
+                if (i > 0 && parts[i] < 0) return invalid_arg(spec);
             }
             bool negative = parts[0] < 0;
             double magnitude = std::fabs(parts[0]) * 3600 + parts[1] * 60 + parts[2];
@@ -238,10 +237,10 @@ Cell* make(Cell* proto, Cell* spec, u32) {
         default:
             if (string::any_string_q(t)) {
                 Cell loaded;
-                if (!load_value(spec, &loaded) || TYPE_OF(&loaded) != TYPE_TIME) invalid_arg(spec);
+                if (!load_value(spec, &loaded) || TYPE_OF(&loaded) != TYPE_TIME) return invalid_arg(spec);
                 return copy_cell(&loaded, proto);
             }
-            invalid_arg(spec);
+            return invalid_arg(spec);
     }
 }
 

@@ -27,7 +27,7 @@ std::string exact_seconds(double value, double whole, double remainder);
 // Whether the short seconds field of s (0 <= s < 60) rounds up to "60", so
 // that the text carries into the minutes.
 bool rounds_to_minute(double s);
-[[noreturn]] void invalid_arg(Cell* value);  // script/bad-to-arg with time!
+Cell* invalid_arg(Cell* value);  // script/bad-to-arg with time!, raised pending: answers null
 
 // Actions (random, compare, absolute, negate and remainder come from float!).
 Cell* make(Cell* proto, Cell* spec, u32 type);

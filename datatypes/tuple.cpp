@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -27,10 +28,8 @@ void set_size(Cell* c, u32 n) { c->header = (c->header & ~COUNT_MASK) | (n << CO
 
 u8 clamp(i64 v) { return static_cast<u8>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-[[noreturn]] void bad_to(const Cell* spec) {
-    Cell dt, s = *spec;
-    fire("script", "bad-to-arg", datatype::make_at(&dt, TYPE_TUPLE), &s);
-}
+// Raised pending: a conversion's entries return at once (see pend_bad_to_arg).
+Cell* bad_to(const Cell* spec) { return error::pend_bad_to_arg(TYPE_TUPLE, spec); }
 
 [[noreturn]] void invalid_type(u32 type) {
     Cell dt;
@@ -181,7 +180,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
     switch (TYPE_OF(spec)) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
             u32 n = block::zs_length_q(spec);
-            if (n > 12) bad_to(spec);
+            if (n > 12) return bad_to(spec);
             const Cell* items = block::zs_head(spec);
             u8 b[12] = {};
             for (u32 i = 0; i < n; i++) {
@@ -189,16 +188,16 @@ Cell* make(Cell* proto, Cell* spec, u32) {
                 switch (TYPE_OF(items + i)) {
                     case TYPE_INTEGER: case TYPE_CHAR: v = static_cast<i32>(items[i].data2); break;
                     case TYPE_FLOAT: v = std::trunc(cell_float(items + i)); break;
-                    default: bad_to(spec);
+                    default: return bad_to(spec);
                 }
-                if (!(v >= 0 && v <= 255)) bad_to(spec);
+                if (!(v >= 0 && v <= 255)) return bad_to(spec);
                 b[i] = static_cast<u8>(v);
             }
             return make_at(proto, n, b);
         }
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: {
             Cell s = *spec, loaded;
-            if (!load_value(&s, &loaded) || TYPE_OF(&loaded) != TYPE_TUPLE) bad_to(spec);
+            if (!load_value(&s, &loaded) || TYPE_OF(&loaded) != TYPE_TUPLE) return bad_to(spec);
             return copy_cell(&loaded, proto);
         }
         case TYPE_ISSUE: {
@@ -210,7 +209,7 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             return from_binary(&s, proto);
         }
         case TYPE_TUPLE: return copy_cell(spec, proto);
-        default: bad_to(spec);
+        default: return bad_to(spec);
     }
 }
 

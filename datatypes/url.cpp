@@ -4,6 +4,7 @@
 #include <string>
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -114,10 +115,8 @@ Cell* build(Cell* proto, Cell* spec) {
     node_t node = series_node(spec);
     u32 head = series_head(spec);
     u32 len = GET_BUFFER(node)->length();
-    if (head >= len) {
-        Cell dt;
-        fire("script", "bad-to-arg", datatype::make_at(&dt, TYPE_URL), spec);
-    }
+    // Raised pending: make and to return at once (see pend_bad_to_arg).
+    if (head >= len) return error::pend_bad_to_arg(TYPE_URL, spec);
     Cell* out = string::make_push(32);
     // Each element is copied to the stack: forming may move the block's buffer.
     auto element = [&](u32 i) { return stack::push(reinterpret_cast<Cell*>(GET_BUFFER(node)->head()) + i); };

@@ -500,10 +500,12 @@ Cell* sort(Cell* vec, bool, Cell* skip, Cell* comparator, Cell* part, bool all, 
     u32 len = length_of(vec);
     if (part && TYPE_OF(part) == TYPE_INTEGER) len = std::min<u32>(len, static_cast<u32>(std::max(0, integer::get(part))));
     u32 size = 1;
+    // Its argument errors are raised pending: the sort action returns at once.
     if (skip) {
-        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-arg", skip);
+        if (TYPE_OF(skip) != TYPE_INTEGER) return fire_or_pend(true, "script", "invalid-arg", skip);
         i32 n = integer::get(skip);
-        if (n < 1 || len < static_cast<u32>(n) || len % static_cast<u32>(n) != 0) refine_error("skip", skip);
+        if (n < 1 || len < static_cast<u32>(n) || len % static_cast<u32>(n) != 0)
+            return series::refine_arg_error("skip", skip, true);
         size = static_cast<u32>(n);
     } else if (all) {
         fire("script", "bad-refines");

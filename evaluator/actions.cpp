@@ -3,6 +3,7 @@
 
 #include "evaluator/fastpath.h"
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/object.h"
@@ -36,8 +37,7 @@ void no_entry(u32 type, bool pending) {
     error::get_call_name(&name);
     datatype::make_at(&dt, type);
     error::get_call_argument(0, &arg);
-    if (pending) return fire_pending("script", "expect-arg", &name, &dt, &arg);
-    fire("script", "expect-arg", &name, &dt, &arg);
+    fire_or_pend(pending, "script", "expect-arg", &name, &dt, &arg);
 }
 
 // The slot entry of the type `type` (the value's own unless given), raising
@@ -227,8 +227,7 @@ void no_path_step(const Cell* value, Cell* element, Cell* path, Cell* parent, bo
     } else {
         make_cell(&a1, TYPE_NONE);
     }
-    if (pending) return fire_pending("script", id, &a1, &dt, path ? &a3 : nullptr);
-    fire("script", id, &a1, &dt, path ? &a3 : nullptr);
+    fire_or_pend(pending, "script", id, &a1, &dt, path ? &a3 : nullptr);
 }
 
 }  // namespace
@@ -248,8 +247,9 @@ Cell* eval_path_dispatch(Cell* parent, Cell* element, Cell* value, Cell* path, b
         if (pending) return no_path_step(parent, element, path, p_item ? p_item : gparent, true), nullptr;
         fn = get_path_action(parent, ACT_EVAL_PATH, element, path, p_item ? p_item : gparent);
     }
-    // An object's step (object::eval_path) takes the word at once.
-    object::pend_path_errors = pending && (TYPE_OF(parent) == TYPE_OBJECT || TYPE_OF(parent) == TYPE_ERROR);
+    // The steps that take it: an object's field lookup, a block's or a text's.
+    pend_path_errors = pending && (fn == object::eval_path || fn == error::eval_path || fn == block::eval_path ||
+                                   fn == string::eval_path);
     return fn(parent, element, value, path, gparent, p_item, index, case_, get, tail);
 }
 

@@ -34,6 +34,15 @@ void fire_pending(const char* category, const char* id, const Cell* arg1, const 
     stack::pending = THROW_ERROR;
 }
 
+bool pend_path_errors = false;
+
+Cell* fire_or_pend(bool pend, const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+                   const Cell* arg3) {
+    if (!pend) fire(category, id, arg1, arg2, arg3);
+    fire_pending(category, id, arg1, arg2, arg3);
+    return nullptr;
+}
+
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec) {
     fire("script", "bad-make-arg", value, spec);
 }

@@ -32,6 +32,21 @@ extern bool (*error_raiser)(const char* category, const char* id, const Cell* ar
 void fire_pending(const char* category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                   const Cell* arg3 = nullptr);
 
+// Set just before the evaluator's own path step calls a step that takes it
+// (see actions::eval_path_dispatch), the step's caller returning at once:
+// the step's errors are then raised pending, the step answering null. The
+// step takes it (reads and clears it) as it starts.
+extern bool pend_path_errors;
+inline bool take_pend_path_errors() {
+    bool pend = pend_path_errors;
+    pend_path_errors = false;
+    return pend;
+}
+
+// fire, or fire_pending when `pend`; answers null (after the pending one).
+Cell* fire_or_pend(bool pend, const char* category, const char* id, const Cell* arg1 = nullptr,
+                   const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
 // script/bad-make-arg ("cannot MAKE" value "from:" spec).
 [[noreturn]] void fire_make_error(const Cell* value, const Cell* spec);
 
