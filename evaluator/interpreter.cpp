@@ -1582,11 +1582,15 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
             // remaining items are its refinements.
             Cell name = item;
             if (TYPE_OF(&name) < TYPE_WORD || TYPE_OF(&name) > TYPE_REFINEMENT) word_of(&name, words::_anon);
-            u32 next = eval_code_at(&cur, code, pos + 1, tail, true,
-                                    {.path = p,
-                                     .ref_item = i + 1,
-                                     .name = &name,
-                                     .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
+            // Through a block or a map as through an object: the lean call
+            // where it takes the call.
+            u32 next = pos + 1;
+            if (!fast_paths_on() || !lean_path_call(&cur, &name, code, &next, tail, p, i + 1))
+                next = eval_code_at(&cur, code, pos + 1, tail, true,
+                                        {.path = p,
+                                         .ref_item = i + 1,
+                                         .name = &name,
+                                         .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
             if (exiting()) [[unlikely]] return next;
             if (!sub) stack::set_last_reset(stack::top - 1);
             return next;
