@@ -113,8 +113,6 @@
 
 namespace zav::interpreter {
 
-bool reference_only = false;
-
 alignas(16) Cell code_cell{TYPE_UNSET, 0, 0, 0};
 bool in_library = false;
 bool user_enabled = false;
@@ -158,16 +156,31 @@ void set_frame_word() {
     set_frame_word_other();
 }
 
+// The slot of a word of the global context (as peek_slot last found it)
+// or of a function's, as peek_slot finds it; null for any other word.
+// Writes nothing, so that a caller that goes no further saves no registers.
+[[gnu::always_inline]] inline const Cell* peek_plain(const Cell* w) {
+    const node_t n = w->data1;
+    const u32 idx = w->data3;
+    const memory::BufferMemo& memo = memory::buffer_memo;
+    if (n == memo.key && idx < memo.count) return memo.cells + idx;
+    if (!n || static_cast<i32>(idx) < 0) return nullptr;
+    const Cell* ctx = context::TO_CTX(n);
+    const u32 values = ctx->data2;
+    return values && context::on_stack_q(ctx) ? at<Cell>(values) + idx : nullptr;
+}
+
 // The operator at `pos` applied to the value at `start`; answers the next
 // position, or `pos` itself when no operator is there. `wp`: the word at
 // `pos`, read from the code's cells as they are now, with `tail` within
 // their count. `refused`: the position of an operator that infix_simple
 // could not do (0: none), not tried in place again.
-u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
+[[gnu::noinline]] u32 eval_infix_operator(Cell* start, Cell* code, const Cell* wp, const Cell* vp, u32 pos, u32 tail,
+                                          bool sub, u32 refused) {
     Cell w = *wp;
-    // The common bound word's slot at once; the rare others looked up
-    // only where that cannot fail.
-    const Cell* vp = peek_word(&w);
+    // The common bound word's slot at once (given, or null); the rare
+    // others looked up only where that cannot fail.
+    if (!vp) vp = peek_word(&w);
     if (!vp) {
         if (!w.data1) return pos;
         Cell* ctx = context::TO_CTX(word_ctx(&w));
@@ -197,6 +210,15 @@ u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool 
         if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
+}
+
+// eval_infix_operator, after most words after a value, which hold no
+// operator and start the next expression, are turned away in a call too
+// small to save registers.
+[[gnu::noinline]] u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
+    const Cell* vp = peek_plain(wp);
+    if (vp && TYPE_OF(vp) != TYPE_OP) [[likely]] return pos;
+    return eval_infix_operator(start, code, wp, vp, pos, tail, sub, refused);
 }
 
 // The operators after the value made at `start`, each applied to it in
