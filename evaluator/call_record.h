@@ -40,6 +40,7 @@ struct DecodedBody {
     u8 blocks;          // CONDITIONAL: its branch blocks, at `blocks_at` from the body's head
     u8 blocks_at;
     bool branch_expr[2];  // branch i decoded into branch[i]
+    bool branch_odd[2];   // branch i holds an odd count of cells (all a simple one can hold)
     node_t node;
     u32 head;
     u64 epoch;

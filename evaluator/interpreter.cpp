@@ -910,6 +910,20 @@ void eval_pushed(Cell* code) {
 
 namespace {
 
+// The function's context pointed at the arguments read_body reads over
+// while a read through context::peek_slot may need them (see BodyArgs):
+// what it pointed at before, for args_out_of_context. Nothing read there
+// can fail.
+[[gnu::always_inline]] inline u32 args_in_context(const BodyArgs& args) {
+    if (!args.frame) return 0;
+    const u32 saved = args.frame->data2;
+    args.frame->data2 = off_of(args.values);
+    return saved;
+}
+[[gnu::always_inline]] inline void args_out_of_context(const BodyArgs& args, u32 saved) {
+    if (args.frame) args.frame->data2 = saved;
+}
+
 // A function body that is `return` of one simple expression (see
 // simple_value; its word at `head` of `cells`, the expression up to
 // `tail`), read before its frame opens (see read_body): the function's
@@ -1489,6 +1503,7 @@ bool decode_expr(const Cell* cells, u32 pos, u32 tail, DecodedExpr* e) {
             memory::note_decoded(bb);
             const u32 bh = series_head(branch), bt = cell_count(bb);
             d.branch_expr[i] = bh < bt && decode_expr(block::cells_of(bb), bh, bt, &d.branch[i]);
+            d.branch_odd[i] = bh < bt && ((bt - bh) & 1);
         }
         d.word = cells[0];
         d.blocks = static_cast<u8>(blocks);
@@ -1517,7 +1532,8 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         same = same_cell(&now.word, &d.word) && now.blocks == d.blocks && now.blocks_at == d.blocks_at &&
                same_expr(now.expr, d.expr);
         for (u32 i = 0; same && i < d.blocks; i++)
-            same = now.branch_expr[i] == d.branch_expr[i] && (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
+            same = now.branch_expr[i] == d.branch_expr[i] && now.branch_odd[i] == d.branch_odd[i] &&
+                   (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
     }
     if (same) return;
     std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
@@ -1545,10 +1561,13 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return true;
 }
 
-// read_body from the function's decoded body: what read_body answers where
-// the decoded form can say it, else UNREAD (read_body then reads the cells).
-// What a body's words hold is looked up at every run, as read_body does.
-// Out of line: a body of no decoded form (the caller looked) pays nothing more.
+
+// read_body from the function's decoded body, the function's context (on
+// the stack) not pointing at the arguments: what read_body answers where
+// the decoded form can say it, else UNREAD (read_body then reads the
+// cells). What a body's words hold is looked up at every run, as read_body
+// does. Out of line: a body of no decoded form (the caller looked) pays
+// nothing more.
 [[gnu::noinline]] BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
                                           BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;
@@ -1583,31 +1602,31 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         make_cell(out, TYPE_NONE);
         return BlockShape::SIMPLE;
     }
-    if ((d.branch_expr[taken] && run_expr(d.branch[taken], &args, out)) ||
-        simple_code_value(c.branch, 4, out, {Room::KNOWN, &args}))
-        return BlockShape::SIMPLE;
+    if (d.branch_expr[taken] && run_expr(d.branch[taken], &args, out)) return BlockShape::SIMPLE;
+    // simple_code_value turns a branch of an even count away unread: the
+    // context is pointed at the arguments only for one it reads.
+    if (d.branch_odd[taken]) {
+        const u32 saved = args_in_context(args);
+        const bool simple = simple_code_value(c.branch, 4, out, {Room::KNOWN, &args});
+        args_out_of_context(args, saved);
+        if (simple) return BlockShape::SIMPLE;
+    }
     bc->word = d.word;
     bc->fn = *fn;
     return BlockShape::CONDITIONAL;
 }
 
-}  // namespace
 
 // What simple_code_value, then read_block_conditional, make of the body,
-// its buffer read once: a body led by a word holding a native and ending
-// with a block can only be a conditional (a number operator's native called
-// by word takes no block), any other only simple. The
-// callers (read_frameless) made sure of room for the conditional's frames
-// and cells above the function's two: no room is asked again. The words of
-// its arguments are found without their context. With the function's call
-// record, the decoded form kept there goes first (see DecodedBody).
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
-                     const CallRecord* rec) {
-    // A body of no decoded form stays so until the record is made again.
-    if (rec && rec->decoded.form != BodyForm::NONE) {
-        const BlockShape read = read_decoded(rec, body, args, bc, out);
-        if (read != BlockShape::UNREAD) return read;
-    }
+// its buffer read once, its function's context pointing at the arguments:
+// a body led by a word holding a native and ending with a block can only
+// be a conditional (a number operator's native called by word takes no
+// block), any other only simple. The callers (read_frameless) made sure of
+// room for the conditional's frames and cells above the function's two: no
+// room is asked again. The words of its arguments are found without their
+// context.
+[[gnu::always_inline]] inline BlockShape read_cells(const Cell* body, const BodyArgs& args, BlockConditional* bc,
+                                                  Cell* out) {
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1627,6 +1646,21 @@ BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* b
     if (!((tail - head) & 1))
         return fast_paths_on() && body_return_value(cells, head, tail, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
     return simple_code_value(body, 2, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
+}
+
+}  // namespace
+
+BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
+                     const CallRecord* rec) {
+    // A body of no decoded form stays so until the record is made again.
+    if (rec && rec->decoded.form != BodyForm::NONE) {
+        const BlockShape read = read_decoded(rec, body, args, bc, out);
+        if (read != BlockShape::UNREAD) return read;
+    }
+    const u32 saved = args_in_context(args);
+    const BlockShape read = read_cells(body, args, bc, out);
+    args_out_of_context(args, saved);
+    return read;
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {

@@ -282,12 +282,17 @@ struct BlockConditional {
 // UNREAD, not looked at yet.
 enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
 // The arguments a function body is read over: the function's context
-// (NO_CONTEXT where its values are not on the stack) and its values, which
-// the context points at while the body is read.
+// (NO_CONTEXT where its values are not on the stack) and its values. Words
+// of the context are read from `values` directly; only a read through
+// context::peek_slot (a paren's operands, the cells read when no decoded
+// form says it) needs the context pointing at them: `frame` (the
+// context's cell, null where it points there already) is pointed at them
+// for such a read, and back after.
 constexpr node_t NO_CONTEXT = ~node_t{0};
 struct BodyArgs {
     node_t ctx;
     const Cell* values;
+    Cell* frame = nullptr;
 };
 // A function body read before its function's frame opens, over arguments
 // in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
