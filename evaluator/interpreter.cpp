@@ -1414,6 +1414,8 @@ Cell* object_field(const Cell* path, node_t* ctx_out) {
     return f.slot;
 }
 
+bool simple_paren_value(const Cell* paren, Cell* out) { return simple_code_value(paren, 2, out); }
+
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand) return false;
     struct Nested {
