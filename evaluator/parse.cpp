@@ -317,13 +317,14 @@ struct Engine {
     // Evaluates a paren; its value is left on the value stack (the caller pops).
     // Actions run again and again: their leading set-words go without the frame.
     // An exit out of it goes on as a throw (the rules would go on after it),
-    // or stays pending with `pend`, for a caller that answers R_EXIT.
+    // or stays pending with `pend`, answering null, for a caller that
+    // answers R_EXIT.
     Cell* eval_paren(const Cell* paren, bool pend = false) {
         Cell* base = stack::top;
         Cell code = *paren;
         interpreter::eval_pushed(&code);
         if (stack::pending) [[unlikely]] {
-            if (pend) return base;
+            if (pend) return nullptr;
             stack::throw_pending();
         }
         stack::top = base + 1;
@@ -964,9 +965,9 @@ struct Engine {
     Result paren_rule(const Cell* paren, node_t rb, u32& i) {
         fire_event(EV_PAREN, last_match, rb, i);
         stack::TopGuard guard;
-        eval_paren(paren, !tracer);
+        const Cell* value = eval_paren(paren, !tracer);
         i++;
-        return stack::pending ? R_EXIT : R_OK;
+        return value ? R_OK : R_EXIT;
     }
 
     [[gnu::noinline]] Result copy_set(node_t rb, u32& i, bool copy) {
