@@ -14,16 +14,34 @@
 
 namespace zav::actions {
 
-// Room for `bytes` more at the tail, in a buffer nobody owns (its owner
-// hears of each change through the generic action).
+// Room for `bytes` more at the tail, in a buffer nobody watches (its owner,
+// or what was decoded from it, hears of each change through the generic action).
 [[gnu::always_inline]] inline bool room_q(const SeriesBuffer* b, u32 bytes) {
-    return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(const_cast<SeriesBuffer*>(b)->data_end());
+    return !(b->flags & SERIES_WATCHED) && u64(b->tail) + bytes <= off_of(const_cast<SeriesBuffer*>(b)->data_end());
 }
 
-// append of a char! to a string!: the code point stored at the tail when it
-// fits the buffer's unit and the buffer has room.
+// append of a string! to a string! of the same unit with room: its
+// characters from its head copied to the tail (the series itself too, read
+// before the tail moves).
+[[gnu::noinline]] inline bool append_same_text(Cell* s, const Cell* value) {
+    SeriesBuffer* b = GET_BUFFER(series_node(s));
+    const SeriesBuffer* v = GET_BUFFER(series_node(value));
+    const u32 unit = b->unit();
+    if (v->unit() != unit) return false;
+    const u32 used = v->used_bytes(), from = series_head(value) * unit;
+    const u32 bytes = from < used ? used - from : 0;
+    if (!room_q(b, bytes)) return false;
+    std::memcpy(b->tail_ptr(), const_cast<SeriesBuffer*>(v)->head() + from, bytes);
+    b->tail += bytes;
+    series_head(s) = 0;
+    return true;
+}
+
+// append of a char! (or a string!, see append_same_text) to a string!: the
+// code point stored at the tail when it fits the buffer's unit and the
+// buffer has room.
 [[gnu::always_inline]] inline bool append_char(Cell* s, const Cell* value) {
-    if (TYPE_OF(value) != TYPE_CHAR) return false;
+    if (TYPE_OF(value) != TYPE_CHAR) return TYPE_OF(value) == TYPE_STRING && append_same_text(s, value);
     SeriesBuffer* b = GET_BUFFER(series_node(s));
     u32 cp = value->data2, unit = b->unit();
     // A code point the buffer's unit cannot hold widens it: the generic way.

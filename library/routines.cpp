@@ -221,15 +221,30 @@ void count_chars() {
     result_integer(count);
 }
 
+// empty?'s test in one call: true for none, a series at or past its tail
+// and an empty map.
+void empty_q() {
+    result_logic(TYPE_OF(arg(0)) == TYPE_NONE || actions::length_q_dispatch(arg(0)) == 0);
+}
+
 // split's scan of a text: each piece up to the next delimiter, the delimiter
 // skipped, then what remains after the last one (an empty string when the
 // text ends with one). Delimiters are found as parse's `to` finds them in
 // text, letter case ignored, and a piece is a copy of the text's own type.
+// None for an empty text delimiter, which would never move the scan on:
+// split raises its error.
 void split_text() {
     u32 len = string::zs_abs_length_q(arg(0));
     u32 pos = series_head(arg(0));
     u32 skip = 1;
-    if (TYPE_OF(arg(1)) == TYPE_STRING) skip = string::zs_abs_length_q(arg(1)) - series_head(arg(1));
+    if (TYPE_OF(arg(1)) == TYPE_STRING) {
+        const u32 dlm_len = string::zs_abs_length_q(arg(1));
+        if (series_head(arg(1)) >= dlm_len) {
+            result_none();
+            return;
+        }
+        skip = dlm_len - series_head(arg(1));
+    }
     // One-byte text split at one-byte text or a character below 256: the
     // delimiter found by the byte search that find uses, without its set-up.
     u8 one = 0;
@@ -558,6 +573,7 @@ const routine::Row ROWS[] = {
     {"as-color", as_color},
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
+    {"_empty?", empty_q},
     {"_split-text", split_text},
     {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
