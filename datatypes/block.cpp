@@ -57,6 +57,7 @@ Cell* zs_abs_at(const Cell* blk, u32 n) { return cells_of(buffer_of(blk)) + n; }
 
 void zs_clear_at(Cell* blk, u32 n) {
     SeriesBuffer* b = buffer_of(blk);
+    memory::note_write(b);
     if (n < b->length()) b->tail = b->offset + n * sizeof(Cell);
 }
 
@@ -73,6 +74,7 @@ void zs_pop(Cell* blk) {
     SeriesBuffer* b = buffer_of(blk);
     u32 len = b->length();
     if (!len) return;
+    memory::note_write(b);
     b->tail -= sizeof(Cell);
     if (series_head(blk) > len - 1) series_head(blk) = len - 1;
 }

@@ -408,6 +408,7 @@ void bind_block(Cell* block, node_t cn, bool self, bool by_table) {
     node_t bn = series_node(block);
     if (cycles::find_q(bn)) return;
     CycleGuard guard(bn);
+    memory::note_write(GET_BUFFER(bn));
     // Binding allocates nothing, so the cell pointers stay put.
     Cell* c = cells(bn) + series_head(block);
     Cell* end = cells(bn) + cell_count(bn);

@@ -121,6 +121,8 @@ u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start, bool p
 }
 
 void tell_owner(Cell* s, const char* action, u32 index, u32 count, const Cell* value) {
+    memory::note_write(buffer_of(s));
+    if (!(buffer_of(s)->flags & SERIES_OWNED)) return;
     // The action's word is interned only here, for an owned series.
     Cell held = *s;
     ownership::check(&held, symbol::make(action), value, static_cast<i32>(index), static_cast<i32>(count));

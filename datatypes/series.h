@@ -44,12 +44,14 @@ u32 get_int_arg(i32 base);
 // script/invalid-refine-arg, pending with `pend` (see fire_pending; 0 then).
 u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start, bool pend = false);
 
-// Tells the ownership layer about a change (only an owned series pays).
-// `value` (may be null) is passed through to the owner's handler.
+// Tells the ownership layer about a change (only an owned series pays), and
+// ends what was decoded from the series (see memory::note_write). Every
+// action that writes a series tells, before and after the write. `value`
+// (may be null) is passed through to the owner's handler.
 void tell_owner(Cell* s, const char* action, u32 index, u32 count, const Cell* value);
-// In line: only an owned series has someone to tell, and most have none.
+// In line: only a watched series has someone to tell, and most have none.
 inline void tell(Cell* s, const char* action, u32 index, u32 count, const Cell* value = nullptr) {
-    if (buffer_of(s)->flags & SERIES_OWNED) [[unlikely]] tell_owner(s, action, index, count, value);
+    if (buffer_of(s)->flags & SERIES_WATCHED) [[unlikely]] tell_owner(s, action, index, count, value);
 }
 
 // hash!: keeps its table in step after `count` cells moved by `shift` from `position`.

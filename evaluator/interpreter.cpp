@@ -112,8 +112,6 @@
 
 namespace zav::interpreter {
 
-bool reference_only = false;
-
 alignas(16) Cell code_cell{TYPE_UNSET, 0, 0, 0};
 bool in_library = false;
 bool user_enabled = false;
@@ -131,6 +129,17 @@ inline Cell* word_value(const Cell* w) {
     return context::get(w);
 }
 
+// set_frame_word's stores other than the plain one: an object's field in
+// place, else word::set. Apart, so that the plain store keeps a small frame.
+[[gnu::noinline]] void set_frame_word_other() {
+    Cell* w = stack::arguments;
+    if (store_object_word(w, w + 1)) {
+        *w = w[1];
+        return;
+    }
+    word::set();
+}
+
 // word::set over the running frame ([0] the set-word, [1] the value), with
 // the plain stores of context::set_in inline: a bound word of a function
 // context, or of a context that is not an object's and has no change handler.
@@ -143,7 +152,21 @@ void set_frame_word() {
         *w = v;
         return;
     }
-    word::set();
+    set_frame_word_other();
+}
+
+// The slot of a word of the global context (as peek_slot last found it)
+// or of a function's, as peek_slot finds it; null for any other word.
+// Writes nothing, so that a caller that goes no further saves no registers.
+[[gnu::always_inline]] inline const Cell* peek_plain(const Cell* w) {
+    const node_t n = w->data1;
+    const u32 idx = w->data3;
+    const memory::BufferMemo& memo = memory::buffer_memo;
+    if (n == memo.key && idx < memo.count) return memo.cells + idx;
+    if (!n || static_cast<i32>(idx) < 0) return nullptr;
+    const Cell* ctx = context::TO_CTX(n);
+    const u32 values = ctx->data2;
+    return values && context::on_stack_q(ctx) ? at<Cell>(values) + idx : nullptr;
 }
 
 // The operator at `pos` applied to the value at `start`; answers the next
@@ -151,11 +174,12 @@ void set_frame_word() {
 // `pos`, read from the code's cells as they are now, with `tail` within
 // their count. `refused`: the position of an operator that infix_simple
 // could not do (0: none), not tried in place again.
-u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
+[[gnu::noinline]] u32 eval_infix_operator(Cell* start, Cell* code, const Cell* wp, const Cell* vp, u32 pos, u32 tail,
+                                          bool sub, u32 refused) {
     Cell w = *wp;
-    // The common bound word's slot at once; the rare others looked up
-    // only where that cannot fail.
-    const Cell* vp = peek_word(&w);
+    // The common bound word's slot at once (given, or null); the rare
+    // others looked up only where that cannot fail.
+    if (!vp) vp = peek_word(&w);
     if (!vp) {
         if (!w.data1) return pos;
         Cell* ctx = context::TO_CTX(word_ctx(&w));
@@ -185,6 +209,15 @@ u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool 
         if (lean_op_call(&fn, &w, code, &next, tail, sub)) return next;
     }
     return eval_code_at(&fn, code, pos + 1, tail, sub, {.name = &w, .infix = true});
+}
+
+// eval_infix_operator, after most words after a value, which hold no
+// operator and start the next expression, are turned away in a call too
+// small to save registers.
+[[gnu::noinline]] u32 eval_infix(Cell* start, Cell* code, const Cell* wp, u32 pos, u32 tail, bool sub, u32 refused) {
+    const Cell* vp = peek_plain(wp);
+    if (vp && TYPE_OF(vp) != TYPE_OP) [[likely]] return pos;
+    return eval_infix_operator(start, code, wp, vp, pos, tail, sub, refused);
 }
 
 // The operators after the value made at `start`, each applied to it in
@@ -1354,6 +1387,16 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
     *fn = *f.slot;
     *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
     return true;
+}
+
+[[gnu::noinline]] bool store_object_word(const Cell* w, const Cell* value) {
+    Cell* ctx;
+    Cell* slot = context::peek_slot(w, &ctx);
+    if (!slot || TYPE_OF(value) == TYPE_UNSET || context::kind_of(ctx) != context::KIND_OBJECT ||
+        context::on_stack_q(ctx))
+        return false;
+    Field f{slot, reinterpret_cast<Cell*>(context::get_words(ctx)->head()) + w->data3, w->data1};
+    return store_in_field(f, value);
 }
 
 bool store_object_field(const Cell* path, const Cell* value) {

@@ -7,6 +7,9 @@
 // change or move while it runs. A position at or past the block's live tail
 // ends the evaluation.
 #pragma once
+#include <cstddef>
+#include <cstring>
+
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 
@@ -31,11 +34,11 @@ enum Event : u32 {
     EVT_THROW = 8192, EVT_CATCH = 0x4000, EVT_EXPR = 0x8000, EVT_ALL = 0x1FFFF,
 };
 
-// Forces the reference evaluator: every fast path (in-place operators,
-// simple expressions, lean calls, the compiled-code fast entries) is
-// bypassed, as while a tracer runs. Set at start-up from
+// reference_only (a field of the trace state, named by a reference; both
+// defined below) forces the reference evaluator: every fast path
+// (in-place operators, simple expressions, lean calls, the compiled-code
+// fast entries) is bypassed, as while a tracer runs. Set at start-up from
 // ZAV_REFERENCE_EVAL=1; tests and fuzzers may set it directly.
-extern bool reference_only;
 // Whether the fast paths may run now: no tracer delivering events and no
 // reference_only.
 inline bool fast_paths_on();
@@ -117,11 +120,19 @@ constexpr u32 TRACER_ARITY = 6;
 struct TraceState {
     bool active;     // started by do/trace
     bool enabled;    // events are delivered now
+    bool reference;  // reference_only: beside `enabled`, so that fast_paths_on reads both at once
     u32 mask;        // events it wants
     bool suspended;  // `trace off` in the traced run: only init, end and [trace] bodies deliver
 };
 extern TraceState trace;
-[[gnu::always_inline]] inline bool fast_paths_on() { return !trace.enabled && !reference_only; }
+inline bool& reference_only = trace.reference;
+// Asked many times per call: one load of both flags.
+[[gnu::always_inline]] inline bool fast_paths_on() {
+    static_assert(offsetof(TraceState, reference) == offsetof(TraceState, enabled) + 1);
+    u16 both;
+    std::memcpy(&both, &trace.enabled, sizeof both);
+    return both == 0;
+}
 // The tracer function value (kept in the root block).
 Cell* tracer();
 // Appends the tracer cell to the root block, no trace running (init does it).

@@ -141,6 +141,11 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item);
 // changed); false, having done nothing, for any other path or object.
 bool store_object_field(const Cell* path, const Cell* value);
 
+// Stores a value (not unset) under a word bound to a field of an object
+// without a change handler, as set() stores it (marking the field
+// changed); false, having done nothing, for any other word or object.
+bool store_object_word(const Cell* w, const Cell* value);
+
 // The value of an operator's right operand in which nothing can fail, call
 // anything or allocate: a literal, a word holding a value, an object's
 // field (see object_field), or a paren as paren_operand takes it (its
@@ -391,13 +396,18 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
     Cell* slot = context::plain_slot(word);
     Cell v;
     u32 after = simple_value(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot});
-    if (!after || !slot) {
-        // A refused store leaves the whole value for eval_set_word to store.
-        if (after) partial->stop = after;
+    if (!after) {
         if (partial->stop) partial->value = v;
         return false;
     }
-    *slot = v;
+    if (slot) {
+        *slot = v;
+    } else if (!store_object_word(word, &v)) {
+        // A refused store leaves the whole value for eval_set_word to store.
+        partial->stop = after;
+        partial->value = v;
+        return false;
+    }
     *start = v;
     stack::top = start + 1;
     if (!sub) *stack::arguments = v;

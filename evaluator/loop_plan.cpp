@@ -5,6 +5,8 @@
 #include "evaluator/call_record.h"
 #include "evaluator/natives.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace zav::interpreter {
@@ -40,7 +42,10 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     r.head = head;
     r.tail = tail;
     r.copy_at = p.cells_read;
+#ifdef ZAV_STAMP_CHECK
     std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
+#endif
+    memory::note_decoded(b);
     p.cells_read += tail - head;
     p.parens++;
     return &r;
@@ -125,8 +130,7 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
 // that the value is made in memory rather than taken apart into registers.
 // False where simple_value would not make the same value (*out is then
 // left as it may be). A paren operand's value (PARENS) is made as
-// paren_operand makes it, where the paren still ends where it did (an
-// append of a quiet run may have grown it).
+// paren_operand makes it.
 template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_value(const PlanValue& pv, Cell* out) {
     // A literal first value was plain when read (and its cell is unchanged):
@@ -139,7 +143,7 @@ template <bool PARENS>
         Cell inner;
         if constexpr (PARENS) {
             if (const PlanParen* r = o->paren) {
-                if (cell_count(r->buffer) != r->tail || !plan_value<false>(r->value, &inner)) return false;
+                if (!plan_value<false>(r->value, &inner)) return false;
                 right = &inner;
             }
         }
@@ -157,7 +161,8 @@ PlanKind paren_kind(PlanKind k) {
 
 }  // namespace
 
-bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, bool library) {
+bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, bool library) {
+    const Cell* cells = block::cells_of(body);
     p.ready = false;
     p.library = library;
     if (tail - head > PLAN_CELLS) return false;
@@ -217,7 +222,10 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
         }
         if (p.parens > parens) e.kind = paren_kind(e.kind);
     }
+#ifdef ZAV_STAMP_CHECK
     std::memcpy(p.copy, cells + head, (tail - head) * sizeof(Cell));
+#endif
+    memory::note_decoded(body);
     p.epoch = memory::buffer_epoch;
     p.cells = cells;
     p.head = head;
@@ -229,6 +237,20 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
     p.ready = true;
     return true;
 }
+
+#ifdef ZAV_STAMP_CHECK
+void check_plan_cells(const LoopPlan& p) {
+    bool same = std::memcmp(p.cells + p.head, p.copy, (p.tail - p.head) * sizeof(Cell)) == 0;
+    for (const PlanParen *r = p.paren, *end = r + p.parens; same && r < end; r++) {
+        same = cell_count(r->buffer) == r->tail &&
+               std::memcmp(block::cells_of(r->buffer) + r->head, p.copy + r->copy_at,
+                           (r->tail - r->head) * sizeof(Cell)) == 0;
+    }
+    if (same) return;
+    std::fprintf(stderr, "zav: a loop body's plan outlived a write to its cells\n");
+    std::abort();
+}
+#endif
 
 // The budget steps of the expressions before `e`, taken at once: no code
 // runs in a plan, so nothing can tell when they were taken.

@@ -4,12 +4,11 @@
 // run again from the plan while nothing it was read from has changed. Only
 // the fast tier uses it.
 //
-// A plan is run only when the body's cells and its parens' are the ones it
-// was read from (compared, unless no code has run since a run the plan
-// matched; a paren's tail is looked at by every run), no
-// buffer has moved or node been freed since (memory::buffer_epoch) and the
-// stacks are where they were, so every word's slot and every room check is
-// what run_lean would find. What a run itself can change is looked at again
+// A plan is run only when the body is the block it was read from, no
+// buffer has moved, node been freed, nor the body or a paren of it been
+// written since (memory::buffer_epoch: the blocks a plan reads are marked
+// SERIES_DECODED) and the stacks are where they were, so every word's slot
+// and every room check is what run_lean would find. What a run itself can change is looked at again
 // at each run: the values in the slots (a plain value where one is needed,
 // the same operator or action where one was), the body's length, the budget
 // and the machine stack. An expression whose checks fail has done nothing:
@@ -23,9 +22,7 @@
 
 namespace zav::interpreter {
 
-// Bodies longer than this (with their parens' cells) are run by run_lean
-// alone: the plan compares those cells at each run, which pays only for
-// short bodies.
+// Bodies longer than this (with their parens' cells) are run by run_lean alone.
 inline constexpr u32 PLAN_CELLS = 12;
 inline constexpr u32 PLAN_EXPRS = 6;
 inline constexpr u32 PLAN_OPS = 6;
@@ -104,14 +101,21 @@ struct LoopPlan {
     PlanExpr expr[PLAN_EXPRS];
     PlanOp op[PLAN_OPS];
     PlanParen paren[PLAN_PARENS];
+#ifdef ZAV_STAMP_CHECK
     Cell copy[PLAN_CELLS];  // the cells it was read from
+#endif
 };
 
-// Reads the body's cells [head, tail) into a plan, with the stacks as they
-// are for a run from `base` (the body's frame end lowered as run_lean has
-// it), in code of the library or not (`library`, as the body's); false
-// when it holds what a plan does not take.
-bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, bool library);
+// Reads the body's cells [head, tail) of `body` into a plan, with the
+// stacks as they are for a run from `base` (the body's frame end lowered as
+// run_lean has it), in code of the library or not (`library`, as the
+// body's); false when it holds what a plan does not take.
+bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, bool library);
+
+#ifdef ZAV_STAMP_CHECK
+// Aborts where the plan's blocks no longer hold what it was read from.
+void check_plan_cells(const LoopPlan& p);
+#endif
 
 [[gnu::always_inline]] inline bool same_cell(const Cell* a, const Cell* b) {
     u64 a0, a1, b0, b1;
@@ -128,25 +132,21 @@ bool read_plan(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base, b
     if (!p.ready || p.epoch != memory::buffer_epoch || p.cells != cells || p.head != head || p.tail != tail ||
         p.base != base || p.frame_top != stack::frame_top || p.frame_end != stack::frame_end || p.end != stack::end)
         return false;
-    for (u32 i = 0; i < tail - head; i++) {
-        if (!same_cell(cells + head + i, p.copy + i)) return false;
-    }
-    // The parens' cells: their tails are looked at by every run.
-    for (const PlanParen *r = p.paren, *end = r + p.parens; r < end; r++) {
-        const Cell* pc = block::cells_of(r->buffer) + r->head;
-        for (u32 i = 0; i < r->tail - r->head; i++) {
-            if (!same_cell(pc + i, p.copy + r->copy_at + i)) return false;
-        }
-    }
+#ifdef ZAV_STAMP_CHECK
+    check_plan_cells(p);
+#endif
     return true;
 }
 
 // The same for a quiet run: the plan was fresh and since the last run only
-// plain stores to loop words were made (no code ran), so the body's cells
-// and the stacks are as that run left them; an append of it may only have
-// grown the body (or a paren of it: run_plan looks at their tails).
+// plain stores to loop words were made (no code ran), so the stacks are as
+// that run left them.
 [[gnu::always_inline]] inline bool plan_quiet_q(const LoopPlan& p, u32 tail, const Cell* base) {
-    return p.epoch == memory::buffer_epoch && p.tail == tail && p.base == base;
+    if (p.epoch != memory::buffer_epoch || p.tail != tail || p.base != base) return false;
+#ifdef ZAV_STAMP_CHECK
+    check_plan_cells(p);
+#endif
+    return true;
 }
 
 // Runs the plan from `base` (the loop frame's empty region); answers the

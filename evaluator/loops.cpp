@@ -360,13 +360,13 @@ namespace {
 // After a run simple from its head to its tail that no plan took whole: the
 // body is read into a plan at the second such run (a loop of one run would
 // not use it), and again when a plan fell short where run_lean went on.
-[[gnu::noinline]] void plan_simple_run(LoopPlan& p, const Cell* cells, u32 head, u32 tail, Cell* base) {
+[[gnu::noinline]] void plan_simple_run(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base) {
     if (p.refused) return;
     if (!p.seen) {
         p.seen = true;
         return;
     }
-    p.refused = !read_plan(p, cells, head, tail, base, in_library);
+    p.refused = !read_plan(p, body, head, tail, base, in_library);
 }
 
 }  // namespace
@@ -452,7 +452,7 @@ namespace {
         if (pos >= tail && pos > head) {
             // No plan took the whole run.
             if (plan_) {
-                plan_simple_run(*plan_, cells, head, tail, base);
+                plan_simple_run(*plan_, b, head, tail, base);
                 plan_->fresh = plan_->ready;
             }
             stack::frame_end = frame_end;
@@ -744,11 +744,11 @@ struct Removals {
     std::vector<u32> kept_chars;   // (code points: a string may widen meanwhile)
 
     // Block and string buffers are plain runs of elements; a hash! must update
-    // its table and an owned series tell its owner at each removal.
+    // its table and a watched series (owned or decoded) hear of each removal.
     static bool applies_q(const Cell* s) {
         u32 t = TYPE_OF(s);
         if (t == TYPE_HASH || !(block::any_block_q(t) || string::any_string_q(t) || t == TYPE_BINARY)) return false;
-        return !(GET_BUFFER(series_node(s))->flags & SERIES_OWNED);
+        return !(GET_BUFFER(series_node(s))->flags & SERIES_WATCHED);
     }
 
     explicit Removals(const Cell* s)

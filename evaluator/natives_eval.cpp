@@ -502,6 +502,7 @@ void new_line_star(bool check, const i32* r) {
     i32 all = ref(r, 0), skip = ref(r, 1);
     u32 head = series_head(position);
     u32 len = block_length(position);
+    memory::note_write(block::buffer_of(position));
     if (all == -1 && skip == -1) {
         if (head < len) {
             Cell* c = block::zs_abs_at(position, head);

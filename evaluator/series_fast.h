@@ -14,10 +14,10 @@
 
 namespace zav::actions {
 
-// Room for `bytes` more at the tail, in a buffer nobody owns (its owner
-// hears of each change through the generic action).
+// Room for `bytes` more at the tail, in a buffer nobody watches (its owner,
+// or what was decoded from it, hears of each change through the generic action).
 [[gnu::always_inline]] inline bool room_q(const SeriesBuffer* b, u32 bytes) {
-    return !(b->flags & SERIES_OWNED) && u64(b->tail) + bytes <= off_of(const_cast<SeriesBuffer*>(b)->data_end());
+    return !(b->flags & SERIES_WATCHED) && u64(b->tail) + bytes <= off_of(const_cast<SeriesBuffer*>(b)->data_end());
 }
 
 // append of a string! to a string! of the same unit with room: its

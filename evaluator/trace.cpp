@@ -15,7 +15,7 @@
 
 namespace zav::interpreter {
 
-TraceState trace{false, false, 0, false};
+TraceState trace{false, false, false, 0, false};
 
 namespace {
 
@@ -32,7 +32,8 @@ void fire_simple(u32 event, Cell* code, i32 pos, const Cell* ref, const Cell* va
 }  // namespace
 
 void init_tracer() {
-    trace = TraceState{false, false, 0, false};
+    // The reference switch is no part of a trace: it stays as it was set.
+    trace = TraceState{false, false, trace.reference, 0, false};
     Cell* c = alloc_at_tail(root);
     make_cell(c, TYPE_NONE);
     tracer_node = root;

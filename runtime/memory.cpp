@@ -448,7 +448,7 @@ node_t copy_series_part(node_t node, u32 offset, u32 length) {
     u32 bytes = length * unit;
     copy_bytes(c->data(), b->head() + u64(offset) * unit, bytes);
     c->tail = c->offset + bytes;
-    c->flags = (flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+    c->flags = (flags & ~(SERIES_WATCHED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
                (c->flags & SERIES_BIG);
     return copy;
 }
@@ -602,7 +602,7 @@ node_t copy_series(SeriesBuffer* buffer) {
     node_t copy = alloc_series(size, 1, 0);
     SeriesBuffer* old = GET_BUFFER(node);
     SeriesBuffer* fresh = GET_BUFFER(copy);
-    fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+    fresh->flags = (old->flags & ~(SERIES_DECODED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
                    (fresh->flags & SERIES_BIG);
     std::memcpy(fresh->data(), old->head(), movable_bytes(old));
     fresh->tail = fresh->offset + old->used_bytes();
@@ -613,6 +613,7 @@ node_t copy_series(SeriesBuffer* buffer) {
 
 Cell* alloc_tail(SeriesBuffer* buffer) {
     if (buffer->tail_ptr() >= buffer->data_end()) buffer = expand_series(buffer, 0);
+    memory::note_write(buffer);
     Cell* c = reinterpret_cast<Cell*>(buffer->tail_ptr());
     buffer->tail += sizeof(Cell);
     make_cell(c, 2);  // unset!
@@ -628,6 +629,7 @@ u8* alloc_tail_unit(SeriesBuffer*& buffer, u32 bytes) {
         if (want > 0xFFFFFFFFu) fire("internal", "no-memory");
         buffer = expand_series(buffer, static_cast<u32>(want));
     }
+    memory::note_write(buffer);
     u8* old_tail = buffer->tail_ptr();
     buffer->tail += bytes;
     return old_tail;

@@ -17,6 +17,13 @@ constexpr u32 SERIES_LIBRARY = 0x00040000;  // code of the library: runs as comp
 // A library block that only the function made from it will hold (start-up
 // marks them): that function takes it as its body without a copy, once.
 constexpr u32 SERIES_PRIVATE = 0x00200000;
+// A block the evaluator keeps a decoded form of (a loop body's plan, say):
+// a write to its cells or length ends those forms (see memory::note_write).
+constexpr u32 SERIES_DECODED = 0x00400000;
+// A series whose writes someone must hear of: its owner (reactivity), or
+// the decoded forms read from it. Writes in place that skip the actions'
+// notice decline on these.
+constexpr u32 SERIES_WATCHED = SERIES_OWNED | SERIES_DECODED;
 
 // The 20-byte header in front of every buffer's data.
 struct SeriesBuffer {
@@ -172,15 +179,29 @@ struct BufferMemo {
     bool plain;
 };
 extern BufferMemo buffer_memo;
-// Bumped at each forget: state kept longer than the memo (a loop body's
-// decoded expressions, see evaluator/loop_plan.h) holds addresses only while
-// it is unchanged.
+// Bumped at each forget, and at each write to a block marked SERIES_DECODED:
+// state kept longer than the memo (a loop body's decoded expressions, see
+// evaluator/loop_plan.h) holds addresses, and what it read of a block's
+// cells, only while it is unchanged. So "is a decoded form still valid?"
+// is one compare, plus the block's identity.
 extern u64 buffer_epoch;  // never wraps round to a value kept earlier
 inline void forget_buffers() {
     buffer_memo.key = 0;
     buffer_memo.count = 0;
     buffer_epoch++;
 }
+// The one rule every writer of a block's cells or length keeps (the series
+// actions through series::tell, the low block helpers, bind): a write to a
+// decoded block ends what was decoded from it. The mark goes with it: the
+// next decoding sets it again, so a block edited as data pays one test a write.
+[[gnu::always_inline]] inline void note_write(SeriesBuffer* b) {
+    if (b->flags & SERIES_DECODED) [[unlikely]] {
+        b->flags &= ~SERIES_DECODED;
+        buffer_epoch++;
+    }
+}
+// Marks a block as read into a decoded form, valid from now until the epoch moves.
+inline void note_decoded(SeriesBuffer* b) { b->flags |= SERIES_DECODED; }
 
 void init();
 void fill(u8* from, u8* to, u8 byte);

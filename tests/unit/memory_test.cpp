@@ -289,3 +289,26 @@ TEST_F(MemoryTest, TotalCountsPages) {
     free_big(GET_BUFFER(n));
     EXPECT_EQ(memory::record.total, before);
 }
+
+// A decoded block's mark: a write through the tail helpers ends what was
+// decoded (the epoch moves, once) and drops the mark; an unmarked block's
+// writes move nothing; a copy is never marked, and growth keeps the mark.
+TEST_F(MemoryTest, WritesToADecodedBlockMoveTheEpoch) {
+    node_t n = alloc_cells(4);
+    u64 e = memory::buffer_epoch;
+    alloc_at_tail(n);
+    EXPECT_EQ(memory::buffer_epoch, e);
+    memory::note_decoded(GET_BUFFER(n));
+    node_t copy = copy_series(GET_BUFFER(n));
+    EXPECT_FALSE(GET_BUFFER(copy)->flags & SERIES_DECODED);
+    e = memory::buffer_epoch;
+    alloc_at_tail(n);
+    EXPECT_EQ(memory::buffer_epoch, e + 1);
+    EXPECT_FALSE(GET_BUFFER(n)->flags & SERIES_DECODED);
+    alloc_at_tail(n);
+    EXPECT_EQ(memory::buffer_epoch, e + 1);
+    memory::note_decoded(GET_BUFFER(n));
+    SeriesBuffer* grown = expand_series(GET_BUFFER(n), 0);
+    EXPECT_GT(memory::buffer_epoch, e + 1);
+    EXPECT_TRUE(grown->flags & SERIES_DECODED);
+}
