@@ -702,7 +702,7 @@ struct Engine {
             }
             if (t == TYPE_PAREN) {
                 Cell v = *c;
-                if (paren_rule(&v, rb, i) == R_EXIT) return R_EXIT;
+                if (paren_rule(&v, rb, i, true) == R_EXIT) return R_EXIT;
                 // The paren may have started a trace.
                 if (!interpreter::fast_paths_on()) return R_NEXT;
                 continue;
@@ -961,11 +961,12 @@ struct Engine {
     }
 
     // A paren rule: its code run, its value dropped. A tracer is told of
-    // every level on the way out, so under one an exit goes on as a throw.
-    Result paren_rule(const Cell* paren, node_t rb, u32& i) {
+    // every level on the way out, so under one an exit goes on as a throw;
+    // `untraced` says there is none.
+    Result paren_rule(const Cell* paren, node_t rb, u32& i, bool untraced = false) {
         fire_event(EV_PAREN, last_match, rb, i);
         stack::TopGuard guard;
-        const Cell* value = eval_paren(paren, !tracer);
+        const Cell* value = eval_paren(paren, untraced || !tracer);
         i++;
         return value ? R_OK : R_EXIT;
     }
