@@ -14,11 +14,6 @@
 
 namespace zav::actions {
 
-ActionFn get_action_ptr_from(u32 type, const Cell*, u32 slot) {
-    if (type >= TYPE_TOTAL_COUNT || slot < 1 || slot > ACTIONS_COUNT) return nullptr;
-    return datatype::action_table[type][slot];
-}
-
 ActionFn get_action_ptr(const Cell* value, u32 slot) {
     ActionFn fn = get_action_ptr_from(TYPE_OF(value), value, slot);
     if (!fn) {

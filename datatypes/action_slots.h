@@ -76,10 +76,19 @@ using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, 
                         Cell* part, Cell* seek, Cell* allow, Cell* as);
 }  // namespace action_fn
 
+namespace datatype {
+// Row t, entry s (1..62): the datatype's function for that slot, or null.
+extern ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
+}
+
 namespace actions {
 
 // Entry of a slot for a type: null when the datatype does not support it.
-ActionFn get_action_ptr_from(u32 type, const Cell* value, u32 slot);
+// Inline: every action's dispatch reads it, most twice.
+inline ActionFn get_action_ptr_from(u32 type, const Cell*, u32 slot) {
+    if (type >= TYPE_TOTAL_COUNT || slot < 1 || slot > ACTIONS_COUNT) return nullptr;
+    return datatype::action_table[type][slot];
+}
 // As above, raising script/expect-arg when the slot is empty.
 ActionFn get_action_ptr(const Cell* value, u32 slot);
 

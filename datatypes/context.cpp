@@ -143,6 +143,28 @@ node_t make(Cell* spec, bool on_stack, bool self, u32 kind) {
     return ctx;
 }
 
+node_t share_function_words(const Cell* spec, node_t like) {
+    const Cell* old = TO_CTX(like);
+    if (kind_of(old) != KIND_FUNCTION || !on_stack_q(old)) return 0;
+    // The words make would list, in its order: each the next of the list.
+    const node_t sn = series_node(spec);
+    SeriesBuffer* wb = get_words(old);
+    const Cell* words = reinterpret_cast<const Cell*>(wb->head());
+    const u32 n = wb->used_bytes() / sizeof(Cell);
+    u32 k = 0;
+    for (u32 i = 0, len = cell_count(sn); i < len; i++) {
+        const Cell* c = cells(sn) + i;
+        const u32 t = TYPE_OF(c);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD && t != TYPE_REFINEMENT) continue;
+        if (k == n || words[k].data2 != c->data2) return 0;
+        k++;
+    }
+    if (k != n) return 0;
+    node_t ctx = wrap(table_of(old), n, n, true, false, KIND_FUNCTION);
+    TO_CTX(ctx)->header |= CTX_SHARED_WORDS;
+    return ctx;
+}
+
 i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
     // A small context (an object's fields, a function's locals) is read
     // faster than hashed: the word is mostly spelt as it was defined, and a

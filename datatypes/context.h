@@ -87,6 +87,11 @@ void make_global(u32 size = 4000);
 
 node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind);
 node_t make(Cell* spec, bool on_stack, bool self, u32 kind);
+// A function context for a spec block (as make makes it, on the stack) that
+// shares the word list of `like`, a function context made for the same
+// words, until it adds a word (see CTX_SHARED_WORDS); 0, having made
+// nothing, where the spec's words are not that list's.
+node_t share_function_words(const Cell* spec, node_t like);
 i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive);
 i32 add_word(Cell* ctx, const Cell* word);
 void add_with_value(Cell* ctx, const Cell* word, const Cell* value);

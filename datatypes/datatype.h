@@ -16,8 +16,7 @@ struct Record {
 extern Record records[TYPE_TOTAL_COUNT];
 extern u32 top_id;  // highest id registered so far
 
-// Row t, entry s (1..62): the datatype's function for that slot, or null.
-extern ActionFn action_table[TYPE_TOTAL_COUNT][ACTIONS_COUNT + 1];
+// The action table (row t, entry s): see action_slots.h.
 
 // Registers a datatype with its action table, given slot by slot (see
 // SlotEntry); the parent must be registered first. A slot named twice, an

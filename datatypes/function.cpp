@@ -156,6 +156,32 @@ u32 validate(Cell* spec) {
     return flags;
 }
 
+namespace {
+
+// The context last made for a spec block (by the low bits of its node),
+// until the next collection: a function made again from that spec (a
+// function made in a loop, an object's method copied for each object made
+// from a prototype) shares its word list while the spec still lists the
+// same words.
+struct SpecContext {
+    node_t spec = 0;
+    node_t ctx = 0;
+    u32 cycles = 0;
+};
+SpecContext spec_contexts[64];
+
+node_t spec_context(Cell* spec) {
+    const node_t sn = series_node(spec);
+    SpecContext& e = spec_contexts[sn % std::size(spec_contexts)];
+    if (e.spec == sn && e.cycles == collector::cycles)
+        if (node_t ctx = context::share_function_words(spec, e.ctx)) return ctx;
+    node_t ctx = context::make(spec, true, false, context::KIND_FUNCTION);
+    e = {sn, ctx, collector::cycles};
+    return ctx;
+}
+
+}  // namespace
+
 node_t push(Cell* spec_in, Cell* body_in, node_t ctx, i32 code, node_t owner, u32 flags) {
     Cell* base = stack::top;
     Cell* spec = stack::push(spec_in);
@@ -171,7 +197,7 @@ node_t push(Cell* spec_in, Cell* body_in, node_t ctx, i32 code, node_t owner, u3
     node_t more = alloc_cells(MORE_COUNT);
     collector::Guard more_root(more);
     bool own_ctx = ctx == 0;
-    if (own_ctx) ctx = context::make(spec, true, false, context::KIND_FUNCTION);
+    if (own_ctx) ctx = spec_context(spec);
     collector::Guard ctx_root(ctx);
 
     Cell fn;
@@ -392,8 +418,14 @@ Cell* reflect(Cell* fn, u32 field_symbol) {
     if (f == symbol::resolve(words::body)) return copy_cell(more_cell(fn, MORE_BODY), fn);
     if (f == symbol::resolve(words::words)) {
         Cell list;
-        make_cell(&list, TYPE_BLOCK, 0, context::get_words_node(context::TO_CTX(ctx_of(fn))), 0);
+        const node_t ctx = ctx_of(fn);
+        make_cell(&list, TYPE_BLOCK, 0, context::get_words_node(context::TO_CTX(ctx)), 0);
         Cell* copy = block::clone(&list, false, false);
+        // A shared list's words are bound to the context that made it.
+        if (context::TO_CTX(ctx)->header & context::CTX_SHARED_WORDS) {
+            Cell* w = block::cells_of(block::buffer_of(copy));
+            for (u32 i = 0, n = block::buffer_of(copy)->length(); i < n; i++) w[i].data1 = ctx;
+        }
         *fn = *copy;
         stack::pop(1);
         return fn;

@@ -55,6 +55,9 @@ struct Table {
     u32 count;
 };
 std::vector<Table> tables;
+// Every row's entry by code (0: none), laid out as the tables are
+// registered: a call finds its entry by one read.
+std::vector<Entry> entries{nullptr};
 // Row number by name (the first row of a name), built at the first lookup:
 // start-up looks up every routine.
 std::unordered_map<std::string_view, u32> by_name;
@@ -66,6 +69,7 @@ void register_table(const Row* rows, u32 count) {
     for (const Table& t : tables)
         if (t.rows == rows) return;
     tables.push_back({rows, count});
+    for (u32 i = 0; i < count; i++) entries.push_back(rows[i].entry);
     by_name.clear();
 }
 
@@ -79,14 +83,7 @@ u32 find(const char* name) {
     return it == by_name.end() ? 0 : it->second;
 }
 
-Entry entry(u32 index) {
-    if (index == 0) return nullptr;
-    for (const Table& t : tables) {
-        if (index <= t.count) return t.rows[index - 1].entry;
-        index -= t.count;
-    }
-    return nullptr;
-}
+Entry entry(u32 index) { return index < entries.size() ? entries[index] : nullptr; }
 
 i32 code_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_CODE)->data2); }
 i32 return_type_of(const Cell* r) { return static_cast<i32>(function::more_cell(r, function::MORE_OWNER)->data2); }

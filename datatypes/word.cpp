@@ -126,7 +126,16 @@ Cell* load_in(const char* name, node_t block, u32 type) {
 
 Cell* push(const Cell* word) { return stack::push(word); }
 
-Cell* at(node_t ctx, i32 index) { return context::get_word_at(context::TO_CTX(ctx), static_cast<u32>(index)); }
+Cell* at(node_t ctx, i32 index) {
+    const Cell* c = context::TO_CTX(ctx);
+    Cell* w = context::get_word_at(c, static_cast<u32>(index));
+    if (!(c->header & context::CTX_SHARED_WORDS)) return w;
+    // A shared list's words are bound to the context that made it: this
+    // one's, in a cell of its own, which every caller copies at once.
+    static Cell bound;
+    bound = context::word_at(ctx, static_cast<u32>(index));
+    return &bound;
+}
 
 Cell* push_local(node_t ctx, i32 index) { return stack::push(at(ctx, index)); }
 

@@ -14,6 +14,40 @@ namespace zav::interpreter {
 constexpr u32 LEAN_MAX_REFS = 8;
 constexpr u32 LEAN_MAX_SLOTS = 64;  // refinement slots of a function described by one mask
 
+// One expression of a function body decoded (see DecodedBody): a first
+// operand, then number operators each with its right operand. Operands are
+// literals or words, operators words: only what the cells say is kept, the
+// words' values are looked up at every run.
+constexpr u32 DECODED_OPS = 4;
+struct DecodedExpr {
+    u32 ops;
+    Cell first;
+    Cell op[DECODED_OPS];
+    Cell right[DECODED_OPS];
+};
+
+// A function body as read_body reads it, decoded once from its cells: one
+// simple expression (EXPR), or one `either` or `if` call ending the body
+// (CONDITIONAL) whose condition is one and whose branches may be; NONE for
+// any other body (read_body then reads it as it always does). Valid while
+// the body is the block at `node` and `head` it was read from and the
+// buffer epoch is `epoch`: the body and its branches are marked decoded, so
+// a write to any of them moves the epoch.
+enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL };
+struct DecodedBody {
+    BodyForm form;
+    bool library;       // the body's cells are library code
+    u8 blocks;          // CONDITIONAL: its branch blocks, at `blocks_at` from the body's head
+    u8 blocks_at;
+    bool branch_expr[2];  // branch i decoded into branch[i]
+    node_t node;
+    u32 head;
+    u64 epoch;
+    Cell word;          // CONDITIONAL: the word calling the conditional
+    DecodedExpr expr;   // EXPR: the body; CONDITIONAL: the condition
+    DecodedExpr branch[2];
+};
+
 // What a call needs of a native, action or function, copied out of its
 // argument cache and companion block once: reaching them through the nodes
 // at every call is most of a call's cost. Natives and actions have one
@@ -51,6 +85,8 @@ struct CallRecord {
     u32 ref_raw[LEAN_MAX_REFS];
     i32 ref_sym[LEAN_MAX_REFS];
     u32 ref_entry[LEAN_MAX_REFS];
+    // function: its body decoded at its first frameless call (read_body).
+    mutable DecodedBody decoded;
 };
 constexpr u32 BUILTIN_RECORDS = 128;
 constexpr u32 FUNCTION_RECORDS = 512;  // a power of two: keyed by node bits

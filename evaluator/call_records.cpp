@@ -76,6 +76,7 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
         r->conditional = ok;
     }
     r->compiled = false;
+    r->decoded.form = BodyForm::UNREAD;
     r->frameless = false;
     r->argless_refs = 0;
     if (type == TYPE_FUNCTION) {

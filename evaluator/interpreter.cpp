@@ -80,6 +80,7 @@
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/loop_plan.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -422,7 +423,8 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 }
 
 void eval_paren(Cell* value, bool sub);
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
+                  const Cell* called = nullptr);
 u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
 
 // The end of a set-word's expression (`w` at `pos`) in its frame, its
@@ -449,6 +451,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 // fast_set_word made of it.
 [[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Partial partial;
+    partial.call = true;
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
@@ -460,7 +463,9 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         if (end.framed) return expression_end(start, code, set_word_framed_end(w, code, pos, end.next, tail, sub), tail, prefix, sub);
         if (end.next) return end.next;
     }
-    next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
+    next = partial.stop ? eval_set_word(&w, code, pos, tail, sub, &partial)
+                        : eval_set_word(&w, code, pos, tail, sub, nullptr,
+                                        TYPE_OF(&partial.value) == TYPE_FUNCTION ? &partial.value : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
 
@@ -605,8 +610,11 @@ namespace {
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
 // frame named by the word; answers the position after the expression.
 // `partial`: what fast_set_word did of the value, gone on from rather than
-// evaluated again.
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial) {
+// evaluated again. `called`: the function! the value's first word holds, as
+// fast_set_word found it (nothing has run since): the call is made as
+// eval_expression_at makes it, less the word's look-up and the dispatch.
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
+                  const Cell* called) {
     Cell w = *value;
     u32 next = pos + 1;
     stack::mark_kind82(&w);
@@ -615,6 +623,10 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     if (partial) {
         // fast_set_word found the value's first cells: the code holds a value.
         next = resume_set_word_value(*partial, code, next, tail);
+    } else if (called) {
+        machine_stack::check();
+        budget::step();
+        next = eval_word_call(code_at(code, next), called, code, next, tail, false, true);
     } else {
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
@@ -1429,14 +1441,173 @@ namespace {
 
 void run_block(const Cell* code) { run_block_inline(code); }
 
+namespace {
+
+// Cells [pos, tail) decoded as one expression (see DecodedExpr): false when
+// they are not a word or plain literal, then operator words each with a word
+// or a plain literal after it, within DECODED_OPS.
+bool decode_expr(const Cell* cells, u32 pos, u32 tail, DecodedExpr* e) {
+    if (pos >= tail || !((tail - pos) & 1) || (tail - pos) / 2 > DECODED_OPS) return false;
+    const u32 first = TYPE_OF(cells + pos);
+    if (first != TYPE_WORD && !plain_value_q(first)) return false;
+    e->first = cells[pos];
+    e->ops = 0;
+    for (u32 i = pos + 1; i < tail; i += 2) {
+        const u32 right = TYPE_OF(cells + i + 1);
+        if (TYPE_OF(cells + i) != TYPE_WORD || (right != TYPE_WORD && !plain_value_q(right))) return false;
+        e->op[e->ops] = cells[i];
+        e->right[e->ops++] = cells[i + 1];
+    }
+    return true;
+}
+
+// Reads a function body's cells into its decoded form: NONE for a body
+// read_body could not take as one of the decoded forms.
+[[gnu::noinline]] void decode_body(DecodedBody& d, const Cell* body) {
+    d.form = BodyForm::NONE;
+    if (TYPE_OF(body) != TYPE_BLOCK) return;
+    SeriesBuffer* b = block::buffer_of(body);
+    const u32 head = series_head(body);
+    const u32 tail = cell_count(b);
+    if (head >= tail) return;
+    d.library = (b->flags & SERIES_LIBRARY) != 0;
+    const Cell* cells = block::cells_of(b) + head;
+    const u32 n = tail - head;
+    d.node = series_node(body);
+    d.head = head;
+    memory::note_decoded(b);
+    // As read_body: a body led by a word and ended by a block can only be
+    // a conditional. `either` has two blocks, `if` one: the native the
+    // word holds says at each run which it is.
+    if (TYPE_OF(cells) == TYPE_WORD && TYPE_OF(cells + n - 1) == TYPE_BLOCK) {
+        const u32 blocks = n >= 4 && TYPE_OF(cells + n - 2) == TYPE_BLOCK ? 2 : 1;
+        if (!decode_expr(cells, 1, n - blocks, &d.expr)) return;
+        for (u32 i = 0; i < blocks; i++) {
+            const Cell* branch = cells + n - blocks + i;
+            SeriesBuffer* bb = block::buffer_of(branch);
+            if (((bb->flags & SERIES_LIBRARY) != 0) != d.library) return;
+            memory::note_decoded(bb);
+            const u32 bh = series_head(branch), bt = cell_count(bb);
+            d.branch_expr[i] = bh < bt && decode_expr(block::cells_of(bb), bh, bt, &d.branch[i]);
+        }
+        d.word = cells[0];
+        d.blocks = static_cast<u8>(blocks);
+        d.blocks_at = static_cast<u8>(n - blocks);
+        d.form = BodyForm::CONDITIONAL;
+        return;
+    }
+    if (decode_expr(cells, 0, n, &d.expr)) d.form = BodyForm::EXPR;
+}
+
+#ifdef ZAV_STAMP_CHECK
+bool same_expr(const DecodedExpr& a, const DecodedExpr& b) {
+    if (a.ops != b.ops || !same_cell(&a.first, &b.first)) return false;
+    for (u32 i = 0; i < a.ops; i++)
+        if (!same_cell(a.op + i, b.op + i) || !same_cell(a.right + i, b.right + i)) return false;
+    return true;
+}
+
+// Aborts where the body no longer decodes to what the epoch calls valid.
+void check_decoded(const DecodedBody& d, const Cell* body) {
+    DecodedBody now;
+    decode_body(now, body);
+    bool same = now.form == d.form && now.library == d.library;
+    if (same && d.form == BodyForm::EXPR) same = same_expr(now.expr, d.expr);
+    if (same && d.form == BodyForm::CONDITIONAL) {
+        same = same_cell(&now.word, &d.word) && now.blocks == d.blocks && now.blocks_at == d.blocks_at &&
+               same_expr(now.expr, d.expr);
+        for (u32 i = 0; same && i < d.blocks; i++)
+            same = now.branch_expr[i] == d.branch_expr[i] && (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
+    }
+    if (same) return;
+    std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
+    std::abort();
+}
+#endif
+
+// A decoded expression's value over the body's arguments, as simple_value
+// makes it: false where simple_value would make none here (a word unset or
+// holding a function, an operator it does not do, a number operation it
+// declines) or might make it by another way (a native called by word).
+[[gnu::always_inline]] inline bool run_expr(const DecodedExpr& e, const BodyArgs* args, Cell* out) {
+    const Cell* c = &e.first;
+    if (TYPE_OF(c) == TYPE_WORD && (!(c = peek_known(c, args)) || !held_value_q(TYPE_OF(c)))) return false;
+    Cell v = *c;
+    for (u32 i = 0; i < e.ops; i++) {
+        const Cell* op = peek_known(e.op + i, args);
+        FastOp kind;
+        if (!op || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE) return false;
+        const Cell* right = e.right + i;
+        if (TYPE_OF(right) == TYPE_WORD && !(right = peek_known(right, args))) return false;
+        if (!fast_compute(kind, &v, right)) return false;
+    }
+    *out = v;
+    return true;
+}
+
+// read_body from the function's decoded body: what read_body answers where
+// the decoded form can say it, else UNREAD (read_body then reads the cells).
+// What a body's words hold is looked up at every run, as read_body does.
+// Out of line: a body of no decoded form (the caller looked) pays nothing more.
+[[gnu::noinline]] BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
+                                          BlockConditional* bc, Cell* out) {
+    DecodedBody& d = rec->decoded;
+    if (d.epoch != memory::buffer_epoch || d.form == BodyForm::UNREAD || d.node != series_node(body) ||
+        d.head != series_head(body)) [[unlikely]] {
+        decode_body(d, body);
+        d.epoch = memory::buffer_epoch;
+        if (d.form == BodyForm::NONE) return BlockShape::UNREAD;
+    } else {
+#ifdef ZAV_STAMP_CHECK
+        check_decoded(d, body);
+#endif
+    }
+    if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
+    if (d.form == BodyForm::EXPR) return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    const Cell* fn = peek_known(&d.word, &args);
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
+    const u32 index = native::entry_of(fn);
+    if (index != (d.blocks == 2 ? natives::N_EITHER : natives::N_IF) ||
+        (conditional_seen[index - natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
+         !conditional_native(fn)))
+        return BlockShape::UNREAD;
+    Conditional& c = bc->call;
+    if (!run_expr(d.expr, &args, &c.cond)) return BlockShape::UNREAD;
+    const u32 head = series_head(body);
+    c.blocks = block::cells_of(block::buffer_of(body)) + head + d.blocks_at;
+    c.count = d.blocks;
+    c.next = cell_count(block::buffer_of(body));
+    const u32 taken = logic::is_true(&c.cond) ? 0 : 1;
+    c.branch = taken < d.blocks ? c.blocks + taken : nullptr;
+    if (!c.branch) {
+        make_cell(out, TYPE_NONE);
+        return BlockShape::SIMPLE;
+    }
+    if ((d.branch_expr[taken] && run_expr(d.branch[taken], &args, out)) ||
+        simple_code_value(c.branch, 4, out, {Room::KNOWN, &args}))
+        return BlockShape::SIMPLE;
+    bc->word = d.word;
+    bc->fn = *fn;
+    return BlockShape::CONDITIONAL;
+}
+
+}  // namespace
+
 // What simple_code_value, then read_block_conditional, make of the body,
 // its buffer read once: a body led by a word holding a native and ending
 // with a block can only be a conditional (a number operator's native called
 // by word takes no block), any other only simple. The
 // callers (read_frameless) made sure of room for the conditional's frames
 // and cells above the function's two: no room is asked again. The words of
-// its arguments are found without their context.
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out) {
+// its arguments are found without their context. With the function's call
+// record, the decoded form kept there goes first (see DecodedBody).
+BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
+                     const CallRecord* rec) {
+    // A body of no decoded form stays so until the record is made again.
+    if (rec && rec->decoded.form != BodyForm::NONE) {
+        const BlockShape read = read_decoded(rec, body, args, bc, out);
+        if (read != BlockShape::UNREAD) return read;
+    }
     if (TYPE_OF(body) != TYPE_BLOCK) return BlockShape::UNREAD;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1604,11 +1775,15 @@ u32 eval_path_at(Cell* path_in, Cell* code, u32 pos, u32 tail, PathAccess access
             // remaining items are its refinements.
             Cell name = item;
             if (TYPE_OF(&name) < TYPE_WORD || TYPE_OF(&name) > TYPE_REFINEMENT) word_of(&name, words::_anon);
-            u32 next = eval_code_at(&cur, code, pos + 1, tail, true,
-                                    {.path = p,
-                                     .ref_item = i + 1,
-                                     .name = &name,
-                                     .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
+            // Through a block or a map as through an object: the lean call
+            // where it takes the call.
+            u32 next = pos + 1;
+            if (!fast_paths_on() || !lean_path_call(&cur, &name, code, &next, tail, p, i + 1))
+                next = eval_code_at(&cur, code, pos + 1, tail, true,
+                                        {.path = p,
+                                         .ref_item = i + 1,
+                                         .name = &name,
+                                         .owner = TYPE_OF(&owner) == TYPE_OBJECT ? &owner : nullptr});
             if (exiting()) [[unlikely]] return next;
             if (!sub) stack::set_last_reset(stack::top - 1);
             return next;

@@ -293,7 +293,11 @@ struct BodyArgs {
 // in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
 // UNREAD for a body that is no block. The caller made sure of room for the
 // function's frame and CONDITIONAL_ROOM more frames and cells above the top.
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out);
+// With the function's call record, the body is read from the form decoded
+// and kept there while nothing writes it (see DecodedBody).
+struct CallRecord;
+BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
+                     const CallRecord* rec = nullptr);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
 void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UNREAD, BlockConditional* bc = nullptr);

@@ -492,7 +492,7 @@ namespace {
     ctx->data2 = off_of(a);
     *body = rec->body;
     const BodyArgs args{context::on_stack_q(ctx) ? ctx_node : NO_CONTEXT, a};
-    BlockShape read = read_body(body, args, bc, out);
+    BlockShape read = read_body(body, args, bc, out, rec);
     ctx->data2 = saved_values;
     *pos_io = pos;
     return read;

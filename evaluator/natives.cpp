@@ -830,12 +830,14 @@ void do_block(i32 expand, i32 next) {
     }
     // The evaluation overwrites the arguments: the word (and the context
     // it is bound to) may have no other reference by the time it is set.
+    // So may the block's cell pushed for it: the rest is made from a copy.
     Cell position = *arg(next);
     collector::Guard position_root(&position);
+    Cell rest = *arg(0);
+    collector::Guard rest_root(&rest);
     Cell* code = stack::push(arg(0));
     i32 index = interpreter::do_next_index(code);
     if (stack::pending) [[unlikely]] return;
-    Cell rest = *code;
     series_head(&rest) = static_cast<u32>(index);
     context::set(&position, &rest);
     stack::top = stack::arguments + 1;

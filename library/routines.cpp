@@ -350,12 +350,29 @@ bool replace_narrow(bool case_) {
     if (!found) return true;  // the series stays as it is
     put(t + pos, len - pos);
     if (size > 0x3FFFFFFF) fire("internal", "no-memory");
-    Cell* result = string::make_push(static_cast<u32>(size));
-    SeriesBuffer* rb = GET_BUFFER(series_node(result));
-    std::memcpy(rb->head(), out.data(), size);
-    rb->tail += static_cast<u32>(size);
+    // Nobody hears of the change of a series no one owns: the result is
+    // written over its text from its position, as the change would leave
+    // it. An owned one takes the change, which tells its owner.
+    SeriesBuffer* b = GET_BUFFER(series_node(arg(0)));
+    const bool in_place = !(b->flags & SERIES_OWNED);
+    Cell value;
+    if (in_place) {
+        const u32 head = series_head(arg(0));
+        const u64 need = u64(head) + size;
+        if (need > off_of(b->data_end()) - b->offset)
+            b = expand_series(b, static_cast<u32>(std::min<u64>(need * 2, 0x7FFFFFFF)));
+        std::memcpy(b->head() + head, out.data(), size);
+        b->tail = b->offset + static_cast<u32>(need);
+    } else {
+        Cell* result = string::make_push(static_cast<u32>(size));
+        SeriesBuffer* rb = GET_BUFFER(series_node(result));
+        std::memcpy(rb->head(), out.data(), size);
+        rb->tail += static_cast<u32>(size);
+        value = *result;
+    }
     if (out.size() > (1u << 20)) std::vector<u8>().swap(out);  // a large text's room is given back
-    Cell series = *arg(0), end = *arg(0), value = *result;
+    if (in_place) return true;
+    Cell series = *arg(0), end = *arg(0);
     series_head(&end) = len;
     actions::change_dispatch(&series, &value, &end, false, nullptr);
     return true;
@@ -508,9 +525,15 @@ constexpr u32 MAX_TYPESET_TESTS = 32;
 const char* typeset_names[MAX_TYPESET_TESTS];
 template <u32 I>
 void typeset_test() {
-    static i32 symbol = 0;
-    if (!symbol) symbol = symbol::make(typeset_names[I]);
-    const Cell* ts = context::get_global(symbol);
+    // The typeset's global word, found once: the global context only grows,
+    // so its slot index holds (the value is read at each call).
+    static node_t in = 0;
+    static Cell word;
+    if (in != context::global) {
+        word = *context::add_global_word(symbol::make(typeset_names[I]), true, false);
+        in = context::global;
+    }
+    const Cell* ts = context::get_in(&word, context::TO_CTX(context::global));
     result_logic(typeset_has(ts, TYPE_OF(arg(0))));
 }
 
