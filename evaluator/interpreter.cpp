@@ -1624,14 +1624,7 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
-void enter_branch(const Cell* code) {
-    const SeriesBuffer* b = block::buffer_of(code);
-    const u32 head = series_head(code);
-    if (fast_paths_on() && head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD &&
-        branch_stores_exit(code))
-        return;
-    enter_branch_block(code);
-}
+void enter_branch(const Cell* code) { enter_branch_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);
