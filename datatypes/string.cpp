@@ -1533,9 +1533,12 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     node_t node = series_node(series);
     std::vector<u32> text;
     {
+        // Sized once: growing it character by character reallocated it at
+        // every power of two.
         SeriesBuffer* b = GET_BUFFER(node);
-        u32 unit = b->unit();
-        for (u32 i = from, n = b->length(); i < n; i++) text.push_back(get_char(b->head() + i * unit, unit));
+        u32 unit = b->unit(), n = b->length();
+        text.resize(n > from ? n - from : 0);
+        for (u32 i = from; i < n; i++) text[i - from] = get_char(b->head() + i * unit, unit);
     }
     std::vector<u32> out;
     out.reserve(text.size());

@@ -149,6 +149,22 @@ bool plain_series_action(u32 slot) {
             if (type != TYPE_MAP) return false;
             map::put(s, s + 1, s + 2, false);
             return true;
+        // A block's or string's own entries, as the generic action calls
+        // them with no refinement, without its dispatch.
+        case ACT_FIND:
+            if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
+            if (Cell* r = find_dispatch(s, s + 1, nullptr, false, false, false, false, nullptr, nullptr, false, false,
+                                        false, false))
+                stack::set_last(r);
+            return true;
+        case ACT_COPY: {
+            if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
+            // The copy lands in a rooted cell, then in the result.
+            Cell* out = stack::push_star();
+            stack::set_last(copy_dispatch(s, out, nullptr, false, nullptr));
+            stack::top = out;
+            return true;
+        }
         default:
             return false;
     }
@@ -162,6 +178,8 @@ bool fast_series_action(u32 slot, const i32* refinements) {
         case ACT_SELECT: used = 9; break;
         case ACT_PUT: used = 1; break;  // /case
         case ACT_LENGTH_Q: case ACT_PICK: used = 0; break;
+        case ACT_FIND: used = 11; break;
+        case ACT_COPY: used = 3; break;  // /part, /deep, /types
         default: return false;
     }
     return plain_call_q(refinements, used) && plain_series_action(slot);

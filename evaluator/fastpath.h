@@ -117,7 +117,8 @@ bool plain_series_action(u32 slot);
 // The slots plain_series_action takes any shape of: the others are turned
 // away before the call.
 inline constexpr u64 PLAIN_SERIES_SLOTS = 1ull << ACT_APPEND | 1ull << ACT_INSERT | 1ull << ACT_LENGTH_Q |
-                                          1ull << ACT_PICK | 1ull << ACT_SELECT | 1ull << ACT_PUT;
+                                          1ull << ACT_PICK | 1ull << ACT_SELECT | 1ull << ACT_PUT |
+                                          1ull << ACT_FIND | 1ull << ACT_COPY;
 static_assert(ACTIONS_COUNT < 64);
 [[gnu::always_inline]] inline bool plain_series_slot_q(u32 slot) { return PLAIN_SERIES_SLOTS >> (slot & 63) & 1; }
 // fast_series_action: the same from the generic entry, declining when a

@@ -525,9 +525,15 @@ constexpr u32 MAX_TYPESET_TESTS = 32;
 const char* typeset_names[MAX_TYPESET_TESTS];
 template <u32 I>
 void typeset_test() {
-    static i32 symbol = 0;
-    if (!symbol) symbol = symbol::make(typeset_names[I]);
-    const Cell* ts = context::get_global(symbol);
+    // The typeset's global word, found once: the global context only grows,
+    // so its slot index holds (the value is read at each call).
+    static node_t in = 0;
+    static Cell word;
+    if (in != context::global) {
+        word = *context::add_global_word(symbol::make(typeset_names[I]), true, false);
+        in = context::global;
+    }
+    const Cell* ts = context::get_in(&word, context::TO_CTX(context::global));
     result_logic(typeset_has(ts, TYPE_OF(arg(0))));
 }
 
