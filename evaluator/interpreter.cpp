@@ -1596,6 +1596,21 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return run_expr(d.branch[i], &args, out) && (rec->type_bits[0] >> TYPE_OF(out) & 1);
 }
 
+// read_decoded of a GUARD body: SIMPLE, its value in *out, where its
+// conditional's word holds `if` or `unless` and guard_value makes the value.
+// Out of line: the other forms' reading stays as small as it was.
+[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, Cell* out) {
+    const Cell* fn = peek_known(&d.word, &args);
+    u32 index;
+    Cell cond;
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
+        ((index = native::entry_of(fn)) != natives::N_IF && index != natives::N_UNLESS) ||
+        !conditional_known_q(fn, index) || !run_expr(d.expr, &args, &cond))
+        return BlockShape::UNREAD;
+    const u32 taken = logic::is_true(&cond) != (index == natives::N_UNLESS) ? 0 : 1;
+    return guard_value(d, taken, args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+}
+
 // read_body from the function's decoded body: what read_body answers where
 // the decoded form can say it, else UNREAD (read_body then reads the cells).
 // What a body's words hold is looked up at every run, as read_body does.
@@ -1614,20 +1629,20 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 #endif
     }
     if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
-    if (d.form == BodyForm::EXPR) return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    // One test of the form on the conditional's way, as before guards.
+    if (d.form != BodyForm::CONDITIONAL) {
+        if (d.form == BodyForm::GUARD) return read_guard(d, args, out);
+        return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    }
     const Cell* fn = peek_known(&d.word, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
     const u32 index = native::entry_of(fn);
-    const bool unless = index == natives::N_UNLESS && d.form == BodyForm::GUARD;
-    if ((index != (d.blocks == 2 ? natives::N_EITHER : natives::N_IF) && !unless) ||
+    if (index != (d.blocks == 2 ? natives::N_EITHER : natives::N_IF) ||
         (conditional_seen[index - natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
          !conditional_native(fn)))
         return BlockShape::UNREAD;
     Conditional& c = bc->call;
     if (!run_expr(d.expr, &args, &c.cond)) return BlockShape::UNREAD;
-    if (d.form == BodyForm::GUARD)
-        return guard_value(d, logic::is_true(&c.cond) != unless ? 0 : 1, args, out) ? BlockShape::SIMPLE
-                                                                                     : BlockShape::UNREAD;
     const u32 head = series_head(body);
     c.blocks = block::cells_of(block::buffer_of(body)) + head + d.blocks_at;
     c.count = d.blocks;
