@@ -423,7 +423,8 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 }
 
 void eval_paren(Cell* value, bool sub);
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial);
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
+                  const Cell* called = nullptr);
 u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
 
 // The end of a set-word's expression (`w` at `pos`) in its frame, its
@@ -450,6 +451,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 // fast_set_word made of it.
 [[gnu::always_inline]] inline u32 set_word_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Partial partial;
+    partial.call = true;
     u32 next;
     // The code cannot change before fast_set_word answers.
     if (fast_set_word(c, code, pos + 1, tail, sub, &next, &partial)) return next;
@@ -461,7 +463,9 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
         if (end.framed) return expression_end(start, code, set_word_framed_end(w, code, pos, end.next, tail, sub), tail, prefix, sub);
         if (end.next) return end.next;
     }
-    next = eval_set_word(&w, code, pos, tail, sub, partial.stop ? &partial : nullptr);
+    next = partial.stop ? eval_set_word(&w, code, pos, tail, sub, &partial)
+                        : eval_set_word(&w, code, pos, tail, sub, nullptr,
+                                        TYPE_OF(&partial.value) == TYPE_FUNCTION ? &partial.value : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
 
@@ -606,8 +610,11 @@ namespace {
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
 // frame named by the word; answers the position after the expression.
 // `partial`: what fast_set_word did of the value, gone on from rather than
-// evaluated again.
-u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial) {
+// evaluated again. `called`: the function! the value's first word holds, as
+// fast_set_word found it (nothing has run since): the call is made as
+// eval_expression_at makes it, less the word's look-up and the dispatch.
+u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
+                  const Cell* called) {
     Cell w = *value;
     u32 next = pos + 1;
     stack::mark_kind82(&w);
@@ -616,6 +623,10 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     if (partial) {
         // fast_set_word found the value's first cells: the code holds a value.
         next = resume_set_word_value(*partial, code, next, tail);
+    } else if (called) {
+        machine_stack::check();
+        budget::step();
+        next = eval_word_call(code_at(code, next), called, code, next, tail, false, true);
     } else {
         if (next >= clamp_tail(code, tail)) fire("script", "need-value", &w);
         next = eval_expression_at(code, next, tail, false, true, false);
@@ -1413,6 +1424,8 @@ Cell* object_field(const Cell* path, node_t* ctx_out) {
     *ctx_out = f.ctx;
     return f.slot;
 }
+
+bool simple_paren_value(const Cell* paren, Cell* out) { return simple_code_value(paren, 2, out); }
 
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand) return false;

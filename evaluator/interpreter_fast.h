@@ -106,6 +106,10 @@ struct Known {
     // Whether a call by word of a number operator's own native or action
     // is taken (see simple_prefix_call); not inside such a call's arguments.
     bool calls = true;
+    // Where given: learns the value of the expression's first word when
+    // that is a function! (the expression is then no simple one), for a
+    // caller that makes the call next without looking the word up again.
+    Cell* called = nullptr;
 };
 
 // The slot of a word as peek_word finds it; a word of the arguments the
@@ -301,6 +305,7 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
+            if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
             if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
             *stop = 0;
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
@@ -353,6 +358,9 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
 struct Partial {
     Cell value;
     u32 stop = 0;
+    // Asked for: where no value was made (`stop` 0), `value` learns the
+    // function! the value's first word holds, if any (see Known), else none.
+    bool call = false;
 };
 
 // A set-word (`word`) whose value fast_set_word cut short at the number
@@ -389,13 +397,15 @@ OperatorSetWordEnd set_word_operator_call(const Cell* word, Cell* code, Cell lef
                                                  u32* next, Partial* partial) {
     Cell* start = stack::top;
     partial->stop = 0;
+    if (partial->call) partial->value.header = TYPE_NONE;
     // Where the set-word's frame could not be opened, the generic path
     // raises the overflow, as it would at this depth.
     if (start + 2 >= stack::end || stack::frame_top >= stack::frame_end) return false;
     // Nothing below allocates, so the slot stays put until the store.
     Cell* slot = context::plain_slot(word);
     Cell v;
-    u32 after = simple_value(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot});
+    u32 after = simple_value(block::cells_of(block::buffer_of(code)), pos, tail, &v, &partial->stop, {word, slot},
+                             {Room::CHECK, nullptr, true, partial->call ? &partial->value : nullptr});
     if (!after) {
         if (partial->stop) partial->value = v;
         return false;
