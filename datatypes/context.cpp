@@ -113,7 +113,7 @@ node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
     collector::Guard list_root(list);
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, list);
-    node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
+    node_t table = hashtable::init_words(size, &blk);
     return wrap(table, count, size, on_stack, self, kind);
 }
 
@@ -171,7 +171,7 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
     // context holds one spelling of each word, so the first equal symbol is it.
     SeriesBuffer* b = GET_BUFFER(hashtable::record(table_of(ctx))->block);
     u32 n = b->used_bytes() / sizeof(Cell);
-    if (n <= 16) {
+    if (n <= hashtable::SMALL_WORDS) {
         const Cell* words = reinterpret_cast<const Cell*>(b->head());
         for (u32 i = 0; i < n; i++)
             if (words[i].data2 == static_cast<u32>(symbol)) return static_cast<i32>(i);
