@@ -512,7 +512,7 @@ void copy_types(Cell* blk, u32 from, u32 count, Cell* types, bool deep) {
 
 Cell* copy(Cell* blk, Cell* result, Cell* part, bool deep, Cell* types) {
     node_t src = series_node(blk);
-    series::copy(blk, result, part, deep, types);
+    if (!series::copy(blk, result, part, deep, types)) return nullptr;  // its error pending
     if (types) {
         copy_types(result, 0, buffer_of(result)->length(), types, deep);
         return result;
@@ -533,7 +533,7 @@ Cell* copy(Cell* blk, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* take(Cell* blk, Cell* part, bool deep, bool last) {
-    series::take(blk, part, deep, last);
+    if (!series::take(blk, part, deep, last)) return nullptr;  // its error pending
     if (!deep || TYPE_OF(blk) == TYPE_NONE) return blk;
     if (part) {
         node_t node = series_node(blk);
@@ -759,7 +759,8 @@ Cell* sort(Cell* blk, bool case_, Cell* skip, Cell* comparator, Cell* part, bool
     u32 remaining = series::length_from(blk, false);
     if (!remaining) return blk;
     u32 start = series_head(blk);
-    u32 n = part ? series::part_range(blk, part, true, false, start) : remaining;
+    u32 n = part ? series::part_range(blk, part, true, false, start, true) : remaining;
+    if (stack::pending) return nullptr;
     SortSpec spec{case_ ? COMP_CASE_SORT : COMP_SORT, 0, 1, all, reverse};
     Cell* base = stack::top;  // the comparator's scratch cells go above it
     // Its argument errors are raised pending: the sort action returns at once.

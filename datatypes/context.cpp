@@ -2,6 +2,7 @@
 #include "datatypes/context.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -58,8 +59,9 @@ node_t node_of(const Cell* ctx) {
 namespace {
 
 // A context node over a table already made: its cell, an unset owner and
-// (unless its values live on the stack) room for `size` values, `count` in use.
-node_t wrap(node_t table, u32 count, u32 size, bool on_stack, bool self, u32 kind) {
+// (unless its values live on the stack) room for `size` values, `count` in
+// use: unset, or the first `count` cells of the values series `from`.
+node_t wrap(node_t table, u32 count, u32 size, bool on_stack, bool self, u32 kind, node_t from = 0) {
     collector::Guard table_root(table, collector::GUARD_TABLE);
     node_t ctx = alloc_cells(2);
     {
@@ -75,7 +77,19 @@ node_t wrap(node_t table, u32 count, u32 size, bool on_stack, bool self, u32 kin
     if (on_stack) header |= CTX_ON_STACK;
     make_cell(TO_CTX(ctx), header, table, 0);
     if (!on_stack) {
-        node_t values = alloc_unset_cells(size > count ? size : count);
+        u32 room = size > count ? size : count;
+        node_t values;
+        if (from) {
+            // Copied whole, the unset fill only past them: a clone's values
+            // are written once.
+            values = alloc_cells(room);
+            SeriesBuffer* vb = GET_BUFFER(values);
+            std::memcpy(vb->data(), GET_BUFFER(from)->head(), count * sizeof(Cell));
+            Cell* rest = reinterpret_cast<Cell*>(vb->data());
+            for (u32 i = count; i < vb->size / sizeof(Cell); i++) make_cell(rest + i, TYPE_UNSET);
+        } else {
+            values = alloc_unset_cells(room);
+        }
         SeriesBuffer* vb = GET_BUFFER(values);
         vb->tail = vb->offset + count * sizeof(Cell);
         TO_CTX(ctx)->data2 = values;
@@ -99,7 +113,7 @@ node_t create(u32 size, bool on_stack, bool self, const Cell* words, u32 kind) {
     collector::Guard list_root(list);
     Cell blk;
     make_cell(&blk, TYPE_BLOCK, 0, list);
-    node_t table = hashtable::init(size, &blk, hashtable::KIND_SYMBOL, 0);
+    node_t table = hashtable::init_words(size, &blk);
     return wrap(table, count, size, on_stack, self, kind);
 }
 
@@ -157,7 +171,7 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
     // context holds one spelling of each word, so the first equal symbol is it.
     SeriesBuffer* b = GET_BUFFER(hashtable::record(table_of(ctx))->block);
     u32 n = b->used_bytes() / sizeof(Cell);
-    if (n <= 16) {
+    if (n <= hashtable::SMALL_WORDS) {
         const Cell* words = reinterpret_cast<const Cell*>(b->head());
         for (u32 i = 0; i < n; i++)
             if (words[i].data2 == static_cast<u32>(symbol)) return static_cast<i32>(i);
@@ -335,7 +349,7 @@ node_t clone_sharing_words(Cell* value, u32 kind) {
     Cell* old = TO_CTX(value->data1);
     u32 size = word_count(old);
     bool self = (old->header & CTX_SELF) != 0;
-    node_t ctx = wrap(table_of(old), size, size, false, self, kind);
+    node_t ctx = wrap(table_of(old), size, size, false, self, kind, old->data2);
     TO_CTX(ctx)->header |= CTX_SHARED_WORDS;
     value->data1 = ctx;
     return ctx;
@@ -458,6 +472,9 @@ bool collect_set_words(Cell* ctx, Cell* block) {
     for (u32 i = series_head(block); i < cell_count(bn); i++) {
         Cell* c = cells(bn) + i;
         if (TYPE_OF(c) != TYPE_SET_WORD) continue;
+        // A word the context holds spelt as it is here (the usual field of
+        // an object made from a prototype) needs no hashed look-up.
+        if (find_word(TO_CTX(cn), static_cast<i32>(word_symbol(c)), false) >= 0) continue;
         Cell w = *c;
         add_word(TO_CTX(cn), &w);
     }

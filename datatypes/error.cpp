@@ -98,9 +98,7 @@ Cell* push_blank() {
             collector::register_marker(mark_prototype);
         }
         *out = prototype;
-        ctx = context::clone_sharing_words(out, context::KIND_OBJECT);
-        Cell* v = context::values_of(context::TO_CTX(ctx));
-        for (u32 i = 0; i < FIELD_COUNT; i++) make_cell(v + i, TYPE_NONE);
+        ctx = context::clone_sharing_words(out, context::KIND_OBJECT);  // its fields none, as the prototype's
     } else {
         ctx = build_context();
     }

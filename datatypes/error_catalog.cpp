@@ -265,8 +265,11 @@ void find_named(const char* category, const char* id, i32* cat, i32* pos) {
     };
     static Recent recent[16];
     Recent& r = recent[(reinterpret_cast<uintptr_t>(category) ^ reinterpret_cast<uintptr_t>(id) >> 4) & 15];
-    if (r.category == category && r.id == id && std::strcmp(t[r.cat].ids[r.pos].name, id) == 0 &&
-        std::strcmp(t[r.cat].name, category) == 0) {
+    // The text is checked unless it is the catalog's own (the linker merges
+    // equal literals, so it mostly is).
+    const char *id_name = t[r.cat].ids[r.pos].name, *category_name = t[r.cat].name;
+    if (r.category == category && r.id == id && (id == id_name || std::strcmp(id_name, id) == 0) &&
+        (category == category_name || std::strcmp(category_name, category) == 0)) {
         *cat = r.cat;
         *pos = r.pos;
         return;

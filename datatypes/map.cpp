@@ -544,7 +544,7 @@ Cell* copy(Cell* hash, Cell* result, Cell* part, bool deep, Cell* types) {
     stack::TopGuard guard;
     Cell* h = stack::push(hash);
     Cell* out = stack::push_star();
-    block::copy(h, out, part, deep, types);
+    if (!block::copy(h, out, part, deep, types)) return nullptr;  // its error pending
     if (series_head(h) == 0 && !part && !deep && !types && h->data3) {
         node_t table = hashtable::copy(h->data3, series_node(out));
         out->header = TYPE_HASH;

@@ -92,7 +92,7 @@ u32 get_int_arg(i32 base) {
     return static_cast<u32>(std::clamp<i64>(r, 0, len));
 }
 
-u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start) {
+u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start, bool pend) {
     u32 len = buffer_of(s)->length();
     i64 i = std::min<u32>(series_head(s), len);
     i64 from = i, to = i;
@@ -111,8 +111,8 @@ u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start) {
         if (j >= i) to = j;
         else from = j;
     } else {
-        Cell w;
-        fire("script", "invalid-refine-arg", word_arg(&w, "part"), part);
+        refine_arg_error("part", part, pend);
+        return 0;
     }
     from = std::clamp<i64>(from, 0, len);
     to = std::clamp<i64>(to, from, len);
@@ -305,15 +305,16 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
 
 Cell* reverse(Cell* s, Cell* part, Cell* skip) {
     u32 start = std::min<u32>(series_head(s), buffer_of(s)->length());
-    u32 n = part ? part_range(s, part, false, false, start) : length_from(s, false);
+    // Its argument errors are raised pending: the reverse action returns at once.
+    u32 n = part ? part_range(s, part, false, false, start, true) : length_from(s, false);
+    if (stack::pending) return nullptr;
     u32 size = 1;
     if (skip) {
-        Cell w;
-        if (TYPE_OF(skip) != TYPE_INTEGER) fire("script", "invalid-refine-arg", word_arg(&w, "skip"), skip);
+        if (TYPE_OF(skip) != TYPE_INTEGER) return refine_arg_error("skip", skip, true);
         i32 k = static_cast<i32>(skip->data2);
-        if (k < 1) fire("script", "out-of-range", skip);
+        if (k < 1) return fire_or_pend(true, "script", "out-of-range", skip);
         size = static_cast<u32>(k);
-        if (n < size || n % size) fire("script", "invalid-refine-arg", word_arg(&w, "skip"), skip);
+        if (n < size || n % size) return refine_arg_error("skip", skip, true);
     }
     if (n <= size) return s;
     tell(s, "reverse", start, n);
@@ -349,7 +350,9 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
         n = p < 0 ? 0 : std::min<u32>(static_cast<u32>(p), remaining);
         start = len - n;
     } else {
-        n = part_range(s, part, true, false, start);
+        // Raised pending: the take action returns at once.
+        n = part_range(s, part, true, false, start, true);
+        if (stack::pending) return nullptr;
     }
     tell(s, "take", start, n);
     Cell result;
@@ -387,7 +390,9 @@ Cell* copy(Cell* s, Cell* result, Cell* part, bool, Cell*) {
             start -= n;
         }
     } else {
-        n = part_range(s, part, true, true, start);
+        // Raised pending: the copy action returns at once.
+        n = part_range(s, part, true, true, start, true);
+        if (stack::pending) return nullptr;
     }
     u32 header = s->header;
     u32 extra = TYPE_OF(s) == TYPE_VECTOR ? s->data3 : 0;

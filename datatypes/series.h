@@ -41,8 +41,8 @@ u32 get_int_arg(i32 base);
 // before the index when `negative` allows it), a series of the same datatype
 // and buffer, and for copy a pair!. Sets `start` (absolute unit position) and
 // returns the count, clamped to the buffer. Other values raise
-// script/invalid-refine-arg.
-u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start);
+// script/invalid-refine-arg, pending with `pend` (see fire_pending; 0 then).
+u32 part_range(Cell* s, Cell* part, bool negative, bool pair, u32& start, bool pend = false);
 
 // Tells the ownership layer about a change (only an owned series pays), and
 // ends what was decoded from the series (see memory::note_write). Every

@@ -403,6 +403,7 @@ void copy_star(i32 part, i32 deep, i32 types) {
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
     Cell* r = copy_dispatch(A0(), out, R(part), F(deep), t);
+    if (stack::pending) [[unlikely]] return;  // as make_star
     Cell v = *r;
     stack::set_last(&v);
 }

@@ -28,12 +28,14 @@ struct DecodedExpr {
 
 // A function body as read_body reads it, decoded once from its cells: one
 // simple expression (EXPR), or one `either` or `if` call ending the body
-// (CONDITIONAL) whose condition is one and whose branches may be; NONE for
-// any other body (read_body then reads it as it always does). Valid while
+// (CONDITIONAL) whose condition is one and whose branches may be, or a
+// guard (GUARD): `if` or `unless` of one, its branch an exit of the function (`exit`,
+// or `return` of one: branch[0]), then one (branch[1]) or `return` of one;
+// NONE for any other body (read_body then reads it as it always does). Valid while
 // the body is the block at `node` and `head` it was read from and the
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
 // a write to any of them moves the epoch.
-enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL };
+enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL, GUARD };
 struct DecodedBody {
     BodyForm form;
     bool library;       // the body's cells are library code
@@ -44,9 +46,14 @@ struct DecodedBody {
     node_t node;
     u32 head;
     u64 epoch;
-    Cell word;          // CONDITIONAL: the word calling the conditional
-    DecodedExpr expr;   // EXPR: the body; CONDITIONAL: the condition
+    Cell word;          // CONDITIONAL, GUARD: the word calling the conditional
+    DecodedExpr expr;   // EXPR: the body; CONDITIONAL, GUARD: the condition
     DecodedExpr branch[2];
+    // GUARD: the words calling the branch's exit and the last expression's
+    // return (`returns[i]`: a return of branch[i]; the branch's exit
+    // without one is `exit`).
+    Cell exit_word[2];
+    bool returns[2];
 };
 
 // What a call needs of a native, action or function, copied out of its

@@ -9,6 +9,14 @@
 
 namespace zav::interpreter {
 
+// Whether `fn`, the native `either`, `if` or `unless` (entry `index`), is
+// one conditional_native takes: the one it found last, without its record
+// looked up, or its record says so.
+[[gnu::always_inline]] inline bool conditional_known_q(const Cell* fn, u32 index) {
+    return conditional_seen[index - natives::N_IF] == conditional_key(native::more_of(fn), collector::cycles) ||
+           conditional_native(fn);
+}
+
 // `either cond [a] [b]`, `if cond [a]` or `unless cond [a]` (`fn`, its
 // arguments from `pos` of `cells`, up to `tail`): the condition one simple
 // expression (see simple_value), the branches literal blocks and no
@@ -19,10 +27,7 @@ namespace zav::interpreter {
                                                     Conditional* out, Known k = {}) {
     const u32 index = native::entry_of(fn);
     if (!conditional_index_q(index)) return false;
-    // The native conditional_native found last, without its record looked up.
-    if (conditional_seen[index - natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
-        !conditional_native(fn))
-        return false;
+    if (!conditional_known_q(fn, index)) return false;
     const u32 blocks = index == natives::N_EITHER ? 2 : 1;
     u32 stop;
     u32 next = simple_value(cells, pos, tail, &out->cond, &stop, {}, k);

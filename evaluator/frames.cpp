@@ -115,12 +115,28 @@ bool unnamed_q(const CallFrame* f) {
 }
 
 // The frame's word in a context (the global word of the symbol when the
-// context does not hold it).
+// context does not hold it). Errors name the same call again and again: the
+// index found last for the context and symbol is tried first, a context
+// holding one word of each exact symbol, so that the word there answers.
 Cell* frame_word(Cell* out, const CallFrame* f, node_t ctx) {
     i32 sym = static_cast<i32>(frame_symbol(f));
     if (!ctx) ctx = context::global;
-    *out = *word::from_context(ctx, sym);
-    return out;
+    static struct {
+        node_t ctx = 0;
+        i32 sym = 0;
+        u32 index = 0;
+    } last;
+    if (last.ctx == ctx && last.sym == sym) {
+        Cell* c = context::TO_CTX(ctx);
+        if (last.index < context::word_count(c)) {
+            Cell* w = context::get_word_at(c, last.index);
+            if (static_cast<i32>(w->data2) == sym) return copy_cell(w, out);
+        }
+    }
+    i32 index = context::find_word(context::TO_CTX(ctx), sym, false);
+    if (index < 0) return copy_cell(context::add_global(sym), out);
+    last = {ctx, sym, static_cast<u32>(index)};
+    return copy_cell(word::at(ctx, index), out);
 }
 
 bool function_frame_q(const CallFrame* f) {

@@ -1439,6 +1439,8 @@ Cell* object_field(const Cell* path, node_t* ctx_out) {
     return f.slot;
 }
 
+bool simple_paren_value(const Cell* paren, Cell* out) { return simple_code_value(paren, 2, out); }
+
 bool paren_operand(const Cell* paren, Cell* out) {
     if (in_paren_operand) return false;
     struct Nested {
@@ -1472,6 +1474,41 @@ bool decode_expr(const Cell* cells, u32 pos, u32 tail, DecodedExpr* e) {
         e->op[e->ops] = cells[i];
         e->right[e->ops++] = cells[i + 1];
     }
+    return true;
+}
+
+// Cells [pos, tail) decoded as an exit (see DecodedBody's GUARD): a word
+// alone, or a word then one expression, the return of it.
+bool decode_exit(const Cell* cells, u32 pos, u32 tail, DecodedBody& d, u32 i) {
+    if (pos >= tail || TYPE_OF(cells + pos) != TYPE_WORD) return false;
+    d.exit_word[i] = cells[pos];
+    d.returns[i] = tail - pos > 1;
+    d.branch_expr[i] = d.returns[i] && decode_expr(cells, pos + 1, tail, &d.branch[i]);
+    return d.branch_expr[i] || !d.returns[i];
+}
+
+// A body of `n` cells led by a word and not ended by a block, decoded as a
+// guard where it is one (see DecodedBody).
+bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
+    u32 at = 1;
+    while (at < n && TYPE_OF(cells + at) != TYPE_BLOCK) at++;
+    if (at + 1 >= n || !decode_expr(cells, 1, at, &d.expr)) return false;
+    SeriesBuffer* bb = block::buffer_of(cells + at);
+    if (((bb->flags & SERIES_LIBRARY) != 0) != d.library ||
+        !decode_exit(block::cells_of(bb), series_head(cells + at), cell_count(bb), d, 0))
+        return false;
+    memory::note_decoded(bb);
+    // The last expression: one, or the return of one.
+    if ((n - at - 1) & 1) {
+        d.returns[1] = false;
+        d.branch_expr[1] = decode_expr(cells, at + 1, n, &d.branch[1]);
+        if (!d.branch_expr[1]) return false;
+    } else if (!decode_exit(cells, at + 1, n, d, 1) || !d.returns[1]) {
+        return false;
+    }
+    d.word = cells[0];
+    d.blocks = 1;
+    d.form = BodyForm::GUARD;
     return true;
 }
 
@@ -1511,6 +1548,7 @@ bool decode_expr(const Cell* cells, u32 pos, u32 tail, DecodedExpr* e) {
         d.form = BodyForm::CONDITIONAL;
         return;
     }
+    if (TYPE_OF(cells) == TYPE_WORD && n >= 4 && decode_guard(d, cells, n)) return;
     if (decode_expr(cells, 0, n, &d.expr)) d.form = BodyForm::EXPR;
 }
 
@@ -1534,6 +1572,13 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         for (u32 i = 0; same && i < d.blocks; i++)
             same = now.branch_expr[i] == d.branch_expr[i] && now.branch_odd[i] == d.branch_odd[i] &&
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
+    }
+    if (same && d.form == BodyForm::GUARD) {
+        same = same_cell(&now.word, &d.word) && same_expr(now.expr, d.expr);
+        for (u32 i = 0; same && i < 2; i++)
+            same = now.returns[i] == d.returns[i] && now.branch_expr[i] == d.branch_expr[i] &&
+                   (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
+                   (i == 1 && !d.returns[1] ? true : same_cell(now.exit_word + i, d.exit_word + i));
     }
     if (same) return;
     std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
@@ -1561,6 +1606,39 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return true;
 }
 
+// The function's value from a GUARD body: by its branch's exit (i = 0, the
+// guard's condition true) or its last expression (i = 1), where the exit's
+// word holds `exit` or `return` (with the native's own spec) as decoded and
+// the expression has its value as run_expr makes it; false for any other.
+[[gnu::always_inline]] inline bool guard_value(const DecodedBody& d, u32 i, const BodyArgs& args, Cell* out) {
+    if (i == 1 && !d.returns[1]) return run_expr(d.branch[1], &args, out);
+    const Cell* fn = peek_known(d.exit_word + i, &args);
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
+        native::entry_of(fn) != (d.returns[i] ? natives::N_RETURN : natives::N_EXIT))
+        return false;
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != d.returns[i]) return false;
+    if (!d.returns[i]) {
+        make_cell(out, TYPE_UNSET);
+        return true;
+    }
+    return run_expr(d.branch[i], &args, out) && (rec->type_bits[0] >> TYPE_OF(out) & 1);
+}
+
+// read_decoded of a GUARD body: SIMPLE, its value in *out, where its
+// conditional's word holds `if` or `unless` and guard_value makes the value.
+// Out of line: the other forms' reading stays as small as it was.
+[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, Cell* out) {
+    const Cell* fn = peek_known(&d.word, &args);
+    u32 index;
+    Cell cond;
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
+        ((index = native::entry_of(fn)) != natives::N_IF && index != natives::N_UNLESS) ||
+        !conditional_known_q(fn, index) || !run_expr(d.expr, &args, &cond))
+        return BlockShape::UNREAD;
+    const u32 taken = logic::is_true(&cond) != (index == natives::N_UNLESS) ? 0 : 1;
+    return guard_value(d, taken, args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+}
 
 // read_body from the function's decoded body, the function's context (on
 // the stack) not pointing at the arguments: what read_body answers where
@@ -1582,7 +1660,11 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 #endif
     }
     if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
-    if (d.form == BodyForm::EXPR) return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    // One test of the form on the conditional's way, as before guards.
+    if (d.form != BodyForm::CONDITIONAL) {
+        if (d.form == BodyForm::GUARD) return read_guard(d, args, out);
+        return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    }
     const Cell* fn = peek_known(&d.word, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
     const u32 index = native::entry_of(fn);
@@ -1669,14 +1751,7 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
-void enter_branch(const Cell* code) {
-    const SeriesBuffer* b = block::buffer_of(code);
-    const u32 head = series_head(code);
-    if (fast_paths_on() && head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_SET_WORD &&
-        branch_stores_exit(code))
-        return;
-    enter_branch_block(code);
-}
+void enter_branch(const Cell* code) { enter_branch_block(code); }
 
 u32 eval_next(Cell* code, u32 pos, u32 tail, bool sub) {
     CodeScope scope(code);

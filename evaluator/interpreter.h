@@ -52,6 +52,10 @@ void init();
 // code outside the evaluator: an exit or error that the block ends with
 // comes out as a C++ throw.
 void eval(Cell* code, bool chain);
+// The value of a paren holding one simple expression, as its evaluation
+// would leave it (nothing in it can fail or be seen), into *out; false,
+// having done nothing, for any other paren, and with the fast paths off.
+bool simple_paren_value(const Cell* paren, Cell* out);
 // eval for the evaluator's own natives, as every entry below: an exit or
 // error that the block ends with is left pending (stack::pending), the
 // stacks as its thrower left them, for the caller to check as it returns.

@@ -219,14 +219,6 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
 }
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);
-// A branch (led by a set-word) of set-words of simple values, none reading
-// a word stored before it, then `return`, `exit`, `break` or `continue`
-// whose exit has a target: nothing in it can fail or be seen, so its stores
-// and exit are made without the branch's frame, which the exit would close
-// at once, with the steps of its expressions and of the exit's call. False,
-// having done nothing, for any other branch and near either stack's or the
-// budget's end. The fast paths are on (the caller checked).
-bool branch_stores_exit(const Cell* branch);
 // An `either`, `if` or `unless` call read without evaluating anything
 // (arguments.cpp): its condition's value, its literal blocks in the code,
 // the branch to run (null: none, `if` whose condition is false or `unless`
@@ -246,7 +238,10 @@ bool conditional_native(const Cell* fn);
 // whose branch is simple (see simple_branch_value), or `if` whose condition
 // is false: its value into *out without the frames its call would open
 // (nothing in it can fail or be seen), where they could be opened. Answers
-// the position after it, or 0 having done nothing (arguments.cpp).
+// the position after it, or 0 having done nothing (arguments.cpp). A
+// branch of stores and an exit (see branch_exit there) makes its exit
+// instead (pending, *out not set): the caller is a run whose frame is not
+// open, and the conditional's expression's and call's steps are taken.
 u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.

@@ -263,17 +263,6 @@ void call_builtin(u32 type, u32 index, const i32* refs, bool tried) {
 }
 
 
-u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
-    if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
-        return 0;
-    Conditional c;
-    if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
-    if (!c.branch) make_cell(out, TYPE_NONE);
-    else if (!simple_branch_value(c.branch, 2, out)) return 0;
-    return c.next;
-}
-
-
 namespace {
 
 [[gnu::always_inline]] inline u32 conditional_call_inline(Cell* fn, Cell* name, Cell* code, bool sub,
@@ -317,28 +306,6 @@ struct ExitCall {
     return pos;
 }
 
-// A conditional's branch that is one exit call read_exit_call takes: its
-// exit made without the conditional's and the branch's frames, which it
-// would close at once, taking their steps and the call's. False, having
-// done nothing, for any other branch and near the budget's or the machine
-// stack's end. The caller checked as for read_exit_call.
-[[gnu::always_inline]] inline bool branch_exit(const Cell* branch) {
-    SeriesBuffer* b = block::buffer_of(branch);
-    const u32 head = series_head(branch);
-    const CodeView view{block::cells_of(b), cell_count(b)};
-    const Cell* fn;
-    char probe;
-    ExitCall e;
-    if (head >= view.tail || TYPE_OF(view.cells + head) != TYPE_WORD ||
-        ((b->flags & SERIES_LIBRARY) != 0) != in_library || !(fn = peek_word(view.cells + head)) ||
-        TYPE_OF(fn) != TYPE_NATIVE || (budget::spent && budget::left <= 3) ||
-        &probe < machine_stack::limit + 16384 || read_exit_call(fn, view, head + 1, &e) != view.tail)
-        return false;
-    budget::steps(3);
-    stack::exit_to(e.target, e.code, &e.value);
-    return true;
-}
-
 // The set-words of simple values that lead a branch ending with an exit,
 // read before anything is stored.
 constexpr u32 BRANCH_STORES = 4;
@@ -362,9 +329,16 @@ struct BranchStores {
     return false;
 }
 
-}  // namespace
-
-[[gnu::noinline]] bool branch_stores_exit(const Cell* branch) {
+// A conditional's branch of set-words of simple values, none reading a word
+// stored before it, then an exit call read_exit_call takes: nothing in it
+// can fail or be seen, so its stores and exit are made without the
+// branch's frame and the conditional's (not open yet), which the exit
+// would close at once. Takes `steps` (those of the conditional's call, and
+// of its expression where no frame took it) with the steps of the
+// branch's expressions and of the exit's call. False, having done nothing,
+// for any other branch and near either stack's or the budget's end. The
+// fast paths are on (the caller checked).
+[[gnu::noinline]] bool branch_exit(const Cell* branch, u32 steps) {
     SeriesBuffer* b = block::buffer_of(branch);
     const CodeView view{block::cells_of(b), cell_count(b)};
     u32 pos = series_head(branch);
@@ -389,19 +363,34 @@ struct BranchStores {
     const Cell* fn;
     char probe;
     ExitCall e;
-    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD || !(fn = peek_word(view.cells + pos)) ||
-        TYPE_OF(fn) != TYPE_NATIVE || (budget::spent && budget::left <= 2 + st.count) ||
-        &probe < machine_stack::limit + 16384 || read_exit_call(fn, view, pos + 1, &e) != view.tail ||
-        reads_stored(view.cells, pos + 1, view.tail, st))
-        return false;
     // The steps of the branch's expressions and of the exit's call.
-    budget::steps(2 + st.count);
+    steps += 2 + st.count;
+    if (pos >= view.tail || TYPE_OF(view.cells + pos) != TYPE_WORD || !(fn = peek_word(view.cells + pos)) ||
+        TYPE_OF(fn) != TYPE_NATIVE || (budget::spent && budget::left <= steps) ||
+        &probe < machine_stack::limit + 16384 || read_exit_call(fn, view, pos + 1, &e) != view.tail ||
+        (st.count && reads_stored(view.cells, pos + 1, view.tail, st)))
+        return false;
+    budget::steps(steps);
     for (u32 k = 0; k < st.count; k++) *st.slot[k] = st.value[k];
     stack::exit_to(e.target, e.code, &e.value);
     return true;
 }
 
+}  // namespace
+
+u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return 0;
+    Conditional c;
+    if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
+    if (!c.branch) make_cell(out, TYPE_NONE);
+    // The steps of the conditional's expression and of its call, then the branch's.
+    else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2)) return 0;
+    return c.next;
+}
+
 namespace {
+
 
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything
@@ -409,7 +398,8 @@ namespace {
 // has none to run, nothing in the call can fail or be seen and its value
 // goes where the lean call leaves it, without the frames; otherwise the
 // conditional's frame is opened over the values read here and the branch
-// runs in it, as the lean call runs it. False, having done nothing, for
+// runs in it, as the lean call runs it, unless it is one branch_exit
+// makes without them. False, having done nothing, for
 // any other call (the lean call then takes it).
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
@@ -428,7 +418,8 @@ namespace {
     if (!c.branch) {
         make_cell(&v, TYPE_NONE);
     } else if (!simple_branch_value(c.branch, 2, &v)) {
-        if (branch_exit(c.branch)) *pos_io = pos;
+        // The conditional's call step, then the branch's.
+        if (branch_exit(c.branch, 1)) *pos_io = pos;
         else *pos_io = conditional_call_inline(fn, name, code, sub, c);
         return true;
     }

@@ -438,8 +438,14 @@ namespace {
                     if (!next) break;
                 } else if (TYPE_OF(c) == TYPE_WORD && fn && TYPE_OF(fn) == TYPE_NATIVE) {
                     // A conditional whose branch needs no frames (or `if`
-                    // has none to run): its value without them.
+                    // has none to run): its value without them. A branch
+                    // that exits has left the run: its exit is pending,
+                    // with its steps and this expression's taken.
                     if (!(next = frameless_conditional(fn, cells, pos, tail, &v))) break;
+                    if (exiting()) [[unlikely]] {
+                        stack::frame_end = frame_end;
+                        return;
+                    }
                 } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
                     break;
                 }

@@ -291,9 +291,15 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
                 break;
             case TYPE_PAREN: {
                 if (block::zs_length_q(v) == 0) break;
-                // compose works deep down in its own recursion: an exit goes on as a throw.
-                interpreter::eval(v, false);
-                Cell* result = stack::top - 1;
+                Cell* result = v;
+                Cell simple;
+                if (interpreter::simple_paren_value(v, &simple)) {
+                    *v = simple;
+                } else {
+                    // compose works deep down in its own recursion: an exit goes on as a throw.
+                    interpreter::eval(v, false);
+                    result = stack::top - 1;
+                }
                 u32 rt = TYPE_OF(result);
                 if (rt == TYPE_UNSET) break;
                 if (!only && rt == TYPE_BLOCK && block::zs_length_q(result) == 0) break;

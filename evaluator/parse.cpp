@@ -250,7 +250,10 @@ struct Stop {
 // ---- The engine -----------------------------------------------------------------
 
 // R_NEXT: lean_rules leaves the rule at its index to the general step.
-enum Result { R_FAIL = 0, R_OK = 1, R_BREAK = 2, R_REJECT = 3, R_NEXT = 4 };
+// R_EXIT: a paren rule's code left an exit pending (an error, break, return,
+// throw): every rule hands it up at once, and parse returns with it, a few
+// returns where a C++ throw would cost the unwinder a walk over every level.
+enum Result { R_FAIL = 0, R_OK = 1, R_BREAK = 2, R_REJECT = 3, R_NEXT = 4, R_EXIT = 5 };
 inline bool succ(Result r) { return r == R_OK || r == R_BREAK; }
 
 struct Collect {
@@ -313,12 +316,17 @@ struct Engine {
 
     // Evaluates a paren; its value is left on the value stack (the caller pops).
     // Actions run again and again: their leading set-words go without the frame.
-    Cell* eval_paren(const Cell* paren) {
+    // An exit out of it goes on as a throw (the rules would go on after it),
+    // or stays pending with `pend`, answering null, for a caller that
+    // answers R_EXIT.
+    Cell* eval_paren(const Cell* paren, bool pend = false) {
         Cell* base = stack::top;
         Cell code = *paren;
         interpreter::eval_pushed(&code);
-        // The rules go on after the action: an exit out of it goes on as a throw.
-        stack::throw_pending();
+        if (stack::pending) [[unlikely]] {
+            if (pend) return nullptr;
+            stack::throw_pending();
+        }
         stack::top = base + 1;
         return base;
     }
@@ -694,7 +702,7 @@ struct Engine {
             }
             if (t == TYPE_PAREN) {
                 Cell v = *c;
-                paren_rule(&v, rb, i);
+                if (paren_rule(&v, rb, i, true) == R_EXIT) return R_EXIT;
                 // The paren may have started a trace.
                 if (!interpreter::fast_paths_on()) return R_NEXT;
                 continue;
@@ -834,6 +842,7 @@ struct Engine {
             }
             j = i;
             Result r = tracer ? match_rule(rb, j) : repeated_rule(rb, j);
+            if (r == R_EXIT) return r;
             if (r == R_BREAK) {
                 res = R_OK;
                 break;
@@ -905,6 +914,7 @@ struct Engine {
                     r = match_rule(rb, k);
                     next_i = k;
                 }
+                if (r == R_EXIT) return r;
                 if (succ(r)) {
                     found = true;
                     if (!thru) set_pos(p);
@@ -950,13 +960,15 @@ struct Engine {
         return found ? R_OK : R_FAIL;
     }
 
-    // A paren rule: its code run, its value dropped.
-    Result paren_rule(const Cell* paren, node_t rb, u32& i) {
+    // A paren rule: its code run, its value dropped. A tracer is told of
+    // every level on the way out, so under one an exit goes on as a throw;
+    // `untraced` says there is none.
+    Result paren_rule(const Cell* paren, node_t rb, u32& i, bool untraced = false) {
         fire_event(EV_PAREN, last_match, rb, i);
         stack::TopGuard guard;
-        eval_paren(paren);
+        const Cell* value = eval_paren(paren, untraced || !tracer);
         i++;
-        return R_OK;
+        return value ? R_OK : R_EXIT;
     }
 
     [[gnu::noinline]] Result copy_set(node_t rb, u32& i, bool copy) {
@@ -1156,6 +1168,7 @@ struct Engine {
             r = match_block(&sub, j);
             ok = succ(r) && pos() >= len();
         }
+        if (r == R_EXIT) return r;
         if (ok) set_pos(pos() + 1);
         last_match = ok;
         if (r == R_REJECT) return r;
@@ -1216,6 +1229,7 @@ struct Engine {
             OnExit restore([&] { collect = outer; });
             r = match_rule(rb, j);
         }
+        if (r == R_EXIT) return r;
         i = j;
         if (mode == PLAIN) {
             if (collect.target) {
@@ -1516,6 +1530,7 @@ void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* res
     bool ok;
     try {
         Result r = e.match_block(&rule_blk, 0);
+        if (r == R_EXIT) return;  // no result: the exit is pending
         ok = succ(r) && e.at_end();
         e.fire_event(EV_END, ok, series_node(&rule_blk), series_head(&rule_blk));
     } catch (Stop& s) {
@@ -1560,6 +1575,7 @@ void parse_star(bool check, const i32* refinements) {
     Cell* tracer = refinements && refinements[2] >= 0 ? args + refinements[2] : nullptr;
     Cell result;
     parse::process(input, rules, op, end, tracer, &result);
+    if (stack::pending) [[unlikely]] return;  // the stacks are the exit's now
     *args = result;
 }
 

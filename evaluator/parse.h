@@ -27,7 +27,8 @@ void init();
 // Matches `rules` against `input`. `op` is the comparison mode (0, or 2 for
 // case-sensitive), `part` an absolute end index (below 1: none), `tracer` a
 // function! or null/none. The result (logic!, or the block of a top-level
-// collect) is written to `result`.
+// collect) is written to `result`; an exit out of a paren rule's code
+// returns instead with the exit pending (stack::pending) and no result.
 void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* result);
 
 // Frames for re-entry: a parse called from a paren or a trace callback works

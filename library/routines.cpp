@@ -337,6 +337,7 @@ bool replace_narrow(bool case_) {
     static std::vector<u8> out;
     u64 size = 0;
     auto put = [&](const u8* from, u64 n) {
+        if (!n) return;  // an empty buffer has no data to copy to
         if (size + n > out.size()) out.resize(std::max<u64>(2 * out.size(), size + n));
         std::memcpy(out.data() + size, from, n);
         size += n;

@@ -498,9 +498,18 @@ bool fire_event(State* lex, u32 event, i32 type, const u8* s, const u8* e, Cell*
 
 // ---- Errors --------------------------------------------------------------------
 
+// Ends a scan (an error while not loading, or its trace callback said
+// stop); the scan's own region catches it. Thrown only after the callback
+// has returned, so it never crosses an interpreter frame. A type of its own:
+// a language error thrown by the scan passes that region by, where a
+// catch of Throw would have to throw it again.
+namespace {
+struct Stop {};
+}  // namespace
+
 [[noreturn]] static void stop_run(State* lex) {
     lex->stop = true;
-    throw Throw{THROW_LEXER_STOP};
+    throw Stop{};
 }
 
 void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
@@ -1048,8 +1057,7 @@ static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool bu
             if (is_path_type(lt)) close_level(&st, lt);
             else throw_error(&st, st.input + m->data3, st.in_end, SYNTAX_UNCLOSED);
         }
-    } catch (Throw& t) {
-        if (t.value != THROW_LEXER_STOP) throw;
+    } catch (Stop&) {
         failed = st.token_type == -static_cast<i32>(TYPE_ERROR);
     }
     if (consumed) *consumed = offset_of(&st, st.in_pos);

@@ -45,6 +45,12 @@ std::atomic<bool> collecting{false};
 
 // Bytes to allocate before run_if_due collects again (0: collect whenever asked).
 u64 grow_budget = 0;
+// The least allocation between two collections a full frame waits for. A
+// cycle marks everything live, start-up's library included (a few MB that
+// stay for the whole run), so waiting for some multiple of that keeps the
+// marking paid per byte allocated small; the garbage it lets pile up is
+// bounded by this or the live size.
+constexpr u64 MIN_GROWTH = 8u << 20;
 
 // Only compacting into the previous frame when this gains enough room (5% of
 // a first frame) keeps small frames from trading buffers back and forth.
@@ -415,7 +421,10 @@ void do_cycle() {
     last.live_bytes = static_cast<u32>(live);
     last.freed_bytes = static_cast<u32>(freed);
     allocated = 0;
-    grow_budget = freed < live / 2 ? live : 0;
+    // Wait for as much as stays live: the marking work per byte allocated
+    // stays bounded whether the heap grows or holds steady, and a steady heap
+    // stays within about twice its live size.
+    grow_budget = std::max(MIN_GROWTH, live);
     cycles++;
     // Marking costs in proportion to what stays live: a unit per 4 KiB.
     budget::charge(live / 4);

@@ -31,11 +31,11 @@ extern u32 history_depth;
 void init();
 // Runs a collection when collections are allowed.
 void run_if();
-// The same for an allocation that found no room in any series frame. After a
-// collection that freed less than half of what stayed live, the heap grows
-// instead (the caller makes a new frame) until as many bytes as were live
-// have been allocated since: on a growing heap the marking work stays
-// proportional to what is allocated rather than to its square.
+// The same for an allocation that found no room in any series frame. Until
+// enough has been allocated since the last collection the heap grows instead
+// (the caller makes a new frame): as many bytes as stayed live after the
+// last collection, and never less than a few MB. The marking work thus stays
+// proportional to what is allocated, on a growing heap as on a steady one.
 void run_if_due();
 // Makes run_if_due wait until this many series bytes more have been allocated
 // (0: back to collecting whenever a frame is full). Start-up uses it: its

@@ -32,10 +32,6 @@ using node_t = off32;
 // Throw values. A throw of value v is caught by the innermost catch region
 // whose threshold is not below v (unsigned comparison).
 enum ThrowValue : u32 {
-    // The lexer ends a scan (an error while not loading, or its trace callback
-    // said stop); the scan's own region catches it. Thrown only after the
-    // callback has returned, so it never crosses an interpreter frame.
-    THROW_LEXER_STOP = 10,
     THROW_QUIT = 0x0BADCAFE,
     THROW_FREE_VIRTUAL = 0x7FFFFFF6,
     THROW_ALLOC_VIRTUAL = 0x7FFFFFF7,

@@ -1254,6 +1254,7 @@ void clear(node_t table, u32 position, u32 count) {
 void dump(node_t table) {
     // Printing allocates nothing, so the record's buffers stay put meanwhile.
     Table* t = T(table);
+    if (!t->flags) return;
     const u32* flags = words_of(t->flags);
     for (u32 pass = 0; pass < 2; pass++) {
         rt::prin(pass == 0 ? "== Deleted keys ==\n" : "== Alive keys ==\n");
@@ -1286,6 +1287,11 @@ node_t copy(node_t table, node_t new_block) {
     node_t c = copy_series(GET_BUFFER(table));
     collector::Guard copy_root(c, collector::GUARD_TABLE);
     collector::Guard block_root(new_block);
+    if (!T(table)->flags) {
+        // A small context's table: the record alone.
+        T(c)->block = new_block;
+        return c;
+    }
     node_t flags = copy_series(GET_BUFFER(T(table)->flags));
     T(c)->flags = flags;
     node_t keys = copy_series(GET_BUFFER(T(table)->keys));
@@ -1407,8 +1413,67 @@ i32 put_symbol_hashed(node_t table, const u8* name, u32 length, u32 hash) {
     return put_symbol_as(table, name, length, false, hash);
 }
 
+node_t init_words(u32 size, const Cell* blk) {
+    node_t indexed = series_node(blk);
+    if (std::max(size, cell_count(indexed)) > SMALL_WORDS) return init(size, blk, KIND_SYMBOL, 0);
+    node_t table = alloc_bytes(sizeof(Table));
+    SeriesBuffer* b = GET_BUFFER(table);
+    b->tail = b->offset + sizeof(Table);
+    *T(table) = Table{};
+    T(table)->kind = KIND_SYMBOL;
+    T(table)->block = indexed;
+    return table;
+}
+
+namespace {
+
+// Gives a context table without buckets its buckets, every word indexed.
+void build_words_index(node_t table) {
+    u32 n = cell_count(T(table)->block);
+    u32 buckets = std::max<u32>(round_pow2(static_cast<u32>(2 * n / LOAD)), 4);
+    collector::Guard table_root(table, collector::GUARD_TABLE);
+    node_t flags = new_flags(buckets);
+    collector::Guard flags_root(flags);
+    node_t keys = new_keys(buckets);
+    Table* t = T(table);
+    t->flags = flags;
+    t->keys = keys;
+    t->buckets = buckets;
+    t->upper = static_cast<u32>(buckets * LOAD);
+    t->size = t->occupied = 0;
+    rehash(table, 0, 1);
+}
+
+// get_ctx for a table without buckets: the words scanned in order.
+i32 scan_words(node_t table, u32 sym, i32 resolved, bool case_insensitive) {
+    SeriesBuffer* b = GET_BUFFER(T(table)->block);
+    Cell* w = reinterpret_cast<Cell*>(b->head());
+    for (u32 i = 0, n = b->used_bytes() / sizeof(Cell); i < n; i++) {
+        if (case_insensitive ? resolve_alias(static_cast<i32>(word_symbol(&w[i]))) == resolved : word_symbol(&w[i]) == sym)
+            return static_cast<i32>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
 i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_position) {
     i32 resolved = resolve_alias(static_cast<i32>(sym));
+    if (!T(table)->flags) {
+        i32 found = scan_words(table, sym, resolved, case_insensitive);
+        if (found >= 0 || !ctx) return found;
+        SeriesBuffer* blk = GET_BUFFER(T(table)->block);
+        u32 pos = blk->used_bytes() / sizeof(Cell);
+        if (pos >= SMALL_WORDS) {
+            build_words_index(table);
+        } else {
+            if (blk->tail + sizeof(Cell) > off_of(blk->data_end())) blk = expand_series(blk, 0);
+            make_cell(reinterpret_cast<Cell*>(blk->tail_ptr()), TYPE_WORD, ctx, sym, pos);
+            blk->tail += sizeof(Cell);
+            if (out_position) *out_position = static_cast<i32>(pos);
+            return -1;
+        }
+    }
     u32 h = hash_int(static_cast<u32>(resolved));
     auto match = [&](u32 bk) {
         Cell* w = cells_of(T(table)->block) + words_of(T(table)->keys)[bk];
@@ -1499,10 +1564,17 @@ void mark(node_t table) {
     if (!table) return;
     // A record already marked is done when its buckets are: it may have been
     // marked as plain bytes first (a guarded node, a stale value-stack slot).
-    if (!collector::mark_node(table) && (!collector::node_q(table) || collector::marked_q(T(table)->flags))) return;
+    if (!collector::mark_node(table)) {
+        if (!collector::node_q(table)) return;
+        // A table without buckets (a small context's) tells by its words.
+        node_t flags = T(table)->flags;
+        if (flags ? collector::marked_q(flags) : collector::marked_q(T(table)->block)) return;
+    }
     Table* t = T(table);
-    collector::mark_node(t->flags);
-    collector::mark_node(t->keys);
+    if (t->flags) {
+        collector::mark_node(t->flags);
+        collector::mark_node(t->keys);
+    }
     if (t->kind >= KIND_INT_KEY) {
         // Entries hold their key node; a key whose series holds cells has them marked too.
         if (!t->block) return;

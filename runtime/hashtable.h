@@ -86,6 +86,15 @@ i32 put_symbol(node_t table, const u8* name, u32 length, bool loose);
 // seed), and put_symbol given it: a name's hash worked out ahead of time.
 u32 symbol_hash(const u8* name, u32 length);
 i32 put_symbol_hashed(node_t table, const u8* name, u32 length, u32 hash);
+// A context's word list of up to SMALL_WORDS words is read by scanning it,
+// which is quicker than hashing: its table is the record alone (no buckets)
+// until a word added takes it past that size.
+constexpr u32 SMALL_WORDS = 16;
+// A context's table over the word list `blk` (kind 2), its buckets made only
+// when it holds, or is meant for, more than SMALL_WORDS words.
+node_t init_words(u32 size, const Cell* blk);
+// The index of the context word of the symbol, or -1. Given `ctx`, a word
+// missing is appended (bound to ctx, its index in *out_position).
 i32 get_ctx(node_t table, u32 symbol, bool case_insensitive, node_t ctx, i32* out_position);
 Cell* put_int_key(node_t table, u32 key);
 Cell* get_int_key(node_t table, u32 key);

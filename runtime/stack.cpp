@@ -248,7 +248,8 @@ Saved save() { return Saved{arguments, top, frame_top}; }
 
 // Drops frames down to the first one of `kind` (kept) or a body frame when
 // `kind` is 0; a kind-5 guard on the way, or no target at all, raises the
-// throw-category error `id` with the stacks as they were.
+// throw-category error `id` with the stacks as they were, pending as the
+// exit itself would have been (the callers return at once): null then.
 CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell* arg) {
     if (CallFrame* f = find_target(kind)) {
         frame_top = f + 1;
@@ -260,7 +261,8 @@ CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell*
     Cell a;
     if (arg) a = *arg;
     saved.restore();
-    fire("throw", id, arg ? &a : nullptr);
+    fire_pending("throw", id, arg ? &a : nullptr);
+    return nullptr;
 }
 
 }  // namespace
@@ -268,7 +270,7 @@ CallFrame* seek_target(const Saved& saved, u32 kind, const char* id, const Cell*
 void throw_break(bool with_value, bool continue_) {
     Saved saved = save();
     if (frame_top > frame_base) frame_top--;
-    seek_target(saved, FRAME_KIND_LOOP, continue_ ? "continue" : "break", nullptr);
+    if (!seek_target(saved, FRAME_KIND_LOOP, continue_ ? "continue" : "break", nullptr)) return;
     if (with_value && !continue_) copy_cell(saved.arguments, arguments);
     else make_cell(arguments, TYPE_UNSET);
     pending = continue_ ? THROW_CONTINUE : THROW_BREAK;
@@ -277,7 +279,7 @@ void throw_break(bool with_value, bool continue_) {
 void throw_exit(bool with_value, bool at_top) {
     Saved saved = save();
     if (frame_top > frame_base && !at_top) frame_top--;
-    seek_target(saved, FRAME_KIND_BODY, "return", nullptr);
+    if (!seek_target(saved, FRAME_KIND_BODY, "return", nullptr)) return;
     if (with_value) {
         copy_cell(saved.arguments, arguments);
         pending = THROW_RETURN;
@@ -306,7 +308,7 @@ void throw_throw(u32 code) {
     Cell name = saved.arguments + 1 < saved.top ? saved.arguments[1] : Cell{TYPE_NONE, 0, 0, 0};
     if (frame_top > frame_base) frame_top--;
     if (!throw_origin) throw_origin = frame_top;
-    seek_target(saved, FRAME_KIND_CATCH, "throw", &value);
+    if (!seek_target(saved, FRAME_KIND_CATCH, "throw", &value)) return;
     push(&value);
     push(&name);
     pending = code;

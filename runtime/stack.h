@@ -159,7 +159,7 @@ void mark_for_collector();
 // (a loop, a function body, a catch) takes the code and clears it. An
 // error's exit (frames::throw_error, evaluator/frames.h) stays a C++ throw. A thrower
 // that finds no target, or a kind-5 guard first, raises the throw-category
-// error instead.
+// error instead, pending in the same way.
 void throw_break(bool with_value, bool continue_);
 void throw_exit(bool with_value, bool at_top);
 void throw_throw(u32 code);

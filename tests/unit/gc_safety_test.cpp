@@ -197,18 +197,30 @@ TEST_F(GcSafetyTest, StaleStackSlotsDoNotHideCells) {
     EXPECT_TRUE(collector::node_q(inner));
     EXPECT_EQ(bytes_of(inner), "inner");
 
-    // The same for a table record, which a stale string slot marks as bytes.
-    node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);
-    collector::Guard ctx_root(ctx);
-    Cell w;
-    make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make("gc-stale-word")), 0xFFFFFFFF);
-    context::add_word(context::TO_CTX(ctx), &w);
-    node_t table = context::table_of(context::TO_CTX(ctx));
-    *stack::push_star() = Cell{TYPE_STRING, 0, table, 0};
-    collector::do_cycle();
-    EXPECT_TRUE(collector::node_q(hashtable::record(table)->flags));
-    EXPECT_TRUE(collector::node_q(hashtable::record(table)->keys));
-    EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make("gc-stale-word"), false), 0);
+    // The same for a table record, which a stale string slot marks as bytes:
+    // a small context's (the record and its words) and a grown one's (with buckets).
+    for (u32 words : {1u, 20u}) {
+        node_t ctx = context::create(4, false, true, nullptr, context::KIND_OBJECT);
+        collector::Guard ctx_root(ctx);
+        for (u32 i = 0; i < words; i++) {
+            Cell w;
+            std::string name = "gc-stale-word" + std::to_string(i);
+            make_cell(&w, TYPE_WORD, 0, static_cast<u32>(symbol::make(name.c_str())), 0xFFFFFFFF);
+            context::add_word(context::TO_CTX(ctx), &w);
+        }
+        node_t table = context::table_of(context::TO_CTX(ctx));
+        *stack::push_star() = Cell{TYPE_STRING, 0, table, 0};
+        collector::do_cycle();
+        EXPECT_TRUE(collector::node_q(hashtable::record(table)->block));
+        EXPECT_EQ(hashtable::record(table)->flags != 0, words > hashtable::SMALL_WORDS);
+        if (hashtable::record(table)->flags) {
+            EXPECT_TRUE(collector::node_q(hashtable::record(table)->flags));
+            EXPECT_TRUE(collector::node_q(hashtable::record(table)->keys));
+        }
+        std::string last = "gc-stale-word" + std::to_string(words - 1);
+        EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make("gc-stale-word0"), false), 0);
+        EXPECT_EQ(context::find_word(context::TO_CTX(ctx), symbol::make(last.c_str()), true), static_cast<i32>(words - 1));
+    }
 }
 
 // Tables made by the set operations stay whole across collections.
