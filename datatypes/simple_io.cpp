@@ -143,7 +143,9 @@ Cell* utf8_to_string(const u8* bytes, u32 length) {
 
 Cell* utf8_to_lines(const u8* bytes, u32 length) {
     u32 lines = 1;
-    for (const u8* p = bytes; (p = static_cast<const u8*>(std::memchr(p, '\n', bytes + length - p))); p++) lines++;
+    // An empty read may come with no buffer at all: memchr must not see it.
+    for (const u8* p = bytes; length && (p = static_cast<const u8*>(std::memchr(p, '\n', bytes + length - p))); p++)
+        lines++;
     Cell* out = block::make_at(stack::push_star(), lines);
     u32 start = 0;
     // A leading byte-order mark belongs to no line.
