@@ -1440,17 +1440,35 @@ void build_words_index(node_t table) {
     t->keys = keys;
     t->buckets = buckets;
     t->upper = static_cast<u32>(buckets * LOAD);
-    t->size = t->occupied = 0;
-    rehash(table, 0, 1);
+    // Placed straight by the hash get_ctx probes with: the words are distinct
+    // and the buckets empty, so no probe needs to compare.
+    u32* f = words_of(flags);
+    u32* k = words_of(keys);
+    const Cell* w = cells_of(t->block);
+    for (u32 i = 0; i < n; i++) {
+        u32 b = empty_bucket(f, buckets, hash_int(static_cast<u32>(resolve_alias(static_cast<i32>(w[i].data2)))));
+        set_flag(f, b, FLAG_FILLED);
+        k[b] = i;
+    }
+    t->size = t->occupied = n;
 }
 
 // get_ctx for a table without buckets: the words scanned in order.
 i32 scan_words(node_t table, u32 sym, i32 resolved, bool case_insensitive) {
     SeriesBuffer* b = GET_BUFFER(T(table)->block);
-    Cell* w = reinterpret_cast<Cell*>(b->head());
-    for (u32 i = 0, n = b->used_bytes() / sizeof(Cell); i < n; i++) {
-        if (case_insensitive ? resolve_alias(static_cast<i32>(word_symbol(&w[i]))) == resolved : word_symbol(&w[i]) == sym)
-            return static_cast<i32>(i);
+    const Cell* w = reinterpret_cast<const Cell*>(b->head());
+    const u32 n = b->used_bytes() / sizeof(Cell);
+    for (u32 i = 0; i < n; i++)
+        if (w[i].data2 == sym) return static_cast<i32>(i);
+    if (!case_insensitive || !alias_block || !*alias_block) return -1;
+    // Another spelling of the word: the symbol block read once for the scan.
+    SeriesBuffer* sb = GET_BUFFER(*alias_block);
+    const Cell* symbols = reinterpret_cast<const Cell*>(sb->head());
+    const u32 count = sb->used_bytes() / sizeof(Cell);
+    for (u32 i = 0; i < n; i++) {
+        u32 id = w[i].data2;
+        i32 alias = id >= 1 && id <= count ? symbol::cell_alias(symbols + (id - 1)) : 0;
+        if ((alias > 0 ? alias : static_cast<i32>(id)) == resolved) return static_cast<i32>(i);
     }
     return -1;
 }
