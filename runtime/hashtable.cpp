@@ -327,6 +327,19 @@ node_t new_keys(u32 buckets) {
     return n;
 }
 
+// Gives a word-keyed table fresh empty buckets; the caller keeps the table rooted.
+Table* give_buckets(node_t table, u32 buckets, u32 upper) {
+    node_t flags = new_flags(buckets);
+    collector::Guard flags_root(flags);
+    node_t keys = new_keys(buckets);
+    Table* t = T(table);
+    t->flags = flags;
+    t->keys = keys;
+    t->buckets = buckets;
+    t->upper = upper;
+    return t;
+}
+
 // ---- kind 1: buckets of a map --------------------------------------------------
 
 // A map bucket keeps its key's hash beside the key's position, so a probe
@@ -494,14 +507,7 @@ void rebuild_kind0(node_t table, u32 n) {
         buckets *= 2;
         upper = static_cast<u32>(buckets * LOAD);
     }
-    node_t flags = new_flags(buckets);
-    collector::Guard flags_root(flags);
-    node_t keys = new_keys(buckets);
-    Table* t = T(table);
-    t->flags = flags;
-    t->keys = keys;
-    t->buckets = buckets;
-    t->upper = upper;
+    Table* t = give_buckets(table, buckets, upper);
     t->size = t->occupied = 0;
     bool had_serial = t->serial != 0;
     t->serial = 0;
@@ -1432,18 +1438,11 @@ void build_words_index(node_t table) {
     u32 n = cell_count(T(table)->block);
     u32 buckets = std::max<u32>(round_pow2(static_cast<u32>(2 * n / LOAD)), 4);
     collector::Guard table_root(table, collector::GUARD_TABLE);
-    node_t flags = new_flags(buckets);
-    collector::Guard flags_root(flags);
-    node_t keys = new_keys(buckets);
-    Table* t = T(table);
-    t->flags = flags;
-    t->keys = keys;
-    t->buckets = buckets;
-    t->upper = static_cast<u32>(buckets * LOAD);
+    Table* t = give_buckets(table, buckets, static_cast<u32>(buckets * LOAD));
     // Placed straight by the hash get_ctx probes with: the words are distinct
     // and the buckets empty, so no probe needs to compare.
-    u32* f = words_of(flags);
-    u32* k = words_of(keys);
+    u32* f = words_of(t->flags);
+    u32* k = words_of(t->keys);
     const Cell* w = cells_of(t->block);
     for (u32 i = 0; i < n; i++) {
         u32 b = empty_bucket(f, buckets, hash_int(static_cast<u32>(resolve_alias(static_cast<i32>(w[i].data2)))));
