@@ -1450,11 +1450,6 @@ bool paren_operand(const Cell* paren, Cell* out) {
     return simple_code_value(paren, OPERATOR_ROOM, out);
 }
 
-namespace {
-
-
-}  // namespace
-
 void run_block(const Cell* code) { run_block_inline(code); }
 
 namespace {
@@ -1668,9 +1663,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     const Cell* fn = peek_known(&d.word, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
     const u32 index = native::entry_of(fn);
-    if (index != (d.blocks == 2 ? natives::N_EITHER : natives::N_IF) ||
-        (conditional_seen[index - natives::N_IF] != conditional_key(native::more_of(fn), collector::cycles) &&
-         !conditional_native(fn)))
+    if (index != (d.blocks == 2 ? natives::N_EITHER : natives::N_IF) || !conditional_known_q(fn, index))
         return BlockShape::UNREAD;
     Conditional& c = bc->call;
     if (!run_expr(d.expr, &args, &c.cond)) return BlockShape::UNREAD;
