@@ -30,7 +30,8 @@ struct DecodedExpr {
 // simple expression (EXPR), or one `either` or `if` call ending the body
 // (CONDITIONAL) whose condition is one and whose branches may be, or a
 // guard (GUARD): `if` or `unless` of one, its branch an exit of the function (`exit`,
-// or `return` of one: branch[0]), then one (branch[1]) or `return` of one;
+// or `return` of one: branch[0]), then one (branch[1]) or `return` of one,
+// or any other statements (from `rest` cells after the body's head);
 // NONE for any other body (read_body then reads it as it always does). Valid while
 // the body is the block at `node` and `head` it was read from and the
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
@@ -54,6 +55,7 @@ struct DecodedBody {
     // without one is `exit`).
     Cell exit_word[2];
     bool returns[2];
+    u32 rest;  // GUARD: where the statements after the guard start (0: none)
 };
 
 // What a call needs of a native, action or function, copied out of its
@@ -77,9 +79,13 @@ struct CallRecord {
     // per refinement argument (none).
     u32 slots;
     u64 slot_logic;
-    // function: no compiled body and no locals (see frameless_function_call),
-    // and bit c set for a refinement at cache index c (below 64) taking no
-    // arguments.
+    // function: its locals (the /local refinement's logic cell counted),
+    // laid after the slots as every call starts them: false, then nones.
+    u32 locals;
+    u32 laid;  // the plain arguments, slots and locals (see laid_cells)
+    // function: no compiled body and no lit-word parameters (see
+    // frameless_function_call), and bit c set for a refinement at cache
+    // index c (below 64) taking no arguments.
     bool frameless;
     u64 argless_refs;
     // The refinements, in spec order: their symbols as written and resolved,
@@ -131,6 +137,10 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
 }
 
 
+
+// The cells a call laid out before its frame opens takes above the
+// function value: its plain arguments, refinement slots and locals.
+[[gnu::always_inline]] inline u32 laid_cells(const CallRecord* rec) { return rec->laid; }
 
 // The refinements a path call names, as cache indexes in path order, and
 // whether all of them take no arguments.

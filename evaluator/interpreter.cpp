@@ -794,9 +794,13 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
 
 namespace {
 
-// The expressions of a block, in the <body> frame eval opens for it.
-[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
-    u32 head = series_head(code);
+// A position that stands for a block's head.
+constexpr u32 AT_HEAD = ~u32{0};
+
+// The expressions of a block from `from` (AT_HEAD: its head), in the
+// <body> frame eval opens for it.
+[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code, u32 from = AT_HEAD) {
+    u32 head = from == AT_HEAD ? series_head(code) : from;
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
     if (head < tail) {
@@ -811,14 +815,14 @@ namespace {
 // eval(code, chain) after its machine stack check and budget step, for a
 // block that something holds while it runs: eval's own rooted copy, a
 // function body (its function value on the value stack) or a conditional's
-// branch (its argument).
-[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true) {
+// branch (its argument). From `from` on, as eval_block_in_frame.
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true, u32 from = AT_HEAD) {
     Cell code = *code_in;
     CodeRestore restore;
     CodeScope scope(&code);
     Cell bw = body_word();
     stack::mark_kind87(&bw);
-    eval_block_in_frame(&code);
+    eval_block_in_frame(&code, from);
     if (exiting()) [[unlikely]] return;
     if (chain) stack::unwind_last();
     else stack::unwind();
@@ -1493,13 +1497,18 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
         !decode_exit(block::cells_of(bb), series_head(cells + at), cell_count(bb), d, 0))
         return false;
     memory::note_decoded(bb);
-    // The last expression: one, or the return of one.
+    // The last expression: one, or the return of one; else the statements
+    // after the guard, which run in the body's frame (`rest`).
+    d.rest = 0;
     if ((n - at - 1) & 1) {
         d.returns[1] = false;
         d.branch_expr[1] = decode_expr(cells, at + 1, n, &d.branch[1]);
-        if (!d.branch_expr[1]) return false;
-    } else if (!decode_exit(cells, at + 1, n, d, 1) || !d.returns[1]) {
-        return false;
+    } else {
+        d.branch_expr[1] = decode_exit(cells, at + 1, n, d, 1) && d.returns[1];
+    }
+    if (!d.branch_expr[1]) {
+        d.returns[1] = false;
+        d.rest = at + 1;
     }
     d.word = cells[0];
     d.blocks = 1;
@@ -1569,7 +1578,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
     }
     if (same && d.form == BodyForm::GUARD) {
-        same = same_cell(&now.word, &d.word) && same_expr(now.expr, d.expr);
+        same = same_cell(&now.word, &d.word) && same_expr(now.expr, d.expr) && now.rest == d.rest;
         for (u32 i = 0; same && i < 2; i++)
             same = now.returns[i] == d.returns[i] && now.branch_expr[i] == d.branch_expr[i] &&
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
@@ -1621,9 +1630,11 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 }
 
 // read_decoded of a GUARD body: SIMPLE, its value in *out, where its
-// conditional's word holds `if` or `unless` and guard_value makes the value.
-// Out of line: the other forms' reading stays as small as it was.
-[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, Cell* out) {
+// conditional's word holds `if` or `unless` and guard_value makes the value;
+// REST where the guard is not taken and statements follow it, the position
+// after the guard into bc->call.next, with the steps its expression and
+// call take. Out of line: the other forms' reading stays as small as it was.
+[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, BlockConditional* bc, Cell* out) {
     const Cell* fn = peek_known(&d.word, &args);
     u32 index;
     Cell cond;
@@ -1632,6 +1643,11 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         !conditional_known_q(fn, index) || !run_expr(d.expr, &args, &cond))
         return BlockShape::UNREAD;
     const u32 taken = logic::is_true(&cond) != (index == natives::N_UNLESS) ? 0 : 1;
+    if (taken && d.rest) {
+        budget::steps(2);
+        bc->call.next = d.head + d.rest;
+        return BlockShape::REST;
+    }
     return guard_value(d, taken, args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
 }
 
@@ -1657,7 +1673,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
     // One test of the form on the conditional's way, as before guards.
     if (d.form != BodyForm::CONDITIONAL) {
-        if (d.form == BodyForm::GUARD) return read_guard(d, args, out);
+        if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
         return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
     }
     const Cell* fn = peek_known(&d.word, &args);
@@ -1961,6 +1977,7 @@ void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditiona
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else if (read == BlockShape::REST) enter_block(body, true, bc->call.next);
         else enter_block(body);
     });
 }

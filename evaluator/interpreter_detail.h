@@ -274,8 +274,10 @@ struct BlockConditional {
 // What a branch or body is to its runner: one simple expression, or one
 // conditional whose branch is (SIMPLE, both run without their frames), a
 // conditional of another branch (CONDITIONAL), any other block (OTHER);
-// UNREAD, not looked at yet.
-enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
+// UNREAD, not looked at yet. REST: a function body whose leading guard was
+// read and not taken, run in its frame from the statement after it (the
+// position in its BlockConditional's call.next).
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST };
 // The arguments a function body is read over: the function's context
 // (NO_CONTEXT where its values are not on the stack) and its values. Words
 // of the context are read from `values` directly; only a read through
@@ -290,7 +292,8 @@ struct BodyArgs {
     Cell* frame = nullptr;
 };
 // A function body read before its function's frame opens, over arguments
-// in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
+// in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`,
+// REST with where its frame starts in `bc`;
 // UNREAD for a body that is no block. The caller made sure of room for the
 // function's frame and CONDITIONAL_ROOM more frames and cells above the top.
 // With the function's call record, the body is read from the form decoded
