@@ -56,6 +56,7 @@ struct DecodedBody {
     Cell exit_word[2];
     bool returns[2];
     u32 rest;  // GUARD: where the statements after the guard start (0: none)
+    bool framed;  // NONE: a block whose cells read_body reads no value from
 };
 
 // What a call needs of a native, action or function, copied out of its
@@ -80,9 +81,11 @@ struct CallRecord {
     u32 slots;
     u64 slot_logic;
     // function: its locals (the /local refinement's logic cell counted),
-    // laid after the slots as every call starts them: false, then nones.
+    // which every call starts false, then nones: a call laid out before its
+    // frame opens lays them as slots after the slots (`laid_slots` in all,
+    // the bit of the first in slot_logic).
     u32 locals;
-    u32 laid;  // the plain arguments, slots and locals (see laid_cells)
+    u32 laid_slots;
     // function: no compiled body and no lit-word parameters (see
     // frameless_function_call), and bit c set for a refinement at cache
     // index c (below 64) taking no arguments.
@@ -140,7 +143,9 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
 
 // The cells a call laid out before its frame opens takes above the
 // function value: its plain arguments, refinement slots and locals.
-[[gnu::always_inline]] inline u32 laid_cells(const CallRecord* rec) { return rec->laid; }
+[[gnu::always_inline]] inline u32 laid_cells(const CallRecord* rec) {
+    return (rec->shape & SHAPE_ARGS_MASK) + rec->laid_slots;
+}
 
 // The refinements a path call names, as cache indexes in path order, and
 // whether all of them take no arguments.

@@ -91,7 +91,11 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
             if (TYPE_OF(entries + c) == TYPE_REFINEMENT && !(c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET))
                 r->argless_refs |= u64{1} << c;
     }
-    r->laid = args + slots + r->locals;
+    r->laid_slots = slots + r->locals;
+    if (r->locals) {
+        if (slots >= 64) r->frameless = false;
+        else r->slot_logic |= u64{1} << slots;
+    }
     return r;
 }
 

@@ -1520,6 +1520,7 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
 // read_body could not take as one of the decoded forms.
 [[gnu::noinline]] void decode_body(DecodedBody& d, const Cell* body) {
     d.form = BodyForm::NONE;
+    d.framed = false;
     if (TYPE_OF(body) != TYPE_BLOCK) return;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1554,6 +1555,10 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
     }
     if (TYPE_OF(cells) == TYPE_WORD && n >= 4 && decode_guard(d, cells, n)) return;
     if (decode_expr(cells, 0, n, &d.expr)) d.form = BodyForm::EXPR;
+    // read_cells reads no value from a body whose first cell starts no
+    // simple expression, return or conditional (a set-word, a paren...).
+    const u32 first = TYPE_OF(cells);
+    d.framed = first != TYPE_WORD && first != TYPE_PATH && !plain_value_q(first);
 }
 
 #ifdef ZAV_STAMP_CHECK
@@ -1743,10 +1748,14 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 
 BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
                      const CallRecord* rec) {
-    // A body of no decoded form stays so until the record is made again.
+    // A body of no decoded form stays so until the record is made again:
+    // one read_cells reads nothing from runs in its frame at once, which
+    // suits any body.
     if (rec && rec->decoded.form != BodyForm::NONE) {
         const BlockShape read = read_decoded(rec, body, args, bc, out);
         if (read != BlockShape::UNREAD) return read;
+    } else if (rec && rec->decoded.framed) {
+        return BlockShape::OTHER;
     }
     const u32 saved = args_in_context(args);
     const BlockShape read = read_cells(body, args, bc, out);
