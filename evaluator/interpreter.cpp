@@ -1497,18 +1497,21 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
         !decode_exit(block::cells_of(bb), series_head(cells + at), cell_count(bb), d, 0))
         return false;
     memory::note_decoded(bb);
-    // The last expression: one, or the return of one; else the statements
-    // after the guard, which run in the body's frame (`rest`).
-    d.rest = 0;
-    if ((n - at - 1) & 1) {
+    // The last expression: one, the return of one, or a store of one, if
+    // the read makes it; else the statements after the guard (`rest`), which
+    // then run in the body's frame.
+    d.rest = at + 1;
+    d.stores = TYPE_OF(cells + at + 1) == TYPE_SET_WORD;
+    if (d.stores || ((n - at - 1) & 1)) {
         d.returns[1] = false;
-        d.branch_expr[1] = decode_expr(cells, at + 1, n, &d.branch[1]);
+        d.branch_expr[1] = decode_expr(cells, at + 1 + d.stores, n, &d.branch[1]);
+        if (d.branch_expr[1]) d.store_word = cells[at + 1];
     } else {
         d.branch_expr[1] = decode_exit(cells, at + 1, n, d, 1) && d.returns[1];
     }
     if (!d.branch_expr[1]) {
         d.returns[1] = false;
-        d.rest = at + 1;
+        d.stores = false;
     }
     d.word = cells[0];
     d.blocks = 1;
@@ -1588,6 +1591,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
             same = now.returns[i] == d.returns[i] && now.branch_expr[i] == d.branch_expr[i] &&
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
                    (i == 1 && !d.returns[1] ? true : same_cell(now.exit_word + i, d.exit_word + i));
+        same = same && now.stores == d.stores && (!d.stores || same_cell(&now.store_word, &d.store_word));
     }
     if (same) return;
     std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
@@ -1618,9 +1622,20 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // The function's value from a GUARD body: by its branch's exit (i = 0, the
 // guard's condition true) or its last expression (i = 1), where the exit's
 // word holds `exit` or `return` (with the native's own spec) as decoded and
-// the expression has its value as run_expr makes it; false for any other.
+// the expression has its value as run_expr makes it, and a store of it is
+// one fast_set_word would make in place; false, having stored nothing, for
+// any other. The store's word is none of the function's own: its arguments
+// are where `args` says, apart from the context's slots (a context off the
+// stack, pointed at them for the read, is not told apart: none is taken).
 [[gnu::always_inline]] inline bool guard_value(const DecodedBody& d, u32 i, const BodyArgs& args, Cell* out) {
-    if (i == 1 && !d.returns[1]) return run_expr(d.branch[1], &args, out);
+    if (i == 1 && !d.returns[1]) {
+        if (!d.branch_expr[1] || !run_expr(d.branch[1], &args, out)) return false;
+        if (!d.stores) return true;
+        Cell* slot;
+        if (args.ctx == NO_CONTEXT || d.store_word.data1 == args.ctx || !(slot = context::plain_slot(&d.store_word))) return false;
+        *slot = *out;
+        return true;
+    }
     const Cell* fn = peek_known(d.exit_word + i, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
         native::entry_of(fn) != (d.returns[i] ? natives::N_RETURN : natives::N_EXIT))
@@ -1636,9 +1651,9 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 
 // read_decoded of a GUARD body: SIMPLE, its value in *out, where its
 // conditional's word holds `if` or `unless` and guard_value makes the value;
-// REST where the guard is not taken and statements follow it, the position
-// after the guard into bc->call.next, with the steps its expression and
-// call take. Out of line: the other forms' reading stays as small as it was.
+// else, the guard not taken, REST: the statements after it run in the
+// body's frame (from bc->call.next), with the steps the guard's expression
+// and call take. Out of line: the other forms' reading stays as small as it was.
 [[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, BlockConditional* bc, Cell* out) {
     const Cell* fn = peek_known(&d.word, &args);
     u32 index;
@@ -1648,12 +1663,11 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         !conditional_known_q(fn, index) || !run_expr(d.expr, &args, &cond))
         return BlockShape::UNREAD;
     const u32 taken = logic::is_true(&cond) != (index == natives::N_UNLESS) ? 0 : 1;
-    if (taken && d.rest) {
-        budget::steps(2);
-        bc->call.next = d.head + d.rest;
-        return BlockShape::REST;
-    }
-    return guard_value(d, taken, args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    if (guard_value(d, taken, args, out)) return BlockShape::SIMPLE;
+    if (!taken) return BlockShape::UNREAD;
+    budget::steps(2);
+    bc->call.next = d.head + d.rest;
+    return BlockShape::REST;
 }
 
 // read_body from the function's decoded body, the function's context (on
