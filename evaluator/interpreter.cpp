@@ -1674,10 +1674,10 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // the stack) not pointing at the arguments: what read_body answers where
 // the decoded form can say it, else UNREAD (read_body then reads the
 // cells). What a body's words hold is looked up at every run, as read_body
-// does. Out of line: a body of no decoded form (the caller looked) pays
+// does.
 // nothing more.
-[[gnu::noinline]] BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
-                                          BlockConditional* bc, Cell* out) {
+[[gnu::always_inline]] inline BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
+                                                     BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;
     if (d.epoch != memory::buffer_epoch || d.form == BodyForm::UNREAD || d.node != series_node(body) ||
         d.head != series_head(body)) [[unlikely]] {
@@ -1760,21 +1760,54 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 
 }  // namespace
 
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
-                     const CallRecord* rec) {
-    // A body of no decoded form stays so until the record is made again:
-    // one read_cells reads nothing from runs in its frame at once, which
-    // suits any body.
-    if (rec && rec->decoded.form != BodyForm::NONE) {
-        const BlockShape read = read_decoded(rec, body, args, bc, out);
-        if (read != BlockShape::UNREAD) return read;
-    } else if (rec && rec->decoded.framed) {
-        return BlockShape::OTHER;
-    }
+namespace {
+
+// read_cells with the function's context pointed at the arguments. Out of
+// line: the decoded forms' reading saves no registers for it.
+[[gnu::noinline]] BlockShape read_body_cells(const Cell* body, const BodyArgs& args, BlockConditional* bc,
+                                             Cell* out) {
     const u32 saved = args_in_context(args);
     const BlockShape read = read_cells(body, args, bc, out);
     args_out_of_context(args, saved);
     return read;
+}
+
+// read_body over the arguments as `args` finds them.
+[[gnu::always_inline]] inline BlockShape read_body_over(const CallRecord* rec, const Cell* body, const BodyArgs& args,
+                                                        BlockConditional* bc, Cell* out) {
+    // A body of no decoded form stays so until the record is made again:
+    // one read_cells reads nothing from runs in its frame at once, which
+    // suits any body.
+    const DecodedBody& d = rec->decoded;
+    if (d.form == BodyForm::NONE) return d.framed ? BlockShape::OTHER : read_body_cells(body, args, bc, out);
+    const BlockShape read = read_decoded(rec, body, args, bc, out);
+    return read != BlockShape::UNREAD ? read : read_body_cells(body, args, bc, out);
+}
+
+// read_body of a function whose context's values are not on the stack: the
+// context points at the arguments while the body is read. Out of line: such
+// functions are rare.
+[[gnu::noinline]] BlockShape read_body_off_stack(const CallRecord* rec, Cell* ctx, const Cell* a, const Cell* body,
+                                                 BlockConditional* bc, Cell* out) {
+    const u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    const BlockShape read = read_body_over(rec, body, {NO_CONTEXT, a}, bc, out);
+    ctx->data2 = saved_values;
+    return read;
+}
+
+}  // namespace
+
+BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* a, Cell* body, BlockConditional* bc,
+                     Cell* out) {
+    *body = rec->body;
+    // The body reads the arguments as it does while the body runs: through
+    // the function's context, pointed at them only when a read needs it
+    // where they are on the stack, else at once.
+    const node_t ctx_node = function::ctx_of(fn);
+    Cell* ctx = context::TO_CTX(ctx_node);
+    if (!context::on_stack_q(ctx)) [[unlikely]] return read_body_off_stack(rec, ctx, a, body, bc, out);
+    return read_body_over(rec, body, {ctx_node, a, ctx}, bc, out);
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {

@@ -490,23 +490,8 @@ namespace {
                                                         BlockConditional* bc, Cell* out) {
     u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
     if (!pos) return BlockShape::UNREAD;
-    // The body reads the arguments as it does while the body runs: through
-    // the function's context, pointed at them only when a read needs it
-    // (read_body) where they are on the stack, else at once.
-    const node_t ctx_node = function::ctx_of(fn);
-    Cell* ctx = context::TO_CTX(ctx_node);
-    *body = rec->body;
-    BlockShape read;
-    if (context::on_stack_q(ctx)) [[likely]] {
-        read = read_body(body, {ctx_node, a, ctx}, bc, out, rec);
-    } else {
-        const u32 saved_values = ctx->data2;
-        ctx->data2 = off_of(a);
-        read = read_body(body, {NO_CONTEXT, a}, bc, out, rec);
-        ctx->data2 = saved_values;
-    }
     *pos_io = pos;
-    return read;
+    return read_body(rec, fn, a, body, bc, out);
 }
 
 // A function call (after its stack check and step) whose arguments are
