@@ -150,6 +150,30 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
     return (rec->shape & SHAPE_ARGS_MASK) + rec->laid_slots;
 }
 
+// A function body (`fn`'s, with its call record) read before its frame
+// opens, over its arguments laid in place from `a` (slots and locals after
+// them): SIMPLE with its value in `out`, CONDITIONAL read into `bc`, REST
+// with where its frame starts in `bc`; UNREAD for a body that is no block.
+// The body goes to *body. The caller made sure of room for the function's
+// frame and CONDITIONAL_ROOM more frames and cells above the top. The body
+// is read from the form decoded and kept on the record while nothing
+// writes it (see DecodedBody), else from its cells (interpreter.cpp).
+BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* a, const Cell* body,
+                             BlockConditional* bc, Cell* out);
+BlockShape read_body_cells(const Cell* fn, const Cell* a, const Cell* body, BlockConditional* bc, Cell* out);
+// The form tested where the call is laid out: each way of reading saves its
+// registers apart.
+[[gnu::always_inline]] inline BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* a, Cell* body,
+                                                   BlockConditional* bc, Cell* out) {
+    *body = rec->body;
+    // A body of no decoded form stays so until the record is made again:
+    // one read_cells reads nothing from runs in its frame at once, which
+    // suits any body.
+    const DecodedBody& d = rec->decoded;
+    if (d.form != BodyForm::NONE) return read_body_decoded(rec, fn, a, body, bc, out);
+    return d.framed ? BlockShape::OTHER : read_body_cells(fn, a, body, bc, out);
+}
+
 // The refinements a path call names, as cache indexes in path order, and
 // whether all of them take no arguments.
 struct NamedRefs {

@@ -1758,56 +1758,38 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return simple_code_value(body, 2, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
-}  // namespace
-
-namespace {
-
-// read_cells with the function's context pointed at the arguments. Out of
-// line: the decoded forms' reading saves no registers for it.
-[[gnu::noinline]] BlockShape read_body_cells(const Cell* body, const BodyArgs& args, BlockConditional* bc,
-                                             Cell* out) {
-    const u32 saved = args_in_context(args);
-    const BlockShape read = read_cells(body, args, bc, out);
-    args_out_of_context(args, saved);
-    return read;
-}
-
-// read_body over the arguments as `args` finds them.
-[[gnu::always_inline]] inline BlockShape read_body_over(const CallRecord* rec, const Cell* body, const BodyArgs& args,
-                                                        BlockConditional* bc, Cell* out) {
-    // A body of no decoded form stays so until the record is made again:
-    // one read_cells reads nothing from runs in its frame at once, which
-    // suits any body.
-    const DecodedBody& d = rec->decoded;
-    if (d.form == BodyForm::NONE) return d.framed ? BlockShape::OTHER : read_body_cells(body, args, bc, out);
-    const BlockShape read = read_decoded(rec, body, args, bc, out);
-    return read != BlockShape::UNREAD ? read : read_body_cells(body, args, bc, out);
-}
-
-// read_body of a function whose context's values are not on the stack: the
-// context points at the arguments while the body is read. Out of line: such
-// functions are rare.
-[[gnu::noinline]] BlockShape read_body_off_stack(const CallRecord* rec, Cell* ctx, const Cell* a, const Cell* body,
-                                                 BlockConditional* bc, Cell* out) {
-    const u32 saved_values = ctx->data2;
-    ctx->data2 = off_of(a);
-    const BlockShape read = read_body_over(rec, body, {NO_CONTEXT, a}, bc, out);
-    ctx->data2 = saved_values;
-    return read;
-}
-
-}  // namespace
-
-BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* a, Cell* body, BlockConditional* bc,
-                     Cell* out) {
-    *body = rec->body;
-    // The body reads the arguments as it does while the body runs: through
-    // the function's context, pointed at them only when a read needs it
-    // where they are on the stack, else at once.
+// Runs `read` over the arguments laid from `a` as a body of `fn` reads
+// them: through the function's context, pointed at them only when a read
+// needs it (BodyArgs) where its values are on the stack, else at once.
+template <class Read>
+[[gnu::always_inline]] inline BlockShape over_args(const Cell* fn, const Cell* a, Read read) {
     const node_t ctx_node = function::ctx_of(fn);
     Cell* ctx = context::TO_CTX(ctx_node);
-    if (!context::on_stack_q(ctx)) [[unlikely]] return read_body_off_stack(rec, ctx, a, body, bc, out);
-    return read_body_over(rec, body, {ctx_node, a, ctx}, bc, out);
+    if (context::on_stack_q(ctx)) [[likely]] return read(BodyArgs{ctx_node, a, ctx});
+    const u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    const BlockShape shape = read(BodyArgs{NO_CONTEXT, a});
+    ctx->data2 = saved_values;
+    return shape;
+}
+
+}  // namespace
+
+BlockShape read_body_cells(const Cell* fn, const Cell* a, const Cell* body, BlockConditional* bc, Cell* out) {
+    return over_args(fn, a, [&](const BodyArgs& args) __attribute__((always_inline)) {
+        const u32 saved = args_in_context(args);
+        const BlockShape read = read_cells(body, args, bc, out);
+        args_out_of_context(args, saved);
+        return read;
+    });
+}
+
+BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* a, const Cell* body,
+                             BlockConditional* bc, Cell* out) {
+    const BlockShape read = over_args(fn, a, [&](const BodyArgs& args) __attribute__((always_inline)) {
+        return read_decoded(rec, body, args, bc, out);
+    });
+    return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {

@@ -292,17 +292,7 @@ struct BodyArgs {
     const Cell* values;
     Cell* frame = nullptr;
 };
-// A function body (`fn`'s, with its call record) read before its frame
-// opens, over its arguments laid in place from `args` (slots and locals
-// after them): SIMPLE with its value in `out`, CONDITIONAL read into `bc`,
-// REST with where its frame starts in `bc`; UNREAD for a body that is no
-// block. The body goes to *body. The caller made sure of room for the
-// function's frame and CONDITIONAL_ROOM more frames and cells above the
-// top. The body is read from the form decoded and kept on the record while
-// nothing writes it (see DecodedBody).
 struct CallRecord;
-BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* args, Cell* body, BlockConditional* bc,
-                     Cell* out);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
 void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UNREAD, BlockConditional* bc = nullptr);
