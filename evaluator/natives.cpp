@@ -937,7 +937,9 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* loaded = stack::push_star();
                 make_cell(loaded, TYPE_NONE);
                 i32 consumed = 0;
+                lexer::pend_errors = true;
                 lexer::scan_string(loaded, arg(0), -1, lexer::SCAN_ALL, &consumed, nullptr);
+                if (stack::pending) break;  // a syntax error, on its way to its guard
                 *arg(0) = *loaded;
                 stack::top = stack::arguments + 1;
                 do_block(expand, next);
