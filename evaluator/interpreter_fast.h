@@ -107,8 +107,9 @@ struct Known {
     // is taken (see simple_prefix_call); not inside such a call's arguments.
     bool calls = true;
     // Where given: learns the value of the expression's first word when
-    // that is a function! (the expression is then no simple one), for a
-    // caller that makes the call next without looking the word up again.
+    // that is a function value of any kind (function!, routine!, native!,
+    // action!; the expression is then no simple one), for a caller that
+    // makes the call next without looking the word up again.
     Cell* called = nullptr;
 };
 
@@ -305,7 +306,7 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
-            if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
+            if (k.called && function_type_q(TYPE_OF(c))) *k.called = *c;
             if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
             *stop = 0;
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
@@ -359,7 +360,7 @@ struct Partial {
     Cell value;
     u32 stop = 0;
     // Asked for: where no value was made (`stop` 0), `value` learns the
-    // function! the value's first word holds, if any (see Known), else none.
+    // function value the value's first word holds, if any (see Known), else none.
     bool call = false;
 };
 
