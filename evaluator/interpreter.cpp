@@ -20,9 +20,11 @@
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
 //     with simple arguments, or over       simple and its body reads SIMPLE,
-//     length? of a series                  else its frames opened around the
-//                                        body read (set_word_framed_end);
-//                                        length? read off the series
+//     a native or action call with         else its frames opened around the
+//     simple arguments                     body read (set_word_framed_end);
+//                                        length? read off the series; any
+//                                        other native's frames opened at
+//                                        once around its entry
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -465,7 +467,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     }
     next = partial.stop ? eval_set_word(&w, code, pos, tail, sub, &partial)
                         : eval_set_word(&w, code, pos, tail, sub, nullptr,
-                                        function_type_q(TYPE_OF(&partial.value)) ? &partial.value : nullptr);
+                                        TYPE_OF(&partial.value) != TYPE_NONE ? &partial.value : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
 

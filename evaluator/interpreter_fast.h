@@ -108,8 +108,9 @@ struct Known {
     bool calls = true;
     // Where given: learns the value of the expression's first word when
     // that is a function value of any kind (function!, routine!, native!,
-    // action!; the expression is then no simple one), for a caller that
-    // makes the call next without looking the word up again.
+    // action!; the expression is then no simple one unless a native's call
+    // is taken), for a caller that makes the call next without looking the
+    // word up again.
     Cell* called = nullptr;
 };
 
@@ -306,8 +307,9 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
-            if (k.called && function_type_q(TYPE_OF(c))) *k.called = *c;
+            if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
             if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
+            if (k.called) *k.called = *c;
             *stop = 0;
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
                 return simple_prefix_call(c, cells, pos, tail, out, k.args);

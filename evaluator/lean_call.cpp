@@ -192,9 +192,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return pos + 1;
 }
 
-// The plain arguments, each checked against its parameter's types as it comes.
+// The plain arguments from the `first` on, each checked against its
+// parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
-                                            CodeView& view, u32 args, u32 pos) {
+                                            CodeView& view, u32 args, u32 pos, u32 first = 0) {
     // False, the error raised pending, for an argument not of its types.
     auto check = [&](u32 i) {
         u32 t = TYPE_OF(stack::top - 1);
@@ -202,7 +203,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         expect_arg(s.fn, s.name, stack::top - 1, i);
         return false;
     };
-    u32 i = 0;
+    u32 i = first;
     if (s.infix) {
         stack::top = stack::arguments + 1;  // the left operand
         if (!check(i++)) [[unlikely]] return pos;
@@ -648,56 +649,28 @@ namespace {
     return true;
 }
 
-// A native! or action! called by word, path or operator: its arguments,
-// the refinement positions its entry reads, then the entry (or the number
-// fast path, or a conditional's direct entry).
-[[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
-                                                     bool sub, bool infix, const LeanFrom& from) {
-    const u32 type = TYPE_OF(fn);
-    const CallRecord* rec = call_record(fn, type);
-    if (!rec) return false;
-    const u32 shape = rec->shape;
-    const u32 args = shape & SHAPE_ARGS_MASK;
-    if (infix && args == 0) return false;
-    NamedRefs named;
-    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
-    const node_t more = function::more_of(fn);
-    const LeanSite s{fn, name, code, tail, infix};
+// All refinements unused (-1), in a few wide stores (never a call of
+// memset, whose byte loop would cost more than the call it serves); an
+// action's typed entry with none named needs no refinement list.
+[[gnu::always_inline]] inline void unused_refs(u32 shape, i32* refs) {
+    using Chunk [[gnu::vector_size(16), gnu::may_alias, gnu::aligned(4)]] = i32;
+    const Chunk none = {-1, -1, -1, -1};
+    Chunk* c = reinterpret_cast<Chunk*>(refs);
+    c[0] = none;
+    if (!(shape & SHAPE_REFS)) return;
+    c[1] = none, c[2] = none, c[3] = none, c[4] = none, c[5] = none, c[6] = none, c[7] = none;
+}
 
-    lean_enter(from);
-    if (!infix) stack::push(fn);
-    stack::mark_kind82(name);
-    // The left operand sits at the frame's first slot: below the top, so
-    // that the collector sees it while the right one is evaluated.
-    if (infix) stack::keep();
-    CodeView view;
-    view.read(code, tail);
-    u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
-    *pos_io = pos;
-    if (exiting()) [[unlikely]] return true;
-
-    i32 refs[32];
-    // All refinements unused (-1: every byte 0xFF), in a few wide stores;
-    // an action's typed entry with none named needs no refinement list.
-    auto unused_refs = [&] {
-        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
-        else std::memset(refs, 0xFF, 4 * sizeof(i32));
-    };
-    if (type == TYPE_NATIVE || named.count) unused_refs();
-    for (u32 u = 0; u < named.count; u++) {
-        // The named refinement: set, then its arguments pushed in order.
-        u32 c = named.at[u];
-        u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
-        if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
-        pos = lean_refinement_args(s, type, rec, more, view, c, pos, 0);
-        *pos_io = pos;
-        if (exiting()) [[unlikely]] return true;
-    }
-
-    u32 index = native::entry_of(fn);
+// The entry of a native or action (`index`, its call's `shape`) whose
+// arguments sit in its open frame: the number fast path, a conditional's,
+// any/all's and an exit's work directly, an action's typed series shapes,
+// else the entry. `refs`: a native's refinement positions, or an action's
+// where it names one (`named`); an action's with none named are set here
+// where its entry needs them.
+[[gnu::always_inline]] inline void builtin_entry(u32 type, u32 index, u32 shape, bool named, i32* refs) {
     Cell* a = stack::arguments;
     FastOp kind;
-    if (args == 2 && !named.count && number_q(a) && number_q(a + 1) &&
+    if ((shape & SHAPE_ARGS_MASK) == 2 && !named && number_q(a) && number_q(a + 1) &&
         (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
     } else if (type == TYPE_NATIVE) {
         // The conditionals directly, as their entries do it (their
@@ -731,14 +704,57 @@ namespace {
             default:
                 call_builtin(TYPE_NATIVE, index, refs);
         }
-    } else if (named.count) {
+    } else if (named) {
         call_builtin(TYPE_ACTION, index, refs);
     } else if (!actions::plain_series_slot_q(index) ||
                !(actions::typed_append(index) || actions::plain_series_action(index))) {
         // The typed series shapes, tried here, are not tried again.
-        unused_refs();
+        unused_refs(shape, refs);
         call_builtin(TYPE_ACTION, index, refs, true);
     }
+}
+
+// A native! or action! called by word, path or operator: its arguments,
+// the refinement positions its entry reads, then the entry (or the number
+// fast path, or a conditional's direct entry).
+[[gnu::always_inline]] inline bool lean_builtin_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
+                                                     bool sub, bool infix, const LeanFrom& from) {
+    const u32 type = TYPE_OF(fn);
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec) return false;
+    const u32 shape = rec->shape;
+    const u32 args = shape & SHAPE_ARGS_MASK;
+    if (infix && args == 0) return false;
+    NamedRefs named;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
+    const LeanSite s{fn, name, code, tail, infix};
+
+    lean_enter(from);
+    if (!infix) stack::push(fn);
+    stack::mark_kind82(name);
+    // The left operand sits at the frame's first slot: below the top, so
+    // that the collector sees it while the right one is evaluated.
+    if (infix) stack::keep();
+    CodeView view;
+    view.read(code, tail);
+    u32 pos = lean_args(s, type, rec, more, view, args, *pos_io);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
+
+    i32 refs[32];
+    if (type == TYPE_NATIVE || named.count) unused_refs(shape, refs);
+    for (u32 u = 0; u < named.count; u++) {
+        // The named refinement: set, then its arguments pushed in order.
+        u32 c = named.at[u];
+        u32 number = cache_entries(rec->cache_node, rec->cache_head).cells[c].data3;
+        if (number >= 1 && number <= 32) refs[number - 1] = static_cast<i32>(stack::top - stack::arguments);
+        pos = lean_refinement_args(s, type, rec, more, view, c, pos, 0);
+        *pos_io = pos;
+        if (exiting()) [[unlikely]] return true;
+    }
+
+    builtin_entry(type, native::entry_of(fn), shape, named.count != 0, refs);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
     lean_return(s, pos, sub);
@@ -940,6 +956,88 @@ namespace {
     return store_operator_value(word, x, pos, sub);
 }
 
+// The arguments of a native or action from the `first` on, fetched in its
+// open frame as the lean call fetches them. Out of line: most calls lay
+// them all before the frame opens.
+[[gnu::noinline]] u32 builtin_rest_args(const LeanSite& s, const CallRecord* rec, u32 pos, u32 first) {
+    CodeView view;
+    view.read(s.code, s.tail);
+    return lean_args(s, TYPE_OF(s.fn), rec, function::more_of(s.fn), view, rec->shape & SHAPE_ARGS_MASK, pos, first);
+}
+
+// set_word_operator_call's operand that is a call of a native or action by
+// word (`called`; `s: s + select m k`), the operator's (`op_word` at
+// `stop`) taking `left`: the frames the generic path opens (the
+// set-word's, the operator's over `left`, the callee's) opened at once,
+// the call's leading arguments that simple_arg takes, of their
+// parameters' types, laid before them (nothing in those can fail, run
+// code or be seen), the rest fetched in them as the lean call fetches
+// them; then the entry, and the operator's value made and its frame closed
+// as lean_op_call does. What is left of the set-word is the caller's
+// (set_word_framed_end). Nothing, having opened nothing, for a
+// conditional's or an exit's native, a lit-word parameter, an operator
+// that does not take `left` and near either stack's end: the generic path
+// makes those. Out of line: the function operand's path keeps its frame.
+[[gnu::noinline]] OperatorSetWordEnd set_word_builtin_call(const Cell* word, Cell* code, const CodeView& view,
+                                                           Cell left, u32 stop, u32 tail, const Cell* called) {
+    Cell op_word = view.cells[stop];
+    Cell opfn = *peek_word(&op_word);
+    set_type(&opfn, op::wrapped_type(&opfn));
+    const u32 op_type = TYPE_OF(&opfn);
+    const CallRecord* orec = builtin_q(op_type) ? call_record(&opfn, op_type) : nullptr;
+    if (!orec || (orec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 ||
+        !(orec->type_bits[0] >> TYPE_OF(&left) & 1))
+        return {};
+    // The right operand's types, read before the call may take the record's slot.
+    const u64 right_types = orec->type_bits[1];
+    Cell fn = *called;
+    const u32 type = TYPE_OF(&fn);
+    const u32 index = native::entry_of(&fn);
+    const CallRecord* rec;
+    // The conditionals and exits keep their own ways.
+    if ((type == TYPE_NATIVE && (conditional_index_q(index) || exit_native_q(&fn))) ||
+        !(rec = call_record(&fn, type)) || (rec->shape & SHAPE_LIT_MASK))
+        return {};
+    const u32 shape = rec->shape;
+    const u32 args = shape & SHAPE_ARGS_MASK;
+    Cell* const start = stack::top;
+    Cell* const a = start + 3;
+    if (a + args + CONDITIONAL_ROOM >= stack::end || stack::frame_top + 3 + CONDITIONAL_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    u32 laid = 0;
+    for (; laid < args && pos < view.tail; laid++) {
+        const u32 next = simple_arg(view, pos, false, a + laid, Room::KNOWN);
+        if (!next || !(rec->type_bits[laid] >> TYPE_OF(a + laid) & 1)) break;
+        pos = next;
+    }
+    Cell set_word = *word;
+    Cell fn_word = view.cells[stop + 1];
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    start[1] = left;
+    stack::top = start + 1;
+    stack::mark_kind82(&op_word);
+    start[2] = fn;
+    stack::top = a;
+    stack::mark_kind82(&fn_word);
+    stack::top = a + laid;
+    // The steps of the operator's call, its operand's expression and the
+    // operand's call (the caller made sure of the budget's room).
+    budget::steps(3);
+    if (laid < args) {
+        pos = builtin_rest_args({&fn, &fn_word, code, tail, false}, rec, pos, laid);
+        if (exiting()) [[unlikely]] return {pos, true};
+    }
+    i32 refs[32];
+    if (type == TYPE_NATIVE) unused_refs(shape, refs);
+    builtin_entry(type, index, shape, false, refs);
+    if (exiting()) [[unlikely]] return {pos, true};
+    call_return(code, pos, &fn_word, true, false);
+    operator_finish(&opfn, &op_word, code, op_type, right_types, pos, true);
+    return {pos, true};
+}
+
 // lay_simple_args for set_word_operator_call's call of a function with
 // locals, whose body is read in its frame: out of line, as such calls are
 // rare and the common ones keep one copy.
@@ -953,15 +1051,13 @@ namespace {
                                                                            u32 tail, bool sub, OperatorReach reach) {
     Cell* start = stack::top;
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
-    // The operand's kind first: most operands here are calls of natives and
-    // actions (`s + select m k`), which this path does not make.
+    // The operand's kind first: a call by word of a function, native or
+    // action, or a path.
     const Cell* c = view.cells + stop + 1;
     const Cell* called = nullptr;
     if (TYPE_OF(c) == TYPE_WORD) {
         called = peek_word(c);
-        if (!called || (TYPE_OF(called) != TYPE_FUNCTION &&
-                        (TYPE_OF(called) != TYPE_ACTION || native::entry_of(called) != ACT_LENGTH_Q)))
-            return {};
+        if (!called || (TYPE_OF(called) != TYPE_FUNCTION && !builtin_q(TYPE_OF(called)))) return {};
     } else if (TYPE_OF(c) != TYPE_PATH) {
         return {};
     }
@@ -975,12 +1071,20 @@ namespace {
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
-    // refinements that take no arguments, or length? by word.
+    // refinements that take no arguments, or a native or action by word.
     Cell fn;
     u64 named = 0;
     const CallRecord* rec;
     if (called) {
-        if (TYPE_OF(called) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, called);
+        if (TYPE_OF(called) != TYPE_FUNCTION) {
+            // A native or action: length? of a series read off it, any
+            // other call made in its frames.
+            OperatorSetWordEnd end;
+            if (TYPE_OF(called) == TYPE_ACTION && native::entry_of(called) == ACT_LENGTH_Q)
+                end = set_word_length_call(word, view, left, kind, stop, sub, called);
+            if (end.next || reach != OperatorReach::ANY) return end;
+            return set_word_builtin_call(word, code, view, left, stop, tail, called);
+        }
         fn = *called;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {
