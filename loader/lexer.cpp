@@ -512,6 +512,18 @@ struct Stop {};
     throw Stop{};
 }
 
+bool pend_errors = false;
+
+// Raises syntax/id. A run whose caller takes a pending error ends by its own
+// stop (a throw over the lexer's few frames only) with the error pending.
+[[noreturn]] static void raise_syntax(State* lex, const char* id, const Cell* arg1, const Cell* arg2,
+                                      const Cell* arg3 = nullptr) {
+    if (!lex->pend) zav::fire("syntax", id, arg1, arg2, arg3);
+    zav::fire_pending("syntax", id, arg1, arg2, arg3);
+    lex->token_type = -static_cast<i32>(TYPE_ERROR);
+    stop_run(lex);
+}
+
 void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     Cell* up = innermost(lex);
     if (code > 0 && !is_path_type(static_cast<u32>(code)) && up && is_path_type(level_type(up)) &&
@@ -590,13 +602,13 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     string::load_at(clean, k, &args[2], 0);
     if (code > 0) {
         datatype::make_at(&args[1], static_cast<u32>(code));
-        zav::fire("syntax", id, &args[0], &args[1], &args[2]);
+        raise_syntax(lex, id, &args[0], &args[1], &args[2]);
     }
     if (code == SYNTAX_UNMATCHED || code == SYNTAX_UNCLOSED) {
         string::load_at(reinterpret_cast<const u8*>(r.missing), 1, &args[1], 0);
-        zav::fire("syntax", id, &args[0], &args[1], &args[2]);
+        raise_syntax(lex, id, &args[0], &args[1], &args[2]);
     }
-    zav::fire("syntax", id, &args[0], &args[2]);
+    raise_syntax(lex, id, &args[0], &args[2]);
 }
 
 // ---- Structural tokens -----------------------------------------------------------
@@ -1016,12 +1028,19 @@ void check_size(u64 bytes) {
     if (bytes >= MAX_INPUT_BYTES) fire("script", "too-long");
 }
 
+static bool take_pend_errors() {
+    bool pend = pend_errors;
+    pend_errors = false;
+    return pend;
+}
+
 static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool build, i32* consumed,
-               const Cell* tracer, Cell* dst, const Cell* source) {
+               const Cell* tracer, Cell* dst, const Cell* source, bool pend) {
     if (!values) init();
     check_size(size);
     State st;
     std::memset(static_cast<void*>(&st), 0, sizeof st);
+    st.pend = pend;
     st.head = st.begin = st.tail = last_state ? last_state->tail : 0;
     st.input = src;
     st.in_end = src + size;
@@ -1084,10 +1103,12 @@ static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool bu
 
 i32 scan(Cell* out, const u8* src, u32 size, bool one, bool load, bool build, i32* consumed, const Cell* tracer,
          Cell* dst) {
-    return run(out, src, size, one, !load, build, consumed, tracer, dst, nullptr);
+    bool pend = take_pend_errors();
+    return run(out, src, size, one, !load, build, consumed, tracer, dst, nullptr, pend);
 }
 
 i32 scan_string(Cell* dst, Cell* source, i32 length, u32 flags, i32* consumed, const Cell* tracer) {
+    bool pend = take_pend_errors();
     if (!values) init();
     SeriesBuffer* b = GET_BUFFER(series_node(source));
     u32 unit = b->unit();
@@ -1116,7 +1137,7 @@ i32 scan_string(Cell* dst, Cell* source, i32 length, u32 flags, i32* consumed, c
     Cell* into = out ? nullptr : dst;
     Cell src_copy = *source;
     return run(out, area, static_cast<u32>(w - area), flags & SCAN_ONE, !(flags & SCAN_LOAD), flags & SCAN_BUILD,
-               consumed, tracer, into, &src_copy);
+               consumed, tracer, into, &src_copy, pend);
 }
 
 }  // namespace zav::lexer

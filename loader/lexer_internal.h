@@ -45,6 +45,7 @@ struct State {
     bool nl;          // a line break preceded the current token
     bool load;        // build values
     bool stop;        // a stop was requested
+    bool pend;        // a syntax error is raised pending (see lexer::pend_errors)
     bool has_callback;
     u32 mask;
     Cell callback;
