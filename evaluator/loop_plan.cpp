@@ -194,14 +194,26 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
         r.slot[r.sets++] = slot;
     }
     if (pos < tail) {
-        // `break` or `continue` by word, ending the branch (its spec is
-        // looked at when it runs: one not called yet has no record).
+        // An exit by word ending the branch, `return` with a simple value
+        // (its spec is looked at when it runs: one not called yet has no
+        // record).
+        static_assert(natives::N_CONTINUE == natives::N_BREAK + 1 && natives::N_EXIT == natives::N_BREAK + 2 &&
+                      natives::N_RETURN == natives::N_BREAK + 3);
+        static constexpr u32 codes[] = {THROW_BREAK, THROW_CONTINUE, THROW_EXIT, THROW_RETURN};
         const Cell* fn;
-        if (pos + 1 != tail || TYPE_OF(cells + pos) != TYPE_WORD || !(fn = peek_word(cells + pos)) ||
-            TYPE_OF(fn) != TYPE_NATIVE ||
-            (native::entry_of(fn) != natives::N_BREAK && native::entry_of(fn) != natives::N_CONTINUE))
+        u32 index;
+        if (TYPE_OF(cells + pos) != TYPE_WORD || !(fn = peek_word(cells + pos)) || TYPE_OF(fn) != TYPE_NATIVE ||
+            (index = native::entry_of(fn) - natives::N_BREAK) > natives::N_RETURN - natives::N_BREAK)
             return refuse();
-        r.exit = native::entry_of(fn) == natives::N_BREAK ? THROW_BREAK : THROW_CONTINUE;
+        if (index == natives::N_RETURN - natives::N_BREAK) {
+            if (read_value(p, {p.op, &p.ops}, cells, pos + 1, tail, op_room, &r.result) != tail || p.parens != parens)
+                return refuse();
+            for (u32 k = 0; k < r.sets; k++)
+                if (value_reads(r.result, r.slot[k])) return refuse();
+        } else if (pos + 1 != tail) {
+            return refuse();
+        }
+        r.exit = codes[index];
         r.exit_fn = fn;
         r.exit_native = *fn;
     }
@@ -352,12 +364,18 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     for (u32 k = 0; k < r.sets; k++)
         if (!plan_value<false>(r.value[k], base + k)) return BranchRun::NOT;
     CallFrame* target = nullptr;
+    Cell* result = base + r.sets;
     if (r.exit) {
-        // The native's own spec: no argument by word.
+        // The native's own spec: no argument by word, `return` one of the
+        // value's type.
+        const bool returns = r.exit == THROW_RETURN;
         const CallRecord* rec;
         if (!same_cell(r.exit_fn, &r.exit_native) || !(rec = call_record(r.exit_fn, TYPE_NATIVE)) ||
-            (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) || !(target = stack::exit_target(true)))
+            (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != returns ||
+            (returns && (!plan_value<false>(r.result, result) || !(rec->type_bits[0] >> TYPE_OF(result) & 1))) ||
+            !(target = stack::exit_target(r.exit == THROW_BREAK || r.exit == THROW_CONTINUE)))
             return BranchRun::NOT;
+        if (!returns) make_cell(result, TYPE_UNSET);
     }
     for (u32 k = 0; k < r.sets; k++) *r.slot[k] = base[k];
     if (budget::spent) budget::left -= r.steps;
@@ -367,7 +385,8 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     }
     // The steps of the expressions before the `if`, and its own.
     if (budget::spent) budget::left -= before + 1;
-    stack::exit_to(target, r.exit, nullptr);
+    const Cell value = *result;
+    stack::exit_to(target, r.exit, &value);
     return BranchRun::EXITED;
 }
 

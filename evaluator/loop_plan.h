@@ -73,20 +73,22 @@ struct PlanParen {
 // The branch of a plan's `if`, as branch_exit (lean_call.cpp) makes one
 // without its frame: set-words of simple values, none reading a slot one
 // before it stores (every value is made before the first store), then
-// `break`, `continue` or nothing (the branch's value then the last one
-// stored). Its cells [head, tail) of `buffer` (a copy of them in the plan's
-// `copy` from `copy_at`).
+// `break`, `continue`, `exit`, `return` of a simple value (`result`, reading
+// none of the slots stored either) or nothing (the branch's value then the
+// last one stored). Its cells [head, tail) of `buffer` (a copy of them in
+// the plan's `copy` from `copy_at`).
 struct PlanBranch {
     const SeriesBuffer* buffer;
     u32 head, tail;
     u32 copy_at;
-    u32 exit;             // THROW_BREAK, THROW_CONTINUE, or 0 for none
+    u32 exit;             // THROW_BREAK, THROW_CONTINUE, THROW_EXIT, THROW_RETURN, or 0 for none
     u32 steps;            // budget steps of its expressions (and its exit's call)
     const Cell* exit_fn;  // the slot of the exit's word, holding `exit_native`
     Cell exit_native;
     u8 sets;
     Cell* slot[BRANCH_SETS];
     PlanValue value[BRANCH_SETS];
+    PlanValue result;
 };
 
 // PAREN_*: the same, with a paren operand in it. IF: `if` whose
