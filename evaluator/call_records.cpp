@@ -182,6 +182,15 @@ u64 refused_blocks[REFUSED_BLOCKS];
     return refused_blocks[(node * 0x9E3779B1u) >> 26];
 }
 
+// Whether the expression at `c` calls a native or action by word that has
+// no record yet (none is made before its first call): it may be simple
+// from then on, so its block is not refused for it.
+bool unmade_call_q(const Cell* c) {
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && (TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION) &&
+           !call_record(fn, TYPE_OF(fn));
+}
+
 }  // namespace
 
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
@@ -210,8 +219,9 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     bool decided = false;
     for (u32 p = series_head(block); p < end && !decided;) {
         u32 s;
+        const u32 at = p;
         if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) {
-            refused_slot(series_node(block)) = key;
+            if (!unmade_call_q(conds + at)) refused_slot(series_node(block)) = key;
             return 0;
         }
         decided = logic::is_true(&v) != all;
