@@ -420,16 +420,30 @@ struct BranchStores {
     *stack::arguments = v;
 }
 
+// Whether a block may be a branch branch_exit makes: led by a set-word,
+// or by a word holding an exit native. Most other branches (led by a call)
+// are turned away here, at the cost of one lookup.
+[[gnu::always_inline]] inline bool exit_branch_q(const Cell* code) {
+    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+    const SeriesBuffer* b = block::buffer_of(code);
+    const u32 head = series_head(code);
+    if (head >= cell_count(b)) return false;
+    const Cell* c = block::cells_of(b) + head;
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_SET_WORD ||
+           (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn));
+}
+
 void run_branch(const Cell* code) {
     Cell v;
-    if (TYPE_OF(code) == TYPE_BLOCK && fast_paths_on() && branch_exit(code, 0, &v)) return branch_value(v);
+    if (exit_branch_q(code) && branch_exit(code, 0, &v)) return branch_value(v);
     run_block(code);
 }
 
 void evaluate_branch(Cell* code) {
     Cell v;
     if (TYPE_OF(code) == TYPE_BLOCK && fast_paths_on() &&
-        (simple_branch_value(code, 1, &v) || branch_exit(code, 1, &v)))
+        (simple_branch_value(code, 1, &v) || (exit_branch_q(code) && branch_exit(code, 1, &v))))
         return branch_value(v);
     evaluate(code, true);
 }
