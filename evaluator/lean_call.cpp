@@ -421,17 +421,19 @@ struct BranchStores {
 }
 
 // Whether a block may be a branch branch_exit makes: led by a set-word,
-// or by a word holding an exit native. Most other branches (led by a call)
-// are turned away here, at the cost of one lookup.
+// or a word alone or with one value after it (`break`, `return x`) that
+// holds an exit native. Other branches (led by a call) are turned away
+// here, without a lookup where they are longer.
 [[gnu::always_inline]] inline bool exit_branch_q(const Cell* code) {
     if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
     const SeriesBuffer* b = block::buffer_of(code);
     const u32 head = series_head(code);
-    if (head >= cell_count(b)) return false;
+    const u32 tail = cell_count(b);
+    if (head >= tail) return false;
     const Cell* c = block::cells_of(b) + head;
     const Cell* fn;
-    return TYPE_OF(c) == TYPE_SET_WORD ||
-           (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn));
+    return TYPE_OF(c) == TYPE_SET_WORD || (tail - head <= 2 && TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) &&
+                                           TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn));
 }
 
 void run_branch(const Cell* code) {
