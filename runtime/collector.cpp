@@ -1,6 +1,7 @@
 // Garbage collector: marks from the roots, sweeps handles and node-keyed
 // tables, slides live buffers together inside (or into the previous) series
-// frame, releases dead big frames and returns dead nodes in one pass over the node frames.
+// frame where enough of it died, releases dead big frames and returns dead
+// nodes in one pass over the node frames.
 #include "runtime/collector.h"
 
 #include <algorithm>
@@ -55,6 +56,12 @@ constexpr u64 MIN_GROWTH = 8u << 20;
 // Only compacting into the previous frame when this gains enough room (5% of
 // a first frame) keeps small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
+// Buffers stay in place until the dead bytes met exceed this share (1/n) of
+// their frame (see compact_frame): the holes kept cost at most that share of
+// memory, and a quarter cost map-heavy programs a tenth more at their peak.
+constexpr u32 KEEP_DEAD_SHARE = 8;
+// Dead bytes the last cycle left inside kept frames: in use, not live.
+u64 holes = 0;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 
@@ -256,15 +263,22 @@ bool pinned_q(off32 buffer) {
     return !pinned.empty() && std::binary_search(pinned.begin(), pinned.end(), buffer);
 }
 
+// One walk per frame. Buffers stay where they are while the dead bytes met
+// so far are under a share of the frame's used bytes: each dead run among
+// them becomes one filler. From the dead buffer that takes the share over,
+// the live buffers that follow slide down over it, and into the previous
+// frame's room when nothing before them stayed. A mostly-live frame is thus
+// not copied (nor its nodes re-pointed, nor its decoded forms ended) to win
+// back little room, and the holes it keeps stay under that share.
 void compact_frame(SeriesFrame* f) {
     off32 start = off_of(f) + sizeof(SeriesFrame);
     off32 end = f->heap;
+    u32 dead_limit = (end - start) / KEEP_DEAD_SHARE;
+    u32 dead_bytes = 0;
+    off32 dead_from = 0;  // while keeping: start of the dead run being walked
+    bool sliding = false;
     SeriesFrame* into = nullptr;
-    if (f->prev) {
-        SeriesFrame* p = at<SeriesFrame>(f->prev);
-        if (p->end - p->heap >= PREV_MIN_FREE) into = p;
-    }
-    off32 dst = into ? into->heap : start;
+    off32 dst = start;
     off32 run = 0, run_end = 0;
     auto flush = [&] {
         if (run == run_end) return;
@@ -281,8 +295,31 @@ void compact_frame(SeriesFrame* f) {
         auto* b = at<SeriesBuffer>(p);
         u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
         if (!(b->flags & SERIES_MARK)) {
-            flush();
             if (owns_node(b)) doom(b->node);
+            if (sliding) {
+                flush();
+            } else {
+                if (!dead_from) dead_from = p;
+                dead_bytes += entry;
+                if (dead_bytes > dead_limit) {
+                    sliding = true;
+                    dst = dead_from;
+                    if (dead_from == start && f->prev) {
+                        SeriesFrame* prev = at<SeriesFrame>(f->prev);
+                        if (prev->end - prev->heap >= PREV_MIN_FREE) {
+                            into = prev;
+                            dst = into->heap;
+                        }
+                    }
+                }
+            }
+        } else if (!sliding) {
+            b->flags &= ~SERIES_MARK;
+            if (dead_from) {
+                make_filler(dead_from, p);
+                holes += p - dead_from;
+                dead_from = 0;
+            }
         } else if (pinned_q(p)) {
             flush();
             if (into) stop_moving_back();
@@ -300,12 +337,16 @@ void compact_frame(SeriesFrame* f) {
         }
         p += entry;
     }
-    flush();
-    if (into) {
-        into->heap = dst;
-        f->heap = start;
+    if (!sliding) {
+        f->heap = dead_from ? dead_from : end;
     } else {
-        f->heap = dst;
+        flush();
+        if (into) {
+            into->heap = dst;
+            f->heap = start;
+        } else {
+            f->heap = dst;
+        }
     }
     // Under stress, what was freed or moved away is overwritten, so that a
     // stale pointer into it reads garbage at once instead of old contents.
@@ -371,6 +412,7 @@ void init() {
     last = Stats{};
     allocated = 0;
     grow_budget = 0;
+    holes = 0;
 }
 
 void run_if() {
@@ -405,18 +447,19 @@ void do_cycle() {
         }
     } done;
     last = Stats{};
-    u64 before = series_bytes();
+    u64 before = series_bytes() - holes;
     build_node_frames();
     mark_roots();
     handles::sweep();
     for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
+    holes = 0;
     compact_series_frames();
     sweep_big_frames();
     free_dead_nodes();
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
-    u64 live = series_bytes();
+    u64 live = series_bytes() - holes;
     u64 freed = before > live ? before - live : 0;
     last.live_bytes = static_cast<u32>(live);
     last.freed_bytes = static_cast<u32>(freed);
