@@ -181,19 +181,8 @@ void mark_table(node_t table) {
 // True when the buffer at `b` is the live buffer of its node.
 bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && *at<off32>(b->node) == off_of(b); }
 
-void drain() {
-    while (work.count) {
-        Work w = work.items[--work.count];
-        SeriesBuffer* b = GET_BUFFER(w.node);
-        auto* first = reinterpret_cast<const Cell*>(b->head());
-        if (w.context) {
-            mark_value(first);
-            mark_value(first + 1);
-        } else {
-            mark_values(first, reinterpret_cast<const Cell*>(b->tail_ptr()));
-        }
-    }
-}
+// Marks the cells of every buffer pushed, and of those they push (below).
+void drain();
 
 void mark_roots() {
     last_context = 0;
@@ -529,18 +518,27 @@ void mark_any(node_t node) {
 
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
-void mark_context(node_t ctx) {
+namespace {
+
+// In checking mode only a live context: its buffer holds the context cell and the owner.
+bool live_context_q(node_t ctx) {
+    if (!node_q(ctx)) return false;
+    SeriesBuffer* b = GET_BUFFER(ctx);
+    if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return false;
+    return TYPE_OF(reinterpret_cast<const Cell*>(b->head())) == TYPE_CONTEXT_ID;
+}
+
+// mark_context, in line in the scan loop: most cells are words.
+[[gnu::always_inline]] inline void push_context(node_t ctx) {
     if (ctx == last_context) return;
-    if (checking) {
-        // Only a live context: its buffer holds the context cell and the owner.
-        if (!node_q(ctx)) return;
-        SeriesBuffer* b = GET_BUFFER(ctx);
-        if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return;
-        if (TYPE_OF(reinterpret_cast<const Cell*>(b->head())) != TYPE_CONTEXT_ID) return;
-    }
+    if (checking && !live_context_q(ctx)) return;
     last_context = ctx;
     if (set_mark(ctx)) work.push(ctx, true);
 }
+
+}  // namespace
+
+void mark_context(node_t ctx) { push_context(ctx); }
 
 namespace {
 
@@ -597,25 +595,25 @@ void mark_other(const Cell* c) {
             break;
         case TYPE_CONTEXT_ID:
             mark_table(c->data1);
-            if (!(c->header & context::CTX_ON_STACK) && c->data2) mark_block(c->data2);
+            if (!(c->header & context::CTX_ON_STACK) && c->data2) push_block(c->data2);
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
-            mark_block(c->data2);
-            mark_block(c->data3);
+            push_block(c->data2);
+            push_block(c->data3);
             break;
         case TYPE_OP: {
-            mark_block(c->data2);
-            mark_block(c->data3);
+            push_block(c->data2);
+            push_block(c->data3);
             u32 wrapped = (c->header >> 16) & 0xFF;
-            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) mark_context(c->data1);
+            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) push_context(c->data1);
             break;
         }
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (c->data1) mark_context(c->data1);
-            mark_block(c->data2);
-            mark_block(c->data3);
+            if (c->data1) push_context(c->data1);
+            push_block(c->data2);
+            push_block(c->data3);
             break;
         case TYPE_BITSET:
         case TYPE_VECTOR:
@@ -625,12 +623,12 @@ void mark_other(const Cell* c) {
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT_ID:
-            if (c->data1) mark_context(c->data1);
-            if (c->data3) mark_block(c->data3);  // the change-handler record
+            if (c->data1) push_context(c->data1);
+            if (c->data3) push_block(c->data3);  // the change-handler record
             break;
         case TYPE_HASH:
         case TYPE_MAP:
-            mark_block(c->data2);
+            push_block(c->data2);
             if (c->data3) mark_table(c->data3);
             break;
         case TYPE_HANDLE:
@@ -641,7 +639,7 @@ void mark_other(const Cell* c) {
             mark_data(c->data2);
             break;
         case TYPE_EVENT:
-            if ((c->header & EVENT_HAS_BLOCK) && c->data2) mark_block(c->data2);
+            if ((c->header & EVENT_HAS_BLOCK) && c->data2) push_block(c->data2);
             break;
         default:
             break;
@@ -654,7 +652,7 @@ void mark_other(const Cell* c) {
         case SHAPE_PLAIN:
             break;
         case SHAPE_WORD:
-            if (c->data1 && c->data1 != last_context) mark_context(c->data1);
+            if (c->data1) push_context(c->data1);
             break;
         case SHAPE_TEXT:
             mark_data(c->data2);
@@ -666,6 +664,18 @@ void mark_other(const Cell* c) {
         default:
             mark_other(c);
             break;
+    }
+}
+
+// The scan loop: a context as its two cells, a block as all of them, each
+// marked in line.
+void drain() {
+    while (work.count) {
+        Work w = work.items[--work.count];
+        SeriesBuffer* b = GET_BUFFER(w.node);
+        auto* c = reinterpret_cast<const Cell*>(b->head());
+        auto* last = w.context ? c + 2 : reinterpret_cast<const Cell*>(b->tail_ptr());
+        for (; c < last; c++) mark_cell(c);
     }
 }
 
