@@ -30,7 +30,8 @@ struct DecodedExpr {
 // simple expression (EXPR), or one `either` or `if` call ending the body
 // (CONDITIONAL) whose condition is one and whose branches may be, or a
 // guard (GUARD): `if` or `unless` of one, its branch an exit of the function (`exit`,
-// or `return` of one: branch[0]), then one (branch[1]) or `return` of one;
+// or `return` of one: branch[0]), then one (branch[1]), `return` of one or
+// a set-word of one;
 // NONE for any other body (read_body then reads it as it always does). Valid while
 // the body is the block at `node` and `head` it was read from and the
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
@@ -54,6 +55,9 @@ struct DecodedBody {
     // without one is `exit`).
     Cell exit_word[2];
     bool returns[2];
+    // GUARD: the last expression stores branch[1] by `store_word`.
+    bool stores;
+    Cell store_word;
 };
 
 // What a call needs of a native, action or function, copied out of its

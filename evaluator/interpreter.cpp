@@ -1493,11 +1493,13 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
         !decode_exit(block::cells_of(bb), series_head(cells + at), cell_count(bb), d, 0))
         return false;
     memory::note_decoded(bb);
-    // The last expression: one, or the return of one.
-    if ((n - at - 1) & 1) {
+    // The last expression: one, the return of one, or a store of one.
+    d.stores = TYPE_OF(cells + at + 1) == TYPE_SET_WORD;
+    if (d.stores || ((n - at - 1) & 1)) {
         d.returns[1] = false;
-        d.branch_expr[1] = decode_expr(cells, at + 1, n, &d.branch[1]);
+        d.branch_expr[1] = decode_expr(cells, at + 1 + d.stores, n, &d.branch[1]);
         if (!d.branch_expr[1]) return false;
+        d.store_word = cells[at + 1];
     } else if (!decode_exit(cells, at + 1, n, d, 1) || !d.returns[1]) {
         return false;
     }
@@ -1574,6 +1576,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
             same = now.returns[i] == d.returns[i] && now.branch_expr[i] == d.branch_expr[i] &&
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
                    (i == 1 && !d.returns[1] ? true : same_cell(now.exit_word + i, d.exit_word + i));
+        same = same && now.stores == d.stores && (!d.stores || same_cell(&now.store_word, &d.store_word));
     }
     if (same) return;
     std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
@@ -1604,9 +1607,20 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // The function's value from a GUARD body: by its branch's exit (i = 0, the
 // guard's condition true) or its last expression (i = 1), where the exit's
 // word holds `exit` or `return` (with the native's own spec) as decoded and
-// the expression has its value as run_expr makes it; false for any other.
+// the expression has its value as run_expr makes it, and a store of it is
+// one fast_set_word would make in place; false, having stored nothing, for
+// any other. The store's word is none of the function's own: its arguments
+// are where `args` says, apart from the context's slots (a context off the
+// stack, pointed at them for the read, is not told apart: none is taken).
 [[gnu::always_inline]] inline bool guard_value(const DecodedBody& d, u32 i, const BodyArgs& args, Cell* out) {
-    if (i == 1 && !d.returns[1]) return run_expr(d.branch[1], &args, out);
+    if (i == 1 && !d.returns[1]) {
+        if (!run_expr(d.branch[1], &args, out)) return false;
+        if (!d.stores) return true;
+        Cell* slot;
+        if (args.ctx == NO_CONTEXT || d.store_word.data1 == args.ctx || !(slot = context::plain_slot(&d.store_word))) return false;
+        *slot = *out;
+        return true;
+    }
     const Cell* fn = peek_known(d.exit_word + i, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
         native::entry_of(fn) != (d.returns[i] ? natives::N_RETURN : natives::N_EXIT))

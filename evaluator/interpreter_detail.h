@@ -241,7 +241,8 @@ bool conditional_native(const Cell* fn);
 // the position after it, or 0 having done nothing (arguments.cpp). A
 // branch of stores and an exit (see branch_exit there) makes its exit
 // instead (pending, *out not set): the caller is a run whose frame is not
-// open, and the conditional's expression's and call's steps are taken.
+// open, and the conditional's expression's and call's steps are taken. A
+// branch of stores alone makes them, its value the last one stored.
 u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out);
 // A native's or action's entry over the open frame's arguments, no
 // refinement used.

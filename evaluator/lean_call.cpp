@@ -330,15 +330,17 @@ struct BranchStores {
 }
 
 // A conditional's branch of set-words of simple values, none reading a word
-// stored before it, then an exit call read_exit_call takes: nothing in it
-// can fail or be seen, so its stores and exit are made without the
-// branch's frame and the conditional's (not open yet), which the exit
-// would close at once. Takes `steps` (those of the conditional's call, and
-// of its expression where no frame took it) with the steps of the
-// branch's expressions and of the exit's call. False, having done nothing,
-// for any other branch and near either stack's or the budget's end. The
-// fast paths are on (the caller checked).
-[[gnu::noinline]] bool branch_exit(const Cell* branch, u32 steps) {
+// stored before it, then an exit call read_exit_call takes, or no exit
+// after at least one store: nothing in it can fail or be seen, so its
+// stores and exit are made without the branch's frame and the
+// conditional's (not open yet), which the exit would close at once; with
+// no exit the branch's value, the last one stored, goes into *out. Takes
+// the steps of the branch's expressions, and with an exit `steps` (those
+// of the conditional's call, and of its expression where no frame took
+// it) and the exit call's. False, having done nothing, for any other
+// branch and near either stack's or the budget's end. The fast paths are
+// on (the caller checked).
+[[gnu::noinline]] bool branch_exit(const Cell* branch, u32 steps, Cell* out) {
     SeriesBuffer* b = block::buffer_of(branch);
     const CodeView view{block::cells_of(b), cell_count(b)};
     u32 pos = series_head(branch);
@@ -358,6 +360,13 @@ struct BranchStores {
         if (!next || reads_stored(view.cells, pos + 1, next, st)) return false;
         st.slot[st.count++] = slot;
         pos = next;
+    }
+    if (pos == view.tail && st.count) {
+        if (budget::spent && budget::left <= st.count) return false;
+        budget::steps(st.count);
+        for (u32 k = 0; k < st.count; k++) *st.slot[k] = st.value[k];
+        *out = st.value[st.count - 1];
+        return true;
     }
     // Then the exit, its argument reading none of them either.
     const Cell* fn;
@@ -385,7 +394,7 @@ u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, 
     if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
     if (!c.branch) make_cell(out, TYPE_NONE);
     // The steps of the conditional's expression and of its call, then the branch's.
-    else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2)) return 0;
+    else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2, out)) return 0;
     return c.next;
 }
 
@@ -399,7 +408,7 @@ namespace {
 // goes where the lean call leaves it, without the frames; otherwise the
 // conditional's frame is opened over the values read here and the branch
 // runs in it, as the lean call runs it, unless it is one branch_exit
-// makes without them. False, having done nothing, for
+// makes without them (its stores, then its exit or its value). False, having done nothing, for
 // any other call (the lean call then takes it).
 [[gnu::always_inline]] inline bool direct_conditional(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                       bool sub) {
@@ -419,9 +428,14 @@ namespace {
         make_cell(&v, TYPE_NONE);
     } else if (!simple_branch_value(c.branch, 2, &v)) {
         // The conditional's call step, then the branch's.
-        if (branch_exit(c.branch, 1)) *pos_io = pos;
-        else *pos_io = conditional_call_inline(fn, name, code, sub, c);
-        return true;
+        if (!branch_exit(c.branch, 1, &v)) {
+            *pos_io = conditional_call_inline(fn, name, code, sub, c);
+            return true;
+        }
+        if (exiting()) [[unlikely]] {
+            *pos_io = pos;
+            return true;
+        }
     }
     // As lean_return leaves the value.
     *start = v;

@@ -252,10 +252,11 @@ void check_plan_cells(const LoopPlan& p) {
 }
 #endif
 
-// The budget steps of the expressions before `e`, taken at once: no code
-// runs in a plan, so nothing can tell when they were taken.
-[[gnu::always_inline]] inline u32 plan_stop(const PlanExpr* e, Cell* base) {
-    if (budget::spent) budget::left -= e->steps_before;
+// The budget steps of the expressions run before `e` (from `first`), taken
+// at once: no code runs in a plan, so nothing can tell when they were taken.
+template <bool FROM>
+[[gnu::always_inline]] inline u32 plan_stop(const PlanExpr* first, const PlanExpr* e, Cell* base) {
+    if (budget::spent) budget::left -= FROM ? e->steps_before - first->steps_before : e->steps_before;
     stack::top = base;
     return e->pos;
 }
@@ -285,37 +286,53 @@ template <bool PARENS>
     }
 }
 
-u32 run_plan(const LoopPlan& p, Cell* base) {
+namespace {
+
+// run_plan from expression `from` (the first where not FROM: the whole run).
+template <bool FROM>
+[[gnu::always_inline]] inline u32 run_plan_at(const LoopPlan& p, Cell* base, const PlanExpr* from) {
+    const PlanExpr* const first = FROM ? from : p.expr;
     // With more budget than the run takes, no step below can spend it (nor
     // would run_lean's expressions decline for it).
-    if (budget::spent && budget::left <= p.steps + 2) return p.head;
-    for (const PlanExpr *e = p.expr, *end = e + p.exprs; e < end; e++) {
+    if (budget::spent && budget::left <= p.steps - (FROM ? first->steps_before : 0) + 2) return first->pos;
+    for (const PlanExpr *e = first, *end = p.expr + p.exprs; e < end; e++) {
         switch (e->kind) {
             case PlanKind::SET:
-                if (!plan_value<false>(e->a, base)) return plan_stop(e, base);
+                if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);
                 *e->slot = *base;
                 break;
             case PlanKind::VALUE:
-                if (!plan_value<false>(e->a, base)) return plan_stop(e, base);
+                if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);
                 break;
             case PlanKind::APPEND:
-                if (!plan_append<false>(e, base)) return plan_stop(e, base);
+                if (!plan_append<false>(e, base)) return plan_stop<FROM>(first, e, base);
                 break;
             case PlanKind::IF:
                 // Its branch runs in its frames, from run_lean.
                 if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
-                    !plan_value<false>(e->a, base) || logic::is_true(base))
-                    return plan_stop(e, base);
+                    !plan_value<false>(e->a, base))
+                    return plan_stop<FROM>(first, e, base);
+                if (logic::is_true(base)) return plan_stop<FROM>(first, e, base) | PLAN_TAKEN;
                 make_cell(base, TYPE_NONE);
                 break;
             default:
-                if (!run_paren_expr(e, base)) return plan_stop(e, base);
+                if (!run_paren_expr(e, base)) return plan_stop<FROM>(first, e, base);
                 break;
         }
     }
-    if (budget::spent) budget::left -= p.steps;
+    if (budget::spent) budget::left -= p.steps - (FROM ? first->steps_before : 0);
     stack::top = base + 1;
     return p.tail;
+}
+
+}  // namespace
+
+u32 run_plan(const LoopPlan& p, Cell* base) { return run_plan_at<false>(p, base, p.expr); }
+
+u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
+    const PlanExpr* e = p.expr;
+    while (e->pos != pos) e++;
+    return run_plan_at<true>(p, base, e + 1);
 }
 
 }  // namespace zav::interpreter

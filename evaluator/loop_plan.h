@@ -149,9 +149,17 @@ void check_plan_cells(const LoopPlan& p);
     return true;
 }
 
+// Set in run_plan's answer where it stopped at an `if` whose branch must
+// run: the plan holds, and goes on after the branch (run_plan_after).
+inline constexpr u32 PLAN_TAKEN = 1u << 31;
+
 // Runs the plan from `base` (the loop frame's empty region); answers the
 // position reached: the tail when every expression ran, else the first cell
-// of the one that could not, nothing of which has been done.
+// of the one that could not, nothing of which has been done (PLAN_TAKEN
+// added for an `if` whose branch must run).
 u32 run_plan(const LoopPlan& p, Cell* base);
+// The same from the expression after the plan's `if` at `pos`, whose branch
+// ran.
+u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos);
 
 }  // namespace zav::interpreter

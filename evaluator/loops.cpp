@@ -369,6 +369,31 @@ namespace {
     p.refused = !read_plan(p, body, head, tail, base, in_library);
 }
 
+// After a plan's run stopped at its `if` at `pos` for the branch: the
+// branch taken as run_lean takes it without frames (frameless_conditional),
+// then the plan run on after it, while its runs stop only for such
+// branches. Answers the position reached: the tail where the run is done
+// or an exit is pending, the first cell of an expression the plan could
+// not do, or the `if`'s with PLAN_TAKEN where its branch needs frames.
+[[gnu::noinline]] u32 plan_branches(const LoopPlan& p, const Cell* cells, u32 pos, u32 tail, Cell* base) {
+    for (;;) {
+        if (step_would_spend()) return pos;
+        Cell v;
+        const u32 next = frameless_conditional(peek_word(cells + pos), cells, pos, tail, &v);
+        if (!next) return pos | PLAN_TAKEN;
+        if (exiting()) [[unlikely]] return tail;
+        budget::step();
+        if (next == tail) {
+            *base = v;
+            stack::top = base + 1;
+            return tail;
+        }
+        pos = run_plan_after(p, base, pos);
+        if (!(pos & PLAN_TAKEN)) return pos;
+        pos &= ~PLAN_TAKEN;
+    }
+}
+
 }  // namespace
 
 // A set-word of a simple value, a simple value and an append of simple
@@ -418,6 +443,19 @@ namespace {
                 return;
             }
         }
+        // The plan stopped for an `if`'s branch: taken without frames where
+        // it can be, the plan going on after it. The run ends where the
+        // plan takes it to its tail or the branch exits; a branch that
+        // needs its frames opens the body's (PLAN_TAKEN stays on, so that
+        // the expressions below are not tried).
+        if (pos & PLAN_TAKEN) [[unlikely]] {
+            pos = plan_branches(*plan_, cells, pos & ~PLAN_TAKEN, tail, base);
+            if (pos == tail) {
+                plan_->fresh = !exiting();
+                stack::frame_end = frame_end;
+                return;
+            }
+        }
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -455,7 +493,7 @@ namespace {
             budget::step();
             pos = next;
         }
-        if (pos >= tail && pos > head) {
+        if (pos >= tail && pos > head && !(pos & PLAN_TAKEN)) {
             // No plan took the whole run.
             if (plan_) {
                 plan_simple_run(*plan_, b, head, tail, base);
@@ -464,6 +502,7 @@ namespace {
             stack::frame_end = frame_end;
             return;
         }
+        pos &= ~PLAN_TAKEN;
         stack::frame_end = frame_end;
         simple_ = pos > head || append;
         stack::top = base;

@@ -680,11 +680,15 @@ void transcode_star(bool check, const i32* r) {
             copy.assign(bytes, bytes + length);
             bytes = copy.data();
         }
+        lexer::pend_errors = true;
         type = lexer::scan(dst ? nullptr : value, bytes, length, one_mode, !prescan, !scan, &consumed, tracer, dst);
     } else {
         u32 flags = (one_mode ? lexer::SCAN_ONE : 0) | (prescan ? 0 : lexer::SCAN_LOAD) | (scan ? 0 : lexer::SCAN_BUILD);
+        lexer::pend_errors = true;
         type = lexer::scan_string(dst ? dst : value, src, static_cast<i32>(length), flags, &consumed, tracer);
     }
+    // A syntax error went up pending: the stacks are the guard's already.
+    if (stack::pending) [[unlikely]] return;
     if (prescan || scan) {
         if (length == 0) {
             make_cell(value, TYPE_NONE);

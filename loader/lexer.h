@@ -39,6 +39,13 @@ i32 scan(Cell* out, const u8* src, u32 size, bool one, bool load, bool build, i3
 // to `dst` when it is a block value, else stored in it as `scan` stores in `out`.
 i32 scan_string(Cell* dst, Cell* source, i32 length, u32 flags, i32* consumed, const Cell* tracer);
 
+// Set just before a native whose caller returns at once to the evaluator
+// calls scan or scan_string (see fire_pending): a syntax error of that run
+// is then raised pending, the run answering -TYPE_ERROR at once, where a C++
+// throw would cost the unwinder a walk over every frame up to the guard.
+// The run takes it (reads and clears it) as it starts.
+extern bool pend_errors;
+
 // Start-up: value buffer, scratch area, Unicode blanks, token tables.
 void init();
 
