@@ -1,6 +1,8 @@
 // object!: fields, makers, change notification and actions.
 #include "datatypes/object.h"
 
+#include <algorithm>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -542,7 +544,14 @@ Cell* make(Cell* proto, Cell* spec, u32) {
     if (has_proto) {
         clone(&p, res, true, nullptr, false);
     } else {
-        make_ctx_at(res, 4);
+        // Room for the fields a spec block sets, so that adding them does
+        // not grow the word list and the values again and again.
+        u32 fields = 0;
+        if (TYPE_OF(&s) == TYPE_BLOCK) {
+            node_t sn = series_node(&s);
+            for (u32 i = series_head(&s), n = length(sn); i < n; i++) fields += TYPE_OF(cells(sn) + i) == TYPE_SET_WORD;
+        }
+        make_ctx_at(res, std::max<u32>(fields, 4));
     }
     node_t ctx = res->data1;
     switch (TYPE_OF(&s)) {

@@ -875,12 +875,25 @@ struct TraceGuard {
     }
 };
 
+// Raises an error value that do was given: the tracer is told, as of an
+// error fire raises, and it goes on as a pending exit, as a native's does.
+void raise_value(Cell* error) {
+    if (on_error) on_error(error);
+    frames::pend_error(error);
+}
+
 u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (check) check_args(N_DO, refinements);
     i32 expand = refinements ? refinements[0] : -1;
     i32 args = refinements ? refinements[1] : -1;
     i32 next = refinements ? refinements[2] : -1;
     i32 trace = refinements ? refinements[3] : -1;
+    // An error with no tracer to start needs none of the set-up below.
+    if (TYPE_OF(arg(0)) == TYPE_ERROR && trace < 0) {
+        Cell value = *arg(0);
+        raise_value(&value);
+        return 0;
+    }
     bool interpreted = stack::eval_q(stack::top_frame(), true);
     Cell script_args;
     if (args >= 0) script_args = *arg(args);
@@ -940,7 +953,9 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* loaded = stack::push_star();
                 make_cell(loaded, TYPE_NONE);
                 i32 consumed = 0;
+                lexer::pend_errors = true;
                 lexer::scan_string(loaded, arg(0), -1, lexer::SCAN_ALL, &consumed, nullptr);
+                if (stack::pending) break;  // a syntax error, on its way to its guard
                 *arg(0) = *loaded;
                 stack::top = stack::arguments + 1;
                 do_block(expand, next);
@@ -973,10 +988,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
-        // Raised here rather than by fire: the tracer is told all the same.
-        // It goes on as a pending exit, as a native's error does.
-        if (on_error) on_error(&value);
-        frames::pend_error(&value);
+        raise_value(&value);
     }
     return 0;
 }

@@ -1403,6 +1403,7 @@ i32 put_symbol_as(node_t table, const u8* name, u32 length, bool loose, u32 h) {
     u32 id = blk->used_bytes() / sizeof(Cell);
     make_cell(reinterpret_cast<Cell*>(blk->tail_ptr()), TYPE_SYMBOL_ID, static_cast<u32>(alias), 0, name_node);
     blk->tail += sizeof(Cell);
+    if (alias > 0) reinterpret_cast<Cell*>(blk->head())[alias - 1].header |= SYMBOL_SPELT_OTHERWISE;
     fill_bucket(table, b, id);
     return static_cast<i32>(id) + 1;
 }
@@ -1459,7 +1460,7 @@ i32 scan_words(node_t table, u32 sym, i32 resolved, bool case_insensitive) {
     const u32 n = b->used_bytes() / sizeof(Cell);
     for (u32 i = 0; i < n; i++)
         if (w[i].data2 == sym) return static_cast<i32>(i);
-    if (!case_insensitive || !alias_block || !*alias_block) return -1;
+    if (!case_insensitive || !alias_block || !*alias_block || !spelt_otherwise_q(static_cast<i32>(sym))) return -1;
     // Another spelling of the word: the symbol block read once for the scan.
     SeriesBuffer* sb = GET_BUFFER(*alias_block);
     const Cell* symbols = reinterpret_cast<const Cell*>(sb->head());

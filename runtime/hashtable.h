@@ -140,6 +140,21 @@ extern const node_t* alias_block;
     return alias > 0 ? alias : id;
 }
 
+// On a symbol cell: another spelling of the name (differing in case only)
+// has been interned, with this symbol as its alias.
+constexpr u32 SYMBOL_SPELT_OTHERWISE = 0x00010000;
+// Whether a symbol id has a case variant: it is one (its alias is another
+// id), or one has been interned after it. A symbol without one can match
+// no other word case-insensitively, so a missed exact scan is a miss.
+[[gnu::always_inline]] inline bool spelt_otherwise_q(i32 id) {
+    node_t blk = alias_block ? *alias_block : 0;
+    if (!blk) return true;
+    SeriesBuffer* b = GET_BUFFER(blk);
+    if (id < 1 || static_cast<u32>(id) > b->used_bytes() / sizeof(Cell)) return true;
+    const Cell* sym = reinterpret_cast<const Cell*>(b->head()) + (id - 1);
+    return symbol::cell_alias(sym) > 0 || (sym->header & SYMBOL_SPELT_OTHERWISE);
+}
+
 // Turns a key cell into the form a map stores (map! registers it).
 extern void (*normalise_map_key)(Cell* key);
 
