@@ -27,6 +27,36 @@ namespace zav::interpreter {
 
 namespace {
 
+// Room for the <body> frame eval_next opens for an expression, with no
+// tracer to see it.
+[[gnu::always_inline]] inline bool expression_room_q() {
+    return !trace.active && stack::frame_top + 1 < stack::frame_end && stack::top + 2 < stack::end;
+}
+
+// An expression that eval_next would run in a <body> frame of its own,
+// taken without it where it is simple (see simple_value) and `room` says
+// the frame could be opened (expression_room_q): nothing in it can fail or
+// be seen. Its value goes into the result slot, with its step; answers the
+// position after it, or 0 having done nothing.
+[[gnu::always_inline]] inline u32 frameless_next(const Cell* cells, u32 pos, u32 tail, bool room) {
+    Cell v;
+    u32 stop, next;
+    if (!room || !(next = simple_value(cells, pos, tail, &v, &stop))) return 0;
+    budget::step();
+    *stack::arguments = v;
+    return next;
+}
+
+}  // namespace
+
+u32 simple_next(const Cell* code) {
+    if (!fast_paths_on() || !expression_room_q()) return 0;
+    const SeriesBuffer* b = block::buffer_of(code);
+    return frameless_next(block::cells_of(b), series_head(code), cell_count(b), true);
+}
+
+namespace {
+
 // any (`all` false) or all over the block at the frame's first slot, as
 // their entries do it: a copy of the block above it walks the expressions,
 // each in a <body> frame of its own, its value in the result slot.
@@ -38,16 +68,11 @@ void any_all(bool all) {
     u32 tail = cell_count(b);
     if (pos >= tail) return void(make_cell(stack::arguments, TYPE_NONE));
     // Room for the frame eval_next would open: the same for every expression.
-    const bool room = !trace.active && stack::frame_top + 1 < stack::frame_end && stack::top + 2 < stack::end;
+    const bool room = expression_room_q();
     while (pos < tail) {
         Cell* above = stack::top;
-        // A simple expression (see simple_value) needs none of the frame
-        // eval_next opens for it, where it could be opened.
-        Cell v;
-        u32 stop, next;
-        if (room && (next = simple_value(block::cells_of(b), pos, tail, &v, &stop))) {
-            budget::step();
-            *stack::arguments = v;
+        u32 next;
+        if ((next = frameless_next(block::cells_of(b), pos, tail, room))) {
             pos = next;
         } else {
             series_head(conds) = pos;
@@ -330,6 +355,8 @@ struct BranchStores {
     return false;
 }
 
+}  // namespace
+
 // A conditional's branch of set-words of simple values, none reading a word
 // stored before it, then an exit call read_exit_call takes, or no exit
 // after at least one store: nothing in it can fail or be seen, so its
@@ -358,7 +385,7 @@ struct BranchStores {
         const u32 next = slot ? simple_value(view.cells, pos + 1, view.tail, &st.value[st.count], &stop, {},
                                              {Room::CHECK, nullptr, false})
                               : 0;
-        if (!next || reads_stored(view.cells, pos + 1, next, st)) return false;
+        if (!next || (st.count && reads_stored(view.cells, pos + 1, next, st))) return false;
         st.slot[st.count++] = slot;
         pos = next;
     }
@@ -386,7 +413,43 @@ struct BranchStores {
     return true;
 }
 
-}  // namespace
+// The value a branch made without its frame leaves where the frame would
+// (its first cell, then the chooser's result), unless it exited.
+[[gnu::always_inline]] inline void branch_value(const Cell& v) {
+    if (exiting()) [[unlikely]] return;
+    *stack::top++ = v;
+    *stack::arguments = v;
+}
+
+// Whether a block may be a branch branch_exit makes: led by a set-word,
+// or a word alone or with one value after it (`break`, `return x`) that
+// holds an exit native. Other branches (led by a call) are turned away
+// here, without a lookup where they are longer.
+[[gnu::always_inline]] inline bool exit_branch_q(const Cell* code) {
+    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+    const SeriesBuffer* b = block::buffer_of(code);
+    const u32 head = series_head(code);
+    const u32 tail = cell_count(b);
+    if (head >= tail) return false;
+    const Cell* c = block::cells_of(b) + head;
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_SET_WORD || (tail - head <= 2 && TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) &&
+                                           TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn));
+}
+
+void run_branch(const Cell* code) {
+    Cell v;
+    if (exit_branch_q(code) && branch_exit(code, 0, &v)) return branch_value(v);
+    run_block(code);
+}
+
+void evaluate_branch(Cell* code) {
+    Cell v;
+    if (TYPE_OF(code) == TYPE_BLOCK && fast_paths_on() &&
+        (simple_branch_value(code, 1, &v) || (exit_branch_q(code) && branch_exit(code, 1, &v))))
+        return branch_value(v);
+    evaluate(code, true);
+}
 
 u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
     if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
@@ -693,11 +756,11 @@ namespace {
             case natives::N_IF:
             case natives::N_UNLESS:
                 if (logic::false_arg_q() != (index == natives::N_UNLESS)) make_cell(a, TYPE_NONE);
-                else run_block(a + 1);
+                else run_branch(a + 1);
                 break;
             case natives::N_EITHER:
                 if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
-                run_block(a + (logic::is_true(a) ? 1 : 2));
+                run_branch(a + (logic::is_true(a) ? 1 : 2));
                 break;
             case natives::N_ANY:
             case natives::N_ALL:
