@@ -319,8 +319,11 @@ Cell caught_error() {
 // value goes into the current result slot. Answers the new head index.
 u32 eval_next(Cell* code) {
     Cell* above = stack::top;
-    u32 index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
-    if (stack::pending) [[unlikely]] return index;
+    u32 index = interpreter::simple_next(code);
+    if (!index) {
+        index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
+        if (stack::pending) [[unlikely]] return index;
+    }
     stack::top = above > stack::arguments ? above : stack::arguments + 1;  // keep the result slot
     return index;
 }
@@ -613,18 +616,18 @@ void bind_globals(const Cell* specs) {
 void if_star(bool check, const i32*) {
     if (check) check_args(N_IF, nullptr);
     if (logic::false_arg_q()) none::push_last();
-    else interpreter::evaluate(arg(1), true);
+    else interpreter::evaluate_branch(arg(1));
 }
 
 void unless_star(bool check, const i32*) {
     if (check) check_args(N_UNLESS, nullptr);
-    if (logic::false_arg_q()) interpreter::evaluate(arg(1), true);
+    if (logic::false_arg_q()) interpreter::evaluate_branch(arg(1));
     else none::push_last();
 }
 
 void either_star(bool check, const i32*) {
     if (check) check_args(N_EITHER, nullptr);
-    interpreter::evaluate(arg(logic::true_arg_q() ? 1 : 2), true);
+    interpreter::evaluate_branch(arg(logic::true_arg_q() ? 1 : 2));
 }
 
 void any_star(bool check, const i32*) {
@@ -719,7 +722,7 @@ void switch_star(bool check, const i32* refinements) {
                     chosen = *cell_at(n, k);
                     stack::top = stack::arguments;
                     Cell* code = stack::push(&chosen);
-                    interpreter::evaluate(code, true);
+                    interpreter::evaluate_branch(code);
                     return;
                 }
             }
@@ -729,7 +732,7 @@ void switch_star(bool check, const i32* refinements) {
         chosen = *arg(fallback);
         stack::top = stack::arguments;
         Cell* code = stack::push(&chosen);
-        interpreter::evaluate(code, true);
+        interpreter::evaluate_branch(code);
         return;
     }
     none::push_last();
@@ -756,7 +759,7 @@ void case_star(bool check, const i32* refinements) {
             Cell* branch = block::zs_head(code);
             if (TYPE_OF(branch) == TYPE_BLOCK) {
                 Cell* body = stack::push(branch);
-                interpreter::evaluate(body, true);
+                interpreter::evaluate_branch(body);
                 if (stack::pending) [[unlikely]] return;
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
