@@ -2,6 +2,7 @@
 #include "evaluator/call_record.h"
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
@@ -149,6 +150,31 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     return next;
 }
 
+u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    // One plain parameter, as the tests' own specs have.
+    const u32 type = TYPE_OF(fn);
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != 1 || !prefix_call_room_q()) return 0;
+    Cell a;
+    u32 s;
+    const u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, {Room::CHECK, args, false});
+    const u32 t = TYPE_OF(&a);
+    if (!next || !(rec->type_bits[0] >> t & 1)) return 0;
+    // As the tests make it (see sign_of and zero_q_star).
+    const double d = t == TYPE_INTEGER ? integer::get(&a) : t == TYPE_FLOAT && type == TYPE_NATIVE ? cell_float(&a) : 0;
+    if (t != TYPE_INTEGER && !(t == TYPE_FLOAT && type == TYPE_NATIVE)) return 0;
+    bool r;
+    switch (type == TYPE_ACTION ? 0x100 | native::entry_of(fn) : native::entry_of(fn)) {
+        case 0x100 | ACT_ODD_Q: r = integer::get(&a) & 1; break;
+        case 0x100 | ACT_EVEN_Q: r = !(integer::get(&a) & 1); break;
+        case natives::N_ZERO_Q: r = d == 0.0; break;
+        case natives::N_POSITIVE_Q: r = d > 0.0; break;
+        default: r = d < 0.0; break;
+    }
+    make_cell(out, TYPE_LOGIC, r ? 1 : 0);
+    return next;
+}
+
 namespace {
 
 // The blocks of `any` and `all` calls found holding an expression that is
@@ -161,6 +187,15 @@ u64 refused_blocks[REFUSED_BLOCKS];
 
 [[gnu::always_inline]] inline u64& refused_slot(node_t node) {
     return refused_blocks[(node * 0x9E3779B1u) >> 26];
+}
+
+// Whether the expression at `c` calls a native or action by word that has
+// no record yet (none is made before its first call): it may be simple
+// from then on, so its block is not refused for it.
+bool unmade_call_q(const Cell* c) {
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && (TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION) &&
+           !call_record(fn, TYPE_OF(fn));
 }
 
 }  // namespace
@@ -191,8 +226,9 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     bool decided = false;
     for (u32 p = series_head(block); p < end && !decided;) {
         u32 s;
+        const u32 at = p;
         if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) {
-            refused_slot(series_node(block)) = key;
+            if (!unmade_call_q(conds + at)) refused_slot(series_node(block)) = key;
             return 0;
         }
         decided = logic::is_true(&v) != all;
