@@ -156,14 +156,27 @@ u64 refused_blocks[REFUSED_BLOCKS];
     return refused_blocks[(node * 0x9E3779B1u) >> 26];
 }
 
+// The `any` and `all` natives last found with their own spec (one block
+// parameter), by their keys as conditional_seen keeps them.
+u64 any_all_seen[2] = {~u64{0}, ~u64{0}};
+
+// Whether the `any` or `all` native `fn` takes one block parameter, as the
+// natives' own spec has; noted in any_all_seen when it does.
+[[gnu::noinline]] bool any_all_spec_q(const Cell* fn) {
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
+        !(rec->type_bits[0] >> TYPE_BLOCK & 1))
+        return false;
+    any_all_seen[native::entry_of(fn) - natives::N_ANY] = conditional_key(rec->more, rec->cycles);
+    return true;
+}
+
 }  // namespace
 
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
-    // One block parameter, as the natives' own spec has.
-    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
-        !(rec->type_bits[0] >> TYPE_BLOCK & 1) || pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK)
-        return 0;
+    if (pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK) return 0;
+    const bool all = native::entry_of(fn) == natives::N_ALL;
+    if (any_all_seen[all] != conditional_key(native::more_of(fn), collector::cycles) && !any_all_spec_q(fn)) return 0;
     const u64 key = conditional_key(series_node(cells + pos + 1), collector::cycles);
     if (refused_slot(series_node(cells + pos + 1)) == key) return 0;
     // An operator after the block would take it as its left operand.
@@ -175,7 +188,6 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     const SeriesBuffer* b = block::buffer_of(block);
     const Cell* conds = block::cells_of(b);
     const u32 end = cell_count(b);
-    const bool all = native::entry_of(fn) == natives::N_ALL;
     const Known inner{Room::CHECK, args, true};
     Cell v;
     make_cell(&v, TYPE_NONE);
