@@ -194,9 +194,32 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     // Each expression is read only once those before it decided nothing:
     // what the native would not evaluate is not looked at.
     bool decided = false;
+    // The last object field read through a path of two words: nothing in
+    // the conditions changes anything, so a later condition reading the
+    // same field (`all [p/x >= 0 p/x < 10]`) takes it from the slot found.
+    const Cell* field_path = nullptr;
+    const Cell* field_slot = nullptr;
     for (u32 p = series_head(block); p < end && !decided;) {
         u32 s;
-        if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) {
+        const Cell* c = conds + p;
+        if (TYPE_OF(c) == TYPE_PATH) {
+            // As simple_value reads a path, and the operators after it.
+            const Cell* slot = field_slot;
+            if (!field_path || !same_field_path(c, field_path)) {
+                node_t ctx;
+                field_slot = slot = object_field(c, &ctx);
+                field_path = slot && two_word_path_q(c) ? c : nullptr;
+            }
+            if (slot && held_value_q(TYPE_OF(slot))) {
+                v = *slot;
+                p = infix_simple(conds, p + 1, end, &v, &s, inner.room);
+            } else {
+                p = 0;
+            }
+        } else {
+            p = simple_value(conds, p, end, &v, &s, {}, inner);
+        }
+        if (!p) {
             refused_slot(series_node(block)) = key;
             return 0;
         }

@@ -245,22 +245,25 @@ static_assert((HELD_TYPES & PLAIN_TYPES) == PLAIN_TYPES && TYPE_TOTAL_COUNT < 64
 }
 
 // A value slot known already: the set-word's of the expression (a word of
-// the same binding has the same slot), or the field a set-path of two
-// words names (a path of the same head word and field name reads it).
+// the same binding has the same slot), or the field a set-path or path of
+// two words names (a path of the same head word and field name reads it).
 struct KnownSlot {
     const Cell* word = nullptr;
     Cell* slot = nullptr;
     const Cell* path = nullptr;
 };
 
-// Whether `path` names the field the set-path `known` names (both of two
-// words, see KnownSlot): its head word bound as the set-path's, its field
-// spelt as the set-path's.
+// Whether a path is of two items.
+[[gnu::always_inline]] inline bool two_word_path_q(const Cell* path) {
+    return cell_count(block::buffer_of(path)) == series_head(path) + 2;
+}
+
+// Whether `path` names the field the path `known` names (both of two
+// words, see KnownSlot): its head word bound as the known path's, its field
+// spelt as the known path's.
 [[gnu::always_inline]] inline bool same_field_path(const Cell* path, const Cell* known) {
-    SeriesBuffer* pb = block::buffer_of(path);
-    const u32 head = series_head(path);
-    if (cell_count(pb) != head + 2) return false;
-    const Cell* a = block::cells_of(pb) + head;
+    if (!two_word_path_q(path)) return false;
+    const Cell* a = block::cells_of(block::buffer_of(path)) + series_head(path);
     const Cell* b = block::cells_of(block::buffer_of(known)) + series_head(known);
     return TYPE_OF(a) == TYPE_WORD && a->data1 == b->data1 && a->data3 == b->data3 && TYPE_OF(a + 1) == TYPE_WORD &&
            a[1].data2 == b[1].data2;
