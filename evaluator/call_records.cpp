@@ -171,6 +171,43 @@ u64 any_all_seen[2] = {~u64{0}, ~u64{0}};
     return true;
 }
 
+// The conditions of an `any` or `all` block (`all`), cells [p, end) of
+// `conds`, read as simple_any_all reads them, up to one that decides: 1
+// when one did, 0 when none did, the last value in *v; -1 at one that is
+// not simple. Fields: the block starts with a path, and a condition's path
+// of two words naming the field an earlier one read (`all [p/x >= 0 p/x <
+// 10]`) takes it from the slot found, as nothing in the conditions changes
+// anything; a block of other conditions is read without that bookkeeping.
+template <bool Fields>
+[[gnu::always_inline]] inline int read_conditions(const Cell* conds, u32 p, u32 end, bool all, const Known& inner,
+                                                  Cell* v) {
+    // Each expression is read only once those before it decided nothing:
+    // what the native would not evaluate is not looked at.
+    const Cell* field_path = nullptr;
+    const Cell* field_slot = nullptr;
+    while (p < end) {
+        u32 s;
+        const Cell* c = conds + p;
+        if (Fields && TYPE_OF(c) == TYPE_PATH) {
+            // As simple_value reads a path, and the operators after it.
+            const Cell* slot = field_slot;
+            if (!field_path || !same_field_path(c, field_path)) {
+                node_t ctx;
+                field_slot = slot = object_field(c, &ctx);
+                field_path = slot && two_word_path_q(c) ? c : nullptr;
+            }
+            if (!slot || !held_value_q(TYPE_OF(slot))) return -1;
+            *v = *slot;
+            p = infix_simple(conds, p + 1, end, v, &s, inner.room);
+        } else {
+            p = simple_value(conds, p, end, v, &s, {}, inner);
+        }
+        if (!p) return -1;
+        if (logic::is_true(v) != all) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
@@ -191,43 +228,17 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     const Known inner{Room::CHECK, args, true};
     Cell v;
     make_cell(&v, TYPE_NONE);
-    // Each expression is read only once those before it decided nothing:
-    // what the native would not evaluate is not looked at.
-    bool decided = false;
-    // The last object field read through a path of two words: nothing in
-    // the conditions changes anything, so a later condition reading the
-    // same field (`all [p/x >= 0 p/x < 10]`) takes it from the slot found.
-    const Cell* field_path = nullptr;
-    const Cell* field_slot = nullptr;
-    for (u32 p = series_head(block); p < end && !decided;) {
-        u32 s;
-        const Cell* c = conds + p;
-        if (TYPE_OF(c) == TYPE_PATH) {
-            // As simple_value reads a path, and the operators after it.
-            const Cell* slot = field_slot;
-            if (!field_path || !same_field_path(c, field_path)) {
-                node_t ctx;
-                field_slot = slot = object_field(c, &ctx);
-                field_path = slot && two_word_path_q(c) ? c : nullptr;
-            }
-            if (slot && held_value_q(TYPE_OF(slot))) {
-                v = *slot;
-                p = infix_simple(conds, p + 1, end, &v, &s, inner.room);
-            } else {
-                p = 0;
-            }
-        } else {
-            p = simple_value(conds, p, end, &v, &s, {}, inner);
-        }
-        if (!p) {
-            refused_slot(series_node(block)) = key;
-            return 0;
-        }
-        decided = logic::is_true(&v) != all;
+    const u32 head = series_head(block);
+    const int decided = head < end && TYPE_OF(conds + head) == TYPE_PATH
+                            ? read_conditions<true>(conds, head, end, all, inner, &v)
+                            : read_conditions<false>(conds, head, end, all, inner, &v);
+    if (decided < 0) {
+        refused_slot(series_node(block)) = key;
+        return 0;
     }
     // `any` decided by a true value answers it, `all` by a false one none;
     // undecided, `all` answers its last value (none for no expression).
-    if (decided == all) make_cell(&v, TYPE_NONE);
+    if (static_cast<bool>(decided) == all) make_cell(&v, TYPE_NONE);
     *out = v;
     return next;
 }
