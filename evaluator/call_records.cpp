@@ -2,6 +2,7 @@
 #include "evaluator/call_record.h"
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
@@ -142,6 +143,31 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     return next;
 }
 
+u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    // One plain parameter, as the tests' own specs have.
+    const u32 type = TYPE_OF(fn);
+    const CallRecord* rec = call_record(fn, type);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != 1 || !prefix_call_room_q()) return 0;
+    Cell a;
+    u32 s;
+    const u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, {Room::CHECK, args, false});
+    const u32 t = TYPE_OF(&a);
+    if (!next || !(rec->type_bits[0] >> t & 1)) return 0;
+    // As the tests make it (see sign_of and zero_q_star).
+    const double d = t == TYPE_INTEGER ? integer::get(&a) : t == TYPE_FLOAT && type == TYPE_NATIVE ? cell_float(&a) : 0;
+    if (t != TYPE_INTEGER && !(t == TYPE_FLOAT && type == TYPE_NATIVE)) return 0;
+    bool r;
+    switch (type == TYPE_ACTION ? 0x100 | native::entry_of(fn) : native::entry_of(fn)) {
+        case 0x100 | ACT_ODD_Q: r = integer::get(&a) & 1; break;
+        case 0x100 | ACT_EVEN_Q: r = !(integer::get(&a) & 1); break;
+        case natives::N_ZERO_Q: r = d == 0.0; break;
+        case natives::N_POSITIVE_Q: r = d > 0.0; break;
+        default: r = d < 0.0; break;
+    }
+    make_cell(out, TYPE_LOGIC, r ? 1 : 0);
+    return next;
+}
+
 namespace {
 
 // The blocks of `any` and `all` calls found holding an expression that is
@@ -154,6 +180,15 @@ u64 refused_blocks[REFUSED_BLOCKS];
 
 [[gnu::always_inline]] inline u64& refused_slot(node_t node) {
     return refused_blocks[(node * 0x9E3779B1u) >> 26];
+}
+
+// Whether the expression at `c` calls a native or action by word that has
+// no record yet (none is made before its first call): it may be simple
+// from then on, so its block is not refused for it.
+bool unmade_call_q(const Cell* c) {
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && (TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION) &&
+           !call_record(fn, TYPE_OF(fn));
 }
 
 // The `any` and `all` natives last found with their own spec (one block
@@ -174,19 +209,21 @@ u64 any_all_seen[2] = {~u64{0}, ~u64{0}};
 // The conditions of an `any` or `all` block (`all`), cells [p, end) of
 // `conds`, read as simple_any_all reads them, up to one that decides: 1
 // when one did, 0 when none did, the last value in *v; -1 at one that is
-// not simple. Fields: the block starts with a path, and a condition's path
-// of two words naming the field an earlier one read (`all [p/x >= 0 p/x <
-// 10]`) takes it from the slot found, as nothing in the conditions changes
-// anything; a block of other conditions is read without that bookkeeping.
+// not simple, its position into *at. Fields: the block starts with a path,
+// and a condition's path of two words naming the field an earlier one read
+// (`all [p/x >= 0 p/x < 10]`) takes it from the slot found, as nothing in
+// the conditions changes anything; a block of other conditions is read
+// without that bookkeeping.
 template <bool Fields>
 [[gnu::always_inline]] inline int read_conditions(const Cell* conds, u32 p, u32 end, bool all, const Known& inner,
-                                                  Cell* v) {
+                                                  Cell* v, u32* at) {
     // Each expression is read only once those before it decided nothing:
     // what the native would not evaluate is not looked at.
     const Cell* field_path = nullptr;
     const Cell* field_slot = nullptr;
     while (p < end) {
         u32 s;
+        *at = p;
         const Cell* c = conds + p;
         if (Fields && TYPE_OF(c) == TYPE_PATH) {
             // As simple_value reads a path, and the operators after it.
@@ -229,11 +266,12 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     Cell v;
     make_cell(&v, TYPE_NONE);
     const u32 head = series_head(block);
+    u32 at;
     const int decided = head < end && TYPE_OF(conds + head) == TYPE_PATH
-                            ? read_conditions<true>(conds, head, end, all, inner, &v)
-                            : read_conditions<false>(conds, head, end, all, inner, &v);
+                            ? read_conditions<true>(conds, head, end, all, inner, &v, &at)
+                            : read_conditions<false>(conds, head, end, all, inner, &v, &at);
     if (decided < 0) {
-        refused_slot(series_node(block)) = key;
+        if (!unmade_call_q(conds + at)) refused_slot(series_node(block)) = key;
         return 0;
     }
     // `any` decided by a true value answers it, `all` by a false one none;

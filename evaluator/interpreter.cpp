@@ -20,9 +20,11 @@
 //   set-word of a value up to a number   set_word_operator_call: no frames
 //     operator over a function call        where the call's arguments are
 //     with simple arguments, or over       simple and its body reads SIMPLE,
-//     length? of a series                  else its frames opened around the
-//                                        body read (set_word_framed_end);
-//                                        length? read off the series
+//     a native or action call with         else its frames opened around the
+//     simple arguments                     body read (set_word_framed_end);
+//                                        length? read off the series; any
+//                                        other native's frames opened at
+//                                        once around its entry
 //   set-word of any other value          eval_set_word (shared); a value
 //                                        cut short at an operator goes on
 //                                        with that operator's call at once
@@ -465,7 +467,7 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
     }
     next = partial.stop ? eval_set_word(&w, code, pos, tail, sub, &partial)
                         : eval_set_word(&w, code, pos, tail, sub, nullptr,
-                                        TYPE_OF(&partial.value) == TYPE_FUNCTION ? &partial.value : nullptr);
+                                        TYPE_OF(&partial.value) != TYPE_NONE ? &partial.value : nullptr);
     return expression_end(start, code, next, tail, prefix, sub);
 }
 
@@ -631,7 +633,8 @@ namespace {
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
 // frame named by the word; answers the position after the expression.
 // `partial`: what fast_set_word did of the value, gone on from rather than
-// evaluated again. `called`: the function! the value's first word holds, as
+// evaluated again. `called`: the function value (of any kind: a native
+// called by word is the common set-word value) the value's first word holds, as
 // fast_set_word found it (nothing has run since): the call is made as
 // eval_expression_at makes it, less the word's look-up and the dispatch.
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,

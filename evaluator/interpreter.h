@@ -60,6 +60,15 @@ bool simple_paren_value(const Cell* paren, Cell* out);
 // error that the block ends with is left pending (stack::pending), the
 // stacks as its thrower left them, for the caller to check as it returns.
 void evaluate(Cell* code, bool chain);
+// A branch a native (a conditional, `switch`, `case`) chose over its open
+// frame, its value left as evaluate(code, true) leaves it: one simple
+// expression, or stores and an exit, or stores alone, without the branch's
+// frame (nothing in them can fail or be seen), any other evaluated.
+void evaluate_branch(Cell* code);
+// The expression at the head of `code`, where it is simple, taken as
+// eval_next would take it without the frame it opens: its value in the
+// result slot; answers the position after it, or 0 having done nothing.
+u32 simple_next(const Cell* code);
 // eval(code, false) for code run again and again for its effects (a parse
 // action): its leading set-words that need no frames run before the
 // block's frame opens, which code of nothing else never opens.

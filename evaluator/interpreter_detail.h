@@ -192,6 +192,13 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);
+// A branch the lean call's conditional chose, its call's steps taken: one
+// of stores and an exit or of stores alone (see branch_exit, lean_call.cpp)
+// made without the branch's frame, else run_block.
+void run_branch(const Cell* code);
+// A branch of stores and an exit, or of stores alone, made without its
+// frame: see lean_call.cpp. False, having done nothing, for any other.
+bool branch_exit(const Cell* branch, u32 steps, Cell* out);
 // The value of a block (a branch or a body) that is one simple expression,
 // or one conditional whose branch is (see read_conditional), evaluated
 // inside `frames` frames that would open for it, without them; false for

@@ -107,8 +107,10 @@ struct Known {
     // is taken (see simple_prefix_call); not inside such a call's arguments.
     bool calls = true;
     // Where given: learns the value of the expression's first word when
-    // that is a function! (the expression is then no simple one), for a
-    // caller that makes the call next without looking the word up again.
+    // that is a function value of any kind (function!, routine!, native!,
+    // action!; the expression is then no simple one unless a native's call
+    // is taken), for a caller that makes the call next without looking the
+    // word up again.
     Cell* called = nullptr;
 };
 
@@ -293,6 +295,21 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     return !after || TYPE_OF(after) == TYPE_OP;
 }
 
+// Whether a builtin (`fn`) tests one number: the `odd?` and `even?`
+// actions, the `zero?`, `positive?` and `negative?` natives.
+[[gnu::always_inline]] inline bool number_test_q(const Cell* fn) {
+    const u32 e = native::entry_of(fn);
+    if (TYPE_OF(fn) == TYPE_ACTION) return e == ACT_ODD_Q || e == ACT_EVEN_Q;
+    return e == natives::N_ZERO_Q || e == natives::N_POSITIVE_Q || e == natives::N_NEGATIVE_Q;
+}
+// A call by word of such a test (`fn`, at `pos`) whose argument is a simple
+// value without calls in it, an integer! (or for `zero?`, `positive?` and
+// `negative?` a float! too): its logic! value, as the test makes it, into
+// `out`, with the room checked for the frame the call would open. Answers
+// the position after it, or 0 for any other call, which the generic path
+// then makes. `args` as for Known. Out of line, as simple_prefix_call.
+u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+
 // Whether a builtin (`fn`) is the `any` or `all` native.
 [[gnu::always_inline]] inline bool any_all_native_q(const Cell* fn) {
     static_assert(natives::N_ALL == natives::N_ANY + 1);
@@ -325,10 +342,12 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         if (!held_value_q(TYPE_OF(c))) {
             if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
             if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
+            if (k.called) *k.called = *c;
             *stop = 0;
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
                 return simple_prefix_call(c, cells, pos, tail, out, k.args);
-            return any_all_native_q(c) ? simple_any_all(c, cells, pos, tail, out, k.args) : 0;
+            if (any_all_native_q(c)) return simple_any_all(c, cells, pos, tail, out, k.args);
+            return number_test_q(c) ? simple_number_test(c, cells, pos, tail, out, k.args) : 0;
         }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;
@@ -379,7 +398,7 @@ struct Partial {
     Cell value;
     u32 stop = 0;
     // Asked for: where no value was made (`stop` 0), `value` learns the
-    // function! the value's first word holds, if any (see Known), else none.
+    // function value the value's first word holds, if any (see Known), else none.
     bool call = false;
 };
 

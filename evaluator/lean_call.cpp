@@ -27,6 +27,36 @@ namespace zav::interpreter {
 
 namespace {
 
+// Room for the <body> frame eval_next opens for an expression, with no
+// tracer to see it.
+[[gnu::always_inline]] inline bool expression_room_q() {
+    return !trace.active && stack::frame_top + 1 < stack::frame_end && stack::top + 2 < stack::end;
+}
+
+// An expression that eval_next would run in a <body> frame of its own,
+// taken without it where it is simple (see simple_value) and `room` says
+// the frame could be opened (expression_room_q): nothing in it can fail or
+// be seen. Its value goes into the result slot, with its step; answers the
+// position after it, or 0 having done nothing.
+[[gnu::always_inline]] inline u32 frameless_next(const Cell* cells, u32 pos, u32 tail, bool room) {
+    Cell v;
+    u32 stop, next;
+    if (!room || !(next = simple_value(cells, pos, tail, &v, &stop))) return 0;
+    budget::step();
+    *stack::arguments = v;
+    return next;
+}
+
+}  // namespace
+
+u32 simple_next(const Cell* code) {
+    if (!fast_paths_on() || !expression_room_q()) return 0;
+    const SeriesBuffer* b = block::buffer_of(code);
+    return frameless_next(block::cells_of(b), series_head(code), cell_count(b), true);
+}
+
+namespace {
+
 // any (`all` false) or all over the block at the frame's first slot, as
 // their entries do it: a copy of the block above it walks the expressions,
 // each in a <body> frame of its own, its value in the result slot.
@@ -38,16 +68,11 @@ void any_all(bool all) {
     u32 tail = cell_count(b);
     if (pos >= tail) return void(make_cell(stack::arguments, TYPE_NONE));
     // Room for the frame eval_next would open: the same for every expression.
-    const bool room = !trace.active && stack::frame_top + 1 < stack::frame_end && stack::top + 2 < stack::end;
+    const bool room = expression_room_q();
     while (pos < tail) {
         Cell* above = stack::top;
-        // A simple expression (see simple_value) needs none of the frame
-        // eval_next opens for it, where it could be opened.
-        Cell v;
-        u32 stop, next;
-        if (room && (next = simple_value(block::cells_of(b), pos, tail, &v, &stop))) {
-            budget::step();
-            *stack::arguments = v;
+        u32 next;
+        if ((next = frameless_next(block::cells_of(b), pos, tail, room))) {
             pos = next;
         } else {
             series_head(conds) = pos;
@@ -192,9 +217,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return pos + 1;
 }
 
-// The plain arguments, each checked against its parameter's types as it comes.
+// The plain arguments from the `first` on, each checked against its
+// parameter's types as it comes.
 [[gnu::always_inline]] inline u32 lean_args(const LeanSite& s, u32 type, const CallRecord*& rec, node_t more,
-                                            CodeView& view, u32 args, u32 pos) {
+                                            CodeView& view, u32 args, u32 pos, u32 first = 0) {
     // False, the error raised pending, for an argument not of its types.
     auto check = [&](u32 i) {
         u32 t = TYPE_OF(stack::top - 1);
@@ -202,7 +228,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         expect_arg(s.fn, s.name, stack::top - 1, i);
         return false;
     };
-    u32 i = 0;
+    u32 i = first;
     if (s.infix) {
         stack::top = stack::arguments + 1;  // the left operand
         if (!check(i++)) [[unlikely]] return pos;
@@ -329,6 +355,8 @@ struct BranchStores {
     return false;
 }
 
+}  // namespace
+
 // A conditional's branch of set-words of simple values, none reading a word
 // stored before it, then an exit call read_exit_call takes, or no exit
 // after at least one store: nothing in it can fail or be seen, so its
@@ -357,7 +385,7 @@ struct BranchStores {
         const u32 next = slot ? simple_value(view.cells, pos + 1, view.tail, &st.value[st.count], &stop, {},
                                              {Room::CHECK, nullptr, false})
                               : 0;
-        if (!next || reads_stored(view.cells, pos + 1, next, st)) return false;
+        if (!next || (st.count && reads_stored(view.cells, pos + 1, next, st))) return false;
         st.slot[st.count++] = slot;
         pos = next;
     }
@@ -385,7 +413,43 @@ struct BranchStores {
     return true;
 }
 
-}  // namespace
+// The value a branch made without its frame leaves where the frame would
+// (its first cell, then the chooser's result), unless it exited.
+[[gnu::always_inline]] inline void branch_value(const Cell& v) {
+    if (exiting()) [[unlikely]] return;
+    *stack::top++ = v;
+    *stack::arguments = v;
+}
+
+// Whether a block may be a branch branch_exit makes: led by a set-word,
+// or a word alone or with one value after it (`break`, `return x`) that
+// holds an exit native. Other branches (led by a call) are turned away
+// here, without a lookup where they are longer.
+[[gnu::always_inline]] inline bool exit_branch_q(const Cell* code) {
+    if (TYPE_OF(code) != TYPE_BLOCK || !fast_paths_on()) return false;
+    const SeriesBuffer* b = block::buffer_of(code);
+    const u32 head = series_head(code);
+    const u32 tail = cell_count(b);
+    if (head >= tail) return false;
+    const Cell* c = block::cells_of(b) + head;
+    const Cell* fn;
+    return TYPE_OF(c) == TYPE_SET_WORD || (tail - head <= 2 && TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) &&
+                                           TYPE_OF(fn) == TYPE_NATIVE && exit_native_q(fn));
+}
+
+void run_branch(const Cell* code) {
+    Cell v;
+    if (exit_branch_q(code) && branch_exit(code, 0, &v)) return branch_value(v);
+    run_block(code);
+}
+
+void evaluate_branch(Cell* code) {
+    Cell v;
+    if (TYPE_OF(code) == TYPE_BLOCK && fast_paths_on() &&
+        (simple_branch_value(code, 1, &v) || (exit_branch_q(code) && branch_exit(code, 1, &v))))
+        return branch_value(v);
+    evaluate(code, true);
+}
 
 u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
     if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
@@ -662,6 +726,71 @@ namespace {
     return true;
 }
 
+// All refinements unused (-1), in a few wide stores (never a call of
+// memset, whose byte loop would cost more than the call it serves); an
+// action's typed entry with none named needs no refinement list.
+[[gnu::always_inline]] inline void unused_refs(u32 shape, i32* refs) {
+    using Chunk [[gnu::vector_size(16), gnu::may_alias, gnu::aligned(4)]] = i32;
+    const Chunk none = {-1, -1, -1, -1};
+    Chunk* c = reinterpret_cast<Chunk*>(refs);
+    c[0] = none;
+    if (!(shape & SHAPE_REFS)) return;
+    c[1] = none, c[2] = none, c[3] = none, c[4] = none, c[5] = none, c[6] = none, c[7] = none;
+}
+
+// The entry of a native or action (`index`, its call's `shape`) whose
+// arguments sit in its open frame: the number fast path, a conditional's,
+// any/all's and an exit's work directly, an action's typed series shapes,
+// else the entry. `refs`: a native's refinement positions, or an action's
+// where it names one (`named`); an action's with none named are set here
+// where its entry needs them.
+[[gnu::always_inline]] inline void builtin_entry(u32 type, u32 index, u32 shape, bool named, i32* refs) {
+    Cell* a = stack::arguments;
+    FastOp kind;
+    if ((shape & SHAPE_ARGS_MASK) == 2 && !named && number_q(a) && number_q(a + 1) &&
+        (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
+    } else if (type == TYPE_NATIVE) {
+        // The conditionals directly, as their entries do it (their
+        // arguments are checked already).
+        switch (index) {
+            case natives::N_IF:
+            case natives::N_UNLESS:
+                if (logic::false_arg_q() != (index == natives::N_UNLESS)) make_cell(a, TYPE_NONE);
+                else run_branch(a + 1);
+                break;
+            case natives::N_EITHER:
+                if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
+                run_branch(a + (logic::is_true(a) ? 1 : 2));
+                break;
+            case natives::N_ANY:
+            case natives::N_ALL:
+                // Its expressions run in place; a tracer sees the native's own walk.
+                if (fast_paths_on()) any_all(index == natives::N_ALL);
+                else call_builtin(TYPE_NATIVE, index, refs);
+                break;
+            // The exits directly, as their entries make them (arguments
+            // checked already): each costs about a call.
+            case natives::N_RETURN:
+            case natives::N_EXIT:
+                stack::throw_exit(index == natives::N_RETURN, false);
+                break;
+            case natives::N_BREAK:
+            case natives::N_CONTINUE:
+                stack::throw_break(refs[0] >= 0, index == natives::N_CONTINUE);
+                break;
+            default:
+                call_builtin(TYPE_NATIVE, index, refs);
+        }
+    } else if (named) {
+        call_builtin(TYPE_ACTION, index, refs);
+    } else if (!actions::plain_series_slot_q(index) ||
+               !(actions::typed_append(index) || actions::plain_series_action(index))) {
+        // The typed series shapes, tried here, are not tried again.
+        unused_refs(shape, refs);
+        call_builtin(TYPE_ACTION, index, refs, true);
+    }
+}
+
 // A native! or action! called by word, path or operator: its arguments,
 // the refinement positions its entry reads, then the entry (or the number
 // fast path, or a conditional's direct entry).
@@ -691,13 +820,7 @@ namespace {
     if (exiting()) [[unlikely]] return true;
 
     i32 refs[32];
-    // All refinements unused (-1: every byte 0xFF), in a few wide stores;
-    // an action's typed entry with none named needs no refinement list.
-    auto unused_refs = [&] {
-        if (shape & SHAPE_REFS) std::memset(refs, 0xFF, sizeof refs);
-        else std::memset(refs, 0xFF, 4 * sizeof(i32));
-    };
-    if (type == TYPE_NATIVE || named.count) unused_refs();
+    if (type == TYPE_NATIVE || named.count) unused_refs(shape, refs);
     for (u32 u = 0; u < named.count; u++) {
         // The named refinement: set, then its arguments pushed in order.
         u32 c = named.at[u];
@@ -708,51 +831,7 @@ namespace {
         if (exiting()) [[unlikely]] return true;
     }
 
-    u32 index = native::entry_of(fn);
-    Cell* a = stack::arguments;
-    FastOp kind;
-    if (args == 2 && !named.count && number_q(a) && number_q(a + 1) &&
-        (kind = fast_op_for(type, index)) != FAST_NONE && fast_compute(kind, a, a + 1)) {
-    } else if (type == TYPE_NATIVE) {
-        // The conditionals directly, as their entries do it (their
-        // arguments are checked already).
-        switch (index) {
-            case natives::N_IF:
-            case natives::N_UNLESS:
-                if (logic::false_arg_q() != (index == natives::N_UNLESS)) make_cell(a, TYPE_NONE);
-                else run_block(a + 1);
-                break;
-            case natives::N_EITHER:
-                if (TYPE_OF(a) == TYPE_UNSET) fire("script", "no-return");
-                run_block(a + (logic::is_true(a) ? 1 : 2));
-                break;
-            case natives::N_ANY:
-            case natives::N_ALL:
-                // Its expressions run in place; a tracer sees the native's own walk.
-                if (fast_paths_on()) any_all(index == natives::N_ALL);
-                else call_builtin(TYPE_NATIVE, index, refs);
-                break;
-            // The exits directly, as their entries make them (arguments
-            // checked already): each costs about a call.
-            case natives::N_RETURN:
-            case natives::N_EXIT:
-                stack::throw_exit(index == natives::N_RETURN, false);
-                break;
-            case natives::N_BREAK:
-            case natives::N_CONTINUE:
-                stack::throw_break(refs[0] >= 0, index == natives::N_CONTINUE);
-                break;
-            default:
-                call_builtin(TYPE_NATIVE, index, refs);
-        }
-    } else if (named.count) {
-        call_builtin(TYPE_ACTION, index, refs);
-    } else if (!actions::plain_series_slot_q(index) ||
-               !(actions::typed_append(index) || actions::plain_series_action(index))) {
-        // The typed series shapes, tried here, are not tried again.
-        unused_refs();
-        call_builtin(TYPE_ACTION, index, refs, true);
-    }
+    builtin_entry(type, native::entry_of(fn), shape, named.count != 0, refs);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
     lean_return(s, pos, sub);
@@ -954,6 +1033,88 @@ namespace {
     return store_operator_value(word, x, pos, sub);
 }
 
+// The arguments of a native or action from the `first` on, fetched in its
+// open frame as the lean call fetches them. Out of line: most calls lay
+// them all before the frame opens.
+[[gnu::noinline]] u32 builtin_rest_args(const LeanSite& s, const CallRecord* rec, u32 pos, u32 first) {
+    CodeView view;
+    view.read(s.code, s.tail);
+    return lean_args(s, TYPE_OF(s.fn), rec, function::more_of(s.fn), view, rec->shape & SHAPE_ARGS_MASK, pos, first);
+}
+
+// set_word_operator_call's operand that is a call of a native or action by
+// word (`called`; `s: s + select m k`), the operator's (`op_word` at
+// `stop`) taking `left`: the frames the generic path opens (the
+// set-word's, the operator's over `left`, the callee's) opened at once,
+// the call's leading arguments that simple_arg takes, of their
+// parameters' types, laid before them (nothing in those can fail, run
+// code or be seen), the rest fetched in them as the lean call fetches
+// them; then the entry, and the operator's value made and its frame closed
+// as lean_op_call does. What is left of the set-word is the caller's
+// (set_word_framed_end). Nothing, having opened nothing, for a
+// conditional's or an exit's native, a lit-word parameter, an operator
+// that does not take `left` and near either stack's end: the generic path
+// makes those. Out of line: the function operand's path keeps its frame.
+[[gnu::noinline]] OperatorSetWordEnd set_word_builtin_call(const Cell* word, Cell* code, const CodeView& view,
+                                                           Cell left, u32 stop, u32 tail, const Cell* called) {
+    Cell op_word = view.cells[stop];
+    Cell opfn = *peek_word(&op_word);
+    set_type(&opfn, op::wrapped_type(&opfn));
+    const u32 op_type = TYPE_OF(&opfn);
+    const CallRecord* orec = builtin_q(op_type) ? call_record(&opfn, op_type) : nullptr;
+    if (!orec || (orec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 ||
+        !(orec->type_bits[0] >> TYPE_OF(&left) & 1))
+        return {};
+    // The right operand's types, read before the call may take the record's slot.
+    const u64 right_types = orec->type_bits[1];
+    Cell fn = *called;
+    const u32 type = TYPE_OF(&fn);
+    const u32 index = native::entry_of(&fn);
+    const CallRecord* rec;
+    // The conditionals and exits keep their own ways.
+    if ((type == TYPE_NATIVE && (conditional_index_q(index) || exit_native_q(&fn))) ||
+        !(rec = call_record(&fn, type)) || (rec->shape & SHAPE_LIT_MASK))
+        return {};
+    const u32 shape = rec->shape;
+    const u32 args = shape & SHAPE_ARGS_MASK;
+    Cell* const start = stack::top;
+    Cell* const a = start + 3;
+    if (a + args + CONDITIONAL_ROOM >= stack::end || stack::frame_top + 3 + CONDITIONAL_ROOM > stack::frame_end)
+        return {};
+    u32 pos = stop + 2;
+    u32 laid = 0;
+    for (; laid < args && pos < view.tail; laid++) {
+        const u32 next = simple_arg(view, pos, false, a + laid, Room::KNOWN);
+        if (!next || !(rec->type_bits[laid] >> TYPE_OF(a + laid) & 1)) break;
+        pos = next;
+    }
+    Cell set_word = *word;
+    Cell fn_word = view.cells[stop + 1];
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    start[1] = left;
+    stack::top = start + 1;
+    stack::mark_kind82(&op_word);
+    start[2] = fn;
+    stack::top = a;
+    stack::mark_kind82(&fn_word);
+    stack::top = a + laid;
+    // The steps of the operator's call, its operand's expression and the
+    // operand's call (the caller made sure of the budget's room).
+    budget::steps(3);
+    if (laid < args) {
+        pos = builtin_rest_args({&fn, &fn_word, code, tail, false}, rec, pos, laid);
+        if (exiting()) [[unlikely]] return {pos, true};
+    }
+    i32 refs[32];
+    if (type == TYPE_NATIVE) unused_refs(shape, refs);
+    builtin_entry(type, index, shape, false, refs);
+    if (exiting()) [[unlikely]] return {pos, true};
+    call_return(code, pos, &fn_word, true, false);
+    operator_finish(&opfn, &op_word, code, op_type, right_types, pos, true);
+    return {pos, true};
+}
+
 // lay_simple_args for set_word_operator_call's call of a function with
 // locals, whose body is read in its frame: out of line, as such calls are
 // rare and the common ones keep one copy.
@@ -967,15 +1128,13 @@ namespace {
                                                                            u32 tail, bool sub, OperatorReach reach) {
     Cell* start = stack::top;
     if (stop + 1 >= view.tail || trace.active || !number_q(&left)) return {};
-    // The operand's kind first: most operands here are calls of natives and
-    // actions (`s + select m k`), which this path does not make.
+    // The operand's kind first: a call by word of a function, native or
+    // action, or a path.
     const Cell* c = view.cells + stop + 1;
     const Cell* called = nullptr;
     if (TYPE_OF(c) == TYPE_WORD) {
         called = peek_word(c);
-        if (!called || (TYPE_OF(called) != TYPE_FUNCTION &&
-                        (TYPE_OF(called) != TYPE_ACTION || native::entry_of(called) != ACT_LENGTH_Q)))
-            return {};
+        if (!called || (TYPE_OF(called) != TYPE_FUNCTION && !builtin_q(TYPE_OF(called)))) return {};
     } else if (TYPE_OF(c) != TYPE_PATH) {
         return {};
     }
@@ -989,12 +1148,20 @@ namespace {
     char probe;
     if ((budget::spent && budget::left <= 4) || &probe < machine_stack::limit + 16384) return {};
     // The operand: a function called by word or by a path naming
-    // refinements that take no arguments, or length? by word.
+    // refinements that take no arguments, or a native or action by word.
     Cell fn;
     u64 named = 0;
     const CallRecord* rec;
     if (called) {
-        if (TYPE_OF(called) == TYPE_ACTION) return set_word_length_call(word, view, left, kind, stop, sub, called);
+        if (TYPE_OF(called) != TYPE_FUNCTION) {
+            // A native or action: length? of a series read off it, any
+            // other call made in its frames.
+            OperatorSetWordEnd end;
+            if (TYPE_OF(called) == TYPE_ACTION && native::entry_of(called) == ACT_LENGTH_Q)
+                end = set_word_length_call(word, view, left, kind, stop, sub, called);
+            if (end.next || reach != OperatorReach::ANY) return end;
+            return set_word_builtin_call(word, code, view, left, stop, tail, called);
+        }
         fn = *called;
         if (!(rec = call_record(&fn, TYPE_FUNCTION))) return {};
     } else if (TYPE_OF(c) == TYPE_PATH) {

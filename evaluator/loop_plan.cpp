@@ -152,6 +152,88 @@ template <bool PARENS>
     return !pv.after || TYPE_OF(pv.after) != TYPE_OP;
 }
 
+// Whether a plan's value reads `slot` (its first operand or an operator's
+// right one).
+bool value_reads(const PlanValue& v, const Cell* slot) {
+    if (v.first == slot) return true;
+    for (const PlanOp* o = v.op; o < v.end; o++)
+        if (o->right == slot) return true;
+    return false;
+}
+
+// The branch of an `if` (the block `branch`), read as a PlanBranch into
+// the plan's; null, having kept nothing of it, for any other. `room`: room
+// on the value stack at the plan's base for its values.
+const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, bool room) {
+    SeriesBuffer* b = block::buffer_of(branch);
+    const u32 head = series_head(branch);
+    const u32 tail = cell_count(b);
+    if (!room || p.branches == PLAN_BRANCHES || head >= tail || tail - head > BRANCH_CELLS ||
+        ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_COPY)
+        return nullptr;
+    PlanBranch& r = p.branch[p.branches];
+    const u8 ops = p.ops;
+    const u8 parens = p.parens;
+    const Cell* cells = block::cells_of(b);
+    r.sets = 0;
+    r.exit = 0;
+    u32 pos = head;
+    auto refuse = [&] {
+        p.ops = ops;
+        p.parens = parens;
+        return nullptr;
+    };
+    while (pos < tail && TYPE_OF(cells + pos) == TYPE_SET_WORD) {
+        Cell* slot;
+        PlanValue& v = r.value[r.sets];
+        if (r.sets == BRANCH_SETS || !(slot = context::plain_slot(cells + pos)) ||
+            !(pos = read_value(p, {p.op, &p.ops}, cells, pos + 1, tail, op_room, &v)) || p.parens != parens)
+            return refuse();
+        for (u32 k = 0; k < r.sets; k++)
+            if (value_reads(v, r.slot[k])) return refuse();
+        r.slot[r.sets++] = slot;
+    }
+    if (pos < tail) {
+        // An exit by word ending the branch, `return` with a simple value
+        // (its spec is looked at when it runs: one not called yet has no
+        // record).
+        static_assert(natives::N_CONTINUE == natives::N_BREAK + 1 && natives::N_EXIT == natives::N_BREAK + 2 &&
+                      natives::N_RETURN == natives::N_BREAK + 3);
+        static constexpr u32 codes[] = {THROW_BREAK, THROW_CONTINUE, THROW_EXIT, THROW_RETURN};
+        const Cell* fn;
+        u32 index;
+        if (TYPE_OF(cells + pos) != TYPE_WORD || !(fn = peek_word(cells + pos)) || TYPE_OF(fn) != TYPE_NATIVE ||
+            (index = native::entry_of(fn) - natives::N_BREAK) > natives::N_RETURN - natives::N_BREAK)
+            return refuse();
+        if (index == natives::N_RETURN - natives::N_BREAK) {
+            if (read_value(p, {p.op, &p.ops}, cells, pos + 1, tail, op_room, &r.result) != tail || p.parens != parens)
+                return refuse();
+            for (u32 k = 0; k < r.sets; k++)
+                if (value_reads(r.result, r.slot[k])) return refuse();
+        } else if (pos + 1 != tail) {
+            return refuse();
+        }
+        r.exit = codes[index];
+        r.exit_fn = fn;
+        r.exit_native = *fn;
+    }
+    if (!r.sets && !r.exit) return refuse();
+    // As branch_exit takes them: the stores', and the exit's expression and call.
+    r.steps = r.sets + (r.exit ? 2 : 0);
+    r.buffer = b;
+    r.head = head;
+    r.tail = tail;
+    r.copy_at = p.cells_read;
+#ifdef ZAV_STAMP_CHECK
+    std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
+#endif
+    memory::note_decoded(b);
+    p.cells_read += tail - head;
+    p.branch_steps += r.steps;
+    p.branches++;
+    return &r;
+}
+
 // The kind of an expression that holds a paren operand: its values are
 // made with their parens' (plan_value<true>), which others do not look for.
 PlanKind paren_kind(PlanKind k) {
@@ -173,8 +255,10 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
     bool append_room = append_stack_room_q(base);
     // As simple_prefix_call asks for a call's frame.
     p.call_room = stack::frame_top + OPERATOR_ROOM + 2 <= stack::frame_end && base + OPERATOR_ROOM + 4 < stack::end;
-    p.exprs = p.ops = p.parens = 0;
-    p.steps = 0;
+    p.exprs = p.ops = p.parens = p.branches = 0;
+    p.steps = p.branch_steps = 0;
+    // Room for a branch's values above the base.
+    const bool branch_room = base + BRANCH_SETS + 2 < stack::end;
     p.cells_read = tail - head;
     const OpList ops{p.op, &p.ops};
     for (u32 pos = head; pos < tail;) {
@@ -211,6 +295,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
                 !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) || pos >= tail ||
                 TYPE_OF(cells + pos) != TYPE_BLOCK || !held_value_q(TYPE_OF(e.a.first)) || p.parens > parens)
                 return false;
+            e.branch = read_branch(p, cells + pos, op_room, branch_room);
             pos++;
             if (pos < tail && TYPE_OF(cells + pos) == TYPE_WORD) {
                 if (!(e.after = peek_word(cells + pos)) || TYPE_OF(e.after) == TYPE_OP) return false;
@@ -246,6 +331,11 @@ void check_plan_cells(const LoopPlan& p) {
                std::memcmp(block::cells_of(r->buffer) + r->head, p.copy + r->copy_at,
                            (r->tail - r->head) * sizeof(Cell)) == 0;
     }
+    for (const PlanBranch *r = p.branch, *end = r + p.branches; same && r < end; r++) {
+        same = cell_count(r->buffer) == r->tail &&
+               std::memcmp(block::cells_of(r->buffer) + r->head, p.copy + r->copy_at,
+                           (r->tail - r->head) * sizeof(Cell)) == 0;
+    }
     if (same) return;
     std::fprintf(stderr, "zav: a loop body's plan outlived a write to its cells\n");
     std::abort();
@@ -259,6 +349,45 @@ template <bool FROM>
     if (budget::spent) budget::left -= FROM ? e->steps_before - first->steps_before : e->steps_before;
     stack::top = base;
     return e->pos;
+}
+
+// An `if`'s branch read with the plan, its condition true, the steps of the
+// expressions before it (`before`) not taken yet: its values made (at
+// `base` on) and stored, then its exit made. TAKEN where it stored and
+// left its value (the last stored) at `base`, EXITED where its exit is
+// pending (the steps before it and its `if`'s taken), NOT having done
+// nothing where a value cannot be made as run_lean would make it or the
+// exit's word no longer holds it. Out of run_plan's loop: branches run
+// less often than the expressions around them.
+enum class BranchRun { NOT, TAKEN, EXITED };
+[[gnu::noinline]] BranchRun run_branch(const PlanBranch& r, Cell* base, u32 before) {
+    for (u32 k = 0; k < r.sets; k++)
+        if (!plan_value<false>(r.value[k], base + k)) return BranchRun::NOT;
+    CallFrame* target = nullptr;
+    Cell* result = base + r.sets;
+    if (r.exit) {
+        // The native's own spec: no argument by word, `return` one of the
+        // value's type.
+        const bool returns = r.exit == THROW_RETURN;
+        const CallRecord* rec;
+        if (!same_cell(r.exit_fn, &r.exit_native) || !(rec = call_record(r.exit_fn, TYPE_NATIVE)) ||
+            (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != returns ||
+            (returns && (!plan_value<false>(r.result, result) || !(rec->type_bits[0] >> TYPE_OF(result) & 1))) ||
+            !(target = stack::exit_target(r.exit == THROW_BREAK || r.exit == THROW_CONTINUE)))
+            return BranchRun::NOT;
+        if (!returns) make_cell(result, TYPE_UNSET);
+    }
+    for (u32 k = 0; k < r.sets; k++) *r.slot[k] = base[k];
+    if (budget::spent) budget::left -= r.steps;
+    if (!r.exit) {
+        *base = base[r.sets - 1];
+        return BranchRun::TAKEN;
+    }
+    // The steps of the expressions before the `if`, and its own.
+    if (budget::spent) budget::left -= before + 1;
+    const Cell value = *result;
+    stack::exit_to(target, r.exit, &value);
+    return BranchRun::EXITED;
 }
 
 // An append of the plan's: false, having done nothing, where run_lean's
@@ -294,7 +423,8 @@ template <bool FROM>
     const PlanExpr* const first = FROM ? from : p.expr;
     // With more budget than the run takes, no step below can spend it (nor
     // would run_lean's expressions decline for it).
-    if (budget::spent && budget::left <= p.steps - (FROM ? first->steps_before : 0) + 2) return first->pos;
+    if (budget::spent && budget::left <= p.steps - (FROM ? first->steps_before : 0) + p.branch_steps + 2)
+        return first->pos;
     for (const PlanExpr *e = first, *end = p.expr + p.exprs; e < end; e++) {
         switch (e->kind) {
             case PlanKind::SET:
@@ -312,9 +442,16 @@ template <bool FROM>
                 if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
                     !plan_value<false>(e->a, base))
                     return plan_stop<FROM>(first, e, base);
-                if (logic::is_true(base)) return plan_stop<FROM>(first, e, base) | PLAN_TAKEN;
-                make_cell(base, TYPE_NONE);
-                break;
+                if (!logic::is_true(base)) {
+                    make_cell(base, TYPE_NONE);
+                    break;
+                }
+                if (e->branch) {
+                    const BranchRun run = run_branch(*e->branch, base, e->steps_before - first->steps_before);
+                    if (run == BranchRun::TAKEN) break;
+                    if (run == BranchRun::EXITED) return p.tail | PLAN_TAKEN;
+                }
+                return plan_stop<FROM>(first, e, base) | PLAN_TAKEN;
             default:
                 if (!run_paren_expr(e, base)) return plan_stop<FROM>(first, e, base);
                 break;

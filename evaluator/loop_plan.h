@@ -27,6 +27,12 @@ inline constexpr u32 PLAN_CELLS = 12;
 inline constexpr u32 PLAN_EXPRS = 6;
 inline constexpr u32 PLAN_OPS = 6;
 inline constexpr u32 PLAN_PARENS = 2;
+// The branches of `if`s read with a plan: each of up to BRANCH_SETS stores
+// and an exit, in BRANCH_CELLS cells.
+inline constexpr u32 PLAN_BRANCHES = 2;
+inline constexpr u32 BRANCH_SETS = 3;
+inline constexpr u32 BRANCH_CELLS = 8;
+inline constexpr u32 PLAN_COPY = PLAN_CELLS + PLAN_BRANCHES * BRANCH_CELLS;
 
 struct PlanParen;
 
@@ -64,8 +70,30 @@ struct PlanParen {
     PlanOp op[PLAN_OPS];
 };
 
+// The branch of a plan's `if`, as branch_exit (lean_call.cpp) makes one
+// without its frame: set-words of simple values, none reading a slot one
+// before it stores (every value is made before the first store), then
+// `break`, `continue`, `exit`, `return` of a simple value (`result`, reading
+// none of the slots stored either) or nothing (the branch's value then the
+// last one stored). Its cells [head, tail) of `buffer` (a copy of them in
+// the plan's `copy` from `copy_at`).
+struct PlanBranch {
+    const SeriesBuffer* buffer;
+    u32 head, tail;
+    u32 copy_at;
+    u32 exit;             // THROW_BREAK, THROW_CONTINUE, THROW_EXIT, THROW_RETURN, or 0 for none
+    u32 steps;            // budget steps of its expressions (and its exit's call)
+    const Cell* exit_fn;  // the slot of the exit's word, holding `exit_native`
+    Cell exit_native;
+    u8 sets;
+    Cell* slot[BRANCH_SETS];
+    PlanValue value[BRANCH_SETS];
+    PlanValue result;
+};
+
 // PAREN_*: the same, with a paren operand in it. IF: `if` whose
-// condition is a simple value; a run stops at it where the branch must run.
+// condition is a simple value; a run stops at it where the branch must run,
+// unless the branch was read with it (`branch`).
 enum class PlanKind : u8 { VALUE, SET, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
 
 struct PlanExpr {
@@ -76,6 +104,7 @@ struct PlanExpr {
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
+    const PlanBranch* branch;  // IF: its branch, where it was read
     AppendTypes types;
     PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
 };
@@ -96,13 +125,15 @@ struct LoopPlan {
     CallFrame* frame_end;
     Cell* end;
     u32 steps;       // budget steps of a whole run
-    u8 exprs, ops, parens;
-    u32 cells_read;  // of `copy`: the body's, then its parens'
+    u32 branch_steps;  // and of every branch read, at most
+    u8 exprs, ops, parens, branches;
+    u32 cells_read;  // of `copy`: the body's, then its parens' and branches'
     PlanExpr expr[PLAN_EXPRS];
     PlanOp op[PLAN_OPS];
     PlanParen paren[PLAN_PARENS];
+    PlanBranch branch[PLAN_BRANCHES];
 #ifdef ZAV_STAMP_CHECK
-    Cell copy[PLAN_CELLS];  // the cells it was read from
+    Cell copy[PLAN_COPY];  // the cells it was read from
 #endif
 };
 
@@ -150,7 +181,8 @@ void check_plan_cells(const LoopPlan& p);
 }
 
 // Set in run_plan's answer where it stopped at an `if` whose branch must
-// run: the plan holds, and goes on after the branch (run_plan_after).
+// run: the plan holds, and goes on after the branch (run_plan_after). With
+// the tail: a branch read with the plan exited (pending).
 inline constexpr u32 PLAN_TAKEN = 1u << 31;
 
 // Runs the plan from `base` (the loop frame's empty region); answers the

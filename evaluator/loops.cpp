@@ -373,10 +373,13 @@ namespace {
 // branch taken as run_lean takes it without frames (frameless_conditional),
 // then the plan run on after it, while its runs stop only for such
 // branches. Answers the position reached: the tail where the run is done
-// or an exit is pending, the first cell of an expression the plan could
-// not do, or the `if`'s with PLAN_TAKEN where its branch needs frames.
+// or an exit is pending (from a branch read with the plan, too), the first
+// cell of an expression the plan could not do, or the `if`'s with
+// PLAN_TAKEN where its branch needs frames.
 [[gnu::noinline]] u32 plan_branches(const LoopPlan& p, const Cell* cells, u32 pos, u32 tail, Cell* base) {
     for (;;) {
+        // A branch read with the plan made its exit.
+        if (exiting()) return tail;
         if (step_would_spend()) return pos;
         Cell v;
         const u32 next = frameless_conditional(peek_word(cells + pos), cells, pos, tail, &v);

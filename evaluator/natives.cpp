@@ -319,8 +319,11 @@ Cell caught_error() {
 // value goes into the current result slot. Answers the new head index.
 u32 eval_next(Cell* code) {
     Cell* above = stack::top;
-    u32 index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
-    if (stack::pending) [[unlikely]] return index;
+    u32 index = interpreter::simple_next(code);
+    if (!index) {
+        index = interpreter::eval_next(code, series_head(code), length_of(series_node(code)), false);
+        if (stack::pending) [[unlikely]] return index;
+    }
     stack::top = above > stack::arguments ? above : stack::arguments + 1;  // keep the result slot
     return index;
 }
@@ -613,18 +616,18 @@ void bind_globals(const Cell* specs) {
 void if_star(bool check, const i32*) {
     if (check) check_args(N_IF, nullptr);
     if (logic::false_arg_q()) none::push_last();
-    else interpreter::evaluate(arg(1), true);
+    else interpreter::evaluate_branch(arg(1));
 }
 
 void unless_star(bool check, const i32*) {
     if (check) check_args(N_UNLESS, nullptr);
-    if (logic::false_arg_q()) interpreter::evaluate(arg(1), true);
+    if (logic::false_arg_q()) interpreter::evaluate_branch(arg(1));
     else none::push_last();
 }
 
 void either_star(bool check, const i32*) {
     if (check) check_args(N_EITHER, nullptr);
-    interpreter::evaluate(arg(logic::true_arg_q() ? 1 : 2), true);
+    interpreter::evaluate_branch(arg(logic::true_arg_q() ? 1 : 2));
 }
 
 void any_star(bool check, const i32*) {
@@ -719,7 +722,7 @@ void switch_star(bool check, const i32* refinements) {
                     chosen = *cell_at(n, k);
                     stack::top = stack::arguments;
                     Cell* code = stack::push(&chosen);
-                    interpreter::evaluate(code, true);
+                    interpreter::evaluate_branch(code);
                     return;
                 }
             }
@@ -729,7 +732,7 @@ void switch_star(bool check, const i32* refinements) {
         chosen = *arg(fallback);
         stack::top = stack::arguments;
         Cell* code = stack::push(&chosen);
-        interpreter::evaluate(code, true);
+        interpreter::evaluate_branch(code);
         return;
     }
     none::push_last();
@@ -756,7 +759,7 @@ void case_star(bool check, const i32* refinements) {
             Cell* branch = block::zs_head(code);
             if (TYPE_OF(branch) == TYPE_BLOCK) {
                 Cell* body = stack::push(branch);
-                interpreter::evaluate(body, true);
+                interpreter::evaluate_branch(body);
                 if (stack::pending) [[unlikely]] return;
                 stack::top = stack::arguments + 1;
                 series_head(code)++;
@@ -872,12 +875,25 @@ struct TraceGuard {
     }
 };
 
+// Raises an error value that do was given: the tracer is told, as of an
+// error fire raises, and it goes on as a pending exit, as a native's does.
+void raise_value(Cell* error) {
+    if (on_error) on_error(error);
+    frames::pend_error(error);
+}
+
 u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (check) check_args(N_DO, refinements);
     i32 expand = refinements ? refinements[0] : -1;
     i32 args = refinements ? refinements[1] : -1;
     i32 next = refinements ? refinements[2] : -1;
     i32 trace = refinements ? refinements[3] : -1;
+    // An error with no tracer to start needs none of the set-up below.
+    if (TYPE_OF(arg(0)) == TYPE_ERROR && trace < 0) {
+        Cell value = *arg(0);
+        raise_value(&value);
+        return 0;
+    }
     bool interpreted = stack::eval_q(stack::top_frame(), true);
     Cell script_args;
     if (args >= 0) script_args = *arg(args);
@@ -937,7 +953,9 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
                 Cell* loaded = stack::push_star();
                 make_cell(loaded, TYPE_NONE);
                 i32 consumed = 0;
+                lexer::pend_errors = true;
                 lexer::scan_string(loaded, arg(0), -1, lexer::SCAN_ALL, &consumed, nullptr);
+                if (stack::pending) break;  // a syntax error, on its way to its guard
                 *arg(0) = *loaded;
                 stack::top = stack::arguments + 1;
                 do_block(expand, next);
@@ -970,10 +988,7 @@ u32 do_core(bool check, const i32* refinements, bool hand_back) {
     if (TYPE_OF(&value) == TYPE_ERROR) {
         stack::clear_exit_target(guard.exit_target);
         guard.exit_target = nullptr;
-        // Raised here rather than by fire: the tracer is told all the same.
-        // It goes on as a pending exit, as a native's error does.
-        if (on_error) on_error(&value);
-        frames::pend_error(&value);
+        raise_value(&value);
     }
     return 0;
 }

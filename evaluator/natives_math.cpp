@@ -37,7 +37,7 @@ void unary(bool check, const i32* refinements, natives::NativeIndex index, F f) 
 
 }  // namespace
 
-namespace rt {
+namespace natives {
 
 double normalize_angle(double a, i32 mode) {
     a = std::fmod(a, 360.0);
@@ -48,10 +48,6 @@ double normalize_angle(double a, i32 mode) {
     }
     return a * PI / 180.0;
 }
-
-}  // namespace rt
-
-namespace natives {
 
 Cell* arg_to_float(Cell* cell) {
     switch (TYPE_OF(cell)) {
@@ -64,7 +60,7 @@ Cell* arg_to_float(Cell* cell) {
 
 Cell* degrees_to_radians(i32 radians, i32 mode) {
     Cell* c = arg_to_float(arg(0));
-    if (radians < 0) set_cell_float(c, rt::normalize_angle(cell_float(c), mode));
+    if (radians < 0) set_cell_float(c, normalize_angle(cell_float(c), mode));
     return c;
 }
 

@@ -5,13 +5,11 @@
 
 namespace zav {
 
-namespace rt {
+namespace natives {
+
 // An angle in degrees, folded into the range where the mode's function is
 // exact (0 tangent, 1 cosine, 2 sine), answered in radians.
 double normalize_angle(double degrees, i32 mode);
-}  // namespace rt
-
-namespace natives {
 
 // An integer! becomes the float! of the same value, a percent! is retyped to
 // float! (it holds its fraction); a float! stays. Answers the cell.

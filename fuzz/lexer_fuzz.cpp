@@ -11,7 +11,9 @@
 
 using namespace zav;
 
-static void scan_mode(const uint8_t* data, size_t size, bool one, bool load, bool build) {
+// `pend`: the run takes its syntax errors pending, as transcode's does (its
+// steps return up on the stop instead of throwing).
+static void scan_mode(const uint8_t* data, size_t size, bool one, bool load, bool build, bool pend = false) {
     Cell* saved = stack::top;
     try {
         Cell* out = stack::push_star();
@@ -21,7 +23,12 @@ static void scan_mode(const uint8_t* data, size_t size, bool one, bool load, boo
         u32 left = static_cast<u32>(size);
         // In one-value mode walk the input value by value, as transcode/next does.
         for (int i = 0; i < 64; i++) {
+            lexer::pend_errors = pend;
             lexer::scan(out, p, left, one, load, build, &consumed, nullptr, nullptr);
+            if (stack::pending) {
+                stack::pending = 0;
+                break;
+            }
             if (!one || consumed <= 0 || static_cast<u32>(consumed) >= left) break;
             p += consumed;
             left -= static_cast<u32>(consumed);
@@ -42,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scan_mode(data, size, true, true, true);   // next
     scan_mode(data, size, true, true, false);  // scan
     scan_mode(data, size, true, false, false); // prescan
+    scan_mode(data, size, false, true, true, true);  // load, errors pending
+    scan_mode(data, size, true, true, true, true);   // next, errors pending
+    scan_mode(data, size, true, true, false, true);  // scan, errors pending
     if (++runs % 512 == 0) collector::do_cycle();
     return 0;
 }

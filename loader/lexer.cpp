@@ -499,32 +499,33 @@ bool fire_event(State* lex, u32 event, i32 type, const u8* s, const u8* e, Cell*
 // ---- Errors --------------------------------------------------------------------
 
 // Ends a scan (an error while not loading, or its trace callback said
-// stop); the scan's own region catches it. Thrown only after the callback
-// has returned, so it never crosses an interpreter frame. A type of its own:
-// a language error thrown by the scan passes that region by, where a
-// catch of Throw would have to throw it again.
+// stop). A run that takes its errors pending returns up from every step on
+// `stop`; any other is ended by a throw its own region catches, thrown only
+// after the callback has returned, so it never crosses an interpreter frame.
+// A type of its own: a language error thrown by the scan passes that region
+// by, where a catch of Throw would have to throw it again.
 namespace {
 struct Stop {};
 }  // namespace
 
-[[noreturn]] static void stop_run(State* lex) {
+static void stop_run(State* lex) {
     lex->stop = true;
-    throw Stop{};
+    if (!lex->pend) throw Stop{};
 }
 
 bool pend_errors = false;
 
-// Raises syntax/id. A run whose caller takes a pending error ends by its own
-// stop (a throw over the lexer's few frames only) with the error pending.
-[[noreturn]] static void raise_syntax(State* lex, const char* id, const Cell* arg1, const Cell* arg2,
-                                      const Cell* arg3 = nullptr) {
+// Raises syntax/id: thrown, or pending with the run stopped.
+static void raise_syntax(State* lex, const char* id, const Cell* arg1, const Cell* arg2,
+                         const Cell* arg3 = nullptr) {
     if (!lex->pend) zav::fire("syntax", id, arg1, arg2, arg3);
     zav::fire_pending("syntax", id, arg1, arg2, arg3);
     lex->token_type = -static_cast<i32>(TYPE_ERROR);
-    stop_run(lex);
+    lex->stop = true;
 }
 
 void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
+    if (lex->stop) return;  // one error a run
     Cell* up = innermost(lex);
     if (code > 0 && !is_path_type(static_cast<u32>(code)) && up && is_path_type(level_type(up)) &&
         lex->entry == S_PATH)
@@ -547,12 +548,12 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
         if (code == SYNTAX_UNCLOSED && up) type = static_cast<i32>(level_type(up));
         if (!trace(lex, EVT_ERROR, type, s, e, nullptr, false)) {
             close_all_levels(lex);
-            stop_run(lex);
+            return stop_run(lex);
         }
     }
     if (!lex->load) {
         lex->token_type = -static_cast<i32>(TYPE_ERROR);
-        stop_run(lex);
+        return stop_run(lex);
     }
     const char* id = code > 0 ? "invalid" : code == SYNTAX_BAD_CHAR ? "bad-char" : code == SYNTAX_MALCONSTRUCT ? "malconstruct" : "missing";
     SyntaxError& r = last_error;
@@ -602,11 +603,11 @@ void throw_error(State* lex, const u8* s, const u8* e, i32 code) {
     string::load_at(clean, k, &args[2], 0);
     if (code > 0) {
         datatype::make_at(&args[1], static_cast<u32>(code));
-        raise_syntax(lex, id, &args[0], &args[1], &args[2]);
+        return raise_syntax(lex, id, &args[0], &args[1], &args[2]);
     }
     if (code == SYNTAX_UNMATCHED || code == SYNTAX_UNCLOSED) {
         string::load_at(reinterpret_cast<const u8*>(r.missing), 1, &args[1], 0);
-        raise_syntax(lex, id, &args[0], &args[1], &args[2]);
+        return raise_syntax(lex, id, &args[0], &args[1], &args[2]);
     }
     raise_syntax(lex, id, &args[0], &args[2]);
 }
@@ -638,7 +639,7 @@ static void tok_error(State* lex, const u8* s, const u8* e, u32, bool) {
     if (lex->entry == S_BRACED) s = lex->brace_start;
     // Report the whole run of token bytes, not only up to the failing byte.
     while (e < lex->in_end && !delimiter(*e)) e++;
-    throw_error(lex, s, e, code);
+    return throw_error(lex, s, e, code);
 }
 
 // True when "(" at s starts a point: at least 4 bytes follow and the first
@@ -663,7 +664,7 @@ static bool point_ahead(State* lex, const u8* s) {
 
 static void open_nesting(State* lex, const u8* s, const u8* e, u32 type) {
     Cell* up = innermost(lex);
-    if (up && level_type(up) == TYPE_POINT2D) throw_error(lex, s, e, TYPE_POINT2D);
+    if (up && level_type(up) == TYPE_POINT2D) return throw_error(lex, s, e, TYPE_POINT2D);
     lex->entry = 0;
     if (lex->has_callback && !trace(lex, EVT_OPEN, static_cast<i32>(type), s, e, nullptr, true)) return;
     open_level(lex, type, s);
@@ -692,14 +693,14 @@ static void close_nesting(State* lex, const u8* s, u32 type) {
     }
     u32 lt = m ? level_type(m) : 0;
     bool match = type == TYPE_BLOCK ? (lt == TYPE_BLOCK || lt == TYPE_MAP) : lt == TYPE_PAREN;
-    if (!match) throw_error(lex, s, s + 1, SYNTAX_UNMATCHED);
+    if (!match) return throw_error(lex, s, s + 1, SYNTAX_UNMATCHED);
     if (lt == TYPE_MAP && lex->load) {
         // A map literal holds key/value pairs with keys a map accepts.
         u32 n = lex->tail - lex->begin;
         const u8* opener = lex->input + m->data3;
-        if (n & 1) throw_error(lex, opener, s + 1, TYPE_MAP);
+        if (n & 1) return throw_error(lex, opener, s + 1, TYPE_MAP);
         for (u32 i = lex->begin; i < lex->tail; i += 2)
-            if (!map::valid_key_type_q(TYPE_OF(&values[i]))) throw_error(lex, opener, s + 1, TYPE_MAP);
+            if (!map::valid_key_type_q(TYPE_OF(&values[i]))) return throw_error(lex, opener, s + 1, TYPE_MAP);
         u32 mpos = lex->begin - 1;
         close_level(lex, lt);
         Cell* c = &values[mpos];
@@ -743,11 +744,13 @@ static void tok_close_brace(State* lex, const u8*, const u8* e, u32 flags, bool 
     if (go) {
         u32 before = lex->tail;
         load_braced(lex, s, e, lex->brace_flags, lex->load);
+        if (lex->stop) return;
         if (lex->has_callback && lex->tail > before && (lex->mask & EVT_LOAD)) {
             if (!trace(lex, EVT_LOAD, TYPE_STRING, s, e, &values[lex->tail - 1], false)) lex->tail = before;
         }
     } else if (!lex->load) {
         load_braced(lex, s, e, lex->brace_flags, false);  // check only
+        if (lex->stop) return;
     }
     lex->nl = nl;
     lex->in_pos = e;
@@ -769,16 +772,18 @@ static void tok_path(State* lex, const u8* s, const u8* e, u32 flags, bool load)
     if (go && lex->load) {
         u32 before = lex->tail;
         load_word(lex, w, e, flags & ~(F_QUOTE | F_COLON), true);
+        if (lex->stop) return;
         if (lex->has_callback && lex->tail > before && (lex->mask & EVT_LOAD)) {
             if (!trace(lex, EVT_LOAD, TYPE_WORD, w, e, &values[lex->tail - 1], false)) lex->tail = before;
         }
     } else {
         load_word(lex, w, e, flags & ~(F_QUOTE | F_COLON), false);
+        if (lex->stop) return;
     }
     lex->type = -1;
     lex->in_pos = e + 1;  // after the "/"
     lex->entry = S_PATH;
-    if (lex->in_pos >= lex->in_end) throw_error(lex, s, lex->in_end, static_cast<i32>(type));
+    if (lex->in_pos >= lex->in_end) return throw_error(lex, s, lex->in_end, static_cast<i32>(type));
 }
 
 static void tok_construct(State* lex, const u8* s, const u8* e, u32, bool load) {
@@ -791,7 +796,7 @@ static void tok_construct(State* lex, const u8* s, const u8* e, u32, bool load) 
     else if (is("none")) type = TYPE_NONE;
     else if (is("unset")) type = TYPE_UNSET;
     else if (u32 id = type_by_name(reinterpret_cast<const char*>(name), len)) type = TYPE_DATATYPE, d1 = id;
-    if (!type) throw_error(lex, s, e, SYNTAX_MALCONSTRUCT);
+    if (!type) return throw_error(lex, s, e, SYNTAX_MALCONSTRUCT);
     lex->token_type = static_cast<i32>(type);
     if (!load || !lex->load) return;
     if (type == TYPE_DATATYPE) {
@@ -808,7 +813,7 @@ static void tok_comment(State*, const u8*, const u8*, u32, bool) {}
 
 static void tok_comma(State* lex, const u8* s, const u8* e, u32, bool) {
     // Commas only separate point coordinates, which a point token reads itself.
-    throw_error(lex, s, e, TYPE_POINT2D);
+    return throw_error(lex, s, e, TYPE_POINT2D);
 }
 
 // ---- Token tables ------------------------------------------------------------------
@@ -870,16 +875,16 @@ static void path_end_check(State* lex) {
         case C_BRACE_OP: case C_DBL_QUOTE: case C_COLON: case C_LESSER: case C_SEMICOL: case C_WORD:
         case C_ILLEGAL: case C_EOF:
             if (*p == ':') {
-                if (p + 1 < lex->in_end && p[1] == '/') throw_error(lex, lex->input + m->data3, p + 2, TYPE_PATH);
+                if (p + 1 < lex->in_end && p[1] == '/') return throw_error(lex, lex->input + m->data3, p + 2, TYPE_PATH);
                 type = TYPE_SET_PATH;
                 lex->in_pos = p + 1;
             }
             close_path(lex, type, lex->in_pos);
             return;
         default:
-            if (*p != '/') throw_error(lex, lex->input + m->data3, p + 1, static_cast<i32>(type));
+            if (*p != '/') return throw_error(lex, lex->input + m->data3, p + 1, static_cast<i32>(type));
             lex->in_pos = p + 1;
-            if (lex->in_pos >= lex->in_end) throw_error(lex, lex->input + m->data3, lex->in_pos, static_cast<i32>(type));
+            if (lex->in_pos >= lex->in_end) return throw_error(lex, lex->input + m->data3, lex->in_pos, static_cast<i32>(type));
             return;
     }
 }
@@ -940,7 +945,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
             }
         }
         // A NUL byte is not the end of the text: what follows it would be lost.
-        if (state == T_EOF && p < end && *p == 0) throw_error(lex, p, p + 1, SYNTAX_BAD_CHAR);
+        if (state == T_EOF && p < end && *p == 0) return throw_error(lex, p, p + 1, SYNTAX_BAD_CHAR);
         lex->token_type = kinds[state];
         token_index = index;
 
@@ -949,6 +954,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
         bool go;
         if (pscan) {
             if (state <= T_STRING && scanner) scanner(lex, s, e, flags, false);
+            if (lex->stop) return;
             if (lex->has_callback && lex->entry != S_BRACED) {
                 bool kindless = kinds[state] == 0;
                 trace(lex, EVT_PRESCAN, kinds[state], s, e, nullptr, kindless);
@@ -966,6 +972,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
                 if (!lex->load || scanner || (lex->has_callback && (lex->mask & EVT_SCAN))) {
                     if (scanner) scanner(lex, s, e, flags, false);
                     else loader(lex, s, e, flags, false);
+                    if (lex->stop) return;
                     if (lex->has_callback && (lex->mask & EVT_SCAN)) {
                         i32 t = lex->type > 0 ? lex->type : lex->token_type;
                         load = trace(lex, EVT_SCAN, t, s, lex->in_pos, nullptr, false) && load;
@@ -975,6 +982,7 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
                 if (load && lex->load && loader) {
                     u32 before_tail = lex->tail;
                     loader(lex, s, e, flags, true);
+                    if (lex->stop) return;
                     if (lex->has_callback && (lex->mask & EVT_LOAD) && lex->tail > before_tail) {
                         Cell* v = &values[lex->tail - 1];
                         if (!trace(lex, EVT_LOAD, static_cast<i32>(TYPE_OF(v)), s, lex->in_pos, v, false))
@@ -983,10 +991,14 @@ static void scan_tokens(State* lex, bool one, bool pscan) {
                 }
             } else {
                 scanner(lex, s, e, flags, load);
+                if (lex->stop) return;
             }
         }
 
-        if (lex->entry == S_PATH && state != T_PATH && state != T_ERROR) path_end_check(lex);
+        if (lex->entry == S_PATH && state != T_PATH && state != T_ERROR) {
+            path_end_check(lex);
+            if (lex->stop) return;
+        }
 
         if ((one || pscan) && lex->token_type != 0 && lex->entry != S_PATH && state != T_PATH &&
             lex->entry != S_BRACED && lex->begin == lex->head)
@@ -1028,6 +1040,17 @@ void check_size(u64 bytes) {
     if (bytes >= MAX_INPUT_BYTES) fire("script", "too-long");
 }
 
+// The text ends inside a braced string or a level: a syntax error (a path
+// open at the end closes there).
+static void check_end(State* lex) {
+    if (lex->entry == S_BRACED) return throw_error(lex, lex->brace_start, lex->in_end, TYPE_STRING);
+    if (Cell* m = innermost(lex)) {
+        u32 lt = level_type(m);
+        if (is_path_type(lt)) close_level(lex, lt);
+        else throw_error(lex, lex->input + m->data3, lex->in_end, SYNTAX_UNCLOSED);
+    }
+}
+
 static bool take_pend_errors() {
     bool pend = pend_errors;
     pend_errors = false;
@@ -1067,18 +1090,12 @@ static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool bu
         }
     }
     Link link(&st);
-    bool failed = false;
     try {
         scan_tokens(&st, one, pscan);
-        if (st.entry == S_BRACED) throw_error(&st, st.brace_start, st.in_end, TYPE_STRING);
-        if (Cell* m = innermost(&st)) {
-            u32 lt = level_type(m);
-            if (is_path_type(lt)) close_level(&st, lt);
-            else throw_error(&st, st.input + m->data3, st.in_end, SYNTAX_UNCLOSED);
-        }
+        if (!st.stop) check_end(&st);
     } catch (Stop&) {
-        failed = st.token_type == -static_cast<i32>(TYPE_ERROR);
     }
+    bool failed = st.stop && st.token_type == -static_cast<i32>(TYPE_ERROR);
     if (consumed) *consumed = offset_of(&st, st.in_pos);
     if (failed) return -static_cast<i32>(TYPE_ERROR);
     if (build && !pscan) {

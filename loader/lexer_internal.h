@@ -44,7 +44,7 @@ struct State {
     bool brace_nl;
     bool nl;          // a line break preceded the current token
     bool load;        // build values
-    bool stop;        // a stop was requested
+    bool stop;        // the run is stopped: every step returns at once
     bool pend;        // a syntax error is raised pending (see lexer::pend_errors)
     bool has_callback;
     u32 mask;
@@ -75,8 +75,10 @@ enum SyntaxCode : i32 {
 };
 
 // Raises a syntax error for the text [s, e): a datatype id (invalid) or a
-// SyntaxCode. Unwinds (or stops the run).
-[[noreturn]] void throw_error(State* lex, const u8* s, const u8* e, i32 code);
+// SyntaxCode. Unwinds, or stops the run: a run that takes its errors pending
+// (see lexer::pend_errors) is stopped by `stop` set as this returns, and
+// every caller returns at once on it, up to the run.
+void throw_error(State* lex, const u8* s, const u8* e, i32 code);
 
 // Fires a trace event when the callback asks for it; answers the callback's result.
 bool fire_event(State* lex, u32 event, i32 type, const u8* s, const u8* e, Cell* value);

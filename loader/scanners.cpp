@@ -178,7 +178,7 @@ static u32 value_type(State* lex, u32 fallback) { return lex->type > 0 ? static_
 
 void load_string(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     u32 type = value_type(lex, TYPE_STRING);
-    if (!decode_text(lex, s + 1, e - 1, flags, load, type, true)) throw_error(lex, s, e, static_cast<i32>(type));
+    if (!decode_text(lex, s + 1, e - 1, flags, load, type, true)) return throw_error(lex, s, e, static_cast<i32>(type));
 }
 
 void scan_string_token(State* lex, const u8* s, const u8* e, u32 flags, bool) {
@@ -187,7 +187,7 @@ void scan_string_token(State* lex, const u8* s, const u8* e, u32 flags, bool) {
 }
 
 void load_braced(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_STRING, true)) throw_error(lex, s, e, TYPE_STRING);
+    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_STRING, true)) return throw_error(lex, s, e, TYPE_STRING);
 }
 
 void load_rawstring(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
@@ -202,13 +202,13 @@ void load_rawstring(State* lex, const u8* s, const u8* e, u32 flags, bool load) 
         while (k < n && q + 1 + k < end && q[1 + k] == '%') k++;
         if (k == n) break;
     }
-    if (q >= end) throw_error(lex, s, end, TYPE_STRING);
+    if (q >= end) return throw_error(lex, s, end, TYPE_STRING);
     const u8* after = q + 1 + n;
-    if (after < end && *after == '%') throw_error(lex, s, after + 1, TYPE_STRING);
+    if (after < end && *after == '%') return throw_error(lex, s, after + 1, TYPE_STRING);
     for (const u8* p = e; p < after; p++) lex->line += *p == '\n';
     lex->in_pos = after;
     if (!decode_text(lex, body, q, flags & (F_UTF8_23 | F_UTF8_4), load, TYPE_STRING, false))
-        throw_error(lex, s, after, TYPE_STRING);
+        return throw_error(lex, s, after, TYPE_STRING);
 }
 
 // A bare file or url name with "%" is then percent-decoded in place.
@@ -220,47 +220,47 @@ static bool load_percent_text(State* lex, const u8* s, const u8* e, u32 flags, b
 
 void load_file(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     if (e - s >= 2 && s[1] == '"') {
-        if (e - s < 3 || e[-1] != '"') throw_error(lex, s, e, TYPE_FILE);
-        if (!decode_text(lex, s + 2, e - 1, flags, load, TYPE_FILE, true)) throw_error(lex, s, e, TYPE_FILE);
+        if (e - s < 3 || e[-1] != '"') return throw_error(lex, s, e, TYPE_FILE);
+        if (!decode_text(lex, s + 2, e - 1, flags, load, TYPE_FILE, true)) return throw_error(lex, s, e, TYPE_FILE);
         return;
     }
     bool ok = (flags & F_PERCENT) && std::memchr(s + 1, '%', static_cast<size_t>(e - s - 1))
                   ? load_percent_text(lex, s + 1, e, flags, load, TYPE_FILE, true)
                   : decode_text(lex, s + 1, e, flags, load, TYPE_FILE, true);
-    if (!ok) throw_error(lex, s, e, TYPE_FILE);
+    if (!ok) return throw_error(lex, s, e, TYPE_FILE);
 }
 
 void load_url(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (*s == ':') throw_error(lex, s, e, TYPE_GET_WORD);
-    if (*s == '\'') throw_error(lex, s, e, TYPE_LIT_WORD);
+    if (*s == ':') return throw_error(lex, s, e, TYPE_GET_WORD);
+    if (*s == '\'') return throw_error(lex, s, e, TYPE_LIT_WORD);
     bool ok = (flags & F_PERCENT) ? load_percent_text(lex, s, e, flags, load, TYPE_URL, false)
                                   : decode_text(lex, s, e, flags, load, TYPE_URL, false);
-    if (!ok) throw_error(lex, s, e, TYPE_URL);
+    if (!ok) return throw_error(lex, s, e, TYPE_URL);
 }
 
 void load_tag(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (e - s < 2 || *s != '<' || e[-1] != '>') throw_error(lex, s, e, TYPE_TAG);
-    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_TAG, false)) throw_error(lex, s, e, TYPE_TAG);
+    if (e - s < 2 || *s != '<' || e[-1] != '>') return throw_error(lex, s, e, TYPE_TAG);
+    if (!decode_text(lex, s + 1, e - 1, flags, load, TYPE_TAG, false)) return throw_error(lex, s, e, TYPE_TAG);
 }
 
 void load_email(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (!decode_text(lex, s, e, flags, load, TYPE_EMAIL, false)) throw_error(lex, s, e, TYPE_EMAIL);
+    if (!decode_text(lex, s, e, flags, load, TYPE_EMAIL, false)) return throw_error(lex, s, e, TYPE_EMAIL);
 }
 
 void load_ref(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     if (e - s < 1 || *s != '@' || !decode_text(lex, s + 1, e, flags, load, TYPE_REF, false))
-        throw_error(lex, s, e, TYPE_REF);
+        return throw_error(lex, s, e, TYPE_REF);
 }
 void load_percent(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     const u8* end = e - 1;  // the "%"
-    if (end <= s || *end != '%' || !tokenizer::float_syntax_ok(s, end)) throw_error(lex, s, e, TYPE_FLOAT);
+    if (end <= s || *end != '%' || !tokenizer::float_syntax_ok(s, end)) return throw_error(lex, s, e, TYPE_FLOAT);
     char buf[320];
     u32 n = 0;
     for (const u8* p = s; p < end; p++)
         if (!((flags & F_QUOTE) && *p == '\'')) buf[n++] = static_cast<char>(*p);
     i32 err = 0;
     double d = dtoa::text_to_float(buf, buf + n, -2, &err);
-    if (err) throw_error(lex, s, e, TYPE_FLOAT);
+    if (err) return throw_error(lex, s, e, TYPE_FLOAT);
     if (load) {
         Cell* c = emit(lex, TYPE_PERCENT);
         set_cell_float(c, d);
@@ -274,9 +274,9 @@ void load_tuple(State* lex, const u8* s, const u8* e, u32, bool load) {
         u32 v = 0;
         while (p < e && *p >= '0' && *p <= '9') {
             v = v * 10 + (*p++ - '0');
-            if (v > 255) throw_error(lex, s, e, TYPE_TUPLE);
+            if (v > 255) return throw_error(lex, s, e, TYPE_TUPLE);
         }
-        if (p == b || n == 12 || (p < e && *p != '.')) throw_error(lex, s, e, TYPE_TUPLE);
+        if (p == b || n == 12 || (p < e && *p != '.')) return throw_error(lex, s, e, TYPE_TUPLE);
         bytes[n++] = static_cast<u8>(v);
     }
     if (load) {
@@ -388,19 +388,19 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
     bool negative = t.take('-');
     i32 first_count;
     i32 first = t.number(4, &first_count);
-    if (first < 0) fail();
+    if (first < 0) return fail();
     if (negative) first = -first;
     if (t.digit()) {
         // Compact: yyyymmddThhmm[ss[.f]][Z|+hhmm]
-        if (negative || first_count != 4) fail();
+        if (negative || first_count != 4) return fail();
         i32 c1, c2;
         month = t.number(2, &c1);
         day = t.number(2, &c2);
         year = first;
-        if (c1 != 2 || c2 != 2 || !t.take('T')) fail();
+        if (c1 != 2 || c2 != 2 || !t.take('T')) return fail();
         i32 h = t.number(2, &c1), mi = t.number(2, &c2);
-        if (c1 != 2 || c2 != 2 || h > 23 || mi > 59) fail();
-        if (t.digit() && !date_seconds(t, &seconds, false)) fail();
+        if (c1 != 2 || c2 != 2 || h > 23 || mi > 59) return fail();
+        if (t.digit() && !date_seconds(t, &seconds, false)) return fail();
         whole = h * 3600 + mi * 60;
         has_time = true;
         if (t.take('Z')) {
@@ -409,48 +409,48 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
             bool neg = *t.p++ == '-';
             i32 zc;
             i32 v = t.number(4, &zc);
-            if (zc != 4 || v / 100 > 15 || v % 100 > 59) fail();
+            if (zc != 4 || v / 100 > 15 || v % 100 > 59) return fail();
             zh = neg ? -(v / 100) : v / 100;
             zm = neg ? -(v % 100) : v % 100;
             zone = true;
         }
-        if (t.p != e) fail();
+        if (t.p != e) return fail();
     } else if (first_count == 4 && !negative && t.p + 1 < e && t.p[0] == '-' && t.p[1] == 'W') {
         // ISO week date: yyyy-Www[-d][Ttime]
         t.p += 2;
         i32 c;
         week = t.number(2, &c);
-        if (c != 2 || week < 1 || week > 53) fail();
+        if (c != 2 || week < 1 || week > 53) return fail();
         weekday = 1;
         if (t.take('-')) {
             weekday = t.number(1);
-            if (weekday < 1 || weekday > 7) fail();
+            if (weekday < 1 || weekday > 7) return fail();
         }
         year = first;
         month = 1;
         day = 1;
         if (t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) return fail();
         }
-        if (t.p != e) fail();
+        if (t.p != e) return fail();
     } else if (t.p + 3 < e + 0 && t.at('-') && t.p + 4 <= e && t.p[1] >= '0' && t.p[1] <= '9' && t.p[2] >= '0' &&
                t.p[2] <= '9' && t.p[3] >= '0' && t.p[3] <= '9' && (t.p + 4 == e || !(t.p[4] >= '0' && t.p[4] <= '9')) &&
                (t.p + 4 == e || t.p[4] == 'T')) {
         // Ordinal date: yyyy-ddd[Ttime]
         t.p++;
         yearday = t.number(3);
-        if (yearday < 1 || yearday > (date::leap_year_q(first) ? 366 : 365)) fail();
+        if (yearday < 1 || yearday > (date::leap_year_q(first) ? 366 : 365)) return fail();
         year = first;
         month = 1;
         day = 1;
         if (t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) return fail();
         }
-        if (t.p != e) fail();
+        if (t.p != e) return fail();
     } else {
-        if (!(t.at('-') || t.at('/'))) fail();
+        if (!(t.at('-') || t.at('/'))) return fail();
         u8 sep = *t.p++;
         if (t.digit()) {
             month = t.number(2);
@@ -458,13 +458,13 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
             const u8* m = t.p;
             while (t.p < e && ((*t.p | 0x20) >= 'a' && (*t.p | 0x20) <= 'z')) t.p++;
             month = month_by_name(m, t.p);
-            if (!month) fail();
+            if (!month) return fail();
         }
-        if (!t.take(sep)) fail();
+        if (!t.take(sep)) return fail();
         bool last_negative = t.take('-');
         i32 last_count;
         i32 last = t.number(4, &last_count);
-        if (last < 0) fail();
+        if (last < 0) return fail();
         if (last_negative) last = -last;
         if (last < 0 || last > 31 || (first <= 99 && !negative)) {
             day = first;
@@ -477,12 +477,12 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
         }
         if (t.take('/') || t.take('T')) {
             has_time = true;
-            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) fail();
+            if (!date_time_part(t, &whole, &seconds, &zh, &zm, &zone)) return fail();
         }
-        if (t.p != e) fail();
+        if (t.p != e) return fail();
     }
-    if (day < 1 || month < 1 || month > 12 || year < -9999 || year > 9999) fail();
-    if (day > date::days_in_month(year, month)) fail();
+    if (day < 1 || month < 1 || month > 12 || year < -9999 || year > 9999) return fail();
+    if (day > date::days_in_month(year, month)) return fail();
     if (!load) return;
     Cell d;
     u32 zone_bits = zone ? date::zone_bits(zh, zm) : 0;
@@ -508,7 +508,7 @@ void load_date(State* lex, const u8* s, const u8* e, u32, bool load) {
 }
 void load_money(State* lex, const u8* s, const u8* e, u32, bool load) {
     Cell m;
-    if (!tokenizer::read_money(s, e, true, &m)) throw_error(lex, s, e, TYPE_MONEY);
+    if (!tokenizer::read_money(s, e, true, &m)) return throw_error(lex, s, e, TYPE_MONEY);
     if (load) {
         Cell* c = emit(lex, TYPE_MONEY);
         u32 nl = c->header & FLAG_NEW_LINE;
@@ -518,6 +518,12 @@ void load_money(State* lex, const u8* s, const u8* e, u32, bool load) {
 }
 
 // ---- Words ----------------------------------------------------------------------
+
+// A word kind's syntax error: answers a kind its caller drops, the run stopped.
+static u32 fail_kind(State* lex, const u8* s, const u8* e, i32 code) {
+    throw_error(lex, s, e, code);
+    return TYPE_WORD;
+}
 
 // The kind of a word token and its name [ns, ne); raises for a misplaced ":" or "'".
 static u32 word_kind(State* lex, const u8* s, const u8* e, u32 flags, const u8*& ns, const u8*& ne) {
@@ -532,15 +538,15 @@ static u32 word_kind(State* lex, const u8* s, const u8* e, u32 flags, const u8*&
             type = TYPE_SET_WORD;
             ne = e - 1;
         }
-        if (std::memchr(ns, ':', static_cast<size_t>(ne - ns))) throw_error(lex, s, e, TYPE_WORD);
+        if (std::memchr(ns, ':', static_cast<size_t>(ne - ns))) return fail_kind(lex, s, e, TYPE_WORD);
     }
     if (*ns == '\'') {
-        if (type == TYPE_SET_WORD) throw_error(lex, s, e, TYPE_LIT_WORD);
-        if (type == TYPE_GET_WORD) throw_error(lex, s, e, TYPE_GET_WORD);
+        if (type == TYPE_SET_WORD) return fail_kind(lex, s, e, TYPE_LIT_WORD);
+        if (type == TYPE_GET_WORD) return fail_kind(lex, s, e, TYPE_GET_WORD);
         type = TYPE_LIT_WORD;
         ns++;
     }
-    if (ns >= ne) throw_error(lex, s, e, static_cast<i32>(type));
+    if (ns >= ne) return fail_kind(lex, s, e, static_cast<i32>(type));
     return type;
 }
 
@@ -570,7 +576,7 @@ static void check_name(State* lex, const u8* s, const u8* e, const u8* ns, const
             continue;
         }
         p = unicode::fast_decode_utf8_char(p, ne, &cp);
-        if (cp < 0) throw_error(lex, s, e, static_cast<i32>(type));
+        if (cp < 0) return throw_error(lex, s, e, static_cast<i32>(type));
     }
 }
 
@@ -583,27 +589,28 @@ void load_word(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     e = word_end(lex, s, e, flags);
     const u8 *ns, *ne;
     u32 type = word_kind(lex, s, e, flags, ns, ne);
+    if (lex->stop) return;
     if (lex->type > 0 && lex->type != TYPE_WORD) type = static_cast<u32>(lex->type);
     check_name(lex, s, e, ns, ne, type);
-    if (load) put_word(lex, ns, ne, type);
+    if (load && !lex->stop) put_word(lex, ns, ne, type);
 }
 
 void scan_issue(State* lex, const u8* s, const u8* e, u32, bool) {
-    if (e - s < 2) throw_error(lex, s, e, TYPE_ISSUE);
+    if (e - s < 2) return throw_error(lex, s, e, TYPE_ISSUE);
 }
 
 void load_issue(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     e = word_end(lex, s, e, flags);
-    if (e - s < 2) throw_error(lex, s, e, TYPE_ISSUE);
+    if (e - s < 2) return throw_error(lex, s, e, TYPE_ISSUE);
     check_name(lex, s, e, s + 1, e, TYPE_ISSUE);
-    if (load) put_word(lex, s + 1, e, TYPE_ISSUE);
+    if (load && !lex->stop) put_word(lex, s + 1, e, TYPE_ISSUE);
 }
 
 void load_refinement(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     e = word_end(lex, s, e, flags);
-    if (*s != '/' || e - s < 2) throw_error(lex, s, e, TYPE_REFINEMENT);
+    if (*s != '/' || e - s < 2) return throw_error(lex, s, e, TYPE_REFINEMENT);
     check_name(lex, s, e, s + 1, e, TYPE_REFINEMENT);
-    if (load) put_word(lex, s + 1, e, TYPE_REFINEMENT);
+    if (load && !lex->stop) put_word(lex, s + 1, e, TYPE_REFINEMENT);
 }
 
 // ---- Numbers --------------------------------------------------------------------
@@ -614,14 +621,14 @@ static void put_float(State* lex, double d) {
 }
 
 void load_float(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (!tokenizer::float_syntax_ok(s, e)) throw_error(lex, s, e, TYPE_FLOAT);
+    if (!tokenizer::float_syntax_ok(s, e)) return throw_error(lex, s, e, TYPE_FLOAT);
     char buf[320];
     u32 n = 0;
     for (const u8* p = s; p < e; p++)
         if (!((flags & F_QUOTE) && *p == '\'')) buf[n++] = static_cast<char>(*p);
     i32 err = 0;
     double d = dtoa::text_to_float(buf, buf + n, 0, &err);
-    if (err) throw_error(lex, s, e, TYPE_FLOAT);
+    if (err) return throw_error(lex, s, e, TYPE_FLOAT);
     lex->token_type = TYPE_FLOAT;
     if (load) put_float(lex, d);
 }
@@ -639,12 +646,12 @@ void load_integer(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
     bool prev_quote = false;
     for (; p < e; p++) {
         if (*p == '\'') {
-            if (!(flags & F_QUOTE) || prev_quote) throw_error(lex, s, e, TYPE_INTEGER);
+            if (!(flags & F_QUOTE) || prev_quote) return throw_error(lex, s, e, TYPE_INTEGER);
             prev_quote = true;
             continue;
         }
         prev_quote = false;
-        if (*p < '0' || *p > '9') throw_error(lex, s, e, TYPE_INTEGER);
+        if (*p < '0' || *p > '9') return throw_error(lex, s, e, TYPE_INTEGER);
         if (v || *p != '0') digits++;
         v = v * 10 + static_cast<u32>(*p - '0');
         if (digits > 10) break;
@@ -661,12 +668,12 @@ void load_integer(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
 void load_hex(State* lex, const u8* s, const u8* e, u32, bool load) {
     const u8* end = e - 1;  // the final "h"
     u32 n = static_cast<u32>(end - s);
-    if (n == 1) throw_error(lex, s, e, TYPE_WORD);
-    if (n < 2 || n > 8) throw_error(lex, s, e, TYPE_INTEGER);
+    if (n == 1) return throw_error(lex, s, e, TYPE_WORD);
+    if (n < 2 || n > 8) return throw_error(lex, s, e, TYPE_INTEGER);
     u32 v = 0;
     for (const u8* p = s; p < end; p++) {
         i32 d = hex_value(*p);
-        if (d < 0) throw_error(lex, s, e, TYPE_INTEGER);
+        if (d < 0) return throw_error(lex, s, e, TYPE_INTEGER);
         v = v * 16 + static_cast<u32>(d);
     }
     if (load) emit(lex, TYPE_INTEGER, 0, v);
@@ -691,7 +698,7 @@ static bool special_float(const u8* p, const u8* e, double* d) {
 
 void load_float_special(State* lex, const u8* s, const u8* e, u32, bool load) {
     double d;
-    if (!special_float(s, e, &d)) throw_error(lex, s, e, TYPE_FLOAT);
+    if (!special_float(s, e, &d)) return throw_error(lex, s, e, TYPE_FLOAT);
     if (load) put_float(lex, d);
 }
 
@@ -710,22 +717,22 @@ static i64 read_count(const u8*& p, const u8* e) {
 }
 
 void load_time(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
-    if (flags & F_EXP) throw_error(lex, s, e, TYPE_TIME);
+    if (flags & F_EXP) return throw_error(lex, s, e, TYPE_TIME);
     const u8* p = s;
     bool neg = false;
     if (*p == '+' || *p == '-') neg = *p++ == '-';
     i64 first = read_count(p, e);
-    if (first < 0 || p >= e || *p != ':') throw_error(lex, s, e, TYPE_TIME);
+    if (first < 0 || p >= e || *p != ':') return throw_error(lex, s, e, TYPE_TIME);
     p++;
     i64 second = read_count(p, e);
-    if (second < 0) throw_error(lex, s, e, TYPE_TIME);
+    if (second < 0) return throw_error(lex, s, e, TYPE_TIME);
     i64 hours = first, minutes = second;
     double t;
     if (p < e) {
         u8 sep = *p;
-        if (sep != ':' && sep != '.' && sep != ',') throw_error(lex, s, e, TYPE_TIME);
+        if (sep != ':' && sep != '.' && sep != ',') return throw_error(lex, s, e, TYPE_TIME);
         const u8* f = sep == ':' ? p + 1 : s;
-        if (f >= e) throw_error(lex, s, e, TYPE_TIME);
+        if (f >= e) return throw_error(lex, s, e, TYPE_TIME);
         // The seconds text, however long: the tiniest fractions have hundreds of digits.
         std::string buf;
         if (sep != ':') {
@@ -740,7 +747,7 @@ void load_time(State* lex, const u8* s, const u8* e, u32 flags, bool load) {
             if (*q != '\'') buf += *q == ',' ? '.' : static_cast<char>(*q);
         i32 err = 0;
         double seconds = dtoa::text_to_float(buf.data(), buf.data() + buf.size(), 0, &err);
-        if (err || buf.empty() || buf[0] == '-' || buf[0] == '+' || seconds < 0) throw_error(lex, s, e, TYPE_TIME);
+        if (err || buf.empty() || buf[0] == '-' || buf[0] == '+' || seconds < 0) return throw_error(lex, s, e, TYPE_TIME);
         // One rounding of the whole sum, so that molded times read back exactly.
         std::string sum = dtoa::add_decimal(hours * 3600 + minutes * 60, buf, false);
         t = dtoa::text_to_float(sum.data(), sum.data() + sum.size(), 0, nullptr);
@@ -758,7 +765,7 @@ void load_char(State* lex, const u8* s, const u8* e, u32, bool load) {
     // #"c": the character between the quotes.
     const u8* p = s + 2;
     const u8* end = e - 1;
-    if (e - s < 4 || *p == '"' || *end != '"') throw_error(lex, s, e, TYPE_CHAR);
+    if (e - s < 4 || *p == '"' || *end != '"') return throw_error(lex, s, e, TYPE_CHAR);
     i32 cp;
     if (*p == '^') {
         p++;
@@ -766,7 +773,7 @@ void load_char(State* lex, const u8* s, const u8* e, u32, bool load) {
     } else {
         p = unicode::fast_decode_utf8_char(p, end, &cp);
     }
-    if (cp < 0 || cp > 0x10FFFF || p != end) throw_error(lex, s, e, TYPE_CHAR);
+    if (cp < 0 || cp > 0x10FFFF || p != end) return throw_error(lex, s, e, TYPE_CHAR);
     if (load) emit(lex, TYPE_CHAR, 0, static_cast<u32>(cp));
 }
 
@@ -788,7 +795,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
         u32 b = 0;
         while (p < e && *p >= '0' && *p <= '9' && b < 1000) b = b * 10 + (*p++ - '0');
         base = b;
-        if (base != 2 && base != 16 && base != 64) throw_error(lex, s, e, TYPE_BINARY);
+        if (base != 2 && base != 16 && base != 64) return throw_error(lex, s, e, TYPE_BINARY);
     }
     const u8* text = p + 2;  // after "#{"
     const u8* end = e - 1;   // the "}"
@@ -823,7 +830,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
                         }
                         count += 2;
                     } else {
-                        throw_error(lex, q, end, TYPE_BINARY);
+                        return throw_error(lex, q, end, TYPE_BINARY);
                     }
                     padded = true;
                     have = 0;
@@ -832,7 +839,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
                 continue;
             }
             i32 v = base64_value(c);
-            if (v < 0 || padded) throw_error(lex, q, end, TYPE_BINARY);
+            if (v < 0 || padded) return throw_error(lex, q, end, TYPE_BINARY);
             acc = (acc << 6) | static_cast<u32>(v);
             if (++have == 4) {
                 if (load) {
@@ -849,7 +856,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
         if (c == '\t' || c == '\n' || c == '\r' || c == ' ') continue;
         if (base == 16) {
             i32 v = hex_value(c);
-            if (v < 0) throw_error(lex, q, end, TYPE_BINARY);
+            if (v < 0) return throw_error(lex, q, end, TYPE_BINARY);
             acc = (acc << 4) | static_cast<u32>(v);
             if (++have == 2) {
                 if (load) out[count] = static_cast<u8>(acc);
@@ -858,7 +865,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
                 have = 0;
             }
         } else {
-            if (c != '0' && c != '1') throw_error(lex, q, end, TYPE_BINARY);
+            if (c != '0' && c != '1') return throw_error(lex, q, end, TYPE_BINARY);
             acc = (acc << 1) | static_cast<u32>(c - '0');
             if (++have == 8) {
                 if (load) out[count] = static_cast<u8>(acc);
@@ -868,7 +875,7 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
             }
         }
     }
-    if (have) throw_error(lex, s, e, TYPE_BINARY);
+    if (have) return throw_error(lex, s, e, TYPE_BINARY);
     if (!load) return;
     SeriesBuffer* b = GET_BUFFER(node);
     b->tail = b->offset + count;
@@ -878,15 +885,15 @@ void load_binary(State* lex, const u8* s, const u8* e, u32, bool load) {
 // ---- Pairs and points ----------------------------------------------------------------
 
 void load_pair(State* lex, const u8* s, const u8* e, u32, bool load) {
-    if (std::memchr(s, '.', static_cast<size_t>(e - s))) throw_error(lex, s, e, TYPE_PAIR);
+    if (std::memchr(s, '.', static_cast<size_t>(e - s))) return throw_error(lex, s, e, TYPE_PAIR);
     const u8* x = s;
     while (x < e && *x != 'x' && *x != 'X') x++;
-    if (x == s || x + 1 >= e) throw_error(lex, s, e, TYPE_PAIR);
+    if (x == s || x + 1 >= e) return throw_error(lex, s, e, TYPE_PAIR);
     i32 err1, err2;
     i32 a = tokenizer::scan_integer(s, static_cast<i32>(x - s), 1, &err1);
     i32 b = tokenizer::scan_integer(x + 1, static_cast<i32>(e - x - 1), 1, &err2);
     // A coordinate beyond 32 bits is refused rather than wrapped.
-    if (err1 || err2) throw_error(lex, s, e, TYPE_PAIR);
+    if (err1 || err2) return throw_error(lex, s, e, TYPE_PAIR);
     if (load) pair::make_in(emit(lex, TYPE_PAIR), a, b);
 }
 
@@ -899,23 +906,23 @@ void load_point(State* lex, const u8* s, const u8* e, u32, bool load) {
         while (p < e && (*p == ' ' || *p == '\t')) p++;
         const u8* b = p;
         while (p < e && *p != ',' && *p != ')' && *p != ' ' && *p != '\t') p++;
-        if (p == b) throw_error(lex, s, e, n == 2 ? TYPE_POINT3D : TYPE_POINT2D);
+        if (p == b) return throw_error(lex, s, e, n == 2 ? TYPE_POINT3D : TYPE_POINT2D);
         if (std::memchr(b, '#', static_cast<size_t>(p - b))) {
-            if (!special_float(b, p, &c[n])) throw_error(lex, b, p, TYPE_FLOAT);
+            if (!special_float(b, p, &c[n])) return throw_error(lex, b, p, TYPE_FLOAT);
         } else {
-            if (!tokenizer::float_syntax_ok(b, p)) throw_error(lex, b, p, TYPE_FLOAT);
+            if (!tokenizer::float_syntax_ok(b, p)) return throw_error(lex, b, p, TYPE_FLOAT);
             char buf[320];
             u32 k = 0;
             for (const u8* q = b; q < p; q++)
                 if (*q != '\'') buf[k++] = static_cast<char>(*q);
             i32 err = 0;
             c[n] = dtoa::text_to_float(buf, buf + k, 0, &err);
-            if (err) throw_error(lex, b, p, TYPE_FLOAT);
+            if (err) return throw_error(lex, b, p, TYPE_FLOAT);
         }
         n++;
         while (p < e && (*p == ' ' || *p == '\t')) p++;
         if (n == 3) {
-            if (p >= e || *p != ')') throw_error(lex, s, e, TYPE_POINT3D);
+            if (p >= e || *p != ')') return throw_error(lex, s, e, TYPE_POINT3D);
             break;
         }
         if (p < e && *p == ',' && n == 1) {
@@ -927,7 +934,7 @@ void load_point(State* lex, const u8* s, const u8* e, u32, bool load) {
             continue;
         }
         if (n == 2 && p < e && *p == ')') break;
-        throw_error(lex, s, e, TYPE_POINT2D);
+        return throw_error(lex, s, e, TYPE_POINT2D);
     }
     if (!load) return;
     if (n == 3) {

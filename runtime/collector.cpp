@@ -1,6 +1,7 @@
 // Garbage collector: marks from the roots, sweeps handles and node-keyed
 // tables, slides live buffers together inside (or into the previous) series
-// frame, releases dead big frames and returns dead nodes in one pass over the node frames.
+// frame where enough of it died, releases dead big frames and returns dead
+// nodes in one pass over the node frames.
 #include "runtime/collector.h"
 
 #include <algorithm>
@@ -55,6 +56,12 @@ constexpr u64 MIN_GROWTH = 8u << 20;
 // Only compacting into the previous frame when this gains enough room (5% of
 // a first frame) keeps small frames from trading buffers back and forth.
 constexpr u32 PREV_MIN_FREE = 52429;
+// Buffers stay in place until the dead bytes met exceed this share (1/n) of
+// their frame (see compact_frame): the holes kept cost at most that share of
+// memory, and a quarter cost map-heavy programs a tenth more at their peak.
+constexpr u32 KEEP_DEAD_SHARE = 8;
+// Dead bytes the last cycle left inside kept frames: in use, not live.
+u64 holes = 0;
 constexpr u32 EVENT_HAS_BLOCK = 0x1000;
 constexpr u8 SCRIBBLE = 0xDD;  // fills freed bytes under stress, so a stale pointer reads a telltale pattern
 
@@ -174,19 +181,8 @@ void mark_table(node_t table) {
 // True when the buffer at `b` is the live buffer of its node.
 bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && *at<off32>(b->node) == off_of(b); }
 
-void drain() {
-    while (work.count) {
-        Work w = work.items[--work.count];
-        SeriesBuffer* b = GET_BUFFER(w.node);
-        auto* first = reinterpret_cast<const Cell*>(b->head());
-        if (w.context) {
-            mark_value(first);
-            mark_value(first + 1);
-        } else {
-            mark_values(first, reinterpret_cast<const Cell*>(b->tail_ptr()));
-        }
-    }
-}
+// Marks the cells of every buffer pushed, and of those they push (below).
+void drain();
 
 void mark_roots() {
     last_context = 0;
@@ -256,15 +252,22 @@ bool pinned_q(off32 buffer) {
     return !pinned.empty() && std::binary_search(pinned.begin(), pinned.end(), buffer);
 }
 
+// One walk per frame. Buffers stay where they are while the dead bytes met
+// so far are under a share of the frame's used bytes: each dead run among
+// them becomes one filler. From the dead buffer that takes the share over,
+// the live buffers that follow slide down over it, and into the previous
+// frame's room when nothing before them stayed. A mostly-live frame is thus
+// not copied (nor its nodes re-pointed, nor its decoded forms ended) to win
+// back little room, and the holes it keeps stay under that share.
 void compact_frame(SeriesFrame* f) {
     off32 start = off_of(f) + sizeof(SeriesFrame);
     off32 end = f->heap;
+    u32 dead_limit = (end - start) / KEEP_DEAD_SHARE;
+    u32 dead_bytes = 0;
+    off32 dead_from = 0;  // while keeping: start of the dead run being walked
+    bool sliding = false;
     SeriesFrame* into = nullptr;
-    if (f->prev) {
-        SeriesFrame* p = at<SeriesFrame>(f->prev);
-        if (p->end - p->heap >= PREV_MIN_FREE) into = p;
-    }
-    off32 dst = into ? into->heap : start;
+    off32 dst = start;
     off32 run = 0, run_end = 0;
     auto flush = [&] {
         if (run == run_end) return;
@@ -281,8 +284,31 @@ void compact_frame(SeriesFrame* f) {
         auto* b = at<SeriesBuffer>(p);
         u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
         if (!(b->flags & SERIES_MARK)) {
-            flush();
             if (owns_node(b)) doom(b->node);
+            if (sliding) {
+                flush();
+            } else {
+                if (!dead_from) dead_from = p;
+                dead_bytes += entry;
+                if (dead_bytes > dead_limit) {
+                    sliding = true;
+                    dst = dead_from;
+                    if (dead_from == start && f->prev) {
+                        SeriesFrame* prev = at<SeriesFrame>(f->prev);
+                        if (prev->end - prev->heap >= PREV_MIN_FREE) {
+                            into = prev;
+                            dst = into->heap;
+                        }
+                    }
+                }
+            }
+        } else if (!sliding) {
+            b->flags &= ~SERIES_MARK;
+            if (dead_from) {
+                make_filler(dead_from, p);
+                holes += p - dead_from;
+                dead_from = 0;
+            }
         } else if (pinned_q(p)) {
             flush();
             if (into) stop_moving_back();
@@ -300,12 +326,16 @@ void compact_frame(SeriesFrame* f) {
         }
         p += entry;
     }
-    flush();
-    if (into) {
-        into->heap = dst;
-        f->heap = start;
+    if (!sliding) {
+        f->heap = dead_from ? dead_from : end;
     } else {
-        f->heap = dst;
+        flush();
+        if (into) {
+            into->heap = dst;
+            f->heap = start;
+        } else {
+            f->heap = dst;
+        }
     }
     // Under stress, what was freed or moved away is overwritten, so that a
     // stale pointer into it reads garbage at once instead of old contents.
@@ -371,6 +401,7 @@ void init() {
     last = Stats{};
     allocated = 0;
     grow_budget = 0;
+    holes = 0;
 }
 
 void run_if() {
@@ -405,18 +436,19 @@ void do_cycle() {
         }
     } done;
     last = Stats{};
-    u64 before = series_bytes();
+    u64 before = series_bytes() - holes;
     build_node_frames();
     mark_roots();
     handles::sweep();
     for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
+    holes = 0;
     compact_series_frames();
     sweep_big_frames();
     free_dead_nodes();
     free_node_frames();
     for (node_t n : fixed_marked) GET_BUFFER(n)->flags &= ~SERIES_MARK;
     fixed_marked.clear();
-    u64 live = series_bytes();
+    u64 live = series_bytes() - holes;
     u64 freed = before > live ? before - live : 0;
     last.live_bytes = static_cast<u32>(live);
     last.freed_bytes = static_cast<u32>(freed);
@@ -486,18 +518,27 @@ void mark_any(node_t node) {
 
 void mark_value_node(const Cell* cell) { mark_block(cell->data2); }
 
-void mark_context(node_t ctx) {
+namespace {
+
+// In checking mode only a live context: its buffer holds the context cell and the owner.
+bool live_context_q(node_t ctx) {
+    if (!node_q(ctx)) return false;
+    SeriesBuffer* b = GET_BUFFER(ctx);
+    if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return false;
+    return TYPE_OF(reinterpret_cast<const Cell*>(b->head())) == TYPE_CONTEXT_ID;
+}
+
+// mark_context, in line in the scan loop: most cells are words.
+[[gnu::always_inline]] inline void push_context(node_t ctx) {
     if (ctx == last_context) return;
-    if (checking) {
-        // Only a live context: its buffer holds the context cell and the owner.
-        if (!node_q(ctx)) return;
-        SeriesBuffer* b = GET_BUFFER(ctx);
-        if (b->unit() != sizeof(Cell) || b->used_bytes() != 2 * sizeof(Cell)) return;
-        if (TYPE_OF(reinterpret_cast<const Cell*>(b->head())) != TYPE_CONTEXT_ID) return;
-    }
+    if (checking && !live_context_q(ctx)) return;
     last_context = ctx;
     if (set_mark(ctx)) work.push(ctx, true);
 }
+
+}  // namespace
+
+void mark_context(node_t ctx) { push_context(ctx); }
 
 namespace {
 
@@ -554,25 +595,25 @@ void mark_other(const Cell* c) {
             break;
         case TYPE_CONTEXT_ID:
             mark_table(c->data1);
-            if (!(c->header & context::CTX_ON_STACK) && c->data2) mark_block(c->data2);
+            if (!(c->header & context::CTX_ON_STACK) && c->data2) push_block(c->data2);
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
-            mark_block(c->data2);
-            mark_block(c->data3);
+            push_block(c->data2);
+            push_block(c->data3);
             break;
         case TYPE_OP: {
-            mark_block(c->data2);
-            mark_block(c->data3);
+            push_block(c->data2);
+            push_block(c->data3);
             u32 wrapped = (c->header >> 16) & 0xFF;
-            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) mark_context(c->data1);
+            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) push_context(c->data1);
             break;
         }
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (c->data1) mark_context(c->data1);
-            mark_block(c->data2);
-            mark_block(c->data3);
+            if (c->data1) push_context(c->data1);
+            push_block(c->data2);
+            push_block(c->data3);
             break;
         case TYPE_BITSET:
         case TYPE_VECTOR:
@@ -582,12 +623,12 @@ void mark_other(const Cell* c) {
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT_ID:
-            if (c->data1) mark_context(c->data1);
-            if (c->data3) mark_block(c->data3);  // the change-handler record
+            if (c->data1) push_context(c->data1);
+            if (c->data3) push_block(c->data3);  // the change-handler record
             break;
         case TYPE_HASH:
         case TYPE_MAP:
-            mark_block(c->data2);
+            push_block(c->data2);
             if (c->data3) mark_table(c->data3);
             break;
         case TYPE_HANDLE:
@@ -598,7 +639,7 @@ void mark_other(const Cell* c) {
             mark_data(c->data2);
             break;
         case TYPE_EVENT:
-            if ((c->header & EVENT_HAS_BLOCK) && c->data2) mark_block(c->data2);
+            if ((c->header & EVENT_HAS_BLOCK) && c->data2) push_block(c->data2);
             break;
         default:
             break;
@@ -611,7 +652,7 @@ void mark_other(const Cell* c) {
         case SHAPE_PLAIN:
             break;
         case SHAPE_WORD:
-            if (c->data1 && c->data1 != last_context) mark_context(c->data1);
+            if (c->data1) push_context(c->data1);
             break;
         case SHAPE_TEXT:
             mark_data(c->data2);
@@ -623,6 +664,18 @@ void mark_other(const Cell* c) {
         default:
             mark_other(c);
             break;
+    }
+}
+
+// The scan loop: a context as its two cells, a block as all of them, each
+// marked in line.
+void drain() {
+    while (work.count) {
+        Work w = work.items[--work.count];
+        SeriesBuffer* b = GET_BUFFER(w.node);
+        auto* c = reinterpret_cast<const Cell*>(b->head());
+        auto* last = w.context ? c + 2 : reinterpret_cast<const Cell*>(b->tail_ptr());
+        for (; c < last; c++) mark_cell(c);
     }
 }
 

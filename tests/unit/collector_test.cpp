@@ -90,7 +90,8 @@ off32 frame_holding(off32 buffer) {
 }  // namespace
 
 TEST_F(CollectorTest, ReachableSeriesMoveWithContentIntact) {
-    node_t dead = new_string(std::string(2000, 'x'));
+    // Most of the frame is dead, so that compaction slides what lives.
+    node_t dead = new_string(std::string(1000000, 'x'));
     // outer block: [inner-block "on outer" 42], inner: ["in inner" 7]
     node_t inner_text = new_string("in inner");
     node_t inner = alloc_cells(4);
@@ -132,6 +133,55 @@ TEST_F(CollectorTest, ReachableSeriesMoveWithContentIntact) {
     collector::do_cycle();
     EXPECT_EQ(bytes_of(inner_text), "in inner");
     EXPECT_TRUE(collector::node_q(inner_text));
+}
+
+// A frame that is mostly live is left where it is: its dead buffers become
+// walkable holes and their nodes are freed. Once most of it has died, what
+// lives is slid out of it like from any frame.
+TEST_F(CollectorTest, MostlyLiveFrameStaysAndSparseFrameMoves) {
+    collector::disable();
+    // A frame of its own: garbage until a new frame starts.
+    off32 first = frame_holding(buffer_of(new_string(std::string(4000, 'g'))));
+    off32 frame = first;
+    while (frame == first) frame = frame_holding(buffer_of(new_string(std::string(4000, 'g'))));
+    Cell* mark = stack::top;
+    std::vector<node_t> live, dead;
+    std::vector<std::string> texts;
+    for (u32 i = 0; i < 200; i++) {
+        std::string text = std::to_string(i) + std::string(4000, 'l');
+        node_t n = new_string(text);
+        if (frame_holding(buffer_of(n)) != frame) break;
+        if (i % 20 == 7) {
+            dead.push_back(n);
+            continue;
+        }
+        push_cell(string_cell(n));
+        live.push_back(n);
+        texts.push_back(text);
+    }
+    ASSERT_GT(live.size(), 100u);
+    std::vector<off32> at_first;
+    for (node_t n : live) at_first.push_back(buffer_of(n));
+    collector::enable();
+    for (int round = 0; round < 2; round++) {  // the second walks the holes the first left
+        collector::do_cycle();
+        for (size_t i = 0; i < live.size(); i++) {
+            ASSERT_EQ(buffer_of(live[i]), at_first[i]) << round << " " << i;
+            ASSERT_EQ(bytes_of(live[i]), texts[i]) << round << " " << i;
+        }
+        for (node_t n : dead) EXPECT_FALSE(collector::node_q(n));
+    }
+    // Keep one in ten: once a quarter of the frame has been found dead, the
+    // survivors after it slide down, and the frame's room comes back.
+    stack::top = mark;
+    for (size_t i = 0; i < live.size(); i += 10) push_cell(string_cell(live[i]));
+    auto* f = at<SeriesFrame>(frame);
+    off32 used = f->heap - (frame + sizeof(SeriesFrame));
+    collector::do_cycle();
+    size_t last = (live.size() - 1) / 10 * 10;
+    EXPECT_NE(buffer_of(live[last]), at_first[last]);
+    for (size_t i = 0; i < live.size(); i += 10) EXPECT_EQ(bytes_of(live[i]), texts[i]) << i;
+    EXPECT_LT(f->heap - (frame + sizeof(SeriesFrame)), used / 2);
 }
 
 TEST_F(CollectorTest, UnreachableSeriesAreReclaimed) {
@@ -237,7 +287,7 @@ TEST_F(CollectorTest, RunIfDoesNothingWhenInactive) {
 }
 
 TEST_F(CollectorTest, PinnedBufferDoesNotMove) {
-    new_string(std::string(500, 'd'));  // dead, in front of everything
+    new_string(std::string(1000000, 'd'));  // dead, in front of everything, and most of its frame
     node_t before = new_string("live before");
     new_string(std::string(300, 'd'));
     node_t pinned = new_string("pinned");

@@ -163,12 +163,12 @@ TEST_F(MathNativesTest, LogarithmsExpAndRoot) {
 
 TEST_F(MathNativesTest, NormalizeAngle) {
     const double pi = 3.141592653589793;
-    EXPECT_EQ(rt::normalize_angle(90.0, 0), 90.0 * pi / 180.0);
-    EXPECT_EQ(rt::normalize_angle(135.0, 0), -45.0 * pi / 180.0);   // tangent folds by 180
-    EXPECT_EQ(rt::normalize_angle(135.0, 1), 135.0 * pi / 180.0);   // cosine does not
-    EXPECT_EQ(rt::normalize_angle(135.0, 2), 45.0 * pi / 180.0);    // sine mirrors
-    EXPECT_EQ(rt::normalize_angle(-200.0, 1), 160.0 * pi / 180.0);
-    EXPECT_EQ(rt::normalize_angle(-135.0, 2), -45.0 * pi / 180.0);
+    EXPECT_EQ(natives::normalize_angle(90.0, 0), 90.0 * pi / 180.0);
+    EXPECT_EQ(natives::normalize_angle(135.0, 0), -45.0 * pi / 180.0);   // tangent folds by 180
+    EXPECT_EQ(natives::normalize_angle(135.0, 1), 135.0 * pi / 180.0);   // cosine does not
+    EXPECT_EQ(natives::normalize_angle(135.0, 2), 45.0 * pi / 180.0);    // sine mirrors
+    EXPECT_EQ(natives::normalize_angle(-200.0, 1), 160.0 * pi / 180.0);
+    EXPECT_EQ(natives::normalize_angle(-135.0, 2), -45.0 * pi / 180.0);
 }
 
 TEST_F(MathNativesTest, CheckFlagRejectsWrongTypes) {
