@@ -256,15 +256,21 @@ const PairIndex& pair_index() {
 }  // namespace
 
 void find_named(const char* category, const char* id, i32* cat, i32* pos) {
-    const auto& t = catalog();
     // The raisers pass the same few literals again and again: the pair last
     // found at these addresses, if the names there are still its names.
     struct Recent {
         const char *category = nullptr, *id = nullptr;
         i32 cat = 0, pos = 0;
+        bool own = false;  // the addresses are the catalog's own names, whose text stays
     };
     static Recent recent[16];
     Recent& r = recent[(reinterpret_cast<uintptr_t>(category) ^ reinterpret_cast<uintptr_t>(id) >> 4) & 15];
+    if (r.own && r.category == category && r.id == id) {
+        *cat = r.cat;
+        *pos = r.pos;
+        return;
+    }
+    const auto& t = catalog();
     // The text is checked unless it is the catalog's own (the linker merges
     // equal literals, so it mostly is).
     const char *id_name = t[r.cat].ids[r.pos].name, *category_name = t[r.cat].name;
@@ -283,8 +289,9 @@ void find_named(const char* category, const char* id, i32* cat, i32* pos) {
             *pos = s.id;
             // Remembered only when the text is the catalog's own: another
             // letter case is looked up again.
-            if (std::strcmp(t[s.category].ids[s.id].name, id) == 0 && std::strcmp(t[s.category].name, category) == 0)
-                r = {category, id, s.category, s.id};
+            const char *own_id = t[s.category].ids[s.id].name, *own_category = t[s.category].name;
+            if (std::strcmp(own_id, id) == 0 && std::strcmp(own_category, category) == 0)
+                r = {category, id, s.category, s.id, own_id == id && own_category == category};
             return;
         }
     }
