@@ -472,9 +472,10 @@ bool collect_set_words(Cell* ctx, Cell* block) {
     for (u32 i = series_head(block); i < cell_count(bn); i++) {
         Cell* c = cells(bn) + i;
         if (TYPE_OF(c) != TYPE_SET_WORD) continue;
-        // A word the context holds spelt as it is here (the usual field of
-        // an object made from a prototype) needs no hashed look-up.
-        if (find_word(TO_CTX(cn), static_cast<i32>(word_symbol(c)), false) >= 0) continue;
+        // A word the context held before, spelt as it is here (the usual
+        // field of an object made from a prototype), needs no hashed
+        // look-up; add_word finds the others it holds.
+        if (before && find_word(TO_CTX(cn), static_cast<i32>(word_symbol(c)), false) >= 0) continue;
         Cell w = *c;
         add_word(TO_CTX(cn), &w);
     }

@@ -198,14 +198,66 @@ bool unmade_call_q(const Cell* c) {
            !call_record(fn, TYPE_OF(fn));
 }
 
+// The `any` and `all` natives last found with their own spec (one block
+// parameter), by their keys as conditional_seen keeps them.
+u64 any_all_seen[2] = {~u64{0}, ~u64{0}};
+
+// Whether the `any` or `all` native `fn` takes one block parameter, as the
+// natives' own spec has; noted in any_all_seen when it does.
+[[gnu::noinline]] bool any_all_spec_q(const Cell* fn) {
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
+        !(rec->type_bits[0] >> TYPE_BLOCK & 1))
+        return false;
+    any_all_seen[native::entry_of(fn) - natives::N_ANY] = conditional_key(rec->more, rec->cycles);
+    return true;
+}
+
+// The conditions of an `any` or `all` block (`all`), cells [p, end) of
+// `conds`, read as simple_any_all reads them, up to one that decides: 1
+// when one did, 0 when none did, the last value in *v; -1 at one that is
+// not simple, its position into *at. Fields: the block starts with a path,
+// and a condition's path of two words naming the field an earlier one read
+// (`all [p/x >= 0 p/x < 10]`) takes it from the slot found, as nothing in
+// the conditions changes anything; a block of other conditions is read
+// without that bookkeeping.
+template <bool Fields>
+[[gnu::always_inline]] inline int read_conditions(const Cell* conds, u32 p, u32 end, bool all, const Known& inner,
+                                                  Cell* v, u32* at) {
+    // Each expression is read only once those before it decided nothing:
+    // what the native would not evaluate is not looked at.
+    const Cell* field_path = nullptr;
+    const Cell* field_slot = nullptr;
+    while (p < end) {
+        u32 s;
+        *at = p;
+        const Cell* c = conds + p;
+        if (Fields && TYPE_OF(c) == TYPE_PATH) {
+            // As simple_value reads a path, and the operators after it.
+            const Cell* slot = field_slot;
+            if (!field_path || !same_field_path(c, field_path)) {
+                node_t ctx;
+                field_slot = slot = object_field(c, &ctx);
+                field_path = slot && two_word_path_q(c) ? c : nullptr;
+            }
+            if (!slot || !held_value_q(TYPE_OF(slot))) return -1;
+            *v = *slot;
+            p = infix_simple(conds, p + 1, end, v, &s, inner.room);
+        } else {
+            p = simple_value(conds, p, end, v, &s, {}, inner);
+        }
+        if (!p) return -1;
+        if (logic::is_true(v) != all) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
-    // One block parameter, as the natives' own spec has.
-    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK | SHAPE_REFS)) != 1 ||
-        !(rec->type_bits[0] >> TYPE_BLOCK & 1) || pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK)
-        return 0;
+    if (pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK) return 0;
+    const bool all = native::entry_of(fn) == natives::N_ALL;
+    if (any_all_seen[all] != conditional_key(native::more_of(fn), collector::cycles) && !any_all_spec_q(fn)) return 0;
     const u64 key = conditional_key(series_node(cells + pos + 1), collector::cycles);
     if (refused_slot(series_node(cells + pos + 1)) == key) return 0;
     // An operator after the block would take it as its left operand.
@@ -217,25 +269,21 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     const SeriesBuffer* b = block::buffer_of(block);
     const Cell* conds = block::cells_of(b);
     const u32 end = cell_count(b);
-    const bool all = native::entry_of(fn) == natives::N_ALL;
     const Known inner{Room::CHECK, args, true};
     Cell v;
     make_cell(&v, TYPE_NONE);
-    // Each expression is read only once those before it decided nothing:
-    // what the native would not evaluate is not looked at.
-    bool decided = false;
-    for (u32 p = series_head(block); p < end && !decided;) {
-        u32 s;
-        const u32 at = p;
-        if (!(p = simple_value(conds, p, end, &v, &s, {}, inner))) {
-            if (!unmade_call_q(conds + at)) refused_slot(series_node(block)) = key;
-            return 0;
-        }
-        decided = logic::is_true(&v) != all;
+    const u32 head = series_head(block);
+    u32 at;
+    const int decided = head < end && TYPE_OF(conds + head) == TYPE_PATH
+                            ? read_conditions<true>(conds, head, end, all, inner, &v, &at)
+                            : read_conditions<false>(conds, head, end, all, inner, &v, &at);
+    if (decided < 0) {
+        if (!unmade_call_q(conds + at)) refused_slot(series_node(block)) = key;
+        return 0;
     }
     // `any` decided by a true value answers it, `all` by a false one none;
     // undecided, `all` answers its last value (none for no expression).
-    if (decided == all) make_cell(&v, TYPE_NONE);
+    if (static_cast<bool>(decided) == all) make_cell(&v, TYPE_NONE);
     *out = v;
     return next;
 }

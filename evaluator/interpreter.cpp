@@ -473,6 +473,21 @@ inline u32 expression_end(Cell* start, Cell* code, u32 next, u32 tail, bool pref
 
 inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool sub, bool passive);
 
+// The field a path of words names through objects (see object_field): its
+// value slot, its word cell in the last object's word list and that
+// object's context node.
+struct Field {
+    Cell* slot;
+    Cell* word;
+    node_t ctx;
+};
+// The field a set-path names, where a store into it is made in place (see
+// store_in_field); false for any other set-path. *two_words: the set-path
+// is of two words (the usual record's field), which KnownSlot takes.
+bool field_to_store(const Cell* path, Field* f, bool* two_words);
+// The store into a field field_to_store found, marking it changed.
+void put_field(const Field& f, const Cell* value);
+
 // A set-path of an object's field (see object_field) whose object has no
 // change handler: the value's expression in the set-path's frame as the
 // reference tier evaluates it (none where the value is a simple one: see
@@ -481,19 +496,25 @@ inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool s
 [[gnu::noinline]] u32 set_path_expression(const Cell* c, Cell* code, u32 pos, u32 tail, bool prefix, bool sub) {
     Cell path = *c;
     Cell* start = stack::top;
-    // Nothing in a simple value nor in the store can fail, call anything or
-    // be seen: no frame for it, where the frame could be opened.
-    Cell v;
-    u32 stop;
     const u32 live = clamp_tail(code, tail);
-    u32 next = stack::frame_top < stack::frame_end && start + 2 < stack::end
-                   ? simple_value(code_at(code, 0), pos + 1, live, &v, &stop)
-                   : 0;
-    if (next && store_object_field(&path, &v)) {
-        // A simple value ends where no operator follows, and nothing in it
-        // could have started a tracer: nothing for expression_end to do.
-        push_value(&v, sub);
-        return next;
+    // Nothing in a simple value nor in the store can fail, call anything,
+    // allocate or be seen: no frame for it, where the frame could be
+    // opened; and the field, found first, stays where it is, so that the
+    // value reads the same field from it.
+    Field f;
+    bool two_words;
+    if (stack::frame_top < stack::frame_end && start + 2 < stack::end && field_to_store(&path, &f, &two_words)) {
+        Cell v;
+        u32 stop;
+        const u32 next = simple_value(code_at(code, 0), pos + 1, live, &v, &stop,
+                                      {nullptr, f.slot, two_words ? &path : nullptr});
+        if (next && TYPE_OF(&v) != TYPE_UNSET) {
+            put_field(f, &v);
+            // A simple value ends where no operator follows, and nothing in it
+            // could have started a tracer: nothing for expression_end to do.
+            push_value(&v, sub);
+            return next;
+        }
     }
     if (pos + 1 >= live) return eval_full(code, pos, tail, {prefix, sub, false});
     Cell sp;
@@ -501,7 +522,7 @@ inline u32 eval_expression_at(Cell* code, u32 pos, u32 tail, bool prefix, bool s
     stack::mark_kind82(&sp);
     // The value's expression may take the set-path out of the code.
     collector::Guard path_hold(&path);
-    next = eval_expression_at(code, pos + 1, tail, false, true, false);
+    const u32 next = eval_expression_at(code, pos + 1, tail, false, true, false);
     if (exiting()) [[unlikely]] return next;
     if (!store_object_field(&path, stack::arguments)) {
         eval_path_at(&path, code, pos, tail, PathAccess::SET, true);
@@ -1299,18 +1320,10 @@ bool in_paren_operand = false;
 
 namespace {
 
-// The field a path of words names through objects (see object_field): its
-// value slot, its word cell in the last object's word list and that
-// object's context node. Each step looks its word up with no call out where
-// the object is small (the usual record): the word list is scanned as
-// context::find_word scans it, and only a word spelt otherwise than its
-// field (or a large object) takes the hashed lookup.
-struct Field {
-    Cell* slot;
-    Cell* word;
-    node_t ctx;
-};
-
+// A step of a walk through objects (see Field) looks its word up with no
+// call out where the object is small (the usual record): the word list is
+// scanned as context::find_word scans it, and only a word spelt otherwise
+// than its field (or a large object) takes the hashed lookup.
 [[gnu::always_inline]] inline bool find_in_object(const Cell* o, u32 sym, Field* f) {
     const node_t n = o->data1;
     Cell* ctx = context::TO_CTX(n);
@@ -1374,9 +1387,10 @@ template <bool ToFunction>
     return TYPE_OF(items) == TYPE_WORD && field_step(peek_word(items), items + 1, f);
 }
 
-// A store into a field found: not into an object with a change handler,
-// nor into `self` (the object itself), as the eval-path action refuses it.
-[[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
+// Whether a store into a field found is made in place: not into an object
+// with a change handler, nor into `self` (the object itself), as the
+// eval-path action refuses it.
+[[gnu::always_inline]] inline bool storable_q(const Field& f) {
     const Cell* owner = context::owner_of(f.ctx);
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // A shared word list is copied before it is marked: the general path does it.
@@ -1384,9 +1398,12 @@ template <bool ToFunction>
     // (A symbol's alias is fixed when it is interned, before any code runs.)
     static const i32 self_alias = hashtable::resolve_alias(words::self);
     const i32 sym = static_cast<i32>(f.word->data2);
-    if (sym == words::self || hashtable::resolve_alias(sym) == self_alias) return false;
-    f.word->header |= context::WORD_CHANGED;
-    *f.slot = *value;
+    return sym != words::self && hashtable::resolve_alias(sym) != self_alias;
+}
+
+[[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
+    if (!storable_q(f)) return false;
+    put_field(f, value);
     return true;
 }
 
@@ -1408,6 +1425,21 @@ template <bool ToFunction>
 [[gnu::noinline]] bool store_long_field(const Cell* path, const Cell* value) {
     Field f;
     return walk_fields<false>(path, &f) && store_in_field(f, value);
+}
+
+[[gnu::noinline]] bool long_field_to_store(const Cell* path, Field* f) {
+    return walk_fields<false>(path, f) && storable_q(*f);
+}
+
+void put_field(const Field& f, const Cell* value) {
+    f.word->header |= context::WORD_CHANGED;
+    *f.slot = *value;
+}
+
+bool field_to_store(const Cell* path, Field* f, bool* two_words) {
+    *two_words = two_word_field(path, f);
+    if (!*two_words) return longer_path_q(path) && long_field_to_store(path, f);
+    return storable_q(*f);
 }
 
 }  // namespace

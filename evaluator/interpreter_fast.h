@@ -246,12 +246,30 @@ static_assert((HELD_TYPES & PLAIN_TYPES) == PLAIN_TYPES && TYPE_TOTAL_COUNT < 64
     return static_cast<u32>(w - cells);
 }
 
-// A word whose value slot is known already (the set-word of the
-// expression): a word of the same binding has the same slot.
+// A value slot known already: the set-word's of the expression (a word of
+// the same binding has the same slot), or the field a set-path or path of
+// two words names (a path of the same head word and field name reads it).
 struct KnownSlot {
     const Cell* word = nullptr;
     Cell* slot = nullptr;
+    const Cell* path = nullptr;
 };
+
+// Whether a path is of two items.
+[[gnu::always_inline]] inline bool two_word_path_q(const Cell* path) {
+    return cell_count(block::buffer_of(path)) == series_head(path) + 2;
+}
+
+// Whether `path` names the field the path `known` names (both of two
+// words, see KnownSlot): its head word bound as the known path's, its field
+// spelt as the known path's.
+[[gnu::always_inline]] inline bool same_field_path(const Cell* path, const Cell* known) {
+    if (!two_word_path_q(path)) return false;
+    const Cell* a = block::cells_of(block::buffer_of(path)) + series_head(path);
+    const Cell* b = block::cells_of(block::buffer_of(known)) + series_head(known);
+    return TYPE_OF(a) == TYPE_WORD && a->data1 == b->data1 && a->data3 == b->data3 && TYPE_OF(a + 1) == TYPE_WORD &&
+           a[1].data2 == b[1].data2;
+}
 
 struct CallRecord;
 // The number operator a native or action (`fn`, of a builtin type) is the
@@ -319,7 +337,7 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
     if (TYPE_OF(c) == TYPE_WORD) {
-        if (known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
+        if (known.word && known.slot && c->data1 == known.word->data1 && c->data3 == known.word->data3) c = known.slot;
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
             if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
@@ -333,7 +351,9 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;
-        if (!(c = object_field(c, &ctx)) || !held_value_q(TYPE_OF(c))) return 0;
+        if (known.path && same_field_path(c, known.path)) c = known.slot;
+        else if (!(c = object_field(c, &ctx))) return 0;
+        if (!held_value_q(TYPE_OF(c))) return 0;
     } else if (!plain_value_q(TYPE_OF(c))) {
         return 0;
     }

@@ -1499,7 +1499,18 @@ i32 get_ctx(node_t table, u32 sym, bool case_insensitive, node_t ctx, i32* out_p
                                 : word_symbol(w) == sym;
     };
     u32 empty = NONE32;
-    i32 b = probe_find(table, h, match, &empty);
+    i32 b;
+    {
+        // The lookup allocates nothing: the words and keys are read once. A
+        // word spelt one way only is found by its symbol alone.
+        const Cell* words = cells_of(T(table)->block);
+        const u32* keys = words_of(T(table)->keys);
+        const bool other_spellings = case_insensitive && spelt_otherwise_q(static_cast<i32>(sym));
+        b = probe_find(table, h, [&](u32 bk) {
+            const u32 ws = words[keys[bk]].data2;
+            return ws == sym || (other_spellings && resolve_alias(static_cast<i32>(ws)) == resolved);
+        }, &empty);
+    }
     if (b >= 0) return static_cast<i32>(words_of(T(table)->keys)[b]);
     if (!ctx) return -1;
     u32 nb = empty;
