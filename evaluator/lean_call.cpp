@@ -544,8 +544,9 @@ namespace {
     return pos;
 }
 
-// lay_simple_args out of line: the simple arguments' reading keeps its
-// registers and stack out of the recursive call's machine frame.
+// lay_simple_args out of line, for the lean word call (read_frameless<true>):
+// the simple arguments' reading keeps its registers and stack out of that
+// recursive call's machine frame.
 [[gnu::noinline]] u32 lay_simple_args_apart(const CallRecord* rec, u64 named, const CodeView& view, Cell* a, u32 pos) {
     return lay_simple_args(rec, named, view, a, pos);
 }
@@ -555,10 +556,11 @@ namespace {
 // read_body answered. UNREAD, having read nothing, where lay_simple_args
 // declined, and for a body that is no block (which the lean call then
 // runs).
+template <bool Apart = false>
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, u64 named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
                                                         BlockConditional* bc, Cell* out) {
-    u32 pos = lay_simple_args_apart(rec, named, view, a, *pos_io);
+    u32 pos = Apart ? lay_simple_args_apart(rec, named, view, a, *pos_io) : lay_simple_args(rec, named, view, a, *pos_io);
     if (!pos) return BlockShape::UNREAD;
     *pos_io = pos;
     return read_body(rec, fn, a, body, bc, out);
@@ -587,7 +589,7 @@ namespace {
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = read_frameless(rec, named.on, s.fn, view, a, &pos, &body, &bc, &v);
+    BlockShape read = read_frameless<true>(rec, named.on, s.fn, view, a, &pos, &body, &bc, &v);
     if (read == BlockShape::UNREAD) return false;
     if (read == BlockShape::SIMPLE) {
         // As lean_return leaves the value.
