@@ -31,7 +31,7 @@ struct DecodedExpr {
 // (CONDITIONAL) whose condition is one and whose branches may be, or a
 // guard (GUARD): `if` or `unless` of one, its branch an exit of the function (`exit`,
 // or `return` of one: branch[0]), then one (branch[1]), `return` of one or
-// a set-word of one;
+// a set-word of one, or any other statements (run in the body's frame);
 // NONE for any other body (read_body then reads it as it always does). Valid while
 // the body is the block at `node` and `head` it was read from and the
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
@@ -58,6 +58,8 @@ struct DecodedBody {
     // GUARD: the last expression stores branch[1] by `store_word`.
     bool stores;
     Cell store_word;
+    u32 rest;  // GUARD: the statements after the guard, from the body's head
+    bool framed;  // NONE: a block whose cells read_body reads no value from
 };
 
 // What a call needs of a native, action or function, copied out of its
@@ -81,9 +83,15 @@ struct CallRecord {
     // per refinement argument (none).
     u32 slots;
     u64 slot_logic;
-    // function: no compiled body and no locals (see frameless_function_call),
-    // and bit c set for a refinement at cache index c (below 64) taking no
-    // arguments.
+    // function: its locals (the /local refinement's logic cell counted),
+    // which every call starts false, then nones: a call laid out before its
+    // frame opens lays them as slots after the slots (`laid_slots` in all,
+    // the bit of the first in slot_logic).
+    u32 locals;
+    u32 laid_slots;
+    // function: no compiled body and no lit-word parameters (see
+    // frameless_function_call), and bit c set for a refinement at cache
+    // index c (below 64) taking no arguments.
     bool frameless;
     u64 argless_refs;
     // The refinements, in spec order: their symbols as written and resolved,
@@ -135,6 +143,36 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
 }
 
 
+
+// The cells a call laid out before its frame opens takes above the
+// function value: its plain arguments, refinement slots and locals.
+[[gnu::always_inline]] inline u32 laid_cells(const CallRecord* rec) {
+    return (rec->shape & SHAPE_ARGS_MASK) + rec->laid_slots;
+}
+
+// A function body (`fn`'s, with its call record) read before its frame
+// opens, over its arguments laid in place from `a` (slots and locals after
+// them): SIMPLE with its value in `out`, CONDITIONAL read into `bc`, REST
+// with where its frame starts in `bc`; UNREAD for a body that is no block.
+// The body goes to *body. The caller made sure of room for the function's
+// frame and CONDITIONAL_ROOM more frames and cells above the top. The body
+// is read from the form decoded and kept on the record while nothing
+// writes it (see DecodedBody), else from its cells (interpreter.cpp).
+BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* a, const Cell* body,
+                             BlockConditional* bc, Cell* out);
+BlockShape read_body_cells(const Cell* fn, const Cell* a, const Cell* body, BlockConditional* bc, Cell* out);
+// The form tested where the call is laid out: each way of reading saves its
+// registers apart.
+[[gnu::always_inline]] inline BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* a, Cell* body,
+                                                   BlockConditional* bc, Cell* out) {
+    *body = rec->body;
+    // A body of no decoded form stays so until the record is made again:
+    // one read_cells reads nothing from runs in its frame at once, which
+    // suits any body.
+    const DecodedBody& d = rec->decoded;
+    if (d.form != BodyForm::NONE) return read_body_decoded(rec, fn, a, body, bc, out);
+    return d.framed ? BlockShape::OTHER : read_body_cells(fn, a, body, bc, out);
+}
 
 // The refinements a path call names, as cache indexes in path order, and
 // whether all of them take no arguments.

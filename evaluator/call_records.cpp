@@ -79,16 +79,23 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
     r->compiled = false;
     r->decoded.form = BodyForm::UNREAD;
     r->frameless = false;
+    r->locals = 0;
     r->argless_refs = 0;
     if (type == TYPE_FUNCTION) {
         const Cell* more = block::cells_of(GET_BUFFER(r->more));
         const Cell* code = more + function::MORE_CODE;
         r->compiled = TYPE_OF(code) == TYPE_INTEGER && code->data2;
         r->body = more[function::MORE_BODY];
-        r->frameless = !r->compiled && !(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS) && !(shape & SHAPE_LIT_MASK);
+        r->frameless = !r->compiled && !(shape & SHAPE_LIT_MASK);
+        r->locals = shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
         for (u32 c = args; c < n && c < 64; c++)
             if (TYPE_OF(entries + c) == TYPE_REFINEMENT && !(c + 1 < n && TYPE_OF(entries + c + 1) == TYPE_TYPESET))
                 r->argless_refs |= u64{1} << c;
+    }
+    r->laid_slots = slots + r->locals;
+    if (r->locals) {
+        if (slots >= 64) r->frameless = false;
+        else r->slot_logic |= u64{1} << slots;
     }
     return r;
 }

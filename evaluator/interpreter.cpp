@@ -818,9 +818,13 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
 
 namespace {
 
-// The expressions of a block, in the <body> frame eval opens for it.
-[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
-    u32 head = series_head(code);
+// A position that stands for a block's head.
+constexpr u32 AT_HEAD = ~u32{0};
+
+// The expressions of a block from `from` (AT_HEAD: its head), in the
+// <body> frame eval opens for it.
+[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code, u32 from = AT_HEAD) {
+    u32 head = from == AT_HEAD ? series_head(code) : from;
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
     if (head < tail) {
@@ -835,14 +839,14 @@ namespace {
 // eval(code, chain) after its machine stack check and budget step, for a
 // block that something holds while it runs: eval's own rooted copy, a
 // function body (its function value on the value stack) or a conditional's
-// branch (its argument).
-[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true) {
+// branch (its argument). From `from` on, as eval_block_in_frame.
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true, u32 from = AT_HEAD) {
     Cell code = *code_in;
     CodeRestore restore;
     CodeScope scope(&code);
     Cell bw = body_word();
     stack::mark_kind87(&bw);
-    eval_block_in_frame(&code);
+    eval_block_in_frame(&code, from);
     if (exiting()) [[unlikely]] return;
     if (chain) stack::unwind_last();
     else stack::unwind();
@@ -1528,15 +1532,21 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
         !decode_exit(block::cells_of(bb), series_head(cells + at), cell_count(bb), d, 0))
         return false;
     memory::note_decoded(bb);
-    // The last expression: one, the return of one, or a store of one.
+    // The last expression: one, the return of one, or a store of one, if
+    // the read makes it; else the statements after the guard (`rest`), which
+    // then run in the body's frame.
+    d.rest = at + 1;
     d.stores = TYPE_OF(cells + at + 1) == TYPE_SET_WORD;
     if (d.stores || ((n - at - 1) & 1)) {
         d.returns[1] = false;
         d.branch_expr[1] = decode_expr(cells, at + 1 + d.stores, n, &d.branch[1]);
-        if (!d.branch_expr[1]) return false;
-        d.store_word = cells[at + 1];
-    } else if (!decode_exit(cells, at + 1, n, d, 1) || !d.returns[1]) {
-        return false;
+        if (d.branch_expr[1]) d.store_word = cells[at + 1];
+    } else {
+        d.branch_expr[1] = decode_exit(cells, at + 1, n, d, 1) && d.returns[1];
+    }
+    if (!d.branch_expr[1]) {
+        d.returns[1] = false;
+        d.stores = false;
     }
     d.word = cells[0];
     d.blocks = 1;
@@ -1548,6 +1558,7 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
 // read_body could not take as one of the decoded forms.
 [[gnu::noinline]] void decode_body(DecodedBody& d, const Cell* body) {
     d.form = BodyForm::NONE;
+    d.framed = false;
     if (TYPE_OF(body) != TYPE_BLOCK) return;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1582,6 +1593,10 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
     }
     if (TYPE_OF(cells) == TYPE_WORD && n >= 4 && decode_guard(d, cells, n)) return;
     if (decode_expr(cells, 0, n, &d.expr)) d.form = BodyForm::EXPR;
+    // read_cells reads no value from a body whose first cell starts no
+    // simple expression, return or conditional (a set-word, a paren...).
+    const u32 first = TYPE_OF(cells);
+    d.framed = first != TYPE_WORD && first != TYPE_PATH && !plain_value_q(first);
 }
 
 #ifdef ZAV_STAMP_CHECK
@@ -1606,7 +1621,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i]));
     }
     if (same && d.form == BodyForm::GUARD) {
-        same = same_cell(&now.word, &d.word) && same_expr(now.expr, d.expr);
+        same = same_cell(&now.word, &d.word) && same_expr(now.expr, d.expr) && now.rest == d.rest;
         for (u32 i = 0; same && i < 2; i++)
             same = now.returns[i] == d.returns[i] && now.branch_expr[i] == d.branch_expr[i] &&
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
@@ -1649,7 +1664,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // stack, pointed at them for the read, is not told apart: none is taken).
 [[gnu::always_inline]] inline bool guard_value(const DecodedBody& d, u32 i, const BodyArgs& args, Cell* out) {
     if (i == 1 && !d.returns[1]) {
-        if (!run_expr(d.branch[1], &args, out)) return false;
+        if (!d.branch_expr[1] || !run_expr(d.branch[1], &args, out)) return false;
         if (!d.stores) return true;
         Cell* slot;
         if (args.ctx == NO_CONTEXT || d.store_word.data1 == args.ctx || !(slot = context::plain_slot(&d.store_word))) return false;
@@ -1670,9 +1685,11 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 }
 
 // read_decoded of a GUARD body: SIMPLE, its value in *out, where its
-// conditional's word holds `if` or `unless` and guard_value makes the value.
-// Out of line: the other forms' reading stays as small as it was.
-[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, Cell* out) {
+// conditional's word holds `if` or `unless` and guard_value makes the value;
+// else, the guard not taken, REST: the statements after it run in the
+// body's frame (from bc->call.next), with the steps the guard's expression
+// and call take. Out of line: the other forms' reading stays as small as it was.
+[[gnu::noinline]] BlockShape read_guard(const DecodedBody& d, const BodyArgs& args, BlockConditional* bc, Cell* out) {
     const Cell* fn = peek_known(&d.word, &args);
     u32 index;
     Cell cond;
@@ -1681,17 +1698,21 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         !conditional_known_q(fn, index) || !run_expr(d.expr, &args, &cond))
         return BlockShape::UNREAD;
     const u32 taken = logic::is_true(&cond) != (index == natives::N_UNLESS) ? 0 : 1;
-    return guard_value(d, taken, args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+    if (guard_value(d, taken, args, out)) return BlockShape::SIMPLE;
+    if (!taken) return BlockShape::UNREAD;
+    budget::steps(2);
+    bc->call.next = d.head + d.rest;
+    return BlockShape::REST;
 }
 
 // read_body from the function's decoded body, the function's context (on
 // the stack) not pointing at the arguments: what read_body answers where
 // the decoded form can say it, else UNREAD (read_body then reads the
 // cells). What a body's words hold is looked up at every run, as read_body
-// does. Out of line: a body of no decoded form (the caller looked) pays
+// does.
 // nothing more.
-[[gnu::noinline]] BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
-                                          BlockConditional* bc, Cell* out) {
+[[gnu::always_inline]] inline BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
+                                                     BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;
     if (d.epoch != memory::buffer_epoch || d.form == BodyForm::UNREAD || d.node != series_node(body) ||
         d.head != series_head(body)) [[unlikely]] {
@@ -1706,7 +1727,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
     // One test of the form on the conditional's way, as before guards.
     if (d.form != BodyForm::CONDITIONAL) {
-        if (d.form == BodyForm::GUARD) return read_guard(d, args, out);
+        if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
         return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
     }
     const Cell* fn = peek_known(&d.word, &args);
@@ -1772,19 +1793,38 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return simple_code_value(body, 2, out, k) ? BlockShape::SIMPLE : BlockShape::OTHER;
 }
 
+// Runs `read` over the arguments laid from `a` as a body of `fn` reads
+// them: through the function's context, pointed at them only when a read
+// needs it (BodyArgs) where its values are on the stack, else at once.
+template <class Read>
+[[gnu::always_inline]] inline BlockShape over_args(const Cell* fn, const Cell* a, Read read) {
+    const node_t ctx_node = function::ctx_of(fn);
+    Cell* ctx = context::TO_CTX(ctx_node);
+    if (context::on_stack_q(ctx)) [[likely]] return read(BodyArgs{ctx_node, a, ctx});
+    const u32 saved_values = ctx->data2;
+    ctx->data2 = off_of(a);
+    const BlockShape shape = read(BodyArgs{NO_CONTEXT, a});
+    ctx->data2 = saved_values;
+    return shape;
+}
+
 }  // namespace
 
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
-                     const CallRecord* rec) {
-    // A body of no decoded form stays so until the record is made again.
-    if (rec && rec->decoded.form != BodyForm::NONE) {
-        const BlockShape read = read_decoded(rec, body, args, bc, out);
-        if (read != BlockShape::UNREAD) return read;
-    }
-    const u32 saved = args_in_context(args);
-    const BlockShape read = read_cells(body, args, bc, out);
-    args_out_of_context(args, saved);
-    return read;
+BlockShape read_body_cells(const Cell* fn, const Cell* a, const Cell* body, BlockConditional* bc, Cell* out) {
+    return over_args(fn, a, [&](const BodyArgs& args) __attribute__((always_inline)) {
+        const u32 saved = args_in_context(args);
+        const BlockShape read = read_cells(body, args, bc, out);
+        args_out_of_context(args, saved);
+        return read;
+    });
+}
+
+BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* a, const Cell* body,
+                             BlockConditional* bc, Cell* out) {
+    const BlockShape read = over_args(fn, a, [&](const BodyArgs& args) __attribute__((always_inline)) {
+        return read_decoded(rec, body, args, bc, out);
+    });
+    return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
@@ -2010,6 +2050,7 @@ void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditiona
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else if (read == BlockShape::REST) enter_block(body, true, bc->call.next);
         else enter_block(body);
     });
 }

@@ -282,8 +282,10 @@ struct BlockConditional {
 // What a branch or body is to its runner: one simple expression, or one
 // conditional whose branch is (SIMPLE, both run without their frames), a
 // conditional of another branch (CONDITIONAL), any other block (OTHER);
-// UNREAD, not looked at yet.
-enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL };
+// UNREAD, not looked at yet. REST: a function body whose leading guard was
+// read and not taken, run in its frame from the statement after it (the
+// position in its BlockConditional's call.next).
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST };
 // The arguments a function body is read over: the function's context
 // (NO_CONTEXT where its values are not on the stack) and its values. Words
 // of the context are read from `values` directly; only a read through
@@ -297,15 +299,7 @@ struct BodyArgs {
     const Cell* values;
     Cell* frame = nullptr;
 };
-// A function body read before its function's frame opens, over arguments
-// in place: SIMPLE with its value in `out`, CONDITIONAL read into `bc`;
-// UNREAD for a body that is no block. The caller made sure of room for the
-// function's frame and CONDITIONAL_ROOM more frames and cells above the top.
-// With the function's call record, the body is read from the form decoded
-// and kept there while nothing writes it (see DecodedBody).
 struct CallRecord;
-BlockShape read_body(const Cell* body, const BodyArgs& args, BlockConditional* bc, Cell* out,
-                     const CallRecord* rec = nullptr);
 // An untraced function body over the arguments of the open frame; `read`
 // what read_body answered for it (a body it read as SIMPLE is not run).
 void run_body(const Cell* fn, const Cell* body, BlockShape read = BlockShape::UNREAD, BlockConditional* bc = nullptr);

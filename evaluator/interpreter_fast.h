@@ -405,7 +405,7 @@ struct Partial {
 // A set-word (`word`) whose value fast_set_word cut short at the number
 // operator at `stop` (`left` the value up to there, see Partial), whose
 // right operand is a call of a function that needs no frames of its own
-// before its body: its arguments simple (see simple_value) and no locals.
+// before its body: its arguments simple (see simple_value), its locals laid.
 // When its body is one simple expression or a conditional whose branch is
 // one (see read_body), nothing in it can fail, allocate or be seen: the
 // value, with any operators infix_simple does after it, is made and stored

@@ -510,8 +510,8 @@ namespace {
 }
 
 // Whether a function call can be laid out and its body read before its
-// frame opens (see frameless_function_call): no compiled body and no
-// locals, and its named refinements take no arguments.
+// frame opens (see frameless_function_call): no compiled body nor lit-word
+// parameters, and its named refinements take no arguments.
 [[gnu::always_inline]] inline bool frameless_q(const CallRecord* rec, const NamedRefs& named) {
     return rec->frameless && named.argless && !trace.active;
 }
@@ -519,10 +519,11 @@ namespace {
 // A call's arguments from `*pos_io` in `view`, each one simple_arg takes
 // at once and of its parameter's types, laid out from `a` where the lean
 // call lays them, its refinement slots after them, those named (`named`,
-// as bits of their cache indexes) set (the top left above them); the
-// position after them, or 0, having laid out nothing that counts, for any
-// other argument. The caller made sure of room for
-// CONDITIONAL_ROOM frames and cells above the function's frame and slots.
+// as bits of their cache indexes) set, then its locals (the top left above
+// them); the position after them, or 0, having laid out nothing that
+// counts, for any other argument. The caller made sure of room for
+// CONDITIONAL_ROOM frames and cells above the function's frame and the
+// cells laid (laid_cells).
 [[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
                                                   u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
@@ -533,14 +534,20 @@ namespace {
         pos = simple_arg(view, pos, false, p, Room::KNOWN);
         if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
     }
-    // The slots in one pass: a named refinement's logic true, the other
-    // refinements' logic false, the rest none.
+    // The slots and locals in one pass: a named refinement's logic true,
+    // the other refinements' and /local's logic false, the rest none.
     u64 on = named >> args, logic = rec->slot_logic | on;
-    Cell* const end = top + rec->slots;
+    Cell* const end = top + rec->laid_slots;
     for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
         *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
     stack::top = end;
     return pos;
+}
+
+// lay_simple_args out of line: the simple arguments' reading keeps its
+// registers and stack out of the recursive call's machine frame.
+[[gnu::noinline]] u32 lay_simple_args_apart(const CallRecord* rec, u64 named, const CodeView& view, Cell* a, u32 pos) {
+    return lay_simple_args(rec, named, view, a, pos);
 }
 
 // A frameless_q call laid out by lay_simple_args and its body read over
@@ -551,31 +558,16 @@ namespace {
 [[gnu::always_inline]] inline BlockShape read_frameless(const CallRecord* rec, u64 named, const Cell* fn,
                                                         const CodeView& view, Cell* a, u32* pos_io, Cell* body,
                                                         BlockConditional* bc, Cell* out) {
-    u32 pos = lay_simple_args(rec, named, view, a, *pos_io);
+    u32 pos = lay_simple_args_apart(rec, named, view, a, *pos_io);
     if (!pos) return BlockShape::UNREAD;
-    // The body reads the arguments as it does while the body runs: through
-    // the function's context, pointed at them only when a read needs it
-    // (read_body) where they are on the stack, else at once.
-    const node_t ctx_node = function::ctx_of(fn);
-    Cell* ctx = context::TO_CTX(ctx_node);
-    *body = rec->body;
-    BlockShape read;
-    if (context::on_stack_q(ctx)) [[likely]] {
-        read = read_body(body, {ctx_node, a, ctx}, bc, out, rec);
-    } else {
-        const u32 saved_values = ctx->data2;
-        ctx->data2 = off_of(a);
-        read = read_body(body, {NO_CONTEXT, a}, bc, out, rec);
-        ctx->data2 = saved_values;
-    }
     *pos_io = pos;
-    return read;
+    return read_body(rec, fn, a, body, bc, out);
 }
 
 // A function call (after its stack check and step) whose arguments are
 // all ones lean_arg takes at once and of the parameters' types, whose
-// named refinements take no arguments, and which has no locals: its
-// arguments, refinement slots and the function value are laid out where
+// named refinements take no arguments, and which is frameless_q: its
+// arguments, refinement slots, locals and the function value are laid out where
 // the lean call lays them, and its body read (read_body) before the frame
 // opens. A body that needs no frames (SIMPLE) leaves its value where the
 // call would, the function's frame never opened: nothing in the call can
@@ -584,9 +576,8 @@ namespace {
 // changed nothing that counts, for any other call.
 [[gnu::always_inline]] inline bool frameless_function_call(const CallRecord* rec, const NamedRefs& named,
                                                            const LeanSite& s, u32* pos_io, bool sub) {
-    const u32 args = rec->shape & SHAPE_ARGS_MASK;
     Cell* start = stack::top;
-    if (!frameless_q(rec, named) || !fast_paths_on() || start + 1 + args + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+    if (!frameless_q(rec, named) || !fast_paths_on() || start + 1 + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 2 + CONDITIONAL_ROOM > stack::frame_end)
         return false;
     CodeView view;
@@ -689,8 +680,7 @@ namespace {
         *pos_io = pos;
         if (exiting()) [[unlikely]] return true;
     }
-    i32 locals = static_cast<i32>(shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS);
-    if (locals > 0) function::init_locals(locals);
+    if (rec->locals) function::init_locals(static_cast<i32>(rec->locals));
     if (!trace.active && !rec->compiled) {
         Cell body = rec->body;
         run_body(fn, &body);
@@ -939,17 +929,9 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     return next;
 }
 
-// What set_word_operator_call made of a body that needs its frames: how
-// read_body read it (UNREAD: not read, its function has locals), and how
-// many locals its frame starts with.
-struct FramedBody {
-    BlockShape read;
-    u32 locals;
-};
-
 // set_word_operator_call's call (of `fn`, its arguments laid out from the
 // top, three cells above it, to `top`) whose body read_body did not read as
-// SIMPLE (`how`, `body`, `bc`): it runs in its frames, opened now over the
+// SIMPLE (`read`, `body`, `bc`): it runs in its frames, opened now over the
 // arguments in place as eval_set_word, lean_op_call and
 // frameless_function_call open them: the set-word's, the operator's over
 // its left operand, the function's over the function value; then the
@@ -958,7 +940,7 @@ struct FramedBody {
 // nothing, for an operator whose call the lean call would not make.
 // Out of line: the calls that need no frames stay small.
 [[gnu::noinline]] bool operator_call_framed(const Cell* word, Cell* code, u32 tail, u32 stop, Cell left, Cell* fn,
-                                            Cell* top, Cell* body, FramedBody how, BlockConditional* bc, u32 pos) {
+                                            Cell* top, Cell* body, BlockShape read, BlockConditional* bc, u32 pos) {
     Cell* start = stack::top;
     const Cell* cells = block::cells_of(block::buffer_of(code));
     Cell op_word = cells[stop];
@@ -985,8 +967,7 @@ struct FramedBody {
     // The steps of the operator's call, its operand's expression and the
     // function's call.
     budget::steps(3);
-    if (how.locals) function::init_locals(static_cast<i32>(how.locals));
-    run_body(fn, body, how.read, bc);
+    run_body(fn, body, read, bc);
     if (exiting()) [[unlikely]] return true;
     lean_return({fn, &fn_word, code, tail, false}, pos, true);
     operator_finish(&opfn, &op_word, code, type, right_types, pos, true);
@@ -1115,13 +1096,6 @@ namespace {
     return {pos, true};
 }
 
-// lay_simple_args for set_word_operator_call's call of a function with
-// locals, whose body is read in its frame: out of line, as such calls are
-// rare and the common ones keep one copy.
-[[gnu::noinline]] u32 lay_simple_args_apart(const CallRecord* rec, u64 named, const CodeView& view, Cell* a, u32 pos) {
-    return lay_simple_args(rec, named, view, a, pos);
-}
-
 // set_word_operator_call, `view` read from `code` up to `tail`.
 [[gnu::always_inline]] inline OperatorSetWordEnd set_word_operator_call_as(const Cell* word, Cell* code,
                                                                            const CodeView& view, Cell left, u32 stop,
@@ -1178,30 +1152,19 @@ namespace {
     // function's call asks room for.
     Cell* a = start + 3;
     if (rec->compiled || (rec->shape & SHAPE_LIT_MASK) ||
-        a + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        a + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + 4 + CONDITIONAL_ROOM > stack::frame_end)
         return {};
     u32 pos = stop + 2;
     Cell body;
     BlockConditional bc;
     Cell v;
-    BlockShape read = BlockShape::UNREAD;
-    u32 locals = 0;
-    bool laid;
-    if (rec->frameless) [[likely]] {
-        read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
-        laid = read != BlockShape::UNREAD;
-    } else {
-        // Locals: the body is read in its frame, as the lean call runs it.
-        laid = reach == OperatorReach::ANY && (pos = lay_simple_args_apart(rec, named, view, a, pos));
-        locals = rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS;
-        body = rec->body;
-    }
+    const BlockShape read = read_frameless(rec, named, &fn, view, a, &pos, &body, &bc, &v);
     Cell* const top = stack::top;
     stack::top = start;
     if (read != BlockShape::SIMPLE) [[unlikely]] {
-        if (reach != OperatorReach::ANY || !laid ||
-            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, {read, locals}, &bc, pos))
+        if (reach != OperatorReach::ANY || read == BlockShape::UNREAD ||
+            !operator_call_framed(word, code, tail, stop, left, &fn, top, &body, read, &bc, pos))
             return {};
         return {pos, true};
     }
@@ -1230,7 +1193,7 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
     Cell* start = stack::top;
     // The room frameless_function_call asks, above the `frames` frames.
     if (!rec || !frameless_q(rec, named) ||
-        start + 1 + (rec->shape & SHAPE_ARGS_MASK) + rec->slots + CONDITIONAL_ROOM >= stack::end ||
+        start + 1 + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + frames + 2 + CONDITIONAL_ROOM > stack::frame_end)
         return BlockShape::UNREAD;
     const CodeView view{cells, tail};
