@@ -22,6 +22,24 @@ struct OpList {
 u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v);
 u32 read_prefix_call(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v);
 
+// Records where a paren's or branch's cells lie, copies them after those read
+// so far for the check build, and marks their block decoded, so that a write
+// to it makes the plan stale.
+template <typename Part>
+void keep_cells(LoopPlan& p, Part& r, SeriesBuffer* b, const Cell* cells, u32 head, u32 tail) {
+    r.buffer = b;
+    r.head = head;
+    r.tail = tail;
+    r.copy_at = p.cells_read;
+#ifdef ZAV_STAMP_CHECK
+    std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
+#else
+    (void)cells;
+#endif
+    memory::note_decoded(b);
+    p.cells_read += tail - head;
+}
+
 // A paren operand as paren_operand takes it (one simple value, no paren in
 // it, in code of the running code's library state) into a paren of the
 // plan's, its cells copied after those read so far; null for any other.
@@ -38,15 +56,7 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     // A paren of one value, a lone operator word or more values is not one
     // simple value: read_value would stop short of its tail.
     if (read_value(p, {r.op, &r.ops}, cells, head, tail, op_room, &r.value) != tail) return nullptr;
-    r.buffer = b;
-    r.head = head;
-    r.tail = tail;
-    r.copy_at = p.cells_read;
-#ifdef ZAV_STAMP_CHECK
-    std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
-#endif
-    memory::note_decoded(b);
-    p.cells_read += tail - head;
+    keep_cells(p, r, b, cells, head, tail);
     p.parens++;
     return &r;
 }
@@ -220,15 +230,7 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
     if (!r.sets && !r.exit) return refuse();
     // As branch_exit takes them: the stores', and the exit's expression and call.
     r.steps = r.sets + (r.exit ? 2 : 0);
-    r.buffer = b;
-    r.head = head;
-    r.tail = tail;
-    r.copy_at = p.cells_read;
-#ifdef ZAV_STAMP_CHECK
-    std::memcpy(p.copy + p.cells_read, cells + head, (tail - head) * sizeof(Cell));
-#endif
-    memory::note_decoded(b);
-    p.cells_read += tail - head;
+    keep_cells(p, r, b, cells, head, tail);
     p.branch_steps += r.steps;
     p.branches++;
     return &r;
