@@ -195,8 +195,6 @@ void ready() {
 }
 bool ready_q() { return ready_generation == memory::generation; }
 
-Cell* field(const Cell* err, u32 index) { return context::values_of(context::TO_CTX(err->data1)) + index; }
-
 i32 get_type(const Cell* err) {
     Cell* t = field(err, FIELD_TYPE);
     return word::any_word_q(TYPE_OF(t)) ? static_cast<i32>(t->data2) : -1;

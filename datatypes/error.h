@@ -2,6 +2,7 @@
 #pragma once
 #include <vector>
 
+#include "datatypes/context.h"
 #include "runtime/fire.h"
 
 namespace zav::error {
@@ -74,8 +75,10 @@ Cell* create(const Cell* type, const Cell* id, const Cell* arg1, const Cell* arg
 // (the report then shows internal/invalid-error).
 Cell* create_named(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 
-// Field access.
-Cell* field(const Cell* err, u32 index);
+// Field access; in line, as the raise and unwind paths read several.
+inline Cell* field(const Cell* err, u32 index) {
+    return context::values_of(context::TO_CTX(err->data1)) + index;
+}
 i32 get_type(const Cell* err);  // symbol of `type`, or -1
 i32 get_id(const Cell* err);    // symbol of `id`, or -1
 inline u32 stack_field_index() { return FIELD_STACK; }
