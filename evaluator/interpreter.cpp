@@ -1710,7 +1710,6 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // the decoded form can say it, else UNREAD (read_body then reads the
 // cells). What a body's words hold is looked up at every run, as read_body
 // does.
-// nothing more.
 [[gnu::always_inline]] inline BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
                                                      BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;

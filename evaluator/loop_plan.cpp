@@ -327,17 +327,15 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
 
 #ifdef ZAV_STAMP_CHECK
 void check_plan_cells(const LoopPlan& p) {
+    // A paren's or branch's cells as keep_cells copied them.
+    auto kept = [&](const auto& r) {
+        return cell_count(r.buffer) == r.tail &&
+               std::memcmp(block::cells_of(r.buffer) + r.head, p.copy + r.copy_at, (r.tail - r.head) * sizeof(Cell)) ==
+                   0;
+    };
     bool same = std::memcmp(p.cells + p.head, p.copy, (p.tail - p.head) * sizeof(Cell)) == 0;
-    for (const PlanParen *r = p.paren, *end = r + p.parens; same && r < end; r++) {
-        same = cell_count(r->buffer) == r->tail &&
-               std::memcmp(block::cells_of(r->buffer) + r->head, p.copy + r->copy_at,
-                           (r->tail - r->head) * sizeof(Cell)) == 0;
-    }
-    for (const PlanBranch *r = p.branch, *end = r + p.branches; same && r < end; r++) {
-        same = cell_count(r->buffer) == r->tail &&
-               std::memcmp(block::cells_of(r->buffer) + r->head, p.copy + r->copy_at,
-                           (r->tail - r->head) * sizeof(Cell)) == 0;
-    }
+    for (u32 i = 0; same && i < p.parens; i++) same = kept(p.paren[i]);
+    for (u32 i = 0; same && i < p.branches; i++) same = kept(p.branch[i]);
     if (same) return;
     std::fprintf(stderr, "zav: a loop body's plan outlived a write to its cells\n");
     std::abort();
@@ -362,7 +360,7 @@ template <bool FROM>
 // exit's word no longer holds it. Out of run_plan's loop: branches run
 // less often than the expressions around them.
 enum class BranchRun { NOT, TAKEN, EXITED };
-[[gnu::noinline]] BranchRun run_branch(const PlanBranch& r, Cell* base, u32 before) {
+[[gnu::noinline]] BranchRun run_plan_branch(const PlanBranch& r, Cell* base, u32 before) {
     for (u32 k = 0; k < r.sets; k++)
         if (!plan_value<false>(r.value[k], base + k)) return BranchRun::NOT;
     CallFrame* target = nullptr;
@@ -449,7 +447,7 @@ template <bool FROM>
                     break;
                 }
                 if (e->branch) {
-                    const BranchRun run = run_branch(*e->branch, base, e->steps_before - first->steps_before);
+                    const BranchRun run = run_plan_branch(*e->branch, base, e->steps_before - first->steps_before);
                     if (run == BranchRun::TAKEN) break;
                     if (run == BranchRun::EXITED) return p.tail | PLAN_TAKEN;
                 }
