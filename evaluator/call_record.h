@@ -32,11 +32,14 @@ struct DecodedExpr {
 // guard (GUARD): `if` or `unless` of one, its branch an exit of the function (`exit`,
 // or `return` of one: branch[0]), then one (branch[1]), `return` of one or
 // a set-word of one, or any other statements (run in the body's frame);
-// NONE for any other body (read_body then reads it as it always does). Valid while
+// CALL: one call by word whose arguments are words, get-words or plain
+// literals (`pick s 1`, `to integer! :value`), where the word holds a
+// function of any kind (`call` marks an EXPR body of that shape too, `word`
+// the word); NONE for any other body (read_body then reads it as it always does). Valid while
 // the body is the block at `node` and `head` it was read from and the
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
 // a write to any of them moves the epoch.
-enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL, GUARD };
+enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL, GUARD, CALL };
 struct DecodedBody {
     BodyForm form;
     bool library;       // the body's cells are library code
@@ -47,7 +50,7 @@ struct DecodedBody {
     node_t node;
     u32 head;
     u64 epoch;
-    Cell word;          // CONDITIONAL, GUARD: the word calling the conditional
+    Cell word;          // CONDITIONAL, GUARD: the word calling the conditional; `call`: the calling word
     DecodedExpr expr;   // EXPR: the body; CONDITIONAL, GUARD: the condition
     DecodedExpr branch[2];
     // GUARD: the words calling the branch's exit and the last expression's
@@ -60,6 +63,7 @@ struct DecodedBody {
     Cell store_word;
     u32 rest;  // GUARD: the statements after the guard, from the body's head
     bool framed;  // NONE: a block whose cells read_body reads no value from
+    bool call;    // EXPR, CALL: the body may be one call by `word` (see CALL)
 };
 
 // What a call needs of a native, action or function, copied out of its

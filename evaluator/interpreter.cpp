@@ -1283,6 +1283,30 @@ constexpr size_t PAREN_CALL_STACK = 16384;
     return true;
 }
 
+// A function body read as CALL (one call by word, `bc` its word and the
+// function it held when read), entered as enter_block enters it, its call
+// made by the lean call at once, without the expression's dispatch, then
+// what may follow it as eval_rest_in_frame goes on. Out of line: run_body
+// stays small.
+[[gnu::noinline]] void run_call_body(const Cell* body, BlockConditional* bc) {
+    Cell code = *body;
+    const u32 head = series_head(&code);
+    const u32 tail = cell_count(block::buffer_of(&code));
+    CodeRestore restore;
+    CodeScope scope(&code);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    Cell* start = stack::top;
+    if (!in_library) code_cell = code;
+    budget::step();
+    Cell w = bc->word;
+    Cell f = bc->fn;
+    u32 next = head + 1;
+    if (!lean_word_call(&f, &w, &code, &next, tail, false))
+        next = eval_code_at(&f, &code, head + 1, tail, false, {.name = &w});
+    block_call_end(&code, start, next, tail);
+}
+
 // A paren: its block evaluated in a frame named <body>, the value pushed
 // (sub) or made the frame result. One simple expression leaves its value
 // where the two frames would, without them (see simple_code_value), and
@@ -1554,11 +1578,24 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
     return true;
 }
 
+// Whether `n` cells from `cells` are all arguments a call by word may take
+// at once: words, get-words and plain literals (a word that holds a
+// function or operator is turned away when the call is made).
+bool call_args_q(const Cell* cells, u32 n) {
+    if (n > LEAN_MAX_ARGS) return false;
+    for (const Cell* c = cells; c < cells + n; c++) {
+        const u32 t = TYPE_OF(c);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD && !plain_value_q(t)) return false;
+    }
+    return true;
+}
+
 // Reads a function body's cells into its decoded form: NONE for a body
 // read_body could not take as one of the decoded forms.
 [[gnu::noinline]] void decode_body(DecodedBody& d, const Cell* body) {
     d.form = BodyForm::NONE;
     d.framed = false;
+    d.call = false;
     if (TYPE_OF(body) != TYPE_BLOCK) return;
     SeriesBuffer* b = block::buffer_of(body);
     const u32 head = series_head(body);
@@ -1593,6 +1630,11 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
     }
     if (TYPE_OF(cells) == TYPE_WORD && n >= 4 && decode_guard(d, cells, n)) return;
     if (decode_expr(cells, 0, n, &d.expr)) d.form = BodyForm::EXPR;
+    if (TYPE_OF(cells) == TYPE_WORD && n >= 2 && call_args_q(cells + 1, n - 1)) {
+        d.call = true;
+        d.word = cells[0];
+        if (d.form == BodyForm::NONE) d.form = BodyForm::CALL;
+    }
     // read_cells reads no value from a body whose first cell starts no
     // simple expression, return or conditional (a set-word, a paren...).
     const u32 first = TYPE_OF(cells);
@@ -1611,7 +1653,13 @@ bool same_expr(const DecodedExpr& a, const DecodedExpr& b) {
 void check_decoded(const DecodedBody& d, const Cell* body) {
     DecodedBody now;
     decode_body(now, body);
-    bool same = now.form == d.form && now.library == d.library;
+    // A one-call reading turned off by the word's value (read_call).
+    if (now.call && !d.call) {
+        now.call = false;
+        if (now.form == BodyForm::CALL) now.form = BodyForm::NONE;
+    }
+    bool same = now.form == d.form && now.library == d.library && now.call == d.call &&
+                (!d.call || same_cell(&now.word, &d.word));
     if (same && d.form == BodyForm::EXPR) same = same_expr(now.expr, d.expr);
     if (same && d.form == BodyForm::CONDITIONAL) {
         same = same_cell(&now.word, &d.word) && now.blocks == d.blocks && now.blocks_at == d.blocks_at &&
@@ -1705,6 +1753,32 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     return BlockShape::REST;
 }
 
+// A body that may be one call by word (DecodedBody's `call`): CALL where
+// its word holds a function, a routine, or a native or action that
+// read_cells would read no value from, none that it may (a number
+// operator's, a number test, `any` or `all`), nor an exit or a
+// conditional; else UNREAD.
+// The word and its value go to `bc` for run_call_body: nothing runs between.
+// A body whose word holds anything else is read as it was before it was
+// decoded from then on, until its cells change: most such words hold the
+// same value at every call.
+[[gnu::always_inline]] inline BlockShape read_call(DecodedBody& d, const BodyArgs& args, BlockConditional* bc) {
+    const Cell* fn = peek_known(&d.word, &args);
+    u32 type, index;
+    if (!fn || !function_type_q(type = TYPE_OF(fn)) ||
+        (builtin_q(type) &&
+         (fast_op_for(type, index = native::entry_of(fn)) != FAST_NONE || number_test_q(fn) ||
+          (type == TYPE_NATIVE && (any_all_native_q(fn) || conditional_index_q(index) ||
+                                   index - natives::N_BREAK <= natives::N_RETURN - natives::N_BREAK))))) {
+        d.call = false;
+        if (d.form == BodyForm::CALL) d.form = BodyForm::NONE;
+        return BlockShape::UNREAD;
+    }
+    bc->word = d.word;
+    bc->fn = *fn;
+    return BlockShape::CALL;
+}
+
 // read_body from the function's decoded body, the function's context (on
 // the stack) not pointing at the arguments: what read_body answers where
 // the decoded form can say it, else UNREAD (read_body then reads the
@@ -1723,12 +1797,17 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
         check_decoded(d, body);
 #endif
     }
-    if (d.library != in_library || !fast_paths_on()) return BlockShape::UNREAD;
+    if (!fast_paths_on()) return BlockShape::UNREAD;
+    const bool same_scope = d.library == in_library;
     // One test of the form on the conditional's way, as before guards.
     if (d.form != BodyForm::CONDITIONAL) {
-        if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
-        return run_expr(d.expr, &args, out) ? BlockShape::SIMPLE : BlockShape::UNREAD;
+        if (same_scope) {
+            if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
+            if (d.form == BodyForm::EXPR && run_expr(d.expr, &args, out)) return BlockShape::SIMPLE;
+        }
+        return d.call ? read_call(d, args, bc) : BlockShape::UNREAD;
     }
+    if (!same_scope) return BlockShape::UNREAD;
     const Cell* fn = peek_known(&d.word, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
     const u32 index = native::entry_of(fn);
@@ -2050,6 +2129,7 @@ void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditiona
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
         else if (read == BlockShape::REST) enter_block(body, true, bc->call.next);
+        else if (read == BlockShape::CALL) run_call_body(body, bc);
         else enter_block(body);
     });
 }

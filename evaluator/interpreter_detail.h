@@ -284,8 +284,10 @@ struct BlockConditional {
 // conditional of another branch (CONDITIONAL), any other block (OTHER);
 // UNREAD, not looked at yet. REST: a function body whose leading guard was
 // read and not taken, run in its frame from the statement after it (the
-// position in its BlockConditional's call.next).
-enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST };
+// position in its BlockConditional's call.next). CALL: a function body of
+// one call by word, run in its frame without the body's expression
+// dispatch.
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST, CALL };
 // The arguments a function body is read over: the function's context
 // (NO_CONTEXT where its values are not on the stack) and its values. Words
 // of the context are read from `values` directly; only a read through
