@@ -150,6 +150,73 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     return next;
 }
 
+namespace {
+
+// The calls of series readers found with an argument that is not simple
+// (`pick s random 9`), by the place of their word in the code (with the
+// collections run when found, which may move code): the next read there is
+// left to the generic path at once rather than read again up to that
+// argument. Only a guess: a call found so is merely made the general way.
+constexpr u32 REFUSED_READS = 64;
+u64 refused_reads[REFUSED_READS];
+
+[[gnu::always_inline]] inline u64& refused_read(u64 key) {
+    return refused_reads[(static_cast<u32>(key) * 0x9E3779B1u) >> 26];
+}
+
+}  // namespace
+
+u32 simple_series_read(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    const u64 key = conditional_key(off_of(cells + pos), collector::cycles);
+    if (refused_read(key) == key) return 0;
+    const CallRecord* rec = call_record(fn, TYPE_ACTION);
+    if (!rec || (rec->shape & SHAPE_LIT_MASK) || !prefix_call_room_q()) return 0;
+    const u32 n = rec->shape & SHAPE_ARGS_MASK;
+    if (n == 0 || n > 2) return 0;
+    Cell a[2];
+    u32 next = pos + 1, s;
+    for (u32 i = 0; i < n; i++) {
+        next = simple_value(cells, next, tail, a + i, &s, {}, {Room::CHECK, args, false});
+        if (!next || !(rec->type_bits[i] >> TYPE_OF(a + i) & 1)) {
+            refused_read(key) = key;
+            return 0;
+        }
+    }
+    Cell v;
+    // A value the call gives that a simple one cannot be (unset, a
+    // function) is left to it.
+    if (!actions::read_series(native::entry_of(fn), a, &v) || !held_value_q(TYPE_OF(&v))) return 0;
+    *out = v;
+    return next;
+}
+
+u32 simple_test_or_read(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    return series_reader_q(fn) ? simple_series_read(fn, cells, pos, tail, out, args)
+                               : simple_number_test(fn, cells, pos, tail, out, args);
+}
+
+u32 resume_readers(const Cell* cells, u32 stop, u32 tail, Cell* v) {
+    for (;;) {
+        const Cell* op;
+        const Cell* fn;
+        FastOp kind;
+        Cell right;
+        u32 next;
+        if (stop + 1 >= tail || TYPE_OF(cells + stop) != TYPE_WORD || TYPE_OF(cells + stop + 1) != TYPE_WORD ||
+            !(op = peek_word(cells + stop)) || TYPE_OF(op) != TYPE_OP || (kind = fast_op_of(op)) == FAST_NONE ||
+            !(fn = peek_word(cells + stop + 1)) || !series_reader_q(fn) || !operator_room_q() ||
+            !(next = simple_series_read(fn, cells, stop + 1, tail, &right, nullptr)))
+            return stop;
+        Cell x = *v;
+        if (!fast_compute(kind, &x, &right)) return stop;
+        *v = x;
+        u32 s = 0;
+        // The reader's arguments took the operators after it.
+        if ((next = infix_simple(cells, next, tail, v, &s, Room::KNOWN))) return next;
+        stop = s;
+    }
+}
+
 u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
     // One plain parameter, as the tests' own specs have.
     const u32 type = TYPE_OF(fn);

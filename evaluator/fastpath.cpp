@@ -121,6 +121,31 @@ bool plain_call_q(const i32* refinements, u32 n) {
 
 }  // namespace
 
+bool read_series(u32 slot, const Cell* a, Cell* out) {
+    if (TYPE_OF(a) != TYPE_BLOCK && TYPE_OF(a) != TYPE_STRING) return false;
+    switch (slot) {
+        case ACT_LENGTH_Q:
+            return series_length(a, out);
+        case ACT_INDEX_Q:
+            make_cell(out, TYPE_INTEGER, 0, series_head(a) + 1);
+            return true;
+        case ACT_HEAD_Q:
+        case ACT_TAIL_Q: {
+            const bool at = slot == ACT_HEAD_Q ? series_head(a) == 0 : series::tail_at_q(a);
+            make_cell(out, TYPE_LOGIC, at ? 1 : 0);
+            return true;
+        }
+        case ACT_PICK: {
+            if (TYPE_OF(a + 1) != TYPE_INTEGER) return false;
+            Cell v = *a;
+            pick_in_place(&v, static_cast<i32>(a[1].data2), out);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
 bool plain_series_action(u32 slot) {
     if (!interpreter::fast_paths_on()) return false;
     Cell* s = stack::arguments;
@@ -132,14 +157,9 @@ bool plain_series_action(u32 slot) {
         case ACT_INSERT:
             return type == TYPE_BLOCK && add_cell(s, s + 1, false);
         case ACT_LENGTH_Q:
+        case ACT_PICK:
             // Without the type dispatch.
-            return series_length(s, s);
-        case ACT_PICK: {
-            if ((type != TYPE_BLOCK && type != TYPE_STRING) || TYPE_OF(s + 1) != TYPE_INTEGER) return false;
-            Cell v = *s;
-            pick_in_place(&v, static_cast<i32>(s[1].data2), s);
-            return true;
-        }
+            return read_series(slot, s, s);
         // map!'s own entries directly.
         case ACT_SELECT:
             if (type != TYPE_MAP) return false;

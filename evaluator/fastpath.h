@@ -121,6 +121,15 @@ inline constexpr u64 PLAIN_SERIES_SLOTS = 1ull << ACT_APPEND | 1ull << ACT_INSER
                                           1ull << ACT_FIND | 1ull << ACT_COPY;
 static_assert(ACTIONS_COUNT < 64);
 [[gnu::always_inline]] inline bool plain_series_slot_q(u32 slot) { return PLAIN_SERIES_SLOTS >> (slot & 63) & 1; }
+// The series readers: length?, index?, head?, tail? of a block! or
+// string!, and pick of one by an integer!, over their arguments from `a`,
+// with no refinement. Nothing in them can fail, allocate or run code. True
+// with the value in *out (which may be `a`); false, having done nothing,
+// for any other call.
+inline constexpr u64 SERIES_READER_SLOTS = 1ull << ACT_LENGTH_Q | 1ull << ACT_INDEX_Q | 1ull << ACT_HEAD_Q |
+                                           1ull << ACT_TAIL_Q | 1ull << ACT_PICK;
+[[gnu::always_inline]] inline bool series_reader_slot_q(u32 slot) { return slot < 64 && (SERIES_READER_SLOTS >> slot & 1); }
+bool read_series(u32 slot, const Cell* a, Cell* out);
 // fast_series_action: the same from the generic entry, declining when a
 // refinement is used.
 bool fast_series_action(u32 slot, const i32* refinements);

@@ -383,8 +383,16 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
 // Goes on with an expression at `pos` as eval_full would, from what
 // simple_value did of it: `v` its value up to `stop` (see simple_value),
 // left as eval_full leaves it, then the operators from `stop` on.
-u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
+u32 resume_simple(const Cell* v_in, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
     Cell* start = stack::top;
+    Cell x = *v_in;
+    const Cell* v = &x;
+    // Operators over series readers' calls, made as simple values.
+    if (stop < tail && fast_paths_on()) {
+        const SeriesBuffer* cb = block::buffer_of(code);
+        const u32 live = cell_count(cb);
+        stop = resume_readers(block::cells_of(cb), stop, tail < live ? tail : live, &x);
+    }
     if (stop == pos + 1) {
         push_value(v, sub);
     } else {
@@ -1083,6 +1091,24 @@ bool branch_call(const Cell* branch);
     stack::unwind_last();
 }
 
+// A block of one conditional (see read_block_conditional) run as
+// run_block_inline runs it: false, having done nothing, for any other.
+// Out of line: what it reads stays out of its callers' machine frames,
+// which function calls recur through.
+[[gnu::noinline]] bool run_block_conditional(const Cell* code) {
+    Cell v;
+    BlockConditional bc;
+    const BlockShape shape = read_block_conditional(code, 1, &bc, &v);
+    if (shape == BlockShape::SIMPLE) {
+        *stack::top++ = v;
+        *stack::arguments = v;
+        return true;
+    }
+    if (shape != BlockShape::CONDITIONAL) return false;
+    enter_conditional(code, &bc);
+    return true;
+}
+
 // A conditional's branch or a function body: one simple expression (see
 // simple_code_value) or one conditional (see read_block_conditional) whose
 // value goes where enter_block's frame would leave it (the frame's first
@@ -1091,15 +1117,12 @@ bool branch_call(const Cell* branch);
 [[gnu::always_inline]] inline void run_block_inline(const Cell* code) {
     if (TYPE_OF(code) == TYPE_BLOCK) {
         Cell v;
-        BlockConditional bc;
-        BlockShape shape =
-            simple_code_value(code, 1, &v) ? BlockShape::SIMPLE : read_block_conditional(code, 1, &bc, &v);
-        if (shape == BlockShape::SIMPLE) {
+        if (simple_code_value(code, 1, &v)) {
             *stack::top++ = v;
             *stack::arguments = v;
             return;
         }
-        if (shape == BlockShape::CONDITIONAL) return enter_conditional(code, &bc);
+        if (run_block_conditional(code)) return;
     }
     enter_block(code);
 }
@@ -1756,16 +1779,21 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 // A body that may be one call by word (DecodedBody's `call`): CALL where
 // its word holds a function, a routine, or a native or action that
 // read_cells would read no value from, none that it may (a number
-// operator's, a number test, `any` or `all`), nor an exit or a
-// conditional; else UNREAD.
+// operator's, a number test, `any` or `all`, a series reader in the
+// caller's scope), nor an exit or a conditional; else UNREAD.
 // The word and its value go to `bc` for run_call_body: nothing runs between.
 // A body whose word holds anything else is read as it was before it was
 // decoded from then on, until its cells change: most such words hold the
 // same value at every call.
-[[gnu::always_inline]] inline BlockShape read_call(DecodedBody& d, const BodyArgs& args, BlockConditional* bc) {
+// Out of line: the other forms' reading keeps its registers.
+[[gnu::noinline]] BlockShape read_call(DecodedBody& d, const BodyArgs& args, BlockConditional* bc, bool same_scope) {
     const Cell* fn = peek_known(&d.word, &args);
     u32 type, index;
-    if (!fn || !function_type_q(type = TYPE_OF(fn)) ||
+    if (!fn) return BlockShape::UNREAD;
+    // A series reader reads as a simple value in the caller's scope: left
+    // to read_cells there, and still taken from the other.
+    if (same_scope && series_reader_q(fn)) return BlockShape::UNREAD;
+    if (!function_type_q(type = TYPE_OF(fn)) ||
         (builtin_q(type) &&
          (fast_op_for(type, index = native::entry_of(fn)) != FAST_NONE || number_test_q(fn) ||
           (type == TYPE_NATIVE && (any_all_native_q(fn) || conditional_index_q(index) ||
@@ -1798,16 +1826,15 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 #endif
     }
     if (!fast_paths_on()) return BlockShape::UNREAD;
-    const bool same_scope = d.library == in_library;
+    // A body of the other scope is read as one call only.
+    if (d.library != in_library) [[unlikely]]
+        return d.call && d.form != BodyForm::CONDITIONAL ? read_call(d, args, bc, false) : BlockShape::UNREAD;
     // One test of the form on the conditional's way, as before guards.
     if (d.form != BodyForm::CONDITIONAL) {
-        if (same_scope) {
-            if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
-            if (d.form == BodyForm::EXPR && run_expr(d.expr, &args, out)) return BlockShape::SIMPLE;
-        }
-        return d.call ? read_call(d, args, bc) : BlockShape::UNREAD;
+        if (d.form == BodyForm::GUARD) return read_guard(d, args, bc, out);
+        if (d.form == BodyForm::EXPR && run_expr(d.expr, &args, out)) return BlockShape::SIMPLE;
+        return d.call ? read_call(d, args, bc, true) : BlockShape::UNREAD;
     }
-    if (!same_scope) return BlockShape::UNREAD;
     const Cell* fn = peek_known(&d.word, &args);
     if (!fn || TYPE_OF(fn) != TYPE_NATIVE) return BlockShape::UNREAD;
     const u32 index = native::entry_of(fn);

@@ -310,6 +310,30 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
 // then makes. `args` as for Known. Out of line, as simple_prefix_call.
 u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
 
+// Whether a builtin (`fn`) is a series reader (series_reader_slot_q).
+[[gnu::always_inline]] inline bool series_reader_q(const Cell* fn) {
+    return TYPE_OF(fn) == TYPE_ACTION && actions::series_reader_slot_q(native::entry_of(fn));
+}
+// A call by word of such a reader (`fn`, at `pos`) whose arguments are
+// simple values without calls in them, of its parameters' types, and
+// which read_series reads: the value it gives into `out`, with the room
+// checked for the frame the call would open (nothing in it can fail or be
+// seen). Answers the position after it, or 0 for any other call, which
+// the generic path then makes. `args` as for Known. Out of line, as
+// simple_prefix_call.
+u32 simple_series_read(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+
+// The operators from `stop` (where infix_simple stopped) after the value
+// `v` whose right operands are series readers' calls (`i < length? s`),
+// each made as simple_series_read makes it, and infix_simple's after them:
+// answers where those stop (the tail, or an operator neither does), `v`
+// the value up to there. Out of line: infix_simple's callers, inline, stay
+// as small as they were.
+u32 resume_readers(const Cell* cells, u32 stop, u32 tail, Cell* v);
+
+// simple_number_test or simple_series_read, as `fn` is a number test or a reader.
+u32 simple_test_or_read(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+
 // Whether a builtin (`fn`) is the `any` or `all` native.
 [[gnu::always_inline]] inline bool any_all_native_q(const Cell* fn) {
     static_assert(natives::N_ALL == natives::N_ANY + 1);
@@ -347,7 +371,8 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)
                 return simple_prefix_call(c, cells, pos, tail, out, k.args);
             if (any_all_native_q(c)) return simple_any_all(c, cells, pos, tail, out, k.args);
-            return number_test_q(c) ? simple_number_test(c, cells, pos, tail, out, k.args) : 0;
+            // One call site for both: the callers' machine frames stay small.
+            return number_test_q(c) || series_reader_q(c) ? simple_test_or_read(c, cells, pos, tail, out, k.args) : 0;
         }
     } else if (TYPE_OF(c) == TYPE_PATH) {
         node_t ctx;

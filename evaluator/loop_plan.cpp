@@ -126,7 +126,10 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
         const PlanParen* paren = nullptr;
         if (TYPE_OF(right) == TYPE_PAREN) {
             if (ops.op != p.op || !(paren = read_paren(p, right, op_room))) return 0;
-        } else if (TYPE_OF(right) == TYPE_WORD ? !(right = peek_word(right)) : !plain_value_q(TYPE_OF(right))) {
+        } else if (TYPE_OF(right) == TYPE_WORD ? !(right = peek_word(right)) || function_type_q(TYPE_OF(right))
+                                               : !plain_value_q(TYPE_OF(right))) {
+            // A word holding a function is a call (`i < length? s`), which
+            // a plan's operator does not make.
             return 0;
         }
         ops.op[(*ops.count)++] = {op, right, paren, *op, kind};
