@@ -357,12 +357,26 @@ node_t clone(Cell* value, u32 kind) {
 }
 
 node_t clone_sharing_words(Cell* value, u32 kind) {
-    Cell* old = TO_CTX(value->data1);
-    u32 size = word_count(old);
-    bool self = (old->header & CTX_SELF) != 0;
-    node_t ctx = wrap(table_of(old), size, size, false, self, kind, old->data2);
-    TO_CTX(ctx)->header |= CTX_SHARED_WORDS;
+    // Laid out directly rather than through wrap: errors are made this way,
+    // one per raise. The values first, empty (nothing for a collection to
+    // read) and guarded while the context node is made; the original's
+    // table is kept by the original, which `value` holds.
+    u32 size = word_count(TO_CTX(value->data1));
+    node_t values = alloc_cells(size);
+    collector::Guard values_root(values);
+    node_t ctx = alloc_cells(2);
+    const Cell* old = TO_CTX(value->data1);  // the allocations may have moved it
+    SeriesBuffer* vb = GET_BUFFER(values);
+    std::memcpy(vb->data(), GET_BUFFER(old->data2)->head(), size * sizeof(Cell));
+    vb->tail = vb->offset + size * sizeof(Cell);
+    SeriesBuffer* b = GET_BUFFER(ctx);
+    Cell* c = reinterpret_cast<Cell*>(b->head());
+    u32 header = TYPE_CONTEXT_ID | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (old->header & CTX_SELF) |
+                 CTX_SHARED_WORDS;
+    make_cell(c, header, table_of(old), values);
     value->data1 = ctx;
+    c[1] = *value;
+    b->tail = b->offset + 2 * sizeof(Cell);
     return ctx;
 }
 

@@ -119,7 +119,7 @@ Cell* add_global(i32 symbol);
 node_t clone(Cell* value, u32 kind);
 // As clone, with the values copied as they are (no deep copy) and the word
 // list and index shared with the original until the copy adds or marks a
-// word (see CTX_SHARED_WORDS).
+// word (see CTX_SHARED_WORDS). `value` then refers to the copy and is its owner.
 node_t clone_sharing_words(Cell* value, u32 kind);
 // Gives a context that shares its word list a copy of its own; answers its
 // cell (allocation may have moved it).
