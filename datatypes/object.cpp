@@ -13,6 +13,7 @@
 #include "datatypes/action_slots.h"
 #include "datatypes/user_code.h"
 #include "runtime/stack.h"
+#include "runtime/collector.h"
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
 #include "runtime/fire.h"
@@ -714,6 +715,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         if (idx >= 0) {
             element->data1 = ctx;
             element->data3 = static_cast<u32>(idx);
+            collector::note_cell_store(element, ctx);  // the path may be the library's code
         }
     }
     auto missing = [&]() -> Cell* {

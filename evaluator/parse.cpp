@@ -223,6 +223,7 @@ struct Level {
         mark = buf->used_bytes() / sizeof(Cell);
         if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
         Cell* d;
+        memory::note_write(buf);  // the stack is made at start-up: the collector's write mark
         if (u64(buf->tail) + 3 * sizeof(Cell) <= off_of(buf->data_end())) {
             d = at<Cell>(buf->tail);  // room at the tail, as nearly always
             buf->tail += 3 * sizeof(Cell);

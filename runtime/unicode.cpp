@@ -162,6 +162,7 @@ u8* cache_reserve(Cell* str, u64 bytes) {
     if (!node) {
         node = alloc_bytes(static_cast<u32>(bytes));
         str->data3 = node;
+        collector::note_cell_store(str, node);  // the cell may be a literal of the library's code
     } else {
         SeriesBuffer* b = GET_BUFFER(node);
         if (u64(off_of(b->data_end()) - b->offset) < bytes) expand_series_buffer(b, static_cast<u32>(bytes));
