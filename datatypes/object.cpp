@@ -713,9 +713,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     } else {
         idx = context::find_word(context::TO_CTX(ctx), static_cast<i32>(element->data2), true);
         if (idx >= 0) {
+            // A cell of a permanent block not written since refers only to
+            // permanent buffers: only a word bound to none may be one.
+            if (!element->data1 || collector::permanent_q(element->data1)) collector::note_cell_store(element, ctx);
             element->data1 = ctx;
             element->data3 = static_cast<u32>(idx);
-            collector::note_cell_store(element, ctx);  // the path may be the library's code
         }
     }
     auto missing = [&]() -> Cell* {

@@ -223,7 +223,6 @@ struct Level {
         mark = buf->used_bytes() / sizeof(Cell);
         if (mark >= STACK_LIMIT || stack_full(series_node_)) fire_stack();
         Cell* d;
-        memory::note_write(buf);  // the stack is made at start-up: the collector's write mark
         if (u64(buf->tail) + 3 * sizeof(Cell) <= off_of(buf->data_end())) {
             d = at<Cell>(buf->tail);  // room at the tail, as nearly always
             buf->tail += 3 * sizeof(Cell);
@@ -1512,6 +1511,10 @@ i32 find_alternative(const Cell* rules, u32 position) {
 }
 
 void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* result) {
+    // The stacks are made at start-up and written in place: the collector's
+    // write mark, once per parse rather than at every level.
+    memory::note_write(GET_BUFFER(rules_node));
+    memory::note_write(GET_BUFFER(series_node_));
     stack::TopGuard guard;
     Frame frame;
     Engine e;

@@ -897,8 +897,6 @@ void promote_at_next_cycle(node_t library_root, node_t global_context) {
     promote_pending = true;
 }
 
-bool permanent_q(node_t node) { return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_PERMANENT); }
-
 void note_cell_store(const Cell* cell, node_t ref) {
     if (old_blocks.empty() || !ref || permanent_q(ref)) return;
     off32 a = off_of(cell);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace zav {
 
@@ -56,7 +57,9 @@ void disable();
 void promote_at_next_cycle(node_t library_root, node_t global_context);
 // Back to no permanent buffers (a new arena).
 void forget_permanent();
-bool permanent_q(node_t node);
+inline bool permanent_q(node_t node) {
+    return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_PERMANENT);
+}
 // The write mark for a store of `ref` into a cell whose block is not at hand
 // (a cache kept in a code cell): a permanent block holding the cell is
 // remembered.
