@@ -171,13 +171,24 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
     // context holds one spelling of each word, so the first equal symbol is it.
     SeriesBuffer* b = GET_BUFFER(hashtable::record(table_of(ctx))->block);
     u32 n = b->used_bytes() / sizeof(Cell);
+    const Cell* words = reinterpret_cast<const Cell*>(b->head());
+    const u32 sym = static_cast<u32>(symbol);
+    // (The global context may hold words of several spellings of one word
+    // that share one of their slots: the hashed lookup picks that one.)
+    const bool hint = ctx != TO_CTX(global);
+    if (i32 hinted = hint ? hinted_index(words, n, sym) : -1; hinted >= 0) return hinted;
     if (n <= hashtable::SMALL_WORDS) {
-        const Cell* words = reinterpret_cast<const Cell*>(b->head());
-        for (u32 i = 0; i < n; i++)
-            if (words[i].data2 == static_cast<u32>(symbol)) return static_cast<i32>(i);
+        for (u32 i = 0; i < n; i++) {
+            if (words[i].data2 == sym) {
+                if (hint) remember_index(sym, static_cast<i32>(i));
+                return static_cast<i32>(i);
+            }
+        }
         if (!case_insensitive) return -1;
     }
-    return hashtable::get_ctx(table_of(ctx), static_cast<u32>(symbol), case_insensitive, 0, nullptr);
+    i32 idx = hashtable::get_ctx(table_of(ctx), sym, case_insensitive, 0, nullptr);
+    if (hint) remember_index(sym, idx);
+    return idx;
 }
 
 i32 add_word(Cell* ctx, const Cell* word) {
