@@ -383,15 +383,19 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
 // Goes on with an expression at `pos` as eval_full would, from what
 // simple_value did of it: `v` its value up to `stop` (see simple_value),
 // left as eval_full leaves it, then the operators from `stop` on.
-u32 resume_simple(const Cell* v_in, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
+u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool sub) {
     Cell* start = stack::top;
-    Cell x = *v_in;
-    const Cell* v = &x;
     // Operators over series readers' calls, made as simple values.
-    if (stop < tail && fast_paths_on()) {
-        const SeriesBuffer* cb = block::buffer_of(code);
-        const u32 live = cell_count(cb);
-        stop = resume_readers(block::cells_of(cb), stop, tail < live ? tail : live, &x);
+    const SeriesBuffer* cb = block::buffer_of(code);
+    const u32 live = cell_count(cb);
+    const Cell* cells = block::cells_of(cb);
+    const Cell* fn;
+    Cell x;
+    if (stop + 1 < tail && stop + 1 < live && TYPE_OF(cells + stop + 1) == TYPE_WORD &&
+        (fn = peek_word(cells + stop + 1)) && series_reader_q(fn) && fast_paths_on()) [[unlikely]] {
+        x = *v;
+        v = &x;
+        stop = resume_readers(cells, stop, tail < live ? tail : live, &x);
     }
     if (stop == pos + 1) {
         push_value(v, sub);
