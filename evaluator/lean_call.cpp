@@ -155,6 +155,12 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         u32 stop;
         return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
     }
+    // A lit-word: its word (`select obj 'field`).
+    if (TYPE_OF(c) == TYPE_LIT_WORD) {
+        *out = *c;
+        set_type(out, TYPE_WORD);
+        return pos + 1;
+    }
     // A word, or an object's field (see object_field), holding a value.
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
