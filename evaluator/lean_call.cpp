@@ -534,13 +534,7 @@ namespace {
         pos = simple_arg(view, pos, false, p, Room::KNOWN);
         if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
     }
-    // The slots and locals in one pass: a named refinement's logic true,
-    // the other refinements' and /local's logic false, the rest none.
-    u64 on = named >> args, logic = rec->slot_logic | on;
-    Cell* const end = top + rec->laid_slots;
-    for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
-        *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
-    stack::top = end;
+    stack::top = lay_slots(rec, named, top);
     return pos;
 }
 
