@@ -1091,7 +1091,11 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
             Cell* held = stack::push(&src);
             Cell* c = push_only_star(4);
             i32 consumed = 0;
+            // Only the to action calls this entry, and it returns at once: a
+            // syntax error goes up pending, the stacks then its guard's.
+            lexer::pend_errors = true;
             lexer::scan_string(c, held, -1, lexer::SCAN_LOAD | lexer::SCAN_BUILD, &consumed, nullptr);
+            if (stack::pending) [[unlikely]] return nullptr;
             set_type(c, type);
             *proto = *c;
             stack::pop(2);

@@ -171,13 +171,24 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
     // context holds one spelling of each word, so the first equal symbol is it.
     SeriesBuffer* b = GET_BUFFER(hashtable::record(table_of(ctx))->block);
     u32 n = b->used_bytes() / sizeof(Cell);
+    const Cell* words = reinterpret_cast<const Cell*>(b->head());
+    const u32 sym = static_cast<u32>(symbol);
+    // (The global context may hold words of several spellings of one word
+    // that share one of their slots: the hashed lookup picks that one.)
+    const bool hint = ctx != TO_CTX(global);
+    if (i32 hinted = hint ? hinted_index(words, n, sym) : -1; hinted >= 0) return hinted;
     if (n <= hashtable::SMALL_WORDS) {
-        const Cell* words = reinterpret_cast<const Cell*>(b->head());
-        for (u32 i = 0; i < n; i++)
-            if (words[i].data2 == static_cast<u32>(symbol)) return static_cast<i32>(i);
+        for (u32 i = 0; i < n; i++) {
+            if (words[i].data2 == sym) {
+                if (hint) remember_index(sym, static_cast<i32>(i));
+                return static_cast<i32>(i);
+            }
+        }
         if (!case_insensitive) return -1;
     }
-    return hashtable::get_ctx(table_of(ctx), static_cast<u32>(symbol), case_insensitive, 0, nullptr);
+    i32 idx = hashtable::get_ctx(table_of(ctx), sym, case_insensitive, 0, nullptr);
+    if (hint) remember_index(sym, idx);
+    return idx;
 }
 
 i32 add_word(Cell* ctx, const Cell* word) {
@@ -346,12 +357,26 @@ node_t clone(Cell* value, u32 kind) {
 }
 
 node_t clone_sharing_words(Cell* value, u32 kind) {
-    Cell* old = TO_CTX(value->data1);
-    u32 size = word_count(old);
-    bool self = (old->header & CTX_SELF) != 0;
-    node_t ctx = wrap(table_of(old), size, size, false, self, kind, old->data2);
-    TO_CTX(ctx)->header |= CTX_SHARED_WORDS;
+    // Laid out directly rather than through wrap: errors are made this way,
+    // one per raise. The values first, empty (nothing for a collection to
+    // read) and guarded while the context node is made; the original's
+    // table is kept by the original, which `value` holds.
+    u32 size = word_count(TO_CTX(value->data1));
+    node_t values = alloc_cells(size);
+    collector::Guard values_root(values);
+    node_t ctx = alloc_cells(2);
+    const Cell* old = TO_CTX(value->data1);  // the allocations may have moved it
+    SeriesBuffer* vb = GET_BUFFER(values);
+    std::memcpy(vb->data(), GET_BUFFER(old->data2)->head(), size * sizeof(Cell));
+    vb->tail = vb->offset + size * sizeof(Cell);
+    SeriesBuffer* b = GET_BUFFER(ctx);
+    Cell* c = reinterpret_cast<Cell*>(b->head());
+    u32 header = TYPE_CONTEXT_ID | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (old->header & CTX_SELF) |
+                 CTX_SHARED_WORDS;
+    make_cell(c, header, table_of(old), values);
     value->data1 = ctx;
+    c[1] = *value;
+    b->tail = b->offset + 2 * sizeof(Cell);
     return ctx;
 }
 

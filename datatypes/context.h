@@ -93,6 +93,21 @@ node_t make(Cell* spec, bool on_stack, bool self, u32 kind);
 // nothing, where the spec's words are not that list's.
 node_t share_function_words(const Cell* spec, node_t like);
 i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive);
+
+// Where a word of each spelling was last found in a context's word list,
+// by the symbol's low bits: records made alike hold their fields at the
+// same index, so a lookup tries it first, at any size of context. An entry
+// is only a guess, taken where the word at that index is spelt as asked
+// (a context holds one spelling of each word, so that word is the one).
+inline constexpr u32 FIELD_HINTS = 1024;
+inline u16 field_hint[FIELD_HINTS];
+[[gnu::always_inline]] inline i32 hinted_index(const Cell* words, u32 count, u32 symbol) {
+    const u32 h = field_hint[symbol & (FIELD_HINTS - 1)];
+    return h < count && words[h].data2 == symbol ? static_cast<i32>(h) : -1;
+}
+[[gnu::always_inline]] inline void remember_index(u32 symbol, i32 index) {
+    if (index >= 0) field_hint[symbol & (FIELD_HINTS - 1)] = static_cast<u16>(index);
+}
 i32 add_word(Cell* ctx, const Cell* word);
 void add_with_value(Cell* ctx, const Cell* word, const Cell* value);
 Cell* set_in(Cell* word, const Cell* value, Cell* ctx, bool notify);
@@ -104,7 +119,7 @@ Cell* add_global(i32 symbol);
 node_t clone(Cell* value, u32 kind);
 // As clone, with the values copied as they are (no deep copy) and the word
 // list and index shared with the original until the copy adds or marks a
-// word (see CTX_SHARED_WORDS).
+// word (see CTX_SHARED_WORDS). `value` then refers to the copy and is its owner.
 node_t clone_sharing_words(Cell* value, u32 kind);
 // Gives a context that shares its word list a copy of its own; answers its
 // cell (allocation may have moved it).

@@ -88,7 +88,6 @@ node_t build_context() {
 Cell* push_blank() {
     Cell* out = stack::push_star();
     make_cell(out, TYPE_NONE);
-    node_t ctx;
     if (ready_q()) {
         if (prototype_generation != memory::generation) {
             node_t made = build_context();
@@ -97,11 +96,12 @@ Cell* push_blank() {
             prototype_generation = memory::generation;
             collector::register_marker(mark_prototype);
         }
+        // Its fields none, as the prototype's; the copy is the error's own.
         *out = prototype;
-        ctx = context::clone_sharing_words(out, context::KIND_OBJECT);  // its fields none, as the prototype's
-    } else {
-        ctx = build_context();
+        context::clone_sharing_words(out, context::KIND_OBJECT);
+        return out;
     }
+    node_t ctx = build_context();
     make_cell(out, TYPE_ERROR, ctx, ERROR_CLASS, 0);
     *context::owner_of(ctx) = *out;
     return out;

@@ -495,16 +495,19 @@ Cell* index_block(Cell* blk, u32 capacity) {
 }  // namespace
 
 Cell* to(Cell* proto, Cell* spec, u32) {
-    stack::TopGuard guard;
+    // The top put back by hand, not by a guard: after a syntax error of
+    // text, raised pending, the stacks are its guard's.
+    Cell* const base = stack::top;
     Cell* s = stack::push(spec);
     Cell* out = stack::push_star();
     if (TYPE_OF(s) == TYPE_HASH) {
         copy(s, out, nullptr, false, nullptr);
     } else {
-        block::to(out, s, TYPE_BLOCK);
+        if (!block::to(out, s, TYPE_BLOCK)) return nullptr;
         index_block(out, block::zs_length_q(out));
     }
     *proto = *out;
+    stack::top = base;
     return proto;
 }
 

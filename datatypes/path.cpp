@@ -51,7 +51,7 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
         stack::pop(1);
         return proto;
     }
-    block::to(proto, spec, type);
+    if (!block::to(proto, spec, type)) return nullptr;  // a syntax error, pending
     return set_type(proto, type);
 }
 

@@ -121,7 +121,8 @@ struct CallRecord {
     // that resolve alike (the path items are then matched from the cache).
     bool refs_known;
     // native: `either`, `if` or `unless` whose parameters take every simple value,
-    // then blocks (a native made from a spec of its own may not).
+    // then blocks (a native made from a spec of its own may not); `switch`
+    // whose first takes every simple value, its second a block.
     bool conditional;
     u32 nrefs;
     u32 ref_raw[LEAN_MAX_REFS];

@@ -74,6 +74,15 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
         bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
                   (r->type_bits[0] & HELD_TYPES) == HELD_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
+        // `switch`: a value of any type, then its cases, and one refinement
+        // (the default) taking a block.
+        if (index == natives::N_SWITCH) {
+            const u32 d = r->nrefs == 1 ? r->ref_entry[0] : 0;
+            ok = args == 2 && !(shape & SHAPE_LIT_MASK) && (r->type_bits[0] & HELD_TYPES) == HELD_TYPES &&
+                 (r->type_bits[1] >> TYPE_BLOCK & 1) && r->refs_known && d && d + 1 < n &&
+                 TYPE_OF(entries + d + 1) == TYPE_TYPESET && typeset::has(entries + d + 1, TYPE_BLOCK) &&
+                 (d + 2 == n || TYPE_OF(entries + d + 2) != TYPE_TYPESET);
+        }
         r->conditional = ok;
     }
     r->compiled = false;

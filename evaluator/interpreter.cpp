@@ -1321,9 +1321,8 @@ bool in_paren_operand = false;
 namespace {
 
 // A step of a walk through objects (see Field) looks its word up with no
-// call out where the object is small (the usual record): the word list is
-// scanned as context::find_word scans it, and only a word spelt otherwise
-// than its field (or a large object) takes the hashed lookup.
+// call out where the field is where one of its spelling was last found
+// (see context::field_hint), as in records made alike, at any size.
 [[gnu::always_inline]] inline bool find_in_object(const Cell* o, u32 sym, Field* f) {
     const node_t n = o->data1;
     Cell* ctx = context::TO_CTX(n);
@@ -1332,20 +1331,26 @@ namespace {
     SeriesBuffer* wb = context::get_words(ctx);
     Cell* words = reinterpret_cast<Cell*>(wb->head());
     const u32 count = wb->used_bytes() / sizeof(Cell);
-    i32 idx = -1;
-    if (count <= 16) {
-        for (u32 i = 0; i < count; i++) {
-            if (words[i].data2 == sym) {
-                idx = static_cast<i32>(i);
-                break;
-            }
-        }
-    }
+    i32 idx = context::hinted_index(words, count, sym);
     if (idx < 0 && (idx = context::find_word(ctx, static_cast<i32>(sym), true)) < 0) return false;
     f->slot = values + idx;
     f->word = words + idx;
     f->ctx = n;
     return true;
+}
+
+// The object `self` names in a path's head: the owner of the context the
+// word is bound to, as context::get answers it; null for any other word.
+[[gnu::noinline]] const Cell* self_owner(const Cell* w) {
+    if (w->data3 != static_cast<u32>(-1) || !w->data1 || static_cast<i32>(w->data2) != words::self) return nullptr;
+    return context::owner_of(w->data1);
+}
+
+// The value of a path's head word: a word's value, or the object `self`
+// names in a method.
+[[gnu::always_inline]] inline const Cell* path_head(const Cell* w) {
+    const Cell* v = peek_word(w);
+    return v ? v : self_owner(w);
 }
 
 // One step of a walk through objects: the field of object `o` (a value
@@ -1368,7 +1373,7 @@ template <bool ToFunction>
     const Cell* item = block::cells_of(pb) + head;
     const Cell* const last = item + (len - head - 1);
     if (TYPE_OF(item) != TYPE_WORD) return nullptr;
-    const Cell* o = peek_word(item);
+    const Cell* o = path_head(item);
     do {
         if (!field_step(o, ++item, f)) return nullptr;
         o = f->slot;
@@ -1377,14 +1382,20 @@ template <bool ToFunction>
     return ToFunction ? nullptr : item;
 }
 
+// What two_word_field made of a path: the field found, none (a path of two
+// that is no field's, as a function's refinement), or a longer path, which
+// is walk_fields' to read.
+enum class PathFit { FIELD, NONE, LONGER };
+
 // The field a path of two words names (see walk_fields), the usual
-// record's field, with its steps inline; false for any other path.
-[[gnu::always_inline]] inline bool two_word_field(const Cell* path, Field* f) {
+// record's field, with its steps inline; the path's length read once.
+[[gnu::always_inline]] inline PathFit two_word_field(const Cell* path, Field* f) {
     SeriesBuffer* pb = block::buffer_of(path);
     const u32 head = series_head(path);
-    if (cell_count(pb) != head + 2) return false;
+    const u32 count = cell_count(pb);
+    if (count != head + 2) return count > head + 2 ? PathFit::LONGER : PathFit::NONE;
     const Cell* items = block::cells_of(pb) + head;
-    return TYPE_OF(items) == TYPE_WORD && field_step(peek_word(items), items + 1, f);
+    return TYPE_OF(items) == TYPE_WORD && field_step(path_head(items), items + 1, f) ? PathFit::FIELD : PathFit::NONE;
 }
 
 // Whether a store into a field found is made in place: not into an object
@@ -1405,12 +1416,6 @@ template <bool ToFunction>
     if (!storable_q(f)) return false;
     put_field(f, value);
     return true;
-}
-
-// Whether a path has more than two items: a path of two that two_word_field
-// turned away (a function's refinement, a block's index) is no walk's either.
-[[gnu::always_inline]] inline bool longer_path_q(const Cell* path) {
-    return cell_count(block::buffer_of(path)) > series_head(path) + 2;
 }
 
 // object_field and store_object_field for the paths of more words, apart:
@@ -1437,9 +1442,10 @@ void put_field(const Field& f, const Cell* value) {
 }
 
 bool field_to_store(const Cell* path, Field* f, bool* two_words) {
-    *two_words = two_word_field(path, f);
-    if (!*two_words) return longer_path_q(path) && long_field_to_store(path, f);
-    return storable_q(*f);
+    const PathFit fit = two_word_field(path, f);
+    *two_words = fit == PathFit::FIELD;
+    if (fit == PathFit::LONGER) return long_field_to_store(path, f);
+    return *two_words && storable_q(*f);
 }
 
 }  // namespace
@@ -1467,13 +1473,15 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
 bool store_object_field(const Cell* path, const Cell* value) {
     if (TYPE_OF(value) == TYPE_UNSET) return false;
     Field f;
-    if (!two_word_field(path, &f)) return longer_path_q(path) && store_long_field(path, value);
-    return store_in_field(f, value);
+    const PathFit fit = two_word_field(path, &f);
+    if (fit == PathFit::LONGER) return store_long_field(path, value);
+    return fit == PathFit::FIELD && store_in_field(f, value);
 }
 
 Cell* object_field(const Cell* path, node_t* ctx_out) {
     Field f;
-    if (!two_word_field(path, &f)) return longer_path_q(path) ? long_object_field(path, ctx_out) : nullptr;
+    const PathFit fit = two_word_field(path, &f);
+    if (fit != PathFit::FIELD) return fit == PathFit::LONGER ? long_object_field(path, ctx_out) : nullptr;
     *ctx_out = f.ctx;
     return f.slot;
 }
