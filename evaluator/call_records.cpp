@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/routine.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
@@ -181,6 +182,19 @@ u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
         default: r = d < 0.0; break;
     }
     make_cell(out, TYPE_LOGIC, r ? 1 : 0);
+    return next;
+}
+
+u32 simple_type_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    // Only the library defines routines, a test's spec is `value [any-type!]`:
+    // any value simple_value makes passes it.
+    const i32 type = routine::type_tested(fn);
+    if (type < 0 || !prefix_call_room_q()) return 0;
+    Cell a;
+    u32 s;
+    const u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, {Room::CHECK, args, false});
+    if (!next) return 0;
+    make_cell(out, TYPE_LOGIC, TYPE_OF(&a) == static_cast<u32>(type) ? 1 : 0);
     return next;
 }
 
