@@ -13,6 +13,7 @@
 #include "datatypes/action_slots.h"
 #include "datatypes/user_code.h"
 #include "runtime/stack.h"
+#include "runtime/collector.h"
 #include "datatypes/cycles.h"
 #include "datatypes/forming.h"
 #include "runtime/fire.h"
@@ -715,6 +716,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     } else {
         idx = context::find_word(context::TO_CTX(ctx), static_cast<i32>(element->data2), true);
         if (idx >= 0) {
+            // A cell of a permanent block not written since refers only to
+            // permanent buffers: only a word bound to none may be one.
+            if (!element->data1 || collector::permanent_q(element->data1)) collector::note_cell_store(element, ctx);
             element->data1 = ctx;
             element->data3 = static_cast<u32>(idx);
         }

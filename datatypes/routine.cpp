@@ -58,6 +58,16 @@ std::vector<Table> tables;
 // Every row's entry by code (0: none), laid out as the tables are
 // registered: a call finds its entry by one read.
 std::vector<Entry> entries{nullptr};
+// The type id each row tests for (see set_type_tests), -1 for other rows.
+std::vector<i32> row_types{-1};
+const Entry* type_tests = nullptr;
+u32 type_test_count = 0;
+
+i32 type_of_entry(Entry e) {
+    for (u32 t = 0; t < type_test_count; t++)
+        if (type_tests[t] == e) return static_cast<i32>(t);
+    return -1;
+}
 // Row number by name (the first row of a name), built at the first lookup:
 // start-up looks up every routine.
 std::unordered_map<std::string_view, u32> by_name;
@@ -69,8 +79,22 @@ void register_table(const Row* rows, u32 count) {
     for (const Table& t : tables)
         if (t.rows == rows) return;
     tables.push_back({rows, count});
-    for (u32 i = 0; i < count; i++) entries.push_back(rows[i].entry);
+    for (u32 i = 0; i < count; i++) {
+        entries.push_back(rows[i].entry);
+        row_types.push_back(type_of_entry(rows[i].entry));
+    }
     by_name.clear();
+}
+
+void set_type_tests(const Entry* tests, u32 count) {
+    type_tests = tests;
+    type_test_count = count;
+    for (u32 i = 0; i < entries.size(); i++) row_types[i] = type_of_entry(entries[i]);
+}
+
+i32 type_tested(const Cell* r) {
+    u32 code = static_cast<u32>(code_of(r));
+    return code < row_types.size() ? row_types[code] : -1;
 }
 
 u32 find(const char* name) {

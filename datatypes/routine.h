@@ -28,6 +28,14 @@ Entry entry(u32 index);
 // at any other time raises internal/routines.
 extern bool defining;
 
+// The datatype tests among the rows: tests[t] answers whether its argument
+// is of type id t (the library's `NAME?` of a datatype, one comparison of
+// the type id). The library names them once, so that the evaluator may make
+// such a call in place where its argument is known.
+void set_type_tests(const Entry* tests, u32 count);
+// The type id a routine tests for, or -1 for any other routine.
+i32 type_tested(const Cell* routine);
+
 // The routine's row in the table and its declared result type (-1 none).
 i32 code_of(const Cell* routine);
 i32 return_type_of(const Cell* routine);

@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/routine.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter_fast.h"
 #include "evaluator/natives.h"
@@ -74,6 +75,15 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
         bool ok = blocks && args == blocks + 1 && !(shape & (SHAPE_REFS | SHAPE_LIT_MASK)) &&
                   (r->type_bits[0] & HELD_TYPES) == HELD_TYPES;
         for (u32 i = 1; ok && i <= blocks; i++) ok = r->type_bits[i] >> TYPE_BLOCK & 1;
+        // `switch`: a value of any type, then its cases, and one refinement
+        // (the default) taking a block.
+        if (index == natives::N_SWITCH) {
+            const u32 d = r->nrefs == 1 ? r->ref_entry[0] : 0;
+            ok = args == 2 && !(shape & SHAPE_LIT_MASK) && (r->type_bits[0] & HELD_TYPES) == HELD_TYPES &&
+                 (r->type_bits[1] >> TYPE_BLOCK & 1) && r->refs_known && d && d + 1 < n &&
+                 TYPE_OF(entries + d + 1) == TYPE_TYPESET && typeset::has(entries + d + 1, TYPE_BLOCK) &&
+                 (d + 2 == n || TYPE_OF(entries + d + 2) != TYPE_TYPESET);
+        }
         r->conditional = ok;
     }
     r->compiled = false;
@@ -172,6 +182,19 @@ u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
         default: r = d < 0.0; break;
     }
     make_cell(out, TYPE_LOGIC, r ? 1 : 0);
+    return next;
+}
+
+u32 simple_type_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
+    // Only the library defines routines, a test's spec is `value [any-type!]`:
+    // any value simple_value makes passes it.
+    const i32 type = routine::type_tested(fn);
+    if (type < 0 || !prefix_call_room_q()) return 0;
+    Cell a;
+    u32 s;
+    const u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, {Room::CHECK, args, false});
+    if (!next) return 0;
+    make_cell(out, TYPE_LOGIC, TYPE_OF(&a) == static_cast<u32>(type) ? 1 : 0);
     return next;
 }
 

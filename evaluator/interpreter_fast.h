@@ -309,6 +309,13 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
 // the position after it, or 0 for any other call, which the generic path
 // then makes. `args` as for Known. Out of line, as simple_prefix_call.
 u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+// A call by word of a routine! (`fn`, at `pos`) that tests its argument's
+// datatype (`string?`, `error?` ...; see routine::type_tested), the argument
+// a simple value without calls in it: its logic! value into `out`, with the
+// room checked for the frame the call would open. Answers the position
+// after it, or 0 for any other routine or argument, which the generic path
+// then calls. `args` as for Known. Out of line, as simple_prefix_call.
+u32 simple_type_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
 
 // Whether a builtin (`fn`) is the `any` or `all` native.
 [[gnu::always_inline]] inline bool any_all_native_q(const Cell* fn) {
@@ -341,7 +348,11 @@ u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* o
         else if (!(c = peek_known(c, k.args))) return 0;
         if (!held_value_q(TYPE_OF(c))) {
             if (k.called && TYPE_OF(c) == TYPE_FUNCTION) *k.called = *c;
-            if (!builtin_q(TYPE_OF(c)) || !k.calls) return 0;
+            if (!builtin_q(TYPE_OF(c)) || !k.calls) {
+                if (TYPE_OF(c) != TYPE_ROUTINE || !k.calls) return 0;
+                *stop = 0;
+                return simple_type_test(c, cells, pos, tail, out, k.args);
+            }
             if (k.called) *k.called = *c;
             *stop = 0;
             if (fast_op_for(TYPE_OF(c), native::entry_of(c)) != FAST_NONE)

@@ -458,11 +458,78 @@ void evaluate_branch(Cell* code) {
     evaluate(code, true);
 }
 
+namespace {
+
+// The record of `switch` (`fn`) where its spec is the native's own; null
+// for one made from a spec of its own.
+[[gnu::always_inline]] inline const CallRecord* switch_record(const Cell* fn) {
+    const CallRecord* rec = call_record(fn, TYPE_NATIVE);
+    return rec && rec->conditional ? rec : nullptr;
+}
+
+// The arguments of `switch value [cases]` from `pos` of `cells`, up to
+// `tail` (with `fallback`, a literal default block after the cases): the
+// value one simple expression (see simple_value), the cases a literal block
+// with no operator after the last block. Reads the call and chooses its
+// branch as the native does (natives::switch_match) without evaluating
+// anything or pushing: the branch into *branch (null: none, the call's
+// value none), the position after the call answered; 0 for any other shape.
+[[gnu::always_inline]] inline u32 read_switch(const Cell* cells, u32 pos, u32 tail, const Cell** branch,
+                                              bool fallback = false) {
+    Cell value;
+    u32 stop;
+    const u32 next = simple_value(cells, pos, tail, &value, &stop);
+    // Values whose comparison is the runtime's own, which calls nothing and
+    // cannot fail.
+    static constexpr u64 compared = PLAIN_TYPES | 1ull << TYPE_WORD | 1ull << TYPE_LIT_WORD |
+                                    1ull << TYPE_GET_WORD | 1ull << TYPE_SET_WORD | 1ull << TYPE_ISSUE |
+                                    1ull << TYPE_REFINEMENT;
+    const u32 end = next + 1 + fallback;
+    if (!next || end > tail || TYPE_OF(cells + next) != TYPE_BLOCK ||
+        (fallback && TYPE_OF(cells + next + 1) != TYPE_BLOCK) || operator_follows(cells, end, tail) ||
+        !(TYPE_OF(&value) < 64 && (compared >> TYPE_OF(&value) & 1)))
+        return 0;
+    if (!natives::switch_match(&value, cells + next, branch) && fallback) *branch = cells + next + 1;
+    return end;
+}
+
+// The branch a switch read by read_switch chose, not one made without
+// frames: run as the native runs it, in the native's frame (its first
+// argument the branch, as the native leaves it), opened now. Answers the
+// position after the call.
+[[gnu::noinline]] u32 switch_frame(Cell* fn, Cell* name, Cell* code, bool sub, const Cell* branch, u32 next) {
+    machine_stack::check();
+    budget::step();
+    const Cell chosen = *branch;
+    stack::push(fn);
+    stack::mark_kind82(name);
+    Cell* a = stack::top;
+    a[0] = chosen;
+    stack::top = a + 1;
+    enter_branch(a);
+    if (exiting()) [[unlikely]] return next;
+    call_return(code, next, name, sub, false);
+    return next;
+}
+
+// frameless_conditional's switch.
+[[gnu::noinline]] u32 frameless_switch(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    const Cell* branch;
+    const u32 next = switch_record(fn) ? read_switch(cells, pos + 1, tail, &branch) : 0;
+    if (!next) return 0;
+    if (!branch) make_cell(out, TYPE_NONE);
+    else if (!simple_branch_value(branch, 2, out) && !branch_exit(branch, 2, out)) return 0;
+    return next;
+}
+
+}  // namespace
+
 u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
     if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return 0;
     Conditional c;
-    if (!read_conditional(fn, cells, pos + 1, tail, &c)) return 0;
+    if (!read_conditional(fn, cells, pos + 1, tail, &c))
+        return native::entry_of(fn) == natives::N_SWITCH ? frameless_switch(fn, cells, pos, tail, out) : 0;
     if (!c.branch) make_cell(out, TYPE_NONE);
     // The steps of the conditional's expression and of its call, then the branch's.
     else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2, out)) return 0;
@@ -471,6 +538,35 @@ u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, 
 
 namespace {
 
+
+// A branch chosen before anything was pushed (null: none, the value none),
+// the call ending before `next`: made without the frames where it is simple
+// (see simple_branch_value) or one branch_exit makes, its value left where
+// lean_return leaves it; else `framed` runs it in the chooser's frame and
+// answers the position after the call. The position reached into *pos_io.
+template <class Framed>
+[[gnu::always_inline]] inline void chosen_branch(Cell* start, const Cell* branch, u32 next, u32* pos_io, bool sub,
+                                                 Framed framed) {
+    Cell v;
+    if (!branch) {
+        make_cell(&v, TYPE_NONE);
+    } else if (!simple_branch_value(branch, 2, &v)) {
+        // The chooser's call step, then the branch's.
+        if (!branch_exit(branch, 1, &v)) {
+            *pos_io = framed();
+            return;
+        }
+        if (exiting()) [[unlikely]] {
+            *pos_io = next;
+            return;
+        }
+    }
+    // As lean_return leaves the value.
+    *start = v;
+    stack::top = start + 1;
+    if (!sub) *stack::arguments = v;
+    *pos_io = next;
+}
 
 // A conditional by word that read_conditional reads, with room for
 // everything the lean call would open: its branch is chosen before anything
@@ -493,26 +589,40 @@ namespace {
     view.read(code, tail);
     Conditional c;
     if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c)) return false;
-    const u32 pos = c.next;
-    Cell v;
-    if (!c.branch) {
-        make_cell(&v, TYPE_NONE);
-    } else if (!simple_branch_value(c.branch, 2, &v)) {
-        // The conditional's call step, then the branch's.
-        if (!branch_exit(c.branch, 1, &v)) {
-            *pos_io = conditional_call_inline(fn, name, code, sub, c);
-            return true;
-        }
-        if (exiting()) [[unlikely]] {
-            *pos_io = pos;
-            return true;
-        }
+    // The frame's route inline here, as the lean call's own.
+    chosen_branch(start, c.branch, c.next, pos_io, sub, [&]() __attribute__((always_inline)) {
+        return conditional_call_inline(fn, name, code, sub, c);
+    });
+    return true;
+}
+
+// A switch that read_switch reads, with room for everything the lean call
+// would open, taken as direct_conditional takes a conditional, its branch
+// run in the native's frame (switch_frame) where it needs frames. By word,
+// or by path (`path`, its refinement items from `ref_item`) whose one item
+// names the default, its block read after the cases. False, having done
+// nothing, for any other call.
+[[gnu::noinline]] bool direct_switch(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool sub,
+                                     const Cell* path, u32 ref_item) {
+    Cell* start = stack::top;
+    if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    const CallRecord* rec = switch_record(fn);
+    if (!rec) return false;
+    if (path) {
+        const SeriesBuffer* pb = block::buffer_of(path);
+        const Cell* item = block::cells_of(pb) + ref_item;
+        if (cell_count(pb) != ref_item + 1 || TYPE_OF(item) != TYPE_WORD ||
+            find_refinement(rec, item) != rec->ref_entry[0])
+            return false;
     }
-    // As lean_return leaves the value.
-    *start = v;
-    stack::top = start + 1;
-    if (!sub) *stack::arguments = v;
-    *pos_io = pos;
+    CodeView view;
+    view.read(code, tail);
+    const Cell* branch;
+    const u32 pos = read_switch(view.cells, *pos_io, view.tail, &branch, path != nullptr);
+    if (!pos) return false;
+    chosen_branch(start, branch, pos, pos_io, sub, [&] { return switch_frame(fn, name, code, sub, branch, pos); });
     return true;
 }
 
@@ -541,13 +651,7 @@ namespace {
         pos = simple_arg(view, pos, false, p, Room::KNOWN);
         if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
     }
-    // The slots and locals in one pass: a named refinement's logic true,
-    // the other refinements' and /local's logic false, the rest none.
-    u64 on = named >> args, logic = rec->slot_logic | on;
-    Cell* const end = top + rec->laid_slots;
-    for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
-        *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
-    stack::top = end;
+    stack::top = lay_slots(rec, named, top);
     return pos;
 }
 
@@ -845,7 +949,14 @@ template <bool Apart = false>
     u32 type = TYPE_OF(fn);
     if (type == TYPE_FUNCTION) return lean_function_call(fn, name, code, pos_io, tail, sub, from);
     if (type != TYPE_NATIVE && type != TYPE_ACTION) return type == TYPE_ROUTINE && lean_routine_call(fn, name, code, pos_io, tail, sub, from);
-    if (type == TYPE_NATIVE && !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)) return true;
+    if (type == TYPE_NATIVE) {
+        // Most natives called are neither a conditional nor switch: turned away first.
+        const u32 index = native::entry_of(fn);
+        if (conditional_index_q(index) ? !from.path && direct_conditional(fn, name, code, pos_io, tail, sub)
+                                       : index == natives::N_SWITCH &&
+                                             direct_switch(fn, name, code, pos_io, tail, sub, from.path, from.ref_item))
+            return true;
+    }
     return lean_builtin_call(fn, name, code, pos_io, tail, sub, false, from);
 }
 

@@ -33,6 +33,7 @@
 #include "loader/lexer.h"
 #include "loader/zavbin.h"
 #include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/rt.h"
@@ -702,40 +703,53 @@ void has_star(bool check, const i32*) {
 
 // ---- switch and case -----------------------------------------------------------------------
 
+bool switch_match(const Cell* value, const Cell* cases, const Cell** branch) {
+    *branch = nullptr;
+    const u32 t = TYPE_OF(value);
+    if (t == TYPE_BLOCK) return false;
+    const node_t n = series_node(cases);
+    const SeriesBuffer* b = GET_BUFFER(n);
+    const Cell* cells = block::cells_of(b);
+    u32 count = b->length();
+    // word!'s equality, the symbols' case-insensitive aliases, worked out
+    // once for the value.
+    const i32 alias = t == TYPE_WORD ? hashtable::resolve_alias(static_cast<i32>(value->data2)) : 0;
+    for (u32 i = series_head(cases); i < count; i++) {
+        if (TYPE_OF(cells + i) != t) continue;
+        if (t == TYPE_INTEGER) {
+            // integer!'s equality of two integers, without the action's call.
+            if (cells[i].data2 != value->data2) continue;
+        } else if (t == TYPE_WORD) {
+            if (cells[i].data2 != value->data2 && hashtable::resolve_alias(static_cast<i32>(cells[i].data2)) != alias)
+                continue;
+        } else {
+            Cell candidate = cells[i];
+            Cell v = *value;
+            const bool equal = actions::compare_value(&candidate, &v, COMP_EQUAL) == 0;
+            // A comparison runs no code, but the block is read again after it.
+            b = GET_BUFFER(n);
+            cells = block::cells_of(b);
+            count = b->length();
+            if (!equal) continue;
+        }
+        for (u32 k = i + 1; k < count; k++)
+            if (TYPE_OF(cells + k) == TYPE_BLOCK) return *branch = cells + k, true;
+        return true;
+    }
+    return false;
+}
+
 void switch_star(bool check, const i32* refinements) {
     if (check) check_args(N_SWITCH, refinements);
-    i32 fallback = refinements ? refinements[0] : -1;
-    Cell value = *arg(0);
-    Cell cases = *arg(1);
-    bool found = false;
-    Cell chosen;
-    if (TYPE_OF(&value) != TYPE_BLOCK) {
-        node_t n = series_node(&cases);
-        for (u32 i = series_head(&cases); i < length_of(n) && !found; i++) {
-            Cell* c = cell_at(n, i);
-            if (TYPE_OF(c) != TYPE_OF(&value)) continue;
-            Cell candidate = *c;
-            if (actions::compare_value(&candidate, &value, COMP_EQUAL) != 0) continue;
-            found = true;
-            for (u32 k = i + 1; k < length_of(n); k++) {
-                if (TYPE_OF(cell_at(n, k)) == TYPE_BLOCK) {
-                    chosen = *cell_at(n, k);
-                    stack::top = stack::arguments;
-                    Cell* code = stack::push(&chosen);
-                    interpreter::evaluate_branch(code);
-                    return;
-                }
-            }
-        }
-    }
-    if (!found && fallback >= 0) {
-        chosen = *arg(fallback);
-        stack::top = stack::arguments;
-        Cell* code = stack::push(&chosen);
-        interpreter::evaluate_branch(code);
-        return;
-    }
-    none::push_last();
+    const i32 fallback = refinements ? refinements[0] : -1;
+    const Cell* branch;
+    // A value matched with no block after it answers none: the default does not run.
+    if (!switch_match(arg(0), arg(1), &branch) && fallback >= 0) branch = arg(fallback);
+    if (!branch) return void(none::push_last());
+    Cell chosen = *branch;
+    stack::top = stack::arguments;
+    Cell* code = stack::push(&chosen);
+    interpreter::evaluate_branch(code);
 }
 
 void case_star(bool check, const i32* refinements) {

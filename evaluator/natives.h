@@ -112,6 +112,10 @@ void function_star(bool check, const i32* refinements);
 void does_star(bool check, const i32* refinements);
 void has_star(bool check, const i32* refinements);
 void switch_star(bool check, const i32* refinements);
+// `switch`'s choice: whether a case of the block `cases` equals `value` (of
+// its type, as compare_value's equality finds it; never a block value), and
+// the first block after that case into *branch (null: none).
+bool switch_match(const Cell* value, const Cell* cases, const Cell** branch);
 void case_star(bool check, const i32* refinements);
 void do_star(bool check, const i32* refinements);
 void get_star(bool check, const i32* refinements);

@@ -575,6 +575,7 @@ void register_type_tests() {
         }
     }
     routine::register_table(rows.data(), static_cast<u32>(rows.size()));
+    routine::set_type_tests(TYPE_TESTS.data(), static_cast<u32>(TYPE_TESTS.size()));
 }
 
 const routine::Row ROWS[] = {
