@@ -499,6 +499,9 @@ void init_runtime() {
     // Back to collecting whenever a frame is full, also when the top level fails.
     OnExit collect_again([] { collector::defer_until(0); });
     run_top_level();
+    // What start-up holds now stays for the whole run: the first collection
+    // makes it permanent, and later ones do not mark it again.
+    collector::promote_at_next_cycle(root, context::global);
 }
 
 Cell* library() {

@@ -190,7 +190,10 @@ Cell* cache_path_spec(Cell* fn_in, Cell* out) {
     if (builtin && refinements > 0) block::zs_append(&blk.value, make_cell(&n, TYPE_INTEGER, 0, refinements));
     blk.value.data3 = call_shape(&blk.value, builtin);
     cached = cache_cell(&fn);
-    if (cached) *cached = blk.value;
+    if (cached) {
+        *cached = blk.value;
+        memory::note_write(GET_BUFFER(native::more_of(&fn)));  // the collector's write mark
+    }
     return copy_cell(&blk.value, out);
 }
 

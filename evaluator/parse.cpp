@@ -1511,6 +1511,10 @@ i32 find_alternative(const Cell* rules, u32 position) {
 }
 
 void process(Cell* input, Cell* rules, i32 op, i32 part, Cell* tracer, Cell* result) {
+    // The stacks are made at start-up and written in place: the collector's
+    // write mark, once per parse rather than at every level.
+    memory::note_write(GET_BUFFER(rules_node));
+    memory::note_write(GET_BUFFER(series_node_));
     stack::TopGuard guard;
     Frame frame;
     Engine e;

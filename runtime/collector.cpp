@@ -149,7 +149,7 @@ void free_dead_nodes() {
     off32 buffer = node ? *at<off32>(node) : 0;
     if (!buffer) return false;
     auto* b = at<SeriesBuffer>(buffer);
-    if (b->node != node || (b->flags & SERIES_MARK)) return false;
+    if (b->node != node || (b->flags & (SERIES_MARK | SERIES_PERMANENT))) return false;
     b->flags |= SERIES_MARK;
     if (b->flags & SERIES_FIXED) fixed_marked.push_back(node);
     return true;
@@ -183,9 +183,16 @@ bool owns_node(SeriesBuffer* b) { return b->node && (b->flags & SERIES_USED) && 
 
 // Marks the cells of every buffer pushed, and of those they push (below).
 void drain();
+// Permanent buffers (below): made at the first cycle after start-up asks,
+// and the blocks each cycle scans because they were written since.
+bool promote_pending = false;
+void promote();
+void push_remembered();
+void check_permanent_or_die();
 
 void mark_roots() {
     last_context = 0;
+    push_remembered();
     if (root) mark_block(root);
     mark_value(&slots::registry);
     if (stack::bottom) {
@@ -283,7 +290,7 @@ void compact_frame(SeriesFrame* f) {
     for (off32 p = start; p < end;) {
         auto* b = at<SeriesBuffer>(p);
         u32 entry = b->size + SERIES_HEADER + SERIES_SLACK;
-        if (!(b->flags & SERIES_MARK)) {
+        if (!(b->flags & (SERIES_MARK | SERIES_PERMANENT))) {
             if (owns_node(b)) doom(b->node);
             if (sliding) {
                 flush();
@@ -309,7 +316,7 @@ void compact_frame(SeriesFrame* f) {
                 holes += p - dead_from;
                 dead_from = 0;
             }
-        } else if (pinned_q(p)) {
+        } else if ((b->flags & SERIES_PERMANENT) || pinned_q(p)) {
             flush();
             if (into) stop_moving_back();
             b->flags &= ~SERIES_MARK;
@@ -371,7 +378,7 @@ void sweep_big_frames() {
         auto* f = at<BigFrame>(o);
         off32 next = f->next;
         SeriesBuffer* b = f->buffer();
-        if (b->flags & SERIES_MARK) {
+        if (b->flags & (SERIES_MARK | SERIES_PERMANENT)) {
             b->flags &= ~SERIES_MARK;
         } else {
             if (owns_node(b)) doom(b->node);
@@ -396,6 +403,7 @@ u64 series_bytes() {
 }  // namespace
 
 void init() {
+    forget_permanent();
     cycles = 0;
     history_depth = 5;
     last = Stats{};
@@ -438,7 +446,11 @@ void do_cycle() {
     last = Stats{};
     u64 before = series_bytes() - holes;
     build_node_frames();
+    if (promote_pending) promote();
     mark_roots();
+    // Under stress every cycle checks that no permanent block was written
+    // past the write mark: the test suites run with it.
+    if (stress) check_permanent_or_die();
     handles::sweep();
     for (u32 i = 0; i < sweeper_count; i++) sweepers[i]();
     holes = 0;
@@ -508,7 +520,9 @@ void unmark_node(node_t node) {
     if (node) GET_BUFFER(node)->flags &= ~SERIES_MARK;
 }
 
-bool marked_q(node_t node) { return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_MARK); }
+bool marked_q(node_t node) {
+    return node && *at<off32>(node) && (GET_BUFFER(node)->flags & (SERIES_MARK | SERIES_PERMANENT));
+}
 
 void mark_any(node_t node) {
     if (!node_q(node)) return;
@@ -551,7 +565,7 @@ constexpr u64 PLAIN_DATA = 1ull << TYPE_UNSET | 1ull << TYPE_NONE | 1ull << TYPE
                            1ull << TYPE_DATE | 1ull << TYPE_MONEY | 1ull << TYPE_POINT2D | 1ull << TYPE_POINT3D;
 static_assert(TYPE_POINT3D < 64);
 // The shapes that make up most of a heap, marked in the scan loop itself;
-// the other types go through mark_other's switch.
+// the other types go through visit_other's switch.
 constexpr u64 WORD_TYPES = 1ull << TYPE_WORD | 1ull << TYPE_SET_WORD | 1ull << TYPE_LIT_WORD |
                            1ull << TYPE_GET_WORD | 1ull << TYPE_REFINEMENT;
 constexpr u64 TEXT_TYPES = 1ull << TYPE_STRING | 1ull << TYPE_FILE | 1ull << TYPE_URL | 1ull << TYPE_TAG |
@@ -586,85 +600,107 @@ void mark_block(node_t node) { push_block(node); }
 
 namespace {
 
-// The types of SHAPE_OTHER.
-void mark_other(const Cell* c) {
+// What a cell refers to, by kind: a visitor's context, block, data (a series
+// without values), table and handle calls. Marking, promotion and the check
+// of permanent blocks read cells through this one walk.
+template <typename V>
+[[gnu::always_inline]] inline void visit_other(const Cell* c, V& v) {
     switch (TYPE_OF(c)) {
         case TYPE_SYMBOL_ID:
-            mark_data(c->data3);
-            if (c->data2) mark_data(c->data2);
+            v.data(c->data3);
+            if (c->data2) v.data(c->data2);
             break;
         case TYPE_CONTEXT_ID:
-            mark_table(c->data1);
-            if (!(c->header & context::CTX_ON_STACK) && c->data2) push_block(c->data2);
+            v.table(c->data1);
+            if (!(c->header & context::CTX_ON_STACK) && c->data2) v.block(c->data2);
             break;
         case TYPE_NATIVE:
         case TYPE_ACTION:
-            push_block(c->data2);
-            push_block(c->data3);
+            v.block(c->data2);
+            v.block(c->data3);
             break;
         case TYPE_OP: {
-            push_block(c->data2);
-            push_block(c->data3);
+            v.block(c->data2);
+            v.block(c->data3);
             u32 wrapped = (c->header >> 16) & 0xFF;
-            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) push_context(c->data1);
+            if ((wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1) v.context(c->data1);
             break;
         }
         case TYPE_FUNCTION:
         case TYPE_ROUTINE:
-            if (c->data1) push_context(c->data1);
-            push_block(c->data2);
-            push_block(c->data3);
+            if (c->data1) v.context(c->data1);
+            v.block(c->data2);
+            v.block(c->data3);
             break;
         case TYPE_BITSET:
         case TYPE_VECTOR:
         case TYPE_BINARY:
-            mark_data(c->data2);
+            v.data(c->data2);
             break;
         case TYPE_OBJECT:
         case TYPE_ERROR:
         case TYPE_PORT_ID:
-            if (c->data1) push_context(c->data1);
-            if (c->data3) push_block(c->data3);  // the change-handler record
+            if (c->data1) v.context(c->data1);
+            if (c->data3) v.block(c->data3);  // the change-handler record
             break;
         case TYPE_HASH:
         case TYPE_MAP:
-            push_block(c->data2);
-            if (c->data3) mark_table(c->data3);
+            v.block(c->data2);
+            if (c->data3) v.table(c->data3);
             break;
         case TYPE_HANDLE:
-            if (static_cast<i32>(c->data3) >= 0) handles::mark(c->data3);
+            if (static_cast<i32>(c->data3) >= 0) v.handle(c->data3);
             break;
         case TYPE_IMAGE:
             // The pixels: a buffer of 4-byte units, no values inside.
-            mark_data(c->data2);
+            v.data(c->data2);
             break;
         case TYPE_EVENT:
-            if ((c->header & EVENT_HAS_BLOCK) && c->data2) push_block(c->data2);
+            if ((c->header & EVENT_HAS_BLOCK) && c->data2) v.block(c->data2);
             break;
         default:
             break;
     }
 }
 
-// One cell: the common shapes inline, so that the scan loop makes no call for them.
-[[gnu::always_inline]] inline void mark_cell(const Cell* c) {
+// One cell: the common shapes first, so that marking's scan loop makes no
+// call for them.
+template <typename V>
+[[gnu::always_inline]] inline void visit_cell(const Cell* c, V& v) {
     switch (SHAPES[TYPE_OF(c)]) {
         case SHAPE_PLAIN:
             break;
         case SHAPE_WORD:
-            if (c->data1) push_context(c->data1);
+            if (c->data1) v.context(c->data1);
             break;
         case SHAPE_TEXT:
-            mark_data(c->data2);
-            if (c->data3) mark_data(c->data3);  // the UTF-8/UTF-16 conversion cache
+            v.data(c->data2);
+            if (c->data3) v.data(c->data3);  // the UTF-8/UTF-16 conversion cache
             break;
         case SHAPE_BLOCK:
-            push_block(c->data2);
+            v.block(c->data2);
             break;
         default:
-            mark_other(c);
+            v.other(c);
             break;
     }
+}
+
+struct MarkVisitor {
+    [[gnu::always_inline]] static void context(node_t n) { push_context(n); }
+    [[gnu::always_inline]] static void block(node_t n) { push_block(n); }
+    [[gnu::always_inline]] static void data(node_t n) { mark_data(n); }
+    static void table(node_t n) { mark_table(n); }
+    static void handle(u32 h) { handles::mark(h); }
+    void other(const Cell* c);
+};
+
+// The types of SHAPE_OTHER, out of the scan loop.
+[[gnu::noinline]] void MarkVisitor::other(const Cell* c) { visit_other(c, *this); }
+
+[[gnu::always_inline]] inline void mark_cell(const Cell* c) {
+    MarkVisitor v;
+    visit_cell(c, v);
 }
 
 // The scan loop: a context as its two cells, a block as all of them, each
@@ -705,4 +741,187 @@ void guard_out_of_order() {
 }
 #endif
 
+// ---- permanent buffers -------------------------------------------------------
+//
+// What start-up built and still holds when the script's first collection
+// comes (the library) is made permanent then: never moved, never freed, and
+// not marked again, as set_mark takes it for marked. A permanent block whose
+// cells refer only to permanent buffers is "old"; every other permanent block
+// (contexts and their values, which stores reach without the series' write
+// notice, and blocks that refer to tables, handles or younger buffers) is
+// remembered: each cycle scans its cells. The first write to an old block
+// (memory::note_write, note_cell_store) remembers it for good.
+
+namespace {
+
+enum PromoteKind : u8 { PROMOTE_BLOCK, PROMOTE_CONTEXT, PROMOTE_DATA };
+struct PromoteWork {
+    node_t node;
+    PromoteKind kind;
+};
+
+// Series bytes start-up had allocated when it asked: frame ranges, and big frames' buffers.
+std::vector<std::pair<off32, off32>> born_ranges;
+std::vector<off32> born_big;
+node_t promote_roots[2] = {0, 0};
+std::vector<Work> remembered;
+std::vector<off32> old_blocks;  // buffers made old, by address, for note_cell_store
+std::vector<PromoteWork> promote_work;
+
+bool born_q(off32 o, SeriesBuffer* b) {
+    if (!(b->flags & SERIES_USED) || (b->flags & SERIES_FIXED)) return false;
+    if (b->flags & SERIES_BIG) return std::binary_search(born_big.begin(), born_big.end(), o);
+    for (auto& r : born_ranges)
+        if (o >= r.first && o < r.second) return true;
+    return false;
+}
+
+// True when the node is (now) permanent; queues it to have its cells read.
+[[gnu::always_inline]] inline bool promote_node(node_t node, PromoteKind kind) {
+    off32 o = *at<off32>(node);
+    if (!o) return false;
+    auto* b = at<SeriesBuffer>(o);
+    if (b->node != node) return false;
+    if (b->flags & SERIES_PERMANENT) return true;
+    if (!born_q(o, b)) return false;
+    b->flags |= SERIES_PERMANENT;
+    if (kind != PROMOTE_DATA) promote_work.push_back(PromoteWork{node, kind});
+    return true;
+}
+
+// Reads a promoted block's cells: promotes what they refer to, and learns
+// whether all of it is permanent (a null reference is).
+struct PromoteVisitor {
+    bool clean = true;
+    void context(node_t n) { clean &= promote_node(n, PROMOTE_CONTEXT); }
+    void block(node_t n) { clean &= !n || promote_node(n, PROMOTE_BLOCK); }
+    void data(node_t n) { clean &= !n || promote_node(n, PROMOTE_DATA); }
+    void table(node_t n) { clean &= !n; }
+    void handle(u32) { clean = false; }
+    void other(const Cell* c) { visit_other(c, *this); }
+};
+
+// Whether every reference of a cell is to a permanent buffer.
+struct CheckVisitor {
+    bool clean = true;
+    void context(node_t n) { block(n); }
+    void block(node_t n) { clean &= !n || (*at<off32>(n) && (GET_BUFFER(n)->flags & SERIES_PERMANENT)); }
+    void data(node_t n) { block(n); }
+    void table(node_t n) { clean &= !n; }
+    void handle(u32) { clean = false; }
+    void other(const Cell* c) { visit_other(c, *this); }
+};
+
+void add_remembered(node_t node, bool context) { remembered.push_back(Work{node, context}); }
+
+// A permanent block that stores reach without the write notice: scanned at every cycle.
+void keep_scanned(node_t node) {
+    if (!node || !*at<off32>(node)) return;
+    SeriesBuffer* b = GET_BUFFER(node);
+    if (b->flags & SERIES_OLD) memory::remember(b);
+}
+
+const Cell* cells_end(SeriesBuffer* b, bool context) {
+    auto* c = reinterpret_cast<const Cell*>(b->head());
+    return context ? c + 2 : reinterpret_cast<const Cell*>(b->tail_ptr());
+}
+
+void promote() {
+    promote_pending = false;
+    std::sort(born_big.begin(), born_big.end());
+    std::vector<node_t> contexts;
+    if (promote_roots[0]) promote_node(promote_roots[0], PROMOTE_BLOCK);
+    if (promote_roots[1]) promote_node(promote_roots[1], PROMOTE_CONTEXT);
+    while (!promote_work.empty()) {
+        PromoteWork w = promote_work.back();
+        promote_work.pop_back();
+        SeriesBuffer* b = GET_BUFFER(w.node);
+        bool context = w.kind == PROMOTE_CONTEXT;
+        PromoteVisitor v;
+        auto* last = cells_end(b, context);
+        for (auto* c = reinterpret_cast<const Cell*>(b->head()); c < last; c++) visit_cell(c, v);
+        if (context) {
+            add_remembered(w.node, true);
+            contexts.push_back(w.node);
+        } else if (v.clean) {
+            b->flags |= SERIES_OLD;
+            old_blocks.push_back(off_of(b));
+        } else {
+            add_remembered(w.node, false);
+        }
+    }
+    // A context's values are stored into in place by set-words; the root
+    // block by the runtime's own slots.
+    for (node_t ctx : contexts) {
+        auto* c = reinterpret_cast<const Cell*>(GET_BUFFER(ctx)->head());
+        if (TYPE_OF(c) == TYPE_CONTEXT_ID && !(c->header & context::CTX_ON_STACK)) keep_scanned(c->data2);
+    }
+    keep_scanned(promote_roots[0]);
+    std::sort(old_blocks.begin(), old_blocks.end());
+    born_ranges.clear();
+    born_big.clear();
+}
+
+void push_remembered() {
+    for (const Work& w : remembered) work.push(w.node, w.context);
+}
+
+void check_permanent_or_die() {
+    for (off32 o : old_blocks) {
+        auto* b = at<SeriesBuffer>(o);
+        if (!(b->flags & SERIES_OLD)) continue;
+        auto* first = reinterpret_cast<const Cell*>(b->head());
+        auto* last = cells_end(b, false);
+        for (auto* c = first; c < last; c++) {
+            CheckVisitor v;
+            visit_cell(c, v);
+            if (v.clean) continue;
+            std::fprintf(stderr, "zav: a permanent block (node %u, cell %u of type %u) was written without the write mark\n",
+                         b->node, static_cast<u32>(c - first), TYPE_OF(c));
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
+
+void promote_at_next_cycle(node_t library_root, node_t global_context) {
+    born_ranges.clear();
+    born_big.clear();
+    for (off32 o = memory::record.s_head; o; o = at<SeriesFrame>(o)->next)
+        born_ranges.emplace_back(o + sizeof(SeriesFrame), at<SeriesFrame>(o)->heap);
+    for (off32 o = memory::record.b_head; o; o = at<BigFrame>(o)->next)
+        born_big.push_back(off_of(at<BigFrame>(o)->buffer()));
+    promote_roots[0] = library_root;
+    promote_roots[1] = global_context;
+    promote_pending = true;
+}
+
+void note_cell_store(const Cell* cell, node_t ref) {
+    if (old_blocks.empty() || !ref || permanent_q(ref)) return;
+    off32 a = off_of(cell);
+    auto it = std::upper_bound(old_blocks.begin(), old_blocks.end(), a);
+    if (it == old_blocks.begin()) return;
+    auto* b = at<SeriesBuffer>(*(it - 1));
+    if ((b->flags & SERIES_OLD) && a >= off_of(b->data()) && a < off_of(b->data_end())) memory::remember(b);
+}
+
+void forget_permanent() {
+    promote_pending = false;
+    born_ranges.clear();
+    born_big.clear();
+    remembered.clear();
+    old_blocks.clear();
+    promote_roots[0] = promote_roots[1] = 0;
+}
+
 }  // namespace zav::collector
+
+namespace zav::memory {
+
+void remember(SeriesBuffer* b) {
+    b->flags &= ~SERIES_OLD;
+    collector::add_remembered(b->node, false);
+}
+
+}  // namespace zav::memory

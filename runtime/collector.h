@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace zav {
 
@@ -48,6 +49,21 @@ void do_cycle();
 bool collecting_q();
 void enable();
 void disable();
+
+// Start-up calls this once its library is loaded: the next collection makes
+// permanent what start-up allocated and these roots (the root block, the
+// global context) still reach. Permanent buffers are never moved or freed,
+// and a cycle scans only those of them written since (see SERIES_OLD).
+void promote_at_next_cycle(node_t library_root, node_t global_context);
+// Back to no permanent buffers (a new arena).
+void forget_permanent();
+inline bool permanent_q(node_t node) {
+    return node && *at<off32>(node) && (GET_BUFFER(node)->flags & SERIES_PERMANENT);
+}
+// The write mark for a store of `ref` into a cell whose block is not at hand
+// (a cache kept in a code cell): a permanent block holding the cell is
+// remembered.
+void note_cell_store(const Cell* cell, node_t ref);
 
 // Marker callbacks, called in registration order during marking (100 places
 // over the life of the process; an unregistered place is not reused). A

@@ -448,7 +448,7 @@ node_t copy_series_part(node_t node, u32 offset, u32 length) {
     u32 bytes = length * unit;
     copy_bytes(c->data(), b->head() + u64(offset) * unit, bytes);
     c->tail = c->offset + bytes;
-    c->flags = (flags & ~(SERIES_WATCHED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+    c->flags = (flags & ~(SERIES_WATCHED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED | SERIES_PERMANENT)) |
                (c->flags & SERIES_BIG);
     return copy;
 }
@@ -511,11 +511,16 @@ static SeriesBuffer* expand_buffer(SeriesBuffer* buffer, u32 bytes, SeriesBuffer
     SeriesBuffer* old = GET_BUFFER(node);  // the allocation may have moved it
     *at<off32>(node) = off_of(fresh);
     memory::forget_buffers();
-    fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK)) | (fresh->flags & SERIES_BIG);
+    fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_OLD)) | (fresh->flags & SERIES_BIG);
     fresh->node = node;
     fresh->tail = fresh->offset + old->used_bytes();
+    // A permanent buffer's new one stays permanent (permanent blocks refer to
+    // its node without being scanned) and is scanned at every cycle; the old
+    // one stays where it is, unused, as the collector's lookup may still read
+    // its header.
+    if (old->flags & SERIES_OLD) memory::remember(fresh);
     old->node = 0;
-    old->flags &= ~SERIES_USED;
+    old->flags &= ~(SERIES_USED | SERIES_OLD);
     *old_out = old;
     return fresh;
 }
@@ -602,7 +607,8 @@ node_t copy_series(SeriesBuffer* buffer) {
     node_t copy = alloc_series(size, 1, 0);
     SeriesBuffer* old = GET_BUFFER(node);
     SeriesBuffer* fresh = GET_BUFFER(copy);
-    fresh->flags = (old->flags & ~(SERIES_DECODED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED)) |
+    fresh->flags = (old->flags & ~(SERIES_DECODED | SERIES_BIG | SERIES_FIXED | SERIES_MARK | SERIES_SHIFTED |
+                                   SERIES_PERMANENT | SERIES_OLD)) |
                    (fresh->flags & SERIES_BIG);
     std::memcpy(fresh->data(), old->head(), movable_bytes(old));
     fresh->tail = fresh->offset + old->used_bytes();

@@ -20,10 +20,17 @@ constexpr u32 SERIES_PRIVATE = 0x00200000;
 // A block the evaluator keeps a decoded form of (a loop body's plan, say):
 // a write to its cells or length ends those forms (see memory::note_write).
 constexpr u32 SERIES_DECODED = 0x00400000;
-// A series whose writes someone must hear of: its owner (reactivity), or
-// the decoded forms read from it. Writes in place that skip the actions'
+// Start-up's library, found live at the first collection: never moved or
+// freed, and not marked again (see collector::promote_at_next_cycle).
+constexpr u32 SERIES_PERMANENT = 0x02000000;
+// A permanent block whose cells refer only to permanent buffers. The first
+// write to it puts it in the collector's remembered set, whose blocks every
+// cycle scans; the mark goes with it.
+constexpr u32 SERIES_OLD = 0x04000000;
+// A series whose writes someone must hear of: its owner (reactivity), the
+// decoded forms read from it, or the collector (a permanent block). Writes in place that skip the actions'
 // notice decline on these.
-constexpr u32 SERIES_WATCHED = SERIES_OWNED | SERIES_DECODED;
+constexpr u32 SERIES_WATCHED = SERIES_OWNED | SERIES_DECODED | SERIES_OLD;
 
 // The 20-byte header in front of every buffer's data.
 struct SeriesBuffer {
@@ -194,10 +201,15 @@ inline void forget_buffers() {
 // actions through series::tell, the low block helpers, bind): a write to a
 // decoded block ends what was decoded from it. The mark goes with it: the
 // next decoding sets it again, so a block edited as data pays one test a write.
+// A write to a permanent block also remembers it (see SERIES_OLD).
+void remember(SeriesBuffer* b);
 [[gnu::always_inline]] inline void note_write(SeriesBuffer* b) {
-    if (b->flags & SERIES_DECODED) [[unlikely]] {
-        b->flags &= ~SERIES_DECODED;
-        buffer_epoch++;
+    if (b->flags & (SERIES_DECODED | SERIES_OLD)) [[unlikely]] {
+        if (b->flags & SERIES_OLD) remember(b);
+        if (b->flags & SERIES_DECODED) {
+            b->flags &= ~SERIES_DECODED;
+            buffer_epoch++;
+        }
     }
 }
 // Marks a block as read into a decoded form, valid from now until the epoch moves.

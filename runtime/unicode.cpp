@@ -162,6 +162,9 @@ u8* cache_reserve(Cell* str, u64 bytes) {
     if (!node) {
         node = alloc_bytes(static_cast<u32>(bytes));
         str->data3 = node;
+        // A cell of a permanent block not written since holds only permanent
+        // buffers: only a cell whose text is permanent may be one.
+        if (collector::permanent_q(str->data2)) collector::note_cell_store(str, node);
     } else {
         SeriesBuffer* b = GET_BUFFER(node);
         if (u64(off_of(b->data_end()) - b->offset) < bytes) expand_series_buffer(b, static_cast<u32>(bytes));
