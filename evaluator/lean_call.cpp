@@ -155,10 +155,17 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         u32 stop;
         return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
     }
-    // A word, or an object's field (see object_field), holding a value.
+    // A word, or an object's field (see object_field), holding a value; or
+    // a lit-word, its word (`select obj 'field`).
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
-    if (!v || !held_value_q(TYPE_OF(v))) return 0;
+    if (!v) {
+        if (TYPE_OF(c) != TYPE_LIT_WORD) return 0;
+        *out = *c;
+        set_type(out, TYPE_WORD);
+        return pos + 1;
+    }
+    if (!held_value_q(TYPE_OF(v))) return 0;
     *out = *v;
     return pos + 1;
 }
@@ -453,17 +460,22 @@ void evaluate_branch(Cell* code) {
 
 namespace {
 
-// `switch value [cases]` by word (`fn`, its arguments from `pos` of
-// `cells`, up to `tail`): the value one simple expression (see
-// simple_value), the cases a literal block with no operator after it. Reads
-// the call and chooses its branch as the native does (natives::switch_match)
-// without evaluating anything or pushing: the branch into *branch (null:
-// none, the call's value none), the position after the call answered; 0
-// for any other shape (or a native made from a spec of its own).
-[[gnu::always_inline]] inline u32 read_switch(const Cell* fn, const Cell* cells, u32 pos, u32 tail,
-                                              const Cell** branch, bool fallback = false) {
+// The record of `switch` (`fn`) where its spec is the native's own; null
+// for one made from a spec of its own.
+[[gnu::always_inline]] inline const CallRecord* switch_record(const Cell* fn) {
     const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-    if (!rec || !rec->conditional) return 0;
+    return rec && rec->conditional ? rec : nullptr;
+}
+
+// The arguments of `switch value [cases]` from `pos` of `cells`, up to
+// `tail` (with `fallback`, a literal default block after the cases): the
+// value one simple expression (see simple_value), the cases a literal block
+// with no operator after the last block. Reads the call and chooses its
+// branch as the native does (natives::switch_match) without evaluating
+// anything or pushing: the branch into *branch (null: none, the call's
+// value none), the position after the call answered; 0 for any other shape.
+[[gnu::always_inline]] inline u32 read_switch(const Cell* cells, u32 pos, u32 tail, const Cell** branch,
+                                              bool fallback = false) {
     Cell value;
     u32 stop;
     const u32 next = simple_value(cells, pos, tail, &value, &stop);
@@ -503,7 +515,7 @@ namespace {
 // frameless_conditional's switch.
 [[gnu::noinline]] u32 frameless_switch(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out) {
     const Cell* branch;
-    const u32 next = read_switch(fn, cells, pos + 1, tail, &branch);
+    const u32 next = switch_record(fn) ? read_switch(cells, pos + 1, tail, &branch) : 0;
     if (!next) return 0;
     if (!branch) make_cell(out, TYPE_NONE);
     else if (!simple_branch_value(branch, 2, out) && !branch_exit(branch, 2, out)) return 0;
@@ -596,18 +608,19 @@ template <class Framed>
     if (!fast_paths_on() || start + CONDITIONAL_ROOM >= stack::end ||
         stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return false;
+    const CallRecord* rec = switch_record(fn);
+    if (!rec) return false;
     if (path) {
         const SeriesBuffer* pb = block::buffer_of(path);
         const Cell* item = block::cells_of(pb) + ref_item;
-        const CallRecord* rec = call_record(fn, TYPE_NATIVE);
-        if (!rec || !rec->conditional || cell_count(pb) != ref_item + 1 || TYPE_OF(item) != TYPE_WORD ||
+        if (cell_count(pb) != ref_item + 1 || TYPE_OF(item) != TYPE_WORD ||
             find_refinement(rec, item) != rec->ref_entry[0])
             return false;
     }
     CodeView view;
     view.read(code, tail);
     const Cell* branch;
-    const u32 pos = read_switch(fn, view.cells, *pos_io, view.tail, &branch, path != nullptr);
+    const u32 pos = read_switch(view.cells, *pos_io, view.tail, &branch, path != nullptr);
     if (!pos) return false;
     chosen_branch(start, branch, pos, pos_io, sub, [&] { return switch_frame(fn, name, code, sub, branch, pos); });
     return true;
@@ -638,13 +651,7 @@ template <class Framed>
         pos = simple_arg(view, pos, false, p, Room::KNOWN);
         if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
     }
-    // The slots and locals in one pass: a named refinement's logic true,
-    // the other refinements' and /local's logic false, the rest none.
-    u64 on = named >> args, logic = rec->slot_logic | on;
-    Cell* const end = top + rec->laid_slots;
-    for (Cell* p = top; p < end; p++, on >>= 1, logic >>= 1)
-        *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
-    stack::top = end;
+    stack::top = lay_slots(rec, named, top);
     return pos;
 }
 

@@ -36,6 +36,11 @@
 
 namespace zav::natives {
 
+void set_loop_word_generic(const Cell* word, const Cell* value) {
+    Cell w = *word;
+    context::set(&w, value);
+}
+
 namespace {
 
 Cell* arg(u32 n) { return stack::arguments + n; }
@@ -526,7 +531,14 @@ namespace {
 
 [[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
     // Fresh from the last run only while this one stays simple to its end.
-    quiet = quiet && plan_ && plan_->fresh;
+    if (quiet && plan_ && plan_->fresh) {
+        // The last run was lean, from this same machine frame, and nothing
+        // ran since: the fast paths are on and the machine stack as deep.
+        plan_->fresh = false;
+        budget::step();
+        run_lean(chain, true);
+        return;
+    }
     if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
         evaluate(&code_, chain);
@@ -534,7 +546,7 @@ namespace {
     }
     machine_stack::check();
     budget::step();
-    run_lean(chain, quiet);
+    run_lean(chain, false);
 }
 
 // A run's break or continue, taken; any other exit is the loop's caller's.
@@ -559,6 +571,19 @@ namespace {
     if (exiting()) [[unlikely]] return loop_exit(stack::pending);
     return BodyEnd::NORMAL;
 }
+
+namespace {
+
+// A run's value as while's and until's condition: logic::true_arg_q, its
+// plain answers in line.
+[[gnu::always_inline]] inline bool condition_true() {
+    const Cell* v = stack::arguments;
+    const u32 t = TYPE_OF(v);
+    if (t == TYPE_LOGIC) return v->data1 != 0;
+    return t != TYPE_NONE && (t != TYPE_UNSET || logic::true_arg_q());
+}
+
+}  // namespace
 
 // The loops below tell each run whether it is quiet (see plan_quiet_q): no
 // code ran since the body's last run, only plain stores of loop words or
@@ -595,7 +620,7 @@ void LoopBody::run_while(LoopBody& cond) {
             if (cond.loop_exit(stack::pending) == BodyEnd::EXITED) return;
             fire("throw", "while-cond");
         }
-        if (!logic::true_arg_q()) return;
+        if (!condition_true()) return;
         if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
     }
 }
@@ -604,7 +629,7 @@ void LoopBody::run_until() {
     for (;;) {
         BodyEnd end = run_caught(true, true);
         if (end >= BodyEnd::BROKE) return;
-        if (end == BodyEnd::NORMAL && logic::true_arg_q()) return;
+        if (end == BodyEnd::NORMAL && condition_true()) return;
     }
 }
 
@@ -730,8 +755,14 @@ void forever_star(bool check, const i32* refinements) {
 
 namespace {
 
-// The word spec of foreach and remove-each: the record size, checked.
-i32 record_size(Cell* spec, Cell* series) {
+// The word spec of foreach and remove-each: the record size, checked. One
+// word over a series is turned away in line.
+i32 record_size_checked(Cell* spec, Cell* series);
+[[gnu::always_inline]] inline i32 record_size(Cell* spec, Cell* series) {
+    if (TYPE_OF(spec) != TYPE_BLOCK && TYPE_OF(series) != TYPE_MAP) return 0;
+    return record_size_checked(spec, series);
+}
+[[gnu::noinline]] i32 record_size_checked(Cell* spec, Cell* series) {
     if (TYPE_OF(spec) == TYPE_BLOCK) {
         i32 n = static_cast<i32>(block::zs_length_q(spec));
         if (n < 1) fire("script", "invalid-arg", spec);

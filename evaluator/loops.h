@@ -15,13 +15,14 @@ namespace zav::natives {
 // Sets a loop word (repeat's count): a plain store where context::set would
 // make one (answering true), else context::set itself (an object's change
 // handler runs).
-inline bool set_loop_word(const Cell* word, const Cell* value) {
+// The plain store in line, at every run of a loop.
+void set_loop_word_generic(const Cell* word, const Cell* value);
+[[gnu::always_inline]] inline bool set_loop_word(const Cell* word, const Cell* value) {
     if (Cell* slot = context::plain_slot(word)) {
         *slot = *value;
         return true;
     }
-    Cell w = *word;
-    context::set(&w, value);
+    set_loop_word_generic(word, value);
     return false;
 }
 
