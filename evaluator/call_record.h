@@ -40,6 +40,23 @@ struct DecodedExpr {
 // buffer epoch is `epoch`: the body and its branches are marked decoded, so
 // a write to any of them moves the epoch.
 enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL, GUARD, CALL };
+// One statement after a guard (see DecodedBody's `statements`): a set-word
+// (`sets`) or none, then one expression, or a call by word (`calls`) of
+// `args` simple arguments. Its expressions are the body's `exprs` from
+// `first`. How a call's cells split into its arguments was read from what
+// the words held when the body was decoded: the run checks the callee's
+// arity and each word's kind again (see run_rest).
+constexpr u32 DECODED_STATEMENTS = 4;
+constexpr u32 DECODED_EXPRS = 8;
+struct DecodedStatement {
+    u32 at;  // its first cell, from the body's head
+    u8 first;
+    u8 args;
+    bool sets;
+    bool calls;
+    Cell word;
+    Cell fn_word;
+};
 struct DecodedBody {
     BodyForm form;
     bool library;       // the body's cells are library code
@@ -62,6 +79,11 @@ struct DecodedBody {
     bool stores;
     Cell store_word;
     u32 rest;  // GUARD: the statements after the guard, from the body's head
+    // GUARD: those statements decoded (0: not all of them could be; they
+    // then run as any block does).
+    u8 statements;
+    DecodedStatement statement[DECODED_STATEMENTS];
+    DecodedExpr exprs[DECODED_EXPRS];
     bool framed;  // NONE: a block whose cells read_body reads no value from
     bool call;    // EXPR, CALL: the body may be one call by `word` (see CALL)
 };
@@ -153,6 +175,18 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
 // function value: its plain arguments, refinement slots and locals.
 [[gnu::always_inline]] inline u32 laid_cells(const CallRecord* rec) {
     return (rec->shape & SHAPE_ARGS_MASK) + rec->laid_slots;
+}
+
+// A call's refinement slots and locals laid from `p`, above its plain
+// arguments, in one pass: a named refinement's logic true (`named`, as bits
+// of cache indexes), the other refinements' and /local's logic false, the
+// rest none. Answers the top above them.
+[[gnu::always_inline]] inline Cell* lay_slots(const CallRecord* rec, u64 named, Cell* p) {
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    u64 on = named >> args, logic = rec->slot_logic | on;
+    Cell* const end = p + rec->laid_slots;
+    for (; p < end; p++, on >>= 1, logic >>= 1) *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
+    return end;
 }
 
 // A function body (`fn`'s, with its call record) read before its frame

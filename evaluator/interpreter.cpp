@@ -1503,8 +1503,15 @@ bool field_to_store(const Cell* path, Field* f, bool* two_words) {
 
 bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
     Field f;
-    const Cell* item = walk_fields<true>(path, &f);
-    if (!item) return false;
+    const Cell* item;
+    // The usual method call, `obj/method`, with its steps inline.
+    const PathFit fit = two_word_field(path, &f);
+    if (fit == PathFit::FIELD) {
+        if (!function_type_q(TYPE_OF(f.slot))) return false;
+        item = block::cells_of(block::buffer_of(path)) + series_head(path) + 1;
+    } else if (fit == PathFit::NONE || !(item = walk_fields<true>(path, &f))) {
+        return false;
+    }
     *w = *item;
     *fn = *f.slot;
     *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
@@ -1580,6 +1587,69 @@ bool decode_exit(const Cell* cells, u32 pos, u32 tail, DecodedBody& d, u32 i) {
     return d.branch_expr[i] || !d.returns[i];
 }
 
+// The type of what a body's word held when the body was decoded, a hint to
+// how its cells split into arguments: none for a word of a context whose
+// values are on the stack (a function's, pointed at no call here).
+u32 held_type_hint(const Cell* w) {
+    if (!w->data1 || static_cast<i32>(w->data3) < 0 || context::on_stack_q(context::TO_CTX(w->data1)))
+        return TYPE_NONE;
+    const Cell* v = context::peek_slot(w);
+    return v ? TYPE_OF(v) : TYPE_NONE;
+}
+
+// The plain arguments a word's function took when the body was decoded
+// (see held_type_hint), or -1 where it held none whose arity is known.
+i32 arity_hint(const Cell* w) {
+    if (held_type_hint(w) != TYPE_FUNCTION) return -1;
+    const Cell* cache = cache_cell(context::peek_slot(w));
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK || !(cache->data3 & SHAPE_LEAN)) return -1;
+    return static_cast<i32>(cache->data3 & SHAPE_ARGS_MASK);
+}
+
+// Where an expression from `pos` of `cells` ends, before `n`: after its
+// first operand and each word then holding an operator (see
+// held_type_hint) with its operand.
+u32 expression_end_hint(const Cell* cells, u32 pos, u32 n) {
+    u32 stop = pos + 1;
+    while (stop + 1 < n && TYPE_OF(cells + stop) == TYPE_WORD && held_type_hint(cells + stop) == TYPE_OP) stop += 2;
+    return stop;
+}
+
+// The statements of cells [pos, n) after a guard decoded into
+// d.statement (see DecodedStatement): each a set-word or none, then a
+// call where its first word held a function, its cells split into as many
+// arguments as the function took, else one expression; an expression
+// ends where no word holding an operator follows. False where a statement
+// is none of these or more than fit.
+bool decode_rest(DecodedBody& d, const Cell* cells, u32 pos, u32 n) {
+    u32 count = 0, exprs = 0;
+    while (pos < n) {
+        if (count == DECODED_STATEMENTS) return false;
+        DecodedStatement& st = d.statement[count++];
+        st.at = pos;
+        st.sets = TYPE_OF(cells + pos) == TYPE_SET_WORD;
+        if (st.sets) st.word = cells[pos++];
+        if (pos >= n) return false;
+        st.first = static_cast<u8>(exprs);
+        const i32 arity = TYPE_OF(cells + pos) == TYPE_WORD ? arity_hint(cells + pos) : -1;
+        st.calls = arity >= 0;
+        u32 parts = 1;
+        if (st.calls) {
+            st.fn_word = cells[pos++];
+            st.args = static_cast<u8>(arity);
+            parts = st.args;
+        }
+        for (u32 k = 0; k < parts; k++) {
+            if (pos >= n) return false;
+            const u32 stop = expression_end_hint(cells, pos, n);
+            if (exprs == DECODED_EXPRS || !decode_expr(cells, pos, stop, &d.exprs[exprs++])) return false;
+            pos = stop;
+        }
+    }
+    d.statements = static_cast<u8>(count);
+    return true;
+}
+
 // A body of `n` cells led by a word and not ended by a block, decoded as a
 // guard where it is one (see DecodedBody).
 bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
@@ -1607,6 +1677,9 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
         d.returns[1] = false;
         d.stores = false;
     }
+    // The statements apart as well: a store decoded above may hold a call
+    // its run declines.
+    if (!decode_rest(d, cells, at + 1, n)) d.statements = 0;
     d.word = cells[0];
     d.blocks = 1;
     d.form = BodyForm::GUARD;
@@ -1710,6 +1783,15 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
                    (i == 1 && !d.returns[1] ? true : same_cell(now.exit_word + i, d.exit_word + i));
         same = same && now.stores == d.stores && (!d.stores || same_cell(&now.store_word, &d.store_word));
+        // How a call's cells split hangs on what the words held: the run
+        // checks that again. Where both decoded the statements, their
+        // places and set-words are the cells'.
+        same = same && (!now.statements || !d.statements || now.statements == d.statements);
+        for (u32 i = 0; same && now.statements && i < d.statements; i++) {
+            const DecodedStatement &a = now.statement[i], &b = d.statement[i];
+            same = a.at == b.at && a.sets == b.sets && (!a.sets || same_cell(&a.word, &b.word));
+            if (same && !a.calls && !b.calls) same = same_expr(now.exprs[a.first], d.exprs[b.first]);
+        }
     }
     if (same) return;
     std::fprintf(stderr, "zav: a function body's decoded form outlived a write to its cells\n");
@@ -2161,13 +2243,169 @@ template <class Body>
 // no function's trace flags to honour), with the same frame and context
 // handling: the function's values point at the call's arguments while the
 // body runs.
+namespace {
+
+// Whether the decoded form `d` still describes the body at `node` and `head`.
+[[gnu::always_inline]] inline bool rest_current(const DecodedBody& d, node_t node, u32 head) {
+    return d.form == BodyForm::GUARD && d.statements && d.epoch == memory::buffer_epoch && d.node == node &&
+           d.head == head;
+}
+
+// A decoded statement that calls a function (see DecodedStatement), at
+// `pos` of `code` and ending at `next`, made as the lean call makes it in
+// a set-word's frame, less the dispatch: its arguments laid from their
+// decoded expressions, the callee's body read before its frames open; one
+// that needs none stores its value at once. False, having done nothing
+// that counts, where the word holds no function of the arity decoded, an
+// argument is not what its expression was decoded as, or the lean call
+// would not take the call: the statement then runs as any other.
+[[gnu::always_inline]] inline bool run_call_statement(const DecodedBody& d, const DecodedStatement& st,
+                                                      const BodyArgs& args, Cell* code, u32 pos, u32 next,
+                                                      node_t node, u32 head) {
+    const Cell* f = peek_known(&st.fn_word, &args);
+    if (!f || TYPE_OF(f) != TYPE_FUNCTION) return false;
+    Cell fn = *f;
+    // Making the callee's record may take the slot of the record `d` is in.
+    const CallRecord* rec = call_record(&fn, TYPE_FUNCTION);
+    if (!rec || !rec->frameless || (rec->shape & SHAPE_ARGS_MASK) != st.args || !rest_current(d, node, head))
+        return false;
+    // The set-word's and the call's frames, the set-word and the function
+    // value under the arguments, as the lean call lays them.
+    const bool sets = st.sets;
+    const u32 lead = sets ? 2 : 1;
+    Cell* const start = stack::top;
+    Cell* const a = start + lead;
+    if (a + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + lead + 1 + CONDITIONAL_ROOM > stack::frame_end)
+        return false;
+    for (u32 k = 0; k < st.args; k++)
+        if (!run_expr(d.exprs[st.first + k], &args, a + k) || !(rec->type_bits[k] >> TYPE_OF(a + k) & 1))
+            return false;
+    stack::top = lay_slots(rec, 0, a + st.args);
+    // Reading the body may decode the callee's into the slot `d` is in.
+    Cell w = st.word, fw = st.fn_word;
+    Cell body;
+    BlockConditional bc;
+    Cell v;
+    const BlockShape read = read_body(rec, &fn, a, &body, &bc, &v);
+    if (read == BlockShape::UNREAD || (read == BlockShape::SIMPLE && sets && TYPE_OF(&v) == TYPE_UNSET)) {
+        stack::top = start;
+        return false;
+    }
+    if (read == BlockShape::SIMPLE) {
+        Cell* slot = nullptr;
+        if (sets && !(slot = context::plain_slot(&w))) {
+            stack::top = start;
+            return false;
+        }
+        // The statement's step, the set-word's call's and the call's.
+        budget::steps(lead + 1);
+        if (slot) *slot = v;
+        *start = v;
+        stack::top = start + 1;
+        *stack::arguments = v;
+        return true;
+    }
+    machine_stack::check();
+    budget::steps(lead + 1);
+    Cell* const top = stack::top;
+    stack::top = start;
+    if (sets) {
+        stack::mark_kind82(&w);
+        *stack::top++ = w;
+    }
+    *stack::top++ = fn;
+    stack::mark_kind81(&fw);
+    stack::top = top;
+    run_body(&fn, &body, read, &bc);
+    if (exiting()) [[unlikely]] return true;
+    call_return(code, next, &fw, sets, false);
+    if (sets) close_set_word(&w, code, pos, false);
+    if (enabled() && !exiting()) fire_event(EVT_EXPR, code, static_cast<i32>(next), nullptr, stack::arguments);
+    return true;
+}
+
+// Whether the statement after statement `i` starts with a word that holds
+// an operator now: the evaluator would take it as going on from statement i.
+[[gnu::always_inline]] inline bool op_follows(const DecodedBody& d, u32 i, const BodyArgs& args) {
+    if (i + 1 >= d.statements) return false;
+    const DecodedStatement& after = d.statement[i + 1];
+    if (after.sets) return false;
+    const Cell* w = after.calls ? &after.fn_word : &d.exprs[after.first].first;
+    if (TYPE_OF(w) != TYPE_WORD) return false;
+    const Cell* v = peek_known(w, &args);
+    return v && TYPE_OF(v) == TYPE_OP;
+}
+
+// The decoded statements of the running body (`fn`'s, in its frame and
+// the body's) from `pos`, one after the other as eval_rest_in_frame runs
+// them, until one declines: the position reached (`tail` when all ran).
+// Each is checked against the cells, through the epoch, before it runs.
+u32 run_statements(const Cell* fn, Cell* code, u32 pos, u32 tail) {
+    const CallRecord* rec = record_slot(fn, TYPE_FUNCTION);
+    const node_t node = series_node(code);
+    const u32 head = series_head(code);
+    const node_t ctx = function::ctx_of(fn);
+    const BodyArgs args{ctx, at<Cell>(context::TO_CTX(ctx)->data2)};
+    const bool track = !in_library;
+    if (track) code_cell = *code;
+    u32 i = 0;
+    const DecodedBody& d = rec->decoded;
+    while (i < d.statements && d.head + d.statement[i].at != pos) i++;
+    for (; i < DECODED_STATEMENTS; i++) {
+        if (trace.active || !rest_current(d, node, head) || i >= d.statements || head + d.statement[i].at != pos)
+            return pos;
+        const DecodedStatement& st = d.statement[i];
+        const u32 next = i + 1 < d.statements ? head + d.statement[i + 1].at : tail;
+        if (next > tail || op_follows(d, i, args)) return pos;
+        if (track) series_head(&code_cell) = pos;
+        if (st.calls) {
+            if (!run_call_statement(d, st, args, code, pos, next, node, head)) return pos;
+            if (exiting()) [[unlikely]] return pos;
+        } else {
+            Cell v;
+            Cell* slot = nullptr;
+            if (!operator_room_q() || !run_expr(d.exprs[st.first], &args, &v) || (st.sets && !(slot = context::plain_slot(&st.word))))
+                return pos;
+            budget::step();
+            if (slot) *slot = v;
+            *stack::top++ = v;
+            *stack::arguments = v;
+        }
+        pos = next;
+        if (pos >= tail) return pos;
+        stack::reset();
+    }
+    return pos;
+}
+
+// The statements after a body's guard, from `from`, as enter_block runs
+// them: those decoded by run_statements, the others as any block's.
+[[gnu::noinline]] void enter_rest(const Cell* fn, const Cell* body, u32 from) {
+    Cell code = *body;
+    CodeRestore restore;
+    CodeScope scope(&code);
+    Cell bw = body_word();
+    stack::mark_kind87(&bw);
+    if (enabled()) fire_event(EVT_ENTER, &code, static_cast<i32>(from), nullptr, nullptr);
+    const u32 tail = live_tail(&code);
+    const u32 pos = run_statements(fn, &code, from, tail);
+    if (exiting()) [[unlikely]] return;
+    if (pos < tail) eval_rest_in_frame(&code, pos, tail);
+    else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(tail), nullptr, stack::arguments);
+    if (exiting()) [[unlikely]] return;
+    stack::unwind_last();
+}
+
+}  // namespace
+
 void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditional* bc) {
     in_function_body(function::ctx_of(fn), [&]() __attribute__((always_inline)) {
         // A body of one simple expression without its frame, as a branch.
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
-        else if (read == BlockShape::REST) enter_block(body, true, bc->call.next);
+        else if (read == BlockShape::REST) enter_rest(fn, body, bc->call.next);
         else if (read == BlockShape::CALL) run_call_body(body, bc);
         else enter_block(body);
     });
