@@ -184,7 +184,8 @@ i32 find_word(Cell* ctx, i32 symbol, bool case_insensitive) {
                 return static_cast<i32>(i);
             }
         }
-        if (!case_insensitive) return -1;
+        // A word spelt one way only can be no other word of the list.
+        if (!case_insensitive || !hashtable::spelt_otherwise_q(symbol)) return -1;
     }
     i32 idx = hashtable::get_ctx(table_of(ctx), sym, case_insensitive, 0, nullptr);
     if (hint) remember_index(sym, idx);

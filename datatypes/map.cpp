@@ -65,18 +65,32 @@ bool valid_key_type_q(u32 type) {
     }
 }
 
-void normalise_key(Cell* key) {
-    switch (TYPE_OF(key)) {
+namespace {
+
+// Keys that a map stores as a private copy of their series.
+bool copied_key_q(u32 type) {
+    switch (type) {
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: {
-            // A private copy from the head: later changes to the caller's series do not reach the key.
-            u32 len = GET_BUFFER(key->data2)->length();
-            u32 head = std::min(series_head(key), len);
-            key->data2 = copy_series_part(key->data2, head, len - head);
-            key->data1 = 0;
-            if (TYPE_OF(key) != TYPE_BINARY) key->data3 = 0;  // the text cache belonged to the original
-            break;
-        }
+        case TYPE_BINARY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void normalise_key(Cell* key) {
+    if (copied_key_q(TYPE_OF(key))) {
+        // A private copy from the head: later changes to the caller's series do not reach the key.
+        u32 len = GET_BUFFER(key->data2)->length();
+        u32 head = std::min(series_head(key), len);
+        key->data2 = copy_series_part(key->data2, head, len - head);
+        key->data1 = 0;
+        if (TYPE_OF(key) != TYPE_BINARY) key->data3 = 0;  // the text cache belonged to the original
+        return;
+    }
+    switch (TYPE_OF(key)) {
         case TYPE_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_SET_WORD:
             key->header = TYPE_SET_WORD;
             break;
@@ -116,6 +130,19 @@ Cell* set_value(Cell* map_in, Cell* key, Cell* value, bool case_, Cell* path) {
     if (!valid_key_type_q(TYPE_OF(key))) {
         Cell dt, at = path ? *path : *key;
         fire("script", "invalid-path", &at, datatype::make_at(&dt, TYPE_OF(key)));
+    }
+    // A key kept as it is, into room that the pairs and the table have:
+    // nothing allocates, so nothing moves and the arguments need no guard.
+    if (!copied_key_q(TYPE_OF(key)) && hashtable::map_room_q(map_in->data3)) {
+        SeriesBuffer* pairs = pairs_of(map_in);
+        if (u64(pairs->tail) + 2 * sizeof(Cell) <= off_of(pairs->data_end())) {
+            Cell* pair = reinterpret_cast<Cell*>(alloc_tail_unit(pairs, 2 * sizeof(Cell)));
+            pair[0] = *key;
+            clear_cell_flag(pair);
+            pair[1] = *value;
+            hashtable::map_put(map_in->data3, pair, miss);
+            return value;
+        }
     }
     stack::TopGuard guard;
     // The map may sit in a buffer that the allocations below move: a copy is used.

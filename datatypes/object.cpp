@@ -133,9 +133,9 @@ void mark_changed(const Cell* obj, u32 i) { context::mark_changed(obj->data1, i)
 void clear_marks(const Cell* obj) {
     // A shared word list holds no marks.
     if (CTX(obj)->header & context::CTX_SHARED_WORDS) return;
-    for (u32 i = 0, n = get_size(obj); i < n; i++) {
-        context::get_word_at(CTX(obj), i)->header &= ~context::WORD_CHANGED;
-    }
+    SeriesBuffer* wb = context::get_words(CTX(obj));
+    Cell* words = reinterpret_cast<Cell*>(wb->head());
+    for (u32 i = 0, n = wb->used_bytes() / sizeof(Cell); i < n; i++) words[i].header &= ~context::WORD_CHANGED;
 }
 
 // A deep copy of a series value, through its datatype's copy when it has one.
@@ -167,7 +167,9 @@ Cell deep_copy(const Cell* v) {
 void refresh_values(Cell* obj, bool extended, bool rebind_blocks) {
     node_t ctx = obj->data1;
     Cell o = *obj;
-    for (u32 i = 0; i < context::word_count(context::TO_CTX(ctx)); i++) {
+    // (The copies add no word; they may move the values.)
+    const u32 n = context::word_count(context::TO_CTX(ctx));
+    for (u32 i = 0; i < n; i++) {
         Cell v = context::values_of(context::TO_CTX(ctx))[i];
         u32 t = TYPE_OF(&v);
         if (copied_series_q(t, extended)) {
@@ -576,7 +578,8 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             Cell code = *held;
             user_code::evaluator.eval(&code, false);
             clear_marks(res);
-            for (u32 i = 0; i < get_size(res); i++) get_values(res)[i].header &= ~FLAG_NEW_LINE;
+            Cell* values = get_values(res);
+            for (u32 i = 0, n = get_size(res); i < n; i++) values[i].header &= ~FLAG_NEW_LINE;
             break;
         }
         default:

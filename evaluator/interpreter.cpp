@@ -1452,8 +1452,15 @@ bool field_to_store(const Cell* path, Field* f, bool* two_words) {
 
 bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
     Field f;
-    const Cell* item = walk_fields<true>(path, &f);
-    if (!item) return false;
+    const Cell* item;
+    // The usual method call, `obj/method`, with its steps inline.
+    const PathFit fit = two_word_field(path, &f);
+    if (fit == PathFit::FIELD) {
+        if (!function_type_q(TYPE_OF(f.slot))) return false;
+        item = block::cells_of(block::buffer_of(path)) + series_head(path) + 1;
+    } else if (fit == PathFit::NONE || !(item = walk_fields<true>(path, &f))) {
+        return false;
+    }
     *w = *item;
     *fn = *f.slot;
     *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));

@@ -155,10 +155,17 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         u32 stop;
         return simple_value(view.cells, pos, view.tail, out, &stop, {}, {room});
     }
-    // A word, or an object's field (see object_field), holding a value.
+    // A word, or an object's field (see object_field), holding a value; or
+    // a lit-word, its word (`select obj 'field`).
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
-    if (!v || !held_value_q(TYPE_OF(v))) return 0;
+    if (!v) {
+        if (TYPE_OF(c) != TYPE_LIT_WORD) return 0;
+        *out = *c;
+        set_type(out, TYPE_WORD);
+        return pos + 1;
+    }
+    if (!held_value_q(TYPE_OF(v))) return 0;
     *out = *v;
     return pos + 1;
 }

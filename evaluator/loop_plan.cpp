@@ -93,6 +93,22 @@ u32 read_prefix_call(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 ta
     return next;
 }
 
+// Whether a path is an object's field (see object_field) holding a value
+// now (a number, for an operator's operand): a plan reads it again at each
+// run, where it may be another object's or hold another value.
+bool field_operand_q(const Cell* path, bool number) {
+    node_t ctx;
+    const Cell* v = object_field(path, &ctx);
+    return v && (number ? number_q(v) : held_value_q(TYPE_OF(v)));
+}
+
+// Whether a plan's value read was a held value (see read_value): its
+// first operand's slot or literal holds one, or it is a field found holding
+// one.
+[[gnu::always_inline]] inline bool first_held_q(const PlanValue& v) {
+    return v.path || held_value_q(TYPE_OF(v.first));
+}
+
 // A simple value from `pos`, read as simple_value reads it; answers the
 // position after it, or 0 for anything a plan does not take. Only what
 // cannot change while the plan stays current is decided here. A paren
@@ -100,15 +116,20 @@ u32 read_prefix_call(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 ta
 u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
+    const Cell* path = nullptr;
     if (TYPE_OF(c) == TYPE_WORD) {
         if (!(c = peek_word(c))) return 0;
         if (builtin_q(TYPE_OF(c))) return read_prefix_call(p, ops, cells, pos, tail, op_room, v);
+    } else if (TYPE_OF(c) == TYPE_PATH) {
+        if (!field_operand_q(c, false)) return 0;
+        path = c;
+        c = &field_operand;
     } else if (!plain_value_q(TYPE_OF(c))) {
-        // A path or anything else a run would refuse each time: a plan that
-        // never runs would be read again after every run (run_lean takes it).
+        // Anything else a run would refuse each time: a plan that never
+        // runs would be read again after every run (run_lean takes it).
         return 0;
     }
-    *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count};
+    *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count, path};
     const Cell* w = cells + pos + 1;
     const Cell* end = cells + tail;
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return pos + 1;
@@ -124,12 +145,17 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
         const Cell* right = w + 1;
         if (kind == FAST_NONE || right >= end || *ops.count == PLAN_OPS) return 0;
         const PlanParen* paren = nullptr;
+        const Cell* path = nullptr;
         if (TYPE_OF(right) == TYPE_PAREN) {
             if (ops.op != p.op || !(paren = read_paren(p, right, op_room))) return 0;
+        } else if (TYPE_OF(right) == TYPE_PATH) {
+            if (!field_operand_q(right, true)) return 0;
+            path = right;
+            right = &field_operand;
         } else if (TYPE_OF(right) == TYPE_WORD ? !(right = peek_word(right)) : !plain_value_q(TYPE_OF(right))) {
             return 0;
         }
-        ops.op[(*ops.count)++] = {op, right, paren, *op, kind};
+        ops.op[(*ops.count)++] = {op, right, paren, *op, kind, path};
         v->end++;
     }
     return static_cast<u32>(w - cells);
@@ -145,8 +171,12 @@ template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_value(const PlanValue& pv, Cell* out) {
     // A literal first value was plain when read (and its cell is unchanged):
     // only a word's slot can hold anything else.
-    if (!held_value_q(TYPE_OF(pv.first))) return false;
-    *out = *pv.first;
+    const Cell* first = pv.first;
+    node_t ctx;
+    if (!held_value_q(TYPE_OF(first))) [[unlikely]] {
+        if (!pv.path || !(first = object_field(pv.path, &ctx)) || !held_value_q(TYPE_OF(first))) return false;
+    }
+    *out = *first;
     for (const PlanOp* o = pv.op; o < pv.end; o++) {
         if (!same_cell(o->slot, &o->op)) return false;
         const Cell* right = o->right;
@@ -157,17 +187,21 @@ template <bool PARENS>
                 right = &inner;
             }
         }
-        if (!fast_compute(o->kind, out, right)) return false;
+        if (!fast_compute(o->kind, out, right)) [[unlikely]] {
+            // (fast_compute turns field_operand away, changing nothing.)
+            if (!o->path || !(right = object_field(o->path, &ctx)) || !fast_compute(o->kind, out, right)) return false;
+        }
     }
     return !pv.after || TYPE_OF(pv.after) != TYPE_OP;
 }
 
 // Whether a plan's value reads `slot` (its first operand or an operator's
-// right one).
+// right one). A field read reads its head word's slot too: it is taken as
+// reading any.
 bool value_reads(const PlanValue& v, const Cell* slot) {
-    if (v.first == slot) return true;
+    if (v.first == slot || v.path) return true;
     for (const PlanOp* o = v.op; o < v.end; o++)
-        if (o->right == slot) return true;
+        if (o->right == slot || o->path) return true;
     return false;
 }
 
@@ -295,7 +329,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.after = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
                 !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) || pos >= tail ||
-                TYPE_OF(cells + pos) != TYPE_BLOCK || !held_value_q(TYPE_OF(e.a.first)) || p.parens > parens)
+                TYPE_OF(cells + pos) != TYPE_BLOCK || !first_held_q(e.a) || p.parens > parens)
                 return false;
             e.branch = read_branch(p, cells + pos, op_room, branch_room);
             pos++;
@@ -304,7 +338,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             }
         } else {
             e.kind = PlanKind::VALUE;
-            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a)) || !held_value_q(TYPE_OF(e.a.first)))
+            if (!(pos = read_value(p, ops, cells, pos, tail, op_room, &e.a)) || !first_held_q(e.a))
                 return false;
         }
         if (p.parens > parens) e.kind = paren_kind(e.kind);

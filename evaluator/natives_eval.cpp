@@ -284,6 +284,7 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
             case TYPE_BLOCK:
                 if (deep) {
                     Cell* inner = compose_block(v, deep, only, nullptr, false);
+                    if (!inner) [[unlikely]] return nullptr;
                     add_value(target, inner, insert_mode);
                 } else {
                     add_value(target, v, insert_mode);
@@ -296,8 +297,9 @@ Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top) {
                 if (interpreter::simple_paren_value(v, &simple)) {
                     *v = simple;
                 } else {
-                    // compose works deep down in its own recursion: an exit goes on as a throw.
-                    interpreter::eval(v, false);
+                    // An exit or error goes up pending: every level returns at once.
+                    interpreter::evaluate(v, false);
+                    if (stack::pending) [[unlikely]] return nullptr;
                     result = stack::top - 1;
                 }
                 u32 rt = TYPE_OF(result);
@@ -332,6 +334,7 @@ void compose_star(bool check, const i32* r) {
     }
     i32 into = ref(r, 2);
     Cell* result = compose_block(value, ref(r, 0) != -1, ref(r, 1) != -1, into >= 0 ? args + into : nullptr, true);
+    if (!result) [[unlikely]] return;  // an exit or error, pending: the stacks are its target's
     *args = *result;
 }
 

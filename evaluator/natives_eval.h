@@ -7,6 +7,8 @@ namespace zav::natives {
 
 // Composes a block into `into` (at the top level, with /into) or a new block;
 // answers the target. Nested blocks compose into new blocks with `deep`.
+// Null when a paren's exit or error went up pending (see evaluate): the
+// caller returns at once.
 Cell* compose_block(Cell* block, bool deep, bool only, Cell* into, bool top);
 
 // Identity of two values (the `same?` native).

@@ -270,6 +270,7 @@ void compact_frame(SeriesFrame* f) {
     off32 start = off_of(f) + sizeof(SeriesFrame);
     off32 end = f->heap;
     u32 dead_limit = (end - start) / KEEP_DEAD_SHARE;
+
     u32 dead_bytes = 0;
     off32 dead_from = 0;  // while keeping: start of the dead run being walked
     bool sliding = false;
@@ -755,20 +756,16 @@ void guard_out_of_order() {
 namespace {
 
 enum PromoteKind : u8 { PROMOTE_BLOCK, PROMOTE_CONTEXT, PROMOTE_DATA };
-struct PromoteWork {
-    node_t node;
-    PromoteKind kind;
-};
 
 // Series bytes start-up had allocated when it asked: frame ranges, and big frames' buffers.
 std::vector<std::pair<off32, off32>> born_ranges;
 std::vector<off32> born_big;
 node_t promote_roots[2] = {0, 0};
 std::vector<Work> remembered;
-std::vector<off32> old_blocks;  // buffers made old, by address, for note_cell_store
-std::vector<PromoteWork> promote_work;
+std::vector<off32> old_blocks;  // buffers made old, by address once sorted, for note_cell_store
+bool old_sorted = true;
 
-bool born_q(off32 o, SeriesBuffer* b) {
+[[gnu::always_inline]] inline bool born_q(off32 o, SeriesBuffer* b) {
     if (!(b->flags & SERIES_USED) || (b->flags & SERIES_FIXED)) return false;
     if (b->flags & SERIES_BIG) return std::binary_search(born_big.begin(), born_big.end(), o);
     for (auto& r : born_ranges)
@@ -785,7 +782,8 @@ bool born_q(off32 o, SeriesBuffer* b) {
     if (b->flags & SERIES_PERMANENT) return true;
     if (!born_q(o, b)) return false;
     b->flags |= SERIES_PERMANENT;
-    if (kind != PROMOTE_DATA) promote_work.push_back(PromoteWork{node, kind});
+    // The marking stack, empty before marking starts, holds the promotion's work.
+    if (kind != PROMOTE_DATA) work.push(node, kind == PROMOTE_CONTEXT);
     return true;
 }
 
@@ -832,17 +830,23 @@ void promote() {
     std::vector<node_t> contexts;
     if (promote_roots[0]) promote_node(promote_roots[0], PROMOTE_BLOCK);
     if (promote_roots[1]) promote_node(promote_roots[1], PROMOTE_CONTEXT);
-    while (!promote_work.empty()) {
-        PromoteWork w = promote_work.back();
-        promote_work.pop_back();
+    while (work.count) {
+        Work w = work.items[--work.count];
         SeriesBuffer* b = GET_BUFFER(w.node);
-        bool context = w.kind == PROMOTE_CONTEXT;
+        bool context = w.context;
         PromoteVisitor v;
         auto* last = cells_end(b, context);
         for (auto* c = reinterpret_cast<const Cell*>(b->head()); c < last; c++) visit_cell(c, v);
         if (context) {
             add_remembered(w.node, true);
             contexts.push_back(w.node);
+            // The word list, which the table's marking reaches: permanent
+            // too, as its words refer only to contexts.
+            auto* cc = reinterpret_cast<const Cell*>(b->head());
+            if (TYPE_OF(cc) == TYPE_CONTEXT_ID && cc->data1) {
+                const hashtable::Table* t = hashtable::record(cc->data1);
+                if (t->kind < hashtable::KIND_INT_KEY && t->block) promote_node(t->block, PROMOTE_BLOCK);
+            }
         } else if (v.clean) {
             b->flags |= SERIES_OLD;
             old_blocks.push_back(off_of(b));
@@ -857,7 +861,7 @@ void promote() {
         if (TYPE_OF(c) == TYPE_CONTEXT_ID && !(c->header & context::CTX_ON_STACK)) keep_scanned(c->data2);
     }
     keep_scanned(promote_roots[0]);
-    std::sort(old_blocks.begin(), old_blocks.end());
+    old_sorted = false;  // sorted when first searched: most runs never do
     born_ranges.clear();
     born_big.clear();
 }
@@ -899,6 +903,10 @@ void promote_at_next_cycle(node_t library_root, node_t global_context) {
 
 void note_cell_store(const Cell* cell, node_t ref) {
     if (old_blocks.empty() || !ref || permanent_q(ref)) return;
+    if (!old_sorted) {
+        std::sort(old_blocks.begin(), old_blocks.end());
+        old_sorted = true;
+    }
     off32 a = off_of(cell);
     auto it = std::upper_bound(old_blocks.begin(), old_blocks.end(), a);
     if (it == old_blocks.begin()) return;
@@ -912,6 +920,7 @@ void forget_permanent() {
     born_big.clear();
     remembered.clear();
     old_blocks.clear();
+    old_sorted = true;
     promote_roots[0] = promote_roots[1] = 0;
 }
 

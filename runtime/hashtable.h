@@ -68,6 +68,12 @@ struct MapMiss {
 Cell* map_get(node_t table, Cell* key, u32 op, MapMiss* miss);
 // put for a map! table of the key cell just added, after map_get missed it.
 Cell* map_put(node_t table, Cell* cell, const MapMiss& miss);
+// Whether a map! table takes one more key without growing (map_put of a
+// key kept as it is then allocates nothing).
+[[gnu::always_inline]] inline bool map_room_q(node_t table) {
+    const Table* t = record(table);
+    return t->occupied < t->upper;
+}
 // Resumes a probe from a saved bucket and step; start is the bucket the probe began at.
 // bucket = -1 starts a new probe. Null at the end.
 Cell* find_next(node_t table, Cell* key, i32* bucket, i32* start, i32* step);

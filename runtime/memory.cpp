@@ -326,6 +326,7 @@ void free_big(SeriesBuffer* buffer) {
 void free_all_memory() {
     memory::generation++;
     memory::forget_buffers();
+    collector::forget_permanent();  // what it remembers lives in the frames freed here
     while (record.n_head) {
         NodeFrame* f = at<NodeFrame>(record.n_head);
         record.n_head = f->next;
