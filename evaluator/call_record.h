@@ -41,19 +41,23 @@ struct DecodedExpr {
 // a write to any of them moves the epoch.
 enum class BodyForm : u8 { UNREAD, NONE, EXPR, CONDITIONAL, GUARD, CALL };
 // One statement after a guard (see DecodedBody's `statements`): a set-word
-// (`sets`) or none, then one expression, or a call by word (`calls`) of
-// `args` simple arguments. Its expressions are the body's `exprs` from
-// `first`. How a call's cells split into its arguments was read from what
-// the words held when the body was decoded: the run checks the callee's
-// arity and each word's kind again (see run_rest).
+// (`sets`) or none, then one expression (EXPR), or a call by word
+// (`fn_word`) of `args` simple arguments (CALL), or a further guard:
+// `if` or `unless` by `fn_word` of one expression then a block (GUARD, run
+// here only where its branch is not taken). Its expressions are the body's
+// `exprs` from `first`. How a call's cells split into its arguments was read
+// from what the words held when the body was decoded: the run checks the
+// callee's arity and each word's kind again (see run_statements).
 constexpr u32 DECODED_STATEMENTS = 4;
 constexpr u32 DECODED_EXPRS = 8;
+enum class StatementKind : u8 { EXPR, CALL, GUARD };
 struct DecodedStatement {
-    u32 at;  // its first cell, from the body's head
+    u16 at;   // its first cell, from the body's head
+    u16 end;  // the cell after it, from the body's head
     u8 first;
     u8 args;
     bool sets;
-    bool calls;
+    StatementKind kind;
     Cell word;
     Cell fn_word;
 };
@@ -79,9 +83,11 @@ struct DecodedBody {
     bool stores;
     Cell store_word;
     u32 rest;  // GUARD: the statements after the guard, from the body's head
-    // GUARD: those statements decoded (0: not all of them could be; they
-    // then run as any block does).
+    // GUARD: the leading ones of those statements decoded (see
+    // DecodedStatement), up to `rest_end` from the body's head; the others
+    // run as any block's.
     u8 statements;
+    u32 rest_end;
     DecodedStatement statement[DECODED_STATEMENTS];
     DecodedExpr exprs[DECODED_EXPRS];
     bool framed;  // NONE: a block whose cells read_body reads no value from

@@ -1615,39 +1615,63 @@ u32 expression_end_hint(const Cell* cells, u32 pos, u32 n) {
     return stop;
 }
 
-// The statements of cells [pos, n) after a guard decoded into
-// d.statement (see DecodedStatement): each a set-word or none, then a
-// call where its first word held a function, its cells split into as many
-// arguments as the function took, else one expression; an expression
-// ends where no word holding an operator follows. False where a statement
-// is none of these or more than fit.
-bool decode_rest(DecodedBody& d, const Cell* cells, u32 pos, u32 n) {
+// Whether a word held a function value of any kind when the body was
+// decoded (see held_type_hint): an expression it starts is a call.
+bool call_hint_q(const Cell* c) {
+    return TYPE_OF(c) == TYPE_WORD && function_type_q(held_type_hint(c));
+}
+
+// One statement of cells [pos, n) after a guard decoded into `st` (see
+// DecodedStatement), its expressions from d.exprs[*exprs]: the position
+// after it, or 0 where it is none of the statements decoded.
+u32 decode_statement(DecodedBody& d, DecodedStatement& st, const Cell* cells, u32 pos, u32 n, u32* exprs) {
+    if (n > 0xFFFF) return 0;
+    st.at = static_cast<u16>(pos);
+    st.sets = TYPE_OF(cells + pos) == TYPE_SET_WORD;
+    if (st.sets) st.word = cells[pos++];
+    if (pos >= n) return 0;
+    st.first = static_cast<u8>(*exprs);
+    const i32 arity = TYPE_OF(cells + pos) == TYPE_WORD ? arity_hint(cells + pos) : -1;
+    u32 parts = 1, end = n;
+    st.kind = StatementKind::EXPR;
+    if (arity >= 0) {
+        st.kind = StatementKind::CALL;
+        st.fn_word = cells[pos++];
+        st.args = static_cast<u8>(arity);
+        parts = st.args;
+    } else if (!st.sets && TYPE_OF(cells + pos) == TYPE_WORD && held_type_hint(cells + pos) == TYPE_NATIVE) {
+        // `if cond [...]`: its condition is the cells up to its block.
+        st.kind = StatementKind::GUARD;
+        st.fn_word = cells[pos++];
+        end = pos;
+        while (end < n && TYPE_OF(cells + end) != TYPE_BLOCK) end++;
+        if (end >= n) return 0;
+    }
+    for (u32 k = 0; k < parts; k++) {
+        if (pos >= n || call_hint_q(cells + pos)) return 0;
+        const u32 stop = st.kind == StatementKind::GUARD ? end : expression_end_hint(cells, pos, n);
+        if (*exprs == DECODED_EXPRS || !decode_expr(cells, pos, stop, &d.exprs[(*exprs)++])) return 0;
+        pos = stop;
+    }
+    return st.kind == StatementKind::GUARD ? pos + 1 : pos;
+}
+
+// The leading statements of cells [pos, n) after a guard that
+// decode_statement decodes, into d.statement, up to d.rest_end.
+void decode_rest(DecodedBody& d, const Cell* cells, u32 pos, u32 n) {
     u32 count = 0, exprs = 0;
-    while (pos < n) {
-        if (count == DECODED_STATEMENTS) return false;
-        DecodedStatement& st = d.statement[count++];
-        st.at = pos;
-        st.sets = TYPE_OF(cells + pos) == TYPE_SET_WORD;
-        if (st.sets) st.word = cells[pos++];
-        if (pos >= n) return false;
-        st.first = static_cast<u8>(exprs);
-        const i32 arity = TYPE_OF(cells + pos) == TYPE_WORD ? arity_hint(cells + pos) : -1;
-        st.calls = arity >= 0;
-        u32 parts = 1;
-        if (st.calls) {
-            st.fn_word = cells[pos++];
-            st.args = static_cast<u8>(arity);
-            parts = st.args;
+    while (pos < n && count < DECODED_STATEMENTS) {
+        const u32 used = exprs;
+        const u32 next = decode_statement(d, d.statement[count], cells, pos, n, &exprs);
+        if (!next) {
+            exprs = used;
+            break;
         }
-        for (u32 k = 0; k < parts; k++) {
-            if (pos >= n) return false;
-            const u32 stop = expression_end_hint(cells, pos, n);
-            if (exprs == DECODED_EXPRS || !decode_expr(cells, pos, stop, &d.exprs[exprs++])) return false;
-            pos = stop;
-        }
+        d.statement[count++].end = static_cast<u16>(next);
+        pos = next;
     }
     d.statements = static_cast<u8>(count);
-    return true;
+    d.rest_end = pos;
 }
 
 // A body of `n` cells led by a word and not ended by a block, decoded as a
@@ -1679,7 +1703,7 @@ bool decode_guard(DecodedBody& d, const Cell* cells, u32 n) {
     }
     // The statements apart as well: a store decoded above may hold a call
     // its run declines.
-    if (!decode_rest(d, cells, at + 1, n)) d.statements = 0;
+    decode_rest(d, cells, at + 1, n);
     d.word = cells[0];
     d.blocks = 1;
     d.form = BodyForm::GUARD;
@@ -1783,14 +1807,17 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
                    (!d.branch_expr[i] || same_expr(now.branch[i], d.branch[i])) &&
                    (i == 1 && !d.returns[1] ? true : same_cell(now.exit_word + i, d.exit_word + i));
         same = same && now.stores == d.stores && (!d.stores || same_cell(&now.store_word, &d.store_word));
-        // How a call's cells split hangs on what the words held: the run
-        // checks that again. Where both decoded the statements, their
-        // places and set-words are the cells'.
-        same = same && (!now.statements || !d.statements || now.statements == d.statements);
-        for (u32 i = 0; same && now.statements && i < d.statements; i++) {
+        // Where statements end hangs on what the words held, which the run
+        // checks again: the statements are compared while both decodings
+        // read them alike.
+        const u32 both = now.statements < d.statements ? now.statements : d.statements;
+        for (u32 i = 0; same && i < both; i++) {
             const DecodedStatement &a = now.statement[i], &b = d.statement[i];
-            same = a.at == b.at && a.sets == b.sets && (!a.sets || same_cell(&a.word, &b.word));
-            if (same && !a.calls && !b.calls) same = same_expr(now.exprs[a.first], d.exprs[b.first]);
+            if (a.at != b.at || a.end != b.end || a.kind != b.kind || a.args != b.args) break;
+            same = a.sets == b.sets && (!a.sets || same_cell(&a.word, &b.word));
+            if (same && a.kind != StatementKind::EXPR) same = same_cell(&a.fn_word, &b.fn_word);
+            for (u32 k = 0; same && k < (a.kind == StatementKind::CALL ? a.args : 1u); k++)
+                same = same_expr(now.exprs[a.first + k], d.exprs[b.first + k]);
         }
     }
     if (same) return;
@@ -2261,13 +2288,15 @@ namespace {
 // would not take the call: the statement then runs as any other.
 [[gnu::always_inline]] inline bool run_call_statement(const DecodedBody& d, const DecodedStatement& st,
                                                       const BodyArgs& args, Cell* code, u32 pos, u32 next,
-                                                      node_t node, u32 head) {
+                                                      node_t node, u32 head, const CallRecord* owner) {
     const Cell* f = peek_known(&st.fn_word, &args);
     if (!f || TYPE_OF(f) != TYPE_FUNCTION) return false;
     Cell fn = *f;
-    // Making the callee's record may take the slot of the record `d` is in.
+    // Making the callee's record anew in the slot of the record `d` is in
+    // unmakes `d` (make_record).
     const CallRecord* rec = call_record(&fn, TYPE_FUNCTION);
-    if (!rec || !rec->frameless || (rec->shape & SHAPE_ARGS_MASK) != st.args || !rest_current(d, node, head))
+    if (!rec || !rec->frameless || (rec->shape & SHAPE_ARGS_MASK) != st.args ||
+        (rec == owner && d.form != BodyForm::GUARD))
         return false;
     // The set-word's and the call's frames, the set-word and the function
     // value under the arguments, as the lean call lays them.
@@ -2325,47 +2354,72 @@ namespace {
     return true;
 }
 
-// Whether the statement after statement `i` starts with a word that holds
-// an operator now: the evaluator would take it as going on from statement i.
-[[gnu::always_inline]] inline bool op_follows(const DecodedBody& d, u32 i, const BodyArgs& args) {
-    if (i + 1 >= d.statements) return false;
-    const DecodedStatement& after = d.statement[i + 1];
-    if (after.sets) return false;
-    const Cell* w = after.calls ? &after.fn_word : &d.exprs[after.first].first;
-    if (TYPE_OF(w) != TYPE_WORD) return false;
-    const Cell* v = peek_known(w, &args);
+// Whether the word after a statement (of the body's cells from its
+// head, `cells`) holds an operator now: the evaluator would take it as going
+// on from the statement.
+[[gnu::always_inline]] inline bool op_follows(const DecodedStatement& st, const Cell* cells, u32 n,
+                                              const BodyArgs& args) {
+    if (st.end >= n || TYPE_OF(cells + st.end) != TYPE_WORD) return false;
+    const Cell* v = peek_known(cells + st.end, &args);
     return v && TYPE_OF(v) == TYPE_OP;
+}
+
+// A decoded guard statement (`if` or `unless` by st.fn_word, its condition
+// at d.exprs[st.first]) whose branch is not taken, as the lean call makes
+// it: none its value. False, having done nothing, where the word holds
+// neither or the branch is taken (the statement then runs as any other).
+[[gnu::always_inline]] inline bool run_guard_statement(const DecodedBody& d, const DecodedStatement& st,
+                                                       const BodyArgs& args) {
+    const Cell* fn = peek_known(&st.fn_word, &args);
+    u32 index;
+    Cell cond;
+    if (!fn || TYPE_OF(fn) != TYPE_NATIVE ||
+        ((index = native::entry_of(fn)) != natives::N_IF && index != natives::N_UNLESS) ||
+        !conditional_known_q(fn, index) || !run_expr(d.exprs[st.first], &args, &cond) ||
+        logic::is_true(&cond) != (index == natives::N_UNLESS))
+        return false;
+    // The statement's step and the call's.
+    budget::steps(2);
+    make_cell(stack::top++, TYPE_NONE);
+    *stack::arguments = stack::top[-1];
+    return true;
 }
 
 // The decoded statements of the running body (`fn`'s, in its frame and
 // the body's) from `pos`, one after the other as eval_rest_in_frame runs
 // them, until one declines: the position reached (`tail` when all ran).
-// Each is checked against the cells, through the epoch, before it runs.
+// They are checked against the cells, through the epoch, before the first
+// and after each call, and each against what its words hold before it runs.
 u32 run_statements(const Cell* fn, Cell* code, u32 pos, u32 tail) {
     const CallRecord* rec = record_slot(fn, TYPE_FUNCTION);
     const node_t node = series_node(code);
     const u32 head = series_head(code);
     const node_t ctx = function::ctx_of(fn);
     const BodyArgs args{ctx, at<Cell>(context::TO_CTX(ctx)->data2)};
+    const Cell* const cells = block::cells_of(block::buffer_of(code)) + head;
     const bool track = !in_library;
     if (track) code_cell = *code;
-    u32 i = 0;
     const DecodedBody& d = rec->decoded;
-    while (i < d.statements && d.head + d.statement[i].at != pos) i++;
+    if (!rest_current(d, node, head) || head + d.rest_end > tail) return pos;
+    u32 i = 0;
+    while (i < d.statements && head + d.statement[i].at != pos) i++;
     for (; i < DECODED_STATEMENTS; i++) {
-        if (trace.active || !rest_current(d, node, head) || i >= d.statements || head + d.statement[i].at != pos)
-            return pos;
+        if (i >= d.statements) return pos;
         const DecodedStatement& st = d.statement[i];
-        const u32 next = i + 1 < d.statements ? head + d.statement[i + 1].at : tail;
-        if (next > tail || op_follows(d, i, args)) return pos;
+        const StatementKind kind = st.kind;
+        const u32 next = head + st.end;
+        if (trace.active || op_follows(st, cells, tail - head, args)) return pos;
         if (track) series_head(&code_cell) = pos;
-        if (st.calls) {
-            if (!run_call_statement(d, st, args, code, pos, next, node, head)) return pos;
+        if (kind == StatementKind::CALL) {
+            if (!run_call_statement(d, st, args, code, pos, next, node, head, rec)) return pos;
             if (exiting()) [[unlikely]] return pos;
+        } else if (kind == StatementKind::GUARD) {
+            if (!operator_room_q() || !run_guard_statement(d, st, args)) return pos;
         } else {
             Cell v;
             Cell* slot = nullptr;
-            if (!operator_room_q() || !run_expr(d.exprs[st.first], &args, &v) || (st.sets && !(slot = context::plain_slot(&st.word))))
+            if (!operator_room_q() || !run_expr(d.exprs[st.first], &args, &v) ||
+                (st.sets && !(slot = context::plain_slot(&st.word))))
                 return pos;
             budget::step();
             if (slot) *slot = v;
@@ -2375,6 +2429,8 @@ u32 run_statements(const Cell* fn, Cell* code, u32 pos, u32 tail) {
         pos = next;
         if (pos >= tail) return pos;
         stack::reset();
+        // A call may have written the body, or taken its record's slot.
+        if (kind == StatementKind::CALL && !rest_current(d, node, head)) return pos;
     }
     return pos;
 }

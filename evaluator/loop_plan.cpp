@@ -106,7 +106,7 @@ bool field_operand_q(const Cell* path, bool number) {
 // first operand's slot or literal holds one, or it is a field found holding
 // one.
 [[gnu::always_inline]] inline bool first_held_q(const PlanValue& v) {
-    return v.field || held_value_q(TYPE_OF(v.first));
+    return v.path || held_value_q(TYPE_OF(v.first));
 }
 
 // A simple value from `pos`, read as simple_value reads it; answers the
@@ -116,18 +116,20 @@ bool field_operand_q(const Cell* path, bool number) {
 u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bool op_room, PlanValue* v) {
     if (pos >= tail) return 0;
     const Cell* c = cells + pos;
-    bool field = false;
+    const Cell* path = nullptr;
     if (TYPE_OF(c) == TYPE_WORD) {
         if (!(c = peek_word(c))) return 0;
         if (builtin_q(TYPE_OF(c))) return read_prefix_call(p, ops, cells, pos, tail, op_room, v);
     } else if (TYPE_OF(c) == TYPE_PATH) {
-        if (!(field = field_operand_q(c, false))) return 0;
+        if (!field_operand_q(c, false)) return 0;
+        path = c;
+        c = &field_operand;
     } else if (!plain_value_q(TYPE_OF(c))) {
         // Anything else a run would refuse each time: a plan that never
         // runs would be read again after every run (run_lean takes it).
         return 0;
     }
-    *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count, field};
+    *v = {c, nullptr, ops.op + *ops.count, ops.op + *ops.count, path};
     const Cell* w = cells + pos + 1;
     const Cell* end = cells + tail;
     if (w >= end || TYPE_OF(w) != TYPE_WORD) return pos + 1;
@@ -143,18 +145,20 @@ u32 read_value(LoopPlan& p, OpList ops, const Cell* cells, u32 pos, u32 tail, bo
         const Cell* right = w + 1;
         if (kind == FAST_NONE || right >= end || *ops.count == PLAN_OPS) return 0;
         const PlanParen* paren = nullptr;
-        const bool field = TYPE_OF(right) == TYPE_PATH;
+        const Cell* path = nullptr;
         if (TYPE_OF(right) == TYPE_PAREN) {
             if (ops.op != p.op || !(paren = read_paren(p, right, op_room))) return 0;
-        } else if (field) {
+        } else if (TYPE_OF(right) == TYPE_PATH) {
             if (!field_operand_q(right, true)) return 0;
+            path = right;
+            right = &field_operand;
         } else if (TYPE_OF(right) == TYPE_WORD ? !(right = peek_word(right)) || function_type_q(TYPE_OF(right))
                                                : !plain_value_q(TYPE_OF(right))) {
             // A word holding a function is a call (`i < length? s`), which
             // a plan's operator does not make.
             return 0;
         }
-        ops.op[(*ops.count)++] = {op, right, paren, *op, kind, field};
+        ops.op[(*ops.count)++] = {op, right, paren, *op, kind, path};
         v->end++;
     }
     return static_cast<u32>(w - cells);
@@ -172,13 +176,13 @@ template <bool PARENS>
     // only a word's slot can hold anything else.
     const Cell* first = pv.first;
     node_t ctx;
-    if (pv.field && !(first = object_field(first, &ctx))) return false;
-    if (!held_value_q(TYPE_OF(first))) return false;
+    if (!held_value_q(TYPE_OF(first))) [[unlikely]] {
+        if (!pv.path || !(first = object_field(pv.path, &ctx)) || !held_value_q(TYPE_OF(first))) return false;
+    }
     *out = *first;
     for (const PlanOp* o = pv.op; o < pv.end; o++) {
         if (!same_cell(o->slot, &o->op)) return false;
         const Cell* right = o->right;
-        if (o->field && !(right = object_field(right, &ctx))) return false;
         Cell inner;
         if constexpr (PARENS) {
             if (const PlanParen* r = o->paren) {
@@ -186,7 +190,10 @@ template <bool PARENS>
                 right = &inner;
             }
         }
-        if (!fast_compute(o->kind, out, right)) return false;
+        if (!fast_compute(o->kind, out, right)) [[unlikely]] {
+            // (fast_compute turns field_operand away, changing nothing.)
+            if (!o->path || !(right = object_field(o->path, &ctx)) || !fast_compute(o->kind, out, right)) return false;
+        }
     }
     return !pv.after || TYPE_OF(pv.after) != TYPE_OP;
 }
@@ -195,9 +202,9 @@ template <bool PARENS>
 // right one). A field read reads its head word's slot too: it is taken as
 // reading any.
 bool value_reads(const PlanValue& v, const Cell* slot) {
-    if (v.first == slot || v.field) return true;
+    if (v.first == slot || v.path) return true;
     for (const PlanOp* o = v.op; o < v.end; o++)
-        if (o->right == slot || o->field) return true;
+        if (o->right == slot || o->path) return true;
     return false;
 }
 

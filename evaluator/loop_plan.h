@@ -37,30 +37,34 @@ inline constexpr u32 PLAN_COPY = PLAN_CELLS + PLAN_BRANCHES * BRANCH_CELLS;
 struct PlanParen;
 
 // An operator applied in place: its word's slot holds `op`, its right
-// operand is `right` (a literal of the body or a word's slot; where
-// `field`, a path of the body whose object's field is read at each run) or,
-// where `paren` is set, that paren's value.
+// operand is `right` (a literal of the body or a word's slot; for a field,
+// see PlanValue) or, where `paren` is set, that paren's value.
 struct PlanOp {
     const Cell* slot;
     const Cell* right;
     const PlanParen* paren;
     Cell op;
     FastOp kind;
-    bool field;
+    const Cell* path;
 };
+
+// The `first` or `right` of an object's field read through a path of the
+// body (`path`), read again at each run (see object_field): the object its
+// head word holds may be another at every pass. An unset cell, which no
+// run takes as it is: only where that is refused is `path` looked at, so
+// that the other values pay nothing for fields.
+inline const Cell field_operand{TYPE_UNSET, 0, 0, 0};
 
 // A simple value (see simple_value): `first` (a literal of the body or a
 // word's slot) and the operators [op, end) of the plan's. `after`: the slot
 // of the word that ended it, which must hold no operator (else the value
-// would go on), or null. `field`: `first` is a path of the body, an
-// object's field read at each run (see object_field): the object its head
-// word holds may be another at every pass.
+// would go on), or null. `path`: for a field (see field_operand).
 struct PlanValue {
     const Cell* first;
     const Cell* after;
     const PlanOp* op;
     const PlanOp* end;
-    bool field;
+    const Cell* path;
 };
 
 // A paren operand of one simple value, as paren_operand takes it: its
