@@ -830,13 +830,9 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail) {
 
 namespace {
 
-// A position that stands for a block's head.
-constexpr u32 AT_HEAD = ~u32{0};
-
-// The expressions of a block from `from` (AT_HEAD: its head), in the
-// <body> frame eval opens for it.
-[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code, u32 from = AT_HEAD) {
-    u32 head = from == AT_HEAD ? series_head(code) : from;
+// The expressions of a block, in the <body> frame eval opens for it.
+[[gnu::always_inline]] inline void eval_block_in_frame(Cell* code) {
+    u32 head = series_head(code);
     u32 tail = live_tail(code);
     if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(head), nullptr, nullptr);
     if (head < tail) {
@@ -848,20 +844,30 @@ constexpr u32 AT_HEAD = ~u32{0};
     if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
 }
 
-// eval(code, chain) after its machine stack check and budget step, for a
-// block that something holds while it runs: eval's own rooted copy, a
-// function body (its function value on the value stack) or a conditional's
-// branch (its argument). From `from` on, as eval_block_in_frame.
-[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true, u32 from = AT_HEAD) {
+// `run` over a copy of a block that something holds while it runs, with
+// the <body> frame eval opens for it marked on the frame stack (`run`
+// closes it); the running code is put back after.
+template <class Run>
+[[gnu::always_inline]] inline void in_body_frame(const Cell* code_in, Run run) {
     Cell code = *code_in;
     CodeRestore restore;
     CodeScope scope(&code);
     Cell bw = body_word();
     stack::mark_kind87(&bw);
-    eval_block_in_frame(&code, from);
-    if (exiting()) [[unlikely]] return;
-    if (chain) stack::unwind_last();
-    else stack::unwind();
+    run(&code);
+}
+
+// eval(code, chain) after its machine stack check and budget step, for a
+// block that something holds while it runs: eval's own rooted copy, a
+// function body (its function value on the value stack) or a conditional's
+// branch (its argument).
+[[gnu::always_inline]] inline void enter_block(const Cell* code_in, bool chain = true) {
+    in_body_frame(code_in, [&](Cell* code) __attribute__((always_inline)) {
+        eval_block_in_frame(code);
+        if (exiting()) [[unlikely]] return;
+        if (chain) stack::unwind_last();
+        else stack::unwind();
+    });
 }
 
 }  // namespace
@@ -1316,22 +1322,19 @@ constexpr size_t PAREN_CALL_STACK = 16384;
 // what may follow it as eval_rest_in_frame goes on. Out of line: run_body
 // stays small.
 [[gnu::noinline]] void run_call_body(const Cell* body, BlockConditional* bc) {
-    Cell code = *body;
-    const u32 head = series_head(&code);
-    const u32 tail = cell_count(block::buffer_of(&code));
-    CodeRestore restore;
-    CodeScope scope(&code);
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    Cell* start = stack::top;
-    if (!in_library) code_cell = code;
-    budget::step();
-    Cell w = bc->word;
-    Cell f = bc->fn;
-    u32 next = head + 1;
-    if (!lean_word_call(&f, &w, &code, &next, tail, false))
-        next = eval_code_at(&f, &code, head + 1, tail, false, {.name = &w});
-    block_call_end(&code, start, next, tail);
+    in_body_frame(body, [&](Cell* code) __attribute__((always_inline)) {
+        const u32 head = series_head(code);
+        const u32 tail = cell_count(block::buffer_of(code));
+        Cell* start = stack::top;
+        if (!in_library) code_cell = *code;
+        budget::step();
+        Cell w = bc->word;
+        Cell f = bc->fn;
+        u32 next = head + 1;
+        if (!lean_word_call(&f, &w, code, &next, tail, false))
+            next = eval_code_at(&f, code, head + 1, tail, false, {.name = &w});
+        block_call_end(code, start, next, tail);
+    });
 }
 
 // A paren: its block evaluated in a frame named <body>, the value pushed
@@ -2438,19 +2441,16 @@ u32 run_statements(const Cell* fn, Cell* code, u32 pos, u32 tail) {
 // The statements after a body's guard, from `from`, as enter_block runs
 // them: those decoded by run_statements, the others as any block's.
 [[gnu::noinline]] void enter_rest(const Cell* fn, const Cell* body, u32 from) {
-    Cell code = *body;
-    CodeRestore restore;
-    CodeScope scope(&code);
-    Cell bw = body_word();
-    stack::mark_kind87(&bw);
-    if (enabled()) fire_event(EVT_ENTER, &code, static_cast<i32>(from), nullptr, nullptr);
-    const u32 tail = live_tail(&code);
-    const u32 pos = run_statements(fn, &code, from, tail);
-    if (exiting()) [[unlikely]] return;
-    if (pos < tail) eval_rest_in_frame(&code, pos, tail);
-    else if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(tail), nullptr, stack::arguments);
-    if (exiting()) [[unlikely]] return;
-    stack::unwind_last();
+    in_body_frame(body, [fn, from](Cell* code) __attribute__((always_inline)) {
+        if (enabled()) fire_event(EVT_ENTER, code, static_cast<i32>(from), nullptr, nullptr);
+        const u32 tail = live_tail(code);
+        const u32 pos = run_statements(fn, code, from, tail);
+        if (exiting()) [[unlikely]] return;
+        if (pos < tail) eval_rest_in_frame(code, pos, tail);
+        else if (enabled()) fire_event(EVT_EXIT, code, static_cast<i32>(tail), nullptr, stack::arguments);
+        if (exiting()) [[unlikely]] return;
+        stack::unwind_last();
+    });
 }
 
 }  // namespace
