@@ -344,10 +344,15 @@ template <bool Fields>
 
 }  // namespace
 
+bool any_all_known_q(const Cell* fn) {
+    return any_all_seen[native::entry_of(fn) == natives::N_ALL] == conditional_key(native::more_of(fn), collector::cycles) ||
+           any_all_spec_q(fn);
+}
+
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args) {
     if (pos + 1 >= tail || TYPE_OF(cells + pos + 1) != TYPE_BLOCK) return 0;
     const bool all = native::entry_of(fn) == natives::N_ALL;
-    if (any_all_seen[all] != conditional_key(native::more_of(fn), collector::cycles) && !any_all_spec_q(fn)) return 0;
+    if (!any_all_known_q(fn)) return 0;
     const u64 key = conditional_key(series_node(cells + pos + 1), collector::cycles);
     if (refused_slot(series_node(cells + pos + 1)) == key) return 0;
     // An operator after the block would take it as its left operand.

@@ -509,19 +509,9 @@ void put_field(const Field& f, const Cell* value);
     Cell path = *c;
     Cell* start = stack::top;
     const u32 live = clamp_tail(code, tail);
-    // Nothing in a simple value nor in the store can fail, call anything,
-    // allocate or be seen: no frame for it, where the frame could be
-    // opened; and the field, found first, stays where it is, so that the
-    // value reads the same field from it.
-    Field f;
-    bool two_words;
-    if (stack::frame_top < stack::frame_end && start + 2 < stack::end && field_to_store(&path, &f, &two_words)) {
+    {
         Cell v;
-        u32 stop;
-        const u32 next = simple_value(code_at(code, 0), pos + 1, live, &v, &stop,
-                                      {nullptr, f.slot, two_words ? &path : nullptr});
-        if (next && TYPE_OF(&v) != TYPE_UNSET) {
-            put_field(f, &v);
+        if (const u32 next = frameless_set_path(&path, code_at(code, 0), pos, live, &v)) {
             // A simple value ends where no operator follows, and nothing in it
             // could have started a tracer: nothing for expression_end to do.
             push_value(&v, sub);
@@ -1503,6 +1493,22 @@ bool field_to_store(const Cell* path, Field* f, bool* two_words) {
 }
 
 }  // namespace
+
+u32 frameless_set_path(const Cell* path, const Cell* cells, u32 pos, u32 tail, Cell* out) {
+    // Nothing in a simple value nor in the store can fail, call anything,
+    // allocate or be seen: no frame for it, where the frame could be
+    // opened; and the field, found first, stays where it is, so that the
+    // value reads the same field from it.
+    Field f;
+    bool two_words;
+    if (stack::frame_top >= stack::frame_end || stack::top + 2 >= stack::end || !field_to_store(path, &f, &two_words))
+        return 0;
+    u32 stop;
+    const u32 next = simple_value(cells, pos + 1, tail, out, &stop, {nullptr, f.slot, two_words ? path : nullptr});
+    if (!next || TYPE_OF(out) == TYPE_UNSET) return 0;
+    put_field(f, out);
+    return next;
+}
 
 bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
     Field f;

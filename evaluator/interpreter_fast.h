@@ -146,6 +146,12 @@ bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item);
 // change handler, as its eval-path action stores it (marking the field
 // changed); false, having done nothing, for any other path or object.
 bool store_object_field(const Cell* path, const Cell* value);
+// A set-path of an object's field (`path`, at `pos` of `cells`) whose
+// value is a simple value (see simple_value), stored as
+// store_object_field stores it: the position after the value, which is
+// left in *out; 0, having stored nothing, for any other (or without room
+// for the frame the store would otherwise take).
+u32 frameless_set_path(const Cell* path, const Cell* cells, u32 pos, u32 tail, Cell* out);
 
 // Stores a value (not unset) under a word bound to a field of an object
 // without a change handler, as set() stores it (marking the field
@@ -353,6 +359,9 @@ u32 simple_test_or_read(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Ce
 // Answers the position after it, or 0 for any other call, which the generic
 // path then makes. `args` as for Known. Out of line, as simple_prefix_call.
 u32 simple_any_all(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, const BodyArgs* args);
+// Whether the `any` or `all` native `fn` takes one block, as its own spec
+// has (see simple_any_all).
+bool any_all_known_q(const Cell* fn);
 
 // One expression in a code block's `cells` from `pos` that cannot fail, call
 // anything or allocate: a plain value or a word holding one, then any number

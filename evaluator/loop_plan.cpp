@@ -273,6 +273,51 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
     return &r;
 }
 
+// The block of an `if` condition's `any` or `all` (the native `fn` holds),
+// read as a PlanConds into the plan's: simple values with no paren, each
+// a held value; null, having kept nothing of it, for any other.
+const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool op_room) {
+    SeriesBuffer* b = block::buffer_of(block);
+    const u32 head = series_head(block);
+    const u32 tail = cell_count(b);
+    if (p.conds == PLAN_CONDS || head >= tail || tail - head > COND_CELLS || !any_all_known_q(fn) ||
+        ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_COPY)
+        return nullptr;
+    PlanConds& r = p.cond[p.conds];
+    const u8 ops = p.ops;
+    const u8 parens = p.parens;
+    const Cell* cells = block::cells_of(b);
+    r.count = 0;
+    for (u32 pos = head; pos < tail; r.count++) {
+        if (r.count == COND_VALUES || !(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &r.value[r.count])) ||
+            !first_held_q(r.value[r.count]) || p.parens != parens) {
+            p.ops = ops;
+            p.parens = parens;
+            return nullptr;
+        }
+    }
+    r.fn = fn;
+    r.native = *fn;
+    r.all = native::entry_of(fn) == natives::N_ALL;
+    keep_cells(p, r, b, cells, head, tail);
+    p.conds++;
+    return &r;
+}
+
+// The condition of a plan's `if` from `pos`: `any` or `all` of a block
+// (see read_conds) or a simple value holding a value; answers the position
+// after it, or 0 for any other.
+u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room) {
+    const Cell* fn;
+    if (pos + 1 < tail && TYPE_OF(cells + pos) == TYPE_WORD && (fn = peek_word(cells + pos)) && any_all_native_q(fn)) {
+        return TYPE_OF(cells + pos + 1) == TYPE_BLOCK && (e.conds = read_conds(p, fn, cells + pos + 1, op_room))
+                   ? pos + 2
+                   : 0;
+    }
+    pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &e.a);
+    return pos && first_held_q(e.a) ? pos : 0;
+}
+
 // The kind of an expression that holds a paren operand: its values are
 // made with their parens' (plan_value<true>), which others do not look for.
 PlanKind paren_kind(PlanKind k) {
@@ -294,7 +339,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
     bool append_room = append_stack_room_q(base);
     // As simple_prefix_call asks for a call's frame.
     p.call_room = stack::frame_top + OPERATOR_ROOM + 2 <= stack::frame_end && base + OPERATOR_ROOM + 4 < stack::end;
-    p.exprs = p.ops = p.parens = p.branches = 0;
+    p.exprs = p.ops = p.parens = p.branches = p.conds = 0;
     p.steps = p.branch_steps = 0;
     // Room for a branch's values above the base.
     const bool branch_room = base + BRANCH_SETS + 2 < stack::end;
@@ -314,6 +359,14 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             if (!set_room || !(e.slot = context::plain_slot(c)) ||
                 !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)))
                 return false;
+        } else if (TYPE_OF(c) == TYPE_SET_PATH) {
+            // A field read again at each run, as its operands are.
+            node_t ctx;
+            e.kind = PlanKind::SET_FIELD;
+            e.path = c;
+            if (!set_room || !object_field(c, &ctx) || !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) ||
+                p.parens > parens)
+                return false;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                    native::entry_of(fn) == ACT_APPEND) {
             e.kind = PlanKind::APPEND;
@@ -330,9 +383,10 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.fn = fn;
             e.action = *fn;
             e.after = nullptr;
+            e.conds = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
-                !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) || pos >= tail ||
-                TYPE_OF(cells + pos) != TYPE_BLOCK || !first_held_q(e.a) || p.parens > parens)
+                !(pos = read_condition(p, e, cells, pos + 1, tail, op_room)) || pos >= tail ||
+                TYPE_OF(cells + pos) != TYPE_BLOCK || p.parens > parens)
                 return false;
             e.branch = read_branch(p, cells + pos, op_room, branch_room);
             pos++;
@@ -373,6 +427,7 @@ void check_plan_cells(const LoopPlan& p) {
     bool same = std::memcmp(p.cells + p.head, p.copy, (p.tail - p.head) * sizeof(Cell)) == 0;
     for (u32 i = 0; same && i < p.parens; i++) same = kept(p.paren[i]);
     for (u32 i = 0; same && i < p.branches; i++) same = kept(p.branch[i]);
+    for (u32 i = 0; same && i < p.conds; i++) same = kept(p.cond[i]);
     if (same) return;
     std::fprintf(stderr, "zav: a loop body's plan outlived a write to its cells\n");
     std::abort();
@@ -427,6 +482,25 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     return BranchRun::EXITED;
 }
 
+// The value of an `if` condition's `any` or `all` (see PlanConds) into
+// *out, as simple_any_all makes it: false, having done nothing, where its
+// word no longer holds the native or a value read is not simple.
+[[gnu::always_inline]] inline bool plan_conds(const PlanConds& c, Cell* out) {
+    if (!same_cell(c.fn, &c.native)) return false;
+    bool decided = false;
+    for (u32 k = 0; k < c.count; k++) {
+        if (!plan_value<false>(c.value[k], out)) return false;
+        if (logic::is_true(out) != c.all) {
+            decided = true;
+            break;
+        }
+    }
+    // `any` decided by a true value answers it, `all` by a false one none;
+    // undecided, `all` answers its last value.
+    if (decided == c.all) make_cell(out, TYPE_NONE);
+    return true;
+}
+
 // An append of the plan's: false, having done nothing, where run_lean's
 // would not do it in place.
 template <bool PARENS>
@@ -468,6 +542,10 @@ template <bool FROM>
                 if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);
                 *e->slot = *base;
                 break;
+            case PlanKind::SET_FIELD:
+                if (!plan_value<false>(e->a, base) || !store_object_field(e->path, base))
+                    return plan_stop<FROM>(first, e, base);
+                break;
             case PlanKind::VALUE:
                 if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);
                 break;
@@ -477,7 +555,7 @@ template <bool FROM>
             case PlanKind::IF:
                 // Its branch runs in its frames, from run_lean.
                 if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
-                    !plan_value<false>(e->a, base))
+                    !(e->conds ? plan_conds(*e->conds, base) : plan_value<false>(e->a, base)))
                     return plan_stop<FROM>(first, e, base);
                 if (!logic::is_true(base)) {
                     make_cell(base, TYPE_NONE);

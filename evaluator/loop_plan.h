@@ -23,16 +23,21 @@
 namespace zav::interpreter {
 
 // Bodies longer than this (with their parens' cells) are run by run_lean alone.
-inline constexpr u32 PLAN_CELLS = 12;
+inline constexpr u32 PLAN_CELLS = 16;
 inline constexpr u32 PLAN_EXPRS = 6;
-inline constexpr u32 PLAN_OPS = 6;
+inline constexpr u32 PLAN_OPS = 8;
 inline constexpr u32 PLAN_PARENS = 2;
 // The branches of `if`s read with a plan: each of up to BRANCH_SETS stores
 // and an exit, in BRANCH_CELLS cells.
 inline constexpr u32 PLAN_BRANCHES = 2;
 inline constexpr u32 BRANCH_SETS = 3;
 inline constexpr u32 BRANCH_CELLS = 8;
-inline constexpr u32 PLAN_COPY = PLAN_CELLS + PLAN_BRANCHES * BRANCH_CELLS;
+// The `any` and `all` blocks of `if` conditions: up to COND_VALUES simple
+// values each, in COND_CELLS cells.
+inline constexpr u32 PLAN_CONDS = 2;
+inline constexpr u32 COND_VALUES = 4;
+inline constexpr u32 COND_CELLS = 12;
+inline constexpr u32 PLAN_COPY = PLAN_CELLS + PLAN_BRANCHES * BRANCH_CELLS + PLAN_CONDS * COND_CELLS;
 
 struct PlanParen;
 
@@ -100,16 +105,34 @@ struct PlanBranch {
     PlanValue result;
 };
 
-// PAREN_*: the same, with a paren operand in it. IF: `if` whose
+// The condition of a plan's `if` that is `any` or `all` (`all`) of a
+// literal block of simple values (as simple_any_all reads it): the slot
+// of its word, holding `native`, and the block's cells [head, tail) of
+// `buffer` (a copy of them in the plan's `copy` from `copy_at`).
+struct PlanConds {
+    const SeriesBuffer* buffer;
+    u32 head, tail;
+    u32 copy_at;
+    const Cell* fn;
+    Cell native;
+    bool all;
+    u8 count;
+    PlanValue value[COND_VALUES];
+};
+
+// SET_FIELD: a set-path of an object's field, stored as
+// store_object_field stores it. PAREN_*: the same, with a paren operand in it. IF: `if` whose
 // condition is a simple value; a run stops at it where the branch must run,
 // unless the branch was read with it (`branch`).
-enum class PlanKind : u8 { VALUE, SET, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
+enum class PlanKind : u8 { VALUE, SET, SET_FIELD, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
 
 struct PlanExpr {
     PlanKind kind;
     u32 pos;          // its first cell
     u32 steps_before; // budget steps of the expressions before it
     Cell* slot;       // SET: the set-word's plain slot
+    const Cell* path; // SET_FIELD: the set-path
+    const PlanConds* conds;    // IF: its `any` or `all` condition (null: `a`)
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
@@ -135,12 +158,13 @@ struct LoopPlan {
     Cell* end;
     u32 steps;       // budget steps of a whole run
     u32 branch_steps;  // and of every branch read, at most
-    u8 exprs, ops, parens, branches;
+    u8 exprs, ops, parens, branches, conds;
     u32 cells_read;  // of `copy`: the body's, then its parens' and branches'
     PlanExpr expr[PLAN_EXPRS];
     PlanOp op[PLAN_OPS];
     PlanParen paren[PLAN_PARENS];
     PlanBranch branch[PLAN_BRANCHES];
+    PlanConds cond[PLAN_CONDS];
 #ifdef ZAV_STAMP_CHECK
     Cell copy[PLAN_COPY];  // the cells it was read from
 #endif

@@ -404,7 +404,7 @@ namespace {
 
 }  // namespace
 
-// A set-word of a simple value, a simple value and an append of simple
+// A set-word or a field's set-path of a simple value, a simple value and an append of simple
 // values with room (see fast_set_word, simple_value and frameless_append)
 // can neither fail, call anything, allocate nor be seen, so
 // nothing can tell whether the body's frame was open while they ran: they
@@ -492,6 +492,8 @@ namespace {
                         stack::frame_end = frame_end;
                         return;
                     }
+                } else if (TYPE_OF(c) == TYPE_SET_PATH) {
+                    if (!(next = frameless_set_path(c, cells, pos, tail, &v))) break;
                 } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
                     break;
                 }
