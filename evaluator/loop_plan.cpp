@@ -485,7 +485,7 @@ enum class BranchRun { NOT, TAKEN, EXITED };
 // The value of an `if` condition's `any` or `all` (see PlanConds) into
 // *out, as simple_any_all makes it: false, having done nothing, where its
 // word no longer holds the native or a value read is not simple.
-[[gnu::always_inline]] inline bool plan_conds(const PlanConds& c, Cell* out) {
+[[gnu::noinline]] bool plan_conds(const PlanConds& c, Cell* out) {
     if (!same_cell(c.fn, &c.native)) return false;
     bool decided = false;
     for (u32 k = 0; k < c.count; k++) {
@@ -511,10 +511,12 @@ template <bool PARENS>
            plan_value<PARENS>(e->b, base + 1) && append_in_place(base, base + 1, e->types);
 }
 
-// An expression with a paren operand: out of run_plan's loop, which the
-// others take without looking for parens.
+// An expression with a paren operand, or a field's store: out of
+// run_plan's loop, which the others take without looking for parens.
 [[gnu::noinline]] bool run_paren_expr(const PlanExpr* e, Cell* base) {
     switch (e->kind) {
+        case PlanKind::SET_FIELD:
+            return plan_value<false>(e->a, base) && store_object_field(e->path, base);
         case PlanKind::PAREN_SET:
             if (!plan_value<true>(e->a, base)) return false;
             *e->slot = *base;
@@ -541,10 +543,6 @@ template <bool FROM>
             case PlanKind::SET:
                 if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);
                 *e->slot = *base;
-                break;
-            case PlanKind::SET_FIELD:
-                if (!plan_value<false>(e->a, base) || !store_object_field(e->path, base))
-                    return plan_stop<FROM>(first, e, base);
                 break;
             case PlanKind::VALUE:
                 if (!plan_value<false>(e->a, base)) return plan_stop<FROM>(first, e, base);

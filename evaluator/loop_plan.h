@@ -124,7 +124,7 @@ struct PlanConds {
 // store_object_field stores it. PAREN_*: the same, with a paren operand in it. IF: `if` whose
 // condition is a simple value; a run stops at it where the branch must run,
 // unless the branch was read with it (`branch`).
-enum class PlanKind : u8 { VALUE, SET, SET_FIELD, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
+enum class PlanKind : u8 { VALUE, SET, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND, SET_FIELD };
 
 struct PlanExpr {
     PlanKind kind;
