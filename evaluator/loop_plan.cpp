@@ -11,6 +11,8 @@
 
 namespace zav::interpreter {
 
+bool plan_conds(const PlanConds& c, Cell* out);
+
 namespace {
 
 // Where read_value puts the operators it reads: the plan's, or a paren's.
@@ -177,6 +179,7 @@ template <bool PARENS>
     const Cell* first = pv.first;
     node_t ctx;
     if (!held_value_q(TYPE_OF(first))) [[unlikely]] {
+        if (first == &conds_operand) return plan_conds(*pv.conds, out);
         if (!pv.path || !(first = object_field(pv.path, &ctx)) || !held_value_q(TYPE_OF(first))) return false;
     }
     *out = *first;
@@ -310,9 +313,11 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
 u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room) {
     const Cell* fn;
     if (pos + 1 < tail && TYPE_OF(cells + pos) == TYPE_WORD && (fn = peek_word(cells + pos)) && any_all_native_q(fn)) {
-        return TYPE_OF(cells + pos + 1) == TYPE_BLOCK && (e.conds = read_conds(p, fn, cells + pos + 1, op_room))
-                   ? pos + 2
-                   : 0;
+        const PlanConds* conds;
+        if (TYPE_OF(cells + pos + 1) != TYPE_BLOCK || !(conds = read_conds(p, fn, cells + pos + 1, op_room))) return 0;
+        e.a = {&conds_operand, nullptr, p.op + p.ops, p.op + p.ops, {}};
+        e.a.conds = conds;
+        return pos + 2;
     }
     pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &e.a);
     return pos && first_held_q(e.a) ? pos : 0;
@@ -383,7 +388,6 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.fn = fn;
             e.action = *fn;
             e.after = nullptr;
-            e.conds = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
                 !(pos = read_condition(p, e, cells, pos + 1, tail, op_room)) || pos >= tail ||
                 TYPE_OF(cells + pos) != TYPE_BLOCK || p.parens > parens)
@@ -553,7 +557,7 @@ template <bool FROM>
             case PlanKind::IF:
                 // Its branch runs in its frames, from run_lean.
                 if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
-                    !(e->conds ? plan_conds(*e->conds, base) : plan_value<false>(e->a, base)))
+                    !plan_value<false>(e->a, base))
                     return plan_stop<FROM>(first, e, base);
                 if (!logic::is_true(base)) {
                     make_cell(base, TYPE_NONE);

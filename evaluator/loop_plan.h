@@ -25,7 +25,7 @@ namespace zav::interpreter {
 // Bodies longer than this (with their parens' cells) are run by run_lean alone.
 inline constexpr u32 PLAN_CELLS = 16;
 inline constexpr u32 PLAN_EXPRS = 6;
-inline constexpr u32 PLAN_OPS = 8;
+inline constexpr u32 PLAN_OPS = 6;
 inline constexpr u32 PLAN_PARENS = 2;
 // The branches of `if`s read with a plan: each of up to BRANCH_SETS stores
 // and an exit, in BRANCH_CELLS cells.
@@ -60,16 +60,27 @@ struct PlanOp {
 // that the other values pay nothing for fields.
 inline const Cell field_operand{TYPE_UNSET, 0, 0, 0};
 
+struct PlanConds;
+
+// An unset cell as the `first` of an `if` condition's `any` or `all` (see
+// PlanConds, `conds`), which plan_value looks for only where `first` is
+// refused, as it does for a field.
+inline const Cell conds_operand{TYPE_UNSET, 0, 0, 0};
+
 // A simple value (see simple_value): `first` (a literal of the body or a
 // word's slot) and the operators [op, end) of the plan's. `after`: the slot
 // of the word that ended it, which must hold no operator (else the value
-// would go on), or null. `path`: for a field (see field_operand).
+// would go on), or null. `path`: for a field (see field_operand); `conds`
+// for an `if` condition's `any` or `all` (see conds_operand).
 struct PlanValue {
     const Cell* first;
     const Cell* after;
     const PlanOp* op;
     const PlanOp* end;
-    const Cell* path;
+    union {
+        const Cell* path;
+        const PlanConds* conds;
+    };
 };
 
 // A paren operand of one simple value, as paren_operand takes it: its
@@ -131,9 +142,8 @@ struct PlanExpr {
     u32 pos;          // its first cell
     u32 steps_before; // budget steps of the expressions before it
     Cell* slot;       // SET: the set-word's plain slot
-    const Cell* path; // SET_FIELD: the set-path
-    const PlanConds* conds;    // IF: its `any` or `all` condition (null: `a`)
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
+    const Cell* path;  // SET_FIELD: the set-path
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
     const PlanBranch* branch;  // IF: its branch, where it was read

@@ -492,7 +492,7 @@ namespace {
                         stack::frame_end = frame_end;
                         return;
                     }
-                } else if (TYPE_OF(c) == TYPE_SET_PATH) {
+                } else if (TYPE_OF(c) == TYPE_SET_PATH) [[unlikely]] {
                     if (!(next = frameless_set_path(c, cells, pos, tail, &v))) break;
                 } else if (!(next = simple_value(cells, pos, tail, &v, &stop))) {
                     break;
