@@ -306,8 +306,8 @@ u32 read_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bo
         if (!(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &c.arg[k])) || !first_held_q(c.arg[k]))
             return 0;
     p.calls++;
+    c.next = pos;
     e.call = &c;
-    e.next = pos;
     return pos;
 }
 
@@ -520,8 +520,6 @@ template <bool FROM>
             case PlanKind::APPEND:
                 if (!plan_append<false>(e, base)) return plan_stop<FROM>(first, e, base);
                 break;
-            case PlanKind::CALL:
-                return plan_stop<FROM>(first, e, base) | PLAN_CALL;
             case PlanKind::IF:
                 // Its branch runs in its frames, from run_lean.
                 if (!same_cell(e->fn, &e->action) || (e->after && TYPE_OF(e->after) == TYPE_OP) ||
@@ -538,6 +536,9 @@ template <bool FROM>
                 }
                 return plan_stop<FROM>(first, e, base) | PLAN_TAKEN;
             default:
+                // A call stops the plan (in the default case, so that the
+                // others' dispatch stays as it was).
+                if (e->kind == PlanKind::CALL) return plan_stop<FROM>(first, e, base) | PLAN_CALL;
                 if (!run_paren_expr(e, base)) return plan_stop<FROM>(first, e, base);
                 break;
         }
@@ -585,9 +586,14 @@ namespace {
 // the plan with the frame stack's end lowered by one for it), and no
 // tracer started by the call.
 [[gnu::always_inline]] inline bool plan_in_frame_q(const LoopPlan& p, const Cell* base) {
-    return p.ready && p.epoch == memory::buffer_epoch && stack::arguments == base && p.base == base &&
-           stack::frame_top == p.frame_top + 1 && stack::frame_end == p.frame_end + 1 && stack::end == p.end &&
-           fast_paths_on();
+    if (!p.ready || p.epoch != memory::buffer_epoch || stack::arguments != base || p.base != base ||
+        stack::frame_top != p.frame_top + 1 || stack::frame_end != p.frame_end + 1 || stack::end != p.end ||
+        !fast_paths_on())
+        return false;
+#ifdef ZAV_STAMP_CHECK
+    check_plan_cells(p);
+#endif
+    return true;
 }
 
 }  // namespace
@@ -599,9 +605,9 @@ void plan_rest_in_frame(const LoopPlan& p, Cell* code, u32 pos, u32 tail, Cell* 
         const PlanExpr* e = p.expr;
         while (e->pos != pos) e++;
         if (track) series_head(&code_cell) = pos;
-        if (!plan_call(*e->call, code, e->next)) break;
+        if (!plan_call(*e->call, code, e->call->next)) break;
         if (exiting()) [[unlikely]] return;
-        pos = e->next;
+        pos = e->call->next;
         // The last expression: eval_rest_in_frame would only tell a tracer.
         if (pos >= tail && !enabled()) return;
         if (pos >= tail || !plan_in_frame_q(p, base)) break;

@@ -113,6 +113,7 @@ struct PlanCall {
     Cell native;
     Cell word;
     u32 args;
+    u32 next;  // the position after it
     PlanValue arg[CALL_ARGS];
 };
 
@@ -129,9 +130,10 @@ struct PlanExpr {
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
-    const PlanBranch* branch;  // IF: its branch, where it was read
-    const PlanCall* call;      // CALL
-    u32 next;                  // CALL: the position after it
+    union {
+        const PlanBranch* branch;  // IF: its branch, where it was read
+        const PlanCall* call;      // CALL
+    };
     AppendTypes types;
     PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
 };
