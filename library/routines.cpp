@@ -231,18 +231,15 @@ void empty_q() {
 // skipped, then what remains after the last one (an empty string when the
 // text ends with one). Delimiters are found as parse's `to` finds them in
 // text, letter case ignored, and a piece is a copy of the text's own type.
-// None for an empty text delimiter, which would never move the scan on:
-// split raises its error.
+// An empty text delimiter, which would never move the scan on, is an
+// invalid argument.
 void split_text() {
     u32 len = string::zs_abs_length_q(arg(0));
     u32 pos = series_head(arg(0));
     u32 skip = 1;
     if (TYPE_OF(arg(1)) == TYPE_STRING) {
         const u32 dlm_len = string::zs_abs_length_q(arg(1));
-        if (series_head(arg(1)) >= dlm_len) {
-            result_none();
-            return;
-        }
+        if (series_head(arg(1)) >= dlm_len) fire("script", "invalid-arg", arg(1));
         skip = dlm_len - series_head(arg(1));
     }
     // One-byte text split at one-byte text or a character below 256: the
@@ -269,7 +266,7 @@ void split_text() {
     const bool counted = dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26;
     if (counted && pos < len) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
-        pieces = 1 + static_cast<u32>(std::count(text + pos, text + len, one));
+        pieces = 1 + string::count_byte(text + pos, text + len, one);
     }
     Cell* out = block::push_only_star(pieces);
     collector::GuardedCell piece;
@@ -599,7 +596,7 @@ const routine::Row ROWS[] = {
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
     {"_empty?", empty_q},
-    {"_split-text", split_text},
+    {"split", split_text},
     {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
