@@ -144,6 +144,7 @@ struct LoopPlan {
     bool fresh;      // ready, and the last run was simple from its head to its tail
     bool seen;       // a run was simple from its head to its tail once
     bool refused;    // the body holds what a plan does not take
+    bool busy;       // held by a running loop
     bool library;    // read in library code (its parens are too)
     bool call_room;  // room for a number operator's native called by word (see read_prefix_call)
     u64 epoch;
