@@ -967,6 +967,24 @@ template <bool Apart = false>
     return true;
 }
 
+}  // namespace
+
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape) {
+    const u32 type = TYPE_OF(fn);
+    budget::step();
+    lean_enter({});
+    stack::push(fn);
+    stack::mark_kind82(name);
+    stack::top += args;
+    i32 refs[32];
+    if (type == TYPE_NATIVE) unused_refs(shape, refs);
+    builtin_entry(type, native::entry_of(fn), shape, false, refs);
+    if (exiting()) [[unlikely]] return;
+    call_return(code, next, name, false, false);
+}
+
+namespace {
+
 // A function!, routine!, native! or action! called by word or path, its value pushed
 // (sub) or made the frame result; false, having done nothing, when the lean
 // call declines.

@@ -516,8 +516,25 @@ static void stop_run(State* lex) {
 bool pend_errors = false;
 
 // Raises syntax/id: thrown, or pending with the run stopped.
+// The values of the run's top level that were complete before a syntax
+// error go to the destination block, as they would have without the error:
+// a caller that traps the error keeps what loaded (the open levels are lost).
+static void append_values(node_t block, u32 from, u32 to);
+
+static void keep_completed(State* lex) {
+    if (!lex->dst || !lex->load) return;
+    u32 end = lex->tail;
+    for (u32 b = lex->begin; b > lex->head;) {
+        end = b - 1;
+        b = end - values[end].data1;
+    }
+    append_values(series_node(lex->dst), lex->head, end);
+    lex->dst = nullptr;
+}
+
 static void raise_syntax(State* lex, const char* id, const Cell* arg1, const Cell* arg2,
                          const Cell* arg3 = nullptr) {
+    keep_completed(lex);
     if (!lex->pend) zav::fire("syntax", id, arg1, arg2, arg3);
     zav::fire_pending("syntax", id, arg1, arg2, arg3);
     lex->token_type = -static_cast<i32>(TYPE_ERROR);
@@ -1073,6 +1090,7 @@ static i32 run(Cell* out, const u8* src, u32 size, bool one, bool pscan, bool bu
     st.load = build && !pscan;
     st.string_input = source != nullptr;
     st.cache_pos = src;
+    st.dst = dst;
     make_cell(&st.callback, TYPE_NONE);
     make_cell(&st.input_series, TYPE_NONE);
     if (tracer && (TYPE_OF(tracer) == TYPE_FUNCTION || TYPE_OF(tracer) == TYPE_ROUTINE)) {

@@ -47,6 +47,7 @@ struct State {
     bool stop;        // the run is stopped: every step returns at once
     bool pend;        // a syntax error is raised pending (see lexer::pend_errors)
     bool has_callback;
+    Cell* dst;  // the block the values go to (transcode/into), or null
     u32 mask;
     Cell callback;
     Cell input_series;  // the value handed to the callback (binary or string)
