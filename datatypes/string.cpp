@@ -1322,6 +1322,26 @@ i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_ca
     return -1;
 }
 
+u32 count_byte(const u8* from, const u8* end, u8 byte) {
+    // A byte equal to `byte` is a zero byte of the word xor'ed with it; its
+    // high bit, moved to the bottom of its lane, is added into eight lane
+    // counters, summed before any lane could pass 255.
+    const u64 ones = 0x0101010101010101ull, low7 = ones * 0x7F, pattern = ones * byte;
+    u32 count = 0;
+    while (end - from >= 8) {
+        u64 lanes = 0;
+        for (u32 round = 0; round < 255 && end - from >= 8; round++, from += 8) {
+            u64 w;
+            std::memcpy(&w, from, 8);
+            const u64 x = w ^ pattern;
+            lanes += (~(((x & low7) + low7) | x) >> 7) & ones;
+        }
+        count += static_cast<u32>((lanes * ones) >> 56);
+    }
+    for (; from < end; from++) count += *from == byte;
+    return count;
+}
+
 Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
            bool last, bool reverse, bool tail, bool match) {
     if (!part && !skip && !last && !reverse && !match && !any && !with && TYPE_OF(value) == TYPE_STRING) {
@@ -1716,8 +1736,10 @@ Cell* change_case(Cell* value, const Cell* part, int upper) {
         u32 to = case_folding::change_char(cp, upper);
         if (to != cp) string::poke_char(b, p, to);  // widens a buffer that cannot hold the new code point
     }
-    ownership::check(value, upper ? words::uppercase : words::lowercase, nullptr, static_cast<i32>(head),
-                     static_cast<i32>(n));
+    // Only an owned buffer has an owner to tell (its flag says so without the table).
+    if (GET_BUFFER(node)->flags & SERIES_OWNED)
+        ownership::check(value, upper ? words::uppercase : words::lowercase, nullptr, static_cast<i32>(head),
+                         static_cast<i32>(n));
     return value;
 }
 

@@ -117,6 +117,8 @@ void concatenate_utf8(Cell* target, const char* text, u32 n);
 // or -1: the forward search of one-byte text by one-byte text, with letter
 // case folded as find folds it unless fold_case is off.
 i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_case);
+// How many bytes from `from` up to `end` equal `byte` (eight at a time).
+u32 count_byte(const u8* from, const u8* end, u8 byte);
 // Index relative to the head of the first occurrence of cp, or -1.
 i32 find_char(Cell* str, u32 cp);
 // True when cp occurs at the head or at every step-th code point after it;

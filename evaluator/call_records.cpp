@@ -236,8 +236,13 @@ u32 simple_number_test(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
     u32 s;
     const u32 next = simple_value(cells, pos + 1, tail, &a, &s, {}, {Room::CHECK, args, false});
     const u32 t = TYPE_OF(&a);
-    if (!next || !(rec->type_bits[0] >> t & 1) || (t != TYPE_INTEGER && !(t == TYPE_FLOAT && type == TYPE_NATIVE)))
-        return 0;
+    if (!next || !(rec->type_bits[0] >> t & 1)) return 0;
+    if (type == TYPE_NATIVE && native::entry_of(fn) == natives::N_NOT) {
+        // As not_star: true of none and false only.
+        make_cell(out, TYPE_LOGIC, t == TYPE_NONE || (t == TYPE_LOGIC && !a.data1) ? 1 : 0);
+        return next;
+    }
+    if (t != TYPE_INTEGER && !(t == TYPE_FLOAT && type == TYPE_NATIVE)) return 0;
     // As the tests make it (see sign_of and zero_q_star).
     const double d = t == TYPE_INTEGER ? integer::get(&a) : cell_float(&a);
     bool r;

@@ -306,11 +306,12 @@ u32 simple_prefix_call(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cel
 [[gnu::always_inline]] inline bool number_test_q(const Cell* fn) {
     const u32 e = native::entry_of(fn);
     if (TYPE_OF(fn) == TYPE_ACTION) return e == ACT_ODD_Q || e == ACT_EVEN_Q;
-    return e == natives::N_ZERO_Q || e == natives::N_POSITIVE_Q || e == natives::N_NEGATIVE_Q;
+    return e == natives::N_ZERO_Q || e == natives::N_POSITIVE_Q || e == natives::N_NEGATIVE_Q || e == natives::N_NOT;
 }
 // A call by word of such a test (`fn`, at `pos`) whose argument is a simple
 // value without calls in it, an integer! (or for `zero?`, `positive?` and
-// `negative?` a float! too): its logic! value, as the test makes it, into
+// `negative?` a float! too; for `not` any value): its logic! value, as the
+// test makes it, into
 // `out`, with the room checked for the frame the call would open. Answers
 // the position after it, or 0 for any other call, which the generic path
 // then makes. `args` as for Known. Out of line, as simple_prefix_call.

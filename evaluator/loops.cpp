@@ -300,7 +300,17 @@ private:
     void run_inline(bool chain, bool quiet);
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.
-    void run_lean(bool chain, bool quiet);
+    // `planned`: where a quiet run's plan, run already, stopped (see
+    // run_plan), the run going on from there; NO_PLAN where it is to run.
+    static constexpr u32 NO_PLAN = 0xFFFFFFFFu;
+    void run_lean(bool chain, bool quiet, u32 planned = NO_PLAN);
+    // Quiet runs from a fresh plan, each run and the loop's step to the
+    // next (`next`) in one loop; see there.
+    template <class Next>
+    u32 plan_walk(Next next);
+    // run_caught, the runs after it made by plan_walk where they can be.
+    template <class Next>
+    BodyEnd run_planned(bool chain, bool quiet, Next& next, bool* done);
     // After an exit out of a run that the loop takes.
     void restore();
     // A run ended by the exit of `code` (pending): a break or continue
@@ -308,7 +318,8 @@ private:
     BodyEnd loop_exit(u32 code);
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
-    BodyEnd run_caught(bool chain, bool quiet);
+    // With `planned` (see run_lean), the rest of a quiet run begun.
+    BodyEnd run_caught(bool chain, bool quiet, u32 planned = NO_PLAN);
     Cell code_;
     Cell saved_;
     collector::Guard hold_;
@@ -323,12 +334,24 @@ private:
 };
 namespace {
 
-// The plans of the loop bodies running now, one per nesting level (loops
-// nest as their natives' C++ frames do): a LoopBody holds only a pointer,
-// so the frames of the loop natives stay as small as they were.
+// The plans of loop bodies, kept across runs of their loops: a table by
+// body, so that a loop in a function called again finds what was read of
+// its body at an earlier call, though other loops ran since. A body whose
+// entry a running loop holds (an enclosing loop whose body falls on the
+// same entry, or the same body running again inside itself) takes its
+// nesting level's own plan, which no other running loop holds (loops nest
+// as their natives' C++ frames do). A LoopBody holds only a pointer, so the
+// frames of the loop natives stay as small as they were.
+constexpr u32 PLAN_TABLE = 32;
 constexpr u32 PLAN_LEVELS = 8;
-LoopPlan plans[PLAN_LEVELS];
+LoopPlan table_plans[PLAN_TABLE];
+LoopPlan level_plans[PLAN_LEVELS];
 u32 plan_level = 0;
+
+[[gnu::always_inline]] inline LoopPlan* table_plan(node_t node, u32 head) {
+    static_assert((PLAN_TABLE & (PLAN_TABLE - 1)) == 0);
+    return &table_plans[((node ^ head * 0x9E3779B9u) * 0x9E3779B9u) >> 27 & (PLAN_TABLE - 1)];
+}
 
 }  // namespace
 
@@ -339,22 +362,32 @@ LoopBody::LoopBody(const Cell* body)
     : code_(*body), saved_(code_cell), hold_(&code_), plan_(nullptr),
       lean_(block::any_block_q(TYPE_OF(body)) &&
             ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
-    if (lean_ && plan_level < PLAN_LEVELS) {
-        plan_ = &plans[plan_level];
-        // The same body again (a loop in a function called again): what
-        // was read of it holds while plan_current says so.
-        SeriesBuffer* b = block::buffer_of(body);
-        if (plan_->node != series_node(body) || plan_->head != series_head(body) || plan_->cells != block::cells_of(b)) {
-            plan_->ready = plan_->seen = plan_->refused = false;
-            plan_->node = series_node(body);
+    if (lean_) {
+        const node_t node = series_node(body);
+        const u32 head = series_head(body);
+        LoopPlan* p = table_plan(node, head);
+        if (p->busy) p = plan_level < PLAN_LEVELS ? &level_plans[plan_level] : nullptr;
+        if (p) {
+            // The same body again (a loop in a function called again): what
+            // was read of it holds while plan_current says so.
+            const Cell* cells = block::cells_of(block::buffer_of(body));
+            if (p->node != node || p->head != head || p->cells != cells) {
+                p->ready = p->seen = p->refused = false;
+                p->node = node;
+                p->head = head;
+                p->cells = cells;
+            }
+            p->fresh = false;
+            p->busy = true;
+            plan_ = p;
         }
-        plan_->fresh = false;
     }
     plan_level++;
 }
 
 LoopBody::~LoopBody() {
     plan_level--;
+    if (plan_) plan_->busy = false;
     code_cell = saved_;
 }
 
@@ -372,6 +405,16 @@ namespace {
         return;
     }
     p.refused = !read_plan(p, body, head, tail, base, in_library);
+}
+
+// After a run stopped at the expression at `pos`: where that is a call by
+// word of a native or action, read as plan_simple_run reads a simple run.
+// Answers whether the plan is ready.
+[[gnu::noinline]] bool plan_call_stop(LoopPlan& p, SeriesBuffer* body, const Cell* cells, u32 head, u32 pos,
+                                      u32 tail, Cell* base) {
+    const Cell* fn = peek_word(cells + pos);
+    if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
+    return p.ready;
 }
 
 // After a plan's run stopped at its `if` at `pos` for the branch: the
@@ -414,7 +457,7 @@ namespace {
 // the budget spent (its error is raised in the frame). Runs with no room for
 // the frame open it at once, to raise the overflow. A plan read from an
 // earlier run takes the expressions first, as far as its checks allow.
-[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain, bool quiet) {
+[[gnu::always_inline]] inline void LoopBody::run_lean(bool chain, bool quiet, u32 planned) {
     Cell* base = stack::top;
     SeriesBuffer* b = block::buffer_of(&code_);
     u32 head = series_head(&code_);
@@ -422,7 +465,9 @@ namespace {
     u32 tail = cell_count(b);
     // A quiet run's fresh plan goes first, and mostly takes the run whole:
     // it reads none of the stack ends lowered below.
-    if (quiet && plan_quiet_q(*plan_, tail, base)) {
+    if (planned != NO_PLAN) {
+        pos = planned;
+    } else if (quiet && plan_quiet_q(*plan_, tail, base)) {
         pos = run_plan(*plan_, base);
         if (pos == tail) {
             plan_->fresh = true;
@@ -464,6 +509,8 @@ namespace {
                 return;
             }
         }
+        // Where the plan stopped at a call (PLAN_CALL, past any tail), the
+        // run goes on from it in the body's frame (below).
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -503,7 +550,7 @@ namespace {
             budget::step();
             pos = next;
         }
-        if (pos >= tail && pos > head && !(pos & PLAN_TAKEN)) {
+        if (pos >= tail && pos > head && !(pos & (PLAN_TAKEN | PLAN_CALL))) {
             // No plan took the whole run.
             if (plan_) {
                 plan_simple_run(*plan_, b, head, tail, base);
@@ -513,14 +560,21 @@ namespace {
             return;
         }
         pos &= ~PLAN_TAKEN;
+        // A run that stops at a call a plan could make reads one, as a
+        // simple run does; its runs are tried without the frame from then on.
+        const bool read = pos < tail && TYPE_OF(cells + pos) == TYPE_WORD && plan_ && !plan_->refused &&
+                          plan_call_stop(*plan_, b, cells, head, pos, tail, base);
         stack::frame_end = frame_end;
-        simple_ = pos > head || append;
+        simple_ = pos > head || append || read;
         stack::top = base;
     }
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     if (pos < tail) {
         eval_rest_in_frame(&code_, pos, tail);
+        if (exiting()) [[unlikely]] return;
+    } else if (pos & PLAN_CALL) {
+        plan_rest_in_frame(*plan_, &code_, pos & ~PLAN_CALL, tail, base);
         if (exiting()) [[unlikely]] return;
     } else {
         make_cell(stack::arguments, TYPE_UNSET);
@@ -561,10 +615,12 @@ namespace {
     return BodyEnd::EXITED;
 }
 
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet) {
-    stack::reset();
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet, u32 planned) {
+    // (A plan that stopped left the stack at the run's base.)
+    if (planned == NO_PLAN) stack::reset();
     try {
-        run_inline(chain, quiet);
+        if (planned == NO_PLAN) run_inline(chain, quiet);
+        else run_lean(chain, true, planned);
     } catch (Throw& t) {
         // Code that cannot return at once threw it (see stack::throw_pending).
         if (t.value != THROW_BREAK && t.value != THROW_CONTINUE) throw;
@@ -587,22 +643,84 @@ namespace {
 
 }  // namespace
 
+// plan_walk's answer where the walk is over.
+constexpr u32 WALK_DONE = 0xFFFFFFFEu;
+
+// The quiet runs of a loop whose fresh plan takes each run whole, as
+// run_caught would make them, each followed by `next`, the loop's step to
+// its next run (false where the loop is over), which stores only the loop's
+// own values into words' plain slots: those slots stay where they are while
+// only plans run, which allocate nothing, and the plan's stacks are where
+// they were. Answers WALK_DONE where the loop is over, NO_PLAN where a run
+// stepped to must run as any quiet one (the plan is no longer current),
+// else where its plan stopped (see run_plan), its budget step taken and
+// the plan no longer fresh.
+template <class Next>
+[[gnu::noinline]] u32 LoopBody::plan_walk(Next next) {
+    LoopPlan& p = *plan_;
+    Cell* const base = stack::arguments;
+    const u32 tail = p.tail;
+    for (;;) {
+        stack::top = base;
+        if (p.epoch != memory::buffer_epoch) return NO_PLAN;
+#ifdef ZAV_STAMP_CHECK
+        check_plan_cells(p);
+#endif
+        budget::step();
+        const u32 pos = run_plan(p, base);
+        if (pos != tail) {
+            p.fresh = false;
+            return pos;
+        }
+        if (!next()) return WALK_DONE;
+    }
+}
+
+// run_caught(chain, quiet); where the run is quiet and the plan fresh, that
+// run and those after it are plan_walk's until one is not, its rest then
+// run_caught's. *done where the loop is over.
+template <class Next>
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_planned(bool chain, bool quiet, Next& next, bool* done) {
+    u32 planned = NO_PLAN;
+    if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) {
+        planned = plan_walk(next);
+        if (planned == WALK_DONE) {
+            *done = true;
+            return BodyEnd::NORMAL;
+        }
+        // An exit made by a branch read with the plan.
+        if (exiting()) return loop_exit(stack::pending);
+    }
+    return run_caught(chain, quiet, planned);
+}
+
 // The loops below tell each run whether it is quiet (see plan_quiet_q): no
 // code ran since the body's last run, only plain stores of loop words or
 // (while's) a run of the other body that was simple to its end (fresh).
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
+    auto next = [&n] { return --n > 0; };
     for (; n > 0; n--) {
-        if (run_caught(true, true) >= BodyEnd::BROKE) return;
+        bool done = false;
+        if (run_planned(true, true, next, &done) >= BodyEnd::BROKE || done) return;
     }
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
+    // The word's slot, plain when plan_walk runs: it stays so there.
+    auto next = [&n, word, counter, slot = static_cast<Cell*>(nullptr)]() mutable {
+        counter->data2++;
+        if (--n <= 0) return false;
+        if (!slot) slot = context::plain_slot(word);
+        *slot = *counter;
+        return true;
+    };
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         bool plain = natives::set_loop_word(word, counter);
-        if (run_caught(true, plain) >= BodyEnd::BROKE) return;
+        bool done = false;
+        if (run_planned(true, plain, next, &done) >= BodyEnd::BROKE || done) return;
         counter->data2++;
     }
 }
@@ -679,11 +797,22 @@ enum class Step { DONE, NEXT, QUIET };
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
+    // The one-word step over a block, as foreach_step makes it, for plan_walk.
+    auto next = [s = stack::arguments - 2, word = stack::arguments - 1, slot = static_cast<Cell*>(nullptr)]() mutable {
+        SeriesBuffer* b = GET_BUFFER(series_node(s));
+        const u32 head = series_head(s);
+        if (head >= cell_count(b)) return false;
+        if (!slot) slot = context::plain_slot(word);
+        *slot = block::cells_of(b)[head];
+        series_head(s) = head + 1;
+        return true;
+    };
     for (;;) {
         stack::keep();
         Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
         if (step == Step::DONE) return;
-        if (run_caught(false, step == Step::QUIET) >= BodyEnd::BROKE) return;
+        bool done = false;
+        if (run_planned(false, step == Step::QUIET, next, &done) >= BodyEnd::BROKE || done) return;
     }
 }
 

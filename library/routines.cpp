@@ -231,18 +231,15 @@ void empty_q() {
 // skipped, then what remains after the last one (an empty string when the
 // text ends with one). Delimiters are found as parse's `to` finds them in
 // text, letter case ignored, and a piece is a copy of the text's own type.
-// None for an empty text delimiter, which would never move the scan on:
-// split raises its error.
+// An empty text delimiter, which would never move the scan on, is an
+// invalid argument.
 void split_text() {
     u32 len = string::zs_abs_length_q(arg(0));
     u32 pos = series_head(arg(0));
     u32 skip = 1;
     if (TYPE_OF(arg(1)) == TYPE_STRING) {
         const u32 dlm_len = string::zs_abs_length_q(arg(1));
-        if (series_head(arg(1)) >= dlm_len) {
-            result_none();
-            return;
-        }
+        if (series_head(arg(1)) >= dlm_len) fire("script", "invalid-arg", arg(1));
         skip = dlm_len - series_head(arg(1));
     }
     // One-byte text split at one-byte text or a character below 256: the
@@ -269,7 +266,7 @@ void split_text() {
     const bool counted = dn == 1 && one < 0x80 && u32((one | 0x20) - 'a') >= 26;
     if (counted && pos < len) {
         const u8* text = GET_BUFFER(series_node(arg(0)))->head();
-        pieces = 1 + static_cast<u32>(std::count(text + pos, text + len, one));
+        pieces = 1 + string::count_byte(text + pos, text + len, one);
     }
     Cell* out = block::push_only_star(pieces);
     collector::GuardedCell piece;
@@ -310,6 +307,32 @@ void split_text() {
         keep(pos, len - pos);
     }
     *arg(0) = *out;
+}
+
+// rejoin's join of its reduced block (new, at its head): the block itself
+// when empty, else a copy of its first value when that is a series (that
+// value formed when not), with the rest of the block appended.
+void join_reduced() {
+    if (series::tail_at_q(arg(0))) return;
+    Cell first = block::cells_of(GET_BUFFER(series_node(arg(0))))[series_head(arg(0))];
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    if (!series::series_q(TYPE_OF(&first))) {
+        string::make_at(out, 16);
+        actions::form_dispatch(&first, out, nullptr, 0);
+    } else if (TYPE_OF(&first) == TYPE_IMAGE) {
+        // append takes no image!: its argument check's error.
+        Cell name, dt, p;
+        word::make_at(symbol::make("append"), &name);
+        make_cell(&dt, TYPE_DATATYPE, TYPE_IMAGE);
+        word::make_at(symbol::make("series"), &p);
+        fire("script", "expect-arg", &name, &dt, &p);
+    } else {
+        actions::copy_dispatch(&first, out, nullptr, false, nullptr);
+    }
+    Cell rest = *arg(0);
+    series_head(&rest) += 1;
+    *arg(0) = *actions::append_dispatch(out, &rest, nullptr, false, nullptr);
 }
 
 // replace/all of one-byte text by one-byte text in a one-byte string: the
@@ -599,7 +622,8 @@ const routine::Row ROWS[] = {
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
     {"_empty?", empty_q},
-    {"_split-text", split_text},
+    {"split", split_text},
+    {"_join-reduced", join_reduced},
     {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
