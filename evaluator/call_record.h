@@ -68,6 +68,7 @@ struct DecodedBody {
     u8 blocks_at;
     bool branch_expr[2];  // branch i decoded into branch[i]
     bool branch_odd[2];   // branch i holds an odd count of cells (all a simple one can hold)
+    bool branch_call[2];  // branch i led by a word that held a function when decoded
     node_t node;
     u32 head;
     u64 epoch;

@@ -1756,6 +1756,7 @@ bool call_args_q(const Cell* cells, u32 n) {
             const u32 bh = series_head(branch), bt = cell_count(bb);
             d.branch_expr[i] = bh < bt && decode_expr(block::cells_of(bb), bh, bt, &d.branch[i]);
             d.branch_odd[i] = bh < bt && ((bt - bh) & 1);
+            d.branch_call[i] = bh < bt && call_hint_q(block::cells_of(bb) + bh);
         }
         d.word = cells[0];
         d.blocks = static_cast<u8>(blocks);
@@ -1979,7 +1980,9 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     if (d.branch_expr[taken] && run_expr(d.branch[taken], &args, out)) return BlockShape::SIMPLE;
     // simple_code_value turns a branch of an even count away unread: the
     // context is pointed at the arguments only for one it reads.
-    if (d.branch_odd[taken]) {
+    // A branch led by a word holding a function is a call, never simple:
+    // turned away before the context is pointed at the arguments.
+    if (d.branch_odd[taken] && !d.branch_call[taken]) {
         const u32 saved = args_in_context(args);
         const bool simple = simple_code_value(c.branch, 4, out, {Room::KNOWN, &args});
         args_out_of_context(args, saved);

@@ -408,4 +408,17 @@ struct AppendTypes {
 };
 bool append_types(const Cell* fn, AppendTypes* types);
 
+// A statement calling a native or action by word (`fn`, named by `name`),
+// no refinement named, its `args` arguments made already from stack::top + 1
+// on, of their parameters' types, the call ending at `next` of `code`: its
+// expression's and call's steps taken, its frame opened over them and its
+// entry run as the lean call runs them, its value left where the lean call
+// leaves a statement's. `shape`: its call record's. The caller made sure of room on both stacks
+// (laid_call_room_q).
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape);
+[[gnu::always_inline]] inline bool laid_call_room_q(u32 args) {
+    return stack::top + 1 + args + CONDITIONAL_ROOM < stack::end &&
+           stack::frame_top + 1 + CONDITIONAL_ROOM <= stack::frame_end;
+}
+
 }  // namespace zav::interpreter

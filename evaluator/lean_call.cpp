@@ -762,6 +762,33 @@ template <bool Apart = false>
     return true;
 }
 
+// The body of a function whose frame the lean call opened over its
+// arguments, slots and locals, read over them first as read_body reads a
+// call laid out before its frame opens: a simple value is not run, a
+// conditional, guard or one call is run from what the read found. Where
+// the call is not frameless_q or there is not the room the read takes, the
+// body runs as any. Out of line: the lean word call's machine frame stays
+// as it was.
+[[gnu::noinline]] void run_laid_body(const CallRecord* rec, const Cell* fn) {
+    Cell body;
+    if (!rec->frameless || stack::top + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + 1 + CONDITIONAL_ROOM > stack::frame_end) {
+        body = rec->body;
+        run_body(fn, &body);
+        return;
+    }
+    BlockConditional bc;
+    Cell v;
+    const BlockShape read = read_body(rec, fn, stack::arguments, &body, &bc, &v);
+    if (read == BlockShape::SIMPLE) {
+        // As run_body leaves a simple body's value.
+        *stack::top++ = v;
+        *stack::arguments = v;
+        return;
+    }
+    run_body(fn, &body, read, &bc);
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -795,8 +822,7 @@ template <bool Apart = false>
     }
     if (rec->locals) function::init_locals(static_cast<i32>(rec->locals));
     if (!trace.active && !rec->compiled) {
-        Cell body = rec->body;
-        run_body(fn, &body);
+        run_laid_body(rec, fn);
     } else {
         call_function(fn, 0, name, 0);
     }
@@ -940,6 +966,24 @@ template <bool Apart = false>
     lean_return(s, pos, sub);
     return true;
 }
+
+}  // namespace
+
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape) {
+    const u32 type = TYPE_OF(fn);
+    budget::step();
+    lean_enter({});
+    stack::push(fn);
+    stack::mark_kind82(name);
+    stack::top += args;
+    i32 refs[32];
+    if (type == TYPE_NATIVE) unused_refs(shape, refs);
+    builtin_entry(type, native::entry_of(fn), shape, false, refs);
+    if (exiting()) [[unlikely]] return;
+    call_return(code, next, name, false, false);
+}
+
+namespace {
 
 // A function!, routine!, native! or action! called by word or path, its value pushed
 // (sub) or made the frame result; false, having done nothing, when the lean

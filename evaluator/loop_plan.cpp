@@ -273,6 +273,44 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
     return &r;
 }
 
+// Whether a native or action called by word as a statement is read as a
+// plan's call: not the conditionals, switch and the exits, which have
+// frameless ways of their own, nor a number operator's (read_prefix_call).
+bool call_statement_q(const Cell* fn) {
+    const u32 index = native::entry_of(fn);
+    const CallRecord* rec;
+    if (TYPE_OF(fn) == TYPE_NATIVE &&
+        (conditional_index_q(index) || index == natives::N_SWITCH ||
+         index - natives::N_BREAK <= natives::N_RETURN - natives::N_BREAK))
+        return false;
+    return prefix_fast_op(fn, &rec) == FAST_NONE;
+}
+
+// A call statement (call_statement_q) at `pos`, by word (its slot `fn`),
+// into a call of the plan's: its arguments each a simple value holding a
+// value now, the call's record taking one to CALL_ARGS of them and no
+// lit-word. Answers the position after it, or 0.
+u32 read_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room, const Cell* fn) {
+    const CallRecord* rec;
+    u32 args;
+    if (p.calls == PLAN_CALLS || !(rec = call_record(fn, TYPE_OF(fn))) || (rec->shape & SHAPE_LIT_MASK) ||
+        !(args = rec->shape & SHAPE_ARGS_MASK) || args > CALL_ARGS)
+        return 0;
+    PlanCall& c = p.call[p.calls];
+    c.fn = fn;
+    c.native = *fn;
+    c.word = cells[pos];
+    c.args = args;
+    pos++;
+    for (u32 k = 0; k < args; k++)
+        if (!(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &c.arg[k])) || !first_held_q(c.arg[k]))
+            return 0;
+    p.calls++;
+    c.next = pos;
+    e.call = &c;
+    return pos;
+}
+
 // The kind of an expression that holds a paren operand: its values are
 // made with their parens' (plan_value<true>), which others do not look for.
 PlanKind paren_kind(PlanKind k) {
@@ -294,7 +332,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
     bool append_room = append_stack_room_q(base);
     // As simple_prefix_call asks for a call's frame.
     p.call_room = stack::frame_top + OPERATOR_ROOM + 2 <= stack::frame_end && base + OPERATOR_ROOM + 4 < stack::end;
-    p.exprs = p.ops = p.parens = p.branches = 0;
+    p.exprs = p.ops = p.parens = p.branches = p.calls = 0;
     p.steps = p.branch_steps = 0;
     // Room for a branch's values above the base.
     const bool branch_room = base + BRANCH_SETS + 2 < stack::end;
@@ -324,6 +362,14 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             if (!append_types(fn, &e.types) || !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) ||
                 !(pos = read_value(p, ops, cells, pos, tail, op_room, &e.b)))
                 return false;
+        } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && builtin_q(TYPE_OF(fn)) &&
+                   !(TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) == natives::N_IF) && call_statement_q(fn)) {
+            // Its expression's step is taken above, its call's here.
+            e.kind = PlanKind::CALL;
+            p.steps++;
+            if (!(pos = read_call(p, e, cells, pos, tail, op_room, fn))) return false;
+            // Its values hold parens where any do: run_plan does not make it.
+            continue;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_NATIVE) {
             // `if` over a simple condition (as read_conditional takes it).
             e.kind = PlanKind::IF;
@@ -490,6 +536,9 @@ template <bool FROM>
                 }
                 return plan_stop<FROM>(first, e, base) | PLAN_TAKEN;
             default:
+                // A call stops the plan (in the default case, so that the
+                // others' dispatch stays as it was).
+                if (e->kind == PlanKind::CALL) return plan_stop<FROM>(first, e, base) | PLAN_CALL;
                 if (!run_paren_expr(e, base)) return plan_stop<FROM>(first, e, base);
                 break;
         }
@@ -552,6 +601,74 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
     const PlanExpr* e = p.expr;
     while (e->pos != pos) e++;
     return run_plan_at<true>(p, base, e + 1);
+}
+
+namespace {
+
+// A plan's call, its arguments made from its values above the top: false,
+// having done nothing, where the word no longer holds its native or action
+// of the arity read, an argument is not one its plan value makes or not of
+// its parameter's types, or either stack is near its end (the lean call
+// then makes it, and raises what it raises).
+[[gnu::always_inline]] inline bool plan_call(const PlanCall& c, Cell* code, u32 next) {
+    if (!same_cell(c.fn, &c.native)) return false;
+    Cell fn = c.native;
+    const CallRecord* rec = call_record(&fn, TYPE_OF(&fn));
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != c.args || !laid_call_room_q(c.args)) return false;
+    Cell* const a = stack::top + 1;
+    for (u32 k = 0; k < c.args; k++) {
+        if (!plan_value<true>(c.arg[k], a + k)) return false;
+        const u32 t = TYPE_OF(a + k);
+        if (t >= 64 || !(rec->type_bits[k] >> t & 1)) return false;
+    }
+    Cell w = c.word;
+    laid_builtin_call(&fn, &w, code, next, c.args, rec->shape);
+    return true;
+}
+
+// Whether the plan still holds after a call made in the body's frame,
+// opened at `base`: as plan_current, with that frame open (run_lean read
+// the plan with the frame stack's end lowered by one for it), and no
+// tracer started by the call.
+[[gnu::always_inline]] inline bool plan_in_frame_q(const LoopPlan& p, const Cell* base) {
+    if (!p.ready || p.epoch != memory::buffer_epoch || stack::arguments != base || p.base != base ||
+        stack::frame_top != p.frame_top + 1 || stack::frame_end != p.frame_end + 1 || stack::end != p.end ||
+        !fast_paths_on())
+        return false;
+#ifdef ZAV_STAMP_CHECK
+    check_plan_cells(p);
+#endif
+    return true;
+}
+
+}  // namespace
+
+void plan_rest_in_frame(const LoopPlan& p, Cell* code, u32 pos, u32 tail, Cell* base) {
+    const bool track = !in_library;
+    if (track) code_cell = *code;
+    for (;;) {
+        const PlanExpr* e = p.expr;
+        while (e->pos != pos) e++;
+        if (track) series_head(&code_cell) = pos;
+        if (!plan_call(*e->call, code, e->call->next)) break;
+        if (exiting()) [[unlikely]] return;
+        pos = e->call->next;
+        // The last expression: eval_rest_in_frame would only tell a tracer.
+        if (pos >= tail && !enabled()) return;
+        if (pos >= tail || !plan_in_frame_q(p, base)) break;
+        stack::reset();
+        pos = run_plan_after(p, base, e->pos);
+        // A branch read with the plan exited.
+        if (exiting()) [[unlikely]] return;
+        if (!(pos & PLAN_CALL)) {
+            if (pos == tail) return;
+            // An `if` whose branch runs, or what the plan could not make.
+            pos &= ~PLAN_TAKEN;
+            break;
+        }
+        pos &= ~PLAN_CALL;
+    }
+    eval_rest_in_frame(code, pos, tail);
 }
 
 }  // namespace zav::interpreter

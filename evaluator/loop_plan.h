@@ -33,6 +33,9 @@ inline constexpr u32 PLAN_BRANCHES = 2;
 inline constexpr u32 BRANCH_SETS = 3;
 inline constexpr u32 BRANCH_CELLS = 8;
 inline constexpr u32 PLAN_COPY = PLAN_CELLS + PLAN_BRANCHES * BRANCH_CELLS;
+// Calls of natives and actions read with a plan, and their arguments.
+inline constexpr u32 PLAN_CALLS = 2;
+inline constexpr u32 CALL_ARGS = 4;
 
 struct PlanParen;
 
@@ -100,10 +103,24 @@ struct PlanBranch {
     PlanValue result;
 };
 
-// PAREN_*: the same, with a paren operand in it. IF: `if` whose
+// A statement calling a native or action by word (`put m k v`, `remove
+// b`), no refinement named, every argument a simple value: `fn` the slot of
+// its word (`word`), holding `native`, whose call takes `args` arguments
+// and no lit-word. The plan stops at it; it is made in the body's frame
+// (plan_rest_in_frame), with its arguments made from the plan's values.
+struct PlanCall {
+    const Cell* fn;
+    Cell native;
+    Cell word;
+    u32 args;
+    u32 next;  // the position after it
+    PlanValue arg[CALL_ARGS];
+};
+
+// PAREN_*: the same, with a paren operand in it. CALL: see PlanCall. IF: `if` whose
 // condition is a simple value; a run stops at it where the branch must run,
 // unless the branch was read with it (`branch`).
-enum class PlanKind : u8 { VALUE, SET, APPEND, IF, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
+enum class PlanKind : u8 { VALUE, SET, APPEND, IF, CALL, PAREN_VALUE, PAREN_SET, PAREN_APPEND };
 
 struct PlanExpr {
     PlanKind kind;
@@ -113,7 +130,10 @@ struct PlanExpr {
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
-    const PlanBranch* branch;  // IF: its branch, where it was read
+    union {
+        const PlanBranch* branch;  // IF: its branch, where it was read
+        const PlanCall* call;      // CALL
+    };
     AppendTypes types;
     PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
 };
@@ -136,12 +156,13 @@ struct LoopPlan {
     Cell* end;
     u32 steps;       // budget steps of a whole run
     u32 branch_steps;  // and of every branch read, at most
-    u8 exprs, ops, parens, branches;
+    u8 exprs, ops, parens, branches, calls;
     u32 cells_read;  // of `copy`: the body's, then its parens' and branches'
     PlanExpr expr[PLAN_EXPRS];
     PlanOp op[PLAN_OPS];
     PlanParen paren[PLAN_PARENS];
     PlanBranch branch[PLAN_BRANCHES];
+    PlanCall call[PLAN_CALLS];
 #ifdef ZAV_STAMP_CHECK
     Cell copy[PLAN_COPY];  // the cells it was read from
 #endif
@@ -194,6 +215,9 @@ void check_plan_cells(const LoopPlan& p);
 // run: the plan holds, and goes on after the branch (run_plan_after). With
 // the tail: a branch read with the plan exited (pending).
 inline constexpr u32 PLAN_TAKEN = 1u << 31;
+// Set where it stopped at a call (PlanCall): the plan holds, and goes on
+// after the call, which needs the body's frame (plan_rest_in_frame).
+inline constexpr u32 PLAN_CALL = 1u << 30;
 
 // Runs the plan from `base` (the loop frame's empty region); answers the
 // position reached: the tail when every expression ran, else the first cell
@@ -231,5 +255,12 @@ struct PlanWalk {
 // loop's step. Answers where a run's plan stopped (as run_plan: the plan
 // is then no longer fresh), WALK_STALE or WALK_DONE.
 PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step);
+
+// The rest of a run from the plan's call at `pos` (where run_plan stopped,
+// PLAN_CALL taken off), in the body's frame opened at `base` over `code`
+// (the body, up to `tail`): the call made from the plan, then the plan run
+// on after it while it stays current, each value the frame result; where
+// either declines, the rest runs as eval runs it (eval_rest_in_frame).
+void plan_rest_in_frame(const LoopPlan& p, Cell* code, u32 pos, u32 tail, Cell* base);
 
 }  // namespace zav::interpreter

@@ -407,6 +407,16 @@ namespace {
     p.refused = !read_plan(p, body, head, tail, base, in_library);
 }
 
+// After a run stopped at the expression at `pos`: where that is a call by
+// word of a native or action, read as plan_simple_run reads a simple run.
+// Answers whether the plan is ready.
+[[gnu::noinline]] bool plan_call_stop(LoopPlan& p, SeriesBuffer* body, const Cell* cells, u32 head, u32 pos,
+                                      u32 tail, Cell* base) {
+    const Cell* fn = peek_word(cells + pos);
+    if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
+    return p.ready;
+}
+
 // After a plan's run stopped at its `if` at `pos` for the branch: the
 // branch taken as run_lean takes it without frames (frameless_conditional),
 // then the plan run on after it, while its runs stop only for such
@@ -499,6 +509,8 @@ namespace {
                 return;
             }
         }
+        // Where the plan stopped at a call (PLAN_CALL, past any tail), the
+        // run goes on from it in the body's frame (below).
         while (pos < tail && !step_would_spend()) {
             stack::top = base;
             const Cell* c = cells + pos;
@@ -536,7 +548,7 @@ namespace {
             budget::step();
             pos = next;
         }
-        if (pos >= tail && pos > head && !(pos & PLAN_TAKEN)) {
+        if (pos >= tail && pos > head && !(pos & (PLAN_TAKEN | PLAN_CALL))) {
             // No plan took the whole run.
             if (plan_) {
                 plan_simple_run(*plan_, b, head, tail, base);
@@ -546,14 +558,21 @@ namespace {
             return;
         }
         pos &= ~PLAN_TAKEN;
+        // A run that stops at a call a plan could make reads one, as a
+        // simple run does; its runs are tried without the frame from then on.
+        const bool read = pos < tail && TYPE_OF(cells + pos) == TYPE_WORD && plan_ && !plan_->refused &&
+                          plan_call_stop(*plan_, b, cells, head, pos, tail, base);
         stack::frame_end = frame_end;
-        simple_ = pos > head || append;
+        simple_ = pos > head || append || read;
         stack::top = base;
     }
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     if (pos < tail) {
         eval_rest_in_frame(&code_, pos, tail);
+        if (exiting()) [[unlikely]] return;
+    } else if (pos & PLAN_CALL) {
+        plan_rest_in_frame(*plan_, &code_, pos & ~PLAN_CALL, tail, base);
         if (exiting()) [[unlikely]] return;
     } else {
         make_cell(stack::arguments, TYPE_UNSET);

@@ -309,6 +309,32 @@ void split_text() {
     *arg(0) = *out;
 }
 
+// rejoin's join of its reduced block (new, at its head): the block itself
+// when empty, else a copy of its first value when that is a series (that
+// value formed when not), with the rest of the block appended.
+void join_reduced() {
+    if (series::tail_at_q(arg(0))) return;
+    Cell first = block::cells_of(GET_BUFFER(series_node(arg(0))))[series_head(arg(0))];
+    Cell* out = stack::push_star();
+    make_cell(out, TYPE_NONE);
+    if (!series::series_q(TYPE_OF(&first))) {
+        string::make_at(out, 16);
+        actions::form_dispatch(&first, out, nullptr, 0);
+    } else if (TYPE_OF(&first) == TYPE_IMAGE) {
+        // append takes no image!: its argument check's error.
+        Cell name, dt, p;
+        word::make_at(symbol::make("append"), &name);
+        make_cell(&dt, TYPE_DATATYPE, TYPE_IMAGE);
+        word::make_at(symbol::make("series"), &p);
+        fire("script", "expect-arg", &name, &dt, &p);
+    } else {
+        actions::copy_dispatch(&first, out, nullptr, false, nullptr);
+    }
+    Cell rest = *arg(0);
+    series_head(&rest) += 1;
+    *arg(0) = *actions::append_dispatch(out, &rest, nullptr, false, nullptr);
+}
+
 // replace/all of one-byte text by one-byte text in a one-byte string: the
 // matches found by the byte search that find uses and the result built in
 // one pass, then put in by the one change of the general way. False (nothing
@@ -597,6 +623,7 @@ const routine::Row ROWS[] = {
     {"count-chars", count_chars},
     {"_empty?", empty_q},
     {"split", split_text},
+    {"_join-reduced", join_reduced},
     {"_replace", replace_plain},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
