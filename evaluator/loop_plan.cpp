@@ -632,6 +632,51 @@ template <bool FROM>
 
 u32 run_plan(const LoopPlan& p, Cell* base) { return run_plan_at<false>(p, base, p.expr); }
 
+namespace {
+
+[[gnu::always_inline]] inline bool plan_step(PlanStep& s, Cell*& slot) {
+    switch (s.kind) {
+        case PlanStep::EACH: {
+            SeriesBuffer* b = GET_BUFFER(series_node(s.series));
+            const u32 head = series_head(s.series);
+            if (head >= cell_count(b)) return false;
+            if (!slot) slot = context::plain_slot(s.word);
+            *slot = block::cells_of(b)[head];
+            series_head(s.series) = head + 1;
+            return true;
+        }
+        case PlanStep::TIMES:
+            return --s.left > 0;
+        default:
+            s.counter->data2++;
+            if (--s.left <= 0) return false;
+            if (!slot) slot = context::plain_slot(s.word);
+            *slot = *s.counter;
+            return true;
+    }
+}
+
+}  // namespace
+
+PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
+    const u32 tail = p.tail;
+    Cell* slot = nullptr;
+    for (i32 steps = 0;; steps++) {
+        stack::top = base;
+        if (p.epoch != memory::buffer_epoch) return {WALK_STALE, steps};
+#ifdef ZAV_STAMP_CHECK
+        check_plan_cells(p);
+#endif
+        budget::step();
+        const u32 pos = run_plan_at<false>(p, base, p.expr);
+        if (pos != tail) {
+            p.fresh = false;
+            return {pos, steps};
+        }
+        if (!plan_step(step, slot)) return {WALK_DONE, steps};
+    }
+}
+
 u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
     const PlanExpr* e = p.expr;
     while (e->pos != pos) e++;

@@ -262,6 +262,34 @@ u32 run_plan(const LoopPlan& p, Cell* base);
 // ran.
 u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos);
 
+// A loop's step to its next run, made between the runs of run_plan_walk:
+// foreach's one word over a block (EACH), loop's count (TIMES), repeat's
+// count and word (COUNTED). It stores only the loop's own values, into the
+// word's plain slot, which stays where it is while only plans run (they
+// allocate nothing).
+struct PlanStep {
+    enum Kind : u8 { EACH, TIMES, COUNTED } kind;
+    i32 left;          // TIMES, COUNTED: the runs left, the one running counted
+    Cell* series;      // EACH: the walk's series (its head the position)
+    const Cell* word;  // EACH, COUNTED
+    Cell* counter;     // COUNTED: the integer! the word is set to
+};
+
+// run_plan_walk's answers besides run_plan's: the plan is no longer
+// current (nothing of the run stepped to was done), the loop is over.
+inline constexpr u32 WALK_STALE = 0xFFFFFFFFu;
+inline constexpr u32 WALK_DONE = 0xFFFFFFFEu;
+struct PlanWalk {
+    u32 pos;
+    i32 steps;  // the steps to a next run made
+};
+
+// Quiet runs of a fresh plan from `base` (see plan_quiet_q), each with its
+// budget step, while each takes the run whole, each followed by the
+// loop's step. Answers where a run's plan stopped (as run_plan: the plan
+// is then no longer fresh), WALK_STALE or WALK_DONE.
+PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step);
+
 // The rest of a run from the plan's call at `pos` (where run_plan stopped,
 // PLAN_CALL taken off), in the body's frame opened at `base` over `code`
 // (the body, up to `tail`): the call made from the plan, then the plan run

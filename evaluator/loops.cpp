@@ -302,15 +302,15 @@ private:
     // while its expressions are simple ones; see there.
     // `planned`: where a quiet run's plan, run already, stopped (see
     // run_plan), the run going on from there; NO_PLAN where it is to run.
-    static constexpr u32 NO_PLAN = 0xFFFFFFFFu;
+    static constexpr u32 NO_PLAN = WALK_STALE;
     void run_lean(bool chain, bool quiet, u32 planned = NO_PLAN);
-    // Quiet runs from a fresh plan, each run and the loop's step to the
-    // next (`next`) in one loop; see there.
-    template <class Next>
-    u32 plan_walk(Next next);
-    // run_caught, the runs after it made by plan_walk where they can be.
-    template <class Next>
-    BodyEnd run_planned(bool chain, bool quiet, Next& next, bool* done);
+    // run_caught, the runs after it made by run_plan_walk where they can be.
+    struct Planned {
+        BodyEnd end;
+        bool done;  // the loop is over
+        i32 steps;  // as PlanWalk's
+    };
+    Planned run_planned(bool chain, bool quiet, const PlanStep& step);
     // After an exit out of a run that the loop takes.
     void restore();
     // A run ended by the exit of `code` (pending): a break or continue
@@ -643,55 +643,19 @@ namespace {
 
 }  // namespace
 
-// plan_walk's answer where the walk is over.
-constexpr u32 WALK_DONE = 0xFFFFFFFEu;
-
-// The quiet runs of a loop whose fresh plan takes each run whole, as
-// run_caught would make them, each followed by `next`, the loop's step to
-// its next run (false where the loop is over), which stores only the loop's
-// own values into words' plain slots: those slots stay where they are while
-// only plans run, which allocate nothing, and the plan's stacks are where
-// they were. Answers WALK_DONE where the loop is over, NO_PLAN where a run
-// stepped to must run as any quiet one (the plan is no longer current),
-// else where its plan stopped (see run_plan), its budget step taken and
-// the plan no longer fresh.
-template <class Next>
-[[gnu::noinline]] u32 LoopBody::plan_walk(Next next) {
-    LoopPlan& p = *plan_;
-    Cell* const base = stack::arguments;
-    const u32 tail = p.tail;
-    for (;;) {
-        stack::top = base;
-        if (p.epoch != memory::buffer_epoch) return NO_PLAN;
-#ifdef ZAV_STAMP_CHECK
-        check_plan_cells(p);
-#endif
-        budget::step();
-        const u32 pos = run_plan(p, base);
-        if (pos != tail) {
-            p.fresh = false;
-            return pos;
-        }
-        if (!next()) return WALK_DONE;
-    }
-}
-
 // run_caught(chain, quiet); where the run is quiet and the plan fresh, that
-// run and those after it are plan_walk's until one is not, its rest then
-// run_caught's. *done where the loop is over.
-template <class Next>
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_planned(bool chain, bool quiet, Next& next, bool* done) {
-    u32 planned = NO_PLAN;
-    if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) {
-        planned = plan_walk(next);
-        if (planned == WALK_DONE) {
-            *done = true;
-            return BodyEnd::NORMAL;
-        }
+// run and those after it are run_plan_walk's until one is not, its rest
+// then run_caught's (a stale plan's run is run_caught's whole). The steps
+// made are the caller's to count (its own counters stay in registers).
+[[gnu::always_inline]] inline LoopBody::Planned LoopBody::run_planned(bool chain, bool quiet, const PlanStep& step) {
+    if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) [[unlikely]] {
+        const PlanWalk w = run_plan_walk(*plan_, stack::arguments, step);
+        if (w.pos == WALK_DONE) return {BodyEnd::NORMAL, true, w.steps};
         // An exit made by a branch read with the plan.
-        if (exiting()) return loop_exit(stack::pending);
+        if (exiting()) return {loop_exit(stack::pending), false, w.steps};
+        return {run_caught(chain, quiet, w.pos), false, w.steps};
     }
-    return run_caught(chain, quiet, planned);
+    return {run_caught(chain, quiet), false, 0};
 }
 
 // The loops below tell each run whether it is quiet (see plan_quiet_q): no
@@ -699,28 +663,21 @@ template <class Next>
 // (while's) a run of the other body that was simple to its end (fresh).
 void LoopBody::run_times(i32 n) {
     // Each run inline here: the counting loop pays no call per run.
-    auto next = [&n] { return --n > 0; };
     for (; n > 0; n--) {
-        bool done = false;
-        if (run_planned(true, true, next, &done) >= BodyEnd::BROKE || done) return;
+        const Planned r = run_planned(true, true, {PlanStep::TIMES, n, nullptr, nullptr, nullptr});
+        if (r.end >= BodyEnd::BROKE || r.done) return;
+        n -= r.steps;
     }
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
-    // The word's slot, plain when plan_walk runs: it stays so there.
-    auto next = [&n, word, counter, slot = static_cast<Cell*>(nullptr)]() mutable {
-        counter->data2++;
-        if (--n <= 0) return false;
-        if (!slot) slot = context::plain_slot(word);
-        *slot = *counter;
-        return true;
-    };
     for (; n > 0; n--) {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
         bool plain = natives::set_loop_word(word, counter);
-        bool done = false;
-        if (run_planned(true, plain, next, &done) >= BodyEnd::BROKE || done) return;
+        const Planned r = run_planned(true, plain, {PlanStep::COUNTED, n, nullptr, word, counter});
+        if (r.end >= BodyEnd::BROKE || r.done) return;
+        n -= r.steps;
         counter->data2++;
     }
 }
@@ -797,22 +754,13 @@ enum class Step { DONE, NEXT, QUIET };
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
-    // The one-word step over a block, as foreach_step makes it, for plan_walk.
-    auto next = [s = stack::arguments - 2, word = stack::arguments - 1, slot = static_cast<Cell*>(nullptr)]() mutable {
-        SeriesBuffer* b = GET_BUFFER(series_node(s));
-        const u32 head = series_head(s);
-        if (head >= cell_count(b)) return false;
-        if (!slot) slot = context::plain_slot(word);
-        *slot = block::cells_of(b)[head];
-        series_head(s) = head + 1;
-        return true;
-    };
+    const PlanStep next{PlanStep::EACH, 0, stack::arguments - 2, stack::arguments - 1, nullptr};
     for (;;) {
         stack::keep();
         Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
         if (step == Step::DONE) return;
-        bool done = false;
-        if (run_planned(false, step == Step::QUIET, next, &done) >= BodyEnd::BROKE || done) return;
+        const Planned r = run_planned(false, step == Step::QUIET, next);
+        if (r.end >= BodyEnd::BROKE || r.done) return;
     }
 }
 
