@@ -160,12 +160,12 @@ struct PlanExpr {
     u32 steps_before; // budget steps of the expressions before it
     Cell* slot;       // SET: the set-word's plain slot
     const Cell* fn;   // APPEND, IF: the slot of the native's word, holding `action`
-    const Cell* path;  // SET_FIELD: the set-path
     Cell action;
     const Cell* after;  // IF: the slot of the word after its block (null: none), holding no operator
     union {
         const PlanBranch* branch;  // IF: its branch, where it was read
         const PlanCall* call;      // CALL
+        const Cell* path;          // SET_FIELD: the set-path
     };
     AppendTypes types;
     PlanValue a, b;   // the value; APPEND: the series (a) and the value (b)
