@@ -412,6 +412,12 @@ namespace {
 // Answers whether the plan is ready.
 [[gnu::noinline]] bool plan_call_stop(LoopPlan& p, SeriesBuffer* body, const Cell* cells, u32 head, u32 pos,
                                       u32 tail, Cell* base) {
+    // A current plan that stopped here was read from these same cells: a
+    // new read would give it again (a value it cannot make, such as a word
+    // that holds a function, stops it at every run), so it is not read
+    // again; one that stops at the body's first expression does nothing,
+    // and the runs are not tried without the frame for it.
+    if (plan_current(p, cells, head, tail, base)) return pos > head;
     const Cell* fn = peek_word(cells + pos);
     if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
     return p.ready;
