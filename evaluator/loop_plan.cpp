@@ -42,6 +42,13 @@ void keep_cells(LoopPlan& p, Part& r, SeriesBuffer* b, const Cell* cells, u32 he
     p.cells_read += tail - head;
 }
 
+// Whether the block [head, tail) of `b` can join the plan: not empty, in
+// code of the plan's library state, and its cells, with those read so far,
+// at most `limit`.
+bool joins_plan(const LoopPlan& p, const SeriesBuffer* b, u32 head, u32 tail, u32 limit) {
+    return head < tail && ((b->flags & SERIES_LIBRARY) != 0) == p.library && p.cells_read + (tail - head) <= limit;
+}
+
 // A paren operand as paren_operand takes it (one simple value, no paren in
 // it, in code of the running code's library state) into a paren of the
 // plan's, its cells copied after those read so far; null for any other.
@@ -50,8 +57,7 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     SeriesBuffer* b = block::buffer_of(paren);
     u32 head = series_head(paren);
     u32 tail = cell_count(b);
-    if (head >= tail || ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_CELLS)
-        return nullptr;
+    if (!joins_plan(p, b, head, tail, PLAN_CELLS)) return nullptr;
     PlanParen& r = p.paren[p.parens];
     r.ops = 0;
     const Cell* cells = block::cells_of(b);
@@ -218,8 +224,7 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
     SeriesBuffer* b = block::buffer_of(branch);
     const u32 head = series_head(branch);
     const u32 tail = cell_count(b);
-    if (!room || p.branches == PLAN_BRANCHES || head >= tail || tail - head > BRANCH_CELLS ||
-        ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_COPY)
+    if (!room || p.branches == PLAN_BRANCHES || !joins_plan(p, b, head, tail, PLAN_COPY) || tail - head > BRANCH_CELLS)
         return nullptr;
     PlanBranch& r = p.branch[p.branches];
     const u8 ops = p.ops;
@@ -283,8 +288,8 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     SeriesBuffer* b = block::buffer_of(block);
     const u32 head = series_head(block);
     const u32 tail = cell_count(b);
-    if (p.conds == PLAN_CONDS || head >= tail || tail - head > COND_CELLS || !any_all_known_q(fn) ||
-        ((b->flags & SERIES_LIBRARY) != 0) != p.library || p.cells_read + (tail - head) > PLAN_COPY)
+    if (p.conds == PLAN_CONDS || !joins_plan(p, b, head, tail, PLAN_COPY) || tail - head > COND_CELLS ||
+        !any_all_known_q(fn))
         return nullptr;
     PlanConds& r = p.cond[p.conds];
     const u8 ops = p.ops;
