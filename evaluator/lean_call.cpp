@@ -160,6 +160,11 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
     if (!v) {
+        if (TYPE_OF(c) == TYPE_GET_WORD && (v = peek_word(c))) {
+            // A get-word: its value whatever it is (`:value`), as evaluating it gives.
+            *out = *v;
+            return pos + 1;
+        }
         if (TYPE_OF(c) != TYPE_LIT_WORD) return 0;
         *out = *c;
         set_type(out, TYPE_WORD);
