@@ -185,8 +185,10 @@ bool plain_series_action(u32 slot) {
         case ACT_COPY: {
             if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
             // The copy lands in a rooted cell, then in the result.
+            // A string's entry (the series one) called directly, as find's.
             Cell* out = stack::push_star();
-            stack::set_last(copy_dispatch(s, out, nullptr, false, nullptr));
+            stack::set_last(type == TYPE_STRING ? series::copy(s, out, nullptr, false, nullptr)
+                                                : copy_dispatch(s, out, nullptr, false, nullptr));
             stack::top = out;
             return true;
         }
