@@ -469,6 +469,16 @@ void evaluate_branch(Cell* code) {
     evaluate(code, true);
 }
 
+void evaluate_held(Cell* code) {
+    // The library's guarded blocks start with natives and routines, which
+    // the branch's call would only turn away: they go the general way.
+    if (block::buffer_of(code)->flags & SERIES_LIBRARY) return evaluate(code, true);
+    // evaluate's checks, less its rooted copy: the value stack holds the block.
+    machine_stack::check();
+    budget::step();
+    enter_branch(code);
+}
+
 namespace {
 
 // The record of `switch` (`fn`) where its spec is the native's own; null
