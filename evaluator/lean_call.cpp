@@ -988,20 +988,35 @@ template <bool Apart = false>
     return true;
 }
 
+// The arguments of a native or action from the `first` on, fetched in its
+// open frame as the lean call fetches them. Out of line: most calls lay
+// them all before the frame opens.
+[[gnu::noinline]] u32 builtin_rest_args(const LeanSite& s, const CallRecord* rec, u32 pos, u32 first) {
+    CodeView view;
+    view.read(s.code, s.tail);
+    return lean_args(s, TYPE_OF(s.fn), rec, function::more_of(s.fn), view, rec->shape & SHAPE_ARGS_MASK, pos, first);
+}
+
 }  // namespace
 
-void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape) {
+u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec) {
     const u32 type = TYPE_OF(fn);
+    const u32 shape = rec->shape;
     budget::step();
     lean_enter({});
     stack::push(fn);
     stack::mark_kind82(name);
-    stack::top += args;
+    stack::top += laid;
+    if (laid < (shape & SHAPE_ARGS_MASK)) [[unlikely]] {
+        pos = builtin_rest_args({fn, name, code, tail, false}, rec, pos, laid);
+        if (exiting()) [[unlikely]] return pos;
+    }
     i32 refs[32];
     if (type == TYPE_NATIVE) unused_refs(shape, refs);
     builtin_entry(type, native::entry_of(fn), shape, false, refs);
-    if (exiting()) [[unlikely]] return;
-    call_return(code, next, name, false, false);
+    if (exiting()) [[unlikely]] return pos;
+    call_return(code, pos, name, false, false);
+    return pos;
 }
 
 namespace {
@@ -1197,15 +1212,6 @@ namespace {
         !fast_compute(kind, &x, &v) || !(pos = infix_simple(view.cells, pos, view.tail, &x, &s)))
         return {};
     return store_operator_value(word, x, pos, sub);
-}
-
-// The arguments of a native or action from the `first` on, fetched in its
-// open frame as the lean call fetches them. Out of line: most calls lay
-// them all before the frame opens.
-[[gnu::noinline]] u32 builtin_rest_args(const LeanSite& s, const CallRecord* rec, u32 pos, u32 first) {
-    CodeView view;
-    view.read(s.code, s.tail);
-    return lean_args(s, TYPE_OF(s.fn), rec, function::more_of(s.fn), view, rec->shape & SHAPE_ARGS_MASK, pos, first);
 }
 
 // set_call_operator and laid_set_call (interpreter_detail.h), in line in

@@ -342,6 +342,38 @@ bool call_statement_q(const Cell* fn) {
     return prefix_fast_op(fn, &rec) == FAST_NONE;
 }
 
+u32 expression_end(const Cell* cells, u32 pos, u32 tail, u32 depth);
+
+// Where an operand from `pos` ends, as the words hold now: a value, a paren,
+// or a call by word of a function, native or action whose record is known
+// (taking no lit-word), with its arguments' expressions; 0 for any other
+// (a path, a set-word, ...) and past a depth of calls.
+u32 operand_end(const Cell* cells, u32 pos, u32 tail, u32 depth) {
+    if (pos >= tail) return 0;
+    const Cell* c = cells + pos;
+    const u32 t = TYPE_OF(c);
+    if (t == TYPE_PAREN || t == TYPE_GET_WORD || plain_value_q(t)) return pos + 1;
+    const Cell* v;
+    if (t != TYPE_WORD || !(v = peek_word(c)) || TYPE_OF(v) == TYPE_OP) return 0;
+    if (!function_type_q(TYPE_OF(v))) return held_value_q(TYPE_OF(v)) ? pos + 1 : 0;
+    const CallRecord* rec = call_record(v, TYPE_OF(v));
+    if (depth == 4 || !rec || (rec->shape & SHAPE_LIT_MASK)) return 0;
+    pos++;
+    for (u32 k = rec->shape & SHAPE_ARGS_MASK; pos && k > 0; k--) pos = expression_end(cells, pos, tail, depth + 1);
+    return pos;
+}
+
+// Where an argument's expression from `pos` ends: an operand and the
+// operators after it (see operand_end).
+u32 expression_end(const Cell* cells, u32 pos, u32 tail, u32 depth) {
+    pos = operand_end(cells, pos, tail, depth);
+    const Cell* op;
+    while (pos && pos < tail && TYPE_OF(cells + pos) == TYPE_WORD && (op = peek_word(cells + pos)) &&
+           TYPE_OF(op) == TYPE_OP)
+        pos = operand_end(cells, pos + 1, tail, depth);
+    return pos;
+}
+
 // A call statement (call_statement_q) at `pos`, by word (its slot `fn`),
 // into a call of the plan's: its arguments each a simple value holding a
 // value now, the call's record taking one to CALL_ARGS of them and no
@@ -360,9 +392,23 @@ u32 read_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bo
     c.word = cells[pos];
     c.args = args;
     pos++;
-    for (u32 k = 0; k < args; k++)
-        if (!(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &c.arg[k])) || !first_held_q(c.arg[k]))
-            return 0;
+    u32 k = 0;
+    for (; k < args; k++) {
+        const u8 ops = p.ops, parens = p.parens;
+        const u32 cells_read = p.cells_read;
+        const u32 next = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &c.arg[k]);
+        if (!next || !first_held_q(c.arg[k])) {
+            p.ops = ops;
+            p.parens = parens;
+            p.cells_read = cells_read;
+            break;
+        }
+        pos = next;
+    }
+    c.laid = k;
+    c.rest = pos;
+    for (; k < args; k++)
+        if (!(pos = expression_end(cells, pos, tail, 0))) return 0;
     p.calls++;
     c.next = pos;
     e.call = &c;
@@ -459,6 +505,8 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
         if (p.exprs == PLAN_EXPRS) return false;
         PlanExpr& e = p.expr[p.exprs++];
         const u8 parens = p.parens;
+        const u8 ops_before = p.ops;
+        const u32 cells_before = p.cells_read;
         e.pos = pos;
         e.steps_before = p.steps;
         const Cell* c = cells + pos;
@@ -467,8 +515,6 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
         if (TYPE_OF(c) == TYPE_SET_WORD) {
             e.kind = PlanKind::SET;
             if (!set_room || !(e.slot = context::plain_slot(c))) return false;
-            const u8 ops_before = p.ops;
-            const u32 cells_before = p.cells_read;
             if (const u32 next = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) {
                 pos = next;
             } else {
@@ -499,8 +545,16 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.action = *fn;
             p.steps++;
             if (!append_types(fn, &e.types) || !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) ||
-                !(pos = read_value(p, ops, cells, pos, tail, op_room, &e.b)))
-                return false;
+                !(pos = read_value(p, ops, cells, pos, tail, op_room, &e.b))) {
+                // Values that hold a native's call: a call of the plan's.
+                if (!set_call_q(cells, e.pos, tail)) return false;
+                p.ops = ops_before;
+                p.parens = parens;
+                p.cells_read = cells_before;
+                e.kind = PlanKind::CALL;
+                if (!(pos = read_call(p, e, cells, e.pos, tail, op_room, fn))) return false;
+                continue;
+            }
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && builtin_q(TYPE_OF(fn)) &&
                    !(TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) == natives::N_IF) && call_statement_q(fn)) {
             // Its expression's step is taken above, its call's here.
@@ -766,10 +820,10 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
 
 namespace {
 
-// A plan's call's arguments made from its values at `a` on: false where
+// A plan's call's laid arguments made from its values at `a` on: false where
 // one is not one its plan value makes or not of its parameter's type.
 [[gnu::always_inline]] inline bool plan_args(const PlanCall& c, const CallRecord* rec, Cell* a) {
-    for (u32 k = 0; k < c.args; k++) {
+    for (u32 k = 0; k < c.laid; k++) {
         if (!plan_value<true>(c.arg[k], a + k)) return false;
         const u32 t = TYPE_OF(a + k);
         if (t >= 64 || !(rec->type_bits[k] >> t & 1)) return false;
@@ -780,18 +834,19 @@ namespace {
 // A plan's call that is a set-word's value (`rec` its record, the
 // set-word at `pos`), as set_word_operator_call makes one over an
 // operator: its expression's step taken, then laid_set_call's frames
-// opened over its left operand and arguments, the value stored. False,
-// having done nothing, where that would not make it as the generic path
+// opened over its left operand and arguments, the value stored. Answers
+// the position after it; 0, having done nothing, where that would not
+// make it as the generic path
 // does: the operator's word no longer holds it, the left operand is no
 // number or not of the operator's type, an argument is not of its
 // parameter's, or the stacks, the budget or the machine stack near their
 // ends (the generic path raises what it raises there).
-[[gnu::noinline]] bool plan_set_call(const PlanCall& c, const CallRecord* rec, Cell* code, u32 pos, u32 tail) {
+[[gnu::noinline]] u32 plan_set_call(const PlanCall& c, const CallRecord* rec, Cell* code, u32 pos, u32 tail) {
     const bool op = c.op != nullptr;
     char probe;
     if (!laid_set_room_q(op, c.args) || (budget::spent && budget::left <= 4) ||
         &probe < machine_stack::limit + 16384)
-        return false;
+        return 0;
     SetCall s;
     Cell* const a = stack::top + (op ? 3 : 2);
     Cell left;
@@ -801,37 +856,36 @@ namespace {
         s.left = &left;
         if (!same_cell(c.op, &c.op_value) || !plan_value<true>(c.left, &left) || !number_q(&left) ||
             !set_call_operator(&c.op_value, &left, &s))
-            return false;
+            return 0;
     }
-    if (!plan_args(c, rec, a)) return false;
+    if (!plan_args(c, rec, a)) return 0;
     s.set_word = &c.set_word;
     s.fn = &c.native;
     s.fn_word = &c.word;
     budget::step();
-    const u32 next = laid_set_call(s, rec, code, c.next, tail, c.args);
-    if (exiting()) [[unlikely]] return true;
-    set_word_framed_end(c.set_word, code, pos, next, tail, false);
-    return true;
+    u32 next = laid_set_call(s, rec, code, c.rest, tail, c.laid);
+    if (exiting()) [[unlikely]] return next;
+    return set_word_framed_end(c.set_word, code, pos, next, tail, false);
 }
 
-// A plan's call, its arguments made from its values above the top: false,
-// having done nothing, where the word no longer holds its native or action
+// A plan's call, its laid arguments made from its values above the top:
+// the position after it; 0, having done nothing, where the word no longer
+// holds its native or action
 // of the arity read, an argument is not one its plan value makes or not of
 // its parameter's types, or either stack is near its end (the lean call
 // then makes it, and raises what it raises).
-[[gnu::always_inline]] inline bool plan_call(const PlanCall& c, Cell* code, u32 pos, u32 tail) {
-    if (!same_cell(c.fn, &c.native)) return false;
+[[gnu::always_inline]] inline u32 plan_call(const PlanCall& c, Cell* code, u32 pos, u32 tail) {
+    if (!same_cell(c.fn, &c.native)) return 0;
     Cell fn = c.native;
     const CallRecord* rec = call_record(&fn, TYPE_OF(&fn));
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != c.args) return false;
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != c.args) return 0;
     if (c.set) [[unlikely]]
         return plan_set_call(c, rec, code, pos, tail);
-    if (!laid_call_room_q(c.args)) return false;
+    if (!laid_call_room_q(c.args)) return 0;
     Cell* const a = stack::top + 1;
-    if (!plan_args(c, rec, a)) return false;
+    if (!plan_args(c, rec, a)) return 0;
     Cell w = c.word;
-    laid_builtin_call(&fn, &w, code, c.next, c.args, rec->shape);
-    return true;
+    return laid_builtin_call(&fn, &w, code, c.rest, tail, c.laid, rec);
 }
 
 // Whether the plan still holds after a call made in the body's frame,
@@ -858,12 +912,14 @@ void plan_rest_in_frame(const LoopPlan& p, Cell* code, u32 pos, u32 tail, Cell* 
         const PlanExpr* e = p.expr;
         while (e->pos != pos) e++;
         if (track) series_head(&code_cell) = pos;
-        if (!plan_call(*e->call, code, pos, tail)) break;
+        const u32 next = plan_call(*e->call, code, pos, tail);
+        if (!next) break;
         if (exiting()) [[unlikely]] return;
-        pos = e->call->next;
+        pos = next;
         // The last expression: eval_rest_in_frame would only tell a tracer.
         if (pos >= tail && !enabled()) return;
-        if (pos >= tail || !plan_in_frame_q(p, base)) break;
+        // Arguments read in the frame may end elsewhere than when read.
+        if (pos >= tail || pos != e->call->next || !plan_in_frame_q(p, base)) break;
         stack::reset();
         pos = run_plan_after(p, base, e->pos);
         // A branch read with the plan exited.

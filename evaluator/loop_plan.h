@@ -138,7 +138,11 @@ struct PlanConds {
 // b`), no refinement named, every argument a simple value: `fn` the slot of
 // its word (`word`), holding `native`, whose call takes `args` arguments
 // and no lit-word. The plan stops at it; it is made in the body's frame
-// (plan_rest_in_frame), with its arguments made from the plan's values.
+// (plan_rest_in_frame), with its first `laid` arguments made from the
+// plan's values, the rest (from `rest`, the first one not a simple value:
+// a call, ...) read in its frame as the lean call reads them; where they
+// end elsewhere than at `next` (as the words were when read), the run goes
+// on from there without the plan.
 // The same call may be a set-word's value (`set`), directly (`n: select m
 // k`) or as the right operand of a number operator (`op` the slot of its
 // word, holding `op_value`) over the simple value `left` (`s: s + select m
@@ -148,6 +152,8 @@ struct PlanCall {
     Cell native;
     Cell word;
     u32 args;
+    u32 laid;
+    u32 rest;
     u32 next;  // the position after it
     bool set;
     Cell set_word;
@@ -217,8 +223,9 @@ struct LoopPlan {
 // body's); false when it holds what a plan does not take.
 bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, bool library);
 
-// Whether the value of the set-word at `pos` of `cells` may be a call a
-// plan takes (a word holding a native or action among its first cells).
+// Whether the value of the set-word (or the arguments of the call) at
+// `pos` of `cells` may hold a call a plan takes (a word holding a native
+// or action among its first cells).
 bool set_call_q(const Cell* cells, u32 pos, u32 tail);
 
 #ifdef ZAV_STAMP_CHECK
