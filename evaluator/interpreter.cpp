@@ -1442,6 +1442,20 @@ enum class PathFit { FIELD, NONE, LONGER };
     return TYPE_OF(items) == TYPE_WORD && field_step(path_head(items), items + 1, f) ? PathFit::FIELD : PathFit::NONE;
 }
 
+// Whether a symbol is `self` in any case. The answer is kept by the
+// symbol's low bits: a symbol's alias is fixed when it is interned, so an
+// answer once found stands.
+[[gnu::always_inline]] inline bool self_word_q(u32 sym) {
+    static u32 not_self[256];
+    u32& known = not_self[sym & 255];
+    if (known == sym && sym) return false;
+    static const i32 self_alias = hashtable::resolve_alias(words::self);
+    if (static_cast<i32>(sym) == words::self || hashtable::resolve_alias(static_cast<i32>(sym)) == self_alias)
+        return true;
+    known = sym;
+    return false;
+}
+
 // Whether a store into a field found is made in place: not into an object
 // with a change handler, nor into `self` (the object itself), as the
 // eval-path action refuses it.
@@ -1450,10 +1464,7 @@ enum class PathFit { FIELD, NONE, LONGER };
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // A shared word list is copied before it is marked: the general path does it.
     if (context::TO_CTX(f.ctx)->header & context::CTX_SHARED_WORDS) return false;
-    // (A symbol's alias is fixed when it is interned, before any code runs.)
-    static const i32 self_alias = hashtable::resolve_alias(words::self);
-    const i32 sym = static_cast<i32>(f.word->data2);
-    return sym != words::self && hashtable::resolve_alias(sym) != self_alias;
+    return !self_word_q(f.word->data2);
 }
 
 [[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
