@@ -367,8 +367,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell path = *path_in;
     Cell w, fn;
     u32 head;
-    if (path_function(&path, &w, &fn, &head)) head++;
-    else if (!object_method(&path, &w, &fn, &head)) return false;
+    if (!path_callee(&path, &w, &fn, &head)) return false;
     Cell* start = stack::top;
     u32 next = pos + 1;
     if (!lean_path_call(&fn, &w, code, &next, tail, &path, head)) return false;
@@ -1404,26 +1403,23 @@ namespace {
 }
 
 // The walk of a path of words through objects from its head: each item
-// after the first a field of the object before it, the field's value into
-// *f. Answers the last item, or (ToFunction) the first whose field holds a
-// function; null for any other path. Out of line: the usual path of two
+// after the first a field of the object before it, the last field's value
+// into *f. False for any other path. Out of line: the usual path of two
 // words takes two_word_field's own steps.
-template <bool ToFunction>
-[[gnu::noinline]] const Cell* walk_fields(const Cell* path, Field* f) {
+[[gnu::noinline]] bool walk_fields(const Cell* path, Field* f) {
     SeriesBuffer* pb = block::buffer_of(path);
     const u32 head = series_head(path);
     const u32 len = cell_count(pb);
-    if (len < head + 2) return nullptr;
+    if (len < head + 2) return false;
     const Cell* item = block::cells_of(pb) + head;
     const Cell* const last = item + (len - head - 1);
-    if (TYPE_OF(item) != TYPE_WORD) return nullptr;
+    if (TYPE_OF(item) != TYPE_WORD) return false;
     const Cell* o = path_head(item);
     do {
-        if (!field_step(o, ++item, f)) return nullptr;
+        if (!field_step(o, ++item, f)) return false;
         o = f->slot;
-        if (ToFunction && function_type_q(TYPE_OF(o))) return item;
     } while (item != last);
-    return ToFunction ? nullptr : item;
+    return true;
 }
 
 // What two_word_field made of a path: the field found, none (a path of two
@@ -1477,18 +1473,18 @@ enum class PathFit { FIELD, NONE, LONGER };
 // the usual path of two keeps a small frame.
 [[gnu::noinline]] Cell* long_object_field(const Cell* path, node_t* ctx_out) {
     Field f;
-    if (!walk_fields<false>(path, &f)) return nullptr;
+    if (!walk_fields(path, &f)) return nullptr;
     *ctx_out = f.ctx;
     return f.slot;
 }
 
 [[gnu::noinline]] bool store_long_field(const Cell* path, const Cell* value) {
     Field f;
-    return walk_fields<false>(path, &f) && store_in_field(f, value);
+    return walk_fields(path, &f) && store_in_field(f, value);
 }
 
 [[gnu::noinline]] bool long_field_to_store(const Cell* path, Field* f) {
-    return walk_fields<false>(path, f) && storable_q(*f);
+    return walk_fields(path, f) && storable_q(*f);
 }
 
 void put_field(const Field& f, const Cell* value) {
@@ -1521,21 +1517,21 @@ u32 frameless_set_path(const Cell* path, const Cell* cells, u32 pos, u32 tail, C
     return next;
 }
 
-bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
+bool object_method(const Cell* items, const Cell* item, const Cell* last, const Cell* v, Cell* w, Cell* fn,
+                   u32* ref_item) {
+    if (!v) v = self_owner(item);
     Field f;
-    const Cell* item;
-    // The usual method call, `obj/method`, with its steps inline.
-    const PathFit fit = two_word_field(path, &f);
-    if (fit == PathFit::FIELD) {
-        if (!function_type_q(TYPE_OF(f.slot))) return false;
-        item = block::cells_of(block::buffer_of(path)) + series_head(path) + 1;
-    } else if (fit == PathFit::NONE || !(item = walk_fields<true>(path, &f))) {
-        return false;
+    while (item != last) {
+        if (!field_step(v, ++item, &f)) return false;
+        v = f.slot;
+        if (function_type_q(TYPE_OF(v))) {
+            *w = *item;
+            *fn = *v;
+            *ref_item = static_cast<u32>(item + 1 - items);
+            return true;
+        }
     }
-    *w = *item;
-    *fn = *f.slot;
-    *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
-    return true;
+    return false;
 }
 
 [[gnu::noinline]] bool store_object_word(const Cell* w, const Cell* value) {

@@ -1025,8 +1025,7 @@ namespace {
     Cell path = *c;
     Cell w, fn;
     u32 head;
-    if (path_function(&path, &w, &fn, &head)) head++;
-    else if (!object_method(&path, &w, &fn, &head)) return false;
+    if (!path_callee(&path, &w, &fn, &head)) return false;
     u32 next = *pos_io + 1;
     if (!lean_call(&fn, &w, code, &next, tail, true, {&path, head, true})) return false;
     *pos_io = next;
