@@ -623,6 +623,12 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
     return eval_expression_at(code, pos, tail, prefix, true, false);
 }
 
+u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail) {
+    machine_stack::check();
+    budget::step();
+    return eval_word_call(word, fn, code, pos, tail, false, true);
+}
+
 // The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {
