@@ -2328,7 +2328,7 @@ namespace {
     for (u32 k = 0; k < st.args; k++)
         if (!run_expr(d.exprs[st.first + k], &args, a + k) || !(rec->type_bits[k] >> TYPE_OF(a + k) & 1))
             return false;
-    stack::top = lay_slots(rec, 0, a + st.args);
+    stack::top = lay_unnamed_slots(rec, a + st.args);
     // Reading the body may decode the callee's into the slot `d` is in.
     Cell w = st.word, fw = st.fn_word;
     Cell body;
