@@ -1612,12 +1612,33 @@ u32 held_type_hint(const Cell* w) {
     return v ? TYPE_OF(v) : TYPE_NONE;
 }
 
+// The plain parameters of a function! (`fn`) as its argument cache
+// counts them, read from its spec: for a function never called yet, whose
+// cache is not made. -1 where the cache would not be a lean one (a
+// get-word or return parameter, or more than the lean call takes).
+i32 spec_arity(const Cell* fn) {
+    const node_t spec = function::spec_of(fn);
+    if (!spec) return -1;
+    SeriesBuffer* b = GET_BUFFER(spec);
+    const Cell* items = reinterpret_cast<const Cell*>(b->head());
+    u32 args = 0;
+    for (u32 i = 0, n = b->length(); i < n; i++) {
+        const u32 t = TYPE_OF(items + i);
+        if (t == TYPE_REFINEMENT) break;
+        if (t == TYPE_GET_WORD || t == TYPE_SET_WORD) return -1;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD) args++;
+    }
+    return args <= LEAN_MAX_ARGS ? static_cast<i32>(args) : -1;
+}
+
 // The plain arguments a word's function took when the body was decoded
 // (see held_type_hint), or -1 where it held none whose arity is known.
 i32 arity_hint(const Cell* w) {
     if (held_type_hint(w) != TYPE_FUNCTION) return -1;
-    const Cell* cache = cache_cell(context::peek_slot(w));
-    if (!cache || TYPE_OF(cache) != TYPE_BLOCK || !(cache->data3 & SHAPE_LEAN)) return -1;
+    const Cell* fn = context::peek_slot(w);
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return spec_arity(fn);
+    if (!(cache->data3 & SHAPE_LEAN)) return -1;
     return static_cast<i32>(cache->data3 & SHAPE_ARGS_MASK);
 }
 
