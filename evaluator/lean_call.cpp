@@ -149,6 +149,16 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     return true;
 }
 
+// A get-word argument's value, whatever it is (`:value`), as evaluating it
+// gives; false where its word has no slot to read. Out of line: the lean
+// calls that inline simple_arg keep their registers.
+[[gnu::noinline]] bool get_word_arg(const Cell* c, Cell* out) {
+    const Cell* v = peek_word(c);
+    if (!v) return false;
+    *out = *v;
+    return true;
+}
+
 // An argument at `pos` (before the view's tail) that lean_arg takes at
 // once: a literal that no operator can follow, and (fast tier) a simple
 // expression (see simple_value). Its value goes to `out`; answers the
@@ -172,6 +182,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
     node_t ctx;
     const Cell* v = TYPE_OF(c) == TYPE_WORD ? peek_word(c) : TYPE_OF(c) == TYPE_PATH ? object_field(c, &ctx) : nullptr;
     if (!v) {
+        if (TYPE_OF(c) == TYPE_GET_WORD) return get_word_arg(c, out) ? pos + 1 : 0;
         if (TYPE_OF(c) != TYPE_LIT_WORD) return 0;
         *out = *c;
         set_type(out, TYPE_WORD);
@@ -469,6 +480,16 @@ void evaluate_branch(Cell* code) {
         (simple_branch_value(code, 1, &v) || (exit_branch_q(code) && branch_exit(code, 1, &v))))
         return branch_value(v);
     evaluate(code, true);
+}
+
+void evaluate_held(Cell* code) {
+    // The library's guarded blocks start with natives and routines, which
+    // the branch's call would only turn away: they go the general way.
+    if (block::buffer_of(code)->flags & SERIES_LIBRARY) return evaluate(code, true);
+    // evaluate's checks, less its rooted copy: the value stack holds the block.
+    machine_stack::check();
+    budget::step();
+    enter_branch(code);
 }
 
 namespace {
