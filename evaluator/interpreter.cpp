@@ -2594,7 +2594,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval, call_user, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code, evaluate};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
     on_error = trace_error;
