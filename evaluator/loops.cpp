@@ -432,8 +432,8 @@ namespace {
 }
 
 // After a run stopped at the expression at `pos`: where that is a call by
-// word of a native or action, read as plan_simple_run reads a simple run.
-// Answers whether the plan is ready.
+// word of a native or action, or a set-word whose value may be one, read
+// as plan_simple_run reads a simple run. Answers whether the plan is ready.
 [[gnu::noinline]] bool plan_call_stop(LoopPlan& p, SeriesBuffer* body, const Cell* cells, u32 head, u32 pos,
                                       u32 tail, Cell* base) {
     // A current plan that stopped here was read from these same cells: a
@@ -442,6 +442,14 @@ namespace {
     // again; one that stops at the body's first expression does nothing,
     // and the runs are not tried without the frame for it.
     if (plan_current(p, cells, head, tail, base)) return pos > head;
+    if (TYPE_OF(cells + pos) == TYPE_SET_WORD) {
+        // A set-word whose value holds no call of a native or action is
+        // one a plan does not take (it stops the lean run: its value is a
+        // chain of set-words, a function's call, ...): not looked at again.
+        if (set_call_q(cells, pos, tail)) plan_simple_run(p, body, head, tail, base);
+        else p.refused = true;
+        return p.ready;
+    }
     const Cell* fn = peek_word(cells + pos);
     if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
     return p.ready;
@@ -592,7 +600,8 @@ namespace {
         pos &= ~PLAN_TAKEN;
         // A run that stops at a call a plan could make reads one, as a
         // simple run does; its runs are tried without the frame from then on.
-        const bool read = pos < tail && TYPE_OF(cells + pos) == TYPE_WORD && plan_ && !plan_->refused &&
+        const bool read = pos < tail && (TYPE_OF(cells + pos) == TYPE_WORD || TYPE_OF(cells + pos) == TYPE_SET_WORD) &&
+                          plan_ && !plan_->refused &&
                           plan_call_stop(*plan_, b, cells, head, pos, tail, base);
         stack::frame_end = frame_end;
         simple_ = pos > head || append || read;
