@@ -439,7 +439,6 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
                   const Cell* called = nullptr);
-u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
 
 // The end of a set-word's expression (`w` at `pos`) in its frame, its
 // value above it: the value stored, the frame closed.
@@ -636,6 +635,15 @@ u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     return eval_expression_at(code, pos, tail, mode.prefix, mode.sub, mode.passive);
 }
 
+// (See interpreter_detail.h.) The set-word's frame open, the call's or
+// operator's value above the set-word. Out of line, as eval_set_word is.
+[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
+    next = infix_chain(stack::arguments + 1, code, next, tail, true);
+    if (exiting()) [[unlikely]] return next;
+    close_set_word(&w, code, pos, sub);
+    return next;
+}
+
 namespace {
 
 // A set-word at `pos` (`value` its cell) and its value's expression, in a
@@ -668,16 +676,6 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     return next;
 }
 
-// After set_word_operator_call ran its call in its frames: the set-word's
-// frame open, the operator's value above the set-word; the operators after
-// it, then the store, as eval_set_word goes on. Out of line, as
-// eval_set_word is.
-[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
-    next = infix_chain(stack::arguments + 1, code, next, tail, true);
-    if (exiting()) [[unlikely]] return next;
-    close_set_word(&w, code, pos, sub);
-    return next;
-}
 
 // Every expression shape, with the trace events: the reference tier.
 u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
@@ -2621,7 +2619,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval, call_user, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code, evaluate};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
     on_error = trace_error;
