@@ -10,6 +10,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/series_fast.h"
@@ -171,17 +172,23 @@ bool plain_series_action(u32 slot) {
             return true;
         // A block's or string's own entries, as the generic action calls
         // them with no refinement, without its dispatch.
-        case ACT_FIND:
+        case ACT_FIND: {
             if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
-            if (Cell* r = find_dispatch(s, s + 1, nullptr, false, false, false, false, nullptr, nullptr, false, false,
-                                        false, false))
-                stack::set_last(r);
+            // A string's own entry called directly: the search itself is short.
+            Cell* r = type == TYPE_STRING ? string::find(s, s + 1, nullptr, false, false, false, false, nullptr, nullptr,
+                                                         false, false, false, false)
+                                          : find_dispatch(s, s + 1, nullptr, false, false, false, false, nullptr,
+                                                          nullptr, false, false, false, false);
+            if (r) stack::set_last(r);
             return true;
+        }
         case ACT_COPY: {
             if (type != TYPE_BLOCK && type != TYPE_STRING) return false;
             // The copy lands in a rooted cell, then in the result.
+            // A string's entry (the series one) called directly, as find's.
             Cell* out = stack::push_star();
-            stack::set_last(copy_dispatch(s, out, nullptr, false, nullptr));
+            stack::set_last(type == TYPE_STRING ? series::copy(s, out, nullptr, false, nullptr)
+                                                : copy_dispatch(s, out, nullptr, false, nullptr));
             stack::top = out;
             return true;
         }

@@ -438,7 +438,6 @@ u32 resume_simple(const Cell* v, Cell* code, u32 pos, u32 stop, u32 tail, bool s
 void eval_paren(Cell* value, bool sub);
 u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, const Partial* partial,
                   const Cell* called = nullptr);
-u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
 
 // The end of a set-word's expression (`w` at `pos`) in its frame, its
 // value above it: the value stored, the frame closed.
@@ -622,11 +621,26 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
     return eval_expression_at(code, pos, tail, prefix, true, false);
 }
 
+u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail) {
+    machine_stack::check();
+    budget::step();
+    return eval_word_call(word, fn, code, pos, tail, false, true);
+}
+
 // The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {
     CodeScope scope(code);
     return eval_expression_at(code, pos, tail, mode.prefix, mode.sub, mode.passive);
+}
+
+// (See interpreter_detail.h.) The set-word's frame open, the call's or
+// operator's value above the set-word. Out of line, as eval_set_word is.
+[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
+    next = infix_chain(stack::arguments + 1, code, next, tail, true);
+    if (exiting()) [[unlikely]] return next;
+    close_set_word(&w, code, pos, sub);
+    return next;
 }
 
 namespace {
@@ -661,16 +675,6 @@ u32 eval_set_word(const Cell* value, Cell* code, u32 pos, u32 tail, bool sub, co
     return next;
 }
 
-// After set_word_operator_call ran its call in its frames: the set-word's
-// frame open, the operator's value above the set-word; the operators after
-// it, then the store, as eval_set_word goes on. Out of line, as
-// eval_set_word is.
-[[gnu::noinline]] u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub) {
-    next = infix_chain(stack::arguments + 1, code, next, tail, true);
-    if (exiting()) [[unlikely]] return next;
-    close_set_word(&w, code, pos, sub);
-    return next;
-}
 
 // Every expression shape, with the trace events: the reference tier.
 u32 eval_full(Cell* code, u32 pos, u32 tail, ExprMode mode) {
@@ -1613,12 +1617,33 @@ u32 held_type_hint(const Cell* w) {
     return v ? TYPE_OF(v) : TYPE_NONE;
 }
 
+// The plain parameters of a function! (`fn`) as its argument cache
+// counts them, read from its spec: for a function never called yet, whose
+// cache is not made. -1 where the cache would not be a lean one (a
+// get-word or return parameter, or more than the lean call takes).
+i32 spec_arity(const Cell* fn) {
+    const node_t spec = function::spec_of(fn);
+    if (!spec) return -1;
+    SeriesBuffer* b = GET_BUFFER(spec);
+    const Cell* items = reinterpret_cast<const Cell*>(b->head());
+    u32 args = 0;
+    for (u32 i = 0, n = b->length(); i < n; i++) {
+        const u32 t = TYPE_OF(items + i);
+        if (t == TYPE_REFINEMENT) break;
+        if (t == TYPE_GET_WORD || t == TYPE_SET_WORD) return -1;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD) args++;
+    }
+    return args <= LEAN_MAX_ARGS ? static_cast<i32>(args) : -1;
+}
+
 // The plain arguments a word's function took when the body was decoded
 // (see held_type_hint), or -1 where it held none whose arity is known.
 i32 arity_hint(const Cell* w) {
     if (held_type_hint(w) != TYPE_FUNCTION) return -1;
-    const Cell* cache = cache_cell(context::peek_slot(w));
-    if (!cache || TYPE_OF(cache) != TYPE_BLOCK || !(cache->data3 & SHAPE_LEAN)) return -1;
+    const Cell* fn = context::peek_slot(w);
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return spec_arity(fn);
+    if (!(cache->data3 & SHAPE_LEAN)) return -1;
     return static_cast<i32>(cache->data3 & SHAPE_ARGS_MASK);
 }
 
@@ -2329,7 +2354,7 @@ namespace {
     for (u32 k = 0; k < st.args; k++)
         if (!run_expr(d.exprs[st.first + k], &args, a + k) || !(rec->type_bits[k] >> TYPE_OF(a + k) & 1))
             return false;
-    stack::top = lay_slots(rec, 0, a + st.args);
+    stack::top = lay_unnamed_slots(rec, a + st.args);
     // Reading the body may decode the callee's into the slot `d` is in.
     Cell w = st.word, fw = st.fn_word;
     Cell body;
@@ -2601,7 +2626,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval, call_user, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code, evaluate};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
     on_error = trace_error;

@@ -65,6 +65,10 @@ void evaluate(Cell* code, bool chain);
 // expression, or stores and an exit, or stores alone, without the branch's
 // frame (nothing in them can fail or be seen), any other evaluated.
 void evaluate_branch(Cell* code);
+// evaluate(code, true) of a block the value stack holds (a guard's argument):
+// one led by a call of a function by word makes it as a conditional's
+// branch does, without the block's dispatch.
+void evaluate_held(Cell* code);
 // The expression at the head of `code`, where it is simple, taken as
 // eval_next would take it without the frame it opens: its value in the
 // result slot; answers the position after it, or 0 having done nothing.

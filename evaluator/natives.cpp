@@ -1024,7 +1024,7 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     Cell w;
     // The frame keeps only the word's context and symbol: no lookup needed.
     make_cell(&w, TYPE_WORD, context::global, static_cast<u32>(words::try_), 0xFFFFFFFF);
-    Cell block = *arg(0);
+    Cell* block = arg(0);
     StackState entry;
     // An error raised by fire travels in error::thrown: start clean so that
     // only an error of this evaluation is found there.
@@ -1034,7 +1034,7 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
     u32 code = 0;
     bool thrown = false;
     try {
-        interpreter::evaluate(&block, true);
+        interpreter::evaluate_held(block);
         code = stack::pending;
     } catch (Throw& t) {
         // Only the language's own exits stop here; the quit request and the
@@ -1130,11 +1130,11 @@ void catch_star(bool check, const i32* refinements) {
     if (check) check_args(N_CATCH, refinements);
     i32 name_at = refinements ? refinements[0] : -1;
     Cell w;
-    Cell block = *arg(0);
+    Cell* block = arg(0);
     StackState entry;
     stack::mark(frame_word(&w, words::_body), FRAME_CATCH);
     try {
-        interpreter::evaluate(&block, true);
+        interpreter::evaluate_held(block);
     } catch (Throw& t) {
         if (t.value != THROW_THROW) throw;
         stack::pending = t.value;

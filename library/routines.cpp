@@ -227,6 +227,21 @@ void empty_q() {
     result_logic(TYPE_OF(arg(0)) == TYPE_NONE || actions::length_q_dispatch(arg(0)) == 0);
 }
 
+// first .. fifth and last: pick's work on the argument (the index in a
+// rooted cell, as pick's own argument, for the error that names it).
+void pick_nth(i32 n) {
+    Cell* index = stack::push_star();
+    make_cell(index, TYPE_INTEGER, 0, static_cast<u32>(n));
+    Cell value = *actions::pick_dispatch(arg(0), n, index);
+    *arg(0) = value;
+}
+void pick_first() { pick_nth(1); }
+void pick_second() { pick_nth(2); }
+void pick_third() { pick_nth(3); }
+void pick_fourth() { pick_nth(4); }
+void pick_fifth() { pick_nth(5); }
+void pick_last() { pick_nth(actions::length_q_dispatch(arg(0))); }
+
 // split's scan of a text: each piece up to the next delimiter, the delimiter
 // skipped, then what remains after the last one (an empty string when the
 // text ends with one). Delimiters are found as parse's `to` finds them in
@@ -621,7 +636,13 @@ const routine::Row ROWS[] = {
     {"as-color", as_color},
     {"as-ipv4", as_ipv4},
     {"count-chars", count_chars},
-    {"_empty?", empty_q},
+    {"empty?", empty_q},
+    {"first", pick_first},
+    {"second", pick_second},
+    {"third", pick_third},
+    {"fourth", pick_fourth},
+    {"fifth", pick_fifth},
+    {"last", pick_last},
     {"split", split_text},
     {"_join-reduced", join_reduced},
     {"_replace", replace_plain},

@@ -107,9 +107,9 @@ check "endless device" "script too-long 0" \
 # the console itself.
 printf 'Zav []\nr: try [input] print [r/type r/id]\nr: try [ask ">"] print [r/type r/id]\n' > endless-line.zav
 check "endless input line" "script too-long script too-long 0" \
-    "$( (ulimit -v 1000000; timeout 60 "$zav" endless-line.zav < /dev/zero 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+    "$( (ulimit -v 1000000; timeout 300 "$zav" endless-line.zav < /dev/zero 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
 check "endless console line" "*** Script Error: Content too long 254" \
-    "$( (ulimit -v 1000000; timeout 60 "$zav" < /dev/zero 2>&1; echo $?) | grep -v '^\*\*\* \(Where\|Near\)\|^--==\|^Type HELP\|^$' | tr '\n' ' ' | sed 's/^ *//; s/ $//')"
+    "$( (ulimit -v 1000000; timeout 300 "$zav" < /dev/zero 2>&1; echo $?) | grep -v '^\*\*\* \(Where\|Near\)\|^--==\|^Type HELP\|^$' | tr '\n' ' ' | sed 's/^ *//; s/ $//')"
 
 # An HTTP body without a length (an endless chunked stream) stops at what one
 # value, and the memory left, can hold: a clear error, long before the
@@ -120,7 +120,7 @@ if command -v python3 >/dev/null; then
     for _ in $(seq 200); do [ -f "$tmp/port" ] && break; sleep 0.05; done
     printf 'Zav []\nr: try [read http://127.0.0.1:%s/endless]\nprint [r/type r/id]\n' "$(cat "$tmp/port")" > endless.zav
     check "endless HTTP body" "access too-large 0" \
-        "$( (ulimit -v 1000000; timeout 60 "$zav" endless.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
+        "$( (ulimit -v 1000000; timeout 300 "$zav" endless.zav 2>&1; echo $?) | tr '\n' ' ' | sed 's/ $//')"
     kill $server 2>/dev/null; wait $server 2>/dev/null
 fi
 

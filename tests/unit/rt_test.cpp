@@ -234,7 +234,7 @@ namespace {
 
 // Division by a zero the compiler cannot see, without the sanitizer's check,
 // so that the processor itself raises the fault.
-__attribute__((no_sanitize_undefined)) [[gnu::noinline]] int divide(int a, int b) { return a / b; }
+__attribute__((no_sanitize("undefined"), noinline)) int divide(int a, int b) { return a / b; }
 
 }  // namespace
 
