@@ -189,6 +189,10 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail);
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
+// eval_sub of an expression led by a word (`word`, at `pos`) that holds a
+// function value (`fn`), `tail` within the code's live tail: the call, then
+// the operators after its value, as eval_sub makes them.
+u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);
@@ -420,5 +424,43 @@ void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32
     return stack::top + 1 + args + CONDITIONAL_ROOM < stack::end &&
            stack::frame_top + 1 + CONDITIONAL_ROOM <= stack::frame_end;
 }
+
+// A set-word's value that is a call of a native or action by word (`fn`,
+// named by `fn_word`), no refinement named, made with the frames the
+// generic path opens: the set-word's, over a number operator (`op`, its
+// value `opfn` named by `op_word`, taking `left`) the operator's, then the
+// callee's.
+struct SetCall {
+    const Cell* set_word;
+    const Cell* fn;
+    const Cell* fn_word;
+    bool op = false;
+    const Cell* left;
+    const Cell* op_word;
+    Cell opfn;
+    u64 right_types;  // the operator's right operand's
+};
+// Whether the operator `op_value` (an op! value) is called as laid_set_call
+// calls it over `left`: of two plain parameters, the first taking `left`.
+// Sets the SetCall's `opfn` and `right_types`.
+bool set_call_operator(const Cell* op_value, const Cell* left, SetCall* c);
+// The call, its first `laid` arguments made already where its frame takes
+// them (stack::top + 2 on, + 3 over an operator), of their parameters'
+// types (`rec` the callee's record), the rest read from `code` at `pos` as
+// the lean call reads them:
+// the frames opened at once with the steps of its value's expression and
+// call, the entry run, the call's value (the operator's over it) left
+// above the set-word in its frame, which set_word_framed_end closes.
+// Answers the position after the call. The caller made sure of room on
+// both stacks (laid_set_room_q) and of the budget's.
+u32 laid_set_call(const SetCall& c, const CallRecord* rec, Cell* code, u32 pos, u32 tail, u32 laid);
+[[gnu::always_inline]] inline bool laid_set_room_q(bool op, u32 args) {
+    return stack::top + (op ? 3 : 2) + args + CONDITIONAL_ROOM < stack::end &&
+           stack::frame_top + (op ? 3 : 2) + CONDITIONAL_ROOM <= stack::frame_end;
+}
+// After laid_set_call (or set_word_operator_call's framed call) of the
+// set-word `w` at `pos`: the operators after the value, then the store and
+// the set-word's frame closed, as eval_set_word ends.
+u32 set_word_framed_end(Cell w, Cell* code, u32 pos, u32 next, u32 tail, bool sub);
 
 }  // namespace zav::interpreter

@@ -137,6 +137,18 @@ struct LeanFrom {
 bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
+// An argument that is a call by word of a function of any kind (`f g x`,
+// `tak tak x - 1 y z ...`), then any operators after its value: made as
+// eval_sub makes it, less the expression's dispatch. False, having done
+// nothing, where the word holds no function. Out of line: the lean calls
+// around it keep their registers.
+[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    *pos_io = eval_word_arg(c, v, code, *pos_io, tail);
+    return true;
+}
+
 // A get-word argument's value, whatever it is (`:value`), as evaluating it
 // gives; false where its word has no slot to read. Out of line: the lean
 // calls that inline simple_arg keep their registers.
@@ -203,9 +215,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         }
     }
     const Cell* c = view.cells + pos;
-    bool done = prefix && fast_paths_on() &&
-                (TYPE_OF(c) == TYPE_WORD   ? operand_word_call(s.code, c, &pos, view.tail)
-                 : TYPE_OF(c) == TYPE_PATH ? operand_path_call(s.code, c, &pos, view.tail)
+    bool done = fast_paths_on() &&
+                (TYPE_OF(c) == TYPE_WORD   ? (prefix ? operand_word_call(s.code, c, &pos, view.tail)
+                                                     : arg_word_call(s.code, c, &pos, view.tail))
+                 : TYPE_OF(c) == TYPE_PATH ? prefix && operand_path_call(s.code, c, &pos, view.tail)
                                            : false);
     if (!done) pos = eval_sub(s.code, pos, s.tail, prefix);
     if (exiting()) [[unlikely]] return pos;
@@ -662,15 +675,50 @@ template <class Framed>
 // counts, for any other argument. The caller made sure of room for
 // CONDITIONAL_ROOM frames and cells above the function's frame and the
 // cells laid (laid_cells).
+//
+// Each word is looked up once: a word that ends an argument's operators (it
+// holds no operator) is the next argument's, and its slot is kept for it.
 [[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
                                                   u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     Cell* const top = a + args;
     const u64* types = rec->type_bits;
+    const Cell* const cells = view.cells;
+    const u32 tail = view.tail;
+    const bool fast = fast_paths_on();
+    // The slot of the word at `pos`, where the operators before it looked it up.
+    const Cell* known = nullptr;
     for (Cell* p = a; p < top; p++, types++) {
-        if (pos >= view.tail) return 0;
-        pos = simple_arg(view, pos, false, p, Room::KNOWN);
-        if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
+        if (pos >= tail) return 0;
+        const Cell* c = cells + pos;
+        const u32 t = TYPE_OF(c);
+        const Cell* v = t == TYPE_WORD ? (known ? known : fast ? peek_word(c) : nullptr) : c;
+        known = nullptr;
+        if (!fast || !v || (v == c ? !plain_value_q(t) : !held_value_q(TYPE_OF(v)))) {
+            // Any other argument (a path, a lit-word, a call simple_value
+            // takes), and every one with the fast paths off.
+            pos = simple_arg(view, pos, false, p, Room::KNOWN);
+            if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
+            continue;
+        }
+        // A word holding a value or a literal, then number operators, as
+        // simple_value does them.
+        Cell x = *v;
+        for (pos++; pos < tail && TYPE_OF(cells + pos) == TYPE_WORD; pos += 2) {
+            const Cell* op = peek_word(cells + pos);
+            if (op && TYPE_OF(op) != TYPE_OP) {
+                known = op;
+                break;
+            }
+            FastOp kind;
+            Cell inner;
+            const Cell* right;
+            if (!op || pos + 1 >= tail || (kind = fast_op_of(op)) == FAST_NONE ||
+                !(right = simple_operand(cells + pos + 1, &inner)) || !fast_compute(kind, &x, right))
+                return 0;
+        }
+        *p = x;
+        if (!(*types >> TYPE_OF(p) & 1)) return 0;
     }
     stack::top = lay_slots(rec, named, top);
     return pos;
@@ -1046,8 +1094,7 @@ namespace {
     Cell path = *c;
     Cell w, fn;
     u32 head;
-    if (path_function(&path, &w, &fn, &head)) head++;
-    else if (!object_method(&path, &w, &fn, &head)) return false;
+    if (!path_callee(&path, &w, &fn, &head)) return false;
     u32 next = *pos_io + 1;
     if (!lean_call(&fn, &w, code, &next, tail, true, {&path, head, true})) return false;
     *pos_io = next;
@@ -1208,45 +1255,102 @@ namespace {
     return lean_args(s, TYPE_OF(s.fn), rec, function::more_of(s.fn), view, rec->shape & SHAPE_ARGS_MASK, pos, first);
 }
 
+// set_call_operator and laid_set_call (interpreter_detail.h), in line in
+// set_word_builtin_call.
+[[gnu::always_inline]] inline bool set_call_operator_at(const Cell* op_value, const Cell* left, SetCall* c) {
+    c->opfn = *op_value;
+    set_type(&c->opfn, op::wrapped_type(&c->opfn));
+    const u32 op_type = TYPE_OF(&c->opfn);
+    const CallRecord* orec = builtin_q(op_type) ? call_record(&c->opfn, op_type) : nullptr;
+    if (!orec || (orec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 ||
+        !(orec->type_bits[0] >> TYPE_OF(left) & 1))
+        return false;
+    // The right operand's types, read before the call may take the record's slot.
+    c->right_types = orec->type_bits[1];
+    return true;
+}
+
+// `rec`: the callee's record, as it is before the call. OP: c.op.
+template <bool OP>
+[[gnu::always_inline]] inline u32 laid_set_call_at(const SetCall& c, const CallRecord* rec, Cell* code, u32 pos,
+                                                   u32 tail, u32 laid) {
+    Cell* const start = stack::top;
+    Cell* const a = start + (OP ? 3 : 2);
+    Cell set_word = *c.set_word, fn = *c.fn, fn_word = *c.fn_word;
+    stack::mark_kind82(&set_word);
+    *start = set_word;
+    Cell op_word;
+    if constexpr (OP) {
+        op_word = *c.op_word;
+        start[1] = *c.left;
+        stack::top = start + 1;
+        stack::mark_kind82(&op_word);
+    }
+    a[-1] = fn;
+    stack::top = a;
+    stack::mark_kind82(&fn_word);
+    stack::top = a + laid;
+    // The steps of its value's expression (over an operator: the
+    // operator's call and its operand's expression) and of the call: the
+    // caller made sure of the budget's room.
+    budget::steps(OP ? 3 : 2);
+    const u32 type = TYPE_OF(&fn);
+    const u32 shape = rec->shape;
+    if (laid < (shape & SHAPE_ARGS_MASK)) {
+        pos = builtin_rest_args({&fn, &fn_word, code, tail, false}, rec, pos, laid);
+        if (exiting()) [[unlikely]] return pos;
+    }
+    i32 refs[32];
+    if (type == TYPE_NATIVE) unused_refs(shape, refs);
+    builtin_entry(type, native::entry_of(&fn), shape, false, refs);
+    if (exiting()) [[unlikely]] return pos;
+    call_return(code, pos, &fn_word, true, false);
+    if constexpr (OP) {
+        Cell opfn = c.opfn;
+        operator_finish(&opfn, &op_word, code, TYPE_OF(&opfn), c.right_types, pos, true);
+    }
+    return pos;
+}
+
+}  // namespace
+
+bool set_call_operator(const Cell* op_value, const Cell* left, SetCall* c) {
+    return set_call_operator_at(op_value, left, c);
+}
+
+u32 laid_set_call(const SetCall& c, const CallRecord* rec, Cell* code, u32 pos, u32 tail, u32 laid) {
+    return c.op ? laid_set_call_at<true>(c, rec, code, pos, tail, laid)
+                : laid_set_call_at<false>(c, rec, code, pos, tail, laid);
+}
+
+namespace {
+
 // set_word_operator_call's operand that is a call of a native or action by
 // word (`called`; `s: s + select m k`), the operator's (`op_word` at
-// `stop`) taking `left`: the frames the generic path opens (the
-// set-word's, the operator's over `left`, the callee's) opened at once,
-// the call's leading arguments that simple_arg takes, of their
-// parameters' types, laid before them (nothing in those can fail, run
-// code or be seen), the rest fetched in them as the lean call fetches
-// them; then the entry, and the operator's value made and its frame closed
-// as lean_op_call does. What is left of the set-word is the caller's
-// (set_word_framed_end). Nothing, having opened nothing, for a
+// `stop`) taking `left`: the call's leading arguments that simple_arg
+// takes, of their parameters' types, laid where its frame takes them
+// (nothing in those can fail, run code or be seen), then the call made in
+// its frames by laid_set_call. What is left of the set-word is the
+// caller's (set_word_framed_end). Nothing, having opened nothing, for a
 // conditional's or an exit's native, a lit-word parameter, an operator
 // that does not take `left` and near either stack's end: the generic path
 // makes those. Out of line: the function operand's path keeps its frame.
 [[gnu::noinline]] OperatorSetWordEnd set_word_builtin_call(const Cell* word, Cell* code, const CodeView& view,
                                                            Cell left, u32 stop, u32 tail, const Cell* called) {
-    Cell op_word = view.cells[stop];
-    Cell opfn = *peek_word(&op_word);
-    set_type(&opfn, op::wrapped_type(&opfn));
-    const u32 op_type = TYPE_OF(&opfn);
-    const CallRecord* orec = builtin_q(op_type) ? call_record(&opfn, op_type) : nullptr;
-    if (!orec || (orec->shape & (SHAPE_ARGS_MASK | SHAPE_REFS | SHAPE_LIT_MASK)) != 2 ||
-        !(orec->type_bits[0] >> TYPE_OF(&left) & 1))
-        return {};
-    // The right operand's types, read before the call may take the record's slot.
-    const u64 right_types = orec->type_bits[1];
-    Cell fn = *called;
-    const u32 type = TYPE_OF(&fn);
-    const u32 index = native::entry_of(&fn);
+    SetCall c;
+    c.op_word = view.cells + stop;
+    if (!set_call_operator_at(peek_word(c.op_word), &left, &c)) return {};
+    c.fn = called;
+    const u32 type = TYPE_OF(called);
+    const u32 index = native::entry_of(called);
     const CallRecord* rec;
     // The conditionals and exits keep their own ways.
-    if ((type == TYPE_NATIVE && (conditional_index_q(index) || exit_native_q(&fn))) ||
-        !(rec = call_record(&fn, type)) || (rec->shape & SHAPE_LIT_MASK))
+    if ((type == TYPE_NATIVE && (conditional_index_q(index) || exit_native_q(called))) ||
+        !(rec = call_record(called, type)) || (rec->shape & SHAPE_LIT_MASK))
         return {};
-    const u32 shape = rec->shape;
-    const u32 args = shape & SHAPE_ARGS_MASK;
-    Cell* const start = stack::top;
-    Cell* const a = start + 3;
-    if (a + args + CONDITIONAL_ROOM >= stack::end || stack::frame_top + 3 + CONDITIONAL_ROOM > stack::frame_end)
-        return {};
+    const u32 args = rec->shape & SHAPE_ARGS_MASK;
+    Cell* const a = stack::top + 3;
+    if (!laid_set_room_q(true, args)) return {};
     u32 pos = stop + 2;
     u32 laid = 0;
     for (; laid < args && pos < view.tail; laid++) {
@@ -1254,31 +1358,10 @@ namespace {
         if (!next || !(rec->type_bits[laid] >> TYPE_OF(a + laid) & 1)) break;
         pos = next;
     }
-    Cell set_word = *word;
-    Cell fn_word = view.cells[stop + 1];
-    stack::mark_kind82(&set_word);
-    *start = set_word;
-    start[1] = left;
-    stack::top = start + 1;
-    stack::mark_kind82(&op_word);
-    start[2] = fn;
-    stack::top = a;
-    stack::mark_kind82(&fn_word);
-    stack::top = a + laid;
-    // The steps of the operator's call, its operand's expression and the
-    // operand's call (the caller made sure of the budget's room).
-    budget::steps(3);
-    if (laid < args) {
-        pos = builtin_rest_args({&fn, &fn_word, code, tail, false}, rec, pos, laid);
-        if (exiting()) [[unlikely]] return {pos, true};
-    }
-    i32 refs[32];
-    if (type == TYPE_NATIVE) unused_refs(shape, refs);
-    builtin_entry(type, index, shape, false, refs);
-    if (exiting()) [[unlikely]] return {pos, true};
-    call_return(code, pos, &fn_word, true, false);
-    operator_finish(&opfn, &op_word, code, op_type, right_types, pos, true);
-    return {pos, true};
+    c.set_word = word;
+    c.left = &left;
+    c.fn_word = view.cells + stop + 1;
+    return {laid_set_call_at<true>(c, rec, code, pos, tail, laid), true};
 }
 
 // set_word_operator_call, `view` read from `code` up to `tail`.

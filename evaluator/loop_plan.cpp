@@ -4,6 +4,7 @@
 #include "datatypes/logic.h"
 #include "evaluator/call_record.h"
 #include "evaluator/natives.h"
+#include "runtime/machine_stack.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -352,6 +353,8 @@ u32 read_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bo
         !(args = rec->shape & SHAPE_ARGS_MASK) || args > CALL_ARGS)
         return 0;
     PlanCall& c = p.call[p.calls];
+    c.set = false;
+    c.op = nullptr;
     c.fn = fn;
     c.native = *fn;
     c.word = cells[pos];
@@ -364,6 +367,65 @@ u32 read_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bo
     c.next = pos;
     e.call = &c;
     return pos;
+}
+
+}  // namespace
+
+bool set_call_q(const Cell* cells, u32 pos, u32 tail) {
+    const u32 end = pos + 2 + 2 * PLAN_OPS < tail ? pos + 2 + 2 * PLAN_OPS : tail;
+    for (u32 at = pos + 1; at < end && TYPE_OF(cells + at) != TYPE_SET_WORD; at++) {
+        const Cell* fn;
+        if (TYPE_OF(cells + at) == TYPE_WORD && (fn = peek_word(cells + at)) && builtin_q(TYPE_OF(fn)) &&
+            call_statement_q(fn))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// A set-word at `pos` whose value is a call read_call takes, directly
+// (`n: select m k`) or as the right operand of a number operator after a
+// simple value (`s: s + select m k`), into a call of the plan's (see
+// PlanCall). Answers the position after it, or 0.
+u32 read_set_call(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room) {
+    auto call_at = [&](u32 at) -> const Cell* {
+        const Cell* fn;
+        return at < tail && TYPE_OF(cells + at) == TYPE_WORD && (fn = peek_word(cells + at)) &&
+                       builtin_q(TYPE_OF(fn)) && call_statement_q(fn)
+                   ? fn
+                   : nullptr;
+    };
+    const Cell* fn = call_at(pos + 1);
+    u32 at = pos + 1;
+    PlanValue left;
+    const Cell* op = nullptr;
+    u32 op_at = 0;
+    if (!fn) {
+        // The operator whose right operand is the call: after the first
+        // operand, at every other cell.
+        if (!op_room) return 0;
+        for (at = pos + 2; at + 1 < tail; at += 2) {
+            if (TYPE_OF(cells + at) != TYPE_WORD || !(op = peek_word(cells + at)) || TYPE_OF(op) != TYPE_OP ||
+                fast_op_of(op) == FAST_NONE)
+                return 0;
+            if ((fn = call_at(at + 1))) break;
+        }
+        if (!fn || read_value(p, {p.op, &p.ops}, cells, pos + 1, at, op_room, &left) != at || !first_held_q(left))
+            return 0;
+        op_at = at++;
+    }
+    if (!(at = read_call(p, e, cells, at, tail, op_room, fn))) return 0;
+    PlanCall& c = p.call[p.calls - 1];
+    c.set = true;
+    c.set_word = cells[pos];
+    if (op) {
+        c.op = op;
+        c.op_value = *op;
+        c.op_word = cells[op_at];
+        c.left = left;
+    }
+    return at;
 }
 
 // The kind of an expression that holds a paren operand: its values are
@@ -404,9 +466,23 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
         p.steps++;
         if (TYPE_OF(c) == TYPE_SET_WORD) {
             e.kind = PlanKind::SET;
-            if (!set_room || !(e.slot = context::plain_slot(c)) ||
-                !(pos = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)))
-                return false;
+            if (!set_room || !(e.slot = context::plain_slot(c))) return false;
+            const u8 ops_before = p.ops;
+            const u32 cells_before = p.cells_read;
+            if (const u32 next = read_value(p, ops, cells, pos + 1, tail, op_room, &e.a)) {
+                pos = next;
+            } else {
+                // A value that is a call (read_set_call): made as a call's
+                // statement is, with the steps of its value's expression
+                // and call (and of an operator over it).
+                p.ops = ops_before;
+                p.parens = parens;
+                p.cells_read = cells_before;
+                e.kind = PlanKind::CALL;
+                if (!(pos = read_set_call(p, e, cells, pos, tail, op_room))) return false;
+                p.steps += e.call->op ? 3 : 2;
+                continue;
+            }
         } else if (TYPE_OF(c) == TYPE_SET_PATH) {
             // A field read again at each run, as its operands are.
             node_t ctx;
@@ -690,24 +766,71 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
 
 namespace {
 
-// A plan's call, its arguments made from its values above the top: false,
-// having done nothing, where the word no longer holds its native or action
-// of the arity read, an argument is not one its plan value makes or not of
-// its parameter's types, or either stack is near its end (the lean call
-// then makes it, and raises what it raises).
-[[gnu::always_inline]] inline bool plan_call(const PlanCall& c, Cell* code, u32 next) {
-    if (!same_cell(c.fn, &c.native)) return false;
-    Cell fn = c.native;
-    const CallRecord* rec = call_record(&fn, TYPE_OF(&fn));
-    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != c.args || !laid_call_room_q(c.args)) return false;
-    Cell* const a = stack::top + 1;
+// A plan's call's arguments made from its values at `a` on: false where
+// one is not one its plan value makes or not of its parameter's type.
+[[gnu::always_inline]] inline bool plan_args(const PlanCall& c, const CallRecord* rec, Cell* a) {
     for (u32 k = 0; k < c.args; k++) {
         if (!plan_value<true>(c.arg[k], a + k)) return false;
         const u32 t = TYPE_OF(a + k);
         if (t >= 64 || !(rec->type_bits[k] >> t & 1)) return false;
     }
+    return true;
+}
+
+// A plan's call that is a set-word's value (`rec` its record, the
+// set-word at `pos`), as set_word_operator_call makes one over an
+// operator: its expression's step taken, then laid_set_call's frames
+// opened over its left operand and arguments, the value stored. False,
+// having done nothing, where that would not make it as the generic path
+// does: the operator's word no longer holds it, the left operand is no
+// number or not of the operator's type, an argument is not of its
+// parameter's, or the stacks, the budget or the machine stack near their
+// ends (the generic path raises what it raises there).
+[[gnu::noinline]] bool plan_set_call(const PlanCall& c, const CallRecord* rec, Cell* code, u32 pos, u32 tail) {
+    const bool op = c.op != nullptr;
+    char probe;
+    if (!laid_set_room_q(op, c.args) || (budget::spent && budget::left <= 4) ||
+        &probe < machine_stack::limit + 16384)
+        return false;
+    SetCall s;
+    Cell* const a = stack::top + (op ? 3 : 2);
+    Cell left;
+    if (op) {
+        s.op = true;
+        s.op_word = &c.op_word;
+        s.left = &left;
+        if (!same_cell(c.op, &c.op_value) || !plan_value<true>(c.left, &left) || !number_q(&left) ||
+            !set_call_operator(&c.op_value, &left, &s))
+            return false;
+    }
+    if (!plan_args(c, rec, a)) return false;
+    s.set_word = &c.set_word;
+    s.fn = &c.native;
+    s.fn_word = &c.word;
+    budget::step();
+    const u32 next = laid_set_call(s, rec, code, c.next, tail, c.args);
+    if (exiting()) [[unlikely]] return true;
+    set_word_framed_end(c.set_word, code, pos, next, tail, false);
+    return true;
+}
+
+// A plan's call, its arguments made from its values above the top: false,
+// having done nothing, where the word no longer holds its native or action
+// of the arity read, an argument is not one its plan value makes or not of
+// its parameter's types, or either stack is near its end (the lean call
+// then makes it, and raises what it raises).
+[[gnu::always_inline]] inline bool plan_call(const PlanCall& c, Cell* code, u32 pos, u32 tail) {
+    if (!same_cell(c.fn, &c.native)) return false;
+    Cell fn = c.native;
+    const CallRecord* rec = call_record(&fn, TYPE_OF(&fn));
+    if (!rec || (rec->shape & (SHAPE_ARGS_MASK | SHAPE_LIT_MASK)) != c.args) return false;
+    if (c.set) [[unlikely]]
+        return plan_set_call(c, rec, code, pos, tail);
+    if (!laid_call_room_q(c.args)) return false;
+    Cell* const a = stack::top + 1;
+    if (!plan_args(c, rec, a)) return false;
     Cell w = c.word;
-    laid_builtin_call(&fn, &w, code, next, c.args, rec->shape);
+    laid_builtin_call(&fn, &w, code, c.next, c.args, rec->shape);
     return true;
 }
 
@@ -735,7 +858,7 @@ void plan_rest_in_frame(const LoopPlan& p, Cell* code, u32 pos, u32 tail, Cell* 
         const PlanExpr* e = p.expr;
         while (e->pos != pos) e++;
         if (track) series_head(&code_cell) = pos;
-        if (!plan_call(*e->call, code, e->call->next)) break;
+        if (!plan_call(*e->call, code, pos, tail)) break;
         if (exiting()) [[unlikely]] return;
         pos = e->call->next;
         // The last expression: eval_rest_in_frame would only tell a tracer.

@@ -139,12 +139,21 @@ struct PlanConds {
 // its word (`word`), holding `native`, whose call takes `args` arguments
 // and no lit-word. The plan stops at it; it is made in the body's frame
 // (plan_rest_in_frame), with its arguments made from the plan's values.
+// The same call may be a set-word's value (`set`), directly (`n: select m
+// k`) or as the right operand of a number operator (`op` the slot of its
+// word, holding `op_value`) over the simple value `left` (`s: s + select m
+// k`): it is then made as laid_set_call makes it.
 struct PlanCall {
     const Cell* fn;
     Cell native;
     Cell word;
     u32 args;
     u32 next;  // the position after it
+    bool set;
+    Cell set_word;
+    const Cell* op;
+    Cell op_value, op_word;
+    PlanValue left;
     PlanValue arg[CALL_ARGS];
 };
 
@@ -207,6 +216,10 @@ struct LoopPlan {
 // run_lean has it), in code of the library or not (`library`, as the
 // body's); false when it holds what a plan does not take.
 bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, bool library);
+
+// Whether the value of the set-word at `pos` of `cells` may be a call a
+// plan takes (a word holding a native or action among its first cells).
+bool set_call_q(const Cell* cells, u32 pos, u32 tail);
 
 #ifdef ZAV_STAMP_CHECK
 // Aborts where the plan's blocks no longer hold what it was read from.
