@@ -537,7 +537,12 @@ Cell* construct_values(Cell* obj, Cell* spec, bool only) {
     return obj;
 }
 
-Cell* make(Cell* proto, Cell* spec, u32) {
+namespace {
+
+// make; `pend`: an error that the spec's code raises is left pending and
+// null answered (the make action returns at once), which spares it the C++
+// throw through here.
+Cell* make_object(Cell* proto, Cell* spec, bool pend) {
     Cell p = *proto;
     Cell s = *spec;
     stack::TopGuard top;
@@ -576,7 +581,15 @@ Cell* make(Cell* proto, Cell* spec, u32) {
             res->data2 = static_cast<u32>(grew || !has_proto ? next_class() : class_of(&p));
             *context::owner_of(ctx) = *res;
             Cell code = *held;
-            user_code::evaluator.eval(&code, false);
+            if (pend) {
+                user_code::evaluator.evaluate(&code, false);
+                if (u32 exit = stack::pending) [[unlikely]] {
+                    if (exit == THROW_ERROR) return nullptr;
+                    stack::throw_pending();
+                }
+            } else {
+                user_code::evaluator.eval(&code, false);
+            }
             clear_marks(res);
             Cell* values = get_values(res);
             for (u32 i = 0, n = get_size(res); i < n; i++) values[i].header &= ~FLAG_NEW_LINE;
@@ -589,6 +602,13 @@ Cell* make(Cell* proto, Cell* spec, u32) {
     *proto = *res;
     return proto;
 }
+
+// The make action's entry.
+Cell* make_action(Cell* proto, Cell* spec, u32) { return make_object(proto, spec, true); }
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, u32) { return make_object(proto, spec, false); }
 
 // ---- Actions -------------------------------------------------------------------------
 
@@ -823,7 +843,7 @@ Cell* modify(Cell* obj, Cell* field, Cell* value, bool) {
 
 void init() {
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
-        own<ACT_MAKE>(make), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
+        own<ACT_MAKE>(make_action), own<ACT_REFLECT>(reflect), own<ACT_FORM>(form), own<ACT_MOLD>(mold),
         own<ACT_EVAL_PATH>(eval_path), own<ACT_COMPARE>(compare), own<ACT_COPY>(copy), own<ACT_PUT>(put),
         own<ACT_SELECT>(select), own<ACT_MODIFY>(modify),
     });

@@ -1255,16 +1255,19 @@ const u16* narrow_folds() {
     return table.data();
 }
 
-// Whether no byte but an ASCII letter folds as one: the letter search below
-// then need look only at the letter's two cases.
-bool letters_apart() {
-    static const bool apart = [] {
+// Whether no byte but the two cases of the ASCII letter `lower` folds as
+// it does: the letter search below then need look only at those two. Asked
+// of each letter, as a byte above 127 may fold as one (0xDF as S) and leave
+// the others apart.
+bool letter_apart(u32 lower) {
+    static const u32 apart = [] {
         const u16* f = narrow_folds();
+        u32 mask = (1u << 26) - 1;
         for (u32 c = 0; c < 256; c++)
-            if (u32((c | 0x20) - 'a') >= 26 && u32(f[c] - 'A') < 26) return false;
-        return true;
+            if (u32((c | 0x20) - 'a') >= 26 && u32(f[c] - 'A') < 26) mask &= ~(1u << (f[c] - 'A'));
+        return mask;
     }();
-    return apart;
+    return apart >> (lower - 'a') & 1;
 }
 
 }  // namespace
@@ -1292,7 +1295,7 @@ i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_ca
     const u16* f = narrow_folds();
     const u16 folded = f[first];
     i64 pos = from;
-    if (first < 0x80 && letters_apart()) {
+    if (first < 0x80 && letter_apart(first | 0x20)) {
         // An ASCII letter: only its two cases fold as it does, so eight
         // bytes at a time are looked at with the case bit set, and a byte
         // that then equals the lower case letter is a place to compare.

@@ -17,6 +17,10 @@ struct Evaluator {
     void (*apply_values)(Cell* fn, Cell* args, u32 pos, u32 count, Cell* name);
     // The block being evaluated, its head at the running expression.
     Cell* (*current_code)();
+    // eval with an error or exit the block ends with left pending
+    // (stack::pending, as interpreter::evaluate leaves it), for a caller that
+    // then returns at once: no C++ throw through it.
+    void (*evaluate)(Cell* code, bool chain);
 };
 
 extern Evaluator evaluator;

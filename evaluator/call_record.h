@@ -13,6 +13,7 @@ namespace zav::interpreter {
 
 constexpr u32 LEAN_MAX_REFS = 8;
 constexpr u32 LEAN_MAX_SLOTS = 64;  // refinement slots of a function described by one mask
+constexpr u32 LAID_TEMPLATE = 6;    // slots and locals a record keeps laid out (see CallRecord::laid)
 
 // One expression of a function body decoded (see DecodedBody): a first
 // operand, then number operators each with its right operand. Operands are
@@ -122,6 +123,8 @@ struct CallRecord {
     // the bit of the first in slot_logic).
     u32 locals;
     u32 laid_slots;
+    // Those cells as a call naming no refinement lays them, where they fit here.
+    Cell laid[LAID_TEMPLATE];
     // function: no compiled body and no lit-word parameters (see
     // frameless_function_call), and bit c set for a refinement at cache
     // index c (below 64) taking no arguments.
@@ -194,6 +197,14 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
     Cell* const end = p + rec->laid_slots;
     for (; p < end; p++, on >>= 1, logic >>= 1) *p = Cell{logic & 1 ? TYPE_LOGIC : TYPE_NONE, u32(on & 1), 0, 0};
     return end;
+}
+// lay_slots of a call naming no refinement: copied from the record where
+// its cells are kept there.
+[[gnu::always_inline]] inline Cell* lay_unnamed_slots(const CallRecord* rec, Cell* p) {
+    const u32 n = rec->laid_slots;
+    if (n > LAID_TEMPLATE) return lay_slots(rec, 0, p);
+    for (u32 k = 0; k < n; k++) p[k] = rec->laid[k];
+    return p + n;
 }
 
 // A function body (`fn`'s, with its call record) read before its frame

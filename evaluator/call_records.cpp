@@ -107,6 +107,8 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r) {
         if (slots >= 64) r->frameless = false;
         else r->slot_logic |= u64{1} << slots;
     }
+    for (u32 k = 0; k < r->laid_slots && k < LAID_TEMPLATE; k++)
+        r->laid[k] = Cell{r->slot_logic >> k & 1 ? TYPE_LOGIC : TYPE_NONE, 0, 0, 0};
     return r;
 }
 

@@ -367,8 +367,7 @@ bool eval_path_call(const Cell* path_in, Cell* code, u32 pos, u32 tail, bool pre
     Cell path = *path_in;
     Cell w, fn;
     u32 head;
-    if (path_function(&path, &w, &fn, &head)) head++;
-    else if (!object_method(&path, &w, &fn, &head)) return false;
+    if (!path_callee(&path, &w, &fn, &head)) return false;
     Cell* start = stack::top;
     u32 next = pos + 1;
     if (!lean_path_call(&fn, &w, code, &next, tail, &path, head)) return false;
@@ -620,6 +619,12 @@ void put_field(const Field& f, const Cell* value);
 // An argument's expression: the code's library or user state is in place already.
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix) {
     return eval_expression_at(code, pos, tail, prefix, true, false);
+}
+
+u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail) {
+    machine_stack::check();
+    budget::step();
+    return eval_word_call(word, fn, code, pos, tail, false, true);
 }
 
 // The expressions that cannot fail or be seen (see simple_value and
@@ -1402,26 +1407,23 @@ namespace {
 }
 
 // The walk of a path of words through objects from its head: each item
-// after the first a field of the object before it, the field's value into
-// *f. Answers the last item, or (ToFunction) the first whose field holds a
-// function; null for any other path. Out of line: the usual path of two
+// after the first a field of the object before it, the last field's value
+// into *f. False for any other path. Out of line: the usual path of two
 // words takes two_word_field's own steps.
-template <bool ToFunction>
-[[gnu::noinline]] const Cell* walk_fields(const Cell* path, Field* f) {
+[[gnu::noinline]] bool walk_fields(const Cell* path, Field* f) {
     SeriesBuffer* pb = block::buffer_of(path);
     const u32 head = series_head(path);
     const u32 len = cell_count(pb);
-    if (len < head + 2) return nullptr;
+    if (len < head + 2) return false;
     const Cell* item = block::cells_of(pb) + head;
     const Cell* const last = item + (len - head - 1);
-    if (TYPE_OF(item) != TYPE_WORD) return nullptr;
+    if (TYPE_OF(item) != TYPE_WORD) return false;
     const Cell* o = path_head(item);
     do {
-        if (!field_step(o, ++item, f)) return nullptr;
+        if (!field_step(o, ++item, f)) return false;
         o = f->slot;
-        if (ToFunction && function_type_q(TYPE_OF(o))) return item;
     } while (item != last);
-    return ToFunction ? nullptr : item;
+    return true;
 }
 
 // What two_word_field made of a path: the field found, none (a path of two
@@ -1440,6 +1442,20 @@ enum class PathFit { FIELD, NONE, LONGER };
     return TYPE_OF(items) == TYPE_WORD && field_step(path_head(items), items + 1, f) ? PathFit::FIELD : PathFit::NONE;
 }
 
+// Whether a symbol is `self` in any case. The answer is kept by the
+// symbol's low bits: a symbol's alias is fixed when it is interned, so an
+// answer once found stands.
+[[gnu::always_inline]] inline bool self_word_q(u32 sym) {
+    static u32 not_self[256];
+    u32& known = not_self[sym & 255];
+    if (known == sym && sym) return false;
+    static const i32 self_alias = hashtable::resolve_alias(words::self);
+    if (static_cast<i32>(sym) == words::self || hashtable::resolve_alias(static_cast<i32>(sym)) == self_alias)
+        return true;
+    known = sym;
+    return false;
+}
+
 // Whether a store into a field found is made in place: not into an object
 // with a change handler, nor into `self` (the object itself), as the
 // eval-path action refuses it.
@@ -1448,10 +1464,7 @@ enum class PathFit { FIELD, NONE, LONGER };
     if (TYPE_OF(owner) != TYPE_UNSET && owner->data3 != 0) return false;
     // A shared word list is copied before it is marked: the general path does it.
     if (context::TO_CTX(f.ctx)->header & context::CTX_SHARED_WORDS) return false;
-    // (A symbol's alias is fixed when it is interned, before any code runs.)
-    static const i32 self_alias = hashtable::resolve_alias(words::self);
-    const i32 sym = static_cast<i32>(f.word->data2);
-    return sym != words::self && hashtable::resolve_alias(sym) != self_alias;
+    return !self_word_q(f.word->data2);
 }
 
 [[gnu::always_inline]] inline bool store_in_field(const Field& f, const Cell* value) {
@@ -1464,18 +1477,18 @@ enum class PathFit { FIELD, NONE, LONGER };
 // the usual path of two keeps a small frame.
 [[gnu::noinline]] Cell* long_object_field(const Cell* path, node_t* ctx_out) {
     Field f;
-    if (!walk_fields<false>(path, &f)) return nullptr;
+    if (!walk_fields(path, &f)) return nullptr;
     *ctx_out = f.ctx;
     return f.slot;
 }
 
 [[gnu::noinline]] bool store_long_field(const Cell* path, const Cell* value) {
     Field f;
-    return walk_fields<false>(path, &f) && store_in_field(f, value);
+    return walk_fields(path, &f) && store_in_field(f, value);
 }
 
 [[gnu::noinline]] bool long_field_to_store(const Cell* path, Field* f) {
-    return walk_fields<false>(path, f) && storable_q(*f);
+    return walk_fields(path, f) && storable_q(*f);
 }
 
 void put_field(const Field& f, const Cell* value) {
@@ -1508,21 +1521,21 @@ u32 frameless_set_path(const Cell* path, const Cell* cells, u32 pos, u32 tail, C
     return next;
 }
 
-bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
+bool object_method(const Cell* items, const Cell* item, const Cell* last, const Cell* v, Cell* w, Cell* fn,
+                   u32* ref_item) {
+    if (!v) v = self_owner(item);
     Field f;
-    const Cell* item;
-    // The usual method call, `obj/method`, with its steps inline.
-    const PathFit fit = two_word_field(path, &f);
-    if (fit == PathFit::FIELD) {
-        if (!function_type_q(TYPE_OF(f.slot))) return false;
-        item = block::cells_of(block::buffer_of(path)) + series_head(path) + 1;
-    } else if (fit == PathFit::NONE || !(item = walk_fields<true>(path, &f))) {
-        return false;
+    while (item != last) {
+        if (!field_step(v, ++item, &f)) return false;
+        v = f.slot;
+        if (function_type_q(TYPE_OF(v))) {
+            *w = *item;
+            *fn = *v;
+            *ref_item = static_cast<u32>(item + 1 - items);
+            return true;
+        }
     }
-    *w = *item;
-    *fn = *f.slot;
-    *ref_item = static_cast<u32>(item + 1 - block::cells_of(block::buffer_of(path)));
-    return true;
+    return false;
 }
 
 [[gnu::noinline]] bool store_object_word(const Cell* w, const Cell* value) {
@@ -1604,12 +1617,33 @@ u32 held_type_hint(const Cell* w) {
     return v ? TYPE_OF(v) : TYPE_NONE;
 }
 
+// The plain parameters of a function! (`fn`) as its argument cache
+// counts them, read from its spec: for a function never called yet, whose
+// cache is not made. -1 where the cache would not be a lean one (a
+// get-word or return parameter, or more than the lean call takes).
+i32 spec_arity(const Cell* fn) {
+    const node_t spec = function::spec_of(fn);
+    if (!spec) return -1;
+    SeriesBuffer* b = GET_BUFFER(spec);
+    const Cell* items = reinterpret_cast<const Cell*>(b->head());
+    u32 args = 0;
+    for (u32 i = 0, n = b->length(); i < n; i++) {
+        const u32 t = TYPE_OF(items + i);
+        if (t == TYPE_REFINEMENT) break;
+        if (t == TYPE_GET_WORD || t == TYPE_SET_WORD) return -1;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD) args++;
+    }
+    return args <= LEAN_MAX_ARGS ? static_cast<i32>(args) : -1;
+}
+
 // The plain arguments a word's function took when the body was decoded
 // (see held_type_hint), or -1 where it held none whose arity is known.
 i32 arity_hint(const Cell* w) {
     if (held_type_hint(w) != TYPE_FUNCTION) return -1;
-    const Cell* cache = cache_cell(context::peek_slot(w));
-    if (!cache || TYPE_OF(cache) != TYPE_BLOCK || !(cache->data3 & SHAPE_LEAN)) return -1;
+    const Cell* fn = context::peek_slot(w);
+    const Cell* cache = cache_cell(fn);
+    if (!cache || TYPE_OF(cache) != TYPE_BLOCK) return spec_arity(fn);
+    if (!(cache->data3 & SHAPE_LEAN)) return -1;
     return static_cast<i32>(cache->data3 & SHAPE_ARGS_MASK);
 }
 
@@ -2320,7 +2354,7 @@ namespace {
     for (u32 k = 0; k < st.args; k++)
         if (!run_expr(d.exprs[st.first + k], &args, a + k) || !(rec->type_bits[k] >> TYPE_OF(a + k) & 1))
             return false;
-    stack::top = lay_slots(rec, 0, a + st.args);
+    stack::top = lay_unnamed_slots(rec, a + st.args);
     // Reading the body may decode the callee's into the slot `d` is in.
     Cell w = st.word, fw = st.fn_word;
     Cell body;
@@ -2592,7 +2626,7 @@ void call_user(Cell* fn, node_t ctx, Cell* name, u32 trace_flags) {
 }  // namespace
 
 void init() {
-    user_code::evaluator = {eval, call_user, apply_values, current_code};
+    user_code::evaluator = {eval, call_user, apply_values, current_code, evaluate};
     // Errors raised from here on are built as values and thrown to their guard frames.
     error_raiser = frames::raise_error;
     on_error = trace_error;

@@ -189,6 +189,10 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail);
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).
 u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
+// eval_sub of an expression led by a word (`word`, at `pos`) that holds a
+// function value (`fn`), `tail` within the code's live tail: the call, then
+// the operators after its value, as eval_sub makes them.
+u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);

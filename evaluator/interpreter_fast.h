@@ -136,12 +136,36 @@ bool paren_operand(const Cell* paren, Cell* out);
 // generic path then evaluates it, and raises what it must. Reading it
 // cannot fail, call anything or allocate.
 Cell* object_field(const Cell* path, node_t* ctx);
-// A function reached through objects by such a path (`obj/method`,
-// `obj/part/method/refinement`), as the objects' eval-path action reaches
-// it: the item naming it into *w, its value into *fn and the index of the
-// item after it (its first refinement) into *ref_item. False for any other
-// path, which the generic path then evaluates (and raises what it must).
-bool object_method(const Cell* path, Cell* w, Cell* fn, u32* ref_item);
+// A function reached through objects by a path (`obj/method`,
+// `obj/part/method/refinement`) from its head word (`item`, the path's
+// cells `items` up to `last`), as the objects' eval-path action reaches
+// it: `v` the head word's value (null where peek_word found none: `self`
+// in a method names its object). The item naming it into *w, its value
+// into *fn and the index of the item after it (its first refinement) into
+// *ref_item. False for any other path.
+bool object_method(const Cell* items, const Cell* item, const Cell* last, const Cell* v, Cell* w, Cell* fn,
+                   u32* ref_item);
+// The function a path calls: one its head word holds (see path_function),
+// or one reached through objects (object_method), the path's buffer read
+// and its head looked up once for either. False for any other path, which
+// the generic path then evaluates (and raises what it must).
+[[gnu::always_inline]] inline bool path_callee(const Cell* path, Cell* w, Cell* fn, u32* ref_item) {
+    SeriesBuffer* pb = block::buffer_of(path);
+    const u32 head = series_head(path);
+    const u32 count = cell_count(pb);
+    if (head >= count) return false;
+    const Cell* const items = block::cells_of(pb);
+    const Cell* const first = items + head;
+    if (TYPE_OF(first) != TYPE_WORD) return false;
+    const Cell* v = peek_word(first);
+    if (v && function_type_q(TYPE_OF(v))) {
+        *w = *first;
+        *fn = *v;
+        *ref_item = head + 1;
+        return true;
+    }
+    return count > head + 1 && object_method(items, first, items + count - 1, v, w, fn, ref_item);
+}
 // Stores a value (not unset) into such a field of an object without a
 // change handler, as its eval-path action stores it (marking the field
 // changed); false, having done nothing, for any other path or object.

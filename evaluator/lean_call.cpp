@@ -137,6 +137,18 @@ struct LeanFrom {
 bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
+// An argument that is a call by word of a function of any kind (`f g x`,
+// `tak tak x - 1 y z ...`), then any operators after its value: made as
+// eval_sub makes it, less the expression's dispatch. False, having done
+// nothing, where the word holds no function. Out of line: the lean calls
+// around it keep their registers.
+[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    *pos_io = eval_word_arg(c, v, code, *pos_io, tail);
+    return true;
+}
+
 // A get-word argument's value, whatever it is (`:value`), as evaluating it
 // gives; false where its word has no slot to read. Out of line: the lean
 // calls that inline simple_arg keep their registers.
@@ -203,9 +215,10 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
         }
     }
     const Cell* c = view.cells + pos;
-    bool done = prefix && fast_paths_on() &&
-                (TYPE_OF(c) == TYPE_WORD   ? operand_word_call(s.code, c, &pos, view.tail)
-                 : TYPE_OF(c) == TYPE_PATH ? operand_path_call(s.code, c, &pos, view.tail)
+    bool done = fast_paths_on() &&
+                (TYPE_OF(c) == TYPE_WORD   ? (prefix ? operand_word_call(s.code, c, &pos, view.tail)
+                                                     : arg_word_call(s.code, c, &pos, view.tail))
+                 : TYPE_OF(c) == TYPE_PATH ? prefix && operand_path_call(s.code, c, &pos, view.tail)
                                            : false);
     if (!done) pos = eval_sub(s.code, pos, s.tail, prefix);
     if (exiting()) [[unlikely]] return pos;
@@ -662,15 +675,50 @@ template <class Framed>
 // counts, for any other argument. The caller made sure of room for
 // CONDITIONAL_ROOM frames and cells above the function's frame and the
 // cells laid (laid_cells).
+//
+// Each word is looked up once: a word that ends an argument's operators (it
+// holds no operator) is the next argument's, and its slot is kept for it.
 [[gnu::always_inline]] inline u32 lay_simple_args(const CallRecord* rec, u64 named, const CodeView& view, Cell* a,
                                                   u32 pos) {
     const u32 args = rec->shape & SHAPE_ARGS_MASK;
     Cell* const top = a + args;
     const u64* types = rec->type_bits;
+    const Cell* const cells = view.cells;
+    const u32 tail = view.tail;
+    const bool fast = fast_paths_on();
+    // The slot of the word at `pos`, where the operators before it looked it up.
+    const Cell* known = nullptr;
     for (Cell* p = a; p < top; p++, types++) {
-        if (pos >= view.tail) return 0;
-        pos = simple_arg(view, pos, false, p, Room::KNOWN);
-        if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
+        if (pos >= tail) return 0;
+        const Cell* c = cells + pos;
+        const u32 t = TYPE_OF(c);
+        const Cell* v = t == TYPE_WORD ? (known ? known : fast ? peek_word(c) : nullptr) : c;
+        known = nullptr;
+        if (!fast || !v || (v == c ? !plain_value_q(t) : !held_value_q(TYPE_OF(v)))) {
+            // Any other argument (a path, a lit-word, a call simple_value
+            // takes), and every one with the fast paths off.
+            pos = simple_arg(view, pos, false, p, Room::KNOWN);
+            if (!pos || !(*types >> TYPE_OF(p) & 1)) return 0;
+            continue;
+        }
+        // A word holding a value or a literal, then number operators, as
+        // simple_value does them.
+        Cell x = *v;
+        for (pos++; pos < tail && TYPE_OF(cells + pos) == TYPE_WORD; pos += 2) {
+            const Cell* op = peek_word(cells + pos);
+            if (op && TYPE_OF(op) != TYPE_OP) {
+                known = op;
+                break;
+            }
+            FastOp kind;
+            Cell inner;
+            const Cell* right;
+            if (!op || pos + 1 >= tail || (kind = fast_op_of(op)) == FAST_NONE ||
+                !(right = simple_operand(cells + pos + 1, &inner)) || !fast_compute(kind, &x, right))
+                return 0;
+        }
+        *p = x;
+        if (!(*types >> TYPE_OF(p) & 1)) return 0;
     }
     stack::top = lay_slots(rec, named, top);
     return pos;
@@ -1061,8 +1109,7 @@ namespace {
     Cell path = *c;
     Cell w, fn;
     u32 head;
-    if (path_function(&path, &w, &fn, &head)) head++;
-    else if (!object_method(&path, &w, &fn, &head)) return false;
+    if (!path_callee(&path, &w, &fn, &head)) return false;
     u32 next = *pos_io + 1;
     if (!lean_call(&fn, &w, code, &next, tail, true, {&path, head, true})) return false;
     *pos_io = next;

@@ -246,6 +246,9 @@ void loop_index_step(Cell* word) {
 
 namespace zav::interpreter {
 
+// A lambda inlined where it is called (the runs of a loop, see LoopBody::runs).
+#define ZAV_INLINE_LAMBDA __attribute__((always_inline))
+
 // How one run of a loop body ended: break and continue are the loop's;
 // EXITED, by another exit, pending for the loop's caller.
 enum class BodyEnd { NORMAL, CONTINUED, BROKE, EXITED };
@@ -296,14 +299,28 @@ public:
     void run_foreach(i32 n);
 
 private:
-    // quiet: see plan_quiet_q (loop_plan.h).
-    void run_inline(bool chain, bool quiet);
+    // The runs of a loop: `run(framed)` makes one and answers whether the
+    // loop goes on, framed where it is to be made as run_framed makes it.
+    template <class Run>
+    void runs(Run run);
+    // Before the first run of a loop that run_plan_walk serves: a plan
+    // current from an earlier call of the loop is made fresh, so that
+    // run_plan_walk takes that run too.
+    void prime();
+    [[gnu::always_inline]] void prime_q() {
+        if (plan_ && plan_->ready) [[unlikely]] prime();
+    }
+    // quiet: see plan_quiet_q (loop_plan.h). framed: see framed_q.
+    void run_inline(bool chain, bool quiet, bool framed = false);
     // A run from the loop frame's empty region without the body's frame
     // while its expressions are simple ones; see there.
     // `planned`: where a quiet run's plan, run already, stopped (see
     // run_plan), the run going on from there; NO_PLAN where it is to run.
     static constexpr u32 NO_PLAN = WALK_STALE;
     void run_lean(bool chain, bool quiet, u32 planned = NO_PLAN);
+    // The rest of a run from `pos` (the plan's call where PLAN_CALL is
+    // set, see plan_rest_in_frame), in the body's frame opened at `base`.
+    void run_in_frame(bool chain, u32 pos, u32 tail, Cell* base);
     // run_caught, the runs after it made by run_plan_walk where they can be.
     struct Planned {
         BodyEnd end;
@@ -319,7 +336,12 @@ private:
     // One run from an empty frame region, break and continue caught; any
     // other throw passes on.
     // With `planned` (see run_lean), the rest of a quiet run begun.
-    BodyEnd run_caught(bool chain, bool quiet, u32 planned = NO_PLAN);
+    BodyEnd run_caught(bool chain, bool quiet, u32 planned = NO_PLAN, bool framed = false);
+    // Whether no later run can take a plan or any expression without the
+    // body's frame (see simple_): its loop then makes every run with
+    // run_framed, which tries neither, the choice paid once per loop call.
+    bool framed_q() const { return !simple_ && !(plan_ && plan_->fresh); }
+    [[gnu::always_inline]] BodyEnd run_framed(bool chain) { return run_caught(chain, false, NO_PLAN, true); }
     Cell code_;
     Cell saved_;
     collector::Guard hold_;
@@ -329,8 +351,9 @@ private:
     bool lean_;
     // Whether runs try their first expressions without the frame: off once
     // a run found its first expression not a simple one (most bodies that
-    // start with a call always do), so that they do not pay for the try.
-    bool simple_ = true;
+    // start with a call always do), so that they do not pay for the try;
+    // off from the start where runs are not lean.
+    bool simple_;
 };
 namespace {
 
@@ -361,7 +384,8 @@ u32 plan_level = 0;
 LoopBody::LoopBody(const Cell* body)
     : code_(*body), saved_(code_cell), hold_(&code_), plan_(nullptr),
       lean_(block::any_block_q(TYPE_OF(body)) &&
-            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library) {
+            ((block::buffer_of(body)->flags & SERIES_LIBRARY) != 0) == in_library),
+      simple_(lean_) {
     if (lean_) {
         const node_t node = series_node(body);
         const u32 head = series_head(body);
@@ -583,6 +607,10 @@ namespace {
         simple_ = pos > head || append || read;
         stack::top = base;
     }
+    run_in_frame(chain, pos, tail, base);
+}
+
+[[gnu::always_inline]] inline void LoopBody::run_in_frame(bool chain, u32 pos, u32 tail, Cell* base) {
     Cell bw = body_word();
     stack::mark_kind87(&bw);
     if (pos < tail) {
@@ -600,24 +628,27 @@ namespace {
     code_cell = saved_;
 }
 
-[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet) {
+[[gnu::always_inline]] inline void LoopBody::run_inline(bool chain, bool quiet, bool framed) {
     // Fresh from the last run only while this one stays simple to its end.
-    if (quiet && plan_ && plan_->fresh) {
-        // The last run was lean, from this same machine frame, and nothing
-        // ran since: the fast paths are on and the machine stack as deep.
-        plan_->fresh = false;
-        budget::step();
-        run_lean(chain, true);
-        return;
+    if (!framed) {
+        if (quiet && plan_ && plan_->fresh) {
+            // The last run was lean, from this same machine frame, and nothing
+            // ran since: the fast paths are on and the machine stack as deep.
+            plan_->fresh = false;
+            budget::step();
+            run_lean(chain, true);
+            return;
+        }
+        if (plan_) plan_->fresh = false;
     }
-    if (plan_) plan_->fresh = false;
     if (!lean_ || !fast_paths_on()) {
         evaluate(&code_, chain);
         return;
     }
     machine_stack::check();
     budget::step();
-    run_lean(chain, false);
+    if (framed) run_in_frame(chain, series_head(&code_), cell_count(block::buffer_of(&code_)), stack::top);
+    else run_lean(chain, false);
 }
 
 // A run's break or continue, taken; any other exit is the loop's caller's.
@@ -630,11 +661,11 @@ namespace {
     return BodyEnd::EXITED;
 }
 
-[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet, u32 planned) {
+[[gnu::always_inline]] inline BodyEnd LoopBody::run_caught(bool chain, bool quiet, u32 planned, bool framed) {
     // (A plan that stopped left the stack at the run's base.)
     if (planned == NO_PLAN) stack::reset();
     try {
-        if (planned == NO_PLAN) run_inline(chain, quiet);
+        if (planned == NO_PLAN) run_inline(chain, quiet, framed);
         else run_lean(chain, true, planned);
     } catch (Throw& t) {
         // Code that cannot return at once threw it (see stack::throw_pending).
@@ -676,27 +707,64 @@ namespace {
 // The loops below tell each run whether it is quiet (see plan_quiet_q): no
 // code ran since the body's last run, only plain stores of loop words or
 // (while's) a run of the other body that was simple to its end (fresh).
-void LoopBody::run_times(i32 n) {
-    // Each run inline here: the counting loop pays no call per run.
-    for (; n > 0; n--) {
-        const Planned r = run_planned(true, true, {PlanStep::TIMES, n, nullptr, nullptr, nullptr});
-        if (r.end >= BodyEnd::BROKE || r.done) return;
-        n -= r.steps;
+// Each run inline in them: a loop pays no call per run.
+template <class Run>
+[[gnu::always_inline]] inline void LoopBody::runs(Run run) {
+    for (bool first = true; run(false);) {
+        if (first) [[unlikely]] {
+            first = false;
+            if (framed_q()) {
+                while (run(true)) {
+                }
+                return;
+            }
+        }
     }
+}
+
+// The plan is current as run_lean finds it for a first run (the body's
+// frame end lowered), with room on the machine stack (looked at from here,
+// below the loop's frame) and the fast paths on: the first run is then one
+// a quiet run would make.
+[[gnu::noinline]] void LoopBody::prime() {
+    char probe;
+    if (!lean_ || !fast_paths_on() || &probe < machine_stack::limit) return;
+    const SeriesBuffer* b = block::buffer_of(&code_);
+    stack::frame_end--;
+    plan_->fresh = plan_current(*plan_, block::cells_of(b), series_head(&code_), cell_count(b), stack::arguments);
+    stack::frame_end++;
+}
+
+void LoopBody::run_times(i32 n) {
+    prime_q();
+    if (n > 0) runs([&](bool framed) ZAV_INLINE_LAMBDA {
+        if (framed) return run_framed(true) < BodyEnd::BROKE && --n > 0;
+        const Planned r = run_planned(true, true, {PlanStep::TIMES, n, nullptr, nullptr, nullptr});
+        return r.end < BodyEnd::BROKE && !r.done && (n -= r.steps + 1) > 0;
+    });
 }
 
 void LoopBody::run_counted(const Cell* word, Cell* counter, i32 n) {
-    for (; n > 0; n--) {
+    prime_q();
+    if (n > 0) runs([&](bool framed) ZAV_INLINE_LAMBDA {
         // The slot is looked up again at each run, as the body may move
         // the values it lives in (a global added).
-        bool plain = natives::set_loop_word(word, counter);
-        const Planned r = run_planned(true, plain, {PlanStep::COUNTED, n, nullptr, word, counter});
-        if (r.end >= BodyEnd::BROKE || r.done) return;
-        n -= r.steps;
+        const bool plain = natives::set_loop_word(word, counter);
+        i32 steps = 0;
+        if (framed) {
+            if (run_framed(true) >= BodyEnd::BROKE) return false;
+        } else {
+            const Planned r = run_planned(true, plain, {PlanStep::COUNTED, n, nullptr, word, counter});
+            if (r.end >= BodyEnd::BROKE || r.done) return false;
+            steps = r.steps;
+        }
         counter->data2++;
-    }
+        return (n -= steps + 1) > 0;
+    });
 }
 
+// while keeps one loop: beside a second, framed one, its runs of other
+// bodies came out slower than a body led by a call gained.
 void LoopBody::run_while(LoopBody& cond) {
     // Both runs inline here, as in run_times.
     for (;;) {
@@ -718,29 +786,35 @@ void LoopBody::run_while(LoopBody& cond) {
 }
 
 void LoopBody::run_until() {
-    for (;;) {
-        BodyEnd end = run_caught(true, true);
-        if (end >= BodyEnd::BROKE) return;
-        if (end == BodyEnd::NORMAL && condition_true()) return;
-    }
+    runs([&](bool framed) ZAV_INLINE_LAMBDA {
+        const BodyEnd end = framed ? run_framed(true) : run_caught(true, true);
+        return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+    });
 }
 
 void LoopBody::run_forever() {
-    for (;;) {
-        BodyEnd end = run_caught(false, true);
-        if (end >= BodyEnd::BROKE) return;
+    runs([&](bool framed) ZAV_INLINE_LAMBDA {
+        const BodyEnd end = framed ? run_framed(false) : run_caught(false, true);
+        if (end >= BodyEnd::BROKE) return false;
         if (end == BodyEnd::NORMAL) stack::pop(1);
-    }
+        return true;
+    });
 }
 
 bool LoopBody::run_walk(const Walk& walk) {
-    for (;;) {
+    bool broke = false;
+    runs([&](bool framed) ZAV_INLINE_LAMBDA {
         stack::keep();
-        if (!walk.next(walk.state)) return true;
-        BodyEnd end = run_caught(false, false);
-        if (end >= BodyEnd::BROKE) return false;
+        if (!walk.next(walk.state)) return false;
+        const BodyEnd end = framed ? run_framed(false) : run_caught(false, false);
+        if (end >= BodyEnd::BROKE) {
+            broke = true;
+            return false;
+        }
         if (end == BodyEnd::NORMAL && walk.after) walk.after(walk.state);
-    }
+        return true;
+    });
+    return !broke;
 }
 
 namespace {
@@ -766,17 +840,24 @@ enum class Step { DONE, NEXT, QUIET };
     return natives::foreach_next() ? Step::NEXT : Step::DONE;
 }
 
+// foreach's step with a block of n words, or one word (n = 0).
+[[gnu::always_inline]] inline Step foreach_step(i32 n) {
+    stack::keep();
+    return n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
+}
+
 }  // namespace
 
 void LoopBody::run_foreach(i32 n) {
     const PlanStep next{PlanStep::EACH, 0, stack::arguments - 2, stack::arguments - 1, nullptr};
-    for (;;) {
-        stack::keep();
-        Step step = n > 0 ? (natives::foreach_next_block(n) ? Step::NEXT : Step::DONE) : foreach_step();
-        if (step == Step::DONE) return;
+    prime_q();
+    runs([&](bool framed) ZAV_INLINE_LAMBDA {
+        const Step step = foreach_step(n);
+        if (step == Step::DONE) return false;
+        if (framed) return run_framed(false) < BodyEnd::BROKE;
         const Planned r = run_planned(false, step == Step::QUIET, next);
-        if (r.end >= BodyEnd::BROKE || r.done) return;
-    }
+        return r.end < BodyEnd::BROKE && !r.done;
+    });
 }
 
 
