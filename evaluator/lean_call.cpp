@@ -1075,15 +1075,21 @@ template <bool Apart = false>
 
 }  // namespace
 
-u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec) {
+namespace {
+
+// laid_builtin_call and laid_builtin_call_rest (REST): two functions, so
+// that a call whose arguments are all laid neither asks nor keeps what the
+// rest would need.
+template <bool REST>
+[[gnu::always_inline]] inline u32 laid_builtin_at(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid,
+                                                  const CallRecord* rec, u32 shape) {
     const u32 type = TYPE_OF(fn);
-    const u32 shape = rec->shape;
     budget::step();
     lean_enter({});
     stack::push(fn);
     stack::mark_kind82(name);
     stack::top += laid;
-    if (laid < (shape & SHAPE_ARGS_MASK)) [[unlikely]] {
+    if constexpr (REST) {
         pos = builtin_rest_args({fn, name, code, tail, false}, rec, pos, laid);
         if (exiting()) [[unlikely]] return pos;
     }
@@ -1093,6 +1099,16 @@ u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 l
     if (exiting()) [[unlikely]] return pos;
     call_return(code, pos, name, false, false);
     return pos;
+}
+
+}  // namespace
+
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape) {
+    laid_builtin_at<false>(fn, name, code, next, 0, args, nullptr, shape);
+}
+
+u32 laid_builtin_call_rest(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec) {
+    return laid_builtin_at<true>(fn, name, code, pos, tail, laid, rec, rec->shape);
 }
 
 namespace {
