@@ -545,7 +545,6 @@ bool any_type_q(const Cell* word) {
 }
 
 Cell* get_word_at(const Cell* ctx, u32 n) { return reinterpret_cast<Cell*>(get_words(ctx)->head()) + n; }
-u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
 
 void init() {
     datatype::register_type(TYPE_CONTEXT_ID, 0, "context!", {});

@@ -145,7 +145,7 @@ bool any_type_q(const Cell* word);
 Cell* get_word_at(const Cell* ctx, u32 n);
 [[gnu::always_inline]] inline node_t get_words_node(const Cell* ctx) { return hashtable::record(table_of(ctx))->block; }
 [[gnu::always_inline]] inline SeriesBuffer* get_words(const Cell* ctx) { return GET_BUFFER(get_words_node(ctx)); }
-u32 word_count(const Cell* ctx);
+inline u32 word_count(const Cell* ctx) { return get_words(ctx)->length(); }
 // A copy of the word at the index, bound to the context (a shared list's
 // words are bound to the context that owns it).
 inline Cell word_at(node_t ctx, u32 index) {

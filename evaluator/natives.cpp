@@ -1016,7 +1016,9 @@ u32 do_code(bool check, const i32* refinements) { return do_core(check, refineme
 
 namespace {
 
-u32 try_core(bool check, const i32* refinements, bool hand_back) {
+// try's work; `quiet`: what the guard stops gives none rather than the error
+// (attempt's way).
+u32 try_core(bool check, const i32* refinements, bool hand_back, bool quiet = false) {
     if (check) check_args(N_TRY, refinements);
     bool all = refinements && refinements[0] >= 0;
     bool keep = refinements && refinements[1] >= 0;
@@ -1064,6 +1066,7 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
         Cell err = *stack::arguments;
         entry.restore();
         if (code == THROW_ERROR) err = caught_error();
+        if (quiet) make_cell(&err, TYPE_NONE);
         result(&err);
         system_record.thrown = 0;
     }
@@ -1076,6 +1079,10 @@ u32 try_core(bool check, const i32* refinements, bool hand_back) {
 
 void try_star(bool check, const i32* refinements) { try_core(check, refinements, false); }
 u32 try_code(bool check, const i32* refinements) { return try_core(check, refinements, true); }
+void attempt_block(bool all) {
+    const i32 refinements[2] = {all ? 1 : -1, -1};
+    try_core(false, refinements, false, true);
+}
 
 void try_handler(bool keep) {
     Cell* value = stack::get_top();

@@ -92,6 +92,10 @@ void try_handler(bool keep);
 // codes (0 when nothing is pending) instead of re-throwing them.
 u32 do_code(bool check, const i32* refinements);
 u32 try_code(bool check, const i32* refinements);
+// attempt's work: the block at the first argument tried as try (/all when
+// `all`) tries it, its value the result, none where the guard stopped an
+// error or (with `all`) any other exit.
+void attempt_block(bool all);
 
 // The entries.
 void if_star(bool check, const i32* refinements);

@@ -83,6 +83,12 @@ void quit_return() {
     std::exit(exit_status(int_arg(0)));
 }
 
+// attempt's body: the block tried, none where it failed (`all`: where
+// anything stopped it).
+void attempt_() {
+    natives::attempt_block(TYPE_OF(arg(1)) == TYPE_LOGIC && arg(1)->data1);
+}
+
 void set_quiet() {
     Cell* w = arg(0);
     u32 t = TYPE_OF(w);
@@ -618,6 +624,7 @@ void register_type_tests() {
 
 const routine::Row ROWS[] = {
     {"quit-return", quit_return},
+    {"_attempt", attempt_},
     {"set-quiet", set_quiet},
     {"set-slot-quiet", set_slot_quiet},
     {"shift-right", shift_right},
