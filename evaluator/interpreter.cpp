@@ -1978,8 +1978,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 [[gnu::always_inline]] inline BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
                                                      BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;
-    if (d.epoch != memory::buffer_epoch || d.form == BodyForm::UNREAD || d.node != series_node(body) ||
-        d.head != series_head(body)) [[unlikely]] {
+    if (!decoded_current_q(d, body)) [[unlikely]] {
         decode_body(d, body);
         d.epoch = memory::buffer_epoch;
         if (d.form == BodyForm::NONE) return BlockShape::UNREAD;
@@ -2095,6 +2094,15 @@ BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* 
         return read_decoded(rec, body, args, bc, out);
     });
     return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
+}
+
+BodyForm decode_record_body(const CallRecord* rec) {
+    DecodedBody& d = rec->decoded;
+    if (!decoded_current_q(d, &rec->body)) {
+        decode_body(d, &rec->body);
+        d.epoch = memory::buffer_epoch;
+    }
+    return d.form;
 }
 
 bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {

@@ -185,6 +185,8 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail);
 
 // Whether the next budget step would find the budget spent (and throw).
 [[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+// Whether `n` budget steps can be taken without finding the budget spent.
+[[gnu::always_inline]] inline bool steps_fit_q(u32 n) { return !budget::spent || budget::left > n; }
 
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).
@@ -364,6 +366,20 @@ struct WordCall {
     u32 next;    // the position after the call
 };
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn = nullptr);
+// The value of a call at `pos` of `cells` (up to `tail`, within their
+// count) of the function `fn` (the value of the word there), with any
+// number operators after it that infix_simple does, where nothing in it
+// can fail or be seen: its arguments laid and its body read over them as
+// frameless_function_call reads them, a body that needs no frames there
+// (SIMPLE) and is no guard (whose reading takes steps), with room for the
+// frames the generic path opens around it, `lead` cells above the top
+// before the function value (in `lead` frames more: 0 or 1). Its value into *out;
+// answers the position after it, or 0 for any other call, *unseen set where
+// the function was never called yet (its first call makes what is read
+// here). Either way nothing has changed and no step is taken: the caller
+// takes the steps of the call and of the expressions around it (see
+// steps_fit_q).
+u32 frameless_call_value(const Cell* fn, const Cell* cells, u32 pos, u32 tail, u32 lead, Cell* out, bool* unseen);
 // An operator's right operand at `pos` of the code's `cells` as they are
 // now, up to `tail` (within their count), and its value, a function.
 struct Operand {
@@ -403,7 +419,11 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // Answers the position after the call, or 0 having done nothing; then
 // *retry tells whether the same call may be taken another time (its
 // arguments were simple: only room or the values' types turned it away).
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry);
+// The value may be a call of a function that needs no frames (`append out
+// f x`, see frameless_call_value), with the steps of that value's
+// expression and call too: *called is then set. *retry is set also where
+// such a call was turned away because its function was never called yet.
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry, bool* called);
 // The types append's two parameters take (bit t for type id t), which a
 // loop body's decoded appends keep; false when `fn`'s call record is not of
 // append's shape.

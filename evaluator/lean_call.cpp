@@ -1159,16 +1159,43 @@ namespace {
 
 bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry) {
+namespace {
+
+// The rest of frameless_append where its value (at `pos`) is a word
+// holding a function: the call made without frames where it needs none
+// (see frameless_call_value), then the append as frameless_append makes
+// it, with the steps of the value's expression and call too. Out of line:
+// the appends of simple values keep their registers.
+[[gnu::noinline]] u32 append_call_value(const Cell* f, const Cell* cells, u32 pos, u32 tail, Cell series,
+                                        const AppendTypes& types, Cell* out, bool* retry, bool* called) {
+    Cell value;
+    const u32 next = steps_fit_q(4) ? frameless_call_value(f, cells, pos, tail, 2, &value, retry) : 0;
+    if (!next || !append_in_place(&series, &value, types)) return 0;
+    *retry = *called = true;
+    budget::steps(3);
+    *out = series;
+    return next;
+}
+
+}  // namespace
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry, bool* called) {
     AppendTypes types;
     *retry = true;
     if (!append_room_q()) return 0;
     *retry = false;
     if (!read_append_types(fn, &types)) return 0;
     Cell series, value;
-    u32 stop;
-    u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    u32 stop = 0;
+    const u32 at = simple_value(cells, pos + 1, tail, &series, &stop);
+    if (!at) return 0;
+    const u32 next = simple_value(cells, at, tail, &value, &stop);
+    if (!next) {
+        const Cell* f;
+        if (stop || TYPE_OF(cells + at) != TYPE_WORD || !(f = peek_word(cells + at)) || TYPE_OF(f) != TYPE_FUNCTION)
+            return 0;
+        return append_call_value(f, cells, at, tail, series, types, out, retry, called);
+    }
     *retry = true;
     if (!append_in_place(&series, &value, types)) return 0;
     budget::step();
@@ -1476,6 +1503,33 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
                                      &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+u32 frameless_call_value(const Cell* fn, const Cell* cells, u32 pos, u32 tail, u32 lead, Cell* out, bool* unseen) {
+    if (TYPE_OF(fn) != TYPE_FUNCTION || !fast_paths_on() || !frameless_machine_room_q()) return 0;
+    const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
+    if (!rec) {
+        // The function's first call makes what its record is made from.
+        *unseen = true;
+        return 0;
+    }
+    // Where the generic path lays its arguments, with the room
+    // frameless_function_call asks there.
+    Cell* const top = stack::top;
+    Cell* const a = top + lead + 1;
+    if (!frameless_q(rec, {}) || a + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + (lead ? 1 : 0) + 2 + CONDITIONAL_ROOM > stack::frame_end || !quiet_read_q(rec))
+        return 0;
+    Cell body, v;
+    BlockConditional bc;
+    u32 next = lay_simple_args(rec, 0, {cells, tail}, a, pos + 1);
+    const BlockShape read = next ? read_body(rec, fn, a, &body, &bc, &v) : BlockShape::UNREAD;
+    stack::top = top;
+    if (read != BlockShape::SIMPLE) return 0;
+    u32 stop;
+    next = infix_simple(cells, next, tail, &v, &stop);
+    if (next) *out = v;
+    return next;
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

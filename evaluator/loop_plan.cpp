@@ -692,7 +692,7 @@ template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_append(const PlanExpr* e, Cell* base) {
     // The stacks' room was there when the plan was read (and the budget's
     // is looked at by run_plan); the machine stack's is looked at here.
-    return same_cell(e->fn, &e->action) && append_machine_room_q() && plan_value<PARENS>(e->a, base) &&
+    return same_cell(e->fn, &e->action) && frameless_machine_room_q() && plan_value<PARENS>(e->a, base) &&
            plan_value<PARENS>(e->b, base + 1) && append_in_place(base, base + 1, e->types);
 }
 

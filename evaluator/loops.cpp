@@ -354,6 +354,13 @@ private:
     // start with a call always do), so that they do not pay for the try;
     // off from the start where runs are not lean.
     bool simple_;
+    // What runs learnt of calls of functions (frameless_set_call,
+    // frameless_append): one was made without frames (until a run that
+    // ends without its frame refuses the plan for it); one was turned away
+    // only because its function was never called before (the next run may
+    // make it so: the loop decides after that run, see runs).
+    bool called_ = false;
+    bool unseen_ = false;
 };
 namespace {
 
@@ -485,6 +492,32 @@ namespace {
 
 }  // namespace
 
+// A set-word at `pos` (`word`) that fast_set_word turned away, whose value
+// is a call of the function `fn` (its first word's value, as fast_set_word
+// found it) that needs no frames (see frameless_call_value):
+// made without frames and stored as fast_set_word stores (a plain store
+// only), its value left at `base`, with the steps of the value's expression
+// and of the call (the caller takes the set-word's). The position after
+// it, or 0 having done nothing; *called set where it made one, *unseen
+// where it turned one away for want of a first call. An unset value (the
+// set-word's error) and a store into an object (its change handler) are
+// the generic path's.
+[[gnu::noinline]] u32 frameless_set_call(const Cell* word, const Cell* fn, const Cell* cells, u32 pos, u32 tail,
+                                         Cell* base, bool* called, bool* unseen) {
+    Cell v;
+    Cell* slot;
+    u32 next;
+    if (!steps_fit_q(3) || !(next = frameless_call_value(fn, cells, pos + 1, tail, 1, &v, unseen)) ||
+        TYPE_OF(&v) == TYPE_UNSET || !(slot = context::plain_slot(word)))
+        return 0;
+    budget::steps(2);
+    *slot = v;
+    *base = v;
+    stack::top = base + 1;
+    *called = true;
+    return next;
+}
+
 // A set-word or a field's set-path of a simple value, a simple value and an append of simple
 // values with room (see fast_set_word, simple_value and frameless_append)
 // can neither fail, call anything, allocate nor be seen, so
@@ -555,7 +588,11 @@ namespace {
             u32 next;
             if (TYPE_OF(c) == TYPE_SET_WORD) {
                 Partial partial;
-                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
+                partial.call = true;
+                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial) &&
+                    (partial.stop || TYPE_OF(&partial.value) != TYPE_FUNCTION ||
+                     !(next = frameless_set_call(c, &partial.value, cells, pos, tail, base, &called_, &unseen_))))
+                    break;
             } else {
                 Cell v;
                 u32 stop;
@@ -563,7 +600,7 @@ namespace {
                 if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                     native::entry_of(fn) == ACT_APPEND) {
                     bool retry;
-                    next = frameless_append(fn, cells, pos, tail, &v, &retry);
+                    next = frameless_append(fn, cells, pos, tail, &v, &retry, &called_);
                     // An append whose arguments are not simple is not tried again.
                     append = pos == head && (next || retry);
                     if (!next) break;
@@ -589,9 +626,15 @@ namespace {
             pos = next;
         }
         if (pos >= tail && pos > head && !(pos & (PLAN_TAKEN | PLAN_CALL))) {
-            // No plan took the whole run.
+            // No plan took the whole run, nor would one that holds a
+            // function's call.
             if (plan_) {
-                plan_simple_run(*plan_, b, head, tail, base);
+                if (called_) [[unlikely]] {
+                    plan_->refused = true;
+                    plan_->ready = called_ = false;
+                } else {
+                    plan_simple_run(*plan_, b, head, tail, base);
+                }
                 plan_->fresh = plan_->ready;
             }
             stack::frame_end = frame_end;
@@ -604,7 +647,7 @@ namespace {
                           plan_ && !plan_->refused &&
                           plan_call_stop(*plan_, b, cells, head, pos, tail, base);
         stack::frame_end = frame_end;
-        simple_ = pos > head || append || read;
+        simple_ = pos > head || append || read || unseen_;
         stack::top = base;
     }
     run_in_frame(chain, pos, tail, base);
@@ -712,6 +755,11 @@ template <class Run>
 [[gnu::always_inline]] inline void LoopBody::runs(Run run) {
     for (bool first = true; run(false);) {
         if (first) [[unlikely]] {
+            // A first run that met a function's first call cannot tell yet.
+            if (unseen_) {
+                unseen_ = false;
+                continue;
+            }
             first = false;
             if (framed_q()) {
                 while (run(true)) {
