@@ -1229,16 +1229,16 @@ u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell*
     if (!append_room_q()) return 0;
     *retry = false;
     if (!read_append_types(fn, &types)) return 0;
-    Cell series, value;
-    u32 stop = 0;
+    Cell series, value, f;
+    u32 stop;
     const u32 at = simple_value(cells, pos + 1, tail, &series, &stop);
     if (!at) return 0;
-    const u32 next = simple_value(cells, at, tail, &value, &stop);
+    // The value's first word's function, as simple_value finds it.
+    f.header = TYPE_NONE;
+    const u32 next = simple_value(cells, at, tail, &value, &stop, {}, {Room::CHECK, nullptr, true, &f});
     if (!next) {
-        const Cell* f;
-        if (stop || TYPE_OF(cells + at) != TYPE_WORD || !(f = peek_word(cells + at)) || TYPE_OF(f) != TYPE_FUNCTION)
-            return 0;
-        return append_call_value(f, cells, at, tail, series, types, out, retry, called);
+        if (TYPE_OF(&f) != TYPE_FUNCTION) return 0;
+        return append_call_value(&f, cells, at, tail, series, types, out, retry, called);
     }
     *retry = true;
     if (!append_in_place(&series, &value, types)) return 0;
