@@ -58,7 +58,7 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     SeriesBuffer* b = block::buffer_of(paren);
     u32 head = series_head(paren);
     u32 tail = cell_count(b);
-    if (!joins_plan(p, b, head, tail, PLAN_CELLS)) return nullptr;
+    if (!joins_plan(p, b, head, tail, PLAN_COPY)) return nullptr;
     PlanParen& r = p.paren[p.parens];
     r.ops = 0;
     const Cell* cells = block::cells_of(b);
@@ -186,7 +186,7 @@ template <bool PARENS>
     const Cell* first = pv.first;
     node_t ctx;
     if (!held_value_q(TYPE_OF(first))) [[unlikely]] {
-        if (first == &conds_operand) return plan_conds(*pv.conds, out);
+        if (first == &conds_operand) return plan_conds(*pv.conds, out) && (!pv.after || TYPE_OF(pv.after) != TYPE_OP);
         if (!pv.path || !(first = object_field(pv.path, &ctx)) || !held_value_q(TYPE_OF(first))) return false;
     }
     *out = *first;
@@ -283,8 +283,8 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
 }
 
 // The block of an `if` condition's `any` or `all` (the native `fn` holds),
-// read as a PlanConds into the plan's: simple values with no paren, each
-// a held value; null, having kept nothing of it, for any other.
+// read as a PlanConds into the plan's: simple values, each a held value;
+// null, having kept nothing of it, for any other.
 const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool op_room) {
     SeriesBuffer* b = block::buffer_of(block);
     const u32 head = series_head(block);
@@ -299,7 +299,7 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     r.count = 0;
     for (u32 pos = head; pos < tail; r.count++) {
         if (r.count == COND_VALUES || !(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &r.value[r.count])) ||
-            !first_held_q(r.value[r.count]) || p.parens != parens) {
+            !first_held_q(r.value[r.count])) {
             p.ops = ops;
             p.parens = parens;
             return nullptr;
@@ -313,17 +313,24 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     return &r;
 }
 
-// The condition of a plan's `if` from `pos`: `any` or `all` of a block
-// (see read_conds) or a simple value holding a value; answers the position
-// after it, or 0 for any other.
-u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room) {
+// The condition of a plan's `if` from `pos`, or a value of its own: `any`
+// or `all` of a block (see read_conds; the parens in the block are
+// plan_conds' own: `parens` moves past them) or a simple value holding a
+// value; answers the position after it, or 0 for any other.
+u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room, u8& parens) {
     const Cell* fn;
     if (pos + 1 < tail && TYPE_OF(cells + pos) == TYPE_WORD && (fn = peek_word(cells + pos)) && any_all_native_q(fn)) {
         const PlanConds* conds;
         if (TYPE_OF(cells + pos + 1) != TYPE_BLOCK || !(conds = read_conds(p, fn, cells + pos + 1, op_room))) return 0;
         e.a = {&conds_operand, nullptr, p.op + p.ops, p.op + p.ops, {}};
         e.a.conds = conds;
-        return pos + 2;
+        parens = p.parens;
+        // An operator after the block would take it as its left operand.
+        const u32 next = pos + 2;
+        if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
+            if (!(e.a.after = peek_word(cells + next)) || TYPE_OF(e.a.after) == TYPE_OP) return 0;
+        }
+        return next;
     }
     pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &e.a);
     return pos && first_held_q(e.a) ? pos : 0;
@@ -504,7 +511,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
     for (u32 pos = head; pos < tail;) {
         if (p.exprs == PLAN_EXPRS) return false;
         PlanExpr& e = p.expr[p.exprs++];
-        const u8 parens = p.parens;
+        u8 parens = p.parens;
         const u8 ops_before = p.ops;
         const u32 cells_before = p.cells_read;
         e.pos = pos;
@@ -555,6 +562,10 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
                 if (!(pos = read_call(p, e, cells, e.pos, tail, op_room, fn))) return false;
                 continue;
             }
+        } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && any_all_native_q(fn)) {
+            // `any` or `all` of a block as a value (a `while` condition).
+            e.kind = PlanKind::VALUE;
+            if (!op_room || !(pos = read_condition(p, e, cells, pos, tail, op_room, parens))) return false;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && builtin_q(TYPE_OF(fn)) &&
                    !(TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) == natives::N_IF) && call_statement_q(fn)) {
             // Its expression's step is taken above, its call's here.
@@ -570,7 +581,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.action = *fn;
             e.after = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
-                !(pos = read_condition(p, e, cells, pos + 1, tail, op_room)) || pos >= tail ||
+                !(pos = read_condition(p, e, cells, pos + 1, tail, op_room, parens)) || pos >= tail ||
                 TYPE_OF(cells + pos) != TYPE_BLOCK || p.parens > parens)
                 return false;
             e.branch = read_branch(p, cells + pos, op_room, branch_room);
@@ -674,7 +685,7 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     if (!same_cell(c.fn, &c.native)) return false;
     bool decided = false;
     for (u32 k = 0; k < c.count; k++) {
-        if (!plan_value<false>(c.value[k], out)) return false;
+        if (!plan_value<true>(c.value[k], out)) return false;
         if (logic::is_true(out) != c.all) {
             decided = true;
             break;

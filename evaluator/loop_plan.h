@@ -23,9 +23,9 @@
 namespace zav::interpreter {
 
 // Bodies longer than this (with their parens' cells) are run by run_lean alone.
-inline constexpr u32 PLAN_CELLS = 16;
-inline constexpr u32 PLAN_EXPRS = 6;
-inline constexpr u32 PLAN_OPS = 6;
+inline constexpr u32 PLAN_CELLS = 24;
+inline constexpr u32 PLAN_EXPRS = 8;
+inline constexpr u32 PLAN_OPS = 10;
 inline constexpr u32 PLAN_PARENS = 2;
 // The branches of `if`s read with a plan: each of up to BRANCH_SETS stores
 // and an exit, in BRANCH_CELLS cells.
