@@ -780,7 +780,9 @@ u32 run_plan(const LoopPlan& p, Cell* base) { return run_plan_at<false>(p, base,
 
 namespace {
 
-[[gnu::always_inline]] inline bool plan_step(PlanStep& s, Cell*& slot) {
+// The step to the next run (see PlanStep): 1 where one follows, 0 where
+// the loop is over, -1 where the step is the loop's own (WALK_STEP).
+[[gnu::always_inline]] inline int plan_step(PlanStep& s, Cell*& slot, Cell* base) {
     switch (s.kind) {
         case PlanStep::EACH: {
             SeriesBuffer* b = GET_BUFFER(series_node(s.series));
@@ -793,16 +795,37 @@ namespace {
         }
         case PlanStep::TIMES:
             return --s.left > 0;
-        default:
+        case PlanStep::COUNTED:
             s.counter->data2++;
             if (--s.left <= 0) return false;
             if (!slot) slot = context::plain_slot(s.word);
             *slot = *s.counter;
             return true;
+        case PlanStep::WHILE: {
+            // The condition's run as a quiet run of its own makes it (its
+            // run's step taken once its plan took it whole).
+            const LoopPlan& c = *s.cond;
+            stack::top = base;
+            if (c.epoch != memory::buffer_epoch || c.base != base || run_plan(c, base) != c.tail) return -1;
+            budget::step();
+            break;
+        }
+        default:
+            break;
     }
+    // As while's and until's runs tell their answer (condition_true).
+    const u32 t = TYPE_OF(base);
+    if (t == TYPE_LOGIC) return (base->data1 != 0) == (s.kind == PlanStep::WHILE);
+    if (t == TYPE_UNSET) return -1;
+    return (t != TYPE_NONE) == (s.kind == PlanStep::WHILE);
 }
 
 }  // namespace
+
+bool while_step_q(const LoopPlan& cond) {
+    return cond.ready && cond.exprs == 1 &&
+           (cond.expr[0].kind == PlanKind::VALUE || cond.expr[0].kind == PlanKind::PAREN_VALUE);
+}
 
 PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
     const u32 tail = p.tail;
@@ -819,7 +842,7 @@ PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
             p.fresh = false;
             return {pos, steps};
         }
-        if (!plan_step(step, slot)) return {WALK_DONE, steps};
+        if (const int next = plan_step(step, slot, base); next <= 0) return {next ? WALK_STEP : WALK_DONE, steps};
     }
 }
 

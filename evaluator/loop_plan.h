@@ -284,21 +284,33 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos);
 
 // A loop's step to its next run, made between the runs of run_plan_walk:
 // foreach's one word over a block (EACH), loop's count (TIMES), repeat's
-// count and word (COUNTED). It stores only the loop's own values, into the
-// word's plain slot, which stays where it is while only plans run (they
-// allocate nothing).
+// count and word (COUNTED), while's condition (WHILE: the run of `cond`, a
+// plan of one value, fresh from the run before the walk's first), until's
+// test of the run's value (UNTIL). It stores only the loop's own values,
+// into the word's plain slot, which stays where it is while only plans run
+// (they allocate nothing).
 struct PlanStep {
-    enum Kind : u8 { EACH, TIMES, COUNTED } kind;
+    enum Kind : u8 { EACH, TIMES, COUNTED, WHILE, UNTIL } kind;
     i32 left;          // TIMES, COUNTED: the runs left, the one running counted
     Cell* series;      // EACH: the walk's series (its head the position)
     const Cell* word;  // EACH, COUNTED
     Cell* counter;     // COUNTED: the integer! the word is set to
+    const LoopPlan* cond = nullptr;  // WHILE
 };
 
+// Whether `cond`, a while condition's plan, can be while's step in
+// run_plan_walk: read, of one value, whose plan stops (when it does) having
+// done nothing.
+bool while_step_q(const LoopPlan& cond);
+
 // run_plan_walk's answers besides run_plan's: the plan is no longer
-// current (nothing of the run stepped to was done), the loop is over.
+// current (nothing of the run stepped to was done), the loop is over, the
+// run was made whole but the step is the loop's own to make (while's
+// condition whose plan declined, until's value that is not a plain answer:
+// the run's value left at the base).
 inline constexpr u32 WALK_STALE = 0xFFFFFFFFu;
 inline constexpr u32 WALK_DONE = 0xFFFFFFFEu;
+inline constexpr u32 WALK_STEP = 0xFFFFFFFDu;
 struct PlanWalk {
     u32 pos;
     i32 steps;  // the steps to a next run made

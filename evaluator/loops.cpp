@@ -697,6 +697,7 @@ namespace {
     if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) [[unlikely]] {
         const PlanWalk w = run_plan_walk(*plan_, stack::arguments, step);
         if (w.pos == WALK_DONE) return {BodyEnd::NORMAL, true, w.steps};
+        if (w.pos == WALK_STEP) return {BodyEnd::NORMAL, false, w.steps};
         // An exit made by a branch read with the plan.
         if (exiting()) return {loop_exit(stack::pending), false, w.steps};
         return {run_caught(chain, quiet, w.pos), false, w.steps};
@@ -781,14 +782,27 @@ void LoopBody::run_while(LoopBody& cond) {
             fire("throw", "while-cond");
         }
         if (!condition_true()) return;
-        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
+        const bool quiet = cond.plan_ && cond.plan_->fresh;
+        // A condition of one planned value is the walk's step: the body's
+        // runs and the condition's go on in run_plan_walk while both plans
+        // take them whole.
+        if (quiet && while_step_q(*cond.plan_)) {
+            const Planned r = run_planned(true, true, {PlanStep::WHILE, 0, nullptr, nullptr, nullptr, cond.plan_});
+            if (r.end >= BodyEnd::BROKE || r.done) return;
+        } else if (run_caught(true, quiet) >= BodyEnd::BROKE) {
+            return;
+        }
     }
 }
 
 void LoopBody::run_until() {
     runs([&](bool framed) ZAV_INLINE_LAMBDA {
-        const BodyEnd end = framed ? run_framed(true) : run_caught(true, true);
-        return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        if (framed) {
+            const BodyEnd end = run_framed(true);
+            return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        }
+        const Planned r = run_planned(true, true, {PlanStep::UNTIL, 0, nullptr, nullptr, nullptr});
+        return r.end < BodyEnd::BROKE && !r.done && !(r.end == BodyEnd::NORMAL && condition_true());
     });
 }
 
