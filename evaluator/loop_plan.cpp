@@ -186,7 +186,7 @@ template <bool PARENS>
     const Cell* first = pv.first;
     node_t ctx;
     if (!held_value_q(TYPE_OF(first))) [[unlikely]] {
-        if (first == &conds_operand) return plan_conds(*pv.conds, out) && (!pv.after || TYPE_OF(pv.after) != TYPE_OP);
+        if (first == &conds_operand) return plan_conds(*pv.conds, out);
         if (!pv.path || !(first = object_field(pv.path, &ctx)) || !held_value_q(TYPE_OF(first))) return false;
     }
     *out = *first;
@@ -308,6 +308,7 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     r.fn = fn;
     r.native = *fn;
     r.all = native::entry_of(fn) == natives::N_ALL;
+    r.parens = p.parens != parens;
     keep_cells(p, r, b, cells, head, tail);
     p.conds++;
     return &r;
@@ -325,12 +326,7 @@ u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tai
         e.a = {&conds_operand, nullptr, p.op + p.ops, p.op + p.ops, {}};
         e.a.conds = conds;
         parens = p.parens;
-        // An operator after the block would take it as its left operand.
-        const u32 next = pos + 2;
-        if (next < tail && TYPE_OF(cells + next) == TYPE_WORD) {
-            if (!(e.a.after = peek_word(cells + next)) || TYPE_OF(e.a.after) == TYPE_OP) return 0;
-        }
-        return next;
+        return pos + 2;
     }
     pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &e.a);
     return pos && first_held_q(e.a) ? pos : 0;
@@ -563,9 +559,12 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
                 continue;
             }
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && any_all_native_q(fn)) {
-            // `any` or `all` of a block as a value (a `while` condition).
+            // `any` or `all` of a block as a value (a `while` condition),
+            // no word after it (that could be an operator going on with it).
             e.kind = PlanKind::VALUE;
-            if (!op_room || !(pos = read_condition(p, e, cells, pos, tail, op_room, parens))) return false;
+            if (!op_room || !(pos = read_condition(p, e, cells, pos, tail, op_room, parens)) ||
+                (pos < tail && TYPE_OF(cells + pos) == TYPE_WORD))
+                return false;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && builtin_q(TYPE_OF(fn)) &&
                    !(TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) == natives::N_IF) && call_statement_q(fn)) {
             // Its expression's step is taken above, its call's here.
@@ -680,12 +679,13 @@ enum class BranchRun { NOT, TAKEN, EXITED };
 
 // The value of an `if` condition's `any` or `all` (see PlanConds) into
 // *out, as simple_any_all makes it: false, having done nothing, where its
-// word no longer holds the native or a value read is not simple.
-[[gnu::noinline]] bool plan_conds(const PlanConds& c, Cell* out) {
-    if (!same_cell(c.fn, &c.native)) return false;
+// word no longer holds the native or a value read is not simple. Its
+// values with parens (PARENS) or none.
+template <bool PARENS>
+[[gnu::always_inline]] inline bool plan_conds_of(const PlanConds& c, Cell* out) {
     bool decided = false;
     for (u32 k = 0; k < c.count; k++) {
-        if (!plan_value<true>(c.value[k], out)) return false;
+        if (!plan_value<PARENS>(c.value[k], out)) return false;
         if (logic::is_true(out) != c.all) {
             decided = true;
             break;
@@ -695,6 +695,11 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     // undecided, `all` answers its last value.
     if (decided == c.all) make_cell(out, TYPE_NONE);
     return true;
+}
+
+[[gnu::noinline]] bool plan_conds(const PlanConds& c, Cell* out) {
+    if (!same_cell(c.fn, &c.native)) return false;
+    return c.parens ? plan_conds_of<true>(c, out) : plan_conds_of<false>(c, out);
 }
 
 // An append of the plan's: false, having done nothing, where run_lean's
@@ -780,9 +785,26 @@ u32 run_plan(const LoopPlan& p, Cell* base) { return run_plan_at<false>(p, base,
 
 namespace {
 
-// The step to the next run (see PlanStep): 1 where one follows, 0 where
-// the loop is over, -1 where the step is the loop's own (WALK_STEP).
-[[gnu::always_inline]] inline int plan_step(PlanStep& s, Cell*& slot, Cell* base) {
+// The step of while and until (see PlanStep): 1 where a next run follows,
+// 0 where the loop is over, -1 where the step is the loop's own (WALK_STEP).
+[[gnu::always_inline]] inline int plan_test(const PlanStep& s, Cell* base) {
+    if (s.kind == PlanStep::WHILE) {
+        // The condition's run as a quiet run of its own makes it (its
+        // run's step taken once its plan took it whole).
+        const LoopPlan& c = *s.cond;
+        stack::top = base;
+        if (c.epoch != memory::buffer_epoch || c.base != base || run_plan(c, base) != c.tail) return -1;
+        budget::step();
+    }
+    // As while's and until's runs tell their answer (condition_true).
+    const u32 t = TYPE_OF(base);
+    if (t == TYPE_LOGIC) return (base->data1 != 0) == (s.kind == PlanStep::WHILE);
+    if (t == TYPE_UNSET) return -1;
+    return (t != TYPE_NONE) == (s.kind == PlanStep::WHILE);
+}
+
+// The step of the other loops to their next run: false where the loop is over.
+[[gnu::always_inline]] inline bool plan_step(PlanStep& s, Cell*& slot) {
     switch (s.kind) {
         case PlanStep::EACH: {
             SeriesBuffer* b = GET_BUFFER(series_node(s.series));
@@ -795,39 +817,19 @@ namespace {
         }
         case PlanStep::TIMES:
             return --s.left > 0;
-        case PlanStep::COUNTED:
+        default:
             s.counter->data2++;
             if (--s.left <= 0) return false;
             if (!slot) slot = context::plain_slot(s.word);
             *slot = *s.counter;
             return true;
-        case PlanStep::WHILE: {
-            // The condition's run as a quiet run of its own makes it (its
-            // run's step taken once its plan took it whole).
-            const LoopPlan& c = *s.cond;
-            stack::top = base;
-            if (c.epoch != memory::buffer_epoch || c.base != base || run_plan(c, base) != c.tail) return -1;
-            budget::step();
-            break;
-        }
-        default:
-            break;
     }
-    // As while's and until's runs tell their answer (condition_true).
-    const u32 t = TYPE_OF(base);
-    if (t == TYPE_LOGIC) return (base->data1 != 0) == (s.kind == PlanStep::WHILE);
-    if (t == TYPE_UNSET) return -1;
-    return (t != TYPE_NONE) == (s.kind == PlanStep::WHILE);
 }
 
-}  // namespace
-
-bool while_step_q(const LoopPlan& cond) {
-    return cond.ready && cond.exprs == 1 &&
-           (cond.expr[0].kind == PlanKind::VALUE || cond.expr[0].kind == PlanKind::PAREN_VALUE);
-}
-
-PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
+// run_plan_walk, its step while's or until's (TEST) or another's: two
+// loops, so that the others' stays as small as it was.
+template <bool TEST>
+[[gnu::always_inline]] inline PlanWalk plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
     const u32 tail = p.tail;
     Cell* slot = nullptr;
     for (i32 steps = 0;; steps++) {
@@ -842,9 +844,24 @@ PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
             p.fresh = false;
             return {pos, steps};
         }
-        if (const int next = plan_step(step, slot, base); next <= 0) return {next ? WALK_STEP : WALK_DONE, steps};
+        if constexpr (TEST) {
+            if (const int next = plan_test(step, base); next <= 0) return {next ? WALK_STEP : WALK_DONE, steps};
+        } else {
+            if (!plan_step(step, slot)) return {WALK_DONE, steps};
+        }
     }
 }
+
+}  // namespace
+
+bool while_step_q(const LoopPlan& cond) {
+    return cond.ready && cond.exprs == 1 &&
+           (cond.expr[0].kind == PlanKind::VALUE || cond.expr[0].kind == PlanKind::PAREN_VALUE);
+}
+
+PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) { return plan_walk<false>(p, base, step); }
+
+PlanWalk run_plan_test_walk(LoopPlan& p, Cell* base, PlanStep step) { return plan_walk<true>(p, base, step); }
 
 u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
     const PlanExpr* e = p.expr;

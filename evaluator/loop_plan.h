@@ -130,6 +130,7 @@ struct PlanConds {
     const Cell* fn;
     Cell native;
     bool all;
+    bool parens;  // a value holds a paren
     u8 count;
     PlanValue value[COND_VALUES];
 };
@@ -291,11 +292,13 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos);
 // (they allocate nothing).
 struct PlanStep {
     enum Kind : u8 { EACH, TIMES, COUNTED, WHILE, UNTIL } kind;
-    i32 left;          // TIMES, COUNTED: the runs left, the one running counted
-    Cell* series;      // EACH: the walk's series (its head the position)
+    i32 left;  // TIMES, COUNTED: the runs left, the one running counted
+    union {
+        Cell* series;           // EACH: the walk's series (its head the position)
+        const LoopPlan* cond;   // WHILE
+    };
     const Cell* word;  // EACH, COUNTED
     Cell* counter;     // COUNTED: the integer! the word is set to
-    const LoopPlan* cond = nullptr;  // WHILE
 };
 
 // Whether `cond`, a while condition's plan, can be while's step in
@@ -321,6 +324,8 @@ struct PlanWalk {
 // loop's step. Answers where a run's plan stopped (as run_plan: the plan
 // is then no longer fresh), WALK_STALE or WALK_DONE.
 PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step);
+// The same for while and until (their steps may answer WALK_STEP).
+PlanWalk run_plan_test_walk(LoopPlan& p, Cell* base, PlanStep step);
 
 // The rest of a run from the plan's call at `pos` (where run_plan stopped,
 // PLAN_CALL taken off), in the body's frame opened at `base` over `code`

@@ -327,6 +327,8 @@ private:
         bool done;  // the loop is over
         i32 steps;  // as PlanWalk's
     };
+    // TEST: while's or until's step, which may answer WALK_STEP.
+    template <bool TEST = false>
     Planned run_planned(bool chain, bool quiet, const PlanStep& step);
     // After an exit out of a run that the loop takes.
     void restore();
@@ -693,11 +695,13 @@ namespace {
 // run and those after it are run_plan_walk's until one is not, its rest
 // then run_caught's (a stale plan's run is run_caught's whole). The steps
 // made are the caller's to count (its own counters stay in registers).
+template <bool TEST>
 [[gnu::always_inline]] inline LoopBody::Planned LoopBody::run_planned(bool chain, bool quiet, const PlanStep& step) {
     if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) [[unlikely]] {
-        const PlanWalk w = run_plan_walk(*plan_, stack::arguments, step);
+        const PlanWalk w = TEST ? run_plan_test_walk(*plan_, stack::arguments, step)
+                                : run_plan_walk(*plan_, stack::arguments, step);
         if (w.pos == WALK_DONE) return {BodyEnd::NORMAL, true, w.steps};
-        if (w.pos == WALK_STEP) return {BodyEnd::NORMAL, false, w.steps};
+        if (TEST && w.pos == WALK_STEP) return {BodyEnd::NORMAL, false, w.steps};
         // An exit made by a branch read with the plan.
         if (exiting()) return {loop_exit(stack::pending), false, w.steps};
         return {run_caught(chain, quiet, w.pos), false, w.steps};
@@ -787,7 +791,7 @@ void LoopBody::run_while(LoopBody& cond) {
         // runs and the condition's go on in run_plan_walk while both plans
         // take them whole.
         if (quiet && while_step_q(*cond.plan_)) {
-            const Planned r = run_planned(true, true, {PlanStep::WHILE, 0, nullptr, nullptr, nullptr, cond.plan_});
+            const Planned r = run_planned<true>(true, true, {PlanStep::WHILE, 0, {.cond = cond.plan_}, nullptr, nullptr});
             if (r.end >= BodyEnd::BROKE || r.done) return;
         } else if (run_caught(true, quiet) >= BodyEnd::BROKE) {
             return;
@@ -801,7 +805,7 @@ void LoopBody::run_until() {
             const BodyEnd end = run_framed(true);
             return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
         }
-        const Planned r = run_planned(true, true, {PlanStep::UNTIL, 0, nullptr, nullptr, nullptr});
+        const Planned r = run_planned<true>(true, true, {PlanStep::UNTIL, 0, {nullptr}, nullptr, nullptr});
         return r.end < BodyEnd::BROKE && !r.done && !(r.end == BodyEnd::NORMAL && condition_true());
     });
 }
