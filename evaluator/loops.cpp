@@ -448,13 +448,19 @@ namespace {
         // A set-word whose value holds no call of a native or action is
         // one a plan does not take (it stops the lean run: its value is a
         // chain of set-words, a function's call, ...): not looked at again.
-        if (set_call_q(cells, pos, tail)) plan_simple_run(p, body, head, tail, base);
-        else p.refused = true;
-        return p.ready;
+        if (!set_call_q(cells, pos, tail)) {
+            p.refused = true;
+            return false;
+        }
+    } else {
+        const Cell* fn = peek_word(cells + pos);
+        if (!fn || !builtin_q(TYPE_OF(fn))) return p.ready;
     }
-    const Cell* fn = peek_word(cells + pos);
-    if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
-    return p.ready;
+    plan_simple_run(p, body, head, tail, base);
+    // A first such run only notes the body seen: the next is tried
+    // without the frame too, so that it reads the plan (a body led by the
+    // call would otherwise make every later run framed, never reading it).
+    return p.ready || (p.seen && !p.refused);
 }
 
 // After a plan's run stopped at its `if` at `pos` for the branch: the
@@ -715,9 +721,11 @@ template <bool TEST>
 // Each run inline in them: a loop pays no call per run.
 template <class Run>
 [[gnu::always_inline]] inline void LoopBody::runs(Run run) {
-    for (bool first = true; run(false);) {
-        if (first) [[unlikely]] {
-            first = false;
+    // Decided after the first run, and again after the second (a body led
+    // by a call reads its plan at the second: see plan_call_stop).
+    for (u32 decide = 2; run(false);) {
+        if (decide) [[unlikely]] {
+            decide--;
             if (framed_q()) {
                 while (run(true)) {
                 }
