@@ -627,6 +627,8 @@ u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tai
     return eval_word_call(word, fn, code, pos, tail, false, true);
 }
 
+u32 arg_operators(Cell* start, Cell* code, u32 next, u32 tail) { return infix_chain(start, code, next, tail, true); }
+
 // The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {

@@ -137,17 +137,7 @@ struct LeanFrom {
 bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
-// An argument that is a call by word of a function of any kind (`f g x`,
-// `tak tak x - 1 y z ...`), then any operators after its value: made as
-// eval_sub makes it, less the expression's dispatch. False, having done
-// nothing, where the word holds no function. Out of line: the lean calls
-// around it keep their registers.
-[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
-    const Cell* v = peek_word(c);
-    if (!v || !function_type_q(TYPE_OF(v))) return false;
-    *pos_io = eval_word_arg(c, v, code, *pos_io, tail);
-    return true;
-}
+bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 // A get-word argument's value, whatever it is (`:value`), as evaluating it
 // gives; false where its word has no slot to read. Out of line: the lean
@@ -696,6 +686,9 @@ template <class Framed>
         const Cell* v = t == TYPE_WORD ? (known ? known : fast ? peek_word(c) : nullptr) : c;
         known = nullptr;
         if (!fast || !v || (v == c ? !plain_value_q(t) : !held_value_q(TYPE_OF(v)))) {
+            // A call of a function!, which simple_arg never takes: declined
+            // without the try.
+            if (v && v != c && TYPE_OF(v) == TYPE_FUNCTION) return 0;
             // Any other argument (a path, a lit-word, a call simple_value
             // takes), and every one with the fast paths off.
             pos = simple_arg(view, pos, false, p, Room::KNOWN);
@@ -910,6 +903,41 @@ template <bool Apart = false>
     return true;
 }
 
+// An argument that is a call of a function! by word (`f g x`, `tak tak x -
+// 1 y z ...`, `fn` the word's value), then any operators after its value:
+// made by the lean function call at once, the expression's step taken with
+// the call's; else as eval_sub makes it. Out of line: the callers of
+// arg_word_call for other values keep a small frame.
+[[gnu::noinline]] u32 arg_function_call(Cell* code, const Cell* c, const Cell* fn_in, u32 pos, u32 tail) {
+    Cell w = *c, fn = *fn_in;
+    Cell* start = stack::top;
+    u32 next = pos + 1;
+    if (!lean_function_call(&fn, &w, code, &next, tail, true, {.operand = true}))
+        return eval_word_arg(&w, &fn, code, pos, tail);
+    // Most words after an argument's call start the next argument: turned
+    // away here, the operators' chain asked for the others.
+    CodeView view;
+    view.read(code, tail);
+    const Cell* after = view.cells + next;
+    const Cell* op;
+    if (exiting() || next >= view.tail || TYPE_OF(after) != TYPE_WORD ||
+        ((op = peek_word(after)) && TYPE_OF(op) != TYPE_OP))
+        return next;
+    return arg_operators(start, code, next, tail);
+}
+
+// An argument that is a call by word of a function of any kind, then any
+// operators after its value: made as eval_sub makes it, less the
+// expression's dispatch. False, having done nothing, where the word holds
+// no function. Out of line: the lean calls around it keep their registers.
+[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    *pos_io = TYPE_OF(v) == TYPE_FUNCTION ? arg_function_call(code, c, v, *pos_io, tail)
+                                          : eval_word_arg(c, v, code, *pos_io, tail);
+    return true;
+}
+
 // A routine! called by word or path: its frame, arguments and refinement
 // slots laid out as the generic fetch lays them (a function's, no locals),
 // then its entry.
@@ -1061,15 +1089,21 @@ template <bool Apart = false>
 
 }  // namespace
 
-u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec) {
+namespace {
+
+// laid_builtin_call and laid_builtin_call_rest (REST): two functions, so
+// that a call whose arguments are all laid neither asks nor keeps what the
+// rest would need.
+template <bool REST>
+[[gnu::always_inline]] inline u32 laid_builtin_at(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid,
+                                                  const CallRecord* rec, u32 shape) {
     const u32 type = TYPE_OF(fn);
-    const u32 shape = rec->shape;
     budget::step();
     lean_enter({});
     stack::push(fn);
     stack::mark_kind82(name);
     stack::top += laid;
-    if (laid < (shape & SHAPE_ARGS_MASK)) [[unlikely]] {
+    if constexpr (REST) {
         pos = builtin_rest_args({fn, name, code, tail, false}, rec, pos, laid);
         if (exiting()) [[unlikely]] return pos;
     }
@@ -1079,6 +1113,16 @@ u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 l
     if (exiting()) [[unlikely]] return pos;
     call_return(code, pos, name, false, false);
     return pos;
+}
+
+}  // namespace
+
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape) {
+    laid_builtin_at<false>(fn, name, code, next, 0, args, nullptr, shape);
+}
+
+u32 laid_builtin_call_rest(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec) {
+    return laid_builtin_at<true>(fn, name, code, pos, tail, laid, rec, rec->shape);
 }
 
 namespace {
