@@ -193,6 +193,9 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // function value (`fn`), `tail` within the code's live tail: the call, then
 // the operators after its value, as eval_sub makes them.
 u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail);
+// The operators after an argument's value at `start` (from `next`), as
+// eval_sub goes on after the expression's first value.
+u32 arg_operators(Cell* start, Cell* code, u32 next, u32 tail);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);
@@ -412,15 +415,18 @@ struct AppendTypes {
 };
 bool append_types(const Cell* fn, AppendTypes* types);
 
-// A statement calling a native or action by word (`fn`, named by `name`;
-// `rec` its call record), no refinement named, its first `laid` arguments
-// made already from stack::top + 1 on, of their parameters' types, the rest
-// read from `pos` of `code` as the lean call reads them: its expression's
-// and call's steps taken, its frame opened over them and its entry run as
-// the lean call runs them, its value left where the lean call leaves a
-// statement's. Answers the position after the call. The caller made sure
-// of room on both stacks (laid_call_room_q).
-u32 laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec);
+// A statement calling a native or action by word (`fn`, named by `name`),
+// no refinement named, its `args` arguments made already from stack::top +
+// 1 on, of their parameters' types, the call ending at `next` of `code`:
+// its expression's and call's steps taken, its frame opened over them and
+// its entry run as the lean call runs them, its value left where the lean
+// call leaves a statement's. `shape`: its call record's. The caller made
+// sure of room on both stacks (laid_call_room_q).
+void laid_builtin_call(Cell* fn, Cell* name, Cell* code, u32 next, u32 args, u32 shape);
+// The same call (`rec` its call record) with only its first `laid`
+// arguments made, the rest read from `pos` of `code` in its frame as the
+// lean call reads them. Answers the position after the call.
+u32 laid_builtin_call_rest(Cell* fn, Cell* name, Cell* code, u32 pos, u32 tail, u32 laid, const CallRecord* rec);
 [[gnu::always_inline]] inline bool laid_call_room_q(u32 args) {
     return stack::top + 1 + args + CONDITIONAL_ROOM < stack::end &&
            stack::frame_top + 1 + CONDITIONAL_ROOM <= stack::frame_end;

@@ -936,7 +936,11 @@ namespace {
     Cell* const a = stack::top + 1;
     if (!plan_args(c, rec, a)) return 0;
     Cell w = c.word;
-    return laid_builtin_call(&fn, &w, code, c.rest, tail, c.laid, rec);
+    if (c.laid == c.args) {
+        laid_builtin_call(&fn, &w, code, c.next, c.args, rec->shape);
+        return c.next;
+    }
+    return laid_builtin_call_rest(&fn, &w, code, c.rest, tail, c.laid, rec);
 }
 
 // Whether the plan still holds after a call made in the body's frame,
