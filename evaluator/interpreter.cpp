@@ -2097,9 +2097,9 @@ BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* 
     return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
 }
 
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room) {
     BlockConditional bc;
-    return simple_code_value(code, frames, out) ||
+    return simple_code_value(code, frames, out, {room ? Room::KNOWN : Room::CHECK}) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
