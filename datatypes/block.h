@@ -7,7 +7,8 @@
 namespace zav::block {
 
 // Cells of a block value's buffer.
-inline SeriesBuffer* buffer_of(const Cell* blk) { return GET_BUFFER(series_node(blk)); }
+// Always inlined: the call paths read a block's buffer several times per call.
+[[gnu::always_inline]] inline SeriesBuffer* buffer_of(const Cell* blk) { return GET_BUFFER(series_node(blk)); }
 inline Cell* cells_of(const SeriesBuffer* b) { return reinterpret_cast<Cell*>(const_cast<SeriesBuffer*>(b)->head()); }
 
 // True for block!, paren!, the path family and hash!: the values that hold

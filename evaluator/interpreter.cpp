@@ -627,6 +627,8 @@ u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tai
     return eval_word_call(word, fn, code, pos, tail, false, true);
 }
 
+u32 arg_operators(Cell* start, Cell* code, u32 next, u32 tail) { return infix_chain(start, code, next, tail, true); }
+
 // The expressions that cannot fail or be seen (see simple_value and
 // fast_set_word) are done here; eval_full does every expression.
 u32 eval_expression(Cell* code, u32 pos, u32 tail, ExprMode mode) {
@@ -1359,9 +1361,12 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-// Set while a paren operand's expression is read: a paren in it is left to
-// the generic path (no recursion here).
-bool in_paren_operand = false;
+// How many paren operands are being read, one inside the other: a paren in
+// one is read the same way down to PAREN_OPERAND_DEPTH levels, each with room
+// for the frames the generic path would open for it; deeper ones are left to
+// the generic path.
+u32 paren_operand_depth = 0;
+constexpr u32 PAREN_OPERAND_DEPTH = 4;
 
 }  // namespace
 
@@ -1566,12 +1571,28 @@ Cell* object_field(const Cell* path, node_t* ctx_out) {
 
 bool simple_paren_value(const Cell* paren, Cell* out) { return simple_code_value(paren, 2, out); }
 
+namespace {
+
+// A paren operand inside another: out of line, the outermost one stays as
+// lean as it was without nesting.
+[[gnu::noinline]] bool nested_paren_operand(const Cell* paren, Cell* out) {
+    char probe;
+    if (paren_operand_depth == PAREN_OPERAND_DEPTH || &probe < machine_stack::limit + 16384) return false;
+    struct Deeper {
+        Deeper() { paren_operand_depth++; }
+        ~Deeper() { paren_operand_depth--; }
+    } deeper;
+    return simple_code_value(paren, OPERATOR_ROOM * paren_operand_depth, out);
+}
+
+}  // namespace
+
 bool paren_operand(const Cell* paren, Cell* out) {
-    if (in_paren_operand) return false;
-    struct Nested {
-        Nested() { in_paren_operand = true; }
-        ~Nested() { in_paren_operand = false; }
-    } nested;
+    if (paren_operand_depth) return nested_paren_operand(paren, out);
+    struct Outermost {
+        Outermost() { paren_operand_depth = 1; }
+        ~Outermost() { paren_operand_depth = 0; }
+    } outermost;
     return simple_code_value(paren, OPERATOR_ROOM, out);
 }
 

@@ -193,6 +193,9 @@ u32 eval_sub(Cell* code, u32 pos, u32 tail, bool prefix);
 // function value (`fn`), `tail` within the code's live tail: the call, then
 // the operators after its value, as eval_sub makes them.
 u32 eval_word_arg(const Cell* word, const Cell* fn, Cell* code, u32 pos, u32 tail);
+// The operators after an argument's value at `start` (from `next`), as
+// eval_sub goes on after the expression's first value.
+u32 arg_operators(Cell* start, Cell* code, u32 next, u32 tail);
 // A conditional's branch that the lean call runs, as eval(code, true) runs
 // it (see there for what it leaves out).
 void run_block(const Cell* code);

@@ -137,17 +137,7 @@ struct LeanFrom {
 bool operand_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
-// An argument that is a call by word of a function of any kind (`f g x`,
-// `tak tak x - 1 y z ...`), then any operators after its value: made as
-// eval_sub makes it, less the expression's dispatch. False, having done
-// nothing, where the word holds no function. Out of line: the lean calls
-// around it keep their registers.
-[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
-    const Cell* v = peek_word(c);
-    if (!v || !function_type_q(TYPE_OF(v))) return false;
-    *pos_io = eval_word_arg(c, v, code, *pos_io, tail);
-    return true;
-}
+bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 
 // A get-word argument's value, whatever it is (`:value`), as evaluating it
 // gives; false where its word has no slot to read. Out of line: the lean
@@ -275,7 +265,8 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 }
 
 // The arguments of the refinement at cache index `c`, fetched in order:
-// pushed, or for a function stored into the slots after its logic cell.
+// pushed, or for a function or routine stored into the slots after its
+// logic cell.
 [[gnu::always_inline]] inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec,
                                                        node_t more, CodeView& view, u32 c, u32 pos, i32 slot) {
     for (u32 k = c + 1;; k++) {
@@ -288,7 +279,7 @@ bool operand_path_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
             expect_arg(s.fn, s.name, stack::top - 1, k);
             return pos;
         }
-        if (type == TYPE_FUNCTION) {
+        if (type == TYPE_FUNCTION || type == TYPE_ROUTINE) {
             stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
             stack::top--;
         }
@@ -700,6 +691,9 @@ template <class Framed>
         const Cell* v = t == TYPE_WORD ? (known ? known : fast ? peek_word(c) : nullptr) : c;
         known = nullptr;
         if (!fast || !v || (v == c ? !plain_value_q(t) : !held_value_q(TYPE_OF(v)))) {
+            // A call of a function!, which simple_arg never takes: declined
+            // without the try.
+            if (v && v != c && TYPE_OF(v) == TYPE_FUNCTION) return 0;
             // Any other argument (a path, a lit-word, a call simple_value
             // takes), and every one with the fast paths off.
             pos = simple_arg(view, pos, false, p, Room::KNOWN);
@@ -863,6 +857,21 @@ template <bool Apart = false>
     run_body(fn, &body, read, &bc);
 }
 
+// A function's or routine's refinement slots after its plain arguments,
+// the ones a path names set, with their arguments stored after each logic
+// cell (one cell per cache entry from there).
+[[gnu::always_inline]] inline u32 lay_refinement_slots(const LeanSite& s, u32 type, const CallRecord*& rec,
+                                                      node_t more, CodeView& view, const NamedRefs& named, u32 pos) {
+    push_unused_refinements(rec);
+    for (u32 u = 0; u < named.count; u++) {
+        const i32 slot = static_cast<i32>(named.at[u]);
+        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        pos = lean_refinement_args(s, type, rec, more, view, named.at[u], pos, slot);
+        if (exiting()) [[unlikely]] return pos;
+    }
+    return pos;
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -884,16 +893,9 @@ template <bool Apart = false>
     u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
-    push_unused_refinements(rec);
-    for (u32 u = 0; u < named.count; u++) {
-        // The named refinement's logic cell, after the plain arguments: one
-        // cell per cache entry from there.
-        i32 slot = static_cast<i32>(named.at[u]);
-        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
-        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, view, named.at[u], pos, slot);
-        *pos_io = pos;
-        if (exiting()) [[unlikely]] return true;
-    }
+    pos = lay_refinement_slots(s, TYPE_FUNCTION, rec, more, view, named, pos);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
     if (rec->locals) function::init_locals(static_cast<i32>(rec->locals));
     if (!trace.active && !rec->compiled) {
         run_laid_body(rec, fn);
@@ -906,23 +908,63 @@ template <bool Apart = false>
     return true;
 }
 
-// A routine! called by word: its frame, arguments and refinement slots laid
-// out as the generic fetch lays them (a function's, no locals), then its
-// entry. By a path the generic call makes it.
+// An argument that is a call of a function! by word (`f g x`, `tak tak x -
+// 1 y z ...`, `fn` the word's value), then any operators after its value:
+// made by the lean function call at once, the expression's step taken with
+// the call's; else as eval_sub makes it. Out of line: the callers of
+// arg_word_call for other values keep a small frame.
+[[gnu::noinline]] u32 arg_function_call(Cell* code, const Cell* c, const Cell* fn_in, u32 pos, u32 tail) {
+    Cell w = *c, fn = *fn_in;
+    Cell* start = stack::top;
+    u32 next = pos + 1;
+    if (!lean_function_call(&fn, &w, code, &next, tail, true, {.operand = true}))
+        return eval_word_arg(&w, &fn, code, pos, tail);
+    // Most words after an argument's call start the next argument: turned
+    // away here, the operators' chain asked for the others.
+    CodeView view;
+    view.read(code, tail);
+    const Cell* after = view.cells + next;
+    const Cell* op;
+    if (exiting() || next >= view.tail || TYPE_OF(after) != TYPE_WORD ||
+        ((op = peek_word(after)) && TYPE_OF(op) != TYPE_OP))
+        return next;
+    return arg_operators(start, code, next, tail);
+}
+
+// An argument that is a call by word of a function of any kind, then any
+// operators after its value: made as eval_sub makes it, less the
+// expression's dispatch. False, having done nothing, where the word holds
+// no function. Out of line: the lean calls around it keep their registers.
+[[gnu::noinline]] bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail) {
+    const Cell* v = peek_word(c);
+    if (!v || !function_type_q(TYPE_OF(v))) return false;
+    *pos_io = TYPE_OF(v) == TYPE_FUNCTION ? arg_function_call(code, c, v, *pos_io, tail)
+                                          : eval_word_arg(c, v, code, *pos_io, tail);
+    return true;
+}
+
+// A routine! called by word or path: its frame, arguments and refinement
+// slots laid out as the generic fetch lays them (a function's, no locals),
+// then its entry.
 [[gnu::always_inline]] inline bool lean_routine_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                      bool sub, const LeanFrom& from) {
-    const CallRecord* rec = from.path ? nullptr : call_record(fn, TYPE_ROUTINE);
+    const CallRecord* rec = call_record(fn, TYPE_ROUTINE);
     if (!rec || (rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS)) return false;
+    NamedRefs named;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
     lean_enter(from);
     stack::push(fn);
     stack::mark_kind82(name);
     CodeView view;
     view.read(code, tail);
-    u32 pos = lean_args(s, TYPE_ROUTINE, rec, function::more_of(fn), view, rec->shape & SHAPE_ARGS_MASK, *pos_io);
+    u32 pos = lean_args(s, TYPE_ROUTINE, rec, more, view, rec->shape & SHAPE_ARGS_MASK, *pos_io);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
-    push_unused_refinements(rec);
+    pos = lay_refinement_slots(s, TYPE_ROUTINE, rec, more, view, named, pos);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
     call_routine(fn);
     if (exiting()) [[unlikely]] return true;
     lean_return(s, pos, sub);
