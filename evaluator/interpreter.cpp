@@ -2126,9 +2126,9 @@ BodyForm decode_record_body(const CallRecord* rec) {
     return d.form;
 }
 
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room) {
     BlockConditional bc;
-    return simple_code_value(code, frames, out) ||
+    return simple_code_value(code, frames, out, {room ? Room::KNOWN : Room::CHECK}) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
