@@ -217,6 +217,7 @@ bool fast_series_action(u32 slot, const i32* refinements) {
 // zero-divide; comparisons go by code point, and strict equality needs a
 // char! on both sides.
 bool char_compute(FastOp kind, Cell* left, const Cell* right) {
+    if (kind == FAST_DIV) return false;  // a code point quotient: left to char!'s action
     i64 a = left->data2, b = static_cast<i32>(right->data2), r;
     if (kind == FAST_STRICT_EQ && TYPE_OF(right) != TYPE_CHAR) r = 0;
     else if (!exact_compute(kind, a, b, &r)) return false;

@@ -4,6 +4,8 @@
 // the entries of compiled code otherwise fall back to the generic action
 // inside a call frame named by `word`.
 #pragma once
+#include <limits>
+
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 
@@ -12,7 +14,7 @@ namespace zav::actions {
 // ---- numbers in place ----------------------------------------------------------------
 // The operators the interpreter applies to two numbers without a call frame:
 // the math actions and comparison natives it finds behind an op!.
-enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_REM, FAST_EQ, FAST_NE, FAST_STRICT_EQ,
+enum FastOp : i32 { FAST_NONE = -1, FAST_ADD, FAST_SUB, FAST_MUL, FAST_DIV, FAST_REM, FAST_EQ, FAST_NE, FAST_STRICT_EQ,
                     FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
 // integer!, float! or char! (a code point in integer!'s layout): the
@@ -37,15 +39,20 @@ double float_remainder(double a, double b);
 bool char_compute(FastOp kind, Cell* left, const Cell* right);
 
 // `a kind b` computed exactly into *r (a comparison as 0 or 1; strict
-// equality as plain equality); false for a zero divisor.
+// equality as plain equality); false for a zero divisor, the one
+// overflowing quotient or remainder, and a quotient that is not whole.
 template <class T>
 [[gnu::always_inline]] inline bool exact_compute(FastOp kind, T a, T b, i64* r) {
     switch (kind) {
         case FAST_ADD: *r = i64(a) + b; break;
         case FAST_SUB: *r = i64(a) - b; break;
         case FAST_MUL: *r = i64(a) * b; break;
+        case FAST_DIV:
+            if (b == 0 || (b == -1 && a == std::numeric_limits<T>::min()) || a % b != 0) return false;
+            *r = a / b;
+            break;
         case FAST_REM:
-            if (b == 0) return false;
+            if (b == 0 || (b == -1 && a == std::numeric_limits<T>::min())) return false;
             *r = a % b;
             break;
         case FAST_EQ:
@@ -62,18 +69,24 @@ template <class T>
 
 // `left kind right` over two numbers, the result left in `left` exactly as
 // the generic action or native leaves it: an integer sum, difference or
-// product that overflows becomes the float! of the exact value, an
-// integer/float mix is computed as floats, a comparison makes a logic!;
-// a char! on the left as char_compute says.
+// product that overflows becomes the float! of the exact value, an integer
+// quotient that is not whole becomes the float! of it, an integer/float mix
+// is computed as floats, a comparison makes a logic!; a char! on the left
+// as char_compute says.
 // False (left unchanged) when the generic call must run: another type, an
-// integer zero divisor or the one overflowing remainder, and `=`/`<>`
-// with a float! (whose tolerance the generic comparison applies).
+// integer zero divisor or the one overflowing quotient or remainder, and
+// `=`/`<>` with a float! (whose tolerance the generic comparison applies).
 [[gnu::always_inline]] inline bool fast_compute(FastOp kind, Cell* left, const Cell* right) {
     u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
         i32 a = static_cast<i32>(left->data2), b = static_cast<i32>(right->data2);
         i64 r;
-        if ((kind == FAST_REM && a == INT32_MIN && b == -1) || !exact_compute(kind, a, b, &r)) return false;
+        if (!exact_compute(kind, a, b, &r)) [[unlikely]] {
+            // A quotient that is not whole: its float!.
+            if (kind != FAST_DIV || b == 0 || (a == INT32_MIN && b == -1)) return false;
+            float_in_place(left, static_cast<double>(a) / b);
+            return true;
+        }
         if (kind > FAST_REM) make_cell(left, TYPE_LOGIC, r ? 1 : 0);
         else if (r > INT32_MAX || r < INT32_MIN) float_in_place(left, static_cast<double>(r));
         else left->data2 = static_cast<u32>(static_cast<i32>(r));
@@ -88,6 +101,7 @@ template <class T>
         case FAST_ADD: float_in_place(left, a + b); return true;
         case FAST_SUB: float_in_place(left, a - b); return true;
         case FAST_MUL: float_in_place(left, a * b); return true;
+        case FAST_DIV: float_in_place(left, a / b); return true;
         case FAST_REM: float_in_place(left, float_remainder(a, b)); return true;
         // Of different types never strictly equal; floats exactly.
         case FAST_STRICT_EQ: r = lt == rt && a == b; break;

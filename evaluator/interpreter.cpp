@@ -1367,9 +1367,12 @@ void eval_paren(Cell* value, bool sub) {
     else stack::unwind_last();
 }
 
-// Set while a paren operand's expression is read: a paren in it is left to
-// the generic path (no recursion here).
-bool in_paren_operand = false;
+// How many paren operands are being read, one inside the other: a paren in
+// one is read the same way down to PAREN_OPERAND_DEPTH levels, each with room
+// for the frames the generic path would open for it; deeper ones are left to
+// the generic path.
+u32 paren_operand_depth = 0;
+constexpr u32 PAREN_OPERAND_DEPTH = 4;
 
 }  // namespace
 
@@ -1574,12 +1577,28 @@ Cell* object_field(const Cell* path, node_t* ctx_out) {
 
 bool simple_paren_value(const Cell* paren, Cell* out) { return simple_code_value(paren, 2, out); }
 
+namespace {
+
+// A paren operand inside another: out of line, the outermost one stays as
+// lean as it was without nesting.
+[[gnu::noinline]] bool nested_paren_operand(const Cell* paren, Cell* out) {
+    char probe;
+    if (paren_operand_depth == PAREN_OPERAND_DEPTH || &probe < machine_stack::limit + 16384) return false;
+    struct Deeper {
+        Deeper() { paren_operand_depth++; }
+        ~Deeper() { paren_operand_depth--; }
+    } deeper;
+    return simple_code_value(paren, OPERATOR_ROOM * paren_operand_depth, out);
+}
+
+}  // namespace
+
 bool paren_operand(const Cell* paren, Cell* out) {
-    if (in_paren_operand) return false;
-    struct Nested {
-        Nested() { in_paren_operand = true; }
-        ~Nested() { in_paren_operand = false; }
-    } nested;
+    if (paren_operand_depth) return nested_paren_operand(paren, out);
+    struct Outermost {
+        Outermost() { paren_operand_depth = 1; }
+        ~Outermost() { paren_operand_depth = 0; }
+    } outermost;
     return simple_code_value(paren, OPERATOR_ROOM, out);
 }
 
@@ -2110,9 +2129,9 @@ BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* 
     return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
 }
 
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room) {
     BlockConditional bc;
-    return simple_code_value(code, frames, out) ||
+    return simple_code_value(code, frames, out, {room ? Room::KNOWN : Room::CHECK}) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 

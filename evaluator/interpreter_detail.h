@@ -209,9 +209,10 @@ bool branch_exit(const Cell* branch, u32 steps, Cell* out);
 // The value of a block (a branch or a body) that is one simple expression,
 // or one conditional whose branch is (see read_conditional), evaluated
 // inside `frames` frames that would open for it, without them; false for
-// any other block.
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
-[[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+// any other block. `room`: the caller made sure of CONDITIONAL_ROOM, which
+// is more than the frames and operators ask.
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room = false);
+[[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out, bool room = false) {
     // Only an odd count of cells can be one simple expression, and only a
     // block led by a word and ended by a block a conditional; a word alone
     // that calls (`break`, `exit`) is neither, nor is a block led by a
@@ -229,7 +230,7 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
         const Cell* v = context::peek_slot(cells + head);
         if (v && function_type_q(TYPE_OF(v))) return false;
     }
-    return read_simple_branch(code, frames, out);
+    return read_simple_branch(code, frames, out, room);
 }
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);

@@ -37,6 +37,7 @@ struct FastOpTables {
         action[ACT_ADD] = FAST_ADD;
         action[ACT_SUBTRACT] = FAST_SUB;
         action[ACT_MULTIPLY] = FAST_MUL;
+        action[ACT_DIVIDE] = FAST_DIV;
         action[ACT_REMAINDER] = FAST_REM;
         native[natives::N_EQUAL_Q] = FAST_EQ;
         native[natives::N_NOT_EQUAL_Q] = FAST_NE;

@@ -327,6 +327,8 @@ private:
         bool done;  // the loop is over
         i32 steps;  // as PlanWalk's
     };
+    // TEST: while's or until's step, which may answer WALK_STEP.
+    template <bool TEST = false>
     Planned run_planned(bool chain, bool quiet, const PlanStep& step);
     // After an exit out of a run that the loop takes.
     void restore();
@@ -446,13 +448,19 @@ namespace {
         // A set-word whose value holds no call of a native or action is
         // one a plan does not take (it stops the lean run: its value is a
         // chain of set-words, a function's call, ...): not looked at again.
-        if (set_call_q(cells, pos, tail)) plan_simple_run(p, body, head, tail, base);
-        else p.refused = true;
-        return p.ready;
+        if (!set_call_q(cells, pos, tail)) {
+            p.refused = true;
+            return false;
+        }
+    } else {
+        const Cell* fn = peek_word(cells + pos);
+        if (!fn || !builtin_q(TYPE_OF(fn))) return p.ready;
     }
-    const Cell* fn = peek_word(cells + pos);
-    if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
-    return p.ready;
+    plan_simple_run(p, body, head, tail, base);
+    // A first such run only notes the body seen: the next is tried
+    // without the frame too, so that it reads the plan (a body led by the
+    // call would otherwise make every later run framed, never reading it).
+    return p.ready || (p.seen && !p.refused);
 }
 
 // After a plan's run stopped at its `if` at `pos` for the branch: the
@@ -693,10 +701,13 @@ namespace {
 // run and those after it are run_plan_walk's until one is not, its rest
 // then run_caught's (a stale plan's run is run_caught's whole). The steps
 // made are the caller's to count (its own counters stay in registers).
+template <bool TEST>
 [[gnu::always_inline]] inline LoopBody::Planned LoopBody::run_planned(bool chain, bool quiet, const PlanStep& step) {
     if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) [[unlikely]] {
-        const PlanWalk w = run_plan_walk(*plan_, stack::arguments, step);
+        const PlanWalk w = TEST ? run_plan_test_walk(*plan_, stack::arguments, step)
+                                : run_plan_walk(*plan_, stack::arguments, step);
         if (w.pos == WALK_DONE) return {BodyEnd::NORMAL, true, w.steps};
+        if (TEST && w.pos == WALK_STEP) return {BodyEnd::NORMAL, false, w.steps};
         // An exit made by a branch read with the plan.
         if (exiting()) return {loop_exit(stack::pending), false, w.steps};
         return {run_caught(chain, quiet, w.pos), false, w.steps};
@@ -710,9 +721,11 @@ namespace {
 // Each run inline in them: a loop pays no call per run.
 template <class Run>
 [[gnu::always_inline]] inline void LoopBody::runs(Run run) {
-    for (bool first = true; run(false);) {
-        if (first) [[unlikely]] {
-            first = false;
+    // Decided after the first run, and again after the second (a body led
+    // by a call reads its plan at the second: see plan_call_stop).
+    for (u32 decide = 2; run(false);) {
+        if (decide) [[unlikely]] {
+            decide--;
             if (framed_q()) {
                 while (run(true)) {
                 }
@@ -781,14 +794,27 @@ void LoopBody::run_while(LoopBody& cond) {
             fire("throw", "while-cond");
         }
         if (!condition_true()) return;
-        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
+        const bool quiet = cond.plan_ && cond.plan_->fresh;
+        // A condition of one planned value is the walk's step: the body's
+        // runs and the condition's go on in run_plan_walk while both plans
+        // take them whole.
+        if (quiet && while_step_q(*cond.plan_)) {
+            const Planned r = run_planned<true>(true, true, {PlanStep::WHILE, 0, {.cond = cond.plan_}, nullptr, nullptr});
+            if (r.end >= BodyEnd::BROKE || r.done) return;
+        } else if (run_caught(true, quiet) >= BodyEnd::BROKE) {
+            return;
+        }
     }
 }
 
 void LoopBody::run_until() {
     runs([&](bool framed) ZAV_INLINE_LAMBDA {
-        const BodyEnd end = framed ? run_framed(true) : run_caught(true, true);
-        return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        if (framed) {
+            const BodyEnd end = run_framed(true);
+            return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        }
+        const Planned r = run_planned<true>(true, true, {PlanStep::UNTIL, 0, {nullptr}, nullptr, nullptr});
+        return r.end < BodyEnd::BROKE && !r.done && !(r.end == BodyEnd::NORMAL && condition_true());
     });
 }
 
