@@ -71,6 +71,9 @@ struct DecodedBody {
     bool branch_expr[2];  // branch i decoded into branch[i]
     bool branch_odd[2];   // branch i holds an odd count of cells (all a simple one can hold)
     bool branch_call[2];  // branch i led by a word that held a function when decoded
+    // branch i a call whose first argument is led by a word that held a
+    // function! when decoded: a call read_word_call would decline
+    bool branch_nested[2];
     node_t node;
     u32 head;
     u64 epoch;

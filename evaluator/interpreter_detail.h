@@ -296,8 +296,10 @@ struct BlockConditional {
 // read and not taken, run in its frame from the statement after it (the
 // position in its BlockConditional's call.next). CALL: a function body of
 // one call by word, run in its frame without the body's expression
-// dispatch.
-enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST, CALL };
+// dispatch. NESTED: CONDITIONAL whose branch a decoded body says is a call
+// with a call of a function! as its first argument, which read_word_call
+// would decline: made by the lean call without that read.
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, NESTED, REST, CALL };
 // The arguments a function body is read over: the function's context
 // (NO_CONTEXT where its values are not on the stack) and its values. Words
 // of the context are read from `values` directly; only a read through
