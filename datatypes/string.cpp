@@ -1328,8 +1328,10 @@ i64 find_narrow(const u8* t, u32 from, i64 end, const u8* p, u32 n, bool fold_ca
 u32 count_byte(const u8* from, const u8* end, u8 byte) {
     // A byte equal to `byte` is a zero byte of the word xor'ed with it; its
     // high bit, moved to the bottom of its lane, is added into eight lane
-    // counters, summed before any lane could pass 255.
+    // counters, summed before any lane could pass 255. The eight lanes are
+    // summed in 16-bit lanes: their total may pass 255.
     const u64 ones = 0x0101010101010101ull, low7 = ones * 0x7F, pattern = ones * byte;
+    const u64 even = 0x00FF00FF00FF00FFull, wide_ones = 0x0001000100010001ull;
     u32 count = 0;
     while (end - from >= 8) {
         u64 lanes = 0;
@@ -1339,7 +1341,8 @@ u32 count_byte(const u8* from, const u8* end, u8 byte) {
             const u64 x = w ^ pattern;
             lanes += (~(((x & low7) + low7) | x) >> 7) & ones;
         }
-        count += static_cast<u32>((lanes * ones) >> 56);
+        const u64 pairs = (lanes & even) + (lanes >> 8 & even);
+        count += static_cast<u32>((pairs * wide_ones) >> 48);
     }
     for (; from < end; from++) count += *from == byte;
     return count;

@@ -265,7 +265,8 @@ bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
 }
 
 // The arguments of the refinement at cache index `c`, fetched in order:
-// pushed, or for a function stored into the slots after its logic cell.
+// pushed, or for a function or routine stored into the slots after its
+// logic cell.
 [[gnu::always_inline]] inline u32 lean_refinement_args(const LeanSite& s, u32 type, const CallRecord*& rec,
                                                        node_t more, CodeView& view, u32 c, u32 pos, i32 slot) {
     for (u32 k = c + 1;; k++) {
@@ -278,7 +279,7 @@ bool arg_word_call(Cell* code, const Cell* c, u32* pos_io, u32 tail);
             expect_arg(s.fn, s.name, stack::top - 1, k);
             return pos;
         }
-        if (type == TYPE_FUNCTION) {
+        if (type == TYPE_FUNCTION || type == TYPE_ROUTINE) {
             stack::arguments[slot + static_cast<i32>(k - c)] = stack::top[-1];
             stack::top--;
         }
@@ -378,6 +379,10 @@ struct BranchStores {
 
 }  // namespace
 
+// The conditionals taken without their frames check CONDITIONAL_ROOM once;
+// their condition's and branch's readers then check no room of their own.
+static_assert(CONDITIONAL_ROOM >= 4 + OPERATOR_ROOM, "a conditional's room covers its frames and operators");
+
 // A conditional's branch of set-words of simple values, none reading a word
 // stored before it, then an exit call read_exit_call takes, or no exit
 // after at least one store: nothing in it can fail or be seen, so its
@@ -404,7 +409,7 @@ struct BranchStores {
         Cell* slot = context::plain_slot(view.cells + pos);
         u32 stop;
         const u32 next = slot ? simple_value(view.cells, pos + 1, view.tail, &st.value[st.count], &stop, {},
-                                             {Room::CHECK, nullptr, false})
+                                             {Room::KNOWN, nullptr, false})
                               : 0;
         if (!next || (st.count && reads_stored(view.cells, pos + 1, next, st))) return false;
         st.slot[st.count++] = slot;
@@ -542,7 +547,7 @@ namespace {
     const u32 next = switch_record(fn) ? read_switch(cells, pos + 1, tail, &branch) : 0;
     if (!next) return 0;
     if (!branch) make_cell(out, TYPE_NONE);
-    else if (!simple_branch_value(branch, 2, out) && !branch_exit(branch, 2, out)) return 0;
+    else if (!simple_branch_value(branch, 2, out, true) && !branch_exit(branch, 2, out)) return 0;
     return next;
 }
 
@@ -552,11 +557,11 @@ u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, 
     if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return 0;
     Conditional c;
-    if (!read_conditional(fn, cells, pos + 1, tail, &c))
+    if (!read_conditional(fn, cells, pos + 1, tail, &c, {Room::KNOWN}))
         return native::entry_of(fn) == natives::N_SWITCH ? frameless_switch(fn, cells, pos, tail, out) : 0;
     if (!c.branch) make_cell(out, TYPE_NONE);
     // The steps of the conditional's expression and of its call, then the branch's.
-    else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2, out)) return 0;
+    else if (!simple_branch_value(c.branch, 2, out, true) && !branch_exit(c.branch, 2, out)) return 0;
     return c.next;
 }
 
@@ -568,13 +573,14 @@ namespace {
 // (see simple_branch_value) or one branch_exit makes, its value left where
 // lean_return leaves it; else `framed` runs it in the chooser's frame and
 // answers the position after the call. The position reached into *pos_io.
+// The caller made sure of CONDITIONAL_ROOM above `start`.
 template <class Framed>
 [[gnu::always_inline]] inline void chosen_branch(Cell* start, const Cell* branch, u32 next, u32* pos_io, bool sub,
                                                  Framed framed) {
     Cell v;
     if (!branch) {
         make_cell(&v, TYPE_NONE);
-    } else if (!simple_branch_value(branch, 2, &v)) {
+    } else if (!simple_branch_value(branch, 2, &v, true)) {
         // The chooser's call step, then the branch's.
         if (!branch_exit(branch, 1, &v)) {
             *pos_io = framed();
@@ -612,7 +618,7 @@ template <class Framed>
     CodeView view;
     view.read(code, tail);
     Conditional c;
-    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c, {Room::KNOWN})) return false;
     // The frame's route inline here, as the lean call's own.
     chosen_branch(start, c.branch, c.next, pos_io, sub, [&]() __attribute__((always_inline)) {
         return conditional_call_inline(fn, name, code, sub, c);
@@ -851,6 +857,21 @@ template <bool Apart = false>
     run_body(fn, &body, read, &bc);
 }
 
+// A function's or routine's refinement slots after its plain arguments,
+// the ones a path names set, with their arguments stored after each logic
+// cell (one cell per cache entry from there).
+[[gnu::always_inline]] inline u32 lay_refinement_slots(const LeanSite& s, u32 type, const CallRecord*& rec,
+                                                      node_t more, CodeView& view, const NamedRefs& named, u32 pos) {
+    push_unused_refinements(rec);
+    for (u32 u = 0; u < named.count; u++) {
+        const i32 slot = static_cast<i32>(named.at[u]);
+        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
+        pos = lean_refinement_args(s, type, rec, more, view, named.at[u], pos, slot);
+        if (exiting()) [[unlikely]] return pos;
+    }
+    return pos;
+}
+
 // A function! called by word or path: its frame, arguments, refinement
 // slots and locals laid out as the generic fetch lays them, then its body.
 [[gnu::always_inline]] inline bool lean_function_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
@@ -872,16 +893,9 @@ template <bool Apart = false>
     u32 pos = lean_args(s, TYPE_FUNCTION, rec, more, view, shape & SHAPE_ARGS_MASK, *pos_io);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
-    push_unused_refinements(rec);
-    for (u32 u = 0; u < named.count; u++) {
-        // The named refinement's logic cell, after the plain arguments: one
-        // cell per cache entry from there.
-        i32 slot = static_cast<i32>(named.at[u]);
-        make_cell(stack::arguments + slot, TYPE_LOGIC, 1);
-        pos = lean_refinement_args(s, TYPE_FUNCTION, rec, more, view, named.at[u], pos, slot);
-        *pos_io = pos;
-        if (exiting()) [[unlikely]] return true;
-    }
+    pos = lay_refinement_slots(s, TYPE_FUNCTION, rec, more, view, named, pos);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
     if (rec->locals) function::init_locals(static_cast<i32>(rec->locals));
     if (!trace.active && !rec->compiled) {
         run_laid_body(rec, fn);
@@ -929,23 +943,28 @@ template <bool Apart = false>
     return true;
 }
 
-// A routine! called by word: its frame, arguments and refinement slots laid
-// out as the generic fetch lays them (a function's, no locals), then its
-// entry. By a path the generic call makes it.
+// A routine! called by word or path: its frame, arguments and refinement
+// slots laid out as the generic fetch lays them (a function's, no locals),
+// then its entry.
 [[gnu::always_inline]] inline bool lean_routine_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail,
                                                      bool sub, const LeanFrom& from) {
-    const CallRecord* rec = from.path ? nullptr : call_record(fn, TYPE_ROUTINE);
+    const CallRecord* rec = call_record(fn, TYPE_ROUTINE);
     if (!rec || (rec->shape >> SHAPE_LOCALS_SHIFT & LEAN_MAX_LOCALS)) return false;
+    NamedRefs named;
+    if (from.path && !match_refinements(rec, from.path, from.ref_item, &named)) return false;
+    const node_t more = function::more_of(fn);
     const LeanSite s{fn, name, code, tail, false};
     lean_enter(from);
     stack::push(fn);
     stack::mark_kind82(name);
     CodeView view;
     view.read(code, tail);
-    u32 pos = lean_args(s, TYPE_ROUTINE, rec, function::more_of(fn), view, rec->shape & SHAPE_ARGS_MASK, *pos_io);
+    u32 pos = lean_args(s, TYPE_ROUTINE, rec, more, view, rec->shape & SHAPE_ARGS_MASK, *pos_io);
     *pos_io = pos;
     if (exiting()) [[unlikely]] return true;
-    push_unused_refinements(rec);
+    pos = lay_refinement_slots(s, TYPE_ROUTINE, rec, more, view, named, pos);
+    *pos_io = pos;
+    if (exiting()) [[unlikely]] return true;
     call_routine(fn);
     if (exiting()) [[unlikely]] return true;
     lean_return(s, pos, sub);
@@ -1203,16 +1222,43 @@ namespace {
 
 bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry) {
+namespace {
+
+// The rest of frameless_append where its value (at `pos`) is a word
+// holding a function: the call made without frames where it needs none
+// (see frameless_call_value), then the append as frameless_append makes
+// it, with the steps of the value's expression and call too. Out of line:
+// the appends of simple values keep their registers.
+[[gnu::noinline]] u32 append_call_value(const Cell* f, const Cell* cells, u32 pos, u32 tail, Cell series,
+                                        const AppendTypes& types, Cell* out, bool* retry, bool* called) {
+    Cell value;
+    const u32 next = steps_fit_q(4) ? frameless_call_value(f, cells, pos, tail, 2, &value, retry) : 0;
+    if (!next || !append_in_place(&series, &value, types)) return 0;
+    *retry = *called = true;
+    budget::steps(3);
+    *out = series;
+    return next;
+}
+
+}  // namespace
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry, bool* called) {
     AppendTypes types;
     *retry = true;
     if (!append_room_q()) return 0;
     *retry = false;
     if (!read_append_types(fn, &types)) return 0;
-    Cell series, value;
+    Cell series, value, f;
     u32 stop;
-    u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    const u32 at = simple_value(cells, pos + 1, tail, &series, &stop);
+    if (!at) return 0;
+    // The value's first word's function, as simple_value finds it.
+    f.header = TYPE_NONE;
+    const u32 next = simple_value(cells, at, tail, &value, &stop, {}, {Room::CHECK, nullptr, true, &f});
+    if (!next) {
+        if (TYPE_OF(&f) != TYPE_FUNCTION) return 0;
+        return append_call_value(&f, cells, at, tail, series, types, out, retry, called);
+    }
     *retry = true;
     if (!append_in_place(&series, &value, types)) return 0;
     budget::step();
@@ -1520,6 +1566,33 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
                                      &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+u32 frameless_call_value(const Cell* fn, const Cell* cells, u32 pos, u32 tail, u32 lead, Cell* out, bool* unseen) {
+    if (TYPE_OF(fn) != TYPE_FUNCTION || !fast_paths_on() || !frameless_machine_room_q()) return 0;
+    const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
+    if (!rec) {
+        // The function's first call makes what its record is made from.
+        *unseen = true;
+        return 0;
+    }
+    // Where the generic path lays its arguments, with the room
+    // frameless_function_call asks there.
+    Cell* const top = stack::top;
+    Cell* const a = top + lead + 1;
+    if (!frameless_q(rec, {}) || a + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + (lead ? 1 : 0) + 2 + CONDITIONAL_ROOM > stack::frame_end || !quiet_read_q(rec))
+        return 0;
+    Cell body, v;
+    BlockConditional bc;
+    u32 next = lay_simple_args(rec, 0, {cells, tail}, a, pos + 1);
+    const BlockShape read = next ? read_body(rec, fn, a, &body, &bc, &v) : BlockShape::UNREAD;
+    stack::top = top;
+    if (read != BlockShape::SIMPLE) return 0;
+    u32 stop;
+    next = infix_simple(cells, next, tail, &v, &stop);
+    if (next) *out = v;
+    return next;
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

@@ -32,6 +32,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/user_code.h"
 #include "datatypes/word.h"
 #include "library/host.h"
 #include "evaluator/actions.h"
@@ -423,28 +424,51 @@ bool replace_narrow(bool case_) {
     return true;
 }
 
-// replace of a plain pattern (no parse rule) by a plain value (no function):
-// the pattern formed when text is searched for a value that is not text,
-// the extent of a match, then the first match changed or, with /all, every
-// match found as `find` finds it, the result built aside and put into the
-// series by one change so that the tail moves once. Arguments: the series
-// (a tag is worked on as its text, so that its pieces take no angle
-// brackets), the pattern, the new value, the /all, /case and /deep switches. Answers false,
-// having done nothing, for /deep, a block or bitset pattern (a rule) and a
-// function value: the library's general code serves those.
+// replace's routine. A plain pattern (no parse rule) and a plain new value
+// (no function): the pattern formed when text is searched for a value that
+// is not text, the extent of a match, then the first match changed or, with
+// /all, every match found as `find` finds it, the result built aside and put
+// into the series by one change so that the tail moves once. A tag is
+// worked on as its text (the same buffer), so that its pieces take no angle
+// brackets. A block or bitset pattern (a rule), a function value or /deep:
+// the library's `_replace-rule` does it, named as `replace`. Arguments: the
+// series, the pattern, the new value, the /all, /deep and /case slots; the
+// result is the series as given.
 void replace_with(bool all, bool case_);
-void replace_plain() {
+void replace_rule();
+void replace_series() {
     auto on = [](const Cell* c) { return !(TYPE_OF(c) == TYPE_NONE || (TYPE_OF(c) == TYPE_LOGIC && !c->data1)); };
-    if (on(arg(5)) || TYPE_OF(arg(1)) == TYPE_BLOCK || TYPE_OF(arg(1)) == TYPE_BITSET ||
+    const Cell series = *arg(0);
+    if (on(arg(4)) || TYPE_OF(arg(1)) == TYPE_BLOCK || TYPE_OF(arg(1)) == TYPE_BITSET ||
         TYPE_OF(arg(2)) == TYPE_FUNCTION) {
-        result_logic(false);
-        return;
+        replace_rule();
+    } else {
+        if (TYPE_OF(arg(0)) == TYPE_TAG) set_type(arg(0), TYPE_STRING);
+        replace_with(on(arg(3)), on(arg(5)));
     }
-    // A tag's pieces appended to a tag would take angle brackets: its text
-    // (the same buffer) is worked on.
-    if (TYPE_OF(arg(0)) == TYPE_TAG) set_type(arg(0), TYPE_STRING);
-    replace_with(on(arg(3)), on(arg(4)));
-    result_logic(true);
+    if (stack::pending) return;
+    *arg(0) = series;
+}
+
+// The library's general replace, called with the six values of the
+// routine's frame (kept on the stack while it runs).
+void replace_rule() {
+    static node_t in = 0;
+    static Cell word;
+    if (in != context::global) {
+        word = *context::add_global_word(symbol::make("_replace-rule"), true, false);
+        in = context::global;
+    }
+    Cell fn = *context::get_in(&word, context::TO_CTX(context::global));
+    if (TYPE_OF(&fn) != TYPE_FUNCTION) fire("internal", "routines");
+    Cell* base = stack::top;
+    stack::push(&fn);
+    Cell* args = block::make_at(stack::push_star(), 6);
+    for (u32 i = 0; i < 6; i++) block::zs_append(args, arg(i));
+    Cell name;
+    word::make_at(symbol::make("replace"), &name);
+    user_code::evaluator.apply_values(base, args, 0, 6, &name);
+    stack::top = base;
 }
 
 void replace_with(bool all, bool case_) {
@@ -622,6 +646,58 @@ void register_type_tests() {
     routine::set_type_tests(TYPE_TESTS.data(), static_cast<u32>(TYPE_TESTS.size()));
 }
 
+// ---- converters -------------------------------------------------------------------------
+
+// `to-NAME` for every datatype NAME!: `to NAME! value` (a function value is
+// converted, not called), made in a frame of `to`'s own as the library's
+// converters once called it, so that its errors name `to`. The library says
+// which converters it defines.
+Cell to_action;
+Cell to_word;
+void convert(u32 type) {
+    const Cell value = *arg(0);
+    stack::push(&to_action);
+    stack::mark_kind82(&to_word);
+    Cell* proto = datatype::make_at(stack::push_star(), type);
+    Cell* spec = stack::push(&value);
+    const Cell* r = actions::to_dispatch(proto, spec, type);
+    // An error raised pending: the stacks are its guard's now.
+    if (stack::pending) [[unlikely]] return;
+    const Cell result = *r;
+    stack::unwind();
+    *arg(0) = result;
+}
+
+template <u32 TYPE>
+void convert_to() {
+    convert(TYPE);
+}
+template <u32... I>
+constexpr std::array<routine::Entry, sizeof...(I)> converters(std::integer_sequence<u32, I...>) {
+    return {convert_to<I>...};
+}
+constexpr auto CONVERTERS = converters(std::make_integer_sequence<u32, TYPE_TOTAL_COUNT>{});
+
+// The converters' table, made once from the datatype names; `to` is read
+// from the global context as the natives left it, before the library runs.
+void register_converters() {
+    static std::vector<std::string> names;
+    static std::vector<routine::Row> rows;
+    if (rows.empty()) {
+        for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++) {
+            std::string name = datatype::name_of(t);
+            if (name.size() > 1 && name.back() == '!' && name != "unknown!") names.push_back("to-" + name.substr(0, name.size() - 1));
+            else names.emplace_back();
+        }
+        for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++)
+            if (!names[t].empty()) rows.push_back({names[t].c_str(), CONVERTERS[t]});
+        collector::register_marker([] { collector::mark_value(&to_action); });
+    }
+    to_word = *context::add_global_word(symbol::make("to"), true, false);
+    to_action = *context::get_in(&to_word, context::TO_CTX(context::global));
+    routine::register_table(rows.data(), static_cast<u32>(rows.size()));
+}
+
 const routine::Row ROWS[] = {
     {"quit-return", quit_return},
     {"_attempt", attempt_},
@@ -652,7 +728,7 @@ const routine::Row ROWS[] = {
     {"last", pick_last},
     {"split", split_text},
     {"_join-reduced", join_reduced},
-    {"_replace", replace_plain},
+    {"replace", replace_series},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
     {"frame-index?", frame_index_q},
@@ -702,6 +778,7 @@ const routine::Row ROWS[] = {
 void register_all() {
     routine::register_table(ROWS, sizeof ROWS / sizeof ROWS[0]);
     register_type_tests();
+    register_converters();
 }
 
 }  // namespace zav::routines

@@ -1,4 +1,5 @@
 // string! storage, text helpers and actions.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -801,4 +802,21 @@ TEST_F(StringTest, EvalPath) {
     Cell* word = test::load_one("w");
     EXPECT_EQ(error_of([&] { string::eval_path(s, word, nullptr, &path, nullptr, nullptr, 0, false, true, false); }),
               "script/invalid-path");
+}
+
+// The byte count of a long text, where the eight lanes' counts together
+// pass 255 before they are summed (every byte a match, one in five, none),
+// and from every offset of a short text (the bytes after the last word).
+TEST(CountByte, LongAndShortTexts) {
+    std::vector<u8> all(5000, ' '), fifth(5000, 'a'), none(5000, 'a');
+    for (size_t i = 0; i < fifth.size(); i += 5) fifth[i] = ' ';
+    EXPECT_EQ(string::count_byte(all.data(), all.data() + all.size(), ' '), 5000u);
+    EXPECT_EQ(string::count_byte(fifth.data(), fifth.data() + fifth.size(), ' '), 1000u);
+    EXPECT_EQ(string::count_byte(none.data(), none.data() + none.size(), ' '), 0u);
+    const std::string s = "a b  c d e f g h i j k ";
+    const u8* p = reinterpret_cast<const u8*>(s.data());
+    for (size_t from = 0; from <= s.size(); from++)
+        EXPECT_EQ(string::count_byte(p + from, p + s.size(), ' '),
+                  static_cast<u32>(std::count(s.begin() + from, s.end(), ' ')))
+            << from;
 }
