@@ -8,6 +8,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter_detail.h"
 #include "runtime/collector.h"
+#include "runtime/memory.h"
 
 namespace zav::interpreter {
 
@@ -70,6 +71,9 @@ struct DecodedBody {
     bool branch_expr[2];  // branch i decoded into branch[i]
     bool branch_odd[2];   // branch i holds an odd count of cells (all a simple one can hold)
     bool branch_call[2];  // branch i led by a word that held a function when decoded
+    // branch i a call whose first argument is led by a word that held a
+    // function! when decoded: a call read_word_call would decline
+    bool branch_nested[2];
     node_t node;
     u32 head;
     u64 epoch;
@@ -218,6 +222,21 @@ CallRecord* make_record(const Cell* fn, u32 type, CallRecord* r);
 BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* a, const Cell* body,
                              BlockConditional* bc, Cell* out);
 BlockShape read_body_cells(const Cell* fn, const Cell* a, const Cell* body, BlockConditional* bc, Cell* out);
+// Whether a body's decoded form was decoded from `body` as its cells are now.
+[[gnu::always_inline]] inline bool decoded_current_q(const DecodedBody& d, const Cell* body) {
+    return d.epoch == memory::buffer_epoch && d.form != BodyForm::UNREAD && d.node == series_node(body) &&
+           d.head == series_head(body);
+}
+// Decodes the function's body into its record where its decoded form is
+// not current (decoded_current_q); answers that form.
+BodyForm decode_record_body(const CallRecord* rec);
+// Whether reading the function's body (read_body) changes nothing, whatever
+// it answers: its decoded form, decoded now where it is not current, is
+// not a guard (whose reading takes the guard's steps when it answers REST).
+[[gnu::always_inline]] inline bool quiet_read_q(const CallRecord* rec) {
+    const BodyForm form = decoded_current_q(rec->decoded, &rec->body) ? rec->decoded.form : decode_record_body(rec);
+    return form != BodyForm::GUARD;
+}
 // The form tested where the call is laid out: each way of reading saves its
 // registers apart.
 [[gnu::always_inline]] inline BlockShape read_body(const CallRecord* rec, const Cell* fn, const Cell* a, Cell* body,

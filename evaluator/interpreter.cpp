@@ -1066,14 +1066,16 @@ namespace {
     return read_block_conditional_rest(b, cells, head, tail, frames, bc, out);
 }
 
+template <bool Nested = false>
 bool branch_call(const Cell* branch);
 
 // A conditional's branch entered by branch_call where it starts with a
 // word, else by enter_block: most other branches are turned away here.
+template <bool Nested = false>
 [[gnu::always_inline]] inline void enter_branch_block(const Cell* branch) {
     const SeriesBuffer* b = block::buffer_of(branch);
     const u32 head = series_head(branch);
-    if (head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_WORD && branch_call(branch)) return;
+    if (head < cell_count(b) && TYPE_OF(block::cells_of(b) + head) == TYPE_WORD && branch_call<Nested>(branch)) return;
     enter_block(branch);
 }
 
@@ -1081,7 +1083,8 @@ bool branch_call(const Cell* branch);
 // enter_block runs it: its frame, the call as its one expression (no
 // operator can follow it), the branch in the call's frame, entered here
 // rather than through enter_branch. Its library mark is the running code's
-// (checked there), and no tracer runs.
+// (checked there), and no tracer runs. `Nested`: read as NESTED.
+template <bool Nested = false>
 [[gnu::noinline]] void enter_conditional(const Cell* code_in, BlockConditional* bc) {
     Cell code = *code_in;
     CodeRestore restore;
@@ -1090,7 +1093,7 @@ bool branch_call(const Cell* branch);
     if (!in_library) code_cell = code;
     budget::step();
     u32 next = conditional_frame(&bc->fn, &bc->word, &code, false, bc->call,
-                                 [](const Cell* branch) { enter_branch_block(branch); });
+                                 [](const Cell* branch) { enter_branch_block<Nested>(branch); });
     if (exiting()) [[unlikely]] return;
     if (enabled()) fire_event(EVT_EXIT, &code, static_cast<i32>(clamp_tail(&code, next)), nullptr, stack::arguments);
     stack::unwind_last();
@@ -1266,7 +1269,10 @@ constexpr size_t PAREN_CALL_STACK = 16384;
 // lean call in the branch's open frame. Takes the steps of the branch's
 // expression and of the call, where neither can find the budget spent.
 // False, having changed nothing, for any other branch. The branch starts
-// with a word (enter_branch_block checked).
+// with a word (enter_branch_block checked). `Nested`: its decoded form says
+// the call's first argument is a call (see BlockShape::NESTED), which the
+// read would decline: the lean call makes it without the read.
+template <bool Nested>
 [[gnu::noinline]] bool branch_call(const Cell* branch) {
     SeriesBuffer* b = block::buffer_of(branch);
     const u32 head = series_head(branch);
@@ -1279,7 +1285,7 @@ constexpr size_t PAREN_CALL_STACK = 16384;
         return false;
     Cell* start = stack::top;
     WordCall call;
-    BlockShape read = read_word_call(cells, head, tail, 1, &call, fn);
+    BlockShape read = Nested ? BlockShape::UNREAD : read_word_call(cells, head, tail, 1, &call, fn);
     Cell* top = stack::top;
     stack::top = start;
     if (read == BlockShape::SIMPLE && (call.next == tail || simple_rest_q(cells, call.next, tail, &call.value))) {
@@ -1816,6 +1822,9 @@ bool call_args_q(const Cell* cells, u32 n) {
             d.branch_expr[i] = bh < bt && decode_expr(block::cells_of(bb), bh, bt, &d.branch[i]);
             d.branch_odd[i] = bh < bt && ((bt - bh) & 1);
             d.branch_call[i] = bh < bt && call_hint_q(block::cells_of(bb) + bh);
+            d.branch_nested[i] = d.branch_call[i] && bh + 1 < bt &&
+                                 TYPE_OF(block::cells_of(bb) + bh + 1) == TYPE_WORD &&
+                                 held_type_hint(block::cells_of(bb) + bh + 1) == TYPE_FUNCTION;
         }
         d.word = cells[0];
         d.blocks = static_cast<u8>(blocks);
@@ -1999,8 +2008,7 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
 [[gnu::always_inline]] inline BlockShape read_decoded(const CallRecord* rec, const Cell* body, const BodyArgs& args,
                                                      BlockConditional* bc, Cell* out) {
     DecodedBody& d = rec->decoded;
-    if (d.epoch != memory::buffer_epoch || d.form == BodyForm::UNREAD || d.node != series_node(body) ||
-        d.head != series_head(body)) [[unlikely]] {
+    if (!decoded_current_q(d, body)) [[unlikely]] {
         decode_body(d, body);
         d.epoch = memory::buffer_epoch;
         if (d.form == BodyForm::NONE) return BlockShape::UNREAD;
@@ -2049,7 +2057,9 @@ void check_decoded(const DecodedBody& d, const Cell* body) {
     }
     bc->word = d.word;
     bc->fn = *fn;
-    return BlockShape::CONDITIONAL;
+    // NESTED follows CONDITIONAL: one addition chooses.
+    static_assert(static_cast<int>(BlockShape::NESTED) == static_cast<int>(BlockShape::CONDITIONAL) + 1);
+    return static_cast<BlockShape>(static_cast<int>(BlockShape::CONDITIONAL) + d.branch_nested[taken]);
 }
 
 
@@ -2118,9 +2128,18 @@ BlockShape read_body_decoded(const CallRecord* rec, const Cell* fn, const Cell* 
     return read != BlockShape::UNREAD ? read : read_body_cells(fn, a, body, bc, out);
 }
 
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out) {
+BodyForm decode_record_body(const CallRecord* rec) {
+    DecodedBody& d = rec->decoded;
+    if (!decoded_current_q(d, &rec->body)) {
+        decode_body(d, &rec->body);
+        d.epoch = memory::buffer_epoch;
+    }
+    return d.form;
+}
+
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room) {
     BlockConditional bc;
-    return simple_code_value(code, frames, out) ||
+    return simple_code_value(code, frames, out, {room ? Room::KNOWN : Room::CHECK}) ||
            read_block_conditional(code, frames, &bc, out) == BlockShape::SIMPLE;
 }
 
@@ -2523,6 +2542,7 @@ void run_body(const Cell* fn, const Cell* body, BlockShape read, BlockConditiona
         if (TYPE_OF(body) != TYPE_BLOCK) make_cell(stack::arguments, TYPE_UNSET);
         else if (read == BlockShape::UNREAD) run_block_inline(body);
         else if (read == BlockShape::CONDITIONAL) enter_conditional(body, bc);
+        else if (read == BlockShape::NESTED) enter_conditional<true>(body, bc);
         else if (read == BlockShape::REST) enter_rest(fn, body, bc->call.next);
         else if (read == BlockShape::CALL) run_call_body(body, bc);
         else enter_block(body);

@@ -185,6 +185,8 @@ void eval_rest_in_frame(Cell* code, u32 pos, u32 tail);
 
 // Whether the next budget step would find the budget spent (and throw).
 [[gnu::always_inline]] inline bool step_would_spend() { return budget::spent && budget::left <= 1; }
+// Whether `n` budget steps can be taken without finding the budget spent.
+[[gnu::always_inline]] inline bool steps_fit_q(u32 n) { return !budget::spent || budget::left > n; }
 
 // Steps of the reference tier (interpreter.cpp).
 // One expression of the running code pushed as a new value (an argument).
@@ -209,9 +211,10 @@ bool branch_exit(const Cell* branch, u32 steps, Cell* out);
 // The value of a block (a branch or a body) that is one simple expression,
 // or one conditional whose branch is (see read_conditional), evaluated
 // inside `frames` frames that would open for it, without them; false for
-// any other block.
-bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
-[[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out) {
+// any other block. `room`: the caller made sure of CONDITIONAL_ROOM, which
+// is more than the frames and operators ask.
+bool read_simple_branch(const Cell* code, u32 frames, Cell* out, bool room = false);
+[[gnu::always_inline]] inline bool simple_branch_value(const Cell* code, u32 frames, Cell* out, bool room = false) {
     // Only an odd count of cells can be one simple expression, and only a
     // block led by a word and ended by a block a conditional; a word alone
     // that calls (`break`, `exit`) is neither, nor is a block led by a
@@ -229,7 +232,7 @@ bool read_simple_branch(const Cell* code, u32 frames, Cell* out);
         const Cell* v = context::peek_slot(cells + head);
         if (v && function_type_q(TYPE_OF(v))) return false;
     }
-    return read_simple_branch(code, frames, out);
+    return read_simple_branch(code, frames, out, room);
 }
 // A conditional's branch that is not simple, run as run_block runs it.
 void enter_branch(const Cell* code);
@@ -293,8 +296,10 @@ struct BlockConditional {
 // read and not taken, run in its frame from the statement after it (the
 // position in its BlockConditional's call.next). CALL: a function body of
 // one call by word, run in its frame without the body's expression
-// dispatch.
-enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, REST, CALL };
+// dispatch. NESTED: CONDITIONAL whose branch a decoded body says is a call
+// with a call of a function! as its first argument, which read_word_call
+// would decline: made by the lean call without that read.
+enum class BlockShape { UNREAD, OTHER, SIMPLE, CONDITIONAL, NESTED, REST, CALL };
 // The arguments a function body is read over: the function's context
 // (NO_CONTEXT where its values are not on the stack) and its values. Words
 // of the context are read from `values` directly; only a read through
@@ -367,6 +372,20 @@ struct WordCall {
     u32 next;    // the position after the call
 };
 BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, WordCall* out, const Cell* fn = nullptr);
+// The value of a call at `pos` of `cells` (up to `tail`, within their
+// count) of the function `fn` (the value of the word there), with any
+// number operators after it that infix_simple does, where nothing in it
+// can fail or be seen: its arguments laid and its body read over them as
+// frameless_function_call reads them, a body that needs no frames there
+// (SIMPLE) and is no guard (whose reading takes steps), with room for the
+// frames the generic path opens around it, `lead` cells above the top
+// before the function value (in `lead` frames more: 0 or 1). Its value into *out;
+// answers the position after it, or 0 for any other call, *unseen set where
+// the function was never called yet (its first call makes what is read
+// here). Either way nothing has changed and no step is taken: the caller
+// takes the steps of the call and of the expressions around it (see
+// steps_fit_q).
+u32 frameless_call_value(const Cell* fn, const Cell* cells, u32 pos, u32 tail, u32 lead, Cell* out, bool* unseen);
 // An operator's right operand at `pos` of the code's `cells` as they are
 // now, up to `tail` (within their count), and its value, a function.
 struct Operand {
@@ -406,7 +425,11 @@ bool lean_op_call(Cell* fn, Cell* name, Cell* code, u32* pos_io, u32 tail, bool 
 // Answers the position after the call, or 0 having done nothing; then
 // *retry tells whether the same call may be taken another time (its
 // arguments were simple: only room or the values' types turned it away).
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry);
+// The value may be a call of a function that needs no frames (`append out
+// f x`, see frameless_call_value), with the steps of that value's
+// expression and call too: *called is then set. *retry is set also where
+// such a call was turned away because its function was never called yet.
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry, bool* called);
 // The types append's two parameters take (bit t for type id t), which a
 // loop body's decoded appends keep; false when `fn`'s call record is not of
 // append's shape.

@@ -436,6 +436,14 @@ bool any_all_known_q(const Cell* fn);
     return next;
 }
 
+// Room on the machine stack for the frames a call made without them (an
+// append, a function's call whose body needs no frames) stands for: nearer
+// the limit the call is made in its frames and raises the overflow where
+// it must.
+[[gnu::always_inline]] inline bool frameless_machine_room_q() {
+    char probe;
+    return &probe >= machine_stack::limit + 16384;
+}
 // Room for everything an append without its frames (frameless_append)
 // stands for: on the stacks (from a top at `top`) its frame, its action and
 // arguments and what the arguments' operators check for; the machine frames
@@ -444,12 +452,8 @@ bool any_all_known_q(const Cell* fn);
 [[gnu::always_inline]] inline bool append_stack_room_q(const Cell* top) {
     return stack::frame_top + 1 + OPERATOR_ROOM <= stack::frame_end && top + 16 + OPERATOR_ROOM < stack::end;
 }
-[[gnu::always_inline]] inline bool append_machine_room_q() {
-    char probe;
-    return &probe >= machine_stack::limit + 16384;
-}
 [[gnu::always_inline]] inline bool append_room_q() {
-    return append_stack_room_q(stack::top) && append_machine_room_q() && !(budget::spent && budget::left <= 2);
+    return append_stack_room_q(stack::top) && frameless_machine_room_q() && !(budget::spent && budget::left <= 2);
 }
 
 // The store of an append without its frames (see frameless_append): a

@@ -379,6 +379,10 @@ struct BranchStores {
 
 }  // namespace
 
+// The conditionals taken without their frames check CONDITIONAL_ROOM once;
+// their condition's and branch's readers then check no room of their own.
+static_assert(CONDITIONAL_ROOM >= 4 + OPERATOR_ROOM, "a conditional's room covers its frames and operators");
+
 // A conditional's branch of set-words of simple values, none reading a word
 // stored before it, then an exit call read_exit_call takes, or no exit
 // after at least one store: nothing in it can fail or be seen, so its
@@ -405,7 +409,7 @@ struct BranchStores {
         Cell* slot = context::plain_slot(view.cells + pos);
         u32 stop;
         const u32 next = slot ? simple_value(view.cells, pos + 1, view.tail, &st.value[st.count], &stop, {},
-                                             {Room::CHECK, nullptr, false})
+                                             {Room::KNOWN, nullptr, false})
                               : 0;
         if (!next || (st.count && reads_stored(view.cells, pos + 1, next, st))) return false;
         st.slot[st.count++] = slot;
@@ -543,7 +547,7 @@ namespace {
     const u32 next = switch_record(fn) ? read_switch(cells, pos + 1, tail, &branch) : 0;
     if (!next) return 0;
     if (!branch) make_cell(out, TYPE_NONE);
-    else if (!simple_branch_value(branch, 2, out) && !branch_exit(branch, 2, out)) return 0;
+    else if (!simple_branch_value(branch, 2, out, true) && !branch_exit(branch, 2, out)) return 0;
     return next;
 }
 
@@ -553,11 +557,11 @@ u32 frameless_conditional(const Cell* fn, const Cell* cells, u32 pos, u32 tail, 
     if (stack::top + CONDITIONAL_ROOM >= stack::end || stack::frame_top + CONDITIONAL_ROOM > stack::frame_end)
         return 0;
     Conditional c;
-    if (!read_conditional(fn, cells, pos + 1, tail, &c))
+    if (!read_conditional(fn, cells, pos + 1, tail, &c, {Room::KNOWN}))
         return native::entry_of(fn) == natives::N_SWITCH ? frameless_switch(fn, cells, pos, tail, out) : 0;
     if (!c.branch) make_cell(out, TYPE_NONE);
     // The steps of the conditional's expression and of its call, then the branch's.
-    else if (!simple_branch_value(c.branch, 2, out) && !branch_exit(c.branch, 2, out)) return 0;
+    else if (!simple_branch_value(c.branch, 2, out, true) && !branch_exit(c.branch, 2, out)) return 0;
     return c.next;
 }
 
@@ -569,13 +573,14 @@ namespace {
 // (see simple_branch_value) or one branch_exit makes, its value left where
 // lean_return leaves it; else `framed` runs it in the chooser's frame and
 // answers the position after the call. The position reached into *pos_io.
+// The caller made sure of CONDITIONAL_ROOM above `start`.
 template <class Framed>
 [[gnu::always_inline]] inline void chosen_branch(Cell* start, const Cell* branch, u32 next, u32* pos_io, bool sub,
                                                  Framed framed) {
     Cell v;
     if (!branch) {
         make_cell(&v, TYPE_NONE);
-    } else if (!simple_branch_value(branch, 2, &v)) {
+    } else if (!simple_branch_value(branch, 2, &v, true)) {
         // The chooser's call step, then the branch's.
         if (!branch_exit(branch, 1, &v)) {
             *pos_io = framed();
@@ -613,7 +618,7 @@ template <class Framed>
     CodeView view;
     view.read(code, tail);
     Conditional c;
-    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c)) return false;
+    if (!read_conditional(fn, view.cells, *pos_io, view.tail, &c, {Room::KNOWN})) return false;
     // The frame's route inline here, as the lean call's own.
     chosen_branch(start, c.branch, c.next, pos_io, sub, [&]() __attribute__((always_inline)) {
         return conditional_call_inline(fn, name, code, sub, c);
@@ -1217,16 +1222,43 @@ namespace {
 
 bool append_types(const Cell* fn, AppendTypes* types) { return read_append_types(fn, types); }
 
-u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry) {
+namespace {
+
+// The rest of frameless_append where its value (at `pos`) is a word
+// holding a function: the call made without frames where it needs none
+// (see frameless_call_value), then the append as frameless_append makes
+// it, with the steps of the value's expression and call too. Out of line:
+// the appends of simple values keep their registers.
+[[gnu::noinline]] u32 append_call_value(const Cell* f, const Cell* cells, u32 pos, u32 tail, Cell series,
+                                        const AppendTypes& types, Cell* out, bool* retry, bool* called) {
+    Cell value;
+    const u32 next = steps_fit_q(4) ? frameless_call_value(f, cells, pos, tail, 2, &value, retry) : 0;
+    if (!next || !append_in_place(&series, &value, types)) return 0;
+    *retry = *called = true;
+    budget::steps(3);
+    *out = series;
+    return next;
+}
+
+}  // namespace
+
+u32 frameless_append(const Cell* fn, const Cell* cells, u32 pos, u32 tail, Cell* out, bool* retry, bool* called) {
     AppendTypes types;
     *retry = true;
     if (!append_room_q()) return 0;
     *retry = false;
     if (!read_append_types(fn, &types)) return 0;
-    Cell series, value;
+    Cell series, value, f;
     u32 stop;
-    u32 next = simple_value(cells, pos + 1, tail, &series, &stop);
-    if (!next || !(next = simple_value(cells, next, tail, &value, &stop))) return 0;
+    const u32 at = simple_value(cells, pos + 1, tail, &series, &stop);
+    if (!at) return 0;
+    // The value's first word's function, as simple_value finds it.
+    f.header = TYPE_NONE;
+    const u32 next = simple_value(cells, at, tail, &value, &stop, {}, {Room::CHECK, nullptr, true, &f});
+    if (!next) {
+        if (TYPE_OF(&f) != TYPE_FUNCTION) return 0;
+        return append_call_value(&f, cells, at, tail, series, types, out, retry, called);
+    }
     *retry = true;
     if (!append_in_place(&series, &value, types)) return 0;
     budget::step();
@@ -1534,6 +1566,33 @@ BlockShape read_word_call(const Cell* cells, u32 pos, u32 tail, u32 frames, Word
                                      &out->value);
     if (read == BlockShape::UNREAD) stack::top = start;
     return read;
+}
+
+u32 frameless_call_value(const Cell* fn, const Cell* cells, u32 pos, u32 tail, u32 lead, Cell* out, bool* unseen) {
+    if (TYPE_OF(fn) != TYPE_FUNCTION || !fast_paths_on() || !frameless_machine_room_q()) return 0;
+    const CallRecord* rec = call_record(fn, TYPE_FUNCTION);
+    if (!rec) {
+        // The function's first call makes what its record is made from.
+        *unseen = true;
+        return 0;
+    }
+    // Where the generic path lays its arguments, with the room
+    // frameless_function_call asks there.
+    Cell* const top = stack::top;
+    Cell* const a = top + lead + 1;
+    if (!frameless_q(rec, {}) || a + laid_cells(rec) + CONDITIONAL_ROOM >= stack::end ||
+        stack::frame_top + (lead ? 1 : 0) + 2 + CONDITIONAL_ROOM > stack::frame_end || !quiet_read_q(rec))
+        return 0;
+    Cell body, v;
+    BlockConditional bc;
+    u32 next = lay_simple_args(rec, 0, {cells, tail}, a, pos + 1);
+    const BlockShape read = next ? read_body(rec, fn, a, &body, &bc, &v) : BlockShape::UNREAD;
+    stack::top = top;
+    if (read != BlockShape::SIMPLE) return 0;
+    u32 stop;
+    next = infix_simple(cells, next, tail, &v, &stop);
+    if (next) *out = v;
+    return next;
 }
 
 // Each entry its own copy of the lean call, with what cannot apply to its

@@ -58,7 +58,7 @@ const PlanParen* read_paren(LoopPlan& p, const Cell* paren, bool op_room) {
     SeriesBuffer* b = block::buffer_of(paren);
     u32 head = series_head(paren);
     u32 tail = cell_count(b);
-    if (!joins_plan(p, b, head, tail, PLAN_CELLS)) return nullptr;
+    if (!joins_plan(p, b, head, tail, PLAN_COPY)) return nullptr;
     PlanParen& r = p.paren[p.parens];
     r.ops = 0;
     const Cell* cells = block::cells_of(b);
@@ -283,8 +283,8 @@ const PlanBranch* read_branch(LoopPlan& p, const Cell* branch, bool op_room, boo
 }
 
 // The block of an `if` condition's `any` or `all` (the native `fn` holds),
-// read as a PlanConds into the plan's: simple values with no paren, each
-// a held value; null, having kept nothing of it, for any other.
+// read as a PlanConds into the plan's: simple values, each a held value;
+// null, having kept nothing of it, for any other.
 const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool op_room) {
     SeriesBuffer* b = block::buffer_of(block);
     const u32 head = series_head(block);
@@ -299,7 +299,7 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     r.count = 0;
     for (u32 pos = head; pos < tail; r.count++) {
         if (r.count == COND_VALUES || !(pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &r.value[r.count])) ||
-            !first_held_q(r.value[r.count]) || p.parens != parens) {
+            !first_held_q(r.value[r.count])) {
             p.ops = ops;
             p.parens = parens;
             return nullptr;
@@ -308,21 +308,24 @@ const PlanConds* read_conds(LoopPlan& p, const Cell* fn, const Cell* block, bool
     r.fn = fn;
     r.native = *fn;
     r.all = native::entry_of(fn) == natives::N_ALL;
+    r.parens = p.parens != parens;
     keep_cells(p, r, b, cells, head, tail);
     p.conds++;
     return &r;
 }
 
-// The condition of a plan's `if` from `pos`: `any` or `all` of a block
-// (see read_conds) or a simple value holding a value; answers the position
-// after it, or 0 for any other.
-u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room) {
+// The condition of a plan's `if` from `pos`, or a value of its own: `any`
+// or `all` of a block (see read_conds; the parens in the block are
+// plan_conds' own: `parens` moves past them) or a simple value holding a
+// value; answers the position after it, or 0 for any other.
+u32 read_condition(LoopPlan& p, PlanExpr& e, const Cell* cells, u32 pos, u32 tail, bool op_room, u8& parens) {
     const Cell* fn;
     if (pos + 1 < tail && TYPE_OF(cells + pos) == TYPE_WORD && (fn = peek_word(cells + pos)) && any_all_native_q(fn)) {
         const PlanConds* conds;
         if (TYPE_OF(cells + pos + 1) != TYPE_BLOCK || !(conds = read_conds(p, fn, cells + pos + 1, op_room))) return 0;
         e.a = {&conds_operand, nullptr, p.op + p.ops, p.op + p.ops, {}};
         e.a.conds = conds;
+        parens = p.parens;
         return pos + 2;
     }
     pos = read_value(p, {p.op, &p.ops}, cells, pos, tail, op_room, &e.a);
@@ -504,7 +507,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
     for (u32 pos = head; pos < tail;) {
         if (p.exprs == PLAN_EXPRS) return false;
         PlanExpr& e = p.expr[p.exprs++];
-        const u8 parens = p.parens;
+        u8 parens = p.parens;
         const u8 ops_before = p.ops;
         const u32 cells_before = p.cells_read;
         e.pos = pos;
@@ -555,6 +558,13 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
                 if (!(pos = read_call(p, e, cells, e.pos, tail, op_room, fn))) return false;
                 continue;
             }
+        } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && any_all_native_q(fn)) {
+            // `any` or `all` of a block as a value (a `while` condition),
+            // no word after it (that could be an operator going on with it).
+            e.kind = PlanKind::VALUE;
+            if (!op_room || !(pos = read_condition(p, e, cells, pos, tail, op_room, parens)) ||
+                (pos < tail && TYPE_OF(cells + pos) == TYPE_WORD))
+                return false;
         } else if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && builtin_q(TYPE_OF(fn)) &&
                    !(TYPE_OF(fn) == TYPE_NATIVE && native::entry_of(fn) == natives::N_IF) && call_statement_q(fn)) {
             // Its expression's step is taken above, its call's here.
@@ -570,7 +580,7 @@ bool read_plan(LoopPlan& p, SeriesBuffer* body, u32 head, u32 tail, Cell* base, 
             e.action = *fn;
             e.after = nullptr;
             if (native::entry_of(fn) != natives::N_IF || !conditional_native(fn) || !op_room ||
-                !(pos = read_condition(p, e, cells, pos + 1, tail, op_room)) || pos >= tail ||
+                !(pos = read_condition(p, e, cells, pos + 1, tail, op_room, parens)) || pos >= tail ||
                 TYPE_OF(cells + pos) != TYPE_BLOCK || p.parens > parens)
                 return false;
             e.branch = read_branch(p, cells + pos, op_room, branch_room);
@@ -669,12 +679,13 @@ enum class BranchRun { NOT, TAKEN, EXITED };
 
 // The value of an `if` condition's `any` or `all` (see PlanConds) into
 // *out, as simple_any_all makes it: false, having done nothing, where its
-// word no longer holds the native or a value read is not simple.
-[[gnu::noinline]] bool plan_conds(const PlanConds& c, Cell* out) {
-    if (!same_cell(c.fn, &c.native)) return false;
+// word no longer holds the native or a value read is not simple. Its
+// values with parens (PARENS) or none.
+template <bool PARENS>
+[[gnu::always_inline]] inline bool plan_conds_of(const PlanConds& c, Cell* out) {
     bool decided = false;
     for (u32 k = 0; k < c.count; k++) {
-        if (!plan_value<false>(c.value[k], out)) return false;
+        if (!plan_value<PARENS>(c.value[k], out)) return false;
         if (logic::is_true(out) != c.all) {
             decided = true;
             break;
@@ -686,13 +697,18 @@ enum class BranchRun { NOT, TAKEN, EXITED };
     return true;
 }
 
+[[gnu::noinline]] bool plan_conds(const PlanConds& c, Cell* out) {
+    if (!same_cell(c.fn, &c.native)) return false;
+    return c.parens ? plan_conds_of<true>(c, out) : plan_conds_of<false>(c, out);
+}
+
 // An append of the plan's: false, having done nothing, where run_lean's
 // would not do it in place.
 template <bool PARENS>
 [[gnu::always_inline]] inline bool plan_append(const PlanExpr* e, Cell* base) {
     // The stacks' room was there when the plan was read (and the budget's
     // is looked at by run_plan); the machine stack's is looked at here.
-    return same_cell(e->fn, &e->action) && append_machine_room_q() && plan_value<PARENS>(e->a, base) &&
+    return same_cell(e->fn, &e->action) && frameless_machine_room_q() && plan_value<PARENS>(e->a, base) &&
            plan_value<PARENS>(e->b, base + 1) && append_in_place(base, base + 1, e->types);
 }
 
@@ -769,6 +785,25 @@ u32 run_plan(const LoopPlan& p, Cell* base) { return run_plan_at<false>(p, base,
 
 namespace {
 
+// The step of while and until (see PlanStep): 1 where a next run follows,
+// 0 where the loop is over, -1 where the step is the loop's own (WALK_STEP).
+[[gnu::always_inline]] inline int plan_test(const PlanStep& s, Cell* base) {
+    if (s.kind == PlanStep::WHILE) {
+        // The condition's run as a quiet run of its own makes it (its
+        // run's step taken once its plan took it whole).
+        const LoopPlan& c = *s.cond;
+        stack::top = base;
+        if (c.epoch != memory::buffer_epoch || c.base != base || run_plan(c, base) != c.tail) return -1;
+        budget::step();
+    }
+    // As while's and until's runs tell their answer (condition_true).
+    const u32 t = TYPE_OF(base);
+    if (t == TYPE_LOGIC) return (base->data1 != 0) == (s.kind == PlanStep::WHILE);
+    if (t == TYPE_UNSET) return -1;
+    return (t != TYPE_NONE) == (s.kind == PlanStep::WHILE);
+}
+
+// The step of the other loops to their next run: false where the loop is over.
 [[gnu::always_inline]] inline bool plan_step(PlanStep& s, Cell*& slot) {
     switch (s.kind) {
         case PlanStep::EACH: {
@@ -791,9 +826,10 @@ namespace {
     }
 }
 
-}  // namespace
-
-PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
+// run_plan_walk, its step while's or until's (TEST) or another's: two
+// loops, so that the others' stays as small as it was.
+template <bool TEST>
+[[gnu::always_inline]] inline PlanWalk plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
     const u32 tail = p.tail;
     Cell* slot = nullptr;
     for (i32 steps = 0;; steps++) {
@@ -808,9 +844,24 @@ PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) {
             p.fresh = false;
             return {pos, steps};
         }
-        if (!plan_step(step, slot)) return {WALK_DONE, steps};
+        if constexpr (TEST) {
+            if (const int next = plan_test(step, base); next <= 0) return {next ? WALK_STEP : WALK_DONE, steps};
+        } else {
+            if (!plan_step(step, slot)) return {WALK_DONE, steps};
+        }
     }
 }
+
+}  // namespace
+
+bool while_step_q(const LoopPlan& cond) {
+    return cond.ready && cond.exprs == 1 &&
+           (cond.expr[0].kind == PlanKind::VALUE || cond.expr[0].kind == PlanKind::PAREN_VALUE);
+}
+
+PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step) { return plan_walk<false>(p, base, step); }
+
+PlanWalk run_plan_test_walk(LoopPlan& p, Cell* base, PlanStep step) { return plan_walk<true>(p, base, step); }
 
 u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos) {
     const PlanExpr* e = p.expr;

@@ -23,9 +23,9 @@
 namespace zav::interpreter {
 
 // Bodies longer than this (with their parens' cells) are run by run_lean alone.
-inline constexpr u32 PLAN_CELLS = 16;
-inline constexpr u32 PLAN_EXPRS = 6;
-inline constexpr u32 PLAN_OPS = 6;
+inline constexpr u32 PLAN_CELLS = 24;
+inline constexpr u32 PLAN_EXPRS = 8;
+inline constexpr u32 PLAN_OPS = 10;
 inline constexpr u32 PLAN_PARENS = 2;
 // The branches of `if`s read with a plan: each of up to BRANCH_SETS stores
 // and an exit, in BRANCH_CELLS cells.
@@ -130,6 +130,7 @@ struct PlanConds {
     const Cell* fn;
     Cell native;
     bool all;
+    bool parens;  // a value holds a paren
     u8 count;
     PlanValue value[COND_VALUES];
 };
@@ -284,21 +285,35 @@ u32 run_plan_after(const LoopPlan& p, Cell* base, u32 pos);
 
 // A loop's step to its next run, made between the runs of run_plan_walk:
 // foreach's one word over a block (EACH), loop's count (TIMES), repeat's
-// count and word (COUNTED). It stores only the loop's own values, into the
-// word's plain slot, which stays where it is while only plans run (they
-// allocate nothing).
+// count and word (COUNTED), while's condition (WHILE: the run of `cond`, a
+// plan of one value, fresh from the run before the walk's first), until's
+// test of the run's value (UNTIL). It stores only the loop's own values,
+// into the word's plain slot, which stays where it is while only plans run
+// (they allocate nothing).
 struct PlanStep {
-    enum Kind : u8 { EACH, TIMES, COUNTED } kind;
-    i32 left;          // TIMES, COUNTED: the runs left, the one running counted
-    Cell* series;      // EACH: the walk's series (its head the position)
+    enum Kind : u8 { EACH, TIMES, COUNTED, WHILE, UNTIL } kind;
+    i32 left;  // TIMES, COUNTED: the runs left, the one running counted
+    union {
+        Cell* series;           // EACH: the walk's series (its head the position)
+        const LoopPlan* cond;   // WHILE
+    };
     const Cell* word;  // EACH, COUNTED
     Cell* counter;     // COUNTED: the integer! the word is set to
 };
 
+// Whether `cond`, a while condition's plan, can be while's step in
+// run_plan_walk: read, of one value, whose plan stops (when it does) having
+// done nothing.
+bool while_step_q(const LoopPlan& cond);
+
 // run_plan_walk's answers besides run_plan's: the plan is no longer
-// current (nothing of the run stepped to was done), the loop is over.
+// current (nothing of the run stepped to was done), the loop is over, the
+// run was made whole but the step is the loop's own to make (while's
+// condition whose plan declined, until's value that is not a plain answer:
+// the run's value left at the base).
 inline constexpr u32 WALK_STALE = 0xFFFFFFFFu;
 inline constexpr u32 WALK_DONE = 0xFFFFFFFEu;
+inline constexpr u32 WALK_STEP = 0xFFFFFFFDu;
 struct PlanWalk {
     u32 pos;
     i32 steps;  // the steps to a next run made
@@ -309,6 +324,8 @@ struct PlanWalk {
 // loop's step. Answers where a run's plan stopped (as run_plan: the plan
 // is then no longer fresh), WALK_STALE or WALK_DONE.
 PlanWalk run_plan_walk(LoopPlan& p, Cell* base, PlanStep step);
+// The same for while and until (their steps may answer WALK_STEP).
+PlanWalk run_plan_test_walk(LoopPlan& p, Cell* base, PlanStep step);
 
 // The rest of a run from the plan's call at `pos` (where run_plan stopped,
 // PLAN_CALL taken off), in the body's frame opened at `base` over `code`

@@ -327,6 +327,8 @@ private:
         bool done;  // the loop is over
         i32 steps;  // as PlanWalk's
     };
+    // TEST: while's or until's step, which may answer WALK_STEP.
+    template <bool TEST = false>
     Planned run_planned(bool chain, bool quiet, const PlanStep& step);
     // After an exit out of a run that the loop takes.
     void restore();
@@ -354,6 +356,13 @@ private:
     // start with a call always do), so that they do not pay for the try;
     // off from the start where runs are not lean.
     bool simple_;
+    // What runs learnt of calls of functions (frameless_set_call,
+    // frameless_append): one was made without frames (until a run that
+    // ends without its frame refuses the plan for it); one was turned away
+    // only because its function was never called before (until the run
+    // stops: the next run may make it so, see runs).
+    bool called_ = false;
+    bool unseen_ = false;
 };
 namespace {
 
@@ -446,13 +455,19 @@ namespace {
         // A set-word whose value holds no call of a native or action is
         // one a plan does not take (it stops the lean run: its value is a
         // chain of set-words, a function's call, ...): not looked at again.
-        if (set_call_q(cells, pos, tail)) plan_simple_run(p, body, head, tail, base);
-        else p.refused = true;
-        return p.ready;
+        if (!set_call_q(cells, pos, tail)) {
+            p.refused = true;
+            return false;
+        }
+    } else {
+        const Cell* fn = peek_word(cells + pos);
+        if (!fn || !builtin_q(TYPE_OF(fn))) return p.ready;
     }
-    const Cell* fn = peek_word(cells + pos);
-    if (fn && builtin_q(TYPE_OF(fn))) plan_simple_run(p, body, head, tail, base);
-    return p.ready;
+    plan_simple_run(p, body, head, tail, base);
+    // A first such run only notes the body seen: the next is tried
+    // without the frame too, so that it reads the plan (a body led by the
+    // call would otherwise make every later run framed, never reading it).
+    return p.ready || (p.seen && !p.refused);
 }
 
 // After a plan's run stopped at its `if` at `pos` for the branch: the
@@ -484,6 +499,32 @@ namespace {
 }
 
 }  // namespace
+
+// A set-word at `pos` (`word`) that fast_set_word turned away, whose value
+// is a call of the function `fn` (its first word's value, as fast_set_word
+// found it) that needs no frames (see frameless_call_value):
+// made without frames and stored as fast_set_word stores (a plain store
+// only), its value left at `base`, with the steps of the value's expression
+// and of the call (the caller takes the set-word's). The position after
+// it, or 0 having done nothing; *called set where it made one, *unseen
+// where it turned one away for want of a first call. An unset value (the
+// set-word's error) and a store into an object (its change handler) are
+// the generic path's.
+[[gnu::noinline]] u32 frameless_set_call(const Cell* word, const Cell* fn, const Cell* cells, u32 pos, u32 tail,
+                                         Cell* base, bool* called, bool* unseen) {
+    Cell v;
+    Cell* slot;
+    u32 next;
+    if (!steps_fit_q(3) || !(next = frameless_call_value(fn, cells, pos + 1, tail, 1, &v, unseen)) ||
+        TYPE_OF(&v) == TYPE_UNSET || !(slot = context::plain_slot(word)))
+        return 0;
+    budget::steps(2);
+    *slot = v;
+    *base = v;
+    stack::top = base + 1;
+    *called = true;
+    return next;
+}
 
 // A set-word or a field's set-path of a simple value, a simple value and an append of simple
 // values with room (see fast_set_word, simple_value and frameless_append)
@@ -555,7 +596,11 @@ namespace {
             u32 next;
             if (TYPE_OF(c) == TYPE_SET_WORD) {
                 Partial partial;
-                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial)) break;
+                partial.call = true;
+                if (!fast_set_word(c, &code_, pos + 1, tail, false, &next, &partial) &&
+                    (partial.stop || TYPE_OF(&partial.value) != TYPE_FUNCTION ||
+                     !(next = frameless_set_call(c, &partial.value, cells, pos, tail, base, &called_, &unseen_))))
+                    break;
             } else {
                 Cell v;
                 u32 stop;
@@ -563,7 +608,7 @@ namespace {
                 if (TYPE_OF(c) == TYPE_WORD && (fn = peek_word(c)) && TYPE_OF(fn) == TYPE_ACTION &&
                     native::entry_of(fn) == ACT_APPEND) {
                     bool retry;
-                    next = frameless_append(fn, cells, pos, tail, &v, &retry);
+                    next = frameless_append(fn, cells, pos, tail, &v, &retry, &called_);
                     // An append whose arguments are not simple is not tried again.
                     append = pos == head && (next || retry);
                     if (!next) break;
@@ -589,9 +634,15 @@ namespace {
             pos = next;
         }
         if (pos >= tail && pos > head && !(pos & (PLAN_TAKEN | PLAN_CALL))) {
-            // No plan took the whole run.
+            // No plan took the whole run, nor would one that holds a
+            // function's call.
             if (plan_) {
-                plan_simple_run(*plan_, b, head, tail, base);
+                if (called_) [[unlikely]] {
+                    plan_->refused = true;
+                    plan_->ready = called_ = false;
+                } else {
+                    plan_simple_run(*plan_, b, head, tail, base);
+                }
                 plan_->fresh = plan_->ready;
             }
             stack::frame_end = frame_end;
@@ -604,7 +655,8 @@ namespace {
                           plan_ && !plan_->refused &&
                           plan_call_stop(*plan_, b, cells, head, pos, tail, base);
         stack::frame_end = frame_end;
-        simple_ = pos > head || append || read;
+        simple_ = pos > head || append || read || unseen_;
+        unseen_ = false;
         stack::top = base;
     }
     run_in_frame(chain, pos, tail, base);
@@ -693,10 +745,13 @@ namespace {
 // run and those after it are run_plan_walk's until one is not, its rest
 // then run_caught's (a stale plan's run is run_caught's whole). The steps
 // made are the caller's to count (its own counters stay in registers).
+template <bool TEST>
 [[gnu::always_inline]] inline LoopBody::Planned LoopBody::run_planned(bool chain, bool quiet, const PlanStep& step) {
     if (quiet && plan_ && plan_->fresh && plan_->base == stack::arguments) [[unlikely]] {
-        const PlanWalk w = run_plan_walk(*plan_, stack::arguments, step);
+        const PlanWalk w = TEST ? run_plan_test_walk(*plan_, stack::arguments, step)
+                                : run_plan_walk(*plan_, stack::arguments, step);
         if (w.pos == WALK_DONE) return {BodyEnd::NORMAL, true, w.steps};
+        if (TEST && w.pos == WALK_STEP) return {BodyEnd::NORMAL, false, w.steps};
         // An exit made by a branch read with the plan.
         if (exiting()) return {loop_exit(stack::pending), false, w.steps};
         return {run_caught(chain, quiet, w.pos), false, w.steps};
@@ -710,9 +765,12 @@ namespace {
 // Each run inline in them: a loop pays no call per run.
 template <class Run>
 [[gnu::always_inline]] inline void LoopBody::runs(Run run) {
-    for (bool first = true; run(false);) {
-        if (first) [[unlikely]] {
-            first = false;
+    // Decided after the first run, and again after the second (a body led
+    // by a call reads its plan at the second: see plan_call_stop; a call
+    // of a function never called before may be made without frames there).
+    for (u32 decide = 2; run(false);) {
+        if (decide) [[unlikely]] {
+            decide--;
             if (framed_q()) {
                 while (run(true)) {
                 }
@@ -781,14 +839,27 @@ void LoopBody::run_while(LoopBody& cond) {
             fire("throw", "while-cond");
         }
         if (!condition_true()) return;
-        if (run_caught(true, cond.plan_ && cond.plan_->fresh) >= BodyEnd::BROKE) return;
+        const bool quiet = cond.plan_ && cond.plan_->fresh;
+        // A condition of one planned value is the walk's step: the body's
+        // runs and the condition's go on in run_plan_walk while both plans
+        // take them whole.
+        if (quiet && while_step_q(*cond.plan_)) {
+            const Planned r = run_planned<true>(true, true, {PlanStep::WHILE, 0, {.cond = cond.plan_}, nullptr, nullptr});
+            if (r.end >= BodyEnd::BROKE || r.done) return;
+        } else if (run_caught(true, quiet) >= BodyEnd::BROKE) {
+            return;
+        }
     }
 }
 
 void LoopBody::run_until() {
     runs([&](bool framed) ZAV_INLINE_LAMBDA {
-        const BodyEnd end = framed ? run_framed(true) : run_caught(true, true);
-        return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        if (framed) {
+            const BodyEnd end = run_framed(true);
+            return end < BodyEnd::BROKE && !(end == BodyEnd::NORMAL && condition_true());
+        }
+        const Planned r = run_planned<true>(true, true, {PlanStep::UNTIL, 0, {nullptr}, nullptr, nullptr});
+        return r.end < BodyEnd::BROKE && !r.done && !(r.end == BodyEnd::NORMAL && condition_true());
     });
 }
 
