@@ -68,6 +68,63 @@ void result_none() { make_cell(arg(0), TYPE_NONE); }
     fire("script", "expect-arg", &name, &dt, &p);
 }
 
+// ---- builtins called by routines --------------------------------------------------------
+
+// A native or action a routine calls in a frame of its own, named by its
+// global word, as the library functions these routines replaced called it:
+// the errors it raises name it. Read from the global context as the natives
+// left it, before the library runs (a collector root: a script may set the
+// word to another value).
+struct Builtin {
+    Cell word;
+    Cell value;
+};
+Builtin to_builtin, reduce_builtin;
+
+void read_builtin(Builtin* b, const char* name) {
+    b->word = *context::add_global_word(symbol::make(name), true, false);
+    b->value = *context::get_in(&b->word, context::TO_CTX(context::global));
+}
+
+// The builtin called with the `count` values from `args` by `entry`, which
+// works on its frame as the builtin's entry does; its value goes to arg(0),
+// unless an exit or error it raised is pending (the stacks are then its
+// target's).
+template <class Entry>
+void call_framed(const Builtin& b, const Cell* args, u32 count, Entry entry) {
+    stack::push(&b.value);
+    stack::mark_kind82(&b.word);
+    for (u32 i = 0; i < count; i++) stack::push(args + i);
+    entry();
+    if (stack::pending) [[unlikely]] return;
+    const Cell result = *stack::arguments;
+    stack::unwind();
+    *arg(0) = result;
+}
+
+// User code a routine runs as a library function's body would run it: the
+// routine's frame is a body frame meanwhile, so that a return or exit in
+// that code ends the routine with its value, as it ended the function.
+// False when one did.
+template <class Code>
+bool as_body(Code code) {
+    CallFrame* me = stack::frame_top - 1;
+    me->header |= FRAME_BODY;
+    try {
+        code();
+    } catch (Throw& t) {
+        me->header &= ~FRAME_BODY;
+        if (t.value != THROW_RETURN && t.value != THROW_EXIT) throw;
+        return false;
+    }
+    me->header &= ~FRAME_BODY;
+    if (stack::pending == THROW_RETURN || stack::pending == THROW_EXIT) {
+        stack::pending = 0;
+        return false;
+    }
+    return true;
+}
+
 // ---- process, values and slots ------------------------------------------------------
 
 // The process's status is 8 bits: a status outside 0 to 255 must not end up
@@ -331,30 +388,65 @@ void split_text() {
     *arg(0) = *out;
 }
 
-// rejoin's join of its reduced block (new, at its head): the block itself
-// when empty, else a copy of its first value when that is a series (that
-// value formed when not), with the rest of the block appended.
-void join_reduced() {
+// rejoin: the block reduced in `reduce`'s own frame (a return in it ends
+// rejoin, whose body it was when rejoin was a function), then joined. An empty
+// block is the result; else a copy of its first value (formed when it is no
+// series) with the rest appended as `append` appends a block's values. Onto
+// text each value is appended in turn, as `append` forms them (text as it
+// is, a character as itself, any other value formed), into a string made
+// once with room for the text values.
+void join_text(Cell* out, const Cell* rest);
+void rejoin() {
+    const Cell block = *arg(0);
+    const bool reduced = as_body([&] {
+        call_framed(reduce_builtin, &block, 1, [] {
+            i32 refs[32];
+            std::fill(refs, refs + 32, -1);
+            natives::call(natives::N_REDUCE, false, refs);
+        });
+    });
+    if (!reduced || stack::pending) [[unlikely]] return;
     if (series::tail_at_q(arg(0))) return;
     Cell first = block::cells_of(GET_BUFFER(series_node(arg(0))))[series_head(arg(0))];
-    Cell* out = stack::push_star();
-    make_cell(out, TYPE_NONE);
-    if (!series::series_q(TYPE_OF(&first))) {
-        string::make_at(out, 16);
-        actions::form_dispatch(&first, out, nullptr, 0);
-    } else if (TYPE_OF(&first) == TYPE_IMAGE) {
+    Cell rest = *arg(0);
+    series_head(&rest) += 1;
+    Cell* out;
+    if (TYPE_OF(&first) == TYPE_STRING || !series::series_q(TYPE_OF(&first))) {
+        // Room for the text values, the others' forms counted as a few bytes.
+        u64 room = 0;
+        const Cell* cells = block::cells_of(GET_BUFFER(series_node(arg(0))));
+        for (u32 i = series_head(arg(0)), n = GET_BUFFER(series_node(arg(0)))->length(); i < n; i++)
+            room += TYPE_OF(cells + i) == TYPE_STRING ? string::zs_length_q(cells + i) : 8;
+        out = string::make_push(static_cast<u32>(std::min<u64>(room, 1u << 20)));
+        if (TYPE_OF(&first) == TYPE_STRING) string::append(out, &first);
+        else actions::form_dispatch(&first, out, nullptr, 0);
+        join_text(out, &rest);
+        *arg(0) = *out;
+        return;
+    }
+    if (TYPE_OF(&first) == TYPE_IMAGE) {
         // append takes no image!: its argument check's error.
         Cell name, dt, p;
         word::make_at(symbol::make("append"), &name);
         make_cell(&dt, TYPE_DATATYPE, TYPE_IMAGE);
         word::make_at(symbol::make("series"), &p);
         fire("script", "expect-arg", &name, &dt, &p);
-    } else {
-        actions::copy_dispatch(&first, out, nullptr, false, nullptr);
     }
-    Cell rest = *arg(0);
-    series_head(&rest) += 1;
+    out = stack::push_star();
+    actions::copy_dispatch(&first, out, nullptr, false, nullptr);
     *arg(0) = *actions::append_dispatch(out, &rest, nullptr, false, nullptr);
+}
+
+void join_text(Cell* out, const Cell* rest) {
+    const node_t node = series_node(rest);
+    for (u32 i = series_head(rest);; i++) {
+        SeriesBuffer* b = GET_BUFFER(node);  // forming may move it
+        if (i >= b->length()) break;
+        Cell item = block::cells_of(b)[i];
+        if (TYPE_OF(&item) == TYPE_STRING) string::append(out, &item);
+        else if (TYPE_OF(&item) == TYPE_CHAR) string::append_char(out, item.data2);
+        else actions::form_dispatch(&item, out, nullptr, -1);
+    }
 }
 
 // replace/all of one-byte text by one-byte text in a one-byte string: the
@@ -384,7 +476,7 @@ bool replace_narrow(bool case_) {
     auto put = [&](const u8* from, u64 n) {
         if (!n) return;  // an empty buffer has no data to copy to
         if (size + n > out.size()) out.resize(std::max<u64>(2 * out.size(), size + n));
-        std::memcpy(out.data() + size, from, n);
+        copy_bytes(out.data() + size, from, static_cast<u32>(n));
         size += n;
     };
     bool found = false;
@@ -649,23 +741,16 @@ void register_type_tests() {
 // ---- converters -------------------------------------------------------------------------
 
 // `to-NAME` for every datatype NAME!: `to NAME! value` (a function value is
-// converted, not called), made in a frame of `to`'s own as the library's
-// converters once called it, so that its errors name `to`. The library says
+// converted, not called), `to` called in its own frame. The library says
 // which converters it defines.
-Cell to_action;
-Cell to_word;
 void convert(u32 type) {
-    const Cell value = *arg(0);
-    stack::push(&to_action);
-    stack::mark_kind82(&to_word);
-    Cell* proto = datatype::make_at(stack::push_star(), type);
-    Cell* spec = stack::push(&value);
-    const Cell* r = actions::to_dispatch(proto, spec, type);
-    // An error raised pending: the stacks are its guard's now.
-    if (stack::pending) [[unlikely]] return;
-    const Cell result = *r;
-    stack::unwind();
-    *arg(0) = result;
+    Cell args[2];
+    datatype::make_at(args, type);
+    args[1] = *arg(0);
+    call_framed(to_builtin, args, 2, [type] {
+        const Cell* r = actions::to_dispatch(stack::arguments, stack::arguments + 1, type);
+        if (!stack::pending) stack::set_last(r);
+    });
 }
 
 template <u32 TYPE>
@@ -678,8 +763,8 @@ constexpr std::array<routine::Entry, sizeof...(I)> converters(std::integer_seque
 }
 constexpr auto CONVERTERS = converters(std::make_integer_sequence<u32, TYPE_TOTAL_COUNT>{});
 
-// The converters' table, made once from the datatype names; `to` is read
-// from the global context as the natives left it, before the library runs.
+// The converters' table, made once from the datatype names, and the
+// builtins the routines call.
 void register_converters() {
     static std::vector<std::string> names;
     static std::vector<routine::Row> rows;
@@ -691,10 +776,13 @@ void register_converters() {
         }
         for (u32 t = 0; t < TYPE_TOTAL_COUNT; t++)
             if (!names[t].empty()) rows.push_back({names[t].c_str(), CONVERTERS[t]});
-        collector::register_marker([] { collector::mark_value(&to_action); });
+        collector::register_marker([] {
+            collector::mark_value(&to_builtin.value);
+            collector::mark_value(&reduce_builtin.value);
+        });
     }
-    to_word = *context::add_global_word(symbol::make("to"), true, false);
-    to_action = *context::get_in(&to_word, context::TO_CTX(context::global));
+    read_builtin(&to_builtin, "to");
+    read_builtin(&reduce_builtin, "reduce");
     routine::register_table(rows.data(), static_cast<u32>(rows.size()));
 }
 
@@ -727,7 +815,7 @@ const routine::Row ROWS[] = {
     {"fifth", pick_fifth},
     {"last", pick_last},
     {"split", split_text},
-    {"_join-reduced", join_reduced},
+    {"rejoin", rejoin},
     {"replace", replace_series},
     {"stack-size?", stack_size_q},
     {"pick-stack", pick_stack},
